@@ -1,0 +1,46 @@
+# make test  - set up what is missing, build, run every test
+# make demo  - set up what is missing, build, run the demonstration
+# make bench - run the benchmarks
+
+VENV   := .venv
+PYTHON := $(CURDIR)/$(VENV)/bin/python
+BUILD  := $(CURDIR)/build
+SITE    = $(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')
+
+.PHONY: all setup build test test-sdk test-python demo bench package-check clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+$(BUILD)/build.ninja: CMakeLists.txt | setup
+	$(VENV)/bin/cmake -S . -B $(BUILD) -G Ninja \
+		-DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja \
+		-DPython_EXECUTABLE=$(PYTHON) -DTARN_BUILD_TESTS=ON
+
+# The development environment imports the modules straight from the build tree.
+build: setup $(BUILD)/build.ninja
+	$(VENV)/bin/cmake --build $(BUILD)
+	@echo "$(BUILD)/python" > "$(SITE)/tarn-dev.pth"
+
+test-sdk: build
+	$(VENV)/bin/ctest --test-dir $(BUILD) --output-on-failure
+
+test-python: build
+	$(PYTHON) -m pytest tests
+
+test: test-sdk test-python
+
+demo: build
+	$(PYTHON) examples/demo.py
+
+bench: build
+	$(PYTHON) bench/run.py
+
+# Builds the wheel with scikit-build-core and imports it in a fresh environment.
+package-check: setup
+	bash scripts/package-check.sh
+
+clean:
+	rm -rf $(BUILD)

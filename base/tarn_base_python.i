@@ -1,0 +1,31 @@
+/* The base module: core types, GenICam parameters, buffers and images,
+ * generic data containers and discovery. */
+%module(directors="1") tarn_base_313
+
+#define TN_BASE_MODULE
+
+%include "tn_runtime.i"
+TN_DIRECTOR_ERROR_REPORT("")
+%include "tn_string.i"
+%include "tn_core.i"
+
+%{
+#include "TnUint24.h"
+#include "TnGenTypes.h"
+#include "TnPayloadType.h"
+#include "TnMultiPartTypes.h"
+#include "TnGenDCTypes.h"
+#include "TnDiscoveryTypes.h"
+%}
+
+%include "TnUint24.h"
+
+/* Constant groups after the log levels, with numpy's array interface
+ * imported between them. */
+TN_IMPORT_NUMPY
+%include "TnGenTypes.h"
+TN_IMPORT_NUMPY
+%include "TnPayloadType.h"
+%include "TnMultiPartTypes.h"
+%include "TnGenDCTypes.h"
+%include "TnDiscoveryTypes.h"

@@ -1,0 +1,107 @@
+/* TnString conversions.
+ *
+ * A `TnString const &` parameter takes a wrapped TnString as it is, or a str
+ * (through wide characters, then through UTF-8 when that fails) or a wrapped
+ * char pointer as a temporary string that lives for the call. TnString results
+ * come back as str. */
+
+/* Runtime helpers the conversions below use. */
+%fragment("SWIG_AsCharPtrAndSize");
+%fragment("SWIG_FromWCharPtrAndSize");
+
+%{
+#include <string.h>
+#include <wchar.h>
+
+#include "TnString.h"
+
+/* The TnString a `TnString const &` parameter stands for; a temporary goes to
+ * aTemporary. Null with a TypeError set when the object gives none. */
+static TnString *tn_string_from_python(PyObject *aObject, int aPosition, const char *aFunction,
+                                       TnString **aTemporary)
+{
+    if (aObject == Py_None) {
+        PyErr_Format(PyExc_TypeError,
+                     "invalid null reference in method '%s', argument %d of type 'TnString const &'",
+                     aFunction, aPosition);
+        return NULL;
+    }
+    void *wrapped = NULL;
+    if (SWIG_IsOK(SWIG_ConvertPtr(aObject, &wrapped, SWIGTYPE_p_TnString, 0))) {
+        return reinterpret_cast<TnString *>(wrapped);
+    }
+    if (PyUnicode_Check(aObject)) {
+        Py_ssize_t length = 0;
+        wchar_t *wide = PyUnicode_AsWideCharString(aObject, &length);
+        if (wide != NULL) {
+            /* An embedded null character would cut the text short. */
+            if (wcslen(wide) == static_cast<size_t>(length)) {
+                *aTemporary = new TnString(wide);
+            }
+            PyMem_Free(wide);
+            if (*aTemporary != NULL) {
+                return *aTemporary;
+            }
+        }
+        PyErr_Clear();
+    }
+    char *text = NULL;
+    size_t size = 0;
+    int alloc = 0;
+    if (SWIG_IsOK(SWIG_AsCharPtrAndSize(aObject, &text, &size, &alloc)) && text != NULL &&
+        strlen(text) + 1 == size) {
+        *aTemporary = new TnString(text);
+    }
+    if (alloc == SWIG_NEWOBJ) {
+        delete[] text;
+    }
+    if (*aTemporary != NULL) {
+        return *aTemporary;
+    }
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "Argument %d: failed to create TnString from Python string", aPosition);
+    return NULL;
+}
+
+/* Whether an object passes for a string in overload selection. */
+static bool tn_string_check(PyObject *aObject)
+{
+    void *pointer = NULL;
+    return aObject != Py_None &&
+           (PyUnicode_Check(aObject) || SWIG_IsOK(SWIG_ConvertPtr(aObject, &pointer, SWIGTYPE_p_TnString, 0)) ||
+            SWIG_IsOK(SWIG_ConvertPtr(aObject, &pointer, SWIGTYPE_p_char, 0)) ||
+            SWIG_IsOK(SWIG_ConvertPtr(aObject, &pointer, SWIGTYPE_p_wchar_t, 0)));
+}
+
+static PyObject *tn_string_to_python(const TnString &aValue)
+{
+    const wchar_t *text = aValue.GetUnicode();
+    return SWIG_FromWCharPtrAndSize(text, text != NULL ? wcslen(text) : 0);
+}
+%}
+
+%typemap(in) TnString const & (TnString *temporary = NULL) {
+    $1 = tn_string_from_python($input, $argnum, "$symname", &temporary);
+    if ($1 == NULL) {
+        SWIG_fail;
+    }
+}
+%typemap(freearg) TnString const & {
+    delete temporary$argnum;
+}
+
+/* Dispatch tests a string only as the first parameter of a form: later
+ * positions, `self` included before them, count as matching and leave the
+ * decision to the parameters before them. Precedence after `char const *`,
+ * so that text and char pointers reach their own overloads first. */
+%typecheck(145) TnString const & {
+    $1 = (&($input) != &argv[0]) || tn_string_check($input);
+}
+
+%typemap(out) TnString {
+    $result = tn_string_to_python($1);
+}
+%typemap(out) TnString &, TnString const & {
+    $result = tn_string_to_python(*$1);
+}
+

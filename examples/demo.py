@@ -1,0 +1,40 @@
+"""A tour of what the modules offer so far: the SDK's strings, results,
+pixel types and loggers."""
+
+import os
+
+# The SDK's loggers also write to standard error when TARN_LOG_FILE is "-".
+os.environ.setdefault("TARN_LOG_FILE", "-")
+
+import tarn_base_313 as tarn  # noqa: E402
+
+
+def main():
+    text = tarn.TnString("Kamera Süd")
+    text += " / Halle 3"
+    print(f"TnString: {text!r}")
+
+    result = tarn.TnResult(tarn.TN_TIMEOUT, "the device did not answer")
+    print(f"TnResult: code {result.GetCode()} ({result.GetCodeString()}), "
+          f"failure={result.IsFailure()}, description={result.GetDescription()!r}")
+    combined = tarn.TnResult()
+    combined |= tarn.TnResult(tarn.TN_PENDING)
+    combined |= result
+    print(f"combined result: {combined.GetCodeString()}")
+
+    print("pixel types:")
+    for code in (tarn.TnPixelMono8, tarn.TnPixelMono12p, tarn.TnPixelBayerRG10, tarn.TnPixelRGB8,
+                 tarn.TnPixelYCbCr422_8, tarn.TnPixelCoord3D_ABC32f):
+        print(f"  {tarn.TnPixelTypeToString(code):<16} 0x{code & 0xFFFFFFFF:08X} "
+              f"{tarn.TnPixelTypeGetBitsPerPixel(code):3} bits/pixel "
+              f"{tarn.TnPixelTypeGetBitsPerComponent(code):3} bits/component "
+              f"colour={tarn.TnPixelTypeIsPixelColor(code)}")
+
+    logger = tarn.TnLogger("demo")
+    logger.SetLogPriority(tarn.TnLogLevelInfo)
+    logger.LogInfo(__file__, 41, "main", "hello from the SDK's logger")
+    logger.LogDebug(__file__, 42, "main", "below the priority: not written")
+
+
+if __name__ == "__main__":
+    main()

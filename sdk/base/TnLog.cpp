@@ -1,0 +1,254 @@
+#include "TnLog.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/time.h>
+#include <time.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "TnLogDispatch.h"
+
+namespace
+{
+struct Registry
+{
+    std::mutex mMutex;
+    std::condition_variable mIdle;
+    std::vector<TnLogSink *> mSinks;
+    int mDeliveries = 0; // lines being delivered outside the lock
+};
+
+Registry &GetRegistry()
+{
+    static Registry *sRegistry = new Registry; // outlives every static logger
+    return *sRegistry;
+}
+
+thread_local int tDeliveryDepth = 0;
+
+// Severity rank of a level, 0 for values that are no log level.
+int Severity(int32_t aLevel)
+{
+    switch (aLevel)
+    {
+    case TnLogLevelDebug:
+        return 1;
+    case TnLogLevelInfo:
+        return 2;
+    case TnLogLevelWarning:
+        return 3;
+    case TnLogLevelError:
+        return 4;
+    case TnLogLevelCritical:
+        return 5;
+    default:
+        return 0;
+    }
+}
+
+const char *LevelName(TnLogLevelEnum aLevel)
+{
+    switch (aLevel)
+    {
+    case TnLogLevelDebug:
+        return "Debug";
+    case TnLogLevelInfo:
+        return "Info";
+    case TnLogLevelWarning:
+        return "Warning";
+    case TnLogLevelError:
+        return "Error";
+    case TnLogLevelCritical:
+        return "Critical";
+    default:
+        return "Unknown";
+    }
+}
+
+const char *OrEmpty(const char *aText)
+{
+    return aText != nullptr ? aText : "";
+}
+
+class LogFile
+{
+public:
+    LogFile()
+    {
+        const char *path = getenv("TARN_LOG_FILE");
+        if (path == nullptr || *path == '\0')
+        {
+            return;
+        }
+        if (strcmp(path, "-") == 0)
+        {
+            mFile = stderr;
+        }
+        else
+        {
+            mFile = fopen(path, "a");
+        }
+    }
+
+    void Write(TnLogLevelEnum aLevel, const char *aFile, uint32_t aLine, const char *aFunction, const char *aLogger,
+               const char *aMessage)
+    {
+        if (mFile == nullptr)
+        {
+            return;
+        }
+        struct timeval now;
+        gettimeofday(&now, nullptr);
+        struct tm local;
+        localtime_r(&now.tv_sec, &local);
+        char stamp[32];
+        strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
+        std::lock_guard<std::mutex> lock(mMutex);
+        fprintf(mFile, "%s.%03ld [%s] %s: %s (%s:%u %s)\n", stamp, static_cast<long>(now.tv_usec / 1000),
+                LevelName(aLevel), OrEmpty(aLogger), OrEmpty(aMessage), OrEmpty(aFile), aLine, OrEmpty(aFunction));
+        fflush(mFile);
+    }
+
+private:
+    FILE *mFile = nullptr;
+    std::mutex mMutex;
+};
+
+LogFile &GetLogFile()
+{
+    static LogFile *sFile = new LogFile;
+    return *sFile;
+}
+} // namespace
+
+namespace tn
+{
+void AddLogSink(TnLogSink *aSink)
+{
+    if (aSink == nullptr)
+    {
+        return;
+    }
+    Registry &registry = GetRegistry();
+    std::lock_guard<std::mutex> lock(registry.mMutex);
+    if (std::find(registry.mSinks.begin(), registry.mSinks.end(), aSink) == registry.mSinks.end())
+    {
+        registry.mSinks.push_back(aSink);
+    }
+}
+
+void RemoveLogSink(TnLogSink *aSink)
+{
+    Registry &registry = GetRegistry();
+    std::unique_lock<std::mutex> lock(registry.mMutex);
+    auto found = std::find(registry.mSinks.begin(), registry.mSinks.end(), aSink);
+    if (found == registry.mSinks.end())
+    {
+        return;
+    }
+    registry.mSinks.erase(found);
+    if (tDeliveryDepth == 0)
+    {
+        registry.mIdle.wait(lock, [&registry] { return registry.mDeliveries == 0; });
+    }
+}
+
+void DispatchLog(TnLogLevelEnum aLevel, const char *aFile, uint32_t aLine, const char *aFunction, const char *aLogger,
+                 const char *aMessage)
+{
+    GetLogFile().Write(aLevel, aFile, aLine, aFunction, aLogger, aMessage);
+
+    Registry &registry = GetRegistry();
+    std::vector<TnLogSink *> sinks;
+    {
+        std::lock_guard<std::mutex> lock(registry.mMutex);
+        if (registry.mSinks.empty())
+        {
+            return;
+        }
+        sinks = registry.mSinks;
+        ++registry.mDeliveries;
+    }
+    // Sinks run without the registry lock: a sink may log or unregister itself.
+    ++tDeliveryDepth;
+    for (TnLogSink *sink : sinks)
+    {
+        try
+        {
+            sink->Log(aLevel, aFile, aLine, aFunction, aLogger, aMessage);
+        }
+        catch (...)
+        {
+            // A failing sink loses this line; the caller and the other sinks go on.
+        }
+    }
+    --tDeliveryDepth;
+    {
+        std::lock_guard<std::mutex> lock(registry.mMutex);
+        --registry.mDeliveries;
+    }
+    registry.mIdle.notify_all();
+}
+} // namespace tn
+
+TnLogger::TnLogger(const TnString &aName) : mName(aName), mPriority(TnLogLevelInfo) {}
+
+TnLogger::~TnLogger() = default;
+
+void TnLogger::Write(TnLogLevelEnum aLevel, const char *aFile, int aLine, const char *aFunction, const char *aMessage)
+{
+    const int threshold = Severity(mPriority.load(std::memory_order_relaxed));
+    if (threshold == 0 || Severity(aLevel) < threshold)
+    {
+        return;
+    }
+    tn::DispatchLog(aLevel, aFile, static_cast<uint32_t>(aLine), aFunction, mName.GetAscii(), aMessage);
+}
+
+void TnLogger::LogInfo(const char *aFile, int aLine, const char *aFunction, const char *aMessage)
+{
+    Write(TnLogLevelInfo, aFile, aLine, aFunction, aMessage);
+}
+
+void TnLogger::LogError(const char *aFile, int aLine, const char *aFunction, const char *aMessage)
+{
+    Write(TnLogLevelError, aFile, aLine, aFunction, aMessage);
+}
+
+void TnLogger::LogWarning(const char *aFile, int aLine, const char *aFunction, const char *aMessage)
+{
+    Write(TnLogLevelWarning, aFile, aLine, aFunction, aMessage);
+}
+
+void TnLogger::LogCritical(const char *aFile, int aLine, const char *aFunction, const char *aMessage)
+{
+    Write(TnLogLevelCritical, aFile, aLine, aFunction, aMessage);
+}
+
+void TnLogger::LogDebug(const char *aFile, int aLine, const char *aFunction, const char *aMessage)
+{
+    Write(TnLogLevelDebug, aFile, aLine, aFunction, aMessage);
+}
+
+void TnLogger::SetLogPriority(int32_t aPriority)
+{
+    mPriority.store(aPriority, std::memory_order_relaxed);
+}
+
+int32_t TnLogger::GetLogPriority() const
+{
+    return mPriority.load(std::memory_order_relaxed);
+}
+
+TnLogSink::TnLogSink() = default;
+
+TnLogSink::~TnLogSink()
+{
+    // Safety net for sinks destroyed while registered.
+    tn::RemoveLogSink(this);
+}

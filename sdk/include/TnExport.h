@@ -1,0 +1,16 @@
+// Symbol visibility of the SDK libraries.
+#ifndef TN_EXPORT_H
+#define TN_EXPORT_H
+
+#if defined(SWIG)
+#define TN_EXPORT
+#else
+#define TN_EXPORT __attribute__((visibility("default")))
+#endif
+
+#define TN_BASE_API TN_EXPORT
+#define TN_GENICAM_API TN_EXPORT
+#define TN_BUFFER_API TN_EXPORT
+#define TN_SYSTEM_API TN_EXPORT
+
+#endif

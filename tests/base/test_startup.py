@@ -1,0 +1,142 @@
+"""The base module's start-up: function table, constants, shared type table
+and the numpy import."""
+
+import pathlib
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import figures
+
+DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
+
+# Every finished class with its functions in table order and their calling forms.
+CLASSES = {
+    "TnString": [
+        ("new_TnString", "VARARGS"), ("delete_TnString", "O"), ("TnString___iadd__", "VARARGS"),
+        ("TnString___eq__", "VARARGS"), ("TnString___ne__", "VARARGS"), ("TnString_GetAscii", "O"),
+        ("TnString_GetUnicode", "O"), ("TnString_GetLength", "O"), ("TnString___str__", "O"),
+        ("TnString_swigregister", "O"), ("TnString_swiginit", "VARARGS"),
+    ],
+    "TnResult": [
+        ("new_TnResult", "VARARGS"), ("delete_TnResult", "O"), ("TnResult___eq__", "VARARGS"),
+        ("TnResult___ne__", "VARARGS"), ("TnResult___ior__", "VARARGS"), ("TnResult_GetCode", "O"),
+        ("TnResult_SetCode", "VARARGS"), ("TnResult_GetCodeString", "O"), ("TnResult_GetDescription", "O"),
+        ("TnResult_SetDescription", "VARARGS"), ("TnResult_HasDescription", "O"), ("TnResult_IsOK", "O"),
+        ("TnResult_IsPending", "O"), ("TnResult_IsSuccess", "O"), ("TnResult_IsFailure", "O"),
+        ("TnResult_GetInternalCode", "O"), ("TnResult_GetOSCode", "O"), ("TnResult_swigregister", "O"),
+        ("TnResult_swiginit", "VARARGS"),
+    ],
+    "TnPixelType": [
+        (f"TnPixelType{name}", "O")
+        for name in ("GetBitsPerPixel", "GetPixelSize", "GetPixelBitCount", "GetBitsPerComponent",
+                     "IsPixelColor", "IsPixelHighRes", "ToString")
+    ],
+    "TnLogger": [
+        ("new_TnLogger", "O"), ("delete_TnLogger", "O"), ("TnLogger_LogInfo", "VARARGS"),
+        ("TnLogger_LogError", "VARARGS"), ("TnLogger_LogWarning", "VARARGS"),
+        ("TnLogger_LogCritical", "VARARGS"), ("TnLogger_LogDebug", "VARARGS"),
+        ("TnLogger_SetLogPriority", "VARARGS"), ("TnLogger_GetLogPriority", "O"),
+        ("TnLogger_swigregister", "O"), ("TnLogger_swiginit", "VARARGS"),
+    ],
+    "TnLogSink": [
+        ("new_TnLogSink", "O"), ("delete_TnLogSink", "O"), ("TnLogSink_Log", "VARARGS"),
+        ("disown_TnLogSink", "O"), ("TnLogSink_swigregister", "O"), ("TnLogSink_swiginit", "VARARGS"),
+    ],
+    "uint24_t": [
+        ("uint24_t_PixelValue_set", "VARARGS"), ("uint24_t_PixelValue_get", "O"), ("new_uint24_t", "O"),
+        ("delete_uint24_t", "O"), ("uint24_t_swigregister", "O"), ("uint24_t_swiginit", "VARARGS"),
+    ],
+}
+
+
+def expected_constants():
+    rows = []
+    for line in (DATA / "base_constants.txt").read_text().splitlines():
+        if line and not line.startswith("#"):
+            group, name, value = line.split()
+            rows.append((int(group), name, int(value)))
+    return rows
+
+
+def test_function_table_starts_with_the_core_classes(base):
+    table = [(f.name, f.form) for f in figures.functions(base)]
+    assert table[:3] == [("new_TnString", "VARARGS"), ("delete_TnString", "O"), ("TnString___iadd__", "VARARGS")]
+    expected = [entry for functions in CLASSES.values() for entry in functions]
+    assert table[: len(expected)] == expected
+
+
+@pytest.mark.parametrize("prefix", sorted(CLASSES))
+def test_each_class_has_its_functions(base, prefix):
+    names = {name for name, _ in CLASSES[prefix]}
+    present = {f.name: f.form for f in figures.functions(base) if f.name in names}
+    assert present == dict(CLASSES[prefix])
+
+
+def test_functions_carry_documentation(base):
+    assert "*Overload 1:*" in base.new_TnString.__doc__
+    assert base.TnPixelTypeToString.__doc__.strip()
+
+
+def test_constants_names_values_and_order(base):
+    expected = expected_constants()
+    assert len(expected) == 549
+    assert figures.constants(base) == [(name, value) for _, name, value in expected]
+    assert base.TN_OK == 0
+    assert base.TNPIXELCUSTOM == -2147483648
+    assert base.TNPIXELCOLORMASK == -16777216
+    assert base.TN_PENDING == 65535
+    assert [count for count in _group_sizes(expected)] == [37, 24, 251, 6, 44, 15, 13, 126, 33]
+
+
+def _group_sizes(rows):
+    sizes = {}
+    for group, _, _ in rows:
+        sizes[group] = sizes.get(group, 0) + 1
+    return [sizes[g] for g in sorted(sizes)]
+
+
+def test_module_keeps_no_other_constant_objects(base):
+    values = [v for k, v in vars(base).items() if not k.startswith("__")]
+    assert all(callable(v) or type(v) is int for v in values)
+
+
+def test_type_table_is_shared_through_the_capsule(base, tarn, hooks):
+    runtime = sys.modules["swig_runtime_data4"]
+    assert type(runtime.type_pointer_capsule).__name__ == "PyCapsule"
+    assert figures.ring_size() >= 2
+    records = figures.type_records(base)
+    names = [r.name for r in records]
+    assert names == sorted(names)
+    by_name = {r.name: r for r in records}
+    assert by_name["_p_TnString"].readable == "TnString *"
+    assert by_name["_p_TnString"].proxy_class is tarn.TnString
+    # An object made by another module of the ring gets this module's proxy
+    # class and is accepted by its functions.
+    value = hooks.MakeUint24(0x030201)
+    assert isinstance(value, tarn.uint24_t)
+    assert hooks.Uint24Value(tarn.uint24_t(value)) == 0x030201
+
+
+def test_failed_numpy_import_raises_importerror(tmp_path):
+    fake = tmp_path / "numpy"
+    (fake / "_core").mkdir(parents=True)
+    (fake / "__init__.py").write_text("")
+    (fake / "_core" / "__init__.py").write_text("")
+    (fake / "_core" / "_multiarray_umath.py").write_text("_ARRAY_API = 'not a capsule'\n")
+    program = textwrap.dedent(
+        """
+        import sys
+        sys.path.insert(0, sys.argv[1])
+        try:
+            import _tarn_base_313
+        except ImportError as error:
+            print("ImportError:", error)
+        """)
+    paths = [str(tmp_path)] + [p for p in sys.path if p]
+    done = subprocess.run([sys.executable, "-c", program, str(tmp_path)], capture_output=True, text=True,
+                          env={"PYTHONPATH": ":".join(paths)})
+    assert done.stdout.strip() == "ImportError: numpy.core.multiarray failed to import"
+    assert "_ARRAY_API" in done.stderr  # numpy's own message, printed first
