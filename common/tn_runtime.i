@@ -6,10 +6,13 @@
 %include <stdint.i>
 %include <cwstring.i>
 %include <exception.i>
+%include "numpy.i"
 
 %begin %{
-#define NPY_NO_DEPRECATED_API NPY_1_16_API_VERSION
+/* Built against numpy 2 headers at the 1.16 feature level, which numpy 1.x
+ * and 2.x runtimes both serve. */
 #define NPY_TARGET_VERSION NPY_1_16_API_VERSION
+#define SWIG_FILE_WITH_INIT
 /* The runtime's own _swiginit helper releases a null result when the pointer
  * to append is no pointer object; it is replaced below. */
 #define SWIG_Python_InitShadowInstance tn_runtime_init_shadow_instance_unused
@@ -45,10 +48,7 @@ static PyObject *SWIG_Python_InitShadowInstance(PyObject *args)
 #include <stdexcept>
 #include <string>
 
-#include <numpy/arrayobject.h>
-
-/* numpy's array interface. Modules are built against the numpy 2 headers at
- * the 1.16 feature level, which numpy 1.x and 2.x runtimes both serve. */
+/* numpy's array interface, imported at start-up. */
 static int tn_import_numpy(void)
 {
     if (_import_array() < 0) {

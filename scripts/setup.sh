@@ -62,3 +62,5 @@ if ! cmp -s requirements-dev.txt "$stamp"; then
   "$venv/bin/python" -m pip install -q --disable-pip-version-check -r requirements-dev.txt
   cp requirements-dev.txt "$stamp"
 fi
+
+bash scripts/fetch-numpy-i.sh "$venv/share/tarn"

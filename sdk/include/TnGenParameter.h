@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <mutex>
 #include <vector>
 
 #include "TnExport.h"
@@ -26,6 +27,16 @@ class INodeMap;
 class TnGenParameter;
 class TnGenParameterList;
 
+#ifndef SWIG
+namespace tn
+{
+namespace genicam
+{
+struct ParameterArrayState;
+}
+} // namespace tn
+#endif
+
 /// Receives the update notifications of the parameters it is registered with.
 class TN_GENICAM_API TnGenEventSink
 {
@@ -33,8 +44,10 @@ public:
     /// Called after the value of aParameter, or what it depends on, changed.
     virtual void OnParameterUpdate(TnGenParameter *aParameter) = 0;
 
+#ifndef SWIG
     /// Sinks are never destroyed through this interface.
     ~TnGenEventSink() {}
+#endif
 };
 
 /// One GenICam feature of a parameter array; the array owns it.
@@ -125,10 +138,16 @@ public:
 protected:
     explicit TnGenParameter(TN_GENAPI_NS::INode *aNode);
     TN_GENAPI_NS::INode *mNode;
+    // Set by the array that creates the parameter.
+    tn::genicam::ParameterArrayState *mArrayState;
 
 private:
+    friend struct tn::genicam::ParameterArrayState;
     TnGenParameter(const TnGenParameter &) = delete;
     TnGenParameter &operator=(const TnGenParameter &) = delete;
+    // Guarded by the array state's sink mutex.
+    std::vector<TnGenEventSink *> mSinks;
+    bool mUpdatesEnabled;
 #endif
 };
 
@@ -324,9 +343,10 @@ public:
     TnGenParameterList &operator=(const TnGenParameterList &aList);
 
 private:
+    mutable std::mutex mMutex;
     std::vector<TnGenParameter *> mItems;
+    // The item the next GetNext returns.
     size_t mPosition;
-    bool mStarted;
 #endif
 };
 

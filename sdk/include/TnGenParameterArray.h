@@ -5,6 +5,10 @@
 
 #include <stdint.h>
 
+#include <mutex>
+#include <utility>
+#include <vector>
+
 #include "TnExport.h"
 #include "TnGenParameter.h"
 #include "TnGenTypes.h"
@@ -119,7 +123,11 @@ public:
 private:
     TnGenStateStack(const TnGenStateStack &) = delete;
     TnGenStateStack &operator=(const TnGenStateStack &) = delete;
-    TnResult Save(const TnString &aName);
+    /// The parameter's value as text when the stack has not saved it yet.
+    bool Capture(const TnString &aName, TnString &aValue);
+    /// Keeps the earlier value after a successful first change.
+    void Record(const TnResult &aResult, bool aCaptured, const TnString &aName, const TnString &aValue);
+    std::mutex mMutex;
     TnGenParameterArray *mArray;
     std::vector<std::pair<TnString, TnString>> mSaved; // name, value as text
 #endif

@@ -9,11 +9,21 @@
 #include "TnLog.h"
 #include "TnLogDispatch.h"
 #include "TnUint24.h"
+#include "TnGenParameterArray.h"
+#include "TnGenICamInternal.h"
+
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <sstream>
 %}
 
 /* Opaque here: the proxies come from the modules under test. */
 class TnLogSink;
 struct uint24_t;
+class TnGenParameterArray;
+class TnGenParameter;
+class TnGenEventSink;
 
 %inline %{
 /* Registers a sink with the SDK's log registry. */
@@ -70,5 +80,106 @@ uint24_t *MakeUint24(unsigned int aValue)
 unsigned int Uint24Value(const uint24_t *aValue)
 {
     return aValue != NULL ? aValue->Get() : 0;
+}
+%}
+
+/* GenICam: parameter arrays over memory, and what Python cannot build itself. */
+%newobject LoadParameterArray;
+%inline %{
+/* A parameter array built from a GenICam XML file over aPortSize bytes of
+ * zeroed memory; null when the file does not load (aCode gets the result). */
+TnGenParameterArray *LoadParameterArray(const char *aPath, unsigned int aPortSize)
+{
+    std::ifstream file(aPath != NULL ? aPath : "", std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    TnResult result;
+    return tn::genicam::CreateParameterArray(text.str(), std::make_shared<tn::genicam::MemoryPort>(aPortSize), result);
+}
+
+/* The result code and description of loading an XML text. */
+unsigned int LoadParameterArrayCode(const char *aXml)
+{
+    TnResult result;
+    delete tn::genicam::CreateParameterArray(aXml != NULL ? aXml : "", std::make_shared<tn::genicam::MemoryPort>(16), result);
+    return result.GetCode();
+}
+%}
+
+%nothread WritePort;
+%nothread ReadPort;
+%inline %{
+/* Writes bytes into the memory behind an array's device port. */
+bool WritePort(TnGenParameterArray *aArray, unsigned int aAddress, PyObject *aBytes)
+{
+    char *data = NULL;
+    Py_ssize_t length = 0;
+    std::shared_ptr<tn::genicam::IPort> port = tn::genicam::GetDevicePort(aArray);
+    if (!port || PyBytes_AsStringAndSize(aBytes, &data, &length) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    return port->Write(aAddress, data, static_cast<size_t>(length)).IsOK();
+}
+
+/* Reads bytes from the memory behind an array's device port. */
+PyObject *ReadPort(TnGenParameterArray *aArray, unsigned int aAddress, unsigned int aLength)
+{
+    std::string data(aLength, '\0');
+    std::shared_ptr<tn::genicam::IPort> port = tn::genicam::GetDevicePort(aArray);
+    if (!port || !port->Read(aAddress, &data[0], aLength).IsOK()) {
+        Py_RETURN_NONE;
+    }
+    return PyBytes_FromStringAndSize(data.data(), static_cast<Py_ssize_t>(data.size()));
+}
+%}
+
+%{
+/* An update sink that counts its notifications. */
+class CountingSink : public TnGenEventSink
+{
+public:
+    void OnParameterUpdate(TnGenParameter *) override { ++mUpdates; }
+    std::atomic<int> mUpdates{0};
+};
+%}
+%inline %{
+TnGenEventSink *NewCountingSink()
+{
+    return new CountingSink;
+}
+
+int CountingSinkUpdates(TnGenEventSink *aSink)
+{
+    return aSink != NULL ? static_cast<CountingSink *>(aSink)->mUpdates.load() : -1;
+}
+
+void DeleteCountingSink(TnGenEventSink *aSink)
+{
+    delete static_cast<CountingSink *>(aSink);
+}
+%}
+
+/* Raw byte memory for the register parameters. */
+%nothread BytesAt;
+%inline %{
+uint8_t *NewBytes(unsigned int aSize)
+{
+    return new uint8_t[aSize]();
+}
+
+void DeleteBytes(uint8_t *aBytes)
+{
+    delete[] aBytes;
+}
+
+PyObject *BytesAt(uint8_t *aBytes, unsigned int aSize)
+{
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(aBytes), aSize);
+}
+
+void SetBytes(uint8_t *aBytes, unsigned int aOffset, unsigned int aValue)
+{
+    aBytes[aOffset] = static_cast<uint8_t>(aValue);
 }
 %}

@@ -1,0 +1,193 @@
+/* GenICam parameter access, carried by all three modules: the parameter
+ * array, its typed parameters, enumeration entries, categories, lists, the
+ * state stack and the update sink. */
+
+%{
+#include "TnGenParameter.h"
+#include "TnGenParameterArray.h"
+%}
+
+%{
+/* A parameter as the proxy of its most specific class. */
+static PyObject *tn_parameter_to_python(TnGenParameter *aParameter)
+{
+    if (aParameter == NULL) {
+        return SWIG_Py_Void();
+    }
+    if (TnGenInteger *typed = dynamic_cast<TnGenInteger *>(aParameter)) {
+        return SWIG_NewPointerObj(typed, SWIGTYPE_p_TnGenInteger, 0);
+    }
+    if (TnGenFloat *typed = dynamic_cast<TnGenFloat *>(aParameter)) {
+        return SWIG_NewPointerObj(typed, SWIGTYPE_p_TnGenFloat, 0);
+    }
+    if (TnGenEnum *typed = dynamic_cast<TnGenEnum *>(aParameter)) {
+        return SWIG_NewPointerObj(typed, SWIGTYPE_p_TnGenEnum, 0);
+    }
+    if (TnGenBoolean *typed = dynamic_cast<TnGenBoolean *>(aParameter)) {
+        return SWIG_NewPointerObj(typed, SWIGTYPE_p_TnGenBoolean, 0);
+    }
+    if (TnGenCommand *typed = dynamic_cast<TnGenCommand *>(aParameter)) {
+        return SWIG_NewPointerObj(typed, SWIGTYPE_p_TnGenCommand, 0);
+    }
+    if (TnGenString *typed = dynamic_cast<TnGenString *>(aParameter)) {
+        return SWIG_NewPointerObj(typed, SWIGTYPE_p_TnGenString, 0);
+    }
+    if (TnGenRegister *typed = dynamic_cast<TnGenRegister *>(aParameter)) {
+        return SWIG_NewPointerObj(typed, SWIGTYPE_p_TnGenRegister, 0);
+    }
+    return SWIG_NewPointerObj(aParameter, SWIGTYPE_p_TnGenParameter, 0);
+}
+
+/* Appends an output value, or None when the call's result is not OK; the
+ * value is released either way. */
+static PyObject *tn_append_gated(PyObject *aResult, bool aOK, PyObject *aValue)
+{
+    if (!aOK) {
+        Py_XDECREF(aValue);
+        aValue = SWIG_Py_Void();
+    }
+    return SWIG_Python_AppendOutput(aResult, aValue, 0);
+}
+%}
+
+%typemap(out) TnGenParameter * {
+    $result = tn_parameter_to_python($1);
+}
+
+/* Outputs written through references come after the result in a list, each
+ * None unless the result is OK. */
+%define TN_GATED_OUTPUT(TYPE, INIT, TO_PYTHON)
+%typemap(in, numinputs=0) TYPE & (TYPE temporary INIT) {
+    $1 = &temporary;
+}
+%typemap(argout) TYPE & {
+    $result = tn_append_gated($result, result.IsOK(), result.IsOK() ? TO_PYTHON : NULL);
+}
+%enddef
+
+TN_GATED_OUTPUT(int64_t, = 0, SWIG_From_long_SS_long((long long)*$1))
+TN_GATED_OUTPUT(double, = 0.0, SWIG_From_double(*$1))
+TN_GATED_OUTPUT(bool, = false, SWIG_From_bool(*$1))
+TN_GATED_OUTPUT(TnString, , tn_string_to_python(*$1))
+TN_GATED_OUTPUT(TnGenType, = TnGenTypeUndefined, SWIG_From_int((int)*$1))
+TN_GATED_OUTPUT(TnGenNameSpace, = TnGenNameSpaceUndefined, SWIG_From_int((int)*$1))
+TN_GATED_OUTPUT(TnGenVisibility, = TnGenVisibilityUndefined, SWIG_From_int((int)*$1))
+TN_GATED_OUTPUT(TnGenRepresentation, = TnGenRepresentationUndefined, SWIG_From_int((int)*$1))
+
+/* Inputs taken by const reference stay inputs. */
+%typemap(argout) TnString const & ""
+
+%fragment("SWIG_From_long_SS_long");
+%fragment("SWIG_From_double");
+%fragment("SWIG_From_bool");
+
+/* An enumeration entry handed out through a pointer to pointer. */
+%typemap(in, numinputs=0) TnGenEnumEntry const ** (TnGenEnumEntry const *entry = NULL) {
+    $1 = ($1_ltype)&entry;
+}
+%typemap(argout) TnGenEnumEntry const ** {
+    $result = tn_append_gated($result, result.IsOK() && *$1 != NULL,
+                              SWIG_NewPointerObj(const_cast<TnGenEnumEntry *>(*$1), SWIGTYPE_p_TnGenEnumEntry, 0));
+}
+
+/* Selection lists: a new list made before `self` is converted, returned to
+ * Python whatever the result. */
+%typemap(in, numinputs=0) TnGenParameterList & {
+    $1 = new TnGenParameterList();
+}
+%typemap(argout) TnGenParameterList & {
+    $result = SWIG_Python_AppendOutput($result, SWIG_NewPointerObj($1, SWIGTYPE_p_TnGenParameterList, SWIG_POINTER_OWN), 0);
+    $1 = NULL;
+}
+%typemap(freearg) TnGenParameterList & {
+    delete $1;
+}
+
+/* Ranges: a tuple of the result, the minimum and the maximum. */
+%define TN_RANGE_OUTPUT(TYPE, TO_PYTHON)
+%typemap(in, numinputs=0) (TYPE &aMin, TYPE &aMax) (TYPE minimum = 0, TYPE maximum = 0) {
+    $1 = &minimum;
+    $2 = &maximum;
+}
+%typemap(argout) (TYPE &aMin, TYPE &aMax) {
+    PyObject *range = PyTuple_New(3);
+    PyTuple_SET_ITEM(range, 0, $result);
+    if (result.IsOK()) {
+        PyTuple_SET_ITEM(range, 1, TO_PYTHON(*$1));
+        PyTuple_SET_ITEM(range, 2, TO_PYTHON(*$2));
+    } else {
+        PyTuple_SET_ITEM(range, 1, SWIG_Py_Void());
+        PyTuple_SET_ITEM(range, 2, SWIG_Py_Void());
+    }
+    $result = range;
+}
+%enddef
+TN_RANGE_OUTPUT(int64_t, SWIG_From_long_SS_long)
+TN_RANGE_OUTPUT(double, SWIG_From_double)
+
+%rename(__getitem__) TnGenParameterList::operator[];
+%rename(__getitem__) TnGenParameterArray::operator[];
+%rename(GetEnumValueInt) TnGenParameterArray::GetEnumValue(const TnString &, int64_t &);
+%rename(GetEnumValueString) TnGenParameterArray::GetEnumValue(const TnString &, TnString &);
+%rename(GetValueInt) TnGenEnum::GetValue(int64_t &) const;
+%rename(GetValueString) TnGenEnum::GetValue(TnString &) const;
+
+/* Parameters, entries and categories belong to their array. */
+%nodefaultctor TnGenParameter;
+%nodefaultdtor TnGenParameter;
+%nodefaultctor TnGenInteger;
+%nodefaultdtor TnGenInteger;
+%nodefaultctor TnGenFloat;
+%nodefaultdtor TnGenFloat;
+%nodefaultctor TnGenEnum;
+%nodefaultdtor TnGenEnum;
+%nodefaultctor TnGenEnumEntry;
+%nodefaultdtor TnGenEnumEntry;
+%nodefaultctor TnGenBoolean;
+%nodefaultdtor TnGenBoolean;
+%nodefaultctor TnGenString;
+%nodefaultdtor TnGenString;
+%nodefaultctor TnGenCommand;
+%nodefaultdtor TnGenCommand;
+%nodefaultctor TnGenRegister;
+%nodefaultdtor TnGenRegister;
+%nodefaultctor TnGenCategory;
+%nodefaultdtor TnGenCategory;
+
+/* Update sinks belong to the SDK (a device adapter is one). Its destructor is
+ * not virtual, so destroying one through this interface would destroy only
+ * part of it: the module's destructor leaves the object alone. */
+%extend TnGenEventSink {
+    ~TnGenEventSink() {
+        (void)$self;
+    }
+}
+
+/* A state stack works on an array: a null one is refused. */
+%typemap(check) TnGenParameterArray *aArray {
+    if ($1 == NULL) {
+        SWIG_exception_fail(SWIG_TypeError, "invalid null reference in method '" "$symname" "', argument " "$argnum" " of type '" "$1_type" "'");
+    }
+}
+
+/* The array's chunk payload: read while attached, which the SDK copies what
+ * it needs of at once. */
+TN_ARRAY_1D_IN_UINT32(uint8_t *aBuffer, uint32_t aBufferLength)
+
+%include "TnGenParameter.h"
+
+/* The setters of text values by name answer with the text they wrote. */
+%typemap(argout) TnString const &aValue {
+    $result = tn_append_gated($result, result.IsOK(), result.IsOK() ? tn_string_to_python(*$1) : NULL);
+}
+
+%include "TnGenParameterArray.h"
+
+%typemap(argout) TnString const &aValue "";
+%clear int64_t &, double &, bool &, TnString &;
+%clear TnGenType &, TnGenNameSpace &, TnGenVisibility &, TnGenRepresentation &;
+%clear TnGenEnumEntry const **, TnGenParameterList &;
+%clear (int64_t &aMin, int64_t &aMax), (double &aMin, double &aMax);
+%clear (uint8_t *aBuffer, uint32_t aBufferLength);
+%clear TnGenParameter *;
+%clear TnGenParameterArray *aArray;

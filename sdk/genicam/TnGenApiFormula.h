@@ -1,0 +1,90 @@
+// The formula language of SwissKnife and Converter nodes.
+//
+// A formula is parsed once into a tree and evaluated on demand. Numbers are
+// 64-bit integers or doubles: in integer mode literals without a fraction are
+// integers and integer arithmetic stays integer (division truncates), while a
+// double anywhere makes the result a double; in float mode every number is a
+// double. Bit operations, % and shifts work on the integer value of their
+// operands. Comparisons and logic give 1 or 0.
+//
+// Operators from the lowest to the highest precedence:
+//   ?:   ||   &&   |   ^   &   = <> (also == !=)   < > <= >=   << >>
+//   + -   * / %   ** (right associative)   unary - + ~ !
+// Constants are decimal, decimal with fraction or exponent, or hexadecimal
+// (0x...). Functions: SGN NEG ABS SQRT TRUNC FLOOR CEIL ROUND (one or two
+// arguments) EXP LN LG SIN COS TAN ASIN ACOS ATAN, and the constants E and PI
+// (with or without parentheses). Other names are variables: the parser asks a
+// lookup for an identifier of each.
+#ifndef TN_GENAPI_FORMULA_H
+#define TN_GENAPI_FORMULA_H
+
+#include <stdint.h>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tn
+{
+namespace genicam
+{
+
+/// A value of a formula: an integer or a double.
+struct FormulaValue
+{
+    bool mIsInteger = true;
+    int64_t mInteger = 0;
+    double mFloat = 0.0;
+
+    static FormulaValue FromInteger(int64_t aValue);
+    static FormulaValue FromFloat(double aValue);
+    double AsFloat() const;
+    /// The integer value; a double is truncated toward zero, and one within
+    /// a rounding error of an integer gives that integer. Throws for values
+    /// that are not finite or do not fit.
+    int64_t AsInteger() const;
+};
+
+/// A syntax error, or a failure while evaluating (division by zero).
+class FormulaError : public std::runtime_error
+{
+public:
+    explicit FormulaError(const std::string &aMessage) : std::runtime_error(aMessage) {}
+};
+
+struct FormulaTerm;
+
+/// A parsed formula.
+class Formula
+{
+public:
+    /// Gives the variable identifier of a name, or -1 for an unknown name.
+    typedef std::function<int(const std::string &aName)> Lookup;
+    /// Gives the value of a variable identifier.
+    typedef std::function<FormulaValue(int aVariable)> Resolver;
+
+    Formula();
+    ~Formula();
+    Formula(Formula &&aFormula) noexcept;
+    Formula &operator=(Formula &&aFormula) noexcept;
+
+    /// Parses aText; throws FormulaError for a syntax error or an unknown name.
+    void Parse(const std::string &aText, const Lookup &aLookup);
+    bool IsParsed() const;
+    const std::string &GetText() const;
+
+    /// Evaluates the formula; throws FormulaError, and passes on what the
+    /// resolver throws.
+    FormulaValue Evaluate(const Resolver &aResolver, bool aIntegerMode) const;
+
+private:
+    std::string mText;
+    std::unique_ptr<FormulaTerm> mRoot;
+};
+
+} // namespace genicam
+} // namespace tn
+
+#endif

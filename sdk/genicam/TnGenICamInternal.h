@@ -1,0 +1,143 @@
+// What the rest of the SDK (and the test hooks) use of libTnGenICam beyond
+// the public parameter classes: the port through which a node map reaches its
+// device, a port over plain memory, and the creation of a parameter array from
+// GenICam XML.
+//
+//   tn::genicam::IPort           the abstract register space of a device
+//   tn::genicam::MemoryPort      an IPort over a byte vector (tests, soft devices)
+//   tn::genicam::CreateParameterArray(xml, port, result)
+//                                a parameter array over a node map built from
+//                                the XML, its non-chunk ports bound to the port
+//   tn::genicam::GetDevicePort(array)
+//                                the port an array was created with
+//
+// Every call is thread-safe.
+//
+// What a parameter array made by CreateParameterArray holds:
+// - Get(index) follows the node map's feature order: the nodes in the order
+//   the XML defines them (a StructReg's entries in place of the StructReg, in
+//   their order), leaving out Category nodes (GetCategory(index) has those,
+//   in the same document order), EnumEntry nodes (their enumeration's
+//   entries) and address formulas embedded in a register. Private nodes
+//   (registers behind features, converters, SwissKnifes) and Port nodes are
+//   parameters too.
+// - Each parameter's dynamic type follows the node's interface: Integer,
+//   IntReg, MaskedIntReg, IntSwissKnife, IntConverter -> TnGenInteger;
+//   Float, FloatReg, SwissKnife, Converter -> TnGenFloat; Enumeration ->
+//   TnGenEnum; Boolean -> TnGenBoolean; Command -> TnGenCommand; String,
+//   StringReg -> TnGenString; Register -> TnGenRegister; Port and Node ->
+//   TnGenParameter.
+// - Enumeration entries are in XML order; an entry's name is its symbolic
+//   name (the EnumEntry's Name attribute).
+// - Results: GenApi-level failures (limits, increment, access, locks,
+//   availability, unknown entries, inconsistent values) TN_GENERIC_ERROR
+//   with a description; a port's failure keeps the port's code; the array's
+//   name-keyed shortcuts answer TN_NOT_FOUND for a missing feature or one of
+//   another type; UnregisterEventSink answers TN_NOT_FOUND for a sink that is
+//   not registered; GetEntryByIndex past the last entry TN_INVALID_PARAMETER,
+//   GetEntryByValue and GetEntryByName without a match TN_NOT_FOUND.
+// - AttachDataChunks copies the chunks the node map has chunk ports for, so
+//   the caller's memory is not read after it returns; a failed attach leaves
+//   no chunk data attached.
+#ifndef TN_GENICAM_INTERNAL_H
+#define TN_GENICAM_INTERNAL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "TnExport.h"
+#include "TnGenTypes.h"
+#include "TnResult.h"
+
+class TnGenParameterArray;
+
+namespace tn
+{
+namespace genicam
+{
+
+/// The register space behind a node map's Port node: a device's control
+/// channel, a chunk buffer or plain memory.
+///
+/// Node maps call Read and Write with their own lock held and never from
+/// Python: an implementation must not call back into the parameter array.
+class TN_GENICAM_API IPort
+{
+public:
+    virtual ~IPort();
+
+    /// Reads aLength bytes at aAddress into aData. Anything but TN_OK fails
+    /// the feature access that caused the read, with this result's code.
+    virtual TnResult Read(uint64_t aAddress, void *aData, size_t aLength) = 0;
+
+    /// Writes aLength bytes from aData at aAddress.
+    virtual TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) = 0;
+
+    /// TnGenAccessModeReadWrite, TnGenAccessModeReadOnly,
+    /// TnGenAccessModeWriteOnly or TnGenAccessModeNotAvailable; the default
+    /// is TnGenAccessModeReadWrite.
+    virtual TnGenAccessMode GetAccessMode() const;
+};
+
+/// A port over a zero-filled byte vector of a fixed size.
+///
+/// Accesses outside the vector answer TN_INVALID_PARAMETER. The test helpers
+/// (Peek, Poke, the access counters, SetAccessMode and SetFailure) work on
+/// the same bytes without counting as port accesses.
+class TN_GENICAM_API MemoryPort : public IPort
+{
+public:
+    explicit MemoryPort(size_t aSize);
+    ~MemoryPort() override;
+
+    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override;
+    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override;
+    TnGenAccessMode GetAccessMode() const override;
+
+    size_t GetSize() const;
+    /// Reads bytes directly; TN_INVALID_PARAMETER outside the vector.
+    TnResult Peek(uint64_t aAddress, void *aData, size_t aLength) const;
+    /// Writes bytes directly; TN_INVALID_PARAMETER outside the vector.
+    TnResult Poke(uint64_t aAddress, const void *aData, size_t aLength);
+    /// The number of Read and Write calls so far, failed ones included.
+    uint64_t GetReadCount() const;
+    uint64_t GetWriteCount() const;
+    /// The access mode GetAccessMode reports (ReadWrite at first).
+    void SetAccessMode(TnGenAccessMode aAccessMode);
+    /// Makes every following Read and Write fail with aCode (TN_OK ends it).
+    void SetFailure(uint32_t aCode);
+
+private:
+    bool InRange(uint64_t aAddress, size_t aLength) const;
+
+    mutable std::mutex mMutex;
+    std::vector<uint8_t> mBytes;
+    uint64_t mReads;
+    uint64_t mWrites;
+    TnGenAccessMode mAccessMode;
+    uint32_t mFailure;
+};
+
+/// Builds a node map from GenICam XML (a RegisterDescription in the GenApi
+/// schema) and returns a new parameter array over it, which the caller
+/// deletes. The Port node named "Device" and every other Port without a
+/// ChunkID read and write through aDevicePort (which may be null: the
+/// features behind it are then not available). On failure returns null and
+/// sets aResult to TN_GENICAM_XML_ERROR with a description naming the fault;
+/// on success aResult is TN_OK.
+TN_GENICAM_API TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_ptr<IPort> aDevicePort,
+                                                         TnResult &aResult);
+
+/// The port aArray was created with; null for a null array or one made by
+/// the default constructor.
+TN_GENICAM_API std::shared_ptr<IPort> GetDevicePort(TnGenParameterArray *aArray);
+
+} // namespace genicam
+} // namespace tn
+
+#endif

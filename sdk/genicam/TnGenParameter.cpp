@@ -1,0 +1,763 @@
+// The public parameter classes over the engine's nodes.
+#include "TnGenParameter.h"
+
+#include <string.h>
+
+#include "TnGenApi.h"
+#include "TnGenParameterState.h"
+
+using TnGenApi::Access;
+using TnGenApi::EnumEntryNode;
+using TnGenApi::EnumerationNode;
+using TnGenApi::GenApiError;
+using TnGenApi::INode;
+using TnGenApi::InterfaceKind;
+using tn::genicam::RunOnNode;
+
+namespace
+{
+TnString FromUtf8(const std::string &aText)
+{
+    return TnString(aText.c_str());
+}
+
+TnResult Invalid(const char *aWhat)
+{
+    return TnResult(TN_INVALID_PARAMETER, TnString(aWhat));
+}
+
+// Transfers never reach past a register.
+void CheckLength(INode &aNode, int64_t aLength)
+{
+    const int64_t length = aNode.GetLength();
+    if (aLength > length)
+    {
+        throw GenApiError(TN_INVALID_PARAMETER, aNode.GetName() + " holds " + std::to_string(length) + " bytes, fewer than " +
+                                                    std::to_string(aLength));
+    }
+}
+
+// The position of an entry node among an enumeration's entries.
+size_t EntryIndex(INode *aEnumeration, const EnumEntryNode *aEntry)
+{
+    const auto &entries = static_cast<EnumerationNode *>(aEnumeration)->GetEntries();
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        if (entries[i] == aEntry)
+        {
+            return i;
+        }
+    }
+    return entries.size();
+}
+} // namespace
+
+// --- TnGenParameter -------------------------------------------------------------
+
+TnGenParameter::TnGenParameter(TN_GENAPI_NS::INode *aNode) : mNode(aNode), mArrayState(nullptr), mUpdatesEnabled(true) {}
+
+TnGenParameter::~TnGenParameter() = default;
+
+#define TN_RUN(aBody) mArrayState->Run([&]() { aBody; })
+
+TnResult TnGenParameter::GetName(TnString &aName) const
+{
+    aName = FromUtf8(mNode->GetName());
+    return TnResult();
+}
+
+TnResult TnGenParameter::GetDisplayName(TnString &aDisplayName) const
+{
+    aDisplayName = FromUtf8(mNode->GetDisplayName());
+    return TnResult();
+}
+
+TnResult TnGenParameter::GetToolTip(TnString &aToolTip) const
+{
+    aToolTip = FromUtf8(mNode->GetToolTip());
+    return TnResult();
+}
+
+TnResult TnGenParameter::GetDescription(TnString &aDescription) const
+{
+    aDescription = FromUtf8(mNode->GetDescription());
+    return TnResult();
+}
+
+TnResult TnGenParameter::GetCategory(TnString &aCategory) const
+{
+    INode *category = mNode->GetCategory();
+    aCategory = FromUtf8(category != nullptr ? category->GetName() : std::string());
+    return TnResult();
+}
+
+TnResult TnGenParameter::ToString(TnString &aValue) const
+{
+    std::string value;
+    const TnResult result = TN_RUN(value = mNode->ToString());
+    if (result.IsOK())
+    {
+        aValue = FromUtf8(value);
+    }
+    return result;
+}
+
+TnResult TnGenParameter::FromString(const TnString &aValue)
+{
+    if (aValue.GetAscii() == nullptr)
+    {
+        return Invalid("the text is null");
+    }
+    const std::string value = tn::genicam::ToUtf8(aValue);
+    return TN_RUN(mNode->FromString(value));
+}
+
+TnResult TnGenParameter::GetType(TnGenType &aType) const
+{
+    switch (mNode->GetInterface())
+    {
+    case InterfaceKind::Integer:
+        aType = TnGenTypeInteger;
+        break;
+    case InterfaceKind::Float:
+        aType = TnGenTypeFloat;
+        break;
+    case InterfaceKind::Enumeration:
+        aType = TnGenTypeEnum;
+        break;
+    case InterfaceKind::Boolean:
+        aType = TnGenTypeBoolean;
+        break;
+    case InterfaceKind::String:
+        aType = TnGenTypeString;
+        break;
+    case InterfaceKind::Command:
+        aType = TnGenTypeCommand;
+        break;
+    case InterfaceKind::Register:
+        aType = TnGenTypeRegister;
+        break;
+    default:
+        aType = TnGenTypeUndefined;
+        break;
+    }
+    return TnResult();
+}
+
+TnResult TnGenParameter::GetNameSpace(TnGenNameSpace &aNameSpace) const
+{
+    aNameSpace = mNode->GetNameSpace();
+    return TnResult();
+}
+
+TnResult TnGenParameter::GetVisibility(TnGenVisibility &aVisibility) const
+{
+    aVisibility = mNode->GetVisibility();
+    return TnResult();
+}
+
+TnResult TnGenParameter::IsVisible(TnGenVisibility aVisibility, bool &aVisible) const
+{
+    aVisible = static_cast<int>(mNode->GetVisibility()) <= static_cast<int>(aVisibility);
+    return TnResult();
+}
+
+TnResult TnGenParameter::IsValueCached(bool &aCached) const
+{
+    bool cached = false;
+    const TnResult result = TN_RUN(cached = mNode->IsCached());
+    if (result.IsOK())
+    {
+        aCached = cached;
+    }
+    return result;
+}
+
+TnResult TnGenParameter::IsPersistent(bool &aPersistent) const
+{
+    aPersistent = mNode->IsStreamable();
+    return TnResult();
+}
+
+TnResult TnGenParameter::IsImplemented(bool &aImplemented) const
+{
+    bool value = false;
+    const TnResult result = TN_RUN(value = mNode->IsImplemented());
+    if (result.IsOK())
+    {
+        aImplemented = value;
+    }
+    return result;
+}
+
+TnResult TnGenParameter::IsAvailable(bool &aAvailable) const
+{
+    bool value = false;
+    const TnResult result = TN_RUN(value = mNode->IsAvailable());
+    if (result.IsOK())
+    {
+        aAvailable = value;
+    }
+    return result;
+}
+
+TnResult TnGenParameter::IsWritable(bool &aWritable) const
+{
+    bool value = false;
+    const TnResult result = TN_RUN(value = mNode->IsWritable());
+    if (result.IsOK())
+    {
+        aWritable = value;
+    }
+    return result;
+}
+
+TnResult TnGenParameter::IsReadable(bool &aReadable) const
+{
+    bool value = false;
+    const TnResult result = TN_RUN(value = mNode->IsReadable());
+    if (result.IsOK())
+    {
+        aReadable = value;
+    }
+    return result;
+}
+
+TnResult TnGenParameter::IsStreamable(bool &aStreamable) const
+{
+    aStreamable = mNode->IsStreamable();
+    return TnResult();
+}
+
+TnResult TnGenParameter::IsSelector(bool &aSelector) const
+{
+    aSelector = !mNode->GetSelected().empty();
+    return TnResult();
+}
+
+TnResult TnGenParameter::GetSelectedParameters(TnGenParameterList &aList) const
+{
+    aList.Clear();
+    for (INode *node : mNode->GetSelected())
+    {
+        if (TnGenParameter *parameter = mArrayState->ParameterOf(node))
+        {
+            aList.Add(parameter);
+        }
+    }
+    return TnResult();
+}
+
+TnResult TnGenParameter::GetSelectingParameters(TnGenParameterList &aList) const
+{
+    aList.Clear();
+    for (INode *node : mNode->GetSelecting())
+    {
+        if (TnGenParameter *parameter = mArrayState->ParameterOf(node))
+        {
+            aList.Add(parameter);
+        }
+    }
+    return TnResult();
+}
+
+TN_GENAPI_NS::INode *TnGenParameter::GetNode()
+{
+    return mNode;
+}
+
+TnResult TnGenParameter::RegisterEventSink(TnGenEventSink *aEventSink)
+{
+    return mArrayState->RegisterSink(*this, aEventSink);
+}
+
+TnResult TnGenParameter::UnregisterEventSink(TnGenEventSink *aEventSink)
+{
+    return mArrayState->UnregisterSink(*this, aEventSink);
+}
+
+bool TnGenParameter::GetUpdatesEnabled()
+{
+    return mArrayState->GetUpdatesEnabled(*this);
+}
+
+void TnGenParameter::SetUpdatesEnabled(bool aEnabled)
+{
+    mArrayState->SetUpdatesEnabled(*this, aEnabled);
+}
+
+// --- Typed parameters -------------------------------------------------------------
+
+// Reads a value into aOut only when the operation succeeds.
+#define TN_GET(aType, aOut, aExpression) \
+    aType value{}; \
+    const TnResult result = TN_RUN(value = (aExpression)); \
+    if (result.IsOK()) \
+    { \
+        aOut = value; \
+    } \
+    return result
+
+TnGenInteger::TnGenInteger(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+
+TnResult TnGenInteger::GetValue(int64_t &aValue) const
+{
+    TN_GET(int64_t, aValue, mNode->GetInt());
+}
+
+TnResult TnGenInteger::SetValue(int64_t aValue)
+{
+    return TN_RUN(mNode->SetInt(aValue));
+}
+
+TnResult TnGenInteger::GetMin(int64_t &aMin) const
+{
+    TN_GET(int64_t, aMin, mNode->GetIntMin());
+}
+
+TnResult TnGenInteger::GetMax(int64_t &aMax) const
+{
+    TN_GET(int64_t, aMax, mNode->GetIntMax());
+}
+
+TnResult TnGenInteger::GetIncrement(int64_t &aIncrement) const
+{
+    TN_GET(int64_t, aIncrement, mNode->GetIntInc());
+}
+
+TnResult TnGenInteger::GetRepresentation(TnGenRepresentation &aRepresentation) const
+{
+    TN_GET(TnGenRepresentation, aRepresentation, mNode->GetRepresentation());
+}
+
+TnResult TnGenInteger::GetUnit(TnString &aUnit) const
+{
+    TN_GET(TnString, aUnit, FromUtf8(mNode->GetUnit()));
+}
+
+TnGenFloat::TnGenFloat(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+
+TnResult TnGenFloat::GetValue(double &aValue) const
+{
+    TN_GET(double, aValue, mNode->GetFloat());
+}
+
+TnResult TnGenFloat::SetValue(double aValue)
+{
+    return TN_RUN(mNode->SetFloat(aValue));
+}
+
+TnResult TnGenFloat::GetMin(double &aMin) const
+{
+    TN_GET(double, aMin, mNode->GetFloatMin());
+}
+
+TnResult TnGenFloat::GetMax(double &aMax) const
+{
+    TN_GET(double, aMax, mNode->GetFloatMax());
+}
+
+TnResult TnGenFloat::GetRepresentation(TnGenRepresentation &aRepresentation) const
+{
+    TN_GET(TnGenRepresentation, aRepresentation, mNode->GetRepresentation());
+}
+
+TnResult TnGenFloat::GetUnit(TnString &aUnit) const
+{
+    TN_GET(TnString, aUnit, FromUtf8(mNode->GetUnit()));
+}
+
+TnGenBoolean::TnGenBoolean(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+
+TnResult TnGenBoolean::GetValue(bool &aValue) const
+{
+    TN_GET(bool, aValue, mNode->GetBool());
+}
+
+TnResult TnGenBoolean::SetValue(bool aValue)
+{
+    return TN_RUN(mNode->SetBool(aValue));
+}
+
+TnGenString::TnGenString(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+
+TnResult TnGenString::GetValue(TnString &aValue) const
+{
+    TN_GET(TnString, aValue, FromUtf8(mNode->GetString()));
+}
+
+TnResult TnGenString::SetValue(const TnString &aValue)
+{
+    if (aValue.GetAscii() == nullptr)
+    {
+        return Invalid("the text is null");
+    }
+    const std::string value = tn::genicam::ToUtf8(aValue);
+    return TN_RUN(mNode->SetString(value));
+}
+
+TnResult TnGenString::GetMaxLength(int64_t &aMaxLength) const
+{
+    TN_GET(int64_t, aMaxLength, mNode->GetMaxLength());
+}
+
+TnGenCommand::TnGenCommand(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+
+TnResult TnGenCommand::Execute()
+{
+    return TN_RUN(mNode->Execute());
+}
+
+TnResult TnGenCommand::IsDone(bool &aDone)
+{
+    TN_GET(bool, aDone, mNode->IsDone());
+}
+
+TnGenRegister::TnGenRegister(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+
+TnResult TnGenRegister::GetLength(int64_t &aLength) const
+{
+    TN_GET(int64_t, aLength, mNode->GetLength());
+}
+
+TnResult TnGenRegister::Get(uint8_t *aBuffer, int64_t aLength) const
+{
+    if (aLength < 0 || (aBuffer == nullptr && aLength != 0))
+    {
+        return Invalid("a null buffer or a negative length");
+    }
+    return mArrayState->Run([&]() {
+        CheckLength(*mNode, aLength);
+        if (aLength > 0)
+        {
+            mNode->GetBytes(aBuffer, static_cast<size_t>(aLength));
+        }
+    });
+}
+
+TnResult TnGenRegister::Set(const uint8_t *aBuffer, int64_t aLength)
+{
+    if (aLength < 0 || (aBuffer == nullptr && aLength != 0))
+    {
+        return Invalid("a null buffer or a negative length");
+    }
+    return mArrayState->Run([&]() {
+        CheckLength(*mNode, aLength);
+        if (aLength > 0)
+        {
+            mNode->SetBytes(aBuffer, static_cast<size_t>(aLength));
+        }
+    });
+}
+
+// --- Enumerations -----------------------------------------------------------------
+
+TnGenEnum::TnGenEnum(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+    for (EnumEntryNode *entry : static_cast<EnumerationNode *>(aNode)->GetEntries())
+    {
+        mEntries.push_back(new TnGenEnumEntry(entry));
+    }
+}
+
+TnGenEnum::~TnGenEnum()
+{
+    for (TnGenEnumEntry *entry : mEntries)
+    {
+        delete entry;
+    }
+}
+
+TnResult TnGenEnum::GetValue(int64_t &aValue) const
+{
+    TN_GET(int64_t, aValue, mNode->GetInt());
+}
+
+TnResult TnGenEnum::GetValue(TnString &aValue) const
+{
+    TN_GET(TnString, aValue, FromUtf8(mNode->GetString()));
+}
+
+TnResult TnGenEnum::SetValue(int64_t aValue)
+{
+    return TN_RUN(mNode->SetInt(aValue));
+}
+
+TnResult TnGenEnum::SetValue(const TnString &aValue)
+{
+    if (aValue.GetAscii() == nullptr)
+    {
+        return Invalid("the entry name is null");
+    }
+    const std::string value = tn::genicam::ToUtf8(aValue);
+    return TN_RUN(mNode->SetString(value));
+}
+
+TnResult TnGenEnum::GetEntriesCount(int64_t &aCount) const
+{
+    aCount = static_cast<int64_t>(mEntries.size());
+    return TnResult();
+}
+
+TnResult TnGenEnum::GetEntryByIndex(int64_t aIndex, const TnGenEnumEntry **aEntry) const
+{
+    if (aEntry == nullptr)
+    {
+        return Invalid("no place for the entry");
+    }
+    *aEntry = nullptr;
+    if (aIndex < 0 || aIndex >= static_cast<int64_t>(mEntries.size()))
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString(("no entry at index " + std::to_string(aIndex) + " of " +
+                                                        std::to_string(mEntries.size()))
+                                                           .c_str()));
+    }
+    *aEntry = mEntries[static_cast<size_t>(aIndex)];
+    return TnResult();
+}
+
+TnResult TnGenEnum::GetEntryByValue(int64_t aValue, const TnGenEnumEntry **aEntry) const
+{
+    if (aEntry == nullptr)
+    {
+        return Invalid("no place for the entry");
+    }
+    *aEntry = nullptr;
+    const size_t index = EntryIndex(mNode, static_cast<EnumerationNode *>(mNode)->FindEntry(aValue));
+    if (index < mEntries.size())
+    {
+        *aEntry = mEntries[index];
+        return TnResult();
+    }
+    return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry with the value " + std::to_string(aValue)).c_str()));
+}
+
+TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry **aEntry) const
+{
+    if (aEntry == nullptr)
+    {
+        return Invalid("no place for the entry");
+    }
+    *aEntry = nullptr;
+    const std::string name = tn::genicam::ToUtf8(aName);
+    const size_t index = EntryIndex(mNode, static_cast<EnumerationNode *>(mNode)->FindEntry(name));
+    if (index < mEntries.size())
+    {
+        *aEntry = mEntries[index];
+        return TnResult();
+    }
+    return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry '" + name + "'").c_str()));
+}
+
+TnGenEnumEntry::TnGenEnumEntry(TN_GENAPI_NS::INode *aNode) : mNode(aNode) {}
+
+TnGenEnumEntry::~TnGenEnumEntry() = default;
+
+TnResult TnGenEnumEntry::GetValue(int64_t &aValue) const
+{
+    aValue = static_cast<EnumEntryNode *>(mNode)->GetValue();
+    return TnResult();
+}
+
+TnResult TnGenEnumEntry::GetName(TnString &aName) const
+{
+    aName = FromUtf8(static_cast<EnumEntryNode *>(mNode)->GetSymbolic());
+    return TnResult();
+}
+
+TnResult TnGenEnumEntry::GetDisplayName(TnString &aDisplayName) const
+{
+    const EnumEntryNode *entry = static_cast<EnumEntryNode *>(mNode);
+    // Without a DisplayName of its own an entry shows its symbolic name.
+    aDisplayName = FromUtf8(entry->GetDisplayName() == entry->GetName() ? entry->GetSymbolic() : entry->GetDisplayName());
+    return TnResult();
+}
+
+TnResult TnGenEnumEntry::GetDescription(TnString &aDescription) const
+{
+    aDescription = FromUtf8(mNode->GetDescription());
+    return TnResult();
+}
+
+TnResult TnGenEnumEntry::GetToolTip(TnString &aToolTip) const
+{
+    aToolTip = FromUtf8(mNode->GetToolTip());
+    return TnResult();
+}
+
+TnResult TnGenEnumEntry::GetVisibility(TnGenVisibility &aVisibility) const
+{
+    aVisibility = mNode->GetVisibility();
+    return TnResult();
+}
+
+TnResult TnGenEnumEntry::GetNameSpace(TnGenNameSpace &aNameSpace) const
+{
+    aNameSpace = mNode->GetNameSpace();
+    return TnResult();
+}
+
+TnResult TnGenEnumEntry::IsVisible(TnGenVisibility aVisibility, bool &aVisible) const
+{
+    aVisible = static_cast<int>(mNode->GetVisibility()) <= static_cast<int>(aVisibility);
+    return TnResult();
+}
+
+TnResult TnGenEnumEntry::IsAvailable(bool &aAvailable) const
+{
+    bool value = false;
+    const TnResult result = RunOnNode(mNode, [&]() { value = mNode->IsAvailable(); });
+    if (result.IsOK())
+    {
+        aAvailable = value;
+    }
+    return result;
+}
+
+// --- Categories -------------------------------------------------------------------
+
+TnGenCategory::TnGenCategory(TN_GENAPI_NS::INode *aNode) : mNode(aNode) {}
+
+TnGenCategory::~TnGenCategory() = default;
+
+TnResult TnGenCategory::GetName(TnString &aName) const
+{
+    aName = FromUtf8(mNode->GetName());
+    return TnResult();
+}
+
+TnResult TnGenCategory::GetDisplayName(TnString &aDisplayName) const
+{
+    aDisplayName = FromUtf8(mNode->GetDisplayName());
+    return TnResult();
+}
+
+TnResult TnGenCategory::GetToolTip(TnString &aToolTip) const
+{
+    aToolTip = FromUtf8(mNode->GetToolTip());
+    return TnResult();
+}
+
+TnResult TnGenCategory::GetDescription(TnString &aDescription) const
+{
+    aDescription = FromUtf8(mNode->GetDescription());
+    return TnResult();
+}
+
+TnResult TnGenCategory::GetNameSpace(TnGenNameSpace &aNameSpace) const
+{
+    aNameSpace = mNode->GetNameSpace();
+    return TnResult();
+}
+
+TnResult TnGenCategory::GetVisibility(TnGenVisibility &aVisibility) const
+{
+    aVisibility = mNode->GetVisibility();
+    return TnResult();
+}
+
+TnResult TnGenCategory::IsVisible(TnGenVisibility aVisibility, bool &aVisible) const
+{
+    aVisible = static_cast<int>(mNode->GetVisibility()) <= static_cast<int>(aVisibility);
+    return TnResult();
+}
+
+TnResult TnGenCategory::IsImplemented(bool &aImplemented) const
+{
+    bool value = false;
+    const TnResult result = RunOnNode(mNode, [&]() { value = mNode->IsImplemented(); });
+    if (result.IsOK())
+    {
+        aImplemented = value;
+    }
+    return result;
+}
+
+TN_GENAPI_NS::INode *TnGenCategory::GetNode()
+{
+    return mNode;
+}
+
+// --- TnGenParameterList -----------------------------------------------------------
+
+TnGenParameterList::TnGenParameterList() : mPosition(0) {}
+
+TnGenParameterList::~TnGenParameterList() = default;
+
+TnGenParameterList::TnGenParameterList(const TnGenParameterList &aList) : mPosition(0)
+{
+    std::lock_guard<std::mutex> lock(aList.mMutex);
+    mItems = aList.mItems;
+    mPosition = aList.mPosition;
+}
+
+TnGenParameterList &TnGenParameterList::operator=(const TnGenParameterList &aList)
+{
+    if (this != &aList)
+    {
+        std::vector<TnGenParameter *> items;
+        size_t position;
+        {
+            std::lock_guard<std::mutex> lock(aList.mMutex);
+            items = aList.mItems;
+            position = aList.mPosition;
+        }
+        std::lock_guard<std::mutex> lock(mMutex);
+        mItems.swap(items);
+        mPosition = position;
+    }
+    return *this;
+}
+
+void TnGenParameterList::Add(TnGenParameter *aParameter)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mItems.push_back(aParameter);
+    mPosition = 0;
+}
+
+void TnGenParameterList::Clear()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mItems.clear();
+    mPosition = 0;
+}
+
+uint32_t TnGenParameterList::GetSize() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return static_cast<uint32_t>(mItems.size());
+}
+
+TnGenParameter *TnGenParameterList::GetItem(uint32_t aIndex)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return aIndex < mItems.size() ? mItems[aIndex] : nullptr;
+}
+
+TnGenParameter *TnGenParameterList::operator[](uint32_t aIndex)
+{
+    return GetItem(aIndex);
+}
+
+TnGenParameter *TnGenParameterList::GetFirst()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (mItems.empty())
+    {
+        mPosition = 0;
+        return nullptr;
+    }
+    mPosition = 1;
+    return mItems[0];
+}
+
+TnGenParameter *TnGenParameterList::GetNext()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (mPosition >= mItems.size())
+    {
+        return nullptr;
+    }
+    return mItems[mPosition++];
+}

@@ -1,0 +1,79 @@
+// What a parameter array keeps: its node map, the parameter objects over the
+// nodes, and the registry of update sinks; and the helpers that run an engine
+// operation under the node map's lock.
+#ifndef TN_GEN_PARAMETER_STATE_H
+#define TN_GEN_PARAMETER_STATE_H
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "TnGenApi.h"
+#include "TnGenICamInternal.h"
+#include "TnGenParameter.h"
+#include "TnGenParameterArray.h"
+
+namespace tn
+{
+namespace genicam
+{
+
+struct ParameterArrayState
+{
+    /// A state over a finalized node map; builds one parameter per feature
+    /// node, in node-map order, and one category per Category node (the
+    /// order TnGenICamInternal.h describes).
+    ParameterArrayState(std::unique_ptr<TnGenApi::INodeMap> aNodeMap, std::shared_ptr<IPort> aDevicePort);
+    ~ParameterArrayState();
+
+    /// Runs an engine operation under the node map's lock, turns what it
+    /// throws into a result, then (without the lock) tells the sinks of the
+    /// parameters whose values changed or were invalidated.
+    TnResult Run(const std::function<void()> &aOperation);
+
+    /// Calls the sinks of the parameters behind aNodes.
+    void Notify(const std::vector<TnGenApi::INode *> &aNodes);
+
+    TnResult RegisterSink(TnGenParameter &aParameter, TnGenEventSink *aSink);
+    TnResult UnregisterSink(TnGenParameter &aParameter, TnGenEventSink *aSink);
+    bool GetUpdatesEnabled(const TnGenParameter &aParameter);
+    void SetUpdatesEnabled(TnGenParameter &aParameter, bool aEnabled);
+
+    TnGenParameter *FindParameter(const TnString &aName) const;
+    TnGenParameter *ParameterOf(const TnGenApi::INode *aNode) const;
+
+    // Declared first: destroyed after the objects that point into it.
+    std::unique_ptr<TnGenApi::INodeMap> mNodeMap;
+    std::shared_ptr<IPort> mDevicePort;
+    std::vector<std::unique_ptr<TnGenParameter>> mParameters;
+    std::vector<std::unique_ptr<TnGenCategory>> mCategories;
+    std::unordered_map<std::string, TnGenParameter *> mParametersByName;
+    std::unordered_map<std::string, TnGenCategory *> mCategoriesByName;
+    std::vector<TnGenParameter *> mByNode;
+
+    // Sinks: registration, and the calls in progress (sink, calling thread)
+    // that UnregisterSink waits for.
+    std::mutex mSinkMutex;
+    std::condition_variable mSinkIdle;
+    std::vector<std::pair<TnGenEventSink *, std::thread::id>> mActiveCalls;
+};
+
+/// Runs an operation on a node that belongs to no parameter (an enumeration
+/// entry, a category) under its node map's lock.
+TnResult RunOnNode(TnGenApi::INode *aNode, const std::function<void()> &aOperation);
+
+/// The result of what an engine operation threw.
+TnResult ResultOf(const std::exception_ptr &aError);
+
+/// The UTF-8 text of a string; empty for a null one.
+std::string ToUtf8(const TnString &aText);
+
+} // namespace genicam
+} // namespace tn
+
+#endif
