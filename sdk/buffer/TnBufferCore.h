@@ -1,0 +1,166 @@
+// What a TnBuffer holds: its memory, its payload's description, the values of
+// the last block and the payload objects it hands out.
+#ifndef TN_BUFFER_CORE_H
+#define TN_BUFFER_CORE_H
+
+#include <stdint.h>
+
+#include <memory>
+#include <vector>
+
+#include "TnBuffer.h"
+#include "TnBufferInternal.h"
+#include "TnChunkArea.h"
+
+namespace tn
+{
+namespace buffer
+{
+class MultiPartContainer;
+class H264AccessUnit;
+
+/// Memory that may come from the buffer or from the caller.
+enum class MemoryKind
+{
+    None,
+    Allocated,
+    Attached
+};
+
+/// Zeroed memory of aSize bytes; null when it cannot be had.
+std::unique_ptr<uint8_t[]> AllocateZeroed(uint64_t aSize);
+
+/// Bytes of an image's pixels alone, ceil(width * height * bits / 8); false
+/// beyond 32 bits or for a pixel type without a bit count.
+bool ComputeEffectiveImageSize(const ImageGeometry &aGeometry, uint32_t &aSize);
+
+class BufferCore
+{
+public:
+    BufferCore(TnBuffer &aOwner, TnPayloadType aPayloadType);
+    ~BufferCore();
+
+    BufferCore(const BufferCore &) = delete;
+    BufferCore &operator=(const BufferCore &) = delete;
+
+    static BufferCore &Of(TnBuffer &aBuffer) { return *aBuffer.mCore; }
+    static const BufferCore &Of(const TnBuffer &aBuffer) { return *aBuffer.mCore; }
+
+    TnBuffer &GetOwner() { return mOwner; }
+
+    // Memory. Every change of the main memory drops the chunks and the
+    // received block, and takes the memory from the parts that lay in it.
+    TnResult Alloc(uint64_t aSize);
+    TnResult Attach(void *aAddress, uint64_t aLength);
+    uint8_t *Detach();
+    void Free();
+    TnResult AllocChunk(uint64_t aSize);
+    void FreeChunk();
+
+    uint8_t *GetData() { return mData; }
+    const uint8_t *GetData() const { return mData; }
+    uint32_t GetSize() const { return mSize; }
+    MemoryKind GetMemoryKind() const { return mMemory; }
+    uint8_t *GetChunkMemory() { return mChunkMemory.get(); }
+    uint32_t GetChunkMemorySize() const { return mChunkMemorySize; }
+
+    // Payload.
+    TnResult Reset(TnPayloadType aPayloadType);
+    TnPayloadType GetPayloadType() const { return mPayloadType; }
+
+    /// Sets the image geometry; the chunks are dropped.
+    void SetGeometry(const ImageGeometry &aGeometry);
+    const ImageGeometry &GetGeometry() const { return mGeometry; }
+    void SetOffsets(uint32_t aOffsetX, uint32_t aOffsetY);
+
+    /// Image size from the geometry; 0 for a geometry without a size.
+    uint32_t GetImageSize() const;
+
+    void SetRawPayloadLength(uint64_t aLength);
+    uint64_t GetRawPayloadLength() const { return mRawPayloadLength; }
+
+    void SetChunkPayloadLength(uint64_t aLength) { mChunkPayloadLength = aLength; }
+    uint64_t GetChunkPayloadLength() const;
+
+    /// Bytes of the main payload (image or raw data) that precede the chunks.
+    uint32_t GetMainLength() const;
+
+    /// Whether the payload type has a main part before its chunks.
+    bool HasMainPart() const;
+
+    /// The chunks the buffer's chunk operations reach: the chunk-data part of
+    /// a multipart container, else the buffer's own.
+    ChunkArea &GetChunks();
+    const ChunkArea &GetChunks() const;
+
+    /// Bytes a block can take and where its main memory ends.
+    uint32_t GetBlockCapacity() const;
+    uint32_t GetMainLimit() const;
+
+    TnResult BeginBlock(TnPayloadType aPayloadType);
+    TnResult EndBlock(const BlockEnd &aEnd);
+    bool IsReceived() const { return mReceived; }
+
+    uint32_t GetPayloadSize() const;
+    PayloadSegments GetPayloadSegments() const;
+
+    // Payload objects; each made once and kept until the buffer goes.
+    TnImage *GetImage();
+    TnRawData *GetRawData();
+    TnChunkData *GetChunkData();
+    MultiPartContainer *GetContainer();
+    MultiPartContainer *FindContainer() const { return mContainer.get(); }
+    ITnH264AccessUnit *GetH264AccessUnit();
+    TnVexmoorCompressed *GetCompressed();
+
+    // Values of the block, read and set directly by the buffer and images.
+    uint64_t mID = 0;
+    uint64_t mBlockID = 0;
+    uint64_t mTimestamp = 0;
+    uint64_t mReceptionTime = 0;
+    uint64_t mDuration = 0;
+    bool mExtendedID = false;
+    bool mLargeLeaderTrailer = false;
+    bool mHeaderValid = false;
+    bool mTrailerValid = false;
+    TnResult mOperationResult;
+    uint32_t mRequiredSize = 0;
+    uint32_t mAcquiredSize = 0;
+    uint32_t mReceivedPayloadSize = 0;
+    PacketStatistics mStatistics;
+    ImageStatus mImageStatus;
+    std::vector<std::pair<uint32_t, uint32_t>> mMissingPacketGroups;
+
+private:
+    void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned);
+    void ClearBlock();
+    void Rebind();
+
+    TnBuffer &mOwner;
+    TnPayloadType mPayloadType;
+
+    uint8_t *mData = nullptr;
+    uint32_t mSize = 0;
+    MemoryKind mMemory = MemoryKind::None;
+    std::unique_ptr<uint8_t[]> mOwnedData;
+    std::unique_ptr<uint8_t[]> mChunkMemory;
+    uint32_t mChunkMemorySize = 0;
+
+    ImageGeometry mGeometry;
+    uint64_t mRawPayloadLength = 0;
+    uint64_t mChunkPayloadLength = 0;
+    bool mReceived = false;
+
+    ChunkArea mChunks;
+
+    TnImage *mImage = nullptr;
+    TnRawData *mRawData = nullptr;
+    TnChunkData *mChunkData = nullptr;
+    TnVexmoorCompressed *mCompressed = nullptr;
+    std::unique_ptr<MultiPartContainer> mContainer;
+    std::unique_ptr<H264AccessUnit> mH264;
+};
+} // namespace buffer
+} // namespace tn
+
+#endif

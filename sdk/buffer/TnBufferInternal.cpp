@@ -1,0 +1,162 @@
+#include "TnBufferInternal.h"
+
+#include <string.h>
+
+#include <new>
+
+#include "TnBufferCore.h"
+#include "TnMultiPartContainer.h"
+
+namespace tn
+{
+namespace buffer
+{
+TnResult BeginBlock(TnBuffer &aBuffer, TnPayloadType aPayloadType)
+{
+    return BufferCore::Of(aBuffer).BeginBlock(aPayloadType);
+}
+
+void SetBlockFlags(TnBuffer &aBuffer, bool aExtendedID, bool aLargeLeaderTrailer)
+{
+    BufferCore &core = BufferCore::Of(aBuffer);
+    core.mExtendedID = aExtendedID;
+    core.mLargeLeaderTrailer = aLargeLeaderTrailer;
+}
+
+TnResult SetImageGeometry(TnBuffer &aBuffer, const ImageGeometry &aGeometry)
+{
+    BufferCore &core = BufferCore::Of(aBuffer);
+    uint32_t size = 0;
+    if (!ComputeImageSize(aGeometry, size))
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("no image of this geometry fits a buffer"));
+    }
+    if (size > core.GetSize())
+    {
+        return TnResult(TN_BUFFER_TOO_SMALL, TnString("the image does not fit the buffer's memory"));
+    }
+    core.SetGeometry(aGeometry);
+    return TnResult(TN_OK);
+}
+
+TnResult SetRawDataPayloadLength(TnBuffer &aBuffer, uint64_t aLength)
+{
+    BufferCore &core = BufferCore::Of(aBuffer);
+    if (aLength > core.GetSize())
+    {
+        return TnResult(TN_BUFFER_TOO_SMALL, TnString("the payload does not fit the buffer's memory"));
+    }
+    core.SetRawPayloadLength(aLength);
+    return TnResult(TN_OK);
+}
+
+void SetChunkDataPayloadLength(TnBuffer &aBuffer, uint64_t aLength)
+{
+    BufferCore::Of(aBuffer).SetChunkPayloadLength(aLength);
+}
+
+TnResult SetMultiPartLayout(TnBuffer &aBuffer, const ReceivedPart *aParts, uint32_t aCount)
+{
+    MultiPartContainer *container = BufferCore::Of(aBuffer).GetContainer();
+    if (container == nullptr)
+    {
+        return TnResult(TN_NOT_ENOUGH_MEMORY);
+    }
+    return container->SetReceivedLayout(aParts, aCount);
+}
+
+uint32_t GetBlockCapacity(const TnBuffer &aBuffer)
+{
+    return BufferCore::Of(aBuffer).GetBlockCapacity();
+}
+
+uint8_t *GetBlockPointer(TnBuffer &aBuffer, uint32_t aOffset, uint32_t aLength)
+{
+    BufferCore &core = BufferCore::Of(aBuffer);
+    const uint64_t end = uint64_t(aOffset) + aLength;
+    const uint32_t mainLimit = core.GetMainLimit();
+    if (end <= mainLimit)
+    {
+        return core.GetData() != nullptr ? core.GetData() + aOffset : nullptr;
+    }
+    if (aOffset >= mainLimit && core.GetChunkMemory() != nullptr && end - mainLimit <= core.GetChunkMemorySize() &&
+        end <= core.GetBlockCapacity())
+    {
+        return core.GetChunkMemory() + (aOffset - mainLimit);
+    }
+    return nullptr;
+}
+
+TnResult WriteBlockData(TnBuffer &aBuffer, uint32_t aOffset, const void *aData, uint32_t aLength)
+{
+    if (aData == nullptr && aLength != 0)
+    {
+        return TnResult(TN_INVALID_PARAMETER);
+    }
+    BufferCore &core = BufferCore::Of(aBuffer);
+    if (uint64_t(aOffset) + aLength > core.GetBlockCapacity())
+    {
+        return TnResult(TN_BUFFER_TOO_SMALL);
+    }
+    const uint8_t *source = static_cast<const uint8_t *>(aData);
+    const uint32_t mainLimit = core.GetMainLimit();
+    uint32_t offset = aOffset;
+    uint32_t left = aLength;
+    if (offset < mainLimit && left != 0)
+    {
+        const uint32_t count = left < mainLimit - offset ? left : mainLimit - offset;
+        memcpy(core.GetData() + offset, source, count);
+        source += count;
+        offset += count;
+        left -= count;
+    }
+    if (left != 0)
+    {
+        memcpy(core.GetChunkMemory() + (offset - mainLimit), source, left);
+    }
+    return TnResult(TN_OK);
+}
+
+TnResult EndBlock(TnBuffer &aBuffer, const BlockEnd &aEnd)
+{
+    return BufferCore::Of(aBuffer).EndBlock(aEnd);
+}
+
+void SetImageStatus(TnBuffer &aBuffer, const ImageStatus &aStatus)
+{
+    BufferCore::Of(aBuffer).mImageStatus = aStatus;
+}
+
+ImageStatus GetImageStatus(const TnBuffer &aBuffer)
+{
+    return BufferCore::Of(aBuffer).mImageStatus;
+}
+
+void SetPacketStatistics(TnBuffer &aBuffer, const PacketStatistics &aStatistics)
+{
+    BufferCore::Of(aBuffer).mStatistics = aStatistics;
+}
+
+TnResult AddMissingPacketGroup(TnBuffer &aBuffer, uint32_t aFirstPacketID, uint32_t aLastPacketID)
+{
+    if (aLastPacketID < aFirstPacketID)
+    {
+        return TnResult(TN_INVALID_PARAMETER);
+    }
+    try
+    {
+        BufferCore::Of(aBuffer).mMissingPacketGroups.emplace_back(aFirstPacketID, aLastPacketID);
+    }
+    catch (const std::bad_alloc &)
+    {
+        return TnResult(TN_NOT_ENOUGH_MEMORY);
+    }
+    return TnResult(TN_OK);
+}
+
+PayloadSegments GetPayloadSegments(const TnBuffer &aBuffer)
+{
+    return BufferCore::Of(aBuffer).GetPayloadSegments();
+}
+} // namespace buffer
+} // namespace tn

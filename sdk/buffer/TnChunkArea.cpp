@@ -1,0 +1,282 @@
+#include "TnChunkArea.h"
+
+#include <string.h>
+
+#include <new>
+
+#include "TnBufferInternal.h"
+
+namespace tn
+{
+namespace buffer
+{
+namespace
+{
+constexpr uint32_t kTagSize = 8;
+
+uint32_t ReadU32(const uint8_t *aData, bool aLittleEndian)
+{
+    if (aLittleEndian)
+    {
+        return uint32_t(aData[0]) | (uint32_t(aData[1]) << 8) | (uint32_t(aData[2]) << 16) |
+               (uint32_t(aData[3]) << 24);
+    }
+    return (uint32_t(aData[0]) << 24) | (uint32_t(aData[1]) << 16) | (uint32_t(aData[2]) << 8) | uint32_t(aData[3]);
+}
+
+void WriteTag(uint8_t *aTag, uint32_t aID, uint32_t aLength)
+{
+    const uint32_t values[2] = {aID, aLength};
+    for (int i = 0; i < 2; ++i)
+    {
+        aTag[4 * i] = uint8_t(values[i] >> 24);
+        aTag[4 * i + 1] = uint8_t(values[i] >> 16);
+        aTag[4 * i + 2] = uint8_t(values[i] >> 8);
+        aTag[4 * i + 3] = uint8_t(values[i]);
+    }
+}
+} // namespace
+
+void ChunkArea::Bind(uint8_t *aArea, uint32_t aCapacity, bool aHasMain, uint32_t aMainLength, bool aEnabled)
+{
+    mArea = aArea;
+    mCapacity = aArea != nullptr ? aCapacity : 0;
+    mHasMain = aHasMain;
+    mMainLength = aMainLength;
+    mEnabled = aEnabled;
+    Reset();
+}
+
+void ChunkArea::Reset()
+{
+    mUsed = 0;
+    mReceived = false;
+    mReceivedPresent = false;
+    mRegion = nullptr;
+    mRegionLength = 0;
+    mParsed = false;
+    mEntries.clear();
+}
+
+void ChunkArea::SetReceived(uint8_t *aBegin, uint32_t aLength, ChunkWalk aWalk, bool aPresent, bool aLittleEndian)
+{
+    Reset();
+    mReceived = true;
+    mReceivedPresent = aPresent && aBegin != nullptr;
+    mRegion = aBegin;
+    mRegionLength = aBegin != nullptr ? aLength : 0;
+    mWalk = aWalk;
+    mLittleEndian = aLittleEndian;
+}
+
+TnResult ChunkArea::Add(uint32_t aID, const uint8_t *aData, uint32_t aLength)
+{
+    if (!mEnabled)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("the payload type carries no chunks"));
+    }
+    if (mReceived)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("the chunks of a received block: reset the chunks first"));
+    }
+    if (aData == nullptr && aLength != 0)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("no chunk data"));
+    }
+    if (uint64_t(aLength) + kTagSize > GetCapacity())
+    {
+        return TnResult(TN_BUFFER_TOO_SMALL);
+    }
+    const uint32_t mainTag = mHasMain ? kTagSize : 0;
+    if (mHasMain)
+    {
+        WriteTag(mArea, kMainChunkID, mMainLength);
+    }
+    uint8_t *data = mArea + mainTag + mUsed;
+    if (aLength != 0)
+    {
+        // The bytes may come from this very area (a chunk read back).
+        memmove(data, aData, aLength);
+    }
+    WriteTag(data + aLength, aID, aLength);
+    mUsed += aLength + kTagSize;
+    mParsed = false;
+    return TnResult(TN_OK);
+}
+
+bool ChunkArea::HasChunks() const
+{
+    return mReceived ? mReceivedPresent : mUsed != 0;
+}
+
+void ChunkArea::Parse() const
+{
+    if (mParsed)
+    {
+        return;
+    }
+    mParsed = true;
+    mEntries.clear();
+
+    uint8_t *begin = nullptr;
+    uint32_t length = 0;
+    ChunkWalk walk = ChunkWalk::Plain;
+    bool littleEndian = false;
+    if (mReceived)
+    {
+        if (!mReceivedPresent)
+        {
+            return;
+        }
+        begin = mRegion;
+        length = mRegionLength;
+        walk = mWalk;
+        littleEndian = mLittleEndian;
+    }
+    else
+    {
+        if (mUsed == 0)
+        {
+            return;
+        }
+        begin = mArea + (mHasMain ? kTagSize : 0);
+        length = mUsed;
+    }
+
+    // Offsets are relative to begin; the walk ends at stop.
+    uint32_t stop = 0;
+    if (walk == ChunkWalk::MainTag)
+    {
+        if (length < kTagSize)
+        {
+            return;
+        }
+        stop = kTagSize;
+    }
+    uint32_t position = length;
+    try
+    {
+        while (position > stop)
+        {
+            if (position - stop < kTagSize)
+            {
+                break; // bytes left that hold no tag
+            }
+            const uint32_t dataEnd = position - kTagSize;
+            const uint32_t id = ReadU32(begin + dataEnd, littleEndian);
+            const uint32_t chunkLength = ReadU32(begin + dataEnd + 4, littleEndian);
+            if (chunkLength > dataEnd - stop)
+            {
+                break; // a length that reaches past the region
+            }
+            const uint32_t dataStart = dataEnd - chunkLength;
+            if (walk == ChunkWalk::MainData && dataStart == 0)
+            {
+                break; // the main payload's chunk
+            }
+            if (mEntries.size() >= kMaximumChunks)
+            {
+                break;
+            }
+            mEntries.push_back(ChunkEntry{id, chunkLength, begin + dataStart});
+            position = dataStart;
+        }
+    }
+    catch (const std::bad_alloc &)
+    {
+        mEntries.clear();
+    }
+}
+
+uint32_t ChunkArea::GetCount() const
+{
+    Parse();
+    return uint32_t(mEntries.size());
+}
+
+const ChunkEntry *ChunkArea::GetByIndex(uint32_t aIndex) const
+{
+    Parse();
+    return aIndex < mEntries.size() ? &mEntries[aIndex] : nullptr;
+}
+
+const ChunkEntry *ChunkArea::GetByID(uint32_t aID) const
+{
+    Parse();
+    for (const ChunkEntry &entry : mEntries)
+    {
+        if (entry.mID == aID)
+        {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+TnResult ChunkArea::GetIDByIndex(uint32_t aIndex, uint32_t &aID) const
+{
+    const ChunkEntry *entry = GetByIndex(aIndex);
+    aID = entry != nullptr ? entry->mID : 0;
+    return TnResult(entry != nullptr ? TN_OK : TN_NOT_FOUND);
+}
+
+uint32_t ChunkArea::GetSizeByIndex(uint32_t aIndex) const
+{
+    const ChunkEntry *entry = GetByIndex(aIndex);
+    return entry != nullptr ? entry->mLength : 0;
+}
+
+uint32_t ChunkArea::GetSizeByID(uint32_t aID) const
+{
+    const ChunkEntry *entry = GetByID(aID);
+    return entry != nullptr ? entry->mLength : 0;
+}
+
+uint8_t *ChunkArea::GetDataByIndex(uint32_t aIndex) const
+{
+    const ChunkEntry *entry = GetByIndex(aIndex);
+    return entry != nullptr ? entry->mData : nullptr;
+}
+
+uint8_t *ChunkArea::GetDataByID(uint32_t aID) const
+{
+    const ChunkEntry *entry = GetByID(aID);
+    return entry != nullptr ? entry->mData : nullptr;
+}
+
+uint32_t ChunkArea::GetDataSize() const
+{
+    if (!mReceived)
+    {
+        return mUsed;
+    }
+    Parse();
+    uint64_t size = 0;
+    for (const ChunkEntry &entry : mEntries)
+    {
+        size += uint64_t(entry.mLength) + kTagSize;
+    }
+    // Entries lie within one 32-bit region, so their sum fits.
+    return uint32_t(size);
+}
+
+uint32_t ChunkArea::GetCapacity() const
+{
+    if (!mEnabled || mReceived)
+    {
+        return 0;
+    }
+    const uint64_t reserved = uint64_t(mHasMain ? kTagSize : 0) + mUsed;
+    return mCapacity > reserved ? uint32_t(mCapacity - reserved) : 0;
+}
+
+uint32_t ChunkArea::GetWrittenSectionSize() const
+{
+    if (mReceived || mUsed == 0)
+    {
+        return 0;
+    }
+    return mUsed + (mHasMain ? kTagSize : 0);
+}
+} // namespace buffer
+} // namespace tn

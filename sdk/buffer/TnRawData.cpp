@@ -1,0 +1,77 @@
+#include "TnRawData.h"
+
+#include "TnBufferCore.h"
+
+using tn::buffer::BufferCore;
+
+namespace
+{
+constexpr uint32_t kTagSize = 8;
+constexpr uint64_t kMaximumSize = 0xFFFFFFFFull;
+} // namespace
+
+TnRawData::TnRawData(BufferCore &aCore) : mCore(aCore) {}
+
+TnRawData::~TnRawData() = default;
+
+uint64_t TnRawData::GetPayloadLength() const
+{
+    return mCore.GetRawPayloadLength();
+}
+
+TnResult TnRawData::Alloc(uint64_t aPayloadLength, uint32_t aMaximumChunkLength)
+{
+    if (aPayloadLength > kMaximumSize)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("the payload length does not fit a buffer"));
+    }
+    const uint64_t total = aPayloadLength + (aMaximumChunkLength != 0 ? kTagSize + aMaximumChunkLength : 0);
+    if (total == 0 || total > kMaximumSize)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("payload and chunks do not fit a buffer"));
+    }
+    TnResult result = mCore.Alloc(total);
+    if (!result.IsOK())
+    {
+        return result;
+    }
+    if (aMaximumChunkLength != 0)
+    {
+        mCore.FreeChunk();
+    }
+    mCore.SetRawPayloadLength(aPayloadLength);
+    return result;
+}
+
+void TnRawData::Free()
+{
+    mCore.Free();
+}
+
+TnResult TnRawData::Attach(void *aAddress, uint64_t aLength, uint32_t aMaximumChunkLength)
+{
+    if (aAddress == nullptr || aLength == 0 || aLength > kMaximumSize)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("no memory to attach, or more than a buffer holds"));
+    }
+    if (aMaximumChunkLength != 0)
+    {
+        // The caller's memory holds the payload alone: chunks get memory apart.
+        TnResult result = mCore.AllocChunk(aMaximumChunkLength);
+        if (!result.IsOK())
+        {
+            return result;
+        }
+    }
+    TnResult result = mCore.Attach(aAddress, aLength);
+    if (result.IsOK())
+    {
+        mCore.SetRawPayloadLength(aLength);
+    }
+    return result;
+}
+
+uint8_t *TnRawData::Detach()
+{
+    return mCore.Detach();
+}

@@ -1,0 +1,84 @@
+// The chunk-data payload of a buffer: a payload made only of chunks.
+#ifndef TN_CHUNK_DATA_H
+#define TN_CHUNK_DATA_H
+
+#include <stdint.h>
+
+#include "ITnChunkData.h"
+#include "TnExport.h"
+#include "TnResult.h"
+
+#ifndef SWIG
+namespace tn
+{
+namespace buffer
+{
+class BufferCore;
+}
+} // namespace tn
+#endif
+
+/// The payload of a buffer of payload type TnPayloadTypeChunkData, handed out
+/// by TnBuffer::GetChunkData. It belongs to the buffer and reaches the buffer's
+/// memory and chunks.
+class TN_BUFFER_API TnChunkData : public ITnChunkData
+{
+public:
+    /// The payload length: what a received block's trailer stated, or for
+    /// chunks added here the bytes they take, tags included.
+    virtual uint64_t GetChunkDataPayloadLength() const;
+
+    /// Gives the buffer aMaximumChunkLength bytes of memory of its own for
+    /// chunks, 8 bytes of tag per chunk included.
+    ///
+    /// Returns TN_INVALID_PARAMETER for a length of 0 and TN_NOT_ENOUGH_MEMORY
+    /// when the memory cannot be had.
+    virtual TnResult Alloc(uint32_t aMaximumChunkLength);
+
+    /// Releases the buffer's memory.
+    virtual void Free();
+
+    /// Makes aLength bytes at aAddress the buffer's memory for chunks. The
+    /// caller keeps the memory alive and in place until it is detached.
+    ///
+    /// Returns TN_INVALID_PARAMETER for a null address or a length of 0.
+    virtual TnResult Attach(void *aAddress, uint32_t aLength);
+
+    /// Drops the attached memory and returns its address; null when no memory
+    /// was attached. The payload length stays as it was.
+    virtual uint8_t *Detach();
+
+#ifndef SWIG
+    void ResetChunks() override;
+    TnResult AddChunk(uint32_t aID, const uint8_t *aData, uint32_t aLength) override;
+    void SetChunkLayoutID(uint32_t aChunkLayoutID) override;
+    bool HasChunks() const override;
+    uint32_t GetChunkCount() override;
+    TnResult GetChunkIDByIndex(uint32_t aIndex, uint32_t &aID) override;
+    uint32_t GetChunkSizeByIndex(uint32_t aIndex) override;
+    uint32_t GetChunkSizeByID(uint32_t aID) override;
+    uint8_t *GetChunkRawDataByIndex(uint32_t aIndex) override;
+    uint8_t *GetChunkRawDataByID(uint32_t aID) override;
+    uint32_t GetChunkLayoutID() override;
+    uint32_t GetChunkDataSize() const override;
+    uint32_t GetChunkDataCapacity() const override;
+
+    TnChunkData(const TnChunkData &) = delete;
+    TnChunkData &operator=(const TnChunkData &) = delete;
+#endif
+
+protected:
+    ~TnChunkData() override;
+
+private:
+#ifdef SWIG
+    TnChunkData();
+#else
+    friend class tn::buffer::BufferCore;
+    explicit TnChunkData(tn::buffer::BufferCore &aCore);
+
+    tn::buffer::BufferCore &mCore;
+#endif
+};
+
+#endif
