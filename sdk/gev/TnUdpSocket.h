@@ -1,0 +1,77 @@
+// A small IPv4 UDP socket: non-blocking, with waits bounded by poll.
+#ifndef TN_UDP_SOCKET_H
+#define TN_UDP_SOCKET_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "TnResult.h"
+
+namespace tn
+{
+namespace gev
+{
+class TnUdpSocket
+{
+public:
+    TnUdpSocket();
+    ~TnUdpSocket();
+    TnUdpSocket(TnUdpSocket &&aOther) noexcept;
+    TnUdpSocket &operator=(TnUdpSocket &&aOther) noexcept;
+    TnUdpSocket(const TnUdpSocket &) = delete;
+    TnUdpSocket &operator=(const TnUdpSocket &) = delete;
+
+    /// Opens the socket and binds it to a local address and port (0: any
+    /// address, any free port). With aInterface, the socket also sends and
+    /// receives only through that network interface; that needs privilege,
+    /// and a refusal fails the open.
+    TnResult Open(uint32_t aLocalAddress = 0, uint16_t aLocalPort = 0, const std::string &aInterface = std::string());
+
+    /// Opens like Open, but lets other sockets bind the same address and port
+    /// (SO_REUSEADDR), as a listener on a well-known port does.
+    TnResult OpenShared(uint32_t aLocalAddress, uint16_t aLocalPort);
+
+    void Close();
+    bool IsOpen() const;
+
+    TnResult SetBroadcast(bool aEnabled);
+    TnResult SetReceiveBufferSize(int aBytes);
+    TnResult SetSendBufferSize(int aBytes);
+
+    /// Sends one datagram; a partial send is a failure.
+    TnResult SendTo(uint32_t aAddress, uint16_t aPort, const void *aData, size_t aSize);
+
+    /// Waits at most aTimeoutMs (0: only what is already there) for one
+    /// datagram. TN_TIMEOUT when none came; TN_BUFFER_TOO_SMALL when the
+    /// datagram was longer than aCapacity (it is consumed, aReceived tells
+    /// what was kept).
+    TnResult ReceiveFrom(void *aBuffer, size_t aCapacity, size_t &aReceived, uint32_t &aAddress, uint16_t &aPort,
+                         uint32_t aTimeoutMs);
+
+    /// Whether a datagram is waiting, waiting at most aTimeoutMs.
+    bool WaitReadable(uint32_t aTimeoutMs) const;
+
+    uint32_t GetLocalAddress() const;
+    uint16_t GetLocalPort() const;
+    int GetHandle() const;
+
+private:
+    TnResult OpenWith(uint32_t aLocalAddress, uint16_t aLocalPort, const std::string &aInterface, bool aShared);
+
+    int mHandle;
+    uint32_t mLocalAddress;
+    uint16_t mLocalPort;
+};
+
+/// Milliseconds of a monotonic clock.
+uint64_t MonotonicMilliseconds();
+
+/// The local address the system would send from to reach aDestination; 0
+/// when there is no route. Nothing is sent.
+uint32_t LocalAddressFor(uint32_t aDestination);
+} // namespace gev
+} // namespace tn
+
+#endif

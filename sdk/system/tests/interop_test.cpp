@@ -1,0 +1,461 @@
+// Our discovery and control client against an independent GigE Vision device
+// (the aravis fake camera), and our responder against an independent client
+// (arv-tool). Every test runs in a network namespace of its own with only
+// loopback up, and starts its own peer there: nothing reaches the host's
+// network, and no peer outlives its test. Without namespaces or the tools the
+// tests are skipped.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TnGevAddress.h"
+#include "TnGevBytes.h"
+#include "TnGvcpClient.h"
+#include "TnGvcpServer.h"
+#include "TnSystemInternal.h"
+#include "TnTestNetwork.h"
+
+using namespace tn::system;
+using tn::gev::TnGvcpClient;
+
+namespace
+{
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr const char *kFakeCamera = "arv-fake-gv-camera-0.8";
+constexpr const char *kTool = "arv-tool-0.8";
+
+std::string FindProgram(const char *aName)
+{
+    const char *lPath = getenv("PATH");
+    std::string lDirectories = lPath != nullptr && lPath[0] != '\0' ? lPath : "/usr/local/bin:/usr/bin:/bin";
+    size_t lStart = 0;
+    while (lStart <= lDirectories.size())
+    {
+        size_t lEnd = lDirectories.find(':', lStart);
+        if (lEnd == std::string::npos)
+        {
+            lEnd = lDirectories.size();
+        }
+        const std::string lCandidate = lDirectories.substr(lStart, lEnd - lStart) + "/" + aName;
+        if (access(lCandidate.c_str(), X_OK) == 0)
+        {
+            return lCandidate;
+        }
+        lStart = lEnd + 1;
+    }
+    return std::string();
+}
+
+// Runs a program to its end (at most aTimeoutMs) and returns what it printed.
+std::string RunProgram(const std::vector<std::string> &aArguments, uint32_t aTimeoutMs, int *aStatus = nullptr)
+{
+    int lPipe[2];
+    if (pipe2(lPipe, O_CLOEXEC) != 0)
+    {
+        return std::string();
+    }
+    const pid_t lChild = fork();
+    if (lChild == 0)
+    {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(lPipe[1], STDOUT_FILENO);
+        dup2(lPipe[1], STDERR_FILENO);
+        std::vector<char *> lArguments;
+        for (const std::string &lArgument : aArguments)
+        {
+            lArguments.push_back(const_cast<char *>(lArgument.c_str()));
+        }
+        lArguments.push_back(nullptr);
+        execv(lArguments[0], lArguments.data());
+        _exit(127);
+    }
+    close(lPipe[1]);
+    std::string lOutput;
+    fcntl(lPipe[0], F_SETFL, O_NONBLOCK);
+    const uint64_t lDeadline = tn::gev::MonotonicMilliseconds() + aTimeoutMs;
+    int lStatus = -1;
+    bool lExited = false;
+    while (lChild > 0)
+    {
+        char lChunk[4096];
+        const ssize_t lRead = read(lPipe[0], lChunk, sizeof(lChunk));
+        if (lRead > 0)
+        {
+            lOutput.append(lChunk, static_cast<size_t>(lRead));
+            continue;
+        }
+        if (!lExited && waitpid(lChild, &lStatus, WNOHANG) == lChild)
+        {
+            lExited = true;
+            continue; // read what is left
+        }
+        if (lExited && lRead <= 0)
+        {
+            break;
+        }
+        if (tn::gev::MonotonicMilliseconds() > lDeadline)
+        {
+            kill(lChild, SIGKILL);
+            waitpid(lChild, &lStatus, 0);
+            lOutput += "\n[killed after the time limit]";
+            break;
+        }
+        usleep(10000);
+    }
+    close(lPipe[0]);
+    if (aStatus != nullptr)
+    {
+        *aStatus = lStatus;
+    }
+    return lOutput;
+}
+
+// The Debian version of a package, without its revision ("0.8.26").
+std::string PackageVersion(const char *aPackage)
+{
+    const std::string lQuery = FindProgram("dpkg-query");
+    if (lQuery.empty())
+    {
+        return std::string();
+    }
+    std::string lVersion = RunProgram({lQuery, "-W", "-f=${Version}", aPackage}, 5000);
+    const size_t lRevision = lVersion.find('-');
+    if (lRevision != std::string::npos)
+    {
+        lVersion.erase(lRevision);
+    }
+    const size_t lEpoch = lVersion.find(':');
+    if (lEpoch != std::string::npos)
+    {
+        lVersion.erase(0, lEpoch + 1);
+    }
+    return lVersion;
+}
+
+std::vector<TnGevDeviceRecord> Discover(const TnGevDiscoveryOptions &aOptions)
+{
+    std::vector<TnNetworkAdapterInfo> lAdapters;
+    EXPECT_TRUE(ListNetworkAdapters(lAdapters).IsOK());
+    std::vector<TnGevDeviceRecord> lDevices;
+    EXPECT_TRUE(DiscoverGevDevices(lAdapters, aOptions, lDevices).IsOK());
+    return lDevices;
+}
+
+class PrivateNamespace : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string lWhy;
+        if (!tn::test::EnterPrivateNetwork(&lWhy))
+        {
+            GTEST_SKIP() << lWhy;
+        }
+    }
+};
+
+class FakeCamera : public PrivateNamespace
+{
+protected:
+    void SetUp() override
+    {
+        PrivateNamespace::SetUp();
+        if (IsSkipped())
+        {
+            return;
+        }
+        const std::string lProgram = FindProgram(kFakeCamera);
+        if (lProgram.empty())
+        {
+            GTEST_SKIP() << kFakeCamera << " is not installed (Debian package aravis-tools)";
+        }
+        mSerial = "TN" + std::to_string(getpid() % 1000000);
+        mPid = fork();
+        if (mPid == 0)
+        {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int lNull = open("/dev/null", O_RDWR);
+            dup2(lNull, STDOUT_FILENO);
+            dup2(lNull, STDERR_FILENO);
+            execl(lProgram.c_str(), lProgram.c_str(), "-i", "127.0.0.1", "-s", mSerial.c_str(),
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(mPid, 0);
+        // Ready once it answers a unicast discovery.
+        TnGevDiscoveryOptions lProbe;
+        lProbe.mUnicastAddress = kLoopback;
+        lProbe.mTimeoutMs = 200;
+        lProbe.mStopWhen = [](const TnGevDeviceRecord &) { return true; };
+        std::vector<TnNetworkAdapterInfo> lAdapters;
+        ASSERT_TRUE(ListNetworkAdapters(lAdapters).IsOK());
+        for (int lAttempt = 0; lAttempt < 50; ++lAttempt)
+        {
+            int lStatus = 0;
+            ASSERT_EQ(waitpid(mPid, &lStatus, WNOHANG), 0) << kFakeCamera << " ended early";
+            std::vector<TnGevDeviceRecord> lDevices;
+            if (DiscoverGevDevices(lAdapters, lProbe, lDevices).IsOK() && !lDevices.empty())
+            {
+                return;
+            }
+        }
+        FAIL() << kFakeCamera << " did not answer within 10 s";
+    }
+
+    void TearDown() override
+    {
+        if (mPid <= 0)
+        {
+            return;
+        }
+        kill(mPid, SIGTERM);
+        for (int lWait = 0; lWait < 200; ++lWait)
+        {
+            if (waitpid(mPid, nullptr, WNOHANG) == mPid)
+            {
+                mPid = -1;
+                return;
+            }
+            usleep(10000);
+        }
+        kill(mPid, SIGKILL);
+        waitpid(mPid, nullptr, 0);
+        mPid = -1;
+    }
+
+    pid_t mPid = -1;
+    std::string mSerial;
+};
+
+// A device whose registers are plain memory, for the independent client.
+class MemoryDevice : public tn::gev::TnGvcpRegisterHandler
+{
+public:
+    static constexpr uint32_t kWidthAddress = 0x1000;
+
+    MemoryDevice() : mMemory(0x10000, 0)
+    {
+        tn::gev::TnGvcpDeviceInfo lInfo;
+        lInfo.mVersionMajor = 2;
+        lInfo.mVersionMinor = 0;
+        lInfo.SetMacValue(0x0250C2001234ull);
+        lInfo.mCurrentIP = kLoopback;
+        lInfo.mSubnetMask = 0xFF000000;
+        lInfo.mManufacturerName = "TarnTest";
+        lInfo.mModelName = "Responder";
+        lInfo.mDeviceVersion = "7.0";
+        lInfo.mSerialNumber = "RESP-1";
+        const std::vector<uint8_t> lBlock = tn::gev::EncodeDeviceInfo(lInfo);
+        memcpy(mMemory.data(), lBlock.data(), lBlock.size());
+        tn::gev::PutU32(mMemory.data() + tn::gev::kRegHeartbeatTimeout, 3000);
+        tn::gev::PutU32(mMemory.data() + kWidthAddress, 640);
+        const std::string lXml =
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+            "<RegisterDescription ModelName=\"Responder\" VendorName=\"TarnTest\" StandardNameSpace=\"None\""
+            " SchemaMajorVersion=\"1\" SchemaMinorVersion=\"0\" SchemaSubMinorVersion=\"1\" MajorVersion=\"1\""
+            " MinorVersion=\"0\" SubMinorVersion=\"0\" ToolTip=\"tarn-responder-marker\""
+            " ProductGuid=\"0\" VersionGuid=\"0\" xmlns=\"http://www.genicam.org/GenApi/Version_1_0\">\n"
+            "  <Category Name=\"Root\" NameSpace=\"Standard\"><pFeature>Width</pFeature></Category>\n"
+            "  <Integer Name=\"Width\" NameSpace=\"Standard\"><pValue>WidthRegister</pValue>"
+            "<Min>16</Min><Max>4096</Max></Integer>\n"
+            "  <IntReg Name=\"WidthRegister\"><Address>0x1000</Address><Length>4</Length><AccessMode>RW</AccessMode>"
+            "<pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>BigEndian</Endianess></IntReg>\n"
+            "  <Port Name=\"Device\" NameSpace=\"Standard\"/>\n"
+            "</RegisterDescription>\n";
+        const uint32_t lXmlAddress = 0x2000;
+        memcpy(mMemory.data() + lXmlAddress, lXml.data(), lXml.size());
+        char lUrl[96];
+        snprintf(lUrl, sizeof(lUrl), "Local:responder.xml;%x;%zx", lXmlAddress, lXml.size());
+        memcpy(mMemory.data() + tn::gev::kRegFirstUrl, lUrl, strlen(lUrl));
+    }
+
+    uint16_t ReadMemory(const tn::gev::TnGvcpPeer &, uint32_t aAddress, uint8_t *aData, size_t aSize) override
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (aAddress + aSize > mMemory.size())
+        {
+            return tn::gev::kGvcpStatusInvalidAddress;
+        }
+        memcpy(aData, mMemory.data() + aAddress, aSize);
+        return tn::gev::kGvcpStatusSuccess;
+    }
+
+    uint16_t WriteMemory(const tn::gev::TnGvcpPeer &, uint32_t aAddress, const uint8_t *aData, size_t aSize) override
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (aAddress + aSize > mMemory.size())
+        {
+            return tn::gev::kGvcpStatusInvalidAddress;
+        }
+        memcpy(mMemory.data() + aAddress, aData, aSize);
+        return tn::gev::kGvcpStatusSuccess;
+    }
+
+    uint32_t Word(uint32_t aAddress)
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        return tn::gev::GetU32(mMemory.data() + aAddress);
+    }
+
+private:
+    std::mutex mMutex;
+    std::vector<uint8_t> mMemory;
+};
+} // namespace
+
+TEST_F(FakeCamera, DiscoveryAnnouncesWhatItsRegistersHold)
+{
+    std::vector<TnNetworkAdapterInfo> lAdapters;
+    ASSERT_TRUE(ListNetworkAdapters(lAdapters).IsOK());
+    ASSERT_EQ(lAdapters.size(), 1u) << "the namespace should hold loopback only";
+
+    TnGevDiscoveryOptions lOptions;
+    lOptions.mTimeoutMs = 500;
+    lOptions.mSubnetBroadcast = true;
+    const std::vector<TnGevDeviceRecord> lDevices = Discover(lOptions);
+    ASSERT_EQ(lDevices.size(), 1u);
+    const TnGevDeviceRecord &lFound = lDevices[0];
+    EXPECT_EQ(lFound.mAdapterName, "lo");
+    EXPECT_EQ(lFound.mLocalAddress, kLoopback);
+    EXPECT_TRUE(lFound.IsOnAdapterSubnet());
+    const tn::gev::TnGvcpDeviceInfo &lInfo = lFound.mDevice;
+    EXPECT_EQ(lInfo.mManufacturerName, "Aravis");
+    EXPECT_EQ(lInfo.mModelName, "Fake");
+    EXPECT_EQ(lInfo.mSerialNumber, mSerial);
+    EXPECT_EQ(lInfo.mUserDefinedName, "");
+    EXPECT_EQ(tn::gev::FormatIPv4(lInfo.mCurrentIP), "127.0.0.1");
+    EXPECT_EQ(lInfo.GetMacValue(), tn::gev::MacFromBytes(lAdapters[0].mMac)); // loopback's own MAC
+    const std::string lPackage = PackageVersion("aravis-tools");
+    if (!lPackage.empty())
+    {
+        EXPECT_EQ(lInfo.mDeviceVersion, lPackage);
+    }
+
+    // The same facts, read one by one from the bootstrap registers.
+    TnGvcpClient lClient;
+    ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
+    const uint32_t lAddresses[] = {tn::gev::kRegVersion, tn::gev::kRegDeviceMode, tn::gev::kRegMacHigh,
+                                   tn::gev::kRegMacLow,  tn::gev::kRegCurrentIP,  tn::gev::kRegCurrentSubnetMask,
+                                   tn::gev::kRegCurrentIPConfig};
+    uint32_t lValues[7] = {};
+    ASSERT_TRUE(lClient.ReadRegisters(lAddresses, lValues, 7).IsOK());
+    EXPECT_EQ(lValues[0], lInfo.GetVersion());
+    EXPECT_EQ(lValues[1], lInfo.mDeviceMode);
+    EXPECT_EQ((static_cast<uint64_t>(lValues[2] & 0xFFFF) << 32) | lValues[3], lInfo.GetMacValue());
+    EXPECT_EQ(lValues[4], lInfo.mCurrentIP);
+    EXPECT_EQ(lValues[5], lInfo.mSubnetMask);
+    EXPECT_EQ(lValues[6], lInfo.mCurrentIPConfig);
+    std::string lText;
+    ASSERT_TRUE(lClient.ReadString(tn::gev::kRegModelName, tn::gev::kModelNameSize, lText).IsOK());
+    EXPECT_EQ(lText, lInfo.mModelName);
+    ASSERT_TRUE(lClient.ReadString(tn::gev::kRegDeviceVersion, tn::gev::kDeviceVersionSize, lText).IsOK());
+    EXPECT_EQ(lText, lInfo.mDeviceVersion);
+    ASSERT_TRUE(lClient.ReadString(tn::gev::kRegManufacturerInfo, tn::gev::kManufacturerInfoSize, lText).IsOK());
+    EXPECT_EQ(lText, lInfo.mManufacturerInfo);
+    ASSERT_TRUE(lClient.ReadString(tn::gev::kRegSerialNumber, tn::gev::kSerialNumberSize, lText).IsOK());
+    EXPECT_EQ(lText, mSerial);
+}
+
+TEST_F(FakeCamera, UserDefinedNameIsAnnouncedAndFound)
+{
+    TnGvcpClient lClient;
+    ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
+    char lName[tn::gev::kUserDefinedNameSize] = "tn-interop";
+    ASSERT_TRUE(lClient.WriteMemory(tn::gev::kRegUserDefinedName, lName, sizeof(lName)).IsOK());
+
+    TnGevDiscoveryOptions lOptions;
+    lOptions.mTimeoutMs = 5000;
+    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return MatchesGevIdentifier(aDevice, "tn-interop"); };
+    const uint64_t lStart = tn::gev::MonotonicMilliseconds();
+    const std::vector<TnGevDeviceRecord> lDevices = Discover(lOptions);
+    EXPECT_LT(tn::gev::MonotonicMilliseconds() - lStart, 2500u) << "the search went on after the device answered";
+    ASSERT_EQ(lDevices.size(), 1u);
+    EXPECT_EQ(lDevices[0].mDevice.mUserDefinedName, "tn-interop");
+    EXPECT_TRUE(MatchesGevIdentifier(lDevices[0], mSerial));
+    EXPECT_TRUE(MatchesGevIdentifier(lDevices[0], "127.0.0.1"));
+}
+
+TEST_F(FakeCamera, FindByAddressAsksThatAddressOnly)
+{
+    TnGevDiscoveryOptions lOptions;
+    lOptions.mTimeoutMs = 400;
+    lOptions.mUnicastAddress = kLoopback;
+    std::vector<TnGevDeviceRecord> lDevices = Discover(lOptions);
+    ASSERT_EQ(lDevices.size(), 1u);
+    EXPECT_EQ(lDevices[0].mDevice.mSerialNumber, mSerial);
+    EXPECT_EQ(lDevices[0].mAnswerAddress, kLoopback);
+    EXPECT_EQ(lDevices[0].mAnswerPort, tn::gev::kGvcpPort);
+
+    lOptions.mUnicastAddress = 0x7F000002; // nobody listens there
+    lDevices = Discover(lOptions);
+    EXPECT_TRUE(lDevices.empty());
+}
+
+TEST_F(FakeCamera, RegistersAndMemoryThroughOurClient)
+{
+    TnGvcpClient lClient;
+    ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
+    std::string lUrl;
+    ASSERT_TRUE(lClient.ReadString(tn::gev::kRegFirstUrl, tn::gev::kUrlSize, lUrl).IsOK());
+    tn::gev::TnGevXmlLocation lLocation;
+    ASSERT_TRUE(tn::gev::ParseXmlLocation(lUrl, lLocation)) << lUrl;
+    ASSERT_EQ(lLocation.mKind, tn::gev::TnGevXmlLocation::kLocal);
+    ASSERT_GT(lLocation.mLength, 100u);
+    ASSERT_LT(lLocation.mLength, 1u << 20);
+
+    std::vector<char> lXml(lLocation.mLength + 1, 0);
+    ASSERT_TRUE(lClient.ReadMemory(lLocation.mAddress, lXml.data(), lLocation.mLength).IsOK());
+    const std::string lText(lXml.data());
+    EXPECT_EQ(lText.size(), lLocation.mLength) << "the description holds a NUL";
+    EXPECT_EQ(lText.rfind("<?xml", 0), 0u);
+    EXPECT_NE(lText.find("<RegisterDescription"), std::string::npos);
+    EXPECT_NE(lText.find("ModelName=\"Fake\""), std::string::npos);
+    EXPECT_NE(lText.find("</RegisterDescription>"), std::string::npos);
+
+    // Take control, as a controlling application does, and read it back.
+    ASSERT_TRUE(lClient.WriteRegister(tn::gev::kRegControlChannelPrivilege, tn::gev::kPrivilegeControl).IsOK());
+    uint32_t lPrivilege = 0;
+    ASSERT_TRUE(lClient.ReadRegister(tn::gev::kRegControlChannelPrivilege, lPrivilege).IsOK());
+    EXPECT_EQ(lPrivilege & tn::gev::kPrivilegeControl, tn::gev::kPrivilegeControl);
+    uint32_t lHeartbeat = 0;
+    ASSERT_TRUE(lClient.ReadRegister(tn::gev::kRegHeartbeatTimeout, lHeartbeat).IsOK());
+    EXPECT_EQ(lHeartbeat, 3000u);
+    ASSERT_TRUE(lClient.WriteRegister(tn::gev::kRegControlChannelPrivilege, 0).IsOK());
+}
+
+TEST_F(PrivateNamespace, TheirClientReadsOurResponder)
+{
+    const std::string lTool = FindProgram(kTool);
+    if (lTool.empty())
+    {
+        GTEST_SKIP() << kTool << " is not installed (Debian package aravis-tools-cli)";
+    }
+    MemoryDevice lDevice;
+    tn::gev::TnGvcpServer lServer;
+    ASSERT_TRUE(lServer.Start(&lDevice, kLoopback, tn::gev::kGvcpPort).IsOK());
+
+    int lStatus = -1;
+    const std::string lList = RunProgram({lTool}, 20000, &lStatus);
+    EXPECT_NE(lList.find("TarnTest-Responder-RESP-1"), std::string::npos) << lList;
+    EXPECT_NE(lList.find("127.0.0.1"), std::string::npos) << lList;
+
+    const std::string lXml = RunProgram({lTool, "-a", "127.0.0.1", "genicam"}, 20000, &lStatus);
+    EXPECT_NE(lXml.find("tarn-responder-marker"), std::string::npos) << lXml;
+
+    const std::string lRead = RunProgram({lTool, "-a", "127.0.0.1", "control", "Width"}, 20000, &lStatus);
+    EXPECT_NE(lRead.find("Width = 640"), std::string::npos) << lRead;
+    const std::string lWrite = RunProgram({lTool, "-a", "127.0.0.1", "control", "Width=800"}, 20000, &lStatus);
+    EXPECT_EQ(lDevice.Word(MemoryDevice::kWidthAddress), 800u) << lWrite;
+}
