@@ -31,3 +31,6 @@ TN_IMPORT_NUMPY
 %include "TnMultiPartTypes.h"
 %include "TnGenDCTypes.h"
 %include "TnDiscoveryTypes.h"
+
+/* Classes whose proxies use the constants above as defaults. */
+%include "tn_buffer.i"

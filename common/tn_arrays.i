@@ -45,3 +45,144 @@ static PyArrayObject *tn_array_1d(PyObject *aObject, int *aIsNew)
     }
 }
 %enddef
+
+/* ------------------------------------------------------------------------
+ * Views: numpy arrays over SDK memory, made in place, owning nothing and
+ * without a base object. */
+%{
+/* A view of the given shape and element type over aData; None for a null
+ * address with a non-zero size (there is no memory to show). */
+static PyObject *tn_view(const void *aData, int aDimensions, npy_intp *aShape, int aType)
+{
+    npy_intp elements = 1;
+    for (int i = 0; i < aDimensions; ++i) {
+        elements *= aShape[i];
+    }
+    if (aData == NULL && elements != 0) {
+        return SWIG_Py_Void();
+    }
+    if (aData == NULL) {
+        /* An empty view: numpy's own zero-length array. */
+        return PyArray_SimpleNew(aDimensions, aShape, aType);
+    }
+    return PyArray_New(&PyArray_Type, aDimensions, aShape, aType, NULL, const_cast<void *>(aData), 0,
+                       NPY_ARRAY_CARRAY, NULL);
+}
+
+/* A one-dimensional uint8 view of aLength bytes. */
+static PyObject *tn_byte_view(const void *aData, uint64_t aLength)
+{
+    if (aLength > (uint64_t)NPY_MAX_INTP) {
+        PyErr_SetString(PyExc_OverflowError, "the SDK's memory is larger than an array can be");
+        return NULL;
+    }
+    npy_intp shape[1] = {(npy_intp)aLength};
+    return tn_view(aData, 1, shape, NPY_UBYTE);
+}
+
+/* The image rule: shape and element type from the pixel type, lines and
+ * rows widened by the paddings (in bytes). A view that would reach past the
+ * image's memory, and a mono pixel of a size other than 8 or 16 bits, fall
+ * back to the bytes of the image. */
+template <class Image> static PyObject *tn_image_view(const void *aData, const Image *aImage)
+{
+    const uint32_t bits = TnPixelTypeGetBitsPerPixel(aImage->GetPixelType());
+    const uint64_t imageSize = aImage->GetImageSize();
+    if ((bits & 7) != 0) {
+        return tn_byte_view(aData, imageSize);
+    }
+    const uint32_t pixelType = static_cast<uint32_t>(aImage->GetPixelType());
+    const uint64_t bytesPerPixel = bits / 8;
+    const uint64_t width = aImage->GetWidth();
+    const uint64_t height = aImage->GetHeight();
+    const uint64_t paddingX = static_cast<uint16_t>(aImage->GetPaddingX());
+    const uint64_t paddingY = static_cast<uint16_t>(aImage->GetPaddingY());
+    npy_intp shape[3];
+    int dimensions = 0;
+    int type = NPY_UBYTE;
+    uint64_t elementSize = 1;
+    uint64_t rowBytes = 0;
+    if (bytesPerPixel == 0) {
+        return tn_byte_view(aData, imageSize);
+    }
+    if ((pixelType & TNPIXELMONO) != 0) {
+        if (bits != 8 && bits != 16) {
+            return tn_byte_view(aData, imageSize);
+        }
+        elementSize = bytesPerPixel;
+        type = bits == 16 ? NPY_USHORT : NPY_UBYTE;
+        dimensions = 2;
+    } else if ((pixelType & TNPIXELCOLOR) != 0) {
+        elementSize = (bits == 48 || bits == 64) ? 2 : 1;
+        type = elementSize == 2 ? NPY_USHORT : NPY_UBYTE;
+        dimensions = 3;
+    } else {
+        return tn_byte_view(aData, imageSize);
+    }
+    /* Padding X is bytes at the end of each line: it must come in whole
+     * pixels for the lines to be rows of the array. */
+    rowBytes = width * bytesPerPixel + paddingX;
+    if (paddingX % bytesPerPixel != 0) {
+        return tn_byte_view(aData, imageSize);
+    }
+    /* Padding Y is bytes at the end of the image: whole lines of it become rows. */
+    const uint64_t rows = height + (rowBytes != 0 ? paddingY / rowBytes : 0);
+    if (rows * rowBytes > imageSize) {
+        return tn_byte_view(aData, imageSize);
+    }
+    const uint64_t columns = width + paddingX / bytesPerPixel;
+    shape[0] = (npy_intp)rows;
+    shape[1] = (npy_intp)columns;
+    shape[2] = (npy_intp)(bytesPerPixel / elementSize);
+    return tn_view(aData, dimensions, shape, type);
+}
+%}
+
+/* ------------------------------------------------------------------------
+ * Attached memory: the SDK keeps using it after the call, so it must be the
+ * caller's own array, used in place. A copy numpy would make (another element
+ * type, a list, a strided or read-only array) would be gone, or never seen by
+ * the caller, while the SDK still writes into it: such input is refused. */
+%{
+/* The caller's array if the SDK can use it in place: an ndarray of bytes,
+ * C-contiguous, aligned and writeable. Null with a TypeError set otherwise. */
+static PyArrayObject *tn_array_in_place(PyObject *aObject, const char *aFunction, int aPosition)
+{
+    if (!is_array(aObject) || !PyArray_EquivTypenums(array_type(aObject), NPY_UBYTE) ||
+        !PyArray_ISCARRAY((PyArrayObject *)aObject)) {
+        PyErr_Format(PyExc_TypeError,
+                     "in method '%s', argument %d: the SDK uses the memory in place, so it must be a "
+                     "writeable C-contiguous uint8 numpy array",
+                     aFunction, aPosition);
+        return NULL;
+    }
+    return (PyArrayObject *)aObject;
+}
+
+/* Whether an object may stand for an array in overload selection. */
+static bool tn_array_candidate(PyObject *aObject)
+{
+    return is_array(aObject) || PySequence_Check(aObject);
+}
+%}
+
+/* Memory and its length in bytes, one dimension. */
+%define TN_ARRAY_1D_ATTACH(POINTER, LENGTH, MAXIMUM)
+%typemap(in) (POINTER, LENGTH) (PyArrayObject *memory = NULL) {
+    npy_intp anySize[1] = {-1};
+    memory = tn_array_in_place($input, "$symname", $argnum);
+    if (memory == NULL || !require_dimensions(memory, 1) || !require_size(memory, anySize, 1)) {
+        SWIG_fail;
+    }
+    if ((uint64_t)array_size(memory, 0) > (uint64_t)MAXIMUM) {
+        PyErr_Format(PyExc_OverflowError, "in method '$symname', argument $argnum: %zd bytes are more than %llu",
+                     (Py_ssize_t)array_size(memory, 0), (unsigned long long)MAXIMUM);
+        SWIG_fail;
+    }
+    $1 = ($1_ltype)array_data(memory);
+    $2 = ($2_ltype)array_size(memory, 0);
+}
+%typecheck(SWIG_TYPECHECK_POINTER) (POINTER, LENGTH) {
+    $1 = tn_array_candidate($input);
+}
+%enddef

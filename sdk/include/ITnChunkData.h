@@ -70,8 +70,10 @@ public:
     /// Bytes still free for chunks, their tags included.
     virtual uint32_t GetChunkDataCapacity() const = 0;
 
+#ifndef SWIG
 protected:
     virtual ~ITnChunkData();
+#endif
 };
 
 #endif

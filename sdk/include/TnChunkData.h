@@ -67,8 +67,10 @@ public:
     TnChunkData &operator=(const TnChunkData &) = delete;
 #endif
 
+#ifndef SWIG
 protected:
     ~TnChunkData() override;
+#endif
 
 private:
 #ifdef SWIG

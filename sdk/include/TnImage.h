@@ -75,8 +75,10 @@ public:
     /// The host's reception time in microseconds; not an absolute time.
     virtual uint64_t GetReceptionTime() const = 0;
 
+#ifndef SWIG
 protected:
     virtual ~ITnImage();
+#endif
 };
 
 /// The image of a buffer, handed out by TnBuffer::GetImage for a buffer of
@@ -193,8 +195,10 @@ public:
     TnImage &operator=(const TnImage &) = delete;
 #endif
 
+#ifndef SWIG
 protected:
     ~TnImage() override;
+#endif
 
 private:
 #ifdef SWIG
@@ -233,8 +237,10 @@ public:
     /// Bytes of compressed data.
     virtual uint64_t GetDataSize() const = 0;
 
+#ifndef SWIG
 protected:
     virtual ~ITnImageJPEG();
+#endif
 };
 
 #endif

@@ -62,8 +62,10 @@ public:
     /// bottom-up.
     virtual uint32_t GetZoneDirectionMask() const = 0;
 
+#ifndef SWIG
 protected:
     virtual ~ITnMultiPartSection();
+#endif
 };
 
 /// Reading a multipart container: its parts by index.
@@ -79,8 +81,10 @@ public:
     /// The part at aIndex (zero-based); null for an index out of range.
     virtual ITnMultiPartSection *GetPart(uint32_t aIndex) = 0;
 
+#ifndef SWIG
 protected:
     virtual ~ITnMultiPartContainerReader();
+#endif
 };
 
 /// Building a multipart container: define the parts in transmission order
@@ -158,18 +162,28 @@ public:
     /// when a part has no memory.
     virtual TnResult Validate() = 0;
 
+#ifndef SWIG
 protected:
     ~ITnMultiPartContainerWriter() override;
+#endif
 };
 
 /// A multipart container, read and built through the same object; handed out
 /// by TnBuffer::GetMultiPartContainer for a buffer of payload type
 /// TnPayloadTypeMultiPart. It belongs to the buffer.
+#ifdef SWIG
+// The writer already is a reader: naming the reader again would give the
+// proxy classes an order of bases that Python cannot resolve.
+class TN_BUFFER_API ITnMultiPartContainer : public ITnMultiPartContainerWriter
+#else
 class TN_BUFFER_API ITnMultiPartContainer : public virtual ITnMultiPartContainerReader,
                                             public ITnMultiPartContainerWriter
+#endif
 {
+#ifndef SWIG
 protected:
     ~ITnMultiPartContainer() override;
+#endif
 };
 
 #endif

@@ -59,8 +59,10 @@ public:
     TnRawData &operator=(const TnRawData &) = delete;
 #endif
 
+#ifndef SWIG
 protected:
     virtual ~TnRawData();
+#endif
 
 private:
 #ifdef SWIG

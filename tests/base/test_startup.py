@@ -28,7 +28,10 @@ CLASSES = expected_functions()
 COUNTS = {"TnString": 11, "TnResult": 19, "TnPixelType": 7, "TnLogger": 11, "TnLogSink": 6, "uint24_t": 6,
           "TnGenParameterArray": 36, "TnGenParameterList": 11, "TnGenStateStack": 9, "TnGenEventSink": 3,
           "TnGenParameter": 27, "TnGenInteger": 8, "TnGenFloat": 7, "TnGenEnum": 8, "TnGenEnumEntry": 10,
-          "TnGenBoolean": 3, "TnGenString": 4, "TnGenCommand": 3, "TnGenRegister": 4, "TnGenCategory": 10}
+          "TnGenBoolean": 3, "TnGenString": 4, "TnGenCommand": 3, "TnGenRegister": 4, "TnGenCategory": 10,
+          "TnBuffer": 67, "ITnChunkData": 15, "TnChunkData": 7, "TnRawData": 7, "ITnImage": 14, "TnImage": 24,
+          "ITnImageJPEG": 7, "ITnMultiPartSection": 14, "ITnMultiPartContainerReader": 4,
+          "ITnMultiPartContainerWriter": 14, "ITnMultiPartContainer": 2}
 
 
 def test_class_counts():

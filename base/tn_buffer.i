@@ -1,0 +1,316 @@
+/* Buffers, images, chunk, raw and multipart data, with numpy views over
+ * their memory. The base module alone wraps them. */
+
+%{
+#include "ITnChunkData.h"
+#include "TnChunkData.h"
+#include "TnRawData.h"
+#include "TnImage.h"
+#include "TnMultiPart.h"
+#include "TnBuffer.h"
+%}
+
+%{
+/* The image array view of an object that may carry an image geometry: its
+ * image rule when it is an image, else the bytes of its payload. */
+template <class Holder> static PyObject *tn_holder_view(const void *aData, const Holder *aHolder)
+{
+    if (const ITnImage *image = dynamic_cast<const ITnImage *>(aHolder)) {
+        return tn_image_view(aData, image);
+    }
+    if (const TnBuffer *buffer = dynamic_cast<const TnBuffer *>(aHolder)) {
+        return tn_byte_view(aData, buffer->GetSize());
+    }
+    if (const TnChunkData *chunks = dynamic_cast<const TnChunkData *>(aHolder)) {
+        return tn_byte_view(aData, chunks->GetChunkDataPayloadLength());
+    }
+    if (const TnRawData *raw = dynamic_cast<const TnRawData *>(aHolder)) {
+        return tn_byte_view(aData, raw->GetPayloadLength());
+    }
+    return tn_byte_view(aData, 0);
+}
+
+static PyObject *tn_data_view(const void *aData, const ITnImage *aImage)
+{
+    return tn_image_view(aData, aImage);
+}
+static PyObject *tn_data_view(const void *aData, const TnBuffer *aBuffer)
+{
+    return tn_holder_view(aData, aBuffer);
+}
+static PyObject *tn_data_view(const void *aData, const TnChunkData *aChunks)
+{
+    return tn_holder_view(aData, aChunks);
+}
+static PyObject *tn_data_view(const void *aData, const TnRawData *aRaw)
+{
+    return tn_holder_view(aData, aRaw);
+}
+static PyObject *tn_data_view(const void *aData, const ITnImageJPEG *aJPEG)
+{
+    return tn_byte_view(aData, aJPEG->GetDataSize());
+}
+static PyObject *tn_data_view(const void *aData, const ITnMultiPartSection *aSection)
+{
+    return tn_byte_view(aData, aSection->GetEffectiveSize());
+}
+%}
+
+/* Data addresses come back as views; the geometry and sizes are read with the
+ * interpreter lock held, after the SDK call. */
+%typemap(out) uint8_t *GetDataPointer, uint8_t const *GetDataPointer, uint8_t *Detach {
+    $result = tn_data_view($1, arg1);
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%typemap(out) uint8_t *GetChunkRawDataByIndex {
+    $result = tn_byte_view($1, arg1->GetChunkSizeByIndex(arg2));
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%typemap(out) uint8_t *GetChunkRawDataByID {
+    $result = tn_byte_view($1, arg1->GetChunkSizeByID(arg2));
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+
+/* Chunk bytes: a bytes object, whose memory the SDK copies during the call. */
+%typemap(in) (uint8_t const *aData, uint32_t aLength) {
+    if (!PyBytes_Check($input)) {
+        SWIG_exception_fail(SWIG_TypeError, "in method '" "$symname" "', argument " "$argnum" " of type '" "$1_type" "'");
+    }
+    if ((uint64_t)PyBytes_GET_SIZE($input) > (uint64_t)UINT32_MAX) {
+        SWIG_exception_fail(SWIG_OverflowError, "in method '" "$symname" "', argument " "$argnum" ": more than 4294967295 bytes");
+    }
+    $1 = reinterpret_cast<$1_ltype>(PyBytes_AS_STRING($input));
+    $2 = static_cast<$2_ltype>(PyBytes_GET_SIZE($input));
+}
+
+/* Plain outputs: appended whatever the result says, 0 when the SDK wrote none. */
+%typemap(in, numinputs=0) uint32_t &aID (uint32_t value = 0), uint32_t &aCount (uint32_t value = 0),
+                          uint32_t &aFirstPacketID (uint32_t value = 0), uint32_t &aLastPacketID (uint32_t value = 0) {
+    $1 = &value;
+}
+%typemap(argout) uint32_t &aID, uint32_t &aCount, uint32_t &aFirstPacketID, uint32_t &aLastPacketID {
+    $result = SWIG_Python_AppendOutput($result, SWIG_From_unsigned_SS_int(*$1), 0);
+}
+%fragment("SWIG_From_unsigned_SS_int");
+
+/* Attached memory, used in place until it is detached. */
+TN_ARRAY_1D_ATTACH(void *aAddress, uint32_t aLength, UINT32_MAX)
+TN_ARRAY_1D_ATTACH(void *aAddress, uint64_t aLength, UINT64_MAX)
+
+/* An image attaches a two- or three-dimensional array: its shape gives width
+ * and height, and the SDK is told how large the memory is, so that memory too
+ * small for the image is refused. */
+%typemap(in) (void *aAddress, uint32_t aWidth, uint32_t aHeight) (npy_intp memoryBytes = 0) {
+    int dimensionCounts[2] = {2, 3};
+    PyArrayObject *memory = tn_array_in_place($input, "$symname", $argnum);
+    if (memory == NULL || !require_dimensions_n(memory, dimensionCounts, 2)) {
+        PyErr_Clear();
+        SWIG_exception_fail(SWIG_TypeError, "in method '" "$symname" "', argument 1 of type array");
+    }
+    if ((uint64_t)array_size(memory, 0) > UINT32_MAX || (uint64_t)array_size(memory, 1) > UINT32_MAX) {
+        SWIG_exception_fail(SWIG_OverflowError, "in method '" "$symname" "', argument " "$argnum" ": the array is wider or higher than 4294967295");
+    }
+    $1 = array_data(memory);
+    $2 = (uint32_t)array_size(memory, 1);
+    $3 = (uint32_t)array_size(memory, 0);
+    memoryBytes = PyArray_NBYTES(memory);
+}
+%typecheck(SWIG_TYPECHECK_POINTER) (void *aAddress, uint32_t aWidth, uint32_t aHeight) {
+    $1 = tn_array_candidate($input);
+}
+%feature("action") TnImage::Attach(void *, uint32_t, uint32_t, TnPixelType, uint16_t, uint16_t, uint32_t) {
+    result = arg1->AttachChecked(arg2, (uint64_t)memoryBytes2, arg3, arg4, arg5, arg6, arg7, arg8);
+}
+%feature("action") TnImage::Attach(void *, uint32_t, uint32_t, TnPixelType, uint16_t, uint16_t) {
+    result = arg1->AttachChecked(arg2, (uint64_t)memoryBytes2, arg3, arg4, arg5, arg6, arg7, 0);
+}
+%feature("action") TnImage::Attach(void *, uint32_t, uint32_t, TnPixelType, uint16_t) {
+    result = arg1->AttachChecked(arg2, (uint64_t)memoryBytes2, arg3, arg4, arg5, arg6, 0, 0);
+}
+%feature("action") TnImage::Attach(void *, uint32_t, uint32_t, TnPixelType) {
+    result = arg1->AttachChecked(arg2, (uint64_t)memoryBytes2, arg3, arg4, arg5, 0, 0, 0);
+}
+
+/* Payload interfaces belong to their buffer or container: their module
+ * destructors leave the SDK's object alone. */
+%define TN_BORROWED_ONLY(CLASS)
+%extend CLASS {
+    ~CLASS() {
+        (void)$self;
+    }
+}
+%enddef
+TN_BORROWED_ONLY(ITnChunkData)
+TN_BORROWED_ONLY(TnChunkData)
+TN_BORROWED_ONLY(TnRawData)
+TN_BORROWED_ONLY(ITnImage)
+TN_BORROWED_ONLY(TnImage)
+TN_BORROWED_ONLY(ITnImageJPEG)
+TN_BORROWED_ONLY(ITnMultiPartSection)
+TN_BORROWED_ONLY(ITnMultiPartContainerReader)
+TN_BORROWED_ONLY(ITnMultiPartContainerWriter)
+TN_BORROWED_ONLY(ITnMultiPartContainer)
+
+/* Buffers compare and hash by the identity of the SDK object. */
+%nothreadallow TnBuffer::__eq__;
+%nothreadallow TnBuffer::__hash__;
+%extend TnBuffer {
+    /// Whether both proxies wrap the same SDK buffer.
+    bool __eq__(const TnBuffer *aOther) {
+        return $self == aOther;
+    }
+    /// The address of the SDK buffer.
+    size_t __hash__() {
+        return reinterpret_cast<size_t>($self);
+    }
+}
+
+/* Methods with a const and a non-const form of the same arguments: SWIG keeps
+ * only one of such a pair, so their dispatchers are written here. Both forms
+ * answer alike; the dispatcher refuses anything that is not the class (None
+ * included) with the overload message. */
+%define TN_CONST_PAIR(CLASS, METHOD, CALL, RESULT, CONVERT, PROTOTYPES, KEEP)
+%native(CLASS##_##METHOD) PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args);
+%{
+SWIGINTERN PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args)
+{
+    PyObject *argv[2] = {0, 0};
+    Py_ssize_t argc = SWIG_Python_UnpackTuple(args, #CLASS "_" #METHOD, 0, 1, argv);
+    (void)self;
+    if (argc == 2) {
+        void *pointer = NULL;
+        if (SWIG_IsOK(SWIG_ConvertPtr(argv[0], &pointer, SWIGTYPE_p_##CLASS, 0)) && pointer != NULL) {
+            CLASS *object = reinterpret_cast<CLASS *>(pointer);
+            RESULT result;
+            SWIG_PYTHON_THREAD_BEGIN_ALLOW;
+            result = CALL;
+            SWIG_PYTHON_THREAD_END_ALLOW;
+            return CONVERT;
+        }
+    }
+    SWIG_Python_RaiseOrModifyTypeError("Wrong number or type of arguments for overloaded function '" #CLASS "_" #METHOD "'.\n"
+                                       "  Possible C/C++ prototypes are:\n" PROTOTYPES);
+    return NULL;
+}
+%}
+%extend CLASS {
+%pythoncode %{
+    def METHOD(self, *args):
+        value = _tarn_base_313.CLASS##_##METHOD(self, *args)
+        KEEP
+        return value
+%}
+}
+%enddef
+
+/* A payload interface keeps the proxy it came from alive: it lives inside
+ * that object's SDK object. */
+
+%define TN_CONST_VIEW(CLASS, QUALIFIED)
+TN_CONST_PAIR(CLASS, GetDataPointer, const_cast<const CLASS *>(object)->GetDataPointer(), const uint8_t *,
+              tn_data_view(result, object),
+              "    " #QUALIFIED "::GetDataPointer() const\n    " #QUALIFIED "::GetDataPointer()\n", pass)
+%enddef
+
+%define TN_BUFFER_PAYLOAD(METHOD, TYPE)
+TN_CONST_PAIR(TnBuffer, METHOD, object->METHOD(), TYPE *, SWIG_NewPointerObj(result, SWIGTYPE_p_##TYPE, 0),
+              "    TnBuffer::" #METHOD "()\n    TnBuffer::" #METHOD "() const\n",
+              if value is not None and hasattr(value, "__dict__"): value._tn_owner = self)
+%enddef
+
+/* Types the payload getters hand out, kept in the type table. */
+%types(TnImage *, TnRawData *, TnChunkData *, ITnMultiPartContainer *, ITnGenericDataContainer *,
+       ITnH264AccessUnit *, TnVexmoorCompressed *, ITnMultiPartSection *);
+
+%ignore ITnImage::GetDataPointer;
+%ignore ITnImageJPEG::GetDataPointer;
+%ignore ITnMultiPartSection::GetDataPointer;
+%ignore ITnMultiPartContainerReader::GetPart;
+%ignore TnBuffer::GetDataPointer;
+%ignore TnBuffer::GetImage;
+%ignore TnBuffer::GetRawData;
+%ignore TnBuffer::GetChunkData;
+%ignore TnBuffer::GetMultiPartContainer;
+%ignore TnBuffer::GetGenDC;
+%ignore TnBuffer::GetH264AccessUnit;
+%ignore TnBuffer::GetVexmoorCompressed;
+
+
+/* Sections keep their container, and so their buffer, alive. */
+%pythonappend ITnMultiPartSection::GetImage %{
+    if val is not None:
+        val._tn_owner = self
+%}
+%pythonappend ITnMultiPartSection::GetJPEG %{
+    if val is not None:
+        val._tn_owner = self
+%}
+%pythonappend ITnMultiPartSection::GetChunkData %{
+    if val is not None:
+        val._tn_owner = self
+%}
+
+%include "ITnChunkData.h"
+%include "TnChunkData.h"
+%include "TnRawData.h"
+%include "TnImage.h"
+TN_CONST_VIEW(ITnImage, ITnImage)
+TN_CONST_VIEW(ITnImageJPEG, ITnImageJPEG)
+%include "TnMultiPart.h"
+TN_CONST_VIEW(ITnMultiPartSection, ITnMultiPartSection)
+/* GetPart(index): a const and a non-const form. */
+%native(ITnMultiPartContainerReader_GetPart) PyObject *_wrap_ITnMultiPartContainerReader_GetPart(PyObject *self, PyObject *args);
+%{
+SWIGINTERN PyObject *_wrap_ITnMultiPartContainerReader_GetPart(PyObject *self, PyObject *args)
+{
+    PyObject *argv[3] = {0, 0, 0};
+    Py_ssize_t argc = SWIG_Python_UnpackTuple(args, "ITnMultiPartContainerReader_GetPart", 0, 2, argv);
+    (void)self;
+    void *pointer = NULL;
+    unsigned int index = 0;
+    if (argc == 3 && SWIG_IsOK(SWIG_ConvertPtr(argv[0], &pointer, SWIGTYPE_p_ITnMultiPartContainerReader, 0)) &&
+        pointer != NULL && SWIG_IsOK(SWIG_AsVal_unsigned_SS_int(argv[1], &index))) {
+        const ITnMultiPartContainerReader *reader = reinterpret_cast<ITnMultiPartContainerReader *>(pointer);
+        const ITnMultiPartSection *section;
+        SWIG_PYTHON_THREAD_BEGIN_ALLOW;
+        section = reader->GetPart(index);
+        SWIG_PYTHON_THREAD_END_ALLOW;
+        return SWIG_NewPointerObj(const_cast<ITnMultiPartSection *>(section), SWIGTYPE_p_ITnMultiPartSection, 0);
+    }
+    PyErr_Clear();
+    SWIG_Python_RaiseOrModifyTypeError("Wrong number or type of arguments for overloaded function 'ITnMultiPartContainerReader_GetPart'.\n"
+                                       "  Possible C/C++ prototypes are:\n"
+                                       "    ITnMultiPartContainerReader::GetPart(uint32_t) const\n"
+                                       "    ITnMultiPartContainerReader::GetPart(uint32_t)\n");
+    return NULL;
+}
+%}
+%extend ITnMultiPartContainerReader {
+%pythoncode %{
+    def GetPart(self, *args):
+        value = _tarn_base_313.ITnMultiPartContainerReader_GetPart(self, *args)
+        if value is not None:
+            value._tn_owner = self
+        return value
+%}
+}
+%fragment("SWIG_AsVal_unsigned_SS_int");
+%include "TnBuffer.h"
+TN_CONST_VIEW(TnBuffer, TnBuffer)
+TN_BUFFER_PAYLOAD(GetImage, TnImage)
+TN_BUFFER_PAYLOAD(GetRawData, TnRawData)
+TN_BUFFER_PAYLOAD(GetChunkData, TnChunkData)
+TN_BUFFER_PAYLOAD(GetMultiPartContainer, ITnMultiPartContainer)
+TN_BUFFER_PAYLOAD(GetGenDC, ITnGenericDataContainer)
+TN_BUFFER_PAYLOAD(GetH264AccessUnit, ITnH264AccessUnit)
+TN_BUFFER_PAYLOAD(GetVexmoorCompressed, TnVexmoorCompressed)
+
+%clear (void *aAddress, uint32_t aLength), (void *aAddress, uint64_t aLength);
+%clear (void *aAddress, uint32_t aWidth, uint32_t aHeight);
+%clear (uint8_t const *aData, uint32_t aLength);
