@@ -34,3 +34,4 @@ TN_IMPORT_NUMPY
 
 /* Classes whose proxies use the constants above as defaults. */
 %include "tn_buffer.i"
+%include "tn_system.i"

@@ -1,7 +1,11 @@
 """A tour of what the modules offer so far: the SDK's strings, results,
-pixel types and loggers."""
+pixel types, loggers, buffers with numpy views, and discovery."""
 
 import os
+import pathlib
+import shutil
+import subprocess
+import sys
 
 # The SDK's loggers also write to standard error when TARN_LOG_FILE is "-".
 os.environ.setdefault("TARN_LOG_FILE", "-")
@@ -34,6 +38,28 @@ def main():
     logger.SetLogPriority(tarn.TnLogLevelInfo)
     logger.LogInfo(__file__, 41, "main", "hello from the SDK's logger")
     logger.LogDebug(__file__, 42, "main", "below the priority: not written")
+
+    buffer = tarn.TnBuffer(tarn.TnPayloadTypeImage)
+    image = buffer.GetImage()
+    image.Alloc(640, 480, tarn.TnPixelMono8)
+    pixels = image.GetDataPointer()
+    pixels[:, :] = 7
+    print(f"image view: {pixels.shape} {pixels.dtype}, first byte of the buffer {buffer.GetDataPointer()[0]}")
+
+    discover_in_private_network()
+
+
+def discover_in_private_network():
+    """Searches inside a network namespace with a fake camera on loopback, so
+    that the demo sends nothing into the host's network."""
+    fake = "arv-fake-gv-camera-0.8"
+    if shutil.which(fake) is None or subprocess.run(["unshare", "-n", "true"]).returncode != 0:
+        print("discovery: skipped (needs network namespaces and the fake camera)")
+        return
+    discover = pathlib.Path(__file__).with_name("discover.py")
+    script = (f"ip link set lo up; {fake} -i 127.0.0.1 -s DEMO0001 >/dev/null 2>&1 & sleep 1; "
+              f"{sys.executable} {discover}; kill $!")
+    subprocess.run(["unshare", "-n", "sh", "-c", script], check=True)
 
 
 if __name__ == "__main__":

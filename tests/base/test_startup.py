@@ -31,7 +31,28 @@ COUNTS = {"TnString": 11, "TnResult": 19, "TnPixelType": 7, "TnLogger": 11, "TnL
           "TnGenBoolean": 3, "TnGenString": 4, "TnGenCommand": 3, "TnGenRegister": 4, "TnGenCategory": 10,
           "TnBuffer": 67, "ITnChunkData": 15, "TnChunkData": 7, "TnRawData": 7, "ITnImage": 14, "TnImage": 24,
           "ITnImageJPEG": 7, "ITnMultiPartSection": 14, "ITnMultiPartContainerReader": 4,
-          "ITnMultiPartContainerWriter": 14, "ITnMultiPartContainer": 2}
+          "ITnMultiPartContainerWriter": 14, "ITnMultiPartContainer": 2,
+          "TnSystem": 20, "TnInterface": 12, "TnNetworkAdapter": 11, "TnUSBHostController": 9, "TnDeviceInfo": 16,
+          "TnDeviceInfoGEV": 21, "TnDeviceInfoVexmoorProtocol": 14, "TnDeviceInfoUSB": 5, "TnDeviceInfoU3V": 24,
+          "TnSessionInfo": 12, "IPConfig": 8}
+
+# The whole base module holds 939 functions (305 VARARGS, 39 NOARGS, 595 O)
+# and 124 type records. What it lacks today belongs to the generic data
+# containers (their records and interfaces), which are not built yet: the
+# figures below are that remainder, and shrink to nothing as they come.
+MODULE_FUNCTIONS = {"VARARGS": 305, "NOARGS": 39, "O": 595}
+MODULE_TYPE_RECORDS = 124
+GENDC_FUNCTIONS_TO_COME = {"VARARGS": 142, "NOARGS": 28, "O": 239}
+GENDC_TYPE_RECORDS_TO_COME = 53
+
+
+def test_module_figures_against_the_totals(base, capsys):
+    counts = figures.form_counts(base)
+    records = figures.type_records(base)
+    with capsys.disabled():
+        print("\n" + figures.report(base))
+    assert {form: counts[form] + GENDC_FUNCTIONS_TO_COME[form] for form in MODULE_FUNCTIONS} == MODULE_FUNCTIONS
+    assert len(records) + GENDC_TYPE_RECORDS_TO_COME == MODULE_TYPE_RECORDS
 
 
 def test_class_counts():
