@@ -12,6 +12,7 @@
 
 #include "TnGevAddress.h"
 #include "TnGvcpServer.h"
+#include "TnTestResponder.h"
 #include "TnSystemInternal.h"
 #include "TnTestNetwork.h"
 
@@ -88,41 +89,19 @@ void AddPciDevice(const ScratchDirectory &aRoot, const std::string &aName, const
 }
 
 // A responder for discovery on loopback.
-class BootstrapDevice : public tn::gev::TnGvcpRegisterHandler
+tn::gev::TnGvcpDeviceInfo LoopDevice()
 {
-public:
-    BootstrapDevice()
-    {
-        tn::gev::TnGvcpDeviceInfo lInfo;
-        lInfo.mVersionMajor = 1;
-        lInfo.mVersionMinor = 2;
-        lInfo.SetMacValue(0x0250C2ABCDEFull);
-        lInfo.mCurrentIP = 0x7F000001;
-        lInfo.mSubnetMask = 0xFF000000;
-        lInfo.mModelName = "Loop";
-        lInfo.mSerialNumber = "LOOP-7";
-        lInfo.mUserDefinedName = "bench";
-        mBlock = tn::gev::EncodeDeviceInfo(lInfo);
-    }
-
-    uint16_t ReadMemory(const tn::gev::TnGvcpPeer &, uint32_t aAddress, uint8_t *aData, size_t aSize) override
-    {
-        if (aAddress + aSize > mBlock.size())
-        {
-            return tn::gev::kGvcpStatusInvalidAddress;
-        }
-        memcpy(aData, mBlock.data() + aAddress, aSize);
-        return tn::gev::kGvcpStatusSuccess;
-    }
-
-    uint16_t WriteMemory(const tn::gev::TnGvcpPeer &, uint32_t, const uint8_t *, size_t) override
-    {
-        return tn::gev::kGvcpStatusWriteProtect;
-    }
-
-private:
-    std::vector<uint8_t> mBlock;
-};
+    tn::gev::TnGvcpDeviceInfo lInfo;
+    lInfo.mVersionMajor = 1;
+    lInfo.mVersionMinor = 2;
+    lInfo.SetMacValue(0x0250C2ABCDEFull);
+    lInfo.mCurrentIP = 0x7F000001;
+    lInfo.mSubnetMask = 0xFF000000;
+    lInfo.mModelName = "Loop";
+    lInfo.mSerialNumber = "LOOP-7";
+    lInfo.mUserDefinedName = "bench";
+    return lInfo;
+}
 } // namespace
 
 TEST(Routes, EachInterfaceGetsItsCheapestDefaultGateway)
@@ -362,7 +341,7 @@ TEST(GevDiscovery, DevicesAreTiedToTheAdapterTheyAnsweredOn)
     {
         GTEST_SKIP() << "searches every adapter, so only inside a private network namespace";
     }
-    BootstrapDevice lDevice;
+    tn::test::BootstrapDevice lDevice(LoopDevice());
     tn::gev::TnGvcpServer lServer;
     ASSERT_TRUE(lServer.Start(&lDevice, 0x7F000001, 0).IsOK());
     std::vector<TnNetworkAdapterInfo> lAdapters;

@@ -21,6 +21,7 @@
 #include "TnSessionDiscovery.h"
 #include "TnSystem.h"
 #include "TnTestNetwork.h"
+#include "TnTestResponder.h"
 
 namespace
 {
@@ -29,48 +30,27 @@ std::string Text(const TnString &aText)
     return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
 }
 
-class Device : public tn::gev::TnGvcpRegisterHandler
+// A device announcing itself on loopback.
+tn::gev::TnGvcpDeviceInfo LoopDevice(const char *aSerial)
 {
-public:
-    explicit Device(const char *aSerial, uint32_t aAddress = 0x7F000001)
-    {
-        tn::gev::TnGvcpDeviceInfo info;
-        info.mVersionMajor = 2;
-        info.mVersionMinor = 1;
-        info.mDeviceMode = 0x80000000u; // big-endian transmitter
-        info.SetMacValue(0x0250C2ABCDEFull);
-        info.mSupportedIPConfig = 0x80000007u;
-        info.mCurrentIPConfig = 0x00000005u;
-        info.mCurrentIP = aAddress;
-        info.mSubnetMask = 0xFF000000;
-        info.mDefaultGateway = 0x7F0000FE;
-        info.mManufacturerName = "Tarn";
-        info.mModelName = "Loop";
-        info.mDeviceVersion = "1.2.3";
-        info.mManufacturerInfo = "made for tests";
-        info.mSerialNumber = aSerial;
-        info.mUserDefinedName = "bench";
-        mBlock = tn::gev::EncodeDeviceInfo(info);
-    }
-
-    uint16_t ReadMemory(const tn::gev::TnGvcpPeer &, uint32_t aAddress, uint8_t *aData, size_t aSize) override
-    {
-        if (aAddress + aSize > mBlock.size())
-        {
-            return tn::gev::kGvcpStatusInvalidAddress;
-        }
-        memcpy(aData, mBlock.data() + aAddress, aSize);
-        return tn::gev::kGvcpStatusSuccess;
-    }
-
-    uint16_t WriteMemory(const tn::gev::TnGvcpPeer &, uint32_t, const uint8_t *, size_t) override
-    {
-        return tn::gev::kGvcpStatusWriteProtect;
-    }
-
-private:
-    std::vector<uint8_t> mBlock;
-};
+    tn::gev::TnGvcpDeviceInfo info;
+    info.mVersionMajor = 2;
+    info.mVersionMinor = 1;
+    info.mDeviceMode = 0x80000000u; // big-endian transmitter
+    info.SetMacValue(0x0250C2ABCDEFull);
+    info.mSupportedIPConfig = 0x80000007u;
+    info.mCurrentIPConfig = 0x00000005u;
+    info.mCurrentIP = 0x7F000001;
+    info.mSubnetMask = 0xFF000000;
+    info.mDefaultGateway = 0x7F0000FE;
+    info.mManufacturerName = "Tarn";
+    info.mModelName = "Loop";
+    info.mDeviceVersion = "1.2.3";
+    info.mManufacturerInfo = "made for tests";
+    info.mSerialNumber = aSerial;
+    info.mUserDefinedName = "bench";
+    return info;
+}
 
 class PrivateNetwork : public ::testing::Test
 {
@@ -139,7 +119,7 @@ TEST(System, SettingsAreClampedAndVersionsKnown)
 
 TEST_F(PrivateNetwork, FindsOurResponderOnLoopback)
 {
-    Device device("LOOP-7");
+    tn::test::BootstrapDevice device(LoopDevice("LOOP-7"));
     tn::gev::TnGvcpServer server;
     ASSERT_TRUE(server.Start(&device, 0x7F000001).IsOK());
     TnSystem system;
@@ -198,7 +178,7 @@ TEST_F(PrivateNetwork, FindsOurResponderOnLoopback)
 
 TEST_F(PrivateNetwork, CopiesOutliveTheirSystem)
 {
-    Device device("COPY-1");
+    tn::test::BootstrapDevice device(LoopDevice("COPY-1"));
     tn::gev::TnGvcpServer server;
     ASSERT_TRUE(server.Start(&device, 0x7F000001).IsOK());
     TnDeviceInfo *deviceCopy = nullptr;
