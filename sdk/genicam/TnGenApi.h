@@ -144,6 +144,10 @@ template <typename T> struct ValueOrRef
     bool IsSet() const { return mHasValue || mRef.IsSet(); }
 };
 
+/// The calls of a node's integer or float interface, by value type, for the
+/// code that serves both (defined after INode).
+template <typename T> struct NumberCalls;
+
 /// Counts the nesting of evaluations; throws when a chain of references runs
 /// too deep (circular definitions).
 class DepthGuard
@@ -212,27 +216,27 @@ public:
     void CheckWritable();
 
     // Values; each throws GenApiError where the node has no such value.
-    virtual int64_t GetInt();
-    virtual void SetInt(int64_t aValue);
-    virtual int64_t GetIntMin();
-    virtual int64_t GetIntMax();
-    virtual int64_t GetIntInc();
-    virtual double GetFloat();
-    virtual void SetFloat(double aValue);
-    virtual double GetFloatMin();
-    virtual double GetFloatMax();
-    virtual bool GetBool();
-    virtual void SetBool(bool aValue);
-    virtual std::string GetString();
-    virtual void SetString(const std::string &aValue);
-    virtual int64_t GetMaxLength();
-    virtual int64_t GetLength();
-    virtual void GetBytes(uint8_t *aData, size_t aLength);
-    virtual void SetBytes(const uint8_t *aData, size_t aLength);
-    virtual void Execute();
-    virtual bool IsDone();
-    virtual std::string ToString();
-    virtual void FromString(const std::string &aValue);
+    virtual int64_t GetInt() { FailUnsupported("has no integer value"); }
+    virtual void SetInt(int64_t) { FailUnsupported("has no integer value"); }
+    virtual int64_t GetIntMin() { FailUnsupported("has no integer value"); }
+    virtual int64_t GetIntMax() { FailUnsupported("has no integer value"); }
+    virtual int64_t GetIntInc() { FailUnsupported("has no integer value"); }
+    virtual double GetFloat() { FailUnsupported("has no float value"); }
+    virtual void SetFloat(double) { FailUnsupported("has no float value"); }
+    virtual double GetFloatMin() { FailUnsupported("has no float value"); }
+    virtual double GetFloatMax() { FailUnsupported("has no float value"); }
+    virtual bool GetBool() { FailUnsupported("has no Boolean value"); }
+    virtual void SetBool(bool) { FailUnsupported("has no Boolean value"); }
+    virtual std::string GetString() { FailUnsupported("has no string value"); }
+    virtual void SetString(const std::string &) { FailUnsupported("has no string value"); }
+    virtual int64_t GetMaxLength() { FailUnsupported("has no string value"); }
+    virtual int64_t GetLength() { FailUnsupported("is no register"); }
+    virtual void GetBytes(uint8_t *, size_t) { FailUnsupported("is no register"); }
+    virtual void SetBytes(const uint8_t *, size_t) { FailUnsupported("is no register"); }
+    virtual void Execute() { FailUnsupported("is no command"); }
+    virtual bool IsDone() { FailUnsupported("is no command"); }
+    virtual std::string ToString() { FailUnsupported("has no value to show as text"); }
+    virtual void FromString(const std::string &) { FailUnsupported("has no value to set from text"); }
     virtual TnGenRepresentation GetRepresentation() { return TnGenRepresentationUndefined; }
     virtual std::string GetUnit() { return std::string(); }
 
@@ -261,19 +265,52 @@ protected:
     /// The access of the kind before availability, locks and imposed modes.
     virtual Access GetBaseAccess() { return Access::RO; }
 
+    /// Throws GenApiError naming the node and what it lacks ("has no float value").
+    [[noreturn]] void FailUnsupported(const char *aWhat) const { Fail(Describe() + " " + aWhat); }
+
     // Helpers for definitions.
     int64_t ParseInteger(const Element &aElement) const;
     double ParseFloat(const Element &aElement) const;
+    void ParseValue(const Element &aElement, int64_t &aValue) const { aValue = ParseInteger(aElement); }
+    void ParseValue(const Element &aElement, double &aValue) const { aValue = ParseFloat(aElement); }
     bool ParseYesNo(const Element &aElement) const;
     void SetRef(NodeRef &aRef, const Element &aElement) const;
     void RequireInterface(const NodeRef &aRef, const char *aWhat, std::initializer_list<InterfaceKind> aKinds) const;
+    /// Applies aElement when it is the constant (aConstant, "Min") or the
+    /// reference (aReference, "pMin") of aValue; false for other elements.
+    template <typename T>
+    bool ApplyValue(const Element &aElement, const char *aConstant, const char *aReference, ValueOrRef<T> &aValue) const
+    {
+        if (aElement.mName == aConstant)
+        {
+            aValue.mHasValue = true;
+            ParseValue(aElement, aValue.mValue);
+            return true;
+        }
+        if (aElement.mName == aReference)
+        {
+            SetRef(aValue.mRef, aElement);
+            return true;
+        }
+        return false;
+    }
 
     // Helpers for values.
     int64_t RefInt(const NodeRef &aRef);
-    double RefFloat(const NodeRef &aRef);
     bool RefBool(const NodeRef &aRef);
-    int64_t ValueInt(const ValueOrRef<int64_t> &aValue);
-    double ValueFloat(const ValueOrRef<double> &aValue);
+    /// The constant, or the value of the node referred to.
+    template <typename T> T ValueOf(const ValueOrRef<T> &aValue)
+    {
+        if (aValue.mRef.mNode == nullptr)
+        {
+            return aValue.mValue;
+        }
+        DepthGuard guard(mMap);
+        return NumberCalls<T>::Get(*aValue.mRef.mNode);
+    }
+    /// Writes to the node referred to, or keeps the constant and reports the
+    /// change of this node.
+    template <typename T> void WriteValue(ValueOrRef<T> &aValue, T aNewValue);
     void CheckIntRange(int64_t aValue);
     void CheckFloatRange(double aValue);
 
@@ -307,6 +344,22 @@ protected:
     std::vector<INode *> mDependents;
     std::vector<INode *> mReferences;
     INode *mCategory;
+};
+
+template <> struct NumberCalls<int64_t>
+{
+    static int64_t Get(INode &aNode) { return aNode.GetInt(); }
+    static void Set(INode &aNode, int64_t aValue) { aNode.SetInt(aValue); }
+    static int64_t Min(INode &aNode) { return aNode.GetIntMin(); }
+    static int64_t Max(INode &aNode) { return aNode.GetIntMax(); }
+};
+
+template <> struct NumberCalls<double>
+{
+    static double Get(INode &aNode) { return aNode.GetFloat(); }
+    static void Set(INode &aNode, double aValue) { aNode.SetFloat(aValue); }
+    static double Min(INode &aNode) { return aNode.GetFloatMin(); }
+    static double Max(INode &aNode) { return aNode.GetFloatMax(); }
 };
 
 /// Where a register lies: Address, pAddress, pIndex (with Offset or pOffset),
@@ -355,12 +408,28 @@ private:
     size_t mCachedLength = 0;
 };
 
-/// Integer, IntReg, MaskedIntReg, IntSwissKnife, IntConverter: the integer
-/// interface, with Unit and Representation.
-class IntegerBase : public INode
+/// What the integer and float interfaces share: Unit and Representation.
+class NumberBase : public INode
 {
 public:
     using INode::INode;
+    int64_t GetIntInc() override { return 1; }
+    TnGenRepresentation GetRepresentation() override { return mRepresentation; }
+    std::string GetUnit() override { return mUnit; }
+
+protected:
+    bool ApplyElement(const Element &aElement) override;
+
+    TnGenRepresentation mRepresentation = TnGenRepresentationPureNumber;
+    std::string mUnit;
+};
+
+/// Integer, IntReg, MaskedIntReg, IntSwissKnife, IntConverter: the integer
+/// interface.
+class IntegerBase : public NumberBase
+{
+public:
+    using NumberBase::NumberBase;
     InterfaceKind GetInterface() const override { return InterfaceKind::Integer; }
     double GetFloat() override { return static_cast<double>(GetInt()); }
     void SetFloat(double aValue) override;
@@ -369,32 +438,24 @@ public:
     bool GetBool() override { return GetInt() != 0; }
     int64_t GetIntMin() override { return INT64_MIN; }
     int64_t GetIntMax() override { return INT64_MAX; }
-    int64_t GetIntInc() override { return 1; }
     std::string ToString() override;
     void FromString(const std::string &aValue) override;
-    TnGenRepresentation GetRepresentation() override { return mRepresentation; }
-    std::string GetUnit() override { return mUnit; }
 
 protected:
-    bool ApplyElement(const Element &aElement) override;
     /// Checks access, limits and increment before a write.
-    void CheckIntWrite(int64_t aValue);
-
-    TnGenRepresentation mRepresentation = TnGenRepresentationPureNumber;
-    std::string mUnit;
+    void CheckWrite(int64_t aValue);
 };
 
 /// Float, FloatReg, SwissKnife, Converter: the float interface.
-class FloatBase : public INode
+class FloatBase : public NumberBase
 {
 public:
-    using INode::INode;
+    using NumberBase::NumberBase;
     InterfaceKind GetInterface() const override { return InterfaceKind::Float; }
     int64_t GetInt() override;
     void SetInt(int64_t aValue) override { SetFloat(static_cast<double>(aValue)); }
     int64_t GetIntMin() override;
     int64_t GetIntMax() override;
-    int64_t GetIntInc() override { return 1; }
     bool GetBool() override { return GetFloat() != 0.0; }
     double GetFloatMin() override { return -std::numeric_limits<double>::max(); }
     double GetFloatMax() override { return std::numeric_limits<double>::max(); }
@@ -402,15 +463,10 @@ public:
     virtual bool GetFloatInc(double &aIncrement);
     std::string ToString() override;
     void FromString(const std::string &aValue) override;
-    TnGenRepresentation GetRepresentation() override { return mRepresentation; }
-    std::string GetUnit() override { return mUnit; }
 
 protected:
-    bool ApplyElement(const Element &aElement) override;
-    void CheckFloatWrite(double aValue);
-
-    TnGenRepresentation mRepresentation = TnGenRepresentationPureNumber;
-    std::string mUnit;
+    /// Checks access, limits and increment before a write.
+    void CheckWrite(double aValue);
 };
 
 /// A value chosen by a selector: pIndex with ValueIndexed / pValueIndexed
@@ -424,52 +480,107 @@ template <typename T> struct IndexedValue
     bool IsSet() const { return mIndex.IsSet(); }
 };
 
-class IntegerNode : public IntegerBase
+/// What Integer and Float share: a value given as Value / pValue or chosen by
+/// pIndex, and limits given as Min / pMin, Max / pMax and Inc / pInc. T is
+/// int64_t over IntegerBase or double over FloatBase (TnGenApiValues.cpp).
+template <typename T, typename Base> class NumberNode : public Base
 {
 public:
-    IntegerNode(INodeMap &aMap, const std::string &aName) : IntegerBase(aMap, NodeKind::Integer, aName) {}
-    int64_t GetInt() override;
-    void SetInt(int64_t aValue) override;
-    int64_t GetIntMin() override;
-    int64_t GetIntMax() override;
-    int64_t GetIntInc() override;
+    using Base::Base;
     INode *GetValueTarget() override;
     void CollectReferences(std::vector<NodeRef *> &aReferences) override;
-    void Validate() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;
     Access GetBaseAccess() override;
+    /// The value, or the indexed value the selector chooses now.
+    ValueOrRef<T> &Current();
+    T GetValue();
+    void SetValue(T aValue);
+    T GetMin();
+    T GetMax();
+    /// Checks the references; pValue, pValueIndexed and pValueDefault may
+    /// name nodes of aValueKinds.
+    void ValidateNumber(std::initializer_list<InterfaceKind> aValueKinds);
+
+    ValueOrRef<T> mValue;
+    IndexedValue<T> mIndexed;
+    ValueOrRef<T> mMin;
+    ValueOrRef<T> mMax;
+    ValueOrRef<T> mInc;
 
 private:
-    ValueOrRef<int64_t> &Current();
-
-    ValueOrRef<int64_t> mValue;
-    IndexedValue<int64_t> mIndexed;
-    ValueOrRef<int64_t> mMin;
-    ValueOrRef<int64_t> mMax;
-    ValueOrRef<int64_t> mInc;
+    /// A limit: its own, else the one of the node the value comes from.
+    T Limit(const ValueOrRef<T> &aLimit, T (*aTargetLimit)(INode &), T aDefault);
 };
 
-class IntRegNode : public IntegerBase
+extern template class NumberNode<int64_t, IntegerBase>;
+extern template class NumberNode<double, FloatBase>;
+
+class IntegerNode : public NumberNode<int64_t, IntegerBase>
 {
 public:
-    IntRegNode(INodeMap &aMap, const std::string &aName) : IntegerBase(aMap, NodeKind::IntReg, aName) {}
+    IntegerNode(INodeMap &aMap, const std::string &aName) : NumberNode(aMap, NodeKind::Integer, aName) {}
+    int64_t GetInt() override { return GetValue(); }
+    void SetInt(int64_t aValue) override { SetValue(aValue); }
+    int64_t GetIntMin() override { return GetMin(); }
+    int64_t GetIntMax() override { return GetMax(); }
+    int64_t GetIntInc() override;
+    void Validate() override;
+};
+
+class FloatNode : public NumberNode<double, FloatBase>
+{
+public:
+    FloatNode(INodeMap &aMap, const std::string &aName) : NumberNode(aMap, NodeKind::Float, aName) {}
+    double GetFloat() override { return GetValue(); }
+    void SetFloat(double aValue) override { SetValue(aValue); }
+    double GetFloatMin() override { return GetMin(); }
+    double GetFloatMax() override { return GetMax(); }
+    bool GetFloatInc(double &aIncrement) override;
+    void Validate() override;
+};
+
+/// A node over a register: IntReg, MaskedIntReg, FloatReg, StringReg and
+/// Register, over the interface of Base.
+template <typename Base> class WithRegister : public Base
+{
+public:
+    using Base::Base;
+    bool IsCached() override { return mRegister.IsCached(*this); }
+    void DropCache() override { mRegister.DropCache(); }
+    void CollectReferences(std::vector<NodeRef *> &aReferences) override
+    {
+        mRegister.Collect(aReferences);
+        Base::CollectReferences(aReferences);
+    }
+
+protected:
+    bool ApplyElement(const Element &aElement) override
+    {
+        return mRegister.Apply(*this, aElement) || Base::ApplyElement(aElement);
+    }
+    Access GetBaseAccess() override { return mRegister.GetAccess(); }
+
+    RegisterSpec mRegister;
+};
+
+class IntRegNode : public WithRegister<IntegerBase>
+{
+public:
+    IntRegNode(INodeMap &aMap, const std::string &aName) : WithRegister(aMap, NodeKind::IntReg, aName) {}
     int64_t GetInt() override;
     void SetInt(int64_t aValue) override;
     int64_t GetIntMin() override;
     int64_t GetIntMax() override;
-    bool IsCached() override { return mRegister.IsCached(*this); }
-    void DropCache() override { mRegister.DropCache(); }
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
     void Validate() override;
     RegisterSpec &GetRegister() { return mRegister; }
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override { return mRegister.GetAccess(); }
+    /// The number of bits the value takes.
+    virtual int GetValueBits();
 
-    RegisterSpec mRegister;
     TnGenSign mSign = TnGenSignUnsigned;
     TnGenEndianness mEndianness = TnGenEndiannessLittle;
 };
@@ -480,12 +591,11 @@ public:
     MaskedIntRegNode(INodeMap &aMap, const std::string &aName);
     int64_t GetInt() override;
     void SetInt(int64_t aValue) override;
-    int64_t GetIntMin() override;
-    int64_t GetIntMax() override;
     void Validate() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;
+    int GetValueBits() override;
 
 private:
     /// The field's bits counted from the register's least significant bit;
@@ -496,50 +606,18 @@ private:
     int64_t mMsb = -1;
 };
 
-class FloatNode : public FloatBase
+class FloatRegNode : public WithRegister<FloatBase>
 {
 public:
-    FloatNode(INodeMap &aMap, const std::string &aName) : FloatBase(aMap, NodeKind::Float, aName) {}
+    FloatRegNode(INodeMap &aMap, const std::string &aName) : WithRegister(aMap, NodeKind::FloatReg, aName) {}
     double GetFloat() override;
     void SetFloat(double aValue) override;
-    double GetFloatMin() override;
-    double GetFloatMax() override;
-    bool GetFloatInc(double &aIncrement) override;
-    INode *GetValueTarget() override;
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
     void Validate() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
 
 private:
-    ValueOrRef<double> &Current();
-
-    ValueOrRef<double> mValue;
-    IndexedValue<double> mIndexed;
-    ValueOrRef<double> mMin;
-    ValueOrRef<double> mMax;
-    ValueOrRef<double> mInc;
-};
-
-class FloatRegNode : public FloatBase
-{
-public:
-    FloatRegNode(INodeMap &aMap, const std::string &aName) : FloatBase(aMap, NodeKind::FloatReg, aName) {}
-    double GetFloat() override;
-    void SetFloat(double aValue) override;
-    bool IsCached() override { return mRegister.IsCached(*this); }
-    void DropCache() override { mRegister.DropCache(); }
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
-    void Validate() override;
-
-protected:
-    bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override { return mRegister.GetAccess(); }
-
-private:
-    RegisterSpec mRegister;
     TnGenEndianness mEndianness = TnGenEndiannessLittle;
 };
 
@@ -563,10 +641,26 @@ private:
     std::string mSymbolic;
 };
 
-class EnumerationNode : public INode
+/// Enumeration, Boolean and Command: a node over an integer Value or pValue.
+class IntValueNode : public INode
 {
 public:
-    EnumerationNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::Enumeration, aName) {}
+    using INode::INode;
+    INode *GetValueTarget() override { return mValue.mRef.mNode; }
+    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
+    void Validate() override;
+
+protected:
+    bool ApplyElement(const Element &aElement) override;
+    Access GetBaseAccess() override;
+
+    ValueOrRef<int64_t> mValue;
+};
+
+class EnumerationNode : public IntValueNode
+{
+public:
+    EnumerationNode(INodeMap &aMap, const std::string &aName) : IntValueNode(aMap, NodeKind::Enumeration, aName) {}
     InterfaceKind GetInterface() const override { return InterfaceKind::Enumeration; }
     int64_t GetInt() override;
     void SetInt(int64_t aValue) override;
@@ -579,26 +673,22 @@ public:
     const std::vector<EnumEntryNode *> &GetEntries() const { return mEntries; }
     EnumEntryNode *FindEntry(const std::string &aSymbolic) const;
     EnumEntryNode *FindEntry(int64_t aValue) const;
-    INode *GetValueTarget() override;
     void CollectReferences(std::vector<NodeRef *> &aReferences) override;
-    void Validate() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
 
 private:
     void WriteEntry(EnumEntryNode &aEntry);
 
-    ValueOrRef<int64_t> mValue;
     std::vector<EnumEntryNode *> mEntries;
     std::vector<NodeRef> mEntryRefs;
 };
 
-class BooleanNode : public INode
+class BooleanNode : public IntValueNode
 {
 public:
-    BooleanNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::Boolean, aName) {}
+    BooleanNode(INodeMap &aMap, const std::string &aName) : IntValueNode(aMap, NodeKind::Boolean, aName) {}
     InterfaceKind GetInterface() const override { return InterfaceKind::Boolean; }
     bool GetBool() override;
     void SetBool(bool aValue) override;
@@ -606,37 +696,29 @@ public:
     double GetFloat() override { return GetBool() ? 1.0 : 0.0; }
     std::string ToString() override { return GetBool() ? "true" : "false"; }
     void FromString(const std::string &aValue) override;
-    INode *GetValueTarget() override;
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
-    void Validate() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
 
 private:
-    ValueOrRef<int64_t> mValue;
     int64_t mOnValue = 1;
     int64_t mOffValue = 0;
 };
 
-class CommandNode : public INode
+class CommandNode : public IntValueNode
 {
 public:
-    CommandNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::Command, aName) {}
+    CommandNode(INodeMap &aMap, const std::string &aName) : IntValueNode(aMap, NodeKind::Command, aName) {}
     InterfaceKind GetInterface() const override { return InterfaceKind::Command; }
     void Execute() override;
     bool IsDone() override;
-    INode *GetValueTarget() override;
     void CollectReferences(std::vector<NodeRef *> &aReferences) override;
     void Validate() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
 
 private:
-    ValueOrRef<int64_t> mValue;
     ValueOrRef<int64_t> mCommandValue;
 };
 
@@ -664,33 +746,23 @@ private:
     NodeRef mValueRef;
 };
 
-class StringRegNode : public INode
+class StringRegNode : public WithRegister<INode>
 {
 public:
-    StringRegNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::StringReg, aName) {}
+    StringRegNode(INodeMap &aMap, const std::string &aName) : WithRegister(aMap, NodeKind::StringReg, aName) {}
     InterfaceKind GetInterface() const override { return InterfaceKind::String; }
     std::string GetString() override;
     void SetString(const std::string &aValue) override;
     int64_t GetMaxLength() override;
     std::string ToString() override { return GetString(); }
     void FromString(const std::string &aValue) override { SetString(aValue); }
-    bool IsCached() override { return mRegister.IsCached(*this); }
-    void DropCache() override { mRegister.DropCache(); }
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
     void Validate() override;
-
-protected:
-    bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override { return mRegister.GetAccess(); }
-
-private:
-    RegisterSpec mRegister;
 };
 
-class RegisterNode : public INode
+class RegisterNode : public WithRegister<INode>
 {
 public:
-    RegisterNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::Register, aName) {}
+    RegisterNode(INodeMap &aMap, const std::string &aName) : WithRegister(aMap, NodeKind::Register, aName) {}
     InterfaceKind GetInterface() const override { return InterfaceKind::Register; }
     int64_t GetLength() override;
     void GetBytes(uint8_t *aData, size_t aLength) override;
@@ -698,17 +770,7 @@ public:
     /// The bytes in hexadecimal, two digits each, in register order.
     std::string ToString() override;
     void FromString(const std::string &aValue) override;
-    bool IsCached() override { return mRegister.IsCached(*this); }
-    void DropCache() override { mRegister.DropCache(); }
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
     void Validate() override;
-
-protected:
-    bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override { return mRegister.GetAccess(); }
-
-private:
-    RegisterSpec mRegister;
 };
 
 /// The variables of a formula node: pVariable, Constant and Expression.
@@ -757,16 +819,19 @@ private:
     std::vector<Use> mUses;
 };
 
-class IntSwissKnifeNode : public IntegerBase
+/// IntSwissKnife and SwissKnife: a value computed by a Formula over
+/// variables, over the interface of Base (TnGenApiFormulaNodes.cpp).
+template <typename Base> class WithFormula : public Base
 {
 public:
-    IntSwissKnifeNode(INodeMap &aMap, const std::string &aName) : IntegerBase(aMap, NodeKind::IntSwissKnife, aName) {}
-    int64_t GetInt() override;
+    using Base::Base;
     void CollectReferences(std::vector<NodeRef *> &aReferences) override;
     void Validate() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;
+    /// The formula's value, computed the integer way when aIntegerMode is set.
+    tn::genicam::FormulaValue Evaluate(bool aIntegerMode);
 
 private:
     FormulaVariables mVariables;
@@ -774,21 +839,21 @@ private:
     tn::genicam::Formula mFormula;
 };
 
-class SwissKnifeNode : public FloatBase
+extern template class WithFormula<IntegerBase>;
+extern template class WithFormula<FloatBase>;
+
+class IntSwissKnifeNode : public WithFormula<IntegerBase>
 {
 public:
-    SwissKnifeNode(INodeMap &aMap, const std::string &aName) : FloatBase(aMap, NodeKind::SwissKnife, aName) {}
+    IntSwissKnifeNode(INodeMap &aMap, const std::string &aName) : WithFormula(aMap, NodeKind::IntSwissKnife, aName) {}
+    int64_t GetInt() override;
+};
+
+class SwissKnifeNode : public WithFormula<FloatBase>
+{
+public:
+    SwissKnifeNode(INodeMap &aMap, const std::string &aName) : WithFormula(aMap, NodeKind::SwissKnife, aName) {}
     double GetFloat() override;
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
-    void Validate() override;
-
-protected:
-    bool ApplyElement(const Element &aElement) override;
-
-private:
-    FormulaVariables mVariables;
-    std::string mFormulaText;
-    tn::genicam::Formula mFormula;
 };
 
 /// What a converter shares between its float and integer forms.
@@ -825,44 +890,48 @@ private:
     Slope mSlope = Slope::Automatic;
 };
 
-class ConverterNode : public FloatBase
+/// Converter and IntConverter: a value converted from and to pValue's, over
+/// the interface of Base.
+template <typename Base> class WithConverter : public Base
 {
 public:
-    ConverterNode(INodeMap &aMap, const std::string &aName) : FloatBase(aMap, NodeKind::Converter, aName) {}
+    using Base::Base;
+    INode *GetValueTarget() override { return mConverter.GetTarget(); }
+    void CollectReferences(std::vector<NodeRef *> &aReferences) override
+    {
+        mConverter.Collect(aReferences);
+        Base::CollectReferences(aReferences);
+    }
+    void Validate() override { mConverter.Validate(*this); }
+
+protected:
+    bool ApplyElement(const Element &aElement) override
+    {
+        return mConverter.Apply(*this, aElement) || Base::ApplyElement(aElement);
+    }
+    Access GetBaseAccess() override { return mConverter.GetAccess(); }
+
+    ConverterSpec mConverter;
+};
+
+class ConverterNode : public WithConverter<FloatBase>
+{
+public:
+    ConverterNode(INodeMap &aMap, const std::string &aName) : WithConverter(aMap, NodeKind::Converter, aName) {}
     double GetFloat() override;
     void SetFloat(double aValue) override;
     double GetFloatMin() override;
     double GetFloatMax() override;
-    INode *GetValueTarget() override;
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
-    void Validate() override;
-
-protected:
-    bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override { return mConverter.GetAccess(); }
-
-private:
-    ConverterSpec mConverter;
 };
 
-class IntConverterNode : public IntegerBase
+class IntConverterNode : public WithConverter<IntegerBase>
 {
 public:
-    IntConverterNode(INodeMap &aMap, const std::string &aName) : IntegerBase(aMap, NodeKind::IntConverter, aName) {}
+    IntConverterNode(INodeMap &aMap, const std::string &aName) : WithConverter(aMap, NodeKind::IntConverter, aName) {}
     int64_t GetInt() override;
     void SetInt(int64_t aValue) override;
     int64_t GetIntMin() override;
     int64_t GetIntMax() override;
-    INode *GetValueTarget() override;
-    void CollectReferences(std::vector<NodeRef *> &aReferences) override;
-    void Validate() override;
-
-protected:
-    bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override { return mConverter.GetAccess(); }
-
-private:
-    ConverterSpec mConverter;
 };
 
 class CategoryNode : public INode
@@ -989,6 +1058,20 @@ private:
     bool mChunksAttached;
     std::map<uint32_t, std::vector<uint8_t>> mChunks;
 };
+
+template <typename T> void INode::WriteValue(ValueOrRef<T> &aValue, T aNewValue)
+{
+    if (aValue.mRef.mNode != nullptr)
+    {
+        DepthGuard guard(mMap);
+        NumberCalls<T>::Set(*aValue.mRef.mNode, aNewValue);
+    }
+    else
+    {
+        aValue.mValue = aNewValue;
+        mMap.NodeChanged(*this);
+    }
+}
 
 /// Builds and finalizes a node map from GenICam XML; throws GenApiError with
 /// TN_GENICAM_XML_ERROR and a description of the fault.

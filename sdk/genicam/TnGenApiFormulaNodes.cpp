@@ -230,7 +230,7 @@ FormulaValue FormulaVariables::Evaluate(INode &aOwner, const Formula &aFormula, 
 
 // --- SwissKnife -------------------------------------------------------------------
 
-bool IntSwissKnifeNode::ApplyElement(const Element &aElement)
+template <typename Base> bool WithFormula<Base>::ApplyElement(const Element &aElement)
 {
     if (mVariables.Apply(*this, aElement))
     {
@@ -241,26 +241,25 @@ bool IntSwissKnifeNode::ApplyElement(const Element &aElement)
         mFormulaText = aElement.mText;
         return true;
     }
-    return IntegerBase::ApplyElement(aElement);
+    return Base::ApplyElement(aElement);
 }
 
-int64_t IntSwissKnifeNode::GetInt()
+template <typename Base> FormulaValue WithFormula<Base>::Evaluate(bool aIntegerMode)
 {
-    CheckReadable();
-    return ResultInt(*this, mVariables.Evaluate(*this, mFormula, true, nullptr));
+    return mVariables.Evaluate(*this, mFormula, aIntegerMode, nullptr);
 }
 
-void IntSwissKnifeNode::CollectReferences(std::vector<NodeRef *> &aReferences)
+template <typename Base> void WithFormula<Base>::CollectReferences(std::vector<NodeRef *> &aReferences)
 {
     mVariables.Collect(aReferences);
-    IntegerBase::CollectReferences(aReferences);
+    Base::CollectReferences(aReferences);
 }
 
-void IntSwissKnifeNode::Validate()
+template <typename Base> void WithFormula<Base>::Validate()
 {
     if (mFormulaText.empty())
     {
-        FailDefinition(Describe() + " has no Formula");
+        FailDefinition(this->Describe() + " has no Formula");
     }
     if (!mFormula.IsParsed())
     {
@@ -268,42 +267,19 @@ void IntSwissKnifeNode::Validate()
     }
 }
 
-bool SwissKnifeNode::ApplyElement(const Element &aElement)
+template class WithFormula<IntegerBase>;
+template class WithFormula<FloatBase>;
+
+int64_t IntSwissKnifeNode::GetInt()
 {
-    if (mVariables.Apply(*this, aElement))
-    {
-        return true;
-    }
-    if (aElement.mName == "Formula")
-    {
-        mFormulaText = aElement.mText;
-        return true;
-    }
-    return FloatBase::ApplyElement(aElement);
+    CheckReadable();
+    return ResultInt(*this, Evaluate(true));
 }
 
 double SwissKnifeNode::GetFloat()
 {
     CheckReadable();
-    return mVariables.Evaluate(*this, mFormula, false, nullptr).AsFloat();
-}
-
-void SwissKnifeNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    mVariables.Collect(aReferences);
-    FloatBase::CollectReferences(aReferences);
-}
-
-void SwissKnifeNode::Validate()
-{
-    if (mFormulaText.empty())
-    {
-        FailDefinition(Describe() + " has no Formula");
-    }
-    if (!mFormula.IsParsed())
-    {
-        mVariables.Parse(*this, mFormula, mFormulaText, false);
-    }
+    return Evaluate(false).AsFloat();
 }
 
 // --- Converter ----------------------------------------------------------------------
@@ -333,16 +309,7 @@ bool ConverterSpec::Apply(INode &aOwner, const Element &aElement)
                                                                   {"Increasing", Slope::Increasing},
                                                                   {"Decreasing", Slope::Decreasing},
                                                                   {"Varying", Slope::Varying}};
-        bool known = false;
-        for (const auto &slope : kSlopes)
-        {
-            if (aElement.mText == slope.first)
-            {
-                mSlope = slope.second;
-                known = true;
-            }
-        }
-        if (!known)
+        if (!tn::genicam::LookupName(kSlopes, aElement.mText, mSlope))
         {
             FailDefinition(aOwner.Describe() + ": unknown Slope '" + aElement.mText + "'");
         }
@@ -463,16 +430,6 @@ Access ConverterSpec::GetAccess()
     return mValue.mNode->GetAccess();
 }
 
-bool ConverterNode::ApplyElement(const Element &aElement)
-{
-    return mConverter.Apply(*this, aElement) || FloatBase::ApplyElement(aElement);
-}
-
-INode *ConverterNode::GetValueTarget()
-{
-    return mConverter.GetTarget();
-}
-
 double ConverterNode::GetFloat()
 {
     CheckReadable();
@@ -502,27 +459,6 @@ double ConverterNode::GetFloatMax()
     double minimum, maximum;
     mConverter.Limits(*this, false, minimum, maximum);
     return maximum;
-}
-
-void ConverterNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    mConverter.Collect(aReferences);
-    FloatBase::CollectReferences(aReferences);
-}
-
-void ConverterNode::Validate()
-{
-    mConverter.Validate(*this);
-}
-
-bool IntConverterNode::ApplyElement(const Element &aElement)
-{
-    return mConverter.Apply(*this, aElement) || IntegerBase::ApplyElement(aElement);
-}
-
-INode *IntConverterNode::GetValueTarget()
-{
-    return mConverter.GetTarget();
 }
 
 int64_t IntConverterNode::GetInt()
@@ -557,17 +493,6 @@ int64_t IntConverterNode::GetIntMax()
         return INT64_MAX;
     }
     return maximum <= -9223372036854775808.0 ? INT64_MIN : static_cast<int64_t>(floor(maximum + 1e-9));
-}
-
-void IntConverterNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    mConverter.Collect(aReferences);
-    IntegerBase::CollectReferences(aReferences);
-}
-
-void IntConverterNode::Validate()
-{
-    mConverter.Validate(*this);
 }
 
 } // namespace TN_GENAPI_NS

@@ -15,13 +15,11 @@ namespace TN_GENAPI_NS
 
 namespace
 {
-Access ParseAccess(const std::string &aText)
+// RO, WO or RW; false for other texts.
+bool ParseAccess(const std::string &aText, Access &aAccess)
 {
-    if (aText == "RW")
-    {
-        return Access::RW;
-    }
-    return aText == "WO" ? Access::WO : Access::RO;
+    static const std::pair<const char *, Access> kModes[] = {{"RO", Access::RO}, {"WO", Access::WO}, {"RW", Access::RW}};
+    return tn::genicam::LookupName(kModes, aText, aAccess);
 }
 } // namespace
 
@@ -291,15 +289,10 @@ bool INode::ApplyElement(const Element &aElement)
                                                                             {"Expert", TnGenVisibilityExpert},
                                                                             {"Guru", TnGenVisibilityGuru},
                                                                             {"Invisible", TnGenVisibilityInvisible}};
-        for (const auto &level : kLevels)
+        if (!tn::genicam::LookupName(kLevels, aElement.mText, mVisibility))
         {
-            if (aElement.mText == level.first)
-            {
-                mVisibility = level.second;
-                return true;
-            }
+            FailDefinition(Describe() + ": unknown Visibility '" + aElement.mText + "'");
         }
-        FailDefinition(Describe() + ": unknown Visibility '" + aElement.mText + "'");
     }
     else if (name == "pIsImplemented")
     {
@@ -315,12 +308,11 @@ bool INode::ApplyElement(const Element &aElement)
     }
     else if (name == "ImposedAccessMode")
     {
-        if (aElement.mText != "RO" && aElement.mText != "WO" && aElement.mText != "RW")
+        if (!ParseAccess(aElement.mText, mImposedAccess))
         {
             FailDefinition(Describe() + ": ImposedAccessMode '" + aElement.mText + "' is none of RO, WO, RW");
         }
         mHasImposedAccess = true;
-        mImposedAccess = ParseAccess(aElement.mText);
     }
     else if (name == "pInvalidator")
     {
@@ -423,38 +415,41 @@ bool INode::IsWritable()
     return access == Access::WO || access == Access::RW;
 }
 
+namespace
+{
+// Fails for a node that is not implemented or not available.
+void CheckPresent(const INode &aNode, Access aAccess)
+{
+    if (aAccess == Access::NI)
+    {
+        Fail(aNode.Describe() + " is not implemented");
+    }
+    if (aAccess == Access::NA)
+    {
+        Fail(aNode.Describe() + " is not available");
+    }
+}
+} // namespace
+
 void INode::CheckReadable()
 {
     const Access access = GetAccess();
-    switch (access)
+    if (access == Access::RO || access == Access::RW)
     {
-    case Access::RO:
-    case Access::RW:
         return;
-    case Access::NI:
-        Fail(Describe() + " is not implemented");
-    case Access::NA:
-        Fail(Describe() + " is not available");
-    default:
-        Fail(Describe() + " is not readable");
     }
+    CheckPresent(*this, access);
+    Fail(Describe() + " is not readable");
 }
 
 void INode::CheckWritable()
 {
     const Access access = GetAccess();
-    switch (access)
+    if (access == Access::WO || access == Access::RW)
     {
-    case Access::WO:
-    case Access::RW:
         return;
-    case Access::NI:
-        Fail(Describe() + " is not implemented");
-    case Access::NA:
-        Fail(Describe() + " is not available");
-    default:
-        break;
     }
+    CheckPresent(*this, access);
     // Say why it is read-only when a lock is the reason.
     DepthGuard guard(mMap);
     int steps = 0;
@@ -474,26 +469,10 @@ int64_t INode::RefInt(const NodeRef &aRef)
     return aRef.mNode->GetInt();
 }
 
-double INode::RefFloat(const NodeRef &aRef)
-{
-    DepthGuard guard(mMap);
-    return aRef.mNode->GetFloat();
-}
-
 bool INode::RefBool(const NodeRef &aRef)
 {
     DepthGuard guard(mMap);
     return aRef.mNode->GetBool();
-}
-
-int64_t INode::ValueInt(const ValueOrRef<int64_t> &aValue)
-{
-    return aValue.mRef.mNode != nullptr ? RefInt(aValue.mRef) : aValue.mValue;
-}
-
-double INode::ValueFloat(const ValueOrRef<double> &aValue)
-{
-    return aValue.mRef.mNode != nullptr ? RefFloat(aValue.mRef) : aValue.mValue;
 }
 
 void INode::CheckIntRange(int64_t aValue)
@@ -530,111 +509,6 @@ void INode::CheckFloatRange(double aValue)
         Fail(Describe() + ": " + tn::genicam::FormatFloat(aValue) + " is outside the range " +
              tn::genicam::FormatFloat(minimum) + " to " + tn::genicam::FormatFloat(maximum));
     }
-}
-
-int64_t INode::GetInt()
-{
-    Fail(Describe() + " has no integer value");
-}
-
-void INode::SetInt(int64_t)
-{
-    Fail(Describe() + " has no integer value");
-}
-
-int64_t INode::GetIntMin()
-{
-    Fail(Describe() + " has no integer value");
-}
-
-int64_t INode::GetIntMax()
-{
-    Fail(Describe() + " has no integer value");
-}
-
-int64_t INode::GetIntInc()
-{
-    Fail(Describe() + " has no integer value");
-}
-
-double INode::GetFloat()
-{
-    Fail(Describe() + " has no float value");
-}
-
-void INode::SetFloat(double)
-{
-    Fail(Describe() + " has no float value");
-}
-
-double INode::GetFloatMin()
-{
-    Fail(Describe() + " has no float value");
-}
-
-double INode::GetFloatMax()
-{
-    Fail(Describe() + " has no float value");
-}
-
-bool INode::GetBool()
-{
-    Fail(Describe() + " has no Boolean value");
-}
-
-void INode::SetBool(bool)
-{
-    Fail(Describe() + " has no Boolean value");
-}
-
-std::string INode::GetString()
-{
-    Fail(Describe() + " has no string value");
-}
-
-void INode::SetString(const std::string &)
-{
-    Fail(Describe() + " has no string value");
-}
-
-int64_t INode::GetMaxLength()
-{
-    Fail(Describe() + " has no string value");
-}
-
-int64_t INode::GetLength()
-{
-    Fail(Describe() + " is no register");
-}
-
-void INode::GetBytes(uint8_t *, size_t)
-{
-    Fail(Describe() + " is no register");
-}
-
-void INode::SetBytes(const uint8_t *, size_t)
-{
-    Fail(Describe() + " is no register");
-}
-
-void INode::Execute()
-{
-    Fail(Describe() + " is no command");
-}
-
-bool INode::IsDone()
-{
-    Fail(Describe() + " is no command");
-}
-
-std::string INode::ToString()
-{
-    Fail(Describe() + " has no value to show as text");
-}
-
-void INode::FromString(const std::string &)
-{
-    Fail(Describe() + " has no value to set from text");
 }
 
 bool INode::IsCached()
@@ -714,11 +588,10 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
     }
     else if (name == "AccessMode")
     {
-        if (aElement.mText != "RO" && aElement.mText != "WO" && aElement.mText != "RW")
+        if (!ParseAccess(aElement.mText, mAccessMode))
         {
             FailDefinition(aOwner.GetName() + ": AccessMode '" + aElement.mText + "' is none of RO, WO, RW");
         }
-        mAccessMode = ParseAccess(aElement.mText);
     }
     else if (name == "pPort")
     {
@@ -726,19 +599,9 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
     }
     else if (name == "Cachable")
     {
-        if (aElement.mText == "NoCache")
-        {
-            mCachable = TnGenCacheNone;
-        }
-        else if (aElement.mText == "WriteThrough")
-        {
-            mCachable = TnGenCacheWriteThrough;
-        }
-        else if (aElement.mText == "WriteAround")
-        {
-            mCachable = TnGenCacheWriteAround;
-        }
-        else
+        static const std::pair<const char *, TnGenCache> kModes[] = {
+            {"NoCache", TnGenCacheNone}, {"WriteThrough", TnGenCacheWriteThrough}, {"WriteAround", TnGenCacheWriteAround}};
+        if (!tn::genicam::LookupName(kModes, aElement.mText, mCachable))
         {
             FailDefinition(aOwner.GetName() + ": Cachable '" + aElement.mText + "' is none of NoCache, WriteThrough, WriteAround");
         }
@@ -1006,6 +869,29 @@ std::string Hex(uint64_t aValue)
     }
     throw GenApiError(aResult.GetCode() == TN_OK ? TN_GENERIC_ERROR : aResult.GetCode(), message);
 }
+
+// Runs aCall, a read or write of aPort, and fails with its result unless it
+// succeeds; a port that throws fails with TN_GENERIC_ERROR.
+template <typename Call> void CallPort(const std::string &aWhat, const std::shared_ptr<tn::genicam::IPort> &aPort, Call aCall)
+{
+    if (!aPort)
+    {
+        Fail(aWhat + " failed: the port is not connected");
+    }
+    TnResult result;
+    try
+    {
+        result = aCall(*aPort);
+    }
+    catch (...)
+    {
+        result = TnResult(TN_GENERIC_ERROR, TnString("the port threw an exception"));
+    }
+    if (!result.IsOK())
+    {
+        FailPort(aWhat, result);
+    }
+}
 } // namespace
 
 void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
@@ -1029,23 +915,7 @@ void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
         memcpy(aData, chunk->data() + aAddress, aLength);
         return;
     }
-    if (!mPort)
-    {
-        Fail(what + " failed: the port is not connected");
-    }
-    TnResult result;
-    try
-    {
-        result = mPort->Read(aAddress, aData, aLength);
-    }
-    catch (...)
-    {
-        result = TnResult(TN_GENERIC_ERROR, TnString("the port threw an exception"));
-    }
-    if (!result.IsOK())
-    {
-        FailPort(what, result);
-    }
+    CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Read(aAddress, aData, aLength); });
 }
 
 void PortNode::Write(uint64_t aAddress, const uint8_t *aData, size_t aLength)
@@ -1055,23 +925,7 @@ void PortNode::Write(uint64_t aAddress, const uint8_t *aData, size_t aLength)
     {
         Fail(what + " failed: chunk data is read-only");
     }
-    if (!mPort)
-    {
-        Fail(what + " failed: the port is not connected");
-    }
-    TnResult result;
-    try
-    {
-        result = mPort->Write(aAddress, aData, aLength);
-    }
-    catch (...)
-    {
-        result = TnResult(TN_GENERIC_ERROR, TnString("the port threw an exception"));
-    }
-    if (!result.IsOK())
-    {
-        FailPort(what, result);
-    }
+    CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Write(aAddress, aData, aLength); });
 }
 
 bool PortNode::FindCached(uint64_t aAddress, uint8_t *aData, size_t aLength) const

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "TnGenApi.h"
+#include "TnGenApiText.h"
 
 namespace TN_GENAPI_NS
 {
@@ -86,21 +87,19 @@ INode *INodeMap::CreateNode(const std::string &aKind, const std::string &aName)
     {
         FailDefinition("the description defines the node '" + aName + "' twice");
     }
-    for (const auto &kind : kKinds)
+    Factory factory = nullptr;
+    if (!tn::genicam::LookupName(kKinds, aKind, factory))
     {
-        if (aKind == kind.first)
-        {
-            std::unique_ptr<INode> node = kind.second(*this, aName);
-            node->mIndex = mOrder.size();
-            INode *pointer = node.get();
-            mNodes.push_back(std::move(node));
-            mOrder.push_back(pointer);
-            mByName[aName] = pointer;
-            mFinalized = false;
-            return pointer;
-        }
+        FailDefinition("the node '" + aName + "' is of the unknown kind " + aKind);
     }
-    FailDefinition("the node '" + aName + "' is of the unknown kind " + aKind);
+    std::unique_ptr<INode> node = factory(*this, aName);
+    node->mIndex = mOrder.size();
+    INode *pointer = node.get();
+    mNodes.push_back(std::move(node));
+    mOrder.push_back(pointer);
+    mByName[aName] = pointer;
+    mFinalized = false;
+    return pointer;
 }
 
 void INodeMap::SetAttribute(const std::string &aName, const std::string &aValue)

@@ -2,9 +2,11 @@
 #ifndef TN_GENAPI_TEXT_H
 #define TN_GENAPI_TEXT_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 
 namespace tn
 {
@@ -23,6 +25,22 @@ bool ParseFloatText(const std::string &aText, double &aValue);
 
 /// The shortest text that reads back as the same double.
 std::string FormatFloat(double aValue);
+
+/// The value a table of names gives aText; false, leaving aValue, for a
+/// name the table does not have.
+template <typename T, size_t N>
+bool LookupName(const std::pair<const char *, T> (&aNames)[N], const std::string &aText, T &aValue)
+{
+    for (const auto &name : aNames)
+    {
+        if (aText == name.first)
+        {
+            aValue = name.second;
+            return true;
+        }
+    }
+    return false;
+}
 
 } // namespace genicam
 } // namespace tn

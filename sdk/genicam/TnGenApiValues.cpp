@@ -82,15 +82,22 @@ TnGenRepresentation ParseRepresentation(const INode &aNode, const Element &aElem
         {"Boolean", TnGenRepresentationBoolean},         {"PureNumber", TnGenRepresentationPureNumber},
         {"HexNumber", TnGenRepresentationHexNumber},     {"IPV4Address", TnGenRepresentationIPV4Address},
         {"MACAddress", TnGenRepresentationMACAddress}};
-    for (const auto &name : kNames)
+    TnGenRepresentation representation = TnGenRepresentationPureNumber;
+    if (!tn::genicam::LookupName(kNames, aElement.mText, representation))
     {
-        if (aElement.mText == name.first)
-        {
-            return name.second;
-        }
+        FailDefinition(std::string(aNode.GetKindName()) + " '" + aNode.GetName() + "': unknown Representation '" +
+                       aElement.mText + "'");
     }
-    FailDefinition(std::string(aNode.GetKindName()) + " '" + aNode.GetName() + "': unknown Representation '" +
-                   aElement.mText + "'");
+    return representation;
+}
+
+TnGenEndianness ParseEndianness(const INode &aNode, const Element &aElement)
+{
+    if (aElement.mText != "BigEndian" && aElement.mText != "LittleEndian")
+    {
+        FailDefinition(aNode.Describe() + ": Endianess '" + aElement.mText + "' is neither BigEndian nor LittleEndian");
+    }
+    return aElement.mText == "BigEndian" ? TnGenEndiannessBig : TnGenEndiannessLittle;
 }
 
 int64_t RoundToInt(const INode &aNode, double aValue)
@@ -124,6 +131,12 @@ int64_t ClampToInt(double aValue)
 bool IsNumeric(InterfaceKind aKind)
 {
     return aKind == InterfaceKind::Integer || aKind == InterfaceKind::Float;
+}
+
+// The access of a node whose value is a constant or comes from aRef's node.
+Access AccessThrough(const NodeRef &aRef)
+{
+    return aRef.mNode != nullptr ? aRef.mNode->GetAccess() : Access::RW;
 }
 
 template <typename T> ValueOrRef<T> *FindIndexed(IndexedValue<T> &aIndexed, int64_t aIndex)
@@ -178,9 +191,9 @@ int64_t IndexAttribute(const INode &aNode, const Element &aElement)
 }
 } // namespace
 
-// --- IntegerBase ------------------------------------------------------------
+// --- NumberBase -------------------------------------------------------------
 
-bool IntegerBase::ApplyElement(const Element &aElement)
+bool NumberBase::ApplyElement(const Element &aElement)
 {
     if (aElement.mName == "Unit")
     {
@@ -195,12 +208,14 @@ bool IntegerBase::ApplyElement(const Element &aElement)
     return INode::ApplyElement(aElement);
 }
 
+// --- IntegerBase ------------------------------------------------------------
+
 void IntegerBase::SetFloat(double aValue)
 {
     SetInt(RoundToInt(*this, aValue));
 }
 
-void IntegerBase::CheckIntWrite(int64_t aValue)
+void IntegerBase::CheckWrite(int64_t aValue)
 {
     CheckWritable();
     CheckIntRange(aValue);
@@ -274,21 +289,6 @@ void IntegerBase::FromString(const std::string &aValue)
 
 // --- FloatBase --------------------------------------------------------------
 
-bool FloatBase::ApplyElement(const Element &aElement)
-{
-    if (aElement.mName == "Unit")
-    {
-        mUnit = aElement.mText;
-        return true;
-    }
-    if (aElement.mName == "Representation")
-    {
-        mRepresentation = ParseRepresentation(*this, aElement);
-        return true;
-    }
-    return INode::ApplyElement(aElement);
-}
-
 int64_t FloatBase::GetInt()
 {
     return RoundToInt(*this, GetFloat());
@@ -309,7 +309,7 @@ bool FloatBase::GetFloatInc(double &)
     return false;
 }
 
-void FloatBase::CheckFloatWrite(double aValue)
+void FloatBase::CheckWrite(double aValue)
 {
     CheckWritable();
     CheckFloatRange(aValue);
@@ -340,164 +340,134 @@ void FloatBase::FromString(const std::string &aValue)
     SetFloat(value);
 }
 
-// --- Integer ----------------------------------------------------------------
+// --- Integer and Float ------------------------------------------------------
 
-bool IntegerNode::ApplyElement(const Element &aElement)
+template <typename T, typename Base> bool NumberNode<T, Base>::ApplyElement(const Element &aElement)
 {
-    const std::string &name = aElement.mName;
-    if (name == "Value")
+    if (this->ApplyValue(aElement, "Value", "pValue", mValue) || this->ApplyValue(aElement, "Min", "pMin", mMin) ||
+        this->ApplyValue(aElement, "Max", "pMax", mMax) || this->ApplyValue(aElement, "Inc", "pInc", mInc) ||
+        this->ApplyValue(aElement, "ValueDefault", "pValueDefault", mIndexed.mDefault))
     {
-        mValue.mHasValue = true;
-        mValue.mValue = ParseInteger(aElement);
+        return true;
     }
-    else if (name == "pValue")
+    if (aElement.mName == "pIndex")
     {
-        SetRef(mValue.mRef, aElement);
+        this->SetRef(mIndexed.mIndex, aElement);
+        return true;
     }
-    else if (name == "Min")
+    if (aElement.mName == "ValueIndexed" || aElement.mName == "pValueIndexed")
     {
-        mMin.mHasValue = true;
-        mMin.mValue = ParseInteger(aElement);
-    }
-    else if (name == "pMin")
-    {
-        SetRef(mMin.mRef, aElement);
-    }
-    else if (name == "Max")
-    {
-        mMax.mHasValue = true;
-        mMax.mValue = ParseInteger(aElement);
-    }
-    else if (name == "pMax")
-    {
-        SetRef(mMax.mRef, aElement);
-    }
-    else if (name == "Inc")
-    {
-        mInc.mHasValue = true;
-        mInc.mValue = ParseInteger(aElement);
-    }
-    else if (name == "pInc")
-    {
-        SetRef(mInc.mRef, aElement);
-    }
-    else if (name == "pIndex")
-    {
-        SetRef(mIndexed.mIndex, aElement);
-    }
-    else if (name == "ValueIndexed" || name == "pValueIndexed")
-    {
-        ValueOrRef<int64_t> value;
-        if (name == "ValueIndexed")
-        {
-            value.mHasValue = true;
-            value.mValue = ParseInteger(aElement);
-        }
-        else
-        {
-            SetRef(value.mRef, aElement);
-        }
+        ValueOrRef<T> value;
+        this->ApplyValue(aElement, "ValueIndexed", "pValueIndexed", value);
         mIndexed.mEntries.emplace_back(IndexAttribute(*this, aElement), value);
+        return true;
     }
-    else if (name == "ValueDefault")
-    {
-        mIndexed.mDefault.mHasValue = true;
-        mIndexed.mDefault.mValue = ParseInteger(aElement);
-    }
-    else if (name == "pValueDefault")
-    {
-        SetRef(mIndexed.mDefault.mRef, aElement);
-    }
-    else
-    {
-        return IntegerBase::ApplyElement(aElement);
-    }
-    return true;
+    // A Float's DisplayNotation and DisplayPrecision only concern displays.
+    return Base::ApplyElement(aElement);
 }
 
-ValueOrRef<int64_t> &IntegerNode::Current()
+template <typename T, typename Base> ValueOrRef<T> &NumberNode<T, Base>::Current()
 {
     if (!mIndexed.IsSet())
     {
         return mValue;
     }
-    const int64_t index = RefInt(mIndexed.mIndex);
-    ValueOrRef<int64_t> *value = FindIndexed(mIndexed, index);
+    const int64_t index = this->RefInt(mIndexed.mIndex);
+    ValueOrRef<T> *value = FindIndexed(mIndexed, index);
     if (value == nullptr)
     {
-        Fail(Describe() + " has no value for the index " + std::to_string(index));
+        Fail(this->Describe() + " has no value for the index " + std::to_string(index));
     }
     return *value;
 }
 
-INode *IntegerNode::GetValueTarget()
+template <typename T, typename Base> INode *NumberNode<T, Base>::GetValueTarget()
 {
     return mIndexed.IsSet() ? nullptr : mValue.mRef.mNode;
 }
 
-Access IntegerNode::GetBaseAccess()
+template <typename T, typename Base> Access NumberNode<T, Base>::GetBaseAccess()
 {
-    INode *target = Current().mRef.mNode;
-    return target != nullptr ? target->GetAccess() : Access::RW;
+    return AccessThrough(Current().mRef);
 }
 
-int64_t IntegerNode::GetInt()
+template <typename T, typename Base> T NumberNode<T, Base>::GetValue()
 {
-    CheckReadable();
-    return ValueInt(Current());
+    this->CheckReadable();
+    return this->ValueOf(Current());
 }
 
-void IntegerNode::SetInt(int64_t aValue)
+template <typename T, typename Base> void NumberNode<T, Base>::SetValue(T aValue)
 {
-    CheckIntWrite(aValue);
-    ValueOrRef<int64_t> &current = Current();
-    if (current.mRef.mNode != nullptr)
-    {
-        DepthGuard guard(mMap);
-        current.mRef.mNode->SetInt(aValue);
-    }
-    else
-    {
-        current.mValue = aValue;
-        mMap.NodeChanged(*this);
-    }
+    this->CheckWrite(aValue);
+    this->WriteValue(Current(), aValue);
 }
 
-int64_t IntegerNode::GetIntMin()
+template <typename T, typename Base>
+T NumberNode<T, Base>::Limit(const ValueOrRef<T> &aLimit, T (*aTargetLimit)(INode &), T aDefault)
 {
-    if (mMin.IsSet())
+    if (aLimit.IsSet())
     {
-        return ValueInt(mMin);
+        return this->ValueOf(aLimit);
     }
     INode *target = Current().mRef.mNode;
     if (target != nullptr && IsNumeric(target->GetInterface()))
     {
-        DepthGuard guard(mMap);
-        return target->GetIntMin();
+        DepthGuard guard(this->mMap);
+        return aTargetLimit(*target);
     }
-    return INT64_MIN;
+    return aDefault;
 }
 
-int64_t IntegerNode::GetIntMax()
+template <typename T, typename Base> T NumberNode<T, Base>::GetMin()
 {
-    if (mMax.IsSet())
-    {
-        return ValueInt(mMax);
-    }
-    INode *target = Current().mRef.mNode;
-    if (target != nullptr && IsNumeric(target->GetInterface()))
-    {
-        DepthGuard guard(mMap);
-        return target->GetIntMax();
-    }
-    return INT64_MAX;
+    return Limit(mMin, &NumberCalls<T>::Min, std::numeric_limits<T>::lowest());
 }
+
+template <typename T, typename Base> T NumberNode<T, Base>::GetMax()
+{
+    return Limit(mMax, &NumberCalls<T>::Max, std::numeric_limits<T>::max());
+}
+
+template <typename T, typename Base>
+void NumberNode<T, Base>::CollectReferences(std::vector<NodeRef *> &aReferences)
+{
+    CollectValue(mValue, aReferences);
+    CollectValue(mMin, aReferences);
+    CollectValue(mMax, aReferences);
+    CollectValue(mInc, aReferences);
+    CollectIndexed(mIndexed, aReferences);
+    Base::CollectReferences(aReferences);
+}
+
+template <typename T, typename Base>
+void NumberNode<T, Base>::ValidateNumber(std::initializer_list<InterfaceKind> aValueKinds)
+{
+    if (!mValue.IsSet() && !mIndexed.IsSet())
+    {
+        FailDefinition(this->Describe() + " has neither Value, pValue nor pIndex");
+    }
+    const std::initializer_list<InterfaceKind> numeric = {InterfaceKind::Integer, InterfaceKind::Float};
+    this->RequireInterface(mValue.mRef, "pValue", aValueKinds);
+    this->RequireInterface(mMin.mRef, "pMin", numeric);
+    this->RequireInterface(mMax.mRef, "pMax", numeric);
+    this->RequireInterface(mInc.mRef, "pInc", numeric);
+    this->RequireInterface(mIndexed.mIndex, "pIndex", {InterfaceKind::Integer, InterfaceKind::Enumeration});
+    for (auto &entry : mIndexed.mEntries)
+    {
+        this->RequireInterface(entry.second.mRef, "pValueIndexed", aValueKinds);
+    }
+    this->RequireInterface(mIndexed.mDefault.mRef, "pValueDefault", aValueKinds);
+}
+
+template class NumberNode<int64_t, IntegerBase>;
+template class NumberNode<double, FloatBase>;
 
 int64_t IntegerNode::GetIntInc()
 {
     if (mInc.IsSet())
     {
-        return ValueInt(mInc);
+        return ValueOf(mInc);
     }
     INode *target = Current().mRef.mNode;
     if (target != nullptr && target->GetInterface() == InterfaceKind::Integer)
@@ -508,44 +478,31 @@ int64_t IntegerNode::GetIntInc()
     return 1;
 }
 
-void IntegerNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    CollectValue(mValue, aReferences);
-    CollectValue(mMin, aReferences);
-    CollectValue(mMax, aReferences);
-    CollectValue(mInc, aReferences);
-    CollectIndexed(mIndexed, aReferences);
-    IntegerBase::CollectReferences(aReferences);
-}
-
 void IntegerNode::Validate()
 {
-    if (!mValue.IsSet() && !mIndexed.IsSet())
+    // An integer may also take its value from an enumeration or a Boolean.
+    ValidateNumber({InterfaceKind::Integer, InterfaceKind::Float, InterfaceKind::Enumeration, InterfaceKind::Boolean});
+}
+
+bool FloatNode::GetFloatInc(double &aIncrement)
+{
+    if (!mInc.IsSet())
     {
-        FailDefinition(Describe() + " has neither Value, pValue nor pIndex");
+        return false;
     }
-    const std::initializer_list<InterfaceKind> values = {InterfaceKind::Integer, InterfaceKind::Float,
-                                                         InterfaceKind::Enumeration, InterfaceKind::Boolean};
-    RequireInterface(mValue.mRef, "pValue", values);
-    RequireInterface(mMin.mRef, "pMin", {InterfaceKind::Integer, InterfaceKind::Float});
-    RequireInterface(mMax.mRef, "pMax", {InterfaceKind::Integer, InterfaceKind::Float});
-    RequireInterface(mInc.mRef, "pInc", {InterfaceKind::Integer, InterfaceKind::Float});
-    RequireInterface(mIndexed.mIndex, "pIndex", {InterfaceKind::Integer, InterfaceKind::Enumeration});
-    for (auto &entry : mIndexed.mEntries)
-    {
-        RequireInterface(entry.second.mRef, "pValueIndexed", values);
-    }
-    RequireInterface(mIndexed.mDefault.mRef, "pValueDefault", values);
+    aIncrement = ValueOf(mInc);
+    return true;
+}
+
+void FloatNode::Validate()
+{
+    ValidateNumber({InterfaceKind::Integer, InterfaceKind::Float});
 }
 
 // --- IntReg -----------------------------------------------------------------
 
 bool IntRegNode::ApplyElement(const Element &aElement)
 {
-    if (mRegister.Apply(*this, aElement))
-    {
-        return true;
-    }
     if (aElement.mName == "Sign")
     {
         if (aElement.mText != "Signed" && aElement.mText != "Unsigned")
@@ -557,14 +514,10 @@ bool IntRegNode::ApplyElement(const Element &aElement)
     }
     if (aElement.mName == "Endianess")
     {
-        if (aElement.mText != "BigEndian" && aElement.mText != "LittleEndian")
-        {
-            FailDefinition(Describe() + ": Endianess '" + aElement.mText + "' is neither BigEndian nor LittleEndian");
-        }
-        mEndianness = aElement.mText == "BigEndian" ? TnGenEndiannessBig : TnGenEndiannessLittle;
+        mEndianness = ParseEndianness(*this, aElement);
         return true;
     }
-    return IntegerBase::ApplyElement(aElement);
+    return WithRegister::ApplyElement(aElement);
 }
 
 int64_t IntRegNode::GetInt()
@@ -579,31 +532,30 @@ int64_t IntRegNode::GetInt()
 
 void IntRegNode::SetInt(int64_t aValue)
 {
-    CheckIntWrite(aValue);
+    CheckWrite(aValue);
     uint8_t data[8];
     const size_t length = mRegister.GetLength(*this);
     EncodeUnsigned(static_cast<uint64_t>(aValue), data, length, mEndianness);
     mRegister.Write(*this, data, length);
 }
 
+int IntRegNode::GetValueBits()
+{
+    return static_cast<int>(8 * mRegister.GetLength(*this));
+}
+
 int64_t IntRegNode::GetIntMin()
 {
     int64_t minimum, maximum;
-    Limits(static_cast<int>(8 * mRegister.GetLength(*this)), mSign, minimum, maximum);
+    Limits(GetValueBits(), mSign, minimum, maximum);
     return minimum;
 }
 
 int64_t IntRegNode::GetIntMax()
 {
     int64_t minimum, maximum;
-    Limits(static_cast<int>(8 * mRegister.GetLength(*this)), mSign, minimum, maximum);
+    Limits(GetValueBits(), mSign, minimum, maximum);
     return maximum;
-}
-
-void IntRegNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    mRegister.Collect(aReferences);
-    IntegerBase::CollectReferences(aReferences);
 }
 
 void IntRegNode::Validate()
@@ -675,7 +627,7 @@ int64_t MaskedIntRegNode::GetInt()
 
 void MaskedIntRegNode::SetInt(int64_t aValue)
 {
-    CheckIntWrite(aValue);
+    CheckWrite(aValue);
     uint8_t data[8] = {0};
     const size_t length = mRegister.GetLength(*this);
     int low, high;
@@ -693,22 +645,11 @@ void MaskedIntRegNode::SetInt(int64_t aValue)
     mRegister.Write(*this, data, length);
 }
 
-int64_t MaskedIntRegNode::GetIntMin()
+int MaskedIntRegNode::GetValueBits()
 {
     int low, high;
     Bits(mRegister.GetLength(*this), low, high);
-    int64_t minimum, maximum;
-    Limits(high - low + 1, mSign, minimum, maximum);
-    return minimum;
-}
-
-int64_t MaskedIntRegNode::GetIntMax()
-{
-    int low, high;
-    Bits(mRegister.GetLength(*this), low, high);
-    int64_t minimum, maximum;
-    Limits(high - low + 1, mSign, minimum, maximum);
-    return maximum;
+    return high - low + 1;
 }
 
 void MaskedIntRegNode::Validate()
@@ -720,224 +661,16 @@ void MaskedIntRegNode::Validate()
     }
 }
 
-// --- Float ------------------------------------------------------------------
-
-bool FloatNode::ApplyElement(const Element &aElement)
-{
-    const std::string &name = aElement.mName;
-    ValueOrRef<double> *constant = nullptr;
-    NodeRef *ref = nullptr;
-    if (name == "Value")
-    {
-        constant = &mValue;
-    }
-    else if (name == "pValue")
-    {
-        ref = &mValue.mRef;
-    }
-    else if (name == "Min")
-    {
-        constant = &mMin;
-    }
-    else if (name == "pMin")
-    {
-        ref = &mMin.mRef;
-    }
-    else if (name == "Max")
-    {
-        constant = &mMax;
-    }
-    else if (name == "pMax")
-    {
-        ref = &mMax.mRef;
-    }
-    else if (name == "Inc")
-    {
-        constant = &mInc;
-    }
-    else if (name == "pInc")
-    {
-        ref = &mInc.mRef;
-    }
-    else if (name == "ValueDefault")
-    {
-        constant = &mIndexed.mDefault;
-    }
-    else if (name == "pValueDefault")
-    {
-        ref = &mIndexed.mDefault.mRef;
-    }
-    else if (name == "pIndex")
-    {
-        ref = &mIndexed.mIndex;
-    }
-    else if (name == "ValueIndexed" || name == "pValueIndexed")
-    {
-        ValueOrRef<double> value;
-        if (name == "ValueIndexed")
-        {
-            value.mHasValue = true;
-            value.mValue = ParseFloat(aElement);
-        }
-        else
-        {
-            SetRef(value.mRef, aElement);
-        }
-        mIndexed.mEntries.emplace_back(IndexAttribute(*this, aElement), value);
-        return true;
-    }
-    else
-    {
-        // DisplayNotation and DisplayPrecision only concern displays.
-        return FloatBase::ApplyElement(aElement);
-    }
-    if (constant != nullptr)
-    {
-        constant->mHasValue = true;
-        constant->mValue = ParseFloat(aElement);
-    }
-    else
-    {
-        SetRef(*ref, aElement);
-    }
-    return true;
-}
-
-ValueOrRef<double> &FloatNode::Current()
-{
-    if (!mIndexed.IsSet())
-    {
-        return mValue;
-    }
-    const int64_t index = RefInt(mIndexed.mIndex);
-    ValueOrRef<double> *value = FindIndexed(mIndexed, index);
-    if (value == nullptr)
-    {
-        Fail(Describe() + " has no value for the index " + std::to_string(index));
-    }
-    return *value;
-}
-
-INode *FloatNode::GetValueTarget()
-{
-    return mIndexed.IsSet() ? nullptr : mValue.mRef.mNode;
-}
-
-Access FloatNode::GetBaseAccess()
-{
-    INode *target = Current().mRef.mNode;
-    return target != nullptr ? target->GetAccess() : Access::RW;
-}
-
-double FloatNode::GetFloat()
-{
-    CheckReadable();
-    return ValueFloat(Current());
-}
-
-void FloatNode::SetFloat(double aValue)
-{
-    CheckFloatWrite(aValue);
-    ValueOrRef<double> &current = Current();
-    if (current.mRef.mNode != nullptr)
-    {
-        DepthGuard guard(mMap);
-        current.mRef.mNode->SetFloat(aValue);
-    }
-    else
-    {
-        current.mValue = aValue;
-        mMap.NodeChanged(*this);
-    }
-}
-
-double FloatNode::GetFloatMin()
-{
-    if (mMin.IsSet())
-    {
-        return ValueFloat(mMin);
-    }
-    INode *target = Current().mRef.mNode;
-    if (target != nullptr && IsNumeric(target->GetInterface()))
-    {
-        DepthGuard guard(mMap);
-        return target->GetFloatMin();
-    }
-    return FloatBase::GetFloatMin();
-}
-
-double FloatNode::GetFloatMax()
-{
-    if (mMax.IsSet())
-    {
-        return ValueFloat(mMax);
-    }
-    INode *target = Current().mRef.mNode;
-    if (target != nullptr && IsNumeric(target->GetInterface()))
-    {
-        DepthGuard guard(mMap);
-        return target->GetFloatMax();
-    }
-    return FloatBase::GetFloatMax();
-}
-
-bool FloatNode::GetFloatInc(double &aIncrement)
-{
-    if (!mInc.IsSet())
-    {
-        return false;
-    }
-    aIncrement = ValueFloat(mInc);
-    return true;
-}
-
-void FloatNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    CollectValue(mValue, aReferences);
-    CollectValue(mMin, aReferences);
-    CollectValue(mMax, aReferences);
-    CollectValue(mInc, aReferences);
-    CollectIndexed(mIndexed, aReferences);
-    FloatBase::CollectReferences(aReferences);
-}
-
-void FloatNode::Validate()
-{
-    if (!mValue.IsSet() && !mIndexed.IsSet())
-    {
-        FailDefinition(Describe() + " has neither Value, pValue nor pIndex");
-    }
-    const std::initializer_list<InterfaceKind> numeric = {InterfaceKind::Integer, InterfaceKind::Float};
-    RequireInterface(mValue.mRef, "pValue", numeric);
-    RequireInterface(mMin.mRef, "pMin", numeric);
-    RequireInterface(mMax.mRef, "pMax", numeric);
-    RequireInterface(mInc.mRef, "pInc", numeric);
-    RequireInterface(mIndexed.mIndex, "pIndex", {InterfaceKind::Integer, InterfaceKind::Enumeration});
-    for (auto &entry : mIndexed.mEntries)
-    {
-        RequireInterface(entry.second.mRef, "pValueIndexed", numeric);
-    }
-    RequireInterface(mIndexed.mDefault.mRef, "pValueDefault", numeric);
-}
-
 // --- FloatReg -----------------------------------------------------------------
 
 bool FloatRegNode::ApplyElement(const Element &aElement)
 {
-    if (mRegister.Apply(*this, aElement))
-    {
-        return true;
-    }
     if (aElement.mName == "Endianess")
     {
-        if (aElement.mText != "BigEndian" && aElement.mText != "LittleEndian")
-        {
-            FailDefinition(Describe() + ": Endianess '" + aElement.mText + "' is neither BigEndian nor LittleEndian");
-        }
-        mEndianness = aElement.mText == "BigEndian" ? TnGenEndiannessBig : TnGenEndiannessLittle;
+        mEndianness = ParseEndianness(*this, aElement);
         return true;
     }
-    return FloatBase::ApplyElement(aElement);
+    return WithRegister::ApplyElement(aElement);
 }
 
 double FloatRegNode::GetFloat()
@@ -965,7 +698,7 @@ double FloatRegNode::GetFloat()
 
 void FloatRegNode::SetFloat(double aValue)
 {
-    CheckFloatWrite(aValue);
+    CheckWrite(aValue);
     uint8_t data[8];
     const size_t length = mRegister.GetLength(*this);
     uint64_t raw = 0;
@@ -988,15 +721,36 @@ void FloatRegNode::SetFloat(double aValue)
     mRegister.Write(*this, data, length);
 }
 
-void FloatRegNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    mRegister.Collect(aReferences);
-    FloatBase::CollectReferences(aReferences);
-}
-
 void FloatRegNode::Validate()
 {
     mRegister.Validate(*this, 4, 8);
+}
+
+// --- IntValueNode: Enumeration, Boolean, Command --------------------------------
+
+bool IntValueNode::ApplyElement(const Element &aElement)
+{
+    return ApplyValue(aElement, "Value", "pValue", mValue) || INode::ApplyElement(aElement);
+}
+
+Access IntValueNode::GetBaseAccess()
+{
+    return AccessThrough(mValue.mRef);
+}
+
+void IntValueNode::CollectReferences(std::vector<NodeRef *> &aReferences)
+{
+    CollectValue(mValue, aReferences);
+    INode::CollectReferences(aReferences);
+}
+
+void IntValueNode::Validate()
+{
+    if (!mValue.IsSet())
+    {
+        FailDefinition(Describe() + " has neither Value nor pValue");
+    }
+    RequireInterface(mValue.mRef, "pValue", {InterfaceKind::Integer});
 }
 
 // --- Enumeration --------------------------------------------------------------
@@ -1018,8 +772,7 @@ bool EnumEntryNode::ApplyElement(const Element &aElement)
 
 bool EnumerationNode::ApplyElement(const Element &aElement)
 {
-    const std::string &name = aElement.mName;
-    if (name == "EnumEntry")
+    if (aElement.mName == "EnumEntry")
     {
         const std::string *entryName = aElement.GetAttribute("Name");
         if (entryName == nullptr || entryName->empty())
@@ -1043,31 +796,9 @@ bool EnumerationNode::ApplyElement(const Element &aElement)
         mEntries.push_back(entry);
         mEntryRefs.emplace_back();
         mEntryRefs.back().mName = entry->GetName();
+        return true;
     }
-    else if (name == "Value")
-    {
-        mValue.mHasValue = true;
-        mValue.mValue = ParseInteger(aElement);
-    }
-    else if (name == "pValue")
-    {
-        SetRef(mValue.mRef, aElement);
-    }
-    else
-    {
-        return INode::ApplyElement(aElement);
-    }
-    return true;
-}
-
-INode *EnumerationNode::GetValueTarget()
-{
-    return mValue.mRef.mNode;
-}
-
-Access EnumerationNode::GetBaseAccess()
-{
-    return mValue.mRef.mNode != nullptr ? mValue.mRef.mNode->GetAccess() : Access::RW;
+    return IntValueNode::ApplyElement(aElement);
 }
 
 EnumEntryNode *EnumerationNode::FindEntry(const std::string &aSymbolic) const
@@ -1097,7 +828,7 @@ EnumEntryNode *EnumerationNode::FindEntry(int64_t aValue) const
 int64_t EnumerationNode::GetInt()
 {
     CheckReadable();
-    return ValueInt(mValue);
+    return ValueOf(mValue);
 }
 
 std::string EnumerationNode::GetString()
@@ -1139,16 +870,7 @@ void EnumerationNode::WriteEntry(EnumEntryNode &aEntry)
     {
         Fail(Describe() + ": the entry '" + aEntry.GetSymbolic() + "' is not available");
     }
-    if (mValue.mRef.mNode != nullptr)
-    {
-        DepthGuard guard(mMap);
-        mValue.mRef.mNode->SetInt(aEntry.GetValue());
-    }
-    else
-    {
-        mValue.mValue = aEntry.GetValue();
-        mMap.NodeChanged(*this);
-    }
+    WriteValue(mValue, aEntry.GetValue());
 }
 
 void EnumerationNode::CollectReferences(std::vector<NodeRef *> &aReferences)
@@ -1162,58 +884,27 @@ void EnumerationNode::CollectReferences(std::vector<NodeRef *> &aReferences)
     INode::CollectReferences(aReferences);
 }
 
-void EnumerationNode::Validate()
-{
-    if (!mValue.IsSet())
-    {
-        FailDefinition(Describe() + " has neither Value nor pValue");
-    }
-    RequireInterface(mValue.mRef, "pValue", {InterfaceKind::Integer});
-}
-
 // --- Boolean ------------------------------------------------------------------
 
 bool BooleanNode::ApplyElement(const Element &aElement)
 {
-    const std::string &name = aElement.mName;
-    if (name == "Value")
-    {
-        mValue.mHasValue = true;
-        mValue.mValue = ParseInteger(aElement);
-    }
-    else if (name == "pValue")
-    {
-        SetRef(mValue.mRef, aElement);
-    }
-    else if (name == "OnValue")
+    if (aElement.mName == "OnValue")
     {
         mOnValue = ParseInteger(aElement);
+        return true;
     }
-    else if (name == "OffValue")
+    if (aElement.mName == "OffValue")
     {
         mOffValue = ParseInteger(aElement);
+        return true;
     }
-    else
-    {
-        return INode::ApplyElement(aElement);
-    }
-    return true;
-}
-
-INode *BooleanNode::GetValueTarget()
-{
-    return mValue.mRef.mNode;
-}
-
-Access BooleanNode::GetBaseAccess()
-{
-    return mValue.mRef.mNode != nullptr ? mValue.mRef.mNode->GetAccess() : Access::RW;
+    return IntValueNode::ApplyElement(aElement);
 }
 
 bool BooleanNode::GetBool()
 {
     CheckReadable();
-    const int64_t value = ValueInt(mValue);
+    const int64_t value = ValueOf(mValue);
     if (value == mOnValue)
     {
         return true;
@@ -1229,17 +920,7 @@ bool BooleanNode::GetBool()
 void BooleanNode::SetBool(bool aValue)
 {
     CheckWritable();
-    const int64_t value = aValue ? mOnValue : mOffValue;
-    if (mValue.mRef.mNode != nullptr)
-    {
-        DepthGuard guard(mMap);
-        mValue.mRef.mNode->SetInt(value);
-    }
-    else
-    {
-        mValue.mValue = value;
-        mMap.NodeChanged(*this);
-    }
+    WriteValue(mValue, aValue ? mOnValue : mOffValue);
 }
 
 void BooleanNode::FromString(const std::string &aValue)
@@ -1260,75 +941,17 @@ void BooleanNode::FromString(const std::string &aValue)
     }
 }
 
-void BooleanNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    CollectValue(mValue, aReferences);
-    INode::CollectReferences(aReferences);
-}
-
-void BooleanNode::Validate()
-{
-    if (!mValue.IsSet())
-    {
-        FailDefinition(Describe() + " has neither Value nor pValue");
-    }
-    RequireInterface(mValue.mRef, "pValue", {InterfaceKind::Integer});
-}
-
 // --- Command ------------------------------------------------------------------
 
 bool CommandNode::ApplyElement(const Element &aElement)
 {
-    const std::string &name = aElement.mName;
-    if (name == "Value")
-    {
-        mValue.mHasValue = true;
-        mValue.mValue = ParseInteger(aElement);
-    }
-    else if (name == "pValue")
-    {
-        SetRef(mValue.mRef, aElement);
-    }
-    else if (name == "CommandValue")
-    {
-        mCommandValue.mHasValue = true;
-        mCommandValue.mValue = ParseInteger(aElement);
-    }
-    else if (name == "pCommandValue")
-    {
-        SetRef(mCommandValue.mRef, aElement);
-    }
-    else
-    {
-        return INode::ApplyElement(aElement);
-    }
-    return true;
-}
-
-INode *CommandNode::GetValueTarget()
-{
-    return mValue.mRef.mNode;
-}
-
-Access CommandNode::GetBaseAccess()
-{
-    return mValue.mRef.mNode != nullptr ? mValue.mRef.mNode->GetAccess() : Access::RW;
+    return ApplyValue(aElement, "CommandValue", "pCommandValue", mCommandValue) || IntValueNode::ApplyElement(aElement);
 }
 
 void CommandNode::Execute()
 {
     CheckWritable();
-    const int64_t value = ValueInt(mCommandValue);
-    if (mValue.mRef.mNode != nullptr)
-    {
-        DepthGuard guard(mMap);
-        mValue.mRef.mNode->SetInt(value);
-    }
-    else
-    {
-        mValue.mValue = value;
-        mMap.NodeChanged(*this);
-    }
+    WriteValue(mValue, ValueOf(mCommandValue));
 }
 
 bool CommandNode::IsDone()
@@ -1347,7 +970,7 @@ bool CommandNode::IsDone()
     }
     mMap.DropCaches(*target);
     DepthGuard guard(mMap);
-    return target->GetInt() != ValueInt(mCommandValue);
+    return target->GetInt() != ValueOf(mCommandValue);
 }
 
 void CommandNode::CollectReferences(std::vector<NodeRef *> &aReferences)
@@ -1396,7 +1019,7 @@ INode *StringNode::GetValueTarget()
 
 Access StringNode::GetBaseAccess()
 {
-    return mValueRef.mNode != nullptr ? mValueRef.mNode->GetAccess() : Access::RW;
+    return AccessThrough(mValueRef);
 }
 
 std::string StringNode::GetString()
@@ -1455,11 +1078,6 @@ void StringNode::Validate()
     RequireInterface(mValueRef, "pValue", {InterfaceKind::String});
 }
 
-bool StringRegNode::ApplyElement(const Element &aElement)
-{
-    return mRegister.Apply(*this, aElement) || INode::ApplyElement(aElement);
-}
-
 std::string StringRegNode::GetString()
 {
     CheckReadable();
@@ -1489,23 +1107,12 @@ int64_t StringRegNode::GetMaxLength()
     return static_cast<int64_t>(mRegister.GetLength(*this));
 }
 
-void StringRegNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    mRegister.Collect(aReferences);
-    INode::CollectReferences(aReferences);
-}
-
 void StringRegNode::Validate()
 {
     mRegister.Validate(*this, 1, int64_t(1) << 26);
 }
 
 // --- Register -----------------------------------------------------------------
-
-bool RegisterNode::ApplyElement(const Element &aElement)
-{
-    return mRegister.Apply(*this, aElement) || INode::ApplyElement(aElement);
-}
 
 int64_t RegisterNode::GetLength()
 {
@@ -1578,12 +1185,6 @@ void RegisterNode::FromString(const std::string &aValue)
         Fail(Describe() + ": " + std::to_string(data.size()) + " bytes do not fit into the register");
     }
     SetBytes(data.data(), data.size());
-}
-
-void RegisterNode::CollectReferences(std::vector<NodeRef *> &aReferences)
-{
-    mRegister.Collect(aReferences);
-    INode::CollectReferences(aReferences);
 }
 
 void RegisterNode::Validate()

@@ -114,6 +114,10 @@ public:
 
 private:
     bool InRange(uint64_t aAddress, size_t aLength) const;
+    /// Copies between the bytes and a caller's buffer; TN_INVALID_PARAMETER
+    /// outside the vector.
+    TnResult CopyOut(uint64_t aAddress, void *aData, size_t aLength) const;
+    TnResult CopyIn(uint64_t aAddress, const void *aData, size_t aLength);
 
     mutable std::mutex mMutex;
     std::vector<uint8_t> mBytes;

@@ -26,15 +26,46 @@ TnResult Invalid(const char *aWhat)
     return TnResult(TN_INVALID_PARAMETER, TnString(aWhat));
 }
 
-// Transfers never reach past a register.
-void CheckLength(INode &aNode, int64_t aLength)
+// Whether a user interface at aVisibility shows the node.
+bool IsShownAt(const INode &aNode, TnGenVisibility aVisibility)
 {
-    const int64_t length = aNode.GetLength();
-    if (aLength > length)
+    return static_cast<int>(aNode.GetVisibility()) <= static_cast<int>(aVisibility);
+}
+
+// A Boolean of a node that belongs to no parameter (an enumeration entry, a
+// category), read under its node map's lock; aValue stays on failure.
+TnResult GetNodeFlag(INode *aNode, bool (INode::*aFlag)(), bool &aValue)
+{
+    bool value = false;
+    const TnResult result = RunOnNode(aNode, [&]() { value = (aNode->*aFlag)(); });
+    if (result.IsOK())
     {
-        throw GenApiError(TN_INVALID_PARAMETER, aNode.GetName() + " holds " + std::to_string(length) + " bytes, fewer than " +
-                                                    std::to_string(aLength));
+        aValue = value;
     }
+    return result;
+}
+
+// Checks a register transfer's buffer and length, then runs aTransfer under
+// the lock; transfers never reach past the register.
+TnResult Transfer(tn::genicam::ParameterArrayState &aState, INode &aNode, const void *aBuffer, int64_t aLength,
+                  const std::function<void(size_t)> &aTransfer)
+{
+    if (aLength < 0 || (aBuffer == nullptr && aLength != 0))
+    {
+        return Invalid("a null buffer or a negative length");
+    }
+    return aState.Run([&]() {
+        const int64_t length = aNode.GetLength();
+        if (aLength > length)
+        {
+            throw GenApiError(TN_INVALID_PARAMETER, aNode.GetName() + " holds " + std::to_string(length) +
+                                                        " bytes, fewer than " + std::to_string(aLength));
+        }
+        if (aLength > 0)
+        {
+            aTransfer(static_cast<size_t>(aLength));
+        }
+    });
 }
 
 // The position of an entry node among an enumeration's entries.
@@ -59,6 +90,16 @@ TnGenParameter::TnGenParameter(TN_GENAPI_NS::INode *aNode) : mNode(aNode), mArra
 TnGenParameter::~TnGenParameter() = default;
 
 #define TN_RUN(aBody) mArrayState->Run([&]() { aBody; })
+
+// Reads a value into aOut only when the operation succeeds.
+#define TN_GET(aType, aOut, aExpression) \
+    aType value{}; \
+    const TnResult result = TN_RUN(value = (aExpression)); \
+    if (result.IsOK()) \
+    { \
+        aOut = value; \
+    } \
+    return result
 
 TnResult TnGenParameter::GetName(TnString &aName) const
 {
@@ -158,19 +199,13 @@ TnResult TnGenParameter::GetVisibility(TnGenVisibility &aVisibility) const
 
 TnResult TnGenParameter::IsVisible(TnGenVisibility aVisibility, bool &aVisible) const
 {
-    aVisible = static_cast<int>(mNode->GetVisibility()) <= static_cast<int>(aVisibility);
+    aVisible = IsShownAt(*mNode, aVisibility);
     return TnResult();
 }
 
 TnResult TnGenParameter::IsValueCached(bool &aCached) const
 {
-    bool cached = false;
-    const TnResult result = TN_RUN(cached = mNode->IsCached());
-    if (result.IsOK())
-    {
-        aCached = cached;
-    }
-    return result;
+    TN_GET(bool, aCached, mNode->IsCached());
 }
 
 TnResult TnGenParameter::IsPersistent(bool &aPersistent) const
@@ -181,46 +216,22 @@ TnResult TnGenParameter::IsPersistent(bool &aPersistent) const
 
 TnResult TnGenParameter::IsImplemented(bool &aImplemented) const
 {
-    bool value = false;
-    const TnResult result = TN_RUN(value = mNode->IsImplemented());
-    if (result.IsOK())
-    {
-        aImplemented = value;
-    }
-    return result;
+    TN_GET(bool, aImplemented, mNode->IsImplemented());
 }
 
 TnResult TnGenParameter::IsAvailable(bool &aAvailable) const
 {
-    bool value = false;
-    const TnResult result = TN_RUN(value = mNode->IsAvailable());
-    if (result.IsOK())
-    {
-        aAvailable = value;
-    }
-    return result;
+    TN_GET(bool, aAvailable, mNode->IsAvailable());
 }
 
 TnResult TnGenParameter::IsWritable(bool &aWritable) const
 {
-    bool value = false;
-    const TnResult result = TN_RUN(value = mNode->IsWritable());
-    if (result.IsOK())
-    {
-        aWritable = value;
-    }
-    return result;
+    TN_GET(bool, aWritable, mNode->IsWritable());
 }
 
 TnResult TnGenParameter::IsReadable(bool &aReadable) const
 {
-    bool value = false;
-    const TnResult result = TN_RUN(value = mNode->IsReadable());
-    if (result.IsOK())
-    {
-        aReadable = value;
-    }
-    return result;
+    TN_GET(bool, aReadable, mNode->IsReadable());
 }
 
 TnResult TnGenParameter::IsStreamable(bool &aStreamable) const
@@ -287,16 +298,6 @@ void TnGenParameter::SetUpdatesEnabled(bool aEnabled)
 }
 
 // --- Typed parameters -------------------------------------------------------------
-
-// Reads a value into aOut only when the operation succeeds.
-#define TN_GET(aType, aOut, aExpression) \
-    aType value{}; \
-    const TnResult result = TN_RUN(value = (aExpression)); \
-    if (result.IsOK()) \
-    { \
-        aOut = value; \
-    } \
-    return result
 
 TnGenInteger::TnGenInteger(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
 
@@ -422,32 +423,12 @@ TnResult TnGenRegister::GetLength(int64_t &aLength) const
 
 TnResult TnGenRegister::Get(uint8_t *aBuffer, int64_t aLength) const
 {
-    if (aLength < 0 || (aBuffer == nullptr && aLength != 0))
-    {
-        return Invalid("a null buffer or a negative length");
-    }
-    return mArrayState->Run([&]() {
-        CheckLength(*mNode, aLength);
-        if (aLength > 0)
-        {
-            mNode->GetBytes(aBuffer, static_cast<size_t>(aLength));
-        }
-    });
+    return Transfer(*mArrayState, *mNode, aBuffer, aLength, [&](size_t aSize) { mNode->GetBytes(aBuffer, aSize); });
 }
 
 TnResult TnGenRegister::Set(const uint8_t *aBuffer, int64_t aLength)
 {
-    if (aLength < 0 || (aBuffer == nullptr && aLength != 0))
-    {
-        return Invalid("a null buffer or a negative length");
-    }
-    return mArrayState->Run([&]() {
-        CheckLength(*mNode, aLength);
-        if (aLength > 0)
-        {
-            mNode->SetBytes(aBuffer, static_cast<size_t>(aLength));
-        }
-    });
+    return Transfer(*mArrayState, *mNode, aBuffer, aLength, [&](size_t aSize) { mNode->SetBytes(aBuffer, aSize); });
 }
 
 // --- Enumerations -----------------------------------------------------------------
@@ -599,19 +580,13 @@ TnResult TnGenEnumEntry::GetNameSpace(TnGenNameSpace &aNameSpace) const
 
 TnResult TnGenEnumEntry::IsVisible(TnGenVisibility aVisibility, bool &aVisible) const
 {
-    aVisible = static_cast<int>(mNode->GetVisibility()) <= static_cast<int>(aVisibility);
+    aVisible = IsShownAt(*mNode, aVisibility);
     return TnResult();
 }
 
 TnResult TnGenEnumEntry::IsAvailable(bool &aAvailable) const
 {
-    bool value = false;
-    const TnResult result = RunOnNode(mNode, [&]() { value = mNode->IsAvailable(); });
-    if (result.IsOK())
-    {
-        aAvailable = value;
-    }
-    return result;
+    return GetNodeFlag(mNode, &INode::IsAvailable, aAvailable);
 }
 
 // --- Categories -------------------------------------------------------------------
@@ -658,19 +633,13 @@ TnResult TnGenCategory::GetVisibility(TnGenVisibility &aVisibility) const
 
 TnResult TnGenCategory::IsVisible(TnGenVisibility aVisibility, bool &aVisible) const
 {
-    aVisible = static_cast<int>(mNode->GetVisibility()) <= static_cast<int>(aVisibility);
+    aVisible = IsShownAt(*mNode, aVisibility);
     return TnResult();
 }
 
 TnResult TnGenCategory::IsImplemented(bool &aImplemented) const
 {
-    bool value = false;
-    const TnResult result = RunOnNode(mNode, [&]() { value = mNode->IsImplemented(); });
-    if (result.IsOK())
-    {
-        aImplemented = value;
-    }
-    return result;
+    return GetNodeFlag(mNode, &INode::IsImplemented, aImplemented);
 }
 
 TN_GENAPI_NS::INode *TnGenCategory::GetNode()

@@ -305,14 +305,8 @@ bool MemoryPort::InRange(uint64_t aAddress, size_t aLength) const
     return aAddress <= mBytes.size() && aLength <= mBytes.size() - aAddress;
 }
 
-TnResult MemoryPort::Read(uint64_t aAddress, void *aData, size_t aLength)
+TnResult MemoryPort::CopyOut(uint64_t aAddress, void *aData, size_t aLength) const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    ++mReads;
-    if (mFailure != TN_OK)
-    {
-        return TnResult(mFailure, TnString("injected failure"));
-    }
     if ((aData == nullptr && aLength != 0) || !InRange(aAddress, aLength))
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("outside the memory"));
@@ -324,14 +318,8 @@ TnResult MemoryPort::Read(uint64_t aAddress, void *aData, size_t aLength)
     return TnResult();
 }
 
-TnResult MemoryPort::Write(uint64_t aAddress, const void *aData, size_t aLength)
+TnResult MemoryPort::CopyIn(uint64_t aAddress, const void *aData, size_t aLength)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    ++mWrites;
-    if (mFailure != TN_OK)
-    {
-        return TnResult(mFailure, TnString("injected failure"));
-    }
     if ((aData == nullptr && aLength != 0) || !InRange(aAddress, aLength))
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("outside the memory"));
@@ -341,6 +329,28 @@ TnResult MemoryPort::Write(uint64_t aAddress, const void *aData, size_t aLength)
         memcpy(mBytes.data() + aAddress, aData, aLength);
     }
     return TnResult();
+}
+
+TnResult MemoryPort::Read(uint64_t aAddress, void *aData, size_t aLength)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    ++mReads;
+    if (mFailure != TN_OK)
+    {
+        return TnResult(mFailure, TnString("injected failure"));
+    }
+    return CopyOut(aAddress, aData, aLength);
+}
+
+TnResult MemoryPort::Write(uint64_t aAddress, const void *aData, size_t aLength)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    ++mWrites;
+    if (mFailure != TN_OK)
+    {
+        return TnResult(mFailure, TnString("injected failure"));
+    }
+    return CopyIn(aAddress, aData, aLength);
 }
 
 TnGenAccessMode MemoryPort::GetAccessMode() const
@@ -357,29 +367,13 @@ size_t MemoryPort::GetSize() const
 TnResult MemoryPort::Peek(uint64_t aAddress, void *aData, size_t aLength) const
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    if ((aData == nullptr && aLength != 0) || !InRange(aAddress, aLength))
-    {
-        return TnResult(TN_INVALID_PARAMETER, TnString("outside the memory"));
-    }
-    if (aLength > 0)
-    {
-        memcpy(aData, mBytes.data() + aAddress, aLength);
-    }
-    return TnResult();
+    return CopyOut(aAddress, aData, aLength);
 }
 
 TnResult MemoryPort::Poke(uint64_t aAddress, const void *aData, size_t aLength)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    if ((aData == nullptr && aLength != 0) || !InRange(aAddress, aLength))
-    {
-        return TnResult(TN_INVALID_PARAMETER, TnString("outside the memory"));
-    }
-    if (aLength > 0)
-    {
-        memcpy(mBytes.data() + aAddress, aData, aLength);
-    }
-    return TnResult();
+    return CopyIn(aAddress, aData, aLength);
 }
 
 uint64_t MemoryPort::GetReadCount() const
@@ -464,6 +458,34 @@ ParameterArrayState *EmptyState()
 TnResult NotFound(const TnString &aName, const char *aType)
 {
     return TnResult(TN_NOT_FOUND, TnString(("no " + std::string(aType) + " feature named '" + tn::genicam::ToUtf8(aName) + "'").c_str()));
+}
+
+// The name-keyed shortcuts: calls aCall on the parameter of type P named
+// aName; TN_NOT_FOUND, naming aType, for a missing feature or one of another
+// type.
+template <typename P, typename Call>
+TnResult CallByName(TnGenParameterArray &aArray, const TnString &aName, const char *aType, Call aCall)
+{
+    P *parameter = dynamic_cast<P *>(aArray.Get(aName));
+    return parameter != nullptr ? aCall(*parameter) : NotFound(aName, aType);
+}
+
+// Both limits of a numeric parameter; aMin and aMax stay unless both are read.
+template <typename P, typename T> TnResult GetRange(const P &aParameter, T &aMin, T &aMax)
+{
+    T minimum = 0;
+    T maximum = 0;
+    TnResult result = aParameter.GetMin(minimum);
+    if (result.IsOK())
+    {
+        result = aParameter.GetMax(maximum);
+    }
+    if (result.IsOK())
+    {
+        aMin = minimum;
+        aMax = maximum;
+    }
+    return result;
 }
 } // namespace
 
@@ -562,124 +584,85 @@ TnGenCategory *TnGenParameterArray::GetCategory(const TnString &aName)
 
 TnResult TnGenParameterArray::GetIntegerValue(const TnString &aName, int64_t &aValue)
 {
-    TnGenInteger *parameter = GetInteger(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "integer");
+    return CallByName<TnGenInteger>(*this, aName, "integer",
+                                    [&](TnGenInteger &aInteger) { return aInteger.GetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::SetIntegerValue(const TnString &aName, int64_t aValue)
 {
-    TnGenInteger *parameter = GetInteger(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "integer");
+    return CallByName<TnGenInteger>(*this, aName, "integer",
+                                    [&](TnGenInteger &aInteger) { return aInteger.SetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::GetFloatValue(const TnString &aName, double &aValue)
 {
-    TnGenFloat *parameter = GetFloat(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "float");
+    return CallByName<TnGenFloat>(*this, aName, "float", [&](TnGenFloat &aFloat) { return aFloat.GetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::SetFloatValue(const TnString &aName, double aValue)
 {
-    TnGenFloat *parameter = GetFloat(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "float");
+    return CallByName<TnGenFloat>(*this, aName, "float", [&](TnGenFloat &aFloat) { return aFloat.SetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::GetBooleanValue(const TnString &aName, bool &aValue)
 {
-    TnGenBoolean *parameter = GetBoolean(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "Boolean");
+    return CallByName<TnGenBoolean>(*this, aName, "Boolean",
+                                    [&](TnGenBoolean &aBoolean) { return aBoolean.GetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::SetBooleanValue(const TnString &aName, bool aValue)
 {
-    TnGenBoolean *parameter = GetBoolean(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "Boolean");
+    return CallByName<TnGenBoolean>(*this, aName, "Boolean",
+                                    [&](TnGenBoolean &aBoolean) { return aBoolean.SetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::GetStringValue(const TnString &aName, TnString &aValue)
 {
-    TnGenString *parameter = GetString(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "string");
+    return CallByName<TnGenString>(*this, aName, "string",
+                                   [&](TnGenString &aString) { return aString.GetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::SetStringValue(const TnString &aName, const TnString &aValue)
 {
-    TnGenString *parameter = GetString(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "string");
+    return CallByName<TnGenString>(*this, aName, "string",
+                                   [&](TnGenString &aString) { return aString.SetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::GetEnumValue(const TnString &aName, int64_t &aValue)
 {
-    TnGenEnum *parameter = GetEnum(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "enumeration");
+    return CallByName<TnGenEnum>(*this, aName, "enumeration", [&](TnGenEnum &aEnum) { return aEnum.GetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::GetEnumValue(const TnString &aName, TnString &aValue)
 {
-    TnGenEnum *parameter = GetEnum(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "enumeration");
+    return CallByName<TnGenEnum>(*this, aName, "enumeration", [&](TnGenEnum &aEnum) { return aEnum.GetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::SetEnumValue(const TnString &aName, const TnString &aValue)
 {
-    TnGenEnum *parameter = GetEnum(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "enumeration");
+    return CallByName<TnGenEnum>(*this, aName, "enumeration", [&](TnGenEnum &aEnum) { return aEnum.SetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::SetEnumValue(const TnString &aName, int64_t aValue)
 {
-    TnGenEnum *parameter = GetEnum(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "enumeration");
+    return CallByName<TnGenEnum>(*this, aName, "enumeration", [&](TnGenEnum &aEnum) { return aEnum.SetValue(aValue); });
 }
 
 TnResult TnGenParameterArray::ExecuteCommand(const TnString &aName)
 {
-    TnGenCommand *parameter = GetCommand(aName);
-    return parameter != nullptr ? parameter->Execute() : NotFound(aName, "command");
+    return CallByName<TnGenCommand>(*this, aName, "command", [](TnGenCommand &aCommand) { return aCommand.Execute(); });
 }
 
 TnResult TnGenParameterArray::GetIntegerRange(const TnString &aName, int64_t &aMin, int64_t &aMax)
 {
-    TnGenInteger *parameter = GetInteger(aName);
-    if (parameter == nullptr)
-    {
-        return NotFound(aName, "integer");
-    }
-    int64_t minimum = 0;
-    int64_t maximum = 0;
-    TnResult result = parameter->GetMin(minimum);
-    if (result.IsOK())
-    {
-        result = parameter->GetMax(maximum);
-    }
-    if (result.IsOK())
-    {
-        aMin = minimum;
-        aMax = maximum;
-    }
-    return result;
+    return CallByName<TnGenInteger>(*this, aName, "integer",
+                                    [&](TnGenInteger &aInteger) { return GetRange(aInteger, aMin, aMax); });
 }
 
 TnResult TnGenParameterArray::GetFloatRange(const TnString &aName, double &aMin, double &aMax)
 {
-    TnGenFloat *parameter = GetFloat(aName);
-    if (parameter == nullptr)
-    {
-        return NotFound(aName, "float");
-    }
-    double minimum = 0;
-    double maximum = 0;
-    TnResult result = parameter->GetMin(minimum);
-    if (result.IsOK())
-    {
-        result = parameter->GetMax(maximum);
-    }
-    if (result.IsOK())
-    {
-        aMin = minimum;
-        aMax = maximum;
-    }
-    return result;
+    return CallByName<TnGenFloat>(*this, aName, "float",
+                                  [&](TnGenFloat &aFloat) { return GetRange(aFloat, aMin, aMax); });
 }
 
 TnResult TnGenParameterArray::InvalidateCache()
