@@ -13,7 +13,9 @@
 class TnInterface;
 
 /// One device a search found. Descriptions a system found belong to it and
-/// are valid while it exists; Copy gives detached ones.
+/// stay valid, unchanged, as long as the system exists, later searches
+/// included; they must not be deleted. Copy gives detached ones, which the
+/// caller deletes.
 class TN_SYSTEM_API TnDeviceInfo
 {
 public:
@@ -51,8 +53,11 @@ public:
 
 #ifndef SWIG
     /// Destroys a detached description (a copy, or one of its own); one that
-    /// a system holds stays the system's.
+    /// a system or an interface holds stays theirs.
     void Release();
+
+    // Filled by the library when it makes the description; read-only after
+    // that, since a system shares it between threads.
 
     TnDeviceInfoType mType;
     std::string mVendorName;
@@ -67,17 +72,20 @@ public:
     const TnInterface *mInterface;
     bool mConfigurationValid;
     TnDeviceClass mClass;
-    bool mHeld; // by an interface
+    TnInterface *mHolder; // the interface that holds it; null when detached
 
-    /// Takes another description's values of the same device, keeping its
-    /// own place (interface and holder).
-    virtual void UpdateFrom(const TnDeviceInfo &aDeviceInfo) = 0;
+    /// Appends every value to aSignature, so that two descriptions have the
+    /// same signature exactly when they say the same.
+    virtual void AppendSignature(std::string &aSignature) const;
 
 protected:
     explicit TnDeviceInfo(TnDeviceInfoType aType);
+    // A detached copy: no interface, no holder.
     TnDeviceInfo(const TnDeviceInfo &aDeviceInfo);
-    TnDeviceInfo &operator=(const TnDeviceInfo &aDeviceInfo) = default;
     virtual TnDeviceInfo *Clone() const = 0;
+
+private:
+    TnDeviceInfo &operator=(const TnDeviceInfo &) = delete;
 #endif
 };
 
@@ -121,11 +129,10 @@ public:
     uint16_t mControlPort;
     uint32_t mLocalAddress; // the host address the device answered
 
+    void AppendSignature(std::string &aSignature) const override;
+
 protected:
     TnDeviceInfo *Clone() const override;
-
-public:
-    void UpdateFrom(const TnDeviceInfo &aDeviceInfo) override;
 #endif
 };
 
@@ -159,11 +166,10 @@ public:
     uint8_t mSoftwareMajor;
     uint8_t mSoftwareMinor;
 
+    void AppendSignature(std::string &aSignature) const override;
+
 protected:
     TnDeviceInfo *Clone() const override;
-
-public:
-    void UpdateFrom(const TnDeviceInfo &aDeviceInfo) override;
 #endif
 };
 
@@ -180,12 +186,11 @@ public:
 #ifndef SWIG
     TnUSBStatus mStatus;
 
+    void AppendSignature(std::string &aSignature) const override;
+
 protected:
     explicit TnDeviceInfoUSB(TnDeviceInfoType aType);
     TnDeviceInfo *Clone() const override;
-
-public:
-    void UpdateFrom(const TnDeviceInfo &aDeviceInfo) override;
 #endif
 };
 
@@ -248,11 +253,10 @@ public:
     bool mVexmoorDriverInstalled;
     bool mInitializedCapabilities;
 
+    void AppendSignature(std::string &aSignature) const override;
+
 protected:
     TnDeviceInfo *Clone() const override;
-
-public:
-    void UpdateFrom(const TnDeviceInfo &aDeviceInfo) override;
 #endif
 };
 

@@ -14,8 +14,20 @@
 
 class TnDeviceInfo;
 
-/// One interface of the host. Interfaces a system found belong to it and are
-/// valid while it exists; Copy gives detached ones.
+#ifndef SWIG
+namespace tn
+{
+namespace system
+{
+class TnInterfaceHolder;
+}
+} // namespace tn
+#endif
+
+/// One interface of the host. Interfaces a system found belong to it and stay
+/// valid, unchanged, as long as the system exists, later searches included;
+/// they must not be deleted. Copy gives detached ones, which the caller
+/// deletes.
 class TN_SYSTEM_API TnInterface
 {
 public:
@@ -57,24 +69,30 @@ public:
     /// that a system holds stays the system's.
     void Release();
 
-    // Filled by the system that finds the interface.
+    // Filled by the library when it makes the interface; read-only after
+    // that, since a system shares it between threads.
     TnInterfaceType mType;
     std::string mName;
     std::string mDisplayID;
     std::string mUniqueID;
     std::string mCompareID;
     std::string mVexmoorDriverVersion;
-    std::vector<TnDeviceInfo *> mDevices; // owned
-    bool mHeld;                           // by a system or a copied interface
+    std::vector<TnDeviceInfo *> mDevices;  // owned
+    tn::system::TnInterfaceHolder *mHolder; // the system that holds it; null when detached
 
+    /// Takes a detached description as one of this interface's own.
     void AddDevice(TnDeviceInfo *aDevice);
 
-    /// Takes another interface's values of the same interface; its devices
-    /// stay its own.
-    virtual void UpdateFrom(const TnInterface &aInterface);
+    /// Drops one of its own descriptions that is being destroyed.
+    void ForgetDevice(const TnDeviceInfo *aDevice);
+
+    /// Appends every value to aSignature, its devices' included, so that two
+    /// interfaces have the same signature exactly when they say the same.
+    virtual void AppendSignature(std::string &aSignature) const;
 
 protected:
     explicit TnInterface(TnInterfaceType aType);
+    // A detached copy, with copies of the devices.
     TnInterface(const TnInterface &aInterface);
     virtual TnInterface *Clone() const = 0;
 
@@ -121,7 +139,7 @@ public:
     bool mVexmoorDriverInstalled;
     std::string mSystemName; // the kernel's name of the adapter
 
-    void UpdateFrom(const TnInterface &aInterface) override;
+    void AppendSignature(std::string &aSignature) const override;
 
 protected:
     TnInterface *Clone() const override;
@@ -152,7 +170,7 @@ public:
     TnUSBSpeed mSpeed;
     std::string mSystemName; // the PCI address, or the simulated controller's name
 
-    void UpdateFrom(const TnInterface &aInterface) override;
+    void AppendSignature(std::string &aSignature) const override;
 
 protected:
     TnInterface *Clone() const override;

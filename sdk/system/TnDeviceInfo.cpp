@@ -1,5 +1,6 @@
 #include "TnDeviceInfo.h"
 
+#include "TnDiscoveryObjects.h"
 #include "TnGevAddress.h"
 #include "TnInterface.h"
 #include "TnSystemInternal.h"
@@ -18,7 +19,7 @@ TnString Address(uint32_t aAddress)
 } // namespace
 
 TnDeviceInfo::TnDeviceInfo(TnDeviceInfoType aType)
-    : mType(aType), mInterface(nullptr), mConfigurationValid(false), mClass(TnDeviceClassUnknown), mHeld(false)
+    : mType(aType), mInterface(nullptr), mConfigurationValid(false), mClass(TnDeviceClassUnknown), mHolder(nullptr)
 {
 }
 
@@ -28,15 +29,23 @@ TnDeviceInfo::TnDeviceInfo(const TnDeviceInfo &aDeviceInfo)
       mSerialNumber(aDeviceInfo.mSerialNumber), mUserDefinedName(aDeviceInfo.mUserDefinedName),
       mDisplayID(aDeviceInfo.mDisplayID), mUniqueID(aDeviceInfo.mUniqueID), mConnectionID(aDeviceInfo.mConnectionID),
       mInterface(nullptr), mConfigurationValid(aDeviceInfo.mConfigurationValid), mClass(aDeviceInfo.mClass),
-      mHeld(false)
+      mHolder(nullptr)
 {
 }
 
-TnDeviceInfo::~TnDeviceInfo() = default;
+TnDeviceInfo::~TnDeviceInfo()
+{
+    // Deleted by other hands than its holder's: the holder must not free it
+    // again.
+    if (mHolder != nullptr)
+    {
+        mHolder->ForgetDevice(this);
+    }
+}
 
 void TnDeviceInfo::Release()
 {
-    if (!mHeld)
+    if (mHolder == nullptr)
     {
         delete this;
     }
@@ -396,43 +405,79 @@ bool TnDeviceInfoU3V::IsInitializedCapabilities() const
     return mInitializedCapabilities;
 }
 
-namespace
+void TnDeviceInfo::AppendSignature(std::string &aSignature) const
 {
-// Copies a description's values into one of the same class, keeping where the
-// target lives.
-template <class Info> void Assign(Info &aTarget, const TnDeviceInfo &aSource)
+    using tn::system::AppendField;
+    AppendField(aSignature, static_cast<uint64_t>(static_cast<int64_t>(mType)));
+    AppendField(aSignature, mVendorName);
+    AppendField(aSignature, mModelName);
+    AppendField(aSignature, mVersion);
+    AppendField(aSignature, mManufacturerInfo);
+    AppendField(aSignature, mSerialNumber);
+    AppendField(aSignature, mUserDefinedName);
+    AppendField(aSignature, mDisplayID);
+    AppendField(aSignature, mUniqueID);
+    AppendField(aSignature, mConnectionID);
+    AppendField(aSignature, mConfigurationValid);
+    AppendField(aSignature, static_cast<uint64_t>(mClass));
+}
+
+void TnDeviceInfoGEV::AppendSignature(std::string &aSignature) const
 {
-    const Info *source = dynamic_cast<const Info *>(&aSource);
-    if (source == nullptr || source == &aTarget)
+    using tn::system::AppendField;
+    TnDeviceInfo::AppendSignature(aSignature);
+    AppendField(aSignature, mMAC);
+    AppendField(aSignature, mIPAddress);
+    AppendField(aSignature, mSubnetMask);
+    AppendField(aSignature, mDefaultGateway);
+    AppendField(aSignature, mGEVVersion);
+    AppendField(aSignature, mIPConfigOptions);
+    AppendField(aSignature, mIPConfigCurrent);
+    AppendField(aSignature, mControlPort);
+    AppendField(aSignature, mLocalAddress);
+}
+
+void TnDeviceInfoVexmoorProtocol::AppendSignature(std::string &aSignature) const
+{
+    using tn::system::AppendField;
+    TnDeviceInfo::AppendSignature(aSignature);
+    AppendField(aSignature, mMAC);
+    AppendField(aSignature, mIPAddress);
+    AppendField(aSignature, mSubnetMask);
+    AppendField(aSignature, mDefaultGateway);
+    const uint8_t bytes[] = {mDeviceID, mModuleID, mSubID, mVendorID, mSoftwareMajor, mSoftwareMinor};
+    for (uint8_t byte : bytes)
     {
-        return;
+        AppendField(aSignature, byte);
     }
-    const TnInterface *interface = aTarget.mInterface;
-    const bool held = aTarget.mHeld;
-    aTarget = *source;
-    aTarget.mInterface = interface;
-    aTarget.mHeld = held;
-}
-} // namespace
-
-void TnDeviceInfoGEV::UpdateFrom(const TnDeviceInfo &aDeviceInfo)
-{
-    Assign(*this, aDeviceInfo);
 }
 
-void TnDeviceInfoVexmoorProtocol::UpdateFrom(const TnDeviceInfo &aDeviceInfo)
+void TnDeviceInfoUSB::AppendSignature(std::string &aSignature) const
 {
-    Assign(*this, aDeviceInfo);
+    TnDeviceInfo::AppendSignature(aSignature);
+    tn::system::AppendField(aSignature, static_cast<uint64_t>(static_cast<int64_t>(mStatus)));
 }
 
-void TnDeviceInfoUSB::UpdateFrom(const TnDeviceInfo &aDeviceInfo)
+void TnDeviceInfoU3V::AppendSignature(std::string &aSignature) const
 {
-    Assign(*this, aDeviceInfo);
-}
-
-void TnDeviceInfoU3V::UpdateFrom(const TnDeviceInfo &aDeviceInfo)
-{
-    Assign(*this, aDeviceInfo);
+    using tn::system::AppendField;
+    TnDeviceInfoUSB::AppendSignature(aSignature);
+    AppendField(aSignature, mGenCPVersion);
+    AppendField(aSignature, mU3VVersion);
+    for (const std::string *text : {&mDeviceGUID, &mFamilyName, &mU3VSerialNumber, &mDevicePath, &mDeviceKey,
+                                    &mSpeedMessage, &mPowerMessage})
+    {
+        AppendField(aSignature, *text);
+    }
+    for (bool flag : {mLowSpeedSupported, mFullSpeedSupported, mHighSpeedSupported, mSuperSpeedSupported,
+                      mSuperSpeedPlusSupported, mCurrentSpeedSupported, mVexmoorDriverInstalled,
+                      mInitializedCapabilities})
+    {
+        AppendField(aSignature, flag);
+    }
+    AppendField(aSignature, static_cast<uint64_t>(static_cast<int64_t>(mSpeed)));
+    AppendField(aSignature, mMaxPower);
+    AppendField(aSignature, mMaxPacketSize);
 }
 
 TnDeviceInfoGEV::~TnDeviceInfoGEV() = default;

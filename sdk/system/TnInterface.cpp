@@ -1,34 +1,42 @@
 #include "TnInterface.h"
 
+#include <algorithm>
+
 #include "TnDeviceInfo.h"
+#include "TnDiscoveryObjects.h"
 #include "TnGevAddress.h"
 
-TnInterface::TnInterface(TnInterfaceType aType) : mType(aType), mHeld(false) {}
+TnInterface::TnInterface(TnInterfaceType aType) : mType(aType), mHolder(nullptr) {}
 
 TnInterface::TnInterface(const TnInterface &aInterface)
     : mType(aInterface.mType), mName(aInterface.mName), mDisplayID(aInterface.mDisplayID),
       mUniqueID(aInterface.mUniqueID), mCompareID(aInterface.mCompareID),
-      mVexmoorDriverVersion(aInterface.mVexmoorDriverVersion), mHeld(false)
+      mVexmoorDriverVersion(aInterface.mVexmoorDriverVersion), mHolder(nullptr)
 {
     for (const TnDeviceInfo *device : aInterface.mDevices)
     {
-        TnDeviceInfo *copy = device->Copy();
-        copy->mInterface = this;
-        AddDevice(copy);
+        AddDevice(device->Copy());
     }
 }
 
 TnInterface::~TnInterface()
 {
+    // Deleted by other hands than its holder's: the holder must not free it
+    // again.
+    if (mHolder != nullptr)
+    {
+        mHolder->ForgetInterface(this);
+    }
     for (TnDeviceInfo *device : mDevices)
     {
+        device->mHolder = nullptr;
         delete device;
     }
 }
 
 void TnInterface::Release()
 {
-    if (!mHeld)
+    if (mHolder == nullptr)
     {
         delete this;
     }
@@ -36,9 +44,22 @@ void TnInterface::Release()
 
 void TnInterface::AddDevice(TnDeviceInfo *aDevice)
 {
-    aDevice->mHeld = true;
+    if (aDevice == nullptr || aDevice->mHolder != nullptr)
+    {
+        return;
+    }
+    aDevice->mHolder = this;
     aDevice->mInterface = this;
     mDevices.push_back(aDevice);
+}
+
+void TnInterface::ForgetDevice(const TnDeviceInfo *aDevice)
+{
+    mDevices.erase(std::remove(mDevices.begin(), mDevices.end(), aDevice), mDevices.end());
+    if (mHolder != nullptr)
+    {
+        mHolder->ForgetDevice(aDevice);
+    }
 }
 
 TnInterface *TnInterface::Copy() const
@@ -176,42 +197,49 @@ TnUSBSpeed TnUSBHostController::GetSpeed() const
     return mSpeed;
 }
 
-void TnInterface::UpdateFrom(const TnInterface &aInterface)
+void TnInterface::AppendSignature(std::string &aSignature) const
 {
-    mName = aInterface.mName;
-    mDisplayID = aInterface.mDisplayID;
-    mUniqueID = aInterface.mUniqueID;
-    mCompareID = aInterface.mCompareID;
-    mVexmoorDriverVersion = aInterface.mVexmoorDriverVersion;
-}
-
-void TnNetworkAdapter::UpdateFrom(const TnInterface &aInterface)
-{
-    TnInterface::UpdateFrom(aInterface);
-    if (const TnNetworkAdapter *adapter = dynamic_cast<const TnNetworkAdapter *>(&aInterface))
+    using tn::system::AppendField;
+    AppendField(aSignature, static_cast<uint64_t>(static_cast<int64_t>(mType)));
+    AppendField(aSignature, mName);
+    AppendField(aSignature, mDisplayID);
+    AppendField(aSignature, mUniqueID);
+    AppendField(aSignature, mCompareID);
+    AppendField(aSignature, mVexmoorDriverVersion);
+    AppendField(aSignature, mDevices.size());
+    for (const TnDeviceInfo *device : mDevices)
     {
-        mMACAddress = adapter->mMACAddress;
-        mDescription = adapter->mDescription;
-        mIPAddresses = adapter->mIPAddresses;
-        mSubnetMasks = adapter->mSubnetMasks;
-        mDefaultGateway = adapter->mDefaultGateway;
-        mVexmoorDriverInstalled = adapter->mVexmoorDriverInstalled;
-        mSystemName = adapter->mSystemName;
+        device->AppendSignature(aSignature);
     }
 }
 
-void TnUSBHostController::UpdateFrom(const TnInterface &aInterface)
+void TnNetworkAdapter::AppendSignature(std::string &aSignature) const
 {
-    TnInterface::UpdateFrom(aInterface);
-    if (const TnUSBHostController *controller = dynamic_cast<const TnUSBHostController *>(&aInterface))
+    using tn::system::AppendField;
+    TnInterface::AppendSignature(aSignature);
+    AppendField(aSignature, mMACAddress);
+    AppendField(aSignature, mDescription);
+    AppendField(aSignature, mIPAddresses.size());
+    for (size_t index = 0; index < mIPAddresses.size(); ++index)
     {
-        mVendorID = controller->mVendorID;
-        mDeviceID = controller->mDeviceID;
-        mSubsystemID = controller->mSubsystemID;
-        mRevision = controller->mRevision;
-        mSpeed = controller->mSpeed;
-        mSystemName = controller->mSystemName;
+        AppendField(aSignature, mIPAddresses[index]);
+        AppendField(aSignature, index < mSubnetMasks.size() ? mSubnetMasks[index] : 0);
     }
+    AppendField(aSignature, mDefaultGateway);
+    AppendField(aSignature, mVexmoorDriverInstalled);
+    AppendField(aSignature, mSystemName);
+}
+
+void TnUSBHostController::AppendSignature(std::string &aSignature) const
+{
+    using tn::system::AppendField;
+    TnInterface::AppendSignature(aSignature);
+    AppendField(aSignature, mVendorID);
+    AppendField(aSignature, mDeviceID);
+    AppendField(aSignature, mSubsystemID);
+    AppendField(aSignature, mRevision);
+    AppendField(aSignature, static_cast<uint64_t>(static_cast<int64_t>(mSpeed)));
+    AppendField(aSignature, mSystemName);
 }
 
 TnNetworkAdapter::~TnNetworkAdapter() = default;

@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "TnGevAddress.h"
@@ -94,9 +96,49 @@ bool DecodeSapPacket(const uint8_t *aData, size_t aSize, SessionAnnouncement &aA
     return !aAnnouncement.mName.empty() || aAnnouncement.mDeletion;
 }
 
-void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aSessions)
+bool SameSession(const SessionAnnouncement &aFirst, const SessionAnnouncement &aSecond)
 {
-    aSessions.clear();
+    if (aFirst.mSource != aSecond.mSource || aFirst.mHash != aSecond.mHash)
+    {
+        return false;
+    }
+    return aFirst.mHash != 0 || (aFirst.mName == aSecond.mName && aFirst.mAddress == aSecond.mAddress &&
+                                 aFirst.mPort == aSecond.mPort);
+}
+
+void UpdateSessions(std::vector<SessionAnnouncement> &aSessions, const std::vector<SessionAnnouncement> &aHeard,
+                    uint64_t aNow)
+{
+    for (const SessionAnnouncement &packet : aHeard)
+    {
+        auto known = std::find_if(aSessions.begin(), aSessions.end(),
+                                  [&packet](const SessionAnnouncement &aKnown) { return SameSession(aKnown, packet); });
+        if (packet.mDeletion)
+        {
+            if (known != aSessions.end())
+            {
+                aSessions.erase(known);
+            }
+        }
+        else if (known != aSessions.end())
+        {
+            *known = packet;
+        }
+        else
+        {
+            aSessions.push_back(packet);
+        }
+    }
+    aSessions.erase(std::remove_if(aSessions.begin(), aSessions.end(),
+                                   [aNow](const SessionAnnouncement &aKnown) {
+                                       return aKnown.mHeardAt + kSessionLifetimeMs < aNow;
+                                   }),
+                    aSessions.end());
+}
+
+void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aHeard)
+{
+    aHeard.clear();
     const int handle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (handle < 0)
     {
@@ -124,7 +166,7 @@ void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aS
         setsockopt(handle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership));
     }
     const uint64_t deadline = tn::gev::MonotonicMilliseconds() + aTimeoutMs;
-    uint8_t packet[65536];
+    std::vector<uint8_t> packet(65536);
     for (;;)
     {
         const uint64_t now = tn::gev::MonotonicMilliseconds();
@@ -133,12 +175,12 @@ void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aS
             break;
         }
         pollfd waiting{handle, POLLIN, 0};
-        if (poll(&waiting, 1, static_cast<int>(deadline - now)) <= 0)
+        if (poll(&waiting, 1, static_cast<int>(std::min<uint64_t>(deadline - now, 1000))) <= 0)
         {
             continue;
         }
         char control[256];
-        iovec vector{packet, sizeof(packet)};
+        iovec vector{packet.data(), packet.size()};
         msghdr message{};
         message.msg_iov = &vector;
         message.msg_iovlen = 1;
@@ -146,7 +188,7 @@ void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aS
         message.msg_controllen = sizeof(control);
         const ssize_t received = recvmsg(handle, &message, 0);
         SessionAnnouncement announcement;
-        if (received <= 0 || !DecodeSapPacket(packet, static_cast<size_t>(received), announcement))
+        if (received <= 0 || !DecodeSapPacket(packet.data(), static_cast<size_t>(received), announcement))
         {
             continue;
         }
@@ -154,34 +196,13 @@ void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aS
         {
             if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO)
             {
-                const in_pktinfo *info = reinterpret_cast<const in_pktinfo *>(CMSG_DATA(header));
-                announcement.mLocalAddress = tn::gev::FormatIPv4(ntohl(info->ipi_spec_dst.s_addr));
+                in_pktinfo info;
+                memcpy(&info, CMSG_DATA(header), sizeof(info));
+                announcement.mLocalAddress = tn::gev::FormatIPv4(ntohl(info.ipi_spec_dst.s_addr));
             }
         }
-        auto same = [&announcement](const SessionAnnouncement &aKnown) {
-            return aKnown.mSource == announcement.mSource && aKnown.mHash == announcement.mHash;
-        };
-        bool known = false;
-        for (auto session = aSessions.begin(); session != aSessions.end(); ++session)
-        {
-            if (same(*session))
-            {
-                known = true;
-                if (announcement.mDeletion)
-                {
-                    aSessions.erase(session);
-                }
-                else
-                {
-                    *session = announcement;
-                }
-                break;
-            }
-        }
-        if (!known && !announcement.mDeletion)
-        {
-            aSessions.push_back(announcement);
-        }
+        announcement.mHeardAt = tn::gev::MonotonicMilliseconds();
+        aHeard.push_back(announcement);
     }
     close(handle);
 }

@@ -24,15 +24,30 @@ struct SessionAnnouncement
     uint32_t mSource = 0;      // originating source, with mHash the session's identity
     uint16_t mHash = 0;
     bool mDeletion = false;
+    uint64_t mHeardAt = 0; // monotonic milliseconds
 };
+
+/// How long a session stays announced without being heard again: SAP repeats
+/// announcements every few minutes and lets a session lapse after an hour.
+constexpr uint64_t kSessionLifetimeMs = 60 * 60 * 1000;
 
 /// Decodes one SAP packet; false for anything that is not a well-formed
 /// IPv4 announcement or deletion carrying SDP.
 bool DecodeSapPacket(const uint8_t *aData, size_t aSize, SessionAnnouncement &aAnnouncement);
 
-/// Listens on every IPv4 adapter for aTimeoutMs and returns the sessions
-/// announced and not deleted meanwhile, one entry per session.
-void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aSessions);
+/// Whether two packets speak of the same session: same origin and message
+/// hash, and, for packets without a hash, the same description.
+bool SameSession(const SessionAnnouncement &aFirst, const SessionAnnouncement &aSecond);
+
+/// Listens on every IPv4 adapter for aTimeoutMs and returns the packets heard
+/// (announcements and deletions), in the order they came.
+void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aHeard);
+
+/// Applies heard packets to the sessions known: an announcement adds its
+/// session or refreshes it, a deletion removes it; then sessions not heard
+/// within kSessionLifetimeMs before aNow lapse.
+void UpdateSessions(std::vector<SessionAnnouncement> &aSessions, const std::vector<SessionAnnouncement> &aHeard,
+                    uint64_t aNow);
 } // namespace system
 } // namespace tn
 

@@ -166,7 +166,7 @@ TEST_F(PrivateNetwork, FindsOurResponderOnLoopback)
         ASSERT_NE(found, nullptr) << identifier;
         EXPECT_EQ(Text(found->GetSerialNumber()), "LOOP-7");
     }
-    // Later searches update what earlier ones handed out, in place.
+    // Searches that find the same again hand out the same objects.
     EXPECT_EQ(system.GetDeviceInfo(0), gev);
     EXPECT_EQ(Loopback(system), loopback);
     EXPECT_EQ(Text(gev->GetSerialNumber()), "LOOP-7");
@@ -174,6 +174,48 @@ TEST_F(PrivateNetwork, FindsOurResponderOnLoopback)
     EXPECT_EQ(system.FindDevice(TnString("127.0.0.9"), &missing).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
     EXPECT_EQ(missing, nullptr);
     system.UnregisterEventSink(&sink);
+}
+
+TEST_F(PrivateNetwork, LaterSearchesLeaveWhatEarlierOnesHandedOutUnchanged)
+{
+    TnSystem system;
+    system.SetDetectionTimeout(200);
+    const TnDeviceInfo *first = nullptr;
+    const TnNetworkAdapter *firstLoopback = nullptr;
+    {
+        tn::test::BootstrapDevice device(LoopDevice("KEEP-1"));
+        tn::gev::TnGvcpServer server;
+        ASSERT_TRUE(server.Start(&device, 0x7F000001).IsOK());
+        ASSERT_TRUE(system.Find().IsOK());
+        firstLoopback = Loopback(system);
+        ASSERT_NE(firstLoopback, nullptr);
+        ASSERT_EQ(firstLoopback->GetDeviceCount(), 1u);
+        first = firstLoopback->GetDeviceInfo(0);
+        ASSERT_TRUE(system.Find().IsOK());
+        EXPECT_EQ(Loopback(system), firstLoopback);
+        EXPECT_EQ(system.GetDeviceInfo(0), first);
+        server.Stop();
+    }
+    // The same address now answers with another serial number: the new
+    // search describes it anew, and the old description still says what it
+    // said.
+    tn::test::BootstrapDevice device(LoopDevice("KEEP-2"));
+    tn::gev::TnGvcpServer server;
+    ASSERT_TRUE(server.Start(&device, 0x7F000001).IsOK());
+    ASSERT_TRUE(system.Find().IsOK());
+    const TnNetworkAdapter *loopback = Loopback(system);
+    ASSERT_NE(loopback, nullptr);
+    ASSERT_EQ(loopback->GetDeviceCount(), 1u);
+    EXPECT_NE(loopback->GetDeviceInfo(0), first);
+    EXPECT_EQ(Text(loopback->GetDeviceInfo(0)->GetSerialNumber()), "KEEP-2");
+    EXPECT_EQ(Text(first->GetSerialNumber()), "KEEP-1");
+    EXPECT_EQ(first->GetInterface(), firstLoopback);
+    EXPECT_EQ(firstLoopback->GetDeviceInfo(0), first);
+    // Nothing answers: the lists empty, the old objects stay readable.
+    server.Stop();
+    ASSERT_TRUE(system.Find().IsOK());
+    EXPECT_EQ(system.GetDeviceCount(), 0u);
+    EXPECT_EQ(Text(first->GetSerialNumber()), "KEEP-1");
 }
 
 TEST_F(PrivateNetwork, CopiesOutliveTheirSystem)
