@@ -405,6 +405,20 @@ bool TnDeviceInfoU3V::IsInitializedCapabilities() const
     return mInitializedCapabilities;
 }
 
+namespace
+{
+// The addresses a network device announces, in the order both kinds keep them.
+void AppendAddressFields(std::string &aSignature, uint64_t aMAC, uint32_t aIPAddress, uint32_t aSubnetMask,
+                         uint32_t aDefaultGateway)
+{
+    using tn::system::AppendField;
+    AppendField(aSignature, aMAC);
+    AppendField(aSignature, aIPAddress);
+    AppendField(aSignature, aSubnetMask);
+    AppendField(aSignature, aDefaultGateway);
+}
+} // namespace
+
 void TnDeviceInfo::AppendSignature(std::string &aSignature) const
 {
     using tn::system::AppendField;
@@ -426,10 +440,7 @@ void TnDeviceInfoGEV::AppendSignature(std::string &aSignature) const
 {
     using tn::system::AppendField;
     TnDeviceInfo::AppendSignature(aSignature);
-    AppendField(aSignature, mMAC);
-    AppendField(aSignature, mIPAddress);
-    AppendField(aSignature, mSubnetMask);
-    AppendField(aSignature, mDefaultGateway);
+    AppendAddressFields(aSignature, mMAC, mIPAddress, mSubnetMask, mDefaultGateway);
     AppendField(aSignature, mGEVVersion);
     AppendField(aSignature, mIPConfigOptions);
     AppendField(aSignature, mIPConfigCurrent);
@@ -441,10 +452,7 @@ void TnDeviceInfoVexmoorProtocol::AppendSignature(std::string &aSignature) const
 {
     using tn::system::AppendField;
     TnDeviceInfo::AppendSignature(aSignature);
-    AppendField(aSignature, mMAC);
-    AppendField(aSignature, mIPAddress);
-    AppendField(aSignature, mSubnetMask);
-    AppendField(aSignature, mDefaultGateway);
+    AppendAddressFields(aSignature, mMAC, mIPAddress, mSubnetMask, mDefaultGateway);
     const uint8_t bytes[] = {mDeviceID, mModuleID, mSubID, mVendorID, mSoftwareMajor, mSoftwareMinor};
     for (uint8_t byte : bytes)
     {
