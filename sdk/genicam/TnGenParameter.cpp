@@ -47,8 +47,9 @@ TnResult GetNodeFlag(INode *aNode, bool (INode::*aFlag)(), bool &aValue)
 
 // Checks a register transfer's buffer and length, then runs aTransfer under
 // the lock; transfers never reach past the register.
+template <typename Copy>
 TnResult Transfer(tn::genicam::ParameterArrayState &aState, INode &aNode, const void *aBuffer, int64_t aLength,
-                  const std::function<void(size_t)> &aTransfer)
+                  Copy aTransfer)
 {
     if (aLength < 0 || (aBuffer == nullptr && aLength != 0))
     {

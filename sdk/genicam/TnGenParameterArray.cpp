@@ -460,16 +460,6 @@ TnResult NotFound(const TnString &aName, const char *aType)
     return TnResult(TN_NOT_FOUND, TnString(("no " + std::string(aType) + " feature named '" + tn::genicam::ToUtf8(aName) + "'").c_str()));
 }
 
-// The name-keyed shortcuts: calls aCall on the parameter of type P named
-// aName; TN_NOT_FOUND, naming aType, for a missing feature or one of another
-// type.
-template <typename P, typename Call>
-TnResult CallByName(TnGenParameterArray &aArray, const TnString &aName, const char *aType, Call aCall)
-{
-    P *parameter = dynamic_cast<P *>(aArray.Get(aName));
-    return parameter != nullptr ? aCall(*parameter) : NotFound(aName, aType);
-}
-
 // Both limits of a numeric parameter; aMin and aMax stay unless both are read.
 template <typename P, typename T> TnResult GetRange(const P &aParameter, T &aMin, T &aMax)
 {
@@ -584,85 +574,92 @@ TnGenCategory *TnGenParameterArray::GetCategory(const TnString &aName)
 
 TnResult TnGenParameterArray::GetIntegerValue(const TnString &aName, int64_t &aValue)
 {
-    return CallByName<TnGenInteger>(*this, aName, "integer",
-                                    [&](TnGenInteger &aInteger) { return aInteger.GetValue(aValue); });
+    TnGenInteger *parameter = GetInteger(aName);
+    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::SetIntegerValue(const TnString &aName, int64_t aValue)
 {
-    return CallByName<TnGenInteger>(*this, aName, "integer",
-                                    [&](TnGenInteger &aInteger) { return aInteger.SetValue(aValue); });
+    TnGenInteger *parameter = GetInteger(aName);
+    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::GetFloatValue(const TnString &aName, double &aValue)
 {
-    return CallByName<TnGenFloat>(*this, aName, "float", [&](TnGenFloat &aFloat) { return aFloat.GetValue(aValue); });
+    TnGenFloat *parameter = GetFloat(aName);
+    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::SetFloatValue(const TnString &aName, double aValue)
 {
-    return CallByName<TnGenFloat>(*this, aName, "float", [&](TnGenFloat &aFloat) { return aFloat.SetValue(aValue); });
+    TnGenFloat *parameter = GetFloat(aName);
+    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::GetBooleanValue(const TnString &aName, bool &aValue)
 {
-    return CallByName<TnGenBoolean>(*this, aName, "Boolean",
-                                    [&](TnGenBoolean &aBoolean) { return aBoolean.GetValue(aValue); });
+    TnGenBoolean *parameter = GetBoolean(aName);
+    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "Boolean");
 }
 
 TnResult TnGenParameterArray::SetBooleanValue(const TnString &aName, bool aValue)
 {
-    return CallByName<TnGenBoolean>(*this, aName, "Boolean",
-                                    [&](TnGenBoolean &aBoolean) { return aBoolean.SetValue(aValue); });
+    TnGenBoolean *parameter = GetBoolean(aName);
+    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "Boolean");
 }
 
 TnResult TnGenParameterArray::GetStringValue(const TnString &aName, TnString &aValue)
 {
-    return CallByName<TnGenString>(*this, aName, "string",
-                                   [&](TnGenString &aString) { return aString.GetValue(aValue); });
+    TnGenString *parameter = GetString(aName);
+    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "string");
 }
 
 TnResult TnGenParameterArray::SetStringValue(const TnString &aName, const TnString &aValue)
 {
-    return CallByName<TnGenString>(*this, aName, "string",
-                                   [&](TnGenString &aString) { return aString.SetValue(aValue); });
+    TnGenString *parameter = GetString(aName);
+    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "string");
 }
 
 TnResult TnGenParameterArray::GetEnumValue(const TnString &aName, int64_t &aValue)
 {
-    return CallByName<TnGenEnum>(*this, aName, "enumeration", [&](TnGenEnum &aEnum) { return aEnum.GetValue(aValue); });
+    TnGenEnum *parameter = GetEnum(aName);
+    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::GetEnumValue(const TnString &aName, TnString &aValue)
 {
-    return CallByName<TnGenEnum>(*this, aName, "enumeration", [&](TnGenEnum &aEnum) { return aEnum.GetValue(aValue); });
+    TnGenEnum *parameter = GetEnum(aName);
+    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::SetEnumValue(const TnString &aName, const TnString &aValue)
 {
-    return CallByName<TnGenEnum>(*this, aName, "enumeration", [&](TnGenEnum &aEnum) { return aEnum.SetValue(aValue); });
+    TnGenEnum *parameter = GetEnum(aName);
+    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::SetEnumValue(const TnString &aName, int64_t aValue)
 {
-    return CallByName<TnGenEnum>(*this, aName, "enumeration", [&](TnGenEnum &aEnum) { return aEnum.SetValue(aValue); });
+    TnGenEnum *parameter = GetEnum(aName);
+    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::ExecuteCommand(const TnString &aName)
 {
-    return CallByName<TnGenCommand>(*this, aName, "command", [](TnGenCommand &aCommand) { return aCommand.Execute(); });
+    TnGenCommand *parameter = GetCommand(aName);
+    return parameter != nullptr ? parameter->Execute() : NotFound(aName, "command");
 }
 
 TnResult TnGenParameterArray::GetIntegerRange(const TnString &aName, int64_t &aMin, int64_t &aMax)
 {
-    return CallByName<TnGenInteger>(*this, aName, "integer",
-                                    [&](TnGenInteger &aInteger) { return GetRange(aInteger, aMin, aMax); });
+    TnGenInteger *parameter = GetInteger(aName);
+    return parameter != nullptr ? GetRange(*parameter, aMin, aMax) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::GetFloatRange(const TnString &aName, double &aMin, double &aMax)
 {
-    return CallByName<TnGenFloat>(*this, aName, "float",
-                                  [&](TnGenFloat &aFloat) { return GetRange(aFloat, aMin, aMax); });
+    TnGenFloat *parameter = GetFloat(aName);
+    return parameter != nullptr ? GetRange(*parameter, aMin, aMax) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::InvalidateCache()
