@@ -19,24 +19,26 @@ $(BUILD)/build.ninja: CMakeLists.txt | setup
 		-DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja \
 		-DPython_EXECUTABLE=$(PYTHON) -DTARN_BUILD_TESTS=ON
 
-# The development environment imports the modules straight from the build tree.
+# The development environment imports the modules straight from the build tree
+# (a second checkout that shares the environment through a symbolic link does not
+# redirect it, and its own targets find their build through PYTHONPATH).
 build: setup $(BUILD)/build.ninja
 	$(VENV)/bin/cmake --build $(BUILD)
-	@echo "$(BUILD)/python" > "$(SITE)/tarn-dev.pth"
+	@[ -L $(VENV) ] || echo "$(BUILD)/python" > "$(SITE)/tarn-dev.pth"
 
 test-sdk: build
 	$(VENV)/bin/ctest --test-dir $(BUILD) --output-on-failure
 
 test-python: build
-	$(PYTHON) -m pytest tests
+	PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest tests
 
 test: test-sdk test-python
 
 demo: build
-	$(PYTHON) examples/demo.py
+	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/demo.py
 
 bench: build
-	$(PYTHON) bench/run.py
+	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/run.py
 
 # Builds the wheel with scikit-build-core and imports it in a fresh environment.
 package-check: setup
