@@ -29,6 +29,7 @@ function(tarn_sdk_library name)
     BUILD_WITH_INSTALL_RPATH ON
     INSTALL_RPATH "$ORIGIN")
   install(TARGETS ${name} LIBRARY DESTINATION ${TARN_LIBS_DIRNAME})
+  set_property(GLOBAL APPEND PROPERTY TARN_SDK_LIBRARIES ${name})
   if(ARG_INTERNAL_HEADERS)
     add_library(${name}Internal INTERFACE)
     target_include_directories(${name}Internal INTERFACE $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)

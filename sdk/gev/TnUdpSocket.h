@@ -7,13 +7,14 @@
 
 #include <string>
 
+#include "TnGevExport.h"
 #include "TnResult.h"
 
 namespace tn
 {
 namespace gev
 {
-class TnUdpSocket
+class TN_GEV_API TnUdpSocket
 {
 public:
     TnUdpSocket();
@@ -66,11 +67,11 @@ private:
 };
 
 /// Milliseconds of a monotonic clock.
-uint64_t MonotonicMilliseconds();
+TN_GEV_API uint64_t MonotonicMilliseconds();
 
 /// The local address the system would send from to reach aDestination; 0
 /// when there is no route. Nothing is sent.
-uint32_t LocalAddressFor(uint32_t aDestination);
+TN_GEV_API uint32_t LocalAddressFor(uint32_t aDestination);
 } // namespace gev
 } // namespace tn
 
