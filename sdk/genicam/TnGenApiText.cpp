@@ -11,21 +11,6 @@ namespace tn
 namespace genicam
 {
 
-std::string Trim(const std::string &aText)
-{
-    size_t begin = 0;
-    size_t end = aText.size();
-    while (begin < end && isspace(static_cast<unsigned char>(aText[begin])))
-    {
-        ++begin;
-    }
-    while (end > begin && isspace(static_cast<unsigned char>(aText[end - 1])))
-    {
-        --end;
-    }
-    return aText.substr(begin, end - begin);
-}
-
 bool ParseIntegerText(const std::string &aText, int64_t &aValue)
 {
     const std::string text = Trim(aText);

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "TnGevAddress.h"
 #include "TnGevBytes.h"
 
 namespace tn
@@ -92,12 +93,7 @@ bool StartsWithNoCase(const std::string &aText, const char *aPrefix)
 
 uint64_t TnGvcpDeviceInfo::GetMacValue() const
 {
-    uint64_t lValue = 0;
-    for (uint8_t lByte : mMac)
-    {
-        lValue = (lValue << 8) | lByte;
-    }
-    return lValue;
+    return MacFromBytes(mMac);
 }
 
 void TnGvcpDeviceInfo::SetMacValue(uint64_t aMac)

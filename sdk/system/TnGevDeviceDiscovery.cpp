@@ -3,6 +3,7 @@
 #include "TnGevAddress.h"
 #include "TnGvcpDiscovery.h"
 #include "TnSystemInternal.h"
+#include "TnUdpSocket.h"
 
 namespace tn
 {
@@ -78,7 +79,7 @@ TnResult DiscoverGevDevices(const std::vector<TnNetworkAdapterInfo> &aAdapters, 
         {
             // No adapter's subnet holds the address: ask from the address the
             // system routes it through, if that is one of ours.
-            const uint32_t lLocal = LocalAddressFor(aOptions.mUnicastAddress);
+            const uint32_t lLocal = tn::gev::LocalAddressFor(aOptions.mUnicastAddress);
             for (size_t lPosition : lUsable)
             {
                 for (const TnAdapterAddress &lAddress : aAdapters[lPosition].mAddresses)

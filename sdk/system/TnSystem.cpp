@@ -58,12 +58,7 @@ TnNetworkAdapter *MakeAdapter(const tn::system::TnNetworkAdapterInfo &aInfo)
     adapter->mSystemName = aInfo.mName;
     adapter->mName = aInfo.mDescription.empty() ? aInfo.mName : aInfo.mDescription;
     adapter->mDescription = adapter->mName;
-    uint64_t mac = 0;
-    for (uint8_t byte : aInfo.mMac)
-    {
-        mac = (mac << 8) | byte;
-    }
-    adapter->mMACAddress = tn::gev::FormatMacDotted(mac);
+    adapter->mMACAddress = tn::gev::FormatMacDotted(tn::gev::MacFromBytes(aInfo.mMac));
     for (const tn::system::TnAdapterAddress &address : aInfo.mAddresses)
     {
         adapter->mIPAddresses.push_back(address.mAddress);

@@ -56,10 +56,6 @@ TnResult ListNetworkAdapters(std::vector<TnNetworkAdapterInfo> &aAdapters);
 /// (the route with the lowest metric wins).
 std::map<std::string, uint32_t> ParseDefaultGateways(const std::string &aRouteTable);
 
-/// The local address the system would send from to reach aDestination; 0
-/// when there is no route.
-uint32_t LocalAddressFor(uint32_t aDestination);
-
 // ---------------------------------------------------------------------------
 // USB host controllers
 

@@ -12,9 +12,10 @@
 
 #include "TnGevAddress.h"
 #include "TnGvcpServer.h"
-#include "TnTestResponder.h"
 #include "TnSystemInternal.h"
 #include "TnTestNetwork.h"
+#include "TnTestResponder.h"
+#include "TnUdpSocket.h"
 
 using namespace tn::system;
 
@@ -330,8 +331,8 @@ TEST(Adapters, LoopbackIsListedWithItsAddress)
     if (gPrivateNetwork)
     {
         EXPECT_EQ(lAdapters.size(), 1u);
-        EXPECT_EQ(LocalAddressFor(0x7F000005), 0x7F000001u);
-        EXPECT_EQ(LocalAddressFor(0x08080808), 0u); // no route out of here
+        EXPECT_EQ(tn::gev::LocalAddressFor(0x7F000005), 0x7F000001u);
+        EXPECT_EQ(tn::gev::LocalAddressFor(0x08080808), 0u); // no route out of here
     }
 }
 

@@ -1,0 +1,21 @@
+#include "TnText.h"
+
+#include <ctype.h>
+
+namespace tn
+{
+std::string Trim(const std::string &aText)
+{
+    size_t lStart = 0;
+    size_t lEnd = aText.size();
+    while (lStart < lEnd && isspace(static_cast<unsigned char>(aText[lStart])))
+    {
+        ++lStart;
+    }
+    while (lEnd > lStart && isspace(static_cast<unsigned char>(aText[lEnd - 1])))
+    {
+        --lEnd;
+    }
+    return aText.substr(lStart, lEnd - lStart);
+}
+} // namespace tn
