@@ -143,25 +143,6 @@ TnResult DiscoverGevDevices(const std::vector<TnNetworkAdapterInfo> &aAdapters, 
     return lResult;
 }
 
-bool MatchesGevIdentifier(const TnGevDeviceRecord &aDevice, const std::string &aIdentifier)
-{
-    if (aIdentifier.empty())
-    {
-        return false;
-    }
-    uint64_t lMac = 0;
-    if (tn::gev::ParseMac(aIdentifier, lMac))
-    {
-        return lMac == aDevice.mDevice.GetMacValue();
-    }
-    uint32_t lAddress = 0;
-    if (tn::gev::ParseIPv4(aIdentifier, lAddress))
-    {
-        return lAddress == aDevice.mDevice.mCurrentIP;
-    }
-    return aIdentifier == aDevice.mDevice.mUserDefinedName || aIdentifier == aDevice.mDevice.mSerialNumber;
-}
-
 std::string FormatIPConfig(uint32_t aBits)
 {
     static const struct

@@ -262,11 +262,6 @@ struct TnGevDiscoveryOptions
 TnResult DiscoverGevDevices(const std::vector<TnNetworkAdapterInfo> &aAdapters, const TnGevDiscoveryOptions &aOptions,
                             std::vector<TnGevDeviceRecord> &aDevices);
 
-/// Whether a device answers to an identifier: its MAC address (any of the
-/// forms ParseMac takes), its IP address, its user-defined name or its
-/// serial number.
-bool MatchesGevIdentifier(const TnGevDeviceRecord &aDevice, const std::string &aIdentifier);
-
 /// The IP configuration methods of a supported or current IP configuration
 /// register, named "LLA(L)", "DHCP(D)", "Persistent_IP(P)",
 /// "PAUSE_reception(PR)", "PAUSE_generation(PG)" and joined by ", ".

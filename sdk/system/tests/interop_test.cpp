@@ -15,11 +15,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "TnDeviceMatching.h"
+#include "TnDeviceRecords.h"
 #include "TnGevAddress.h"
 #include "TnGevBytes.h"
 #include "TnGvcpClient.h"
@@ -142,6 +145,14 @@ std::string PackageVersion(const char *aPackage)
         lVersion.erase(0, lEpoch + 1);
     }
     return lVersion;
+}
+
+// Whether the device a search found answers to an identifier, as the
+// public search judges it.
+bool Names(const TnGevDeviceRecord &aDevice, const std::string &aIdentifier)
+{
+    const std::unique_ptr<TnDeviceInfoGEV> lInfo(MakeGevDevice(aDevice));
+    return MatchesIdentifier(*lInfo, aIdentifier);
 }
 
 std::vector<TnGevDeviceRecord> Discover(const TnGevDiscoveryOptions &aOptions)
@@ -377,14 +388,14 @@ TEST_F(FakeCamera, UserDefinedNameIsAnnouncedAndFound)
 
     TnGevDiscoveryOptions lOptions;
     lOptions.mTimeoutMs = 5000;
-    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return MatchesGevIdentifier(aDevice, "tn-interop"); };
+    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return Names(aDevice, "tn-interop"); };
     const uint64_t lStart = tn::gev::MonotonicMilliseconds();
     const std::vector<TnGevDeviceRecord> lDevices = Discover(lOptions);
     EXPECT_LT(tn::gev::MonotonicMilliseconds() - lStart, 2500u) << "the search went on after the device answered";
     ASSERT_EQ(lDevices.size(), 1u);
     EXPECT_EQ(lDevices[0].mDevice.mUserDefinedName, "tn-interop");
-    EXPECT_TRUE(MatchesGevIdentifier(lDevices[0], mSerial));
-    EXPECT_TRUE(MatchesGevIdentifier(lDevices[0], "127.0.0.1"));
+    EXPECT_TRUE(Names(lDevices[0], mSerial));
+    EXPECT_TRUE(Names(lDevices[0], "127.0.0.1"));
 }
 
 TEST_F(FakeCamera, FindByAddressAsksThatAddressOnly)

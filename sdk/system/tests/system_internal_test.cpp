@@ -7,9 +7,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "TnDeviceMatching.h"
+#include "TnDeviceRecords.h"
 #include "TnGevAddress.h"
 #include "TnGvcpServer.h"
 #include "TnSystemInternal.h"
@@ -33,6 +36,14 @@ public:
 };
 
 const ::testing::Environment *gEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+
+// Whether the device a search found answers to an identifier, as the
+// public search judges it.
+bool Names(const TnGevDeviceRecord &aDevice, const std::string &aIdentifier)
+{
+    const std::unique_ptr<TnDeviceInfoGEV> lInfo(MakeGevDevice(aDevice));
+    return MatchesIdentifier(*lInfo, aIdentifier);
+}
 
 // A scratch directory, removed with everything in it.
 class ScratchDirectory
@@ -367,17 +378,17 @@ TEST(GevDiscovery, DevicesAreTiedToTheAdapterTheyAnsweredOn)
 
     for (const char *lName : {"02:50:c2:ab:cd:ef", "02-50-C2-AB-CD-EF", "127.0.0.1", "bench", "LOOP-7"})
     {
-        EXPECT_TRUE(MatchesGevIdentifier(lFound, lName)) << lName;
+        EXPECT_TRUE(Names(lFound, lName)) << lName;
     }
     for (const char *lName : {"", "02:50:c2:ab:cd:ee", "127.0.0.2", "Loop"})
     {
-        EXPECT_FALSE(MatchesGevIdentifier(lFound, lName)) << lName;
+        EXPECT_FALSE(Names(lFound, lName)) << lName;
     }
 
     // Find by address, stopping as soon as it answers.
     lOptions.mUnicastAddress = 0x7F000001;
     lOptions.mTimeoutMs = 5000;
-    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return MatchesGevIdentifier(aDevice, "bench"); };
+    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return Names(aDevice, "bench"); };
     const uint64_t lStart = tn::gev::MonotonicMilliseconds();
     ASSERT_TRUE(DiscoverGevDevices(lAdapters, lOptions, lDevices).IsOK());
     EXPECT_LT(tn::gev::MonotonicMilliseconds() - lStart, 2000u);
