@@ -394,30 +394,6 @@ TN_GEV_API const char *GetStatusName(uint16_t aStatus);
 /// names aWhat, the status and its code.
 TN_GEV_API TnResult StatusToResult(uint16_t aStatus, const char *aWhat);
 
-/// Where a device keeps its GenICam description, from the text of a URL
-/// register.
-struct TN_GEV_API TnGevXmlLocation
-{
-    enum Kind
-    {
-        kUnknown,
-        kLocal, // in device memory at mAddress, mLength bytes; mFileName tells .xml from .zip
-        kFile,  // a file of the host: mPath
-        kHttp   // mPath is the whole URL
-    };
-    Kind mKind = kUnknown;
-    std::string mFileName;
-    std::string mPath;
-    uint32_t mAddress = 0;
-    uint32_t mLength = 0;
-    bool IsZip() const;
-};
-
-/// Parses "Local:name.xml;10000;3e67" (also "local:///name.zip;0x10000;0x3E67",
-/// with an optional "?SchemaVersion=..." suffix), "File:..." and "http://...".
-/// Local locations need a name, a hexadecimal address and a non-zero length
-/// that stay within the 32-bit address space.
-TN_GEV_API bool ParseXmlLocation(const std::string &aUrl, TnGevXmlLocation &aLocation);
 } // namespace gev
 } // namespace tn
 

@@ -221,10 +221,9 @@ TEST_F(ClientServer, RegistersAndMemoryTravelBothWays)
 {
     std::string lUrl;
     ASSERT_TRUE(mClient.ReadString(kRegFirstUrl, kUrlSize, lUrl).IsOK());
-    TnGevXmlLocation lLocation;
-    ASSERT_TRUE(ParseXmlLocation(lUrl, lLocation));
-    std::vector<uint8_t> lXml(lLocation.mLength);
-    ASSERT_TRUE(mClient.ReadMemory(lLocation.mAddress, lXml.data(), lXml.size()).IsOK());
+    EXPECT_EQ(lUrl, "Local:memory.xml;10000;3e67");
+    std::vector<uint8_t> lXml(kXmlLength);
+    ASSERT_TRUE(mClient.ReadMemory(kXmlAddress, lXml.data(), lXml.size()).IsOK());
     EXPECT_EQ(lXml, mDevice.Snapshot(kXmlAddress, kXmlLength));
 
     // An unaligned read inside one word and across words.

@@ -23,6 +23,7 @@
 
 #include "TnDeviceMatching.h"
 #include "TnDeviceRecords.h"
+#include "TnGenApiLocation.h"
 #include "TnGevAddress.h"
 #include "TnGevBytes.h"
 #include "TnGvcpClient.h"
@@ -420,9 +421,9 @@ TEST_F(FakeCamera, RegistersAndMemoryThroughOurClient)
     ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
     std::string lUrl;
     ASSERT_TRUE(lClient.ReadString(tn::gev::kRegFirstUrl, tn::gev::kUrlSize, lUrl).IsOK());
-    tn::gev::TnGevXmlLocation lLocation;
-    ASSERT_TRUE(tn::gev::ParseXmlLocation(lUrl, lLocation)) << lUrl;
-    ASSERT_EQ(lLocation.mKind, tn::gev::TnGevXmlLocation::kLocal);
+    tn::genicam::XmlLocation lLocation;
+    ASSERT_TRUE(tn::genicam::ParseXmlLocation(lUrl, lLocation)) << lUrl;
+    ASSERT_EQ(lLocation.mKind, tn::genicam::XmlLocation::kLocal);
     ASSERT_GT(lLocation.mLength, 100u);
     ASSERT_LT(lLocation.mLength, 1u << 20);
 
