@@ -16,26 +16,16 @@
 #include "TnGevAddress.h"
 #include "TnGvcpServer.h"
 #include "TnSystemInternal.h"
+#include "TnTestDevices.h"
 #include "TnTestNetwork.h"
-#include "TnTestResponder.h"
 #include "TnUdpSocket.h"
 
 using namespace tn::system;
 
 namespace
 {
-bool gPrivateNetwork = false;
-
-class PrivateNetwork : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        gPrivateNetwork = tn::test::EnterPrivateNetwork();
-    }
-};
-
-const ::testing::Environment *gEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+const ::testing::Environment *gEnvironment =
+    ::testing::AddGlobalTestEnvironment(new tn::test::PrivateNetworkEnvironment);
 
 // Whether the device a search found answers to an identifier, as the
 // public search judges it.
@@ -339,7 +329,7 @@ TEST(Adapters, LoopbackIsListedWithItsAddress)
     ASSERT_FALSE(lLoopback->mAddresses.empty());
     EXPECT_EQ(lLoopback->mAddresses[0].mAddress, 0x7F000001u);
     EXPECT_EQ(lLoopback->mAddresses[0].mSubnetMask, 0xFF000000u);
-    if (gPrivateNetwork)
+    if (tn::test::UsePrivateNetwork())
     {
         EXPECT_EQ(lAdapters.size(), 1u);
         EXPECT_EQ(tn::gev::LocalAddressFor(0x7F000005), 0x7F000001u);
@@ -349,7 +339,7 @@ TEST(Adapters, LoopbackIsListedWithItsAddress)
 
 TEST(GevDiscovery, DevicesAreTiedToTheAdapterTheyAnsweredOn)
 {
-    if (!gPrivateNetwork)
+    if (!tn::test::UsePrivateNetwork())
     {
         GTEST_SKIP() << "searches every adapter, so only inside a private network namespace";
     }

@@ -20,8 +20,8 @@
 #include "TnGvcpServer.h"
 #include "TnSessionDiscovery.h"
 #include "TnSystem.h"
+#include "TnTestDevices.h"
 #include "TnTestNetwork.h"
-#include "TnTestResponder.h"
 
 namespace
 {
@@ -52,20 +52,7 @@ tn::gev::TnGvcpDeviceInfo LoopDevice(const char *aSerial)
     return info;
 }
 
-class PrivateNetwork : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        static bool sEntered = false;
-        static std::string sWhy;
-        if (!sEntered && !tn::test::EnterPrivateNetwork(&sWhy))
-        {
-            GTEST_SKIP() << sWhy;
-        }
-        sEntered = true;
-    }
-};
+using PrivateNetwork = tn::test::PrivateNetworkTest;
 
 const TnNetworkAdapter *Loopback(const TnSystem &aSystem)
 {
