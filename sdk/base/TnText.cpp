@@ -18,4 +18,10 @@ std::string Trim(const std::string &aText)
     }
     return aText.substr(lStart, lEnd - lStart);
 }
+
+std::string ToString(const TnString &aText)
+{
+    const char *lText = aText.GetAscii();
+    return lText != nullptr ? std::string(lText) : std::string();
+}
 } // namespace tn

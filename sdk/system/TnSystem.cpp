@@ -16,6 +16,7 @@
 #include "TnSimulatedPlacement.h"
 #include "TnSystemInternal.h"
 #include "TnSystemLog.h"
+#include "TnText.h"
 #include "TnUdpSocket.h"
 
 namespace
@@ -185,8 +186,8 @@ struct SystemState final : public TnInterfaceHolder
         const TnResult loaded = LoadSimulatedDevices(simulated);
         if (!loaded.IsOK())
         {
-            const char *why = loaded.GetDescription().GetAscii();
-            WarnOfSearch(__FILE__, __LINE__, why != nullptr ? why : "simulated devices cannot be read");
+            const std::string why = tn::ToString(loaded.GetDescription());
+            WarnOfSearch(__FILE__, __LINE__, !why.empty() ? why : "simulated devices cannot be read");
             result |= loaded;
         }
         for (const std::string &warning : simulated.mWarnings)
@@ -291,8 +292,7 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
         return TnResult(TN_INVALID_PARAMETER, TnString("no place for the device was given"));
     }
     *aDeviceInfo = nullptr;
-    const char *text = aDeviceToFind.GetAscii();
-    const std::string identifier = text != nullptr ? text : "";
+    const std::string identifier = tn::ToString(aDeviceToFind);
     if (identifier.empty())
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no device to find was named"));
@@ -310,9 +310,8 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
     std::string why = "no device answers to " + identifier;
     if (!result.IsOK())
     {
-        const char *failure = result.GetDescription().GetAscii();
-        why += std::string(" (the search failed: ") + (failure != nullptr && *failure != '\0' ? failure
-                                                           : result.GetCodeString().GetAscii()) + ")";
+        const std::string failure = tn::ToString(result.GetDescription());
+        why += " (the search failed: " + (!failure.empty() ? failure : tn::ToString(result.GetCodeString())) + ")";
     }
     return TnResult(TN_NOT_FOUND, TnString(why.c_str()));
 }
