@@ -2,7 +2,13 @@
  * strings, numpy's array interface, the exception handling around every SDK
  * call, `self` and destruction, proxy-class registration, comparison
  * fall-backs, output lists and the report of failures in Python overrides.
- * Include it first, right after %module. Nothing here names a module. */
+ * Nothing in common/ names a module.
+ *
+ * A module's interface is, in this order: %module; %include "tn_runtime.i";
+ * TN_DIRECTOR_ERROR_REPORT with its separator; %include "tn_string.i",
+ * "tn_core.i", "tn_outputs.i", "tn_dispatch.i", "tn_arrays.i" and
+ * "tn_genicam.i"; then its own files, with TN_IMPORT_NUMPY where its
+ * start-up imports numpy. */
 
 %include <stdint.i>
 %include <cwstring.i>
