@@ -330,6 +330,15 @@ class Plan:
             hostile = []
         return function, tuples, hostile
 
+    def calls(self, index):
+        """The function and its calls: (argument tuple, registration mode),
+        the mode None for the plain registry, "all" with Refusing registered
+        for every type, "results" with Refusing for every type but TnResult."""
+        function, tuples, hostile = self.tuples(index)
+        calls = [(args, None) for args in tuples]
+        calls += [(args, "all") for args in hostile] + [(args, "results") for args in hostile]
+        return function, calls
+
     def register(self, cls, keep_results):
         for register, _ in self.restore:
             if keep_results and register.__name__ == "TnResult_swigregister":
@@ -355,10 +364,8 @@ def run(module_name, progress_path, report_path, start_function, start_tuple):
     report = open(report_path, "a")
     for index in range(start_function, len(plan.functions)):
         struct.pack_into("<qq", position, 0, index, -1)
-        function, tuples, hostile = plan.tuples(index)
+        function, calls = plan.calls(index)
         first = start_tuple if index == start_function else 0
-        calls = [(args, None) for args in tuples]
-        calls += [(args, "all") for args in hostile] + [(args, "results") for args in hostile]
         registered = None
         for number in range(first, len(calls)):
             args, mode = calls[number]
@@ -405,12 +412,10 @@ def describe(module_name, function_index, tuple_index):
     extension = importlib.import_module(module_name)
     proxy = importlib.import_module(module_name.lstrip("_"))
     plan = Plan(extension, proxy)
-    _, tuples, hostile = plan.tuples(function_index)
-    calls = [(args, None) for args in tuples]
-    calls += [(args, "all") for args in hostile] + [(args, "results") for args in hostile]
+    _, calls = plan.calls(function_index)
     name = plan.functions[function_index].name
     if tuple_index < 0:
-        print(f"{name}: while making its objects")
+        print(f"{name}: while making its objects or counting its arguments")
     else:
         args, mode = calls[tuple_index]
         print(f"{name}{safe_repr(args)}{NOTES[mode]}")
