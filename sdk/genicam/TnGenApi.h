@@ -305,7 +305,7 @@ protected:
         {
             return aValue.mValue;
         }
-        DepthGuard guard(mMap);
+        DepthGuard lGuard(mMap);
         return NumberCalls<T>::Get(*aValue.mRef.mNode);
     }
     /// Writes to the node referred to, or keeps the constant and reports the
@@ -1063,7 +1063,7 @@ template <typename T> void INode::WriteValue(ValueOrRef<T> &aValue, T aNewValue)
 {
     if (aValue.mRef.mNode != nullptr)
     {
-        DepthGuard guard(mMap);
+        DepthGuard lGuard(mMap);
         NumberCalls<T>::Set(*aValue.mRef.mNode, aNewValue);
     }
     else

@@ -35,11 +35,11 @@ void FailDefinition(const std::string &aMessage)
 
 const std::string *Element::GetAttribute(const std::string &aName) const
 {
-    for (const auto &attribute : mAttributes)
+    for (const auto &lAttribute : mAttributes)
     {
-        if (attribute.first == aName)
+        if (lAttribute.first == aName)
         {
-            return &attribute.second;
+            return &lAttribute.second;
         }
     }
     return nullptr;
@@ -55,17 +55,17 @@ Access Combine(Access aFirst, Access aSecond)
     {
         return Access::NA;
     }
-    const bool readable = (aFirst == Access::RO || aFirst == Access::RW) && (aSecond == Access::RO || aSecond == Access::RW);
-    const bool writable = (aFirst == Access::WO || aFirst == Access::RW) && (aSecond == Access::WO || aSecond == Access::RW);
-    if (readable && writable)
+    const bool lReadable = (aFirst == Access::RO || aFirst == Access::RW) && (aSecond == Access::RO || aSecond == Access::RW);
+    const bool lWritable = (aFirst == Access::WO || aFirst == Access::RW) && (aSecond == Access::WO || aSecond == Access::RW);
+    if (lReadable && lWritable)
     {
         return Access::RW;
     }
-    if (readable)
+    if (lReadable)
     {
         return Access::RO;
     }
-    return writable ? Access::WO : Access::NA;
+    return lWritable ? Access::WO : Access::NA;
 }
 
 Access Lock(Access aAccess)
@@ -214,22 +214,22 @@ std::string INode::Describe() const
 
 int64_t INode::ParseInteger(const Element &aElement) const
 {
-    int64_t value = 0;
-    if (!tn::genicam::ParseIntegerText(aElement.mText, value))
+    int64_t lValue = 0;
+    if (!tn::genicam::ParseIntegerText(aElement.mText, lValue))
     {
         FailDefinition(Describe() + ": " + aElement.mName + " '" + aElement.mText + "' is not an integer");
     }
-    return value;
+    return lValue;
 }
 
 double INode::ParseFloat(const Element &aElement) const
 {
-    double value = 0;
-    if (!tn::genicam::ParseFloatText(aElement.mText, value))
+    double lValue = 0;
+    if (!tn::genicam::ParseFloatText(aElement.mText, lValue))
     {
         FailDefinition(Describe() + ": " + aElement.mName + " '" + aElement.mText + "' is not a number");
     }
-    return value;
+    return lValue;
 }
 
 bool INode::ParseYesNo(const Element &aElement) const
@@ -261,8 +261,8 @@ void INode::RequireInterface(const NodeRef &aRef, const char *aWhat, std::initia
     {
         return;
     }
-    const InterfaceKind kind = aRef.mNode->GetInterface();
-    if (std::find(aKinds.begin(), aKinds.end(), kind) == aKinds.end())
+    const InterfaceKind lKind = aRef.mNode->GetInterface();
+    if (std::find(aKinds.begin(), aKinds.end(), lKind) == aKinds.end())
     {
         FailDefinition(Describe() + ": " + aWhat + " names " + aRef.mNode->Describe() + ", which cannot serve there");
     }
@@ -270,20 +270,20 @@ void INode::RequireInterface(const NodeRef &aRef, const char *aWhat, std::initia
 
 bool INode::ApplyElement(const Element &aElement)
 {
-    const std::string &name = aElement.mName;
-    if (name == "ToolTip")
+    const std::string &lName = aElement.mName;
+    if (lName == "ToolTip")
     {
         mToolTip = aElement.mText;
     }
-    else if (name == "Description")
+    else if (lName == "Description")
     {
         mDescription = aElement.mText;
     }
-    else if (name == "DisplayName")
+    else if (lName == "DisplayName")
     {
         mDisplayName = aElement.mText;
     }
-    else if (name == "Visibility")
+    else if (lName == "Visibility")
     {
         static const std::pair<const char *, TnGenVisibility> kLevels[] = {{"Beginner", TnGenVisibilityBeginner},
                                                                             {"Expert", TnGenVisibilityExpert},
@@ -294,19 +294,19 @@ bool INode::ApplyElement(const Element &aElement)
             FailDefinition(Describe() + ": unknown Visibility '" + aElement.mText + "'");
         }
     }
-    else if (name == "pIsImplemented")
+    else if (lName == "pIsImplemented")
     {
         SetRef(mIsImplemented, aElement);
     }
-    else if (name == "pIsAvailable")
+    else if (lName == "pIsAvailable")
     {
         SetRef(mIsAvailable, aElement);
     }
-    else if (name == "pIsLocked")
+    else if (lName == "pIsLocked")
     {
         SetRef(mIsLocked, aElement);
     }
-    else if (name == "ImposedAccessMode")
+    else if (lName == "ImposedAccessMode")
     {
         if (!ParseAccess(aElement.mText, mImposedAccess))
         {
@@ -314,21 +314,21 @@ bool INode::ApplyElement(const Element &aElement)
         }
         mHasImposedAccess = true;
     }
-    else if (name == "pInvalidator")
+    else if (lName == "pInvalidator")
     {
         mInvalidators.emplace_back();
         SetRef(mInvalidators.back(), aElement);
     }
-    else if (name == "pSelected")
+    else if (lName == "pSelected")
     {
         mSelected.emplace_back();
         SetRef(mSelected.back(), aElement);
     }
-    else if (name == "Streamable")
+    else if (lName == "Streamable")
     {
         mStreamable = ParseYesNo(aElement);
     }
-    else if (name == "PollingTime")
+    else if (lName == "PollingTime")
     {
         mPollingTime = ParseInteger(aElement);
     }
@@ -341,11 +341,11 @@ bool INode::ApplyElement(const Element &aElement)
 
 void INode::CollectReferences(std::vector<NodeRef *> &aReferences)
 {
-    for (NodeRef *ref : {&mIsImplemented, &mIsAvailable, &mIsLocked})
+    for (NodeRef *lRef : {&mIsImplemented, &mIsAvailable, &mIsLocked})
     {
-        if (ref->IsSet())
+        if (lRef->IsSet())
         {
-            aReferences.push_back(ref);
+            aReferences.push_back(lRef);
         }
     }
 }
@@ -354,20 +354,20 @@ void INode::CollectAllReferences(std::vector<NodeRef *> &aValues, std::vector<No
                                  std::vector<NodeRef *> &aSelected, std::vector<NodeRef *> &aFeatures)
 {
     CollectReferences(aValues);
-    for (NodeRef &ref : mInvalidators)
+    for (NodeRef &lRef : mInvalidators)
     {
-        aInvalidators.push_back(&ref);
+        aInvalidators.push_back(&lRef);
     }
-    for (NodeRef &ref : mSelected)
+    for (NodeRef &lRef : mSelected)
     {
-        aSelected.push_back(&ref);
+        aSelected.push_back(&lRef);
     }
     CollectFeatures(aFeatures);
 }
 
 Access INode::GetAccess()
 {
-    DepthGuard guard(mMap);
+    DepthGuard lGuard(mMap);
     if (mIsImplemented.mNode != nullptr && !RefBool(mIsImplemented))
     {
         return Access::NI;
@@ -376,20 +376,20 @@ Access INode::GetAccess()
     {
         return Access::NA;
     }
-    Access access = GetBaseAccess();
-    if (access == Access::NI || access == Access::NA)
+    Access lAccess = GetBaseAccess();
+    if (lAccess == Access::NI || lAccess == Access::NA)
     {
-        return access;
+        return lAccess;
     }
     if (mIsLocked.mNode != nullptr && RefBool(mIsLocked))
     {
-        access = Lock(access);
+        lAccess = Lock(lAccess);
     }
     if (mHasImposedAccess)
     {
-        access = Combine(access, mImposedAccess);
+        lAccess = Combine(lAccess, mImposedAccess);
     }
-    return access;
+    return lAccess;
 }
 
 bool INode::IsImplemented()
@@ -399,20 +399,20 @@ bool INode::IsImplemented()
 
 bool INode::IsAvailable()
 {
-    const Access access = GetAccess();
-    return access != Access::NI && access != Access::NA;
+    const Access lAccess = GetAccess();
+    return lAccess != Access::NI && lAccess != Access::NA;
 }
 
 bool INode::IsReadable()
 {
-    const Access access = GetAccess();
-    return access == Access::RO || access == Access::RW;
+    const Access lAccess = GetAccess();
+    return lAccess == Access::RO || lAccess == Access::RW;
 }
 
 bool INode::IsWritable()
 {
-    const Access access = GetAccess();
-    return access == Access::WO || access == Access::RW;
+    const Access lAccess = GetAccess();
+    return lAccess == Access::WO || lAccess == Access::RW;
 }
 
 namespace
@@ -433,31 +433,31 @@ void CheckPresent(const INode &aNode, Access aAccess)
 
 void INode::CheckReadable()
 {
-    const Access access = GetAccess();
-    if (access == Access::RO || access == Access::RW)
+    const Access lAccess = GetAccess();
+    if (lAccess == Access::RO || lAccess == Access::RW)
     {
         return;
     }
-    CheckPresent(*this, access);
+    CheckPresent(*this, lAccess);
     Fail(Describe() + " is not readable");
 }
 
 void INode::CheckWritable()
 {
-    const Access access = GetAccess();
-    if (access == Access::WO || access == Access::RW)
+    const Access lAccess = GetAccess();
+    if (lAccess == Access::WO || lAccess == Access::RW)
     {
         return;
     }
-    CheckPresent(*this, access);
+    CheckPresent(*this, lAccess);
     // Say why it is read-only when a lock is the reason.
-    DepthGuard guard(mMap);
-    int steps = 0;
-    for (INode *node = this; node != nullptr && steps < 64; node = node->GetValueTarget(), ++steps)
+    DepthGuard lGuard(mMap);
+    int lSteps = 0;
+    for (INode *lNode = this; lNode != nullptr && lSteps < 64; lNode = lNode->GetValueTarget(), ++lSteps)
     {
-        if (node->mIsLocked.mNode != nullptr && node->RefBool(node->mIsLocked))
+        if (lNode->mIsLocked.mNode != nullptr && lNode->RefBool(lNode->mIsLocked))
         {
-            Fail(Describe() + " is locked" + (node == this ? std::string() : " (through " + node->Describe() + ")"));
+            Fail(Describe() + " is locked" + (lNode == this ? std::string() : " (through " + lNode->Describe() + ")"));
         }
     }
     Fail(Describe() + " is not writable");
@@ -465,33 +465,33 @@ void INode::CheckWritable()
 
 int64_t INode::RefInt(const NodeRef &aRef)
 {
-    DepthGuard guard(mMap);
+    DepthGuard lGuard(mMap);
     return aRef.mNode->GetInt();
 }
 
 bool INode::RefBool(const NodeRef &aRef)
 {
-    DepthGuard guard(mMap);
+    DepthGuard lGuard(mMap);
     return aRef.mNode->GetBool();
 }
 
 void INode::CheckIntRange(int64_t aValue)
 {
-    const int64_t minimum = GetIntMin();
-    const int64_t maximum = GetIntMax();
-    if (aValue < minimum || aValue > maximum)
+    const int64_t lMinimum = GetIntMin();
+    const int64_t lMaximum = GetIntMax();
+    if (aValue < lMinimum || aValue > lMaximum)
     {
-        Fail(Describe() + ": " + std::to_string(aValue) + " is outside the range " + std::to_string(minimum) + " to " +
-             std::to_string(maximum));
+        Fail(Describe() + ": " + std::to_string(aValue) + " is outside the range " + std::to_string(lMinimum) + " to " +
+             std::to_string(lMaximum));
     }
-    const int64_t increment = GetIntInc();
-    if (increment > 1)
+    const int64_t lIncrement = GetIntInc();
+    if (lIncrement > 1)
     {
-        const __int128 offset = static_cast<__int128>(aValue) - minimum;
-        if (offset % increment != 0)
+        const __int128 lOffset = static_cast<__int128>(aValue) - lMinimum;
+        if (lOffset % lIncrement != 0)
         {
-            Fail(Describe() + ": " + std::to_string(aValue) + " does not fit the increment " + std::to_string(increment) +
-                 " from " + std::to_string(minimum));
+            Fail(Describe() + ": " + std::to_string(aValue) + " does not fit the increment " + std::to_string(lIncrement) +
+                 " from " + std::to_string(lMinimum));
         }
     }
 }
@@ -502,21 +502,21 @@ void INode::CheckFloatRange(double aValue)
     {
         Fail(Describe() + ": the value is not a number");
     }
-    const double minimum = GetFloatMin();
-    const double maximum = GetFloatMax();
-    if (aValue < minimum || aValue > maximum)
+    const double lMinimum = GetFloatMin();
+    const double lMaximum = GetFloatMax();
+    if (aValue < lMinimum || aValue > lMaximum)
     {
         Fail(Describe() + ": " + tn::genicam::FormatFloat(aValue) + " is outside the range " +
-             tn::genicam::FormatFloat(minimum) + " to " + tn::genicam::FormatFloat(maximum));
+             tn::genicam::FormatFloat(lMinimum) + " to " + tn::genicam::FormatFloat(lMaximum));
     }
 }
 
 bool INode::IsCached()
 {
-    DepthGuard guard(mMap);
-    for (INode *reference : mReferences)
+    DepthGuard lGuard(mMap);
+    for (INode *lReference : mReferences)
     {
-        if (reference->GetInterface() != InterfaceKind::Port && !reference->IsCached())
+        if (lReference->GetInterface() != InterfaceKind::Port && !lReference->IsCached())
         {
             return false;
         }
@@ -528,53 +528,53 @@ bool INode::IsCached()
 
 bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
 {
-    const std::string &name = aElement.mName;
-    if (name == "Address")
+    const std::string &lName = aElement.mName;
+    if (lName == "Address")
     {
-        int64_t address = 0;
-        if (!tn::genicam::ParseIntegerText(aElement.mText, address))
+        int64_t lAddress = 0;
+        if (!tn::genicam::ParseIntegerText(aElement.mText, lAddress))
         {
             FailDefinition(aOwner.GetName() + ": Address '" + aElement.mText + "' is not an integer");
         }
-        mAddresses.push_back(address);
+        mAddresses.push_back(lAddress);
     }
-    else if (name == "pAddress")
+    else if (lName == "pAddress")
     {
         mAddressRefs.emplace_back();
         mAddressRefs.back().mName = aElement.mText;
     }
-    else if (name == "IntSwissKnife")
+    else if (lName == "IntSwissKnife")
     {
         // An embedded address formula becomes a hidden node of its own.
-        const std::string formulaName = aOwner.GetName() + "__Address" + std::to_string(mAddressRefs.size());
-        INode *formula = aOwner.GetNodeMap().CreateNode("IntSwissKnife", formulaName);
-        formula->SetHidden(true);
-        for (const Element &child : aElement.mChildren)
+        const std::string lFormulaName = aOwner.GetName() + "__Address" + std::to_string(mAddressRefs.size());
+        INode *lFormula = aOwner.GetNodeMap().CreateNode("IntSwissKnife", lFormulaName);
+        lFormula->SetHidden(true);
+        for (const Element &lChild : aElement.mChildren)
         {
-            formula->Define(child);
+            lFormula->Define(lChild);
         }
         mAddressRefs.emplace_back();
-        mAddressRefs.back().mName = formulaName;
+        mAddressRefs.back().mName = lFormulaName;
     }
-    else if (name == "pIndex")
+    else if (lName == "pIndex")
     {
-        Index index;
-        index.mIndex.mName = aElement.mText;
-        if (const std::string *offset = aElement.GetAttribute("Offset"))
+        Index lIndex;
+        lIndex.mIndex.mName = aElement.mText;
+        if (const std::string *lOffset = aElement.GetAttribute("Offset"))
         {
-            index.mHasOffset = true;
-            if (!tn::genicam::ParseIntegerText(*offset, index.mOffset))
+            lIndex.mHasOffset = true;
+            if (!tn::genicam::ParseIntegerText(*lOffset, lIndex.mOffset))
             {
-                FailDefinition(aOwner.GetName() + ": pIndex Offset '" + *offset + "' is not an integer");
+                FailDefinition(aOwner.GetName() + ": pIndex Offset '" + *lOffset + "' is not an integer");
             }
         }
-        else if (const std::string *offsetRef = aElement.GetAttribute("pOffset"))
+        else if (const std::string *lOffsetRef = aElement.GetAttribute("pOffset"))
         {
-            index.mOffsetRef.mName = *offsetRef;
+            lIndex.mOffsetRef.mName = *lOffsetRef;
         }
-        mIndexes.push_back(index);
+        mIndexes.push_back(lIndex);
     }
-    else if (name == "Length")
+    else if (lName == "Length")
     {
         mLength.mHasValue = true;
         if (!tn::genicam::ParseIntegerText(aElement.mText, mLength.mValue))
@@ -582,22 +582,22 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
             FailDefinition(aOwner.GetName() + ": Length '" + aElement.mText + "' is not an integer");
         }
     }
-    else if (name == "pLength")
+    else if (lName == "pLength")
     {
         mLength.mRef.mName = aElement.mText;
     }
-    else if (name == "AccessMode")
+    else if (lName == "AccessMode")
     {
         if (!ParseAccess(aElement.mText, mAccessMode))
         {
             FailDefinition(aOwner.GetName() + ": AccessMode '" + aElement.mText + "' is none of RO, WO, RW");
         }
     }
-    else if (name == "pPort")
+    else if (lName == "pPort")
     {
         mPort.mName = aElement.mText;
     }
-    else if (name == "Cachable")
+    else if (lName == "Cachable")
     {
         static const std::pair<const char *, TnGenCache> kModes[] = {
             {"NoCache", TnGenCacheNone}, {"WriteThrough", TnGenCacheWriteThrough}, {"WriteAround", TnGenCacheWriteAround}};
@@ -615,16 +615,16 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
 
 void RegisterSpec::Collect(std::vector<NodeRef *> &aReferences)
 {
-    for (NodeRef &ref : mAddressRefs)
+    for (NodeRef &lRef : mAddressRefs)
     {
-        aReferences.push_back(&ref);
+        aReferences.push_back(&lRef);
     }
-    for (Index &index : mIndexes)
+    for (Index &lIndex : mIndexes)
     {
-        aReferences.push_back(&index.mIndex);
-        if (index.mOffsetRef.IsSet())
+        aReferences.push_back(&lIndex.mIndex);
+        if (lIndex.mOffsetRef.IsSet())
         {
-            aReferences.push_back(&index.mOffsetRef);
+            aReferences.push_back(&lIndex.mOffsetRef);
         }
     }
     if (mLength.mRef.IsSet())
@@ -639,44 +639,44 @@ void RegisterSpec::Collect(std::vector<NodeRef *> &aReferences)
 
 void RegisterSpec::Validate(const INode &aOwner, int64_t aMinLength, int64_t aMaxLength)
 {
-    const std::string owner = std::string(aOwner.GetKindName()) + " '" + aOwner.GetName() + "'";
+    const std::string lOwner = std::string(aOwner.GetKindName()) + " '" + aOwner.GetName() + "'";
     if (!mPort.IsSet())
     {
-        FailDefinition(owner + " has no pPort");
+        FailDefinition(lOwner + " has no pPort");
     }
     if (mPort.mNode->GetKind() != NodeKind::Port)
     {
-        FailDefinition(owner + ": pPort names " + mPort.mNode->GetName() + ", which is no Port");
+        FailDefinition(lOwner + ": pPort names " + mPort.mNode->GetName() + ", which is no Port");
     }
     if (!mLength.IsSet())
     {
-        FailDefinition(owner + " has no Length");
+        FailDefinition(lOwner + " has no Length");
     }
     if (mLength.mHasValue && !mLength.mRef.IsSet() && (mLength.mValue < aMinLength || mLength.mValue > aMaxLength))
     {
-        FailDefinition(owner + ": Length " + std::to_string(mLength.mValue) + " is outside " + std::to_string(aMinLength) +
+        FailDefinition(lOwner + ": Length " + std::to_string(mLength.mValue) + " is outside " + std::to_string(aMinLength) +
                        " to " + std::to_string(aMaxLength));
     }
-    for (NodeRef *ref : {&mLength.mRef})
+    for (NodeRef *lRef : {&mLength.mRef})
     {
-        if (ref->mNode != nullptr && ref->mNode->GetInterface() != InterfaceKind::Integer)
+        if (lRef->mNode != nullptr && lRef->mNode->GetInterface() != InterfaceKind::Integer)
         {
-            FailDefinition(owner + ": pLength names " + ref->mName + ", which is no integer");
+            FailDefinition(lOwner + ": pLength names " + lRef->mName + ", which is no integer");
         }
     }
-    for (const NodeRef &ref : mAddressRefs)
+    for (const NodeRef &lRef : mAddressRefs)
     {
-        if (ref.mNode->GetInterface() != InterfaceKind::Integer)
+        if (lRef.mNode->GetInterface() != InterfaceKind::Integer)
         {
-            FailDefinition(owner + ": pAddress names " + ref.mName + ", which is no integer");
+            FailDefinition(lOwner + ": pAddress names " + lRef.mName + ", which is no integer");
         }
     }
-    for (const Index &index : mIndexes)
+    for (const Index &lIndex : mIndexes)
     {
-        if (index.mIndex.mNode->GetInterface() != InterfaceKind::Integer &&
-            index.mIndex.mNode->GetInterface() != InterfaceKind::Enumeration)
+        if (lIndex.mIndex.mNode->GetInterface() != InterfaceKind::Integer &&
+            lIndex.mIndex.mNode->GetInterface() != InterfaceKind::Enumeration)
         {
-            FailDefinition(owner + ": pIndex names " + index.mIndex.mName + ", which is no integer");
+            FailDefinition(lOwner + ": pIndex names " + lIndex.mIndex.mName + ", which is no integer");
         }
     }
 }
@@ -688,47 +688,47 @@ PortNode *RegisterSpec::GetPort() const
 
 uint64_t RegisterSpec::GetAddress(INode &aOwner)
 {
-    DepthGuard guard(aOwner.GetNodeMap());
-    uint64_t address = 0;
-    for (int64_t part : mAddresses)
+    DepthGuard lGuard(aOwner.GetNodeMap());
+    uint64_t lAddress = 0;
+    for (int64_t lPart : mAddresses)
     {
-        address += static_cast<uint64_t>(part);
+        lAddress += static_cast<uint64_t>(lPart);
     }
-    for (const NodeRef &ref : mAddressRefs)
+    for (const NodeRef &lRef : mAddressRefs)
     {
-        address += static_cast<uint64_t>(ref.mNode->GetInt());
+        lAddress += static_cast<uint64_t>(lRef.mNode->GetInt());
     }
-    for (const Index &index : mIndexes)
+    for (const Index &lIndex : mIndexes)
     {
-        int64_t offset = index.mOffset;
-        if (!index.mHasOffset)
+        int64_t lOffset = lIndex.mOffset;
+        if (!lIndex.mHasOffset)
         {
-            offset = index.mOffsetRef.mNode != nullptr ? index.mOffsetRef.mNode->GetInt()
+            lOffset = lIndex.mOffsetRef.mNode != nullptr ? lIndex.mOffsetRef.mNode->GetInt()
                                                         : static_cast<int64_t>(GetLength(aOwner));
         }
-        address += static_cast<uint64_t>(index.mIndex.mNode->GetInt()) * static_cast<uint64_t>(offset);
+        lAddress += static_cast<uint64_t>(lIndex.mIndex.mNode->GetInt()) * static_cast<uint64_t>(lOffset);
     }
-    return address;
+    return lAddress;
 }
 
 size_t RegisterSpec::GetLength(INode &aOwner)
 {
-    int64_t length = mLength.mValue;
+    int64_t lLength = mLength.mValue;
     if (mLength.mRef.mNode != nullptr)
     {
-        DepthGuard guard(aOwner.GetNodeMap());
-        length = mLength.mRef.mNode->GetInt();
+        DepthGuard lGuard(aOwner.GetNodeMap());
+        lLength = mLength.mRef.mNode->GetInt();
     }
     // Integer registers take at most 8 bytes; the others are bounded to keep
     // a broken description from allocating without end.
-    const int64_t limit = aOwner.GetInterface() == InterfaceKind::Integer || aOwner.GetInterface() == InterfaceKind::Float
+    const int64_t lLimit = aOwner.GetInterface() == InterfaceKind::Integer || aOwner.GetInterface() == InterfaceKind::Float
                               ? 8
                               : (int64_t(1) << 26);
-    if (length < 1 || length > limit)
+    if (lLength < 1 || lLength > lLimit)
     {
-        Fail(aOwner.GetName() + ": register length " + std::to_string(length) + " is outside 1 to " + std::to_string(limit));
+        Fail(aOwner.GetName() + ": register length " + std::to_string(lLength) + " is outside 1 to " + std::to_string(lLimit));
     }
-    return static_cast<size_t>(length);
+    return static_cast<size_t>(lLength);
 }
 
 Access RegisterSpec::GetAccess()
@@ -743,34 +743,34 @@ bool RegisterSpec::UsesCache() const
 
 void RegisterSpec::Read(INode &aOwner, uint8_t *aData, size_t aLength)
 {
-    const uint64_t address = GetAddress(aOwner);
-    PortNode *port = GetPort();
-    if (UsesCache() && port->FindCached(address, aData, aLength))
+    const uint64_t lAddress = GetAddress(aOwner);
+    PortNode *lPort = GetPort();
+    if (UsesCache() && lPort->FindCached(lAddress, aData, aLength))
     {
         return;
     }
-    port->Read(address, aData, aLength);
+    lPort->Read(lAddress, aData, aLength);
     if (UsesCache())
     {
-        port->StoreCached(address, aData, aLength);
+        lPort->StoreCached(lAddress, aData, aLength);
         mHasCachedRange = true;
-        mCachedAddress = address;
+        mCachedAddress = lAddress;
         mCachedLength = aLength;
     }
 }
 
 void RegisterSpec::Write(INode &aOwner, const uint8_t *aData, size_t aLength)
 {
-    const uint64_t address = GetAddress(aOwner);
-    PortNode *port = GetPort();
+    const uint64_t lAddress = GetAddress(aOwner);
+    PortNode *lPort = GetPort();
     // Whatever happens, what the cache holds for these bytes is stale now.
-    port->EraseCached(address, aLength);
-    port->Write(address, aData, aLength);
+    lPort->EraseCached(lAddress, aLength);
+    lPort->Write(lAddress, aData, aLength);
     if (mCachable == TnGenCacheWriteThrough && UsesCache() && aLength == GetLength(aOwner))
     {
-        port->StoreCached(address, aData, aLength);
+        lPort->StoreCached(lAddress, aData, aLength);
         mHasCachedRange = true;
-        mCachedAddress = address;
+        mCachedAddress = lAddress;
         mCachedLength = aLength;
     }
     aOwner.GetNodeMap().NodeChanged(aOwner);
@@ -797,20 +797,20 @@ bool PortNode::ApplyElement(const Element &aElement)
     if (aElement.mName == "ChunkID")
     {
         // Chunk IDs are hexadecimal, with or without 0x.
-        std::string text = aElement.mText;
-        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        std::string lText = aElement.mText;
+        if (lText.size() > 2 && lText[0] == '0' && (lText[1] == 'x' || lText[1] == 'X'))
         {
-            text = text.substr(2);
+            lText = lText.substr(2);
         }
-        char *end = nullptr;
+        char *lEnd = nullptr;
         errno = 0;
-        const unsigned long long id = text.empty() ? 0 : strtoull(text.c_str(), &end, 16);
-        if (text.empty() || *end != '\0' || errno == ERANGE || id > 0xFFFFFFFFull || !isxdigit(static_cast<unsigned char>(text[0])))
+        const unsigned long long lId = lText.empty() ? 0 : strtoull(lText.c_str(), &lEnd, 16);
+        if (lText.empty() || *lEnd != '\0' || errno == ERANGE || lId > 0xFFFFFFFFull || !isxdigit(static_cast<unsigned char>(lText[0])))
         {
             FailDefinition(Describe() + ": ChunkID '" + aElement.mText + "' is no 32-bit hexadecimal number");
         }
         mHasChunkId = true;
-        mChunkId = static_cast<uint32_t>(id);
+        mChunkId = static_cast<uint32_t>(lId);
         return true;
     }
     return INode::ApplyElement(aElement);
@@ -826,16 +826,16 @@ Access PortNode::GetBaseAccess()
     {
         return Access::NA;
     }
-    TnGenAccessMode mode = TnGenAccessModeNotAvailable;
+    TnGenAccessMode lMode = TnGenAccessModeNotAvailable;
     try
     {
-        mode = mPort->GetAccessMode();
+        lMode = mPort->GetAccessMode();
     }
     catch (...)
     {
-        mode = TnGenAccessModeNotAvailable;
+        lMode = TnGenAccessModeNotAvailable;
     }
-    switch (mode)
+    switch (lMode)
     {
     case TnGenAccessModeReadWrite:
         return Access::RW;
@@ -854,20 +854,20 @@ namespace
 {
 std::string Hex(uint64_t aValue)
 {
-    char text[32];
-    snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(aValue));
-    return text;
+    char lText[32];
+    snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(aValue));
+    return lText;
 }
 
 [[noreturn]] void FailPort(const std::string &aWhat, const TnResult &aResult)
 {
-    std::string message = aWhat + " failed (" + aResult.GetCodeString().GetAscii() + ")";
+    std::string lMessage = aWhat + " failed (" + aResult.GetCodeString().GetAscii() + ")";
     if (aResult.HasDescription() && aResult.GetDescription().GetAscii() != nullptr &&
         aResult.GetDescription().GetLength() > 0)
     {
-        message += ": " + std::string(aResult.GetDescription().GetAscii());
+        lMessage += ": " + std::string(aResult.GetDescription().GetAscii());
     }
-    throw GenApiError(aResult.GetCode() == TN_OK ? TN_GENERIC_ERROR : aResult.GetCode(), message);
+    throw GenApiError(aResult.GetCode() == TN_OK ? TN_GENERIC_ERROR : aResult.GetCode(), lMessage);
 }
 
 // Runs aCall, a read or write of aPort, and fails with its result unless it
@@ -878,64 +878,64 @@ template <typename Call> void CallPort(const std::string &aWhat, const std::shar
     {
         Fail(aWhat + " failed: the port is not connected");
     }
-    TnResult result;
+    TnResult lResult;
     try
     {
-        result = aCall(*aPort);
+        lResult = aCall(*aPort);
     }
     catch (...)
     {
-        result = TnResult(TN_GENERIC_ERROR, TnString("the port threw an exception"));
+        lResult = TnResult(TN_GENERIC_ERROR, TnString("the port threw an exception"));
     }
-    if (!result.IsOK())
+    if (!lResult.IsOK())
     {
-        FailPort(aWhat, result);
+        FailPort(aWhat, lResult);
     }
 }
 } // namespace
 
 void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
 {
-    const std::string what = Describe() + ": reading " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
+    const std::string lWhat = Describe() + ": reading " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
     if (mHasChunkId)
     {
         if (!mMap.AreChunksAttached())
         {
-            Fail(what + " failed: no chunk data is attached");
+            Fail(lWhat + " failed: no chunk data is attached");
         }
-        const std::vector<uint8_t> *chunk = mMap.GetChunk(mChunkId);
-        if (chunk == nullptr)
+        const std::vector<uint8_t> *lChunk = mMap.GetChunk(mChunkId);
+        if (lChunk == nullptr)
         {
-            Fail(what + " failed: the attached data has no chunk " + Hex(mChunkId));
+            Fail(lWhat + " failed: the attached data has no chunk " + Hex(mChunkId));
         }
-        if (aAddress > chunk->size() || aLength > chunk->size() - aAddress)
+        if (aAddress > lChunk->size() || aLength > lChunk->size() - aAddress)
         {
-            Fail(what + " failed: chunk " + Hex(mChunkId) + " holds only " + std::to_string(chunk->size()) + " bytes");
+            Fail(lWhat + " failed: chunk " + Hex(mChunkId) + " holds only " + std::to_string(lChunk->size()) + " bytes");
         }
-        memcpy(aData, chunk->data() + aAddress, aLength);
+        memcpy(aData, lChunk->data() + aAddress, aLength);
         return;
     }
-    CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Read(aAddress, aData, aLength); });
+    CallPort(lWhat, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Read(aAddress, aData, aLength); });
 }
 
 void PortNode::Write(uint64_t aAddress, const uint8_t *aData, size_t aLength)
 {
-    const std::string what = Describe() + ": writing " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
+    const std::string lWhat = Describe() + ": writing " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
     if (mHasChunkId)
     {
-        Fail(what + " failed: chunk data is read-only");
+        Fail(lWhat + " failed: chunk data is read-only");
     }
-    CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Write(aAddress, aData, aLength); });
+    CallPort(lWhat, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Write(aAddress, aData, aLength); });
 }
 
 bool PortNode::FindCached(uint64_t aAddress, uint8_t *aData, size_t aLength) const
 {
-    const auto found = mCache.find(std::make_pair(aAddress, aLength));
-    if (found == mCache.end())
+    const auto lFound = mCache.find(std::make_pair(aAddress, aLength));
+    if (lFound == mCache.end())
     {
         return false;
     }
-    memcpy(aData, found->second.data(), aLength);
+    memcpy(aData, lFound->second.data(), aLength);
     return true;
 }
 
@@ -958,18 +958,18 @@ void PortNode::EraseCached(uint64_t aAddress, size_t aLength)
     }
     // Entries that start up to the longest cached length before the range
     // may reach into it.
-    const uint64_t first = aAddress >= mLongestCached ? aAddress - mLongestCached + 1 : 0;
-    const uint64_t end = aAddress + aLength < aAddress ? UINT64_MAX : aAddress + aLength;
-    for (auto entry = mCache.lower_bound(std::make_pair(first, size_t(0))); entry != mCache.end() && entry->first.first < end;)
+    const uint64_t lFirst = aAddress >= mLongestCached ? aAddress - mLongestCached + 1 : 0;
+    const uint64_t lEnd = aAddress + aLength < aAddress ? UINT64_MAX : aAddress + aLength;
+    for (auto lEntry = mCache.lower_bound(std::make_pair(lFirst, size_t(0))); lEntry != mCache.end() && lEntry->first.first < lEnd;)
     {
-        const uint64_t entryEnd = entry->first.first + entry->first.second;
-        if (entryEnd > aAddress || entryEnd < entry->first.first)
+        const uint64_t lEntryEnd = lEntry->first.first + lEntry->first.second;
+        if (lEntryEnd > aAddress || lEntryEnd < lEntry->first.first)
         {
-            entry = mCache.erase(entry);
+            lEntry = mCache.erase(lEntry);
         }
         else
         {
-            ++entry;
+            ++lEntry;
         }
     }
 }

@@ -26,16 +26,16 @@ public:
 
 void Unique(std::vector<INode *> &aNodes)
 {
-    std::unordered_set<INode *> seen;
-    std::vector<INode *> unique;
-    for (INode *node : aNodes)
+    std::unordered_set<INode *> lSeen;
+    std::vector<INode *> lUnique;
+    for (INode *lNode : aNodes)
     {
-        if (seen.insert(node).second)
+        if (lSeen.insert(lNode).second)
         {
-            unique.push_back(node);
+            lUnique.push_back(lNode);
         }
     }
-    aNodes.swap(unique);
+    aNodes.swap(lUnique);
 }
 
 uint32_t BigEndian32(const uint8_t *aData)
@@ -45,9 +45,9 @@ uint32_t BigEndian32(const uint8_t *aData)
 
 std::string Hex(uint64_t aValue)
 {
-    char text[32];
-    snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(aValue));
-    return text;
+    char lText[32];
+    snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(aValue));
+    return lText;
 }
 } // namespace
 
@@ -87,19 +87,19 @@ INode *INodeMap::CreateNode(const std::string &aKind, const std::string &aName)
     {
         FailDefinition("the description defines the node '" + aName + "' twice");
     }
-    Factory factory = nullptr;
-    if (!tn::genicam::LookupName(kKinds, aKind, factory))
+    Factory lFactory = nullptr;
+    if (!tn::genicam::LookupName(kKinds, aKind, lFactory))
     {
         FailDefinition("the node '" + aName + "' is of the unknown kind " + aKind);
     }
-    std::unique_ptr<INode> node = factory(*this, aName);
-    node->mIndex = mOrder.size();
-    INode *pointer = node.get();
-    mNodes.push_back(std::move(node));
-    mOrder.push_back(pointer);
-    mByName[aName] = pointer;
+    std::unique_ptr<INode> lNode = lFactory(*this, aName);
+    lNode->mIndex = mOrder.size();
+    INode *lPointer = lNode.get();
+    mNodes.push_back(std::move(lNode));
+    mOrder.push_back(lPointer);
+    mByName[aName] = lPointer;
     mFinalized = false;
-    return pointer;
+    return lPointer;
 }
 
 void INodeMap::SetAttribute(const std::string &aName, const std::string &aValue)
@@ -109,98 +109,98 @@ void INodeMap::SetAttribute(const std::string &aName, const std::string &aValue)
 
 INode *INodeMap::GetNode(const std::string &aName) const
 {
-    const auto found = mByName.find(aName);
-    return found != mByName.end() ? found->second : nullptr;
+    const auto lFound = mByName.find(aName);
+    return lFound != mByName.end() ? lFound->second : nullptr;
 }
 
 std::vector<PortNode *> INodeMap::GetPorts() const
 {
-    std::vector<PortNode *> ports;
-    for (INode *node : mOrder)
+    std::vector<PortNode *> lPorts;
+    for (INode *lNode : mOrder)
     {
-        if (node->GetKind() == NodeKind::Port)
+        if (lNode->GetKind() == NodeKind::Port)
         {
-            ports.push_back(static_cast<PortNode *>(node));
+            lPorts.push_back(static_cast<PortNode *>(lNode));
         }
     }
-    return ports;
+    return lPorts;
 }
 
 void INodeMap::Finalize()
 {
     // Finalize may run again after more nodes were created: start afresh.
-    for (INode *node : mOrder)
+    for (INode *lNode : mOrder)
     {
-        node->mSelectedNodes.clear();
-        node->mSelecting.clear();
-        node->mDependents.clear();
-        node->mReferences.clear();
-        node->mCategory = nullptr;
+        lNode->mSelectedNodes.clear();
+        lNode->mSelecting.clear();
+        lNode->mDependents.clear();
+        lNode->mReferences.clear();
+        lNode->mCategory = nullptr;
     }
     struct References
     {
         std::vector<NodeRef *> mValues, mInvalidators, mSelected, mFeatures;
     };
-    std::vector<References> references(mOrder.size());
-    for (INode *node : mOrder)
+    std::vector<References> lReferences(mOrder.size());
+    for (INode *lNode : mOrder)
     {
-        References &refs = references[node->mIndex];
-        node->CollectAllReferences(refs.mValues, refs.mInvalidators, refs.mSelected, refs.mFeatures);
-        for (auto *list : {&refs.mValues, &refs.mInvalidators, &refs.mSelected, &refs.mFeatures})
+        References &lRefs = lReferences[lNode->mIndex];
+        lNode->CollectAllReferences(lRefs.mValues, lRefs.mInvalidators, lRefs.mSelected, lRefs.mFeatures);
+        for (auto *lList : {&lRefs.mValues, &lRefs.mInvalidators, &lRefs.mSelected, &lRefs.mFeatures})
         {
-            for (NodeRef *ref : *list)
+            for (NodeRef *lRef : *lList)
             {
-                ref->mNode = GetNode(ref->mName);
-                if (ref->mNode == nullptr)
+                lRef->mNode = GetNode(lRef->mName);
+                if (lRef->mNode == nullptr)
                 {
-                    FailDefinition(node->Describe() + " refers to '" + ref->mName + "', which the description does not define");
+                    FailDefinition(lNode->Describe() + " refers to '" + lRef->mName + "', which the description does not define");
                 }
             }
         }
     }
-    for (INode *node : mOrder)
+    for (INode *lNode : mOrder)
     {
-        node->Validate();
+        lNode->Validate();
     }
-    for (INode *node : mOrder)
+    for (INode *lNode : mOrder)
     {
-        const References &refs = references[node->mIndex];
-        for (NodeRef *ref : refs.mValues)
+        const References &lRefs = lReferences[lNode->mIndex];
+        for (NodeRef *lRef : lRefs.mValues)
         {
-            if (ref->mNode != node)
+            if (lRef->mNode != lNode)
             {
-                ref->mNode->mDependents.push_back(node);
-                node->mReferences.push_back(ref->mNode);
+                lRef->mNode->mDependents.push_back(lNode);
+                lNode->mReferences.push_back(lRef->mNode);
             }
         }
-        for (NodeRef *ref : refs.mInvalidators)
+        for (NodeRef *lRef : lRefs.mInvalidators)
         {
-            if (ref->mNode != node)
+            if (lRef->mNode != lNode)
             {
-                ref->mNode->mDependents.push_back(node);
+                lRef->mNode->mDependents.push_back(lNode);
             }
         }
-        for (NodeRef *ref : refs.mSelected)
+        for (NodeRef *lRef : lRefs.mSelected)
         {
-            node->mSelectedNodes.push_back(ref->mNode);
-            ref->mNode->mSelecting.push_back(node);
+            lNode->mSelectedNodes.push_back(lRef->mNode);
+            lRef->mNode->mSelecting.push_back(lNode);
         }
-        for (NodeRef *ref : refs.mFeatures)
+        for (NodeRef *lRef : lRefs.mFeatures)
         {
-            if (ref->mNode->mCategory == nullptr && ref->mNode != node)
+            if (lRef->mNode->mCategory == nullptr && lRef->mNode != lNode)
             {
-                ref->mNode->mCategory = node;
+                lRef->mNode->mCategory = lNode;
             }
         }
     }
-    const auto now = std::chrono::steady_clock::now();
-    for (INode *node : mOrder)
+    const auto lNow = std::chrono::steady_clock::now();
+    for (INode *lNode : mOrder)
     {
-        Unique(node->mSelectedNodes);
-        Unique(node->mSelecting);
-        Unique(node->mDependents);
-        Unique(node->mReferences);
-        node->mLastInvalidated = now;
+        Unique(lNode->mSelectedNodes);
+        Unique(lNode->mSelecting);
+        Unique(lNode->mDependents);
+        Unique(lNode->mReferences);
+        lNode->mLastInvalidated = lNow;
     }
     mChangedFlags.assign(mOrder.size(), false);
     mChanged.clear();
@@ -222,33 +222,33 @@ void INodeMap::Record(INode &aNode)
 
 std::vector<INode *> INodeMap::TakeChangedNodes()
 {
-    std::vector<INode *> changed;
-    changed.swap(mChanged);
-    for (INode *node : changed)
+    std::vector<INode *> lChanged;
+    lChanged.swap(mChanged);
+    for (INode *lNode : lChanged)
     {
-        mChangedFlags[node->mIndex] = false;
+        mChangedFlags[lNode->mIndex] = false;
     }
-    return changed;
+    return lChanged;
 }
 
 void INodeMap::DropDownward(INode &aNode, std::vector<bool> &aVisited)
 {
-    std::vector<INode *> pending{&aNode};
-    while (!pending.empty())
+    std::vector<INode *> lPending{&aNode};
+    while (!lPending.empty())
     {
-        INode *node = pending.back();
-        pending.pop_back();
-        if (aVisited[node->mIndex])
+        INode *lNode = lPending.back();
+        lPending.pop_back();
+        if (aVisited[lNode->mIndex])
         {
             continue;
         }
-        aVisited[node->mIndex] = true;
-        node->DropCache();
-        for (INode *reference : node->mReferences)
+        aVisited[lNode->mIndex] = true;
+        lNode->DropCache();
+        for (INode *lReference : lNode->mReferences)
         {
-            if (!aVisited[reference->mIndex])
+            if (!aVisited[lReference->mIndex])
             {
-                pending.push_back(reference);
+                lPending.push_back(lReference);
             }
         }
     }
@@ -256,57 +256,57 @@ void INodeMap::DropDownward(INode &aNode, std::vector<bool> &aVisited)
 
 void INodeMap::DropCaches(INode &aNode)
 {
-    std::vector<bool> visited(mOrder.size(), false);
-    DropDownward(aNode, visited);
+    std::vector<bool> lVisited(mOrder.size(), false);
+    DropDownward(aNode, lVisited);
 }
 
 void INodeMap::Propagate(std::vector<INode *> aStart, bool aDropStartCaches)
 {
-    const auto now = std::chrono::steady_clock::now();
-    std::vector<bool> queued(mOrder.size(), false);
-    std::vector<bool> dropped(mOrder.size(), false);
-    std::deque<INode *> queue;
-    for (INode *node : aStart)
+    const auto lNow = std::chrono::steady_clock::now();
+    std::vector<bool> lQueued(mOrder.size(), false);
+    std::vector<bool> lDropped(mOrder.size(), false);
+    std::deque<INode *> lQueue;
+    for (INode *lNode : aStart)
     {
-        if (!queued[node->mIndex])
+        if (!lQueued[lNode->mIndex])
         {
-            queued[node->mIndex] = true;
-            queue.push_back(node);
+            lQueued[lNode->mIndex] = true;
+            lQueue.push_back(lNode);
             if (aDropStartCaches)
             {
-                DropDownward(*node, dropped);
+                DropDownward(*lNode, lDropped);
             }
         }
     }
-    const size_t startCount = queue.size();
-    size_t position = 0;
-    while (!queue.empty())
+    const size_t lStartCount = lQueue.size();
+    size_t lPosition = 0;
+    while (!lQueue.empty())
     {
-        INode *node = queue.front();
-        queue.pop_front();
+        INode *lNode = lQueue.front();
+        lQueue.pop_front();
         // Nodes that depend on a changed one hold stale cached values.
-        if (position++ >= startCount)
+        if (lPosition++ >= lStartCount)
         {
-            node->DropCache();
+            lNode->DropCache();
         }
-        node->mLastInvalidated = now;
-        Record(*node);
-        for (INode *dependent : node->mDependents)
+        lNode->mLastInvalidated = lNow;
+        Record(*lNode);
+        for (INode *lDependent : lNode->mDependents)
         {
-            if (!queued[dependent->mIndex])
+            if (!lQueued[lDependent->mIndex])
             {
-                queued[dependent->mIndex] = true;
-                queue.push_back(dependent);
+                lQueued[lDependent->mIndex] = true;
+                lQueue.push_back(lDependent);
             }
         }
         // A selector switches what its selected features show.
-        for (INode *selected : node->mSelectedNodes)
+        for (INode *lSelected : lNode->mSelectedNodes)
         {
-            DropDownward(*selected, dropped);
-            if (!queued[selected->mIndex])
+            DropDownward(*lSelected, lDropped);
+            if (!lQueued[lSelected->mIndex])
             {
-                queued[selected->mIndex] = true;
-                queue.push_back(selected);
+                lQueued[lSelected->mIndex] = true;
+                lQueue.push_back(lSelected);
             }
         }
     }
@@ -324,33 +324,33 @@ void INodeMap::InvalidateNode(INode &aNode)
 
 void INodeMap::InvalidateAll()
 {
-    const auto now = std::chrono::steady_clock::now();
-    for (INode *node : mOrder)
+    const auto lNow = std::chrono::steady_clock::now();
+    for (INode *lNode : mOrder)
     {
-        node->DropCache();
-        if (node->GetKind() == NodeKind::Port)
+        lNode->DropCache();
+        if (lNode->GetKind() == NodeKind::Port)
         {
-            static_cast<PortNode *>(node)->ClearCache();
+            static_cast<PortNode *>(lNode)->ClearCache();
         }
-        node->mLastInvalidated = now;
-        Record(*node);
+        lNode->mLastInvalidated = lNow;
+        Record(*lNode);
     }
 }
 
 void INodeMap::Poll()
 {
-    const auto now = std::chrono::steady_clock::now();
-    std::vector<INode *> due;
-    for (INode *node : mOrder)
+    const auto lNow = std::chrono::steady_clock::now();
+    std::vector<INode *> lDue;
+    for (INode *lNode : mOrder)
     {
-        if (node->mPollingTime >= 0 && now - node->mLastInvalidated >= std::chrono::milliseconds(node->mPollingTime))
+        if (lNode->mPollingTime >= 0 && lNow - lNode->mLastInvalidated >= std::chrono::milliseconds(lNode->mPollingTime))
         {
-            due.push_back(node);
+            lDue.push_back(lNode);
         }
     }
-    if (!due.empty())
+    if (!lDue.empty())
     {
-        Propagate(due, true);
+        Propagate(lDue, true);
     }
 }
 
@@ -369,62 +369,62 @@ uint32_t INodeMap::AttachChunks(const uint8_t *aData, uint32_t aLength, std::str
         size_t mOffset;
         size_t mLength;
     };
-    std::vector<Chunk> chunks;
-    size_t position = aLength;
-    uint32_t code = TN_OK;
-    while (position > 0)
+    std::vector<Chunk> lChunks;
+    size_t lPosition = aLength;
+    uint32_t lCode = TN_OK;
+    while (lPosition > 0)
     {
-        if (position < 8)
+        if (lPosition < 8)
         {
-            aError = "the chunk layout leaves " + std::to_string(position) + " bytes without a tag at its start";
-            code = TN_INVALID_DATA_FORMAT;
+            aError = "the chunk layout leaves " + std::to_string(lPosition) + " bytes without a tag at its start";
+            lCode = TN_INVALID_DATA_FORMAT;
             break;
         }
-        const uint32_t id = BigEndian32(aData + position - 8);
-        const uint32_t length = BigEndian32(aData + position - 4);
-        if (length > position - 8)
+        const uint32_t lId = BigEndian32(aData + lPosition - 8);
+        const uint32_t lLength = BigEndian32(aData + lPosition - 4);
+        if (lLength > lPosition - 8)
         {
-            aError = "chunk " + Hex(id) + " claims " + std::to_string(length) + " bytes, but only " +
-                     std::to_string(position - 8) + " precede its tag";
-            code = TN_INVALID_DATA_FORMAT;
+            aError = "chunk " + Hex(lId) + " claims " + std::to_string(lLength) + " bytes, but only " +
+                     std::to_string(lPosition - 8) + " precede its tag";
+            lCode = TN_INVALID_DATA_FORMAT;
             break;
         }
-        position -= 8 + length;
-        chunks.push_back(Chunk{id, position, length});
+        lPosition -= 8 + lLength;
+        lChunks.push_back(Chunk{lId, lPosition, lLength});
     }
-    std::map<uint32_t, std::vector<uint8_t>> copies;
-    if (code == TN_OK)
+    std::map<uint32_t, std::vector<uint8_t>> lCopies;
+    if (lCode == TN_OK)
     {
         // Copy what chunk ports read, so the caller's memory is not needed
         // after this call; of several chunks with one ID the last one wins.
-        for (PortNode *port : GetPorts())
+        for (PortNode *lPort : GetPorts())
         {
-            if (!port->IsChunkPort() || copies.count(port->GetChunkId()) != 0)
+            if (!lPort->IsChunkPort() || lCopies.count(lPort->GetChunkId()) != 0)
             {
                 continue;
             }
-            for (const Chunk &chunk : chunks)
+            for (const Chunk &lChunk : lChunks)
             {
-                if (chunk.mId == port->GetChunkId())
+                if (lChunk.mId == lPort->GetChunkId())
                 {
-                    copies[chunk.mId].assign(aData + chunk.mOffset, aData + chunk.mOffset + chunk.mLength);
+                    lCopies[lChunk.mId].assign(aData + lChunk.mOffset, aData + lChunk.mOffset + lChunk.mLength);
                     break;
                 }
             }
         }
     }
-    mChunks.swap(copies);
-    mChunksAttached = code == TN_OK;
-    std::vector<INode *> chunkPorts;
-    for (PortNode *port : GetPorts())
+    mChunks.swap(lCopies);
+    mChunksAttached = lCode == TN_OK;
+    std::vector<INode *> lChunkPorts;
+    for (PortNode *lPort : GetPorts())
     {
-        if (port->IsChunkPort())
+        if (lPort->IsChunkPort())
         {
-            chunkPorts.push_back(port);
+            lChunkPorts.push_back(lPort);
         }
     }
-    Propagate(chunkPorts, true);
-    return code;
+    Propagate(lChunkPorts, true);
+    return lCode;
 }
 
 void INodeMap::DetachChunks()
@@ -435,15 +435,15 @@ void INodeMap::DetachChunks()
     }
     mChunks.clear();
     mChunksAttached = false;
-    std::vector<INode *> chunkPorts;
-    for (PortNode *port : GetPorts())
+    std::vector<INode *> lChunkPorts;
+    for (PortNode *lPort : GetPorts())
     {
-        if (port->IsChunkPort())
+        if (lPort->IsChunkPort())
         {
-            chunkPorts.push_back(port);
+            lChunkPorts.push_back(lPort);
         }
     }
-    Propagate(chunkPorts, true);
+    Propagate(lChunkPorts, true);
 }
 
 const std::vector<uint8_t> *INodeMap::GetChunk(uint32_t aChunkId) const
@@ -452,8 +452,8 @@ const std::vector<uint8_t> *INodeMap::GetChunk(uint32_t aChunkId) const
     {
         return nullptr;
     }
-    const auto found = mChunks.find(aChunkId);
-    return found != mChunks.end() ? &found->second : nullptr;
+    const auto lFound = mChunks.find(aChunkId);
+    return lFound != mChunks.end() ? &lFound->second : nullptr;
 }
 
 } // namespace TN_GENAPI_NS

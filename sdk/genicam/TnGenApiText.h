@@ -31,11 +31,11 @@ std::string FormatFloat(double aValue);
 template <typename T, size_t N>
 bool LookupName(const std::pair<const char *, T> (&aNames)[N], const std::string &aText, T &aValue)
 {
-    for (const auto &name : aNames)
+    for (const auto &lName : aNames)
     {
-        if (aText == name.first)
+        if (aText == lName.first)
         {
-            aValue = name.second;
+            aValue = lName.second;
             return true;
         }
     }

@@ -18,28 +18,28 @@ const size_t kMaxStringValue = 4096;
 
 int64_t ToInt64(uint64_t aBits)
 {
-    int64_t value;
-    memcpy(&value, &aBits, sizeof(value));
-    return value;
+    int64_t lValue;
+    memcpy(&lValue, &aBits, sizeof(lValue));
+    return lValue;
 }
 
 uint64_t DecodeUnsigned(const uint8_t *aData, size_t aLength, TnGenEndianness aEndianness)
 {
-    uint64_t raw = 0;
-    for (size_t i = 0; i < aLength; ++i)
+    uint64_t lRaw = 0;
+    for (size_t lIndex = 0; lIndex < aLength; ++lIndex)
     {
-        const size_t byte = aEndianness == TnGenEndiannessBig ? i : aLength - 1 - i;
-        raw = (raw << 8) | aData[byte];
+        const size_t lByte = aEndianness == TnGenEndiannessBig ? lIndex : aLength - 1 - lIndex;
+        lRaw = (lRaw << 8) | aData[lByte];
     }
-    return raw;
+    return lRaw;
 }
 
 void EncodeUnsigned(uint64_t aRaw, uint8_t *aData, size_t aLength, TnGenEndianness aEndianness)
 {
-    for (size_t i = 0; i < aLength; ++i)
+    for (size_t lIndex = 0; lIndex < aLength; ++lIndex)
     {
-        const size_t byte = aEndianness == TnGenEndiannessBig ? aLength - 1 - i : i;
-        aData[byte] = static_cast<uint8_t>(aRaw >> (8 * i));
+        const size_t lByte = aEndianness == TnGenEndiannessBig ? aLength - 1 - lIndex : lIndex;
+        aData[lByte] = static_cast<uint8_t>(aRaw >> (8 * lIndex));
     }
 }
 
@@ -50,10 +50,10 @@ int64_t SignExtend(uint64_t aRaw, int aBits)
     {
         return ToInt64(aRaw);
     }
-    const uint64_t sign = uint64_t(1) << (aBits - 1);
-    const uint64_t mask = (uint64_t(1) << aBits) - 1;
-    aRaw &= mask;
-    return ToInt64((aRaw ^ sign) - sign);
+    const uint64_t lSign = uint64_t(1) << (aBits - 1);
+    const uint64_t lMask = (uint64_t(1) << aBits) - 1;
+    aRaw &= lMask;
+    return ToInt64((aRaw ^ lSign) - lSign);
 }
 
 uint64_t Mask(int aBits)
@@ -82,13 +82,13 @@ TnGenRepresentation ParseRepresentation(const INode &aNode, const Element &aElem
         {"Boolean", TnGenRepresentationBoolean},         {"PureNumber", TnGenRepresentationPureNumber},
         {"HexNumber", TnGenRepresentationHexNumber},     {"IPV4Address", TnGenRepresentationIPV4Address},
         {"MACAddress", TnGenRepresentationMACAddress}};
-    TnGenRepresentation representation = TnGenRepresentationPureNumber;
-    if (!tn::genicam::LookupName(kNames, aElement.mText, representation))
+    TnGenRepresentation lRepresentation = TnGenRepresentationPureNumber;
+    if (!tn::genicam::LookupName(kNames, aElement.mText, lRepresentation))
     {
         FailDefinition(std::string(aNode.GetKindName()) + " '" + aNode.GetName() + "': unknown Representation '" +
                        aElement.mText + "'");
     }
-    return representation;
+    return lRepresentation;
 }
 
 TnGenEndianness ParseEndianness(const INode &aNode, const Element &aElement)
@@ -141,11 +141,11 @@ Access AccessThrough(const NodeRef &aRef)
 
 template <typename T> ValueOrRef<T> *FindIndexed(IndexedValue<T> &aIndexed, int64_t aIndex)
 {
-    for (auto &entry : aIndexed.mEntries)
+    for (auto &lEntry : aIndexed.mEntries)
     {
-        if (entry.first == aIndex)
+        if (lEntry.first == aIndex)
         {
-            return &entry.second;
+            return &lEntry.second;
         }
     }
     return aIndexed.mDefault.IsSet() ? &aIndexed.mDefault : nullptr;
@@ -157,11 +157,11 @@ template <typename T> void CollectIndexed(IndexedValue<T> &aIndexed, std::vector
     {
         aReferences.push_back(&aIndexed.mIndex);
     }
-    for (auto &entry : aIndexed.mEntries)
+    for (auto &lEntry : aIndexed.mEntries)
     {
-        if (entry.second.mRef.IsSet())
+        if (lEntry.second.mRef.IsSet())
         {
-            aReferences.push_back(&entry.second.mRef);
+            aReferences.push_back(&lEntry.second.mRef);
         }
     }
     if (aIndexed.mDefault.mRef.IsSet())
@@ -180,14 +180,14 @@ template <typename T> void CollectValue(ValueOrRef<T> &aValue, std::vector<NodeR
 
 int64_t IndexAttribute(const INode &aNode, const Element &aElement)
 {
-    const std::string *index = aElement.GetAttribute("Index");
-    int64_t value = 0;
-    if (index == nullptr || !tn::genicam::ParseIntegerText(*index, value))
+    const std::string *lIndex = aElement.GetAttribute("Index");
+    int64_t lValue = 0;
+    if (lIndex == nullptr || !tn::genicam::ParseIntegerText(*lIndex, lValue))
     {
         FailDefinition(std::string(aNode.GetKindName()) + " '" + aNode.GetName() + "': " + aElement.mName +
                        " needs an integer Index attribute");
     }
-    return value;
+    return lValue;
 }
 } // namespace
 
@@ -223,68 +223,68 @@ void IntegerBase::CheckWrite(int64_t aValue)
 
 std::string IntegerBase::ToString()
 {
-    const int64_t value = GetInt();
-    char text[64];
-    const uint64_t bits = static_cast<uint64_t>(value);
+    const int64_t lValue = GetInt();
+    char lText[64];
+    const uint64_t lBits = static_cast<uint64_t>(lValue);
     switch (mRepresentation)
     {
     case TnGenRepresentationHexNumber:
-        snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(bits));
+        snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(lBits));
         break;
     case TnGenRepresentationIPV4Address:
-        snprintf(text, sizeof(text), "%u.%u.%u.%u", unsigned(bits >> 24 & 0xFF), unsigned(bits >> 16 & 0xFF),
-                 unsigned(bits >> 8 & 0xFF), unsigned(bits & 0xFF));
+        snprintf(lText, sizeof(lText), "%u.%u.%u.%u", unsigned(lBits >> 24 & 0xFF), unsigned(lBits >> 16 & 0xFF),
+                 unsigned(lBits >> 8 & 0xFF), unsigned(lBits & 0xFF));
         break;
     case TnGenRepresentationMACAddress:
-        snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", unsigned(bits >> 40 & 0xFF),
-                 unsigned(bits >> 32 & 0xFF), unsigned(bits >> 24 & 0xFF), unsigned(bits >> 16 & 0xFF),
-                 unsigned(bits >> 8 & 0xFF), unsigned(bits & 0xFF));
+        snprintf(lText, sizeof(lText), "%02X:%02X:%02X:%02X:%02X:%02X", unsigned(lBits >> 40 & 0xFF),
+                 unsigned(lBits >> 32 & 0xFF), unsigned(lBits >> 24 & 0xFF), unsigned(lBits >> 16 & 0xFF),
+                 unsigned(lBits >> 8 & 0xFF), unsigned(lBits & 0xFF));
         break;
     default:
-        snprintf(text, sizeof(text), "%lld", static_cast<long long>(value));
+        snprintf(lText, sizeof(lText), "%lld", static_cast<long long>(lValue));
         break;
     }
-    return text;
+    return lText;
 }
 
 void IntegerBase::FromString(const std::string &aValue)
 {
-    const std::string text = tn::genicam::Trim(aValue);
-    int64_t value = 0;
-    unsigned parts[6];
-    char tail;
+    const std::string lText = tn::genicam::Trim(aValue);
+    int64_t lValue = 0;
+    unsigned lParts[6];
+    char lTail;
     if (mRepresentation == TnGenRepresentationIPV4Address &&
-        sscanf(text.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) == 4)
+        sscanf(lText.c_str(), "%u.%u.%u.%u%c", &lParts[0], &lParts[1], &lParts[2], &lParts[3], &lTail) == 4)
     {
-        value = 0;
-        for (int i = 0; i < 4; ++i)
+        lValue = 0;
+        for (int lIndex = 0; lIndex < 4; ++lIndex)
         {
-            if (parts[i] > 255)
+            if (lParts[lIndex] > 255)
             {
-                Fail(Describe() + ": '" + text + "' is no IPv4 address");
+                Fail(Describe() + ": '" + lText + "' is no IPv4 address");
             }
-            value = (value << 8) | parts[i];
+            lValue = (lValue << 8) | lParts[lIndex];
         }
     }
     else if (mRepresentation == TnGenRepresentationMACAddress &&
-             sscanf(text.c_str(), "%x:%x:%x:%x:%x:%x%c", &parts[0], &parts[1], &parts[2], &parts[3], &parts[4],
-                    &parts[5], &tail) == 6)
+             sscanf(lText.c_str(), "%x:%x:%x:%x:%x:%x%c", &lParts[0], &lParts[1], &lParts[2], &lParts[3], &lParts[4],
+                    &lParts[5], &lTail) == 6)
     {
-        value = 0;
-        for (int i = 0; i < 6; ++i)
+        lValue = 0;
+        for (int lIndex = 0; lIndex < 6; ++lIndex)
         {
-            if (parts[i] > 255)
+            if (lParts[lIndex] > 255)
             {
-                Fail(Describe() + ": '" + text + "' is no MAC address");
+                Fail(Describe() + ": '" + lText + "' is no MAC address");
             }
-            value = (value << 8) | parts[i];
+            lValue = (lValue << 8) | lParts[lIndex];
         }
     }
-    else if (!tn::genicam::ParseIntegerText(text, value))
+    else if (!tn::genicam::ParseIntegerText(lText, lValue))
     {
-        Fail(Describe() + ": '" + text + "' is not an integer");
+        Fail(Describe() + ": '" + lText + "' is not an integer");
     }
-    SetInt(value);
+    SetInt(lValue);
 }
 
 // --- FloatBase --------------------------------------------------------------
@@ -313,14 +313,14 @@ void FloatBase::CheckWrite(double aValue)
 {
     CheckWritable();
     CheckFloatRange(aValue);
-    double increment = 0;
-    if (GetFloatInc(increment) && increment > 0)
+    double lIncrement = 0;
+    if (GetFloatInc(lIncrement) && lIncrement > 0)
     {
-        const double steps = (aValue - GetFloatMin()) / increment;
-        if (fabs(steps - nearbyint(steps)) > 1e-6)
+        const double lSteps = (aValue - GetFloatMin()) / lIncrement;
+        if (fabs(lSteps - nearbyint(lSteps)) > 1e-6)
         {
             Fail(Describe() + ": " + tn::genicam::FormatFloat(aValue) + " does not fit the increment " +
-                 tn::genicam::FormatFloat(increment));
+                 tn::genicam::FormatFloat(lIncrement));
         }
     }
 }
@@ -332,12 +332,12 @@ std::string FloatBase::ToString()
 
 void FloatBase::FromString(const std::string &aValue)
 {
-    double value = 0;
-    if (!tn::genicam::ParseFloatText(aValue, value))
+    double lValue = 0;
+    if (!tn::genicam::ParseFloatText(aValue, lValue))
     {
         Fail(Describe() + ": '" + tn::genicam::Trim(aValue) + "' is not a number");
     }
-    SetFloat(value);
+    SetFloat(lValue);
 }
 
 // --- Integer and Float ------------------------------------------------------
@@ -357,9 +357,9 @@ template <typename T, typename Base> bool NumberNode<T, Base>::ApplyElement(cons
     }
     if (aElement.mName == "ValueIndexed" || aElement.mName == "pValueIndexed")
     {
-        ValueOrRef<T> value;
-        this->ApplyValue(aElement, "ValueIndexed", "pValueIndexed", value);
-        mIndexed.mEntries.emplace_back(IndexAttribute(*this, aElement), value);
+        ValueOrRef<T> lValue;
+        this->ApplyValue(aElement, "ValueIndexed", "pValueIndexed", lValue);
+        mIndexed.mEntries.emplace_back(IndexAttribute(*this, aElement), lValue);
         return true;
     }
     // A Float's DisplayNotation and DisplayPrecision only concern displays.
@@ -372,13 +372,13 @@ template <typename T, typename Base> ValueOrRef<T> &NumberNode<T, Base>::Current
     {
         return mValue;
     }
-    const int64_t index = this->RefInt(mIndexed.mIndex);
-    ValueOrRef<T> *value = FindIndexed(mIndexed, index);
-    if (value == nullptr)
+    const int64_t lIndex = this->RefInt(mIndexed.mIndex);
+    ValueOrRef<T> *lValue = FindIndexed(mIndexed, lIndex);
+    if (lValue == nullptr)
     {
-        Fail(this->Describe() + " has no value for the index " + std::to_string(index));
+        Fail(this->Describe() + " has no value for the index " + std::to_string(lIndex));
     }
-    return *value;
+    return *lValue;
 }
 
 template <typename T, typename Base> INode *NumberNode<T, Base>::GetValueTarget()
@@ -410,11 +410,11 @@ T NumberNode<T, Base>::Limit(const ValueOrRef<T> &aLimit, T (*aTargetLimit)(INod
     {
         return this->ValueOf(aLimit);
     }
-    INode *target = Current().mRef.mNode;
-    if (target != nullptr && IsNumeric(target->GetInterface()))
+    INode *lTarget = Current().mRef.mNode;
+    if (lTarget != nullptr && IsNumeric(lTarget->GetInterface()))
     {
-        DepthGuard guard(this->mMap);
-        return aTargetLimit(*target);
+        DepthGuard lGuard(this->mMap);
+        return aTargetLimit(*lTarget);
     }
     return aDefault;
 }
@@ -447,15 +447,15 @@ void NumberNode<T, Base>::ValidateNumber(std::initializer_list<InterfaceKind> aV
     {
         FailDefinition(this->Describe() + " has neither Value, pValue nor pIndex");
     }
-    const std::initializer_list<InterfaceKind> numeric = {InterfaceKind::Integer, InterfaceKind::Float};
+    const std::initializer_list<InterfaceKind> lNumeric = {InterfaceKind::Integer, InterfaceKind::Float};
     this->RequireInterface(mValue.mRef, "pValue", aValueKinds);
-    this->RequireInterface(mMin.mRef, "pMin", numeric);
-    this->RequireInterface(mMax.mRef, "pMax", numeric);
-    this->RequireInterface(mInc.mRef, "pInc", numeric);
+    this->RequireInterface(mMin.mRef, "pMin", lNumeric);
+    this->RequireInterface(mMax.mRef, "pMax", lNumeric);
+    this->RequireInterface(mInc.mRef, "pInc", lNumeric);
     this->RequireInterface(mIndexed.mIndex, "pIndex", {InterfaceKind::Integer, InterfaceKind::Enumeration});
-    for (auto &entry : mIndexed.mEntries)
+    for (auto &lEntry : mIndexed.mEntries)
     {
-        this->RequireInterface(entry.second.mRef, "pValueIndexed", aValueKinds);
+        this->RequireInterface(lEntry.second.mRef, "pValueIndexed", aValueKinds);
     }
     this->RequireInterface(mIndexed.mDefault.mRef, "pValueDefault", aValueKinds);
 }
@@ -469,11 +469,11 @@ int64_t IntegerNode::GetIntInc()
     {
         return ValueOf(mInc);
     }
-    INode *target = Current().mRef.mNode;
-    if (target != nullptr && target->GetInterface() == InterfaceKind::Integer)
+    INode *lTarget = Current().mRef.mNode;
+    if (lTarget != nullptr && lTarget->GetInterface() == InterfaceKind::Integer)
     {
-        DepthGuard guard(mMap);
-        return target->GetIntInc();
+        DepthGuard lGuard(mMap);
+        return lTarget->GetIntInc();
     }
     return 1;
 }
@@ -523,20 +523,20 @@ bool IntRegNode::ApplyElement(const Element &aElement)
 int64_t IntRegNode::GetInt()
 {
     CheckReadable();
-    uint8_t data[8];
-    const size_t length = mRegister.GetLength(*this);
-    mRegister.Read(*this, data, length);
-    const uint64_t raw = DecodeUnsigned(data, length, mEndianness);
-    return mSign == TnGenSignSigned ? SignExtend(raw, static_cast<int>(8 * length)) : ToInt64(raw);
+    uint8_t lData[8];
+    const size_t lLength = mRegister.GetLength(*this);
+    mRegister.Read(*this, lData, lLength);
+    const uint64_t lRaw = DecodeUnsigned(lData, lLength, mEndianness);
+    return mSign == TnGenSignSigned ? SignExtend(lRaw, static_cast<int>(8 * lLength)) : ToInt64(lRaw);
 }
 
 void IntRegNode::SetInt(int64_t aValue)
 {
     CheckWrite(aValue);
-    uint8_t data[8];
-    const size_t length = mRegister.GetLength(*this);
-    EncodeUnsigned(static_cast<uint64_t>(aValue), data, length, mEndianness);
-    mRegister.Write(*this, data, length);
+    uint8_t lData[8];
+    const size_t lLength = mRegister.GetLength(*this);
+    EncodeUnsigned(static_cast<uint64_t>(aValue), lData, lLength, mEndianness);
+    mRegister.Write(*this, lData, lLength);
 }
 
 int IntRegNode::GetValueBits()
@@ -546,16 +546,16 @@ int IntRegNode::GetValueBits()
 
 int64_t IntRegNode::GetIntMin()
 {
-    int64_t minimum, maximum;
-    Limits(GetValueBits(), mSign, minimum, maximum);
-    return minimum;
+    int64_t lMinimum, lMaximum;
+    Limits(GetValueBits(), mSign, lMinimum, lMaximum);
+    return lMinimum;
 }
 
 int64_t IntRegNode::GetIntMax()
 {
-    int64_t minimum, maximum;
-    Limits(GetValueBits(), mSign, minimum, maximum);
-    return maximum;
+    int64_t lMinimum, lMaximum;
+    Limits(GetValueBits(), mSign, lMinimum, lMaximum);
+    return lMaximum;
 }
 
 void IntRegNode::Validate()
@@ -592,64 +592,64 @@ bool MaskedIntRegNode::ApplyElement(const Element &aElement)
 
 void MaskedIntRegNode::Bits(size_t aLength, int &aLow, int &aHigh) const
 {
-    const int64_t bits = static_cast<int64_t>(8 * aLength);
-    int64_t low = mLsb;
-    int64_t high = mMsb;
+    const int64_t lBits = static_cast<int64_t>(8 * aLength);
+    int64_t lLow = mLsb;
+    int64_t lHigh = mMsb;
     if (mEndianness == TnGenEndiannessBig)
     {
-        low = bits - 1 - mLsb;
-        high = bits - 1 - mMsb;
+        lLow = lBits - 1 - mLsb;
+        lHigh = lBits - 1 - mMsb;
     }
-    if (low > high)
+    if (lLow > lHigh)
     {
-        std::swap(low, high);
+        std::swap(lLow, lHigh);
     }
-    if (low < 0 || high >= bits)
+    if (lLow < 0 || lHigh >= lBits)
     {
         Fail(Describe() + ": bits " + std::to_string(mLsb) + " to " + std::to_string(mMsb) + " lie outside its " +
              std::to_string(aLength) + " bytes");
     }
-    aLow = static_cast<int>(low);
-    aHigh = static_cast<int>(high);
+    aLow = static_cast<int>(lLow);
+    aHigh = static_cast<int>(lHigh);
 }
 
 int64_t MaskedIntRegNode::GetInt()
 {
     CheckReadable();
-    uint8_t data[8];
-    const size_t length = mRegister.GetLength(*this);
-    int low, high;
-    Bits(length, low, high);
-    mRegister.Read(*this, data, length);
-    const uint64_t field = (DecodeUnsigned(data, length, mEndianness) >> low) & Mask(high - low + 1);
-    return mSign == TnGenSignSigned ? SignExtend(field, high - low + 1) : ToInt64(field);
+    uint8_t lData[8];
+    const size_t lLength = mRegister.GetLength(*this);
+    int lLow, lHigh;
+    Bits(lLength, lLow, lHigh);
+    mRegister.Read(*this, lData, lLength);
+    const uint64_t lField = (DecodeUnsigned(lData, lLength, mEndianness) >> lLow) & Mask(lHigh - lLow + 1);
+    return mSign == TnGenSignSigned ? SignExtend(lField, lHigh - lLow + 1) : ToInt64(lField);
 }
 
 void MaskedIntRegNode::SetInt(int64_t aValue)
 {
     CheckWrite(aValue);
-    uint8_t data[8] = {0};
-    const size_t length = mRegister.GetLength(*this);
-    int low, high;
-    Bits(length, low, high);
+    uint8_t lData[8] = {0};
+    const size_t lLength = mRegister.GetLength(*this);
+    int lLow, lHigh;
+    Bits(lLength, lLow, lHigh);
     // The other bits keep their value where the register can be read.
-    const Access access = mRegister.GetAccess();
-    if (access == Access::RO || access == Access::RW)
+    const Access lAccess = mRegister.GetAccess();
+    if (lAccess == Access::RO || lAccess == Access::RW)
     {
-        mRegister.Read(*this, data, length);
+        mRegister.Read(*this, lData, lLength);
     }
-    const uint64_t mask = Mask(high - low + 1) << low;
-    uint64_t raw = DecodeUnsigned(data, length, mEndianness);
-    raw = (raw & ~mask) | ((static_cast<uint64_t>(aValue) << low) & mask);
-    EncodeUnsigned(raw, data, length, mEndianness);
-    mRegister.Write(*this, data, length);
+    const uint64_t lMask = Mask(lHigh - lLow + 1) << lLow;
+    uint64_t lRaw = DecodeUnsigned(lData, lLength, mEndianness);
+    lRaw = (lRaw & ~lMask) | ((static_cast<uint64_t>(aValue) << lLow) & lMask);
+    EncodeUnsigned(lRaw, lData, lLength, mEndianness);
+    mRegister.Write(*this, lData, lLength);
 }
 
 int MaskedIntRegNode::GetValueBits()
 {
-    int low, high;
-    Bits(mRegister.GetLength(*this), low, high);
-    return high - low + 1;
+    int lLow, lHigh;
+    Bits(mRegister.GetLength(*this), lLow, lHigh);
+    return lHigh - lLow + 1;
 }
 
 void MaskedIntRegNode::Validate()
@@ -676,49 +676,49 @@ bool FloatRegNode::ApplyElement(const Element &aElement)
 double FloatRegNode::GetFloat()
 {
     CheckReadable();
-    uint8_t data[8];
-    const size_t length = mRegister.GetLength(*this);
-    if (length != 4 && length != 8)
+    uint8_t lData[8];
+    const size_t lLength = mRegister.GetLength(*this);
+    if (lLength != 4 && lLength != 8)
     {
-        Fail(Describe() + ": a float register holds 4 or 8 bytes, not " + std::to_string(length));
+        Fail(Describe() + ": a float register holds 4 or 8 bytes, not " + std::to_string(lLength));
     }
-    mRegister.Read(*this, data, length);
-    const uint64_t raw = DecodeUnsigned(data, length, mEndianness);
-    if (length == 4)
+    mRegister.Read(*this, lData, lLength);
+    const uint64_t lRaw = DecodeUnsigned(lData, lLength, mEndianness);
+    if (lLength == 4)
     {
-        const uint32_t bits = static_cast<uint32_t>(raw);
-        float value;
-        memcpy(&value, &bits, sizeof(value));
-        return value;
+        const uint32_t lBits = static_cast<uint32_t>(lRaw);
+        float lValue;
+        memcpy(&lValue, &lBits, sizeof(lValue));
+        return lValue;
     }
-    double value;
-    memcpy(&value, &raw, sizeof(value));
-    return value;
+    double lValue;
+    memcpy(&lValue, &lRaw, sizeof(lValue));
+    return lValue;
 }
 
 void FloatRegNode::SetFloat(double aValue)
 {
     CheckWrite(aValue);
-    uint8_t data[8];
-    const size_t length = mRegister.GetLength(*this);
-    uint64_t raw = 0;
-    if (length == 4)
+    uint8_t lData[8];
+    const size_t lLength = mRegister.GetLength(*this);
+    uint64_t lRaw = 0;
+    if (lLength == 4)
     {
-        const float value = static_cast<float>(aValue);
-        uint32_t bits;
-        memcpy(&bits, &value, sizeof(bits));
-        raw = bits;
+        const float lValue = static_cast<float>(aValue);
+        uint32_t lBits;
+        memcpy(&lBits, &lValue, sizeof(lBits));
+        lRaw = lBits;
     }
-    else if (length == 8)
+    else if (lLength == 8)
     {
-        memcpy(&raw, &aValue, sizeof(raw));
+        memcpy(&lRaw, &aValue, sizeof(lRaw));
     }
     else
     {
-        Fail(Describe() + ": a float register holds 4 or 8 bytes, not " + std::to_string(length));
+        Fail(Describe() + ": a float register holds 4 or 8 bytes, not " + std::to_string(lLength));
     }
-    EncodeUnsigned(raw, data, length, mEndianness);
-    mRegister.Write(*this, data, length);
+    EncodeUnsigned(lRaw, lData, lLength, mEndianness);
+    mRegister.Write(*this, lData, lLength);
 }
 
 void FloatRegNode::Validate()
@@ -774,28 +774,28 @@ bool EnumerationNode::ApplyElement(const Element &aElement)
 {
     if (aElement.mName == "EnumEntry")
     {
-        const std::string *entryName = aElement.GetAttribute("Name");
-        if (entryName == nullptr || entryName->empty())
+        const std::string *lEntryName = aElement.GetAttribute("Name");
+        if (lEntryName == nullptr || lEntryName->empty())
         {
             FailDefinition(Describe() + " has an EnumEntry without a Name");
         }
-        INode *node = mMap.CreateNode("EnumEntry", "EnumEntry_" + mName + "_" + *entryName);
-        EnumEntryNode *entry = static_cast<EnumEntryNode *>(node);
-        entry->SetSymbolic(*entryName);
-        for (const auto &attribute : aElement.mAttributes)
+        INode *lNode = mMap.CreateNode("EnumEntry", "EnumEntry_" + mName + "_" + *lEntryName);
+        EnumEntryNode *lEntry = static_cast<EnumEntryNode *>(lNode);
+        lEntry->SetSymbolic(*lEntryName);
+        for (const auto &lAttribute : aElement.mAttributes)
         {
-            if (attribute.first != "Name")
+            if (lAttribute.first != "Name")
             {
-                entry->DefineAttribute(attribute.first, attribute.second);
+                lEntry->DefineAttribute(lAttribute.first, lAttribute.second);
             }
         }
-        for (const Element &child : aElement.mChildren)
+        for (const Element &lChild : aElement.mChildren)
         {
-            entry->Define(child);
+            lEntry->Define(lChild);
         }
-        mEntries.push_back(entry);
+        mEntries.push_back(lEntry);
         mEntryRefs.emplace_back();
-        mEntryRefs.back().mName = entry->GetName();
+        mEntryRefs.back().mName = lEntry->GetName();
         return true;
     }
     return IntValueNode::ApplyElement(aElement);
@@ -803,11 +803,11 @@ bool EnumerationNode::ApplyElement(const Element &aElement)
 
 EnumEntryNode *EnumerationNode::FindEntry(const std::string &aSymbolic) const
 {
-    for (EnumEntryNode *entry : mEntries)
+    for (EnumEntryNode *lEntry : mEntries)
     {
-        if (entry->GetSymbolic() == aSymbolic)
+        if (lEntry->GetSymbolic() == aSymbolic)
         {
-            return entry;
+            return lEntry;
         }
     }
     return nullptr;
@@ -815,11 +815,11 @@ EnumEntryNode *EnumerationNode::FindEntry(const std::string &aSymbolic) const
 
 EnumEntryNode *EnumerationNode::FindEntry(int64_t aValue) const
 {
-    for (EnumEntryNode *entry : mEntries)
+    for (EnumEntryNode *lEntry : mEntries)
     {
-        if (entry->GetValue() == aValue)
+        if (lEntry->GetValue() == aValue)
         {
-            return entry;
+            return lEntry;
         }
     }
     return nullptr;
@@ -833,35 +833,35 @@ int64_t EnumerationNode::GetInt()
 
 std::string EnumerationNode::GetString()
 {
-    const int64_t value = GetInt();
-    EnumEntryNode *entry = FindEntry(value);
-    if (entry == nullptr)
+    const int64_t lValue = GetInt();
+    EnumEntryNode *lEntry = FindEntry(lValue);
+    if (lEntry == nullptr)
     {
-        Fail(Describe() + ": the value " + std::to_string(value) + " belongs to none of its entries");
+        Fail(Describe() + ": the value " + std::to_string(lValue) + " belongs to none of its entries");
     }
-    return entry->GetSymbolic();
+    return lEntry->GetSymbolic();
 }
 
 void EnumerationNode::SetInt(int64_t aValue)
 {
     CheckWritable();
-    EnumEntryNode *entry = FindEntry(aValue);
-    if (entry == nullptr)
+    EnumEntryNode *lEntry = FindEntry(aValue);
+    if (lEntry == nullptr)
     {
         Fail(Describe() + " has no entry with the value " + std::to_string(aValue));
     }
-    WriteEntry(*entry);
+    WriteEntry(*lEntry);
 }
 
 void EnumerationNode::SetString(const std::string &aValue)
 {
     CheckWritable();
-    EnumEntryNode *entry = FindEntry(aValue);
-    if (entry == nullptr)
+    EnumEntryNode *lEntry = FindEntry(aValue);
+    if (lEntry == nullptr)
     {
         Fail(Describe() + " has no entry '" + aValue + "'");
     }
-    WriteEntry(*entry);
+    WriteEntry(*lEntry);
 }
 
 void EnumerationNode::WriteEntry(EnumEntryNode &aEntry)
@@ -877,9 +877,9 @@ void EnumerationNode::CollectReferences(std::vector<NodeRef *> &aReferences)
 {
     CollectValue(mValue, aReferences);
     // An enumeration depends on its entries' availability.
-    for (NodeRef &entry : mEntryRefs)
+    for (NodeRef &lEntry : mEntryRefs)
     {
-        aReferences.push_back(&entry);
+        aReferences.push_back(&lEntry);
     }
     INode::CollectReferences(aReferences);
 }
@@ -904,16 +904,16 @@ bool BooleanNode::ApplyElement(const Element &aElement)
 bool BooleanNode::GetBool()
 {
     CheckReadable();
-    const int64_t value = ValueOf(mValue);
-    if (value == mOnValue)
+    const int64_t lValue = ValueOf(mValue);
+    if (lValue == mOnValue)
     {
         return true;
     }
-    if (value == mOffValue)
+    if (lValue == mOffValue)
     {
         return false;
     }
-    Fail(Describe() + ": the value " + std::to_string(value) + " is neither its OnValue " + std::to_string(mOnValue) +
+    Fail(Describe() + ": the value " + std::to_string(lValue) + " is neither its OnValue " + std::to_string(mOnValue) +
          " nor its OffValue " + std::to_string(mOffValue));
 }
 
@@ -925,13 +925,13 @@ void BooleanNode::SetBool(bool aValue)
 
 void BooleanNode::FromString(const std::string &aValue)
 {
-    std::string text = tn::genicam::Trim(aValue);
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
-    if (text == "true" || text == "1")
+    std::string lText = tn::genicam::Trim(aValue);
+    std::transform(lText.begin(), lText.end(), lText.begin(), [](unsigned char aChar) { return static_cast<char>(tolower(aChar)); });
+    if (lText == "true" || lText == "1")
     {
         SetBool(true);
     }
-    else if (text == "false" || text == "0")
+    else if (lText == "false" || lText == "0")
     {
         SetBool(false);
     }
@@ -956,21 +956,21 @@ void CommandNode::Execute()
 
 bool CommandNode::IsDone()
 {
-    const Access access = GetAccess();
-    if (access == Access::NI || access == Access::NA)
+    const Access lAccess = GetAccess();
+    if (lAccess == Access::NI || lAccess == Access::NA)
     {
         CheckWritable();
     }
-    INode *target = mValue.mRef.mNode;
+    INode *lTarget = mValue.mRef.mNode;
     // A command whose register cannot be read is done once written; one that
     // can is done when the device has changed it from the command value.
-    if (target == nullptr || !target->IsReadable())
+    if (lTarget == nullptr || !lTarget->IsReadable())
     {
         return true;
     }
-    mMap.DropCaches(*target);
-    DepthGuard guard(mMap);
-    return target->GetInt() != ValueOf(mCommandValue);
+    mMap.DropCaches(*lTarget);
+    DepthGuard lGuard(mMap);
+    return lTarget->GetInt() != ValueOf(mCommandValue);
 }
 
 void CommandNode::CollectReferences(std::vector<NodeRef *> &aReferences)
@@ -1027,7 +1027,7 @@ std::string StringNode::GetString()
     CheckReadable();
     if (mValueRef.mNode != nullptr)
     {
-        DepthGuard guard(mMap);
+        DepthGuard lGuard(mMap);
         return mValueRef.mNode->GetString();
     }
     return mValue;
@@ -1038,7 +1038,7 @@ void StringNode::SetString(const std::string &aValue)
     CheckWritable();
     if (mValueRef.mNode != nullptr)
     {
-        DepthGuard guard(mMap);
+        DepthGuard lGuard(mMap);
         mValueRef.mNode->SetString(aValue);
         return;
     }
@@ -1054,7 +1054,7 @@ int64_t StringNode::GetMaxLength()
 {
     if (mValueRef.mNode != nullptr)
     {
-        DepthGuard guard(mMap);
+        DepthGuard lGuard(mMap);
         return mValueRef.mNode->GetMaxLength();
     }
     return static_cast<int64_t>(kMaxStringValue);
@@ -1081,25 +1081,25 @@ void StringNode::Validate()
 std::string StringRegNode::GetString()
 {
     CheckReadable();
-    const size_t length = mRegister.GetLength(*this);
-    std::vector<uint8_t> data(length);
-    mRegister.Read(*this, data.data(), length);
-    const uint8_t *end = static_cast<const uint8_t *>(memchr(data.data(), 0, length));
-    return std::string(reinterpret_cast<const char *>(data.data()), end != nullptr ? end - data.data() : length);
+    const size_t lLength = mRegister.GetLength(*this);
+    std::vector<uint8_t> lData(lLength);
+    mRegister.Read(*this, lData.data(), lLength);
+    const uint8_t *lEnd = static_cast<const uint8_t *>(memchr(lData.data(), 0, lLength));
+    return std::string(reinterpret_cast<const char *>(lData.data()), lEnd != nullptr ? lEnd - lData.data() : lLength);
 }
 
 void StringRegNode::SetString(const std::string &aValue)
 {
     CheckWritable();
-    const size_t length = mRegister.GetLength(*this);
-    if (aValue.size() > length)
+    const size_t lLength = mRegister.GetLength(*this);
+    if (aValue.size() > lLength)
     {
         Fail(Describe() + ": the text takes " + std::to_string(aValue.size()) + " bytes, the register only " +
-             std::to_string(length));
+             std::to_string(lLength));
     }
-    std::vector<uint8_t> data(length, 0);
-    memcpy(data.data(), aValue.data(), aValue.size());
-    mRegister.Write(*this, data.data(), length);
+    std::vector<uint8_t> lData(lLength, 0);
+    memcpy(lData.data(), aValue.data(), aValue.size());
+    mRegister.Write(*this, lData.data(), lLength);
 }
 
 int64_t StringRegNode::GetMaxLength()
@@ -1122,24 +1122,24 @@ int64_t RegisterNode::GetLength()
 void RegisterNode::GetBytes(uint8_t *aData, size_t aLength)
 {
     CheckReadable();
-    const size_t length = mRegister.GetLength(*this);
-    if (aLength > length)
+    const size_t lLength = mRegister.GetLength(*this);
+    if (aLength > lLength)
     {
-        throw GenApiError(TN_INVALID_PARAMETER, Describe() + " holds " + std::to_string(length) + " bytes, not " +
+        throw GenApiError(TN_INVALID_PARAMETER, Describe() + " holds " + std::to_string(lLength) + " bytes, not " +
                                                     std::to_string(aLength));
     }
-    std::vector<uint8_t> data(length);
-    mRegister.Read(*this, data.data(), length);
-    memcpy(aData, data.data(), aLength);
+    std::vector<uint8_t> lData(lLength);
+    mRegister.Read(*this, lData.data(), lLength);
+    memcpy(aData, lData.data(), aLength);
 }
 
 void RegisterNode::SetBytes(const uint8_t *aData, size_t aLength)
 {
     CheckWritable();
-    const size_t length = mRegister.GetLength(*this);
-    if (aLength > length)
+    const size_t lLength = mRegister.GetLength(*this);
+    if (aLength > lLength)
     {
-        throw GenApiError(TN_INVALID_PARAMETER, Describe() + " holds " + std::to_string(length) + " bytes, not " +
+        throw GenApiError(TN_INVALID_PARAMETER, Describe() + " holds " + std::to_string(lLength) + " bytes, not " +
                                                     std::to_string(aLength));
     }
     mRegister.Write(*this, aData, aLength);
@@ -1147,44 +1147,44 @@ void RegisterNode::SetBytes(const uint8_t *aData, size_t aLength)
 
 std::string RegisterNode::ToString()
 {
-    const size_t length = mRegister.GetLength(*this);
-    std::vector<uint8_t> data(length);
-    GetBytes(data.data(), length);
+    const size_t lLength = mRegister.GetLength(*this);
+    std::vector<uint8_t> lData(lLength);
+    GetBytes(lData.data(), lLength);
     static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (uint8_t byte : data)
+    std::string lText;
+    for (uint8_t lByte : lData)
     {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
+        lText += kDigits[lByte >> 4];
+        lText += kDigits[lByte & 0xF];
     }
-    return text;
+    return lText;
 }
 
 void RegisterNode::FromString(const std::string &aValue)
 {
-    std::string text = tn::genicam::Trim(aValue);
-    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    std::string lText = tn::genicam::Trim(aValue);
+    if (lText.size() >= 2 && lText[0] == '0' && (lText[1] == 'x' || lText[1] == 'X'))
     {
-        text = text.substr(2);
+        lText = lText.substr(2);
     }
-    if (text.size() % 2 != 0)
+    if (lText.size() % 2 != 0)
     {
         Fail(Describe() + ": '" + aValue + "' is no sequence of hexadecimal bytes");
     }
-    std::vector<uint8_t> data;
-    for (size_t i = 0; i < text.size(); i += 2)
+    std::vector<uint8_t> lData;
+    for (size_t lIndex = 0; lIndex < lText.size(); lIndex += 2)
     {
-        if (!isxdigit(static_cast<unsigned char>(text[i])) || !isxdigit(static_cast<unsigned char>(text[i + 1])))
+        if (!isxdigit(static_cast<unsigned char>(lText[lIndex])) || !isxdigit(static_cast<unsigned char>(lText[lIndex + 1])))
         {
             Fail(Describe() + ": '" + aValue + "' is no sequence of hexadecimal bytes");
         }
-        data.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+        lData.push_back(static_cast<uint8_t>(std::stoi(lText.substr(lIndex, 2), nullptr, 16)));
     }
-    if (data.size() > mRegister.GetLength(*this))
+    if (lData.size() > mRegister.GetLength(*this))
     {
-        Fail(Describe() + ": " + std::to_string(data.size()) + " bytes do not fit into the register");
+        Fail(Describe() + ": " + std::to_string(lData.size()) + " bytes do not fit into the register");
     }
-    SetBytes(data.data(), data.size());
+    SetBytes(lData.data(), lData.size());
 }
 
 void RegisterNode::Validate()
@@ -1207,9 +1207,9 @@ bool CategoryNode::ApplyElement(const Element &aElement)
 
 void CategoryNode::CollectFeatures(std::vector<NodeRef *> &aFeatures)
 {
-    for (NodeRef &ref : mFeatures)
+    for (NodeRef &lRef : mFeatures)
     {
-        aFeatures.push_back(&ref);
+        aFeatures.push_back(&lRef);
     }
 }
 

@@ -25,9 +25,9 @@ const char *const kUnsupportedKinds[] = {"ConfRom", "TextDesc", "IntKey", "AdvFe
 
 bool IsOneOf(const std::string &aName, const char *const *aBegin, const char *const *aEnd)
 {
-    for (const char *const *name = aBegin; name != aEnd; ++name)
+    for (const char *const *lName = aBegin; lName != aEnd; ++lName)
     {
-        if (aName == *name)
+        if (aName == *lName)
         {
             return true;
         }
@@ -42,28 +42,28 @@ std::string Text(const xmlChar *aText)
 
 Element ToElement(xmlNodePtr aNode)
 {
-    Element element;
-    element.mName = Text(aNode->name);
-    for (xmlAttrPtr attribute = aNode->properties; attribute != nullptr; attribute = attribute->next)
+    Element lElement;
+    lElement.mName = Text(aNode->name);
+    for (xmlAttrPtr lAttribute = aNode->properties; lAttribute != nullptr; lAttribute = lAttribute->next)
     {
-        xmlChar *value = xmlNodeListGetString(aNode->doc, attribute->children, 1);
-        element.mAttributes.emplace_back(Text(attribute->name), Text(value));
-        xmlFree(value);
+        xmlChar *lValue = xmlNodeListGetString(aNode->doc, lAttribute->children, 1);
+        lElement.mAttributes.emplace_back(Text(lAttribute->name), Text(lValue));
+        xmlFree(lValue);
     }
-    std::string text;
-    for (xmlNodePtr child = aNode->children; child != nullptr; child = child->next)
+    std::string lText;
+    for (xmlNodePtr lChild = aNode->children; lChild != nullptr; lChild = lChild->next)
     {
-        if (child->type == XML_ELEMENT_NODE)
+        if (lChild->type == XML_ELEMENT_NODE)
         {
-            element.mChildren.push_back(ToElement(child));
+            lElement.mChildren.push_back(ToElement(lChild));
         }
-        else if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)
+        else if (lChild->type == XML_TEXT_NODE || lChild->type == XML_CDATA_SECTION_NODE)
         {
-            text += Text(child->content);
+            lText += Text(lChild->content);
         }
     }
-    element.mText = tn::genicam::Trim(text);
-    return element;
+    lElement.mText = tn::genicam::Trim(lText);
+    return lElement;
 }
 
 class Loader
@@ -73,30 +73,30 @@ public:
 
     void LoadChildren(xmlNodePtr aParent)
     {
-        for (xmlNodePtr child = aParent->children; child != nullptr; child = child->next)
+        for (xmlNodePtr lChild = aParent->children; lChild != nullptr; lChild = lChild->next)
         {
-            if (child->type != XML_ELEMENT_NODE)
+            if (lChild->type != XML_ELEMENT_NODE)
             {
                 continue;
             }
-            const std::string kind = Text(child->name);
-            if (kind == "Group")
+            const std::string lKind = Text(lChild->name);
+            if (lKind == "Group")
             {
-                LoadChildren(child);
+                LoadChildren(lChild);
             }
-            else if (kind == "StructReg")
+            else if (lKind == "StructReg")
             {
-                LoadStruct(ToElement(child), child->line);
+                LoadStruct(ToElement(lChild), lChild->line);
             }
-            else if (IsOneOf(kind, std::begin(kNodeKinds), std::end(kNodeKinds)))
+            else if (IsOneOf(lKind, std::begin(kNodeKinds), std::end(kNodeKinds)))
             {
-                LoadNode(ToElement(child), child->line);
+                LoadNode(ToElement(lChild), lChild->line);
             }
-            else if (IsOneOf(kind, std::begin(kUnsupportedKinds), std::end(kUnsupportedKinds)))
+            else if (IsOneOf(lKind, std::begin(kUnsupportedKinds), std::end(kUnsupportedKinds)))
             {
-                xmlChar *name = xmlGetProp(child, reinterpret_cast<const xmlChar *>("Name"));
-                mSkipped.emplace_back(Text(name), kind);
-                xmlFree(name);
+                xmlChar *lName = xmlGetProp(lChild, reinterpret_cast<const xmlChar *>("Name"));
+                mSkipped.emplace_back(Text(lName), lKind);
+                xmlFree(lName);
             }
         }
     }
@@ -106,22 +106,22 @@ public:
 private:
     void LoadNode(const Element &aElement, long aLine)
     {
-        const std::string *name = aElement.GetAttribute("Name");
-        if (name == nullptr || name->empty())
+        const std::string *lName = aElement.GetAttribute("Name");
+        if (lName == nullptr || lName->empty())
         {
             FailDefinition("line " + std::to_string(aLine) + ": a " + aElement.mName + " element without a Name");
         }
-        INode *node = mMap.CreateNode(aElement.mName, *name);
-        for (const auto &attribute : aElement.mAttributes)
+        INode *lNode = mMap.CreateNode(aElement.mName, *lName);
+        for (const auto &lAttribute : aElement.mAttributes)
         {
-            if (attribute.first != "Name")
+            if (lAttribute.first != "Name")
             {
-                node->DefineAttribute(attribute.first, attribute.second);
+                lNode->DefineAttribute(lAttribute.first, lAttribute.second);
             }
         }
-        for (const Element &child : aElement.mChildren)
+        for (const Element &lChild : aElement.mChildren)
         {
-            node->Define(child);
+            lNode->Define(lChild);
         }
     }
 
@@ -129,40 +129,40 @@ private:
     // register's elements; an entry's own elements come after them and win.
     void LoadStruct(const Element &aElement, long aLine)
     {
-        std::vector<const Element *> shared;
-        for (const Element &child : aElement.mChildren)
+        std::vector<const Element *> lShared;
+        for (const Element &lChild : aElement.mChildren)
         {
-            if (child.mName != "StructEntry")
+            if (lChild.mName != "StructEntry")
             {
-                shared.push_back(&child);
+                lShared.push_back(&lChild);
             }
         }
-        for (const Element &entry : aElement.mChildren)
+        for (const Element &lEntry : aElement.mChildren)
         {
-            if (entry.mName != "StructEntry")
+            if (lEntry.mName != "StructEntry")
             {
                 continue;
             }
-            const std::string *name = entry.GetAttribute("Name");
-            if (name == nullptr || name->empty())
+            const std::string *lName = lEntry.GetAttribute("Name");
+            if (lName == nullptr || lName->empty())
             {
                 FailDefinition("line " + std::to_string(aLine) + ": a StructEntry without a Name");
             }
-            INode *node = mMap.CreateNode("MaskedIntReg", *name);
-            for (const auto &attribute : entry.mAttributes)
+            INode *lNode = mMap.CreateNode("MaskedIntReg", *lName);
+            for (const auto &lAttribute : lEntry.mAttributes)
             {
-                if (attribute.first != "Name")
+                if (lAttribute.first != "Name")
                 {
-                    node->DefineAttribute(attribute.first, attribute.second);
+                    lNode->DefineAttribute(lAttribute.first, lAttribute.second);
                 }
             }
-            for (const Element *child : shared)
+            for (const Element *lChild : lShared)
             {
-                node->Define(*child);
+                lNode->Define(*lChild);
             }
-            for (const Element &child : entry.mChildren)
+            for (const Element &lChild : lEntry.mChildren)
             {
-                node->Define(child);
+                lNode->Define(lChild);
             }
         }
     }
@@ -184,70 +184,70 @@ struct ContextDeleter
 
 std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
+    static std::once_flag sOnce;
+    std::call_once(sOnce, [] { xmlInitParser(); });
 
     if (aXml.size() > static_cast<size_t>(INT32_MAX))
     {
         FailDefinition("the description is too large");
     }
-    std::unique_ptr<xmlParserCtxt, ContextDeleter> context(xmlNewParserCtxt());
-    if (!context)
+    std::unique_ptr<xmlParserCtxt, ContextDeleter> lContext(xmlNewParserCtxt());
+    if (!lContext)
     {
         throw GenApiError(TN_NOT_ENOUGH_MEMORY, "no memory for the XML parser");
     }
     // No network access, no external entities, no DTD loading.
-    std::unique_ptr<xmlDoc, DocumentDeleter> document(xmlCtxtReadMemory(
-        context.get(), aXml.data(), static_cast<int>(aXml.size()), "description.xml", nullptr,
+    std::unique_ptr<xmlDoc, DocumentDeleter> lDocument(xmlCtxtReadMemory(
+        lContext.get(), aXml.data(), static_cast<int>(aXml.size()), "description.xml", nullptr,
         XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR));
-    if (!document)
+    if (!lDocument)
     {
-        const xmlError *error = &context->lastError;
-        std::string message = error->message != nullptr ? tn::genicam::Trim(error->message) : "not well-formed";
-        FailDefinition("the description is no well-formed XML (line " + std::to_string(error->line) + "): " + message);
+        const xmlError *lError = &lContext->lastError;
+        std::string lMessage = lError->message != nullptr ? tn::genicam::Trim(lError->message) : "not well-formed";
+        FailDefinition("the description is no well-formed XML (line " + std::to_string(lError->line) + "): " + lMessage);
     }
-    xmlNodePtr root = xmlDocGetRootElement(document.get());
-    if (root == nullptr || strcmp(reinterpret_cast<const char *>(root->name), "RegisterDescription") != 0)
+    xmlNodePtr lRoot = xmlDocGetRootElement(lDocument.get());
+    if (lRoot == nullptr || strcmp(reinterpret_cast<const char *>(lRoot->name), "RegisterDescription") != 0)
     {
         FailDefinition(std::string("the root element is ") +
-                       (root != nullptr ? "'" + Text(root->name) + "'" : std::string("missing")) +
+                       (lRoot != nullptr ? "'" + Text(lRoot->name) + "'" : std::string("missing")) +
                        ", not RegisterDescription");
     }
-    if (root->ns != nullptr && root->ns->href != nullptr &&
-        strstr(reinterpret_cast<const char *>(root->ns->href), "genicam.org/GenApi") == nullptr)
+    if (lRoot->ns != nullptr && lRoot->ns->href != nullptr &&
+        strstr(reinterpret_cast<const char *>(lRoot->ns->href), "genicam.org/GenApi") == nullptr)
     {
-        FailDefinition("the root element lies in the namespace '" + Text(root->ns->href) +
+        FailDefinition("the root element lies in the namespace '" + Text(lRoot->ns->href) +
                        "', not in the GenApi schema's");
     }
 
-    std::unique_ptr<INodeMap> map(new INodeMap);
-    for (xmlAttrPtr attribute = root->properties; attribute != nullptr; attribute = attribute->next)
+    std::unique_ptr<INodeMap> lMap(new INodeMap);
+    for (xmlAttrPtr lAttribute = lRoot->properties; lAttribute != nullptr; lAttribute = lAttribute->next)
     {
-        xmlChar *value = xmlNodeListGetString(root->doc, attribute->children, 1);
-        map->SetAttribute(Text(attribute->name), Text(value));
-        xmlFree(value);
+        xmlChar *lValue = xmlNodeListGetString(lRoot->doc, lAttribute->children, 1);
+        lMap->SetAttribute(Text(lAttribute->name), Text(lValue));
+        xmlFree(lValue);
     }
-    Loader loader(*map);
-    loader.LoadChildren(root);
+    Loader lLoader(*lMap);
+    lLoader.LoadChildren(lRoot);
     try
     {
-        map->Finalize();
+        lMap->Finalize();
     }
-    catch (const GenApiError &error)
+    catch (const GenApiError &lError)
     {
         // Name what a dangling reference points at when the engine left it out.
-        std::string message = error.what();
-        for (const auto &skipped : loader.GetSkipped())
+        std::string lMessage = lError.what();
+        for (const auto &lSkipped : lLoader.GetSkipped())
         {
-            if (!skipped.first.empty() && message.find("'" + skipped.first + "'") != std::string::npos)
+            if (!lSkipped.first.empty() && lMessage.find("'" + lSkipped.first + "'") != std::string::npos)
             {
-                message += " (it is a " + skipped.second + " node, which is not supported)";
+                lMessage += " (it is a " + lSkipped.second + " node, which is not supported)";
                 break;
             }
         }
-        throw GenApiError(error.GetCode(), message);
+        throw GenApiError(lError.GetCode(), lMessage);
     }
-    return map;
+    return lMap;
 }
 
 } // namespace TN_GENAPI_NS

@@ -42,9 +42,9 @@ struct Device
     explicit Device(const std::string &aNodes, size_t aMemory = 0x1000, bool aWithPort = true)
         : mPort(std::make_shared<MemoryPort>(aMemory))
     {
-        TnResult result;
-        mArray.reset(CreateParameterArray(Description(aNodes, aWithPort), mPort, result));
-        EXPECT_TRUE(result.IsOK()) << result.GetDescription().GetAscii();
+        TnResult lResult;
+        mArray.reset(CreateParameterArray(Description(aNodes, aWithPort), mPort, lResult));
+        EXPECT_TRUE(lResult.IsOK()) << lResult.GetDescription().GetAscii();
     }
 
     TnGenParameterArray &operator*() { return *mArray; }
@@ -53,62 +53,62 @@ struct Device
 
     void PokeBig(uint64_t aAddress, uint64_t aValue, int aLength = 4)
     {
-        uint8_t bytes[8];
-        for (int i = 0; i < aLength; ++i)
+        uint8_t lBytes[8];
+        for (int lIndex = 0; lIndex < aLength; ++lIndex)
         {
-            bytes[i] = static_cast<uint8_t>(aValue >> (8 * (aLength - 1 - i)));
+            lBytes[lIndex] = static_cast<uint8_t>(aValue >> (8 * (aLength - 1 - lIndex)));
         }
-        mPort->Poke(aAddress, bytes, aLength);
+        mPort->Poke(aAddress, lBytes, aLength);
     }
 
     void PokeLittle(uint64_t aAddress, uint64_t aValue, int aLength = 4)
     {
-        uint8_t bytes[8];
-        for (int i = 0; i < aLength; ++i)
+        uint8_t lBytes[8];
+        for (int lIndex = 0; lIndex < aLength; ++lIndex)
         {
-            bytes[i] = static_cast<uint8_t>(aValue >> (8 * i));
+            lBytes[lIndex] = static_cast<uint8_t>(aValue >> (8 * lIndex));
         }
-        mPort->Poke(aAddress, bytes, aLength);
+        mPort->Poke(aAddress, lBytes, aLength);
     }
 
     uint64_t PeekBig(uint64_t aAddress, int aLength = 4)
     {
-        uint8_t bytes[8] = {0};
-        mPort->Peek(aAddress, bytes, aLength);
-        uint64_t value = 0;
-        for (int i = 0; i < aLength; ++i)
+        uint8_t lBytes[8] = {0};
+        mPort->Peek(aAddress, lBytes, aLength);
+        uint64_t lValue = 0;
+        for (int lIndex = 0; lIndex < aLength; ++lIndex)
         {
-            value = (value << 8) | bytes[i];
+            lValue = (lValue << 8) | lBytes[lIndex];
         }
-        return value;
+        return lValue;
     }
 
     uint64_t PeekLittle(uint64_t aAddress, int aLength = 4)
     {
-        uint8_t bytes[8] = {0};
-        mPort->Peek(aAddress, bytes, aLength);
-        uint64_t value = 0;
-        for (int i = aLength - 1; i >= 0; --i)
+        uint8_t lBytes[8] = {0};
+        mPort->Peek(aAddress, lBytes, aLength);
+        uint64_t lValue = 0;
+        for (int lIndex = aLength - 1; lIndex >= 0; --lIndex)
         {
-            value = (value << 8) | bytes[i];
+            lValue = (lValue << 8) | lBytes[lIndex];
         }
-        return value;
+        return lValue;
     }
 
     int64_t Int(const char *aName)
     {
-        int64_t value = 0;
-        const TnResult result = mArray->GetIntegerValue(aName, value);
-        EXPECT_TRUE(result.IsOK()) << aName << ": " << result.GetDescription().GetAscii();
-        return value;
+        int64_t lValue = 0;
+        const TnResult lResult = mArray->GetIntegerValue(aName, lValue);
+        EXPECT_TRUE(lResult.IsOK()) << aName << ": " << lResult.GetDescription().GetAscii();
+        return lValue;
     }
 
     double Float(const char *aName)
     {
-        double value = 0;
-        const TnResult result = mArray->GetFloatValue(aName, value);
-        EXPECT_TRUE(result.IsOK()) << aName << ": " << result.GetDescription().GetAscii();
-        return value;
+        double lValue = 0;
+        const TnResult lResult = mArray->GetFloatValue(aName, lValue);
+        EXPECT_TRUE(lResult.IsOK()) << aName << ": " << lResult.GetDescription().GetAscii();
+        return lValue;
     }
 
     std::shared_ptr<MemoryPort> mPort;
@@ -119,9 +119,9 @@ struct Device
 #define EXPECT_CODE(aCode, aResult) \
     do \
     { \
-        const TnResult expectCodeResult = (aResult); \
-        EXPECT_EQ(static_cast<uint32_t>(aCode), expectCodeResult.GetCode()) \
-            << expectCodeResult.GetDescription().GetAscii(); \
+        const TnResult lExpectCodeResult = (aResult); \
+        EXPECT_EQ(static_cast<uint32_t>(aCode), lExpectCodeResult.GetCode()) \
+            << lExpectCodeResult.GetDescription().GetAscii(); \
     } while (0)
 
 } // namespace test
