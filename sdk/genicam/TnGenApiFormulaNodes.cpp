@@ -3,7 +3,8 @@
 
 #include <algorithm>
 
-#include "TnGenApi.h"
+#include "TnGenApiFormulaNodes.h"
+#include "TnGenApiNodeMap.h"
 #include "TnGenApiText.h"
 
 using tn::genicam::Formula;

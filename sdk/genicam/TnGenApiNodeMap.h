@@ -1,0 +1,116 @@
+// The node map: the nodes of one GenICam description, their dependency
+// graph, invalidation, and the data of chunks; and the XML loader.
+#ifndef TN_GENAPI_NODE_MAP_H
+#define TN_GENAPI_NODE_MAP_H
+
+#include <stdint.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "TnGenApiNode.h"
+
+namespace TN_GENAPI_NS
+{
+
+/// A node map: the nodes of one GenICam description.
+class INodeMap
+{
+public:
+    INodeMap();
+    ~INodeMap();
+    INodeMap(const INodeMap &) = delete;
+    INodeMap &operator=(const INodeMap &) = delete;
+
+    std::recursive_mutex &GetMutex() const { return mMutex; }
+
+    // Building.
+    /// Creates a node of a kind given by its XML element name; throws
+    /// GenApiError (TN_GENICAM_XML_ERROR) for an unknown kind or a name in use.
+    INode *CreateNode(const std::string &aKind, const std::string &aName);
+    /// Resolves references, checks definitions, builds the dependency graph.
+    void Finalize();
+    bool IsFinalized() const { return mFinalized; }
+    /// Attributes of the description (ModelName, VendorName, ...).
+    void SetAttribute(const std::string &aName, const std::string &aValue);
+    const std::vector<std::pair<std::string, std::string>> &GetAttributes() const { return mAttributes; }
+
+    // Lookup.
+    INode *GetNode(const std::string &aName) const;
+    /// Every node in the order of creation.
+    const std::vector<INode *> &GetNodes() const { return mOrder; }
+    std::vector<PortNode *> GetPorts() const;
+
+    // Changes. Each records the nodes whose value changed or was invalidated;
+    // TakeChangedNodes hands them out (once each, in the order recorded).
+    /// A node's value was written: notifies it and every node depending on it.
+    void NodeChanged(INode &aNode);
+    /// Drops the cached values the node is read from and notifies it and its
+    /// dependents.
+    void InvalidateNode(INode &aNode);
+    void InvalidateAll();
+    /// Drops the cached values the node is read from, without notifying.
+    void DropCaches(INode &aNode);
+    /// Invalidates every node whose polling time elapsed since its last
+    /// invalidation.
+    void Poll();
+    std::vector<INode *> TakeChangedNodes();
+
+    // Chunk data.
+    /// Parses a GigE Vision chunk layout and keeps a copy of the chunks that
+    /// chunk ports read; returns TN_OK, TN_INVALID_PARAMETER or
+    /// TN_INVALID_DATA_FORMAT (the earlier attachment is gone then).
+    uint32_t AttachChunks(const uint8_t *aData, uint32_t aLength, std::string &aError);
+    void DetachChunks();
+    bool AreChunksAttached() const { return mChunksAttached; }
+    /// The copied data of a chunk, or null.
+    const std::vector<uint8_t> *GetChunk(uint32_t aChunkId) const;
+
+private:
+    friend class DepthGuard;
+    void Record(INode &aNode);
+    void Propagate(std::vector<INode *> aStart, bool aDropStartCaches);
+    void DropDownward(INode &aNode, std::vector<bool> &aVisited);
+
+    mutable std::recursive_mutex mMutex;
+    std::vector<std::unique_ptr<INode>> mNodes;
+    std::vector<INode *> mOrder;
+    std::unordered_map<std::string, INode *> mByName;
+    std::vector<std::pair<std::string, std::string>> mAttributes;
+    bool mFinalized;
+    int mDepth;
+    uint64_t mSteps;
+
+    std::vector<INode *> mChanged;
+    std::vector<bool> mChangedFlags;
+
+    bool mChunksAttached;
+    std::map<uint32_t, std::vector<uint8_t>> mChunks;
+};
+
+template <typename T> void INode::WriteValue(ValueOrRef<T> &aValue, T aNewValue)
+{
+    if (aValue.mRef.mNode != nullptr)
+    {
+        DepthGuard lGuard(mMap);
+        NumberCalls<T>::Set(*aValue.mRef.mNode, aNewValue);
+    }
+    else
+    {
+        aValue.mValue = aNewValue;
+        mMap.NodeChanged(*this);
+    }
+}
+
+/// Builds and finalizes a node map from GenICam XML; throws GenApiError with
+/// TN_GENICAM_XML_ERROR and a description of the fault.
+std::unique_ptr<INodeMap> LoadXml(const std::string &aXml);
+
+} // namespace TN_GENAPI_NS
+
+#endif
