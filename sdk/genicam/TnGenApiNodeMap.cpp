@@ -5,6 +5,7 @@
 #include <deque>
 #include <unordered_set>
 
+#include "TnChunkTrailer.h"
 #include "TnGenApi.h"
 #include "TnGenApiText.h"
 
@@ -38,17 +39,6 @@ void Unique(std::vector<INode *> &aNodes)
     aNodes.swap(lUnique);
 }
 
-uint32_t BigEndian32(const uint8_t *aData)
-{
-    return (uint32_t(aData[0]) << 24) | (uint32_t(aData[1]) << 16) | (uint32_t(aData[2]) << 8) | uint32_t(aData[3]);
-}
-
-std::string Hex(uint64_t aValue)
-{
-    char lText[32];
-    snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(aValue));
-    return lText;
-}
 } // namespace
 
 INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mChunksAttached(false) {}
@@ -361,8 +351,6 @@ uint32_t INodeMap::AttachChunks(const uint8_t *aData, uint32_t aLength, std::str
         aError = "no chunk data given";
         return TN_INVALID_PARAMETER;
     }
-    // Each chunk's data is followed by its tag (ID, length, big-endian), so
-    // the layout is read from the end.
     struct Chunk
     {
         uint32_t mId;
@@ -370,27 +358,22 @@ uint32_t INodeMap::AttachChunks(const uint8_t *aData, uint32_t aLength, std::str
         size_t mLength;
     };
     std::vector<Chunk> lChunks;
-    size_t lPosition = aLength;
     uint32_t lCode = TN_OK;
-    while (lPosition > 0)
+    const tn::ChunkWalkEnd lEnd =
+        tn::WalkChunkTrailers(aData, aLength, 0, false, [&](uint32_t aId, uint32_t aStart, uint32_t aChunkLength) {
+            lChunks.push_back(Chunk{aId, aStart, aChunkLength});
+            return true;
+        });
+    if (lEnd.mReason == tn::ChunkWalkEnd::NoTag)
     {
-        if (lPosition < 8)
-        {
-            aError = "the chunk layout leaves " + std::to_string(lPosition) + " bytes without a tag at its start";
-            lCode = TN_INVALID_DATA_FORMAT;
-            break;
-        }
-        const uint32_t lId = BigEndian32(aData + lPosition - 8);
-        const uint32_t lLength = BigEndian32(aData + lPosition - 4);
-        if (lLength > lPosition - 8)
-        {
-            aError = "chunk " + Hex(lId) + " claims " + std::to_string(lLength) + " bytes, but only " +
-                     std::to_string(lPosition - 8) + " precede its tag";
-            lCode = TN_INVALID_DATA_FORMAT;
-            break;
-        }
-        lPosition -= 8 + lLength;
-        lChunks.push_back(Chunk{lId, lPosition, lLength});
+        aError = "the chunk layout leaves " + std::to_string(lEnd.mPosition) + " bytes without a tag at its start";
+        lCode = TN_INVALID_DATA_FORMAT;
+    }
+    else if (lEnd.mReason == tn::ChunkWalkEnd::Overlong)
+    {
+        aError = "chunk " + tn::genicam::FormatHex(lEnd.mId) + " claims " + std::to_string(lEnd.mLength) + " bytes, but only " +
+                 std::to_string(lEnd.mPosition - tn::kChunkTagSize) + " precede its tag";
+        lCode = TN_INVALID_DATA_FORMAT;
     }
     std::map<uint32_t, std::vector<uint8_t>> lCopies;
     if (lCode == TN_OK)

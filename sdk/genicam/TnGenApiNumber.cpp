@@ -141,8 +141,7 @@ std::string IntegerBase::ToString()
     switch (mRepresentation)
     {
     case TnGenRepresentationHexNumber:
-        snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(lBits));
-        break;
+        return tn::genicam::FormatHex(lBits);
     case TnGenRepresentationIPV4Address:
         snprintf(lText, sizeof(lText), "%u.%u.%u.%u", unsigned(lBits >> 24 & 0xFF), unsigned(lBits >> 16 & 0xFF),
                  unsigned(lBits >> 8 & 0xFF), unsigned(lBits & 0xFF));

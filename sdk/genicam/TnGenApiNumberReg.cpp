@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "TnByteOrder.h"
 #include "TnGenApiNumber.h"
 
 namespace TN_GENAPI_NS
@@ -19,22 +20,12 @@ int64_t ToInt64(uint64_t aBits)
 
 uint64_t DecodeUnsigned(const uint8_t *aData, size_t aLength, TnGenEndianness aEndianness)
 {
-    uint64_t lRaw = 0;
-    for (size_t lIndex = 0; lIndex < aLength; ++lIndex)
-    {
-        const size_t lByte = aEndianness == TnGenEndiannessBig ? lIndex : aLength - 1 - lIndex;
-        lRaw = (lRaw << 8) | aData[lByte];
-    }
-    return lRaw;
+    return tn::ReadUnsigned(aData, aLength, aEndianness == TnGenEndiannessBig);
 }
 
 void EncodeUnsigned(uint64_t aRaw, uint8_t *aData, size_t aLength, TnGenEndianness aEndianness)
 {
-    for (size_t lIndex = 0; lIndex < aLength; ++lIndex)
-    {
-        const size_t lByte = aEndianness == TnGenEndiannessBig ? aLength - 1 - lIndex : lIndex;
-        aData[lByte] = static_cast<uint8_t>(aRaw >> (8 * lIndex));
-    }
+    tn::WriteUnsigned(aRaw, aData, aLength, aEndianness == TnGenEndiannessBig);
 }
 
 // Sign-extends the low aBits bits.

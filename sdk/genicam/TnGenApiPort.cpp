@@ -9,6 +9,7 @@
 
 #include "TnGenApiNodeMap.h"
 #include "TnGenApiPort.h"
+#include "TnGenApiText.h"
 
 namespace TN_GENAPI_NS
 {
@@ -75,13 +76,6 @@ Access PortNode::GetBaseAccess()
 
 namespace
 {
-std::string Hex(uint64_t aValue)
-{
-    char lText[32];
-    snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(aValue));
-    return lText;
-}
-
 [[noreturn]] void FailPort(const std::string &aWhat, const TnResult &aResult)
 {
     std::string lMessage = aWhat + " failed (" + aResult.GetCodeString().GetAscii() + ")";
@@ -119,7 +113,7 @@ template <typename Call> void CallPort(const std::string &aWhat, const std::shar
 
 void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
 {
-    const std::string lWhat = Describe() + ": reading " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
+    const std::string lWhat = Describe() + ": reading " + std::to_string(aLength) + " bytes at " + tn::genicam::FormatHex(aAddress);
     if (mHasChunkId)
     {
         if (!mMap.AreChunksAttached())
@@ -129,11 +123,11 @@ void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
         const std::vector<uint8_t> *lChunk = mMap.GetChunk(mChunkId);
         if (lChunk == nullptr)
         {
-            Fail(lWhat + " failed: the attached data has no chunk " + Hex(mChunkId));
+            Fail(lWhat + " failed: the attached data has no chunk " + tn::genicam::FormatHex(mChunkId));
         }
         if (aAddress > lChunk->size() || aLength > lChunk->size() - aAddress)
         {
-            Fail(lWhat + " failed: chunk " + Hex(mChunkId) + " holds only " + std::to_string(lChunk->size()) + " bytes");
+            Fail(lWhat + " failed: chunk " + tn::genicam::FormatHex(mChunkId) + " holds only " + std::to_string(lChunk->size()) + " bytes");
         }
         memcpy(aData, lChunk->data() + aAddress, aLength);
         return;
@@ -143,7 +137,7 @@ void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
 
 void PortNode::Write(uint64_t aAddress, const uint8_t *aData, size_t aLength)
 {
-    const std::string lWhat = Describe() + ": writing " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
+    const std::string lWhat = Describe() + ": writing " + std::to_string(aLength) + " bytes at " + tn::genicam::FormatHex(aAddress);
     if (mHasChunkId)
     {
         Fail(lWhat + " failed: chunk data is read-only");

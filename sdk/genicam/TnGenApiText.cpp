@@ -91,6 +91,13 @@ bool ParseFloatText(const std::string &aText, double &aValue)
     return true;
 }
 
+std::string FormatHex(uint64_t aValue)
+{
+    char lText[32];
+    snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(aValue));
+    return lText;
+}
+
 std::string FormatFloat(double aValue)
 {
     char lText[40];

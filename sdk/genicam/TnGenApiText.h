@@ -23,6 +23,9 @@ bool ParseIntegerText(const std::string &aText, int64_t &aValue);
 /// A decimal or hexadecimal number, INF and NaN included.
 bool ParseFloatText(const std::string &aText, double &aValue);
 
+/// "0x" and the value in upper-case hexadecimal digits.
+std::string FormatHex(uint64_t aValue);
+
 /// The shortest text that reads back as the same double.
 std::string FormatFloat(double aValue);
 

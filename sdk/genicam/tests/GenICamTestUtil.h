@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "TnByteOrder.h"
 #include "TnGenICamInternal.h"
 #include "TnGenParameterArray.h"
 
@@ -51,48 +52,26 @@ struct Device
     TnGenParameterArray *operator->() { return mArray.get(); }
     explicit operator bool() const { return mArray != nullptr; }
 
-    void PokeBig(uint64_t aAddress, uint64_t aValue, int aLength = 4)
+    void PokeBig(uint64_t aAddress, uint64_t aValue, int aLength = 4) { Poke(aAddress, aValue, aLength, true); }
+
+    void PokeLittle(uint64_t aAddress, uint64_t aValue, int aLength = 4) { Poke(aAddress, aValue, aLength, false); }
+
+    uint64_t PeekBig(uint64_t aAddress, int aLength = 4) { return Peek(aAddress, aLength, true); }
+
+    uint64_t PeekLittle(uint64_t aAddress, int aLength = 4) { return Peek(aAddress, aLength, false); }
+
+    void Poke(uint64_t aAddress, uint64_t aValue, int aLength, bool aBigEndian)
     {
         uint8_t lBytes[8];
-        for (int lIndex = 0; lIndex < aLength; ++lIndex)
-        {
-            lBytes[lIndex] = static_cast<uint8_t>(aValue >> (8 * (aLength - 1 - lIndex)));
-        }
+        tn::WriteUnsigned(aValue, lBytes, aLength, aBigEndian);
         mPort->Poke(aAddress, lBytes, aLength);
     }
 
-    void PokeLittle(uint64_t aAddress, uint64_t aValue, int aLength = 4)
-    {
-        uint8_t lBytes[8];
-        for (int lIndex = 0; lIndex < aLength; ++lIndex)
-        {
-            lBytes[lIndex] = static_cast<uint8_t>(aValue >> (8 * lIndex));
-        }
-        mPort->Poke(aAddress, lBytes, aLength);
-    }
-
-    uint64_t PeekBig(uint64_t aAddress, int aLength = 4)
+    uint64_t Peek(uint64_t aAddress, int aLength, bool aBigEndian)
     {
         uint8_t lBytes[8] = {0};
         mPort->Peek(aAddress, lBytes, aLength);
-        uint64_t lValue = 0;
-        for (int lIndex = 0; lIndex < aLength; ++lIndex)
-        {
-            lValue = (lValue << 8) | lBytes[lIndex];
-        }
-        return lValue;
-    }
-
-    uint64_t PeekLittle(uint64_t aAddress, int aLength = 4)
-    {
-        uint8_t lBytes[8] = {0};
-        mPort->Peek(aAddress, lBytes, aLength);
-        uint64_t lValue = 0;
-        for (int lIndex = aLength - 1; lIndex >= 0; --lIndex)
-        {
-            lValue = (lValue << 8) | lBytes[lIndex];
-        }
-        return lValue;
+        return tn::ReadUnsigned(lBytes, aLength, aBigEndian);
     }
 
     int64_t Int(const char *aName)
