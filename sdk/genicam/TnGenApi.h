@@ -20,6 +20,7 @@
 #include "TnGenApiCategory.h"
 #include "TnGenApiEnum.h"
 #include "TnGenApiFormulaNodes.h"
+#include "TnGenApiIidc.h"
 #include "TnGenApiNode.h"
 #include "TnGenApiNodeMap.h"
 #include "TnGenApiNumber.h"

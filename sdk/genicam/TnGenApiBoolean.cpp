@@ -28,18 +28,10 @@ bool BooleanNode::ApplyElement(const Element &aElement)
 
 bool BooleanNode::GetBool()
 {
+    // True only for the OnValue: a register that holds neither the OnValue
+    // nor the OffValue reads as false.
     CheckReadable();
-    const int64_t lValue = ValueOf(mValue);
-    if (lValue == mOnValue)
-    {
-        return true;
-    }
-    if (lValue == mOffValue)
-    {
-        return false;
-    }
-    Fail(Describe() + ": the value " + std::to_string(lValue) + " is neither its OnValue " + std::to_string(mOnValue) +
-         " nor its OffValue " + std::to_string(mOffValue));
+    return ValueOf(mValue) == mOnValue;
 }
 
 void BooleanNode::SetBool(bool aValue)
@@ -115,8 +107,8 @@ void CommandNode::Validate()
     {
         FailDefinition(Describe() + " has neither CommandValue nor pCommandValue");
     }
-    RequireInterface(mValue.mRef, "pValue", {InterfaceKind::Integer});
-    RequireInterface(mCommandValue.mRef, "pCommandValue", {InterfaceKind::Integer});
+    CheckInterface(mValue.mRef, "pValue", {InterfaceKind::Integer});
+    CheckInterface(mCommandValue.mRef, "pCommandValue", {InterfaceKind::Integer});
 }
 
 } // namespace TN_GENAPI_NS

@@ -18,6 +18,11 @@ bool EnumEntryNode::ApplyElement(const Element &aElement)
         mSymbolic = aElement.mText;
         return true;
     }
+    if (aElement.mName == "IsSelfClearing")
+    {
+        mSelfClearing = ParseYesNo(aElement);
+        return true;
+    }
     return INode::ApplyElement(aElement);
 }
 
@@ -122,6 +127,29 @@ void EnumerationNode::WriteEntry(EnumEntryNode &aEntry)
         Fail(Describe() + ": the entry '" + aEntry.GetSymbolic() + "' is not available");
     }
     WriteValue(mValue, aEntry.GetValue());
+    if (aEntry.IsSelfClearing())
+    {
+        // The device changes the value back by itself: ask it next time.
+        mMap.DropCaches(*this);
+    }
+}
+
+void EnumerationNode::Validate()
+{
+    std::vector<EnumEntryNode *> lSound;
+    for (EnumEntryNode *lEntry : mEntries)
+    {
+        if (lEntry->IsFaulty())
+        {
+            Warn("the entry '" + lEntry->GetSymbolic() + "' is left out");
+        }
+        else
+        {
+            lSound.push_back(lEntry);
+        }
+    }
+    mEntries.swap(lSound);
+    IntValueNode::Validate();
 }
 
 void EnumerationNode::CollectReferences(std::vector<NodeRef *> &aReferences)

@@ -23,6 +23,9 @@ public:
     const std::string &GetSymbolic() const { return mSymbolic; }
     void SetSymbolic(const std::string &aSymbolic) { mSymbolic = aSymbolic; }
     std::string ToString() override { return mSymbolic; }
+    /// Whether the device sets its enumeration back by itself once this
+    /// entry was written (IsSelfClearing).
+    bool IsSelfClearing() const { return mSelfClearing; }
 
 protected:
     bool ApplyElement(const Element &aElement) override;
@@ -30,6 +33,7 @@ protected:
 private:
     int64_t mValue = 0;
     std::string mSymbolic;
+    bool mSelfClearing = false;
 };
 
 class EnumerationNode : public IntValueNode
@@ -49,6 +53,8 @@ public:
     EnumEntryNode *FindEntry(const std::string &aSymbolic) const;
     EnumEntryNode *FindEntry(int64_t aValue) const;
     void CollectReferences(std::vector<NodeRef *> &aReferences) override;
+    /// Also leaves out (with a warning) the entries whose definition is faulty.
+    void Validate() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;

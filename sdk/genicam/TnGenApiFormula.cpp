@@ -166,22 +166,24 @@ int64_t FormulaValue::AsInteger() const
     {
         return mInteger;
     }
-    if (!isfinite(mFloat))
+    int64_t lValue = 0;
+    if (!RoundToInteger(mFloat, lValue))
     {
-        throw FormulaError("the result is not a finite number");
+        throw FormulaError(isfinite(mFloat) ? "the result does not fit into 64 bits" : "the result is not a finite number");
     }
-    double lValue = trunc(mFloat);
-    const double lNearest = nearbyint(mFloat);
-    if (fabs(mFloat - lNearest) <= 1e-9 * fmax(1.0, fabs(mFloat)))
-    {
-        lValue = lNearest;
-    }
+    return lValue;
+}
+
+bool RoundToInteger(double aValue, int64_t &aResult)
+{
     // 2^63 itself does not fit.
-    if (lValue < -9223372036854775808.0 || lValue >= 9223372036854775808.0)
+    const double lRounded = round(aValue);
+    if (!(lRounded >= -9223372036854775808.0 && lRounded < 9223372036854775808.0))
     {
-        throw FormulaError("the result does not fit into 64 bits");
+        return false;
     }
-    return static_cast<int64_t>(lValue);
+    aResult = static_cast<int64_t>(lRounded);
+    return true;
 }
 
 namespace
@@ -623,11 +625,12 @@ private:
         {
             return aValue.mInteger;
         }
-        if (!isfinite(aValue.mFloat) || aValue.mFloat < -9223372036854775808.0 || aValue.mFloat >= 9223372036854775808.0)
+        int64_t lBits = 0;
+        if (!RoundToInteger(aValue.mFloat, lBits))
         {
             throw FormulaError("bit operation on a value beyond 64 bits");
         }
-        return static_cast<int64_t>(aValue.mFloat);
+        return lBits;
     }
 
     FormulaValue Unary(Op aOp, const FormulaValue &aValue) const
@@ -674,6 +677,10 @@ private:
                     return FormulaValue::FromInteger(Wrap(0 - static_cast<uint64_t>(aLeft.mInteger)));
                 }
                 return FormulaValue::FromInteger(aLeft.mInteger / aRight.mInteger);
+            }
+            if (aRight.AsFloat() == 0.0)
+            {
+                throw FormulaError("division by zero");
             }
             return FormulaValue::FromFloat(aLeft.AsFloat() / aRight.AsFloat());
         case Op::Modulo:

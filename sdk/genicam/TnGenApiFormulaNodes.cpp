@@ -183,9 +183,11 @@ void FormulaVariables::Parse(INode &aOwner, Formula &aFormula, const std::string
 FormulaValue FormulaVariables::Evaluate(INode &aOwner, const Formula &aFormula, bool aIntegerMode,
                                         const FormulaValue *aInput)
 {
-    INodeMap &map = aOwner.GetNodeMap();
+    INodeMap &lMap = aOwner.GetNodeMap();
     Formula::Resolver lResolver = [&](int aVariable) -> FormulaValue {
-        DepthGuard lGuard(map);
+        DepthGuard lGuard(lMap);
+        // Variables are read whether or not they are implemented or available.
+        INodeMap::ReferenceRead lReference(lMap);
         const Use &lUse = mUses.at(static_cast<size_t>(aVariable));
         switch (lUse.mKind)
         {
@@ -300,6 +302,10 @@ bool ConverterSpec::Apply(INode &aOwner, const Element &aElement)
     {
         mFromText = aElement.mText;
     }
+    else if (lName == "IsLinear")
+    {
+        mLinear = aOwner.ParseYesNo(aElement);
+    }
     else if (lName == "pValue")
     {
         mValue.mName = aElement.mText;
@@ -337,11 +343,8 @@ void ConverterSpec::Validate(INode &aOwner)
     {
         FailDefinition(aOwner.Describe() + " has no pValue");
     }
-    const InterfaceKind lKind = mValue.mNode->GetInterface();
-    if (lKind != InterfaceKind::Integer && lKind != InterfaceKind::Float)
-    {
-        FailDefinition(aOwner.Describe() + ": pValue names " + mValue.mNode->Describe() + ", which is no number");
-    }
+    aOwner.CheckInterface(mValue, "pValue",
+                          {InterfaceKind::Integer, InterfaceKind::Float, InterfaceKind::Enumeration, InterfaceKind::Boolean});
     if (mToText.empty() || mFromText.empty())
     {
         FailDefinition(aOwner.Describe() + " needs FormulaTo and FormulaFrom");
@@ -361,7 +364,7 @@ FormulaValue ConverterSpec::From(INode &aOwner, bool aIntegerMode)
     FormulaValue lInput;
     {
         DepthGuard lGuard(aOwner.GetNodeMap());
-        lInput = NodeValue(*mValue.mNode);
+        lInput = NodeValue(Target());
     }
     return mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &lInput);
 }
@@ -370,22 +373,17 @@ void ConverterSpec::To(INode &aOwner, const FormulaValue &aValue, bool aIntegerM
 {
     const FormulaValue lResult = mVariables.Evaluate(aOwner, mTo, aIntegerMode, &aValue);
     DepthGuard lGuard(aOwner.GetNodeMap());
-    if (mValue.mNode->GetInterface() == InterfaceKind::Float)
+    if (Target().GetInterface() == InterfaceKind::Float)
     {
-        mValue.mNode->SetFloat(lResult.AsFloat());
+        Target().SetFloat(lResult.AsFloat());
     }
     else if (lResult.mIsInteger)
     {
-        mValue.mNode->SetInt(lResult.mInteger);
+        Target().SetInt(lResult.mInteger);
     }
     else
     {
-        const double lValue = lResult.mFloat;
-        if (!(lValue >= -9223372036854775808.0 && lValue < 9223372036854775808.0))
-        {
-            Fail(aOwner.Describe() + ": " + tn::genicam::FormatFloat(lValue) + " does not convert to an integer");
-        }
-        mValue.mNode->SetInt(static_cast<int64_t>(llround(lValue)));
+        Target().SetInt(RoundToInt(aOwner, lResult.mFloat));
     }
 }
 
@@ -395,7 +393,7 @@ void ConverterSpec::Limits(INode &aOwner, bool aIntegerMode, double &aMin, doubl
     FormulaValue lHigh;
     {
         DepthGuard lGuard(aOwner.GetNodeMap());
-        INode &lTarget = *mValue.mNode;
+        INode &lTarget = Target();
         if (lTarget.GetInterface() == InterfaceKind::Float)
         {
             lLow = FormulaValue::FromFloat(lTarget.GetFloatMin());
@@ -426,9 +424,54 @@ void ConverterSpec::Limits(INode &aOwner, bool aIntegerMode, double &aMin, doubl
     }
 }
 
+bool ConverterSpec::Increment(INode &aOwner, bool aIntegerMode, double &aIncrement)
+{
+    if (!mLinear)
+    {
+        return false;
+    }
+    FormulaValue lLow;
+    FormulaValue lStep;
+    {
+        DepthGuard lGuard(aOwner.GetNodeMap());
+        INode &lTarget = Target();
+        if (lTarget.GetInterface() == InterfaceKind::Float)
+        {
+            double lIncrement = 0;
+            if (!static_cast<FloatBase &>(lTarget).GetFloatInc(lIncrement) || !(lIncrement > 0))
+            {
+                return false;
+            }
+            const double lMinimum = lTarget.GetFloatMin();
+            lLow = FormulaValue::FromFloat(lMinimum);
+            lStep = FormulaValue::FromFloat(lMinimum + lIncrement);
+        }
+        else
+        {
+            const int64_t lMinimum = lTarget.GetIntMin();
+            const int64_t lIncrement = lTarget.GetIntInc();
+            lLow = FormulaValue::FromInteger(lMinimum);
+            lStep = FormulaValue::FromInteger(lMinimum + lIncrement);
+        }
+    }
+    const double lFirst = mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &lLow).AsFloat();
+    const double lSecond = mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &lStep).AsFloat();
+    aIncrement = fabs(lSecond - lFirst);
+    return aIncrement > 0;
+}
+
 Access ConverterSpec::GetAccess()
 {
-    return mValue.mNode->GetAccess();
+    return Target().GetAccess();
+}
+
+INode &ConverterSpec::Target() const
+{
+    if (mValue.mNode == nullptr)
+    {
+        throw GenApiError(TN_GENICAM_XML_ERROR, "the converter has no pValue");
+    }
+    return *mValue.mNode;
 }
 
 double ConverterNode::GetFloat()
@@ -474,26 +517,34 @@ void IntConverterNode::SetInt(int64_t aValue)
     mConverter.To(*this, FormulaValue::FromInteger(aValue), true);
 }
 
+bool ConverterNode::GetFloatInc(double &aIncrement)
+{
+    return mConverter.Increment(*this, false, aIncrement);
+}
+
+int64_t IntConverterNode::GetIntInc()
+{
+    double lIncrement = 0;
+    if (!mConverter.Increment(*this, true, lIncrement))
+    {
+        return 1;
+    }
+    const int64_t lSteps = RoundToInt(*this, lIncrement);
+    return lSteps > 0 ? lSteps : 1;
+}
+
 int64_t IntConverterNode::GetIntMin()
 {
     double lMinimum, lMaximum;
     mConverter.Limits(*this, true, lMinimum, lMaximum);
-    if (lMinimum != lMinimum || lMinimum <= -9223372036854775808.0)
-    {
-        return INT64_MIN;
-    }
-    return lMinimum >= 9223372036854775807.0 ? INT64_MAX : static_cast<int64_t>(ceil(lMinimum - 1e-9));
+    return LimitToInt(lMinimum, true);
 }
 
 int64_t IntConverterNode::GetIntMax()
 {
     double lMinimum, lMaximum;
     mConverter.Limits(*this, true, lMinimum, lMaximum);
-    if (lMaximum != lMaximum || lMaximum >= 9223372036854775807.0)
-    {
-        return INT64_MAX;
-    }
-    return lMaximum <= -9223372036854775808.0 ? INT64_MIN : static_cast<int64_t>(floor(lMaximum + 1e-9));
+    return LimitToInt(lMaximum, false);
 }
 
 } // namespace TN_GENAPI_NS

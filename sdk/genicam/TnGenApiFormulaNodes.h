@@ -120,8 +120,15 @@ public:
     void To(INode &aOwner, const tn::genicam::FormulaValue &aValue, bool aIntegerMode);
     /// The limits: pValue's limits through FormulaFrom.
     void Limits(INode &aOwner, bool aIntegerMode, double &aMin, double &aMax);
+    /// For a converter marked IsLinear: pValue's increment through
+    /// FormulaFrom (the distance between the converted minimum and the value
+    /// one increment above it); false for one that is not linear, or whose
+    /// pValue has no increment.
+    bool Increment(INode &aOwner, bool aIntegerMode, double &aIncrement);
     Access GetAccess();
     INode *GetTarget() const { return mValue.mNode; }
+    /// The pValue node; throws when there is none.
+    INode &Target() const;
 
 private:
     FormulaVariables mVariables;
@@ -131,6 +138,7 @@ private:
     tn::genicam::Formula mFrom;
     NodeRef mValue;
     Slope mSlope = Slope::Automatic;
+    bool mLinear = false;
 };
 
 /// Converter and IntConverter: a value converted from and to pValue's, over
@@ -165,6 +173,7 @@ public:
     void SetFloat(double aValue) override;
     double GetFloatMin() override;
     double GetFloatMax() override;
+    bool GetFloatInc(double &aIncrement) override;
 };
 
 class IntConverterNode : public WithConverter<IntegerBase>
@@ -175,6 +184,7 @@ public:
     void SetInt(int64_t aValue) override;
     int64_t GetIntMin() override;
     int64_t GetIntMax() override;
+    int64_t GetIntInc() override;
 };
 
 } // namespace TN_GENAPI_NS

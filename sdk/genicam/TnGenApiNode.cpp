@@ -1,7 +1,9 @@
 // The node base.
 #include <algorithm>
+#include <unordered_set>
 
 #include "TnGenApiNode.h"
+#include "TnGenApiEnum.h"
 #include "TnGenApiNodeMap.h"
 #include "TnGenApiText.h"
 
@@ -167,15 +169,59 @@ const char *INode::GetKindName() const
         return "IntConverter";
     case NodeKind::Port:
         return "Port";
+    case NodeKind::ConfRom:
+        return "ConfRom";
+    case NodeKind::TextDesc:
+        return "TextDesc";
+    case NodeKind::IntKey:
+        return "IntKey";
+    case NodeKind::AdvFeatureLock:
+        return "AdvFeatureLock";
+    case NodeKind::SmartFeature:
+        return "SmartFeature";
+    case NodeKind::DcamLock:
+        return "DcamLock";
     }
     return "Node";
 }
 
-void INode::Define(const Element &aElement)
+namespace
 {
-    mDefinition.push_back(aElement);
+// Elements a node can do without: a malformed one leaves the default.
+bool IsOptionalElement(const std::string &aName)
+{
+    static const std::unordered_set<std::string> kOptional = {
+        "ToolTip",        "Description",      "DisplayName",    "Visibility",    "pIsImplemented",
+        "pIsAvailable",   "pIsLocked",        "ImposedAccessMode", "pInvalidator", "pSelected",
+        "Streamable",     "PollingTime",      "Representation", "Unit",          "Sign",
+        "Endianess",      "AccessMode",       "Cachable",       "Slope",         "DisplayNotation",
+        "DisplayPrecision", "IsLinear",       "IsSelfClearing", "Min",           "Max",
+        "Inc",            "pMin",             "pMax",           "pInc",          "OnValue",
+        "OffValue",       "pFeature",         "pAlias",         "pCastAlias",    "pError",
+        "pValueCopy",     "EnumEntry",        "Timeout",        "MergePriority", "EventID"};
+    return kOptional.count(aName) != 0;
+}
+} // namespace
+
+void INode::Define(Element aElement)
+{
     // Elements the engine does not know are kept in the definition only.
-    ApplyElement(aElement);
+    try
+    {
+        ApplyElement(aElement);
+    }
+    catch (const GenApiError &lError)
+    {
+        if (IsOptionalElement(aElement.mName))
+        {
+            Warn(std::string(lError.what()) + "; the default applies");
+        }
+        else
+        {
+            MarkFaulty(lError.what());
+        }
+    }
+    mDefinition.push_back(std::move(aElement));
 }
 
 void INode::DefineAttribute(const std::string &aName, const std::string &aValue)
@@ -193,8 +239,24 @@ void INode::DefineAttribute(const std::string &aName, const std::string &aValue)
         }
         else
         {
-            FailDefinition(Describe() + ": NameSpace '" + aValue + "' is neither Standard nor Custom");
+            Warn("NameSpace '" + aValue + "' is neither Standard nor Custom; the default applies");
         }
+    }
+}
+
+void INode::Warn(const std::string &aMessage) const
+{
+    const std::string lPrefix = Describe();
+    mMap.AddWarning(aMessage.compare(0, lPrefix.size(), lPrefix) == 0 ? aMessage : lPrefix + ": " + aMessage);
+}
+
+void INode::MarkFaulty(const std::string &aFault)
+{
+    if (mFault.empty())
+    {
+        const std::string lPrefix = Describe();
+        mFault = aFault.compare(0, lPrefix.size(), lPrefix) == 0 ? aFault : lPrefix + ": " + aFault;
+        mMap.AddWarning(mFault + "; the node fails wherever it is used");
     }
 }
 
@@ -246,9 +308,10 @@ void INode::SetRef(NodeRef &aRef, const Element &aElement) const
     aRef.mNode = nullptr;
 }
 
-void INode::RequireInterface(const NodeRef &aRef, const char *aWhat, std::initializer_list<InterfaceKind> aKinds) const
+void INode::CheckInterface(const NodeRef &aRef, const char *aWhat, std::initializer_list<InterfaceKind> aKinds) const
 {
-    if (aRef.mNode == nullptr)
+    // A missing node fails by itself where it is read.
+    if (aRef.mNode == nullptr || aRef.mNode->IsMissing())
     {
         return;
     }
@@ -323,6 +386,24 @@ bool INode::ApplyElement(const Element &aElement)
     {
         mPollingTime = ParseInteger(aElement);
     }
+    else if (lName == "pAlias")
+    {
+        SetRef(mAlias, aElement);
+    }
+    else if (lName == "pCastAlias")
+    {
+        SetRef(mCastAlias, aElement);
+    }
+    else if (lName == "pError")
+    {
+        SetRef(mError, aElement);
+    }
+    else if (lName == "pValueCopy")
+    {
+        NodeRef lCopy;
+        SetRef(lCopy, aElement);
+        mValueCopies.push_back(lCopy);
+    }
     else
     {
         return false;
@@ -342,7 +423,8 @@ void INode::CollectReferences(std::vector<NodeRef *> &aReferences)
 }
 
 void INode::CollectAllReferences(std::vector<NodeRef *> &aValues, std::vector<NodeRef *> &aInvalidators,
-                                 std::vector<NodeRef *> &aSelected, std::vector<NodeRef *> &aFeatures)
+                                 std::vector<NodeRef *> &aSelected, std::vector<NodeRef *> &aFeatures,
+                                 std::vector<NodeRef *> &aOptional)
 {
     CollectReferences(aValues);
     for (NodeRef &lRef : mInvalidators)
@@ -354,16 +436,33 @@ void INode::CollectAllReferences(std::vector<NodeRef *> &aValues, std::vector<No
         aSelected.push_back(&lRef);
     }
     CollectFeatures(aFeatures);
+    for (NodeRef *lRef : {&mAlias, &mCastAlias, &mError})
+    {
+        if (lRef->IsSet())
+        {
+            aOptional.push_back(lRef);
+        }
+    }
+    for (NodeRef &lRef : mValueCopies)
+    {
+        aOptional.push_back(&lRef);
+    }
 }
 
 Access INode::GetAccess()
 {
+    if (!mFault.empty())
+    {
+        throw GenApiError(TN_GENICAM_XML_ERROR, mFault);
+    }
     DepthGuard lGuard(mMap);
-    if (mIsImplemented.mNode != nullptr && !RefBool(mIsImplemented))
+    // A reference read takes the value whatever the predicates say.
+    const bool lPredicates = !mMap.InReferenceRead();
+    if (lPredicates && mIsImplemented.mNode != nullptr && !RefBool(mIsImplemented))
     {
         return Access::NI;
     }
-    if (mIsAvailable.mNode != nullptr && !RefBool(mIsAvailable))
+    if (lPredicates && mIsAvailable.mNode != nullptr && !RefBool(mIsAvailable))
     {
         return Access::NA;
     }
@@ -372,7 +471,7 @@ Access INode::GetAccess()
     {
         return lAccess;
     }
-    if (mIsLocked.mNode != nullptr && RefBool(mIsLocked))
+    if (lPredicates && mIsLocked.mNode != nullptr && RefBool(mIsLocked))
     {
         lAccess = Lock(lAccess);
     }
@@ -457,13 +556,47 @@ void INode::CheckWritable()
 int64_t INode::RefInt(const NodeRef &aRef)
 {
     DepthGuard lGuard(mMap);
+    INodeMap::ReferenceRead lReference(mMap);
     return aRef.mNode->GetInt();
 }
 
 bool INode::RefBool(const NodeRef &aRef)
 {
     DepthGuard lGuard(mMap);
+    INodeMap::ReferenceRead lReference(mMap);
     return aRef.mNode->GetBool();
+}
+
+void INode::CheckDeviceError()
+{
+    INode *lError = mError.mNode;
+    if (lError == nullptr)
+    {
+        return;
+    }
+    // The device sets the error while it handles the write: read it afresh.
+    mMap.DropCaches(*lError);
+    DepthGuard lGuard(mMap);
+    INodeMap::ReferenceRead lReference(mMap);
+    const int64_t lCode = lError->GetInt();
+    if (lCode == 0)
+    {
+        return;
+    }
+    std::string lWhat = "error " + std::to_string(lCode);
+    if (lError->GetInterface() == InterfaceKind::Enumeration)
+    {
+        if (const EnumEntryNode *lEntry = static_cast<EnumerationNode *>(lError)->FindEntry(lCode))
+        {
+            lWhat = lEntry->GetSymbolic();
+            const std::string &lText = !lEntry->GetDescription().empty() ? lEntry->GetDescription() : lEntry->GetToolTip();
+            if (!lText.empty())
+            {
+                lWhat += " (" + lText + ")";
+            }
+        }
+    }
+    Fail(Describe() + ": the device reports " + lWhat);
 }
 
 void INode::CheckIntRange(int64_t aValue)
@@ -545,7 +678,7 @@ void IntValueNode::Validate()
     {
         FailDefinition(Describe() + " has neither Value nor pValue");
     }
-    RequireInterface(mValue.mRef, "pValue", {InterfaceKind::Integer});
+    CheckInterface(mValue.mRef, "pValue", {InterfaceKind::Integer});
 }
 
 } // namespace TN_GENAPI_NS

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <initializer_list>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -72,7 +73,13 @@ enum class NodeKind
     SwissKnife,
     Converter,
     IntConverter,
-    Port
+    Port,
+    ConfRom,
+    TextDesc,
+    IntKey,
+    AdvFeatureLock,
+    SmartFeature,
+    DcamLock
 };
 
 /// The interface a node offers to the parameter classes.
@@ -174,12 +181,29 @@ public:
     virtual InterfaceKind GetInterface() const { return InterfaceKind::Base; }
 
     // Definition.
-    /// Applies one element of the definition and records it.
-    void Define(const Element &aElement);
-    /// Applies an attribute of the node element (NameSpace and others).
+    /// Applies one element of the definition and records it. A malformed
+    /// optional element is a warning and leaves the default; any other
+    /// malformed element makes the node faulty.
+    void Define(Element aElement);
+    /// Applies an attribute of the node element (NameSpace and others); a
+    /// malformed one is a warning and leaves the default.
     void DefineAttribute(const std::string &aName, const std::string &aValue);
     const std::vector<Element> &GetDefinition() const { return mDefinition; }
     const std::vector<std::pair<std::string, std::string>> &GetAttributes() const { return mAttributes; }
+    /// Records a warning about this node's definition with the node map.
+    void Warn(const std::string &aMessage) const;
+    /// Makes the node faulty: every use of it fails with aFault (the first
+    /// fault recorded wins). Also a warning.
+    void MarkFaulty(const std::string &aFault);
+    bool IsFaulty() const { return !mFault.empty(); }
+    const std::string &GetFault() const { return mFault; }
+    /// Yes or No; fails (TN_GENICAM_XML_ERROR) for other texts.
+    bool ParseYesNo(const Element &aElement) const;
+    /// Fails (TN_GENICAM_XML_ERROR) when aRef's node offers none of aKinds;
+    /// a missing node passes (it fails by itself where it is read).
+    void CheckInterface(const NodeRef &aRef, const char *aWhat, std::initializer_list<InterfaceKind> aKinds) const;
+    /// Whether the node stands in for a name the description does not define.
+    virtual bool IsMissing() const { return false; }
 
     // Descriptive attributes.
     const std::string &GetDisplayName() const { return mDisplayName.empty() ? mName : mDisplayName; }
@@ -200,8 +224,14 @@ public:
     /// The nodes this one takes values from (downward edges).
     const std::vector<INode *> &GetReferences() const { return mReferences; }
     INode *GetCategory() const { return mCategory; }
+    /// The nodes pAlias and pCastAlias name, or null.
+    INode *GetAlias() const { return mAlias.mNode; }
+    INode *GetCastAlias() const { return mCastAlias.mNode; }
 
-    // Access.
+    // Access. While the node map serves a reference read (a formula's
+    // variable, a pIsImplemented, pIsAvailable or pIsLocked), access leaves
+    // out pIsImplemented and pIsAvailable, so that such inputs are read
+    // whether or not they are implemented and available.
     Access GetAccess();
     bool IsImplemented();
     bool IsAvailable();
@@ -245,8 +275,13 @@ public:
 
     // Building (INodeMap::Finalize).
     virtual void CollectReferences(std::vector<NodeRef *> &aReferences);
+    /// The references by role: aValues are read (a missing node fails the
+    /// features that use it); aOptional (invalidators, selections, category
+    /// features, aliases, value copies, error flags) are left out when the
+    /// node they name is missing.
     void CollectAllReferences(std::vector<NodeRef *> &aValues, std::vector<NodeRef *> &aInvalidators,
-                              std::vector<NodeRef *> &aSelected, std::vector<NodeRef *> &aFeatures);
+                              std::vector<NodeRef *> &aSelected, std::vector<NodeRef *> &aFeatures,
+                              std::vector<NodeRef *> &aOptional);
     virtual void CollectFeatures(std::vector<NodeRef *> &) {}
     /// Checks the definition once references are resolved; throws
     /// GenApiError with TN_GENICAM_XML_ERROR.
@@ -269,9 +304,8 @@ protected:
     double ParseFloat(const Element &aElement) const;
     void ParseValue(const Element &aElement, int64_t &aValue) const { aValue = ParseInteger(aElement); }
     void ParseValue(const Element &aElement, double &aValue) const { aValue = ParseFloat(aElement); }
-    bool ParseYesNo(const Element &aElement) const;
     void SetRef(NodeRef &aRef, const Element &aElement) const;
-    void RequireInterface(const NodeRef &aRef, const char *aWhat, std::initializer_list<InterfaceKind> aKinds) const;
+
     /// Applies aElement when it is the constant (aConstant, "Min") or the
     /// reference (aReference, "pMin") of aValue; false for other elements.
     template <typename T>
@@ -279,8 +313,10 @@ protected:
     {
         if (aElement.mName == aConstant)
         {
+            T lValue = T();
+            ParseValue(aElement, lValue);
+            aValue.mValue = lValue;
             aValue.mHasValue = true;
-            ParseValue(aElement, aValue.mValue);
             return true;
         }
         if (aElement.mName == aReference)
@@ -292,6 +328,7 @@ protected:
     }
 
     // Helpers for values.
+    /// The value of a node read as a reference (see GetAccess).
     int64_t RefInt(const NodeRef &aRef);
     bool RefBool(const NodeRef &aRef);
     /// The constant, or the value of the node referred to.
@@ -307,6 +344,12 @@ protected:
     /// Writes to the node referred to, or keeps the constant and reports the
     /// change of this node.
     template <typename T> void WriteValue(ValueOrRef<T> &aValue, T aNewValue);
+    /// After a write: writes the value to the pValueCopy nodes, then fails
+    /// when the pError node reports an error.
+    template <typename T> void FinishWrite(const T &aNewValue);
+    /// Fails when the pError node (read afresh) is not zero, naming the
+    /// error's enumeration entry when it has one.
+    void CheckDeviceError();
     void CheckIntRange(int64_t aValue);
     void CheckFloatRange(double aValue);
 
@@ -334,6 +377,11 @@ protected:
     NodeRef mIsLocked;
     std::vector<NodeRef> mInvalidators;
     std::vector<NodeRef> mSelected;
+    NodeRef mAlias;
+    NodeRef mCastAlias;
+    NodeRef mError;
+    std::vector<NodeRef> mValueCopies;
+    std::string mFault;
 
     std::vector<INode *> mSelectedNodes;
     std::vector<INode *> mSelecting;
@@ -356,6 +404,13 @@ template <> struct NumberCalls<double>
     static void Set(INode &aNode, double aValue) { aNode.SetFloat(aValue); }
     static double Min(INode &aNode) { return aNode.GetFloatMin(); }
     static double Max(INode &aNode) { return aNode.GetFloatMax(); }
+};
+
+/// Texts, for the writes of String nodes.
+template <> struct NumberCalls<std::string>
+{
+    static std::string Get(INode &aNode) { return aNode.GetString(); }
+    static void Set(INode &aNode, const std::string &aValue) { aNode.SetString(aValue); }
 };
 
 /// Enumeration, Boolean and Command: a node over an integer Value or pValue.

@@ -25,6 +25,46 @@ public:
     PlainNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::Node, aName) {}
 };
 
+// Stands in for a name the description does not define: whatever reads
+// through it fails, naming the name.
+class MissingNode : public INode
+{
+public:
+    MissingNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::Node, aName)
+    {
+        mIndex = SIZE_MAX;
+        mHidden = true;
+    }
+    bool IsMissing() const override { return true; }
+    int64_t GetInt() override { FailMissing(); }
+    void SetInt(int64_t) override { FailMissing(); }
+    int64_t GetIntMin() override { FailMissing(); }
+    int64_t GetIntMax() override { FailMissing(); }
+    int64_t GetIntInc() override { FailMissing(); }
+    double GetFloat() override { FailMissing(); }
+    void SetFloat(double) override { FailMissing(); }
+    double GetFloatMin() override { FailMissing(); }
+    double GetFloatMax() override { FailMissing(); }
+    bool GetBool() override { FailMissing(); }
+    void SetBool(bool) override { FailMissing(); }
+    std::string GetString() override { FailMissing(); }
+    void SetString(const std::string &) override { FailMissing(); }
+    int64_t GetMaxLength() override { FailMissing(); }
+    int64_t GetLength() override { FailMissing(); }
+    void GetBytes(uint8_t *, size_t) override { FailMissing(); }
+    void SetBytes(const uint8_t *, size_t) override { FailMissing(); }
+    bool IsCached() override { return false; }
+
+protected:
+    Access GetBaseAccess() override { FailMissing(); }
+
+private:
+    [[noreturn]] void FailMissing() const
+    {
+        throw GenApiError(TN_GENICAM_XML_ERROR, "'" + mName + "' is referred to but the description does not define it");
+    }
+};
+
 void Unique(std::vector<INode *> &aNodes)
 {
     std::unordered_set<INode *> lSeen;
@@ -41,7 +81,7 @@ void Unique(std::vector<INode *> &aNodes)
 
 } // namespace
 
-INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mChunksAttached(false) {}
+INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mReferenceReads(0), mChunksAttached(false) {}
 
 INodeMap::~INodeMap() = default;
 
@@ -68,6 +108,12 @@ INode *INodeMap::CreateNode(const std::string &aKind, const std::string &aName)
         {"Converter", &Make<ConverterNode>},
         {"IntConverter", &Make<IntConverterNode>},
         {"Port", &Make<PortNode>},
+        {"ConfRom", &Make<ConfRomNode>},
+        {"TextDesc", &Make<TextDescNode>},
+        {"IntKey", &Make<IntKeyNode>},
+        {"AdvFeatureLock", &Make<AdvFeatureLockNode>},
+        {"SmartFeature", &Make<SmartFeatureNode>},
+        {"DcamLock", &Make<DcamLockNode>},
     };
     if (aName.empty())
     {
@@ -116,6 +162,14 @@ std::vector<PortNode *> INodeMap::GetPorts() const
     return lPorts;
 }
 
+void INodeMap::AddWarning(const std::string &aWarning)
+{
+    if (mWarningSet.insert(aWarning).second)
+    {
+        mWarnings.push_back(aWarning);
+    }
+}
+
 void INodeMap::Finalize()
 {
     // Finalize may run again after more nodes were created: start afresh.
@@ -129,35 +183,80 @@ void INodeMap::Finalize()
     }
     struct References
     {
-        std::vector<NodeRef *> mValues, mInvalidators, mSelected, mFeatures;
+        std::vector<NodeRef *> mValues, mInvalidators, mSelected, mFeatures, mOptional;
     };
     std::vector<References> lReferences(mOrder.size());
-    for (INode *lNode : mOrder)
+    for (size_t lIndex = 0; lIndex < mOrder.size(); ++lIndex)
     {
-        References &lRefs = lReferences[lNode->mIndex];
-        lNode->CollectAllReferences(lRefs.mValues, lRefs.mInvalidators, lRefs.mSelected, lRefs.mFeatures);
-        for (auto *lList : {&lRefs.mValues, &lRefs.mInvalidators, &lRefs.mSelected, &lRefs.mFeatures})
+        References &lRefs = lReferences[lIndex];
+        mOrder[lIndex]->CollectAllReferences(lRefs.mValues, lRefs.mInvalidators, lRefs.mSelected, lRefs.mFeatures,
+                                             lRefs.mOptional);
+    }
+    // Registers without a pPort use the Device port; a description that
+    // uses one without defining it gets one (collecting may add nodes).
+    bool lUsesDevice = false;
+    for (const References &lRefs : lReferences)
+    {
+        for (const NodeRef *lRef : lRefs.mValues)
+        {
+            lUsesDevice = lUsesDevice || lRef->mName == "Device";
+        }
+    }
+    if (lUsesDevice && GetNode("Device") == nullptr)
+    {
+        AddWarning("the description uses the port 'Device' without defining it; the engine supplies it");
+        CreateNode("Port", "Device");
+        lReferences.resize(mOrder.size());
+    }
+    for (size_t lIndex = 0; lIndex < mOrder.size(); ++lIndex)
+    {
+        INode *lNode = mOrder[lIndex];
+        References &lRefs = lReferences[lIndex];
+        for (NodeRef *lRef : lRefs.mValues)
+        {
+            lRef->mNode = GetNode(lRef->mName);
+            if (lRef->mNode == nullptr)
+            {
+                // What reads through the name fails; the rest of the node works.
+                std::unique_ptr<INode> &lMissing = mMissing[lRef->mName];
+                if (!lMissing)
+                {
+                    lMissing.reset(new MissingNode(*this, lRef->mName));
+                }
+                lRef->mNode = lMissing.get();
+                lNode->Warn("refers to '" + lRef->mName + "', which the description does not define");
+            }
+        }
+        for (auto *lList : {&lRefs.mInvalidators, &lRefs.mSelected, &lRefs.mFeatures, &lRefs.mOptional})
         {
             for (NodeRef *lRef : *lList)
             {
                 lRef->mNode = GetNode(lRef->mName);
                 if (lRef->mNode == nullptr)
                 {
-                    FailDefinition(lNode->Describe() + " refers to '" + lRef->mName + "', which the description does not define");
+                    lNode->Warn("refers to '" + lRef->mName + "', which the description does not define; it is left out");
                 }
             }
         }
     }
     for (INode *lNode : mOrder)
     {
-        lNode->Validate();
+        try
+        {
+            lNode->Validate();
+        }
+        catch (const GenApiError &lError)
+        {
+            lNode->MarkFaulty(lError.what());
+        }
     }
-    for (INode *lNode : mOrder)
+    for (size_t lIndex = 0; lIndex < mOrder.size(); ++lIndex)
     {
-        const References &lRefs = lReferences[lNode->mIndex];
+        INode *lNode = mOrder[lIndex];
+        const References &lRefs = lReferences[lIndex];
         for (NodeRef *lRef : lRefs.mValues)
         {
-            if (lRef->mNode != lNode)
+            if (lRef->mNode != lNode && !lRef->mNode->IsMissing())
             {
                 lRef->mNode->mDependents.push_back(lNode);
                 lNode->mReferences.push_back(lRef->mNode);
@@ -165,19 +264,22 @@ void INodeMap::Finalize()
         }
         for (NodeRef *lRef : lRefs.mInvalidators)
         {
-            if (lRef->mNode != lNode)
+            if (lRef->mNode != nullptr && lRef->mNode != lNode)
             {
                 lRef->mNode->mDependents.push_back(lNode);
             }
         }
         for (NodeRef *lRef : lRefs.mSelected)
         {
-            lNode->mSelectedNodes.push_back(lRef->mNode);
-            lRef->mNode->mSelecting.push_back(lNode);
+            if (lRef->mNode != nullptr)
+            {
+                lNode->mSelectedNodes.push_back(lRef->mNode);
+                lRef->mNode->mSelecting.push_back(lNode);
+            }
         }
         for (NodeRef *lRef : lRefs.mFeatures)
         {
-            if (lRef->mNode->mCategory == nullptr && lRef->mNode != lNode)
+            if (lRef->mNode != nullptr && lRef->mNode->mCategory == nullptr && lRef->mNode != lNode)
             {
                 lRef->mNode->mCategory = lNode;
             }
@@ -437,6 +539,32 @@ const std::vector<uint8_t> *INodeMap::GetChunk(uint32_t aChunkId) const
     }
     const auto lFound = mChunks.find(aChunkId);
     return lFound != mChunks.end() ? &lFound->second : nullptr;
+}
+
+bool INodeMap::DeliverEvent(uint64_t aEventId, const uint8_t *aData, uint32_t aLength)
+{
+    std::vector<INode *> lPorts;
+    for (PortNode *lPort : GetPorts())
+    {
+        if (lPort->IsEventPort() && lPort->GetEventId() == aEventId)
+        {
+            lPorts.push_back(lPort);
+        }
+    }
+    if (lPorts.empty())
+    {
+        return false;
+    }
+    std::vector<uint8_t> &lData = mEvents[aEventId];
+    lData.assign(aData, aData + (aData != nullptr ? aLength : 0));
+    Propagate(lPorts, true);
+    return true;
+}
+
+const std::vector<uint8_t> *INodeMap::GetEventData(uint64_t aEventId) const
+{
+    const auto lFound = mEvents.find(aEventId);
+    return lFound != mEvents.end() ? &lFound->second : nullptr;
 }
 
 } // namespace TN_GENAPI_NS

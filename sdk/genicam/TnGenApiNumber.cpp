@@ -26,34 +26,6 @@ TnGenRepresentation ParseRepresentation(const INode &aNode, const Element &aElem
     return lRepresentation;
 }
 
-int64_t RoundToInt(const INode &aNode, double aValue)
-{
-    if (!(aValue >= -9223372036854775808.0 && aValue < 9223372036854775808.0))
-    {
-        Fail(std::string(aNode.GetKindName()) + " '" + aNode.GetName() + "': " + tn::genicam::FormatFloat(aValue) +
-             " is no 64-bit integer");
-    }
-    return static_cast<int64_t>(llround(aValue));
-}
-
-// Integer limits of a node seen through its float interface.
-int64_t ClampToInt(double aValue)
-{
-    if (aValue != aValue)
-    {
-        return 0;
-    }
-    if (aValue <= -9223372036854775808.0)
-    {
-        return INT64_MIN;
-    }
-    if (aValue >= 9223372036854775807.0)
-    {
-        return INT64_MAX;
-    }
-    return static_cast<int64_t>(llround(aValue));
-}
-
 bool IsNumeric(InterfaceKind aKind)
 {
     return aKind == InterfaceKind::Integer || aKind == InterfaceKind::Float;
@@ -102,6 +74,36 @@ int64_t IndexAttribute(const INode &aNode, const Element &aElement)
     return lValue;
 }
 } // namespace
+
+int64_t RoundToInt(const INode &aNode, double aValue)
+{
+    int64_t lValue = 0;
+    if (!tn::genicam::RoundToInteger(aValue, lValue))
+    {
+        Fail(aNode.Describe() + ": " + tn::genicam::FormatFloat(aValue) + " is no 64-bit integer");
+    }
+    return lValue;
+}
+
+int64_t LimitToInt(double aLimit, bool aMinimum)
+{
+    if (aLimit != aLimit)
+    {
+        return aMinimum ? INT64_MIN : INT64_MAX;
+    }
+    // A tolerance for the rounding errors of the conversion itself.
+    const double lInward = aMinimum ? ceil(aLimit - 1e-9 * fmax(1.0, fabs(aLimit)))
+                                    : floor(aLimit + 1e-9 * fmax(1.0, fabs(aLimit)));
+    if (lInward <= -9223372036854775808.0)
+    {
+        return INT64_MIN;
+    }
+    if (lInward >= 9223372036854775807.0)
+    {
+        return INT64_MAX;
+    }
+    return static_cast<int64_t>(lInward);
+}
 
 // --- NumberBase -------------------------------------------------------------
 
@@ -207,12 +209,12 @@ int64_t FloatBase::GetInt()
 
 int64_t FloatBase::GetIntMin()
 {
-    return ClampToInt(GetFloatMin());
+    return LimitToInt(GetFloatMin(), true);
 }
 
 int64_t FloatBase::GetIntMax()
 {
-    return ClampToInt(GetFloatMax());
+    return LimitToInt(GetFloatMax(), false);
 }
 
 bool FloatBase::GetFloatInc(double &)
@@ -236,7 +238,58 @@ void FloatBase::CheckWrite(double aValue)
     }
 }
 
+bool FloatBase::ApplyElement(const Element &aElement)
+{
+    if (aElement.mName == "DisplayNotation")
+    {
+        static const std::pair<const char *, Notation> kNotations[] = {
+            {"Automatic", Notation::Automatic}, {"Fixed", Notation::Fixed}, {"Scientific", Notation::Scientific}};
+        Notation lNotation = Notation::Automatic;
+        if (!tn::genicam::LookupName(kNotations, aElement.mText, lNotation))
+        {
+            FailDefinition(Describe() + ": DisplayNotation '" + aElement.mText + "' is none of Automatic, Fixed, Scientific");
+        }
+        mNotation = lNotation;
+        return true;
+    }
+    if (aElement.mName == "DisplayPrecision")
+    {
+        const int64_t lPrecision = ParseInteger(aElement);
+        if (lPrecision < 0 || lPrecision > 30)
+        {
+            FailDefinition(Describe() + ": DisplayPrecision " + aElement.mText + " is outside 0 to 30");
+        }
+        mPrecision = static_cast<int>(lPrecision);
+        if (mNotation == Notation::Exact)
+        {
+            mNotation = Notation::Automatic;
+        }
+        return true;
+    }
+    return NumberBase::ApplyElement(aElement);
+}
+
 std::string FloatBase::ToString()
+{
+    const double lValue = GetFloat();
+    char lText[400];
+    switch (mNotation)
+    {
+    case Notation::Automatic:
+        snprintf(lText, sizeof(lText), "%.*g", mPrecision, lValue);
+        return lText;
+    case Notation::Fixed:
+        snprintf(lText, sizeof(lText), "%.*f", mPrecision, lValue);
+        return lText;
+    case Notation::Scientific:
+        snprintf(lText, sizeof(lText), "%.*e", mPrecision, lValue);
+        return lText;
+    default:
+        return tn::genicam::FormatFloat(lValue);
+    }
+}
+
+std::string FloatBase::ToExactString()
 {
     return tn::genicam::FormatFloat(GetFloat());
 }
@@ -273,7 +326,6 @@ template <typename T, typename Base> bool NumberNode<T, Base>::ApplyElement(cons
         mIndexed.mEntries.emplace_back(IndexAttribute(*this, aElement), lValue);
         return true;
     }
-    // A Float's DisplayNotation and DisplayPrecision only concern displays.
     return Base::ApplyElement(aElement);
 }
 
@@ -359,16 +411,16 @@ void NumberNode<T, Base>::ValidateNumber(std::initializer_list<InterfaceKind> aV
         FailDefinition(this->Describe() + " has neither Value, pValue nor pIndex");
     }
     const std::initializer_list<InterfaceKind> lNumeric = {InterfaceKind::Integer, InterfaceKind::Float};
-    this->RequireInterface(mValue.mRef, "pValue", aValueKinds);
-    this->RequireInterface(mMin.mRef, "pMin", lNumeric);
-    this->RequireInterface(mMax.mRef, "pMax", lNumeric);
-    this->RequireInterface(mInc.mRef, "pInc", lNumeric);
-    this->RequireInterface(mIndexed.mIndex, "pIndex", {InterfaceKind::Integer, InterfaceKind::Enumeration});
+    this->CheckInterface(mValue.mRef, "pValue", aValueKinds);
+    this->CheckInterface(mMin.mRef, "pMin", lNumeric);
+    this->CheckInterface(mMax.mRef, "pMax", lNumeric);
+    this->CheckInterface(mInc.mRef, "pInc", lNumeric);
+    this->CheckInterface(mIndexed.mIndex, "pIndex", {InterfaceKind::Integer, InterfaceKind::Enumeration});
     for (auto &lEntry : mIndexed.mEntries)
     {
-        this->RequireInterface(lEntry.second.mRef, "pValueIndexed", aValueKinds);
+        this->CheckInterface(lEntry.second.mRef, "pValueIndexed", aValueKinds);
     }
-    this->RequireInterface(mIndexed.mDefault.mRef, "pValueDefault", aValueKinds);
+    this->CheckInterface(mIndexed.mDefault.mRef, "pValueDefault", aValueKinds);
 }
 
 template class NumberNode<int64_t, IntegerBase>;

@@ -17,6 +17,15 @@
 namespace TN_GENAPI_NS
 {
 
+/// A double as an integer by the engine's one rounding (nearest, halves away
+/// from zero); fails naming aNode for a value beyond 64 bits.
+int64_t RoundToInt(const INode &aNode, double aValue);
+
+/// A float limit as an integer limit, rounded inward (a minimum up, a
+/// maximum down) so that every integer between the limits lies within the
+/// float ones; beyond 64 bits the limit is the 64-bit extreme.
+int64_t LimitToInt(double aLimit, bool aMinimum);
+
 /// What the integer and float interfaces share: Unit and Representation.
 class NumberBase : public INode
 {
@@ -70,12 +79,30 @@ public:
     double GetFloatMax() override { return std::numeric_limits<double>::max(); }
     /// The increment, when the node has one.
     virtual bool GetFloatInc(double &aIncrement);
+    /// The value as DisplayNotation (Automatic, Fixed, Scientific) and
+    /// DisplayPrecision (digits, 6 by default) ask when the description
+    /// gives either; otherwise the shortest text that reads back as the
+    /// same value.
     std::string ToString() override;
     void FromString(const std::string &aValue) override;
+    /// The shortest text that reads back as the same value.
+    std::string ToExactString();
 
 protected:
+    bool ApplyElement(const Element &aElement) override;
     /// Checks access, limits and increment before a write.
     void CheckWrite(double aValue);
+
+private:
+    enum class Notation
+    {
+        Exact,
+        Automatic,
+        Fixed,
+        Scientific
+    };
+    Notation mNotation = Notation::Exact;
+    int mPrecision = 6;
 };
 
 /// A value chosen by a selector: pIndex with ValueIndexed / pValueIndexed

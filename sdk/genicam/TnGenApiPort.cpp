@@ -16,35 +16,64 @@ namespace TN_GENAPI_NS
 
 // --- PortNode -----------------------------------------------------------------
 
+namespace
+{
+// A hexadecimal ID of at most aBits bits, with or without 0x.
+bool ParseHexId(const std::string &aText, int aBits, uint64_t &aId)
+{
+    std::string lText = aText;
+    if (lText.size() > 2 && lText[0] == '0' && (lText[1] == 'x' || lText[1] == 'X'))
+    {
+        lText = lText.substr(2);
+    }
+    if (lText.empty() || lText.size() > static_cast<size_t>(aBits / 4))
+    {
+        return false;
+    }
+    uint64_t lId = 0;
+    for (char lDigit : lText)
+    {
+        if (!isxdigit(static_cast<unsigned char>(lDigit)))
+        {
+            return false;
+        }
+        lId = (lId << 4) | static_cast<uint64_t>(isdigit(static_cast<unsigned char>(lDigit)) ? lDigit - '0'
+                                                                                            : (tolower(lDigit) - 'a' + 10));
+    }
+    aId = lId;
+    return true;
+}
+} // namespace
+
 bool PortNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "ChunkID")
+    // Chunk IDs take 32 bits, event IDs up to 64; both are hexadecimal.
+    const bool lChunk = aElement.mName == "ChunkID";
+    if (lChunk || aElement.mName == "EventID")
     {
-        // Chunk IDs are hexadecimal, with or without 0x.
-        std::string lText = aElement.mText;
-        if (lText.size() > 2 && lText[0] == '0' && (lText[1] == 'x' || lText[1] == 'X'))
+        uint64_t lId = 0;
+        if (!ParseHexId(aElement.mText, lChunk ? 32 : 64, lId))
         {
-            lText = lText.substr(2);
+            FailDefinition(Describe() + ": " + aElement.mName + " '" + aElement.mText + "' is no " + (lChunk ? "32" : "64") +
+                           "-bit hexadecimal number");
         }
-        char *lEnd = nullptr;
-        errno = 0;
-        const unsigned long long lId = lText.empty() ? 0 : strtoull(lText.c_str(), &lEnd, 16);
-        if (lText.empty() || *lEnd != '\0' || errno == ERANGE || lId > 0xFFFFFFFFull || !isxdigit(static_cast<unsigned char>(lText[0])))
-        {
-            FailDefinition(Describe() + ": ChunkID '" + aElement.mText + "' is no 32-bit hexadecimal number");
-        }
-        mHasChunkId = true;
-        mChunkId = static_cast<uint32_t>(lId);
+        mSource = lChunk ? Source::Chunk : Source::Event;
+        mId = lId;
         return true;
     }
     return INode::ApplyElement(aElement);
 }
 
+const std::vector<uint8_t> *PortNode::GetData() const
+{
+    return mSource == Source::Chunk ? mMap.GetChunk(GetChunkId()) : mMap.GetEventData(mId);
+}
+
 Access PortNode::GetBaseAccess()
 {
-    if (mHasChunkId)
+    if (mSource != Source::Device)
     {
-        return mMap.GetChunk(mChunkId) != nullptr ? Access::RO : Access::NA;
+        return GetData() != nullptr ? Access::RO : Access::NA;
     }
     if (!mPort)
     {
@@ -89,11 +118,12 @@ namespace
 
 // Runs aCall, a read or write of aPort, and fails with its result unless it
 // succeeds; a port that throws fails with TN_GENERIC_ERROR.
-template <typename Call> void CallPort(const std::string &aWhat, const std::shared_ptr<tn::genicam::IPort> &aPort, Call aCall)
+template <typename What, typename Call>
+void CallPort(const What &aWhat, const std::shared_ptr<tn::genicam::IPort> &aPort, Call aCall)
 {
     if (!aPort)
     {
-        Fail(aWhat + " failed: the port is not connected");
+        Fail(aWhat() + " failed: the port is not connected");
     }
     TnResult lResult;
     try
@@ -106,41 +136,50 @@ template <typename Call> void CallPort(const std::string &aWhat, const std::shar
     }
     if (!lResult.IsOK())
     {
-        FailPort(aWhat, lResult);
+        FailPort(aWhat(), lResult);
     }
 }
 } // namespace
 
 void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
 {
-    const std::string lWhat = Describe() + ": reading " + std::to_string(aLength) + " bytes at " + tn::genicam::FormatHex(aAddress);
-    if (mHasChunkId)
+    const auto lWhat = [&]() {
+        return Describe() + ": reading " + std::to_string(aLength) + " bytes at " + tn::genicam::FormatHex(aAddress);
+    };
+    if (mSource == Source::Device)
     {
-        if (!mMap.AreChunksAttached())
-        {
-            Fail(lWhat + " failed: no chunk data is attached");
-        }
-        const std::vector<uint8_t> *lChunk = mMap.GetChunk(mChunkId);
-        if (lChunk == nullptr)
-        {
-            Fail(lWhat + " failed: the attached data has no chunk " + tn::genicam::FormatHex(mChunkId));
-        }
-        if (aAddress > lChunk->size() || aLength > lChunk->size() - aAddress)
-        {
-            Fail(lWhat + " failed: chunk " + tn::genicam::FormatHex(mChunkId) + " holds only " + std::to_string(lChunk->size()) + " bytes");
-        }
-        memcpy(aData, lChunk->data() + aAddress, aLength);
+        CallPort(lWhat, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Read(aAddress, aData, aLength); });
         return;
     }
-    CallPort(lWhat, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Read(aAddress, aData, aLength); });
+    const std::string lSource = (mSource == Source::Chunk ? "chunk " : "event ") + tn::genicam::FormatHex(mId);
+    const std::vector<uint8_t> *lData = GetData();
+    if (lData == nullptr)
+    {
+        if (mSource == Source::Chunk && !mMap.AreChunksAttached())
+        {
+            Fail(lWhat() + " failed: no chunk data is attached");
+        }
+        Fail(lWhat() + " failed: " + (mSource == Source::Chunk ? "the attached data has no " + lSource
+                                                                : "no " + lSource + " has arrived"));
+    }
+    if (aAddress > lData->size() || aLength > lData->size() - aAddress)
+    {
+        Fail(lWhat() + " failed: " + lSource + " holds only " + std::to_string(lData->size()) + " bytes");
+    }
+    if (aLength > 0)
+    {
+        memcpy(aData, lData->data() + aAddress, aLength);
+    }
 }
 
 void PortNode::Write(uint64_t aAddress, const uint8_t *aData, size_t aLength)
 {
-    const std::string lWhat = Describe() + ": writing " + std::to_string(aLength) + " bytes at " + tn::genicam::FormatHex(aAddress);
-    if (mHasChunkId)
+    const auto lWhat = [&]() {
+        return Describe() + ": writing " + std::to_string(aLength) + " bytes at " + tn::genicam::FormatHex(aAddress);
+    };
+    if (mSource != Source::Device)
     {
-        Fail(lWhat + " failed: chunk data is read-only");
+        Fail(lWhat() + " failed: " + (mSource == Source::Chunk ? "chunk" : "event") + " data is read-only");
     }
     CallPort(lWhat, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Write(aAddress, aData, aLength); });
 }

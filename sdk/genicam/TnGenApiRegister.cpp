@@ -7,6 +7,19 @@
 namespace TN_GENAPI_NS
 {
 
+namespace
+{
+// The name a reference element gives; fails for an empty one.
+std::string RefName(const INode &aOwner, const std::string &aWhat, const std::string &aText)
+{
+    if (aText.empty())
+    {
+        FailDefinition(aOwner.Describe() + ": " + aWhat + " names no node");
+    }
+    return aText;
+}
+} // namespace
+
 TnGenEndianness ParseEndianness(const INode &aNode, const Element &aElement)
 {
     if (aElement.mText != "BigEndian" && aElement.mText != "LittleEndian")
@@ -26,14 +39,15 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
         int64_t lAddress = 0;
         if (!tn::genicam::ParseIntegerText(aElement.mText, lAddress))
         {
-            FailDefinition(aOwner.GetName() + ": Address '" + aElement.mText + "' is not an integer");
+            FailDefinition(aOwner.Describe() + ": Address '" + aElement.mText + "' is not an integer");
         }
         mAddresses.push_back(lAddress);
     }
     else if (lName == "pAddress")
     {
-        mAddressRefs.emplace_back();
-        mAddressRefs.back().mName = aElement.mText;
+        NodeRef lRef;
+        lRef.mName = RefName(aOwner, lName, aElement.mText);
+        mAddressRefs.push_back(lRef);
     }
     else if (lName == "IntSwissKnife")
     {
@@ -51,43 +65,45 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
     else if (lName == "pIndex")
     {
         Index lIndex;
-        lIndex.mIndex.mName = aElement.mText;
+        lIndex.mIndex.mName = RefName(aOwner, lName, aElement.mText);
         if (const std::string *lOffset = aElement.GetAttribute("Offset"))
         {
             lIndex.mHasOffset = true;
             if (!tn::genicam::ParseIntegerText(*lOffset, lIndex.mOffset))
             {
-                FailDefinition(aOwner.GetName() + ": pIndex Offset '" + *lOffset + "' is not an integer");
+                FailDefinition(aOwner.Describe() + ": pIndex Offset '" + *lOffset + "' is not an integer");
             }
         }
         else if (const std::string *lOffsetRef = aElement.GetAttribute("pOffset"))
         {
-            lIndex.mOffsetRef.mName = *lOffsetRef;
+            lIndex.mOffsetRef.mName = RefName(aOwner, "pIndex pOffset", *lOffsetRef);
         }
         mIndexes.push_back(lIndex);
     }
     else if (lName == "Length")
     {
-        mLength.mHasValue = true;
-        if (!tn::genicam::ParseIntegerText(aElement.mText, mLength.mValue))
+        int64_t lLength = 0;
+        if (!tn::genicam::ParseIntegerText(aElement.mText, lLength))
         {
-            FailDefinition(aOwner.GetName() + ": Length '" + aElement.mText + "' is not an integer");
+            FailDefinition(aOwner.Describe() + ": Length '" + aElement.mText + "' is not an integer");
         }
+        mLength.mValue = lLength;
+        mLength.mHasValue = true;
     }
     else if (lName == "pLength")
     {
-        mLength.mRef.mName = aElement.mText;
+        mLength.mRef.mName = RefName(aOwner, lName, aElement.mText);
     }
     else if (lName == "AccessMode")
     {
         if (!ParseAccess(aElement.mText, mAccessMode))
         {
-            FailDefinition(aOwner.GetName() + ": AccessMode '" + aElement.mText + "' is none of RO, WO, RW");
+            FailDefinition(aOwner.Describe() + ": AccessMode '" + aElement.mText + "' is none of RO, WO, RW");
         }
     }
     else if (lName == "pPort")
     {
-        mPort.mName = aElement.mText;
+        mPort.mName = RefName(aOwner, lName, aElement.mText);
     }
     else if (lName == "Cachable")
     {
@@ -95,7 +111,7 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
             {"NoCache", TnGenCacheNone}, {"WriteThrough", TnGenCacheWriteThrough}, {"WriteAround", TnGenCacheWriteAround}};
         if (!tn::genicam::LookupName(kModes, aElement.mText, mCachable))
         {
-            FailDefinition(aOwner.GetName() + ": Cachable '" + aElement.mText + "' is none of NoCache, WriteThrough, WriteAround");
+            FailDefinition(aOwner.Describe() + ": Cachable '" + aElement.mText + "' is none of NoCache, WriteThrough, WriteAround");
         }
     }
     else
@@ -105,8 +121,13 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
     return true;
 }
 
-void RegisterSpec::Collect(std::vector<NodeRef *> &aReferences)
+void RegisterSpec::Collect(const INode &aOwner, std::vector<NodeRef *> &aReferences)
 {
+    if (!mPort.IsSet())
+    {
+        aOwner.Warn("has no pPort; it uses the port 'Device'");
+        mPort.mName = "Device";
+    }
     for (NodeRef &lRef : mAddressRefs)
     {
         aReferences.push_back(&lRef);
@@ -131,14 +152,14 @@ void RegisterSpec::Collect(std::vector<NodeRef *> &aReferences)
 
 void RegisterSpec::Validate(const INode &aOwner, int64_t aMinLength, int64_t aMaxLength)
 {
-    const std::string lOwner = std::string(aOwner.GetKindName()) + " '" + aOwner.GetName() + "'";
-    if (!mPort.IsSet())
+    const std::string lOwner = aOwner.Describe();
+    if (mPort.mNode == nullptr || mPort.mNode->IsMissing())
     {
-        FailDefinition(lOwner + " has no pPort");
+        FailDefinition(lOwner + ": pPort names '" + mPort.mName + "', which the description does not define");
     }
     if (mPort.mNode->GetKind() != NodeKind::Port)
     {
-        FailDefinition(lOwner + ": pPort names " + mPort.mNode->GetName() + ", which is no Port");
+        FailDefinition(lOwner + ": pPort names " + mPort.mNode->Describe() + ", which is no Port");
     }
     if (!mLength.IsSet())
     {
@@ -149,32 +170,36 @@ void RegisterSpec::Validate(const INode &aOwner, int64_t aMinLength, int64_t aMa
         FailDefinition(lOwner + ": Length " + std::to_string(mLength.mValue) + " is outside " + std::to_string(aMinLength) +
                        " to " + std::to_string(aMaxLength));
     }
-    for (NodeRef *lRef : {&mLength.mRef})
-    {
-        if (lRef->mNode != nullptr && lRef->mNode->GetInterface() != InterfaceKind::Integer)
+    // A missing node fails by itself where it is read.
+    const auto lCheck = [&](const NodeRef &aRef, const char *aWhat, bool aEnumerationToo) {
+        if (aRef.mNode == nullptr || aRef.mNode->IsMissing())
         {
-            FailDefinition(lOwner + ": pLength names " + lRef->mName + ", which is no integer");
+            return;
         }
-    }
+        const InterfaceKind lKind = aRef.mNode->GetInterface();
+        if (lKind != InterfaceKind::Integer && !(aEnumerationToo && lKind == InterfaceKind::Enumeration))
+        {
+            FailDefinition(lOwner + ": " + aWhat + " names " + aRef.mNode->Describe() + ", which is no integer");
+        }
+    };
+    lCheck(mLength.mRef, "pLength", false);
     for (const NodeRef &lRef : mAddressRefs)
     {
-        if (lRef.mNode->GetInterface() != InterfaceKind::Integer)
-        {
-            FailDefinition(lOwner + ": pAddress names " + lRef.mName + ", which is no integer");
-        }
+        lCheck(lRef, "pAddress", false);
     }
     for (const Index &lIndex : mIndexes)
     {
-        if (lIndex.mIndex.mNode->GetInterface() != InterfaceKind::Integer &&
-            lIndex.mIndex.mNode->GetInterface() != InterfaceKind::Enumeration)
-        {
-            FailDefinition(lOwner + ": pIndex names " + lIndex.mIndex.mName + ", which is no integer");
-        }
+        lCheck(lIndex.mIndex, "pIndex", true);
+        lCheck(lIndex.mOffsetRef, "pOffset", false);
     }
 }
 
 PortNode *RegisterSpec::GetPort() const
 {
+    if (mPort.mNode == nullptr || mPort.mNode->GetKind() != NodeKind::Port)
+    {
+        throw GenApiError(TN_GENICAM_XML_ERROR, "the register has no usable pPort");
+    }
     return static_cast<PortNode *>(mPort.mNode);
 }
 
@@ -230,7 +255,7 @@ Access RegisterSpec::GetAccess()
 
 bool RegisterSpec::UsesCache() const
 {
-    return mCachable != TnGenCacheNone && !GetPort()->IsChunkPort();
+    return mCachable != TnGenCacheNone && GetPort()->GetSource() == PortNode::Source::Device;
 }
 
 void RegisterSpec::Read(INode &aOwner, uint8_t *aData, size_t aLength)
@@ -280,6 +305,29 @@ void RegisterSpec::DropCache()
         GetPort()->EraseCached(mCachedAddress, mCachedLength);
         mHasCachedRange = false;
     }
+}
+
+void RegisterSpec::ReadAt(INode &aOwner, uint64_t aOffset, uint8_t *aData, size_t aLength)
+{
+    GetPort()->Read(GetAddress(aOwner) + aOffset, aData, aLength);
+}
+
+void RegisterSpec::WriteAt(INode &aOwner, uint64_t aOffset, const uint8_t *aData, size_t aLength)
+{
+    const uint64_t lAddress = GetAddress(aOwner) + aOffset;
+    PortNode *lPort = GetPort();
+    lPort->EraseCached(lAddress, aLength);
+    lPort->Write(lAddress, aData, aLength);
+}
+
+void RegisterSpec::SetDefaults(int64_t aLength, Access aAccess)
+{
+    if (!mLength.IsSet())
+    {
+        mLength.mHasValue = true;
+        mLength.mValue = aLength;
+    }
+    mAccessMode = aAccess;
 }
 
 } // namespace TN_GENAPI_NS

@@ -24,7 +24,8 @@ class RegisterSpec
 {
 public:
     bool Apply(INode &aOwner, const Element &aElement);
-    void Collect(std::vector<NodeRef *> &aReferences);
+    /// Adds the references; a register without pPort gets the Device port.
+    void Collect(const INode &aOwner, std::vector<NodeRef *> &aReferences);
     void Validate(const INode &aOwner, int64_t aMinLength, int64_t aMaxLength);
 
     uint64_t GetAddress(INode &aOwner);
@@ -39,6 +40,15 @@ public:
     void Write(INode &aOwner, const uint8_t *aData, size_t aLength);
     bool IsCached(INode &aOwner);
     void DropCache();
+    /// Reads or writes bytes at an offset from the register's address,
+    /// beyond its length too, without the cache (for nodes that walk
+    /// structures in device memory).
+    void ReadAt(INode &aOwner, uint64_t aOffset, uint8_t *aData, size_t aLength);
+    void WriteAt(INode &aOwner, uint64_t aOffset, const uint8_t *aData, size_t aLength);
+    /// The length and access mode of a node kind whose description may leave
+    /// them out.
+    void SetDefaults(int64_t aLength, Access aAccess);
+    void SetCachable(TnGenCache aCachable) { mCachable = aCachable; }
 
 private:
     struct Index
@@ -73,7 +83,7 @@ public:
     void DropCache() override { mRegister.DropCache(); }
     void CollectReferences(std::vector<NodeRef *> &aReferences) override
     {
-        mRegister.Collect(aReferences);
+        mRegister.Collect(*this, aReferences);
         Base::CollectReferences(aReferences);
     }
 

@@ -59,14 +59,17 @@ void StringNode::SetString(const std::string &aValue)
     {
         DepthGuard lGuard(mMap);
         mValueRef.mNode->SetString(aValue);
-        return;
     }
-    if (aValue.size() > kMaxStringValue)
+    else
     {
-        Fail(Describe() + ": the text is longer than " + std::to_string(kMaxStringValue) + " bytes");
+        if (aValue.size() > kMaxStringValue)
+        {
+            Fail(Describe() + ": the text is longer than " + std::to_string(kMaxStringValue) + " bytes");
+        }
+        mValue = aValue;
+        mMap.NodeChanged(*this);
     }
-    mValue = aValue;
-    mMap.NodeChanged(*this);
+    FinishWrite(aValue);
 }
 
 int64_t StringNode::GetMaxLength()
@@ -94,7 +97,7 @@ void StringNode::Validate()
     {
         FailDefinition(Describe() + " has neither Value nor pValue");
     }
-    RequireInterface(mValueRef, "pValue", {InterfaceKind::String});
+    CheckInterface(mValueRef, "pValue", {InterfaceKind::String});
 }
 
 std::string StringRegNode::GetString()

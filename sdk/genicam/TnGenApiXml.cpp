@@ -14,14 +14,11 @@ namespace TN_GENAPI_NS
 
 namespace
 {
-const char *const kNodeKinds[] = {"Node",          "Category",   "Integer",     "IntReg",       "MaskedIntReg",
-                                  "Float",         "FloatReg",   "Enumeration", "Boolean",      "Command",
-                                  "String",        "StringReg",  "Register",    "IntSwissKnife", "SwissKnife",
-                                  "Converter",     "IntConverter", "Port"};
-
-// Kinds of the schema the engine does not model; their nodes are left out,
-// and a reference to one fails with a message naming it.
-const char *const kUnsupportedKinds[] = {"ConfRom", "TextDesc", "IntKey", "AdvFeatureLock", "SmartFeature", "DcamLock"};
+const char *const kNodeKinds[] = {"Node",         "Category",     "Integer",       "IntReg",       "MaskedIntReg",
+                                  "Float",        "FloatReg",     "Enumeration",   "Boolean",      "Command",
+                                  "String",       "StringReg",    "Register",      "IntSwissKnife", "SwissKnife",
+                                  "Converter",    "IntConverter", "Port",          "ConfRom",      "TextDesc",
+                                  "IntKey",       "AdvFeatureLock", "SmartFeature", "DcamLock"};
 
 bool IsOneOf(const std::string &aName, const char *const *aBegin, const char *const *aEnd)
 {
@@ -92,26 +89,27 @@ public:
             {
                 LoadNode(ToElement(lChild), lChild->line);
             }
-            else if (IsOneOf(lKind, std::begin(kUnsupportedKinds), std::end(kUnsupportedKinds)))
-            {
-                xmlChar *lName = xmlGetProp(lChild, reinterpret_cast<const xmlChar *>("Name"));
-                mSkipped.emplace_back(Text(lName), lKind);
-                xmlFree(lName);
-            }
         }
     }
 
-    const std::vector<std::pair<std::string, std::string>> &GetSkipped() const { return mSkipped; }
-
 private:
-    void LoadNode(const Element &aElement, long aLine)
+    // Creates the node an element names; a warning and null for one without
+    // a name or with a name in use.
+    INode *Create(const std::string &aKind, const Element &aElement, long aLine)
     {
         const std::string *lName = aElement.GetAttribute("Name");
         if (lName == nullptr || lName->empty())
         {
-            FailDefinition("line " + std::to_string(aLine) + ": a " + aElement.mName + " element without a Name");
+            mMap.AddWarning("line " + std::to_string(aLine) + ": a " + aElement.mName + " without a Name is left out");
+            return nullptr;
         }
-        INode *lNode = mMap.CreateNode(aElement.mName, *lName);
+        if (mMap.GetNode(*lName) != nullptr)
+        {
+            mMap.AddWarning("line " + std::to_string(aLine) + ": the node '" + *lName +
+                            "' is defined again; the later definition is left out");
+            return nullptr;
+        }
+        INode *lNode = mMap.CreateNode(aKind, *lName);
         for (const auto &lAttribute : aElement.mAttributes)
         {
             if (lAttribute.first != "Name")
@@ -119,15 +117,25 @@ private:
                 lNode->DefineAttribute(lAttribute.first, lAttribute.second);
             }
         }
-        for (const Element &lChild : aElement.mChildren)
+        return lNode;
+    }
+
+    void LoadNode(Element aElement, long aLine)
+    {
+        INode *lNode = Create(aElement.mName, aElement, aLine);
+        if (lNode == nullptr)
         {
-            lNode->Define(lChild);
+            return;
+        }
+        for (Element &lChild : aElement.mChildren)
+        {
+            lNode->Define(std::move(lChild));
         }
     }
 
     // A StructReg's entries become MaskedIntReg nodes that share the
     // register's elements; an entry's own elements come after them and win.
-    void LoadStruct(const Element &aElement, long aLine)
+    void LoadStruct(Element aElement, long aLine)
     {
         std::vector<const Element *> lShared;
         for (const Element &lChild : aElement.mChildren)
@@ -137,38 +145,29 @@ private:
                 lShared.push_back(&lChild);
             }
         }
-        for (const Element &lEntry : aElement.mChildren)
+        for (Element &lEntry : aElement.mChildren)
         {
             if (lEntry.mName != "StructEntry")
             {
                 continue;
             }
-            const std::string *lName = lEntry.GetAttribute("Name");
-            if (lName == nullptr || lName->empty())
+            INode *lNode = Create("MaskedIntReg", lEntry, aLine);
+            if (lNode == nullptr)
             {
-                FailDefinition("line " + std::to_string(aLine) + ": a StructEntry without a Name");
-            }
-            INode *lNode = mMap.CreateNode("MaskedIntReg", *lName);
-            for (const auto &lAttribute : lEntry.mAttributes)
-            {
-                if (lAttribute.first != "Name")
-                {
-                    lNode->DefineAttribute(lAttribute.first, lAttribute.second);
-                }
+                continue;
             }
             for (const Element *lChild : lShared)
             {
                 lNode->Define(*lChild);
             }
-            for (const Element &lChild : lEntry.mChildren)
+            for (Element &lChild : lEntry.mChildren)
             {
-                lNode->Define(lChild);
+                lNode->Define(std::move(lChild));
             }
         }
     }
 
     INodeMap &mMap;
-    std::vector<std::pair<std::string, std::string>> mSkipped;
 };
 
 struct DocumentDeleter
@@ -229,24 +228,7 @@ std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
     }
     Loader lLoader(*lMap);
     lLoader.LoadChildren(lRoot);
-    try
-    {
-        lMap->Finalize();
-    }
-    catch (const GenApiError &lError)
-    {
-        // Name what a dangling reference points at when the engine left it out.
-        std::string lMessage = lError.what();
-        for (const auto &lSkipped : lLoader.GetSkipped())
-        {
-            if (!lSkipped.first.empty() && lMessage.find("'" + lSkipped.first + "'") != std::string::npos)
-            {
-                lMessage += " (it is a " + lSkipped.second + " node, which is not supported)";
-                break;
-            }
-        }
-        throw GenApiError(lError.GetCode(), lMessage);
-    }
+    lMap->Finalize();
     return lMap;
 }
 

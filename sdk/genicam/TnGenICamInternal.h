@@ -55,6 +55,7 @@
 #include "TnResult.h"
 
 class TnGenParameterArray;
+class TnGenParameterList;
 
 namespace tn
 {
@@ -140,6 +141,24 @@ TN_GENICAM_API TnGenParameterArray *CreateParameterArray(const std::string &aXml
 /// The port aArray was created with; null for a null array or one made by
 /// the default constructor.
 TN_GENICAM_API std::shared_ptr<IPort> GetDevicePort(TnGenParameterArray *aArray);
+
+/// What the description gave warnings for while aArray was built (each is
+/// also logged): malformed optional elements, references to names it does
+/// not define, faulty nodes. Empty for a null array.
+TN_GENICAM_API std::vector<std::string> GetWarnings(TnGenParameterArray *aArray);
+
+/// Delivers the data of an event (aData, aLength bytes; null and 0 for an
+/// event without data) to aArray's event ports with that event ID: their
+/// features read it until the next event with the ID. The addresses of those
+/// features count from the first byte of aData, so the caller passes the
+/// event as the device describes it (for GigE Vision the event item from its
+/// first header byte on). aChanged, when not null, receives the parameters
+/// whose values changed or were invalidated (the update sinks of those
+/// parameters are called too). TN_NOT_FOUND when no event port has that ID
+/// (nothing changes then), TN_INVALID_PARAMETER for a null array or a null
+/// aData with a length.
+TN_GENICAM_API TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint8_t *aData,
+                                     uint32_t aLength, TnGenParameterList *aChanged);
 
 } // namespace genicam
 } // namespace tn

@@ -252,9 +252,9 @@ TnResult TnGenParameter::GetSelectedParameters(TnGenParameterList &aList) const
     aList.Clear();
     for (INode *lNode : mNode->GetSelected())
     {
-        if (TnGenParameter *aParameter = mArrayState->ParameterOf(lNode))
+        if (TnGenParameter *lParameter = mArrayState->ParameterOf(lNode))
         {
-            aList.Add(aParameter);
+            aList.Add(lParameter);
         }
     }
     return TnResult();
@@ -265,9 +265,9 @@ TnResult TnGenParameter::GetSelectingParameters(TnGenParameterList &aList) const
     aList.Clear();
     for (INode *lNode : mNode->GetSelecting())
     {
-        if (TnGenParameter *aParameter = mArrayState->ParameterOf(lNode))
+        if (TnGenParameter *lParameter = mArrayState->ParameterOf(lNode))
         {
-            aList.Add(aParameter);
+            aList.Add(lParameter);
         }
     }
     return TnResult();

@@ -6,8 +6,10 @@
 #include <algorithm>
 
 #include "TnGenApi.h"
+#include "TnGenApiText.h"
 #include "TnGenICamInternal.h"
 #include "TnGenParameterState.h"
+#include "TnLog.h"
 
 using TnGenApi::GenApiError;
 using TnGenApi::INode;
@@ -19,6 +21,15 @@ namespace tn
 {
 namespace genicam
 {
+
+namespace
+{
+TnLogger &Logger()
+{
+    static TnLogger *sLogger = new TnLogger(TnString("TnGenICam")); // outlives every array
+    return *sLogger;
+}
+} // namespace
 
 std::string ToUtf8(const TnString &aText)
 {
@@ -85,29 +96,29 @@ ParameterArrayState::ParameterArrayState(std::unique_ptr<INodeMap> aNodeMap, std
             mCategoriesByName[lNode->GetName()] = mCategories.back().get();
             continue;
         }
-        std::unique_ptr<TnGenParameter> aParameter;
+        std::unique_ptr<TnGenParameter> lParameter;
         switch (lNode->GetInterface())
         {
         case InterfaceKind::Integer:
-            aParameter.reset(new TnGenInteger(lNode));
+            lParameter.reset(new TnGenInteger(lNode));
             break;
         case InterfaceKind::Float:
-            aParameter.reset(new TnGenFloat(lNode));
+            lParameter.reset(new TnGenFloat(lNode));
             break;
         case InterfaceKind::Enumeration:
-            aParameter.reset(new TnGenEnum(lNode));
+            lParameter.reset(new TnGenEnum(lNode));
             break;
         case InterfaceKind::Boolean:
-            aParameter.reset(new TnGenBoolean(lNode));
+            lParameter.reset(new TnGenBoolean(lNode));
             break;
         case InterfaceKind::Command:
-            aParameter.reset(new TnGenCommand(lNode));
+            lParameter.reset(new TnGenCommand(lNode));
             break;
         case InterfaceKind::String:
-            aParameter.reset(new TnGenString(lNode));
+            lParameter.reset(new TnGenString(lNode));
             break;
         case InterfaceKind::Register:
-            aParameter.reset(new TnGenRegister(lNode));
+            lParameter.reset(new TnGenRegister(lNode));
             break;
         default:
             // Ports and plain nodes: a parameter of no particular type.
@@ -115,13 +126,13 @@ ParameterArrayState::ParameterArrayState(std::unique_ptr<INodeMap> aNodeMap, std
             {
                 explicit PlainParameter(INode *aNode) : TnGenParameter(aNode) {}
             };
-            aParameter.reset(new PlainParameter(lNode));
+            lParameter.reset(new PlainParameter(lNode));
             break;
         }
-        aParameter->mArrayState = this;
-        mByNode[lNode->GetIndex()] = aParameter.get();
-        mParametersByName[lNode->GetName()] = aParameter.get();
-        mParameters.push_back(std::move(aParameter));
+        lParameter->mArrayState = this;
+        mByNode[lNode->GetIndex()] = lParameter.get();
+        mParametersByName[lNode->GetName()] = lParameter.get();
+        mParameters.push_back(std::move(lParameter));
     }
 }
 
@@ -131,7 +142,7 @@ ParameterArrayState::~ParameterArrayState()
     mParameters.clear();
 }
 
-TnResult ParameterArrayState::Run(const std::function<void()> &aOperation)
+TnResult ParameterArrayState::Run(const std::function<void()> &aOperation, std::vector<INode *> *aChanged)
 {
     TnResult lResult;
     std::vector<INode *> lChanged;
@@ -155,6 +166,10 @@ TnResult ParameterArrayState::Run(const std::function<void()> &aOperation)
         }
     }
     Notify(lChanged);
+    if (aChanged != nullptr)
+    {
+        aChanged->swap(lChanged);
+    }
     return lResult;
 }
 
@@ -162,19 +177,19 @@ void ParameterArrayState::Notify(const std::vector<INode *> &aNodes)
 {
     for (INode *lNode : aNodes)
     {
-        TnGenParameter *aParameter = ParameterOf(lNode);
-        if (aParameter == nullptr)
+        TnGenParameter *lParameter = ParameterOf(lNode);
+        if (lParameter == nullptr)
         {
             continue;
         }
         std::vector<TnGenEventSink *> lSinks;
         {
             std::lock_guard<std::mutex> lLock(mSinkMutex);
-            if (!aParameter->mUpdatesEnabled)
+            if (!lParameter->mUpdatesEnabled)
             {
                 continue;
             }
-            lSinks = aParameter->mSinks;
+            lSinks = lParameter->mSinks;
         }
         const std::thread::id lSelf = std::this_thread::get_id();
         for (TnGenEventSink *lSink : lSinks)
@@ -183,7 +198,7 @@ void ParameterArrayState::Notify(const std::vector<INode *> &aNodes)
                 // Skip a sink unregistered since the list was copied, and
                 // let UnregisterSink wait for this call.
                 std::lock_guard<std::mutex> lLock(mSinkMutex);
-                if (std::find(aParameter->mSinks.begin(), aParameter->mSinks.end(), lSink) == aParameter->mSinks.end())
+                if (std::find(lParameter->mSinks.begin(), lParameter->mSinks.end(), lSink) == lParameter->mSinks.end())
                 {
                     continue;
                 }
@@ -191,7 +206,7 @@ void ParameterArrayState::Notify(const std::vector<INode *> &aNodes)
             }
             try
             {
-                lSink->OnParameterUpdate(aParameter);
+                lSink->OnParameterUpdate(lParameter);
             }
             catch (...)
             {
@@ -407,9 +422,13 @@ TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_p
     try
     {
         std::unique_ptr<INodeMap> lMap = TnGenApi::LoadXml(aXml);
+        for (const std::string &lWarning : lMap->GetWarnings())
+        {
+            Logger().LogWarning(__FILE__, __LINE__, "CreateParameterArray", lWarning.c_str());
+        }
         for (TnGenApi::PortNode *lPort : lMap->GetPorts())
         {
-            if (!lPort->IsChunkPort())
+            if (lPort->GetSource() == TnGenApi::PortNode::Source::Device)
             {
                 lPort->Bind(aDevicePort);
             }
@@ -439,6 +458,48 @@ std::shared_ptr<IPort> GetDevicePort(TnGenParameterArray *aArray)
         return nullptr;
     }
     return aArray->GetState()->mDevicePort;
+}
+
+std::vector<std::string> GetWarnings(TnGenParameterArray *aArray)
+{
+    if (aArray == nullptr || aArray->GetState() == nullptr)
+    {
+        return std::vector<std::string>();
+    }
+    std::lock_guard<std::recursive_mutex> lLock(aArray->GetState()->mNodeMap->GetMutex());
+    return aArray->GetState()->mNodeMap->GetWarnings();
+}
+
+TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint8_t *aData, uint32_t aLength,
+                      TnGenParameterList *aChanged)
+{
+    if (aArray == nullptr || aArray->GetState() == nullptr || (aData == nullptr && aLength != 0))
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("no parameter array, or no data for a length"));
+    }
+    ParameterArrayState &lState = *aArray->GetState();
+    bool lFound = false;
+    std::vector<INode *> lChanged;
+    const TnResult lResult = lState.Run([&]() { lFound = lState.mNodeMap->DeliverEvent(aEventId, aData, aLength); }, &lChanged);
+    if (!lResult.IsOK())
+    {
+        return lResult;
+    }
+    if (!lFound)
+    {
+        return TnResult(TN_NOT_FOUND, TnString(("no event port has the event ID " + FormatHex(aEventId)).c_str()));
+    }
+    if (aChanged != nullptr)
+    {
+        for (INode *lNode : lChanged)
+        {
+            if (TnGenParameter *lParameter = lState.ParameterOf(lNode))
+            {
+                aChanged->Add(lParameter);
+            }
+        }
+    }
+    return TnResult();
 }
 
 } // namespace genicam
@@ -574,92 +635,92 @@ TnGenCategory *TnGenParameterArray::GetCategory(const TnString &aName)
 
 TnResult TnGenParameterArray::GetIntegerValue(const TnString &aName, int64_t &aValue)
 {
-    TnGenInteger *aParameter = GetInteger(aName);
-    return aParameter != nullptr ? aParameter->GetValue(aValue) : NotFound(aName, "integer");
+    TnGenInteger *lParameter = GetInteger(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::SetIntegerValue(const TnString &aName, int64_t aValue)
 {
-    TnGenInteger *aParameter = GetInteger(aName);
-    return aParameter != nullptr ? aParameter->SetValue(aValue) : NotFound(aName, "integer");
+    TnGenInteger *lParameter = GetInteger(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::GetFloatValue(const TnString &aName, double &aValue)
 {
-    TnGenFloat *aParameter = GetFloat(aName);
-    return aParameter != nullptr ? aParameter->GetValue(aValue) : NotFound(aName, "float");
+    TnGenFloat *lParameter = GetFloat(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::SetFloatValue(const TnString &aName, double aValue)
 {
-    TnGenFloat *aParameter = GetFloat(aName);
-    return aParameter != nullptr ? aParameter->SetValue(aValue) : NotFound(aName, "float");
+    TnGenFloat *lParameter = GetFloat(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::GetBooleanValue(const TnString &aName, bool &aValue)
 {
-    TnGenBoolean *aParameter = GetBoolean(aName);
-    return aParameter != nullptr ? aParameter->GetValue(aValue) : NotFound(aName, "Boolean");
+    TnGenBoolean *lParameter = GetBoolean(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "Boolean");
 }
 
 TnResult TnGenParameterArray::SetBooleanValue(const TnString &aName, bool aValue)
 {
-    TnGenBoolean *aParameter = GetBoolean(aName);
-    return aParameter != nullptr ? aParameter->SetValue(aValue) : NotFound(aName, "Boolean");
+    TnGenBoolean *lParameter = GetBoolean(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "Boolean");
 }
 
 TnResult TnGenParameterArray::GetStringValue(const TnString &aName, TnString &aValue)
 {
-    TnGenString *aParameter = GetString(aName);
-    return aParameter != nullptr ? aParameter->GetValue(aValue) : NotFound(aName, "string");
+    TnGenString *lParameter = GetString(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "string");
 }
 
 TnResult TnGenParameterArray::SetStringValue(const TnString &aName, const TnString &aValue)
 {
-    TnGenString *aParameter = GetString(aName);
-    return aParameter != nullptr ? aParameter->SetValue(aValue) : NotFound(aName, "string");
+    TnGenString *lParameter = GetString(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "string");
 }
 
 TnResult TnGenParameterArray::GetEnumValue(const TnString &aName, int64_t &aValue)
 {
-    TnGenEnum *aParameter = GetEnum(aName);
-    return aParameter != nullptr ? aParameter->GetValue(aValue) : NotFound(aName, "enumeration");
+    TnGenEnum *lParameter = GetEnum(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::GetEnumValue(const TnString &aName, TnString &aValue)
 {
-    TnGenEnum *aParameter = GetEnum(aName);
-    return aParameter != nullptr ? aParameter->GetValue(aValue) : NotFound(aName, "enumeration");
+    TnGenEnum *lParameter = GetEnum(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::SetEnumValue(const TnString &aName, const TnString &aValue)
 {
-    TnGenEnum *aParameter = GetEnum(aName);
-    return aParameter != nullptr ? aParameter->SetValue(aValue) : NotFound(aName, "enumeration");
+    TnGenEnum *lParameter = GetEnum(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::SetEnumValue(const TnString &aName, int64_t aValue)
 {
-    TnGenEnum *aParameter = GetEnum(aName);
-    return aParameter != nullptr ? aParameter->SetValue(aValue) : NotFound(aName, "enumeration");
+    TnGenEnum *lParameter = GetEnum(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::ExecuteCommand(const TnString &aName)
 {
-    TnGenCommand *aParameter = GetCommand(aName);
-    return aParameter != nullptr ? aParameter->Execute() : NotFound(aName, "command");
+    TnGenCommand *lParameter = GetCommand(aName);
+    return lParameter != nullptr ? lParameter->Execute() : NotFound(aName, "command");
 }
 
 TnResult TnGenParameterArray::GetIntegerRange(const TnString &aName, int64_t &aMin, int64_t &aMax)
 {
-    TnGenInteger *aParameter = GetInteger(aName);
-    return aParameter != nullptr ? GetRange(*aParameter, aMin, aMax) : NotFound(aName, "integer");
+    TnGenInteger *lParameter = GetInteger(aName);
+    return lParameter != nullptr ? GetRange(*lParameter, aMin, aMax) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::GetFloatRange(const TnString &aName, double &aMin, double &aMax)
 {
-    TnGenFloat *aParameter = GetFloat(aName);
-    return aParameter != nullptr ? GetRange(*aParameter, aMin, aMax) : NotFound(aName, "float");
+    TnGenFloat *lParameter = GetFloat(aName);
+    return lParameter != nullptr ? GetRange(*lParameter, aMin, aMax) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::InvalidateCache()
@@ -725,9 +786,9 @@ TnGenStateStack::~TnGenStateStack()
     // The last change first, so selectors come back after what they select.
     for (auto lSaved = mSaved.rbegin(); lSaved != mSaved.rend(); ++lSaved)
     {
-        if (TnGenParameter *aParameter = mArray->Get(lSaved->first))
+        if (TnGenParameter *lParameter = mArray->Get(lSaved->first))
         {
-            aParameter->FromString(lSaved->second);
+            lParameter->FromString(lSaved->second);
         }
     }
 }
@@ -741,8 +802,24 @@ bool TnGenStateStack::Capture(const TnString &aName, TnString &aValue)
             return false;
         }
     }
-    TnGenParameter *aParameter = mArray->Get(aName);
-    return aParameter != nullptr && aParameter->ToString(aValue).IsOK();
+    TnGenParameter *lParameter = mArray->Get(aName);
+    if (lParameter == nullptr)
+    {
+        return false;
+    }
+    INode *lNode = lParameter->GetNode();
+    if (lNode->GetInterface() != InterfaceKind::Float)
+    {
+        return lParameter->ToString(aValue).IsOK();
+    }
+    // A float's display text may round: keep the exact value.
+    std::string lText;
+    if (!mArray->GetState()->Run([&]() { lText = static_cast<TnGenApi::FloatBase *>(lNode)->ToExactString(); }).IsOK())
+    {
+        return false;
+    }
+    aValue = TnString(lText.c_str());
+    return true;
 }
 
 void TnGenStateStack::Record(const TnResult &aResult, bool aCaptured, const TnString &aName, const TnString &aValue)

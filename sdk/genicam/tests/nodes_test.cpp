@@ -117,23 +117,28 @@ TEST(Formula, FloatFunctions)
     }
 }
 
-TEST(Formula, BadFormulasAreRefused)
+TEST(Formula, BadFormulasFailOnlyTheirFeature)
 {
-    for (const char *lFormula : {"1 +", "(1", "1 2", "FOO + 1", "SQRT(1, 2)", "0x", "1 $ 2", "A.Nothing"})
-    {
-        const TnResult lResult = Create(Description(std::string(kVariables) + Knife("F", lFormula)));
-        EXPECT_EQ(TN_GENICAM_XML_ERROR, lResult.GetCode()) << lFormula;
-        EXPECT_NE(std::string(lResult.GetDescription().GetAscii()).find("F"), std::string::npos);
-    }
-    // Deep nesting is refused instead of exhausting the stack.
-    const std::string lDeep = std::string(5000, '(') + "1" + std::string(5000, ')');
-    EXPECT_EQ(TN_GENICAM_XML_ERROR, Create(Description(std::string(kVariables) + Knife("F", lDeep))).GetCode());
+    std::string lDeep = std::string(5000, '(') + "1" + std::string(5000, ')');
     std::string lChain = "1";
     for (int lIndex = 0; lIndex < 3000; ++lIndex)
     {
         lChain += "+1";
     }
-    EXPECT_EQ(TN_GENICAM_XML_ERROR, Create(Description(std::string(kVariables) + Knife("F", lChain))).GetCode());
+    // Deep nesting is refused instead of exhausting the stack.
+    for (const std::string &lFormula :
+         {std::string("1 +"), std::string("(1"), std::string("1 2"), std::string("FOO + 1"), std::string("SQRT(1, 2)"),
+          std::string("0x"), std::string("1 $ 2"), std::string("A.Nothing"), lDeep, lChain})
+    {
+        Device lDevice(std::string(kVariables) + Knife("F", lFormula));
+        ASSERT_TRUE(lDevice) << lFormula;
+        int64_t lValue = 0;
+        const TnResult lResult = lDevice->GetIntegerValue("F", lValue);
+        EXPECT_EQ(TN_GENICAM_XML_ERROR, lResult.GetCode()) << lFormula;
+        EXPECT_NE(std::string(lResult.GetDescription().GetAscii()).find("IntSwissKnife 'F'"), std::string::npos);
+        EXPECT_EQ(7, lDevice.Int("Seven"));
+        EXPECT_EQ(1u, tn::genicam::GetWarnings(lDevice.mArray.get()).size());
+    }
 
     Device lDevice(std::string(kVariables) + Knife("Zero", "A / (B + 2)") +
                   "<IntSwissKnife Name=\"Self\"><pVariable Name=\"X\">Self</pVariable><Formula>X + 1</Formula></IntSwissKnife>");
@@ -379,9 +384,12 @@ TEST(Nodes, EnumerationBooleanCommandAndString)
     EXPECT_TRUE(lFlag);
     EXPECT_TRUE(lDevice->GetBoolean("Flag")->FromString("false").IsOK());
     EXPECT_EQ(123u, lDevice.PeekLittle(0x14));
+    // Neither the OnValue nor the OffValue: false, not a failure.
     lDevice.PokeLittle(0x14, 5);
     EXPECT_TRUE(lDevice->InvalidateCache().IsOK());
-    EXPECT_CODE(TN_GENERIC_ERROR, lDevice->GetBooleanValue("Flag", lFlag));
+    lFlag = true;
+    EXPECT_TRUE(lDevice->GetBooleanValue("Flag", lFlag).IsOK());
+    EXPECT_FALSE(lFlag);
 
     // A command is done once the device has cleared its register.
     TnGenCommand *lGo = lDevice->GetCommand("Go");
@@ -522,22 +530,12 @@ TEST(Nodes, CategoriesAndFeatureOrder)
     EXPECT_TRUE(lFlag);
 }
 
-TEST(Loading, FaultyDescriptionsAreRefusedWithReasons)
+TEST(Loading, OnlyMalformedXmlIsRefused)
 {
     const std::vector<std::pair<std::string, std::string>> lCases = {
         {"<RegisterDescription><Integer", "well-formed"},
         {"<Other xmlns=\"http://www.genicam.org/GenApi/Version_1_1\"/>", "root element"},
         {"<RegisterDescription xmlns=\"urn:elsewhere\"/>", "namespace"},
-        {Description("<Integer Name=\"A\"><pValue>Missing</pValue></Integer>"), "Missing"},
-        {Description("<Integer Name=\"A\"><Value>1</Value></Integer><Float Name=\"A\"><Value>1</Value></Float>"), "twice"},
-        {Description("<Integer Name=\"A\"><Value>one</Value></Integer>"), "not an integer"},
-        {Description("<Integer Name=\"A\"><Min>1</Min></Integer>"), "neither Value"},
-        {Description(IntReg("R", 0, 9)), "Length"},
-        {Description("<IntReg Name=\"R\"><Address>0</Address><Length>4</Length></IntReg>"), "pPort"},
-        {Description("<Integer Name=\"A\"><pValue>C</pValue></Integer><Category Name=\"C\"/>"), "cannot serve"},
-        {Description("<Integer Name=\"A\"><pValue>K</pValue></Integer><ConfRom Name=\"K\"/>"), "not supported"},
-        {Description("<Port Name=\"Chunk\"><ChunkID>XYZ</ChunkID></Port>"), "ChunkID"},
-        {Description("<Integer Name=\"A\" NameSpace=\"Mine\"><Value>1</Value></Integer>"), "NameSpace"},
     };
     for (const auto &lTestCase : lCases)
     {

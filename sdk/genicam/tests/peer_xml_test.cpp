@@ -379,12 +379,12 @@ TEST_F(PeerXml, AcquisitionAndAnalogFeatures)
     // The commands write their command values.
     for (const char *lCommand : {"AcquisitionStart", "AcquisitionStop"})
     {
-        TnGenCommand *aParameter = mArray->GetCommand(lCommand);
-        ASSERT_NE(nullptr, aParameter) << lCommand;
-        EXPECT_TRUE(aParameter->Execute().IsOK());
+        TnGenCommand *lParameter = mArray->GetCommand(lCommand);
+        ASSERT_NE(nullptr, lParameter) << lCommand;
+        EXPECT_TRUE(lParameter->Execute().IsOK());
         EXPECT_EQ(static_cast<uint64_t>(mFacts->Number(lCommand, "CommandValue")), Peek(mFacts->Register(lCommand)));
         bool lDone = false;
-        EXPECT_TRUE(aParameter->IsDone(lDone).IsOK());
+        EXPECT_TRUE(lParameter->IsDone(lDone).IsOK());
     }
     const auto lModes = mFacts->Entries("AcquisitionMode");
     ASSERT_FALSE(lModes.empty());
