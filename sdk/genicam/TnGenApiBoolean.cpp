@@ -13,12 +13,12 @@ namespace TN_GENAPI_NS
 
 bool BooleanNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "OnValue")
+    if (aElement.Is("OnValue"))
     {
         mOnValue = ParseInteger(aElement);
         return true;
     }
-    if (aElement.mName == "OffValue")
+    if (aElement.Is("OffValue"))
     {
         mOffValue = ParseInteger(aElement);
         return true;

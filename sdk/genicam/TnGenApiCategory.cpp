@@ -8,7 +8,7 @@ namespace TN_GENAPI_NS
 
 bool CategoryNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "pFeature")
+    if (aElement.Is("pFeature"))
     {
         mFeatures.emplace_back();
         SetRef(mFeatures.back(), aElement);

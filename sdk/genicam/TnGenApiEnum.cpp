@@ -8,17 +8,17 @@ namespace TN_GENAPI_NS
 
 bool EnumEntryNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "Value")
+    if (aElement.Is("Value"))
     {
         mValue = ParseInteger(aElement);
         return true;
     }
-    if (aElement.mName == "Symbolic")
+    if (aElement.Is("Symbolic"))
     {
         mSymbolic = aElement.mText;
         return true;
     }
-    if (aElement.mName == "IsSelfClearing")
+    if (aElement.Is("IsSelfClearing"))
     {
         mSelfClearing = ParseYesNo(aElement);
         return true;
@@ -28,7 +28,7 @@ bool EnumEntryNode::ApplyElement(const Element &aElement)
 
 bool EnumerationNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "EnumEntry")
+    if (aElement.Is("EnumEntry"))
     {
         const std::string *lEntryName = aElement.GetAttribute("Name");
         if (lEntryName == nullptr || lEntryName->empty())

@@ -135,7 +135,12 @@ struct FormulaTerm
     int mVariable = -1;
     Function mFunction = Function::Sgn;
     int mDepth = 1;
-    std::vector<std::unique_ptr<FormulaTerm>> mArguments;
+    // Operands and function arguments: at most three (?:).
+    static const int kMaxArguments = 3;
+    std::unique_ptr<FormulaTerm> mArguments[kMaxArguments];
+    int mArgumentCount = 0;
+
+    void Add(std::unique_ptr<FormulaTerm> aArgument) { mArguments[mArgumentCount++] = std::move(aArgument); }
 };
 
 FormulaValue FormulaValue::FromInteger(int64_t aValue)
@@ -196,6 +201,40 @@ enum class Token
     Operator
 };
 
+// The operators, longest spellings first so that "<=" wins over "<".
+struct OperatorName
+{
+    const char *mSpelling;
+    // The binary operator and its level (lowest first), or -1.
+    Op mBinary;
+    int mLevel;
+};
+
+const OperatorName kOperators[] = {
+    {"**", Op::Power, -1},       {"*", Op::Multiply, 9},   {"<<", Op::ShiftLeft, 7}, {"<=", Op::LessEqual, 6},
+    {"<>", Op::NotEqual, 5},     {"<", Op::Less, 6},       {">>", Op::ShiftRight, 7}, {">=", Op::GreaterEqual, 6},
+    {">", Op::Greater, 6},       {"==", Op::Equal, 5},     {"=", Op::Equal, 5},       {"!=", Op::NotEqual, 5},
+    {"!", Op::Constant, -1},     {"&&", Op::LogicAnd, 1},  {"&", Op::BitAnd, 4},      {"||", Op::LogicOr, 0},
+    {"|", Op::BitOr, 2},         {"+", Op::Add, 8},        {"-", Op::Subtract, 8},    {"/", Op::Divide, 9},
+    {"%", Op::Modulo, 9},        {"(", Op::Constant, -1},  {")", Op::Constant, -1},   {"^", Op::BitXor, 3},
+    {"~", Op::Constant, -1},     {"?", Op::Constant, -1},  {":", Op::Constant, -1},   {",", Op::Constant, -1},
+};
+
+// For each first character, one more than the index of the first operator
+// that starts with it (the longer spellings come first); 0 for none.
+struct OperatorIndex
+{
+    uint8_t mFirst[256] = {0};
+    OperatorIndex()
+    {
+        for (size_t lIndex = sizeof(kOperators) / sizeof(kOperators[0]); lIndex-- > 0;)
+        {
+            mFirst[static_cast<unsigned char>(kOperators[lIndex].mSpelling[0])] = static_cast<uint8_t>(lIndex + 1);
+        }
+    }
+};
+const OperatorIndex kOperatorIndex;
+
 class Parser
 {
 public:
@@ -206,7 +245,7 @@ public:
         std::unique_ptr<FormulaTerm> lTerm = ParseTernary();
         if (mToken != Token::End)
         {
-            Fail("unexpected '" + mSpelling + "'");
+            Fail("unexpected '" + Spelling() + "'");
         }
         return lTerm;
     }
@@ -215,6 +254,12 @@ private:
     [[noreturn]] void Fail(const std::string &aMessage)
     {
         throw FormulaError("formula \"" + mText + "\": " + aMessage + " at position " + std::to_string(mTokenStart + 1));
+    }
+
+    // The text of the current token.
+    std::string Spelling() const
+    {
+        return mToken == Token::End ? std::string("end of formula") : mText.substr(mTokenStart, mPosition - mTokenStart);
     }
 
     void Next()
@@ -227,7 +272,6 @@ private:
         if (mPosition >= mText.size())
         {
             mToken = Token::End;
-            mSpelling = "end of formula";
             return;
         }
         const char lC = mText[mPosition];
@@ -246,26 +290,23 @@ private:
                 ++lEnd;
             }
             mToken = Token::Name;
-            mSpelling = mText.substr(mPosition, lEnd - mPosition);
             mPosition = lEnd;
             return;
         }
-        static const char *const kOperators[] = {"**", "<<", ">>", "<=", ">=", "<>", "==", "!=", "&&", "||",
-                                                 "+",  "-",  "*",  "/",  "%",  "(",  ")",  "<",  ">",  "=",
-                                                 "&",  "|",  "^",  "~",  "!",  "?",  ":",  ","};
-        for (const char *lOp : kOperators)
+        const size_t lEnd = sizeof(kOperators) / sizeof(kOperators[0]);
+        for (size_t lIndex = kOperatorIndex.mFirst[static_cast<unsigned char>(lC)];
+             lIndex > 0 && lIndex <= lEnd && kOperators[lIndex - 1].mSpelling[0] == lC; ++lIndex)
         {
-            const size_t lLength = strlen(lOp);
-            if (mText.compare(mPosition, lLength, lOp) == 0)
+            const OperatorName &lOp = kOperators[lIndex - 1];
+            if (lOp.mSpelling[1] == '\0' || (mPosition + 1 < mText.size() && mText[mPosition + 1] == lOp.mSpelling[1]))
             {
                 mToken = Token::Operator;
-                mSpelling = lOp;
-                mPosition += lLength;
+                mOperator = &lOp;
+                mPosition += lOp.mSpelling[1] == '\0' ? 1 : 2;
                 return;
             }
         }
-        mSpelling = std::string(1, lC);
-        Fail("unexpected character '" + mSpelling + "'");
+        Fail("unexpected character '" + std::string(1, lC) + "'");
     }
 
     void ReadNumber()
@@ -277,14 +318,12 @@ private:
         {
             if (!isxdigit(static_cast<unsigned char>(lStart[2])))
             {
-                mSpelling = std::string(lStart, 2);
                 Fail("hexadecimal constant without digits");
             }
             errno = 0;
             const unsigned long long lValue = strtoull(lStart + 2, &lEnd, 16);
             if (errno == ERANGE)
             {
-                mSpelling = std::string(lStart, lEnd - lStart);
                 Fail("hexadecimal constant beyond 64 bits");
             }
             mNumber = FormulaValue::FromInteger(Wrap(lValue));
@@ -319,7 +358,6 @@ private:
                 }
             }
         }
-        mSpelling = std::string(lStart, lEnd - lStart);
         mPosition += lEnd - lStart;
         if (mPosition < mText.size() && (isalnum(static_cast<unsigned char>(mText[mPosition])) || mText[mPosition] == '_'))
         {
@@ -329,7 +367,7 @@ private:
 
     bool Accept(const char *aOperator)
     {
-        if (mToken == Token::Operator && mSpelling == aOperator)
+        if (mToken == Token::Operator && strcmp(mOperator->mSpelling, aOperator) == 0)
         {
             Next();
             return true;
@@ -341,7 +379,7 @@ private:
     {
         if (!Accept(aOperator))
         {
-            Fail(std::string("expected '") + aOperator + "' but found '" + mSpelling + "'");
+            Fail(std::string("expected '") + aOperator + "' but found '" + Spelling() + "'");
         }
     }
 
@@ -350,10 +388,10 @@ private:
     {
         std::unique_ptr<FormulaTerm> lTerm(new FormulaTerm);
         lTerm->mOp = aOp;
-        lTerm->mArguments.push_back(std::move(aLeft));
+        lTerm->Add(std::move(aLeft));
         if (aRight)
         {
-            lTerm->mArguments.push_back(std::move(aRight));
+            lTerm->Add(std::move(aRight));
         }
         return Checked(std::move(lTerm));
     }
@@ -361,9 +399,9 @@ private:
     // Evaluation recurses along the tree: bound its depth.
     std::unique_ptr<FormulaTerm> Checked(std::unique_ptr<FormulaTerm> aTerm)
     {
-        for (const auto &lArgument : aTerm->mArguments)
+        for (int lIndex = 0; lIndex < aTerm->mArgumentCount; ++lIndex)
         {
-            aTerm->mDepth = std::max(aTerm->mDepth, lArgument->mDepth + 1);
+            aTerm->mDepth = std::max(aTerm->mDepth, aTerm->mArguments[lIndex]->mDepth + 1);
         }
         if (aTerm->mDepth > kMaxDepth)
         {
@@ -400,63 +438,23 @@ private:
         Expect(":");
         std::unique_ptr<FormulaTerm> lWhenFalse = ParseTernary();
         std::unique_ptr<FormulaTerm> lTerm = Make(Op::Ternary, std::move(lCondition), std::move(lWhenTrue));
-        lTerm->mArguments.push_back(std::move(lWhenFalse));
+        lTerm->Add(std::move(lWhenFalse));
         return Checked(std::move(lTerm));
     }
 
-    // Binary operators by level, lowest first.
-    struct Binary
+    // Precedence climbing over the binary operators' levels (all left
+    // associative): || && | ^ & equality relations shifts + - * / %.
+    std::unique_ptr<FormulaTerm> ParseBinary(int aLevel)
     {
-        const char *mSpelling;
-        Op mOp;
-    };
-
-    static const std::vector<std::vector<Binary>> &Levels()
-    {
-        static const std::vector<std::vector<Binary>> kLevels = {
-            {{"||", Op::LogicOr}},
-            {{"&&", Op::LogicAnd}},
-            {{"|", Op::BitOr}},
-            {{"^", Op::BitXor}},
-            {{"&", Op::BitAnd}},
-            {{"=", Op::Equal}, {"==", Op::Equal}, {"<>", Op::NotEqual}, {"!=", Op::NotEqual}},
-            {{"<", Op::Less}, {">", Op::Greater}, {"<=", Op::LessEqual}, {">=", Op::GreaterEqual}},
-            {{"<<", Op::ShiftLeft}, {">>", Op::ShiftRight}},
-            {{"+", Op::Add}, {"-", Op::Subtract}},
-            {{"*", Op::Multiply}, {"/", Op::Divide}, {"%", Op::Modulo}},
-        };
-        return kLevels;
-    }
-
-    std::unique_ptr<FormulaTerm> ParseBinary(size_t aLevel)
-    {
-        const auto &lLevels = Levels();
-        if (aLevel >= lLevels.size())
+        std::unique_ptr<FormulaTerm> lLeft = ParseUnary();
+        while (mToken == Token::Operator && mOperator->mLevel >= aLevel)
         {
-            return ParseUnary();
-        }
-        std::unique_ptr<FormulaTerm> lLeft = ParseBinary(aLevel + 1);
-        for (;;)
-        {
-            const Binary *lFound = nullptr;
-            if (mToken == Token::Operator)
-            {
-                for (const Binary &lBinary : lLevels[aLevel])
-                {
-                    if (mSpelling == lBinary.mSpelling)
-                    {
-                        lFound = &lBinary;
-                    }
-                }
-            }
-            if (lFound == nullptr)
-            {
-                return lLeft;
-            }
+            const OperatorName &lOp = *mOperator;
             Next();
-            std::unique_ptr<FormulaTerm> lRight = ParseBinary(aLevel + 1);
-            lLeft = Make(lFound->mOp, std::move(lLeft), std::move(lRight));
+            std::unique_ptr<FormulaTerm> lRight = ParseBinary(lOp.mLevel + 1);
+            lLeft = Make(lOp.mBinary, std::move(lLeft), std::move(lRight));
         }
+        return lLeft;
     }
 
     std::unique_ptr<FormulaTerm> ParseUnary()
@@ -510,9 +508,9 @@ private:
         }
         if (mToken == Token::Name)
         {
-            const std::string lName = mSpelling;
+            const std::string lName = Spelling();
             Next();
-            const bool lCall = mToken == Token::Operator && mSpelling == "(";
+            const bool lCall = mToken == Token::Operator && mOperator->mSpelling[0] == '(';
             if (!lCall)
             {
                 const int lVariable = mLookup ? mLookup(lName) : -1;
@@ -539,11 +537,15 @@ private:
                 {
                     do
                     {
-                        lTerm->mArguments.push_back(ParseTernary());
+                        if (lTerm->mArgumentCount == lFunction->mMaxArguments)
+                        {
+                            Fail("wrong number of arguments for " + lName);
+                        }
+                        lTerm->Add(ParseTernary());
                     } while (Accept(","));
                     Expect(")");
                 }
-                const int lCount = static_cast<int>(lTerm->mArguments.size());
+                const int lCount = lTerm->mArgumentCount;
                 if (lCount < lFunction->mMinArguments || lCount > lFunction->mMaxArguments)
                 {
                     Fail("wrong number of arguments for " + lName);
@@ -551,7 +553,7 @@ private:
             }
             return Checked(std::move(lTerm));
         }
-        Fail("unexpected '" + mSpelling + "'");
+        Fail("unexpected '" + Spelling() + "'");
     }
 
     const std::string &mText;
@@ -559,7 +561,7 @@ private:
     size_t mPosition = 0;
     size_t mTokenStart = 0;
     Token mToken = Token::End;
-    std::string mSpelling;
+    const OperatorName *mOperator = nullptr;
     FormulaValue mNumber;
     int mNesting = 0;
 };
@@ -593,7 +595,7 @@ public:
             break;
         }
         const FormulaValue lLeft = Evaluate(*aTerm.mArguments[0]);
-        if (aTerm.mArguments.size() == 1)
+        if (aTerm.mArgumentCount == 1)
         {
             return Unary(aTerm.mOp, lLeft);
         }
@@ -758,12 +760,12 @@ private:
 
     FormulaValue CallFunction(const FormulaTerm &aTerm)
     {
-        std::vector<FormulaValue> lArguments;
-        for (const auto &lArgument : aTerm.mArguments)
+        FormulaValue lArguments[FormulaTerm::kMaxArguments];
+        for (int lIndex = 0; lIndex < aTerm.mArgumentCount; ++lIndex)
         {
-            lArguments.push_back(Evaluate(*lArgument));
+            lArguments[lIndex] = Evaluate(*aTerm.mArguments[lIndex]);
         }
-        const FormulaValue lX = lArguments.empty() ? FormulaValue() : lArguments[0];
+        const FormulaValue lX = lArguments[0];
         const double lF = lX.AsFloat();
         switch (aTerm.mFunction)
         {
@@ -786,7 +788,7 @@ private:
         case Function::Ceil:
             return Integral(lX, ceil(lF));
         case Function::Round:
-            if (lArguments.size() == 2)
+            if (aTerm.mArgumentCount == 2)
             {
                 const double lScale = pow(10.0, lArguments[1].AsFloat());
                 return FormulaValue::FromFloat(round(lF * lScale) / lScale);

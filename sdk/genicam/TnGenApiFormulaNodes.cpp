@@ -53,7 +53,7 @@ int64_t ResultInt(const INode &aOwner, const FormulaValue &aValue)
 
 bool FormulaVariables::Apply(INode &aOwner, const Element &aElement)
 {
-    if (aElement.mName == "pVariable")
+    if (aElement.Is("pVariable"))
     {
         Variable lVariable;
         lVariable.mName = RequireName(aOwner, aElement);
@@ -65,7 +65,7 @@ bool FormulaVariables::Apply(INode &aOwner, const Element &aElement)
         mVariables.push_back(lVariable);
         return true;
     }
-    if (aElement.mName == "Constant")
+    if (aElement.Is("Constant"))
     {
         const std::string &lName = RequireName(aOwner, aElement);
         int64_t lInteger = 0;
@@ -84,7 +84,7 @@ bool FormulaVariables::Apply(INode &aOwner, const Element &aElement)
         }
         return true;
     }
-    if (aElement.mName == "Expression")
+    if (aElement.Is("Expression"))
     {
         std::unique_ptr<Expression> lExpression(new Expression);
         lExpression->mName = RequireName(aOwner, aElement);
@@ -160,8 +160,12 @@ int FormulaVariables::Lookup(const std::string &aName, bool aConverter)
     return static_cast<int>(mUses.size() - 1);
 }
 
-void FormulaVariables::Parse(INode &aOwner, Formula &aFormula, const std::string &aText, bool aConverter)
+void FormulaVariables::Prepare(INode &aOwner, Formula &aFormula, const std::string &aText, bool aConverter)
 {
+    if (aFormula.IsParsed())
+    {
+        return;
+    }
     const Formula::Lookup lLookup = [&](const std::string &aName) { return Lookup(aName, aConverter); };
     try
     {
@@ -176,50 +180,82 @@ void FormulaVariables::Parse(INode &aOwner, Formula &aFormula, const std::string
     }
     catch (const FormulaError &lError)
     {
-        FailDefinition(aOwner.Describe() + ": " + lError.what());
+        // A formula that does not parse leaves its node faulty for good.
+        aOwner.MarkFaulty(aOwner.Describe() + ": " + lError.what());
+        throw GenApiError(TN_GENICAM_XML_ERROR, aOwner.GetFault());
     }
 }
 
-FormulaValue FormulaVariables::Evaluate(INode &aOwner, const Formula &aFormula, bool aIntegerMode,
-                                        const FormulaValue *aInput)
+FormulaValue FormulaVariables::Evaluate(INode &aOwner, Formula &aFormula, const std::string &aText, bool aConverter,
+                                        bool aIntegerMode, const FormulaValue *aInput)
 {
+    Prepare(aOwner, aFormula, aText, aConverter);
     INodeMap &lMap = aOwner.GetNodeMap();
+    // Each variable, limit and expression is read once per evaluation, however
+    // often the formula names it.
+    struct Memo
+    {
+        FormulaValue mValue;
+        bool mSet = false;
+    };
+    const size_t lSlots = 4 * mVariables.size() + mExpressions.size();
+    Memo lLocal[16];
+    std::vector<Memo> lHeap;
+    Memo *lMemo = lLocal;
+    if (lSlots > 16)
+    {
+        lHeap.resize(lSlots);
+        lMemo = lHeap.data();
+    }
     Formula::Resolver lResolver = [&](int aVariable) -> FormulaValue {
+        const Use &lUse = mUses.at(static_cast<size_t>(aVariable));
+        if (lUse.mKind == 1)
+        {
+            return mConstants[lUse.mIndex].second;
+        }
+        if (lUse.mKind == 3)
+        {
+            if (aInput == nullptr)
+            {
+                Fail(aOwner.Describe() + ": a formula variable has no value");
+            }
+            return *aInput;
+        }
+        Memo &lSlot = lUse.mKind == 0 ? lMemo[4 * lUse.mIndex + static_cast<size_t>(lUse.mAttribute)]
+                                      : lMemo[4 * mVariables.size() + lUse.mIndex];
+        if (lSlot.mSet)
+        {
+            return lSlot.mValue;
+        }
         DepthGuard lGuard(lMap);
         // Variables are read whether or not they are implemented or available.
         INodeMap::ReferenceRead lReference(lMap);
-        const Use &lUse = mUses.at(static_cast<size_t>(aVariable));
-        switch (lUse.mKind)
+        if (lUse.mKind == 2)
         {
-        case 0:
+            lSlot.mValue = mExpressions[lUse.mIndex]->mFormula.Evaluate(lResolver, aIntegerMode);
+        }
+        else
         {
             INode &lNode = *mVariables[lUse.mIndex].mRef.mNode;
             const bool lIsFloat = lNode.GetInterface() == InterfaceKind::Float;
             switch (lUse.mAttribute)
             {
             case Attribute::Value:
-                return NodeValue(lNode);
+                lSlot.mValue = NodeValue(lNode);
+                break;
             case Attribute::Min:
-                return lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMin()) : FormulaValue::FromInteger(lNode.GetIntMin());
+                lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMin()) : FormulaValue::FromInteger(lNode.GetIntMin());
+                break;
             case Attribute::Max:
-                return lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMax()) : FormulaValue::FromInteger(lNode.GetIntMax());
+                lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMax()) : FormulaValue::FromInteger(lNode.GetIntMax());
+                break;
             case Attribute::Inc:
-                return FormulaValue::FromInteger(lNode.GetIntInc());
+                lSlot.mValue = FormulaValue::FromInteger(lNode.GetIntInc());
+                break;
             }
-            break;
         }
-        case 1:
-            return mConstants[lUse.mIndex].second;
-        case 2:
-            return mExpressions[lUse.mIndex]->mFormula.Evaluate(lResolver, aIntegerMode);
-        case 3:
-            if (aInput != nullptr)
-            {
-                return *aInput;
-            }
-            break;
-        }
-        Fail(aOwner.Describe() + ": a formula variable has no value");
+        lSlot.mSet = true;
+        return lSlot.mValue;
     };
     try
     {
@@ -239,7 +275,7 @@ template <typename Base> bool WithFormula<Base>::ApplyElement(const Element &aEl
     {
         return true;
     }
-    if (aElement.mName == "Formula")
+    if (aElement.Is("Formula"))
     {
         mFormulaText = aElement.mText;
         return true;
@@ -249,7 +285,7 @@ template <typename Base> bool WithFormula<Base>::ApplyElement(const Element &aEl
 
 template <typename Base> FormulaValue WithFormula<Base>::Evaluate(bool aIntegerMode)
 {
-    return mVariables.Evaluate(*this, mFormula, aIntegerMode, nullptr);
+    return mVariables.Evaluate(*this, mFormula, mFormulaText, false, aIntegerMode, nullptr);
 }
 
 template <typename Base> void WithFormula<Base>::CollectReferences(std::vector<NodeRef *> &aReferences)
@@ -260,13 +296,10 @@ template <typename Base> void WithFormula<Base>::CollectReferences(std::vector<N
 
 template <typename Base> void WithFormula<Base>::Validate()
 {
+    // The formula is parsed when it is first evaluated.
     if (mFormulaText.empty())
     {
         FailDefinition(this->Describe() + " has no Formula");
-    }
-    if (!mFormula.IsParsed())
-    {
-        mVariables.Parse(*this, mFormula, mFormulaText, false);
     }
 }
 
@@ -293,24 +326,23 @@ bool ConverterSpec::Apply(INode &aOwner, const Element &aElement)
     {
         return true;
     }
-    const std::string &lName = aElement.mName;
-    if (lName == "FormulaTo")
+    if (aElement.Is("FormulaTo"))
     {
         mToText = aElement.mText;
     }
-    else if (lName == "FormulaFrom")
+    else if (aElement.Is("FormulaFrom"))
     {
         mFromText = aElement.mText;
     }
-    else if (lName == "IsLinear")
+    else if (aElement.Is("IsLinear"))
     {
         mLinear = aOwner.ParseYesNo(aElement);
     }
-    else if (lName == "pValue")
+    else if (aElement.Is("pValue"))
     {
         mValue.mName = aElement.mText;
     }
-    else if (lName == "Slope")
+    else if (aElement.Is("Slope"))
     {
         static const std::pair<const char *, Slope> kSlopes[] = {{"Automatic", Slope::Automatic},
                                                                   {"Increasing", Slope::Increasing},
@@ -349,14 +381,7 @@ void ConverterSpec::Validate(INode &aOwner)
     {
         FailDefinition(aOwner.Describe() + " needs FormulaTo and FormulaFrom");
     }
-    if (!mTo.IsParsed())
-    {
-        mVariables.Parse(aOwner, mTo, mToText, true);
-    }
-    if (!mFrom.IsParsed())
-    {
-        mVariables.Parse(aOwner, mFrom, mFromText, true);
-    }
+
 }
 
 FormulaValue ConverterSpec::From(INode &aOwner, bool aIntegerMode)
@@ -366,12 +391,12 @@ FormulaValue ConverterSpec::From(INode &aOwner, bool aIntegerMode)
         DepthGuard lGuard(aOwner.GetNodeMap());
         lInput = NodeValue(Target());
     }
-    return mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &lInput);
+    return mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lInput);
 }
 
 void ConverterSpec::To(INode &aOwner, const FormulaValue &aValue, bool aIntegerMode)
 {
-    const FormulaValue lResult = mVariables.Evaluate(aOwner, mTo, aIntegerMode, &aValue);
+    const FormulaValue lResult = mVariables.Evaluate(aOwner, mTo, mToText, true, aIntegerMode, &aValue);
     DepthGuard lGuard(aOwner.GetNodeMap());
     if (Target().GetInterface() == InterfaceKind::Float)
     {
@@ -405,8 +430,8 @@ void ConverterSpec::Limits(INode &aOwner, bool aIntegerMode, double &aMin, doubl
             lHigh = FormulaValue::FromInteger(lTarget.GetIntMax());
         }
     }
-    const double lLeft = mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &lLow).AsFloat();
-    const double lRight = mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &lHigh).AsFloat();
+    const double lLeft = mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lLow).AsFloat();
+    const double lRight = mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lHigh).AsFloat();
     switch (mSlope)
     {
     case Slope::Increasing:
@@ -454,8 +479,8 @@ bool ConverterSpec::Increment(INode &aOwner, bool aIntegerMode, double &aIncreme
             lStep = FormulaValue::FromInteger(lMinimum + lIncrement);
         }
     }
-    const double lFirst = mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &lLow).AsFloat();
-    const double lSecond = mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &lStep).AsFloat();
+    const double lFirst = mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lLow).AsFloat();
+    const double lSecond = mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lStep).AsFloat();
     aIncrement = fabs(lSecond - lFirst);
     return aIncrement > 0;
 }

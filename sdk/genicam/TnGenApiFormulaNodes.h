@@ -22,11 +22,13 @@ class FormulaVariables
 public:
     bool Apply(INode &aOwner, const Element &aElement);
     void Collect(std::vector<NodeRef *> &aReferences);
-    /// Parses a formula; FROM and TO are known when aConverter is set.
-    void Parse(INode &aOwner, tn::genicam::Formula &aFormula, const std::string &aText, bool aConverter);
-    /// Evaluates a parsed formula; aInput is the value of FROM and TO.
-    tn::genicam::FormulaValue Evaluate(INode &aOwner, const tn::genicam::Formula &aFormula, bool aIntegerMode,
-                                       const tn::genicam::FormulaValue *aInput);
+    /// Parses aText into aFormula unless it is parsed; FROM and TO are known
+    /// when aConverter is set. A syntax error makes aOwner faulty and throws.
+    void Prepare(INode &aOwner, tn::genicam::Formula &aFormula, const std::string &aText, bool aConverter);
+    /// Evaluates a formula, parsing it first when needed; aInput is the value
+    /// of FROM and TO.
+    tn::genicam::FormulaValue Evaluate(INode &aOwner, tn::genicam::Formula &aFormula, const std::string &aText,
+                                       bool aConverter, bool aIntegerMode, const tn::genicam::FormulaValue *aInput);
 
 private:
     enum class Attribute

@@ -73,19 +73,19 @@ IidcIntegerNode::IidcIntegerNode(INodeMap &aMap, NodeKind aKind, const std::stri
 bool IidcIntegerNode::ApplyElement(const Element &aElement)
 {
     const std::string &lName = aElement.mName;
-    if (lName == "Mask" || lName == "Key" || lName == "Timeout")
+    if (aElement.Is("Mask") || aElement.Is("Key") || aElement.Is("Timeout"))
     {
         const int64_t lValue = ParseInteger(aElement);
-        const int64_t lLimit = lName == "Key" ? 0xFF : (lName == "Timeout" ? 0xFFFF : 0xFFFFFFFF);
-        if (lValue < 0 || lValue > lLimit || (lName == "Mask" && lValue == 0))
+        const int64_t lLimit = aElement.Is("Key") ? 0xFF : (aElement.Is("Timeout") ? 0xFFFF : 0xFFFFFFFF);
+        if (lValue < 0 || lValue > lLimit || (aElement.Is("Mask") && lValue == 0))
         {
             FailDefinition(Describe() + ": " + lName + " " + std::to_string(lValue) + " is out of range");
         }
-        if (lName == "Mask")
+        if (aElement.Is("Mask"))
         {
             mMask = static_cast<uint32_t>(lValue);
         }
-        else if (lName == "Key")
+        else if (aElement.Is("Key"))
         {
             mHasKey = true;
             mKey = static_cast<uint32_t>(lValue);
@@ -96,7 +96,7 @@ bool IidcIntegerNode::ApplyElement(const Element &aElement)
         }
         return true;
     }
-    if (lName == "FeatureID")
+    if (aElement.Is("FeatureID"))
     {
         const size_t lMaximum = GetKind() == NodeKind::SmartFeature ? 16 : 6;
         if (!ParseHexBytes(aElement.mText, lMaximum, mFeatureId, mFeatureIdLength))

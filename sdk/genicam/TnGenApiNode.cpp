@@ -324,20 +324,19 @@ void INode::CheckInterface(const NodeRef &aRef, const char *aWhat, std::initiali
 
 bool INode::ApplyElement(const Element &aElement)
 {
-    const std::string &lName = aElement.mName;
-    if (lName == "ToolTip")
+    if (aElement.Is("ToolTip"))
     {
         mToolTip = aElement.mText;
     }
-    else if (lName == "Description")
+    else if (aElement.Is("Description"))
     {
         mDescription = aElement.mText;
     }
-    else if (lName == "DisplayName")
+    else if (aElement.Is("DisplayName"))
     {
         mDisplayName = aElement.mText;
     }
-    else if (lName == "Visibility")
+    else if (aElement.Is("Visibility"))
     {
         static const std::pair<const char *, TnGenVisibility> kLevels[] = {{"Beginner", TnGenVisibilityBeginner},
                                                                             {"Expert", TnGenVisibilityExpert},
@@ -348,19 +347,19 @@ bool INode::ApplyElement(const Element &aElement)
             FailDefinition(Describe() + ": unknown Visibility '" + aElement.mText + "'");
         }
     }
-    else if (lName == "pIsImplemented")
+    else if (aElement.Is("pIsImplemented"))
     {
         SetRef(mIsImplemented, aElement);
     }
-    else if (lName == "pIsAvailable")
+    else if (aElement.Is("pIsAvailable"))
     {
         SetRef(mIsAvailable, aElement);
     }
-    else if (lName == "pIsLocked")
+    else if (aElement.Is("pIsLocked"))
     {
         SetRef(mIsLocked, aElement);
     }
-    else if (lName == "ImposedAccessMode")
+    else if (aElement.Is("ImposedAccessMode"))
     {
         if (!ParseAccess(aElement.mText, mImposedAccess))
         {
@@ -368,37 +367,37 @@ bool INode::ApplyElement(const Element &aElement)
         }
         mHasImposedAccess = true;
     }
-    else if (lName == "pInvalidator")
+    else if (aElement.Is("pInvalidator"))
     {
         mInvalidators.emplace_back();
         SetRef(mInvalidators.back(), aElement);
     }
-    else if (lName == "pSelected")
+    else if (aElement.Is("pSelected"))
     {
         mSelected.emplace_back();
         SetRef(mSelected.back(), aElement);
     }
-    else if (lName == "Streamable")
+    else if (aElement.Is("Streamable"))
     {
         mStreamable = ParseYesNo(aElement);
     }
-    else if (lName == "PollingTime")
+    else if (aElement.Is("PollingTime"))
     {
         mPollingTime = ParseInteger(aElement);
     }
-    else if (lName == "pAlias")
+    else if (aElement.Is("pAlias"))
     {
         SetRef(mAlias, aElement);
     }
-    else if (lName == "pCastAlias")
+    else if (aElement.Is("pCastAlias"))
     {
         SetRef(mCastAlias, aElement);
     }
-    else if (lName == "pError")
+    else if (aElement.Is("pError"))
     {
         SetRef(mError, aElement);
     }
-    else if (lName == "pValueCopy")
+    else if (aElement.Is("pValueCopy"))
     {
         NodeRef lCopy;
         SetRef(lCopy, aElement);

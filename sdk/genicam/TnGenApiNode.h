@@ -3,7 +3,9 @@
 #ifndef TN_GENAPI_NODE_H
 #define TN_GENAPI_NODE_H
 
+#include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include <initializer_list>
 #include <limits>
@@ -50,6 +52,11 @@ struct Element
 
     /// The attribute's value, or null.
     const std::string *GetAttribute(const std::string &aName) const;
+    /// Whether the element's name is aName (a literal: its length is known).
+    template <size_t N> bool Is(const char (&aName)[N]) const
+    {
+        return mName.size() == N - 1 && memcmp(mName.data(), aName, N - 1) == 0;
+    }
 };
 
 /// The GenICam node kinds. StructReg entries become MaskedIntReg nodes.
@@ -185,6 +192,7 @@ public:
     /// optional element is a warning and leaves the default; any other
     /// malformed element makes the node faulty.
     void Define(Element aElement);
+    void ReserveDefinition(size_t aCount) { mDefinition.reserve(mDefinition.size() + aCount); }
     /// Applies an attribute of the node element (NameSpace and others); a
     /// malformed one is a warning and leaves the default.
     void DefineAttribute(const std::string &aName, const std::string &aValue);
@@ -308,10 +316,11 @@ protected:
 
     /// Applies aElement when it is the constant (aConstant, "Min") or the
     /// reference (aReference, "pMin") of aValue; false for other elements.
-    template <typename T>
-    bool ApplyValue(const Element &aElement, const char *aConstant, const char *aReference, ValueOrRef<T> &aValue) const
+    template <typename T, size_t C, size_t R>
+    bool ApplyValue(const Element &aElement, const char (&aConstant)[C], const char (&aReference)[R],
+                    ValueOrRef<T> &aValue) const
     {
-        if (aElement.mName == aConstant)
+        if (aElement.Is(aConstant))
         {
             T lValue = T();
             ParseValue(aElement, lValue);
@@ -319,7 +328,7 @@ protected:
             aValue.mHasValue = true;
             return true;
         }
-        if (aElement.mName == aReference)
+        if (aElement.Is(aReference))
         {
             SetRef(aValue.mRef, aElement);
             return true;

@@ -65,8 +65,26 @@ private:
     }
 };
 
+// Drops repeated nodes, keeping the first of each in place.
 void Unique(std::vector<INode *> &aNodes)
 {
+    if (aNodes.size() < 2)
+    {
+        return;
+    }
+    if (aNodes.size() <= 32)
+    {
+        size_t lKept = 0;
+        for (size_t lIndex = 0; lIndex < aNodes.size(); ++lIndex)
+        {
+            if (std::find(aNodes.begin(), aNodes.begin() + lKept, aNodes[lIndex]) == aNodes.begin() + lKept)
+            {
+                aNodes[lKept++] = aNodes[lIndex];
+            }
+        }
+        aNodes.resize(lKept);
+        return;
+    }
     std::unordered_set<INode *> lSeen;
     std::vector<INode *> lUnique;
     for (INode *lNode : aNodes)

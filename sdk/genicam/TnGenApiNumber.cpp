@@ -109,12 +109,12 @@ int64_t LimitToInt(double aLimit, bool aMinimum)
 
 bool NumberBase::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "Unit")
+    if (aElement.Is("Unit"))
     {
         mUnit = aElement.mText;
         return true;
     }
-    if (aElement.mName == "Representation")
+    if (aElement.Is("Representation"))
     {
         mRepresentation = ParseRepresentation(*this, aElement);
         return true;
@@ -240,7 +240,7 @@ void FloatBase::CheckWrite(double aValue)
 
 bool FloatBase::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "DisplayNotation")
+    if (aElement.Is("DisplayNotation"))
     {
         static const std::pair<const char *, Notation> kNotations[] = {
             {"Automatic", Notation::Automatic}, {"Fixed", Notation::Fixed}, {"Scientific", Notation::Scientific}};
@@ -252,7 +252,7 @@ bool FloatBase::ApplyElement(const Element &aElement)
         mNotation = lNotation;
         return true;
     }
-    if (aElement.mName == "DisplayPrecision")
+    if (aElement.Is("DisplayPrecision"))
     {
         const int64_t lPrecision = ParseInteger(aElement);
         if (lPrecision < 0 || lPrecision > 30)
@@ -314,12 +314,12 @@ template <typename T, typename Base> bool NumberNode<T, Base>::ApplyElement(cons
     {
         return true;
     }
-    if (aElement.mName == "pIndex")
+    if (aElement.Is("pIndex"))
     {
         this->SetRef(mIndexed.mIndex, aElement);
         return true;
     }
-    if (aElement.mName == "ValueIndexed" || aElement.mName == "pValueIndexed")
+    if (aElement.Is("ValueIndexed") || aElement.Is("pValueIndexed"))
     {
         ValueOrRef<T> lValue;
         this->ApplyValue(aElement, "ValueIndexed", "pValueIndexed", lValue);

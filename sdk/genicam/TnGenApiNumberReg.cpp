@@ -65,7 +65,7 @@ void Limits(int aBits, TnGenSign aSign, int64_t &aMin, int64_t &aMax)
 
 bool IntRegNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "Sign")
+    if (aElement.Is("Sign"))
     {
         if (aElement.mText != "Signed" && aElement.mText != "Unsigned")
         {
@@ -74,7 +74,7 @@ bool IntRegNode::ApplyElement(const Element &aElement)
         mSign = aElement.mText == "Signed" ? TnGenSignSigned : TnGenSignUnsigned;
         return true;
     }
-    if (aElement.mName == "Endianess")
+    if (aElement.Is("Endianess"))
     {
         mEndianness = ParseEndianness(*this, aElement);
         return true;
@@ -134,17 +134,17 @@ MaskedIntRegNode::MaskedIntRegNode(INodeMap &aMap, const std::string &aName) : I
 
 bool MaskedIntRegNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "LSB")
+    if (aElement.Is("LSB"))
     {
         mLsb = ParseInteger(aElement);
         return true;
     }
-    if (aElement.mName == "MSB")
+    if (aElement.Is("MSB"))
     {
         mMsb = ParseInteger(aElement);
         return true;
     }
-    if (aElement.mName == "Bit")
+    if (aElement.Is("Bit"))
     {
         mLsb = mMsb = ParseInteger(aElement);
         return true;
@@ -227,7 +227,7 @@ void MaskedIntRegNode::Validate()
 
 bool FloatRegNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "Endianess")
+    if (aElement.Is("Endianess"))
     {
         mEndianness = ParseEndianness(*this, aElement);
         return true;

@@ -48,8 +48,8 @@ bool ParseHexId(const std::string &aText, int aBits, uint64_t &aId)
 bool PortNode::ApplyElement(const Element &aElement)
 {
     // Chunk IDs take 32 bits, event IDs up to 64; both are hexadecimal.
-    const bool lChunk = aElement.mName == "ChunkID";
-    if (lChunk || aElement.mName == "EventID")
+    const bool lChunk = aElement.Is("ChunkID");
+    if (lChunk || aElement.Is("EventID"))
     {
         uint64_t lId = 0;
         if (!ParseHexId(aElement.mText, lChunk ? 32 : 64, lId))

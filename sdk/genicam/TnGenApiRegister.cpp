@@ -34,7 +34,7 @@ TnGenEndianness ParseEndianness(const INode &aNode, const Element &aElement)
 bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
 {
     const std::string &lName = aElement.mName;
-    if (lName == "Address")
+    if (aElement.Is("Address"))
     {
         int64_t lAddress = 0;
         if (!tn::genicam::ParseIntegerText(aElement.mText, lAddress))
@@ -43,13 +43,13 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
         }
         mAddresses.push_back(lAddress);
     }
-    else if (lName == "pAddress")
+    else if (aElement.Is("pAddress"))
     {
         NodeRef lRef;
         lRef.mName = RefName(aOwner, lName, aElement.mText);
         mAddressRefs.push_back(lRef);
     }
-    else if (lName == "IntSwissKnife")
+    else if (aElement.Is("IntSwissKnife"))
     {
         // An embedded address formula becomes a hidden node of its own.
         const std::string lFormulaName = aOwner.GetName() + "__Address" + std::to_string(mAddressRefs.size());
@@ -62,7 +62,7 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
         mAddressRefs.emplace_back();
         mAddressRefs.back().mName = lFormulaName;
     }
-    else if (lName == "pIndex")
+    else if (aElement.Is("pIndex"))
     {
         Index lIndex;
         lIndex.mIndex.mName = RefName(aOwner, lName, aElement.mText);
@@ -80,7 +80,7 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
         }
         mIndexes.push_back(lIndex);
     }
-    else if (lName == "Length")
+    else if (aElement.Is("Length"))
     {
         int64_t lLength = 0;
         if (!tn::genicam::ParseIntegerText(aElement.mText, lLength))
@@ -90,22 +90,22 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
         mLength.mValue = lLength;
         mLength.mHasValue = true;
     }
-    else if (lName == "pLength")
+    else if (aElement.Is("pLength"))
     {
         mLength.mRef.mName = RefName(aOwner, lName, aElement.mText);
     }
-    else if (lName == "AccessMode")
+    else if (aElement.Is("AccessMode"))
     {
         if (!ParseAccess(aElement.mText, mAccessMode))
         {
             FailDefinition(aOwner.Describe() + ": AccessMode '" + aElement.mText + "' is none of RO, WO, RW");
         }
     }
-    else if (lName == "pPort")
+    else if (aElement.Is("pPort"))
     {
         mPort.mName = RefName(aOwner, lName, aElement.mText);
     }
-    else if (lName == "Cachable")
+    else if (aElement.Is("Cachable"))
     {
         static const std::pair<const char *, TnGenCache> kModes[] = {
             {"NoCache", TnGenCacheNone}, {"WriteThrough", TnGenCacheWriteThrough}, {"WriteAround", TnGenCacheWriteAround}};

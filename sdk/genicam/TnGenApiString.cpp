@@ -17,13 +17,13 @@ const size_t kMaxStringValue = 4096;
 
 bool StringNode::ApplyElement(const Element &aElement)
 {
-    if (aElement.mName == "Value")
+    if (aElement.Is("Value"))
     {
         mHasValue = true;
         mValue = aElement.mText;
         return true;
     }
-    if (aElement.mName == "pValue")
+    if (aElement.Is("pValue"))
     {
         SetRef(mValueRef, aElement);
         return true;

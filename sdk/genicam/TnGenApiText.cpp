@@ -11,21 +11,6 @@ namespace tn
 namespace genicam
 {
 
-std::string Trim(const std::string &aText)
-{
-    size_t lBegin = 0;
-    size_t lEnd = aText.size();
-    while (lBegin < lEnd && isspace(static_cast<unsigned char>(aText[lBegin])))
-    {
-        ++lBegin;
-    }
-    while (lEnd > lBegin && isspace(static_cast<unsigned char>(aText[lEnd - 1])))
-    {
-        --lEnd;
-    }
-    return aText.substr(lBegin, lEnd - lBegin);
-}
-
 bool ParseIntegerText(const std::string &aText, int64_t &aValue)
 {
     const std::string lText = Trim(aText);

@@ -8,13 +8,15 @@
 #include <string>
 #include <utility>
 
+#include "TnTrim.h"
+
 namespace tn
 {
 namespace genicam
 {
 
-/// The text without leading and trailing white space.
-std::string Trim(const std::string &aText);
+/// The text without leading and trailing white space (libTnBase's).
+using tn::Trim;
 
 /// A decimal or hexadecimal (0x) integer with an optional sign; hexadecimal
 /// values up to 64 bits wrap into the signed range. False for anything else.

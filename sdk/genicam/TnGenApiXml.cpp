@@ -1,9 +1,13 @@
-// Building a node map from GenICam XML with libxml2.
+// Building a node map from GenICam XML, read with libxml2's SAX interface:
+// each node's element is collected as an Element and handed to the node map
+// as soon as it closes, without a document tree.
+#include <ctype.h>
 #include <string.h>
 
 #include <libxml/parser.h>
-#include <libxml/tree.h>
+#include <libxml/parserInternals.h>
 
+#include <memory>
 #include <mutex>
 
 #include "TnGenApi.h"
@@ -20,11 +24,11 @@ const char *const kNodeKinds[] = {"Node",         "Category",     "Integer",    
                                   "Converter",    "IntConverter", "Port",          "ConfRom",      "TextDesc",
                                   "IntKey",       "AdvFeatureLock", "SmartFeature", "DcamLock"};
 
-bool IsOneOf(const std::string &aName, const char *const *aBegin, const char *const *aEnd)
+bool IsNodeKind(const std::string &aName)
 {
-    for (const char *const *lName = aBegin; lName != aEnd; ++lName)
+    for (const char *lKind : kNodeKinds)
     {
-        if (aName == *lName)
+        if (aName == lKind)
         {
             return true;
         }
@@ -37,75 +41,127 @@ std::string Text(const xmlChar *aText)
     return aText != nullptr ? std::string(reinterpret_cast<const char *>(aText)) : std::string();
 }
 
-Element ToElement(xmlNodePtr aNode)
-{
-    Element lElement;
-    lElement.mName = Text(aNode->name);
-    for (xmlAttrPtr lAttribute = aNode->properties; lAttribute != nullptr; lAttribute = lAttribute->next)
-    {
-        xmlChar *lValue = xmlNodeListGetString(aNode->doc, lAttribute->children, 1);
-        lElement.mAttributes.emplace_back(Text(lAttribute->name), Text(lValue));
-        xmlFree(lValue);
-    }
-    std::string lText;
-    for (xmlNodePtr lChild = aNode->children; lChild != nullptr; lChild = lChild->next)
-    {
-        if (lChild->type == XML_ELEMENT_NODE)
-        {
-            lElement.mChildren.push_back(ToElement(lChild));
-        }
-        else if (lChild->type == XML_TEXT_NODE || lChild->type == XML_CDATA_SECTION_NODE)
-        {
-            lText += Text(lChild->content);
-        }
-    }
-    lElement.mText = tn::genicam::Trim(lText);
-    return lElement;
-}
-
+// Turns SAX events into nodes of a node map.
 class Loader
 {
 public:
-    explicit Loader(INodeMap &aMap) : mMap(aMap) {}
+    explicit Loader(INodeMap &aMap) : mMap(aMap) { mOpen.reserve(16); }
 
-    void LoadChildren(xmlNodePtr aParent)
+    void Start(const xmlChar *aName, const xmlChar *aNamespace, int aAttributes, const xmlChar **aValues, long aLine)
     {
-        for (xmlNodePtr lChild = aParent->children; lChild != nullptr; lChild = lChild->next)
+        const std::string lName = Text(aName);
+        if (mDepth++ == 0)
         {
-            if (lChild->type != XML_ELEMENT_NODE)
-            {
-                continue;
-            }
-            const std::string lKind = Text(lChild->name);
-            if (lKind == "Group")
-            {
-                LoadChildren(lChild);
-            }
-            else if (lKind == "StructReg")
-            {
-                LoadStruct(ToElement(lChild), lChild->line);
-            }
-            else if (IsOneOf(lKind, std::begin(kNodeKinds), std::end(kNodeKinds)))
-            {
-                LoadNode(ToElement(lChild), lChild->line);
-            }
+            StartRoot(lName, aNamespace, aAttributes, aValues);
+            return;
+        }
+        if (mOpen.empty() && lName == "Group")
+        {
+            return; // a Group only gathers nodes
+        }
+        mOpen.emplace_back();
+        Element &lElement = mOpen.back();
+        lElement.mName = lName;
+        for (int lIndex = 0; lIndex < aAttributes; ++lIndex)
+        {
+            // localname, prefix, URI, value, end of value
+            const xmlChar **lAttribute = aValues + 5 * lIndex;
+            lElement.mAttributes.emplace_back(Text(lAttribute[0]),
+                                              std::string(reinterpret_cast<const char *>(lAttribute[3]),
+                                                          static_cast<size_t>(lAttribute[4] - lAttribute[3])));
+        }
+        if (mOpen.size() == 1)
+        {
+            mLine = aLine;
         }
     }
 
+    void End()
+    {
+        --mDepth;
+        if (mOpen.empty())
+        {
+            return; // the end of a Group or of the root
+        }
+        Element lElement = std::move(mOpen.back());
+        mOpen.pop_back();
+        tn::TrimInPlace(lElement.mText);
+        if (!mOpen.empty())
+        {
+            std::vector<Element> &lSiblings = mOpen.back().mChildren;
+            if (lSiblings.empty())
+            {
+                lSiblings.reserve(8);
+            }
+            lSiblings.push_back(std::move(lElement));
+        }
+        else if (lElement.Is("StructReg"))
+        {
+            LoadStruct(std::move(lElement));
+        }
+        else if (IsNodeKind(lElement.mName))
+        {
+            LoadNode(std::move(lElement));
+        }
+    }
+
+    void Characters(const xmlChar *aText, int aLength)
+    {
+        if (mOpen.empty())
+        {
+            return;
+        }
+        std::string &lText = mOpen.back().mText;
+        // Leading white space goes anyway (the text is trimmed): most of it
+        // lies between elements.
+        int lStart = 0;
+        if (lText.empty())
+        {
+            while (lStart < aLength && isspace(aText[lStart]))
+            {
+                ++lStart;
+            }
+        }
+        lText.append(reinterpret_cast<const char *>(aText) + lStart, static_cast<size_t>(aLength - lStart));
+    }
+
+    /// The first fault of the document's root, or an empty text.
+    const std::string &GetRootFault() const { return mRootFault; }
+    bool SawRoot() const { return mSawRoot; }
+
 private:
+    void StartRoot(const std::string &aName, const xmlChar *aNamespace, int aAttributes, const xmlChar **aValues)
+    {
+        mSawRoot = true;
+        if (aName != "RegisterDescription")
+        {
+            mRootFault = "the root element is '" + aName + "', not RegisterDescription";
+        }
+        else if (aNamespace != nullptr && strstr(reinterpret_cast<const char *>(aNamespace), "genicam.org/GenApi") == nullptr)
+        {
+            mRootFault = "the root element lies in the namespace '" + Text(aNamespace) + "', not in the GenApi schema's";
+        }
+        for (int lIndex = 0; lIndex < aAttributes; ++lIndex)
+        {
+            const xmlChar **lAttribute = aValues + 5 * lIndex;
+            mMap.SetAttribute(Text(lAttribute[0]), std::string(reinterpret_cast<const char *>(lAttribute[3]),
+                                                               static_cast<size_t>(lAttribute[4] - lAttribute[3])));
+        }
+    }
+
     // Creates the node an element names; a warning and null for one without
     // a name or with a name in use.
-    INode *Create(const std::string &aKind, const Element &aElement, long aLine)
+    INode *Create(const std::string &aKind, const Element &aElement)
     {
         const std::string *lName = aElement.GetAttribute("Name");
         if (lName == nullptr || lName->empty())
         {
-            mMap.AddWarning("line " + std::to_string(aLine) + ": a " + aElement.mName + " without a Name is left out");
+            mMap.AddWarning("line " + std::to_string(mLine) + ": a " + aElement.mName + " without a Name is left out");
             return nullptr;
         }
         if (mMap.GetNode(*lName) != nullptr)
         {
-            mMap.AddWarning("line " + std::to_string(aLine) + ": the node '" + *lName +
+            mMap.AddWarning("line " + std::to_string(mLine) + ": the node '" + *lName +
                             "' is defined again; the later definition is left out");
             return nullptr;
         }
@@ -120,13 +176,14 @@ private:
         return lNode;
     }
 
-    void LoadNode(Element aElement, long aLine)
+    void LoadNode(Element aElement)
     {
-        INode *lNode = Create(aElement.mName, aElement, aLine);
+        INode *lNode = Create(aElement.mName, aElement);
         if (lNode == nullptr)
         {
             return;
         }
+        lNode->ReserveDefinition(aElement.mChildren.size());
         for (Element &lChild : aElement.mChildren)
         {
             lNode->Define(std::move(lChild));
@@ -135,23 +192,23 @@ private:
 
     // A StructReg's entries become MaskedIntReg nodes that share the
     // register's elements; an entry's own elements come after them and win.
-    void LoadStruct(Element aElement, long aLine)
+    void LoadStruct(Element aElement)
     {
         std::vector<const Element *> lShared;
         for (const Element &lChild : aElement.mChildren)
         {
-            if (lChild.mName != "StructEntry")
+            if (!lChild.Is("StructEntry"))
             {
                 lShared.push_back(&lChild);
             }
         }
         for (Element &lEntry : aElement.mChildren)
         {
-            if (lEntry.mName != "StructEntry")
+            if (!lEntry.Is("StructEntry"))
             {
                 continue;
             }
-            INode *lNode = Create("MaskedIntReg", lEntry, aLine);
+            INode *lNode = Create("MaskedIntReg", lEntry);
             if (lNode == nullptr)
             {
                 continue;
@@ -168,17 +225,54 @@ private:
     }
 
     INodeMap &mMap;
+    int mDepth = 0;
+    // The elements of the node being read, outermost first.
+    std::vector<Element> mOpen;
+    long mLine = 0;
+    bool mSawRoot = false;
+    std::string mRootFault;
 };
 
-struct DocumentDeleter
+// What the SAX callbacks reach through the parser's _private pointer.
+struct Session
 {
-    void operator()(xmlDoc *aDocument) const { xmlFreeDoc(aDocument); }
+    Loader *mLoader;
+    std::exception_ptr *mError;
 };
+
+// Runs a SAX callback's work, keeping what it throws for after the parse (an
+// exception must not cross libxml2's C frames) and stopping the parser.
+template <typename Work> void Guarded(void *aContext, Work aWork)
+{
+    const xmlParserCtxtPtr lParser = static_cast<xmlParserCtxtPtr>(aContext);
+    Session &lSession = *static_cast<Session *>(lParser->_private);
+    if (*lSession.mError)
+    {
+        return;
+    }
+    try
+    {
+        aWork(*lSession.mLoader, lParser);
+    }
+    catch (...)
+    {
+        *lSession.mError = std::current_exception();
+        xmlStopParser(lParser);
+    }
+}
 
 struct ContextDeleter
 {
-    void operator()(xmlParserCtxt *aContext) const { xmlFreeParserCtxt(aContext); }
+    void operator()(xmlParserCtxt *aContext) const
+    {
+        if (aContext->myDoc != nullptr)
+        {
+            xmlFreeDoc(aContext->myDoc);
+        }
+        xmlFreeParserCtxt(aContext);
+    }
 };
+
 } // namespace
 
 std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
@@ -190,44 +284,62 @@ std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
     {
         FailDefinition("the description is too large");
     }
-    std::unique_ptr<xmlParserCtxt, ContextDeleter> lContext(xmlNewParserCtxt());
+    std::unique_ptr<INodeMap> lMap(new INodeMap);
+    Loader lLoader(*lMap);
+    std::exception_ptr lError;
+
+    Session lSession{&lLoader, &lError};
+
+    xmlSAXHandler lHandler;
+    memset(&lHandler, 0, sizeof(lHandler));
+    lHandler.initialized = XML_SAX2_MAGIC;
+    lHandler.startElementNs = [](void *aContext, const xmlChar *aName, const xmlChar *, const xmlChar *aNamespace, int,
+                                 const xmlChar **, int aAttributes, int, const xmlChar **aValues) {
+        Guarded(aContext, [&](Loader &aLoader, xmlParserCtxtPtr aParser) {
+            aLoader.Start(aName, aNamespace, aAttributes, aValues, aParser->input != nullptr ? aParser->input->line : 0);
+        });
+    };
+    lHandler.endElementNs = [](void *aContext, const xmlChar *, const xmlChar *, const xmlChar *) {
+        Guarded(aContext, [](Loader &aLoader, xmlParserCtxtPtr) { aLoader.End(); });
+    };
+    lHandler.characters = [](void *aContext, const xmlChar *aText, int aLength) {
+        Guarded(aContext, [&](Loader &aLoader, xmlParserCtxtPtr) { aLoader.Characters(aText, aLength); });
+    };
+    lHandler.cdataBlock = lHandler.characters;
+
+    std::unique_ptr<xmlParserCtxt, ContextDeleter> lContext(
+        xmlCreateMemoryParserCtxt(aXml.data(), static_cast<int>(aXml.size())));
     if (!lContext)
     {
         throw GenApiError(TN_NOT_ENOUGH_MEMORY, "no memory for the XML parser");
     }
-    // No network access, no external entities, no DTD loading.
-    std::unique_ptr<xmlDoc, DocumentDeleter> lDocument(xmlCtxtReadMemory(
-        lContext.get(), aXml.data(), static_cast<int>(aXml.size()), "description.xml", nullptr,
-        XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR));
-    if (!lDocument)
+    // The handler replaces the tree builder: no document is built. No network
+    // access, no external entities, no DTD loading.
+    xmlSAXHandlerPtr lDefault = lContext->sax;
+    lContext->sax = &lHandler;
+    lContext->_private = &lSession;
+    xmlCtxtUseOptions(lContext.get(), XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
+    xmlParseDocument(lContext.get());
+    lContext->sax = lDefault;
+    if (lError)
     {
-        const xmlError *lError = &lContext->lastError;
-        std::string lMessage = lError->message != nullptr ? tn::genicam::Trim(lError->message) : "not well-formed";
-        FailDefinition("the description is no well-formed XML (line " + std::to_string(lError->line) + "): " + lMessage);
+        std::rethrow_exception(lError);
     }
-    xmlNodePtr lRoot = xmlDocGetRootElement(lDocument.get());
-    if (lRoot == nullptr || strcmp(reinterpret_cast<const char *>(lRoot->name), "RegisterDescription") != 0)
+    if (!lContext->wellFormed)
     {
-        FailDefinition(std::string("the root element is ") +
-                       (lRoot != nullptr ? "'" + Text(lRoot->name) + "'" : std::string("missing")) +
-                       ", not RegisterDescription");
+        const xmlError *lXmlError = &lContext->lastError;
+        const std::string lMessage =
+            lXmlError->message != nullptr ? tn::genicam::Trim(lXmlError->message) : "not well-formed";
+        FailDefinition("the description is no well-formed XML (line " + std::to_string(lXmlError->line) + "): " + lMessage);
     }
-    if (lRoot->ns != nullptr && lRoot->ns->href != nullptr &&
-        strstr(reinterpret_cast<const char *>(lRoot->ns->href), "genicam.org/GenApi") == nullptr)
+    if (!lLoader.SawRoot())
     {
-        FailDefinition("the root element lies in the namespace '" + Text(lRoot->ns->href) +
-                       "', not in the GenApi schema's");
+        FailDefinition("the root element is missing, not RegisterDescription");
     }
-
-    std::unique_ptr<INodeMap> lMap(new INodeMap);
-    for (xmlAttrPtr lAttribute = lRoot->properties; lAttribute != nullptr; lAttribute = lAttribute->next)
+    if (!lLoader.GetRootFault().empty())
     {
-        xmlChar *lValue = xmlNodeListGetString(lRoot->doc, lAttribute->children, 1);
-        lMap->SetAttribute(Text(lAttribute->name), Text(lValue));
-        xmlFree(lValue);
+        FailDefinition(lLoader.GetRootFault());
     }
-    Loader lLoader(*lMap);
-    lLoader.LoadChildren(lRoot);
     lMap->Finalize();
     return lMap;
 }
