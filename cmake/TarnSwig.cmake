@@ -77,20 +77,3 @@ function(tarn_swig_module module interface)
     install(FILES ${proxy} DESTINATION .)
   endif()
 endfunction()
-
-# tarn_sdk_library(<name> sources... [LINK libs...])
-# One SDK shared library, lib<name>.so, installed to tarn.libs.
-function(tarn_sdk_library name)
-  cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
-  add_library(${name} SHARED ${ARG_UNPARSED_ARGUMENTS})
-  target_include_directories(${name}
-    PUBLIC ${PROJECT_SOURCE_DIR}/sdk/include
-    PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_compile_options(${name} PRIVATE -Wall -Wextra)
-  target_link_libraries(${name} PUBLIC ${ARG_LINK} Threads::Threads)
-  set_target_properties(${name} PROPERTIES
-    LIBRARY_OUTPUT_DIRECTORY ${TARN_LIBS_DIR}
-    BUILD_WITH_INSTALL_RPATH ON
-    INSTALL_RPATH "$ORIGIN")
-  install(TARGETS ${name} LIBRARY DESTINATION ${TARN_LIBS_DIRNAME})
-endfunction()

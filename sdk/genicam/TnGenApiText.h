@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "TnTrim.h"
+#include "TnText.h"
 
 namespace tn
 {

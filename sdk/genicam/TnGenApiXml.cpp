@@ -85,7 +85,12 @@ public:
         }
         Element lElement = std::move(mOpen.back());
         mOpen.pop_back();
-        tn::TrimInPlace(lElement.mText);
+        // Characters left out the leading white space; drop the trailing.
+        std::string &lText = lElement.mText;
+        while (!lText.empty() && isspace(static_cast<unsigned char>(lText.back())))
+        {
+            lText.pop_back();
+        }
         if (!mOpen.empty())
         {
             std::vector<Element> &lSiblings = mOpen.back().mChildren;
