@@ -21,10 +21,10 @@ struct ChunkWalkEnd
 {
     enum Reason
     {
-        Complete,  ///< every byte down to the start belongs to a chunk
-        Stopped,   ///< the visitor asked to stop
-        NoTag,     ///< mPosition bytes are left, too few for a tag
-        Overlong   ///< the chunk mId claims mLength bytes, more than precede its tag
+        Complete, ///< every byte down to the start belongs to a chunk
+        Stopped,  ///< the visitor asked to stop
+        NoTag,    ///< mPosition bytes are left, too few for a tag
+        Overlong  ///< the chunk mId claims mLength bytes, more than precede its tag
     };
     Reason mReason;
     /// Bytes from the start of the walk to where it ended.

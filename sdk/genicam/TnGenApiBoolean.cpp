@@ -43,7 +43,8 @@ void BooleanNode::SetBool(bool aValue)
 void BooleanNode::FromString(const std::string &aValue)
 {
     std::string lText = tn::genicam::Trim(aValue);
-    std::transform(lText.begin(), lText.end(), lText.begin(), [](unsigned char aChar) { return static_cast<char>(tolower(aChar)); });
+    std::transform(lText.begin(), lText.end(), lText.begin(),
+                   [](unsigned char aChar) { return static_cast<char>(tolower(aChar)); });
     if (lText == "true" || lText == "1")
     {
         SetBool(true);

@@ -79,12 +79,12 @@ struct FunctionName
 };
 
 const FunctionName kFunctions[] = {
-    {"SGN", Function::Sgn, 1, 1},     {"NEG", Function::Neg, 1, 1},     {"ABS", Function::Abs, 1, 1},
-    {"SQRT", Function::Sqrt, 1, 1},   {"TRUNC", Function::Trunc, 1, 1}, {"FLOOR", Function::Floor, 1, 1},
-    {"CEIL", Function::Ceil, 1, 1},   {"ROUND", Function::Round, 1, 2}, {"EXP", Function::Exp, 1, 1},
-    {"LN", Function::Ln, 1, 1},       {"LG", Function::Lg, 1, 1},       {"SIN", Function::Sin, 1, 1},
-    {"COS", Function::Cos, 1, 1},     {"TAN", Function::Tan, 1, 1},     {"ASIN", Function::Asin, 1, 1},
-    {"ACOS", Function::Acos, 1, 1},   {"ATAN", Function::Atan, 1, 1},   {"E", Function::E, 0, 0},
+    {"SGN", Function::Sgn, 1, 1},   {"NEG", Function::Neg, 1, 1},     {"ABS", Function::Abs, 1, 1},
+    {"SQRT", Function::Sqrt, 1, 1}, {"TRUNC", Function::Trunc, 1, 1}, {"FLOOR", Function::Floor, 1, 1},
+    {"CEIL", Function::Ceil, 1, 1}, {"ROUND", Function::Round, 1, 2}, {"EXP", Function::Exp, 1, 1},
+    {"LN", Function::Ln, 1, 1},     {"LG", Function::Lg, 1, 1},       {"SIN", Function::Sin, 1, 1},
+    {"COS", Function::Cos, 1, 1},   {"TAN", Function::Tan, 1, 1},     {"ASIN", Function::Asin, 1, 1},
+    {"ACOS", Function::Acos, 1, 1}, {"ATAN", Function::Atan, 1, 1},   {"E", Function::E, 0, 0},
     {"PI", Function::Pi, 0, 0},
 };
 
@@ -174,7 +174,8 @@ int64_t FormulaValue::AsInteger() const
     int64_t lValue = 0;
     if (!RoundToInteger(mFloat, lValue))
     {
-        throw FormulaError(isfinite(mFloat) ? "the result does not fit into 64 bits" : "the result is not a finite number");
+        throw FormulaError(isfinite(mFloat) ? "the result does not fit into 64 bits"
+                                            : "the result is not a finite number");
     }
     return lValue;
 }
@@ -211,13 +212,13 @@ struct OperatorName
 };
 
 const OperatorName kOperators[] = {
-    {"**", Op::Power, -1},       {"*", Op::Multiply, 9},   {"<<", Op::ShiftLeft, 7}, {"<=", Op::LessEqual, 6},
-    {"<>", Op::NotEqual, 5},     {"<", Op::Less, 6},       {">>", Op::ShiftRight, 7}, {">=", Op::GreaterEqual, 6},
-    {">", Op::Greater, 6},       {"==", Op::Equal, 5},     {"=", Op::Equal, 5},       {"!=", Op::NotEqual, 5},
-    {"!", Op::Constant, -1},     {"&&", Op::LogicAnd, 1},  {"&", Op::BitAnd, 4},      {"||", Op::LogicOr, 0},
-    {"|", Op::BitOr, 2},         {"+", Op::Add, 8},        {"-", Op::Subtract, 8},    {"/", Op::Divide, 9},
-    {"%", Op::Modulo, 9},        {"(", Op::Constant, -1},  {")", Op::Constant, -1},   {"^", Op::BitXor, 3},
-    {"~", Op::Constant, -1},     {"?", Op::Constant, -1},  {":", Op::Constant, -1},   {",", Op::Constant, -1},
+    {"**", Op::Power, -1},   {"*", Op::Multiply, 9},  {"<<", Op::ShiftLeft, 7},  {"<=", Op::LessEqual, 6},
+    {"<>", Op::NotEqual, 5}, {"<", Op::Less, 6},      {">>", Op::ShiftRight, 7}, {">=", Op::GreaterEqual, 6},
+    {">", Op::Greater, 6},   {"==", Op::Equal, 5},    {"=", Op::Equal, 5},       {"!=", Op::NotEqual, 5},
+    {"!", Op::Constant, -1}, {"&&", Op::LogicAnd, 1}, {"&", Op::BitAnd, 4},      {"||", Op::LogicOr, 0},
+    {"|", Op::BitOr, 2},     {"+", Op::Add, 8},       {"-", Op::Subtract, 8},    {"/", Op::Divide, 9},
+    {"%", Op::Modulo, 9},    {"(", Op::Constant, -1}, {")", Op::Constant, -1},   {"^", Op::BitXor, 3},
+    {"~", Op::Constant, -1}, {"?", Op::Constant, -1}, {":", Op::Constant, -1},   {",", Op::Constant, -1},
 };
 
 // For each first character, one more than the index of the first operator
@@ -253,13 +254,15 @@ public:
 private:
     [[noreturn]] void Fail(const std::string &aMessage)
     {
-        throw FormulaError("formula \"" + mText + "\": " + aMessage + " at position " + std::to_string(mTokenStart + 1));
+        throw FormulaError("formula \"" + mText + "\": " + aMessage + " at position " +
+                           std::to_string(mTokenStart + 1));
     }
 
     // The text of the current token.
     std::string Spelling() const
     {
-        return mToken == Token::End ? std::string("end of formula") : mText.substr(mTokenStart, mPosition - mTokenStart);
+        return mToken == Token::End ? std::string("end of formula")
+                                    : mText.substr(mTokenStart, mPosition - mTokenStart);
     }
 
     void Next()
@@ -359,7 +362,8 @@ private:
             }
         }
         mPosition += lEnd - lStart;
-        if (mPosition < mText.size() && (isalnum(static_cast<unsigned char>(mText[mPosition])) || mText[mPosition] == '_'))
+        if (mPosition < mText.size() &&
+            (isalnum(static_cast<unsigned char>(mText[mPosition])) || mText[mPosition] == '_'))
         {
             Fail("malformed number");
         }
@@ -569,8 +573,7 @@ private:
 class Evaluator
 {
 public:
-    Evaluator(const Formula::Resolver &aResolver, bool aIntegerMode)
-        : mResolver(aResolver), mIntegerMode(aIntegerMode)
+    Evaluator(const Formula::Resolver &aResolver, bool aIntegerMode) : mResolver(aResolver), mIntegerMode(aIntegerMode)
     {
     }
 
@@ -614,7 +617,10 @@ private:
         return aValue;
     }
 
-    static bool Truth(const FormulaValue &aValue) { return aValue.mIsInteger ? aValue.mInteger != 0 : aValue.mFloat != 0.0; }
+    static bool Truth(const FormulaValue &aValue)
+    {
+        return aValue.mIsInteger ? aValue.mInteger != 0 : aValue.mFloat != 0.0;
+    }
 
     FormulaValue Bool(bool aValue) const { return Normalise(FormulaValue::FromInteger(aValue ? 1 : 0)); }
 
@@ -659,14 +665,17 @@ private:
         switch (aOp)
         {
         case Op::Add:
-            return lIntegers ? FormulaValue::FromInteger(Wrap(static_cast<uint64_t>(aLeft.mInteger) + static_cast<uint64_t>(aRight.mInteger)))
-                            : FormulaValue::FromFloat(aLeft.AsFloat() + aRight.AsFloat());
+            return lIntegers ? FormulaValue::FromInteger(
+                                   Wrap(static_cast<uint64_t>(aLeft.mInteger) + static_cast<uint64_t>(aRight.mInteger)))
+                             : FormulaValue::FromFloat(aLeft.AsFloat() + aRight.AsFloat());
         case Op::Subtract:
-            return lIntegers ? FormulaValue::FromInteger(Wrap(static_cast<uint64_t>(aLeft.mInteger) - static_cast<uint64_t>(aRight.mInteger)))
-                            : FormulaValue::FromFloat(aLeft.AsFloat() - aRight.AsFloat());
+            return lIntegers ? FormulaValue::FromInteger(
+                                   Wrap(static_cast<uint64_t>(aLeft.mInteger) - static_cast<uint64_t>(aRight.mInteger)))
+                             : FormulaValue::FromFloat(aLeft.AsFloat() - aRight.AsFloat());
         case Op::Multiply:
-            return lIntegers ? FormulaValue::FromInteger(Wrap(static_cast<uint64_t>(aLeft.mInteger) * static_cast<uint64_t>(aRight.mInteger)))
-                            : FormulaValue::FromFloat(aLeft.AsFloat() * aRight.AsFloat());
+            return lIntegers ? FormulaValue::FromInteger(
+                                   Wrap(static_cast<uint64_t>(aLeft.mInteger) * static_cast<uint64_t>(aRight.mInteger)))
+                             : FormulaValue::FromFloat(aLeft.AsFloat() * aRight.AsFloat());
         case Op::Divide:
             if (lIntegers)
             {
@@ -776,7 +785,8 @@ private:
         case Function::Abs:
             if (lX.mIsInteger)
             {
-                return FormulaValue::FromInteger(lX.mInteger < 0 ? Wrap(0 - static_cast<uint64_t>(lX.mInteger)) : lX.mInteger);
+                return FormulaValue::FromInteger(lX.mInteger < 0 ? Wrap(0 - static_cast<uint64_t>(lX.mInteger))
+                                                                 : lX.mInteger);
             }
             return FormulaValue::FromFloat(fabs(lF));
         case Function::Sqrt:

@@ -113,7 +113,8 @@ int FormulaVariables::Lookup(const std::string &aName, bool aConverter)
         {
             lUse = Use{0, lIndex, Attribute::Value};
         }
-        else if (aName.size() > lName.size() && aName.compare(0, lName.size(), lName) == 0 && aName[lName.size()] == '.')
+        else if (aName.size() > lName.size() && aName.compare(0, lName.size(), lName) == 0 &&
+                 aName[lName.size()] == '.')
         {
             const std::string lSuffix = aName.substr(lName.size() + 1);
             if (lSuffix == "Value")
@@ -244,10 +245,12 @@ FormulaValue FormulaVariables::Evaluate(INode &aOwner, Formula &aFormula, const 
                 lSlot.mValue = NodeValue(lNode);
                 break;
             case Attribute::Min:
-                lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMin()) : FormulaValue::FromInteger(lNode.GetIntMin());
+                lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMin())
+                                        : FormulaValue::FromInteger(lNode.GetIntMin());
                 break;
             case Attribute::Max:
-                lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMax()) : FormulaValue::FromInteger(lNode.GetIntMax());
+                lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMax())
+                                        : FormulaValue::FromInteger(lNode.GetIntMax());
                 break;
             case Attribute::Inc:
                 lSlot.mValue = FormulaValue::FromInteger(lNode.GetIntInc());
@@ -345,9 +348,9 @@ bool ConverterSpec::Apply(INode &aOwner, const Element &aElement)
     else if (aElement.Is("Slope"))
     {
         static const std::pair<const char *, Slope> kSlopes[] = {{"Automatic", Slope::Automatic},
-                                                                  {"Increasing", Slope::Increasing},
-                                                                  {"Decreasing", Slope::Decreasing},
-                                                                  {"Varying", Slope::Varying}};
+                                                                 {"Increasing", Slope::Increasing},
+                                                                 {"Decreasing", Slope::Decreasing},
+                                                                 {"Varying", Slope::Varying}};
         if (!tn::genicam::LookupName(kSlopes, aElement.mText, mSlope))
         {
             FailDefinition(aOwner.Describe() + ": unknown Slope '" + aElement.mText + "'");
@@ -375,13 +378,13 @@ void ConverterSpec::Validate(INode &aOwner)
     {
         FailDefinition(aOwner.Describe() + " has no pValue");
     }
-    aOwner.CheckInterface(mValue, "pValue",
-                          {InterfaceKind::Integer, InterfaceKind::Float, InterfaceKind::Enumeration, InterfaceKind::Boolean});
+    aOwner.CheckInterface(
+        mValue, "pValue",
+        {InterfaceKind::Integer, InterfaceKind::Float, InterfaceKind::Enumeration, InterfaceKind::Boolean});
     if (mToText.empty() || mFromText.empty())
     {
         FailDefinition(aOwner.Describe() + " needs FormulaTo and FormulaFrom");
     }
-
 }
 
 FormulaValue ConverterSpec::From(INode &aOwner, bool aIntegerMode)

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "TnGenApiNode.h"
 #include "TnGenApiEnum.h"
+#include "TnGenApiNode.h"
 #include "TnGenApiNodeMap.h"
 #include "TnGenApiText.h"
 
@@ -12,7 +12,8 @@ namespace TN_GENAPI_NS
 
 bool ParseAccess(const std::string &aText, Access &aAccess)
 {
-    static const std::pair<const char *, Access> kModes[] = {{"RO", Access::RO}, {"WO", Access::WO}, {"RW", Access::RW}};
+    static const std::pair<const char *, Access> kModes[] = {
+        {"RO", Access::RO}, {"WO", Access::WO}, {"RW", Access::RW}};
     return tn::genicam::LookupName(kModes, aText, aAccess);
 }
 
@@ -48,8 +49,10 @@ Access Combine(Access aFirst, Access aSecond)
     {
         return Access::NA;
     }
-    const bool lReadable = (aFirst == Access::RO || aFirst == Access::RW) && (aSecond == Access::RO || aSecond == Access::RW);
-    const bool lWritable = (aFirst == Access::WO || aFirst == Access::RW) && (aSecond == Access::WO || aSecond == Access::RW);
+    const bool lReadable =
+        (aFirst == Access::RO || aFirst == Access::RW) && (aSecond == Access::RO || aSecond == Access::RW);
+    const bool lWritable =
+        (aFirst == Access::WO || aFirst == Access::RW) && (aSecond == Access::WO || aSecond == Access::RW);
     if (lReadable && lWritable)
     {
         return Access::RW;
@@ -190,15 +193,46 @@ namespace
 // Elements a node can do without: a malformed one leaves the default.
 bool IsOptionalElement(const std::string &aName)
 {
-    static const std::unordered_set<std::string> kOptional = {
-        "ToolTip",        "Description",      "DisplayName",    "Visibility",    "pIsImplemented",
-        "pIsAvailable",   "pIsLocked",        "ImposedAccessMode", "pInvalidator", "pSelected",
-        "Streamable",     "PollingTime",      "Representation", "Unit",          "Sign",
-        "Endianess",      "AccessMode",       "Cachable",       "Slope",         "DisplayNotation",
-        "DisplayPrecision", "IsLinear",       "IsSelfClearing", "Min",           "Max",
-        "Inc",            "pMin",             "pMax",           "pInc",          "OnValue",
-        "OffValue",       "pFeature",         "pAlias",         "pCastAlias",    "pError",
-        "pValueCopy",     "EnumEntry",        "Timeout",        "MergePriority", "EventID"};
+    static const std::unordered_set<std::string> kOptional = {"ToolTip",
+                                                              "Description",
+                                                              "DisplayName",
+                                                              "Visibility",
+                                                              "pIsImplemented",
+                                                              "pIsAvailable",
+                                                              "pIsLocked",
+                                                              "ImposedAccessMode",
+                                                              "pInvalidator",
+                                                              "pSelected",
+                                                              "Streamable",
+                                                              "PollingTime",
+                                                              "Representation",
+                                                              "Unit",
+                                                              "Sign",
+                                                              "Endianess",
+                                                              "AccessMode",
+                                                              "Cachable",
+                                                              "Slope",
+                                                              "DisplayNotation",
+                                                              "DisplayPrecision",
+                                                              "IsLinear",
+                                                              "IsSelfClearing",
+                                                              "Min",
+                                                              "Max",
+                                                              "Inc",
+                                                              "pMin",
+                                                              "pMax",
+                                                              "pInc",
+                                                              "OnValue",
+                                                              "OffValue",
+                                                              "pFeature",
+                                                              "pAlias",
+                                                              "pCastAlias",
+                                                              "pError",
+                                                              "pValueCopy",
+                                                              "EnumEntry",
+                                                              "Timeout",
+                                                              "MergePriority",
+                                                              "EventID"};
     return kOptional.count(aName) != 0;
 }
 } // namespace
@@ -339,9 +373,9 @@ bool INode::ApplyElement(const Element &aElement)
     else if (aElement.Is("Visibility"))
     {
         static const std::pair<const char *, TnGenVisibility> kLevels[] = {{"Beginner", TnGenVisibilityBeginner},
-                                                                            {"Expert", TnGenVisibilityExpert},
-                                                                            {"Guru", TnGenVisibilityGuru},
-                                                                            {"Invisible", TnGenVisibilityInvisible}};
+                                                                           {"Expert", TnGenVisibilityExpert},
+                                                                           {"Guru", TnGenVisibilityGuru},
+                                                                           {"Invisible", TnGenVisibilityInvisible}};
         if (!tn::genicam::LookupName(kLevels, aElement.mText, mVisibility))
         {
             FailDefinition(Describe() + ": unknown Visibility '" + aElement.mText + "'");
@@ -588,7 +622,8 @@ void INode::CheckDeviceError()
         if (const EnumEntryNode *lEntry = static_cast<EnumerationNode *>(lError)->FindEntry(lCode))
         {
             lWhat = lEntry->GetSymbolic();
-            const std::string &lText = !lEntry->GetDescription().empty() ? lEntry->GetDescription() : lEntry->GetToolTip();
+            const std::string &lText =
+                !lEntry->GetDescription().empty() ? lEntry->GetDescription() : lEntry->GetToolTip();
             if (!lText.empty())
             {
                 lWhat += " (" + lText + ")";
@@ -613,8 +648,8 @@ void INode::CheckIntRange(int64_t aValue)
         const __int128 lOffset = static_cast<__int128>(aValue) - lMinimum;
         if (lOffset % lIncrement != 0)
         {
-            Fail(Describe() + ": " + std::to_string(aValue) + " does not fit the increment " + std::to_string(lIncrement) +
-                 " from " + std::to_string(lMinimum));
+            Fail(Describe() + ": " + std::to_string(aValue) + " does not fit the increment " +
+                 std::to_string(lIncrement) + " from " + std::to_string(lMinimum));
         }
     }
 }

@@ -61,7 +61,8 @@ protected:
 private:
     [[noreturn]] void FailMissing() const
     {
-        throw GenApiError(TN_GENICAM_XML_ERROR, "'" + mName + "' is referred to but the description does not define it");
+        throw GenApiError(TN_GENICAM_XML_ERROR,
+                          "'" + mName + "' is referred to but the description does not define it");
     }
 };
 
@@ -99,7 +100,9 @@ void Unique(std::vector<INode *> &aNodes)
 
 } // namespace
 
-INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mReferenceReads(0), mChunksAttached(false) {}
+INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mReferenceReads(0), mChunksAttached(false)
+{
+}
 
 INodeMap::~INodeMap() = default;
 
@@ -252,7 +255,8 @@ void INodeMap::Finalize()
                 lRef->mNode = GetNode(lRef->mName);
                 if (lRef->mNode == nullptr)
                 {
-                    lNode->Warn("refers to '" + lRef->mName + "', which the description does not define; it is left out");
+                    lNode->Warn("refers to '" + lRef->mName +
+                                "', which the description does not define; it is left out");
                 }
             }
         }
@@ -453,7 +457,8 @@ void INodeMap::Poll()
     std::vector<INode *> lDue;
     for (INode *lNode : mOrder)
     {
-        if (lNode->mPollingTime >= 0 && lNow - lNode->mLastInvalidated >= std::chrono::milliseconds(lNode->mPollingTime))
+        if (lNode->mPollingTime >= 0 &&
+            lNow - lNode->mLastInvalidated >= std::chrono::milliseconds(lNode->mPollingTime))
         {
             lDue.push_back(lNode);
         }
@@ -491,8 +496,8 @@ uint32_t INodeMap::AttachChunks(const uint8_t *aData, uint32_t aLength, std::str
     }
     else if (lEnd.mReason == tn::ChunkWalkEnd::Overlong)
     {
-        aError = "chunk " + tn::genicam::FormatHex(lEnd.mId) + " claims " + std::to_string(lEnd.mLength) + " bytes, but only " +
-                 std::to_string(lEnd.mPosition - tn::kChunkTagSize) + " precede its tag";
+        aError = "chunk " + tn::genicam::FormatHex(lEnd.mId) + " claims " + std::to_string(lEnd.mLength) +
+                 " bytes, but only " + std::to_string(lEnd.mPosition - tn::kChunkTagSize) + " precede its tag";
         lCode = TN_INVALID_DATA_FORMAT;
     }
     std::map<uint32_t, std::vector<uint8_t>> lCopies;

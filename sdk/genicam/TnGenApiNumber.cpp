@@ -13,9 +13,9 @@ namespace
 TnGenRepresentation ParseRepresentation(const INode &aNode, const Element &aElement)
 {
     static const std::pair<const char *, TnGenRepresentation> kNames[] = {
-        {"Linear", TnGenRepresentationLinear},           {"Logarithmic", TnGenRepresentationLogarithmic},
-        {"Boolean", TnGenRepresentationBoolean},         {"PureNumber", TnGenRepresentationPureNumber},
-        {"HexNumber", TnGenRepresentationHexNumber},     {"IPV4Address", TnGenRepresentationIPV4Address},
+        {"Linear", TnGenRepresentationLinear},        {"Logarithmic", TnGenRepresentationLogarithmic},
+        {"Boolean", TnGenRepresentationBoolean},      {"PureNumber", TnGenRepresentationPureNumber},
+        {"HexNumber", TnGenRepresentationHexNumber},  {"IPV4Address", TnGenRepresentationIPV4Address},
         {"MACAddress", TnGenRepresentationMACAddress}};
     TnGenRepresentation lRepresentation = TnGenRepresentationPureNumber;
     if (!tn::genicam::LookupName(kNames, aElement.mText, lRepresentation))
@@ -92,8 +92,8 @@ int64_t LimitToInt(double aLimit, bool aMinimum)
         return aMinimum ? INT64_MIN : INT64_MAX;
     }
     // A tolerance for the rounding errors of the conversion itself.
-    const double lInward = aMinimum ? ceil(aLimit - 1e-9 * fmax(1.0, fabs(aLimit)))
-                                    : floor(aLimit + 1e-9 * fmax(1.0, fabs(aLimit)));
+    const double lInward =
+        aMinimum ? ceil(aLimit - 1e-9 * fmax(1.0, fabs(aLimit))) : floor(aLimit + 1e-9 * fmax(1.0, fabs(aLimit)));
     if (lInward <= -9223372036854775808.0)
     {
         return INT64_MIN;
@@ -247,7 +247,8 @@ bool FloatBase::ApplyElement(const Element &aElement)
         Notation lNotation = Notation::Automatic;
         if (!tn::genicam::LookupName(kNotations, aElement.mText, lNotation))
         {
-            FailDefinition(Describe() + ": DisplayNotation '" + aElement.mText + "' is none of Automatic, Fixed, Scientific");
+            FailDefinition(Describe() + ": DisplayNotation '" + aElement.mText +
+                           "' is none of Automatic, Fixed, Scientific");
         }
         mNotation = lNotation;
         return true;
@@ -392,8 +393,7 @@ template <typename T, typename Base> T NumberNode<T, Base>::GetMax()
     return Limit(mMax, &NumberCalls<T>::Max, std::numeric_limits<T>::max());
 }
 
-template <typename T, typename Base>
-void NumberNode<T, Base>::CollectReferences(std::vector<NodeRef *> &aReferences)
+template <typename T, typename Base> void NumberNode<T, Base>::CollectReferences(std::vector<NodeRef *> &aReferences)
 {
     CollectValue(mValue, aReferences);
     CollectValue(mMin, aReferences);

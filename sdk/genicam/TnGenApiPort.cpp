@@ -37,8 +37,9 @@ bool ParseHexId(const std::string &aText, int aBits, uint64_t &aId)
         {
             return false;
         }
-        lId = (lId << 4) | static_cast<uint64_t>(isdigit(static_cast<unsigned char>(lDigit)) ? lDigit - '0'
-                                                                                            : (tolower(lDigit) - 'a' + 10));
+        lId = (lId << 4) |
+              static_cast<uint64_t>(isdigit(static_cast<unsigned char>(lDigit)) ? lDigit - '0'
+                                                                                : (tolower(lDigit) - 'a' + 10));
     }
     aId = lId;
     return true;
@@ -54,8 +55,8 @@ bool PortNode::ApplyElement(const Element &aElement)
         uint64_t lId = 0;
         if (!ParseHexId(aElement.mText, lChunk ? 32 : 64, lId))
         {
-            FailDefinition(Describe() + ": " + aElement.mName + " '" + aElement.mText + "' is no " + (lChunk ? "32" : "64") +
-                           "-bit hexadecimal number");
+            FailDefinition(Describe() + ": " + aElement.mName + " '" + aElement.mText + "' is no " +
+                           (lChunk ? "32" : "64") + "-bit hexadecimal number");
         }
         mSource = lChunk ? Source::Chunk : Source::Event;
         mId = lId;
@@ -159,8 +160,8 @@ void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
         {
             Fail(lWhat() + " failed: no chunk data is attached");
         }
-        Fail(lWhat() + " failed: " + (mSource == Source::Chunk ? "the attached data has no " + lSource
-                                                                : "no " + lSource + " has arrived"));
+        Fail(lWhat() + " failed: " +
+             (mSource == Source::Chunk ? "the attached data has no " + lSource : "no " + lSource + " has arrived"));
     }
     if (aAddress > lData->size() || aLength > lData->size() - aAddress)
     {
@@ -216,7 +217,8 @@ void PortNode::EraseCached(uint64_t aAddress, size_t aLength)
     // may reach into it.
     const uint64_t lFirst = aAddress >= mLongestCached ? aAddress - mLongestCached + 1 : 0;
     const uint64_t lEnd = aAddress + aLength < aAddress ? UINT64_MAX : aAddress + aLength;
-    for (auto lEntry = mCache.lower_bound(std::make_pair(lFirst, size_t(0))); lEntry != mCache.end() && lEntry->first.first < lEnd;)
+    for (auto lEntry = mCache.lower_bound(std::make_pair(lFirst, size_t(0)));
+         lEntry != mCache.end() && lEntry->first.first < lEnd;)
     {
         const uint64_t lEntryEnd = lEntry->first.first + lEntry->first.second;
         if (lEntryEnd > aAddress || lEntryEnd < lEntry->first.first)

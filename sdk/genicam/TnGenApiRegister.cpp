@@ -1,7 +1,7 @@
 // Register placement, reading, writing and caching.
+#include "TnGenApiRegister.h"
 #include "TnGenApiNodeMap.h"
 #include "TnGenApiPort.h"
-#include "TnGenApiRegister.h"
 #include "TnGenApiText.h"
 
 namespace TN_GENAPI_NS
@@ -107,11 +107,13 @@ bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
     }
     else if (aElement.Is("Cachable"))
     {
-        static const std::pair<const char *, TnGenCache> kModes[] = {
-            {"NoCache", TnGenCacheNone}, {"WriteThrough", TnGenCacheWriteThrough}, {"WriteAround", TnGenCacheWriteAround}};
+        static const std::pair<const char *, TnGenCache> kModes[] = {{"NoCache", TnGenCacheNone},
+                                                                     {"WriteThrough", TnGenCacheWriteThrough},
+                                                                     {"WriteAround", TnGenCacheWriteAround}};
         if (!tn::genicam::LookupName(kModes, aElement.mText, mCachable))
         {
-            FailDefinition(aOwner.Describe() + ": Cachable '" + aElement.mText + "' is none of NoCache, WriteThrough, WriteAround");
+            FailDefinition(aOwner.Describe() + ": Cachable '" + aElement.mText +
+                           "' is none of NoCache, WriteThrough, WriteAround");
         }
     }
     else
@@ -167,8 +169,8 @@ void RegisterSpec::Validate(const INode &aOwner, int64_t aMinLength, int64_t aMa
     }
     if (mLength.mHasValue && !mLength.mRef.IsSet() && (mLength.mValue < aMinLength || mLength.mValue > aMaxLength))
     {
-        FailDefinition(lOwner + ": Length " + std::to_string(mLength.mValue) + " is outside " + std::to_string(aMinLength) +
-                       " to " + std::to_string(aMaxLength));
+        FailDefinition(lOwner + ": Length " + std::to_string(mLength.mValue) + " is outside " +
+                       std::to_string(aMinLength) + " to " + std::to_string(aMaxLength));
     }
     // A missing node fails by itself where it is read.
     const auto lCheck = [&](const NodeRef &aRef, const char *aWhat, bool aEnumerationToo) {
@@ -221,7 +223,7 @@ uint64_t RegisterSpec::GetAddress(INode &aOwner)
         if (!lIndex.mHasOffset)
         {
             lOffset = lIndex.mOffsetRef.mNode != nullptr ? lIndex.mOffsetRef.mNode->GetInt()
-                                                        : static_cast<int64_t>(GetLength(aOwner));
+                                                         : static_cast<int64_t>(GetLength(aOwner));
         }
         lAddress += static_cast<uint64_t>(lIndex.mIndex.mNode->GetInt()) * static_cast<uint64_t>(lOffset);
     }
@@ -238,12 +240,14 @@ size_t RegisterSpec::GetLength(INode &aOwner)
     }
     // Integer registers take at most 8 bytes; the others are bounded to keep
     // a broken description from allocating without end.
-    const int64_t lLimit = aOwner.GetInterface() == InterfaceKind::Integer || aOwner.GetInterface() == InterfaceKind::Float
-                              ? 8
-                              : (int64_t(1) << 26);
+    const int64_t lLimit =
+        aOwner.GetInterface() == InterfaceKind::Integer || aOwner.GetInterface() == InterfaceKind::Float
+            ? 8
+            : (int64_t(1) << 26);
     if (lLength < 1 || lLength > lLimit)
     {
-        Fail(aOwner.GetName() + ": register length " + std::to_string(lLength) + " is outside 1 to " + std::to_string(lLimit));
+        Fail(aOwner.GetName() + ": register length " + std::to_string(lLength) + " is outside 1 to " +
+             std::to_string(lLimit));
     }
     return static_cast<size_t>(lLength);
 }

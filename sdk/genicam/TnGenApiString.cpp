@@ -147,8 +147,8 @@ void RegisterNode::GetBytes(uint8_t *aData, size_t aLength)
     const size_t lLength = mRegister.GetLength(*this);
     if (aLength > lLength)
     {
-        throw GenApiError(TN_INVALID_PARAMETER, Describe() + " holds " + std::to_string(lLength) + " bytes, not " +
-                                                    std::to_string(aLength));
+        throw GenApiError(TN_INVALID_PARAMETER,
+                          Describe() + " holds " + std::to_string(lLength) + " bytes, not " + std::to_string(aLength));
     }
     std::vector<uint8_t> lData(lLength);
     mRegister.Read(*this, lData.data(), lLength);
@@ -161,8 +161,8 @@ void RegisterNode::SetBytes(const uint8_t *aData, size_t aLength)
     const size_t lLength = mRegister.GetLength(*this);
     if (aLength > lLength)
     {
-        throw GenApiError(TN_INVALID_PARAMETER, Describe() + " holds " + std::to_string(lLength) + " bytes, not " +
-                                                    std::to_string(aLength));
+        throw GenApiError(TN_INVALID_PARAMETER,
+                          Describe() + " holds " + std::to_string(lLength) + " bytes, not " + std::to_string(aLength));
     }
     mRegister.Write(*this, aData, aLength);
 }
@@ -196,7 +196,8 @@ void RegisterNode::FromString(const std::string &aValue)
     std::vector<uint8_t> lData;
     for (size_t lIndex = 0; lIndex < lText.size(); lIndex += 2)
     {
-        if (!isxdigit(static_cast<unsigned char>(lText[lIndex])) || !isxdigit(static_cast<unsigned char>(lText[lIndex + 1])))
+        if (!isxdigit(static_cast<unsigned char>(lText[lIndex])) ||
+            !isxdigit(static_cast<unsigned char>(lText[lIndex + 1])))
         {
             Fail(Describe() + ": '" + aValue + "' is no sequence of hexadecimal bytes");
         }

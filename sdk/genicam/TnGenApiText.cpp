@@ -22,7 +22,8 @@ bool ParseIntegerText(const std::string &aText, int64_t &aValue)
         ++lPosition;
     }
     int lBase = 10;
-    if (lText.size() >= lPosition + 2 && lText[lPosition] == '0' && (lText[lPosition + 1] == 'x' || lText[lPosition + 1] == 'X'))
+    if (lText.size() >= lPosition + 2 && lText[lPosition] == '0' &&
+        (lText[lPosition + 1] == 'x' || lText[lPosition + 1] == 'X'))
     {
         lBase = 16;
         lPosition += 2;

@@ -18,11 +18,10 @@ namespace TN_GENAPI_NS
 
 namespace
 {
-const char *const kNodeKinds[] = {"Node",         "Category",     "Integer",       "IntReg",       "MaskedIntReg",
-                                  "Float",        "FloatReg",     "Enumeration",   "Boolean",      "Command",
-                                  "String",       "StringReg",    "Register",      "IntSwissKnife", "SwissKnife",
-                                  "Converter",    "IntConverter", "Port",          "ConfRom",      "TextDesc",
-                                  "IntKey",       "AdvFeatureLock", "SmartFeature", "DcamLock"};
+const char *const kNodeKinds[] = {
+    "Node",         "Category", "Integer", "IntReg",    "MaskedIntReg", "Float",          "FloatReg",     "Enumeration",
+    "Boolean",      "Command",  "String",  "StringReg", "Register",     "IntSwissKnife",  "SwissKnife",   "Converter",
+    "IntConverter", "Port",     "ConfRom", "TextDesc",  "IntKey",       "AdvFeatureLock", "SmartFeature", "DcamLock"};
 
 bool IsNodeKind(const std::string &aName)
 {
@@ -142,9 +141,11 @@ private:
         {
             mRootFault = "the root element is '" + aName + "', not RegisterDescription";
         }
-        else if (aNamespace != nullptr && strstr(reinterpret_cast<const char *>(aNamespace), "genicam.org/GenApi") == nullptr)
+        else if (aNamespace != nullptr &&
+                 strstr(reinterpret_cast<const char *>(aNamespace), "genicam.org/GenApi") == nullptr)
         {
-            mRootFault = "the root element lies in the namespace '" + Text(aNamespace) + "', not in the GenApi schema's";
+            mRootFault =
+                "the root element lies in the namespace '" + Text(aNamespace) + "', not in the GenApi schema's";
         }
         for (int lIndex = 0; lIndex < aAttributes; ++lIndex)
         {
@@ -301,7 +302,8 @@ std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
     lHandler.startElementNs = [](void *aContext, const xmlChar *aName, const xmlChar *, const xmlChar *aNamespace, int,
                                  const xmlChar **, int aAttributes, int, const xmlChar **aValues) {
         Guarded(aContext, [&](Loader &aLoader, xmlParserCtxtPtr aParser) {
-            aLoader.Start(aName, aNamespace, aAttributes, aValues, aParser->input != nullptr ? aParser->input->line : 0);
+            aLoader.Start(aName, aNamespace, aAttributes, aValues,
+                          aParser->input != nullptr ? aParser->input->line : 0);
         });
     };
     lHandler.endElementNs = [](void *aContext, const xmlChar *, const xmlChar *, const xmlChar *) {
@@ -335,7 +337,8 @@ std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
         const xmlError *lXmlError = &lContext->lastError;
         const std::string lMessage =
             lXmlError->message != nullptr ? tn::genicam::Trim(lXmlError->message) : "not well-formed";
-        FailDefinition("the description is no well-formed XML (line " + std::to_string(lXmlError->line) + "): " + lMessage);
+        FailDefinition("the description is no well-formed XML (line " + std::to_string(lXmlError->line) +
+                       "): " + lMessage);
     }
     if (!lLoader.SawRoot())
     {

@@ -6,13 +6,13 @@
 #include "TnGenApi.h"
 #include "TnGenParameterState.h"
 
+using tn::genicam::RunOnNode;
 using TnGenApi::Access;
 using TnGenApi::EnumEntryNode;
 using TnGenApi::EnumerationNode;
 using TnGenApi::GenApiError;
 using TnGenApi::INode;
 using TnGenApi::InterfaceKind;
-using tn::genicam::RunOnNode;
 
 namespace
 {
@@ -86,7 +86,9 @@ size_t EntryIndex(INode *aEnumeration, const EnumEntryNode *aEntry)
 
 // --- TnGenParameter -------------------------------------------------------------
 
-TnGenParameter::TnGenParameter(TN_GENAPI_NS::INode *aNode) : mNode(aNode), mArrayState(nullptr), mUpdatesEnabled(true) {}
+TnGenParameter::TnGenParameter(TN_GENAPI_NS::INode *aNode) : mNode(aNode), mArrayState(nullptr), mUpdatesEnabled(true)
+{
+}
 
 TnGenParameter::~TnGenParameter() = default;
 
@@ -300,7 +302,9 @@ void TnGenParameter::SetUpdatesEnabled(bool aEnabled)
 
 // --- Typed parameters -------------------------------------------------------------
 
-TnGenInteger::TnGenInteger(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenInteger::TnGenInteger(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenInteger::GetValue(int64_t &aValue) const
 {
@@ -337,7 +341,9 @@ TnResult TnGenInteger::GetUnit(TnString &aUnit) const
     TN_GET(TnString, aUnit, FromUtf8(mNode->GetUnit()));
 }
 
-TnGenFloat::TnGenFloat(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenFloat::TnGenFloat(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenFloat::GetValue(double &aValue) const
 {
@@ -369,7 +375,9 @@ TnResult TnGenFloat::GetUnit(TnString &aUnit) const
     TN_GET(TnString, aUnit, FromUtf8(mNode->GetUnit()));
 }
 
-TnGenBoolean::TnGenBoolean(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenBoolean::TnGenBoolean(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenBoolean::GetValue(bool &aValue) const
 {
@@ -381,7 +389,9 @@ TnResult TnGenBoolean::SetValue(bool aValue)
     return TN_RUN(mNode->SetBool(aValue));
 }
 
-TnGenString::TnGenString(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenString::TnGenString(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenString::GetValue(TnString &aValue) const
 {
@@ -403,7 +413,9 @@ TnResult TnGenString::GetMaxLength(int64_t &aMaxLength) const
     TN_GET(int64_t, aMaxLength, mNode->GetMaxLength());
 }
 
-TnGenCommand::TnGenCommand(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenCommand::TnGenCommand(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenCommand::Execute()
 {
@@ -415,7 +427,9 @@ TnResult TnGenCommand::IsDone(bool &aDone)
     TN_GET(bool, aDone, mNode->IsDone());
 }
 
-TnGenRegister::TnGenRegister(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenRegister::TnGenRegister(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenRegister::GetLength(int64_t &aLength) const
 {
@@ -490,9 +504,10 @@ TnResult TnGenEnum::GetEntryByIndex(int64_t aIndex, const TnGenEnumEntry **aEntr
     *aEntry = nullptr;
     if (aIndex < 0 || aIndex >= static_cast<int64_t>(mEntries.size()))
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString(("no entry at index " + std::to_string(aIndex) + " of " +
-                                                        std::to_string(mEntries.size()))
-                                                           .c_str()));
+        return TnResult(
+            TN_INVALID_PARAMETER,
+            TnString(
+                ("no entry at index " + std::to_string(aIndex) + " of " + std::to_string(mEntries.size())).c_str()));
     }
     *aEntry = mEntries[static_cast<size_t>(aIndex)];
     return TnResult();
@@ -511,7 +526,8 @@ TnResult TnGenEnum::GetEntryByValue(int64_t aValue, const TnGenEnumEntry **aEntr
         *aEntry = mEntries[lIndex];
         return TnResult();
     }
-    return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry with the value " + std::to_string(aValue)).c_str()));
+    return TnResult(TN_NOT_FOUND,
+                    TnString((mNode->GetName() + " has no entry with the value " + std::to_string(aValue)).c_str()));
 }
 
 TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry **aEntry) const
@@ -531,7 +547,9 @@ TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry *
     return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry '" + lName + "'").c_str()));
 }
 
-TnGenEnumEntry::TnGenEnumEntry(TN_GENAPI_NS::INode *aNode) : mNode(aNode) {}
+TnGenEnumEntry::TnGenEnumEntry(TN_GENAPI_NS::INode *aNode) : mNode(aNode)
+{
+}
 
 TnGenEnumEntry::~TnGenEnumEntry() = default;
 
@@ -551,7 +569,8 @@ TnResult TnGenEnumEntry::GetDisplayName(TnString &aDisplayName) const
 {
     const EnumEntryNode *lEntry = static_cast<EnumEntryNode *>(mNode);
     // Without a DisplayName of its own an entry shows its symbolic name.
-    aDisplayName = FromUtf8(lEntry->GetDisplayName() == lEntry->GetName() ? lEntry->GetSymbolic() : lEntry->GetDisplayName());
+    aDisplayName =
+        FromUtf8(lEntry->GetDisplayName() == lEntry->GetName() ? lEntry->GetSymbolic() : lEntry->GetDisplayName());
     return TnResult();
 }
 
@@ -592,7 +611,9 @@ TnResult TnGenEnumEntry::IsAvailable(bool &aAvailable) const
 
 // --- Categories -------------------------------------------------------------------
 
-TnGenCategory::TnGenCategory(TN_GENAPI_NS::INode *aNode) : mNode(aNode) {}
+TnGenCategory::TnGenCategory(TN_GENAPI_NS::INode *aNode) : mNode(aNode)
+{
+}
 
 TnGenCategory::~TnGenCategory() = default;
 
@@ -650,7 +671,9 @@ TN_GENAPI_NS::INode *TnGenCategory::GetNode()
 
 // --- TnGenParameterList -----------------------------------------------------------
 
-TnGenParameterList::TnGenParameterList() : mPosition(0) {}
+TnGenParameterList::TnGenParameterList() : mPosition(0)
+{
+}
 
 TnGenParameterList::~TnGenParameterList() = default;
 

@@ -417,7 +417,8 @@ void MemoryPort::SetFailure(uint32_t aCode)
 
 // --- Creation -------------------------------------------------------------------
 
-TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_ptr<IPort> aDevicePort, TnResult &aResult)
+TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_ptr<IPort> aDevicePort,
+                                          TnResult &aResult)
 {
     try
     {
@@ -480,7 +481,8 @@ TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint
     ParameterArrayState &lState = *aArray->GetState();
     bool lFound = false;
     std::vector<INode *> lChanged;
-    const TnResult lResult = lState.Run([&]() { lFound = lState.mNodeMap->DeliverEvent(aEventId, aData, aLength); }, &lChanged);
+    const TnResult lResult =
+        lState.Run([&]() { lFound = lState.mNodeMap->DeliverEvent(aEventId, aData, aLength); }, &lChanged);
     if (!lResult.IsOK())
     {
         return lResult;
@@ -518,7 +520,9 @@ ParameterArrayState *EmptyState()
 
 TnResult NotFound(const TnString &aName, const char *aType)
 {
-    return TnResult(TN_NOT_FOUND, TnString(("no " + std::string(aType) + " feature named '" + tn::genicam::ToUtf8(aName) + "'").c_str()));
+    return TnResult(
+        TN_NOT_FOUND,
+        TnString(("no " + std::string(aType) + " feature named '" + tn::genicam::ToUtf8(aName) + "'").c_str()));
 }
 
 // Both limits of a numeric parameter; aMin and aMax stay unless both are read.
@@ -542,9 +546,12 @@ template <typename P, typename T> TnResult GetRange(const P &aParameter, T &aMin
 
 // --- TnGenParameterArray ------------------------------------------------------------
 
-TnGenParameterArray::TnGenParameterArray() : mState(EmptyState()) {}
+TnGenParameterArray::TnGenParameterArray() : mState(EmptyState())
+{
+}
 
-TnGenParameterArray::TnGenParameterArray(tn::genicam::ParameterArrayState *aState) : mState(aState != nullptr ? aState : EmptyState())
+TnGenParameterArray::TnGenParameterArray(tn::genicam::ParameterArrayState *aState)
+    : mState(aState != nullptr ? aState : EmptyState())
 {
 }
 
@@ -775,7 +782,9 @@ TN_GENAPI_NS::INodeMap *TnGenParameterArray::GetNodeMap()
 
 // --- TnGenStateStack ------------------------------------------------------------------
 
-TnGenStateStack::TnGenStateStack(TnGenParameterArray *aArray) : mArray(aArray) {}
+TnGenStateStack::TnGenStateStack(TnGenParameterArray *aArray) : mArray(aArray)
+{
+}
 
 TnGenStateStack::~TnGenStateStack()
 {

@@ -24,8 +24,9 @@ bool Mentions(const TnResult &aResult, const std::string &aText)
 }
 
 const std::string kAccess =
-    IntReg("Counter", 0x10, 4, "<AccessMode>RO</AccessMode>") + IntReg("Trigger", 0x14, 4, "<AccessMode>WO</AccessMode>") +
-    IntReg("GainReg", 0x18) + IntReg("LockReg", 0x1C) + IntReg("EnableReg", 0x20) +
+    IntReg("Counter", 0x10, 4, "<AccessMode>RO</AccessMode>") +
+    IntReg("Trigger", 0x14, 4, "<AccessMode>WO</AccessMode>") + IntReg("GainReg", 0x18) + IntReg("LockReg", 0x1C) +
+    IntReg("EnableReg", 0x20) +
     "<Integer Name=\"Gain\"><pValue>GainReg</pValue><Min>0</Min><Max>48</Max><Inc>2</Inc>"
     "<pIsLocked>LockReg</pIsLocked><pIsAvailable>EnableReg</pIsAvailable></Integer>"
     "<Integer Name=\"Shown\"><pValue>GainReg</pValue><ImposedAccessMode>RO</ImposedAccessMode></Integer>"
@@ -255,14 +256,15 @@ TEST(List, WalkAndCopies)
 
 TEST(StateStack, RestoresEarlierValuesLastChangeFirst)
 {
-    Device lDevice(kAccess +
-                  "<Enumeration Name=\"Selector\"><Value>0</Value><pSelected>Level</pSelected>"
-                  "<EnumEntry Name=\"A\"><Value>0</Value></EnumEntry><EnumEntry Name=\"B\"><Value>1</Value></EnumEntry>"
-                  "</Enumeration>"
-                  "<Integer Name=\"SelectorValue\"><pValue>Selector</pValue></Integer>"
-                  "<Integer Name=\"Level\"><pValue>LevelReg</pValue></Integer>" +
-                  IntReg("LevelReg", 0x100, 4, "<pIndex Offset=\"4\">SelectorValue</pIndex><AccessMode>RW</AccessMode>") +
-                  "<String Name=\"Label\"><Value>start</Value></String>");
+    Device lDevice(
+        kAccess +
+        "<Enumeration Name=\"Selector\"><Value>0</Value><pSelected>Level</pSelected>"
+        "<EnumEntry Name=\"A\"><Value>0</Value></EnumEntry><EnumEntry Name=\"B\"><Value>1</Value></EnumEntry>"
+        "</Enumeration>"
+        "<Integer Name=\"SelectorValue\"><pValue>Selector</pValue></Integer>"
+        "<Integer Name=\"Level\"><pValue>LevelReg</pValue></Integer>" +
+        IntReg("LevelReg", 0x100, 4, "<pIndex Offset=\"4\">SelectorValue</pIndex><AccessMode>RW</AccessMode>") +
+        "<String Name=\"Label\"><Value>start</Value></String>");
     ASSERT_TRUE(lDevice);
     lDevice.PokeLittle(0x20, 1);
     lDevice.PokeLittle(0x100, 5);

@@ -78,12 +78,12 @@ TEST(Cache, WriteThroughServesReadsUntilInvalidated)
 TEST(Cache, ModesInvalidatorsAndOverlaps)
 {
     Device lDevice(IntReg("Direct", 0x10, 4, "<AccessMode>RW</AccessMode><Cachable>NoCache</Cachable>") +
-                  IntReg("Around", 0x14, 4, "<AccessMode>RW</AccessMode><Cachable>WriteAround</Cachable>") +
-                  IntReg("Status", 0x18, 4, "<AccessMode>RO</AccessMode><pInvalidator>Reset</pInvalidator>") +
-                  IntReg("Reset", 0x1C) + IntReg("Word", 0x20, 4) + IntReg("HalfWord", 0x22, 2) +
-                  "<Integer Name=\"Selector\"><pValue>SelectorReg</pValue><pSelected>Level</pSelected></Integer>" +
-                  IntReg("SelectorReg", 0x30) + "<Integer Name=\"Level\"><pValue>LevelReg</pValue></Integer>" +
-                  IntReg("LevelReg", 0x34));
+                   IntReg("Around", 0x14, 4, "<AccessMode>RW</AccessMode><Cachable>WriteAround</Cachable>") +
+                   IntReg("Status", 0x18, 4, "<AccessMode>RO</AccessMode><pInvalidator>Reset</pInvalidator>") +
+                   IntReg("Reset", 0x1C) + IntReg("Word", 0x20, 4) + IntReg("HalfWord", 0x22, 2) +
+                   "<Integer Name=\"Selector\"><pValue>SelectorReg</pValue><pSelected>Level</pSelected></Integer>" +
+                   IntReg("SelectorReg", 0x30) + "<Integer Name=\"Level\"><pValue>LevelReg</pValue></Integer>" +
+                   IntReg("LevelReg", 0x34));
     ASSERT_TRUE(lDevice);
     EXPECT_EQ(0, lDevice.Int("Direct"));
     lDevice.PokeLittle(0x10, 5);
@@ -117,7 +117,7 @@ TEST(Cache, ModesInvalidatorsAndOverlaps)
 TEST(Cache, PollInvalidatesWhatIsDue)
 {
     Device lDevice(IntReg("Temperature", 0x10, 4, "<AccessMode>RO</AccessMode><PollingTime>40</PollingTime>") +
-                  "<Integer Name=\"Shown\"><pValue>Temperature</pValue></Integer>" + IntReg("Still", 0x14, 4));
+                   "<Integer Name=\"Shown\"><pValue>Temperature</pValue></Integer>" + IntReg("Still", 0x14, 4));
     ASSERT_TRUE(lDevice);
     RecordingSink lSink;
     EXPECT_TRUE(lDevice->Get("Shown")->RegisterEventSink(&lSink).IsOK());

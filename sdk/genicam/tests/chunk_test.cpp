@@ -42,7 +42,8 @@ std::vector<uint8_t> Layout(uint32_t aCounter, int32_t aStamp)
     Append(lBuffer, {uint8_t(aCounter >> 24), uint8_t(aCounter >> 16), uint8_t(aCounter >> 8), uint8_t(aCounter)},
            0x1234ABCD, 4);
     const uint32_t lStamp = static_cast<uint32_t>(aStamp);
-    Append(lBuffer, {0, 0, 0, 0, uint8_t(lStamp), uint8_t(lStamp >> 8), uint8_t(lStamp >> 16), uint8_t(lStamp >> 24)}, 0x2, 8);
+    Append(lBuffer, {0, 0, 0, 0, uint8_t(lStamp), uint8_t(lStamp >> 8), uint8_t(lStamp >> 16), uint8_t(lStamp >> 24)},
+           0x2, 8);
     return lBuffer;
 }
 } // namespace
@@ -117,14 +118,16 @@ TEST(Chunks, MalformedLayoutsAreRefused)
     // A tag claiming more data than precedes it.
     std::vector<uint8_t> lOverrun;
     Append(lOverrun, {1, 2, 3, 4}, 0x1234ABCD, 5);
-    EXPECT_CODE(TN_INVALID_DATA_FORMAT, lDevice->AttachDataChunks(lOverrun.data(), static_cast<uint32_t>(lOverrun.size())));
+    EXPECT_CODE(TN_INVALID_DATA_FORMAT,
+                lDevice->AttachDataChunks(lOverrun.data(), static_cast<uint32_t>(lOverrun.size())));
     std::vector<uint8_t> lHuge;
     Append(lHuge, {1, 2, 3, 4}, 0x1234ABCD, 0xFFFFFFF8u);
     EXPECT_CODE(TN_INVALID_DATA_FORMAT, lDevice->AttachDataChunks(lHuge.data(), static_cast<uint32_t>(lHuge.size())));
     // Bytes left over in front of the first chunk, or a buffer shorter than a tag.
     std::vector<uint8_t> lLeftover = {9, 9, 9};
     Append(lLeftover, {0, 0, 0, 1}, 0x1234ABCD, 4);
-    EXPECT_CODE(TN_INVALID_DATA_FORMAT, lDevice->AttachDataChunks(lLeftover.data(), static_cast<uint32_t>(lLeftover.size())));
+    EXPECT_CODE(TN_INVALID_DATA_FORMAT,
+                lDevice->AttachDataChunks(lLeftover.data(), static_cast<uint32_t>(lLeftover.size())));
     EXPECT_CODE(TN_INVALID_DATA_FORMAT, lDevice->AttachDataChunks(lGood.data(), 7));
     // The earlier payload is gone after a failed attach.
     int64_t lValue = 0;

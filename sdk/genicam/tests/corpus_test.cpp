@@ -252,8 +252,7 @@ TEST_F(Corpus, EveryDescriptionLoadsAndEveryFeatureCanBeWalked)
         const std::string lXml = ReadFile(lPath);
         const auto lStart = std::chrono::steady_clock::now();
         TnResult lResult;
-        std::unique_ptr<TnGenParameterArray> lArray(
-            CreateParameterArray(lXml, std::make_shared<ZeroPort>(), lResult));
+        std::unique_ptr<TnGenParameterArray> lArray(CreateParameterArray(lXml, std::make_shared<ZeroPort>(), lResult));
         ASSERT_TRUE(lArray != nullptr) << lResult.GetDescription().GetAscii();
         const auto lLoaded = std::chrono::steady_clock::now();
         Walk lWalk;
@@ -263,8 +262,7 @@ TEST_F(Corpus, EveryDescriptionLoadsAndEveryFeatureCanBeWalked)
         // For the record (no timing is checked here: bench/ measures).
         printf("%-32s %5zu features %4u categories %4zu values failing %3zu warnings %6.1f ms load %6.1f ms walk\n",
                BaseName(lPath).c_str(), lWalk.mFeatures, lArray->GetCategoryCount(), lWalk.mFailures.size(),
-               GetWarnings(lArray.get()).size(),
-               std::chrono::duration<double, std::milli>(lLoaded - lStart).count(),
+               GetWarnings(lArray.get()).size(), std::chrono::duration<double, std::milli>(lLoaded - lStart).count(),
                std::chrono::duration<double, std::milli>(lWalked - lLoaded).count());
         if (getenv("TARN_GENICAM_CORPUS_VERBOSE") != nullptr)
         {
@@ -292,9 +290,11 @@ TEST_F(Corpus, DamagedDescriptionsStillLoadAndWalk)
         const char *mReplacement; // for the text up to the closing tag; null removes the element
         size_t mEvery;
     };
-    const Damage kDamages[] = {{"<pValue>", "Undefined", 5},   {"<Address>", "zz", 7},      {"<pPort>", nullptr, 9},
-                               {"<Length>", "-1", 11},        {"<pVariable Name=", nullptr, 13}, {"<pIndex>", "Nobody", 3},
-                               {"<EnumEntry Name=", "", 17},   {"<Formula>", "(1 +", 19},   {"<pFeature>", "Ghost", 4}};
+    const Damage kDamages[] = {{"<pValue>", "Undefined", 5},      {"<Address>", "zz", 7},
+                               {"<pPort>", nullptr, 9},           {"<Length>", "-1", 11},
+                               {"<pVariable Name=", nullptr, 13}, {"<pIndex>", "Nobody", 3},
+                               {"<EnumEntry Name=", "", 17},      {"<Formula>", "(1 +", 19},
+                               {"<pFeature>", "Ghost", 4}};
     for (const std::string &lPath : mFiles)
     {
         SCOPED_TRACE(lPath);
@@ -302,7 +302,8 @@ TEST_F(Corpus, DamagedDescriptionsStillLoadAndWalk)
         for (const Damage &lDamage : kDamages)
         {
             size_t lCount = 0;
-            for (size_t lAt = lXml.find(lDamage.mOpen); lAt != std::string::npos; lAt = lXml.find(lDamage.mOpen, lAt + 1))
+            for (size_t lAt = lXml.find(lDamage.mOpen); lAt != std::string::npos;
+                 lAt = lXml.find(lDamage.mOpen, lAt + 1))
             {
                 if (++lCount % lDamage.mEvery != 0)
                 {

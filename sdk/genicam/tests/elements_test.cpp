@@ -31,11 +31,12 @@ struct Counter : TnGenEventSink
 
 TEST(Events, EventPortsServeTheLastEventNotDeviceMemory)
 {
-    Device lDevice("<Port Name=\"ExposureEndPort\"><EventID>9C43</EventID></Port>"
-                   "<IntReg Name=\"ExposureEndStampReg\"><Address>0x8</Address><Length>8</Length><AccessMode>RO</AccessMode>"
-                   "<pPort>ExposureEndPort</pPort><Endianess>BigEndian</Endianess></IntReg>"
-                   "<Integer Name=\"ExposureEndStamp\"><pValue>ExposureEndStampReg</pValue></Integer>" +
-                   IntReg("Other", 0x40));
+    Device lDevice(
+        "<Port Name=\"ExposureEndPort\"><EventID>9C43</EventID></Port>"
+        "<IntReg Name=\"ExposureEndStampReg\"><Address>0x8</Address><Length>8</Length><AccessMode>RO</AccessMode>"
+        "<pPort>ExposureEndPort</pPort><Endianess>BigEndian</Endianess></IntReg>"
+        "<Integer Name=\"ExposureEndStamp\"><pValue>ExposureEndStampReg</pValue></Integer>" +
+        IntReg("Other", 0x40));
     ASSERT_TRUE(lDevice);
     lDevice.PokeBig(0x8, 1111, 8);
     const uint64_t lReads = lDevice.mPort->GetReadCount();
@@ -86,18 +87,19 @@ TEST(Events, EventPortsServeTheLastEventNotDeviceMemory)
 
 TEST(Elements, AliasErrorAndValueCopies)
 {
-    Device lDevice(IntReg("LoadReg", 0x10) + IntReg("ErrorReg", 0x14) + IntReg("CopyA", 0x18) + IntReg("CopyB", 0x1C) +
-                   IntReg("MainReg", 0x20) +
-                   "<Enumeration Name=\"LoadError\"><pValue>ErrorReg</pValue>"
-                   "<EnumEntry Name=\"None\"><Value>0</Value></EnumEntry>"
-                   "<EnumEntry Name=\"Busy\"><Value>3</Value><ToolTip>the camera is acquiring</ToolTip></EnumEntry>"
-                   "</Enumeration>"
-                   "<Command Name=\"Load\"><pValue>LoadReg</pValue><CommandValue>1</CommandValue><pError>LoadError</pError></Command>"
-                   "<Integer Name=\"Main\"><pValue>MainReg</pValue><pValueCopy>CopyA</pValueCopy>"
-                   "<pValueCopy>CopyB</pValueCopy><pValueCopy>NoSuchCopy</pValueCopy><pAlias>Other</pAlias>"
-                   "<pError>LoadError</pError></Integer>"
-                   "<Integer Name=\"Other\"><pValue>MainReg</pValue></Integer>"
-                   "<Integer Name=\"Lonely\"><Value>1</Value><pAlias>Undefined</pAlias></Integer>");
+    Device lDevice(
+        IntReg("LoadReg", 0x10) + IntReg("ErrorReg", 0x14) + IntReg("CopyA", 0x18) + IntReg("CopyB", 0x1C) +
+        IntReg("MainReg", 0x20) +
+        "<Enumeration Name=\"LoadError\"><pValue>ErrorReg</pValue>"
+        "<EnumEntry Name=\"None\"><Value>0</Value></EnumEntry>"
+        "<EnumEntry Name=\"Busy\"><Value>3</Value><ToolTip>the camera is acquiring</ToolTip></EnumEntry>"
+        "</Enumeration>"
+        "<Command Name=\"Load\"><pValue>LoadReg</pValue><CommandValue>1</CommandValue><pError>LoadError</pError></Command>"
+        "<Integer Name=\"Main\"><pValue>MainReg</pValue><pValueCopy>CopyA</pValueCopy>"
+        "<pValueCopy>CopyB</pValueCopy><pValueCopy>NoSuchCopy</pValueCopy><pAlias>Other</pAlias>"
+        "<pError>LoadError</pError></Integer>"
+        "<Integer Name=\"Other\"><pValue>MainReg</pValue></Integer>"
+        "<Integer Name=\"Lonely\"><Value>1</Value><pAlias>Undefined</pAlias></Integer>");
     ASSERT_TRUE(lDevice);
     EXPECT_TRUE(lDevice->ExecuteCommand("Load").IsOK());
     EXPECT_EQ(1u, lDevice.PeekLittle(0x10));
@@ -106,7 +108,8 @@ TEST(Elements, AliasErrorAndValueCopies)
     lDevice.PokeLittle(0x14, 3);
     const TnResult lResult = lDevice->ExecuteCommand("Load");
     EXPECT_EQ(TN_GENERIC_ERROR, lResult.GetCode());
-    EXPECT_NE(std::string(lResult.GetDescription().GetAscii()).find("Busy (the camera is acquiring)"), std::string::npos)
+    EXPECT_NE(std::string(lResult.GetDescription().GetAscii()).find("Busy (the camera is acquiring)"),
+              std::string::npos)
         << lResult.GetDescription().GetAscii();
     lDevice.PokeLittle(0x14, 0);
 
@@ -147,7 +150,8 @@ TEST(Elements, DisplayNotationAndPrecision)
 
 TEST(Elements, LinearConvertersAndSelfClearingEntries)
 {
-    Device lDevice(IntReg("RawReg", 0x10) + IntReg("AutoReg", 0x14, 4, "<AccessMode>RW</AccessMode><Cachable>WriteThrough</Cachable>") +
+    Device lDevice(IntReg("RawReg", 0x10) +
+                   IntReg("AutoReg", 0x14, 4, "<AccessMode>RW</AccessMode><Cachable>WriteThrough</Cachable>") +
                    "<Integer Name=\"Raw\"><pValue>RawReg</pValue><Min>0</Min><Max>1000</Max><Inc>4</Inc></Integer>"
                    "<IntConverter Name=\"Linear\"><pValue>Raw</pValue><FormulaFrom>TO * 3</FormulaFrom>"
                    "<FormulaTo>FROM / 3</FormulaTo><IsLinear>Yes</IsLinear></IntConverter>"

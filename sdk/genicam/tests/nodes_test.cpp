@@ -113,7 +113,8 @@ TEST(Formula, FloatFunctions)
     ASSERT_TRUE(lDevice);
     for (size_t lIndex = 0; lIndex < lCases.size(); ++lIndex)
     {
-        EXPECT_NEAR(lCases[lIndex].second, lDevice.Float(("F" + std::to_string(lIndex)).c_str()), 1e-9) << lCases[lIndex].first;
+        EXPECT_NEAR(lCases[lIndex].second, lDevice.Float(("F" + std::to_string(lIndex)).c_str()), 1e-9)
+            << lCases[lIndex].first;
     }
 }
 
@@ -140,8 +141,9 @@ TEST(Formula, BadFormulasFailOnlyTheirFeature)
         EXPECT_EQ(1u, tn::genicam::GetWarnings(lDevice.mArray.get()).size());
     }
 
-    Device lDevice(std::string(kVariables) + Knife("Zero", "A / (B + 2)") +
-                  "<IntSwissKnife Name=\"Self\"><pVariable Name=\"X\">Self</pVariable><Formula>X + 1</Formula></IntSwissKnife>");
+    Device lDevice(
+        std::string(kVariables) + Knife("Zero", "A / (B + 2)") +
+        "<IntSwissKnife Name=\"Self\"><pVariable Name=\"X\">Self</pVariable><Formula>X + 1</Formula></IntSwissKnife>");
     ASSERT_TRUE(lDevice);
     int64_t lValue = 0;
     TnResult lResult = lDevice->GetIntegerValue("Zero", lValue);
@@ -155,7 +157,8 @@ TEST(Formula, BadFormulasFailOnlyTheirFeature)
     {
         const std::string lPrevious = "K" + std::to_string(lIndex - 1);
         lDiamond += "<IntSwissKnife Name=\"K" + std::to_string(lIndex) + "\"><pVariable Name=\"X\">" + lPrevious +
-                   "</pVariable><pVariable Name=\"Y\">" + lPrevious + "</pVariable><Formula>X + Y</Formula></IntSwissKnife>";
+                    "</pVariable><pVariable Name=\"Y\">" + lPrevious +
+                    "</pVariable><Formula>X + Y</Formula></IntSwissKnife>";
     }
     Device lWide(lDiamond);
     ASSERT_TRUE(lWide);
@@ -167,14 +170,15 @@ TEST(Formula, BadFormulasFailOnlyTheirFeature)
 
 TEST(Registers, IntegerEncodings)
 {
-    Device lDevice(IntReg("BigSigned", 0x10, 3, "<AccessMode>RW</AccessMode><Sign>Signed</Sign><Endianess>BigEndian</Endianess>") +
-                  IntReg("Little", 0x20, 2) + IntReg("Wide", 0x30, 8, "<AccessMode>RW</AccessMode><Sign>Signed</Sign>") +
-                  "<MaskedIntReg Name=\"LittleField\"><Address>0x40</Address><Length>4</Length><AccessMode>RW</AccessMode>"
-                  "<pPort>Device</pPort><LSB>4</LSB><MSB>11</MSB></MaskedIntReg>"
-                  "<MaskedIntReg Name=\"BigField\"><Address>0x50</Address><Length>4</Length><AccessMode>RW</AccessMode>"
-                  "<pPort>Device</pPort><LSB>31</LSB><MSB>28</MSB><Sign>Signed</Sign><Endianess>BigEndian</Endianess></MaskedIntReg>"
-                  "<MaskedIntReg Name=\"BigBit\"><Address>0x50</Address><Length>4</Length><AccessMode>RW</AccessMode>"
-                  "<pPort>Device</pPort><Bit>0</Bit><Endianess>BigEndian</Endianess></MaskedIntReg>");
+    Device lDevice(
+        IntReg("BigSigned", 0x10, 3, "<AccessMode>RW</AccessMode><Sign>Signed</Sign><Endianess>BigEndian</Endianess>") +
+        IntReg("Little", 0x20, 2) + IntReg("Wide", 0x30, 8, "<AccessMode>RW</AccessMode><Sign>Signed</Sign>") +
+        "<MaskedIntReg Name=\"LittleField\"><Address>0x40</Address><Length>4</Length><AccessMode>RW</AccessMode>"
+        "<pPort>Device</pPort><LSB>4</LSB><MSB>11</MSB></MaskedIntReg>"
+        "<MaskedIntReg Name=\"BigField\"><Address>0x50</Address><Length>4</Length><AccessMode>RW</AccessMode>"
+        "<pPort>Device</pPort><LSB>31</LSB><MSB>28</MSB><Sign>Signed</Sign><Endianess>BigEndian</Endianess></MaskedIntReg>"
+        "<MaskedIntReg Name=\"BigBit\"><Address>0x50</Address><Length>4</Length><AccessMode>RW</AccessMode>"
+        "<pPort>Device</pPort><Bit>0</Bit><Endianess>BigEndian</Endianess></MaskedIntReg>");
     ASSERT_TRUE(lDevice);
 
     lDevice.PokeBig(0x10, 0xFFFFFE, 3);
@@ -217,13 +221,13 @@ TEST(Registers, IntegerEncodings)
 TEST(Registers, FloatStringAndRawRegisters)
 {
     Device lDevice("<FloatReg Name=\"Single\"><Address>0x10</Address><Length>4</Length><AccessMode>RW</AccessMode>"
-                  "<pPort>Device</pPort><Endianess>BigEndian</Endianess><Unit>dB</Unit></FloatReg>"
-                  "<FloatReg Name=\"Double\"><Address>0x18</Address><Length>8</Length><AccessMode>RW</AccessMode>"
-                  "<pPort>Device</pPort></FloatReg>"
-                  "<StringReg Name=\"Text\"><Address>0x40</Address><Length>8</Length><AccessMode>RW</AccessMode>"
-                  "<pPort>Device</pPort></StringReg>"
-                  "<Register Name=\"Raw\"><Address>0x80</Address><Length>6</Length><AccessMode>RW</AccessMode>"
-                  "<pPort>Device</pPort></Register>");
+                   "<pPort>Device</pPort><Endianess>BigEndian</Endianess><Unit>dB</Unit></FloatReg>"
+                   "<FloatReg Name=\"Double\"><Address>0x18</Address><Length>8</Length><AccessMode>RW</AccessMode>"
+                   "<pPort>Device</pPort></FloatReg>"
+                   "<StringReg Name=\"Text\"><Address>0x40</Address><Length>8</Length><AccessMode>RW</AccessMode>"
+                   "<pPort>Device</pPort></StringReg>"
+                   "<Register Name=\"Raw\"><Address>0x80</Address><Length>6</Length><AccessMode>RW</AccessMode>"
+                   "<pPort>Device</pPort></Register>");
     ASSERT_TRUE(lDevice);
     EXPECT_TRUE(lDevice->SetFloatValue("Single", 1.5).IsOK());
     EXPECT_EQ(0x3FC00000u, lDevice.PeekBig(0x10));
@@ -263,19 +267,20 @@ TEST(Registers, FloatStringAndRawRegisters)
 
 TEST(Nodes, IntegerFloatAndConverters)
 {
-    Device lDevice(IntReg("RawReg", 0x10) + IntReg("LimitReg", 0x14) +
-                  "<Integer Name=\"Value\"><pValue>RawReg</pValue><Min>10</Min><pMax>LimitReg</pMax><Inc>5</Inc>"
-                  "<Unit>px</Unit><Representation>HexNumber</Representation></Integer>"
-                  "<Integer Name=\"Scale\"><Value>4</Value></Integer>"
-                  "<Float Name=\"Exposure\"><pValue>ExposureConverter</pValue><Min>1</Min><Max>1000</Max></Float>"
-                  "<Converter Name=\"ExposureConverter\"><pVariable Name=\"S\">Scale</pVariable>"
-                  "<FormulaTo>FROM * S</FormulaTo><FormulaFrom>TO / S</FormulaFrom><pValue>RawReg</pValue></Converter>"
-                  "<Float Name=\"Rate\"><pValue>RateConverter</pValue></Float>"
-                  "<Converter Name=\"RateConverter\"><FormulaTo>1000 / FROM</FormulaTo><FormulaFrom>1000 / TO</FormulaFrom>"
-                  "<pValue>Period</pValue><Slope>Decreasing</Slope></Converter>"
-                  "<Integer Name=\"Period\"><Value>100</Value><Min>10</Min><Max>500</Max></Integer>"
-                  "<IntConverter Name=\"Half\"><FormulaTo>FROM * 2</FormulaTo><FormulaFrom>TO / 2</FormulaFrom>"
-                  "<pValue>Period</pValue></IntConverter>");
+    Device lDevice(
+        IntReg("RawReg", 0x10) + IntReg("LimitReg", 0x14) +
+        "<Integer Name=\"Value\"><pValue>RawReg</pValue><Min>10</Min><pMax>LimitReg</pMax><Inc>5</Inc>"
+        "<Unit>px</Unit><Representation>HexNumber</Representation></Integer>"
+        "<Integer Name=\"Scale\"><Value>4</Value></Integer>"
+        "<Float Name=\"Exposure\"><pValue>ExposureConverter</pValue><Min>1</Min><Max>1000</Max></Float>"
+        "<Converter Name=\"ExposureConverter\"><pVariable Name=\"S\">Scale</pVariable>"
+        "<FormulaTo>FROM * S</FormulaTo><FormulaFrom>TO / S</FormulaFrom><pValue>RawReg</pValue></Converter>"
+        "<Float Name=\"Rate\"><pValue>RateConverter</pValue></Float>"
+        "<Converter Name=\"RateConverter\"><FormulaTo>1000 / FROM</FormulaTo><FormulaFrom>1000 / TO</FormulaFrom>"
+        "<pValue>Period</pValue><Slope>Decreasing</Slope></Converter>"
+        "<Integer Name=\"Period\"><Value>100</Value><Min>10</Min><Max>500</Max></Integer>"
+        "<IntConverter Name=\"Half\"><FormulaTo>FROM * 2</FormulaTo><FormulaFrom>TO / 2</FormulaFrom>"
+        "<pValue>Period</pValue></IntConverter>");
     ASSERT_TRUE(lDevice);
     lDevice.PokeLittle(0x14, 100);
     int64_t lMinimum = 0, lMaximum = 0, lIncrement = 0;
@@ -324,16 +329,17 @@ TEST(Nodes, IntegerFloatAndConverters)
 
 TEST(Nodes, EnumerationBooleanCommandAndString)
 {
-    Device lDevice(IntReg("ModeReg", 0x10) + IntReg("FlagReg", 0x14) + IntReg("GoReg", 0x18) +
-                  "<Integer Name=\"Allow\"><Value>1</Value></Integer>"
-                  "<Enumeration Name=\"Mode\"><pValue>ModeReg</pValue>"
-                  "<EnumEntry Name=\"Off\"><Value>0</Value></EnumEntry>"
-                  "<EnumEntry Name=\"On\" NameSpace=\"Standard\"><Value>5</Value><DisplayName>Switched on</DisplayName></EnumEntry>"
-                  "<EnumEntry Name=\"Special\"><Value>9</Value><pIsAvailable>Allow</pIsAvailable></EnumEntry>"
-                  "</Enumeration>"
-                  "<Boolean Name=\"Flag\"><pValue>FlagReg</pValue><OnValue>321</OnValue><OffValue>123</OffValue></Boolean>"
-                  "<Command Name=\"Go\"><pValue>GoReg</pValue><CommandValue>7</CommandValue></Command>"
-                  "<String Name=\"Label\"><Value>first</Value></String>");
+    Device lDevice(
+        IntReg("ModeReg", 0x10) + IntReg("FlagReg", 0x14) + IntReg("GoReg", 0x18) +
+        "<Integer Name=\"Allow\"><Value>1</Value></Integer>"
+        "<Enumeration Name=\"Mode\"><pValue>ModeReg</pValue>"
+        "<EnumEntry Name=\"Off\"><Value>0</Value></EnumEntry>"
+        "<EnumEntry Name=\"On\" NameSpace=\"Standard\"><Value>5</Value><DisplayName>Switched on</DisplayName></EnumEntry>"
+        "<EnumEntry Name=\"Special\"><Value>9</Value><pIsAvailable>Allow</pIsAvailable></EnumEntry>"
+        "</Enumeration>"
+        "<Boolean Name=\"Flag\"><pValue>FlagReg</pValue><OnValue>321</OnValue><OffValue>123</OffValue></Boolean>"
+        "<Command Name=\"Go\"><pValue>GoReg</pValue><CommandValue>7</CommandValue></Command>"
+        "<String Name=\"Label\"><Value>first</Value></String>");
     ASSERT_TRUE(lDevice);
     TnGenEnum *lMode = lDevice->GetEnum("Mode");
     ASSERT_NE(nullptr, lMode);
@@ -413,20 +419,21 @@ TEST(Nodes, EnumerationBooleanCommandAndString)
 
 TEST(Nodes, SelectorsIndexesAndStructures)
 {
-    Device lDevice("<Enumeration Name=\"Selector\"><pValue>SelectorValue</pValue><pSelected>Gain</pSelected>"
-                  "<pSelected>Offset</pSelected>"
-                  "<EnumEntry Name=\"Red\"><Value>0</Value></EnumEntry><EnumEntry Name=\"Blue\"><Value>1</Value></EnumEntry>"
-                  "</Enumeration>"
-                  "<Integer Name=\"SelectorValue\"><Value>0</Value></Integer>"
-                  "<Integer Name=\"Gain\"><pValue>GainReg</pValue></Integer>" +
-                  IntReg("GainReg", 0x100, 4, "<pIndex Offset=\"0x10\">SelectorValue</pIndex><AccessMode>RW</AccessMode>") +
-                  "<Integer Name=\"Offset\"><pIndex>SelectorValue</pIndex><ValueIndexed Index=\"0\">11</ValueIndexed>"
-                  "<ValueIndexed Index=\"1\">22</ValueIndexed></Integer>"
-                  "<StructReg Comment=\"Packed\"><Address>0x200</Address><Length>2</Length><AccessMode>RW</AccessMode>"
-                  "<pPort>Device</pPort>"
-                  "<StructEntry Name=\"Low\"><LSB>0</LSB><MSB>7</MSB></StructEntry>"
-                  "<StructEntry Name=\"High\"><LSB>8</LSB><MSB>15</MSB><AccessMode>RO</AccessMode></StructEntry>"
-                  "</StructReg>");
+    Device lDevice(
+        "<Enumeration Name=\"Selector\"><pValue>SelectorValue</pValue><pSelected>Gain</pSelected>"
+        "<pSelected>Offset</pSelected>"
+        "<EnumEntry Name=\"Red\"><Value>0</Value></EnumEntry><EnumEntry Name=\"Blue\"><Value>1</Value></EnumEntry>"
+        "</Enumeration>"
+        "<Integer Name=\"SelectorValue\"><Value>0</Value></Integer>"
+        "<Integer Name=\"Gain\"><pValue>GainReg</pValue></Integer>" +
+        IntReg("GainReg", 0x100, 4, "<pIndex Offset=\"0x10\">SelectorValue</pIndex><AccessMode>RW</AccessMode>") +
+        "<Integer Name=\"Offset\"><pIndex>SelectorValue</pIndex><ValueIndexed Index=\"0\">11</ValueIndexed>"
+        "<ValueIndexed Index=\"1\">22</ValueIndexed></Integer>"
+        "<StructReg Comment=\"Packed\"><Address>0x200</Address><Length>2</Length><AccessMode>RW</AccessMode>"
+        "<pPort>Device</pPort>"
+        "<StructEntry Name=\"Low\"><LSB>0</LSB><MSB>7</MSB></StructEntry>"
+        "<StructEntry Name=\"High\"><LSB>8</LSB><MSB>15</MSB><AccessMode>RO</AccessMode></StructEntry>"
+        "</StructReg>");
     ASSERT_TRUE(lDevice);
     EXPECT_TRUE(lDevice->SetIntegerValue("Gain", 3).IsOK());
     EXPECT_TRUE(lDevice->SetEnumValue("Selector", "Blue").IsOK());
@@ -463,18 +470,19 @@ TEST(Nodes, SelectorsIndexesAndStructures)
 
 TEST(Nodes, CategoriesAndFeatureOrder)
 {
-    Device lDevice("<Category Name=\"Root\"><pFeature>Control</pFeature><pFeature>Width</pFeature></Category>"
-                  "<Category Name=\"Control\"><DisplayName>Device control</DisplayName><pFeature>Mode</pFeature>"
-                  "<pIsImplemented>Zero</pIsImplemented></Category>"
-                  "<Integer Name=\"Width\"><Value>1</Value><Visibility>Expert</Visibility><Streamable>Yes</Streamable></Integer>"
-                  "<Enumeration Name=\"Mode\"><Value>0</Value><EnumEntry Name=\"A\"><Value>0</Value></EnumEntry></Enumeration>"
-                  "<Integer Name=\"Zero\"><Value>0</Value></Integer>"
-                  "<Group Comment=\"grouped\"><Float Name=\"Inner\"><Value>1.5</Value></Float></Group>"
-                  "<Register Name=\"Raw\"><Address>0</Address><Length>4</Length><AccessMode>RO</AccessMode>"
-                  "<pPort>Device</pPort></Register>"
-                  "<Boolean Name=\"Flag\"><Value>1</Value></Boolean>"
-                  "<Command Name=\"Go\"><Value>0</Value><CommandValue>1</CommandValue></Command>"
-                  "<String Name=\"Text\"><Value>x</Value></String>");
+    Device lDevice(
+        "<Category Name=\"Root\"><pFeature>Control</pFeature><pFeature>Width</pFeature></Category>"
+        "<Category Name=\"Control\"><DisplayName>Device control</DisplayName><pFeature>Mode</pFeature>"
+        "<pIsImplemented>Zero</pIsImplemented></Category>"
+        "<Integer Name=\"Width\"><Value>1</Value><Visibility>Expert</Visibility><Streamable>Yes</Streamable></Integer>"
+        "<Enumeration Name=\"Mode\"><Value>0</Value><EnumEntry Name=\"A\"><Value>0</Value></EnumEntry></Enumeration>"
+        "<Integer Name=\"Zero\"><Value>0</Value></Integer>"
+        "<Group Comment=\"grouped\"><Float Name=\"Inner\"><Value>1.5</Value></Float></Group>"
+        "<Register Name=\"Raw\"><Address>0</Address><Length>4</Length><AccessMode>RO</AccessMode>"
+        "<pPort>Device</pPort></Register>"
+        "<Boolean Name=\"Flag\"><Value>1</Value></Boolean>"
+        "<Command Name=\"Go\"><Value>0</Value><CommandValue>1</CommandValue></Command>"
+        "<String Name=\"Text\"><Value>x</Value></String>");
     ASSERT_TRUE(lDevice);
     // Definition order, without categories and enumeration entries.
     const char *const lOrder[] = {"Width", "Mode", "Zero", "Inner", "Raw", "Flag", "Go", "Text", "Device"};
@@ -546,11 +554,11 @@ TEST(Loading, OnlyMalformedXmlIsRefused)
     }
     // External entities are never fetched or expanded.
     TnResult lResult;
-    std::unique_ptr<TnGenParameterArray> lArray(CreateParameterArray(
-        "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
-        "<RegisterDescription xmlns=\"http://www.genicam.org/GenApi/Version_1_1\">"
-        "<String Name=\"S\"><Value>&e;</Value></String></RegisterDescription>",
-        nullptr, lResult));
+    std::unique_ptr<TnGenParameterArray> lArray(
+        CreateParameterArray("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
+                             "<RegisterDescription xmlns=\"http://www.genicam.org/GenApi/Version_1_1\">"
+                             "<String Name=\"S\"><Value>&e;</Value></String></RegisterDescription>",
+                             nullptr, lResult));
     if (lArray)
     {
         TnString lValue;

@@ -49,12 +49,12 @@ std::string FetchPeerXml(std::string &aWhy)
         return std::string();
     }
     const std::string lFile = std::string(lDirectory) + "/description.xml";
-    const std::string lScript =
-        "ip link set lo up || exit 3; "
-        "arv-fake-gv-camera-0.8 -i 127.0.0.1 -s TARNTEST >/dev/null 2>&1 & camera=$!; "
-        "for attempt in 1 2 3 4 5 6 7 8 9 10; do sleep 0.5; "
-        "arv-tool-0.8 -a 127.0.0.1 genicam > " +
-        lFile + " 2>/dev/null && grep -q RegisterDescription " + lFile + " && break; done; kill $camera; wait $camera 2>/dev/null";
+    const std::string lScript = "ip link set lo up || exit 3; "
+                                "arv-fake-gv-camera-0.8 -i 127.0.0.1 -s TARNTEST >/dev/null 2>&1 & camera=$!; "
+                                "for attempt in 1 2 3 4 5 6 7 8 9 10; do sleep 0.5; "
+                                "arv-tool-0.8 -a 127.0.0.1 genicam > " +
+                                lFile + " 2>/dev/null && grep -q RegisterDescription " + lFile +
+                                " && break; done; kill $camera; wait $camera 2>/dev/null";
     const std::string lCommand = "timeout 30 unshare -n sh -c '" + lScript + "' >/dev/null 2>&1";
     const int lStatus = system(lCommand.c_str());
     std::ifstream lInput(lFile);
@@ -147,13 +147,15 @@ public:
         xmlNodePtr lNode = Node(aEnumeration);
         for (xmlNodePtr lChild = lNode != nullptr ? lNode->children : nullptr; lChild != nullptr; lChild = lChild->next)
         {
-            if (lChild->type == XML_ELEMENT_NODE && strcmp(reinterpret_cast<const char *>(lChild->name), "EnumEntry") == 0)
+            if (lChild->type == XML_ELEMENT_NODE &&
+                strcmp(reinterpret_cast<const char *>(lChild->name), "EnumEntry") == 0)
             {
                 xmlChar *lName = xmlGetProp(lChild, reinterpret_cast<const xmlChar *>("Name"));
                 int64_t lValue = 0;
                 for (xmlNodePtr lElement = lChild->children; lElement != nullptr; lElement = lElement->next)
                 {
-                    if (lElement->type == XML_ELEMENT_NODE && strcmp(reinterpret_cast<const char *>(lElement->name), "Value") == 0)
+                    if (lElement->type == XML_ELEMENT_NODE &&
+                        strcmp(reinterpret_cast<const char *>(lElement->name), "Value") == 0)
                     {
                         xmlChar *lContent = xmlNodeGetContent(lElement);
                         lValue = strtoll(reinterpret_cast<const char *>(lContent), nullptr, 0);
@@ -197,10 +199,7 @@ private:
 class PeerXml : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        sXml = new std::string(FetchPeerXml(*(sWhy = new std::string)));
-    }
+    static void SetUpTestSuite() { sXml = new std::string(FetchPeerXml(*(sWhy = new std::string))); }
 
     static void TearDownTestSuite()
     {
@@ -410,7 +409,8 @@ TEST_F(PeerXml, AcquisitionAndAnalogFeatures)
         if (lIndex != nullptr)
         {
             xmlChar *lOffsetText = xmlGetProp(lIndex, reinterpret_cast<const xmlChar *>("Offset"));
-            const int64_t lOffset = lOffsetText != nullptr ? strtoll(reinterpret_cast<const char *>(lOffsetText), nullptr, 0) : 0;
+            const int64_t lOffset =
+                lOffsetText != nullptr ? strtoll(reinterpret_cast<const char *>(lOffsetText), nullptr, 0) : 0;
             xmlFree(lOffsetText);
             EXPECT_TRUE(mArray->SetEnumValue("TriggerSelector", lSelectors[1].first.c_str()).IsOK());
             EXPECT_TRUE(mArray->SetEnumValue("TriggerMode", lStates[1].first.c_str()).IsOK());

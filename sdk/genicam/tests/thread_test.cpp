@@ -19,11 +19,12 @@ TEST(Threads, ConcurrentAccessStaysConsistent)
     for (int lThread = 0; lThread < kThreads; ++lThread)
     {
         const std::string lIndex = std::to_string(lThread);
-        lNodes += IntReg("Reg" + lIndex, 0x10 + 4 * lThread) + "<Integer Name=\"Value" + lIndex + "\"><pValue>Reg" + lIndex +
-                 "</pValue><Min>0</Min><Max>1000000</Max></Integer>";
+        lNodes += IntReg("Reg" + lIndex, 0x10 + 4 * lThread) + "<Integer Name=\"Value" + lIndex + "\"><pValue>Reg" +
+                  lIndex + "</pValue><Min>0</Min><Max>1000000</Max></Integer>";
     }
-    lNodes += "<IntSwissKnife Name=\"Sum\"><pVariable Name=\"A\">Value0</pVariable><pVariable Name=\"B\">Value1</pVariable>"
-             "<Formula>A + B</Formula></IntSwissKnife>";
+    lNodes +=
+        "<IntSwissKnife Name=\"Sum\"><pVariable Name=\"A\">Value0</pVariable><pVariable Name=\"B\">Value1</pVariable>"
+        "<Formula>A + B</Formula></IntSwissKnife>";
     Device lDevice(lNodes);
     ASSERT_TRUE(lDevice);
 

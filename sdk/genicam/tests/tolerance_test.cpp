@@ -74,9 +74,10 @@ TEST(Tolerance, FaultsFailOnlyTheFeaturesThatDependOnThem)
     }
 
     // A missing limit fails the limit only; a missing predicate the access.
-    Device lDevice(std::string("<Integer Name=\"A\"><Value>3</Value><pMax>NoMax</pMax></Integer>"
-                               "<Integer Name=\"B\"><Value>4</Value><pIsImplemented>NoFlag</pIsImplemented></Integer>") +
-                   kGood);
+    Device lDevice(
+        std::string("<Integer Name=\"A\"><Value>3</Value><pMax>NoMax</pMax></Integer>"
+                    "<Integer Name=\"B\"><Value>4</Value><pIsImplemented>NoFlag</pIsImplemented></Integer>") +
+        kGood);
     ASSERT_TRUE(lDevice);
     EXPECT_EQ(3, lDevice.Int("A"));
     int64_t lValue = 0;
@@ -97,9 +98,9 @@ TEST(Tolerance, MalformedOptionalElementsTakeTheirDefaults)
         "<EnumEntry Name=\"Good\"><Value>1</Value></EnumEntry><EnumEntry><Value>2</Value></EnumEntry></Enumeration>"
         "<Integer><Value>1</Value></Integer><Integer Name=\"Mine\"><Value>2</Value></Integer>");
     ASSERT_TRUE(lDevice);
-    for (const char *lWarning : {"Streamable", "Visibility", "AccessMode 'R'", "Cachable", "Sign", "NameSpace",
-                                 "Representation", "'Undefined'", "'Nothing'", "'NothingEither'", "entry 'Bad'",
-                                 "without a Name", "defined again"})
+    for (const char *lWarning :
+         {"Streamable", "Visibility", "AccessMode 'R'", "Cachable", "Sign", "NameSpace", "Representation",
+          "'Undefined'", "'Nothing'", "'NothingEither'", "entry 'Bad'", "without a Name", "defined again"})
     {
         EXPECT_NE("", FindWarning(lDevice, lWarning)) << lWarning;
     }
@@ -159,22 +160,23 @@ TEST(Tolerance, FormulaInputsAreReadWhateverTheirPredicates)
 
 TEST(Tolerance, OneRuleForDivisionAndRounding)
 {
-    Device lDevice(IntReg("Raw", 0x10, 4) +
-                   "<Integer Name=\"Nothing\"><Value>0</Value></Integer>"
-                   "<SwissKnife Name=\"FloatDivide\"><pVariable Name=\"N\">Nothing</pVariable><Formula>1.5 / N</Formula></SwissKnife>"
-                   "<SwissKnife Name=\"FloatModulo\"><pVariable Name=\"N\">Nothing</pVariable><Formula>1.5 % N</Formula></SwissKnife>"
-                   "<IntSwissKnife Name=\"IntDivide\"><pVariable Name=\"N\">Nothing</pVariable><Formula>3 / N</Formula></IntSwissKnife>"
-                   "<IntSwissKnife Name=\"Guarded\"><pVariable Name=\"N\">Nothing</pVariable><Formula>N = 0 ? 0 : 3 / N</Formula></IntSwissKnife>"
-                   "<IntSwissKnife Name=\"Half\"><Formula>7 * 0.5</Formula></IntSwissKnife>"
-                   "<IntSwissKnife Name=\"MinusHalf\"><Formula>-5 * 0.5</Formula></IntSwissKnife>"
-                   "<IntSwissKnife Name=\"Truncated\"><Formula>-7 / 2</Formula></IntSwissKnife>"
-                   "<IntConverter Name=\"Tenths\"><pValue>Raw</pValue><FormulaFrom>TO * 0.1</FormulaFrom>"
-                   "<FormulaTo>FROM * 10</FormulaTo></IntConverter>"
-                   "<Converter Name=\"Halves\"><pValue>Raw</pValue><FormulaFrom>TO</FormulaFrom>"
-                   "<FormulaTo>FROM / 2</FormulaTo></Converter>"
-                   "<IntConverter Name=\"Bounded\"><pValue>Limited</pValue><FormulaFrom>TO / 4.0</FormulaFrom>"
-                   "<FormulaTo>FROM * 4</FormulaTo></IntConverter>"
-                   "<Integer Name=\"Limited\"><Value>8</Value><Min>5</Min><Max>27</Max></Integer>");
+    Device lDevice(
+        IntReg("Raw", 0x10, 4) +
+        "<Integer Name=\"Nothing\"><Value>0</Value></Integer>"
+        "<SwissKnife Name=\"FloatDivide\"><pVariable Name=\"N\">Nothing</pVariable><Formula>1.5 / N</Formula></SwissKnife>"
+        "<SwissKnife Name=\"FloatModulo\"><pVariable Name=\"N\">Nothing</pVariable><Formula>1.5 % N</Formula></SwissKnife>"
+        "<IntSwissKnife Name=\"IntDivide\"><pVariable Name=\"N\">Nothing</pVariable><Formula>3 / N</Formula></IntSwissKnife>"
+        "<IntSwissKnife Name=\"Guarded\"><pVariable Name=\"N\">Nothing</pVariable><Formula>N = 0 ? 0 : 3 / N</Formula></IntSwissKnife>"
+        "<IntSwissKnife Name=\"Half\"><Formula>7 * 0.5</Formula></IntSwissKnife>"
+        "<IntSwissKnife Name=\"MinusHalf\"><Formula>-5 * 0.5</Formula></IntSwissKnife>"
+        "<IntSwissKnife Name=\"Truncated\"><Formula>-7 / 2</Formula></IntSwissKnife>"
+        "<IntConverter Name=\"Tenths\"><pValue>Raw</pValue><FormulaFrom>TO * 0.1</FormulaFrom>"
+        "<FormulaTo>FROM * 10</FormulaTo></IntConverter>"
+        "<Converter Name=\"Halves\"><pValue>Raw</pValue><FormulaFrom>TO</FormulaFrom>"
+        "<FormulaTo>FROM / 2</FormulaTo></Converter>"
+        "<IntConverter Name=\"Bounded\"><pValue>Limited</pValue><FormulaFrom>TO / 4.0</FormulaFrom>"
+        "<FormulaTo>FROM * 4</FormulaTo></IntConverter>"
+        "<Integer Name=\"Limited\"><Value>8</Value><Min>5</Min><Max>27</Max></Integer>");
     ASSERT_TRUE(lDevice);
     for (const char *lName : {"IntDivide"})
     {
