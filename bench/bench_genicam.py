@@ -5,7 +5,6 @@ camera description of the shared corpus and walking all its features (type,
 access, value, enumeration entries, categories) over a device whose registers
 read zero, beside parsing the same file with Python's own XML parser."""
 
-import os
 import pathlib
 import sys
 import tempfile
@@ -15,10 +14,12 @@ import xml.etree.ElementTree
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "build" / "tests" / "python"))
+sys.path.insert(0, str(ROOT / "tests" / "genicam"))
 
 import _tarn_base_313 as module  # noqa: E402
 import tarn_base_313 as tarn  # noqa: E402
 import tn_testhooks as hooks  # noqa: E402
+from corpus import corpus_directory  # noqa: E402
 
 FEATURES = 300
 
@@ -38,17 +39,6 @@ def node_map_xml(count):
 
 def per_call(statement, namespace, number=200_000, repeat=5):
     return min(timeit.repeat(statement, globals=namespace, number=number, repeat=repeat)) / number * 1e9
-
-
-def corpus_directory():
-    override = os.environ.get("TARN_GENICAM_CORPUS")
-    if override:
-        return pathlib.Path(override)
-    for folder in list(ROOT.parents)[:3]:
-        candidate = folder / "shared" / "genicam-corpus" / "xml"
-        if candidate.is_dir():
-            return candidate
-    return ROOT.parent / "shared" / "genicam-corpus" / "xml"
 
 
 def walk(features):

@@ -5,24 +5,9 @@ be read as a user interface would, over a device whose registers read zero.
 The corpus lies beside the repository (<repository>/../shared/genicam-corpus/xml)
 or where TARN_GENICAM_CORPUS points; without it the test is skipped."""
 
-import os
-import pathlib
-
 import pytest
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent.parent
-
-
-def corpus_directory():
-    override = os.environ.get("TARN_GENICAM_CORPUS")
-    if override:
-        return pathlib.Path(override)
-    for folder in list(ROOT.parents)[:3]:
-        candidate = folder / "shared" / "genicam-corpus" / "xml"
-        if candidate.is_dir():
-            return candidate
-    return ROOT.parent / "shared" / "genicam-corpus" / "xml"
-
+from corpus import corpus_directory
 
 CORPUS = sorted(corpus_directory().glob("*.xml"))
 
