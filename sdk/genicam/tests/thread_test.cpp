@@ -32,10 +32,10 @@ TEST(Threads, ConcurrentAccessStaysConsistent)
     {
         void OnParameterUpdate(TnGenParameter *) override { ++mCalls; }
         std::atomic<int> mCalls{0};
-    } sink;
+    } lSink;
 
-    std::atomic<int> failures{0};
-    std::atomic<bool> stop{false};
+    std::atomic<int> lFailures{0};
+    std::atomic<bool> lStop{false};
     std::vector<std::thread> lThreads;
     for (int lIndex = 0; lIndex < kThreads; ++lIndex)
     {
@@ -47,12 +47,12 @@ TEST(Threads, ConcurrentAccessStaysConsistent)
                 int64_t lRead = -1;
                 if (!lValue->SetValue(lRound).IsOK() || !lValue->GetValue(lRead).IsOK() || lRead != lRound)
                 {
-                    ++failures;
+                    ++lFailures;
                 }
                 int64_t lSum = 0;
                 if (!lDevice->GetIntegerValue("Sum", lSum).IsOK())
                 {
-                    ++failures;
+                    ++lFailures;
                 }
             }
         });
@@ -61,13 +61,13 @@ TEST(Threads, ConcurrentAccessStaysConsistent)
     // beside the writers.
     std::thread lHousekeeping([&]() {
         uint8_t lChunk[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        while (!stop)
+        while (!lStop)
         {
             lDevice->InvalidateCache();
             lDevice->Poll();
             lDevice->AttachDataChunks(lChunk, sizeof(lChunk));
-            lDevice->Get("Sum")->RegisterEventSink(&sink);
-            lDevice->Get("Sum")->UnregisterEventSink(&sink);
+            lDevice->Get("Sum")->RegisterEventSink(&lSink);
+            lDevice->Get("Sum")->UnregisterEventSink(&lSink);
             TnGenParameterList lList;
             lDevice->Get("Value0")->GetSelectingParameters(lList);
         }
@@ -76,9 +76,9 @@ TEST(Threads, ConcurrentAccessStaysConsistent)
     {
         lThread.join();
     }
-    stop = true;
+    lStop = true;
     lHousekeeping.join();
-    EXPECT_EQ(0, failures.load());
+    EXPECT_EQ(0, lFailures.load());
     EXPECT_TRUE(lDevice->InvalidateCache().IsOK());
     for (int lIndex = 0; lIndex < kThreads; ++lIndex)
     {

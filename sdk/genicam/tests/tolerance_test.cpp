@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "GenICamTestUtil.h"
+#include "TnLog.h"
+#include "TnLogDispatch.h"
 
 using tn::genicam::GetWarnings;
 using tn::genicam::test::Description;
@@ -124,6 +126,29 @@ TEST(Tolerance, MalformedOptionalElementsTakeTheirDefaults)
     TnString lEntry;
     EXPECT_TRUE(lDevice->GetEnumValue("Mode", lEntry).IsOK());
     EXPECT_STREQ("Good", lEntry.GetAscii());
+}
+
+TEST(Tolerance, WarningsAreLogged)
+{
+    struct Sink : TnLogSink
+    {
+        void Log(TnLogLevelEnum aLevel, const char *, uint32_t, const char *, const char *aLogger,
+                 const char *aMessage) override
+        {
+            if (aLevel == TnLogLevelWarning && std::string(aLogger) == "TnGenICam")
+            {
+                mLines.push_back(aMessage);
+            }
+        }
+        std::vector<std::string> mLines;
+    } lSink;
+    tn::AddLogSink(&lSink);
+    Device lDevice("<Integer Name=\"A\"><Value>1</Value><Visibility>Hidden</Visibility></Integer>");
+    tn::RemoveLogSink(&lSink);
+    ASSERT_TRUE(lDevice);
+    ASSERT_EQ(1u, lSink.mLines.size());
+    EXPECT_EQ(GetWarnings(lDevice.mArray.get()).front(), lSink.mLines.front());
+    EXPECT_NE(lSink.mLines.front().find("Integer 'A': unknown Visibility 'Hidden'"), std::string::npos);
 }
 
 TEST(Tolerance, RegistersWithoutPortUseTheDevicePort)
