@@ -34,6 +34,10 @@ function(tarn_sdk_library name)
     add_library(${name}Internal INTERFACE)
     target_include_directories(${name}Internal INTERFACE $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)
     target_link_libraries(${name}Internal INTERFACE ${name})
+    if(NOT name STREQUAL "TnBase")
+      # Internal headers may build on libTnBase's (TnByteOrder.h, ...).
+      target_link_libraries(${name}Internal INTERFACE TnBaseInternal)
+    endif()
   endif()
 endfunction()
 

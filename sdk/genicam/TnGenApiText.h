@@ -25,6 +25,9 @@ bool ParseIntegerText(const std::string &aText, int64_t &aValue);
 /// A decimal or hexadecimal number, INF and NaN included.
 bool ParseFloatText(const std::string &aText, double &aValue);
 
+/// "0x" and the value in upper-case hexadecimal digits.
+std::string FormatHex(uint64_t aValue);
+
 /// The shortest text that reads back as the same double.
 std::string FormatFloat(double aValue);
 
@@ -33,11 +36,11 @@ std::string FormatFloat(double aValue);
 template <typename T, size_t N>
 bool LookupName(const std::pair<const char *, T> (&aNames)[N], const std::string &aText, T &aValue)
 {
-    for (const auto &name : aNames)
+    for (const auto &lName : aNames)
     {
-        if (aText == name.first)
+        if (aText == lName.first)
         {
-            aValue = name.second;
+            aValue = lName.second;
             return true;
         }
     }
