@@ -957,6 +957,9 @@ public:
     InterfaceKind GetInterface() const override { return InterfaceKind::Port; }
     bool IsChunkPort() const { return mHasChunkId; }
     uint32_t GetChunkId() const { return mChunkId; }
+    /// A port over the data of a device event (EventID).
+    bool IsEventPort() const { return mHasEventId; }
+    uint64_t GetEventId() const { return mEventId; }
     void Bind(std::shared_ptr<tn::genicam::IPort> aPort) { mPort = std::move(aPort); }
     const std::shared_ptr<tn::genicam::IPort> &GetBoundPort() const { return mPort; }
 
@@ -979,6 +982,8 @@ protected:
 private:
     bool mHasChunkId = false;
     uint32_t mChunkId = 0;
+    bool mHasEventId = false;
+    uint64_t mEventId = 0;
     std::shared_ptr<tn::genicam::IPort> mPort;
     std::map<std::pair<uint64_t, size_t>, std::vector<uint8_t>> mCache;
     size_t mLongestCached = 0;
@@ -1037,6 +1042,15 @@ public:
     /// The copied data of a chunk, or null.
     const std::vector<uint8_t> *GetChunk(uint32_t aChunkId) const;
 
+    // Event data.
+    /// Keeps a copy of the data of a device event for the ports whose
+    /// EventID is aEventId, invalidates what reads them, and returns the
+    /// feature nodes that depend on those ports (in node-map order); empty
+    /// when no port takes the event.
+    std::vector<INode *> DeliverEvent(uint64_t aEventId, const uint8_t *aData, size_t aLength);
+    /// The data of the last event of an ID, or null.
+    const std::vector<uint8_t> *GetEventData(uint64_t aEventId) const;
+
 private:
     friend class DepthGuard;
     void Record(INode &aNode);
@@ -1057,6 +1071,7 @@ private:
 
     bool mChunksAttached;
     std::map<uint32_t, std::vector<uint8_t>> mChunks;
+    std::map<uint64_t, std::vector<uint8_t>> mEvents;
 };
 
 template <typename T> void INode::WriteValue(ValueOrRef<T> &aValue, T aNewValue)

@@ -792,25 +792,53 @@ void RegisterSpec::DropCache()
 
 // --- PortNode -----------------------------------------------------------------
 
+namespace
+{
+// Chunk and event IDs are hexadecimal, with or without 0x; false when the
+// text is no such number of at most aBits bits.
+bool ParseHexId(const std::string &aText, unsigned aBits, uint64_t &aId)
+{
+    std::string text = aText;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    {
+        text = text.substr(2);
+    }
+    if (text.empty() || !isxdigit(static_cast<unsigned char>(text[0])))
+    {
+        return false;
+    }
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long id = strtoull(text.c_str(), &end, 16);
+    if (*end != '\0' || errno == ERANGE || (aBits < 64 && id >> aBits != 0))
+    {
+        return false;
+    }
+    aId = id;
+    return true;
+}
+} // namespace
+
 bool PortNode::ApplyElement(const Element &aElement)
 {
     if (aElement.mName == "ChunkID")
     {
-        // Chunk IDs are hexadecimal, with or without 0x.
-        std::string text = aElement.mText;
-        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        {
-            text = text.substr(2);
-        }
-        char *end = nullptr;
-        errno = 0;
-        const unsigned long long id = text.empty() ? 0 : strtoull(text.c_str(), &end, 16);
-        if (text.empty() || *end != '\0' || errno == ERANGE || id > 0xFFFFFFFFull || !isxdigit(static_cast<unsigned char>(text[0])))
+        uint64_t id = 0;
+        if (!ParseHexId(aElement.mText, 32, id))
         {
             FailDefinition(Describe() + ": ChunkID '" + aElement.mText + "' is no 32-bit hexadecimal number");
         }
         mHasChunkId = true;
         mChunkId = static_cast<uint32_t>(id);
+        return true;
+    }
+    if (aElement.mName == "EventID")
+    {
+        if (!ParseHexId(aElement.mText, 64, mEventId))
+        {
+            FailDefinition(Describe() + ": EventID '" + aElement.mText + "' is no hexadecimal number");
+        }
+        mHasEventId = true;
         return true;
     }
     return INode::ApplyElement(aElement);
@@ -821,6 +849,10 @@ Access PortNode::GetBaseAccess()
     if (mHasChunkId)
     {
         return mMap.GetChunk(mChunkId) != nullptr ? Access::RO : Access::NA;
+    }
+    if (mHasEventId)
+    {
+        return mMap.GetEventData(mEventId) != nullptr ? Access::RO : Access::NA;
     }
     if (!mPort)
     {
@@ -915,15 +947,30 @@ void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
         memcpy(aData, chunk->data() + aAddress, aLength);
         return;
     }
+    if (mHasEventId)
+    {
+        const std::vector<uint8_t> *data = mMap.GetEventData(mEventId);
+        if (data == nullptr)
+        {
+            Fail(what + " failed: no event " + Hex(mEventId) + " has arrived");
+        }
+        if (aAddress > data->size() || aLength > data->size() - aAddress)
+        {
+            Fail(what + " failed: event " + Hex(mEventId) + " carried only " + std::to_string(data->size()) +
+                 " bytes");
+        }
+        memcpy(aData, data->data() + aAddress, aLength);
+        return;
+    }
     CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Read(aAddress, aData, aLength); });
 }
 
 void PortNode::Write(uint64_t aAddress, const uint8_t *aData, size_t aLength)
 {
     const std::string what = Describe() + ": writing " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
-    if (mHasChunkId)
+    if (mHasChunkId || mHasEventId)
     {
-        Fail(what + " failed: chunk data is read-only");
+        Fail(what + " failed: " + (mHasChunkId ? "chunk" : "event") + " data is read-only");
     }
     CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Write(aAddress, aData, aLength); });
 }

@@ -456,4 +456,53 @@ const std::vector<uint8_t> *INodeMap::GetChunk(uint32_t aChunkId) const
     return found != mChunks.end() ? &found->second : nullptr;
 }
 
+std::vector<INode *> INodeMap::DeliverEvent(uint64_t aEventId, const uint8_t *aData, size_t aLength)
+{
+    std::vector<INode *> eventPorts;
+    for (PortNode *port : GetPorts())
+    {
+        if (port->IsEventPort() && port->GetEventId() == aEventId)
+        {
+            eventPorts.push_back(port);
+        }
+    }
+    if (eventPorts.empty())
+    {
+        return {};
+    }
+    mEvents[aEventId].assign(aData, aData + aLength);
+    Propagate(eventPorts, true);
+    // Everything that reads the event's data, in node-map order.
+    std::vector<bool> reached(mOrder.size(), false);
+    std::deque<INode *> queue(eventPorts.begin(), eventPorts.end());
+    while (!queue.empty())
+    {
+        INode *node = queue.front();
+        queue.pop_front();
+        for (INode *dependent : node->GetDependents())
+        {
+            if (!reached[dependent->GetIndex()])
+            {
+                reached[dependent->GetIndex()] = true;
+                queue.push_back(dependent);
+            }
+        }
+    }
+    std::vector<INode *> features;
+    for (INode *node : mOrder)
+    {
+        if (reached[node->GetIndex()])
+        {
+            features.push_back(node);
+        }
+    }
+    return features;
+}
+
+const std::vector<uint8_t> *INodeMap::GetEventData(uint64_t aEventId) const
+{
+    const auto found = mEvents.find(aEventId);
+    return found != mEvents.end() ? &found->second : nullptr;
+}
+
 } // namespace TN_GENAPI_NS

@@ -55,6 +55,7 @@
 #include "TnResult.h"
 
 class TnGenParameterArray;
+class TnGenParameterList;
 
 namespace tn
 {
@@ -136,6 +137,13 @@ private:
 /// on success aResult is TN_OK.
 TN_GENICAM_API TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_ptr<IPort> aDevicePort,
                                                          TnResult &aResult);
+
+/// Hands the data of a device event to the array's ports whose EventID is
+/// aEventId (a copy is kept until the next event of that ID) and fills
+/// aParameters with the parameters that read it, in array order. False, with
+/// aParameters empty, when no port takes that event.
+TN_GENICAM_API bool DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const void *aData, size_t aSize,
+                                 TnGenParameterList &aParameters);
 
 /// The port aArray was created with; null for a null array or one made by
 /// the default constructor.

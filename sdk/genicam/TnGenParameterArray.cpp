@@ -432,6 +432,34 @@ TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_p
     return nullptr;
 }
 
+bool DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const void *aData, size_t aSize,
+                  TnGenParameterList &aParameters)
+{
+    aParameters.Clear();
+    if (aArray == nullptr || aArray->GetState() == nullptr || (aData == nullptr && aSize != 0))
+    {
+        return false;
+    }
+    ParameterArrayState *state = aArray->GetState();
+    std::vector<TnGenApi::INode *> nodes;
+    state->Run([&]() {
+        nodes = state->mNodeMap->DeliverEvent(aEventId, static_cast<const uint8_t *>(aData), aSize);
+    });
+    bool taken = false;
+    for (TnGenApi::PortNode *port : state->mNodeMap->GetPorts())
+    {
+        taken = taken || (port->IsEventPort() && port->GetEventId() == aEventId);
+    }
+    for (TnGenApi::INode *node : nodes)
+    {
+        if (TnGenParameter *parameter = state->ParameterOf(node))
+        {
+            aParameters.Add(parameter);
+        }
+    }
+    return taken;
+}
+
 std::shared_ptr<IPort> GetDevicePort(TnGenParameterArray *aArray)
 {
     if (aArray == nullptr || aArray->GetState() == nullptr)

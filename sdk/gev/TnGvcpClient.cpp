@@ -35,7 +35,7 @@ constexpr uint32_t TnGvcpClient::kMaxPendingWaitMs;
 
 TnGvcpClient::TnGvcpClient()
     : mDeviceAddress(0), mDevicePort(kGvcpPort), mTimeoutMs(kDefaultTimeoutMs), mRetryCount(kDefaultRetryCount),
-      mConcatenation(false), mNextRequestId(FirstRequestId()), mLastStatus(0), mReceiveBuffer(kReceiveCapacity)
+      mConcatenation(false), mReadChunk(kGvcpMaxMemoryChunk), mWriteChunk(kGvcpMaxMemoryChunk), mNextRequestId(FirstRequestId()), mLastStatus(0), mReceiveBuffer(kReceiveCapacity)
 {
 }
 
@@ -114,6 +114,58 @@ bool TnGvcpClient::GetConcatenation() const
     return mConcatenation;
 }
 
+namespace
+{
+size_t ChunkSize(size_t aSize)
+{
+    return std::max<size_t>(4, std::min<size_t>(aSize, kGvcpMaxPayload - 4)) & ~static_cast<size_t>(3);
+}
+} // namespace
+
+void TnGvcpClient::SetMemoryChunkSizes(size_t aRead, size_t aWrite)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mReadChunk = ChunkSize(aRead);
+    mWriteChunk = ChunkSize(aWrite);
+}
+
+size_t TnGvcpClient::GetReadChunkSize() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mReadChunk;
+}
+
+size_t TnGvcpClient::GetWriteChunkSize() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mWriteChunk;
+}
+
+TnGvcpClientStatistics TnGvcpClient::GetStatistics() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mStatistics;
+}
+
+TnResult TnGvcpClient::Send(std::vector<uint8_t> &aCommand)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (!mSocket.IsOpen())
+    {
+        return Failure(TN_NOT_CONNECTED, "GVCP: the channel is not open");
+    }
+    TnGvcpCommand lCommand;
+    if (!DecodeCommand(aCommand.data(), aCommand.size(), lCommand))
+    {
+        return Failure(TN_INVALID_PARAMETER, "GVCP: not a command packet");
+    }
+    aCommand[1] = static_cast<uint8_t>(aCommand[1] & ~kGvcpFlagAcknowledge);
+    PutU16(aCommand.data() + 6, mNextRequestId);
+    mNextRequestId = NextRequestId(mNextRequestId);
+    ++mStatistics.mCommands;
+    return mSocket.SendTo(mDeviceAddress, mDevicePort, aCommand.data(), aCommand.size());
+}
+
 uint32_t TnGvcpClient::GetDeviceAddress() const
 {
     std::lock_guard<std::mutex> lLock(mMutex);
@@ -167,12 +219,17 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
     mNextRequestId = NextRequestId(mNextRequestId);
     PutU16(aCommand.data() + 6, lRequestId);
 
+    ++mStatistics.mCommands;
     const uint64_t lStart = MonotonicMilliseconds();
     for (uint32_t lAttempt = 0; lAttempt <= mRetryCount; ++lAttempt)
     {
         if (lAttempt > 0 && MonotonicMilliseconds() - lStart >= kMaxPendingWaitMs)
         {
             break;
+        }
+        if (lAttempt > 0)
+        {
+            ++mStatistics.mRetries;
         }
         TnResult lSent = mSocket.SendTo(mDeviceAddress, mDevicePort, aCommand.data(), aCommand.size());
         if (!lSent.IsOK())
@@ -208,6 +265,7 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
             if (lAck.mHeader.mAcknowledge == kGvcpPendingAck)
             {
                 uint16_t lWait = 0;
+                ++mStatistics.mPendingAcks;
                 if (DecodePendingAck(lAck, lWait))
                 {
                     // The device needs more time: wait that long again from
@@ -226,11 +284,13 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
             mLastStatus = aAck.mHeader.mStatus;
             if (aAck.mHeader.mStatus != kGvcpStatusSuccess)
             {
+                ++mStatistics.mFailures;
                 return StatusToResult(aAck.mHeader.mStatus, "GVCP command");
             }
             return TnResult(TN_OK);
         }
     }
+    ++mStatistics.mTimeouts;
     char lText[96];
     snprintf(lText, sizeof(lText), "GVCP: no answer to command 0x%04X after %u attempts",
              static_cast<unsigned>(lCommand.mHeader.mCommand), static_cast<unsigned>(mRetryCount + 1));
@@ -356,9 +416,9 @@ TnResult TnGvcpClient::ReadMemoryLocked(uint32_t aAddress, uint8_t *aData, size_
     const uint64_t lEnd = (static_cast<uint64_t>(aAddress) + aSize + 3) & ~3ull;
     const uint64_t lWanted = static_cast<uint64_t>(aAddress) + aSize;
     std::vector<uint8_t> lAnswer;
-    for (uint64_t lChunk = lStart; lChunk < lEnd; lChunk += kGvcpMaxMemoryChunk)
+    for (uint64_t lChunk = lStart; lChunk < lEnd; lChunk += mReadChunk)
     {
-        const uint16_t lCount = static_cast<uint16_t>(std::min<uint64_t>(kGvcpMaxMemoryChunk, lEnd - lChunk));
+        const uint16_t lCount = static_cast<uint16_t>(std::min<uint64_t>(mReadChunk, lEnd - lChunk));
         std::vector<uint8_t> lCommand = BuildReadMemCmd(0, static_cast<uint32_t>(lChunk), lCount);
         TnGvcpAck lAck;
         TnResult lResult = TransactLocked(lCommand, kGvcpReadMemAck, lAnswer, lAck);
@@ -420,9 +480,9 @@ TnResult TnGvcpClient::WriteMemory(uint32_t aAddress, const void *aData, size_t 
 TnResult TnGvcpClient::WriteAlignedLocked(uint32_t aAddress, const uint8_t *aData, size_t aSize)
 {
     std::vector<uint8_t> lAnswer;
-    for (size_t lOffset = 0; lOffset < aSize; lOffset += kGvcpMaxMemoryChunk)
+    for (size_t lOffset = 0; lOffset < aSize; lOffset += mWriteChunk)
     {
-        const size_t lCount = std::min<size_t>(kGvcpMaxMemoryChunk, aSize - lOffset);
+        const size_t lCount = std::min<size_t>(mWriteChunk, aSize - lOffset);
         std::vector<uint8_t> lCommand =
             BuildWriteMemCmd(0, aAddress + static_cast<uint32_t>(lOffset), aData + lOffset, lCount);
         TnGvcpAck lAck;

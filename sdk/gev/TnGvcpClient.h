@@ -19,6 +19,16 @@ namespace tn
 {
 namespace gev
 {
+/// What a client counted since it was made.
+struct TnGvcpClientStatistics
+{
+    uint64_t mCommands = 0;    // commands sent, each once however often it was repeated
+    uint64_t mRetries = 0;     // repetitions after an attempt timed out
+    uint64_t mTimeouts = 0;    // commands that got no answer at all
+    uint64_t mPendingAcks = 0; // pending acknowledgements received
+    uint64_t mFailures = 0;    // answers with a status other than success
+};
+
 /// One device's control channel. Every operation is safe to call from several
 /// threads: commands go out one at a time.
 class TnGvcpClient
@@ -56,6 +66,15 @@ public:
     void SetConcatenation(bool aEnabled);
     bool GetConcatenation() const;
 
+    /// The most bytes one read or write memory command moves: multiples of
+    /// 4 from 4 to kGvcpMaxPayload - 4 (the nearest such value is taken);
+    /// kGvcpMaxMemoryChunk at first.
+    void SetMemoryChunkSizes(size_t aRead, size_t aWrite);
+    size_t GetReadChunkSize() const;
+    size_t GetWriteChunkSize() const;
+
+    TnGvcpClientStatistics GetStatistics() const;
+
     uint32_t GetDeviceAddress() const;
     uint16_t GetDevicePort() const;
     uint32_t GetLocalAddress() const;
@@ -86,6 +105,10 @@ public:
     TnResult Transact(std::vector<uint8_t> &aCommand, uint16_t aExpectedAck, std::vector<uint8_t> &aAnswer,
                       TnGvcpAck &aAck);
 
+    /// Sends one command without asking for an acknowledgement; its request
+    /// id is set here.
+    TnResult Send(std::vector<uint8_t> &aCommand);
+
     /// The status of the last acknowledgement received (0 when none).
     uint16_t GetLastStatus() const;
 
@@ -102,6 +125,9 @@ private:
     uint32_t mTimeoutMs;
     uint32_t mRetryCount;
     bool mConcatenation;
+    size_t mReadChunk;
+    size_t mWriteChunk;
+    TnGvcpClientStatistics mStatistics;
     uint16_t mNextRequestId;
     uint16_t mLastStatus;
     std::vector<uint8_t> mReceiveBuffer;
