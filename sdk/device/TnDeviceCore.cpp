@@ -354,7 +354,8 @@ TnResult DeviceCore::Connect(const TnString &aId, TnAccessType aAccess)
     TnResult lResult = lSystem.FindDevice(aId, &lInfo);
     if (!lResult.IsOK() || lInfo == nullptr)
     {
-        const char *lWhy = lResult.GetDescription().GetAscii();
+        const TnString lDescription = lResult.GetDescription();
+        const char *lWhy = lDescription.GetAscii();
         return Failure(lResult.IsOK() ? TN_NOT_FOUND : lResult.GetCode(),
                        std::string("Connect: ") + (lWhy != nullptr && *lWhy != '\0' ? lWhy : "no such device"));
     }

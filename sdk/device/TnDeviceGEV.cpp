@@ -489,7 +489,8 @@ TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnSt
     lResult = lClient.Transact(lCommand, kGvcpForceIpAck, lAnswer, lAck);
     if (!lResult.IsOK())
     {
-        const char *lWhy = lResult.GetDescription().GetAscii();
+        const TnString lDescription = lResult.GetDescription();
+        const char *lWhy = lDescription.GetAscii();
         return tn::device::Failure(lResult.GetCode(), std::string("SetIPConfiguration: the device did not take the "
                                                                   "configuration: ") +
                                                           (lWhy != nullptr ? lWhy : ""));

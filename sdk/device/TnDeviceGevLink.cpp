@@ -23,8 +23,14 @@ TnResult Failure(uint32_t aCode, const std::string &aText)
 // The result text, for messages built on it.
 std::string Describe(const TnResult &aResult)
 {
-    const char *lText = aResult.GetDescription().GetAscii();
-    return lText != nullptr && *lText != '\0' ? lText : aResult.GetCodeString().GetAscii();
+    const TnString lDescription = aResult.GetDescription();
+    const char *lText = lDescription.GetAscii();
+    if (lText != nullptr && *lText != '\0')
+    {
+        return lText;
+    }
+    const TnString lCode = aResult.GetCodeString();
+    return lCode.GetAscii() != nullptr ? lCode.GetAscii() : "";
 }
 
 // Whether a failure means that nothing answered, as opposed to an answer
@@ -62,11 +68,22 @@ TnResult GevLink::Open(const TnDeviceInfoGEV &aInfo, TnAccessType aAccess, const
         lResult = mClient.WriteRegister(gev::kRegControlChannelPrivilege, lPrivilege);
         if (!lResult.IsOK())
         {
-            mClient.Close();
             if (mClient.GetLastStatus() == gev::kGvcpStatusAccessDenied)
             {
+                mClient.Close();
                 return Failure(lResult.GetCode(), "Connect: the device refused control: another application controls "
                                                   "it (GEV_STATUS_ACCESS_DENIED)");
+            }
+            // Some devices stay silent to a second controller instead: one
+            // that answers a read but not the privilege request is taken.
+            uint32_t lHeld = 0;
+            const bool lAnswers = IsSilence(lResult) &&
+                                  mClient.ReadRegister(gev::kRegControlChannelPrivilege, lHeld).IsOK();
+            mClient.Close();
+            if (lAnswers)
+            {
+                return Failure(TN_BUSY, "Connect: the device refused control: another application controls it "
+                                        "(the device ignored the privilege request)");
             }
             return Failure(lResult.GetCode(), "Connect: the device did not grant control: " + Describe(lResult));
         }
