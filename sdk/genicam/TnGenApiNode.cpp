@@ -904,11 +904,14 @@ std::string Hex(uint64_t aValue)
 
 // Runs aCall, a read or write of aPort, and fails with its result unless it
 // succeeds; a port that throws fails with TN_GENERIC_ERROR.
-template <typename Call> void CallPort(const std::string &aWhat, const std::shared_ptr<tn::genicam::IPort> &aPort, Call aCall)
+// aWhat() describes the access for a failure's message; it is built only
+// then, since reads and writes are hot paths.
+template <typename What, typename Call>
+void CallPort(const What &aWhat, const std::shared_ptr<tn::genicam::IPort> &aPort, Call aCall)
 {
     if (!aPort)
     {
-        Fail(aWhat + " failed: the port is not connected");
+        Fail(aWhat() + " failed: the port is not connected");
     }
     TnResult result;
     try
@@ -921,28 +924,30 @@ template <typename Call> void CallPort(const std::string &aWhat, const std::shar
     }
     if (!result.IsOK())
     {
-        FailPort(aWhat, result);
+        FailPort(aWhat(), result);
     }
 }
 } // namespace
 
 void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
 {
-    const std::string what = Describe() + ": reading " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
+    const auto what = [&]() {
+        return Describe() + ": reading " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
+    };
     if (mHasChunkId)
     {
         if (!mMap.AreChunksAttached())
         {
-            Fail(what + " failed: no chunk data is attached");
+            Fail(what() + " failed: no chunk data is attached");
         }
         const std::vector<uint8_t> *chunk = mMap.GetChunk(mChunkId);
         if (chunk == nullptr)
         {
-            Fail(what + " failed: the attached data has no chunk " + Hex(mChunkId));
+            Fail(what() + " failed: the attached data has no chunk " + Hex(mChunkId));
         }
         if (aAddress > chunk->size() || aLength > chunk->size() - aAddress)
         {
-            Fail(what + " failed: chunk " + Hex(mChunkId) + " holds only " + std::to_string(chunk->size()) + " bytes");
+            Fail(what() + " failed: chunk " + Hex(mChunkId) + " holds only " + std::to_string(chunk->size()) + " bytes");
         }
         memcpy(aData, chunk->data() + aAddress, aLength);
         return;
@@ -952,11 +957,11 @@ void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
         const std::vector<uint8_t> *data = mMap.GetEventData(mEventId);
         if (data == nullptr)
         {
-            Fail(what + " failed: no event " + Hex(mEventId) + " has arrived");
+            Fail(what() + " failed: no event " + Hex(mEventId) + " has arrived");
         }
         if (aAddress > data->size() || aLength > data->size() - aAddress)
         {
-            Fail(what + " failed: event " + Hex(mEventId) + " carried only " + std::to_string(data->size()) +
+            Fail(what() + " failed: event " + Hex(mEventId) + " carried only " + std::to_string(data->size()) +
                  " bytes");
         }
         memcpy(aData, data->data() + aAddress, aLength);
@@ -967,10 +972,12 @@ void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
 
 void PortNode::Write(uint64_t aAddress, const uint8_t *aData, size_t aLength)
 {
-    const std::string what = Describe() + ": writing " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
+    const auto what = [&]() {
+        return Describe() + ": writing " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
+    };
     if (mHasChunkId || mHasEventId)
     {
-        Fail(what + " failed: " + (mHasChunkId ? "chunk" : "event") + " data is read-only");
+        Fail(what() + " failed: " + (mHasChunkId ? "chunk" : "event") + " data is read-only");
     }
     CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Write(aAddress, aData, aLength); });
 }

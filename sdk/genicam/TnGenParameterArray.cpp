@@ -160,6 +160,10 @@ TnResult ParameterArrayState::Run(const std::function<void()> &aOperation)
 
 void ParameterArrayState::Notify(const std::vector<INode *> &aNodes)
 {
+    if (mSinkCount == 0)
+    {
+        return; // nobody to tell: an invalidation of every node stays cheap
+    }
     for (INode *node : aNodes)
     {
         TnGenParameter *parameter = ParameterOf(node);
@@ -220,6 +224,7 @@ TnResult ParameterArrayState::RegisterSink(TnGenParameter &aParameter, TnGenEven
     if (std::find(aParameter.mSinks.begin(), aParameter.mSinks.end(), aSink) == aParameter.mSinks.end())
     {
         aParameter.mSinks.push_back(aSink);
+        ++mSinkCount;
     }
     return TnResult();
 }
@@ -237,6 +242,7 @@ TnResult ParameterArrayState::UnregisterSink(TnGenParameter &aParameter, TnGenEv
         return TnResult(TN_NOT_FOUND, TnString("the sink is not registered with this parameter"));
     }
     aParameter.mSinks.erase(found);
+    --mSinkCount;
     // Once this returns the sink is not called any more, except by a call on
     // this very thread that is running it now.
     const std::thread::id self = std::this_thread::get_id();

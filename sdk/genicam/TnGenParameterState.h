@@ -4,6 +4,7 @@
 #ifndef TN_GEN_PARAMETER_STATE_H
 #define TN_GEN_PARAMETER_STATE_H
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -61,6 +62,7 @@ struct ParameterArrayState
     std::mutex mSinkMutex;
     std::condition_variable mSinkIdle;
     std::vector<std::pair<TnGenEventSink *, std::thread::id>> mActiveCalls;
+    std::atomic<size_t> mSinkCount{0}; // sinks registered with any parameter
 };
 
 /// Runs an operation on a node that belongs to no parameter (an enumeration

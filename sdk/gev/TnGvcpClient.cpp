@@ -244,14 +244,20 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
             {
                 break;
             }
+            // Wait first: the answer is never there yet right after sending,
+            // and a receive that finds nothing costs a system call.
+            if (!mSocket.WaitReadable(static_cast<uint32_t>(lDeadline - lNow)))
+            {
+                break;
+            }
             size_t lReceived = 0;
             uint32_t lFrom = 0;
             uint16_t lFromPort = 0;
-            TnResult lResult = mSocket.ReceiveFrom(mReceiveBuffer.data(), mReceiveBuffer.size(), lReceived, lFrom,
-                                                   lFromPort, static_cast<uint32_t>(lDeadline - lNow));
+            TnResult lResult =
+                mSocket.ReceiveFrom(mReceiveBuffer.data(), mReceiveBuffer.size(), lReceived, lFrom, lFromPort, 0);
             if (lResult.GetCode() == TN_TIMEOUT)
             {
-                break;
+                continue;
             }
             if (!lResult.IsOK() || lFrom != mDeviceAddress)
             {
