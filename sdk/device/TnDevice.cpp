@@ -3,6 +3,7 @@
 #include "TnDeviceCore.h"
 #include "TnDeviceGEV.h"
 #include "TnDeviceU3V.h"
+#include "TnLog.h"
 #include "TnSystem.h"
 
 TnDeviceEventSink::TnDeviceEventSink() = default;
@@ -29,6 +30,15 @@ TnDevice::TnDevice(tn::device::DeviceCore *aCore) : mCore(aCore)
 TnDevice::~TnDevice()
 {
     mCore->Shutdown();
+    if (mCore->IsQueueThread())
+    {
+        // Destroyed from one of its own event sinks: the thread that called
+        // the sink still runs on the controller's state, so that state stays.
+        TnLogger(TnString("TnDevice"))
+            .LogError(__FILE__, __LINE__, "TnDevice::~TnDevice",
+                      "a device was destroyed from its own event sink; its state is left behind");
+        return;
+    }
     delete mCore;
 }
 

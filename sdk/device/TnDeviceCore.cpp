@@ -329,17 +329,15 @@ void DeviceCore::Shutdown()
         mStopQueue = true;
     }
     mQueueChanged.notify_all();
-    if (mQueueThread.joinable())
+    if (mQueueThread.joinable() && !IsQueueThread())
     {
-        if (mQueueThread.get_id() == std::this_thread::get_id())
-        {
-            mQueueThread.detach(); // destroyed from its own sink: the thread ends as it returns
-        }
-        else
-        {
-            mQueueThread.join();
-        }
+        mQueueThread.join();
     }
+}
+
+bool DeviceCore::IsQueueThread() const
+{
+    return mQueueThread.joinable() && mQueueThread.get_id() == std::this_thread::get_id();
 }
 
 TnResult DeviceCore::Connect(const TnString &aId, TnAccessType aAccess)

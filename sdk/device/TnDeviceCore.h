@@ -91,6 +91,8 @@ public:
     TnResult Disconnect();
     /// Disconnects and stops the queue thread; before destruction.
     void Shutdown();
+    /// Whether this is the thread that calls the event sinks.
+    bool IsQueueThread() const;
     bool IsConnected() const;
     TnAccessType GetAccessType() const;
 

@@ -365,12 +365,6 @@ void GevLink::RunMessageChannel()
         {
             lStatus = gev::kGvcpStatusInvalidParameter;
         }
-        if ((lCommand.mHeader.mFlags & gev::kGvcpFlagAcknowledge) != 0)
-        {
-            const std::vector<uint8_t> lAck = gev::BuildAck(lStatus, gev::AckCodeFor(lCommand.mHeader.mCommand),
-                                                            lCommand.mHeader.mRequestId, nullptr, 0);
-            mMessageSocket.SendTo(lFrom, lPort, lAck.data(), lAck.size());
-        }
         // A command the device sent again because our answer got lost is
         // answered again, not delivered again.
         const bool lRepeated =
@@ -379,22 +373,26 @@ void GevLink::RunMessageChannel()
         lLastId = lCommand.mHeader.mRequestId;
         lLastFrom = lFrom;
         lLastPort = lPort;
-        if (lRepeated || lStatus != gev::kGvcpStatusSuccess)
-        {
-            continue;
-        }
-        if (lData != nullptr)
+        if (!lRepeated && lStatus == gev::kGvcpStatusSuccess && lData != nullptr)
         {
             mCore.PostEvent(lData->mEventId, lData->mStreamChannel, lData->mBlockId, lData->mTimestamp, lPayload,
                             lPayloadSize);
         }
-        else
+        else if (!lRepeated && lStatus == gev::kGvcpStatusSuccess)
         {
             for (const gev::TnGvcpEvent &lEvent : lEvents)
             {
                 mCore.PostEvent(lEvent.mEventId, lEvent.mStreamChannel, lEvent.mBlockId, lEvent.mTimestamp, nullptr,
                                 0);
             }
+        }
+        // Acknowledged once queued: a device that has its answer knows that
+        // WaitForMessagingChannelIdle waits for the event.
+        if ((lCommand.mHeader.mFlags & gev::kGvcpFlagAcknowledge) != 0)
+        {
+            const std::vector<uint8_t> lAck = gev::BuildAck(lStatus, gev::AckCodeFor(lCommand.mHeader.mCommand),
+                                                            lCommand.mHeader.mRequestId, nullptr, 0);
+            mMessageSocket.SendTo(lFrom, lPort, lAck.data(), lAck.size());
         }
     }
 }

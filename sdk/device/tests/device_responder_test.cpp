@@ -14,7 +14,9 @@
 
 #include <zip.h>
 
+#include "TnDeviceAdapter.h"
 #include "TnDeviceGEV.h"
+#include "TnDeviceSerialPort.h"
 #include "TnDeviceTestUtil.h"
 #include "TnGevBytes.h"
 #include "TnGvcpDevice.h"
@@ -457,5 +459,69 @@ TEST_F(Responder, PortAccessesAreReportedToSinks)
     EXPECT_EQ(lSink.mReads[0], (std::pair<int64_t, int64_t>(0x1000, 4)));
     ASSERT_EQ(lSink.mWrites.size(), 1u);
     EXPECT_EQ(lSink.mWrites[0], (std::pair<int64_t, int64_t>(0x1000, 4)));
+}
+} // namespace
+
+namespace
+{
+class AdapterSink : public ITnDeviceEventSink
+{
+public:
+    void OnLinkDisconnected() override {}
+    void OnEvent(uint16_t aEventID, uint16_t, uint64_t, uint64_t, const void *, uint32_t) override
+    {
+        mEvent = aEventID;
+    }
+    void OnParameterUpdate(const TnString &aParameterName) override { mUpdated = Text(aParameterName); }
+    std::atomic<int> mEvent{0};
+    std::string mUpdated;
+};
+
+TEST_F(Responder, TheAdapterDrivesTheDeviceByName)
+{
+    TnDeviceGEV lDevice;
+    ASSERT_TRUE(Connect(lDevice).IsOK());
+    TnDeviceAdapter lAdapter(&lDevice);
+    EXPECT_TRUE(lAdapter.IsConnected());
+    EXPECT_TRUE(lAdapter.IsGigEVision());
+    EXPECT_FALSE(lAdapter.IsUSB3Vision());
+    EXPECT_TRUE(lAdapter.IsGenIntegerInNodeMap(TnString("Width")));
+    EXPECT_FALSE(lAdapter.IsGenEnumInNodeMap(TnString("Width")));
+    EXPECT_TRUE(lAdapter.IsGenWritable(TnString("Width")));
+    EXPECT_FALSE(lAdapter.IsGenReadable(TnString("NoSuchFeature")));
+    int64_t lWidth = 0;
+    ASSERT_TRUE(lAdapter.GetGenIntegerValue(TnString("Width"), lWidth).IsOK());
+    EXPECT_EQ(lWidth, 640);
+    EXPECT_EQ(lAdapter.GetGenIntegerValue(TnString("NoSuchFeature"), lWidth).GetCode(), TN_NOT_FOUND);
+    ASSERT_TRUE(lAdapter.WriteRegister(0x1000, 720).IsOK());
+    uint32_t lValue = 0;
+    ASSERT_TRUE(lAdapter.ReadRegister(0x1000, lValue).IsOK());
+    EXPECT_EQ(lValue, 720u);
+    EXPECT_EQ(mDevice->GetRegister(0x1000), 720u);
+    TnString lText;
+    ASSERT_TRUE(lAdapter.GetGenStringValue(TnString("DeviceVendorName"), lText).IsOK());
+    EXPECT_EQ(Text(lText), "TarnTest");
+
+    AdapterSink lSink;
+    ASSERT_TRUE(lAdapter.RegisterEventSink(&lSink).IsOK());
+    ASSERT_TRUE(lAdapter.RegisterGenInvalidator(TnString("Width")).IsOK());
+    ASSERT_TRUE(lDevice.GetParameters()->SetIntegerValue(TnString("Width"), 800).IsOK());
+    EXPECT_EQ(lSink.mUpdated, "Width");
+    tn::gev::TnGvcpEvent lEvent;
+    lEvent.mEventId = 0x1234;
+    ASSERT_TRUE(mDevice->SendEvent(lEvent).IsOK());
+    ASSERT_TRUE(lAdapter.WaitForMessagingChannelIdle(2000).IsOK());
+    EXPECT_EQ(lSink.mEvent, 0x1234);
+    ASSERT_TRUE(lAdapter.UnregisterGenInvalidator(TnString("Width")).IsOK());
+    ASSERT_TRUE(lAdapter.UnregisterEventSink(&lSink).IsOK());
+    EXPECT_EQ(lAdapter.UnregisterEventSink(&lSink).GetCode(), TN_NOT_FOUND);
+
+    // No device offers a serial port here.
+    TnDeviceSerialPort lPort;
+    EXPECT_FALSE(TnDeviceSerialPort::IsSupported(&lAdapter, TnDeviceSerial0));
+    EXPECT_EQ(lPort.Open(&lAdapter, TnDeviceSerial0).GetCode(), TN_NOT_SUPPORTED);
+    EXPECT_EQ(lPort.Open(nullptr, TnDeviceSerial0).GetCode(), TN_INVALID_PARAMETER);
+    lDevice.Disconnect();
+    EXPECT_EQ(lPort.Open(&lAdapter, TnDeviceSerial0).GetCode(), TN_NOT_CONNECTED);
 }
 } // namespace
