@@ -9,11 +9,9 @@ The aravis side needs Debian's libaravis-dev (scripts/apt-bench-packages.txt);
 without it only our figures are printed."""
 
 import pathlib
-import shutil
-import subprocess
-import sys
 
-FAKE_CAMERA = "arv-fake-gv-camera-0.8"
+from peer import FAKE_CAMERA, run_in_namespace
+
 ROUNDS = 2000
 REPETITIONS = 7
 BUILD = pathlib.Path(__file__).resolve().parent.parent / "build" / "sdk" / "device"
@@ -55,10 +53,7 @@ for name, program in clients:
 
 
 def main():
-    if shutil.which(FAKE_CAMERA) is None or subprocess.run(["unshare", "-n", "true"]).returncode != 0:
-        print("skipped: needs network namespaces and", FAKE_CAMERA)
-        return
-    subprocess.run(["unshare", "-n", sys.executable, "-c", PROGRAM], check=True)
+    run_in_namespace(PROGRAM)
 
 
 if __name__ == "__main__":
