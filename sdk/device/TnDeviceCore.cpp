@@ -372,9 +372,13 @@ TnResult DeviceCore::Connect(const TnDeviceInfo *aInfo, TnAccessType aAccess)
         return Failure(TN_INVALID_PARAMETER, "Connect: no such access type");
     }
     std::lock_guard<std::mutex> lConnecting(mConnectMutex);
-    if (mConnected)
+    if (mConnected && mLinkAlive)
     {
         return Failure(TN_STATE_ERROR, "Connect: the controller is connected already; disconnect it first");
+    }
+    if (mConnected)
+    {
+        DisconnectLocked(); // the link was lost: what is left of it goes first
     }
     if (!Accepts(*aInfo))
     {

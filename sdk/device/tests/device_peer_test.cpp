@@ -221,5 +221,7 @@ TEST_F(FakeDevice, KillingTheDeviceReportsTheLostLink)
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(lSink.mDisconnects, 1);
     EXPECT_TRUE(lDevice.UnregisterEventSink(&lSink).IsOK());
+    // Connecting again after a lost link needs no Disconnect first.
+    EXPECT_EQ(lDevice.Connect(lInfo).GetCode(), TN_TIMEOUT);
 }
 } // namespace
