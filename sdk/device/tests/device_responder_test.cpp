@@ -295,8 +295,23 @@ TEST_F(Responder, CommunicationSettingsChangeTheClient)
     ASSERT_TRUE(lSettings.SetIntegerValue(TnString("AnswerTimeout"), 1000).IsOK());
     std::this_thread::sleep_for(std::chrono::milliseconds(400)); // the late answer of the last write
     EXPECT_TRUE(lDevice.GetParameters()->SetIntegerValue(TnString("Width"), 1000).IsOK());
+    // Retries: the device answers a repeated command once it is done.
+    ASSERT_TRUE(lSettings.SetIntegerValue(TnString("AnswerTimeout"), 150).IsOK());
+    ASSERT_TRUE(lSettings.SetIntegerValue(TnString("CommandRetryCount"), 3).IsOK());
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_TRUE(lDevice.GetParameters()->SetIntegerValue(TnString("Width"), 1100).IsOK());
+    EXPECT_GE(Counter(lDevice, "CommandRetries"), 1);
     mDevice->SetSlowWrites(0, 0);
     EXPECT_TRUE(lDevice.IsConnected());
+
+    // Without the message channel the device is not told where events go.
+    ASSERT_TRUE(lDevice.Disconnect().IsOK());
+    EXPECT_EQ(mDevice->GetRegister(tn::gev::kRegMessageChannelPort), 0u) << "closed on disconnection";
+    ASSERT_TRUE(lSettings.SetBooleanValue(TnString("MessageChannelEnabled"), false).IsOK());
+    ASSERT_TRUE(Connect(lDevice).IsOK());
+    EXPECT_EQ(mDevice->GetRegister(tn::gev::kRegMessageChannelPort), 0u);
+    tn::gev::TnGvcpPeer lController;
+    EXPECT_TRUE(mDevice->GetController(lController));
 }
 
 TEST_F(Responder, PacketLimitsOfTheDevice)
