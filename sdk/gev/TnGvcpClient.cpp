@@ -29,6 +29,22 @@ uint16_t FirstRequestId()
 }
 } // namespace
 
+void TnFairMutex::lock()
+{
+    std::unique_lock<std::mutex> lLock(mMutex);
+    const uint64_t lTicket = mNext++;
+    mTurn.wait(lLock, [&] { return mServing == lTicket; });
+}
+
+void TnFairMutex::unlock()
+{
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        ++mServing;
+    }
+    mTurn.notify_all();
+}
+
 constexpr uint32_t TnGvcpClient::kDefaultTimeoutMs;
 constexpr uint32_t TnGvcpClient::kDefaultRetryCount;
 constexpr uint32_t TnGvcpClient::kMaxPendingWaitMs;
@@ -46,7 +62,7 @@ TnGvcpClient::~TnGvcpClient()
 
 TnResult TnGvcpClient::Open(uint32_t aDeviceAddress, uint16_t aDevicePort, uint32_t aLocalAddress)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     if (aDeviceAddress == 0 || aDeviceAddress == 0xFFFFFFFFu || aDevicePort == 0)
     {
         return Failure(TN_INVALID_PARAMETER, "GVCP: no device address");
@@ -68,49 +84,49 @@ TnResult TnGvcpClient::Open(uint32_t aDeviceAddress, uint16_t aDevicePort, uint3
 
 void TnGvcpClient::Close()
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mSocket.Close();
 }
 
 bool TnGvcpClient::IsOpen() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mSocket.IsOpen();
 }
 
 void TnGvcpClient::SetTimeout(uint32_t aMilliseconds)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mTimeoutMs = std::max<uint32_t>(1, std::min<uint32_t>(aMilliseconds, 60000));
 }
 
 uint32_t TnGvcpClient::GetTimeout() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mTimeoutMs;
 }
 
 void TnGvcpClient::SetRetryCount(uint32_t aRetries)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mRetryCount = std::min<uint32_t>(aRetries, 100);
 }
 
 uint32_t TnGvcpClient::GetRetryCount() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mRetryCount;
 }
 
 void TnGvcpClient::SetConcatenation(bool aEnabled)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mConcatenation = aEnabled;
 }
 
 bool TnGvcpClient::GetConcatenation() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mConcatenation;
 }
 
@@ -124,32 +140,32 @@ size_t ChunkSize(size_t aSize)
 
 void TnGvcpClient::SetMemoryChunkSizes(size_t aRead, size_t aWrite)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mReadChunk = ChunkSize(aRead);
     mWriteChunk = ChunkSize(aWrite);
 }
 
 size_t TnGvcpClient::GetReadChunkSize() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mReadChunk;
 }
 
 size_t TnGvcpClient::GetWriteChunkSize() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mWriteChunk;
 }
 
 TnGvcpClientStatistics TnGvcpClient::GetStatistics() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mStatistics;
 }
 
 TnResult TnGvcpClient::Send(std::vector<uint8_t> &aCommand)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     if (!mSocket.IsOpen())
     {
         return Failure(TN_NOT_CONNECTED, "GVCP: the channel is not open");
@@ -168,38 +184,38 @@ TnResult TnGvcpClient::Send(std::vector<uint8_t> &aCommand)
 
 uint32_t TnGvcpClient::GetDeviceAddress() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mDeviceAddress;
 }
 
 uint16_t TnGvcpClient::GetDevicePort() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mDevicePort;
 }
 
 uint32_t TnGvcpClient::GetLocalAddress() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mSocket.GetLocalAddress();
 }
 
 uint16_t TnGvcpClient::GetLocalPort() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mSocket.GetLocalPort();
 }
 
 uint16_t TnGvcpClient::GetLastStatus() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mLastStatus;
 }
 
 TnResult TnGvcpClient::Transact(std::vector<uint8_t> &aCommand, uint16_t aExpectedAck, std::vector<uint8_t> &aAnswer,
                                 TnGvcpAck &aAck)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return TransactLocked(aCommand, aExpectedAck, aAnswer, aAck);
 }
 
@@ -325,7 +341,7 @@ TnResult TnGvcpClient::ReadRegisters(const uint32_t *aAddresses, uint32_t *aValu
             return Failure(TN_INVALID_PARAMETER, "GVCP: register addresses are multiples of 4");
         }
     }
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     const size_t lBatch = mConcatenation ? kGvcpMaxReadRegisters : 1;
     std::vector<uint8_t> lAnswer;
     std::vector<uint32_t> lValues;
@@ -375,7 +391,7 @@ TnResult TnGvcpClient::WriteRegisters(const uint32_t *aAddresses, const uint32_t
             return Failure(TN_INVALID_PARAMETER, "GVCP: register addresses are multiples of 4");
         }
     }
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     const size_t lBatch = mConcatenation ? kGvcpMaxWriteRegisters : 1;
     std::vector<uint8_t> lAnswer;
     for (size_t lFirst = 0; lFirst < aCount; lFirst += lBatch)
@@ -412,7 +428,7 @@ TnResult TnGvcpClient::ReadMemory(uint32_t aAddress, void *aData, size_t aSize)
     {
         return Failure(TN_INVALID_PARAMETER, "GVCP: memory range outside the device's address space");
     }
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return ReadMemoryLocked(aAddress, static_cast<uint8_t *>(aData), aSize);
 }
 
@@ -461,7 +477,7 @@ TnResult TnGvcpClient::WriteMemory(uint32_t aAddress, const void *aData, size_t 
         return Failure(TN_INVALID_PARAMETER, "GVCP: memory range outside the device's address space");
     }
     const uint8_t *lData = static_cast<const uint8_t *>(aData);
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     if (aAddress % 4 == 0 && aSize % 4 == 0)
     {
         return WriteAlignedLocked(aAddress, lData, aSize);

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,8 +30,23 @@ struct TnGvcpClientStatistics
     uint64_t mFailures = 0;    // answers with a status other than success
 };
 
+/// A mutex that lets waiting threads in by turns, first come first served,
+/// so that no thread (a heartbeat among busy user threads) waits for ever.
+class TnFairMutex
+{
+public:
+    void lock();
+    void unlock();
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mTurn;
+    uint64_t mNext = 0;
+    uint64_t mServing = 0;
+};
+
 /// One device's control channel. Every operation is safe to call from several
-/// threads: commands go out one at a time.
+/// threads: commands go out one at a time, in the order the threads asked.
 class TnGvcpClient
 {
 public:
@@ -118,7 +134,7 @@ private:
     TnResult ReadMemoryLocked(uint32_t aAddress, uint8_t *aData, size_t aSize);
     TnResult WriteAlignedLocked(uint32_t aAddress, const uint8_t *aData, size_t aSize);
 
-    mutable std::mutex mMutex;
+    mutable TnFairMutex mMutex;
     TnUdpSocket mSocket;
     uint32_t mDeviceAddress;
     uint16_t mDevicePort;

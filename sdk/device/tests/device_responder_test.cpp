@@ -314,6 +314,38 @@ TEST_F(Responder, CommunicationSettingsChangeTheClient)
     EXPECT_TRUE(mDevice->GetController(lController));
 }
 
+TEST_F(Responder, ThreadsAndHeartbeatShareTheControlChannel)
+{
+    TnDeviceGEV lDevice;
+    ASSERT_TRUE(Settings(lDevice).SetIntegerValue(TnString("HeartbeatInterval"), 20).IsOK());
+    ASSERT_TRUE(Connect(lDevice).IsOK());
+    std::atomic<int> lFailures{0};
+    std::vector<std::thread> lThreads;
+    for (int lThread = 0; lThread < 4; ++lThread)
+    {
+        lThreads.emplace_back([&, lThread] {
+            for (int lRound = 0; lRound < 150; ++lRound)
+            {
+                uint32_t lValue = 0;
+                const int64_t lAddress = 0x1100 + 4 * lThread;
+                if (!lDevice.WriteRegister(lAddress, lRound).IsOK() || !lDevice.ReadRegister(lAddress, lValue).IsOK() ||
+                    lValue != static_cast<uint32_t>(lRound))
+                {
+                    ++lFailures;
+                }
+            }
+        });
+    }
+    for (std::thread &lThread : lThreads)
+    {
+        lThread.join();
+    }
+    EXPECT_EQ(lFailures, 0);
+    EXPECT_GE(Counter(lDevice, "HeartbeatsSent"), 3);
+    EXPECT_EQ(Counter(lDevice, "CommandTimeouts"), 0);
+    EXPECT_TRUE(lDevice.IsConnected());
+}
+
 TEST_F(Responder, PacketLimitsOfTheDevice)
 {
     mServer.SetMemoryLimits(256, 256);
