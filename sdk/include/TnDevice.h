@@ -32,14 +32,14 @@ class TN_DEVICE_API TnDevice
 public:
     /// Builds a controller of the device's kind and connects it: a
     /// ``TnDeviceGEV`` for GigE Vision, a ``TnDeviceU3V`` for USB3 Vision.
-    /// Returns null when the connection fails (``aResult`` tells why, when
-    /// given). Release the controller with ``Free``.
-    static TnDevice *CreateAndConnect(const TnDeviceInfo *aDeviceInfo, TnResult *aResult = NULL);
+    /// Returns null when the connection fails; ``aResult`` (may be null)
+    /// receives the outcome. Release the controller with ``Free``.
+    static TnDevice *CreateAndConnect(const TnDeviceInfo *aDeviceInfo, TnResult *aResult);
 
     /// Finds the device by its MAC address, IP address, user-defined name,
     /// serial number or connection ID, then builds and connects a controller
     /// as the other form does.
-    static TnDevice *CreateAndConnect(const TnString &aInfo, TnResult *aResult = NULL);
+    static TnDevice *CreateAndConnect(const TnString &aInfo, TnResult *aResult);
 
     /// Disconnects and destroys a controller made by ``CreateAndConnect``.
     static void Free(TnDevice *aDevice);
