@@ -778,7 +778,7 @@ void DeviceCore::PostLinkLost(const std::string &aWhy)
 }
 
 void DeviceCore::PostEvent(uint16_t aEventId, uint16_t aChannel, uint64_t aBlockId, uint64_t aTimestamp,
-                           const uint8_t *aData, size_t aSize)
+                           const uint8_t *aItem, size_t aItemSize, size_t aDataOffset)
 {
     {
         std::lock_guard<std::mutex> lLock(mMutex);
@@ -789,9 +789,10 @@ void DeviceCore::PostEvent(uint16_t aEventId, uint16_t aChannel, uint64_t aBlock
     lEvent.mChannel = aChannel;
     lEvent.mBlockId = aBlockId;
     lEvent.mTimestamp = aTimestamp;
-    if (aData != nullptr && aSize > 0)
+    if (aItem != nullptr && aItemSize > 0)
     {
-        lEvent.mData.assign(aData, aData + aSize);
+        lEvent.mItem.assign(aItem, aItem + aItemSize);
+        lEvent.mDataOffset = std::min(aDataOffset, aItemSize);
     }
     {
         std::lock_guard<std::mutex> lLock(mQueueMutex);
@@ -836,8 +837,9 @@ void DeviceCore::Deliver(Notification &aNotification)
                        lReport("OnLinkDisconnected"));
         return;
     }
-    const uint8_t *lData = aNotification.mData.empty() ? nullptr : aNotification.mData.data();
-    const uint32_t lSize = static_cast<uint32_t>(aNotification.mData.size());
+    const std::vector<uint8_t> &lItem = aNotification.mItem;
+    const uint32_t lSize = static_cast<uint32_t>(lItem.size() - aNotification.mDataOffset);
+    const uint8_t *lData = lSize == 0 ? nullptr : lItem.data() + aNotification.mDataOffset;
     mSinks.ForEach(
         [&](TnDeviceEventSink *aSink) {
             aSink->OnEvent(mOwner, aNotification.mEventId, aNotification.mChannel, aNotification.mBlockId,
@@ -846,8 +848,9 @@ void DeviceCore::Deliver(Notification &aNotification)
         lReport("OnEvent"));
     TnGenParameterArray *lArray = GetParameters();
     TnGenParameterList lParameters;
-    if (lArray != nullptr &&
-        genicam::DeliverEvent(lArray, aNotification.mEventId, lData, aNotification.mData.size(), lParameters))
+    if (lArray != nullptr && genicam::DeliverEvent(lArray, aNotification.mEventId, lItem.empty() ? nullptr : lItem.data(),
+                                                   static_cast<uint32_t>(lItem.size()), &lParameters)
+                                 .IsOK())
     {
         mSinks.ForEach(
             [&](TnDeviceEventSink *aSink) {

@@ -132,8 +132,11 @@ public:
     /// The link died or the device took control away: the controller counts
     /// as disconnected, and the sinks hear of it once.
     void PostLinkLost(const std::string &aWhy);
-    void PostEvent(uint16_t aEventId, uint16_t aChannel, uint64_t aBlockId, uint64_t aTimestamp, const uint8_t *aData,
-                   size_t aSize);
+    /// An event as the device sent it: aItem is the whole event item, its
+    /// header first (what the GenICam event features are addressed in), and
+    /// its data, if any, starts aDataOffset bytes into it.
+    void PostEvent(uint16_t aEventId, uint16_t aChannel, uint64_t aBlockId, uint64_t aTimestamp, const uint8_t *aItem,
+                   size_t aItemSize, size_t aDataOffset);
     /// A read or write through the GenICam port succeeded.
     void ReportPortAccess(bool aWrite, const void *aData, uint64_t aAddress, size_t aLength);
     TnGenAccessMode GetPortAccessMode() const;
@@ -152,7 +155,8 @@ private:
         uint16_t mChannel = 0;
         uint64_t mBlockId = 0;
         uint64_t mTimestamp = 0;
-        std::vector<uint8_t> mData;
+        std::vector<uint8_t> mItem; // header and data
+        size_t mDataOffset = 0;
     };
 
     void StartQueue();

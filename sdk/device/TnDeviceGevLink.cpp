@@ -375,15 +375,19 @@ void GevLink::RunMessageChannel()
         lLastPort = lPort;
         if (!lRepeated && lStatus == gev::kGvcpStatusSuccess && lData != nullptr)
         {
-            mCore.PostEvent(lData->mEventId, lData->mStreamChannel, lData->mBlockId, lData->mTimestamp, lPayload,
-                            lPayloadSize);
+            // The item is the command's payload: the event header, then its data.
+            mCore.PostEvent(lData->mEventId, lData->mStreamChannel, lData->mBlockId, lData->mTimestamp,
+                            lCommand.mPayload, lCommand.mPayloadSize, lCommand.mPayloadSize - lPayloadSize);
         }
         else if (!lRepeated && lStatus == gev::kGvcpStatusSuccess)
         {
-            for (const gev::TnGvcpEvent &lEvent : lEvents)
+            // Items of equal size, each a header without data.
+            const size_t lItemSize = lEvents.empty() ? 0 : lCommand.mPayloadSize / lEvents.size();
+            for (size_t lIndex = 0; lIndex < lEvents.size(); ++lIndex)
             {
-                mCore.PostEvent(lEvent.mEventId, lEvent.mStreamChannel, lEvent.mBlockId, lEvent.mTimestamp, nullptr,
-                                0);
+                const gev::TnGvcpEvent &lEvent = lEvents[lIndex];
+                mCore.PostEvent(lEvent.mEventId, lEvent.mStreamChannel, lEvent.mBlockId, lEvent.mTimestamp,
+                                lCommand.mPayload + lIndex * lItemSize, lItemSize, lItemSize);
             }
         }
         // Acknowledged once queued: a device that has its answer knows that

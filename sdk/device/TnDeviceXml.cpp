@@ -8,7 +8,7 @@
 
 #include <zip.h>
 
-#include "TnGvcp.h"
+#include "TnGenApiLocation.h"
 
 namespace tn
 {
@@ -117,8 +117,8 @@ TnResult UnzipXml(const std::vector<uint8_t> &aArchive, std::string &aXml)
 
 TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument &aDocument)
 {
-    gev::TnGevXmlLocation lLocation;
-    if (!gev::ParseXmlLocation(aUrl, lLocation))
+    genicam::XmlLocation lLocation;
+    if (!genicam::ParseXmlLocation(aUrl, lLocation))
     {
         return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the device's URL '" + aUrl + "' is not understood");
     }
@@ -127,7 +127,7 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
     lDocument.mFileName = lLocation.mFileName;
     switch (lLocation.mKind)
     {
-    case gev::TnGevXmlLocation::kLocal:
+    case genicam::XmlLocation::kLocal:
     {
         if (lLocation.mLength > kMaxXmlSize)
         {
@@ -142,7 +142,7 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
         }
         break;
     }
-    case gev::TnGevXmlLocation::kFile:
+    case genicam::XmlLocation::kFile:
     {
         TnResult lResult = ReadFile(lLocation.mPath, lDocument.mRaw);
         if (!lResult.IsOK())
@@ -151,7 +151,7 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
         }
         break;
     }
-    case gev::TnGevXmlLocation::kHttp:
+    case genicam::XmlLocation::kHttp:
         return Failure(TN_NOT_SUPPORTED, "GenICam description: descriptions on web servers are not supported (" +
                                              aUrl + ")");
     default:

@@ -4,7 +4,6 @@
 #ifndef TN_GEN_PARAMETER_STATE_H
 #define TN_GEN_PARAMETER_STATE_H
 
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -35,7 +34,8 @@ struct ParameterArrayState
     /// Runs an engine operation under the node map's lock, turns what it
     /// throws into a result, then (without the lock) tells the sinks of the
     /// parameters whose values changed or were invalidated.
-    TnResult Run(const std::function<void()> &aOperation);
+    /// aChanged, when given, receives those parameters' nodes as well.
+    TnResult Run(const std::function<void()> &aOperation, std::vector<TnGenApi::INode *> *aChanged = nullptr);
 
     /// Calls the sinks of the parameters behind aNodes.
     void Notify(const std::vector<TnGenApi::INode *> &aNodes);
@@ -62,7 +62,6 @@ struct ParameterArrayState
     std::mutex mSinkMutex;
     std::condition_variable mSinkIdle;
     std::vector<std::pair<TnGenEventSink *, std::thread::id>> mActiveCalls;
-    std::atomic<size_t> mSinkCount{0}; // sinks registered with any parameter
 };
 
 /// Runs an operation on a node that belongs to no parameter (an enumeration

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "TnGevExport.h"
 #include "TnGvcp.h"
 #include "TnResult.h"
 #include "TnUdpSocket.h"
@@ -47,7 +48,7 @@ private:
 
 /// One device's control channel. Every operation is safe to call from several
 /// threads: commands go out one at a time, in the order the threads asked.
-class TnGvcpClient
+class TN_GEV_API TnGvcpClient
 {
 public:
     static constexpr uint32_t kDefaultTimeoutMs = 200;

@@ -29,7 +29,7 @@ namespace gev
 /// it sends a command at least once per heartbeat timeout. Other
 /// applications may read (unless the privilege is exclusive) but not write:
 /// GEV_STATUS_ACCESS_DENIED.
-class TnGvcpDevice : public TnGvcpRegisterHandler
+class TN_GEV_API TnGvcpDevice : public TnGvcpRegisterHandler
 {
 public:
     /// A device announcing aInfo, with aMemorySize bytes of registers (at

@@ -1,10 +1,8 @@
 // The device controller against an independent GigE Vision device: the aravis
-// fake camera, each test in a network namespace of its own (see TnTestPeer.h).
+// fake camera, each test in a network namespace of its own (see TnTestDevices.h).
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <stdio.h>
-#include <sys/wait.h>
 
 #include <fstream>
 #include <memory>
@@ -13,13 +11,16 @@
 #include "TnDeviceGEV.h"
 #include "TnDeviceTestUtil.h"
 #include "TnSystem.h"
-#include "TnTestPeer.h"
+#include "TnTestDevices.h"
+#include "TnTestProcess.h"
 
 using namespace tn::test;
 
 namespace
 {
-class FakeDevice : public FakeCamera
+constexpr const char *kTool = "arv-tool-0.8";
+
+class FakeDevice : public FakeCameraTest
 {
 protected:
     // The fake camera as discovery reports it.
@@ -209,9 +210,7 @@ TEST_F(FakeDevice, KillingTheDeviceReportsTheLostLink)
     ASSERT_TRUE(lDevice.ReadRegister(0x0938, lTimeout).IsOK());
 
     const auto lKilled = std::chrono::steady_clock::now();
-    kill(mPid, SIGKILL);
-    waitpid(mPid, nullptr, 0);
-    mPid = -1;
+    mCamera.Kill();
     ASSERT_TRUE(lSink.WaitFor([&] { return lSink.mDisconnects > 0; }, lTimeout + 1000));
     const auto lElapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lKilled).count();

@@ -22,13 +22,14 @@
 #include "TnGvcpDevice.h"
 #include "TnGvcpServer.h"
 #include "TnSystem.h"
-#include "TnTestPeer.h"
+#include "TnTestNetwork.h"
 
 using namespace tn::test;
 using tn::gev::TnGvcpDevice;
 
 namespace
 {
+constexpr uint32_t kLoopback = 0x7F000001;
 constexpr uint64_t kMac = 0x0250C2001234ull;
 constexpr uint32_t kXmlAddress = 0x8000;
 constexpr uint16_t kExposureEnd = 0x9001;
@@ -49,9 +50,9 @@ const char kXml[] =
     "<Integer Name=\"TLParamsLocked\"><pValue>LockedReg</pValue><Min>0</Min><Max>1</Max></Integer>\n"
     "<IntReg Name=\"LockedReg\"><Address>0x1008</Address><Length>4</Length><AccessMode>RW</AccessMode>"
     "<pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>BigEndian</Endianess></IntReg>\n"
-    "<IntReg Name=\"EventExposureEndTimestamp\"><Address>0</Address><Length>8</Length><AccessMode>RO</AccessMode>"
+    "<IntReg Name=\"EventExposureEndTimestamp\"><Address>16</Address><Length>8</Length><AccessMode>RO</AccessMode>"
     "<pPort>EventExposureEndPort</pPort><Sign>Unsigned</Sign><Endianess>BigEndian</Endianess></IntReg>\n"
-    "<IntReg Name=\"EventExposureEndFrameID\"><Address>8</Address><Length>4</Length><AccessMode>RO</AccessMode>"
+    "<IntReg Name=\"EventExposureEndFrameID\"><Address>24</Address><Length>4</Length><AccessMode>RO</AccessMode>"
     "<pPort>EventExposureEndPort</pPort><Sign>Unsigned</Sign><Endianess>BigEndian</Endianess></IntReg>\n"
     "<Port Name=\"EventExposureEndPort\"><EventID>9001</EventID></Port>\n"
     "<Port Name=\"Device\"/>\n"
@@ -86,12 +87,12 @@ std::vector<uint8_t> Zip(const std::string &aName, const std::string &aContent)
     return lBytes;
 }
 
-class Responder : public PrivateNamespace
+class Responder : public tn::test::FreshNetworkTest
 {
 protected:
     void SetUp() override
     {
-        PrivateNamespace::SetUp();
+        FreshNetworkTest::SetUp();
         if (IsSkipped())
         {
             return;
@@ -161,10 +162,10 @@ TEST_F(Responder, EventsReachTheSinksAndTheEventFeatures)
     EXPECT_EQ(lSink.mEvents[1].mId, 0x9002);
     EXPECT_EQ(lSink.mEvents[1].mChannel, 0xFFFF);
     EXPECT_FALSE(lSink.mEvents[1].mHadData);
-    // Only the event the description maps reaches OnEventGenICam, with the
-    // features that read its data.
+    // Only the event the description maps reaches OnEventGenICam, with its
+    // port and the features that read its data, addressed from the header on.
     ASSERT_EQ(lSink.mGenICamEvents.size(), 1u);
-    EXPECT_EQ(lSink.mGenICamEvents[0], "36865:EventExposureEndTimestamp=1234605616436508552,EventExposureEndFrameID=7");
+    EXPECT_EQ(lSink.mGenICamEvents[0], "36865:EventExposureEndPort,EventExposureEndTimestamp=1234605616436508552,EventExposureEndFrameID=7");
     int64_t lFrame = 0;
     EXPECT_TRUE(lDevice.GetParameters()->GetIntegerValue(TnString("EventExposureEndFrameID"), lFrame).IsOK());
     EXPECT_EQ(lFrame, 7);

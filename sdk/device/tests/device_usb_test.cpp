@@ -13,7 +13,7 @@
 #include "TnDeviceTestUtil.h"
 #include "TnDeviceU3V.h"
 #include "TnSystem.h"
-#include "TnTestPeer.h"
+#include "TnTestNetwork.h"
 
 using namespace tn::test;
 
@@ -31,12 +31,12 @@ const char kOwnXml[] =
     "<Port Name=\"Device\"/>\n"
     "</RegisterDescription>\n";
 
-class SimulatedDevices : public PrivateNamespace
+class SimulatedDevices : public tn::test::FreshNetworkTest
 {
 protected:
     void SetUp() override
     {
-        PrivateNamespace::SetUp();
+        FreshNetworkTest::SetUp();
         if (IsSkipped())
         {
             return;
