@@ -137,10 +137,9 @@ public:
         PutU32(lImage + kSetWriteChunk, lSettings.mWriteChunk);
         PutU32(lImage + kSetMessageChannel, lSettings.mMessageChannel ? 1 : 0);
         const LinkStatistics lStatistics = mCore.GetStatistics();
-        const uint64_t lCounts[kStatisticsCount] = {lStatistics.mCommands,    lStatistics.mRetries,
-                                                    lStatistics.mTimeouts,    lStatistics.mPendingAcks,
-                                                    lStatistics.mFailures,    lStatistics.mHeartbeats,
-                                                    lStatistics.mEvents};
+        const uint64_t lCounts[kStatisticsCount] = {
+            lStatistics.mCommands, lStatistics.mRetries,    lStatistics.mTimeouts, lStatistics.mPendingAcks,
+            lStatistics.mFailures, lStatistics.mHeartbeats, lStatistics.mEvents};
         for (uint32_t lIndex = 0; lIndex < kStatisticsCount; ++lIndex)
         {
             PutU64(lImage + kStatistics + 8 * lIndex, lCounts[lIndex]);
@@ -240,15 +239,15 @@ std::string CommunicationXml()
     lXml += IntegerFeature("CommandRetryCount", "How often an unanswered command is sent again.", kSetRetryCount, 0,
                            100, 1, "");
     lXml += IntegerFeature("HeartbeatInterval",
-                           "The time between heartbeats; 0 for a third of the device's heartbeat timeout.",
+                           "The time between heartbeats; 0 for a third of the device's heartbeat timeout, "
+                           "shortened so that an unanswered heartbeat ends within that timeout.",
                            kSetHeartbeatInterval, 0, 600000, 1, "ms");
-    lXml += IntegerFeature("HeartbeatTimeout",
-                           "The heartbeat timeout given to the device; 0 to keep the device's own.",
+    lXml += IntegerFeature("HeartbeatTimeout", "The heartbeat timeout given to the device; 0 to keep the device's own.",
                            kSetHeartbeatTimeout, 0, 600000, 1, "ms");
-    lXml += IntegerFeature("ReadMemoryPacketSize", "The most bytes one read memory command asks for.",
-                           kSetReadChunk, 4, 536, 4, "B");
-    lXml += IntegerFeature("WriteMemoryPacketSize", "The most bytes one write memory command carries.",
-                           kSetWriteChunk, 4, 536, 4, "B");
+    lXml += IntegerFeature("ReadMemoryPacketSize", "The most bytes one read memory command asks for.", kSetReadChunk, 4,
+                           536, 4, "B");
+    lXml += IntegerFeature("WriteMemoryPacketSize", "The most bytes one write memory command carries.", kSetWriteChunk,
+                           4, 536, 4, "B");
     lXml += "<Boolean Name=\"MessageChannelEnabled\"><ToolTip>Whether connecting opens the device's message "
             "channel for events.</ToolTip><pValue>MessageChannelEnabledReg</pValue><OnValue>1</OnValue>"
             "<OffValue>0</OffValue></Boolean>\n"
@@ -387,10 +386,14 @@ TnResult DeviceCore::Connect(const TnDeviceInfo *aInfo, TnAccessType aAccess)
                                                  " device");
     }
     std::shared_ptr<const TnDeviceInfo> lInfo(aInfo->Copy());
-    StartQueue();
+    TnResult lResult = StartQueue();
+    if (!lResult.IsOK())
+    {
+        return lResult;
+    }
     mLinkAlive = true;
     std::shared_ptr<Link> lLink;
-    TnResult lResult = OpenLink(*lInfo, aAccess, lLink);
+    lResult = OpenLink(*lInfo, aAccess, lLink);
     if (!lResult.IsOK())
     {
         mLinkAlive = false;
@@ -401,9 +404,10 @@ TnResult DeviceCore::Connect(const TnDeviceInfo *aInfo, TnAccessType aAccess)
     lResult = lLink->ReadXmlUrl(lUrl);
     if (lResult.IsOK())
     {
-        lResult = LoadXml(lUrl, [&lLink](uint64_t aAddress, void *aData, size_t aSize) {
-            return lLink->Read(aAddress, aData, aSize);
-        }, lXml);
+        lResult = LoadXml(
+            lUrl,
+            [&lLink](uint64_t aAddress, void *aData, size_t aSize) { return lLink->Read(aAddress, aData, aSize); },
+            lXml);
     }
     std::unique_ptr<TnGenParameterArray> lArray;
     if (lResult.IsOK())
@@ -750,15 +754,23 @@ void DeviceCore::ReportPortAccess(bool aWrite, const void *aData, uint64_t aAddr
         });
 }
 
-void DeviceCore::StartQueue()
+TnResult DeviceCore::StartQueue()
 {
     std::lock_guard<std::mutex> lLock(mQueueMutex);
     if (mQueueThread.joinable() || mStopQueue)
     {
-        return;
+        return TnResult(TN_OK);
     }
-    mQueueThread = std::thread(&DeviceCore::RunQueue, this);
+    try
+    {
+        mQueueThread = std::thread(&DeviceCore::RunQueue, this);
+    }
+    catch (const std::exception &aError)
+    {
+        return Failure(TN_THREAD_ERROR, std::string("Connect: cannot start the notification thread: ") + aError.what());
+    }
     mQueueThreadId = mQueueThread.get_id();
+    return TnResult(TN_OK);
 }
 
 void DeviceCore::PostLinkLost(const std::string &aWhy)
@@ -848,14 +860,15 @@ void DeviceCore::Deliver(Notification &aNotification)
         lReport("OnEvent"));
     TnGenParameterArray *lArray = GetParameters();
     TnGenParameterList lParameters;
-    if (lArray != nullptr && genicam::DeliverEvent(lArray, aNotification.mEventId, lItem.empty() ? nullptr : lItem.data(),
-                                                   static_cast<uint32_t>(lItem.size()), &lParameters)
-                                 .IsOK())
+    if (lArray != nullptr &&
+        genicam::DeliverEvent(lArray, aNotification.mEventId, lItem.empty() ? nullptr : lItem.data(),
+                              static_cast<uint32_t>(lItem.size()), &lParameters)
+            .IsOK())
     {
         mSinks.ForEach(
             [&](TnDeviceEventSink *aSink) {
-                aSink->OnEventGenICam(mOwner, aNotification.mEventId, aNotification.mChannel,
-                                      aNotification.mBlockId, aNotification.mTimestamp, &lParameters);
+                aSink->OnEventGenICam(mOwner, aNotification.mEventId, aNotification.mChannel, aNotification.mBlockId,
+                                      aNotification.mTimestamp, &lParameters);
             },
             lReport("OnEventGenICam"));
     }

@@ -65,8 +65,8 @@ struct UpdaterState
 
 IUpdaterObserver::~IUpdaterObserver() = default;
 
-TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const TnDeviceInfo *aDeviceInfo,
-                               const char *, bool)
+TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const TnDeviceInfo *aDeviceInfo, const char *,
+                               bool)
     : mState(new tn::device::UpdaterState)
 {
     std::string lPath = aPath != nullptr ? aPath : "";
@@ -84,6 +84,13 @@ TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const T
 
 TnGenFUUpdater::~TnGenFUUpdater()
 {
+    if (mState->mThread.joinable() && mState->mThread.get_id() == std::this_thread::get_id())
+    {
+        // Destroyed by one of its own observers: the update's thread still
+        // runs on the state, which stays behind.
+        mState->mThread.detach();
+        return;
+    }
     if (mState->mThread.joinable())
     {
         mState->mThread.join();
@@ -114,7 +121,16 @@ void TnGenFUUpdater::Start()
     }
     mState->mStarted = true;
     mState->mDone = false;
-    mState->mThread = std::thread(&tn::device::UpdaterState::Run, mState);
+    try
+    {
+        mState->mThread = std::thread(&tn::device::UpdaterState::Run, mState);
+    }
+    catch (const std::exception &aError)
+    {
+        mState->mDone = true;
+        mState->mResult =
+            TnResult(TN_THREAD_ERROR, TnString((std::string("cannot start the update: ") + aError.what()).c_str()));
+    }
 }
 
 bool TnGenFUUpdater::IsDone() const
