@@ -58,7 +58,7 @@ static PyObject *tn_in_place_result(PyObject *aSelf, swig_type_info *aType, void
     }
 }
 
-%feature("director") TnLogSink;
+TN_DIRECTOR(TnLogSink)
 /* The SDK may call straight back into Python. */
 %nothreadallow TnLogSink::Log;
 

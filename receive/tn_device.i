@@ -222,7 +222,7 @@ TN_ARRAY_1D_IN_UINT32(const void *aData, uint32_t aDataLength)
     }
 }
 
-%feature("director") TnDeviceEventSink;
+TN_DIRECTOR(TnDeviceEventSink)
 /* The SDK's own implementations may come straight back into Python. */
 %nothreadallow TnDeviceEventSink::OnLinkDisconnected;
 %nothreadallow TnDeviceEventSink::OnLinkReconnected;

@@ -41,7 +41,7 @@ TN_PLAIN_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS_int(*
        uint32_t &aSize;
 
 /* The firmware updater and its observer, overridable from Python. */
-%feature("director") IUpdaterObserver;
+TN_DIRECTOR(IUpdaterObserver)
 %nothreadallow IUpdaterObserver::UpdateProgressLabel;
 %nothreadallow IUpdaterObserver::UpdateProgressValue;
 

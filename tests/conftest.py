@@ -40,6 +40,32 @@ def hooks(tarn):
     return tn_testhooks
 
 
+@pytest.fixture
+def import_with_broken_numpy(tmp_path):
+    """Imports a module in a child process whose numpy serves no array
+    interface; the child's output (what it printed, and standard error)."""
+    fake = tmp_path / "numpy"
+    (fake / "_core").mkdir(parents=True)
+    (fake / "__init__.py").write_text("")
+    (fake / "_core" / "__init__.py").write_text("")
+    (fake / "_core" / "_multiarray_umath.py").write_text("_ARRAY_API = 'not a capsule'\n")
+    program = textwrap.dedent("""
+        import importlib, sys
+        sys.path.insert(0, sys.argv[1])
+        try:
+            importlib.import_module(sys.argv[2])
+        except ImportError as error:
+            print("ImportError:", error)
+        """)
+
+    def run(module):
+        paths = [str(tmp_path)] + [os.path.abspath(p) for p in sys.path if p]
+        return subprocess.run([sys.executable, "-c", program, str(tmp_path), module], capture_output=True, text=True,
+                              env={"PYTHONPATH": os.pathsep.join(paths)})
+
+    return run
+
+
 @pytest.fixture(scope="session")
 def rx():
     import tarn_receive_313

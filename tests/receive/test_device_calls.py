@@ -156,6 +156,26 @@ def make_sink(rx, calls):
     return Sink()
 
 
+def test_disowned_sinks_live_with_their_forwarding_objects(rx, receive):
+    import gc
+    import weakref
+
+    calls = []
+    sink = make_sink(rx, calls)
+    alive = weakref.ref(sink)
+    receive.disown_TnDeviceEventSink(sink)
+    receive.disown_TnDeviceEventSink(sink)  # a second time: nothing more
+    forwarding = sink.this
+    del sink
+    gc.collect()
+    assert alive() is not None
+    receive.TnDeviceEventSink_OnEvent(forwarding, None, 1, 2, 3, 4, [9])
+    assert calls == [("OnEvent", 1, 2, 3, 4, b"\x09")]
+    receive.delete_TnDeviceEventSink(alive())
+    gc.collect()
+    assert alive() is None
+
+
 def test_event_sink_upcalls(rx, receive):
     calls = []
     sink = make_sink(rx, calls)
