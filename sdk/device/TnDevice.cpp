@@ -12,7 +12,11 @@
 
 TnDeviceEventSink::TnDeviceEventSink() = default;
 
-TnDeviceEventSink::~TnDeviceEventSink() = default;
+TnDeviceEventSink::~TnDeviceEventSink()
+{
+    // A sink that goes while registered is let go of first.
+    tn::device::DeviceCore::ForgetSink(this);
+}
 
 void TnDeviceEventSink::OnLinkDisconnected(TnDevice *)
 {

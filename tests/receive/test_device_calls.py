@@ -298,3 +298,19 @@ def test_serial_port(rx, receive):
     assert rx.TnDeviceSerialPort.IsSupported(adapter, rx.TnDeviceSerial0) is False
     assert port.GetWriteProgress()[0].GetCode() == rx.TN_STATE_ERROR
     assert port.SetRxBufferSize(64).IsOK() and port.GetRxBufferSize() == [port.GetRxBufferSize()[0], 64]
+
+
+def test_sinks_dropped_while_registered(rx):
+    import gc
+
+    device = rx.TnDeviceGEV()
+    sink = make_sink(rx, [])
+    assert device.RegisterEventSink(sink).IsOK()
+    adapter = rx.TnDeviceAdapter(device)
+    del sink
+    gc.collect()
+    # The device let go of the sink as it went; destroying the device now
+    # tells its adapter, and nothing else.
+    del device
+    gc.collect()
+    assert adapter.IsConnected() is False

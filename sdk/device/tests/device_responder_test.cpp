@@ -611,6 +611,25 @@ TEST_F(Responder, AdaptersAndDevicesEndInEitherOrder)
     EXPECT_EQ(lAdapter.RegisterGenInvalidator(TnString("Width")).GetCode(), TN_NOT_FOUND);
 }
 
+TEST_F(Responder, ASinkDestroyedWhileRegisteredIsLetGoOf)
+{
+    TnDeviceGEV lDevice;
+    RecordingSink *lSink = new RecordingSink;
+    RecordingSink lStays;
+    ASSERT_TRUE(lDevice.RegisterEventSink(lSink).IsOK());
+    ASSERT_TRUE(lDevice.RegisterEventSink(&lStays).IsOK());
+    ASSERT_TRUE(Connect(lDevice).IsOK());
+    TnDeviceEventSink *lGone = lSink;
+    delete lSink;
+    EXPECT_EQ(lDevice.UnregisterEventSink(lGone).GetCode(), TN_NOT_FOUND);
+    tn::gev::TnGvcpEvent lEvent;
+    lEvent.mEventId = 0x9003;
+    ASSERT_TRUE(mDevice->SendEvent(lEvent).IsOK());
+    ASSERT_TRUE(lDevice.WaitForMessagingChannelIdle(2000).IsOK());
+    EXPECT_EQ(lStays.mEvents.size(), 1u);
+    EXPECT_TRUE(lDevice.UnregisterEventSink(&lStays).IsOK());
+}
+
 TEST_F(Responder, FreeReleasesOnlyWhatTheFactoryMade)
 {
     TnResult lResult;
