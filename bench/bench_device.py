@@ -80,10 +80,13 @@ for name, command in clients:
     if not runs:
         print(f"{{name:24s}}: " + ("no figures" if os.path.exists(command[0]) else "not built"))
         continue
+    # The median, and the best run: on a machine shared with other work the
+    # best run is the client's own cost.
     read = statistics.median(run[0] for run in runs)
     write = statistics.median(run[1] for run in runs)
+    best = min(runs)
     print(f"{{name:24s}}: Width read {{read:6.1f}} us/read, write {{write:6.1f}} us/write "
-          f"(median of {{len(runs)}} runs of {ROUNDS})")
+          f"(median of {{len(runs)}} runs of {ROUNDS}; best run {{best[0]:.1f}} / {{best[1]:.1f}})")
 '''
 
 
