@@ -1,10 +1,13 @@
 #include "TnGenFUUpdater.h"
 
+#include <condition_variable>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "TnLog.h"
 #include "TnSinkRegistry.h"
@@ -63,7 +66,76 @@ struct UpdaterState
 } // namespace device
 } // namespace tn
 
-IUpdaterObserver::~IUpdaterObserver() = default;
+namespace
+{
+// Which updaters each observer is attached to, so that an observer destroyed
+// while attached is detached first, never called afterwards.
+struct ObserverIndex
+{
+    std::mutex mMutex;
+    std::condition_variable mIdle;
+    std::multimap<IUpdaterObserver *, tn::device::UpdaterState *> mEntries;
+    std::map<tn::device::UpdaterState *, int> mDetaching; // observers being detached now
+
+    void Erase(IUpdaterObserver *aObserver, tn::device::UpdaterState *aState)
+    {
+        auto lRange = mEntries.equal_range(aObserver);
+        for (auto lEntry = lRange.first; lEntry != lRange.second; ++lEntry)
+        {
+            if (lEntry->second == aState)
+            {
+                mEntries.erase(lEntry);
+                return;
+            }
+        }
+    }
+};
+
+ObserverIndex &Index()
+{
+    static ObserverIndex *sIndex = new ObserverIndex;
+    return *sIndex;
+}
+
+// An updater's state goes: observers destroyed later do not look for it.
+void ForgetState(tn::device::UpdaterState *aState)
+{
+    ObserverIndex &lIndex = Index();
+    std::unique_lock<std::mutex> lLock(lIndex.mMutex);
+    for (auto lEntry = lIndex.mEntries.begin(); lEntry != lIndex.mEntries.end();)
+    {
+        lEntry = lEntry->second == aState ? lIndex.mEntries.erase(lEntry) : std::next(lEntry);
+    }
+    lIndex.mIdle.wait(lLock, [&] { return lIndex.mDetaching[aState] == 0; });
+    lIndex.mDetaching.erase(aState);
+}
+} // namespace
+
+IUpdaterObserver::~IUpdaterObserver()
+{
+    ObserverIndex &lIndex = Index();
+    std::vector<tn::device::UpdaterState *> lStates;
+    {
+        std::lock_guard<std::mutex> lLock(lIndex.mMutex);
+        auto lRange = lIndex.mEntries.equal_range(this);
+        for (auto lEntry = lRange.first; lEntry != lRange.second; ++lEntry)
+        {
+            lStates.push_back(lEntry->second);
+            ++lIndex.mDetaching[lEntry->second];
+        }
+        lIndex.mEntries.erase(this);
+    }
+    for (tn::device::UpdaterState *lState : lStates)
+    {
+        lState->mObservers.Remove(this);
+        std::lock_guard<std::mutex> lLock(lIndex.mMutex);
+        --lIndex.mDetaching[lState];
+    }
+    if (!lStates.empty())
+    {
+        lIndex.mIdle.notify_all();
+    }
+}
 
 TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const TnDeviceInfo *aDeviceInfo, const char *,
                                bool)
@@ -95,16 +167,25 @@ TnGenFUUpdater::~TnGenFUUpdater()
     {
         mState->mThread.join();
     }
+    ForgetState(mState);
     delete mState;
 }
 
 void TnGenFUUpdater::Attach(IUpdaterObserver *aObserver)
 {
-    mState->mObservers.Add(aObserver);
+    std::lock_guard<std::mutex> lLock(Index().mMutex);
+    if (mState->mObservers.Add(aObserver))
+    {
+        Index().mEntries.emplace(aObserver, mState);
+    }
 }
 
 void TnGenFUUpdater::Detach(IUpdaterObserver *aObserver)
 {
+    {
+        std::lock_guard<std::mutex> lLock(Index().mMutex);
+        Index().Erase(aObserver, mState);
+    }
     mState->mObservers.Remove(aObserver);
 }
 

@@ -314,3 +314,27 @@ def test_sinks_dropped_while_registered(rx):
     del device
     gc.collect()
     assert adapter.IsConnected() is False
+
+
+def test_observers_dropped_while_attached(rx):
+    import gc
+    import time
+
+    class Observer(rx.IUpdaterObserver):
+        def UpdateProgressLabel(self, text):
+            pass
+
+        def UpdateProgressValue(self, value):
+            pass
+
+    updater = rx.TnGenFUUpdater("/nonexistent", "update.bin", None, "", False)
+    observer = Observer()
+    updater.Attach(observer)
+    del observer
+    gc.collect()
+    updater.Start()  # the updater no longer knows the observer
+    for _ in range(500):
+        if updater.IsDone():
+            break
+        time.sleep(0.01)
+    assert updater.GetResult().GetCode() == rx.TN_INVALID_PARAMETER
