@@ -56,6 +56,13 @@ public:
         return true;
     }
 
+    /// The sinks registered now.
+    std::vector<Sink *> Snapshot() const
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        return mSinks;
+    }
+
     bool IsEmpty() const
     {
         std::lock_guard<std::mutex> lLock(mMutex);
