@@ -15,8 +15,8 @@
 // browsers), access mode TnGenAccessModeUndefined (the register's access:
 // read-write, read-only or write-only; read-only for chunk and event
 // features), representation TnGenRepresentationUndefined (none written),
-// visibility TnGenVisibilityBeginner, cache TnGenCacheWriteThrough, no
-// polling, name space TnGenNameSpaceCustom, neither locked while streaming
+// visibility TnGenVisibilityBeginner, cache TnGenCacheNone (the program may
+// change a register at any time, so clients read it again), no polling, name space TnGenNameSpaceCustom, neither locked while streaming
 // nor streamable.
 //
 // Features whose value lies in a register are written as the feature node

@@ -983,11 +983,14 @@ private:
         }
         WriteSelected(node, aFeature);
         // Private nodes follow the feature's own.
-        std::vector<std::function<void()>> later;
-        later.swap(mLater);
-        for (auto &write : later)
+        while (!mLater.empty())
         {
-            write();
+            std::vector<std::function<void()>> later;
+            later.swap(mLater);
+            for (auto &write : later)
+            {
+                write();
+            }
         }
     }
 

@@ -86,7 +86,7 @@ struct FeatureSpec
     TnGenAccessMode mAccessMode = TnGenAccessModeUndefined;
     TnGenRepresentation mRepresentation = TnGenRepresentationUndefined;
     TnGenVisibility mVisibility = TnGenVisibilityBeginner;
-    TnGenCache mCache = TnGenCacheWriteThrough;
+    TnGenCache mCache = TnGenCacheNone;
     uint32_t mPollingTime = 0;
     TnGenNameSpace mNameSpace = TnGenNameSpaceCustom;
     bool mTLLocked = false;
