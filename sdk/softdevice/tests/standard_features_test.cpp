@@ -366,11 +366,20 @@ TEST(StandardFeatures, AravisReadsTheDescription)
     const TnResult built = BuildDescription(f.GetFeatures(), f.GetChanges(), TnDescriptionInfo(), xml);
     ASSERT_TRUE(built.IsOK()) << Text(built);
 
+    // The whole description of a device of two sources, standard features
+    // included (the fake camera has no memory behind them: listed only).
+    Device device(2);
+    const TnResult standard = device.Build();
+    ASSERT_TRUE(standard.IsOK()) << Text(standard);
+
     char directory[] = "/tmp/tn-softdevice-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(directory));
     const std::string file = std::string(directory) + "/device.xml";
+    const std::string full = std::string(directory) + "/full.xml";
     const std::string output = std::string(directory) + "/output.txt";
+    const std::string listing = std::string(directory) + "/listing.txt";
     std::ofstream(file) << xml;
+    std::ofstream(full) << device.mXml;
     const std::string tool = "arv-tool-0.8 -a 127.0.0.1 ";
     const std::string script =
         "ip link set lo up || exit 3; arv-fake-gv-camera-0.8 -i 127.0.0.1 -s TARNSOFT -g " + file +
@@ -379,15 +388,23 @@ TEST(StandardFeatures, AravisReadsTheDescription)
         " 2>&1 && grep -q TarnGain " + output + " && break; done; " + tool +
         "control TarnGain=10 TarnExposureMs=0.5 TarnMode=Fast TarnLabel=hello >> " + output + " 2>&1; " + tool +
         "control TarnGain TarnDoubleGain TarnExposure TarnMode TarnLabel >> " + output +
-        " 2>&1; kill $camera; wait $camera 2>/dev/null";
+        " 2>&1; kill $camera; wait $camera 2>/dev/null; "
+        "arv-fake-gv-camera-0.8 -i 127.0.0.1 -s TARNFULL -g " + full + " >/dev/null 2>&1 & camera=$!; "
+        "for attempt in 1 2 3 4 5 6 7 8 9 10; do sleep 0.5; " + tool + "features > " + listing +
+        " 2>&1 && grep -q PixelFormat " + listing + " && break; done; kill $camera; wait $camera 2>/dev/null";
     const int status = system(("timeout 60 unshare -n sh -c '" + script + "' >/dev/null 2>&1").c_str());
-    std::ifstream input(output);
-    std::stringstream text;
-    text << input.rdbuf();
+    const auto read = [](const std::string &aFile) {
+        std::ifstream input(aFile);
+        std::stringstream text;
+        text << input.rdbuf();
+        unlink(aFile.c_str());
+        return text.str();
+    };
+    const std::string result = read(output);
+    const std::string features = read(listing);
     unlink(file.c_str());
-    unlink(output.c_str());
+    unlink(full.c_str());
     rmdir(directory);
-    const std::string result = text.str();
     if (result.find("TarnGain") == std::string::npos)
     {
         GTEST_SKIP() << "the fake camera could not be reached (exit status " << status << "): " << result;
@@ -400,5 +417,12 @@ TEST(StandardFeatures, AravisReadsTheDescription)
                              "TarnLabel = hello"})
     {
         EXPECT_NE(std::string::npos, result.find(line)) << line << " missing in:\n" << result;
+    }
+    for (const char *name : {"Width", "PixelFormat", "PayloadSize", "AcquisitionMode", "AcquisitionStart",
+                             "AcquisitionStop", "TLParamsLocked", "GevSCPSPacketSize", "GevTimestampValue",
+                             "DeviceModelName", "UserSetSelector", "UserSetLoad", "UserSetSave", "UserSetDefault",
+                             "SourceSelector", "ChunkEnable", "GevMACAddress"})
+    {
+        EXPECT_NE(std::string::npos, features.find(name)) << name << " missing in:\n" << features;
     }
 }
