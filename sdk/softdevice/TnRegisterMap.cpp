@@ -311,7 +311,7 @@ uint16_t TnRegisterMap::Collect(uint32_t aAddress, size_t aSize, std::vector<std
     return gev::kGvcpStatusSuccess;
 }
 
-TnAccessStatus TnRegisterMap::ReadMemory(uint32_t aAddress, uint8_t *aData, size_t aSize)
+TnAccessStatus TnRegisterMap::Access(uint32_t aAddress, uint8_t *aRead, const uint8_t *aWrite, size_t aSize)
 {
     std::vector<std::shared_ptr<TnRegister>> registers;
     if (static_cast<uint64_t>(aAddress) + aSize > 0x100000000ull ||
@@ -322,21 +322,23 @@ TnAccessStatus TnRegisterMap::ReadMemory(uint32_t aAddress, uint8_t *aData, size
     }
     for (const auto &reg : registers)
     {
-        if (!reg->IsReadable())
+        if (aWrite != nullptr ? !reg->IsWritable() : !reg->IsReadable())
         {
-            return Status(gev::kGvcpStatusAccessDenied, "register '" + reg->GetNameText() + "' is not readable");
+            return Status(aWrite != nullptr ? gev::kGvcpStatusWriteProtect : gev::kGvcpStatusAccessDenied,
+                          "register '" + reg->GetNameText() + "' is not " + (aWrite != nullptr ? "writable" : "readable"));
         }
     }
     const uint64_t end = static_cast<uint64_t>(aAddress) + aSize;
     for (const auto &reg : registers)
     {
         const uint64_t from = std::max<uint64_t>(aAddress, reg->GetAddress());
-        const uint64_t to = std::min<uint64_t>(end, reg->GetEnd64());
-        const TnResult result = reg->Read(static_cast<uint32_t>(from - reg->GetAddress()), aData + (from - aAddress),
-                                          static_cast<uint32_t>(to - from));
+        const uint32_t offset = static_cast<uint32_t>(from - reg->GetAddress());
+        const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(end, reg->GetEnd64()) - from);
+        const TnResult result = aWrite != nullptr ? reg->WriteAt(offset, aWrite + (from - aAddress), length)
+                                                  : reg->Read(offset, aRead + (from - aAddress), length);
         if (!result.IsOK())
         {
-            return Refused(result, 0);
+            return Refused(result, aWrite != nullptr ? static_cast<size_t>(from - aAddress) : 0);
         }
     }
     TnAccessStatus status;
@@ -344,37 +346,14 @@ TnAccessStatus TnRegisterMap::ReadMemory(uint32_t aAddress, uint8_t *aData, size
     return status;
 }
 
+TnAccessStatus TnRegisterMap::ReadMemory(uint32_t aAddress, uint8_t *aData, size_t aSize)
+{
+    return Access(aAddress, aData, nullptr, aSize);
+}
+
 TnAccessStatus TnRegisterMap::WriteMemory(uint32_t aAddress, const uint8_t *aData, size_t aSize)
 {
-    std::vector<std::shared_ptr<TnRegister>> registers;
-    if (static_cast<uint64_t>(aAddress) + aSize > 0x100000000ull ||
-        Collect(aAddress, aSize, registers) != gev::kGvcpStatusSuccess)
-    {
-        return Status(gev::kGvcpStatusInvalidAddress,
-                      std::to_string(aSize) + " bytes at " + Hex(aAddress) + " do not all lie in registers");
-    }
-    for (const auto &reg : registers)
-    {
-        if (!reg->IsWritable())
-        {
-            return Status(gev::kGvcpStatusWriteProtect, "register '" + reg->GetNameText() + "' is not writable");
-        }
-    }
-    const uint64_t end = static_cast<uint64_t>(aAddress) + aSize;
-    for (const auto &reg : registers)
-    {
-        const uint64_t from = std::max<uint64_t>(aAddress, reg->GetAddress());
-        const uint64_t to = std::min<uint64_t>(end, reg->GetEnd64());
-        const TnResult result = reg->WriteAt(static_cast<uint32_t>(from - reg->GetAddress()),
-                                             aData + (from - aAddress), static_cast<uint32_t>(to - from));
-        if (!result.IsOK())
-        {
-            return Refused(result, static_cast<size_t>(from - aAddress));
-        }
-    }
-    TnAccessStatus status;
-    status.mDone = aSize;
-    return status;
+    return Access(aAddress, nullptr, aData, aSize);
 }
 
 TnAccessStatus TnRegisterMap::ReadRegister(uint32_t aAddress, uint32_t &aValue)
@@ -437,19 +416,29 @@ TnResult TnRegisterFactory::AddChecked(const TnRegisterSpec &aSpec)
     return mMap.Add(aSpec);
 }
 
-TnResult TnRegisterFactory::AddRegister(const TnString &aName, uint32_t aAddress, uint32_t aLength,
-                                        TnGenAccessMode aAccessMode, ITnRegisterEventSink *aRegisterEventSink,
-                                        void *aContext)
+namespace
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+TnRegisterSpec ProgramSpec(const TnString &aName, uint32_t aAddress, uint32_t aLength, TnGenAccessMode aAccessMode,
+                           bool aByteArray, ITnRegisterEventSink *aSink, void *aContext)
+{
     TnRegisterSpec spec;
     spec.mName = aName.GetAscii() != nullptr ? aName.GetAscii() : "";
     spec.mAddress = aAddress;
     spec.mLength = aLength;
     spec.mAccessMode = aAccessMode;
-    spec.mSink = aRegisterEventSink;
+    spec.mByteArray = aByteArray;
+    spec.mSink = aSink;
     spec.mContext = aContext;
-    return AddChecked(spec);
+    return spec;
+}
+} // namespace
+
+TnResult TnRegisterFactory::AddRegister(const TnString &aName, uint32_t aAddress, uint32_t aLength,
+                                        TnGenAccessMode aAccessMode, ITnRegisterEventSink *aRegisterEventSink,
+                                        void *aContext)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return AddChecked(ProgramSpec(aName, aAddress, aLength, aAccessMode, false, aRegisterEventSink, aContext));
 }
 
 TnResult TnRegisterFactory::AddByteArray(const TnString &aName, uint32_t aAddress, uint32_t aLength,
@@ -457,15 +446,7 @@ TnResult TnRegisterFactory::AddByteArray(const TnString &aName, uint32_t aAddres
                                          void *aContext)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    TnRegisterSpec spec;
-    spec.mName = aName.GetAscii() != nullptr ? aName.GetAscii() : "";
-    spec.mAddress = aAddress;
-    spec.mLength = aLength;
-    spec.mAccessMode = aAccessMode;
-    spec.mByteArray = true;
-    spec.mSink = aRegisterEventSink;
-    spec.mContext = aContext;
-    return AddChecked(spec);
+    return AddChecked(ProgramSpec(aName, aAddress, aLength, aAccessMode, true, aRegisterEventSink, aContext));
 }
 
 TnResult TnRegisterFactory::AddRegisterAuto(const TnString &aName, uint32_t &aAssignedAddress, uint32_t aLength,
@@ -473,12 +454,7 @@ TnResult TnRegisterFactory::AddRegisterAuto(const TnString &aName, uint32_t &aAs
                                             void *aContext)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    TnRegisterSpec spec;
-    spec.mName = aName.GetAscii() != nullptr ? aName.GetAscii() : "";
-    spec.mLength = aLength;
-    spec.mAccessMode = aAccessMode;
-    spec.mSink = aRegisterEventSink;
-    spec.mContext = aContext;
+    TnRegisterSpec spec = ProgramSpec(aName, 0, aLength, aAccessMode, false, aRegisterEventSink, aContext);
     if (aLength != 4 && aLength != 8)
     {
         return Failure(TN_GENERIC_ERROR, "register '" + spec.mName + "': a plain register cannot have " +

@@ -113,6 +113,8 @@ private:
     /// The registers covering [aAddress, aAddress + aSize), or a status.
     uint16_t Collect(uint32_t aAddress, size_t aSize, std::vector<std::shared_ptr<TnRegister>> &aRegisters) const;
     size_t LowerBound(uint32_t aAddress) const;
+    /// A controller's read (aRead) or write (aWrite) of aSize bytes.
+    TnAccessStatus Access(uint32_t aAddress, uint8_t *aRead, const uint8_t *aWrite, size_t aSize);
     TnResult WaitForLock(std::unique_lock<std::mutex> &aLock, bool aTimed, uint32_t aTimeout);
 
     mutable std::shared_mutex mStructure;

@@ -109,40 +109,27 @@ bool TnUserSets::IsSaved(uint32_t aIndex) const
 
 TnResult TnUserSets::SaveDefault()
 {
-    Set set;
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        if (mBusy)
-        {
-            return Failure(TN_BUSY, "a user set is being saved or loaded");
-        }
-        mBusy = true;
-    }
-    TnResult result = Run(true, set);
-    std::lock_guard<std::mutex> lock(mMutex);
-    mBusy = false;
-    mSets[0] = std::move(set);
-    mSaved[0] = true;
-    return result;
+    return SaveInto(0);
 }
 
 TnResult TnUserSets::Save(uint32_t aIndex)
 {
-    Set set;
+    if (aIndex == 0)
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        if (aIndex == 0 || aIndex > mCount)
-        {
-            return Failure(TN_INVALID_PARAMETER, aIndex == 0 ? std::string("the default user set cannot be saved")
-                                                             : "there is no user set " + std::to_string(aIndex));
-        }
-        if (mBusy)
-        {
-            return Failure(TN_BUSY, "a user set is being saved or loaded");
-        }
-        mBusy = true;
+        return Failure(TN_INVALID_PARAMETER, "the default user set cannot be saved");
     }
-    TnResult result = Run(true, set);
+    return SaveInto(aIndex);
+}
+
+TnResult TnUserSets::SaveInto(uint32_t aIndex)
+{
+    Set set;
+    TnResult result = Begin(aIndex, nullptr);
+    if (!result.IsOK())
+    {
+        return result;
+    }
+    result = Run(true, set);
     std::lock_guard<std::mutex> lock(mMutex);
     mBusy = false;
     if (aIndex < mSets.size())
@@ -153,23 +140,34 @@ TnResult TnUserSets::Save(uint32_t aIndex)
     return result;
 }
 
+TnResult TnUserSets::Begin(uint32_t aIndex, Set *aLoaded)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (aIndex > mCount)
+    {
+        return Failure(TN_INVALID_PARAMETER, "there is no user set " + std::to_string(aIndex));
+    }
+    if (mBusy)
+    {
+        return Failure(TN_BUSY, "a user set is being saved or loaded");
+    }
+    if (aLoaded != nullptr)
+    {
+        *aLoaded = mSaved[aIndex] ? mSets[aIndex] : mSets[0];
+    }
+    mBusy = true;
+    return TnResult(TN_OK);
+}
+
 TnResult TnUserSets::Load(uint32_t aIndex)
 {
     Set set;
+    TnResult result = Begin(aIndex, &set);
+    if (!result.IsOK())
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        if (aIndex > mCount)
-        {
-            return Failure(TN_INVALID_PARAMETER, "there is no user set " + std::to_string(aIndex));
-        }
-        if (mBusy)
-        {
-            return Failure(TN_BUSY, "a user set is being saved or loaded");
-        }
-        set = mSaved[aIndex] ? mSets[aIndex] : mSets[0];
-        mBusy = true;
+        return result;
     }
-    TnResult result = Run(false, set);
+    result = Run(false, set);
     std::lock_guard<std::mutex> lock(mMutex);
     mBusy = false;
     return result;

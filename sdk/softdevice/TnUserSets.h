@@ -82,6 +82,9 @@ public:
 private:
     using Set = std::map<std::string, std::vector<uint8_t>>;
 
+    TnResult SaveInto(uint32_t aIndex);
+    /// Checks the index and marks a run; copies the set to load when asked.
+    TnResult Begin(uint32_t aIndex, Set *aLoaded);
     TnResult Run(bool aSave, Set &aSet);
 
     TnRegisterMap &mMap;

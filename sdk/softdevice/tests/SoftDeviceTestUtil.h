@@ -133,6 +133,22 @@ struct Client
     std::unique_ptr<TnGenParameterArray> mArray;
 };
 
+/// Adds a register to a map (the device's way: any free address).
+inline TnRegister *AddReg(TnRegisterMap &aMap, const char *aName, uint32_t aAddress, uint32_t aLength,
+                          TnGenAccessMode aAccess = TnGenAccessModeReadWrite, bool aArray = false)
+{
+    TnRegisterSpec spec;
+    spec.mName = aName;
+    spec.mAddress = aAddress;
+    spec.mLength = aLength;
+    spec.mAccessMode = aAccess;
+    spec.mByteArray = aArray;
+    TnRegister *reg = nullptr;
+    const TnResult result = aMap.Add(spec, &reg);
+    EXPECT_TRUE(result.IsOK()) << aName << ": " << (result.GetDescription().GetAscii() ? result.GetDescription().GetAscii() : "");
+    return reg;
+}
+
 inline std::string Text(const TnResult &aResult)
 {
     return aResult.GetDescription().GetAscii() != nullptr ? aResult.GetDescription().GetAscii() : "";

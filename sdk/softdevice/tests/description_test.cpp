@@ -22,19 +22,6 @@ using namespace tn::softdevice::test;
 
 namespace
 {
-TnRegister *AddReg(TnRegisterMap &aMap, const char *aName, uint32_t aAddress, uint32_t aLength,
-                   TnGenAccessMode aAccess = TnGenAccessModeReadWrite, bool aArray = false)
-{
-    TnRegisterSpec spec;
-    spec.mName = aName;
-    spec.mAddress = aAddress;
-    spec.mLength = aLength;
-    spec.mAccessMode = aAccess;
-    spec.mByteArray = aArray;
-    TnRegister *reg = nullptr;
-    EXPECT_TRUE(aMap.Add(spec, &reg).IsOK()) << aName;
-    return reg;
-}
 
 std::string Build(TnGenApiFactory &aFactory, const TnDescriptionInfo &aInfo, TnResult &aResult)
 {
@@ -157,9 +144,19 @@ struct EveryKind
         EXPECT_CODE(TN_OK, f.CreateInteger(AddReg(mMap, "LockedReg", 0xA054, 4)));
     }
 
+    /// The description, and a client over it.
+    std::unique_ptr<Client> Connect()
+    {
+        TnResult result;
+        mXml = Build(mFactory, TnDescriptionInfo(), result);
+        EXPECT_TRUE(result.IsOK()) << Text(result);
+        return std::unique_ptr<Client>(new Client(mXml, mMap));
+    }
+
     TnRegisterMap mMap;
     TnGenApiFactory mFactory;
     RecordingSink mSink;
+    std::string mXml;
     TnRegister *mGain, *mOffset, *mExposure, *mRatio, *mLabel, *mBlob, *mEnabled, *mFire, *mMode, *mLutIndex,
         *mLutValue, *mTemperature, *mSecret;
 };
@@ -173,10 +170,8 @@ bool Mentions(const TnResult &aResult, const std::string &aText)
 TEST(Description, EveryKindLoadsAndReachesRegisters)
 {
     EveryKind device;
-    TnResult result;
-    const std::string xml = Build(device.mFactory, TnDescriptionInfo(), result);
-    ASSERT_TRUE(result.IsOK()) << Text(result);
-    Client client(xml, device.mMap);
+    const std::unique_ptr<Client> connection = device.Connect();
+    Client &client = *connection;
     ASSERT_TRUE(client);
 
     // Integers, signed and unsigned, with their limits.
@@ -267,10 +262,8 @@ TEST(Description, EveryKindLoadsAndReachesRegisters)
 TEST(Description, RefusedWritesKeepTheRegisterAndReportAStatus)
 {
     EveryKind device;
-    TnResult result;
-    const std::string xml = Build(device.mFactory, TnDescriptionInfo(), result);
-    ASSERT_TRUE(result.IsOK()) << Text(result);
-    Client client(xml, device.mMap);
+    const std::unique_ptr<Client> connection = device.Connect();
+    Client &client = *connection;
     ASSERT_TRUE(client);
     EXPECT_CODE(TN_OK, client->SetIntegerValue("Gain", 4));
 
@@ -308,9 +301,8 @@ TEST(Description, RefusedWritesKeepTheRegisterAndReportAStatus)
 TEST(Description, XmlFollowsTheGenApiSchema)
 {
     EveryKind device;
-    TnResult result;
-    const std::string xml = Build(device.mFactory, TnDescriptionInfo(), result);
-    ASSERT_TRUE(result.IsOK()) << Text(result);
+    ASSERT_TRUE(*device.Connect());
+    const std::string &xml = device.mXml;
     std::unique_ptr<xmlDoc, void (*)(xmlDoc *)> document(
         xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "device.xml", nullptr, XML_PARSE_NONET), xmlFreeDoc);
     ASSERT_TRUE(document);

@@ -16,29 +16,12 @@
 using namespace tn::softdevice;
 using namespace tn::softdevice::test;
 
-namespace
-{
-TnRegister *Add(TnRegisterMap &aMap, const char *aName, uint32_t aAddress, uint32_t aLength,
-                TnGenAccessMode aAccess = TnGenAccessModeReadWrite, bool aArray = false)
-{
-    TnRegisterSpec spec;
-    spec.mName = aName;
-    spec.mAddress = aAddress;
-    spec.mLength = aLength;
-    spec.mAccessMode = aAccess;
-    spec.mByteArray = aArray;
-    TnRegister *reg = nullptr;
-    EXPECT_CODE(TN_OK, aMap.Add(spec, &reg));
-    return reg;
-}
-} // namespace
-
 TEST(Register, ValuesByteOrderAndLengths)
 {
     TnRegisterMap map;
-    TnRegister *plain = Add(map, "Plain", 0xA000, 4);
-    TnRegister *wide = Add(map, "Wide", 0xA008, 8);
-    TnRegister *text = Add(map, "Text", 0xA010, 8, TnGenAccessModeReadOnly, true);
+    TnRegister *plain = AddReg(map, "Plain", 0xA000, 4);
+    TnRegister *wide = AddReg(map, "Wide", 0xA008, 8);
+    TnRegister *text = AddReg(map, "Text", 0xA010, 8, TnGenAccessModeReadOnly, true);
 
     // Integers are big-endian, at an offset; nothing passes the end.
     EXPECT_CODE(TN_OK, plain->Write(0x01020304u));
@@ -94,7 +77,7 @@ TEST(Register, ValuesByteOrderAndLengths)
 TEST(Register, SinksRefuseRestoreAndSurviveExceptions)
 {
     TnRegisterMap map;
-    TnRegister *reg = Add(map, "Reg", 0xA000, 4);
+    TnRegister *reg = AddReg(map, "Reg", 0xA000, 4);
     RecordingSink first;
     RecordingSink second;
     EXPECT_CODE(TN_OK, reg->AddEventSink(&first));
@@ -151,7 +134,7 @@ TEST(Register, SinksRefuseRestoreAndSurviveExceptions)
 TEST(Register, RemoveEventSinkWaitsForRunningCalls)
 {
     TnRegisterMap map;
-    TnRegister *reg = Add(map, "Reg", 0xA000, 4);
+    TnRegister *reg = AddReg(map, "Reg", 0xA000, 4);
     RecordingSink sink;
     std::promise<void> entered;
     std::promise<void> release;
@@ -265,11 +248,11 @@ TEST(RegisterMap, FactoryRulesAndAddresses)
 TEST(RegisterMap, ControllerAccessSpansRegistersWithStatuses)
 {
     TnRegisterMap map;
-    TnRegister *first = Add(map, "First", 0xA000, 4);
-    TnRegister *second = Add(map, "Second", 0xA004, 8);
-    Add(map, "ReadOnly", 0xA00C, 4, TnGenAccessModeReadOnly);
-    Add(map, "WriteOnly", 0xA010, 4, TnGenAccessModeWriteOnly);
-    Add(map, "Beyond", 0xA020, 4);
+    TnRegister *first = AddReg(map, "First", 0xA000, 4);
+    TnRegister *second = AddReg(map, "Second", 0xA004, 8);
+    AddReg(map, "ReadOnly", 0xA00C, 4, TnGenAccessModeReadOnly);
+    AddReg(map, "WriteOnly", 0xA010, 4, TnGenAccessModeWriteOnly);
+    AddReg(map, "Beyond", 0xA020, 4);
     first->PokeInt(0x11223344);
     second->PokeInt(0x55667788, 4);
 
@@ -339,10 +322,10 @@ TEST(UserSets, SaveAndLoadThroughPersist)
 {
     TnRegisterMap map;
     TnUserSets sets(map);
-    TnRegister *plain = Add(map, "PlainReg", 0xA000, 4);
-    TnRegister *selected = Add(map, "SelectedReg", 0xA004, 4);
-    TnRegister *selector = Add(map, "SelectorReg", 0xA008, 4);
-    TnRegister *volatileReg = Add(map, "Volatile", 0xA00C, 4);
+    TnRegister *plain = AddReg(map, "PlainReg", 0xA000, 4);
+    TnRegister *selected = AddReg(map, "SelectedReg", 0xA004, 4);
+    TnRegister *selector = AddReg(map, "SelectorReg", 0xA008, 4);
+    TnRegister *volatileReg = AddReg(map, "Volatile", 0xA00C, 4);
     plain->SetPersistence("Plain", 1);
     selected->SetPersistence("Selected", 2);
 
