@@ -8,6 +8,8 @@
 TN_DIRECTOR_ERROR_REPORT("")
 %include "tn_string.i"
 %include "tn_core.i"
+%include "tn_outputs.i"
+%include "tn_dispatch.i"
 %include "tn_arrays.i"
 %include "tn_genicam.i"
 

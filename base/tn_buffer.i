@@ -90,14 +90,10 @@ static PyObject *tn_data_view(const void *aData, const ITnMultiPartSection *aSec
 }
 
 /* Plain outputs: appended whatever the result says, 0 when the SDK wrote none. */
-%typemap(in, numinputs=0) uint32_t &aID (uint32_t value = 0), uint32_t &aCount (uint32_t value = 0),
-                          uint32_t &aFirstPacketID (uint32_t value = 0), uint32_t &aLastPacketID (uint32_t value = 0) {
-    $1 = &value;
-}
-%typemap(argout) uint32_t &aID, uint32_t &aCount, uint32_t &aFirstPacketID, uint32_t &aLastPacketID {
-    $result = SWIG_Python_AppendOutput($result, SWIG_From_unsigned_SS_int(*$1), 0);
-}
-%fragment("SWIG_From_unsigned_SS_int");
+TN_PLAIN_OUTPUT(uint32_t &aID, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+TN_PLAIN_OUTPUT(uint32_t &aCount, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+TN_PLAIN_OUTPUT(uint32_t &aFirstPacketID, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+TN_PLAIN_OUTPUT(uint32_t &aLastPacketID, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
 /* Attached memory, used in place until it is detached. */
 TN_ARRAY_1D_ATTACH(void *aAddress, uint32_t aLength, UINT32_MAX)
@@ -137,25 +133,17 @@ TN_ARRAY_1D_ATTACH(void *aAddress, uint64_t aLength, UINT64_MAX)
     result = arg1->AttachChecked(arg2, (uint64_t)memoryBytes2, arg3, arg4, arg5, 0, 0, 0);
 }
 
-/* Payload interfaces belong to their buffer or container: their module
- * destructors leave the SDK's object alone. */
-%define TN_BORROWED_ONLY(CLASS)
-%extend CLASS {
-    ~CLASS() {
-        (void)$self;
-    }
-}
-%enddef
-TN_BORROWED_ONLY(ITnChunkData)
-TN_BORROWED_ONLY(TnChunkData)
-TN_BORROWED_ONLY(TnRawData)
-TN_BORROWED_ONLY(ITnImage)
-TN_BORROWED_ONLY(TnImage)
-TN_BORROWED_ONLY(ITnImageJPEG)
-TN_BORROWED_ONLY(ITnMultiPartSection)
-TN_BORROWED_ONLY(ITnMultiPartContainerReader)
-TN_BORROWED_ONLY(ITnMultiPartContainerWriter)
-TN_BORROWED_ONLY(ITnMultiPartContainer)
+/* Payload interfaces belong to their buffer or container. */
+TN_NEVER_DESTROYED(ITnChunkData)
+TN_NEVER_DESTROYED(TnChunkData)
+TN_NEVER_DESTROYED(TnRawData)
+TN_NEVER_DESTROYED(ITnImage)
+TN_NEVER_DESTROYED(TnImage)
+TN_NEVER_DESTROYED(ITnImageJPEG)
+TN_NEVER_DESTROYED(ITnMultiPartSection)
+TN_NEVER_DESTROYED(ITnMultiPartContainerReader)
+TN_NEVER_DESTROYED(ITnMultiPartContainerWriter)
+TN_NEVER_DESTROYED(ITnMultiPartContainer)
 
 /* Buffers compare and hash by the identity of the SDK object. */
 %nothreadallow TnBuffer::__eq__;
@@ -171,55 +159,18 @@ TN_BORROWED_ONLY(ITnMultiPartContainer)
     }
 }
 
-/* Methods with a const and a non-const form of the same arguments: SWIG keeps
- * only one of such a pair, so their dispatchers are written here. Both forms
- * answer alike; the dispatcher refuses anything that is not the class (None
- * included) with the overload message. */
-%define TN_CONST_PAIR(CLASS, METHOD, CALL, RESULT, CONVERT, PROTOTYPES, KEEP)
-%native(CLASS##_##METHOD) PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args);
-%{
-SWIGINTERN PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args)
-{
-    PyObject *argv[2] = {0, 0};
-    Py_ssize_t argc = SWIG_Python_UnpackTuple(args, #CLASS "_" #METHOD, 0, 1, argv);
-    (void)self;
-    if (argc == 2) {
-        void *pointer = NULL;
-        if (SWIG_IsOK(SWIG_ConvertPtr(argv[0], &pointer, SWIGTYPE_p_##CLASS, 0)) && pointer != NULL) {
-            CLASS *object = reinterpret_cast<CLASS *>(pointer);
-            RESULT result;
-            SWIG_PYTHON_THREAD_BEGIN_ALLOW;
-            result = CALL;
-            SWIG_PYTHON_THREAD_END_ALLOW;
-            return CONVERT;
-        }
-    }
-    SWIG_Python_RaiseOrModifyTypeError("Wrong number or type of arguments for overloaded function '" #CLASS "_" #METHOD "'.\n"
-                                       "  Possible C/C++ prototypes are:\n" PROTOTYPES);
-    return NULL;
-}
-%}
-%extend CLASS {
-%pythoncode %{
-    def METHOD(self, *args):
-        value = _tarn_base_313.CLASS##_##METHOD(self, *args)
-        KEEP
-        return value
-%}
-}
-%enddef
-
-/* A payload interface keeps the proxy it came from alive: it lives inside
- * that object's SDK object. */
-
+/* Methods with a const and a non-const form of the same arguments: their
+ * dispatchers are written by hand (common/tn_dispatch.i). Both forms answer
+ * alike. A payload interface keeps the proxy it came from alive: it lives
+ * inside that object's SDK object. */
 %define TN_CONST_VIEW(CLASS, QUALIFIED)
-TN_CONST_PAIR(CLASS, GetDataPointer, const_cast<const CLASS *>(object)->GetDataPointer(), const uint8_t *,
+TN_CONST_PAIR(CLASS, GetDataPointer, 0, const_cast<const CLASS *>(object)->GetDataPointer(), const uint8_t *,
               tn_data_view(result, object),
               "    " #QUALIFIED "::GetDataPointer() const\n    " #QUALIFIED "::GetDataPointer()\n", pass)
 %enddef
 
 %define TN_BUFFER_PAYLOAD(METHOD, TYPE)
-TN_CONST_PAIR(TnBuffer, METHOD, object->METHOD(), TYPE *, SWIG_NewPointerObj(result, SWIGTYPE_p_##TYPE, 0),
+TN_CONST_PAIR(TnBuffer, METHOD, 0, object->METHOD(), TYPE *, SWIG_NewPointerObj(result, SWIGTYPE_p_##TYPE, 0),
               "    TnBuffer::" #METHOD "()\n    TnBuffer::" #METHOD "() const\n",
               if value is not None and hasattr(value, "__dict__"): value._tn_owner = self)
 %enddef
@@ -265,42 +216,11 @@ TN_CONST_VIEW(ITnImageJPEG, ITnImageJPEG)
 %include "TnMultiPart.h"
 TN_CONST_VIEW(ITnMultiPartSection, ITnMultiPartSection)
 /* GetPart(index): a const and a non-const form. */
-%native(ITnMultiPartContainerReader_GetPart) PyObject *_wrap_ITnMultiPartContainerReader_GetPart(PyObject *self, PyObject *args);
-%{
-SWIGINTERN PyObject *_wrap_ITnMultiPartContainerReader_GetPart(PyObject *self, PyObject *args)
-{
-    PyObject *argv[3] = {0, 0, 0};
-    Py_ssize_t argc = SWIG_Python_UnpackTuple(args, "ITnMultiPartContainerReader_GetPart", 0, 2, argv);
-    (void)self;
-    void *pointer = NULL;
-    unsigned int index = 0;
-    if (argc == 3 && SWIG_IsOK(SWIG_ConvertPtr(argv[0], &pointer, SWIGTYPE_p_ITnMultiPartContainerReader, 0)) &&
-        pointer != NULL && SWIG_IsOK(SWIG_AsVal_unsigned_SS_int(argv[1], &index))) {
-        const ITnMultiPartContainerReader *reader = reinterpret_cast<ITnMultiPartContainerReader *>(pointer);
-        const ITnMultiPartSection *section;
-        SWIG_PYTHON_THREAD_BEGIN_ALLOW;
-        section = reader->GetPart(index);
-        SWIG_PYTHON_THREAD_END_ALLOW;
-        return SWIG_NewPointerObj(const_cast<ITnMultiPartSection *>(section), SWIGTYPE_p_ITnMultiPartSection, 0);
-    }
-    PyErr_Clear();
-    SWIG_Python_RaiseOrModifyTypeError("Wrong number or type of arguments for overloaded function 'ITnMultiPartContainerReader_GetPart'.\n"
-                                       "  Possible C/C++ prototypes are:\n"
-                                       "    ITnMultiPartContainerReader::GetPart(uint32_t) const\n"
-                                       "    ITnMultiPartContainerReader::GetPart(uint32_t)\n");
-    return NULL;
-}
-%}
-%extend ITnMultiPartContainerReader {
-%pythoncode %{
-    def GetPart(self, *args):
-        value = _tarn_base_313.ITnMultiPartContainerReader_GetPart(self, *args)
-        if value is not None:
-            value._tn_owner = self
-        return value
-%}
-}
-%fragment("SWIG_AsVal_unsigned_SS_int");
+TN_CONST_PAIR(ITnMultiPartContainerReader, GetPart, 1,
+              const_cast<const ITnMultiPartContainerReader *>(object)->GetPart(index), const ITnMultiPartSection *,
+              SWIG_NewPointerObj(const_cast<ITnMultiPartSection *>(result), SWIGTYPE_p_ITnMultiPartSection, 0),
+              "    ITnMultiPartContainerReader::GetPart(uint32_t) const\n    ITnMultiPartContainerReader::GetPart(uint32_t)\n",
+              if value is not None: value._tn_owner = self)
 %include "TnBuffer.h"
 TN_CONST_VIEW(TnBuffer, TnBuffer)
 TN_BUFFER_PAYLOAD(GetImage, TnImage)

@@ -38,12 +38,13 @@ static PyObject *tn_device_info_to_python(const TnDeviceInfo *aDeviceInfo)
 %typemap(out) TnDeviceInfo const * {
     $result = tn_device_info_to_python($1);
 }
-/* Copies come back as the base class, whatever they copy. */
+/* Copies come back as the base class, whatever they copy. A copy is
+ * detached from the system and belongs to its proxy, which frees it. */
 %typemap(out) TnInterface *Copy {
-    $result = SWIG_NewPointerObj($1, SWIGTYPE_p_TnInterface, 0);
+    $result = SWIG_NewPointerObj($1, SWIGTYPE_p_TnInterface, SWIG_POINTER_OWN);
 }
 %typemap(out) TnDeviceInfo *Copy {
-    $result = SWIG_NewPointerObj($1, SWIGTYPE_p_TnDeviceInfo, 0);
+    $result = SWIG_NewPointerObj($1, SWIGTYPE_p_TnDeviceInfo, SWIG_POINTER_OWN);
 }
 
 /* The device FindDevice found, as the base class, None when there is none:
@@ -52,13 +53,14 @@ static PyObject *tn_device_info_to_python(const TnDeviceInfo *aDeviceInfo)
     $1 = ($1_ltype)&found;
 }
 %typemap(argout) TnDeviceInfo const **aDeviceInfo {
-    $result = SWIG_Python_AppendOutput($result, SWIG_NewPointerObj(const_cast<TnDeviceInfo *>(*$1), SWIGTYPE_p_TnDeviceInfo, 0), 0);
+    TN_APPEND(tn_append_output($result, SWIG_NewPointerObj(const_cast<TnDeviceInfo *>(*$1), SWIGTYPE_p_TnDeviceInfo, 0)))
 }
 /* Derived descriptions handed out through pointers to pointers. */
 %types(TnDeviceInfoGEV **, TnDeviceInfoU3V **, TnDeviceInfoUSB **, TnDeviceInfoVexmoorProtocol **);
 
-/* Interfaces and descriptions a system found are the system's: their module
- * destructors free only detached objects (copies and new ones). */
+/* Interfaces and descriptions a system found are the system's: should a
+ * proxy of one be made to own it, its destructor still leaves it alone and
+ * frees only detached objects (copies and new ones). */
 %define TN_RELEASED_ONLY(CLASS)
 %feature("action") CLASS::~CLASS {
     arg1->Release();

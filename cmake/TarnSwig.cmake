@@ -1,4 +1,4 @@
-# SWIG and numpy, and the rule that turns an interface into an extension module.
+# SWIG and numpy's headers, and the rule that turns an interface into an extension module.
 
 get_filename_component(_tarn_python_bin "${Python_EXECUTABLE}" DIRECTORY)
 find_program(SWIG_EXECUTABLE NAMES swig HINTS "${_tarn_python_bin}" REQUIRED)
@@ -19,19 +19,6 @@ if(NOT _tarn_numpy_result EQUAL 0)
   message(FATAL_ERROR "numpy is not importable by ${Python_EXECUTABLE}")
 endif()
 
-# numpy's SWIG typemaps: from the development environment when it has them,
-# else fetched into the build tree.
-find_path(TARN_NUMPY_I_DIR numpy.i
-  HINTS "${PROJECT_SOURCE_DIR}/.venv/share/tarn" "${CMAKE_BINARY_DIR}/numpy-i" NO_DEFAULT_PATH)
-if(NOT TARN_NUMPY_I_DIR)
-  execute_process(COMMAND bash "${PROJECT_SOURCE_DIR}/scripts/fetch-numpy-i.sh" "${CMAKE_BINARY_DIR}/numpy-i"
-    RESULT_VARIABLE _tarn_fetch_result)
-  if(NOT _tarn_fetch_result EQUAL 0)
-    message(FATAL_ERROR "numpy.i could not be fetched from Debian's python3-numpy package")
-  endif()
-  set(TARN_NUMPY_I_DIR "${CMAKE_BINARY_DIR}/numpy-i" CACHE PATH "Folder of numpy.i" FORCE)
-endif()
-
 set(TARN_SWIG_FLAGS -c++ -python -threads -dirvtable -doxygen)
 
 # tarn_swig_module(<module> <interface> [LIBRARIES libs...] [OUTPUT_DIR dir] [NO_INSTALL])
@@ -48,7 +35,7 @@ function(tarn_swig_module module interface)
     OUTPUT ${wrapper} ${proxy}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${ARG_OUTPUT_DIR}
     COMMAND "${SWIG_EXECUTABLE}" ${TARN_SWIG_FLAGS}
-            -I${PROJECT_SOURCE_DIR}/common -I${PROJECT_SOURCE_DIR}/sdk/include -I${TARN_NUMPY_I_DIR}
+            -I${PROJECT_SOURCE_DIR}/common -I${PROJECT_SOURCE_DIR}/sdk/include
             -MMD -MF ${wrapper}.d
             -outdir ${ARG_OUTPUT_DIR} -o ${wrapper} ${interface}
     DEPFILE ${wrapper}.d
@@ -76,21 +63,4 @@ function(tarn_swig_module module interface)
     install(TARGETS _${module} LIBRARY DESTINATION .)
     install(FILES ${proxy} DESTINATION .)
   endif()
-endfunction()
-
-# tarn_sdk_library(<name> sources... [LINK libs...])
-# One SDK shared library, lib<name>.so, installed to tarn.libs.
-function(tarn_sdk_library name)
-  cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
-  add_library(${name} SHARED ${ARG_UNPARSED_ARGUMENTS})
-  target_include_directories(${name}
-    PUBLIC ${PROJECT_SOURCE_DIR}/sdk/include
-    PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_compile_options(${name} PRIVATE -Wall -Wextra)
-  target_link_libraries(${name} PUBLIC ${ARG_LINK} Threads::Threads)
-  set_target_properties(${name} PROPERTIES
-    LIBRARY_OUTPUT_DIRECTORY ${TARN_LIBS_DIR}
-    BUILD_WITH_INSTALL_RPATH ON
-    INSTALL_RPATH "$ORIGIN")
-  install(TARGETS ${name} LIBRARY DESTINATION ${TARN_LIBS_DIRNAME})
 endfunction()

@@ -1,7 +1,5 @@
 /* numpy arrays handed to the SDK as memory. */
 
-%fragment("NumPy_Fragments");
-
 %{
 /* A Python object as a C-contiguous one-dimensional uint8 array: an array of
  * an equivalent type is taken as it is, anything else numpy converts into a

@@ -24,6 +24,33 @@
 %nodelobject TnString::operator +=;
 %nonewobject TnString::operator +=;
 
+/* In-place or: the combined result comes back as a new proxy that takes over
+ * the ownership `self` had (none for a borrowed result). The proxy it was
+ * called on keeps the new one alive, so that both stay usable whatever
+ * becomes of the returned one; a bare pointer object passed as `self` that
+ * gave its ownership away is emptied instead. */
+%{
+static PyObject *tn_in_place_result(PyObject *aSelf, swig_type_info *aType, void *aObject, bool aOwned)
+{
+    PyObject *proxy = SWIG_NewPointerObj(aObject, aType, aOwned ? SWIG_POINTER_OWN : 0);
+    if (!aOwned) {
+        return proxy;
+    }
+    if (proxy == NULL || SwigPyObject_Check(aSelf) || PyObject_SetAttrString(aSelf, "_tn_owner", proxy) != 0) {
+        PyObject *pending = PyErr_GetRaisedException();
+        SWIG_ConvertPtr(aSelf, 0, aType, SWIG_POINTER_CLEAR);
+        PyErr_SetRaisedException(pending);
+        if (proxy != NULL) {
+            PyErr_Clear();
+        }
+    }
+    return proxy;
+}
+%}
+%typemap(out) TnResult & {
+    $result = tn_in_place_result(swig_obj[0], $descriptor, $1, owned1 & SWIG_POINTER_OWN);
+}
+
 %extend TnString {
     /// The text as wide characters; the same as GetUnicode.
     const wchar_t *__str__() {

@@ -37,17 +37,6 @@ static PyObject *tn_parameter_to_python(TnGenParameter *aParameter)
     }
     return SWIG_NewPointerObj(aParameter, SWIGTYPE_p_TnGenParameter, 0);
 }
-
-/* Appends an output value, or None when the call's result is not OK; the
- * value is released either way. */
-static PyObject *tn_append_gated(PyObject *aResult, bool aOK, PyObject *aValue)
-{
-    if (!aOK) {
-        Py_XDECREF(aValue);
-        aValue = SWIG_Py_Void();
-    }
-    return SWIG_Python_AppendOutput(aResult, aValue, 0);
-}
 %}
 
 %typemap(out) TnGenParameter * {
@@ -56,15 +45,6 @@ static PyObject *tn_append_gated(PyObject *aResult, bool aOK, PyObject *aValue)
 
 /* Outputs written through references come after the result in a list, each
  * None unless the result is OK. */
-%define TN_GATED_OUTPUT(TYPE, INIT, TO_PYTHON)
-%typemap(in, numinputs=0) TYPE & (TYPE temporary INIT) {
-    $1 = &temporary;
-}
-%typemap(argout) TYPE & {
-    $result = tn_append_gated($result, result.IsOK(), result.IsOK() ? TO_PYTHON : NULL);
-}
-%enddef
-
 TN_GATED_OUTPUT(int64_t, = 0, SWIG_From_long_SS_long((long long)*$1))
 TN_GATED_OUTPUT(double, = 0.0, SWIG_From_double(*$1))
 TN_GATED_OUTPUT(bool, = false, SWIG_From_bool(*$1))
@@ -77,17 +57,14 @@ TN_GATED_OUTPUT(TnGenRepresentation, = TnGenRepresentationUndefined, SWIG_From_i
 /* Inputs taken by const reference stay inputs. */
 %typemap(argout) TnString const & ""
 
-%fragment("SWIG_From_long_SS_long");
-%fragment("SWIG_From_double");
-%fragment("SWIG_From_bool");
-
 /* An enumeration entry handed out through a pointer to pointer. */
 %typemap(in, numinputs=0) TnGenEnumEntry const ** (TnGenEnumEntry const *entry = NULL) {
     $1 = ($1_ltype)&entry;
 }
 %typemap(argout) TnGenEnumEntry const ** {
-    $result = tn_append_gated($result, result.IsOK() && *$1 != NULL,
-                              SWIG_NewPointerObj(const_cast<TnGenEnumEntry *>(*$1), SWIGTYPE_p_TnGenEnumEntry, 0));
+    const bool found = result.IsOK() && *$1 != NULL;
+    TN_APPEND(tn_append_gated($result, found,
+                              found ? SWIG_NewPointerObj(const_cast<TnGenEnumEntry *>(*$1), SWIGTYPE_p_TnGenEnumEntry, 0) : NULL))
 }
 
 /* Selection lists: a new list made before `self` is converted, returned to
@@ -96,32 +73,21 @@ TN_GATED_OUTPUT(TnGenRepresentation, = TnGenRepresentationUndefined, SWIG_From_i
     $1 = new TnGenParameterList();
 }
 %typemap(argout) TnGenParameterList & {
-    $result = SWIG_Python_AppendOutput($result, SWIG_NewPointerObj($1, SWIGTYPE_p_TnGenParameterList, SWIG_POINTER_OWN), 0);
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+    /* The pointer object owns the list from here on, made or not. */
+    $result = tn_append_output($result, SWIG_NewPointerObj($1, SWIGTYPE_p_TnGenParameterList, SWIG_POINTER_OWN));
     $1 = NULL;
+    if ($result == NULL) {
+        SWIG_fail;
+    }
 }
 %typemap(freearg) TnGenParameterList & {
     delete $1;
 }
 
 /* Ranges: a tuple of the result, the minimum and the maximum. */
-%define TN_RANGE_OUTPUT(TYPE, TO_PYTHON)
-%typemap(in, numinputs=0) (TYPE &aMin, TYPE &aMax) (TYPE minimum = 0, TYPE maximum = 0) {
-    $1 = &minimum;
-    $2 = &maximum;
-}
-%typemap(argout) (TYPE &aMin, TYPE &aMax) {
-    PyObject *range = PyTuple_New(3);
-    PyTuple_SET_ITEM(range, 0, $result);
-    if (result.IsOK()) {
-        PyTuple_SET_ITEM(range, 1, TO_PYTHON(*$1));
-        PyTuple_SET_ITEM(range, 2, TO_PYTHON(*$2));
-    } else {
-        PyTuple_SET_ITEM(range, 1, SWIG_Py_Void());
-        PyTuple_SET_ITEM(range, 2, SWIG_Py_Void());
-    }
-    $result = range;
-}
-%enddef
 TN_RANGE_OUTPUT(int64_t, SWIG_From_long_SS_long)
 TN_RANGE_OUTPUT(double, SWIG_From_double)
 
@@ -129,8 +95,21 @@ TN_RANGE_OUTPUT(double, SWIG_From_double)
 %rename(__getitem__) TnGenParameterArray::operator[];
 %rename(GetEnumValueInt) TnGenParameterArray::GetEnumValue(const TnString &, int64_t &);
 %rename(GetEnumValueString) TnGenParameterArray::GetEnumValue(const TnString &, TnString &);
-%rename(GetValueInt) TnGenEnum::GetValue(int64_t &) const;
-%rename(GetValueString) TnGenEnum::GetValue(TnString &) const;
+
+/* The enumeration's value getters name a `self` without const in their
+ * messages, as its setter does: they are wrapped through non-const forms. */
+%ignore TnGenEnum::GetValue(int64_t &) const;
+%ignore TnGenEnum::GetValue(TnString &) const;
+%extend TnGenEnum {
+    /// The current entry's integer value.
+    TnResult GetValueInt(int64_t &aValue) {
+        return $self->GetValue(aValue);
+    }
+    /// The current entry's symbolic name.
+    TnResult GetValueString(TnString &aValue) {
+        return $self->GetValue(aValue);
+    }
+}
 
 /* Parameters, entries and categories belong to their array. */
 %nodefaultctor TnGenParameter;
@@ -157,11 +136,7 @@ TN_RANGE_OUTPUT(double, SWIG_From_double)
 /* Update sinks belong to the SDK (a device adapter is one). Its destructor is
  * not virtual, so destroying one through this interface would destroy only
  * part of it: the module's destructor leaves the object alone. */
-%extend TnGenEventSink {
-    ~TnGenEventSink() {
-        (void)$self;
-    }
-}
+TN_NEVER_DESTROYED(TnGenEventSink)
 
 /* A state stack works on an array: a null one is refused. */
 %typemap(check) TnGenParameterArray *aArray {
@@ -178,7 +153,7 @@ TN_ARRAY_1D_IN_UINT32(uint8_t *aBuffer, uint32_t aBufferLength)
 
 /* The setters of text values by name answer with the text they wrote. */
 %typemap(argout) TnString const &aValue {
-    $result = tn_append_gated($result, result.IsOK(), result.IsOK() ? tn_string_to_python(*$1) : NULL);
+    TN_APPEND(tn_append_gated($result, result.IsOK(), result.IsOK() ? tn_string_to_python(*$1) : NULL))
 }
 
 %include "TnGenParameterArray.h"

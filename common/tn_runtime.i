@@ -1,25 +1,104 @@
-/* Settings and helpers shared by the three modules: standard integer types,
- * wide strings, the exception handling around every SDK call, the refusal of
- * None as `self`, the report of failures in Python overrides and numpy's
- * array interface. Include it first, right after %module. */
+/* Rules every wrapper of every module follows: standard integer types, wide
+ * strings, numpy's array interface, the exception handling around every SDK
+ * call, `self` and destruction, proxy-class registration, comparison
+ * fall-backs, output lists and the report of failures in Python overrides.
+ * Nothing in common/ names a module.
+ *
+ * A module's interface is, in this order: %module; %include "tn_runtime.i";
+ * TN_DIRECTOR_ERROR_REPORT with its separator; %include "tn_string.i",
+ * "tn_core.i", "tn_outputs.i", "tn_dispatch.i", "tn_arrays.i" and
+ * "tn_genicam.i"; then its own files, with TN_IMPORT_NUMPY where its
+ * start-up imports numpy. */
 
 %include <stdint.i>
 %include <cwstring.i>
 %include <exception.i>
-%include "numpy.i"
+%include "tn_numpy.i"
 
 %begin %{
-/* Built against numpy 2 headers at the 1.16 feature level, which numpy 1.x
- * and 2.x runtimes both serve. */
-#define NPY_TARGET_VERSION NPY_1_16_API_VERSION
-#define SWIG_FILE_WITH_INIT
 /* The runtime's own _swiginit helper releases a null result when the pointer
  * to append is no pointer object; it is replaced below. */
 #define SWIG_Python_InitShadowInstance tn_runtime_init_shadow_instance_unused
 %}
 
 %{
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string.h>
+
 #undef SWIG_Python_InitShadowInstance
+
+/* ------------------------------------------------------------------------
+ * Argument tuples. Every wrapper unpacks its arguments here, so the checks
+ * that must hold for whole kinds of functions sit in one place. */
+
+/* Whether a wrapper answers NotImplemented when its arguments do not fit:
+ * Python's comparison and binary-operator methods (SWIG marks every method
+ * of these names so). */
+static bool tn_answers_notimplemented(const char *aName)
+{
+    static const char *const kOperators[] = {"eq", "ne", "lt", "le", "gt", "ge", "add", "radd", "sub", "rsub",
+                                             "mul", "rmul", "div", "rdiv", "truediv", "rtruediv", "mod", "rmod",
+                                             "lshift", "rlshift", "rshift", "rrshift", "and", "rand", "or", "ror",
+                                             "xor", "rxor", "pos", "neg"};
+    const size_t length = strlen(aName);
+    if (length < 7 || strcmp(aName + length - 2, "__") != 0) {
+        return false;
+    }
+    for (const char *name : kOperators) {
+        const size_t size = strlen(name);
+        if (length >= size + 5 && strncmp(aName + length - size - 2, name, size) == 0 &&
+            strncmp(aName + length - size - 5, "___", 3) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* A proxy class for a type record: a class that can make instances, whose
+ * destroy function, if it has one, is a module function (the runtime calls
+ * it as one). Anything else would leave the record unusable. */
+static bool tn_proxy_class_check(PyObject *aClass)
+{
+    if (!PyType_Check(aClass) || reinterpret_cast<PyTypeObject *>(aClass)->tp_new == NULL) {
+        PyErr_Format(PyExc_TypeError, "swigregister expected a class, got %s", Py_TYPE(aClass)->tp_name);
+        return false;
+    }
+    PyObject *destroy = PyObject_GetAttrString(aClass, "__swig_destroy__");
+    if (destroy == NULL) {
+        PyErr_Clear();
+        return true;
+    }
+    const bool builtin = PyCFunction_Check(destroy);
+    Py_DECREF(destroy);
+    if (!builtin) {
+        PyErr_Format(PyExc_TypeError,
+                     "swigregister expected a class whose __swig_destroy__ is a module function, got %s",
+                     reinterpret_cast<PyTypeObject *>(aClass)->tp_name);
+    }
+    return builtin;
+}
+
+/* The runtime's unpacking, and then: a comparison whose arguments do not fit
+ * drops the count's TypeError (it answers NotImplemented), and a proxy class
+ * registration takes classes only. */
+static Py_ssize_t tn_unpack_arguments(PyObject *aArgs, const char *aName, Py_ssize_t aLeast, Py_ssize_t aMost,
+                                      PyObject **aObjects)
+{
+    const Py_ssize_t count = SWIG_Python_UnpackTuple(aArgs, aName, aLeast, aMost, aObjects);
+    if (count == 0) {
+        if (tn_answers_notimplemented(aName) && PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+        }
+        return 0;
+    }
+    if (aName[0] == 's' && strcmp(aName, "swigregister") == 0 && !tn_proxy_class_check(aObjects[0])) {
+        return 0;
+    }
+    return count;
+}
+#define SWIG_Python_UnpackTuple tn_unpack_arguments
 
 /* _swiginit: attaches a pointer object to a proxy instance, or appends it to
  * the chain of the one the instance has. */
@@ -41,23 +120,76 @@ static PyObject *SWIG_Python_InitShadowInstance(PyObject *args)
     }
     return SWIG_Py_Void();
 }
-%}
 
-%{
-#include <new>
-#include <stdexcept>
-#include <string>
+/* ------------------------------------------------------------------------
+ * Output lists: values an SDK call wrote through reference arguments follow
+ * its result in a list. A value or a result that could not be made (a proxy
+ * class that refuses its instances, no memory) ends the call with its error. */
 
-/* numpy's array interface, imported at start-up. */
-static int tn_import_numpy(void)
+/* Appends aValue to the output list aResult (a single result becomes the
+ * list's first item); both references are taken. Null with the error set
+ * when either is null or the list cannot grow. */
+static PyObject *tn_append_output(PyObject *aResult, PyObject *aValue)
 {
-    if (_import_array() < 0) {
-        PyErr_Print();
-        PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
-        return -1;
+    if (aResult == NULL || aValue == NULL) {
+        Py_XDECREF(aResult);
+        Py_XDECREF(aValue);
+        return NULL;
     }
-    return 0;
+    if (!PyList_Check(aResult)) {
+        PyObject *list = PyList_New(1);
+        if (list == NULL) {
+            Py_DECREF(aResult);
+            Py_DECREF(aValue);
+            return NULL;
+        }
+        PyList_SET_ITEM(list, 0, aResult);
+        aResult = list;
+    }
+    const int failed = PyList_Append(aResult, aValue);
+    Py_DECREF(aValue);
+    if (failed != 0) {
+        Py_DECREF(aResult);
+        return NULL;
+    }
+    return aResult;
 }
+
+/* Appends an output value, or None when the call's result is not OK; the
+ * value is released either way. */
+static PyObject *tn_append_gated(PyObject *aResult, bool aOK, PyObject *aValue)
+{
+    if (!aOK) {
+        Py_XDECREF(aValue);
+        aValue = SWIG_Py_Void();
+    }
+    return tn_append_output(aResult, aValue);
+}
+
+/* A tuple of the result and aCount further values; null when any is null. */
+static PyObject *tn_output_tuple(PyObject *aResult, PyObject **aValues, int aCount)
+{
+    bool complete = aResult != NULL;
+    for (int i = 0; i < aCount; ++i) {
+        complete = complete && aValues[i] != NULL;
+    }
+    PyObject *tuple = complete ? PyTuple_New(aCount + 1) : NULL;
+    if (tuple == NULL) {
+        Py_XDECREF(aResult);
+        for (int i = 0; i < aCount; ++i) {
+            Py_XDECREF(aValues[i]);
+        }
+        return NULL;
+    }
+    PyTuple_SET_ITEM(tuple, 0, aResult);
+    for (int i = 0; i < aCount; ++i) {
+        PyTuple_SET_ITEM(tuple, i + 1, aValues[i]);
+    }
+    return tuple;
+}
+
+/* ------------------------------------------------------------------------
+ * Reports of failed Python overrides. */
 
 /* Writes one line to Python's standard output, or to the process's when
  * Python has none. */
@@ -93,9 +225,17 @@ static std::string tn_object_text(PyObject *aObject)
 }
 %}
 
+/* The proxy module's own extension module, found without naming it: the
+ * proxy module imports it under its own name with a leading underscore.
+ * Python code written here calls hand-written functions through it. */
+%pythoncode %{
+_tn_extension = globals()["_" + __name__.rpartition(".")[2]]
+%}
+
 /* Releases a failed Python override's exception as a report on standard output
  * and a forwarding exception thrown into the SDK caller. The caller holds the
- * interpreter lock and an exception is pending. */
+ * interpreter lock and an exception is pending. SEPARATOR goes between the
+ * exception's type name and its message. */
 %define TN_DIRECTOR_ERROR_REPORT(SEPARATOR)
 %{
 static void tn_director_failed(const char *aMethod)
@@ -154,28 +294,54 @@ static void tn_director_failed(const char *aMethod)
     }
 }
 
-/* None is a null pointer for pointer parameters, but never a `self`: such a
- * call is refused before it reaches the SDK. Destructors keep accepting None
- * and destroy nothing. */
+/* `self`. None is a null pointer for pointer parameters, but never a `self`:
+ * such a call is refused before it reaches the SDK.
+ *
+ * Destruction: a `delete_` function destroys only what its pointer object
+ * owns. It takes the ownership, destroys the object and leaves the pointer
+ * object empty, so that later calls through it are refused like None. For
+ * None, and for a borrowed object (the SDK's, or one already destroyed), it
+ * does nothing. */
 %{
 static inline bool tn_is_destructor(const char *aName)
 {
-    return aName[0] == 'd' && aName[1] == 'e' && aName[2] == 'l' && aName[3] == 'e' && aName[4] == 't' &&
-           aName[5] == 'e' && aName[6] == '_';
+    return strncmp(aName, "delete_", 7) == 0;
 }
 %}
+%define TN_SELF_CONVERSION(DESTROYS)
+  res = SWIG_ConvertPtrAndOwn($input, &argp, $descriptor, (DESTROYS ? $disown : 0) | %convertptr_flags, &owned);
+  if (!SWIG_IsOK(res)) {
+    %argument_fail(res, "$type", $symname, $argnum);
+  }
+  $1 = %reinterpret_cast(argp, $ltype);
+  if (tn_is_destructor("$symname")) {
+    if (!DESTROYS || !(owned & SWIG_POINTER_OWN)) {
+      return SWIG_Py_Void();
+    }
+    SWIG_ConvertPtr($input, 0, $descriptor, SWIG_POINTER_CLEAR);
+  }
+%enddef
+%typemap(in, noblock=1) SWIGTYPE *self (void *argp = 0, int res = 0, int owned = 0) {
+TN_SELF_CONVERSION(1)
+}
+
+/* Classes whose objects always belong to the SDK or to another object (an
+ * image to its buffer): their `delete_` function destroys nothing and leaves
+ * the pointer object as it is, owned or not. */
+%define TN_NEVER_DESTROYED(CLASS)
+%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0) {
+TN_SELF_CONVERSION(0)
+}
+%extend CLASS {
+    ~CLASS() {
+        (void)$self;
+    }
+}
+%enddef
+
 %typemap(check) SWIGTYPE *self %{
-    if ($1 == NULL && !tn_is_destructor("$symname")) {
+    if ($1 == NULL) {
         SWIG_exception_fail(SWIG_TypeError, "in method '" "$symname" "', argument " "$argnum" " of type '" "$1_type" "'");
     }
 %}
 %typemap(check) PyObject *self ""
-
-/* Installs numpy's array interface at this point of the module's start-up. */
-%define TN_IMPORT_NUMPY
-%init %{
-    if (tn_import_numpy() < 0) {
-        return NULL;
-    }
-%}
-%enddef

@@ -63,4 +63,3 @@ if ! cmp -s requirements-dev.txt "$stamp"; then
   cp requirements-dev.txt "$stamp"
 fi
 
-bash scripts/fetch-numpy-i.sh "$venv/share/tarn"

@@ -488,7 +488,7 @@ TnChunkData *BufferCore::GetChunkData()
 {
     if (mChunkData == nullptr)
     {
-        mChunkData = new (std::nothrow) TnChunkData(*this);
+        mChunkData = NewChunkData(*this);
     }
     return mChunkData;
 }

@@ -160,6 +160,9 @@ private:
     std::unique_ptr<MultiPartContainer> mContainer;
     std::unique_ptr<H264AccessUnit> mH264;
 };
+
+/// A buffer's chunk-data payload (TnChunkData.cpp); null without memory.
+TnChunkData *NewChunkData(BufferCore &aCore);
 } // namespace buffer
 } // namespace tn
 

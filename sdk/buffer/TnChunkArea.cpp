@@ -5,6 +5,7 @@
 #include <new>
 
 #include "TnBufferInternal.h"
+#include "TnChunkTrailer.h"
 
 namespace tn
 {
@@ -12,28 +13,12 @@ namespace buffer
 {
 namespace
 {
-constexpr uint32_t kTagSize = 8;
-
-uint32_t ReadU32(const uint8_t *aData, bool aLittleEndian)
-{
-    if (aLittleEndian)
-    {
-        return uint32_t(aData[0]) | (uint32_t(aData[1]) << 8) | (uint32_t(aData[2]) << 16) |
-               (uint32_t(aData[3]) << 24);
-    }
-    return (uint32_t(aData[0]) << 24) | (uint32_t(aData[1]) << 16) | (uint32_t(aData[2]) << 8) | uint32_t(aData[3]);
-}
+constexpr uint32_t kTagSize = kChunkTagSize;
 
 void WriteTag(uint8_t *aTag, uint32_t aID, uint32_t aLength)
 {
-    const uint32_t values[2] = {aID, aLength};
-    for (int i = 0; i < 2; ++i)
-    {
-        aTag[4 * i] = uint8_t(values[i] >> 24);
-        aTag[4 * i + 1] = uint8_t(values[i] >> 16);
-        aTag[4 * i + 2] = uint8_t(values[i] >> 8);
-        aTag[4 * i + 3] = uint8_t(values[i]);
-    }
+    PutU32(aTag, aID);
+    PutU32(aTag + 4, aLength);
 }
 } // namespace
 
@@ -153,34 +138,18 @@ void ChunkArea::Parse() const
         }
         stop = kTagSize;
     }
-    uint32_t position = length;
     try
     {
-        while (position > stop)
-        {
-            if (position - stop < kTagSize)
+        // The walk ends quietly at bytes that hold no tag or a length that
+        // reaches past the region.
+        WalkChunkTrailers(begin, length, stop, littleEndian, [&](uint32_t aID, uint32_t aStart, uint32_t aLength) {
+            if ((walk == ChunkWalk::MainData && aStart == 0) || mEntries.size() >= kMaximumChunks)
             {
-                break; // bytes left that hold no tag
+                return false; // the main payload's chunk, or too many
             }
-            const uint32_t dataEnd = position - kTagSize;
-            const uint32_t id = ReadU32(begin + dataEnd, littleEndian);
-            const uint32_t chunkLength = ReadU32(begin + dataEnd + 4, littleEndian);
-            if (chunkLength > dataEnd - stop)
-            {
-                break; // a length that reaches past the region
-            }
-            const uint32_t dataStart = dataEnd - chunkLength;
-            if (walk == ChunkWalk::MainData && dataStart == 0)
-            {
-                break; // the main payload's chunk
-            }
-            if (mEntries.size() >= kMaximumChunks)
-            {
-                break;
-            }
-            mEntries.push_back(ChunkEntry{id, chunkLength, begin + dataStart});
-            position = dataStart;
-        }
+            mEntries.push_back(ChunkEntry{aID, aLength, begin + aStart});
+            return true;
+        });
     }
     catch (const std::bad_alloc &)
     {

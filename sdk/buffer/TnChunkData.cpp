@@ -1,8 +1,36 @@
 #include "TnChunkData.h"
 
+#include <new>
+
 #include "TnBufferCore.h"
+#include "TnChunkForwarder.h"
 
 using tn::buffer::BufferCore;
+
+namespace tn
+{
+namespace buffer
+{
+namespace
+{
+// A buffer's chunk-data payload, whose chunks are the buffer's.
+class BufferChunkData final : public ChunkForwarder<BufferChunkData, TnChunkData>
+{
+public:
+    explicit BufferChunkData(BufferCore &aCore) : ChunkForwarder(aCore) {}
+
+    ChunkArea &GetChunkArea() const { return mCore.GetChunks(); }
+
+    void ResetChunks() override { mCore.GetChunks().Reset(); }
+};
+} // namespace
+
+TnChunkData *NewChunkData(BufferCore &aCore)
+{
+    return new (std::nothrow) BufferChunkData(aCore);
+}
+} // namespace buffer
+} // namespace tn
 
 TnChunkData::TnChunkData(BufferCore &aCore) : mCore(aCore) {}
 
@@ -46,69 +74,4 @@ TnResult TnChunkData::Attach(void *aAddress, uint32_t aLength)
 uint8_t *TnChunkData::Detach()
 {
     return mCore.Detach();
-}
-
-void TnChunkData::ResetChunks()
-{
-    mCore.GetChunks().Reset();
-}
-
-TnResult TnChunkData::AddChunk(uint32_t aID, const uint8_t *aData, uint32_t aLength)
-{
-    return mCore.GetChunks().Add(aID, aData, aLength);
-}
-
-void TnChunkData::SetChunkLayoutID(uint32_t aChunkLayoutID)
-{
-    mCore.GetChunks().SetLayoutID(aChunkLayoutID);
-}
-
-bool TnChunkData::HasChunks() const
-{
-    return mCore.GetChunks().HasChunks();
-}
-
-uint32_t TnChunkData::GetChunkCount()
-{
-    return mCore.GetChunks().GetCount();
-}
-
-TnResult TnChunkData::GetChunkIDByIndex(uint32_t aIndex, uint32_t &aID)
-{
-    return mCore.GetChunks().GetIDByIndex(aIndex, aID);
-}
-
-uint32_t TnChunkData::GetChunkSizeByIndex(uint32_t aIndex)
-{
-    return mCore.GetChunks().GetSizeByIndex(aIndex);
-}
-
-uint32_t TnChunkData::GetChunkSizeByID(uint32_t aID)
-{
-    return mCore.GetChunks().GetSizeByID(aID);
-}
-
-uint8_t *TnChunkData::GetChunkRawDataByIndex(uint32_t aIndex)
-{
-    return mCore.GetChunks().GetDataByIndex(aIndex);
-}
-
-uint8_t *TnChunkData::GetChunkRawDataByID(uint32_t aID)
-{
-    return mCore.GetChunks().GetDataByID(aID);
-}
-
-uint32_t TnChunkData::GetChunkLayoutID()
-{
-    return mCore.GetChunks().GetLayoutID();
-}
-
-uint32_t TnChunkData::GetChunkDataSize() const
-{
-    return mCore.GetChunks().GetDataSize();
-}
-
-uint32_t TnChunkData::GetChunkDataCapacity() const
-{
-    return mCore.GetChunks().GetCapacity();
 }

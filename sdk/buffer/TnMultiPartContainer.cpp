@@ -139,64 +139,9 @@ void SectionChunkData::ResetChunks()
     mSection.ResetChunks();
 }
 
-TnResult SectionChunkData::AddChunk(uint32_t aID, const uint8_t *aData, uint32_t aLength)
+ChunkArea &SectionChunkData::GetChunkArea() const
 {
-    return mSection.GetChunks().Add(aID, aData, aLength);
-}
-
-void SectionChunkData::SetChunkLayoutID(uint32_t aChunkLayoutID)
-{
-    mSection.GetChunks().SetLayoutID(aChunkLayoutID);
-}
-
-bool SectionChunkData::HasChunks() const
-{
-    return mSection.GetChunks().HasChunks();
-}
-
-uint32_t SectionChunkData::GetChunkCount()
-{
-    return mSection.GetChunks().GetCount();
-}
-
-TnResult SectionChunkData::GetChunkIDByIndex(uint32_t aIndex, uint32_t &aID)
-{
-    return mSection.GetChunks().GetIDByIndex(aIndex, aID);
-}
-
-uint32_t SectionChunkData::GetChunkSizeByIndex(uint32_t aIndex)
-{
-    return mSection.GetChunks().GetSizeByIndex(aIndex);
-}
-
-uint32_t SectionChunkData::GetChunkSizeByID(uint32_t aID)
-{
-    return mSection.GetChunks().GetSizeByID(aID);
-}
-
-uint8_t *SectionChunkData::GetChunkRawDataByIndex(uint32_t aIndex)
-{
-    return mSection.GetChunks().GetDataByIndex(aIndex);
-}
-
-uint8_t *SectionChunkData::GetChunkRawDataByID(uint32_t aID)
-{
-    return mSection.GetChunks().GetDataByID(aID);
-}
-
-uint32_t SectionChunkData::GetChunkLayoutID()
-{
-    return mSection.GetChunks().GetLayoutID();
-}
-
-uint32_t SectionChunkData::GetChunkDataSize() const
-{
-    return mSection.GetChunks().GetDataSize();
-}
-
-uint32_t SectionChunkData::GetChunkDataCapacity() const
-{
-    return mSection.GetChunks().GetCapacity();
+    return mSection.GetChunks();
 }
 
 // Sections.

@@ -9,6 +9,7 @@
 
 #include "TnBufferCore.h"
 #include "TnChunkArea.h"
+#include "TnChunkForwarder.h"
 #include "TnMultiPart.h"
 
 namespace tn
@@ -61,25 +62,15 @@ private:
 };
 
 /// A section's chunks.
-class SectionChunkData final : public ITnChunkData
+class SectionChunkData final : public ChunkForwarder<SectionChunkData, ITnChunkData>
 {
 public:
     explicit SectionChunkData(MultiPartSection &aSection) : mSection(aSection) {}
     ~SectionChunkData() override = default;
 
+    /// Also drops the confirmed length of a chunk-data part.
     void ResetChunks() override;
-    TnResult AddChunk(uint32_t aID, const uint8_t *aData, uint32_t aLength) override;
-    void SetChunkLayoutID(uint32_t aChunkLayoutID) override;
-    bool HasChunks() const override;
-    uint32_t GetChunkCount() override;
-    TnResult GetChunkIDByIndex(uint32_t aIndex, uint32_t &aID) override;
-    uint32_t GetChunkSizeByIndex(uint32_t aIndex) override;
-    uint32_t GetChunkSizeByID(uint32_t aID) override;
-    uint8_t *GetChunkRawDataByIndex(uint32_t aIndex) override;
-    uint8_t *GetChunkRawDataByID(uint32_t aID) override;
-    uint32_t GetChunkLayoutID() override;
-    uint32_t GetChunkDataSize() const override;
-    uint32_t GetChunkDataCapacity() const override;
+    ChunkArea &GetChunkArea() const;
 
 private:
     MultiPartSection &mSection;

@@ -79,22 +79,22 @@ struct FunctionName
 };
 
 const FunctionName kFunctions[] = {
-    {"SGN", Function::Sgn, 1, 1},     {"NEG", Function::Neg, 1, 1},     {"ABS", Function::Abs, 1, 1},
-    {"SQRT", Function::Sqrt, 1, 1},   {"TRUNC", Function::Trunc, 1, 1}, {"FLOOR", Function::Floor, 1, 1},
-    {"CEIL", Function::Ceil, 1, 1},   {"ROUND", Function::Round, 1, 2}, {"EXP", Function::Exp, 1, 1},
-    {"LN", Function::Ln, 1, 1},       {"LG", Function::Lg, 1, 1},       {"SIN", Function::Sin, 1, 1},
-    {"COS", Function::Cos, 1, 1},     {"TAN", Function::Tan, 1, 1},     {"ASIN", Function::Asin, 1, 1},
-    {"ACOS", Function::Acos, 1, 1},   {"ATAN", Function::Atan, 1, 1},   {"E", Function::E, 0, 0},
+    {"SGN", Function::Sgn, 1, 1},   {"NEG", Function::Neg, 1, 1},     {"ABS", Function::Abs, 1, 1},
+    {"SQRT", Function::Sqrt, 1, 1}, {"TRUNC", Function::Trunc, 1, 1}, {"FLOOR", Function::Floor, 1, 1},
+    {"CEIL", Function::Ceil, 1, 1}, {"ROUND", Function::Round, 1, 2}, {"EXP", Function::Exp, 1, 1},
+    {"LN", Function::Ln, 1, 1},     {"LG", Function::Lg, 1, 1},       {"SIN", Function::Sin, 1, 1},
+    {"COS", Function::Cos, 1, 1},   {"TAN", Function::Tan, 1, 1},     {"ASIN", Function::Asin, 1, 1},
+    {"ACOS", Function::Acos, 1, 1}, {"ATAN", Function::Atan, 1, 1},   {"E", Function::E, 0, 0},
     {"PI", Function::Pi, 0, 0},
 };
 
 const FunctionName *FindFunction(const std::string &aName)
 {
-    for (const FunctionName &function : kFunctions)
+    for (const FunctionName &lFunction : kFunctions)
     {
-        if (aName == function.mName)
+        if (aName == lFunction.mName)
         {
-            return &function;
+            return &lFunction;
         }
     }
     return nullptr;
@@ -103,9 +103,9 @@ const FunctionName *FindFunction(const std::string &aName)
 // Integer arithmetic that wraps instead of overflowing.
 int64_t Wrap(uint64_t aValue)
 {
-    int64_t result;
-    memcpy(&result, &aValue, sizeof(result));
-    return result;
+    int64_t lResult;
+    memcpy(&lResult, &aValue, sizeof(lResult));
+    return lResult;
 }
 
 int64_t ShiftLeft(int64_t aValue, int64_t aCount)
@@ -135,24 +135,29 @@ struct FormulaTerm
     int mVariable = -1;
     Function mFunction = Function::Sgn;
     int mDepth = 1;
-    std::vector<std::unique_ptr<FormulaTerm>> mArguments;
+    // Operands and function arguments: at most three (?:).
+    static const int kMaxArguments = 3;
+    std::unique_ptr<FormulaTerm> mArguments[kMaxArguments];
+    int mArgumentCount = 0;
+
+    void Add(std::unique_ptr<FormulaTerm> aArgument) { mArguments[mArgumentCount++] = std::move(aArgument); }
 };
 
 FormulaValue FormulaValue::FromInteger(int64_t aValue)
 {
-    FormulaValue value;
-    value.mIsInteger = true;
-    value.mInteger = aValue;
-    value.mFloat = static_cast<double>(aValue);
-    return value;
+    FormulaValue lValue;
+    lValue.mIsInteger = true;
+    lValue.mInteger = aValue;
+    lValue.mFloat = static_cast<double>(aValue);
+    return lValue;
 }
 
 FormulaValue FormulaValue::FromFloat(double aValue)
 {
-    FormulaValue value;
-    value.mIsInteger = false;
-    value.mFloat = aValue;
-    return value;
+    FormulaValue lValue;
+    lValue.mIsInteger = false;
+    lValue.mFloat = aValue;
+    return lValue;
 }
 
 double FormulaValue::AsFloat() const
@@ -166,22 +171,25 @@ int64_t FormulaValue::AsInteger() const
     {
         return mInteger;
     }
-    if (!isfinite(mFloat))
+    int64_t lValue = 0;
+    if (!RoundToInteger(mFloat, lValue))
     {
-        throw FormulaError("the result is not a finite number");
+        throw FormulaError(isfinite(mFloat) ? "the result does not fit into 64 bits"
+                                            : "the result is not a finite number");
     }
-    double value = trunc(mFloat);
-    const double nearest = nearbyint(mFloat);
-    if (fabs(mFloat - nearest) <= 1e-9 * fmax(1.0, fabs(mFloat)))
-    {
-        value = nearest;
-    }
+    return lValue;
+}
+
+bool RoundToInteger(double aValue, int64_t &aResult)
+{
     // 2^63 itself does not fit.
-    if (value < -9223372036854775808.0 || value >= 9223372036854775808.0)
+    const double lRounded = round(aValue);
+    if (!(lRounded >= -9223372036854775808.0 && lRounded < 9223372036854775808.0))
     {
-        throw FormulaError("the result does not fit into 64 bits");
+        return false;
     }
-    return static_cast<int64_t>(value);
+    aResult = static_cast<int64_t>(lRounded);
+    return true;
 }
 
 namespace
@@ -194,6 +202,40 @@ enum class Token
     Operator
 };
 
+// The operators, longest spellings first so that "<=" wins over "<".
+struct OperatorName
+{
+    const char *mSpelling;
+    // The binary operator and its level (lowest first), or -1.
+    Op mBinary;
+    int mLevel;
+};
+
+const OperatorName kOperators[] = {
+    {"**", Op::Power, -1},   {"*", Op::Multiply, 9},  {"<<", Op::ShiftLeft, 7},  {"<=", Op::LessEqual, 6},
+    {"<>", Op::NotEqual, 5}, {"<", Op::Less, 6},      {">>", Op::ShiftRight, 7}, {">=", Op::GreaterEqual, 6},
+    {">", Op::Greater, 6},   {"==", Op::Equal, 5},    {"=", Op::Equal, 5},       {"!=", Op::NotEqual, 5},
+    {"!", Op::Constant, -1}, {"&&", Op::LogicAnd, 1}, {"&", Op::BitAnd, 4},      {"||", Op::LogicOr, 0},
+    {"|", Op::BitOr, 2},     {"+", Op::Add, 8},       {"-", Op::Subtract, 8},    {"/", Op::Divide, 9},
+    {"%", Op::Modulo, 9},    {"(", Op::Constant, -1}, {")", Op::Constant, -1},   {"^", Op::BitXor, 3},
+    {"~", Op::Constant, -1}, {"?", Op::Constant, -1}, {":", Op::Constant, -1},   {",", Op::Constant, -1},
+};
+
+// For each first character, one more than the index of the first operator
+// that starts with it (the longer spellings come first); 0 for none.
+struct OperatorIndex
+{
+    uint8_t mFirst[256] = {0};
+    OperatorIndex()
+    {
+        for (size_t lIndex = sizeof(kOperators) / sizeof(kOperators[0]); lIndex-- > 0;)
+        {
+            mFirst[static_cast<unsigned char>(kOperators[lIndex].mSpelling[0])] = static_cast<uint8_t>(lIndex + 1);
+        }
+    }
+};
+const OperatorIndex kOperatorIndex;
+
 class Parser
 {
 public:
@@ -201,18 +243,26 @@ public:
 
     std::unique_ptr<FormulaTerm> ParseAll()
     {
-        std::unique_ptr<FormulaTerm> term = ParseTernary();
+        std::unique_ptr<FormulaTerm> lTerm = ParseTernary();
         if (mToken != Token::End)
         {
-            Fail("unexpected '" + mSpelling + "'");
+            Fail("unexpected '" + Spelling() + "'");
         }
-        return term;
+        return lTerm;
     }
 
 private:
     [[noreturn]] void Fail(const std::string &aMessage)
     {
-        throw FormulaError("formula \"" + mText + "\": " + aMessage + " at position " + std::to_string(mTokenStart + 1));
+        throw FormulaError("formula \"" + mText + "\": " + aMessage + " at position " +
+                           std::to_string(mTokenStart + 1));
+    }
+
+    // The text of the current token.
+    std::string Spelling() const
+    {
+        return mToken == Token::End ? std::string("end of formula")
+                                    : mText.substr(mTokenStart, mPosition - mTokenStart);
     }
 
     void Next()
@@ -225,101 +275,95 @@ private:
         if (mPosition >= mText.size())
         {
             mToken = Token::End;
-            mSpelling = "end of formula";
             return;
         }
-        const char c = mText[mPosition];
-        if (isdigit(static_cast<unsigned char>(c)) ||
-            (c == '.' && mPosition + 1 < mText.size() && isdigit(static_cast<unsigned char>(mText[mPosition + 1]))))
+        const char lC = mText[mPosition];
+        if (isdigit(static_cast<unsigned char>(lC)) ||
+            (lC == '.' && mPosition + 1 < mText.size() && isdigit(static_cast<unsigned char>(mText[mPosition + 1]))))
         {
             ReadNumber();
             return;
         }
-        if (isalpha(static_cast<unsigned char>(c)) || c == '_')
+        if (isalpha(static_cast<unsigned char>(lC)) || lC == '_')
         {
-            size_t end = mPosition;
-            while (end < mText.size() &&
-                   (isalnum(static_cast<unsigned char>(mText[end])) || mText[end] == '_' || mText[end] == '.'))
+            size_t lEnd = mPosition;
+            while (lEnd < mText.size() &&
+                   (isalnum(static_cast<unsigned char>(mText[lEnd])) || mText[lEnd] == '_' || mText[lEnd] == '.'))
             {
-                ++end;
+                ++lEnd;
             }
             mToken = Token::Name;
-            mSpelling = mText.substr(mPosition, end - mPosition);
-            mPosition = end;
+            mPosition = lEnd;
             return;
         }
-        static const char *const kOperators[] = {"**", "<<", ">>", "<=", ">=", "<>", "==", "!=", "&&", "||",
-                                                 "+",  "-",  "*",  "/",  "%",  "(",  ")",  "<",  ">",  "=",
-                                                 "&",  "|",  "^",  "~",  "!",  "?",  ":",  ","};
-        for (const char *op : kOperators)
+        const size_t lEnd = sizeof(kOperators) / sizeof(kOperators[0]);
+        for (size_t lIndex = kOperatorIndex.mFirst[static_cast<unsigned char>(lC)];
+             lIndex > 0 && lIndex <= lEnd && kOperators[lIndex - 1].mSpelling[0] == lC; ++lIndex)
         {
-            const size_t length = strlen(op);
-            if (mText.compare(mPosition, length, op) == 0)
+            const OperatorName &lOp = kOperators[lIndex - 1];
+            if (lOp.mSpelling[1] == '\0' || (mPosition + 1 < mText.size() && mText[mPosition + 1] == lOp.mSpelling[1]))
             {
                 mToken = Token::Operator;
-                mSpelling = op;
-                mPosition += length;
+                mOperator = &lOp;
+                mPosition += lOp.mSpelling[1] == '\0' ? 1 : 2;
                 return;
             }
         }
-        mSpelling = std::string(1, c);
-        Fail("unexpected character '" + mSpelling + "'");
+        Fail("unexpected character '" + std::string(1, lC) + "'");
     }
 
     void ReadNumber()
     {
-        const char *start = mText.c_str() + mPosition;
-        char *end = nullptr;
+        const char *lStart = mText.c_str() + mPosition;
+        char *lEnd = nullptr;
         mToken = Token::Number;
-        if (start[0] == '0' && (start[1] == 'x' || start[1] == 'X'))
+        if (lStart[0] == '0' && (lStart[1] == 'x' || lStart[1] == 'X'))
         {
-            if (!isxdigit(static_cast<unsigned char>(start[2])))
+            if (!isxdigit(static_cast<unsigned char>(lStart[2])))
             {
-                mSpelling = std::string(start, 2);
                 Fail("hexadecimal constant without digits");
             }
             errno = 0;
-            const unsigned long long value = strtoull(start + 2, &end, 16);
+            const unsigned long long lValue = strtoull(lStart + 2, &lEnd, 16);
             if (errno == ERANGE)
             {
-                mSpelling = std::string(start, end - start);
                 Fail("hexadecimal constant beyond 64 bits");
             }
-            mNumber = FormulaValue::FromInteger(Wrap(value));
+            mNumber = FormulaValue::FromInteger(Wrap(lValue));
         }
         else
         {
-            size_t length = 0;
-            bool fraction = false;
-            while (isdigit(static_cast<unsigned char>(start[length])))
+            size_t lLength = 0;
+            bool lFraction = false;
+            while (isdigit(static_cast<unsigned char>(lStart[lLength])))
             {
-                ++length;
+                ++lLength;
             }
-            if (start[length] == '.' || start[length] == 'e' || start[length] == 'E')
+            if (lStart[lLength] == '.' || lStart[lLength] == 'e' || lStart[lLength] == 'E')
             {
-                fraction = true;
+                lFraction = true;
             }
-            if (fraction)
+            if (lFraction)
             {
-                mNumber = FormulaValue::FromFloat(strtod(start, &end));
+                mNumber = FormulaValue::FromFloat(strtod(lStart, &lEnd));
             }
             else
             {
                 errno = 0;
-                const unsigned long long value = strtoull(start, &end, 10);
-                if (errno == ERANGE || value > static_cast<unsigned long long>(std::numeric_limits<int64_t>::max()))
+                const unsigned long long lValue = strtoull(lStart, &lEnd, 10);
+                if (errno == ERANGE || lValue > static_cast<unsigned long long>(std::numeric_limits<int64_t>::max()))
                 {
-                    mNumber = FormulaValue::FromFloat(strtod(start, &end));
+                    mNumber = FormulaValue::FromFloat(strtod(lStart, &lEnd));
                 }
                 else
                 {
-                    mNumber = FormulaValue::FromInteger(static_cast<int64_t>(value));
+                    mNumber = FormulaValue::FromInteger(static_cast<int64_t>(lValue));
                 }
             }
         }
-        mSpelling = std::string(start, end - start);
-        mPosition += end - start;
-        if (mPosition < mText.size() && (isalnum(static_cast<unsigned char>(mText[mPosition])) || mText[mPosition] == '_'))
+        mPosition += lEnd - lStart;
+        if (mPosition < mText.size() &&
+            (isalnum(static_cast<unsigned char>(mText[mPosition])) || mText[mPosition] == '_'))
         {
             Fail("malformed number");
         }
@@ -327,7 +371,7 @@ private:
 
     bool Accept(const char *aOperator)
     {
-        if (mToken == Token::Operator && mSpelling == aOperator)
+        if (mToken == Token::Operator && strcmp(mOperator->mSpelling, aOperator) == 0)
         {
             Next();
             return true;
@@ -339,29 +383,29 @@ private:
     {
         if (!Accept(aOperator))
         {
-            Fail(std::string("expected '") + aOperator + "' but found '" + mSpelling + "'");
+            Fail(std::string("expected '") + aOperator + "' but found '" + Spelling() + "'");
         }
     }
 
     std::unique_ptr<FormulaTerm> Make(Op aOp, std::unique_ptr<FormulaTerm> aLeft,
                                       std::unique_ptr<FormulaTerm> aRight = nullptr)
     {
-        std::unique_ptr<FormulaTerm> term(new FormulaTerm);
-        term->mOp = aOp;
-        term->mArguments.push_back(std::move(aLeft));
+        std::unique_ptr<FormulaTerm> lTerm(new FormulaTerm);
+        lTerm->mOp = aOp;
+        lTerm->Add(std::move(aLeft));
         if (aRight)
         {
-            term->mArguments.push_back(std::move(aRight));
+            lTerm->Add(std::move(aRight));
         }
-        return Checked(std::move(term));
+        return Checked(std::move(lTerm));
     }
 
     // Evaluation recurses along the tree: bound its depth.
     std::unique_ptr<FormulaTerm> Checked(std::unique_ptr<FormulaTerm> aTerm)
     {
-        for (const auto &argument : aTerm->mArguments)
+        for (int lIndex = 0; lIndex < aTerm->mArgumentCount; ++lIndex)
         {
-            aTerm->mDepth = std::max(aTerm->mDepth, argument->mDepth + 1);
+            aTerm->mDepth = std::max(aTerm->mDepth, aTerm->mArguments[lIndex]->mDepth + 1);
         }
         if (aTerm->mDepth > kMaxDepth)
         {
@@ -388,78 +432,38 @@ private:
 
     std::unique_ptr<FormulaTerm> ParseTernary()
     {
-        Nesting nesting(*this);
-        std::unique_ptr<FormulaTerm> condition = ParseBinary(0);
+        Nesting lNesting(*this);
+        std::unique_ptr<FormulaTerm> lCondition = ParseBinary(0);
         if (!Accept("?"))
         {
-            return condition;
+            return lCondition;
         }
-        std::unique_ptr<FormulaTerm> whenTrue = ParseTernary();
+        std::unique_ptr<FormulaTerm> lWhenTrue = ParseTernary();
         Expect(":");
-        std::unique_ptr<FormulaTerm> whenFalse = ParseTernary();
-        std::unique_ptr<FormulaTerm> term = Make(Op::Ternary, std::move(condition), std::move(whenTrue));
-        term->mArguments.push_back(std::move(whenFalse));
-        return Checked(std::move(term));
+        std::unique_ptr<FormulaTerm> lWhenFalse = ParseTernary();
+        std::unique_ptr<FormulaTerm> lTerm = Make(Op::Ternary, std::move(lCondition), std::move(lWhenTrue));
+        lTerm->Add(std::move(lWhenFalse));
+        return Checked(std::move(lTerm));
     }
 
-    // Binary operators by level, lowest first.
-    struct Binary
+    // Precedence climbing over the binary operators' levels (all left
+    // associative): || && | ^ & equality relations shifts + - * / %.
+    std::unique_ptr<FormulaTerm> ParseBinary(int aLevel)
     {
-        const char *mSpelling;
-        Op mOp;
-    };
-
-    static const std::vector<std::vector<Binary>> &Levels()
-    {
-        static const std::vector<std::vector<Binary>> levels = {
-            {{"||", Op::LogicOr}},
-            {{"&&", Op::LogicAnd}},
-            {{"|", Op::BitOr}},
-            {{"^", Op::BitXor}},
-            {{"&", Op::BitAnd}},
-            {{"=", Op::Equal}, {"==", Op::Equal}, {"<>", Op::NotEqual}, {"!=", Op::NotEqual}},
-            {{"<", Op::Less}, {">", Op::Greater}, {"<=", Op::LessEqual}, {">=", Op::GreaterEqual}},
-            {{"<<", Op::ShiftLeft}, {">>", Op::ShiftRight}},
-            {{"+", Op::Add}, {"-", Op::Subtract}},
-            {{"*", Op::Multiply}, {"/", Op::Divide}, {"%", Op::Modulo}},
-        };
-        return levels;
-    }
-
-    std::unique_ptr<FormulaTerm> ParseBinary(size_t aLevel)
-    {
-        const auto &levels = Levels();
-        if (aLevel >= levels.size())
+        std::unique_ptr<FormulaTerm> lLeft = ParseUnary();
+        while (mToken == Token::Operator && mOperator->mLevel >= aLevel)
         {
-            return ParseUnary();
-        }
-        std::unique_ptr<FormulaTerm> left = ParseBinary(aLevel + 1);
-        for (;;)
-        {
-            const Binary *found = nullptr;
-            if (mToken == Token::Operator)
-            {
-                for (const Binary &binary : levels[aLevel])
-                {
-                    if (mSpelling == binary.mSpelling)
-                    {
-                        found = &binary;
-                    }
-                }
-            }
-            if (found == nullptr)
-            {
-                return left;
-            }
+            const OperatorName &lOp = *mOperator;
             Next();
-            std::unique_ptr<FormulaTerm> right = ParseBinary(aLevel + 1);
-            left = Make(found->mOp, std::move(left), std::move(right));
+            std::unique_ptr<FormulaTerm> lRight = ParseBinary(lOp.mLevel + 1);
+            lLeft = Make(lOp.mBinary, std::move(lLeft), std::move(lRight));
         }
+        return lLeft;
     }
 
     std::unique_ptr<FormulaTerm> ParseUnary()
     {
-        Nesting nesting(*this);
+        Nesting lNesting(*this);
         if (Accept("-"))
         {
             return Make(Op::Negate, ParseUnary());
@@ -481,75 +485,79 @@ private:
 
     std::unique_ptr<FormulaTerm> ParsePower()
     {
-        std::unique_ptr<FormulaTerm> base = ParsePrimary();
+        std::unique_ptr<FormulaTerm> lBase = ParsePrimary();
         if (Accept("**"))
         {
             // Right associative, and the exponent may carry a sign: 2**-1.
-            return Make(Op::Power, std::move(base), ParseUnary());
+            return Make(Op::Power, std::move(lBase), ParseUnary());
         }
-        return base;
+        return lBase;
     }
 
     std::unique_ptr<FormulaTerm> ParsePrimary()
     {
         if (mToken == Token::Number)
         {
-            std::unique_ptr<FormulaTerm> term(new FormulaTerm);
-            term->mOp = Op::Constant;
-            term->mValue = mNumber;
+            std::unique_ptr<FormulaTerm> lTerm(new FormulaTerm);
+            lTerm->mOp = Op::Constant;
+            lTerm->mValue = mNumber;
             Next();
-            return term;
+            return lTerm;
         }
         if (Accept("("))
         {
-            std::unique_ptr<FormulaTerm> term = ParseTernary();
+            std::unique_ptr<FormulaTerm> lTerm = ParseTernary();
             Expect(")");
-            return term;
+            return lTerm;
         }
         if (mToken == Token::Name)
         {
-            const std::string name = mSpelling;
+            const std::string lName = Spelling();
             Next();
-            const bool call = mToken == Token::Operator && mSpelling == "(";
-            if (!call)
+            const bool lCall = mToken == Token::Operator && mOperator->mSpelling[0] == '(';
+            if (!lCall)
             {
-                const int variable = mLookup ? mLookup(name) : -1;
-                if (variable >= 0)
+                const int lVariable = mLookup ? mLookup(lName) : -1;
+                if (lVariable >= 0)
                 {
-                    std::unique_ptr<FormulaTerm> term(new FormulaTerm);
-                    term->mOp = Op::Variable;
-                    term->mVariable = variable;
-                    return term;
+                    std::unique_ptr<FormulaTerm> lTerm(new FormulaTerm);
+                    lTerm->mOp = Op::Variable;
+                    lTerm->mVariable = lVariable;
+                    return lTerm;
                 }
             }
-            const FunctionName *function = FindFunction(name);
-            if (function == nullptr || (!call && function->mMaxArguments > 0))
+            const FunctionName *lFunction = FindFunction(lName);
+            if (lFunction == nullptr || (!lCall && lFunction->mMaxArguments > 0))
             {
-                Fail(call ? "unknown function '" + name + "'" : "unknown name '" + name + "'");
+                Fail(lCall ? "unknown function '" + lName + "'" : "unknown name '" + lName + "'");
             }
-            std::unique_ptr<FormulaTerm> term(new FormulaTerm);
-            term->mOp = Op::Function;
-            term->mFunction = function->mFunction;
-            if (call)
+            std::unique_ptr<FormulaTerm> lTerm(new FormulaTerm);
+            lTerm->mOp = Op::Function;
+            lTerm->mFunction = lFunction->mFunction;
+            if (lCall)
             {
                 Next();
                 if (!Accept(")"))
                 {
                     do
                     {
-                        term->mArguments.push_back(ParseTernary());
+                        if (lTerm->mArgumentCount == lFunction->mMaxArguments)
+                        {
+                            Fail("wrong number of arguments for " + lName);
+                        }
+                        lTerm->Add(ParseTernary());
                     } while (Accept(","));
                     Expect(")");
                 }
-                const int count = static_cast<int>(term->mArguments.size());
-                if (count < function->mMinArguments || count > function->mMaxArguments)
+                const int lCount = lTerm->mArgumentCount;
+                if (lCount < lFunction->mMinArguments || lCount > lFunction->mMaxArguments)
                 {
-                    Fail("wrong number of arguments for " + name);
+                    Fail("wrong number of arguments for " + lName);
                 }
             }
-            return Checked(std::move(term));
+            return Checked(std::move(lTerm));
         }
-        Fail("unexpected '" + mSpelling + "'");
+        Fail("unexpected '" + Spelling() + "'");
     }
 
     const std::string &mText;
@@ -557,7 +565,7 @@ private:
     size_t mPosition = 0;
     size_t mTokenStart = 0;
     Token mToken = Token::End;
-    std::string mSpelling;
+    const OperatorName *mOperator = nullptr;
     FormulaValue mNumber;
     int mNesting = 0;
 };
@@ -565,8 +573,7 @@ private:
 class Evaluator
 {
 public:
-    Evaluator(const Formula::Resolver &aResolver, bool aIntegerMode)
-        : mResolver(aResolver), mIntegerMode(aIntegerMode)
+    Evaluator(const Formula::Resolver &aResolver, bool aIntegerMode) : mResolver(aResolver), mIntegerMode(aIntegerMode)
     {
     }
 
@@ -590,13 +597,13 @@ public:
         default:
             break;
         }
-        const FormulaValue a = Evaluate(*aTerm.mArguments[0]);
-        if (aTerm.mArguments.size() == 1)
+        const FormulaValue lLeft = Evaluate(*aTerm.mArguments[0]);
+        if (aTerm.mArgumentCount == 1)
         {
-            return Unary(aTerm.mOp, a);
+            return Unary(aTerm.mOp, lLeft);
         }
-        const FormulaValue b = Evaluate(*aTerm.mArguments[1]);
-        return BinaryOp(aTerm.mOp, a, b);
+        const FormulaValue lRight = Evaluate(*aTerm.mArguments[1]);
+        return BinaryOp(aTerm.mOp, lLeft, lRight);
     }
 
 private:
@@ -610,7 +617,10 @@ private:
         return aValue;
     }
 
-    static bool Truth(const FormulaValue &aValue) { return aValue.mIsInteger ? aValue.mInteger != 0 : aValue.mFloat != 0.0; }
+    static bool Truth(const FormulaValue &aValue)
+    {
+        return aValue.mIsInteger ? aValue.mInteger != 0 : aValue.mFloat != 0.0;
+    }
 
     FormulaValue Bool(bool aValue) const { return Normalise(FormulaValue::FromInteger(aValue ? 1 : 0)); }
 
@@ -623,11 +633,12 @@ private:
         {
             return aValue.mInteger;
         }
-        if (!isfinite(aValue.mFloat) || aValue.mFloat < -9223372036854775808.0 || aValue.mFloat >= 9223372036854775808.0)
+        int64_t lBits = 0;
+        if (!RoundToInteger(aValue.mFloat, lBits))
         {
             throw FormulaError("bit operation on a value beyond 64 bits");
         }
-        return static_cast<int64_t>(aValue.mFloat);
+        return lBits;
     }
 
     FormulaValue Unary(Op aOp, const FormulaValue &aValue) const
@@ -648,88 +659,95 @@ private:
         }
     }
 
-    FormulaValue BinaryOp(Op aOp, const FormulaValue &a, const FormulaValue &b) const
+    FormulaValue BinaryOp(Op aOp, const FormulaValue &aLeft, const FormulaValue &aRight) const
     {
-        const bool integers = a.mIsInteger && b.mIsInteger;
+        const bool lIntegers = aLeft.mIsInteger && aRight.mIsInteger;
         switch (aOp)
         {
         case Op::Add:
-            return integers ? FormulaValue::FromInteger(Wrap(static_cast<uint64_t>(a.mInteger) + static_cast<uint64_t>(b.mInteger)))
-                            : FormulaValue::FromFloat(a.AsFloat() + b.AsFloat());
+            return lIntegers ? FormulaValue::FromInteger(
+                                   Wrap(static_cast<uint64_t>(aLeft.mInteger) + static_cast<uint64_t>(aRight.mInteger)))
+                             : FormulaValue::FromFloat(aLeft.AsFloat() + aRight.AsFloat());
         case Op::Subtract:
-            return integers ? FormulaValue::FromInteger(Wrap(static_cast<uint64_t>(a.mInteger) - static_cast<uint64_t>(b.mInteger)))
-                            : FormulaValue::FromFloat(a.AsFloat() - b.AsFloat());
+            return lIntegers ? FormulaValue::FromInteger(
+                                   Wrap(static_cast<uint64_t>(aLeft.mInteger) - static_cast<uint64_t>(aRight.mInteger)))
+                             : FormulaValue::FromFloat(aLeft.AsFloat() - aRight.AsFloat());
         case Op::Multiply:
-            return integers ? FormulaValue::FromInteger(Wrap(static_cast<uint64_t>(a.mInteger) * static_cast<uint64_t>(b.mInteger)))
-                            : FormulaValue::FromFloat(a.AsFloat() * b.AsFloat());
+            return lIntegers ? FormulaValue::FromInteger(
+                                   Wrap(static_cast<uint64_t>(aLeft.mInteger) * static_cast<uint64_t>(aRight.mInteger)))
+                             : FormulaValue::FromFloat(aLeft.AsFloat() * aRight.AsFloat());
         case Op::Divide:
-            if (integers)
+            if (lIntegers)
             {
-                if (b.mInteger == 0)
+                if (aRight.mInteger == 0)
                 {
                     throw FormulaError("division by zero");
                 }
-                if (b.mInteger == -1)
+                if (aRight.mInteger == -1)
                 {
-                    return FormulaValue::FromInteger(Wrap(0 - static_cast<uint64_t>(a.mInteger)));
+                    return FormulaValue::FromInteger(Wrap(0 - static_cast<uint64_t>(aLeft.mInteger)));
                 }
-                return FormulaValue::FromInteger(a.mInteger / b.mInteger);
+                return FormulaValue::FromInteger(aLeft.mInteger / aRight.mInteger);
             }
-            return FormulaValue::FromFloat(a.AsFloat() / b.AsFloat());
-        case Op::Modulo:
-            if (integers || mIntegerMode)
-            {
-                const int64_t x = Bits(a);
-                const int64_t y = Bits(b);
-                if (y == 0)
-                {
-                    throw FormulaError("division by zero");
-                }
-                return Number(y == -1 ? 0 : x % y);
-            }
-            if (b.AsFloat() == 0.0)
+            if (aRight.AsFloat() == 0.0)
             {
                 throw FormulaError("division by zero");
             }
-            return FormulaValue::FromFloat(fmod(a.AsFloat(), b.AsFloat()));
-        case Op::Power:
-            if (integers && b.mInteger >= 0)
+            return FormulaValue::FromFloat(aLeft.AsFloat() / aRight.AsFloat());
+        case Op::Modulo:
+            if (lIntegers || mIntegerMode)
             {
-                uint64_t result = 1;
-                uint64_t base = static_cast<uint64_t>(a.mInteger);
-                for (int64_t exponent = b.mInteger; exponent > 0; exponent >>= 1)
+                const int64_t lX = Bits(aLeft);
+                const int64_t lY = Bits(aRight);
+                if (lY == 0)
                 {
-                    if (exponent & 1)
-                    {
-                        result *= base;
-                    }
-                    base *= base;
+                    throw FormulaError("division by zero");
                 }
-                return FormulaValue::FromInteger(Wrap(result));
+                return Number(lY == -1 ? 0 : lX % lY);
             }
-            return FormulaValue::FromFloat(pow(a.AsFloat(), b.AsFloat()));
+            if (aRight.AsFloat() == 0.0)
+            {
+                throw FormulaError("division by zero");
+            }
+            return FormulaValue::FromFloat(fmod(aLeft.AsFloat(), aRight.AsFloat()));
+        case Op::Power:
+            if (lIntegers && aRight.mInteger >= 0)
+            {
+                uint64_t lResult = 1;
+                uint64_t lBase = static_cast<uint64_t>(aLeft.mInteger);
+                for (int64_t lExponent = aRight.mInteger; lExponent > 0; lExponent >>= 1)
+                {
+                    if (lExponent & 1)
+                    {
+                        lResult *= lBase;
+                    }
+                    lBase *= lBase;
+                }
+                return FormulaValue::FromInteger(Wrap(lResult));
+            }
+            return FormulaValue::FromFloat(pow(aLeft.AsFloat(), aRight.AsFloat()));
         case Op::ShiftLeft:
-            return Number(ShiftLeft(Bits(a), Bits(b)));
+            return Number(ShiftLeft(Bits(aLeft), Bits(aRight)));
         case Op::ShiftRight:
-            return Number(ShiftRight(Bits(a), Bits(b)));
+            return Number(ShiftRight(Bits(aLeft), Bits(aRight)));
         case Op::BitAnd:
-            return Number(Bits(a) & Bits(b));
+            return Number(Bits(aLeft) & Bits(aRight));
         case Op::BitOr:
-            return Number(Bits(a) | Bits(b));
+            return Number(Bits(aLeft) | Bits(aRight));
         case Op::BitXor:
-            return Number(Bits(a) ^ Bits(b));
+            return Number(Bits(aLeft) ^ Bits(aRight));
         case Op::Equal:
-            return Bool(integers ? a.mInteger == b.mInteger : a.AsFloat() == b.AsFloat());
+            return Bool(lIntegers ? aLeft.mInteger == aRight.mInteger : aLeft.AsFloat() == aRight.AsFloat());
         case Op::NotEqual:
-            return Bool(integers ? a.mInteger != b.mInteger : a.AsFloat() != b.AsFloat());
+            return Bool(lIntegers ? aLeft.mInteger != aRight.mInteger : aLeft.AsFloat() != aRight.AsFloat());
         case Op::Less:
-            return Bool(integers ? a.mInteger < b.mInteger : a.AsFloat() < b.AsFloat());
+            return Bool(lIntegers ? aLeft.mInteger < aRight.mInteger : aLeft.AsFloat() < aRight.AsFloat());
         case Op::Greater:
-            return Bool(integers ? a.mInteger > b.mInteger : a.AsFloat() > b.AsFloat());
+            return Bool(lIntegers ? aLeft.mInteger > aRight.mInteger : aLeft.AsFloat() > aRight.AsFloat());
         case Op::LessEqual:
-            return Bool(integers ? a.mInteger <= b.mInteger : a.AsFloat() <= b.AsFloat());
+            return Bool(lIntegers ? aLeft.mInteger <= aRight.mInteger : aLeft.AsFloat() <= aRight.AsFloat());
         case Op::GreaterEqual:
-            return Bool(integers ? a.mInteger >= b.mInteger : a.AsFloat() >= b.AsFloat());
+            return Bool(lIntegers ? aLeft.mInteger >= aRight.mInteger : aLeft.AsFloat() >= aRight.AsFloat());
         default:
             throw FormulaError("bad binary operator");
         }
@@ -751,58 +769,59 @@ private:
 
     FormulaValue CallFunction(const FormulaTerm &aTerm)
     {
-        std::vector<FormulaValue> arguments;
-        for (const auto &argument : aTerm.mArguments)
+        FormulaValue lArguments[FormulaTerm::kMaxArguments];
+        for (int lIndex = 0; lIndex < aTerm.mArgumentCount; ++lIndex)
         {
-            arguments.push_back(Evaluate(*argument));
+            lArguments[lIndex] = Evaluate(*aTerm.mArguments[lIndex]);
         }
-        const FormulaValue x = arguments.empty() ? FormulaValue() : arguments[0];
-        const double f = x.AsFloat();
+        const FormulaValue lX = lArguments[0];
+        const double lF = lX.AsFloat();
         switch (aTerm.mFunction)
         {
         case Function::Sgn:
-            return Number(f > 0 ? 1 : (f < 0 ? -1 : 0));
+            return Number(lF > 0 ? 1 : (lF < 0 ? -1 : 0));
         case Function::Neg:
-            return Unary(Op::Negate, x);
+            return Unary(Op::Negate, lX);
         case Function::Abs:
-            if (x.mIsInteger)
+            if (lX.mIsInteger)
             {
-                return FormulaValue::FromInteger(x.mInteger < 0 ? Wrap(0 - static_cast<uint64_t>(x.mInteger)) : x.mInteger);
+                return FormulaValue::FromInteger(lX.mInteger < 0 ? Wrap(0 - static_cast<uint64_t>(lX.mInteger))
+                                                                 : lX.mInteger);
             }
-            return FormulaValue::FromFloat(fabs(f));
+            return FormulaValue::FromFloat(fabs(lF));
         case Function::Sqrt:
-            return FormulaValue::FromFloat(sqrt(f));
+            return FormulaValue::FromFloat(sqrt(lF));
         case Function::Trunc:
-            return Integral(x, trunc(f));
+            return Integral(lX, trunc(lF));
         case Function::Floor:
-            return Integral(x, floor(f));
+            return Integral(lX, floor(lF));
         case Function::Ceil:
-            return Integral(x, ceil(f));
+            return Integral(lX, ceil(lF));
         case Function::Round:
-            if (arguments.size() == 2)
+            if (aTerm.mArgumentCount == 2)
             {
-                const double scale = pow(10.0, arguments[1].AsFloat());
-                return FormulaValue::FromFloat(round(f * scale) / scale);
+                const double lScale = pow(10.0, lArguments[1].AsFloat());
+                return FormulaValue::FromFloat(round(lF * lScale) / lScale);
             }
-            return Integral(x, round(f));
+            return Integral(lX, round(lF));
         case Function::Exp:
-            return FormulaValue::FromFloat(exp(f));
+            return FormulaValue::FromFloat(exp(lF));
         case Function::Ln:
-            return FormulaValue::FromFloat(log(f));
+            return FormulaValue::FromFloat(log(lF));
         case Function::Lg:
-            return FormulaValue::FromFloat(log10(f));
+            return FormulaValue::FromFloat(log10(lF));
         case Function::Sin:
-            return FormulaValue::FromFloat(sin(f));
+            return FormulaValue::FromFloat(sin(lF));
         case Function::Cos:
-            return FormulaValue::FromFloat(cos(f));
+            return FormulaValue::FromFloat(cos(lF));
         case Function::Tan:
-            return FormulaValue::FromFloat(tan(f));
+            return FormulaValue::FromFloat(tan(lF));
         case Function::Asin:
-            return FormulaValue::FromFloat(asin(f));
+            return FormulaValue::FromFloat(asin(lF));
         case Function::Acos:
-            return FormulaValue::FromFloat(acos(f));
+            return FormulaValue::FromFloat(acos(lF));
         case Function::Atan:
-            return FormulaValue::FromFloat(atan(f));
+            return FormulaValue::FromFloat(atan(lF));
         case Function::E:
             return FormulaValue::FromFloat(M_E);
         case Function::Pi:
@@ -827,8 +846,8 @@ Formula &Formula::operator=(Formula &&aFormula) noexcept = default;
 void Formula::Parse(const std::string &aText, const Lookup &aLookup)
 {
     mText = aText;
-    Parser parser(mText, aLookup);
-    mRoot = parser.ParseAll();
+    Parser lParser(mText, aLookup);
+    mRoot = lParser.ParseAll();
 }
 
 bool Formula::IsParsed() const
@@ -847,8 +866,8 @@ FormulaValue Formula::Evaluate(const Resolver &aResolver, bool aIntegerMode) con
     {
         throw FormulaError("formula \"" + mText + "\" was not parsed");
     }
-    Evaluator evaluator(aResolver, aIntegerMode);
-    return evaluator.Evaluate(*mRoot);
+    Evaluator lEvaluator(aResolver, aIntegerMode);
+    return lEvaluator.Evaluate(*mRoot);
 }
 
 } // namespace genicam

@@ -2,10 +2,18 @@
 //
 // A formula is parsed once into a tree and evaluated on demand. Numbers are
 // 64-bit integers or doubles: in integer mode literals without a fraction are
-// integers and integer arithmetic stays integer (division truncates), while a
-// double anywhere makes the result a double; in float mode every number is a
-// double. Bit operations, % and shifts work on the integer value of their
-// operands. Comparisons and logic give 1 or 0.
+// integers and integer arithmetic stays integer (division truncates toward
+// zero), while a double anywhere makes the result a double; in float mode
+// every number is a double. Bit operations, % and shifts work on the integer
+// value of their operands. Comparisons and logic give 1 or 0.
+//
+// One rule for the corner cases, in integer and float arithmetic alike:
+// - a division or remainder by zero fails the evaluation ("division by
+//   zero"); no infinity or NaN comes out of it;
+// - wherever a double becomes an integer (a formula's result in integer mode,
+//   the operand of a bit operation, a converter writing to an integer), it is
+//   rounded to the nearest integer, halves away from zero; a value that is
+//   not finite or lies beyond 64 bits fails.
 //
 // Operators from the lowest to the highest precedence:
 //   ?:   ||   &&   |   ^   &   = <> (also == !=)   < > <= >=   << >>
@@ -41,11 +49,15 @@ struct FormulaValue
     static FormulaValue FromInteger(int64_t aValue);
     static FormulaValue FromFloat(double aValue);
     double AsFloat() const;
-    /// The integer value; a double is truncated toward zero, and one within
-    /// a rounding error of an integer gives that integer. Throws for values
-    /// that are not finite or do not fit.
+    /// The integer value; a double is rounded by RoundToInteger. Throws
+    /// FormulaError for values that are not finite or do not fit.
     int64_t AsInteger() const;
 };
+
+/// The engine's one rounding of a double to an integer: to the nearest,
+/// halves away from zero. False for a value that is not finite or that lies
+/// beyond 64 bits (aResult stays then).
+bool RoundToInteger(double aValue, int64_t &aResult);
 
 /// A syntax error, or a failure while evaluating (division by zero).
 class FormulaError : public std::runtime_error

@@ -3,7 +3,8 @@
 
 #include <algorithm>
 
-#include "TnGenApi.h"
+#include "TnGenApiFormulaNodes.h"
+#include "TnGenApiNodeMap.h"
 #include "TnGenApiText.h"
 
 using tn::genicam::Formula;
@@ -17,13 +18,13 @@ namespace
 {
 const std::string &RequireName(const INode &aOwner, const Element &aElement)
 {
-    const std::string *name = aElement.GetAttribute("Name");
-    if (name == nullptr || name->empty())
+    const std::string *lName = aElement.GetAttribute("Name");
+    if (lName == nullptr || lName->empty())
     {
         FailDefinition(std::string(aOwner.GetKindName()) + " '" + aOwner.GetName() + "': " + aElement.mName +
                        " without a Name");
     }
-    return *name;
+    return *lName;
 }
 
 FormulaValue NodeValue(INode &aNode)
@@ -41,9 +42,9 @@ int64_t ResultInt(const INode &aOwner, const FormulaValue &aValue)
     {
         return aValue.AsInteger();
     }
-    catch (const FormulaError &error)
+    catch (const FormulaError &lError)
     {
-        Fail(std::string(aOwner.GetKindName()) + " '" + aOwner.GetName() + "': " + error.what());
+        Fail(std::string(aOwner.GetKindName()) + " '" + aOwner.GetName() + "': " + lError.what());
     }
 }
 } // namespace
@@ -52,43 +53,43 @@ int64_t ResultInt(const INode &aOwner, const FormulaValue &aValue)
 
 bool FormulaVariables::Apply(INode &aOwner, const Element &aElement)
 {
-    if (aElement.mName == "pVariable")
+    if (aElement.Is("pVariable"))
     {
-        Variable variable;
-        variable.mName = RequireName(aOwner, aElement);
-        variable.mRef.mName = aElement.mText;
-        if (variable.mRef.mName.empty())
+        Variable lVariable;
+        lVariable.mName = RequireName(aOwner, aElement);
+        lVariable.mRef.mName = aElement.mText;
+        if (lVariable.mRef.mName.empty())
         {
-            FailDefinition(aOwner.GetName() + ": pVariable " + variable.mName + " names no node");
+            FailDefinition(aOwner.GetName() + ": pVariable " + lVariable.mName + " names no node");
         }
-        mVariables.push_back(variable);
+        mVariables.push_back(lVariable);
         return true;
     }
-    if (aElement.mName == "Constant")
+    if (aElement.Is("Constant"))
     {
-        const std::string &name = RequireName(aOwner, aElement);
-        int64_t integer = 0;
-        double number = 0;
-        if (tn::genicam::ParseIntegerText(aElement.mText, integer))
+        const std::string &lName = RequireName(aOwner, aElement);
+        int64_t lInteger = 0;
+        double lNumber = 0;
+        if (tn::genicam::ParseIntegerText(aElement.mText, lInteger))
         {
-            mConstants.emplace_back(name, FormulaValue::FromInteger(integer));
+            mConstants.emplace_back(lName, FormulaValue::FromInteger(lInteger));
         }
-        else if (tn::genicam::ParseFloatText(aElement.mText, number))
+        else if (tn::genicam::ParseFloatText(aElement.mText, lNumber))
         {
-            mConstants.emplace_back(name, FormulaValue::FromFloat(number));
+            mConstants.emplace_back(lName, FormulaValue::FromFloat(lNumber));
         }
         else
         {
-            FailDefinition(aOwner.GetName() + ": Constant " + name + " '" + aElement.mText + "' is not a number");
+            FailDefinition(aOwner.GetName() + ": Constant " + lName + " '" + aElement.mText + "' is not a number");
         }
         return true;
     }
-    if (aElement.mName == "Expression")
+    if (aElement.Is("Expression"))
     {
-        std::unique_ptr<Expression> expression(new Expression);
-        expression->mName = RequireName(aOwner, aElement);
-        expression->mText = aElement.mText;
-        mExpressions.push_back(std::move(expression));
+        std::unique_ptr<Expression> lExpression(new Expression);
+        lExpression->mName = RequireName(aOwner, aElement);
+        lExpression->mText = aElement.mText;
+        mExpressions.push_back(std::move(lExpression));
         return true;
     }
     return false;
@@ -96,135 +97,176 @@ bool FormulaVariables::Apply(INode &aOwner, const Element &aElement)
 
 void FormulaVariables::Collect(std::vector<NodeRef *> &aReferences)
 {
-    for (Variable &variable : mVariables)
+    for (Variable &lVariable : mVariables)
     {
-        aReferences.push_back(&variable.mRef);
+        aReferences.push_back(&lVariable.mRef);
     }
 }
 
 int FormulaVariables::Lookup(const std::string &aName, bool aConverter)
 {
-    Use use{-1, 0, Attribute::Value};
-    for (size_t i = 0; i < mVariables.size() && use.mKind < 0; ++i)
+    Use lUse{-1, 0, Attribute::Value};
+    for (size_t lIndex = 0; lIndex < mVariables.size() && lUse.mKind < 0; ++lIndex)
     {
-        const std::string &name = mVariables[i].mName;
-        if (aName == name)
+        const std::string &lName = mVariables[lIndex].mName;
+        if (aName == lName)
         {
-            use = Use{0, i, Attribute::Value};
+            lUse = Use{0, lIndex, Attribute::Value};
         }
-        else if (aName.size() > name.size() && aName.compare(0, name.size(), name) == 0 && aName[name.size()] == '.')
+        else if (aName.size() > lName.size() && aName.compare(0, lName.size(), lName) == 0 &&
+                 aName[lName.size()] == '.')
         {
-            const std::string suffix = aName.substr(name.size() + 1);
-            if (suffix == "Value")
+            const std::string lSuffix = aName.substr(lName.size() + 1);
+            if (lSuffix == "Value")
             {
-                use = Use{0, i, Attribute::Value};
+                lUse = Use{0, lIndex, Attribute::Value};
             }
-            else if (suffix == "Min")
+            else if (lSuffix == "Min")
             {
-                use = Use{0, i, Attribute::Min};
+                lUse = Use{0, lIndex, Attribute::Min};
             }
-            else if (suffix == "Max")
+            else if (lSuffix == "Max")
             {
-                use = Use{0, i, Attribute::Max};
+                lUse = Use{0, lIndex, Attribute::Max};
             }
-            else if (suffix == "Inc")
+            else if (lSuffix == "Inc")
             {
-                use = Use{0, i, Attribute::Inc};
+                lUse = Use{0, lIndex, Attribute::Inc};
             }
-        }
-    }
-    for (size_t i = 0; i < mConstants.size() && use.mKind < 0; ++i)
-    {
-        if (aName == mConstants[i].first)
-        {
-            use = Use{1, i, Attribute::Value};
         }
     }
-    for (size_t i = 0; i < mExpressions.size() && use.mKind < 0; ++i)
+    for (size_t lIndex = 0; lIndex < mConstants.size() && lUse.mKind < 0; ++lIndex)
     {
-        if (aName == mExpressions[i]->mName)
+        if (aName == mConstants[lIndex].first)
         {
-            use = Use{2, i, Attribute::Value};
+            lUse = Use{1, lIndex, Attribute::Value};
         }
     }
-    if (use.mKind < 0 && aConverter && (aName == "FROM" || aName == "TO"))
+    for (size_t lIndex = 0; lIndex < mExpressions.size() && lUse.mKind < 0; ++lIndex)
     {
-        use = Use{3, 0, Attribute::Value};
+        if (aName == mExpressions[lIndex]->mName)
+        {
+            lUse = Use{2, lIndex, Attribute::Value};
+        }
     }
-    if (use.mKind < 0)
+    if (lUse.mKind < 0 && aConverter && (aName == "FROM" || aName == "TO"))
+    {
+        lUse = Use{3, 0, Attribute::Value};
+    }
+    if (lUse.mKind < 0)
     {
         return -1;
     }
-    mUses.push_back(use);
+    mUses.push_back(lUse);
     return static_cast<int>(mUses.size() - 1);
 }
 
-void FormulaVariables::Parse(INode &aOwner, Formula &aFormula, const std::string &aText, bool aConverter)
+void FormulaVariables::Prepare(INode &aOwner, Formula &aFormula, const std::string &aText, bool aConverter)
 {
-    const Formula::Lookup lookup = [&](const std::string &aName) { return Lookup(aName, aConverter); };
+    if (aFormula.IsParsed())
+    {
+        return;
+    }
+    const Formula::Lookup lLookup = [&](const std::string &aName) { return Lookup(aName, aConverter); };
     try
     {
-        for (auto &expression : mExpressions)
+        for (auto &lExpression : mExpressions)
         {
-            if (!expression->mFormula.IsParsed())
+            if (!lExpression->mFormula.IsParsed())
             {
-                expression->mFormula.Parse(expression->mText, lookup);
+                lExpression->mFormula.Parse(lExpression->mText, lLookup);
             }
         }
-        aFormula.Parse(aText, lookup);
+        aFormula.Parse(aText, lLookup);
     }
-    catch (const FormulaError &error)
+    catch (const FormulaError &lError)
     {
-        FailDefinition(aOwner.Describe() + ": " + error.what());
+        // A formula that does not parse leaves its node faulty for good.
+        aOwner.MarkFaulty(aOwner.Describe() + ": " + lError.what());
+        throw GenApiError(TN_GENICAM_XML_ERROR, aOwner.GetFault());
     }
 }
 
-FormulaValue FormulaVariables::Evaluate(INode &aOwner, const Formula &aFormula, bool aIntegerMode,
-                                        const FormulaValue *aInput)
+FormulaValue FormulaVariables::Evaluate(INode &aOwner, Formula &aFormula, const std::string &aText, bool aConverter,
+                                        bool aIntegerMode, const FormulaValue *aInput)
 {
-    INodeMap &map = aOwner.GetNodeMap();
-    Formula::Resolver resolver = [&](int aVariable) -> FormulaValue {
-        DepthGuard guard(map);
-        const Use &use = mUses.at(static_cast<size_t>(aVariable));
-        switch (use.mKind)
+    Prepare(aOwner, aFormula, aText, aConverter);
+    INodeMap &lMap = aOwner.GetNodeMap();
+    // Each variable, limit and expression is read once per evaluation, however
+    // often the formula names it.
+    struct Memo
+    {
+        FormulaValue mValue;
+        bool mSet = false;
+    };
+    const size_t lSlots = 4 * mVariables.size() + mExpressions.size();
+    Memo lLocal[16];
+    std::vector<Memo> lHeap;
+    Memo *lMemo = lLocal;
+    if (lSlots > 16)
+    {
+        lHeap.resize(lSlots);
+        lMemo = lHeap.data();
+    }
+    Formula::Resolver lResolver = [&](int aVariable) -> FormulaValue {
+        const Use &lUse = mUses.at(static_cast<size_t>(aVariable));
+        if (lUse.mKind == 1)
         {
-        case 0:
+            return mConstants[lUse.mIndex].second;
+        }
+        if (lUse.mKind == 3)
         {
-            INode &node = *mVariables[use.mIndex].mRef.mNode;
-            const bool isFloat = node.GetInterface() == InterfaceKind::Float;
-            switch (use.mAttribute)
+            if (aInput == nullptr)
+            {
+                Fail(aOwner.Describe() + ": a formula variable has no value");
+            }
+            return *aInput;
+        }
+        Memo &lSlot = lUse.mKind == 0 ? lMemo[4 * lUse.mIndex + static_cast<size_t>(lUse.mAttribute)]
+                                      : lMemo[4 * mVariables.size() + lUse.mIndex];
+        if (lSlot.mSet)
+        {
+            return lSlot.mValue;
+        }
+        DepthGuard lGuard(lMap);
+        // Variables are read whether or not they are implemented or available.
+        INodeMap::ReferenceRead lReference(lMap);
+        if (lUse.mKind == 2)
+        {
+            lSlot.mValue = mExpressions[lUse.mIndex]->mFormula.Evaluate(lResolver, aIntegerMode);
+        }
+        else
+        {
+            INode &lNode = *mVariables[lUse.mIndex].mRef.mNode;
+            const bool lIsFloat = lNode.GetInterface() == InterfaceKind::Float;
+            switch (lUse.mAttribute)
             {
             case Attribute::Value:
-                return NodeValue(node);
+                lSlot.mValue = NodeValue(lNode);
+                break;
             case Attribute::Min:
-                return isFloat ? FormulaValue::FromFloat(node.GetFloatMin()) : FormulaValue::FromInteger(node.GetIntMin());
+                lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMin())
+                                        : FormulaValue::FromInteger(lNode.GetIntMin());
+                break;
             case Attribute::Max:
-                return isFloat ? FormulaValue::FromFloat(node.GetFloatMax()) : FormulaValue::FromInteger(node.GetIntMax());
+                lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMax())
+                                        : FormulaValue::FromInteger(lNode.GetIntMax());
+                break;
             case Attribute::Inc:
-                return FormulaValue::FromInteger(node.GetIntInc());
+                lSlot.mValue = FormulaValue::FromInteger(lNode.GetIntInc());
+                break;
             }
-            break;
         }
-        case 1:
-            return mConstants[use.mIndex].second;
-        case 2:
-            return mExpressions[use.mIndex]->mFormula.Evaluate(resolver, aIntegerMode);
-        case 3:
-            if (aInput != nullptr)
-            {
-                return *aInput;
-            }
-            break;
-        }
-        Fail(aOwner.Describe() + ": a formula variable has no value");
+        lSlot.mSet = true;
+        return lSlot.mValue;
     };
     try
     {
-        return aFormula.Evaluate(resolver, aIntegerMode);
+        return aFormula.Evaluate(lResolver, aIntegerMode);
     }
-    catch (const FormulaError &error)
+    catch (const FormulaError &lError)
     {
-        Fail(aOwner.Describe() + ": " + error.what());
+        Fail(aOwner.Describe() + ": " + lError.what());
     }
 }
 
@@ -236,7 +278,7 @@ template <typename Base> bool WithFormula<Base>::ApplyElement(const Element &aEl
     {
         return true;
     }
-    if (aElement.mName == "Formula")
+    if (aElement.Is("Formula"))
     {
         mFormulaText = aElement.mText;
         return true;
@@ -246,7 +288,7 @@ template <typename Base> bool WithFormula<Base>::ApplyElement(const Element &aEl
 
 template <typename Base> FormulaValue WithFormula<Base>::Evaluate(bool aIntegerMode)
 {
-    return mVariables.Evaluate(*this, mFormula, aIntegerMode, nullptr);
+    return mVariables.Evaluate(*this, mFormula, mFormulaText, false, aIntegerMode, nullptr);
 }
 
 template <typename Base> void WithFormula<Base>::CollectReferences(std::vector<NodeRef *> &aReferences)
@@ -257,13 +299,10 @@ template <typename Base> void WithFormula<Base>::CollectReferences(std::vector<N
 
 template <typename Base> void WithFormula<Base>::Validate()
 {
+    // The formula is parsed when it is first evaluated.
     if (mFormulaText.empty())
     {
         FailDefinition(this->Describe() + " has no Formula");
-    }
-    if (!mFormula.IsParsed())
-    {
-        mVariables.Parse(*this, mFormula, mFormulaText, false);
     }
 }
 
@@ -290,25 +329,28 @@ bool ConverterSpec::Apply(INode &aOwner, const Element &aElement)
     {
         return true;
     }
-    const std::string &name = aElement.mName;
-    if (name == "FormulaTo")
+    if (aElement.Is("FormulaTo"))
     {
         mToText = aElement.mText;
     }
-    else if (name == "FormulaFrom")
+    else if (aElement.Is("FormulaFrom"))
     {
         mFromText = aElement.mText;
     }
-    else if (name == "pValue")
+    else if (aElement.Is("IsLinear"))
+    {
+        mLinear = aOwner.ParseYesNo(aElement);
+    }
+    else if (aElement.Is("pValue"))
     {
         mValue.mName = aElement.mText;
     }
-    else if (name == "Slope")
+    else if (aElement.Is("Slope"))
     {
         static const std::pair<const char *, Slope> kSlopes[] = {{"Automatic", Slope::Automatic},
-                                                                  {"Increasing", Slope::Increasing},
-                                                                  {"Decreasing", Slope::Decreasing},
-                                                                  {"Varying", Slope::Varying}};
+                                                                 {"Increasing", Slope::Increasing},
+                                                                 {"Decreasing", Slope::Decreasing},
+                                                                 {"Varying", Slope::Varying}};
         if (!tn::genicam::LookupName(kSlopes, aElement.mText, mSlope))
         {
             FailDefinition(aOwner.Describe() + ": unknown Slope '" + aElement.mText + "'");
@@ -336,98 +378,128 @@ void ConverterSpec::Validate(INode &aOwner)
     {
         FailDefinition(aOwner.Describe() + " has no pValue");
     }
-    const InterfaceKind kind = mValue.mNode->GetInterface();
-    if (kind != InterfaceKind::Integer && kind != InterfaceKind::Float)
-    {
-        FailDefinition(aOwner.Describe() + ": pValue names " + mValue.mNode->Describe() + ", which is no number");
-    }
+    aOwner.CheckInterface(
+        mValue, "pValue",
+        {InterfaceKind::Integer, InterfaceKind::Float, InterfaceKind::Enumeration, InterfaceKind::Boolean});
     if (mToText.empty() || mFromText.empty())
     {
         FailDefinition(aOwner.Describe() + " needs FormulaTo and FormulaFrom");
-    }
-    if (!mTo.IsParsed())
-    {
-        mVariables.Parse(aOwner, mTo, mToText, true);
-    }
-    if (!mFrom.IsParsed())
-    {
-        mVariables.Parse(aOwner, mFrom, mFromText, true);
     }
 }
 
 FormulaValue ConverterSpec::From(INode &aOwner, bool aIntegerMode)
 {
-    FormulaValue input;
+    FormulaValue lInput;
     {
-        DepthGuard guard(aOwner.GetNodeMap());
-        input = NodeValue(*mValue.mNode);
+        DepthGuard lGuard(aOwner.GetNodeMap());
+        lInput = NodeValue(Target());
     }
-    return mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &input);
+    return mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lInput);
 }
 
 void ConverterSpec::To(INode &aOwner, const FormulaValue &aValue, bool aIntegerMode)
 {
-    const FormulaValue result = mVariables.Evaluate(aOwner, mTo, aIntegerMode, &aValue);
-    DepthGuard guard(aOwner.GetNodeMap());
-    if (mValue.mNode->GetInterface() == InterfaceKind::Float)
+    const FormulaValue lResult = mVariables.Evaluate(aOwner, mTo, mToText, true, aIntegerMode, &aValue);
+    DepthGuard lGuard(aOwner.GetNodeMap());
+    if (Target().GetInterface() == InterfaceKind::Float)
     {
-        mValue.mNode->SetFloat(result.AsFloat());
+        Target().SetFloat(lResult.AsFloat());
     }
-    else if (result.mIsInteger)
+    else if (lResult.mIsInteger)
     {
-        mValue.mNode->SetInt(result.mInteger);
+        Target().SetInt(lResult.mInteger);
     }
     else
     {
-        const double value = result.mFloat;
-        if (!(value >= -9223372036854775808.0 && value < 9223372036854775808.0))
-        {
-            Fail(aOwner.Describe() + ": " + tn::genicam::FormatFloat(value) + " does not convert to an integer");
-        }
-        mValue.mNode->SetInt(static_cast<int64_t>(llround(value)));
+        Target().SetInt(RoundToInt(aOwner, lResult.mFloat));
     }
 }
 
 void ConverterSpec::Limits(INode &aOwner, bool aIntegerMode, double &aMin, double &aMax)
 {
-    FormulaValue low;
-    FormulaValue high;
+    FormulaValue lLow;
+    FormulaValue lHigh;
     {
-        DepthGuard guard(aOwner.GetNodeMap());
-        INode &target = *mValue.mNode;
-        if (target.GetInterface() == InterfaceKind::Float)
+        DepthGuard lGuard(aOwner.GetNodeMap());
+        INode &lTarget = Target();
+        if (lTarget.GetInterface() == InterfaceKind::Float)
         {
-            low = FormulaValue::FromFloat(target.GetFloatMin());
-            high = FormulaValue::FromFloat(target.GetFloatMax());
+            lLow = FormulaValue::FromFloat(lTarget.GetFloatMin());
+            lHigh = FormulaValue::FromFloat(lTarget.GetFloatMax());
         }
         else
         {
-            low = FormulaValue::FromInteger(target.GetIntMin());
-            high = FormulaValue::FromInteger(target.GetIntMax());
+            lLow = FormulaValue::FromInteger(lTarget.GetIntMin());
+            lHigh = FormulaValue::FromInteger(lTarget.GetIntMax());
         }
     }
-    const double a = mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &low).AsFloat();
-    const double b = mVariables.Evaluate(aOwner, mFrom, aIntegerMode, &high).AsFloat();
+    const double lLeft = mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lLow).AsFloat();
+    const double lRight = mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lHigh).AsFloat();
     switch (mSlope)
     {
     case Slope::Increasing:
-        aMin = a;
-        aMax = b;
+        aMin = lLeft;
+        aMax = lRight;
         break;
     case Slope::Decreasing:
-        aMin = b;
-        aMax = a;
+        aMin = lRight;
+        aMax = lLeft;
         break;
     default:
-        aMin = std::min(a, b);
-        aMax = std::max(a, b);
+        aMin = std::min(lLeft, lRight);
+        aMax = std::max(lLeft, lRight);
         break;
     }
 }
 
+bool ConverterSpec::Increment(INode &aOwner, bool aIntegerMode, double &aIncrement)
+{
+    if (!mLinear)
+    {
+        return false;
+    }
+    FormulaValue lLow;
+    FormulaValue lStep;
+    {
+        DepthGuard lGuard(aOwner.GetNodeMap());
+        INode &lTarget = Target();
+        if (lTarget.GetInterface() == InterfaceKind::Float)
+        {
+            double lIncrement = 0;
+            if (!static_cast<FloatBase &>(lTarget).GetFloatInc(lIncrement) || !(lIncrement > 0))
+            {
+                return false;
+            }
+            const double lMinimum = lTarget.GetFloatMin();
+            lLow = FormulaValue::FromFloat(lMinimum);
+            lStep = FormulaValue::FromFloat(lMinimum + lIncrement);
+        }
+        else
+        {
+            const int64_t lMinimum = lTarget.GetIntMin();
+            const int64_t lIncrement = lTarget.GetIntInc();
+            lLow = FormulaValue::FromInteger(lMinimum);
+            lStep = FormulaValue::FromInteger(lMinimum + lIncrement);
+        }
+    }
+    const double lFirst = mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lLow).AsFloat();
+    const double lSecond = mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lStep).AsFloat();
+    aIncrement = fabs(lSecond - lFirst);
+    return aIncrement > 0;
+}
+
 Access ConverterSpec::GetAccess()
 {
-    return mValue.mNode->GetAccess();
+    return Target().GetAccess();
+}
+
+INode &ConverterSpec::Target() const
+{
+    if (mValue.mNode == nullptr)
+    {
+        throw GenApiError(TN_GENICAM_XML_ERROR, "the converter has no pValue");
+    }
+    return *mValue.mNode;
 }
 
 double ConverterNode::GetFloat()
@@ -449,16 +521,16 @@ void ConverterNode::SetFloat(double aValue)
 
 double ConverterNode::GetFloatMin()
 {
-    double minimum, maximum;
-    mConverter.Limits(*this, false, minimum, maximum);
-    return minimum;
+    double lMinimum, lMaximum;
+    mConverter.Limits(*this, false, lMinimum, lMaximum);
+    return lMinimum;
 }
 
 double ConverterNode::GetFloatMax()
 {
-    double minimum, maximum;
-    mConverter.Limits(*this, false, minimum, maximum);
-    return maximum;
+    double lMinimum, lMaximum;
+    mConverter.Limits(*this, false, lMinimum, lMaximum);
+    return lMaximum;
 }
 
 int64_t IntConverterNode::GetInt()
@@ -473,26 +545,34 @@ void IntConverterNode::SetInt(int64_t aValue)
     mConverter.To(*this, FormulaValue::FromInteger(aValue), true);
 }
 
+bool ConverterNode::GetFloatInc(double &aIncrement)
+{
+    return mConverter.Increment(*this, false, aIncrement);
+}
+
+int64_t IntConverterNode::GetIntInc()
+{
+    double lIncrement = 0;
+    if (!mConverter.Increment(*this, true, lIncrement))
+    {
+        return 1;
+    }
+    const int64_t lSteps = RoundToInt(*this, lIncrement);
+    return lSteps > 0 ? lSteps : 1;
+}
+
 int64_t IntConverterNode::GetIntMin()
 {
-    double minimum, maximum;
-    mConverter.Limits(*this, true, minimum, maximum);
-    if (minimum != minimum || minimum <= -9223372036854775808.0)
-    {
-        return INT64_MIN;
-    }
-    return minimum >= 9223372036854775807.0 ? INT64_MAX : static_cast<int64_t>(ceil(minimum - 1e-9));
+    double lMinimum, lMaximum;
+    mConverter.Limits(*this, true, lMinimum, lMaximum);
+    return LimitToInt(lMinimum, true);
 }
 
 int64_t IntConverterNode::GetIntMax()
 {
-    double minimum, maximum;
-    mConverter.Limits(*this, true, minimum, maximum);
-    if (maximum != maximum || maximum >= 9223372036854775807.0)
-    {
-        return INT64_MAX;
-    }
-    return maximum <= -9223372036854775808.0 ? INT64_MIN : static_cast<int64_t>(floor(maximum + 1e-9));
+    double lMinimum, lMaximum;
+    mConverter.Limits(*this, true, lMinimum, lMaximum);
+    return LimitToInt(lMaximum, false);
 }
 
 } // namespace TN_GENAPI_NS

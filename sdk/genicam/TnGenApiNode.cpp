@@ -1,27 +1,21 @@
-// The node base, register placement and ports.
-#include <ctype.h>
-#include <errno.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
+// The node base.
 #include <algorithm>
+#include <unordered_set>
 
-#include "TnGenApi.h"
+#include "TnGenApiEnum.h"
+#include "TnGenApiNode.h"
+#include "TnGenApiNodeMap.h"
 #include "TnGenApiText.h"
 
 namespace TN_GENAPI_NS
 {
 
-namespace
-{
-// RO, WO or RW; false for other texts.
 bool ParseAccess(const std::string &aText, Access &aAccess)
 {
-    static const std::pair<const char *, Access> kModes[] = {{"RO", Access::RO}, {"WO", Access::WO}, {"RW", Access::RW}};
+    static const std::pair<const char *, Access> kModes[] = {
+        {"RO", Access::RO}, {"WO", Access::WO}, {"RW", Access::RW}};
     return tn::genicam::LookupName(kModes, aText, aAccess);
 }
-} // namespace
 
 void Fail(const std::string &aMessage)
 {
@@ -35,11 +29,11 @@ void FailDefinition(const std::string &aMessage)
 
 const std::string *Element::GetAttribute(const std::string &aName) const
 {
-    for (const auto &attribute : mAttributes)
+    for (const auto &lAttribute : mAttributes)
     {
-        if (attribute.first == aName)
+        if (lAttribute.first == aName)
         {
-            return &attribute.second;
+            return &lAttribute.second;
         }
     }
     return nullptr;
@@ -55,17 +49,19 @@ Access Combine(Access aFirst, Access aSecond)
     {
         return Access::NA;
     }
-    const bool readable = (aFirst == Access::RO || aFirst == Access::RW) && (aSecond == Access::RO || aSecond == Access::RW);
-    const bool writable = (aFirst == Access::WO || aFirst == Access::RW) && (aSecond == Access::WO || aSecond == Access::RW);
-    if (readable && writable)
+    const bool lReadable =
+        (aFirst == Access::RO || aFirst == Access::RW) && (aSecond == Access::RO || aSecond == Access::RW);
+    const bool lWritable =
+        (aFirst == Access::WO || aFirst == Access::RW) && (aSecond == Access::WO || aSecond == Access::RW);
+    if (lReadable && lWritable)
     {
         return Access::RW;
     }
-    if (readable)
+    if (lReadable)
     {
         return Access::RO;
     }
-    return writable ? Access::WO : Access::NA;
+    return lWritable ? Access::WO : Access::NA;
 }
 
 Access Lock(Access aAccess)
@@ -176,15 +172,90 @@ const char *INode::GetKindName() const
         return "IntConverter";
     case NodeKind::Port:
         return "Port";
+    case NodeKind::ConfRom:
+        return "ConfRom";
+    case NodeKind::TextDesc:
+        return "TextDesc";
+    case NodeKind::IntKey:
+        return "IntKey";
+    case NodeKind::AdvFeatureLock:
+        return "AdvFeatureLock";
+    case NodeKind::SmartFeature:
+        return "SmartFeature";
+    case NodeKind::DcamLock:
+        return "DcamLock";
     }
     return "Node";
 }
 
-void INode::Define(const Element &aElement)
+namespace
 {
-    mDefinition.push_back(aElement);
+// Elements a node can do without: a malformed one leaves the default.
+bool IsOptionalElement(const std::string &aName)
+{
+    static const std::unordered_set<std::string> kOptional = {"ToolTip",
+                                                              "Description",
+                                                              "DisplayName",
+                                                              "Visibility",
+                                                              "pIsImplemented",
+                                                              "pIsAvailable",
+                                                              "pIsLocked",
+                                                              "ImposedAccessMode",
+                                                              "pInvalidator",
+                                                              "pSelected",
+                                                              "Streamable",
+                                                              "PollingTime",
+                                                              "Representation",
+                                                              "Unit",
+                                                              "Sign",
+                                                              "Endianess",
+                                                              "AccessMode",
+                                                              "Cachable",
+                                                              "Slope",
+                                                              "DisplayNotation",
+                                                              "DisplayPrecision",
+                                                              "IsLinear",
+                                                              "IsSelfClearing",
+                                                              "Min",
+                                                              "Max",
+                                                              "Inc",
+                                                              "pMin",
+                                                              "pMax",
+                                                              "pInc",
+                                                              "OnValue",
+                                                              "OffValue",
+                                                              "pFeature",
+                                                              "pAlias",
+                                                              "pCastAlias",
+                                                              "pError",
+                                                              "pValueCopy",
+                                                              "EnumEntry",
+                                                              "Timeout",
+                                                              "MergePriority",
+                                                              "EventID"};
+    return kOptional.count(aName) != 0;
+}
+} // namespace
+
+void INode::Define(Element aElement)
+{
     // Elements the engine does not know are kept in the definition only.
-    ApplyElement(aElement);
+    try
+    {
+        ApplyElement(aElement);
+    }
+    catch (const GenApiError &lError)
+    {
+        if (IsOptionalElement(aElement.mName))
+        {
+            Warn(std::string(lError.what()) + "; the default applies");
+        }
+        else
+        {
+            MarkFaulty(lError.what());
+        }
+    }
+    mDefinition.push_back(std::move(aElement));
 }
 
 void INode::DefineAttribute(const std::string &aName, const std::string &aValue)
@@ -202,8 +273,24 @@ void INode::DefineAttribute(const std::string &aName, const std::string &aValue)
         }
         else
         {
-            FailDefinition(Describe() + ": NameSpace '" + aValue + "' is neither Standard nor Custom");
+            Warn("NameSpace '" + aValue + "' is neither Standard nor Custom; the default applies");
         }
+    }
+}
+
+void INode::Warn(const std::string &aMessage) const
+{
+    const std::string lPrefix = Describe();
+    mMap.AddWarning(aMessage.compare(0, lPrefix.size(), lPrefix) == 0 ? aMessage : lPrefix + ": " + aMessage);
+}
+
+void INode::MarkFaulty(const std::string &aFault)
+{
+    if (mFault.empty())
+    {
+        const std::string lPrefix = Describe();
+        mFault = aFault.compare(0, lPrefix.size(), lPrefix) == 0 ? aFault : lPrefix + ": " + aFault;
+        mMap.AddWarning(mFault + "; the node fails wherever it is used");
     }
 }
 
@@ -214,22 +301,22 @@ std::string INode::Describe() const
 
 int64_t INode::ParseInteger(const Element &aElement) const
 {
-    int64_t value = 0;
-    if (!tn::genicam::ParseIntegerText(aElement.mText, value))
+    int64_t lValue = 0;
+    if (!tn::genicam::ParseIntegerText(aElement.mText, lValue))
     {
         FailDefinition(Describe() + ": " + aElement.mName + " '" + aElement.mText + "' is not an integer");
     }
-    return value;
+    return lValue;
 }
 
 double INode::ParseFloat(const Element &aElement) const
 {
-    double value = 0;
-    if (!tn::genicam::ParseFloatText(aElement.mText, value))
+    double lValue = 0;
+    if (!tn::genicam::ParseFloatText(aElement.mText, lValue))
     {
         FailDefinition(Describe() + ": " + aElement.mName + " '" + aElement.mText + "' is not a number");
     }
-    return value;
+    return lValue;
 }
 
 bool INode::ParseYesNo(const Element &aElement) const
@@ -255,14 +342,15 @@ void INode::SetRef(NodeRef &aRef, const Element &aElement) const
     aRef.mNode = nullptr;
 }
 
-void INode::RequireInterface(const NodeRef &aRef, const char *aWhat, std::initializer_list<InterfaceKind> aKinds) const
+void INode::CheckInterface(const NodeRef &aRef, const char *aWhat, std::initializer_list<InterfaceKind> aKinds) const
 {
-    if (aRef.mNode == nullptr)
+    // A missing node fails by itself where it is read.
+    if (aRef.mNode == nullptr || aRef.mNode->IsMissing())
     {
         return;
     }
-    const InterfaceKind kind = aRef.mNode->GetInterface();
-    if (std::find(aKinds.begin(), aKinds.end(), kind) == aKinds.end())
+    const InterfaceKind lKind = aRef.mNode->GetInterface();
+    if (std::find(aKinds.begin(), aKinds.end(), lKind) == aKinds.end())
     {
         FailDefinition(Describe() + ": " + aWhat + " names " + aRef.mNode->Describe() + ", which cannot serve there");
     }
@@ -270,43 +358,42 @@ void INode::RequireInterface(const NodeRef &aRef, const char *aWhat, std::initia
 
 bool INode::ApplyElement(const Element &aElement)
 {
-    const std::string &name = aElement.mName;
-    if (name == "ToolTip")
+    if (aElement.Is("ToolTip"))
     {
         mToolTip = aElement.mText;
     }
-    else if (name == "Description")
+    else if (aElement.Is("Description"))
     {
         mDescription = aElement.mText;
     }
-    else if (name == "DisplayName")
+    else if (aElement.Is("DisplayName"))
     {
         mDisplayName = aElement.mText;
     }
-    else if (name == "Visibility")
+    else if (aElement.Is("Visibility"))
     {
         static const std::pair<const char *, TnGenVisibility> kLevels[] = {{"Beginner", TnGenVisibilityBeginner},
-                                                                            {"Expert", TnGenVisibilityExpert},
-                                                                            {"Guru", TnGenVisibilityGuru},
-                                                                            {"Invisible", TnGenVisibilityInvisible}};
+                                                                           {"Expert", TnGenVisibilityExpert},
+                                                                           {"Guru", TnGenVisibilityGuru},
+                                                                           {"Invisible", TnGenVisibilityInvisible}};
         if (!tn::genicam::LookupName(kLevels, aElement.mText, mVisibility))
         {
             FailDefinition(Describe() + ": unknown Visibility '" + aElement.mText + "'");
         }
     }
-    else if (name == "pIsImplemented")
+    else if (aElement.Is("pIsImplemented"))
     {
         SetRef(mIsImplemented, aElement);
     }
-    else if (name == "pIsAvailable")
+    else if (aElement.Is("pIsAvailable"))
     {
         SetRef(mIsAvailable, aElement);
     }
-    else if (name == "pIsLocked")
+    else if (aElement.Is("pIsLocked"))
     {
         SetRef(mIsLocked, aElement);
     }
-    else if (name == "ImposedAccessMode")
+    else if (aElement.Is("ImposedAccessMode"))
     {
         if (!ParseAccess(aElement.mText, mImposedAccess))
         {
@@ -314,23 +401,41 @@ bool INode::ApplyElement(const Element &aElement)
         }
         mHasImposedAccess = true;
     }
-    else if (name == "pInvalidator")
+    else if (aElement.Is("pInvalidator"))
     {
         mInvalidators.emplace_back();
         SetRef(mInvalidators.back(), aElement);
     }
-    else if (name == "pSelected")
+    else if (aElement.Is("pSelected"))
     {
         mSelected.emplace_back();
         SetRef(mSelected.back(), aElement);
     }
-    else if (name == "Streamable")
+    else if (aElement.Is("Streamable"))
     {
         mStreamable = ParseYesNo(aElement);
     }
-    else if (name == "PollingTime")
+    else if (aElement.Is("PollingTime"))
     {
         mPollingTime = ParseInteger(aElement);
+    }
+    else if (aElement.Is("pAlias"))
+    {
+        SetRef(mAlias, aElement);
+    }
+    else if (aElement.Is("pCastAlias"))
+    {
+        SetRef(mCastAlias, aElement);
+    }
+    else if (aElement.Is("pError"))
+    {
+        SetRef(mError, aElement);
+    }
+    else if (aElement.Is("pValueCopy"))
+    {
+        NodeRef lCopy;
+        SetRef(lCopy, aElement);
+        mValueCopies.push_back(lCopy);
     }
     else
     {
@@ -341,55 +446,73 @@ bool INode::ApplyElement(const Element &aElement)
 
 void INode::CollectReferences(std::vector<NodeRef *> &aReferences)
 {
-    for (NodeRef *ref : {&mIsImplemented, &mIsAvailable, &mIsLocked})
+    for (NodeRef *lRef : {&mIsImplemented, &mIsAvailable, &mIsLocked})
     {
-        if (ref->IsSet())
+        if (lRef->IsSet())
         {
-            aReferences.push_back(ref);
+            aReferences.push_back(lRef);
         }
     }
 }
 
 void INode::CollectAllReferences(std::vector<NodeRef *> &aValues, std::vector<NodeRef *> &aInvalidators,
-                                 std::vector<NodeRef *> &aSelected, std::vector<NodeRef *> &aFeatures)
+                                 std::vector<NodeRef *> &aSelected, std::vector<NodeRef *> &aFeatures,
+                                 std::vector<NodeRef *> &aOptional)
 {
     CollectReferences(aValues);
-    for (NodeRef &ref : mInvalidators)
+    for (NodeRef &lRef : mInvalidators)
     {
-        aInvalidators.push_back(&ref);
+        aInvalidators.push_back(&lRef);
     }
-    for (NodeRef &ref : mSelected)
+    for (NodeRef &lRef : mSelected)
     {
-        aSelected.push_back(&ref);
+        aSelected.push_back(&lRef);
     }
     CollectFeatures(aFeatures);
+    for (NodeRef *lRef : {&mAlias, &mCastAlias, &mError})
+    {
+        if (lRef->IsSet())
+        {
+            aOptional.push_back(lRef);
+        }
+    }
+    for (NodeRef &lRef : mValueCopies)
+    {
+        aOptional.push_back(&lRef);
+    }
 }
 
 Access INode::GetAccess()
 {
-    DepthGuard guard(mMap);
-    if (mIsImplemented.mNode != nullptr && !RefBool(mIsImplemented))
+    if (!mFault.empty())
+    {
+        throw GenApiError(TN_GENICAM_XML_ERROR, mFault);
+    }
+    DepthGuard lGuard(mMap);
+    // A reference read takes the value whatever the predicates say.
+    const bool lPredicates = !mMap.InReferenceRead();
+    if (lPredicates && mIsImplemented.mNode != nullptr && !RefBool(mIsImplemented))
     {
         return Access::NI;
     }
-    if (mIsAvailable.mNode != nullptr && !RefBool(mIsAvailable))
+    if (lPredicates && mIsAvailable.mNode != nullptr && !RefBool(mIsAvailable))
     {
         return Access::NA;
     }
-    Access access = GetBaseAccess();
-    if (access == Access::NI || access == Access::NA)
+    Access lAccess = GetBaseAccess();
+    if (lAccess == Access::NI || lAccess == Access::NA)
     {
-        return access;
+        return lAccess;
     }
-    if (mIsLocked.mNode != nullptr && RefBool(mIsLocked))
+    if (lPredicates && mIsLocked.mNode != nullptr && RefBool(mIsLocked))
     {
-        access = Lock(access);
+        lAccess = Lock(lAccess);
     }
     if (mHasImposedAccess)
     {
-        access = Combine(access, mImposedAccess);
+        lAccess = Combine(lAccess, mImposedAccess);
     }
-    return access;
+    return lAccess;
 }
 
 bool INode::IsImplemented()
@@ -399,20 +522,20 @@ bool INode::IsImplemented()
 
 bool INode::IsAvailable()
 {
-    const Access access = GetAccess();
-    return access != Access::NI && access != Access::NA;
+    const Access lAccess = GetAccess();
+    return lAccess != Access::NI && lAccess != Access::NA;
 }
 
 bool INode::IsReadable()
 {
-    const Access access = GetAccess();
-    return access == Access::RO || access == Access::RW;
+    const Access lAccess = GetAccess();
+    return lAccess == Access::RO || lAccess == Access::RW;
 }
 
 bool INode::IsWritable()
 {
-    const Access access = GetAccess();
-    return access == Access::WO || access == Access::RW;
+    const Access lAccess = GetAccess();
+    return lAccess == Access::WO || lAccess == Access::RW;
 }
 
 namespace
@@ -433,31 +556,31 @@ void CheckPresent(const INode &aNode, Access aAccess)
 
 void INode::CheckReadable()
 {
-    const Access access = GetAccess();
-    if (access == Access::RO || access == Access::RW)
+    const Access lAccess = GetAccess();
+    if (lAccess == Access::RO || lAccess == Access::RW)
     {
         return;
     }
-    CheckPresent(*this, access);
+    CheckPresent(*this, lAccess);
     Fail(Describe() + " is not readable");
 }
 
 void INode::CheckWritable()
 {
-    const Access access = GetAccess();
-    if (access == Access::WO || access == Access::RW)
+    const Access lAccess = GetAccess();
+    if (lAccess == Access::WO || lAccess == Access::RW)
     {
         return;
     }
-    CheckPresent(*this, access);
+    CheckPresent(*this, lAccess);
     // Say why it is read-only when a lock is the reason.
-    DepthGuard guard(mMap);
-    int steps = 0;
-    for (INode *node = this; node != nullptr && steps < 64; node = node->GetValueTarget(), ++steps)
+    DepthGuard lGuard(mMap);
+    int lSteps = 0;
+    for (INode *lNode = this; lNode != nullptr && lSteps < 64; lNode = lNode->GetValueTarget(), ++lSteps)
     {
-        if (node->mIsLocked.mNode != nullptr && node->RefBool(node->mIsLocked))
+        if (lNode->mIsLocked.mNode != nullptr && lNode->RefBool(lNode->mIsLocked))
         {
-            Fail(Describe() + " is locked" + (node == this ? std::string() : " (through " + node->Describe() + ")"));
+            Fail(Describe() + " is locked" + (lNode == this ? std::string() : " (through " + lNode->Describe() + ")"));
         }
     }
     Fail(Describe() + " is not writable");
@@ -465,33 +588,68 @@ void INode::CheckWritable()
 
 int64_t INode::RefInt(const NodeRef &aRef)
 {
-    DepthGuard guard(mMap);
+    DepthGuard lGuard(mMap);
+    INodeMap::ReferenceRead lReference(mMap);
     return aRef.mNode->GetInt();
 }
 
 bool INode::RefBool(const NodeRef &aRef)
 {
-    DepthGuard guard(mMap);
+    DepthGuard lGuard(mMap);
+    INodeMap::ReferenceRead lReference(mMap);
     return aRef.mNode->GetBool();
+}
+
+void INode::CheckDeviceError()
+{
+    INode *lError = mError.mNode;
+    if (lError == nullptr)
+    {
+        return;
+    }
+    // The device sets the error while it handles the write: read it afresh.
+    mMap.DropCaches(*lError);
+    DepthGuard lGuard(mMap);
+    INodeMap::ReferenceRead lReference(mMap);
+    const int64_t lCode = lError->GetInt();
+    if (lCode == 0)
+    {
+        return;
+    }
+    std::string lWhat = "error " + std::to_string(lCode);
+    if (lError->GetInterface() == InterfaceKind::Enumeration)
+    {
+        if (const EnumEntryNode *lEntry = static_cast<EnumerationNode *>(lError)->FindEntry(lCode))
+        {
+            lWhat = lEntry->GetSymbolic();
+            const std::string &lText =
+                !lEntry->GetDescription().empty() ? lEntry->GetDescription() : lEntry->GetToolTip();
+            if (!lText.empty())
+            {
+                lWhat += " (" + lText + ")";
+            }
+        }
+    }
+    Fail(Describe() + ": the device reports " + lWhat);
 }
 
 void INode::CheckIntRange(int64_t aValue)
 {
-    const int64_t minimum = GetIntMin();
-    const int64_t maximum = GetIntMax();
-    if (aValue < minimum || aValue > maximum)
+    const int64_t lMinimum = GetIntMin();
+    const int64_t lMaximum = GetIntMax();
+    if (aValue < lMinimum || aValue > lMaximum)
     {
-        Fail(Describe() + ": " + std::to_string(aValue) + " is outside the range " + std::to_string(minimum) + " to " +
-             std::to_string(maximum));
+        Fail(Describe() + ": " + std::to_string(aValue) + " is outside the range " + std::to_string(lMinimum) + " to " +
+             std::to_string(lMaximum));
     }
-    const int64_t increment = GetIntInc();
-    if (increment > 1)
+    const int64_t lIncrement = GetIntInc();
+    if (lIncrement > 1)
     {
-        const __int128 offset = static_cast<__int128>(aValue) - minimum;
-        if (offset % increment != 0)
+        const __int128 lOffset = static_cast<__int128>(aValue) - lMinimum;
+        if (lOffset % lIncrement != 0)
         {
-            Fail(Describe() + ": " + std::to_string(aValue) + " does not fit the increment " + std::to_string(increment) +
-                 " from " + std::to_string(minimum));
+            Fail(Describe() + ": " + std::to_string(aValue) + " does not fit the increment " +
+                 std::to_string(lIncrement) + " from " + std::to_string(lMinimum));
         }
     }
 }
@@ -502,21 +660,21 @@ void INode::CheckFloatRange(double aValue)
     {
         Fail(Describe() + ": the value is not a number");
     }
-    const double minimum = GetFloatMin();
-    const double maximum = GetFloatMax();
-    if (aValue < minimum || aValue > maximum)
+    const double lMinimum = GetFloatMin();
+    const double lMaximum = GetFloatMax();
+    if (aValue < lMinimum || aValue > lMaximum)
     {
         Fail(Describe() + ": " + tn::genicam::FormatFloat(aValue) + " is outside the range " +
-             tn::genicam::FormatFloat(minimum) + " to " + tn::genicam::FormatFloat(maximum));
+             tn::genicam::FormatFloat(lMinimum) + " to " + tn::genicam::FormatFloat(lMaximum));
     }
 }
 
 bool INode::IsCached()
 {
-    DepthGuard guard(mMap);
-    for (INode *reference : mReferences)
+    DepthGuard lGuard(mMap);
+    for (INode *lReference : mReferences)
     {
-        if (reference->GetInterface() != InterfaceKind::Port && !reference->IsCached())
+        if (lReference->GetInterface() != InterfaceKind::Port && !lReference->IsCached())
         {
             return false;
         }
@@ -524,454 +682,37 @@ bool INode::IsCached()
     return true;
 }
 
-// --- RegisterSpec -----------------------------------------------------------
-
-bool RegisterSpec::Apply(INode &aOwner, const Element &aElement)
+// The access of a node whose value is a constant or comes from aRef's node.
+Access AccessThrough(const NodeRef &aRef)
 {
-    const std::string &name = aElement.mName;
-    if (name == "Address")
-    {
-        int64_t address = 0;
-        if (!tn::genicam::ParseIntegerText(aElement.mText, address))
-        {
-            FailDefinition(aOwner.GetName() + ": Address '" + aElement.mText + "' is not an integer");
-        }
-        mAddresses.push_back(address);
-    }
-    else if (name == "pAddress")
-    {
-        mAddressRefs.emplace_back();
-        mAddressRefs.back().mName = aElement.mText;
-    }
-    else if (name == "IntSwissKnife")
-    {
-        // An embedded address formula becomes a hidden node of its own.
-        const std::string formulaName = aOwner.GetName() + "__Address" + std::to_string(mAddressRefs.size());
-        INode *formula = aOwner.GetNodeMap().CreateNode("IntSwissKnife", formulaName);
-        formula->SetHidden(true);
-        for (const Element &child : aElement.mChildren)
-        {
-            formula->Define(child);
-        }
-        mAddressRefs.emplace_back();
-        mAddressRefs.back().mName = formulaName;
-    }
-    else if (name == "pIndex")
-    {
-        Index index;
-        index.mIndex.mName = aElement.mText;
-        if (const std::string *offset = aElement.GetAttribute("Offset"))
-        {
-            index.mHasOffset = true;
-            if (!tn::genicam::ParseIntegerText(*offset, index.mOffset))
-            {
-                FailDefinition(aOwner.GetName() + ": pIndex Offset '" + *offset + "' is not an integer");
-            }
-        }
-        else if (const std::string *offsetRef = aElement.GetAttribute("pOffset"))
-        {
-            index.mOffsetRef.mName = *offsetRef;
-        }
-        mIndexes.push_back(index);
-    }
-    else if (name == "Length")
-    {
-        mLength.mHasValue = true;
-        if (!tn::genicam::ParseIntegerText(aElement.mText, mLength.mValue))
-        {
-            FailDefinition(aOwner.GetName() + ": Length '" + aElement.mText + "' is not an integer");
-        }
-    }
-    else if (name == "pLength")
-    {
-        mLength.mRef.mName = aElement.mText;
-    }
-    else if (name == "AccessMode")
-    {
-        if (!ParseAccess(aElement.mText, mAccessMode))
-        {
-            FailDefinition(aOwner.GetName() + ": AccessMode '" + aElement.mText + "' is none of RO, WO, RW");
-        }
-    }
-    else if (name == "pPort")
-    {
-        mPort.mName = aElement.mText;
-    }
-    else if (name == "Cachable")
-    {
-        static const std::pair<const char *, TnGenCache> kModes[] = {
-            {"NoCache", TnGenCacheNone}, {"WriteThrough", TnGenCacheWriteThrough}, {"WriteAround", TnGenCacheWriteAround}};
-        if (!tn::genicam::LookupName(kModes, aElement.mText, mCachable))
-        {
-            FailDefinition(aOwner.GetName() + ": Cachable '" + aElement.mText + "' is none of NoCache, WriteThrough, WriteAround");
-        }
-    }
-    else
-    {
-        return false;
-    }
-    return true;
+    return aRef.mNode != nullptr ? aRef.mNode->GetAccess() : Access::RW;
 }
 
-void RegisterSpec::Collect(std::vector<NodeRef *> &aReferences)
+// --- IntValueNode: Enumeration, Boolean, Command --------------------------------
+
+bool IntValueNode::ApplyElement(const Element &aElement)
 {
-    for (NodeRef &ref : mAddressRefs)
-    {
-        aReferences.push_back(&ref);
-    }
-    for (Index &index : mIndexes)
-    {
-        aReferences.push_back(&index.mIndex);
-        if (index.mOffsetRef.IsSet())
-        {
-            aReferences.push_back(&index.mOffsetRef);
-        }
-    }
-    if (mLength.mRef.IsSet())
-    {
-        aReferences.push_back(&mLength.mRef);
-    }
-    if (mPort.IsSet())
-    {
-        aReferences.push_back(&mPort);
-    }
+    return ApplyValue(aElement, "Value", "pValue", mValue) || INode::ApplyElement(aElement);
 }
 
-void RegisterSpec::Validate(const INode &aOwner, int64_t aMinLength, int64_t aMaxLength)
+Access IntValueNode::GetBaseAccess()
 {
-    const std::string owner = std::string(aOwner.GetKindName()) + " '" + aOwner.GetName() + "'";
-    if (!mPort.IsSet())
-    {
-        FailDefinition(owner + " has no pPort");
-    }
-    if (mPort.mNode->GetKind() != NodeKind::Port)
-    {
-        FailDefinition(owner + ": pPort names " + mPort.mNode->GetName() + ", which is no Port");
-    }
-    if (!mLength.IsSet())
-    {
-        FailDefinition(owner + " has no Length");
-    }
-    if (mLength.mHasValue && !mLength.mRef.IsSet() && (mLength.mValue < aMinLength || mLength.mValue > aMaxLength))
-    {
-        FailDefinition(owner + ": Length " + std::to_string(mLength.mValue) + " is outside " + std::to_string(aMinLength) +
-                       " to " + std::to_string(aMaxLength));
-    }
-    for (NodeRef *ref : {&mLength.mRef})
-    {
-        if (ref->mNode != nullptr && ref->mNode->GetInterface() != InterfaceKind::Integer)
-        {
-            FailDefinition(owner + ": pLength names " + ref->mName + ", which is no integer");
-        }
-    }
-    for (const NodeRef &ref : mAddressRefs)
-    {
-        if (ref.mNode->GetInterface() != InterfaceKind::Integer)
-        {
-            FailDefinition(owner + ": pAddress names " + ref.mName + ", which is no integer");
-        }
-    }
-    for (const Index &index : mIndexes)
-    {
-        if (index.mIndex.mNode->GetInterface() != InterfaceKind::Integer &&
-            index.mIndex.mNode->GetInterface() != InterfaceKind::Enumeration)
-        {
-            FailDefinition(owner + ": pIndex names " + index.mIndex.mName + ", which is no integer");
-        }
-    }
+    return AccessThrough(mValue.mRef);
 }
 
-PortNode *RegisterSpec::GetPort() const
+void IntValueNode::CollectReferences(std::vector<NodeRef *> &aReferences)
 {
-    return static_cast<PortNode *>(mPort.mNode);
+    CollectValue(mValue, aReferences);
+    INode::CollectReferences(aReferences);
 }
 
-uint64_t RegisterSpec::GetAddress(INode &aOwner)
+void IntValueNode::Validate()
 {
-    DepthGuard guard(aOwner.GetNodeMap());
-    uint64_t address = 0;
-    for (int64_t part : mAddresses)
+    if (!mValue.IsSet())
     {
-        address += static_cast<uint64_t>(part);
+        FailDefinition(Describe() + " has neither Value nor pValue");
     }
-    for (const NodeRef &ref : mAddressRefs)
-    {
-        address += static_cast<uint64_t>(ref.mNode->GetInt());
-    }
-    for (const Index &index : mIndexes)
-    {
-        int64_t offset = index.mOffset;
-        if (!index.mHasOffset)
-        {
-            offset = index.mOffsetRef.mNode != nullptr ? index.mOffsetRef.mNode->GetInt()
-                                                        : static_cast<int64_t>(GetLength(aOwner));
-        }
-        address += static_cast<uint64_t>(index.mIndex.mNode->GetInt()) * static_cast<uint64_t>(offset);
-    }
-    return address;
-}
-
-size_t RegisterSpec::GetLength(INode &aOwner)
-{
-    int64_t length = mLength.mValue;
-    if (mLength.mRef.mNode != nullptr)
-    {
-        DepthGuard guard(aOwner.GetNodeMap());
-        length = mLength.mRef.mNode->GetInt();
-    }
-    // Integer registers take at most 8 bytes; the others are bounded to keep
-    // a broken description from allocating without end.
-    const int64_t limit = aOwner.GetInterface() == InterfaceKind::Integer || aOwner.GetInterface() == InterfaceKind::Float
-                              ? 8
-                              : (int64_t(1) << 26);
-    if (length < 1 || length > limit)
-    {
-        Fail(aOwner.GetName() + ": register length " + std::to_string(length) + " is outside 1 to " + std::to_string(limit));
-    }
-    return static_cast<size_t>(length);
-}
-
-Access RegisterSpec::GetAccess()
-{
-    return Combine(mAccessMode, GetPort()->GetAccess());
-}
-
-bool RegisterSpec::UsesCache() const
-{
-    return mCachable != TnGenCacheNone && !GetPort()->IsChunkPort();
-}
-
-void RegisterSpec::Read(INode &aOwner, uint8_t *aData, size_t aLength)
-{
-    const uint64_t address = GetAddress(aOwner);
-    PortNode *port = GetPort();
-    if (UsesCache() && port->FindCached(address, aData, aLength))
-    {
-        return;
-    }
-    port->Read(address, aData, aLength);
-    if (UsesCache())
-    {
-        port->StoreCached(address, aData, aLength);
-        mHasCachedRange = true;
-        mCachedAddress = address;
-        mCachedLength = aLength;
-    }
-}
-
-void RegisterSpec::Write(INode &aOwner, const uint8_t *aData, size_t aLength)
-{
-    const uint64_t address = GetAddress(aOwner);
-    PortNode *port = GetPort();
-    // Whatever happens, what the cache holds for these bytes is stale now.
-    port->EraseCached(address, aLength);
-    port->Write(address, aData, aLength);
-    if (mCachable == TnGenCacheWriteThrough && UsesCache() && aLength == GetLength(aOwner))
-    {
-        port->StoreCached(address, aData, aLength);
-        mHasCachedRange = true;
-        mCachedAddress = address;
-        mCachedLength = aLength;
-    }
-    aOwner.GetNodeMap().NodeChanged(aOwner);
-}
-
-bool RegisterSpec::IsCached(INode &aOwner)
-{
-    return UsesCache() && GetPort()->HasCached(GetAddress(aOwner), GetLength(aOwner));
-}
-
-void RegisterSpec::DropCache()
-{
-    if (mHasCachedRange)
-    {
-        GetPort()->EraseCached(mCachedAddress, mCachedLength);
-        mHasCachedRange = false;
-    }
-}
-
-// --- PortNode -----------------------------------------------------------------
-
-bool PortNode::ApplyElement(const Element &aElement)
-{
-    if (aElement.mName == "ChunkID")
-    {
-        // Chunk IDs are hexadecimal, with or without 0x.
-        std::string text = aElement.mText;
-        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        {
-            text = text.substr(2);
-        }
-        char *end = nullptr;
-        errno = 0;
-        const unsigned long long id = text.empty() ? 0 : strtoull(text.c_str(), &end, 16);
-        if (text.empty() || *end != '\0' || errno == ERANGE || id > 0xFFFFFFFFull || !isxdigit(static_cast<unsigned char>(text[0])))
-        {
-            FailDefinition(Describe() + ": ChunkID '" + aElement.mText + "' is no 32-bit hexadecimal number");
-        }
-        mHasChunkId = true;
-        mChunkId = static_cast<uint32_t>(id);
-        return true;
-    }
-    return INode::ApplyElement(aElement);
-}
-
-Access PortNode::GetBaseAccess()
-{
-    if (mHasChunkId)
-    {
-        return mMap.GetChunk(mChunkId) != nullptr ? Access::RO : Access::NA;
-    }
-    if (!mPort)
-    {
-        return Access::NA;
-    }
-    TnGenAccessMode mode = TnGenAccessModeNotAvailable;
-    try
-    {
-        mode = mPort->GetAccessMode();
-    }
-    catch (...)
-    {
-        mode = TnGenAccessModeNotAvailable;
-    }
-    switch (mode)
-    {
-    case TnGenAccessModeReadWrite:
-        return Access::RW;
-    case TnGenAccessModeReadOnly:
-        return Access::RO;
-    case TnGenAccessModeWriteOnly:
-        return Access::WO;
-    case TnGenAccessModeNotImplemented:
-        return Access::NI;
-    default:
-        return Access::NA;
-    }
-}
-
-namespace
-{
-std::string Hex(uint64_t aValue)
-{
-    char text[32];
-    snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(aValue));
-    return text;
-}
-
-[[noreturn]] void FailPort(const std::string &aWhat, const TnResult &aResult)
-{
-    std::string message = aWhat + " failed (" + aResult.GetCodeString().GetAscii() + ")";
-    if (aResult.HasDescription() && aResult.GetDescription().GetAscii() != nullptr &&
-        aResult.GetDescription().GetLength() > 0)
-    {
-        message += ": " + std::string(aResult.GetDescription().GetAscii());
-    }
-    throw GenApiError(aResult.GetCode() == TN_OK ? TN_GENERIC_ERROR : aResult.GetCode(), message);
-}
-
-// Runs aCall, a read or write of aPort, and fails with its result unless it
-// succeeds; a port that throws fails with TN_GENERIC_ERROR.
-template <typename Call> void CallPort(const std::string &aWhat, const std::shared_ptr<tn::genicam::IPort> &aPort, Call aCall)
-{
-    if (!aPort)
-    {
-        Fail(aWhat + " failed: the port is not connected");
-    }
-    TnResult result;
-    try
-    {
-        result = aCall(*aPort);
-    }
-    catch (...)
-    {
-        result = TnResult(TN_GENERIC_ERROR, TnString("the port threw an exception"));
-    }
-    if (!result.IsOK())
-    {
-        FailPort(aWhat, result);
-    }
-}
-} // namespace
-
-void PortNode::Read(uint64_t aAddress, uint8_t *aData, size_t aLength)
-{
-    const std::string what = Describe() + ": reading " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
-    if (mHasChunkId)
-    {
-        if (!mMap.AreChunksAttached())
-        {
-            Fail(what + " failed: no chunk data is attached");
-        }
-        const std::vector<uint8_t> *chunk = mMap.GetChunk(mChunkId);
-        if (chunk == nullptr)
-        {
-            Fail(what + " failed: the attached data has no chunk " + Hex(mChunkId));
-        }
-        if (aAddress > chunk->size() || aLength > chunk->size() - aAddress)
-        {
-            Fail(what + " failed: chunk " + Hex(mChunkId) + " holds only " + std::to_string(chunk->size()) + " bytes");
-        }
-        memcpy(aData, chunk->data() + aAddress, aLength);
-        return;
-    }
-    CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Read(aAddress, aData, aLength); });
-}
-
-void PortNode::Write(uint64_t aAddress, const uint8_t *aData, size_t aLength)
-{
-    const std::string what = Describe() + ": writing " + std::to_string(aLength) + " bytes at " + Hex(aAddress);
-    if (mHasChunkId)
-    {
-        Fail(what + " failed: chunk data is read-only");
-    }
-    CallPort(what, mPort, [&](tn::genicam::IPort &aPort) { return aPort.Write(aAddress, aData, aLength); });
-}
-
-bool PortNode::FindCached(uint64_t aAddress, uint8_t *aData, size_t aLength) const
-{
-    const auto found = mCache.find(std::make_pair(aAddress, aLength));
-    if (found == mCache.end())
-    {
-        return false;
-    }
-    memcpy(aData, found->second.data(), aLength);
-    return true;
-}
-
-bool PortNode::HasCached(uint64_t aAddress, size_t aLength) const
-{
-    return mCache.count(std::make_pair(aAddress, aLength)) != 0;
-}
-
-void PortNode::StoreCached(uint64_t aAddress, const uint8_t *aData, size_t aLength)
-{
-    mCache[std::make_pair(aAddress, aLength)].assign(aData, aData + aLength);
-    mLongestCached = std::max(mLongestCached, aLength);
-}
-
-void PortNode::EraseCached(uint64_t aAddress, size_t aLength)
-{
-    if (mCache.empty() || aLength == 0)
-    {
-        return;
-    }
-    // Entries that start up to the longest cached length before the range
-    // may reach into it.
-    const uint64_t first = aAddress >= mLongestCached ? aAddress - mLongestCached + 1 : 0;
-    const uint64_t end = aAddress + aLength < aAddress ? UINT64_MAX : aAddress + aLength;
-    for (auto entry = mCache.lower_bound(std::make_pair(first, size_t(0))); entry != mCache.end() && entry->first.first < end;)
-    {
-        const uint64_t entryEnd = entry->first.first + entry->first.second;
-        if (entryEnd > aAddress || entryEnd < entry->first.first)
-        {
-            entry = mCache.erase(entry);
-        }
-        else
-        {
-            ++entry;
-        }
-    }
+    CheckInterface(mValue.mRef, "pValue", {InterfaceKind::Integer});
 }
 
 } // namespace TN_GENAPI_NS

@@ -5,6 +5,7 @@
 #include <deque>
 #include <unordered_set>
 
+#include "TnChunkTrailer.h"
 #include "TnGenApi.h"
 #include "TnGenApiText.h"
 
@@ -24,34 +25,84 @@ public:
     PlainNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::Node, aName) {}
 };
 
+// Stands in for a name the description does not define: whatever reads
+// through it fails, naming the name.
+class MissingNode : public INode
+{
+public:
+    MissingNode(INodeMap &aMap, const std::string &aName) : INode(aMap, NodeKind::Node, aName)
+    {
+        mIndex = SIZE_MAX;
+        mHidden = true;
+    }
+    bool IsMissing() const override { return true; }
+    int64_t GetInt() override { FailMissing(); }
+    void SetInt(int64_t) override { FailMissing(); }
+    int64_t GetIntMin() override { FailMissing(); }
+    int64_t GetIntMax() override { FailMissing(); }
+    int64_t GetIntInc() override { FailMissing(); }
+    double GetFloat() override { FailMissing(); }
+    void SetFloat(double) override { FailMissing(); }
+    double GetFloatMin() override { FailMissing(); }
+    double GetFloatMax() override { FailMissing(); }
+    bool GetBool() override { FailMissing(); }
+    void SetBool(bool) override { FailMissing(); }
+    std::string GetString() override { FailMissing(); }
+    void SetString(const std::string &) override { FailMissing(); }
+    int64_t GetMaxLength() override { FailMissing(); }
+    int64_t GetLength() override { FailMissing(); }
+    void GetBytes(uint8_t *, size_t) override { FailMissing(); }
+    void SetBytes(const uint8_t *, size_t) override { FailMissing(); }
+    bool IsCached() override { return false; }
+
+protected:
+    Access GetBaseAccess() override { FailMissing(); }
+
+private:
+    [[noreturn]] void FailMissing() const
+    {
+        throw GenApiError(TN_GENICAM_XML_ERROR,
+                          "'" + mName + "' is referred to but the description does not define it");
+    }
+};
+
+// Drops repeated nodes, keeping the first of each in place.
 void Unique(std::vector<INode *> &aNodes)
 {
-    std::unordered_set<INode *> seen;
-    std::vector<INode *> unique;
-    for (INode *node : aNodes)
+    if (aNodes.size() < 2)
     {
-        if (seen.insert(node).second)
+        return;
+    }
+    if (aNodes.size() <= 32)
+    {
+        size_t lKept = 0;
+        for (size_t lIndex = 0; lIndex < aNodes.size(); ++lIndex)
         {
-            unique.push_back(node);
+            if (std::find(aNodes.begin(), aNodes.begin() + lKept, aNodes[lIndex]) == aNodes.begin() + lKept)
+            {
+                aNodes[lKept++] = aNodes[lIndex];
+            }
+        }
+        aNodes.resize(lKept);
+        return;
+    }
+    std::unordered_set<INode *> lSeen;
+    std::vector<INode *> lUnique;
+    for (INode *lNode : aNodes)
+    {
+        if (lSeen.insert(lNode).second)
+        {
+            lUnique.push_back(lNode);
         }
     }
-    aNodes.swap(unique);
+    aNodes.swap(lUnique);
 }
 
-uint32_t BigEndian32(const uint8_t *aData)
-{
-    return (uint32_t(aData[0]) << 24) | (uint32_t(aData[1]) << 16) | (uint32_t(aData[2]) << 8) | uint32_t(aData[3]);
-}
-
-std::string Hex(uint64_t aValue)
-{
-    char text[32];
-    snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(aValue));
-    return text;
-}
 } // namespace
 
-INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mChunksAttached(false) {}
+INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mReferenceReads(0), mChunksAttached(false)
+{
+}
 
 INodeMap::~INodeMap() = default;
 
@@ -78,6 +129,12 @@ INode *INodeMap::CreateNode(const std::string &aKind, const std::string &aName)
         {"Converter", &Make<ConverterNode>},
         {"IntConverter", &Make<IntConverterNode>},
         {"Port", &Make<PortNode>},
+        {"ConfRom", &Make<ConfRomNode>},
+        {"TextDesc", &Make<TextDescNode>},
+        {"IntKey", &Make<IntKeyNode>},
+        {"AdvFeatureLock", &Make<AdvFeatureLockNode>},
+        {"SmartFeature", &Make<SmartFeatureNode>},
+        {"DcamLock", &Make<DcamLockNode>},
     };
     if (aName.empty())
     {
@@ -87,19 +144,19 @@ INode *INodeMap::CreateNode(const std::string &aKind, const std::string &aName)
     {
         FailDefinition("the description defines the node '" + aName + "' twice");
     }
-    Factory factory = nullptr;
-    if (!tn::genicam::LookupName(kKinds, aKind, factory))
+    Factory lFactory = nullptr;
+    if (!tn::genicam::LookupName(kKinds, aKind, lFactory))
     {
         FailDefinition("the node '" + aName + "' is of the unknown kind " + aKind);
     }
-    std::unique_ptr<INode> node = factory(*this, aName);
-    node->mIndex = mOrder.size();
-    INode *pointer = node.get();
-    mNodes.push_back(std::move(node));
-    mOrder.push_back(pointer);
-    mByName[aName] = pointer;
+    std::unique_ptr<INode> lNode = lFactory(*this, aName);
+    lNode->mIndex = mOrder.size();
+    INode *lPointer = lNode.get();
+    mNodes.push_back(std::move(lNode));
+    mOrder.push_back(lPointer);
+    mByName[aName] = lPointer;
     mFinalized = false;
-    return pointer;
+    return lPointer;
 }
 
 void INodeMap::SetAttribute(const std::string &aName, const std::string &aValue)
@@ -109,98 +166,155 @@ void INodeMap::SetAttribute(const std::string &aName, const std::string &aValue)
 
 INode *INodeMap::GetNode(const std::string &aName) const
 {
-    const auto found = mByName.find(aName);
-    return found != mByName.end() ? found->second : nullptr;
+    const auto lFound = mByName.find(aName);
+    return lFound != mByName.end() ? lFound->second : nullptr;
 }
 
 std::vector<PortNode *> INodeMap::GetPorts() const
 {
-    std::vector<PortNode *> ports;
-    for (INode *node : mOrder)
+    std::vector<PortNode *> lPorts;
+    for (INode *lNode : mOrder)
     {
-        if (node->GetKind() == NodeKind::Port)
+        if (lNode->GetKind() == NodeKind::Port)
         {
-            ports.push_back(static_cast<PortNode *>(node));
+            lPorts.push_back(static_cast<PortNode *>(lNode));
         }
     }
-    return ports;
+    return lPorts;
+}
+
+void INodeMap::AddWarning(const std::string &aWarning)
+{
+    if (mWarningSet.insert(aWarning).second)
+    {
+        mWarnings.push_back(aWarning);
+    }
 }
 
 void INodeMap::Finalize()
 {
     // Finalize may run again after more nodes were created: start afresh.
-    for (INode *node : mOrder)
+    for (INode *lNode : mOrder)
     {
-        node->mSelectedNodes.clear();
-        node->mSelecting.clear();
-        node->mDependents.clear();
-        node->mReferences.clear();
-        node->mCategory = nullptr;
+        lNode->mSelectedNodes.clear();
+        lNode->mSelecting.clear();
+        lNode->mDependents.clear();
+        lNode->mReferences.clear();
+        lNode->mCategory = nullptr;
     }
     struct References
     {
-        std::vector<NodeRef *> mValues, mInvalidators, mSelected, mFeatures;
+        std::vector<NodeRef *> mValues, mInvalidators, mSelected, mFeatures, mOptional;
     };
-    std::vector<References> references(mOrder.size());
-    for (INode *node : mOrder)
+    std::vector<References> lReferences(mOrder.size());
+    for (size_t lIndex = 0; lIndex < mOrder.size(); ++lIndex)
     {
-        References &refs = references[node->mIndex];
-        node->CollectAllReferences(refs.mValues, refs.mInvalidators, refs.mSelected, refs.mFeatures);
-        for (auto *list : {&refs.mValues, &refs.mInvalidators, &refs.mSelected, &refs.mFeatures})
+        References &lRefs = lReferences[lIndex];
+        mOrder[lIndex]->CollectAllReferences(lRefs.mValues, lRefs.mInvalidators, lRefs.mSelected, lRefs.mFeatures,
+                                             lRefs.mOptional);
+    }
+    // Registers without a pPort use the Device port; a description that
+    // uses one without defining it gets one (collecting may add nodes).
+    bool lUsesDevice = false;
+    for (const References &lRefs : lReferences)
+    {
+        for (const NodeRef *lRef : lRefs.mValues)
         {
-            for (NodeRef *ref : *list)
+            lUsesDevice = lUsesDevice || lRef->mName == "Device";
+        }
+    }
+    if (lUsesDevice && GetNode("Device") == nullptr)
+    {
+        AddWarning("the description uses the port 'Device' without defining it; the engine supplies it");
+        CreateNode("Port", "Device");
+        lReferences.resize(mOrder.size());
+    }
+    for (size_t lIndex = 0; lIndex < mOrder.size(); ++lIndex)
+    {
+        INode *lNode = mOrder[lIndex];
+        References &lRefs = lReferences[lIndex];
+        for (NodeRef *lRef : lRefs.mValues)
+        {
+            lRef->mNode = GetNode(lRef->mName);
+            if (lRef->mNode == nullptr)
             {
-                ref->mNode = GetNode(ref->mName);
-                if (ref->mNode == nullptr)
+                // What reads through the name fails; the rest of the node works.
+                std::unique_ptr<INode> &lMissing = mMissing[lRef->mName];
+                if (!lMissing)
                 {
-                    FailDefinition(node->Describe() + " refers to '" + ref->mName + "', which the description does not define");
+                    lMissing.reset(new MissingNode(*this, lRef->mName));
+                }
+                lRef->mNode = lMissing.get();
+                lNode->Warn("refers to '" + lRef->mName + "', which the description does not define");
+            }
+        }
+        for (auto *lList : {&lRefs.mInvalidators, &lRefs.mSelected, &lRefs.mFeatures, &lRefs.mOptional})
+        {
+            for (NodeRef *lRef : *lList)
+            {
+                lRef->mNode = GetNode(lRef->mName);
+                if (lRef->mNode == nullptr)
+                {
+                    lNode->Warn("refers to '" + lRef->mName +
+                                "', which the description does not define; it is left out");
                 }
             }
         }
     }
-    for (INode *node : mOrder)
+    for (INode *lNode : mOrder)
     {
-        node->Validate();
-    }
-    for (INode *node : mOrder)
-    {
-        const References &refs = references[node->mIndex];
-        for (NodeRef *ref : refs.mValues)
+        try
         {
-            if (ref->mNode != node)
-            {
-                ref->mNode->mDependents.push_back(node);
-                node->mReferences.push_back(ref->mNode);
-            }
+            lNode->Validate();
         }
-        for (NodeRef *ref : refs.mInvalidators)
+        catch (const GenApiError &lError)
         {
-            if (ref->mNode != node)
-            {
-                ref->mNode->mDependents.push_back(node);
-            }
-        }
-        for (NodeRef *ref : refs.mSelected)
-        {
-            node->mSelectedNodes.push_back(ref->mNode);
-            ref->mNode->mSelecting.push_back(node);
-        }
-        for (NodeRef *ref : refs.mFeatures)
-        {
-            if (ref->mNode->mCategory == nullptr && ref->mNode != node)
-            {
-                ref->mNode->mCategory = node;
-            }
+            lNode->MarkFaulty(lError.what());
         }
     }
-    const auto now = std::chrono::steady_clock::now();
-    for (INode *node : mOrder)
+    for (size_t lIndex = 0; lIndex < mOrder.size(); ++lIndex)
     {
-        Unique(node->mSelectedNodes);
-        Unique(node->mSelecting);
-        Unique(node->mDependents);
-        Unique(node->mReferences);
-        node->mLastInvalidated = now;
+        INode *lNode = mOrder[lIndex];
+        const References &lRefs = lReferences[lIndex];
+        for (NodeRef *lRef : lRefs.mValues)
+        {
+            if (lRef->mNode != lNode && !lRef->mNode->IsMissing())
+            {
+                lRef->mNode->mDependents.push_back(lNode);
+                lNode->mReferences.push_back(lRef->mNode);
+            }
+        }
+        for (NodeRef *lRef : lRefs.mInvalidators)
+        {
+            if (lRef->mNode != nullptr && lRef->mNode != lNode)
+            {
+                lRef->mNode->mDependents.push_back(lNode);
+            }
+        }
+        for (NodeRef *lRef : lRefs.mSelected)
+        {
+            if (lRef->mNode != nullptr)
+            {
+                lNode->mSelectedNodes.push_back(lRef->mNode);
+                lRef->mNode->mSelecting.push_back(lNode);
+            }
+        }
+        for (NodeRef *lRef : lRefs.mFeatures)
+        {
+            if (lRef->mNode != nullptr && lRef->mNode->mCategory == nullptr && lRef->mNode != lNode)
+            {
+                lRef->mNode->mCategory = lNode;
+            }
+        }
+    }
+    const auto lNow = std::chrono::steady_clock::now();
+    for (INode *lNode : mOrder)
+    {
+        Unique(lNode->mSelectedNodes);
+        Unique(lNode->mSelecting);
+        Unique(lNode->mDependents);
+        Unique(lNode->mReferences);
+        lNode->mLastInvalidated = lNow;
     }
     mChangedFlags.assign(mOrder.size(), false);
     mChanged.clear();
@@ -222,33 +336,33 @@ void INodeMap::Record(INode &aNode)
 
 std::vector<INode *> INodeMap::TakeChangedNodes()
 {
-    std::vector<INode *> changed;
-    changed.swap(mChanged);
-    for (INode *node : changed)
+    std::vector<INode *> lChanged;
+    lChanged.swap(mChanged);
+    for (INode *lNode : lChanged)
     {
-        mChangedFlags[node->mIndex] = false;
+        mChangedFlags[lNode->mIndex] = false;
     }
-    return changed;
+    return lChanged;
 }
 
 void INodeMap::DropDownward(INode &aNode, std::vector<bool> &aVisited)
 {
-    std::vector<INode *> pending{&aNode};
-    while (!pending.empty())
+    std::vector<INode *> lPending{&aNode};
+    while (!lPending.empty())
     {
-        INode *node = pending.back();
-        pending.pop_back();
-        if (aVisited[node->mIndex])
+        INode *lNode = lPending.back();
+        lPending.pop_back();
+        if (aVisited[lNode->mIndex])
         {
             continue;
         }
-        aVisited[node->mIndex] = true;
-        node->DropCache();
-        for (INode *reference : node->mReferences)
+        aVisited[lNode->mIndex] = true;
+        lNode->DropCache();
+        for (INode *lReference : lNode->mReferences)
         {
-            if (!aVisited[reference->mIndex])
+            if (!aVisited[lReference->mIndex])
             {
-                pending.push_back(reference);
+                lPending.push_back(lReference);
             }
         }
     }
@@ -256,57 +370,57 @@ void INodeMap::DropDownward(INode &aNode, std::vector<bool> &aVisited)
 
 void INodeMap::DropCaches(INode &aNode)
 {
-    std::vector<bool> visited(mOrder.size(), false);
-    DropDownward(aNode, visited);
+    std::vector<bool> lVisited(mOrder.size(), false);
+    DropDownward(aNode, lVisited);
 }
 
 void INodeMap::Propagate(std::vector<INode *> aStart, bool aDropStartCaches)
 {
-    const auto now = std::chrono::steady_clock::now();
-    std::vector<bool> queued(mOrder.size(), false);
-    std::vector<bool> dropped(mOrder.size(), false);
-    std::deque<INode *> queue;
-    for (INode *node : aStart)
+    const auto lNow = std::chrono::steady_clock::now();
+    std::vector<bool> lQueued(mOrder.size(), false);
+    std::vector<bool> lDropped(mOrder.size(), false);
+    std::deque<INode *> lQueue;
+    for (INode *lNode : aStart)
     {
-        if (!queued[node->mIndex])
+        if (!lQueued[lNode->mIndex])
         {
-            queued[node->mIndex] = true;
-            queue.push_back(node);
+            lQueued[lNode->mIndex] = true;
+            lQueue.push_back(lNode);
             if (aDropStartCaches)
             {
-                DropDownward(*node, dropped);
+                DropDownward(*lNode, lDropped);
             }
         }
     }
-    const size_t startCount = queue.size();
-    size_t position = 0;
-    while (!queue.empty())
+    const size_t lStartCount = lQueue.size();
+    size_t lPosition = 0;
+    while (!lQueue.empty())
     {
-        INode *node = queue.front();
-        queue.pop_front();
+        INode *lNode = lQueue.front();
+        lQueue.pop_front();
         // Nodes that depend on a changed one hold stale cached values.
-        if (position++ >= startCount)
+        if (lPosition++ >= lStartCount)
         {
-            node->DropCache();
+            lNode->DropCache();
         }
-        node->mLastInvalidated = now;
-        Record(*node);
-        for (INode *dependent : node->mDependents)
+        lNode->mLastInvalidated = lNow;
+        Record(*lNode);
+        for (INode *lDependent : lNode->mDependents)
         {
-            if (!queued[dependent->mIndex])
+            if (!lQueued[lDependent->mIndex])
             {
-                queued[dependent->mIndex] = true;
-                queue.push_back(dependent);
+                lQueued[lDependent->mIndex] = true;
+                lQueue.push_back(lDependent);
             }
         }
         // A selector switches what its selected features show.
-        for (INode *selected : node->mSelectedNodes)
+        for (INode *lSelected : lNode->mSelectedNodes)
         {
-            DropDownward(*selected, dropped);
-            if (!queued[selected->mIndex])
+            DropDownward(*lSelected, lDropped);
+            if (!lQueued[lSelected->mIndex])
             {
-                queued[selected->mIndex] = true;
-                queue.push_back(selected);
+                lQueued[lSelected->mIndex] = true;
+                lQueue.push_back(lSelected);
             }
         }
     }
@@ -324,33 +438,34 @@ void INodeMap::InvalidateNode(INode &aNode)
 
 void INodeMap::InvalidateAll()
 {
-    const auto now = std::chrono::steady_clock::now();
-    for (INode *node : mOrder)
+    const auto lNow = std::chrono::steady_clock::now();
+    for (INode *lNode : mOrder)
     {
-        node->DropCache();
-        if (node->GetKind() == NodeKind::Port)
+        lNode->DropCache();
+        if (lNode->GetKind() == NodeKind::Port)
         {
-            static_cast<PortNode *>(node)->ClearCache();
+            static_cast<PortNode *>(lNode)->ClearCache();
         }
-        node->mLastInvalidated = now;
-        Record(*node);
+        lNode->mLastInvalidated = lNow;
+        Record(*lNode);
     }
 }
 
 void INodeMap::Poll()
 {
-    const auto now = std::chrono::steady_clock::now();
-    std::vector<INode *> due;
-    for (INode *node : mOrder)
+    const auto lNow = std::chrono::steady_clock::now();
+    std::vector<INode *> lDue;
+    for (INode *lNode : mOrder)
     {
-        if (node->mPollingTime >= 0 && now - node->mLastInvalidated >= std::chrono::milliseconds(node->mPollingTime))
+        if (lNode->mPollingTime >= 0 &&
+            lNow - lNode->mLastInvalidated >= std::chrono::milliseconds(lNode->mPollingTime))
         {
-            due.push_back(node);
+            lDue.push_back(lNode);
         }
     }
-    if (!due.empty())
+    if (!lDue.empty())
     {
-        Propagate(due, true);
+        Propagate(lDue, true);
     }
 }
 
@@ -361,70 +476,63 @@ uint32_t INodeMap::AttachChunks(const uint8_t *aData, uint32_t aLength, std::str
         aError = "no chunk data given";
         return TN_INVALID_PARAMETER;
     }
-    // Each chunk's data is followed by its tag (ID, length, big-endian), so
-    // the layout is read from the end.
     struct Chunk
     {
         uint32_t mId;
         size_t mOffset;
         size_t mLength;
     };
-    std::vector<Chunk> chunks;
-    size_t position = aLength;
-    uint32_t code = TN_OK;
-    while (position > 0)
+    std::vector<Chunk> lChunks;
+    uint32_t lCode = TN_OK;
+    const tn::ChunkWalkEnd lEnd =
+        tn::WalkChunkTrailers(aData, aLength, 0, false, [&](uint32_t aId, uint32_t aStart, uint32_t aChunkLength) {
+            lChunks.push_back(Chunk{aId, aStart, aChunkLength});
+            return true;
+        });
+    if (lEnd.mReason == tn::ChunkWalkEnd::NoTag)
     {
-        if (position < 8)
-        {
-            aError = "the chunk layout leaves " + std::to_string(position) + " bytes without a tag at its start";
-            code = TN_INVALID_DATA_FORMAT;
-            break;
-        }
-        const uint32_t id = BigEndian32(aData + position - 8);
-        const uint32_t length = BigEndian32(aData + position - 4);
-        if (length > position - 8)
-        {
-            aError = "chunk " + Hex(id) + " claims " + std::to_string(length) + " bytes, but only " +
-                     std::to_string(position - 8) + " precede its tag";
-            code = TN_INVALID_DATA_FORMAT;
-            break;
-        }
-        position -= 8 + length;
-        chunks.push_back(Chunk{id, position, length});
+        aError = "the chunk layout leaves " + std::to_string(lEnd.mPosition) + " bytes without a tag at its start";
+        lCode = TN_INVALID_DATA_FORMAT;
     }
-    std::map<uint32_t, std::vector<uint8_t>> copies;
-    if (code == TN_OK)
+    else if (lEnd.mReason == tn::ChunkWalkEnd::Overlong)
+    {
+        aError = "chunk " + tn::genicam::FormatHex(lEnd.mId) + " claims " + std::to_string(lEnd.mLength) +
+                 " bytes, but only " + std::to_string(lEnd.mPosition - tn::kChunkTagSize) + " precede its tag";
+        lCode = TN_INVALID_DATA_FORMAT;
+    }
+    std::map<uint32_t, std::vector<uint8_t>> lCopies;
+    if (lCode == TN_OK)
     {
         // Copy what chunk ports read, so the caller's memory is not needed
         // after this call; of several chunks with one ID the last one wins.
-        for (PortNode *port : GetPorts())
+        for (PortNode *lPort : GetPorts())
         {
-            if (!port->IsChunkPort() || copies.count(port->GetChunkId()) != 0)
+            if (!lPort->IsChunkPort() || lCopies.count(lPort->GetChunkId()) != 0)
             {
                 continue;
             }
-            for (const Chunk &chunk : chunks)
+            for (const Chunk &lChunk : lChunks)
             {
-                if (chunk.mId == port->GetChunkId())
+                if (lChunk.mId == lPort->GetChunkId())
                 {
-                    copies[chunk.mId].assign(aData + chunk.mOffset, aData + chunk.mOffset + chunk.mLength);
+                    lCopies[lChunk.mId].assign(aData + lChunk.mOffset, aData + lChunk.mOffset + lChunk.mLength);
                     break;
                 }
             }
         }
     }
-    mChunks.swap(copies);
-    mChunksAttached = code == TN_OK;
-    std::vector<INode *> chunkPorts;
-    for (PortNode *port : GetPorts())
+    mChunks.swap(lCopies);
+    mChunksAttached = lCode == TN_OK;
+    std::vector<INode *> lChunkPorts;
+    for (PortNode *lPort : GetPorts())
     {
-        if (port->IsChunkPort())
+        if (lPort->IsChunkPort())
         {
-            chunkPorts.push_back(port);
+            lChunkPorts.push_back(lPort);
         }
     }
-    Propagate(chunkPorts, true);
-    return code;
+    Propagate(lChunkPorts, true);
+    return lCode;
 }
 
 void INodeMap::DetachChunks()
@@ -435,15 +543,15 @@ void INodeMap::DetachChunks()
     }
     mChunks.clear();
     mChunksAttached = false;
-    std::vector<INode *> chunkPorts;
-    for (PortNode *port : GetPorts())
+    std::vector<INode *> lChunkPorts;
+    for (PortNode *lPort : GetPorts())
     {
-        if (port->IsChunkPort())
+        if (lPort->IsChunkPort())
         {
-            chunkPorts.push_back(port);
+            lChunkPorts.push_back(lPort);
         }
     }
-    Propagate(chunkPorts, true);
+    Propagate(lChunkPorts, true);
 }
 
 const std::vector<uint8_t> *INodeMap::GetChunk(uint32_t aChunkId) const
@@ -452,8 +560,34 @@ const std::vector<uint8_t> *INodeMap::GetChunk(uint32_t aChunkId) const
     {
         return nullptr;
     }
-    const auto found = mChunks.find(aChunkId);
-    return found != mChunks.end() ? &found->second : nullptr;
+    const auto lFound = mChunks.find(aChunkId);
+    return lFound != mChunks.end() ? &lFound->second : nullptr;
+}
+
+bool INodeMap::DeliverEvent(uint64_t aEventId, const uint8_t *aData, uint32_t aLength)
+{
+    std::vector<INode *> lPorts;
+    for (PortNode *lPort : GetPorts())
+    {
+        if (lPort->IsEventPort() && lPort->GetEventId() == aEventId)
+        {
+            lPorts.push_back(lPort);
+        }
+    }
+    if (lPorts.empty())
+    {
+        return false;
+    }
+    std::vector<uint8_t> &lData = mEvents[aEventId];
+    lData.assign(aData, aData + (aData != nullptr ? aLength : 0));
+    Propagate(lPorts, true);
+    return true;
+}
+
+const std::vector<uint8_t> *INodeMap::GetEventData(uint64_t aEventId) const
+{
+    const auto lFound = mEvents.find(aEventId);
+    return lFound != mEvents.end() ? &lFound->second : nullptr;
 }
 
 } // namespace TN_GENAPI_NS

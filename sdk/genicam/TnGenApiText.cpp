@@ -11,98 +11,91 @@ namespace tn
 namespace genicam
 {
 
-std::string Trim(const std::string &aText)
-{
-    size_t begin = 0;
-    size_t end = aText.size();
-    while (begin < end && isspace(static_cast<unsigned char>(aText[begin])))
-    {
-        ++begin;
-    }
-    while (end > begin && isspace(static_cast<unsigned char>(aText[end - 1])))
-    {
-        --end;
-    }
-    return aText.substr(begin, end - begin);
-}
-
 bool ParseIntegerText(const std::string &aText, int64_t &aValue)
 {
-    const std::string text = Trim(aText);
-    size_t position = 0;
-    bool negative = false;
-    if (position < text.size() && (text[position] == '-' || text[position] == '+'))
+    const std::string lText = Trim(aText);
+    size_t lPosition = 0;
+    bool lNegative = false;
+    if (lPosition < lText.size() && (lText[lPosition] == '-' || lText[lPosition] == '+'))
     {
-        negative = text[position] == '-';
-        ++position;
+        lNegative = lText[lPosition] == '-';
+        ++lPosition;
     }
-    int base = 10;
-    if (text.size() >= position + 2 && text[position] == '0' && (text[position + 1] == 'x' || text[position + 1] == 'X'))
+    int lBase = 10;
+    if (lText.size() >= lPosition + 2 && lText[lPosition] == '0' &&
+        (lText[lPosition + 1] == 'x' || lText[lPosition + 1] == 'X'))
     {
-        base = 16;
-        position += 2;
+        lBase = 16;
+        lPosition += 2;
     }
-    if (position >= text.size() || !isxdigit(static_cast<unsigned char>(text[position])))
+    if (lPosition >= lText.size() || !isxdigit(static_cast<unsigned char>(lText[lPosition])))
     {
         return false;
     }
-    const char *start = text.c_str() + position;
-    char *end = nullptr;
+    const char *lStart = lText.c_str() + lPosition;
+    char *lEnd = nullptr;
     errno = 0;
-    const unsigned long long magnitude = strtoull(start, &end, base);
-    if (errno == ERANGE || *end != '\0')
+    const unsigned long long lMagnitude = strtoull(lStart, &lEnd, lBase);
+    if (errno == ERANGE || *lEnd != '\0')
     {
         return false;
     }
-    if (base == 10)
+    if (lBase == 10)
     {
         // Decimal values must fit the signed range.
-        if (negative ? magnitude > 9223372036854775808ull : magnitude > 9223372036854775807ull)
+        if (lNegative ? lMagnitude > 9223372036854775808ull : lMagnitude > 9223372036854775807ull)
         {
             return false;
         }
     }
-    uint64_t bits = negative ? 0 - static_cast<uint64_t>(magnitude) : static_cast<uint64_t>(magnitude);
-    memcpy(&aValue, &bits, sizeof(aValue));
+    uint64_t lBits = lNegative ? 0 - static_cast<uint64_t>(lMagnitude) : static_cast<uint64_t>(lMagnitude);
+    memcpy(&aValue, &lBits, sizeof(aValue));
     return true;
 }
 
 bool ParseFloatText(const std::string &aText, double &aValue)
 {
-    const std::string text = Trim(aText);
-    if (text.empty())
+    const std::string lText = Trim(aText);
+    if (lText.empty())
     {
         return false;
     }
-    int64_t integer = 0;
-    if (ParseIntegerText(text, integer))
+    int64_t lInteger = 0;
+    if (ParseIntegerText(lText, lInteger))
     {
-        aValue = static_cast<double>(integer);
+        aValue = static_cast<double>(lInteger);
         return true;
     }
-    char *end = nullptr;
+    char *lEnd = nullptr;
     errno = 0;
-    const double value = strtod(text.c_str(), &end);
-    if (*end != '\0' || end == text.c_str())
+    const double lValue = strtod(lText.c_str(), &lEnd);
+    if (*lEnd != '\0' || lEnd == lText.c_str())
     {
         return false;
     }
-    aValue = value;
+    aValue = lValue;
     return true;
+}
+
+std::string FormatHex(uint64_t aValue)
+{
+    char lText[32];
+    snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(aValue));
+    return lText;
 }
 
 std::string FormatFloat(double aValue)
 {
-    char text[40];
-    for (int precision = 6; precision <= 17; ++precision)
+    char lText[40];
+    for (int lPrecision = 6; lPrecision <= 17; ++lPrecision)
     {
-        snprintf(text, sizeof(text), "%.*g", precision, aValue);
-        if (strtod(text, nullptr) == aValue)
+        snprintf(lText, sizeof(lText), "%.*g", lPrecision, aValue);
+        if (strtod(lText, nullptr) == aValue)
         {
             break;
         }
     }
-    return text;
+    return lText;
 }
 
 } // namespace genicam

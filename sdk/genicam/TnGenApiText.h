@@ -8,13 +8,15 @@
 #include <string>
 #include <utility>
 
+#include "TnText.h"
+
 namespace tn
 {
 namespace genicam
 {
 
-/// The text without leading and trailing white space.
-std::string Trim(const std::string &aText);
+/// The text without leading and trailing white space (libTnBase's).
+using tn::Trim;
 
 /// A decimal or hexadecimal (0x) integer with an optional sign; hexadecimal
 /// values up to 64 bits wrap into the signed range. False for anything else.
@@ -22,6 +24,9 @@ bool ParseIntegerText(const std::string &aText, int64_t &aValue);
 
 /// A decimal or hexadecimal number, INF and NaN included.
 bool ParseFloatText(const std::string &aText, double &aValue);
+
+/// "0x" and the value in upper-case hexadecimal digits.
+std::string FormatHex(uint64_t aValue);
 
 /// The shortest text that reads back as the same double.
 std::string FormatFloat(double aValue);
@@ -31,11 +36,11 @@ std::string FormatFloat(double aValue);
 template <typename T, size_t N>
 bool LookupName(const std::pair<const char *, T> (&aNames)[N], const std::string &aText, T &aValue)
 {
-    for (const auto &name : aNames)
+    for (const auto &lName : aNames)
     {
-        if (aText == name.first)
+        if (aText == lName.first)
         {
-            aValue = name.second;
+            aValue = lName.second;
             return true;
         }
     }

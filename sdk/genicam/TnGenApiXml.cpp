@@ -1,9 +1,13 @@
-// Building a node map from GenICam XML with libxml2.
+// Building a node map from GenICam XML, read with libxml2's SAX interface:
+// each node's element is collected as an Element and handed to the node map
+// as soon as it closes, without a document tree.
+#include <ctype.h>
 #include <string.h>
 
 #include <libxml/parser.h>
-#include <libxml/tree.h>
+#include <libxml/parserInternals.h>
 
+#include <memory>
 #include <mutex>
 
 #include "TnGenApi.h"
@@ -14,20 +18,16 @@ namespace TN_GENAPI_NS
 
 namespace
 {
-const char *const kNodeKinds[] = {"Node",          "Category",   "Integer",     "IntReg",       "MaskedIntReg",
-                                  "Float",         "FloatReg",   "Enumeration", "Boolean",      "Command",
-                                  "String",        "StringReg",  "Register",    "IntSwissKnife", "SwissKnife",
-                                  "Converter",     "IntConverter", "Port"};
+const char *const kNodeKinds[] = {
+    "Node",         "Category", "Integer", "IntReg",    "MaskedIntReg", "Float",          "FloatReg",     "Enumeration",
+    "Boolean",      "Command",  "String",  "StringReg", "Register",     "IntSwissKnife",  "SwissKnife",   "Converter",
+    "IntConverter", "Port",     "ConfRom", "TextDesc",  "IntKey",       "AdvFeatureLock", "SmartFeature", "DcamLock"};
 
-// Kinds of the schema the engine does not model; their nodes are left out,
-// and a reference to one fails with a message naming it.
-const char *const kUnsupportedKinds[] = {"ConfRom", "TextDesc", "IntKey", "AdvFeatureLock", "SmartFeature", "DcamLock"};
-
-bool IsOneOf(const std::string &aName, const char *const *aBegin, const char *const *aEnd)
+bool IsNodeKind(const std::string &aName)
 {
-    for (const char *const *name = aBegin; name != aEnd; ++name)
+    for (const char *lKind : kNodeKinds)
     {
-        if (aName == *name)
+        if (aName == lKind)
         {
             return true;
         }
@@ -40,214 +40,316 @@ std::string Text(const xmlChar *aText)
     return aText != nullptr ? std::string(reinterpret_cast<const char *>(aText)) : std::string();
 }
 
-Element ToElement(xmlNodePtr aNode)
-{
-    Element element;
-    element.mName = Text(aNode->name);
-    for (xmlAttrPtr attribute = aNode->properties; attribute != nullptr; attribute = attribute->next)
-    {
-        xmlChar *value = xmlNodeListGetString(aNode->doc, attribute->children, 1);
-        element.mAttributes.emplace_back(Text(attribute->name), Text(value));
-        xmlFree(value);
-    }
-    std::string text;
-    for (xmlNodePtr child = aNode->children; child != nullptr; child = child->next)
-    {
-        if (child->type == XML_ELEMENT_NODE)
-        {
-            element.mChildren.push_back(ToElement(child));
-        }
-        else if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)
-        {
-            text += Text(child->content);
-        }
-    }
-    element.mText = tn::genicam::Trim(text);
-    return element;
-}
-
+// Turns SAX events into nodes of a node map.
 class Loader
 {
 public:
-    explicit Loader(INodeMap &aMap) : mMap(aMap) {}
+    explicit Loader(INodeMap &aMap) : mMap(aMap) { mOpen.reserve(16); }
 
-    void LoadChildren(xmlNodePtr aParent)
+    void Start(const xmlChar *aName, const xmlChar *aNamespace, int aAttributes, const xmlChar **aValues, long aLine)
     {
-        for (xmlNodePtr child = aParent->children; child != nullptr; child = child->next)
+        const std::string lName = Text(aName);
+        if (mDepth++ == 0)
         {
-            if (child->type != XML_ELEMENT_NODE)
-            {
-                continue;
-            }
-            const std::string kind = Text(child->name);
-            if (kind == "Group")
-            {
-                LoadChildren(child);
-            }
-            else if (kind == "StructReg")
-            {
-                LoadStruct(ToElement(child), child->line);
-            }
-            else if (IsOneOf(kind, std::begin(kNodeKinds), std::end(kNodeKinds)))
-            {
-                LoadNode(ToElement(child), child->line);
-            }
-            else if (IsOneOf(kind, std::begin(kUnsupportedKinds), std::end(kUnsupportedKinds)))
-            {
-                xmlChar *name = xmlGetProp(child, reinterpret_cast<const xmlChar *>("Name"));
-                mSkipped.emplace_back(Text(name), kind);
-                xmlFree(name);
-            }
+            StartRoot(lName, aNamespace, aAttributes, aValues);
+            return;
+        }
+        if (mOpen.empty() && lName == "Group")
+        {
+            return; // a Group only gathers nodes
+        }
+        mOpen.emplace_back();
+        Element &lElement = mOpen.back();
+        lElement.mName = lName;
+        for (int lIndex = 0; lIndex < aAttributes; ++lIndex)
+        {
+            // localname, prefix, URI, value, end of value
+            const xmlChar **lAttribute = aValues + 5 * lIndex;
+            lElement.mAttributes.emplace_back(Text(lAttribute[0]),
+                                              std::string(reinterpret_cast<const char *>(lAttribute[3]),
+                                                          static_cast<size_t>(lAttribute[4] - lAttribute[3])));
+        }
+        if (mOpen.size() == 1)
+        {
+            mLine = aLine;
         }
     }
 
-    const std::vector<std::pair<std::string, std::string>> &GetSkipped() const { return mSkipped; }
-
-private:
-    void LoadNode(const Element &aElement, long aLine)
+    void End()
     {
-        const std::string *name = aElement.GetAttribute("Name");
-        if (name == nullptr || name->empty())
+        --mDepth;
+        if (mOpen.empty())
         {
-            FailDefinition("line " + std::to_string(aLine) + ": a " + aElement.mName + " element without a Name");
+            return; // the end of a Group or of the root
         }
-        INode *node = mMap.CreateNode(aElement.mName, *name);
-        for (const auto &attribute : aElement.mAttributes)
+        Element lElement = std::move(mOpen.back());
+        mOpen.pop_back();
+        // Characters left out the leading white space; drop the trailing.
+        std::string &lText = lElement.mText;
+        while (!lText.empty() && isspace(static_cast<unsigned char>(lText.back())))
         {
-            if (attribute.first != "Name")
+            lText.pop_back();
+        }
+        if (!mOpen.empty())
+        {
+            std::vector<Element> &lSiblings = mOpen.back().mChildren;
+            if (lSiblings.empty())
             {
-                node->DefineAttribute(attribute.first, attribute.second);
+                lSiblings.reserve(8);
+            }
+            lSiblings.push_back(std::move(lElement));
+        }
+        else if (lElement.Is("StructReg"))
+        {
+            LoadStruct(std::move(lElement));
+        }
+        else if (IsNodeKind(lElement.mName))
+        {
+            LoadNode(std::move(lElement));
+        }
+    }
+
+    void Characters(const xmlChar *aText, int aLength)
+    {
+        if (mOpen.empty())
+        {
+            return;
+        }
+        std::string &lText = mOpen.back().mText;
+        // Leading white space goes anyway (the text is trimmed): most of it
+        // lies between elements.
+        int lStart = 0;
+        if (lText.empty())
+        {
+            while (lStart < aLength && isspace(aText[lStart]))
+            {
+                ++lStart;
             }
         }
-        for (const Element &child : aElement.mChildren)
+        lText.append(reinterpret_cast<const char *>(aText) + lStart, static_cast<size_t>(aLength - lStart));
+    }
+
+    /// The first fault of the document's root, or an empty text.
+    const std::string &GetRootFault() const { return mRootFault; }
+    bool SawRoot() const { return mSawRoot; }
+
+private:
+    void StartRoot(const std::string &aName, const xmlChar *aNamespace, int aAttributes, const xmlChar **aValues)
+    {
+        mSawRoot = true;
+        if (aName != "RegisterDescription")
         {
-            node->Define(child);
+            mRootFault = "the root element is '" + aName + "', not RegisterDescription";
+        }
+        else if (aNamespace != nullptr &&
+                 strstr(reinterpret_cast<const char *>(aNamespace), "genicam.org/GenApi") == nullptr)
+        {
+            mRootFault =
+                "the root element lies in the namespace '" + Text(aNamespace) + "', not in the GenApi schema's";
+        }
+        for (int lIndex = 0; lIndex < aAttributes; ++lIndex)
+        {
+            const xmlChar **lAttribute = aValues + 5 * lIndex;
+            mMap.SetAttribute(Text(lAttribute[0]), std::string(reinterpret_cast<const char *>(lAttribute[3]),
+                                                               static_cast<size_t>(lAttribute[4] - lAttribute[3])));
+        }
+    }
+
+    // Creates the node an element names; a warning and null for one without
+    // a name or with a name in use.
+    INode *Create(const std::string &aKind, const Element &aElement)
+    {
+        const std::string *lName = aElement.GetAttribute("Name");
+        if (lName == nullptr || lName->empty())
+        {
+            mMap.AddWarning("line " + std::to_string(mLine) + ": a " + aElement.mName + " without a Name is left out");
+            return nullptr;
+        }
+        if (mMap.GetNode(*lName) != nullptr)
+        {
+            mMap.AddWarning("line " + std::to_string(mLine) + ": the node '" + *lName +
+                            "' is defined again; the later definition is left out");
+            return nullptr;
+        }
+        INode *lNode = mMap.CreateNode(aKind, *lName);
+        for (const auto &lAttribute : aElement.mAttributes)
+        {
+            if (lAttribute.first != "Name")
+            {
+                lNode->DefineAttribute(lAttribute.first, lAttribute.second);
+            }
+        }
+        return lNode;
+    }
+
+    void LoadNode(Element aElement)
+    {
+        INode *lNode = Create(aElement.mName, aElement);
+        if (lNode == nullptr)
+        {
+            return;
+        }
+        lNode->ReserveDefinition(aElement.mChildren.size());
+        for (Element &lChild : aElement.mChildren)
+        {
+            lNode->Define(std::move(lChild));
         }
     }
 
     // A StructReg's entries become MaskedIntReg nodes that share the
     // register's elements; an entry's own elements come after them and win.
-    void LoadStruct(const Element &aElement, long aLine)
+    void LoadStruct(Element aElement)
     {
-        std::vector<const Element *> shared;
-        for (const Element &child : aElement.mChildren)
+        std::vector<const Element *> lShared;
+        for (const Element &lChild : aElement.mChildren)
         {
-            if (child.mName != "StructEntry")
+            if (!lChild.Is("StructEntry"))
             {
-                shared.push_back(&child);
+                lShared.push_back(&lChild);
             }
         }
-        for (const Element &entry : aElement.mChildren)
+        for (Element &lEntry : aElement.mChildren)
         {
-            if (entry.mName != "StructEntry")
+            if (!lEntry.Is("StructEntry"))
             {
                 continue;
             }
-            const std::string *name = entry.GetAttribute("Name");
-            if (name == nullptr || name->empty())
+            INode *lNode = Create("MaskedIntReg", lEntry);
+            if (lNode == nullptr)
             {
-                FailDefinition("line " + std::to_string(aLine) + ": a StructEntry without a Name");
+                continue;
             }
-            INode *node = mMap.CreateNode("MaskedIntReg", *name);
-            for (const auto &attribute : entry.mAttributes)
+            for (const Element *lChild : lShared)
             {
-                if (attribute.first != "Name")
-                {
-                    node->DefineAttribute(attribute.first, attribute.second);
-                }
+                lNode->Define(*lChild);
             }
-            for (const Element *child : shared)
+            for (Element &lChild : lEntry.mChildren)
             {
-                node->Define(*child);
-            }
-            for (const Element &child : entry.mChildren)
-            {
-                node->Define(child);
+                lNode->Define(std::move(lChild));
             }
         }
     }
 
     INodeMap &mMap;
-    std::vector<std::pair<std::string, std::string>> mSkipped;
+    int mDepth = 0;
+    // The elements of the node being read, outermost first.
+    std::vector<Element> mOpen;
+    long mLine = 0;
+    bool mSawRoot = false;
+    std::string mRootFault;
 };
 
-struct DocumentDeleter
+// What the SAX callbacks reach through the parser's _private pointer.
+struct Session
 {
-    void operator()(xmlDoc *aDocument) const { xmlFreeDoc(aDocument); }
+    Loader *mLoader;
+    std::exception_ptr *mError;
 };
+
+// Runs a SAX callback's work, keeping what it throws for after the parse (an
+// exception must not cross libxml2's C frames) and stopping the parser.
+template <typename Work> void Guarded(void *aContext, Work aWork)
+{
+    const xmlParserCtxtPtr lParser = static_cast<xmlParserCtxtPtr>(aContext);
+    Session &lSession = *static_cast<Session *>(lParser->_private);
+    if (*lSession.mError)
+    {
+        return;
+    }
+    try
+    {
+        aWork(*lSession.mLoader, lParser);
+    }
+    catch (...)
+    {
+        *lSession.mError = std::current_exception();
+        xmlStopParser(lParser);
+    }
+}
 
 struct ContextDeleter
 {
-    void operator()(xmlParserCtxt *aContext) const { xmlFreeParserCtxt(aContext); }
+    void operator()(xmlParserCtxt *aContext) const
+    {
+        if (aContext->myDoc != nullptr)
+        {
+            xmlFreeDoc(aContext->myDoc);
+        }
+        xmlFreeParserCtxt(aContext);
+    }
 };
+
 } // namespace
 
 std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
+    static std::once_flag sOnce;
+    std::call_once(sOnce, [] { xmlInitParser(); });
 
     if (aXml.size() > static_cast<size_t>(INT32_MAX))
     {
         FailDefinition("the description is too large");
     }
-    std::unique_ptr<xmlParserCtxt, ContextDeleter> context(xmlNewParserCtxt());
-    if (!context)
+    std::unique_ptr<INodeMap> lMap(new INodeMap);
+    Loader lLoader(*lMap);
+    std::exception_ptr lError;
+
+    Session lSession{&lLoader, &lError};
+
+    xmlSAXHandler lHandler;
+    memset(&lHandler, 0, sizeof(lHandler));
+    lHandler.initialized = XML_SAX2_MAGIC;
+    lHandler.startElementNs = [](void *aContext, const xmlChar *aName, const xmlChar *, const xmlChar *aNamespace, int,
+                                 const xmlChar **, int aAttributes, int, const xmlChar **aValues) {
+        Guarded(aContext, [&](Loader &aLoader, xmlParserCtxtPtr aParser) {
+            aLoader.Start(aName, aNamespace, aAttributes, aValues,
+                          aParser->input != nullptr ? aParser->input->line : 0);
+        });
+    };
+    lHandler.endElementNs = [](void *aContext, const xmlChar *, const xmlChar *, const xmlChar *) {
+        Guarded(aContext, [](Loader &aLoader, xmlParserCtxtPtr) { aLoader.End(); });
+    };
+    lHandler.characters = [](void *aContext, const xmlChar *aText, int aLength) {
+        Guarded(aContext, [&](Loader &aLoader, xmlParserCtxtPtr) { aLoader.Characters(aText, aLength); });
+    };
+    lHandler.cdataBlock = lHandler.characters;
+
+    std::unique_ptr<xmlParserCtxt, ContextDeleter> lContext(
+        xmlCreateMemoryParserCtxt(aXml.data(), static_cast<int>(aXml.size())));
+    if (!lContext)
     {
         throw GenApiError(TN_NOT_ENOUGH_MEMORY, "no memory for the XML parser");
     }
-    // No network access, no external entities, no DTD loading.
-    std::unique_ptr<xmlDoc, DocumentDeleter> document(xmlCtxtReadMemory(
-        context.get(), aXml.data(), static_cast<int>(aXml.size()), "description.xml", nullptr,
-        XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR));
-    if (!document)
+    // The handler replaces the tree builder: no document is built. No network
+    // access, no external entities, no DTD loading.
+    xmlSAXHandlerPtr lDefault = lContext->sax;
+    lContext->sax = &lHandler;
+    lContext->_private = &lSession;
+    xmlCtxtUseOptions(lContext.get(), XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR);
+    xmlParseDocument(lContext.get());
+    lContext->sax = lDefault;
+    if (lError)
     {
-        const xmlError *error = &context->lastError;
-        std::string message = error->message != nullptr ? tn::genicam::Trim(error->message) : "not well-formed";
-        FailDefinition("the description is no well-formed XML (line " + std::to_string(error->line) + "): " + message);
+        std::rethrow_exception(lError);
     }
-    xmlNodePtr root = xmlDocGetRootElement(document.get());
-    if (root == nullptr || strcmp(reinterpret_cast<const char *>(root->name), "RegisterDescription") != 0)
+    if (!lContext->wellFormed)
     {
-        FailDefinition(std::string("the root element is ") +
-                       (root != nullptr ? "'" + Text(root->name) + "'" : std::string("missing")) +
-                       ", not RegisterDescription");
+        const xmlError *lXmlError = &lContext->lastError;
+        const std::string lMessage =
+            lXmlError->message != nullptr ? tn::genicam::Trim(lXmlError->message) : "not well-formed";
+        FailDefinition("the description is no well-formed XML (line " + std::to_string(lXmlError->line) +
+                       "): " + lMessage);
     }
-    if (root->ns != nullptr && root->ns->href != nullptr &&
-        strstr(reinterpret_cast<const char *>(root->ns->href), "genicam.org/GenApi") == nullptr)
+    if (!lLoader.SawRoot())
     {
-        FailDefinition("the root element lies in the namespace '" + Text(root->ns->href) +
-                       "', not in the GenApi schema's");
+        FailDefinition("the root element is missing, not RegisterDescription");
     }
-
-    std::unique_ptr<INodeMap> map(new INodeMap);
-    for (xmlAttrPtr attribute = root->properties; attribute != nullptr; attribute = attribute->next)
+    if (!lLoader.GetRootFault().empty())
     {
-        xmlChar *value = xmlNodeListGetString(root->doc, attribute->children, 1);
-        map->SetAttribute(Text(attribute->name), Text(value));
-        xmlFree(value);
+        FailDefinition(lLoader.GetRootFault());
     }
-    Loader loader(*map);
-    loader.LoadChildren(root);
-    try
-    {
-        map->Finalize();
-    }
-    catch (const GenApiError &error)
-    {
-        // Name what a dangling reference points at when the engine left it out.
-        std::string message = error.what();
-        for (const auto &skipped : loader.GetSkipped())
-        {
-            if (!skipped.first.empty() && message.find("'" + skipped.first + "'") != std::string::npos)
-            {
-                message += " (it is a " + skipped.second + " node, which is not supported)";
-                break;
-            }
-        }
-        throw GenApiError(error.GetCode(), message);
-    }
-    return map;
+    lMap->Finalize();
+    return lMap;
 }
 
 } // namespace TN_GENAPI_NS

@@ -22,16 +22,19 @@
 //   (registers behind features, converters, SwissKnifes) and Port nodes are
 //   parameters too.
 // - Each parameter's dynamic type follows the node's interface: Integer,
-//   IntReg, MaskedIntReg, IntSwissKnife, IntConverter -> TnGenInteger;
-//   Float, FloatReg, SwissKnife, Converter -> TnGenFloat; Enumeration ->
-//   TnGenEnum; Boolean -> TnGenBoolean; Command -> TnGenCommand; String,
-//   StringReg -> TnGenString; Register -> TnGenRegister; Port and Node ->
-//   TnGenParameter.
+//   IntReg, MaskedIntReg, IntSwissKnife, IntConverter, ConfRom, IntKey,
+//   AdvFeatureLock, SmartFeature, DcamLock -> TnGenInteger; Float, FloatReg,
+//   SwissKnife, Converter -> TnGenFloat; Enumeration -> TnGenEnum; Boolean ->
+//   TnGenBoolean; Command -> TnGenCommand; String, StringReg, TextDesc ->
+//   TnGenString; Register -> TnGenRegister; Port and Node -> TnGenParameter.
 // - Enumeration entries are in XML order; an entry's name is its symbolic
 //   name (the EnumEntry's Name attribute).
 // - Results: GenApi-level failures (limits, increment, access, locks,
 //   availability, unknown entries, inconsistent values) TN_GENERIC_ERROR
-//   with a description; a port's failure keeps the port's code; the array's
+//   with a description; a feature whose definition is faulty, or that reads
+//   through a faulty node or an undefined name, TN_GENICAM_XML_ERROR naming
+//   the fault (TnGenApi.h tells which faults a description may have and
+//   still load); a port's failure keeps the port's code; the array's
 //   name-keyed shortcuts answer TN_NOT_FOUND for a missing feature or one of
 //   another type; UnregisterEventSink answers TN_NOT_FOUND for a sink that is
 //   not registered; GetEntryByIndex past the last entry TN_INVALID_PARAMETER,
@@ -55,6 +58,7 @@
 #include "TnResult.h"
 
 class TnGenParameterArray;
+class TnGenParameterList;
 
 namespace tn
 {
@@ -130,16 +134,36 @@ private:
 /// Builds a node map from GenICam XML (a RegisterDescription in the GenApi
 /// schema) and returns a new parameter array over it, which the caller
 /// deletes. The Port node named "Device" and every other Port without a
-/// ChunkID read and write through aDevicePort (which may be null: the
-/// features behind it are then not available). On failure returns null and
-/// sets aResult to TN_GENICAM_XML_ERROR with a description naming the fault;
-/// on success aResult is TN_OK.
+/// ChunkID or EventID read and write through aDevicePort (which may be null:
+/// the features behind it are then not available). Faults of the description
+/// are warnings (GetWarnings; each is logged by the logger "TnGenICam"). For
+/// XML that is not well-formed, or whose root is no RegisterDescription of
+/// the GenApi schema, returns null and sets aResult to TN_GENICAM_XML_ERROR
+/// with a description naming the fault; on success aResult is TN_OK.
 TN_GENICAM_API TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_ptr<IPort> aDevicePort,
                                                          TnResult &aResult);
 
 /// The port aArray was created with; null for a null array or one made by
 /// the default constructor.
 TN_GENICAM_API std::shared_ptr<IPort> GetDevicePort(TnGenParameterArray *aArray);
+
+/// What the description gave warnings for while aArray was built (each is
+/// also logged): malformed optional elements, references to names it does
+/// not define, faulty nodes. Empty for a null array.
+TN_GENICAM_API std::vector<std::string> GetWarnings(TnGenParameterArray *aArray);
+
+/// Delivers the data of an event (aData, aLength bytes; null and 0 for an
+/// event without data) to aArray's event ports with that event ID: their
+/// features read it until the next event with the ID. The addresses of those
+/// features count from the first byte of aData, so the caller passes the
+/// event as the device describes it (for GigE Vision the event item from its
+/// first header byte on). aChanged, when not null, receives the parameters
+/// whose values changed or were invalidated (the update sinks of those
+/// parameters are called too). TN_NOT_FOUND when no event port has that ID
+/// (nothing changes then), TN_INVALID_PARAMETER for a null array or a null
+/// aData with a length.
+TN_GENICAM_API TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint8_t *aData,
+                                     uint32_t aLength, TnGenParameterList *aChanged);
 
 } // namespace genicam
 } // namespace tn

@@ -6,13 +6,13 @@
 #include "TnGenApi.h"
 #include "TnGenParameterState.h"
 
+using tn::genicam::RunOnNode;
 using TnGenApi::Access;
 using TnGenApi::EnumEntryNode;
 using TnGenApi::EnumerationNode;
 using TnGenApi::GenApiError;
 using TnGenApi::INode;
 using TnGenApi::InterfaceKind;
-using tn::genicam::RunOnNode;
 
 namespace
 {
@@ -36,13 +36,13 @@ bool IsShownAt(const INode &aNode, TnGenVisibility aVisibility)
 // category), read under its node map's lock; aValue stays on failure.
 TnResult GetNodeFlag(INode *aNode, bool (INode::*aFlag)(), bool &aValue)
 {
-    bool value = false;
-    const TnResult result = RunOnNode(aNode, [&]() { value = (aNode->*aFlag)(); });
-    if (result.IsOK())
+    bool lValue = false;
+    const TnResult lResult = RunOnNode(aNode, [&]() { lValue = (aNode->*aFlag)(); });
+    if (lResult.IsOK())
     {
-        aValue = value;
+        aValue = lValue;
     }
-    return result;
+    return lResult;
 }
 
 // Checks a register transfer's buffer and length, then runs aTransfer under
@@ -56,10 +56,10 @@ TnResult Transfer(tn::genicam::ParameterArrayState &aState, INode &aNode, const 
         return Invalid("a null buffer or a negative length");
     }
     return aState.Run([&]() {
-        const int64_t length = aNode.GetLength();
-        if (aLength > length)
+        const int64_t lLength = aNode.GetLength();
+        if (aLength > lLength)
         {
-            throw GenApiError(TN_INVALID_PARAMETER, aNode.GetName() + " holds " + std::to_string(length) +
+            throw GenApiError(TN_INVALID_PARAMETER, aNode.GetName() + " holds " + std::to_string(lLength) +
                                                         " bytes, fewer than " + std::to_string(aLength));
         }
         if (aLength > 0)
@@ -72,21 +72,23 @@ TnResult Transfer(tn::genicam::ParameterArrayState &aState, INode &aNode, const 
 // The position of an entry node among an enumeration's entries.
 size_t EntryIndex(INode *aEnumeration, const EnumEntryNode *aEntry)
 {
-    const auto &entries = static_cast<EnumerationNode *>(aEnumeration)->GetEntries();
-    for (size_t i = 0; i < entries.size(); ++i)
+    const auto &lEntries = static_cast<EnumerationNode *>(aEnumeration)->GetEntries();
+    for (size_t lIndex = 0; lIndex < lEntries.size(); ++lIndex)
     {
-        if (entries[i] == aEntry)
+        if (lEntries[lIndex] == aEntry)
         {
-            return i;
+            return lIndex;
         }
     }
-    return entries.size();
+    return lEntries.size();
 }
 } // namespace
 
 // --- TnGenParameter -------------------------------------------------------------
 
-TnGenParameter::TnGenParameter(TN_GENAPI_NS::INode *aNode) : mNode(aNode), mArrayState(nullptr), mUpdatesEnabled(true) {}
+TnGenParameter::TnGenParameter(TN_GENAPI_NS::INode *aNode) : mNode(aNode), mArrayState(nullptr), mUpdatesEnabled(true)
+{
+}
 
 TnGenParameter::~TnGenParameter() = default;
 
@@ -94,13 +96,13 @@ TnGenParameter::~TnGenParameter() = default;
 
 // Reads a value into aOut only when the operation succeeds.
 #define TN_GET(aType, aOut, aExpression) \
-    aType value{}; \
-    const TnResult result = TN_RUN(value = (aExpression)); \
-    if (result.IsOK()) \
+    aType lValue{}; \
+    const TnResult lResult = TN_RUN(lValue = (aExpression)); \
+    if (lResult.IsOK()) \
     { \
-        aOut = value; \
+        aOut = lValue; \
     } \
-    return result
+    return lResult
 
 TnResult TnGenParameter::GetName(TnString &aName) const
 {
@@ -128,20 +130,20 @@ TnResult TnGenParameter::GetDescription(TnString &aDescription) const
 
 TnResult TnGenParameter::GetCategory(TnString &aCategory) const
 {
-    INode *category = mNode->GetCategory();
-    aCategory = FromUtf8(category != nullptr ? category->GetName() : std::string());
+    INode *lCategory = mNode->GetCategory();
+    aCategory = FromUtf8(lCategory != nullptr ? lCategory->GetName() : std::string());
     return TnResult();
 }
 
 TnResult TnGenParameter::ToString(TnString &aValue) const
 {
     std::string value;
-    const TnResult result = TN_RUN(value = mNode->ToString());
-    if (result.IsOK())
+    const TnResult lResult = TN_RUN(value = mNode->ToString());
+    if (lResult.IsOK())
     {
         aValue = FromUtf8(value);
     }
-    return result;
+    return lResult;
 }
 
 TnResult TnGenParameter::FromString(const TnString &aValue)
@@ -250,11 +252,11 @@ TnResult TnGenParameter::IsSelector(bool &aSelector) const
 TnResult TnGenParameter::GetSelectedParameters(TnGenParameterList &aList) const
 {
     aList.Clear();
-    for (INode *node : mNode->GetSelected())
+    for (INode *lNode : mNode->GetSelected())
     {
-        if (TnGenParameter *parameter = mArrayState->ParameterOf(node))
+        if (TnGenParameter *lParameter = mArrayState->ParameterOf(lNode))
         {
-            aList.Add(parameter);
+            aList.Add(lParameter);
         }
     }
     return TnResult();
@@ -263,11 +265,11 @@ TnResult TnGenParameter::GetSelectedParameters(TnGenParameterList &aList) const
 TnResult TnGenParameter::GetSelectingParameters(TnGenParameterList &aList) const
 {
     aList.Clear();
-    for (INode *node : mNode->GetSelecting())
+    for (INode *lNode : mNode->GetSelecting())
     {
-        if (TnGenParameter *parameter = mArrayState->ParameterOf(node))
+        if (TnGenParameter *lParameter = mArrayState->ParameterOf(lNode))
         {
-            aList.Add(parameter);
+            aList.Add(lParameter);
         }
     }
     return TnResult();
@@ -300,7 +302,9 @@ void TnGenParameter::SetUpdatesEnabled(bool aEnabled)
 
 // --- Typed parameters -------------------------------------------------------------
 
-TnGenInteger::TnGenInteger(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenInteger::TnGenInteger(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenInteger::GetValue(int64_t &aValue) const
 {
@@ -337,7 +341,9 @@ TnResult TnGenInteger::GetUnit(TnString &aUnit) const
     TN_GET(TnString, aUnit, FromUtf8(mNode->GetUnit()));
 }
 
-TnGenFloat::TnGenFloat(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenFloat::TnGenFloat(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenFloat::GetValue(double &aValue) const
 {
@@ -369,7 +375,9 @@ TnResult TnGenFloat::GetUnit(TnString &aUnit) const
     TN_GET(TnString, aUnit, FromUtf8(mNode->GetUnit()));
 }
 
-TnGenBoolean::TnGenBoolean(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenBoolean::TnGenBoolean(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenBoolean::GetValue(bool &aValue) const
 {
@@ -381,7 +389,9 @@ TnResult TnGenBoolean::SetValue(bool aValue)
     return TN_RUN(mNode->SetBool(aValue));
 }
 
-TnGenString::TnGenString(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenString::TnGenString(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenString::GetValue(TnString &aValue) const
 {
@@ -403,7 +413,9 @@ TnResult TnGenString::GetMaxLength(int64_t &aMaxLength) const
     TN_GET(int64_t, aMaxLength, mNode->GetMaxLength());
 }
 
-TnGenCommand::TnGenCommand(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenCommand::TnGenCommand(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenCommand::Execute()
 {
@@ -415,7 +427,9 @@ TnResult TnGenCommand::IsDone(bool &aDone)
     TN_GET(bool, aDone, mNode->IsDone());
 }
 
-TnGenRegister::TnGenRegister(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode) {}
+TnGenRegister::TnGenRegister(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
+{
+}
 
 TnResult TnGenRegister::GetLength(int64_t &aLength) const
 {
@@ -436,17 +450,17 @@ TnResult TnGenRegister::Set(const uint8_t *aBuffer, int64_t aLength)
 
 TnGenEnum::TnGenEnum(TN_GENAPI_NS::INode *aNode) : TnGenParameter(aNode)
 {
-    for (EnumEntryNode *entry : static_cast<EnumerationNode *>(aNode)->GetEntries())
+    for (EnumEntryNode *lEntry : static_cast<EnumerationNode *>(aNode)->GetEntries())
     {
-        mEntries.push_back(new TnGenEnumEntry(entry));
+        mEntries.push_back(new TnGenEnumEntry(lEntry));
     }
 }
 
 TnGenEnum::~TnGenEnum()
 {
-    for (TnGenEnumEntry *entry : mEntries)
+    for (TnGenEnumEntry *lEntry : mEntries)
     {
-        delete entry;
+        delete lEntry;
     }
 }
 
@@ -490,9 +504,10 @@ TnResult TnGenEnum::GetEntryByIndex(int64_t aIndex, const TnGenEnumEntry **aEntr
     *aEntry = nullptr;
     if (aIndex < 0 || aIndex >= static_cast<int64_t>(mEntries.size()))
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString(("no entry at index " + std::to_string(aIndex) + " of " +
-                                                        std::to_string(mEntries.size()))
-                                                           .c_str()));
+        return TnResult(
+            TN_INVALID_PARAMETER,
+            TnString(
+                ("no entry at index " + std::to_string(aIndex) + " of " + std::to_string(mEntries.size())).c_str()));
     }
     *aEntry = mEntries[static_cast<size_t>(aIndex)];
     return TnResult();
@@ -505,13 +520,14 @@ TnResult TnGenEnum::GetEntryByValue(int64_t aValue, const TnGenEnumEntry **aEntr
         return Invalid("no place for the entry");
     }
     *aEntry = nullptr;
-    const size_t index = EntryIndex(mNode, static_cast<EnumerationNode *>(mNode)->FindEntry(aValue));
-    if (index < mEntries.size())
+    const size_t lIndex = EntryIndex(mNode, static_cast<EnumerationNode *>(mNode)->FindEntry(aValue));
+    if (lIndex < mEntries.size())
     {
-        *aEntry = mEntries[index];
+        *aEntry = mEntries[lIndex];
         return TnResult();
     }
-    return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry with the value " + std::to_string(aValue)).c_str()));
+    return TnResult(TN_NOT_FOUND,
+                    TnString((mNode->GetName() + " has no entry with the value " + std::to_string(aValue)).c_str()));
 }
 
 TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry **aEntry) const
@@ -521,17 +537,19 @@ TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry *
         return Invalid("no place for the entry");
     }
     *aEntry = nullptr;
-    const std::string name = tn::genicam::ToUtf8(aName);
-    const size_t index = EntryIndex(mNode, static_cast<EnumerationNode *>(mNode)->FindEntry(name));
-    if (index < mEntries.size())
+    const std::string lName = tn::genicam::ToUtf8(aName);
+    const size_t lIndex = EntryIndex(mNode, static_cast<EnumerationNode *>(mNode)->FindEntry(lName));
+    if (lIndex < mEntries.size())
     {
-        *aEntry = mEntries[index];
+        *aEntry = mEntries[lIndex];
         return TnResult();
     }
-    return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry '" + name + "'").c_str()));
+    return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry '" + lName + "'").c_str()));
 }
 
-TnGenEnumEntry::TnGenEnumEntry(TN_GENAPI_NS::INode *aNode) : mNode(aNode) {}
+TnGenEnumEntry::TnGenEnumEntry(TN_GENAPI_NS::INode *aNode) : mNode(aNode)
+{
+}
 
 TnGenEnumEntry::~TnGenEnumEntry() = default;
 
@@ -549,9 +567,10 @@ TnResult TnGenEnumEntry::GetName(TnString &aName) const
 
 TnResult TnGenEnumEntry::GetDisplayName(TnString &aDisplayName) const
 {
-    const EnumEntryNode *entry = static_cast<EnumEntryNode *>(mNode);
+    const EnumEntryNode *lEntry = static_cast<EnumEntryNode *>(mNode);
     // Without a DisplayName of its own an entry shows its symbolic name.
-    aDisplayName = FromUtf8(entry->GetDisplayName() == entry->GetName() ? entry->GetSymbolic() : entry->GetDisplayName());
+    aDisplayName =
+        FromUtf8(lEntry->GetDisplayName() == lEntry->GetName() ? lEntry->GetSymbolic() : lEntry->GetDisplayName());
     return TnResult();
 }
 
@@ -592,7 +611,9 @@ TnResult TnGenEnumEntry::IsAvailable(bool &aAvailable) const
 
 // --- Categories -------------------------------------------------------------------
 
-TnGenCategory::TnGenCategory(TN_GENAPI_NS::INode *aNode) : mNode(aNode) {}
+TnGenCategory::TnGenCategory(TN_GENAPI_NS::INode *aNode) : mNode(aNode)
+{
+}
 
 TnGenCategory::~TnGenCategory() = default;
 
@@ -650,13 +671,15 @@ TN_GENAPI_NS::INode *TnGenCategory::GetNode()
 
 // --- TnGenParameterList -----------------------------------------------------------
 
-TnGenParameterList::TnGenParameterList() : mPosition(0) {}
+TnGenParameterList::TnGenParameterList() : mPosition(0)
+{
+}
 
 TnGenParameterList::~TnGenParameterList() = default;
 
 TnGenParameterList::TnGenParameterList(const TnGenParameterList &aList) : mPosition(0)
 {
-    std::lock_guard<std::mutex> lock(aList.mMutex);
+    std::lock_guard<std::mutex> lLock(aList.mMutex);
     mItems = aList.mItems;
     mPosition = aList.mPosition;
 }
@@ -665,43 +688,43 @@ TnGenParameterList &TnGenParameterList::operator=(const TnGenParameterList &aLis
 {
     if (this != &aList)
     {
-        std::vector<TnGenParameter *> items;
-        size_t position;
+        std::vector<TnGenParameter *> lItems;
+        size_t lPosition;
         {
-            std::lock_guard<std::mutex> lock(aList.mMutex);
-            items = aList.mItems;
-            position = aList.mPosition;
+            std::lock_guard<std::mutex> lLock(aList.mMutex);
+            lItems = aList.mItems;
+            lPosition = aList.mPosition;
         }
-        std::lock_guard<std::mutex> lock(mMutex);
-        mItems.swap(items);
-        mPosition = position;
+        std::lock_guard<std::mutex> lLock(mMutex);
+        mItems.swap(lItems);
+        mPosition = lPosition;
     }
     return *this;
 }
 
 void TnGenParameterList::Add(TnGenParameter *aParameter)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mItems.push_back(aParameter);
     mPosition = 0;
 }
 
 void TnGenParameterList::Clear()
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mItems.clear();
     mPosition = 0;
 }
 
 uint32_t TnGenParameterList::GetSize() const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return static_cast<uint32_t>(mItems.size());
 }
 
 TnGenParameter *TnGenParameterList::GetItem(uint32_t aIndex)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return aIndex < mItems.size() ? mItems[aIndex] : nullptr;
 }
 
@@ -712,7 +735,7 @@ TnGenParameter *TnGenParameterList::operator[](uint32_t aIndex)
 
 TnGenParameter *TnGenParameterList::GetFirst()
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     if (mItems.empty())
     {
         mPosition = 0;
@@ -724,7 +747,7 @@ TnGenParameter *TnGenParameterList::GetFirst()
 
 TnGenParameter *TnGenParameterList::GetNext()
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     if (mPosition >= mItems.size())
     {
         return nullptr;

@@ -6,8 +6,10 @@
 #include <algorithm>
 
 #include "TnGenApi.h"
+#include "TnGenApiText.h"
 #include "TnGenICamInternal.h"
 #include "TnGenParameterState.h"
+#include "TnLog.h"
 
 using TnGenApi::GenApiError;
 using TnGenApi::INode;
@@ -20,10 +22,19 @@ namespace tn
 namespace genicam
 {
 
+namespace
+{
+TnLogger &Logger()
+{
+    static TnLogger *sLogger = new TnLogger(TnString("TnGenICam")); // outlives every array
+    return *sLogger;
+}
+} // namespace
+
 std::string ToUtf8(const TnString &aText)
 {
-    const char *text = aText.GetAscii();
-    return text != nullptr ? std::string(text) : std::string();
+    const char *lText = aText.GetAscii();
+    return lText != nullptr ? std::string(lText) : std::string();
 }
 
 TnResult ResultOf(const std::exception_ptr &aError)
@@ -32,17 +43,17 @@ TnResult ResultOf(const std::exception_ptr &aError)
     {
         std::rethrow_exception(aError);
     }
-    catch (const GenApiError &error)
+    catch (const GenApiError &lError)
     {
-        return TnResult(error.GetCode(), TnString(error.what()));
+        return TnResult(lError.GetCode(), TnString(lError.what()));
     }
     catch (const std::bad_alloc &)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("out of memory"));
     }
-    catch (const std::exception &error)
+    catch (const std::exception &lError)
     {
-        return TnResult(TN_GENERIC_ERROR, TnString(error.what()));
+        return TnResult(TN_GENERIC_ERROR, TnString(lError.what()));
     }
     catch (...)
     {
@@ -56,7 +67,7 @@ TnResult RunOnNode(INode *aNode, const std::function<void()> &aOperation)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no node"));
     }
-    std::lock_guard<std::recursive_mutex> lock(aNode->GetNodeMap().GetMutex());
+    std::lock_guard<std::recursive_mutex> lLock(aNode->GetNodeMap().GetMutex());
     try
     {
         aOperation();
@@ -71,43 +82,43 @@ TnResult RunOnNode(INode *aNode, const std::function<void()> &aOperation)
 ParameterArrayState::ParameterArrayState(std::unique_ptr<INodeMap> aNodeMap, std::shared_ptr<IPort> aDevicePort)
     : mNodeMap(std::move(aNodeMap)), mDevicePort(std::move(aDevicePort))
 {
-    const std::vector<INode *> &nodes = mNodeMap->GetNodes();
-    mByNode.assign(nodes.size(), nullptr);
-    for (INode *node : nodes)
+    const std::vector<INode *> &lNodes = mNodeMap->GetNodes();
+    mByNode.assign(lNodes.size(), nullptr);
+    for (INode *lNode : lNodes)
     {
-        if (node->IsHidden() || node->GetKind() == NodeKind::EnumEntry)
+        if (lNode->IsHidden() || lNode->GetKind() == NodeKind::EnumEntry)
         {
             continue;
         }
-        if (node->GetKind() == NodeKind::Category)
+        if (lNode->GetKind() == NodeKind::Category)
         {
-            mCategories.emplace_back(new TnGenCategory(node));
-            mCategoriesByName[node->GetName()] = mCategories.back().get();
+            mCategories.emplace_back(new TnGenCategory(lNode));
+            mCategoriesByName[lNode->GetName()] = mCategories.back().get();
             continue;
         }
-        std::unique_ptr<TnGenParameter> parameter;
-        switch (node->GetInterface())
+        std::unique_ptr<TnGenParameter> lParameter;
+        switch (lNode->GetInterface())
         {
         case InterfaceKind::Integer:
-            parameter.reset(new TnGenInteger(node));
+            lParameter.reset(new TnGenInteger(lNode));
             break;
         case InterfaceKind::Float:
-            parameter.reset(new TnGenFloat(node));
+            lParameter.reset(new TnGenFloat(lNode));
             break;
         case InterfaceKind::Enumeration:
-            parameter.reset(new TnGenEnum(node));
+            lParameter.reset(new TnGenEnum(lNode));
             break;
         case InterfaceKind::Boolean:
-            parameter.reset(new TnGenBoolean(node));
+            lParameter.reset(new TnGenBoolean(lNode));
             break;
         case InterfaceKind::Command:
-            parameter.reset(new TnGenCommand(node));
+            lParameter.reset(new TnGenCommand(lNode));
             break;
         case InterfaceKind::String:
-            parameter.reset(new TnGenString(node));
+            lParameter.reset(new TnGenString(lNode));
             break;
         case InterfaceKind::Register:
-            parameter.reset(new TnGenRegister(node));
+            lParameter.reset(new TnGenRegister(lNode));
             break;
         default:
             // Ports and plain nodes: a parameter of no particular type.
@@ -115,13 +126,13 @@ ParameterArrayState::ParameterArrayState(std::unique_ptr<INodeMap> aNodeMap, std
             {
                 explicit PlainParameter(INode *aNode) : TnGenParameter(aNode) {}
             };
-            parameter.reset(new PlainParameter(node));
+            lParameter.reset(new PlainParameter(lNode));
             break;
         }
-        parameter->mArrayState = this;
-        mByNode[node->GetIndex()] = parameter.get();
-        mParametersByName[node->GetName()] = parameter.get();
-        mParameters.push_back(std::move(parameter));
+        lParameter->mArrayState = this;
+        mByNode[lNode->GetIndex()] = lParameter.get();
+        mParametersByName[lNode->GetName()] = lParameter.get();
+        mParameters.push_back(std::move(lParameter));
     }
 }
 
@@ -131,78 +142,82 @@ ParameterArrayState::~ParameterArrayState()
     mParameters.clear();
 }
 
-TnResult ParameterArrayState::Run(const std::function<void()> &aOperation)
+TnResult ParameterArrayState::Run(const std::function<void()> &aOperation, std::vector<INode *> *aChanged)
 {
-    TnResult result;
-    std::vector<INode *> changed;
+    TnResult lResult;
+    std::vector<INode *> lChanged;
     {
-        std::lock_guard<std::recursive_mutex> lock(mNodeMap->GetMutex());
+        std::lock_guard<std::recursive_mutex> lLock(mNodeMap->GetMutex());
         try
         {
             aOperation();
         }
         catch (...)
         {
-            result = ResultOf(std::current_exception());
+            lResult = ResultOf(std::current_exception());
         }
         try
         {
-            changed = mNodeMap->TakeChangedNodes();
+            lChanged = mNodeMap->TakeChangedNodes();
         }
         catch (...)
         {
-            changed.clear();
+            lChanged.clear();
         }
     }
-    Notify(changed);
-    return result;
+    Notify(lChanged);
+    if (aChanged != nullptr)
+    {
+        aChanged->swap(lChanged);
+    }
+    return lResult;
 }
 
 void ParameterArrayState::Notify(const std::vector<INode *> &aNodes)
 {
-    for (INode *node : aNodes)
+    for (INode *lNode : aNodes)
     {
-        TnGenParameter *parameter = ParameterOf(node);
-        if (parameter == nullptr)
+        TnGenParameter *lParameter = ParameterOf(lNode);
+        if (lParameter == nullptr)
         {
             continue;
         }
-        std::vector<TnGenEventSink *> sinks;
+        std::vector<TnGenEventSink *> lSinks;
         {
-            std::lock_guard<std::mutex> lock(mSinkMutex);
-            if (!parameter->mUpdatesEnabled)
+            std::lock_guard<std::mutex> lLock(mSinkMutex);
+            if (!lParameter->mUpdatesEnabled)
             {
                 continue;
             }
-            sinks = parameter->mSinks;
+            lSinks = lParameter->mSinks;
         }
-        const std::thread::id self = std::this_thread::get_id();
-        for (TnGenEventSink *sink : sinks)
+        const std::thread::id lSelf = std::this_thread::get_id();
+        for (TnGenEventSink *lSink : lSinks)
         {
             {
                 // Skip a sink unregistered since the list was copied, and
                 // let UnregisterSink wait for this call.
-                std::lock_guard<std::mutex> lock(mSinkMutex);
-                if (std::find(parameter->mSinks.begin(), parameter->mSinks.end(), sink) == parameter->mSinks.end())
+                std::lock_guard<std::mutex> lLock(mSinkMutex);
+                if (std::find(lParameter->mSinks.begin(), lParameter->mSinks.end(), lSink) == lParameter->mSinks.end())
                 {
                     continue;
                 }
-                mActiveCalls.emplace_back(sink, self);
+                mActiveCalls.emplace_back(lSink, lSelf);
             }
             try
             {
-                sink->OnParameterUpdate(parameter);
+                lSink->OnParameterUpdate(lParameter);
             }
             catch (...)
             {
                 // A sink's failure is its own.
             }
             {
-                std::lock_guard<std::mutex> lock(mSinkMutex);
-                const auto call = std::find(mActiveCalls.begin(), mActiveCalls.end(), std::make_pair(sink, self));
-                if (call != mActiveCalls.end())
+                std::lock_guard<std::mutex> lLock(mSinkMutex);
+                const auto lCall = std::find(mActiveCalls.begin(), mActiveCalls.end(), std::make_pair(lSink, lSelf));
+                if (lCall != mActiveCalls.end())
                 {
-                    mActiveCalls.erase(call);
+                    mActiveCalls.erase(lCall);
                 }
             }
             mSinkIdle.notify_all();
@@ -216,7 +231,7 @@ TnResult ParameterArrayState::RegisterSink(TnGenParameter &aParameter, TnGenEven
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no sink"));
     }
-    std::lock_guard<std::mutex> lock(mSinkMutex);
+    std::lock_guard<std::mutex> lLock(mSinkMutex);
     if (std::find(aParameter.mSinks.begin(), aParameter.mSinks.end(), aSink) == aParameter.mSinks.end())
     {
         aParameter.mSinks.push_back(aSink);
@@ -230,20 +245,20 @@ TnResult ParameterArrayState::UnregisterSink(TnGenParameter &aParameter, TnGenEv
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no sink"));
     }
-    std::unique_lock<std::mutex> lock(mSinkMutex);
-    const auto found = std::find(aParameter.mSinks.begin(), aParameter.mSinks.end(), aSink);
-    if (found == aParameter.mSinks.end())
+    std::unique_lock<std::mutex> lLock(mSinkMutex);
+    const auto lFound = std::find(aParameter.mSinks.begin(), aParameter.mSinks.end(), aSink);
+    if (lFound == aParameter.mSinks.end())
     {
         return TnResult(TN_NOT_FOUND, TnString("the sink is not registered with this parameter"));
     }
-    aParameter.mSinks.erase(found);
+    aParameter.mSinks.erase(lFound);
     // Once this returns the sink is not called any more, except by a call on
     // this very thread that is running it now.
-    const std::thread::id self = std::this_thread::get_id();
-    mSinkIdle.wait(lock, [&]() {
-        for (const auto &call : mActiveCalls)
+    const std::thread::id lSelf = std::this_thread::get_id();
+    mSinkIdle.wait(lLock, [&]() {
+        for (const auto &lCall : mActiveCalls)
         {
-            if (call.first == aSink && call.second != self)
+            if (lCall.first == aSink && lCall.second != lSelf)
             {
                 return false;
             }
@@ -255,13 +270,13 @@ TnResult ParameterArrayState::UnregisterSink(TnGenParameter &aParameter, TnGenEv
 
 bool ParameterArrayState::GetUpdatesEnabled(const TnGenParameter &aParameter)
 {
-    std::lock_guard<std::mutex> lock(mSinkMutex);
+    std::lock_guard<std::mutex> lLock(mSinkMutex);
     return aParameter.mUpdatesEnabled;
 }
 
 void ParameterArrayState::SetUpdatesEnabled(TnGenParameter &aParameter, bool aEnabled)
 {
-    std::lock_guard<std::mutex> lock(mSinkMutex);
+    std::lock_guard<std::mutex> lLock(mSinkMutex);
     aParameter.mUpdatesEnabled = aEnabled;
 }
 
@@ -271,8 +286,8 @@ TnGenParameter *ParameterArrayState::FindParameter(const TnString &aName) const
     {
         return nullptr;
     }
-    const auto found = mParametersByName.find(aName.GetAscii());
-    return found != mParametersByName.end() ? found->second : nullptr;
+    const auto lFound = mParametersByName.find(aName.GetAscii());
+    return lFound != mParametersByName.end() ? lFound->second : nullptr;
 }
 
 TnGenParameter *ParameterArrayState::ParameterOf(const INode *aNode) const
@@ -333,7 +348,7 @@ TnResult MemoryPort::CopyIn(uint64_t aAddress, const void *aData, size_t aLength
 
 TnResult MemoryPort::Read(uint64_t aAddress, void *aData, size_t aLength)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     ++mReads;
     if (mFailure != TN_OK)
     {
@@ -344,7 +359,7 @@ TnResult MemoryPort::Read(uint64_t aAddress, void *aData, size_t aLength)
 
 TnResult MemoryPort::Write(uint64_t aAddress, const void *aData, size_t aLength)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     ++mWrites;
     if (mFailure != TN_OK)
     {
@@ -355,7 +370,7 @@ TnResult MemoryPort::Write(uint64_t aAddress, const void *aData, size_t aLength)
 
 TnGenAccessMode MemoryPort::GetAccessMode() const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return mAccessMode;
 }
 
@@ -366,64 +381,69 @@ size_t MemoryPort::GetSize() const
 
 TnResult MemoryPort::Peek(uint64_t aAddress, void *aData, size_t aLength) const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return CopyOut(aAddress, aData, aLength);
 }
 
 TnResult MemoryPort::Poke(uint64_t aAddress, const void *aData, size_t aLength)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return CopyIn(aAddress, aData, aLength);
 }
 
 uint64_t MemoryPort::GetReadCount() const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return mReads;
 }
 
 uint64_t MemoryPort::GetWriteCount() const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return mWrites;
 }
 
 void MemoryPort::SetAccessMode(TnGenAccessMode aAccessMode)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mAccessMode = aAccessMode;
 }
 
 void MemoryPort::SetFailure(uint32_t aCode)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mFailure = aCode;
 }
 
 // --- Creation -------------------------------------------------------------------
 
-TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_ptr<IPort> aDevicePort, TnResult &aResult)
+TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_ptr<IPort> aDevicePort,
+                                          TnResult &aResult)
 {
     try
     {
-        std::unique_ptr<INodeMap> map = TnGenApi::LoadXml(aXml);
-        for (TnGenApi::PortNode *port : map->GetPorts())
+        std::unique_ptr<INodeMap> lMap = TnGenApi::LoadXml(aXml);
+        for (const std::string &lWarning : lMap->GetWarnings())
         {
-            if (!port->IsChunkPort())
+            Logger().LogWarning(__FILE__, __LINE__, "CreateParameterArray", lWarning.c_str());
+        }
+        for (TnGenApi::PortNode *lPort : lMap->GetPorts())
+        {
+            if (lPort->GetSource() == TnGenApi::PortNode::Source::Device)
             {
-                port->Bind(aDevicePort);
+                lPort->Bind(aDevicePort);
             }
         }
-        std::unique_ptr<ParameterArrayState> state(new ParameterArrayState(std::move(map), aDevicePort));
-        TnGenParameterArray *array = new TnGenParameterArray(state.get());
-        state.release();
+        std::unique_ptr<ParameterArrayState> lState(new ParameterArrayState(std::move(lMap), aDevicePort));
+        TnGenParameterArray *lArray = new TnGenParameterArray(lState.get());
+        lState.release();
         aResult = TnResult();
-        return array;
+        return lArray;
     }
-    catch (const GenApiError &error)
+    catch (const GenApiError &lError)
     {
-        aResult = TnResult(error.GetCode() == TN_NOT_ENOUGH_MEMORY ? TN_NOT_ENOUGH_MEMORY : TN_GENICAM_XML_ERROR,
-                           TnString(error.what()));
+        aResult = TnResult(lError.GetCode() == TN_NOT_ENOUGH_MEMORY ? TN_NOT_ENOUGH_MEMORY : TN_GENICAM_XML_ERROR,
+                           TnString(lError.what()));
     }
     catch (...)
     {
@@ -441,6 +461,49 @@ std::shared_ptr<IPort> GetDevicePort(TnGenParameterArray *aArray)
     return aArray->GetState()->mDevicePort;
 }
 
+std::vector<std::string> GetWarnings(TnGenParameterArray *aArray)
+{
+    if (aArray == nullptr || aArray->GetState() == nullptr)
+    {
+        return std::vector<std::string>();
+    }
+    std::lock_guard<std::recursive_mutex> lLock(aArray->GetState()->mNodeMap->GetMutex());
+    return aArray->GetState()->mNodeMap->GetWarnings();
+}
+
+TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint8_t *aData, uint32_t aLength,
+                      TnGenParameterList *aChanged)
+{
+    if (aArray == nullptr || aArray->GetState() == nullptr || (aData == nullptr && aLength != 0))
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("no parameter array, or no data for a length"));
+    }
+    ParameterArrayState &lState = *aArray->GetState();
+    bool lFound = false;
+    std::vector<INode *> lChanged;
+    const TnResult lResult =
+        lState.Run([&]() { lFound = lState.mNodeMap->DeliverEvent(aEventId, aData, aLength); }, &lChanged);
+    if (!lResult.IsOK())
+    {
+        return lResult;
+    }
+    if (!lFound)
+    {
+        return TnResult(TN_NOT_FOUND, TnString(("no event port has the event ID " + FormatHex(aEventId)).c_str()));
+    }
+    if (aChanged != nullptr)
+    {
+        for (INode *lNode : lChanged)
+        {
+            if (TnGenParameter *lParameter = lState.ParameterOf(lNode))
+            {
+                aChanged->Add(lParameter);
+            }
+        }
+    }
+    return TnResult();
+}
+
 } // namespace genicam
 } // namespace tn
 
@@ -450,40 +513,45 @@ namespace
 {
 ParameterArrayState *EmptyState()
 {
-    std::unique_ptr<INodeMap> map(new INodeMap);
-    map->Finalize();
-    return new ParameterArrayState(std::move(map), nullptr);
+    std::unique_ptr<INodeMap> lMap(new INodeMap);
+    lMap->Finalize();
+    return new ParameterArrayState(std::move(lMap), nullptr);
 }
 
 TnResult NotFound(const TnString &aName, const char *aType)
 {
-    return TnResult(TN_NOT_FOUND, TnString(("no " + std::string(aType) + " feature named '" + tn::genicam::ToUtf8(aName) + "'").c_str()));
+    return TnResult(
+        TN_NOT_FOUND,
+        TnString(("no " + std::string(aType) + " feature named '" + tn::genicam::ToUtf8(aName) + "'").c_str()));
 }
 
 // Both limits of a numeric parameter; aMin and aMax stay unless both are read.
 template <typename P, typename T> TnResult GetRange(const P &aParameter, T &aMin, T &aMax)
 {
-    T minimum = 0;
-    T maximum = 0;
-    TnResult result = aParameter.GetMin(minimum);
-    if (result.IsOK())
+    T lMinimum = 0;
+    T lMaximum = 0;
+    TnResult lResult = aParameter.GetMin(lMinimum);
+    if (lResult.IsOK())
     {
-        result = aParameter.GetMax(maximum);
+        lResult = aParameter.GetMax(lMaximum);
     }
-    if (result.IsOK())
+    if (lResult.IsOK())
     {
-        aMin = minimum;
-        aMax = maximum;
+        aMin = lMinimum;
+        aMax = lMaximum;
     }
-    return result;
+    return lResult;
 }
 } // namespace
 
 // --- TnGenParameterArray ------------------------------------------------------------
 
-TnGenParameterArray::TnGenParameterArray() : mState(EmptyState()) {}
+TnGenParameterArray::TnGenParameterArray() : mState(EmptyState())
+{
+}
 
-TnGenParameterArray::TnGenParameterArray(tn::genicam::ParameterArrayState *aState) : mState(aState != nullptr ? aState : EmptyState())
+TnGenParameterArray::TnGenParameterArray(tn::genicam::ParameterArrayState *aState)
+    : mState(aState != nullptr ? aState : EmptyState())
 {
 }
 
@@ -568,98 +636,98 @@ TnGenCategory *TnGenParameterArray::GetCategory(const TnString &aName)
     {
         return nullptr;
     }
-    const auto found = mState->mCategoriesByName.find(aName.GetAscii());
-    return found != mState->mCategoriesByName.end() ? found->second : nullptr;
+    const auto lFound = mState->mCategoriesByName.find(aName.GetAscii());
+    return lFound != mState->mCategoriesByName.end() ? lFound->second : nullptr;
 }
 
 TnResult TnGenParameterArray::GetIntegerValue(const TnString &aName, int64_t &aValue)
 {
-    TnGenInteger *parameter = GetInteger(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "integer");
+    TnGenInteger *lParameter = GetInteger(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::SetIntegerValue(const TnString &aName, int64_t aValue)
 {
-    TnGenInteger *parameter = GetInteger(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "integer");
+    TnGenInteger *lParameter = GetInteger(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::GetFloatValue(const TnString &aName, double &aValue)
 {
-    TnGenFloat *parameter = GetFloat(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "float");
+    TnGenFloat *lParameter = GetFloat(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::SetFloatValue(const TnString &aName, double aValue)
 {
-    TnGenFloat *parameter = GetFloat(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "float");
+    TnGenFloat *lParameter = GetFloat(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::GetBooleanValue(const TnString &aName, bool &aValue)
 {
-    TnGenBoolean *parameter = GetBoolean(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "Boolean");
+    TnGenBoolean *lParameter = GetBoolean(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "Boolean");
 }
 
 TnResult TnGenParameterArray::SetBooleanValue(const TnString &aName, bool aValue)
 {
-    TnGenBoolean *parameter = GetBoolean(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "Boolean");
+    TnGenBoolean *lParameter = GetBoolean(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "Boolean");
 }
 
 TnResult TnGenParameterArray::GetStringValue(const TnString &aName, TnString &aValue)
 {
-    TnGenString *parameter = GetString(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "string");
+    TnGenString *lParameter = GetString(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "string");
 }
 
 TnResult TnGenParameterArray::SetStringValue(const TnString &aName, const TnString &aValue)
 {
-    TnGenString *parameter = GetString(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "string");
+    TnGenString *lParameter = GetString(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "string");
 }
 
 TnResult TnGenParameterArray::GetEnumValue(const TnString &aName, int64_t &aValue)
 {
-    TnGenEnum *parameter = GetEnum(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "enumeration");
+    TnGenEnum *lParameter = GetEnum(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::GetEnumValue(const TnString &aName, TnString &aValue)
 {
-    TnGenEnum *parameter = GetEnum(aName);
-    return parameter != nullptr ? parameter->GetValue(aValue) : NotFound(aName, "enumeration");
+    TnGenEnum *lParameter = GetEnum(aName);
+    return lParameter != nullptr ? lParameter->GetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::SetEnumValue(const TnString &aName, const TnString &aValue)
 {
-    TnGenEnum *parameter = GetEnum(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "enumeration");
+    TnGenEnum *lParameter = GetEnum(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::SetEnumValue(const TnString &aName, int64_t aValue)
 {
-    TnGenEnum *parameter = GetEnum(aName);
-    return parameter != nullptr ? parameter->SetValue(aValue) : NotFound(aName, "enumeration");
+    TnGenEnum *lParameter = GetEnum(aName);
+    return lParameter != nullptr ? lParameter->SetValue(aValue) : NotFound(aName, "enumeration");
 }
 
 TnResult TnGenParameterArray::ExecuteCommand(const TnString &aName)
 {
-    TnGenCommand *parameter = GetCommand(aName);
-    return parameter != nullptr ? parameter->Execute() : NotFound(aName, "command");
+    TnGenCommand *lParameter = GetCommand(aName);
+    return lParameter != nullptr ? lParameter->Execute() : NotFound(aName, "command");
 }
 
 TnResult TnGenParameterArray::GetIntegerRange(const TnString &aName, int64_t &aMin, int64_t &aMax)
 {
-    TnGenInteger *parameter = GetInteger(aName);
-    return parameter != nullptr ? GetRange(*parameter, aMin, aMax) : NotFound(aName, "integer");
+    TnGenInteger *lParameter = GetInteger(aName);
+    return lParameter != nullptr ? GetRange(*lParameter, aMin, aMax) : NotFound(aName, "integer");
 }
 
 TnResult TnGenParameterArray::GetFloatRange(const TnString &aName, double &aMin, double &aMax)
 {
-    TnGenFloat *parameter = GetFloat(aName);
-    return parameter != nullptr ? GetRange(*parameter, aMin, aMax) : NotFound(aName, "float");
+    TnGenFloat *lParameter = GetFloat(aName);
+    return lParameter != nullptr ? GetRange(*lParameter, aMin, aMax) : NotFound(aName, "float");
 }
 
 TnResult TnGenParameterArray::InvalidateCache()
@@ -675,11 +743,11 @@ TnResult TnGenParameterArray::Poll()
 TnResult TnGenParameterArray::AttachDataChunks(uint8_t *aBuffer, uint32_t aBufferLength)
 {
     return mState->Run([&]() {
-        std::string error;
-        const uint32_t code = mState->mNodeMap->AttachChunks(aBuffer, aBufferLength, error);
-        if (code != TN_OK)
+        std::string lError;
+        const uint32_t lCode = mState->mNodeMap->AttachChunks(aBuffer, aBufferLength, lError);
+        if (lCode != TN_OK)
         {
-            throw GenApiError(code, error);
+            throw GenApiError(lCode, lError);
         }
     });
 }
@@ -695,16 +763,16 @@ TnGenAccessMode TnGenParameterArray::GetAccessMode() const
     {
         return TnGenAccessModeNotAvailable;
     }
-    TnGenAccessMode mode = TnGenAccessModeNotAvailable;
+    TnGenAccessMode lMode = TnGenAccessModeNotAvailable;
     try
     {
-        mode = mState->mDevicePort->GetAccessMode();
+        lMode = mState->mDevicePort->GetAccessMode();
     }
     catch (...)
     {
-        mode = TnGenAccessModeNotAvailable;
+        lMode = TnGenAccessModeNotAvailable;
     }
-    return mode == TnGenAccessModeReadWrite || mode == TnGenAccessModeReadOnly ? mode : TnGenAccessModeNotAvailable;
+    return lMode == TnGenAccessModeReadWrite || lMode == TnGenAccessModeReadOnly ? lMode : TnGenAccessModeNotAvailable;
 }
 
 TN_GENAPI_NS::INodeMap *TnGenParameterArray::GetNodeMap()
@@ -714,7 +782,9 @@ TN_GENAPI_NS::INodeMap *TnGenParameterArray::GetNodeMap()
 
 // --- TnGenStateStack ------------------------------------------------------------------
 
-TnGenStateStack::TnGenStateStack(TnGenParameterArray *aArray) : mArray(aArray) {}
+TnGenStateStack::TnGenStateStack(TnGenParameterArray *aArray) : mArray(aArray)
+{
+}
 
 TnGenStateStack::~TnGenStateStack()
 {
@@ -723,26 +793,42 @@ TnGenStateStack::~TnGenStateStack()
         return;
     }
     // The last change first, so selectors come back after what they select.
-    for (auto saved = mSaved.rbegin(); saved != mSaved.rend(); ++saved)
+    for (auto lSaved = mSaved.rbegin(); lSaved != mSaved.rend(); ++lSaved)
     {
-        if (TnGenParameter *parameter = mArray->Get(saved->first))
+        if (TnGenParameter *lParameter = mArray->Get(lSaved->first))
         {
-            parameter->FromString(saved->second);
+            lParameter->FromString(lSaved->second);
         }
     }
 }
 
 bool TnGenStateStack::Capture(const TnString &aName, TnString &aValue)
 {
-    for (const auto &saved : mSaved)
+    for (const auto &lSaved : mSaved)
     {
-        if (saved.first == aName)
+        if (lSaved.first == aName)
         {
             return false;
         }
     }
-    TnGenParameter *parameter = mArray->Get(aName);
-    return parameter != nullptr && parameter->ToString(aValue).IsOK();
+    TnGenParameter *lParameter = mArray->Get(aName);
+    if (lParameter == nullptr)
+    {
+        return false;
+    }
+    INode *lNode = lParameter->GetNode();
+    if (lNode->GetInterface() != InterfaceKind::Float)
+    {
+        return lParameter->ToString(aValue).IsOK();
+    }
+    // A float's display text may round: keep the exact value.
+    std::string lText;
+    if (!mArray->GetState()->Run([&]() { lText = static_cast<TnGenApi::FloatBase *>(lNode)->ToExactString(); }).IsOK())
+    {
+        return false;
+    }
+    aValue = TnString(lText.c_str());
+    return true;
 }
 
 void TnGenStateStack::Record(const TnResult &aResult, bool aCaptured, const TnString &aName, const TnString &aValue)
@@ -758,12 +844,12 @@ void TnGenStateStack::Record(const TnResult &aResult, bool aCaptured, const TnSt
     { \
         return TnResult(TN_INVALID_PARAMETER, TnString("the state stack has no parameter array")); \
     } \
-    std::lock_guard<std::mutex> lock(mMutex); \
-    TnString earlier; \
-    const bool captured = Capture(aName, earlier); \
-    const TnResult result = mArray->aCall; \
-    Record(result, captured, aName, earlier); \
-    return result
+    std::lock_guard<std::mutex> lLock(mMutex); \
+    TnString lEarlier; \
+    const bool lCaptured = Capture(aName, lEarlier); \
+    const TnResult lResult = mArray->aCall; \
+    Record(lResult, lCaptured, aName, lEarlier); \
+    return lResult
 
 TnResult TnGenStateStack::SetIntegerValue(const TnString &aName, int64_t aValue)
 {

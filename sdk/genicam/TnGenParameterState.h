@@ -34,7 +34,8 @@ struct ParameterArrayState
     /// Runs an engine operation under the node map's lock, turns what it
     /// throws into a result, then (without the lock) tells the sinks of the
     /// parameters whose values changed or were invalidated.
-    TnResult Run(const std::function<void()> &aOperation);
+    /// aChanged, when given, receives those parameters' nodes as well.
+    TnResult Run(const std::function<void()> &aOperation, std::vector<TnGenApi::INode *> *aChanged = nullptr);
 
     /// Calls the sinks of the parameters behind aNodes.
     void Notify(const std::vector<TnGenApi::INode *> &aNodes);

@@ -7,29 +7,31 @@
 
 #include <string>
 
+#include "TnGevExport.h"
+
 namespace tn
 {
 namespace gev
 {
 /// "a.b.c.d".
-std::string FormatIPv4(uint32_t aAddress);
+TN_GEV_API std::string FormatIPv4(uint32_t aAddress);
 
 /// Strict dotted decimal: four parts of one to three digits, each 0 to 255,
 /// nothing before or after. False (aAddress unchanged) otherwise.
-bool ParseIPv4(const std::string &aText, uint32_t &aAddress);
+TN_GEV_API bool ParseIPv4(const std::string &aText, uint32_t &aAddress);
 
 /// "aa:bb:cc:dd:ee:ff", lowercase.
-std::string FormatMac(uint64_t aMac);
+TN_GEV_API std::string FormatMac(uint64_t aMac);
 
 /// "AA.BB.CC.DD.EE.FF", uppercase with periods (the form network adapters show).
-std::string FormatMacDotted(uint64_t aMac);
+TN_GEV_API std::string FormatMacDotted(uint64_t aMac);
 
 /// Six two-digit hexadecimal bytes separated by ':', '-' or '.' (one separator
 /// kind throughout), or twelve hexadecimal digits; either case.
-bool ParseMac(const std::string &aText, uint64_t &aMac);
+TN_GEV_API bool ParseMac(const std::string &aText, uint64_t &aMac);
 
 /// The MAC address of six bytes, first byte most significant.
-uint64_t MacFromBytes(const uint8_t *aBytes);
+TN_GEV_API uint64_t MacFromBytes(const uint8_t *aBytes);
 
 /// The directed broadcast address of a subnet.
 inline uint32_t SubnetBroadcast(uint32_t aAddress, uint32_t aMask)

@@ -14,57 +14,21 @@
 #include <string>
 #include <vector>
 
+#include "TnByteOrder.h"
+
 namespace tn
 {
 namespace gev
 {
-inline uint16_t GetU16(const uint8_t *aData)
-{
-    return static_cast<uint16_t>((aData[0] << 8) | aData[1]);
-}
-
-inline uint32_t GetU24(const uint8_t *aData)
-{
-    return (static_cast<uint32_t>(aData[0]) << 16) | (static_cast<uint32_t>(aData[1]) << 8) | aData[2];
-}
-
-inline uint32_t GetU32(const uint8_t *aData)
-{
-    return (static_cast<uint32_t>(aData[0]) << 24) | (static_cast<uint32_t>(aData[1]) << 16) |
-           (static_cast<uint32_t>(aData[2]) << 8) | aData[3];
-}
-
-inline uint64_t GetU64(const uint8_t *aData)
-{
-    return (static_cast<uint64_t>(GetU32(aData)) << 32) | GetU32(aData + 4);
-}
-
-inline void PutU16(uint8_t *aData, uint16_t aValue)
-{
-    aData[0] = static_cast<uint8_t>(aValue >> 8);
-    aData[1] = static_cast<uint8_t>(aValue);
-}
-
-inline void PutU24(uint8_t *aData, uint32_t aValue)
-{
-    aData[0] = static_cast<uint8_t>(aValue >> 16);
-    aData[1] = static_cast<uint8_t>(aValue >> 8);
-    aData[2] = static_cast<uint8_t>(aValue);
-}
-
-inline void PutU32(uint8_t *aData, uint32_t aValue)
-{
-    aData[0] = static_cast<uint8_t>(aValue >> 24);
-    aData[1] = static_cast<uint8_t>(aValue >> 16);
-    aData[2] = static_cast<uint8_t>(aValue >> 8);
-    aData[3] = static_cast<uint8_t>(aValue);
-}
-
-inline void PutU64(uint8_t *aData, uint64_t aValue)
-{
-    PutU32(aData, static_cast<uint32_t>(aValue >> 32));
-    PutU32(aData + 4, static_cast<uint32_t>(aValue));
-}
+// The big-endian field helpers are libTnBase's (TnByteOrder.h).
+using tn::GetU16;
+using tn::GetU24;
+using tn::GetU32;
+using tn::GetU64;
+using tn::PutU16;
+using tn::PutU24;
+using tn::PutU32;
+using tn::PutU64;
 
 /// Reads big-endian fields in order from a bounded buffer.
 class TnByteReader

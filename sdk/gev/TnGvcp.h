@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "TnGevExport.h"
 #include "TnResult.h"
 
 namespace tn
@@ -225,7 +226,7 @@ struct TnGvcpAck
 
 /// The bootstrap block a device announces in its discovery acknowledgement.
 /// Text fields are the bytes up to the first NUL (at most the field's size).
-struct TnGvcpDeviceInfo
+struct TN_GEV_API TnGvcpDeviceInfo
 {
     uint16_t mVersionMajor = 0;
     uint16_t mVersionMinor = 0;
@@ -312,10 +313,10 @@ struct TnGvcpAction
 
 // Headers. Decoders accept a datagram longer than header plus length (the
 // excess is ignored) but never a shorter one.
-void AppendCommandHeader(std::vector<uint8_t> &aPacket, const TnGvcpCommandHeader &aHeader);
-void AppendAckHeader(std::vector<uint8_t> &aPacket, const TnGvcpAckHeader &aHeader);
-bool DecodeCommand(const uint8_t *aData, size_t aSize, TnGvcpCommand &aCommand);
-bool DecodeAck(const uint8_t *aData, size_t aSize, TnGvcpAck &aAck);
+TN_GEV_API void AppendCommandHeader(std::vector<uint8_t> &aPacket, const TnGvcpCommandHeader &aHeader);
+TN_GEV_API void AppendAckHeader(std::vector<uint8_t> &aPacket, const TnGvcpAckHeader &aHeader);
+TN_GEV_API bool DecodeCommand(const uint8_t *aData, size_t aSize, TnGvcpCommand &aCommand);
+TN_GEV_API bool DecodeAck(const uint8_t *aData, size_t aSize, TnGvcpAck &aAck);
 
 /// The acknowledgement code that answers a command code.
 inline uint16_t AckCodeFor(uint16_t aCommand)
@@ -330,88 +331,69 @@ inline uint16_t NextRequestId(uint16_t aId)
 }
 
 // Whole commands (header and payload).
-std::vector<uint8_t> BuildDiscoveryCmd(uint16_t aRequestId, bool aAllowBroadcastAck = false);
-std::vector<uint8_t> BuildForceIpCmd(uint16_t aRequestId, const TnGvcpForceIp &aForceIp);
-std::vector<uint8_t> BuildReadRegCmd(uint16_t aRequestId, const uint32_t *aAddresses, size_t aCount);
-std::vector<uint8_t> BuildWriteRegCmd(uint16_t aRequestId, const uint32_t *aAddresses, const uint32_t *aValues,
-                                      size_t aCount);
-std::vector<uint8_t> BuildReadMemCmd(uint16_t aRequestId, uint32_t aAddress, uint16_t aCount);
-std::vector<uint8_t> BuildWriteMemCmd(uint16_t aRequestId, uint32_t aAddress, const uint8_t *aData, size_t aSize);
-std::vector<uint8_t> BuildPacketResendCmd(uint16_t aRequestId, const TnGvcpPacketResend &aResend);
-std::vector<uint8_t> BuildEventCmd(uint16_t aRequestId, const std::vector<TnGvcpEvent> &aEvents,
-                                   bool aAcknowledge = true);
-std::vector<uint8_t> BuildEventDataCmd(uint16_t aRequestId, const TnGvcpEvent &aEvent, const uint8_t *aData,
-                                       size_t aSize, bool aAcknowledge = true);
-std::vector<uint8_t> BuildActionCmd(uint16_t aRequestId, const TnGvcpAction &aAction, bool aAcknowledge = true);
+TN_GEV_API std::vector<uint8_t> BuildDiscoveryCmd(uint16_t aRequestId, bool aAllowBroadcastAck = false);
+TN_GEV_API std::vector<uint8_t> BuildForceIpCmd(uint16_t aRequestId, const TnGvcpForceIp &aForceIp);
+TN_GEV_API std::vector<uint8_t> BuildReadRegCmd(uint16_t aRequestId, const uint32_t *aAddresses, size_t aCount);
+TN_GEV_API std::vector<uint8_t> BuildWriteRegCmd(uint16_t aRequestId, const uint32_t *aAddresses,
+                                                 const uint32_t *aValues, size_t aCount);
+TN_GEV_API std::vector<uint8_t> BuildReadMemCmd(uint16_t aRequestId, uint32_t aAddress, uint16_t aCount);
+TN_GEV_API std::vector<uint8_t> BuildWriteMemCmd(uint16_t aRequestId, uint32_t aAddress, const uint8_t *aData,
+                                                 size_t aSize);
+TN_GEV_API std::vector<uint8_t> BuildPacketResendCmd(uint16_t aRequestId, const TnGvcpPacketResend &aResend);
+TN_GEV_API std::vector<uint8_t> BuildEventCmd(uint16_t aRequestId, const std::vector<TnGvcpEvent> &aEvents,
+                                              bool aAcknowledge = true);
+TN_GEV_API std::vector<uint8_t> BuildEventDataCmd(uint16_t aRequestId, const TnGvcpEvent &aEvent, const uint8_t *aData,
+                                                  size_t aSize, bool aAcknowledge = true);
+TN_GEV_API std::vector<uint8_t> BuildActionCmd(uint16_t aRequestId, const TnGvcpAction &aAction,
+                                               bool aAcknowledge = true);
 
 // Command payloads, as a responder takes them apart.
-bool DecodeForceIpCmd(const TnGvcpCommand &aCommand, TnGvcpForceIp &aForceIp);
-bool DecodeReadRegCmd(const TnGvcpCommand &aCommand, std::vector<uint32_t> &aAddresses);
-bool DecodeWriteRegCmd(const TnGvcpCommand &aCommand, std::vector<std::pair<uint32_t, uint32_t>> &aWrites);
-bool DecodeReadMemCmd(const TnGvcpCommand &aCommand, uint32_t &aAddress, uint16_t &aCount);
-bool DecodeWriteMemCmd(const TnGvcpCommand &aCommand, uint32_t &aAddress, const uint8_t *&aData, size_t &aSize);
-bool DecodePacketResendCmd(const TnGvcpCommand &aCommand, TnGvcpPacketResend &aResend);
-bool DecodeEventCmd(const TnGvcpCommand &aCommand, std::vector<TnGvcpEvent> &aEvents);
-bool DecodeEventDataCmd(const TnGvcpCommand &aCommand, TnGvcpEvent &aEvent, const uint8_t *&aData, size_t &aSize);
-bool DecodeActionCmd(const TnGvcpCommand &aCommand, TnGvcpAction &aAction);
+TN_GEV_API bool DecodeForceIpCmd(const TnGvcpCommand &aCommand, TnGvcpForceIp &aForceIp);
+TN_GEV_API bool DecodeReadRegCmd(const TnGvcpCommand &aCommand, std::vector<uint32_t> &aAddresses);
+TN_GEV_API bool DecodeWriteRegCmd(const TnGvcpCommand &aCommand, std::vector<std::pair<uint32_t, uint32_t>> &aWrites);
+TN_GEV_API bool DecodeReadMemCmd(const TnGvcpCommand &aCommand, uint32_t &aAddress, uint16_t &aCount);
+TN_GEV_API bool DecodeWriteMemCmd(const TnGvcpCommand &aCommand, uint32_t &aAddress, const uint8_t *&aData,
+                                  size_t &aSize);
+TN_GEV_API bool DecodePacketResendCmd(const TnGvcpCommand &aCommand, TnGvcpPacketResend &aResend);
+TN_GEV_API bool DecodeEventCmd(const TnGvcpCommand &aCommand, std::vector<TnGvcpEvent> &aEvents);
+TN_GEV_API bool DecodeEventDataCmd(const TnGvcpCommand &aCommand, TnGvcpEvent &aEvent, const uint8_t *&aData,
+                                   size_t &aSize);
+TN_GEV_API bool DecodeActionCmd(const TnGvcpCommand &aCommand, TnGvcpAction &aAction);
 
 // Whole acknowledgements.
-std::vector<uint8_t> BuildAck(uint16_t aStatus, uint16_t aAcknowledge, uint16_t aAckId, const uint8_t *aPayload,
-                              size_t aSize);
-std::vector<uint8_t> BuildDiscoveryAck(uint16_t aAckId, const TnGvcpDeviceInfo &aInfo);
-std::vector<uint8_t> BuildReadRegAck(uint16_t aStatus, uint16_t aAckId, const uint32_t *aValues, size_t aCount);
-std::vector<uint8_t> BuildWriteRegAck(uint16_t aStatus, uint16_t aAckId, uint16_t aIndex);
-std::vector<uint8_t> BuildReadMemAck(uint16_t aStatus, uint16_t aAckId, uint32_t aAddress, const uint8_t *aData,
-                                     size_t aSize);
-std::vector<uint8_t> BuildWriteMemAck(uint16_t aStatus, uint16_t aAckId, uint16_t aIndex);
-std::vector<uint8_t> BuildPendingAck(uint16_t aAckId, uint16_t aMilliseconds);
+TN_GEV_API std::vector<uint8_t> BuildAck(uint16_t aStatus, uint16_t aAcknowledge, uint16_t aAckId,
+                                         const uint8_t *aPayload, size_t aSize);
+TN_GEV_API std::vector<uint8_t> BuildDiscoveryAck(uint16_t aAckId, const TnGvcpDeviceInfo &aInfo);
+TN_GEV_API std::vector<uint8_t> BuildReadRegAck(uint16_t aStatus, uint16_t aAckId, const uint32_t *aValues,
+                                                size_t aCount);
+TN_GEV_API std::vector<uint8_t> BuildWriteRegAck(uint16_t aStatus, uint16_t aAckId, uint16_t aIndex);
+TN_GEV_API std::vector<uint8_t> BuildReadMemAck(uint16_t aStatus, uint16_t aAckId, uint32_t aAddress,
+                                                const uint8_t *aData, size_t aSize);
+TN_GEV_API std::vector<uint8_t> BuildWriteMemAck(uint16_t aStatus, uint16_t aAckId, uint16_t aIndex);
+TN_GEV_API std::vector<uint8_t> BuildPendingAck(uint16_t aAckId, uint16_t aMilliseconds);
 
 // Acknowledgement payloads, as a client takes them apart. Each checks the
 // acknowledgement code; none checks the status, which the caller judges.
-bool DecodeDiscoveryAck(const TnGvcpAck &aAck, TnGvcpDeviceInfo &aInfo);
-bool DecodeReadRegAck(const TnGvcpAck &aAck, std::vector<uint32_t> &aValues);
-bool DecodeWriteRegAck(const TnGvcpAck &aAck, uint16_t &aIndex);
-bool DecodeReadMemAck(const TnGvcpAck &aAck, uint32_t &aAddress, const uint8_t *&aData, size_t &aSize);
-bool DecodeWriteMemAck(const TnGvcpAck &aAck, uint16_t &aIndex);
-bool DecodePendingAck(const TnGvcpAck &aAck, uint16_t &aMilliseconds);
+TN_GEV_API bool DecodeDiscoveryAck(const TnGvcpAck &aAck, TnGvcpDeviceInfo &aInfo);
+TN_GEV_API bool DecodeReadRegAck(const TnGvcpAck &aAck, std::vector<uint32_t> &aValues);
+TN_GEV_API bool DecodeWriteRegAck(const TnGvcpAck &aAck, uint16_t &aIndex);
+TN_GEV_API bool DecodeReadMemAck(const TnGvcpAck &aAck, uint32_t &aAddress, const uint8_t *&aData, size_t &aSize);
+TN_GEV_API bool DecodeWriteMemAck(const TnGvcpAck &aAck, uint16_t &aIndex);
+TN_GEV_API bool DecodePendingAck(const TnGvcpAck &aAck, uint16_t &aMilliseconds);
 
 /// The bootstrap block (kDiscoveryDataSize bytes) of a device description.
-std::vector<uint8_t> EncodeDeviceInfo(const TnGvcpDeviceInfo &aInfo);
+TN_GEV_API std::vector<uint8_t> EncodeDeviceInfo(const TnGvcpDeviceInfo &aInfo);
 /// Reads a device description from the first kDiscoveryDataSize bytes of a
 /// bootstrap block; false when fewer bytes are given.
-bool DecodeDeviceInfo(const uint8_t *aData, size_t aSize, TnGvcpDeviceInfo &aInfo);
+TN_GEV_API bool DecodeDeviceInfo(const uint8_t *aData, size_t aSize, TnGvcpDeviceInfo &aInfo);
 
 /// The name of a status code, such as "GEV_STATUS_ACCESS_DENIED"; "unknown
 /// status" for codes it does not know.
-const char *GetStatusName(uint16_t aStatus);
+TN_GEV_API const char *GetStatusName(uint16_t aStatus);
 /// TN_OK for success, else the nearest result code with a description that
 /// names aWhat, the status and its code.
-TnResult StatusToResult(uint16_t aStatus, const char *aWhat);
+TN_GEV_API TnResult StatusToResult(uint16_t aStatus, const char *aWhat);
 
-/// Where a device keeps its GenICam description, from the text of a URL
-/// register.
-struct TnGevXmlLocation
-{
-    enum Kind
-    {
-        kUnknown,
-        kLocal, // in device memory at mAddress, mLength bytes; mFileName tells .xml from .zip
-        kFile,  // a file of the host: mPath
-        kHttp   // mPath is the whole URL
-    };
-    Kind mKind = kUnknown;
-    std::string mFileName;
-    std::string mPath;
-    uint32_t mAddress = 0;
-    uint32_t mLength = 0;
-    bool IsZip() const;
-};
-
-/// Parses "Local:name.xml;10000;3e67" (also "local:///name.zip;0x10000;0x3E67",
-/// with an optional "?SchemaVersion=..." suffix), "File:..." and "http://...".
-/// Local locations need a name, a hexadecimal address and a non-zero length
-/// that stay within the 32-bit address space.
-bool ParseXmlLocation(const std::string &aUrl, TnGevXmlLocation &aLocation);
 } // namespace gev
 } // namespace tn
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "TnGevExport.h"
 #include "TnGvcp.h"
 #include "TnResult.h"
 #include "TnUdpSocket.h"
@@ -21,7 +22,7 @@ namespace gev
 {
 /// One device's control channel. Every operation is safe to call from several
 /// threads: commands go out one at a time.
-class TnGvcpClient
+class TN_GEV_API TnGvcpClient
 {
 public:
     static constexpr uint32_t kDefaultTimeoutMs = 200;

@@ -18,6 +18,7 @@ namespace gev
 namespace
 {
 constexpr size_t kReceiveCapacity = 2048;
+constexpr size_t kDatagramsPerRound = 256;
 
 uint16_t TakeDiscoveryId()
 {
@@ -52,6 +53,24 @@ bool OnTargetSubnet(const TnGvcpDiscoveryTarget &aTarget, uint32_t aDeviceAddres
 {
     return aTarget.mLocalAddress != 0 && aTarget.mSubnetMask != 0 &&
            SameSubnet(aTarget.mLocalAddress, aDeviceAddress, aTarget.mSubnetMask);
+}
+
+// Whether the caller's test says the search may end with this answer; a test
+// that fails does not end it.
+bool StopsSearch(const TnGvcpDiscoverySettings &aSettings, const TnGvcpDiscoveryAnswer &aAnswer)
+{
+    if (!aSettings.mStopWhen)
+    {
+        return false;
+    }
+    try
+    {
+        return aSettings.mStopWhen(aAnswer);
+    }
+    catch (...)
+    {
+        return false;
+    }
 }
 
 bool SendAll(std::vector<OpenTarget> &aOpen, const std::vector<uint8_t> &aCommand, uint16_t aPort)
@@ -190,69 +209,41 @@ TnResult DiscoverDevices(const std::vector<TnGvcpDiscoveryTarget> &aTargets,
             {
                 continue;
             }
-            // Drain what this socket holds.
-            for (int lDatagrams = 0; lDatagrams < 256; ++lDatagrams)
+            const bool lGoOn = lOpen[lIndex].mSocket.ReceiveWaiting(
+                lBuffer.data(), lBuffer.size(), kDatagramsPerRound,
+                [&](const uint8_t *aData, size_t aSize, uint32_t aFrom, uint16_t aFromPort) {
+                    TnGvcpAck lAck;
+                    TnGvcpDiscoveryAnswer lAnswer;
+                    if (!DecodeAck(aData, aSize, lAck) || lAck.mHeader.mAckId != lRequestId ||
+                        lAck.mHeader.mStatus != kGvcpStatusSuccess || !DecodeDiscoveryAck(lAck, lAnswer.mInfo))
+                    {
+                        return true;
+                    }
+                    const size_t lTargetIndex = lOpen[lIndex].mIndex;
+                    lAnswer.mTargetIndex = lTargetIndex;
+                    lAnswer.mLocalAddress = lOpen[lIndex].mSocket.GetLocalAddress();
+                    lAnswer.mSourceAddress = aFrom;
+                    lAnswer.mSourcePort = aFromPort;
+                    const std::pair<uint64_t, uint64_t> lKey = DeviceKey(lAnswer);
+                    auto lFound = lKnown.find(lKey);
+                    if (lFound != lKnown.end())
+                    {
+                        TnGvcpDiscoveryAnswer &lEarlier = aAnswers[lFound->second];
+                        if (lEarlier.mTargetIndex != lTargetIndex &&
+                            !OnTargetSubnet(aTargets[lEarlier.mTargetIndex], lEarlier.mInfo.mCurrentIP) &&
+                            OnTargetSubnet(aTargets[lTargetIndex], lAnswer.mInfo.mCurrentIP))
+                        {
+                            lEarlier = lAnswer;
+                        }
+                        return true;
+                    }
+                    lKnown.emplace(lKey, aAnswers.size());
+                    aAnswers.push_back(lAnswer);
+                    return !StopsSearch(aSettings, aAnswers.back());
+                });
+            if (!lGoOn)
             {
-                size_t lReceived = 0;
-                uint32_t lFrom = 0;
-                uint16_t lFromPort = 0;
-                TnResult lResult = lOpen[lIndex].mSocket.ReceiveFrom(lBuffer.data(), lBuffer.size(), lReceived, lFrom,
-                                                                    lFromPort, 0);
-                if (lResult.GetCode() == TN_TIMEOUT)
-                {
-                    break;
-                }
-                if (!lResult.IsOK())
-                {
-                    if (lResult.GetCode() == TN_BUFFER_TOO_SMALL)
-                    {
-                        continue;
-                    }
-                    break;
-                }
-                TnGvcpAck lAck;
-                TnGvcpDiscoveryAnswer lAnswer;
-                if (!DecodeAck(lBuffer.data(), lReceived, lAck) || lAck.mHeader.mAckId != lRequestId ||
-                    lAck.mHeader.mStatus != kGvcpStatusSuccess || !DecodeDiscoveryAck(lAck, lAnswer.mInfo))
-                {
-                    continue;
-                }
-                const size_t lTargetIndex = lOpen[lIndex].mIndex;
-                lAnswer.mTargetIndex = lTargetIndex;
-                lAnswer.mLocalAddress = lOpen[lIndex].mSocket.GetLocalAddress();
-                lAnswer.mSourceAddress = lFrom;
-                lAnswer.mSourcePort = lFromPort;
-                const std::pair<uint64_t, uint64_t> lKey = DeviceKey(lAnswer);
-                auto lFound = lKnown.find(lKey);
-                if (lFound != lKnown.end())
-                {
-                    TnGvcpDiscoveryAnswer &lEarlier = aAnswers[lFound->second];
-                    if (lEarlier.mTargetIndex != lTargetIndex &&
-                        !OnTargetSubnet(aTargets[lEarlier.mTargetIndex], lEarlier.mInfo.mCurrentIP) &&
-                        OnTargetSubnet(aTargets[lTargetIndex], lAnswer.mInfo.mCurrentIP))
-                    {
-                        lEarlier = lAnswer;
-                    }
-                    continue;
-                }
-                lKnown.emplace(lKey, aAnswers.size());
-                aAnswers.push_back(lAnswer);
-                if (aSettings.mStopWhen)
-                {
-                    bool lStop = false;
-                    try
-                    {
-                        lStop = aSettings.mStopWhen(aAnswers.back());
-                    }
-                    catch (...)
-                    {
-                        lStop = false; // a failing test of one answer does not end the search
-                    }
-                    if (lStop)
-                    {
-                        return TnResult(TN_OK);
-                    }
-                }
+                return TnResult(TN_OK);
             }
         }
     }

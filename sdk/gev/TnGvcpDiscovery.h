@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "TnGevExport.h"
 #include "TnGvcp.h"
 #include "TnResult.h"
 
@@ -54,8 +55,9 @@ struct TnGvcpDiscoverySettings
 /// device answers on several targets, the target whose subnet holds the
 /// device's address is kept. TN_OK when at least one target could send (even
 /// if nobody answered); TN_NETWORK_ERROR when none could.
-TnResult DiscoverDevices(const std::vector<TnGvcpDiscoveryTarget> &aTargets,
-                         const TnGvcpDiscoverySettings &aSettings, std::vector<TnGvcpDiscoveryAnswer> &aAnswers);
+TN_GEV_API TnResult DiscoverDevices(const std::vector<TnGvcpDiscoveryTarget> &aTargets,
+                                    const TnGvcpDiscoverySettings &aSettings,
+                                    std::vector<TnGvcpDiscoveryAnswer> &aAnswers);
 } // namespace gev
 } // namespace tn
 

@@ -18,6 +18,7 @@ namespace
 constexpr size_t kReceiveCapacity = 2048;
 constexpr size_t kAnsweredPeers = 16;
 constexpr size_t kMaxReadMemory = kGvcpMaxPayload - 4;
+constexpr size_t kDatagramsPerRound = 64; // then the other socket and the wake-up get their turn
 
 // The responder whose thread this is, if any.
 thread_local const TnGvcpServer *tServing = nullptr;
@@ -219,27 +220,18 @@ void TnGvcpServer::Run()
                 continue;
             }
             TnUdpSocket &lSocket = lIndex == 1 ? mSocket : mBroadcastSocket;
-            for (int lDatagrams = 0; lDatagrams < 64 && mRunning; ++lDatagrams)
-            {
-                size_t lReceived = 0;
-                TnGvcpPeer lPeer;
-                TnResult lResult =
-                    lSocket.ReceiveFrom(mBuffer.data(), mBuffer.size(), lReceived, lPeer.mAddress, lPeer.mPort, 0);
-                if (lResult.GetCode() == TN_TIMEOUT)
-                {
-                    break;
-                }
-                if (!lResult.IsOK())
-                {
-                    if (lResult.GetCode() == TN_BUFFER_TOO_SMALL)
-                    {
-                        ++mRejected;
-                        continue;
-                    }
-                    break;
-                }
-                Serve(mBuffer.data(), lReceived, lPeer);
-            }
+            uint64_t lOversized = 0;
+            lSocket.ReceiveWaiting(
+                mBuffer.data(), mBuffer.size(), kDatagramsPerRound,
+                [this](const uint8_t *aData, size_t aSize, uint32_t aAddress, uint16_t aPort) {
+                    TnGvcpPeer lPeer;
+                    lPeer.mAddress = aAddress;
+                    lPeer.mPort = aPort;
+                    Serve(aData, aSize, lPeer);
+                    return mRunning.load();
+                },
+                &lOversized);
+            mRejected += lOversized;
         }
     }
 }

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "TnGevExport.h"
 #include "TnGvcp.h"
 #include "TnResult.h"
 #include "TnUdpSocket.h"
@@ -29,7 +30,7 @@ struct TnGvcpPeer
 /// What the responder serves. Its methods run on the responder's thread, one
 /// at a time, with no lock of the responder held; whatever they throw is
 /// caught and answered as GEV_STATUS_ERROR. Each returns a status code.
-class TnGvcpRegisterHandler
+class TN_GEV_API TnGvcpRegisterHandler
 {
 public:
     virtual ~TnGvcpRegisterHandler();
@@ -53,7 +54,7 @@ public:
                                uint16_t &aAcknowledge, std::vector<uint8_t> &aPayload);
 };
 
-class TnGvcpServer
+class TN_GEV_API TnGvcpServer
 {
 public:
     TnGvcpServer();

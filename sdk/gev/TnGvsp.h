@@ -12,6 +12,8 @@
 
 #include <vector>
 
+#include "TnGevExport.h"
+
 namespace tn
 {
 namespace gev
@@ -112,7 +114,7 @@ struct TnGvspTrailer
 
 /// One part of a multipart leader. The description is kept as it came; the
 /// accessors read its leading fields (data type, part length, pixel format).
-struct TnGvspPartDescription
+struct TN_GEV_API TnGvspPartDescription
 {
     uint8_t mBytes[kGvspPartDescriptionSize] = {};
 
@@ -131,21 +133,21 @@ struct TnGvspMultipartLeader
 
 /// Appends a header. Standard ids take the low 16 bits of the block id and
 /// the low 24 bits of the packet id.
-void AppendGvspHeader(std::vector<uint8_t> &aPacket, const TnGvspHeader &aHeader);
+TN_GEV_API void AppendGvspHeader(std::vector<uint8_t> &aPacket, const TnGvspHeader &aHeader);
 /// Fails on a datagram shorter than its header.
-bool DecodeGvspPacket(const uint8_t *aData, size_t aSize, TnGvspPacket &aPacket);
+TN_GEV_API bool DecodeGvspPacket(const uint8_t *aData, size_t aSize, TnGvspPacket &aPacket);
 
-void AppendImageLeader(std::vector<uint8_t> &aPacket, const TnGvspImageLeader &aLeader);
-void AppendTrailer(std::vector<uint8_t> &aPacket, const TnGvspTrailer &aTrailer);
-void AppendMultipartLeader(std::vector<uint8_t> &aPacket, const TnGvspMultipartLeader &aLeader);
+TN_GEV_API void AppendImageLeader(std::vector<uint8_t> &aPacket, const TnGvspImageLeader &aLeader);
+TN_GEV_API void AppendTrailer(std::vector<uint8_t> &aPacket, const TnGvspTrailer &aTrailer);
+TN_GEV_API void AppendMultipartLeader(std::vector<uint8_t> &aPacket, const TnGvspMultipartLeader &aLeader);
 
-bool DecodeLeaderBase(const uint8_t *aPayload, size_t aSize, TnGvspLeaderBase &aLeader);
+TN_GEV_API bool DecodeLeaderBase(const uint8_t *aPayload, size_t aSize, TnGvspLeaderBase &aLeader);
 /// An image leader (payload type image, with or without chunks).
-bool DecodeImageLeader(const uint8_t *aPayload, size_t aSize, TnGvspImageLeader &aLeader);
+TN_GEV_API bool DecodeImageLeader(const uint8_t *aPayload, size_t aSize, TnGvspImageLeader &aLeader);
 /// A trailer; the height is read when it is there.
-bool DecodeTrailer(const uint8_t *aPayload, size_t aSize, TnGvspTrailer &aTrailer);
+TN_GEV_API bool DecodeTrailer(const uint8_t *aPayload, size_t aSize, TnGvspTrailer &aTrailer);
 /// A multipart leader: the base fields and a whole number of descriptions.
-bool DecodeMultipartLeader(const uint8_t *aPayload, size_t aSize, TnGvspMultipartLeader &aLeader);
+TN_GEV_API bool DecodeMultipartLeader(const uint8_t *aPayload, size_t aSize, TnGvspMultipartLeader &aLeader);
 
 /// The payload type without the chunk flag.
 inline uint16_t BasePayloadType(uint16_t aPayloadType)

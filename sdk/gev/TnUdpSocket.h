@@ -7,13 +7,14 @@
 
 #include <string>
 
+#include "TnGevExport.h"
 #include "TnResult.h"
 
 namespace tn
 {
 namespace gev
 {
-class TnUdpSocket
+class TN_GEV_API TnUdpSocket
 {
 public:
     TnUdpSocket();
@@ -50,6 +51,16 @@ public:
     TnResult ReceiveFrom(void *aBuffer, size_t aCapacity, size_t &aReceived, uint32_t &aAddress, uint16_t &aPort,
                          uint32_t aTimeoutMs);
 
+    /// Takes the datagrams already waiting, at most aLimit of them, without
+    /// waiting for more: each whole one goes to aOnDatagram(const uint8_t
+    /// *data, size_t size, uint32_t address, uint16_t port), which returns
+    /// whether to go on. A datagram longer than aCapacity is dropped (and
+    /// counted in aDropped, when given); a socket error ends the round.
+    /// False when aOnDatagram asked to stop.
+    template <typename OnDatagram>
+    bool ReceiveWaiting(uint8_t *aBuffer, size_t aCapacity, size_t aLimit, OnDatagram &&aOnDatagram,
+                        uint64_t *aDropped = nullptr);
+
     /// Whether a datagram is waiting, waiting at most aTimeoutMs.
     bool WaitReadable(uint32_t aTimeoutMs) const;
 
@@ -65,12 +76,42 @@ private:
     uint16_t mLocalPort;
 };
 
+template <typename OnDatagram>
+bool TnUdpSocket::ReceiveWaiting(uint8_t *aBuffer, size_t aCapacity, size_t aLimit, OnDatagram &&aOnDatagram,
+                                 uint64_t *aDropped)
+{
+    for (size_t lCount = 0; lCount < aLimit; ++lCount)
+    {
+        size_t lReceived = 0;
+        uint32_t lAddress = 0;
+        uint16_t lPort = 0;
+        const TnResult lResult = ReceiveFrom(aBuffer, aCapacity, lReceived, lAddress, lPort, 0);
+        if (lResult.GetCode() == TN_BUFFER_TOO_SMALL)
+        {
+            if (aDropped != nullptr)
+            {
+                ++*aDropped;
+            }
+            continue;
+        }
+        if (!lResult.IsOK())
+        {
+            return true; // nothing more is waiting, or the socket failed
+        }
+        if (!aOnDatagram(static_cast<const uint8_t *>(aBuffer), lReceived, lAddress, lPort))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
 /// Milliseconds of a monotonic clock.
-uint64_t MonotonicMilliseconds();
+TN_GEV_API uint64_t MonotonicMilliseconds();
 
 /// The local address the system would send from to reach aDestination; 0
 /// when there is no route. Nothing is sent.
-uint32_t LocalAddressFor(uint32_t aDestination);
+TN_GEV_API uint32_t LocalAddressFor(uint32_t aDestination);
 } // namespace gev
 } // namespace tn
 

@@ -17,9 +17,6 @@
 #include "TnResult.h"
 #include "TnString.h"
 
-#ifndef TN_SOFTDEVICE_API
-#define TN_SOFTDEVICE_API TN_EXPORT
-#endif
 
 class ITnRegister;
 class ITnRegisterStore;

@@ -49,37 +49,20 @@ public:
     virtual uint8_t *Detach();
 
 #ifndef SWIG
-    void ResetChunks() override;
-    TnResult AddChunk(uint32_t aID, const uint8_t *aData, uint32_t aLength) override;
-    void SetChunkLayoutID(uint32_t aChunkLayoutID) override;
-    bool HasChunks() const override;
-    uint32_t GetChunkCount() override;
-    TnResult GetChunkIDByIndex(uint32_t aIndex, uint32_t &aID) override;
-    uint32_t GetChunkSizeByIndex(uint32_t aIndex) override;
-    uint32_t GetChunkSizeByID(uint32_t aID) override;
-    uint8_t *GetChunkRawDataByIndex(uint32_t aIndex) override;
-    uint8_t *GetChunkRawDataByID(uint32_t aID) override;
-    uint32_t GetChunkLayoutID() override;
-    uint32_t GetChunkDataSize() const override;
-    uint32_t GetChunkDataCapacity() const override;
-
     TnChunkData(const TnChunkData &) = delete;
     TnChunkData &operator=(const TnChunkData &) = delete;
-#endif
 
-#ifndef SWIG
 protected:
-    ~TnChunkData() override;
-#endif
-
-private:
-#ifdef SWIG
-    TnChunkData();
-#else
+    // The buffer makes (and destroys) the library's own kind of it, which
+    // implements the chunk operations.
     friend class tn::buffer::BufferCore;
     explicit TnChunkData(tn::buffer::BufferCore &aCore);
+    ~TnChunkData() override;
 
     tn::buffer::BufferCore &mCore;
+#else
+private:
+    TnChunkData();
 #endif
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "TnSoftDeviceLog.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -21,8 +22,7 @@ std::string KeyOf(ITnRegister &aRegister, const TnString &aSuffix)
     }
     else
     {
-        const char *name = aRegister.GetName().GetAscii();
-        key = name != nullptr ? name : "";
+        key = tn::ToString(aRegister.GetName());
     }
     const char *suffix = aSuffix.GetAscii();
     return suffix != nullptr ? key + suffix : key;

@@ -3,6 +3,7 @@
 #include "TnGevAddress.h"
 #include "TnGvcpDiscovery.h"
 #include "TnSystemInternal.h"
+#include "TnUdpSocket.h"
 
 namespace tn
 {
@@ -78,7 +79,7 @@ TnResult DiscoverGevDevices(const std::vector<TnNetworkAdapterInfo> &aAdapters, 
         {
             // No adapter's subnet holds the address: ask from the address the
             // system routes it through, if that is one of ours.
-            const uint32_t lLocal = LocalAddressFor(aOptions.mUnicastAddress);
+            const uint32_t lLocal = tn::gev::LocalAddressFor(aOptions.mUnicastAddress);
             for (size_t lPosition : lUsable)
             {
                 for (const TnAdapterAddress &lAddress : aAdapters[lPosition].mAddresses)
@@ -140,25 +141,6 @@ TnResult DiscoverGevDevices(const std::vector<TnNetworkAdapterInfo> &aAdapters, 
         aDevices.push_back(lMakeRecord(lAnswer));
     }
     return lResult;
-}
-
-bool MatchesGevIdentifier(const TnGevDeviceRecord &aDevice, const std::string &aIdentifier)
-{
-    if (aIdentifier.empty())
-    {
-        return false;
-    }
-    uint64_t lMac = 0;
-    if (tn::gev::ParseMac(aIdentifier, lMac))
-    {
-        return lMac == aDevice.mDevice.GetMacValue();
-    }
-    uint32_t lAddress = 0;
-    if (tn::gev::ParseIPv4(aIdentifier, lAddress))
-    {
-        return lAddress == aDevice.mDevice.mCurrentIP;
-    }
-    return aIdentifier == aDevice.mDevice.mUserDefinedName || aIdentifier == aDevice.mDevice.mSerialNumber;
 }
 
 std::string FormatIPConfig(uint32_t aBits)

@@ -17,7 +17,6 @@
 
 #include "TnSystemInternal.h"
 #include "TnSystemText.h"
-#include "TnUdpSocket.h"
 
 namespace tn
 {
@@ -255,11 +254,6 @@ TnResult ListNetworkAdapters(std::vector<TnNetworkAdapterInfo> &aAdapters)
                          return aFirst.mIndex < aSecond.mIndex;
                      });
     return TnResult(TN_OK);
-}
-
-uint32_t LocalAddressFor(uint32_t aDestination)
-{
-    return tn::gev::LocalAddressFor(aDestination);
 }
 } // namespace system
 } // namespace tn

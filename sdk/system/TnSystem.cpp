@@ -8,11 +8,15 @@
 #include <utility>
 #include <vector>
 
+#include "TnDeviceMatching.h"
+#include "TnDeviceRecords.h"
 #include "TnDiscoveryObjects.h"
 #include "TnGevAddress.h"
-#include "TnLog.h"
 #include "TnSessionDiscovery.h"
+#include "TnSimulatedPlacement.h"
 #include "TnSystemInternal.h"
+#include "TnSystemLog.h"
+#include "TnText.h"
 #include "TnUdpSocket.h"
 
 namespace
@@ -21,380 +25,6 @@ const uint32_t kMinimumTimeout = 100;
 const uint32_t kMaximumTimeout = 60000;
 const uint32_t kGEVVersion = 0x00020002; // 2.2
 const uint32_t kU3VVersion = 0x00010002; // 1.2
-const char kInterfaceOrderNetwork[] = "1 "; // adapters sort after controllers
-const char kInterfaceOrderUSB[] = "0 ";
-
-TnLogger &Logger()
-{
-    static TnLogger *sLogger = new TnLogger(TnString("TnSystem")); // outlives every system
-    return *sLogger;
-}
-
-void Warn(const std::string &aMessage)
-{
-    Logger().LogWarning(__FILE__, __LINE__, "TnSystem::Find", aMessage.c_str());
-}
-
-TnDeviceClass ClassOfGev(uint32_t aClass)
-{
-    switch (aClass)
-    {
-    case tn::gev::kDeviceClassTransmitter:
-        return TnDeviceClassTransmitter;
-    case tn::gev::kDeviceClassReceiver:
-        return TnDeviceClassReceiver;
-    case tn::gev::kDeviceClassTransceiver:
-        return TnDeviceClassTransceiver;
-    case tn::gev::kDeviceClassPeripheral:
-        return TnDeviceClassPeripheral;
-    default:
-        return TnDeviceClassUnknown;
-    }
-}
-
-TnNetworkAdapter *MakeAdapter(const tn::system::TnNetworkAdapterInfo &aInfo)
-{
-    TnNetworkAdapter *adapter = new TnNetworkAdapter;
-    adapter->mSystemName = aInfo.mName;
-    adapter->mName = aInfo.mDescription.empty() ? aInfo.mName : aInfo.mDescription;
-    adapter->mDescription = adapter->mName;
-    uint64_t mac = 0;
-    for (uint8_t byte : aInfo.mMac)
-    {
-        mac = (mac << 8) | byte;
-    }
-    adapter->mMACAddress = tn::gev::FormatMacDotted(mac);
-    for (const tn::system::TnAdapterAddress &address : aInfo.mAddresses)
-    {
-        adapter->mIPAddresses.push_back(address.mAddress);
-        adapter->mSubnetMasks.push_back(address.mSubnetMask);
-    }
-    adapter->mDefaultGateway = aInfo.mDefaultGateway;
-    adapter->mDisplayID = aInfo.mName + " (" + adapter->mMACAddress + ")";
-    adapter->mUniqueID = "NetworkAdapter:" + aInfo.mName;
-    adapter->mCompareID = kInterfaceOrderNetwork + aInfo.mName;
-    return adapter;
-}
-
-TnUSBHostController *MakeController(const tn::system::TnUsbHostControllerInfo &aInfo)
-{
-    TnUSBHostController *controller = new TnUSBHostController;
-    controller->mSystemName = aInfo.mName;
-    controller->mName = aInfo.mDescription.empty() ? aInfo.mName : aInfo.mDescription;
-    controller->mDisplayID = controller->mName;
-    controller->mUniqueID = "USBHostController:" + aInfo.mName;
-    controller->mCompareID = kInterfaceOrderUSB + aInfo.mName;
-    controller->mVendorID = aInfo.mVendorId;
-    controller->mDeviceID = aInfo.mDeviceId;
-    controller->mSubsystemID = aInfo.mSubsystemId;
-    controller->mRevision = aInfo.mRevision;
-    controller->mSpeed = aInfo.mSpeed;
-    return controller;
-}
-
-TnDeviceInfoGEV *MakeGevDevice(const tn::system::TnGevDeviceRecord &aRecord)
-{
-    const tn::gev::TnGvcpDeviceInfo &device = aRecord.mDevice;
-    TnDeviceInfoGEV *info = new TnDeviceInfoGEV;
-    info->mVendorName = device.mManufacturerName;
-    info->mModelName = device.mModelName;
-    info->mVersion = device.mDeviceVersion;
-    info->mManufacturerInfo = device.mManufacturerInfo;
-    info->mSerialNumber = device.mSerialNumber;
-    info->mUserDefinedName = device.mUserDefinedName;
-    info->mMAC = device.GetMacValue();
-    info->mIPAddress = device.mCurrentIP;
-    info->mSubnetMask = device.mSubnetMask;
-    info->mDefaultGateway = device.mDefaultGateway;
-    info->mGEVVersion = device.GetVersion();
-    info->mIPConfigOptions = device.mSupportedIPConfig;
-    info->mIPConfigCurrent = device.mCurrentIPConfig;
-    info->mClass = ClassOfGev(device.GetDeviceClass());
-    info->mConfigurationValid = aRecord.IsOnAdapterSubnet();
-    info->mLocalAddress = aRecord.mLocalAddress;
-    // Devices on loopback may share an address and have no MAC: the port the
-    // answer came from then tells them apart.
-    const uint32_t address = device.mCurrentIP != 0 ? device.mCurrentIP : aRecord.mAnswerAddress;
-    info->mControlPort = aRecord.mAnswerPort != 0 ? aRecord.mAnswerPort : tn::gev::kGvcpPort;
-    info->mConnectionID = tn::gev::FormatIPv4(address);
-    if (info->mControlPort != tn::gev::kGvcpPort)
-    {
-        info->mConnectionID += ":" + std::to_string(info->mControlPort);
-    }
-    info->mUniqueID = info->mMAC != 0 ? "GEV:" + tn::gev::FormatMac(info->mMAC) : "GEV:" + info->mConnectionID;
-    info->mDisplayID = device.mManufacturerName + " " + device.mModelName + " (" + info->mConnectionID + ")";
-    return info;
-}
-
-
-// What names a simulated device itself: its GUID, serial number or MAC
-// address, else the line of its description.
-std::string SimulatedKey(const tn::system::TnSimulatedDeviceRecord &aRecord)
-{
-    std::string key;
-    switch (aRecord.mKind)
-    {
-    case tn::system::kSimulatedU3V:
-        key = aRecord.mGUID;
-        break;
-    case tn::system::kSimulatedUSB:
-        key = aRecord.mSerialNumber;
-        break;
-    case tn::system::kSimulatedVexmoor:
-        if (tn::gev::MacFromBytes(aRecord.mMac) != 0)
-        {
-            key = tn::gev::FormatMac(tn::gev::MacFromBytes(aRecord.mMac));
-        }
-        break;
-    }
-    return key.empty() ? "line-" + std::to_string(aRecord.mLine) : key;
-}
-
-void FillCommon(TnDeviceInfo &aInfo, const tn::system::TnSimulatedDeviceRecord &aRecord, const std::string &aKind)
-{
-    aInfo.mVendorName = aRecord.mVendorName;
-    aInfo.mModelName = aRecord.mModelName;
-    aInfo.mVersion = aRecord.mVersion;
-    aInfo.mManufacturerInfo = aRecord.mManufacturerInfo;
-    aInfo.mSerialNumber = aRecord.mSerialNumber;
-    aInfo.mUserDefinedName = aRecord.mUserDefinedName;
-    aInfo.mClass = aRecord.mClass;
-    aInfo.mUniqueID = aKind + ":" + SimulatedKey(aRecord);
-    aInfo.mConnectionID = aInfo.mUniqueID;
-    aInfo.mDisplayID = aRecord.mVendorName + " " + aRecord.mModelName + " (" +
-                       (aRecord.mSerialNumber.empty() ? SimulatedKey(aRecord) : aRecord.mSerialNumber) + ")";
-}
-
-bool AdapterSubnetHolds(const TnNetworkAdapter &aAdapter, uint32_t aAddress)
-{
-    if (aAddress == 0)
-    {
-        return false;
-    }
-    for (size_t index = 0; index < aAdapter.mIPAddresses.size() && index < aAdapter.mSubnetMasks.size(); ++index)
-    {
-        if (aAdapter.mSubnetMasks[index] != 0 &&
-            tn::gev::SameSubnet(aAdapter.mIPAddresses[index], aAddress, aAdapter.mSubnetMasks[index]))
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
-TnDeviceInfo *MakeVexmoorDevice(const tn::system::TnSimulatedDeviceRecord &aRecord, const TnNetworkAdapter &aAdapter)
-{
-    TnDeviceInfoVexmoorProtocol *info = new TnDeviceInfoVexmoorProtocol;
-    FillCommon(*info, aRecord, "Vexmoor");
-    info->mMAC = tn::gev::MacFromBytes(aRecord.mMac);
-    info->mIPAddress = aRecord.mIPAddress;
-    info->mSubnetMask = aRecord.mSubnetMask;
-    info->mDefaultGateway = aRecord.mDefaultGateway;
-    info->mDeviceID = aRecord.mDeviceID;
-    info->mModuleID = aRecord.mModuleID;
-    info->mSubID = aRecord.mSubID;
-    info->mVendorID = aRecord.mVendorID;
-    info->mSoftwareMajor = aRecord.mSoftwareMajor;
-    info->mSoftwareMinor = aRecord.mSoftwareMinor;
-    if (aRecord.mIPAddress != 0)
-    {
-        info->mConnectionID = tn::gev::FormatIPv4(aRecord.mIPAddress);
-    }
-    info->mConfigurationValid = AdapterSubnetHolds(aAdapter, aRecord.mIPAddress);
-    return info;
-}
-
-TnDeviceInfo *MakeUsbDevice(const tn::system::TnSimulatedDeviceRecord &aRecord, TnUSBSpeed aControllerSpeed)
-{
-    if (aRecord.mKind == tn::system::kSimulatedUSB)
-    {
-        TnDeviceInfoUSB *info = new TnDeviceInfoUSB;
-        FillCommon(*info, aRecord, "USB");
-        info->mStatus = aRecord.mStatus;
-        info->mConfigurationValid = aRecord.mStatus == TnUSBStatusConnected;
-        return info;
-    }
-    TnDeviceInfoU3V *info = new TnDeviceInfoU3V;
-    FillCommon(*info, aRecord, "U3V");
-    info->mStatus = aRecord.mStatus;
-    info->mGenCPVersion = aRecord.mGenCPVersion;
-    info->mU3VVersion = aRecord.mU3VVersion;
-    info->mDeviceGUID = aRecord.mGUID;
-    info->mFamilyName = aRecord.mFamilyName;
-    info->mU3VSerialNumber = aRecord.mU3VSerialNumber;
-    info->mDevicePath = aRecord.mDevicePath;
-    info->mDeviceKey = aRecord.mDeviceKey;
-    info->mSpeed = aRecord.mSpeed;
-    info->mSpeedMessage = aRecord.mSpeedMessage.empty() ? tn::system::UsbSpeedName(aRecord.mSpeed) : aRecord.mSpeedMessage;
-    info->mPowerMessage = aRecord.mPowerMessage.empty() ? "Ok" : aRecord.mPowerMessage;
-    info->mLowSpeedSupported = aRecord.mLowSpeedSupported;
-    info->mFullSpeedSupported = aRecord.mFullSpeedSupported;
-    info->mHighSpeedSupported = aRecord.mHighSpeedSupported;
-    info->mSuperSpeedSupported = aRecord.mSuperSpeedSupported;
-    info->mSuperSpeedPlusSupported = aRecord.mSuperSpeedPlusSupported;
-    // A controller of unknown kind cannot be held against the device.
-    info->mCurrentSpeedSupported = aRecord.mSpeed > TnUSBSpeedUnknown &&
-                                   (aControllerSpeed == TnUSBSpeedUnknown || aRecord.mSpeed <= aControllerSpeed);
-    info->mMaxPower = aRecord.mMaxPower;
-    info->mMaxPacketSize = aRecord.mMaxPacketSize;
-    info->mVexmoorDriverInstalled = aRecord.mDriverInstalled;
-    info->mInitializedCapabilities = aRecord.mCapabilitiesInitialized;
-    info->mConfigurationValid = aRecord.mStatus == TnUSBStatusConnected && aRecord.mDriverInstalled;
-    return info;
-}
-
-// Whether a description answers to an identifier: a network device to its
-// MAC or IP address, a USB3 Vision device to its GUID or USB3 Vision serial
-// number, every device to its user-defined name, serial number, connection or
-// unique identifier. An all-zero MAC address or 0.0.0.0 names no device.
-bool Matches(const TnDeviceInfo &aInfo, const std::string &aIdentifier)
-{
-    if (aIdentifier.empty())
-    {
-        return false;
-    }
-    uint64_t mac = 0;
-    const bool isMac = tn::gev::ParseMac(aIdentifier, mac) && mac != 0;
-    uint32_t address = 0;
-    const bool isAddress = tn::gev::ParseIPv4(aIdentifier, address) && address != 0;
-    if (const TnDeviceInfoGEV *gev = dynamic_cast<const TnDeviceInfoGEV *>(&aInfo))
-    {
-        if ((isMac && mac == gev->mMAC) || (isAddress && address == gev->mIPAddress))
-        {
-            return true;
-        }
-    }
-    if (const TnDeviceInfoVexmoorProtocol *vexmoor = dynamic_cast<const TnDeviceInfoVexmoorProtocol *>(&aInfo))
-    {
-        if ((isMac && mac == vexmoor->mMAC) || (isAddress && address == vexmoor->mIPAddress))
-        {
-            return true;
-        }
-    }
-    if (const TnDeviceInfoU3V *u3v = dynamic_cast<const TnDeviceInfoU3V *>(&aInfo))
-    {
-        if ((!u3v->mDeviceGUID.empty() && aIdentifier == u3v->mDeviceGUID) ||
-            (!u3v->mU3VSerialNumber.empty() && aIdentifier == u3v->mU3VSerialNumber))
-        {
-            return true;
-        }
-    }
-    return aIdentifier == aInfo.mUserDefinedName || aIdentifier == aInfo.mSerialNumber ||
-           aIdentifier == aInfo.mConnectionID || aIdentifier == aInfo.mUniqueID;
-}
-
-// The interface a simulated device names: by its position in the list or by
-// its system name.
-template <class Interface>
-Interface *FindByName(const std::vector<Interface *> &aInterfaces, const std::string &aName)
-{
-    if (!aName.empty() && aName.size() < 9 && aName.find_first_not_of("0123456789") == std::string::npos)
-    {
-        const size_t position = std::stoul(aName);
-        return position < aInterfaces.size() ? aInterfaces[position] : nullptr;
-    }
-    for (Interface *interface : aInterfaces)
-    {
-        if (interface->mSystemName == aName)
-        {
-            return interface;
-        }
-    }
-    return nullptr;
-}
-
-std::string LinePrefix(const tn::system::TnSimulatedDeviceRecord &aRecord)
-{
-    return "simulated devices: line " + std::to_string(aRecord.mLine) + ": ";
-}
-
-// Puts the simulated devices on the interfaces they name. A device whose
-// interface is missing is left out, with a warning; USB devices that name no
-// controller go on the first one, and on a simulated one when the host has
-// none.
-void PlaceSimulatedDevices(const tn::system::TnSimulatedSource &aSource, std::vector<TnNetworkAdapter *> &aAdapters,
-                           std::vector<TnUSBHostController *> &aControllers)
-{
-    std::set<std::string> uniqueIDs;
-    for (const tn::system::TnSimulatedDeviceRecord &record : aSource.mDevices)
-    {
-        TnInterface *interface = nullptr;
-        TnDeviceInfo *info = nullptr;
-        if (record.mKind == tn::system::kSimulatedVexmoor)
-        {
-            TnNetworkAdapter *adapter = nullptr;
-            if (!record.mAdapter.empty())
-            {
-                adapter = FindByName(aAdapters, record.mAdapter);
-            }
-            else
-            {
-                for (TnNetworkAdapter *candidate : aAdapters)
-                {
-                    if (adapter == nullptr && AdapterSubnetHolds(*candidate, record.mIPAddress))
-                    {
-                        adapter = candidate;
-                    }
-                }
-                if (adapter == nullptr && !aAdapters.empty())
-                {
-                    adapter = aAdapters.front();
-                }
-            }
-            if (adapter == nullptr)
-            {
-                Warn(LinePrefix(record) + "no network adapter '" + record.mAdapter + "'; the device is left out");
-                continue;
-            }
-            interface = adapter;
-            info = MakeVexmoorDevice(record, *adapter);
-        }
-        else
-        {
-            TnUSBHostController *controller = nullptr;
-            if (!record.mController.empty())
-            {
-                controller = FindByName(aControllers, record.mController);
-                if (controller == nullptr)
-                {
-                    Warn(LinePrefix(record) + "no USB host controller '" + record.mController +
-                         "'; the device is left out");
-                    continue;
-                }
-            }
-            else if (!aControllers.empty())
-            {
-                controller = aControllers.front();
-            }
-            else
-            {
-                tn::system::TnUsbHostControllerInfo simulated;
-                simulated.mName = "simulated";
-                simulated.mDescription = "Simulated USB host controller";
-                simulated.mSpeed = TnUSBSpeedSuper;
-                simulated.mSimulated = true;
-                controller = MakeController(simulated);
-                aControllers.push_back(controller);
-            }
-            interface = controller;
-            info = MakeUsbDevice(record, controller->mSpeed);
-        }
-        // Descriptions that name the same device: the later ones get their
-        // line as well, so that every device keeps an identifier of its own.
-        if (!uniqueIDs.insert(info->mUniqueID).second)
-        {
-            Warn(LinePrefix(record) + "a device named " + info->mUniqueID + " was described before");
-            const bool connectByID = info->mConnectionID == info->mUniqueID;
-            info->mUniqueID += "@line-" + std::to_string(record.mLine);
-            if (connectByID)
-            {
-                info->mConnectionID = info->mUniqueID;
-            }
-            uniqueIDs.insert(info->mUniqueID);
-        }
-        interface->AddDevice(info);
-    }
-}
 } // namespace
 
 TnSystemEventSink::~TnSystemEventSink() = default;
@@ -556,13 +186,13 @@ struct SystemState final : public TnInterfaceHolder
         const TnResult loaded = LoadSimulatedDevices(simulated);
         if (!loaded.IsOK())
         {
-            const char *why = loaded.GetDescription().GetAscii();
-            Warn(why != nullptr ? why : "simulated devices cannot be read");
+            const std::string why = tn::ToString(loaded.GetDescription());
+            WarnOfSearch(__FILE__, __LINE__, !why.empty() ? why : "simulated devices cannot be read");
             result |= loaded;
         }
         for (const std::string &warning : simulated.mWarnings)
         {
-            Warn("simulated devices: " + warning);
+            WarnOfSearch(__FILE__, __LINE__, "simulated devices: " + warning);
         }
 
         std::vector<TnNetworkAdapter *> adapters;
@@ -578,7 +208,9 @@ struct SystemState final : public TnInterfaceHolder
             {
                 if (!controllerNames.insert(info.mName).second)
                 {
-                    Warn("simulated devices: a second USB host controller named " + info.mName + " is left out");
+                    WarnOfSearch(__FILE__, __LINE__,
+                                 "simulated devices: a second USB host controller named " + info.mName +
+                                     " is left out");
                     continue;
                 }
                 controllers.push_back(MakeController(info));
@@ -591,7 +223,7 @@ struct SystemState final : public TnInterfaceHolder
         auto lookAt = [&found, &aIdentifier](const TnInterface *aInterface) {
             for (const TnDeviceInfo *device : aInterface->mDevices)
             {
-                found = found || (!aIdentifier.empty() && Matches(*device, aIdentifier));
+                found = found || (!aIdentifier.empty() && MatchesIdentifier(*device, aIdentifier));
             }
         };
         std::for_each(adapters.begin(), adapters.end(), lookAt);
@@ -610,7 +242,7 @@ struct SystemState final : public TnInterfaceHolder
                 }
                 options.mStopWhen = [&aIdentifier](const TnGevDeviceRecord &aRecord) {
                     const std::unique_ptr<TnDeviceInfoGEV> device(MakeGevDevice(aRecord));
-                    return Matches(*device, aIdentifier);
+                    return MatchesIdentifier(*device, aIdentifier);
                 };
             }
             std::vector<TnGevDeviceRecord> records;
@@ -660,8 +292,7 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
         return TnResult(TN_INVALID_PARAMETER, TnString("no place for the device was given"));
     }
     *aDeviceInfo = nullptr;
-    const char *text = aDeviceToFind.GetAscii();
-    const std::string identifier = text != nullptr ? text : "";
+    const std::string identifier = tn::ToString(aDeviceToFind);
     if (identifier.empty())
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no device to find was named"));
@@ -670,7 +301,7 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
     const TnResult result = mState->Search(identifier, devices);
     for (const TnDeviceInfo *device : devices)
     {
-        if (Matches(*device, identifier))
+        if (tn::system::MatchesIdentifier(*device, identifier))
         {
             *aDeviceInfo = device;
             return TnResult(TN_OK);
@@ -679,9 +310,8 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
     std::string why = "no device answers to " + identifier;
     if (!result.IsOK())
     {
-        const char *failure = result.GetDescription().GetAscii();
-        why += std::string(" (the search failed: ") + (failure != nullptr && *failure != '\0' ? failure
-                                                           : result.GetCodeString().GetAscii()) + ")";
+        const std::string failure = tn::ToString(result.GetDescription());
+        why += " (the search failed: " + (!failure.empty() ? failure : tn::ToString(result.GetCodeString())) + ")";
     }
     return TnResult(TN_NOT_FOUND, TnString(why.c_str()));
 }

@@ -56,10 +56,6 @@ TnResult ListNetworkAdapters(std::vector<TnNetworkAdapterInfo> &aAdapters);
 /// (the route with the lowest metric wins).
 std::map<std::string, uint32_t> ParseDefaultGateways(const std::string &aRouteTable);
 
-/// The local address the system would send from to reach aDestination; 0
-/// when there is no route.
-uint32_t LocalAddressFor(uint32_t aDestination);
-
 // ---------------------------------------------------------------------------
 // USB host controllers
 
@@ -265,11 +261,6 @@ struct TnGevDiscoveryOptions
 /// even when no device answered.
 TnResult DiscoverGevDevices(const std::vector<TnNetworkAdapterInfo> &aAdapters, const TnGevDiscoveryOptions &aOptions,
                             std::vector<TnGevDeviceRecord> &aDevices);
-
-/// Whether a device answers to an identifier: its MAC address (any of the
-/// forms ParseMac takes), its IP address, its user-defined name or its
-/// serial number.
-bool MatchesGevIdentifier(const TnGevDeviceRecord &aDevice, const std::string &aIdentifier);
 
 /// The IP configuration methods of a supported or current IP configuration
 /// register, named "LLA(L)", "DHCP(D)", "Persistent_IP(P)",

@@ -49,21 +49,6 @@ std::string LinkBaseName(const std::string &aPath)
     return lSlash == std::string::npos ? lPath : lPath.substr(lSlash + 1);
 }
 
-std::string Trim(const std::string &aText)
-{
-    size_t lStart = 0;
-    size_t lEnd = aText.size();
-    while (lStart < lEnd && isspace(static_cast<unsigned char>(aText[lStart])))
-    {
-        ++lStart;
-    }
-    while (lEnd > lStart && isspace(static_cast<unsigned char>(aText[lEnd - 1])))
-    {
-        --lEnd;
-    }
-    return aText.substr(lStart, lEnd - lStart);
-}
-
 std::string ToLower(const std::string &aText)
 {
     std::string lText(aText);

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "TnText.h" // Trim
+
 namespace tn
 {
 namespace system
@@ -20,9 +22,6 @@ std::string ReadAttribute(const std::string &aPath);
 /// The last part of the path a symbolic link points to; empty when aPath is
 /// no link.
 std::string LinkBaseName(const std::string &aPath);
-
-/// The text without white space at either end.
-std::string Trim(const std::string &aText);
 
 std::string ToLower(const std::string &aText);
 

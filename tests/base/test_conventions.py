@@ -1,7 +1,15 @@
 """Rules every wrapper follows: argument counts and types, None as `self`,
-comparison fall-backs and the pointer-object machinery."""
+comparison fall-backs, destruction, proxy-class registration, output lists
+and the pointer-object machinery."""
+
+import pathlib
 
 import pytest
+
+import figures
+
+XML = pathlib.Path(__file__).resolve().parent.parent / "data" / "genicam" / "camera.xml"
+COMPARISONS = ("___eq__", "___ne__", "___lt__", "___le__", "___gt__", "___ge__")
 
 
 def test_argument_count_messages(base, tarn):
@@ -82,6 +90,15 @@ def test_comparisons_fall_back_to_notimplemented(base, tarn):
     assert base.TnResult___ne__(tarn.TnResult(), -1) is NotImplemented
     assert (tarn.TnString("a") == 1) is False
     assert (tarn.TnString("a") != [1]) is True
+    # Every comparison, whatever the count: NotImplemented and no error left.
+    selves = {"TnString": tarn.TnString("a"), "TnResult": tarn.TnResult(), "TnBuffer": tarn.TnBuffer()}
+    names = [f.name for f in figures.functions(base) if f.name.endswith(COMPARISONS)]
+    assert sorted(names) == ["TnBuffer___eq__", "TnResult___eq__", "TnResult___ne__", "TnString___eq__",
+                             "TnString___ne__"]
+    for name in names:
+        self = selves[name.split("___")[0]]
+        for args in ((), (self,), (self, self, self), (self, 1, 2), (self,) * 9, (None,) * 3):
+            assert getattr(base, name)(*args) is NotImplemented, (name, len(args))
 
 
 def test_new_returns_owning_pointer_objects(base, tarn):
@@ -101,3 +118,83 @@ def test_delete_disowns_before_destroying(base, tarn):
     base.delete_TnString(text)
     assert not text.this.own()
     del text  # the pointer object no longer owns anything: no second destruction
+
+
+def test_delete_destroys_only_what_its_pointer_object_owns(base, tarn):
+    for destroy in (f.name for f in figures.functions(base) if f.name.startswith("delete_")):
+        assert getattr(base, destroy)(None) is None, destroy
+    # Borrowed objects stay whole: the buffer of an image, a record's string.
+    buffer = tarn.TnBuffer()
+    image = buffer.GetImage()
+    assert image.Alloc(4, 4, tarn.TnPixelMono8).IsOK()
+    base.delete_TnBuffer(image.GetBuffer())
+    session = tarn.TnSessionInfo()
+    session.mName = tarn.TnString("stream")
+    base.delete_TnString(session.mName)
+    assert buffer.GetImage().GetWidth() == 4 and session.mName.GetAscii() == "stream"
+    # An owned object is destroyed once; its emptied proxy is refused like None.
+    text = tarn.TnString("once")
+    base.delete_TnString(text)
+    base.delete_TnString(text)
+    with pytest.raises(TypeError, match="^in method 'TnString_GetAscii', argument 1 of type 'TnString const \\*'$"):
+        text.GetAscii()
+    # A payload interface's destructor leaves even an owned buffer alone.
+    owner = tarn.TnBuffer()
+    base.delete_ITnChunkData(owner)
+    assert owner.this.own() and owner.Alloc(8).IsOK()
+    # Copies of discovery objects are detached and owned by their proxies.
+    copy = tarn.TnDeviceInfoGEV().Copy()
+    assert copy.this.own()
+    base.delete_TnDeviceInfo(copy)
+    assert not copy.this.own()
+
+
+def test_in_place_or_leaves_self_usable(base, tarn):
+    result = tarn.TnResult()
+    base.TnResult___ior__(result, tarn.TnResult(tarn.TN_TIMEOUT))  # the combined proxy is dropped at once
+    assert not result.this.own() and result.GetCode() == tarn.TN_TIMEOUT
+    pointer = base.new_TnResult()
+    combined = base.TnResult___ior__(pointer, tarn.TnResult(tarn.TN_BUSY))
+    assert combined.this.own() and combined.GetCode() == tarn.TN_BUSY
+    with pytest.raises(TypeError, match="argument 1 of type 'TnResult const \\*'"):
+        base.TnResult_GetCode(pointer)  # a bare pointer object that gave its object away is emptied
+    assert not base.TnResult___ior__(result, tarn.TnResult()).this.own()  # no ownership to pass on
+
+
+class Refusing:
+    """A class that cannot make instances."""
+
+    def __new__(cls, *args):
+        raise LookupError("no instances")
+
+
+def test_proxy_class_registration(base, tarn, hooks):
+    for bad in (None, 5, "TnString", tarn.TnString("x"), len):
+        with pytest.raises(TypeError, match="^swigregister expected a class, got "):
+            base.TnString_swigregister(bad)
+
+    class BadDestroy:
+        __swig_destroy__ = "delete"
+
+    with pytest.raises(TypeError, match="__swig_destroy__ is a module function, got BadDestroy"):
+        base.TnString_swigregister(BadDestroy)
+    session = tarn.TnSessionInfo()
+    assert type(session.mName) is tarn.TnString  # the registry is unchanged
+    # Objects that cannot become proxies end the call with the class's error,
+    # also inside output lists.
+    features = hooks.LoadParameterArray(str(XML), 0x400)
+    pixel_format = features.Get("PixelFormat")
+    base.TnGenEnumEntry_swigregister(Refusing)
+    base.TnGenParameterList_swigregister(Refusing)
+    try:
+        with pytest.raises(LookupError):
+            pixel_format.GetEntryByIndex(0)
+        with pytest.raises(LookupError):
+            pixel_format.GetSelectedParameters()
+        base.TnResult_swigregister(Refusing)
+        with pytest.raises(LookupError):
+            features.GetIntegerValue("Width")
+    finally:
+        for name in ("TnGenEnumEntry", "TnGenParameterList", "TnResult"):
+            getattr(base, name + "_swigregister")(getattr(tarn, name))
+    assert type(pixel_format.GetEntryByIndex(0)[1]) is tarn.TnGenEnumEntry

@@ -35,7 +35,7 @@ def test_memory_view_writes_through(tarn, base):
     buffer.Free()
     assert not buffer.IsAllocated()
     with pytest.raises(TypeError, match="overloaded function 'TnBuffer_GetDataPointer'"):
-        base.TnBuffer_GetDataPointer(None)
+        base.TnBuffer_GetDataPointer(tarn.TnString("x"))
     with pytest.raises(TypeError) as error:
         base.TnBuffer_GetSize(tarn.TnString("x"))
     assert str(error.value) == "in method 'TnBuffer_GetSize', argument 1 of type 'TnBuffer const *'"

@@ -139,6 +139,12 @@ def test_chunk_data(tarn, array):
     # Converted input: a list is copied into a temporary that dies after the call.
     assert array.AttachDataChunks(list(counter) + [0, 0, 0x40, 0x01, 0, 0, 0, 4]).IsOK()
     assert array.GetIntegerValue("ChunkFrameCounter")[1] == 77
+    strided = np.zeros(2 * payload.size, np.uint8)
+    strided[::2] = np.frombuffer(image + counter + struct.pack(">II", 0x4001, 4), dtype=np.uint8)
+    assert array.AttachDataChunks(strided[::2]).IsOK()  # copied into a contiguous temporary
+    assert array.GetIntegerValue("ChunkFrameCounter")[1] == 77
+    with pytest.raises(ValueError):
+        array.AttachDataChunks("seventy-seven")  # numpy's own refusal reaches the caller
     bad = np.array([1, 2, 3, 0, 0, 0, 9, 0, 0, 1, 0], dtype=np.uint8)  # the tag claims more than there is
     assert array.AttachDataChunks(bad).GetCode() == tarn.TN_INVALID_DATA_FORMAT
     assert array.AttachDataChunks(np.zeros(0, np.uint8)).GetCode() == tarn.TN_INVALID_PARAMETER

@@ -13,6 +13,7 @@
 #include "TnGenICamInternal.h"
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -97,12 +98,53 @@ TnGenParameterArray *LoadParameterArray(const char *aPath, unsigned int aPortSiz
     return tn::genicam::CreateParameterArray(text.str(), std::make_shared<tn::genicam::MemoryPort>(aPortSize), result);
 }
 
+/* A parameter array built from a GenICam XML file over a device whose every
+ * register reads as zero (writes are accepted and forgotten); null when the
+ * file does not load. */
+TnGenParameterArray *LoadZeroParameterArray(const char *aPath)
+{
+    struct ZeroPort : tn::genicam::IPort
+    {
+        TnResult Read(uint64_t, void *aData, size_t aLength) override
+        {
+            memset(aData, 0, aLength);
+            return TnResult();
+        }
+        TnResult Write(uint64_t, const void *, size_t) override { return TnResult(); }
+    };
+    std::ifstream file(aPath != NULL ? aPath : "", std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    TnResult result;
+    return tn::genicam::CreateParameterArray(text.str(), std::make_shared<ZeroPort>(), result);
+}
+
 /* The result code and description of loading an XML text. */
 unsigned int LoadParameterArrayCode(const char *aXml)
 {
     TnResult result;
     delete tn::genicam::CreateParameterArray(aXml != NULL ? aXml : "", std::make_shared<tn::genicam::MemoryPort>(16), result);
     return result.GetCode();
+}
+%}
+
+%nothread ParameterArrayWarnings;
+%inline %{
+/* The warnings the description of an array gave, as a list of str. */
+PyObject *ParameterArrayWarnings(TnGenParameterArray *aArray)
+{
+    const std::vector<std::string> warnings = tn::genicam::GetWarnings(aArray);
+    PyObject *list = PyList_New(0);
+    for (const std::string &warning : warnings) {
+        PyObject *text = PyUnicode_DecodeUTF8(warning.data(), static_cast<Py_ssize_t>(warning.size()), "replace");
+        if (text == NULL || PyList_Append(list, text) < 0) {
+            Py_XDECREF(text);
+            Py_DECREF(list);
+            return NULL;
+        }
+        Py_DECREF(text);
+    }
+    return list;
 }
 %}
 

@@ -7,16 +7,11 @@ import textwrap
 
 import pytest
 
+import netns
+
 FAKE_CAMERA = "arv-fake-gv-camera-0.8"
 
-
-def _namespaces_work():
-    if shutil.which("unshare") is None:
-        return False
-    return subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode == 0
-
-
-NAMESPACES = _namespaces_work()
+NAMESPACES = netns.available()
 
 
 @pytest.fixture

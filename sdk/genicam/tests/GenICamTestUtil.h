@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "TnByteOrder.h"
 #include "TnGenICamInternal.h"
 #include "TnGenParameterArray.h"
 
@@ -42,73 +43,51 @@ struct Device
     explicit Device(const std::string &aNodes, size_t aMemory = 0x1000, bool aWithPort = true)
         : mPort(std::make_shared<MemoryPort>(aMemory))
     {
-        TnResult result;
-        mArray.reset(CreateParameterArray(Description(aNodes, aWithPort), mPort, result));
-        EXPECT_TRUE(result.IsOK()) << result.GetDescription().GetAscii();
+        TnResult lResult;
+        mArray.reset(CreateParameterArray(Description(aNodes, aWithPort), mPort, lResult));
+        EXPECT_TRUE(lResult.IsOK()) << lResult.GetDescription().GetAscii();
     }
 
     TnGenParameterArray &operator*() { return *mArray; }
     TnGenParameterArray *operator->() { return mArray.get(); }
     explicit operator bool() const { return mArray != nullptr; }
 
-    void PokeBig(uint64_t aAddress, uint64_t aValue, int aLength = 4)
+    void PokeBig(uint64_t aAddress, uint64_t aValue, int aLength = 4) { Poke(aAddress, aValue, aLength, true); }
+
+    void PokeLittle(uint64_t aAddress, uint64_t aValue, int aLength = 4) { Poke(aAddress, aValue, aLength, false); }
+
+    uint64_t PeekBig(uint64_t aAddress, int aLength = 4) { return Peek(aAddress, aLength, true); }
+
+    uint64_t PeekLittle(uint64_t aAddress, int aLength = 4) { return Peek(aAddress, aLength, false); }
+
+    void Poke(uint64_t aAddress, uint64_t aValue, int aLength, bool aBigEndian)
     {
-        uint8_t bytes[8];
-        for (int i = 0; i < aLength; ++i)
-        {
-            bytes[i] = static_cast<uint8_t>(aValue >> (8 * (aLength - 1 - i)));
-        }
-        mPort->Poke(aAddress, bytes, aLength);
+        uint8_t lBytes[8];
+        tn::WriteUnsigned(aValue, lBytes, aLength, aBigEndian);
+        mPort->Poke(aAddress, lBytes, aLength);
     }
 
-    void PokeLittle(uint64_t aAddress, uint64_t aValue, int aLength = 4)
+    uint64_t Peek(uint64_t aAddress, int aLength, bool aBigEndian)
     {
-        uint8_t bytes[8];
-        for (int i = 0; i < aLength; ++i)
-        {
-            bytes[i] = static_cast<uint8_t>(aValue >> (8 * i));
-        }
-        mPort->Poke(aAddress, bytes, aLength);
-    }
-
-    uint64_t PeekBig(uint64_t aAddress, int aLength = 4)
-    {
-        uint8_t bytes[8] = {0};
-        mPort->Peek(aAddress, bytes, aLength);
-        uint64_t value = 0;
-        for (int i = 0; i < aLength; ++i)
-        {
-            value = (value << 8) | bytes[i];
-        }
-        return value;
-    }
-
-    uint64_t PeekLittle(uint64_t aAddress, int aLength = 4)
-    {
-        uint8_t bytes[8] = {0};
-        mPort->Peek(aAddress, bytes, aLength);
-        uint64_t value = 0;
-        for (int i = aLength - 1; i >= 0; --i)
-        {
-            value = (value << 8) | bytes[i];
-        }
-        return value;
+        uint8_t lBytes[8] = {0};
+        mPort->Peek(aAddress, lBytes, aLength);
+        return tn::ReadUnsigned(lBytes, aLength, aBigEndian);
     }
 
     int64_t Int(const char *aName)
     {
-        int64_t value = 0;
-        const TnResult result = mArray->GetIntegerValue(aName, value);
-        EXPECT_TRUE(result.IsOK()) << aName << ": " << result.GetDescription().GetAscii();
-        return value;
+        int64_t lValue = 0;
+        const TnResult lResult = mArray->GetIntegerValue(aName, lValue);
+        EXPECT_TRUE(lResult.IsOK()) << aName << ": " << lResult.GetDescription().GetAscii();
+        return lValue;
     }
 
     double Float(const char *aName)
     {
-        double value = 0;
-        const TnResult result = mArray->GetFloatValue(aName, value);
-        EXPECT_TRUE(result.IsOK()) << aName << ": " << result.GetDescription().GetAscii();
-        return value;
+        double lValue = 0;
+        const TnResult lResult = mArray->GetFloatValue(aName, lValue);
+        EXPECT_TRUE(lResult.IsOK()) << aName << ": " << lResult.GetDescription().GetAscii();
+        return lValue;
     }
 
     std::shared_ptr<MemoryPort> mPort;
@@ -119,9 +98,9 @@ struct Device
 #define EXPECT_CODE(aCode, aResult) \
     do \
     { \
-        const TnResult expectCodeResult = (aResult); \
-        EXPECT_EQ(static_cast<uint32_t>(aCode), expectCodeResult.GetCode()) \
-            << expectCodeResult.GetDescription().GetAscii(); \
+        const TnResult lExpectCodeResult = (aResult); \
+        EXPECT_EQ(static_cast<uint32_t>(aCode), lExpectCodeResult.GetCode()) \
+            << lExpectCodeResult.GetDescription().GetAscii(); \
     } while (0)
 
 } // namespace test

@@ -21,16 +21,16 @@ class RecordingSink : public TnGenEventSink
 public:
     void OnParameterUpdate(TnGenParameter *aParameter) override
     {
-        TnString name;
-        aParameter->GetName(name);
-        mNames.push_back(name.GetAscii());
+        TnString lName;
+        aParameter->GetName(lName);
+        mNames.push_back(lName.GetAscii());
     }
 
     bool Saw(const std::string &aName) const
     {
-        for (const std::string &name : mNames)
+        for (const std::string &lName : mNames)
         {
-            if (name == aName)
+            if (lName == aName)
             {
                 return true;
             }
@@ -50,141 +50,141 @@ const std::string kImage = IntReg("WidthReg", 0x10) + IntReg("HeightReg", 0x14) 
 
 TEST(Cache, WriteThroughServesReadsUntilInvalidated)
 {
-    Device device(kImage);
-    ASSERT_TRUE(device);
-    device.PokeLittle(0x10, 64);
-    EXPECT_EQ(64, device.Int("Width"));
-    const uint64_t reads = device.mPort->GetReadCount();
-    EXPECT_EQ(64, device.Int("Width"));
-    EXPECT_EQ(reads, device.mPort->GetReadCount());
-    bool cached = false;
-    EXPECT_TRUE(device->Get("Width")->IsValueCached(cached).IsOK());
-    EXPECT_TRUE(cached);
+    Device lDevice(kImage);
+    ASSERT_TRUE(lDevice);
+    lDevice.PokeLittle(0x10, 64);
+    EXPECT_EQ(64, lDevice.Int("Width"));
+    const uint64_t lReads = lDevice.mPort->GetReadCount();
+    EXPECT_EQ(64, lDevice.Int("Width"));
+    EXPECT_EQ(lReads, lDevice.mPort->GetReadCount());
+    bool lCached = false;
+    EXPECT_TRUE(lDevice->Get("Width")->IsValueCached(lCached).IsOK());
+    EXPECT_TRUE(lCached);
 
     // A write keeps the written value; the device is not asked again.
-    EXPECT_TRUE(device->SetIntegerValue("Width", 80).IsOK());
-    EXPECT_EQ(80, device.Int("Width"));
-    EXPECT_EQ(reads, device.mPort->GetReadCount());
+    EXPECT_TRUE(lDevice->SetIntegerValue("Width", 80).IsOK());
+    EXPECT_EQ(80, lDevice.Int("Width"));
+    EXPECT_EQ(lReads, lDevice.mPort->GetReadCount());
 
     // Changes behind the cache show after invalidation.
-    device.PokeLittle(0x10, 96);
-    EXPECT_EQ(80, device.Int("Width"));
-    EXPECT_TRUE(device->InvalidateCache().IsOK());
-    EXPECT_TRUE(device->Get("Width")->IsValueCached(cached).IsOK());
-    EXPECT_FALSE(cached);
-    EXPECT_EQ(96, device.Int("Width"));
+    lDevice.PokeLittle(0x10, 96);
+    EXPECT_EQ(80, lDevice.Int("Width"));
+    EXPECT_TRUE(lDevice->InvalidateCache().IsOK());
+    EXPECT_TRUE(lDevice->Get("Width")->IsValueCached(lCached).IsOK());
+    EXPECT_FALSE(lCached);
+    EXPECT_EQ(96, lDevice.Int("Width"));
 }
 
 TEST(Cache, ModesInvalidatorsAndOverlaps)
 {
-    Device device(IntReg("Direct", 0x10, 4, "<AccessMode>RW</AccessMode><Cachable>NoCache</Cachable>") +
-                  IntReg("Around", 0x14, 4, "<AccessMode>RW</AccessMode><Cachable>WriteAround</Cachable>") +
-                  IntReg("Status", 0x18, 4, "<AccessMode>RO</AccessMode><pInvalidator>Reset</pInvalidator>") +
-                  IntReg("Reset", 0x1C) + IntReg("Word", 0x20, 4) + IntReg("HalfWord", 0x22, 2) +
-                  "<Integer Name=\"Selector\"><pValue>SelectorReg</pValue><pSelected>Level</pSelected></Integer>" +
-                  IntReg("SelectorReg", 0x30) + "<Integer Name=\"Level\"><pValue>LevelReg</pValue></Integer>" +
-                  IntReg("LevelReg", 0x34));
-    ASSERT_TRUE(device);
-    EXPECT_EQ(0, device.Int("Direct"));
-    device.PokeLittle(0x10, 5);
-    EXPECT_EQ(5, device.Int("Direct"));
+    Device lDevice(IntReg("Direct", 0x10, 4, "<AccessMode>RW</AccessMode><Cachable>NoCache</Cachable>") +
+                   IntReg("Around", 0x14, 4, "<AccessMode>RW</AccessMode><Cachable>WriteAround</Cachable>") +
+                   IntReg("Status", 0x18, 4, "<AccessMode>RO</AccessMode><pInvalidator>Reset</pInvalidator>") +
+                   IntReg("Reset", 0x1C) + IntReg("Word", 0x20, 4) + IntReg("HalfWord", 0x22, 2) +
+                   "<Integer Name=\"Selector\"><pValue>SelectorReg</pValue><pSelected>Level</pSelected></Integer>" +
+                   IntReg("SelectorReg", 0x30) + "<Integer Name=\"Level\"><pValue>LevelReg</pValue></Integer>" +
+                   IntReg("LevelReg", 0x34));
+    ASSERT_TRUE(lDevice);
+    EXPECT_EQ(0, lDevice.Int("Direct"));
+    lDevice.PokeLittle(0x10, 5);
+    EXPECT_EQ(5, lDevice.Int("Direct"));
 
-    EXPECT_TRUE(device->SetIntegerValue("Around", 7).IsOK());
-    uint64_t reads = device.mPort->GetReadCount();
-    EXPECT_EQ(7, device.Int("Around"));
-    EXPECT_EQ(reads + 1, device.mPort->GetReadCount());
+    EXPECT_TRUE(lDevice->SetIntegerValue("Around", 7).IsOK());
+    uint64_t lReads = lDevice.mPort->GetReadCount();
+    EXPECT_EQ(7, lDevice.Int("Around"));
+    EXPECT_EQ(lReads + 1, lDevice.mPort->GetReadCount());
 
     // Writing an invalidator drops what depends on it.
-    EXPECT_EQ(0, device.Int("Status"));
-    device.PokeLittle(0x18, 9);
-    EXPECT_EQ(0, device.Int("Status"));
-    EXPECT_TRUE(device->SetIntegerValue("Reset", 1).IsOK());
-    EXPECT_EQ(9, device.Int("Status"));
+    EXPECT_EQ(0, lDevice.Int("Status"));
+    lDevice.PokeLittle(0x18, 9);
+    EXPECT_EQ(0, lDevice.Int("Status"));
+    EXPECT_TRUE(lDevice->SetIntegerValue("Reset", 1).IsOK());
+    EXPECT_EQ(9, lDevice.Int("Status"));
 
     // A write to some bytes drops every cached value that covers them.
-    EXPECT_EQ(0, device.Int("Word"));
-    EXPECT_TRUE(device->SetIntegerValue("HalfWord", 0xABCD).IsOK());
-    EXPECT_EQ(0xABCD0000, device.Int("Word"));
+    EXPECT_EQ(0, lDevice.Int("Word"));
+    EXPECT_TRUE(lDevice->SetIntegerValue("HalfWord", 0xABCD).IsOK());
+    EXPECT_EQ(0xABCD0000, lDevice.Int("Word"));
 
     // A selector's write drops what its selected features read, even where
     // the device switches the register's contents behind one address.
-    EXPECT_EQ(0, device.Int("Level"));
-    device.PokeLittle(0x34, 5);
-    EXPECT_TRUE(device->SetIntegerValue("Selector", 1).IsOK());
-    EXPECT_EQ(5, device.Int("Level"));
+    EXPECT_EQ(0, lDevice.Int("Level"));
+    lDevice.PokeLittle(0x34, 5);
+    EXPECT_TRUE(lDevice->SetIntegerValue("Selector", 1).IsOK());
+    EXPECT_EQ(5, lDevice.Int("Level"));
 }
 
 TEST(Cache, PollInvalidatesWhatIsDue)
 {
-    Device device(IntReg("Temperature", 0x10, 4, "<AccessMode>RO</AccessMode><PollingTime>40</PollingTime>") +
-                  "<Integer Name=\"Shown\"><pValue>Temperature</pValue></Integer>" + IntReg("Still", 0x14, 4));
-    ASSERT_TRUE(device);
-    RecordingSink sink;
-    EXPECT_TRUE(device->Get("Shown")->RegisterEventSink(&sink).IsOK());
-    EXPECT_EQ(0, device.Int("Shown"));
-    EXPECT_EQ(0, device.Int("Still"));
-    device.PokeLittle(0x10, 30);
-    device.PokeLittle(0x14, 1);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device->Poll().IsOK());
-    if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(30))
+    Device lDevice(IntReg("Temperature", 0x10, 4, "<AccessMode>RO</AccessMode><PollingTime>40</PollingTime>") +
+                   "<Integer Name=\"Shown\"><pValue>Temperature</pValue></Integer>" + IntReg("Still", 0x14, 4));
+    ASSERT_TRUE(lDevice);
+    RecordingSink lSink;
+    EXPECT_TRUE(lDevice->Get("Shown")->RegisterEventSink(&lSink).IsOK());
+    EXPECT_EQ(0, lDevice.Int("Shown"));
+    EXPECT_EQ(0, lDevice.Int("Still"));
+    lDevice.PokeLittle(0x10, 30);
+    lDevice.PokeLittle(0x14, 1);
+    const auto lStart = std::chrono::steady_clock::now();
+    EXPECT_TRUE(lDevice->Poll().IsOK());
+    if (std::chrono::steady_clock::now() - lStart < std::chrono::milliseconds(30))
     {
-        EXPECT_EQ(0, device.Int("Shown"));
-        EXPECT_TRUE(sink.mNames.empty());
+        EXPECT_EQ(0, lDevice.Int("Shown"));
+        EXPECT_TRUE(lSink.mNames.empty());
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    EXPECT_TRUE(device->Poll().IsOK());
-    EXPECT_TRUE(sink.Saw("Shown"));
-    EXPECT_EQ(30, device.Int("Shown"));
+    EXPECT_TRUE(lDevice->Poll().IsOK());
+    EXPECT_TRUE(lSink.Saw("Shown"));
+    EXPECT_EQ(30, lDevice.Int("Shown"));
     // Nodes without a polling time keep their cache.
-    EXPECT_EQ(0, device.Int("Still"));
-    EXPECT_TRUE(device->Get("Shown")->UnregisterEventSink(&sink).IsOK());
+    EXPECT_EQ(0, lDevice.Int("Still"));
+    EXPECT_TRUE(lDevice->Get("Shown")->UnregisterEventSink(&lSink).IsOK());
 }
 
 TEST(Notification, SinksHearOfChangesToWhatTheyDependOn)
 {
-    Device device(kImage);
-    ASSERT_TRUE(device);
-    RecordingSink widthSink;
-    RecordingSink payloadSink;
-    TnGenParameter *width = device->Get("Width");
-    TnGenParameter *payload = device->Get("Payload");
-    EXPECT_CODE(TN_INVALID_PARAMETER, width->RegisterEventSink(nullptr));
-    EXPECT_CODE(TN_INVALID_PARAMETER, width->UnregisterEventSink(nullptr));
-    EXPECT_CODE(TN_NOT_FOUND, width->UnregisterEventSink(&widthSink));
-    EXPECT_TRUE(width->RegisterEventSink(&widthSink).IsOK());
-    EXPECT_TRUE(width->RegisterEventSink(&widthSink).IsOK());
-    EXPECT_TRUE(payload->RegisterEventSink(&payloadSink).IsOK());
+    Device lDevice(kImage);
+    ASSERT_TRUE(lDevice);
+    RecordingSink lWidthSink;
+    RecordingSink lPayloadSink;
+    TnGenParameter *lWidth = lDevice->Get("Width");
+    TnGenParameter *lPayload = lDevice->Get("Payload");
+    EXPECT_CODE(TN_INVALID_PARAMETER, lWidth->RegisterEventSink(nullptr));
+    EXPECT_CODE(TN_INVALID_PARAMETER, lWidth->UnregisterEventSink(nullptr));
+    EXPECT_CODE(TN_NOT_FOUND, lWidth->UnregisterEventSink(&lWidthSink));
+    EXPECT_TRUE(lWidth->RegisterEventSink(&lWidthSink).IsOK());
+    EXPECT_TRUE(lWidth->RegisterEventSink(&lWidthSink).IsOK());
+    EXPECT_TRUE(lPayload->RegisterEventSink(&lPayloadSink).IsOK());
 
     // Writing the register behind Width reaches Width and the formula over it.
-    EXPECT_TRUE(device->SetIntegerValue("WidthReg", 10).IsOK());
-    EXPECT_EQ(std::vector<std::string>{"Width"}, widthSink.mNames);
-    EXPECT_TRUE(payloadSink.Saw("Payload"));
-    payloadSink.mNames.clear();
-    EXPECT_TRUE(device->SetIntegerValue("Height", 3).IsOK());
-    EXPECT_TRUE(payloadSink.Saw("Payload"));
-    EXPECT_EQ(1u, widthSink.mNames.size());
+    EXPECT_TRUE(lDevice->SetIntegerValue("WidthReg", 10).IsOK());
+    EXPECT_EQ(std::vector<std::string>{"Width"}, lWidthSink.mNames);
+    EXPECT_TRUE(lPayloadSink.Saw("Payload"));
+    lPayloadSink.mNames.clear();
+    EXPECT_TRUE(lDevice->SetIntegerValue("Height", 3).IsOK());
+    EXPECT_TRUE(lPayloadSink.Saw("Payload"));
+    EXPECT_EQ(1u, lWidthSink.mNames.size());
 
     // Suspended updates are not delivered.
-    EXPECT_TRUE(width->GetUpdatesEnabled());
-    width->SetUpdatesEnabled(false);
-    EXPECT_FALSE(width->GetUpdatesEnabled());
-    EXPECT_TRUE(device->SetIntegerValue("Width", 11).IsOK());
-    EXPECT_EQ(1u, widthSink.mNames.size());
-    width->SetUpdatesEnabled(true);
-    EXPECT_TRUE(device->InvalidateCache().IsOK());
-    EXPECT_EQ(2u, widthSink.mNames.size());
+    EXPECT_TRUE(lWidth->GetUpdatesEnabled());
+    lWidth->SetUpdatesEnabled(false);
+    EXPECT_FALSE(lWidth->GetUpdatesEnabled());
+    EXPECT_TRUE(lDevice->SetIntegerValue("Width", 11).IsOK());
+    EXPECT_EQ(1u, lWidthSink.mNames.size());
+    lWidth->SetUpdatesEnabled(true);
+    EXPECT_TRUE(lDevice->InvalidateCache().IsOK());
+    EXPECT_EQ(2u, lWidthSink.mNames.size());
 
-    EXPECT_TRUE(width->UnregisterEventSink(&widthSink).IsOK());
-    EXPECT_TRUE(device->SetIntegerValue("Width", 12).IsOK());
-    EXPECT_EQ(2u, widthSink.mNames.size());
-    EXPECT_TRUE(payload->UnregisterEventSink(&payloadSink).IsOK());
+    EXPECT_TRUE(lWidth->UnregisterEventSink(&lWidthSink).IsOK());
+    EXPECT_TRUE(lDevice->SetIntegerValue("Width", 12).IsOK());
+    EXPECT_EQ(2u, lWidthSink.mNames.size());
+    EXPECT_TRUE(lPayload->UnregisterEventSink(&lPayloadSink).IsOK());
 }
 
 TEST(Notification, SinksMayThrowAndCallBack)
 {
-    Device device(kImage);
-    ASSERT_TRUE(device);
+    Device lDevice(kImage);
+    ASSERT_TRUE(lDevice);
     struct Throwing : TnGenEventSink
     {
         void OnParameterUpdate(TnGenParameter *) override
@@ -193,62 +193,62 @@ TEST(Notification, SinksMayThrowAndCallBack)
             throw std::runtime_error("sink failure");
         }
         int mCalls = 0;
-    } throwing;
+    } lThrowing;
     // A sink that reads and writes the array from inside its notification:
     // it is called without any lock of the array held.
     struct Reentrant : TnGenEventSink
     {
         void OnParameterUpdate(TnGenParameter *) override
         {
-            int64_t payload = 0;
-            mResult = mArray->GetIntegerValue("Payload", payload);
-            mPayload = payload;
+            int64_t lPayload = 0;
+            mResult = mArray->GetIntegerValue("Payload", lPayload);
+            mPayload = lPayload;
             if (mDepth++ == 0)
             {
                 mArray->SetIntegerValue("Height", 2);
             }
-            std::thread other([this]() { mOtherResult = mArray->GetIntegerValue("Width", mOtherWidth); });
-            other.join();
+            std::thread lOther([this]() { mOtherResult = mArray->GetIntegerValue("Width", mOtherWidth); });
+            lOther.join();
         }
         TnGenParameterArray *mArray = nullptr;
         TnResult mResult, mOtherResult;
         int64_t mPayload = 0, mOtherWidth = 0;
         int mDepth = 0;
-    } reentrant;
-    reentrant.mArray = device.mArray.get();
-    EXPECT_TRUE(device->Get("Width")->RegisterEventSink(&throwing).IsOK());
-    EXPECT_TRUE(device->Get("Width")->RegisterEventSink(&reentrant).IsOK());
-    EXPECT_TRUE(device->SetIntegerValue("Width", 5).IsOK());
-    EXPECT_EQ(1, throwing.mCalls);
-    EXPECT_TRUE(reentrant.mResult.IsOK());
-    EXPECT_TRUE(reentrant.mOtherResult.IsOK());
-    EXPECT_EQ(5, reentrant.mOtherWidth);
-    EXPECT_EQ(2, device.Int("Height"));
-    EXPECT_EQ(10, device.Int("Payload"));
+    } lReentrant;
+    lReentrant.mArray = lDevice.mArray.get();
+    EXPECT_TRUE(lDevice->Get("Width")->RegisterEventSink(&lThrowing).IsOK());
+    EXPECT_TRUE(lDevice->Get("Width")->RegisterEventSink(&lReentrant).IsOK());
+    EXPECT_TRUE(lDevice->SetIntegerValue("Width", 5).IsOK());
+    EXPECT_EQ(1, lThrowing.mCalls);
+    EXPECT_TRUE(lReentrant.mResult.IsOK());
+    EXPECT_TRUE(lReentrant.mOtherResult.IsOK());
+    EXPECT_EQ(5, lReentrant.mOtherWidth);
+    EXPECT_EQ(2, lDevice.Int("Height"));
+    EXPECT_EQ(10, lDevice.Int("Payload"));
 }
 
 TEST(Notification, UnregisteredSinksAreNotCalledAfterwards)
 {
-    Device device(kImage);
-    ASSERT_TRUE(device);
-    TnGenParameter *width = device->Get("Width");
+    Device lDevice(kImage);
+    ASSERT_TRUE(lDevice);
+    TnGenParameter *lWidth = lDevice->Get("Width");
     // A sink that drops another one while the same notification runs.
     struct Counting : TnGenEventSink
     {
         void OnParameterUpdate(TnGenParameter *) override { ++mCalls; }
         std::atomic<int> mCalls{0};
-    } second;
+    } lSecond;
     struct Dropping : TnGenEventSink
     {
         void OnParameterUpdate(TnGenParameter *aParameter) override { aParameter->UnregisterEventSink(mOther); }
         TnGenEventSink *mOther = nullptr;
-    } first;
-    first.mOther = &second;
-    EXPECT_TRUE(width->RegisterEventSink(&first).IsOK());
-    EXPECT_TRUE(width->RegisterEventSink(&second).IsOK());
-    EXPECT_TRUE(device->SetIntegerValue("Width", 1).IsOK());
-    EXPECT_EQ(0, second.mCalls.load());
-    EXPECT_TRUE(width->UnregisterEventSink(&first).IsOK());
+    } lFirst;
+    lFirst.mOther = &lSecond;
+    EXPECT_TRUE(lWidth->RegisterEventSink(&lFirst).IsOK());
+    EXPECT_TRUE(lWidth->RegisterEventSink(&lSecond).IsOK());
+    EXPECT_TRUE(lDevice->SetIntegerValue("Width", 1).IsOK());
+    EXPECT_EQ(0, lSecond.mCalls.load());
+    EXPECT_TRUE(lWidth->UnregisterEventSink(&lFirst).IsOK());
 
     // Unregistering on another thread waits for a call in progress.
     struct Slow : TnGenEventSink
@@ -261,14 +261,14 @@ TEST(Notification, UnregisteredSinksAreNotCalledAfterwards)
         }
         std::atomic<bool> mInside{false};
         std::atomic<bool> mFinished{false};
-    } slow;
-    EXPECT_TRUE(width->RegisterEventSink(&slow).IsOK());
-    std::thread writer([&]() { device->SetIntegerValue("Width", 2); });
-    while (!slow.mInside)
+    } lSlow;
+    EXPECT_TRUE(lWidth->RegisterEventSink(&lSlow).IsOK());
+    std::thread lWriter([&]() { lDevice->SetIntegerValue("Width", 2); });
+    while (!lSlow.mInside)
     {
         std::this_thread::yield();
     }
-    EXPECT_TRUE(width->UnregisterEventSink(&slow).IsOK());
-    EXPECT_TRUE(slow.mFinished);
-    writer.join();
+    EXPECT_TRUE(lWidth->UnregisterEventSink(&lSlow).IsOK());
+    EXPECT_TRUE(lSlow.mFinished);
+    lWriter.join();
 }

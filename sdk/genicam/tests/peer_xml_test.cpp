@@ -26,50 +26,50 @@ namespace
 {
 bool HaveProgram(const char *aName)
 {
-    const std::string command = std::string("command -v ") + aName + " >/dev/null 2>&1";
-    return system(command.c_str()) == 0;
+    const std::string lCommand = std::string("command -v ") + aName + " >/dev/null 2>&1";
+    return system(lCommand.c_str()) == 0;
 }
 
 // Runs the fake camera and the client in a network namespace of their own.
 std::string FetchPeerXml(std::string &aWhy)
 {
-    for (const char *program : {"unshare", "ip", "timeout", "arv-fake-gv-camera-0.8", "arv-tool-0.8"})
+    for (const char *lProgram : {"unshare", "ip", "timeout", "arv-fake-gv-camera-0.8", "arv-tool-0.8"})
     {
-        if (!HaveProgram(program))
+        if (!HaveProgram(lProgram))
         {
-            aWhy = std::string(program) + " is not installed" +
-                   (strncmp(program, "arv-", 4) == 0 ? " (apt packages aravis-tools, aravis-tools-cli)" : "");
+            aWhy = std::string(lProgram) + " is not installed" +
+                   (strncmp(lProgram, "arv-", 4) == 0 ? " (apt packages aravis-tools, aravis-tools-cli)" : "");
             return std::string();
         }
     }
-    char directory[] = "/tmp/tn-peer-xml-XXXXXX";
-    if (mkdtemp(directory) == nullptr)
+    char lDirectory[] = "/tmp/tn-peer-xml-XXXXXX";
+    if (mkdtemp(lDirectory) == nullptr)
     {
         aWhy = "no temporary directory";
         return std::string();
     }
-    const std::string file = std::string(directory) + "/description.xml";
-    const std::string script =
-        "ip link set lo up || exit 3; "
-        "arv-fake-gv-camera-0.8 -i 127.0.0.1 -s TARNTEST >/dev/null 2>&1 & camera=$!; "
-        "for attempt in 1 2 3 4 5 6 7 8 9 10; do sleep 0.5; "
-        "arv-tool-0.8 -a 127.0.0.1 genicam > " +
-        file + " 2>/dev/null && grep -q RegisterDescription " + file + " && break; done; kill $camera; wait $camera 2>/dev/null";
-    const std::string command = "timeout 30 unshare -n sh -c '" + script + "' >/dev/null 2>&1";
-    const int status = system(command.c_str());
-    std::ifstream input(file);
-    std::stringstream text;
-    text << input.rdbuf();
-    unlink(file.c_str());
-    rmdir(directory);
-    const std::string xml = text.str();
-    if (xml.find("RegisterDescription") == std::string::npos)
+    const std::string lFile = std::string(lDirectory) + "/description.xml";
+    const std::string lScript = "ip link set lo up || exit 3; "
+                                "arv-fake-gv-camera-0.8 -i 127.0.0.1 -s TARNTEST >/dev/null 2>&1 & camera=$!; "
+                                "for attempt in 1 2 3 4 5 6 7 8 9 10; do sleep 0.5; "
+                                "arv-tool-0.8 -a 127.0.0.1 genicam > " +
+                                lFile + " 2>/dev/null && grep -q RegisterDescription " + lFile +
+                                " && break; done; kill $camera; wait $camera 2>/dev/null";
+    const std::string lCommand = "timeout 30 unshare -n sh -c '" + lScript + "' >/dev/null 2>&1";
+    const int lStatus = system(lCommand.c_str());
+    std::ifstream lInput(lFile);
+    std::stringstream lText;
+    lText << lInput.rdbuf();
+    unlink(lFile.c_str());
+    rmdir(lDirectory);
+    const std::string lXml = lText.str();
+    if (lXml.find("RegisterDescription") == std::string::npos)
     {
-        aWhy = "the fake camera's XML could not be fetched (exit status " + std::to_string(status) +
+        aWhy = "the fake camera's XML could not be fetched (exit status " + std::to_string(lStatus) +
                "; unshare needs root or user namespaces)";
         return std::string();
     }
-    return xml;
+    return lXml;
 }
 
 // Reads facts out of the XML independently of the engine.
@@ -90,17 +90,17 @@ public:
 
     std::string Text(const std::string &aNode, const std::string &aElement) const
     {
-        xmlNodePtr node = Node(aNode);
-        for (xmlNodePtr child = node != nullptr ? node->children : nullptr; child != nullptr; child = child->next)
+        xmlNodePtr lNode = Node(aNode);
+        for (xmlNodePtr lChild = lNode != nullptr ? lNode->children : nullptr; lChild != nullptr; lChild = lChild->next)
         {
-            if (child->type == XML_ELEMENT_NODE && aElement == reinterpret_cast<const char *>(child->name))
+            if (lChild->type == XML_ELEMENT_NODE && aElement == reinterpret_cast<const char *>(lChild->name))
             {
-                xmlChar *content = xmlNodeGetContent(child);
-                std::string text = content != nullptr ? reinterpret_cast<const char *>(content) : "";
-                xmlFree(content);
-                const size_t begin = text.find_first_not_of(" \t\r\n");
-                const size_t end = text.find_last_not_of(" \t\r\n");
-                return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+                xmlChar *lContent = xmlNodeGetContent(lChild);
+                std::string lText = lContent != nullptr ? reinterpret_cast<const char *>(lContent) : "";
+                xmlFree(lContent);
+                const size_t lBegin = lText.find_first_not_of(" \t\r\n");
+                const size_t lEnd = lText.find_last_not_of(" \t\r\n");
+                return lBegin == std::string::npos ? std::string() : lText.substr(lBegin, lEnd - lBegin + 1);
             }
         }
         return std::string();
@@ -114,14 +114,14 @@ public:
     /// The register a feature reads through pValue, followed to its end.
     std::string Register(std::string aName) const
     {
-        for (int depth = 0; depth < 8; ++depth)
+        for (int lDepth = 0; lDepth < 8; ++lDepth)
         {
-            const std::string next = Text(aName, "pValue");
-            if (next.empty())
+            const std::string lNext = Text(aName, "pValue");
+            if (lNext.empty())
             {
                 return aName;
             }
-            aName = next;
+            aName = lNext;
         }
         return aName;
     }
@@ -131,11 +131,11 @@ public:
     /// The first name of the list the XML defines.
     std::string FirstOf(std::initializer_list<const char *> aNames) const
     {
-        for (const char *name : aNames)
+        for (const char *lName : aNames)
         {
-            if (Has(name))
+            if (Has(lName))
             {
-                return name;
+                return lName;
             }
         }
         return std::string();
@@ -143,49 +143,51 @@ public:
 
     std::vector<std::pair<std::string, int64_t>> Entries(const std::string &aEnumeration) const
     {
-        std::vector<std::pair<std::string, int64_t>> entries;
-        xmlNodePtr node = Node(aEnumeration);
-        for (xmlNodePtr child = node != nullptr ? node->children : nullptr; child != nullptr; child = child->next)
+        std::vector<std::pair<std::string, int64_t>> lEntries;
+        xmlNodePtr lNode = Node(aEnumeration);
+        for (xmlNodePtr lChild = lNode != nullptr ? lNode->children : nullptr; lChild != nullptr; lChild = lChild->next)
         {
-            if (child->type == XML_ELEMENT_NODE && strcmp(reinterpret_cast<const char *>(child->name), "EnumEntry") == 0)
+            if (lChild->type == XML_ELEMENT_NODE &&
+                strcmp(reinterpret_cast<const char *>(lChild->name), "EnumEntry") == 0)
             {
-                xmlChar *name = xmlGetProp(child, reinterpret_cast<const xmlChar *>("Name"));
-                int64_t value = 0;
-                for (xmlNodePtr element = child->children; element != nullptr; element = element->next)
+                xmlChar *lName = xmlGetProp(lChild, reinterpret_cast<const xmlChar *>("Name"));
+                int64_t lValue = 0;
+                for (xmlNodePtr lElement = lChild->children; lElement != nullptr; lElement = lElement->next)
                 {
-                    if (element->type == XML_ELEMENT_NODE && strcmp(reinterpret_cast<const char *>(element->name), "Value") == 0)
+                    if (lElement->type == XML_ELEMENT_NODE &&
+                        strcmp(reinterpret_cast<const char *>(lElement->name), "Value") == 0)
                     {
-                        xmlChar *content = xmlNodeGetContent(element);
-                        value = strtoll(reinterpret_cast<const char *>(content), nullptr, 0);
-                        xmlFree(content);
+                        xmlChar *lContent = xmlNodeGetContent(lElement);
+                        lValue = strtoll(reinterpret_cast<const char *>(lContent), nullptr, 0);
+                        xmlFree(lContent);
                     }
                 }
-                entries.emplace_back(reinterpret_cast<const char *>(name), value);
-                xmlFree(name);
+                lEntries.emplace_back(reinterpret_cast<const char *>(lName), lValue);
+                xmlFree(lName);
             }
         }
-        return entries;
+        return lEntries;
     }
 
 private:
     static xmlNodePtr Find(xmlNodePtr aNode, const std::string &aName)
     {
-        for (xmlNodePtr node = aNode; node != nullptr; node = node->next)
+        for (xmlNodePtr lNode = aNode; lNode != nullptr; lNode = lNode->next)
         {
-            if (node->type != XML_ELEMENT_NODE)
+            if (lNode->type != XML_ELEMENT_NODE)
             {
                 continue;
             }
-            xmlChar *name = xmlGetProp(node, reinterpret_cast<const xmlChar *>("Name"));
-            const bool match = name != nullptr && aName == reinterpret_cast<const char *>(name);
-            xmlFree(name);
-            if (match && strcmp(reinterpret_cast<const char *>(node->name), "EnumEntry") != 0)
+            xmlChar *lName = xmlGetProp(lNode, reinterpret_cast<const xmlChar *>("Name"));
+            const bool lMatch = lName != nullptr && aName == reinterpret_cast<const char *>(lName);
+            xmlFree(lName);
+            if (lMatch && strcmp(reinterpret_cast<const char *>(lNode->name), "EnumEntry") != 0)
             {
-                return node;
+                return lNode;
             }
-            if (xmlNodePtr found = Find(node->children, aName))
+            if (xmlNodePtr lFound = Find(lNode->children, aName))
             {
-                return found;
+                return lFound;
             }
         }
         return nullptr;
@@ -197,10 +199,7 @@ private:
 class PeerXml : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        sXml = new std::string(FetchPeerXml(*(sWhy = new std::string)));
-    }
+    static void SetUpTestSuite() { sXml = new std::string(FetchPeerXml(*(sWhy = new std::string))); }
 
     static void TearDownTestSuite()
     {
@@ -222,37 +221,37 @@ protected:
 
     void Load()
     {
-        TnResult result;
-        mArray.reset(CreateParameterArray(*sXml, mPort, result));
-        ASSERT_TRUE(result.IsOK()) << result.GetDescription().GetAscii();
+        TnResult lResult;
+        mArray.reset(CreateParameterArray(*sXml, mPort, lResult));
+        ASSERT_TRUE(lResult.IsOK()) << lResult.GetDescription().GetAscii();
         ASSERT_NE(nullptr, mArray);
     }
 
     // Register contents in the register's byte order.
     void Poke(const std::string &aRegister, uint64_t aValue)
     {
-        const int length = static_cast<int>(mFacts->Number(aRegister, "Length"));
-        uint8_t bytes[8];
-        for (int i = 0; i < length; ++i)
+        const int lLength = static_cast<int>(mFacts->Number(aRegister, "Length"));
+        uint8_t lBytes[8];
+        for (int lIndex = 0; lIndex < lLength; ++lIndex)
         {
-            const int shift = mFacts->BigEndian(aRegister) ? 8 * (length - 1 - i) : 8 * i;
-            bytes[i] = static_cast<uint8_t>(aValue >> shift);
+            const int lShift = mFacts->BigEndian(aRegister) ? 8 * (lLength - 1 - lIndex) : 8 * lIndex;
+            lBytes[lIndex] = static_cast<uint8_t>(aValue >> lShift);
         }
-        ASSERT_TRUE(mPort->Poke(mFacts->Number(aRegister, "Address"), bytes, length).IsOK());
+        ASSERT_TRUE(mPort->Poke(mFacts->Number(aRegister, "Address"), lBytes, lLength).IsOK());
     }
 
     uint64_t Peek(const std::string &aRegister, uint64_t aOffset = 0)
     {
-        const int length = static_cast<int>(mFacts->Number(aRegister, "Length"));
-        uint8_t bytes[8] = {0};
-        EXPECT_TRUE(mPort->Peek(mFacts->Number(aRegister, "Address") + aOffset, bytes, length).IsOK());
-        uint64_t value = 0;
-        for (int i = 0; i < length; ++i)
+        const int lLength = static_cast<int>(mFacts->Number(aRegister, "Length"));
+        uint8_t lBytes[8] = {0};
+        EXPECT_TRUE(mPort->Peek(mFacts->Number(aRegister, "Address") + aOffset, lBytes, lLength).IsOK());
+        uint64_t lValue = 0;
+        for (int lPosition = 0; lPosition < lLength; ++lPosition)
         {
-            const int index = mFacts->BigEndian(aRegister) ? i : length - 1 - i;
-            value = (value << 8) | bytes[index];
+            const int lIndex = mFacts->BigEndian(aRegister) ? lPosition : lLength - 1 - lPosition;
+            lValue = (lValue << 8) | lBytes[lIndex];
         }
-        return value;
+        return lValue;
     }
 
     static std::string *sXml;
@@ -274,14 +273,14 @@ TEST_F(PeerXml, ImageFormatFeatures)
     EXPECT_GT(mArray->GetCount(), 20u);
     EXPECT_NE(nullptr, mArray->GetCategory("Root"));
 
-    for (const char *name : {"Width", "Height"})
+    for (const char *lName : {"Width", "Height"})
     {
-        int64_t minimum = 0, maximum = 0;
-        ASSERT_TRUE(mArray->GetIntegerRange(name, minimum, maximum).IsOK()) << name;
-        EXPECT_EQ(mFacts->Number(name, "Min"), minimum) << name;
-        EXPECT_EQ(std::string(name) == "Width" ? 1920 : 1080, maximum) << name;
-        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetIntegerValue(name, maximum + 1));
-        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetIntegerValue(name, minimum - 1));
+        int64_t lMinimum = 0, lMaximum = 0;
+        ASSERT_TRUE(mArray->GetIntegerRange(lName, lMinimum, lMaximum).IsOK()) << lName;
+        EXPECT_EQ(mFacts->Number(lName, "Min"), lMinimum) << lName;
+        EXPECT_EQ(std::string(lName) == "Width" ? 1920 : 1080, lMaximum) << lName;
+        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetIntegerValue(lName, lMaximum + 1));
+        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetIntegerValue(lName, lMinimum - 1));
     }
     EXPECT_TRUE(mArray->SetIntegerValue("Width", 640).IsOK());
     EXPECT_TRUE(mArray->SetIntegerValue("Height", 480).IsOK());
@@ -289,41 +288,41 @@ TEST_F(PeerXml, ImageFormatFeatures)
     EXPECT_EQ(480u, Peek(mFacts->Register("Height")));
 
     // Every entry of the pixel format writes its own value.
-    TnGenEnum *pixelFormat = mArray->GetEnum("PixelFormat");
-    ASSERT_NE(nullptr, pixelFormat);
-    const auto entries = mFacts->Entries("PixelFormat");
-    int64_t count = 0;
-    EXPECT_TRUE(pixelFormat->GetEntriesCount(count).IsOK());
-    EXPECT_EQ(static_cast<int64_t>(entries.size()), count);
-    for (const auto &entry : entries)
+    TnGenEnum *lPixelFormat = mArray->GetEnum("PixelFormat");
+    ASSERT_NE(nullptr, lPixelFormat);
+    const auto lEntries = mFacts->Entries("PixelFormat");
+    int64_t lCount = 0;
+    EXPECT_TRUE(lPixelFormat->GetEntriesCount(lCount).IsOK());
+    EXPECT_EQ(static_cast<int64_t>(lEntries.size()), lCount);
+    for (const auto &lEntry : lEntries)
     {
-        EXPECT_TRUE(pixelFormat->SetValue(TnString(entry.first.c_str())).IsOK()) << entry.first;
-        EXPECT_EQ(static_cast<uint64_t>(entry.second), Peek(mFacts->Register("PixelFormat"))) << entry.first;
-        TnString name;
-        EXPECT_TRUE(pixelFormat->GetValue(name).IsOK());
-        EXPECT_EQ(entry.first, name.GetAscii());
+        EXPECT_TRUE(lPixelFormat->SetValue(TnString(lEntry.first.c_str())).IsOK()) << lEntry.first;
+        EXPECT_EQ(static_cast<uint64_t>(lEntry.second), Peek(mFacts->Register("PixelFormat"))) << lEntry.first;
+        TnString lName;
+        EXPECT_TRUE(lPixelFormat->GetValue(lName).IsOK());
+        EXPECT_EQ(lEntry.first, lName.GetAscii());
     }
-    EXPECT_CODE(TN_GENERIC_ERROR, pixelFormat->SetValue(TnString("NoSuchFormat")));
+    EXPECT_CODE(TN_GENERIC_ERROR, lPixelFormat->SetValue(TnString("NoSuchFormat")));
 
     // The payload size formula of the XML over these values.
     if (mFacts->Has("PayloadSize"))
     {
-        for (const auto &entry : entries)
+        for (const auto &lEntry : lEntries)
         {
-            ASSERT_TRUE(pixelFormat->SetValue(entry.second).IsOK());
-            int64_t payload = 0;
-            ASSERT_TRUE(mArray->GetIntegerValue("PayloadSize", payload).IsOK());
-            EXPECT_EQ(640 * 480 * ((entry.second >> 16) & 0xFF) / 8, payload) << entry.first;
+            ASSERT_TRUE(lPixelFormat->SetValue(lEntry.second).IsOK());
+            int64_t lPayload = 0;
+            ASSERT_TRUE(mArray->GetIntegerValue("PayloadSize", lPayload).IsOK());
+            EXPECT_EQ(640 * 480 * ((lEntry.second >> 16) & 0xFF) / 8, lPayload) << lEntry.first;
         }
     }
 
     // The strings the device reports, read-only.
-    const std::string vendor = mFacts->Register("DeviceVendorName");
-    ASSERT_TRUE(mPort->Poke(mFacts->Number(vendor, "Address"), "Aravis", 7).IsOK());
+    const std::string lVendor = mFacts->Register("DeviceVendorName");
+    ASSERT_TRUE(mPort->Poke(mFacts->Number(lVendor, "Address"), "Aravis", 7).IsOK());
     ASSERT_TRUE(mArray->InvalidateCache().IsOK());
-    TnString text;
-    EXPECT_TRUE(mArray->GetStringValue("DeviceVendorName", text).IsOK());
-    EXPECT_STREQ("Aravis", text.GetAscii());
+    TnString lText;
+    EXPECT_TRUE(mArray->GetStringValue("DeviceVendorName", lText).IsOK());
+    EXPECT_STREQ("Aravis", lText.GetAscii());
     EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetStringValue("DeviceVendorName", "Other"));
 }
 
@@ -331,96 +330,97 @@ TEST_F(PeerXml, AcquisitionAndAnalogFeatures)
 {
     Load();
     // Gain and exposure under whichever names this XML uses.
-    const std::string gain = mFacts->FirstOf({"Gain", "GainRaw"});
-    ASSERT_FALSE(gain.empty());
-    if (mArray->GetInteger(gain.c_str()) != nullptr)
+    const std::string lGain = mFacts->FirstOf({"Gain", "GainRaw"});
+    ASSERT_FALSE(lGain.empty());
+    if (mArray->GetInteger(lGain.c_str()) != nullptr)
     {
-        int64_t minimum = 0, maximum = 0;
-        ASSERT_TRUE(mArray->GetIntegerRange(gain.c_str(), minimum, maximum).IsOK());
-        EXPECT_EQ(mFacts->Number(gain, "Min"), minimum);
-        EXPECT_EQ(mFacts->Number(gain, "Max"), maximum);
-        EXPECT_TRUE(mArray->SetIntegerValue(gain.c_str(), maximum).IsOK());
-        EXPECT_EQ(static_cast<uint64_t>(maximum), Peek(mFacts->Register(gain)));
-        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetIntegerValue(gain.c_str(), maximum + 1));
+        int64_t lMinimum = 0, lMaximum = 0;
+        ASSERT_TRUE(mArray->GetIntegerRange(lGain.c_str(), lMinimum, lMaximum).IsOK());
+        EXPECT_EQ(mFacts->Number(lGain, "Min"), lMinimum);
+        EXPECT_EQ(mFacts->Number(lGain, "Max"), lMaximum);
+        EXPECT_TRUE(mArray->SetIntegerValue(lGain.c_str(), lMaximum).IsOK());
+        EXPECT_EQ(static_cast<uint64_t>(lMaximum), Peek(mFacts->Register(lGain)));
+        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetIntegerValue(lGain.c_str(), lMaximum + 1));
     }
     else
     {
-        double minimum = 0, maximum = 0;
-        ASSERT_TRUE(mArray->GetFloatRange(gain.c_str(), minimum, maximum).IsOK());
-        EXPECT_TRUE(mArray->SetFloatValue(gain.c_str(), maximum).IsOK());
-        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetFloatValue(gain.c_str(), maximum * 2 + 1));
+        double lMinimum = 0, lMaximum = 0;
+        ASSERT_TRUE(mArray->GetFloatRange(lGain.c_str(), lMinimum, lMaximum).IsOK());
+        EXPECT_TRUE(mArray->SetFloatValue(lGain.c_str(), lMaximum).IsOK());
+        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetFloatValue(lGain.c_str(), lMaximum * 2 + 1));
     }
 
-    const std::string exposure = mFacts->FirstOf({"ExposureTime", "ExposureTimeAbs"});
-    ASSERT_FALSE(exposure.empty());
-    double minimum = 0, maximum = 0;
-    ASSERT_TRUE(mArray->GetFloatRange(exposure.c_str(), minimum, maximum).IsOK());
-    EXPECT_DOUBLE_EQ(strtod(mFacts->Text(exposure, "Min").c_str(), nullptr), minimum);
-    EXPECT_DOUBLE_EQ(strtod(mFacts->Text(exposure, "Max").c_str(), nullptr), maximum);
-    EXPECT_TRUE(mArray->SetFloatValue(exposure.c_str(), 5000.0).IsOK());
-    double value = 0;
-    EXPECT_TRUE(mArray->GetFloatValue(exposure.c_str(), value).IsOK());
-    EXPECT_DOUBLE_EQ(5000.0, value);
+    const std::string lExposure = mFacts->FirstOf({"ExposureTime", "ExposureTimeAbs"});
+    ASSERT_FALSE(lExposure.empty());
+    double lMinimum = 0, lMaximum = 0;
+    ASSERT_TRUE(mArray->GetFloatRange(lExposure.c_str(), lMinimum, lMaximum).IsOK());
+    EXPECT_DOUBLE_EQ(strtod(mFacts->Text(lExposure, "Min").c_str(), nullptr), lMinimum);
+    EXPECT_DOUBLE_EQ(strtod(mFacts->Text(lExposure, "Max").c_str(), nullptr), lMaximum);
+    EXPECT_TRUE(mArray->SetFloatValue(lExposure.c_str(), 5000.0).IsOK());
+    double lValue = 0;
+    EXPECT_TRUE(mArray->GetFloatValue(lExposure.c_str(), lValue).IsOK());
+    EXPECT_DOUBLE_EQ(5000.0, lValue);
     ASSERT_TRUE(mArray->InvalidateCache().IsOK());
-    EXPECT_TRUE(mArray->GetFloatValue(exposure.c_str(), value).IsOK());
-    EXPECT_DOUBLE_EQ(5000.0, value);
-    if (minimum > 0)
+    EXPECT_TRUE(mArray->GetFloatValue(lExposure.c_str(), lValue).IsOK());
+    EXPECT_DOUBLE_EQ(5000.0, lValue);
+    if (lMinimum > 0)
     {
-        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetFloatValue(exposure.c_str(), minimum / 2));
+        EXPECT_CODE(TN_GENERIC_ERROR, mArray->SetFloatValue(lExposure.c_str(), lMinimum / 2));
     }
 
     if (mFacts->Has("AcquisitionFrameRate"))
     {
         EXPECT_TRUE(mArray->SetFloatValue("AcquisitionFrameRate", 25.0).IsOK());
-        EXPECT_TRUE(mArray->GetFloatValue("AcquisitionFrameRate", value).IsOK());
-        EXPECT_NEAR(25.0, value, 1e-9);
+        EXPECT_TRUE(mArray->GetFloatValue("AcquisitionFrameRate", lValue).IsOK());
+        EXPECT_NEAR(25.0, lValue, 1e-9);
     }
 
     // The commands write their command values.
-    for (const char *command : {"AcquisitionStart", "AcquisitionStop"})
+    for (const char *lCommand : {"AcquisitionStart", "AcquisitionStop"})
     {
-        TnGenCommand *parameter = mArray->GetCommand(command);
-        ASSERT_NE(nullptr, parameter) << command;
-        EXPECT_TRUE(parameter->Execute().IsOK());
-        EXPECT_EQ(static_cast<uint64_t>(mFacts->Number(command, "CommandValue")), Peek(mFacts->Register(command)));
-        bool done = false;
-        EXPECT_TRUE(parameter->IsDone(done).IsOK());
+        TnGenCommand *lParameter = mArray->GetCommand(lCommand);
+        ASSERT_NE(nullptr, lParameter) << lCommand;
+        EXPECT_TRUE(lParameter->Execute().IsOK());
+        EXPECT_EQ(static_cast<uint64_t>(mFacts->Number(lCommand, "CommandValue")), Peek(mFacts->Register(lCommand)));
+        bool lDone = false;
+        EXPECT_TRUE(lParameter->IsDone(lDone).IsOK());
     }
-    const auto modes = mFacts->Entries("AcquisitionMode");
-    ASSERT_FALSE(modes.empty());
-    EXPECT_TRUE(mArray->SetEnumValue("AcquisitionMode", modes.back().first.c_str()).IsOK());
-    EXPECT_EQ(static_cast<uint64_t>(modes.back().second), Peek(mFacts->Register("AcquisitionMode")));
+    const auto lModes = mFacts->Entries("AcquisitionMode");
+    ASSERT_FALSE(lModes.empty());
+    EXPECT_TRUE(mArray->SetEnumValue("AcquisitionMode", lModes.back().first.c_str()).IsOK());
+    EXPECT_EQ(static_cast<uint64_t>(lModes.back().second), Peek(mFacts->Register("AcquisitionMode")));
 
     // A selector moves the register its selected features use.
     if (mFacts->Has("TriggerSelector") && mFacts->Has("TriggerMode"))
     {
-        const std::string mode = mFacts->Register("TriggerMode");
-        const auto selectors = mFacts->Entries("TriggerSelector");
-        const auto states = mFacts->Entries("TriggerMode");
-        ASSERT_GE(selectors.size(), 2u);
-        ASSERT_GE(states.size(), 2u);
-        xmlNodePtr index = nullptr;
-        for (xmlNodePtr child = mFacts->Node(mode)->children; child != nullptr; child = child->next)
+        const std::string lMode = mFacts->Register("TriggerMode");
+        const auto lSelectors = mFacts->Entries("TriggerSelector");
+        const auto lStates = mFacts->Entries("TriggerMode");
+        ASSERT_GE(lSelectors.size(), 2u);
+        ASSERT_GE(lStates.size(), 2u);
+        xmlNodePtr lIndex = nullptr;
+        for (xmlNodePtr lChild = mFacts->Node(lMode)->children; lChild != nullptr; lChild = lChild->next)
         {
-            if (child->type == XML_ELEMENT_NODE && strcmp(reinterpret_cast<const char *>(child->name), "pIndex") == 0)
+            if (lChild->type == XML_ELEMENT_NODE && strcmp(reinterpret_cast<const char *>(lChild->name), "pIndex") == 0)
             {
-                index = child;
+                lIndex = lChild;
             }
         }
-        if (index != nullptr)
+        if (lIndex != nullptr)
         {
-            xmlChar *offsetText = xmlGetProp(index, reinterpret_cast<const xmlChar *>("Offset"));
-            const int64_t offset = offsetText != nullptr ? strtoll(reinterpret_cast<const char *>(offsetText), nullptr, 0) : 0;
-            xmlFree(offsetText);
-            EXPECT_TRUE(mArray->SetEnumValue("TriggerSelector", selectors[1].first.c_str()).IsOK());
-            EXPECT_TRUE(mArray->SetEnumValue("TriggerMode", states[1].first.c_str()).IsOK());
-            EXPECT_EQ(static_cast<uint64_t>(states[1].second), Peek(mode, offset * selectors[1].second));
-            EXPECT_EQ(0u, Peek(mode, offset * selectors[0].second));
+            xmlChar *lOffsetText = xmlGetProp(lIndex, reinterpret_cast<const xmlChar *>("Offset"));
+            const int64_t lOffset =
+                lOffsetText != nullptr ? strtoll(reinterpret_cast<const char *>(lOffsetText), nullptr, 0) : 0;
+            xmlFree(lOffsetText);
+            EXPECT_TRUE(mArray->SetEnumValue("TriggerSelector", lSelectors[1].first.c_str()).IsOK());
+            EXPECT_TRUE(mArray->SetEnumValue("TriggerMode", lStates[1].first.c_str()).IsOK());
+            EXPECT_EQ(static_cast<uint64_t>(lStates[1].second), Peek(lMode, lOffset * lSelectors[1].second));
+            EXPECT_EQ(0u, Peek(lMode, lOffset * lSelectors[0].second));
             // The other selector's register still holds zero.
-            EXPECT_TRUE(mArray->SetEnumValue("TriggerSelector", selectors[0].first.c_str()).IsOK());
-            int64_t state = -1;
-            EXPECT_TRUE(mArray->GetEnumValue("TriggerMode", state).IsOK());
-            EXPECT_EQ(0, state);
+            EXPECT_TRUE(mArray->SetEnumValue("TriggerSelector", lSelectors[0].first.c_str()).IsOK());
+            int64_t lState = -1;
+            EXPECT_TRUE(mArray->GetEnumValue("TriggerMode", lState).IsOK());
+            EXPECT_EQ(0, lState);
         }
     }
 }

@@ -15,73 +15,74 @@ TEST(Threads, ConcurrentAccessStaysConsistent)
 {
     const int kThreads = 6;
     const int kRounds = 400;
-    std::string nodes;
-    for (int i = 0; i < kThreads; ++i)
+    std::string lNodes;
+    for (int lThread = 0; lThread < kThreads; ++lThread)
     {
-        const std::string index = std::to_string(i);
-        nodes += IntReg("Reg" + index, 0x10 + 4 * i) + "<Integer Name=\"Value" + index + "\"><pValue>Reg" + index +
-                 "</pValue><Min>0</Min><Max>1000000</Max></Integer>";
+        const std::string lIndex = std::to_string(lThread);
+        lNodes += IntReg("Reg" + lIndex, 0x10 + 4 * lThread) + "<Integer Name=\"Value" + lIndex + "\"><pValue>Reg" +
+                  lIndex + "</pValue><Min>0</Min><Max>1000000</Max></Integer>";
     }
-    nodes += "<IntSwissKnife Name=\"Sum\"><pVariable Name=\"A\">Value0</pVariable><pVariable Name=\"B\">Value1</pVariable>"
-             "<Formula>A + B</Formula></IntSwissKnife>";
-    Device device(nodes);
-    ASSERT_TRUE(device);
+    lNodes +=
+        "<IntSwissKnife Name=\"Sum\"><pVariable Name=\"A\">Value0</pVariable><pVariable Name=\"B\">Value1</pVariable>"
+        "<Formula>A + B</Formula></IntSwissKnife>";
+    Device lDevice(lNodes);
+    ASSERT_TRUE(lDevice);
 
     struct CountingSink : TnGenEventSink
     {
         void OnParameterUpdate(TnGenParameter *) override { ++mCalls; }
         std::atomic<int> mCalls{0};
-    } sink;
+    } lSink;
 
-    std::atomic<int> failures{0};
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i)
+    std::atomic<int> lFailures{0};
+    std::atomic<bool> lStop{false};
+    std::vector<std::thread> lThreads;
+    for (int lIndex = 0; lIndex < kThreads; ++lIndex)
     {
-        threads.emplace_back([&, i]() {
-            const std::string name = "Value" + std::to_string(i);
-            TnGenInteger *value = device->GetInteger(name.c_str());
-            for (int round = 0; round < kRounds; ++round)
+        lThreads.emplace_back([&, lIndex]() {
+            const std::string lName = "Value" + std::to_string(lIndex);
+            TnGenInteger *lValue = lDevice->GetInteger(lName.c_str());
+            for (int lRound = 0; lRound < kRounds; ++lRound)
             {
-                int64_t read = -1;
-                if (!value->SetValue(round).IsOK() || !value->GetValue(read).IsOK() || read != round)
+                int64_t lRead = -1;
+                if (!lValue->SetValue(lRound).IsOK() || !lValue->GetValue(lRead).IsOK() || lRead != lRound)
                 {
-                    ++failures;
+                    ++lFailures;
                 }
-                int64_t sum = 0;
-                if (!device->GetIntegerValue("Sum", sum).IsOK())
+                int64_t lSum = 0;
+                if (!lDevice->GetIntegerValue("Sum", lSum).IsOK())
                 {
-                    ++failures;
+                    ++lFailures;
                 }
             }
         });
     }
     // Cache invalidation, polling, chunk attachment and sink registration run
     // beside the writers.
-    std::thread housekeeping([&]() {
-        uint8_t chunk[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        while (!stop)
+    std::thread lHousekeeping([&]() {
+        uint8_t lChunk[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        while (!lStop)
         {
-            device->InvalidateCache();
-            device->Poll();
-            device->AttachDataChunks(chunk, sizeof(chunk));
-            device->Get("Sum")->RegisterEventSink(&sink);
-            device->Get("Sum")->UnregisterEventSink(&sink);
-            TnGenParameterList list;
-            device->Get("Value0")->GetSelectingParameters(list);
+            lDevice->InvalidateCache();
+            lDevice->Poll();
+            lDevice->AttachDataChunks(lChunk, sizeof(lChunk));
+            lDevice->Get("Sum")->RegisterEventSink(&lSink);
+            lDevice->Get("Sum")->UnregisterEventSink(&lSink);
+            TnGenParameterList lList;
+            lDevice->Get("Value0")->GetSelectingParameters(lList);
         }
     });
-    for (std::thread &thread : threads)
+    for (std::thread &lThread : lThreads)
     {
-        thread.join();
+        lThread.join();
     }
-    stop = true;
-    housekeeping.join();
-    EXPECT_EQ(0, failures.load());
-    EXPECT_TRUE(device->InvalidateCache().IsOK());
-    for (int i = 0; i < kThreads; ++i)
+    lStop = true;
+    lHousekeeping.join();
+    EXPECT_EQ(0, lFailures.load());
+    EXPECT_TRUE(lDevice->InvalidateCache().IsOK());
+    for (int lIndex = 0; lIndex < kThreads; ++lIndex)
     {
-        EXPECT_EQ(kRounds - 1, device.Int(("Value" + std::to_string(i)).c_str()));
+        EXPECT_EQ(kRounds - 1, lDevice.Int(("Value" + std::to_string(lIndex)).c_str()));
     }
-    EXPECT_EQ(2 * (kRounds - 1), device.Int("Sum"));
+    EXPECT_EQ(2 * (kRounds - 1), lDevice.Int("Sum"));
 }

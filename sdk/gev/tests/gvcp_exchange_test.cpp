@@ -4,9 +4,7 @@
 
 #include <string.h>
 
-#include <atomic>
 #include <functional>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -18,6 +16,7 @@
 #include "TnGvcpClient.h"
 #include "TnGvcpDiscovery.h"
 #include "TnGvcpServer.h"
+#include "TnTestDevices.h"
 #include "TnTestNetwork.h"
 #include "TnUdpSocket.h"
 
@@ -30,89 +29,54 @@ constexpr uint32_t kXmlAddress = 0x10000;
 constexpr uint32_t kXmlLength = 0x3E67; // not a whole number of words or chunks
 constexpr uint32_t kThrowingAddress = 0xBAD0;
 
-bool gPrivateNetwork = false;
+const ::testing::Environment *gEnvironment =
+    ::testing::AddGlobalTestEnvironment(new tn::test::PrivateNetworkEnvironment);
 
-class PrivateNetwork : public ::testing::Environment
+TnGvcpDeviceInfo Description(uint64_t aMac, const char *aSerial)
+{
+    TnGvcpDeviceInfo lInfo;
+    lInfo.mVersionMajor = 2;
+    lInfo.mVersionMinor = 0;
+    lInfo.SetMacValue(aMac);
+    lInfo.mSupportedIPConfig = kIPConfigLla | kIPConfigDhcp;
+    lInfo.mCurrentIPConfig = kIPConfigLla;
+    lInfo.mCurrentIP = kLoopback;
+    lInfo.mSubnetMask = 0xFF000000;
+    lInfo.mManufacturerName = "Tarn Test";
+    lInfo.mModelName = "Memory";
+    lInfo.mDeviceVersion = "1.0";
+    lInfo.mSerialNumber = aSerial;
+    return lInfo;
+}
+
+// A device whose registers are plain memory: the description's region holds
+// patterned bytes, one register fails by throwing, and the first two
+// bootstrap registers are write-protected.
+class MemoryDevice : public tn::test::MemoryDevice
 {
 public:
-    void SetUp() override
+    explicit MemoryDevice(uint64_t aMac = 0x0250C2000001ull, const char *aSerial = "SN-1")
+        : tn::test::MemoryDevice(Description(aMac, aSerial), 0x20000)
     {
-        gPrivateNetwork = tn::test::EnterPrivateNetwork();
-    }
-};
-
-const ::testing::Environment *gEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
-
-// A device whose registers are plain memory.
-class MemoryDevice : public TnGvcpRegisterHandler
-{
-public:
-    explicit MemoryDevice(uint64_t aMac = 0x0250C2000001ull, const char *aSerial = "SN-1") : mMemory(0x20000, 0)
-    {
-        TnGvcpDeviceInfo lInfo;
-        lInfo.mVersionMajor = 2;
-        lInfo.mVersionMinor = 0;
-        lInfo.SetMacValue(aMac);
-        lInfo.mSupportedIPConfig = kIPConfigLla | kIPConfigDhcp;
-        lInfo.mCurrentIPConfig = kIPConfigLla;
-        lInfo.mCurrentIP = kLoopback;
-        lInfo.mSubnetMask = 0xFF000000;
-        lInfo.mManufacturerName = "Tarn Test";
-        lInfo.mModelName = "Memory";
-        lInfo.mDeviceVersion = "1.0";
-        lInfo.mSerialNumber = aSerial;
-        const std::vector<uint8_t> lBlock = EncodeDeviceInfo(lInfo);
-        memcpy(mMemory.data(), lBlock.data(), lBlock.size());
+        ProtectBelow(8);
         const std::string lUrl = "Local:memory.xml;10000;3e67";
-        memcpy(mMemory.data() + kRegFirstUrl, lUrl.data(), lUrl.size());
+        Write(kRegFirstUrl, lUrl.data(), lUrl.size());
+        std::vector<uint8_t> lPattern(kXmlLength);
         for (uint32_t lIndex = 0; lIndex < kXmlLength; ++lIndex)
         {
-            mMemory[kXmlAddress + lIndex] = static_cast<uint8_t>(lIndex * 7 + (lIndex >> 8));
+            lPattern[lIndex] = static_cast<uint8_t>(lIndex * 7 + (lIndex >> 8));
         }
+        Write(kXmlAddress, lPattern.data(), lPattern.size());
     }
 
-    uint16_t ReadMemory(const TnGvcpPeer &, uint32_t aAddress, uint8_t *aData, size_t aSize) override
+    uint16_t ReadMemory(const TnGvcpPeer &aPeer, uint32_t aAddress, uint8_t *aData, size_t aSize) override
     {
         if (aAddress == kThrowingAddress)
         {
             throw std::runtime_error("register map failure");
         }
-        std::lock_guard<std::mutex> lLock(mMutex);
-        if (aAddress + aSize > mMemory.size())
-        {
-            return kGvcpStatusInvalidAddress;
-        }
-        memcpy(aData, mMemory.data() + aAddress, aSize);
-        return kGvcpStatusSuccess;
+        return tn::test::MemoryDevice::ReadMemory(aPeer, aAddress, aData, aSize);
     }
-
-    uint16_t WriteMemory(const TnGvcpPeer &, uint32_t aAddress, const uint8_t *aData, size_t aSize) override
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        if (aAddress < 8)
-        {
-            return kGvcpStatusWriteProtect;
-        }
-        if (aAddress + aSize > mMemory.size())
-        {
-            return kGvcpStatusInvalidAddress;
-        }
-        memcpy(mMemory.data() + aAddress, aData, aSize);
-        ++mWrites;
-        return kGvcpStatusSuccess;
-    }
-
-    std::vector<uint8_t> Snapshot(uint32_t aAddress, size_t aSize)
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        return std::vector<uint8_t>(mMemory.begin() + aAddress, mMemory.begin() + aAddress + aSize);
-    }
-
-    std::atomic<int> mWrites{0};
-
-private:
-    std::mutex mMutex;
-    std::vector<uint8_t> mMemory;
 };
 
 // A device played by the test: a socket and a script run on its own thread.
@@ -221,10 +185,9 @@ TEST_F(ClientServer, RegistersAndMemoryTravelBothWays)
 {
     std::string lUrl;
     ASSERT_TRUE(mClient.ReadString(kRegFirstUrl, kUrlSize, lUrl).IsOK());
-    TnGevXmlLocation lLocation;
-    ASSERT_TRUE(ParseXmlLocation(lUrl, lLocation));
-    std::vector<uint8_t> lXml(lLocation.mLength);
-    ASSERT_TRUE(mClient.ReadMemory(lLocation.mAddress, lXml.data(), lXml.size()).IsOK());
+    EXPECT_EQ(lUrl, "Local:memory.xml;10000;3e67");
+    std::vector<uint8_t> lXml(kXmlLength);
+    ASSERT_TRUE(mClient.ReadMemory(kXmlAddress, lXml.data(), lXml.size()).IsOK());
     EXPECT_EQ(lXml, mDevice.Snapshot(kXmlAddress, kXmlLength));
 
     // An unaligned read inside one word and across words.
@@ -311,9 +274,9 @@ TEST_F(ClientServer, RepeatedAndMalformedCommandsDoNoHarm)
     const std::vector<uint8_t> lWrite = BuildWriteRegCmd(0x0101, &lAddress, &lValue, 1);
     EXPECT_EQ(StatusOf(Exchange(lRaw, lPort, lWrite)), kGvcpStatusSuccess);
     EXPECT_EQ(StatusOf(Exchange(lRaw, lPort, lWrite)), kGvcpStatusSuccess);
-    EXPECT_EQ(mDevice.mWrites.load(), 1);
+    EXPECT_EQ(mDevice.GetWriteCount(), 1);
     EXPECT_EQ(StatusOf(Exchange(lRaw, lPort, BuildWriteRegCmd(0x0102, &lAddress, &lValue, 1))), kGvcpStatusSuccess);
-    EXPECT_EQ(mDevice.mWrites.load(), 2);
+    EXPECT_EQ(mDevice.GetWriteCount(), 2);
 
     // Garbage gets no answer; a header promising more than it brings is refused.
     EXPECT_TRUE(Exchange(lRaw, lPort, {0x42, 0x01, 0x00}, 150).empty());
@@ -538,7 +501,7 @@ TEST(Discovery, UnicastFindsTheResponder)
 
 TEST(Discovery, BroadcastCollectsEachDeviceOnce)
 {
-    if (!gPrivateNetwork)
+    if (!tn::test::UsePrivateNetwork())
     {
         GTEST_SKIP() << "broadcasts are only sent inside a private network namespace";
     }

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "SoftDeviceTestUtil.h"
+#include "TnGenApiLocation.h"
 #include "TnStandardFeatures.h"
 
 using namespace tn::softdevice;
@@ -91,9 +92,9 @@ TEST(StandardFeatures, ClientFeaturesOverTheDeviceRegisters)
     // The first URL points at the description in device memory.
     uint8_t urlBytes[tn::gev::kUrlSize] = {0};
     ASSERT_EQ(0, device.mMap.ReadMemory(tn::gev::kRegFirstUrl, urlBytes, sizeof(urlBytes)).mStatus);
-    tn::gev::TnGevXmlLocation location;
-    ASSERT_TRUE(tn::gev::ParseXmlLocation(reinterpret_cast<const char *>(urlBytes), location));
-    EXPECT_EQ(tn::gev::TnGevXmlLocation::kLocal, location.mKind);
+    tn::genicam::XmlLocation location;
+    ASSERT_TRUE(tn::genicam::ParseXmlLocation(reinterpret_cast<const char *>(urlBytes), location));
+    EXPECT_EQ(tn::genicam::XmlLocation::kLocal, location.mKind);
     std::string served(location.mLength, '\0');
     for (uint32_t done = 0; done < location.mLength; done += 512)
     {

@@ -6,26 +6,23 @@
 // tests are skipped.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "TnDeviceMatching.h"
+#include "TnDeviceRecords.h"
+#include "TnGenApiLocation.h"
 #include "TnGevAddress.h"
 #include "TnGevBytes.h"
 #include "TnGvcpClient.h"
 #include "TnGvcpServer.h"
 #include "TnSystemInternal.h"
+#include "TnTestDevices.h"
 #include "TnTestNetwork.h"
+#include "TnTestProcess.h"
 
 using namespace tn::system;
 using tn::gev::TnGvcpClient;
@@ -33,115 +30,14 @@ using tn::gev::TnGvcpClient;
 namespace
 {
 constexpr uint32_t kLoopback = 0x7F000001;
-constexpr const char *kFakeCamera = "arv-fake-gv-camera-0.8";
 constexpr const char *kTool = "arv-tool-0.8";
 
-std::string FindProgram(const char *aName)
+// Whether the device a search found answers to an identifier, as the
+// public search judges it.
+bool Names(const TnGevDeviceRecord &aDevice, const std::string &aIdentifier)
 {
-    const char *lPath = getenv("PATH");
-    std::string lDirectories = lPath != nullptr && lPath[0] != '\0' ? lPath : "/usr/local/bin:/usr/bin:/bin";
-    size_t lStart = 0;
-    while (lStart <= lDirectories.size())
-    {
-        size_t lEnd = lDirectories.find(':', lStart);
-        if (lEnd == std::string::npos)
-        {
-            lEnd = lDirectories.size();
-        }
-        const std::string lCandidate = lDirectories.substr(lStart, lEnd - lStart) + "/" + aName;
-        if (access(lCandidate.c_str(), X_OK) == 0)
-        {
-            return lCandidate;
-        }
-        lStart = lEnd + 1;
-    }
-    return std::string();
-}
-
-// Runs a program to its end (at most aTimeoutMs) and returns what it printed.
-std::string RunProgram(const std::vector<std::string> &aArguments, uint32_t aTimeoutMs, int *aStatus = nullptr)
-{
-    int lPipe[2];
-    if (pipe2(lPipe, O_CLOEXEC) != 0)
-    {
-        return std::string();
-    }
-    const pid_t lChild = fork();
-    if (lChild == 0)
-    {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(lPipe[1], STDOUT_FILENO);
-        dup2(lPipe[1], STDERR_FILENO);
-        std::vector<char *> lArguments;
-        for (const std::string &lArgument : aArguments)
-        {
-            lArguments.push_back(const_cast<char *>(lArgument.c_str()));
-        }
-        lArguments.push_back(nullptr);
-        execv(lArguments[0], lArguments.data());
-        _exit(127);
-    }
-    close(lPipe[1]);
-    std::string lOutput;
-    fcntl(lPipe[0], F_SETFL, O_NONBLOCK);
-    const uint64_t lDeadline = tn::gev::MonotonicMilliseconds() + aTimeoutMs;
-    int lStatus = -1;
-    bool lExited = false;
-    while (lChild > 0)
-    {
-        char lChunk[4096];
-        const ssize_t lRead = read(lPipe[0], lChunk, sizeof(lChunk));
-        if (lRead > 0)
-        {
-            lOutput.append(lChunk, static_cast<size_t>(lRead));
-            continue;
-        }
-        if (!lExited && waitpid(lChild, &lStatus, WNOHANG) == lChild)
-        {
-            lExited = true;
-            continue; // read what is left
-        }
-        if (lExited && lRead <= 0)
-        {
-            break;
-        }
-        if (tn::gev::MonotonicMilliseconds() > lDeadline)
-        {
-            kill(lChild, SIGKILL);
-            waitpid(lChild, &lStatus, 0);
-            lOutput += "\n[killed after the time limit]";
-            break;
-        }
-        usleep(10000);
-    }
-    close(lPipe[0]);
-    if (aStatus != nullptr)
-    {
-        *aStatus = lStatus;
-    }
-    return lOutput;
-}
-
-// The Debian version of a package, without its revision ("0.8.26").
-std::string PackageVersion(const char *aPackage)
-{
-    const std::string lQuery = FindProgram("dpkg-query");
-    if (lQuery.empty())
-    {
-        return std::string();
-    }
-    std::string lVersion = RunProgram({lQuery, "-W", "-f=${Version}", aPackage}, 5000);
-    const size_t lRevision = lVersion.find('-');
-    if (lRevision != std::string::npos)
-    {
-        lVersion.erase(lRevision);
-    }
-    const size_t lEpoch = lVersion.find(':');
-    if (lEpoch != std::string::npos)
-    {
-        lVersion.erase(0, lEpoch + 1);
-    }
-    return lVersion;
+    const std::unique_ptr<TnDeviceInfoGEV> lInfo(MakeGevDevice(aDevice));
+    return MatchesIdentifier(*lInfo, aIdentifier);
 }
 
 std::vector<TnGevDeviceRecord> Discover(const TnGevDiscoveryOptions &aOptions)
@@ -153,18 +49,7 @@ std::vector<TnGevDeviceRecord> Discover(const TnGevDiscoveryOptions &aOptions)
     return lDevices;
 }
 
-class PrivateNamespace : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        std::string lWhy;
-        if (!tn::test::EnterPrivateNetwork(&lWhy))
-        {
-            GTEST_SKIP() << lWhy;
-        }
-    }
-};
+using PrivateNamespace = tn::test::FreshNetworkTest;
 
 class FakeCamera : public PrivateNamespace
 {
@@ -176,92 +61,50 @@ protected:
         {
             return;
         }
-        const std::string lProgram = FindProgram(kFakeCamera);
-        if (lProgram.empty())
+        if (!tn::test::FakeCamera::IsInstalled())
         {
-            GTEST_SKIP() << kFakeCamera << " is not installed (Debian package aravis-tools)";
+            GTEST_SKIP() << tn::test::FakeCamera::kProgram << " is not installed (Debian package aravis-tools)";
         }
         mSerial = "TN" + std::to_string(getpid() % 1000000);
-        mPid = fork();
-        if (mPid == 0)
+        std::string lWhy;
+        if (!mCamera.Start(mSerial, lWhy))
         {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            const int lNull = open("/dev/null", O_RDWR);
-            dup2(lNull, STDOUT_FILENO);
-            dup2(lNull, STDERR_FILENO);
-            execl(lProgram.c_str(), lProgram.c_str(), "-i", "127.0.0.1", "-s", mSerial.c_str(),
-                  static_cast<char *>(nullptr));
-            _exit(127);
+            FAIL() << lWhy;
         }
-        ASSERT_GT(mPid, 0);
-        // Ready once it answers a unicast discovery.
-        TnGevDiscoveryOptions lProbe;
-        lProbe.mUnicastAddress = kLoopback;
-        lProbe.mTimeoutMs = 200;
-        lProbe.mStopWhen = [](const TnGevDeviceRecord &) { return true; };
-        std::vector<TnNetworkAdapterInfo> lAdapters;
-        ASSERT_TRUE(ListNetworkAdapters(lAdapters).IsOK());
-        for (int lAttempt = 0; lAttempt < 50; ++lAttempt)
-        {
-            int lStatus = 0;
-            ASSERT_EQ(waitpid(mPid, &lStatus, WNOHANG), 0) << kFakeCamera << " ended early";
-            std::vector<TnGevDeviceRecord> lDevices;
-            if (DiscoverGevDevices(lAdapters, lProbe, lDevices).IsOK() && !lDevices.empty())
-            {
-                return;
-            }
-        }
-        FAIL() << kFakeCamera << " did not answer within 10 s";
     }
 
-    void TearDown() override
-    {
-        if (mPid <= 0)
-        {
-            return;
-        }
-        kill(mPid, SIGTERM);
-        for (int lWait = 0; lWait < 200; ++lWait)
-        {
-            if (waitpid(mPid, nullptr, WNOHANG) == mPid)
-            {
-                mPid = -1;
-                return;
-            }
-            usleep(10000);
-        }
-        kill(mPid, SIGKILL);
-        waitpid(mPid, nullptr, 0);
-        mPid = -1;
-    }
-
-    pid_t mPid = -1;
+    tn::test::FakeCamera mCamera;
     std::string mSerial;
 };
 
-// A device whose registers are plain memory, for the independent client.
-class MemoryDevice : public tn::gev::TnGvcpRegisterHandler
+constexpr uint32_t kWidthAddress = 0x1000;
+
+// A device whose registers are plain memory, for the independent client: a
+// description with one feature, Width, in a register of its own.
+tn::gev::TnGvcpDeviceInfo ResponderDescription()
+{
+    tn::gev::TnGvcpDeviceInfo lInfo;
+    lInfo.mVersionMajor = 2;
+    lInfo.mVersionMinor = 0;
+    lInfo.SetMacValue(0x0250C2001234ull);
+    lInfo.mCurrentIP = kLoopback;
+    lInfo.mSubnetMask = 0xFF000000;
+    lInfo.mManufacturerName = "TarnTest";
+    lInfo.mModelName = "Responder";
+    lInfo.mDeviceVersion = "7.0";
+    lInfo.mSerialNumber = "RESP-1";
+    return lInfo;
+}
+
+class MemoryDevice : public tn::test::MemoryDevice
 {
 public:
-    static constexpr uint32_t kWidthAddress = 0x1000;
-
-    MemoryDevice() : mMemory(0x10000, 0)
+    MemoryDevice() : tn::test::MemoryDevice(ResponderDescription(), 0x10000)
     {
-        tn::gev::TnGvcpDeviceInfo lInfo;
-        lInfo.mVersionMajor = 2;
-        lInfo.mVersionMinor = 0;
-        lInfo.SetMacValue(0x0250C2001234ull);
-        lInfo.mCurrentIP = kLoopback;
-        lInfo.mSubnetMask = 0xFF000000;
-        lInfo.mManufacturerName = "TarnTest";
-        lInfo.mModelName = "Responder";
-        lInfo.mDeviceVersion = "7.0";
-        lInfo.mSerialNumber = "RESP-1";
-        const std::vector<uint8_t> lBlock = tn::gev::EncodeDeviceInfo(lInfo);
-        memcpy(mMemory.data(), lBlock.data(), lBlock.size());
-        tn::gev::PutU32(mMemory.data() + tn::gev::kRegHeartbeatTimeout, 3000);
-        tn::gev::PutU32(mMemory.data() + kWidthAddress, 640);
-        const std::string lXml =
+        PutWord(tn::gev::kRegHeartbeatTimeout, 3000);
+        PutWord(kWidthAddress, 640);
+        SetDescription(
+            "responder.xml",
             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
             "<RegisterDescription ModelName=\"Responder\" VendorName=\"TarnTest\" StandardNameSpace=\"None\""
             " SchemaMajorVersion=\"1\" SchemaMinorVersion=\"0\" SchemaSubMinorVersion=\"1\" MajorVersion=\"1\""
@@ -273,45 +116,9 @@ public:
             "  <IntReg Name=\"WidthRegister\"><Address>0x1000</Address><Length>4</Length><AccessMode>RW</AccessMode>"
             "<pPort>Device</pPort><Sign>Unsigned</Sign><Endianess>BigEndian</Endianess></IntReg>\n"
             "  <Port Name=\"Device\" NameSpace=\"Standard\"/>\n"
-            "</RegisterDescription>\n";
-        const uint32_t lXmlAddress = 0x2000;
-        memcpy(mMemory.data() + lXmlAddress, lXml.data(), lXml.size());
-        char lUrl[96];
-        snprintf(lUrl, sizeof(lUrl), "Local:responder.xml;%x;%zx", lXmlAddress, lXml.size());
-        memcpy(mMemory.data() + tn::gev::kRegFirstUrl, lUrl, strlen(lUrl));
+            "</RegisterDescription>\n",
+            0x2000);
     }
-
-    uint16_t ReadMemory(const tn::gev::TnGvcpPeer &, uint32_t aAddress, uint8_t *aData, size_t aSize) override
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        if (aAddress + aSize > mMemory.size())
-        {
-            return tn::gev::kGvcpStatusInvalidAddress;
-        }
-        memcpy(aData, mMemory.data() + aAddress, aSize);
-        return tn::gev::kGvcpStatusSuccess;
-    }
-
-    uint16_t WriteMemory(const tn::gev::TnGvcpPeer &, uint32_t aAddress, const uint8_t *aData, size_t aSize) override
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        if (aAddress + aSize > mMemory.size())
-        {
-            return tn::gev::kGvcpStatusInvalidAddress;
-        }
-        memcpy(mMemory.data() + aAddress, aData, aSize);
-        return tn::gev::kGvcpStatusSuccess;
-    }
-
-    uint32_t Word(uint32_t aAddress)
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        return tn::gev::GetU32(mMemory.data() + aAddress);
-    }
-
-private:
-    std::mutex mMutex;
-    std::vector<uint8_t> mMemory;
 };
 } // namespace
 
@@ -337,7 +144,7 @@ TEST_F(FakeCamera, DiscoveryAnnouncesWhatItsRegistersHold)
     EXPECT_EQ(lInfo.mUserDefinedName, "");
     EXPECT_EQ(tn::gev::FormatIPv4(lInfo.mCurrentIP), "127.0.0.1");
     EXPECT_EQ(lInfo.GetMacValue(), tn::gev::MacFromBytes(lAdapters[0].mMac)); // loopback's own MAC
-    const std::string lPackage = PackageVersion("aravis-tools");
+    const std::string lPackage = tn::test::PackageVersion("aravis-tools");
     if (!lPackage.empty())
     {
         EXPECT_EQ(lInfo.mDeviceVersion, lPackage);
@@ -377,14 +184,14 @@ TEST_F(FakeCamera, UserDefinedNameIsAnnouncedAndFound)
 
     TnGevDiscoveryOptions lOptions;
     lOptions.mTimeoutMs = 5000;
-    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return MatchesGevIdentifier(aDevice, "tn-interop"); };
+    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return Names(aDevice, "tn-interop"); };
     const uint64_t lStart = tn::gev::MonotonicMilliseconds();
     const std::vector<TnGevDeviceRecord> lDevices = Discover(lOptions);
     EXPECT_LT(tn::gev::MonotonicMilliseconds() - lStart, 2500u) << "the search went on after the device answered";
     ASSERT_EQ(lDevices.size(), 1u);
     EXPECT_EQ(lDevices[0].mDevice.mUserDefinedName, "tn-interop");
-    EXPECT_TRUE(MatchesGevIdentifier(lDevices[0], mSerial));
-    EXPECT_TRUE(MatchesGevIdentifier(lDevices[0], "127.0.0.1"));
+    EXPECT_TRUE(Names(lDevices[0], mSerial));
+    EXPECT_TRUE(Names(lDevices[0], "127.0.0.1"));
 }
 
 TEST_F(FakeCamera, FindByAddressAsksThatAddressOnly)
@@ -409,9 +216,9 @@ TEST_F(FakeCamera, RegistersAndMemoryThroughOurClient)
     ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
     std::string lUrl;
     ASSERT_TRUE(lClient.ReadString(tn::gev::kRegFirstUrl, tn::gev::kUrlSize, lUrl).IsOK());
-    tn::gev::TnGevXmlLocation lLocation;
-    ASSERT_TRUE(tn::gev::ParseXmlLocation(lUrl, lLocation)) << lUrl;
-    ASSERT_EQ(lLocation.mKind, tn::gev::TnGevXmlLocation::kLocal);
+    tn::genicam::XmlLocation lLocation;
+    ASSERT_TRUE(tn::genicam::ParseXmlLocation(lUrl, lLocation)) << lUrl;
+    ASSERT_EQ(lLocation.mKind, tn::genicam::XmlLocation::kLocal);
     ASSERT_GT(lLocation.mLength, 100u);
     ASSERT_LT(lLocation.mLength, 1u << 20);
 
@@ -437,7 +244,7 @@ TEST_F(FakeCamera, RegistersAndMemoryThroughOurClient)
 
 TEST_F(PrivateNamespace, TheirClientReadsOurResponder)
 {
-    const std::string lTool = FindProgram(kTool);
+    const std::string lTool = tn::test::FindProgram(kTool);
     if (lTool.empty())
     {
         GTEST_SKIP() << kTool << " is not installed (Debian package aravis-tools-cli)";
@@ -447,15 +254,16 @@ TEST_F(PrivateNamespace, TheirClientReadsOurResponder)
     ASSERT_TRUE(lServer.Start(&lDevice, kLoopback, tn::gev::kGvcpPort).IsOK());
 
     int lStatus = -1;
-    const std::string lList = RunProgram({lTool}, 20000, &lStatus);
+    const std::string lList = tn::test::RunProgram({lTool}, 20000, &lStatus);
     EXPECT_NE(lList.find("TarnTest-Responder-RESP-1"), std::string::npos) << lList;
     EXPECT_NE(lList.find("127.0.0.1"), std::string::npos) << lList;
 
-    const std::string lXml = RunProgram({lTool, "-a", "127.0.0.1", "genicam"}, 20000, &lStatus);
+    const std::string lXml = tn::test::RunProgram({lTool, "-a", "127.0.0.1", "genicam"}, 20000, &lStatus);
     EXPECT_NE(lXml.find("tarn-responder-marker"), std::string::npos) << lXml;
 
-    const std::string lRead = RunProgram({lTool, "-a", "127.0.0.1", "control", "Width"}, 20000, &lStatus);
+    const std::string lRead = tn::test::RunProgram({lTool, "-a", "127.0.0.1", "control", "Width"}, 20000, &lStatus);
     EXPECT_NE(lRead.find("Width = 640"), std::string::npos) << lRead;
-    const std::string lWrite = RunProgram({lTool, "-a", "127.0.0.1", "control", "Width=800"}, 20000, &lStatus);
-    EXPECT_EQ(lDevice.Word(MemoryDevice::kWidthAddress), 800u) << lWrite;
+    const std::string lWrite =
+        tn::test::RunProgram({lTool, "-a", "127.0.0.1", "control", "Width=800"}, 20000, &lStatus);
+    EXPECT_EQ(lDevice.Word(kWidthAddress), 800u) << lWrite;
 }

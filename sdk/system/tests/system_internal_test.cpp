@@ -7,31 +7,33 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "TnDeviceMatching.h"
+#include "TnDeviceRecords.h"
 #include "TnGevAddress.h"
 #include "TnGvcpServer.h"
-#include "TnTestResponder.h"
 #include "TnSystemInternal.h"
+#include "TnTestDevices.h"
 #include "TnTestNetwork.h"
+#include "TnUdpSocket.h"
 
 using namespace tn::system;
 
 namespace
 {
-bool gPrivateNetwork = false;
+const ::testing::Environment *gEnvironment =
+    ::testing::AddGlobalTestEnvironment(new tn::test::PrivateNetworkEnvironment);
 
-class PrivateNetwork : public ::testing::Environment
+// Whether the device a search found answers to an identifier, as the
+// public search judges it.
+bool Names(const TnGevDeviceRecord &aDevice, const std::string &aIdentifier)
 {
-public:
-    void SetUp() override
-    {
-        gPrivateNetwork = tn::test::EnterPrivateNetwork();
-    }
-};
-
-const ::testing::Environment *gEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+    const std::unique_ptr<TnDeviceInfoGEV> lInfo(MakeGevDevice(aDevice));
+    return MatchesIdentifier(*lInfo, aIdentifier);
+}
 
 // A scratch directory, removed with everything in it.
 class ScratchDirectory
@@ -327,17 +329,17 @@ TEST(Adapters, LoopbackIsListedWithItsAddress)
     ASSERT_FALSE(lLoopback->mAddresses.empty());
     EXPECT_EQ(lLoopback->mAddresses[0].mAddress, 0x7F000001u);
     EXPECT_EQ(lLoopback->mAddresses[0].mSubnetMask, 0xFF000000u);
-    if (gPrivateNetwork)
+    if (tn::test::UsePrivateNetwork())
     {
         EXPECT_EQ(lAdapters.size(), 1u);
-        EXPECT_EQ(LocalAddressFor(0x7F000005), 0x7F000001u);
-        EXPECT_EQ(LocalAddressFor(0x08080808), 0u); // no route out of here
+        EXPECT_EQ(tn::gev::LocalAddressFor(0x7F000005), 0x7F000001u);
+        EXPECT_EQ(tn::gev::LocalAddressFor(0x08080808), 0u); // no route out of here
     }
 }
 
 TEST(GevDiscovery, DevicesAreTiedToTheAdapterTheyAnsweredOn)
 {
-    if (!gPrivateNetwork)
+    if (!tn::test::UsePrivateNetwork())
     {
         GTEST_SKIP() << "searches every adapter, so only inside a private network namespace";
     }
@@ -366,17 +368,17 @@ TEST(GevDiscovery, DevicesAreTiedToTheAdapterTheyAnsweredOn)
 
     for (const char *lName : {"02:50:c2:ab:cd:ef", "02-50-C2-AB-CD-EF", "127.0.0.1", "bench", "LOOP-7"})
     {
-        EXPECT_TRUE(MatchesGevIdentifier(lFound, lName)) << lName;
+        EXPECT_TRUE(Names(lFound, lName)) << lName;
     }
     for (const char *lName : {"", "02:50:c2:ab:cd:ee", "127.0.0.2", "Loop"})
     {
-        EXPECT_FALSE(MatchesGevIdentifier(lFound, lName)) << lName;
+        EXPECT_FALSE(Names(lFound, lName)) << lName;
     }
 
     // Find by address, stopping as soon as it answers.
     lOptions.mUnicastAddress = 0x7F000001;
     lOptions.mTimeoutMs = 5000;
-    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return MatchesGevIdentifier(aDevice, "bench"); };
+    lOptions.mStopWhen = [](const TnGevDeviceRecord &aDevice) { return Names(aDevice, "bench"); };
     const uint64_t lStart = tn::gev::MonotonicMilliseconds();
     ASSERT_TRUE(DiscoverGevDevices(lAdapters, lOptions, lDevices).IsOK());
     EXPECT_LT(tn::gev::MonotonicMilliseconds() - lStart, 2000u);

@@ -14,14 +14,17 @@
 
 #include <chrono>
 #include <fstream>
-#include <thread>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "TnGvcpServer.h"
+#include "TnLogDispatch.h"
 #include "TnSessionDiscovery.h"
 #include "TnSystem.h"
+#include "TnTestDevices.h"
 #include "TnTestNetwork.h"
-#include "TnTestResponder.h"
 
 namespace
 {
@@ -52,20 +55,7 @@ tn::gev::TnGvcpDeviceInfo LoopDevice(const char *aSerial)
     return info;
 }
 
-class PrivateNetwork : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        static bool sEntered = false;
-        static std::string sWhy;
-        if (!sEntered && !tn::test::EnterPrivateNetwork(&sWhy))
-        {
-            GTEST_SKIP() << sWhy;
-        }
-        sEntered = true;
-    }
-};
+using PrivateNetwork = tn::test::PrivateNetworkTest;
 
 const TnNetworkAdapter *Loopback(const TnSystem &aSystem)
 {
@@ -283,6 +273,67 @@ TEST_F(PrivateNetwork, SimulatedUsb3VisionDevices)
     setenv("TARN_SIMULATED_DEVICES", "/nonexistent", 1);
     EXPECT_EQ(system.FindDevice(TnString("TARN-U3-0001"), &found).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
     unsetenv("TARN_SIMULATED_DEVICES");
+}
+
+// The lines the SDK's loggers write, as a registered sink receives them.
+class KeptLines : public TnLogSink
+{
+public:
+    struct Line
+    {
+        std::string mFile;
+        std::string mFunction;
+        std::string mLogger;
+        std::string mMessage;
+    };
+
+    KeptLines() { tn::AddLogSink(this); }
+
+    ~KeptLines() override { tn::RemoveLogSink(this); }
+
+    void Log(TnLogLevelEnum, const char *aFile, uint32_t, const char *aFunction, const char *aLogger,
+             const char *aMessage) override
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mLines.push_back({aFile, aFunction, aLogger, aMessage});
+    }
+
+    std::vector<Line> Lines()
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mLines;
+    }
+
+private:
+    std::mutex mMutex;
+    std::vector<Line> mLines;
+};
+
+TEST_F(PrivateNetwork, AFailedSearchTellsWhyAndWhereInTheSources)
+{
+    KeptLines log;
+    setenv("TARN_SIMULATED_DEVICES", "/nonexistent/devices.ini", 1);
+    TnSystem system;
+    system.SetDetectionTimeout(100);
+    const TnResult searched = system.Find();
+    const TnDeviceInfo *found = nullptr;
+    const TnResult missing = system.FindDevice(TnString("NO-SUCH-DEVICE"), &found);
+    unsetenv("TARN_SIMULATED_DEVICES");
+
+    EXPECT_EQ(searched.GetCode(), static_cast<uint32_t>(TN_CANNOT_OPEN_FILE));
+    EXPECT_EQ(missing.GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
+    EXPECT_EQ(Text(missing.GetDescription()), "no device answers to NO-SUCH-DEVICE (the search failed: simulated "
+                                              "devices: cannot open /nonexistent/devices.ini)");
+    const std::vector<KeptLines::Line> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2u); // one warning a search
+    for (const KeptLines::Line &line : lines)
+    {
+        EXPECT_EQ(line.mMessage, "simulated devices: cannot open /nonexistent/devices.ini");
+        EXPECT_EQ(line.mLogger, "TnSystem");
+        EXPECT_EQ(line.mFunction, "TnSystem::Find");
+        // The source file by its path in the source tree, not on the build machine.
+        EXPECT_EQ(line.mFile, "sdk/system/TnSystem.cpp");
+    }
 }
 
 TEST(Sessions, AnnouncementsDecode)

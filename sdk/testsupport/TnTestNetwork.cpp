@@ -1,8 +1,4 @@
-// Test helper: moves the test process into a network namespace of its own,
-// with only the loopback interface, up. Nothing a test sends there can reach
-// the host's real network.
-#ifndef TN_TEST_NETWORK_H
-#define TN_TEST_NETWORK_H
+#include "TnTestNetwork.h"
 
 #include <errno.h>
 #include <net/if.h>
@@ -12,15 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <string>
-
 namespace tn
 {
 namespace test
 {
-/// True once the process is in a fresh namespace with loopback up; false
-/// (with the reason) when the system does not allow it.
-inline bool EnterPrivateNetwork(std::string *aWhy = nullptr)
+bool EnterPrivateNetwork(std::string *aWhy)
 {
     if (unshare(CLONE_NEWNET) != 0)
     {
@@ -50,7 +42,39 @@ inline bool EnterPrivateNetwork(std::string *aWhy = nullptr)
     }
     return lUp;
 }
+
+bool UsePrivateNetwork(std::string *aWhy)
+{
+    static std::string sWhy;
+    static const bool sEntered = EnterPrivateNetwork(&sWhy);
+    if (aWhy != nullptr)
+    {
+        *aWhy = sWhy;
+    }
+    return sEntered;
+}
+
+void PrivateNetworkEnvironment::SetUp()
+{
+    UsePrivateNetwork();
+}
+
+void PrivateNetworkTest::SetUp()
+{
+    std::string lWhy;
+    if (!UsePrivateNetwork(&lWhy))
+    {
+        GTEST_SKIP() << lWhy;
+    }
+}
+
+void FreshNetworkTest::SetUp()
+{
+    std::string lWhy;
+    if (!EnterPrivateNetwork(&lWhy))
+    {
+        GTEST_SKIP() << lWhy;
+    }
+}
 } // namespace test
 } // namespace tn
-
-#endif

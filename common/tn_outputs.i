@@ -1,0 +1,65 @@
+/* Outputs: values an SDK call writes through reference arguments that the
+ * Python call does not pass. They follow the call's result in a list, each
+ * None unless the result is OK (gated), or whatever it is (plain). Every
+ * value and proxy made here is checked: one that cannot be made ends the
+ * call with its error. The wrapped call's result must be a `TnResult` named
+ * `result` for the gated forms. */
+
+%fragment("SWIG_From_long_SS_long");
+%fragment("SWIG_From_unsigned_SS_int");
+%fragment("SWIG_From_double");
+%fragment("SWIG_From_bool");
+
+/* In an argout typemap: $result = EXPRESSION, which must take $result's
+ * reference. Skipped when the call's result, or an earlier output, could not
+ * be made; the call fails when EXPRESSION does. */
+%define TN_APPEND(EXPRESSION)
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+    $result = EXPRESSION;
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+%enddef
+
+/* TYPE & written by the SDK, started at INIT, converted by TO_PYTHON (an
+ * expression over $1, the pointer to the value). */
+%define TN_GATED_OUTPUT(TYPE, INIT, TO_PYTHON)
+%typemap(in, numinputs=0) TYPE & (TYPE temporary INIT) {
+    $1 = &temporary;
+}
+%typemap(argout) TYPE & {
+    TN_APPEND(tn_append_gated($result, result.IsOK(), result.IsOK() ? TO_PYTHON : NULL))
+}
+%enddef
+
+/* The same, appended whatever the result says. */
+%define TN_PLAIN_OUTPUT(DECLARATION, INIT, TO_PYTHON)
+%typemap(in, numinputs=0) DECLARATION (INIT) {
+    $1 = &value;
+}
+%typemap(argout) DECLARATION {
+    TN_APPEND(tn_append_output($result, TO_PYTHON))
+}
+%enddef
+
+/* A range: a tuple of the result, the minimum and the maximum, both None
+ * unless the result is OK. */
+%define TN_RANGE_OUTPUT(TYPE, TO_PYTHON)
+%typemap(in, numinputs=0) (TYPE &aMin, TYPE &aMax) (TYPE minimum = 0, TYPE maximum = 0) {
+    $1 = &minimum;
+    $2 = &maximum;
+}
+%typemap(argout) (TYPE &aMin, TYPE &aMax) {
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+    PyObject *limits[2] = {result.IsOK() ? TO_PYTHON(*$1) : SWIG_Py_Void(),
+                           result.IsOK() ? TO_PYTHON(*$2) : SWIG_Py_Void()};
+    $result = tn_output_tuple($result, limits, 2);
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%enddef

@@ -1,0 +1,27 @@
+#include "TnText.h"
+
+#include <ctype.h>
+
+namespace tn
+{
+std::string Trim(const std::string &aText)
+{
+    size_t lStart = 0;
+    size_t lEnd = aText.size();
+    while (lStart < lEnd && isspace(static_cast<unsigned char>(aText[lStart])))
+    {
+        ++lStart;
+    }
+    while (lEnd > lStart && isspace(static_cast<unsigned char>(aText[lEnd - 1])))
+    {
+        --lEnd;
+    }
+    return aText.substr(lStart, lEnd - lStart);
+}
+
+std::string ToString(const TnString &aText)
+{
+    const char *lText = aText.GetAscii();
+    return lText != nullptr ? std::string(lText) : std::string();
+}
+} // namespace tn

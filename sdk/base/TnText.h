@@ -1,0 +1,21 @@
+// Small text helpers shared by the SDK libraries.
+#ifndef TN_TEXT_H
+#define TN_TEXT_H
+
+#include <string>
+
+#include "TnExport.h"
+#include "TnString.h"
+
+namespace tn
+{
+/// The text without white space at either end.
+TN_BASE_API std::string Trim(const std::string &aText);
+
+/// A copy of a TnString's 8-bit text; empty for a null text. Keep this rather
+/// than the pointer GetAscii gives, which lives only as long as its TnString:
+/// a TnString that a call returns ends with the statement.
+TN_BASE_API std::string ToString(const TnString &aText);
+} // namespace tn
+
+#endif

@@ -1,0 +1,430 @@
+"""One child process of the hostile-call test: calls every function of one
+extension module with hostile argument tuples.
+
+    hostile_child.py run MODULE PROGRESS REPORT FUNCTION TUPLE
+    hostile_child.py describe MODULE FUNCTION TUPLE
+
+`run` starts at the given function and tuple positions and goes on to the end
+of the function table. Before each call it writes the two positions into the
+16-byte file PROGRESS (mapped, so that writing costs no system call): after a
+crash or a hang the parent reads there which call it was, and starts a new
+child behind it. A SystemError is written to REPORT as one JSON line and the
+run goes on. `describe` prints the argument tuple at the given positions.
+
+Each function gets fresh objects, so that what one function's calls destroy
+or change does not reach the next function. The objects are kept until the
+child ends (it ends with os._exit): a borrowed object stays valid, as the
+rules for borrowed objects ask, because its owner is never collected first.
+"""
+
+import importlib
+import json
+import math
+import mmap
+import os
+import pathlib
+import random
+import re
+import resource
+import struct
+import sys
+import zlib
+
+import numpy as np
+
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent))
+
+import figures  # noqa: E402
+
+XML = HERE.parent / "data" / "genicam" / "camera.xml"
+
+# Functions that wait on the network for the detection timeout: they are
+# called, but never with an object of the class as `self`, so that only their
+# argument handling runs. Their own behaviour is tested in a network namespace.
+NETWORK_FUNCTIONS = {
+    "TnSystem_Find": "searches the network for the detection timeout",
+    "TnSystem_FindDevice": "searches the network until the device answers or the timeout ends",
+    "TnSystem_DiscoverSessions": "listens for session announcements for the detection timeout",
+}
+
+BASELINES = (0, "Width")
+RANDOM_TUPLES = 150
+# Address space of a child: allocations as large as the extreme sizes ask for
+# fail at once instead of filling the machine's memory.
+ADDRESS_SPACE = 3 << 30
+
+
+class Junk:
+    """A plain class: registered as a proxy class it yields objects without methods."""
+
+
+class Refusing:
+    """A class whose instances cannot be made: registered as a proxy class,
+    every object the modules return of that type fails to become a proxy."""
+
+    def __new__(cls, *args, **kwargs):
+        raise RuntimeError("no instances")
+
+
+class BadDestroy:
+    __swig_destroy__ = 5
+
+
+def scalars():
+    return [
+        None, True, False, 0, 1, -1, 3, 255, 256, 65535, 65536, 2**31 - 1, 2**31, -2**31, -2**31 - 1,
+        2**32 - 1, 2**32, 2**63 - 1, 2**63, -2**63, -2**63 - 1, 2**64, 10**40, 0.0, -0.5, 1.5, 1e308, -1e308,
+        3.5e38, math.nan, math.inf, -math.inf, 1 + 2j, "", "Width", "PixelFormat", "Mono8", "Gain", "a\0b",
+        "\udc80", "\U0001F600", "x" * 5000, b"", b"ab\0cd", bytearray(b"abcd"), memoryview(b"abcd"), [], [1, 2, 3],
+        (1,), {}, {"a": 1}, object(), Junk, Junk(), int, Refusing, BadDestroy, len, Ellipsis, NotImplemented,
+    ]
+
+
+def arrays():
+    read_only = np.zeros(64, np.uint8)
+    read_only.flags.writeable = False
+    return [
+        np.zeros(64, np.uint8),
+        np.arange(128, dtype=np.uint8)[::2],  # not contiguous
+        read_only,
+        np.zeros((8, 8), np.uint8),
+        np.zeros((8, 8, 3), np.uint8),
+        np.zeros((8, 16), np.uint8)[:, ::2],
+        np.zeros((8, 8), np.uint8, order="F")[:, 1:],
+        np.zeros(64, np.float64),
+        np.zeros(64, np.uint16),
+        np.zeros(8, np.int8),
+        np.zeros((), np.uint8),
+        np.zeros(0, np.uint8),
+        np.zeros((2, 2, 2, 2), np.uint8),
+        np.lib.stride_tricks.as_strided(np.zeros(8, np.uint8), shape=(2**33,), strides=(0,), writeable=False),
+    ]
+
+
+class Pools:
+    """Makes the objects one function is called with."""
+
+    def __init__(self, extension, proxy):
+        self.extension = extension
+        self.proxy = proxy
+        self.kept = []
+        self.shared = self._shared_objects()
+        try:
+            self.hooks = importlib.import_module("tn_testhooks")
+        except ImportError:
+            self.hooks = None
+
+    def _shared_objects(self):
+        """Interfaces and devices of a searched system (simulated devices and
+        loopback, inside the network namespace): borrowed, and kept valid for
+        the whole child, since their system is never handed to a function."""
+        tarn = self.proxy
+        if not os.environ.get("HOSTILE_SEARCH") or not hasattr(tarn, "TnSystem"):
+            return []
+        system = tarn.TnSystem()
+        system.SetDetectionTimeout(100)
+        system.Find()
+        self.kept.append(system)
+        found = [system.GetInterface(i) for i in range(system.GetInterfaceCount())]
+        found += [system.GetDeviceInfo(i) for i in range(system.GetDeviceCount())]
+        return [item for item in found if item is not None]
+
+    def objects(self):
+        """Fresh objects for one function: owned ones, borrowed ones from their
+        getters, and pointer objects."""
+        made = []
+        tarn = self.proxy
+
+        def add(maker):
+            try:
+                value = maker()
+            except Exception:
+                return None
+            if value is not None:
+                made.append(value)
+            return value
+
+        if hasattr(tarn, "TnString"):
+            add(lambda: tarn.TnString("text"))
+            add(lambda: tarn.TnResult(tarn.TN_TIMEOUT, "late"))
+            add(lambda: tarn.TnLogger("hostile"))
+
+            class Sink(tarn.TnLogSink):
+                def Log(self, *args):
+                    pass
+
+            class FailingSink(tarn.TnLogSink):
+                def Log(self, *args):
+                    raise ValueError("refused")
+
+            add(Sink)
+            add(FailingSink)
+        if hasattr(tarn, "TnBuffer"):
+            self._buffers(tarn, add)
+        if hasattr(tarn, "TnSystem"):
+            self._discovery(tarn, add)
+        if self.hooks is not None and hasattr(tarn, "TnGenParameterArray"):
+            self._genicam(tarn, add)
+        # A constructor without arguments of every other class.
+        for name in sorted(vars(tarn)):
+            cls = getattr(tarn, name)
+            if isinstance(cls, type) and hasattr(cls, "thisown") and not any(type(m) is cls for m in made):
+                add(cls)
+        made += self.shared
+        made += [item.this for item in made[:12] if hasattr(item, "this")]
+        self.kept.append(made)
+        return made
+
+    def _buffers(self, tarn, add):
+        buffer = add(lambda: tarn.TnBuffer(tarn.TnPayloadTypeImage))
+        if buffer is not None:
+            image = add(buffer.GetImage)
+            if image is not None:
+                image.Alloc(8, 8, tarn.TnPixelMono8)
+                add(image.GetBuffer)
+        raw = add(lambda: tarn.TnBuffer(tarn.TnPayloadTypeRawData))
+        if raw is not None and add(raw.GetRawData) is not None:
+            raw.GetRawData().Alloc(32)
+        chunks = add(lambda: tarn.TnBuffer(tarn.TnPayloadTypeChunkData))
+        if chunks is not None:
+            data = add(chunks.GetChunkData)
+            if data is not None:
+                data.Alloc(64)
+                data.AddChunk(7, b"abcd")
+        multipart = add(lambda: tarn.TnBuffer(tarn.TnPayloadTypeMultiPart))
+        if multipart is not None:
+            container = add(multipart.GetMultiPartContainer)
+            if container is not None:
+                container.AddImagePart(tarn.TnMultiPart2DImage, 8, 8, tarn.TnPixelMono8)
+                container.AddJPEGPart(tarn.TnMultiPartJPEGImage, 256, 1, 90000, 0)
+                container.AddChunkPart(64, 3)
+                container.AllocAllParts()
+                for index in range(3):
+                    part = add(lambda: container.GetPart(index))
+                    if part is not None:
+                        add(part.GetImage)
+                        add(part.GetJPEG)
+                        add(part.GetChunkData)
+        attached = add(tarn.TnBuffer)
+        if attached is not None:
+            memory = np.zeros(64, np.uint8)
+            self.kept.append(memory)
+            attached.Attach(memory)
+
+    def _discovery(self, tarn, add):
+        add(tarn.TnSystem)
+        adapter = add(tarn.TnNetworkAdapter)
+        if adapter is not None:
+            add(adapter.Copy)
+        info = add(tarn.TnDeviceInfoU3V)
+        if info is not None:
+            add(info.Copy)
+        session = add(tarn.TnSessionInfo)
+        if session is not None:
+            add(lambda: session.mLocalAddress)
+        add(tarn.IPConfig)
+
+    def _genicam(self, tarn, add):
+        hooks = self.hooks
+        array = add(lambda: hooks.LoadParameterArray(str(XML), 0x400))
+        if array is None:
+            return
+        for name in ("Width", "ExposureTime", "PixelFormat", "ReverseX", "AcquisitionStart", "DeviceUserID",
+                     "LUTValues", "GainSelector"):
+            parameter = add(lambda: array.Get(name))
+            if parameter is not None and name == "PixelFormat":
+                add(lambda: parameter.GetEntryByIndex(0)[1])
+            if parameter is not None and name == "GainSelector":
+                add(lambda: parameter.GetSelectedParameters()[1])
+        add(lambda: array.GetCategory(0))
+        add(tarn.TnGenParameterList)
+        add(lambda: tarn.TnGenStateStack(array))
+        sink = add(hooks.NewCountingSink)
+        pixel = add(lambda: hooks.MakeUint24(0x010203))
+        if pixel is not None:
+            add(lambda: pixel.PixelValue)
+        if sink is not None:
+            self.kept.append(sink)
+
+
+def class_of(proxy, name):
+    """The proxy class a function belongs to: the longest prefix of its name
+    that names a class of the proxy module."""
+    parts = name.split("_")
+    for end in range(len(parts) - 1, 0, -1):
+        candidate = getattr(proxy, "_".join(parts[:end]), None)
+        if isinstance(candidate, type):
+            return candidate
+    return None
+
+
+COUNT = re.compile(r"expected (?:at most |at least )?(\d+) arguments, got 12")
+
+
+def most_arguments(function, form):
+    if form == "O":
+        return 1
+    if form == "NOARGS":
+        return 0
+    try:
+        function(*([None] * 12))
+    except Exception as error:
+        found = COUNT.search(str(error))
+        if found:
+            return int(found.group(1))
+    return 8
+
+
+class Plan:
+    """The argument tuples of every function, made the same way each time."""
+
+    def __init__(self, extension, proxy):
+        self.extension = extension
+        self.proxy = proxy
+        self.functions = [f for f in figures.functions(extension)]
+        self.pools = Pools(extension, proxy)
+        self.restore = [(getattr(extension, f.name), getattr(proxy, f.name[: -len("_swigregister")], None))
+                        for f in self.functions if f.name.endswith("_swigregister")]
+
+    def tuples(self, index):
+        entry = self.functions[index]
+        function = getattr(self.extension, entry.name)
+        objects = self.pools.objects()
+        values = scalars() + arrays() + objects
+        most = most_arguments(function, entry.form)
+        cls = class_of(self.proxy, entry.name)
+        if entry.name.startswith(("new_", "delete_", "disown_")) or entry.name.endswith(("_swigregister", "_swiginit")):
+            cls = None
+        selves = [o for o in objects if cls is not None and isinstance(o, cls)][:3]
+        prefixes = [[s] for s in selves] or [[]]
+        rng = random.Random(zlib.crc32(entry.name.encode()))
+        tuples = []
+        for length in range(most + 2):
+            tuples += [(None,) * length, (object(),) * length, (0,) * length]
+        if most >= 1:
+            for value in values:
+                for baseline in BASELINES:
+                    tuples.append((value,) + (baseline,) * (most - 1))
+        for prefix in prefixes:
+            for position in range(len(prefix), most):
+                for value in values:
+                    for baseline in BASELINES:
+                        args = prefix + [baseline] * (most - len(prefix))
+                        args[position] = value
+                        tuples.append(tuple(args))
+        for _ in range(RANDOM_TUPLES if most else 0):
+            length = rng.randint(0, most + 1)
+            first = [rng.choice(selves)] if selves and rng.random() < 0.7 else []
+            args = first + [rng.choice(values + list(BASELINES)) for _ in range(max(length - len(first), 0))]
+            tuples.append(tuple(args))
+        # With hostile proxy classes registered: the calls that reach the SDK
+        # and return objects, in lists too.
+        hostile = []
+        for prefix in prefixes:
+            for length in range(len(prefix), most + 1):
+                for baseline in (0, 1, "Width", True, None):
+                    hostile.append(tuple(prefix + [baseline] * (length - len(prefix))))
+        if entry.name in NETWORK_FUNCTIONS and hasattr(self.proxy, "TnSystem"):
+            tuples = [t for t in tuples if not (t and isinstance(t[0], self.proxy.TnSystem))]
+            hostile = []
+        return function, tuples, hostile
+
+    def calls(self, index):
+        """The function and its calls: (argument tuple, registration mode),
+        the mode None for the plain registry, "all" with Refusing registered
+        for every type, "results" with Refusing for every type but TnResult."""
+        function, tuples, hostile = self.tuples(index)
+        calls = [(args, None) for args in tuples]
+        calls += [(args, "all") for args in hostile] + [(args, "results") for args in hostile]
+        return function, calls
+
+    def register(self, cls, keep_results):
+        for register, _ in self.restore:
+            if keep_results and register.__name__ == "TnResult_swigregister":
+                continue
+            register(cls)
+
+    def put_back(self):
+        for register, original in self.restore:
+            if original is not None:
+                register(original)
+
+
+def run(module_name, progress_path, report_path, start_function, start_tuple):
+    resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE, ADDRESS_SPACE))
+    import faulthandler
+
+    faulthandler.enable()
+    extension = importlib.import_module(module_name)
+    proxy = importlib.import_module(module_name.lstrip("_"))
+    plan = Plan(extension, proxy)
+    progress = open(progress_path, "r+b")
+    position = mmap.mmap(progress.fileno(), 16)
+    report = open(report_path, "a")
+    for index in range(start_function, len(plan.functions)):
+        struct.pack_into("<qq", position, 0, index, -1)
+        function, calls = plan.calls(index)
+        first = start_tuple if index == start_function else 0
+        registered = None
+        for number in range(first, len(calls)):
+            args, mode = calls[number]
+            if mode != registered:
+                plan.put_back()
+                if mode is not None:
+                    plan.register(Refusing, mode == "results")
+                registered = mode
+            struct.pack_into("<qq", position, 0, index, number)
+            try:
+                function(*args)
+            except SystemError as error:
+                report.write(json.dumps({"function": plan.functions[index].name, "tuple": number,
+                                         "args": safe_repr(args) + NOTES[mode], "message": str(error)}) + "\n")
+                report.flush()
+            except Exception:
+                pass
+        plan.put_back()
+    struct.pack_into("<qq", position, 0, len(plan.functions), 0)
+    position.flush()
+    report.close()
+    sys.stdout.flush()
+    os._exit(0)
+
+
+NOTES = {None: "", "all": " with refusing proxy classes registered",
+         "results": " with refusing proxy classes registered, but for TnResult"}
+
+
+def safe_repr(args):
+    parts = []
+    for value in args:
+        try:
+            text = repr(value)
+        except Exception:
+            text = f"<{type(value).__name__}>"
+        if isinstance(value, np.ndarray):
+            text = f"ndarray(shape={value.shape}, dtype={value.dtype}, flags={value.flags.c_contiguous}/{value.flags.writeable})"
+        parts.append(text[:120])
+    return "(" + ", ".join(parts) + ")"
+
+
+def describe(module_name, function_index, tuple_index):
+    extension = importlib.import_module(module_name)
+    proxy = importlib.import_module(module_name.lstrip("_"))
+    plan = Plan(extension, proxy)
+    _, calls = plan.calls(function_index)
+    name = plan.functions[function_index].name
+    if tuple_index < 0:
+        print(f"{name}: while making its objects or counting its arguments")
+    else:
+        args, mode = calls[tuple_index]
+        print(f"{name}{safe_repr(args)}{NOTES[mode]}")
+    sys.stdout.flush()
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "run":
+        run(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5]), int(sys.argv[6]))
+    else:
+        describe(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
