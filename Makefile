@@ -38,6 +38,7 @@ demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/demo.py
 
 bench: build
+	@TARN_APT_LIST=scripts/apt-bench-packages.txt bash scripts/setup.sh
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/run.py
 
 # Builds the wheel with scikit-build-core and imports it in a fresh environment.

@@ -18,7 +18,7 @@ install_debian_packages() {
     package=$(echo "$package" | xargs)
     [ -n "$package" ] || continue
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-  done < scripts/apt-packages.txt
+  done < "${TARN_APT_LIST:-scripts/apt-packages.txt}"
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "setup: installing Debian packages: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive

@@ -21,25 +21,110 @@ uint32_t TnGvspPartDescription::GetPixelFormat() const
     return GetU32(mBytes + 8);
 }
 
-void AppendGvspHeader(std::vector<uint8_t> &aPacket, const TnGvspHeader &aHeader)
+namespace
 {
-    TnByteWriter lWriter(aPacket);
-    lWriter.U16(aHeader.mStatus);
+// Appends what a fixed-buffer writer writes.
+template <typename Fields, typename Writer>
+void AppendWith(std::vector<uint8_t> &aPacket, const Fields &aFields, Writer aWriter)
+{
+    uint8_t lBytes[kGvspImageLeaderSize];
+    const size_t lSize = aWriter(lBytes, aFields);
+    aPacket.insert(aPacket.end(), lBytes, lBytes + lSize);
+}
+} // namespace
+
+size_t WriteGvspHeader(uint8_t *aOut, const TnGvspHeader &aHeader)
+{
+    PutU16(aOut, aHeader.mStatus);
     const uint8_t lFormat = static_cast<uint8_t>(aHeader.mFormat & 0x0F);
     if (aHeader.mExtendedIds)
     {
-        lWriter.U16(aHeader.mFlags);
-        lWriter.U8(static_cast<uint8_t>(kGvspExtendedIdBit | lFormat));
-        lWriter.U24(0);
-        lWriter.U64(aHeader.mBlockId);
-        lWriter.U32(aHeader.mPacketId);
+        PutU16(aOut + 2, aHeader.mFlags);
+        aOut[4] = static_cast<uint8_t>(kGvspExtendedIdBit | lFormat);
+        PutU24(aOut + 5, 0);
+        PutU64(aOut + 8, aHeader.mBlockId);
+        PutU32(aOut + 16, aHeader.mPacketId);
+        return kGvspExtendedHeaderSize;
+    }
+    PutU16(aOut + 2, static_cast<uint16_t>(aHeader.mBlockId));
+    aOut[4] = lFormat;
+    PutU24(aOut + 5, aHeader.mPacketId & kGvspMaxStandardPacketId);
+    return kGvspHeaderSize;
+}
+
+void AppendGvspHeader(std::vector<uint8_t> &aPacket, const TnGvspHeader &aHeader)
+{
+    AppendWith(aPacket, aHeader, WriteGvspHeader);
+}
+
+size_t WriteLeaderBase(uint8_t *aOut, const TnGvspLeaderBase &aLeader)
+{
+    PutU16(aOut, aLeader.mReserved);
+    PutU16(aOut + 2, aLeader.mPayloadType);
+    PutU64(aOut + 4, aLeader.mTimestamp);
+    return kGvspLeaderBaseSize;
+}
+
+// Image and raw-data leaders start with the base fields.
+static size_t WriteBaseFields(uint8_t *aOut, uint16_t aReserved, uint16_t aPayloadType, uint64_t aTimestamp)
+{
+    TnGvspLeaderBase lBase;
+    lBase.mReserved = aReserved;
+    lBase.mPayloadType = aPayloadType;
+    lBase.mTimestamp = aTimestamp;
+    return WriteLeaderBase(aOut, lBase);
+}
+
+size_t WriteImageLeader(uint8_t *aOut, const TnGvspImageLeader &aLeader)
+{
+    WriteBaseFields(aOut, aLeader.mReserved, aLeader.mPayloadType, aLeader.mTimestamp);
+    PutU32(aOut + 12, aLeader.mPixelFormat);
+    PutU32(aOut + 16, aLeader.mSizeX);
+    PutU32(aOut + 20, aLeader.mSizeY);
+    PutU32(aOut + 24, aLeader.mOffsetX);
+    PutU32(aOut + 28, aLeader.mOffsetY);
+    PutU16(aOut + 32, aLeader.mPaddingX);
+    PutU16(aOut + 34, aLeader.mPaddingY);
+    return kGvspImageLeaderSize;
+}
+
+size_t WriteRawDataLeader(uint8_t *aOut, const TnGvspRawDataLeader &aLeader)
+{
+    WriteBaseFields(aOut, aLeader.mReserved, aLeader.mPayloadType, aLeader.mTimestamp);
+    PutU64(aOut + 12, aLeader.mPayloadSize);
+    return kGvspRawDataLeaderSize;
+}
+
+size_t WriteTrailer(uint8_t *aOut, const TnGvspTrailer &aTrailer)
+{
+    PutU16(aOut, aTrailer.mReserved);
+    PutU16(aOut + 2, aTrailer.mPayloadType);
+    if (!aTrailer.mHasSizeY)
+    {
+        return 4;
+    }
+    PutU32(aOut + 4, aTrailer.mSizeY);
+    return kGvspTrailerSize;
+}
+
+bool GetImageLeaderSize(const TnGvspImageLeader &aLeader, uint64_t &aSize)
+{
+    const uint64_t lBits = PixelFormatBits(aLeader.mPixelFormat);
+    if (lBits == 0)
+    {
+        aSize = 0;
+        return false;
+    }
+    if (aLeader.mPaddingX == 0)
+    {
+        aSize = (static_cast<uint64_t>(aLeader.mSizeX) * aLeader.mSizeY * lBits + 7) / 8;
     }
     else
     {
-        lWriter.U16(static_cast<uint16_t>(aHeader.mBlockId));
-        lWriter.U8(lFormat);
-        lWriter.U24(aHeader.mPacketId & kGvspMaxStandardPacketId);
+        aSize = ((static_cast<uint64_t>(aLeader.mSizeX) * lBits + 7) / 8 + aLeader.mPaddingX) * aLeader.mSizeY;
     }
+    aSize += aLeader.mPaddingY;
+    return true;
 }
 
 bool DecodeGvspPacket(const uint8_t *aData, size_t aSize, TnGvspPacket &aPacket)
@@ -79,28 +164,12 @@ bool DecodeGvspPacket(const uint8_t *aData, size_t aSize, TnGvspPacket &aPacket)
 
 void AppendImageLeader(std::vector<uint8_t> &aPacket, const TnGvspImageLeader &aLeader)
 {
-    TnByteWriter lWriter(aPacket);
-    lWriter.U16(aLeader.mReserved);
-    lWriter.U16(aLeader.mPayloadType);
-    lWriter.U64(aLeader.mTimestamp);
-    lWriter.U32(aLeader.mPixelFormat);
-    lWriter.U32(aLeader.mSizeX);
-    lWriter.U32(aLeader.mSizeY);
-    lWriter.U32(aLeader.mOffsetX);
-    lWriter.U32(aLeader.mOffsetY);
-    lWriter.U16(aLeader.mPaddingX);
-    lWriter.U16(aLeader.mPaddingY);
+    AppendWith(aPacket, aLeader, WriteImageLeader);
 }
 
 void AppendTrailer(std::vector<uint8_t> &aPacket, const TnGvspTrailer &aTrailer)
 {
-    TnByteWriter lWriter(aPacket);
-    lWriter.U16(aTrailer.mReserved);
-    lWriter.U16(aTrailer.mPayloadType);
-    if (aTrailer.mHasSizeY)
-    {
-        lWriter.U32(aTrailer.mSizeY);
-    }
+    AppendWith(aPacket, aTrailer, WriteTrailer);
 }
 
 void AppendMultipartLeader(std::vector<uint8_t> &aPacket, const TnGvspMultipartLeader &aLeader)
@@ -142,6 +211,16 @@ bool DecodeImageLeader(const uint8_t *aPayload, size_t aSize, TnGvspImageLeader 
     aLeader.mPaddingX = lReader.U16();
     aLeader.mPaddingY = lReader.U16();
     return lReader.IsOk() && BasePayloadType(aLeader.mPayloadType) == kGvspPayloadImage;
+}
+
+bool DecodeRawDataLeader(const uint8_t *aPayload, size_t aSize, TnGvspRawDataLeader &aLeader)
+{
+    TnByteReader lReader(aPayload, aSize);
+    aLeader.mReserved = lReader.U16();
+    aLeader.mPayloadType = lReader.U16();
+    aLeader.mTimestamp = lReader.U64();
+    aLeader.mPayloadSize = lReader.U64();
+    return lReader.IsOk() && BasePayloadType(aLeader.mPayloadType) == kGvspPayloadRawData;
 }
 
 bool DecodeTrailer(const uint8_t *aPayload, size_t aSize, TnGvspTrailer &aTrailer)

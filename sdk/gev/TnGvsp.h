@@ -55,7 +55,12 @@ enum : uint16_t
 };
 
 constexpr size_t kGvspImageLeaderSize = 36;
+constexpr size_t kGvspRawDataLeaderSize = 20;
+constexpr size_t kGvspLeaderBaseSize = 12;
 constexpr size_t kGvspTrailerSize = 8;
+// IPv4 and UDP headers: a packet size (GevSCPSPacketSize) counts them, the
+// datagram does not.
+constexpr size_t kGvspIpUdpOverhead = 28;
 constexpr size_t kGvspMultipartLeaderBaseSize = 12;
 constexpr size_t kGvspPartDescriptionSize = 48;
 
@@ -104,6 +109,15 @@ struct TnGvspLeaderBase
     uint64_t mTimestamp = 0;
 };
 
+/// A raw-data leader: the base fields and the payload's length.
+struct TnGvspRawDataLeader
+{
+    uint16_t mReserved = 0;
+    uint16_t mPayloadType = kGvspPayloadRawData;
+    uint64_t mTimestamp = 0;
+    uint64_t mPayloadSize = 0;
+};
+
 struct TnGvspTrailer
 {
     uint16_t mReserved = 0;
@@ -134,6 +148,13 @@ struct TnGvspMultipartLeader
 /// Appends a header. Standard ids take the low 16 bits of the block id and
 /// the low 24 bits of the packet id.
 TN_GEV_API void AppendGvspHeader(std::vector<uint8_t> &aPacket, const TnGvspHeader &aHeader);
+/// Writes a header to aOut (room for aHeader.GetSize() bytes); returns its size.
+TN_GEV_API size_t WriteGvspHeader(uint8_t *aOut, const TnGvspHeader &aHeader);
+/// Write a leader's or trailer's payload to aOut; return the bytes written.
+TN_GEV_API size_t WriteImageLeader(uint8_t *aOut, const TnGvspImageLeader &aLeader);
+TN_GEV_API size_t WriteRawDataLeader(uint8_t *aOut, const TnGvspRawDataLeader &aLeader);
+TN_GEV_API size_t WriteLeaderBase(uint8_t *aOut, const TnGvspLeaderBase &aLeader);
+TN_GEV_API size_t WriteTrailer(uint8_t *aOut, const TnGvspTrailer &aTrailer);
 /// Fails on a datagram shorter than its header.
 TN_GEV_API bool DecodeGvspPacket(const uint8_t *aData, size_t aSize, TnGvspPacket &aPacket);
 
@@ -144,10 +165,24 @@ TN_GEV_API void AppendMultipartLeader(std::vector<uint8_t> &aPacket, const TnGvs
 TN_GEV_API bool DecodeLeaderBase(const uint8_t *aPayload, size_t aSize, TnGvspLeaderBase &aLeader);
 /// An image leader (payload type image, with or without chunks).
 TN_GEV_API bool DecodeImageLeader(const uint8_t *aPayload, size_t aSize, TnGvspImageLeader &aLeader);
+/// A raw-data leader (payload type raw data, with or without chunks).
+TN_GEV_API bool DecodeRawDataLeader(const uint8_t *aPayload, size_t aSize, TnGvspRawDataLeader &aLeader);
 /// A trailer; the height is read when it is there.
 TN_GEV_API bool DecodeTrailer(const uint8_t *aPayload, size_t aSize, TnGvspTrailer &aTrailer);
 /// A multipart leader: the base fields and a whole number of descriptions.
 TN_GEV_API bool DecodeMultipartLeader(const uint8_t *aPayload, size_t aSize, TnGvspMultipartLeader &aLeader);
+
+/// Bits per pixel of a pixel format (its bits 16 to 23); 0 when not given.
+inline uint32_t PixelFormatBits(uint32_t aPixelFormat)
+{
+    return (aPixelFormat >> 16) & 0xFF;
+}
+
+/// Bytes of the image an image leader describes, paddings included: lines of
+/// ceil(width * bits / 8) + padding X bytes (without padding X the lines
+/// follow each other bit for bit), then padding Y. False for a pixel format
+/// without a bit count.
+TN_GEV_API bool GetImageLeaderSize(const TnGvspImageLeader &aLeader, uint64_t &aSize);
 
 /// The payload type without the chunk flag.
 inline uint16_t BasePayloadType(uint16_t aPayloadType)

@@ -1,0 +1,493 @@
+#include "TnGvspReceiver.h"
+
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+namespace tn
+{
+namespace gev
+{
+namespace
+{
+uint64_t NowUs()
+{
+    timespec lNow;
+    clock_gettime(CLOCK_MONOTONIC, &lNow);
+    return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
+}
+
+TnResult SocketError(const char *aWhat, int aError)
+{
+    std::string lText(aWhat);
+    lText += ": ";
+    lText += strerror(aError);
+    return TnResult(TN_NETWORK_ERROR, static_cast<uint32_t>(aError), TnString(lText.c_str()));
+}
+
+constexpr uint64_t kPublishIntervalUs = 1000;
+constexpr uint64_t kIdleWaitUs = 100000;
+constexpr uint64_t kMinWaitUs = 20;
+} // namespace
+
+// ---------------------------------------------------------------- scatter batch
+
+void TnGvspScatterBatch::Configure(size_t aSlots, size_t aDatagramCapacity)
+{
+    mSlots = std::max<size_t>(1, aSlots);
+    mCapacity = std::max<size_t>(aDatagramCapacity, kGvspExtendedHeaderSize + kGvspImageLeaderSize);
+    mMessages.assign(mSlots, mmsghdr());
+    mVectors.assign(mSlots * 3, iovec());
+    mScratch.assign(mSlots * mCapacity, 0);
+    mPredictions.assign(mSlots, TnGvspPrediction());
+    mKinds.assign(mSlots, kScratch);
+    mHeaderSize = 0;
+}
+
+size_t TnGvspScatterBatch::Prepare(TnGvspAssembler &aAssembler)
+{
+    size_t lPredicted = aAssembler.Predict(mPredictions.data(), mSlots);
+    mHeaderSize = aAssembler.GetHeaderSize();
+    for (size_t lSlot = 0; lSlot < mSlots; ++lSlot)
+    {
+        uint8_t *lScratch = mScratch.data() + lSlot * mCapacity;
+        iovec *lVectors = mVectors.data() + lSlot * 3;
+        msghdr &lHeader = mMessages[lSlot].msg_hdr;
+        lHeader.msg_name = nullptr;
+        lHeader.msg_namelen = 0;
+        lHeader.msg_control = nullptr;
+        lHeader.msg_controllen = 0;
+        lHeader.msg_flags = 0;
+        lHeader.msg_iov = lVectors;
+        mMessages[lSlot].msg_len = 0;
+        if (lSlot >= lPredicted)
+        {
+            mPredictions[lSlot] = TnGvspPrediction();
+        }
+        const TnGvspPrediction &lPrediction = mPredictions[lSlot];
+        if (lPrediction.mData == nullptr || mHeaderSize + lPrediction.mSize > mCapacity)
+        {
+            lVectors[0].iov_base = lScratch;
+            lVectors[0].iov_len = mCapacity;
+            lHeader.msg_iovlen = 1;
+            continue;
+        }
+        // Header slot, the payload's place, then scratch for what is longer:
+        // laid out so that the scratch part continues where the payload's
+        // copy would end.
+        lVectors[0].iov_base = lScratch;
+        lVectors[0].iov_len = mHeaderSize;
+        lVectors[1].iov_base = lPrediction.mData;
+        lVectors[1].iov_len = lPrediction.mSize;
+        lVectors[2].iov_base = lScratch + mHeaderSize + lPrediction.mSize;
+        lVectors[2].iov_len = mCapacity - mHeaderSize - lPrediction.mSize;
+        lHeader.msg_iovlen = 3;
+    }
+    return mSlots;
+}
+
+void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived, uint64_t aNowUs)
+{
+    aReceived = std::min(aReceived, mSlots);
+    // First every datagram that missed its prediction is made whole in its
+    // scratch, before any copy into a block can overwrite the place it was
+    // partly received into.
+    for (size_t lSlot = 0; lSlot < aReceived; ++lSlot)
+    {
+        const size_t lLength = mMessages[lSlot].msg_len;
+        const TnGvspPrediction &lPrediction = mPredictions[lSlot];
+        uint8_t *lScratch = mScratch.data() + lSlot * mCapacity;
+        mKinds[lSlot] = kScratch;
+        if ((mMessages[lSlot].msg_hdr.msg_flags & MSG_TRUNC) != 0)
+        {
+            continue;
+        }
+        if (mMessages[lSlot].msg_hdr.msg_iovlen == 1 || lLength <= mHeaderSize)
+        {
+            continue;
+        }
+        const size_t lPayload = lLength - mHeaderSize;
+        if (aAssembler.Matches(lPrediction, lScratch, mHeaderSize, lPayload))
+        {
+            mKinds[lSlot] = kInPlace;
+            continue;
+        }
+        memcpy(lScratch + mHeaderSize, lPrediction.mData, std::min<size_t>(lPayload, lPrediction.mSize));
+    }
+    for (size_t lSlot = 0; lSlot < aReceived; ++lSlot)
+    {
+        if ((mMessages[lSlot].msg_hdr.msg_flags & MSG_TRUNC) != 0)
+        {
+            ++mTruncated;
+            continue;
+        }
+        const size_t lLength = mMessages[lSlot].msg_len;
+        const uint8_t *lScratch = mScratch.data() + lSlot * mCapacity;
+        if (mKinds[lSlot] == kInPlace)
+        {
+            aAssembler.OnPredicted(mPredictions[lSlot], lScratch, mHeaderSize, lLength - mHeaderSize, aNowUs);
+        }
+        else
+        {
+            aAssembler.OnDatagram(lScratch, lLength, aNowUs);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- receiver
+
+TnGvspReceiver::TnGvspReceiver()
+    : mProvider(nullptr), mWakeHandle(-1), mRunning(false), mStopRequested(false), mFlushRequested(false),
+      mResetRequested(false), mRequireLeader(false), mRequestId(0), mLastPublishUs(0)
+{
+}
+
+TnGvspReceiver::~TnGvspReceiver()
+{
+    Close();
+}
+
+TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockProvider *aProvider)
+{
+    Close();
+    if (aProvider == nullptr)
+    {
+        return TnResult(TN_INVALID_PARAMETER);
+    }
+    mConfig = aConfig;
+    mConfig.mPacketBufferSize = std::max<uint32_t>(576, std::min<uint32_t>(mConfig.mPacketBufferSize, 65535));
+    mConfig.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(mConfig.mBatchSize, 1024));
+    const bool lMulticast = mConfig.mMulticastAddress != 0;
+    TnResult lResult = lMulticast ? mSocket.OpenShared(0, mConfig.mLocalPort)
+                                  : mSocket.Open(mConfig.mLocalAddress, mConfig.mLocalPort);
+    if (!lResult.IsOK())
+    {
+        return lResult;
+    }
+    const int lHandle = mSocket.GetHandle();
+    if (lMulticast)
+    {
+        ip_mreq lRequest;
+        memset(&lRequest, 0, sizeof(lRequest));
+        lRequest.imr_multiaddr.s_addr = htonl(mConfig.mMulticastAddress);
+        lRequest.imr_interface.s_addr = htonl(mConfig.mMulticastInterface);
+        if (setsockopt(lHandle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &lRequest, sizeof(lRequest)) != 0)
+        {
+            const int lError = errno;
+            mSocket.Close();
+            return SocketError("IP_ADD_MEMBERSHIP", lError);
+        }
+    }
+    if (mConfig.mSocketBufferSize > 0)
+    {
+        lResult = mSocket.SetReceiveBufferSize(mConfig.mSocketBufferSize);
+        uint32_t lActual = 0;
+        if (GetSocketBufferSize(lActual).IsOK() && lActual < static_cast<uint32_t>(mConfig.mSocketBufferSize))
+        {
+            // Past the system's limit: a privileged process may still have it.
+            int lSize = mConfig.mSocketBufferSize;
+            setsockopt(lHandle, SOL_SOCKET, SO_RCVBUFFORCE, &lSize, sizeof(lSize));
+        }
+    }
+    const int lOne = 1;
+    setsockopt(lHandle, SOL_SOCKET, SO_RXQ_OVFL, &lOne, sizeof(lOne));
+    lResult = mResendSocket.Open();
+    if (!lResult.IsOK())
+    {
+        mSocket.Close();
+        return lResult;
+    }
+    mWakeHandle = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (mWakeHandle < 0)
+    {
+        const int lError = errno;
+        Close();
+        return SocketError("eventfd", lError);
+    }
+    mProvider = aProvider;
+    mRequireLeader = mConfig.mAssembler.mRequireLeader;
+    mAssembler.Configure(mConfig.mAssembler);
+    mAssembler.SetProvider(aProvider);
+    mAssembler.SetResendRequester(this);
+    mBatch.Configure(mConfig.mBatchSize, mConfig.mPacketBufferSize);
+    mControl.assign(CMSG_SPACE(sizeof(uint32_t)), 0);
+    mLocal = TnGvspReceiverStatistics();
+    mPublished = TnGvspReceiverStatistics();
+    return TnResult(TN_OK);
+}
+
+TnResult TnGvspReceiver::Start()
+{
+    if (!mSocket.IsOpen())
+    {
+        return TnResult(TN_NOT_CONNECTED);
+    }
+    if (mRunning.load())
+    {
+        return TnResult(TN_OK);
+    }
+    mStopRequested = false;
+    mRunning = true;
+    try
+    {
+        mThread = std::thread(&TnGvspReceiver::Run, this);
+    }
+    catch (...)
+    {
+        mRunning = false;
+        return TnResult(TN_THREAD_ERROR);
+    }
+    return TnResult(TN_OK);
+}
+
+void TnGvspReceiver::Stop()
+{
+    if (mThread.joinable())
+    {
+        mStopRequested = true;
+        const uint64_t lOne = 1;
+        if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
+        {
+            // The thread still sees the flag at its next wake-up.
+        }
+        mThread.join();
+    }
+    mRunning = false;
+    mAssembler.FinishAll(TN_ABORTED, NowUs());
+    Publish(NowUs(), true);
+}
+
+void TnGvspReceiver::Close()
+{
+    Stop();
+    mSocket.Close();
+    mResendSocket.Close();
+    if (mWakeHandle >= 0)
+    {
+        close(mWakeHandle);
+        mWakeHandle = -1;
+    }
+}
+
+TnResult TnGvspReceiver::GetSocketBufferSize(uint32_t &aBytes) const
+{
+    aBytes = 0;
+    if (!mSocket.IsOpen())
+    {
+        return TnResult(TN_NOT_CONNECTED);
+    }
+    int lSize = 0;
+    socklen_t lLength = sizeof(lSize);
+    if (getsockopt(mSocket.GetHandle(), SOL_SOCKET, SO_RCVBUF, &lSize, &lLength) != 0)
+    {
+        return SocketError("SO_RCVBUF", errno);
+    }
+    aBytes = static_cast<uint32_t>(lSize);
+    return TnResult(TN_OK);
+}
+
+TnResult TnGvspReceiver::Flush()
+{
+    if (!mSocket.IsOpen())
+    {
+        return TnResult(TN_NOT_CONNECTED);
+    }
+    if (!mRunning.load())
+    {
+        Drain();
+        mAssembler.FinishAll(TN_ABORTED, NowUs());
+        return TnResult(TN_OK);
+    }
+    mFlushRequested = true;
+    const uint64_t lOne = 1;
+    if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
+    {
+        // The thread sees the flag at its next wake-up.
+    }
+    for (int lWait = 0; lWait < 2000 && mFlushRequested.load() && mRunning.load(); ++lWait)
+    {
+        usleep(500);
+    }
+    return TnResult(TN_OK);
+}
+
+void TnGvspReceiver::Drain()
+{
+    uint8_t lSink[64];
+    while (recv(mSocket.GetHandle(), lSink, sizeof(lSink), MSG_DONTWAIT | MSG_TRUNC) >= 0)
+    {
+    }
+}
+
+void TnGvspReceiver::SetRequireLeader(bool aRequireLeader)
+{
+    mRequireLeader = aRequireLeader;
+    if (!mRunning.load())
+    {
+        mAssembler.SetRequireLeader(aRequireLeader);
+    }
+}
+
+TnGvspReceiverStatistics TnGvspReceiver::GetStatistics() const
+{
+    std::lock_guard<std::mutex> lLock(mPublishMutex);
+    return mPublished;
+}
+
+void TnGvspReceiver::ResetStatistics()
+{
+    if (mRunning.load())
+    {
+        mResetRequested = true;
+    }
+    else
+    {
+        mLocal = TnGvspReceiverStatistics();
+        mAssembler.ResetStatistics();
+    }
+    std::lock_guard<std::mutex> lLock(mPublishMutex);
+    mPublished = TnGvspReceiverStatistics();
+}
+
+void TnGvspReceiver::Publish(uint64_t aNowUs, bool aForce)
+{
+    if (!aForce && aNowUs - mLastPublishUs < kPublishIntervalUs)
+    {
+        return;
+    }
+    mLastPublishUs = aNowUs;
+    mLocal.mAssembly = mAssembler.GetStatistics();
+    mLocal.mTruncated = mBatch.GetTruncated();
+    std::lock_guard<std::mutex> lLock(mPublishMutex);
+    mPublished = mLocal;
+}
+
+void TnGvspReceiver::RequestResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId,
+                                   bool aExtendedIds)
+{
+    if (mConfig.mDeviceAddress == 0)
+    {
+        return;
+    }
+    TnGvcpPacketResend lResend;
+    lResend.mExtendedIds = aExtendedIds;
+    lResend.mStreamChannel = mConfig.mStreamChannel;
+    lResend.mBlockId = aBlockId;
+    lResend.mFirstPacketId = aFirstPacketId;
+    lResend.mLastPacketId = aLastPacketId;
+    mRequestId = NextRequestId(mRequestId);
+    const std::vector<uint8_t> lCommand = BuildPacketResendCmd(mRequestId, lResend);
+    if (mResendSocket.SendTo(mConfig.mDeviceAddress, mConfig.mDevicePort, lCommand.data(), lCommand.size()).IsOK())
+    {
+        ++mLocal.mResendRequestsSent;
+    }
+    else
+    {
+        ++mLocal.mResendSendErrors;
+    }
+}
+
+void TnGvspReceiver::Run()
+{
+    const int lHandle = mSocket.GetHandle();
+    uint32_t lDropsSeen = 0;
+    bool lDropsKnown = true; // a new socket starts at 0 drops
+    bool lWaitFirst = false;
+    size_t lLastCount = 0;
+    const uint32_t lCoalesceUs = mConfig.mCoalesceUs;
+    while (!mStopRequested.load(std::memory_order_relaxed))
+    {
+        if (mFlushRequested.load(std::memory_order_relaxed))
+        {
+            Drain();
+            mAssembler.FinishAll(TN_ABORTED, NowUs());
+            mFlushRequested = false;
+        }
+        if (mResetRequested.load(std::memory_order_relaxed))
+        {
+            mResetRequested = false;
+            mLocal = TnGvspReceiverStatistics();
+            mAssembler.ResetStatistics();
+            lDropsKnown = false;
+        }
+        if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
+        {
+            mAssembler.SetRequireLeader(mRequireLeader.load());
+        }
+        uint64_t lNow = NowUs();
+        mAssembler.Poll(lNow);
+        if (lWaitFirst)
+        {
+            // The socket was drained: sleep until a datagram comes (or, after
+            // a short batch with coalescing, a little while, so that the next
+            // receive takes many), the assembler's next timer, or a wake-up.
+            Publish(lNow, false);
+            const uint64_t lDeadline = mAssembler.GetNextDeadline();
+            uint64_t lWait = lDeadline > lNow ? lDeadline - lNow : 0;
+            lWait = std::max(kMinWaitUs, std::min(lWait, kIdleWaitUs));
+            const bool lCoalesce = lCoalesceUs > 0 && lLastCount > 0;
+            if (lCoalesce)
+            {
+                lWait = std::min<uint64_t>(lWait, lCoalesceUs);
+            }
+            pollfd lPoll[2] = {{mWakeHandle, POLLIN, 0}, {lHandle, POLLIN, 0}};
+            timespec lTimeout = {static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
+            if (ppoll(lPoll, lCoalesce ? 1 : 2, &lTimeout, nullptr) > 0 && (lPoll[0].revents & POLLIN) != 0)
+            {
+                uint64_t lValue;
+                if (read(mWakeHandle, &lValue, sizeof(lValue)) < 0)
+                {
+                    // Nothing to do: the flags tell why it woke.
+                }
+                continue;
+            }
+            lNow = NowUs();
+            mAssembler.Poll(lNow);
+        }
+        const size_t lSlots = mBatch.Prepare(mAssembler);
+        mmsghdr *lMessages = mBatch.GetMessages();
+        lMessages[0].msg_hdr.msg_control = mControl.data();
+        lMessages[0].msg_hdr.msg_controllen = mControl.size();
+        const int lReceived = recvmmsg(lHandle, lMessages, static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
+        // A short batch leaves the socket empty: wait before the next receive.
+        lWaitFirst = lReceived < static_cast<int>(lSlots);
+        lLastCount = lReceived > 0 ? static_cast<size_t>(lReceived) : 0;
+        if (lReceived <= 0)
+        {
+            if (lReceived < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            {
+                ++mLocal.mReceiveErrors;
+            }
+            continue;
+        }
+        ++mLocal.mReceiveCalls;
+        for (cmsghdr *lMessage = CMSG_FIRSTHDR(&lMessages[0].msg_hdr); lMessage != nullptr;
+             lMessage = CMSG_NXTHDR(&lMessages[0].msg_hdr, lMessage))
+        {
+            if (lMessage->cmsg_level == SOL_SOCKET && lMessage->cmsg_type == SO_RXQ_OVFL)
+            {
+                uint32_t lDrops;
+                memcpy(&lDrops, CMSG_DATA(lMessage), sizeof(lDrops));
+                if (lDropsKnown)
+                {
+                    mLocal.mSocketDrops += lDrops - lDropsSeen;
+                }
+                lDropsSeen = lDrops;
+                lDropsKnown = true;
+            }
+        }
+        lNow = NowUs();
+        mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), lNow);
+        Publish(lNow, false);
+    }
+    Publish(NowUs(), true);
+}
+} // namespace gev
+} // namespace tn

@@ -1,0 +1,212 @@
+// The receive engine of a GigE Vision stream: one thread, one UDP socket,
+// batched receives, and each payload written by the kernel straight into its
+// place in the block's memory.
+//
+// TnGvspScatterBatch is the socket-free part: it points the vectors of a
+// batch of messages at the places the assembler predicts (a small header slot,
+// the payload's place in the block, and scratch for anything longer), and
+// after the receive hands each datagram to the assembler: in place when it is
+// the packet predicted, else reassembled in scratch and copied once. Every
+// mispredicted datagram is saved before any payload is copied, so that no
+// copy can overwrite a datagram not yet read.
+//
+// TnGvspReceiver runs it: it owns the socket (unicast or multicast, bound to
+// an address and port, 0 for an ephemeral port), the receive thread, the
+// timers and the resend requests to the device's control port.
+#ifndef TN_GVSP_RECEIVER_H
+#define TN_GVSP_RECEIVER_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "TnGevExport.h"
+#include "TnGvcp.h"
+#include "TnGvspAssembler.h"
+#include "TnResult.h"
+#include "TnUdpSocket.h"
+
+namespace tn
+{
+namespace gev
+{
+class TN_GEV_API TnGvspScatterBatch
+{
+public:
+    /// aSlots messages per batch, each taking datagrams of up to
+    /// aDatagramCapacity bytes.
+    void Configure(size_t aSlots, size_t aDatagramCapacity);
+
+    /// Points the messages at the assembler's predictions; returns how many
+    /// messages the batch has.
+    size_t Prepare(TnGvspAssembler &aAssembler);
+
+    mmsghdr *GetMessages()
+    {
+        return mMessages.data();
+    }
+
+    size_t GetSlots() const
+    {
+        return mSlots;
+    }
+
+    /// Hands the first aReceived messages (msg_len and msg_flags filled in)
+    /// to the assembler.
+    void Complete(TnGvspAssembler &aAssembler, size_t aReceived, uint64_t aNowUs);
+
+    /// Datagrams longer than the capacity, dropped.
+    uint64_t GetTruncated() const
+    {
+        return mTruncated;
+    }
+
+private:
+    enum Kind : uint8_t
+    {
+        kInPlace,
+        kScratch
+    };
+
+    size_t mSlots = 0;
+    size_t mCapacity = 0;
+    size_t mHeaderSize = 0;
+    std::vector<mmsghdr> mMessages;
+    std::vector<iovec> mVectors;
+    std::vector<uint8_t> mScratch;
+    std::vector<TnGvspPrediction> mPredictions;
+    std::vector<uint8_t> mKinds;
+    uint64_t mTruncated = 0;
+};
+
+struct TnGvspReceiverConfig
+{
+    uint32_t mLocalAddress = 0;      ///< address to bind (0: any)
+    uint16_t mLocalPort = 0;         ///< 0: a free port
+    uint32_t mMulticastAddress = 0;  ///< a group to join, else 0
+    uint32_t mMulticastInterface = 0; ///< the local address to join it on (0: the system's choice)
+    int mSocketBufferSize = 0;       ///< SO_RCVBUF; 0 leaves the system's default
+    uint32_t mPacketBufferSize = 17000; ///< the largest datagram taken
+    uint32_t mBatchSize = 64;
+    /// After a batch that emptied the socket, wait this long before the next
+    /// receive so that it takes many datagrams at once: fewer system calls and
+    /// wake-ups per packet for this much more latency. The socket buffer must
+    /// hold what arrives meanwhile. 0: receive as soon as a datagram is there.
+    uint32_t mCoalesceUs = 0;
+    /// Where resend requests go: the device's control channel.
+    uint32_t mDeviceAddress = 0;
+    uint16_t mDevicePort = kGvcpPort;
+    uint16_t mStreamChannel = 0;
+    TnGvspAssemblerConfig mAssembler;
+};
+
+struct TnGvspReceiverStatistics
+{
+    TnGvspReceiveStatistics mAssembly;
+    uint64_t mReceiveCalls = 0;      ///< recvmmsg calls that returned datagrams
+    uint64_t mSocketDrops = 0;       ///< datagrams the socket dropped (its buffer was full)
+    uint64_t mTruncated = 0;         ///< datagrams longer than the packet buffer
+    uint64_t mReceiveErrors = 0;
+    uint64_t mResendRequestsSent = 0; ///< resend commands sent
+    uint64_t mResendSendErrors = 0;
+};
+
+class TN_GEV_API TnGvspReceiver : private TnGvspResendRequester
+{
+public:
+    TnGvspReceiver();
+    ~TnGvspReceiver() override;
+    TnGvspReceiver(const TnGvspReceiver &) = delete;
+    TnGvspReceiver &operator=(const TnGvspReceiver &) = delete;
+
+    /// Opens and binds the socket (and joins the multicast group). The
+    /// provider gets its calls on the receive thread and must outlive Close.
+    TnResult Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockProvider *aProvider);
+    /// Starts the receive thread.
+    TnResult Start();
+    /// Ends the receive thread; blocks in flight finish with TN_ABORTED and
+    /// memory acquired in advance goes back to the provider.
+    void Stop();
+    /// Stops and closes the socket.
+    void Close();
+
+    bool IsOpen() const
+    {
+        return mSocket.IsOpen();
+    }
+
+    bool IsRunning() const
+    {
+        return mRunning.load();
+    }
+
+    uint32_t GetLocalAddress() const
+    {
+        return mSocket.GetLocalAddress();
+    }
+
+    uint16_t GetLocalPort() const
+    {
+        return mSocket.GetLocalPort();
+    }
+
+    /// SO_RCVBUF as the system reports it (it may double what was asked).
+    TnResult GetSocketBufferSize(uint32_t &aBytes) const;
+
+    /// Drops every datagram waiting in the socket and every block in flight
+    /// (TN_ABORTED); used before resuming after a pause.
+    TnResult Flush();
+
+    /// Whether only a block's leader starts it (packets of blocks whose
+    /// leader was missed are ignored); takes effect with the next block.
+    void SetRequireLeader(bool aRequireLeader);
+    bool GetRequireLeader() const
+    {
+        return mRequireLeader.load();
+    }
+
+    /// The receive thread, while it runs (for its scheduling priority).
+    std::thread::native_handle_type GetThreadHandle()
+    {
+        return mThread.native_handle();
+    }
+
+    TnGvspReceiverStatistics GetStatistics() const;
+    void ResetStatistics();
+
+private:
+    void Run();
+    void Publish(uint64_t aNowUs, bool aForce);
+    void Drain();
+    void RequestResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId,
+                       bool aExtendedIds) override;
+
+    TnGvspReceiverConfig mConfig;
+    TnGvspBlockProvider *mProvider;
+    TnUdpSocket mSocket;
+    TnUdpSocket mResendSocket;
+    int mWakeHandle;
+    std::thread mThread;
+    std::atomic<bool> mRunning;
+    std::atomic<bool> mStopRequested;
+    std::atomic<bool> mFlushRequested;
+    std::atomic<bool> mResetRequested;
+    std::atomic<bool> mRequireLeader;
+    TnGvspAssembler mAssembler;
+    TnGvspScatterBatch mBatch;
+    std::vector<uint8_t> mControl; // one SO_RXQ_OVFL control message per batch slot
+    uint16_t mRequestId;
+    TnGvspReceiverStatistics mLocal; // the receive thread's own
+    uint64_t mLastPublishUs;
+    mutable std::mutex mPublishMutex;
+    TnGvspReceiverStatistics mPublished;
+};
+} // namespace gev
+} // namespace tn
+
+#endif

@@ -1,0 +1,516 @@
+// The stream sender and receiver over loopback in a private network
+// namespace: loss, reordering, duplicates, resend, undersized buffers,
+// multicast; and the receiver against the C test camera.
+#include <gtest/gtest.h>
+
+#include <net/if.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TnGvcpClient.h"
+#include "TnGvspReceiver.h"
+#include "TnGvspSender.h"
+#include "TnGvspTool.h"
+#include "TnTestNetwork.h"
+#include "TnTestProcess.h"
+
+using namespace tn;
+using namespace tn::gev;
+
+namespace
+{
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr uint32_t kGroup = 0xEFFF0001; // 239.255.0.1
+
+bool gPrivateNetwork = false;
+std::string gWhy;
+
+class PrivateNetwork : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        gPrivateNetwork = test::UsePrivateNetwork(&gWhy);
+        if (gPrivateNetwork)
+        {
+            // Multicast on the loopback interface, for the multicast case.
+            const int lSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            ifreq lRequest;
+            memset(&lRequest, 0, sizeof(lRequest));
+            strcpy(lRequest.ifr_name, "lo");
+            if (ioctl(lSocket, SIOCGIFFLAGS, &lRequest) == 0)
+            {
+                lRequest.ifr_flags = static_cast<short>(lRequest.ifr_flags | IFF_MULTICAST);
+                ioctl(lSocket, SIOCSIFFLAGS, &lRequest);
+            }
+            close(lSocket);
+        }
+    }
+};
+
+const ::testing::Environment *gEnvironment = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+
+#define REQUIRE_NETWORK()                                                                                              \
+    if (!gPrivateNetwork)                                                                                              \
+    GTEST_SKIP() << gWhy
+
+// Frames of the sending side, with the pattern and their block id.
+class Frames : public TnGvspSenderListener
+{
+public:
+    Frames(uint32_t aWidth, uint32_t aHeight, size_t aCount)
+        : mWidth(aWidth), mHeight(aHeight), mMemory(aCount, std::vector<uint8_t>(size_t(aWidth) * aHeight))
+    {
+        for (size_t lIndex = 0; lIndex < aCount; ++lIndex)
+        {
+            tool::FillPattern(mMemory[lIndex].data(), mMemory[lIndex].size(), aWidth);
+            mFree.push_back(lIndex);
+        }
+    }
+
+    void OnBlockReleased(void *aContext, uint64_t, bool) override
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        mFree.push_back(reinterpret_cast<size_t>(aContext));
+        mReleased.notify_all();
+    }
+
+    // Queues aCount frames; returns the block ids sent.
+    std::vector<uint64_t> Send(TnGvspSender &aSender, size_t aCount)
+    {
+        std::vector<uint64_t> lIds;
+        for (size_t lFrame = 0; lFrame < aCount; ++lFrame)
+        {
+            size_t lIndex;
+            {
+                std::unique_lock<std::mutex> lLock(mMutex);
+                if (!mReleased.wait_for(lLock, std::chrono::seconds(5), [this] { return !mFree.empty(); }))
+                {
+                    ADD_FAILURE() << "no frame came back from the sender";
+                    return lIds;
+                }
+                lIndex = mFree.back();
+                mFree.pop_back();
+            }
+            const uint64_t lId = aSender.PeekNextBlockId();
+            tool::StampBlockId(mMemory[lIndex].data(), mMemory[lIndex].size(), lId);
+            TnGvspBlock lBlock;
+            lBlock.mLeader.mPixelFormat = 0x01080001;
+            lBlock.mLeader.mSizeX = mWidth;
+            lBlock.mLeader.mSizeY = mHeight;
+            lBlock.mSegments[0] = {mMemory[lIndex].data(), mMemory[lIndex].size()};
+            TnResult lResult;
+            while ((lResult = aSender.Queue(lBlock, reinterpret_cast<void *>(lIndex), lId)).GetCode() == TN_BUSY)
+            {
+                aSender.WaitIdle(1);
+            }
+            EXPECT_TRUE(lResult.IsPending()) << lResult.GetCodeString().GetAscii();
+            lIds.push_back(lId);
+        }
+        return lIds;
+    }
+
+    uint32_t mWidth;
+    uint32_t mHeight;
+    std::vector<std::vector<uint8_t>> mMemory;
+    std::mutex mMutex;
+    std::condition_variable mReleased;
+    std::vector<size_t> mFree;
+};
+
+struct Outcome
+{
+    uint32_t mResult;
+    bool mExact;
+};
+
+// Receives into its own buffers and checks every byte of every block
+// reported complete.
+class Checker : public tool::BufferPool
+{
+public:
+    Checker(size_t aCount, size_t aSize, uint32_t aWidth) : BufferPool(aCount, aSize), mWidth(aWidth) {}
+
+    bool AcquireBlock(TnGvspBlockTarget &aTarget) override
+    {
+        if (!BufferPool::AcquireBlock(aTarget))
+        {
+            return false;
+        }
+        memset(aTarget.mData, 0xA5, aTarget.mSize); // bytes left from before would show
+        return true;
+    }
+
+    void FinishBlock(const TnGvspBlockTarget &aTarget, const TnGvspBlockReport &aReport) override
+    {
+        const bool lExact = aReport.mResult == TN_OK &&
+                            aReport.mReceivedSize == size_t(mWidth) * aReport.mLeaderInfo.mSizeY &&
+                            tool::PatternOk(aTarget.mData, aReport.mReceivedSize, mWidth, aReport.mBlockId, true);
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mOutcomes[aReport.mBlockId] = Outcome{aReport.mResult, lExact};
+        }
+        Release(IndexOf(aTarget));
+        mDone.notify_all();
+    }
+
+    // Waits until every id in aIds has an outcome.
+    bool WaitFor(const std::vector<uint64_t> &aIds, int aSeconds)
+    {
+        std::unique_lock<std::mutex> lLock(mMutex);
+        return mDone.wait_for(lLock, std::chrono::seconds(aSeconds), [&] {
+            for (uint64_t lId : aIds)
+            {
+                if (mOutcomes.count(lId) == 0)
+                {
+                    return false;
+                }
+            }
+            return true;
+        });
+    }
+
+    uint32_t mWidth;
+    std::condition_variable mDone;
+    std::map<uint64_t, Outcome> mOutcomes;
+};
+
+TnGvspSenderConfig FaultyConfig(uint32_t aDrop, uint32_t aReorder, uint32_t aDuplicate)
+{
+    TnGvspSenderConfig lConfig;
+    lConfig.mPacketSize = 1500;
+    lConfig.mMaxBytesPerSecond = 20e6; // some 300 blocks a second: resends come back before blocks pile up
+    lConfig.mDropPerMille = aDrop;
+    lConfig.mReorderPerMille = aReorder;
+    lConfig.mDuplicatePerMille = aDuplicate;
+    lConfig.mSeed = 12345;
+    lConfig.mRetainedBlocks = 2;
+    lConfig.mQueueCapacity = 2;
+    return lConfig;
+}
+} // namespace
+
+TEST(GvspStream, LossReorderAndDuplicatesNeverGiveWrongBytes)
+{
+    REQUIRE_NETWORK();
+    Checker lChecker(8, 64000, 320);
+    TnGvspReceiverConfig lReceiveConfig;
+    lReceiveConfig.mLocalAddress = kLoopback;
+    lReceiveConfig.mSocketBufferSize = 4 << 20;
+    TnGvspReceiver lReceiver;
+    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    EXPECT_NE(lReceiver.GetLocalPort(), 0); // port 0 asked: a free one
+    ASSERT_TRUE(lReceiver.Start().IsOK());
+
+    Frames lFrames(320, 200, 6);
+    TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), FaultyConfig(10, 30, 20), &lFrames).IsOK());
+    std::vector<uint64_t> lIds = lFrames.Send(lSender, 60);
+    ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
+    lIds.pop_back(); // the last block's end shows only by its trailer or a timeout
+    EXPECT_TRUE(lChecker.WaitFor(lIds, 5));
+    lReceiver.Stop();
+
+    size_t lComplete = 0, lFailed = 0;
+    for (uint64_t lId : lIds)
+    {
+        const Outcome &lOutcome = lChecker.mOutcomes[lId];
+        if (lOutcome.mResult == TN_OK)
+        {
+            EXPECT_TRUE(lOutcome.mExact) << "block " << lId << " reported complete with wrong bytes";
+            ++lComplete;
+        }
+        else
+        {
+            EXPECT_EQ(lOutcome.mResult, TN_MISSING_PACKETS) << "block " << lId;
+            ++lFailed;
+        }
+    }
+    EXPECT_GT(lComplete, 10u);
+    EXPECT_GT(lFailed, 3u);
+    const TnGvspReceiverStatistics lStatistics = lReceiver.GetStatistics();
+    EXPECT_GT(lStatistics.mAssembly.mPacketsRedundant, 0u);
+    EXPECT_GT(lStatistics.mAssembly.mPacketsOutOfOrder, 0u);
+    EXPECT_GT(lStatistics.mAssembly.mPacketsInPlace, lStatistics.mAssembly.mPacketsCopied);
+    EXPECT_EQ(lStatistics.mAssembly.mBlocksFailed, lFailed);
+}
+
+TEST(GvspStream, ResendRecoversDroppedPacketsWithBothIdWidths)
+{
+    REQUIRE_NETWORK();
+    for (bool lExtended : {false, true})
+    {
+        Checker lChecker(8, 64000, 320);
+        Frames lFrames(320, 200, 16);
+        TnGvspSender lSender;
+        // The receiver asks the sender's control port, as it would ask a device.
+        TnGvspResendServer lControl;
+        ASSERT_TRUE(lControl.Start({&lSender}, kLoopback, 0).IsOK());
+        TnGvspReceiverConfig lReceiveConfig;
+        lReceiveConfig.mLocalAddress = kLoopback;
+        lReceiveConfig.mSocketBufferSize = 4 << 20;
+        lReceiveConfig.mAssembler.mResendEnabled = true;
+        lReceiveConfig.mDeviceAddress = kLoopback;
+        lReceiveConfig.mDevicePort = lControl.GetPort();
+        TnGvspReceiver lReceiver;
+        ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+        TnGvspSenderConfig lSendConfig = FaultyConfig(30, 10, 0);
+        lSendConfig.mExtendedIds = lExtended;
+        lSendConfig.mRetainedBlocks = 8;
+        ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
+        ASSERT_TRUE(lReceiver.Start().IsOK());
+
+        std::vector<uint64_t> lIds = lFrames.Send(lSender, 41);
+        lIds.pop_back();
+        EXPECT_TRUE(lChecker.WaitFor(lIds, 10));
+        lReceiver.Stop();
+        for (uint64_t lId : lIds)
+        {
+            EXPECT_EQ(lChecker.mOutcomes[lId].mResult, TN_OK) << "block " << lId;
+            EXPECT_TRUE(lChecker.mOutcomes[lId].mExact) << "block " << lId;
+        }
+        const TnGvspReceiverStatistics lStatistics = lReceiver.GetStatistics();
+        EXPECT_GT(lStatistics.mAssembly.mPacketsRecovered, 0u);
+        EXPECT_GT(lStatistics.mResendRequestsSent, 0u);
+        EXPECT_GT(lSender.GetStatistics().mPacketsResent, 0u);
+        EXPECT_EQ(lSender.GetStatistics().mResendRequests, lControl.GetRequestCount());
+        lControl.Stop();
+    }
+}
+
+TEST(GvspStream, BlocksLargerThanTheBufferFailAsTooSmall)
+{
+    REQUIRE_NETWORK();
+    Checker lChecker(4, 30000, 320);
+    TnGvspReceiverConfig lReceiveConfig;
+    lReceiveConfig.mLocalAddress = kLoopback;
+    TnGvspReceiver lReceiver;
+    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    ASSERT_TRUE(lReceiver.Start().IsOK());
+    Frames lFrames(320, 200, 4);
+    TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), FaultyConfig(0, 0, 0), &lFrames).IsOK());
+    const std::vector<uint64_t> lIds = lFrames.Send(lSender, 5);
+    EXPECT_TRUE(lChecker.WaitFor(lIds, 5));
+    lReceiver.Stop();
+    for (uint64_t lId : lIds)
+    {
+        EXPECT_EQ(lChecker.mOutcomes[lId].mResult, TN_BUFFER_TOO_SMALL) << "block " << lId;
+    }
+}
+
+TEST(GvspStream, MulticastGroupAndSocketSettings)
+{
+    REQUIRE_NETWORK();
+    Checker lChecker(4, 64000, 320);
+    TnGvspReceiverConfig lReceiveConfig;
+    lReceiveConfig.mMulticastAddress = kGroup;
+    lReceiveConfig.mMulticastInterface = kLoopback;
+    lReceiveConfig.mSocketBufferSize = 4 << 20;
+    TnGvspReceiver lReceiver;
+    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    uint32_t lBuffer = 0;
+    ASSERT_TRUE(lReceiver.GetSocketBufferSize(lBuffer).IsOK());
+    if (geteuid() == 0)
+    {
+        EXPECT_GE(lBuffer, 4u << 20); // past the system's limit, as a privileged process
+    }
+    ASSERT_TRUE(lReceiver.Start().IsOK());
+    Frames lFrames(320, 200, 4);
+    TnGvspSender lSender;
+    ASSERT_TRUE(
+        lSender.Open(kGroup, lReceiver.GetLocalPort(), FaultyConfig(0, 0, 0), &lFrames, kLoopback).IsOK());
+    EXPECT_TRUE(lSender.FireTestPacket().IsOK());
+    const std::vector<uint64_t> lIds = lFrames.Send(lSender, 3);
+    EXPECT_TRUE(lChecker.WaitFor(lIds, 5));
+    lReceiver.Stop();
+    for (uint64_t lId : lIds)
+    {
+        EXPECT_TRUE(lChecker.mOutcomes[lId].mExact) << "block " << lId;
+    }
+    EXPECT_EQ(lReceiver.GetStatistics().mAssembly.mTestPackets, 1u);
+    EXPECT_FALSE(lReceiver.Open(lReceiveConfig, nullptr).IsOK());
+}
+
+TEST(GvspStream, SenderKeepsRecentBlocksForResendAndReleasesEachBlockOnce)
+{
+    REQUIRE_NETWORK();
+    TnUdpSocket lSink; // takes the datagrams, reads none
+    ASSERT_TRUE(lSink.Open(kLoopback, 0).IsOK());
+    lSink.SetReceiveBufferSize(4 << 20);
+
+    struct Releases : TnGvspSenderListener
+    {
+        void OnBlockReleased(void *aContext, uint64_t aBlockId, bool aSent) override
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mReleased.push_back({reinterpret_cast<size_t>(aContext), aBlockId, aSent});
+        }
+        struct Release
+        {
+            size_t mContext;
+            uint64_t mBlockId;
+            bool mSent;
+        };
+        std::mutex mMutex;
+        std::vector<Release> mReleased;
+    } lReleases;
+
+    std::vector<uint8_t> lData(20000, 7);
+    TnGvspBlock lBlock;
+    lBlock.mLeader.mPixelFormat = 0x01080001;
+    lBlock.mLeader.mSizeX = 200;
+    lBlock.mLeader.mSizeY = 100;
+    lBlock.mSegments[0] = {lData.data(), lData.size()};
+    TnGvspSenderConfig lConfig;
+    lConfig.mRetainedBlocks = 2;
+    lConfig.mQueueCapacity = 8;
+    TnGvspSender lSender;
+    EXPECT_FALSE(lSender.Queue(lBlock, nullptr).IsSuccess()); // not open
+    ASSERT_TRUE(lSender.Open(kLoopback, lSink.GetLocalPort(), lConfig, &lReleases).IsOK());
+    EXPECT_EQ(lSender.PeekNextBlockId(), 1u);
+    for (size_t lIndex = 1; lIndex <= 5; ++lIndex)
+    {
+        ASSERT_TRUE(lSender.Queue(lBlock, reinterpret_cast<void *>(lIndex)).IsPending());
+    }
+    ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
+    {
+        // The three oldest left the ring; blocks 4 and 5 are kept for resends.
+        std::lock_guard<std::mutex> lLock(lReleases.mMutex);
+        ASSERT_EQ(lReleases.mReleased.size(), 3u);
+        for (size_t lIndex = 0; lIndex < 3; ++lIndex)
+        {
+            EXPECT_EQ(lReleases.mReleased[lIndex].mBlockId, lIndex + 1);
+            EXPECT_EQ(lReleases.mReleased[lIndex].mContext, lIndex + 1);
+            EXPECT_TRUE(lReleases.mReleased[lIndex].mSent);
+        }
+    }
+    const uint64_t lPacketsBefore = lSender.GetStatistics().mPacketsSent;
+    lSender.QueuePacketResend(5, 1, 3);  // kept: three packets again
+    lSender.QueuePacketResend(1, 1, 3);  // no longer kept
+    lSender.QueuePacketResend(5, 9, 2);  // first after last
+    lSender.QueuePacketResend(5, 50, 60); // past the block's end
+    for (int lWait = 0; lWait < 200 && (lSender.GetStatistics().mPacketsSent < lPacketsBefore + 3 ||
+                                        lSender.GetStatistics().mResendRequestsRefused < 3);
+         ++lWait)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    TnGvspSenderStatistics lStatistics = lSender.GetStatistics();
+    EXPECT_EQ(lStatistics.mPacketsResent, 3u);
+    EXPECT_EQ(lStatistics.mPacketsSent, lPacketsBefore + 3);
+    EXPECT_EQ(lStatistics.mResendRequests, 4u);
+    EXPECT_EQ(lStatistics.mResendRequestsRefused, 3u);
+    EXPECT_EQ(lStatistics.mBlocksSent, 5u);
+    EXPECT_EQ(lStatistics.mPayloadBytesSent, 5 * lData.size());
+    // Packet size and ids change only while idle; a block too long for standard ids is refused.
+    EXPECT_TRUE(lSender.SetPacketSize(9000).IsOK());
+    EXPECT_FALSE(lSender.SetPacketSize(64).IsOK());
+    TnGvspBlock lHuge = lBlock;
+    static const uint8_t lByte = 0;
+    lHuge.mSegments[0] = {&lByte, size_t(9000) * 0xFFFFFF};
+    EXPECT_EQ(lSender.Queue(lHuge, nullptr).GetCode(), TN_INVALID_PARAMETER);
+    lSender.Close();
+    std::lock_guard<std::mutex> lLock(lReleases.mMutex);
+    ASSERT_EQ(lReleases.mReleased.size(), 5u);
+    EXPECT_EQ(lReleases.mReleased[4].mBlockId, 5u);
+}
+
+#if defined(TARN_FASTCAM) && defined(TARN_GVSP_RECEIVE)
+namespace
+{
+// The C test camera in this namespace, for the length of a test; ready once
+// it answers a register read.
+bool StartFastcam(test::ChildProcess &aCamera, std::vector<std::string> aArguments)
+{
+    aArguments.insert(aArguments.begin(), TARN_FASTCAM);
+    aArguments.push_back("-q");
+    if (!aCamera.Start(aArguments))
+    {
+        return false;
+    }
+    TnGvcpClient lClient;
+    lClient.Open(kLoopback);
+    lClient.SetTimeout(50);
+    uint32_t lVersion = 0;
+    for (int lTry = 0; lTry < 60; ++lTry)
+    {
+        if (lClient.ReadRegister(kRegVersion, lVersion).IsOK())
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Runs the receiver tool against the camera and returns its RESULT fields.
+std::map<std::string, double> Receive(std::vector<std::string> aArguments)
+{
+    aArguments.insert(aArguments.begin(), {TARN_GVSP_RECEIVE, "-a", "127.0.0.1", "-q"});
+    const std::string lOutput = test::RunProgram(aArguments, 20000);
+    std::map<std::string, double> lFields;
+    const size_t lLine = lOutput.rfind("RESULT ");
+    if (lLine == std::string::npos)
+    {
+        return lFields;
+    }
+    std::string lRest = lOutput.substr(lLine + 7, lOutput.find('\n', lLine) - lLine - 7);
+    for (char *lToken = strtok(&lRest[0], " "); lToken != nullptr; lToken = strtok(nullptr, " "))
+    {
+        char *lEquals = strchr(lToken, '=');
+        if (lEquals != nullptr)
+        {
+            *lEquals = 0;
+            lFields[lToken] = atof(lEquals + 1);
+        }
+    }
+    return lFields;
+}
+} // namespace
+
+TEST(GvspFastcam, LossWithResendGivesCompleteFramesAndWithoutResendFailedOnes)
+{
+    REQUIRE_NETWORK();
+    {
+        test::ChildProcess lCamera;
+        ASSERT_TRUE(StartFastcam(lCamera, {"-s", "640x480", "-r", "100", "-p", "1500", "-l", "20", "-R"}));
+        std::map<std::string, double> lResult = Receive({"-d", "1.5", "--verify-all"});
+        ASSERT_EQ(lResult.count("frames"), 1u) << "no RESULT line";
+        EXPECT_GT(lResult["frames"], 50);
+        EXPECT_EQ(lResult["failed"], 0);
+        EXPECT_EQ(lResult["bad"], 0);
+        EXPECT_GT(lResult["recovered"], 0);
+    }
+    {
+        test::ChildProcess lCamera;
+        ASSERT_TRUE(StartFastcam(lCamera, {"-s", "320x240", "-r", "100", "-p", "1500", "-l", "20"}));
+        std::map<std::string, double> lResult = Receive({"-d", "1.5", "--verify-all"});
+        ASSERT_EQ(lResult.count("frames"), 1u) << "no RESULT line";
+        EXPECT_GT(lResult["failed"], 10);
+        EXPECT_EQ(lResult["bad"], 0);
+        EXPECT_EQ(lResult["resend_requests"], 0); // the camera does not offer resend
+    }
+}
+
+TEST(GvspFastcam, LargeFramesAtHighRateArriveWhole)
+{
+    REQUIRE_NETWORK();
+    test::ChildProcess lCamera;
+    ASSERT_TRUE(StartFastcam(lCamera, {"-s", "2048x1536", "-r", "60", "-p", "9000", "-R"}));
+    std::map<std::string, double> lResult = Receive({"-d", "1.5", "--verify"});
+    ASSERT_EQ(lResult.count("frames"), 1u) << "no RESULT line";
+    EXPECT_GT(lResult["frames"], 50);
+    EXPECT_EQ(lResult["failed"], 0);
+    EXPECT_EQ(lResult["bad"], 0);
+    EXPECT_GT(lResult["in_place"], 10 * lResult["copied"]);
+}
+#endif
