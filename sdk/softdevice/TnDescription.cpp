@@ -1088,16 +1088,27 @@ TnResult BuildDescription(const std::vector<FeatureSpec> &aFeatures, const std::
     }
     // What only a finished description shows (formulas, references between
     // the nodes): the SDK's own engine must load it.
+    // The engine loads what it can and keeps faults as warnings; its strict
+    // check parses every formula and names every fault.
     TnResult result;
     std::unique_ptr<TnGenParameterArray> array(genicam::CreateParameterArray(aXml, nullptr, result));
+    std::string message;
     if (!array)
     {
-        const std::string message = result.GetDescription().GetAscii() != nullptr ? result.GetDescription().GetAscii() : "";
-        const std::string feature = FeatureOfMessage(message, owners);
-        return TnResult(TN_GENICAM_XML_ERROR,
-                        TnString(((feature.empty() ? std::string() : "feature '" + feature + "': ") + message).c_str()));
+        message = result.GetDescription().GetAscii() != nullptr ? result.GetDescription().GetAscii() : "";
     }
-    return TnResult(TN_OK);
+    else
+    {
+        const std::vector<std::string> faults = genicam::CheckDefinitions(array.get());
+        if (faults.empty())
+        {
+            return TnResult(TN_OK);
+        }
+        message = faults.front();
+    }
+    const std::string feature = FeatureOfMessage(message, owners);
+    return TnResult(TN_GENICAM_XML_ERROR,
+                    TnString(((feature.empty() ? std::string() : "feature '" + feature + "': ") + message).c_str()));
 }
 } // namespace softdevice
 } // namespace tn
