@@ -294,7 +294,9 @@ public:
     /// the description is built; identity strings set later reach the
     /// bootstrap registers at once.
     virtual ITnVirtualDeviceGEVInfo *GetInfo() = 0;
-    /// Null while the device is not running.
+    /// Null before Start; there from the creation callbacks inside Start
+    /// on (an event sink finds its registers there to make features of
+    /// them).
     virtual ITnRegisterMap *GetRegisterMap() = 0;
     /// Null while the device is not running.
     virtual ITnVirtualDeviceGEVStatistics *GetStatistics() = 0;

@@ -284,7 +284,6 @@ protected:
 #ifndef SWIG
 private:
     void Fire(int aIndex) const;
-    void PostWriteSelector();
 
     uint32_t mChannelIndex;
     uint32_t mBase;
