@@ -57,7 +57,7 @@ bool RoutePacketResend(const uint8_t *aData, size_t aSize, ITnGvspResendTarget *
 }
 
 TnGvspSender::TnGvspSender()
-    : mResendPending(false), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
+    : mResendPending(false), mReleaseWanted(0), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
       mListener(nullptr), mDestinationAddress(0), mDestinationPort(0), mFill(0), mNextSendNs(0), mRandom(1),
       mHeld(-1)
 {
@@ -309,6 +309,13 @@ uint32_t TnGvspSender::GetRetainTimeoutMs() const
     return mRetainTimeoutMs.load();
 }
 
+void TnGvspSender::ReleaseRetained()
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    ++mReleaseWanted;
+    mWake.notify_all();
+}
+
 void TnGvspSender::QueuePacketResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId)
 {
     ++mCounters.mResendRequests;
@@ -394,13 +401,19 @@ void TnGvspSender::ReleaseExpired(uint64_t aNowNs, bool aAll)
     {
         const Entry &lOldest = mRetained.front();
         const bool lExpired = lTimeout != 0 && aNowNs - lOldest.mSentNs >= lTimeout;
-        if (!aAll && !lExpired && mRetained.size() <= mConfig.mRetainedBlocks)
+        uint32_t lWanted = mReleaseWanted.load();
+        const bool lAsked = lWanted != 0 && mReleaseWanted.compare_exchange_strong(lWanted, lWanted - 1);
+        if (!aAll && !lExpired && !lAsked && mRetained.size() <= mConfig.mRetainedBlocks)
         {
             break;
         }
         const Entry lEntry = lOldest;
         mRetained.pop_front();
         Release(lEntry, true);
+    }
+    if (mRetained.empty())
+    {
+        mReleaseWanted = 0; // nothing to let go: a later block stays
     }
 }
 

@@ -286,7 +286,9 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             }
             if (lHeld == 0)
             {
-                // Everything is on its way out: wait for the sender to free one.
+                // Everything is on its way out or kept for resends: the
+                // resend ring gives one back.
+                mSender.ReleaseRetained();
                 std::unique_lock<std::mutex> lLock(mMutex);
                 mWake.wait_for(lLock, kStep, [&] { return !mFree.empty() || !mAcquire || mQuit; });
                 continue;
