@@ -312,7 +312,12 @@ uint32_t TnGvspSender::GetRetainTimeoutMs() const
 void TnGvspSender::ReleaseRetained()
 {
     std::lock_guard<std::mutex> lLock(mMutex);
-    ++mReleaseWanted;
+    // A request that finds nothing retained waits for the next block; the
+    // requests never outnumber what the ring may hold.
+    if (mReleaseWanted.load() < std::max<uint32_t>(1, mConfig.mRetainedBlocks))
+    {
+        ++mReleaseWanted;
+    }
     mWake.notify_all();
 }
 
@@ -411,10 +416,6 @@ void TnGvspSender::ReleaseExpired(uint64_t aNowNs, bool aAll)
         mRetained.pop_front();
         Release(lEntry, true);
     }
-    if (mRetained.empty())
-    {
-        mReleaseWanted = 0; // nothing to let go: a later block stays
-    }
 }
 
 void TnGvspSender::Run()
@@ -463,7 +464,7 @@ void TnGvspSender::Run()
             const uint64_t lAge = NowNs() - mRetained.front().mSentNs;
             lWaitNs = std::min(lWaitNs, lAge >= lTimeout ? 0 : lTimeout - lAge);
         }
-        if (lWaitNs > 0)
+        if (lWaitNs > 0 && mReleaseWanted.load() == 0)
         {
             mWake.wait_for(lLock, std::chrono::nanoseconds(lWaitNs));
         }
