@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "TnBuffer.h"
+#include "SoftDevicePeers.h"
 #include "TnImage.h"
 #include "TnSoftDeviceGEV.h"
 #include "TnStreamingChannelSourceDefault.h"
@@ -52,22 +53,6 @@ double CpuSeconds()
 double Now()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void FillPattern(uint8_t *aData, size_t aSize, size_t aLine)
-{
-    for (size_t lIndex = 8; lIndex < aSize; ++lIndex)
-    {
-        aData[lIndex] = static_cast<uint8_t>(lIndex % aLine + lIndex / aLine);
-    }
-}
-
-void PutId(uint8_t *aData, uint64_t aId)
-{
-    for (int lIndex = 0; lIndex < 8; ++lIndex)
-    {
-        aData[lIndex] = static_cast<uint8_t>(aId >> (56 - 8 * lIndex));
-    }
 }
 
 /// Frames at most aRate per second (0: as fast as they are asked for).
@@ -96,87 +81,6 @@ public:
 private:
     double mPeriod;
     double mNext;
-};
-
-/// The default source with the pattern written once into each buffer; a
-/// frame only takes its block id.
-class BenchSource : public TnStreamingChannelSourceDefault
-{
-public:
-    BenchSource(uint32_t aWidth, uint32_t aHeight, double aRate)
-        : TnStreamingChannelSourceDefault(aWidth, aHeight, TnPixelMono8, 16), mPace(aRate)
-    {
-    }
-
-    TnBuffer *AllocBuffer() override
-    {
-        TnBuffer *lBuffer = TnStreamingChannelSourceDefault::AllocBuffer();
-        if (lBuffer != nullptr)
-        {
-            TnImage *lImage = lBuffer->GetImage();
-            FillPattern(lImage->GetDataPointer(), lImage->GetImageSize(), lImage->GetWidth());
-        }
-        return lBuffer;
-    }
-
-    TnResult QueueBuffer(TnBuffer *aBuffer) override
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        mQueue.push_back(aBuffer);
-        mChanged.notify_all();
-        return TnResult(TN_OK);
-    }
-
-    TnResult RetrieveBuffer(TnBuffer **aBuffer) override
-    {
-        std::unique_lock<std::mutex> lLock(mMutex);
-        if (!mChanged.wait_for(lLock, std::chrono::milliseconds(20), [&] { return !mQueue.empty(); }))
-        {
-            return TnResult(TN_TIMEOUT);
-        }
-        TnBuffer *lBuffer = mQueue.front();
-        mQueue.pop_front();
-        const bool lAborting = mAborting;
-        lLock.unlock();
-        *aBuffer = lBuffer;
-        if (lAborting)
-        {
-            return TnResult(TN_ABORTED);
-        }
-        mPace.Wait();
-        const uint64_t lId = ++mId;
-        PutId(lBuffer->GetImage()->GetDataPointer(), lId);
-        lBuffer->SetBlockID(lId);
-        if (mFirstCpu < 0)
-        {
-            mFirstCpu = CpuSeconds();
-            mFirstTime = Now();
-        }
-        return TnResult(TN_OK);
-    }
-
-    void AbortQueuedBuffers() override
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        mAborting = true;
-    }
-
-    void OnStreamingStart() override
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        mAborting = false;
-    }
-
-    std::atomic<uint64_t> mId{0};
-    double mFirstCpu = -1;
-    double mFirstTime = 0;
-
-private:
-    std::mutex mMutex;
-    std::condition_variable mChanged;
-    std::deque<TnBuffer *> mQueue;
-    bool mAborting = false;
-    Pace mPace;
 };
 
 /// A register sink that does what a small program sink does: looks at the
@@ -213,45 +117,69 @@ private:
     ITnRegisterEventSink *mSink;
 };
 
+/// Starts aDevice on loopback and serves until SIGTERM; false when it
+/// could not start.
+bool ServeUntilStopped(TnSoftDeviceGEV &aDevice)
+{
+    const TnResult lResult = aDevice.Start("00:00:00:00:00:00");
+    if (!lResult.IsOK())
+    {
+        fprintf(stderr, "start: %s\n", lResult.GetDescription().GetAscii());
+        return false;
+    }
+    while (!gStop)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 int Serve(bool aSink)
 {
     TnSoftDeviceGEV lDevice;
     BenchSink lSink;
     FeatureSink lFeatures(aSink ? &lSink : nullptr);
     lDevice.RegisterEventSink(&lFeatures);
-    const TnResult lResult = lDevice.Start("00:00:00:00:00:00");
-    if (!lResult.IsOK())
+    if (!ServeUntilStopped(lDevice))
     {
-        fprintf(stderr, "start: %s\n", lResult.GetDescription().GetAscii());
         return 1;
-    }
-    while (!gStop)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     lDevice.Stop();
     return 0;
 }
 
+/// CPU time and time from the first frame the source gave.
+class TimedSource : public tn::softdevice::test::PatternSource
+{
+public:
+    TimedSource(uint32_t aWidth, uint32_t aHeight, double aRate) : PatternSource(aWidth, aHeight, 16, aRate, true) {}
+    TnResult RetrieveBuffer(TnBuffer **aBuffer) override
+    {
+        const TnResult lResult = PatternSource::RetrieveBuffer(aBuffer);
+        if (lResult.IsOK() && mFirstCpu < 0)
+        {
+            mFirstCpu = CpuSeconds();
+            mFirstTime = Now();
+        }
+        return lResult;
+    }
+    double mFirstCpu = -1;
+    double mFirstTime = 0;
+};
+
 int Stream(uint32_t aWidth, uint32_t aHeight, double aRate)
 {
     TnSoftDeviceGEV lDevice;
-    BenchSource lSource(aWidth, aHeight, aRate);
+    TimedSource lSource(aWidth, aHeight, aRate);
     lDevice.AddStream(&lSource);
-    const TnResult lResult = lDevice.Start("00:00:00:00:00:00");
-    if (!lResult.IsOK())
+    if (!ServeUntilStopped(lDevice))
     {
-        fprintf(stderr, "start: %s\n", lResult.GetDescription().GetAscii());
         return 1;
-    }
-    while (!gStop)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const double lCpu = CpuSeconds();
     const double lEnd = Now();
     lDevice.Stop();
-    printf("SENDER frames=%llu cpu_s=%.6f seconds=%.6f\n", static_cast<unsigned long long>(lSource.mId.load()),
+    printf("SENDER frames=%llu cpu_s=%.6f seconds=%.6f\n", static_cast<unsigned long long>(lSource.mBlockId.load()),
            lSource.mFirstCpu < 0 ? 0.0 : lCpu - lSource.mFirstCpu, lSource.mFirstCpu < 0 ? 0.0 : lEnd - lSource.mFirstTime);
     return 0;
 }
@@ -272,7 +200,7 @@ int Transmit(uint16_t aPort, uint32_t aWidth, uint32_t aHeight, uint32_t aPacket
         lBuffers.emplace_back(new TnBuffer(TnPayloadTypeImage));
         TnImage *lImage = lBuffers.back()->GetImage();
         lImage->Alloc(aWidth, aHeight, TnPixelMono8);
-        FillPattern(lImage->GetDataPointer(), lImage->GetImageSize(), aWidth);
+        tn::softdevice::test::FillPattern(lImage->GetDataPointer(), lImage->GetImageSize(), aWidth, 0);
         lPool.push_back(lBuffers.back().get());
     }
     lTransmitter.LoadBufferPool(lPool.data(), static_cast<uint32_t>(lPool.size()));
@@ -288,7 +216,7 @@ int Transmit(uint16_t aPort, uint32_t aWidth, uint32_t aHeight, uint32_t aPacket
             continue;
         }
         lPace.Wait();
-        PutId(lBuffer->GetImage()->GetDataPointer(), ++lId);
+        tn::softdevice::test::FillPattern(lBuffer->GetImage()->GetDataPointer(), 8, aWidth, ++lId);
         lBuffer->SetBlockID(lId);
         lTransmitter.QueueBuffer(lBuffer);
     }

@@ -19,9 +19,7 @@ namespace
 {
 uint64_t NowNs()
 {
-    timespec lNow;
-    clock_gettime(CLOCK_MONOTONIC, &lNow);
-    return static_cast<uint64_t>(lNow.tv_sec) * 1000000000u + static_cast<uint64_t>(lNow.tv_nsec);
+    return MonotonicNanoseconds();
 }
 
 void SleepUntilNs(uint64_t aDeadline)

@@ -30,13 +30,6 @@ constexpr uint32_t kChannelStopMs = 5000;
 constexpr int kMaxPixelTypes = 256;
 constexpr int kMaxChunkTypes = 64;
 
-uint64_t MonotonicNs()
-{
-    timespec lNow;
-    clock_gettime(CLOCK_MONOTONIC, &lNow);
-    return static_cast<uint64_t>(lNow.tv_sec) * 1000000000ull + static_cast<uint64_t>(lNow.tv_nsec);
-}
-
 gev::TnGvcpDeviceInfo PlaceholderInfo()
 {
     gev::TnGvcpDeviceInfo lInfo;
@@ -65,7 +58,7 @@ TnSoftDevice::~TnSoftDevice()
 TnResult TnSoftDevice::SetUserSetCount(uint32_t aCount)
 {
     std::lock_guard<std::mutex> lLock(mMutex);
-    if (mRunning.load() || mInfoAvailable.load())
+    if (mState != State::Stopped)
     {
         return Failure(TN_STATE_ERROR, "the user-set count is set before Start");
     }
@@ -98,7 +91,7 @@ TnResult TnSoftDevice::RegisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
     {
         return Failure(TN_INVALID_PARAMETER, aSink == nullptr ? "no event sink" : "the event sink is registered already");
     }
-    if (mRunning.load() || mInfoAvailable.load())
+    if (mState != State::Stopped)
     {
         return Failure(TN_STATE_ERROR, "event sinks are registered before Start");
     }
@@ -109,7 +102,7 @@ TnResult TnSoftDevice::RegisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
 TnResult TnSoftDevice::UnregisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
 {
     std::lock_guard<std::mutex> lLock(mMutex);
-    if (mRunning.load() || mInfoAvailable.load())
+    if (mState != State::Stopped)
     {
         return Failure(TN_STATE_ERROR, "event sinks are unregistered before Start or after Stop");
     }
@@ -129,7 +122,7 @@ TnResult TnSoftDevice::AddStream(ITnSWStreamingChannelSource *aSource)
     {
         return Failure(TN_INVALID_PARAMETER, "no source");
     }
-    if (mRunning.load() || mInfoAvailable.load())
+    if (mState != State::Stopped)
     {
         return Failure(TN_STATE_ERROR, "streams are added before Start");
     }
@@ -375,12 +368,6 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
     {
         return lResult;
     }
-    for (size_t lIndex = 0; lIndex < mRegisters.mSources.size(); ++lIndex)
-    {
-        mRegisters.mSources[lIndex].mAcquisitionStart->SetSelfClearing(true);
-        mRegisters.mSources[lIndex].mAcquisitionStop->SetSelfClearing(true);
-    }
-
     mUserSets.reset(new TnUserSets(*mMap));
     mUserSets->SetCount(mUserSetCount);
     mUserSetControl.reset(new TnUserSetControl(*mUserSets, mRegisters, [this](bool aSave, bool aDone, uint32_t aIndex) {
@@ -403,17 +390,36 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
     return TnResult(TN_OK);
 }
 
+bool TnSoftDevice::Enter(State aFrom, State aTo)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (mState != aFrom)
+    {
+        return false;
+    }
+    mState = aTo;
+    return true;
+}
+
+void TnSoftDevice::Leave(State aTo)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mState = aTo;
+}
+
 TnResult TnSoftDevice::Start(const TnString &aMACAddress)
 {
-    std::lock_guard<std::mutex> lStartStop(mStartStop);
-    if (mRunning.load())
+    // The state, not a lock, keeps a second Start or a Stop out meanwhile:
+    // the creation callbacks run inside, and may call the device.
+    if (!Enter(State::Stopped, State::Starting))
     {
-        return Failure(TN_STATE_ERROR, "the device is running");
+        return Failure(TN_STATE_ERROR, "the device is running, starting or stopping");
     }
     Interface lInterface;
     TnResult lResult = FindInterface(Text(aMACAddress), lInterface);
     if (!lResult.IsOK())
     {
+        Leave(State::Stopped);
         return lResult;
     }
     {
@@ -422,7 +428,7 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
         mXmlBuilt = false;
         mInterface = lInterface;
     }
-    mTimestampOrigin = MonotonicNs();
+    mTimestampOrigin = gev::MonotonicNanoseconds();
     lResult = Build(lInterface);
     if (lResult.IsOK())
     {
@@ -444,6 +450,7 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
     if (!lResult.IsOK())
     {
         TearDown();
+        Leave(State::Stopped);
         return lResult;
     }
     {
@@ -452,6 +459,7 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
     }
     mHousekeeper = std::thread(&TnSoftDevice::Housekeeping, this);
     mRunning.store(true);
+    Leave(State::Running);
     const TnString lMac(gev::FormatMac(lInterface.mMac).c_str());
     const TnString lAddress(gev::FormatIPv4(lInterface.mAddress).c_str());
     const TnString lMask(gev::FormatIPv4(lInterface.mMask).c_str());
@@ -497,8 +505,7 @@ void TnSoftDevice::TearDown()
 
 TnResult TnSoftDevice::Stop()
 {
-    std::lock_guard<std::mutex> lStartStop(mStartStop);
-    if (!mRunning.load())
+    if (!Enter(State::Running, State::Stopping))
     {
         return Failure(TN_STATE_ERROR, "the device is not running");
     }
@@ -519,6 +526,7 @@ TnResult TnSoftDevice::Stop()
         Guarded("OnControlChannelStop", [&] { lSink->OnControlChannelStop(mOuter); });
     }
     TearDown();
+    Leave(State::Stopped);
     return TnResult(TN_OK);
 }
 
@@ -592,7 +600,7 @@ bool TnSoftDevice::HasController()
 
 uint64_t TnSoftDevice::TimestampNow() const
 {
-    return MonotonicNs() - mTimestampOrigin;
+    return gev::MonotonicNanoseconds() - mTimestampOrigin;
 }
 
 // The control channel.
@@ -613,7 +621,8 @@ uint16_t TnSoftDevice::WriteSpace(uint32_t aAddress, const uint8_t *aData, size_
     const TnAccessStatus lStatus = lMap->WriteMemory(aAddress, aData, aSize);
     if (lStatus.mStatus != gev::kGvcpStatusSuccess)
     {
-        const char *lText = lStatus.mResult.GetDescription().GetAscii();
+        const TnString lDescription = lStatus.mResult.GetDescription();
+        const char *lText = lDescription.GetAscii();
         LogWarning("WriteMemory", "a controller's write at " + std::to_string(aAddress) + " was refused" +
                                       (lText != nullptr && *lText != 0 ? std::string(": ") + lText : std::string()));
     }
@@ -893,8 +902,32 @@ TnResult TnSoftDevice::PreWrite(ITnRegister *aRegister)
     return TnResult(TN_OK);
 }
 
+void TnSoftDevice::ResetFull()
+{
+    // As a power cycle: control released, streams stopped, the registers at
+    // their values of the start (the default user set).
+    DropControl();
+    for (auto &lChannel : mChannels)
+    {
+        lChannel->StopAcquisition();
+    }
+    if (mUserSets)
+    {
+        mUserSets->Load(0);
+    }
+    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
+    {
+        Guarded("OnDeviceResetFull", [&] { lSink->OnDeviceResetFull(mOuter); });
+    }
+}
+
 void TnSoftDevice::PostWrite(ITnRegister *aRegister)
 {
+    if (aRegister == mRegisters.mDeviceReset)
+    {
+        ResetFull();
+        return;
+    }
     if (aRegister == mRegisters.mHeartbeatTimeout)
     {
         SetHeartbeatTimeout(mRegisters.mHeartbeatTimeout->PeekInt());
@@ -905,7 +938,7 @@ void TnSoftDevice::PostWrite(ITnRegister *aRegister)
         const uint32_t lControl = mRegisters.mTimestampControl->PeekInt();
         if ((lControl & 1) != 0)
         {
-            mTimestampOrigin = MonotonicNs();
+            mTimestampOrigin = gev::MonotonicNanoseconds();
             for (auto &lChannel : mChannels)
             {
                 lChannel->SetTimestampOrigin(mTimestampOrigin);

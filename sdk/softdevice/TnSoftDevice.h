@@ -10,12 +10,11 @@
 //   - the housekeeping thread: heartbeat expiry, every 100 ms;
 //   - one thread per stream channel (TnStreamChannel).
 // Locks, in the order they are taken:
-//   1. mStartStop: one Start or Stop at a time (held while Start calls the
-//      creation callbacks: they run on the thread inside Start, and a Stop
-//      from another thread waits);
-//   2. mMutex: the configuration and the running state; never held while
-//      the program's code (sinks, sources, notifications) runs;
-//   3. the locks of TnGvcpDevice, the register map and the stream channels.
+//   1. mMutex: the configuration and the state (stopped, starting, running,
+//      stopping: one Start or Stop at a time, and no lock held while Start
+//      and Stop call the program); never held while the program's code
+//      (sinks, sources, notifications) runs;
+//   2. the locks of TnGvcpDevice, the register map and the stream channels.
 #ifndef TN_SOFT_DEVICE_H
 #define TN_SOFT_DEVICE_H
 
@@ -258,10 +257,22 @@ private:
     int SourceOf(ITnRegister *aRegister) const;
     void UpdatePayloadSize(size_t aIndex);
     void ResetNetwork();
+    void ResetFull();
+
+    enum class State
+    {
+        Stopped,
+        Starting,
+        Running,
+        Stopping
+    };
+    /// Moves from aFrom to aTo; false in another state.
+    bool Enter(State aFrom, State aTo);
+    void Leave(State aTo);
 
     ITnVirtualDeviceGEV *mOuter;
-    mutable std::mutex mStartStop;
     mutable std::mutex mMutex;
+    State mState = State::Stopped;
     std::atomic<bool> mRunning;
     std::atomic<bool> mInfoAvailable;
 

@@ -257,6 +257,7 @@ TnResult CreateDeviceRegisters(TnRegisterMap &aMap, const TnDeviceIdentity &aIde
     aRegisters.mUserSetLoad = add.Add("UserSetLoadReg", kDeviceRegisters + 0x0C, 4, WO, 0u);
     aRegisters.mUserSetSave = add.Add("UserSetSaveReg", kDeviceRegisters + 0x10, 4, WO, 0u);
     aRegisters.mUserSetDefault = add.Add("UserSetDefaultReg", kDeviceRegisters + 0x14, 4, RW, 0u);
+    aRegisters.mDeviceReset = add.Add("DeviceResetReg", kDeviceRegisters + 0x18, 4, WO, 0u);
 
     for (size_t index = 0; index < aSourceCount; ++index)
     {
@@ -294,7 +295,7 @@ TnResult CreateDeviceRegisters(TnRegisterMap &aMap, const TnDeviceIdentity &aIde
     {
         return add.Result();
     }
-    for (TnRegister *command : {aRegisters.mUserSetLoad, aRegisters.mUserSetSave})
+    for (TnRegister *command : {aRegisters.mUserSetLoad, aRegisters.mUserSetSave, aRegisters.mDeviceReset})
     {
         command->SetSelfClearing(true);
     }
@@ -437,6 +438,10 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
     features.push_back(boot(FeatureKind::Integer, "GevMCRC", kTransport, gev::kRegMessageChannelRetryCount, 4, true, true));
 
     // Device-wide controls.
+    add(Spec(FeatureKind::Command, "DeviceReset", kDeviceControl)
+            .Register(aRegisters.mDeviceReset)
+            .Text("Resets the device as a power cycle would: control is released, streams stop and the registers "
+                  "take their values at start."));
     add(Spec(FeatureKind::Integer, "TLParamsLocked", kTransport)
             .Register(aRegisters.mTLParamsLocked)
             .Limits(0, 1)

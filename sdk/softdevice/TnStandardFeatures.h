@@ -1,7 +1,7 @@
 // The software device's own registers and standard GenICam features: the
 // GigE Vision bootstrap registers, the registers behind the features a client
 // needs (Width, Height, PixelFormat, PayloadSize, AcquisitionMode/Start/Stop,
-// TLParamsLocked, GevSCPSPacketSize, timestamps, Device* identity, Gev*
+// DeviceReset, TLParamsLocked, GevSCPSPacketSize, timestamps, Device* identity, Gev*
 // bootstrap features, user sets, chunk control), and the description that
 // joins them to the program's features.
 //
@@ -127,6 +127,7 @@ struct TnStandardRegisters
     TnRegister *mUserSetLoad = nullptr;    // self-clearing command
     TnRegister *mUserSetSave = nullptr;    // self-clearing command
     TnRegister *mUserSetDefault = nullptr;
+    TnRegister *mDeviceReset = nullptr;    // self-clearing command
     TnRegister *mFirstUrl = nullptr;
     TnRegister *mUserDefinedName = nullptr;
     TnRegister *mHeartbeatTimeout = nullptr;

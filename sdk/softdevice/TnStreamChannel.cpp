@@ -22,13 +22,6 @@ namespace
 // it holds when streaming stops.
 constexpr auto kStep = std::chrono::milliseconds(10);
 constexpr uint64_t kDrainMs = 2000;
-
-uint64_t NowNs()
-{
-    timespec lNow;
-    clock_gettime(CLOCK_MONOTONIC, &lNow);
-    return static_cast<uint64_t>(lNow.tv_sec) * 1000000000ull + static_cast<uint64_t>(lNow.tv_nsec);
-}
 } // namespace
 
 struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
@@ -139,7 +132,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         }
         if (lStamp)
         {
-            aBuffer->SetTimestamp(NowNs() - lOrigin);
+            aBuffer->SetTimestamp(gev::MonotonicNanoseconds() - lOrigin);
         }
         gev::TnGvspBlock lBlock;
         if (!gev::BlockFromBuffer(*aBuffer, lGeometry, lBlock))

@@ -8,6 +8,7 @@
 
 #include "TnBuffer.h"
 #include "TnGevAddress.h"
+#include "TnUdpSocket.h"
 #include "TnGvspBufferBlock.h"
 #include "TnTransmitterGEV.h"
 
@@ -24,12 +25,6 @@ constexpr uint32_t kMaxBuffers = 1024;
 TnResult Refused(uint32_t aCode, const char *aWhy)
 {
     return TnResult(aCode, TnString(aWhy));
-}
-
-uint64_t NowNs()
-{
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
 bool ParseAddress(const std::string &aText, uint32_t &aAddress)
@@ -157,7 +152,7 @@ TnResult TnTransmitter::QueueBuffer(TnBuffer *aBuffer)
     }
     if (lStamp)
     {
-        aBuffer->SetTimestamp(NowNs());
+        aBuffer->SetTimestamp(gev::MonotonicNanoseconds());
     }
     gev::TnGvspBlock lBlock;
     if (!gev::BlockFromBuffer(*aBuffer, gev::TnBlockGeometry(), lBlock))
@@ -391,7 +386,7 @@ void TnTransmitter::Snapshot(Sample &aNow, Sample &aBefore) const
     aBefore = mRecent[0];
 }
 
-double TnTransmitter::PayloadRate(bool aRecent) const
+double TnTransmitter::Rate(bool aRecent, bool aBlocks) const
 {
     Sample lNow;
     Sample lBefore;
@@ -401,20 +396,9 @@ double TnTransmitter::PayloadRate(bool aRecent) const
         lBefore = Sample();
     }
     const uint64_t lNs = lNow.mNs - lBefore.mNs;
-    return lNs == 0 ? 0.0 : static_cast<double>(lNow.mBytes - lBefore.mBytes) * 8e9 / static_cast<double>(lNs);
-}
-
-double TnTransmitter::BlockRate(bool aRecent) const
-{
-    Sample lNow;
-    Sample lBefore;
-    Snapshot(lNow, lBefore);
-    if (!aRecent)
-    {
-        lBefore = Sample();
-    }
-    const uint64_t lNs = lNow.mNs - lBefore.mNs;
-    return lNs == 0 ? 0.0 : static_cast<double>(lNow.mBlocks - lBefore.mBlocks) * 1e9 / static_cast<double>(lNs);
+    const double lCount = aBlocks ? static_cast<double>(lNow.mBlocks - lBefore.mBlocks)
+                                  : static_cast<double>(lNow.mBytes - lBefore.mBytes) * 8;
+    return lNs == 0 ? 0.0 : lCount * 1e9 / static_cast<double>(lNs);
 }
 
 uint32_t TnTransmitter::GetSenderPriority() const
@@ -532,10 +516,10 @@ void TnTransmitterGEV::ResetStats() { mImpl->ResetStats(); }
 uint64_t TnTransmitterGEV::GetBlocksTransmitted() const { return mImpl->GetBlocks(); }
 uint64_t TnTransmitterGEV::GetSamplingTime() const { return mImpl->GetSamplingTimeNs(); }
 uint64_t TnTransmitterGEV::GetPayloadBytesTransmitted() const { return mImpl->GetPayloadBytes(); }
-float TnTransmitterGEV::GetInstantaneousPayloadThroughput() const { return static_cast<float>(mImpl->PayloadRate(true)); }
-float TnTransmitterGEV::GetAveragePayloadThroughput() const { return static_cast<float>(mImpl->PayloadRate(false)); }
-float TnTransmitterGEV::GetInstantaneousTransmissionRate() const { return static_cast<float>(mImpl->BlockRate(true)); }
-float TnTransmitterGEV::GetAverageTransmissionRate() const { return static_cast<float>(mImpl->BlockRate(false)); }
+float TnTransmitterGEV::GetInstantaneousPayloadThroughput() const { return static_cast<float>(mImpl->Rate(true, false)); }
+float TnTransmitterGEV::GetAveragePayloadThroughput() const { return static_cast<float>(mImpl->Rate(false, false)); }
+float TnTransmitterGEV::GetInstantaneousTransmissionRate() const { return static_cast<float>(mImpl->Rate(true, true)); }
+float TnTransmitterGEV::GetAverageTransmissionRate() const { return static_cast<float>(mImpl->Rate(false, true)); }
 uint64_t TnTransmitterGEV::GetNumberOfResendRequests() const { return mImpl->GetResendRequests(); }
 TnResult TnTransmitterGEV::SetSentBuffersTimeout(uint32_t aTimeout) { return mImpl->SetSentBuffersTimeout(aTimeout); }
 uint32_t TnTransmitterGEV::GetSentBuffersTimeout() const { return mImpl->GetSentBuffersTimeout(); }

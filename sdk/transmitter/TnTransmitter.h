@@ -76,10 +76,9 @@ public:
     uint64_t GetBlocks() const;
     uint64_t GetSamplingTimeNs() const;
     uint64_t GetPayloadBytes() const;
-    /// Payload bits and blocks per second, since the reset (aRecent false)
-    /// or over the last second or so (aRecent true).
-    double PayloadRate(bool aRecent) const;
-    double BlockRate(bool aRecent) const;
+    /// Payload bits (aBlocks false) or blocks per second, since the reset
+    /// (aRecent false) or over the last second or so (aRecent true).
+    double Rate(bool aRecent, bool aBlocks) const;
     uint64_t GetResendRequests() const;
 
     uint32_t GetSenderPriority() const;

@@ -12,6 +12,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ITnVirtualDeviceGEV.h"
@@ -39,33 +40,17 @@ inline void FillPattern(uint8_t *aData, size_t aSize, size_t aLineBytes, uint64_
     }
 }
 
-inline bool HasPattern(const uint8_t *aData, size_t aSize, size_t aLineBytes, uint64_t aBlockId)
-{
-    for (size_t lIndex = 0; lIndex < 8 && lIndex < aSize; ++lIndex)
-    {
-        if (aData[lIndex] != static_cast<uint8_t>(aBlockId >> (56 - 8 * lIndex)))
-        {
-            return false;
-        }
-    }
-    for (size_t lIndex = 8; lIndex < aSize; ++lIndex)
-    {
-        if (aData[lIndex] != static_cast<uint8_t>(lIndex % aLineBytes + lIndex / aLineBytes))
-        {
-            return false;
-        }
-    }
-    return true;
-}
-
 /// A default source that only fills buffers: each retrieved buffer holds
 /// the pattern with the next block id (1, 2, ...), which it gives the
 /// buffer. Frames come as fast as buffers do, or at most aRate per second.
+/// With aPatternOnce the pattern is written when a buffer is allocated and
+/// a frame only takes its id (for benchmarks: a source that costs nothing).
 class PatternSource : public TnStreamingChannelSourceDefault
 {
 public:
-    PatternSource(uint32_t aWidth, uint32_t aHeight, size_t aBuffers = 8, double aRate = 0)
-        : TnStreamingChannelSourceDefault(aWidth, aHeight, TnPixelMono8, aBuffers), mRate(aRate)
+    PatternSource(uint32_t aWidth, uint32_t aHeight, size_t aBuffers = 8, double aRate = 0, bool aPatternOnce = false)
+        : TnStreamingChannelSourceDefault(aWidth, aHeight, TnPixelMono8, aBuffers), mRate(aRate),
+          mPatternOnce(aPatternOnce)
     {
     }
 
@@ -92,14 +77,10 @@ public:
             return TnResult(TN_ABORTED);
         }
         lLock.unlock();
-        if (mRate > 0)
-        {
-            std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(1e6 / mRate)));
-        }
+        Pace();
         TnImage *lImage = lBuffer->GetImage();
         const uint64_t lId = ++mBlockId;
-        FillPattern(lImage->GetDataPointer(), lImage->GetImageSize(),
-                    lImage->GetWidth() * TnPixelTypeGetBitsPerPixel(lImage->GetPixelType()) / 8, lId);
+        FillPattern(lImage->GetDataPointer(), mPatternOnce ? 8 : lImage->GetImageSize(), LineBytes(*lImage), lId);
         lBuffer->SetBlockID(lId);
         ++mFilled;
         *aBuffer = lBuffer;
@@ -133,6 +114,11 @@ public:
         if (lBuffer != nullptr)
         {
             ++mAllocated;
+            if (mPatternOnce)
+            {
+                TnImage *lImage = lBuffer->GetImage();
+                FillPattern(lImage->GetDataPointer(), lImage->GetImageSize(), LineBytes(*lImage), 0);
+            }
         }
         return lBuffer;
     }
@@ -145,11 +131,37 @@ public:
     std::atomic<int> mFreed{0};
 
 private:
+    static size_t LineBytes(const TnImage &aImage)
+    {
+        return aImage.GetWidth() * TnPixelTypeGetBitsPerPixel(aImage.GetPixelType()) / 8;
+    }
+
+    /// At most mRate frames per second, on a steady schedule.
+    void Pace()
+    {
+        if (mRate <= 0)
+        {
+            return;
+        }
+        const auto lNow = std::chrono::steady_clock::now();
+        mNext = mNext.time_since_epoch().count() == 0 ? lNow : mNext + std::chrono::nanoseconds(static_cast<int64_t>(1e9 / mRate));
+        if (mNext > lNow)
+        {
+            std::this_thread::sleep_until(mNext);
+        }
+        else if (lNow - mNext > std::chrono::milliseconds(100))
+        {
+            mNext = lNow;
+        }
+    }
+
     std::mutex mMutex;
     std::condition_variable mChanged;
     std::deque<TnBuffer *> mQueue;
     bool mAborting = false;
     double mRate;
+    bool mPatternOnce;
+    std::chrono::steady_clock::time_point mNext;
 };
 
 /// Records the device's events.
@@ -179,6 +191,8 @@ public:
     }
     void OnApplicationDisconnect(ITnVirtualDeviceGEV *) override { Add("disconnect"); }
     void OnControlChannelStop(ITnVirtualDeviceGEV *) override { Add("stop"); }
+    void OnDeviceResetFull(ITnVirtualDeviceGEV *) override { Add("reset full"); }
+    void OnDeviceResetNetwork(ITnVirtualDeviceGEV *) override { Add("reset network"); }
     void OnCreateCustomRegisters(ITnVirtualDeviceGEV *, ITnRegisterFactory *) override { Add("registers"); }
     void OnCreateCustomGenApiFeatures(ITnVirtualDeviceGEV *, ITnGenApiFactory *) override { Add("features"); }
 

@@ -214,6 +214,9 @@ TEST_F(SoftDevicePeer, StartsServesAndStopsWithTheCallbacksInOrder)
         {
             EXPECT_NE(nullptr, aDevice->GetInfo());
             EXPECT_NE(nullptr, aDevice->GetRegisterMap());
+            // The device called back from inside Start: refused, not stuck.
+            EXPECT_EQ(TN_STATE_ERROR, aDevice->Stop().GetCode());
+            EXPECT_EQ(TN_STATE_ERROR, aDevice->Start(kLoopbackMac).GetCode());
         }
     } lInside;
     ASSERT_TRUE(lDevice.RegisterEventSink(&lInside).IsOK());
@@ -364,6 +367,43 @@ TEST_F(SoftDevicePeer, ConnectDisconnectAndHeartbeatExpiryArriveWithTheClient)
     EXPECT_EQ(2u, lDevice.GetStatistics()->GetSessionsOpened());
     EXPECT_EQ(2u, lDevice.GetStatistics()->GetSessionsClosed());
     EXPECT_TRUE(lFirst.WriteRegister(tn::gev::kRegControlChannelPrivilege, tn::gev::kPrivilegeControl).IsOK());
+    EXPECT_TRUE(lDevice.Stop().IsOK());
+}
+
+TEST_F(SoftDevicePeer, ResetsReleaseControlAndCallBack)
+{
+    TnSoftDeviceGEV lDevice;
+    RecordingDeviceSink lSink;
+    PatternSource lSource(64, 48);
+    ASSERT_TRUE(lDevice.AddStream(&lSource).IsOK());
+    ASSERT_TRUE(lDevice.RegisterEventSink(&lSink).IsOK());
+    Start(lDevice);
+    tn::gev::TnGvcpClient lClient;
+    ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
+    ASSERT_TRUE(lClient.WriteRegister(tn::gev::kRegControlChannelPrivilege, tn::gev::kPrivilegeControl).IsOK());
+    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress, 32).IsOK());
+    // DeviceReset: control goes, the registers take their start values.
+    ASSERT_TRUE(lClient.WriteRegister(kDeviceRegisters + 0x18, 1).IsOK());
+    ASSERT_TRUE(lSink.WaitFor("reset full", 1, 2000));
+    uint32_t lValue = 0;
+    ASSERT_TRUE(lClient.ReadRegister(kWidthAddress, lValue).IsOK());
+    EXPECT_EQ(64u, lValue);
+    ASSERT_TRUE(lClient.ReadRegister(tn::gev::kRegControlChannelPrivilege, lValue).IsOK());
+    EXPECT_EQ(0u, lValue);
+    // FORCEIP for the device's MAC (loopback's): a network reset.
+    tn::gev::TnGvcpForceIp lForce;
+    lForce.mMac = 0;
+    lForce.mIP = kLoopback;
+    lForce.mSubnetMask = 0xFF000000;
+    std::vector<uint8_t> lCommand = tn::gev::BuildForceIpCmd(1, lForce);
+    std::vector<uint8_t> lAnswer;
+    tn::gev::TnGvcpAck lAck;
+    EXPECT_TRUE(lClient.Transact(lCommand, tn::gev::kGvcpForceIpAck, lAnswer, lAck).IsOK());
+    ASSERT_TRUE(lSink.WaitFor("reset network", 1, 2000));
+    const std::vector<std::string> lEvents = lSink.Events();
+    EXPECT_NE(lEvents.end(), std::find(lEvents.begin(), lEvents.end(), "disconnect"));
+    EXPECT_EQ(1u, lDevice.GetStatistics()->GetForceIpsReceived());
+    lClient.Close();
     EXPECT_TRUE(lDevice.Stop().IsOK());
 }
 
