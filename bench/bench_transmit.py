@@ -7,6 +7,9 @@ frames/s (4.0 Gb/s), into aravis's GObject receiver (its packet socket) and
 the SDK's receive engine (tn_gvsp_receive). Sender on CPU 0, receiver on CPU
 1, lo's receive processing (RPS) on CPU 1, as fastcam's bench.sh places them.
 
+fastcam runs with packet resend (-R), as the software device and the
+transmitter serve it: receivers that lose packets ask both for them again.
+
 Columns: frames/s and Gb/s the receiver got whole, failed frames (bad status,
 missing ids, no buffer), and the sender's CPU per frame (its process's CPU
 time over the receiver's window divided by the frames that reached the
@@ -75,7 +78,7 @@ for size in sizes:
                     sender = subprocess.Popen(on_sender + [bench, "stream", "-W", str(W), "-H", str(H),
                                                            "-r", str(rate)], stdout=subprocess.DEVNULL)
                 else:
-                    sender = subprocess.Popen(on_sender + [fastcam, "-r", str(rate), "-s", f"{W}x{H}", "-p", size, "-q"],
+                    sender = subprocess.Popen(on_sender + [fastcam, "-R", "-r", str(rate), "-s", f"{W}x{H}", "-p", size, "-q"],
                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 time.sleep(0.7)
                 fields, used = measure(sender, rx)

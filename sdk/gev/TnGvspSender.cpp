@@ -55,7 +55,7 @@ bool RoutePacketResend(const uint8_t *aData, size_t aSize, ITnGvspResendTarget *
 }
 
 TnGvspSender::TnGvspSender()
-    : mResendPending(false), mReleaseWanted(0), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
+    : mResendPending(false), mReleaseWanted(false), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
       mListener(nullptr), mDestinationAddress(0), mDestinationPort(0), mFill(0), mNextSendNs(0), mRandom(1),
       mHeld(-1)
 {
@@ -310,12 +310,7 @@ uint32_t TnGvspSender::GetRetainTimeoutMs() const
 void TnGvspSender::ReleaseRetained()
 {
     std::lock_guard<std::mutex> lLock(mMutex);
-    // A request that finds nothing retained waits for the next block; the
-    // requests never outnumber what the ring may hold.
-    if (mReleaseWanted.load() < std::max<uint32_t>(1, mConfig.mRetainedBlocks))
-    {
-        ++mReleaseWanted;
-    }
+    mReleaseWanted = true;
     mWake.notify_all();
 }
 
@@ -397,15 +392,16 @@ void TnGvspSender::Release(const Entry &aEntry, bool aSent)
     }
 }
 
-void TnGvspSender::ReleaseExpired(uint64_t aNowNs, bool aAll)
+void TnGvspSender::ReleaseExpired(uint64_t aNowNs, bool aAll, bool aIdle)
 {
     const uint64_t lTimeout = static_cast<uint64_t>(mRetainTimeoutMs.load()) * 1000000u;
     while (!mRetained.empty())
     {
         const Entry &lOldest = mRetained.front();
         const bool lExpired = lTimeout != 0 && aNowNs - lOldest.mSentNs >= lTimeout;
-        uint32_t lWanted = mReleaseWanted.load();
-        const bool lAsked = lWanted != 0 && mReleaseWanted.compare_exchange_strong(lWanted, lWanted - 1);
+        // An owner short of buffers gets one block back, once nothing is
+        // left to send (until then the next block sent pushes one out).
+        const bool lAsked = aIdle && mReleaseWanted.exchange(false);
         if (!aAll && !lExpired && !lAsked && mRetained.size() <= mConfig.mRetainedBlocks)
         {
             break;
@@ -446,7 +442,12 @@ void TnGvspSender::Run()
                 ++mCounters.mBlocksAborted;
                 Release(lEntry, false);
             }
-            ReleaseExpired(NowNs(), false);
+            bool lIdle;
+            {
+                std::lock_guard<std::mutex> lQueueLock(mMutex);
+                lIdle = mQueue.empty();
+            }
+            ReleaseExpired(NowNs(), false, lIdle);
             lLock.lock();
             mBusy = false;
             if (mQueue.empty())
@@ -462,16 +463,17 @@ void TnGvspSender::Run()
             const uint64_t lAge = NowNs() - mRetained.front().mSentNs;
             lWaitNs = std::min(lWaitNs, lAge >= lTimeout ? 0 : lTimeout - lAge);
         }
-        if (lWaitNs > 0 && mReleaseWanted.load() == 0)
+        if (lWaitNs > 0 && !mReleaseWanted.load())
         {
             mWake.wait_for(lLock, std::chrono::nanoseconds(lWaitNs));
         }
+        const bool lIdle = mQueue.empty();
         lLock.unlock();
-        ReleaseExpired(NowNs(), false);
+        ReleaseExpired(NowNs(), false, lIdle);
         lLock.lock();
     }
     lLock.unlock();
-    ReleaseExpired(0, true);
+    ReleaseExpired(0, true, true);
 }
 
 uint64_t TnGvspSender::Random()

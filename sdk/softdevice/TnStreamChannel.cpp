@@ -279,8 +279,8 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             }
             if (lHeld == 0)
             {
-                // Everything is on its way out or kept for resends: the
-                // resend ring gives one back.
+                // Everything is on its way out or kept for resends: once
+                // nothing is left to send, the resend ring gives one back.
                 mSender.ReleaseRetained();
                 std::unique_lock<std::mutex> lLock(mMutex);
                 mWake.wait_for(lLock, kStep, [&] { return !mFree.empty() || !mAcquire || mQuit; });

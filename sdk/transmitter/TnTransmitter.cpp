@@ -173,7 +173,7 @@ TnResult TnTransmitter::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeout
     const auto lReady = [&] { return !mFree.empty(); };
     if (mFree.empty() && mOpen)
     {
-        // The resend ring holds what the program needs: it gives way.
+        // The resend ring gives way once nothing is left to send.
         lLock.unlock();
         mSender.ReleaseRetained();
         lLock.lock();
