@@ -10,7 +10,8 @@ the SDK's receive engine (tn_gvsp_receive). Sender on CPU 0, receiver on CPU
 fastcam runs with packet resend (-R), as the software device and the
 transmitter serve it: receivers that lose packets ask both for them again.
 
-Columns: frames/s and Gb/s the receiver got whole, failed frames (bad status,
+Columns: what the sender sent over its run (Gb/s of frames), frames/s and
+Gb/s the receiver got whole, failed frames (bad status,
 missing ids, no buffer), and the sender's CPU per frame (its process's CPU
 time over the receiver's window divided by the frames that reached the
 receiver). Every received frame's pixels are checked against the pattern.
@@ -76,15 +77,24 @@ for size in sizes:
             for rx_name, rx in receivers(size, soft):
                 if soft:
                     sender = subprocess.Popen(on_sender + [bench, "stream", "-W", str(W), "-H", str(H),
-                                                           "-r", str(rate)], stdout=subprocess.DEVNULL)
+                                                           "-r", str(rate)], stdout=subprocess.PIPE, text=True)
                 else:
-                    sender = subprocess.Popen(on_sender + [fastcam, "-R", "-r", str(rate), "-s", f"{W}x{H}", "-p", size, "-q"],
-                                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    sender = subprocess.Popen(on_sender + [fastcam, "-R", "-r", str(rate), "-s", f"{W}x{H}", "-p", size],
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
                 time.sleep(0.7)
                 fields, used = measure(sender, rx)
                 sender.terminate()
-                sender.wait()
-                rows.append((name, rx_name, size, rate, fields, used))
+                out, err = sender.communicate()
+                # What the sender sent over its whole run, in Gb/s.
+                if soft:
+                    line = [l for l in (out or "").splitlines() if l.startswith("SENDER ")]
+                    f = dict(t.split("=", 1) for t in line[-1].split()[1:]) if line else {}
+                    secs = float(f.get("seconds", "0") or 0)
+                    sent = float(f.get("frames", "0")) * W * H * 8 / secs / 1e9 if secs else float("nan")
+                else:
+                    found = re.findall(r"stream stop: .*gbps=([0-9.]+)", err or "")
+                    sent = float(found[-1]) if found else float("nan")
+                rows.append((name, rx_name, size, rate, fields, used, sent))
                 time.sleep(0.3)
         port = "50400"
         listener = subprocess.Popen(on_receiver + [receive, "--listen", port, "-W", str(W), "-H", str(H), "--verify",
@@ -96,15 +106,19 @@ for size in sizes:
         sent = sender.communicate()[0]
         fields = result(listener.communicate()[0])
         line = [l for l in sent.splitlines() if l.startswith("SENDER ")]
-        used = float(dict(t.split("=", 1) for t in line[-1].split()[1:])["cpu_s"]) if line else float("nan")
-        rows.append(("transmitter", "tn_gvsp_receive (listen)", size, rate, fields, used))
+        f = dict(t.split("=", 1) for t in line[-1].split()[1:]) if line else {}
+        used = float(f.get("cpu_s", "nan"))
+        secs = float(f.get("seconds", "0") or 0)
+        rate_sent = float(f.get("frames", "0")) * W * H * 8 / secs / 1e9 if secs else float("nan")
+        rows.append(("transmitter", "tn_gvsp_receive (listen)", size, rate, fields, used, rate_sent))
 
 print(f"4096x3072 Mono8, {duration:g} s per run; sender on CPU 0, receiver and lo's RPS on CPU 1")
-head = ("sender", "receiver", "packet", "paced", "frames/s", "Gb/s", "failed", "bad", "sender ms/frame")
-widths = (16, 26, 6, 7, 9, 6, 7, 4, 15)
+head = ("sender", "receiver", "packet", "paced", "sent Gb/s", "frames/s", "Gb/s", "failed", "bad", "sender ms/frame")
+widths = (16, 26, 6, 7, 9, 9, 6, 7, 4, 15)
 print("  ".join(f"{h:>{w}}" for h, w in zip(head, widths)))
 rate_of = {}
-for name, rx_name, size, rate, f, used in rows:
+sent_of = {}
+for name, rx_name, size, rate, f, used, sent in rows:
     secs = float(f.get("seconds", "0") or 0)
     frames = float(f.get("frames", "0") or 0)
     fps = frames / secs if secs else 0.0
@@ -112,14 +126,16 @@ for name, rx_name, size, rate, f, used in rows:
     total = frames + float(f.get("failed", "0") or 0)
     per = used / total * 1000 if total else float("nan")
     rate_of[(name, rx_name, size, rate)] = gbps
+    sent_of[(name, rx_name, size, rate)] = sent
     print("  ".join(f"{v:>{w}}" for v, w in zip(
-        (name, rx_name, size, "no" if rate == 0 else f"{rate:g}/s", f"{fps:.1f}", f"{gbps:.2f}",
+        (name, rx_name, size, "no" if rate == 0 else f"{rate:g}/s", f"{sent:.2f}", f"{fps:.1f}", f"{gbps:.2f}",
          f.get("failed", "-"), f.get("bad", "-"), f"{per:.2f}"), widths)))
-print("software device / fastcam, received Gb/s:")
+print("software device / fastcam, sent and received Gb/s:")
 for (name, rx_name, size, rate), gbps in rate_of.items():
-    if name == "software device" and rate_of.get(("fastcam", rx_name, size, rate)):
-        ratio = gbps / rate_of[("fastcam", rx_name, size, rate)]
-        print(f"  {rx_name:26s} SCPS {size:>4} {'unpaced' if rate == 0 else f'{rate:g}/s':>7}: {ratio:.2f}x")
+    key = ("fastcam", rx_name, size, rate)
+    if name == "software device" and rate_of.get(key) and sent_of.get(key):
+        print(f"  {rx_name:26s} SCPS {size:>4} {'unpaced' if rate == 0 else f'{rate:g}/s':>7}: "
+              f"sent {sent_of[(name, rx_name, size, rate)] / sent_of[key]:.2f}x, received {gbps / rate_of[key]:.2f}x")
 '''
 
 
