@@ -9,7 +9,9 @@
 #include "TnBuffer.h"
 #include "TnGevAddress.h"
 #include "TnGvspBufferBlock.h"
+#include "TnImage.h"
 #include "TnSoftDeviceLog.h"
+#include "TnStreamingChannelSourceDefault.h"
 #include "TnUdpSocket.h"
 
 namespace tn
@@ -28,6 +30,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
 {
     size_t mIndex = 0;
     ITnSWStreamingChannelSource *mSource = nullptr;
+    bool mDefaultSource = false;
     uint32_t mLocalAddress = 0;
     std::vector<TnBuffer *> mBuffers;
 
@@ -170,6 +173,35 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         return false;
     }
 
+    /// The SDK's default source streams its own geometry: a buffer of it
+    /// whose image no longer has the current one (a controller changed
+    /// Width, Height or PixelFormat) gets it before it is queued again.
+    void Reshape(TnBuffer &aBuffer)
+    {
+        if (!mDefaultSource)
+        {
+            return;
+        }
+        TnChannelGeometry lGeometry;
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            lGeometry = mGeometry;
+        }
+        TnImage *lImage = aBuffer.GetImage();
+        if (lImage == nullptr || lGeometry.mWidth == 0 || lGeometry.mHeight == 0 ||
+            (lImage->GetWidth() == lGeometry.mWidth && lImage->GetHeight() == lGeometry.mHeight &&
+             lImage->GetPixelType() == lGeometry.mPixelType))
+        {
+            return;
+        }
+        if (!lImage->Alloc(lGeometry.mWidth, lGeometry.mHeight, lGeometry.mPixelType, 0, 0,
+                           lImage->GetMaximumChunkLength())
+                 .IsOK())
+        {
+            LogWarning("StreamChannel", "a buffer could not take the new image geometry");
+        }
+    }
+
     /// Checks what a source gave back: one of the channel's buffers that the
     /// source holds. Anything else is nonsense and is dropped.
     bool TakeBack(TnBuffer *aBuffer)
@@ -252,6 +284,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
                         mQueued.insert(lEmpty);
                     }
                     lEmpty->SetBlockID(0);
+                    Reshape(*lEmpty);
                     lQueued = GuardedResult("QueueBuffer", [&] { return mSource->QueueBuffer(lEmpty); });
                     if (!lQueued.IsOK())
                     {
@@ -345,6 +378,7 @@ TnStreamChannel::TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSo
 {
     mShared->mIndex = aIndex;
     mShared->mSource = aSource;
+    mShared->mDefaultSource = dynamic_cast<TnStreamingChannelSourceDefault *>(aSource) != nullptr;
     mShared->mLocalAddress = aLocalAddress;
 }
 

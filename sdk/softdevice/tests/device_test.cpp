@@ -516,9 +516,10 @@ TEST_F(SoftDevicePeer, OurClientAndReceiverGetTheSourcesBytes)
         TnDevice::Free(lController);
     }
 
-    // The stream receive engine: every block whole and with the source's bytes.
+    // The stream receive engine: every block whole and with the source's
+    // bytes, at the width it sets (the default source's buffers follow it).
     int lStatus = -1;
-    const std::string lOutput = RunProgram({lReceive, "-a", "127.0.0.1", "--soft-device", "-W", "1024", "-H", "768",
+    const std::string lOutput = RunProgram({lReceive, "-a", "127.0.0.1", "--soft-device", "-W", "512", "-H", "768",
                                             "-p", "9000", "-n", "100", "-d", "20", "-b", "32", "--verify-all", "-q"},
                                            30000, &lStatus);
     EXPECT_EQ(0, lStatus) << lOutput;
