@@ -57,7 +57,7 @@ bool RoutePacketResend(const uint8_t *aData, size_t aSize, ITnGvspResendTarget *
 }
 
 TnGvspSender::TnGvspSender()
-    : mResendPending(false), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
+    : mResendPending(false), mReleaseWanted(0), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
       mListener(nullptr), mDestinationAddress(0), mDestinationPort(0), mFill(0), mNextSendNs(0), mRandom(1),
       mHeld(-1)
 {
@@ -309,6 +309,18 @@ uint32_t TnGvspSender::GetRetainTimeoutMs() const
     return mRetainTimeoutMs.load();
 }
 
+void TnGvspSender::ReleaseRetained()
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    // A request that finds nothing retained waits for the next block; the
+    // requests never outnumber what the ring may hold.
+    if (mReleaseWanted.load() < std::max<uint32_t>(1, mConfig.mRetainedBlocks))
+    {
+        ++mReleaseWanted;
+    }
+    mWake.notify_all();
+}
+
 void TnGvspSender::QueuePacketResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId)
 {
     ++mCounters.mResendRequests;
@@ -394,7 +406,9 @@ void TnGvspSender::ReleaseExpired(uint64_t aNowNs, bool aAll)
     {
         const Entry &lOldest = mRetained.front();
         const bool lExpired = lTimeout != 0 && aNowNs - lOldest.mSentNs >= lTimeout;
-        if (!aAll && !lExpired && mRetained.size() <= mConfig.mRetainedBlocks)
+        uint32_t lWanted = mReleaseWanted.load();
+        const bool lAsked = lWanted != 0 && mReleaseWanted.compare_exchange_strong(lWanted, lWanted - 1);
+        if (!aAll && !lExpired && !lAsked && mRetained.size() <= mConfig.mRetainedBlocks)
         {
             break;
         }
@@ -450,7 +464,7 @@ void TnGvspSender::Run()
             const uint64_t lAge = NowNs() - mRetained.front().mSentNs;
             lWaitNs = std::min(lWaitNs, lAge >= lTimeout ? 0 : lTimeout - lAge);
         }
-        if (lWaitNs > 0)
+        if (lWaitNs > 0 && mReleaseWanted.load() == 0)
         {
             mWake.wait_for(lLock, std::chrono::nanoseconds(lWaitNs));
         }

@@ -149,6 +149,11 @@ public:
 
     void QueuePacketResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId) override;
 
+    /// Lets the oldest retained block go now (OnBlockReleased follows from
+    /// the sender's thread), for an owner that runs short of buffers: the
+    /// resend ring gives way before the stream stalls. Returns at once.
+    void ReleaseRetained();
+
     /// Sends one test packet of exactly the packet size.
     TnResult FireTestPacket();
 
@@ -218,6 +223,7 @@ private:
     std::deque<Entry> mQueue;
     std::vector<Resend> mResends;     // guarded by mMutex
     std::atomic<bool> mResendPending;
+    std::atomic<uint32_t> mReleaseWanted; // retained blocks to let go early
     std::atomic<bool> mStop;
     bool mBusy;                       // the thread sends a block
     uint64_t mNextBlockId;
