@@ -8,6 +8,9 @@
 #include "ITnStreamingChannelSource.h"
 #include "TnStreamingChannelSourceDefault.h"
 
+#include <cxxabi.h>
+#include <typeinfo>
+
 /* A tuple of the call's result and the values after it: made of the result
  * alone, or grown by one value. Both references are taken; null when either
  * is null or the tuple cannot be made. */
@@ -37,6 +40,30 @@ static PyObject *tn_tuple_append(PyObject *aResult, PyObject *aValue)
     }
     PyTuple_SET_ITEM(tuple, size, aValue);
     return tuple;
+}
+
+/* The check SWIG makes of a forwarded result with out values, for the
+ * operations whose out values the module's own rules convert: the result
+ * must be a tuple (a subclass counts). The forwarding class names its SDK
+ * class in the message. */
+static void tn_require_tuple(PyObject *aResult, const Swig::Director *aDirector, const char *aMethod)
+{
+    if (aResult != NULL && PyTuple_Check(aResult)) {
+        return;
+    }
+    std::string name = typeid(*aDirector).name();
+    int status = 0;
+    char *readable = abi::__cxa_demangle(name.c_str(), NULL, NULL, &status);
+    if (readable != NULL) {
+        name = readable;
+        free(readable);
+    }
+    const std::string prefix = "SwigDirector_";
+    if (name.compare(0, prefix.size(), prefix) == 0) {
+        name = name.substr(prefix.size());
+    }
+    const std::string message = "Python method " + name + "." + aMethod + "failed to return a tuple.";
+    Swig::DirectorTypeMismatchException::raise(PyExc_TypeError, message.c_str());
 }
 
 /* A chunk name: the string's narrow text as UTF-8, undecodable bytes as lone
@@ -87,7 +114,7 @@ static bool tn_chunk_name_from_python(PyObject *aObject, TnString &aName)
  *
  * GetWidthInfo and GetHeightInfo: the method takes nothing and returns a
  * tuple (minimum, maximum, increment). */
-%typemap(directorin) (uint32_t &aMin, uint32_t &aMax, uint32_t &aInc) "";
+%typemap(directorin, numinputs=0) (uint32_t &aMin, uint32_t &aMax, uint32_t &aInc) "";
 %typemap(directorargout) (uint32_t &aMin, uint32_t &aMax, uint32_t &aInc) {
     {
         PyObject *values = (PyObject *)$result;
@@ -101,39 +128,45 @@ static bool tn_chunk_name_from_python(PyObject *aObject, TnString &aName)
 }
 
 /* GetSupportedPixelType and GetSupportedChunk: the method takes the index
- * and returns (status, pixel type) or (status, chunk identifier, name). */
+ * and returns a tuple (status, pixel type) or (status, chunk identifier,
+ * name). */
+%typemap(directorin, numinputs=0) TnPixelType &aPixelType "";
+%typemap(directorin, numinputs=0) uint32_t &aChunkID "";
+%typemap(directorin, numinputs=0) TnString &aChunkName "";
 %typemap(directorout) TnResult GetSupportedPixelType {
-TN_STATUS_RULE($input, $result, "in method GetSupportedPixelType 1 with output value of type 'TnResult'")
-}
-%typemap(directorin) TnPixelType &aPixelType "";
-%typemap(directorargout) TnPixelType &aPixelType {
     {
+        PyObject *values = (PyObject *)$input;
+        tn_require_tuple(values, this, "GetSupportedPixelType");
+        TN_STATUS_RULE(tn_result_item(values, 0), $result, "in method GetSupportedPixelType 1 with output value of type 'TnResult'")
+        PyObject *item = tn_result_item(values, 1);
         int value = 0;
-        const int res = $result != NULL ? SWIG_AsVal_int($result, &value) : SWIG_TypeError;
+        const int res = item != NULL ? SWIG_AsVal_int(item, &value) : SWIG_TypeError;
         if (!SWIG_IsOK(res)) {
             Swig::DirectorTypeMismatchException::raise(SWIG_ErrorType(SWIG_ArgError(res)),
                                                        "in output value of type 'TnPixelType'");
         }
-        $1 = static_cast<TnPixelType>(value);
+        aPixelType = static_cast<TnPixelType>(value);
     }
 }
-%typemap(directorin) uint32_t &aChunkID "";
-%typemap(directorargout) uint32_t &aChunkID {
-    tn_unsigned_from_python($result, $1);
-}
-%typemap(directorin) TnString &aChunkName "";
-%typemap(directorargout) TnString &aChunkName {
-    if ($result == NULL) {
-        Swig::DirectorException::raise("GetSupportedChunk failed to return a 3-tuple");
-    }
-    if (!tn_chunk_name_from_python($result, $1)) {
-        Swig::DirectorTypeMismatchException::raise(PyExc_TypeError, "in output value of type str");
+%typemap(directorout) TnResult GetSupportedChunk {
+    {
+        PyObject *values = (PyObject *)$input;
+        tn_require_tuple(values, this, "GetSupportedChunk");
+        TN_STATUS_RULE(tn_result_item(values, 0), $result, "in method GetSupportedChunk with output value of type 'TnResult'")
+        tn_unsigned_from_python(tn_result_item(values, 1), aChunkID);
+        PyObject *name = tn_result_item(values, 2);
+        if (name == NULL) {
+            Swig::DirectorException::raise("GetSupportedChunk failed to return a 3-tuple");
+        }
+        if (!tn_chunk_name_from_python(name, aChunkName)) {
+            Swig::DirectorTypeMismatchException::raise(PyExc_TypeError, "in output value of type str");
+        }
     }
 }
 
 /* GetGevSCPSPacketSizeInfo of the interfaces: a tuple (status, maximum), or
  * one object that serves as both. */
-%typemap(directorin) uint32_t &aMax "";
+%typemap(directorin, numinputs=0) uint32_t &aMax "";
 %typemap(directorout) TnResult GetGevSCPSPacketSizeInfo {
     {
         PyObject *values = (PyObject *)$input;
@@ -148,7 +181,7 @@ TN_STATUS_RULE($input, $result, "in method GetSupportedPixelType 1 with output v
 %typemap(directorout) TnResult GetTxNumBuffersToUse {
 TN_STATUS_RULE(tn_unwrapped_item((PyObject *)$input, 0), $result, "in method GetTxNumBuffersToUse 1 with output value of type 'TnResult'")
 }
-%typemap(directorin) uint32_t &aNumBuffers "";
+%typemap(directorin, numinputs=0) uint32_t &aNumBuffers "";
 %typemap(directorargout) uint32_t &aNumBuffers {
     tn_unsigned_from_python(tn_unwrapped_item((PyObject *)$result, 1), $1);
 }
@@ -259,10 +292,12 @@ TN_SOURCE_CLASS(ITnSWStreamingChannelSourceGenDC)
  * that is itself a tuple stands for its own item at that position. */
 %define TN_PACKET_SIZE_TUPLE
 %typemap(directorout) TnResult GetGevSCPSPacketSizeInfo {
-TN_STATUS_RULE(tn_unwrapped_item((PyObject *)$input, 0), $result, "in method GetGevSCPSPacketSizeInfo 1 with output value of type 'TnResult'")
-}
-%typemap(directorargout) uint32_t &aMax {
-    tn_unsigned_from_python(tn_unwrapped_item((PyObject *)$result, 1), $1);
+    {
+        PyObject *values = (PyObject *)$input;
+        tn_require_tuple(values, this, "GetGevSCPSPacketSizeInfo");
+        TN_STATUS_RULE(tn_unwrapped_item(tn_result_item(values, 0), 0), $result, "in method GetGevSCPSPacketSizeInfo 1 with output value of type 'TnResult'")
+        tn_unsigned_from_python(tn_unwrapped_item(tn_result_item(values, 1), 1), aMax);
+    }
 }
 %enddef
 TN_PACKET_SIZE_TUPLE
