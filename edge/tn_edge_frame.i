@@ -187,3 +187,22 @@ TN_CALL_POINTER(TnBuffer **)
 %typecheck(145) TnString const & {
     $1 = 1;
 }
+
+/* The edge module's overridable classes. Their proxy objects end their
+ * forwarding object with themselves: a pointer object kept past its Python
+ * object (its "this") then refuses every call, where it would otherwise
+ * forward calls to an object that is gone. */
+%define TN_EDGE_DIRECTOR(CLASS)
+TN_DIRECTOR(CLASS)
+%extend CLASS {
+%pythoncode %{
+    def __del__(self):
+        try:
+            this = self.__dict__.get("this")
+            if this is not None and this.own():
+                type(self).__swig_destroy__(self)
+        except Exception:
+            pass
+%}
+}
+%enddef

@@ -13,7 +13,7 @@
 
 /* The register event sink, overridable from Python: the register and the
  * store handed to an override are valid during its call only. */
-TN_DIRECTOR(ITnRegisterEventSink)
+TN_EDGE_DIRECTOR(ITnRegisterEventSink)
 %nothreadallow ITnRegisterEventSink::PreRead;
 %nothreadallow ITnRegisterEventSink::PostRead;
 %nothreadallow ITnRegisterEventSink::PreWrite;

@@ -12,7 +12,7 @@
 %ignore TnVirtualDeviceLib::IActionHandler;
 
 /* The user-set notification, overridable from Python. */
-TN_DIRECTOR(ITnUserSetNotify)
+TN_EDGE_DIRECTOR(ITnUserSetNotify)
 %nothreadallow ITnUserSetNotify::UserSetStateNotify;
 
 /* What the device hands out belongs to it: deleting a proxy of it destroys
@@ -40,7 +40,7 @@ TN_NEVER_DESTROYED(ITnMessageChannel)
 /* The device's event sink, overridable from Python. Its callbacks are
  * called with the interpreter lock held; the strings and factories handed to
  * an override are valid during its call only. */
-TN_DIRECTOR(ITnVirtualDeviceGEVEventSink)
+TN_EDGE_DIRECTOR(ITnVirtualDeviceGEVEventSink)
 %nothreadallow ITnVirtualDeviceGEVEventSink::OnApplicationConnect;
 %nothreadallow ITnVirtualDeviceGEVEventSink::OnControlChannelStart;
 %nothreadallow ITnVirtualDeviceGEVEventSink::OnApplicationDisconnect;

@@ -261,7 +261,7 @@ TN_TUPLE_OUTPUT(uint32_t &aMax, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$
  * the interpreter lock (the call may come straight back into Python). Making
  * and destroying a source releases it. */
 %define TN_SOURCE_CLASS(CLASS)
-TN_DIRECTOR(CLASS)
+TN_EDGE_DIRECTOR(CLASS)
 %threadallow CLASS::CLASS;
 %threadallow CLASS::~CLASS;
 %enddef

@@ -10,14 +10,14 @@
 %ignore TnTriggerSelectorDefault::GetState;
 
 /* The trigger callback, overridable from Python. */
-TN_DIRECTOR(ITnTriggerCallback)
+TN_EDGE_DIRECTOR(ITnTriggerCallback)
 %nothreadallow ITnTriggerCallback::TriggerCallbackMethod;
 
 /* The triggered source. The functions of its overridable operations keep the
  * interpreter lock; those that run its own operations directly (selectors,
  * sources, the mode, and the pre-queue step, which may wait for a trigger)
  * release it. */
-TN_DIRECTOR(TnStreamingChannelSourceTrigger)
+TN_EDGE_DIRECTOR(TnStreamingChannelSourceTrigger)
 %nothreadallow TnStreamingChannelSourceTrigger::OnStreamingStart;
 %nothreadallow TnStreamingChannelSourceTrigger::OnStreamingStop;
 %nothreadallow TnStreamingChannelSourceTrigger::PostRetrieveBufferProc;
