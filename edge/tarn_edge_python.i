@@ -35,6 +35,7 @@ TN_IMPORT_NUMPY
 %include "tn_edge_constants.i"
 
 %include "tn_edge_frame.i"
+%include "tn_docs.i"
 %include "tn_softdevice.i"
 %include "tn_transmitter.i"
 %include "tn_registers.i"

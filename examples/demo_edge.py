@@ -84,11 +84,14 @@ def run_device(picture):
                 buffer = self.queue.popleft()
             width = edge.TnStreamingChannelSourceDefault.GetWidth(self)
             height = edge.TnStreamingChannelSourceDefault.GetHeight(self)
+            image = buffer.GetImage()
+            if (image.GetWidth(), image.GetHeight()) != (width, height):  # a client changed the geometry
+                image.Alloc(width, height, edge.TnPixelMono8)
             y, x = np.mgrid[0:height, 0:width]
             frame = ((x * 255 // max(width - 1, 1) + y) // 2).astype(np.uint8)
             bar = (self.frames * 8) % width
             frame[:, bar:bar + 16] = 255
-            buffer.GetImage().GetDataPointer().reshape(-1)[:frame.size] = frame.reshape(-1)
+            image.GetDataPointer()[:, :] = frame
             self.frames += 1
             return edge.TN_OK, buffer
 

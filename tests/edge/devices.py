@@ -59,12 +59,15 @@ class PatternSource(edge.TnStreamingChannelSourceDefault):
         if self.rate:
             time.sleep(1 / self.rate)
         self.block += 1
-        # The device sends the source's current geometry from the start of
-        # the buffer, whatever the buffer's image was allocated with.
+        # The device sends each buffer's image as it is: after a client
+        # changed the geometry, the buffer's image takes the new one.
         width = edge.TnStreamingChannelSourceDefault.GetWidth(self)
         height = edge.TnStreamingChannelSourceDefault.GetHeight(self)
+        image = buffer.GetImage()
+        if (image.GetWidth(), image.GetHeight()) != (width, height):
+            image.Alloc(width, height, edge.TnStreamingChannelSourceDefault.GetPixelType(self))
         frame = pattern(width, height, self.block)
-        buffer.GetImage().GetDataPointer().reshape(-1)[:frame.size] = frame.reshape(-1)
+        image.GetDataPointer()[:, :] = frame
         buffer.SetBlockID(self.block)
         self.sent[self.block] = zlib.crc32(frame.tobytes())
         return edge.TN_OK, buffer

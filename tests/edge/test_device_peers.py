@@ -78,6 +78,7 @@ out["stop"] = device.Stop().GetCode()
     assert out["after"] == [42, [7, 42, 420], [32], "hello"]
     assert "n_failures             = 0\n" in out["camera test"], out["camera test"]
     assert "n_missing_frames       = 0\n" in out["camera test"]
+    assert "n_size_mismatch_errors = 0\n" in out["camera test"]
     assert "n_completed_buffers    = 0\n" not in out["camera test"]
     if grab:
         frames = [line.split() for line in out["grabbed"] if line]
