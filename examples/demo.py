@@ -1,5 +1,7 @@
 """A tour of what the modules offer so far: the SDK's strings, results,
-pixel types, loggers, buffers with numpy views, and discovery."""
+pixel types, loggers, buffers with numpy views, and discovery; then the
+transmit road (demo_edge.py): a Python-built software device that the receive
+module and aravis receive from."""
 
 import os
 import pathlib
@@ -47,6 +49,10 @@ def main():
     print(f"image view: {pixels.shape} {pixels.dtype}, first byte of the buffer {buffer.GetDataPointer()[0]}")
 
     discover_in_private_network()
+
+    import demo_edge
+
+    demo_edge.main()
 
 
 def discover_in_private_network():
