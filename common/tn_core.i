@@ -90,4 +90,25 @@ TN_DIRECTOR(TnLogSink)
 %clear TnString const &aDescription;
 #endif
 %include "TnPixelType.h"
+#ifdef TN_BASE_MODULE
 %include "TnLog.h"
+#else
+/* The receive and edge modules pass log levels as plain ints and keep no type
+ * record of the level's type: the header's levels are hidden and declared
+ * again as constants, in the same place among the others. */
+%define TN_LOG_LEVELS(MACRO)
+MACRO(TnLogLevelUnknown) MACRO(TnLogLevelInfo) MACRO(TnLogLevelError)
+MACRO(TnLogLevelWarning) MACRO(TnLogLevelCritical) MACRO(TnLogLevelDebug)
+%enddef
+%define TN_HIDE_LOG_LEVEL(NAME)
+%ignore NAME;
+%rename(NAME) tn_log_level_##NAME;
+%enddef
+%define TN_LOG_LEVEL_CONSTANT(NAME)
+%constant int tn_log_level_##NAME = NAME;
+%enddef
+%ignore TnLogLevelEnum;
+TN_LOG_LEVELS(TN_HIDE_LOG_LEVEL)
+%include "TnLog.h"
+TN_LOG_LEVELS(TN_LOG_LEVEL_CONSTANT)
+#endif

@@ -34,6 +34,10 @@ TN_IMPORT_NUMPY
 %include "TnGenTypes.h"
 %include "tn_edge_constants.i"
 
+/* The enumerations the module passes as ints keep type records of their own,
+ * which the other modules' tables share. */
+%types(TnGenAccessMode *, TnGenCache *, TnGenEndianness *, TnGenRefresh *, TnGenSign *, TnPayloadType *);
+
 %include "tn_edge_frame.i"
 %include "tn_docs.i"
 %include "tn_softdevice.i"

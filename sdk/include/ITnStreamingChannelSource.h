@@ -38,14 +38,14 @@ class TnBuffer;
 class ITnGenDCManager;
 
 /// The scan kind of a source.
-typedef enum
+enum TnScanType
 {
     TnScanTypeInvalid = -1,
     TnScanTypeArea = 0,
     TnScanTypeLine = 1,
     TnScanTypeArea3D = 2,
     TnScanTypeLine3D = 3
-} TnScanType;
+};
 
 /// What the device asks of a source about its images.
 class TN_SOFTDEVICE_API ITnStreamingChannelSource

@@ -33,13 +33,13 @@ typedef enum
 } TnActionAckStatusEnum;
 
 /// The steps of a user-set save or load.
-typedef enum
+enum TnUserSetState
 {
     TnUserSetStateSaveStart = 0,
     TnUserSetStateSaveCompleted = 1,
     TnUserSetStateLoadStart = 2,
     TnUserSetStateLoadCompleted = 3
-} TnUserSetState;
+};
 
 namespace TnVirtualDeviceLib
 {

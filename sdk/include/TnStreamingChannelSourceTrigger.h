@@ -17,7 +17,7 @@
 #include "ITnStreamingChannelSource.h"
 
 /// The GenICam trigger selectors.
-typedef enum
+enum TriggerSelectorEnum
 {
     TRIGGER_SELECTOR_FRAMESTART = 0,
     TRIGGER_SELECTOR_ACQUISITIONSTART = 1,
@@ -33,7 +33,7 @@ typedef enum
     TRIGGER_SELECTOR_EXPOSUREEND = 11,
     TRIGGER_SELECTOR_EXPOSUREACTIVE = 12,
     TRIGGER_SELECTOR_LAST = 12
-} TriggerSelectorEnum;
+};
 
 /// Trigger modes (the TriggerMode feature).
 #define TRIGGER_MODE_OFF 0
@@ -48,14 +48,14 @@ typedef enum
 class ITnTriggerSelector
 {
 public:
-    typedef enum
+    enum State
     {
         State_Disabled = 0, ///< trigger mode off
         State_Enabled = 1,  ///< trigger mode on, not armed
         State_Armed = 2,    ///< waiting for a trigger
         State_Fired = 3,    ///< triggered (per-frame and per-line selectors)
         State_OneShot = 4   ///< triggered for good (acquisition start)
-    } State;
+    };
 
     virtual ~ITnTriggerSelector() {}
     /// Moves from Enabled to Armed; aHeight is the image height.

@@ -47,6 +47,10 @@ EDGE_FORMS = {
     "ITnTriggerCallback": (2, 0, 4), "TnStreamingChannelSourceTrigger": (14, 0, 10),
 }
 MODULE_FUNCTIONS = {"VARARGS": 292, "NOARGS": 6, "O": 343}
+ENUMERATIONS = {"TnAccessType", "TnActionAckStatusEnum", "TnGenAccessMode", "TnGenCache", "TnGenEndianness",
+                "TnGenNameSpace", "TnGenRefresh", "TnGenRepresentation", "TnGenSign", "TnGenType", "TnGenVisibility",
+                "TnPayloadType", "TnPixelType"}
+BOUND = set(CORE) | set(EDGE_FORMS)
 
 PAYLOAD_TYPES = [
     ("TnPayloadTypeUndefined", -1), ("TnPayloadTypeNone", 0), ("TnPayloadTypeImage", 1),
@@ -131,6 +135,15 @@ def test_type_records_and_class_relations(edge):
         assert unbound in records
     # Access types cross as ints, not as value objects.
     assert records["_p_TnAccessType"].proxy_class is None
+    assert len(records) == 82
+    enumerations = {name for name in records if name[3:] in ENUMERATIONS}
+    assert enumerations == {"_p_" + name for name in ENUMERATIONS}
+    bound = {name for name, record in records.items() if name.startswith("_p_") and name[3:] in BOUND}
+    assert len(bound) == 48
+    plain = {"_p_p_TnBuffer", "_p_p_TnGenEnumEntry"} | {"_p_" + name.replace(" ", "_") for name in (
+        "bool", "char", "double", "float", "int", "long long", "short", "signed char", "unsigned char",
+        "unsigned int", "unsigned long long", "unsigned short", "void", "wchar_t")}
+    assert plain <= set(records)
 
 
 IMPORT = textwrap.dedent("""
