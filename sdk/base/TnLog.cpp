@@ -72,18 +72,18 @@ class LogFile
 public:
     LogFile()
     {
-        const char *path = getenv("TARN_LOG_FILE");
-        if (path == nullptr || *path == '\0')
+        const char *lPath = getenv("TARN_LOG_FILE");
+        if (lPath == nullptr || *lPath == '\0')
         {
             return;
         }
-        if (strcmp(path, "-") == 0)
+        if (strcmp(lPath, "-") == 0)
         {
             mFile = stderr;
         }
         else
         {
-            mFile = fopen(path, "a");
+            mFile = fopen(lPath, "a");
         }
     }
 
@@ -94,14 +94,14 @@ public:
         {
             return;
         }
-        struct timeval now;
-        gettimeofday(&now, nullptr);
-        struct tm local;
-        localtime_r(&now.tv_sec, &local);
-        char stamp[32];
-        strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
-        std::lock_guard<std::mutex> lock(mMutex);
-        fprintf(mFile, "%s.%03ld [%s] %s: %s (%s:%u %s)\n", stamp, static_cast<long>(now.tv_usec / 1000),
+        struct timeval lNow;
+        gettimeofday(&lNow, nullptr);
+        struct tm lLocal;
+        localtime_r(&lNow.tv_sec, &lLocal);
+        char lStamp[32];
+        strftime(lStamp, sizeof(lStamp), "%Y-%m-%d %H:%M:%S", &lLocal);
+        std::lock_guard<std::mutex> lLock(mMutex);
+        fprintf(mFile, "%s.%03ld [%s] %s: %s (%s:%u %s)\n", lStamp, static_cast<long>(lNow.tv_usec / 1000),
                 LevelName(aLevel), OrEmpty(aLogger), OrEmpty(aMessage), OrEmpty(aFile), aLine, OrEmpty(aFunction));
         fflush(mFile);
     }
@@ -147,8 +147,8 @@ TnLogger::~TnLogger() = default;
 
 void TnLogger::Write(TnLogLevelEnum aLevel, const char *aFile, int aLine, const char *aFunction, const char *aMessage)
 {
-    const int threshold = Severity(mPriority.load(std::memory_order_relaxed));
-    if (threshold == 0 || Severity(aLevel) < threshold)
+    const int lThreshold = Severity(mPriority.load(std::memory_order_relaxed));
+    if (lThreshold == 0 || Severity(aLevel) < lThreshold)
     {
         return;
     }

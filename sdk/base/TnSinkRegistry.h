@@ -130,9 +130,9 @@ inline const char *DescribeException(const std::exception_ptr &aError)
     {
         std::rethrow_exception(aError);
     }
-    catch (const std::exception &aException)
+    catch (const std::exception &lException)
     {
-        return aException.what();
+        return lException.what();
     }
     catch (...)
     {
