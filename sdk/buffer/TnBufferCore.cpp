@@ -62,47 +62,47 @@ std::unique_ptr<uint8_t[]> AllocateZeroed(uint64_t aSize)
 bool ComputeImageSize(const ImageGeometry &aGeometry, uint32_t &aSize)
 {
     aSize = 0;
-    const uint64_t bits = TnPixelTypeGetBitsPerPixel(aGeometry.mPixelType);
-    if (bits == 0)
+    const uint64_t lBits = TnPixelTypeGetBitsPerPixel(aGeometry.mPixelType);
+    if (lBits == 0)
     {
         return false;
     }
-    uint64_t size = 0;
+    uint64_t lSize = 0;
     if (aGeometry.mPaddingX == 0)
     {
         // At most 2^32 * 2^32 * 255 / 8: the product is taken in two steps so
         // that it cannot wrap.
-        const uint64_t pixels = uint64_t(aGeometry.mWidth) * aGeometry.mHeight;
-        if (pixels > (kMaximumSize * 8 + 7) / bits)
+        const uint64_t lPixels = uint64_t(aGeometry.mWidth) * aGeometry.mHeight;
+        if (lPixels > (kMaximumSize * 8 + 7) / lBits)
         {
             return false;
         }
-        size = (pixels * bits + 7) / 8;
+        lSize = (lPixels * lBits + 7) / 8;
     }
     else
     {
-        const uint64_t line = (uint64_t(aGeometry.mWidth) * bits + 7) / 8 + aGeometry.mPaddingX;
-        if (aGeometry.mHeight != 0 && line > kMaximumSize / aGeometry.mHeight)
+        const uint64_t lLine = (uint64_t(aGeometry.mWidth) * lBits + 7) / 8 + aGeometry.mPaddingX;
+        if (aGeometry.mHeight != 0 && lLine > kMaximumSize / aGeometry.mHeight)
         {
             return false;
         }
-        size = line * aGeometry.mHeight;
+        lSize = lLine * aGeometry.mHeight;
     }
-    size += aGeometry.mPaddingY;
-    if (size > kMaximumSize)
+    lSize += aGeometry.mPaddingY;
+    if (lSize > kMaximumSize)
     {
         return false;
     }
-    aSize = uint32_t(size);
+    aSize = uint32_t(lSize);
     return true;
 }
 
 bool ComputeEffectiveImageSize(const ImageGeometry &aGeometry, uint32_t &aSize)
 {
-    ImageGeometry bare = aGeometry;
-    bare.mPaddingX = 0;
-    bare.mPaddingY = 0;
-    return ComputeImageSize(bare, aSize);
+    ImageGeometry lBare = aGeometry;
+    lBare.mPaddingX = 0;
+    lBare.mPaddingY = 0;
+    return ComputeImageSize(lBare, aSize);
 }
 
 BufferCore::BufferCore(TnBuffer &aOwner, TnPayloadType aPayloadType) : mOwner(aOwner), mPayloadType(aPayloadType)
@@ -142,13 +142,13 @@ TnResult BufferCore::Alloc(uint64_t aSize)
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
-    std::unique_ptr<uint8_t[]> memory = AllocateZeroed(aSize);
-    if (!memory)
+    std::unique_ptr<uint8_t[]> lMemory = AllocateZeroed(aSize);
+    if (!lMemory)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY);
     }
-    uint8_t *data = memory.get();
-    ReplaceMain(data, uint32_t(aSize), MemoryKind::Allocated, std::move(memory));
+    uint8_t *lData = lMemory.get();
+    ReplaceMain(lData, uint32_t(aSize), MemoryKind::Allocated, std::move(lMemory));
     return TnResult(TN_OK);
 }
 
@@ -168,9 +168,9 @@ uint8_t *BufferCore::Detach()
     {
         return nullptr;
     }
-    uint8_t *address = mData;
+    uint8_t *lAddress = mData;
     ReplaceMain(nullptr, 0, MemoryKind::None, nullptr);
-    return address;
+    return lAddress;
 }
 
 void BufferCore::Free()
@@ -187,12 +187,12 @@ TnResult BufferCore::AllocChunk(uint64_t aSize)
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
-    std::unique_ptr<uint8_t[]> memory = AllocateZeroed(aSize + kTagSize);
-    if (!memory)
+    std::unique_ptr<uint8_t[]> lMemory = AllocateZeroed(aSize + kTagSize);
+    if (!lMemory)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY);
     }
-    mChunkMemory = std::move(memory);
+    mChunkMemory = std::move(lMemory);
     mChunkMemorySize = uint32_t(aSize + kTagSize);
     mReceived = false;
     Rebind();
@@ -261,9 +261,9 @@ void BufferCore::SetOffsets(uint32_t aOffsetX, uint32_t aOffsetY)
 
 uint32_t BufferCore::GetImageSize() const
 {
-    uint32_t size = 0;
-    ComputeImageSize(mGeometry, size);
-    return size;
+    uint32_t lSize = 0;
+    ComputeImageSize(mGeometry, lSize);
+    return lSize;
 }
 
 void BufferCore::SetRawPayloadLength(uint64_t aLength)
@@ -302,19 +302,19 @@ void BufferCore::Rebind()
         mChunks.Bind(nullptr, 0, false, 0, false);
         return;
     }
-    const bool hasMain = HasMainPart();
-    const uint32_t mainLength = GetMainLength();
+    const bool lHasMain = HasMainPart();
+    const uint32_t lMainLength = GetMainLength();
     if (mChunkMemory)
     {
-        mChunks.Bind(mChunkMemory.get(), mChunkMemorySize, hasMain, mainLength);
+        mChunks.Bind(mChunkMemory.get(), mChunkMemorySize, lHasMain, lMainLength);
     }
-    else if (mData != nullptr && mSize >= mainLength)
+    else if (mData != nullptr && mSize >= lMainLength)
     {
-        mChunks.Bind(mData + mainLength, mSize - mainLength, hasMain, mainLength);
+        mChunks.Bind(mData + lMainLength, mSize - lMainLength, lHasMain, lMainLength);
     }
     else
     {
-        mChunks.Bind(nullptr, 0, hasMain, mainLength);
+        mChunks.Bind(nullptr, 0, lHasMain, lMainLength);
     }
 }
 
@@ -322,10 +322,10 @@ ChunkArea &BufferCore::GetChunks()
 {
     if (mPayloadType == TnPayloadTypeMultiPart && mContainer)
     {
-        ChunkArea *chunks = mContainer->FindChunks();
-        if (chunks != nullptr)
+        ChunkArea *lChunks = mContainer->FindChunks();
+        if (lChunks != nullptr)
         {
-            return *chunks;
+            return *lChunks;
         }
     }
     return mChunks;
@@ -335,10 +335,10 @@ const ChunkArea &BufferCore::GetChunks() const
 {
     if (mPayloadType == TnPayloadTypeMultiPart && mContainer)
     {
-        const ChunkArea *chunks = mContainer->FindChunks();
-        if (chunks != nullptr)
+        const ChunkArea *lChunks = mContainer->FindChunks();
+        if (lChunks != nullptr)
         {
-            return *chunks;
+            return *lChunks;
         }
     }
     return mChunks;
@@ -350,8 +350,8 @@ uint32_t BufferCore::GetMainLimit() const
     {
         return mSize;
     }
-    const uint32_t mainLength = HasMainPart() ? GetMainLength() : 0;
-    return mainLength < mSize ? mainLength : mSize;
+    const uint32_t lMainLength = HasMainPart() ? GetMainLength() : 0;
+    return lMainLength < mSize ? lMainLength : mSize;
 }
 
 uint32_t BufferCore::GetBlockCapacity() const
@@ -360,15 +360,15 @@ uint32_t BufferCore::GetBlockCapacity() const
     {
         return mSize;
     }
-    const uint64_t capacity = uint64_t(GetMainLimit()) + mChunkMemorySize;
-    return capacity > kMaximumSize ? uint32_t(kMaximumSize) : uint32_t(capacity);
+    const uint64_t lCapacity = uint64_t(GetMainLimit()) + mChunkMemorySize;
+    return lCapacity > kMaximumSize ? uint32_t(kMaximumSize) : uint32_t(lCapacity);
 }
 
 TnResult BufferCore::BeginBlock(TnPayloadType aPayloadType)
 {
-    TnResult result = Reset(aPayloadType);
+    TnResult lResult = Reset(aPayloadType);
     mReceived = true;
-    return result;
+    return lResult;
 }
 
 TnResult BufferCore::EndBlock(const BlockEnd &aEnd)
@@ -390,18 +390,18 @@ TnResult BufferCore::EndBlock(const BlockEnd &aEnd)
     {
         return TnResult(TN_OK);
     }
-    const bool hasMain = HasMainPart();
+    const bool lHasMain = HasMainPart();
     if (mChunkMemory)
     {
         // The block went on into the chunk memory after the main payload.
-        const uint32_t mainLimit = GetMainLimit();
-        const uint32_t length = aEnd.mAcquiredSize > mainLimit ? aEnd.mAcquiredSize - mainLimit : 0;
-        mChunks.SetReceived(mChunkMemory.get(), length, hasMain ? ChunkWalk::MainTag : ChunkWalk::Plain,
-                            aEnd.mChunksPresent && length != 0, aEnd.mLittleEndianTags);
+        const uint32_t lMainLimit = GetMainLimit();
+        const uint32_t lLength = aEnd.mAcquiredSize > lMainLimit ? aEnd.mAcquiredSize - lMainLimit : 0;
+        mChunks.SetReceived(mChunkMemory.get(), lLength, lHasMain ? ChunkWalk::MainTag : ChunkWalk::Plain,
+                            aEnd.mChunksPresent && lLength != 0, aEnd.mLittleEndianTags);
     }
     else
     {
-        mChunks.SetReceived(mData, aEnd.mAcquiredSize, hasMain ? ChunkWalk::MainData : ChunkWalk::Plain,
+        mChunks.SetReceived(mData, aEnd.mAcquiredSize, lHasMain ? ChunkWalk::MainData : ChunkWalk::Plain,
                             aEnd.mChunksPresent, aEnd.mLittleEndianTags);
     }
     return TnResult(TN_OK);
@@ -413,57 +413,57 @@ uint32_t BufferCore::GetPayloadSize() const
     {
         return mReceivedPayloadSize;
     }
-    uint64_t size = 0;
+    uint64_t lSize = 0;
     switch (mPayloadType)
     {
     case TnPayloadTypeImage:
     case TnPayloadTypeRawData:
     case TnPayloadTypeChunkData:
     case TnPayloadTypeExtendedChunkData:
-        size = uint64_t(GetMainLength()) + mChunks.GetWrittenSectionSize();
+        lSize = uint64_t(GetMainLength()) + mChunks.GetWrittenSectionSize();
         break;
     case TnPayloadTypeMultiPart:
-        size = mContainer ? mContainer->GetPayloadSize() : 0;
+        lSize = mContainer ? mContainer->GetPayloadSize() : 0;
         break;
     default:
-        size = mSize;
+        lSize = mSize;
         break;
     }
-    return size > kMaximumSize ? uint32_t(kMaximumSize) : uint32_t(size);
+    return lSize > kMaximumSize ? uint32_t(kMaximumSize) : uint32_t(lSize);
 }
 
 PayloadSegments BufferCore::GetPayloadSegments() const
 {
-    PayloadSegments segments;
+    PayloadSegments lSegments;
     if (mPayloadType == TnPayloadTypeMultiPart || mData == nullptr)
     {
-        return segments;
+        return lSegments;
     }
     if (!CarriesChunks(mPayloadType))
     {
-        const uint32_t size = GetPayloadSize();
-        segments.mMain = mData;
-        segments.mMainLength = size < mSize ? size : mSize;
-        return segments;
+        const uint32_t lSize = GetPayloadSize();
+        lSegments.mMain = mData;
+        lSegments.mMainLength = lSize < mSize ? lSize : mSize;
+        return lSegments;
     }
-    const uint32_t mainLength = GetMainLength();
-    const uint32_t section = mChunks.GetWrittenSectionSize();
-    segments.mMain = mData;
+    const uint32_t lMainLength = GetMainLength();
+    const uint32_t lSection = mChunks.GetWrittenSectionSize();
+    lSegments.mMain = mData;
     if (mChunkMemory)
     {
-        segments.mMainLength = mainLength < mSize ? mainLength : mSize;
-        if (section != 0)
+        lSegments.mMainLength = lMainLength < mSize ? lMainLength : mSize;
+        if (lSection != 0)
         {
-            segments.mChunks = mChunkMemory.get();
-            segments.mChunksLength = section;
+            lSegments.mChunks = mChunkMemory.get();
+            lSegments.mChunksLength = lSection;
         }
     }
     else
     {
         // Chunks written here lie within the memory after the main payload.
-        segments.mMainLength = mainLength + section;
+        lSegments.mMainLength = lMainLength + lSection;
     }
-    return segments;
+    return lSegments;
 }
 
 TnImage *BufferCore::GetImage()

@@ -18,35 +18,35 @@ TnResult BeginBlock(TnBuffer &aBuffer, TnPayloadType aPayloadType)
 
 void SetBlockFlags(TnBuffer &aBuffer, bool aExtendedID, bool aLargeLeaderTrailer)
 {
-    BufferCore &core = BufferCore::Of(aBuffer);
-    core.mExtendedID = aExtendedID;
-    core.mLargeLeaderTrailer = aLargeLeaderTrailer;
+    BufferCore &lCore = BufferCore::Of(aBuffer);
+    lCore.mExtendedID = aExtendedID;
+    lCore.mLargeLeaderTrailer = aLargeLeaderTrailer;
 }
 
 TnResult SetImageGeometry(TnBuffer &aBuffer, const ImageGeometry &aGeometry)
 {
-    BufferCore &core = BufferCore::Of(aBuffer);
-    uint32_t size = 0;
-    if (!ComputeImageSize(aGeometry, size))
+    BufferCore &lCore = BufferCore::Of(aBuffer);
+    uint32_t lSize = 0;
+    if (!ComputeImageSize(aGeometry, lSize))
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no image of this geometry fits a buffer"));
     }
-    if (size > core.GetSize())
+    if (lSize > lCore.GetSize())
     {
         return TnResult(TN_BUFFER_TOO_SMALL, TnString("the image does not fit the buffer's memory"));
     }
-    core.SetGeometry(aGeometry);
+    lCore.SetGeometry(aGeometry);
     return TnResult(TN_OK);
 }
 
 TnResult SetRawDataPayloadLength(TnBuffer &aBuffer, uint64_t aLength)
 {
-    BufferCore &core = BufferCore::Of(aBuffer);
-    if (aLength > core.GetSize())
+    BufferCore &lCore = BufferCore::Of(aBuffer);
+    if (aLength > lCore.GetSize())
     {
         return TnResult(TN_BUFFER_TOO_SMALL, TnString("the payload does not fit the buffer's memory"));
     }
-    core.SetRawPayloadLength(aLength);
+    lCore.SetRawPayloadLength(aLength);
     return TnResult(TN_OK);
 }
 
@@ -57,12 +57,12 @@ void SetChunkDataPayloadLength(TnBuffer &aBuffer, uint64_t aLength)
 
 TnResult SetMultiPartLayout(TnBuffer &aBuffer, const ReceivedPart *aParts, uint32_t aCount)
 {
-    MultiPartContainer *container = BufferCore::Of(aBuffer).GetContainer();
-    if (container == nullptr)
+    MultiPartContainer *lContainer = BufferCore::Of(aBuffer).GetContainer();
+    if (lContainer == nullptr)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY);
     }
-    return container->SetReceivedLayout(aParts, aCount);
+    return lContainer->SetReceivedLayout(aParts, aCount);
 }
 
 uint32_t GetBlockCapacity(const TnBuffer &aBuffer)
@@ -72,17 +72,17 @@ uint32_t GetBlockCapacity(const TnBuffer &aBuffer)
 
 uint8_t *GetBlockPointer(TnBuffer &aBuffer, uint32_t aOffset, uint32_t aLength)
 {
-    BufferCore &core = BufferCore::Of(aBuffer);
-    const uint64_t end = uint64_t(aOffset) + aLength;
-    const uint32_t mainLimit = core.GetMainLimit();
-    if (end <= mainLimit)
+    BufferCore &lCore = BufferCore::Of(aBuffer);
+    const uint64_t lEnd = uint64_t(aOffset) + aLength;
+    const uint32_t lMainLimit = lCore.GetMainLimit();
+    if (lEnd <= lMainLimit)
     {
-        return core.GetData() != nullptr ? core.GetData() + aOffset : nullptr;
+        return lCore.GetData() != nullptr ? lCore.GetData() + aOffset : nullptr;
     }
-    if (aOffset >= mainLimit && core.GetChunkMemory() != nullptr && end - mainLimit <= core.GetChunkMemorySize() &&
-        end <= core.GetBlockCapacity())
+    if (aOffset >= lMainLimit && lCore.GetChunkMemory() != nullptr && lEnd - lMainLimit <= lCore.GetChunkMemorySize() &&
+        lEnd <= lCore.GetBlockCapacity())
     {
-        return core.GetChunkMemory() + (aOffset - mainLimit);
+        return lCore.GetChunkMemory() + (aOffset - lMainLimit);
     }
     return nullptr;
 }
@@ -93,26 +93,26 @@ TnResult WriteBlockData(TnBuffer &aBuffer, uint32_t aOffset, const void *aData, 
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
-    BufferCore &core = BufferCore::Of(aBuffer);
-    if (uint64_t(aOffset) + aLength > core.GetBlockCapacity())
+    BufferCore &lCore = BufferCore::Of(aBuffer);
+    if (uint64_t(aOffset) + aLength > lCore.GetBlockCapacity())
     {
         return TnResult(TN_BUFFER_TOO_SMALL);
     }
-    const uint8_t *source = static_cast<const uint8_t *>(aData);
-    const uint32_t mainLimit = core.GetMainLimit();
-    uint32_t offset = aOffset;
-    uint32_t left = aLength;
-    if (offset < mainLimit && left != 0)
+    const uint8_t *lSource = static_cast<const uint8_t *>(aData);
+    const uint32_t lMainLimit = lCore.GetMainLimit();
+    uint32_t lOffset = aOffset;
+    uint32_t lLeft = aLength;
+    if (lOffset < lMainLimit && lLeft != 0)
     {
-        const uint32_t count = left < mainLimit - offset ? left : mainLimit - offset;
-        memcpy(core.GetData() + offset, source, count);
-        source += count;
-        offset += count;
-        left -= count;
+        const uint32_t lCount = lLeft < lMainLimit - lOffset ? lLeft : lMainLimit - lOffset;
+        memcpy(lCore.GetData() + lOffset, lSource, lCount);
+        lSource += lCount;
+        lOffset += lCount;
+        lLeft -= lCount;
     }
-    if (left != 0)
+    if (lLeft != 0)
     {
-        memcpy(core.GetChunkMemory() + (offset - mainLimit), source, left);
+        memcpy(lCore.GetChunkMemory() + (lOffset - lMainLimit), lSource, lLeft);
     }
     return TnResult(TN_OK);
 }

@@ -72,18 +72,18 @@ TnResult ChunkArea::Add(uint32_t aID, const uint8_t *aData, uint32_t aLength)
     {
         return TnResult(TN_BUFFER_TOO_SMALL);
     }
-    const uint32_t mainTag = mHasMain ? kTagSize : 0;
+    const uint32_t lMainTag = mHasMain ? kTagSize : 0;
     if (mHasMain)
     {
         WriteTag(mArea, kMainChunkID, mMainLength);
     }
-    uint8_t *data = mArea + mainTag + mUsed;
+    uint8_t *lData = mArea + lMainTag + mUsed;
     if (aLength != 0)
     {
         // The bytes may come from this very area (a chunk read back).
-        memmove(data, aData, aLength);
+        memmove(lData, aData, aLength);
     }
-    WriteTag(data + aLength, aID, aLength);
+    WriteTag(lData + aLength, aID, aLength);
     mUsed += aLength + kTagSize;
     mParsed = false;
     return TnResult(TN_OK);
@@ -103,20 +103,20 @@ void ChunkArea::Parse() const
     mParsed = true;
     mEntries.clear();
 
-    uint8_t *begin = nullptr;
-    uint32_t length = 0;
-    ChunkWalk walk = ChunkWalk::Plain;
-    bool littleEndian = false;
+    uint8_t *lBegin = nullptr;
+    uint32_t lLength = 0;
+    ChunkWalk lWalk = ChunkWalk::Plain;
+    bool lLittleEndian = false;
     if (mReceived)
     {
         if (!mReceivedPresent)
         {
             return;
         }
-        begin = mRegion;
-        length = mRegionLength;
-        walk = mWalk;
-        littleEndian = mLittleEndian;
+        lBegin = mRegion;
+        lLength = mRegionLength;
+        lWalk = mWalk;
+        lLittleEndian = mLittleEndian;
     }
     else
     {
@@ -124,30 +124,30 @@ void ChunkArea::Parse() const
         {
             return;
         }
-        begin = mArea + (mHasMain ? kTagSize : 0);
-        length = mUsed;
+        lBegin = mArea + (mHasMain ? kTagSize : 0);
+        lLength = mUsed;
     }
 
     // Offsets are relative to begin; the walk ends at stop.
-    uint32_t stop = 0;
-    if (walk == ChunkWalk::MainTag)
+    uint32_t lStop = 0;
+    if (lWalk == ChunkWalk::MainTag)
     {
-        if (length < kTagSize)
+        if (lLength < kTagSize)
         {
             return;
         }
-        stop = kTagSize;
+        lStop = kTagSize;
     }
     try
     {
         // The walk ends quietly at bytes that hold no tag or a length that
         // reaches past the region.
-        WalkChunkTrailers(begin, length, stop, littleEndian, [&](uint32_t aID, uint32_t aStart, uint32_t aLength) {
-            if ((walk == ChunkWalk::MainData && aStart == 0) || mEntries.size() >= kMaximumChunks)
+        WalkChunkTrailers(lBegin, lLength, lStop, lLittleEndian, [&](uint32_t aID, uint32_t aStart, uint32_t aLength) {
+            if ((lWalk == ChunkWalk::MainData && aStart == 0) || mEntries.size() >= kMaximumChunks)
             {
                 return false; // the main payload's chunk, or too many
             }
-            mEntries.push_back(ChunkEntry{aID, aLength, begin + aStart});
+            mEntries.push_back(ChunkEntry{aID, aLength, lBegin + aStart});
             return true;
         });
     }
@@ -172,11 +172,11 @@ const ChunkEntry *ChunkArea::GetByIndex(uint32_t aIndex) const
 const ChunkEntry *ChunkArea::GetByID(uint32_t aID) const
 {
     Parse();
-    for (const ChunkEntry &entry : mEntries)
+    for (const ChunkEntry &lEntry : mEntries)
     {
-        if (entry.mID == aID)
+        if (lEntry.mID == aID)
         {
-            return &entry;
+            return &lEntry;
         }
     }
     return nullptr;
@@ -184,33 +184,33 @@ const ChunkEntry *ChunkArea::GetByID(uint32_t aID) const
 
 TnResult ChunkArea::GetIDByIndex(uint32_t aIndex, uint32_t &aID) const
 {
-    const ChunkEntry *entry = GetByIndex(aIndex);
-    aID = entry != nullptr ? entry->mID : 0;
-    return TnResult(entry != nullptr ? TN_OK : TN_NOT_FOUND);
+    const ChunkEntry *lEntry = GetByIndex(aIndex);
+    aID = lEntry != nullptr ? lEntry->mID : 0;
+    return TnResult(lEntry != nullptr ? TN_OK : TN_NOT_FOUND);
 }
 
 uint32_t ChunkArea::GetSizeByIndex(uint32_t aIndex) const
 {
-    const ChunkEntry *entry = GetByIndex(aIndex);
-    return entry != nullptr ? entry->mLength : 0;
+    const ChunkEntry *lEntry = GetByIndex(aIndex);
+    return lEntry != nullptr ? lEntry->mLength : 0;
 }
 
 uint32_t ChunkArea::GetSizeByID(uint32_t aID) const
 {
-    const ChunkEntry *entry = GetByID(aID);
-    return entry != nullptr ? entry->mLength : 0;
+    const ChunkEntry *lEntry = GetByID(aID);
+    return lEntry != nullptr ? lEntry->mLength : 0;
 }
 
 uint8_t *ChunkArea::GetDataByIndex(uint32_t aIndex) const
 {
-    const ChunkEntry *entry = GetByIndex(aIndex);
-    return entry != nullptr ? entry->mData : nullptr;
+    const ChunkEntry *lEntry = GetByIndex(aIndex);
+    return lEntry != nullptr ? lEntry->mData : nullptr;
 }
 
 uint8_t *ChunkArea::GetDataByID(uint32_t aID) const
 {
-    const ChunkEntry *entry = GetByID(aID);
-    return entry != nullptr ? entry->mData : nullptr;
+    const ChunkEntry *lEntry = GetByID(aID);
+    return lEntry != nullptr ? lEntry->mData : nullptr;
 }
 
 uint32_t ChunkArea::GetDataSize() const
@@ -220,13 +220,13 @@ uint32_t ChunkArea::GetDataSize() const
         return mUsed;
     }
     Parse();
-    uint64_t size = 0;
-    for (const ChunkEntry &entry : mEntries)
+    uint64_t lSize = 0;
+    for (const ChunkEntry &lEntry : mEntries)
     {
-        size += uint64_t(entry.mLength) + kTagSize;
+        lSize += uint64_t(lEntry.mLength) + kTagSize;
     }
     // Entries lie within one 32-bit region, so their sum fits.
-    return uint32_t(size);
+    return uint32_t(lSize);
 }
 
 uint32_t ChunkArea::GetCapacity() const
@@ -235,8 +235,8 @@ uint32_t ChunkArea::GetCapacity() const
     {
         return 0;
     }
-    const uint64_t reserved = uint64_t(mHasMain ? kTagSize : 0) + mUsed;
-    return mCapacity > reserved ? uint32_t(mCapacity - reserved) : 0;
+    const uint64_t lReserved = uint64_t(mHasMain ? kTagSize : 0) + mUsed;
+    return mCapacity > lReserved ? uint32_t(mCapacity - lReserved) : 0;
 }
 
 uint32_t ChunkArea::GetWrittenSectionSize() const

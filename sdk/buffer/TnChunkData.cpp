@@ -47,13 +47,13 @@ TnResult TnChunkData::Alloc(uint32_t aMaximumChunkLength)
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
-    TnResult result = mCore.Alloc(aMaximumChunkLength);
-    if (result.IsOK())
+    TnResult lResult = mCore.Alloc(aMaximumChunkLength);
+    if (lResult.IsOK())
     {
         // The whole memory is for chunks.
         mCore.FreeChunk();
     }
-    return result;
+    return lResult;
 }
 
 void TnChunkData::Free()
@@ -63,12 +63,12 @@ void TnChunkData::Free()
 
 TnResult TnChunkData::Attach(void *aAddress, uint32_t aLength)
 {
-    TnResult result = mCore.Attach(aAddress, aLength);
-    if (result.IsOK())
+    TnResult lResult = mCore.Attach(aAddress, aLength);
+    if (lResult.IsOK())
     {
         mCore.FreeChunk();
     }
-    return result;
+    return lResult;
 }
 
 uint8_t *TnChunkData::Detach()

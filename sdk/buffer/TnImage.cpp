@@ -28,15 +28,15 @@ TnResult CheckGeometry(const ImageGeometry &aGeometry, uint32_t &aImageSize)
 ImageGeometry MakeGeometry(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelType, uint16_t aPaddingX,
                            uint16_t aPaddingY, const ImageGeometry &aOffsets)
 {
-    ImageGeometry geometry;
-    geometry.mPixelType = aPixelType;
-    geometry.mWidth = aWidth;
-    geometry.mHeight = aHeight;
-    geometry.mPaddingX = aPaddingX;
-    geometry.mPaddingY = aPaddingY;
-    geometry.mOffsetX = aOffsets.mOffsetX;
-    geometry.mOffsetY = aOffsets.mOffsetY;
-    return geometry;
+    ImageGeometry lGeometry;
+    lGeometry.mPixelType = aPixelType;
+    lGeometry.mWidth = aWidth;
+    lGeometry.mHeight = aHeight;
+    lGeometry.mPaddingX = aPaddingX;
+    lGeometry.mPaddingY = aPaddingY;
+    lGeometry.mOffsetX = aOffsets.mOffsetX;
+    lGeometry.mOffsetY = aOffsets.mOffsetY;
+    return lGeometry;
 }
 } // namespace
 
@@ -52,16 +52,16 @@ uint32_t TnImage::GetMaximumChunkLength() const
 {
     // The room actually there: chunk memory of its own, or what follows the
     // image in the buffer's memory; 8 bytes of it take the image's tag.
-    uint64_t room = 0;
+    uint64_t lRoom = 0;
     if (mCore.GetChunkMemorySize() != 0)
     {
-        room = mCore.GetChunkMemorySize();
+        lRoom = mCore.GetChunkMemorySize();
     }
     else if (mCore.GetData() != nullptr && mCore.GetSize() > mCore.GetImageSize())
     {
-        room = mCore.GetSize() - mCore.GetImageSize();
+        lRoom = mCore.GetSize() - mCore.GetImageSize();
     }
-    return room > kTagSize ? uint32_t(room - kTagSize) : 0;
+    return lRoom > kTagSize ? uint32_t(lRoom - kTagSize) : 0;
 }
 
 uint32_t TnImage::GetRequiredSize() const
@@ -71,9 +71,9 @@ uint32_t TnImage::GetRequiredSize() const
 
 uint32_t TnImage::GetEffectiveImageSize() const
 {
-    uint32_t size = 0;
-    tn::buffer::ComputeEffectiveImageSize(mCore.GetGeometry(), size);
-    return size;
+    uint32_t lSize = 0;
+    tn::buffer::ComputeEffectiveImageSize(mCore.GetGeometry(), lSize);
+    return lSize;
 }
 
 void TnImage::SetOffsetX(uint32_t aOffsetX)
@@ -99,31 +99,31 @@ bool TnImage::IsAttached() const
 TnResult TnImage::Alloc(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelType, uint16_t aPaddingX,
                         uint16_t aPaddingY, uint32_t aMaximumChunkLength)
 {
-    const ImageGeometry geometry =
+    const ImageGeometry lGeometry =
         MakeGeometry(aWidth, aHeight, aPixelType, aPaddingX, aPaddingY, mCore.GetGeometry());
-    uint32_t imageSize = 0;
-    TnResult result = CheckGeometry(geometry, imageSize);
-    if (!result.IsOK())
+    uint32_t lImageSize = 0;
+    TnResult lResult = CheckGeometry(lGeometry, lImageSize);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
-    const uint64_t total = uint64_t(imageSize) + (aMaximumChunkLength != 0 ? kTagSize + aMaximumChunkLength : 0);
-    if (total > kMaximumSize)
+    const uint64_t lTotal = uint64_t(lImageSize) + (aMaximumChunkLength != 0 ? kTagSize + aMaximumChunkLength : 0);
+    if (lTotal > kMaximumSize)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("image and chunks do not fit a buffer"));
     }
-    result = mCore.Alloc(total);
-    if (!result.IsOK())
+    lResult = mCore.Alloc(lTotal);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
     if (aMaximumChunkLength != 0)
     {
         // The room for chunks follows the image in the new memory.
         mCore.FreeChunk();
     }
-    mCore.SetGeometry(geometry);
-    return result;
+    mCore.SetGeometry(lGeometry);
+    return lResult;
 }
 
 void TnImage::Free()
@@ -146,33 +146,33 @@ TnResult TnImage::AttachChecked(void *aAddress, uint64_t aSize, uint32_t aWidth,
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no memory to attach"));
     }
-    const ImageGeometry geometry =
+    const ImageGeometry lGeometry =
         MakeGeometry(aWidth, aHeight, aPixelType, aPaddingX, aPaddingY, mCore.GetGeometry());
-    uint32_t imageSize = 0;
-    TnResult result = CheckGeometry(geometry, imageSize);
-    if (!result.IsOK())
+    uint32_t lImageSize = 0;
+    TnResult lResult = CheckGeometry(lGeometry, lImageSize);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
-    if (aSize < imageSize)
+    if (aSize < lImageSize)
     {
         return TnResult(TN_BUFFER_TOO_SMALL, TnString("the memory cannot hold an image of this geometry"));
     }
     if (aMaximumChunkLength != 0)
     {
         // The caller's memory holds the image alone: chunks get memory apart.
-        result = mCore.AllocChunk(aMaximumChunkLength);
-        if (!result.IsOK())
+        lResult = mCore.AllocChunk(aMaximumChunkLength);
+        if (!lResult.IsOK())
         {
-            return result;
+            return lResult;
         }
     }
-    result = mCore.Attach(aAddress, imageSize);
-    if (result.IsOK())
+    lResult = mCore.Attach(aAddress, lImageSize);
+    if (lResult.IsOK())
     {
-        mCore.SetGeometry(geometry);
+        mCore.SetGeometry(lGeometry);
     }
-    return result;
+    return lResult;
 }
 
 uint8_t *TnImage::Detach()

@@ -49,9 +49,9 @@ uint8_t *SectionImage::GetDataPointer()
 
 uint32_t SectionImage::GetImageSize() const
 {
-    uint32_t size = 0;
-    ComputeImageSize(mSection.GetFinalGeometry(), size);
-    return size;
+    uint32_t lSize = 0;
+    ComputeImageSize(mSection.GetFinalGeometry(), lSize);
+    return lSize;
 }
 
 uint32_t SectionImage::GetWidth() const
@@ -172,9 +172,9 @@ uint32_t MultiPartSection::GetSize() const
     {
         return mReceivedSize;
     }
-    uint32_t size = 0;
-    GetRequiredSize(size);
-    return size;
+    uint32_t lSize = 0;
+    GetRequiredSize(lSize);
+    return lSize;
 }
 
 uint32_t MultiPartSection::GetEffectiveSize() const
@@ -187,25 +187,25 @@ uint32_t MultiPartSection::GetEffectiveSize() const
     {
         return mReceivedEffectiveSize;
     }
-    uint32_t size = 0;
+    uint32_t lSize = 0;
     if (IsImageDataType(mDefinition.mDataType))
     {
-        ComputeImageSize(GetFinalGeometry(), size);
+        ComputeImageSize(GetFinalGeometry(), lSize);
     }
     else if (mDefinition.mFinalLengthSet)
     {
-        size = mDefinition.mFinalLength;
+        lSize = mDefinition.mFinalLength;
     }
     else if (mDefinition.mDataType == TnMultiPartChunkData)
     {
-        size = mChunks.GetWrittenSectionSize();
+        lSize = mChunks.GetWrittenSectionSize();
     }
     else
     {
-        size = mDefinition.mMaximumLength;
+        lSize = mDefinition.mMaximumLength;
     }
-    const uint32_t limit = GetSize();
-    return size < limit ? size : limit;
+    const uint32_t lLimit = GetSize();
+    return lSize < lLimit ? lSize : lLimit;
 }
 
 TnMultiPartDataType MultiPartSection::GetDataType() const
@@ -316,9 +316,9 @@ bool MultiPartSection::GetRequiredSize(uint32_t &aSize) const
     aSize = 0;
     if (IsImageDataType(mDefinition.mDataType))
     {
-        ImageGeometry geometry = mDefinition.mGeometry;
-        geometry.mPaddingY = 0;
-        return ComputeImageSize(geometry, aSize);
+        ImageGeometry lGeometry = mDefinition.mGeometry;
+        lGeometry.mPaddingY = 0;
+        return ComputeImageSize(lGeometry, aSize);
     }
     aSize = mDefinition.mMaximumLength;
     return true;
@@ -326,22 +326,22 @@ bool MultiPartSection::GetRequiredSize(uint32_t &aSize) const
 
 ImageGeometry MultiPartSection::GetFinalGeometry() const
 {
-    ImageGeometry geometry = mDefinition.mGeometry;
-    geometry.mHeight = mDefinition.mFinalHeight;
-    geometry.mPaddingY = 0;
-    return geometry;
+    ImageGeometry lGeometry = mDefinition.mGeometry;
+    lGeometry.mHeight = mDefinition.mFinalHeight;
+    lGeometry.mPaddingY = 0;
+    return lGeometry;
 }
 
 void MultiPartSection::BindChunks()
 {
-    const bool chunkPart = mDefinition.mDataType == TnMultiPartChunkData;
-    uint32_t size = 0;
-    if (chunkPart && mData != nullptr)
+    const bool lChunkPart = mDefinition.mDataType == TnMultiPartChunkData;
+    uint32_t lSize = 0;
+    if (lChunkPart && mData != nullptr)
     {
-        GetRequiredSize(size);
+        GetRequiredSize(lSize);
     }
-    mChunks.Bind(mData, size, false, 0, chunkPart);
-    if (chunkPart && mData != nullptr && mDefinition.mFinalLengthSet)
+    mChunks.Bind(mData, lSize, false, 0, lChunkPart);
+    if (lChunkPart && mData != nullptr && mDefinition.mFinalLengthSet)
     {
         SetFinalLength(mDefinition.mFinalLength);
     }
@@ -371,9 +371,9 @@ MultiPartSection *MultiPartContainer::Find(uint32_t aIndex)
 
 void MultiPartContainer::Reset()
 {
-    for (uint32_t i = 0; i < mCount; ++i)
+    for (uint32_t lIndex = 0; lIndex < mCount; ++lIndex)
     {
-        mSections[i]->DropMemory();
+        mSections[lIndex]->DropMemory();
     }
     mCount = 0;
 }
@@ -412,20 +412,20 @@ TnResult MultiPartContainer::AddImagePart(TnMultiPartDataType aDataType, uint32_
     {
         return Refuse("not an image data type");
     }
-    PartDefinition definition;
-    definition.mDataType = aDataType;
-    definition.mGeometry.mPixelType = aPixelType;
-    definition.mGeometry.mWidth = aWidth;
-    definition.mGeometry.mHeight = aMaximumHeight;
-    definition.mGeometry.mOffsetX = aOffsetX;
-    definition.mGeometry.mOffsetY = aOffsetY;
-    definition.mGeometry.mPaddingX = aPaddingX;
-    uint32_t size = 0;
-    if (aWidth == 0 || aMaximumHeight == 0 || !ComputeImageSize(definition.mGeometry, size))
+    PartDefinition lDefinition;
+    lDefinition.mDataType = aDataType;
+    lDefinition.mGeometry.mPixelType = aPixelType;
+    lDefinition.mGeometry.mWidth = aWidth;
+    lDefinition.mGeometry.mHeight = aMaximumHeight;
+    lDefinition.mGeometry.mOffsetX = aOffsetX;
+    lDefinition.mGeometry.mOffsetY = aOffsetY;
+    lDefinition.mGeometry.mPaddingX = aPaddingX;
+    uint32_t lSize = 0;
+    if (aWidth == 0 || aMaximumHeight == 0 || !ComputeImageSize(lDefinition.mGeometry, lSize))
     {
         return Refuse("no image part of this geometry fits a buffer");
     }
-    return Append(definition);
+    return Append(lDefinition);
 }
 
 TnResult MultiPartContainer::AddJPEGPart(TnMultiPartDataType aDataType, uint32_t aMaximumLength, uint8_t aFlag,
@@ -439,13 +439,13 @@ TnResult MultiPartContainer::AddJPEGPart(TnMultiPartDataType aDataType, uint32_t
     {
         return Refuse("a JPEG part of no bytes");
     }
-    PartDefinition definition;
-    definition.mDataType = aDataType;
-    definition.mMaximumLength = aMaximumLength;
-    definition.mJPEGFlag = aFlag;
-    definition.mTimestampTickFrequency = aTimestampTickFrequency;
-    definition.mDataFormat = aDataFormat;
-    return Append(definition);
+    PartDefinition lDefinition;
+    lDefinition.mDataType = aDataType;
+    lDefinition.mMaximumLength = aMaximumLength;
+    lDefinition.mJPEGFlag = aFlag;
+    lDefinition.mTimestampTickFrequency = aTimestampTickFrequency;
+    lDefinition.mDataFormat = aDataFormat;
+    return Append(lDefinition);
 }
 
 TnResult MultiPartContainer::AddChunkPart(uint32_t aMaximumLength, uint32_t aChunkLayoutID)
@@ -454,36 +454,36 @@ TnResult MultiPartContainer::AddChunkPart(uint32_t aMaximumLength, uint32_t aChu
     {
         return Refuse("a chunk-data part of no bytes");
     }
-    PartDefinition definition;
-    definition.mDataType = TnMultiPartChunkData;
-    definition.mMaximumLength = aMaximumLength;
-    definition.mChunkLayoutID = aChunkLayoutID;
-    return Append(definition);
+    PartDefinition lDefinition;
+    lDefinition.mDataType = TnMultiPartChunkData;
+    lDefinition.mMaximumLength = aMaximumLength;
+    lDefinition.mChunkLayoutID = aChunkLayoutID;
+    return Append(lDefinition);
 }
 
 TnResult MultiPartContainer::SetPartIDs(uint32_t aIndex, uint32_t aSourceID, uint32_t aDataPurposeID,
                                         uint32_t aRegionID)
 {
-    MultiPartSection *section = Find(aIndex);
-    if (section == nullptr)
+    MultiPartSection *lSection = Find(aIndex);
+    if (lSection == nullptr)
     {
         return Refuse("no part at this index");
     }
-    section->GetDefinition().mSourceID = aSourceID;
-    section->GetDefinition().mDataPurposeID = aDataPurposeID;
-    section->GetDefinition().mRegionID = aRegionID;
+    lSection->GetDefinition().mSourceID = aSourceID;
+    lSection->GetDefinition().mDataPurposeID = aDataPurposeID;
+    lSection->GetDefinition().mRegionID = aRegionID;
     return TnResult(TN_OK);
 }
 
 TnResult MultiPartContainer::SetPartZoneInfo(uint32_t aIndex, uint8_t aAdditionalZones, uint32_t aZoneDirectionMask)
 {
-    MultiPartSection *section = Find(aIndex);
-    if (section == nullptr)
+    MultiPartSection *lSection = Find(aIndex);
+    if (lSection == nullptr)
     {
         return Refuse("no part at this index");
     }
-    section->GetDefinition().mAdditionalZones = aAdditionalZones;
-    section->GetDefinition().mZoneDirectionMask = aZoneDirectionMask;
+    lSection->GetDefinition().mAdditionalZones = aAdditionalZones;
+    lSection->GetDefinition().mZoneDirectionMask = aZoneDirectionMask;
     return TnResult(TN_OK);
 }
 
@@ -493,57 +493,57 @@ TnResult MultiPartContainer::AllocAllParts()
     {
         return TnResult(TN_STATE_ERROR, TnString("no part is defined"));
     }
-    std::vector<uint64_t> offsets(mCount);
-    uint64_t total = 0;
-    for (uint32_t i = 0; i < mCount; ++i)
+    std::vector<uint64_t> lOffsets(mCount);
+    uint64_t lTotal = 0;
+    for (uint32_t lIndex = 0; lIndex < mCount; ++lIndex)
     {
-        uint32_t size = 0;
-        mSections[i]->GetRequiredSize(size);
-        total = (total + 7) & ~uint64_t(7);
-        offsets[i] = total;
-        total += size;
+        uint32_t lSize = 0;
+        mSections[lIndex]->GetRequiredSize(lSize);
+        lTotal = (lTotal + 7) & ~uint64_t(7);
+        lOffsets[lIndex] = lTotal;
+        lTotal += lSize;
     }
-    if (total > kMaximumSize)
+    if (lTotal > kMaximumSize)
     {
         return Refuse("the parts do not fit a buffer");
     }
     // The new memory replaces the buffer's; parts that lay in the old memory
     // lose it then.
-    TnResult result = mCore.Alloc(total);
-    if (!result.IsOK())
+    TnResult lResult = mCore.Alloc(lTotal);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
-    for (uint32_t i = 0; i < mCount; ++i)
+    for (uint32_t lIndex = 0; lIndex < mCount; ++lIndex)
     {
-        mSections[i]->SetMemory(mCore.GetData() + offsets[i], MemoryKind::Allocated, nullptr, true);
+        mSections[lIndex]->SetMemory(mCore.GetData() + lOffsets[lIndex], MemoryKind::Allocated, nullptr, true);
     }
-    return result;
+    return lResult;
 }
 
 TnResult MultiPartContainer::AllocPart(uint32_t aIndex)
 {
-    MultiPartSection *section = Find(aIndex);
-    if (section == nullptr)
+    MultiPartSection *lSection = Find(aIndex);
+    if (lSection == nullptr)
     {
         return Refuse("no part at this index");
     }
-    uint32_t size = 0;
-    section->GetRequiredSize(size);
-    std::unique_ptr<uint8_t[]> memory = AllocateZeroed(size);
-    if (!memory)
+    uint32_t lSize = 0;
+    lSection->GetRequiredSize(lSize);
+    std::unique_ptr<uint8_t[]> lMemory = AllocateZeroed(lSize);
+    if (!lMemory)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY);
     }
-    uint8_t *data = memory.get();
-    section->SetMemory(data, MemoryKind::Allocated, std::move(memory), false);
+    uint8_t *lData = lMemory.get();
+    lSection->SetMemory(lData, MemoryKind::Allocated, std::move(lMemory), false);
     return TnResult(TN_OK);
 }
 
 TnResult MultiPartContainer::AttachPart(uint32_t aIndex, void *aAddress, uint32_t aLength)
 {
-    MultiPartSection *section = Find(aIndex);
-    if (section == nullptr)
+    MultiPartSection *lSection = Find(aIndex);
+    if (lSection == nullptr)
     {
         return Refuse("no part at this index");
     }
@@ -551,53 +551,53 @@ TnResult MultiPartContainer::AttachPart(uint32_t aIndex, void *aAddress, uint32_
     {
         return Refuse("no memory to attach");
     }
-    uint32_t size = 0;
-    section->GetRequiredSize(size);
-    if (aLength < size)
+    uint32_t lSize = 0;
+    lSection->GetRequiredSize(lSize);
+    if (aLength < lSize)
     {
         return TnResult(TN_BUFFER_TOO_SMALL, TnString("the memory is smaller than the part"));
     }
-    section->SetMemory(static_cast<uint8_t *>(aAddress), MemoryKind::Attached, nullptr, false);
+    lSection->SetMemory(static_cast<uint8_t *>(aAddress), MemoryKind::Attached, nullptr, false);
     return TnResult(TN_OK);
 }
 
 TnResult MultiPartContainer::SetPartFinalLength(uint32_t aIndex, uint32_t aLength)
 {
-    MultiPartSection *section = Find(aIndex);
-    if (section == nullptr)
+    MultiPartSection *lSection = Find(aIndex);
+    if (lSection == nullptr)
     {
         return Refuse("no part at this index");
     }
-    const PartDefinition &definition = section->GetDefinition();
-    if (!IsJPEGDataType(definition.mDataType) && definition.mDataType != TnMultiPartChunkData)
+    const PartDefinition &lDefinition = lSection->GetDefinition();
+    if (!IsJPEGDataType(lDefinition.mDataType) && lDefinition.mDataType != TnMultiPartChunkData)
     {
         return Refuse("not a JPEG or chunk-data part");
     }
-    if (aLength > definition.mMaximumLength)
+    if (aLength > lDefinition.mMaximumLength)
     {
         return Refuse("longer than the part's maximum length");
     }
-    section->SetFinalLength(aLength);
+    lSection->SetFinalLength(aLength);
     return TnResult(TN_OK);
 }
 
 TnResult MultiPartContainer::SetPartFinalImageHeight(uint32_t aIndex, uint32_t aHeight)
 {
-    MultiPartSection *section = Find(aIndex);
-    if (section == nullptr)
+    MultiPartSection *lSection = Find(aIndex);
+    if (lSection == nullptr)
     {
         return Refuse("no part at this index");
     }
-    PartDefinition &definition = section->GetDefinition();
-    if (!IsImageDataType(definition.mDataType))
+    PartDefinition &lDefinition = lSection->GetDefinition();
+    if (!IsImageDataType(lDefinition.mDataType))
     {
         return Refuse("not an image part");
     }
-    if (aHeight > definition.mGeometry.mHeight)
+    if (aHeight > lDefinition.mGeometry.mHeight)
     {
         return Refuse("taller than the part's maximum height");
     }
-    definition.mFinalHeight = aHeight;
+    lDefinition.mFinalHeight = aHeight;
     return TnResult(TN_OK);
 }
 
@@ -607,9 +607,9 @@ TnResult MultiPartContainer::Validate()
     {
         return TnResult(TN_STATE_ERROR, TnString("no part is defined"));
     }
-    for (uint32_t i = 0; i < mCount; ++i)
+    for (uint32_t lIndex = 0; lIndex < mCount; ++lIndex)
     {
-        if (!mSections[i]->HasMemory())
+        if (!mSections[lIndex]->HasMemory())
         {
             return TnResult(TN_BUFFER_TOO_SMALL, TnString("a part has no memory"));
         }
@@ -619,22 +619,22 @@ TnResult MultiPartContainer::Validate()
 
 void MultiPartContainer::OnMainMemoryChanged()
 {
-    for (const std::unique_ptr<MultiPartSection> &section : mSections)
+    for (const std::unique_ptr<MultiPartSection> &lSection : mSections)
     {
-        if (section->IsInBuffer())
+        if (lSection->IsInBuffer())
         {
-            section->DropMemory();
+            lSection->DropMemory();
         }
     }
 }
 
 ChunkArea *MultiPartContainer::FindChunks()
 {
-    for (uint32_t i = 0; i < mCount; ++i)
+    for (uint32_t lIndex = 0; lIndex < mCount; ++lIndex)
     {
-        if (mSections[i]->GetDataType() == TnMultiPartChunkData)
+        if (mSections[lIndex]->GetDataType() == TnMultiPartChunkData)
         {
-            return &mSections[i]->GetChunks();
+            return &mSections[lIndex]->GetChunks();
         }
     }
     return nullptr;
@@ -647,12 +647,12 @@ const ChunkArea *MultiPartContainer::FindChunks() const
 
 uint64_t MultiPartContainer::GetPayloadSize() const
 {
-    uint64_t size = 0;
-    for (uint32_t i = 0; i < mCount; ++i)
+    uint64_t lSize = 0;
+    for (uint32_t lIndex = 0; lIndex < mCount; ++lIndex)
     {
-        size += mSections[i]->GetEffectiveSize();
+        lSize += mSections[lIndex]->GetEffectiveSize();
     }
-    return size;
+    return lSize;
 }
 
 TnResult MultiPartContainer::SetReceivedLayout(const ReceivedPart *aParts, uint32_t aCount)
@@ -662,53 +662,53 @@ TnResult MultiPartContainer::SetReceivedLayout(const ReceivedPart *aParts, uint3
     {
         return Refuse("too many parts");
     }
-    for (uint32_t i = 0; i < aCount; ++i)
+    for (uint32_t lIndex = 0; lIndex < aCount; ++lIndex)
     {
-        const ReceivedPart &part = aParts[i];
-        if (uint64_t(part.mOffset) + part.mSize > mCore.GetSize() || part.mEffectiveSize > part.mSize)
+        const ReceivedPart &lPart = aParts[lIndex];
+        if (uint64_t(lPart.mOffset) + lPart.mSize > mCore.GetSize() || lPart.mEffectiveSize > lPart.mSize)
         {
             return Refuse("a part outside the buffer's memory");
         }
-        if (IsImageDataType(part.mDataType))
+        if (IsImageDataType(lPart.mDataType))
         {
-            ImageGeometry geometry = part.mGeometry;
-            geometry.mPaddingY = 0;
-            uint32_t size = 0;
-            if (!ComputeImageSize(geometry, size) || size > part.mSize)
+            ImageGeometry lGeometry = lPart.mGeometry;
+            lGeometry.mPaddingY = 0;
+            uint32_t lSize = 0;
+            if (!ComputeImageSize(lGeometry, lSize) || lSize > lPart.mSize)
             {
                 return Refuse("an image that does not fit its part");
             }
         }
-        else if (!IsJPEGDataType(part.mDataType) && part.mDataType != TnMultiPartChunkData)
+        else if (!IsJPEGDataType(lPart.mDataType) && lPart.mDataType != TnMultiPartChunkData)
         {
             return Refuse("an unknown part data type");
         }
     }
-    for (uint32_t i = 0; i < aCount; ++i)
+    for (uint32_t lIndex = 0; lIndex < aCount; ++lIndex)
     {
-        const ReceivedPart &part = aParts[i];
-        PartDefinition definition;
-        definition.mDataType = part.mDataType;
-        definition.mGeometry = part.mGeometry;
-        definition.mGeometry.mPaddingY = 0;
-        definition.mMaximumLength = part.mSize;
-        definition.mJPEGFlag = part.mJPEGFlag;
-        definition.mTimestampTickFrequency = part.mTimestampTickFrequency;
-        definition.mDataFormat = part.mDataFormat;
-        definition.mChunkLayoutID = part.mChunkLayoutID;
-        definition.mSourceID = part.mSourceID;
-        definition.mDataPurposeID = part.mDataPurposeID;
-        definition.mRegionID = part.mRegionID;
-        definition.mAdditionalZones = part.mAdditionalZones;
-        definition.mZoneDirectionMask = part.mZoneDirectionMask;
-        TnResult result = Append(definition, false);
-        if (!result.IsOK())
+        const ReceivedPart &lPart = aParts[lIndex];
+        PartDefinition lDefinition;
+        lDefinition.mDataType = lPart.mDataType;
+        lDefinition.mGeometry = lPart.mGeometry;
+        lDefinition.mGeometry.mPaddingY = 0;
+        lDefinition.mMaximumLength = lPart.mSize;
+        lDefinition.mJPEGFlag = lPart.mJPEGFlag;
+        lDefinition.mTimestampTickFrequency = lPart.mTimestampTickFrequency;
+        lDefinition.mDataFormat = lPart.mDataFormat;
+        lDefinition.mChunkLayoutID = lPart.mChunkLayoutID;
+        lDefinition.mSourceID = lPart.mSourceID;
+        lDefinition.mDataPurposeID = lPart.mDataPurposeID;
+        lDefinition.mRegionID = lPart.mRegionID;
+        lDefinition.mAdditionalZones = lPart.mAdditionalZones;
+        lDefinition.mZoneDirectionMask = lPart.mZoneDirectionMask;
+        TnResult lResult = Append(lDefinition, false);
+        if (!lResult.IsOK())
         {
             Reset();
-            return result;
+            return lResult;
         }
-        uint8_t *data = mCore.GetData() != nullptr ? mCore.GetData() + part.mOffset : nullptr;
-        mSections[mCount - 1]->SetReceived(data, part.mSize, part.mEffectiveSize);
+        uint8_t *lData = mCore.GetData() != nullptr ? mCore.GetData() + lPart.mOffset : nullptr;
+        mSections[mCount - 1]->SetReceived(lData, lPart.mSize, lPart.mEffectiveSize);
     }
     return TnResult(TN_OK);
 }

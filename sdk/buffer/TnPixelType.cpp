@@ -48,14 +48,14 @@ uint32_t TnPixelTypeGetPixelBitCount(TnPixelType aPixelType)
 
 uint32_t TnPixelTypeGetBitsPerComponent(TnPixelType aPixelType)
 {
-    const PixelTypeInfo *info = Find(aPixelType);
-    return info != nullptr ? info->mBitsPerComponent : 0;
+    const PixelTypeInfo *lInfo = Find(aPixelType);
+    return lInfo != nullptr ? lInfo->mBitsPerComponent : 0;
 }
 
 bool TnPixelTypeIsPixelColor(TnPixelType aPixelType)
 {
-    const PixelTypeInfo *info = Find(aPixelType);
-    return info != nullptr && info->mColour;
+    const PixelTypeInfo *lInfo = Find(aPixelType);
+    return lInfo != nullptr && lInfo->mColour;
 }
 
 bool TnPixelTypeIsPixelHighRes(TnPixelType aPixelType)
@@ -65,13 +65,14 @@ bool TnPixelTypeIsPixelHighRes(TnPixelType aPixelType)
 
 TnString TnPixelTypeToString(TnPixelType aPixelType)
 {
-    const PixelTypeInfo *info = Find(aPixelType);
-    if (info != nullptr)
+    const PixelTypeInfo *lInfo = Find(aPixelType);
+    if (lInfo != nullptr)
     {
-        return TnString(info->mName);
+        return TnString(lInfo->mName);
     }
-    char text[32];
-    snprintf(text, sizeof(text), "%s 0x%08X", (static_cast<uint32_t>(aPixelType) & 0x80000000u) ? "Custom" : "Unknown",
+    char lText[32];
+    snprintf(lText, sizeof(lText), "%s 0x%08X",
+             (static_cast<uint32_t>(aPixelType) & 0x80000000u) ? "Custom" : "Unknown",
              static_cast<uint32_t>(aPixelType));
-    return TnString(text);
+    return TnString(lText);
 }

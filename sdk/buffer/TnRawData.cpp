@@ -25,22 +25,22 @@ TnResult TnRawData::Alloc(uint64_t aPayloadLength, uint32_t aMaximumChunkLength)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("the payload length does not fit a buffer"));
     }
-    const uint64_t total = aPayloadLength + (aMaximumChunkLength != 0 ? kTagSize + aMaximumChunkLength : 0);
-    if (total == 0 || total > kMaximumSize)
+    const uint64_t lTotal = aPayloadLength + (aMaximumChunkLength != 0 ? kTagSize + aMaximumChunkLength : 0);
+    if (lTotal == 0 || lTotal > kMaximumSize)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("payload and chunks do not fit a buffer"));
     }
-    TnResult result = mCore.Alloc(total);
-    if (!result.IsOK())
+    TnResult lResult = mCore.Alloc(lTotal);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
     if (aMaximumChunkLength != 0)
     {
         mCore.FreeChunk();
     }
     mCore.SetRawPayloadLength(aPayloadLength);
-    return result;
+    return lResult;
 }
 
 void TnRawData::Free()
@@ -57,18 +57,18 @@ TnResult TnRawData::Attach(void *aAddress, uint64_t aLength, uint32_t aMaximumCh
     if (aMaximumChunkLength != 0)
     {
         // The caller's memory holds the payload alone: chunks get memory apart.
-        TnResult result = mCore.AllocChunk(aMaximumChunkLength);
-        if (!result.IsOK())
+        TnResult lResult = mCore.AllocChunk(aMaximumChunkLength);
+        if (!lResult.IsOK())
         {
-            return result;
+            return lResult;
         }
     }
-    TnResult result = mCore.Attach(aAddress, aLength);
-    if (result.IsOK())
+    TnResult lResult = mCore.Attach(aAddress, aLength);
+    if (lResult.IsOK())
     {
         mCore.SetRawPayloadLength(aLength);
     }
-    return result;
+    return lResult;
 }
 
 uint8_t *TnRawData::Detach()

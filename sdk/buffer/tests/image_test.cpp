@@ -12,15 +12,15 @@ namespace
 uint32_t ImageSize(TnPixelType aPixelType, uint32_t aWidth, uint32_t aHeight, uint16_t aPaddingX = 0,
                    uint16_t aPaddingY = 0)
 {
-    tn::buffer::ImageGeometry geometry;
-    geometry.mPixelType = aPixelType;
-    geometry.mWidth = aWidth;
-    geometry.mHeight = aHeight;
-    geometry.mPaddingX = aPaddingX;
-    geometry.mPaddingY = aPaddingY;
-    uint32_t size = 0;
-    EXPECT_TRUE(tn::buffer::ComputeImageSize(geometry, size));
-    return size;
+    tn::buffer::ImageGeometry lGeometry;
+    lGeometry.mPixelType = aPixelType;
+    lGeometry.mWidth = aWidth;
+    lGeometry.mHeight = aHeight;
+    lGeometry.mPaddingX = aPaddingX;
+    lGeometry.mPaddingY = aPaddingY;
+    uint32_t lSize = 0;
+    EXPECT_TRUE(tn::buffer::ComputeImageSize(lGeometry, lSize));
+    return lSize;
 }
 } // namespace
 
@@ -49,122 +49,122 @@ TEST(ImageGeometry, PaddingIsCountedInBytes)
 
 TEST(ImageGeometry, RefusesSizesBeyondThirtyTwoBits)
 {
-    tn::buffer::ImageGeometry geometry;
-    uint32_t size = 1;
-    geometry.mPixelType = TnPixelUndefined;
-    geometry.mWidth = 1;
-    geometry.mHeight = 1;
-    EXPECT_FALSE(tn::buffer::ComputeImageSize(geometry, size));
-    EXPECT_EQ(size, 0u);
+    tn::buffer::ImageGeometry lGeometry;
+    uint32_t lSize = 1;
+    lGeometry.mPixelType = TnPixelUndefined;
+    lGeometry.mWidth = 1;
+    lGeometry.mHeight = 1;
+    EXPECT_FALSE(tn::buffer::ComputeImageSize(lGeometry, lSize));
+    EXPECT_EQ(lSize, 0u);
 
-    geometry.mPixelType = TnPixelRGB16;
-    geometry.mWidth = 0xFFFFFFFFu;
-    geometry.mHeight = 0xFFFFFFFFu;
-    EXPECT_FALSE(tn::buffer::ComputeImageSize(geometry, size));
-    geometry.mPaddingX = 1;
-    EXPECT_FALSE(tn::buffer::ComputeImageSize(geometry, size));
+    lGeometry.mPixelType = TnPixelRGB16;
+    lGeometry.mWidth = 0xFFFFFFFFu;
+    lGeometry.mHeight = 0xFFFFFFFFu;
+    EXPECT_FALSE(tn::buffer::ComputeImageSize(lGeometry, lSize));
+    lGeometry.mPaddingX = 1;
+    EXPECT_FALSE(tn::buffer::ComputeImageSize(lGeometry, lSize));
 
     // Exactly at the limit, and one byte over it through padding Y.
-    geometry.mPixelType = TnPixelMono8;
-    geometry.mPaddingX = 0;
-    geometry.mWidth = 0xFFFF0000u;
-    geometry.mHeight = 1;
-    geometry.mPaddingY = 0xFFFF;
-    EXPECT_TRUE(tn::buffer::ComputeImageSize(geometry, size));
-    EXPECT_EQ(size, 0xFFFFFFFFu);
-    geometry.mWidth += 1;
-    EXPECT_FALSE(tn::buffer::ComputeImageSize(geometry, size));
+    lGeometry.mPixelType = TnPixelMono8;
+    lGeometry.mPaddingX = 0;
+    lGeometry.mWidth = 0xFFFF0000u;
+    lGeometry.mHeight = 1;
+    lGeometry.mPaddingY = 0xFFFF;
+    EXPECT_TRUE(tn::buffer::ComputeImageSize(lGeometry, lSize));
+    EXPECT_EQ(lSize, 0xFFFFFFFFu);
+    lGeometry.mWidth += 1;
+    EXPECT_FALSE(tn::buffer::ComputeImageSize(lGeometry, lSize));
 }
 
 TEST(Image, AllocGivesMemoryForImageAndChunks)
 {
-    TnBuffer buffer;
-    TnImage *image = buffer.GetImage();
-    ASSERT_NE(image, nullptr);
-    ASSERT_TRUE(image->Alloc(640, 480, TnPixelMono8).IsOK());
-    EXPECT_EQ(image->GetWidth(), 640u);
-    EXPECT_EQ(image->GetHeight(), 480u);
-    EXPECT_EQ(image->GetPixelType(), TnPixelMono8);
-    EXPECT_EQ(image->GetImageSize(), 640u * 480u);
-    EXPECT_EQ(image->GetEffectiveImageSize(), 640u * 480u);
-    EXPECT_EQ(image->GetMaximumChunkLength(), 0u);
-    EXPECT_EQ(buffer.GetSize(), 640u * 480u);
-    EXPECT_EQ(image->GetDataPointer(), buffer.GetDataPointer());
-    EXPECT_TRUE(image->IsAllocated());
+    TnBuffer lBuffer;
+    TnImage *lImage = lBuffer.GetImage();
+    ASSERT_NE(lImage, nullptr);
+    ASSERT_TRUE(lImage->Alloc(640, 480, TnPixelMono8).IsOK());
+    EXPECT_EQ(lImage->GetWidth(), 640u);
+    EXPECT_EQ(lImage->GetHeight(), 480u);
+    EXPECT_EQ(lImage->GetPixelType(), TnPixelMono8);
+    EXPECT_EQ(lImage->GetImageSize(), 640u * 480u);
+    EXPECT_EQ(lImage->GetEffectiveImageSize(), 640u * 480u);
+    EXPECT_EQ(lImage->GetMaximumChunkLength(), 0u);
+    EXPECT_EQ(lBuffer.GetSize(), 640u * 480u);
+    EXPECT_EQ(lImage->GetDataPointer(), lBuffer.GetDataPointer());
+    EXPECT_TRUE(lImage->IsAllocated());
 
-    ASSERT_TRUE(image->Alloc(100, 10, TnPixelRGB8, 4, 12, 64).IsOK());
-    EXPECT_EQ(image->GetImageSize(), 304u * 10u + 12u);
-    EXPECT_EQ(image->GetEffectiveImageSize(), 3000u);
-    EXPECT_EQ(image->GetPaddingX(), 4u);
-    EXPECT_EQ(image->GetPaddingY(), 12u);
-    EXPECT_EQ(image->GetMaximumChunkLength(), 64u);
-    EXPECT_EQ(buffer.GetSize(), image->GetImageSize() + 8u + 64u);
-    EXPECT_EQ(buffer.GetChunkDataCapacity(), 64u);
+    ASSERT_TRUE(lImage->Alloc(100, 10, TnPixelRGB8, 4, 12, 64).IsOK());
+    EXPECT_EQ(lImage->GetImageSize(), 304u * 10u + 12u);
+    EXPECT_EQ(lImage->GetEffectiveImageSize(), 3000u);
+    EXPECT_EQ(lImage->GetPaddingX(), 4u);
+    EXPECT_EQ(lImage->GetPaddingY(), 12u);
+    EXPECT_EQ(lImage->GetMaximumChunkLength(), 64u);
+    EXPECT_EQ(lBuffer.GetSize(), lImage->GetImageSize() + 8u + 64u);
+    EXPECT_EQ(lBuffer.GetChunkDataCapacity(), 64u);
 
-    image->SetOffsetX(3);
-    image->SetOffsetY(4);
-    EXPECT_EQ(image->GetOffsetX(), 3u);
-    EXPECT_EQ(image->GetOffsetY(), 4u);
+    lImage->SetOffsetX(3);
+    lImage->SetOffsetY(4);
+    EXPECT_EQ(lImage->GetOffsetX(), 3u);
+    EXPECT_EQ(lImage->GetOffsetY(), 4u);
 
-    EXPECT_EQ(image->Alloc(0, 10, TnPixelMono8).GetCode(), TN_INVALID_PARAMETER);
-    EXPECT_EQ(image->Alloc(10, 10, TnPixelUndefined).GetCode(), TN_INVALID_PARAMETER);
-    EXPECT_EQ(image->Alloc(65536, 65536, TnPixelMono8, 0, 0, 16).GetCode(), TN_INVALID_PARAMETER);
+    EXPECT_EQ(lImage->Alloc(0, 10, TnPixelMono8).GetCode(), TN_INVALID_PARAMETER);
+    EXPECT_EQ(lImage->Alloc(10, 10, TnPixelUndefined).GetCode(), TN_INVALID_PARAMETER);
+    EXPECT_EQ(lImage->Alloc(65536, 65536, TnPixelMono8, 0, 0, 16).GetCode(), TN_INVALID_PARAMETER);
     // The refused calls left the image as it was.
-    EXPECT_EQ(image->GetWidth(), 100u);
-    EXPECT_EQ(image->GetOffsetX(), 3u);
+    EXPECT_EQ(lImage->GetWidth(), 100u);
+    EXPECT_EQ(lImage->GetOffsetX(), 3u);
 }
 
 TEST(Image, AttachRefusesMemoryTooSmallForTheGeometry)
 {
-    TnBuffer buffer;
-    TnImage *image = buffer.GetImage();
-    std::vector<uint8_t> memory(640 * 480);
+    TnBuffer lBuffer;
+    TnImage *lImage = lBuffer.GetImage();
+    std::vector<uint8_t> lMemory(640 * 480);
 
-    EXPECT_EQ(image->AttachChecked(memory.data(), memory.size(), 640, 480, TnPixelRGB8, 0, 0, 0).GetCode(),
+    EXPECT_EQ(lImage->AttachChecked(lMemory.data(), lMemory.size(), 640, 480, TnPixelRGB8, 0, 0, 0).GetCode(),
               TN_BUFFER_TOO_SMALL);
-    EXPECT_EQ(image->AttachChecked(memory.data(), memory.size(), 640, 480, TnPixelMono8, 0, 1, 0).GetCode(),
+    EXPECT_EQ(lImage->AttachChecked(lMemory.data(), lMemory.size(), 640, 480, TnPixelMono8, 0, 1, 0).GetCode(),
               TN_BUFFER_TOO_SMALL);
-    EXPECT_EQ(image->Attach(nullptr, 640, 480, TnPixelMono8).GetCode(), TN_INVALID_PARAMETER);
-    EXPECT_FALSE(image->IsAttached());
+    EXPECT_EQ(lImage->Attach(nullptr, 640, 480, TnPixelMono8).GetCode(), TN_INVALID_PARAMETER);
+    EXPECT_FALSE(lImage->IsAttached());
 
-    ASSERT_TRUE(image->AttachChecked(memory.data(), memory.size(), 640, 480, TnPixelMono8, 0, 0, 32).IsOK());
-    EXPECT_TRUE(image->IsAttached());
-    EXPECT_EQ(buffer.GetSize(), memory.size());
-    EXPECT_EQ(image->GetDataPointer(), memory.data());
+    ASSERT_TRUE(lImage->AttachChecked(lMemory.data(), lMemory.size(), 640, 480, TnPixelMono8, 0, 0, 32).IsOK());
+    EXPECT_TRUE(lImage->IsAttached());
+    EXPECT_EQ(lBuffer.GetSize(), lMemory.size());
+    EXPECT_EQ(lImage->GetDataPointer(), lMemory.data());
     // Room for chunks lies apart from the caller's memory.
-    EXPECT_EQ(image->GetMaximumChunkLength(), 32u);
-    const uint8_t chunk[4] = {9, 9, 9, 9};
-    EXPECT_TRUE(buffer.AddChunk(7, chunk, 4).IsOK());
-    EXPECT_EQ(buffer.GetChunkRawDataByID(7)[0], 9);
+    EXPECT_EQ(lImage->GetMaximumChunkLength(), 32u);
+    const uint8_t lChunk[4] = {9, 9, 9, 9};
+    EXPECT_TRUE(lBuffer.AddChunk(7, lChunk, 4).IsOK());
+    EXPECT_EQ(lBuffer.GetChunkRawDataByID(7)[0], 9);
 
-    EXPECT_EQ(image->Detach(), memory.data());
-    EXPECT_EQ(image->GetWidth(), 640u);
-    EXPECT_EQ(image->GetHeight(), 480u);
-    EXPECT_EQ(image->GetDataPointer(), nullptr);
+    EXPECT_EQ(lImage->Detach(), lMemory.data());
+    EXPECT_EQ(lImage->GetWidth(), 640u);
+    EXPECT_EQ(lImage->GetHeight(), 480u);
+    EXPECT_EQ(lImage->GetDataPointer(), nullptr);
 }
 
 TEST(Image, HandsOutNoMemorySmallerThanItsGeometry)
 {
-    TnBuffer buffer;
-    TnImage *image = buffer.GetImage();
-    ASSERT_TRUE(image->Alloc(64, 64, TnPixelMono16).IsOK());
-    std::vector<uint8_t> small(100);
-    ASSERT_TRUE(buffer.Attach(small.data(), uint32_t(small.size())).IsOK());
-    EXPECT_EQ(image->GetImageSize(), 64u * 64u * 2u);
-    EXPECT_EQ(image->GetDataPointer(), nullptr);
-    EXPECT_EQ(static_cast<const ITnImage *>(image)->GetDataPointer(), nullptr);
+    TnBuffer lBuffer;
+    TnImage *lImage = lBuffer.GetImage();
+    ASSERT_TRUE(lImage->Alloc(64, 64, TnPixelMono16).IsOK());
+    std::vector<uint8_t> lSmall(100);
+    ASSERT_TRUE(lBuffer.Attach(lSmall.data(), uint32_t(lSmall.size())).IsOK());
+    EXPECT_EQ(lImage->GetImageSize(), 64u * 64u * 2u);
+    EXPECT_EQ(lImage->GetDataPointer(), nullptr);
+    EXPECT_EQ(static_cast<const ITnImage *>(lImage)->GetDataPointer(), nullptr);
 }
 
 TEST(Image, StatusFlags)
 {
-    TnBuffer buffer;
-    TnImage *image = buffer.GetImage();
-    image->SetEOFByLineCount();
-    image->SetFullLineMissing(true, 17);
-    EXPECT_TRUE(image->IsEOFByLineCount());
-    EXPECT_TRUE(image->IsFullLineMissing());
-    EXPECT_EQ(tn::buffer::GetImageStatus(buffer).mFirstMissingLine, 17u);
-    image->ClearEOFStatus();
-    EXPECT_FALSE(image->IsEOFByLineCount());
-    EXPECT_FALSE(image->IsFullLineMissing());
+    TnBuffer lBuffer;
+    TnImage *lImage = lBuffer.GetImage();
+    lImage->SetEOFByLineCount();
+    lImage->SetFullLineMissing(true, 17);
+    EXPECT_TRUE(lImage->IsEOFByLineCount());
+    EXPECT_TRUE(lImage->IsFullLineMissing());
+    EXPECT_EQ(tn::buffer::GetImageStatus(lBuffer).mFirstMissingLine, 17u);
+    lImage->ClearEOFStatus();
+    EXPECT_FALSE(lImage->IsEOFByLineCount());
+    EXPECT_FALSE(lImage->IsFullLineMissing());
 }
