@@ -453,10 +453,10 @@ void TnDeviceInfoVexmoorProtocol::AppendSignature(std::string &aSignature) const
     using tn::system::AppendField;
     TnDeviceInfo::AppendSignature(aSignature);
     AppendAddressFields(aSignature, mMAC, mIPAddress, mSubnetMask, mDefaultGateway);
-    const uint8_t bytes[] = {mDeviceID, mModuleID, mSubID, mVendorID, mSoftwareMajor, mSoftwareMinor};
-    for (uint8_t byte : bytes)
+    const uint8_t lBytes[] = {mDeviceID, mModuleID, mSubID, mVendorID, mSoftwareMajor, mSoftwareMinor};
+    for (uint8_t lByte : lBytes)
     {
-        AppendField(aSignature, byte);
+        AppendField(aSignature, lByte);
     }
 }
 
@@ -472,16 +472,16 @@ void TnDeviceInfoU3V::AppendSignature(std::string &aSignature) const
     TnDeviceInfoUSB::AppendSignature(aSignature);
     AppendField(aSignature, mGenCPVersion);
     AppendField(aSignature, mU3VVersion);
-    for (const std::string *text : {&mDeviceGUID, &mFamilyName, &mU3VSerialNumber, &mDevicePath, &mDeviceKey,
-                                    &mSpeedMessage, &mPowerMessage})
+    for (const std::string *lText :
+         {&mDeviceGUID, &mFamilyName, &mU3VSerialNumber, &mDevicePath, &mDeviceKey, &mSpeedMessage, &mPowerMessage})
     {
-        AppendField(aSignature, *text);
+        AppendField(aSignature, *lText);
     }
-    for (bool flag : {mLowSpeedSupported, mFullSpeedSupported, mHighSpeedSupported, mSuperSpeedSupported,
-                      mSuperSpeedPlusSupported, mCurrentSpeedSupported, mVexmoorDriverInstalled,
-                      mInitializedCapabilities})
+    for (bool lFlag :
+         {mLowSpeedSupported, mFullSpeedSupported, mHighSpeedSupported, mSuperSpeedSupported, mSuperSpeedPlusSupported,
+          mCurrentSpeedSupported, mVexmoorDriverInstalled, mInitializedCapabilities})
     {
-        AppendField(aSignature, flag);
+        AppendField(aSignature, lFlag);
     }
     AppendField(aSignature, static_cast<uint64_t>(static_cast<int64_t>(mSpeed)));
     AppendField(aSignature, mMaxPower);

@@ -14,28 +14,28 @@ bool MatchesIdentifier(const TnDeviceInfo &aInfo, const std::string &aIdentifier
     {
         return false;
     }
-    uint64_t mac = 0;
-    const bool isMac = tn::gev::ParseMac(aIdentifier, mac) && mac != 0;
-    uint32_t address = 0;
-    const bool isAddress = tn::gev::ParseIPv4(aIdentifier, address) && address != 0;
-    if (const TnDeviceInfoGEV *gev = dynamic_cast<const TnDeviceInfoGEV *>(&aInfo))
+    uint64_t lMac = 0;
+    const bool lIsMac = tn::gev::ParseMac(aIdentifier, lMac) && lMac != 0;
+    uint32_t lAddress = 0;
+    const bool lIsAddress = tn::gev::ParseIPv4(aIdentifier, lAddress) && lAddress != 0;
+    if (const TnDeviceInfoGEV *lGev = dynamic_cast<const TnDeviceInfoGEV *>(&aInfo))
     {
-        if ((isMac && mac == gev->mMAC) || (isAddress && address == gev->mIPAddress))
+        if ((lIsMac && lMac == lGev->mMAC) || (lIsAddress && lAddress == lGev->mIPAddress))
         {
             return true;
         }
     }
-    if (const TnDeviceInfoVexmoorProtocol *vexmoor = dynamic_cast<const TnDeviceInfoVexmoorProtocol *>(&aInfo))
+    if (const TnDeviceInfoVexmoorProtocol *lVexmoor = dynamic_cast<const TnDeviceInfoVexmoorProtocol *>(&aInfo))
     {
-        if ((isMac && mac == vexmoor->mMAC) || (isAddress && address == vexmoor->mIPAddress))
+        if ((lIsMac && lMac == lVexmoor->mMAC) || (lIsAddress && lAddress == lVexmoor->mIPAddress))
         {
             return true;
         }
     }
-    if (const TnDeviceInfoU3V *u3v = dynamic_cast<const TnDeviceInfoU3V *>(&aInfo))
+    if (const TnDeviceInfoU3V *lU3v = dynamic_cast<const TnDeviceInfoU3V *>(&aInfo))
     {
-        if ((!u3v->mDeviceGUID.empty() && aIdentifier == u3v->mDeviceGUID) ||
-            (!u3v->mU3VSerialNumber.empty() && aIdentifier == u3v->mU3VSerialNumber))
+        if ((!lU3v->mDeviceGUID.empty() && aIdentifier == lU3v->mDeviceGUID) ||
+            (!lU3v->mU3VSerialNumber.empty() && aIdentifier == lU3v->mU3VSerialNumber))
         {
             return true;
         }

@@ -35,23 +35,23 @@ TnDeviceClass ClassOfGev(uint32_t aClass)
 // address, else the line of its description.
 std::string SimulatedKey(const TnSimulatedDeviceRecord &aRecord)
 {
-    std::string key;
+    std::string lKey;
     switch (aRecord.mKind)
     {
     case kSimulatedU3V:
-        key = aRecord.mGUID;
+        lKey = aRecord.mGUID;
         break;
     case kSimulatedUSB:
-        key = aRecord.mSerialNumber;
+        lKey = aRecord.mSerialNumber;
         break;
     case kSimulatedVexmoor:
         if (tn::gev::MacFromBytes(aRecord.mMac) != 0)
         {
-            key = tn::gev::FormatMac(tn::gev::MacFromBytes(aRecord.mMac));
+            lKey = tn::gev::FormatMac(tn::gev::MacFromBytes(aRecord.mMac));
         }
         break;
     }
-    return key.empty() ? "line-" + std::to_string(aRecord.mLine) : key;
+    return lKey.empty() ? "line-" + std::to_string(aRecord.mLine) : lKey;
 }
 
 void FillCommon(TnDeviceInfo &aInfo, const TnSimulatedDeviceRecord &aRecord, const std::string &aKind)
@@ -72,71 +72,71 @@ void FillCommon(TnDeviceInfo &aInfo, const TnSimulatedDeviceRecord &aRecord, con
 
 TnNetworkAdapter *MakeAdapter(const TnNetworkAdapterInfo &aInfo)
 {
-    TnNetworkAdapter *adapter = new TnNetworkAdapter;
-    adapter->mSystemName = aInfo.mName;
-    adapter->mName = aInfo.mDescription.empty() ? aInfo.mName : aInfo.mDescription;
-    adapter->mDescription = adapter->mName;
-    adapter->mMACAddress = tn::gev::FormatMacDotted(tn::gev::MacFromBytes(aInfo.mMac));
-    for (const TnAdapterAddress &address : aInfo.mAddresses)
+    TnNetworkAdapter *lAdapter = new TnNetworkAdapter;
+    lAdapter->mSystemName = aInfo.mName;
+    lAdapter->mName = aInfo.mDescription.empty() ? aInfo.mName : aInfo.mDescription;
+    lAdapter->mDescription = lAdapter->mName;
+    lAdapter->mMACAddress = tn::gev::FormatMacDotted(tn::gev::MacFromBytes(aInfo.mMac));
+    for (const TnAdapterAddress &lAddress : aInfo.mAddresses)
     {
-        adapter->mIPAddresses.push_back(address.mAddress);
-        adapter->mSubnetMasks.push_back(address.mSubnetMask);
+        lAdapter->mIPAddresses.push_back(lAddress.mAddress);
+        lAdapter->mSubnetMasks.push_back(lAddress.mSubnetMask);
     }
-    adapter->mDefaultGateway = aInfo.mDefaultGateway;
-    adapter->mDisplayID = aInfo.mName + " (" + adapter->mMACAddress + ")";
-    adapter->mUniqueID = "NetworkAdapter:" + aInfo.mName;
-    adapter->mCompareID = kInterfaceOrderNetwork + aInfo.mName;
-    return adapter;
+    lAdapter->mDefaultGateway = aInfo.mDefaultGateway;
+    lAdapter->mDisplayID = aInfo.mName + " (" + lAdapter->mMACAddress + ")";
+    lAdapter->mUniqueID = "NetworkAdapter:" + aInfo.mName;
+    lAdapter->mCompareID = kInterfaceOrderNetwork + aInfo.mName;
+    return lAdapter;
 }
 
 TnUSBHostController *MakeController(const TnUsbHostControllerInfo &aInfo)
 {
-    TnUSBHostController *controller = new TnUSBHostController;
-    controller->mSystemName = aInfo.mName;
-    controller->mName = aInfo.mDescription.empty() ? aInfo.mName : aInfo.mDescription;
-    controller->mDisplayID = controller->mName;
-    controller->mUniqueID = "USBHostController:" + aInfo.mName;
-    controller->mCompareID = kInterfaceOrderUSB + aInfo.mName;
-    controller->mVendorID = aInfo.mVendorId;
-    controller->mDeviceID = aInfo.mDeviceId;
-    controller->mSubsystemID = aInfo.mSubsystemId;
-    controller->mRevision = aInfo.mRevision;
-    controller->mSpeed = aInfo.mSpeed;
-    return controller;
+    TnUSBHostController *lController = new TnUSBHostController;
+    lController->mSystemName = aInfo.mName;
+    lController->mName = aInfo.mDescription.empty() ? aInfo.mName : aInfo.mDescription;
+    lController->mDisplayID = lController->mName;
+    lController->mUniqueID = "USBHostController:" + aInfo.mName;
+    lController->mCompareID = kInterfaceOrderUSB + aInfo.mName;
+    lController->mVendorID = aInfo.mVendorId;
+    lController->mDeviceID = aInfo.mDeviceId;
+    lController->mSubsystemID = aInfo.mSubsystemId;
+    lController->mRevision = aInfo.mRevision;
+    lController->mSpeed = aInfo.mSpeed;
+    return lController;
 }
 
 TnDeviceInfoGEV *MakeGevDevice(const TnGevDeviceRecord &aRecord)
 {
-    const tn::gev::TnGvcpDeviceInfo &device = aRecord.mDevice;
-    TnDeviceInfoGEV *info = new TnDeviceInfoGEV;
-    info->mVendorName = device.mManufacturerName;
-    info->mModelName = device.mModelName;
-    info->mVersion = device.mDeviceVersion;
-    info->mManufacturerInfo = device.mManufacturerInfo;
-    info->mSerialNumber = device.mSerialNumber;
-    info->mUserDefinedName = device.mUserDefinedName;
-    info->mMAC = device.GetMacValue();
-    info->mIPAddress = device.mCurrentIP;
-    info->mSubnetMask = device.mSubnetMask;
-    info->mDefaultGateway = device.mDefaultGateway;
-    info->mGEVVersion = device.GetVersion();
-    info->mIPConfigOptions = device.mSupportedIPConfig;
-    info->mIPConfigCurrent = device.mCurrentIPConfig;
-    info->mClass = ClassOfGev(device.GetDeviceClass());
-    info->mConfigurationValid = aRecord.IsOnAdapterSubnet();
-    info->mLocalAddress = aRecord.mLocalAddress;
+    const tn::gev::TnGvcpDeviceInfo &lDevice = aRecord.mDevice;
+    TnDeviceInfoGEV *lInfo = new TnDeviceInfoGEV;
+    lInfo->mVendorName = lDevice.mManufacturerName;
+    lInfo->mModelName = lDevice.mModelName;
+    lInfo->mVersion = lDevice.mDeviceVersion;
+    lInfo->mManufacturerInfo = lDevice.mManufacturerInfo;
+    lInfo->mSerialNumber = lDevice.mSerialNumber;
+    lInfo->mUserDefinedName = lDevice.mUserDefinedName;
+    lInfo->mMAC = lDevice.GetMacValue();
+    lInfo->mIPAddress = lDevice.mCurrentIP;
+    lInfo->mSubnetMask = lDevice.mSubnetMask;
+    lInfo->mDefaultGateway = lDevice.mDefaultGateway;
+    lInfo->mGEVVersion = lDevice.GetVersion();
+    lInfo->mIPConfigOptions = lDevice.mSupportedIPConfig;
+    lInfo->mIPConfigCurrent = lDevice.mCurrentIPConfig;
+    lInfo->mClass = ClassOfGev(lDevice.GetDeviceClass());
+    lInfo->mConfigurationValid = aRecord.IsOnAdapterSubnet();
+    lInfo->mLocalAddress = aRecord.mLocalAddress;
     // Devices on loopback may share an address and have no MAC: the port the
     // answer came from then tells them apart.
-    const uint32_t address = device.mCurrentIP != 0 ? device.mCurrentIP : aRecord.mAnswerAddress;
-    info->mControlPort = aRecord.mAnswerPort != 0 ? aRecord.mAnswerPort : tn::gev::kGvcpPort;
-    info->mConnectionID = tn::gev::FormatIPv4(address);
-    if (info->mControlPort != tn::gev::kGvcpPort)
+    const uint32_t lAddress = lDevice.mCurrentIP != 0 ? lDevice.mCurrentIP : aRecord.mAnswerAddress;
+    lInfo->mControlPort = aRecord.mAnswerPort != 0 ? aRecord.mAnswerPort : tn::gev::kGvcpPort;
+    lInfo->mConnectionID = tn::gev::FormatIPv4(lAddress);
+    if (lInfo->mControlPort != tn::gev::kGvcpPort)
     {
-        info->mConnectionID += ":" + std::to_string(info->mControlPort);
+        lInfo->mConnectionID += ":" + std::to_string(lInfo->mControlPort);
     }
-    info->mUniqueID = info->mMAC != 0 ? "GEV:" + tn::gev::FormatMac(info->mMAC) : "GEV:" + info->mConnectionID;
-    info->mDisplayID = device.mManufacturerName + " " + device.mModelName + " (" + info->mConnectionID + ")";
-    return info;
+    lInfo->mUniqueID = lInfo->mMAC != 0 ? "GEV:" + tn::gev::FormatMac(lInfo->mMAC) : "GEV:" + lInfo->mConnectionID;
+    lInfo->mDisplayID = lDevice.mManufacturerName + " " + lDevice.mModelName + " (" + lInfo->mConnectionID + ")";
+    return lInfo;
 }
 
 bool AdapterSubnetHolds(const TnNetworkAdapter &aAdapter, uint32_t aAddress)
@@ -145,10 +145,10 @@ bool AdapterSubnetHolds(const TnNetworkAdapter &aAdapter, uint32_t aAddress)
     {
         return false;
     }
-    for (size_t index = 0; index < aAdapter.mIPAddresses.size() && index < aAdapter.mSubnetMasks.size(); ++index)
+    for (size_t lIndex = 0; lIndex < aAdapter.mIPAddresses.size() && lIndex < aAdapter.mSubnetMasks.size(); ++lIndex)
     {
-        if (aAdapter.mSubnetMasks[index] != 0 &&
-            tn::gev::SameSubnet(aAdapter.mIPAddresses[index], aAddress, aAdapter.mSubnetMasks[index]))
+        if (aAdapter.mSubnetMasks[lIndex] != 0 &&
+            tn::gev::SameSubnet(aAdapter.mIPAddresses[lIndex], aAddress, aAdapter.mSubnetMasks[lIndex]))
         {
             return true;
         }
@@ -158,63 +158,63 @@ bool AdapterSubnetHolds(const TnNetworkAdapter &aAdapter, uint32_t aAddress)
 
 TnDeviceInfo *MakeVexmoorDevice(const TnSimulatedDeviceRecord &aRecord, const TnNetworkAdapter &aAdapter)
 {
-    TnDeviceInfoVexmoorProtocol *info = new TnDeviceInfoVexmoorProtocol;
-    FillCommon(*info, aRecord, "Vexmoor");
-    info->mMAC = tn::gev::MacFromBytes(aRecord.mMac);
-    info->mIPAddress = aRecord.mIPAddress;
-    info->mSubnetMask = aRecord.mSubnetMask;
-    info->mDefaultGateway = aRecord.mDefaultGateway;
-    info->mDeviceID = aRecord.mDeviceID;
-    info->mModuleID = aRecord.mModuleID;
-    info->mSubID = aRecord.mSubID;
-    info->mVendorID = aRecord.mVendorID;
-    info->mSoftwareMajor = aRecord.mSoftwareMajor;
-    info->mSoftwareMinor = aRecord.mSoftwareMinor;
+    TnDeviceInfoVexmoorProtocol *lInfo = new TnDeviceInfoVexmoorProtocol;
+    FillCommon(*lInfo, aRecord, "Vexmoor");
+    lInfo->mMAC = tn::gev::MacFromBytes(aRecord.mMac);
+    lInfo->mIPAddress = aRecord.mIPAddress;
+    lInfo->mSubnetMask = aRecord.mSubnetMask;
+    lInfo->mDefaultGateway = aRecord.mDefaultGateway;
+    lInfo->mDeviceID = aRecord.mDeviceID;
+    lInfo->mModuleID = aRecord.mModuleID;
+    lInfo->mSubID = aRecord.mSubID;
+    lInfo->mVendorID = aRecord.mVendorID;
+    lInfo->mSoftwareMajor = aRecord.mSoftwareMajor;
+    lInfo->mSoftwareMinor = aRecord.mSoftwareMinor;
     if (aRecord.mIPAddress != 0)
     {
-        info->mConnectionID = tn::gev::FormatIPv4(aRecord.mIPAddress);
+        lInfo->mConnectionID = tn::gev::FormatIPv4(aRecord.mIPAddress);
     }
-    info->mConfigurationValid = AdapterSubnetHolds(aAdapter, aRecord.mIPAddress);
-    return info;
+    lInfo->mConfigurationValid = AdapterSubnetHolds(aAdapter, aRecord.mIPAddress);
+    return lInfo;
 }
 
 TnDeviceInfo *MakeUsbDevice(const TnSimulatedDeviceRecord &aRecord, TnUSBSpeed aControllerSpeed)
 {
     if (aRecord.mKind == kSimulatedUSB)
     {
-        TnDeviceInfoUSB *info = new TnDeviceInfoUSB;
-        FillCommon(*info, aRecord, "USB");
-        info->mStatus = aRecord.mStatus;
-        info->mConfigurationValid = aRecord.mStatus == TnUSBStatusConnected;
-        return info;
+        TnDeviceInfoUSB *lInfo = new TnDeviceInfoUSB;
+        FillCommon(*lInfo, aRecord, "USB");
+        lInfo->mStatus = aRecord.mStatus;
+        lInfo->mConfigurationValid = aRecord.mStatus == TnUSBStatusConnected;
+        return lInfo;
     }
-    TnDeviceInfoU3V *info = new TnDeviceInfoU3V;
-    FillCommon(*info, aRecord, "U3V");
-    info->mStatus = aRecord.mStatus;
-    info->mGenCPVersion = aRecord.mGenCPVersion;
-    info->mU3VVersion = aRecord.mU3VVersion;
-    info->mDeviceGUID = aRecord.mGUID;
-    info->mFamilyName = aRecord.mFamilyName;
-    info->mU3VSerialNumber = aRecord.mU3VSerialNumber;
-    info->mDevicePath = aRecord.mDevicePath;
-    info->mDeviceKey = aRecord.mDeviceKey;
-    info->mSpeed = aRecord.mSpeed;
-    info->mSpeedMessage = aRecord.mSpeedMessage.empty() ? UsbSpeedName(aRecord.mSpeed) : aRecord.mSpeedMessage;
-    info->mPowerMessage = aRecord.mPowerMessage.empty() ? "Ok" : aRecord.mPowerMessage;
-    info->mLowSpeedSupported = aRecord.mLowSpeedSupported;
-    info->mFullSpeedSupported = aRecord.mFullSpeedSupported;
-    info->mHighSpeedSupported = aRecord.mHighSpeedSupported;
-    info->mSuperSpeedSupported = aRecord.mSuperSpeedSupported;
-    info->mSuperSpeedPlusSupported = aRecord.mSuperSpeedPlusSupported;
+    TnDeviceInfoU3V *lInfo = new TnDeviceInfoU3V;
+    FillCommon(*lInfo, aRecord, "U3V");
+    lInfo->mStatus = aRecord.mStatus;
+    lInfo->mGenCPVersion = aRecord.mGenCPVersion;
+    lInfo->mU3VVersion = aRecord.mU3VVersion;
+    lInfo->mDeviceGUID = aRecord.mGUID;
+    lInfo->mFamilyName = aRecord.mFamilyName;
+    lInfo->mU3VSerialNumber = aRecord.mU3VSerialNumber;
+    lInfo->mDevicePath = aRecord.mDevicePath;
+    lInfo->mDeviceKey = aRecord.mDeviceKey;
+    lInfo->mSpeed = aRecord.mSpeed;
+    lInfo->mSpeedMessage = aRecord.mSpeedMessage.empty() ? UsbSpeedName(aRecord.mSpeed) : aRecord.mSpeedMessage;
+    lInfo->mPowerMessage = aRecord.mPowerMessage.empty() ? "Ok" : aRecord.mPowerMessage;
+    lInfo->mLowSpeedSupported = aRecord.mLowSpeedSupported;
+    lInfo->mFullSpeedSupported = aRecord.mFullSpeedSupported;
+    lInfo->mHighSpeedSupported = aRecord.mHighSpeedSupported;
+    lInfo->mSuperSpeedSupported = aRecord.mSuperSpeedSupported;
+    lInfo->mSuperSpeedPlusSupported = aRecord.mSuperSpeedPlusSupported;
     // A controller of unknown kind cannot be held against the device.
-    info->mCurrentSpeedSupported = aRecord.mSpeed > TnUSBSpeedUnknown &&
-                                   (aControllerSpeed == TnUSBSpeedUnknown || aRecord.mSpeed <= aControllerSpeed);
-    info->mMaxPower = aRecord.mMaxPower;
-    info->mMaxPacketSize = aRecord.mMaxPacketSize;
-    info->mVexmoorDriverInstalled = aRecord.mDriverInstalled;
-    info->mInitializedCapabilities = aRecord.mCapabilitiesInitialized;
-    info->mConfigurationValid = aRecord.mStatus == TnUSBStatusConnected && aRecord.mDriverInstalled;
-    return info;
+    lInfo->mCurrentSpeedSupported = aRecord.mSpeed > TnUSBSpeedUnknown &&
+                                    (aControllerSpeed == TnUSBSpeedUnknown || aRecord.mSpeed <= aControllerSpeed);
+    lInfo->mMaxPower = aRecord.mMaxPower;
+    lInfo->mMaxPacketSize = aRecord.mMaxPacketSize;
+    lInfo->mVexmoorDriverInstalled = aRecord.mDriverInstalled;
+    lInfo->mInitializedCapabilities = aRecord.mCapabilitiesInitialized;
+    lInfo->mConfigurationValid = aRecord.mStatus == TnUSBStatusConnected && aRecord.mDriverInstalled;
+    return lInfo;
 }
 } // namespace system
 } // namespace tn

@@ -13,9 +13,9 @@ TnInterface::TnInterface(const TnInterface &aInterface)
       mUniqueID(aInterface.mUniqueID), mCompareID(aInterface.mCompareID),
       mVexmoorDriverVersion(aInterface.mVexmoorDriverVersion), mHolder(nullptr)
 {
-    for (const TnDeviceInfo *device : aInterface.mDevices)
+    for (const TnDeviceInfo *lDevice : aInterface.mDevices)
     {
-        AddDevice(device->Copy());
+        AddDevice(lDevice->Copy());
     }
 }
 
@@ -27,10 +27,10 @@ TnInterface::~TnInterface()
     {
         mHolder->ForgetInterface(this);
     }
-    for (TnDeviceInfo *device : mDevices)
+    for (TnDeviceInfo *lDevice : mDevices)
     {
-        device->mHolder = nullptr;
-        delete device;
+        lDevice->mHolder = nullptr;
+        delete lDevice;
     }
 }
 
@@ -207,9 +207,9 @@ void TnInterface::AppendSignature(std::string &aSignature) const
     AppendField(aSignature, mCompareID);
     AppendField(aSignature, mVexmoorDriverVersion);
     AppendField(aSignature, mDevices.size());
-    for (const TnDeviceInfo *device : mDevices)
+    for (const TnDeviceInfo *lDevice : mDevices)
     {
-        device->AppendSignature(aSignature);
+        lDevice->AppendSignature(aSignature);
     }
 }
 
@@ -220,10 +220,10 @@ void TnNetworkAdapter::AppendSignature(std::string &aSignature) const
     AppendField(aSignature, mMACAddress);
     AppendField(aSignature, mDescription);
     AppendField(aSignature, mIPAddresses.size());
-    for (size_t index = 0; index < mIPAddresses.size(); ++index)
+    for (size_t lIndex = 0; lIndex < mIPAddresses.size(); ++lIndex)
     {
-        AppendField(aSignature, mIPAddresses[index]);
-        AppendField(aSignature, index < mSubnetMasks.size() ? mSubnetMasks[index] : 0);
+        AppendField(aSignature, mIPAddresses[lIndex]);
+        AppendField(aSignature, lIndex < mSubnetMasks.size() ? mSubnetMasks[lIndex] : 0);
     }
     AppendField(aSignature, mDefaultGateway);
     AppendField(aSignature, mVexmoorDriverInstalled);

@@ -23,33 +23,33 @@ namespace
 // Fills the name, address and port from an SDP description.
 void ParseSdp(const std::string &aText, SessionAnnouncement &aAnnouncement)
 {
-    std::istringstream lines(aText);
-    std::string line;
-    bool havePort = false;
-    while (std::getline(lines, line))
+    std::istringstream lLines(aText);
+    std::string lLine;
+    bool lHavePort = false;
+    while (std::getline(lLines, lLine))
     {
-        if (!line.empty() && line.back() == '\r')
+        if (!lLine.empty() && lLine.back() == '\r')
         {
-            line.pop_back();
+            lLine.pop_back();
         }
-        if (line.compare(0, 2, "s=") == 0)
+        if (lLine.compare(0, 2, "s=") == 0)
         {
-            aAnnouncement.mName = line.substr(2);
+            aAnnouncement.mName = lLine.substr(2);
         }
-        else if (line.compare(0, 9, "c=IN IP4 ") == 0 && aAnnouncement.mAddress.empty())
+        else if (lLine.compare(0, 9, "c=IN IP4 ") == 0 && aAnnouncement.mAddress.empty())
         {
-            std::string address = line.substr(9);
-            aAnnouncement.mAddress = address.substr(0, address.find('/'));
+            std::string lAddress = lLine.substr(9);
+            aAnnouncement.mAddress = lAddress.substr(0, lAddress.find('/'));
         }
-        else if (line.compare(0, 2, "m=") == 0 && !havePort)
+        else if (lLine.compare(0, 2, "m=") == 0 && !lHavePort)
         {
-            std::istringstream media(line.substr(2));
-            std::string kind;
-            unsigned long port = 0;
-            if (media >> kind >> port && port <= 65535)
+            std::istringstream lMedia(lLine.substr(2));
+            std::string lKind;
+            unsigned long lPort = 0;
+            if (lMedia >> lKind >> lPort && lPort <= 65535)
             {
-                aAnnouncement.mPort = static_cast<uint16_t>(port);
-                havePort = true;
+                aAnnouncement.mPort = static_cast<uint16_t>(lPort);
+                lHavePort = true;
             }
         }
     }
@@ -62,37 +62,37 @@ bool DecodeSapPacket(const uint8_t *aData, size_t aSize, SessionAnnouncement &aA
     {
         return false;
     }
-    const uint8_t flags = aData[0];
-    const unsigned version = flags >> 5;
-    const bool ipv6 = (flags & 0x10) != 0;
-    const bool encrypted = (flags & 0x02) != 0;
-    const bool compressed = (flags & 0x01) != 0;
-    if (version != 1 || ipv6 || encrypted || compressed)
+    const uint8_t lFlags = aData[0];
+    const unsigned lVersion = lFlags >> 5;
+    const bool lIpv6 = (lFlags & 0x10) != 0;
+    const bool lEncrypted = (lFlags & 0x02) != 0;
+    const bool lCompressed = (lFlags & 0x01) != 0;
+    if (lVersion != 1 || lIpv6 || lEncrypted || lCompressed)
     {
         return false;
     }
-    const size_t authenticationLength = static_cast<size_t>(aData[1]) * 4;
-    size_t offset = 8 + authenticationLength;
-    if (offset > aSize)
+    const size_t lAuthenticationLength = static_cast<size_t>(aData[1]) * 4;
+    size_t lOffset = 8 + lAuthenticationLength;
+    if (lOffset > aSize)
     {
         return false;
     }
     aAnnouncement = SessionAnnouncement();
-    aAnnouncement.mDeletion = (flags & 0x04) != 0;
+    aAnnouncement.mDeletion = (lFlags & 0x04) != 0;
     aAnnouncement.mHash = static_cast<uint16_t>((aData[2] << 8) | aData[3]);
     aAnnouncement.mSource = (static_cast<uint32_t>(aData[4]) << 24) | (aData[5] << 16) | (aData[6] << 8) | aData[7];
-    std::string payload(reinterpret_cast<const char *>(aData + offset), aSize - offset);
+    std::string lPayload(reinterpret_cast<const char *>(aData + lOffset), aSize - lOffset);
     // An optional payload type ends with a null byte; SDP itself starts "v=".
-    if (payload.compare(0, 2, "v=") != 0)
+    if (lPayload.compare(0, 2, "v=") != 0)
     {
-        const size_t end = payload.find('\0');
-        if (end == std::string::npos || payload.compare(0, end, "application/sdp") != 0)
+        const size_t lEnd = lPayload.find('\0');
+        if (lEnd == std::string::npos || lPayload.compare(0, lEnd, "application/sdp") != 0)
         {
             return false;
         }
-        payload.erase(0, end + 1);
+        lPayload.erase(0, lEnd + 1);
     }
-    ParseSdp(payload, aAnnouncement);
+    ParseSdp(lPayload, aAnnouncement);
     return !aAnnouncement.mName.empty() || aAnnouncement.mDeletion;
 }
 
@@ -109,24 +109,25 @@ bool SameSession(const SessionAnnouncement &aFirst, const SessionAnnouncement &a
 void UpdateSessions(std::vector<SessionAnnouncement> &aSessions, const std::vector<SessionAnnouncement> &aHeard,
                     uint64_t aNow)
 {
-    for (const SessionAnnouncement &packet : aHeard)
+    for (const SessionAnnouncement &lPacket : aHeard)
     {
-        auto known = std::find_if(aSessions.begin(), aSessions.end(),
-                                  [&packet](const SessionAnnouncement &aKnown) { return SameSession(aKnown, packet); });
-        if (packet.mDeletion)
+        auto lKnown = std::find_if(aSessions.begin(), aSessions.end(), [&lPacket](const SessionAnnouncement &aKnown) {
+            return SameSession(aKnown, lPacket);
+        });
+        if (lPacket.mDeletion)
         {
-            if (known != aSessions.end())
+            if (lKnown != aSessions.end())
             {
-                aSessions.erase(known);
+                aSessions.erase(lKnown);
             }
         }
-        else if (known != aSessions.end())
+        else if (lKnown != aSessions.end())
         {
-            *known = packet;
+            *lKnown = lPacket;
         }
         else
         {
-            aSessions.push_back(packet);
+            aSessions.push_back(lPacket);
         }
     }
     aSessions.erase(std::remove_if(aSessions.begin(), aSessions.end(),
@@ -139,72 +140,72 @@ void UpdateSessions(std::vector<SessionAnnouncement> &aSessions, const std::vect
 void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aHeard)
 {
     aHeard.clear();
-    const int handle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (handle < 0)
+    const int lHandle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (lHandle < 0)
     {
         return;
     }
-    const int yes = 1;
-    setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-    setsockopt(handle, IPPROTO_IP, IP_PKTINFO, &yes, sizeof(yes));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(kSapPort);
-    local.sin_addr.s_addr = htonl(kSapGroup);
-    if (bind(handle, reinterpret_cast<sockaddr *>(&local), sizeof(local)) != 0)
+    const int lYes = 1;
+    setsockopt(lHandle, SOL_SOCKET, SO_REUSEADDR, &lYes, sizeof(lYes));
+    setsockopt(lHandle, IPPROTO_IP, IP_PKTINFO, &lYes, sizeof(lYes));
+    sockaddr_in lLocal{};
+    lLocal.sin_family = AF_INET;
+    lLocal.sin_port = htons(kSapPort);
+    lLocal.sin_addr.s_addr = htonl(kSapGroup);
+    if (bind(lHandle, reinterpret_cast<sockaddr *>(&lLocal), sizeof(lLocal)) != 0)
     {
-        close(handle);
+        close(lHandle);
         return;
     }
-    std::vector<TnNetworkAdapterInfo> adapters;
-    ListNetworkAdapters(adapters);
-    for (const TnNetworkAdapterInfo &adapter : adapters)
+    std::vector<TnNetworkAdapterInfo> lAdapters;
+    ListNetworkAdapters(lAdapters);
+    for (const TnNetworkAdapterInfo &lAdapter : lAdapters)
     {
-        ip_mreqn membership{};
-        membership.imr_multiaddr.s_addr = htonl(kSapGroup);
-        membership.imr_ifindex = static_cast<int>(adapter.mIndex);
-        setsockopt(handle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership));
+        ip_mreqn lMembership{};
+        lMembership.imr_multiaddr.s_addr = htonl(kSapGroup);
+        lMembership.imr_ifindex = static_cast<int>(lAdapter.mIndex);
+        setsockopt(lHandle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &lMembership, sizeof(lMembership));
     }
-    const uint64_t deadline = tn::gev::MonotonicMilliseconds() + aTimeoutMs;
-    std::vector<uint8_t> packet(65536);
+    const uint64_t lDeadline = tn::gev::MonotonicMilliseconds() + aTimeoutMs;
+    std::vector<uint8_t> lPacket(65536);
     for (;;)
     {
-        const uint64_t now = tn::gev::MonotonicMilliseconds();
-        if (now >= deadline)
+        const uint64_t lNow = tn::gev::MonotonicMilliseconds();
+        if (lNow >= lDeadline)
         {
             break;
         }
-        pollfd waiting{handle, POLLIN, 0};
-        if (poll(&waiting, 1, static_cast<int>(std::min<uint64_t>(deadline - now, 1000))) <= 0)
+        pollfd lWaiting{lHandle, POLLIN, 0};
+        if (poll(&lWaiting, 1, static_cast<int>(std::min<uint64_t>(lDeadline - lNow, 1000))) <= 0)
         {
             continue;
         }
-        char control[256];
-        iovec vector{packet.data(), packet.size()};
-        msghdr message{};
-        message.msg_iov = &vector;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof(control);
-        const ssize_t received = recvmsg(handle, &message, 0);
-        SessionAnnouncement announcement;
-        if (received <= 0 || !DecodeSapPacket(packet.data(), static_cast<size_t>(received), announcement))
+        char lControl[256];
+        iovec lVector{lPacket.data(), lPacket.size()};
+        msghdr lMessage{};
+        lMessage.msg_iov = &lVector;
+        lMessage.msg_iovlen = 1;
+        lMessage.msg_control = lControl;
+        lMessage.msg_controllen = sizeof(lControl);
+        const ssize_t lReceived = recvmsg(lHandle, &lMessage, 0);
+        SessionAnnouncement lAnnouncement;
+        if (lReceived <= 0 || !DecodeSapPacket(lPacket.data(), static_cast<size_t>(lReceived), lAnnouncement))
         {
             continue;
         }
-        for (cmsghdr *header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header))
+        for (cmsghdr *lHeader = CMSG_FIRSTHDR(&lMessage); lHeader != nullptr; lHeader = CMSG_NXTHDR(&lMessage, lHeader))
         {
-            if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO)
+            if (lHeader->cmsg_level == IPPROTO_IP && lHeader->cmsg_type == IP_PKTINFO)
             {
-                in_pktinfo info;
-                memcpy(&info, CMSG_DATA(header), sizeof(info));
-                announcement.mLocalAddress = tn::gev::FormatIPv4(ntohl(info.ipi_spec_dst.s_addr));
+                in_pktinfo lInfo;
+                memcpy(&lInfo, CMSG_DATA(lHeader), sizeof(lInfo));
+                lAnnouncement.mLocalAddress = tn::gev::FormatIPv4(ntohl(lInfo.ipi_spec_dst.s_addr));
             }
         }
-        announcement.mHeardAt = tn::gev::MonotonicMilliseconds();
-        aHeard.push_back(announcement);
+        lAnnouncement.mHeardAt = tn::gev::MonotonicMilliseconds();
+        aHeard.push_back(lAnnouncement);
     }
-    close(handle);
+    close(lHandle);
 }
 } // namespace system
 } // namespace tn

@@ -18,14 +18,14 @@ template <class Interface> Interface *FindByName(const std::vector<Interface *> 
 {
     if (!aName.empty() && aName.size() < 9 && aName.find_first_not_of("0123456789") == std::string::npos)
     {
-        const size_t position = std::stoul(aName);
-        return position < aInterfaces.size() ? aInterfaces[position] : nullptr;
+        const size_t lPosition = std::stoul(aName);
+        return lPosition < aInterfaces.size() ? aInterfaces[lPosition] : nullptr;
     }
-    for (Interface *interface : aInterfaces)
+    for (Interface *lInterface : aInterfaces)
     {
-        if (interface->mSystemName == aName)
+        if (lInterface->mSystemName == aName)
         {
-            return interface;
+            return lInterface;
         }
     }
     return nullptr;
@@ -40,88 +40,88 @@ std::string LinePrefix(const TnSimulatedDeviceRecord &aRecord)
 void PlaceSimulatedDevices(const TnSimulatedSource &aSource, std::vector<TnNetworkAdapter *> &aAdapters,
                            std::vector<TnUSBHostController *> &aControllers)
 {
-    std::set<std::string> uniqueIDs;
-    for (const TnSimulatedDeviceRecord &record : aSource.mDevices)
+    std::set<std::string> lUniqueIDs;
+    for (const TnSimulatedDeviceRecord &lRecord : aSource.mDevices)
     {
-        TnInterface *interface = nullptr;
-        TnDeviceInfo *info = nullptr;
-        if (record.mKind == kSimulatedVexmoor)
+        TnInterface *lInterface = nullptr;
+        TnDeviceInfo *lInfo = nullptr;
+        if (lRecord.mKind == kSimulatedVexmoor)
         {
-            TnNetworkAdapter *adapter = nullptr;
-            if (!record.mAdapter.empty())
+            TnNetworkAdapter *lAdapter = nullptr;
+            if (!lRecord.mAdapter.empty())
             {
-                adapter = FindByName(aAdapters, record.mAdapter);
+                lAdapter = FindByName(aAdapters, lRecord.mAdapter);
             }
             else
             {
-                for (TnNetworkAdapter *candidate : aAdapters)
+                for (TnNetworkAdapter *lCandidate : aAdapters)
                 {
-                    if (adapter == nullptr && AdapterSubnetHolds(*candidate, record.mIPAddress))
+                    if (lAdapter == nullptr && AdapterSubnetHolds(*lCandidate, lRecord.mIPAddress))
                     {
-                        adapter = candidate;
+                        lAdapter = lCandidate;
                     }
                 }
-                if (adapter == nullptr && !aAdapters.empty())
+                if (lAdapter == nullptr && !aAdapters.empty())
                 {
-                    adapter = aAdapters.front();
+                    lAdapter = aAdapters.front();
                 }
             }
-            if (adapter == nullptr)
+            if (lAdapter == nullptr)
             {
                 WarnOfSearch(__FILE__, __LINE__,
-                             LinePrefix(record) + "no network adapter '" + record.mAdapter +
+                             LinePrefix(lRecord) + "no network adapter '" + lRecord.mAdapter +
                                  "'; the device is left out");
                 continue;
             }
-            interface = adapter;
-            info = MakeVexmoorDevice(record, *adapter);
+            lInterface = lAdapter;
+            lInfo = MakeVexmoorDevice(lRecord, *lAdapter);
         }
         else
         {
-            TnUSBHostController *controller = nullptr;
-            if (!record.mController.empty())
+            TnUSBHostController *lController = nullptr;
+            if (!lRecord.mController.empty())
             {
-                controller = FindByName(aControllers, record.mController);
-                if (controller == nullptr)
+                lController = FindByName(aControllers, lRecord.mController);
+                if (lController == nullptr)
                 {
                     WarnOfSearch(__FILE__, __LINE__,
-                                 LinePrefix(record) + "no USB host controller '" + record.mController +
+                                 LinePrefix(lRecord) + "no USB host controller '" + lRecord.mController +
                                      "'; the device is left out");
                     continue;
                 }
             }
             else if (!aControllers.empty())
             {
-                controller = aControllers.front();
+                lController = aControllers.front();
             }
             else
             {
-                TnUsbHostControllerInfo simulated;
-                simulated.mName = "simulated";
-                simulated.mDescription = "Simulated USB host controller";
-                simulated.mSpeed = TnUSBSpeedSuper;
-                simulated.mSimulated = true;
-                controller = MakeController(simulated);
-                aControllers.push_back(controller);
+                TnUsbHostControllerInfo lSimulated;
+                lSimulated.mName = "simulated";
+                lSimulated.mDescription = "Simulated USB host controller";
+                lSimulated.mSpeed = TnUSBSpeedSuper;
+                lSimulated.mSimulated = true;
+                lController = MakeController(lSimulated);
+                aControllers.push_back(lController);
             }
-            interface = controller;
-            info = MakeUsbDevice(record, controller->mSpeed);
+            lInterface = lController;
+            lInfo = MakeUsbDevice(lRecord, lController->mSpeed);
         }
         // Descriptions that name the same device: the later ones get their
         // line as well, so that every device keeps an identifier of its own.
-        if (!uniqueIDs.insert(info->mUniqueID).second)
+        if (!lUniqueIDs.insert(lInfo->mUniqueID).second)
         {
             WarnOfSearch(__FILE__, __LINE__,
-                         LinePrefix(record) + "a device named " + info->mUniqueID + " was described before");
-            const bool connectByID = info->mConnectionID == info->mUniqueID;
-            info->mUniqueID += "@line-" + std::to_string(record.mLine);
-            if (connectByID)
+                         LinePrefix(lRecord) + "a device named " + lInfo->mUniqueID + " was described before");
+            const bool lConnectByID = lInfo->mConnectionID == lInfo->mUniqueID;
+            lInfo->mUniqueID += "@line-" + std::to_string(lRecord.mLine);
+            if (lConnectByID)
             {
-                info->mConnectionID = info->mUniqueID;
+                lInfo->mConnectionID = lInfo->mUniqueID;
             }
-            uniqueIDs.insert(info->mUniqueID);
+            lUniqueIDs.insert(lInfo->mUniqueID);
         }
-        interface->AddDevice(info);
+        lInterface->AddDevice(lInfo);
     }
 }
 } // namespace system

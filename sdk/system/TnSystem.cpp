@@ -58,38 +58,38 @@ struct SystemState final : public TnInterfaceHolder
 
     ~SystemState()
     {
-        for (std::pair<TnInterface *, std::string> &kept : mKept)
+        for (std::pair<TnInterface *, std::string> &lKept : mKept)
         {
-            kept.first->mHolder = nullptr;
-            delete kept.first;
+            lKept.first->mHolder = nullptr;
+            delete lKept.first;
         }
     }
 
     void ForgetInterface(const TnInterface *aInterface) override
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         mKept.erase(std::remove_if(mKept.begin(), mKept.end(),
                                    [aInterface](const std::pair<TnInterface *, std::string> &aKept) {
                                        return aKept.first == aInterface;
                                    }),
                     mKept.end());
         mInterfaces.erase(std::remove(mInterfaces.begin(), mInterfaces.end(), aInterface), mInterfaces.end());
-        for (const TnDeviceInfo *device : aInterface->mDevices)
+        for (const TnDeviceInfo *lDevice : aInterface->mDevices)
         {
-            mDevices.erase(std::remove(mDevices.begin(), mDevices.end(), device), mDevices.end());
+            mDevices.erase(std::remove(mDevices.begin(), mDevices.end(), lDevice), mDevices.end());
         }
     }
 
     void ForgetDevice(const TnDeviceInfo *aDevice) override
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         mDevices.erase(std::remove(mDevices.begin(), mDevices.end(), aDevice), mDevices.end());
-        for (std::pair<TnInterface *, std::string> &kept : mKept)
+        for (std::pair<TnInterface *, std::string> &lKept : mKept)
         {
-            if (kept.first == aDevice->mInterface)
+            if (lKept.first == aDevice->mInterface)
             {
-                kept.second.clear();
-                kept.first->AppendSignature(kept.second);
+                lKept.second.clear();
+                lKept.first->AppendSignature(lKept.second);
             }
         }
     }
@@ -98,60 +98,60 @@ struct SystemState final : public TnInterfaceHolder
     // of earlier searches instead where they say the same.
     std::vector<const TnDeviceInfo *> Publish(std::vector<TnInterface *> &aFresh)
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        std::vector<TnInterface *> published;
-        for (TnInterface *fresh : aFresh)
+        std::lock_guard<std::mutex> lLock(mMutex);
+        std::vector<TnInterface *> lPublished;
+        for (TnInterface *lFresh : aFresh)
         {
-            std::string signature;
-            fresh->AppendSignature(signature);
-            TnInterface *same = nullptr;
-            for (const std::pair<TnInterface *, std::string> &kept : mKept)
+            std::string lSignature;
+            lFresh->AppendSignature(lSignature);
+            TnInterface *lSame = nullptr;
+            for (const std::pair<TnInterface *, std::string> &lKept : mKept)
             {
-                if (kept.second == signature &&
-                    std::find(published.begin(), published.end(), kept.first) == published.end())
+                if (lKept.second == lSignature &&
+                    std::find(lPublished.begin(), lPublished.end(), lKept.first) == lPublished.end())
                 {
-                    same = kept.first;
+                    lSame = lKept.first;
                     break;
                 }
             }
-            if (same != nullptr)
+            if (lSame != nullptr)
             {
-                delete fresh;
-                published.push_back(same);
+                delete lFresh;
+                lPublished.push_back(lSame);
             }
             else
             {
-                fresh->mHolder = this;
-                mKept.emplace_back(fresh, signature);
-                published.push_back(fresh);
+                lFresh->mHolder = this;
+                mKept.emplace_back(lFresh, lSignature);
+                lPublished.push_back(lFresh);
             }
         }
         aFresh.clear();
-        mInterfaces = published;
+        mInterfaces = lPublished;
         mDevices.clear();
-        for (const TnInterface *interface : mInterfaces)
+        for (const TnInterface *lInterface : mInterfaces)
         {
-            mDevices.insert(mDevices.end(), interface->mDevices.begin(), interface->mDevices.end());
+            mDevices.insert(mDevices.end(), lInterface->mDevices.begin(), lInterface->mDevices.end());
         }
         return mDevices;
     }
 
     void Notify(const std::vector<const TnDeviceInfo *> &aDevices)
     {
-        std::lock_guard<std::recursive_mutex> lock(mSinkMutex);
-        const std::vector<TnSystemEventSink *> sinks = mSinks;
-        for (const TnDeviceInfo *device : aDevices)
+        std::lock_guard<std::recursive_mutex> lLock(mSinkMutex);
+        const std::vector<TnSystemEventSink *> lSinks = mSinks;
+        for (const TnDeviceInfo *lDevice : aDevices)
         {
-            for (TnSystemEventSink *sink : sinks)
+            for (TnSystemEventSink *lSink : lSinks)
             {
                 // A sink may have unregistered itself or another one.
-                if (std::find(mSinks.begin(), mSinks.end(), sink) == mSinks.end())
+                if (std::find(mSinks.begin(), mSinks.end(), lSink) == mSinks.end())
                 {
                     continue;
                 }
                 try
                 {
-                    sink->OnDeviceFound(device);
+                    lSink->OnDeviceFound(lDevice);
                 }
                 catch (...)
                 {
@@ -165,108 +165,108 @@ struct SystemState final : public TnInterfaceHolder
     // soon as that device answers, and an IP address is asked directly.
     TnResult Search(const std::string &aIdentifier, std::vector<const TnDeviceInfo *> &aDevices)
     {
-        uint32_t timeout;
-        bool subnetBroadcast;
+        uint32_t lTimeout;
+        bool lSubnetBroadcast;
         {
-            std::lock_guard<std::mutex> lock(mMutex);
-            timeout = mTimeout;
-            subnetBroadcast = mSubnetBroadcast;
+            std::lock_guard<std::mutex> lLock(mMutex);
+            lTimeout = mTimeout;
+            lSubnetBroadcast = mSubnetBroadcast;
         }
-        TnResult result(TN_OK);
-        std::vector<TnNetworkAdapterInfo> adapterInfos;
-        const TnResult listed = ListNetworkAdapters(adapterInfos);
-        if (!listed.IsOK())
+        TnResult lResult(TN_OK);
+        std::vector<TnNetworkAdapterInfo> lAdapterInfos;
+        const TnResult lListed = ListNetworkAdapters(lAdapterInfos);
+        if (!lListed.IsOK())
         {
-            result |= listed;
-            adapterInfos.clear();
+            lResult |= lListed;
+            lAdapterInfos.clear();
         }
-        std::vector<TnUsbHostControllerInfo> controllerInfos;
-        ListUsbHostControllers(controllerInfos); // a host without a PCI listing has none
-        TnSimulatedSource simulated;
-        const TnResult loaded = LoadSimulatedDevices(simulated);
-        if (!loaded.IsOK())
+        std::vector<TnUsbHostControllerInfo> lControllerInfos;
+        ListUsbHostControllers(lControllerInfos); // a host without a PCI listing has none
+        TnSimulatedSource lSimulated;
+        const TnResult lLoaded = LoadSimulatedDevices(lSimulated);
+        if (!lLoaded.IsOK())
         {
-            const std::string why = tn::ToString(loaded.GetDescription());
-            WarnOfSearch(__FILE__, __LINE__, !why.empty() ? why : "simulated devices cannot be read");
-            result |= loaded;
+            const std::string lWhy = tn::ToString(lLoaded.GetDescription());
+            WarnOfSearch(__FILE__, __LINE__, !lWhy.empty() ? lWhy : "simulated devices cannot be read");
+            lResult |= lLoaded;
         }
-        for (const std::string &warning : simulated.mWarnings)
+        for (const std::string &lWarning : lSimulated.mWarnings)
         {
-            WarnOfSearch(__FILE__, __LINE__, "simulated devices: " + warning);
+            WarnOfSearch(__FILE__, __LINE__, "simulated devices: " + lWarning);
         }
 
-        std::vector<TnNetworkAdapter *> adapters;
-        for (const TnNetworkAdapterInfo &info : adapterInfos)
+        std::vector<TnNetworkAdapter *> lAdapters;
+        for (const TnNetworkAdapterInfo &lInfo : lAdapterInfos)
         {
-            adapters.push_back(MakeAdapter(info));
+            lAdapters.push_back(MakeAdapter(lInfo));
         }
-        std::vector<TnUSBHostController *> controllers;
-        std::set<std::string> controllerNames;
-        for (const std::vector<TnUsbHostControllerInfo> *list : {&controllerInfos, &simulated.mControllers})
+        std::vector<TnUSBHostController *> lControllers;
+        std::set<std::string> lControllerNames;
+        for (const std::vector<TnUsbHostControllerInfo> *lList : {&lControllerInfos, &lSimulated.mControllers})
         {
-            for (const TnUsbHostControllerInfo &info : *list)
+            for (const TnUsbHostControllerInfo &lInfo : *lList)
             {
-                if (!controllerNames.insert(info.mName).second)
+                if (!lControllerNames.insert(lInfo.mName).second)
                 {
                     WarnOfSearch(__FILE__, __LINE__,
-                                 "simulated devices: a second USB host controller named " + info.mName +
+                                 "simulated devices: a second USB host controller named " + lInfo.mName +
                                      " is left out");
                     continue;
                 }
-                controllers.push_back(MakeController(info));
+                lControllers.push_back(MakeController(lInfo));
             }
         }
-        PlaceSimulatedDevices(simulated, adapters, controllers);
+        PlaceSimulatedDevices(lSimulated, lAdapters, lControllers);
 
         // Devices that need no waiting may already be the one looked for.
-        bool found = false;
-        auto lookAt = [&found, &aIdentifier](const TnInterface *aInterface) {
-            for (const TnDeviceInfo *device : aInterface->mDevices)
+        bool lFound = false;
+        auto lLookAt = [&lFound, &aIdentifier](const TnInterface *aInterface) {
+            for (const TnDeviceInfo *lDevice : aInterface->mDevices)
             {
-                found = found || (!aIdentifier.empty() && MatchesIdentifier(*device, aIdentifier));
+                lFound = lFound || (!aIdentifier.empty() && MatchesIdentifier(*lDevice, aIdentifier));
             }
         };
-        std::for_each(adapters.begin(), adapters.end(), lookAt);
-        std::for_each(controllers.begin(), controllers.end(), lookAt);
-        if (!found)
+        std::for_each(lAdapters.begin(), lAdapters.end(), lLookAt);
+        std::for_each(lControllers.begin(), lControllers.end(), lLookAt);
+        if (!lFound)
         {
-            TnGevDiscoveryOptions options;
-            options.mTimeoutMs = timeout;
-            options.mSubnetBroadcast = subnetBroadcast;
+            TnGevDiscoveryOptions lOptions;
+            lOptions.mTimeoutMs = lTimeout;
+            lOptions.mSubnetBroadcast = lSubnetBroadcast;
             if (!aIdentifier.empty())
             {
-                uint32_t address = 0;
-                if (tn::gev::ParseIPv4(aIdentifier, address) && address != 0)
+                uint32_t lAddress = 0;
+                if (tn::gev::ParseIPv4(aIdentifier, lAddress) && lAddress != 0)
                 {
-                    options.mUnicastAddress = address;
+                    lOptions.mUnicastAddress = lAddress;
                 }
-                options.mStopWhen = [&aIdentifier](const TnGevDeviceRecord &aRecord) {
-                    const std::unique_ptr<TnDeviceInfoGEV> device(MakeGevDevice(aRecord));
-                    return MatchesIdentifier(*device, aIdentifier);
+                lOptions.mStopWhen = [&aIdentifier](const TnGevDeviceRecord &aRecord) {
+                    const std::unique_ptr<TnDeviceInfoGEV> lDevice(MakeGevDevice(aRecord));
+                    return MatchesIdentifier(*lDevice, aIdentifier);
                 };
             }
-            std::vector<TnGevDeviceRecord> records;
-            const TnResult discovered = DiscoverGevDevices(adapterInfos, options, records);
+            std::vector<TnGevDeviceRecord> lRecords;
+            const TnResult lDiscovered = DiscoverGevDevices(lAdapterInfos, lOptions, lRecords);
             // TN_NOT_FOUND: no adapter was up with an address to search from.
-            if (!discovered.IsOK() && discovered.GetCode() != TN_NOT_FOUND)
+            if (!lDiscovered.IsOK() && lDiscovered.GetCode() != TN_NOT_FOUND)
             {
-                result |= discovered;
+                lResult |= lDiscovered;
             }
-            for (const TnGevDeviceRecord &record : records)
+            for (const TnGevDeviceRecord &lRecord : lRecords)
             {
-                if (record.mAdapterPosition < adapters.size())
+                if (lRecord.mAdapterPosition < lAdapters.size())
                 {
-                    adapters[record.mAdapterPosition]->AddDevice(MakeGevDevice(record));
+                    lAdapters[lRecord.mAdapterPosition]->AddDevice(MakeGevDevice(lRecord));
                 }
             }
         }
 
         // The order the operating system gives: adapters, then controllers.
-        std::vector<TnInterface *> interfaces(adapters.begin(), adapters.end());
-        interfaces.insert(interfaces.end(), controllers.begin(), controllers.end());
-        aDevices = Publish(interfaces);
+        std::vector<TnInterface *> lInterfaces(lAdapters.begin(), lAdapters.end());
+        lInterfaces.insert(lInterfaces.end(), lControllers.begin(), lControllers.end());
+        aDevices = Publish(lInterfaces);
         Notify(aDevices);
-        return result;
+        return lResult;
     }
 };
 } // namespace system
@@ -281,8 +281,8 @@ TnSystem::~TnSystem()
 
 TnResult TnSystem::Find()
 {
-    std::vector<const TnDeviceInfo *> devices;
-    return mState->Search(std::string(), devices);
+    std::vector<const TnDeviceInfo *> lDevices;
+    return mState->Search(std::string(), lDevices);
 }
 
 TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo **aDeviceInfo)
@@ -292,51 +292,51 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
         return TnResult(TN_INVALID_PARAMETER, TnString("no place for the device was given"));
     }
     *aDeviceInfo = nullptr;
-    const std::string identifier = tn::ToString(aDeviceToFind);
-    if (identifier.empty())
+    const std::string lIdentifier = tn::ToString(aDeviceToFind);
+    if (lIdentifier.empty())
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no device to find was named"));
     }
-    std::vector<const TnDeviceInfo *> devices;
-    const TnResult result = mState->Search(identifier, devices);
-    for (const TnDeviceInfo *device : devices)
+    std::vector<const TnDeviceInfo *> lDevices;
+    const TnResult lResult = mState->Search(lIdentifier, lDevices);
+    for (const TnDeviceInfo *lDevice : lDevices)
     {
-        if (tn::system::MatchesIdentifier(*device, identifier))
+        if (tn::system::MatchesIdentifier(*lDevice, lIdentifier))
         {
-            *aDeviceInfo = device;
+            *aDeviceInfo = lDevice;
             return TnResult(TN_OK);
         }
     }
-    std::string why = "no device answers to " + identifier;
-    if (!result.IsOK())
+    std::string lWhy = "no device answers to " + lIdentifier;
+    if (!lResult.IsOK())
     {
-        const std::string failure = tn::ToString(result.GetDescription());
-        why += " (the search failed: " + (!failure.empty() ? failure : tn::ToString(result.GetCodeString())) + ")";
+        const std::string lFailure = tn::ToString(lResult.GetDescription());
+        lWhy += " (the search failed: " + (!lFailure.empty() ? lFailure : tn::ToString(lResult.GetCodeString())) + ")";
     }
-    return TnResult(TN_NOT_FOUND, TnString(why.c_str()));
+    return TnResult(TN_NOT_FOUND, TnString(lWhy.c_str()));
 }
 
 void TnSystem::SetDetectionTimeout(uint32_t aTimeout)
 {
-    std::lock_guard<std::mutex> lock(mState->mMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     mState->mTimeout = std::min(std::max(aTimeout, kMinimumTimeout), kMaximumTimeout);
 }
 
 uint32_t TnSystem::GetDetectionTimeout() const
 {
-    std::lock_guard<std::mutex> lock(mState->mMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     return mState->mTimeout;
 }
 
 void TnSystem::SetSubnetBroadcastEnabled(bool aEnabled)
 {
-    std::lock_guard<std::mutex> lock(mState->mMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     mState->mSubnetBroadcast = aEnabled;
 }
 
 bool TnSystem::GetSubnetBroadcastEnabled() const
 {
-    std::lock_guard<std::mutex> lock(mState->mMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     return mState->mSubnetBroadcast;
 }
 
@@ -356,7 +356,7 @@ TnResult TnSystem::RegisterEventSink(TnSystemEventSink *aEventSink)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no event sink was given"));
     }
-    std::lock_guard<std::recursive_mutex> lock(mState->mSinkMutex);
+    std::lock_guard<std::recursive_mutex> lLock(mState->mSinkMutex);
     if (std::find(mState->mSinks.begin(), mState->mSinks.end(), aEventSink) != mState->mSinks.end())
     {
         return TnResult(TN_GENERIC_ERROR, TnString("the event sink is registered already"));
@@ -368,61 +368,61 @@ TnResult TnSystem::RegisterEventSink(TnSystemEventSink *aEventSink)
 TnResult TnSystem::UnregisterEventSink(TnSystemEventSink *aEventSink)
 {
     // Waits for a search that is telling its sinks on another thread.
-    std::lock_guard<std::recursive_mutex> lock(mState->mSinkMutex);
-    auto found = std::find(mState->mSinks.begin(), mState->mSinks.end(), aEventSink);
-    if (found == mState->mSinks.end())
+    std::lock_guard<std::recursive_mutex> lLock(mState->mSinkMutex);
+    auto lFound = std::find(mState->mSinks.begin(), mState->mSinks.end(), aEventSink);
+    if (lFound == mState->mSinks.end())
     {
         return TnResult(TN_NOT_FOUND, TnString("the event sink is not registered"));
     }
-    mState->mSinks.erase(found);
+    mState->mSinks.erase(lFound);
     return TnResult(TN_OK);
 }
 
 uint32_t TnSystem::GetInterfaceCount() const
 {
-    std::lock_guard<std::mutex> lock(mState->mMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     return static_cast<uint32_t>(mState->mInterfaces.size());
 }
 
 TnInterface *TnSystem::GetInterface(uint32_t aIndex) const
 {
-    std::lock_guard<std::mutex> lock(mState->mMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     return aIndex < mState->mInterfaces.size() ? mState->mInterfaces[aIndex] : nullptr;
 }
 
 uint32_t TnSystem::GetDeviceCount() const
 {
-    std::lock_guard<std::mutex> lock(mState->mMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     return static_cast<uint32_t>(mState->mDevices.size());
 }
 
 const TnDeviceInfo *TnSystem::GetDeviceInfo(uint32_t aIndex) const
 {
-    std::lock_guard<std::mutex> lock(mState->mMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     return aIndex < mState->mDevices.size() ? mState->mDevices[aIndex] : nullptr;
 }
 
 uint32_t TnSystem::DiscoverSessions() const
 {
-    std::vector<tn::system::SessionAnnouncement> heard;
-    tn::system::ListenForSessions(GetDetectionTimeout(), heard);
-    std::lock_guard<std::mutex> lock(mState->mSessionMutex);
-    tn::system::UpdateSessions(mState->mSessions, heard, tn::gev::MonotonicMilliseconds());
+    std::vector<tn::system::SessionAnnouncement> lHeard;
+    tn::system::ListenForSessions(GetDetectionTimeout(), lHeard);
+    std::lock_guard<std::mutex> lLock(mState->mSessionMutex);
+    tn::system::UpdateSessions(mState->mSessions, lHeard, tn::gev::MonotonicMilliseconds());
     return static_cast<uint32_t>(mState->mSessions.size());
 }
 
 TnResult TnSystem::GetSessionInfo(uint32_t aIndex, TnSessionInfo &aSessionInfo) const
 {
-    std::lock_guard<std::mutex> lock(mState->mSessionMutex);
+    std::lock_guard<std::mutex> lLock(mState->mSessionMutex);
     if (aIndex >= mState->mSessions.size())
     {
         return TnResult(TN_NOT_FOUND, TnString("no session of that index is announced"));
     }
-    const tn::system::SessionAnnouncement &session = mState->mSessions[aIndex];
-    aSessionInfo.mName = TnString(session.mName.c_str());
-    aSessionInfo.mAddress = TnString(session.mAddress.c_str());
-    aSessionInfo.mPort = session.mPort;
-    aSessionInfo.mLocalAddress = TnString(session.mLocalAddress.c_str());
+    const tn::system::SessionAnnouncement &lSession = mState->mSessions[aIndex];
+    aSessionInfo.mName = TnString(lSession.mName.c_str());
+    aSessionInfo.mAddress = TnString(lSession.mAddress.c_str());
+    aSessionInfo.mPort = lSession.mPort;
+    aSessionInfo.mLocalAddress = TnString(lSession.mLocalAddress.c_str());
     return TnResult(TN_OK);
 }
 

@@ -36,35 +36,35 @@ std::string Text(const TnString &aText)
 // A device announcing itself on loopback.
 tn::gev::TnGvcpDeviceInfo LoopDevice(const char *aSerial)
 {
-    tn::gev::TnGvcpDeviceInfo info;
-    info.mVersionMajor = 2;
-    info.mVersionMinor = 1;
-    info.mDeviceMode = 0x80000000u; // big-endian transmitter
-    info.SetMacValue(0x0250C2ABCDEFull);
-    info.mSupportedIPConfig = 0x80000007u;
-    info.mCurrentIPConfig = 0x00000005u;
-    info.mCurrentIP = 0x7F000001;
-    info.mSubnetMask = 0xFF000000;
-    info.mDefaultGateway = 0x7F0000FE;
-    info.mManufacturerName = "Tarn";
-    info.mModelName = "Loop";
-    info.mDeviceVersion = "1.2.3";
-    info.mManufacturerInfo = "made for tests";
-    info.mSerialNumber = aSerial;
-    info.mUserDefinedName = "bench";
-    return info;
+    tn::gev::TnGvcpDeviceInfo lInfo;
+    lInfo.mVersionMajor = 2;
+    lInfo.mVersionMinor = 1;
+    lInfo.mDeviceMode = 0x80000000u; // big-endian transmitter
+    lInfo.SetMacValue(0x0250C2ABCDEFull);
+    lInfo.mSupportedIPConfig = 0x80000007u;
+    lInfo.mCurrentIPConfig = 0x00000005u;
+    lInfo.mCurrentIP = 0x7F000001;
+    lInfo.mSubnetMask = 0xFF000000;
+    lInfo.mDefaultGateway = 0x7F0000FE;
+    lInfo.mManufacturerName = "Tarn";
+    lInfo.mModelName = "Loop";
+    lInfo.mDeviceVersion = "1.2.3";
+    lInfo.mManufacturerInfo = "made for tests";
+    lInfo.mSerialNumber = aSerial;
+    lInfo.mUserDefinedName = "bench";
+    return lInfo;
 }
 
 using PrivateNetwork = tn::test::PrivateNetworkTest;
 
 const TnNetworkAdapter *Loopback(const TnSystem &aSystem)
 {
-    for (uint32_t i = 0; i < aSystem.GetInterfaceCount(); ++i)
+    for (uint32_t lIndex = 0; lIndex < aSystem.GetInterfaceCount(); ++lIndex)
     {
-        const TnNetworkAdapter *adapter = dynamic_cast<const TnNetworkAdapter *>(aSystem.GetInterface(i));
-        if (adapter != nullptr && adapter->GetIPAddressCount() > 0 && Text(adapter->GetIPAddress(0)) == "127.0.0.1")
+        const TnNetworkAdapter *lAdapter = dynamic_cast<const TnNetworkAdapter *>(aSystem.GetInterface(lIndex));
+        if (lAdapter != nullptr && lAdapter->GetIPAddressCount() > 0 && Text(lAdapter->GetIPAddress(0)) == "127.0.0.1")
         {
-            return adapter;
+            return lAdapter;
         }
     }
     return nullptr;
@@ -84,194 +84,194 @@ public:
 
 TEST(System, SettingsAreClampedAndVersionsKnown)
 {
-    TnSystem system;
-    EXPECT_EQ(system.GetDetectionTimeout(), 1500u);
-    system.SetDetectionTimeout(5);
-    EXPECT_EQ(system.GetDetectionTimeout(), 100u);
-    system.SetDetectionTimeout(4294967295u);
-    EXPECT_EQ(system.GetDetectionTimeout(), 60000u);
-    EXPECT_FALSE(system.GetSubnetBroadcastEnabled());
-    system.SetSubnetBroadcastEnabled(true);
-    EXPECT_TRUE(system.GetSubnetBroadcastEnabled());
-    EXPECT_EQ(system.GetGEVSupportedVersion() >> 16, 2u);
-    EXPECT_EQ(system.GetInterface(0), nullptr);
-    EXPECT_EQ(system.GetDeviceInfo(0), nullptr);
-    const TnDeviceInfo *found = reinterpret_cast<const TnDeviceInfo *>(1);
-    EXPECT_EQ(system.FindDevice(TnString(""), &found).GetCode(), static_cast<uint32_t>(TN_INVALID_PARAMETER));
-    EXPECT_EQ(found, nullptr);
-    EXPECT_EQ(system.FindDevice(TnString("x"), nullptr).GetCode(), static_cast<uint32_t>(TN_INVALID_PARAMETER));
-    EXPECT_EQ(system.RegisterEventSink(nullptr).GetCode(), static_cast<uint32_t>(TN_INVALID_PARAMETER));
-    EXPECT_EQ(system.UnregisterEventSink(nullptr).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
-    TnSessionInfo session;
-    EXPECT_EQ(system.GetSessionInfo(0, session).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
+    TnSystem lSystem;
+    EXPECT_EQ(lSystem.GetDetectionTimeout(), 1500u);
+    lSystem.SetDetectionTimeout(5);
+    EXPECT_EQ(lSystem.GetDetectionTimeout(), 100u);
+    lSystem.SetDetectionTimeout(4294967295u);
+    EXPECT_EQ(lSystem.GetDetectionTimeout(), 60000u);
+    EXPECT_FALSE(lSystem.GetSubnetBroadcastEnabled());
+    lSystem.SetSubnetBroadcastEnabled(true);
+    EXPECT_TRUE(lSystem.GetSubnetBroadcastEnabled());
+    EXPECT_EQ(lSystem.GetGEVSupportedVersion() >> 16, 2u);
+    EXPECT_EQ(lSystem.GetInterface(0), nullptr);
+    EXPECT_EQ(lSystem.GetDeviceInfo(0), nullptr);
+    const TnDeviceInfo *lFound = reinterpret_cast<const TnDeviceInfo *>(1);
+    EXPECT_EQ(lSystem.FindDevice(TnString(""), &lFound).GetCode(), static_cast<uint32_t>(TN_INVALID_PARAMETER));
+    EXPECT_EQ(lFound, nullptr);
+    EXPECT_EQ(lSystem.FindDevice(TnString("x"), nullptr).GetCode(), static_cast<uint32_t>(TN_INVALID_PARAMETER));
+    EXPECT_EQ(lSystem.RegisterEventSink(nullptr).GetCode(), static_cast<uint32_t>(TN_INVALID_PARAMETER));
+    EXPECT_EQ(lSystem.UnregisterEventSink(nullptr).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
+    TnSessionInfo lSession;
+    EXPECT_EQ(lSystem.GetSessionInfo(0, lSession).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
     EXPECT_FALSE(TnInterface::Compare(nullptr, nullptr));
 }
 
 TEST_F(PrivateNetwork, FindsOurResponderOnLoopback)
 {
-    tn::test::BootstrapDevice device(LoopDevice("LOOP-7"));
-    tn::gev::TnGvcpServer server;
-    ASSERT_TRUE(server.Start(&device, 0x7F000001).IsOK());
-    TnSystem system;
-    system.SetDetectionTimeout(300);
-    CountingSink sink;
-    ASSERT_TRUE(system.RegisterEventSink(&sink).IsOK());
-    EXPECT_EQ(system.RegisterEventSink(&sink).GetCode(), static_cast<uint32_t>(TN_GENERIC_ERROR));
-    ASSERT_TRUE(system.Find().IsOK());
-    EXPECT_EQ(sink.mFound, 1);
-    const TnNetworkAdapter *loopback = Loopback(system);
-    ASSERT_NE(loopback, nullptr);
-    EXPECT_EQ(loopback->GetType(), TnInterfaceTypeNetworkAdapter);
-    EXPECT_EQ(Text(loopback->GetMACAddress()), "00.00.00.00.00.00");
-    EXPECT_EQ(Text(loopback->GetSubnetMask(0)), "255.0.0.0");
-    EXPECT_EQ(Text(loopback->GetIPAddress(9)), "");
-    ASSERT_EQ(loopback->GetDeviceCount(), 1u);
-    ASSERT_EQ(system.GetDeviceCount(), 1u);
-    const TnDeviceInfoGEV *gev = dynamic_cast<const TnDeviceInfoGEV *>(system.GetDeviceInfo(0));
-    ASSERT_NE(gev, nullptr);
-    EXPECT_EQ(gev, loopback->GetDeviceInfo(0));
-    EXPECT_EQ(gev->GetInterface(), loopback);
-    EXPECT_EQ(gev->GetType(), TnDeviceInfoTypeGEV);
-    EXPECT_EQ(Text(gev->GetMACAddress()), "02:50:c2:ab:cd:ef");
-    EXPECT_EQ(Text(gev->GetIPAddress()), "127.0.0.1");
-    EXPECT_EQ(Text(gev->GetDefaultGateway()), "127.0.0.254");
-    EXPECT_EQ(Text(gev->GetSubnetMask()), "255.0.0.0");
-    EXPECT_EQ(gev->GetGEVVersion(), 0x00020001u);
-    EXPECT_EQ(Text(gev->GetVendorName()), "Tarn");
-    EXPECT_EQ(Text(gev->GetVersion()), "1.2.3");
-    EXPECT_EQ(Text(gev->GetSerialNumber()), "LOOP-7");
-    EXPECT_EQ(Text(gev->GetUserDefinedName()), "bench");
-    EXPECT_EQ(Text(gev->GetConnectionID()), "127.0.0.1");
-    EXPECT_EQ(gev->GetClass(), TnDeviceClassTransmitter);
-    EXPECT_TRUE(gev->IsConfigurationValid());
-    EXPECT_TRUE(gev->IsLLAAvailable() && gev->IsDHCPAvailable() && gev->IsPersistentAvailable());
-    EXPECT_TRUE(gev->IsPRAvailable() && !gev->IsPGAvailable());
-    EXPECT_TRUE(gev->IsPersistentEnabled() && gev->IsLLAEnabled() && !gev->IsDHCPEnabled());
-    EXPECT_EQ(Text(gev->GetIPConfigCurrentString()), "LLA(L), Persistent_IP(P)");
+    tn::test::BootstrapDevice lDevice(LoopDevice("LOOP-7"));
+    tn::gev::TnGvcpServer lServer;
+    ASSERT_TRUE(lServer.Start(&lDevice, 0x7F000001).IsOK());
+    TnSystem lSystem;
+    lSystem.SetDetectionTimeout(300);
+    CountingSink lSink;
+    ASSERT_TRUE(lSystem.RegisterEventSink(&lSink).IsOK());
+    EXPECT_EQ(lSystem.RegisterEventSink(&lSink).GetCode(), static_cast<uint32_t>(TN_GENERIC_ERROR));
+    ASSERT_TRUE(lSystem.Find().IsOK());
+    EXPECT_EQ(lSink.mFound, 1);
+    const TnNetworkAdapter *lLoopback = Loopback(lSystem);
+    ASSERT_NE(lLoopback, nullptr);
+    EXPECT_EQ(lLoopback->GetType(), TnInterfaceTypeNetworkAdapter);
+    EXPECT_EQ(Text(lLoopback->GetMACAddress()), "00.00.00.00.00.00");
+    EXPECT_EQ(Text(lLoopback->GetSubnetMask(0)), "255.0.0.0");
+    EXPECT_EQ(Text(lLoopback->GetIPAddress(9)), "");
+    ASSERT_EQ(lLoopback->GetDeviceCount(), 1u);
+    ASSERT_EQ(lSystem.GetDeviceCount(), 1u);
+    const TnDeviceInfoGEV *lGev = dynamic_cast<const TnDeviceInfoGEV *>(lSystem.GetDeviceInfo(0));
+    ASSERT_NE(lGev, nullptr);
+    EXPECT_EQ(lGev, lLoopback->GetDeviceInfo(0));
+    EXPECT_EQ(lGev->GetInterface(), lLoopback);
+    EXPECT_EQ(lGev->GetType(), TnDeviceInfoTypeGEV);
+    EXPECT_EQ(Text(lGev->GetMACAddress()), "02:50:c2:ab:cd:ef");
+    EXPECT_EQ(Text(lGev->GetIPAddress()), "127.0.0.1");
+    EXPECT_EQ(Text(lGev->GetDefaultGateway()), "127.0.0.254");
+    EXPECT_EQ(Text(lGev->GetSubnetMask()), "255.0.0.0");
+    EXPECT_EQ(lGev->GetGEVVersion(), 0x00020001u);
+    EXPECT_EQ(Text(lGev->GetVendorName()), "Tarn");
+    EXPECT_EQ(Text(lGev->GetVersion()), "1.2.3");
+    EXPECT_EQ(Text(lGev->GetSerialNumber()), "LOOP-7");
+    EXPECT_EQ(Text(lGev->GetUserDefinedName()), "bench");
+    EXPECT_EQ(Text(lGev->GetConnectionID()), "127.0.0.1");
+    EXPECT_EQ(lGev->GetClass(), TnDeviceClassTransmitter);
+    EXPECT_TRUE(lGev->IsConfigurationValid());
+    EXPECT_TRUE(lGev->IsLLAAvailable() && lGev->IsDHCPAvailable() && lGev->IsPersistentAvailable());
+    EXPECT_TRUE(lGev->IsPRAvailable() && !lGev->IsPGAvailable());
+    EXPECT_TRUE(lGev->IsPersistentEnabled() && lGev->IsLLAEnabled() && !lGev->IsDHCPEnabled());
+    EXPECT_EQ(Text(lGev->GetIPConfigCurrentString()), "LLA(L), Persistent_IP(P)");
 
-    for (const char *identifier : {"02:50:c2:ab:cd:ef", "127.0.0.1", "bench", "LOOP-7"})
+    for (const char *lIdentifier : {"02:50:c2:ab:cd:ef", "127.0.0.1", "bench", "LOOP-7"})
     {
-        const TnDeviceInfo *found = nullptr;
-        EXPECT_TRUE(system.FindDevice(TnString(identifier), &found).IsOK()) << identifier;
-        ASSERT_NE(found, nullptr) << identifier;
-        EXPECT_EQ(Text(found->GetSerialNumber()), "LOOP-7");
+        const TnDeviceInfo *lFound = nullptr;
+        EXPECT_TRUE(lSystem.FindDevice(TnString(lIdentifier), &lFound).IsOK()) << lIdentifier;
+        ASSERT_NE(lFound, nullptr) << lIdentifier;
+        EXPECT_EQ(Text(lFound->GetSerialNumber()), "LOOP-7");
     }
     // Searches that find the same again hand out the same objects.
-    EXPECT_EQ(system.GetDeviceInfo(0), gev);
-    EXPECT_EQ(Loopback(system), loopback);
-    EXPECT_EQ(Text(gev->GetSerialNumber()), "LOOP-7");
-    const TnDeviceInfo *missing = nullptr;
-    EXPECT_EQ(system.FindDevice(TnString("127.0.0.9"), &missing).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
-    EXPECT_EQ(missing, nullptr);
-    system.UnregisterEventSink(&sink);
+    EXPECT_EQ(lSystem.GetDeviceInfo(0), lGev);
+    EXPECT_EQ(Loopback(lSystem), lLoopback);
+    EXPECT_EQ(Text(lGev->GetSerialNumber()), "LOOP-7");
+    const TnDeviceInfo *lMissing = nullptr;
+    EXPECT_EQ(lSystem.FindDevice(TnString("127.0.0.9"), &lMissing).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
+    EXPECT_EQ(lMissing, nullptr);
+    lSystem.UnregisterEventSink(&lSink);
 }
 
 TEST_F(PrivateNetwork, LaterSearchesLeaveWhatEarlierOnesHandedOutUnchanged)
 {
-    TnSystem system;
-    system.SetDetectionTimeout(200);
-    const TnDeviceInfo *first = nullptr;
-    const TnNetworkAdapter *firstLoopback = nullptr;
+    TnSystem lSystem;
+    lSystem.SetDetectionTimeout(200);
+    const TnDeviceInfo *lFirst = nullptr;
+    const TnNetworkAdapter *lFirstLoopback = nullptr;
     {
-        tn::test::BootstrapDevice device(LoopDevice("KEEP-1"));
-        tn::gev::TnGvcpServer server;
-        ASSERT_TRUE(server.Start(&device, 0x7F000001).IsOK());
-        ASSERT_TRUE(system.Find().IsOK());
-        firstLoopback = Loopback(system);
-        ASSERT_NE(firstLoopback, nullptr);
-        ASSERT_EQ(firstLoopback->GetDeviceCount(), 1u);
-        first = firstLoopback->GetDeviceInfo(0);
-        ASSERT_TRUE(system.Find().IsOK());
-        EXPECT_EQ(Loopback(system), firstLoopback);
-        EXPECT_EQ(system.GetDeviceInfo(0), first);
-        server.Stop();
+        tn::test::BootstrapDevice lDevice(LoopDevice("KEEP-1"));
+        tn::gev::TnGvcpServer lServer;
+        ASSERT_TRUE(lServer.Start(&lDevice, 0x7F000001).IsOK());
+        ASSERT_TRUE(lSystem.Find().IsOK());
+        lFirstLoopback = Loopback(lSystem);
+        ASSERT_NE(lFirstLoopback, nullptr);
+        ASSERT_EQ(lFirstLoopback->GetDeviceCount(), 1u);
+        lFirst = lFirstLoopback->GetDeviceInfo(0);
+        ASSERT_TRUE(lSystem.Find().IsOK());
+        EXPECT_EQ(Loopback(lSystem), lFirstLoopback);
+        EXPECT_EQ(lSystem.GetDeviceInfo(0), lFirst);
+        lServer.Stop();
     }
     // The same address now answers with another serial number: the new
     // search describes it anew, and the old description still says what it
     // said.
-    tn::test::BootstrapDevice device(LoopDevice("KEEP-2"));
-    tn::gev::TnGvcpServer server;
-    ASSERT_TRUE(server.Start(&device, 0x7F000001).IsOK());
-    ASSERT_TRUE(system.Find().IsOK());
-    const TnNetworkAdapter *loopback = Loopback(system);
-    ASSERT_NE(loopback, nullptr);
-    ASSERT_EQ(loopback->GetDeviceCount(), 1u);
-    EXPECT_NE(loopback->GetDeviceInfo(0), first);
-    EXPECT_EQ(Text(loopback->GetDeviceInfo(0)->GetSerialNumber()), "KEEP-2");
-    EXPECT_EQ(Text(first->GetSerialNumber()), "KEEP-1");
-    EXPECT_EQ(first->GetInterface(), firstLoopback);
-    EXPECT_EQ(firstLoopback->GetDeviceInfo(0), first);
+    tn::test::BootstrapDevice lDevice(LoopDevice("KEEP-2"));
+    tn::gev::TnGvcpServer lServer;
+    ASSERT_TRUE(lServer.Start(&lDevice, 0x7F000001).IsOK());
+    ASSERT_TRUE(lSystem.Find().IsOK());
+    const TnNetworkAdapter *lLoopback = Loopback(lSystem);
+    ASSERT_NE(lLoopback, nullptr);
+    ASSERT_EQ(lLoopback->GetDeviceCount(), 1u);
+    EXPECT_NE(lLoopback->GetDeviceInfo(0), lFirst);
+    EXPECT_EQ(Text(lLoopback->GetDeviceInfo(0)->GetSerialNumber()), "KEEP-2");
+    EXPECT_EQ(Text(lFirst->GetSerialNumber()), "KEEP-1");
+    EXPECT_EQ(lFirst->GetInterface(), lFirstLoopback);
+    EXPECT_EQ(lFirstLoopback->GetDeviceInfo(0), lFirst);
     // Nothing answers: the lists empty, the old objects stay readable.
-    server.Stop();
-    ASSERT_TRUE(system.Find().IsOK());
-    EXPECT_EQ(system.GetDeviceCount(), 0u);
-    EXPECT_EQ(Text(first->GetSerialNumber()), "KEEP-1");
+    lServer.Stop();
+    ASSERT_TRUE(lSystem.Find().IsOK());
+    EXPECT_EQ(lSystem.GetDeviceCount(), 0u);
+    EXPECT_EQ(Text(lFirst->GetSerialNumber()), "KEEP-1");
 }
 
 TEST_F(PrivateNetwork, CopiesOutliveTheirSystem)
 {
-    tn::test::BootstrapDevice device(LoopDevice("COPY-1"));
-    tn::gev::TnGvcpServer server;
-    ASSERT_TRUE(server.Start(&device, 0x7F000001).IsOK());
-    TnDeviceInfo *deviceCopy = nullptr;
-    TnInterface *adapterCopy = nullptr;
+    tn::test::BootstrapDevice lDevice(LoopDevice("COPY-1"));
+    tn::gev::TnGvcpServer lServer;
+    ASSERT_TRUE(lServer.Start(&lDevice, 0x7F000001).IsOK());
+    TnDeviceInfo *lDeviceCopy = nullptr;
+    TnInterface *lAdapterCopy = nullptr;
     {
-        TnSystem system;
-        system.SetDetectionTimeout(200);
-        ASSERT_TRUE(system.Find().IsOK());
-        const TnNetworkAdapter *loopback = Loopback(system);
-        ASSERT_NE(loopback, nullptr);
-        ASSERT_EQ(loopback->GetDeviceCount(), 1u);
-        deviceCopy = loopback->GetDeviceInfo(0)->Copy();
-        adapterCopy = loopback->Copy();
+        TnSystem lSystem;
+        lSystem.SetDetectionTimeout(200);
+        ASSERT_TRUE(lSystem.Find().IsOK());
+        const TnNetworkAdapter *lLoopback = Loopback(lSystem);
+        ASSERT_NE(lLoopback, nullptr);
+        ASSERT_EQ(lLoopback->GetDeviceCount(), 1u);
+        lDeviceCopy = lLoopback->GetDeviceInfo(0)->Copy();
+        lAdapterCopy = lLoopback->Copy();
         // Releasing what the system holds does nothing.
-        const_cast<TnDeviceInfo *>(loopback->GetDeviceInfo(0))->Release();
-        const_cast<TnNetworkAdapter *>(loopback)->Release();
-        EXPECT_EQ(Text(loopback->GetDeviceInfo(0)->GetSerialNumber()), "COPY-1");
+        const_cast<TnDeviceInfo *>(lLoopback->GetDeviceInfo(0))->Release();
+        const_cast<TnNetworkAdapter *>(lLoopback)->Release();
+        EXPECT_EQ(Text(lLoopback->GetDeviceInfo(0)->GetSerialNumber()), "COPY-1");
     }
-    EXPECT_EQ(Text(deviceCopy->GetSerialNumber()), "COPY-1");
-    EXPECT_EQ(deviceCopy->GetInterface(), nullptr);
-    EXPECT_NE(dynamic_cast<TnDeviceInfoGEV *>(deviceCopy), nullptr);
-    ASSERT_EQ(adapterCopy->GetDeviceCount(), 1u);
-    EXPECT_EQ(adapterCopy->GetDeviceInfo(0)->GetInterface(), adapterCopy);
-    EXPECT_FALSE(TnInterface::Compare(adapterCopy, adapterCopy));
-    deviceCopy->Release();
-    adapterCopy->Release();
+    EXPECT_EQ(Text(lDeviceCopy->GetSerialNumber()), "COPY-1");
+    EXPECT_EQ(lDeviceCopy->GetInterface(), nullptr);
+    EXPECT_NE(dynamic_cast<TnDeviceInfoGEV *>(lDeviceCopy), nullptr);
+    ASSERT_EQ(lAdapterCopy->GetDeviceCount(), 1u);
+    EXPECT_EQ(lAdapterCopy->GetDeviceInfo(0)->GetInterface(), lAdapterCopy);
+    EXPECT_FALSE(TnInterface::Compare(lAdapterCopy, lAdapterCopy));
+    lDeviceCopy->Release();
+    lAdapterCopy->Release();
 }
 
 TEST_F(PrivateNetwork, SimulatedUsb3VisionDevices)
 {
-    char path[] = "/tmp/tn-simulated-XXXXXX";
-    const int handle = mkstemp(path);
-    ASSERT_GE(handle, 0);
-    close(handle);
-    std::ofstream(path) << "[controller]\nname = sim0\ndescription = Simulated xHCI\nspeed = super\n"
-                           "[u3v]\nvendor = Tarn\nmodel = U3\nserial = U3-1\nguid = TARN-U3-0001\n"
-                           "controller = sim0\nspeed = high\n";
-    setenv("TARN_SIMULATED_DEVICES", path, 1);
-    TnSystem system;
-    system.SetDetectionTimeout(100);
-    ASSERT_TRUE(system.Find().IsOK());
-    const TnDeviceInfoU3V *u3v = nullptr;
-    for (uint32_t i = 0; i < system.GetDeviceCount() && u3v == nullptr; ++i)
+    char lPath[] = "/tmp/tn-simulated-XXXXXX";
+    const int lHandle = mkstemp(lPath);
+    ASSERT_GE(lHandle, 0);
+    close(lHandle);
+    std::ofstream(lPath) << "[controller]\nname = sim0\ndescription = Simulated xHCI\nspeed = super\n"
+                            "[u3v]\nvendor = Tarn\nmodel = U3\nserial = U3-1\nguid = TARN-U3-0001\n"
+                            "controller = sim0\nspeed = high\n";
+    setenv("TARN_SIMULATED_DEVICES", lPath, 1);
+    TnSystem lSystem;
+    lSystem.SetDetectionTimeout(100);
+    ASSERT_TRUE(lSystem.Find().IsOK());
+    const TnDeviceInfoU3V *lU3v = nullptr;
+    for (uint32_t lIndex = 0; lIndex < lSystem.GetDeviceCount() && lU3v == nullptr; ++lIndex)
     {
-        u3v = dynamic_cast<const TnDeviceInfoU3V *>(system.GetDeviceInfo(i));
+        lU3v = dynamic_cast<const TnDeviceInfoU3V *>(lSystem.GetDeviceInfo(lIndex));
     }
     unsetenv("TARN_SIMULATED_DEVICES");
-    unlink(path);
-    ASSERT_NE(u3v, nullptr);
-    EXPECT_EQ(u3v->GetType(), TnDeviceInfoTypeU3V);
-    EXPECT_EQ(Text(u3v->GetDeviceGUID()), "TARN-U3-0001");
-    EXPECT_EQ(u3v->GetSpeed(), TnUSBSpeedHigh);
-    EXPECT_TRUE(u3v->IsCurrentSpeedSupported());
-    EXPECT_EQ(Text(u3v->GetPowerMessage()), "Ok");
-    const TnUSBHostController *controller = dynamic_cast<const TnUSBHostController *>(u3v->GetInterface());
-    ASSERT_NE(controller, nullptr);
-    EXPECT_EQ(Text(controller->GetName()), "Simulated xHCI");
-    EXPECT_EQ(controller->GetSpeed(), TnUSBSpeedSuper);
-    const TnDeviceInfo *found = nullptr;
+    unlink(lPath);
+    ASSERT_NE(lU3v, nullptr);
+    EXPECT_EQ(lU3v->GetType(), TnDeviceInfoTypeU3V);
+    EXPECT_EQ(Text(lU3v->GetDeviceGUID()), "TARN-U3-0001");
+    EXPECT_EQ(lU3v->GetSpeed(), TnUSBSpeedHigh);
+    EXPECT_TRUE(lU3v->IsCurrentSpeedSupported());
+    EXPECT_EQ(Text(lU3v->GetPowerMessage()), "Ok");
+    const TnUSBHostController *lController = dynamic_cast<const TnUSBHostController *>(lU3v->GetInterface());
+    ASSERT_NE(lController, nullptr);
+    EXPECT_EQ(Text(lController->GetName()), "Simulated xHCI");
+    EXPECT_EQ(lController->GetSpeed(), TnUSBSpeedSuper);
+    const TnDeviceInfo *lFound = nullptr;
     setenv("TARN_SIMULATED_DEVICES", "/nonexistent", 1);
-    EXPECT_EQ(system.FindDevice(TnString("TARN-U3-0001"), &found).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
+    EXPECT_EQ(lSystem.FindDevice(TnString("TARN-U3-0001"), &lFound).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
     unsetenv("TARN_SIMULATED_DEVICES");
 }
 
@@ -294,13 +294,13 @@ public:
     void Log(TnLogLevelEnum, const char *aFile, uint32_t, const char *aFunction, const char *aLogger,
              const char *aMessage) override
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         mLines.push_back({aFile, aFunction, aLogger, aMessage});
     }
 
     std::vector<Line> Lines()
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         return mLines;
     }
 
@@ -311,94 +311,94 @@ private:
 
 TEST_F(PrivateNetwork, AFailedSearchTellsWhyAndWhereInTheSources)
 {
-    KeptLines log;
+    KeptLines lLog;
     setenv("TARN_SIMULATED_DEVICES", "/nonexistent/devices.ini", 1);
-    TnSystem system;
-    system.SetDetectionTimeout(100);
-    const TnResult searched = system.Find();
-    const TnDeviceInfo *found = nullptr;
-    const TnResult missing = system.FindDevice(TnString("NO-SUCH-DEVICE"), &found);
+    TnSystem lSystem;
+    lSystem.SetDetectionTimeout(100);
+    const TnResult lSearched = lSystem.Find();
+    const TnDeviceInfo *lFound = nullptr;
+    const TnResult lMissing = lSystem.FindDevice(TnString("NO-SUCH-DEVICE"), &lFound);
     unsetenv("TARN_SIMULATED_DEVICES");
 
-    EXPECT_EQ(searched.GetCode(), static_cast<uint32_t>(TN_CANNOT_OPEN_FILE));
-    EXPECT_EQ(missing.GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
-    EXPECT_EQ(Text(missing.GetDescription()), "no device answers to NO-SUCH-DEVICE (the search failed: simulated "
-                                              "devices: cannot open /nonexistent/devices.ini)");
-    const std::vector<KeptLines::Line> lines = log.Lines();
-    ASSERT_EQ(lines.size(), 2u); // one warning a search
-    for (const KeptLines::Line &line : lines)
+    EXPECT_EQ(lSearched.GetCode(), static_cast<uint32_t>(TN_CANNOT_OPEN_FILE));
+    EXPECT_EQ(lMissing.GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
+    EXPECT_EQ(Text(lMissing.GetDescription()), "no device answers to NO-SUCH-DEVICE (the search failed: simulated "
+                                               "devices: cannot open /nonexistent/devices.ini)");
+    const std::vector<KeptLines::Line> lLines = lLog.Lines();
+    ASSERT_EQ(lLines.size(), 2u); // one warning a search
+    for (const KeptLines::Line &lLine : lLines)
     {
-        EXPECT_EQ(line.mMessage, "simulated devices: cannot open /nonexistent/devices.ini");
-        EXPECT_EQ(line.mLogger, "TnSystem");
-        EXPECT_EQ(line.mFunction, "TnSystem::Find");
+        EXPECT_EQ(lLine.mMessage, "simulated devices: cannot open /nonexistent/devices.ini");
+        EXPECT_EQ(lLine.mLogger, "TnSystem");
+        EXPECT_EQ(lLine.mFunction, "TnSystem::Find");
         // The source file by its path in the source tree, not on the build machine.
-        EXPECT_EQ(line.mFile, "sdk/system/TnSystem.cpp");
+        EXPECT_EQ(lLine.mFile, "sdk/system/TnSystem.cpp");
     }
 }
 
 TEST(Sessions, AnnouncementsDecode)
 {
-    const std::string sdp = "v=0\r\no=- 1 1 IN IP4 10.0.0.1\r\ns=Camera 7\r\nc=IN IP4 239.1.2.3/16\r\n"
-                            "t=0 0\r\nm=video 5004 RTP/AVP 96\r\n";
-    std::vector<uint8_t> packet = {0x20, 0x00, 0x12, 0x34, 10, 0, 0, 1};
-    const std::string type = "application/sdp";
-    packet.insert(packet.end(), type.begin(), type.end());
-    packet.push_back(0);
-    packet.insert(packet.end(), sdp.begin(), sdp.end());
-    tn::system::SessionAnnouncement session;
-    ASSERT_TRUE(tn::system::DecodeSapPacket(packet.data(), packet.size(), session));
-    EXPECT_EQ(session.mName, "Camera 7");
-    EXPECT_EQ(session.mAddress, "239.1.2.3");
-    EXPECT_EQ(session.mPort, 5004);
-    EXPECT_EQ(session.mHash, 0x1234);
-    EXPECT_FALSE(session.mDeletion);
-    packet[1] = 200; // authentication data longer than the packet
-    EXPECT_FALSE(tn::system::DecodeSapPacket(packet.data(), packet.size(), session));
-    packet[1] = 0;
-    packet[0] = 0x30; // IPv6 origin
-    EXPECT_FALSE(tn::system::DecodeSapPacket(packet.data(), packet.size(), session));
-    EXPECT_FALSE(tn::system::DecodeSapPacket(packet.data(), 5, session));
+    const std::string lSdp = "v=0\r\no=- 1 1 IN IP4 10.0.0.1\r\ns=Camera 7\r\nc=IN IP4 239.1.2.3/16\r\n"
+                             "t=0 0\r\nm=video 5004 RTP/AVP 96\r\n";
+    std::vector<uint8_t> lPacket = {0x20, 0x00, 0x12, 0x34, 10, 0, 0, 1};
+    const std::string lType = "application/sdp";
+    lPacket.insert(lPacket.end(), lType.begin(), lType.end());
+    lPacket.push_back(0);
+    lPacket.insert(lPacket.end(), lSdp.begin(), lSdp.end());
+    tn::system::SessionAnnouncement lSession;
+    ASSERT_TRUE(tn::system::DecodeSapPacket(lPacket.data(), lPacket.size(), lSession));
+    EXPECT_EQ(lSession.mName, "Camera 7");
+    EXPECT_EQ(lSession.mAddress, "239.1.2.3");
+    EXPECT_EQ(lSession.mPort, 5004);
+    EXPECT_EQ(lSession.mHash, 0x1234);
+    EXPECT_FALSE(lSession.mDeletion);
+    lPacket[1] = 200; // authentication data longer than the packet
+    EXPECT_FALSE(tn::system::DecodeSapPacket(lPacket.data(), lPacket.size(), lSession));
+    lPacket[1] = 0;
+    lPacket[0] = 0x30; // IPv6 origin
+    EXPECT_FALSE(tn::system::DecodeSapPacket(lPacket.data(), lPacket.size(), lSession));
+    EXPECT_FALSE(tn::system::DecodeSapPacket(lPacket.data(), 5, lSession));
 }
 
 TEST_F(PrivateNetwork, SessionsAnnouncedOnLoopbackAreListed)
 {
     // Loopback carries multicast here once asked to.
-    const int control = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request{};
-    strcpy(request.ifr_name, "lo");
-    ASSERT_EQ(ioctl(control, SIOCGIFFLAGS, &request), 0);
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_MULTICAST);
-    ASSERT_EQ(ioctl(control, SIOCSIFFLAGS, &request), 0);
-    close(control);
+    const int lControl = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq lRequest{};
+    strcpy(lRequest.ifr_name, "lo");
+    ASSERT_EQ(ioctl(lControl, SIOCGIFFLAGS, &lRequest), 0);
+    lRequest.ifr_flags = static_cast<short>(lRequest.ifr_flags | IFF_MULTICAST);
+    ASSERT_EQ(ioctl(lControl, SIOCSIFFLAGS, &lRequest), 0);
+    close(lControl);
 
-    std::thread announcer([] {
-        const int sender = socket(AF_INET, SOCK_DGRAM, 0);
-        in_addr loopback{};
-        loopback.s_addr = htonl(INADDR_LOOPBACK);
-        setsockopt(sender, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof(loopback));
-        const std::string sdp = "v=0\r\ns=Line scan\r\nc=IN IP4 239.9.9.9\r\nm=video 6000 RTP/AVP 96\r\n";
-        std::vector<uint8_t> packet = {0x20, 0x00, 0x00, 0x07, 127, 0, 0, 1};
-        packet.insert(packet.end(), sdp.begin(), sdp.end());
-        sockaddr_in group{};
-        group.sin_family = AF_INET;
-        group.sin_port = htons(tn::system::kSapPort);
-        group.sin_addr.s_addr = htonl(tn::system::kSapGroup);
-        for (int i = 0; i < 10; ++i)
+    std::thread lAnnouncer([] {
+        const int lSender = socket(AF_INET, SOCK_DGRAM, 0);
+        in_addr lLoopback{};
+        lLoopback.s_addr = htonl(INADDR_LOOPBACK);
+        setsockopt(lSender, IPPROTO_IP, IP_MULTICAST_IF, &lLoopback, sizeof(lLoopback));
+        const std::string lSdp = "v=0\r\ns=Line scan\r\nc=IN IP4 239.9.9.9\r\nm=video 6000 RTP/AVP 96\r\n";
+        std::vector<uint8_t> lPacket = {0x20, 0x00, 0x00, 0x07, 127, 0, 0, 1};
+        lPacket.insert(lPacket.end(), lSdp.begin(), lSdp.end());
+        sockaddr_in lGroup{};
+        lGroup.sin_family = AF_INET;
+        lGroup.sin_port = htons(tn::system::kSapPort);
+        lGroup.sin_addr.s_addr = htonl(tn::system::kSapGroup);
+        for (int lIndex = 0; lIndex < 10; ++lIndex)
         {
-            sendto(sender, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&group), sizeof(group));
+            sendto(lSender, lPacket.data(), lPacket.size(), 0, reinterpret_cast<sockaddr *>(&lGroup), sizeof(lGroup));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        close(sender);
+        close(lSender);
     });
-    TnSystem system;
-    system.SetDetectionTimeout(400);
-    const uint32_t count = system.DiscoverSessions();
-    announcer.join();
-    ASSERT_EQ(count, 1u);
-    TnSessionInfo session;
-    ASSERT_TRUE(system.GetSessionInfo(0, session).IsOK());
-    EXPECT_EQ(Text(session.mName), "Line scan");
-    EXPECT_EQ(Text(session.mAddress), "239.9.9.9");
-    EXPECT_EQ(session.mPort, 6000);
-    EXPECT_FALSE(Text(session.mLocalAddress).empty());
+    TnSystem lSystem;
+    lSystem.SetDetectionTimeout(400);
+    const uint32_t lCount = lSystem.DiscoverSessions();
+    lAnnouncer.join();
+    ASSERT_EQ(lCount, 1u);
+    TnSessionInfo lSession;
+    ASSERT_TRUE(lSystem.GetSessionInfo(0, lSession).IsOK());
+    EXPECT_EQ(Text(lSession.mName), "Line scan");
+    EXPECT_EQ(Text(lSession.mAddress), "239.9.9.9");
+    EXPECT_EQ(lSession.mPort, 6000);
+    EXPECT_FALSE(Text(lSession.mLocalAddress).empty());
 }
