@@ -43,16 +43,16 @@ public:
 
 std::string Hex(uint64_t aValue, int aDigits = 0)
 {
-    char text[32];
-    snprintf(text, sizeof(text), "%0*llX", aDigits, static_cast<unsigned long long>(aValue));
-    return text;
+    char lText[32];
+    snprintf(lText, sizeof(lText), "%0*llX", aDigits, static_cast<unsigned long long>(aValue));
+    return lText;
 }
 
 std::string Number(double aValue)
 {
-    char text[40];
-    snprintf(text, sizeof(text), "%.17g", aValue);
-    return text;
+    char lText[40];
+    snprintf(lText, sizeof(lText), "%.17g", aValue);
+    return lText;
 }
 
 const char *AccessText(bool aReadable, bool aWritable)
@@ -63,40 +63,40 @@ const char *AccessText(bool aReadable, bool aWritable)
 /// Words of a camel-case name with blanks between them.
 std::string SplitWords(const std::string &aName)
 {
-    std::string text;
-    for (size_t index = 0; index < aName.size(); ++index)
+    std::string lText;
+    for (size_t lIndex = 0; lIndex < aName.size(); ++lIndex)
     {
-        const unsigned char c = static_cast<unsigned char>(aName[index]);
-        if (c == '_')
+        const unsigned char lC = static_cast<unsigned char>(aName[lIndex]);
+        if (lC == '_')
         {
-            if (!text.empty() && text.back() != ' ')
+            if (!lText.empty() && lText.back() != ' ')
             {
-                text += ' ';
+                lText += ' ';
             }
             continue;
         }
-        if (index > 0 && isupper(c) && !text.empty() && text.back() != ' ')
+        if (lIndex > 0 && isupper(lC) && !lText.empty() && lText.back() != ' ')
         {
-            const unsigned char previous = static_cast<unsigned char>(aName[index - 1]);
-            const bool nextLower = index + 1 < aName.size() && islower(static_cast<unsigned char>(aName[index + 1]));
-            if (islower(previous) || isdigit(previous) || (isupper(previous) && nextLower))
+            const unsigned char lPrevious = static_cast<unsigned char>(aName[lIndex - 1]);
+            const bool lNextLower = lIndex + 1 < aName.size() && islower(static_cast<unsigned char>(aName[lIndex + 1]));
+            if (islower(lPrevious) || isdigit(lPrevious) || (isupper(lPrevious) && lNextLower))
             {
-                text += ' ';
+                lText += ' ';
             }
         }
-        text += static_cast<char>(c);
+        lText += static_cast<char>(lC);
     }
-    return text;
+    return lText;
 }
 
 std::string FirstWord(const std::string &aName)
 {
-    size_t end = 1;
-    while (end < aName.size() && !isupper(static_cast<unsigned char>(aName[end])) && aName[end] != '_')
+    size_t lEnd = 1;
+    while (lEnd < aName.size() && !isupper(static_cast<unsigned char>(aName[lEnd])) && aName[lEnd] != '_')
     {
-        ++end;
+        ++lEnd;
     }
-    return aName.substr(0, end);
+    return aName.substr(0, lEnd);
 }
 
 /// A feature as the description holds it: one per name, made by one or more
@@ -138,8 +138,8 @@ public:
         xmlDocSetRootElement(mDocument, mRoot);
         mNamespace = xmlNewNs(mRoot, BAD_CAST kNamespace, nullptr);
         xmlSetNs(mRoot, mNamespace);
-        xmlNsPtr xsi = xmlNewNs(mRoot, BAD_CAST "http://www.w3.org/2001/XMLSchema-instance", BAD_CAST "xsi");
-        const std::pair<const char *, std::string> attributes[] = {
+        xmlNsPtr lXsi = xmlNewNs(mRoot, BAD_CAST "http://www.w3.org/2001/XMLSchema-instance", BAD_CAST "xsi");
+        const std::pair<const char *, std::string> lAttributes[] = {
             {"ModelName", mInfo.mModelName},
             {"VendorName", mInfo.mVendorName},
             {"ToolTip", mInfo.mToolTip},
@@ -152,33 +152,33 @@ public:
             {"SubMinorVersion", std::to_string(mInfo.mSubMinorVersion)},
             {"ProductGuid", mInfo.mProductGuid},
             {"VersionGuid", mInfo.mVersionGuid}};
-        for (const auto &attribute : attributes)
+        for (const auto &lAttribute : lAttributes)
         {
-            xmlNewProp(mRoot, BAD_CAST attribute.first, BAD_CAST attribute.second.c_str());
+            xmlNewProp(mRoot, BAD_CAST lAttribute.first, BAD_CAST lAttribute.second.c_str());
         }
-        xmlNewNsProp(mRoot, xsi, BAD_CAST "schemaLocation", BAD_CAST kSchemaLocation);
+        xmlNewNsProp(mRoot, lXsi, BAD_CAST "schemaLocation", BAD_CAST kSchemaLocation);
 
         ReserveNames();
         WriteCategories();
-        for (Merged &feature : mFeatures)
+        for (Merged &lFeature : mFeatures)
         {
-            WriteFeature(feature);
+            WriteFeature(lFeature);
         }
         WritePorts();
 
-        xmlChar *memory = nullptr;
-        int size = 0;
-        xmlDocDumpFormatMemoryEnc(mDocument, &memory, &size, "UTF-8", 1);
-        std::string xml(reinterpret_cast<const char *>(memory), static_cast<size_t>(size));
-        xmlFree(memory);
-        return xml;
+        xmlChar *lMemory = nullptr;
+        int lSize = 0;
+        xmlDocDumpFormatMemoryEnc(mDocument, &lMemory, &lSize, "UTF-8", 1);
+        std::string lXml(reinterpret_cast<const char *>(lMemory), static_cast<size_t>(lSize));
+        xmlFree(lMemory);
+        return lXml;
     }
 
     /// The feature a node of the description was made for.
     std::string OwnerOfNode(const std::string &aNode) const
     {
-        const auto found = mNodeOwners.find(aNode);
-        return found != mNodeOwners.end() ? found->second : std::string();
+        const auto lFound = mNodeOwners.find(aNode);
+        return lFound != mNodeOwners.end() ? lFound->second : std::string();
     }
 
     const std::map<std::string, std::string> &GetNodeOwners() const { return mNodeOwners; }
@@ -188,152 +188,154 @@ private:
 
     void Merge(const std::vector<FeatureSpec> &aFeatures)
     {
-        for (const FeatureSpec &spec : aFeatures)
+        for (const FeatureSpec &lSpec : aFeatures)
         {
-            if (!IsFeatureName(spec.mName))
+            if (!IsFeatureName(lSpec.mName))
             {
-                throw DescriptionError(spec.mName, "the name is no GenICam name");
+                throw DescriptionError(lSpec.mName, "the name is no GenICam name");
             }
-            const auto found = mIndex.find(spec.mName);
-            if (found == mIndex.end())
+            const auto lFound = mIndex.find(lSpec.mName);
+            if (lFound == mIndex.end())
             {
-                mIndex[spec.mName] = mFeatures.size();
-                Merged merged;
-                merged.mSpec = spec;
-                merged.mParts.push_back(spec);
-                merged.mOwners.push_back(spec.mOwner);
-                mFeatures.push_back(merged);
+                mIndex[lSpec.mName] = mFeatures.size();
+                Merged lMerged;
+                lMerged.mSpec = lSpec;
+                lMerged.mParts.push_back(lSpec);
+                lMerged.mOwners.push_back(lSpec.mOwner);
+                mFeatures.push_back(lMerged);
                 continue;
             }
-            Merged &merged = mFeatures[found->second];
-            if (spec.mKind != merged.mSpec.mKind)
+            Merged &lMerged = mFeatures[lFound->second];
+            if (lSpec.mKind != lMerged.mSpec.mKind)
             {
-                throw DescriptionError(spec.mName, std::string("two features of this name are of different kinds (") +
-                                                       KindName(merged.mSpec.mKind) + " and " + KindName(spec.mKind) + ")");
+                throw DescriptionError(lSpec.mName, std::string("two features of this name are of different kinds (") +
+                                                        KindName(lMerged.mSpec.mKind) + " and " +
+                                                        KindName(lSpec.mKind) + ")");
             }
-            if (spec.mOwner < 0 || merged.mOwners.front() < 0 ||
-                std::find(merged.mOwners.begin(), merged.mOwners.end(), spec.mOwner) != merged.mOwners.end())
+            if (lSpec.mOwner < 0 || lMerged.mOwners.front() < 0 ||
+                std::find(lMerged.mOwners.begin(), lMerged.mOwners.end(), lSpec.mOwner) != lMerged.mOwners.end())
             {
-                throw DescriptionError(spec.mName, "it is created twice" +
-                                                       (spec.mOwner >= 0 ? " by source " + std::to_string(spec.mOwner)
-                                                                         : std::string()));
+                throw DescriptionError(lSpec.mName,
+                                       "it is created twice" + (lSpec.mOwner >= 0
+                                                                    ? " by source " + std::to_string(lSpec.mOwner)
+                                                                    : std::string()));
             }
-            merged.mParts.push_back(spec);
-            merged.mOwners.push_back(spec.mOwner);
+            lMerged.mParts.push_back(lSpec);
+            lMerged.mOwners.push_back(lSpec.mOwner);
         }
-        for (Merged &merged : mFeatures)
+        for (Merged &lMerged : mFeatures)
         {
-            MergeEntries(merged);
+            MergeEntries(lMerged);
         }
     }
 
     void MergeEntries(Merged &aMerged)
     {
-        for (size_t part = 0; part < aMerged.mParts.size(); ++part)
+        for (size_t lPart = 0; lPart < aMerged.mParts.size(); ++lPart)
         {
-            for (const EnumEntrySpec &entry : aMerged.mParts[part].mEntries)
+            for (const EnumEntrySpec &lEntry : aMerged.mParts[lPart].mEntries)
             {
-                size_t index = 0;
-                while (index < aMerged.mEntries.size() && aMerged.mEntries[index].mName != entry.mName)
+                size_t lIndex = 0;
+                while (lIndex < aMerged.mEntries.size() && aMerged.mEntries[lIndex].mName != lEntry.mName)
                 {
-                    ++index;
+                    ++lIndex;
                 }
-                if (index == aMerged.mEntries.size())
+                if (lIndex == aMerged.mEntries.size())
                 {
-                    aMerged.mEntries.push_back(entry);
+                    aMerged.mEntries.push_back(lEntry);
                     aMerged.mEntryOwners.emplace_back();
                 }
-                else if (aMerged.mEntries[index].mValue != entry.mValue)
+                else if (aMerged.mEntries[lIndex].mValue != lEntry.mValue)
                 {
-                    throw DescriptionError(aMerged.mSpec.mName, "the entry '" + entry.mName + "' has the values " +
-                                                                    std::to_string(aMerged.mEntries[index].mValue) +
-                                                                    " and " + std::to_string(entry.mValue));
+                    throw DescriptionError(aMerged.mSpec.mName, "the entry '" + lEntry.mName + "' has the values " +
+                                                                    std::to_string(aMerged.mEntries[lIndex].mValue) +
+                                                                    " and " + std::to_string(lEntry.mValue));
                 }
-                aMerged.mEntryOwners[index].push_back(aMerged.mOwners[part]);
+                aMerged.mEntryOwners[lIndex].push_back(aMerged.mOwners[lPart]);
             }
         }
     }
 
     Merged *Find(const std::string &aName)
     {
-        const auto found = mIndex.find(aName);
-        return found != mIndex.end() ? &mFeatures[found->second] : nullptr;
+        const auto lFound = mIndex.find(aName);
+        return lFound != mIndex.end() ? &mFeatures[lFound->second] : nullptr;
     }
 
     Merged &Require(const std::string &aName, const std::string &aWhy)
     {
-        Merged *merged = Find(aName);
-        if (merged == nullptr)
+        Merged *lMerged = Find(aName);
+        if (lMerged == nullptr)
         {
             throw DescriptionError(aName, aWhy + ", but the description does not define it");
         }
-        return *merged;
+        return *lMerged;
     }
 
     void ApplyChanges(const std::vector<FeatureChange> &aChanges)
     {
-        for (const FeatureChange &change : aChanges)
+        for (const FeatureChange &lChange : aChanges)
         {
-            const std::string why = "a change of the device's features names it";
-            FeatureSpec &spec = Require(change.mTarget, why).mSpec;
-            switch (change.mKind)
+            const std::string lWhy = "a change of the device's features names it";
+            FeatureSpec &lSpec = Require(lChange.mTarget, lWhy).mSpec;
+            switch (lChange.mKind)
             {
             case FeatureChange::AddInvalidator:
-                spec.mInvalidators.push_back(change.mArgument);
+                lSpec.mInvalidators.push_back(lChange.mArgument);
                 break;
             case FeatureChange::AddSelected:
-                Require(change.mArgument, why).mSpec.mSelectors.push_back(change.mTarget);
+                Require(lChange.mArgument, lWhy).mSpec.mSelectors.push_back(lChange.mTarget);
                 break;
             case FeatureChange::SetPIsAvailable:
-                spec.mPIsAvailable = change.mArgument;
+                lSpec.mPIsAvailable = lChange.mArgument;
                 break;
             case FeatureChange::SetPIsAvailableForEntry:
             {
-                Merged &merged = *Find(change.mTarget);
-                auto entry = std::find_if(merged.mEntries.begin(), merged.mEntries.end(),
-                                          [&](const EnumEntrySpec &aEntry) { return aEntry.mName == change.mEntry; });
-                if (entry == merged.mEntries.end())
+                Merged &lMerged = *Find(lChange.mTarget);
+                auto lEntry = std::find_if(lMerged.mEntries.begin(), lMerged.mEntries.end(),
+                                           [&](const EnumEntrySpec &aEntry) { return aEntry.mName == lChange.mEntry; });
+                if (lEntry == lMerged.mEntries.end())
                 {
-                    throw DescriptionError(change.mTarget, "it has no entry '" + change.mEntry + "'");
+                    throw DescriptionError(lChange.mTarget, "it has no entry '" + lChange.mEntry + "'");
                 }
-                entry->mIsAvailable = change.mArgument;
+                lEntry->mIsAvailable = lChange.mArgument;
                 break;
             }
             case FeatureChange::SetPIsLocked:
-                spec.mPIsLocked = change.mArgument;
+                lSpec.mPIsLocked = lChange.mArgument;
                 break;
             case FeatureChange::SetPValue:
             {
-                Merged &merged = *Find(change.mTarget);
-                spec.mPValue = change.mArgument;
-                spec.mHasRegister = spec.mHasChunk = spec.mHasEvent = false;
-                for (FeatureSpec &part : merged.mParts)
+                Merged &lMerged = *Find(lChange.mTarget);
+                lSpec.mPValue = lChange.mArgument;
+                lSpec.mHasRegister = lSpec.mHasChunk = lSpec.mHasEvent = false;
+                for (FeatureSpec &lPart : lMerged.mParts)
                 {
-                    part.mPValue = change.mArgument;
-                    part.mHasRegister = part.mHasChunk = part.mHasEvent = false;
+                    lPart.mPValue = lChange.mArgument;
+                    lPart.mHasRegister = lPart.mHasChunk = lPart.mHasEvent = false;
                 }
                 break;
             }
             case FeatureChange::SetPMin:
-                spec.mPMin = change.mArgument;
+                lSpec.mPMin = lChange.mArgument;
                 break;
             case FeatureChange::SetPMax:
-                spec.mPMax = change.mArgument;
+                lSpec.mPMax = lChange.mArgument;
                 break;
             case FeatureChange::SetPInc:
-                spec.mPInc = change.mArgument;
+                lSpec.mPInc = lChange.mArgument;
                 break;
             }
         }
-        for (Merged &merged : mFeatures)
+        for (Merged &lMerged : mFeatures)
         {
-            for (const std::string &selector : merged.mSpec.mSelectors)
+            for (const std::string &lSelector : lMerged.mSpec.mSelectors)
             {
-                Merged *found = Find(selector);
-                if (found != nullptr &&
-                    std::find(found->mSelected.begin(), found->mSelected.end(), merged.mSpec.mName) == found->mSelected.end())
+                Merged *lFound = Find(lSelector);
+                if (lFound != nullptr && std::find(lFound->mSelected.begin(), lFound->mSelected.end(),
+                                                   lMerged.mSpec.mName) == lFound->mSelected.end())
                 {
-                    found->mSelected.push_back(merged.mSpec.mName);
+                    lFound->mSelected.push_back(lMerged.mSpec.mName);
                 }
             }
         }
@@ -350,43 +352,43 @@ private:
 
     void CheckReferences()
     {
-        for (const Merged &feature : mFeatures)
+        for (const Merged &lFeature : mFeatures)
         {
-            const FeatureSpec &spec = feature.mSpec;
-            CheckReference(feature, spec.mPValue, "pValue");
-            CheckReference(feature, spec.mPIsAvailable, "pIsAvailable");
-            CheckReference(feature, spec.mPIsLocked, "pIsLocked");
-            CheckReference(feature, spec.mPMin, "pMin");
-            CheckReference(feature, spec.mPMax, "pMax");
-            CheckReference(feature, spec.mPInc, "pInc");
-            CheckReference(feature, spec.mValueFeature, "converted feature");
-            for (const std::string &name : spec.mSelectors)
+            const FeatureSpec &lSpec = lFeature.mSpec;
+            CheckReference(lFeature, lSpec.mPValue, "pValue");
+            CheckReference(lFeature, lSpec.mPIsAvailable, "pIsAvailable");
+            CheckReference(lFeature, lSpec.mPIsLocked, "pIsLocked");
+            CheckReference(lFeature, lSpec.mPMin, "pMin");
+            CheckReference(lFeature, lSpec.mPMax, "pMax");
+            CheckReference(lFeature, lSpec.mPInc, "pInc");
+            CheckReference(lFeature, lSpec.mValueFeature, "converted feature");
+            for (const std::string &lName : lSpec.mSelectors)
             {
-                CheckReference(feature, name, "selector");
+                CheckReference(lFeature, lName, "selector");
             }
-            for (const std::string &name : spec.mInvalidators)
+            for (const std::string &lName : lSpec.mInvalidators)
             {
-                CheckReference(feature, name, "invalidator");
+                CheckReference(lFeature, lName, "invalidator");
             }
-            for (const std::string &name : spec.mVariables)
+            for (const std::string &lName : lSpec.mVariables)
             {
-                CheckReference(feature, name, "formula variable");
+                CheckReference(lFeature, lName, "formula variable");
             }
-            for (const EnumEntrySpec &entry : feature.mEntries)
+            for (const EnumEntrySpec &lEntry : lFeature.mEntries)
             {
-                CheckReference(feature, entry.mIsAvailable, ("entry " + entry.mName + "'s pIsAvailable").c_str());
+                CheckReference(lFeature, lEntry.mIsAvailable, ("entry " + lEntry.mName + "'s pIsAvailable").c_str());
             }
-            if (spec.mTLLocked && Find(mInfo.mTLParamsLocked) == nullptr)
+            if (lSpec.mTLLocked && Find(mInfo.mTLParamsLocked) == nullptr)
             {
-                throw DescriptionError(spec.mName, "it is locked while streaming, but the description has no " +
-                                                       mInfo.mTLParamsLocked);
+                throw DescriptionError(lSpec.mName, "it is locked while streaming, but the description has no " +
+                                                        mInfo.mTLParamsLocked);
             }
-            if (!IsWholeDevice(feature) && mInfo.mSourceCount > 1 && Find(mInfo.mSourceSelector) == nullptr)
+            if (!IsWholeDevice(lFeature) && mInfo.mSourceCount > 1 && Find(mInfo.mSourceSelector) == nullptr)
             {
-                throw DescriptionError(spec.mName, "it belongs to sources, but the description has no " +
-                                                       mInfo.mSourceSelector);
+                throw DescriptionError(lSpec.mName,
+                                       "it belongs to sources, but the description has no " + mInfo.mSourceSelector);
             }
-            CheckPartsAgree(feature);
+            CheckPartsAgree(lFeature);
         }
     }
 
@@ -394,25 +396,27 @@ private:
     /// the register's address.
     void CheckPartsAgree(const Merged &aFeature)
     {
-        const FeatureSpec &first = aFeature.mParts.front();
-        for (const FeatureSpec &part : aFeature.mParts)
+        const FeatureSpec &lFirst = aFeature.mParts.front();
+        for (const FeatureSpec &lPart : aFeature.mParts)
         {
-            const bool same =
-                part.mHasRegister == first.mHasRegister && part.mHasChunk == first.mHasChunk &&
-                part.mHasEvent == first.mHasEvent && part.mPValue == first.mPValue && part.mFormula == first.mFormula &&
-                part.mToFormula == first.mToFormula && part.mValueFeature == first.mValueFeature &&
-                (!part.mHasChunk || (part.mChunk.mId == first.mChunk.mId && part.mChunk.mOffset == first.mChunk.mOffset &&
-                                     part.mChunk.mLength == first.mChunk.mLength)) &&
-                (!part.mHasEvent || (part.mEvent.mId == first.mEvent.mId && part.mEvent.mOffset == first.mEvent.mOffset &&
-                                     part.mEvent.mLength == first.mEvent.mLength)) &&
-                (!part.mHasRegister || (part.mRegister.mLength == first.mRegister.mLength &&
-                                        part.mRegister.mLowBit == first.mRegister.mLowBit &&
-                                        part.mRegister.mHighBit == first.mRegister.mHighBit));
-            if (!same)
+            const bool lSame = lPart.mHasRegister == lFirst.mHasRegister && lPart.mHasChunk == lFirst.mHasChunk &&
+                               lPart.mHasEvent == lFirst.mHasEvent && lPart.mPValue == lFirst.mPValue &&
+                               lPart.mFormula == lFirst.mFormula && lPart.mToFormula == lFirst.mToFormula &&
+                               lPart.mValueFeature == lFirst.mValueFeature &&
+                               (!lPart.mHasChunk || (lPart.mChunk.mId == lFirst.mChunk.mId &&
+                                                     lPart.mChunk.mOffset == lFirst.mChunk.mOffset &&
+                                                     lPart.mChunk.mLength == lFirst.mChunk.mLength)) &&
+                               (!lPart.mHasEvent || (lPart.mEvent.mId == lFirst.mEvent.mId &&
+                                                     lPart.mEvent.mOffset == lFirst.mEvent.mOffset &&
+                                                     lPart.mEvent.mLength == lFirst.mEvent.mLength)) &&
+                               (!lPart.mHasRegister || (lPart.mRegister.mLength == lFirst.mRegister.mLength &&
+                                                        lPart.mRegister.mLowBit == lFirst.mRegister.mLowBit &&
+                                                        lPart.mRegister.mHighBit == lFirst.mRegister.mHighBit));
+            if (!lSame)
             {
-                throw DescriptionError(first.mName, "sources " + std::to_string(aFeature.mOwners.front()) + " and " +
-                                                        std::to_string(part.mOwner) +
-                                                        " give it different values (registers, mappings or formulas)");
+                throw DescriptionError(lFirst.mName, "sources " + std::to_string(aFeature.mOwners.front()) + " and " +
+                                                         std::to_string(lPart.mOwner) +
+                                                         " give it different values (registers, mappings or formulas)");
             }
         }
     }
@@ -430,27 +434,28 @@ private:
 
     void Reserve(const std::string &aNode, const std::string &aFeature)
     {
-        const auto inserted = mNodeOwners.emplace(aNode, aFeature);
-        if (!inserted.second)
+        const auto lInserted = mNodeOwners.emplace(aNode, aFeature);
+        if (!lInserted.second)
         {
-            const std::string &other = inserted.first->second;
-            if (other == aNode)
+            const std::string &lOther = lInserted.first->second;
+            if (lOther == aNode)
             {
-                throw DescriptionError(other, "its name is what the description calls a node of '" + aFeature + "'");
+                throw DescriptionError(lOther, "its name is what the description calls a node of '" + aFeature + "'");
             }
-            throw DescriptionError(aFeature, "the description's node '" + aNode + "' clashes with one of '" + other + "'");
+            throw DescriptionError(aFeature,
+                                   "the description's node '" + aNode + "' clashes with one of '" + lOther + "'");
         }
     }
 
     void ReserveNames()
     {
-        for (const Merged &feature : mFeatures)
+        for (const Merged &lFeature : mFeatures)
         {
-            if (feature.mSpec.mName == kDevicePort || feature.mSpec.mName == "Root")
+            if (lFeature.mSpec.mName == kDevicePort || lFeature.mSpec.mName == "Root")
             {
-                throw DescriptionError(feature.mSpec.mName, "the description keeps this name for itself");
+                throw DescriptionError(lFeature.mSpec.mName, "the description keeps this name for itself");
             }
-            Reserve(feature.mSpec.mName, feature.mSpec.mName);
+            Reserve(lFeature.mSpec.mName, lFeature.mSpec.mName);
         }
         mNodeOwners.emplace(kDevicePort, kDevicePort);
         mNodeOwners.emplace("Root", "Root");
@@ -458,22 +463,22 @@ private:
 
     std::string Helper(const Merged &aFeature, const std::string &aSuffix)
     {
-        const std::string name = aFeature.mSpec.mName + aSuffix;
-        Reserve(name, aFeature.mSpec.mName);
-        return name;
+        const std::string lName = aFeature.mSpec.mName + aSuffix;
+        Reserve(lName, aFeature.mSpec.mName);
+        return lName;
     }
 
     // --- Writing ---------------------------------------------------------------
 
     xmlNodePtr NewNode(const char *aKind, const std::string &aName, TnGenNameSpace aNameSpace)
     {
-        xmlNodePtr node = xmlNewChild(mRoot, mNamespace, BAD_CAST aKind, nullptr);
-        xmlNewProp(node, BAD_CAST "Name", BAD_CAST aName.c_str());
+        xmlNodePtr lNode = xmlNewChild(mRoot, mNamespace, BAD_CAST aKind, nullptr);
+        xmlNewProp(lNode, BAD_CAST "Name", BAD_CAST aName.c_str());
         if (aNameSpace == TnGenNameSpaceStandard)
         {
-            xmlNewProp(node, BAD_CAST "NameSpace", BAD_CAST "Standard");
+            xmlNewProp(lNode, BAD_CAST "NameSpace", BAD_CAST "Standard");
         }
-        return node;
+        return lNode;
     }
 
     void Add(xmlNodePtr aNode, const char *aElement, const std::string &aText)
@@ -493,65 +498,66 @@ private:
     {
         // Paths in the order features name them; each level lists its
         // sub-categories and features in that order.
-        std::vector<std::string> order;
-        std::map<std::string, std::vector<std::string>> members;
-        std::map<std::string, std::string> displayNames;
-        std::map<std::string, bool> standard;
-        for (const Merged &feature : mFeatures)
+        std::vector<std::string> lOrder;
+        std::map<std::string, std::vector<std::string>> lMembers;
+        std::map<std::string, std::string> lDisplayNames;
+        std::map<std::string, bool> lStandard;
+        for (const Merged &lFeature : mFeatures)
         {
-            const FeatureSpec &spec = feature.mSpec;
-            if (spec.mCategory.empty())
+            const FeatureSpec &lSpec = lFeature.mSpec;
+            if (lSpec.mCategory.empty())
             {
                 continue;
             }
-            std::string parent = "Root";
-            size_t start = 0;
+            std::string lParent = "Root";
+            size_t lStart = 0;
             while (true)
             {
-                const size_t end = spec.mCategory.find('\\', start);
-                const std::string level = spec.mCategory.substr(start, end - start);
-                if (!IsFeatureName(level))
+                const size_t lEnd = lSpec.mCategory.find('\\', lStart);
+                const std::string lLevel = lSpec.mCategory.substr(lStart, lEnd - lStart);
+                if (!IsFeatureName(lLevel))
                 {
-                    throw DescriptionError(spec.mName, "its category '" + spec.mCategory + "' is no path of names");
+                    throw DescriptionError(lSpec.mName, "its category '" + lSpec.mCategory + "' is no path of names");
                 }
-                if (members.find(level) == members.end())
+                if (lMembers.find(lLevel) == lMembers.end())
                 {
-                    order.push_back(level);
-                    members[level];
-                    members[parent].push_back(level);
-                    const auto inserted = mNodeOwners.emplace(level, level);
-                    if (!inserted.second)
+                    lOrder.push_back(lLevel);
+                    lMembers[lLevel];
+                    lMembers[lParent].push_back(lLevel);
+                    const auto lInserted = mNodeOwners.emplace(lLevel, lLevel);
+                    if (!lInserted.second)
                     {
-                        throw DescriptionError(inserted.first->second, "its name is also the name of a category");
+                        throw DescriptionError(lInserted.first->second, "its name is also the name of a category");
                     }
                 }
-                standard[level] = standard[level] || spec.mNameSpace == TnGenNameSpaceStandard;
-                parent = level;
-                if (end == std::string::npos)
+                lStandard[lLevel] = lStandard[lLevel] || lSpec.mNameSpace == TnGenNameSpaceStandard;
+                lParent = lLevel;
+                if (lEnd == std::string::npos)
                 {
                     break;
                 }
-                start = end + 1;
+                lStart = lEnd + 1;
             }
-            members[parent].push_back(spec.mName);
-            if (!spec.mCategoryDisplayName.empty())
+            lMembers[lParent].push_back(lSpec.mName);
+            if (!lSpec.mCategoryDisplayName.empty())
             {
-                displayNames[parent] = spec.mCategoryDisplayName;
+                lDisplayNames[lParent] = lSpec.mCategoryDisplayName;
             }
         }
-        xmlNodePtr root = NewNode("Category", "Root", TnGenNameSpaceStandard);
-        for (const std::string &member : members["Root"])
+        xmlNodePtr lRoot = NewNode("Category", "Root", TnGenNameSpaceStandard);
+        for (const std::string &lMember : lMembers["Root"])
         {
-            Add(root, "pFeature", member);
+            Add(lRoot, "pFeature", lMember);
         }
-        for (const std::string &level : order)
+        for (const std::string &lLevel : lOrder)
         {
-            xmlNodePtr node = NewNode("Category", level, standard[level] ? TnGenNameSpaceStandard : TnGenNameSpaceCustom);
-            const auto display = displayNames.find(level);
-            Add(node, "DisplayName", display != displayNames.end() ? display->second : SplitWords(level));
-            for (const std::string &member : members[level])
+            xmlNodePtr lNode =
+                NewNode("Category", lLevel, lStandard[lLevel] ? TnGenNameSpaceStandard : TnGenNameSpaceCustom);
+            const auto lDisplay = lDisplayNames.find(lLevel);
+            Add(lNode, "DisplayName", lDisplay != lDisplayNames.end() ? lDisplay->second : SplitWords(lLevel));
+            for (const std::string &lMember : lMembers[lLevel])
             {
-                Add(node, "pFeature", member);
+                Add(lNode, "pFeature", lMember);
             }
         }
     }
@@ -561,37 +567,39 @@ private:
     void WriteKnife(const Merged &aFeature, const std::string &aName, bool aInteger, const std::string &aFormula,
                     const std::vector<std::pair<std::string, std::string>> &aVariables)
     {
-        xmlNodePtr node = NewNode(aInteger ? "IntSwissKnife" : "SwissKnife", aName, TnGenNameSpaceCustom);
-        Add(node, "Visibility", "Invisible");
-        for (const auto &variable : aVariables)
+        xmlNodePtr lNode = NewNode(aInteger ? "IntSwissKnife" : "SwissKnife", aName, TnGenNameSpaceCustom);
+        Add(lNode, "Visibility", "Invisible");
+        for (const auto &lVariable : aVariables)
         {
-            xmlNodePtr element = xmlNewTextChild(node, mNamespace, BAD_CAST "pVariable", BAD_CAST variable.second.c_str());
-            xmlNewProp(element, BAD_CAST "Name", BAD_CAST variable.first.c_str());
+            xmlNodePtr lElement =
+                xmlNewTextChild(lNode, mNamespace, BAD_CAST "pVariable", BAD_CAST lVariable.second.c_str());
+            xmlNewProp(lElement, BAD_CAST "Name", BAD_CAST lVariable.first.c_str());
         }
-        Add(node, "Formula", aFormula);
+        Add(lNode, "Formula", aFormula);
         (void)aFeature;
     }
 
     /// "(SEL = 0) || (SEL = 2)" for the given owners.
     static std::string OwnerCondition(const std::vector<int> &aOwners)
     {
-        std::string condition;
-        for (int owner : aOwners)
+        std::string lCondition;
+        for (int lOwner : aOwners)
         {
-            condition += (condition.empty() ? "" : " || ") + std::string("(SEL = ") + std::to_string(owner) + ")";
+            lCondition += (lCondition.empty() ? "" : " || ") + std::string("(SEL = ") + std::to_string(lOwner) + ")";
         }
-        return condition;
+        return lCondition;
     }
 
     /// "(SEL = 0) ? a : ((SEL = 1) ? b : a)" over the owners' texts.
     static std::string OwnerSwitch(const std::vector<int> &aOwners, const std::vector<std::string> &aValues)
     {
-        std::string formula = aValues.front();
-        for (size_t index = aOwners.size(); index-- > 0;)
+        std::string lFormula = aValues.front();
+        for (size_t lIndex = aOwners.size(); lIndex-- > 0;)
         {
-            formula = "(SEL = " + std::to_string(aOwners[index]) + ") ? (" + aValues[index] + ") : (" + formula + ")";
+            lFormula =
+                "(SEL = " + std::to_string(aOwners[lIndex]) + ") ? (" + aValues[lIndex] + ") : (" + lFormula + ")";
         }
-        return formula;
+        return lFormula;
     }
 
     std::pair<std::string, std::string> SelectorVariable() const { return {"SEL", mInfo.mSourceSelector}; }
@@ -601,64 +609,64 @@ private:
     std::string Availability(const Merged &aFeature, const std::string &aSuffix, const std::vector<int> &aOwners,
                              const std::string &aOwn)
     {
-        const bool restricted =
+        const bool lRestricted =
             aOwners.front() >= 0 && mInfo.mSourceCount > 1 && static_cast<int>(aOwners.size()) < mInfo.mSourceCount;
-        if (!restricted)
+        if (!lRestricted)
         {
             return aOwn;
         }
-        const std::string name = Helper(aFeature, aSuffix);
-        std::vector<std::pair<std::string, std::string>> variables = {SelectorVariable()};
-        std::string formula = OwnerCondition(aOwners);
+        const std::string lName = Helper(aFeature, aSuffix);
+        std::vector<std::pair<std::string, std::string>> lVariables = {SelectorVariable()};
+        std::string lFormula = OwnerCondition(aOwners);
         if (!aOwn.empty())
         {
-            variables.emplace_back("AV", aOwn);
-            formula = "(" + formula + ") && (AV)";
+            lVariables.emplace_back("AV", aOwn);
+            lFormula = "(" + lFormula + ") && (AV)";
         }
-        WriteKnife(aFeature, name, true, formula, variables);
-        return name;
+        WriteKnife(aFeature, lName, true, lFormula, lVariables);
+        return lName;
     }
 
     std::string Lock(const Merged &aFeature)
     {
-        const FeatureSpec &spec = aFeature.mSpec;
-        if (!spec.mTLLocked)
+        const FeatureSpec &lSpec = aFeature.mSpec;
+        if (!lSpec.mTLLocked)
         {
-            return spec.mPIsLocked;
+            return lSpec.mPIsLocked;
         }
-        if (spec.mPIsLocked.empty())
+        if (lSpec.mPIsLocked.empty())
         {
             return mInfo.mTLParamsLocked;
         }
-        const std::string name = Helper(aFeature, "_Locked");
-        WriteKnife(aFeature, name, true, "(TL) || (LK)", {{"TL", mInfo.mTLParamsLocked}, {"LK", spec.mPIsLocked}});
-        return name;
+        const std::string lName = Helper(aFeature, "_Locked");
+        WriteKnife(aFeature, lName, true, "(TL) || (LK)", {{"TL", mInfo.mTLParamsLocked}, {"LK", lSpec.mPIsLocked}});
+        return lName;
     }
 
     /// ToolTip to ImposedAccessMode, and Streamable.
     void WriteCommon(xmlNodePtr aNode, Merged &aFeature, bool aImposeAccess)
     {
-        const FeatureSpec &spec = aFeature.mSpec;
-        AddIf(aNode, "ToolTip", spec.mToolTip);
-        AddIf(aNode, "Description", spec.mDescription);
+        const FeatureSpec &lSpec = aFeature.mSpec;
+        AddIf(aNode, "ToolTip", lSpec.mToolTip);
+        AddIf(aNode, "Description", lSpec.mDescription);
         Add(aNode, "DisplayName",
-            spec.mDisplayName.empty() ? GenerateDisplayName(spec.mName, spec.mCategory) : spec.mDisplayName);
+            lSpec.mDisplayName.empty() ? GenerateDisplayName(lSpec.mName, lSpec.mCategory) : lSpec.mDisplayName);
         static const char *const kVisibility[] = {"Beginner", "Expert", "Guru", "Invisible"};
-        if (spec.mVisibility >= TnGenVisibilityBeginner && spec.mVisibility <= TnGenVisibilityInvisible)
+        if (lSpec.mVisibility >= TnGenVisibilityBeginner && lSpec.mVisibility <= TnGenVisibilityInvisible)
         {
-            Add(aNode, "Visibility", kVisibility[spec.mVisibility]);
+            Add(aNode, "Visibility", kVisibility[lSpec.mVisibility]);
         }
-        AddIf(aNode, "pIsAvailable", Availability(aFeature, "_Avail", aFeature.mOwners, spec.mPIsAvailable));
+        AddIf(aNode, "pIsAvailable", Availability(aFeature, "_Avail", aFeature.mOwners, lSpec.mPIsAvailable));
         AddIf(aNode, "pIsLocked", Lock(aFeature));
-        if (aImposeAccess && spec.mAccessMode == TnGenAccessModeReadOnly)
+        if (aImposeAccess && lSpec.mAccessMode == TnGenAccessModeReadOnly)
         {
             Add(aNode, "ImposedAccessMode", "RO");
         }
-        else if (aImposeAccess && spec.mAccessMode == TnGenAccessModeWriteOnly)
+        else if (aImposeAccess && lSpec.mAccessMode == TnGenAccessModeWriteOnly)
         {
             Add(aNode, "ImposedAccessMode", "WO");
         }
-        if (spec.mStreamable)
+        if (lSpec.mStreamable)
         {
             Add(aNode, "Streamable", "Yes");
         }
@@ -666,15 +674,15 @@ private:
 
     void WriteInvalidators(xmlNodePtr aNode, const FeatureSpec &aSpec)
     {
-        std::vector<std::string> written;
-        for (const std::vector<std::string> *list : {&aSpec.mInvalidators, &aSpec.mSelectors})
+        std::vector<std::string> lWritten;
+        for (const std::vector<std::string> *lList : {&aSpec.mInvalidators, &aSpec.mSelectors})
         {
-            for (const std::string &name : *list)
+            for (const std::string &lName : *lList)
             {
-                if (std::find(written.begin(), written.end(), name) == written.end())
+                if (std::find(lWritten.begin(), lWritten.end(), lName) == lWritten.end())
                 {
-                    Add(aNode, "pInvalidator", name);
-                    written.push_back(name);
+                    Add(aNode, "pInvalidator", lName);
+                    lWritten.push_back(lName);
                 }
             }
         }
@@ -682,9 +690,9 @@ private:
 
     void WriteSelected(xmlNodePtr aNode, const Merged &aFeature)
     {
-        for (const std::string &selected : aFeature.mSelected)
+        for (const std::string &lSelected : aFeature.mSelected)
         {
-            Add(aNode, "pSelected", selected);
+            Add(aNode, "pSelected", lSelected);
         }
     }
 
@@ -693,12 +701,12 @@ private:
         AddIf(aNode, "Unit", aSpec.mUnit);
         static const char *const kRepresentation[] = {"Linear",     "Logarithmic",   "Boolean",   "PureNumber",
                                                       "HexNumber",  "IPV4Address",   "MACAddress"};
-        const TnGenRepresentation representation = aSpec.mRepresentation;
-        if (representation >= TnGenRepresentationLinear && representation <= TnGenRepresentationMACAddress &&
-            (!aFloat || representation == TnGenRepresentationLinear || representation == TnGenRepresentationLogarithmic ||
-             representation == TnGenRepresentationPureNumber))
+        const TnGenRepresentation lRepresentation = aSpec.mRepresentation;
+        if (lRepresentation >= TnGenRepresentationLinear && lRepresentation <= TnGenRepresentationMACAddress &&
+            (!aFloat || lRepresentation == TnGenRepresentationLinear ||
+             lRepresentation == TnGenRepresentationLogarithmic || lRepresentation == TnGenRepresentationPureNumber))
         {
-            Add(aNode, "Representation", kRepresentation[representation]);
+            Add(aNode, "Representation", kRepresentation[lRepresentation]);
         }
     }
 
@@ -706,15 +714,15 @@ private:
     {
         if (aSpec.mHasChunk)
         {
-            const std::string name = "ChunkPort_" + Hex(aSpec.mChunk.mId, 8);
+            const std::string lName = "ChunkPort_" + Hex(aSpec.mChunk.mId, 8);
             mChunkPorts.insert(aSpec.mChunk.mId);
-            return name;
+            return lName;
         }
         if (aSpec.mHasEvent)
         {
-            const std::string name = "EventPort_" + Hex(aSpec.mEvent.mId, 4);
+            const std::string lName = "EventPort_" + Hex(aSpec.mEvent.mId, 4);
             mEventPorts.insert(aSpec.mEvent.mId);
-            return name;
+            return lName;
         }
         return kDevicePort;
     }
@@ -723,73 +731,74 @@ private:
     /// chunk or an event): "IntReg", "FloatReg", "StringReg" or "Register".
     void WriteValueRegister(xmlNodePtr aNode, Merged &aFeature, bool aNumber, bool aSigned)
     {
-        const FeatureSpec &spec = aFeature.mSpec;
-        const std::string port = PortFor(spec);
-        bool readable = true;
-        bool writable = false;
-        std::string cachable = "NoCache";
-        if (spec.mHasChunk || spec.mHasEvent)
+        const FeatureSpec &lSpec = aFeature.mSpec;
+        const std::string lPort = PortFor(lSpec);
+        bool lReadable = true;
+        bool lWritable = false;
+        std::string lCachable = "NoCache";
+        if (lSpec.mHasChunk || lSpec.mHasEvent)
         {
-            const MappingSpec &mapping = spec.mHasChunk ? spec.mChunk : spec.mEvent;
-            const uint64_t offset = mapping.mOffset + (spec.mHasEvent && mapping.mAdjust ? kEventHeaderSize : 0);
-            Add(aNode, "Address", "0x" + Hex(offset));
-            Add(aNode, "Length", std::to_string(mapping.mLength));
+            const MappingSpec &lMapping = lSpec.mHasChunk ? lSpec.mChunk : lSpec.mEvent;
+            const uint64_t lOffset = lMapping.mOffset + (lSpec.mHasEvent && lMapping.mAdjust ? kEventHeaderSize : 0);
+            Add(aNode, "Address", "0x" + Hex(lOffset));
+            Add(aNode, "Length", std::to_string(lMapping.mLength));
         }
         else
         {
-            const RegisterBinding &binding = spec.mRegister;
-            readable = binding.mReadable;
-            writable = binding.mWritable;
-            std::vector<std::string> addresses;
-            bool differ = false;
-            for (const FeatureSpec &part : aFeature.mParts)
+            const RegisterBinding &lBinding = lSpec.mRegister;
+            lReadable = lBinding.mReadable;
+            lWritable = lBinding.mWritable;
+            std::vector<std::string> lAddresses;
+            bool lDiffer = false;
+            for (const FeatureSpec &lPart : aFeature.mParts)
             {
-                addresses.push_back("0x" + Hex(part.mRegister.mAddress));
-                differ = differ || part.mRegister.mAddress != binding.mAddress;
+                lAddresses.push_back("0x" + Hex(lPart.mRegister.mAddress));
+                lDiffer = lDiffer || lPart.mRegister.mAddress != lBinding.mAddress;
             }
-            if (differ)
+            if (lDiffer)
             {
-                const std::string name = Helper(aFeature, "_Address");
-                Add(aNode, "pAddress", name);
-                mLater.push_back([this, &aFeature, name, addresses] {
-                    WriteKnife(aFeature, name, true, OwnerSwitch(aFeature.mOwners, addresses), {SelectorVariable()});
+                const std::string lName = Helper(aFeature, "_Address");
+                Add(aNode, "pAddress", lName);
+                mLater.push_back([this, &aFeature, lName, lAddresses] {
+                    WriteKnife(aFeature, lName, true, OwnerSwitch(aFeature.mOwners, lAddresses), {SelectorVariable()});
                 });
             }
             else
             {
-                Add(aNode, "Address", "0x" + Hex(binding.mAddress));
+                Add(aNode, "Address", "0x" + Hex(lBinding.mAddress));
             }
-            if (!binding.mIndexSelector.empty())
+            if (!lBinding.mIndexSelector.empty())
             {
-                xmlNodePtr index = xmlNewTextChild(aNode, mNamespace, BAD_CAST "pIndex", BAD_CAST binding.mIndexSelector.c_str());
-                xmlNewProp(index, BAD_CAST "Offset", BAD_CAST ("0x" + Hex(binding.mIndexOffset)).c_str());
+                xmlNodePtr lIndex =
+                    xmlNewTextChild(aNode, mNamespace, BAD_CAST "pIndex", BAD_CAST lBinding.mIndexSelector.c_str());
+                xmlNewProp(lIndex, BAD_CAST "Offset", BAD_CAST("0x" + Hex(lBinding.mIndexOffset)).c_str());
             }
-            Add(aNode, "Length", std::to_string(binding.mLength));
+            Add(aNode, "Length", std::to_string(lBinding.mLength));
             static const char *const kCache[] = {"WriteThrough", "WriteAround", "NoCache"};
-            if (spec.mCache >= TnGenCacheWriteThrough && spec.mCache <= TnGenCacheNone)
+            if (lSpec.mCache >= TnGenCacheWriteThrough && lSpec.mCache <= TnGenCacheNone)
             {
-                cachable = kCache[spec.mCache];
+                lCachable = kCache[lSpec.mCache];
             }
         }
-        Add(aNode, "AccessMode", AccessText(readable, writable));
-        Add(aNode, "pPort", port);
-        Add(aNode, "Cachable", cachable);
-        if (spec.mPollingTime > 0)
+        Add(aNode, "AccessMode", AccessText(lReadable, lWritable));
+        Add(aNode, "pPort", lPort);
+        Add(aNode, "Cachable", lCachable);
+        if (lSpec.mPollingTime > 0)
         {
-            Add(aNode, "PollingTime", std::to_string(spec.mPollingTime));
+            Add(aNode, "PollingTime", std::to_string(lSpec.mPollingTime));
         }
-        WriteInvalidators(aNode, spec);
+        WriteInvalidators(aNode, lSpec);
         if (!aNumber)
         {
             return;
         }
-        const RegisterBinding &binding = spec.mRegister;
-        if (spec.mHasRegister && binding.mLowBit >= 0)
+        const RegisterBinding &lBinding = lSpec.mRegister;
+        if (lSpec.mHasRegister && lBinding.mLowBit >= 0)
         {
-            const int bits = static_cast<int>(8 * binding.mLength);
+            const int lBits = static_cast<int>(8 * lBinding.mLength);
             // Big-endian registers number their bits from the most significant.
-            Add(aNode, "LSB", std::to_string(bits - 1 - binding.mLowBit));
-            Add(aNode, "MSB", std::to_string(bits - 1 - binding.mHighBit));
+            Add(aNode, "LSB", std::to_string(lBits - 1 - lBinding.mLowBit));
+            Add(aNode, "MSB", std::to_string(lBits - 1 - lBinding.mHighBit));
         }
         if (aSigned)
         {
@@ -799,9 +808,9 @@ private:
         {
             Add(aNode, "Sign", "Unsigned");
         }
-        const bool little = (spec.mHasChunk && spec.mChunk.mEndianness == TnGenEndiannessLittle) ||
-                            (spec.mHasEvent && spec.mEvent.mEndianness == TnGenEndiannessLittle);
-        Add(aNode, "Endianess", little ? "LittleEndian" : "BigEndian");
+        const bool lLittle = (lSpec.mHasChunk && lSpec.mChunk.mEndianness == TnGenEndiannessLittle) ||
+                             (lSpec.mHasEvent && lSpec.mEvent.mEndianness == TnGenEndiannessLittle);
+        Add(aNode, "Endianess", lLittle ? "LittleEndian" : "BigEndian");
     }
 
     bool HasValueRegister(const FeatureSpec &aSpec) const
@@ -812,20 +821,20 @@ private:
     /// pValue: the private register node, or the named feature.
     void WriteValue(xmlNodePtr aNode, Merged &aFeature, const char *aRegisterKind, bool aSigned)
     {
-        const FeatureSpec &spec = aFeature.mSpec;
-        if (!HasValueRegister(spec))
+        const FeatureSpec &lSpec = aFeature.mSpec;
+        if (!HasValueRegister(lSpec))
         {
-            WriteInvalidators(aNode, spec);
-            Add(aNode, "pValue", spec.mPValue);
+            WriteInvalidators(aNode, lSpec);
+            Add(aNode, "pValue", lSpec.mPValue);
             return;
         }
-        const std::string name = Helper(aFeature, "_Reg");
-        Add(aNode, "pValue", name);
-        const std::string kind = spec.mHasRegister && spec.mRegister.mLowBit >= 0 ? "MaskedIntReg" : aRegisterKind;
-        mLater.push_back([this, &aFeature, name, kind, aSigned] {
-            xmlNodePtr reg = NewNode(kind.c_str(), name, TnGenNameSpaceCustom);
-            Add(reg, "Visibility", "Invisible");
-            WriteValueRegister(reg, aFeature, true, aSigned);
+        const std::string lName = Helper(aFeature, "_Reg");
+        Add(aNode, "pValue", lName);
+        const std::string lKind = lSpec.mHasRegister && lSpec.mRegister.mLowBit >= 0 ? "MaskedIntReg" : aRegisterKind;
+        mLater.push_back([this, &aFeature, lName, lKind, aSigned] {
+            xmlNodePtr lReg = NewNode(lKind.c_str(), lName, TnGenNameSpaceCustom);
+            Add(lReg, "Visibility", "Invisible");
+            WriteValueRegister(lReg, aFeature, true, aSigned);
         });
     }
 
@@ -839,157 +848,167 @@ private:
             Add(aNode, (std::string("p") + aElement).c_str(), aRef);
             return;
         }
-        std::vector<int> owners;
-        std::vector<std::string> values;
-        for (size_t part = 0; part < aFeature.mParts.size(); ++part)
+        std::vector<int> lOwners;
+        std::vector<std::string> lValues;
+        for (size_t lPart = 0; lPart < aFeature.mParts.size(); ++lPart)
         {
-            if (aHas(aFeature.mParts[part]))
+            if (aHas(aFeature.mParts[lPart]))
             {
-                owners.push_back(aFeature.mOwners[part]);
-                const T value = aValue(aFeature.mParts[part]);
-                values.push_back(aInteger ? std::to_string(static_cast<int64_t>(value)) : Number(static_cast<double>(value)));
+                lOwners.push_back(aFeature.mOwners[lPart]);
+                const T lValue = aValue(aFeature.mParts[lPart]);
+                lValues.push_back(aInteger ? std::to_string(static_cast<int64_t>(lValue))
+                                           : Number(static_cast<double>(lValue)));
             }
         }
-        if (values.empty())
+        if (lValues.empty())
         {
             return;
         }
-        if (std::all_of(values.begin(), values.end(), [&](const std::string &aText) { return aText == values.front(); }) ||
-            owners.front() < 0)
+        if (std::all_of(lValues.begin(), lValues.end(),
+                        [&](const std::string &aText) { return aText == lValues.front(); }) ||
+            lOwners.front() < 0)
         {
-            Add(aNode, aElement, values.front());
+            Add(aNode, aElement, lValues.front());
             return;
         }
-        const std::string name = Helper(aFeature, std::string("_") + aElement);
-        Add(aNode, (std::string("p") + aElement).c_str(), name);
-        mLater.push_back([this, &aFeature, name, owners, values, aInteger] {
-            WriteKnife(aFeature, name, aInteger, OwnerSwitch(owners, values), {SelectorVariable()});
+        const std::string lName = Helper(aFeature, std::string("_") + aElement);
+        Add(aNode, (std::string("p") + aElement).c_str(), lName);
+        mLater.push_back([this, &aFeature, lName, lOwners, lValues, aInteger] {
+            WriteKnife(aFeature, lName, aInteger, OwnerSwitch(lOwners, lValues), {SelectorVariable()});
         });
     }
 
     void WriteVariables(xmlNodePtr aNode, const FeatureSpec &aSpec)
     {
-        for (const std::string &variable : aSpec.mVariables)
+        for (const std::string &lVariable : aSpec.mVariables)
         {
-            xmlNodePtr element = xmlNewTextChild(aNode, mNamespace, BAD_CAST "pVariable", BAD_CAST variable.c_str());
-            xmlNewProp(element, BAD_CAST "Name", BAD_CAST variable.c_str());
+            xmlNodePtr lElement = xmlNewTextChild(aNode, mNamespace, BAD_CAST "pVariable", BAD_CAST lVariable.c_str());
+            xmlNewProp(lElement, BAD_CAST "Name", BAD_CAST lVariable.c_str());
         }
     }
 
     void WriteFeature(Merged &aFeature)
     {
-        const FeatureSpec &spec = aFeature.mSpec;
-        const bool isSigned = spec.mRegister.mSigned || (spec.mHasIntLimits && spec.mMin < 0);
-        xmlNodePtr node = nullptr;
-        switch (spec.mKind)
+        const FeatureSpec &lSpec = aFeature.mSpec;
+        const bool lIsSigned = lSpec.mRegister.mSigned || (lSpec.mHasIntLimits && lSpec.mMin < 0);
+        xmlNodePtr lNode = nullptr;
+        switch (lSpec.mKind)
         {
         case FeatureKind::Integer:
-            node = NewNode("Integer", spec.mName, spec.mNameSpace);
-            WriteCommon(node, aFeature, true);
-            WriteValue(node, aFeature, "IntReg", isSigned);
-            WriteLimit<int64_t>(node, aFeature, "Min", spec.mPMin, [](const FeatureSpec &a) { return a.mHasIntLimits; },
-                                [](const FeatureSpec &a) { return a.mMin; }, true);
-            WriteLimit<int64_t>(node, aFeature, "Max", spec.mPMax, [](const FeatureSpec &a) { return a.mHasIntLimits; },
-                                [](const FeatureSpec &a) { return a.mMax; }, true);
-            WriteLimit<int64_t>(node, aFeature, "Inc", spec.mPInc, [](const FeatureSpec &a) { return a.mHasIntLimits; },
-                                [](const FeatureSpec &a) { return a.mInc; }, true);
-            WriteNumberTail(node, spec, false);
+            lNode = NewNode("Integer", lSpec.mName, lSpec.mNameSpace);
+            WriteCommon(lNode, aFeature, true);
+            WriteValue(lNode, aFeature, "IntReg", lIsSigned);
+            WriteLimit<int64_t>(
+                lNode, aFeature, "Min", lSpec.mPMin, [](const FeatureSpec &aSpec) { return aSpec.mHasIntLimits; },
+                [](const FeatureSpec &aSpec) { return aSpec.mMin; }, true);
+            WriteLimit<int64_t>(
+                lNode, aFeature, "Max", lSpec.mPMax, [](const FeatureSpec &aSpec) { return aSpec.mHasIntLimits; },
+                [](const FeatureSpec &aSpec) { return aSpec.mMax; }, true);
+            WriteLimit<int64_t>(
+                lNode, aFeature, "Inc", lSpec.mPInc, [](const FeatureSpec &aSpec) { return aSpec.mHasIntLimits; },
+                [](const FeatureSpec &aSpec) { return aSpec.mInc; }, true);
+            WriteNumberTail(lNode, lSpec, false);
             break;
         case FeatureKind::Float:
-            node = NewNode("Float", spec.mName, spec.mNameSpace);
-            WriteCommon(node, aFeature, true);
-            WriteValue(node, aFeature, "FloatReg", false);
-            WriteLimit<double>(node, aFeature, "Min", spec.mPMin, [](const FeatureSpec &a) { return a.mHasFloatLimits; },
-                               [](const FeatureSpec &a) { return a.mFloatMin; }, false);
-            WriteLimit<double>(node, aFeature, "Max", spec.mPMax, [](const FeatureSpec &a) { return a.mHasFloatLimits; },
-                               [](const FeatureSpec &a) { return a.mFloatMax; }, false);
-            WriteNumberTail(node, spec, true);
+            lNode = NewNode("Float", lSpec.mName, lSpec.mNameSpace);
+            WriteCommon(lNode, aFeature, true);
+            WriteValue(lNode, aFeature, "FloatReg", false);
+            WriteLimit<double>(
+                lNode, aFeature, "Min", lSpec.mPMin, [](const FeatureSpec &aSpec) { return aSpec.mHasFloatLimits; },
+                [](const FeatureSpec &aSpec) { return aSpec.mFloatMin; }, false);
+            WriteLimit<double>(
+                lNode, aFeature, "Max", lSpec.mPMax, [](const FeatureSpec &aSpec) { return aSpec.mHasFloatLimits; },
+                [](const FeatureSpec &aSpec) { return aSpec.mFloatMax; }, false);
+            WriteNumberTail(lNode, lSpec, true);
             break;
         case FeatureKind::String:
         case FeatureKind::Register:
-            if (HasValueRegister(spec))
+            if (HasValueRegister(lSpec))
             {
-                node = NewNode(spec.mKind == FeatureKind::String ? "StringReg" : "Register", spec.mName, spec.mNameSpace);
-                WriteCommon(node, aFeature, true);
-                WriteValueRegister(node, aFeature, false, false);
+                lNode = NewNode(lSpec.mKind == FeatureKind::String ? "StringReg" : "Register", lSpec.mName,
+                                lSpec.mNameSpace);
+                WriteCommon(lNode, aFeature, true);
+                WriteValueRegister(lNode, aFeature, false, false);
             }
             else
             {
-                node = NewNode("String", spec.mName, spec.mNameSpace);
-                WriteCommon(node, aFeature, true);
-                Add(node, "pValue", spec.mPValue);
+                lNode = NewNode("String", lSpec.mName, lSpec.mNameSpace);
+                WriteCommon(lNode, aFeature, true);
+                Add(lNode, "pValue", lSpec.mPValue);
             }
             break;
         case FeatureKind::Boolean:
-            node = NewNode("Boolean", spec.mName, spec.mNameSpace);
-            WriteCommon(node, aFeature, true);
-            WriteValue(node, aFeature, "IntReg", false);
-            Add(node, "OnValue", "1");
-            Add(node, "OffValue", "0");
+            lNode = NewNode("Boolean", lSpec.mName, lSpec.mNameSpace);
+            WriteCommon(lNode, aFeature, true);
+            WriteValue(lNode, aFeature, "IntReg", false);
+            Add(lNode, "OnValue", "1");
+            Add(lNode, "OffValue", "0");
             break;
         case FeatureKind::Command:
-            node = NewNode("Command", spec.mName, spec.mNameSpace);
-            WriteCommon(node, aFeature, true);
-            WriteValue(node, aFeature, "IntReg", false);
-            Add(node, "CommandValue", "1");
+            lNode = NewNode("Command", lSpec.mName, lSpec.mNameSpace);
+            WriteCommon(lNode, aFeature, true);
+            WriteValue(lNode, aFeature, "IntReg", false);
+            Add(lNode, "CommandValue", "1");
             break;
         case FeatureKind::Enumeration:
         {
-            node = NewNode("Enumeration", spec.mName, spec.mNameSpace);
-            WriteCommon(node, aFeature, true);
-            for (size_t index = 0; index < aFeature.mEntries.size(); ++index)
+            lNode = NewNode("Enumeration", lSpec.mName, lSpec.mNameSpace);
+            WriteCommon(lNode, aFeature, true);
+            for (size_t lIndex = 0; lIndex < aFeature.mEntries.size(); ++lIndex)
             {
-                const EnumEntrySpec &entry = aFeature.mEntries[index];
-                xmlNodePtr element = xmlNewChild(node, mNamespace, BAD_CAST "EnumEntry", nullptr);
-                xmlNewProp(element, BAD_CAST "Name", BAD_CAST entry.mName.c_str());
-                if (entry.mNameSpace == TnGenNameSpaceStandard)
+                const EnumEntrySpec &lEntry = aFeature.mEntries[lIndex];
+                xmlNodePtr lElement = xmlNewChild(lNode, mNamespace, BAD_CAST "EnumEntry", nullptr);
+                xmlNewProp(lElement, BAD_CAST "Name", BAD_CAST lEntry.mName.c_str());
+                if (lEntry.mNameSpace == TnGenNameSpaceStandard)
                 {
-                    xmlNewProp(element, BAD_CAST "NameSpace", BAD_CAST "Standard");
+                    xmlNewProp(lElement, BAD_CAST "NameSpace", BAD_CAST "Standard");
                 }
-                Add(element, "DisplayName", entry.mDisplayName.empty() ? SplitWords(entry.mName) : entry.mDisplayName);
-                AddIf(element, "pIsAvailable",
-                      Availability(aFeature, "_" + entry.mName + "_Avail", aFeature.mEntryOwners[index], entry.mIsAvailable));
-                Add(element, "Value", std::to_string(entry.mValue));
+                Add(lElement, "DisplayName",
+                    lEntry.mDisplayName.empty() ? SplitWords(lEntry.mName) : lEntry.mDisplayName);
+                AddIf(lElement, "pIsAvailable",
+                      Availability(aFeature, "_" + lEntry.mName + "_Avail", aFeature.mEntryOwners[lIndex],
+                                   lEntry.mIsAvailable));
+                Add(lElement, "Value", std::to_string(lEntry.mValue));
             }
-            WriteValue(node, aFeature, "IntReg", false);
+            WriteValue(lNode, aFeature, "IntReg", false);
             break;
         }
         case FeatureKind::IntSwissKnife:
         case FeatureKind::FloatSwissKnife:
         {
-            const bool integer = spec.mKind == FeatureKind::IntSwissKnife;
-            node = NewNode(integer ? "IntSwissKnife" : "SwissKnife", spec.mName, spec.mNameSpace);
-            WriteCommon(node, aFeature, false);
-            WriteInvalidators(node, spec);
-            WriteVariables(node, spec);
-            Add(node, "Formula", spec.mFormula);
-            WriteNumberTail(node, spec, !integer);
+            const bool lInteger = lSpec.mKind == FeatureKind::IntSwissKnife;
+            lNode = NewNode(lInteger ? "IntSwissKnife" : "SwissKnife", lSpec.mName, lSpec.mNameSpace);
+            WriteCommon(lNode, aFeature, false);
+            WriteInvalidators(lNode, lSpec);
+            WriteVariables(lNode, lSpec);
+            Add(lNode, "Formula", lSpec.mFormula);
+            WriteNumberTail(lNode, lSpec, !lInteger);
             break;
         }
         case FeatureKind::IntConverter:
         case FeatureKind::FloatConverter:
         {
-            const bool integer = spec.mKind == FeatureKind::IntConverter;
-            node = NewNode(integer ? "IntConverter" : "Converter", spec.mName, spec.mNameSpace);
-            WriteCommon(node, aFeature, true);
-            WriteInvalidators(node, spec);
-            WriteVariables(node, spec);
-            Add(node, "FormulaTo", spec.mToFormula);
-            Add(node, "FormulaFrom", spec.mFormula);
-            Add(node, "pValue", spec.mValueFeature);
-            WriteNumberTail(node, spec, !integer);
+            const bool lInteger = lSpec.mKind == FeatureKind::IntConverter;
+            lNode = NewNode(lInteger ? "IntConverter" : "Converter", lSpec.mName, lSpec.mNameSpace);
+            WriteCommon(lNode, aFeature, true);
+            WriteInvalidators(lNode, lSpec);
+            WriteVariables(lNode, lSpec);
+            Add(lNode, "FormulaTo", lSpec.mToFormula);
+            Add(lNode, "FormulaFrom", lSpec.mFormula);
+            Add(lNode, "pValue", lSpec.mValueFeature);
+            WriteNumberTail(lNode, lSpec, !lInteger);
             break;
         }
         }
-        WriteSelected(node, aFeature);
+        WriteSelected(lNode, aFeature);
         // Private nodes follow the feature's own.
         while (!mLater.empty())
         {
-            std::vector<std::function<void()>> later;
-            later.swap(mLater);
-            for (auto &write : later)
+            std::vector<std::function<void()>> lLater;
+            lLater.swap(mLater);
+            for (auto &lWrite : lLater)
             {
-                write();
+                lWrite();
             }
         }
     }
@@ -997,19 +1016,19 @@ private:
     void WritePorts()
     {
         NewNode("Port", kDevicePort, TnGenNameSpaceStandard);
-        for (uint32_t id : mChunkPorts)
+        for (uint32_t lId : mChunkPorts)
         {
-            const std::string name = "ChunkPort_" + Hex(id, 8);
-            Reserve(name, name);
-            xmlNodePtr node = NewNode("Port", name, TnGenNameSpaceCustom);
-            Add(node, "ChunkID", Hex(id, 8));
+            const std::string lName = "ChunkPort_" + Hex(lId, 8);
+            Reserve(lName, lName);
+            xmlNodePtr lNode = NewNode("Port", lName, TnGenNameSpaceCustom);
+            Add(lNode, "ChunkID", Hex(lId, 8));
         }
-        for (uint32_t id : mEventPorts)
+        for (uint32_t lId : mEventPorts)
         {
-            const std::string name = "EventPort_" + Hex(id, 4);
-            Reserve(name, name);
-            xmlNodePtr node = NewNode("Port", name, TnGenNameSpaceCustom);
-            Add(node, "EventID", Hex(id, 4));
+            const std::string lName = "EventPort_" + Hex(lId, 4);
+            Reserve(lName, lName);
+            xmlNodePtr lNode = NewNode("Port", lName, TnGenNameSpaceCustom);
+            Add(lNode, "EventID", Hex(lId, 4));
         }
     }
 
@@ -1029,27 +1048,27 @@ private:
 /// node name that the description made for a feature.
 std::string FeatureOfMessage(const std::string &aMessage, const std::map<std::string, std::string> &aOwners)
 {
-    size_t start = aMessage.find('\'');
-    while (start != std::string::npos)
+    size_t lStart = aMessage.find('\'');
+    while (lStart != std::string::npos)
     {
-        const size_t end = aMessage.find('\'', start + 1);
-        if (end == std::string::npos)
+        const size_t lEnd = aMessage.find('\'', lStart + 1);
+        if (lEnd == std::string::npos)
         {
             break;
         }
-        const auto found = aOwners.find(aMessage.substr(start + 1, end - start - 1));
-        if (found != aOwners.end())
+        const auto lFound = aOwners.find(aMessage.substr(lStart + 1, lEnd - lStart - 1));
+        if (lFound != aOwners.end())
         {
-            return found->second;
+            return lFound->second;
         }
-        start = aMessage.find('\'', end + 1);
+        lStart = aMessage.find('\'', lEnd + 1);
     }
     // Messages that name a node without quotes ("X: pVariable ...").
-    for (const auto &owner : aOwners)
+    for (const auto &lOwner : aOwners)
     {
-        if (aMessage.compare(0, owner.first.size() + 1, owner.first + ":") == 0)
+        if (aMessage.compare(0, lOwner.first.size() + 1, lOwner.first + ":") == 0)
         {
-            return owner.second;
+            return lOwner.second;
         }
     }
     return std::string();
@@ -1058,57 +1077,57 @@ std::string FeatureOfMessage(const std::string &aMessage, const std::map<std::st
 
 std::string GenerateDisplayName(const std::string &aName, const std::string &aCategory)
 {
-    std::string name = aName;
+    std::string lName = aName;
     if (!aCategory.empty())
     {
-        const size_t last = aCategory.rfind('\\');
-        const std::string prefix = FirstWord(aCategory.substr(last == std::string::npos ? 0 : last + 1));
-        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-            isupper(static_cast<unsigned char>(name[prefix.size()])))
+        const size_t lLast = aCategory.rfind('\\');
+        const std::string lPrefix = FirstWord(aCategory.substr(lLast == std::string::npos ? 0 : lLast + 1));
+        if (lName.size() > lPrefix.size() && lName.compare(0, lPrefix.size(), lPrefix) == 0 &&
+            isupper(static_cast<unsigned char>(lName[lPrefix.size()])))
         {
-            name = name.substr(prefix.size());
+            lName = lName.substr(lPrefix.size());
         }
     }
-    return SplitWords(name);
+    return SplitWords(lName);
 }
 
 TnResult BuildDescription(const std::vector<FeatureSpec> &aFeatures, const std::vector<FeatureChange> &aChanges,
                           const TnDescriptionInfo &aInfo, std::string &aXml)
 {
-    std::map<std::string, std::string> owners;
+    std::map<std::string, std::string> lOwners;
     try
     {
-        Builder builder(aFeatures, aChanges, aInfo);
-        aXml = builder.Write();
-        owners = builder.GetNodeOwners();
+        Builder lBuilder(aFeatures, aChanges, aInfo);
+        aXml = lBuilder.Write();
+        lOwners = lBuilder.GetNodeOwners();
     }
-    catch (const std::exception &error)
+    catch (const std::exception &lError)
     {
-        return TnResult(TN_GENICAM_XML_ERROR, TnString(error.what()));
+        return TnResult(TN_GENICAM_XML_ERROR, TnString(lError.what()));
     }
     // What only a finished description shows (formulas, references between
     // the nodes): the SDK's own engine must load it.
     // The engine loads what it can and keeps faults as warnings; its strict
     // check parses every formula and names every fault.
-    TnResult result;
-    std::unique_ptr<TnGenParameterArray> array(genicam::CreateParameterArray(aXml, nullptr, result));
-    std::string message;
-    if (!array)
+    TnResult lResult;
+    std::unique_ptr<TnGenParameterArray> lArray(genicam::CreateParameterArray(aXml, nullptr, lResult));
+    std::string lMessage;
+    if (!lArray)
     {
-        message = result.GetDescription().GetAscii() != nullptr ? result.GetDescription().GetAscii() : "";
+        lMessage = lResult.GetDescription().GetAscii() != nullptr ? lResult.GetDescription().GetAscii() : "";
     }
     else
     {
-        const std::vector<std::string> faults = genicam::CheckDefinitions(array.get());
-        if (faults.empty())
+        const std::vector<std::string> lFaults = genicam::CheckDefinitions(lArray.get());
+        if (lFaults.empty())
         {
             return TnResult(TN_OK);
         }
-        message = faults.front();
+        lMessage = lFaults.front();
     }
-    const std::string feature = FeatureOfMessage(message, owners);
+    const std::string lFeature = FeatureOfMessage(lMessage, lOwners);
     return TnResult(TN_GENICAM_XML_ERROR,
-                    TnString(((feature.empty() ? std::string() : "feature '" + feature + "': ") + message).c_str()));
+                    TnString(((lFeature.empty() ? std::string() : "feature '" + lFeature + "': ") + lMessage).c_str()));
 }
 } // namespace softdevice
 } // namespace tn

@@ -18,8 +18,8 @@ namespace
 {
 std::string Text(const TnString &aValue)
 {
-    const char *text = aValue.GetAscii();
-    return text != nullptr ? text : "";
+    const char *lText = aValue.GetAscii();
+    return lText != nullptr ? lText : "";
 }
 
 bool IsBoundToValue(FeatureKind aKind)
@@ -199,10 +199,10 @@ void TnGenApiFactory::AddVariable(const TnString &aFeatureName)
 void TnGenApiFactory::AddEnumEntry(const TnString &aName, uint32_t aValue)
 {
     Edit([&](FeatureSpec &aPending) {
-        EnumEntrySpec entry;
-        entry.mName = Text(aName);
-        entry.mValue = aValue;
-        aPending.mEntries.push_back(entry);
+        EnumEntrySpec lEntry;
+        lEntry.mName = Text(aName);
+        lEntry.mValue = aValue;
+        aPending.mEntries.push_back(lEntry);
     });
 }
 
@@ -210,136 +210,138 @@ void TnGenApiFactory::AddEnumEntry(const TnString &aName, uint32_t aValue, const
                                    TnGenNameSpace aNameSpace)
 {
     Edit([&](FeatureSpec &aPending) {
-        EnumEntrySpec entry;
-        entry.mName = Text(aName);
-        entry.mValue = aValue;
-        entry.mDisplayName = Text(aDisplayName);
-        entry.mNameSpace = aNameSpace;
-        aPending.mEntries.push_back(entry);
+        EnumEntrySpec lEntry;
+        lEntry.mName = Text(aName);
+        lEntry.mValue = aValue;
+        lEntry.mDisplayName = Text(aDisplayName);
+        lEntry.mNameSpace = aNameSpace;
+        aPending.mEntries.push_back(lEntry);
     });
 }
 
 TnResult TnGenApiFactory::CheckPending(FeatureKind aKind, ITnRegister *aRegister, RegisterBinding &aBinding)
 {
-    FeatureSpec &feature = mPending;
-    const std::string what = std::string(KindName(aKind)) + " '" + feature.mName + "'";
-    if (!IsFeatureName(feature.mName))
+    FeatureSpec &lFeature = mPending;
+    const std::string lWhat = std::string(KindName(aKind)) + " '" + lFeature.mName + "'";
+    if (!IsFeatureName(lFeature.mName))
     {
         return Failure(TN_INVALID_PARAMETER,
-                       what + ": a name takes letters, digits and underscores, beginning with a letter");
+                       lWhat + ": a name takes letters, digits and underscores, beginning with a letter");
     }
-    if (!feature.mCategory.empty())
+    if (!lFeature.mCategory.empty())
     {
-        size_t start = 0;
+        size_t lStart = 0;
         while (true)
         {
-            const size_t end = feature.mCategory.find('\\', start);
-            if (!IsFeatureName(feature.mCategory.substr(start, end - start)))
+            const size_t lEnd = lFeature.mCategory.find('\\', lStart);
+            if (!IsFeatureName(lFeature.mCategory.substr(lStart, lEnd - lStart)))
             {
                 return Failure(TN_INVALID_PARAMETER,
-                               what + ": the category '" + feature.mCategory + "' is no path of names");
+                               lWhat + ": the category '" + lFeature.mCategory + "' is no path of names");
             }
-            if (end == std::string::npos)
+            if (lEnd == std::string::npos)
             {
                 break;
             }
-            start = end + 1;
+            lStart = lEnd + 1;
         }
     }
-    const bool formula = aKind == FeatureKind::IntSwissKnife || aKind == FeatureKind::FloatSwissKnife ||
-                         aKind == FeatureKind::IntConverter || aKind == FeatureKind::FloatConverter;
-    if (formula)
+    const bool lFormula = aKind == FeatureKind::IntSwissKnife || aKind == FeatureKind::FloatSwissKnife ||
+                          aKind == FeatureKind::IntConverter || aKind == FeatureKind::FloatConverter;
+    if (lFormula)
     {
-        for (const std::string &variable : feature.mVariables)
+        for (const std::string &lVariable : lFeature.mVariables)
         {
-            if (!IsFeatureName(variable))
+            if (!IsFeatureName(lVariable))
             {
-                return Failure(TN_INVALID_PARAMETER, what + ": the variable '" + variable + "' is no feature name");
+                return Failure(TN_INVALID_PARAMETER, lWhat + ": the variable '" + lVariable + "' is no feature name");
             }
         }
         return TnResult(TN_OK);
     }
-    int bindings = (aRegister != nullptr) + feature.mHasChunk + feature.mHasEvent + !feature.mPValue.empty();
-    if (bindings == 0)
+    int lBindings = (aRegister != nullptr) + lFeature.mHasChunk + lFeature.mHasEvent + !lFeature.mPValue.empty();
+    if (lBindings == 0)
     {
-        return Failure(TN_INVALID_PARAMETER, what + " needs a register, a chunk or event mapping, or a pValue");
+        return Failure(TN_INVALID_PARAMETER, lWhat + " needs a register, a chunk or event mapping, or a pValue");
     }
-    if (bindings > 1)
+    if (lBindings > 1)
     {
-        return Failure(TN_INVALID_PARAMETER, what + " is given more than one of a register, a chunk mapping, an event "
-                                                    "mapping and a pValue");
+        return Failure(TN_INVALID_PARAMETER, lWhat + " is given more than one of a register, a chunk mapping, an event "
+                                                     "mapping and a pValue");
     }
-    if (aKind == FeatureKind::Register && !feature.mPValue.empty())
+    if (aKind == FeatureKind::Register && !lFeature.mPValue.empty())
     {
-        return Failure(TN_INVALID_PARAMETER, what + ": a register feature takes no pValue");
+        return Failure(TN_INVALID_PARAMETER, lWhat + ": a register feature takes no pValue");
     }
-    if (aKind == FeatureKind::Command && (feature.mHasChunk || feature.mHasEvent))
+    if (aKind == FeatureKind::Command && (lFeature.mHasChunk || lFeature.mHasEvent))
     {
-        return Failure(TN_INVALID_PARAMETER, what + ": a command needs a register or a pValue");
+        return Failure(TN_INVALID_PARAMETER, lWhat + ": a command needs a register or a pValue");
     }
-    const MappingSpec *mapping = feature.mHasChunk ? &feature.mChunk : feature.mHasEvent ? &feature.mEvent : nullptr;
-    if (mapping != nullptr)
+    const MappingSpec *lMapping = lFeature.mHasChunk   ? &lFeature.mChunk
+                                  : lFeature.mHasEvent ? &lFeature.mEvent
+                                                       : nullptr;
+    if (lMapping != nullptr)
     {
-        const bool number = IsBoundToValue(aKind);
-        if (mapping->mLength == 0 || mapping->mLength > 0xFFFFFFFFull || (number && mapping->mLength > 8) ||
-            (aKind == FeatureKind::Float && mapping->mLength != 4 && mapping->mLength != 8))
+        const bool lNumber = IsBoundToValue(aKind);
+        if (lMapping->mLength == 0 || lMapping->mLength > 0xFFFFFFFFull || (lNumber && lMapping->mLength > 8) ||
+            (aKind == FeatureKind::Float && lMapping->mLength != 4 && lMapping->mLength != 8))
         {
-            return Failure(TN_INVALID_PARAMETER, what + ": a mapping of " + std::to_string(mapping->mLength) +
+            return Failure(TN_INVALID_PARAMETER, lWhat + ": a mapping of " + std::to_string(lMapping->mLength) +
                                                      " bytes cannot hold its value");
         }
-        if (mapping->mEndianness != TnGenEndiannessLittle && mapping->mEndianness != TnGenEndiannessBig)
+        if (lMapping->mEndianness != TnGenEndiannessLittle && lMapping->mEndianness != TnGenEndiannessBig)
         {
-            return Failure(TN_INVALID_PARAMETER, what + ": the mapping's byte order is neither little nor big endian");
+            return Failure(TN_INVALID_PARAMETER, lWhat + ": the mapping's byte order is neither little nor big endian");
         }
     }
     if (aRegister != nullptr)
     {
-        TnRegister *reg = dynamic_cast<TnRegister *>(aRegister);
-        if (reg == nullptr || mMap.Find(reg->GetAddress()).get() != reg)
+        TnRegister *lReg = dynamic_cast<TnRegister *>(aRegister);
+        if (lReg == nullptr || mMap.Find(lReg->GetAddress()).get() != lReg)
         {
-            return Failure(TN_INVALID_PARAMETER, what + ": the register is none of the device's");
+            return Failure(TN_INVALID_PARAMETER, lWhat + ": the register is none of the device's");
         }
-        if (IsBoundToValue(aKind) && reg->GetLength() != 4 && reg->GetLength() != 8)
+        if (IsBoundToValue(aKind) && lReg->GetLength() != 4 && lReg->GetLength() != 8)
         {
-            return Failure(TN_INVALID_PARAMETER, what + ": its register '" + reg->GetNameText() + "' has " +
-                                                     std::to_string(reg->GetLength()) + " bytes, not 4 or 8");
+            return Failure(TN_INVALID_PARAMETER, lWhat + ": its register '" + lReg->GetNameText() + "' has " +
+                                                     std::to_string(lReg->GetLength()) + " bytes, not 4 or 8");
         }
-        aBinding.mRegister = reg;
-        aBinding.mAddress = reg->GetAddress();
-        aBinding.mLength = static_cast<uint32_t>(reg->GetLength());
-        aBinding.mReadable = reg->IsReadable();
-        aBinding.mWritable = reg->IsWritable();
-        aBinding.mSigned = feature.mHasIntLimits && feature.mMin < 0;
+        aBinding.mRegister = lReg;
+        aBinding.mAddress = lReg->GetAddress();
+        aBinding.mLength = static_cast<uint32_t>(lReg->GetLength());
+        aBinding.mReadable = lReg->IsReadable();
+        aBinding.mWritable = lReg->IsWritable();
+        aBinding.mSigned = lFeature.mHasIntLimits && lFeature.mMin < 0;
     }
-    if (feature.mHasIntLimits && (feature.mMin > feature.mMax || feature.mInc < 1))
+    if (lFeature.mHasIntLimits && (lFeature.mMin > lFeature.mMax || lFeature.mInc < 1))
     {
-        return Failure(TN_INVALID_PARAMETER, what + ": minimum " + std::to_string(feature.mMin) + ", maximum " +
-                                                 std::to_string(feature.mMax) + " and increment " +
-                                                 std::to_string(feature.mInc) + " do not go together");
+        return Failure(TN_INVALID_PARAMETER, lWhat + ": minimum " + std::to_string(lFeature.mMin) + ", maximum " +
+                                                 std::to_string(lFeature.mMax) + " and increment " +
+                                                 std::to_string(lFeature.mInc) + " do not go together");
     }
-    if (feature.mHasFloatLimits &&
-        (isnan(feature.mFloatMin) || isnan(feature.mFloatMax) || feature.mFloatMin > feature.mFloatMax))
+    if (lFeature.mHasFloatLimits &&
+        (isnan(lFeature.mFloatMin) || isnan(lFeature.mFloatMax) || lFeature.mFloatMin > lFeature.mFloatMax))
     {
-        return Failure(TN_INVALID_PARAMETER, what + ": the minimum and maximum do not go together");
+        return Failure(TN_INVALID_PARAMETER, lWhat + ": the minimum and maximum do not go together");
     }
     if (aKind == FeatureKind::Enumeration)
     {
-        if (feature.mEntries.empty())
+        if (lFeature.mEntries.empty())
         {
-            return Failure(TN_INVALID_PARAMETER, what + " has no entries");
+            return Failure(TN_INVALID_PARAMETER, lWhat + " has no entries");
         }
-        for (size_t index = 0; index < feature.mEntries.size(); ++index)
+        for (size_t lIndex = 0; lIndex < lFeature.mEntries.size(); ++lIndex)
         {
-            const EnumEntrySpec &entry = feature.mEntries[index];
-            if (!IsFeatureName(entry.mName))
+            const EnumEntrySpec &lEntry = lFeature.mEntries[lIndex];
+            if (!IsFeatureName(lEntry.mName))
             {
-                return Failure(TN_INVALID_PARAMETER, what + ": the entry name '" + entry.mName + "' is no name");
+                return Failure(TN_INVALID_PARAMETER, lWhat + ": the entry name '" + lEntry.mName + "' is no name");
             }
-            for (size_t other = 0; other < index; ++other)
+            for (size_t lOther = 0; lOther < lIndex; ++lOther)
             {
-                if (feature.mEntries[other].mName == entry.mName)
+                if (lFeature.mEntries[lOther].mName == lEntry.mName)
                 {
-                    return Failure(TN_INVALID_PARAMETER, what + " has two entries named '" + entry.mName + "'");
+                    return Failure(TN_INVALID_PARAMETER, lWhat + " has two entries named '" + lEntry.mName + "'");
                 }
             }
         }
@@ -366,53 +368,53 @@ void TnGenApiFactory::Commit(FeatureSpec &aFeature)
 
 TnResult TnGenApiFactory::Create(FeatureKind aKind, ITnRegister *aRegister)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     if (!mOpen)
     {
         return Failure(TN_STATE_ERROR, "features are created only while the device starts");
     }
     // The pending feature is consumed, whatever comes of it.
-    FeatureSpec feature;
-    TnResult result(TN_OK);
-    RegisterBinding binding;
+    FeatureSpec lFeature;
+    TnResult lResult(TN_OK);
+    RegisterBinding lBinding;
     if (mPending.mName.empty())
     {
-        result = Failure(TN_NOT_INITIALIZED, std::string("a ") + KindName(aKind) + " feature needs a name");
+        lResult = Failure(TN_NOT_INITIALIZED, std::string("a ") + KindName(aKind) + " feature needs a name");
     }
     else
     {
-        result = CheckPending(aKind, aRegister, binding);
+        lResult = CheckPending(aKind, aRegister, lBinding);
     }
-    feature = std::move(mPending);
+    lFeature = std::move(mPending);
     mPending = FeatureSpec();
-    if (!result.IsOK())
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
-    feature.mKind = aKind;
+    lFeature.mKind = aKind;
     if (aRegister != nullptr)
     {
-        feature.mHasRegister = true;
-        feature.mRegister = binding;
+        lFeature.mHasRegister = true;
+        lFeature.mRegister = lBinding;
     }
     if (aKind != FeatureKind::Enumeration)
     {
-        feature.mEntries.clear();
+        lFeature.mEntries.clear();
     }
-    const bool formula = aKind == FeatureKind::IntSwissKnife || aKind == FeatureKind::FloatSwissKnife ||
-                         aKind == FeatureKind::IntConverter || aKind == FeatureKind::FloatConverter;
-    if (!formula)
+    const bool lFormula = aKind == FeatureKind::IntSwissKnife || aKind == FeatureKind::FloatSwissKnife ||
+                          aKind == FeatureKind::IntConverter || aKind == FeatureKind::FloatConverter;
+    if (!lFormula)
     {
-        feature.mVariables.clear();
+        lFeature.mVariables.clear();
     }
-    Commit(feature);
+    Commit(lFeature);
     return TnResult(TN_OK);
 }
 
 TnResult TnGenApiFactory::CreateInteger(ITnRegister *aRegister, int64_t aMin, int64_t aMax, int64_t aInc)
 {
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         mPending.mHasIntLimits = true;
         mPending.mMin = aMin;
         mPending.mMax = aMax;
@@ -429,7 +431,7 @@ TnResult TnGenApiFactory::CreateInteger(ITnRegister *aRegister)
 TnResult TnGenApiFactory::CreateFloat(ITnRegister *aRegister, double aMin, double aMax)
 {
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         mPending.mHasFloatLimits = true;
         mPending.mFloatMin = aMin;
         mPending.mFloatMax = aMax;
@@ -487,33 +489,33 @@ TnResult TnGenApiFactory::CreateFloatConverter(const TnString &aValueFeatureName
 TnResult TnGenApiFactory::CreateConverterOrKnife(FeatureKind aKind, const TnString &aValueFeatureName,
                                                  const TnString &aFromFormula, const TnString &aToFormula)
 {
-    const bool converter = aKind == FeatureKind::IntConverter || aKind == FeatureKind::FloatConverter;
-    std::string missing;
+    const bool lConverter = aKind == FeatureKind::IntConverter || aKind == FeatureKind::FloatConverter;
+    std::string lMissing;
     if (Text(aFromFormula).empty())
     {
-        missing = "a formula";
+        lMissing = "a formula";
     }
-    else if (converter && (Text(aValueFeatureName).empty() || Text(aToFormula).empty()))
+    else if (lConverter && (Text(aValueFeatureName).empty() || Text(aToFormula).empty()))
     {
-        missing = "a value feature and two formulas";
+        lMissing = "a value feature and two formulas";
     }
-    if (!missing.empty())
+    if (!lMissing.empty())
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         if (!mOpen)
         {
             return Failure(TN_STATE_ERROR, "features are created only while the device starts");
         }
-        const std::string name = mPending.mName;
+        const std::string lName = mPending.mName;
         mPending = FeatureSpec();
-        if (name.empty())
+        if (lName.empty())
         {
             return Failure(TN_NOT_INITIALIZED, std::string("a ") + KindName(aKind) + " feature needs a name");
         }
-        return Failure(TN_INVALID_PARAMETER, std::string(KindName(aKind)) + " '" + name + "' needs " + missing);
+        return Failure(TN_INVALID_PARAMETER, std::string(KindName(aKind)) + " '" + lName + "' needs " + lMissing);
     }
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         mPending.mFormula = Text(aFromFormula);
         mPending.mToFormula = Text(aToFormula);
         mPending.mValueFeature = Text(aValueFeatureName);
@@ -524,21 +526,21 @@ TnResult TnGenApiFactory::CreateConverterOrKnife(FeatureKind aKind, const TnStri
 TnResult TnGenApiFactory::Change(FeatureChange::Kind aKind, const TnString &aTarget, const TnString &aArgument,
                                  const TnString *aEntry)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     if (!mOpen)
     {
         return Failure(TN_STATE_ERROR, "features are changed only while the device starts");
     }
-    FeatureChange change;
-    change.mKind = aKind;
-    change.mTarget = Text(aTarget);
-    change.mArgument = Text(aArgument);
-    change.mEntry = aEntry != nullptr ? Text(*aEntry) : std::string();
-    if (change.mTarget.empty() || change.mArgument.empty() || (aEntry != nullptr && change.mEntry.empty()))
+    FeatureChange lChange;
+    lChange.mKind = aKind;
+    lChange.mTarget = Text(aTarget);
+    lChange.mArgument = Text(aArgument);
+    lChange.mEntry = aEntry != nullptr ? Text(*aEntry) : std::string();
+    if (lChange.mTarget.empty() || lChange.mArgument.empty() || (aEntry != nullptr && lChange.mEntry.empty()))
     {
         return Failure(TN_INVALID_PARAMETER, "a change of a device feature needs the names of both features");
     }
-    mChanges.push_back(change);
+    mChanges.push_back(lChange);
     return TnResult(TN_OK);
 }
 
@@ -594,49 +596,49 @@ TnResult TnGenApiFactory::SetPIncFor(const TnString &aStandardFeatureName, const
 
 void TnGenApiFactory::SetOwner(int aOwner)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mOwner = aOwner;
     mPending = FeatureSpec();
 }
 
 void TnGenApiFactory::AddFeature(const FeatureSpec &aFeature)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    FeatureSpec feature = aFeature;
-    const int owner = mOwner;
+    std::lock_guard<std::mutex> lLock(mMutex);
+    FeatureSpec lFeature = aFeature;
+    const int lOwner = mOwner;
     mOwner = aFeature.mOwner;
-    Commit(feature);
-    mOwner = owner;
+    Commit(lFeature);
+    mOwner = lOwner;
 }
 
 void TnGenApiFactory::Close()
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mOpen = false;
     mPending = FeatureSpec();
 }
 
 void TnGenApiFactory::Open()
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mOpen = true;
 }
 
 std::vector<FeatureSpec> TnGenApiFactory::GetFeatures() const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return mFeatures;
 }
 
 std::vector<FeatureChange> TnGenApiFactory::GetChanges() const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return mChanges;
 }
 
 void TnGenApiFactory::Clear()
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mFeatures.clear();
     mChanges.clear();
     mPending = FeatureSpec();

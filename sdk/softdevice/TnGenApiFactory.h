@@ -101,7 +101,7 @@ private:
     /// Changes the pending feature, unless the factory is closed.
     template <typename Edit_> void Edit(Edit_ &&aEdit)
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         if (mOpen)
         {
             aEdit(mPending);

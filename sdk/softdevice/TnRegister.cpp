@@ -42,7 +42,7 @@ public:
         {
             return;
         }
-        std::lock_guard<std::mutex> lock(mRegister.mSinkMutex);
+        std::lock_guard<std::mutex> lLock(mRegister.mSinkMutex);
         if (mRegister.mSinks.empty())
         {
             return;
@@ -59,7 +59,7 @@ public:
             return;
         }
         tNotifying.pop_back();
-        std::lock_guard<std::mutex> lock(mRegister.mSinkMutex);
+        std::lock_guard<std::mutex> lLock(mRegister.mSinkMutex);
         --mRegister.mRunning;
         mRegister.mSinkIdle.notify_all();
     }
@@ -93,26 +93,27 @@ bool TnRegister::NotifyingHere() const
 
 std::vector<ITnRegisterEventSink *> TnRegister::GetSinks() const
 {
-    std::lock_guard<std::mutex> lock(mSinkMutex);
+    std::lock_guard<std::mutex> lLock(mSinkMutex);
     return mSinks;
 }
 
 TnResult TnRegister::NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks)
 {
-    for (ITnRegisterEventSink *sink : aSinks)
+    for (ITnRegisterEventSink *lSink : aSinks)
     {
-        TnResult result = aWrite ? GuardedResult("ITnRegisterEventSink::PreWrite", [&] { return sink->PreWrite(this); })
-                                 : GuardedResult("ITnRegisterEventSink::PreRead", [&] { return sink->PreRead(this); });
-        if (!result.IsOK())
+        TnResult lResult = aWrite
+                               ? GuardedResult("ITnRegisterEventSink::PreWrite", [&] { return lSink->PreWrite(this); })
+                               : GuardedResult("ITnRegisterEventSink::PreRead", [&] { return lSink->PreRead(this); });
+        if (!lResult.IsOK())
         {
-            if (!result.HasDescription())
+            if (!lResult.HasDescription())
             {
-                result.SetDescription(TnString(("register '" + mNameText + "': the " +
-                                                (aWrite ? std::string("write") : std::string("read")) +
-                                                " was refused by an event sink")
-                                                   .c_str()));
+                lResult.SetDescription(
+                    TnString(("register '" + mNameText + "': the " +
+                              (aWrite ? std::string("write") : std::string("read")) + " was refused by an event sink")
+                                 .c_str()));
             }
-            return result;
+            return lResult;
         }
     }
     return TnResult(TN_OK);
@@ -120,15 +121,15 @@ TnResult TnRegister::NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSi
 
 void TnRegister::NotifyPost(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks)
 {
-    for (ITnRegisterEventSink *sink : aSinks)
+    for (ITnRegisterEventSink *lSink : aSinks)
     {
         if (aWrite)
         {
-            Guarded("ITnRegisterEventSink::PostWrite", [&] { sink->PostWrite(this); });
+            Guarded("ITnRegisterEventSink::PostWrite", [&] { lSink->PostWrite(this); });
         }
         else
         {
-            Guarded("ITnRegisterEventSink::PostRead", [&] { sink->PostRead(this); });
+            Guarded("ITnRegisterEventSink::PostRead", [&] { lSink->PostRead(this); });
         }
     }
 }
@@ -143,20 +144,20 @@ TnResult TnRegister::Read(uint32_t aOffset, uint8_t *aData, uint32_t aLength)
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': no memory to read into");
     }
-    Notification notification(*this);
-    const std::vector<ITnRegisterEventSink *> &sinks = notification.Sinks();
-    if (sinks.empty())
+    Notification lNotification(*this);
+    const std::vector<ITnRegisterEventSink *> &lSinks = lNotification.Sinks();
+    if (lSinks.empty())
     {
         Peek(aOffset, aData, aLength);
         return TnResult(TN_OK);
     }
-    TnResult result = NotifyPre(false, sinks);
-    if (!result.IsOK())
+    TnResult lResult = NotifyPre(false, lSinks);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
     Peek(aOffset, aData, aLength);
-    NotifyPost(false, sinks);
+    NotifyPost(false, lSinks);
     return TnResult(TN_OK);
 }
 
@@ -170,41 +171,41 @@ TnResult TnRegister::WriteAt(uint32_t aOffset, const uint8_t *aData, uint32_t aL
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': no data to write");
     }
-    Notification notification(*this);
-    const std::vector<ITnRegisterEventSink *> &sinks = notification.Sinks();
-    std::vector<uint8_t> former(aLength);
+    Notification lNotification(*this);
+    const std::vector<ITnRegisterEventSink *> &lSinks = lNotification.Sinks();
+    std::vector<uint8_t> lFormer(aLength);
     {
-        std::lock_guard<std::mutex> lock(mDataMutex);
+        std::lock_guard<std::mutex> lLock(mDataMutex);
         if (aLength > 0)
         {
-            memcpy(former.data(), &mData[aOffset], aLength);
+            memcpy(lFormer.data(), &mData[aOffset], aLength);
             memcpy(&mData[aOffset], aData, aLength);
         }
     }
-    if (sinks.empty())
+    if (lSinks.empty())
     {
         if (mSelfClearing)
         {
-            std::lock_guard<std::mutex> lock(mDataMutex);
+            std::lock_guard<std::mutex> lLock(mDataMutex);
             std::fill(mData.begin(), mData.end(), 0);
         }
         return TnResult(TN_OK);
     }
-    TnResult result = NotifyPre(true, sinks);
-    if (!result.IsOK())
+    TnResult lResult = NotifyPre(true, lSinks);
+    if (!lResult.IsOK())
     {
         // The former value comes back unless another write changed it since.
-        std::lock_guard<std::mutex> lock(mDataMutex);
+        std::lock_guard<std::mutex> lLock(mDataMutex);
         if (aLength > 0 && memcmp(&mData[aOffset], aData, aLength) == 0)
         {
-            memcpy(&mData[aOffset], former.data(), aLength);
+            memcpy(&mData[aOffset], lFormer.data(), aLength);
         }
-        return result;
+        return lResult;
     }
-    NotifyPost(true, sinks);
+    NotifyPost(true, lSinks);
     if (mSelfClearing)
     {
-        std::lock_guard<std::mutex> lock(mDataMutex);
+        std::lock_guard<std::mutex> lLock(mDataMutex);
         std::fill(mData.begin(), mData.end(), 0);
     }
     return TnResult(TN_OK);
@@ -216,7 +217,7 @@ bool TnRegister::Peek(uint32_t aOffset, uint8_t *aData, uint32_t aLength) const
     {
         return false;
     }
-    std::lock_guard<std::mutex> lock(mDataMutex);
+    std::lock_guard<std::mutex> lLock(mDataMutex);
     if (aLength > 0)
     {
         memcpy(aData, &mData[aOffset], aLength);
@@ -230,7 +231,7 @@ bool TnRegister::Poke(uint32_t aOffset, const uint8_t *aData, uint32_t aLength)
     {
         return false;
     }
-    std::lock_guard<std::mutex> lock(mDataMutex);
+    std::lock_guard<std::mutex> lLock(mDataMutex);
     if (aLength > 0)
     {
         memcpy(&mData[aOffset], aData, aLength);
@@ -240,29 +241,29 @@ bool TnRegister::Poke(uint32_t aOffset, const uint8_t *aData, uint32_t aLength)
 
 std::vector<uint8_t> TnRegister::Content() const
 {
-    std::lock_guard<std::mutex> lock(mDataMutex);
+    std::lock_guard<std::mutex> lLock(mDataMutex);
     return mData;
 }
 
 uint32_t TnRegister::PeekInt(uint32_t aOffset) const
 {
-    uint8_t bytes[4] = {0, 0, 0, 0};
-    Peek(aOffset, bytes, 4);
-    return gev::GetU32(bytes);
+    uint8_t lBytes[4] = {0, 0, 0, 0};
+    Peek(aOffset, lBytes, 4);
+    return gev::GetU32(lBytes);
 }
 
 void TnRegister::PokeInt(uint32_t aValue, uint32_t aOffset)
 {
-    uint8_t bytes[4];
-    gev::PutU32(bytes, aValue);
-    Poke(aOffset, bytes, 4);
+    uint8_t lBytes[4];
+    gev::PutU32(lBytes, aValue);
+    Poke(aOffset, lBytes, 4);
 }
 
 void TnRegister::PokeString(const std::string &aValue)
 {
-    std::vector<uint8_t> bytes(mLength, 0);
-    memcpy(bytes.data(), aValue.data(), std::min<size_t>(aValue.size(), mLength));
-    Poke(0, bytes.data(), mLength);
+    std::vector<uint8_t> lBytes(mLength, 0);
+    memcpy(lBytes.data(), aValue.data(), std::min<size_t>(aValue.size(), mLength));
+    Poke(0, lBytes.data(), mLength);
 }
 
 void TnRegister::SetPersistence(const std::string &aFeatureName, uint64_t aOrder)
@@ -287,72 +288,72 @@ TnResult TnRegister::Write(const uint8_t *aData, uint32_t aDataLength, uint32_t 
 
 TnResult TnRegister::ReadInt(uint32_t &aValue, uint32_t aOffset)
 {
-    uint8_t bytes[4];
-    TnResult result = Read(aOffset, bytes, 4);
-    if (result.IsOK())
+    uint8_t lBytes[4];
+    TnResult lResult = Read(aOffset, lBytes, 4);
+    if (lResult.IsOK())
     {
-        aValue = gev::GetU32(bytes);
+        aValue = gev::GetU32(lBytes);
     }
-    return result;
+    return lResult;
 }
 
 TnResult TnRegister::Write(uint32_t aValue, uint32_t aOffset)
 {
-    uint8_t bytes[4];
-    gev::PutU32(bytes, aValue);
-    return WriteAt(aOffset, bytes, 4);
+    uint8_t lBytes[4];
+    gev::PutU32(lBytes, aValue);
+    return WriteAt(aOffset, lBytes, 4);
 }
 
 TnResult TnRegister::ReadString(TnString &aValue)
 {
-    std::vector<uint8_t> bytes(mLength);
-    TnResult result = Read(0, bytes.data(), mLength);
-    if (result.IsOK())
+    std::vector<uint8_t> lBytes(mLength);
+    TnResult lResult = Read(0, lBytes.data(), mLength);
+    if (lResult.IsOK())
     {
-        const auto end = std::find(bytes.begin(), bytes.end(), 0);
-        const std::string text(bytes.begin(), end);
-        aValue = TnString(text.c_str(), static_cast<unsigned int>(text.size()));
+        const auto lEnd = std::find(lBytes.begin(), lBytes.end(), 0);
+        const std::string lText(lBytes.begin(), lEnd);
+        aValue = TnString(lText.c_str(), static_cast<unsigned int>(lText.size()));
     }
-    return result;
+    return lResult;
 }
 
 TnResult TnRegister::Write(const TnString &aValue)
 {
-    const char *text = aValue.GetAscii();
-    const size_t size = text != nullptr ? strlen(text) : 0;
-    if (size > mLength)
+    const char *lText = aValue.GetAscii();
+    const size_t lSize = lText != nullptr ? strlen(lText) : 0;
+    if (lSize > mLength)
     {
-        return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': a string of " + std::to_string(size) +
+        return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': a string of " + std::to_string(lSize) +
                                                  " bytes does not fit its " + std::to_string(mLength) + " bytes");
     }
-    std::vector<uint8_t> bytes(mLength, 0);
-    if (size > 0)
+    std::vector<uint8_t> lBytes(mLength, 0);
+    if (lSize > 0)
     {
-        memcpy(bytes.data(), text, size);
+        memcpy(lBytes.data(), lText, lSize);
     }
-    return WriteAt(0, bytes.data(), mLength);
+    return WriteAt(0, lBytes.data(), mLength);
 }
 
 TnResult TnRegister::ReadFloat(float &aValue)
 {
     if (mLength == 8 && !mByteArray)
     {
-        double value = 0;
-        TnResult result = ReadDouble(value);
-        if (result.IsOK())
+        double lValue = 0;
+        TnResult lResult = ReadDouble(lValue);
+        if (lResult.IsOK())
         {
-            aValue = static_cast<float>(value);
+            aValue = static_cast<float>(lValue);
         }
-        return result;
+        return lResult;
     }
-    uint8_t bytes[4];
-    TnResult result = Read(0, bytes, 4);
-    if (result.IsOK())
+    uint8_t lBytes[4];
+    TnResult lResult = Read(0, lBytes, 4);
+    if (lResult.IsOK())
     {
-        const uint32_t raw = gev::GetU32(bytes);
-        memcpy(&aValue, &raw, sizeof(aValue));
+        const uint32_t lRaw = gev::GetU32(lBytes);
+        memcpy(&aValue, &lRaw, sizeof(aValue));
     }
-    return result;
+    return lResult;
 }
 
 TnResult TnRegister::WriteFloat(float aValue)
@@ -361,50 +362,50 @@ TnResult TnRegister::WriteFloat(float aValue)
     {
         return WriteDouble(aValue);
     }
-    uint32_t raw;
-    memcpy(&raw, &aValue, sizeof(raw));
-    return Write(raw, 0);
+    uint32_t lRaw;
+    memcpy(&lRaw, &aValue, sizeof(lRaw));
+    return Write(lRaw, 0);
 }
 
 TnResult TnRegister::ReadDouble(double &aValue)
 {
     if (mLength == 4)
     {
-        float value = 0;
-        uint8_t bytes[4];
-        TnResult result = Read(0, bytes, 4);
-        if (result.IsOK())
+        float lValue = 0;
+        uint8_t lBytes[4];
+        TnResult lResult = Read(0, lBytes, 4);
+        if (lResult.IsOK())
         {
-            const uint32_t raw = gev::GetU32(bytes);
-            memcpy(&value, &raw, sizeof(value));
-            aValue = value;
+            const uint32_t lRaw = gev::GetU32(lBytes);
+            memcpy(&lValue, &lRaw, sizeof(lValue));
+            aValue = lValue;
         }
-        return result;
+        return lResult;
     }
-    uint8_t bytes[8];
-    TnResult result = Read(0, bytes, 8);
-    if (result.IsOK())
+    uint8_t lBytes[8];
+    TnResult lResult = Read(0, lBytes, 8);
+    if (lResult.IsOK())
     {
-        const uint64_t raw = gev::GetU64(bytes);
-        memcpy(&aValue, &raw, sizeof(aValue));
+        const uint64_t lRaw = gev::GetU64(lBytes);
+        memcpy(&aValue, &lRaw, sizeof(aValue));
     }
-    return result;
+    return lResult;
 }
 
 TnResult TnRegister::WriteDouble(double aValue)
 {
     if (mLength == 4)
     {
-        const float value = static_cast<float>(aValue);
-        uint32_t raw;
-        memcpy(&raw, &value, sizeof(raw));
-        return Write(raw, 0);
+        const float lValue = static_cast<float>(aValue);
+        uint32_t lRaw;
+        memcpy(&lRaw, &lValue, sizeof(lRaw));
+        return Write(lRaw, 0);
     }
-    uint64_t raw;
-    memcpy(&raw, &aValue, sizeof(raw));
-    uint8_t bytes[8];
-    gev::PutU64(bytes, raw);
-    return WriteAt(0, bytes, 8);
+    uint64_t lRaw;
+    memcpy(&lRaw, &aValue, sizeof(lRaw));
+    uint8_t lBytes[8];
+    gev::PutU64(lBytes, lRaw);
+    return WriteAt(0, lBytes, 8);
 }
 
 TnResult TnRegister::AddEventSink(ITnRegisterEventSink *aEventSink)
@@ -413,7 +414,7 @@ TnResult TnRegister::AddEventSink(ITnRegisterEventSink *aEventSink)
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': no event sink");
     }
-    std::lock_guard<std::mutex> lock(mSinkMutex);
+    std::lock_guard<std::mutex> lLock(mSinkMutex);
     if (std::find(mSinks.begin(), mSinks.end(), aEventSink) != mSinks.end())
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': the event sink is already registered");
@@ -424,17 +425,17 @@ TnResult TnRegister::AddEventSink(ITnRegisterEventSink *aEventSink)
 
 TnResult TnRegister::RemoveEventSink(ITnRegisterEventSink *aEventSink)
 {
-    std::unique_lock<std::mutex> lock(mSinkMutex);
-    const auto found = std::find(mSinks.begin(), mSinks.end(), aEventSink);
-    if (aEventSink == nullptr || found == mSinks.end())
+    std::unique_lock<std::mutex> lLock(mSinkMutex);
+    const auto lFound = std::find(mSinks.begin(), mSinks.end(), aEventSink);
+    if (aEventSink == nullptr || lFound == mSinks.end())
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': the event sink is not registered");
     }
-    mSinks.erase(found);
+    mSinks.erase(lFound);
     // Notifications that may still call the sink end before it returns,
     // except those this thread runs itself (it is inside one of them).
-    const size_t own = static_cast<size_t>(std::count(tNotifying.begin(), tNotifying.end(), this));
-    mSinkIdle.wait(lock, [&] { return mRunning <= own; });
+    const size_t lOwn = static_cast<size_t>(std::count(tNotifying.begin(), tNotifying.end(), this));
+    mSinkIdle.wait(lLock, [&] { return mRunning <= lOwn; });
     return TnResult(TN_OK);
 }
 } // namespace softdevice

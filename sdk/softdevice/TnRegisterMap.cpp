@@ -19,42 +19,42 @@ namespace
 {
 std::string Hex(uint64_t aValue)
 {
-    char text[24];
-    snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(aValue));
-    return text;
+    char lText[24];
+    snprintf(lText, sizeof(lText), "0x%llX", static_cast<unsigned long long>(aValue));
+    return lText;
 }
 
 TnAccessStatus Status(uint16_t aStatus, const std::string &aDescription, size_t aDone = 0)
 {
-    TnAccessStatus status;
-    status.mStatus = aStatus;
-    status.mDone = aDone;
-    status.mResult = Failure(TN_GENERIC_ERROR, aDescription);
-    return status;
+    TnAccessStatus lStatus;
+    lStatus.mStatus = aStatus;
+    lStatus.mDone = aDone;
+    lStatus.mResult = Failure(TN_GENERIC_ERROR, aDescription);
+    return lStatus;
 }
 
 TnAccessStatus Refused(const TnResult &aResult, size_t aDone)
 {
-    TnAccessStatus status;
-    status.mStatus = ToGevStatus(aResult);
-    status.mDone = aDone;
-    status.mResult = aResult;
-    return status;
+    TnAccessStatus lStatus;
+    lStatus.mStatus = ToGevStatus(aResult);
+    lStatus.mDone = aDone;
+    lStatus.mResult = aResult;
+    return lStatus;
 }
 } // namespace
 
 uint16_t ToGevStatus(const TnResult &aResult)
 {
-    const uint32_t code = aResult.GetCode();
-    if (code == TN_OK)
+    const uint32_t lCode = aResult.GetCode();
+    if (lCode == TN_OK)
     {
         return gev::kGvcpStatusSuccess;
     }
-    if (code >= 0x8001 && code <= 0x8FFF)
+    if (lCode >= 0x8001 && lCode <= 0x8FFF)
     {
-        return static_cast<uint16_t>(code);
+        return static_cast<uint16_t>(lCode);
     }
-    switch (code)
+    switch (lCode)
     {
     case TN_INVALID_PARAMETER:
         return gev::kGvcpStatusInvalidParameter;
@@ -76,13 +76,13 @@ TnRegisterMap::~TnRegisterMap() = default;
 
 size_t TnRegisterMap::GetRegisterCount()
 {
-    std::shared_lock<std::shared_mutex> lock(mStructure);
+    std::shared_lock<std::shared_mutex> lLock(mStructure);
     return mRegisters.size();
 }
 
 ITnRegister *TnRegisterMap::GetRegisterByIndex(size_t aIndex)
 {
-    std::shared_lock<std::shared_mutex> lock(mStructure);
+    std::shared_lock<std::shared_mutex> lLock(mStructure);
     return aIndex < mRegisters.size() ? mRegisters[aIndex].get() : nullptr;
 }
 
@@ -97,17 +97,17 @@ TnResult TnRegisterMap::WaitForLock(std::unique_lock<std::mutex> &aLock, bool aT
     {
         return Failure(TN_STATE_ERROR, "the register map can be locked only while the device runs");
     }
-    const auto free = [this] { return !mLocked || !mRunning; };
+    const auto lFree = [this] { return !mLocked || !mRunning; };
     if (aTimed)
     {
-        if (!mLockFree.wait_for(aLock, std::chrono::milliseconds(aTimeout), free))
+        if (!mLockFree.wait_for(aLock, std::chrono::milliseconds(aTimeout), lFree))
         {
             return Failure(TN_TIMEOUT, "the register map's lock was not free within " + std::to_string(aTimeout) + " ms");
         }
     }
     else
     {
-        mLockFree.wait(aLock, free);
+        mLockFree.wait(aLock, lFree);
     }
     if (!mRunning)
     {
@@ -119,65 +119,64 @@ TnResult TnRegisterMap::WaitForLock(std::unique_lock<std::mutex> &aLock, bool aT
 
 TnResult TnRegisterMap::Lock()
 {
-    std::unique_lock<std::mutex> lock(mLockMutex);
-    return WaitForLock(lock, false, 0);
+    std::unique_lock<std::mutex> lLock(mLockMutex);
+    return WaitForLock(lLock, false, 0);
 }
 
 TnResult TnRegisterMap::Lock(uint32_t aTimeout)
 {
-    std::unique_lock<std::mutex> lock(mLockMutex);
-    return WaitForLock(lock, true, aTimeout);
+    std::unique_lock<std::mutex> lLock(mLockMutex);
+    return WaitForLock(lLock, true, aTimeout);
 }
 
 void TnRegisterMap::Release()
 {
-    std::lock_guard<std::mutex> lock(mLockMutex);
+    std::lock_guard<std::mutex> lLock(mLockMutex);
     mLocked = false;
     mLockFree.notify_all();
 }
 
 void TnRegisterMap::SetRunning(bool aRunning)
 {
-    std::lock_guard<std::mutex> lock(mLockMutex);
+    std::lock_guard<std::mutex> lLock(mLockMutex);
     mRunning = aRunning;
     mLockFree.notify_all();
 }
 
 bool TnRegisterMap::IsRunning() const
 {
-    std::lock_guard<std::mutex> lock(mLockMutex);
+    std::lock_guard<std::mutex> lLock(mLockMutex);
     return mRunning;
 }
 
 size_t TnRegisterMap::LowerBound(uint32_t aAddress) const
 {
     // The first register that ends after aAddress.
-    const auto found = std::upper_bound(mRegisters.begin(), mRegisters.end(), static_cast<uint64_t>(aAddress),
-                                        [](uint64_t aValue, const std::shared_ptr<TnRegister> &aRegister) {
-                                            return aValue < aRegister->GetEnd64();
-                                        });
-    return static_cast<size_t>(found - mRegisters.begin());
+    const auto lFound = std::upper_bound(
+        mRegisters.begin(), mRegisters.end(), static_cast<uint64_t>(aAddress),
+        [](uint64_t aValue, const std::shared_ptr<TnRegister> &aRegister) { return aValue < aRegister->GetEnd64(); });
+    return static_cast<size_t>(lFound - mRegisters.begin());
 }
 
 std::shared_ptr<TnRegister> TnRegisterMap::Find(uint32_t aAddress) const
 {
-    std::shared_lock<std::shared_mutex> lock(mStructure);
-    const size_t index = LowerBound(aAddress);
-    if (index < mRegisters.size() && mRegisters[index]->GetAddress() <= aAddress)
+    std::shared_lock<std::shared_mutex> lLock(mStructure);
+    const size_t lIndex = LowerBound(aAddress);
+    if (lIndex < mRegisters.size() && mRegisters[lIndex]->GetAddress() <= aAddress)
     {
-        return mRegisters[index];
+        return mRegisters[lIndex];
     }
     return nullptr;
 }
 
 TnRegister *TnRegisterMap::FindByName(const std::string &aName) const
 {
-    std::shared_lock<std::shared_mutex> lock(mStructure);
-    for (const auto &reg : mRegisters)
+    std::shared_lock<std::shared_mutex> lLock(mStructure);
+    for (const auto &lReg : mRegisters)
     {
-        if (reg->GetNameText() == aName)
+        if (lReg->GetNameText() == aName)
         {
-            return reg.get();
+            return lReg.get();
         }
     }
     return nullptr;
@@ -185,165 +184,167 @@ TnRegister *TnRegisterMap::FindByName(const std::string &aName) const
 
 std::vector<std::shared_ptr<TnRegister>> TnRegisterMap::GetRegisters() const
 {
-    std::shared_lock<std::shared_mutex> lock(mStructure);
+    std::shared_lock<std::shared_mutex> lLock(mStructure);
     return mRegisters;
 }
 
 bool TnRegisterMap::FindFree(uint32_t aBegin, uint32_t aEnd, uint32_t aLength, uint32_t &aAddress) const
 {
-    std::shared_lock<std::shared_mutex> lock(mStructure);
-    uint64_t candidate = (static_cast<uint64_t>(aBegin) + 3) & ~3ull;
-    for (size_t index = LowerBound(static_cast<uint32_t>(candidate)); index < mRegisters.size(); ++index)
+    std::shared_lock<std::shared_mutex> lLock(mStructure);
+    uint64_t lCandidate = (static_cast<uint64_t>(aBegin) + 3) & ~3ull;
+    for (size_t lIndex = LowerBound(static_cast<uint32_t>(lCandidate)); lIndex < mRegisters.size(); ++lIndex)
     {
-        const TnRegister &reg = *mRegisters[index];
-        if (candidate + aLength <= reg.GetAddress())
+        const TnRegister &lReg = *mRegisters[lIndex];
+        if (lCandidate + aLength <= lReg.GetAddress())
         {
             break;
         }
-        candidate = std::max<uint64_t>(candidate, (reg.GetEnd64() + 3) & ~3ull);
+        lCandidate = std::max<uint64_t>(lCandidate, (lReg.GetEnd64() + 3) & ~3ull);
     }
-    if (candidate + aLength > aEnd)
+    if (lCandidate + aLength > aEnd)
     {
         return false;
     }
-    aAddress = static_cast<uint32_t>(candidate);
+    aAddress = static_cast<uint32_t>(lCandidate);
     return true;
 }
 
 TnResult TnRegisterMap::Add(const TnRegisterSpec &aSpec, TnRegister **aRegister)
 {
-    const std::string what = "register '" + aSpec.mName + "'";
+    const std::string lWhat = "register '" + aSpec.mName + "'";
     if (aSpec.mName.empty())
     {
         return Failure(TN_GENERIC_ERROR, "a register needs a name");
     }
     if (aSpec.mAddress % 4 != 0 || aSpec.mLength % 4 != 0)
     {
-        return Failure(TN_GENERIC_ERROR, what + ": address " + Hex(aSpec.mAddress) + " and length " +
+        return Failure(TN_GENERIC_ERROR, lWhat + ": address " + Hex(aSpec.mAddress) + " and length " +
                                              std::to_string(aSpec.mLength) + " must be multiples of 4");
     }
     if (aSpec.mByteArray ? aSpec.mLength == 0 : aSpec.mLength != 4 && aSpec.mLength != 8)
     {
-        return Failure(TN_GENERIC_ERROR, what + ": a " + (aSpec.mByteArray ? "byte array" : "plain register") +
+        return Failure(TN_GENERIC_ERROR, lWhat + ": a " + (aSpec.mByteArray ? "byte array" : "plain register") +
                                              " cannot have " + std::to_string(aSpec.mLength) + " bytes");
     }
     if (static_cast<uint64_t>(aSpec.mAddress) + aSpec.mLength > 0x100000000ull)
     {
-        return Failure(TN_GENERIC_ERROR, what + " reaches past the end of the address space");
+        return Failure(TN_GENERIC_ERROR, lWhat + " reaches past the end of the address space");
     }
-    bool readable = false;
-    bool writable = false;
+    bool lReadable = false;
+    bool lWritable = false;
     switch (aSpec.mAccessMode)
     {
     case TnGenAccessModeReadOnly:
-        readable = true;
+        lReadable = true;
         break;
     case TnGenAccessModeReadWrite:
-        readable = writable = true;
+        lReadable = lWritable = true;
         break;
     case TnGenAccessModeWriteOnly:
-        writable = true;
+        lWritable = true;
         break;
     default:
-        return Failure(TN_GENERIC_ERROR, what + ": the access mode " + std::to_string(aSpec.mAccessMode) +
+        return Failure(TN_GENERIC_ERROR, lWhat + ": the access mode " + std::to_string(aSpec.mAccessMode) +
                                              " is none of read-only, read-write and write-only");
     }
-    auto reg = std::make_shared<TnRegister>(aSpec.mName, aSpec.mAddress, aSpec.mLength, readable, writable,
-                                            aSpec.mByteArray, aSpec.mContext);
+    auto lReg = std::make_shared<TnRegister>(aSpec.mName, aSpec.mAddress, aSpec.mLength, lReadable, lWritable,
+                                             aSpec.mByteArray, aSpec.mContext);
     if (aSpec.mSink != nullptr)
     {
-        reg->AddEventSink(aSpec.mSink);
+        lReg->AddEventSink(aSpec.mSink);
     }
 
-    std::unique_lock<std::mutex> programLock(mLockMutex);
-    mLockFree.wait(programLock, [this] { return !mLocked; });
-    std::unique_lock<std::shared_mutex> lock(mStructure);
-    for (const auto &other : mRegisters)
+    std::unique_lock<std::mutex> lProgramLock(mLockMutex);
+    mLockFree.wait(lProgramLock, [this] { return !mLocked; });
+    std::unique_lock<std::shared_mutex> lLock(mStructure);
+    for (const auto &lOther : mRegisters)
     {
-        if (other->GetNameText() == aSpec.mName)
+        if (lOther->GetNameText() == aSpec.mName)
         {
-            return Failure(TN_GENERIC_ERROR, what + ": the name is taken by the register at " + Hex(other->GetAddress()));
+            return Failure(TN_GENERIC_ERROR,
+                           lWhat + ": the name is taken by the register at " + Hex(lOther->GetAddress()));
         }
     }
-    const size_t index = LowerBound(aSpec.mAddress);
-    if (index < mRegisters.size() && mRegisters[index]->GetAddress() < reg->GetEnd64())
+    const size_t lIndex = LowerBound(aSpec.mAddress);
+    if (lIndex < mRegisters.size() && mRegisters[lIndex]->GetAddress() < lReg->GetEnd64())
     {
-        const TnRegister &other = *mRegisters[index];
-        return Failure(TN_GENERIC_ERROR, what + " at " + Hex(aSpec.mAddress) + " (" + std::to_string(aSpec.mLength) +
-                                             " bytes) overlaps register '" + other.GetNameText() + "' at " +
-                                             Hex(other.GetAddress()) + " (" + std::to_string(other.GetLength()) +
+        const TnRegister &lOther = *mRegisters[lIndex];
+        return Failure(TN_GENERIC_ERROR, lWhat + " at " + Hex(aSpec.mAddress) + " (" + std::to_string(aSpec.mLength) +
+                                             " bytes) overlaps register '" + lOther.GetNameText() + "' at " +
+                                             Hex(lOther.GetAddress()) + " (" + std::to_string(lOther.GetLength()) +
                                              " bytes)");
     }
-    mRegisters.insert(mRegisters.begin() + static_cast<std::ptrdiff_t>(index), reg);
+    mRegisters.insert(mRegisters.begin() + static_cast<std::ptrdiff_t>(lIndex), lReg);
     if (aRegister != nullptr)
     {
-        *aRegister = reg.get();
+        *aRegister = lReg.get();
     }
     return TnResult(TN_OK);
 }
 
 void TnRegisterMap::Clear()
 {
-    std::vector<std::shared_ptr<TnRegister>> removed;
+    std::vector<std::shared_ptr<TnRegister>> lRemoved;
     {
-        std::unique_lock<std::mutex> programLock(mLockMutex);
-        mLockFree.wait(programLock, [this] { return !mLocked; });
-        std::unique_lock<std::shared_mutex> lock(mStructure);
-        removed.swap(mRegisters);
+        std::unique_lock<std::mutex> lProgramLock(mLockMutex);
+        mLockFree.wait(lProgramLock, [this] { return !mLocked; });
+        std::unique_lock<std::shared_mutex> lLock(mStructure);
+        lRemoved.swap(mRegisters);
     }
     // Registers still in use by an access die when it ends.
 }
 
 uint16_t TnRegisterMap::Collect(uint32_t aAddress, size_t aSize, std::vector<std::shared_ptr<TnRegister>> &aRegisters) const
 {
-    std::shared_lock<std::shared_mutex> lock(mStructure);
-    uint64_t next = aAddress;
-    const uint64_t end = static_cast<uint64_t>(aAddress) + aSize;
-    for (size_t index = LowerBound(aAddress); next < end; ++index)
+    std::shared_lock<std::shared_mutex> lLock(mStructure);
+    uint64_t lNext = aAddress;
+    const uint64_t lEnd = static_cast<uint64_t>(aAddress) + aSize;
+    for (size_t lIndex = LowerBound(aAddress); lNext < lEnd; ++lIndex)
     {
-        if (index >= mRegisters.size() || mRegisters[index]->GetAddress() > next)
+        if (lIndex >= mRegisters.size() || mRegisters[lIndex]->GetAddress() > lNext)
         {
             return gev::kGvcpStatusInvalidAddress;
         }
-        aRegisters.push_back(mRegisters[index]);
-        next = mRegisters[index]->GetEnd64();
+        aRegisters.push_back(mRegisters[lIndex]);
+        lNext = mRegisters[lIndex]->GetEnd64();
     }
     return gev::kGvcpStatusSuccess;
 }
 
 TnAccessStatus TnRegisterMap::Access(uint32_t aAddress, uint8_t *aRead, const uint8_t *aWrite, size_t aSize)
 {
-    std::vector<std::shared_ptr<TnRegister>> registers;
+    std::vector<std::shared_ptr<TnRegister>> lRegisters;
     if (static_cast<uint64_t>(aAddress) + aSize > 0x100000000ull ||
-        Collect(aAddress, aSize, registers) != gev::kGvcpStatusSuccess)
+        Collect(aAddress, aSize, lRegisters) != gev::kGvcpStatusSuccess)
     {
         return Status(gev::kGvcpStatusInvalidAddress,
                       std::to_string(aSize) + " bytes at " + Hex(aAddress) + " do not all lie in registers");
     }
-    for (const auto &reg : registers)
+    for (const auto &lReg : lRegisters)
     {
-        if (aWrite != nullptr ? !reg->IsWritable() : !reg->IsReadable())
+        if (aWrite != nullptr ? !lReg->IsWritable() : !lReg->IsReadable())
         {
             return Status(aWrite != nullptr ? gev::kGvcpStatusWriteProtect : gev::kGvcpStatusAccessDenied,
-                          "register '" + reg->GetNameText() + "' is not " + (aWrite != nullptr ? "writable" : "readable"));
+                          "register '" + lReg->GetNameText() + "' is not " +
+                              (aWrite != nullptr ? "writable" : "readable"));
         }
     }
-    const uint64_t end = static_cast<uint64_t>(aAddress) + aSize;
-    for (const auto &reg : registers)
+    const uint64_t lEnd = static_cast<uint64_t>(aAddress) + aSize;
+    for (const auto &lReg : lRegisters)
     {
-        const uint64_t from = std::max<uint64_t>(aAddress, reg->GetAddress());
-        const uint32_t offset = static_cast<uint32_t>(from - reg->GetAddress());
-        const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(end, reg->GetEnd64()) - from);
-        const TnResult result = aWrite != nullptr ? reg->WriteAt(offset, aWrite + (from - aAddress), length)
-                                                  : reg->Read(offset, aRead + (from - aAddress), length);
-        if (!result.IsOK())
+        const uint64_t lFrom = std::max<uint64_t>(aAddress, lReg->GetAddress());
+        const uint32_t lOffset = static_cast<uint32_t>(lFrom - lReg->GetAddress());
+        const uint32_t lLength = static_cast<uint32_t>(std::min<uint64_t>(lEnd, lReg->GetEnd64()) - lFrom);
+        const TnResult lResult = aWrite != nullptr ? lReg->WriteAt(lOffset, aWrite + (lFrom - aAddress), lLength)
+                                                   : lReg->Read(lOffset, aRead + (lFrom - aAddress), lLength);
+        if (!lResult.IsOK())
         {
-            return Refused(result, aWrite != nullptr ? static_cast<size_t>(from - aAddress) : 0);
+            return Refused(lResult, aWrite != nullptr ? static_cast<size_t>(lFrom - aAddress) : 0);
         }
     }
-    TnAccessStatus status;
-    status.mDone = aSize;
-    return status;
+    TnAccessStatus lStatus;
+    lStatus.mDone = aSize;
+    return lStatus;
 }
 
 TnAccessStatus TnRegisterMap::ReadMemory(uint32_t aAddress, uint8_t *aData, size_t aSize)
@@ -362,13 +363,13 @@ TnAccessStatus TnRegisterMap::ReadRegister(uint32_t aAddress, uint32_t &aValue)
     {
         return Status(gev::kGvcpStatusBadAlignment, "register address " + Hex(aAddress) + " is not a multiple of 4");
     }
-    uint8_t bytes[4];
-    TnAccessStatus status = ReadMemory(aAddress, bytes, 4);
-    if (status.mStatus == gev::kGvcpStatusSuccess)
+    uint8_t lBytes[4];
+    TnAccessStatus lStatus = ReadMemory(aAddress, lBytes, 4);
+    if (lStatus.mStatus == gev::kGvcpStatusSuccess)
     {
-        aValue = gev::GetU32(bytes);
+        aValue = gev::GetU32(lBytes);
     }
-    return status;
+    return lStatus;
 }
 
 TnAccessStatus TnRegisterMap::WriteRegister(uint32_t aAddress, uint32_t aValue)
@@ -377,9 +378,9 @@ TnAccessStatus TnRegisterMap::WriteRegister(uint32_t aAddress, uint32_t aValue)
     {
         return Status(gev::kGvcpStatusBadAlignment, "register address " + Hex(aAddress) + " is not a multiple of 4");
     }
-    uint8_t bytes[4];
-    gev::PutU32(bytes, aValue);
-    return WriteMemory(aAddress, bytes, 4);
+    uint8_t lBytes[4];
+    gev::PutU32(lBytes, aValue);
+    return WriteMemory(aAddress, lBytes, 4);
 }
 
 // --- TnRegisterFactory --------------------------------------------------------
@@ -390,13 +391,13 @@ TnRegisterFactory::~TnRegisterFactory() = default;
 
 void TnRegisterFactory::Open()
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mOpen = true;
 }
 
 void TnRegisterFactory::Close()
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mOpen = false;
 }
 
@@ -406,8 +407,8 @@ TnResult TnRegisterFactory::AddChecked(const TnRegisterSpec &aSpec)
     {
         return Failure(TN_STATE_ERROR, "registers are added only while the device starts");
     }
-    const uint64_t end = static_cast<uint64_t>(aSpec.mAddress) + aSpec.mLength;
-    if (aSpec.mAddress < kBootstrapEnd || end > kDeviceRangeBegin)
+    const uint64_t lEnd = static_cast<uint64_t>(aSpec.mAddress) + aSpec.mLength;
+    if (aSpec.mAddress < kBootstrapEnd || lEnd > kDeviceRangeBegin)
     {
         return Failure(TN_GENERIC_ERROR, "register '" + aSpec.mName + "' at " + Hex(aSpec.mAddress) +
                                              " lies in the device's own range (below " + Hex(kBootstrapEnd) +
@@ -421,15 +422,15 @@ namespace
 TnRegisterSpec ProgramSpec(const TnString &aName, uint32_t aAddress, uint32_t aLength, TnGenAccessMode aAccessMode,
                            bool aByteArray, ITnRegisterEventSink *aSink, void *aContext)
 {
-    TnRegisterSpec spec;
-    spec.mName = aName.GetAscii() != nullptr ? aName.GetAscii() : "";
-    spec.mAddress = aAddress;
-    spec.mLength = aLength;
-    spec.mAccessMode = aAccessMode;
-    spec.mByteArray = aByteArray;
-    spec.mSink = aSink;
-    spec.mContext = aContext;
-    return spec;
+    TnRegisterSpec lSpec;
+    lSpec.mName = aName.GetAscii() != nullptr ? aName.GetAscii() : "";
+    lSpec.mAddress = aAddress;
+    lSpec.mLength = aLength;
+    lSpec.mAccessMode = aAccessMode;
+    lSpec.mByteArray = aByteArray;
+    lSpec.mSink = aSink;
+    lSpec.mContext = aContext;
+    return lSpec;
 }
 } // namespace
 
@@ -437,7 +438,7 @@ TnResult TnRegisterFactory::AddRegister(const TnString &aName, uint32_t aAddress
                                         TnGenAccessMode aAccessMode, ITnRegisterEventSink *aRegisterEventSink,
                                         void *aContext)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return AddChecked(ProgramSpec(aName, aAddress, aLength, aAccessMode, false, aRegisterEventSink, aContext));
 }
 
@@ -445,7 +446,7 @@ TnResult TnRegisterFactory::AddByteArray(const TnString &aName, uint32_t aAddres
                                          TnGenAccessMode aAccessMode, ITnRegisterEventSink *aRegisterEventSink,
                                          void *aContext)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return AddChecked(ProgramSpec(aName, aAddress, aLength, aAccessMode, true, aRegisterEventSink, aContext));
 }
 
@@ -453,23 +454,23 @@ TnResult TnRegisterFactory::AddRegisterAuto(const TnString &aName, uint32_t &aAs
                                             TnGenAccessMode aAccessMode, ITnRegisterEventSink *aRegisterEventSink,
                                             void *aContext)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    TnRegisterSpec spec = ProgramSpec(aName, 0, aLength, aAccessMode, false, aRegisterEventSink, aContext);
+    std::lock_guard<std::mutex> lLock(mMutex);
+    TnRegisterSpec lSpec = ProgramSpec(aName, 0, aLength, aAccessMode, false, aRegisterEventSink, aContext);
     if (aLength != 4 && aLength != 8)
     {
-        return Failure(TN_GENERIC_ERROR, "register '" + spec.mName + "': a plain register cannot have " +
+        return Failure(TN_GENERIC_ERROR, "register '" + lSpec.mName + "': a plain register cannot have " +
                                              std::to_string(aLength) + " bytes");
     }
-    if (!mMap.FindFree(kAutoRangeBegin, kAutoRangeEnd, aLength, spec.mAddress))
+    if (!mMap.FindFree(kAutoRangeBegin, kAutoRangeEnd, aLength, lSpec.mAddress))
     {
-        return Failure(TN_GENERIC_ERROR, "register '" + spec.mName + "': no room is left for it");
+        return Failure(TN_GENERIC_ERROR, "register '" + lSpec.mName + "': no room is left for it");
     }
-    TnResult result = AddChecked(spec);
-    if (result.IsOK())
+    TnResult lResult = AddChecked(lSpec);
+    if (lResult.IsOK())
     {
-        aAssignedAddress = spec.mAddress;
+        aAssignedAddress = lSpec.mAddress;
     }
-    return result;
+    return lResult;
 }
 } // namespace softdevice
 } // namespace tn

@@ -803,10 +803,11 @@ int TnSoftDevice::SourceOf(ITnRegister *aRegister) const
 {
     for (size_t lIndex = 0; lIndex < mRegisters.mSources.size(); ++lIndex)
     {
-        const TnSourceRegisters &r = mRegisters.mSources[lIndex];
+        const TnSourceRegisters &lR = mRegisters.mSources[lIndex];
         for (const TnRegister *lRegister :
-             {r.mWidth, r.mHeight, r.mOffsetX, r.mOffsetY, r.mPixelFormat, r.mAcquisitionStart, r.mAcquisitionStop,
-              r.mChunkModeActive, r.mChunkEnable, r.mStreamPort, r.mPacketSize, r.mPacketDelay, r.mDestination})
+             {lR.mWidth, lR.mHeight, lR.mOffsetX, lR.mOffsetY, lR.mPixelFormat, lR.mAcquisitionStart,
+              lR.mAcquisitionStop, lR.mChunkModeActive, lR.mChunkEnable, lR.mStreamPort, lR.mPacketSize,
+              lR.mPacketDelay, lR.mDestination})
         {
             if (lRegister == aRegister)
             {
@@ -823,18 +824,18 @@ void TnSoftDevice::UpdatePayloadSize(size_t aIndex)
     {
         return;
     }
-    TnSourceRegisters &r = mRegisters.mSources[aIndex];
+    TnSourceRegisters &lR = mRegisters.mSources[aIndex];
     TnSourceDescription lSource = mConfig.mSources[aIndex];
-    lSource.mWidth = r.mWidth->PeekInt();
-    lSource.mHeight = r.mHeight->PeekInt();
-    lSource.mOffsetX = r.mOffsetX->PeekInt();
-    lSource.mOffsetY = r.mOffsetY->PeekInt();
-    lSource.mPixelType = static_cast<TnPixelType>(r.mPixelFormat->PeekInt());
-    lSource.mChunkModeActive = r.mChunkModeActive->PeekInt() != 0;
+    lSource.mWidth = lR.mWidth->PeekInt();
+    lSource.mHeight = lR.mHeight->PeekInt();
+    lSource.mOffsetX = lR.mOffsetX->PeekInt();
+    lSource.mOffsetY = lR.mOffsetY->PeekInt();
+    lSource.mPixelType = static_cast<TnPixelType>(lR.mPixelFormat->PeekInt());
+    lSource.mChunkModeActive = lR.mChunkModeActive->PeekInt() != 0;
     ITnSWStreamingChannelSource *lSourceObject = mSources[aIndex];
     Guarded("GetPayloadSize", [&] { lSource.mPayloadSize = lSourceObject->GetPayloadSize(); });
     Guarded("GetChunksSize", [&] { lSource.mChunksSize = lSourceObject->GetChunksSize(); });
-    r.mPayloadSize->PokeInt(ComputePayloadSize(lSource));
+    lR.mPayloadSize->PokeInt(ComputePayloadSize(lSource));
     if (aIndex < mChannels.size())
     {
         TnChannelGeometry lGeometry;
@@ -860,43 +861,43 @@ TnResult TnSoftDevice::PreWrite(ITnRegister *aRegister)
     {
         return TnResult(TN_OK);
     }
-    TnSourceRegisters &r = mRegisters.mSources[lIndex];
+    TnSourceRegisters &lR = mRegisters.mSources[lIndex];
     ITnSWStreamingChannelSource *lSource = mSources[lIndex];
     uint32_t lValue = 0;
     aRegister->ReadInt(lValue);
     // What the source must accept: the geometry and the chunk settings.
-    if (aRegister == r.mWidth)
+    if (aRegister == lR.mWidth)
     {
         return GuardedResult("SetWidth", [&] { return lSource->SetWidth(lValue); });
     }
-    if (aRegister == r.mHeight)
+    if (aRegister == lR.mHeight)
     {
         return GuardedResult("SetHeight", [&] { return lSource->SetHeight(lValue); });
     }
-    if (aRegister == r.mOffsetX)
+    if (aRegister == lR.mOffsetX)
     {
         return GuardedResult("SetOffsetX", [&] { return lSource->SetOffsetX(lValue); });
     }
-    if (aRegister == r.mOffsetY)
+    if (aRegister == lR.mOffsetY)
     {
         return GuardedResult("SetOffsetY", [&] { return lSource->SetOffsetY(lValue); });
     }
-    if (aRegister == r.mPixelFormat)
+    if (aRegister == lR.mPixelFormat)
     {
         return GuardedResult("SetPixelType", [&] { return lSource->SetPixelType(static_cast<TnPixelType>(lValue)); });
     }
-    if (aRegister == r.mChunkModeActive)
+    if (aRegister == lR.mChunkModeActive)
     {
         return GuardedResult("SetChunkModeActive", [&] { return lSource->SetChunkModeActive(lValue != 0); });
     }
-    if (aRegister == r.mChunkEnable)
+    if (aRegister == lR.mChunkEnable)
     {
-        const uint32_t lSelected = r.mChunkSelector->PeekInt();
-        if (lSelected < r.mChunkIds.size())
+        const uint32_t lSelected = lR.mChunkSelector->PeekInt();
+        if (lSelected < lR.mChunkIds.size())
         {
-            const bool lEnabled = r.mChunkEnable->PeekInt(4 * lSelected) != 0;
+            const bool lEnabled = lR.mChunkEnable->PeekInt(4 * lSelected) != 0;
             return GuardedResult("SetChunkEnable",
-                                 [&] { return lSource->SetChunkEnable(r.mChunkIds[lSelected], lEnabled); });
+                                 [&] { return lSource->SetChunkEnable(lR.mChunkIds[lSelected], lEnabled); });
         }
     }
     return TnResult(TN_OK);
@@ -958,43 +959,43 @@ void TnSoftDevice::PostWrite(ITnRegister *aRegister)
     {
         return;
     }
-    TnSourceRegisters &r = mRegisters.mSources[lIndex];
+    TnSourceRegisters &lR = mRegisters.mSources[lIndex];
     TnStreamChannel &lChannel = *mChannels[lIndex];
     ITnSWStreamingChannelSource *lSource = mSources[lIndex];
-    if (aRegister == r.mWidth || aRegister == r.mHeight || aRegister == r.mOffsetX || aRegister == r.mOffsetY ||
-        aRegister == r.mPixelFormat || aRegister == r.mChunkModeActive || aRegister == r.mChunkEnable)
+    if (aRegister == lR.mWidth || aRegister == lR.mHeight || aRegister == lR.mOffsetX || aRegister == lR.mOffsetY ||
+        aRegister == lR.mPixelFormat || aRegister == lR.mChunkModeActive || aRegister == lR.mChunkEnable)
     {
         UpdatePayloadSize(lIndex);
     }
-    else if (aRegister == r.mAcquisitionStart)
+    else if (aRegister == lR.mAcquisitionStart)
     {
         lChannel.StartAcquisition();
     }
-    else if (aRegister == r.mAcquisitionStop)
+    else if (aRegister == lR.mAcquisitionStop)
     {
         lChannel.StopAcquisition();
     }
-    else if (aRegister == r.mPacketSize)
+    else if (aRegister == lR.mPacketSize)
     {
-        const uint32_t lValue = r.mPacketSize->PeekInt();
+        const uint32_t lValue = lR.mPacketSize->PeekInt();
         lChannel.SetPacketSize(lValue & 0xFFFF);
         if ((lValue & 0x80000000u) != 0)
         {
-            r.mPacketSize->PokeInt(lValue & ~0x80000000u);
+            lR.mPacketSize->PokeInt(lValue & ~0x80000000u);
             mStatistics.Add(TnSoftDeviceStatistics::TestPackets);
             lChannel.FireTestPacket();
         }
     }
-    else if (aRegister == r.mPacketDelay)
+    else if (aRegister == lR.mPacketDelay)
     {
-        lChannel.SetPacketDelay(r.mPacketDelay->PeekInt());
+        lChannel.SetPacketDelay(lR.mPacketDelay->PeekInt());
     }
-    else if (aRegister == r.mDestination || aRegister == r.mStreamPort)
+    else if (aRegister == lR.mDestination || aRegister == lR.mStreamPort)
     {
-        const uint32_t lDestination = r.mDestination->PeekInt();
-        const uint16_t lPort = static_cast<uint16_t>(r.mStreamPort->PeekInt());
+        const uint32_t lDestination = lR.mDestination->PeekInt();
+        const uint16_t lPort = static_cast<uint16_t>(lR.mStreamPort->PeekInt());
         lChannel.SetDestination(lDestination, lPort);
-        if (aRegister == r.mStreamPort)
+        if (aRegister == lR.mStreamPort)
         {
             if (lPort != 0 && lDestination != 0)
             {

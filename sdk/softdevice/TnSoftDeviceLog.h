@@ -28,10 +28,10 @@ template <typename Call> TnResult GuardedResult(const char *aWhat, Call &&aCall)
     {
         return aCall();
     }
-    catch (const std::exception &error)
+    catch (const std::exception &lError)
     {
-        LogError(aWhat, std::string(aWhat) + " threw: " + error.what());
-        return TnResult(TN_GENERIC_ERROR, TnString((std::string(aWhat) + " threw: " + error.what()).c_str()));
+        LogError(aWhat, std::string(aWhat) + " threw: " + lError.what());
+        return TnResult(TN_GENERIC_ERROR, TnString((std::string(aWhat) + " threw: " + lError.what()).c_str()));
     }
     catch (...)
     {

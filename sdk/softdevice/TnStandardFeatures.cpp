@@ -33,37 +33,37 @@ public:
         {
             return nullptr;
         }
-        TnRegisterSpec spec;
-        spec.mName = aName;
-        spec.mAddress = aAddress;
-        spec.mLength = aLength;
-        spec.mAccessMode = aAccess;
-        spec.mByteArray = aByteArray || (aLength != 4 && aLength != 8);
-        spec.mSink = mSink;
-        TnRegister *reg = nullptr;
-        mResult = mMap.Add(spec, &reg);
-        return reg;
+        TnRegisterSpec lSpec;
+        lSpec.mName = aName;
+        lSpec.mAddress = aAddress;
+        lSpec.mLength = aLength;
+        lSpec.mAccessMode = aAccess;
+        lSpec.mByteArray = aByteArray || (aLength != 4 && aLength != 8);
+        lSpec.mSink = mSink;
+        TnRegister *lReg = nullptr;
+        mResult = mMap.Add(lSpec, &lReg);
+        return lReg;
     }
 
     TnRegister *Add(const std::string &aName, uint32_t aAddress, uint32_t aLength, TnGenAccessMode aAccess, uint32_t aValue)
     {
-        TnRegister *reg = Add(aName, aAddress, aLength, aAccess);
-        if (reg != nullptr)
+        TnRegister *lReg = Add(aName, aAddress, aLength, aAccess);
+        if (lReg != nullptr)
         {
-            reg->PokeInt(aValue, aLength - 4);
+            lReg->PokeInt(aValue, aLength - 4);
         }
-        return reg;
+        return lReg;
     }
 
     TnRegister *AddText(const std::string &aName, uint32_t aAddress, uint32_t aLength, TnGenAccessMode aAccess,
                         const std::string &aText)
     {
-        TnRegister *reg = Add(aName, aAddress, aLength, aAccess, true);
-        if (reg != nullptr)
+        TnRegister *lReg = Add(aName, aAddress, aLength, aAccess, true);
+        if (lReg != nullptr)
         {
-            reg->PokeString(aText);
+            lReg->PokeString(aText);
         }
-        return reg;
+        return lReg;
     }
 
     const TnResult &Result() const { return mResult; }
@@ -97,14 +97,14 @@ public:
     Spec &Register(const TnRegister *aRegister, int aLowBit = -1, int aHighBit = -1)
     {
         mSpec.mHasRegister = true;
-        RegisterBinding &binding = mSpec.mRegister;
-        binding.mRegister = const_cast<TnRegister *>(aRegister);
-        binding.mAddress = aRegister->GetAddress();
-        binding.mLength = static_cast<uint32_t>(aRegister->GetLength());
-        binding.mReadable = aRegister->IsReadable();
-        binding.mWritable = aRegister->IsWritable();
-        binding.mLowBit = aLowBit;
-        binding.mHighBit = aHighBit < 0 ? aLowBit : aHighBit;
+        RegisterBinding &lBinding = mSpec.mRegister;
+        lBinding.mRegister = const_cast<TnRegister *>(aRegister);
+        lBinding.mAddress = aRegister->GetAddress();
+        lBinding.mLength = static_cast<uint32_t>(aRegister->GetLength());
+        lBinding.mReadable = aRegister->IsReadable();
+        lBinding.mWritable = aRegister->IsWritable();
+        lBinding.mLowBit = aLowBit;
+        lBinding.mHighBit = aHighBit < 0 ? aLowBit : aHighBit;
         return *this;
     }
 
@@ -119,11 +119,11 @@ public:
 
     Spec &Entry(const std::string &aName, int64_t aValue)
     {
-        EnumEntrySpec entry;
-        entry.mName = aName;
-        entry.mValue = aValue;
-        entry.mNameSpace = TnGenNameSpaceStandard;
-        mSpec.mEntries.push_back(entry);
+        EnumEntrySpec lEntry;
+        lEntry.mName = aName;
+        lEntry.mValue = aValue;
+        lEntry.mNameSpace = TnGenNameSpaceStandard;
+        mSpec.mEntries.push_back(lEntry);
         return *this;
     }
 
@@ -158,31 +158,31 @@ private:
 /// underscores ("Custom 0x80000001" becomes "Custom_0x80000001").
 std::string EntryName(TnPixelType aPixelType)
 {
-    const TnString text = TnPixelTypeToString(aPixelType);
-    std::string name = text.GetAscii() != nullptr ? text.GetAscii() : "";
-    for (char &c : name)
+    const TnString lText = TnPixelTypeToString(aPixelType);
+    std::string lName = lText.GetAscii() != nullptr ? lText.GetAscii() : "";
+    for (char &lC : lName)
     {
-        if (!isalnum(static_cast<unsigned char>(c)) && c != '_')
+        if (!isalnum(static_cast<unsigned char>(lC)) && lC != '_')
         {
-            c = '_';
+            lC = '_';
         }
     }
-    if (name.empty() || !isalpha(static_cast<unsigned char>(name[0])))
+    if (lName.empty() || !isalpha(static_cast<unsigned char>(lName[0])))
     {
-        name = "Pixel_" + name;
+        lName = "Pixel_" + lName;
     }
-    return name;
+    return lName;
 }
 
 /// A chunk's entry name: its name without the "Chunk" prefix.
 std::string ChunkEntryName(const std::string &aName, uint32_t aId)
 {
-    std::string name = aName.compare(0, 5, "Chunk") == 0 && aName.size() > 5 ? aName.substr(5) : aName;
-    if (!IsFeatureName(name))
+    std::string lName = aName.compare(0, 5, "Chunk") == 0 && aName.size() > 5 ? aName.substr(5) : aName;
+    if (!IsFeatureName(lName))
     {
-        name = "Chunk" + std::to_string(aId);
+        lName = "Chunk" + std::to_string(aId);
     }
-    return name;
+    return lName;
 }
 } // namespace
 
@@ -194,115 +194,123 @@ TnResult CreateDeviceRegisters(TnRegisterMap &aMap, const TnDeviceIdentity &aIde
         return Failure(TN_INVALID_PARAMETER, "a device has at most " + std::to_string(kMaxSources) + " sources");
     }
     aRegisters = TnStandardRegisters();
-    Adder add(aMap, aDeviceSink);
-    const TnDeviceIdentity &id = aIdentity;
+    Adder lAdd(aMap, aDeviceSink);
+    const TnDeviceIdentity &lId = aIdentity;
 
     // The bootstrap block a discovery answer carries, without gaps.
-    add.Add("Version", gev::kRegVersion, 4, RO, id.mGevVersion);
-    add.Add("DeviceMode", gev::kRegDeviceMode, 4, RO,
-            gev::kDeviceModeBigEndian | (gev::kDeviceClassTransmitter << gev::kDeviceModeClassShift) | 1u);
-    add.Add("DeviceMACAddressHigh", gev::kRegMacHigh, 4, RO, static_cast<uint32_t>(id.mMacAddress >> 32) & 0xFFFF);
-    add.Add("DeviceMACAddressLow", gev::kRegMacLow, 4, RO, static_cast<uint32_t>(id.mMacAddress));
-    add.Add("SupportedIPConfiguration", gev::kRegSupportedIPConfig, 4, RO,
-            gev::kIPConfigLla | gev::kIPConfigDhcp | gev::kIPConfigPersistent);
-    add.Add("CurrentIPConfiguration", gev::kRegCurrentIPConfig, 4, RW, gev::kIPConfigLla | gev::kIPConfigDhcp);
-    add.Add("Reserved0018", 0x0018, 12, RO, true);
-    add.Add("CurrentIPAddress", gev::kRegCurrentIP, 4, RO, id.mIPAddress);
-    add.Add("Reserved0028", 0x0028, 12, RO, true);
-    add.Add("CurrentSubnetMask", gev::kRegCurrentSubnetMask, 4, RO, id.mSubnetMask);
-    add.Add("Reserved0038", 0x0038, 12, RO, true);
-    add.Add("CurrentDefaultGateway", gev::kRegCurrentGateway, 4, RO, id.mGateway);
-    add.AddText("ManufacturerName", gev::kRegManufacturerName, gev::kManufacturerNameSize, RO, id.mManufacturerName);
-    add.AddText("ModelName", gev::kRegModelName, gev::kModelNameSize, RO, id.mModelName);
-    add.AddText("DeviceVersion", gev::kRegDeviceVersion, gev::kDeviceVersionSize, RO, id.mDeviceVersion);
-    add.AddText("ManufacturerInfo", gev::kRegManufacturerInfo, gev::kManufacturerInfoSize, RO, id.mManufacturerInfo);
-    add.AddText("SerialNumber", gev::kRegSerialNumber, gev::kSerialNumberSize, RO, id.mSerialNumber);
+    lAdd.Add("Version", gev::kRegVersion, 4, RO, lId.mGevVersion);
+    lAdd.Add("DeviceMode", gev::kRegDeviceMode, 4, RO,
+             gev::kDeviceModeBigEndian | (gev::kDeviceClassTransmitter << gev::kDeviceModeClassShift) | 1u);
+    lAdd.Add("DeviceMACAddressHigh", gev::kRegMacHigh, 4, RO, static_cast<uint32_t>(lId.mMacAddress >> 32) & 0xFFFF);
+    lAdd.Add("DeviceMACAddressLow", gev::kRegMacLow, 4, RO, static_cast<uint32_t>(lId.mMacAddress));
+    lAdd.Add("SupportedIPConfiguration", gev::kRegSupportedIPConfig, 4, RO,
+             gev::kIPConfigLla | gev::kIPConfigDhcp | gev::kIPConfigPersistent);
+    lAdd.Add("CurrentIPConfiguration", gev::kRegCurrentIPConfig, 4, RW, gev::kIPConfigLla | gev::kIPConfigDhcp);
+    lAdd.Add("Reserved0018", 0x0018, 12, RO, true);
+    lAdd.Add("CurrentIPAddress", gev::kRegCurrentIP, 4, RO, lId.mIPAddress);
+    lAdd.Add("Reserved0028", 0x0028, 12, RO, true);
+    lAdd.Add("CurrentSubnetMask", gev::kRegCurrentSubnetMask, 4, RO, lId.mSubnetMask);
+    lAdd.Add("Reserved0038", 0x0038, 12, RO, true);
+    lAdd.Add("CurrentDefaultGateway", gev::kRegCurrentGateway, 4, RO, lId.mGateway);
+    lAdd.AddText("ManufacturerName", gev::kRegManufacturerName, gev::kManufacturerNameSize, RO, lId.mManufacturerName);
+    lAdd.AddText("ModelName", gev::kRegModelName, gev::kModelNameSize, RO, lId.mModelName);
+    lAdd.AddText("DeviceVersion", gev::kRegDeviceVersion, gev::kDeviceVersionSize, RO, lId.mDeviceVersion);
+    lAdd.AddText("ManufacturerInfo", gev::kRegManufacturerInfo, gev::kManufacturerInfoSize, RO, lId.mManufacturerInfo);
+    lAdd.AddText("SerialNumber", gev::kRegSerialNumber, gev::kSerialNumberSize, RO, lId.mSerialNumber);
     aRegisters.mUserDefinedName =
-        add.AddText("UserDefinedName", gev::kRegUserDefinedName, gev::kUserDefinedNameSize, RW, id.mUserDefinedName);
-    aRegisters.mFirstUrl = add.AddText("FirstURL", gev::kRegFirstUrl, gev::kUrlSize, RO, "");
-    add.AddText("SecondURL", gev::kRegSecondUrl, gev::kUrlSize, RO, "");
-    add.Add("NumberOfNetworkInterfaces", gev::kRegNumberOfInterfaces, 4, RO, 1u);
-    add.Add("PersistentIPAddress", gev::kRegPersistentIP, 4, RW, 0u);
-    add.Add("PersistentSubnetMask", gev::kRegPersistentSubnetMask, 4, RW, 0u);
-    add.Add("PersistentDefaultGateway", gev::kRegPersistentGateway, 4, RW, 0u);
-    add.Add("NumberOfMessageChannels", gev::kRegNumberOfMessageChannels, 4, RO, 1u);
-    add.Add("NumberOfStreamChannels", gev::kRegNumberOfStreamChannels, 4, RO, static_cast<uint32_t>(aSourceCount));
-    add.Add("GVCPCapability", gev::kRegGvcpCapability, 4, RO,
-            id.mGvcpCapability != 0 ? id.mGvcpCapability
-                                    : gev::kCapabilityUserDefinedName | gev::kCapabilityWriteMemory |
-                                          gev::kCapabilityPacketResend | gev::kCapabilityEvent |
-                                          gev::kCapabilityEventData | gev::kCapabilityPendingAck);
-    aRegisters.mHeartbeatTimeout = add.Add("HeartbeatTimeout", gev::kRegHeartbeatTimeout, 4, RW, id.mHeartbeatTimeout);
-    add.Add("TimestampTickFrequencyHigh", gev::kRegTimestampTickFrequencyHigh, 4, RO,
-            static_cast<uint32_t>(id.mTimestampTickFrequency >> 32));
-    add.Add("TimestampTickFrequencyLow", gev::kRegTimestampTickFrequencyLow, 4, RO,
-            static_cast<uint32_t>(id.mTimestampTickFrequency));
-    aRegisters.mTimestampControl = add.Add("TimestampControl", gev::kRegTimestampControl, 4, WO, 0u);
-    aRegisters.mTimestampValueHigh = add.Add("TimestampValueHigh", gev::kRegTimestampValueHigh, 4, RO, 0u);
-    aRegisters.mTimestampValueLow = add.Add("TimestampValueLow", gev::kRegTimestampValueLow, 4, RO, 0u);
-    add.Add("GVCPConfiguration", gev::kRegGvcpConfiguration, 4, RW, 0u);
-    add.Add("PendingTimeout", gev::kRegPendingTimeout, 4, RO, 1000u);
-    aRegisters.mControlChannelPrivilege = add.Add("ControlChannelPrivilege", gev::kRegControlChannelPrivilege, 4, RW, 0u);
-    aRegisters.mMessageChannelPort = add.Add("MessageChannelPort", gev::kRegMessageChannelPort, 4, RW, 0u);
+        lAdd.AddText("UserDefinedName", gev::kRegUserDefinedName, gev::kUserDefinedNameSize, RW, lId.mUserDefinedName);
+    aRegisters.mFirstUrl = lAdd.AddText("FirstURL", gev::kRegFirstUrl, gev::kUrlSize, RO, "");
+    lAdd.AddText("SecondURL", gev::kRegSecondUrl, gev::kUrlSize, RO, "");
+    lAdd.Add("NumberOfNetworkInterfaces", gev::kRegNumberOfInterfaces, 4, RO, 1u);
+    lAdd.Add("PersistentIPAddress", gev::kRegPersistentIP, 4, RW, 0u);
+    lAdd.Add("PersistentSubnetMask", gev::kRegPersistentSubnetMask, 4, RW, 0u);
+    lAdd.Add("PersistentDefaultGateway", gev::kRegPersistentGateway, 4, RW, 0u);
+    lAdd.Add("NumberOfMessageChannels", gev::kRegNumberOfMessageChannels, 4, RO, 1u);
+    lAdd.Add("NumberOfStreamChannels", gev::kRegNumberOfStreamChannels, 4, RO, static_cast<uint32_t>(aSourceCount));
+    lAdd.Add("GVCPCapability", gev::kRegGvcpCapability, 4, RO,
+             lId.mGvcpCapability != 0
+                 ? lId.mGvcpCapability
+                 : gev::kCapabilityUserDefinedName | gev::kCapabilityWriteMemory | gev::kCapabilityPacketResend |
+                       gev::kCapabilityEvent | gev::kCapabilityEventData | gev::kCapabilityPendingAck);
+    aRegisters.mHeartbeatTimeout =
+        lAdd.Add("HeartbeatTimeout", gev::kRegHeartbeatTimeout, 4, RW, lId.mHeartbeatTimeout);
+    lAdd.Add("TimestampTickFrequencyHigh", gev::kRegTimestampTickFrequencyHigh, 4, RO,
+             static_cast<uint32_t>(lId.mTimestampTickFrequency >> 32));
+    lAdd.Add("TimestampTickFrequencyLow", gev::kRegTimestampTickFrequencyLow, 4, RO,
+             static_cast<uint32_t>(lId.mTimestampTickFrequency));
+    aRegisters.mTimestampControl = lAdd.Add("TimestampControl", gev::kRegTimestampControl, 4, WO, 0u);
+    aRegisters.mTimestampValueHigh = lAdd.Add("TimestampValueHigh", gev::kRegTimestampValueHigh, 4, RO, 0u);
+    aRegisters.mTimestampValueLow = lAdd.Add("TimestampValueLow", gev::kRegTimestampValueLow, 4, RO, 0u);
+    lAdd.Add("GVCPConfiguration", gev::kRegGvcpConfiguration, 4, RW, 0u);
+    lAdd.Add("PendingTimeout", gev::kRegPendingTimeout, 4, RO, 1000u);
+    aRegisters.mControlChannelPrivilege =
+        lAdd.Add("ControlChannelPrivilege", gev::kRegControlChannelPrivilege, 4, RW, 0u);
+    aRegisters.mMessageChannelPort = lAdd.Add("MessageChannelPort", gev::kRegMessageChannelPort, 4, RW, 0u);
     aRegisters.mMessageChannelDestination =
-        add.Add("MessageChannelDestination", gev::kRegMessageChannelDestination, 4, RW, 0u);
-    add.Add("MessageChannelTransmissionTimeout", gev::kRegMessageChannelTimeout, 4, RW, 300u);
-    add.Add("MessageChannelRetryCount", gev::kRegMessageChannelRetryCount, 4, RW, 2u);
-    add.Add("MessageChannelSourcePort", gev::kRegMessageChannelSourcePort, 4, RO, 0u);
+        lAdd.Add("MessageChannelDestination", gev::kRegMessageChannelDestination, 4, RW, 0u);
+    lAdd.Add("MessageChannelTransmissionTimeout", gev::kRegMessageChannelTimeout, 4, RW, 300u);
+    lAdd.Add("MessageChannelRetryCount", gev::kRegMessageChannelRetryCount, 4, RW, 2u);
+    lAdd.Add("MessageChannelSourcePort", gev::kRegMessageChannelSourcePort, 4, RO, 0u);
 
     // The device-wide block.
-    aRegisters.mTLParamsLocked = add.Add("TLParamsLockedReg", kDeviceRegisters + 0x00, 4, RW, 0u);
-    aRegisters.mSourceSelector = add.Add("SourceSelectorReg", kDeviceRegisters + 0x04, 4, RW, 0u);
-    aRegisters.mUserSetSelector = add.Add("UserSetSelectorReg", kDeviceRegisters + 0x08, 4, RW, 0u);
-    aRegisters.mUserSetLoad = add.Add("UserSetLoadReg", kDeviceRegisters + 0x0C, 4, WO, 0u);
-    aRegisters.mUserSetSave = add.Add("UserSetSaveReg", kDeviceRegisters + 0x10, 4, WO, 0u);
-    aRegisters.mUserSetDefault = add.Add("UserSetDefaultReg", kDeviceRegisters + 0x14, 4, RW, 0u);
-    aRegisters.mDeviceReset = add.Add("DeviceResetReg", kDeviceRegisters + 0x18, 4, WO, 0u);
+    aRegisters.mTLParamsLocked = lAdd.Add("TLParamsLockedReg", kDeviceRegisters + 0x00, 4, RW, 0u);
+    aRegisters.mSourceSelector = lAdd.Add("SourceSelectorReg", kDeviceRegisters + 0x04, 4, RW, 0u);
+    aRegisters.mUserSetSelector = lAdd.Add("UserSetSelectorReg", kDeviceRegisters + 0x08, 4, RW, 0u);
+    aRegisters.mUserSetLoad = lAdd.Add("UserSetLoadReg", kDeviceRegisters + 0x0C, 4, WO, 0u);
+    aRegisters.mUserSetSave = lAdd.Add("UserSetSaveReg", kDeviceRegisters + 0x10, 4, WO, 0u);
+    aRegisters.mUserSetDefault = lAdd.Add("UserSetDefaultReg", kDeviceRegisters + 0x14, 4, RW, 0u);
+    aRegisters.mDeviceReset = lAdd.Add("DeviceResetReg", kDeviceRegisters + 0x18, 4, WO, 0u);
 
-    for (size_t index = 0; index < aSourceCount; ++index)
+    for (size_t lIndex = 0; lIndex < aSourceCount; ++lIndex)
     {
-        const std::string n = std::to_string(index);
-        const uint32_t channel = gev::kRegStreamChannelBase + static_cast<uint32_t>(index) * gev::kRegStreamChannelStride;
-        const uint32_t base = kSourceRegisters + static_cast<uint32_t>(index) * kSourceRegisterStride;
-        TnSourceRegisters s;
-        s.mStreamPort = add.Add("StreamChannelPort" + n, channel + gev::kRegStreamChannelPort, 4, RW, 0u);
-        s.mPacketSize = add.Add("StreamChannelPacketSize" + n, channel + gev::kRegStreamChannelPacketSize, 4, RW, 1500u);
-        s.mPacketDelay = add.Add("StreamChannelPacketDelay" + n, channel + gev::kRegStreamChannelPacketDelay, 4, RW, 0u);
-        s.mDestination = add.Add("StreamChannelDestination" + n, channel + gev::kRegStreamChannelDestination, 4, RW, 0u);
-        s.mSourcePort = add.Add("StreamChannelSourcePort" + n, channel + gev::kRegStreamChannelSourcePort, 4, RO, 0u);
-        s.mCapability = add.Add("StreamChannelCapability" + n, channel + gev::kRegStreamChannelCapability, 4, RO, 0u);
-        s.mConfiguration =
-            add.Add("StreamChannelConfiguration" + n, channel + gev::kRegStreamChannelConfiguration, 4, RW, 0u);
-        s.mWidth = add.Add("Width" + n, base + 0x00, 4, RW, 0u);
-        s.mHeight = add.Add("Height" + n, base + 0x04, 4, RW, 0u);
-        s.mOffsetX = add.Add("OffsetX" + n, base + 0x08, 4, RW, 0u);
-        s.mOffsetY = add.Add("OffsetY" + n, base + 0x0C, 4, RW, 0u);
-        s.mPixelFormat = add.Add("PixelFormat" + n, base + 0x10, 4, RW, 0u);
-        s.mPayloadSize = add.Add("PayloadSize" + n, base + 0x14, 4, RO, 0u);
-        s.mWidthMax = add.Add("WidthMax" + n, base + 0x18, 4, RO, 0u);
-        s.mHeightMax = add.Add("HeightMax" + n, base + 0x1C, 4, RO, 0u);
-        s.mAcquisitionMode = add.Add("AcquisitionMode" + n, base + 0x20, 4, RW, 0u);
-        s.mAcquisitionStart = add.Add("AcquisitionStart" + n, base + 0x24, 4, WO, 0u);
-        s.mAcquisitionStop = add.Add("AcquisitionStop" + n, base + 0x28, 4, WO, 0u);
-        s.mAcquisitionFrameCount = add.Add("AcquisitionFrameCount" + n, base + 0x2C, 4, RW, 1u);
-        s.mChunkModeActive = add.Add("ChunkModeActive" + n, base + 0x30, 4, RW, 0u);
-        s.mChunkSelector = add.Add("ChunkSelector" + n, base + 0x34, 4, RW, 0u);
-        s.mScanType = add.Add("DeviceScanType" + n, base + 0x38, 4, RO, 0u);
-        s.mChunkEnable = add.Add("ChunkEnable" + n, base + 0x100, 4 * kMaxChunks, RW, true);
-        aRegisters.mSources.push_back(s);
+        const std::string lN = std::to_string(lIndex);
+        const uint32_t lChannel =
+            gev::kRegStreamChannelBase + static_cast<uint32_t>(lIndex) * gev::kRegStreamChannelStride;
+        const uint32_t lBase = kSourceRegisters + static_cast<uint32_t>(lIndex) * kSourceRegisterStride;
+        TnSourceRegisters lS;
+        lS.mStreamPort = lAdd.Add("StreamChannelPort" + lN, lChannel + gev::kRegStreamChannelPort, 4, RW, 0u);
+        lS.mPacketSize =
+            lAdd.Add("StreamChannelPacketSize" + lN, lChannel + gev::kRegStreamChannelPacketSize, 4, RW, 1500u);
+        lS.mPacketDelay =
+            lAdd.Add("StreamChannelPacketDelay" + lN, lChannel + gev::kRegStreamChannelPacketDelay, 4, RW, 0u);
+        lS.mDestination =
+            lAdd.Add("StreamChannelDestination" + lN, lChannel + gev::kRegStreamChannelDestination, 4, RW, 0u);
+        lS.mSourcePort =
+            lAdd.Add("StreamChannelSourcePort" + lN, lChannel + gev::kRegStreamChannelSourcePort, 4, RO, 0u);
+        lS.mCapability =
+            lAdd.Add("StreamChannelCapability" + lN, lChannel + gev::kRegStreamChannelCapability, 4, RO, 0u);
+        lS.mConfiguration =
+            lAdd.Add("StreamChannelConfiguration" + lN, lChannel + gev::kRegStreamChannelConfiguration, 4, RW, 0u);
+        lS.mWidth = lAdd.Add("Width" + lN, lBase + 0x00, 4, RW, 0u);
+        lS.mHeight = lAdd.Add("Height" + lN, lBase + 0x04, 4, RW, 0u);
+        lS.mOffsetX = lAdd.Add("OffsetX" + lN, lBase + 0x08, 4, RW, 0u);
+        lS.mOffsetY = lAdd.Add("OffsetY" + lN, lBase + 0x0C, 4, RW, 0u);
+        lS.mPixelFormat = lAdd.Add("PixelFormat" + lN, lBase + 0x10, 4, RW, 0u);
+        lS.mPayloadSize = lAdd.Add("PayloadSize" + lN, lBase + 0x14, 4, RO, 0u);
+        lS.mWidthMax = lAdd.Add("WidthMax" + lN, lBase + 0x18, 4, RO, 0u);
+        lS.mHeightMax = lAdd.Add("HeightMax" + lN, lBase + 0x1C, 4, RO, 0u);
+        lS.mAcquisitionMode = lAdd.Add("AcquisitionMode" + lN, lBase + 0x20, 4, RW, 0u);
+        lS.mAcquisitionStart = lAdd.Add("AcquisitionStart" + lN, lBase + 0x24, 4, WO, 0u);
+        lS.mAcquisitionStop = lAdd.Add("AcquisitionStop" + lN, lBase + 0x28, 4, WO, 0u);
+        lS.mAcquisitionFrameCount = lAdd.Add("AcquisitionFrameCount" + lN, lBase + 0x2C, 4, RW, 1u);
+        lS.mChunkModeActive = lAdd.Add("ChunkModeActive" + lN, lBase + 0x30, 4, RW, 0u);
+        lS.mChunkSelector = lAdd.Add("ChunkSelector" + lN, lBase + 0x34, 4, RW, 0u);
+        lS.mScanType = lAdd.Add("DeviceScanType" + lN, lBase + 0x38, 4, RO, 0u);
+        lS.mChunkEnable = lAdd.Add("ChunkEnable" + lN, lBase + 0x100, 4 * kMaxChunks, RW, true);
+        aRegisters.mSources.push_back(lS);
     }
-    if (!add.Result().IsOK())
+    if (!lAdd.Result().IsOK())
     {
-        return add.Result();
+        return lAdd.Result();
     }
-    for (TnRegister *command : {aRegisters.mUserSetLoad, aRegisters.mUserSetSave, aRegisters.mDeviceReset})
+    for (TnRegister *lCommand : {aRegisters.mUserSetLoad, aRegisters.mUserSetSave, aRegisters.mDeviceReset})
     {
-        command->SetSelfClearing(true);
+        lCommand->SetSelfClearing(true);
     }
-    for (const TnSourceRegisters &s : aRegisters.mSources)
+    for (const TnSourceRegisters &lS : aRegisters.mSources)
     {
-        s.mAcquisitionStart->SetSelfClearing(true);
-        s.mAcquisitionStop->SetSelfClearing(true);
+        lS.mAcquisitionStart->SetSelfClearing(true);
+        lS.mAcquisitionStop->SetSelfClearing(true);
     }
     aRegisters.mTimestampControl->SetSelfClearing(true);
     return TnResult(TN_OK);
@@ -314,20 +322,20 @@ uint32_t ComputePayloadSize(const TnSourceDescription &aSource)
     {
         return aSource.mPayloadSize;
     }
-    const uint64_t bits = static_cast<uint64_t>(aSource.mWidth) * aSource.mHeight *
-                          TnPixelTypeGetBitsPerPixel(aSource.mPixelType);
-    uint64_t size = (bits + 7) / 8;
+    const uint64_t lBits =
+        static_cast<uint64_t>(aSource.mWidth) * aSource.mHeight * TnPixelTypeGetBitsPerPixel(aSource.mPixelType);
+    uint64_t lSize = (lBits + 7) / 8;
     if (aSource.mChunkModeActive)
     {
-        size += 8 + aSource.mChunksSize; // the image's own chunk tag, then the chunks
+        lSize += 8 + aSource.mChunksSize; // the image's own chunk tag, then the chunks
     }
-    return static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu));
+    return static_cast<uint32_t>(std::min<uint64_t>(lSize, 0xFFFFFFFFu));
 }
 
 std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const TnStandardRegisters &aRegisters)
 {
-    std::vector<FeatureSpec> features;
-    const auto add = [&features](const Spec &aSpec) { features.push_back(aSpec.Get()); };
+    std::vector<FeatureSpec> lFeatures;
+    const auto lAdd = [&lFeatures](const Spec &aSpec) { lFeatures.push_back(aSpec.Get()); };
 
     // Identity, from the bootstrap registers.
     struct Text
@@ -338,359 +346,379 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
         bool mWritable;
         const char *mToolTip;
     };
-    const Text texts[] = {
+    const Text lTexts[] = {
         {"DeviceVendorName", gev::kRegManufacturerName, gev::kManufacturerNameSize, false, "The manufacturer's name."},
         {"DeviceModelName", gev::kRegModelName, gev::kModelNameSize, false, "The device's model name."},
         {"DeviceVersion", gev::kRegDeviceVersion, gev::kDeviceVersionSize, false, "The device's version."},
-        {"DeviceManufacturerInfo", gev::kRegManufacturerInfo, gev::kManufacturerInfoSize, false, "Manufacturer information."},
+        {"DeviceManufacturerInfo", gev::kRegManufacturerInfo, gev::kManufacturerInfoSize, false,
+         "Manufacturer information."},
         {"DeviceSerialNumber", gev::kRegSerialNumber, gev::kSerialNumberSize, false, "The device's serial number."},
-        {"DeviceUserID", gev::kRegUserDefinedName, gev::kUserDefinedNameSize, true, "A name the user gives the device."}};
-    for (const Text &text : texts)
+        {"DeviceUserID", gev::kRegUserDefinedName, gev::kUserDefinedNameSize, true,
+         "A name the user gives the device."}};
+    for (const Text &lText : lTexts)
     {
-        FeatureSpec spec = Spec(FeatureKind::String, text.mName, kDeviceControl).Text(text.mToolTip).Get();
-        spec.mHasRegister = true;
-        spec.mRegister.mAddress = text.mAddress;
-        spec.mRegister.mLength = text.mLength;
-        spec.mRegister.mWritable = text.mWritable;
-        features.push_back(spec);
+        FeatureSpec lSpec = Spec(FeatureKind::String, lText.mName, kDeviceControl).Text(lText.mToolTip).Get();
+        lSpec.mHasRegister = true;
+        lSpec.mRegister.mAddress = lText.mAddress;
+        lSpec.mRegister.mLength = lText.mLength;
+        lSpec.mRegister.mWritable = lText.mWritable;
+        lFeatures.push_back(lSpec);
     }
 
     // Registers of the bootstrap space, by address.
-    const auto boot = [](FeatureKind aKind, const std::string &aName, const char *aCategory, uint32_t aAddress,
-                         uint32_t aLength, bool aReadable, bool aWritable, int aLowBit = -1, int aHighBit = -1) {
-        Spec spec(aKind, aName, aCategory);
-        FeatureSpec feature = spec.Get();
-        feature.mHasRegister = true;
-        feature.mRegister.mAddress = aAddress;
-        feature.mRegister.mLength = aLength;
-        feature.mRegister.mReadable = aReadable;
-        feature.mRegister.mWritable = aWritable;
-        feature.mRegister.mLowBit = aLowBit;
-        feature.mRegister.mHighBit = aHighBit < 0 ? aLowBit : aHighBit;
-        feature.mVisibility = TnGenVisibilityExpert;
-        return feature;
+    const auto lBoot = [](FeatureKind aKind, const std::string &aName, const char *aCategory, uint32_t aAddress,
+                          uint32_t aLength, bool aReadable, bool aWritable, int aLowBit = -1, int aHighBit = -1) {
+        Spec lSpec(aKind, aName, aCategory);
+        FeatureSpec lFeature = lSpec.Get();
+        lFeature.mHasRegister = true;
+        lFeature.mRegister.mAddress = aAddress;
+        lFeature.mRegister.mLength = aLength;
+        lFeature.mRegister.mReadable = aReadable;
+        lFeature.mRegister.mWritable = aWritable;
+        lFeature.mRegister.mLowBit = aLowBit;
+        lFeature.mRegister.mHighBit = aHighBit < 0 ? aLowBit : aHighBit;
+        lFeature.mVisibility = TnGenVisibilityExpert;
+        return lFeature;
     };
-    const auto ip = [&](FeatureSpec aFeature) {
+    const auto lIp = [&](FeatureSpec aFeature) {
         aFeature.mRepresentation = TnGenRepresentationIPV4Address;
-        features.push_back(aFeature);
+        lFeatures.push_back(aFeature);
     };
-    features.push_back(boot(FeatureKind::Integer, "GevVersionMajor", kTransport, gev::kRegVersion, 4, true, false, 16, 31));
-    features.push_back(boot(FeatureKind::Integer, "GevVersionMinor", kTransport, gev::kRegVersion, 4, true, false, 0, 15));
-    features.push_back(boot(FeatureKind::Boolean, "GevDeviceModeIsBigEndian", kTransport, gev::kRegDeviceMode, 4, true, false, 31));
+    lFeatures.push_back(
+        lBoot(FeatureKind::Integer, "GevVersionMajor", kTransport, gev::kRegVersion, 4, true, false, 16, 31));
+    lFeatures.push_back(
+        lBoot(FeatureKind::Integer, "GevVersionMinor", kTransport, gev::kRegVersion, 4, true, false, 0, 15));
+    lFeatures.push_back(
+        lBoot(FeatureKind::Boolean, "GevDeviceModeIsBigEndian", kTransport, gev::kRegDeviceMode, 4, true, false, 31));
     {
-        FeatureSpec mac = boot(FeatureKind::Integer, "GevMACAddress", kTransport, gev::kRegMacHigh, 8, true, false);
-        mac.mRepresentation = TnGenRepresentationMACAddress;
-        features.push_back(mac);
+        FeatureSpec lMac = lBoot(FeatureKind::Integer, "GevMACAddress", kTransport, gev::kRegMacHigh, 8, true, false);
+        lMac.mRepresentation = TnGenRepresentationMACAddress;
+        lFeatures.push_back(lMac);
     }
-    features.push_back(boot(FeatureKind::Boolean, "GevCurrentIPConfigurationPersistentIP", kTransport,
-                            gev::kRegCurrentIPConfig, 4, true, true, 0));
-    features.push_back(boot(FeatureKind::Boolean, "GevCurrentIPConfigurationDHCP", kTransport, gev::kRegCurrentIPConfig, 4,
-                            true, true, 1));
-    features.push_back(boot(FeatureKind::Boolean, "GevCurrentIPConfigurationLLA", kTransport, gev::kRegCurrentIPConfig, 4,
-                            true, false, 2));
-    ip(boot(FeatureKind::Integer, "GevCurrentIPAddress", kTransport, gev::kRegCurrentIP, 4, true, false));
-    ip(boot(FeatureKind::Integer, "GevCurrentSubnetMask", kTransport, gev::kRegCurrentSubnetMask, 4, true, false));
-    ip(boot(FeatureKind::Integer, "GevCurrentDefaultGateway", kTransport, gev::kRegCurrentGateway, 4, true, false));
-    ip(boot(FeatureKind::Integer, "GevPersistentIPAddress", kTransport, gev::kRegPersistentIP, 4, true, true));
-    ip(boot(FeatureKind::Integer, "GevPersistentSubnetMask", kTransport, gev::kRegPersistentSubnetMask, 4, true, true));
-    ip(boot(FeatureKind::Integer, "GevPersistentDefaultGateway", kTransport, gev::kRegPersistentGateway, 4, true, true));
-    features.push_back(boot(FeatureKind::String, "GevFirstURL", kTransport, gev::kRegFirstUrl, gev::kUrlSize, true, false));
-    features.push_back(boot(FeatureKind::String, "GevSecondURL", kTransport, gev::kRegSecondUrl, gev::kUrlSize, true, false));
-    features.push_back(boot(FeatureKind::Integer, "GevNumberOfInterfaces", kTransport, gev::kRegNumberOfInterfaces, 4, true, false));
-    features.push_back(boot(FeatureKind::Integer, "GevMessageChannelCount", kTransport, gev::kRegNumberOfMessageChannels, 4,
-                            true, false));
-    features.push_back(boot(FeatureKind::Integer, "GevStreamChannelCount", kTransport, gev::kRegNumberOfStreamChannels, 4,
-                            true, false));
+    lFeatures.push_back(lBoot(FeatureKind::Boolean, "GevCurrentIPConfigurationPersistentIP", kTransport,
+                              gev::kRegCurrentIPConfig, 4, true, true, 0));
+    lFeatures.push_back(lBoot(FeatureKind::Boolean, "GevCurrentIPConfigurationDHCP", kTransport,
+                              gev::kRegCurrentIPConfig, 4, true, true, 1));
+    lFeatures.push_back(lBoot(FeatureKind::Boolean, "GevCurrentIPConfigurationLLA", kTransport,
+                              gev::kRegCurrentIPConfig, 4, true, false, 2));
+    lIp(lBoot(FeatureKind::Integer, "GevCurrentIPAddress", kTransport, gev::kRegCurrentIP, 4, true, false));
+    lIp(lBoot(FeatureKind::Integer, "GevCurrentSubnetMask", kTransport, gev::kRegCurrentSubnetMask, 4, true, false));
+    lIp(lBoot(FeatureKind::Integer, "GevCurrentDefaultGateway", kTransport, gev::kRegCurrentGateway, 4, true, false));
+    lIp(lBoot(FeatureKind::Integer, "GevPersistentIPAddress", kTransport, gev::kRegPersistentIP, 4, true, true));
+    lIp(lBoot(FeatureKind::Integer, "GevPersistentSubnetMask", kTransport, gev::kRegPersistentSubnetMask, 4, true,
+              true));
+    lIp(lBoot(FeatureKind::Integer, "GevPersistentDefaultGateway", kTransport, gev::kRegPersistentGateway, 4, true,
+              true));
+    lFeatures.push_back(
+        lBoot(FeatureKind::String, "GevFirstURL", kTransport, gev::kRegFirstUrl, gev::kUrlSize, true, false));
+    lFeatures.push_back(
+        lBoot(FeatureKind::String, "GevSecondURL", kTransport, gev::kRegSecondUrl, gev::kUrlSize, true, false));
+    lFeatures.push_back(
+        lBoot(FeatureKind::Integer, "GevNumberOfInterfaces", kTransport, gev::kRegNumberOfInterfaces, 4, true, false));
+    lFeatures.push_back(lBoot(FeatureKind::Integer, "GevMessageChannelCount", kTransport,
+                              gev::kRegNumberOfMessageChannels, 4, true, false));
+    lFeatures.push_back(lBoot(FeatureKind::Integer, "GevStreamChannelCount", kTransport,
+                              gev::kRegNumberOfStreamChannels, 4, true, false));
     {
-        FeatureSpec heartbeat = boot(FeatureKind::Integer, "GevHeartbeatTimeout", kTransport, gev::kRegHeartbeatTimeout, 4,
-                                     true, true);
-        heartbeat.mUnit = "ms";
-        heartbeat.mHasIntLimits = true;
-        heartbeat.mMin = 500;
-        heartbeat.mMax = 600000;
-        heartbeat.mInc = 1;
-        features.push_back(heartbeat);
+        FeatureSpec lHeartbeat =
+            lBoot(FeatureKind::Integer, "GevHeartbeatTimeout", kTransport, gev::kRegHeartbeatTimeout, 4, true, true);
+        lHeartbeat.mUnit = "ms";
+        lHeartbeat.mHasIntLimits = true;
+        lHeartbeat.mMin = 500;
+        lHeartbeat.mMax = 600000;
+        lHeartbeat.mInc = 1;
+        lFeatures.push_back(lHeartbeat);
     }
-    features.push_back(boot(FeatureKind::Integer, "GevTimestampTickFrequency", kTransport,
-                            gev::kRegTimestampTickFrequencyHigh, 8, true, false));
-    features.push_back(boot(FeatureKind::Command, "GevTimestampControlLatch", kTransport, gev::kRegTimestampControl, 4,
-                            false, true, 1));
-    features.push_back(boot(FeatureKind::Command, "GevTimestampControlReset", kTransport, gev::kRegTimestampControl, 4,
-                            false, true, 0));
-    features.push_back(boot(FeatureKind::Integer, "GevTimestampValue", kTransport, gev::kRegTimestampValueHigh, 8, true, false));
+    lFeatures.push_back(lBoot(FeatureKind::Integer, "GevTimestampTickFrequency", kTransport,
+                              gev::kRegTimestampTickFrequencyHigh, 8, true, false));
+    lFeatures.push_back(lBoot(FeatureKind::Command, "GevTimestampControlLatch", kTransport, gev::kRegTimestampControl,
+                              4, false, true, 1));
+    lFeatures.push_back(lBoot(FeatureKind::Command, "GevTimestampControlReset", kTransport, gev::kRegTimestampControl,
+                              4, false, true, 0));
+    lFeatures.push_back(
+        lBoot(FeatureKind::Integer, "GevTimestampValue", kTransport, gev::kRegTimestampValueHigh, 8, true, false));
     {
-        FeatureSpec ccp = boot(FeatureKind::Enumeration, "GevCCP", kTransport, gev::kRegControlChannelPrivilege, 4, true, true);
-        for (const auto &entry : {std::make_pair("OpenAccess", 0), std::make_pair("ExclusiveAccess", 1),
-                                  std::make_pair("ControlAccess", 2)})
+        FeatureSpec lCcp =
+            lBoot(FeatureKind::Enumeration, "GevCCP", kTransport, gev::kRegControlChannelPrivilege, 4, true, true);
+        for (const auto &lEntry : {std::make_pair("OpenAccess", 0), std::make_pair("ExclusiveAccess", 1),
+                                   std::make_pair("ControlAccess", 2)})
         {
-            EnumEntrySpec e;
-            e.mName = entry.first;
-            e.mValue = entry.second;
-            e.mNameSpace = TnGenNameSpaceStandard;
-            ccp.mEntries.push_back(e);
+            EnumEntrySpec lE;
+            lE.mName = lEntry.first;
+            lE.mValue = lEntry.second;
+            lE.mNameSpace = TnGenNameSpaceStandard;
+            lCcp.mEntries.push_back(lE);
         }
-        features.push_back(ccp);
+        lFeatures.push_back(lCcp);
     }
-    features.push_back(boot(FeatureKind::Integer, "GevMCPHostPort", kTransport, gev::kRegMessageChannelPort, 4, true, true,
-                            0, 15));
-    ip(boot(FeatureKind::Integer, "GevMCDA", kTransport, gev::kRegMessageChannelDestination, 4, true, true));
-    features.push_back(boot(FeatureKind::Integer, "GevMCTT", kTransport, gev::kRegMessageChannelTimeout, 4, true, true));
-    features.push_back(boot(FeatureKind::Integer, "GevMCRC", kTransport, gev::kRegMessageChannelRetryCount, 4, true, true));
+    lFeatures.push_back(
+        lBoot(FeatureKind::Integer, "GevMCPHostPort", kTransport, gev::kRegMessageChannelPort, 4, true, true, 0, 15));
+    lIp(lBoot(FeatureKind::Integer, "GevMCDA", kTransport, gev::kRegMessageChannelDestination, 4, true, true));
+    lFeatures.push_back(
+        lBoot(FeatureKind::Integer, "GevMCTT", kTransport, gev::kRegMessageChannelTimeout, 4, true, true));
+    lFeatures.push_back(
+        lBoot(FeatureKind::Integer, "GevMCRC", kTransport, gev::kRegMessageChannelRetryCount, 4, true, true));
 
     // Device-wide controls.
-    add(Spec(FeatureKind::Command, "DeviceReset", kDeviceControl)
-            .Register(aRegisters.mDeviceReset)
-            .Text("Resets the device as a power cycle would: control is released, streams stop and the registers "
-                  "take their values at start."));
-    add(Spec(FeatureKind::Integer, "TLParamsLocked", kTransport)
-            .Register(aRegisters.mTLParamsLocked)
-            .Limits(0, 1)
-            .Visibility(TnGenVisibilityInvisible)
-            .Text("Locks the transport-layer parameters (image format) while the device streams."));
-    const size_t sources = aRegisters.mSources.size();
-    if (sources > 1)
+    lAdd(Spec(FeatureKind::Command, "DeviceReset", kDeviceControl)
+             .Register(aRegisters.mDeviceReset)
+             .Text("Resets the device as a power cycle would: control is released, streams stop and the registers "
+                   "take their values at start."));
+    lAdd(Spec(FeatureKind::Integer, "TLParamsLocked", kTransport)
+             .Register(aRegisters.mTLParamsLocked)
+             .Limits(0, 1)
+             .Visibility(TnGenVisibilityInvisible)
+             .Text("Locks the transport-layer parameters (image format) while the device streams."));
+    const size_t lSources = aRegisters.mSources.size();
+    if (lSources > 1)
     {
-        Spec selector(FeatureKind::Enumeration, "SourceSelector", kSourceControl);
-        selector.Register(aRegisters.mSourceSelector).Text("Selects the source that the image features control.");
-        for (size_t index = 0; index < sources; ++index)
+        Spec lSelector(FeatureKind::Enumeration, "SourceSelector", kSourceControl);
+        lSelector.Register(aRegisters.mSourceSelector).Text("Selects the source that the image features control.");
+        for (size_t lIndex = 0; lIndex < lSources; ++lIndex)
         {
-            selector.Entry("Source" + std::to_string(index), static_cast<int64_t>(index));
+            lSelector.Entry("Source" + std::to_string(lIndex), static_cast<int64_t>(lIndex));
         }
-        add(selector);
+        lAdd(lSelector);
     }
-    Spec userSet(FeatureKind::Enumeration, "UserSetSelector", kUserSets);
-    Spec userSetDefault(FeatureKind::Enumeration, "UserSetDefault", kUserSets);
-    userSet.Register(aRegisters.mUserSetSelector).Text("Selects the user set to load or save.");
-    userSetDefault.Register(aRegisters.mUserSetDefault).Text("The user set the device loads when it starts.");
-    for (uint32_t index = 0; index <= aConfig.mUserSetCount; ++index)
+    Spec lUserSet(FeatureKind::Enumeration, "UserSetSelector", kUserSets);
+    Spec lUserSetDefault(FeatureKind::Enumeration, "UserSetDefault", kUserSets);
+    lUserSet.Register(aRegisters.mUserSetSelector).Text("Selects the user set to load or save.");
+    lUserSetDefault.Register(aRegisters.mUserSetDefault).Text("The user set the device loads when it starts.");
+    for (uint32_t lIndex = 0; lIndex <= aConfig.mUserSetCount; ++lIndex)
     {
-        const std::string name = index == 0 ? std::string("Default") : "UserSet" + std::to_string(index);
-        userSet.Entry(name, index);
-        userSetDefault.Entry(name, index);
+        const std::string lName = lIndex == 0 ? std::string("Default") : "UserSet" + std::to_string(lIndex);
+        lUserSet.Entry(lName, lIndex);
+        lUserSetDefault.Entry(lName, lIndex);
     }
-    add(userSet);
-    add(Spec(FeatureKind::Command, "UserSetLoad", kUserSets)
-            .Register(aRegisters.mUserSetLoad)
-            .Selector("UserSetSelector")
-            .Text("Loads the selected user set."));
-    add(Spec(FeatureKind::Command, "UserSetSave", kUserSets)
-            .Register(aRegisters.mUserSetSave)
-            .Selector("UserSetSelector")
-            .Text("Saves the features into the selected user set."));
-    add(userSetDefault);
+    lAdd(lUserSet);
+    lAdd(Spec(FeatureKind::Command, "UserSetLoad", kUserSets)
+             .Register(aRegisters.mUserSetLoad)
+             .Selector("UserSetSelector")
+             .Text("Loads the selected user set."));
+    lAdd(Spec(FeatureKind::Command, "UserSetSave", kUserSets)
+             .Register(aRegisters.mUserSetSave)
+             .Selector("UserSetSelector")
+             .Text("Saves the features into the selected user set."));
+    lAdd(lUserSetDefault);
 
     // Per source.
-    for (size_t index = 0; index < sources; ++index)
+    for (size_t lIndex = 0; lIndex < lSources; ++lIndex)
     {
-        const int owner = static_cast<int>(index);
-        const TnSourceRegisters &r = aRegisters.mSources[index];
-        const TnSourceDescription source = index < aConfig.mSources.size() ? aConfig.mSources[index] : TnSourceDescription();
-        Spec scan(FeatureKind::Enumeration, "DeviceScanType", kDeviceControl, owner);
-        scan.Register(r.mScanType).Entry("Areascan", 0).Entry("Linescan", 1).Text("The kind of scan of the source.");
-        add(scan);
-        add(Spec(FeatureKind::Integer, "Width", kImageFormat, owner)
-                .Register(r.mWidth)
-                .Limits(source.mWidthMin, source.mWidthMax, source.mWidthInc)
-                .Locked()
-                .Streamable()
-                .Unit("px")
-                .Text("Width of the image."));
-        add(Spec(FeatureKind::Integer, "Height", kImageFormat, owner)
-                .Register(r.mHeight)
-                .Limits(source.mHeightMin, source.mHeightMax, source.mHeightInc)
-                .Locked()
-                .Streamable()
-                .Unit("px")
-                .Text("Height of the image."));
-        add(Spec(FeatureKind::Integer, "OffsetX", kImageFormat, owner)
-                .Register(r.mOffsetX)
-                .Limits(0, source.mWidthMax - std::min(source.mWidthMax, source.mWidthMin))
-                .Locked()
-                .Streamable()
-                .Text("Horizontal offset of the image in the sensor."));
-        add(Spec(FeatureKind::Integer, "OffsetY", kImageFormat, owner)
-                .Register(r.mOffsetY)
-                .Limits(0, source.mHeightMax - std::min(source.mHeightMax, source.mHeightMin))
-                .Locked()
-                .Streamable()
-                .Text("Vertical offset of the image in the sensor."));
-        add(Spec(FeatureKind::Integer, "WidthMax", kImageFormat, owner).Register(r.mWidthMax).Text("The largest width."));
-        add(Spec(FeatureKind::Integer, "HeightMax", kImageFormat, owner).Register(r.mHeightMax).Text("The largest height."));
-        Spec pixel(FeatureKind::Enumeration, "PixelFormat", kImageFormat, owner);
-        pixel.Register(r.mPixelFormat).Locked().Streamable().Text("Format of the pixels.");
-        std::vector<TnPixelType> types = source.mPixelTypes;
-        if (std::find(types.begin(), types.end(), source.mPixelType) == types.end())
+        const int lOwner = static_cast<int>(lIndex);
+        const TnSourceRegisters &lR = aRegisters.mSources[lIndex];
+        const TnSourceDescription lSource =
+            lIndex < aConfig.mSources.size() ? aConfig.mSources[lIndex] : TnSourceDescription();
+        Spec lScan(FeatureKind::Enumeration, "DeviceScanType", kDeviceControl, lOwner);
+        lScan.Register(lR.mScanType).Entry("Areascan", 0).Entry("Linescan", 1).Text("The kind of scan of the source.");
+        lAdd(lScan);
+        lAdd(Spec(FeatureKind::Integer, "Width", kImageFormat, lOwner)
+                 .Register(lR.mWidth)
+                 .Limits(lSource.mWidthMin, lSource.mWidthMax, lSource.mWidthInc)
+                 .Locked()
+                 .Streamable()
+                 .Unit("px")
+                 .Text("Width of the image."));
+        lAdd(Spec(FeatureKind::Integer, "Height", kImageFormat, lOwner)
+                 .Register(lR.mHeight)
+                 .Limits(lSource.mHeightMin, lSource.mHeightMax, lSource.mHeightInc)
+                 .Locked()
+                 .Streamable()
+                 .Unit("px")
+                 .Text("Height of the image."));
+        lAdd(Spec(FeatureKind::Integer, "OffsetX", kImageFormat, lOwner)
+                 .Register(lR.mOffsetX)
+                 .Limits(0, lSource.mWidthMax - std::min(lSource.mWidthMax, lSource.mWidthMin))
+                 .Locked()
+                 .Streamable()
+                 .Text("Horizontal offset of the image in the sensor."));
+        lAdd(Spec(FeatureKind::Integer, "OffsetY", kImageFormat, lOwner)
+                 .Register(lR.mOffsetY)
+                 .Limits(0, lSource.mHeightMax - std::min(lSource.mHeightMax, lSource.mHeightMin))
+                 .Locked()
+                 .Streamable()
+                 .Text("Vertical offset of the image in the sensor."));
+        lAdd(Spec(FeatureKind::Integer, "WidthMax", kImageFormat, lOwner)
+                 .Register(lR.mWidthMax)
+                 .Text("The largest width."));
+        lAdd(Spec(FeatureKind::Integer, "HeightMax", kImageFormat, lOwner)
+                 .Register(lR.mHeightMax)
+                 .Text("The largest height."));
+        Spec lPixel(FeatureKind::Enumeration, "PixelFormat", kImageFormat, lOwner);
+        lPixel.Register(lR.mPixelFormat).Locked().Streamable().Text("Format of the pixels.");
+        std::vector<TnPixelType> lTypes = lSource.mPixelTypes;
+        if (std::find(lTypes.begin(), lTypes.end(), lSource.mPixelType) == lTypes.end())
         {
-            types.insert(types.begin(), source.mPixelType);
+            lTypes.insert(lTypes.begin(), lSource.mPixelType);
         }
-        std::vector<std::string> names;
-        for (TnPixelType type : types)
+        std::vector<std::string> lNames;
+        for (TnPixelType lType : lTypes)
         {
-            const std::string name = EntryName(type);
-            if (std::find(names.begin(), names.end(), name) == names.end())
+            const std::string lName = EntryName(lType);
+            if (std::find(lNames.begin(), lNames.end(), lName) == lNames.end())
             {
-                names.push_back(name);
-                pixel.Entry(name, static_cast<uint32_t>(type));
+                lNames.push_back(lName);
+                lPixel.Entry(lName, static_cast<uint32_t>(lType));
             }
         }
-        add(pixel);
-        add(Spec(FeatureKind::Integer, "PayloadSize", kTransport, owner)
-                .Register(r.mPayloadSize)
-                .Unit("B")
-                .Text("Bytes of one block of the stream."));
-        add(Spec(FeatureKind::Enumeration, "AcquisitionMode", kAcquisition, owner)
-                .Register(r.mAcquisitionMode)
-                .Entry("Continuous", 0)
-                .Entry("SingleFrame", 1)
-                .Entry("MultiFrame", 2)
-                .Locked()
-                .Streamable()
-                .Text("How many frames an acquisition takes."));
-        add(Spec(FeatureKind::Command, "AcquisitionStart", kAcquisition, owner)
-                .Register(r.mAcquisitionStart)
-                .Text("Starts the acquisition."));
-        add(Spec(FeatureKind::Command, "AcquisitionStop", kAcquisition, owner)
-                .Register(r.mAcquisitionStop)
-                .Text("Stops the acquisition."));
-        add(Spec(FeatureKind::Integer, "AcquisitionFrameCount", kAcquisition, owner)
-                .Register(r.mAcquisitionFrameCount)
-                .Limits(1, 65535)
-                .Locked()
-                .Streamable()
-                .Text("Frames of a MultiFrame acquisition."));
-        const uint32_t packetMax = std::max<uint32_t>(576, std::min<uint32_t>(source.mPacketSizeMax, 65535) & ~3u);
-        add(Spec(FeatureKind::Integer, "GevSCPSPacketSize", kTransport, owner)
-                .Register(r.mPacketSize, 0, 15)
-                .Limits(576, packetMax, 4)
-                .Unit("B")
-                .Text("Size of the stream's packets, headers included."));
-        add(Spec(FeatureKind::Boolean, "GevSCPSFireTestPacket", kTransport, owner)
-                .Register(r.mPacketSize, 31)
-                .Visibility(TnGenVisibilityGuru)
-                .Text("Sends one test packet of the packet size."));
-        add(Spec(FeatureKind::Boolean, "GevSCPSDoNotFragment", kTransport, owner)
-                .Register(r.mPacketSize, 30)
-                .Visibility(TnGenVisibilityGuru)
-                .Text("Sets the do-not-fragment bit of the stream's packets."));
-        add(Spec(FeatureKind::Integer, "GevSCPHostPort", kTransport, owner)
-                .Register(r.mStreamPort, 0, 15)
-                .Visibility(TnGenVisibilityExpert)
-                .Text("The stream's destination port."));
-        add(Spec(FeatureKind::Integer, "GevSCDA", kTransport, owner)
-                .Register(r.mDestination)
-                .Representation(TnGenRepresentationIPV4Address)
-                .Visibility(TnGenVisibilityExpert)
-                .Text("The stream's destination address."));
-        add(Spec(FeatureKind::Integer, "GevSCSP", kTransport, owner)
-                .Register(r.mSourcePort, 0, 15)
-                .Visibility(TnGenVisibilityExpert)
-                .Text("The stream's source port."));
-        add(Spec(FeatureKind::Integer, "GevSCPD", kTransport, owner)
-                .Register(r.mPacketDelay)
-                .Visibility(TnGenVisibilityExpert)
-                .Text("Delay between the stream's packets, in timestamp ticks."));
-        if (!source.mChunks.empty())
+        lAdd(lPixel);
+        lAdd(Spec(FeatureKind::Integer, "PayloadSize", kTransport, lOwner)
+                 .Register(lR.mPayloadSize)
+                 .Unit("B")
+                 .Text("Bytes of one block of the stream."));
+        lAdd(Spec(FeatureKind::Enumeration, "AcquisitionMode", kAcquisition, lOwner)
+                 .Register(lR.mAcquisitionMode)
+                 .Entry("Continuous", 0)
+                 .Entry("SingleFrame", 1)
+                 .Entry("MultiFrame", 2)
+                 .Locked()
+                 .Streamable()
+                 .Text("How many frames an acquisition takes."));
+        lAdd(Spec(FeatureKind::Command, "AcquisitionStart", kAcquisition, lOwner)
+                 .Register(lR.mAcquisitionStart)
+                 .Text("Starts the acquisition."));
+        lAdd(Spec(FeatureKind::Command, "AcquisitionStop", kAcquisition, lOwner)
+                 .Register(lR.mAcquisitionStop)
+                 .Text("Stops the acquisition."));
+        lAdd(Spec(FeatureKind::Integer, "AcquisitionFrameCount", kAcquisition, lOwner)
+                 .Register(lR.mAcquisitionFrameCount)
+                 .Limits(1, 65535)
+                 .Locked()
+                 .Streamable()
+                 .Text("Frames of a MultiFrame acquisition."));
+        const uint32_t lPacketMax = std::max<uint32_t>(576, std::min<uint32_t>(lSource.mPacketSizeMax, 65535) & ~3u);
+        lAdd(Spec(FeatureKind::Integer, "GevSCPSPacketSize", kTransport, lOwner)
+                 .Register(lR.mPacketSize, 0, 15)
+                 .Limits(576, lPacketMax, 4)
+                 .Unit("B")
+                 .Text("Size of the stream's packets, headers included."));
+        lAdd(Spec(FeatureKind::Boolean, "GevSCPSFireTestPacket", kTransport, lOwner)
+                 .Register(lR.mPacketSize, 31)
+                 .Visibility(TnGenVisibilityGuru)
+                 .Text("Sends one test packet of the packet size."));
+        lAdd(Spec(FeatureKind::Boolean, "GevSCPSDoNotFragment", kTransport, lOwner)
+                 .Register(lR.mPacketSize, 30)
+                 .Visibility(TnGenVisibilityGuru)
+                 .Text("Sets the do-not-fragment bit of the stream's packets."));
+        lAdd(Spec(FeatureKind::Integer, "GevSCPHostPort", kTransport, lOwner)
+                 .Register(lR.mStreamPort, 0, 15)
+                 .Visibility(TnGenVisibilityExpert)
+                 .Text("The stream's destination port."));
+        lAdd(Spec(FeatureKind::Integer, "GevSCDA", kTransport, lOwner)
+                 .Register(lR.mDestination)
+                 .Representation(TnGenRepresentationIPV4Address)
+                 .Visibility(TnGenVisibilityExpert)
+                 .Text("The stream's destination address."));
+        lAdd(Spec(FeatureKind::Integer, "GevSCSP", kTransport, lOwner)
+                 .Register(lR.mSourcePort, 0, 15)
+                 .Visibility(TnGenVisibilityExpert)
+                 .Text("The stream's source port."));
+        lAdd(Spec(FeatureKind::Integer, "GevSCPD", kTransport, lOwner)
+                 .Register(lR.mPacketDelay)
+                 .Visibility(TnGenVisibilityExpert)
+                 .Text("Delay between the stream's packets, in timestamp ticks."));
+        if (!lSource.mChunks.empty())
         {
-            add(Spec(FeatureKind::Boolean, "ChunkModeActive", kChunks, owner)
-                    .Register(r.mChunkModeActive)
-                    .Locked()
-                    .Streamable()
-                    .Text("Sends chunks with the images."));
-            Spec chunkSelector(FeatureKind::Enumeration, "ChunkSelector", kChunks, owner);
-            chunkSelector.Register(r.mChunkSelector).Text("Selects the chunk that ChunkEnable controls.");
-            std::vector<std::string> chunkNames;
-            for (size_t chunk = 0; chunk < source.mChunks.size() && chunk < kMaxChunks; ++chunk)
+            lAdd(Spec(FeatureKind::Boolean, "ChunkModeActive", kChunks, lOwner)
+                     .Register(lR.mChunkModeActive)
+                     .Locked()
+                     .Streamable()
+                     .Text("Sends chunks with the images."));
+            Spec lChunkSelector(FeatureKind::Enumeration, "ChunkSelector", kChunks, lOwner);
+            lChunkSelector.Register(lR.mChunkSelector).Text("Selects the chunk that ChunkEnable controls.");
+            std::vector<std::string> lChunkNames;
+            for (size_t lChunk = 0; lChunk < lSource.mChunks.size() && lChunk < kMaxChunks; ++lChunk)
             {
-                const std::string name = ChunkEntryName(source.mChunks[chunk].second, source.mChunks[chunk].first);
-                if (std::find(chunkNames.begin(), chunkNames.end(), name) == chunkNames.end())
+                const std::string lName = ChunkEntryName(lSource.mChunks[lChunk].second, lSource.mChunks[lChunk].first);
+                if (std::find(lChunkNames.begin(), lChunkNames.end(), lName) == lChunkNames.end())
                 {
-                    chunkNames.push_back(name);
-                    chunkSelector.Entry(name, static_cast<int64_t>(chunk));
+                    lChunkNames.push_back(lName);
+                    lChunkSelector.Entry(lName, static_cast<int64_t>(lChunk));
                 }
             }
-            add(chunkSelector);
-            FeatureSpec enable = Spec(FeatureKind::Boolean, "ChunkEnable", kChunks, owner)
-                                     .Register(r.mChunkEnable)
-                                     .Selector("ChunkSelector")
-                                     .Indexed("ChunkSelector", 4)
-                                     .Locked()
-                                     .Text("Sends the selected chunk.")
-                                     .Get();
-            enable.mRegister.mLength = 4; // one 4-byte flag of the array
-            enable.mStreamable = false;   // the whole array is persisted below
-            features.push_back(enable);
+            lAdd(lChunkSelector);
+            FeatureSpec lEnable = Spec(FeatureKind::Boolean, "ChunkEnable", kChunks, lOwner)
+                                      .Register(lR.mChunkEnable)
+                                      .Selector("ChunkSelector")
+                                      .Indexed("ChunkSelector", 4)
+                                      .Locked()
+                                      .Text("Sends the selected chunk.")
+                                      .Get();
+            lEnable.mRegister.mLength = 4; // one 4-byte flag of the array
+            lEnable.mStreamable = false;   // the whole array is persisted below
+            lFeatures.push_back(lEnable);
         }
     }
-    return features;
+    return lFeatures;
 }
 
 TnResult BuildDeviceDescription(TnRegisterMap &aMap, const TnStandardConfig &aConfig, TnStandardRegisters &aRegisters,
                                 TnGenApiFactory &aFactory, const TnDescriptionInfo &aInfo, std::string &aXml)
 {
     aXml.clear();
-    for (size_t index = 0; index < aRegisters.mSources.size(); ++index)
+    for (size_t lIndex = 0; lIndex < aRegisters.mSources.size(); ++lIndex)
     {
-        TnSourceRegisters &r = aRegisters.mSources[index];
-        const TnSourceDescription source = index < aConfig.mSources.size() ? aConfig.mSources[index] : TnSourceDescription();
-        r.mWidth->PokeInt(source.mWidth);
-        r.mHeight->PokeInt(source.mHeight);
-        r.mOffsetX->PokeInt(source.mOffsetX);
-        r.mOffsetY->PokeInt(source.mOffsetY);
-        r.mPixelFormat->PokeInt(static_cast<uint32_t>(source.mPixelType));
-        r.mPayloadSize->PokeInt(ComputePayloadSize(source));
-        r.mWidthMax->PokeInt(source.mWidthMax);
-        r.mHeightMax->PokeInt(source.mHeightMax);
-        r.mScanType->PokeInt(source.mScanType == 1 || source.mScanType == 3 ? 1u : 0u);
-        r.mChunkModeActive->PokeInt(source.mChunkModeActive ? 1u : 0u);
-        r.mChunkIds.clear();
-        for (size_t chunk = 0; chunk < source.mChunks.size() && chunk < kMaxChunks; ++chunk)
+        TnSourceRegisters &lR = aRegisters.mSources[lIndex];
+        const TnSourceDescription lSource =
+            lIndex < aConfig.mSources.size() ? aConfig.mSources[lIndex] : TnSourceDescription();
+        lR.mWidth->PokeInt(lSource.mWidth);
+        lR.mHeight->PokeInt(lSource.mHeight);
+        lR.mOffsetX->PokeInt(lSource.mOffsetX);
+        lR.mOffsetY->PokeInt(lSource.mOffsetY);
+        lR.mPixelFormat->PokeInt(static_cast<uint32_t>(lSource.mPixelType));
+        lR.mPayloadSize->PokeInt(ComputePayloadSize(lSource));
+        lR.mWidthMax->PokeInt(lSource.mWidthMax);
+        lR.mHeightMax->PokeInt(lSource.mHeightMax);
+        lR.mScanType->PokeInt(lSource.mScanType == 1 || lSource.mScanType == 3 ? 1u : 0u);
+        lR.mChunkModeActive->PokeInt(lSource.mChunkModeActive ? 1u : 0u);
+        lR.mChunkIds.clear();
+        for (size_t lChunk = 0; lChunk < lSource.mChunks.size() && lChunk < kMaxChunks; ++lChunk)
         {
-            r.mChunkIds.push_back(source.mChunks[chunk].first);
+            lR.mChunkIds.push_back(lSource.mChunks[lChunk].first);
         }
-        if (!source.mChunks.empty())
+        if (!lSource.mChunks.empty())
         {
-            r.mChunkEnable->SetPersistence("ChunkEnable" + std::to_string(index), 0);
+            lR.mChunkEnable->SetPersistence("ChunkEnable" + std::to_string(lIndex), 0);
         }
     }
 
-    std::vector<FeatureSpec> features = StandardFeatures(aConfig, aRegisters);
-    uint64_t order = 0;
-    for (FeatureSpec &feature : features)
+    std::vector<FeatureSpec> lFeatures = StandardFeatures(aConfig, aRegisters);
+    uint64_t lOrder = 0;
+    for (FeatureSpec &lFeature : lFeatures)
     {
-        if (feature.mStreamable && feature.mHasRegister && feature.mRegister.mRegister != nullptr)
+        if (lFeature.mStreamable && lFeature.mHasRegister && lFeature.mRegister.mRegister != nullptr)
         {
-            feature.mRegister.mRegister->SetPersistence(feature.mName, ++order);
+            lFeature.mRegister.mRegister->SetPersistence(lFeature.mName, ++lOrder);
         }
     }
-    for (FeatureSpec &feature : aFactory.GetFeatures())
+    for (FeatureSpec &lFeature : aFactory.GetFeatures())
     {
-        features.push_back(feature);
+        lFeatures.push_back(lFeature);
     }
-    TnDescriptionInfo info = aInfo;
-    info.mSourceCount = static_cast<int>(aRegisters.mSources.size());
-    TnResult result = BuildDescription(features, aFactory.GetChanges(), info, aXml);
-    if (!result.IsOK())
+    TnDescriptionInfo lInfo = aInfo;
+    lInfo.mSourceCount = static_cast<int>(aRegisters.mSources.size());
+    TnResult lResult = BuildDescription(lFeatures, aFactory.GetChanges(), lInfo, aXml);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
 
     // The description in device memory, and the first URL pointing at it.
-    const uint32_t length = static_cast<uint32_t>((aXml.size() + 3) & ~static_cast<size_t>(3));
-    TnRegisterSpec spec;
-    spec.mName = "GenICamXML";
-    spec.mAddress = kXmlAddress;
-    spec.mLength = length;
-    spec.mAccessMode = TnGenAccessModeReadOnly;
-    spec.mByteArray = true;
-    result = aMap.Add(spec, &aRegisters.mXml);
-    if (!result.IsOK())
+    const uint32_t lLength = static_cast<uint32_t>((aXml.size() + 3) & ~static_cast<size_t>(3));
+    TnRegisterSpec lSpec;
+    lSpec.mName = "GenICamXML";
+    lSpec.mAddress = kXmlAddress;
+    lSpec.mLength = lLength;
+    lSpec.mAccessMode = TnGenAccessModeReadOnly;
+    lSpec.mByteArray = true;
+    lResult = aMap.Add(lSpec, &aRegisters.mXml);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
     aRegisters.mXml->PokeString(aXml);
-    char url[128];
-    snprintf(url, sizeof(url), "Local:tarn-softdevice.xml;%X;%X", kXmlAddress, static_cast<unsigned>(aXml.size()));
-    aRegisters.mFirstUrl->PokeString(url);
+    char lUrl[128];
+    snprintf(lUrl, sizeof(lUrl), "Local:tarn-softdevice.xml;%X;%X", kXmlAddress, static_cast<unsigned>(aXml.size()));
+    aRegisters.mFirstUrl->PokeString(lUrl);
     return TnResult(TN_OK);
 }
 
@@ -701,31 +729,31 @@ TnUserSetControl::TnUserSetControl(TnUserSets &aUserSets, const TnStandardRegist
 
 TnResult TnUserSetControl::PreWrite(ITnRegister *aRegister)
 {
-    uint32_t value = 0;
-    if (aRegister == nullptr || !aRegister->ReadInt(value).IsOK() || value == 0)
+    uint32_t lValue = 0;
+    if (aRegister == nullptr || !aRegister->ReadInt(lValue).IsOK() || lValue == 0)
     {
         return TnResult(TN_OK);
     }
-    const bool save = aRegister == mRegisters.mUserSetSave;
-    if (!save && aRegister != mRegisters.mUserSetLoad)
+    const bool lSave = aRegister == mRegisters.mUserSetSave;
+    if (!lSave && aRegister != mRegisters.mUserSetLoad)
     {
         return TnResult(TN_OK);
     }
-    const uint32_t index = mRegisters.mUserSetSelector->PeekInt();
-    if (save && index == 0)
+    const uint32_t lIndex = mRegisters.mUserSetSelector->PeekInt();
+    if (lSave && lIndex == 0)
     {
         return Failure(TN_STATE_ERROR, "the default user set cannot be saved");
     }
     if (mNotify)
     {
-        Guarded("user-set notification", [&] { mNotify(save, false, index); });
+        Guarded("user-set notification", [&] { mNotify(lSave, false, lIndex); });
     }
-    TnResult result = save ? mUserSets.Save(index) : mUserSets.Load(index);
+    TnResult lResult = lSave ? mUserSets.Save(lIndex) : mUserSets.Load(lIndex);
     if (mNotify)
     {
-        Guarded("user-set notification", [&] { mNotify(save, true, index); });
+        Guarded("user-set notification", [&] { mNotify(lSave, true, lIndex); });
     }
-    return result;
+    return lResult;
 }
 } // namespace softdevice
 } // namespace tn

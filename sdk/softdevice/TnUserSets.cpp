@@ -14,18 +14,18 @@ namespace
 {
 std::string KeyOf(ITnRegister &aRegister, const TnString &aSuffix)
 {
-    std::string key;
-    TnRegister *reg = dynamic_cast<TnRegister *>(&aRegister);
-    if (reg != nullptr && !reg->GetFeatureName().empty())
+    std::string lKey;
+    TnRegister *lReg = dynamic_cast<TnRegister *>(&aRegister);
+    if (lReg != nullptr && !lReg->GetFeatureName().empty())
     {
-        key = reg->GetFeatureName();
+        lKey = lReg->GetFeatureName();
     }
     else
     {
-        key = tn::ToString(aRegister.GetName());
+        lKey = tn::ToString(aRegister.GetName());
     }
-    const char *suffix = aSuffix.GetAscii();
-    return suffix != nullptr ? key + suffix : key;
+    const char *lSuffix = aSuffix.GetAscii();
+    return lSuffix != nullptr ? lKey + lSuffix : lKey;
 }
 } // namespace
 
@@ -35,46 +35,46 @@ TnResult TnRegisterStore::Persist(ITnRegister *aRegister, const TnString &aNameS
     {
         return Failure(TN_INVALID_PARAMETER, "no register to persist");
     }
-    bool save;
-    std::map<std::string, std::vector<uint8_t>> *set;
+    bool lSave;
+    std::map<std::string, std::vector<uint8_t>> *lSet;
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         if (!mActive)
         {
             return Failure(TN_STATE_ERROR, "the register store is usable only while a user set is saved or loaded");
         }
-        save = mSave;
-        set = mSet;
+        lSave = mSave;
+        lSet = mSet;
     }
-    const std::string key = KeyOf(*aRegister, aNameSuffix);
-    const uint32_t length = static_cast<uint32_t>(aRegister->GetLength());
-    if (save)
+    const std::string lKey = KeyOf(*aRegister, aNameSuffix);
+    const uint32_t lLength = static_cast<uint32_t>(aRegister->GetLength());
+    if (lSave)
     {
-        std::vector<uint8_t> bytes(length);
-        TnResult result = aRegister->ReadBytes(bytes.data(), length, 0);
-        if (result.IsOK())
+        std::vector<uint8_t> lBytes(lLength);
+        TnResult lResult = aRegister->ReadBytes(lBytes.data(), lLength, 0);
+        if (lResult.IsOK())
         {
-            std::lock_guard<std::mutex> lock(mMutex);
-            (*set)[key] = bytes;
+            std::lock_guard<std::mutex> lLock(mMutex);
+            (*lSet)[lKey] = lBytes;
         }
-        return result;
+        return lResult;
     }
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> lBytes;
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        const auto found = set->find(key);
-        if (found == set->end())
+        std::lock_guard<std::mutex> lLock(mMutex);
+        const auto lFound = lSet->find(lKey);
+        if (lFound == lSet->end())
         {
-            return Failure(TN_NOT_FOUND, "the user set holds nothing under '" + key + "'");
+            return Failure(TN_NOT_FOUND, "the user set holds nothing under '" + lKey + "'");
         }
-        bytes = found->second;
+        lBytes = lFound->second;
     }
-    if (bytes.size() != length)
+    if (lBytes.size() != lLength)
     {
-        return Failure(TN_INVALID_PARAMETER, "the user set holds " + std::to_string(bytes.size()) + " bytes under '" +
-                                                 key + "' for a register of " + std::to_string(length));
+        return Failure(TN_INVALID_PARAMETER, "the user set holds " + std::to_string(lBytes.size()) + " bytes under '" +
+                                                 lKey + "' for a register of " + std::to_string(lLength));
     }
-    return aRegister->Write(bytes.data(), length, 0);
+    return aRegister->Write(lBytes.data(), lLength, 0);
 }
 
 TnUserSets::TnUserSets(TnRegisterMap &aMap) : mMap(aMap), mCount(0), mBusy(false), mSets(1), mSaved(1, false) {}
@@ -88,7 +88,7 @@ TnResult TnUserSets::SetCount(uint32_t aCount)
         return Failure(TN_INVALID_PARAMETER, "a device has at most " + std::to_string(kMaxCount) +
                                                  " user sets besides the default one, not " + std::to_string(aCount));
     }
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mCount = aCount;
     mSets.resize(aCount + 1);
     mSaved.resize(aCount + 1, false);
@@ -97,13 +97,13 @@ TnResult TnUserSets::SetCount(uint32_t aCount)
 
 uint32_t TnUserSets::GetCount() const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return mCount;
 }
 
 bool TnUserSets::IsSaved(uint32_t aIndex) const
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     return aIndex < mSaved.size() && mSaved[aIndex];
 }
 
@@ -123,26 +123,26 @@ TnResult TnUserSets::Save(uint32_t aIndex)
 
 TnResult TnUserSets::SaveInto(uint32_t aIndex)
 {
-    Set set;
-    TnResult result = Begin(aIndex, nullptr);
-    if (!result.IsOK())
+    Set lSet;
+    TnResult lResult = Begin(aIndex, nullptr);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
-    result = Run(true, set);
-    std::lock_guard<std::mutex> lock(mMutex);
+    lResult = Run(true, lSet);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mBusy = false;
     if (aIndex < mSets.size())
     {
-        mSets[aIndex] = std::move(set);
+        mSets[aIndex] = std::move(lSet);
         mSaved[aIndex] = true;
     }
-    return result;
+    return lResult;
 }
 
 TnResult TnUserSets::Begin(uint32_t aIndex, Set *aLoaded)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard<std::mutex> lLock(mMutex);
     if (aIndex > mCount)
     {
         return Failure(TN_INVALID_PARAMETER, "there is no user set " + std::to_string(aIndex));
@@ -161,82 +161,85 @@ TnResult TnUserSets::Begin(uint32_t aIndex, Set *aLoaded)
 
 TnResult TnUserSets::Load(uint32_t aIndex)
 {
-    Set set;
-    TnResult result = Begin(aIndex, &set);
-    if (!result.IsOK())
+    Set lSet;
+    TnResult lResult = Begin(aIndex, &lSet);
+    if (!lResult.IsOK())
     {
-        return result;
+        return lResult;
     }
-    result = Run(false, set);
-    std::lock_guard<std::mutex> lock(mMutex);
+    lResult = Run(false, lSet);
+    std::lock_guard<std::mutex> lLock(mMutex);
     mBusy = false;
-    return result;
+    return lResult;
 }
 
 TnResult TnUserSets::Run(bool aSave, Set &aSet)
 {
     {
-        std::lock_guard<std::mutex> lock(mStore.mMutex);
+        std::lock_guard<std::mutex> lLock(mStore.mMutex);
         mStore.mActive = true;
         mStore.mSave = aSave;
         mStore.mSet = &aSet;
     }
-    std::vector<std::shared_ptr<TnRegister>> registers = mMap.GetRegisters();
-    registers.erase(std::remove_if(registers.begin(), registers.end(),
-                                   [](const std::shared_ptr<TnRegister> &aRegister) { return !aRegister->IsPersistent(); }),
-                    registers.end());
-    std::stable_sort(registers.begin(), registers.end(),
+    std::vector<std::shared_ptr<TnRegister>> lRegisters = mMap.GetRegisters();
+    lRegisters.erase(
+        std::remove_if(lRegisters.begin(), lRegisters.end(),
+                       [](const std::shared_ptr<TnRegister> &aRegister) { return !aRegister->IsPersistent(); }),
+        lRegisters.end());
+    std::stable_sort(lRegisters.begin(), lRegisters.end(),
                      [](const std::shared_ptr<TnRegister> &aFirst, const std::shared_ptr<TnRegister> &aSecond) {
                          return aFirst->GetPersistOrder() < aSecond->GetPersistOrder();
                      });
-    TnResult overall(TN_OK);
-    std::string failures;
-    for (const auto &reg : registers)
+    TnResult lOverall(TN_OK);
+    std::string lFailures;
+    for (const auto &lReg : lRegisters)
     {
-        bool handled = false;
-        TnResult failure(TN_OK);
-        for (ITnRegisterEventSink *sink : reg->GetSinks())
+        bool lHandled = false;
+        TnResult lFailure(TN_OK);
+        for (ITnRegisterEventSink *lSink : lReg->GetSinks())
         {
-            const TnResult result =
-                GuardedResult("ITnRegisterEventSink::Persist", [&] { return sink->Persist(reg.get(), &mStore); });
-            if (result.IsOK())
+            const TnResult lResult =
+                GuardedResult("ITnRegisterEventSink::Persist", [&] { return lSink->Persist(lReg.get(), &mStore); });
+            if (lResult.IsOK())
             {
-                handled = true;
+                lHandled = true;
             }
-            else if (result.GetCode() != TN_NOT_IMPLEMENTED && failure.IsOK())
+            else if (lResult.GetCode() != TN_NOT_IMPLEMENTED && lFailure.IsOK())
             {
-                failure = result;
+                lFailure = lResult;
             }
         }
-        if (failure.IsOK() && !handled)
+        if (lFailure.IsOK() && !lHandled)
         {
-            failure = mStore.Persist(reg.get(), TnString(""));
-            if (!aSave && failure.GetCode() == TN_NOT_FOUND)
+            lFailure = mStore.Persist(lReg.get(), TnString(""));
+            if (!aSave && lFailure.GetCode() == TN_NOT_FOUND)
             {
-                failure = TnResult(TN_OK); // registers added since the save keep their value
+                lFailure = TnResult(TN_OK); // registers added since the save keep their value
             }
         }
-        if (!failure.IsOK())
+        if (!lFailure.IsOK())
         {
-            if (overall.IsOK())
+            if (lOverall.IsOK())
             {
-                overall = failure;
+                lOverall = lFailure;
             }
-            const std::string text = failure.GetDescription().GetAscii() != nullptr ? failure.GetDescription().GetAscii() : "";
-            failures += (failures.empty() ? "" : "; ") + reg->GetFeatureName() + (text.empty() ? "" : ": " + text);
+            const std::string lText =
+                lFailure.GetDescription().GetAscii() != nullptr ? lFailure.GetDescription().GetAscii() : "";
+            lFailures += (lFailures.empty() ? "" : "; ") + lReg->GetFeatureName() + (lText.empty() ? "" : ": " + lText);
         }
     }
     {
-        std::lock_guard<std::mutex> lock(mStore.mMutex);
+        std::lock_guard<std::mutex> lLock(mStore.mMutex);
         mStore.mActive = false;
         mStore.mSet = nullptr;
     }
-    if (!overall.IsOK())
+    if (!lOverall.IsOK())
     {
-        overall.SetDescription(TnString(((aSave ? "saving" : "loading") + std::string(" the user set failed for ") + failures).c_str()));
-        LogWarning(aSave ? "TnUserSets::Save" : "TnUserSets::Load", overall.GetDescription().GetAscii());
+        lOverall.SetDescription(
+            TnString(((aSave ? "saving" : "loading") + std::string(" the user set failed for ") + lFailures).c_str()));
+        LogWarning(aSave ? "TnUserSets::Save" : "TnUserSets::Load", lOverall.GetDescription().GetAscii());
     }
-    return overall;
+    return lOverall;
 }
 } // namespace softdevice
 } // namespace tn

@@ -74,13 +74,13 @@ public:
 
     std::vector<std::string> Calls()
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         return mCalls;
     }
 
     void Clear()
     {
-        std::lock_guard<std::mutex> lock(mMutex);
+        std::lock_guard<std::mutex> lLock(mMutex);
         mCalls.clear();
     }
 
@@ -94,7 +94,7 @@ private:
     TnResult Record(const char *aCall, ITnRegister *aRegister, const TnResult &aAnswer)
     {
         {
-            std::lock_guard<std::mutex> lock(mMutex);
+            std::lock_guard<std::mutex> lLock(mMutex);
             mCalls.push_back(std::string(aCall) + " " + aRegister->GetName().GetAscii());
         }
         if (mAction)
@@ -113,9 +113,9 @@ struct Client
 {
     Client(const std::string &aXml, TnRegisterMap &aMap) : mPort(std::make_shared<MapPort>(aMap))
     {
-        TnResult result;
-        mArray.reset(genicam::CreateParameterArray(aXml, mPort, result));
-        EXPECT_TRUE(result.IsOK()) << result.GetDescription().GetAscii();
+        TnResult lResult;
+        mArray.reset(genicam::CreateParameterArray(aXml, mPort, lResult));
+        EXPECT_TRUE(lResult.IsOK()) << lResult.GetDescription().GetAscii();
     }
 
     TnGenParameterArray *operator->() { return mArray.get(); }
@@ -123,10 +123,10 @@ struct Client
 
     int64_t Int(const char *aName)
     {
-        int64_t value = -1;
-        const TnResult result = mArray->GetIntegerValue(aName, value);
-        EXPECT_TRUE(result.IsOK()) << aName << ": " << result.GetDescription().GetAscii();
-        return value;
+        int64_t lValue = -1;
+        const TnResult lResult = mArray->GetIntegerValue(aName, lValue);
+        EXPECT_TRUE(lResult.IsOK()) << aName << ": " << lResult.GetDescription().GetAscii();
+        return lValue;
     }
 
     std::shared_ptr<MapPort> mPort;
@@ -137,16 +137,17 @@ struct Client
 inline TnRegister *AddReg(TnRegisterMap &aMap, const char *aName, uint32_t aAddress, uint32_t aLength,
                           TnGenAccessMode aAccess = TnGenAccessModeReadWrite, bool aArray = false)
 {
-    TnRegisterSpec spec;
-    spec.mName = aName;
-    spec.mAddress = aAddress;
-    spec.mLength = aLength;
-    spec.mAccessMode = aAccess;
-    spec.mByteArray = aArray;
-    TnRegister *reg = nullptr;
-    const TnResult result = aMap.Add(spec, &reg);
-    EXPECT_TRUE(result.IsOK()) << aName << ": " << (result.GetDescription().GetAscii() ? result.GetDescription().GetAscii() : "");
-    return reg;
+    TnRegisterSpec lSpec;
+    lSpec.mName = aName;
+    lSpec.mAddress = aAddress;
+    lSpec.mLength = aLength;
+    lSpec.mAccessMode = aAccess;
+    lSpec.mByteArray = aArray;
+    TnRegister *lReg = nullptr;
+    const TnResult lResult = aMap.Add(lSpec, &lReg);
+    EXPECT_TRUE(lResult.IsOK()) << aName << ": "
+                                << (lResult.GetDescription().GetAscii() ? lResult.GetDescription().GetAscii() : "");
+    return lReg;
 }
 
 inline std::string Text(const TnResult &aResult)

@@ -25,9 +25,9 @@ namespace
 
 std::string Build(TnGenApiFactory &aFactory, const TnDescriptionInfo &aInfo, TnResult &aResult)
 {
-    std::string xml;
-    aResult = BuildDescription(aFactory.GetFeatures(), aFactory.GetChanges(), aInfo, xml);
-    return xml;
+    std::string lXml;
+    aResult = BuildDescription(aFactory.GetFeatures(), aFactory.GetChanges(), aInfo, lXml);
+    return lXml;
 }
 
 /// A device with custom features of every kind, at addresses from 0xA000.
@@ -35,121 +35,121 @@ struct EveryKind
 {
     EveryKind() : mFactory(mMap)
     {
-        TnGenApiFactory &f = mFactory;
+        TnGenApiFactory &lF = mFactory;
         mGain = AddReg(mMap, "GainReg", 0xA000, 4);
         mGain->AddEventSink(&mSink);
-        f.SetName("Gain");
-        f.SetCategory("AnalogControl", "Analog");
-        f.SetUnit("dB");
-        f.SetToolTip("Gain <in> dB & more");
-        f.SetStreamable(true);
-        f.SetNameSpace(TnGenNameSpaceStandard);
-        EXPECT_CODE(TN_OK, f.CreateInteger(mGain, 0, 48, 2));
+        lF.SetName("Gain");
+        lF.SetCategory("AnalogControl", "Analog");
+        lF.SetUnit("dB");
+        lF.SetToolTip("Gain <in> dB & more");
+        lF.SetStreamable(true);
+        lF.SetNameSpace(TnGenNameSpaceStandard);
+        EXPECT_CODE(TN_OK, lF.CreateInteger(mGain, 0, 48, 2));
 
-        f.SetName("GainShown");
-        f.SetAccessMode(TnGenAccessModeReadOnly);
-        EXPECT_CODE(TN_OK, f.CreateInteger(mGain));
+        lF.SetName("GainShown");
+        lF.SetAccessMode(TnGenAccessModeReadOnly);
+        EXPECT_CODE(TN_OK, lF.CreateInteger(mGain));
 
         mOffset = AddReg(mMap, "OffsetReg", 0xA008, 8);
-        f.SetName("BlackOffset");
-        f.SetCategory("AnalogControl");
-        EXPECT_CODE(TN_OK, f.CreateInteger(mOffset, -100, 100));
+        lF.SetName("BlackOffset");
+        lF.SetCategory("AnalogControl");
+        EXPECT_CODE(TN_OK, lF.CreateInteger(mOffset, -100, 100));
 
         mExposure = AddReg(mMap, "ExposureReg", 0xA010, 8);
-        f.SetName("ExposureTime");
-        f.SetCategory("AcquisitionControl");
-        f.SetUnit("us");
-        f.SetRepresentation(TnGenRepresentationLogarithmic);
-        EXPECT_CODE(TN_OK, f.CreateFloat(mExposure, 10.0, 1e6));
+        lF.SetName("ExposureTime");
+        lF.SetCategory("AcquisitionControl");
+        lF.SetUnit("us");
+        lF.SetRepresentation(TnGenRepresentationLogarithmic);
+        EXPECT_CODE(TN_OK, lF.CreateFloat(mExposure, 10.0, 1e6));
 
         mRatio = AddReg(mMap, "RatioReg", 0xA018, 4);
-        f.SetName("Ratio");
-        EXPECT_CODE(TN_OK, f.CreateFloat(mRatio));
+        lF.SetName("Ratio");
+        EXPECT_CODE(TN_OK, lF.CreateFloat(mRatio));
 
         mLabel = AddReg(mMap, "LabelReg", 0xA020, 16, TnGenAccessModeReadWrite, true);
-        f.SetName("Label");
-        f.SetCategory("Custom\\Texts");
-        EXPECT_CODE(TN_OK, f.CreateString(mLabel));
+        lF.SetName("Label");
+        lF.SetCategory("Custom\\Texts");
+        EXPECT_CODE(TN_OK, lF.CreateString(mLabel));
 
         mBlob = AddReg(mMap, "BlobReg", 0xA030, 8, TnGenAccessModeReadWrite, true);
-        f.SetName("Blob");
-        EXPECT_CODE(TN_OK, f.CreateRegister(mBlob));
+        lF.SetName("Blob");
+        EXPECT_CODE(TN_OK, lF.CreateRegister(mBlob));
 
         mEnabled = AddReg(mMap, "EnabledReg", 0xA038, 4);
-        f.SetName("Enabled");
-        EXPECT_CODE(TN_OK, f.CreateBoolean(mEnabled));
+        lF.SetName("Enabled");
+        EXPECT_CODE(TN_OK, lF.CreateBoolean(mEnabled));
 
         mFire = AddReg(mMap, "FireReg", 0xA03C, 4, TnGenAccessModeWriteOnly);
         mFire->AddEventSink(&mSink);
-        f.SetName("Fire");
-        EXPECT_CODE(TN_OK, f.CreateCommand(mFire));
+        lF.SetName("Fire");
+        EXPECT_CODE(TN_OK, lF.CreateCommand(mFire));
 
         mMode = AddReg(mMap, "ModeReg", 0xA040, 4);
-        f.SetName("Mode");
-        f.AddEnumEntry("Off", 0);
-        f.AddEnumEntry("On", 1, "Switched on");
-        f.AddEnumEntry("Auto", 2, "", TnGenNameSpaceStandard);
-        EXPECT_CODE(TN_OK, f.CreateEnum(mMode));
+        lF.SetName("Mode");
+        lF.AddEnumEntry("Off", 0);
+        lF.AddEnumEntry("On", 1, "Switched on");
+        lF.AddEnumEntry("Auto", 2, "", TnGenNameSpaceStandard);
+        EXPECT_CODE(TN_OK, lF.CreateEnum(mMode));
 
-        f.SetName("DoubleGain");
-        f.AddVariable("Gain");
-        EXPECT_CODE(TN_OK, f.CreateIntSwissKnife("Gain * 2"));
+        lF.SetName("DoubleGain");
+        lF.AddVariable("Gain");
+        EXPECT_CODE(TN_OK, lF.CreateIntSwissKnife("Gain * 2"));
 
-        f.SetName("HalfRatio");
-        f.AddVariable("Ratio");
-        EXPECT_CODE(TN_OK, f.CreateFloatSwissKnife("Ratio / 2"));
+        lF.SetName("HalfRatio");
+        lF.AddVariable("Ratio");
+        EXPECT_CODE(TN_OK, lF.CreateFloatSwissKnife("Ratio / 2"));
 
-        f.SetName("ExposureTimeMs");
-        EXPECT_CODE(TN_OK, f.CreateFloatConverter("ExposureTime", "TO / 1000", "FROM * 1000"));
+        lF.SetName("ExposureTimeMs");
+        EXPECT_CODE(TN_OK, lF.CreateFloatConverter("ExposureTime", "TO / 1000", "FROM * 1000"));
 
-        f.SetName("GainHalf");
-        EXPECT_CODE(TN_OK, f.CreateIntConverter("Gain", "TO / 2", "FROM * 2"));
+        lF.SetName("GainHalf");
+        EXPECT_CODE(TN_OK, lF.CreateIntConverter("Gain", "TO / 2", "FROM * 2"));
 
-        f.SetName("GainAlias");
-        f.SetPValue("Gain");
-        EXPECT_CODE(TN_OK, f.CreateInteger());
+        lF.SetName("GainAlias");
+        lF.SetPValue("Gain");
+        EXPECT_CODE(TN_OK, lF.CreateInteger());
 
-        f.SetName("ChunkCounter");
-        f.MapChunk(0x4001, 4, 4);
-        EXPECT_CODE(TN_OK, f.CreateInteger());
+        lF.SetName("ChunkCounter");
+        lF.MapChunk(0x4001, 4, 4);
+        EXPECT_CODE(TN_OK, lF.CreateInteger());
 
-        f.SetName("EventValue");
-        f.MapEvent(0x9001, 0, 4, TnGenEndiannessBig);
-        EXPECT_CODE(TN_OK, f.CreateInteger());
+        lF.SetName("EventValue");
+        lF.MapEvent(0x9001, 0, 4, TnGenEndiannessBig);
+        EXPECT_CODE(TN_OK, lF.CreateInteger());
 
         mLutIndex = AddReg(mMap, "LutIndexReg", 0xA044, 4);
         mLutValue = AddReg(mMap, "LutValueReg", 0xA048, 4);
-        f.SetName("LutIndex");
-        EXPECT_CODE(TN_OK, f.CreateInteger(mLutIndex, 0, 3));
-        f.SetName("LutValue");
-        f.AddSelected("LutIndex");
-        EXPECT_CODE(TN_OK, f.CreateInteger(mLutValue));
+        lF.SetName("LutIndex");
+        EXPECT_CODE(TN_OK, lF.CreateInteger(mLutIndex, 0, 3));
+        lF.SetName("LutValue");
+        lF.AddSelected("LutIndex");
+        EXPECT_CODE(TN_OK, lF.CreateInteger(mLutValue));
 
         mTemperature = AddReg(mMap, "TemperatureReg", 0xA04C, 4, TnGenAccessModeReadOnly);
-        f.SetName("Temperature");
-        f.AddInvalidator("Fire");
-        f.SetCachable(TnGenCacheWriteThrough);
-        f.SetPollingTime(1000);
-        EXPECT_CODE(TN_OK, f.CreateInteger(mTemperature));
+        lF.SetName("Temperature");
+        lF.AddInvalidator("Fire");
+        lF.SetCachable(TnGenCacheWriteThrough);
+        lF.SetPollingTime(1000);
+        EXPECT_CODE(TN_OK, lF.CreateInteger(mTemperature));
 
         mSecret = AddReg(mMap, "SecretReg", 0xA050, 4);
-        f.SetName("Secret");
-        f.SetPIsAvailable("Enabled");
-        f.SetVisibility(TnGenVisibilityGuru);
-        EXPECT_CODE(TN_OK, f.CreateInteger(mSecret));
+        lF.SetName("Secret");
+        lF.SetPIsAvailable("Enabled");
+        lF.SetVisibility(TnGenVisibilityGuru);
+        EXPECT_CODE(TN_OK, lF.CreateInteger(mSecret));
 
-        f.SetName("Locked");
-        f.SetPIsLocked("Enabled");
-        f.SetPMax("LutIndex");
-        EXPECT_CODE(TN_OK, f.CreateInteger(AddReg(mMap, "LockedReg", 0xA054, 4)));
+        lF.SetName("Locked");
+        lF.SetPIsLocked("Enabled");
+        lF.SetPMax("LutIndex");
+        EXPECT_CODE(TN_OK, lF.CreateInteger(AddReg(mMap, "LockedReg", 0xA054, 4)));
     }
 
     /// The description, and a client over it.
     std::unique_ptr<Client> Connect()
     {
-        TnResult result;
-        mXml = Build(mFactory, TnDescriptionInfo(), result);
-        EXPECT_TRUE(result.IsOK()) << Text(result);
+        TnResult lResult;
+        mXml = Build(mFactory, TnDescriptionInfo(), lResult);
+        EXPECT_TRUE(lResult.IsOK()) << Text(lResult);
         return std::unique_ptr<Client>(new Client(mXml, mMap));
     }
 
@@ -169,197 +169,204 @@ bool Mentions(const TnResult &aResult, const std::string &aText)
 
 TEST(Description, EveryKindLoadsAndReachesRegisters)
 {
-    EveryKind device;
-    const std::unique_ptr<Client> connection = device.Connect();
-    Client &client = *connection;
-    ASSERT_TRUE(client);
+    EveryKind lDevice;
+    const std::unique_ptr<Client> lConnection = lDevice.Connect();
+    Client &lClient = *lConnection;
+    ASSERT_TRUE(lClient);
 
     // Integers, signed and unsigned, with their limits.
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("Gain", 10));
-    EXPECT_EQ(10u, device.mGain->PeekInt());
-    EXPECT_EQ((std::vector<std::string>{"PreWrite GainReg", "PostWrite GainReg"}), device.mSink.Calls());
-    EXPECT_CODE(TN_GENERIC_ERROR, client->SetIntegerValue("Gain", 11));
-    EXPECT_CODE(TN_GENERIC_ERROR, client->SetIntegerValue("GainShown", 12));
-    EXPECT_EQ(10, client.Int("GainShown"));
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("BlackOffset", -5));
-    EXPECT_EQ(0xFFFFFFFFu, device.mOffset->PeekInt(0));
-    EXPECT_EQ(0xFFFFFFFBu, device.mOffset->PeekInt(4));
-    EXPECT_EQ(-5, client.Int("BlackOffset"));
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("Gain", 10));
+    EXPECT_EQ(10u, lDevice.mGain->PeekInt());
+    EXPECT_EQ((std::vector<std::string>{"PreWrite GainReg", "PostWrite GainReg"}), lDevice.mSink.Calls());
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetIntegerValue("Gain", 11));
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetIntegerValue("GainShown", 12));
+    EXPECT_EQ(10, lClient.Int("GainShown"));
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("BlackOffset", -5));
+    EXPECT_EQ(0xFFFFFFFFu, lDevice.mOffset->PeekInt(0));
+    EXPECT_EQ(0xFFFFFFFBu, lDevice.mOffset->PeekInt(4));
+    EXPECT_EQ(-5, lClient.Int("BlackOffset"));
 
     // Floats in 8- and 4-byte registers, a converter and a float SwissKnife.
-    EXPECT_CODE(TN_OK, client->SetFloatValue("ExposureTime", 1234.5));
-    double exposure = 0;
-    EXPECT_CODE(TN_OK, device.mExposure->ReadDouble(exposure));
-    EXPECT_EQ(1234.5, exposure);
-    double value = 0;
-    EXPECT_CODE(TN_OK, client->GetFloatValue("ExposureTimeMs", value));
-    EXPECT_DOUBLE_EQ(1.2345, value);
-    EXPECT_CODE(TN_OK, client->SetFloatValue("ExposureTimeMs", 2.0));
-    EXPECT_CODE(TN_OK, device.mExposure->ReadDouble(exposure));
-    EXPECT_EQ(2000.0, exposure);
-    EXPECT_CODE(TN_GENERIC_ERROR, client->SetFloatValue("ExposureTime", 5.0));
-    EXPECT_CODE(TN_OK, device.mRatio->WriteFloat(0.25f));
-    EXPECT_CODE(TN_OK, client->GetFloatValue("Ratio", value));
-    EXPECT_EQ(0.25, value);
-    EXPECT_CODE(TN_OK, client->GetFloatValue("HalfRatio", value));
-    EXPECT_EQ(0.125, value);
+    EXPECT_CODE(TN_OK, lClient->SetFloatValue("ExposureTime", 1234.5));
+    double lExposure = 0;
+    EXPECT_CODE(TN_OK, lDevice.mExposure->ReadDouble(lExposure));
+    EXPECT_EQ(1234.5, lExposure);
+    double lValue = 0;
+    EXPECT_CODE(TN_OK, lClient->GetFloatValue("ExposureTimeMs", lValue));
+    EXPECT_DOUBLE_EQ(1.2345, lValue);
+    EXPECT_CODE(TN_OK, lClient->SetFloatValue("ExposureTimeMs", 2.0));
+    EXPECT_CODE(TN_OK, lDevice.mExposure->ReadDouble(lExposure));
+    EXPECT_EQ(2000.0, lExposure);
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetFloatValue("ExposureTime", 5.0));
+    EXPECT_CODE(TN_OK, lDevice.mRatio->WriteFloat(0.25f));
+    EXPECT_CODE(TN_OK, lClient->GetFloatValue("Ratio", lValue));
+    EXPECT_EQ(0.25, lValue);
+    EXPECT_CODE(TN_OK, lClient->GetFloatValue("HalfRatio", lValue));
+    EXPECT_EQ(0.125, lValue);
 
     // Strings and raw registers.
-    EXPECT_CODE(TN_OK, client->SetStringValue("Label", "hello"));
-    TnString label;
-    EXPECT_CODE(TN_OK, device.mLabel->ReadString(label));
-    EXPECT_STREQ("hello", label.GetAscii());
-    const uint8_t blob[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_CODE(TN_OK, device.mBlob->Write(blob, 8));
-    uint8_t read[8] = {0};
-    EXPECT_CODE(TN_OK, client->GetRegister("Blob")->Get(read, 8));
-    EXPECT_EQ(0, memcmp(blob, read, 8));
+    EXPECT_CODE(TN_OK, lClient->SetStringValue("Label", "hello"));
+    TnString lLabel;
+    EXPECT_CODE(TN_OK, lDevice.mLabel->ReadString(lLabel));
+    EXPECT_STREQ("hello", lLabel.GetAscii());
+    const uint8_t lBlob[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_CODE(TN_OK, lDevice.mBlob->Write(lBlob, 8));
+    uint8_t lRead[8] = {0};
+    EXPECT_CODE(TN_OK, lClient->GetRegister("Blob")->Get(lRead, 8));
+    EXPECT_EQ(0, memcmp(lBlob, lRead, 8));
 
     // Booleans drive availability and locks.
-    int64_t secret = 0;
-    EXPECT_CODE(TN_GENERIC_ERROR, client->GetIntegerValue("Secret", secret));
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("Locked", 0));
-    EXPECT_CODE(TN_OK, client->SetBooleanValue("Enabled", true));
-    EXPECT_EQ(1u, device.mEnabled->PeekInt());
-    EXPECT_CODE(TN_OK, client->GetIntegerValue("Secret", secret));
-    EXPECT_CODE(TN_GENERIC_ERROR, client->SetIntegerValue("Locked", 0));
+    int64_t lSecret = 0;
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->GetIntegerValue("Secret", lSecret));
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("Locked", 0));
+    EXPECT_CODE(TN_OK, lClient->SetBooleanValue("Enabled", true));
+    EXPECT_EQ(1u, lDevice.mEnabled->PeekInt());
+    EXPECT_CODE(TN_OK, lClient->GetIntegerValue("Secret", lSecret));
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetIntegerValue("Locked", 0));
 
     // A command: the sinks see the write, then the register clears.
-    device.mSink.Clear();
-    EXPECT_CODE(TN_OK, client->ExecuteCommand("Fire"));
-    EXPECT_EQ((std::vector<std::string>{"PreWrite FireReg", "PostWrite FireReg"}), device.mSink.Calls());
-    EXPECT_EQ(0u, device.mFire->PeekInt());
+    lDevice.mSink.Clear();
+    EXPECT_CODE(TN_OK, lClient->ExecuteCommand("Fire"));
+    EXPECT_EQ((std::vector<std::string>{"PreWrite FireReg", "PostWrite FireReg"}), lDevice.mSink.Calls());
+    EXPECT_EQ(0u, lDevice.mFire->PeekInt());
 
     // Enumerations.
-    EXPECT_CODE(TN_OK, client->SetEnumValue("Mode", TnString("Auto")));
-    EXPECT_EQ(2u, device.mMode->PeekInt());
-    const TnGenEnumEntry *entry = nullptr;
-    EXPECT_CODE(TN_OK, client->GetEnum("Mode")->GetEntryByName("On", &entry));
-    TnString display;
-    EXPECT_CODE(TN_OK, entry->GetDisplayName(display));
-    EXPECT_STREQ("Switched on", display.GetAscii());
+    EXPECT_CODE(TN_OK, lClient->SetEnumValue("Mode", TnString("Auto")));
+    EXPECT_EQ(2u, lDevice.mMode->PeekInt());
+    const TnGenEnumEntry *lEntry = nullptr;
+    EXPECT_CODE(TN_OK, lClient->GetEnum("Mode")->GetEntryByName("On", &lEntry));
+    TnString lDisplay;
+    EXPECT_CODE(TN_OK, lEntry->GetDisplayName(lDisplay));
+    EXPECT_STREQ("Switched on", lDisplay.GetAscii());
 
     // SwissKnifes, converters and pValue over the integer.
-    EXPECT_EQ(20, client.Int("DoubleGain"));
-    EXPECT_EQ(5, client.Int("GainHalf"));
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("GainHalf", 7));
-    EXPECT_EQ(14u, device.mGain->PeekInt());
-    EXPECT_EQ(14, client.Int("GainAlias"));
+    EXPECT_EQ(20, lClient.Int("DoubleGain"));
+    EXPECT_EQ(5, lClient.Int("GainHalf"));
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("GainHalf", 7));
+    EXPECT_EQ(14u, lDevice.mGain->PeekInt());
+    EXPECT_EQ(14, lClient.Int("GainAlias"));
 
     // The dynamic maximum follows LutIndex.
-    EXPECT_CODE(TN_OK, client->SetBooleanValue("Enabled", false));
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("LutIndex", 2));
-    EXPECT_CODE(TN_GENERIC_ERROR, client->SetIntegerValue("Locked", 3));
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("Locked", 2));
+    EXPECT_CODE(TN_OK, lClient->SetBooleanValue("Enabled", false));
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("LutIndex", 2));
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetIntegerValue("Locked", 3));
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("Locked", 2));
 
     // Chunk data, little-endian at offset 4 of the chunk.
-    uint8_t chunk[16] = {0, 0, 0, 0, 0x2A, 0x01, 0, 0, 0, 0, 0x40, 0x01, 0, 0, 0, 8};
-    EXPECT_CODE(TN_OK, client->AttachDataChunks(chunk, sizeof(chunk)));
-    EXPECT_EQ(0x12A, client.Int("ChunkCounter"));
-    EXPECT_CODE(TN_OK, client->DetachDataChunks());
+    uint8_t lChunk[16] = {0, 0, 0, 0, 0x2A, 0x01, 0, 0, 0, 0, 0x40, 0x01, 0, 0, 0, 8};
+    EXPECT_CODE(TN_OK, lClient->AttachDataChunks(lChunk, sizeof(lChunk)));
+    EXPECT_EQ(0x12A, lClient.Int("ChunkCounter"));
+    EXPECT_CODE(TN_OK, lClient->DetachDataChunks());
 }
 
 TEST(Description, RefusedWritesKeepTheRegisterAndReportAStatus)
 {
-    EveryKind device;
-    const std::unique_ptr<Client> connection = device.Connect();
-    Client &client = *connection;
-    ASSERT_TRUE(client);
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("Gain", 4));
+    EveryKind lDevice;
+    const std::unique_ptr<Client> lConnection = lDevice.Connect();
+    Client &lClient = *lConnection;
+    ASSERT_TRUE(lClient);
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("Gain", 4));
 
-    device.mSink.mWriteAnswer = TnResult(TN_INVALID_PARAMETER);
-    device.mSink.Clear();
-    EXPECT_FALSE(client->SetIntegerValue("Gain", 6).IsOK());
-    EXPECT_EQ(tn::gev::kGvcpStatusInvalidParameter, client.mPort->mLastStatus);
-    EXPECT_EQ(4u, device.mGain->PeekInt());
-    EXPECT_EQ((std::vector<std::string>{"PreWrite GainReg"}), device.mSink.Calls());
-    EXPECT_EQ(4, client.Int("Gain"));
+    lDevice.mSink.mWriteAnswer = TnResult(TN_INVALID_PARAMETER);
+    lDevice.mSink.Clear();
+    EXPECT_FALSE(lClient->SetIntegerValue("Gain", 6).IsOK());
+    EXPECT_EQ(tn::gev::kGvcpStatusInvalidParameter, lClient.mPort->mLastStatus);
+    EXPECT_EQ(4u, lDevice.mGain->PeekInt());
+    EXPECT_EQ((std::vector<std::string>{"PreWrite GainReg"}), lDevice.mSink.Calls());
+    EXPECT_EQ(4, lClient.Int("Gain"));
 
     // A GigE Vision status passes as it is; a sink that throws refuses.
-    device.mSink.mWriteAnswer = TnResult(0x8006);
-    EXPECT_FALSE(client->SetIntegerValue("Gain", 6).IsOK());
-    EXPECT_EQ(tn::gev::kGvcpStatusAccessDenied, client.mPort->mLastStatus);
-    device.mSink.mWriteAnswer = TnResult(TN_OK);
-    device.mSink.mAction = [](const std::string &aCall, ITnRegister *) {
+    lDevice.mSink.mWriteAnswer = TnResult(0x8006);
+    EXPECT_FALSE(lClient->SetIntegerValue("Gain", 6).IsOK());
+    EXPECT_EQ(tn::gev::kGvcpStatusAccessDenied, lClient.mPort->mLastStatus);
+    lDevice.mSink.mWriteAnswer = TnResult(TN_OK);
+    lDevice.mSink.mAction = [](const std::string &aCall, ITnRegister *) {
         if (aCall == "PreWrite")
         {
             throw std::runtime_error("the sink failed");
         }
     };
-    EXPECT_FALSE(client->SetIntegerValue("Gain", 8).IsOK());
-    EXPECT_EQ(tn::gev::kGvcpStatusError, client.mPort->mLastStatus);
-    EXPECT_EQ(4u, device.mGain->PeekInt());
+    EXPECT_FALSE(lClient->SetIntegerValue("Gain", 8).IsOK());
+    EXPECT_EQ(tn::gev::kGvcpStatusError, lClient.mPort->mLastStatus);
+    EXPECT_EQ(4u, lDevice.mGain->PeekInt());
 
     // Reads refused by PreRead fail too.
-    device.mSink.mAction = nullptr;
-    device.mSink.mReadAnswer = TnResult(TN_BUSY);
-    int64_t gain = 0;
-    EXPECT_FALSE(client->GetIntegerValue("Gain", gain).IsOK());
-    EXPECT_EQ(tn::gev::kGvcpStatusBusy, client.mPort->mLastStatus);
+    lDevice.mSink.mAction = nullptr;
+    lDevice.mSink.mReadAnswer = TnResult(TN_BUSY);
+    int64_t lGain = 0;
+    EXPECT_FALSE(lClient->GetIntegerValue("Gain", lGain).IsOK());
+    EXPECT_EQ(tn::gev::kGvcpStatusBusy, lClient.mPort->mLastStatus);
 }
 
 TEST(Description, XmlFollowsTheGenApiSchema)
 {
-    EveryKind device;
-    ASSERT_TRUE(*device.Connect());
-    const std::string &xml = device.mXml;
-    std::unique_ptr<xmlDoc, void (*)(xmlDoc *)> document(
-        xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "device.xml", nullptr, XML_PARSE_NONET), xmlFreeDoc);
-    ASSERT_TRUE(document);
-    xmlNodePtr root = xmlDocGetRootElement(document.get());
-    EXPECT_STREQ("RegisterDescription", reinterpret_cast<const char *>(root->name));
-    ASSERT_NE(nullptr, root->ns);
-    EXPECT_STREQ("http://www.genicam.org/GenApi/Version_1_1", reinterpret_cast<const char *>(root->ns->href));
-    for (const char *attribute : {"ModelName", "VendorName", "SchemaMajorVersion", "SchemaMinorVersion",
-                                  "SchemaSubMinorVersion", "MajorVersion", "MinorVersion", "SubMinorVersion",
-                                  "ProductGuid", "VersionGuid", "StandardNameSpace"})
+    EveryKind lDevice;
+    ASSERT_TRUE(*lDevice.Connect());
+    const std::string &lXml = lDevice.mXml;
+    std::unique_ptr<xmlDoc, void (*)(xmlDoc *)> lDocument(
+        xmlReadMemory(lXml.data(), static_cast<int>(lXml.size()), "device.xml", nullptr, XML_PARSE_NONET), xmlFreeDoc);
+    ASSERT_TRUE(lDocument);
+    xmlNodePtr lRoot = xmlDocGetRootElement(lDocument.get());
+    EXPECT_STREQ("RegisterDescription", reinterpret_cast<const char *>(lRoot->name));
+    ASSERT_NE(nullptr, lRoot->ns);
+    EXPECT_STREQ("http://www.genicam.org/GenApi/Version_1_1", reinterpret_cast<const char *>(lRoot->ns->href));
+    for (const char *lAttribute :
+         {"ModelName", "VendorName", "SchemaMajorVersion", "SchemaMinorVersion", "SchemaSubMinorVersion",
+          "MajorVersion", "MinorVersion", "SubMinorVersion", "ProductGuid", "VersionGuid", "StandardNameSpace"})
     {
-        EXPECT_TRUE(xmlHasProp(root, BAD_CAST attribute)) << attribute;
+        EXPECT_TRUE(xmlHasProp(lRoot, BAD_CAST lAttribute)) << lAttribute;
     }
 
     // Element order inside each node, as the schema has it.
-    const std::vector<std::string> order = {
-        "ToolTip",   "Description", "DisplayName", "Visibility",  "EventID",     "pIsImplemented", "pIsAvailable",
-        "pIsLocked", "ImposedAccessMode",          "Streamable",  "EnumEntry",   "pVariable",      "Formula",
-        "FormulaTo", "FormulaFrom", "pValue",      "pFeature",    "Address",     "pAddress",       "pIndex",
-        "Length",    "AccessMode",  "pPort",       "Cachable",    "PollingTime", "pInvalidator",   "LSB",
-        "MSB",       "Sign",        "Endianess",   "ChunkID",     "OnValue",     "OffValue",       "CommandValue",
-        "Min",       "pMin",        "Max",         "pMax",        "Inc",         "pInc",           "Unit",
-        "Representation",           "pSelected"};
-    std::map<std::string, int> seen;
-    for (xmlNodePtr node = root->children; node != nullptr; node = node->next)
+    const std::vector<std::string> lOrder = {"ToolTip",      "Description",  "DisplayName",
+                                             "Visibility",   "EventID",      "pIsImplemented",
+                                             "pIsAvailable", "pIsLocked",    "ImposedAccessMode",
+                                             "Streamable",   "EnumEntry",    "pVariable",
+                                             "Formula",      "FormulaTo",    "FormulaFrom",
+                                             "pValue",       "pFeature",     "Address",
+                                             "pAddress",     "pIndex",       "Length",
+                                             "AccessMode",   "pPort",        "Cachable",
+                                             "PollingTime",  "pInvalidator", "LSB",
+                                             "MSB",          "Sign",         "Endianess",
+                                             "ChunkID",      "OnValue",      "OffValue",
+                                             "CommandValue", "Min",          "pMin",
+                                             "Max",          "pMax",         "Inc",
+                                             "pInc",         "Unit",         "Representation",
+                                             "pSelected"};
+    std::map<std::string, int> lSeen;
+    for (xmlNodePtr lNode = lRoot->children; lNode != nullptr; lNode = lNode->next)
     {
-        if (node->type != XML_ELEMENT_NODE)
+        if (lNode->type != XML_ELEMENT_NODE)
         {
             continue;
         }
-        xmlChar *name = xmlGetProp(node, BAD_CAST "Name");
-        ASSERT_NE(nullptr, name);
-        EXPECT_EQ(0, seen[reinterpret_cast<const char *>(name)]++) << "node defined twice: " << name;
-        size_t last = 0;
-        for (xmlNodePtr child = node->children; child != nullptr; child = child->next)
+        xmlChar *lName = xmlGetProp(lNode, BAD_CAST "Name");
+        ASSERT_NE(nullptr, lName);
+        EXPECT_EQ(0, lSeen[reinterpret_cast<const char *>(lName)]++) << "node defined twice: " << lName;
+        size_t lLast = 0;
+        for (xmlNodePtr lChild = lNode->children; lChild != nullptr; lChild = lChild->next)
         {
-            if (child->type != XML_ELEMENT_NODE)
+            if (lChild->type != XML_ELEMENT_NODE)
             {
                 continue;
             }
-            const auto found = std::find(order.begin(), order.end(), reinterpret_cast<const char *>(child->name));
-            ASSERT_NE(order.end(), found) << child->name << " in " << name;
+            const auto lFound = std::find(lOrder.begin(), lOrder.end(), reinterpret_cast<const char *>(lChild->name));
+            ASSERT_NE(lOrder.end(), lFound) << lChild->name << " in " << lName;
             // pValue of a converter comes after its formulas, that of other nodes after Streamable.
-            const size_t position = static_cast<size_t>(found - order.begin());
-            EXPECT_LE(last, position) << child->name << " out of order in " << name;
-            last = position;
+            const size_t lPosition = static_cast<size_t>(lFound - lOrder.begin());
+            EXPECT_LE(lLast, lPosition) << lChild->name << " out of order in " << lName;
+            lLast = lPosition;
         }
-        xmlFree(name);
+        xmlFree(lName);
     }
-    EXPECT_EQ(1, seen["Device"]);
-    EXPECT_EQ(1, seen["Root"]);
-    EXPECT_EQ(1, seen["ChunkPort_00004001"]);
-    EXPECT_EQ(1, seen["EventPort_9001"]);
+    EXPECT_EQ(1, lSeen["Device"]);
+    EXPECT_EQ(1, lSeen["Root"]);
+    EXPECT_EQ(1, lSeen["ChunkPort_00004001"]);
+    EXPECT_EQ(1, lSeen["EventPort_9001"]);
     // Text is escaped by the writer, not by hand.
-    EXPECT_NE(std::string::npos, xml.find("Gain &lt;in&gt; dB &amp; more"));
+    EXPECT_NE(std::string::npos, lXml.find("Gain &lt;in&gt; dB &amp; more"));
     // The event feature counts from the end of the event header.
-    EXPECT_NE(std::string::npos, xml.find("<Address>0x10</Address>"));
+    EXPECT_NE(std::string::npos, lXml.find("<Address>0x10</Address>"));
 }
 
 TEST(Description, FailuresNameTheFeature)
@@ -370,7 +377,7 @@ TEST(Description, FailuresNameTheFeature)
         const char *mText;
         std::function<void(TnRegisterMap &, TnGenApiFactory &)> mMake;
     };
-    const Case cases[] = {
+    const Case lCases[] = {
         {"Twice", "different kinds",
          [](TnRegisterMap &aMap, TnGenApiFactory &aFactory) {
              aFactory.SetName("Twice");
@@ -432,97 +439,97 @@ TEST(Description, FailuresNameTheFeature)
              aFactory.SetPIsAvailableForEnumEntry("Mode", "Fast", "Flag");
          }},
     };
-    for (const Case &test : cases)
+    for (const Case &lTest : lCases)
     {
-        TnRegisterMap map;
-        TnGenApiFactory factory(map);
-        test.mMake(map, factory);
-        TnResult result;
-        Build(factory, TnDescriptionInfo(), result);
-        EXPECT_CODE(TN_GENICAM_XML_ERROR, result);
-        EXPECT_EQ(0u, Text(result).find(std::string("feature '") + test.mFeature + "'")) << Text(result);
-        EXPECT_TRUE(Mentions(result, test.mText)) << Text(result);
+        TnRegisterMap lMap;
+        TnGenApiFactory lFactory(lMap);
+        lTest.mMake(lMap, lFactory);
+        TnResult lResult;
+        Build(lFactory, TnDescriptionInfo(), lResult);
+        EXPECT_CODE(TN_GENICAM_XML_ERROR, lResult);
+        EXPECT_EQ(0u, Text(lResult).find(std::string("feature '") + lTest.mFeature + "'")) << Text(lResult);
+        EXPECT_TRUE(Mentions(lResult, lTest.mText)) << Text(lResult);
     }
 }
 
 TEST(Factory, CreationResultsAndThePendingFeature)
 {
-    TnRegisterMap map;
-    TnRegisterMap other;
-    TnGenApiFactory factory(map);
-    TnRegister *reg = AddReg(map, "A", 0xA000, 4);
-    TnRegister *wide = AddReg(map, "W", 0xA010, 16, TnGenAccessModeReadWrite, true);
-    TnRegister *foreign = AddReg(other, "F", 0xA000, 4);
+    TnRegisterMap lMap;
+    TnRegisterMap lOther;
+    TnGenApiFactory lFactory(lMap);
+    TnRegister *lReg = AddReg(lMap, "A", 0xA000, 4);
+    TnRegister *lWide = AddReg(lMap, "W", 0xA010, 16, TnGenAccessModeReadWrite, true);
+    TnRegister *lForeign = AddReg(lOther, "F", 0xA000, 4);
 
-    EXPECT_CODE(TN_NOT_INITIALIZED, factory.CreateInteger(reg));
-    EXPECT_CODE(TN_NOT_INITIALIZED, factory.CreateIntSwissKnife("1"));
-    const std::function<TnResult()> refused[] = {
-        [&] { return factory.CreateInteger(); },
-        [&] { return factory.CreateInteger(reg, 5, 4); },
-        [&] { return factory.CreateInteger(reg, 0, 4, 0); },
-        [&] { return factory.CreateFloat(reg, 2.0, 1.0); },
-        [&] { return factory.CreateFloat(reg, nan(""), 1.0); },
-        [&] { return factory.CreateInteger(wide); },
-        [&] { return factory.CreateInteger(foreign); },
-        [&] { return factory.CreateEnum(reg); },
-        [&] { return factory.CreateCommand(); },
-        [&] { return factory.CreateIntSwissKnife(""); },
-        [&] { return factory.CreateFloatConverter("", "TO", "FROM"); },
-        [&] { return factory.CreateIntConverter("A", "TO", ""); },
+    EXPECT_CODE(TN_NOT_INITIALIZED, lFactory.CreateInteger(lReg));
+    EXPECT_CODE(TN_NOT_INITIALIZED, lFactory.CreateIntSwissKnife("1"));
+    const std::function<TnResult()> lRefused[] = {
+        [&] { return lFactory.CreateInteger(); },
+        [&] { return lFactory.CreateInteger(lReg, 5, 4); },
+        [&] { return lFactory.CreateInteger(lReg, 0, 4, 0); },
+        [&] { return lFactory.CreateFloat(lReg, 2.0, 1.0); },
+        [&] { return lFactory.CreateFloat(lReg, nan(""), 1.0); },
+        [&] { return lFactory.CreateInteger(lWide); },
+        [&] { return lFactory.CreateInteger(lForeign); },
+        [&] { return lFactory.CreateEnum(lReg); },
+        [&] { return lFactory.CreateCommand(); },
+        [&] { return lFactory.CreateIntSwissKnife(""); },
+        [&] { return lFactory.CreateFloatConverter("", "TO", "FROM"); },
+        [&] { return lFactory.CreateIntConverter("A", "TO", ""); },
         [&] {
-            factory.SetPValue("Other");
-            return factory.CreateRegister();
+            lFactory.SetPValue("Other");
+            return lFactory.CreateRegister();
         },
         [&] {
-            factory.MapChunk(1, 0, 4);
-            return factory.CreateInteger(reg);
+            lFactory.MapChunk(1, 0, 4);
+            return lFactory.CreateInteger(lReg);
         },
         [&] {
-            factory.MapChunk(1, 0, 16);
-            return factory.CreateInteger();
+            lFactory.MapChunk(1, 0, 16);
+            return lFactory.CreateInteger();
         },
     };
-    for (size_t index = 0; index < sizeof(refused) / sizeof(refused[0]); ++index)
+    for (size_t lIndex = 0; lIndex < sizeof(lRefused) / sizeof(lRefused[0]); ++lIndex)
     {
-        factory.SetName("Feature");
-        const TnResult result = refused[index]();
-        EXPECT_EQ(TN_INVALID_PARAMETER, result.GetCode()) << "case " << index << ": " << Text(result);
+        lFactory.SetName("Feature");
+        const TnResult lResult = lRefused[lIndex]();
+        EXPECT_EQ(TN_INVALID_PARAMETER, lResult.GetCode()) << "case " << lIndex << ": " << Text(lResult);
     }
-    factory.SetName("Bad Name");
-    EXPECT_CODE(TN_INVALID_PARAMETER, factory.CreateInteger(reg));
-    factory.SetName("Twins");
-    factory.AddEnumEntry("A", 0);
-    factory.AddEnumEntry("A", 1);
-    EXPECT_CODE(TN_INVALID_PARAMETER, factory.CreateEnum(reg));
-    EXPECT_TRUE(factory.GetFeatures().empty());
+    lFactory.SetName("Bad Name");
+    EXPECT_CODE(TN_INVALID_PARAMETER, lFactory.CreateInteger(lReg));
+    lFactory.SetName("Twins");
+    lFactory.AddEnumEntry("A", 0);
+    lFactory.AddEnumEntry("A", 1);
+    EXPECT_CODE(TN_INVALID_PARAMETER, lFactory.CreateEnum(lReg));
+    EXPECT_TRUE(lFactory.GetFeatures().empty());
 
     // Each creation resets the attributes, also a failed one.
-    factory.SetName("First");
-    factory.SetCategory("Cat");
-    factory.SetStreamable(true);
-    factory.AddEnumEntry("Unused", 0);
-    EXPECT_CODE(TN_OK, factory.CreateInteger(reg, -1, 10));
-    factory.SetName("Second");
-    EXPECT_CODE(TN_OK, factory.CreateBoolean(reg));
-    const std::vector<FeatureSpec> features = factory.GetFeatures();
-    ASSERT_EQ(2u, features.size());
-    EXPECT_EQ("Cat", features[0].mCategory);
-    EXPECT_TRUE(features[0].mEntries.empty());
-    EXPECT_TRUE(features[0].mRegister.mSigned);
-    EXPECT_TRUE(reg->IsPersistent());
-    EXPECT_EQ("First", reg->GetFeatureName());
-    EXPECT_EQ("", features[1].mCategory);
-    EXPECT_FALSE(features[1].mStreamable);
+    lFactory.SetName("First");
+    lFactory.SetCategory("Cat");
+    lFactory.SetStreamable(true);
+    lFactory.AddEnumEntry("Unused", 0);
+    EXPECT_CODE(TN_OK, lFactory.CreateInteger(lReg, -1, 10));
+    lFactory.SetName("Second");
+    EXPECT_CODE(TN_OK, lFactory.CreateBoolean(lReg));
+    const std::vector<FeatureSpec> lFeatures = lFactory.GetFeatures();
+    ASSERT_EQ(2u, lFeatures.size());
+    EXPECT_EQ("Cat", lFeatures[0].mCategory);
+    EXPECT_TRUE(lFeatures[0].mEntries.empty());
+    EXPECT_TRUE(lFeatures[0].mRegister.mSigned);
+    EXPECT_TRUE(lReg->IsPersistent());
+    EXPECT_EQ("First", lReg->GetFeatureName());
+    EXPECT_EQ("", lFeatures[1].mCategory);
+    EXPECT_FALSE(lFeatures[1].mStreamable);
 
-    EXPECT_CODE(TN_INVALID_PARAMETER, factory.AddSelectedTo("", "Second"));
-    EXPECT_CODE(TN_OK, factory.SetPIncFor("First", "Second"));
+    EXPECT_CODE(TN_INVALID_PARAMETER, lFactory.AddSelectedTo("", "Second"));
+    EXPECT_CODE(TN_OK, lFactory.SetPIncFor("First", "Second"));
 
     // A closed factory harms nothing.
-    factory.Close();
-    factory.SetName("Late");
-    EXPECT_CODE(TN_STATE_ERROR, factory.CreateInteger(reg));
-    EXPECT_CODE(TN_STATE_ERROR, factory.SetPMinFor("First", "Second"));
-    EXPECT_EQ(2u, factory.GetFeatures().size());
+    lFactory.Close();
+    lFactory.SetName("Late");
+    EXPECT_CODE(TN_STATE_ERROR, lFactory.CreateInteger(lReg));
+    EXPECT_CODE(TN_STATE_ERROR, lFactory.SetPMinFor("First", "Second"));
+    EXPECT_EQ(2u, lFactory.GetFeatures().size());
 }
 
 TEST(Description, GeneratedDisplayNames)
@@ -536,56 +543,56 @@ TEST(Description, GeneratedDisplayNames)
 
 TEST(Description, FeaturesOfSeveralSourcesFollowSourceSelector)
 {
-    TnRegisterMap map;
-    TnGenApiFactory factory(map);
-    factory.SetName("SourceSelector");
-    factory.AddEnumEntry("Source0", 0);
-    factory.AddEnumEntry("Source1", 1);
-    EXPECT_CODE(TN_OK, factory.CreateEnum(AddReg(map, "Sel", 0xA000, 4)));
-    TnRegister *gain[2] = {AddReg(map, "Gain0", 0xA010, 4), AddReg(map, "Gain1", 0xA020, 4)};
-    for (int source = 0; source < 2; ++source)
+    TnRegisterMap lMap;
+    TnGenApiFactory lFactory(lMap);
+    lFactory.SetName("SourceSelector");
+    lFactory.AddEnumEntry("Source0", 0);
+    lFactory.AddEnumEntry("Source1", 1);
+    EXPECT_CODE(TN_OK, lFactory.CreateEnum(AddReg(lMap, "Sel", 0xA000, 4)));
+    TnRegister *lGain[2] = {AddReg(lMap, "Gain0", 0xA010, 4), AddReg(lMap, "Gain1", 0xA020, 4)};
+    for (int lSource = 0; lSource < 2; ++lSource)
     {
-        factory.SetOwner(source);
-        factory.SetName("SourceGain");
-        EXPECT_CODE(TN_OK, factory.CreateInteger(gain[source], 0, source == 0 ? 10 : 20));
-        factory.SetName("Filter");
-        factory.AddEnumEntry("None", 0);
-        if (source == 1)
+        lFactory.SetOwner(lSource);
+        lFactory.SetName("SourceGain");
+        EXPECT_CODE(TN_OK, lFactory.CreateInteger(lGain[lSource], 0, lSource == 0 ? 10 : 20));
+        lFactory.SetName("Filter");
+        lFactory.AddEnumEntry("None", 0);
+        if (lSource == 1)
         {
-            factory.AddEnumEntry("Sharpen", 1);
+            lFactory.AddEnumEntry("Sharpen", 1);
         }
-        EXPECT_CODE(TN_OK, factory.CreateEnum(AddReg(map, source == 0 ? "F0" : "F1", 0xA030 + 4 * source, 4)));
+        EXPECT_CODE(TN_OK, lFactory.CreateEnum(AddReg(lMap, lSource == 0 ? "F0" : "F1", 0xA030 + 4 * lSource, 4)));
     }
-    factory.SetName("OnlySecond");
-    EXPECT_CODE(TN_OK, factory.CreateInteger(AddReg(map, "Only", 0xA040, 4)));
+    lFactory.SetName("OnlySecond");
+    EXPECT_CODE(TN_OK, lFactory.CreateInteger(AddReg(lMap, "Only", 0xA040, 4)));
 
-    TnDescriptionInfo info;
-    info.mSourceCount = 2;
-    TnResult result;
-    const std::string xml = Build(factory, info, result);
-    ASSERT_TRUE(result.IsOK()) << Text(result);
-    Client client(xml, map);
-    ASSERT_TRUE(client);
+    TnDescriptionInfo lInfo;
+    lInfo.mSourceCount = 2;
+    TnResult lResult;
+    const std::string lXml = Build(lFactory, lInfo, lResult);
+    ASSERT_TRUE(lResult.IsOK()) << Text(lResult);
+    Client lClient(lXml, lMap);
+    ASSERT_TRUE(lClient);
 
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("SourceGain", 7));
-    EXPECT_CODE(TN_GENERIC_ERROR, client->SetIntegerValue("SourceGain", 15));
-    int64_t only = 0;
-    EXPECT_CODE(TN_GENERIC_ERROR, client->GetIntegerValue("OnlySecond", only));
-    EXPECT_CODE(TN_GENERIC_ERROR, client->SetEnumValue("Filter", TnString("Sharpen")));
-    EXPECT_CODE(TN_OK, client->SetEnumValue("SourceSelector", TnString("Source1")));
-    EXPECT_CODE(TN_OK, client->SetIntegerValue("SourceGain", 15));
-    EXPECT_CODE(TN_OK, client->GetIntegerValue("OnlySecond", only));
-    EXPECT_CODE(TN_OK, client->SetEnumValue("Filter", TnString("Sharpen")));
-    EXPECT_EQ(7u, gain[0]->PeekInt());
-    EXPECT_EQ(15u, gain[1]->PeekInt());
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("SourceGain", 7));
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetIntegerValue("SourceGain", 15));
+    int64_t lOnly = 0;
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->GetIntegerValue("OnlySecond", lOnly));
+    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetEnumValue("Filter", TnString("Sharpen")));
+    EXPECT_CODE(TN_OK, lClient->SetEnumValue("SourceSelector", TnString("Source1")));
+    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("SourceGain", 15));
+    EXPECT_CODE(TN_OK, lClient->GetIntegerValue("OnlySecond", lOnly));
+    EXPECT_CODE(TN_OK, lClient->SetEnumValue("Filter", TnString("Sharpen")));
+    EXPECT_EQ(7u, lGain[0]->PeekInt());
+    EXPECT_EQ(15u, lGain[1]->PeekInt());
 
     // Without SourceSelector, features of some sources cannot be built.
-    TnRegisterMap plainMap;
-    TnGenApiFactory plain(plainMap);
-    plain.SetOwner(1);
-    plain.SetName("Lonely");
-    plain.CreateInteger(AddReg(plainMap, "L", 0xA000, 4));
-    Build(plain, info, result);
-    EXPECT_CODE(TN_GENICAM_XML_ERROR, result);
-    EXPECT_TRUE(Mentions(result, "feature 'Lonely'")) << Text(result);
+    TnRegisterMap lPlainMap;
+    TnGenApiFactory lPlain(lPlainMap);
+    lPlain.SetOwner(1);
+    lPlain.SetName("Lonely");
+    lPlain.CreateInteger(AddReg(lPlainMap, "L", 0xA000, 4));
+    Build(lPlain, lInfo, lResult);
+    EXPECT_CODE(TN_GENICAM_XML_ERROR, lResult);
+    EXPECT_TRUE(Mentions(lResult, "feature 'Lonely'")) << Text(lResult);
 }
