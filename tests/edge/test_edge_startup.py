@@ -110,6 +110,45 @@ def test_edge_classes_functions_and_forms(edge):
                              "new_TnVirtualDeviceGEV", "new_TnTransmitterGEV", "new_TnFPSStabilizer"])
 
 
+DOCUMENTED = 491
+EXACT_DOCS = {
+    "ITnVirtualDeviceGEVStatistics_Reset": "Resets all counters to zero.",
+    "delete_ITnVirtualDeviceGEVStatistics": "Virtual destructor.",
+    "delete_ITnVirtualDeviceGEVEventSink": "Virtual destructor.",
+    "delete_ITnTransmitterGEV": "Virtual destructor.",
+    "new_TnVirtualDeviceGEV": "Constructor.", "delete_TnVirtualDeviceGEV": "Destructor.",
+    "new_TnFPSStabilizer": "Constructor.", "delete_TnFPSStabilizer": "Destructor.",
+    "TnFPSStabilizer_Reset": "Resets the history.",
+}
+
+
+def test_documentation_strings(edge):
+    table = figures.functions(edge)
+    documented = {f.name for f in table if f.doc}
+    assert len(documented) == DOCUMENTED and len(table) - len(documented) == 150
+    binding = [f.name for f in table if f.name.endswith(("_swigregister", "_swiginit"))]
+    assert len(binding) == 72 and not documented & set(binding)
+    for name, text in EXACT_DOCS.items():
+        assert getattr(edge, name).__doc__ == text, name
+    # Classes whose functions are documented apart from the binding functions,
+    # and those with further functions left undocumented.
+    undocumented = {owner: sorted(name for name, _ in functions if name not in documented and name not in binding)
+                    for owner, functions in EDGE_CLASSES.items()}
+    assert undocumented.pop("TnTransmitterGEV") == sorted(name for name, _ in EDGE_CLASSES["TnTransmitterGEV"]
+                                                          if name not in binding)
+    assert undocumented.pop("ITnSWStreamingChannelSourceGenDC") == sorted(
+        f"{kind}_ITnSWStreamingChannelSourceGenDC" for kind in ("new", "delete", "disown"))
+    assert undocumented.pop("ITnVirtualDeviceGEVEventSink") == [
+        "disown_ITnVirtualDeviceGEVEventSink", "new_ITnVirtualDeviceGEVEventSink"]
+    assert undocumented.pop("ITnUserSetNotify") == ["disown_ITnUserSetNotify", "new_ITnUserSetNotify"]
+    assert not any(undocumented.values()), undocumented
+    assert edge.delete_ITnUserSetNotify.__doc__ == "Virtual destructor."
+    # The manufacturer information is 48 bytes wide, in its getter's and its
+    # setter's text.
+    for name in ("GetManufacturerInformation", "SetManufacturerInformation"):
+        assert "48 bytes" in getattr(edge, "ITnVirtualDeviceGEVInfo_" + name).__doc__
+
+
 def test_constants_names_values_and_order(edge, base):
     shared = figures.constants(base)
     result_to_log = shared[:37 + 24 + 251 + 6]
