@@ -110,3 +110,45 @@
 %feature("docstring") ITnVirtualDeviceGEVInfo::~ITnVirtualDeviceGEVInfo "Virtual destructor.";
 %feature("docstring") ITnMessageChannel::~ITnMessageChannel "Virtual destructor.";
 %feature("docstring") ITnVirtualDeviceGEVEventSink::~ITnVirtualDeviceGEVEventSink "Virtual destructor.";
+
+/* What the device owns: deleting a proxy of it destroys nothing. */
+%feature("docstring") ITnRegisterInfo::~ITnRegisterInfo "The register belongs to the device's register map: deleting its proxy destroys nothing.";
+%feature("docstring") ITnRegister::~ITnRegister "The register belongs to the device's register map: deleting its proxy destroys nothing.";
+%feature("docstring") ITnRegisterStore::~ITnRegisterStore "The store belongs to the device: deleting its proxy destroys nothing.";
+%feature("docstring") ITnRegisterMap::~ITnRegisterMap "The register map belongs to the device: deleting its proxy destroys nothing.";
+%feature("docstring") ITnRegisterFactory::~ITnRegisterFactory "The register factory belongs to the device: deleting its proxy destroys nothing.";
+%feature("docstring") ITnGenApiFactory::~ITnGenApiFactory "The feature factory belongs to the device: deleting its proxy destroys nothing.";
+
+/* Functions the wrapper generator makes without a declaration to document:
+ * the context getter of both forms, and the disown_ functions of the
+ * overridable register, source and trigger classes, which hand a Python
+ * subclass's object to the SDK for good. Their texts are set as the module
+ * starts. */
+%init %{
+    {
+        static const char *const disown_text =
+            "Gives the object to the SDK for good: its forwarding object keeps a reference to the Python object "
+            "until the SDK object is destroyed, so that the SDK may call it after the program dropped its own "
+            "references.";
+        static const struct {
+            const char *name;
+            const char *text;
+        } texts[] = {
+            {"ITnRegisterInfo_GetContext", "The pointer given when the register was created, as a bare pointer "
+                                           "object; None for none."},
+            {"disown_ITnRegisterEventSink", disown_text},
+            {"disown_ITnStreamingChannelSource", disown_text},
+            {"disown_ITnSWStreamingChannelSource", disown_text},
+            {"disown_TnStreamingChannelSourceDefault", disown_text},
+            {"disown_ITnTriggerCallback", disown_text},
+            {"disown_TnStreamingChannelSourceTrigger", disown_text},
+        };
+        for (PyMethodDef *method = SwigMethods; method->ml_name != NULL; ++method) {
+            for (size_t i = 0; i < sizeof(texts) / sizeof(texts[0]); ++i) {
+                if (method->ml_doc == NULL && strcmp(method->ml_name, texts[i].name) == 0) {
+                    method->ml_doc = texts[i].text;
+                }
+            }
+        }
+    }
+%}

@@ -60,8 +60,10 @@ public:
     /// The category and the display name of its last level.
     virtual void SetCategory(const TnString &aCategory, const TnString &aCategoryDisplayName) = 0;
 
+    /// A long help text of the feature.
     virtual void SetDescription(const TnString &aDescription) = 0;
 
+    /// A short help text of the feature.
     virtual void SetToolTip(const TnString &aToolTip) = 0;
 
     /// The access clients get, which may be narrower than the register's.
@@ -71,6 +73,8 @@ public:
     /// Linear, Logarithmic and PureNumber).
     virtual void SetRepresentation(TnGenRepresentation aRepresentation) = 0;
 
+    /// The user level from which clients show the feature (Beginner,
+    /// Expert, Guru or Invisible).
     virtual void SetVisibility(TnGenVisibility aVisibility) = 0;
 
     /// How clients cache the register behind the feature.
@@ -79,6 +83,7 @@ public:
     /// A hint, in milliseconds, of how often clients refresh the feature.
     virtual void SetPollingTime(uint32_t aPollingTime) = 0;
 
+    /// Whether the feature is a standard feature or a custom one.
     virtual void SetNameSpace(TnGenNameSpace aNameSpace) = 0;
 
     /// The feature becomes read-only while the device streams
@@ -205,14 +210,20 @@ public:
     virtual TnResult SetPIsAvailableForEnumEntry(const TnString &aStandardFeatureName, const TnString &aEnumEntryName,
                                                  const TnString &aPIsAvailableFeatureName) = 0;
 
+    /// The standard feature is read-only while the named feature is
+    /// non-zero.
     virtual TnResult SetPIsLockedFor(const TnString &aStandardFeatureName, const TnString &aPIsLockedFeatureName) = 0;
 
+    /// The named feature gives the standard feature's value.
     virtual TnResult SetPValueFor(const TnString &aStandardFeatureName, const TnString &aPValueFeatureName) = 0;
 
+    /// The named feature gives the standard feature's dynamic minimum.
     virtual TnResult SetPMinFor(const TnString &aStandardFeatureName, const TnString &aPMinFeatureName) = 0;
 
+    /// The named feature gives the standard feature's dynamic maximum.
     virtual TnResult SetPMaxFor(const TnString &aStandardFeatureName, const TnString &aPMaxFeatureName) = 0;
 
+    /// The named feature gives the standard feature's increment.
     virtual TnResult SetPIncFor(const TnString &aStandardFeatureName, const TnString &aPIncFeatureName) = 0;
 
     /// The named feature gives the dynamic minimum (integer or float).

@@ -42,8 +42,10 @@ class ITnRegisterStore;
 class TN_SOFTDEVICE_API ITnRegisterEventSink
 {
 public:
+    /// A sink that observes nothing until it is added to a register.
     ITnRegisterEventSink() {}
 
+    /// Virtual destructor.
     virtual ~ITnRegisterEventSink() {}
 
     /// Before a read; the place to refresh the register's content. A result

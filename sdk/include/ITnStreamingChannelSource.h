@@ -51,7 +51,9 @@ enum TnScanType
 class TN_SOFTDEVICE_API ITnStreamingChannelSource
 {
 public:
+    /// A source for a subclass to implement.
     ITnStreamingChannelSource() {}
+    /// Virtual destructor.
     virtual ~ITnStreamingChannelSource() {}
 
     /// The current image width.
@@ -177,7 +179,10 @@ public:
 class TN_SOFTDEVICE_API ITnSWStreamingChannelSource : public ITnStreamingChannelSource
 {
 public:
+    /// A software source for a subclass to implement; the device takes it
+    /// with AddStream.
     ITnSWStreamingChannelSource() {}
+    /// Virtual destructor.
     virtual ~ITnSWStreamingChannelSource() {}
 
     /// Called by the device during its start, repeatedly: one new buffer per

@@ -60,6 +60,7 @@ class TN_SOFTDEVICE_API ITnUserSetNotify
 {
 public:
     ITnUserSetNotify() {}
+    /// Virtual destructor.
     virtual ~ITnUserSetNotify() {}
     /// aUserSetIndex: 0 the default set, then 1 to the user-set count. A
     /// result other than TN_OK at a start step abandons the save or load,
@@ -98,10 +99,16 @@ public:
     virtual TnResult SetManufacturerInformation(const TnString &aValue) = 0;
     /// At most 15 characters.
     virtual TnResult SetSerialNumber(const TnString &aValue) = 0;
+    /// The major version of the GenICam XML the device generates.
     virtual uint16_t GetGenICamXMLVersionMajor() const = 0;
+    /// The minor version of the GenICam XML the device generates.
     virtual uint16_t GetGenICamXMLVersionMinor() const = 0;
+    /// The subminor version of the GenICam XML the device generates.
     virtual uint16_t GetGenICamXMLVersionSubMinor() const = 0;
+    /// The product GUID of the GenICam XML, 32 hexadecimal digits in groups
+    /// of 8, 4, 4, 4 and 12 joined by hyphens.
     virtual const TnString &GetGenICamXMLProductGUID() = 0;
+    /// The version GUID of the GenICam XML, in the same form.
     virtual const TnString &GetGenICamXMLVersionGUID() = 0;
     /// The model name of the XML's register description (32 bytes); by
     /// default the device's model name.
@@ -121,11 +128,17 @@ public:
     /// by hyphens (TN_INVALID_PARAMETER otherwise); TN_STATE_ERROR once the
     /// device has created its GenICam XML.
     virtual TnResult SetGenICamXMLGUIDs(const TnString &aProductGUID, const TnString &aVersionGUID) = 0;
+    /// Sets the model name of the XML's register description, at most 31
+    /// characters: TN_INVALID_PARAMETER beyond; TN_STATE_ERROR once the
+    /// device has created its GenICam XML.
     virtual TnResult SetGenICamXMLRegDescModelName(const TnString &aValue)
     {
         (void)aValue;
         return TnResult(TN_OK);
     }
+    /// Sets the vendor name of the XML's register description, at most 31
+    /// characters: TN_INVALID_PARAMETER beyond; TN_STATE_ERROR once the
+    /// device has created its GenICam XML.
     virtual TnResult SetGenICamXMLRegDescVendorName(const TnString &aValue)
     {
         (void)aValue;
@@ -138,7 +151,7 @@ class TN_SOFTDEVICE_API ITnVirtualDeviceGEVStatistics
 {
 public:
     virtual ~ITnVirtualDeviceGEVStatistics() {}
-    /// Sets every counter to zero.
+    /// Resets all counters to zero.
     virtual void Reset() = 0;
     virtual uint64_t GetReadMemsReceived() const = 0;
     virtual uint64_t GetWriteMemsReceived() const = 0;
@@ -260,6 +273,7 @@ public:
 class TN_SOFTDEVICE_API ITnVirtualDeviceGEV
 {
 public:
+    /// Virtual destructor.
     virtual ~ITnVirtualDeviceGEV() {}
 
     /// The number of user sets besides the default one, at most 256, set
@@ -311,6 +325,7 @@ public:
 class TN_SOFTDEVICE_API ITnSoftDeviceGEV : public ITnVirtualDeviceGEV
 {
 public:
+    /// Virtual destructor.
     virtual ~ITnSoftDeviceGEV() {}
     /// Adds a stream channel served by aSource (held by address), before
     /// Start: TN_STATE_ERROR while running, TN_NOT_SUPPORTED when the

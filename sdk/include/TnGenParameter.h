@@ -155,13 +155,19 @@ private:
 class TN_GENICAM_API TnGenInteger : public TnGenParameter
 {
 public:
+    /// The current value.
     TnResult GetValue(int64_t &aValue) const;
+    /// Sets the value.
     TnResult SetValue(int64_t aValue);
+    /// The smallest value the feature takes now.
     TnResult GetMin(int64_t &aMin) const;
+    /// The largest value the feature takes now.
     TnResult GetMax(int64_t &aMax) const;
     /// The step a user interface suggests.
     TnResult GetIncrement(int64_t &aIncrement) const;
+    /// How a user interface shows the value.
     TnResult GetRepresentation(TnGenRepresentation &aRepresentation) const;
+    /// The unit of the value; empty without one.
     TnResult GetUnit(TnString &aUnit) const;
 
 #ifndef SWIG
@@ -173,11 +179,17 @@ public:
 class TN_GENICAM_API TnGenFloat : public TnGenParameter
 {
 public:
+    /// The current value.
     TnResult GetValue(double &aValue) const;
+    /// Sets the value.
     TnResult SetValue(double aValue);
+    /// The smallest value the feature takes now.
     TnResult GetMin(double &aMin) const;
+    /// The largest value the feature takes now.
     TnResult GetMax(double &aMax) const;
+    /// How a user interface shows the value.
     TnResult GetRepresentation(TnGenRepresentation &aRepresentation) const;
+    /// The unit of the value; empty without one.
     TnResult GetUnit(TnString &aUnit) const;
 
 #ifndef SWIG
@@ -189,14 +201,23 @@ public:
 class TN_GENICAM_API TnGenEnumEntry
 {
 public:
+    /// The entry's integer value.
     TnResult GetValue(int64_t &aValue) const;
+    /// The entry's symbolic name.
     TnResult GetName(TnString &aName) const;
+    /// The label a user interface shows.
     TnResult GetDisplayName(TnString &aDisplayName) const;
+    /// A long help text.
     TnResult GetDescription(TnString &aDescription) const;
+    /// A short help text.
     TnResult GetToolTip(TnString &aToolTip) const;
+    /// The visibility level of the entry.
     TnResult GetVisibility(TnGenVisibility &aVisibility) const;
+    /// Whether the entry is standard or custom.
     TnResult GetNameSpace(TnGenNameSpace &aNameSpace) const;
+    /// Whether the entry is shown at the given visibility level.
     TnResult IsVisible(TnGenVisibility aVisibility, bool &aVisible) const;
+    /// Whether the entry can be selected now.
     TnResult IsAvailable(bool &aAvailable) const;
 
 #ifndef SWIG
@@ -222,9 +243,13 @@ public:
     TnResult SetValue(int64_t aValue);
     /// Selects the entry with the given name.
     TnResult SetValue(const TnString &aValue);
+    /// The number of entries.
     TnResult GetEntriesCount(int64_t &aCount) const;
+    /// The entry at a position, from 0; the entry belongs to the enumeration.
     TnResult GetEntryByIndex(int64_t aIndex, const TnGenEnumEntry **aEntry) const;
+    /// The entry with the given integer value.
     TnResult GetEntryByValue(int64_t aValue, const TnGenEnumEntry **aEntry) const;
+    /// The entry with the given symbolic name.
     TnResult GetEntryByName(const TnString &aName, const TnGenEnumEntry **aEntry) const;
 
 #ifndef SWIG
@@ -240,7 +265,9 @@ private:
 class TN_GENICAM_API TnGenBoolean : public TnGenParameter
 {
 public:
+    /// The current value.
     TnResult GetValue(bool &aValue) const;
+    /// Sets the value.
     TnResult SetValue(bool aValue);
 
 #ifndef SWIG
@@ -252,7 +279,9 @@ public:
 class TN_GENICAM_API TnGenString : public TnGenParameter
 {
 public:
+    /// The current text.
     TnResult GetValue(TnString &aValue) const;
+    /// Sets the text, at most the longest text long.
     TnResult SetValue(const TnString &aValue);
     /// The longest text, in characters.
     TnResult GetMaxLength(int64_t &aMaxLength) const;
@@ -296,14 +325,23 @@ public:
 class TN_GENICAM_API TnGenCategory
 {
 public:
+    /// The category's name.
     TnResult GetName(TnString &aName) const;
+    /// The label a user interface shows.
     TnResult GetDisplayName(TnString &aDisplayName) const;
+    /// A short help text.
     TnResult GetToolTip(TnString &aToolTip) const;
+    /// A long help text.
     TnResult GetDescription(TnString &aDescription) const;
+    /// Whether the category is standard or custom.
     TnResult GetNameSpace(TnGenNameSpace &aNameSpace) const;
+    /// The visibility level of the category.
     TnResult GetVisibility(TnGenVisibility &aVisibility) const;
+    /// Whether the category is shown at the given visibility level.
     TnResult IsVisible(TnGenVisibility aVisibility, bool &aVisible) const;
+    /// Whether the device implements the category.
     TnResult IsImplemented(bool &aImplemented) const;
+    /// The node behind the category.
     TN_GENAPI_NS::INode *GetNode();
 
 #ifndef SWIG

@@ -112,11 +112,19 @@ public:
     TnGenStateStack(TnGenParameterArray *aArray);
     virtual ~TnGenStateStack();
 
+    /// Sets the named integer parameter, keeping its former value.
     TnResult SetIntegerValue(const TnString &aName, int64_t aValue);
+    /// Sets the named float parameter, keeping its former value.
     TnResult SetFloatValue(const TnString &aName, double aValue);
+    /// Sets the named boolean parameter, keeping its former value.
     TnResult SetBooleanValue(const TnString &aName, bool aValue);
+    /// Sets the named string parameter, keeping its former value.
     TnResult SetStringValue(const TnString &aName, const TnString &aValue);
+    /// Selects the entry of that name of the named enumeration, keeping its
+    /// former value.
     TnResult SetEnumValue(const TnString &aName, const TnString &aValue);
+    /// Selects the entry of that value of the named enumeration, keeping its
+    /// former value.
     TnResult SetEnumValue(const TnString &aName, int64_t aValue);
 
 #ifndef SWIG

@@ -57,6 +57,7 @@ public:
         State_OneShot = 4   ///< triggered for good (acquisition start)
     };
 
+    /// Virtual destructor.
     virtual ~ITnTriggerSelector() {}
     /// Moves from Enabled to Armed; aHeight is the image height.
     virtual void Start(uint32_t aHeight) = 0;
@@ -222,8 +223,10 @@ protected:
 class TN_SOFTDEVICE_API ITnTriggerCallback
 {
 public:
+    /// A callback for a subclass to implement.
     ITnTriggerCallback() {}
     virtual void TriggerCallbackMethod(const ITnTriggerSelector *aTriggerSelector) = 0;
+    /// Virtual destructor.
     virtual ~ITnTriggerCallback() {}
 };
 
@@ -276,9 +279,16 @@ public:
     virtual void FireTrigger() const;
 
 protected:
+    /// Adds the TriggerSelector feature and its register; called from
+    /// CreateGenApiFeatures.
     virtual void CreateTriggerSelector(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory);
+    /// Adds the TriggerMode feature (Off, On) of the selected trigger.
     virtual void CreateTriggerMode(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory);
+    /// Adds the TriggerSource feature (Software, User) of the selected
+    /// trigger.
     virtual void CreateTriggerSource(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory);
+    /// Adds the TriggerSoftware command, which fires the selected trigger
+    /// when its source is Software.
     virtual void CreateTriggerSoftware(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory);
 
 #ifndef SWIG

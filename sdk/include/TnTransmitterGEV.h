@@ -55,73 +55,75 @@ public:
 class TN_TRANSMITTER_API TnTransmitterGEV : public ITnTransmitterGEV
 {
 public:
+    // The transmitter's own operations are described in plain comments: in
+    // Python they carry no documentation strings of their own.
     TnTransmitterGEV();
     virtual ~TnTransmitterGEV();
 
-    /// Opens towards aDestinationAddress:aDestinationPort from
-    /// aSourceAddress:aSourcePort (empty and 0: any).
-    /// aDoNotFragment: set the don't-fragment flag on packets.
-    /// aExtendedIDs: extended GVSP identifiers.
-    /// aMaxQueuedBuffers: buffers waiting to be sent (1 to 1024).
-    /// aStampBuffers: give each queued buffer the current time as timestamp.
-    /// aRetainedBuffers: sent buffers kept for packet resends (0 to 1024).
-    /// aPacketDelayNs: a pause after every packet, in nanoseconds.
-    /// TN_STATE_ERROR when already open, TN_INVALID_PARAMETER for an address
-    /// that is not a dotted IPv4 address or a limit out of its range.
+    // Opens towards aDestinationAddress:aDestinationPort from
+    // aSourceAddress:aSourcePort (empty and 0: any).
+    // aDoNotFragment: set the don't-fragment flag on packets.
+    // aExtendedIDs: extended GVSP identifiers.
+    // aMaxQueuedBuffers: buffers waiting to be sent (1 to 1024).
+    // aStampBuffers: give each queued buffer the current time as timestamp.
+    // aRetainedBuffers: sent buffers kept for packet resends (0 to 1024).
+    // aPacketDelayNs: a pause after every packet, in nanoseconds.
+    // TN_STATE_ERROR when already open, TN_INVALID_PARAMETER for an address
+    // that is not a dotted IPv4 address or a limit out of its range.
     TnResult Open(TnString aDestinationAddress, uint16_t aDestinationPort, TnString aSourceAddress = TnString(""),
                   uint16_t aSourcePort = 0, bool aDoNotFragment = true, bool aExtendedIDs = false,
                   uint32_t aMaxQueuedBuffers = 64, bool aStampBuffers = false, uint32_t aRetainedBuffers = 32,
                   uint32_t aPacketDelayNs = 0);
-    /// Aborts what is queued, frees every buffer and closes.
+    // Aborts what is queued, frees every buffer and closes.
     TnResult Close();
-    /// Adds aCount buffers (an array of pointers) to the free buffers.
-    /// TN_INVALID_PARAMETER for a null array with a count, or a null buffer.
+    // Adds aCount buffers (an array of pointers) to the free buffers.
+    // TN_INVALID_PARAMETER for a null array with a count, or a null buffer.
     TnResult LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount);
-    /// Queues a buffer for sending (its block ID, when set, is used; else
-    /// the next). TN_NOT_CONNECTED when closed, TN_INVALID_PARAMETER for a
-    /// null or empty buffer, TN_BUSY when the queue is full.
+    // Queues a buffer for sending (its block ID, when set, is used; else
+    // the next). TN_NOT_CONNECTED when closed, TN_INVALID_PARAMETER for a
+    // null or empty buffer, TN_BUSY when the queue is full.
     TnResult QueueBuffer(TnBuffer *aBuffer);
-    /// Takes a free buffer into *aBuffer, waiting at most aTimeout ms
-    /// (0xFFFFFFFF: until one is free or the transmitter closes).
-    /// TN_TIMEOUT when none came; TN_INVALID_PARAMETER for a null aBuffer.
+    // Takes a free buffer into *aBuffer, waiting at most aTimeout ms
+    // (0xFFFFFFFF: until one is free or the transmitter closes).
+    // TN_TIMEOUT when none came; TN_INVALID_PARAMETER for a null aBuffer.
     TnResult RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeout = 0xFFFFFFFF);
-    /// Frees the queued buffers that have not started, waiting at most
-    /// aTimeout ms for the one being sent; *aAbortedAll (when given) tells
-    /// whether the transmitter went idle in time.
+    // Frees the queued buffers that have not started, waiting at most
+    // aTimeout ms for the one being sent; *aAbortedAll (when given) tells
+    // whether the transmitter went idle in time.
     TnResult AbortQueuedBuffers(uint32_t aTimeout = 0xFFFFFFFF, bool *aAbortedAll = nullptr);
-    /// Sends one test packet of the packet size (payload of zeros).
+    // Sends one test packet of the packet size (payload of zeros).
     TnResult FireTestPacket();
     uint32_t GetQueuedBufferCount();
-    /// The packet size: IP, UDP and GVSP headers included (576 to 16384;
-    /// 1500 at first).
+    // The packet size: IP, UDP and GVSP headers included (576 to 16384;
+    // 1500 at first).
     uint32_t GetPacketSize();
-    /// TN_INVALID_PARAMETER out of range, TN_BUSY while buffers are queued.
+    // TN_INVALID_PARAMETER out of range, TN_BUSY while buffers are queued.
     TnResult SetPacketSize(uint32_t aPacketSize);
-    /// Payload bits per second at most (0: unlimited, the default).
+    // Payload bits per second at most (0: unlimited, the default).
     float GetMaxPayloadThroughput();
-    /// TN_INVALID_PARAMETER for a negative or not-a-number rate.
+    // TN_INVALID_PARAMETER for a negative or not-a-number rate.
     TnResult SetMaxPayloadThroughput(float aMaxPayloadThroughput);
     uint16_t GetSourcePort();
     uint16_t GetDestinationPort();
     TnString GetDestinationIPAddress();
     TnString GetSourceIPAddress();
-    /// Restarts the statistics and their sampling time.
+    // Restarts the statistics and their sampling time.
     void ResetStats();
     uint64_t GetBlocksTransmitted() const;
-    /// Nanoseconds since the statistics were reset.
+    // Nanoseconds since the statistics were reset.
     uint64_t GetSamplingTime() const;
     uint64_t GetPayloadBytesTransmitted() const;
-    /// Payload bits per second over the last second.
+    // Payload bits per second over the last second.
     float GetInstantaneousPayloadThroughput() const;
-    /// Payload bits per second since the statistics were reset.
+    // Payload bits per second since the statistics were reset.
     float GetAveragePayloadThroughput() const;
-    /// Blocks per second over the last second.
+    // Blocks per second over the last second.
     float GetInstantaneousTransmissionRate() const;
-    /// Blocks per second since the statistics were reset.
+    // Blocks per second since the statistics were reset.
     float GetAverageTransmissionRate() const;
     uint64_t GetNumberOfResendRequests() const;
-    /// How long a sent buffer is kept for resends at most, in ms (0: until
-    /// newer buffers push it out).
+    // How long a sent buffer is kept for resends at most, in ms (0: until
+    // newer buffers push it out).
     TnResult SetSentBuffersTimeout(uint32_t aTimeout);
     uint32_t GetSentBuffersTimeout() const;
     bool IsOpen() const override;
@@ -129,14 +131,14 @@ public:
     bool GetExtendedIDs() const override;
     TnResult SetExtendedIDs(bool aExtendedID) override;
     void QueuePacketResend(uint64_t aBlockID, uint32_t aFirstPacketID, uint32_t aLastPacketID) override;
-    /// The sending thread's priority: 0 (SCHED_OTHER) or 1 to 99 (SCHED_FIFO,
-    /// when the process may use it).
+    // The sending thread's priority: 0 (SCHED_OTHER) or 1 to 99 (SCHED_FIFO,
+    // when the process may use it).
     uint32_t GetUserModeTransmitterThreadPriority() const;
-    /// TN_INVALID_PARAMETER above 99, TN_THREAD_ERROR when the system
-    /// refused it for the running thread.
+    // TN_INVALID_PARAMETER above 99, TN_THREAD_ERROR when the system
+    // refused it for the running thread.
     TnResult SetUserModeTransmitterThreadPriority(uint32_t aPriority);
-    /// The priority of the thread that hands out free buffers (kept; the
-    /// free buffers are handed out on the caller's thread).
+    // The priority of the thread that hands out free buffers (kept; the
+    // free buffers are handed out on the caller's thread).
     uint32_t GetBufferPoolThreadPriority() const;
     TnResult SetBufferPoolThreadPriority(uint32_t aPriority);
 

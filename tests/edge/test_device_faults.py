@@ -39,6 +39,7 @@ class Source(devices.PatternSource):
         raise RuntimeError("no features")
     def FreeBuffer(self, buffer):
         self.freed = getattr(self, "freed", 0) + 1
+        super().FreeBuffer(buffer)
         raise ValueError("freed")
 
 source = Source()
@@ -49,13 +50,17 @@ out["serves"] = device.GetInfo().GetModelName()
 out["stop"] = device.Stop().GetCodeString()
 out["freed"] = source.freed
 out["restart"] = device.Start(devices.LOOPBACK_MAC).GetCodeString()
+# Destroyed while running: the destructor stops the device, and what the
+# callbacks raise then is written, neither raised nor left pending.
+out["destroyed"] = [failure(module.delete_TnSoftDeviceGEV, device), sys.exc_info()[0] is None, source.freed]
 del device
 out["after"] = "alive"
 ''')
     assert out["pending"] and out["serves"] == "SoftDevice"
     assert out["stop"] == "OK" and out["freed"] == 8
-    assert out["restart"] == "OK" and out["after"] == "alive"
+    assert out["restart"] == "OK" and out["destroyed"] == [None, True, 16] and out["after"] == "alive"
     lines = out["stdout"].splitlines()
+    assert lines.count("In method 'OnControlChannelStop': KeyError: 'stop'") == 2
     for line in ("In method 'OnCreateCustomRegisters': ValueError: no registers",
                  "In method 'CreateGenApiFeatures': RuntimeError: no features",
                  "In method 'OnControlChannelStop': KeyError: 'stop'", "In method 'FreeBuffer': ValueError: freed"):
@@ -137,14 +142,36 @@ class Raising(devices.LimitSink):
         return edge.TnResult()
     refuse_reads = False
 
-sink = devices.DeviceSink(features=True)
+# Overrides that raise on the device's own threads: a controller's connect
+# and disconnect, and the user-set notification.
+class Connections(devices.DeviceSink):
+    def OnApplicationConnect(self, device, address, port, access):
+        raise ValueError("connect")
+    def OnApplicationDisconnect(self, device):
+        raise ValueError("disconnect")
+
+class Notify(edge.ITnUserSetNotify):
+    def UserSetStateNotify(self, state, index):
+        raise ValueError("user set")
+
+sink = Connections(features=True)
 sink.limit = Raising()
-device = devices.started(devices.PatternSource(), sink)
+notify = Notify()
+device = edge.TnSoftDeviceGEV()
+device.SetUserSetCount(1)
+device.SetUserSetNotify(notify)
+device.RegisterEventSink(sink)
+device.AddStream(devices.PatternSource())
+out["start"] = device.Start(devices.LOOPBACK_MAC).GetCodeString()
 register = device.GetRegisterMap().GetRegisterByAddress(devices.CUSTOM)
 out["python"] = [register.Write(13).GetCodeString(), sys.exc_info()[0] is None, register.ReadInt()[1],
                  register.Write(12).GetCodeString(), register.ReadInt()[1]]
 out["tool"] = [subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", f"TarnInt={value}"],
                               capture_output=True, text=True, timeout=30).stdout.strip() for value in (13, 14)]
+subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", "UserSetSelector=UserSet1", "UserSetSave"],
+               capture_output=True, timeout=30)
+out["after user set"] = subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", "TarnInt"], capture_output=True,
+                                       text=True, timeout=30).stdout.strip()
 sink.limit.refuse_reads = True
 out["refused read"] = [register.ReadInt()[0].GetCodeString(), register.ReadInt()[1]]
 out["stop"] = device.Stop().GetCodeString()
@@ -152,8 +179,12 @@ out["stop"] = device.Stop().GetCodeString()
     assert out["python"] == ["GENERIC_ERROR", True, 0, "OK", 12]
     assert "error" in out["tool"][0] and out["tool"][1].startswith("TarnInt = 14")
     assert out["refused read"] == ["STATE_ERROR", None]
-    assert out["stop"] == "OK"
+    assert out["start"] == out["stop"] == "OK" and out["after user set"].startswith("TarnInt = 14")
     assert out["stdout"].count("In method 'PreWrite': ValueError: unlucky\n") == 2
+    for line in ("In method 'OnApplicationConnect': ValueError: connect",
+                 "In method 'OnApplicationDisconnect': ValueError: disconnect",
+                 "In method 'UserSetStateNotify': ValueError: user set"):
+        assert line in out["stdout"].splitlines(), line
 
 
 def test_a_device_running_at_the_interpreters_exit(tmp_path):

@@ -5,10 +5,12 @@ modules in any order of import."""
 import itertools
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import textwrap
 
+import numpy
 import pytest
 
 import figures
@@ -108,6 +110,109 @@ def test_edge_classes_functions_and_forms(edge):
     noargs = sorted(name for name, form in table.items() if form == "NOARGS")
     assert noargs == sorted(["new_TnGenParameterArray", "new_TnGenParameterList", "new_TnSoftDeviceGEV",
                              "new_TnVirtualDeviceGEV", "new_TnTransmitterGEV", "new_TnFPSStabilizer"])
+
+
+COUNT = re.compile(r"expected (\d+) arguments?, got")
+ARGUMENT = re.compile(r"argument (\d+) of type '([^']*)'|Argument (\d+): failed to create TnString")
+INDEX = re.compile(r"expected argument (\d+) of type int")
+PROTOTYPE = re.compile(r"^\s+\w+::\w+\(([^)]*)\)$", re.M)
+# Arguments after self that the error texts do not lead to.
+GIVEN = {"ITnRegister_ReadBytes": (4,), "ITnRegisterFactory_AddRegisterAuto": ("Name", 4, 0, None)}
+# Out-references that Python cannot make: the call fails on them either way.
+UNREACHABLE = {"TnVirtualDeviceGEV_GetGEVSpecificationVersion", "ITnRegister_ReadFloat", "ITnRegister_ReadDouble"}
+
+
+def sample(ed, kind):
+    kind = kind.replace("const", "").strip()
+    if kind.startswith("uint8_t") and kind.endswith("*"):
+        return numpy.zeros(8, numpy.uint8)
+    if kind == "TnString":
+        return ed.TnString("x")
+    if "TnString" in kind:
+        return "x"
+    if kind.endswith(("*", "&")):
+        return None
+    return {"bool": True, "double": 0.0, "float": 0.0}.get(kind, 0)
+
+
+def refusal_of_none_self(ed, function, name):
+    """Calls the function with None as self and, for the other arguments,
+    values that pass their conversion as the error texts name them; returns
+    what ends the call."""
+    args, tried, overloads = [None, *GIVEN.get(name, ())], set(), []
+    for _ in range(40):
+        try:
+            function(*args)
+        except Exception as error:
+            text = str(error)
+            found, count, prototypes = ARGUMENT.search(text), COUNT.search(text), PROTOTYPE.findall(text)
+            position = int(found.group(1) or found.group(3)) - 1 if found else 0
+            index = int(INDEX.search(text).group(1)) if INDEX.search(text) else 0
+            if 0 < index < len(args) and args[index] != 0:
+                args[index] = 0
+            elif position > 0 and (position, found.group(0)) not in tried:
+                tried.add((position, found.group(0)))
+                args[position] = "x" if found.group(3) else sample(ed, found.group(2))
+            elif count and int(count.group(1)) != len(args):
+                args = [None] * int(count.group(1))
+            elif prototypes and len(overloads) < len(prototypes) and name not in GIVEN:
+                overloads.append(prototypes[len(overloads)])
+                args = [None] + [sample(ed, kind) for kind in overloads[-1].split(",") if kind]
+            else:
+                return error
+        else:
+            return "returned"
+    return "no end"
+
+
+def test_none_as_self_is_refused(ed, edge):
+    for owner, functions in EDGE_CLASSES.items():
+        for name, _ in functions:
+            if re.match(r"(new|delete|disown)_|.*_swig(register|init)$", name):
+                continue
+            error = refusal_of_none_self(ed, getattr(edge, name), name)
+            assert isinstance(error, TypeError), (name, error)
+            if name not in UNREACHABLE:
+                assert re.search(r"argument 1 of type '(const )?\w+ (const )?\*'", str(error)), (name, error)
+
+
+DOCUMENTED = 491
+EXACT_DOCS = {
+    "ITnVirtualDeviceGEVStatistics_Reset": "Resets all counters to zero.",
+    "delete_ITnVirtualDeviceGEVStatistics": "Virtual destructor.",
+    "delete_ITnVirtualDeviceGEVEventSink": "Virtual destructor.",
+    "delete_ITnTransmitterGEV": "Virtual destructor.",
+    "new_TnVirtualDeviceGEV": "Constructor.", "delete_TnVirtualDeviceGEV": "Destructor.",
+    "new_TnFPSStabilizer": "Constructor.", "delete_TnFPSStabilizer": "Destructor.",
+    "TnFPSStabilizer_Reset": "Resets the history.",
+}
+
+
+def test_documentation_strings(edge):
+    table = figures.functions(edge)
+    documented = {f.name for f in table if f.doc}
+    assert len(documented) == DOCUMENTED and len(table) - len(documented) == 150
+    binding = [f.name for f in table if f.name.endswith(("_swigregister", "_swiginit"))]
+    assert len(binding) == 72 and not documented & set(binding)
+    for name, text in EXACT_DOCS.items():
+        assert getattr(edge, name).__doc__ == text, name
+    # Classes whose functions are documented apart from the binding functions,
+    # and those with further functions left undocumented.
+    undocumented = {owner: sorted(name for name, _ in functions if name not in documented and name not in binding)
+                    for owner, functions in EDGE_CLASSES.items()}
+    assert undocumented.pop("TnTransmitterGEV") == sorted(name for name, _ in EDGE_CLASSES["TnTransmitterGEV"]
+                                                          if name not in binding)
+    assert undocumented.pop("ITnSWStreamingChannelSourceGenDC") == sorted(
+        f"{kind}_ITnSWStreamingChannelSourceGenDC" for kind in ("new", "delete", "disown"))
+    assert undocumented.pop("ITnVirtualDeviceGEVEventSink") == [
+        "disown_ITnVirtualDeviceGEVEventSink", "new_ITnVirtualDeviceGEVEventSink"]
+    assert undocumented.pop("ITnUserSetNotify") == ["disown_ITnUserSetNotify", "new_ITnUserSetNotify"]
+    assert not any(undocumented.values()), undocumented
+    assert edge.delete_ITnUserSetNotify.__doc__ == "Virtual destructor."
+    # The manufacturer information is 48 bytes wide, in its getter's and its
+    # setter's text.
+    for name in ("GetManufacturerInformation", "SetManufacturerInformation"):
+        assert "48 bytes" in getattr(edge, "ITnVirtualDeviceGEVInfo_" + name).__doc__
 
 
 def test_constants_names_values_and_order(edge, base):
