@@ -144,6 +144,19 @@ void TnGvspAssembler::Configure(const TnGvspAssemblerConfig &aConfig, uint64_t a
     mLastDataPacketCount = 0;
 }
 
+void TnGvspAssembler::SetPolicy(const TnGvspAssemblerConfig &aConfig)
+{
+    mConfig.mRequireLeader = aConfig.mRequireLeader;
+    mConfig.mResendEnabled = aConfig.mResendEnabled;
+    mConfig.mReorderToleranceUs = aConfig.mReorderToleranceUs;
+    mConfig.mResendResponseTimeoutUs = aConfig.mResendResponseTimeoutUs;
+    mConfig.mMaxResendRetries = std::min<uint32_t>(aConfig.mMaxResendRetries, kMaxRequestsPerPacket - 1);
+    mConfig.mMaxResendPacketsPerBlock = aConfig.mMaxResendPacketsPerBlock;
+    mConfig.mMaxResendGroupsPerRequest = std::max<uint32_t>(1, aConfig.mMaxResendGroupsPerRequest);
+    mConfig.mMaxResendLatenessUs = aConfig.mMaxResendLatenessUs;
+    mConfig.mBlockTimeoutUs = aConfig.mBlockTimeoutUs;
+}
+
 void TnGvspAssembler::SetProvider(TnGvspBlockProvider *aProvider)
 {
     mProvider = aProvider;
@@ -431,7 +444,26 @@ void TnGvspAssembler::SetExpectedFromLeader(Block &aBlock)
 void TnGvspAssembler::Process(const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aPayloadSize,
                               bool aInPlace, uint64_t aNowUs)
 {
-    mHeaderSize = aHeader.GetSize();
+    const size_t lHeaderSize = aHeader.GetSize();
+    if (lHeaderSize != mHeaderSize && mHeaderSize != 0)
+    {
+        // The device switched between standard and extended ids: the blocks
+        // of the old kind end, and the payload size is learned anew.
+        for (Block &lBlock : mBlocks)
+        {
+            if (lBlock.mActive)
+            {
+                Finish(lBlock, FailureResult(lBlock), aNowUs);
+            }
+        }
+        mHaveNewest = false;
+        mLastDataPacketCount = 0;
+        if (mConfig.mPayloadPerPacket == 0)
+        {
+            mPayloadPerPacket = 0;
+        }
+    }
+    mHeaderSize = lHeaderSize;
     Block *lBlock = FindOrStart(aHeader, aNowUs);
     if (lBlock == nullptr)
     {

@@ -225,6 +225,11 @@ public:
         return mConfig;
     }
 
+    /// The resend settings, reorder tolerance, block timeout and leader
+    /// requirement of aConfig, for the blocks in flight too; the blocks in
+    /// flight, their number and the packet size stay as they are.
+    void SetPolicy(const TnGvspAssemblerConfig &aConfig);
+
     /// Whether only a leader starts a block; takes effect with the next block.
     void SetRequireLeader(bool aRequireLeader)
     {
