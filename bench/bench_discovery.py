@@ -2,11 +2,8 @@
 (the independent peer's fake camera) on loopback, in a network namespace of
 its own."""
 
-import shutil
-import subprocess
-import sys
+from peer import FAKE_CAMERA, run_in_namespace
 
-FAKE_CAMERA = "arv-fake-gv-camera-0.8"
 
 PROGRAM = f'''
 import subprocess, time
@@ -34,10 +31,7 @@ finally:
 
 
 def main():
-    if shutil.which(FAKE_CAMERA) is None or subprocess.run(["unshare", "-n", "true"]).returncode != 0:
-        print("skipped: needs network namespaces and", FAKE_CAMERA)
-        return
-    subprocess.run(["unshare", "-n", sys.executable, "-c", PROGRAM], check=True)
+    run_in_namespace(PROGRAM)
 
 
 if __name__ == "__main__":

@@ -12,24 +12,16 @@
 #include <vector>
 
 #include "TnLogDispatch.h"
+#include "TnSinkRegistry.h"
 
 namespace
 {
-struct Registry
+// Outlives every static logger.
+tn::SinkRegistry<TnLogSink> &GetRegistry()
 {
-    std::mutex mMutex;
-    std::condition_variable mIdle;
-    std::vector<TnLogSink *> mSinks;
-    int mDeliveries = 0; // lines being delivered outside the lock
-};
-
-Registry &GetRegistry()
-{
-    static Registry *sRegistry = new Registry; // outlives every static logger
+    static tn::SinkRegistry<TnLogSink> *sRegistry = new tn::SinkRegistry<TnLogSink>;
     return *sRegistry;
 }
-
-thread_local int tDeliveryDepth = 0;
 
 // Severity rank of a level, 0 for values that are no log level.
 int Severity(int32_t aLevel)
@@ -130,69 +122,22 @@ namespace tn
 {
 void AddLogSink(TnLogSink *aSink)
 {
-    if (aSink == nullptr)
-    {
-        return;
-    }
-    Registry &registry = GetRegistry();
-    std::lock_guard<std::mutex> lock(registry.mMutex);
-    if (std::find(registry.mSinks.begin(), registry.mSinks.end(), aSink) == registry.mSinks.end())
-    {
-        registry.mSinks.push_back(aSink);
-    }
+    GetRegistry().Add(aSink);
 }
 
 void RemoveLogSink(TnLogSink *aSink)
 {
-    Registry &registry = GetRegistry();
-    std::unique_lock<std::mutex> lock(registry.mMutex);
-    auto found = std::find(registry.mSinks.begin(), registry.mSinks.end(), aSink);
-    if (found == registry.mSinks.end())
-    {
-        return;
-    }
-    registry.mSinks.erase(found);
-    if (tDeliveryDepth == 0)
-    {
-        registry.mIdle.wait(lock, [&registry] { return registry.mDeliveries == 0; });
-    }
+    GetRegistry().Remove(aSink);
 }
 
 void DispatchLog(TnLogLevelEnum aLevel, const char *aFile, uint32_t aLine, const char *aFunction, const char *aLogger,
                  const char *aMessage)
 {
     GetLogFile().Write(aLevel, aFile, aLine, aFunction, aLogger, aMessage);
-
-    Registry &registry = GetRegistry();
-    std::vector<TnLogSink *> sinks;
-    {
-        std::lock_guard<std::mutex> lock(registry.mMutex);
-        if (registry.mSinks.empty())
-        {
-            return;
-        }
-        sinks = registry.mSinks;
-        ++registry.mDeliveries;
-    }
-    // Sinks run without the registry lock: a sink may log or unregister itself.
-    ++tDeliveryDepth;
-    for (TnLogSink *sink : sinks)
-    {
-        try
-        {
-            sink->Log(aLevel, aFile, aLine, aFunction, aLogger, aMessage);
-        }
-        catch (...)
-        {
-            // A failing sink loses this line; the caller and the other sinks go on.
-        }
-    }
-    --tDeliveryDepth;
-    {
-        std::lock_guard<std::mutex> lock(registry.mMutex);
-        --registry.mDeliveries;
-    }
-    registry.mIdle.notify_all();
+    // A failing sink loses this line; the caller and the other sinks go on.
+    GetRegistry().ForEach(
+        [&](TnLogSink *aSink) { aSink->Log(aLevel, aFile, aLine, aFunction, aLogger, aMessage); },
+        [](TnLogSink *, const std::exception_ptr &) {});
 }
 } // namespace tn
 

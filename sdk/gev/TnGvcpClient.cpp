@@ -29,13 +29,29 @@ uint16_t FirstRequestId()
 }
 } // namespace
 
+void TnFairMutex::lock()
+{
+    std::unique_lock<std::mutex> lLock(mMutex);
+    const uint64_t lTicket = mNext++;
+    mTurn.wait(lLock, [&] { return mServing == lTicket; });
+}
+
+void TnFairMutex::unlock()
+{
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        ++mServing;
+    }
+    mTurn.notify_all();
+}
+
 constexpr uint32_t TnGvcpClient::kDefaultTimeoutMs;
 constexpr uint32_t TnGvcpClient::kDefaultRetryCount;
 constexpr uint32_t TnGvcpClient::kMaxPendingWaitMs;
 
 TnGvcpClient::TnGvcpClient()
     : mDeviceAddress(0), mDevicePort(kGvcpPort), mTimeoutMs(kDefaultTimeoutMs), mRetryCount(kDefaultRetryCount),
-      mConcatenation(false), mNextRequestId(FirstRequestId()), mLastStatus(0), mReceiveBuffer(kReceiveCapacity)
+      mConcatenation(false), mReadChunk(kGvcpMaxMemoryChunk), mWriteChunk(kGvcpMaxMemoryChunk), mNextRequestId(FirstRequestId()), mLastStatus(0), mReceiveBuffer(kReceiveCapacity)
 {
 }
 
@@ -46,7 +62,7 @@ TnGvcpClient::~TnGvcpClient()
 
 TnResult TnGvcpClient::Open(uint32_t aDeviceAddress, uint16_t aDevicePort, uint32_t aLocalAddress)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     if (aDeviceAddress == 0 || aDeviceAddress == 0xFFFFFFFFu || aDevicePort == 0)
     {
         return Failure(TN_INVALID_PARAMETER, "GVCP: no device address");
@@ -68,86 +84,138 @@ TnResult TnGvcpClient::Open(uint32_t aDeviceAddress, uint16_t aDevicePort, uint3
 
 void TnGvcpClient::Close()
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mSocket.Close();
 }
 
 bool TnGvcpClient::IsOpen() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mSocket.IsOpen();
 }
 
 void TnGvcpClient::SetTimeout(uint32_t aMilliseconds)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mTimeoutMs = std::max<uint32_t>(1, std::min<uint32_t>(aMilliseconds, 60000));
 }
 
 uint32_t TnGvcpClient::GetTimeout() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mTimeoutMs;
 }
 
 void TnGvcpClient::SetRetryCount(uint32_t aRetries)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mRetryCount = std::min<uint32_t>(aRetries, 100);
 }
 
 uint32_t TnGvcpClient::GetRetryCount() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mRetryCount;
 }
 
 void TnGvcpClient::SetConcatenation(bool aEnabled)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     mConcatenation = aEnabled;
 }
 
 bool TnGvcpClient::GetConcatenation() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mConcatenation;
+}
+
+namespace
+{
+size_t ChunkSize(size_t aSize)
+{
+    return std::max<size_t>(4, std::min<size_t>(aSize, kGvcpMaxPayload - 4)) & ~static_cast<size_t>(3);
+}
+} // namespace
+
+void TnGvcpClient::SetMemoryChunkSizes(size_t aRead, size_t aWrite)
+{
+    std::lock_guard<TnFairMutex> lLock(mMutex);
+    mReadChunk = ChunkSize(aRead);
+    mWriteChunk = ChunkSize(aWrite);
+}
+
+size_t TnGvcpClient::GetReadChunkSize() const
+{
+    std::lock_guard<TnFairMutex> lLock(mMutex);
+    return mReadChunk;
+}
+
+size_t TnGvcpClient::GetWriteChunkSize() const
+{
+    std::lock_guard<TnFairMutex> lLock(mMutex);
+    return mWriteChunk;
+}
+
+TnGvcpClientStatistics TnGvcpClient::GetStatistics() const
+{
+    std::lock_guard<TnFairMutex> lLock(mMutex);
+    return mStatistics;
+}
+
+TnResult TnGvcpClient::Send(std::vector<uint8_t> &aCommand)
+{
+    std::lock_guard<TnFairMutex> lLock(mMutex);
+    if (!mSocket.IsOpen())
+    {
+        return Failure(TN_NOT_CONNECTED, "GVCP: the channel is not open");
+    }
+    TnGvcpCommand lCommand;
+    if (!DecodeCommand(aCommand.data(), aCommand.size(), lCommand))
+    {
+        return Failure(TN_INVALID_PARAMETER, "GVCP: not a command packet");
+    }
+    aCommand[1] = static_cast<uint8_t>(aCommand[1] & ~kGvcpFlagAcknowledge);
+    PutU16(aCommand.data() + 6, mNextRequestId);
+    mNextRequestId = NextRequestId(mNextRequestId);
+    ++mStatistics.mCommands;
+    return mSocket.SendTo(mDeviceAddress, mDevicePort, aCommand.data(), aCommand.size());
 }
 
 uint32_t TnGvcpClient::GetDeviceAddress() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mDeviceAddress;
 }
 
 uint16_t TnGvcpClient::GetDevicePort() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mDevicePort;
 }
 
 uint32_t TnGvcpClient::GetLocalAddress() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mSocket.GetLocalAddress();
 }
 
 uint16_t TnGvcpClient::GetLocalPort() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mSocket.GetLocalPort();
 }
 
 uint16_t TnGvcpClient::GetLastStatus() const
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return mLastStatus;
 }
 
 TnResult TnGvcpClient::Transact(std::vector<uint8_t> &aCommand, uint16_t aExpectedAck, std::vector<uint8_t> &aAnswer,
                                 TnGvcpAck &aAck)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return TransactLocked(aCommand, aExpectedAck, aAnswer, aAck);
 }
 
@@ -167,12 +235,17 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
     mNextRequestId = NextRequestId(mNextRequestId);
     PutU16(aCommand.data() + 6, lRequestId);
 
+    ++mStatistics.mCommands;
     const uint64_t lStart = MonotonicMilliseconds();
     for (uint32_t lAttempt = 0; lAttempt <= mRetryCount; ++lAttempt)
     {
         if (lAttempt > 0 && MonotonicMilliseconds() - lStart >= kMaxPendingWaitMs)
         {
             break;
+        }
+        if (lAttempt > 0)
+        {
+            ++mStatistics.mRetries;
         }
         TnResult lSent = mSocket.SendTo(mDeviceAddress, mDevicePort, aCommand.data(), aCommand.size());
         if (!lSent.IsOK())
@@ -187,14 +260,20 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
             {
                 break;
             }
+            // Wait first: the answer is never there yet right after sending,
+            // and a receive that finds nothing costs a system call.
+            if (!mSocket.WaitReadable(static_cast<uint32_t>(lDeadline - lNow)))
+            {
+                break;
+            }
             size_t lReceived = 0;
             uint32_t lFrom = 0;
             uint16_t lFromPort = 0;
-            TnResult lResult = mSocket.ReceiveFrom(mReceiveBuffer.data(), mReceiveBuffer.size(), lReceived, lFrom,
-                                                   lFromPort, static_cast<uint32_t>(lDeadline - lNow));
+            TnResult lResult =
+                mSocket.ReceiveFrom(mReceiveBuffer.data(), mReceiveBuffer.size(), lReceived, lFrom, lFromPort, 0);
             if (lResult.GetCode() == TN_TIMEOUT)
             {
-                break;
+                continue;
             }
             if (!lResult.IsOK() || lFrom != mDeviceAddress)
             {
@@ -208,6 +287,7 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
             if (lAck.mHeader.mAcknowledge == kGvcpPendingAck)
             {
                 uint16_t lWait = 0;
+                ++mStatistics.mPendingAcks;
                 if (DecodePendingAck(lAck, lWait))
                 {
                     // The device needs more time: wait that long again from
@@ -226,11 +306,13 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
             mLastStatus = aAck.mHeader.mStatus;
             if (aAck.mHeader.mStatus != kGvcpStatusSuccess)
             {
+                ++mStatistics.mFailures;
                 return StatusToResult(aAck.mHeader.mStatus, "GVCP command");
             }
             return TnResult(TN_OK);
         }
     }
+    ++mStatistics.mTimeouts;
     char lText[96];
     snprintf(lText, sizeof(lText), "GVCP: no answer to command 0x%04X after %u attempts",
              static_cast<unsigned>(lCommand.mHeader.mCommand), static_cast<unsigned>(mRetryCount + 1));
@@ -259,7 +341,7 @@ TnResult TnGvcpClient::ReadRegisters(const uint32_t *aAddresses, uint32_t *aValu
             return Failure(TN_INVALID_PARAMETER, "GVCP: register addresses are multiples of 4");
         }
     }
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     const size_t lBatch = mConcatenation ? kGvcpMaxReadRegisters : 1;
     std::vector<uint8_t> lAnswer;
     std::vector<uint32_t> lValues;
@@ -309,7 +391,7 @@ TnResult TnGvcpClient::WriteRegisters(const uint32_t *aAddresses, const uint32_t
             return Failure(TN_INVALID_PARAMETER, "GVCP: register addresses are multiples of 4");
         }
     }
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     const size_t lBatch = mConcatenation ? kGvcpMaxWriteRegisters : 1;
     std::vector<uint8_t> lAnswer;
     for (size_t lFirst = 0; lFirst < aCount; lFirst += lBatch)
@@ -346,7 +428,7 @@ TnResult TnGvcpClient::ReadMemory(uint32_t aAddress, void *aData, size_t aSize)
     {
         return Failure(TN_INVALID_PARAMETER, "GVCP: memory range outside the device's address space");
     }
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     return ReadMemoryLocked(aAddress, static_cast<uint8_t *>(aData), aSize);
 }
 
@@ -356,9 +438,9 @@ TnResult TnGvcpClient::ReadMemoryLocked(uint32_t aAddress, uint8_t *aData, size_
     const uint64_t lEnd = (static_cast<uint64_t>(aAddress) + aSize + 3) & ~3ull;
     const uint64_t lWanted = static_cast<uint64_t>(aAddress) + aSize;
     std::vector<uint8_t> lAnswer;
-    for (uint64_t lChunk = lStart; lChunk < lEnd; lChunk += kGvcpMaxMemoryChunk)
+    for (uint64_t lChunk = lStart; lChunk < lEnd; lChunk += mReadChunk)
     {
-        const uint16_t lCount = static_cast<uint16_t>(std::min<uint64_t>(kGvcpMaxMemoryChunk, lEnd - lChunk));
+        const uint16_t lCount = static_cast<uint16_t>(std::min<uint64_t>(mReadChunk, lEnd - lChunk));
         std::vector<uint8_t> lCommand = BuildReadMemCmd(0, static_cast<uint32_t>(lChunk), lCount);
         TnGvcpAck lAck;
         TnResult lResult = TransactLocked(lCommand, kGvcpReadMemAck, lAnswer, lAck);
@@ -395,7 +477,7 @@ TnResult TnGvcpClient::WriteMemory(uint32_t aAddress, const void *aData, size_t 
         return Failure(TN_INVALID_PARAMETER, "GVCP: memory range outside the device's address space");
     }
     const uint8_t *lData = static_cast<const uint8_t *>(aData);
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::lock_guard<TnFairMutex> lLock(mMutex);
     if (aAddress % 4 == 0 && aSize % 4 == 0)
     {
         return WriteAlignedLocked(aAddress, lData, aSize);
@@ -420,9 +502,9 @@ TnResult TnGvcpClient::WriteMemory(uint32_t aAddress, const void *aData, size_t 
 TnResult TnGvcpClient::WriteAlignedLocked(uint32_t aAddress, const uint8_t *aData, size_t aSize)
 {
     std::vector<uint8_t> lAnswer;
-    for (size_t lOffset = 0; lOffset < aSize; lOffset += kGvcpMaxMemoryChunk)
+    for (size_t lOffset = 0; lOffset < aSize; lOffset += mWriteChunk)
     {
-        const size_t lCount = std::min<size_t>(kGvcpMaxMemoryChunk, aSize - lOffset);
+        const size_t lCount = std::min<size_t>(mWriteChunk, aSize - lOffset);
         std::vector<uint8_t> lCommand =
             BuildWriteMemCmd(0, aAddress + static_cast<uint32_t>(lOffset), aData + lOffset, lCount);
         TnGvcpAck lAck;

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,8 +21,33 @@ namespace tn
 {
 namespace gev
 {
+/// What a client counted since it was made.
+struct TnGvcpClientStatistics
+{
+    uint64_t mCommands = 0;    // commands sent, each once however often it was repeated
+    uint64_t mRetries = 0;     // repetitions after an attempt timed out
+    uint64_t mTimeouts = 0;    // commands that got no answer at all
+    uint64_t mPendingAcks = 0; // pending acknowledgements received
+    uint64_t mFailures = 0;    // answers with a status other than success
+};
+
+/// A mutex that lets waiting threads in by turns, first come first served,
+/// so that no thread (a heartbeat among busy user threads) waits for ever.
+class TnFairMutex
+{
+public:
+    void lock();
+    void unlock();
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mTurn;
+    uint64_t mNext = 0;
+    uint64_t mServing = 0;
+};
+
 /// One device's control channel. Every operation is safe to call from several
-/// threads: commands go out one at a time.
+/// threads: commands go out one at a time, in the order the threads asked.
 class TN_GEV_API TnGvcpClient
 {
 public:
@@ -57,6 +83,15 @@ public:
     void SetConcatenation(bool aEnabled);
     bool GetConcatenation() const;
 
+    /// The most bytes one read or write memory command moves: multiples of
+    /// 4 from 4 to kGvcpMaxPayload - 4 (the nearest such value is taken);
+    /// kGvcpMaxMemoryChunk at first.
+    void SetMemoryChunkSizes(size_t aRead, size_t aWrite);
+    size_t GetReadChunkSize() const;
+    size_t GetWriteChunkSize() const;
+
+    TnGvcpClientStatistics GetStatistics() const;
+
     uint32_t GetDeviceAddress() const;
     uint16_t GetDevicePort() const;
     uint32_t GetLocalAddress() const;
@@ -87,6 +122,10 @@ public:
     TnResult Transact(std::vector<uint8_t> &aCommand, uint16_t aExpectedAck, std::vector<uint8_t> &aAnswer,
                       TnGvcpAck &aAck);
 
+    /// Sends one command without asking for an acknowledgement; its request
+    /// id is set here.
+    TnResult Send(std::vector<uint8_t> &aCommand);
+
     /// The status of the last acknowledgement received (0 when none).
     uint16_t GetLastStatus() const;
 
@@ -96,13 +135,16 @@ private:
     TnResult ReadMemoryLocked(uint32_t aAddress, uint8_t *aData, size_t aSize);
     TnResult WriteAlignedLocked(uint32_t aAddress, const uint8_t *aData, size_t aSize);
 
-    mutable std::mutex mMutex;
+    mutable TnFairMutex mMutex;
     TnUdpSocket mSocket;
     uint32_t mDeviceAddress;
     uint16_t mDevicePort;
     uint32_t mTimeoutMs;
     uint32_t mRetryCount;
     bool mConcatenation;
+    size_t mReadChunk;
+    size_t mWriteChunk;
+    TnGvcpClientStatistics mStatistics;
     uint16_t mNextRequestId;
     uint16_t mLastStatus;
     std::vector<uint8_t> mReceiveBuffer;

@@ -59,6 +59,11 @@ uint16_t TnGvcpRegisterHandler::GetDiscoveryData(const TnGvcpPeer &aPeer, uint8_
     return ReadMemory(aPeer, 0, aData, aSize);
 }
 
+uint16_t TnGvcpRegisterHandler::GetPendingTime(const TnGvcpPeer &, const TnGvcpCommand &)
+{
+    return 0;
+}
+
 bool TnGvcpRegisterHandler::HandleCommand(const TnGvcpPeer &, const TnGvcpCommand &, uint16_t &, uint16_t &,
                                           std::vector<uint8_t> &)
 {
@@ -66,7 +71,8 @@ bool TnGvcpRegisterHandler::HandleCommand(const TnGvcpPeer &, const TnGvcpComman
 }
 
 TnGvcpServer::TnGvcpServer()
-    : mHandler(nullptr), mWakeHandle(-1), mRunning(false), mRejected(0), mBuffer(kReceiveCapacity)
+    : mHandler(nullptr), mWakeHandle(-1), mRunning(false), mRejected(0), mMaxRead(kMaxReadMemory),
+      mMaxWrite(kGvcpMaxPayload - 4), mBuffer(kReceiveCapacity)
 {
 }
 
@@ -190,6 +196,12 @@ uint16_t TnGvcpServer::GetPort() const
     return mSocket.GetLocalPort();
 }
 
+void TnGvcpServer::SetMemoryLimits(size_t aMaxRead, size_t aMaxWrite)
+{
+    mMaxRead = std::min(aMaxRead, kMaxReadMemory);
+    mMaxWrite = std::min<size_t>(aMaxWrite, kGvcpMaxPayload - 4);
+}
+
 uint64_t TnGvcpServer::GetRejectedCount() const
 {
     return mRejected;
@@ -275,6 +287,23 @@ void TnGvcpServer::Serve(const uint8_t *aData, size_t aSize, const TnGvcpPeer &a
         }
     }
 
+    if (lWantsAck && lCommand.mHeader.mCommand != kGvcpDiscoveryCmd)
+    {
+        uint16_t lPending = 0;
+        try
+        {
+            lPending = mHandler->GetPendingTime(aPeer, lCommand);
+        }
+        catch (...)
+        {
+            lPending = 0;
+        }
+        if (lPending != 0)
+        {
+            const std::vector<uint8_t> lAck = BuildPendingAck(lCommand.mHeader.mRequestId, lPending);
+            mSocket.SendTo(aPeer.mAddress, aPeer.mPort, lAck.data(), lAck.size());
+        }
+    }
     std::vector<uint8_t> lAck;
     if (!Dispatch(aPeer, lCommand, lAck) || !lWantsAck)
     {
@@ -372,8 +401,7 @@ bool TnGvcpServer::Dispatch(const TnGvcpPeer &aPeer, const TnGvcpCommand &aComma
         uint32_t lAddress = 0;
         uint16_t lCount = 0;
         uint16_t lStatus = kGvcpStatusSuccess;
-        if (!DecodeReadMemCmd(aCommand, lAddress, lCount) || lCount == 0 || lCount % 4 != 0 ||
-            lCount > kMaxReadMemory)
+        if (!DecodeReadMemCmd(aCommand, lAddress, lCount) || lCount == 0 || lCount % 4 != 0 || lCount > mMaxRead)
         {
             lStatus = kGvcpStatusInvalidParameter;
             ++mRejected;
@@ -400,7 +428,7 @@ bool TnGvcpServer::Dispatch(const TnGvcpPeer &aPeer, const TnGvcpCommand &aComma
         const uint8_t *lData = nullptr;
         size_t lSize = 0;
         uint16_t lStatus = kGvcpStatusSuccess;
-        if (!DecodeWriteMemCmd(aCommand, lAddress, lData, lSize) || lSize == 0 || lSize % 4 != 0)
+        if (!DecodeWriteMemCmd(aCommand, lAddress, lData, lSize) || lSize == 0 || lSize % 4 != 0 || lSize > mMaxWrite)
         {
             lStatus = kGvcpStatusInvalidParameter;
             ++mRejected;

@@ -47,6 +47,11 @@ public:
     /// kDiscoveryDataSize bytes of memory.
     virtual uint16_t GetDiscoveryData(const TnGvcpPeer &aPeer, uint8_t *aData, size_t aSize);
 
+    /// How long the command will take, in milliseconds, when the device must
+    /// tell the client to wait: then a pending acknowledgement with that time
+    /// goes out before the command is served. 0 (the default): none.
+    virtual uint16_t GetPendingTime(const TnGvcpPeer &aPeer, const TnGvcpCommand &aCommand);
+
     /// Commands the responder does not serve itself (force IP, action, ...).
     /// Return false to answer GEV_STATUS_NOT_IMPLEMENTED; else fill in the
     /// acknowledgement's status, code and payload.
@@ -54,6 +59,11 @@ public:
                                uint16_t &aAcknowledge, std::vector<uint8_t> &aPayload);
 };
 
+/// Serves a register handler on a UDP port.
+///
+/// Events go the other way, from device to host: a device's message channel
+/// is a TnGvcpClient opened towards the host's message channel address and
+/// port, sending BuildEventCmd or BuildEventDataCmd packets with Transact.
 class TN_GEV_API TnGvcpServer
 {
 public:
@@ -73,6 +83,11 @@ public:
 
     uint32_t GetLocalAddress() const;
     uint16_t GetPort() const;
+    /// The most bytes one read memory and one write memory command may move;
+    /// larger ones are refused with GEV_STATUS_INVALID_PARAMETER. At first
+    /// the protocol's limits (kGvcpMaxPayload - 4 each).
+    void SetMemoryLimits(size_t aMaxRead, size_t aMaxWrite);
+
     /// Datagrams dropped or refused as malformed.
     uint64_t GetRejectedCount() const;
 
@@ -99,6 +114,8 @@ private:
     std::thread mThread;
     std::atomic<bool> mRunning;
     std::atomic<uint64_t> mRejected;
+    std::atomic<size_t> mMaxRead;
+    std::atomic<size_t> mMaxWrite;
     std::vector<Answered> mAnswered; // the responder thread's own: last answers, for repeated commands
     std::vector<uint8_t> mBuffer;
 };

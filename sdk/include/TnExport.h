@@ -8,11 +8,11 @@
 #define TN_EXPORT __attribute__((visibility("default")))
 #endif
 
-#define TN_STREAM_API TN_EXPORT
-
 #define TN_BASE_API TN_EXPORT
 #define TN_GENICAM_API TN_EXPORT
 #define TN_BUFFER_API TN_EXPORT
 #define TN_SYSTEM_API TN_EXPORT
+#define TN_DEVICE_API TN_EXPORT
+#define TN_STREAM_API TN_EXPORT
 
 #endif

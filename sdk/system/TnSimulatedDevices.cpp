@@ -343,6 +343,10 @@ KeyOutcome ApplyDeviceKey(TnSimulatedDeviceRecord &aDevice, const std::string &a
     {
         return SetText(aDevice.mGUID, aValue);
     }
+    if (aKey == "xml")
+    {
+        return SetText(aDevice.mXmlPath, aValue);
+    }
     if (aKey == "family")
     {
         return SetText(aDevice.mFamilyName, aValue);

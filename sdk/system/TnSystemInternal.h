@@ -131,7 +131,8 @@ TnUSBSpeed UsbSpeedOfProgrammingInterface(uint32_t aProgrammingInterface);
 // super_plus), usb_vendor_id, usb_product_id, and for u3v also gencp_version,
 // u3v_version, guid, family, u3v_serial, device_path, device_key,
 // speed_message, power_message, max_power, max_packet_size, driver_installed,
-// capabilities_initialized.
+// capabilities_initialized, xml (a GenICam XML or zip file that a controller
+// of the device reads; without it the device describes a small camera).
 // vexmoor: mac, ip, mask, gateway, adapter (the interface it is found on; by
 // default the one whose subnet holds ip, else the first), device_id,
 // module_id, sub_id, vendor_id, software_major, software_minor (each 0-255).
@@ -186,6 +187,7 @@ struct TnSimulatedDeviceRecord
     uint32_t mMaxPacketSize = 1024;
     bool mDriverInstalled = true;
     bool mCapabilitiesInitialized = true;
+    std::string mXmlPath; // the GenICam description a controller reads; empty: a built-in one
 
     // Vexmoor Protocol
     std::string mAdapter;

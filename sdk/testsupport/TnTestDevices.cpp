@@ -163,5 +163,29 @@ void FakeCamera::Stop()
 {
     mProcess.Stop();
 }
+
+void FakeCamera::Kill()
+{
+    mProcess.Kill();
+}
+
+void FakeCameraTest::SetUp()
+{
+    FreshNetworkTest::SetUp();
+    if (IsSkipped())
+    {
+        return;
+    }
+    if (!FakeCamera::IsInstalled())
+    {
+        GTEST_SKIP() << FakeCamera::kProgram << " is not installed (Debian package aravis-tools)";
+    }
+    mSerial = "TN" + std::to_string(getpid() % 1000000);
+    std::string lWhy;
+    if (!mCamera.Start(mSerial, lWhy))
+    {
+        FAIL() << lWhy;
+    }
+}
 } // namespace test
 } // namespace tn

@@ -14,6 +14,7 @@
 
 #include "TnGvcp.h"
 #include "TnGvcpServer.h"
+#include "TnTestNetwork.h"
 #include "TnTestProcess.h"
 
 namespace tn
@@ -82,9 +83,23 @@ public:
     /// does not.
     bool Start(const std::string &aSerial, std::string &aWhy);
     void Stop();
+    /// Kills the camera at once: it neither answers nor lets go of anything.
+    void Kill();
 
 private:
     ChildProcess mProcess;
+};
+
+/// Fixture: each test in a fresh network namespace of its own
+/// (FreshNetworkTest) with the aravis fake camera running there under the
+/// serial number mSerial; skipped where namespaces or the camera are missing.
+class FakeCameraTest : public FreshNetworkTest
+{
+protected:
+    void SetUp() override;
+
+    FakeCamera mCamera;
+    std::string mSerial;
 };
 } // namespace test
 } // namespace tn

@@ -196,5 +196,16 @@ void ChildProcess::Stop()
     waitpid(mPid, nullptr, 0);
     mPid = -1;
 }
+
+void ChildProcess::Kill()
+{
+    if (mPid <= 0)
+    {
+        return;
+    }
+    kill(mPid, SIGKILL);
+    waitpid(mPid, nullptr, 0);
+    mPid = -1;
+}
 } // namespace test
 } // namespace tn

@@ -45,6 +45,8 @@ public:
     bool HasEnded();
 
     void Stop();
+    /// Ends the process at once (SIGKILL), as a crash or a pulled cable would.
+    void Kill();
 
 private:
     pid_t mPid = -1;

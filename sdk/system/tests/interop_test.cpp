@@ -51,31 +51,7 @@ std::vector<TnGevDeviceRecord> Discover(const TnGevDiscoveryOptions &aOptions)
 
 using PrivateNamespace = tn::test::FreshNetworkTest;
 
-class FakeCamera : public PrivateNamespace
-{
-protected:
-    void SetUp() override
-    {
-        PrivateNamespace::SetUp();
-        if (IsSkipped())
-        {
-            return;
-        }
-        if (!tn::test::FakeCamera::IsInstalled())
-        {
-            GTEST_SKIP() << tn::test::FakeCamera::kProgram << " is not installed (Debian package aravis-tools)";
-        }
-        mSerial = "TN" + std::to_string(getpid() % 1000000);
-        std::string lWhy;
-        if (!mCamera.Start(mSerial, lWhy))
-        {
-            FAIL() << lWhy;
-        }
-    }
-
-    tn::test::FakeCamera mCamera;
-    std::string mSerial;
-};
+using FakeCamera = tn::test::FakeCameraTest;
 
 constexpr uint32_t kWidthAddress = 0x1000;
 

@@ -1,0 +1,238 @@
+#include "TnDevice.h"
+
+#include "TnDeviceCore.h"
+#include "TnDeviceGEV.h"
+#include "TnDeviceU3V.h"
+#include "TnLog.h"
+#include "TnSystem.h"
+
+TnDeviceEventSink::TnDeviceEventSink() = default;
+
+TnDeviceEventSink::~TnDeviceEventSink() = default;
+
+void TnDeviceEventSink::OnLinkDisconnected(TnDevice *) {}
+
+void TnDeviceEventSink::OnLinkReconnected(TnDevice *) {}
+
+void TnDeviceEventSink::OnEvent(TnDevice *, uint16_t, uint16_t, uint64_t, uint64_t, const void *, uint32_t) {}
+
+void TnDeviceEventSink::OnEventGenICam(TnDevice *, uint16_t, uint16_t, uint64_t, uint64_t, TnGenParameterList *) {}
+
+void TnDeviceEventSink::OnCmdLinkRead(const void *, int64_t, int64_t) {}
+
+void TnDeviceEventSink::OnCmdLinkWrite(const void *, int64_t, int64_t) {}
+
+TnDevice::TnDevice(tn::device::DeviceCore *aCore) : mCore(aCore)
+{
+    mCore->SetOwner(this);
+}
+
+TnDevice::~TnDevice()
+{
+    mCore->Shutdown();
+    if (mCore->IsQueueThread())
+    {
+        // Destroyed from one of its own event sinks: the thread that called
+        // the sink still runs on the controller's state, so that state stays.
+        TnLogger(TnString("TnDevice"))
+            .LogError(__FILE__, __LINE__, "TnDevice::~TnDevice",
+                      "a device was destroyed from its own event sink; its state is left behind");
+        return;
+    }
+    delete mCore;
+}
+
+namespace
+{
+void SetResult(TnResult *aResult, const TnResult &aValue)
+{
+    if (aResult != nullptr)
+    {
+        *aResult = aValue;
+    }
+}
+} // namespace
+
+TnDevice *TnDevice::CreateAndConnect(const TnDeviceInfo *aDeviceInfo, TnResult *aResult)
+{
+    if (aDeviceInfo == nullptr)
+    {
+        SetResult(aResult, TnResult(TN_INVALID_PARAMETER, TnString("CreateAndConnect: no device information was given")));
+        return nullptr;
+    }
+    TnDevice *lDevice = nullptr;
+    switch (aDeviceInfo->GetType())
+    {
+    case TnDeviceInfoTypeGEV:
+        lDevice = new TnDeviceGEV;
+        break;
+    case TnDeviceInfoTypeU3V:
+        lDevice = new TnDeviceU3V;
+        break;
+    default:
+        // No controller of this host speaks the Vexmoor Protocol or plain USB.
+        SetResult(aResult, TnResult(TN_NOT_SUPPORTED,
+                                    TnString("CreateAndConnect: no controller for this kind of device")));
+        return nullptr;
+    }
+    const TnResult lResult = lDevice->Connect(aDeviceInfo);
+    SetResult(aResult, lResult);
+    if (!lResult.IsOK())
+    {
+        delete lDevice;
+        return nullptr;
+    }
+    return lDevice;
+}
+
+TnDevice *TnDevice::CreateAndConnect(const TnString &aInfo, TnResult *aResult)
+{
+    const char *lText = aInfo.GetAscii();
+    if (lText == nullptr || *lText == '\0')
+    {
+        SetResult(aResult, TnResult(TN_INVALID_PARAMETER, TnString("CreateAndConnect: no device was named")));
+        return nullptr;
+    }
+    TnSystem lSystem;
+    const TnDeviceInfo *lInfo = nullptr;
+    const TnResult lFound = lSystem.FindDevice(aInfo, &lInfo);
+    if (!lFound.IsOK() || lInfo == nullptr)
+    {
+        SetResult(aResult, lFound.IsOK() ? TnResult(TN_NOT_FOUND) : lFound);
+        return nullptr;
+    }
+    return CreateAndConnect(lInfo, aResult);
+}
+
+void TnDevice::Free(TnDevice *aDevice)
+{
+    delete aDevice;
+}
+
+TnResult TnDevice::Connect(const TnDeviceInfo *aDeviceInfo)
+{
+    return mCore->Connect(aDeviceInfo, TnAccessControl);
+}
+
+TnResult TnDevice::Connect(const TnString &aInfo)
+{
+    return mCore->Connect(aInfo, TnAccessControl);
+}
+
+TnResult TnDevice::Disconnect()
+{
+    return mCore->Disconnect();
+}
+
+bool TnDevice::IsConnected() const
+{
+    return mCore->IsConnected();
+}
+
+bool TnDevice::IsVexmoorPowered() const
+{
+    return mCore->IsVexmoorPowered();
+}
+
+TnDeviceType TnDevice::GetType() const
+{
+    return mCore->GetType();
+}
+
+TnResult TnDevice::StreamEnable(uint32_t aChannel)
+{
+    return mCore->StreamLock(aChannel, true);
+}
+
+TnResult TnDevice::StreamDisable(uint32_t aChannel)
+{
+    return mCore->StreamLock(aChannel, false);
+}
+
+TnResult TnDevice::DumpGenICamXML(const TnString &aFilename)
+{
+    return mCore->DumpXml(aFilename);
+}
+
+TnResult TnDevice::GetDefaultGenICamXMLFilename(TnString &aFilename)
+{
+    return mCore->GetXmlFileName(aFilename);
+}
+
+TnGenParameterArray *TnDevice::GetParameters()
+{
+    return mCore->GetParameters();
+}
+
+TnGenParameterArray *TnDevice::GetCommunicationParameters()
+{
+    return mCore->GetCommunicationParameters();
+}
+
+TnResult TnDevice::ReadMemory(int64_t aAddress, uint8_t *aDestination, int64_t aByteCount)
+{
+    return mCore->ReadMemory(aAddress, aDestination, aByteCount);
+}
+
+TnResult TnDevice::WriteMemory(int64_t aAddress, const uint8_t *aSource, int64_t aByteCount)
+{
+    return mCore->WriteMemory(aAddress, aSource, aByteCount);
+}
+
+TnResult TnDevice::WaitForMessagingChannelIdle(uint32_t aTimeout)
+{
+    return mCore->WaitIdle(aTimeout);
+}
+
+TnResult TnDevice::RegisterEventSink(TnDeviceEventSink *aEventSink)
+{
+    return mCore->RegisterSink(aEventSink);
+}
+
+TnResult TnDevice::UnregisterEventSink(TnDeviceEventSink *aEventSink)
+{
+    return mCore->UnregisterSink(aEventSink);
+}
+
+uint32_t TnDevice::GetHeartbeatThreadPriority() const
+{
+    return mCore->mHeartbeatPriority;
+}
+
+TnResult TnDevice::SetHeartbeatThreadPriority(uint32_t aPriority)
+{
+    mCore->mHeartbeatPriority = aPriority;
+    return TnResult(TN_OK);
+}
+
+uint32_t TnDevice::GetInterruptLinkThreadPriority() const
+{
+    return mCore->mInterruptLinkPriority;
+}
+
+TnResult TnDevice::SetInterruptLinkThreadPriority(uint32_t aPriority)
+{
+    mCore->mInterruptLinkPriority = aPriority;
+    return TnResult(TN_OK);
+}
+
+uint32_t TnDevice::GetInterruptQueueThreadPriority() const
+{
+    return mCore->mInterruptQueuePriority;
+}
+
+TnResult TnDevice::SetInterruptQueueThreadPriority(uint32_t aPriority)
+{
+    mCore->mInterruptQueuePriority = aPriority;
+    return TnResult(TN_OK);
+}
+
+uint32_t TnDevice::GetPayloadSize()
+{
+    return mCore->GetPayloadSize();
+}
+
+TnResult TnDevice::GetUniqueID(TnString &aUniqueID)
+{
+    return mCore->GetUniqueID(aUniqueID);
+}

@@ -1,0 +1,318 @@
+#include "TnDeviceAdapter.h"
+
+#include "TnDeviceCore.h"
+#include "TnGenParameterArray.h"
+#include "TnLog.h"
+#include "TnSinkRegistry.h"
+
+namespace
+{
+TnResult NotFound(const TnString &aName, const char *aKind)
+{
+    const char *lName = aName.GetAscii();
+    return TnResult(TN_NOT_FOUND, TnString((std::string("the device has no ") + aKind + " feature '" +
+                                            (lName != nullptr ? lName : "") + "'")
+                                               .c_str()));
+}
+
+template <typename Parameter> Parameter *As(TnGenParameter *aParameter)
+{
+    return dynamic_cast<Parameter *>(aParameter);
+}
+
+bool Check(TnResult (TnGenParameter::*aQuery)(bool &) const, TnGenParameter *aParameter)
+{
+    bool lAnswer = false;
+    return aParameter != nullptr && (aParameter->*aQuery)(lAnswer).IsOK() && lAnswer;
+}
+} // namespace
+
+ITnDeviceEventSink::~ITnDeviceEventSink() = default;
+
+ITnDeviceAdapter::~ITnDeviceAdapter() = default;
+
+TnDeviceAdapter::TnDeviceAdapter(TnDevice *aDevice)
+    : mDevice(aDevice), mSinks(new tn::SinkRegistry<ITnDeviceEventSink>)
+{
+    if (mDevice != nullptr)
+    {
+        mDevice->RegisterEventSink(this);
+    }
+}
+
+TnDeviceAdapter::~TnDeviceAdapter()
+{
+    if (mDevice != nullptr)
+    {
+        mDevice->UnregisterEventSink(this);
+    }
+    delete mSinks;
+}
+
+TnGenParameter *TnDeviceAdapter::Find(const TnString &aParameterName)
+{
+    TnGenParameterArray *lArray = mDevice != nullptr ? mDevice->GetParameters() : nullptr;
+    return lArray != nullptr ? lArray->Get(aParameterName) : nullptr;
+}
+
+bool TnDeviceAdapter::IsGenIntegerInNodeMap(const TnString &aParameterName)
+{
+    return As<TnGenInteger>(Find(aParameterName)) != nullptr;
+}
+
+bool TnDeviceAdapter::IsGenEnumInNodeMap(const TnString &aParameterName)
+{
+    return As<TnGenEnum>(Find(aParameterName)) != nullptr;
+}
+
+bool TnDeviceAdapter::IsGenBooleanInNodeMap(const TnString &aParameterName)
+{
+    return As<TnGenBoolean>(Find(aParameterName)) != nullptr;
+}
+
+bool TnDeviceAdapter::IsGenRegisterInNodeMap(const TnString &aParameterName)
+{
+    return As<TnGenRegister>(Find(aParameterName)) != nullptr;
+}
+
+bool TnDeviceAdapter::IsGenReadable(const TnString &aParameterName)
+{
+    return Check(&TnGenParameter::IsReadable, Find(aParameterName));
+}
+
+bool TnDeviceAdapter::IsGenWritable(const TnString &aParameterName)
+{
+    return Check(&TnGenParameter::IsWritable, Find(aParameterName));
+}
+
+bool TnDeviceAdapter::IsGenEnumEntryAvailable(const TnString &aParameterName, const TnString &aEnumEntry)
+{
+    TnGenEnum *lEnum = As<TnGenEnum>(Find(aParameterName));
+    const TnGenEnumEntry *lEntry = nullptr;
+    bool lAvailable = false;
+    return lEnum != nullptr && lEnum->GetEntryByName(aEnumEntry, &lEntry).IsOK() && lEntry != nullptr &&
+           lEntry->IsAvailable(lAvailable).IsOK() && lAvailable;
+}
+
+TnResult TnDeviceAdapter::GetGenIntegerValue(const TnString &aParameterName, int64_t &aValue)
+{
+    TnGenInteger *lInteger = As<TnGenInteger>(Find(aParameterName));
+    return lInteger != nullptr ? lInteger->GetValue(aValue) : NotFound(aParameterName, "integer");
+}
+
+TnResult TnDeviceAdapter::GetGenEnumEntriesAvailable(const TnString &aParameterName, TnStringList &aList)
+{
+    TnGenEnum *lEnum = As<TnGenEnum>(Find(aParameterName));
+    if (lEnum == nullptr)
+    {
+        return NotFound(aParameterName, "enumeration");
+    }
+    int64_t lCount = 0;
+    TnResult lResult = lEnum->GetEntriesCount(lCount);
+    aList.Clear();
+    for (int64_t lIndex = 0; lResult.IsOK() && lIndex < lCount; ++lIndex)
+    {
+        const TnGenEnumEntry *lEntry = nullptr;
+        bool lAvailable = false;
+        TnString lName;
+        lResult = lEnum->GetEntryByIndex(lIndex, &lEntry);
+        if (lResult.IsOK() && lEntry->IsAvailable(lAvailable).IsOK() && lAvailable && lEntry->GetName(lName).IsOK())
+        {
+            aList.Add(lName);
+        }
+    }
+    return lResult;
+}
+
+TnResult TnDeviceAdapter::GetGenEnumValue(const TnString &aParameterName, TnString &aEnumEntry)
+{
+    TnGenEnum *lEnum = As<TnGenEnum>(Find(aParameterName));
+    return lEnum != nullptr ? lEnum->GetValue(aEnumEntry) : NotFound(aParameterName, "enumeration");
+}
+
+TnResult TnDeviceAdapter::SetGenEnumValue(const TnString &aParameterName, const TnString &aEnumEntry)
+{
+    TnGenEnum *lEnum = As<TnGenEnum>(Find(aParameterName));
+    return lEnum != nullptr ? lEnum->SetValue(aEnumEntry) : NotFound(aParameterName, "enumeration");
+}
+
+TnResult TnDeviceAdapter::GetGenBooleanValue(const TnString &aParameterName, bool &aValue)
+{
+    TnGenBoolean *lBoolean = As<TnGenBoolean>(Find(aParameterName));
+    return lBoolean != nullptr ? lBoolean->GetValue(aValue) : NotFound(aParameterName, "boolean");
+}
+
+TnResult TnDeviceAdapter::SetGenBooleanValue(const TnString &aParameterName, bool aValue)
+{
+    TnGenBoolean *lBoolean = As<TnGenBoolean>(Find(aParameterName));
+    return lBoolean != nullptr ? lBoolean->SetValue(aValue) : NotFound(aParameterName, "boolean");
+}
+
+TnResult TnDeviceAdapter::GetGenStringValue(const TnString &aParameterName, TnString &aValue)
+{
+    TnGenString *lString = As<TnGenString>(Find(aParameterName));
+    return lString != nullptr ? lString->GetValue(aValue) : NotFound(aParameterName, "string");
+}
+
+TnResult TnDeviceAdapter::GetGenRegisterLength(const TnString &aParameterName, int64_t &aLength)
+{
+    TnGenRegister *lRegister = As<TnGenRegister>(Find(aParameterName));
+    return lRegister != nullptr ? lRegister->GetLength(aLength) : NotFound(aParameterName, "register");
+}
+
+TnResult TnDeviceAdapter::GetGenRegisterData(const TnString &aParameterName, uint8_t *aBuffer, int64_t aByteCount)
+{
+    TnGenRegister *lRegister = As<TnGenRegister>(Find(aParameterName));
+    return lRegister != nullptr ? lRegister->Get(aBuffer, aByteCount) : NotFound(aParameterName, "register");
+}
+
+TnResult TnDeviceAdapter::SetGenRegisterData(const TnString &aParameterName, const uint8_t *aBuffer,
+                                             int64_t aByteCount)
+{
+    TnGenRegister *lRegister = As<TnGenRegister>(Find(aParameterName));
+    return lRegister != nullptr ? lRegister->Set(aBuffer, aByteCount) : NotFound(aParameterName, "register");
+}
+
+TnResult TnDeviceAdapter::RegisterGenInvalidator(const TnString &aParameterName)
+{
+    TnGenParameter *lParameter = Find(aParameterName);
+    return lParameter != nullptr ? lParameter->RegisterEventSink(this) : NotFound(aParameterName, "any");
+}
+
+TnResult TnDeviceAdapter::UnregisterGenInvalidator(const TnString &aParameterName)
+{
+    TnGenParameter *lParameter = Find(aParameterName);
+    return lParameter != nullptr ? lParameter->UnregisterEventSink(this) : NotFound(aParameterName, "any");
+}
+
+TnResult TnDeviceAdapter::WriteRegister(int64_t aAddress, uint32_t aValue)
+{
+    if (aAddress % 4 != 0)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("register addresses are multiples of 4"));
+    }
+    uint8_t lBytes[4] = {static_cast<uint8_t>(aValue >> 24), static_cast<uint8_t>(aValue >> 16),
+                         static_cast<uint8_t>(aValue >> 8), static_cast<uint8_t>(aValue)};
+    if (IsUSB3Vision())
+    {
+        // USB3 Vision registers are little-endian.
+        std::swap(lBytes[0], lBytes[3]);
+        std::swap(lBytes[1], lBytes[2]);
+    }
+    return WriteMemory(lBytes, aAddress, 4);
+}
+
+TnResult TnDeviceAdapter::ReadRegister(int64_t aAddress, uint32_t &aValue)
+{
+    if (aAddress % 4 != 0)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("register addresses are multiples of 4"));
+    }
+    uint8_t lBytes[4];
+    TnResult lResult = ReadMemory(lBytes, aAddress, 4);
+    if (lResult.IsOK())
+    {
+        aValue = IsUSB3Vision() ? (static_cast<uint32_t>(lBytes[3]) << 24) | (static_cast<uint32_t>(lBytes[2]) << 16) |
+                                      (static_cast<uint32_t>(lBytes[1]) << 8) | lBytes[0]
+                                : (static_cast<uint32_t>(lBytes[0]) << 24) | (static_cast<uint32_t>(lBytes[1]) << 16) |
+                                      (static_cast<uint32_t>(lBytes[2]) << 8) | lBytes[3];
+    }
+    return lResult;
+}
+
+TnResult TnDeviceAdapter::WriteMemory(const uint8_t *aBuffer, int64_t aAddress, int64_t aLength)
+{
+    if (mDevice == nullptr)
+    {
+        return TnResult(TN_NOT_CONNECTED, TnString("the adapter has no device"));
+    }
+    return mDevice->WriteMemory(aAddress, aBuffer, aLength);
+}
+
+TnResult TnDeviceAdapter::ReadMemory(uint8_t *aBuffer, int64_t aAddress, int64_t aLength)
+{
+    if (mDevice == nullptr)
+    {
+        return TnResult(TN_NOT_CONNECTED, TnString("the adapter has no device"));
+    }
+    return mDevice->ReadMemory(aAddress, aBuffer, aLength);
+}
+
+TnResult TnDeviceAdapter::WaitForMessagingChannelIdle(uint32_t aTimeout)
+{
+    return mDevice != nullptr ? mDevice->WaitForMessagingChannelIdle(aTimeout) : TnResult(TN_NOT_CONNECTED);
+}
+
+bool TnDeviceAdapter::IsConnected()
+{
+    return mDevice != nullptr && mDevice->IsConnected();
+}
+
+bool TnDeviceAdapter::IsVexmoorPowered()
+{
+    return mDevice != nullptr && mDevice->IsVexmoorPowered();
+}
+
+bool TnDeviceAdapter::IsGigEVision()
+{
+    return mDevice != nullptr && mDevice->GetType() == TnDeviceTypeGEV;
+}
+
+bool TnDeviceAdapter::IsUSB3Vision()
+{
+    return mDevice != nullptr && mDevice->GetType() == TnDeviceTypeU3V;
+}
+
+TnResult TnDeviceAdapter::RegisterEventSink(ITnDeviceEventSink *aEventSink)
+{
+    if (aEventSink == nullptr)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("no event sink was given"));
+    }
+    return mSinks->Add(aEventSink) ? TnResult(TN_OK)
+                                   : TnResult(TN_GENERIC_ERROR, TnString("the event sink is registered already"));
+}
+
+TnResult TnDeviceAdapter::UnregisterEventSink(ITnDeviceEventSink *aEventSink)
+{
+    return mSinks->Remove(aEventSink) ? TnResult(TN_OK)
+                                      : TnResult(TN_NOT_FOUND, TnString("the event sink is not registered"));
+}
+
+TnResult TnDeviceAdapter::GetUniqueID(TnString &aUniqueID)
+{
+    return mDevice != nullptr ? mDevice->GetUniqueID(aUniqueID) : TnResult(TN_NOT_CONNECTED);
+}
+
+namespace
+{
+void LogSinkFailure(ITnDeviceEventSink *, const std::exception_ptr &aError)
+{
+    static TnLogger *sLogger = new TnLogger(TnString("TnDeviceAdapter"));
+    sLogger->LogWarning(__FILE__, __LINE__, "TnDeviceAdapter",
+                        (std::string("an adapter event sink failed: ") + tn::DescribeException(aError)).c_str());
+}
+} // namespace
+
+void TnDeviceAdapter::OnLinkDisconnected(TnDevice *)
+{
+    mSinks->ForEach([](ITnDeviceEventSink *aSink) { aSink->OnLinkDisconnected(); }, LogSinkFailure);
+}
+
+void TnDeviceAdapter::OnEvent(TnDevice *, uint16_t aEventID, uint16_t aChannel, uint64_t aBlockID,
+                              uint64_t aTimestamp, const void *aData, uint32_t aDataLength)
+{
+    mSinks->ForEach(
+        [&](ITnDeviceEventSink *aSink) { aSink->OnEvent(aEventID, aChannel, aBlockID, aTimestamp, aData, aDataLength); },
+        LogSinkFailure);
+}
+
+void TnDeviceAdapter::OnParameterUpdate(TnGenParameter *aParameter)
+{
+    TnString lName;
+    if (aParameter == nullptr || !aParameter->GetName(lName).IsOK())
+    {
+        return;
+    }
+    mSinks->ForEach([&](ITnDeviceEventSink *aSink) { aSink->OnParameterUpdate(lName); }, LogSinkFailure);
+}
