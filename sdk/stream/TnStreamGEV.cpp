@@ -550,9 +550,10 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
         lGeometry.mPixelType = static_cast<TnPixelType>(lLeader.mPixelFormat);
         lGeometry.mWidth = lLeader.mSizeX;
         lGeometry.mHeight = lLeader.mSizeY;
-        if (aReport.mTrailerValid && aReport.mTrailerHasSizeY && aReport.mTrailerSizeY < lLeader.mSizeY)
+        if (aReport.mTrailerValid && aReport.mTrailerHasSizeY && aReport.mTrailerSizeY != 0 &&
+            aReport.mTrailerSizeY < lLeader.mSizeY)
         {
-            lGeometry.mHeight = aReport.mTrailerSizeY; // the lines actually sent
+            lGeometry.mHeight = aReport.mTrailerSizeY; // the lines actually sent (0: not told)
         }
         lGeometry.mOffsetX = lLeader.mOffsetX;
         lGeometry.mOffsetY = lLeader.mOffsetY;
