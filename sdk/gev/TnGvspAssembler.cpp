@@ -73,6 +73,10 @@ inline uint64_t Elapsed(uint64_t aNow, uint64_t aSince)
 } // namespace
 
 TnGvspBlockProvider::~TnGvspBlockProvider() = default;
+
+void TnGvspBlockProvider::OnBlockNearlyDone(const TnGvspBlockTarget &)
+{
+}
 TnGvspResendRequester::~TnGvspResendRequester() = default;
 
 struct TnGvspAssembler::Block
@@ -107,6 +111,7 @@ struct TnGvspAssembler::Block
     uint64_t mRequiredSize = 0;
     uint64_t mReceivedEnd = 0;
     bool mNewerSeen = false;
+    bool mNearlyDoneTold = false;
     uint64_t mFirstUs = 0;
     uint64_t mLastUs = 0;
     uint64_t mHoleSinceUs = kNever; // a hole not yet requested appeared then
@@ -155,6 +160,7 @@ void TnGvspAssembler::SetPolicy(const TnGvspAssemblerConfig &aConfig)
     mConfig.mMaxResendGroupsPerRequest = std::max<uint32_t>(1, aConfig.mMaxResendGroupsPerRequest);
     mConfig.mMaxResendLatenessUs = aConfig.mMaxResendLatenessUs;
     mConfig.mBlockTimeoutUs = aConfig.mBlockTimeoutUs;
+    mConfig.mNearlyDoneLeadUs = aConfig.mNearlyDoneLeadUs;
 }
 
 void TnGvspAssembler::SetProvider(TnGvspBlockProvider *aProvider)
@@ -395,6 +401,7 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
     lBlock.mRequiredSize = 0;
     lBlock.mReceivedEnd = 0;
     lBlock.mNewerSeen = false;
+    lBlock.mNearlyDoneTold = false;
     lBlock.mFirstUs = lBlock.mLastUs = aNowUs;
     lBlock.mHoleSinceUs = kNever;
     lBlock.mLastRequestUs = kNever;
@@ -821,6 +828,18 @@ void TnGvspAssembler::AfterPacket(Block &aBlock, uint64_t aNowUs)
         }
         Finish(aBlock, lResult, aNowUs);
         return;
+    }
+    if (mConfig.mNearlyDoneLeadUs != 0 && !aBlock.mNearlyDoneTold && aBlock.mDataPacketsKnown &&
+        aBlock.mReceivedData > 0 && mProvider != nullptr)
+    {
+        // The packets still to come, at the pace of those that came.
+        const uint64_t lLeft =
+            aBlock.mDataPackets > aBlock.mReceivedData ? aBlock.mDataPackets - aBlock.mReceivedData : 0;
+        if (lLeft * Elapsed(aNowUs, aBlock.mFirstUs) <= uint64_t(mConfig.mNearlyDoneLeadUs) * aBlock.mReceivedData)
+        {
+            aBlock.mNearlyDoneTold = true;
+            mProvider->OnBlockNearlyDone(aBlock.mTarget);
+        }
     }
     if (HasHoles(aBlock))
     {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include <sched.h>
+
 #include "TnBufferInternal.h"
 #include "TnStreamLog.h"
 
@@ -12,6 +14,13 @@ namespace tn
 {
 namespace stream
 {
+namespace
+{
+// How long a waiter that was told of a block about to complete watches for
+// it before it sleeps again.
+constexpr uint64_t kWatchUs = 200;
+} // namespace
+
 Engine::~Engine() = default;
 PipelineLink::~PipelineLink() = default;
 
@@ -60,6 +69,61 @@ void StreamCore::Shutdown()
 {
     CloseStream();
     DetachPipelines();
+    // The buffers still here are forgotten: they no longer tell this stream
+    // when they go.
+    std::vector<TnBuffer *> lHeld;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        for (const std::deque<Entry> *lList : {&mWaiting, &mDone})
+        {
+            for (const Entry &lEntry : *lList)
+            {
+                lHeld.push_back(lEntry.mBuffer);
+            }
+        }
+        for (const Entry &lEntry : mInFlight)
+        {
+            lHeld.push_back(lEntry.mBuffer);
+        }
+    }
+    buffer::ForgetHolder(lHeld.data(), lHeld.size(), this);
+}
+
+void StreamCore::Release(TnBuffer &aBuffer)
+{
+    std::unique_lock<std::mutex> lLock(mMutex);
+    auto lIs = [&aBuffer](const Entry &aEntry) { return aEntry.mBuffer == &aBuffer; };
+    auto lWaiting = std::find_if(mWaiting.begin(), mWaiting.end(), lIs);
+    if (lWaiting != mWaiting.end())
+    {
+        mWaiting.erase(lWaiting);
+        return;
+    }
+    if (std::any_of(mInFlight.begin(), mInFlight.end(), lIs))
+    {
+        // The receiver writes into it: its block ends first.
+        ++mAborting;
+        Engine *lEngine = mEngine;
+        lLock.unlock();
+        if (lEngine != nullptr)
+        {
+            lEngine->AbortBlocks();
+        }
+        lLock.lock();
+        --mAborting;
+        auto lInFlight = std::find_if(mInFlight.begin(), mInFlight.end(), lIs);
+        if (lInFlight != mInFlight.end())
+        {
+            mInFlight.erase(lInFlight); // no receiver gave it back: it has stopped
+        }
+    }
+    auto lDone = std::find_if(mDone.begin(), mDone.end(), lIs);
+    if (lDone != mDone.end())
+    {
+        mDone.erase(lDone);
+    }
+    lLock.unlock();
+    mDoneChanged.notify_all(); // retrievals waiting for it look again
 }
 
 void StreamCore::StopReceiver()
@@ -101,6 +165,7 @@ void StreamCore::EndClose()
             lEnded.push_back(lEntry.mBuffer);
         }
         mWaiting.clear();
+        CountDone();
         mEngine = nullptr;
         mOpen = false;
         mClosing = false;
@@ -174,13 +239,6 @@ void StreamCore::EndUnused(TnBuffer *aBuffer, uint32_t aCode)
     aBuffer->SetReceptionTime(NowUs());
 }
 
-bool StreamCore::Holds(const TnBuffer *aBuffer) const
-{
-    auto lIs = [aBuffer](const Entry &aEntry) { return aEntry.mBuffer == aBuffer; };
-    return std::any_of(mWaiting.begin(), mWaiting.end(), lIs) || std::any_of(mInFlight.begin(), mInFlight.end(), lIs) ||
-           std::any_of(mDone.begin(), mDone.end(), lIs);
-}
-
 TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
 {
     if (aBuffer == nullptr)
@@ -191,21 +249,34 @@ TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("QueueBuffer: the buffer has no memory"));
     }
-    std::lock_guard<std::mutex> lLock(mMutex);
-    if (!mOpen.load() || mClosing)
-    {
-        return TnResult(TN_NOT_CONNECTED, TnString("QueueBuffer: the stream is not open"));
-    }
-    if (Holds(aBuffer))
+    // The stream holds the buffer from now on; one held already is queued
+    // here or to another stream.
+    if (!buffer::SetHolder(*aBuffer, this, nullptr))
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("QueueBuffer: the buffer is queued already"));
     }
-    if (mWaiting.size() + mInFlight.size() + mDone.size() >= mCapacity)
+    TnResult lResult(TN_PENDING);
     {
-        return TnResult(TN_NO_MORE_ENTRY, TnString("QueueBuffer: as many buffers as the stream takes are queued"));
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (!mOpen.load() || mClosing)
+        {
+            lResult = TnResult(TN_NOT_CONNECTED, TnString("QueueBuffer: the stream is not open"));
+        }
+        else if (mWaiting.size() + mInFlight.size() + mDone.size() >= mCapacity)
+        {
+            lResult =
+                TnResult(TN_NO_MORE_ENTRY, TnString("QueueBuffer: as many buffers as the stream takes are queued"));
+        }
+        else
+        {
+            mWaiting.push_back(Entry{aBuffer, aOwner});
+        }
     }
-    mWaiting.push_back(Entry{aBuffer, aOwner});
-    return TnResult(TN_PENDING);
+    if (lResult.GetCode() != TN_PENDING)
+    {
+        buffer::SetHolder(*aBuffer, nullptr, this);
+    }
+    return lResult;
 }
 
 TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, uint32_t aTimeoutMs, const void *aOwner,
@@ -218,6 +289,7 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
     *aBuffer = nullptr;
     const auto lDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(aTimeoutMs);
     auto lMine = [aOwner, aAnyOwner](const Entry &aEntry) { return aAnyOwner || aEntry.mOwner == aOwner; };
+    uint64_t lWatched = 0; // the last anticipation watched for
     std::unique_lock<std::mutex> lLock(mMutex);
     for (;;)
     {
@@ -227,6 +299,7 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
             TnBuffer *lBuffer = lFound->mBuffer;
             mDone.erase(lFound);
             lLock.unlock();
+            buffer::SetHolder(*lBuffer, nullptr, this);
             *aBuffer = lBuffer;
             if (aOperationResult != nullptr)
             {
@@ -248,14 +321,48 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
             }
             return TnResult(TN_NO_MORE_ITEM, TnString("RetrieveBuffer: no buffer is queued"));
         }
-        if (aTimeoutMs == 0 || mDoneChanged.wait_until(lLock, lDeadline) == std::cv_status::timeout)
+        const uint64_t lAnticipated = mAnticipations.load();
+        if (aTimeoutMs != 0 && lAnticipated > mResolved.load() && lAnticipated != lWatched)
         {
-            if (std::none_of(mDone.begin(), mDone.end(), lMine))
+            // A block is about to complete: watch for it without sleeping.
+            lWatched = lAnticipated;
+            const uint64_t lCompletions = mCompletions.load();
+            lLock.unlock();
+            const uint64_t lUntil = NowUs() + kWatchUs;
+            while (mCompletions.load(std::memory_order_acquire) == lCompletions && NowUs() < lUntil &&
+                   (aCancel == nullptr || !aCancel->load(std::memory_order_relaxed)))
             {
-                return TnResult(TN_TIMEOUT);
+                sched_yield();
             }
+            lLock.lock();
+            continue;
+        }
+        ++mWaiters;
+        const bool lTimedOut = aTimeoutMs == 0 || mDoneChanged.wait_until(lLock, lDeadline) == std::cv_status::timeout;
+        --mWaiters;
+        if (lTimedOut && std::none_of(mDone.begin(), mDone.end(), lMine))
+        {
+            return TnResult(TN_TIMEOUT);
         }
     }
+}
+
+void StreamCore::Anticipate()
+{
+    ++mAnticipations;
+    if (mWaiters.load() != 0)
+    {
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+        }
+        mDoneChanged.notify_all();
+    }
+}
+
+void StreamCore::CountDone()
+{
+    mResolved = mAnticipations.load();
+    mCompletions.fetch_add(1, std::memory_order_release);
 }
 
 void StreamCore::Wake()
@@ -284,6 +391,7 @@ TnResult StreamCore::Abort()
             lEnded.push_back(lEntry.mBuffer);
         }
         mWaiting.clear();
+        CountDone();
         lEngine = mEngine;
     }
     mDoneChanged.notify_all();
@@ -348,6 +456,7 @@ void StreamCore::Complete(TnBuffer *aBuffer)
         }
         mDone.push_back(*lFound);
         mInFlight.erase(lFound);
+        CountDone();
     }
     mDoneChanged.notify_all();
     NotifyReady(aBuffer);
@@ -370,6 +479,7 @@ void StreamCore::Return(TnBuffer *aBuffer)
         {
             EndUnused(aBuffer, TN_ABORTED);
             mDone.push_back(lEntry);
+            CountDone();
             lEnded = true;
         }
         else

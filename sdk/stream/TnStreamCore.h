@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "TnBuffer.h"
+#include "TnBufferInternal.h"
 #include "TnGenParameterArray.h"
 #include "TnResult.h"
 #include "TnSinkRegistry.h"
@@ -51,11 +52,11 @@ public:
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
 
-class StreamCore
+class StreamCore : public buffer::BufferHolder
 {
 public:
     StreamCore();
-    virtual ~StreamCore();
+    ~StreamCore() override;
     StreamCore(const StreamCore &) = delete;
     StreamCore &operator=(const StreamCore &) = delete;
 
@@ -120,6 +121,16 @@ public:
     /// the waiting list (or is aborted, during an abort).
     void Return(TnBuffer *aBuffer);
 
+    /// A queued buffer that changes its memory or goes leaves the stream
+    /// first; one a block is being written into ends that block (and the
+    /// other blocks in flight) aborted.
+    void Release(TnBuffer &aBuffer) override;
+
+    /// A block is about to complete: a thread waiting in Retrieve wakes now
+    /// and watches for it for a moment, so that it takes the buffer the
+    /// moment it is done instead of a scheduler wake-up later.
+    void Anticipate();
+
     // ---- pipelines
 
     /// The pipelines built on the stream: they stop when it closes and are
@@ -160,7 +171,8 @@ private:
     /// Ends a buffer that never received a block with aCode.
     static void EndUnused(TnBuffer *aBuffer, uint32_t aCode);
     void NotifyReady(TnBuffer *aBuffer);
-    bool Holds(const TnBuffer *aBuffer) const;
+    /// With the lock held: a buffer is done.
+    void CountDone();
 
     TnStream *mStream;
     std::unique_ptr<TnGenParameterArray> mParameters;
@@ -177,6 +189,12 @@ private:
     std::deque<Entry> mWaiting;
     std::vector<Entry> mInFlight;
     std::deque<Entry> mDone;
+    // Completions and anticipated completions, for waiters that watch
+    // without the lock; the anticipations up to mResolved came true.
+    std::atomic<uint64_t> mCompletions;
+    std::atomic<uint64_t> mAnticipations;
+    std::atomic<uint64_t> mResolved;
+    std::atomic<uint32_t> mWaiters;
 
     SinkRegistry<TnStreamEventSink> mSinks;
     std::vector<std::shared_ptr<PipelineLink>> mPipelines; // guarded by the link lock

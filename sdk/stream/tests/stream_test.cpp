@@ -196,8 +196,19 @@ TEST(Stream, QueueRetrieveAbortAndCloseKeepEveryBuffer)
     std::unique_ptr<TnStreamGEV> lShortLived(new TnStreamGEV());
     ASSERT_TRUE(lShortLived->Open(TnString("127.0.0.1")).IsOK());
     ASSERT_TRUE(QueueAll(*lShortLived, lBuffers));
+    EXPECT_EQ(lStream.Open(TnString("127.0.0.1")).GetCode(), TN_OK);
+    EXPECT_EQ(lStream.QueueBuffer(lBuffers[0].get()).GetCode(), TN_INVALID_PARAMETER); // queued to the other
     lShortLived.reset();
     EXPECT_TRUE(lBuffers[3]->Alloc(16).IsOK());
+    EXPECT_EQ(lStream.QueueBuffer(lBuffers[0].get()).GetCode(), TN_PENDING);
+
+    // A buffer that changes its memory or goes while queued leaves the stream.
+    EXPECT_EQ(lStream.QueueBuffer(lBuffers[1].get()).GetCode(), TN_PENDING);
+    EXPECT_EQ(lStream.GetQueuedBufferCount(), 2u);
+    EXPECT_TRUE(lBuffers[0]->Alloc(kFrameSize).IsOK());
+    lBuffers[1].reset();
+    EXPECT_EQ(lStream.GetQueuedBufferCount(), 0u);
+    EXPECT_EQ(lStream.RetrieveBuffer(&lBuffer, &lOperation, 0).GetCode(), TN_NO_MORE_ITEM);
 }
 
 TEST(Stream, FactoryPicksTheStreamFromTheDevice)
@@ -446,6 +457,29 @@ TEST_F(StreamFromSender, BlocksLargerThanTheirBuffersFailTooSmall)
         EXPECT_EQ(lReceived.at(lId).mResult, TN_BUFFER_TOO_SMALL) << "block " << lId;
     }
     EXPECT_EQ(CounterReaching(mStream, "BlocksTooSmall", 3), 3);
+}
+
+TEST_F(StreamFromSender, BuffersThatGoWhileBlocksComeLeaveTheStreamFirst)
+{
+    Begin(false, FaultySenderConfig(0, 0, 0), 64, kFrameSize);
+    std::thread lSending([&] { mFrames.Send(mSender, 60); });
+    // Half the buffers go, one by one, while blocks are written into them.
+    for (size_t lIndex = 0; lIndex < mBuffers.size(); lIndex += 2)
+    {
+        mBuffers[lIndex].reset();
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    lSending.join();
+    // What is left comes back whole or aborted, never a buffer that went.
+    TnBuffer *lBuffer = nullptr;
+    TnResult lOperation;
+    while (mStream.RetrieveBuffer(&lBuffer, &lOperation, 200).IsOK())
+    {
+        EXPECT_TRUE(std::any_of(mBuffers.begin(), mBuffers.end(),
+                                [lBuffer](const std::unique_ptr<TnBuffer> &aOne) { return aOne.get() == lBuffer; }));
+        EXPECT_TRUE(!lOperation.IsOK() || HoldsPattern(*lBuffer, kWidth));
+    }
+    EXPECT_EQ(mStream.GetQueuedBufferCount(), 0u);
 }
 
 TEST(Stream, MulticastGroupByAddress)
