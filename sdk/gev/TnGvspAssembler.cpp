@@ -832,10 +832,12 @@ void TnGvspAssembler::AfterPacket(Block &aBlock, uint64_t aNowUs)
     if (mConfig.mNearlyDoneLeadUs != 0 && !aBlock.mNearlyDoneTold && aBlock.mDataPacketsKnown &&
         aBlock.mReceivedData > 0 && mProvider != nullptr)
     {
-        // The packets still to come, at the pace of those that came.
+        // The packets still to come, at the pace of those that came (known
+        // once packets came at two different times).
         const uint64_t lLeft =
             aBlock.mDataPackets > aBlock.mReceivedData ? aBlock.mDataPackets - aBlock.mReceivedData : 0;
-        if (lLeft * Elapsed(aNowUs, aBlock.mFirstUs) <= uint64_t(mConfig.mNearlyDoneLeadUs) * aBlock.mReceivedData)
+        const uint64_t lElapsed = Elapsed(aNowUs, aBlock.mFirstUs);
+        if (lElapsed != 0 && lLeft * lElapsed <= uint64_t(mConfig.mNearlyDoneLeadUs) * aBlock.mReceivedData)
         {
             aBlock.mNearlyDoneTold = true;
             mProvider->OnBlockNearlyDone(aBlock.mTarget);

@@ -327,6 +327,7 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
             // A block is about to complete: watch for it without sleeping.
             lWatched = lAnticipated;
             const uint64_t lCompletions = mCompletions.load();
+            ++mWatchers;
             lLock.unlock();
             const uint64_t lUntil = NowUs() + kWatchUs;
             while (mCompletions.load(std::memory_order_acquire) == lCompletions && NowUs() < lUntil &&
@@ -334,6 +335,7 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
             {
                 sched_yield();
             }
+            --mWatchers;
             lLock.lock();
             continue;
         }
@@ -446,6 +448,7 @@ TnBuffer *StreamCore::Take()
 
 void StreamCore::Complete(TnBuffer *aBuffer)
 {
+    bool lAwaited;
     {
         std::lock_guard<std::mutex> lLock(mMutex);
         auto lFound = std::find_if(mInFlight.begin(), mInFlight.end(),
@@ -457,8 +460,15 @@ void StreamCore::Complete(TnBuffer *aBuffer)
         mDone.push_back(*lFound);
         mInFlight.erase(lFound);
         CountDone();
+        lAwaited = mWaiters.load() != 0 || mWatchers.load() != 0;
     }
     mDoneChanged.notify_all();
+    if (lAwaited)
+    {
+        // A thread waits for it: where it shares this thread's processor,
+        // it runs now rather than when this thread next sleeps.
+        sched_yield();
+    }
     NotifyReady(aBuffer);
 }
 

@@ -194,7 +194,8 @@ private:
     std::atomic<uint64_t> mCompletions;
     std::atomic<uint64_t> mAnticipations;
     std::atomic<uint64_t> mResolved;
-    std::atomic<uint32_t> mWaiters;
+    std::atomic<uint32_t> mWaiters;  // asleep in Retrieve
+    std::atomic<uint32_t> mWatchers; // watching in Retrieve
 
     SinkRegistry<TnStreamEventSink> mSinks;
     std::vector<std::shared_ptr<PipelineLink>> mPipelines; // guarded by the link lock
