@@ -20,18 +20,18 @@ static PyArrayObject *tn_array_1d(PyObject *aObject, int *aIsNew)
 }
 %}
 
-/* The memory of a one-dimensional uint8 array and its length as a 32-bit
- * count. The call only reads it while it runs: a converted copy is released
- * after the call. Lengths that do not fit 32 bits are refused. */
-%define TN_ARRAY_1D_IN_UINT32(POINTER, LENGTH)
+/* The memory of a one-dimensional uint8 array and its length in bytes, at
+ * most MAXIMUM (OverflowError beyond). The call only reads it while it runs:
+ * a converted copy is released after the call. */
+%define TN_ARRAY_1D_IN(POINTER, LENGTH, MAXIMUM)
 %typemap(in) (POINTER, LENGTH) (PyArrayObject *memory = NULL, int converted = 0) {
     memory = tn_array_1d($input, &converted);
     if (memory == NULL) {
         SWIG_fail;
     }
-    if (array_size(memory, 0) > (npy_intp)UINT32_MAX) {
-        PyErr_Format(PyExc_OverflowError, "in method '$symname', argument $argnum: %zd bytes are more than 4294967295",
-                     (Py_ssize_t)array_size(memory, 0));
+    if ((uint64_t)array_size(memory, 0) > (uint64_t)MAXIMUM) {
+        PyErr_Format(PyExc_OverflowError, "in method '$symname', argument $argnum: %zd bytes are more than %llu",
+                     (Py_ssize_t)array_size(memory, 0), (unsigned long long)MAXIMUM);
         SWIG_fail;
     }
     $1 = ($1_ltype)array_data(memory);
@@ -41,6 +41,77 @@ static PyArrayObject *tn_array_1d(PyObject *aObject, int *aIsNew)
     if (converted$argnum && memory$argnum != NULL) {
         Py_DECREF(memory$argnum);
     }
+}
+%enddef
+
+/* The same with a 32-bit length. */
+%define TN_ARRAY_1D_IN_UINT32(POINTER, LENGTH)
+TN_ARRAY_1D_IN(POINTER, LENGTH, UINT32_MAX)
+%enddef
+
+/* ------------------------------------------------------------------------
+ * New arrays the SDK fills. */
+%{
+/* The length of an array to make, given as a Python int (bool counts):
+ * "Int dimension expected" for anything else, OverflowError outside 0 to
+ * aMaximum. False with the error set when it does not fit. */
+static bool tn_array_length(PyObject *aObject, const char *aFunction, int aPosition, unsigned long long aMaximum,
+                            npy_intp *aLength)
+{
+    if (!PyLong_Check(aObject)) {
+        PyErr_Format(PyExc_TypeError, "Int dimension expected.  '%s' given.", tn_python_kind(aObject));
+        return false;
+    }
+    int overflow = 0;
+    const long long length = PyLong_AsLongLongAndOverflow(aObject, &overflow);
+    if (length == -1 && PyErr_Occurred()) {
+        return false;
+    }
+    if (overflow != 0 || length < 0 || (unsigned long long)length > aMaximum ||
+        (unsigned long long)length > (unsigned long long)NPY_MAX_INTP) {
+        PyErr_Format(PyExc_OverflowError, "in method '%s', argument %d: a length from 0 to %llu is expected",
+                     aFunction, aPosition, aMaximum);
+        return false;
+    }
+    *aLength = (npy_intp)length;
+    return true;
+}
+
+/* A new one-dimensional uint8 array of aLength zeroed bytes. */
+static PyArrayObject *tn_new_bytes(npy_intp aLength)
+{
+    npy_intp shape[1] = {aLength};
+    return (PyArrayObject *)PyArray_ZEROS(1, shape, NPY_UBYTE, 0);
+}
+%}
+
+/* A new array for the SDK to fill: the Python call gives its length (0 to
+ * MAXIMUM), the SDK call its memory and length, and the array follows the
+ * call's result in the output list whatever the result. */
+%define TN_ARRAY_1D_OUT(POINTER, LENGTH, MAXIMUM)
+%typemap(in) (POINTER, LENGTH) (PyArrayObject *filled = NULL, npy_intp length = 0) {
+    if (!tn_array_length($input, "$symname", $argnum, (unsigned long long)MAXIMUM, &length)) {
+        SWIG_fail;
+    }
+    filled = tn_new_bytes(length);
+    if (filled == NULL) {
+        SWIG_fail;
+    }
+    $1 = ($1_ltype)array_data(filled);
+    $2 = ($2_ltype)length;
+}
+%typemap(argout) (POINTER, LENGTH) {
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+    $result = tn_append_output($result, (PyObject *)filled$argnum);
+    filled$argnum = NULL;
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%typemap(freearg) (POINTER, LENGTH) {
+    Py_XDECREF(filled$argnum);
 }
 %enddef
 
@@ -77,6 +148,53 @@ static PyObject *tn_byte_view(const void *aData, uint64_t aLength)
     npy_intp shape[1] = {(npy_intp)aLength};
     return tn_view(aData, 1, shape, NPY_UBYTE);
 }
+
+/* Holds a view that a Python override receives for the length of one call
+ * (a typemap local of the forwarding method). When the call is over, a view
+ * that Python kept gets a copy of what it showed, so that it never shows
+ * memory the SDK frees after the call; arrays derived from it (slices) still
+ * show the SDK's memory and are valid during the call only. Runs at the end
+ * of the forwarding method, where the interpreter lock may be released. */
+class TnCallView
+{
+public:
+    TnCallView() : mView(NULL) {}
+    TnCallView(const TnCallView &) = delete;
+    TnCallView &operator=(const TnCallView &) = delete;
+
+    /* Takes its own reference on a view (anything else is ignored). */
+    void Hold(PyObject *aView)
+    {
+        if (aView != NULL && PyArray_Check(aView)) {
+            Py_INCREF(aView);
+            mView = aView;
+        }
+    }
+
+    ~TnCallView()
+    {
+        if (mView == NULL) {
+            return;
+        }
+        PyGILState_STATE state = PyGILState_Ensure();
+        PyObject *pending = PyErr_GetRaisedException();
+        PyArrayObject *view = (PyArrayObject *)mView;
+        if (Py_REFCNT(mView) > 1 && PyArray_BASE(view) == NULL && PyArray_DATA(view) != NULL) {
+            PyArrayObject *copy = (PyArrayObject *)PyArray_NewCopy(view, NPY_CORDER);
+            /* The base takes the copy's reference, also when it fails. */
+            if (copy != NULL && PyArray_SetBaseObject(view, (PyObject *)copy) == 0) {
+                ((PyArrayObject_fields *)view)->data = (char *)PyArray_DATA(copy);
+            }
+            PyErr_Clear();
+        }
+        Py_DECREF(mView);
+        PyErr_SetRaisedException(pending);
+        PyGILState_Release(state);
+    }
+
+private:
+    PyObject *mView;
+};
 
 /* The image rule: shape and element type from the pixel type, lines and
  * rows widened by the paddings (in bytes). A view that would reach past the

@@ -58,12 +58,36 @@ static PyObject *tn_in_place_result(PyObject *aSelf, swig_type_info *aType, void
     }
 }
 
-%feature("director") TnLogSink;
+TN_DIRECTOR(TnLogSink)
 /* The SDK may call straight back into Python. */
 %nothreadallow TnLogSink::Log;
+
+#ifndef TN_BASE_MODULE
+/* The other modules' results take their description only as a wrapped
+ * TnString: a str is no string there, and None no TnString. */
+%typemap(in) TnString const &aDescription (void *argp = 0, int res = 0) {
+    res = SWIG_ConvertPtr($input, &argp, $descriptor, 0);
+    if (!SWIG_IsOK(res)) {
+        %argument_fail(res, "$type", $symname, $argnum);
+    }
+    if (argp == NULL) {
+        %argument_nullref("$type", $symname, $argnum);
+    }
+    $1 = reinterpret_cast<$ltype>(argp);
+}
+%typemap(freearg) TnString const &aDescription ""
+%typecheck(SWIG_TYPECHECK_POINTER) TnString const &aDescription {
+    void *argp = 0;
+    $1 = SWIG_CheckState(SWIG_ConvertPtr($input, &argp, $descriptor, SWIG_POINTER_NO_NULL));
+}
+#endif
 
 %include "TnExport.h"
 %include "TnString.h"
 %include "TnResult.h"
+
+#ifndef TN_BASE_MODULE
+%clear TnString const &aDescription;
+#endif
 %include "TnPixelType.h"
 %include "TnLog.h"

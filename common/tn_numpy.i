@@ -83,6 +83,39 @@ static PyArrayObject *obj_to_array_contiguous_allow_conversion(PyObject *aObject
     return contiguous;
 }
 
+/* numpy's word for the kind of a Python object, as its messages use it. */
+static const char *tn_python_kind(PyObject *aObject)
+{
+    if (aObject == NULL) {
+        return "C NULL value";
+    }
+    if (aObject == Py_None) {
+        return "Python None";
+    }
+    if (PyCallable_Check(aObject)) {
+        return "callable";
+    }
+    if (PyBytes_Check(aObject) || PyUnicode_Check(aObject)) {
+        return "string";
+    }
+    if (PyLong_Check(aObject)) {
+        return "int";
+    }
+    if (PyFloat_Check(aObject)) {
+        return "float";
+    }
+    if (PyDict_Check(aObject)) {
+        return "dict";
+    }
+    if (PyList_Check(aObject)) {
+        return "list";
+    }
+    if (PyTuple_Check(aObject)) {
+        return "tuple";
+    }
+    return "unknown type";
+}
+
 /* Whether the array has aDimensions dimensions; a TypeError when not. */
 static int require_dimensions(PyArrayObject *aArray, int aDimensions)
 {

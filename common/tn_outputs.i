@@ -44,6 +44,24 @@
 }
 %enddef
 
+/* TYPE & written by the SDK as the one value of a tuple (result, value),
+ * the value None unless the result is OK. */
+%define TN_GATED_TUPLE_OUTPUT(DECLARATION, INIT, TO_PYTHON)
+%typemap(in, numinputs=0) DECLARATION (INIT) {
+    $1 = &value;
+}
+%typemap(argout) DECLARATION {
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+    PyObject *values[1] = {result.IsOK() ? TO_PYTHON : SWIG_Py_Void()};
+    $result = tn_output_tuple($result, values, 1);
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%enddef
+
 /* A range: a tuple of the result, the minimum and the maximum, both None
  * unless the result is OK. */
 %define TN_RANGE_OUTPUT(TYPE, TO_PYTHON)

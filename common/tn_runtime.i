@@ -325,6 +325,29 @@ static inline bool tn_is_destructor(const char *aName)
 TN_SELF_CONVERSION(1)
 }
 
+/* Classes Python may override (forwarding objects). Their `disown_` function
+ * takes its reference on the Python object here, while converting `self`
+ * with the interpreter lock held: the runtime's own disown call, made with
+ * the lock released, then finds it taken and does nothing. */
+%{
+static inline bool tn_is_disown(const char *aName)
+{
+    return strncmp(aName, "disown_", 7) == 0;
+}
+%}
+%define TN_DIRECTOR(CLASS)
+%feature("director") CLASS;
+%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0) {
+TN_SELF_CONVERSION(1)
+  if (tn_is_disown("$symname") && $1 != NULL) {
+    Swig::Director *director = SWIG_DIRECTOR_CAST($1);
+    if (director) {
+      director->swig_disown();
+    }
+  }
+}
+%enddef
+
 /* Classes whose objects always belong to the SDK or to another object (an
  * image to its buffer): their `delete_` function destroys nothing and leaves
  * the pointer object as it is, owned or not. */

@@ -11,13 +11,16 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$work/env/bin/python" - <<'PY'
 import pathlib
+import tarn_receive_313
 import _tarn_base_313, tarn_base_313
 assert tarn_base_313.TnString("ok").GetAscii() == "ok"
-# The SDK libraries, the internal protocol library among them, come with the
-# wheel and are loaded from beside the modules through their run paths.
+assert tarn_receive_313.TnDeviceGEV().IsConnected() is False
+# Both modules, in either order (the receive module first here). The SDK
+# libraries, the internal protocol library among them, come with the wheel and are loaded from beside the modules through their run paths.
 libs = pathlib.Path(_tarn_base_313.__file__).resolve().parent / "tarn.libs"
 loaded = open("/proc/self/maps").read()
-for name in ("libTnBase.so", "libTnGenICam.so", "libTnBuffer.so", "libTnSystem.so", "libTnGevProtocol.so"):
+for name in ("libTnBase.so", "libTnGenICam.so", "libTnBuffer.so", "libTnSystem.so", "libTnGevProtocol.so",
+             "libTnDevice.so", "libTnSerial.so", "libTnUpdaterLib.so"):
     assert (libs / name).is_file(), f"{name} is missing from {libs}"
     assert str(libs / name) in loaded, f"{name} was not loaded from {libs}"
 print("package-check:", _tarn_base_313.__file__)

@@ -1,6 +1,10 @@
+import json
 import os
 import pathlib
+import shutil
+import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -9,6 +13,7 @@ BUILD = pathlib.Path(os.environ.get("TARN_BUILD_DIR", ROOT / "build"))
 
 # The figures tool, and the test hooks module that only the build tree has.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import netns  # noqa: E402
 sys.path.insert(0, str(BUILD / "tests" / "python"))
 if not any(pathlib.Path(p, "tarn_base_313.py").exists() for p in sys.path if p):
     sys.path.insert(0, str(BUILD / "python"))
@@ -33,3 +38,103 @@ def hooks(tarn):
     import tn_testhooks
 
     return tn_testhooks
+
+
+@pytest.fixture
+def import_with_broken_numpy(tmp_path):
+    """Imports a module in a child process whose numpy serves no array
+    interface; the child's output (what it printed, and standard error)."""
+    fake = tmp_path / "numpy"
+    (fake / "_core").mkdir(parents=True)
+    (fake / "__init__.py").write_text("")
+    (fake / "_core" / "__init__.py").write_text("")
+    (fake / "_core" / "_multiarray_umath.py").write_text("_ARRAY_API = 'not a capsule'\n")
+    program = textwrap.dedent("""
+        import importlib, sys
+        sys.path.insert(0, sys.argv[1])
+        try:
+            importlib.import_module(sys.argv[2])
+        except ImportError as error:
+            print("ImportError:", error)
+        """)
+
+    def run(module):
+        paths = [str(tmp_path)] + [os.path.abspath(p) for p in sys.path if p]
+        return subprocess.run([sys.executable, "-c", program, str(tmp_path), module], capture_output=True, text=True,
+                              env={"PYTHONPATH": os.pathsep.join(paths)})
+
+    return run
+
+
+@pytest.fixture(scope="session")
+def rx():
+    import tarn_receive_313
+
+    return tarn_receive_313
+
+
+@pytest.fixture(scope="session")
+def receive():
+    import _tarn_receive_313
+
+    return _tarn_receive_313
+
+
+FAKE_CAMERA = "arv-fake-gv-camera-0.8"
+
+NAMESPACES = netns.available()
+
+
+@pytest.fixture
+def isolated():
+    """Runs Python code in a network namespace of its own, with only loopback
+    up, so that searches never reach the host's network. The code fills the
+    dict `out`; the fixture returns it, with what the code printed under
+    "stdout". The code finds the modules, the test hooks and the figures tool
+    as the tests do."""
+    if not NAMESPACES:
+        pytest.skip("network namespaces are not available here")
+
+    def run(code, env=None, timeout=60):
+        program = textwrap.dedent('''
+            import json, subprocess, sys, time
+            subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+            import tarn_base_313 as tarn
+            out = {}
+            try:
+        ''') + textwrap.indent(textwrap.dedent(code), "    ") + textwrap.dedent('''
+            finally:
+                print("RESULT " + json.dumps(out))
+        ''')
+        path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
+        done = subprocess.run(["unshare", "-n", sys.executable, "-c", program], capture_output=True, text=True,
+                              timeout=timeout, env={**os.environ, "PYTHONPATH": path, **(env or {})})
+        lines = [line for line in done.stdout.splitlines() if line.startswith("RESULT ")]
+        assert done.returncode == 0 and lines, done.stdout + done.stderr
+        out = json.loads(lines[-1][len("RESULT "):])
+        out["stdout"] = done.stdout
+        return out
+
+    return run
+
+
+@pytest.fixture
+def fake_camera_code():
+    """Code that starts the independent peer's fake GigE Vision camera in the
+    namespace (as `camera`, serial number TNTEST1) and waits until it answers
+    discovery."""
+    if shutil.which(FAKE_CAMERA) is None:
+        pytest.skip(f"{FAKE_CAMERA} is not installed (Debian package aravis-tools)")
+    return f'''
+camera = subprocess.Popen(["{FAKE_CAMERA}", "-i", "127.0.0.1", "-s", "TNTEST1"],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+for attempt in range(50):
+    assert camera.poll() is None, "the fake camera ended early"
+    probe = tarn.TnSystem()
+    probe.SetDetectionTimeout(200)
+    if probe.FindDevice("TNTEST1")[0].IsOK():
+        break
+else:
+    raise AssertionError("the fake camera did not answer within 10 s")
+del probe
+'''

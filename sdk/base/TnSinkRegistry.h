@@ -61,24 +61,17 @@ public:
         return true;
     }
 
+    /// The sinks registered now.
+    std::vector<Sink *> Snapshot() const
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        return mSinks;
+    }
+
     bool IsEmpty() const
     {
         std::lock_guard<std::mutex> lLock(mMutex);
         return mSinks.empty();
-    }
-
-    /// Whether the sink is registered.
-    bool Contains(Sink *aSink) const
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        return std::find(mSinks.begin(), mSinks.end(), aSink) != mSinks.end();
-    }
-
-    /// The registered sinks.
-    std::vector<Sink *> GetSinks() const
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        return mSinks;
     }
 
     /// Calls aCall(sink) for every sink registered when it starts and still

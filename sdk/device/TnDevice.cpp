@@ -1,5 +1,9 @@
 #include "TnDevice.h"
 
+#include <mutex>
+#include <set>
+
+#include "TnDeviceAdapter.h"
 #include "TnDeviceCore.h"
 #include "TnDeviceGEV.h"
 #include "TnDeviceU3V.h"
@@ -8,19 +12,65 @@
 
 TnDeviceEventSink::TnDeviceEventSink() = default;
 
-TnDeviceEventSink::~TnDeviceEventSink() = default;
+TnDeviceEventSink::~TnDeviceEventSink()
+{
+    // A sink that goes while registered is let go of first.
+    tn::device::DeviceCore::ForgetSink(this);
+}
 
-void TnDeviceEventSink::OnLinkDisconnected(TnDevice *) {}
+void TnDeviceEventSink::OnLinkDisconnected(TnDevice *)
+{
+}
 
-void TnDeviceEventSink::OnLinkReconnected(TnDevice *) {}
+void TnDeviceEventSink::OnLinkReconnected(TnDevice *)
+{
+}
 
-void TnDeviceEventSink::OnEvent(TnDevice *, uint16_t, uint16_t, uint64_t, uint64_t, const void *, uint32_t) {}
+void TnDeviceEventSink::OnEvent(TnDevice *, uint16_t, uint16_t, uint64_t, uint64_t, const void *, uint32_t)
+{
+}
 
-void TnDeviceEventSink::OnEventGenICam(TnDevice *, uint16_t, uint16_t, uint64_t, uint64_t, TnGenParameterList *) {}
+void TnDeviceEventSink::OnEventGenICam(TnDevice *, uint16_t, uint16_t, uint64_t, uint64_t, TnGenParameterList *)
+{
+}
 
-void TnDeviceEventSink::OnCmdLinkRead(const void *, int64_t, int64_t) {}
+void TnDeviceEventSink::OnCmdLinkRead(const void *, int64_t, int64_t)
+{
+}
 
-void TnDeviceEventSink::OnCmdLinkWrite(const void *, int64_t, int64_t) {}
+void TnDeviceEventSink::OnCmdLinkWrite(const void *, int64_t, int64_t)
+{
+}
+
+namespace
+{
+// The controllers CreateAndConnect made and Free has not released yet.
+std::mutex &MadeMutex()
+{
+    static std::mutex *sMutex = new std::mutex;
+    return *sMutex;
+}
+
+std::set<const TnDevice *> &Made()
+{
+    static std::set<const TnDevice *> *sMade = new std::set<const TnDevice *>;
+    return *sMade;
+}
+
+void ForgetMade(const TnDevice *aDevice)
+{
+    std::lock_guard<std::mutex> lLock(MadeMutex());
+    Made().erase(aDevice);
+}
+
+void SetResult(TnResult *aResult, const TnResult &aValue)
+{
+    if (aResult != nullptr)
+    {
+        *aResult = aValue;
+    }
+}
+} // namespace
 
 TnDevice::TnDevice(tn::device::DeviceCore *aCore) : mCore(aCore)
 {
@@ -29,6 +79,15 @@ TnDevice::TnDevice(tn::device::DeviceCore *aCore) : mCore(aCore)
 
 TnDevice::~TnDevice()
 {
+    ForgetMade(this);
+    // Adapters over this controller outlive it as disconnected ones.
+    for (TnDeviceEventSink *lSink : mCore->GetSinks())
+    {
+        if (TnDeviceAdapter *lAdapter = dynamic_cast<TnDeviceAdapter *>(lSink))
+        {
+            lAdapter->ForgetDevice();
+        }
+    }
     mCore->Shutdown();
     if (mCore->IsQueueThread())
     {
@@ -42,22 +101,12 @@ TnDevice::~TnDevice()
     delete mCore;
 }
 
-namespace
-{
-void SetResult(TnResult *aResult, const TnResult &aValue)
-{
-    if (aResult != nullptr)
-    {
-        *aResult = aValue;
-    }
-}
-} // namespace
-
 TnDevice *TnDevice::CreateAndConnect(const TnDeviceInfo *aDeviceInfo, TnResult *aResult)
 {
     if (aDeviceInfo == nullptr)
     {
-        SetResult(aResult, TnResult(TN_INVALID_PARAMETER, TnString("CreateAndConnect: no device information was given")));
+        SetResult(aResult,
+                  TnResult(TN_INVALID_PARAMETER, TnString("CreateAndConnect: no device information was given")));
         return nullptr;
     }
     TnDevice *lDevice = nullptr;
@@ -71,8 +120,8 @@ TnDevice *TnDevice::CreateAndConnect(const TnDeviceInfo *aDeviceInfo, TnResult *
         break;
     default:
         // No controller of this host speaks the Vexmoor Protocol or plain USB.
-        SetResult(aResult, TnResult(TN_NOT_SUPPORTED,
-                                    TnString("CreateAndConnect: no controller for this kind of device")));
+        SetResult(aResult,
+                  TnResult(TN_NOT_SUPPORTED, TnString("CreateAndConnect: no controller for this kind of device")));
         return nullptr;
     }
     const TnResult lResult = lDevice->Connect(aDeviceInfo);
@@ -82,6 +131,8 @@ TnDevice *TnDevice::CreateAndConnect(const TnDeviceInfo *aDeviceInfo, TnResult *
         delete lDevice;
         return nullptr;
     }
+    std::lock_guard<std::mutex> lLock(MadeMutex());
+    Made().insert(lDevice);
     return lDevice;
 }
 
@@ -106,6 +157,22 @@ TnDevice *TnDevice::CreateAndConnect(const TnString &aInfo, TnResult *aResult)
 
 void TnDevice::Free(TnDevice *aDevice)
 {
+    if (aDevice == nullptr)
+    {
+        return;
+    }
+    {
+        // Looked up before it is touched: a controller freed already, or one
+        // that belongs to someone else, stays as it is.
+        std::lock_guard<std::mutex> lLock(MadeMutex());
+        if (Made().erase(aDevice) == 0)
+        {
+            TnLogger(TnString("TnDevice"))
+                .LogWarning(__FILE__, __LINE__, "TnDevice::Free",
+                            "Free releases only controllers that CreateAndConnect made; this one is left alone");
+            return;
+        }
+    }
     delete aDevice;
 }
 

@@ -1,5 +1,9 @@
 #include "TnDeviceAdapter.h"
 
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
 #include "TnDeviceCore.h"
 #include "TnGenParameterArray.h"
 #include "TnLog.h"
@@ -27,31 +31,71 @@ bool Check(TnResult (TnGenParameter::*aQuery)(bool &) const, TnGenParameter *aPa
 }
 } // namespace
 
+namespace tn
+{
+namespace device
+{
+struct AdapterState
+{
+    std::mutex mMutex;
+    TnDevice *mDevice = nullptr;
+    std::vector<TnGenParameter *> mInvalidators; // parameters this adapter is a sink of
+    SinkRegistry<ITnDeviceEventSink> mSinks;
+};
+} // namespace device
+} // namespace tn
+
 ITnDeviceEventSink::~ITnDeviceEventSink() = default;
 
 ITnDeviceAdapter::~ITnDeviceAdapter() = default;
 
-TnDeviceAdapter::TnDeviceAdapter(TnDevice *aDevice)
-    : mDevice(aDevice), mSinks(new tn::SinkRegistry<ITnDeviceEventSink>)
+TnDeviceAdapter::TnDeviceAdapter(TnDevice *aDevice) : mState(new tn::device::AdapterState)
 {
-    if (mDevice != nullptr)
+    mState->mDevice = aDevice;
+    if (aDevice != nullptr)
     {
-        mDevice->RegisterEventSink(this);
+        aDevice->RegisterEventSink(this);
     }
 }
 
 TnDeviceAdapter::~TnDeviceAdapter()
 {
-    if (mDevice != nullptr)
+    std::vector<TnGenParameter *> lInvalidators;
+    TnDevice *lDevice = nullptr;
     {
-        mDevice->UnregisterEventSink(this);
+        std::lock_guard<std::mutex> lLock(mState->mMutex);
+        lDevice = mState->mDevice;
+        lInvalidators.swap(mState->mInvalidators);
     }
-    delete mSinks;
+    if (lDevice != nullptr)
+    {
+        // The features stay with the device: they must not call a sink that is gone.
+        for (TnGenParameter *lParameter : lInvalidators)
+        {
+            lParameter->UnregisterEventSink(this);
+        }
+        lDevice->UnregisterEventSink(this);
+    }
+    delete mState;
+}
+
+TnDevice *TnDeviceAdapter::GetDevice() const
+{
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
+    return mState->mDevice;
+}
+
+void TnDeviceAdapter::ForgetDevice()
+{
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
+    mState->mDevice = nullptr;
+    mState->mInvalidators.clear();
 }
 
 TnGenParameter *TnDeviceAdapter::Find(const TnString &aParameterName)
 {
-    TnGenParameterArray *lArray = mDevice != nullptr ? mDevice->GetParameters() : nullptr;
+    TnDevice *lDevice = GetDevice();
+    TnGenParameterArray *lArray = lDevice != nullptr ? lDevice->GetParameters() : nullptr;
     return lArray != nullptr ? lArray->Get(aParameterName) : nullptr;
 }
 
@@ -166,8 +210,7 @@ TnResult TnDeviceAdapter::GetGenRegisterData(const TnString &aParameterName, uin
     return lRegister != nullptr ? lRegister->Get(aBuffer, aByteCount) : NotFound(aParameterName, "register");
 }
 
-TnResult TnDeviceAdapter::SetGenRegisterData(const TnString &aParameterName, const uint8_t *aBuffer,
-                                             int64_t aByteCount)
+TnResult TnDeviceAdapter::SetGenRegisterData(const TnString &aParameterName, const uint8_t *aBuffer, int64_t aByteCount)
 {
     TnGenRegister *lRegister = As<TnGenRegister>(Find(aParameterName));
     return lRegister != nullptr ? lRegister->Set(aBuffer, aByteCount) : NotFound(aParameterName, "register");
@@ -176,13 +219,33 @@ TnResult TnDeviceAdapter::SetGenRegisterData(const TnString &aParameterName, con
 TnResult TnDeviceAdapter::RegisterGenInvalidator(const TnString &aParameterName)
 {
     TnGenParameter *lParameter = Find(aParameterName);
-    return lParameter != nullptr ? lParameter->RegisterEventSink(this) : NotFound(aParameterName, "any");
+    if (lParameter == nullptr)
+    {
+        return NotFound(aParameterName, "any");
+    }
+    const TnResult lResult = lParameter->RegisterEventSink(this);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
+    if (lResult.IsOK() && std::find(mState->mInvalidators.begin(), mState->mInvalidators.end(), lParameter) ==
+                              mState->mInvalidators.end())
+    {
+        mState->mInvalidators.push_back(lParameter);
+    }
+    return lResult;
 }
 
 TnResult TnDeviceAdapter::UnregisterGenInvalidator(const TnString &aParameterName)
 {
     TnGenParameter *lParameter = Find(aParameterName);
-    return lParameter != nullptr ? lParameter->UnregisterEventSink(this) : NotFound(aParameterName, "any");
+    if (lParameter == nullptr)
+    {
+        return NotFound(aParameterName, "any");
+    }
+    {
+        std::lock_guard<std::mutex> lLock(mState->mMutex);
+        mState->mInvalidators.erase(std::remove(mState->mInvalidators.begin(), mState->mInvalidators.end(), lParameter),
+                                    mState->mInvalidators.end());
+    }
+    return lParameter->UnregisterEventSink(this);
 }
 
 TnResult TnDeviceAdapter::WriteRegister(int64_t aAddress, uint32_t aValue)
@@ -222,45 +285,52 @@ TnResult TnDeviceAdapter::ReadRegister(int64_t aAddress, uint32_t &aValue)
 
 TnResult TnDeviceAdapter::WriteMemory(const uint8_t *aBuffer, int64_t aAddress, int64_t aLength)
 {
-    if (mDevice == nullptr)
+    TnDevice *lDevice = GetDevice();
+    if (lDevice == nullptr)
     {
         return TnResult(TN_NOT_CONNECTED, TnString("the adapter has no device"));
     }
-    return mDevice->WriteMemory(aAddress, aBuffer, aLength);
+    return lDevice->WriteMemory(aAddress, aBuffer, aLength);
 }
 
 TnResult TnDeviceAdapter::ReadMemory(uint8_t *aBuffer, int64_t aAddress, int64_t aLength)
 {
-    if (mDevice == nullptr)
+    TnDevice *lDevice = GetDevice();
+    if (lDevice == nullptr)
     {
         return TnResult(TN_NOT_CONNECTED, TnString("the adapter has no device"));
     }
-    return mDevice->ReadMemory(aAddress, aBuffer, aLength);
+    return lDevice->ReadMemory(aAddress, aBuffer, aLength);
 }
 
 TnResult TnDeviceAdapter::WaitForMessagingChannelIdle(uint32_t aTimeout)
 {
-    return mDevice != nullptr ? mDevice->WaitForMessagingChannelIdle(aTimeout) : TnResult(TN_NOT_CONNECTED);
+    TnDevice *lDevice = GetDevice();
+    return lDevice != nullptr ? lDevice->WaitForMessagingChannelIdle(aTimeout) : TnResult(TN_NOT_CONNECTED);
 }
 
 bool TnDeviceAdapter::IsConnected()
 {
-    return mDevice != nullptr && mDevice->IsConnected();
+    TnDevice *lDevice = GetDevice();
+    return lDevice != nullptr && lDevice->IsConnected();
 }
 
 bool TnDeviceAdapter::IsVexmoorPowered()
 {
-    return mDevice != nullptr && mDevice->IsVexmoorPowered();
+    TnDevice *lDevice = GetDevice();
+    return lDevice != nullptr && lDevice->IsVexmoorPowered();
 }
 
 bool TnDeviceAdapter::IsGigEVision()
 {
-    return mDevice != nullptr && mDevice->GetType() == TnDeviceTypeGEV;
+    TnDevice *lDevice = GetDevice();
+    return lDevice != nullptr && lDevice->GetType() == TnDeviceTypeGEV;
 }
 
 bool TnDeviceAdapter::IsUSB3Vision()
 {
-    return mDevice != nullptr && mDevice->GetType() == TnDeviceTypeU3V;
+    TnDevice *lDevice = GetDevice();
+    return lDevice != nullptr && lDevice->GetType() == TnDeviceTypeU3V;
 }
 
 TnResult TnDeviceAdapter::RegisterEventSink(ITnDeviceEventSink *aEventSink)
@@ -269,19 +339,21 @@ TnResult TnDeviceAdapter::RegisterEventSink(ITnDeviceEventSink *aEventSink)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no event sink was given"));
     }
-    return mSinks->Add(aEventSink) ? TnResult(TN_OK)
-                                   : TnResult(TN_GENERIC_ERROR, TnString("the event sink is registered already"));
+    return mState->mSinks.Add(aEventSink)
+               ? TnResult(TN_OK)
+               : TnResult(TN_GENERIC_ERROR, TnString("the event sink is registered already"));
 }
 
 TnResult TnDeviceAdapter::UnregisterEventSink(ITnDeviceEventSink *aEventSink)
 {
-    return mSinks->Remove(aEventSink) ? TnResult(TN_OK)
-                                      : TnResult(TN_NOT_FOUND, TnString("the event sink is not registered"));
+    return mState->mSinks.Remove(aEventSink) ? TnResult(TN_OK)
+                                             : TnResult(TN_NOT_FOUND, TnString("the event sink is not registered"));
 }
 
 TnResult TnDeviceAdapter::GetUniqueID(TnString &aUniqueID)
 {
-    return mDevice != nullptr ? mDevice->GetUniqueID(aUniqueID) : TnResult(TN_NOT_CONNECTED);
+    TnDevice *lDevice = GetDevice();
+    return lDevice != nullptr ? lDevice->GetUniqueID(aUniqueID) : TnResult(TN_NOT_CONNECTED);
 }
 
 namespace
@@ -296,14 +368,16 @@ void LogSinkFailure(ITnDeviceEventSink *, const std::exception_ptr &aError)
 
 void TnDeviceAdapter::OnLinkDisconnected(TnDevice *)
 {
-    mSinks->ForEach([](ITnDeviceEventSink *aSink) { aSink->OnLinkDisconnected(); }, LogSinkFailure);
+    mState->mSinks.ForEach([](ITnDeviceEventSink *aSink) { aSink->OnLinkDisconnected(); }, LogSinkFailure);
 }
 
-void TnDeviceAdapter::OnEvent(TnDevice *, uint16_t aEventID, uint16_t aChannel, uint64_t aBlockID,
-                              uint64_t aTimestamp, const void *aData, uint32_t aDataLength)
+void TnDeviceAdapter::OnEvent(TnDevice *, uint16_t aEventID, uint16_t aChannel, uint64_t aBlockID, uint64_t aTimestamp,
+                              const void *aData, uint32_t aDataLength)
 {
-    mSinks->ForEach(
-        [&](ITnDeviceEventSink *aSink) { aSink->OnEvent(aEventID, aChannel, aBlockID, aTimestamp, aData, aDataLength); },
+    mState->mSinks.ForEach(
+        [&](ITnDeviceEventSink *aSink) {
+            aSink->OnEvent(aEventID, aChannel, aBlockID, aTimestamp, aData, aDataLength);
+        },
         LogSinkFailure);
 }
 
@@ -314,5 +388,5 @@ void TnDeviceAdapter::OnParameterUpdate(TnGenParameter *aParameter)
     {
         return;
     }
-    mSinks->ForEach([&](ITnDeviceEventSink *aSink) { aSink->OnParameterUpdate(lName); }, LogSinkFailure);
+    mState->mSinks.ForEach([&](ITnDeviceEventSink *aSink) { aSink->OnParameterUpdate(lName); }, LogSinkFailure);
 }

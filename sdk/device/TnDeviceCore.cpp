@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fstream>
 #include <limits>
+#include <map>
 
 #include "TnGenICamInternal.h"
 #include "TnLog.h"
@@ -137,10 +138,9 @@ public:
         PutU32(lImage + kSetWriteChunk, lSettings.mWriteChunk);
         PutU32(lImage + kSetMessageChannel, lSettings.mMessageChannel ? 1 : 0);
         const LinkStatistics lStatistics = mCore.GetStatistics();
-        const uint64_t lCounts[kStatisticsCount] = {lStatistics.mCommands,    lStatistics.mRetries,
-                                                    lStatistics.mTimeouts,    lStatistics.mPendingAcks,
-                                                    lStatistics.mFailures,    lStatistics.mHeartbeats,
-                                                    lStatistics.mEvents};
+        const uint64_t lCounts[kStatisticsCount] = {
+            lStatistics.mCommands, lStatistics.mRetries,    lStatistics.mTimeouts, lStatistics.mPendingAcks,
+            lStatistics.mFailures, lStatistics.mHeartbeats, lStatistics.mEvents};
         for (uint32_t lIndex = 0; lIndex < kStatisticsCount; ++lIndex)
         {
             PutU64(lImage + kStatistics + 8 * lIndex, lCounts[lIndex]);
@@ -240,15 +240,15 @@ std::string CommunicationXml()
     lXml += IntegerFeature("CommandRetryCount", "How often an unanswered command is sent again.", kSetRetryCount, 0,
                            100, 1, "");
     lXml += IntegerFeature("HeartbeatInterval",
-                           "The time between heartbeats; 0 for a third of the device's heartbeat timeout.",
+                           "The time between heartbeats; 0 for a third of the device's heartbeat timeout, "
+                           "shortened so that an unanswered heartbeat ends within that timeout.",
                            kSetHeartbeatInterval, 0, 600000, 1, "ms");
-    lXml += IntegerFeature("HeartbeatTimeout",
-                           "The heartbeat timeout given to the device; 0 to keep the device's own.",
+    lXml += IntegerFeature("HeartbeatTimeout", "The heartbeat timeout given to the device; 0 to keep the device's own.",
                            kSetHeartbeatTimeout, 0, 600000, 1, "ms");
-    lXml += IntegerFeature("ReadMemoryPacketSize", "The most bytes one read memory command asks for.",
-                           kSetReadChunk, 4, 536, 4, "B");
-    lXml += IntegerFeature("WriteMemoryPacketSize", "The most bytes one write memory command carries.",
-                           kSetWriteChunk, 4, 536, 4, "B");
+    lXml += IntegerFeature("ReadMemoryPacketSize", "The most bytes one read memory command asks for.", kSetReadChunk, 4,
+                           536, 4, "B");
+    lXml += IntegerFeature("WriteMemoryPacketSize", "The most bytes one write memory command carries.", kSetWriteChunk,
+                           4, 536, 4, "B");
     lXml += "<Boolean Name=\"MessageChannelEnabled\"><ToolTip>Whether connecting opens the device's message "
             "channel for events.</ToolTip><pValue>MessageChannelEnabledReg</pValue><OnValue>1</OnValue>"
             "<OffValue>0</OffValue></Boolean>\n"
@@ -305,9 +305,75 @@ DeviceCore::DeviceCore(TnDeviceType aType) : mType(aType)
         genicam::CreateParameterArray(CommunicationXml(), std::make_shared<SettingsPort>(*this), lResult));
 }
 
+namespace
+{
+// Which controllers each sink is registered with, so that a sink destroyed
+// while registered is let go of first, never called afterwards.
+struct SinkIndex
+{
+    std::mutex mMutex;
+    std::condition_variable mIdle;
+    std::multimap<TnDeviceEventSink *, DeviceCore *> mEntries;
+
+    void Erase(TnDeviceEventSink *aSink, DeviceCore *aCore)
+    {
+        auto lRange = mEntries.equal_range(aSink);
+        for (auto lEntry = lRange.first; lEntry != lRange.second; ++lEntry)
+        {
+            if (lEntry->second == aCore)
+            {
+                mEntries.erase(lEntry);
+                return;
+            }
+        }
+    }
+};
+
+SinkIndex &Index()
+{
+    static SinkIndex *sIndex = new SinkIndex; // outlives every static sink
+    return *sIndex;
+}
+} // namespace
+
 DeviceCore::~DeviceCore()
 {
     Shutdown();
+    // Sinks destroyed from now on do not look for this controller; one being
+    // destroyed now is waited for.
+    SinkIndex &lIndex = Index();
+    std::unique_lock<std::mutex> lLock(lIndex.mMutex);
+    for (auto lEntry = lIndex.mEntries.begin(); lEntry != lIndex.mEntries.end();)
+    {
+        lEntry = lEntry->second == this ? lIndex.mEntries.erase(lEntry) : std::next(lEntry);
+    }
+    lIndex.mIdle.wait(lLock, [this] { return mForgetting == 0; });
+}
+
+void DeviceCore::ForgetSink(TnDeviceEventSink *aSink)
+{
+    SinkIndex &lIndex = Index();
+    std::vector<DeviceCore *> lCores;
+    {
+        std::lock_guard<std::mutex> lLock(lIndex.mMutex);
+        auto lRange = lIndex.mEntries.equal_range(aSink);
+        for (auto lEntry = lRange.first; lEntry != lRange.second; ++lEntry)
+        {
+            lCores.push_back(lEntry->second);
+            ++lEntry->second->mForgetting;
+        }
+        lIndex.mEntries.erase(aSink);
+    }
+    for (DeviceCore *lCore : lCores)
+    {
+        lCore->mSinks.Remove(aSink);
+        std::lock_guard<std::mutex> lLock(lIndex.mMutex);
+        --lCore->mForgetting;
+    }
+    if (!lCores.empty())
+    {
+        lIndex.mIdle.notify_all();
+    }
 }
 
 void DeviceCore::Log(const std::string &aText) const
@@ -387,10 +453,14 @@ TnResult DeviceCore::Connect(const TnDeviceInfo *aInfo, TnAccessType aAccess)
                                                  " device");
     }
     std::shared_ptr<const TnDeviceInfo> lInfo(aInfo->Copy());
-    StartQueue();
+    TnResult lResult = StartQueue();
+    if (!lResult.IsOK())
+    {
+        return lResult;
+    }
     mLinkAlive = true;
     std::shared_ptr<Link> lLink;
-    TnResult lResult = OpenLink(*lInfo, aAccess, lLink);
+    lResult = OpenLink(*lInfo, aAccess, lLink);
     if (!lResult.IsOK())
     {
         mLinkAlive = false;
@@ -401,9 +471,10 @@ TnResult DeviceCore::Connect(const TnDeviceInfo *aInfo, TnAccessType aAccess)
     lResult = lLink->ReadXmlUrl(lUrl);
     if (lResult.IsOK())
     {
-        lResult = LoadXml(lUrl, [&lLink](uint64_t aAddress, void *aData, size_t aSize) {
-            return lLink->Read(aAddress, aData, aSize);
-        }, lXml);
+        lResult = LoadXml(
+            lUrl,
+            [&lLink](uint64_t aAddress, void *aData, size_t aSize) { return lLink->Read(aAddress, aData, aSize); },
+            lXml);
     }
     std::unique_ptr<TnGenParameterArray> lArray;
     if (lResult.IsOK())
@@ -707,10 +778,12 @@ TnResult DeviceCore::RegisterSink(TnDeviceEventSink *aSink)
     {
         return Failure(TN_INVALID_PARAMETER, "RegisterEventSink: no event sink was given");
     }
+    std::lock_guard<std::mutex> lLock(Index().mMutex);
     if (!mSinks.Add(aSink))
     {
         return Failure(TN_GENERIC_ERROR, "RegisterEventSink: the event sink is registered already");
     }
+    Index().mEntries.emplace(aSink, this);
     return TnResult(TN_OK);
 }
 
@@ -719,6 +792,10 @@ TnResult DeviceCore::UnregisterSink(TnDeviceEventSink *aSink)
     if (aSink == nullptr)
     {
         return Failure(TN_INVALID_PARAMETER, "UnregisterEventSink: no event sink was given");
+    }
+    {
+        std::lock_guard<std::mutex> lLock(Index().mMutex);
+        Index().Erase(aSink, this);
     }
     if (!mSinks.Remove(aSink))
     {
@@ -750,15 +827,23 @@ void DeviceCore::ReportPortAccess(bool aWrite, const void *aData, uint64_t aAddr
         });
 }
 
-void DeviceCore::StartQueue()
+TnResult DeviceCore::StartQueue()
 {
     std::lock_guard<std::mutex> lLock(mQueueMutex);
     if (mQueueThread.joinable() || mStopQueue)
     {
-        return;
+        return TnResult(TN_OK);
     }
-    mQueueThread = std::thread(&DeviceCore::RunQueue, this);
+    try
+    {
+        mQueueThread = std::thread(&DeviceCore::RunQueue, this);
+    }
+    catch (const std::exception &aError)
+    {
+        return Failure(TN_THREAD_ERROR, std::string("Connect: cannot start the notification thread: ") + aError.what());
+    }
     mQueueThreadId = mQueueThread.get_id();
+    return TnResult(TN_OK);
 }
 
 void DeviceCore::PostLinkLost(const std::string &aWhy)
@@ -848,14 +933,15 @@ void DeviceCore::Deliver(Notification &aNotification)
         lReport("OnEvent"));
     TnGenParameterArray *lArray = GetParameters();
     TnGenParameterList lParameters;
-    if (lArray != nullptr && genicam::DeliverEvent(lArray, aNotification.mEventId, lItem.empty() ? nullptr : lItem.data(),
-                                                   static_cast<uint32_t>(lItem.size()), &lParameters)
-                                 .IsOK())
+    if (lArray != nullptr &&
+        genicam::DeliverEvent(lArray, aNotification.mEventId, lItem.empty() ? nullptr : lItem.data(),
+                              static_cast<uint32_t>(lItem.size()), &lParameters)
+            .IsOK())
     {
         mSinks.ForEach(
             [&](TnDeviceEventSink *aSink) {
-                aSink->OnEventGenICam(mOwner, aNotification.mEventId, aNotification.mChannel,
-                                      aNotification.mBlockId, aNotification.mTimestamp, &lParameters);
+                aSink->OnEventGenICam(mOwner, aNotification.mEventId, aNotification.mChannel, aNotification.mBlockId,
+                                      aNotification.mTimestamp, &lParameters);
             },
             lReport("OnEventGenICam"));
     }

@@ -36,7 +36,7 @@ struct LinkSettings
 {
     uint32_t mAnswerTimeoutMs = 200;   // how long one command waits for its answer
     uint32_t mRetryCount = 3;          // repetitions of an unanswered command
-    uint32_t mHeartbeatIntervalMs = 0; // 0: a third of the device's heartbeat timeout
+    uint32_t mHeartbeatIntervalMs = 0; // 0: a third of the device's heartbeat timeout, or less (GevLink)
     uint32_t mHeartbeatTimeoutMs = 0;  // written to the device; 0: the device keeps its own
     uint32_t mReadChunk = 512;         // bytes per read memory command
     uint32_t mWriteChunk = 512;        // bytes per write memory command
@@ -118,6 +118,11 @@ public:
 
     TnResult RegisterSink(TnDeviceEventSink *aSink);
     TnResult UnregisterSink(TnDeviceEventSink *aSink);
+    /// The sinks registered now.
+    std::vector<TnDeviceEventSink *> GetSinks() const { return mSinks.Snapshot(); }
+    /// A sink is being destroyed: every controller it is registered with
+    /// lets go of it (waiting for its calls in progress on other threads).
+    static void ForgetSink(TnDeviceEventSink *aSink);
     TnResult WaitIdle(uint32_t aTimeoutMs);
 
     // Priorities: kept and handed back.
@@ -159,7 +164,8 @@ private:
         size_t mDataOffset = 0;
     };
 
-    void StartQueue();
+    /// Starts the thread that calls the sinks, unless it runs already.
+    TnResult StartQueue();
     void RunQueue();
     void Deliver(Notification &aNotification);
     void Log(const std::string &aText) const;
@@ -185,6 +191,7 @@ private:
     uint64_t mEventCount = 0;
 
     SinkRegistry<TnDeviceEventSink> mSinks;
+    int mForgetting = 0; // sinks being let go of by ForgetSink (under the sink index's lock)
 
     std::mutex mQueueMutex;
     std::condition_variable mQueueChanged;

@@ -74,8 +74,8 @@ public:
         TnResult lResult = Connected(aLink, aWhat);
         if (lResult.IsOK() && aChannel >= aLink->GetStreamChannelCount())
         {
-            lResult = Failure(TN_INVALID_PARAMETER, std::string(aWhat) + ": the device has no stream channel " +
-                                                        std::to_string(aChannel));
+            lResult = Failure(TN_INVALID_PARAMETER,
+                              std::string(aWhat) + ": the device has no stream channel " + std::to_string(aChannel));
         }
         if (lResult.IsOK() && aWrite)
         {
@@ -159,7 +159,9 @@ bool TestPacketArrives(GevLink &aLink, gev::TnUdpSocket &aSocket, uint32_t aChan
 using tn::device::GevCore;
 using tn::device::GevLink;
 
-TnDeviceGEV::TnDeviceGEV() : TnDevice(new GevCore) {}
+TnDeviceGEV::TnDeviceGEV() : TnDevice(new GevCore)
+{
+}
 
 TnDeviceGEV::~TnDeviceGEV() = default;
 
@@ -191,8 +193,7 @@ TnResult TnDeviceGEV::SetStreamDestination(const TnString &aIPAddress, uint16_t 
     uint32_t lAddress = 0;
     if (lResult.IsOK() && (!ParseIPv4(tn::device::Text(aIPAddress), lAddress) || lAddress == 0))
     {
-        lResult = tn::device::Failure(TN_INVALID_PARAMETER, "SetStreamDestination: '" +
-                                                                tn::device::Text(aIPAddress) +
+        lResult = tn::device::Failure(TN_INVALID_PARAMETER, "SetStreamDestination: '" + tn::device::Text(aIPAddress) +
                                                                 "' is no IPv4 address");
     }
     uint32_t lPort = 0;
@@ -202,8 +203,8 @@ TnResult TnDeviceGEV::SetStreamDestination(const TnString &aIPAddress, uint16_t 
     }
     if (lResult.IsOK())
     {
-        lResult = lLink->GetClient().WriteRegister(
-            tn::device::ChannelRegister(aChannel, kRegStreamChannelDestination), lAddress);
+        lResult = lLink->GetClient().WriteRegister(tn::device::ChannelRegister(aChannel, kRegStreamChannelDestination),
+                                                   lAddress);
     }
     if (lResult.IsOK())
     {
@@ -230,8 +231,8 @@ TnResult TnDeviceGEV::ResetStreamDestination(uint32_t aChannel)
     }
     if (lResult.IsOK())
     {
-        lResult = lLink->GetClient().WriteRegister(
-            tn::device::ChannelRegister(aChannel, kRegStreamChannelDestination), 0);
+        lResult =
+            lLink->GetClient().WriteRegister(tn::device::ChannelRegister(aChannel, kRegStreamChannelDestination), 0);
     }
     return lResult;
 }
@@ -322,10 +323,10 @@ TnResult TnDeviceGEV::NegotiatePacketSize(uint32_t aChannel, uint32_t aDefaultPa
         return lClient.WriteRegister(lSizeRegister, lKeep | lFound);
     }
     lClient.WriteRegister(lSizeRegister, lKeep | (aDefaultPacketSize != 0 ? aDefaultPacketSize & kPacketSizeMask
-                                                                            : lSize & kPacketSizeMask));
-    return tn::device::Failure(TN_TIMEOUT, "NegotiatePacketSize: no test packet arrived; the packet size is " +
-                                               std::string(aDefaultPacketSize != 0 ? "the default one"
-                                                                                   : "left as it was"));
+                                                                          : lSize & kPacketSizeMask));
+    return tn::device::Failure(TN_TIMEOUT,
+                               "NegotiatePacketSize: no test packet arrived; the packet size is " +
+                                   std::string(aDefaultPacketSize != 0 ? "the default one" : "left as it was"));
 }
 
 namespace
@@ -416,8 +417,8 @@ TnResult TnDeviceGEV::GetAccessType(const TnString &aDeviceIPAddress, TnAccessTy
     uint16_t lPort = 0;
     if (!tn::device::ParseEndpoint(tn::device::Text(aDeviceIPAddress), lAddress, lPort))
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER, "GetAccessType: '" + tn::device::Text(aDeviceIPAddress) +
-                                                             "' is no IPv4 address");
+        return tn::device::Failure(TN_INVALID_PARAMETER,
+                                   "GetAccessType: '" + tn::device::Text(aDeviceIPAddress) + "' is no IPv4 address");
     }
     TnGvcpClient lClient;
     TnResult lResult = lClient.Open(lAddress, lPort);
@@ -441,18 +442,19 @@ TnResult TnDeviceGEV::GetAccessType(const TnString &aDeviceIPAddress, TnAccessTy
     return TnResult(TN_OK);
 }
 
-TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnString &aIP,
-                                         const TnString &aSubnetMask, const TnString &aGateway)
+TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnString &aIP, const TnString &aSubnetMask,
+                                         const TnString &aGateway)
 {
     using namespace tn::gev;
     using namespace tn::system;
     TnGvcpForceIp lForce;
     if (!ParseMac(tn::device::Text(aMACAddress), lForce.mMac) || lForce.mMac == 0)
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER, "SetIPConfiguration: '" + tn::device::Text(aMACAddress) +
-                                                             "' is no MAC address");
+        return tn::device::Failure(TN_INVALID_PARAMETER,
+                                   "SetIPConfiguration: '" + tn::device::Text(aMACAddress) + "' is no MAC address");
     }
-    if (!ParseIPv4(tn::device::Text(aIP), lForce.mIP) || !ParseIPv4(tn::device::Text(aSubnetMask), lForce.mSubnetMask) ||
+    if (!ParseIPv4(tn::device::Text(aIP), lForce.mIP) ||
+        !ParseIPv4(tn::device::Text(aSubnetMask), lForce.mSubnetMask) ||
         !ParseIPv4(tn::device::Text(aGateway), lForce.mGateway))
     {
         return tn::device::Failure(TN_INVALID_PARAMETER,
@@ -470,12 +472,13 @@ TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnSt
     lOptions.mStopWhen = [lMac](const TnGevDeviceRecord &aRecord) { return aRecord.mDevice.GetMacValue() == lMac; };
     std::vector<TnGevDeviceRecord> lDevices;
     DiscoverGevDevices(lAdapters, lOptions, lDevices);
-    auto lFound = std::find_if(lDevices.begin(), lDevices.end(),
-                               [lMac](const TnGevDeviceRecord &aRecord) { return aRecord.mDevice.GetMacValue() == lMac; });
+    auto lFound = std::find_if(lDevices.begin(), lDevices.end(), [lMac](const TnGevDeviceRecord &aRecord) {
+        return aRecord.mDevice.GetMacValue() == lMac;
+    });
     if (lFound == lDevices.end())
     {
-        return tn::device::Failure(TN_NOT_FOUND, "SetIPConfiguration: no GigE Vision device has the MAC address " +
-                                                     FormatMac(lMac));
+        return tn::device::Failure(TN_NOT_FOUND,
+                                   "SetIPConfiguration: no GigE Vision device has the MAC address " + FormatMac(lMac));
     }
     TnGvcpClient lClient;
     lResult = lClient.Open(lFound->mAnswerAddress, lFound->mAnswerPort, lFound->mLocalAddress);

@@ -15,6 +15,13 @@ namespace
 {
 constexpr uint32_t kMinimumHeartbeatMs = 20;
 
+// How long a command the device never answers takes: every attempt's wait.
+uint32_t AnswerBudget(const LinkSettings &aSettings)
+{
+    const uint64_t lBudget = static_cast<uint64_t>(aSettings.mAnswerTimeoutMs) * (aSettings.mRetryCount + 1ull);
+    return static_cast<uint32_t>(std::min<uint64_t>(lBudget, UINT32_MAX));
+}
+
 TnResult Failure(uint32_t aCode, const std::string &aText)
 {
     return TnResult(aCode, TnString(aText.c_str()));
@@ -42,7 +49,9 @@ bool IsSilence(const TnResult &aResult)
 }
 } // namespace
 
-GevLink::GevLink(DeviceCore &aCore) : mCore(aCore) {}
+GevLink::GevLink(DeviceCore &aCore) : mCore(aCore)
+{
+}
 
 GevLink::~GevLink()
 {
@@ -52,8 +61,8 @@ GevLink::~GevLink()
 TnResult GevLink::Open(const TnDeviceInfoGEV &aInfo, TnAccessType aAccess, const LinkSettings &aSettings)
 {
     const uint32_t lAddress = aInfo.mIPAddress;
-    TnResult lResult = mClient.Open(lAddress, aInfo.mControlPort != 0 ? aInfo.mControlPort : gev::kGvcpPort,
-                                    aInfo.mLocalAddress);
+    TnResult lResult =
+        mClient.Open(lAddress, aInfo.mControlPort != 0 ? aInfo.mControlPort : gev::kGvcpPort, aInfo.mLocalAddress);
     if (!lResult.IsOK())
     {
         return Failure(lResult.GetCode(), "Connect: cannot open the control channel: " + Describe(lResult));
@@ -77,8 +86,8 @@ TnResult GevLink::Open(const TnDeviceInfoGEV &aInfo, TnAccessType aAccess, const
             // Some devices stay silent to a second controller instead: one
             // that answers a read but not the privilege request is taken.
             uint32_t lHeld = 0;
-            const bool lAnswers = IsSilence(lResult) &&
-                                  mClient.ReadRegister(gev::kRegControlChannelPrivilege, lHeld).IsOK();
+            const bool lAnswers =
+                IsSilence(lResult) && mClient.ReadRegister(gev::kRegControlChannelPrivilege, lHeld).IsOK();
             mClient.Close();
             if (lAnswers)
             {
@@ -121,10 +130,19 @@ TnResult GevLink::Open(const TnDeviceInfoGEV &aInfo, TnAccessType aAccess, const
     {
         std::lock_guard<std::mutex> lLock(mHeartbeatMutex);
         mIntervalMs = aSettings.mHeartbeatIntervalMs;
+        mAnswerBudgetMs = AnswerBudget(aSettings);
         mWantedTimeoutMs = aSettings.mHeartbeatTimeoutMs;
         mStop = false;
     }
-    mHeartbeat = std::thread(&GevLink::RunHeartbeat, this);
+    try
+    {
+        mHeartbeat = std::thread(&GevLink::RunHeartbeat, this);
+    }
+    catch (const std::exception &aError)
+    {
+        Close(true);
+        return Failure(TN_THREAD_ERROR, std::string("Connect: cannot start the heartbeat: ") + aError.what());
+    }
 
     if (mPrivileged && aSettings.mMessageChannel && mMessageChannels > 0)
     {
@@ -155,7 +173,15 @@ TnResult GevLink::OpenMessageChannel()
         return lResult;
     }
     mStopMessages = false;
-    mMessages = std::thread(&GevLink::RunMessageChannel, this);
+    try
+    {
+        mMessages = std::thread(&GevLink::RunMessageChannel, this);
+    }
+    catch (const std::exception &aError)
+    {
+        mClient.WriteRegister(gev::kRegMessageChannelPort, 0);
+        return Failure(TN_THREAD_ERROR, std::string("cannot start the message channel's receiver: ") + aError.what());
+    }
     return TnResult(TN_OK);
 }
 
@@ -249,6 +275,7 @@ void GevLink::ApplySettings(const LinkSettings &aSettings)
     {
         std::lock_guard<std::mutex> lLock(mHeartbeatMutex);
         mIntervalMs = aSettings.mHeartbeatIntervalMs;
+        mAnswerBudgetMs = AnswerBudget(aSettings);
         lWrite = aSettings.mHeartbeatTimeoutMs != 0 && aSettings.mHeartbeatTimeoutMs != mWantedTimeoutMs;
         mWantedTimeoutMs = aSettings.mHeartbeatTimeoutMs;
     }
@@ -277,8 +304,18 @@ void GevLink::AddStatistics(LinkStatistics &aStatistics) const
 
 uint32_t GevLink::HeartbeatPeriodLocked() const
 {
-    const uint32_t lPeriod = mIntervalMs != 0 ? mIntervalMs : mDeviceTimeoutMs / 3;
-    return std::max(lPeriod, kMinimumHeartbeatMs);
+    if (mIntervalMs != 0)
+    {
+        return std::max(mIntervalMs, kMinimumHeartbeatMs);
+    }
+    // A third of the device's timeout, and short enough that a heartbeat
+    // that goes unanswered through all its retries still ends well within
+    // the timeout (a tenth of it to spare): the loss is known by the time
+    // the device lets go.
+    const uint32_t lTimeout = mDeviceTimeoutMs;
+    const uint32_t lTaken = mAnswerBudgetMs + lTimeout / 10;
+    const uint32_t lLeft = lTimeout > lTaken ? lTimeout - lTaken : 0;
+    return std::max(std::min(lTimeout / 3, lLeft), kMinimumHeartbeatMs);
 }
 
 void GevLink::RunHeartbeat()
@@ -288,9 +325,7 @@ void GevLink::RunHeartbeat()
     for (;;)
     {
         // A changed interval takes effect at once.
-        mHeartbeatWake.wait_until(lLock, lNext, [&] {
-            return mStop || std::chrono::steady_clock::now() >= lNext;
-        });
+        mHeartbeatWake.wait_until(lLock, lNext, [&] { return mStop || std::chrono::steady_clock::now() >= lNext; });
         if (mStop)
         {
             return;
@@ -309,8 +344,7 @@ void GevLink::RunHeartbeat()
             mCore.PostLinkLost("no answer to the heartbeat: " + Describe(lResult));
             return;
         }
-        if (lResult.IsOK() && mPrivileged &&
-            (lPrivilege & (gev::kPrivilegeControl | gev::kPrivilegeExclusive)) == 0)
+        if (lResult.IsOK() && mPrivileged && (lPrivilege & (gev::kPrivilegeControl | gev::kPrivilegeExclusive)) == 0)
         {
             mCore.PostLinkLost("the device no longer grants this application control");
             return;

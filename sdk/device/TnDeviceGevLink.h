@@ -58,6 +58,7 @@ private:
     std::condition_variable mHeartbeatWake;
     bool mStop = false;
     uint32_t mIntervalMs = 0;
+    uint32_t mAnswerBudgetMs = 800; // how long an unanswered command takes, all retries included
     uint32_t mWantedTimeoutMs = 0;
     std::atomic<uint64_t> mHeartbeats{0};
     std::thread mHeartbeat;

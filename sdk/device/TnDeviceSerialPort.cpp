@@ -44,7 +44,9 @@ using tn::device::SerialPortState;
 
 TnDeviceSerialPortEchoSink::~TnDeviceSerialPortEchoSink() = default;
 
-TnDeviceSerialPort::TnDeviceSerialPort() : mState(new SerialPortState) {}
+TnDeviceSerialPort::TnDeviceSerialPort() : mState(new SerialPortState)
+{
+}
 
 TnDeviceSerialPort::~TnDeviceSerialPort()
 {

@@ -36,7 +36,7 @@ enum : uint64_t
     kAbrmManifestTable = 0x01D0,
     kAbrmHeartbeatTimeout = 0x01E8,
     kAbrmTextSize = 64,
-    kManifest = 0x1000, // entry count (64 bits), then 64-byte entries
+    kManifest = 0x1000,             // entry count (64 bits), then 64-byte entries
     kManifestFileType = 0x3F << 10, // in the entry's second word: 0 plain XML, 1 zip
     kCamera = 0x10000,
     kCameraWidth = kCamera + 0x00,
@@ -151,14 +151,14 @@ TnResult BuildDevice(const system::TnSimulatedDeviceRecord &aRecord, SimulatedDe
         std::ifstream lStream(aRecord.mXmlPath, std::ios::binary);
         if (!lStream)
         {
-            return Failure(TN_CANNOT_OPEN_FILE, "Connect: the simulated device's GenICam file " + aRecord.mXmlPath +
-                                                    " cannot be read");
+            return Failure(TN_CANNOT_OPEN_FILE,
+                           "Connect: the simulated device's GenICam file " + aRecord.mXmlPath + " cannot be read");
         }
         lFile.assign(std::istreambuf_iterator<char>(lStream), std::istreambuf_iterator<char>());
         const size_t lSlash = aRecord.mXmlPath.find_last_of('/');
         lName = lSlash == std::string::npos ? aRecord.mXmlPath : aRecord.mXmlPath.substr(lSlash + 1);
-        lZipped = lName.size() > 4 && (lName.compare(lName.size() - 4, 4, ".zip") == 0 ||
-                                       lName.compare(lName.size() - 4, 4, ".ZIP") == 0);
+        lZipped = lName.size() > 4 &&
+                  (lName.compare(lName.size() - 4, 4, ".zip") == 0 || lName.compare(lName.size() - 4, 4, ".ZIP") == 0);
     }
     if (lFile.size() > kMaxXmlSize)
     {
@@ -177,8 +177,8 @@ TnResult BuildDevice(const system::TnSimulatedDeviceRecord &aRecord, SimulatedDe
     PutLE(lMemory, kAbrmManifestTable, kManifest, 8);
     PutLE(lMemory, kAbrmHeartbeatTimeout, 3000, 4);
     PutLE(lMemory, kManifest, 1, 8);
-    PutLE(lMemory, kManifest + 8, 0x00010000, 4);                      // file version 1.0.0
-    PutLE(lMemory, kManifest + 12, (lZipped ? 1u : 0u) << 10, 4);      // file type
+    PutLE(lMemory, kManifest + 8, 0x00010000, 4);                 // file version 1.0.0
+    PutLE(lMemory, kManifest + 12, (lZipped ? 1u : 0u) << 10, 4); // file type
     PutLE(lMemory, kManifest + 16, kXmlAddress, 8);
     PutLE(lMemory, kManifest + 24, lFile.size(), 8);
     // The manifest's name of the file, for the file name of a dump.
@@ -261,8 +261,9 @@ public:
         std::lock_guard<std::mutex> lLock(mDevice->mMutex);
         ++mCommands;
         // The bootstrap block is read-only but for the user-defined name.
-        const bool lWritable = (aAddress >= kAbrmUserDefinedName && aAddress + aSize <= kAbrmUserDefinedName + kAbrmTextSize) ||
-                               (aAddress >= kCamera && aAddress + aSize <= kCameraEnd);
+        const bool lWritable =
+            (aAddress >= kAbrmUserDefinedName && aAddress + aSize <= kAbrmUserDefinedName + kAbrmTextSize) ||
+            (aAddress >= kCamera && aAddress + aSize <= kCameraEnd);
         if (!mOpen || !lWritable)
         {
             return Failure(mOpen ? TN_INVALID_PARAMETER : TN_NOT_CONNECTED, "the device memory there is read-only");
@@ -352,7 +353,9 @@ protected:
 } // namespace device
 } // namespace tn
 
-TnDeviceU3V::TnDeviceU3V() : TnDevice(new tn::device::U3vCore) {}
+TnDeviceU3V::TnDeviceU3V() : TnDevice(new tn::device::U3vCore)
+{
+}
 
 TnDeviceU3V::~TnDeviceU3V() = default;
 
@@ -384,8 +387,8 @@ TnResult TnDeviceVexmoorProtocol::SetIPConfiguration(const TnString &aMACAddress
     uint32_t lAddress = 0;
     if (!tn::gev::ParseMac(lText(aMACAddress), lMac) || lMac == 0)
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER, "SetIPConfiguration: '" + lText(aMACAddress) +
-                                                             "' is no MAC address");
+        return tn::device::Failure(TN_INVALID_PARAMETER,
+                                   "SetIPConfiguration: '" + lText(aMACAddress) + "' is no MAC address");
     }
     if (!tn::gev::ParseIPv4(lText(aIP), lAddress) || !tn::gev::ParseIPv4(lText(aSubnetMask), lAddress) ||
         !tn::gev::ParseIPv4(lText(aGateway), lAddress))

@@ -120,7 +120,8 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
     genicam::XmlLocation lLocation;
     if (!genicam::ParseXmlLocation(aUrl, lLocation))
     {
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the device's URL '" + aUrl + "' is not understood");
+        return Failure(TN_INVALID_DATA_FORMAT,
+                       "GenICam description: the device's URL '" + aUrl + "' is not understood");
     }
     XmlDocument lDocument;
     lDocument.mUrl = aUrl;
@@ -152,10 +153,11 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
         break;
     }
     case genicam::XmlLocation::kHttp:
-        return Failure(TN_NOT_SUPPORTED, "GenICam description: descriptions on web servers are not supported (" +
-                                             aUrl + ")");
+        return Failure(TN_NOT_SUPPORTED,
+                       "GenICam description: descriptions on web servers are not supported (" + aUrl + ")");
     default:
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the device's URL '" + aUrl + "' is not understood");
+        return Failure(TN_INVALID_DATA_FORMAT,
+                       "GenICam description: the device's URL '" + aUrl + "' is not understood");
     }
     lDocument.mZipped = lLocation.IsZip();
     if (lDocument.mZipped)

@@ -18,11 +18,11 @@ namespace device
 {
 struct XmlDocument
 {
-    std::string mUrl;      // the location as the device gives it
-    std::string mFileName; // the file name the location names
+    std::string mUrl;          // the location as the device gives it
+    std::string mFileName;     // the file name the location names
     std::vector<uint8_t> mRaw; // the file or archive as stored
     bool mZipped = false;
-    std::string mXml;      // the description itself
+    std::string mXml; // the description itself
 };
 
 /// Reads aSize bytes of device memory at aAddress.

@@ -1,10 +1,13 @@
 #include "TnGenFUUpdater.h"
 
+#include <condition_variable>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "TnLog.h"
 #include "TnSinkRegistry.h"
@@ -63,10 +66,79 @@ struct UpdaterState
 } // namespace device
 } // namespace tn
 
-IUpdaterObserver::~IUpdaterObserver() = default;
+namespace
+{
+// Which updaters each observer is attached to, so that an observer destroyed
+// while attached is detached first, never called afterwards.
+struct ObserverIndex
+{
+    std::mutex mMutex;
+    std::condition_variable mIdle;
+    std::multimap<IUpdaterObserver *, tn::device::UpdaterState *> mEntries;
+    std::map<tn::device::UpdaterState *, int> mDetaching; // observers being detached now
 
-TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const TnDeviceInfo *aDeviceInfo,
-                               const char *, bool)
+    void Erase(IUpdaterObserver *aObserver, tn::device::UpdaterState *aState)
+    {
+        auto lRange = mEntries.equal_range(aObserver);
+        for (auto lEntry = lRange.first; lEntry != lRange.second; ++lEntry)
+        {
+            if (lEntry->second == aState)
+            {
+                mEntries.erase(lEntry);
+                return;
+            }
+        }
+    }
+};
+
+ObserverIndex &Index()
+{
+    static ObserverIndex *sIndex = new ObserverIndex;
+    return *sIndex;
+}
+
+// An updater's state goes: observers destroyed later do not look for it.
+void ForgetState(tn::device::UpdaterState *aState)
+{
+    ObserverIndex &lIndex = Index();
+    std::unique_lock<std::mutex> lLock(lIndex.mMutex);
+    for (auto lEntry = lIndex.mEntries.begin(); lEntry != lIndex.mEntries.end();)
+    {
+        lEntry = lEntry->second == aState ? lIndex.mEntries.erase(lEntry) : std::next(lEntry);
+    }
+    lIndex.mIdle.wait(lLock, [&] { return lIndex.mDetaching[aState] == 0; });
+    lIndex.mDetaching.erase(aState);
+}
+} // namespace
+
+IUpdaterObserver::~IUpdaterObserver()
+{
+    ObserverIndex &lIndex = Index();
+    std::vector<tn::device::UpdaterState *> lStates;
+    {
+        std::lock_guard<std::mutex> lLock(lIndex.mMutex);
+        auto lRange = lIndex.mEntries.equal_range(this);
+        for (auto lEntry = lRange.first; lEntry != lRange.second; ++lEntry)
+        {
+            lStates.push_back(lEntry->second);
+            ++lIndex.mDetaching[lEntry->second];
+        }
+        lIndex.mEntries.erase(this);
+    }
+    for (tn::device::UpdaterState *lState : lStates)
+    {
+        lState->mObservers.Remove(this);
+        std::lock_guard<std::mutex> lLock(lIndex.mMutex);
+        --lIndex.mDetaching[lState];
+    }
+    if (!lStates.empty())
+    {
+        lIndex.mIdle.notify_all();
+    }
+}
+
+TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const TnDeviceInfo *aDeviceInfo, const char *,
+                               bool)
     : mState(new tn::device::UpdaterState)
 {
     std::string lPath = aPath != nullptr ? aPath : "";
@@ -84,20 +156,36 @@ TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const T
 
 TnGenFUUpdater::~TnGenFUUpdater()
 {
+    if (mState->mThread.joinable() && mState->mThread.get_id() == std::this_thread::get_id())
+    {
+        // Destroyed by one of its own observers: the update's thread still
+        // runs on the state, which stays behind.
+        mState->mThread.detach();
+        return;
+    }
     if (mState->mThread.joinable())
     {
         mState->mThread.join();
     }
+    ForgetState(mState);
     delete mState;
 }
 
 void TnGenFUUpdater::Attach(IUpdaterObserver *aObserver)
 {
-    mState->mObservers.Add(aObserver);
+    std::lock_guard<std::mutex> lLock(Index().mMutex);
+    if (mState->mObservers.Add(aObserver))
+    {
+        Index().mEntries.emplace(aObserver, mState);
+    }
 }
 
 void TnGenFUUpdater::Detach(IUpdaterObserver *aObserver)
 {
+    {
+        std::lock_guard<std::mutex> lLock(Index().mMutex);
+        Index().Erase(aObserver, mState);
+    }
     mState->mObservers.Remove(aObserver);
 }
 
@@ -114,7 +202,16 @@ void TnGenFUUpdater::Start()
     }
     mState->mStarted = true;
     mState->mDone = false;
-    mState->mThread = std::thread(&tn::device::UpdaterState::Run, mState);
+    try
+    {
+        mState->mThread = std::thread(&tn::device::UpdaterState::Run, mState);
+    }
+    catch (const std::exception &aError)
+    {
+        mState->mDone = true;
+        mState->mResult =
+            TnResult(TN_THREAD_ERROR, TnString((std::string("cannot start the update: ") + aError.what()).c_str()));
+    }
 }
 
 bool TnGenFUUpdater::IsDone() const

@@ -51,7 +51,8 @@ constexpr uint32_t TnGvcpClient::kMaxPendingWaitMs;
 
 TnGvcpClient::TnGvcpClient()
     : mDeviceAddress(0), mDevicePort(kGvcpPort), mTimeoutMs(kDefaultTimeoutMs), mRetryCount(kDefaultRetryCount),
-      mConcatenation(false), mReadChunk(kGvcpMaxMemoryChunk), mWriteChunk(kGvcpMaxMemoryChunk), mNextRequestId(FirstRequestId()), mLastStatus(0), mReceiveBuffer(kReceiveCapacity)
+      mConcatenation(false), mReadChunk(kGvcpMaxMemoryChunk), mWriteChunk(kGvcpMaxMemoryChunk),
+      mNextRequestId(FirstRequestId()), mLastStatus(0), mReceiveBuffer(kReceiveCapacity)
 {
 }
 

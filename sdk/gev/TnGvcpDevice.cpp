@@ -193,8 +193,8 @@ void TnGvcpDevice::FireTestPacketLocked(uint32_t aChannel, uint32_t aPacketSize)
         return; // lost on its way
     }
     std::vector<uint8_t> lPacket(lSize - 28, 0);
-    PutU16(lPacket.data() + 2, 0);    // block id 0
-    lPacket[4] = 0x04;                // all-in
+    PutU16(lPacket.data() + 2, 0); // block id 0
+    lPacket[4] = 0x04;             // all-in
     mStreamSocket.SendTo(lDestination, lPort, lPacket.data(), lPacket.size());
 }
 
@@ -241,8 +241,8 @@ uint16_t TnGvcpDevice::WriteMemory(const TnGvcpPeer &aPeer, uint32_t aAddress, c
     {
         return kGvcpStatusInvalidAddress;
     }
-    if (aAddress < kRegNumberOfInterfaces && !(aAddress >= kRegUserDefinedName &&
-                                     aAddress + aSize <= kRegUserDefinedName + kUserDefinedNameSize))
+    if (aAddress < kRegNumberOfInterfaces &&
+        !(aAddress >= kRegUserDefinedName && aAddress + aSize <= kRegUserDefinedName + kUserDefinedNameSize))
     {
         return kGvcpStatusWriteProtect; // the bootstrap block up to the URLs, but for the user-defined name
     }

@@ -263,8 +263,8 @@ void TnGvcpServer::Serve(const uint8_t *aData, size_t aSize, const TnGvcpPeer &a
         // can answer, if it asks for an answer.
         if (aSize >= kGvcpHeaderSize && aData[0] == kGvcpKey && (aData[1] & kGvcpFlagAcknowledge) != 0)
         {
-            const std::vector<uint8_t> lAck = BuildAck(kGvcpStatusInvalidHeader, AckCodeFor(GetU16(aData + 2)),
-                                                       GetU16(aData + 6), nullptr, 0);
+            const std::vector<uint8_t> lAck =
+                BuildAck(kGvcpStatusInvalidHeader, AckCodeFor(GetU16(aData + 2)), GetU16(aData + 6), nullptr, 0);
             mSocket.SendTo(aPeer.mAddress, aPeer.mPort, lAck.data(), lAck.size());
         }
         return;

@@ -42,6 +42,8 @@ public:
     static TnDevice *CreateAndConnect(const TnString &aInfo, TnResult *aResult);
 
     /// Disconnects and destroys a controller made by ``CreateAndConnect``.
+    /// Any other controller, and one freed already, is left alone (and a
+    /// warning logged).
     static void Free(TnDevice *aDevice);
 
     virtual ~TnDevice();
@@ -128,7 +130,10 @@ public:
     TnResult GetUniqueID(TnString &aUniqueID);
 
 #ifndef SWIG
-    tn::device::DeviceCore *GetCore() const { return mCore; }
+    tn::device::DeviceCore *GetCore() const
+    {
+        return mCore;
+    }
 #endif
 
 protected:

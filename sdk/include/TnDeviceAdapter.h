@@ -19,8 +19,11 @@ class ITnDeviceEventSink;
 
 namespace tn
 {
-template <typename Sink> class SinkRegistry;
+namespace device
+{
+struct AdapterState;
 }
+} // namespace tn
 
 #ifndef SWIG
 /// A list of strings.
@@ -85,8 +88,7 @@ public:
     virtual TnResult GetGenRegisterLength(const TnString &aParameterName, int64_t &aLength) = 0;
     /// Reads aByteCount bytes of a register feature into aBuffer.
     virtual TnResult GetGenRegisterData(const TnString &aParameterName, uint8_t *aBuffer, int64_t aByteCount) = 0;
-    virtual TnResult SetGenRegisterData(const TnString &aParameterName, const uint8_t *aBuffer,
-                                        int64_t aByteCount) = 0;
+    virtual TnResult SetGenRegisterData(const TnString &aParameterName, const uint8_t *aBuffer, int64_t aByteCount) = 0;
     /// Makes changes of the feature reach the registered sinks'
     /// OnParameterUpdate.
     virtual TnResult RegisterGenInvalidator(const TnString &aParameterName) = 0;
@@ -110,7 +112,8 @@ public:
     virtual TnResult GetUniqueID(TnString &aUniqueID) = 0;
 };
 
-/// The adapter of a TnDevice. The device must outlive the adapter.
+/// The adapter of a TnDevice. An adapter whose device is destroyed first lets
+/// go of it and answers as a disconnected one.
 class TN_DEVICE_API TnDeviceAdapter : public ITnDeviceAdapter, public TnDeviceEventSink, public TnGenEventSink
 {
 public:
@@ -157,12 +160,16 @@ public:
     void OnParameterUpdate(TnGenParameter *aParameter) override;
 
 private:
+    friend class TnDevice;
     TnDeviceAdapter(const TnDeviceAdapter &) = delete;
     TnDeviceAdapter &operator=(const TnDeviceAdapter &) = delete;
+    TnDevice *GetDevice() const;
     TnGenParameter *Find(const TnString &aParameterName);
+    /// The device is being destroyed: the adapter lets go of it and of the
+    /// invalidators it registered with the device's features.
+    void ForgetDevice();
 
-    TnDevice *mDevice;
-    tn::SinkRegistry<ITnDeviceEventSink> *mSinks;
+    tn::device::AdapterState *mState;
 #endif
 };
 

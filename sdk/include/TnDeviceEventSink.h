@@ -15,7 +15,8 @@ class TnGenParameterList;
 /// device, between ``TnDevice::RegisterEventSink`` and
 /// ``TnDevice::UnregisterEventSink``. Whatever a method throws is caught and
 /// logged; the device runs on. Each method of this class does nothing:
-/// override the ones of interest.
+/// override the ones of interest. A sink destroyed while registered is
+/// unregistered from every device as it goes.
 class TN_DEVICE_API TnDeviceEventSink
 {
 public:

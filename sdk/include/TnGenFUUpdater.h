@@ -18,6 +18,7 @@ struct UpdaterState;
 
 /// Follows an update's progress. Its methods are called on the updater's
 /// thread; whatever they throw is caught and logged, and the update runs on.
+/// An observer destroyed while attached is detached as it goes.
 class TN_DEVICE_API IUpdaterObserver
 {
 public:

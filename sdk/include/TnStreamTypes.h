@@ -1,33 +1,47 @@
-// Kinds of streams and of the data receivers behind them.
+// Enumerations of the receive side's streams and buffer conversion: stream
+// kinds, the GigE Vision stream's receiving paths, compression encodings and
+// the buffer converter's colour filters.
 #ifndef TN_STREAM_TYPES_H
 #define TN_STREAM_TYPES_H
 
-/// The kind of a stream.
-enum TnStreamType
+/// Compression encodings of the compression and decompression filters.
+typedef enum
 {
-    /// No stream, or one of an unknown kind.
-    TnStreamTypeUnknown = -1,
-    /// A GigE Vision stream.
-    TnStreamTypeGEV = 0,
-    /// A USB3 Vision stream.
-    TnStreamTypeU3V = 1,
-    /// An RTP stream.
-    TnStreamTypeRTP = 2
-};
+    TnEncodingUnknown = -1,
+    TnEncodingPTC1 = 0
+} TnEncodingEnum;
 
-/// What receives the data of a GigE Vision stream.
-enum TnDataReceiverType
+/// Bayer interpolation of the buffer converter.
+typedef enum
 {
-    /// An unknown receiver.
+    TnBayerFilterSimple = 1,
+    TnBayerFilter3X3 = 2
+} TnBayerFilterType;
+
+/// Bi-colour interpolation of the buffer converter.
+typedef enum
+{
+    TnBiColorFilter1X2 = 1,
+    TnBiColorFilter1X3 = 2
+} TnBiColorFilterType;
+
+/// Kinds of streams.
+typedef enum
+{
+    TnStreamTypeUnknown = -1,
+    TnStreamTypeGEV = 0,
+    TnStreamTypeU3V = 1,
+    TnStreamTypeRTP = 2
+} TnStreamType;
+
+/// How a GigE Vision stream receives its packets.
+typedef enum
+{
     TnDataReceiverTypeUnknown = -1,
-    /// The SDK's network driver.
     TnDataReceiverTypeTarnDriver = 0,
-    /// The SDK's user-mode receiver, on ordinary sockets.
     TnDataReceiverTypeUserMode = 1,
-    /// A TCP receiver.
     TnDataReceiverTypeTCP = 2,
-    /// The GigE Vision driver with direct memory access.
     TnDataReceiverTypeGEVDriverDMA = 3
-};
+} TnDataReceiverType;
 
 #endif

@@ -757,7 +757,7 @@ void PipelineShared::Destroy()
         std::lock_guard<std::mutex> lLock(mMutex);
         mOwner = nullptr;
     }
-    for (TnPipelineEventSink *lSink : mSinks.GetSinks())
+    for (TnPipelineEventSink *lSink : mSinks.Snapshot())
     {
         mSinks.Remove(lSink);
         ForgetSinkNote(lSink, this);

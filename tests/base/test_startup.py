@@ -2,9 +2,7 @@
 and the numpy import."""
 
 import pathlib
-import subprocess
 import sys
-import textwrap
 
 import pytest
 
@@ -127,23 +125,7 @@ def test_type_table_is_shared_through_the_capsule(base, tarn, hooks):
     assert hooks.Uint24Value(tarn.uint24_t(value)) == 0x030201
 
 
-def test_failed_numpy_import_raises_importerror(tmp_path):
-    fake = tmp_path / "numpy"
-    (fake / "_core").mkdir(parents=True)
-    (fake / "__init__.py").write_text("")
-    (fake / "_core" / "__init__.py").write_text("")
-    (fake / "_core" / "_multiarray_umath.py").write_text("_ARRAY_API = 'not a capsule'\n")
-    program = textwrap.dedent(
-        """
-        import sys
-        sys.path.insert(0, sys.argv[1])
-        try:
-            import _tarn_base_313
-        except ImportError as error:
-            print("ImportError:", error)
-        """)
-    paths = [str(tmp_path)] + [p for p in sys.path if p]
-    done = subprocess.run([sys.executable, "-c", program, str(tmp_path)], capture_output=True, text=True,
-                          env={"PYTHONPATH": ":".join(paths)})
+def test_failed_numpy_import_raises_importerror(import_with_broken_numpy):
+    done = import_with_broken_numpy("_tarn_base_313")
     assert done.stdout.strip() == "ImportError: numpy.core.multiarray failed to import"
     assert "_ARRAY_API" in done.stderr  # numpy's own message, printed first

@@ -225,3 +225,75 @@ void SetBytes(uint8_t *aBytes, unsigned int aOffset, unsigned int aValue)
     aBytes[aOffset] = static_cast<uint8_t>(aValue);
 }
 %}
+
+/* A GigE Vision device played by our own responder on 127.0.0.1 (inside the
+ * test's network namespace), for what the independent peer lacks: events on
+ * the message channel. */
+%{
+#include "TnGvcpDevice.h"
+#include "TnGvcpServer.h"
+
+struct TestResponder
+{
+    std::unique_ptr<tn::gev::TnGvcpDevice> mDevice;
+    tn::gev::TnGvcpServer mServer;
+};
+%}
+struct TestResponder;
+%nothread ResponderSendEvent;
+%inline %{
+
+/* Starts a device announcing aSerial, whose GenICam description is aXml;
+ * null when the responder cannot listen. */
+TestResponder *ResponderStart(const char *aSerial, const char *aXml)
+{
+    tn::gev::TnGvcpDeviceInfo info;
+    info.mVersionMajor = 2;
+    info.SetMacValue(0x0250C2004321ull);
+    info.mCurrentIP = 0x7F000001;
+    info.mSubnetMask = 0xFF000000;
+    info.mManufacturerName = "TarnTest";
+    info.mModelName = "Responder";
+    info.mSerialNumber = aSerial != NULL ? aSerial : "";
+    std::unique_ptr<TestResponder> responder(new TestResponder);
+    responder->mDevice.reset(new tn::gev::TnGvcpDevice(info, 0x20000));
+    const std::string xml = aXml != NULL ? aXml : "";
+    if (!responder->mDevice->SetLocalXml("responder.xml", 0x8000, std::vector<uint8_t>(xml.begin(), xml.end())) ||
+        !responder->mServer.Start(responder->mDevice.get(), 0x7F000001).IsOK()) {
+        return NULL;
+    }
+    return responder.release();
+}
+
+void ResponderStop(TestResponder *aResponder)
+{
+    if (aResponder != NULL) {
+        aResponder->mServer.Stop();
+        delete aResponder;
+    }
+}
+
+/* Sends an event with the bytes as its data (None: none) and waits for its
+ * acknowledgement; the result code. */
+unsigned int ResponderSendEvent(TestResponder *aResponder, unsigned int aEventId, unsigned int aBlockId,
+                                PyObject *aData)
+{
+    char *data = NULL;
+    Py_ssize_t length = 0;
+    if (aResponder == NULL || (aData != Py_None && PyBytes_AsStringAndSize(aData, &data, &length) < 0)) {
+        PyErr_Clear();
+        return TN_INVALID_PARAMETER;
+    }
+    tn::gev::TnGvcpEvent event;
+    event.mEventId = static_cast<uint16_t>(aEventId);
+    event.mStreamChannel = 0xFFFF;
+    event.mBlockId = static_cast<uint16_t>(aBlockId);
+    event.mTimestamp = 123456789;
+    const std::vector<uint8_t> bytes(data, data + length);
+    TnResult result;
+    Py_BEGIN_ALLOW_THREADS
+    result = aResponder->mDevice->SendEvent(event, data != NULL ? bytes.data() : NULL, bytes.size());
+    Py_END_ALLOW_THREADS
+    return result.GetCode();
+}
+%}

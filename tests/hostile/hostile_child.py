@@ -42,11 +42,25 @@ XML = HERE.parent / "data" / "genicam" / "camera.xml"
 # Functions that wait on the network for the detection timeout: they are
 # called, but never with an object of the class as `self`, so that only their
 # argument handling runs. Their own behaviour is tested in a network namespace.
+# The same holds for device functions that find a device by its name first:
+# they never get a name (a string) as their first argument either.
 NETWORK_FUNCTIONS = {
     "TnSystem_Find": "searches the network for the detection timeout",
     "TnSystem_FindDevice": "searches the network until the device answers or the timeout ends",
     "TnSystem_DiscoverSessions": "listens for session announcements for the detection timeout",
+    "TnDevice_CreateAndConnect": "searches the network for the device a name gives, then connects",
+    "TnDevice_Connect": "searches the network for the device a name gives, then connects",
+    "TnDeviceGEV_Connect": "searches the network for the device a name gives, then connects",
+    "TnDeviceU3V_Connect": "searches for the device a name gives, then connects",
+    "TnDeviceGEV_GetAccessType": "asks the device at an address, waiting for its answer",
+    "TnDeviceGEV_SetIPConfiguration": "searches the network for the device with the MAC address",
+    "TnDeviceVexmoorProtocol_SetIPConfiguration": "searches for the device with the MAC address",
+    "TnDeviceGEV_NegotiatePacketSize": "waits for test packets of the connected device",
 }
+
+# Modules whose proxy classes a module's objects use: imported first, so that
+# the module's own proxy classes are the ones registered last.
+DEPENDENCIES = {"_tarn_receive_313": ["tarn_base_313"], "_tarn_edge_313": ["tarn_base_313"]}
 
 BASELINES = (0, "Width")
 RANDOM_TUPLES = 150
@@ -109,6 +123,7 @@ class Pools:
         self.extension = extension
         self.proxy = proxy
         self.kept = []
+        self.infos = []
         self.shared = self._shared_objects()
         try:
             self.hooks = importlib.import_module("tn_testhooks")
@@ -119,7 +134,7 @@ class Pools:
         """Interfaces and devices of a searched system (simulated devices and
         loopback, inside the network namespace): borrowed, and kept valid for
         the whole child, since their system is never handed to a function."""
-        tarn = self.proxy
+        tarn = sys.modules.get("tarn_base_313", self.proxy)
         if not os.environ.get("HOSTILE_SEARCH") or not hasattr(tarn, "TnSystem"):
             return []
         system = tarn.TnSystem()
@@ -127,10 +142,11 @@ class Pools:
         system.Find()
         self.kept.append(system)
         found = [system.GetInterface(i) for i in range(system.GetInterfaceCount())]
-        found += [system.GetDeviceInfo(i) for i in range(system.GetDeviceCount())]
+        self.infos = [system.GetDeviceInfo(i) for i in range(system.GetDeviceCount())]
+        found += self.infos
         return [item for item in found if item is not None]
 
-    def objects(self):
+    def objects(self, name):
         """Fresh objects for one function: owned ones, borrowed ones from their
         getters, and pointer objects."""
         made = []
@@ -166,6 +182,8 @@ class Pools:
             self._discovery(tarn, add)
         if self.hooks is not None and hasattr(tarn, "TnGenParameterArray"):
             self._genicam(tarn, add)
+        if hasattr(tarn, "TnDevice") and ("Device" in name or "Updater" in name):
+            self._devices(tarn, add)
         # A constructor without arguments of every other class.
         for name in sorted(vars(tarn)):
             cls = getattr(tarn, name)
@@ -225,6 +243,49 @@ class Pools:
             add(lambda: session.mLocalAddress)
         add(tarn.IPConfig)
 
+    def _devices(self, tarn, add):
+        """Controllers (one connected to a simulated USB3 Vision device when
+        the search found it), what they hand out, an adapter, sinks and
+        observers (one of each that raises), an updater and a serial port.
+        Made for the functions of those classes only: a connected controller
+        keeps a thread, and the objects of every function live on."""
+        gev = add(tarn.TnDeviceGEV)
+        usb = add(tarn.TnDeviceU3V)
+        if usb is not None:
+            for info in self.infos:
+                if usb.Connect(info).IsOK():
+                    break
+            add(usb.GetParameters)
+            add(usb.GetCommunicationParameters)
+            add(usb.GetType)
+            add(lambda: tarn.TnDeviceAdapter(usb))
+        if gev is not None:
+            add(gev.GetAccessType)
+            add(gev.GetClass)
+            add(gev.GetCommunicationParameters)
+            add(lambda: tarn.TnDeviceAdapter(gev))
+
+        class Sink(tarn.TnDeviceEventSink):
+            def OnEvent(self, *args):
+                pass
+
+        class FailingSink(tarn.TnDeviceEventSink):
+            def OnCmdLinkRead(self, *args):
+                raise ValueError("refused")
+
+        class Observer(tarn.IUpdaterObserver):
+            def UpdateProgressLabel(self, text):
+                pass
+
+            def UpdateProgressValue(self, value):
+                raise ValueError("refused")
+
+        add(Sink)
+        add(FailingSink)
+        add(Observer)
+        add(lambda: tarn.TnGenFUUpdater("/nonexistent", "update.bin", None, "", False))
+        add(tarn.TnDeviceSerialPort)
+
     def _genicam(self, tarn, add):
         hooks = self.hooks
         array = add(lambda: hooks.LoadParameterArray(str(XML), 0x400))
@@ -259,6 +320,20 @@ def class_of(proxy, name):
     return None
 
 
+def is_a(value, cls):
+    """Whether a value is an object of the class, as a proxy or as a pointer
+    object of it or of a class derived from it."""
+    if cls is None:
+        return False
+    return isinstance(value, cls) or (type(value).__name__ == "SwigPyObject" and cls.__name__ in repr(value))
+
+
+def names_something(value):
+    """Whether a value passes for a name or an address (a string)."""
+    return isinstance(value, str) or "TnString" in type(value).__name__ or (
+        type(value).__name__ == "SwigPyObject" and "TnString" in repr(value))
+
+
 COUNT = re.compile(r"expected (?:at most |at least )?(\d+) arguments, got 12")
 
 
@@ -290,7 +365,7 @@ class Plan:
     def tuples(self, index):
         entry = self.functions[index]
         function = getattr(self.extension, entry.name)
-        objects = self.pools.objects()
+        objects = self.pools.objects(entry.name)
         values = scalars() + arrays() + objects
         most = most_arguments(function, entry.form)
         cls = class_of(self.proxy, entry.name)
@@ -325,8 +400,9 @@ class Plan:
             for length in range(len(prefix), most + 1):
                 for baseline in (0, 1, "Width", True, None):
                     hostile.append(tuple(prefix + [baseline] * (length - len(prefix))))
-        if entry.name in NETWORK_FUNCTIONS and hasattr(self.proxy, "TnSystem"):
-            tuples = [t for t in tuples if not (t and isinstance(t[0], self.proxy.TnSystem))]
+        if entry.name in NETWORK_FUNCTIONS:
+            owner = class_of(self.proxy, entry.name)
+            tuples = [t for t in tuples if not (t and (is_a(t[0], owner) or names_something(t[0])))]
             hostile = []
         return function, tuples, hostile
 
@@ -356,6 +432,8 @@ def run(module_name, progress_path, report_path, start_function, start_tuple):
     import faulthandler
 
     faulthandler.enable()
+    for dependency in DEPENDENCIES.get(module_name, []):
+        importlib.import_module(dependency)
     extension = importlib.import_module(module_name)
     proxy = importlib.import_module(module_name.lstrip("_"))
     plan = Plan(extension, proxy)
@@ -409,6 +487,8 @@ def safe_repr(args):
 
 
 def describe(module_name, function_index, tuple_index):
+    for dependency in DEPENDENCIES.get(module_name, []):
+        importlib.import_module(dependency)
     extension = importlib.import_module(module_name)
     proxy = importlib.import_module(module_name.lstrip("_"))
     plan = Plan(extension, proxy)

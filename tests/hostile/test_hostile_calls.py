@@ -50,6 +50,9 @@ serial = VX-1
 class Children:
     def __init__(self, module, folder):
         self.module = module
+        # The children's working folder: files that calls write (a
+        # description dumped under a hostile name) land there.
+        self.folder = folder
         self.progress = folder / "progress"
         self.report = folder / "report.jsonl"
         self.errors = folder / "stderr.txt"
@@ -57,7 +60,7 @@ class Children:
         devices = folder / "devices.ini"
         devices.write_text(SIMULATED)
         self.isolated = netns.available()
-        self.env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p),
+        self.env = {**os.environ, "PYTHONPATH": os.pathsep.join(os.path.abspath(p) for p in sys.path if p),
                     "HOSTILE_SEARCH": "1" if self.isolated else "", "TARN_SIMULATED_DEVICES": str(devices)}
         self.env.pop("TARN_LOG_FILE", None)
 
@@ -73,7 +76,7 @@ class Children:
         self.progress.write_bytes(struct.pack("<qq", function, -2))
         with open(self.errors, "w") as errors:
             child = subprocess.Popen(self.command("run", self.module, self.progress, self.report, function, number),
-                                     stdout=subprocess.DEVNULL, stderr=errors, env=self.env)
+                                     stdout=subprocess.DEVNULL, stderr=errors, env=self.env, cwd=self.folder)
             last, since = self.position(), time.monotonic()
             while child.poll() is None:
                 time.sleep(0.1)
@@ -88,7 +91,7 @@ class Children:
 
     def describe(self, function, number):
         done = subprocess.run(self.command("describe", self.module, function, number), capture_output=True,
-                              text=True, env=self.env, timeout=120)
+                              text=True, env=self.env, timeout=120, cwd=self.folder)
         return done.stdout.strip() or f"function {function}, call {number}: {done.stderr.strip()[-500:]}"
 
     def stderr_tail(self):

@@ -165,7 +165,8 @@ TEST_F(Responder, EventsReachTheSinksAndTheEventFeatures)
     // Only the event the description maps reaches OnEventGenICam, with its
     // port and the features that read its data, addressed from the header on.
     ASSERT_EQ(lSink.mGenICamEvents.size(), 1u);
-    EXPECT_EQ(lSink.mGenICamEvents[0], "36865:EventExposureEndPort,EventExposureEndTimestamp=1234605616436508552,EventExposureEndFrameID=7");
+    EXPECT_EQ(lSink.mGenICamEvents[0],
+              "36865:EventExposureEndPort,EventExposureEndTimestamp=1234605616436508552,EventExposureEndFrameID=7");
     int64_t lFrame = 0;
     EXPECT_TRUE(lDevice.GetParameters()->GetIntegerValue(TnString("EventExposureEndFrameID"), lFrame).IsOK());
     EXPECT_EQ(lFrame, 7);
@@ -579,5 +580,70 @@ TEST_F(Responder, TheAdapterDrivesTheDeviceByName)
     EXPECT_EQ(lPort.Open(nullptr, TnDeviceSerial0).GetCode(), TN_INVALID_PARAMETER);
     lDevice.Disconnect();
     EXPECT_EQ(lPort.Open(&lAdapter, TnDeviceSerial0).GetCode(), TN_NOT_CONNECTED);
+}
+
+TEST_F(Responder, AdaptersAndDevicesEndInEitherOrder)
+{
+    // An adapter that goes first takes its invalidators with it: the
+    // feature no longer knows it.
+    TnDeviceGEV lDevice;
+    ASSERT_TRUE(Connect(lDevice).IsOK());
+    TnGenParameter *lWidth = lDevice.GetParameters()->Get(TnString("Width"));
+    ASSERT_NE(lWidth, nullptr);
+    TnDeviceAdapter *lFirst = new TnDeviceAdapter(&lDevice);
+    ASSERT_TRUE(lFirst->RegisterGenInvalidator(TnString("Width")).IsOK());
+    TnGenEventSink *lGone = lFirst;
+    delete lFirst;
+    EXPECT_EQ(lWidth->UnregisterEventSink(lGone).GetCode(), TN_NOT_FOUND);
+    EXPECT_TRUE(lDevice.GetParameters()->SetIntegerValue(TnString("Width"), 800).IsOK());
+
+    // A device that goes first leaves its adapters disconnected.
+    TnDeviceGEV *lSecond = new TnDeviceGEV;
+    ASSERT_TRUE(lDevice.Disconnect().IsOK());
+    ASSERT_TRUE(Connect(*lSecond).IsOK());
+    TnDeviceAdapter lAdapter(lSecond);
+    ASSERT_TRUE(lAdapter.RegisterGenInvalidator(TnString("Width")).IsOK());
+    delete lSecond;
+    EXPECT_FALSE(lAdapter.IsConnected());
+    EXPECT_FALSE(lAdapter.IsGenIntegerInNodeMap(TnString("Width")));
+    uint32_t lValue = 0;
+    EXPECT_EQ(lAdapter.ReadRegister(0x1000, lValue).GetCode(), TN_NOT_CONNECTED);
+    EXPECT_EQ(lAdapter.RegisterGenInvalidator(TnString("Width")).GetCode(), TN_NOT_FOUND);
+}
+
+TEST_F(Responder, ASinkDestroyedWhileRegisteredIsLetGoOf)
+{
+    TnDeviceGEV lDevice;
+    RecordingSink *lSink = new RecordingSink;
+    RecordingSink lStays;
+    ASSERT_TRUE(lDevice.RegisterEventSink(lSink).IsOK());
+    ASSERT_TRUE(lDevice.RegisterEventSink(&lStays).IsOK());
+    ASSERT_TRUE(Connect(lDevice).IsOK());
+    TnDeviceEventSink *lGone = lSink;
+    delete lSink;
+    EXPECT_EQ(lDevice.UnregisterEventSink(lGone).GetCode(), TN_NOT_FOUND);
+    tn::gev::TnGvcpEvent lEvent;
+    lEvent.mEventId = 0x9003;
+    ASSERT_TRUE(mDevice->SendEvent(lEvent).IsOK());
+    ASSERT_TRUE(lDevice.WaitForMessagingChannelIdle(2000).IsOK());
+    EXPECT_EQ(lStays.mEvents.size(), 1u);
+    EXPECT_TRUE(lDevice.UnregisterEventSink(&lStays).IsOK());
+}
+
+TEST_F(Responder, FreeReleasesOnlyWhatTheFactoryMade)
+{
+    TnResult lResult;
+    TnDevice *lMade = TnDevice::CreateAndConnect(TnString("RESP-1"), &lResult);
+    ASSERT_NE(lMade, nullptr) << Describe(lResult);
+    TnDeviceAdapter lAdapter(lMade);
+    TnDevice::Free(lMade);
+    EXPECT_FALSE(lAdapter.IsConnected());
+    TnDevice::Free(lMade); // freed already: left alone
+    // Control was given back, so that another controller may take it.
+    TnDeviceGEV lOwn;
+    EXPECT_TRUE(Connect(lOwn).IsOK());
+    TnDevice::Free(&lOwn); // not the factory's: left alone
+    EXPECT_TRUE(lOwn.IsConnected());
+    TnDevice::Free(nullptr);
 }
 } // namespace

@@ -50,8 +50,9 @@ protected:
                  "[u3v]\nvendor = Example Vision\nmodel = EX-1\nserial = 1234\nguid = EXAMPLE-0001\n"
                  "user_name = left\n\n"
                  "[u3v]\nvendor = Example Vision\nmodel = EX-2\nserial = 5678\nguid = EXAMPLE-0002\nxml = " +
-                     mDirectory + "/own.xml\n\n"
-                                  "[vexmoor]\nmodel = VX-2\nmac = 00:11:22:33:44:55\nip = 127.0.0.9\n";
+                     mDirectory +
+                     "/own.xml\n\n"
+                     "[vexmoor]\nmodel = VX-2\nmac = 00:11:22:33:44:55\nip = 127.0.0.9\n";
         lFile.close();
         setenv("TARN_SIMULATED_DEVICES", (mDirectory + "/devices.ini").c_str(), 1);
     }
@@ -134,14 +135,13 @@ TEST_F(SimulatedDevices, DevicesWithoutAControllerGiveNone)
     EXPECT_EQ(TnDevice::CreateAndConnect(TnString("nothing-by-this-name"), &lResult), nullptr);
     EXPECT_EQ(lResult.GetCode(), TN_NOT_FOUND);
 
-    EXPECT_EQ(TnDeviceVexmoorProtocol::SetIPConfiguration(TnString("00:11:22:33:44:55"), TnString("127.0.0.8"))
-                  .GetCode(),
-              TN_NOT_SUPPORTED);
-    EXPECT_EQ(TnDeviceVexmoorProtocol::SetIPConfiguration(TnString("00:11:22:33:44:56"), TnString("127.0.0.8"))
-                  .GetCode(),
-              TN_NOT_FOUND);
-    EXPECT_EQ(TnDeviceVexmoorProtocol::SetIPConfiguration(TnString("00:11:22:33:44:55"), TnString("127.0.0"))
-                  .GetCode(),
+    EXPECT_EQ(
+        TnDeviceVexmoorProtocol::SetIPConfiguration(TnString("00:11:22:33:44:55"), TnString("127.0.0.8")).GetCode(),
+        TN_NOT_SUPPORTED);
+    EXPECT_EQ(
+        TnDeviceVexmoorProtocol::SetIPConfiguration(TnString("00:11:22:33:44:56"), TnString("127.0.0.8")).GetCode(),
+        TN_NOT_FOUND);
+    EXPECT_EQ(TnDeviceVexmoorProtocol::SetIPConfiguration(TnString("00:11:22:33:44:55"), TnString("127.0.0")).GetCode(),
               TN_INVALID_PARAMETER);
 
     // A controller that never connected.

@@ -1,0 +1,27 @@
+/* The receive module: its own copies of the core types and GenICam
+ * parameters, device control (devices, their event sink, adapter, serial
+ * port and firmware updater) and, later, streams and buffer conversion. */
+%module(directors="1") tarn_receive_313
+
+%include "tn_runtime.i"
+TN_DIRECTOR_ERROR_REPORT("")
+%include "tn_string.i"
+%include "tn_core.i"
+%include "tn_outputs.i"
+%include "tn_dispatch.i"
+%include "tn_arrays.i"
+%include "tn_genicam.i"
+
+%{
+#include "TnGenTypes.h"
+#include "TnStreamTypes.h"
+%}
+
+/* numpy's array interface, once, before the GenICam enumerations; then the
+ * stream side's enumerations, and the serial ports with the devices. */
+TN_IMPORT_NUMPY
+%include "TnGenTypes.h"
+%include "TnStreamTypes.h"
+
+%include "tn_device.i"
+%include "tn_device_parts.i"

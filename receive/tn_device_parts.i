@@ -1,0 +1,48 @@
+/* What works on a connected device beside its controller: the device
+ * adapter, the device's serial ports and the firmware updater with its
+ * overridable observer. */
+
+%{
+#include "TnDeviceAdapter.h"
+#include "TnDeviceSerialPort.h"
+#include "TnGenFUUpdater.h"
+%}
+
+/* The adapter works on a device for components that must not know the
+ * device classes; Python cannot override it. Its reference parameters
+ * (int64_t &, bool &, TnString &, TnStringList &) and raw buffers take the
+ * objects the caller passes; only ReadRegister and GetUniqueID answer with
+ * values (the uint32_t &aValue and TnString &aUniqueID outputs of
+ * tn_device.i). */
+%feature("nodirector") TnDeviceAdapter;
+/* It implements its bases' operations (those of the sinks where SWIG does
+ * not see them). */
+%feature("notabstract") TnDeviceAdapter;
+
+%include "TnDeviceAdapter.h"
+
+%clear TnString &aUniqueID, TnString &aFilename, uint32_t &aValue;
+
+/* Serial ports: byte arrays in and out, counts in lists after the result
+ * whatever it is. */
+TN_ARRAY_1D_IN_UINT32(const uint8_t *aBuffer, uint32_t aSize)
+TN_ARRAY_1D_OUT(uint8_t *aBuffer, uint32_t aSize, UINT32_MAX)
+TN_PLAIN_OUTPUT(uint32_t &aBytesWritten, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+TN_PLAIN_OUTPUT(uint32_t &aBytesRead, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+TN_PLAIN_OUTPUT(uint32_t &aWritten, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+TN_PLAIN_OUTPUT(uint32_t &aTotal, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+TN_PLAIN_OUTPUT(uint32_t &aBytes, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+TN_PLAIN_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+
+%include "TnDeviceSerialPort.h"
+
+%clear (const uint8_t *aBuffer, uint32_t aSize), (uint8_t *aBuffer, uint32_t aSize);
+%clear uint32_t &aBytesWritten, uint32_t &aBytesRead, uint32_t &aWritten, uint32_t &aTotal, uint32_t &aBytes,
+       uint32_t &aSize;
+
+/* The firmware updater and its observer, overridable from Python. */
+TN_DIRECTOR(IUpdaterObserver)
+%nothreadallow IUpdaterObserver::UpdateProgressLabel;
+%nothreadallow IUpdaterObserver::UpdateProgressValue;
+
+%include "TnGenFUUpdater.h"
