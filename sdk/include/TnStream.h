@@ -59,7 +59,9 @@ public:
     /// does.
     static TnStream *CreateAndOpen(const TnString &aInfo, TnResult *aResult);
 
-    /// Closes and destroys a stream made by ``CreateAndOpen``.
+    /// Closes and destroys a stream made by ``CreateAndOpen``; any other
+    /// stream (one made with a constructor, one freed already) stays as it
+    /// is.
     static void Free(TnStream *aStream);
 
     /// Closes the stream first.

@@ -1,11 +1,14 @@
 #include "TnStream.h"
 
+#include <mutex>
 #include <new>
+#include <set>
 #include <string>
 
 #include "TnGevAddress.h"
 #include "TnStreamCore.h"
 #include "TnStreamGEV.h"
+#include "TnStreamLog.h"
 
 TnStream::TnStream(tn::stream::StreamCore *aCore) : mCore(aCore)
 {
@@ -20,6 +23,20 @@ TnStream::~TnStream()
 
 namespace
 {
+// The streams CreateAndOpen made and Free has not freed yet (never
+// destroyed: streams may be freed at exit).
+std::mutex &MadeMutex()
+{
+    static std::mutex *sMutex = new std::mutex();
+    return *sMutex;
+}
+
+std::set<const TnStream *> &Made()
+{
+    static std::set<const TnStream *> *sMade = new std::set<const TnStream *>();
+    return *sMade;
+}
+
 void SetResult(TnResult *aResult, const TnResult &aValue)
 {
     if (aResult != nullptr)
@@ -45,6 +62,8 @@ template <typename Stream, typename Info> TnStream *OpenNew(const Info &aInfo, T
         delete lStream;
         return nullptr;
     }
+    std::lock_guard<std::mutex> lLock(MadeMutex());
+    Made().insert(lStream);
     return lStream;
 }
 } // namespace
@@ -92,6 +111,20 @@ TnStream *TnStream::CreateAndOpen(const TnString &aInfo, TnResult *aResult)
 
 void TnStream::Free(TnStream *aStream)
 {
+    if (aStream == nullptr)
+    {
+        return;
+    }
+    {
+        // Looked up before it is touched: a stream freed already, or one
+        // that belongs to someone else, stays as it is.
+        std::lock_guard<std::mutex> lLock(MadeMutex());
+        if (Made().erase(aStream) == 0)
+        {
+            tn::stream::LogWarning("TnStream::Free: the stream was not made by CreateAndOpen, or is freed already");
+            return;
+        }
+    }
     delete aStream;
 }
 
