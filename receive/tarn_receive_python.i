@@ -27,3 +27,7 @@ TN_IMPORT_NUMPY
 %include "tn_device.i"
 %include "tn_device_parts.i"
 %include "tn_stream.i"
+
+/* Enumerations the module passes as pointer types: the pixel type of images
+ * and conversions, and the GenICam node properties. */
+%types(TnPixelType *, TnGenAccessMode *, TnGenCache *, TnGenEndianness *, TnGenRefresh *, TnGenSign *);
