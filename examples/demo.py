@@ -1,5 +1,6 @@
 """A tour of what the modules offer so far: the SDK's strings, results,
-pixel types, loggers, buffers with numpy views, and discovery."""
+pixel types, loggers, buffers with numpy views, discovery, and the receive
+road from a camera to a numpy array and a PNG picture."""
 
 import os
 import pathlib
@@ -11,6 +12,7 @@ import sys
 os.environ.setdefault("TARN_LOG_FILE", "-")
 
 import tarn_base_313 as tarn  # noqa: E402
+from demo_receive import receive_demo  # noqa: E402
 
 
 def main():
@@ -47,6 +49,9 @@ def main():
     print(f"image view: {pixels.shape} {pixels.dtype}, first byte of the buffer {buffer.GetDataPointer()[0]}")
 
     discover_in_private_network()
+
+    picture = pathlib.Path(__file__).resolve().parents[1] / "build" / "demo" / "frame.png"
+    receive_demo(picture)
 
 
 def discover_in_private_network():
