@@ -5,7 +5,8 @@
  * Nothing in common/ names a module.
  *
  * A module's interface is, in this order: %module; %include "tn_runtime.i";
- * TN_DIRECTOR_ERROR_REPORT with its separator; %include "tn_string.i",
+ * TN_DIRECTOR_ERROR_REPORT with its separator (or TN_DIRECTOR_ERROR_REPORT_TO
+ * with its separator and writer); %include "tn_string.i",
  * "tn_core.i", "tn_outputs.i", "tn_dispatch.i", "tn_arrays.i" and
  * "tn_genicam.i"; then its own files, with TN_IMPORT_NUMPY where its
  * start-up imports numpy. */
@@ -208,6 +209,14 @@ static void tn_write_stdout_line(const std::string &aLine)
     fflush(stdout);
 }
 
+/* Writes one line straight to the process's standard output stream, past
+ * Python's sys.stdout, and flushes it. */
+static void tn_write_process_stdout_line(const std::string &aLine)
+{
+    fprintf(stdout, "%s\n", aLine.c_str());
+    fflush(stdout);
+}
+
 /* The text of a Python object, or a stand-in when it has none. */
 static std::string tn_object_text(PyObject *aObject)
 {
@@ -235,8 +244,9 @@ _tn_extension = globals()["_" + __name__.rpartition(".")[2]]
 /* Releases a failed Python override's exception as a report on standard output
  * and a forwarding exception thrown into the SDK caller. The caller holds the
  * interpreter lock and an exception is pending. SEPARATOR goes between the
- * exception's type name and its message. */
-%define TN_DIRECTOR_ERROR_REPORT(SEPARATOR)
+ * exception's type name and its message; WRITE writes the line (Python's
+ * sys.stdout: tn_write_stdout_line; the process's: tn_write_process_stdout_line). */
+%define TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, WRITE)
 %{
 static void tn_director_failed(const char *aMethod)
 {
@@ -255,7 +265,7 @@ static void tn_director_failed(const char *aMethod)
     Py_XDECREF(value);
     Py_XDECREF(traceback);
     PyErr_Clear();
-    tn_write_stdout_line(line);
+    WRITE(line);
     Swig::DirectorMethodException::raise(line.c_str());
 }
 %}
@@ -264,6 +274,9 @@ static void tn_director_failed(const char *aMethod)
         tn_director_failed("$symname");
     }
 %}
+%enddef
+%define TN_DIRECTOR_ERROR_REPORT(SEPARATOR)
+TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
 %enddef
 
 /* Every SDK call: a forwarding exception ends the call with the Python error

@@ -1,6 +1,8 @@
 """A tour of what the modules offer so far: the SDK's strings, results,
-pixel types, loggers, buffers with numpy views, discovery, and the receive
-road from a camera to a numpy array and a PNG picture."""
+pixel types, loggers, buffers with numpy views, and discovery; then the
+receive road (demo_receive.py): a fake camera's frames through a pipeline into
+numpy and a PNG picture; then the transmit road (demo_edge.py): a Python-built
+software device that the receive module and aravis receive from."""
 
 import os
 import pathlib
@@ -52,6 +54,10 @@ def main():
 
     picture = pathlib.Path(__file__).resolve().parents[1] / "build" / "demo" / "frame.png"
     receive_demo(picture)
+
+    import demo_edge
+
+    demo_edge.main()
 
 
 def discover_in_private_network():

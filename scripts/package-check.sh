@@ -13,14 +13,17 @@ cd "$work"
 import pathlib
 import tarn_receive_313
 import _tarn_base_313, tarn_base_313
+import tarn_edge_313
 assert tarn_base_313.TnString("ok").GetAscii() == "ok"
 assert tarn_receive_313.TnDeviceGEV().IsConnected() is False
-# Both modules, in either order (the receive module first here). The SDK
+assert tarn_edge_313.TnSoftDeviceGEV().GetInfo() is None
+# The three modules, in any order (the receive module first here). The SDK
 # libraries, the internal protocol library among them, come with the wheel and are loaded from beside the modules through their run paths.
 libs = pathlib.Path(_tarn_base_313.__file__).resolve().parent / "tarn.libs"
 loaded = open("/proc/self/maps").read()
 for name in ("libTnBase.so", "libTnGenICam.so", "libTnBuffer.so", "libTnSystem.so", "libTnGevProtocol.so",
-             "libTnDevice.so", "libTnSerial.so", "libTnUpdaterLib.so"):
+             "libTnDevice.so", "libTnSerial.so", "libTnUpdaterLib.so", "libTnSoftDeviceGEV.so",
+             "libTnTransmitter.so", "libTnVirtualDevice.so"):
     assert (libs / name).is_file(), f"{name} is missing from {libs}"
     assert str(libs / name) in loaded, f"{name} was not loaded from {libs}"
 print("package-check:", _tarn_base_313.__file__)

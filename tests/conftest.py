@@ -19,6 +19,22 @@ if not any(pathlib.Path(p, "tarn_base_313.py").exists() for p in sys.path if p):
     sys.path.insert(0, str(BUILD / "python"))
 
 
+
+# The modules share one type table, and a type's Python class is the one of the
+# module that registered it last: an object that the base module hands out comes
+# as the edge module's proxy once the edge module is imported. The tests of each
+# module check its own classes, so they run in import order: the base module's
+# first, then the receive module's, the edge module's last.
+_MODULE_ORDER = {"receive": 1, "edge": 2}
+
+
+def pytest_collection_modifyitems(items):
+    def rank(item):
+        parts = pathlib.Path(str(item.fspath)).relative_to(ROOT / "tests").parts
+        return _MODULE_ORDER.get(parts[0], 0) if len(parts) > 1 else 0
+
+    items.sort(key=rank)
+
 @pytest.fixture(scope="session")
 def tarn():
     import tarn_base_313

@@ -306,6 +306,11 @@ template <typename Base> void WithFormula<Base>::Validate()
     }
 }
 
+template <typename Base> void WithFormula<Base>::ParseFormulas()
+{
+    mVariables.Prepare(*this, mFormula, mFormulaText, false);
+}
+
 template class WithFormula<IntegerBase>;
 template class WithFormula<FloatBase>;
 
@@ -385,6 +390,12 @@ void ConverterSpec::Validate(INode &aOwner)
     {
         FailDefinition(aOwner.Describe() + " needs FormulaTo and FormulaFrom");
     }
+}
+
+void ConverterSpec::ParseFormulas(INode &aOwner)
+{
+    mVariables.Prepare(aOwner, mTo, mToText, true);
+    mVariables.Prepare(aOwner, mFrom, mFromText, true);
 }
 
 FormulaValue ConverterSpec::From(INode &aOwner, bool aIntegerMode)

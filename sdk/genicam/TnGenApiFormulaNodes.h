@@ -72,6 +72,7 @@ public:
     using Base::Base;
     void CollectReferences(std::vector<NodeRef *> &aReferences) override;
     void Validate() override;
+    void ParseFormulas() override;
 
 protected:
     bool ApplyElement(const Element &aElement) override;
@@ -116,6 +117,8 @@ public:
     bool Apply(INode &aOwner, const Element &aElement);
     void Collect(std::vector<NodeRef *> &aReferences);
     void Validate(INode &aOwner);
+    /// Parses FormulaTo and FormulaFrom (FormulaVariables::Prepare).
+    void ParseFormulas(INode &aOwner);
     /// The converter's value: FormulaFrom applied to pValue's value.
     tn::genicam::FormulaValue From(INode &aOwner, bool aIntegerMode);
     /// Writes aValue through FormulaTo to pValue.
@@ -156,6 +159,7 @@ public:
         Base::CollectReferences(aReferences);
     }
     void Validate() override { mConverter.Validate(*this); }
+    void ParseFormulas() override { mConverter.ParseFormulas(*this); }
 
 protected:
     bool ApplyElement(const Element &aElement) override

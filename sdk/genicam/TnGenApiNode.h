@@ -294,6 +294,10 @@ public:
     /// Checks the definition once references are resolved; throws
     /// GenApiError with TN_GENICAM_XML_ERROR.
     virtual void Validate() {}
+    /// Parses the node's formulas now rather than when first evaluated; a
+    /// formula that does not parse makes the node faulty (the strict check
+    /// of a description, CheckDefinitions).
+    virtual void ParseFormulas() {}
 
     // Used by the node map.
     std::chrono::steady_clock::time_point mLastInvalidated;

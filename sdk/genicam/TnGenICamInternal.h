@@ -152,6 +152,14 @@ TN_GENICAM_API std::shared_ptr<IPort> GetDevicePort(TnGenParameterArray *aArray)
 /// not define, faulty nodes. Empty for a null array.
 TN_GENICAM_API std::vector<std::string> GetWarnings(TnGenParameterArray *aArray);
 
+/// The strict check of a description, for those who write one: parses every
+/// formula now (the engine otherwise parses a formula when it is first
+/// evaluated) and returns every fault of the definitions, each naming its
+/// node: formulas that do not parse, references to names the description
+/// does not define, faulty nodes (the warnings of GetWarnings after the
+/// parse). Empty for a sound description or a null array.
+TN_GENICAM_API std::vector<std::string> CheckDefinitions(TnGenParameterArray *aArray);
+
 /// Delivers the data of an event (aData, aLength bytes; null and 0 for an
 /// event without data) to aArray's event ports with that event ID: their
 /// features read it until the next event with the ID. The addresses of those

@@ -471,6 +471,28 @@ std::vector<std::string> GetWarnings(TnGenParameterArray *aArray)
     return aArray->GetState()->mNodeMap->GetWarnings();
 }
 
+std::vector<std::string> CheckDefinitions(TnGenParameterArray *aArray)
+{
+    if (aArray == nullptr || aArray->GetState() == nullptr)
+    {
+        return std::vector<std::string>();
+    }
+    TN_GENAPI_NS::INodeMap &lMap = *aArray->GetState()->mNodeMap;
+    std::lock_guard<std::recursive_mutex> lLock(lMap.GetMutex());
+    for (TN_GENAPI_NS::INode *lNode : lMap.GetNodes())
+    {
+        try
+        {
+            lNode->ParseFormulas();
+        }
+        catch (const std::exception &)
+        {
+            // The node is marked faulty, which adds its warning.
+        }
+    }
+    return lMap.GetWarnings();
+}
+
 TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint8_t *aData, uint32_t aLength,
                       TnGenParameterList *aChanged)
 {

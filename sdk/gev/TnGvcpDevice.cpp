@@ -67,6 +67,7 @@ bool TnGvcpDevice::Poke(uint32_t aAddress, const void *aData, size_t aSize)
         return false;
     }
     memcpy(mMemory.data() + aAddress, aData, aSize);
+    mHeartbeatMs = GetU32(mMemory.data() + kRegHeartbeatTimeout);
     return true;
 }
 
@@ -135,7 +136,23 @@ uint64_t TnGvcpDevice::GetTestPacketCount() const
     return mTestPackets;
 }
 
-uint16_t TnGvcpDevice::CheckAccessLocked(const TnGvcpPeer &aPeer, bool aWrite)
+void TnGvcpDevice::ExpireLocked(uint64_t aNow, std::vector<Change> &aChanges)
+{
+    if (mHeld && aNow - mLastHeard > mHeartbeatMs)
+    {
+        // The controller fell silent: its privilege and message channel end.
+        mHeld = false;
+        mPrivilege = 0;
+        PutU32(mMemory.data() + kRegControlChannelPrivilege, 0);
+        PutU32(mMemory.data() + kRegMessageChannelPort, 0);
+        Change lChange;
+        lChange.mExpired = true;
+        lChange.mPeer = mController;
+        aChanges.push_back(lChange);
+    }
+}
+
+uint16_t TnGvcpDevice::CheckAccessLocked(const TnGvcpPeer &aPeer, bool aWrite, std::vector<Change> &aChanges)
 {
     ++mCommands;
     const uint64_t lNow = MonotonicMilliseconds();
@@ -144,22 +161,16 @@ uint16_t TnGvcpDevice::CheckAccessLocked(const TnGvcpPeer &aPeer, bool aWrite)
         mLastHeard = lNow;
         return kGvcpStatusSuccess;
     }
-    if (mHeld && lNow - mLastHeard > GetU32(mMemory.data() + kRegHeartbeatTimeout))
-    {
-        // The controller fell silent: its privilege and message channel end.
-        mHeld = false;
-        PutU32(mMemory.data() + kRegControlChannelPrivilege, 0);
-        PutU32(mMemory.data() + kRegMessageChannelPort, 0);
-    }
+    ExpireLocked(lNow, aChanges);
     if (!mHeld)
     {
         return kGvcpStatusSuccess;
     }
-    const bool lExclusive = (GetU32(mMemory.data() + kRegControlChannelPrivilege) & kPrivilegeExclusive) != 0;
+    const bool lExclusive = (mPrivilege & kPrivilegeExclusive) != 0;
     return aWrite || lExclusive ? kGvcpStatusAccessDenied : kGvcpStatusSuccess;
 }
 
-uint16_t TnGvcpDevice::WritePrivilegeLocked(const TnGvcpPeer &aPeer, uint32_t aValue)
+uint16_t TnGvcpDevice::WritePrivilegeLocked(const TnGvcpPeer &aPeer, uint32_t aValue, std::vector<Change> &aChanges)
 {
     const uint32_t lBits = aValue & (kPrivilegeControl | kPrivilegeExclusive);
     if (lBits == 0)
@@ -168,17 +179,85 @@ uint16_t TnGvcpDevice::WritePrivilegeLocked(const TnGvcpPeer &aPeer, uint32_t aV
         {
             mHeld = false;
             PutU32(mMemory.data() + kRegMessageChannelPort, 0);
+            Change lChange;
+            lChange.mPeer = aPeer;
+            aChanges.push_back(lChange);
         }
     }
     else
     {
+        const bool lNew = !mHeld;
         mHeld = true;
         mController = aPeer;
         mLastHeard = MonotonicMilliseconds();
+        if (lNew)
+        {
+            Change lChange;
+            lChange.mTaken = true;
+            lChange.mPeer = aPeer;
+            lChange.mPrivilege = lBits;
+            aChanges.push_back(lChange);
+        }
     }
+    mPrivilege = lBits;
     PutU32(mMemory.data() + kRegControlChannelPrivilege, lBits);
     return kGvcpStatusSuccess;
 }
+
+void TnGvcpDevice::Tell(const std::vector<Change> &aChanges)
+{
+    for (const Change &lChange : aChanges)
+    {
+        if (lChange.mTaken)
+        {
+            OnControlTaken(lChange.mPeer, lChange.mPrivilege);
+        }
+        else
+        {
+            OnControlLeft(lChange.mPeer, lChange.mExpired);
+        }
+    }
+}
+
+void TnGvcpDevice::CheckHeartbeat()
+{
+    std::vector<Change> lChanges;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        ExpireLocked(MonotonicMilliseconds(), lChanges);
+    }
+    Tell(lChanges);
+}
+
+void TnGvcpDevice::SetHeartbeatTimeout(uint32_t aMilliseconds)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mHeartbeatMs = aMilliseconds;
+    PutU32(mMemory.data() + kRegHeartbeatTimeout, aMilliseconds);
+}
+
+void TnGvcpDevice::DropControl()
+{
+    std::vector<Change> lChanges;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (mHeld)
+        {
+            mHeld = false;
+            mPrivilege = 0;
+            PutU32(mMemory.data() + kRegControlChannelPrivilege, 0);
+            PutU32(mMemory.data() + kRegMessageChannelPort, 0);
+            Change lChange;
+            lChange.mPeer = mController;
+            lChanges.push_back(lChange);
+        }
+    }
+    Tell(lChanges);
+}
+
+void TnGvcpDevice::OnControlTaken(const TnGvcpPeer &, uint32_t) {}
+
+void TnGvcpDevice::OnControlLeft(const TnGvcpPeer &, bool) {}
 
 void TnGvcpDevice::FireTestPacketLocked(uint32_t aChannel, uint32_t aPacketSize)
 {
@@ -200,12 +279,19 @@ void TnGvcpDevice::FireTestPacketLocked(uint32_t aChannel, uint32_t aPacketSize)
 
 uint16_t TnGvcpDevice::ReadMemory(const TnGvcpPeer &aPeer, uint32_t aAddress, uint8_t *aData, size_t aSize)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
-    const uint16_t lStatus = CheckAccessLocked(aPeer, false);
-    if (lStatus != kGvcpStatusSuccess)
+    std::vector<Change> lChanges;
+    uint16_t lStatus;
     {
-        return lStatus;
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lStatus = CheckAccessLocked(aPeer, false, lChanges);
     }
+    Tell(lChanges);
+    return lStatus != kGvcpStatusSuccess ? lStatus : ReadSpace(aAddress, aData, aSize);
+}
+
+uint16_t TnGvcpDevice::ReadSpace(uint32_t aAddress, uint8_t *aData, size_t aSize)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
     if (!InRange(aAddress, aSize))
     {
         return kGvcpStatusInvalidAddress;
@@ -225,18 +311,29 @@ uint16_t TnGvcpDevice::WriteMemory(const TnGvcpPeer &aPeer, uint32_t aAddress, c
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(lDelay));
     }
-    std::lock_guard<std::mutex> lLock(mMutex);
-    if (aAddress == kRegControlChannelPrivilege && aSize == 4)
+    std::vector<Change> lChanges;
+    uint16_t lStatus;
+    const bool lPrivilege = aAddress == kRegControlChannelPrivilege && aSize == 4;
     {
+        std::lock_guard<std::mutex> lLock(mMutex);
         // Taking privilege: only when nobody (alive) holds it, or the holder.
-        const uint16_t lStatus = CheckAccessLocked(aPeer, true);
-        return lStatus != kGvcpStatusSuccess ? lStatus : WritePrivilegeLocked(aPeer, GetU32(aData));
+        lStatus = CheckAccessLocked(aPeer, true, lChanges);
+        if (lStatus == kGvcpStatusSuccess && lPrivilege)
+        {
+            lStatus = WritePrivilegeLocked(aPeer, GetU32(aData), lChanges);
+        }
     }
-    const uint16_t lStatus = CheckAccessLocked(aPeer, true);
-    if (lStatus != kGvcpStatusSuccess)
+    Tell(lChanges);
+    if (lStatus != kGvcpStatusSuccess || lPrivilege)
     {
         return lStatus;
     }
+    return WriteSpace(aAddress, aData, aSize);
+}
+
+uint16_t TnGvcpDevice::WriteSpace(uint32_t aAddress, const uint8_t *aData, size_t aSize)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
     if (!InRange(aAddress, aSize))
     {
         return kGvcpStatusInvalidAddress;
@@ -247,6 +344,10 @@ uint16_t TnGvcpDevice::WriteMemory(const TnGvcpPeer &aPeer, uint32_t aAddress, c
         return kGvcpStatusWriteProtect; // the bootstrap block up to the URLs, but for the user-defined name
     }
     memcpy(mMemory.data() + aAddress, aData, aSize);
+    if (aAddress <= kRegHeartbeatTimeout && aAddress + aSize >= kRegHeartbeatTimeout + 4)
+    {
+        mHeartbeatMs = GetU32(mMemory.data() + kRegHeartbeatTimeout);
+    }
     // Stream channel packet size: the fire-test-packet bit sends one now.
     for (uint32_t lOffset = 0; lOffset < aSize; lOffset += 4)
     {

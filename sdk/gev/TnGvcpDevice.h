@@ -29,6 +29,11 @@ namespace gev
 /// it sends a command at least once per heartbeat timeout. Other
 /// applications may read (unless the privilege is exclusive) but not write:
 /// GEV_STATUS_ACCESS_DENIED.
+///
+/// As the base of a device whose registers live elsewhere, a derived class
+/// replaces ReadSpace and WriteSpace (the accesses the privilege allowed) and
+/// hears of privilege changes through OnControlTaken and OnControlLeft. Those
+/// four run on the calling thread with no lock of this class held.
 class TN_GEV_API TnGvcpDevice : public TnGvcpRegisterHandler
 {
 public:
@@ -65,6 +70,16 @@ public:
 
     /// The application holding privilege, if any (its address and port).
     bool GetController(TnGvcpPeer &aPeer) const;
+    /// Ends a privilege whose heartbeat expired (OnControlLeft with
+    /// aExpired); a device calls it now and then, so that a silent
+    /// application loses control without anybody else asking.
+    void CheckHeartbeat();
+    /// The heartbeat timeout in milliseconds (the register's value, 3000 at
+    /// first) for a device that keeps the register elsewhere.
+    void SetHeartbeatTimeout(uint32_t aMilliseconds);
+    /// Ends the privilege held, as if its holder released it (a device
+    /// reset). OnControlLeft follows.
+    void DropControl();
     /// Commands served, and test packets sent.
     uint64_t GetCommandCount() const;
     uint64_t GetTestPacketCount() const;
@@ -77,12 +92,36 @@ public:
     bool HandleCommand(const TnGvcpPeer &aPeer, const TnGvcpCommand &aCommand, uint16_t &aStatus,
                        uint16_t &aAcknowledge, std::vector<uint8_t> &aPayload) override;
 
+protected:
+    /// A read or write that the privilege allowed; by default the memory,
+    /// with the bootstrap block up to the URLs write-protected (but for the
+    /// user-defined name) and the fire-test-packet bit of the stream
+    /// channels' packet size served.
+    virtual uint16_t ReadSpace(uint32_t aAddress, uint8_t *aData, size_t aSize);
+    virtual uint16_t WriteSpace(uint32_t aAddress, const uint8_t *aData, size_t aSize);
+    /// An application took control (aPrivilege: the privilege bits written).
+    virtual void OnControlTaken(const TnGvcpPeer &aPeer, uint32_t aPrivilege);
+    /// The application that held control released it, or fell silent
+    /// (aExpired), or the device dropped it.
+    virtual void OnControlLeft(const TnGvcpPeer &aPeer, bool aExpired);
+
 private:
+    /// A privilege change waiting to be told, after the lock.
+    struct Change
+    {
+        bool mTaken = false;
+        bool mExpired = false;
+        TnGvcpPeer mPeer;
+        uint32_t mPrivilege = 0;
+    };
+
     bool InRange(uint32_t aAddress, size_t aSize) const;
     /// Drops a privilege whose heartbeat expired, then tells whether aPeer
     /// may read (aWrite false) or write.
-    uint16_t CheckAccessLocked(const TnGvcpPeer &aPeer, bool aWrite);
-    uint16_t WritePrivilegeLocked(const TnGvcpPeer &aPeer, uint32_t aValue);
+    uint16_t CheckAccessLocked(const TnGvcpPeer &aPeer, bool aWrite, std::vector<Change> &aChanges);
+    uint16_t WritePrivilegeLocked(const TnGvcpPeer &aPeer, uint32_t aValue, std::vector<Change> &aChanges);
+    void ExpireLocked(uint64_t aNow, std::vector<Change> &aChanges);
+    void Tell(const std::vector<Change> &aChanges);
     void FireTestPacketLocked(uint32_t aChannel, uint32_t aPacketSize);
 
     mutable std::mutex mMutex;
@@ -90,6 +129,8 @@ private:
     bool mHeld = false;
     TnGvcpPeer mController;
     uint64_t mLastHeard = 0;
+    uint32_t mPrivilege = 0;
+    uint32_t mHeartbeatMs = 3000;
     uint32_t mPathMtu = 1500;
     uint16_t mPendingMs = 0;
     uint32_t mDelayMs = 0;

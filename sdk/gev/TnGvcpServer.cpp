@@ -64,6 +64,8 @@ uint16_t TnGvcpRegisterHandler::GetPendingTime(const TnGvcpPeer &, const TnGvcpC
     return 0;
 }
 
+void TnGvcpRegisterHandler::OnCommand(const TnGvcpPeer &, const TnGvcpCommand &, bool) {}
+
 bool TnGvcpRegisterHandler::HandleCommand(const TnGvcpPeer &, const TnGvcpCommand &, uint16_t &, uint16_t &,
                                           std::vector<uint8_t> &)
 {
@@ -279,6 +281,10 @@ void TnGvcpServer::Serve(const uint8_t *aData, size_t aSize, const TnGvcpPeer &a
             lAnswered.mRequestId == lCommand.mHeader.mRequestId && lAnswered.mCommand == lCommand.mHeader.mCommand &&
             lCommand.mHeader.mCommand != kGvcpDiscoveryCmd)
         {
+            Guarded([&] {
+                mHandler->OnCommand(aPeer, lCommand, true);
+                return kGvcpStatusSuccess;
+            });
             if (lWantsAck)
             {
                 mSocket.SendTo(aPeer.mAddress, aPeer.mPort, lAnswered.mAck.data(), lAnswered.mAck.size());
@@ -287,6 +293,10 @@ void TnGvcpServer::Serve(const uint8_t *aData, size_t aSize, const TnGvcpPeer &a
         }
     }
 
+    Guarded([&] {
+        mHandler->OnCommand(aPeer, lCommand, false);
+        return kGvcpStatusSuccess;
+    });
     if (lWantsAck && lCommand.mHeader.mCommand != kGvcpDiscoveryCmd)
     {
         uint16_t lPending = 0;

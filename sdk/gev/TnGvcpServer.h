@@ -52,6 +52,11 @@ public:
     /// goes out before the command is served. 0 (the default): none.
     virtual uint16_t GetPendingTime(const TnGvcpPeer &aPeer, const TnGvcpCommand &aCommand);
 
+    /// Every well-formed command as it arrives, before it is served;
+    /// aRepeated for one sent again with the request id it had (answered
+    /// again, not served again). For counters; does nothing by default.
+    virtual void OnCommand(const TnGvcpPeer &aPeer, const TnGvcpCommand &aCommand, bool aRepeated);
+
     /// Commands the responder does not serve itself (force IP, action, ...).
     /// Return false to answer GEV_STATUS_NOT_IMPLEMENTED; else fill in the
     /// acknowledgement's status, code and payload.

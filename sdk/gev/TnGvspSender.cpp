@@ -19,9 +19,7 @@ namespace
 {
 uint64_t NowNs()
 {
-    timespec lNow;
-    clock_gettime(CLOCK_MONOTONIC, &lNow);
-    return static_cast<uint64_t>(lNow.tv_sec) * 1000000000u + static_cast<uint64_t>(lNow.tv_nsec);
+    return MonotonicNanoseconds();
 }
 
 void SleepUntilNs(uint64_t aDeadline)
@@ -57,7 +55,7 @@ bool RoutePacketResend(const uint8_t *aData, size_t aSize, ITnGvspResendTarget *
 }
 
 TnGvspSender::TnGvspSender()
-    : mResendPending(false), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
+    : mResendPending(false), mReleaseWanted(false), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
       mListener(nullptr), mDestinationAddress(0), mDestinationPort(0), mFill(0), mNextSendNs(0), mRandom(1),
       mHeld(-1)
 {
@@ -309,6 +307,13 @@ uint32_t TnGvspSender::GetRetainTimeoutMs() const
     return mRetainTimeoutMs.load();
 }
 
+void TnGvspSender::ReleaseRetained()
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mReleaseWanted = true;
+    mWake.notify_all();
+}
+
 void TnGvspSender::QueuePacketResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId)
 {
     ++mCounters.mResendRequests;
@@ -387,14 +392,17 @@ void TnGvspSender::Release(const Entry &aEntry, bool aSent)
     }
 }
 
-void TnGvspSender::ReleaseExpired(uint64_t aNowNs, bool aAll)
+void TnGvspSender::ReleaseExpired(uint64_t aNowNs, bool aAll, bool aIdle)
 {
     const uint64_t lTimeout = static_cast<uint64_t>(mRetainTimeoutMs.load()) * 1000000u;
     while (!mRetained.empty())
     {
         const Entry &lOldest = mRetained.front();
         const bool lExpired = lTimeout != 0 && aNowNs - lOldest.mSentNs >= lTimeout;
-        if (!aAll && !lExpired && mRetained.size() <= mConfig.mRetainedBlocks)
+        // An owner short of buffers gets one block back, once nothing is
+        // left to send (until then the next block sent pushes one out).
+        const bool lAsked = aIdle && mReleaseWanted.exchange(false);
+        if (!aAll && !lExpired && !lAsked && mRetained.size() <= mConfig.mRetainedBlocks)
         {
             break;
         }
@@ -434,7 +442,12 @@ void TnGvspSender::Run()
                 ++mCounters.mBlocksAborted;
                 Release(lEntry, false);
             }
-            ReleaseExpired(NowNs(), false);
+            bool lIdle;
+            {
+                std::lock_guard<std::mutex> lQueueLock(mMutex);
+                lIdle = mQueue.empty();
+            }
+            ReleaseExpired(NowNs(), false, lIdle);
             lLock.lock();
             mBusy = false;
             if (mQueue.empty())
@@ -450,16 +463,17 @@ void TnGvspSender::Run()
             const uint64_t lAge = NowNs() - mRetained.front().mSentNs;
             lWaitNs = std::min(lWaitNs, lAge >= lTimeout ? 0 : lTimeout - lAge);
         }
-        if (lWaitNs > 0)
+        if (lWaitNs > 0 && !mReleaseWanted.load())
         {
             mWake.wait_for(lLock, std::chrono::nanoseconds(lWaitNs));
         }
+        const bool lIdle = mQueue.empty();
         lLock.unlock();
-        ReleaseExpired(NowNs(), false);
+        ReleaseExpired(NowNs(), false, lIdle);
         lLock.lock();
     }
     lLock.unlock();
-    ReleaseExpired(0, true);
+    ReleaseExpired(0, true, true);
 }
 
 uint64_t TnGvspSender::Random()

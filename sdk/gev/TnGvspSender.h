@@ -149,6 +149,12 @@ public:
 
     void QueuePacketResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId) override;
 
+    /// For an owner that runs short of buffers: the oldest retained block
+    /// goes (OnBlockReleased from the sender's thread) as soon as nothing is
+    /// left to send, so that the resend ring gives way before the stream
+    /// stalls. One block per request. Returns at once.
+    void ReleaseRetained();
+
     /// Sends one test packet of exactly the packet size.
     TnResult FireTestPacket();
 
@@ -204,7 +210,7 @@ private:
     void Run();
     bool SendBlock(Entry &aEntry);
     void ServeResends();
-    void ReleaseExpired(uint64_t aNowNs, bool aAll);
+    void ReleaseExpired(uint64_t aNowNs, bool aAll, bool aIdle);
     void Release(const Entry &aEntry, bool aSent);
     Slot &NextSlot();
     void AddToBatch(Slot &aSlot, size_t aVectors, size_t aSize);
@@ -218,6 +224,7 @@ private:
     std::deque<Entry> mQueue;
     std::vector<Resend> mResends;     // guarded by mMutex
     std::atomic<bool> mResendPending;
+    std::atomic<bool> mReleaseWanted;     // an owner short of buffers: let a retained block go early
     std::atomic<bool> mStop;
     bool mBusy;                       // the thread sends a block
     uint64_t mNextBlockId;

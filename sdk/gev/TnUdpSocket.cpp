@@ -45,6 +45,13 @@ uint64_t MonotonicMilliseconds()
     return static_cast<uint64_t>(lNow.tv_sec) * 1000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000000u;
 }
 
+uint64_t MonotonicNanoseconds()
+{
+    timespec lNow;
+    clock_gettime(CLOCK_MONOTONIC, &lNow);
+    return static_cast<uint64_t>(lNow.tv_sec) * 1000000000u + static_cast<uint64_t>(lNow.tv_nsec);
+}
+
 uint32_t LocalAddressFor(uint32_t aDestination)
 {
     const int lHandle = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

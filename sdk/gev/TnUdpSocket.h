@@ -109,6 +109,9 @@ bool TnUdpSocket::ReceiveWaiting(uint8_t *aBuffer, size_t aCapacity, size_t aLim
 /// Milliseconds of a monotonic clock.
 TN_GEV_API uint64_t MonotonicMilliseconds();
 
+/// Nanoseconds of the same clock.
+TN_GEV_API uint64_t MonotonicNanoseconds();
+
 /// The local address the system would send from to reach aDestination; 0
 /// when there is no route. Nothing is sent.
 TN_GEV_API uint32_t LocalAddressFor(uint32_t aDestination);

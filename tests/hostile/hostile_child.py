@@ -56,6 +56,13 @@ NETWORK_FUNCTIONS = {
     "TnDeviceGEV_SetIPConfiguration": "searches the network for the device with the MAC address",
     "TnDeviceVexmoorProtocol_SetIPConfiguration": "searches for the device with the MAC address",
     "TnDeviceGEV_NegotiatePacketSize": "waits for test packets of the connected device",
+    # The edge module's software device runs once per child, shared by every
+    # function: what would stop it (and so free the registers the pool holds)
+    # or wait on it never gets it.
+    "ITnVirtualDeviceGEV_Stop": "stops the shared device, whose registers the pool holds",
+    "ITnVirtualDeviceGEV_Start": "binds the GigE Vision port on an interface the MAC address names",
+    "TnSoftDeviceGEV_Start": "binds the GigE Vision port on an interface the MAC address names",
+    "ITnRegisterMap_Lock": "waits for the register map's lock, which an earlier call may hold",
 }
 
 # Modules whose proxy classes a module's objects use: imported first, so that
@@ -184,6 +191,8 @@ class Pools:
             self._genicam(tarn, add)
         if hasattr(tarn, "TnDevice") and ("Device" in name or "Updater" in name):
             self._devices(tarn, add)
+        if hasattr(tarn, "TnSoftDeviceGEV"):
+            self._edge(tarn, add)
         # A constructor without arguments of every other class.
         for name in sorted(vars(tarn)):
             cls = getattr(tarn, name)
@@ -285,6 +294,62 @@ class Pools:
         add(Observer)
         add(lambda: tarn.TnGenFUUpdater("/nonexistent", "update.bin", None, "", False))
         add(tarn.TnDeviceSerialPort)
+
+    def _edge(self, tarn, add):
+        """Python sources, sinks, callbacks and notifications (one of each
+        kind that raises), selectors, and what the shared running device
+        hands out: its interface, information, statistics, messaging channel,
+        register map, one of its registers, and factories kept past the
+        callbacks that handed them out."""
+
+        def answers(base, raising):
+            def method(self, *args):
+                if raising:
+                    raise ValueError("refused")
+                return None
+            names = [n for n in dir(base) if n[:1].isupper() and callable(getattr(base, n))]
+            return type("Hostile" + base.__name__, (base,), {n: method for n in names})
+
+        for base in (tarn.ITnSWStreamingChannelSource, tarn.ITnSWStreamingChannelSourceGenDC,
+                     tarn.ITnRegisterEventSink, tarn.ITnVirtualDeviceGEVEventSink, tarn.ITnUserSetNotify,
+                     tarn.ITnTriggerCallback):
+            add(answers(base, False))
+            add(answers(base, True))
+        add(lambda: answers(tarn.TnStreamingChannelSourceDefault, True)(64, 48))
+        add(lambda: answers(tarn.TnStreamingChannelSourceTrigger, True)(0, 0x20000))
+        for selector in (tarn.TnTriggerSelectorDefault, tarn.TnTriggerSelectorAcquisitionStart,
+                         tarn.TnTriggerSelectorFrameStart, tarn.TnTriggerSelectorLineStart):
+            add(selector)
+        for item in self._shared_device(tarn):
+            add(lambda: item)
+
+    def _shared_device(self, tarn):
+        """Starts the child's one software device on loopback (inside the
+        network namespace only) and returns what it hands out."""
+        if not os.environ.get("HOSTILE_SEARCH"):
+            return []
+        if not hasattr(self, "edge_shared"):
+            kept = {}
+
+            class Sink(tarn.ITnVirtualDeviceGEVEventSink):
+                def OnCreateCustomRegisters(self, device, factory):
+                    kept["device"], kept["factory"] = device, factory
+                    factory.AddRegister("HostileReg", 0xA000, 4, tarn.TnGenAccessModeReadWrite)
+
+                def OnCreateCustomGenApiFeatures(self, device, factory):
+                    kept["features"] = factory
+
+            sink = Sink()
+            device = tarn.TnSoftDeviceGEV()
+            device.RegisterEventSink(sink)
+            self.kept.append((device, sink))
+            self.edge_shared = []
+            if device.Start("00:00:00:00:00:00").IsOK():
+                registers = device.GetRegisterMap()
+                self.edge_shared = [kept["device"], kept["factory"], kept["features"], device.GetInfo(),
+                                    device.GetStatistics(), device.GetMessagingChannel(), registers,
+                                    registers.GetRegisterByAddress(0xA000)]
+        return self.edge_shared
 
     def _genicam(self, tarn, add):
         hooks = self.hooks

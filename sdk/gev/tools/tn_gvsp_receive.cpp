@@ -42,17 +42,27 @@ using namespace tn::gev;
 
 namespace
 {
-// The C test camera's feature registers (from its GenICam XML).
-enum : uint32_t
+// The C test camera's feature registers (from its GenICam XML); with
+// --soft-device those of the SDK's software device (its first source).
+uint32_t gCamWidth = 0x20000;
+uint32_t gCamHeight = 0x20004;
+uint32_t gCamPixelFormat = 0x20010;
+uint32_t gCamPayloadSize = 0x20014;
+uint32_t gCamAcquisitionMode = 0x20028;
+uint32_t gCamAcquisitionStart = 0x2002C;
+uint32_t gCamAcquisitionStop = 0x20030;
+
+void UseSoftDeviceRegisters()
 {
-    kCamWidth = 0x20000,
-    kCamHeight = 0x20004,
-    kCamPixelFormat = 0x20010,
-    kCamPayloadSize = 0x20014,
-    kCamAcquisitionMode = 0x20028,
-    kCamAcquisitionStart = 0x2002C,
-    kCamAcquisitionStop = 0x20030
-};
+    const uint32_t lBase = 0xF0010000;
+    gCamWidth = lBase + 0x00;
+    gCamHeight = lBase + 0x04;
+    gCamPixelFormat = lBase + 0x10;
+    gCamPayloadSize = lBase + 0x14;
+    gCamAcquisitionMode = lBase + 0x20;
+    gCamAcquisitionStart = lBase + 0x24;
+    gCamAcquisitionStop = lBase + 0x28;
+}
 
 std::atomic<bool> gStop(false);
 
@@ -109,7 +119,7 @@ void Usage()
 {
     fprintf(stderr, "usage: tn_gvsp_receive [-a CAMERA] [-W WIDTH] [-H HEIGHT] [-f PIXFMT] [-p PACKET_SIZE]\n"
                     "                       [-d SECONDS] [-n FRAMES] [-b BUFFERS] [--verify | --verify-all] [--no-resend]\n"
-                    "                       [--socket-buffer BYTES] [--coalesce-us MICROSECONDS]\n"
+                    "                       [--socket-buffer BYTES] [--coalesce-us MICROSECONDS] [--soft-device]\n"
                     "                       [--listen PORT [--payload BYTES]\n"
                     "                       [--resend-to HOST:PORT] [--idle-exit SECONDS]] [-q]\n");
 }
@@ -156,6 +166,7 @@ int main(int aArgc, char **aArgv)
                                       {"idle-exit", required_argument, nullptr, 7},
                                       {"verify-all", no_argument, nullptr, 8},
                                       {"coalesce-us", required_argument, nullptr, 9},
+                                      {"soft-device", no_argument, nullptr, 10},
                                       {nullptr, 0, nullptr, 0}};
     int lOption;
     while ((lOption = getopt_long(aArgc, aArgv, "a:W:H:f:p:d:n:b:q", kOptions, nullptr)) != -1)
@@ -220,6 +231,9 @@ int main(int aArgc, char **aArgv)
         case 9:
             lCoalesceUs = static_cast<uint32_t>(atoi(optarg));
             break;
+        case 10:
+            UseSoftDeviceRegisters();
+            break;
         default:
             Usage();
             return 2;
@@ -269,9 +283,9 @@ int main(int aArgc, char **aArgv)
         uint32_t lCapability = 0;
         lClient.ReadRegister(kRegGvcpCapability, lCapability);
         lClient.SetConcatenation((lCapability & kCapabilityConcatenation) != 0);
-        if ((lWidth != 0 && !Check(lClient.WriteRegister(kCamWidth, lWidth), "Width")) ||
-            (lHeight != 0 && !Check(lClient.WriteRegister(kCamHeight, lHeight), "Height")) ||
-            (!lPixelFormat.empty() && !Check(lClient.WriteRegister(kCamPixelFormat, lFormat->mCode), "PixelFormat")) ||
+        if ((lWidth != 0 && !Check(lClient.WriteRegister(gCamWidth, lWidth), "Width")) ||
+            (lHeight != 0 && !Check(lClient.WriteRegister(gCamHeight, lHeight), "Height")) ||
+            (!lPixelFormat.empty() && !Check(lClient.WriteRegister(gCamPixelFormat, lFormat->mCode), "PixelFormat")) ||
             (lPacketSize != 0 &&
              !Check(lClient.WriteRegister(kRegStreamChannelBase + kRegStreamChannelPacketSize, lPacketSize),
                     "packet size")))
@@ -279,13 +293,13 @@ int main(int aArgc, char **aArgv)
             return 1;
         }
         uint32_t lValue = 0;
-        if (!Check(lClient.ReadRegister(kCamPayloadSize, lValue), "PayloadSize"))
+        if (!Check(lClient.ReadRegister(gCamPayloadSize, lValue), "PayloadSize"))
         {
             return 1;
         }
         lPayload = lValue;
-        lClient.ReadRegister(kCamWidth, lWidth);
-        lClient.ReadRegister(kCamHeight, lHeight);
+        lClient.ReadRegister(gCamWidth, lWidth);
+        lClient.ReadRegister(gCamHeight, lHeight);
         lConfig.mLocalAddress = lClient.GetLocalAddress();
         lConfig.mDeviceAddress = lCameraAddress;
         lConfig.mAssembler.mResendEnabled = lResend && (lCapability & kCapabilityPacketResend) != 0;
@@ -313,8 +327,8 @@ int main(int aArgc, char **aArgv)
         if (!Check(lClient.WriteRegister(lChannel + kRegStreamChannelDestination, lReceiver.GetLocalAddress()),
                    "stream destination") ||
             !Check(lClient.WriteRegister(lChannel + kRegStreamChannelPort, lReceiver.GetLocalPort()), "stream port") ||
-            !Check(lClient.WriteRegister(kCamAcquisitionMode, 0), "AcquisitionMode") ||
-            !Check(lClient.WriteRegister(kCamAcquisitionStart, 1), "AcquisitionStart"))
+            !Check(lClient.WriteRegister(gCamAcquisitionMode, 0), "AcquisitionMode") ||
+            !Check(lClient.WriteRegister(gCamAcquisitionStart, 1), "AcquisitionStart"))
         {
             return 1;
         }
@@ -400,7 +414,7 @@ int main(int aArgc, char **aArgv)
     const double lEnd = lIdle ? lLastBlock : tool::Seconds();
     if (!lListen)
     {
-        lClient.WriteRegister(kCamAcquisitionStop, 1);
+        lClient.WriteRegister(gCamAcquisitionStop, 1);
     }
     lReceiver.Stop();
     if (!lListen)

@@ -1,0 +1,81 @@
+// The GVSP block of an SDK buffer: what a sender sends of it, without copying.
+// Shared by the stream transmitter and the software device's stream channels
+// (header only: it uses libTnBuffer's public classes, which both link).
+#ifndef TN_GVSP_BUFFER_BLOCK_H
+#define TN_GVSP_BUFFER_BLOCK_H
+
+#include <stdint.h>
+
+#include "TnBuffer.h"
+#include "TnGvspPacketiser.h"
+#include "TnImage.h"
+#include "TnPixelType.h"
+
+namespace tn
+{
+namespace gev
+{
+/// The image a block's leader describes when the buffer's image gives none.
+struct TnBlockGeometry
+{
+    uint32_t mWidth = 0;
+    uint32_t mHeight = 0;
+    uint32_t mOffsetX = 0;
+    uint32_t mOffsetY = 0;
+    TnPixelType mPixelType = TnPixelMono8;
+};
+
+/// Fills aBlock from aBuffer: an image buffer with geometry sends its image
+/// with that geometry; any other buffer sends its bytes (at most the image
+/// of aFallback, when that is not empty) as an image of aFallback's
+/// geometry, or as raw data when aFallback is empty. False for a buffer
+/// without data.
+inline bool BlockFromBuffer(const TnBuffer &aBuffer, const TnBlockGeometry &aFallback, TnGvspBlock &aBlock)
+{
+    aBlock = TnGvspBlock();
+    aBlock.mLeader.mTimestamp = aBuffer.GetTimestamp();
+    TnBlockGeometry lGeometry = aFallback;
+    const uint8_t *lData = aBuffer.GetDataPointer();
+    uint64_t lSize = aBuffer.GetSize();
+    const TnImage *lImage = aBuffer.GetPayloadType() == TnPayloadTypeImage ? aBuffer.GetImage() : nullptr;
+    if (lImage != nullptr && lImage->GetWidth() != 0 && lImage->GetHeight() != 0 && lImage->GetDataPointer() != nullptr)
+    {
+        lGeometry.mWidth = lImage->GetWidth();
+        lGeometry.mHeight = lImage->GetHeight();
+        lGeometry.mPixelType = lImage->GetPixelType();
+        lGeometry.mOffsetX = lImage->GetOffsetX();
+        lGeometry.mOffsetY = lImage->GetOffsetY();
+        lData = lImage->GetDataPointer();
+        lSize = lImage->GetImageSize();
+    }
+    const uint64_t lImageBytes = static_cast<uint64_t>(lGeometry.mWidth) * lGeometry.mHeight *
+                                 TnPixelTypeGetBitsPerPixel(lGeometry.mPixelType) / 8;
+    if (lImageBytes != 0 && lImageBytes < lSize)
+    {
+        lSize = lImageBytes;
+    }
+    if (lData == nullptr || lSize == 0)
+    {
+        return false;
+    }
+    if (lImageBytes == 0)
+    {
+        aBlock.mLeader.mPayloadType = kGvspPayloadRawData;
+    }
+    else
+    {
+        aBlock.mLeader.mPayloadType = kGvspPayloadImage;
+        aBlock.mLeader.mPixelFormat = static_cast<uint32_t>(lGeometry.mPixelType);
+        aBlock.mLeader.mSizeX = lGeometry.mWidth;
+        aBlock.mLeader.mSizeY = lGeometry.mHeight;
+        aBlock.mLeader.mOffsetX = lGeometry.mOffsetX;
+        aBlock.mLeader.mOffsetY = lGeometry.mOffsetY;
+    }
+    aBlock.mSegments[0].mData = lData;
+    aBlock.mSegments[0].mSize = static_cast<size_t>(lSize);
+    return true;
+}
+} // namespace gev
+} // namespace tn
+
+#endif

@@ -1,0 +1,530 @@
+#include "TnStreamChannel.h"
+
+#include <string.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "TnBuffer.h"
+#include "TnGevAddress.h"
+#include "TnGvspBufferBlock.h"
+#include "TnImage.h"
+#include "TnSoftDeviceLog.h"
+#include "TnStreamingChannelSourceDefault.h"
+#include "TnUdpSocket.h"
+
+namespace tn
+{
+namespace softdevice
+{
+namespace
+{
+// How long the channel waits in one step, and for a source to give back what
+// it holds when streaming stops.
+constexpr auto kStep = std::chrono::milliseconds(10);
+constexpr uint64_t kDrainMs = 2000;
+} // namespace
+
+struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
+{
+    size_t mIndex = 0;
+    ITnSWStreamingChannelSource *mSource = nullptr;
+    bool mDefaultSource = false;
+    uint32_t mLocalAddress = 0;
+    std::vector<TnBuffer *> mBuffers;
+
+    mutable std::mutex mMutex;
+    std::condition_variable mWake;
+    bool mAcquire = false;     // requested by AcquisitionStart / Stop
+    bool mQuit = false;
+    bool mEnded = false;       // the thread has left its loop
+    // Set when a stop gave up waiting for the thread: the source may be gone
+    // by the time its stuck call returns, so the thread calls it no more.
+    std::atomic<bool> mAbandoned{false};
+    std::condition_variable mEndedSignal;
+    std::deque<TnBuffer *> mFree;   // buffers neither with the source nor with the sender
+    std::set<TnBuffer *> mQueued;   // buffers with the source
+    uint32_t mDestination = 0;
+    uint16_t mPort = 0;
+    uint32_t mPacketSize = 1500;
+    uint32_t mPacketDelay = 0;
+    bool mTimestamping = true;
+    uint64_t mTimestampOrigin = 0;
+    TnChannelGeometry mGeometry;
+    TnChannelCounters mCounters;
+
+    gev::TnGvspSender mSender;  // opened on demand, by the thread or FireTestPacket
+    std::mutex mSenderMutex;    // opening and closing the sender
+    std::atomic<bool> mStreaming{false};
+
+    void OnBlockReleased(void *aContext, uint64_t, bool) override
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        mFree.push_back(static_cast<TnBuffer *>(aContext));
+        mWake.notify_all();
+    }
+
+    /// Opens the sender towards the current destination, or reopens it when
+    /// the destination or the packet size changed. False without one.
+    bool PrepareSender()
+    {
+        uint32_t lDestination;
+        uint16_t lPort;
+        uint32_t lPacketSize;
+        uint32_t lDelay;
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            lDestination = mDestination;
+            lPort = mPort;
+            lPacketSize = std::max<uint32_t>(gev::kGvspMinPacketSize, mPacketSize);
+            lDelay = mPacketDelay;
+        }
+        if (lDestination == 0 || lPort == 0)
+        {
+            return false;
+        }
+        std::lock_guard<std::mutex> lLock(mSenderMutex);
+        if (mSender.IsOpen() && mSender.GetDestinationAddress() == lDestination &&
+            mSender.GetDestinationPort() == lPort && mSender.GetPacketSize() == lPacketSize)
+        {
+            return true;
+        }
+        mSender.Close();
+        gev::TnGvspSenderConfig lConfig;
+        lConfig.mPacketSize = lPacketSize;
+        lConfig.mRetainedBlocks = 8;
+        lConfig.mRetainTimeoutMs = 1000;
+        lConfig.mQueueCapacity = 64;
+        lConfig.mSendBufferSize = 4 * 1024 * 1024;
+        // The packet delay register counts timestamp ticks (nanoseconds).
+        lConfig.mInterPacketDelayNs = lDelay;
+        const TnResult lResult = mSender.Open(lDestination, lPort, lConfig, this, mLocalAddress, 0);
+        if (!lResult.IsOK())
+        {
+            LogError("StreamChannel", "stream channel " + std::to_string(mIndex) + " cannot send to " +
+                                          gev::FormatIPv4(lDestination) + ":" + std::to_string(lPort));
+            return false;
+        }
+        return true;
+    }
+
+    bool Acquiring()
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        return mAcquire && !mQuit;
+    }
+
+    void CountFailure()
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        ++mCounters.mSourceFailures;
+    }
+
+    /// Hands a retrieved buffer to the sender; false when it could not go.
+    bool Send(TnBuffer *aBuffer)
+    {
+        TnChannelGeometry lGeometry;
+        bool lStamp;
+        uint64_t lOrigin;
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            lGeometry = mGeometry;
+            lStamp = mTimestamping;
+            lOrigin = mTimestampOrigin;
+        }
+        if (lStamp)
+        {
+            aBuffer->SetTimestamp(gev::MonotonicNanoseconds() - lOrigin);
+        }
+        gev::TnGvspBlock lBlock;
+        if (!gev::BlockFromBuffer(*aBuffer, lGeometry, lBlock))
+        {
+            CountFailure();
+            LogWarning("StreamChannel", "a retrieved buffer holds no data; it is not sent");
+            return false;
+        }
+        if (!PrepareSender())
+        {
+            return false;
+        }
+        // A block id the source gave the buffer is kept; else the next.
+        uint64_t lId = aBuffer->GetBlockID();
+        if (lId == 0)
+        {
+            lId = mSender.PeekNextBlockId();
+            aBuffer->SetBlockID(lId);
+        }
+        for (int lTry = 0; lTry < 500; ++lTry)
+        {
+            const TnResult lResult = mSender.Queue(lBlock, aBuffer, lId);
+            if (lResult.GetCode() == TN_PENDING || lResult.IsOK())
+            {
+                std::lock_guard<std::mutex> lLock(mMutex);
+                ++mCounters.mBlocks;
+                return true;
+            }
+            if (lResult.GetCode() != TN_BUSY || !Acquiring())
+            {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+
+    /// The SDK's default source streams its own geometry: a buffer of it
+    /// whose image no longer has the current one (a controller changed
+    /// Width, Height or PixelFormat) gets it before it is queued again.
+    void Reshape(TnBuffer &aBuffer)
+    {
+        if (!mDefaultSource)
+        {
+            return;
+        }
+        TnChannelGeometry lGeometry;
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            lGeometry = mGeometry;
+        }
+        TnImage *lImage = aBuffer.GetImage();
+        if (lImage == nullptr || lGeometry.mWidth == 0 || lGeometry.mHeight == 0 ||
+            (lImage->GetWidth() == lGeometry.mWidth && lImage->GetHeight() == lGeometry.mHeight &&
+             lImage->GetPixelType() == lGeometry.mPixelType))
+        {
+            return;
+        }
+        if (!lImage->Alloc(lGeometry.mWidth, lGeometry.mHeight, lGeometry.mPixelType, 0, 0,
+                           lImage->GetMaximumChunkLength())
+                 .IsOK())
+        {
+            LogWarning("StreamChannel", "a buffer could not take the new image geometry");
+        }
+    }
+
+    /// Checks what a source gave back: one of the channel's buffers that the
+    /// source holds. Anything else is nonsense and is dropped.
+    bool TakeBack(TnBuffer *aBuffer)
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        const auto lFound = mQueued.find(aBuffer);
+        if (lFound == mQueued.end())
+        {
+            ++mCounters.mSourceFailures;
+            return false;
+        }
+        mQueued.erase(lFound);
+        return true;
+    }
+
+    void Release(TnBuffer *aBuffer)
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        mFree.push_back(aBuffer);
+    }
+
+    /// One RetrieveBuffer call; the buffer it gave back (checked), or null.
+    TnBuffer *Retrieve(TnResult &aResult)
+    {
+        TnBuffer *lBuffer = nullptr;
+        aResult = GuardedResult("RetrieveBuffer", [&] { return mSource->RetrieveBuffer(&lBuffer); });
+        if (lBuffer != nullptr && !TakeBack(lBuffer))
+        {
+            LogWarning("RetrieveBuffer", "the source gave back a buffer it did not hold; it is ignored");
+            lBuffer = nullptr;
+        }
+        return lBuffer;
+    }
+
+    void Stream()
+    {
+        uint32_t lUse = static_cast<uint32_t>(mBuffers.size());
+        uint32_t lAsked = 0;
+        const TnResult lCount = GuardedResult("GetTxNumBuffersToUse", [&] { return mSource->GetTxNumBuffersToUse(lAsked); });
+        if (lCount.IsOK() && lAsked >= std::min<uint32_t>(4, lUse) && lAsked <= lUse && lAsked != 0)
+        {
+            lUse = lAsked;
+        }
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mFree.assign(mBuffers.begin(), mBuffers.begin() + lUse);
+            mQueued.clear();
+        }
+        mStreaming.store(true);
+        Guarded("OnStreamingStart", [&] { mSource->OnStreamingStart(); });
+        PrepareSender();
+        while (Acquiring())
+        {
+            // Keep the source supplied with empty buffers.
+            TnBuffer *lEmpty = nullptr;
+            {
+                std::lock_guard<std::mutex> lLock(mMutex);
+                if (!mFree.empty())
+                {
+                    lEmpty = mFree.front();
+                    mFree.pop_front();
+                }
+            }
+            if (lEmpty != nullptr)
+            {
+                bool lGo = false;
+                const TnResult lPre = GuardedResult("PreQueueBufferProc", [&] {
+                    lGo = mSource->PreQueueBufferProc();
+                    return TnResult(TN_OK);
+                });
+                if (!lPre.IsOK())
+                {
+                    CountFailure();
+                }
+                TnResult lQueued(TN_GENERIC_ERROR);
+                if (lGo)
+                {
+                    {
+                        std::lock_guard<std::mutex> lLock(mMutex);
+                        mQueued.insert(lEmpty);
+                    }
+                    lEmpty->SetBlockID(0);
+                    Reshape(*lEmpty);
+                    lQueued = GuardedResult("QueueBuffer", [&] { return mSource->QueueBuffer(lEmpty); });
+                    if (!lQueued.IsOK())
+                    {
+                        std::lock_guard<std::mutex> lLock(mMutex);
+                        mQueued.erase(lEmpty);
+                    }
+                }
+                if (!lQueued.IsOK())
+                {
+                    Release(lEmpty);
+                    std::unique_lock<std::mutex> lLock(mMutex);
+                    mWake.wait_for(lLock, std::chrono::milliseconds(1));
+                    continue;
+                }
+                std::lock_guard<std::mutex> lLock(mMutex);
+                if (!mFree.empty())
+                {
+                    continue; // every free buffer goes to the source first
+                }
+            }
+            size_t lHeld;
+            {
+                std::lock_guard<std::mutex> lLock(mMutex);
+                lHeld = mQueued.size();
+            }
+            if (lHeld == 0)
+            {
+                // Everything is on its way out or kept for resends: once
+                // nothing is left to send, the resend ring gives one back.
+                mSender.ReleaseRetained();
+                std::unique_lock<std::mutex> lLock(mMutex);
+                mWake.wait_for(lLock, kStep, [&] { return !mFree.empty() || !mAcquire || mQuit; });
+                continue;
+            }
+            TnResult lResult;
+            TnBuffer *lFilled = Retrieve(lResult);
+            if (mAbandoned.load())
+            {
+                break;
+            }
+            if (lFilled == nullptr)
+            {
+                continue; // no image yet (the source waits in short steps)
+            }
+            Guarded("PostRetrieveBufferProc", [&] { mSource->PostRetrieveBufferProc(); });
+            if (!lResult.IsOK() || !Send(lFilled))
+            {
+                Release(lFilled);
+            }
+        }
+        if (mAbandoned.load())
+        {
+            mStreaming.store(false);
+            return;
+        }
+        // Stop: the source gives back what it holds.
+        Guarded("AbortQueuedBuffers", [&] { mSource->AbortQueuedBuffers(); });
+        const uint64_t lDeadline = gev::MonotonicMilliseconds() + kDrainMs;
+        while (gev::MonotonicMilliseconds() < lDeadline && !mAbandoned.load())
+        {
+            {
+                std::lock_guard<std::mutex> lLock(mMutex);
+                if (mQueued.empty())
+                {
+                    break;
+                }
+            }
+            TnResult lResult;
+            TnBuffer *lBack = Retrieve(lResult);
+            if (lBack != nullptr)
+            {
+                Release(lBack);
+            }
+            else if (!lResult.IsOK() && lResult.GetCode() != TN_TIMEOUT)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        mSender.AbortQueued();
+        mSender.WaitIdle(1000);
+        if (!mAbandoned.load())
+        {
+            Guarded("OnStreamingStop", [&] { mSource->OnStreamingStop(); });
+        }
+        mStreaming.store(false);
+    }
+};
+
+TnStreamChannel::TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSource, uint32_t aLocalAddress)
+    : mShared(std::make_shared<Shared>())
+{
+    mShared->mIndex = aIndex;
+    mShared->mSource = aSource;
+    mShared->mDefaultSource = dynamic_cast<TnStreamingChannelSourceDefault *>(aSource) != nullptr;
+    mShared->mLocalAddress = aLocalAddress;
+}
+
+TnStreamChannel::~TnStreamChannel()
+{
+    Shutdown(5000);
+}
+
+void TnStreamChannel::SetBuffers(const std::vector<TnBuffer *> &aBuffers)
+{
+    mBuffers = aBuffers;
+    mShared->mBuffers = aBuffers;
+}
+
+void TnStreamChannel::SetDestination(uint32_t aAddress, uint16_t aPort)
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mDestination = aAddress;
+    mShared->mPort = aPort;
+}
+
+void TnStreamChannel::SetPacketSize(uint32_t aPacketSize)
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mPacketSize = aPacketSize;
+}
+
+void TnStreamChannel::SetPacketDelay(uint32_t aTicks)
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mPacketDelay = aTicks;
+}
+
+void TnStreamChannel::SetTimestamping(bool aEnabled)
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mTimestamping = aEnabled;
+}
+
+void TnStreamChannel::SetGeometry(const TnChannelGeometry &aGeometry)
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mGeometry = aGeometry;
+}
+
+void TnStreamChannel::SetTimestampOrigin(uint64_t aOriginNs)
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mTimestampOrigin = aOriginNs;
+}
+
+void TnStreamChannel::Loop(std::shared_ptr<Shared> aShared)
+{
+    Shared &lShared = *aShared;
+    for (;;)
+    {
+        {
+            std::unique_lock<std::mutex> lLock(lShared.mMutex);
+            lShared.mWake.wait(lLock, [&] { return lShared.mAcquire || lShared.mQuit; });
+            if (lShared.mQuit)
+            {
+                break;
+            }
+        }
+        lShared.Stream();
+    }
+    {
+        std::lock_guard<std::mutex> lLock(lShared.mSenderMutex);
+        lShared.mSender.Close();
+    }
+    std::lock_guard<std::mutex> lLock(lShared.mMutex);
+    lShared.mEnded = true;
+    lShared.mEndedSignal.notify_all();
+}
+
+void TnStreamChannel::Run()
+{
+    std::thread(Loop, mShared).detach();
+}
+
+void TnStreamChannel::StartAcquisition()
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mAcquire = true;
+    mShared->mWake.notify_all();
+}
+
+void TnStreamChannel::StopAcquisition()
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mAcquire = false;
+    mShared->mWake.notify_all();
+}
+
+bool TnStreamChannel::Shutdown(uint32_t aTimeoutMs)
+{
+    std::unique_lock<std::mutex> lLock(mShared->mMutex);
+    if (mShared->mAbandoned.load())
+    {
+        return mShared->mEnded; // given up on before: no second wait
+    }
+    mShared->mQuit = true;
+    mShared->mAcquire = false;
+    mShared->mWake.notify_all();
+    const bool lEnded = mShared->mEndedSignal.wait_for(lLock, std::chrono::milliseconds(aTimeoutMs),
+                                                        [&] { return mShared->mEnded; });
+    if (!lEnded && !mShared->mAbandoned.exchange(true))
+    {
+        LogError("Stop", "stream channel " + std::to_string(mShared->mIndex) +
+                             ": the source does not return from its streaming operations; the channel is left behind");
+    }
+    return lEnded;
+}
+
+void TnStreamChannel::FireTestPacket()
+{
+    {
+        std::lock_guard<std::mutex> lLock(mShared->mMutex);
+        ++mShared->mCounters.mTestPackets;
+    }
+    // At the packet size set last; while streaming the open sender has it.
+    if (mShared->mStreaming.load() || mShared->PrepareSender())
+    {
+        mShared->mSender.FireTestPacket();
+    }
+}
+
+bool TnStreamChannel::IsStreaming() const
+{
+    return mShared->mStreaming.load();
+}
+
+gev::ITnGvspResendTarget *TnStreamChannel::GetResendTarget()
+{
+    return &mShared->mSender;
+}
+
+uint16_t TnStreamChannel::GetSourcePort() const
+{
+    return mShared->mSender.GetSourcePort();
+}
+
+TnChannelCounters TnStreamChannel::GetCounters() const
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    return mShared->mCounters;
+}
+} // namespace softdevice
+} // namespace tn

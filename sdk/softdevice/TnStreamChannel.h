@@ -1,0 +1,95 @@
+// One stream channel of the software device: its source, the buffers the
+// source gave, and the thread that runs the source's streaming operations
+// and sends the filled buffers as GVSP blocks through the stream sender.
+//
+// Threads and locks: the channel's thread calls the source with no lock
+// held; mMutex guards the settings, the free buffers and the requests, and
+// is never held while the source or the sender's listener runs. The sender
+// reports released blocks on its own thread (OnBlockReleased), which only
+// takes mMutex. What the thread uses lives in a shared state that it keeps
+// alive, so that a thread stuck in its source outlives the channel safely.
+#ifndef TN_STREAM_CHANNEL_H
+#define TN_STREAM_CHANNEL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "ITnStreamingChannelSource.h"
+#include "TnGvspBufferBlock.h"
+#include "TnGvspSender.h"
+#include "TnPixelType.h"
+
+class TnBuffer;
+
+namespace tn
+{
+namespace softdevice
+{
+/// What a block's leader says when the buffer's image gives no geometry.
+using TnChannelGeometry = gev::TnBlockGeometry;
+
+struct TnChannelCounters
+{
+    uint64_t mBlocks = 0;          ///< blocks handed to the sender
+    uint64_t mSourceFailures = 0;  ///< source calls that threw or answered nonsense
+    uint64_t mTestPackets = 0;
+};
+
+class TnStreamChannel final
+{
+public:
+    TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSource, uint32_t aLocalAddress);
+    ~TnStreamChannel();
+    TnStreamChannel(const TnStreamChannel &) = delete;
+    TnStreamChannel &operator=(const TnStreamChannel &) = delete;
+
+    /// The buffers AllocBuffer gave (during the device's start).
+    void SetBuffers(const std::vector<TnBuffer *> &aBuffers);
+    const std::vector<TnBuffer *> &GetBuffers() const { return mBuffers; }
+
+    // Settings from the stream channel registers (any thread).
+    void SetDestination(uint32_t aAddress, uint16_t aPort);
+    void SetPacketSize(uint32_t aPacketSize);
+    void SetPacketDelay(uint32_t aTicks);
+    void SetTimestamping(bool aEnabled);
+    void SetGeometry(const TnChannelGeometry &aGeometry);
+    void SetTimestampOrigin(uint64_t aOriginNs);
+
+    /// Starts the channel's thread (idle until StartAcquisition).
+    void Run();
+    /// AcquisitionStart and AcquisitionStop: asks the thread, returns at once.
+    void StartAcquisition();
+    void StopAcquisition();
+    bool IsStreaming() const;
+    /// Ends acquisition and the thread, waiting at most aTimeoutMs; false
+    /// when the thread is stuck in the source (it is then left to end on its
+    /// own, keeping what it uses alive).
+    bool Shutdown(uint32_t aTimeoutMs);
+
+    /// Sends a test packet of the packet size to the destination.
+    void FireTestPacket();
+    /// For packet-resend commands of this channel.
+    gev::ITnGvspResendTarget *GetResendTarget();
+    uint16_t GetSourcePort() const;
+    TnChannelCounters GetCounters() const;
+
+private:
+    struct Shared;
+    static void Loop(std::shared_ptr<Shared> aShared);
+
+    std::shared_ptr<Shared> mShared;
+    std::vector<TnBuffer *> mBuffers;
+};
+} // namespace softdevice
+} // namespace tn
+
+#endif

@@ -1,0 +1,372 @@
+#include "TnStreamingChannelSourceTrigger.h"
+
+#include <chrono>
+
+#include "TnSoftDeviceLog.h"
+
+using tn::softdevice::Guarded;
+
+namespace
+{
+// Offsets of the trigger registers from the base address.
+constexpr uint32_t kSelector = 0x0;
+constexpr uint32_t kMode = 0x4;
+constexpr uint32_t kSource = 0x8;
+constexpr uint32_t kSoftware = 0xC;
+
+std::string Suffix(uint32_t aChannel)
+{
+    return aChannel == 0 ? std::string() : std::to_string(aChannel);
+}
+} // namespace
+
+TnStreamingChannelSourceTrigger::TnStreamingChannelSourceTrigger(uint32_t mChannel, uint32_t aRegisterBaseAddress)
+    : mChannelIndex(mChannel), mBase(aRegisterBaseAddress), mCurrent(TRIGGER_SELECTOR_FRAMESTART), mStreaming(false),
+      mHeight(1)
+{
+    mSources.emplace_back(TRIGGER_SOURCE_SOFTWARE, "Software");
+}
+
+TnStreamingChannelSourceTrigger::~TnStreamingChannelSourceTrigger() {}
+
+void TnStreamingChannelSourceTrigger::AddSelector(TriggerSelectorEnum aIndex, SelectorEntry aSelector)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (aSelector == nullptr)
+    {
+        mSelectors.erase(aIndex);
+    }
+    else
+    {
+        mSelectors[aIndex] = aSelector;
+    }
+}
+
+void TnStreamingChannelSourceTrigger::AddSelectorTriggerCallback(TriggerSelectorEnum aIndex, ITnTriggerCallback *aCallback)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mCallbacks[aIndex] = aCallback;
+}
+
+void TnStreamingChannelSourceTrigger::AddSource(uint32_t aIndex, const TnString &aName)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    for (auto &lSource : mSources)
+    {
+        if (lSource.first == aIndex)
+        {
+            lSource.second = aName.GetAscii() != nullptr ? aName.GetAscii() : "";
+            return;
+        }
+    }
+    mSources.emplace_back(aIndex, aName.GetAscii() != nullptr ? aName.GetAscii() : "");
+}
+
+uint32_t TnStreamingChannelSourceTrigger::GetSource() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    const auto lFound = mSelectors.find(mCurrent);
+    return lFound == mSelectors.end() ? 0 : lFound->second->GetSource();
+}
+
+bool TnStreamingChannelSourceTrigger::GetMode() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    const auto lFound = mSelectors.find(mCurrent);
+    return lFound != mSelectors.end() && lFound->second->GetMode();
+}
+
+void TnStreamingChannelSourceTrigger::OnStreamingStart()
+{
+    uint32_t lHeight = 1;
+    Guarded("GetHeight", [&] { lHeight = GetHeight(); });
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mStreaming = true;
+    mHeight = lHeight;
+    for (auto &lSelector : mSelectors)
+    {
+        lSelector.second->Start(lHeight);
+    }
+    mChanged.notify_all();
+}
+
+void TnStreamingChannelSourceTrigger::OnStreamingStop()
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mStreaming = false;
+    for (auto &lSelector : mSelectors)
+    {
+        lSelector.second->Stop();
+    }
+    mChanged.notify_all();
+}
+
+void TnStreamingChannelSourceTrigger::CreateRegisters(ITnRegisterMap *, ITnRegisterFactory *aFactory)
+{
+    if (aFactory == nullptr)
+    {
+        return;
+    }
+    const std::string lSuffix = Suffix(mChannelIndex);
+    aFactory->AddRegister(TnString(("TriggerSelectorReg" + lSuffix).c_str()), mBase + kSelector, 4,
+                          TnGenAccessModeReadWrite, this);
+    aFactory->AddRegister(TnString(("TriggerModeReg" + lSuffix).c_str()), mBase + kMode, 4, TnGenAccessModeReadWrite,
+                          this);
+    aFactory->AddRegister(TnString(("TriggerSourceReg" + lSuffix).c_str()), mBase + kSource, 4,
+                          TnGenAccessModeReadWrite, this);
+    aFactory->AddRegister(TnString(("TriggerSoftwareReg" + lSuffix).c_str()), mBase + kSoftware, 4,
+                          TnGenAccessModeWriteOnly, this);
+}
+
+void TnStreamingChannelSourceTrigger::CreateGenApiFeatures(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory)
+{
+    CreateTriggerSelector(aRegisterMap, aFactory);
+    CreateTriggerMode(aRegisterMap, aFactory);
+    CreateTriggerSource(aRegisterMap, aFactory);
+    CreateTriggerSoftware(aRegisterMap, aFactory);
+}
+
+void TnStreamingChannelSourceTrigger::CreateTriggerSelector(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory)
+{
+    if (aRegisterMap == nullptr || aFactory == nullptr)
+    {
+        return;
+    }
+    std::map<int, std::string> lNames;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        for (const auto &lSelector : mSelectors)
+        {
+            const TnString lName = lSelector.second->GetName();
+            lNames[lSelector.first] = lName.GetAscii() != nullptr ? lName.GetAscii() : "";
+        }
+    }
+    if (lNames.empty())
+    {
+        lNames[TRIGGER_SELECTOR_FRAMESTART] = "FrameStart";
+    }
+    aFactory->SetName("TriggerSelector");
+    aFactory->SetCategory("AcquisitionControl");
+    aFactory->SetNameSpace(TnGenNameSpaceStandard);
+    aFactory->SetDescription("Selects the trigger that the other trigger features configure.");
+    for (const auto &lName : lNames)
+    {
+        aFactory->AddEnumEntry(TnString(lName.second.c_str()), static_cast<uint32_t>(lName.first));
+    }
+    aFactory->AddSelected("TriggerMode");
+    aFactory->AddSelected("TriggerSource");
+    aFactory->AddSelected("TriggerSoftware");
+    aFactory->CreateEnum(aRegisterMap->GetRegisterByAddress(mBase + kSelector));
+}
+
+void TnStreamingChannelSourceTrigger::CreateTriggerMode(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory)
+{
+    if (aRegisterMap == nullptr || aFactory == nullptr)
+    {
+        return;
+    }
+    aFactory->SetName("TriggerMode");
+    aFactory->SetCategory("AcquisitionControl");
+    aFactory->SetNameSpace(TnGenNameSpaceStandard);
+    aFactory->SetDescription("The trigger mode of the selected trigger.");
+    aFactory->AddEnumEntry("Off", TRIGGER_MODE_OFF);
+    aFactory->AddEnumEntry("On", TRIGGER_MODE_ON);
+    aFactory->CreateEnum(aRegisterMap->GetRegisterByAddress(mBase + kMode));
+}
+
+void TnStreamingChannelSourceTrigger::CreateTriggerSource(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory)
+{
+    if (aRegisterMap == nullptr || aFactory == nullptr)
+    {
+        return;
+    }
+    std::vector<std::pair<uint32_t, std::string>> lSources;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lSources = mSources;
+    }
+    aFactory->SetName("TriggerSource");
+    aFactory->SetCategory("AcquisitionControl");
+    aFactory->SetNameSpace(TnGenNameSpaceStandard);
+    aFactory->SetDescription("The source of the selected trigger.");
+    for (const auto &lSource : lSources)
+    {
+        aFactory->AddEnumEntry(TnString(lSource.second.c_str()), lSource.first);
+    }
+    aFactory->CreateEnum(aRegisterMap->GetRegisterByAddress(mBase + kSource));
+}
+
+void TnStreamingChannelSourceTrigger::CreateTriggerSoftware(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory)
+{
+    if (aRegisterMap == nullptr || aFactory == nullptr)
+    {
+        return;
+    }
+    aFactory->SetName("TriggerSoftware");
+    aFactory->SetCategory("AcquisitionControl");
+    aFactory->SetNameSpace(TnGenNameSpaceStandard);
+    aFactory->SetDescription("Fires a software trigger for the selected trigger.");
+    aFactory->CreateCommand(aRegisterMap->GetRegisterByAddress(mBase + kSoftware));
+}
+
+bool TnStreamingChannelSourceTrigger::PreQueueBufferProc()
+{
+    std::unique_lock<std::mutex> lLock(mMutex);
+    for (;;)
+    {
+        if (!mStreaming)
+        {
+            return false;
+        }
+        bool lAllowed = true;
+        const auto lAcquisition = mSelectors.find(TRIGGER_SELECTOR_ACQUISITIONSTART);
+        if (lAcquisition != mSelectors.end() && lAcquisition->second->IsEnabled() &&
+            lAcquisition->second->GetState() != ITnTriggerSelector::State_OneShot)
+        {
+            lAllowed = false;
+        }
+        const auto lFrame = mSelectors.find(TRIGGER_SELECTOR_FRAMESTART);
+        if (lAllowed && lFrame != mSelectors.end() && lFrame->second->IsEnabled())
+        {
+            if (lFrame->second->GetState() == ITnTriggerSelector::State_Enabled)
+            {
+                lFrame->second->Start(mHeight); // the mode came on while streaming
+            }
+            if (lFrame->second->GetState() != ITnTriggerSelector::State_Fired)
+            {
+                lAllowed = false;
+            }
+            else
+            {
+                lFrame->second->Rearm();
+            }
+        }
+        if (lAllowed)
+        {
+            return true;
+        }
+        // Short steps, so that a stop is never held up.
+        mChanged.wait_for(lLock, std::chrono::milliseconds(10));
+    }
+}
+
+void TnStreamingChannelSourceTrigger::PostRetrieveBufferProc() {}
+
+TnResult TnStreamingChannelSourceTrigger::PreRead(ITnRegister *aRegister)
+{
+    if (aRegister == nullptr)
+    {
+        return TnResult(TN_OK);
+    }
+    const uint32_t lOffset = aRegister->GetAddress() - mBase;
+    uint32_t lValue = 0;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        const auto lFound = mSelectors.find(mCurrent);
+        if (lOffset == kSelector)
+        {
+            lValue = static_cast<uint32_t>(mCurrent);
+        }
+        else if (lOffset == kMode)
+        {
+            lValue = lFound != mSelectors.end() && lFound->second->GetMode() ? TRIGGER_MODE_ON : TRIGGER_MODE_OFF;
+        }
+        else if (lOffset == kSource)
+        {
+            lValue = lFound != mSelectors.end() ? lFound->second->GetSource() : 0;
+        }
+        else
+        {
+            return TnResult(TN_OK);
+        }
+    }
+    return aRegister->Write(lValue);
+}
+
+TnResult TnStreamingChannelSourceTrigger::PreWrite(ITnRegister *aRegister)
+{
+    if (aRegister == nullptr)
+    {
+        return TnResult(TN_OK);
+    }
+    const uint32_t lOffset = aRegister->GetAddress() - mBase;
+    uint32_t lValue = 0;
+    aRegister->ReadInt(lValue);
+    if (lOffset == kSoftware)
+    {
+        if (lValue != 0)
+        {
+            FireTrigger();
+        }
+        return TnResult(TN_OK);
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    const auto lFound = mSelectors.find(mCurrent);
+    if (lOffset == kSelector)
+    {
+        if (mSelectors.find(static_cast<int>(lValue)) == mSelectors.end())
+        {
+            return TnResult(TN_INVALID_PARAMETER);
+        }
+        mCurrent = static_cast<int>(lValue);
+    }
+    else if (lOffset == kMode && lFound != mSelectors.end())
+    {
+        lFound->second->SetMode(lValue == TRIGGER_MODE_ON);
+        if (mStreaming && lValue == TRIGGER_MODE_ON)
+        {
+            lFound->second->Start(mHeight);
+        }
+        mChanged.notify_all();
+    }
+    else if (lOffset == kSource && lFound != mSelectors.end())
+    {
+        lFound->second->SetSource(lValue);
+    }
+    return TnResult(TN_OK);
+}
+
+TnResult TnStreamingChannelSourceTrigger::Persist(ITnRegister *aRegister, ITnRegisterStore *aStore)
+{
+    (void)aRegister;
+    (void)aStore;
+    return TnResult(TN_NOT_IMPLEMENTED); // the plain content
+}
+
+void TnStreamingChannelSourceTrigger::FireTrigger() const
+{
+    int lIndex;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lIndex = mCurrent;
+        const auto lFound = mSelectors.find(lIndex);
+        if (lFound == mSelectors.end() || lFound->second->GetSource() != TRIGGER_SOURCE_SOFTWARE)
+        {
+            return;
+        }
+    }
+    Fire(lIndex);
+}
+
+void TnStreamingChannelSourceTrigger::Fire(int aIndex) const
+{
+    ITnTriggerSelector *lSelector = nullptr;
+    ITnTriggerCallback *lCallback = nullptr;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        const auto lFound = mSelectors.find(aIndex);
+        if (lFound == mSelectors.end())
+        {
+            return;
+        }
+        lSelector = lFound->second;
+        lSelector->FireTrigger();
+        const auto lCall = mCallbacks.find(aIndex);
+        lCallback = lCall != mCallbacks.end() ? lCall->second : nullptr;
+        mChanged.notify_all();
+    }
+    if (lCallback != nullptr)
+    {
+        Guarded("TriggerCallbackMethod", [&] { lCallback->TriggerCallbackMethod(lSelector); });
+    }
+}

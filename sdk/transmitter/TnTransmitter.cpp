@@ -1,0 +1,540 @@
+#include "TnTransmitter.h"
+
+#include <math.h>
+#include <pthread.h>
+#include <sched.h>
+
+#include <chrono>
+
+#include "TnBuffer.h"
+#include "TnGevAddress.h"
+#include "TnUdpSocket.h"
+#include "TnGvspBufferBlock.h"
+#include "TnTransmitterGEV.h"
+
+namespace tn
+{
+namespace transmitter
+{
+namespace
+{
+constexpr uint32_t kMinPacketSize = 576;
+constexpr uint32_t kMaxPacketSize = 16384;
+constexpr uint32_t kMaxBuffers = 1024;
+
+TnResult Refused(uint32_t aCode, const char *aWhy)
+{
+    return TnResult(aCode, TnString(aWhy));
+}
+
+bool ParseAddress(const std::string &aText, uint32_t &aAddress)
+{
+    aAddress = 0;
+    return aText.empty() || gev::ParseIPv4(aText, aAddress);
+}
+} // namespace
+
+TnTransmitter::TnTransmitter() = default;
+
+TnTransmitter::~TnTransmitter()
+{
+    Close();
+}
+
+TnResult TnTransmitter::Open(const TnTransmitterSettings &aSettings)
+{
+    uint32_t lDestination = 0;
+    uint32_t lSource = 0;
+    if (aSettings.mDestination.empty() || !ParseAddress(aSettings.mDestination, lDestination) ||
+        !ParseAddress(aSettings.mSource, lSource) || aSettings.mDestinationPort == 0)
+    {
+        return Refused(TN_INVALID_PARAMETER, "the destination is a dotted IPv4 address and a port");
+    }
+    if (aSettings.mMaxQueued == 0 || aSettings.mMaxQueued > kMaxBuffers || aSettings.mRetained > kMaxBuffers)
+    {
+        return Refused(TN_INVALID_PARAMETER, "buffer counts are 1 to 1024 (retained: 0 to 1024)");
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (mOpen)
+    {
+        return Refused(TN_STATE_ERROR, "the transmitter is open");
+    }
+    gev::TnGvspSenderConfig lConfig;
+    lConfig.mPacketSize = mPacketSize;
+    lConfig.mExtendedIds = aSettings.mExtendedIds;
+    lConfig.mInterPacketDelayNs = aSettings.mPacketDelayNs;
+    lConfig.mRetainedBlocks = aSettings.mRetained;
+    lConfig.mRetainTimeoutMs = mSentTimeoutMs;
+    lConfig.mQueueCapacity = aSettings.mMaxQueued;
+    lConfig.mDoNotFragment = aSettings.mDoNotFragment;
+    lConfig.mSendBufferSize = 4 * 1024 * 1024;
+    const TnResult lResult =
+        mSender.Open(lDestination, aSettings.mDestinationPort, lConfig, this, lSource, aSettings.mSourcePort);
+    if (!lResult.IsOK())
+    {
+        return lResult;
+    }
+    mSettings = aSettings;
+    mExtendedIds = aSettings.mExtendedIds;
+    mOpen = true;
+    mClosing = false;
+    ApplyRate();
+    ApplyPriority();
+    mRecent[0] = mRecent[1] = Sample();
+    return TnResult(TN_OK);
+}
+
+TnResult TnTransmitter::Close()
+{
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (!mOpen)
+        {
+            return Refused(TN_STATE_ERROR, "the transmitter is not open");
+        }
+        mClosing = true;
+    }
+    mSender.Close(); // releases every block: they come back as free buffers
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mOpen = false;
+    mClosing = false;
+    mFreeSignal.notify_all();
+    return TnResult(TN_OK);
+}
+
+bool TnTransmitter::IsOpen() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mOpen;
+}
+
+bool TnTransmitter::IsTransmitting() const
+{
+    return mSender.IsTransmitting();
+}
+
+TnResult TnTransmitter::LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount)
+{
+    if (aBuffers == nullptr && aCount != 0)
+    {
+        return Refused(TN_INVALID_PARAMETER, "no buffers");
+    }
+    for (uint32_t lIndex = 0; lIndex < aCount; ++lIndex)
+    {
+        if (aBuffers[lIndex] == nullptr)
+        {
+            return Refused(TN_INVALID_PARAMETER, "a null buffer in the pool");
+        }
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    for (uint32_t lIndex = 0; lIndex < aCount; ++lIndex)
+    {
+        mFree.push_back(aBuffers[lIndex]);
+    }
+    mFreeSignal.notify_all();
+    return TnResult(TN_OK);
+}
+
+TnResult TnTransmitter::QueueBuffer(TnBuffer *aBuffer)
+{
+    if (aBuffer == nullptr)
+    {
+        return Refused(TN_INVALID_PARAMETER, "no buffer");
+    }
+    bool lStamp;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (!mOpen || mClosing)
+        {
+            return Refused(TN_NOT_CONNECTED, "the transmitter is not open");
+        }
+        lStamp = mSettings.mStampBuffers;
+    }
+    if (lStamp)
+    {
+        aBuffer->SetTimestamp(gev::MonotonicNanoseconds());
+    }
+    gev::TnGvspBlock lBlock;
+    if (!gev::BlockFromBuffer(*aBuffer, gev::TnBlockGeometry(), lBlock))
+    {
+        return Refused(TN_INVALID_PARAMETER, "the buffer holds no data");
+    }
+    const TnResult lResult = mSender.Queue(lBlock, aBuffer, aBuffer->GetBlockID());
+    return lResult.GetCode() == TN_PENDING ? TnResult(TN_OK) : lResult;
+}
+
+TnResult TnTransmitter::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeoutMs)
+{
+    if (aBuffer == nullptr)
+    {
+        return Refused(TN_INVALID_PARAMETER, "no place for the buffer");
+    }
+    std::unique_lock<std::mutex> lLock(mMutex);
+    const auto lReady = [&] { return !mFree.empty(); };
+    if (mFree.empty() && mOpen)
+    {
+        // The resend ring gives way once nothing is left to send.
+        lLock.unlock();
+        mSender.ReleaseRetained();
+        lLock.lock();
+    }
+    if (aTimeoutMs == 0xFFFFFFFFu)
+    {
+        // Until a buffer is free; a closed transmitter with none answers at once.
+        mFreeSignal.wait(lLock, [&] { return lReady() || !mOpen; });
+    }
+    else
+    {
+        mFreeSignal.wait_for(lLock, std::chrono::milliseconds(aTimeoutMs), lReady);
+    }
+    if (mFree.empty())
+    {
+        *aBuffer = nullptr;
+        return Refused(TN_TIMEOUT, "no free buffer");
+    }
+    *aBuffer = mFree.front();
+    mFree.pop_front();
+    return TnResult(TN_OK);
+}
+
+TnResult TnTransmitter::AbortQueuedBuffers(uint32_t aTimeoutMs, bool *aAbortedAll)
+{
+    mSender.AbortQueued();
+    const TnResult lResult = mSender.WaitIdle(aTimeoutMs);
+    if (aAbortedAll != nullptr)
+    {
+        *aAbortedAll = lResult.IsOK();
+    }
+    return lResult;
+}
+
+TnResult TnTransmitter::FireTestPacket()
+{
+    return mSender.FireTestPacket();
+}
+
+uint32_t TnTransmitter::GetQueuedCount() const
+{
+    return mSender.GetQueuedCount();
+}
+
+uint32_t TnTransmitter::GetPacketSize() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mPacketSize;
+}
+
+TnResult TnTransmitter::SetPacketSize(uint32_t aPacketSize)
+{
+    if (aPacketSize < kMinPacketSize || aPacketSize > kMaxPacketSize)
+    {
+        return Refused(TN_INVALID_PARAMETER, "the packet size is 576 to 16384 bytes");
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (mOpen)
+    {
+        const TnResult lResult = mSender.SetPacketSize(aPacketSize);
+        if (!lResult.IsOK())
+        {
+            return lResult;
+        }
+    }
+    mPacketSize = aPacketSize;
+    ApplyRate();
+    return TnResult(TN_OK);
+}
+
+float TnTransmitter::GetMaxPayloadThroughput() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mMaxPayloadRate;
+}
+
+TnResult TnTransmitter::SetMaxPayloadThroughput(float aBitsPerSecond)
+{
+    if (std::isnan(aBitsPerSecond) || aBitsPerSecond < 0)
+    {
+        return Refused(TN_INVALID_PARAMETER, "the rate is 0 (unlimited) or more");
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mMaxPayloadRate = std::isinf(aBitsPerSecond) ? 0.0f : aBitsPerSecond;
+    ApplyRate();
+    return TnResult(TN_OK);
+}
+
+void TnTransmitter::ApplyRate()
+{
+    // The sender paces datagram bytes: the payload rate with each packet's
+    // headers on top.
+    const uint32_t lPayload = gev::GvspPacketPayloadSize(mPacketSize, mExtendedIds);
+    const double lRate = mMaxPayloadRate <= 0 || lPayload == 0
+                             ? 0.0
+                             : static_cast<double>(mMaxPayloadRate) / 8.0 * mPacketSize / lPayload;
+    mSender.SetMaxBytesPerSecond(lRate);
+}
+
+bool TnTransmitter::GetExtendedIds() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mExtendedIds;
+}
+
+TnResult TnTransmitter::SetExtendedIds(bool aExtendedIds)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (mOpen)
+    {
+        const TnResult lResult = mSender.SetExtendedIds(aExtendedIds);
+        if (!lResult.IsOK())
+        {
+            return lResult;
+        }
+    }
+    mExtendedIds = aExtendedIds;
+    ApplyRate();
+    return TnResult(TN_OK);
+}
+
+TnResult TnTransmitter::SetSentBuffersTimeout(uint32_t aMilliseconds)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mSentTimeoutMs = aMilliseconds;
+    mSender.SetRetainTimeoutMs(aMilliseconds);
+    return TnResult(TN_OK);
+}
+
+uint32_t TnTransmitter::GetSentBuffersTimeout() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mSentTimeoutMs;
+}
+
+void TnTransmitter::QueuePacketResend(uint64_t aBlockId, uint32_t aFirst, uint32_t aLast)
+{
+    mSender.QueuePacketResend(aBlockId, aFirst, aLast);
+}
+
+uint16_t TnTransmitter::GetSourcePort() const
+{
+    return mSender.GetSourcePort();
+}
+
+uint16_t TnTransmitter::GetDestinationPort() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mSettings.mDestinationPort;
+}
+
+std::string TnTransmitter::GetDestinationAddress() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mSettings.mDestination;
+}
+
+std::string TnTransmitter::GetSourceAddress() const
+{
+    const uint32_t lAddress = mSender.GetSourceAddress();
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return lAddress != 0 ? gev::FormatIPv4(lAddress) : mSettings.mSource;
+}
+
+void TnTransmitter::ResetStats()
+{
+    mSender.ResetStatistics();
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mRecent[0] = mRecent[1] = Sample();
+}
+
+uint64_t TnTransmitter::GetBlocks() const
+{
+    return mSender.GetStatistics().mBlocksSent;
+}
+
+uint64_t TnTransmitter::GetSamplingTimeNs() const
+{
+    return mSender.GetStatistics().mElapsedNs;
+}
+
+uint64_t TnTransmitter::GetPayloadBytes() const
+{
+    return mSender.GetStatistics().mPayloadBytesSent;
+}
+
+uint64_t TnTransmitter::GetResendRequests() const
+{
+    return mSender.GetStatistics().mResendRequests;
+}
+
+void TnTransmitter::Snapshot(Sample &aNow, Sample &aBefore) const
+{
+    const gev::TnGvspSenderStatistics lStatistics = mSender.GetStatistics();
+    aNow.mNs = lStatistics.mElapsedNs;
+    aNow.mBlocks = lStatistics.mBlocksSent;
+    aNow.mBytes = lStatistics.mPayloadBytesSent;
+    std::lock_guard<std::mutex> lLock(mMutex);
+    // Two samples about a second apart: the older one is what "recent"
+    // measures from.
+    if (aNow.mNs < mRecent[1].mNs)
+    {
+        mRecent[0] = mRecent[1] = Sample(); // reset meanwhile
+    }
+    if (aNow.mNs - mRecent[1].mNs >= 1000000000ull)
+    {
+        mRecent[0] = mRecent[1];
+        mRecent[1] = aNow;
+    }
+    aBefore = mRecent[0];
+}
+
+double TnTransmitter::Rate(bool aRecent, bool aBlocks) const
+{
+    Sample lNow;
+    Sample lBefore;
+    Snapshot(lNow, lBefore);
+    if (!aRecent)
+    {
+        lBefore = Sample();
+    }
+    const uint64_t lNs = lNow.mNs - lBefore.mNs;
+    const double lCount = aBlocks ? static_cast<double>(lNow.mBlocks - lBefore.mBlocks)
+                                  : static_cast<double>(lNow.mBytes - lBefore.mBytes) * 8;
+    return lNs == 0 ? 0.0 : lCount * 1e9 / static_cast<double>(lNs);
+}
+
+uint32_t TnTransmitter::GetSenderPriority() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mSenderPriority;
+}
+
+TnResult TnTransmitter::SetSenderPriority(uint32_t aPriority)
+{
+    if (aPriority > 99)
+    {
+        return Refused(TN_INVALID_PARAMETER, "priorities are 0 to 99");
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mSenderPriority = aPriority;
+    return mOpen ? ApplyPriority() : TnResult(TN_OK);
+}
+
+TnResult TnTransmitter::ApplyPriority()
+{
+    sched_param lParam{};
+    lParam.sched_priority = static_cast<int>(mSenderPriority);
+    if (pthread_setschedparam(mSender.GetThreadHandle(), mSenderPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) != 0)
+    {
+        return Refused(TN_THREAD_ERROR, "the system refused the thread priority");
+    }
+    return TnResult(TN_OK);
+}
+
+uint32_t TnTransmitter::GetPoolPriority() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mPoolPriority;
+}
+
+TnResult TnTransmitter::SetPoolPriority(uint32_t aPriority)
+{
+    if (aPriority > 99)
+    {
+        return Refused(TN_INVALID_PARAMETER, "priorities are 0 to 99");
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mPoolPriority = aPriority;
+    return TnResult(TN_OK);
+}
+
+void TnTransmitter::OnBlockReleased(void *aContext, uint64_t, bool)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mFree.push_back(static_cast<TnBuffer *>(aContext));
+    mFreeSignal.notify_all();
+}
+} // namespace transmitter
+} // namespace tn
+
+// The public class.
+
+using tn::transmitter::TnTransmitter;
+
+namespace
+{
+std::string Text(const TnString &aText)
+{
+    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
+}
+} // namespace
+
+TnTransmitterGEV::TnTransmitterGEV() : mImpl(new TnTransmitter()) {}
+TnTransmitterGEV::~TnTransmitterGEV()
+{
+    delete mImpl;
+}
+
+TnResult TnTransmitterGEV::Open(TnString aDestinationAddress, uint16_t aDestinationPort, TnString aSourceAddress,
+                                uint16_t aSourcePort, bool aDoNotFragment, bool aExtendedIDs, uint32_t aMaxQueuedBuffers,
+                                bool aStampBuffers, uint32_t aRetainedBuffers, uint32_t aPacketDelayNs)
+{
+    tn::transmitter::TnTransmitterSettings lSettings;
+    lSettings.mDestination = Text(aDestinationAddress);
+    lSettings.mDestinationPort = aDestinationPort;
+    lSettings.mSource = Text(aSourceAddress);
+    lSettings.mSourcePort = aSourcePort;
+    lSettings.mDoNotFragment = aDoNotFragment;
+    lSettings.mExtendedIds = aExtendedIDs;
+    lSettings.mMaxQueued = aMaxQueuedBuffers;
+    lSettings.mStampBuffers = aStampBuffers;
+    lSettings.mRetained = aRetainedBuffers;
+    lSettings.mPacketDelayNs = aPacketDelayNs;
+    return mImpl->Open(lSettings);
+}
+
+TnResult TnTransmitterGEV::Close() { return mImpl->Close(); }
+TnResult TnTransmitterGEV::LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount) { return mImpl->LoadBufferPool(aBuffers, aCount); }
+TnResult TnTransmitterGEV::QueueBuffer(TnBuffer *aBuffer) { return mImpl->QueueBuffer(aBuffer); }
+TnResult TnTransmitterGEV::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeout)
+{
+    return mImpl->RetrieveFreeBuffer(aBuffer, aTimeout);
+}
+TnResult TnTransmitterGEV::AbortQueuedBuffers(uint32_t aTimeout, bool *aAbortedAll)
+{
+    return mImpl->AbortQueuedBuffers(aTimeout, aAbortedAll);
+}
+TnResult TnTransmitterGEV::FireTestPacket() { return mImpl->FireTestPacket(); }
+uint32_t TnTransmitterGEV::GetQueuedBufferCount() { return mImpl->GetQueuedCount(); }
+uint32_t TnTransmitterGEV::GetPacketSize() { return mImpl->GetPacketSize(); }
+TnResult TnTransmitterGEV::SetPacketSize(uint32_t aPacketSize) { return mImpl->SetPacketSize(aPacketSize); }
+float TnTransmitterGEV::GetMaxPayloadThroughput() { return mImpl->GetMaxPayloadThroughput(); }
+TnResult TnTransmitterGEV::SetMaxPayloadThroughput(float aMax) { return mImpl->SetMaxPayloadThroughput(aMax); }
+uint16_t TnTransmitterGEV::GetSourcePort() { return mImpl->GetSourcePort(); }
+uint16_t TnTransmitterGEV::GetDestinationPort() { return mImpl->GetDestinationPort(); }
+TnString TnTransmitterGEV::GetDestinationIPAddress() { return TnString(mImpl->GetDestinationAddress().c_str()); }
+TnString TnTransmitterGEV::GetSourceIPAddress() { return TnString(mImpl->GetSourceAddress().c_str()); }
+void TnTransmitterGEV::ResetStats() { mImpl->ResetStats(); }
+uint64_t TnTransmitterGEV::GetBlocksTransmitted() const { return mImpl->GetBlocks(); }
+uint64_t TnTransmitterGEV::GetSamplingTime() const { return mImpl->GetSamplingTimeNs(); }
+uint64_t TnTransmitterGEV::GetPayloadBytesTransmitted() const { return mImpl->GetPayloadBytes(); }
+float TnTransmitterGEV::GetInstantaneousPayloadThroughput() const { return static_cast<float>(mImpl->Rate(true, false)); }
+float TnTransmitterGEV::GetAveragePayloadThroughput() const { return static_cast<float>(mImpl->Rate(false, false)); }
+float TnTransmitterGEV::GetInstantaneousTransmissionRate() const { return static_cast<float>(mImpl->Rate(true, true)); }
+float TnTransmitterGEV::GetAverageTransmissionRate() const { return static_cast<float>(mImpl->Rate(false, true)); }
+uint64_t TnTransmitterGEV::GetNumberOfResendRequests() const { return mImpl->GetResendRequests(); }
+TnResult TnTransmitterGEV::SetSentBuffersTimeout(uint32_t aTimeout) { return mImpl->SetSentBuffersTimeout(aTimeout); }
+uint32_t TnTransmitterGEV::GetSentBuffersTimeout() const { return mImpl->GetSentBuffersTimeout(); }
+bool TnTransmitterGEV::IsOpen() const { return mImpl->IsOpen(); }
+bool TnTransmitterGEV::IsTransmitting() const { return mImpl->IsTransmitting(); }
+bool TnTransmitterGEV::GetExtendedIDs() const { return mImpl->GetExtendedIds(); }
+TnResult TnTransmitterGEV::SetExtendedIDs(bool aExtendedID) { return mImpl->SetExtendedIds(aExtendedID); }
+void TnTransmitterGEV::QueuePacketResend(uint64_t aBlockID, uint32_t aFirstPacketID, uint32_t aLastPacketID)
+{
+    mImpl->QueuePacketResend(aBlockID, aFirstPacketID, aLastPacketID);
+}
+uint32_t TnTransmitterGEV::GetUserModeTransmitterThreadPriority() const { return mImpl->GetSenderPriority(); }
+TnResult TnTransmitterGEV::SetUserModeTransmitterThreadPriority(uint32_t aPriority)
+{
+    return mImpl->SetSenderPriority(aPriority);
+}
+uint32_t TnTransmitterGEV::GetBufferPoolThreadPriority() const { return mImpl->GetPoolPriority(); }
+TnResult TnTransmitterGEV::SetBufferPoolThreadPriority(uint32_t aPriority) { return mImpl->SetPoolPriority(aPriority); }

@@ -1,0 +1,203 @@
+"""Python-built software devices for the edge tests (and the demo): a source
+that fills the default source's buffers with a pattern and remembers a
+checksum of each frame, an event sink that records the device's events and
+adds registers and features of every kind, and a register sink that refuses
+large values. Imported inside the tests' network namespaces."""
+
+import collections
+import threading
+import time
+import zlib
+
+import numpy as np
+
+import tarn_base_313  # noqa: F401  (the buffers' proxy classes)
+import tarn_edge_313 as edge
+
+LOOPBACK_MAC = "00:00:00:00:00:00"
+CUSTOM = 0x0000A000  # the custom registers' first address
+
+
+def pattern(width, height, block):
+    """The frame a PatternSource sends as block `block`."""
+    rows = np.arange(height, dtype=np.uint32).reshape(-1, 1)
+    columns = np.arange(width, dtype=np.uint32).reshape(1, -1)
+    return ((rows * 3 + columns + block * 7) & 0xFF).astype(np.uint8)
+
+
+class PatternSource(edge.TnStreamingChannelSourceDefault):
+    """The default source's geometry and buffers; the frames are Python's:
+    each retrieved buffer holds pattern(width, height, block) with the next
+    block id (1, 2, ...), and `sent` maps block ids to the CRC-32 of the
+    frame's bytes."""
+
+    def __init__(self, width=64, height=48, buffers=8, rate=0):
+        super().__init__(width, height, edge.TnPixelMono8, buffers)
+        self.rate = rate
+        self.queue = collections.deque()
+        self.changed = threading.Condition()
+        self.aborting = False
+        self.block = 0
+        self.sent = {}
+        self.widths = []
+
+    def QueueBuffer(self, buffer):
+        with self.changed:
+            self.queue.append(buffer)
+            self.changed.notify()
+        return edge.TN_OK
+
+    def RetrieveBuffer(self, location):
+        with self.changed:
+            if not self.queue:
+                self.changed.wait(0.02)
+            if not self.queue:
+                return edge.TN_TIMEOUT, None
+            buffer = self.queue.popleft()
+            if self.aborting:
+                return edge.TN_ABORTED, buffer
+        if self.rate:
+            time.sleep(1 / self.rate)
+        self.block += 1
+        # The device sends each buffer's image as it is: after a client
+        # changed the geometry, the buffer's image takes the new one.
+        width = edge.TnStreamingChannelSourceDefault.GetWidth(self)
+        height = edge.TnStreamingChannelSourceDefault.GetHeight(self)
+        image = buffer.GetImage()
+        if (image.GetWidth(), image.GetHeight()) != (width, height):
+            image.Alloc(width, height, edge.TnStreamingChannelSourceDefault.GetPixelType(self))
+        frame = pattern(width, height, self.block)
+        image.GetDataPointer()[:, :] = frame
+        buffer.SetBlockID(self.block)
+        self.sent[self.block] = zlib.crc32(frame.tobytes())
+        return edge.TN_OK, buffer
+
+    def AbortQueuedBuffers(self):
+        with self.changed:
+            self.aborting = True
+            self.changed.notify()
+
+    def OnStreamingStart(self):
+        with self.changed:
+            self.aborting = False
+
+    def SetWidth(self, width):
+        self.widths.append(width)
+        return edge.TnStreamingChannelSourceDefault.SetWidth(self, width)
+
+
+class LimitSink(edge.ITnRegisterEventSink):
+    """Refuses writes of values above 100; records every value written."""
+
+    def __init__(self):
+        super().__init__()
+        self.writes = []
+        self.persisted = []
+
+    def PreWrite(self, register):
+        result, value = register.ReadInt()
+        self.writes.append(value)
+        return edge.TN_INVALID_PARAMETER if value > 100 else edge.TN_OK
+
+    def Persist(self, register, store):
+        self.persisted.append(register.GetName())
+        return store.Persist(register, "")
+
+
+# The custom registers: name, offset from CUSTOM, length, byte array.
+REGISTERS = [("TarnIntReg", 0, 4, False), ("TarnFloatReg", 4, 4, False), ("TarnTextReg", 8, 16, True),
+             ("TarnBoolReg", 24, 4, False), ("TarnCommandReg", 28, 4, False), ("TarnEnumReg", 32, 4, False),
+             ("TarnBlobReg", 36, 8, True)]
+
+
+class DeviceSink(edge.ITnVirtualDeviceGEVEventSink):
+    """Records the device's events; with `features` it adds a register of
+    each kind and a feature of each kind on them: TarnInt (limited by a
+    LimitSink), TarnFloat, TarnText, TarnBool, TarnCommand, TarnEnum (Low,
+    High), TarnBlob, the SwissKnifes TarnDouble and TarnRatio and the
+    converter TarnMilli."""
+
+    def __init__(self, features=False):
+        super().__init__()
+        self.features = features
+        self.limit = LimitSink()
+        self.events = []
+        self.results = []
+        self.changed = threading.Condition()
+
+    def record(self, *event):
+        with self.changed:
+            self.events.append(event)
+            self.changed.notify_all()
+
+    def wait_for(self, name, count=1, timeout=5.0):
+        with self.changed:
+            return self.changed.wait_for(lambda: sum(e[0] == name for e in self.events) >= count, timeout)
+
+    def OnApplicationConnect(self, device, address, port, access):
+        self.record("connect", address.GetAscii(), port, access)
+
+    def OnApplicationDisconnect(self, device):
+        self.record("disconnect")
+
+    def OnControlChannelStart(self, device, mac, address, mask, gateway, port):
+        self.record("start", mac.GetAscii(), address.GetAscii(), port)
+
+    def OnControlChannelStop(self, device):
+        self.record("stop")
+
+    def OnCreateCustomRegisters(self, device, factory):
+        self.record("registers")
+        if not self.features:
+            return
+        for name, offset, length, array in REGISTERS:
+            add = factory.AddByteArray if array else factory.AddRegister
+            sink = self.limit if name == "TarnIntReg" else None
+            self.results.append((name, add(name, CUSTOM + offset, length, edge.TnGenAccessModeReadWrite, sink)))
+        self.results.append(("TarnAutoReg", factory.AddRegisterAuto("TarnAutoReg", 4, edge.TnGenAccessModeReadOnly,
+                                                                    None)[0]))
+
+    def OnCreateCustomGenApiFeatures(self, device, factory):
+        self.record("features")
+        if not self.features:
+            return
+        registers = device.GetRegisterMap()
+
+        def register(offset):
+            return registers.GetRegisterByAddress(CUSTOM + offset)
+
+        def create(name, make, *args):
+            factory.SetName(name)
+            factory.SetCategory("TarnControl")
+            self.results.append((name, make(*args)))
+
+        factory.SetStreamable(True)
+        create("TarnInt", factory.CreateInteger, register(0), 0, 1000)
+        factory.SetUnit("ms")
+        create("TarnFloat", factory.CreateFloat, register(4), 0.0, 100.0)
+        create("TarnText", factory.CreateString, register(8))
+        create("TarnBool", factory.CreateBoolean, register(24))
+        create("TarnCommand", factory.CreateCommand, register(28))
+        factory.AddEnumEntry("Low", 1)
+        factory.AddEnumEntry("High", 2, "High level")
+        create("TarnEnum", factory.CreateEnum, register(32))
+        create("TarnBlob", factory.CreateRegister, register(36))
+        factory.AddVariable("TarnInt")
+        create("TarnDouble", factory.CreateIntSwissKnife, "TarnInt * 2")
+        factory.AddVariable("TarnFloat")
+        create("TarnRatio", factory.CreateFloatSwissKnife, "TarnFloat / 2")
+        create("TarnMilli", factory.CreateIntConverter, "TarnInt", "TO * 1000", "FROM / 1000")
+
+
+def started(source=None, sink=None, user_sets=0):
+    """A device with the source and the sink, started on loopback."""
+    device = edge.TnSoftDeviceGEV()
+    if user_sets:
+        device.SetUserSetCount(user_sets)
+    if sink is not None:
+        assert device.RegisterEventSink(sink).IsOK()
+    if source is not None:
+        assert device.AddStream(source).IsOK()
+    result = device.Start(LOOPBACK_MAC)
+    assert result.IsOK(), (result.GetCodeString(), result.GetDescription())
+    return device

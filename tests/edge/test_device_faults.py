@@ -1,0 +1,173 @@
+"""What a Python program does wrong never takes the software device or the
+interpreter down: overrides that raise (during Start, Stop, the destructor,
+register accesses), proxies deleted or kept past the callback that handed
+them out, and a device left running at the interpreter's exit."""
+
+import json
+import os
+import pathlib
+import subprocess
+import sys
+import textwrap
+
+import netns
+
+HERE = pathlib.Path(__file__).resolve().parent
+PRELUDE = f'''
+sys.path.insert(0, {str(HERE)!r})
+import devices
+import tarn_edge_313 as edge, _tarn_edge_313 as module
+def failure(call, *args):
+    try:
+        call(*args)
+    except Exception as error:
+        return [type(error).__name__, str(error)]
+    return None
+'''
+
+
+def test_raising_overrides_during_start_stop_and_destruction(isolated):
+    out = isolated(PRELUDE + '''
+class Sink(devices.DeviceSink):
+    def OnCreateCustomRegisters(self, device, factory):
+        raise ValueError("no registers")
+    def OnControlChannelStop(self, device):
+        raise KeyError("stop")
+
+class Source(devices.PatternSource):
+    def CreateGenApiFeatures(self, registers, factory):
+        raise RuntimeError("no features")
+    def FreeBuffer(self, buffer):
+        self.freed = getattr(self, "freed", 0) + 1
+        raise ValueError("freed")
+
+source = Source()
+device = devices.started(source, Sink())
+# The start went through: nothing is pending, and the device serves.
+out["pending"] = sys.exc_info()[0] is None
+out["serves"] = device.GetInfo().GetModelName()
+out["stop"] = device.Stop().GetCodeString()
+out["freed"] = source.freed
+out["restart"] = device.Start(devices.LOOPBACK_MAC).GetCodeString()
+del device
+out["after"] = "alive"
+''')
+    assert out["pending"] and out["serves"] == "SoftDevice"
+    assert out["stop"] == "OK" and out["freed"] == 8
+    assert out["restart"] == "OK" and out["after"] == "alive"
+    lines = out["stdout"].splitlines()
+    for line in ("In method 'OnCreateCustomRegisters': ValueError: no registers",
+                 "In method 'CreateGenApiFeatures': RuntimeError: no features",
+                 "In method 'OnControlChannelStop': KeyError: 'stop'", "In method 'FreeBuffer': ValueError: freed"):
+        assert line in lines, line
+
+
+def test_proxies_handed_to_callbacks(isolated):
+    out = isolated(PRELUDE + '''
+kept = {}
+class Sink(devices.DeviceSink):
+    def OnCreateCustomRegisters(self, device, factory):
+        super().OnCreateCustomRegisters(device, factory)
+        # Deleting what the device owns destroys nothing.
+        for delete, proxy in ((module.delete_ITnVirtualDeviceGEV, device), (module.delete_ITnRegisterFactory, factory)):
+            delete(proxy)
+        kept["device"], kept["factory"] = device, factory
+        kept["factory works"] = factory.AddRegister("TarnLate", devices.CUSTOM + 0x100, 4,
+                                                    edge.TnGenAccessModeReadWrite).GetCodeString()
+    def OnCreateCustomGenApiFeatures(self, device, factory):
+        super().OnCreateCustomGenApiFeatures(device, factory)
+        registers = device.GetRegisterMap()
+        register = registers.GetRegisterByAddress(devices.CUSTOM)
+        module.delete_ITnGenApiFactory(factory)
+        module.delete_ITnRegisterMap(registers)
+        module.delete_ITnRegister(register)
+        kept["feature factory"] = factory
+        factory.SetName("TarnLate")
+        kept["features work"] = factory.CreateInteger(registers.GetRegisterByAddress(devices.CUSTOM + 0x100)).GetCodeString()
+
+class Persisting(devices.LimitSink):
+    def PreWrite(self, register):
+        kept["register"] = register
+        return edge.TN_OK
+    def Persist(self, register, store):
+        kept["store"] = store
+        return store.Persist(register, "")
+
+class Source(devices.PatternSource):
+    def OnOpen(self, address, port):
+        kept["address"] = address
+
+sink = Sink(features=True)
+sink.limit = Persisting()
+device = devices.started(Source(), sink, user_sets=1)
+out["running"] = [device.GetRegisterMap().GetRegisterCount() > 0, kept["factory works"], kept["features work"]]
+subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", "TarnInt=3", "UserSetSelector=UserSet1", "UserSetSave"],
+               capture_output=True, timeout=30)
+# Kept past their call, the factories, register, store and string refuse
+# every use; the device proxy stays usable while the device lives.
+out["kept"] = {name: failure(call) for name, call in [
+    ("factory", lambda: kept["factory"].AddRegister("X", 0xB000, 4, edge.TnGenAccessModeReadWrite)),
+    ("feature factory", lambda: kept["feature factory"].SetName("X")),
+    ("register", lambda: kept["register"].ReadInt()),
+    ("store", lambda: kept["store"].Persist(None, "")),
+]}
+out["device proxy"] = [kept["device"].GetInfo().GetModelName(), failure(module.delete_ITnVirtualDeviceGEV, kept["device"])]
+device.Stop()
+del device
+out["destroyed"] = failure(kept["device"].GetInfo)
+''')
+    assert out["running"] == [True, "OK", "OK"]
+    for name, error in out["kept"].items():
+        assert error is not None and error[0] == "TypeError", name
+    assert out["device proxy"] == ["SoftDevice", None]
+    assert out["destroyed"] == ["RuntimeError", "in method 'ITnVirtualDeviceGEV_GetInfo': the device was destroyed"]
+
+
+def test_raising_register_sinks_fail_the_access_and_the_device_runs_on(isolated):
+    out = isolated(PRELUDE + '''
+class Raising(devices.LimitSink):
+    def PreWrite(self, register):
+        value = register.ReadInt()[1]
+        if value == 13:
+            raise ValueError("unlucky")
+        return super().PreWrite(register)
+    def PreRead(self, register):
+        if self.refuse_reads:
+            return edge.TN_STATE_ERROR
+        return edge.TnResult()
+    refuse_reads = False
+
+sink = devices.DeviceSink(features=True)
+sink.limit = Raising()
+device = devices.started(devices.PatternSource(), sink)
+register = device.GetRegisterMap().GetRegisterByAddress(devices.CUSTOM)
+out["python"] = [register.Write(13).GetCodeString(), sys.exc_info()[0] is None, register.ReadInt()[1],
+                 register.Write(12).GetCodeString(), register.ReadInt()[1]]
+out["tool"] = [subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", f"TarnInt={value}"],
+                              capture_output=True, text=True, timeout=30).stdout.strip() for value in (13, 14)]
+sink.limit.refuse_reads = True
+out["refused read"] = [register.ReadInt()[0].GetCodeString(), register.ReadInt()[1]]
+out["stop"] = device.Stop().GetCodeString()
+''')
+    assert out["python"] == ["GENERIC_ERROR", True, 0, "OK", 12]
+    assert "error" in out["tool"][0] and out["tool"][1].startswith("TarnInt = 14")
+    assert out["refused read"] == ["STATE_ERROR", None]
+    assert out["stop"] == "OK"
+    assert out["stdout"].count("In method 'PreWrite': ValueError: unlucky\n") == 2
+
+
+def test_a_device_running_at_the_interpreters_exit(tmp_path):
+    if not netns.available():
+        return
+    program = PRELUDE + textwrap.dedent('''
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        source = devices.PatternSource()
+        device = devices.started(source, devices.DeviceSink())
+        del source
+        print("started")
+    ''')
+    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
+    done = subprocess.run(["unshare", "-n", sys.executable, "-c", "import subprocess, sys\n" + program],
+                          capture_output=True, text=True, timeout=60, env={**os.environ, "PYTHONPATH": path})
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "started"

@@ -1,0 +1,188 @@
+"""The edge module's start-up: its function table class by class, its
+constants in their order, its type records and its place beside the other two
+modules in any order of import."""
+
+import itertools
+import os
+import pathlib
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import figures
+
+DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
+
+
+def classes_of(filename):
+    classes = {}
+    for line in (DATA / filename).read_text().splitlines():
+        if line and not line.startswith("#"):
+            owner, name, form = line.split()
+            classes.setdefault(owner, []).append((name, form))
+    return classes
+
+
+BASE_CLASSES = classes_of("base_functions.txt")
+CORE = ["TnString", "TnResult", "TnLogger", "TnLogSink", "TnGenEventSink", "TnGenParameter", "TnGenInteger",
+        "TnGenFloat", "TnGenEnumEntry", "TnGenEnum", "TnGenBoolean", "TnGenString", "TnGenCommand", "TnGenRegister",
+        "TnGenCategory", "TnGenParameterList", "TnGenParameterArray", "TnGenStateStack"]
+EDGE_CLASSES = classes_of("edge_functions.txt")
+
+# Functions of each class by calling form: (VARARGS, NOARGS, O).
+EDGE_FORMS = {
+    "ITnUserSetNotify": (2, 0, 4), "ITnVirtualDeviceGEVInfo": (10, 0, 15), "ITnVirtualDeviceGEVStatistics": (0, 0, 22),
+    "ITnMessageChannel": (1, 0, 3), "ITnVirtualDeviceGEVEventSink": (9, 0, 4), "ITnVirtualDeviceGEV": (6, 0, 8),
+    "ITnSoftDeviceGEV": (4, 0, 2), "TnSoftDeviceGEV": (12, 1, 8), "ITnTransmitterGEV": (2, 0, 5),
+    "TnTransmitterGEV": (13, 1, 26), "TnVirtualDeviceGEV": (11, 1, 9), "TnFPSStabilizer": (2, 1, 4),
+    "ITnRegisterEventSink": (6, 0, 4), "ITnRegisterInfo": (1, 0, 8), "ITnRegister": (9, 0, 3),
+    "ITnRegisterStore": (1, 0, 2), "ITnRegisterMap": (3, 0, 4), "ITnRegisterFactory": (3, 0, 2),
+    "ITnGenApiFactory": (46, 0, 2), "ITnStreamingChannelSource": (18, 0, 19),
+    "ITnSWStreamingChannelSource": (5, 0, 8), "ITnSWStreamingChannelSourceGenDC": (3, 0, 6),
+    "TnStreamingChannelSourceDefault": (18, 0, 17), "ITnTriggerSelector": (3, 0, 10),
+    "TnTriggerSelectorDefault": (5, 0, 9), "TnTriggerSelectorAcquisitionStart": (3, 0, 4),
+    "TnTriggerSelectorFrameStart": (2, 0, 4), "TnTriggerSelectorLineStart": (3, 0, 4),
+    "ITnTriggerCallback": (2, 0, 4), "TnStreamingChannelSourceTrigger": (14, 0, 10),
+}
+MODULE_FUNCTIONS = {"VARARGS": 292, "NOARGS": 6, "O": 343}
+
+PAYLOAD_TYPES = [
+    ("TnPayloadTypeUndefined", -1), ("TnPayloadTypeNone", 0), ("TnPayloadTypeImage", 1),
+    ("TnPayloadTypeRawData", 2), ("TnPayloadTypeFile", 3), ("TnPayloadTypeChunkData", 4),
+    ("TnPayloadTypeExtendedChunkData", 5), ("TnPayloadTypeJPEG", 6), ("TnPayloadTypeJPEG2000", 7),
+    ("TnPayloadTypeH264", 8), ("TnPayloadTypeMultiZoneImage", 9), ("TnPayloadTypeMultiPart", 10),
+    ("TnPayloadTypeGenDC", 11), ("TnPayloadTypeDeviceSpecificBase", 0x8000), ("TnPayloadTypeVexmoorCompressed", 0x80E7),
+]
+EDGE_GROUPS = [
+    ("TnAccessUnknown", 0), ("TnAccessOpen", 1), ("TnAccessControl", 2), ("TnAccessExclusive", 3),
+    ("TnAccessReadOnly", 4),
+    ("TnActionAckStatusOK", 0), ("TnActionAckStatusLate", 1), ("TnActionAckStatusOverflow", 2),
+    ("TnActionAckStatusNoRefTime", 3),
+    ("TnUserSetStateSaveStart", 0), ("TnUserSetStateSaveCompleted", 1), ("TnUserSetStateLoadStart", 2),
+    ("TnUserSetStateLoadCompleted", 3),
+    ("TnScanTypeInvalid", -1), ("TnScanTypeArea", 0), ("TnScanTypeLine", 1), ("TnScanTypeArea3D", 2),
+    ("TnScanTypeLine3D", 3),
+    ("ITnTriggerSelector_State_Disabled", 0), ("ITnTriggerSelector_State_Enabled", 1),
+    ("ITnTriggerSelector_State_Armed", 2), ("ITnTriggerSelector_State_Fired", 3),
+    ("ITnTriggerSelector_State_OneShot", 4),
+] + [(f"TRIGGER_SELECTOR_{name}", value) for value, name in enumerate(
+    ["FRAMESTART", "ACQUISITIONSTART", "ACQUISITIONEND", "ACQUISITIONACTIVE", "FRAMEBURSTSTART", "FRAMEBURSTEND",
+     "FRAMEBURSTACTIVE", "FRAMEEND", "FRAMEACTIVE", "LINESTART", "EXPOSURESTART", "EXPOSUREEND",
+     "EXPOSUREACTIVE"])] + [
+    ("TRIGGER_SELECTOR_LAST", 12), ("TRIGGER_MODE_OFF", 0), ("TRIGGER_MODE_ON", 1), ("TRIGGER_SOURCE_SOFTWARE", 0),
+    ("TRIGGER_SOURCE_USER", 1),
+]
+
+
+def test_module_totals(edge, capsys):
+    with capsys.disabled():
+        print("\n" + figures.report(edge))
+    assert dict(figures.form_counts(edge)) == MODULE_FUNCTIONS
+    assert len(EDGE_GROUPS) == 41
+
+
+def test_core_classes_are_the_base_modules(edge):
+    table = [(f.name, f.form) for f in figures.functions(edge)]
+    for owner in CORE:
+        present = {f.name: f.form for f in figures.functions(edge) if f.name in dict(BASE_CLASSES[owner])}
+        assert present == dict(BASE_CLASSES[owner]), owner
+    core = sum(len(BASE_CLASSES[owner]) for owner in CORE)
+    assert len(table) == core + sum(len(functions) for functions in EDGE_CLASSES.values())
+    assert not hasattr(edge, "TnPixelTypeToString")
+
+
+def test_edge_classes_functions_and_forms(edge):
+    table = {f.name: f.form for f in figures.functions(edge)}
+    for owner, functions in EDGE_CLASSES.items():
+        forms = [form for _, form in functions]
+        assert (forms.count("VARARGS"), forms.count("NOARGS"), forms.count("O")) == EDGE_FORMS[owner], owner
+        for name, form in functions:
+            assert table.get(name) == form, name
+    assert set(EDGE_CLASSES) == set(EDGE_FORMS)
+    noargs = sorted(name for name, form in table.items() if form == "NOARGS")
+    assert noargs == sorted(["new_TnGenParameterArray", "new_TnGenParameterList", "new_TnSoftDeviceGEV",
+                             "new_TnVirtualDeviceGEV", "new_TnTransmitterGEV", "new_TnFPSStabilizer"])
+
+
+def test_constants_names_values_and_order(edge, base):
+    shared = figures.constants(base)
+    result_to_log = shared[:37 + 24 + 251 + 6]
+    genicam = shared[37 + 24 + 251 + 6: 37 + 24 + 251 + 6 + 44]
+    assert shared[37 + 24 + 251 + 6 + 44: 37 + 24 + 251 + 6 + 44 + 15] == PAYLOAD_TYPES
+    assert figures.constants(edge) == PAYLOAD_TYPES + result_to_log + genicam + EDGE_GROUPS
+    assert edge.TRIGGER_SELECTOR_LAST == edge.TRIGGER_SELECTOR_EXPOSUREACTIVE == 12
+
+
+def test_type_records_and_class_relations(edge):
+    records = {r.name: r for r in figures.type_records(edge)}
+    assert set(records["_p_ITnVirtualDeviceGEV"].casts) == {"_p_ITnSoftDeviceGEV", "_p_TnSoftDeviceGEV"}
+    assert records["_p_ITnSoftDeviceGEV"].casts == ["_p_TnSoftDeviceGEV"]
+    assert records["_p_ITnTransmitterGEV"].casts == ["_p_TnTransmitterGEV"]
+    assert records["_p_TnVirtualDeviceGEV"].casts == []
+    assert set(records["_p_ITnSWStreamingChannelSource"].casts) == {
+        "_p_ITnSWStreamingChannelSourceGenDC", "_p_TnStreamingChannelSourceDefault", "_p_TnStreamingChannelSourceTrigger"}
+    assert "_p_TnStreamingChannelSourceTrigger" in records["_p_ITnRegisterEventSink"].casts
+    assert records["_p_ITnRegisterInfo"].casts == ["_p_ITnRegister"]
+    assert set(records["_p_ITnTriggerSelector"].casts) >= {"_p_TnTriggerSelectorDefault", "_p_TnTriggerSelectorLineStart"}
+    for unbound in ("_p_TnBuffer", "_p_ITnGenDCManager", "_p_TnVirtualDeviceLib__IActionHandler",
+                    "_p_TN_GENAPI_NS__INode", "_p_TN_GENAPI_NS__INodeMap"):
+        assert unbound in records
+    # Access types cross as ints, not as value objects.
+    assert records["_p_TnAccessType"].proxy_class is None
+
+
+IMPORT = textwrap.dedent("""
+    import importlib, sys
+    modules = [importlib.import_module(name) for name in sys.argv[1:]]
+    import tarn_base_313 as base, tarn_receive_313 as receive, tarn_edge_313 as edge
+    text = receive.TnString("shared")
+    result = edge.TnResult(edge.TN_TIMEOUT, base.TnString("late"))
+    assert base.TnResult.GetCode(result) == 30 and receive.TnResult.GetCode(result) == 30
+    # A buffer of the base module is a buffer to the edge module's functions.
+    buffer = base.TnBuffer(base.TnPayloadTypeImage)
+    transmitter = edge.TnTransmitterGEV()
+    assert transmitter.QueueBuffer(buffer).GetCode() == edge.TN_NOT_CONNECTED
+    info = edge.TnSoftDeviceGEV()
+    assert info.Start(text).GetCode() == edge.TN_INVALID_PARAMETER
+    assert sys.modules["swig_runtime_data4"].type_pointer_capsule is not None
+    print("imported", *[module.__name__ for module in modules])
+""")
+
+ORDERS = list(itertools.permutations(["tarn_edge_313", "tarn_base_313", "tarn_receive_313"]))
+
+
+def test_import_in_any_order(tmp_path):
+    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
+    for order in ORDERS:
+        done = subprocess.run([sys.executable, "-c", IMPORT, *order], cwd=tmp_path, capture_output=True, text=True,
+                              env={**os.environ, "PYTHONPATH": path}, timeout=60)
+        assert done.returncode == 0, (order, done.stderr)
+        assert done.stdout.strip() == "imported " + " ".join(order)
+        assert "memory leak" not in done.stdout + done.stderr
+
+
+def test_objects_of_base_types_are_bare_before_the_base_module(tmp_path):
+    program = textwrap.dedent("""
+        import _tarn_edge_313 as module, tarn_edge_313 as edge
+        class Source(edge.ITnSWStreamingChannelSource):
+            def FreeBuffer(self, buffer):
+                self.freed = buffer
+        import _tarn_base_313 as base
+        buffer = base.new_TnBuffer()
+        source = Source()
+        assert module.ITnSWStreamingChannelSource_FreeBuffer(source.this, buffer) is None
+        print(repr(source.freed).split(" at ")[0])
+    """)
+    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
+    done = subprocess.run([sys.executable, "-c", program], cwd=tmp_path, capture_output=True, text=True,
+                          env={**os.environ, "PYTHONPATH": path}, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "<Swig Object of type 'TnBuffer *'"
+
+
+def test_failed_numpy_import_raises_importerror(import_with_broken_numpy):
+    done = import_with_broken_numpy("_tarn_edge_313")
+    assert done.stdout.strip() == "ImportError: numpy.core.multiarray failed to import"
+    assert "_ARRAY_API" in done.stderr
