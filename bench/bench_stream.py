@@ -66,7 +66,9 @@ def main():
         print(f"== {part}: RATE={env['RATE']} packet sizes {env['PACKET_SIZES']}, {env['DURATION']} s", flush=True)
         subprocess.run(["bash", str(bench_sh)], env=env, check=False)
         for out in sorted(pathlib.Path(work).glob("rx-tarn*.out")):
-            line = [text for text in out.read_text().splitlines() if text.startswith("RESULT ")]
+            text = out.read_text().splitlines()
+            line = [entry for entry in text if entry.startswith("RESULT ")]
+            print("\n".join(f"  {out.stem}: {entry}" for entry in text if entry.startswith("rx_python: ")))
             delays = re.findall(r"latency_(median|p99)_us=([0-9.]+)", line[-1]) if line else []
             if delays:
                 print(f"  {out.stem}: completed block to OnBufferReady: "
