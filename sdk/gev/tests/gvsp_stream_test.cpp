@@ -3,9 +3,7 @@
 // multicast; and the receiver against the C test camera.
 #include <gtest/gtest.h>
 
-#include <net/if.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -46,16 +44,7 @@ public:
         if (gPrivateNetwork)
         {
             // Multicast on the loopback interface, for the multicast case.
-            const int lSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            ifreq lRequest;
-            memset(&lRequest, 0, sizeof(lRequest));
-            strcpy(lRequest.ifr_name, "lo");
-            if (ioctl(lSocket, SIOCGIFFLAGS, &lRequest) == 0)
-            {
-                lRequest.ifr_flags = static_cast<short>(lRequest.ifr_flags | IFF_MULTICAST);
-                ioctl(lSocket, SIOCSIFFLAGS, &lRequest);
-            }
-            close(lSocket);
+            test::EnableLoopbackMulticast();
         }
     }
 };

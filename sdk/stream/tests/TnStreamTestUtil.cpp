@@ -1,11 +1,5 @@
 #include "TnStreamTestUtil.h"
 
-#include <net/if.h>
-#include <string.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "TnGvspTool.h"
 #include "TnTestNetwork.h"
 
@@ -29,16 +23,7 @@ public:
             return;
         }
         // Multicast on the loopback interface, for the multicast cases.
-        const int lSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        ifreq lRequest;
-        memset(&lRequest, 0, sizeof(lRequest));
-        strcpy(lRequest.ifr_name, "lo");
-        if (ioctl(lSocket, SIOCGIFFLAGS, &lRequest) == 0)
-        {
-            lRequest.ifr_flags = static_cast<short>(lRequest.ifr_flags | IFF_MULTICAST);
-            ioctl(lSocket, SIOCSIFFLAGS, &lRequest);
-        }
-        close(lSocket);
+        test::EnableLoopbackMulticast();
     }
 };
 
