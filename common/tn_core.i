@@ -90,4 +90,21 @@ TN_DIRECTOR(TnLogSink)
 %clear TnString const &aDescription;
 #endif
 %include "TnPixelType.h"
+#ifndef TN_BASE_MODULE
+/* The log levels as plain constants: the other modules keep no type record
+ * of the enumeration. */
+%ignore TnLogLevelEnum;
+%constant int TnLogLevelUnknown = TnLogLevelUnknown;
+%constant int TnLogLevelInfo = TnLogLevelInfo;
+%constant int TnLogLevelError = TnLogLevelError;
+%constant int TnLogLevelWarning = TnLogLevelWarning;
+%constant int TnLogLevelCritical = TnLogLevelCritical;
+%constant int TnLogLevelDebug = TnLogLevelDebug;
+%ignore TnLogLevelUnknown;
+%ignore TnLogLevelInfo;
+%ignore TnLogLevelError;
+%ignore TnLogLevelWarning;
+%ignore TnLogLevelCritical;
+%ignore TnLogLevelDebug;
+#endif
 %include "TnLog.h"

@@ -117,9 +117,7 @@ def test_constants_names_values_and_order(receive, base):
 def test_type_records(receive):
     records = {r.name: r for r in figures.type_records(receive)}
     expected = set(TYPE_RECORDS) - STREAM_RECORDS
-    # The common layer makes a record of the log level enumeration, which the
-    # receive module's final table does not hold.
-    assert set(records) == expected | {"_p_TnLogLevelEnum"}
+    assert set(records) == expected
     assert set(records["_p_TnDevice"].casts) == {"_p_TnDeviceGEV", "_p_TnDeviceU3V"}
     for base in ("_p_ITnDeviceAdapter", "_p_TnDeviceEventSink", "_p_TnGenEventSink"):
         assert "_p_TnDeviceAdapter" in records[base].casts
