@@ -35,6 +35,9 @@ TnResult SocketError(const char *aWhat, int aError)
 constexpr uint64_t kPublishIntervalUs = 1000;
 constexpr uint64_t kIdleWaitUs = 100000;
 constexpr uint64_t kMinWaitUs = 20;
+// Full batches in a row after which the timers are judged although the
+// socket has not run dry (a steady flood).
+constexpr uint32_t kFloodBatches = 256;
 } // namespace
 
 // ---------------------------------------------------------------- scatter batch
@@ -471,6 +474,18 @@ void TnGvspReceiver::Run()
     bool lDropsKnown = true; // a new socket starts at 0 drops
     bool lWaitFirst = false;
     size_t lLastCount = 0;
+    uint32_t lFullBatches = 0;
+    // The block timers (timeouts, holes, resend requests) are judged only
+    // when the socket has just run dry, at the time it did: a receiver that
+    // the machine held up finds the packets it missed in the socket, and no
+    // block fails while its packets wait there.
+    auto PollTimers = [this](bool aDrained, uint32_t &aFullBatches, uint64_t aNow) {
+        if (aDrained || aFullBatches >= kFloodBatches)
+        {
+            mAssembler.Poll(aNow);
+            aFullBatches = 0;
+        }
+    };
     while (!mStopRequested.load(std::memory_order_relaxed))
     {
         if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
@@ -481,10 +496,10 @@ void TnGvspReceiver::Run()
         {
             mAssembler.SetRequireLeader(mRequireLeader.load());
         }
-        uint64_t lNow = NowUs();
-        mAssembler.Poll(lNow);
+        uint64_t lNow;
         if (lWaitFirst)
         {
+            lNow = NowUs();
             // The socket was drained: sleep until a datagram comes (or, after
             // a short batch with coalescing, a little while, so that the next
             // receive takes many), the assembler's next timer, or a wake-up.
@@ -511,23 +526,24 @@ void TnGvspReceiver::Run()
                 }
                 continue;
             }
-            lNow = NowUs();
-            mAssembler.Poll(lNow);
         }
         const size_t lSlots = mBatch.Prepare(mAssembler);
         mmsghdr *lMessages = mBatch.GetMessages();
         lMessages[0].msg_hdr.msg_control = mControl.data();
         lMessages[0].msg_hdr.msg_controllen = mControl.size();
         const int lReceived = recvmmsg(lHandle, lMessages, static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
+        lNow = NowUs();
         // A short batch leaves the socket empty: wait before the next receive.
         lWaitFirst = lReceived < static_cast<int>(lSlots);
         lLastCount = lReceived > 0 ? static_cast<size_t>(lReceived) : 0;
+        lFullBatches = lWaitFirst ? 0 : lFullBatches + 1;
         if (lReceived <= 0)
         {
             if (lReceived < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             {
                 ++mLocal.mReceiveErrors;
             }
+            PollTimers(lWaitFirst, lFullBatches, lNow);
             continue;
         }
         ++mLocal.mReceiveCalls;
@@ -546,8 +562,8 @@ void TnGvspReceiver::Run()
                 lDropsKnown = true;
             }
         }
-        lNow = NowUs();
         mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), lNow);
+        PollTimers(lWaitFirst, lFullBatches, lNow);
         Publish(lNow, false);
     }
     Publish(NowUs(), true);
