@@ -90,25 +90,21 @@ TN_DIRECTOR(TnLogSink)
 %clear TnString const &aDescription;
 #endif
 %include "TnPixelType.h"
-#ifdef TN_BASE_MODULE
-%include "TnLog.h"
-#else
-/* The receive and edge modules pass log levels as plain ints and keep no type
- * record of the level's type: the header's levels are hidden and declared
- * again as constants, in the same place among the others. */
-%define TN_LOG_LEVELS(MACRO)
-MACRO(TnLogLevelUnknown) MACRO(TnLogLevelInfo) MACRO(TnLogLevelError)
-MACRO(TnLogLevelWarning) MACRO(TnLogLevelCritical) MACRO(TnLogLevelDebug)
-%enddef
-%define TN_HIDE_LOG_LEVEL(NAME)
-%ignore NAME;
-%rename(NAME) tn_log_level_##NAME;
-%enddef
-%define TN_LOG_LEVEL_CONSTANT(NAME)
-%constant int tn_log_level_##NAME = NAME;
-%enddef
+#ifndef TN_BASE_MODULE
+/* The log levels as plain constants: the other modules keep no type record
+ * of the enumeration. */
 %ignore TnLogLevelEnum;
-TN_LOG_LEVELS(TN_HIDE_LOG_LEVEL)
-%include "TnLog.h"
-TN_LOG_LEVELS(TN_LOG_LEVEL_CONSTANT)
+%constant int TnLogLevelUnknown = TnLogLevelUnknown;
+%constant int TnLogLevelInfo = TnLogLevelInfo;
+%constant int TnLogLevelError = TnLogLevelError;
+%constant int TnLogLevelWarning = TnLogLevelWarning;
+%constant int TnLogLevelCritical = TnLogLevelCritical;
+%constant int TnLogLevelDebug = TnLogLevelDebug;
+%ignore TnLogLevelUnknown;
+%ignore TnLogLevelInfo;
+%ignore TnLogLevelError;
+%ignore TnLogLevelWarning;
+%ignore TnLogLevelCritical;
+%ignore TnLogLevelDebug;
 #endif
+%include "TnLog.h"

@@ -1,7 +1,8 @@
 """A tour of what the modules offer so far: the SDK's strings, results,
 pixel types, loggers, buffers with numpy views, and discovery; then the
-transmit road (demo_edge.py): a Python-built software device that the receive
-module and aravis receive from."""
+receive road (demo_receive.py): a fake camera's frames through a pipeline into
+numpy and a PNG picture; then the transmit road (demo_edge.py): a Python-built
+software device that the receive module and aravis receive from."""
 
 import os
 import pathlib
@@ -13,6 +14,7 @@ import sys
 os.environ.setdefault("TARN_LOG_FILE", "-")
 
 import tarn_base_313 as tarn  # noqa: E402
+from demo_receive import receive_demo  # noqa: E402
 
 
 def main():
@@ -49,6 +51,9 @@ def main():
     print(f"image view: {pixels.shape} {pixels.dtype}, first byte of the buffer {buffer.GetDataPointer()[0]}")
 
     discover_in_private_network()
+
+    picture = pathlib.Path(__file__).resolve().parents[1] / "build" / "demo" / "frame.png"
+    receive_demo(picture)
 
     import demo_edge
 

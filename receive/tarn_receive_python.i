@@ -1,6 +1,7 @@
 /* The receive module: its own copies of the core types and GenICam
  * parameters, device control (devices, their event sink, adapter, serial
- * port and firmware updater) and, later, streams and buffer conversion. */
+ * port and firmware updater), streams and the pipeline, and, later, buffer
+ * conversion. */
 %module(directors="1") tarn_receive_313
 
 %include "tn_runtime.i"
@@ -25,3 +26,8 @@ TN_IMPORT_NUMPY
 
 %include "tn_device.i"
 %include "tn_device_parts.i"
+%include "tn_stream.i"
+
+/* Enumerations the module passes as pointer types: the pixel type of images
+ * and conversions, and the GenICam node properties. */
+%types(TnPixelType *, TnGenAccessMode *, TnGenCache *, TnGenEndianness *, TnGenRefresh *, TnGenSign *);

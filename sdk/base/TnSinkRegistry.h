@@ -4,9 +4,14 @@
 // (itself included) or call back into the SDK. Remove waits for the calls to
 // that sink in progress on other threads; called from inside a call on the
 // same thread it returns at once, since waiting would never end. Whatever a
-// sink throws is handed to an error handler and goes no further.
+// sink throws is handed to an error handler and goes no further, except the
+// unwinding that ends a thread (a thread that the Python interpreter ends
+// while it waits for the interpreter lock at exit): that goes on, and the
+// call still counts as over.
 #ifndef TN_SINK_REGISTRY_H
 #define TN_SINK_REGISTRY_H
+
+#include <cxxabi.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -77,6 +82,10 @@ public:
         std::vector<Sink *> lSinks;
         {
             std::lock_guard<std::mutex> lLock(mMutex);
+            if (mSinks.empty())
+            {
+                return;
+            }
             lSinks = mSinks;
         }
         const std::thread::id lSelf = std::this_thread::get_id();
@@ -90,9 +99,14 @@ public:
                 }
                 mActive.emplace_back(lSink, lSelf);
             }
+            ActiveCall lCall(*this, lSink, lSelf);
             try
             {
                 aCall(lSink);
+            }
+            catch (abi::__forced_unwind &)
+            {
+                throw;
             }
             catch (...)
             {
@@ -100,23 +114,47 @@ public:
                 {
                     aOnError(lSink, std::current_exception());
                 }
+                catch (abi::__forced_unwind &)
+                {
+                    throw;
+                }
                 catch (...)
                 {
                 }
             }
-            {
-                std::lock_guard<std::mutex> lLock(mMutex);
-                auto lCall = std::find(mActive.begin(), mActive.end(), std::make_pair(lSink, lSelf));
-                if (lCall != mActive.end())
-                {
-                    mActive.erase(lCall);
-                }
-            }
-            mIdle.notify_all();
         }
     }
 
 private:
+    // Ends the record of a call in progress, however the call ends.
+    class ActiveCall
+    {
+    public:
+        ActiveCall(SinkRegistry &aRegistry, Sink *aSink, std::thread::id aThread)
+            : mRegistry(aRegistry), mSink(aSink), mThread(aThread)
+        {
+        }
+
+        ~ActiveCall()
+        {
+            {
+                std::lock_guard<std::mutex> lLock(mRegistry.mMutex);
+                auto lCall =
+                    std::find(mRegistry.mActive.begin(), mRegistry.mActive.end(), std::make_pair(mSink, mThread));
+                if (lCall != mRegistry.mActive.end())
+                {
+                    mRegistry.mActive.erase(lCall);
+                }
+            }
+            mRegistry.mIdle.notify_all();
+        }
+
+    private:
+        SinkRegistry &mRegistry;
+        Sink *mSink;
+        std::thread::id mThread;
+    };
+
     mutable std::mutex mMutex;
     std::condition_variable mIdle;
     std::vector<Sink *> mSinks;

@@ -9,10 +9,13 @@ ITnChunkData::~ITnChunkData() = default;
 
 ITnH264AccessUnit::~ITnH264AccessUnit() = default;
 
-TnBuffer::TnBuffer(TnPayloadType aPayloadType) : mCore(new BufferCore(*this, aPayloadType)) {}
+TnBuffer::TnBuffer(TnPayloadType aPayloadType) : mCore(new BufferCore(*this, aPayloadType))
+{
+}
 
 TnBuffer::~TnBuffer()
 {
+    mCore->LetGo(); // a stream it is queued to lets go of it first
     delete mCore;
 }
 
@@ -380,7 +383,9 @@ TnResult TnBuffer::AttachGenDCManager(ITnGenDCManager &aManager)
     return TnResult(TN_NOT_IMPLEMENTED, TnString("GenDC containers are not supported yet"));
 }
 
-TnVexmoorCompressed::TnVexmoorCompressed(BufferCore &aCore) : mCore(aCore) {}
+TnVexmoorCompressed::TnVexmoorCompressed(BufferCore &aCore) : mCore(aCore)
+{
+}
 
 TnVexmoorCompressed::~TnVexmoorCompressed() = default;
 

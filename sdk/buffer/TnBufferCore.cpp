@@ -120,6 +120,7 @@ BufferCore::~BufferCore()
 
 void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned)
 {
+    LetGo();
     mOwnedData = std::move(aOwned);
     mData = aData;
     mSize = aData != nullptr ? aSize : 0;
@@ -175,6 +176,7 @@ uint8_t *BufferCore::Detach()
 
 void BufferCore::Free()
 {
+    LetGo();
     mChunkMemory.reset();
     mChunkMemorySize = 0;
     ReplaceMain(nullptr, 0, MemoryKind::None, nullptr);
@@ -192,6 +194,7 @@ TnResult BufferCore::AllocChunk(uint64_t aSize)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY);
     }
+    LetGo();
     mChunkMemory = std::move(lMemory);
     mChunkMemorySize = uint32_t(aSize + kTagSize);
     mReceived = false;
@@ -205,6 +208,7 @@ void BufferCore::FreeChunk()
     {
         return;
     }
+    LetGo();
     mChunkMemory.reset();
     mChunkMemorySize = 0;
     mReceived = false;

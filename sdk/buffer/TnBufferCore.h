@@ -131,6 +131,11 @@ public:
     ImageStatus mImageStatus;
     std::vector<std::pair<uint32_t, uint32_t>> mMissingPacketGroups;
 
+    /// Tells the holder, if any, to let go of the buffer (before its memory
+    /// changes or it goes).
+    void LetGo();
+    BufferHolder *mHolder = nullptr; // guarded by the holders' lock
+
 private:
     void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned);
     void ClearBlock();

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <mutex>
 #include <new>
 
 #include "TnBufferCore.h"
@@ -11,6 +12,54 @@ namespace tn
 {
 namespace buffer
 {
+namespace
+{
+// The holders' lock: one for all buffers, never destroyed (buffers may go
+// at exit).
+std::mutex &HolderMutex()
+{
+    static std::mutex *sMutex = new std::mutex();
+    return *sMutex;
+}
+} // namespace
+
+BufferHolder::~BufferHolder() = default;
+
+bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected)
+{
+    std::lock_guard<std::mutex> lLock(HolderMutex());
+    BufferCore &core = BufferCore::Of(aBuffer);
+    if (core.mHolder != aExpected)
+    {
+        return false;
+    }
+    core.mHolder = aHolder;
+    return true;
+}
+
+void ForgetHolder(TnBuffer *const *aBuffers, size_t aCount, BufferHolder *aHolder)
+{
+    std::lock_guard<std::mutex> lLock(HolderMutex());
+    for (size_t index = 0; index < aCount; ++index)
+    {
+        BufferCore &core = BufferCore::Of(*aBuffers[index]);
+        if (core.mHolder == aHolder)
+        {
+            core.mHolder = nullptr;
+        }
+    }
+}
+
+void BufferCore::LetGo()
+{
+    std::lock_guard<std::mutex> lLock(HolderMutex());
+    if (mHolder != nullptr)
+    {
+        mHolder->Release(mOwner);
+        mHolder = nullptr;
+    }
+}
+
 TnResult BeginBlock(TnBuffer &aBuffer, TnPayloadType aPayloadType)
 {
     return BufferCore::Of(aBuffer).BeginBlock(aPayloadType);

@@ -27,6 +27,7 @@
 #ifndef TN_BUFFER_INTERNAL_H
 #define TN_BUFFER_INTERNAL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "TnBuffer.h"
@@ -94,14 +95,14 @@ struct PacketStatistics
 /// The outcome of a received block, as its trailer and receiver tell it.
 struct BlockEnd
 {
-    TnResult mOperationResult;     ///< what the receiver made of the block
-    uint32_t mAcquiredSize = 0;    ///< bytes delivered into the block, at most GetBlockCapacity
-    uint32_t mRequiredSize = 0;    ///< bytes the block needed
-    uint32_t mPayloadSize = 0;     ///< payload bytes without extra padding
-    bool mHeaderValid = false;     ///< the leader was received
-    bool mTrailerValid = false;    ///< the trailer was received
-    bool mChunksPresent = false;   ///< chunk data follows the payload (or is the payload)
-    uint32_t mChunkLayoutID = 0;   ///< the trailer's chunk layout ID
+    TnResult mOperationResult;      ///< what the receiver made of the block
+    uint32_t mAcquiredSize = 0;     ///< bytes delivered into the block, at most GetBlockCapacity
+    uint32_t mRequiredSize = 0;     ///< bytes the block needed
+    uint32_t mPayloadSize = 0;      ///< payload bytes without extra padding
+    bool mHeaderValid = false;      ///< the leader was received
+    bool mTrailerValid = false;     ///< the trailer was received
+    bool mChunksPresent = false;    ///< chunk data follows the payload (or is the payload)
+    uint32_t mChunkLayoutID = 0;    ///< the trailer's chunk layout ID
     bool mLittleEndianTags = false; ///< chunk tags in little-endian order (USB3 Vision)
 };
 
@@ -178,6 +179,29 @@ TN_BUFFER_API void SetPacketStatistics(TnBuffer &aBuffer, const PacketStatistics
 /// when aLast is below aFirst and TN_NOT_ENOUGH_MEMORY when the record cannot
 /// grow.
 TN_BUFFER_API TnResult AddMissingPacketGroup(TnBuffer &aBuffer, uint32_t aFirstPacketID, uint32_t aLastPacketID);
+
+/// What holds a buffer for a while and writes into its memory meanwhile (a
+/// stream the buffer is queued to). The buffer tells its holder before its
+/// memory changes or the buffer goes, so that the holder lets go of it first.
+class TN_BUFFER_API BufferHolder
+{
+public:
+    virtual ~BufferHolder();
+
+    /// The holder forgets the buffer and, before it returns, stops using its
+    /// memory. Called on the thread that changes or destroys the buffer, with
+    /// the holders' lock held: the holder must not call SetHolder or
+    /// ForgetHolder here.
+    virtual void Release(TnBuffer &aBuffer) = 0;
+};
+
+/// Makes aHolder the buffer's holder (null: none). False, with nothing
+/// changed, when the buffer has another holder than aExpected.
+TN_BUFFER_API bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected);
+
+/// Clears the holder of each of the buffers whose holder is aHolder (a
+/// holder that goes while it still holds buffers).
+TN_BUFFER_API void ForgetHolder(TnBuffer *const *aBuffers, size_t aCount, BufferHolder *aHolder);
 
 /// What a transmitter sends of a buffer that is not multipart: mMainLength
 /// bytes at mMain, then mChunksLength bytes at mChunks (the chunk memory of its

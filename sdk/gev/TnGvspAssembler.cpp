@@ -73,6 +73,10 @@ inline uint64_t Elapsed(uint64_t aNow, uint64_t aSince)
 } // namespace
 
 TnGvspBlockProvider::~TnGvspBlockProvider() = default;
+
+void TnGvspBlockProvider::OnBlockNearlyDone(const TnGvspBlockTarget &)
+{
+}
 TnGvspResendRequester::~TnGvspResendRequester() = default;
 
 struct TnGvspAssembler::Block
@@ -107,6 +111,7 @@ struct TnGvspAssembler::Block
     uint64_t mRequiredSize = 0;
     uint64_t mReceivedEnd = 0;
     bool mNewerSeen = false;
+    bool mNearlyDoneTold = false;
     uint64_t mFirstUs = 0;
     uint64_t mLastUs = 0;
     uint64_t mHoleSinceUs = kNever; // a hole not yet requested appeared then
@@ -142,6 +147,20 @@ void TnGvspAssembler::Configure(const TnGvspAssemblerConfig &aConfig, uint64_t a
     mPayloadPerPacket = mConfig.mPayloadPerPacket;
     mHeaderSize = 0;
     mLastDataPacketCount = 0;
+}
+
+void TnGvspAssembler::SetPolicy(const TnGvspAssemblerConfig &aConfig)
+{
+    mConfig.mRequireLeader = aConfig.mRequireLeader;
+    mConfig.mResendEnabled = aConfig.mResendEnabled;
+    mConfig.mReorderToleranceUs = aConfig.mReorderToleranceUs;
+    mConfig.mResendResponseTimeoutUs = aConfig.mResendResponseTimeoutUs;
+    mConfig.mMaxResendRetries = std::min<uint32_t>(aConfig.mMaxResendRetries, kMaxRequestsPerPacket - 1);
+    mConfig.mMaxResendPacketsPerBlock = aConfig.mMaxResendPacketsPerBlock;
+    mConfig.mMaxResendGroupsPerRequest = std::max<uint32_t>(1, aConfig.mMaxResendGroupsPerRequest);
+    mConfig.mMaxResendLatenessUs = aConfig.mMaxResendLatenessUs;
+    mConfig.mBlockTimeoutUs = aConfig.mBlockTimeoutUs;
+    mConfig.mNearlyDoneLeadUs = aConfig.mNearlyDoneLeadUs;
 }
 
 void TnGvspAssembler::SetProvider(TnGvspBlockProvider *aProvider)
@@ -382,6 +401,7 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
     lBlock.mRequiredSize = 0;
     lBlock.mReceivedEnd = 0;
     lBlock.mNewerSeen = false;
+    lBlock.mNearlyDoneTold = false;
     lBlock.mFirstUs = lBlock.mLastUs = aNowUs;
     lBlock.mHoleSinceUs = kNever;
     lBlock.mLastRequestUs = kNever;
@@ -431,7 +451,26 @@ void TnGvspAssembler::SetExpectedFromLeader(Block &aBlock)
 void TnGvspAssembler::Process(const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aPayloadSize,
                               bool aInPlace, uint64_t aNowUs)
 {
-    mHeaderSize = aHeader.GetSize();
+    const size_t lHeaderSize = aHeader.GetSize();
+    if (lHeaderSize != mHeaderSize && mHeaderSize != 0)
+    {
+        // The device switched between standard and extended ids: the blocks
+        // of the old kind end, and the payload size is learned anew.
+        for (Block &lBlock : mBlocks)
+        {
+            if (lBlock.mActive)
+            {
+                Finish(lBlock, FailureResult(lBlock), aNowUs);
+            }
+        }
+        mHaveNewest = false;
+        mLastDataPacketCount = 0;
+        if (mConfig.mPayloadPerPacket == 0)
+        {
+            mPayloadPerPacket = 0;
+        }
+    }
+    mHeaderSize = lHeaderSize;
     Block *lBlock = FindOrStart(aHeader, aNowUs);
     if (lBlock == nullptr)
     {
@@ -789,6 +828,20 @@ void TnGvspAssembler::AfterPacket(Block &aBlock, uint64_t aNowUs)
         }
         Finish(aBlock, lResult, aNowUs);
         return;
+    }
+    if (mConfig.mNearlyDoneLeadUs != 0 && !aBlock.mNearlyDoneTold && aBlock.mDataPacketsKnown &&
+        aBlock.mReceivedData > 0 && mProvider != nullptr)
+    {
+        // The packets still to come, at the pace of those that came (known
+        // once packets came at two different times).
+        const uint64_t lLeft =
+            aBlock.mDataPackets > aBlock.mReceivedData ? aBlock.mDataPackets - aBlock.mReceivedData : 0;
+        const uint64_t lElapsed = Elapsed(aNowUs, aBlock.mFirstUs);
+        if (lElapsed != 0 && lLeft * lElapsed <= uint64_t(mConfig.mNearlyDoneLeadUs) * aBlock.mReceivedData)
+        {
+            aBlock.mNearlyDoneTold = true;
+            mProvider->OnBlockNearlyDone(aBlock.mTarget);
+        }
     }
     if (HasHoles(aBlock))
     {

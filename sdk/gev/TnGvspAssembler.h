@@ -142,6 +142,11 @@ public:
 
     /// Memory acquired for a block that never started (at a stop).
     virtual void ReturnBlock(const TnGvspBlockTarget &aTarget) = 0;
+
+    /// A block is about to complete: at the pace its packets came, the rest
+    /// arrives within TnGvspAssemblerConfig::mNearlyDoneLeadUs. Called once
+    /// per block at most, while it assembles; the default does nothing.
+    virtual void OnBlockNearlyDone(const TnGvspBlockTarget &aTarget);
 };
 
 /// Where resend requests go: the receiver sends them to the device.
@@ -173,6 +178,9 @@ struct TnGvspAssemblerConfig
     uint32_t mMaxResendGroupsPerRequest = 64; ///< ranges asked in one round
     uint32_t mMaxResendLatenessUs = 200000;  ///< no resend for blocks that started longer ago
     uint32_t mBlockTimeoutUs = 1000000;      ///< a block without a packet for this long fails
+    /// The provider hears of a block this long before it is expected to
+    /// complete (OnBlockNearlyDone); 0: never.
+    uint32_t mNearlyDoneLeadUs = 0;
 };
 
 /// Counters of the whole stream since the last reset.
@@ -224,6 +232,12 @@ public:
     {
         return mConfig;
     }
+
+    /// The resend settings, reorder tolerance, block timeout, leader
+    /// requirement and nearly-done lead of aConfig, for the blocks in flight
+    /// too; the blocks in
+    /// flight, their number and the packet size stay as they are.
+    void SetPolicy(const TnGvspAssemblerConfig &aConfig);
 
     /// Whether only a leader starts a block; takes effect with the next block.
     void SetRequireLeader(bool aRequireLeader)

@@ -35,6 +35,9 @@ TnResult SocketError(const char *aWhat, int aError)
 constexpr uint64_t kPublishIntervalUs = 1000;
 constexpr uint64_t kIdleWaitUs = 100000;
 constexpr uint64_t kMinWaitUs = 20;
+// Full batches in a row after which the timers are judged although the
+// socket has not run dry (a steady flood).
+constexpr uint32_t kFloodBatches = 256;
 } // namespace
 
 // ---------------------------------------------------------------- scatter batch
@@ -144,8 +147,8 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 // ---------------------------------------------------------------- receiver
 
 TnGvspReceiver::TnGvspReceiver()
-    : mProvider(nullptr), mWakeHandle(-1), mRunning(false), mStopRequested(false), mFlushRequested(false),
-      mResetRequested(false), mRequireLeader(false), mRequestId(0), mLastPublishUs(0)
+    : mProvider(nullptr), mWakeHandle(-1), mRunning(false), mStopRequested(false), mResetRequested(false),
+      mRequireLeader(false), mCoalesceUs(0), mRequests(0), mAbortsServed(0), mRequestId(0), mLastPublishUs(0)
 {
 }
 
@@ -213,6 +216,8 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     }
     mProvider = aProvider;
     mRequireLeader = mConfig.mAssembler.mRequireLeader;
+    mCoalesceUs = mConfig.mCoalesceUs;
+    mRequests = 0;
     mAssembler.Configure(mConfig.mAssembler);
     mAssembler.SetProvider(aProvider);
     mAssembler.SetResendRequester(this);
@@ -259,7 +264,11 @@ void TnGvspReceiver::Stop()
         }
         mThread.join();
     }
-    mRunning = false;
+    {
+        std::lock_guard<std::mutex> lLock(mRequestMutex);
+        mRunning = false;
+    }
+    mRequestDone.notify_all();
     mAssembler.FinishAll(TN_ABORTED, NowUs());
     Publish(NowUs(), true);
 }
@@ -295,27 +304,91 @@ TnResult TnGvspReceiver::GetSocketBufferSize(uint32_t &aBytes) const
 
 TnResult TnGvspReceiver::Flush()
 {
+    return RunAbort(true);
+}
+
+TnResult TnGvspReceiver::AbortBlocks()
+{
+    return RunAbort(false);
+}
+
+TnResult TnGvspReceiver::RunAbort(bool aDrain)
+{
     if (!mSocket.IsOpen())
     {
         return TnResult(TN_NOT_CONNECTED);
     }
-    if (!mRunning.load())
+    std::unique_lock<std::mutex> lLock(mRequestMutex);
+    if (!mRunning.load() || (mThread.joinable() && mThread.get_id() == std::this_thread::get_id()))
     {
-        Drain();
+        lLock.unlock();
+        if (aDrain)
+        {
+            Drain();
+        }
         mAssembler.FinishAll(TN_ABORTED, NowUs());
         return TnResult(TN_OK);
     }
-    mFlushRequested = true;
+    const uint64_t lTicket = mAbortsServed + 1;
+    mRequests.fetch_or(kRequestAbort | (aDrain ? kRequestDrain : 0u));
     const uint64_t lOne = 1;
     if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
     {
-        // The thread sees the flag at its next wake-up.
+        // The thread sees the request at its next wake-up.
     }
-    for (int lWait = 0; lWait < 2000 && mFlushRequested.load() && mRunning.load(); ++lWait)
-    {
-        usleep(500);
-    }
+    // The thread serves every request before its next receive; a thread that
+    // ends meanwhile (Stop) finishes the blocks itself.
+    mRequestDone.wait(lLock, [&] { return mAbortsServed >= lTicket || !mRunning.load(); });
     return TnResult(TN_OK);
+}
+
+void TnGvspReceiver::SetPolicy(const TnGvspAssemblerConfig &aConfig)
+{
+    std::lock_guard<std::mutex> lLock(mRequestMutex);
+    mPolicy = aConfig;
+    mRequireLeader = aConfig.mRequireLeader;
+    if (!mRunning.load())
+    {
+        mAssembler.SetPolicy(aConfig);
+        return;
+    }
+    mRequests.fetch_or(kRequestPolicy);
+    const uint64_t lOne = 1;
+    if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
+    {
+        // The thread sees the request at its next wake-up.
+    }
+}
+
+void TnGvspReceiver::ServeRequests(bool &aDropsKnown)
+{
+    const uint32_t lRequests = mRequests.exchange(0);
+    if ((lRequests & kRequestPolicy) != 0)
+    {
+        std::lock_guard<std::mutex> lLock(mRequestMutex);
+        mAssembler.SetPolicy(mPolicy);
+    }
+    if ((lRequests & kRequestAbort) != 0)
+    {
+        if ((lRequests & kRequestDrain) != 0)
+        {
+            Drain();
+        }
+        mAssembler.FinishAll(TN_ABORTED, NowUs());
+        {
+            std::lock_guard<std::mutex> lLock(mRequestMutex);
+            ++mAbortsServed;
+        }
+        mRequestDone.notify_all();
+    }
+    if (mResetRequested.load(std::memory_order_relaxed))
+    {
+        mResetRequested = false;
+        mLocal = TnGvspReceiverStatistics();
+        mAssembler.ResetStatistics();
+        mBatch.ResetTruncated();
+        aDropsKnown = false;
+    }
 }
 
 void TnGvspReceiver::Drain()
@@ -401,37 +474,42 @@ void TnGvspReceiver::Run()
     bool lDropsKnown = true; // a new socket starts at 0 drops
     bool lWaitFirst = false;
     size_t lLastCount = 0;
-    const uint32_t lCoalesceUs = mConfig.mCoalesceUs;
+    uint32_t lFullBatches = 0;
+    // The block timers (timeouts, holes, resend requests) are judged only
+    // when the socket has just run dry, at the time it did: a receiver that
+    // the machine held up finds the packets it missed in the socket, and no
+    // block fails while its packets wait there.
+    auto PollTimers = [this](bool aDrained, uint32_t &aFullBatches, uint64_t aNow) {
+        if (aDrained || aFullBatches >= kFloodBatches)
+        {
+            mAssembler.Poll(aNow);
+            aFullBatches = 0;
+        }
+    };
     while (!mStopRequested.load(std::memory_order_relaxed))
     {
-        if (mFlushRequested.load(std::memory_order_relaxed))
+        if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
         {
-            Drain();
-            mAssembler.FinishAll(TN_ABORTED, NowUs());
-            mFlushRequested = false;
-        }
-        if (mResetRequested.load(std::memory_order_relaxed))
-        {
-            mResetRequested = false;
-            mLocal = TnGvspReceiverStatistics();
-            mAssembler.ResetStatistics();
-            lDropsKnown = false;
+            ServeRequests(lDropsKnown);
         }
         if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
         {
             mAssembler.SetRequireLeader(mRequireLeader.load());
         }
-        uint64_t lNow = NowUs();
-        mAssembler.Poll(lNow);
+        uint64_t lNow;
         if (lWaitFirst)
         {
+            lNow = NowUs();
             // The socket was drained: sleep until a datagram comes (or, after
             // a short batch with coalescing, a little while, so that the next
             // receive takes many), the assembler's next timer, or a wake-up.
-            Publish(lNow, false);
+            // The statistics are published first, so that they are current
+            // while the stream is idle.
+            Publish(lNow, true);
             const uint64_t lDeadline = mAssembler.GetNextDeadline();
             uint64_t lWait = lDeadline > lNow ? lDeadline - lNow : 0;
             lWait = std::max(kMinWaitUs, std::min(lWait, kIdleWaitUs));
+            const uint32_t lCoalesceUs = mCoalesceUs.load(std::memory_order_relaxed);
             const bool lCoalesce = lCoalesceUs > 0 && lLastCount > 0;
             if (lCoalesce)
             {
@@ -448,23 +526,24 @@ void TnGvspReceiver::Run()
                 }
                 continue;
             }
-            lNow = NowUs();
-            mAssembler.Poll(lNow);
         }
         const size_t lSlots = mBatch.Prepare(mAssembler);
         mmsghdr *lMessages = mBatch.GetMessages();
         lMessages[0].msg_hdr.msg_control = mControl.data();
         lMessages[0].msg_hdr.msg_controllen = mControl.size();
         const int lReceived = recvmmsg(lHandle, lMessages, static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
+        lNow = NowUs();
         // A short batch leaves the socket empty: wait before the next receive.
         lWaitFirst = lReceived < static_cast<int>(lSlots);
         lLastCount = lReceived > 0 ? static_cast<size_t>(lReceived) : 0;
+        lFullBatches = lWaitFirst ? 0 : lFullBatches + 1;
         if (lReceived <= 0)
         {
             if (lReceived < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             {
                 ++mLocal.mReceiveErrors;
             }
+            PollTimers(lWaitFirst, lFullBatches, lNow);
             continue;
         }
         ++mLocal.mReceiveCalls;
@@ -483,8 +562,8 @@ void TnGvspReceiver::Run()
                 lDropsKnown = true;
             }
         }
-        lNow = NowUs();
         mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), lNow);
+        PollTimers(lWaitFirst, lFullBatches, lNow);
         Publish(lNow, false);
     }
     Publish(NowUs(), true);

@@ -21,6 +21,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -64,6 +65,11 @@ public:
     uint64_t GetTruncated() const
     {
         return mTruncated;
+    }
+
+    void ResetTruncated()
+    {
+        mTruncated = 0;
     }
 
 private:
@@ -159,8 +165,31 @@ public:
     TnResult GetSocketBufferSize(uint32_t &aBytes) const;
 
     /// Drops every datagram waiting in the socket and every block in flight
-    /// (TN_ABORTED); used before resuming after a pause.
+    /// (TN_ABORTED); used before resuming after a pause. Returns once done.
     TnResult Flush();
+
+    /// Ends every block in flight with TN_ABORTED and gives memory acquired
+    /// in advance back to the provider, keeping the datagrams that wait in
+    /// the socket. Returns once done; the provider's calls run on the receive
+    /// thread while it runs, else on the caller's.
+    TnResult AbortBlocks();
+
+    /// New resend and timeout settings (the assembler's resend fields,
+    /// reorder tolerance, block timeout and leader requirement; blocks in
+    /// flight and the packet size stay as they are). Taken by the receive
+    /// thread before its next receive.
+    void SetPolicy(const TnGvspAssemblerConfig &aConfig);
+
+    /// Receive coalescing (TnGvspReceiverConfig::mCoalesceUs), from the next
+    /// wait on.
+    void SetCoalesceUs(uint32_t aMicroseconds)
+    {
+        mCoalesceUs = aMicroseconds;
+    }
+    uint32_t GetCoalesceUs() const
+    {
+        return mCoalesceUs.load();
+    }
 
     /// Whether only a block's leader starts it (packets of blocks whose
     /// leader was missed are ignored); takes effect with the next block.
@@ -183,6 +212,11 @@ private:
     void Run();
     void Publish(uint64_t aNowUs, bool aForce);
     void Drain();
+    /// Asks the receive thread to abort the blocks (and drain the socket
+    /// first with aDrain), and waits until it has; does it here when the
+    /// thread does not run.
+    TnResult RunAbort(bool aDrain);
+    void ServeRequests(bool &aDropsKnown);
     void RequestResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId,
                        bool aExtendedIds) override;
 
@@ -194,9 +228,23 @@ private:
     std::thread mThread;
     std::atomic<bool> mRunning;
     std::atomic<bool> mStopRequested;
-    std::atomic<bool> mFlushRequested;
     std::atomic<bool> mResetRequested;
     std::atomic<bool> mRequireLeader;
+    std::atomic<uint32_t> mCoalesceUs;
+    // Requests served by the receive thread: aborts (with or without a
+    // drain) and new settings. mRequests is what waits, as bits; each abort
+    // served raises mAbortsServed.
+    enum : uint32_t
+    {
+        kRequestAbort = 1,
+        kRequestDrain = 2,
+        kRequestPolicy = 4
+    };
+    std::atomic<uint32_t> mRequests;
+    std::mutex mRequestMutex;
+    std::condition_variable mRequestDone;
+    uint64_t mAbortsServed;           // guarded by mRequestMutex
+    TnGvspAssemblerConfig mPolicy;   // guarded by mRequestMutex
     TnGvspAssembler mAssembler;
     TnGvspScatterBatch mBatch;
     std::vector<uint8_t> mControl; // one SO_RXQ_OVFL control message per batch slot

@@ -120,7 +120,7 @@ bool FakeCamera::IsInstalled()
     return !FindProgram(kProgram).empty();
 }
 
-bool FakeCamera::Start(const std::string &aSerial, std::string &aWhy)
+bool FakeCamera::Start(const std::string &aSerial, std::string &aWhy, const std::vector<std::string> &aOptions)
 {
     const std::string lProgram = FindProgram(kProgram);
     if (lProgram.empty())
@@ -128,7 +128,9 @@ bool FakeCamera::Start(const std::string &aSerial, std::string &aWhy)
         aWhy = std::string(kProgram) + " is not installed (Debian package aravis-tools)";
         return false;
     }
-    if (!mProcess.Start({lProgram, "-i", "127.0.0.1", "-s", aSerial}))
+    std::vector<std::string> lArguments = {lProgram, "-i", "127.0.0.1", "-s", aSerial};
+    lArguments.insert(lArguments.end(), aOptions.begin(), aOptions.end());
+    if (!mProcess.Start(lArguments))
     {
         aWhy = std::string(kProgram) + " could not be started";
         return false;

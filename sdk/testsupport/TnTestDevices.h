@@ -78,10 +78,11 @@ public:
     /// Whether the program is installed.
     static bool IsInstalled();
 
-    /// Starts the camera with a serial number and waits (at most about ten
+    /// Starts the camera with a serial number (and further options, such as
+    /// "-r" with lost packets per thousand) and waits (at most about ten
     /// seconds) until it answers discovery; false, with the reason, when it
     /// does not.
-    bool Start(const std::string &aSerial, std::string &aWhy);
+    bool Start(const std::string &aSerial, std::string &aWhy, const std::vector<std::string> &aOptions = {});
     void Stop();
     /// Kills the camera at once: it neither answers nor lets go of anything.
     void Kill();

@@ -43,6 +43,26 @@ bool EnterPrivateNetwork(std::string *aWhy)
     return lUp;
 }
 
+bool EnableLoopbackMulticast()
+{
+    const int lSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (lSocket < 0)
+    {
+        return false;
+    }
+    ifreq lRequest;
+    memset(&lRequest, 0, sizeof(lRequest));
+    strcpy(lRequest.ifr_name, "lo");
+    bool lDone = ioctl(lSocket, SIOCGIFFLAGS, &lRequest) == 0;
+    if (lDone)
+    {
+        lRequest.ifr_flags = static_cast<short>(lRequest.ifr_flags | IFF_MULTICAST);
+        lDone = ioctl(lSocket, SIOCSIFFLAGS, &lRequest) == 0;
+    }
+    close(lSocket);
+    return lDone;
+}
+
 bool UsePrivateNetwork(std::string *aWhy)
 {
     static std::string sWhy;

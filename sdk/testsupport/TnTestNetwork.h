@@ -16,6 +16,10 @@ namespace test
 /// False (with the reason) when the system does not allow it.
 bool EnterPrivateNetwork(std::string *aWhy = nullptr);
 
+/// Lets the loopback interface carry multicast (for multicast streams in the
+/// private network); false when the system refuses.
+bool EnableLoopbackMulticast();
+
 /// Moves the process into a private network the first time it is called;
 /// later calls answer as the first one did, without entering another.
 bool UsePrivateNetwork(std::string *aWhy = nullptr);

@@ -3,9 +3,7 @@
 // multicast; and the receiver against the C test camera.
 #include <gtest/gtest.h>
 
-#include <net/if.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,9 +20,12 @@
 #include "TnGvspTool.h"
 #include "TnTestNetwork.h"
 #include "TnTestProcess.h"
+#include "TnTestStreams.h"
 
 using namespace tn;
 using namespace tn::gev;
+using tn::test::FaultySenderConfig;
+using tn::test::TestFrames;
 
 namespace
 {
@@ -43,16 +44,7 @@ public:
         if (gPrivateNetwork)
         {
             // Multicast on the loopback interface, for the multicast case.
-            const int lSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            ifreq lRequest;
-            memset(&lRequest, 0, sizeof(lRequest));
-            strcpy(lRequest.ifr_name, "lo");
-            if (ioctl(lSocket, SIOCGIFFLAGS, &lRequest) == 0)
-            {
-                lRequest.ifr_flags = static_cast<short>(lRequest.ifr_flags | IFF_MULTICAST);
-                ioctl(lSocket, SIOCSIFFLAGS, &lRequest);
-            }
-            close(lSocket);
+            test::EnableLoopbackMulticast();
         }
     }
 };
@@ -62,70 +54,6 @@ const ::testing::Environment *gEnvironment = ::testing::AddGlobalTestEnvironment
 #define REQUIRE_NETWORK()                                                                                              \
     if (!gPrivateNetwork)                                                                                              \
     GTEST_SKIP() << gWhy
-
-// Frames of the sending side, with the pattern and their block id.
-class Frames : public TnGvspSenderListener
-{
-public:
-    Frames(uint32_t aWidth, uint32_t aHeight, size_t aCount)
-        : mWidth(aWidth), mHeight(aHeight), mMemory(aCount, std::vector<uint8_t>(size_t(aWidth) * aHeight))
-    {
-        for (size_t lIndex = 0; lIndex < aCount; ++lIndex)
-        {
-            tool::FillPattern(mMemory[lIndex].data(), mMemory[lIndex].size(), aWidth);
-            mFree.push_back(lIndex);
-        }
-    }
-
-    void OnBlockReleased(void *aContext, uint64_t, bool) override
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        mFree.push_back(reinterpret_cast<size_t>(aContext));
-        mReleased.notify_all();
-    }
-
-    // Queues aCount frames; returns the block ids sent.
-    std::vector<uint64_t> Send(TnGvspSender &aSender, size_t aCount)
-    {
-        std::vector<uint64_t> lIds;
-        for (size_t lFrame = 0; lFrame < aCount; ++lFrame)
-        {
-            size_t lIndex;
-            {
-                std::unique_lock<std::mutex> lLock(mMutex);
-                if (!mReleased.wait_for(lLock, std::chrono::seconds(5), [this] { return !mFree.empty(); }))
-                {
-                    ADD_FAILURE() << "no frame came back from the sender";
-                    return lIds;
-                }
-                lIndex = mFree.back();
-                mFree.pop_back();
-            }
-            const uint64_t lId = aSender.PeekNextBlockId();
-            tool::StampBlockId(mMemory[lIndex].data(), mMemory[lIndex].size(), lId);
-            TnGvspBlock lBlock;
-            lBlock.mLeader.mPixelFormat = 0x01080001;
-            lBlock.mLeader.mSizeX = mWidth;
-            lBlock.mLeader.mSizeY = mHeight;
-            lBlock.mSegments[0] = {mMemory[lIndex].data(), mMemory[lIndex].size()};
-            TnResult lResult;
-            while ((lResult = aSender.Queue(lBlock, reinterpret_cast<void *>(lIndex), lId)).GetCode() == TN_BUSY)
-            {
-                aSender.WaitIdle(1);
-            }
-            EXPECT_TRUE(lResult.IsPending()) << lResult.GetCodeString().GetAscii();
-            lIds.push_back(lId);
-        }
-        return lIds;
-    }
-
-    uint32_t mWidth;
-    uint32_t mHeight;
-    std::vector<std::vector<uint8_t>> mMemory;
-    std::mutex mMutex;
-    std::condition_variable mReleased;
-    std::vector<size_t> mFree;
-};
 
 struct Outcome
 {
@@ -184,19 +112,6 @@ public:
     std::map<uint64_t, Outcome> mOutcomes;
 };
 
-TnGvspSenderConfig FaultyConfig(uint32_t aDrop, uint32_t aReorder, uint32_t aDuplicate)
-{
-    TnGvspSenderConfig lConfig;
-    lConfig.mPacketSize = 1500;
-    lConfig.mMaxBytesPerSecond = 20e6; // some 300 blocks a second: resends come back before blocks pile up
-    lConfig.mDropPerMille = aDrop;
-    lConfig.mReorderPerMille = aReorder;
-    lConfig.mDuplicatePerMille = aDuplicate;
-    lConfig.mSeed = 12345;
-    lConfig.mRetainedBlocks = 2;
-    lConfig.mQueueCapacity = 2;
-    return lConfig;
-}
 } // namespace
 
 TEST(GvspStream, LossReorderAndDuplicatesNeverGiveWrongBytes)
@@ -211,9 +126,9 @@ TEST(GvspStream, LossReorderAndDuplicatesNeverGiveWrongBytes)
     EXPECT_NE(lReceiver.GetLocalPort(), 0); // port 0 asked: a free one
     ASSERT_TRUE(lReceiver.Start().IsOK());
 
-    Frames lFrames(320, 200, 6);
+    TestFrames lFrames(320, 200, 6);
     TnGvspSender lSender;
-    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), FaultyConfig(10, 30, 20), &lFrames).IsOK());
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), FaultySenderConfig(10, 30, 20), &lFrames).IsOK());
     std::vector<uint64_t> lIds = lFrames.Send(lSender, 60);
     ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
     lIds.pop_back(); // the last block's end shows only by its trailer or a timeout
@@ -250,7 +165,7 @@ TEST(GvspStream, ResendRecoversDroppedPacketsWithBothIdWidths)
     for (bool lExtended : {false, true})
     {
         Checker lChecker(8, 64000, 320);
-        Frames lFrames(320, 200, 40);
+        TestFrames lFrames(320, 200, 40);
         TnGvspSender lSender;
         // The receiver asks the sender's control port, as it would ask a device.
         TnGvspResendServer lControl;
@@ -263,7 +178,7 @@ TEST(GvspStream, ResendRecoversDroppedPacketsWithBothIdWidths)
         lReceiveConfig.mDevicePort = lControl.GetPort();
         TnGvspReceiver lReceiver;
         ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
-        TnGvspSenderConfig lSendConfig = FaultyConfig(30, 10, 0);
+        TnGvspSenderConfig lSendConfig = FaultySenderConfig(30, 10, 0);
         lSendConfig.mExtendedIds = lExtended;
         // Some 100 ms of sent blocks stay for resends: a receiver that a busy machine keeps
         // waiting still finds its packets.
@@ -298,9 +213,9 @@ TEST(GvspStream, BlocksLargerThanTheBufferFailAsTooSmall)
     TnGvspReceiver lReceiver;
     ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
     ASSERT_TRUE(lReceiver.Start().IsOK());
-    Frames lFrames(320, 200, 4);
+    TestFrames lFrames(320, 200, 4);
     TnGvspSender lSender;
-    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), FaultyConfig(0, 0, 0), &lFrames).IsOK());
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), FaultySenderConfig(0, 0, 0), &lFrames).IsOK());
     const std::vector<uint64_t> lIds = lFrames.Send(lSender, 5);
     EXPECT_TRUE(lChecker.WaitFor(lIds, 5));
     lReceiver.Stop();
@@ -327,10 +242,10 @@ TEST(GvspStream, MulticastGroupAndSocketSettings)
         EXPECT_GE(lBuffer, 4u << 20); // past the system's limit, as a privileged process
     }
     ASSERT_TRUE(lReceiver.Start().IsOK());
-    Frames lFrames(320, 200, 4);
+    TestFrames lFrames(320, 200, 4);
     TnGvspSender lSender;
     ASSERT_TRUE(
-        lSender.Open(kGroup, lReceiver.GetLocalPort(), FaultyConfig(0, 0, 0), &lFrames, kLoopback).IsOK());
+        lSender.Open(kGroup, lReceiver.GetLocalPort(), FaultySenderConfig(0, 0, 0), &lFrames, kLoopback).IsOK());
     EXPECT_TRUE(lSender.FireTestPacket().IsOK());
     const std::vector<uint64_t> lIds = lFrames.Send(lSender, 3);
     EXPECT_TRUE(lChecker.WaitFor(lIds, 5));

@@ -1,0 +1,80 @@
+"""The receive module's GigE Vision stream from Python, in fastcam's bench.sh
+(a private network namespace, root needed), its RX_CMD slot holding
+bench/rx_python.py beside iperf3's UDP ceiling and aravis's receivers
+measured in the same run. 4096x3072 Mono8, RPS=1 (lo's receive processing on
+the receiver's core, as on a host whose NIC interrupts land there):
+
+1. unpaced: packet sizes 9000 and 1500, fastcam as fast as it can send;
+2. paced: fastcam at 40 frames/s (about 4 Gb/s), packet size 9000;
+3. sustained: 125 MB/s (one Gigabit Ethernet line, 9.93 frames/s) for 60 s;
+4. latency: the delay from a completed block to the Python sink's
+   OnBufferReady, median and 99th percentile, at 40 frames/s.
+
+Parts 1 to 3 receive by queueing buffers by hand, or through a pipeline with
+BENCH_STREAM_PIPELINE=1; part 4 always through a pipeline. Settings:
+BENCH_STREAM_PARTS ("unpaced paced sustained latency"), BENCH_STREAM_DURATION
+(10 s; the sustained part always 60 s)."""
+
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = pathlib.Path(__file__).resolve().parent
+ROOT = HERE.parent
+BUILD = ROOT / "build"
+FASTCAM = BUILD / "sdk" / "gev" / "tools" / "fastcam"
+FASTCAM_DIRS = [ROOT.parent / "shared" / "tools" / "fastcam", ROOT.parent.parent / "shared" / "tools" / "fastcam"]
+
+PARTS = os.environ.get("BENCH_STREAM_PARTS", "unpaced paced sustained latency").split()
+DURATION = os.environ.get("BENCH_STREAM_DURATION", "10")
+PIPELINE = os.environ.get("BENCH_STREAM_PIPELINE", "") == "1"
+
+# part: bench.sh settings
+SETTINGS = {
+    "unpaced": dict(RATE="0", PACKET_SIZES="9000 1500", DURATION=DURATION),
+    "paced": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION),
+    "sustained": dict(RATE="9.93", PACKET_SIZES="9000", DURATION="60", SKIP_IPERF="1", ARAVIS_UDP_ARGS=""),
+    "latency": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
+}
+
+
+def receiver_command(pipeline):
+    command = f"PYTHONPATH={BUILD / 'python'} {sys.executable} {HERE / 'rx_python.py'}"
+    return command + (" --pipeline" if pipeline else "")
+
+
+def main():
+    if os.geteuid() != 0 or subprocess.run(["unshare", "-n", "true"]).returncode != 0:
+        print("skipped: needs root for network namespaces, taskset and RPS")
+        return
+    bench_sh = next((d / "bench.sh" for d in FASTCAM_DIRS if (d / "bench.sh").exists()), None)
+    if not FASTCAM.exists() or bench_sh is None:
+        print("skipped: build the tools (make build) with fastcam's sources beside the checkout")
+        return
+    for part in PARTS:
+        pipeline = PIPELINE or part == "latency"
+        work = tempfile.mkdtemp(prefix=f"bench-stream-{part}-")
+        env = dict(os.environ, RPS="1", FASTCAM=str(FASTCAM), WORK=work, SKIP_ARV_TEST="1",
+                   RX_NAME="tarn python" + (" (pipeline)" if pipeline else ""), RX_CMD=receiver_command(pipeline))
+        env.update(SETTINGS[part])
+        if shutil.which("iperf3") is None:
+            env["SKIP_IPERF"] = "1"
+        print(f"== {part}: RATE={env['RATE']} packet sizes {env['PACKET_SIZES']}, {env['DURATION']} s", flush=True)
+        subprocess.run(["bash", str(bench_sh)], env=env, check=False)
+        for out in sorted(pathlib.Path(work).glob("rx-tarn*.out")):
+            text = out.read_text().splitlines()
+            line = [entry for entry in text if entry.startswith("RESULT ")]
+            print("\n".join(f"  {out.stem}: {entry}" for entry in text if entry.startswith("rx_python: ")))
+            delays = re.findall(r"latency_(median|p99)_us=([0-9.]+)", line[-1]) if line else []
+            if delays:
+                print(f"  {out.stem}: completed block to OnBufferReady: "
+                      + ", ".join(f"{name} {value} us" for name, value in delays))
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,203 @@
+/* Streams and the pipeline: the stream base with its factory, the GigE Vision
+ * stream, the pipeline and its overridable event sink. Buffers and device
+ * information come from the base module: here they are pointer types only,
+ * whose proxy classes the base module binds. The stream event sink is a
+ * pointer type only, with no proxy class anywhere. */
+
+%{
+#include "TnPipeline.h"
+#include "TnPipelineEventSink.h"
+#include "TnStream.h"
+#include "TnStreamGEV.h"
+%}
+
+/* ------------------------------------------------------------------------
+ * The stream base. */
+
+/* A stream as the proxy of its class: a GigE Vision stream, or the base
+ * class for any other. */
+%{
+static PyObject *tn_stream_to_python(TnStream *aStream)
+{
+    if (aStream == NULL) {
+        return SWIG_Py_Void();
+    }
+    if (TnStreamGEV *gev = dynamic_cast<TnStreamGEV *>(aStream)) {
+        return SWIG_NewPointerObj(gev, SWIGTYPE_p_TnStreamGEV, 0);
+    }
+    return SWIG_NewPointerObj(aStream, SWIGTYPE_p_TnStream, 0);
+}
+%}
+
+/* CreateAndOpen: the tuple (result, stream or None). A stream that cannot
+ * be handed to Python is freed again. */
+%typemap(in, numinputs=0) TnResult *aResult (TnResult outcome) {
+    $1 = &outcome;
+}
+%typemap(out) TnStream *CreateAndOpen {
+    $result = tn_stream_to_python($1);
+    if ($result == NULL && $1 != NULL) {
+        SWIG_PYTHON_THREAD_BEGIN_ALLOW;
+        TnStream::Free($1);
+        SWIG_PYTHON_THREAD_END_ALLOW;
+    }
+}
+%typemap(argout) TnResult *aResult {
+    {
+        PyObject *stream = $result;
+        $result = stream != NULL ? SWIG_NewPointerObj(new TnResult(*$1), SWIGTYPE_p_TnResult, SWIG_POINTER_OWN) : NULL;
+        $result = tn_output_tuple($result, &stream, 1);
+    }
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+
+/* Free: a stream it released leaves its proxy empty, so that the proxy
+ * refuses further calls as None would. (Free leaves streams that Python
+ * owns alone, and so does this.) */
+%typemap(in) TnStream *aStream (void *argp = 0, int res = 0, int owned = 0) {
+    res = SWIG_ConvertPtrAndOwn($input, &argp, $descriptor, 0, &owned);
+    if (!SWIG_IsOK(res)) {
+        %argument_fail(res, "$type", $symname, $argnum);
+    }
+    $1 = %reinterpret_cast(argp, $ltype);
+}
+%typemap(argout) TnStream *aStream {
+    if ($1 != NULL && !(owned$argnum & SWIG_POINTER_OWN)) {
+        SWIG_ConvertPtr($input, 0, $descriptor, SWIG_POINTER_CLEAR);
+    }
+}
+
+/* RetrieveBuffer: the list [result, buffer or None, operation result], none
+ * of them gated on the result. */
+%typemap(in, numinputs=0) (TnBuffer **aBuffer, TnResult *aOperationResult) (TnBuffer *slot = NULL,
+                                                                             TnResult operation) {
+    $1 = &slot;
+    $2 = &operation;
+}
+%typemap(argout) (TnBuffer **aBuffer, TnResult *aOperationResult) {
+    TN_APPEND(tn_append_output($result, SWIG_NewPointerObj(*$1, SWIGTYPE_p_TnBuffer, 0)))
+    TN_APPEND(tn_append_output($result, SWIG_NewPointerObj(new TnResult(*$2), SWIGTYPE_p_TnResult, SWIG_POINTER_OWN)))
+}
+
+%include "TnStream.h"
+
+%clear TnResult *aResult, TnStream *CreateAndOpen, TnStream *aStream;
+%clear (TnBuffer **aBuffer, TnResult *aOperationResult);
+
+/* ------------------------------------------------------------------------
+ * The GigE Vision stream. */
+
+TN_GATED_TUPLE_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
+
+/* The device's address of IsDriverInstalled: a wrapped TnString only, as the
+ * SDK takes it by non-constant reference; None is no string. */
+%typemap(in) TnString &aIPAddress (void *argp = 0, int res = 0) {
+    res = SWIG_ConvertPtr($input, &argp, $descriptor, 0);
+    if (!SWIG_IsOK(res)) {
+        %argument_fail(res, "$type", $symname, $argnum);
+    }
+    if (argp == NULL) {
+        %argument_nullref("$type", $symname, $argnum);
+    }
+    $1 = reinterpret_cast<$ltype>(argp);
+}
+%typecheck(SWIG_TYPECHECK_POINTER) TnString &aIPAddress {
+    $1 = tn_string_check($input) || $input == Py_None;
+}
+
+%include "TnStreamGEV.h"
+
+%clear uint32_t &aSize, TnString &aIPAddress;
+
+/* ------------------------------------------------------------------------
+ * The pipeline. */
+
+/* RetrieveNextBuffer: the tuple (result, buffer or None, operation result)
+ * of the form with a timeout; its other forms keep the SDK's parameters. */
+%typemap(in) (TnBuffer **aBuffer, uint32_t aTimeout, TnResult *aOperationResult) (TnBuffer *slot = NULL,
+                                                                                   TnResult operation,
+                                                                                   unsigned int timeout = 0,
+                                                                                   int res = 0) {
+    res = SWIG_AsVal_unsigned_SS_int($input, &timeout);
+    if (!SWIG_IsOK(res)) {
+        %argument_fail(res, "uint32_t", $symname, 2);
+    }
+    $1 = &slot;
+    $2 = timeout;
+    $3 = &operation;
+}
+%typecheck(SWIG_TYPECHECK_UINT32) (TnBuffer **aBuffer, uint32_t aTimeout, TnResult *aOperationResult) {
+    $1 = SWIG_CheckState(SWIG_AsVal_unsigned_SS_int($input, NULL));
+}
+%typemap(argout) (TnBuffer **aBuffer, uint32_t aTimeout, TnResult *aOperationResult) {
+    {
+        PyObject *values[2] = {SWIG_NewPointerObj(*$1, SWIGTYPE_p_TnBuffer, 0),
+                               SWIG_NewPointerObj(new TnResult(*$3), SWIGTYPE_p_TnResult, SWIG_POINTER_OWN)};
+        $result = tn_output_tuple($result, values, 2);
+    }
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+/* The buffer position of the other forms is checked as a number, as the
+ * timeout form's first Python argument is: such a form is chosen only for
+ * numbers, which are no buffer slots. */
+%typecheck(SWIG_TYPECHECK_UINT32) TnBuffer **aBuffer {
+    $1 = SWIG_CheckState(SWIG_AsVal_unsigned_SS_int($input, NULL));
+}
+
+/* Pipelines still running when the program ends are stopped before the
+ * interpreter shuts down: a sink busy in Python on the pipeline's thread
+ * then finishes its call, where later it would find the interpreter gone
+ * and its thread ended under it. */
+%pythonappend TnPipeline::Start %{
+    _tn_running_pipelines.add(self)
+%}
+%pythoncode %{
+import atexit as _tn_atexit
+import weakref as _tn_weakref
+
+_tn_running_pipelines = _tn_weakref.WeakSet()
+
+
+@_tn_atexit.register
+def _tn_stop_pipelines():
+    for pipeline in list(_tn_running_pipelines):
+        try:
+            if pipeline.IsStarted():
+                pipeline.Stop()
+        except Exception:
+            pass
+%}
+
+%include "TnPipeline.h"
+
+%clear (TnBuffer **aBuffer, uint32_t aTimeout, TnResult *aOperationResult), TnBuffer **aBuffer;
+
+/* ------------------------------------------------------------------------
+ * The pipeline's event sink, overridable from Python. */
+
+TN_DIRECTOR(TnPipelineEventSink)
+/* One call of the pipeline may reach the sinks several times on the thread
+ * of a Python caller (OnBufferCreated for each buffer SetBufferCount makes).
+ * An override that raised left its error pending there after the SDK had
+ * answered its forwarding exception: each forwarded call starts clean, so
+ * that the next override runs, and fails, on its own. */
+%typemap(directorin) TnPipeline *aPipeline {
+    PyErr_Clear();
+    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+}
+/* The SDK's own implementations may come straight back into Python. */
+%nothreadallow TnPipelineEventSink::OnBufferCreated;
+%nothreadallow TnPipelineEventSink::OnBufferDeleted;
+%nothreadallow TnPipelineEventSink::OnStart;
+%nothreadallow TnPipelineEventSink::OnStop;
+%nothreadallow TnPipelineEventSink::OnReset;
+%nothreadallow TnPipelineEventSink::OnBufferTooSmall;
+%nothreadallow TnPipelineEventSink::OnBufferReady;
+
+%include "TnPipelineEventSink.h"
+
+%clear TnPipeline *aPipeline;

@@ -1,0 +1,163 @@
+// The inside of a pipeline: its buffer pool, output queue, thread and sinks.
+//
+// Each pool buffer is in one place at a time: home (free), in the stream,
+// ready (in the output queue), held by the program (retrieved), or being
+// reallocated. The thread keeps the free ones queued in the stream, takes
+// filled ones back and puts them in the output queue.
+//
+// The state is shared: the pipeline object owns it, and the pipeline's
+// thread and the stream's closing hold it while they use it, so that a
+// pipeline destroyed from its own thread (from a sink) or a stream that
+// closes while its pipeline goes away never reach freed memory.
+//
+// Locks: mMutex guards everything here; the link lock (LinkMutex) is taken
+// before it, never after. No lock is held while a sink is called or while
+// the thread waits for the stream. Start, Stop, Reset and SetBufferCount take
+// turns (mBusy); a call of one of them from a sink inside another, on the
+// same thread, goes ahead. On the pipeline's own thread they only ask the
+// thread to act once the sink returns.
+#ifndef TN_PIPELINE_STATE_H
+#define TN_PIPELINE_STATE_H
+
+#include <stdint.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "TnBuffer.h"
+#include "TnPipeline.h"
+#include "TnPipelineEventSink.h"
+#include "TnSinkRegistry.h"
+#include "TnStreamCore.h"
+
+namespace tn
+{
+namespace stream
+{
+class PipelineShared : public PipelineLink, public std::enable_shared_from_this<PipelineShared>
+{
+public:
+    explicit PipelineShared(TnPipeline *aOwner, TnStream *aStream);
+    ~PipelineShared() override;
+
+    /// Attaches to the stream (after construction: it needs a shared
+    /// pointer to itself).
+    void Attach();
+
+    // The pipeline's operations.
+    uint32_t GetBufferSize() const;
+    uint32_t GetBufferCount() const;
+    uint32_t GetOutputQueueSize() const;
+    bool GetHandleBufferTooSmall() const;
+    bool IsStarted() const;
+    void SetBufferSize(uint32_t aSize);
+    TnResult SetBufferCount(uint32_t aCount);
+    void SetHandleBufferTooSmall(bool aValue);
+    TnResult RetrieveNextBuffer(TnBuffer **aBuffer, uint32_t aTimeout, TnResult *aOperationResult);
+    TnResult ReleaseBuffer(TnBuffer *aBuffer);
+    TnResult Start();
+    TnResult Stop();
+    TnResult Reset();
+    TnResult RegisterEventSink(TnPipelineEventSink *aSink);
+    TnResult UnregisterEventSink(TnPipelineEventSink *aSink);
+    uint32_t GetPriority() const;
+    TnResult SetPriority(uint32_t aPriority);
+
+    /// The pipeline object goes.
+    void Destroy();
+
+    // PipelineLink
+    void OnStreamClosing() override;
+    void OnStreamGone() override;
+
+    /// A sink goes: unregisters it (from its destructor).
+    void ForgetSink(TnPipelineEventSink *aSink);
+
+private:
+    enum class Place : uint8_t
+    {
+        Home,
+        Stream,
+        Ready,
+        Held,
+        Moving
+    };
+    struct Slot
+    {
+        std::unique_ptr<TnBuffer> mBuffer;
+        Place mPlace = Place::Home;
+    };
+
+    bool OnOwnThread() const;
+    /// Waits for the turn to run a control operation; false when this thread
+    /// runs one already (the call comes from a sink inside it).
+    bool BeginControl();
+    void EndControl();
+
+    /// Stops the thread and takes the buffers back; true when it ran.
+    bool Halt();
+    TnResult Launch();
+    TnResult ApplyCount(std::unique_lock<std::mutex> &aLock);
+    Slot *Find(const TnBuffer *aBuffer);
+    uint32_t CountIn(Place aPlace) const;
+    uint32_t TargetSize() const;
+    bool NeedsSize(const TnBuffer &aBuffer) const;
+    /// Queues the home buffers of the right size in the stream; those that
+    /// need new memory are handed back in aResize.
+    void Refill(std::vector<TnBuffer *> &aResize);
+    /// Refills, reallocating what needs it.
+    void Supply();
+    void Follow(uint32_t aRequiredSize);
+    void Run();
+    void Handle(TnBuffer *aBuffer, const TnResult &aOperationResult);
+    void TakeBack(bool aAbort);
+    void Resize(const std::vector<TnBuffer *> &aBuffers);
+    /// Leaves the stream's list of pipelines.
+    void Unlink();
+
+    template <typename Call> void Notify(const char *aWhat, Call aCall);
+
+    TnPipeline *mOwner; // null once the pipeline object is gone
+    mutable std::mutex mMutex;
+    std::condition_variable mOutputChanged; // retrievals wait here
+    std::condition_variable mWork;          // the thread, when it has nothing in the stream
+    std::condition_variable mControlDone;   // control operations, for their turn and for resets
+    TnStream *mStream;                      // null once the stream is gone
+    std::vector<Slot> mSlots;
+    std::deque<TnBuffer *> mOutput;
+    uint32_t mCount;
+    uint32_t mBufferSize;
+    bool mHandleTooSmall;
+    uint32_t mPriority;
+    bool mRunning;
+    std::atomic<bool> mStopRequested;
+    bool mSelfStop; // the stop was asked for from a sink on the thread
+    bool mResetRequested;
+    bool mResetPending;
+    bool mCountChanged;
+    bool mBusy;
+    std::thread::id mBusyThread;
+    std::thread mThread;
+    std::atomic<std::thread::id> mThreadId;
+    SinkRegistry<TnPipelineEventSink> mSinks;
+};
+
+/// Owned by the pipeline object.
+class PipelineState
+{
+public:
+    std::shared_ptr<PipelineShared> mShared;
+};
+
+/// Where sinks are registered, so that a sink that goes unregisters itself.
+void NoteSink(TnPipelineEventSink *aSink, const std::shared_ptr<PipelineShared> &aPipeline);
+void ForgetSinkNote(TnPipelineEventSink *aSink, const PipelineShared *aPipeline);
+} // namespace stream
+} // namespace tn
+
+#endif

@@ -1,0 +1,195 @@
+#include "TnStream.h"
+
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+
+#include "TnGevAddress.h"
+#include "TnStreamCore.h"
+#include "TnStreamGEV.h"
+#include "TnStreamLog.h"
+
+TnStream::TnStream(tn::stream::StreamCore *aCore) : mCore(aCore)
+{
+    mCore->Bind(*this);
+}
+
+TnStream::~TnStream()
+{
+    mCore->Shutdown();
+    delete mCore;
+}
+
+namespace
+{
+// The streams CreateAndOpen made and Free has not freed yet (never
+// destroyed: streams may be freed at exit).
+std::mutex &MadeMutex()
+{
+    static std::mutex *sMutex = new std::mutex();
+    return *sMutex;
+}
+
+std::set<const TnStream *> &Made()
+{
+    static std::set<const TnStream *> *sMade = new std::set<const TnStream *>();
+    return *sMade;
+}
+
+void SetResult(TnResult *aResult, const TnResult &aValue)
+{
+    if (aResult != nullptr)
+    {
+        *aResult = aValue;
+    }
+}
+
+// Opens a new stream of a kind; null (and the failure in aResult) when it
+// does not open.
+template <typename Stream, typename Info> TnStream *OpenNew(const Info &aInfo, TnResult *aResult)
+{
+    Stream *lStream = new (std::nothrow) Stream();
+    if (lStream == nullptr)
+    {
+        SetResult(aResult, TnResult(TN_NOT_ENOUGH_MEMORY));
+        return nullptr;
+    }
+    const TnResult lResult = lStream->Open(aInfo);
+    SetResult(aResult, lResult);
+    if (!lResult.IsOK())
+    {
+        delete lStream;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lLock(MadeMutex());
+    Made().insert(lStream);
+    return lStream;
+}
+} // namespace
+
+TnStream *TnStream::CreateAndOpen(const TnDeviceInfo *aDeviceInfo, TnResult *aResult)
+{
+    if (aDeviceInfo == nullptr)
+    {
+        SetResult(aResult, TnResult(TN_INVALID_PARAMETER, TnString("CreateAndOpen: no device information")));
+        return nullptr;
+    }
+    switch (aDeviceInfo->GetType())
+    {
+    case TnDeviceInfoTypeGEV:
+        return OpenNew<TnStreamGEV>(aDeviceInfo, aResult);
+    case TnDeviceInfoTypeU3V:
+        SetResult(aResult, TnResult(TN_NOT_SUPPORTED, TnString("CreateAndOpen: USB3 Vision streams are not "
+                                                               "received by this SDK")));
+        return nullptr;
+    default:
+        SetResult(aResult, TnResult(TN_NOT_SUPPORTED, TnString("CreateAndOpen: the device has no stream this SDK "
+                                                               "receives")));
+        return nullptr;
+    }
+}
+
+TnStream *TnStream::CreateAndOpen(const TnString &aInfo, TnResult *aResult)
+{
+    const char *lText = aInfo.GetAscii();
+    uint32_t lAddress = 0;
+    if (lText != nullptr && tn::gev::ParseIPv4(lText, lAddress))
+    {
+        return OpenNew<TnStreamGEV>(aInfo, aResult);
+    }
+    if (lText == nullptr || *lText == '\0')
+    {
+        SetResult(aResult, TnResult(TN_INVALID_PARAMETER, TnString("CreateAndOpen: no device address or GUID")));
+        return nullptr;
+    }
+    // Anything else would name a USB3 Vision device by its GUID.
+    SetResult(aResult, TnResult(TN_NOT_FOUND, TnString("CreateAndOpen: no GigE Vision device has this address, and "
+                                                       "USB3 Vision streams are not received by this SDK")));
+    return nullptr;
+}
+
+void TnStream::Free(TnStream *aStream)
+{
+    if (aStream == nullptr)
+    {
+        return;
+    }
+    {
+        // Looked up before it is touched: a stream freed already, or one
+        // that belongs to someone else, stays as it is.
+        std::lock_guard<std::mutex> lLock(MadeMutex());
+        if (Made().erase(aStream) == 0)
+        {
+            tn::stream::LogWarning("TnStream::Free: the stream was not made by CreateAndOpen, or is freed already");
+            return;
+        }
+    }
+    delete aStream;
+}
+
+TnResult TnStream::Close()
+{
+    return mCore->CloseStream();
+}
+
+bool TnStream::IsOpen() const
+{
+    return mCore->IsOpen();
+}
+
+uint16_t TnStream::GetChannel()
+{
+    return mCore->GetChannel();
+}
+
+TnResult TnStream::QueueBuffer(TnBuffer *aBuffer)
+{
+    return mCore->Queue(aBuffer, nullptr);
+}
+
+TnResult TnStream::RetrieveBuffer(TnBuffer **aBuffer, TnResult *aOperationResult, uint32_t aTimeout)
+{
+    return mCore->Retrieve(aBuffer, aOperationResult, aTimeout, nullptr, true);
+}
+
+TnResult TnStream::AbortQueuedBuffers()
+{
+    return mCore->Abort();
+}
+
+uint32_t TnStream::GetQueuedBufferCount() const
+{
+    return mCore->GetQueuedCount();
+}
+
+uint32_t TnStream::GetQueuedBufferMaximum() const
+{
+    return mCore->GetCapacity();
+}
+
+TnResult TnStream::RegisterEventSink(TnStreamEventSink *aEventSink)
+{
+    return mCore->RegisterEventSink(aEventSink);
+}
+
+TnResult TnStream::UnregisterEventSink(TnStreamEventSink *aEventSink)
+{
+    return mCore->UnregisterEventSink(aEventSink);
+}
+
+TnGenParameterArray *TnStream::GetParameters()
+{
+    return mCore->GetParameters();
+}
+
+TnStreamEventSink::TnStreamEventSink() = default;
+TnStreamEventSink::~TnStreamEventSink() = default;
+
+void TnStreamEventSink::OnBufferReady(TnStream *, TnBuffer *)
+{
+}
+
+void TnStreamEventSink::OnClose(TnStream *)
+{
+}

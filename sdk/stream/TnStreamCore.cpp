@@ -1,0 +1,552 @@
+#include "TnStreamCore.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include <sched.h>
+
+#include "TnBufferInternal.h"
+#include "TnStreamLog.h"
+
+namespace tn
+{
+namespace stream
+{
+namespace
+{
+// How long a waiter that was told of a block about to complete watches for
+// it before it sleeps again.
+constexpr uint64_t kWatchUs = 200;
+} // namespace
+
+Engine::~Engine() = default;
+PipelineLink::~PipelineLink() = default;
+
+uint64_t NowUs()
+{
+    timespec lNow;
+    clock_gettime(CLOCK_MONOTONIC, &lNow);
+    return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
+}
+
+std::mutex &LinkMutex()
+{
+    static std::mutex *sMutex = new std::mutex(); // outlives every stream and pipeline thread
+    return *sMutex;
+}
+
+StreamCore::StreamCore()
+    : mStream(nullptr), mOpen(false), mChannel(0), mPipelineDrops(0), mEngine(nullptr), mCapacity(0), mClosing(false),
+      mAborting(0)
+{
+}
+
+StreamCore::~StreamCore() = default;
+
+void StreamCore::SetOpen(uint32_t aCapacity, uint16_t aChannel, Engine *aEngine)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mCapacity = aCapacity;
+    mChannel = aChannel;
+    mEngine = aEngine;
+    mOpen = true;
+}
+
+TnResult StreamCore::CloseStream()
+{
+    if (!BeginClose())
+    {
+        return TnResult(TN_NOT_CONNECTED, TnString("Close: the stream is not open"));
+    }
+    StopReceiver();
+    EndClose();
+    return TnResult(TN_OK);
+}
+
+void StreamCore::Shutdown()
+{
+    CloseStream();
+    DetachPipelines();
+    // The buffers still here are forgotten: they no longer tell this stream
+    // when they go.
+    std::vector<TnBuffer *> lHeld;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        for (const std::deque<Entry> *lList : {&mWaiting, &mDone})
+        {
+            for (const Entry &lEntry : *lList)
+            {
+                lHeld.push_back(lEntry.mBuffer);
+            }
+        }
+        for (const Entry &lEntry : mInFlight)
+        {
+            lHeld.push_back(lEntry.mBuffer);
+        }
+    }
+    buffer::ForgetHolder(lHeld.data(), lHeld.size(), this);
+}
+
+void StreamCore::Release(TnBuffer &aBuffer)
+{
+    std::unique_lock<std::mutex> lLock(mMutex);
+    auto lIs = [&aBuffer](const Entry &aEntry) { return aEntry.mBuffer == &aBuffer; };
+    auto lWaiting = std::find_if(mWaiting.begin(), mWaiting.end(), lIs);
+    if (lWaiting != mWaiting.end())
+    {
+        mWaiting.erase(lWaiting);
+        return;
+    }
+    if (std::any_of(mInFlight.begin(), mInFlight.end(), lIs))
+    {
+        // The receiver writes into it: its block ends first.
+        ++mAborting;
+        Engine *lEngine = mEngine;
+        lLock.unlock();
+        if (lEngine != nullptr)
+        {
+            lEngine->AbortBlocks();
+        }
+        lLock.lock();
+        --mAborting;
+        auto lInFlight = std::find_if(mInFlight.begin(), mInFlight.end(), lIs);
+        if (lInFlight != mInFlight.end())
+        {
+            mInFlight.erase(lInFlight); // no receiver gave it back: it has stopped
+        }
+    }
+    auto lDone = std::find_if(mDone.begin(), mDone.end(), lIs);
+    if (lDone != mDone.end())
+    {
+        mDone.erase(lDone);
+    }
+    lLock.unlock();
+    mDoneChanged.notify_all(); // retrievals waiting for it look again
+}
+
+void StreamCore::StopReceiver()
+{
+}
+
+bool StreamCore::BeginClose()
+{
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (!mOpen.load() || mClosing)
+        {
+            return false;
+        }
+        mClosing = true;
+    }
+    // The pipelines take their buffers back while the stream still runs.
+    StopPipelines();
+    return true;
+}
+
+void StreamCore::EndClose()
+{
+    std::vector<TnBuffer *> lEnded;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        // The receiver has stopped: whatever it did not give back is aborted.
+        for (const Entry &lEntry : mInFlight)
+        {
+            EndUnused(lEntry.mBuffer, TN_ABORTED);
+            mDone.push_back(lEntry);
+            lEnded.push_back(lEntry.mBuffer);
+        }
+        mInFlight.clear();
+        for (const Entry &lEntry : mWaiting)
+        {
+            EndUnused(lEntry.mBuffer, TN_ABORTED);
+            mDone.push_back(lEntry);
+            lEnded.push_back(lEntry.mBuffer);
+        }
+        mWaiting.clear();
+        CountDone();
+        mEngine = nullptr;
+        mOpen = false;
+        mClosing = false;
+    }
+    mDoneChanged.notify_all();
+    for (TnBuffer *lBuffer : lEnded)
+    {
+        NotifyReady(lBuffer);
+    }
+    mSinks.ForEach([this](TnStreamEventSink *aSink) { aSink->OnClose(mStream); },
+                   [](TnStreamEventSink *, std::exception_ptr aError) {
+                       LogWarning(std::string("a stream event sink failed in OnClose: ") + DescribeException(aError));
+                   });
+}
+
+void StreamCore::StopPipelines()
+{
+    std::vector<std::shared_ptr<PipelineLink>> lLinks;
+    {
+        std::lock_guard<std::mutex> lLock(LinkMutex());
+        lLinks = mPipelines;
+    }
+    for (const std::shared_ptr<PipelineLink> &lLink : lLinks)
+    {
+        lLink->OnStreamClosing();
+    }
+}
+
+void StreamCore::DetachPipelines()
+{
+    std::vector<std::shared_ptr<PipelineLink>> lLinks;
+    {
+        std::lock_guard<std::mutex> lLock(LinkMutex());
+        for (const std::shared_ptr<PipelineLink> &lLink : mPipelines)
+        {
+            lLink->OnStreamGone();
+        }
+        lLinks.swap(mPipelines);
+    }
+    // The links may end here, outside the lock.
+}
+
+void StreamCore::AddPipeline(const std::shared_ptr<PipelineLink> &aLink)
+{
+    std::lock_guard<std::mutex> lLock(LinkMutex());
+    mPipelines.push_back(aLink);
+}
+
+void StreamCore::RemovePipeline(PipelineLink *aLink)
+{
+    std::shared_ptr<PipelineLink> lGone;
+    std::lock_guard<std::mutex> lLock(LinkMutex());
+    for (auto lIt = mPipelines.begin(); lIt != mPipelines.end(); ++lIt)
+    {
+        if (lIt->get() == aLink)
+        {
+            lGone = *lIt;
+            mPipelines.erase(lIt);
+            break;
+        }
+    }
+    // lGone is released after the lock, declared before it.
+}
+
+void StreamCore::EndUnused(TnBuffer *aBuffer, uint32_t aCode)
+{
+    buffer::BeginBlock(*aBuffer, aBuffer->GetPayloadType());
+    buffer::BlockEnd lEnd;
+    lEnd.mOperationResult = TnResult(aCode);
+    buffer::EndBlock(*aBuffer, lEnd);
+    aBuffer->SetReceptionTime(NowUs());
+}
+
+TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
+{
+    if (aBuffer == nullptr)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("QueueBuffer: no buffer"));
+    }
+    if (aBuffer->GetDataPointer() == nullptr || aBuffer->GetSize() == 0)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("QueueBuffer: the buffer has no memory"));
+    }
+    // The stream holds the buffer from now on; one held already is queued
+    // here or to another stream.
+    if (!buffer::SetHolder(*aBuffer, this, nullptr))
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("QueueBuffer: the buffer is queued already"));
+    }
+    TnResult lResult(TN_PENDING);
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (!mOpen.load() || mClosing)
+        {
+            lResult = TnResult(TN_NOT_CONNECTED, TnString("QueueBuffer: the stream is not open"));
+        }
+        else if (mWaiting.size() + mInFlight.size() + mDone.size() >= mCapacity)
+        {
+            lResult =
+                TnResult(TN_NO_MORE_ENTRY, TnString("QueueBuffer: as many buffers as the stream takes are queued"));
+        }
+        else
+        {
+            mWaiting.push_back(Entry{aBuffer, aOwner});
+        }
+    }
+    if (lResult.GetCode() != TN_PENDING)
+    {
+        buffer::SetHolder(*aBuffer, nullptr, this);
+    }
+    return lResult;
+}
+
+TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, uint32_t aTimeoutMs, const void *aOwner,
+                              bool aAnyOwner, const std::atomic<bool> *aCancel)
+{
+    if (aBuffer == nullptr)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("RetrieveBuffer: no place for the buffer"));
+    }
+    *aBuffer = nullptr;
+    const auto lDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(aTimeoutMs);
+    auto lMine = [aOwner, aAnyOwner](const Entry &aEntry) { return aAnyOwner || aEntry.mOwner == aOwner; };
+    uint64_t lWatched = 0; // the last anticipation watched for
+    std::unique_lock<std::mutex> lLock(mMutex);
+    for (;;)
+    {
+        auto lFound = std::find_if(mDone.begin(), mDone.end(), lMine);
+        if (lFound != mDone.end())
+        {
+            TnBuffer *lBuffer = lFound->mBuffer;
+            mDone.erase(lFound);
+            lLock.unlock();
+            buffer::SetHolder(*lBuffer, nullptr, this);
+            *aBuffer = lBuffer;
+            if (aOperationResult != nullptr)
+            {
+                *aOperationResult = lBuffer->GetOperationResult();
+            }
+            return TnResult(TN_OK);
+        }
+        if (aCancel != nullptr && aCancel->load())
+        {
+            return TnResult(TN_ABORTED);
+        }
+        const bool lPending = std::any_of(mWaiting.begin(), mWaiting.end(), lMine) ||
+                              std::any_of(mInFlight.begin(), mInFlight.end(), lMine);
+        if (!lPending)
+        {
+            if (!mOpen.load())
+            {
+                return TnResult(TN_NOT_CONNECTED, TnString("RetrieveBuffer: the stream is not open"));
+            }
+            return TnResult(TN_NO_MORE_ITEM, TnString("RetrieveBuffer: no buffer is queued"));
+        }
+        const uint64_t lAnticipated = mAnticipations.load();
+        if (aTimeoutMs != 0 && lAnticipated > mResolved.load() && lAnticipated != lWatched)
+        {
+            // A block is about to complete: watch for it without sleeping.
+            lWatched = lAnticipated;
+            const uint64_t lCompletions = mCompletions.load();
+            ++mWatchers;
+            lLock.unlock();
+            const uint64_t lUntil = NowUs() + kWatchUs;
+            while (mCompletions.load(std::memory_order_acquire) == lCompletions && NowUs() < lUntil &&
+                   (aCancel == nullptr || !aCancel->load(std::memory_order_relaxed)))
+            {
+                sched_yield();
+            }
+            --mWatchers;
+            lLock.lock();
+            continue;
+        }
+        ++mWaiters;
+        const bool lTimedOut = aTimeoutMs == 0 || mDoneChanged.wait_until(lLock, lDeadline) == std::cv_status::timeout;
+        --mWaiters;
+        if (lTimedOut && std::none_of(mDone.begin(), mDone.end(), lMine))
+        {
+            return TnResult(TN_TIMEOUT);
+        }
+    }
+}
+
+void StreamCore::Anticipate()
+{
+    ++mAnticipations;
+    if (mWaiters.load() != 0)
+    {
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+        }
+        mDoneChanged.notify_all();
+    }
+}
+
+void StreamCore::CountDone()
+{
+    mResolved = mAnticipations.load();
+    mCompletions.fetch_add(1, std::memory_order_release);
+}
+
+void StreamCore::Wake()
+{
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+    }
+    mDoneChanged.notify_all();
+}
+
+TnResult StreamCore::Abort()
+{
+    Engine *lEngine = nullptr;
+    std::vector<TnBuffer *> lEnded;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        if (!mOpen.load())
+        {
+            return TnResult(TN_NOT_CONNECTED, TnString("AbortQueuedBuffers: the stream is not open"));
+        }
+        ++mAborting;
+        for (const Entry &lEntry : mWaiting)
+        {
+            EndUnused(lEntry.mBuffer, TN_ABORTED);
+            mDone.push_back(lEntry);
+            lEnded.push_back(lEntry.mBuffer);
+        }
+        mWaiting.clear();
+        CountDone();
+        lEngine = mEngine;
+    }
+    mDoneChanged.notify_all();
+    if (lEngine != nullptr)
+    {
+        lEngine->AbortBlocks();
+    }
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        --mAborting;
+    }
+    for (TnBuffer *lBuffer : lEnded)
+    {
+        NotifyReady(lBuffer);
+    }
+    return TnResult(TN_OK);
+}
+
+uint32_t StreamCore::GetQueuedCount() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return static_cast<uint32_t>(mWaiting.size() + mInFlight.size() + mDone.size());
+}
+
+uint32_t StreamCore::GetQueuedCount(const void *aOwner) const
+{
+    auto lMine = [aOwner](const Entry &aEntry) { return aEntry.mOwner == aOwner; };
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return static_cast<uint32_t>(std::count_if(mWaiting.begin(), mWaiting.end(), lMine) +
+                                 std::count_if(mInFlight.begin(), mInFlight.end(), lMine) +
+                                 std::count_if(mDone.begin(), mDone.end(), lMine));
+}
+
+uint32_t StreamCore::GetCapacity() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mCapacity;
+}
+
+TnBuffer *StreamCore::Take()
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (mAborting != 0 || mClosing || mWaiting.empty())
+    {
+        return nullptr;
+    }
+    const Entry lEntry = mWaiting.front();
+    mWaiting.pop_front();
+    mInFlight.push_back(lEntry);
+    return lEntry.mBuffer;
+}
+
+void StreamCore::Complete(TnBuffer *aBuffer)
+{
+    bool lAwaited;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        auto lFound = std::find_if(mInFlight.begin(), mInFlight.end(),
+                                   [aBuffer](const Entry &aEntry) { return aEntry.mBuffer == aBuffer; });
+        if (lFound == mInFlight.end())
+        {
+            return;
+        }
+        mDone.push_back(*lFound);
+        mInFlight.erase(lFound);
+        CountDone();
+        lAwaited = mWaiters.load() != 0 || mWatchers.load() != 0;
+    }
+    mDoneChanged.notify_all();
+    if (lAwaited)
+    {
+        // A thread waits for it: where it shares this thread's processor,
+        // it runs now rather than when this thread next sleeps.
+        sched_yield();
+    }
+    NotifyReady(aBuffer);
+}
+
+void StreamCore::Return(TnBuffer *aBuffer)
+{
+    bool lEnded = false;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        auto lFound = std::find_if(mInFlight.begin(), mInFlight.end(),
+                                   [aBuffer](const Entry &aEntry) { return aEntry.mBuffer == aBuffer; });
+        if (lFound == mInFlight.end())
+        {
+            return;
+        }
+        const Entry lEntry = *lFound;
+        mInFlight.erase(lFound);
+        if (mAborting != 0 || mClosing)
+        {
+            EndUnused(aBuffer, TN_ABORTED);
+            mDone.push_back(lEntry);
+            CountDone();
+            lEnded = true;
+        }
+        else
+        {
+            mWaiting.push_front(lEntry);
+        }
+    }
+    if (lEnded)
+    {
+        mDoneChanged.notify_all();
+        NotifyReady(aBuffer);
+    }
+}
+
+void StreamCore::NotifyReady(TnBuffer *aBuffer)
+{
+    mSinks.ForEach([this, aBuffer](TnStreamEventSink *aSink) { aSink->OnBufferReady(mStream, aBuffer); },
+                   [](TnStreamEventSink *, std::exception_ptr aError) {
+                       LogWarning(std::string("a stream event sink failed in OnBufferReady: ") +
+                                  DescribeException(aError));
+                   });
+}
+
+TnResult StreamCore::RegisterEventSink(TnStreamEventSink *aSink)
+{
+    if (aSink == nullptr)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("RegisterEventSink: no sink"));
+    }
+    if (!mSinks.Add(aSink))
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("RegisterEventSink: the sink is registered already"));
+    }
+    return TnResult(TN_OK);
+}
+
+TnResult StreamCore::UnregisterEventSink(TnStreamEventSink *aSink)
+{
+    if (aSink == nullptr)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("UnregisterEventSink: no sink"));
+    }
+    if (!mSinks.Remove(aSink))
+    {
+        return TnResult(TN_NOT_FOUND, TnString("UnregisterEventSink: the sink is not registered"));
+    }
+    return TnResult(TN_OK);
+}
+
+void StreamCore::ResetStatistics()
+{
+    mPipelineDrops = 0;
+    ResetReceiverStatistics();
+}
+
+void StreamCore::ResetReceiverStatistics()
+{
+}
+} // namespace stream
+} // namespace tn
