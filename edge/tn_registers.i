@@ -1,7 +1,9 @@
 /* The software device's registers: their description and value access, the
  * map, the factory and the user-set store, the overridable register event
  * sink, and the feature factory. Registers, map, factory and store belong to
- * the device: deleting a proxy of one destroys nothing. */
+ * the device: deleting a proxy of one destroys nothing. A map and its
+ * registers outlive Stop (the device keeps them, retired, until it is
+ * destroyed). */
 
 %{
 #include "ITnRegister.h"
@@ -56,7 +58,26 @@ TN_NEVER_DESTROYED(ITnRegisterFactory)
  * result is OK. */
 TN_GATED_TUPLE_OUTPUT(uint32_t &aAssignedAddress, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
+/* A register from a device's map keeps the map's proxy (and so the
+ * device's) alive, and is emptied if the device is destroyed all the same
+ * (tn_softdevice.i). */
+%typemap(ret) ITnRegister *GetRegisterByIndex, ITnRegister *GetRegisterByAddress {
+    if ($1 != NULL) {
+        tn_hand_out(tn_device_of_map(arg1), $result);
+    }
+}
+%pythonappend ITnRegisterMap::GetRegisterByIndex %{
+    if val is not None:
+        val._tn_owner = self
+%}
+%pythonappend ITnRegisterMap::GetRegisterByAddress %{
+    if val is not None:
+        val._tn_owner = self
+%}
+
 %include "ITnRegisterMap.h"
+
+%clear ITnRegister *GetRegisterByIndex, ITnRegister *GetRegisterByAddress;
 
 %clear uint32_t &aAssignedAddress;
 

@@ -53,7 +53,11 @@ TN_EDGE_DIRECTOR(ITnVirtualDeviceGEVEventSink)
 /* The device proxies that callbacks hand out, and the interface proxies of a
  * device: a call through one whose device was destroyed is refused. */
 %{
+#include <algorithm>
+#include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 /* The devices Python made and has not destroyed; guarded by the interpreter
  * lock. */
@@ -61,6 +65,98 @@ static std::set<const void *> &tn_live_devices()
 {
     static std::set<const void *> devices;
     return devices;
+}
+
+/* The register maps of the devices Python made (a device keeps its maps
+ * until it is destroyed), and weak references to the proxies of maps and
+ * registers handed to Python, by device: destroying a device empties them,
+ * so that a call through one is refused like None. Guarded by the
+ * interpreter lock. */
+static std::map<const void *, const void *> &tn_map_devices()
+{
+    static std::map<const void *, const void *> maps;
+    return maps;
+}
+static std::vector<std::pair<const void *, PyObject *>> &tn_handed_out()
+{
+    static std::vector<std::pair<const void *, PyObject *>> proxies;
+    return proxies;
+}
+
+/* The device of a map, or null: a map not seen yet is looked for among the
+ * live devices' current maps (a map handed to a creation callback). */
+static const void *tn_device_of_map(ITnRegisterMap *aMap)
+{
+    const auto found = tn_map_devices().find(aMap);
+    if (found != tn_map_devices().end()) {
+        return found->second;
+    }
+    for (const void *device : tn_live_devices()) {
+        ITnVirtualDeviceGEV *live = const_cast<ITnVirtualDeviceGEV *>(static_cast<const ITnVirtualDeviceGEV *>(device));
+        if (live->GetRegisterMap() == aMap) {
+            tn_map_devices()[aMap] = device;
+            return device;
+        }
+    }
+    return NULL;
+}
+
+static void tn_hand_out(const void *aDevice, PyObject *aProxy)
+{
+    static size_t prune_at = 64;
+    std::vector<std::pair<const void *, PyObject *>> &proxies = tn_handed_out();
+    if (aDevice == NULL || aProxy == NULL || aProxy == Py_None) {
+        return;
+    }
+    if (proxies.size() >= prune_at) {
+        size_t kept = 0;
+        for (size_t index = 0; index < proxies.size(); ++index) {
+            PyObject *target = NULL;
+            if (PyWeakref_GetRef(proxies[index].second, &target) == 1) {
+                Py_DECREF(target);
+                proxies[kept++] = proxies[index];
+            } else {
+                Py_DECREF(proxies[index].second);
+            }
+        }
+        proxies.resize(kept);
+        prune_at = std::max<size_t>(64, 2 * kept);
+    }
+    PyObject *reference = PyWeakref_NewRef(aProxy, NULL);
+    if (reference == NULL) {
+        PyErr_Clear();
+        return;
+    }
+    proxies.push_back(std::make_pair(aDevice, reference));
+}
+
+/* Empties the proxies handed out for a device and forgets its maps. */
+static void tn_forget_device(const void *aDevice)
+{
+    PyObject *pending = PyErr_GetRaisedException();
+    std::vector<std::pair<const void *, PyObject *>> &proxies = tn_handed_out();
+    size_t kept = 0;
+    for (size_t index = 0; index < proxies.size(); ++index) {
+        if (proxies[index].first != aDevice) {
+            proxies[kept++] = proxies[index];
+            continue;
+        }
+        PyObject *target = NULL;
+        if (PyWeakref_GetRef(proxies[index].second, &target) == 1) {
+            SwigPyObject *pointer = SWIG_Python_GetSwigThis(target);
+            if (pointer != NULL) {
+                pointer->ptr = NULL;
+            }
+            Py_DECREF(target);
+        }
+        Py_DECREF(proxies[index].second);
+    }
+    proxies.resize(kept);
+    for (auto map = tn_map_devices().begin(); map != tn_map_devices().end();) {
+        map = map->second == aDevice ? tn_map_devices().erase(map) : std::next(map);
+    }
+    PyErr_Clear();
+    PyErr_SetRaisedException(pending);
 }
 %}
 %typemap(check) ITnVirtualDeviceGEV *self, ITnSoftDeviceGEV *self {
@@ -79,11 +175,30 @@ static std::set<const void *> &tn_live_devices()
  * written, and no error is left pending. */
 %exception TnSoftDeviceGEV::~TnSoftDeviceGEV {
     tn_live_devices().erase(static_cast<const ITnVirtualDeviceGEV *>(arg1));
+    tn_forget_device(static_cast<const ITnVirtualDeviceGEV *>(arg1));
     $action
     if (PyErr_Occurred() != NULL) {
         PyErr_Clear();
     }
 }
+
+/* The register map: its proxy keeps the device's proxy alive, and is emptied
+ * if the device is destroyed all the same. */
+%typemap(ret) ITnRegisterMap *GetRegisterMap {
+    if ($1 != NULL) {
+        const void *device = static_cast<const ITnVirtualDeviceGEV *>(arg1);
+        tn_map_devices()[$1] = device;
+        tn_hand_out(device, $result);
+    }
+}
+%pythonappend ITnVirtualDeviceGEV::GetRegisterMap %{
+    if val is not None:
+        val._tn_owner = self
+%}
+%pythonappend TnSoftDeviceGEV::GetRegisterMap %{
+    if val is not None:
+        val._tn_owner = self
+%}
 
 /* The device's XML: (result, str or None). */
 TN_GATED_TUPLE_OUTPUT(TnString &aString, TnString value, tn_string_to_python(*$1))
@@ -112,4 +227,5 @@ TN_GATED_TUPLE_OUTPUT(TnString &aString, TnString value, tn_string_to_python(*$1
 %include "TnSoftDeviceGEV.h"
 
 %clear TnString &aString;
+%clear ITnRegisterMap *GetRegisterMap;
 %clear ITnVirtualDeviceGEV *self, ITnSoftDeviceGEV *self;

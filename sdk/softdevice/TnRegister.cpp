@@ -75,7 +75,7 @@ TnRegister::TnRegister(const std::string &aName, uint32_t aAddress, uint32_t aLe
                        bool aByteArray, void *aContext)
     : mName(aName.c_str()), mNameText(aName), mAddress(aAddress), mLength(aLength), mReadable(aReadable),
       mWritable(aWritable), mByteArray(aByteArray), mContext(aContext), mData(aLength, 0), mRunning(0),
-      mSelfClearing(false), mPersistent(false), mPersistOrder(0)
+      mRetired(false), mSelfClearing(false), mPersistent(false), mPersistOrder(0)
 {
 }
 
@@ -89,6 +89,26 @@ bool TnRegister::InRange(uint32_t aOffset, uint32_t aLength) const
 bool TnRegister::NotifyingHere() const
 {
     return std::find(tNotifying.begin(), tNotifying.end(), this) != tNotifying.end();
+}
+
+TnResult TnRegister::RetiredFailure(const char *aWhat) const
+{
+    return Failure(TN_STATE_ERROR, "register '" + mNameText + "': the device stopped, " + aWhat);
+}
+
+bool TnRegister::IsRetired() const
+{
+    std::lock_guard<std::mutex> lLock(mSinkMutex);
+    return mRetired;
+}
+
+void TnRegister::Retire()
+{
+    std::unique_lock<std::mutex> lLock(mSinkMutex);
+    mRetired = true;
+    mSinks.clear();
+    const size_t lOwn = static_cast<size_t>(std::count(tNotifying.begin(), tNotifying.end(), this));
+    mSinkIdle.wait(lLock, [&] { return mRunning <= lOwn; });
 }
 
 std::vector<ITnRegisterEventSink *> TnRegister::GetSinks() const
@@ -170,6 +190,10 @@ TnResult TnRegister::WriteAt(uint32_t aOffset, const uint8_t *aData, uint32_t aL
     if (aLength > 0 && aData == nullptr)
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': no data to write");
+    }
+    if (IsRetired())
+    {
+        return RetiredFailure("it is no longer written");
     }
     Notification lNotification(*this);
     const std::vector<ITnRegisterEventSink *> &lSinks = lNotification.Sinks();
@@ -415,6 +439,10 @@ TnResult TnRegister::AddEventSink(ITnRegisterEventSink *aEventSink)
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': no event sink");
     }
     std::lock_guard<std::mutex> lLock(mSinkMutex);
+    if (mRetired)
+    {
+        return RetiredFailure("its event sinks were dropped");
+    }
     if (std::find(mSinks.begin(), mSinks.end(), aEventSink) != mSinks.end())
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': the event sink is already registered");
@@ -426,6 +454,10 @@ TnResult TnRegister::AddEventSink(ITnRegisterEventSink *aEventSink)
 TnResult TnRegister::RemoveEventSink(ITnRegisterEventSink *aEventSink)
 {
     std::unique_lock<std::mutex> lLock(mSinkMutex);
+    if (mRetired)
+    {
+        return RetiredFailure("its event sinks were dropped");
+    }
     const auto lFound = std::find(mSinks.begin(), mSinks.end(), aEventSink);
     if (aEventSink == nullptr || lFound == mSinks.end())
     {

@@ -91,12 +91,20 @@ public:
     /// The sinks registered now.
     std::vector<ITnRegisterEventSink *> GetSinks() const;
 
+    /// The device stopped: the sinks are dropped (once the notifications of
+    /// other threads that may call them end), and from now on the register
+    /// keeps its last content. Reads answer it; writes and sink changes
+    /// answer TN_STATE_ERROR.
+    void Retire();
+    bool IsRetired() const;
+
 private:
     class Notification;
 
     bool InRange(uint32_t aOffset, uint32_t aLength) const;
     /// Whether this thread runs a sink of this register now.
     bool NotifyingHere() const;
+    TnResult RetiredFailure(const char *aWhat) const;
     TnResult NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks);
     void NotifyPost(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks);
 
@@ -116,6 +124,7 @@ private:
     std::condition_variable mSinkIdle;
     std::vector<ITnRegisterEventSink *> mSinks;
     size_t mRunning; // notifications running now, on any thread
+    bool mRetired;   // guarded by the sink mutex
 
     bool mSelfClearing;
     bool mPersistent;

@@ -282,16 +282,13 @@ TnResult TnRegisterMap::Add(const TnRegisterSpec &aSpec, TnRegister **aRegister)
     return TnResult(TN_OK);
 }
 
-void TnRegisterMap::Clear()
+void TnRegisterMap::Retire()
 {
-    std::vector<std::shared_ptr<TnRegister>> lRemoved;
+    SetRunning(false);
+    for (const std::shared_ptr<TnRegister> &lReg : GetRegisters())
     {
-        std::unique_lock<std::mutex> lProgramLock(mLockMutex);
-        mLockFree.wait(lProgramLock, [this] { return !mLocked; });
-        std::unique_lock<std::shared_mutex> lLock(mStructure);
-        lRemoved.swap(mRegisters);
+        lReg->Retire();
     }
-    // Registers still in use by an access die when it ends.
 }
 
 uint16_t TnRegisterMap::Collect(uint32_t aAddress, size_t aSize, std::vector<std::shared_ptr<TnRegister>> &aRegisters) const

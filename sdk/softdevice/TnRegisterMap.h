@@ -81,8 +81,11 @@ public:
     /// registers); the factory adds the program's. TN_GENERIC_ERROR with a
     /// description for a broken rule (ITnRegisterMap.h).
     TnResult Add(const TnRegisterSpec &aSpec, TnRegister **aRegister = nullptr);
-    /// Removes every register, once the program lock is free.
-    void Clear();
+    /// The device stopped: Lock answers TN_STATE_ERROR from now on, every
+    /// register is retired (TnRegister::Retire). The registers stay in the
+    /// map, so that a program that kept the map or a register can still
+    /// look them up and read their last content.
+    void Retire();
     /// Lock answers TN_STATE_ERROR while the device does not run.
     void SetRunning(bool aRunning);
     bool IsRunning() const;

@@ -482,25 +482,23 @@ void TnSoftDevice::TearDown()
     }
     mChannels.clear();
     FreeBuffers();
+    // The map is retired before what its registers' sinks use goes away.
     if (mMap)
     {
-        mMap->SetRunning(false);
+        mMap->Retire();
     }
     mUserSetControl.reset();
     mUserSets.reset();
     mInfoAvailable.store(false);
     mFirmwareVersion = nullptr;
-    // The map goes last: the registers are what the map's users hold.
-    std::unique_ptr<TnRegisterMap> lMap;
+    // A program may keep the map or its registers past Stop: the map is kept
+    // (one per Start) until the device is destroyed.
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (mMap)
     {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        lMap = std::move(mMap);
-        mRegisters = TnStandardRegisters();
+        mRetiredMaps.push_back(std::move(mMap));
     }
-    if (lMap)
-    {
-        lMap->Clear();
-    }
+    mRegisters = TnStandardRegisters();
 }
 
 TnResult TnSoftDevice::Stop()

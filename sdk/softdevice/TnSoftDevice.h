@@ -290,6 +290,8 @@ private:
     TnSoftDeviceStatistics mStatistics;
     TnSoftMessageChannel mMessageChannel;
     std::unique_ptr<TnRegisterMap> mMap;
+    // The maps of former runs, retired (kept for the program's sake).
+    std::vector<std::unique_ptr<TnRegisterMap>> mRetiredMaps;
     TnStandardRegisters mRegisters;
     TnStandardConfig mConfig;
     std::unique_ptr<TnUserSets> mUserSets;

@@ -177,3 +177,66 @@ def test_register_sink_defaults_and_base_calls(ed, edge):
             getattr(edge, function)(*arguments)
         except TypeError as error:
             assert str(error) == f"in method '{function}', argument {position} of type '{kind}'"
+
+
+def test_map_and_registers_kept_past_stop_and_the_device(isolated):
+    out = isolated(PRELUDE + '''
+import gc, weakref
+kept = {}
+class Sink(devices.DeviceSink):
+    def OnCreateCustomGenApiFeatures(self, device, factory):
+        super().OnCreateCustomGenApiFeatures(device, factory)
+        kept["from callback"] = device.GetRegisterMap().GetRegisterByAddress(devices.CUSTOM)
+
+def uses(registers, register):
+    return [outcome(registers.GetRegisterCount) > 0, outcome(lambda: registers.GetRegisterByAddress(devices.CUSTOM).GetName()),
+            outcome(registers.Lock, 0), outcome(register.GetName), outcome(register.GetAddress) == devices.CUSTOM,
+            outcome(lambda: list(register.ReadInt())[1]), outcome(register.Write, 9),
+            outcome(register.AddEventSink, devices.LimitSink()), outcome(lambda: register.ReadBytes(4)[0])]
+
+sink = Sink(features=True)
+device = devices.started(devices.PatternSource(64, 48), sink)
+registers = device.GetRegisterMap()
+register = registers.GetRegisterByIndex([registers.GetRegisterByIndex(i).GetAddress() for i in range(registers.GetRegisterCount())].index(devices.CUSTOM))
+out["running"] = [outcome(register.Write, 7), outcome(registers.Lock, 0)]
+registers.Release()
+writes = len(sink.limit.writes)
+device.Stop()
+out["stopped"] = uses(registers, register) + [len(sink.limit.writes) - writes]
+out["callback"] = outcome(kept["from callback"].GetName)
+device.Start(devices.LOOPBACK_MAC)
+fresh = device.GetRegisterMap().GetRegisterByAddress(devices.CUSTOM)
+out["restarted"] = [outcome(fresh.Write, 5), outcome(lambda: list(fresh.ReadInt())[1])] + uses(registers, register)
+# Dropped while its map and registers live, the device lives on under them,
+# and goes once they are gone.
+alive = weakref.ref(device)
+del device, fresh
+gc.collect()
+out["dropped"] = [alive() is not None] + uses(registers, register)
+del registers, register
+kept.clear()
+gc.collect()
+out["gone"] = alive() is None
+
+# Destroyed explicitly under them: every call through them is refused.
+device = devices.started(devices.PatternSource(64, 48), Sink(features=True))
+registers = device.GetRegisterMap()
+register = registers.GetRegisterByAddress(devices.CUSTOM)
+device.Stop()
+old = register
+device.Start(devices.LOOPBACK_MAC)
+register = device.GetRegisterMap().GetRegisterByAddress(devices.CUSTOM)
+module.delete_TnSoftDeviceGEV(device)
+out["destroyed"] = [outcome(registers.GetRegisterCount), outcome(register.ReadInt), outcome(old.GetName),
+                    outcome(kept["from callback"].Write, 3), outcome(device.GetRegisterMap)]
+''')
+    assert out["running"] == ["OK", "OK"]
+    # After Stop: lookups, names and last values answer; the lock, writes
+    # and sink changes are refused; no sink runs.
+    after = [True, "TarnIntReg", "STATE_ERROR", "TarnIntReg", True, 7, "STATE_ERROR", "STATE_ERROR", "OK"]
+    assert out["stopped"] == after + [0]
+    assert out["callback"] == "TarnIntReg"
+    assert out["restarted"] == ["OK", 5] + after
+    assert out["dropped"] == [True] + after and out["gone"]
+    for error in out["destroyed"]:
+        assert error[0] == "TypeError", out["destroyed"]

@@ -313,8 +313,25 @@ TEST(RegisterMap, TimedLockHoldsBackAdditions)
     lMap.SetRunning(false);
     EXPECT_CODE(TN_STATE_ERROR, lWaiting.get());
     lMap.Release();
-    lMap.Clear();
-    EXPECT_EQ(0u, lMap.GetRegisterCount());
+
+    // A retired map keeps its registers; they keep their last content, call
+    // no sink and refuse writes and sink changes.
+    RecordingSink lSink;
+    EXPECT_CODE(TN_OK, lReg->AddEventSink(&lSink));
+    const size_t lCount = lMap.GetRegisterCount();
+    lMap.Retire();
+    EXPECT_CODE(TN_STATE_ERROR, lMap.Lock(0));
+    EXPECT_EQ(lCount, lMap.GetRegisterCount());
+    EXPECT_EQ(lReg, lMap.GetRegisterByAddress(0xA000));
+    uint32_t lValue = 0;
+    EXPECT_CODE(TN_OK, lReg->ReadInt(lValue));
+    EXPECT_EQ(3u, lValue);
+    EXPECT_CODE(TN_STATE_ERROR, lReg->Write(4u));
+    EXPECT_CODE(TN_STATE_ERROR, lReg->AddEventSink(&lSink));
+    EXPECT_CODE(TN_STATE_ERROR, lReg->RemoveEventSink(&lSink));
+    EXPECT_CODE(TN_OK, lReg->ReadInt(lValue));
+    EXPECT_EQ(3u, lValue);
+    EXPECT_TRUE(lSink.Calls().empty());
 }
 
 TEST(UserSets, SaveAndLoadThroughPersist)
