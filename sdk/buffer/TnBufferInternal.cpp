@@ -28,24 +28,24 @@ BufferHolder::~BufferHolder() = default;
 bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected)
 {
     std::lock_guard<std::mutex> lLock(HolderMutex());
-    BufferCore &core = BufferCore::Of(aBuffer);
-    if (core.mHolder != aExpected)
+    BufferCore &lCore = BufferCore::Of(aBuffer);
+    if (lCore.mHolder != aExpected)
     {
         return false;
     }
-    core.mHolder = aHolder;
+    lCore.mHolder = aHolder;
     return true;
 }
 
 void ForgetHolder(TnBuffer *const *aBuffers, size_t aCount, BufferHolder *aHolder)
 {
     std::lock_guard<std::mutex> lLock(HolderMutex());
-    for (size_t index = 0; index < aCount; ++index)
+    for (size_t lIndex = 0; lIndex < aCount; ++lIndex)
     {
-        BufferCore &core = BufferCore::Of(*aBuffers[index]);
-        if (core.mHolder == aHolder)
+        BufferCore &lCore = BufferCore::Of(*aBuffers[lIndex]);
+        if (lCore.mHolder == aHolder)
         {
-            core.mHolder = nullptr;
+            lCore.mHolder = nullptr;
         }
     }
 }

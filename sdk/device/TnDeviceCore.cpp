@@ -838,9 +838,9 @@ TnResult DeviceCore::StartQueue()
     {
         mQueueThread = std::thread(&DeviceCore::RunQueue, this);
     }
-    catch (const std::exception &aError)
+    catch (const std::exception &lError)
     {
-        return Failure(TN_THREAD_ERROR, std::string("Connect: cannot start the notification thread: ") + aError.what());
+        return Failure(TN_THREAD_ERROR, std::string("Connect: cannot start the notification thread: ") + lError.what());
     }
     mQueueThreadId = mQueueThread.get_id();
     return TnResult(TN_OK);

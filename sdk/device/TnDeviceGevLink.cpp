@@ -138,10 +138,10 @@ TnResult GevLink::Open(const TnDeviceInfoGEV &aInfo, TnAccessType aAccess, const
     {
         mHeartbeat = std::thread(&GevLink::RunHeartbeat, this);
     }
-    catch (const std::exception &aError)
+    catch (const std::exception &lError)
     {
         Close(true);
-        return Failure(TN_THREAD_ERROR, std::string("Connect: cannot start the heartbeat: ") + aError.what());
+        return Failure(TN_THREAD_ERROR, std::string("Connect: cannot start the heartbeat: ") + lError.what());
     }
 
     if (mPrivileged && aSettings.mMessageChannel && mMessageChannels > 0)
@@ -177,10 +177,10 @@ TnResult GevLink::OpenMessageChannel()
     {
         mMessages = std::thread(&GevLink::RunMessageChannel, this);
     }
-    catch (const std::exception &aError)
+    catch (const std::exception &lError)
     {
         mClient.WriteRegister(gev::kRegMessageChannelPort, 0);
-        return Failure(TN_THREAD_ERROR, std::string("cannot start the message channel's receiver: ") + aError.what());
+        return Failure(TN_THREAD_ERROR, std::string("cannot start the message channel's receiver: ") + lError.what());
     }
     return TnResult(TN_OK);
 }

@@ -206,11 +206,11 @@ void TnGenFUUpdater::Start()
     {
         mState->mThread = std::thread(&tn::device::UpdaterState::Run, mState);
     }
-    catch (const std::exception &aError)
+    catch (const std::exception &lError)
     {
         mState->mDone = true;
         mState->mResult =
-            TnResult(TN_THREAD_ERROR, TnString((std::string("cannot start the update: ") + aError.what()).c_str()));
+            TnResult(TN_THREAD_ERROR, TnString((std::string("cannot start the update: ") + lError.what()).c_str()));
     }
 }
 

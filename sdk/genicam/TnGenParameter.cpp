@@ -137,11 +137,11 @@ TnResult TnGenParameter::GetCategory(TnString &aCategory) const
 
 TnResult TnGenParameter::ToString(TnString &aValue) const
 {
-    std::string value;
-    const TnResult lResult = TN_RUN(value = mNode->ToString());
+    std::string lValue;
+    const TnResult lResult = TN_RUN(lValue = mNode->ToString());
     if (lResult.IsOK())
     {
-        aValue = FromUtf8(value);
+        aValue = FromUtf8(lValue);
     }
     return lResult;
 }
@@ -152,8 +152,8 @@ TnResult TnGenParameter::FromString(const TnString &aValue)
     {
         return Invalid("the text is null");
     }
-    const std::string value = tn::genicam::ToUtf8(aValue);
-    return TN_RUN(mNode->FromString(value));
+    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    return TN_RUN(mNode->FromString(lValue));
 }
 
 TnResult TnGenParameter::GetType(TnGenType &aType) const
@@ -404,8 +404,8 @@ TnResult TnGenString::SetValue(const TnString &aValue)
     {
         return Invalid("the text is null");
     }
-    const std::string value = tn::genicam::ToUtf8(aValue);
-    return TN_RUN(mNode->SetString(value));
+    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    return TN_RUN(mNode->SetString(lValue));
 }
 
 TnResult TnGenString::GetMaxLength(int64_t &aMaxLength) const
@@ -485,8 +485,8 @@ TnResult TnGenEnum::SetValue(const TnString &aValue)
     {
         return Invalid("the entry name is null");
     }
-    const std::string value = tn::genicam::ToUtf8(aValue);
-    return TN_RUN(mNode->SetString(value));
+    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    return TN_RUN(mNode->SetString(lValue));
 }
 
 TnResult TnGenEnum::GetEntriesCount(int64_t &aCount) const

@@ -479,7 +479,7 @@ void TnGvspReceiver::Run()
     // when the socket has just run dry, at the time it did: a receiver that
     // the machine held up finds the packets it missed in the socket, and no
     // block fails while its packets wait there.
-    auto PollTimers = [this](bool aDrained, uint32_t &aFullBatches, uint64_t aNow) {
+    auto lPollTimers = [this](bool aDrained, uint32_t &aFullBatches, uint64_t aNow) {
         if (aDrained || aFullBatches >= kFloodBatches)
         {
             mAssembler.Poll(aNow);
@@ -543,7 +543,7 @@ void TnGvspReceiver::Run()
             {
                 ++mLocal.mReceiveErrors;
             }
-            PollTimers(lWaitFirst, lFullBatches, lNow);
+            lPollTimers(lWaitFirst, lFullBatches, lNow);
             continue;
         }
         ++mLocal.mReceiveCalls;
@@ -563,7 +563,7 @@ void TnGvspReceiver::Run()
             }
         }
         mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), lNow);
-        PollTimers(lWaitFirst, lFullBatches, lNow);
+        lPollTimers(lWaitFirst, lFullBatches, lNow);
         Publish(lNow, false);
     }
     Publish(NowUs(), true);

@@ -66,12 +66,12 @@ bool EnableLoopbackMulticast()
 bool UsePrivateNetwork(std::string *aWhy)
 {
     static std::string sWhy;
-    static const bool sEntered = EnterPrivateNetwork(&sWhy);
+    static const bool kEntered = EnterPrivateNetwork(&sWhy);
     if (aWhy != nullptr)
     {
         *aWhy = sWhy;
     }
-    return sEntered;
+    return kEntered;
 }
 
 void PrivateNetworkEnvironment::SetUp()

@@ -194,8 +194,8 @@ TEST(GvspPacketiser, LaysOutLeaderPayloadAndTrailerForBothIdWidths)
         const uint32_t lPerPacket = GvspPacketPayloadSize(1500, lExtended);
         EXPECT_EQ(lPerPacket, lExtended ? 1452u : 1464u);
         const std::vector<Datagram> lPackets = Packetise(lBlock, 0x1234567, 1500, lExtended);
-        const size_t lData_ = (lData.size() + lPerPacket - 1) / lPerPacket;
-        ASSERT_EQ(lPackets.size(), lData_ + 2);
+        const size_t lDataPackets = (lData.size() + lPerPacket - 1) / lPerPacket;
+        ASSERT_EQ(lPackets.size(), lDataPackets + 2);
         TnGvspPacket lLeader;
         ASSERT_TRUE(DecodeGvspPacket(lPackets[0].data(), lPackets[0].size(), lLeader));
         EXPECT_EQ(lLeader.mHeader.mFormat, kGvspFormatLeader);
@@ -207,13 +207,13 @@ TEST(GvspPacketiser, LaysOutLeaderPayloadAndTrailerForBothIdWidths)
         EXPECT_EQ(lImage.mTimestamp, 0x1122334455667788ull);
         // Payload packets are full but for the last, and carry the data in order.
         std::vector<uint8_t> lJoined;
-        for (size_t lIndex = 1; lIndex <= lData_; ++lIndex)
+        for (size_t lIndex = 1; lIndex <= lDataPackets; ++lIndex)
         {
             TnGvspPacket lPacket;
             ASSERT_TRUE(DecodeGvspPacket(lPackets[lIndex].data(), lPackets[lIndex].size(), lPacket));
             EXPECT_EQ(lPacket.mHeader.mPacketId, lIndex);
             EXPECT_EQ(lPacket.mHeader.mExtendedIds, lExtended);
-            if (lIndex < lData_)
+            if (lIndex < lDataPackets)
             {
                 EXPECT_EQ(lPackets[lIndex].size() + kGvspIpUdpOverhead, 1500u);
             }
@@ -223,7 +223,7 @@ TEST(GvspPacketiser, LaysOutLeaderPayloadAndTrailerForBothIdWidths)
         TnGvspPacket lTrailerPacket;
         ASSERT_TRUE(DecodeGvspPacket(lPackets.back().data(), lPackets.back().size(), lTrailerPacket));
         EXPECT_EQ(lTrailerPacket.mHeader.mFormat, kGvspFormatTrailer);
-        EXPECT_EQ(lTrailerPacket.mHeader.mPacketId, lData_ + 1);
+        EXPECT_EQ(lTrailerPacket.mHeader.mPacketId, lDataPackets + 1);
         TnGvspTrailer lTrailer;
         ASSERT_TRUE(DecodeTrailer(lTrailerPacket.mPayload, lTrailerPacket.mPayloadSize, lTrailer));
         EXPECT_EQ(lTrailer.mSizeY, 100u);
@@ -259,8 +259,8 @@ TEST(GvspPacketiser, PacketsSpanTwoSegmentsAndLimitsHold)
 
     // 24-bit packet ids: a block of more than 2^24 - 2 payload packets is refused.
     TnGvspBlock lHuge;
-    static const uint8_t lByte = 0;
-    lHuge.mSegments[0] = {&lByte, size_t(564) * 0xFFFFFF};
+    static const uint8_t kByte = 0;
+    lHuge.mSegments[0] = {&kByte, size_t(564) * 0xFFFFFF};
     EXPECT_FALSE(lPacketiser.Begin(lHuge, 1));
     ASSERT_TRUE(lPacketiser.Configure(128, true));
     EXPECT_TRUE(lPacketiser.Begin(lHuge, 1));

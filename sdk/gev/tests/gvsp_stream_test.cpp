@@ -333,8 +333,8 @@ TEST(GvspStream, SenderKeepsRecentBlocksForResendAndReleasesEachBlockOnce)
     EXPECT_TRUE(lSender.SetPacketSize(9000).IsOK());
     EXPECT_FALSE(lSender.SetPacketSize(64).IsOK());
     TnGvspBlock lHuge = lBlock;
-    static const uint8_t lByte = 0;
-    lHuge.mSegments[0] = {&lByte, size_t(9000) * 0xFFFFFF};
+    static const uint8_t kByte = 0;
+    lHuge.mSegments[0] = {&kByte, size_t(9000) * 0xFFFFFF};
     EXPECT_EQ(lSender.Queue(lHuge, nullptr).GetCode(), TN_INVALID_PARAMETER);
     lSender.Close();
     std::lock_guard<std::mutex> lLock(lReleases.mMutex);
