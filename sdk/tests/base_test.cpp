@@ -14,36 +14,36 @@
 
 TEST(Utf8, InvalidBytesSurviveARoundTrip)
 {
-    const std::string bytes("a\xff\xc3\xa9\xe2\x82", 6); // 'a', a stray byte, 'é', a cut-off sequence
-    const std::wstring wide = tn::DecodeUtf8(bytes.data(), bytes.size());
-    ASSERT_EQ(wide.size(), 5u);
-    EXPECT_EQ(wide[1], 0xDCFF);
-    EXPECT_EQ(wide[2], 0xE9);
-    EXPECT_EQ(wide[3], 0xDCE2);
-    EXPECT_EQ(tn::EncodeUtf8(wide.data(), wide.size()), bytes);
+    const std::string lBytes("a\xff\xc3\xa9\xe2\x82", 6); // 'a', a stray byte, 'é', a cut-off sequence
+    const std::wstring lWide = tn::DecodeUtf8(lBytes.data(), lBytes.size());
+    ASSERT_EQ(lWide.size(), 5u);
+    EXPECT_EQ(lWide[1], 0xDCFF);
+    EXPECT_EQ(lWide[2], 0xE9);
+    EXPECT_EQ(lWide[3], 0xDCE2);
+    EXPECT_EQ(tn::EncodeUtf8(lWide.data(), lWide.size()), lBytes);
 }
 
 TEST(Utf8, RejectsOverlongAndSurrogateForms)
 {
-    const std::string overlong("\xc0\xaf", 2);
-    EXPECT_EQ(tn::DecodeUtf8(overlong.data(), overlong.size()).size(), 2u);
-    const std::string surrogate("\xed\xa0\x80", 3);
-    EXPECT_EQ(tn::DecodeUtf8(surrogate.data(), surrogate.size()).size(), 3u);
-    const std::wstring astral = tn::DecodeUtf8("\xf0\x9f\x98\x80", 4);
-    ASSERT_EQ(astral.size(), 1u);
-    EXPECT_EQ(static_cast<uint32_t>(astral[0]), 0x1F600u);
+    const std::string lOverlong("\xc0\xaf", 2);
+    EXPECT_EQ(tn::DecodeUtf8(lOverlong.data(), lOverlong.size()).size(), 2u);
+    const std::string lSurrogate("\xed\xa0\x80", 3);
+    EXPECT_EQ(tn::DecodeUtf8(lSurrogate.data(), lSurrogate.size()).size(), 3u);
+    const std::wstring lAstral = tn::DecodeUtf8("\xf0\x9f\x98\x80", 4);
+    ASSERT_EQ(lAstral.size(), 1u);
+    EXPECT_EQ(static_cast<uint32_t>(lAstral[0]), 0x1F600u);
 }
 
 TEST(String, NarrowAndWideFormsAgree)
 {
-    TnString fromWide(L"gr\u00fc\u00df");
-    EXPECT_STREQ(fromWide.GetAscii(), "gr\xc3\xbc\xc3\x9f");
-    EXPECT_EQ(fromWide.GetLength(), 4u);
-    TnString fromNarrow("gr\xc3\xbc\xc3\x9f");
-    EXPECT_TRUE(fromNarrow == fromWide);
-    EXPECT_TRUE(fromNarrow == L"gr\u00fc\u00df");
-    EXPECT_FALSE(fromNarrow != "gr\xc3\xbc\xc3\x9f");
-    EXPECT_TRUE(fromNarrow != L"GR\u00dc\u00df");
+    TnString lFromWide(L"gr\u00fc\u00df");
+    EXPECT_STREQ(lFromWide.GetAscii(), "gr\xc3\xbc\xc3\x9f");
+    EXPECT_EQ(lFromWide.GetLength(), 4u);
+    TnString lFromNarrow("gr\xc3\xbc\xc3\x9f");
+    EXPECT_TRUE(lFromNarrow == lFromWide);
+    EXPECT_TRUE(lFromNarrow == L"gr\u00fc\u00df");
+    EXPECT_FALSE(lFromNarrow != "gr\xc3\xbc\xc3\x9f");
+    EXPECT_TRUE(lFromNarrow != L"GR\u00dc\u00df");
 }
 
 TEST(String, CountedConstructorStopsAtCountOrNull)
@@ -55,25 +55,25 @@ TEST(String, CountedConstructorStopsAtCountOrNull)
 
 TEST(String, NullTextStaysNullUntilAppended)
 {
-    TnString null(static_cast<const char *>(nullptr));
-    EXPECT_EQ(null.GetAscii(), nullptr);
-    EXPECT_EQ(null.GetUnicode(), nullptr);
-    EXPECT_TRUE(null == static_cast<const wchar_t *>(nullptr));
-    EXPECT_FALSE(null == TnString(""));
-    null += TnString("x");
-    EXPECT_STREQ(null.GetAscii(), "x");
+    TnString lNull(static_cast<const char *>(nullptr));
+    EXPECT_EQ(lNull.GetAscii(), nullptr);
+    EXPECT_EQ(lNull.GetUnicode(), nullptr);
+    EXPECT_TRUE(lNull == static_cast<const wchar_t *>(nullptr));
+    EXPECT_FALSE(lNull == TnString(""));
+    lNull += TnString("x");
+    EXPECT_STREQ(lNull.GetAscii(), "x");
 }
 
 TEST(Result, CombiningKeepsTheFirstFailure)
 {
-    TnResult result;
-    result |= TnResult(TN_PENDING);
-    EXPECT_TRUE(result.IsPending());
-    result |= TnResult(TN_TIMEOUT, 110u);
-    result |= TnResult(TN_BUSY);
-    result |= TnResult(TN_OK);
-    EXPECT_EQ(result.GetCode(), static_cast<uint32_t>(TN_TIMEOUT));
-    EXPECT_EQ(result.GetOSCode(), 110u);
+    TnResult lResult;
+    lResult |= TnResult(TN_PENDING);
+    EXPECT_TRUE(lResult.IsPending());
+    lResult |= TnResult(TN_TIMEOUT, 110u);
+    lResult |= TnResult(TN_BUSY);
+    lResult |= TnResult(TN_OK);
+    EXPECT_EQ(lResult.GetCode(), static_cast<uint32_t>(TN_TIMEOUT));
+    EXPECT_EQ(lResult.GetOSCode(), 110u);
 }
 
 TEST(Result, CodeStringsAndDescriptions)
@@ -81,9 +81,9 @@ TEST(Result, CodeStringsAndDescriptions)
     EXPECT_STREQ(TnResult().GetCodeString().GetAscii(), "OK");
     EXPECT_STREQ(TnResult(TN_AUTO_ABORTED).GetCodeString().GetAscii(), "AUTO_ABORTED");
     EXPECT_STREQ(TnResult(0x12345).GetCodeString().GetAscii(), "UNKNOWN");
-    TnResult described(TN_FILE_ERROR, TnString("disk full"));
-    EXPECT_TRUE(described.HasDescription());
-    EXPECT_STREQ(described.GetDescription().GetAscii(), "disk full");
+    TnResult lDescribed(TN_FILE_ERROR, TnString("disk full"));
+    EXPECT_TRUE(lDescribed.HasDescription());
+    EXPECT_STREQ(lDescribed.GetDescription().GetAscii(), "disk full");
     EXPECT_FALSE(TnResult(TN_FILE_ERROR).HasDescription());
     EXPECT_TRUE(TnResult(TN_PENDING).IsSuccess());
     EXPECT_TRUE(TnResult(TN_ABORTED).IsFailure());
@@ -120,41 +120,41 @@ public:
 
 TEST(Logger, PriorityFiltersBySeverity)
 {
-    RecordingSink sink;
-    tn::AddLogSink(&sink);
-    TnLogger logger(TnString("cam"));
-    EXPECT_EQ(logger.GetLogPriority(), TnLogLevelInfo);
-    logger.LogDebug("f.cpp", 1, "fn", "hidden");
-    logger.LogInfo("f.cpp", 2, "fn", "info");
-    logger.SetLogPriority(TnLogLevelError);
-    logger.LogWarning("f.cpp", 3, "fn", "hidden");
-    logger.LogError("f.cpp", 4, "fn", "error");
-    logger.LogCritical("f.cpp", 5, "fn", nullptr);
-    logger.SetLogPriority(TnLogLevelUnknown);
-    logger.LogCritical("f.cpp", 6, "fn", "silenced");
-    logger.SetLogPriority(TnLogLevelDebug);
-    logger.LogDebug("f.cpp", -1, "fn", "debug");
-    tn::RemoveLogSink(&sink);
-    logger.LogCritical("f.cpp", 8, "fn", "after removal");
+    RecordingSink lSink;
+    tn::AddLogSink(&lSink);
+    TnLogger lLogger(TnString("cam"));
+    EXPECT_EQ(lLogger.GetLogPriority(), TnLogLevelInfo);
+    lLogger.LogDebug("f.cpp", 1, "fn", "hidden");
+    lLogger.LogInfo("f.cpp", 2, "fn", "info");
+    lLogger.SetLogPriority(TnLogLevelError);
+    lLogger.LogWarning("f.cpp", 3, "fn", "hidden");
+    lLogger.LogError("f.cpp", 4, "fn", "error");
+    lLogger.LogCritical("f.cpp", 5, "fn", nullptr);
+    lLogger.SetLogPriority(TnLogLevelUnknown);
+    lLogger.LogCritical("f.cpp", 6, "fn", "silenced");
+    lLogger.SetLogPriority(TnLogLevelDebug);
+    lLogger.LogDebug("f.cpp", -1, "fn", "debug");
+    tn::RemoveLogSink(&lSink);
+    lLogger.LogCritical("f.cpp", 8, "fn", "after removal");
 
-    EXPECT_EQ(sink.mMessages, (std::vector<std::string>{"cam:info", "cam:error", "cam:(null)", "cam:debug"}));
-    EXPECT_EQ(sink.mLevels, (std::vector<int>{TnLogLevelInfo, TnLogLevelError, TnLogLevelCritical, TnLogLevelDebug}));
-    EXPECT_EQ(sink.mLines.back(), 0xFFFFFFFFu);
+    EXPECT_EQ(lSink.mMessages, (std::vector<std::string>{"cam:info", "cam:error", "cam:(null)", "cam:debug"}));
+    EXPECT_EQ(lSink.mLevels, (std::vector<int>{TnLogLevelInfo, TnLogLevelError, TnLogLevelCritical, TnLogLevelDebug}));
+    EXPECT_EQ(lSink.mLines.back(), 0xFFFFFFFFu);
 }
 
 TEST(Logger, ThrowingSinkDoesNotStopOthersOrCaller)
 {
-    ThrowingSink thrower;
-    RecordingSink recorder;
-    tn::AddLogSink(&thrower);
-    tn::AddLogSink(&recorder);
-    TnLogger logger(TnString("t"));
-    std::thread worker([&logger] { logger.LogError("f", 1, "fn", "from a thread"); });
-    worker.join();
-    tn::RemoveLogSink(&thrower);
-    tn::RemoveLogSink(&recorder);
-    EXPECT_EQ(thrower.mCalls, 1);
-    EXPECT_EQ(recorder.mMessages, (std::vector<std::string>{"t:from a thread"}));
+    ThrowingSink lThrower;
+    RecordingSink lRecorder;
+    tn::AddLogSink(&lThrower);
+    tn::AddLogSink(&lRecorder);
+    TnLogger lLogger(TnString("t"));
+    std::thread lWorker([&lLogger] { lLogger.LogError("f", 1, "fn", "from a thread"); });
+    lWorker.join();
+    tn::RemoveLogSink(&lThrower);
+    tn::RemoveLogSink(&lRecorder);
+    EXPECT_EQ(lThrower.mCalls, 1);
+    EXPECT_EQ(lRecorder.mMessages, (std::vector<std::string>{"t:from a thread"}));
 }
 
 TEST(Logger, RemovalWaitsForDeliveriesOnOtherThreads)
@@ -170,14 +170,14 @@ TEST(Logger, RemovalWaitsForDeliveriesOnOtherThreads)
         }
         std::atomic<bool> mEntered{false};
         std::atomic<bool> mLeft{false};
-    } sink;
-    tn::AddLogSink(&sink);
-    std::thread worker([] { tn::DispatchLog(TnLogLevelInfo, "f", 1, "fn", "w", "slow"); });
-    while (!sink.mEntered)
+    } lSink;
+    tn::AddLogSink(&lSink);
+    std::thread lWorker([] { tn::DispatchLog(TnLogLevelInfo, "f", 1, "fn", "w", "slow"); });
+    while (!lSink.mEntered)
     {
         std::this_thread::yield();
     }
-    tn::RemoveLogSink(&sink);
-    EXPECT_TRUE(sink.mLeft);
-    worker.join();
+    tn::RemoveLogSink(&lSink);
+    EXPECT_TRUE(lSink.mLeft);
+    lWorker.join();
 }

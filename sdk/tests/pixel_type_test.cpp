@@ -30,17 +30,17 @@ TEST(PixelType, ColourAndResolution)
 
 TEST(PixelType, EveryCodeHasItsOwnName)
 {
-    std::set<std::string> names;
-    int count = 0;
+    std::set<std::string> lNames;
+    int lCount = 0;
 #define TN_CHECK_NAME(aName, aCode, aBits, aColour)                                         \
     EXPECT_STREQ(TnPixelTypeToString(TnPixel##aName).GetAscii(), #aName);                   \
     EXPECT_EQ(TnPixelTypeGetBitsPerPixel(TnPixel##aName), (uint32_t(aCode) >> 16) & 0xFFu); \
-    names.insert(#aName);                                                                   \
-    ++count;
+    lNames.insert(#aName);                                                                  \
+    ++lCount;
     TN_PIXEL_TYPE_LIST(TN_CHECK_NAME)
 #undef TN_CHECK_NAME
-    EXPECT_EQ(count, 251);
-    EXPECT_EQ(names.size(), 251u);
+    EXPECT_EQ(lCount, 251);
+    EXPECT_EQ(lNames.size(), 251u);
     EXPECT_STREQ(TnPixelTypeToString(TnPixelRGB10p).GetAscii(), "RGB10p");
     EXPECT_STREQ(TnPixelTypeToString(TnPixelBayerBG10p).GetAscii(), "BayerBG10p");
     EXPECT_STREQ(TnPixelTypeToString(static_cast<TnPixelType>(TNPIXELCUSTOM)).GetAscii(), "Custom 0x80000000");
