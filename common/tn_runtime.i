@@ -241,6 +241,109 @@ static std::string tn_object_text(PyObject *aObject)
 _tn_extension = globals()["_" + __name__.rpartition(".")[2]]
 %}
 
+/* The interpreter's exit. SDK threads (a device's heartbeat and message
+ * channel, a stream's or pipeline's thread, a software device's threads)
+ * call Python overrides. Once the interpreter shuts down, a thread that asks
+ * for the interpreter lock is ended where it stands, inside the SDK, which
+ * aborts the process; so nothing may enter Python then:
+ *
+ * - objects that own such threads are stopped before the interpreter shuts
+ *   down (`_tn_stop_at_exit` below: the module's exit handler stops those
+ *   still running, while their overrides can still finish their calls);
+ * - a forwarding call that comes later anyway (a race with the exit, or an
+ *   object the handler does not know) does not take the lock: it throws
+ *   TnInterpreterExiting into the SDK, which goes on as after an override
+ *   that failed. */
+%{
+#include <cxxabi.h>
+#include <exception>
+
+class TnInterpreterExiting : public std::exception
+{
+public:
+    const char *what() const noexcept override
+    {
+        return "the interpreter is shutting down";
+    }
+};
+
+/* The interpreter lock for a forwarding call; TnInterpreterExiting when the
+ * interpreter shuts down or is gone and this thread does not hold the lock
+ * already (the thread that shuts it down still runs Python code). */
+static PyGILState_STATE tn_enter_python()
+{
+    if ((Py_IsFinalizing() || !Py_IsInitialized()) && !PyGILState_Check()) {
+        throw TnInterpreterExiting();
+    }
+    return PyGILState_Ensure();
+}
+
+/* The lock of a forwarding object's call (SWIG's own helpers, defined
+ * earlier, keep SWIG's). */
+class TnPythonBlock
+{
+public:
+    TnPythonBlock() : mState(tn_enter_python()), mHeld(true) {}
+    TnPythonBlock(const TnPythonBlock &) = delete;
+    TnPythonBlock &operator=(const TnPythonBlock &) = delete;
+
+    void end()
+    {
+        if (mHeld) {
+            mHeld = false;
+            PyGILState_Release(mState);
+        }
+    }
+
+    ~TnPythonBlock()
+    {
+        end();
+    }
+
+private:
+    PyGILState_STATE mState;
+    bool mHeld;
+};
+
+#undef SWIG_PYTHON_THREAD_BEGIN_BLOCK
+#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TnPythonBlock _swig_thread_block
+#undef SWIG_PYTHON_THREAD_END_BLOCK
+#define SWIG_PYTHON_THREAD_END_BLOCK _swig_thread_block.end()
+%}
+%pythoncode %{
+import atexit as _tn_atexit
+import weakref as _tn_weakref
+
+# (id(owner), method, ids of the arguments) -> (order, weak references to
+# the owner and the arguments, name of the "running" test or None, method).
+_tn_exit_calls = {}
+
+
+def _tn_stop_at_exit(owner, order, running, method, *arguments):
+    """At the interpreter's exit, in rising order, calls owner.method(*arguments)
+    when owner.running() is true (or running is None) and they all still
+    live; an object's entry ends with it."""
+    key = (id(owner), method) + tuple(id(argument) for argument in arguments)
+    try:
+        references = [_tn_weakref.ref(owner, lambda _, key=key: _tn_exit_calls.pop(key, None))]
+        references += [_tn_weakref.ref(argument) for argument in arguments]
+    except TypeError:
+        return
+    _tn_exit_calls[key] = (order, references, running, method)
+
+
+@_tn_atexit.register
+def _tn_stop_running_owners():
+    for order, references, running, method in sorted(list(_tn_exit_calls.values()), key=lambda entry: entry[0]):
+        objects = [reference() for reference in references]
+        try:
+            if all(item is not None for item in objects) and (running is None or getattr(objects[0], running)()):
+                getattr(objects[0], method)(*objects[1:])
+        except Exception:
+            pass
+    _tn_exit_calls.clear()
+%}
+
 /* Releases a failed Python override's exception as a report on standard output
  * and a forwarding exception thrown into the SDK caller. The caller holds the
  * interpreter lock and an exception is pending. SEPARATOR goes between the
@@ -280,7 +383,9 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
 %enddef
 
 /* Every SDK call: a forwarding exception ends the call with the Python error
- * it set; other C++ exceptions become Python exceptions. A forwarding failure
+ * it set; other C++ exceptions become Python exceptions. The unwinding that
+ * ends a thread which asks for the interpreter lock after the interpreter
+ * shut down goes on (caught, it aborts the process). A forwarding failure
  * that the SDK caught and swallowed leaves an error pending on this thread,
  * which must not outlive the call that returned normally. */
 %{
@@ -294,7 +399,9 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
 %exception {
     try {
         $action
-    } TN_CATCH_DIRECTOR_EXCEPTION catch (const std::bad_alloc &) {
+    } TN_CATCH_DIRECTOR_EXCEPTION catch (abi::__forced_unwind &) {
+        throw;
+    } catch (const std::bad_alloc &) {
         PyErr_NoMemory();
         SWIG_fail;
     } catch (const std::exception &e) {

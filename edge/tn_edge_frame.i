@@ -13,11 +13,12 @@
  * on the same thread, which the SDK caught and went on from) is set aside
  * while Python runs, so that the Python method never runs with an error
  * pending, and comes back afterwards unless the call left an error of its
- * own. */
+ * own. Once the interpreter shuts down, the call throws instead (see
+ * tn_enter_python). */
 class TnDirectorBlock
 {
 public:
-    TnDirectorBlock() : mState(PyGILState_Ensure()), mHeld(true), mPending(PyErr_GetRaisedException()) {}
+    TnDirectorBlock() : mState(tn_enter_python()), mHeld(true), mPending(PyErr_GetRaisedException()) {}
     TnDirectorBlock(const TnDirectorBlock &) = delete;
     TnDirectorBlock &operator=(const TnDirectorBlock &) = delete;
 

@@ -211,6 +211,11 @@ TN_GATED_TUPLE_OUTPUT(TnString &aString, TnString value, tn_string_to_python(*$1
  * (sources, sinks, the notification) as long as it lives, so that the device
  * never calls an object that Python has collected, also while the proxy is
  * destroyed at the interpreter's exit. */
+/* A device still running when the program ends is stopped before the
+ * interpreter shuts down. */
+%pythonappend TnSoftDeviceGEV::Start %{
+    _tn_stop_at_exit(self, 0, None, "Stop")
+%}
 %pythonappend TnSoftDeviceGEV::AddStream %{
     if val.IsOK():
         self.__dict__.setdefault("_tn_held", []).append(aSource)

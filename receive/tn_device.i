@@ -258,6 +258,29 @@ static PyObject *tn_device_to_python(TnDevice *aDevice)
 }
 %}
 
+/* Devices still connected when the program ends are disconnected before
+ * the interpreter shuts down (after the streams closed), and their Python
+ * event sinks unregistered first: that waits for a call in progress, and
+ * the device's delivery thread, which lives as long as the device, calls
+ * no Python sink after it. */
+%pythonappend TnDevice::RegisterEventSink %{
+    if val.IsOK():
+        _tn_stop_at_exit(self, 2, None, "UnregisterEventSink", aEventSink)
+%}
+%pythonappend TnDevice::CreateAndConnect %{
+    if val[1] is not None:
+        _tn_stop_at_exit(val[1], 3, "IsConnected", "Disconnect")
+%}
+%pythonappend TnDevice::Connect %{
+    _tn_stop_at_exit(self, 3, "IsConnected", "Disconnect")
+%}
+%pythonappend TnDeviceGEV::Connect %{
+    _tn_stop_at_exit(self, 3, "IsConnected", "Disconnect")
+%}
+%pythonappend TnDeviceU3V::Connect %{
+    _tn_stop_at_exit(self, 3, "IsConnected", "Disconnect")
+%}
+
 /* CreateAndConnect: the tuple (result, device or None). A device that
  * cannot be handed to Python is freed again. */
 %typemap(in, numinputs=0) TnResult *aResult (TnResult outcome) {

@@ -44,5 +44,11 @@ TN_PLAIN_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS_int(*
 TN_DIRECTOR(IUpdaterObserver)
 %nothreadallow IUpdaterObserver::UpdateProgressLabel;
 %nothreadallow IUpdaterObserver::UpdateProgressValue;
+/* Python observers still attached when the program ends are detached before
+ * the interpreter shuts down (which waits for a call in progress): the
+ * updater's thread calls no Python observer after that. */
+%pythonappend TnGenFUUpdater::Attach %{
+    _tn_stop_at_exit(self, 2, None, "Detach", aObserver)
+%}
 
 %include "TnGenFUUpdater.h"

@@ -53,6 +53,19 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
     }
 }
 
+/* Streams still open when the program ends are closed before the
+ * interpreter shuts down (after their pipelines stopped). */
+%pythonappend TnStream::CreateAndOpen %{
+    if val[1] is not None:
+        _tn_stop_at_exit(val[1], 1, "IsOpen", "Close")
+%}
+%pythonappend TnStream::Open %{
+    _tn_stop_at_exit(self, 1, "IsOpen", "Close")
+%}
+%pythonappend TnStreamGEV::Open %{
+    _tn_stop_at_exit(self, 1, "IsOpen", "Close")
+%}
+
 /* Free: a stream it released leaves its proxy empty, so that the proxy
  * refuses further calls as None would. (Free leaves streams that Python
  * owns alone, and so does this.) */
@@ -149,27 +162,9 @@ TN_GATED_TUPLE_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS
 }
 
 /* Pipelines still running when the program ends are stopped before the
- * interpreter shuts down: a sink busy in Python on the pipeline's thread
- * then finishes its call, where later it would find the interpreter gone
- * and its thread ended under it. */
+ * interpreter shuts down, before their streams are closed. */
 %pythonappend TnPipeline::Start %{
-    _tn_running_pipelines.add(self)
-%}
-%pythoncode %{
-import atexit as _tn_atexit
-import weakref as _tn_weakref
-
-_tn_running_pipelines = _tn_weakref.WeakSet()
-
-
-@_tn_atexit.register
-def _tn_stop_pipelines():
-    for pipeline in list(_tn_running_pipelines):
-        try:
-            if pipeline.IsStarted():
-                pipeline.Stop()
-        except Exception:
-            pass
+    _tn_stop_at_exit(self, 0, "IsStarted", "Stop")
 %}
 
 %include "TnPipeline.h"

@@ -202,3 +202,54 @@ def test_a_device_running_at_the_interpreters_exit(tmp_path):
                           capture_output=True, text=True, timeout=60, env={**os.environ, "PYTHONPATH": path})
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "started"
+
+
+def test_a_device_streaming_into_the_receive_module_at_the_interpreters_exit(isolated):
+    """The program ends while the device's thread is inside a Python source
+    and the receiving pipeline's thread inside a Python sink."""
+    for attempt in range(2):
+        out = isolated(PRELUDE + '''
+import tarn_receive_313 as rx
+
+def work(count):
+    total = 0
+    for i in range(count):
+        total += i
+    return total
+
+class Source(devices.PatternSource):
+    def RetrieveBuffer(self, location):
+        work(3000)
+        return super().RetrieveBuffer(location)
+
+class Sink(rx.TnPipelineEventSink):
+    calls = 0
+    def OnBufferReady(self, pipeline):
+        self.calls += 1
+        result, buffer, operation = pipeline.RetrieveNextBuffer(0)
+        work(3000)
+        if result.IsOK():
+            pipeline.ReleaseBuffer(buffer)
+
+device = devices.started(Source(64, 48), devices.DeviceSink())
+device.GetInfo().SetSerialNumber("TARN0002")
+system = tarn.TnSystem()
+system.SetDetectionTimeout(500)
+found, info = system.FindDevice("TARN0002")
+client = rx.TnDeviceGEV()
+assert client.Connect(info).IsOK()
+features = client.GetParameters()
+stream = rx.TnStreamGEV()
+assert stream.Open(info, 0).IsOK()
+sink = Sink()
+pipeline = rx.TnPipeline(stream)
+pipeline.SetBufferSize(features.GetIntegerValue("PayloadSize")[1])
+assert pipeline.RegisterEventSink(sink).IsOK()
+assert pipeline.Start().IsOK()
+assert client.SetStreamDestination(stream.GetLocalIPAddress(), stream.GetLocalPort()).IsOK()
+assert features.Get("AcquisitionStart").Execute().IsOK()
+while sink.calls < 3:
+    time.sleep(0.01)
+out["streamed"] = True
+''')
+        assert out["streamed"]

@@ -143,3 +143,58 @@ rx.TnDevice.Free(device)  # again: nothing left to free
     assert out["negative count"] == "OverflowError"
     assert out["adapter"] == [True, True, "OK"] and out["adapter after free"] is False
     assert out["freed"] == "in method 'TnDeviceU3V_GetGUID', argument 1 of type 'TnDeviceU3V const *'"
+
+
+EXIT_PRELUDE = f'''
+import threading
+import tarn_receive_313 as rx
+import tn_testhooks as hooks
+responder = hooks.ResponderStart("RESP-9", {RESPONDER_XML!r})
+result, device = rx.TnDevice.CreateAndConnect("RESP-9")
+assert result.IsOK(), result.GetCodeString()
+
+def work(count):
+    total = 0
+    for i in range(count):
+        total += i
+    return total
+
+def flood():
+    while True:
+        hooks.ResponderSendEvent(responder, 0x9001, 5, bytes([0, 0, 0, 7]))
+
+class Log(tarn.TnLogSink):
+    def Log(self, *arguments):
+        work(5000)
+'''
+
+
+def test_sinks_busy_in_python_at_the_interpreters_exit(isolated):
+    """The program ends while the device's message channel thread is inside
+    a Python sink (busy, sleeping, or waiting for the interpreter lock that
+    the main thread holds until sys.exit), with a Python log sink attached:
+    the process ends cleanly."""
+    endings = {
+        "busy": "work(20000)",
+        "sleeping": "time.sleep(0.05)",
+        "waiting": "work(2000)",
+    }
+    for ending, body in endings.items():
+        code = EXIT_PRELUDE + f'''
+class Sink(rx.TnDeviceEventSink):
+    def OnEvent(self, *arguments):
+        self.calls = getattr(self, "calls", 0) + 1
+        {body}
+log, sink = Log(), Sink()
+hooks.AddLogSink(log)
+device.RegisterEventSink(sink)
+threading.Thread(target=flood, daemon=True).start()
+while getattr(sink, "calls", 0) < 3:
+    time.sleep(0.01)
+out["called"] = True
+if {ending!r} == "waiting":
+    work(200000)
+    sys.exit(0)
+'''
+        for attempt in range(2):
+            assert isolated(code)["called"], ending
