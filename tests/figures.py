@@ -8,6 +8,7 @@ share through the capsule "swig_runtime_data4.type_pointer_capsule".
 """
 
 import ctypes
+import pathlib
 import sys
 import types
 from collections import Counter
@@ -210,3 +211,23 @@ if __name__ == "__main__":
 
     for name in sys.argv[1:] or ["_tarn_base_313"]:
         print(report(importlib.import_module(name)))
+
+
+DATA = pathlib.Path(__file__).resolve().parent / "data"
+
+# The core and GenICam classes that the receive and edge modules carry as
+# their own copies of the base module's.
+CORE_CLASSES = ["TnString", "TnResult", "TnLogger", "TnLogSink", "TnGenEventSink", "TnGenParameter", "TnGenInteger",
+                "TnGenFloat", "TnGenEnumEntry", "TnGenEnum", "TnGenBoolean", "TnGenString", "TnGenCommand",
+                "TnGenRegister", "TnGenCategory", "TnGenParameterList", "TnGenParameterArray", "TnGenStateStack"]
+
+
+def classes_of(filename):
+    """The functions of a module's classes as listed in tests/data/FILENAME:
+    {class: [(function, calling form), ...]} in table order."""
+    classes = {}
+    for line in (DATA / filename).read_text().splitlines():
+        if line and not line.startswith("#"):
+            owner, name, form = line.split()
+            classes.setdefault(owner, []).append((name, form))
+    return classes

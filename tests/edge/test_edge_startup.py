@@ -4,7 +4,6 @@ modules in any order of import."""
 
 import itertools
 import os
-import pathlib
 import re
 import subprocess
 import sys
@@ -15,23 +14,11 @@ import pytest
 
 import figures
 
-DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 
 
-def classes_of(filename):
-    classes = {}
-    for line in (DATA / filename).read_text().splitlines():
-        if line and not line.startswith("#"):
-            owner, name, form = line.split()
-            classes.setdefault(owner, []).append((name, form))
-    return classes
-
-
-BASE_CLASSES = classes_of("base_functions.txt")
-CORE = ["TnString", "TnResult", "TnLogger", "TnLogSink", "TnGenEventSink", "TnGenParameter", "TnGenInteger",
-        "TnGenFloat", "TnGenEnumEntry", "TnGenEnum", "TnGenBoolean", "TnGenString", "TnGenCommand", "TnGenRegister",
-        "TnGenCategory", "TnGenParameterList", "TnGenParameterArray", "TnGenStateStack"]
-EDGE_CLASSES = classes_of("edge_functions.txt")
+BASE_CLASSES = figures.classes_of("base_functions.txt")
+CORE = figures.CORE_CLASSES
+EDGE_CLASSES = figures.classes_of("edge_functions.txt")
 
 # Functions of each class by calling form: (VARARGS, NOARGS, O).
 EDGE_FORMS = {

@@ -2,7 +2,6 @@
 constants, its type records and its place beside the base module."""
 
 import os
-import pathlib
 import subprocess
 import sys
 import textwrap
@@ -11,25 +10,13 @@ import pytest
 
 import figures
 
-DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 
 
-def classes_of(filename):
-    classes = {}
-    for line in (DATA / filename).read_text().splitlines():
-        if line and not line.startswith("#"):
-            owner, name, form = line.split()
-            classes.setdefault(owner, []).append((name, form))
-    return classes
-
-
-BASE_CLASSES = classes_of("base_functions.txt")
+BASE_CLASSES = figures.classes_of("base_functions.txt")
 # The receive module's own copies of the core and GenICam classes: the base
 # module's functions, but for the pixel-type functions and uint24_t.
-CORE = ["TnString", "TnResult", "TnLogger", "TnLogSink", "TnGenEventSink", "TnGenParameter", "TnGenInteger",
-        "TnGenFloat", "TnGenEnumEntry", "TnGenEnum", "TnGenBoolean", "TnGenString", "TnGenCommand", "TnGenRegister",
-        "TnGenCategory", "TnGenParameterList", "TnGenParameterArray", "TnGenStateStack"]
-DEVICE_CLASSES = classes_of("receive_functions.txt")
+CORE = figures.CORE_CLASSES
+DEVICE_CLASSES = figures.classes_of("receive_functions.txt")
 DEVICE_COUNTS = {"TnDeviceEventSink": 11, "TnDevice": 28, "TnDeviceGEV": 16, "TnDeviceU3V": 6,
                  "TnDeviceVexmoorProtocol": 3, "ITnDeviceAdapter": 33, "TnDeviceAdapter": 35,
                  "TnDeviceSerialPort": 21, "IUpdaterObserver": 7, "TnGenFUUpdater": 9,
