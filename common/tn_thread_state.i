@@ -17,6 +17,7 @@ namespace
 struct TnKeptThreadState
 {
     PyThreadState *mState = nullptr;
+    unsigned mDepth = 0; // calls in progress on the thread
 
     ~TnKeptThreadState()
     {
@@ -33,23 +34,34 @@ thread_local TnKeptThreadState tn_kept_thread_state;
 class TnPythonThreadBlock
 {
     bool mStatus;
+    bool mKept;
     PyGILState_STATE mState;
 
 public:
     TnPythonThreadBlock() : mStatus(true)
     {
-        if (tn_kept_thread_state.mState == nullptr && PyGILState_GetThisThreadState() == nullptr)
+        TnKeptThreadState &lKept = tn_kept_thread_state;
+        if (lKept.mState == nullptr && PyGILState_GetThisThreadState() == nullptr)
         {
             (void)PyGILState_Ensure(); // makes the thread's state and takes the lock
-            tn_kept_thread_state.mState = PyEval_SaveThread();
+            lKept.mState = PyEval_SaveThread();
         }
+        mKept = lKept.mState != nullptr;
         mState = PyGILState_Ensure();
+        lKept.mDepth += mKept ? 1 : 0;
     }
 
     void end()
     {
         if (mStatus)
         {
+            // Each outermost call on such a thread starts clean, as it did
+            // with a state of its own: an error its override left pending
+            // (already reported) goes with it.
+            if (mKept && --tn_kept_thread_state.mDepth == 0)
+            {
+                PyErr_Clear();
+            }
             PyGILState_Release(mState);
             mStatus = false;
         }
