@@ -20,7 +20,8 @@ time per frame (core_cpu_ms_per_frame) to its RESULT line.
 Parts 1 to 3 receive by queueing buffers by hand, or through a pipeline with
 BENCH_STREAM_PIPELINE=1; part 4 always through a pipeline. Settings:
 BENCH_STREAM_PARTS ("unpaced paced sustained latency cores"), BENCH_STREAM_DURATION
-(10 s; the sustained part always 60 s)."""
+(10 s; the sustained part always 60 s), BENCH_STREAM_MODULES (the folder of the
+Python modules to measure, default the build's; another build's to compare)."""
 
 import os
 import pathlib
@@ -39,6 +40,7 @@ FASTCAM_DIRS = [ROOT.parent / "shared" / "tools" / "fastcam", ROOT.parent.parent
 PARTS = os.environ.get("BENCH_STREAM_PARTS", "unpaced paced sustained latency cores").split()
 DURATION = os.environ.get("BENCH_STREAM_DURATION", "10")
 PIPELINE = os.environ.get("BENCH_STREAM_PIPELINE", "") == "1"
+MODULES = os.environ.get("BENCH_STREAM_MODULES", str(BUILD / "python"))
 
 # part: bench.sh settings
 SETTINGS = {
@@ -54,7 +56,7 @@ ARAVIS_IN_SLOT = {"cores", "cores-paced"}
 
 
 def receiver_command(pipeline):
-    command = f"PYTHONPATH={BUILD / 'python'} {sys.executable} {HERE / 'rx_cpu.py'} -- " \
+    command = f"PYTHONPATH={MODULES} {sys.executable} {HERE / 'rx_cpu.py'} -- " \
               f"{sys.executable} {HERE / 'rx_python.py'}"
     return command + (" --pipeline" if pipeline else "")
 
@@ -84,8 +86,10 @@ def main():
         env.update(SETTINGS[part])
         if shutil.which("iperf3") is None:
             env["SKIP_IPERF"] = "1"
-        print(f"== {part}: RATE={env['RATE']} packet sizes {env['PACKET_SIZES']}, {env['DURATION']} s", flush=True)
+        print(f"== {part}: RATE={env['RATE']} packet sizes {env['PACKET_SIZES']}, {env['DURATION']} s; "
+              f"load average {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
         subprocess.run(["bash", str(bench_sh)], env=env, check=False)
+        print(f"   load average after: {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
         for out in sorted(pathlib.Path(work).glob("rx-*.out")):
             text = out.read_text().splitlines()
             line = [entry for entry in text if entry.startswith("RESULT ")]
