@@ -63,7 +63,10 @@ def receiver_command(pipeline):
 
 def aravis_command(bench_sh):
     """aravis_rx.py under rx_cpu.py, with a python3 that has aravis's binding."""
-    python = os.environ.get("PYTHON") or shutil.which("python3")
+    candidates = [os.environ.get("PYTHON"), "/usr/bin/python3", shutil.which("python3")]
+    probe = "import gi; gi.require_version('Aravis', '0.8'); from gi.repository import Aravis"
+    python = next((c for c in candidates if c and subprocess.run([c, "-c", probe], capture_output=True).returncode == 0),
+                  "python3")
     return f"{sys.executable} {HERE / 'rx_cpu.py'} -- {python} {bench_sh.parent / 'aravis_rx.py'} -q --verify"
 
 
