@@ -8,12 +8,20 @@ the receiver's core, as on a host whose NIC interrupts land there):
 2. paced: fastcam at 40 frames/s (about 4 Gb/s), packet size 9000;
 3. sustained: 125 MB/s (one Gigabit Ethernet line, 9.93 frames/s) for 60 s;
 4. latency: the delay from a completed block to the Python sink's
-   OnBufferReady, median and 99th percentile, at 40 frames/s.
+   OnBufferReady, median and 99th percentile, at 40 frames/s;
+5. cores: aravis's packet-socket receiver in the same slot, so that both
+   get the CPU time of the receiver's whole core beside their own (a packet
+   socket's copy runs in softirq, which the process is not always charged
+   for): unpaced at 9000 and 1500, and paced at 40 frames/s.
+
+Our receiver always runs under bench/rx_cpu.py, which adds the core's busy
+time per frame (core_cpu_ms_per_frame) to its RESULT line.
 
 Parts 1 to 3 receive by queueing buffers by hand, or through a pipeline with
 BENCH_STREAM_PIPELINE=1; part 4 always through a pipeline. Settings:
-BENCH_STREAM_PARTS ("unpaced paced sustained latency"), BENCH_STREAM_DURATION
-(10 s; the sustained part always 60 s)."""
+BENCH_STREAM_PARTS ("unpaced paced sustained latency cores"), BENCH_STREAM_DURATION
+(10 s; the sustained part always 60 s), BENCH_STREAM_MODULES (the folder of the
+Python modules to measure, default the build's; another build's to compare)."""
 
 import os
 import pathlib
@@ -29,9 +37,10 @@ BUILD = ROOT / "build"
 FASTCAM = BUILD / "sdk" / "gev" / "tools" / "fastcam"
 FASTCAM_DIRS = [ROOT.parent / "shared" / "tools" / "fastcam", ROOT.parent.parent / "shared" / "tools" / "fastcam"]
 
-PARTS = os.environ.get("BENCH_STREAM_PARTS", "unpaced paced sustained latency").split()
+PARTS = os.environ.get("BENCH_STREAM_PARTS", "unpaced paced sustained latency cores").split()
 DURATION = os.environ.get("BENCH_STREAM_DURATION", "10")
 PIPELINE = os.environ.get("BENCH_STREAM_PIPELINE", "") == "1"
+MODULES = os.environ.get("BENCH_STREAM_MODULES", str(BUILD / "python"))
 
 # part: bench.sh settings
 SETTINGS = {
@@ -39,12 +48,26 @@ SETTINGS = {
     "paced": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION),
     "sustained": dict(RATE="9.93", PACKET_SIZES="9000", DURATION="60", SKIP_IPERF="1", ARAVIS_UDP_ARGS=""),
     "latency": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
+    "cores": dict(RATE="0", PACKET_SIZES="9000 1500", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
+    "cores-paced": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
 }
+# Parts that put aravis's packet-socket receiver into the slot instead of ours.
+ARAVIS_IN_SLOT = {"cores", "cores-paced"}
 
 
 def receiver_command(pipeline):
-    command = f"PYTHONPATH={BUILD / 'python'} {sys.executable} {HERE / 'rx_python.py'}"
+    command = f"PYTHONPATH={MODULES} {sys.executable} {HERE / 'rx_cpu.py'} -- " \
+              f"{sys.executable} {HERE / 'rx_python.py'}"
     return command + (" --pipeline" if pipeline else "")
+
+
+def aravis_command(bench_sh):
+    """aravis_rx.py under rx_cpu.py, with a python3 that has aravis's binding."""
+    candidates = [os.environ.get("PYTHON"), "/usr/bin/python3", shutil.which("python3")]
+    probe = "import gi; gi.require_version('Aravis', '0.8'); from gi.repository import Aravis"
+    python = next((c for c in candidates if c and subprocess.run([c, "-c", probe], capture_output=True).returncode == 0),
+                  "python3")
+    return f"{sys.executable} {HERE / 'rx_cpu.py'} -- {python} {bench_sh.parent / 'aravis_rx.py'} -q --verify"
 
 
 def main():
@@ -55,20 +78,28 @@ def main():
     if not FASTCAM.exists() or bench_sh is None:
         print("skipped: build the tools (make build) with fastcam's sources beside the checkout")
         return
-    for part in PARTS:
+    parts = [name for part in PARTS for name in ((part, "cores-paced") if part == "cores" else (part,))]
+    for part in parts:
         pipeline = PIPELINE or part == "latency"
         work = tempfile.mkdtemp(prefix=f"bench-stream-{part}-")
         env = dict(os.environ, RPS="1", FASTCAM=str(FASTCAM), WORK=work, SKIP_ARV_TEST="1",
                    RX_NAME="tarn python" + (" (pipeline)" if pipeline else ""), RX_CMD=receiver_command(pipeline))
+        if part in ARAVIS_IN_SLOT:
+            env.update(RX_NAME="aravis-gi (core)", RX_CMD=aravis_command(bench_sh))
         env.update(SETTINGS[part])
         if shutil.which("iperf3") is None:
             env["SKIP_IPERF"] = "1"
-        print(f"== {part}: RATE={env['RATE']} packet sizes {env['PACKET_SIZES']}, {env['DURATION']} s", flush=True)
+        print(f"== {part}: RATE={env['RATE']} packet sizes {env['PACKET_SIZES']}, {env['DURATION']} s; "
+              f"load average {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
         subprocess.run(["bash", str(bench_sh)], env=env, check=False)
-        for out in sorted(pathlib.Path(work).glob("rx-tarn*.out")):
+        print(f"   load average after: {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
+        for out in sorted(pathlib.Path(work).glob("rx-*.out")):
             text = out.read_text().splitlines()
             line = [entry for entry in text if entry.startswith("RESULT ")]
             print("\n".join(f"  {out.stem}: {entry}" for entry in text if entry.startswith("rx_python: ")))
+            core = re.findall(r"core_(cpu_ms_per_frame|busy_pct|softirq_pct)=([0-9.na]+)", line[-1]) if line else []
+            if core:
+                print(f"  {out.stem}: receiver's core: " + ", ".join(f"{name} {value}" for name, value in core))
             delays = re.findall(r"latency_(median|p99)_us=([0-9.]+)", line[-1]) if line else []
             if delays:
                 print(f"  {out.stem}: completed block to OnBufferReady: "

@@ -5,6 +5,7 @@
 %module(directors="1") tarn_receive_313
 
 %include "tn_runtime.i"
+%include "tn_thread_state.i"
 TN_DIRECTOR_ERROR_REPORT("")
 %include "tn_string.i"
 %include "tn_core.i"

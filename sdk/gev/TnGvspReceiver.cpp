@@ -1,6 +1,7 @@
 #include "TnGvspReceiver.h"
 
 #include <errno.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string.h>
@@ -199,8 +200,6 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
             setsockopt(lHandle, SOL_SOCKET, SO_RCVBUFFORCE, &lSize, sizeof(lSize));
         }
     }
-    const int lOne = 1;
-    setsockopt(lHandle, SOL_SOCKET, SO_RXQ_OVFL, &lOne, sizeof(lOne));
     lResult = mResendSocket.Open();
     if (!lResult.IsOK())
     {
@@ -222,7 +221,7 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     mAssembler.SetProvider(aProvider);
     mAssembler.SetResendRequester(this);
     mBatch.Configure(mConfig.mBatchSize, mConfig.mPacketBufferSize);
-    mControl.assign(CMSG_SPACE(sizeof(uint32_t)), 0);
+    mDropsSeen = 0; // a new socket has dropped nothing
     mLocal = TnGvspReceiverStatistics();
     mPublished = TnGvspReceiverStatistics();
     return TnResult(TN_OK);
@@ -360,7 +359,7 @@ void TnGvspReceiver::SetPolicy(const TnGvspAssemblerConfig &aConfig)
     }
 }
 
-void TnGvspReceiver::ServeRequests(bool &aDropsKnown)
+void TnGvspReceiver::ServeRequests()
 {
     const uint32_t lRequests = mRequests.exchange(0);
     if ((lRequests & kRequestPolicy) != 0)
@@ -387,7 +386,7 @@ void TnGvspReceiver::ServeRequests(bool &aDropsKnown)
         mLocal = TnGvspReceiverStatistics();
         mAssembler.ResetStatistics();
         mBatch.ResetTruncated();
-        aDropsKnown = false;
+        ReadSocketDrops(mDropsSeen);
     }
 }
 
@@ -424,9 +423,23 @@ void TnGvspReceiver::ResetStatistics()
     {
         mLocal = TnGvspReceiverStatistics();
         mAssembler.ResetStatistics();
+        ReadSocketDrops(mDropsSeen);
     }
     std::lock_guard<std::mutex> lLock(mPublishMutex);
     mPublished = TnGvspReceiverStatistics();
+}
+
+bool TnGvspReceiver::ReadSocketDrops(uint32_t &aDrops) const
+{
+    uint32_t lInfo[SK_MEMINFO_VARS];
+    socklen_t lLength = sizeof(lInfo);
+    if (!mSocket.IsOpen() || getsockopt(mSocket.GetHandle(), SOL_SOCKET, SO_MEMINFO, lInfo, &lLength) != 0 ||
+        lLength <= SK_MEMINFO_DROPS * sizeof(uint32_t))
+    {
+        return false;
+    }
+    aDrops = lInfo[SK_MEMINFO_DROPS];
+    return true;
 }
 
 void TnGvspReceiver::Publish(uint64_t aNowUs, bool aForce)
@@ -436,6 +449,13 @@ void TnGvspReceiver::Publish(uint64_t aNowUs, bool aForce)
         return;
     }
     mLastPublishUs = aNowUs;
+    // The socket's drop counter, read here rather than with every datagram.
+    uint32_t lDrops;
+    if (ReadSocketDrops(lDrops))
+    {
+        mLocal.mSocketDrops += lDrops - mDropsSeen;
+        mDropsSeen = lDrops;
+    }
     mLocal.mAssembly = mAssembler.GetStatistics();
     mLocal.mTruncated = mBatch.GetTruncated();
     std::lock_guard<std::mutex> lLock(mPublishMutex);
@@ -470,8 +490,6 @@ void TnGvspReceiver::RequestResend(uint64_t aBlockId, uint32_t aFirstPacketId, u
 void TnGvspReceiver::Run()
 {
     const int lHandle = mSocket.GetHandle();
-    uint32_t lDropsSeen = 0;
-    bool lDropsKnown = true; // a new socket starts at 0 drops
     bool lWaitFirst = false;
     size_t lLastCount = 0;
     uint32_t lFullBatches = 0;
@@ -490,7 +508,7 @@ void TnGvspReceiver::Run()
     {
         if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
         {
-            ServeRequests(lDropsKnown);
+            ServeRequests();
         }
         if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
         {
@@ -529,8 +547,6 @@ void TnGvspReceiver::Run()
         }
         const size_t lSlots = mBatch.Prepare(mAssembler);
         mmsghdr *lMessages = mBatch.GetMessages();
-        lMessages[0].msg_hdr.msg_control = mControl.data();
-        lMessages[0].msg_hdr.msg_controllen = mControl.size();
         const int lReceived = recvmmsg(lHandle, lMessages, static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
         lNow = NowUs();
         // A short batch leaves the socket empty: wait before the next receive.
@@ -547,21 +563,6 @@ void TnGvspReceiver::Run()
             continue;
         }
         ++mLocal.mReceiveCalls;
-        for (cmsghdr *lMessage = CMSG_FIRSTHDR(&lMessages[0].msg_hdr); lMessage != nullptr;
-             lMessage = CMSG_NXTHDR(&lMessages[0].msg_hdr, lMessage))
-        {
-            if (lMessage->cmsg_level == SOL_SOCKET && lMessage->cmsg_type == SO_RXQ_OVFL)
-            {
-                uint32_t lDrops;
-                memcpy(&lDrops, CMSG_DATA(lMessage), sizeof(lDrops));
-                if (lDropsKnown)
-                {
-                    mLocal.mSocketDrops += lDrops - lDropsSeen;
-                }
-                lDropsSeen = lDrops;
-                lDropsKnown = true;
-            }
-        }
         mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), lNow);
         lPollTimers(lWaitFirst, lFullBatches, lNow);
         Publish(lNow, false);

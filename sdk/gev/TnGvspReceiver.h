@@ -216,7 +216,9 @@ private:
     /// first with aDrain), and waits until it has; does it here when the
     /// thread does not run.
     TnResult RunAbort(bool aDrain);
-    void ServeRequests(bool &aDropsKnown);
+    void ServeRequests();
+    /// The socket's count of dropped datagrams (SO_MEMINFO).
+    bool ReadSocketDrops(uint32_t &aDrops) const;
     void RequestResend(uint64_t aBlockId, uint32_t aFirstPacketId, uint32_t aLastPacketId,
                        bool aExtendedIds) override;
 
@@ -247,7 +249,7 @@ private:
     TnGvspAssemblerConfig mPolicy;   // guarded by mRequestMutex
     TnGvspAssembler mAssembler;
     TnGvspScatterBatch mBatch;
-    std::vector<uint8_t> mControl; // one SO_RXQ_OVFL control message per batch slot
+    uint32_t mDropsSeen; // the socket's drop count last read (receive thread, or any while it does not run)
     uint16_t mRequestId;
     TnGvspReceiverStatistics mLocal; // the receive thread's own
     uint64_t mLastPublishUs;

@@ -165,8 +165,12 @@ class Sink(rx.TnPipelineEventSink):
     def __init__(self):
         super().__init__()
         self.frames, self.threads, self.done = [], set(), threading.Event()
+        self.local, self.calls = threading.local(), []
     def OnBufferReady(self, pipeline):
         self.threads.add(threading.get_ident())
+        # One Python thread state serves every call on the pipeline's thread.
+        self.local.calls = getattr(self.local, "calls", 0) + 1
+        self.calls.append(self.local.calls)
         result, buffer, operation = pipeline.RetrieveNextBuffer(0)
         if result.IsOK():
             self.frames.append([buffer.GetBlockID(), operation.IsOK(), holds_fake_pattern(buffer)])
@@ -184,11 +188,12 @@ stop()
 pipeline.Stop()
 out["frames"] = sink.frames
 out["own thread"] = threading.get_ident() not in sink.threads and len(sink.threads) == 1
+out["one state"] = sink.calls == list(range(1, len(sink.calls) + 1))
 out["dropped"] = stream.GetParameters().GetIntegerValue("PipelineImagesDropped")[1]
 pipeline.UnregisterEventSink(sink)
 camera.kill()
 ''', timeout=120)
-    assert out["start"] == "OK" and out["in time"] and out["own thread"]
+    assert out["start"] == "OK" and out["in time"] and out["own thread"] and out["one state"]
     assert len(out["frames"]) >= 6
     assert all(ok and pattern for _, ok, pattern in out["frames"]), out["frames"]
 

@@ -258,6 +258,35 @@ TEST(GvspStream, MulticastGroupAndSocketSettings)
     EXPECT_FALSE(lReceiver.Open(lReceiveConfig, nullptr).IsOK());
 }
 
+TEST(GvspStream, DatagramsTheSocketDroppedAreCounted)
+{
+    REQUIRE_NETWORK();
+    Checker lChecker(4, 64000, 320);
+    TnGvspReceiverConfig lReceiveConfig;
+    lReceiveConfig.mLocalAddress = kLoopback;
+    lReceiveConfig.mSocketBufferSize = 4096; // the system's least: a few datagrams
+    TnGvspReceiver lReceiver;
+    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    TestFrames lFrames(320, 200, 4);
+    TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), FaultySenderConfig(0, 0, 0), &lFrames).IsOK());
+    lFrames.Send(lSender, 3); // nobody receives yet: the socket overflows
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(lReceiver.Start().IsOK());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    lReceiver.Stop();
+    const uint64_t lDrops = lReceiver.GetStatistics().mSocketDrops;
+    EXPECT_GT(lDrops, 0u);
+    for (const auto &lOutcome : lChecker.mOutcomes)
+    {
+        EXPECT_NE(lOutcome.second.mResult, uint32_t(TN_OK)) << "block " << lOutcome.first;
+    }
+    // A reset starts the count anew from the socket's current count.
+    lReceiver.ResetStatistics();
+    lReceiver.Stop();
+    EXPECT_EQ(lReceiver.GetStatistics().mSocketDrops, 0u);
+}
+
 TEST(GvspStream, SenderKeepsRecentBlocksForResendAndReleasesEachBlockOnce)
 {
     REQUIRE_NETWORK();
