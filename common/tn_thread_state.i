@@ -10,7 +10,9 @@
  * deleted, unless the interpreter is already finishing (then it is left for
  * the interpreter to clear). Every SDK call from Python that waits for such
  * a thread to end releases the lock first (the module is built with
- * threads), so the ending thread can take it to delete its state. */
+ * threads), so the ending thread can take it to delete its state. Like every
+ * forwarding call, a call that comes once the interpreter shuts down is
+ * refused (tn_enter_python, tn_runtime.i). */
 %{
 namespace
 {
@@ -43,11 +45,11 @@ public:
         TnKeptThreadState &lKept = tn_kept_thread_state;
         if (lKept.mState == nullptr && PyGILState_GetThisThreadState() == nullptr)
         {
-            (void)PyGILState_Ensure(); // makes the thread's state and takes the lock
+            (void)tn_enter_python(); // makes the thread's state and takes the lock
             lKept.mState = PyEval_SaveThread();
         }
         mKept = lKept.mState != nullptr;
-        mState = PyGILState_Ensure();
+        mState = tn_enter_python();
         lKept.mDepth += mKept ? 1 : 0;
     }
 
