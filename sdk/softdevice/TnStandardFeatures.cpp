@@ -79,10 +79,10 @@ const TnGenAccessMode RW = TnGenAccessModeReadWrite;
 const TnGenAccessMode WO = TnGenAccessModeWriteOnly;
 
 /// A feature's description, filled by chained calls.
-class Spec
+class FeatureBuilder
 {
 public:
-    Spec(FeatureKind aKind, const std::string &aName, const char *aCategory, int aOwner = -1)
+    FeatureBuilder(FeatureKind aKind, const std::string &aName, const char *aCategory, int aOwner = -1)
     {
         mSpec.mKind = aKind;
         mSpec.mName = aName;
@@ -94,7 +94,7 @@ public:
     }
 
     /// The value lies in a register (or a bit field of it).
-    Spec &Register(const TnRegister *aRegister, int aLowBit = -1, int aHighBit = -1)
+    FeatureBuilder &Register(const TnRegister *aRegister, int aLowBit = -1, int aHighBit = -1)
     {
         mSpec.mHasRegister = true;
         RegisterBinding &lBinding = mSpec.mRegister;
@@ -108,7 +108,7 @@ public:
         return *this;
     }
 
-    Spec &Limits(int64_t aMin, int64_t aMax, int64_t aInc = 1)
+    FeatureBuilder &Limits(int64_t aMin, int64_t aMax, int64_t aInc = 1)
     {
         mSpec.mHasIntLimits = true;
         mSpec.mMin = aMin;
@@ -117,7 +117,7 @@ public:
         return *this;
     }
 
-    Spec &Entry(const std::string &aName, int64_t aValue)
+    FeatureBuilder &Entry(const std::string &aName, int64_t aValue)
     {
         EnumEntrySpec lEntry;
         lEntry.mName = aName;
@@ -127,26 +127,26 @@ public:
         return *this;
     }
 
-    Spec &Text(const std::string &aToolTip)
+    FeatureBuilder &Text(const std::string &aToolTip)
     {
         mSpec.mToolTip = aToolTip;
         mSpec.mDescription = aToolTip;
         return *this;
     }
 
-    Spec &Locked() { mSpec.mTLLocked = true; return *this; }
-    Spec &Streamable() { mSpec.mStreamable = true; return *this; }
-    Spec &Visibility(TnGenVisibility aVisibility) { mSpec.mVisibility = aVisibility; return *this; }
-    Spec &Representation(TnGenRepresentation aRepresentation) { mSpec.mRepresentation = aRepresentation; return *this; }
-    Spec &Access(TnGenAccessMode aAccess) { mSpec.mAccessMode = aAccess; return *this; }
-    Spec &Selector(const std::string &aSelector) { mSpec.mSelectors.push_back(aSelector); return *this; }
-    Spec &Indexed(const std::string &aSelector, uint32_t aOffset)
+    FeatureBuilder &Locked() { mSpec.mTLLocked = true; return *this; }
+    FeatureBuilder &Streamable() { mSpec.mStreamable = true; return *this; }
+    FeatureBuilder &Visibility(TnGenVisibility aVisibility) { mSpec.mVisibility = aVisibility; return *this; }
+    FeatureBuilder &Representation(TnGenRepresentation aRepresentation) { mSpec.mRepresentation = aRepresentation; return *this; }
+    FeatureBuilder &Access(TnGenAccessMode aAccess) { mSpec.mAccessMode = aAccess; return *this; }
+    FeatureBuilder &Selector(const std::string &aSelector) { mSpec.mSelectors.push_back(aSelector); return *this; }
+    FeatureBuilder &Indexed(const std::string &aSelector, uint32_t aOffset)
     {
         mSpec.mRegister.mIndexSelector = aSelector;
         mSpec.mRegister.mIndexOffset = aOffset;
         return *this;
     }
-    Spec &Unit(const std::string &aUnit) { mSpec.mUnit = aUnit; return *this; }
+    FeatureBuilder &Unit(const std::string &aUnit) { mSpec.mUnit = aUnit; return *this; }
 
     const FeatureSpec &Get() const { return mSpec; }
 
@@ -335,7 +335,7 @@ uint32_t ComputePayloadSize(const TnSourceDescription &aSource)
 std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const TnStandardRegisters &aRegisters)
 {
     std::vector<FeatureSpec> lFeatures;
-    const auto lAdd = [&lFeatures](const Spec &aSpec) { lFeatures.push_back(aSpec.Get()); };
+    const auto lAdd = [&lFeatures](const FeatureBuilder &aSpec) { lFeatures.push_back(aSpec.Get()); };
 
     // Identity, from the bootstrap registers.
     struct Text
@@ -357,7 +357,7 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
          "A name the user gives the device."}};
     for (const Text &lText : lTexts)
     {
-        FeatureSpec lSpec = Spec(FeatureKind::String, lText.mName, kDeviceControl).Text(lText.mToolTip).Get();
+        FeatureSpec lSpec = FeatureBuilder(FeatureKind::String, lText.mName, kDeviceControl).Text(lText.mToolTip).Get();
         lSpec.mHasRegister = true;
         lSpec.mRegister.mAddress = lText.mAddress;
         lSpec.mRegister.mLength = lText.mLength;
@@ -368,7 +368,7 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
     // Registers of the bootstrap space, by address.
     const auto lBoot = [](FeatureKind aKind, const std::string &aName, const char *aCategory, uint32_t aAddress,
                           uint32_t aLength, bool aReadable, bool aWritable, int aLowBit = -1, int aHighBit = -1) {
-        Spec lSpec(aKind, aName, aCategory);
+        FeatureBuilder lSpec(aKind, aName, aCategory);
         FeatureSpec lFeature = lSpec.Get();
         lFeature.mHasRegister = true;
         lFeature.mRegister.mAddress = aAddress;
@@ -460,11 +460,11 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
         lBoot(FeatureKind::Integer, "GevMCRC", kTransport, gev::kRegMessageChannelRetryCount, 4, true, true));
 
     // Device-wide controls.
-    lAdd(Spec(FeatureKind::Command, "DeviceReset", kDeviceControl)
+    lAdd(FeatureBuilder(FeatureKind::Command, "DeviceReset", kDeviceControl)
              .Register(aRegisters.mDeviceReset)
              .Text("Resets the device as a power cycle would: control is released, streams stop and the registers "
                    "take their values at start."));
-    lAdd(Spec(FeatureKind::Integer, "TLParamsLocked", kTransport)
+    lAdd(FeatureBuilder(FeatureKind::Integer, "TLParamsLocked", kTransport)
              .Register(aRegisters.mTLParamsLocked)
              .Limits(0, 1)
              .Visibility(TnGenVisibilityInvisible)
@@ -472,7 +472,7 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
     const size_t lSources = aRegisters.mSources.size();
     if (lSources > 1)
     {
-        Spec lSelector(FeatureKind::Enumeration, "SourceSelector", kSourceControl);
+        FeatureBuilder lSelector(FeatureKind::Enumeration, "SourceSelector", kSourceControl);
         lSelector.Register(aRegisters.mSourceSelector).Text("Selects the source that the image features control.");
         for (size_t lIndex = 0; lIndex < lSources; ++lIndex)
         {
@@ -480,8 +480,8 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
         }
         lAdd(lSelector);
     }
-    Spec lUserSet(FeatureKind::Enumeration, "UserSetSelector", kUserSets);
-    Spec lUserSetDefault(FeatureKind::Enumeration, "UserSetDefault", kUserSets);
+    FeatureBuilder lUserSet(FeatureKind::Enumeration, "UserSetSelector", kUserSets);
+    FeatureBuilder lUserSetDefault(FeatureKind::Enumeration, "UserSetDefault", kUserSets);
     lUserSet.Register(aRegisters.mUserSetSelector).Text("Selects the user set to load or save.");
     lUserSetDefault.Register(aRegisters.mUserSetDefault).Text("The user set the device loads when it starts.");
     for (uint32_t lIndex = 0; lIndex <= aConfig.mUserSetCount; ++lIndex)
@@ -491,11 +491,11 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
         lUserSetDefault.Entry(lName, lIndex);
     }
     lAdd(lUserSet);
-    lAdd(Spec(FeatureKind::Command, "UserSetLoad", kUserSets)
+    lAdd(FeatureBuilder(FeatureKind::Command, "UserSetLoad", kUserSets)
              .Register(aRegisters.mUserSetLoad)
              .Selector("UserSetSelector")
              .Text("Loads the selected user set."));
-    lAdd(Spec(FeatureKind::Command, "UserSetSave", kUserSets)
+    lAdd(FeatureBuilder(FeatureKind::Command, "UserSetSave", kUserSets)
              .Register(aRegisters.mUserSetSave)
              .Selector("UserSetSelector")
              .Text("Saves the features into the selected user set."));
@@ -508,42 +508,42 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
         const TnSourceRegisters &lR = aRegisters.mSources[lIndex];
         const TnSourceDescription lSource =
             lIndex < aConfig.mSources.size() ? aConfig.mSources[lIndex] : TnSourceDescription();
-        Spec lScan(FeatureKind::Enumeration, "DeviceScanType", kDeviceControl, lOwner);
+        FeatureBuilder lScan(FeatureKind::Enumeration, "DeviceScanType", kDeviceControl, lOwner);
         lScan.Register(lR.mScanType).Entry("Areascan", 0).Entry("Linescan", 1).Text("The kind of scan of the source.");
         lAdd(lScan);
-        lAdd(Spec(FeatureKind::Integer, "Width", kImageFormat, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "Width", kImageFormat, lOwner)
                  .Register(lR.mWidth)
                  .Limits(lSource.mWidthMin, lSource.mWidthMax, lSource.mWidthInc)
                  .Locked()
                  .Streamable()
                  .Unit("px")
                  .Text("Width of the image."));
-        lAdd(Spec(FeatureKind::Integer, "Height", kImageFormat, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "Height", kImageFormat, lOwner)
                  .Register(lR.mHeight)
                  .Limits(lSource.mHeightMin, lSource.mHeightMax, lSource.mHeightInc)
                  .Locked()
                  .Streamable()
                  .Unit("px")
                  .Text("Height of the image."));
-        lAdd(Spec(FeatureKind::Integer, "OffsetX", kImageFormat, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "OffsetX", kImageFormat, lOwner)
                  .Register(lR.mOffsetX)
                  .Limits(0, lSource.mWidthMax - std::min(lSource.mWidthMax, lSource.mWidthMin))
                  .Locked()
                  .Streamable()
                  .Text("Horizontal offset of the image in the sensor."));
-        lAdd(Spec(FeatureKind::Integer, "OffsetY", kImageFormat, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "OffsetY", kImageFormat, lOwner)
                  .Register(lR.mOffsetY)
                  .Limits(0, lSource.mHeightMax - std::min(lSource.mHeightMax, lSource.mHeightMin))
                  .Locked()
                  .Streamable()
                  .Text("Vertical offset of the image in the sensor."));
-        lAdd(Spec(FeatureKind::Integer, "WidthMax", kImageFormat, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "WidthMax", kImageFormat, lOwner)
                  .Register(lR.mWidthMax)
                  .Text("The largest width."));
-        lAdd(Spec(FeatureKind::Integer, "HeightMax", kImageFormat, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "HeightMax", kImageFormat, lOwner)
                  .Register(lR.mHeightMax)
                  .Text("The largest height."));
-        Spec lPixel(FeatureKind::Enumeration, "PixelFormat", kImageFormat, lOwner);
+        FeatureBuilder lPixel(FeatureKind::Enumeration, "PixelFormat", kImageFormat, lOwner);
         lPixel.Register(lR.mPixelFormat).Locked().Streamable().Text("Format of the pixels.");
         std::vector<TnPixelType> lTypes = lSource.mPixelTypes;
         if (std::find(lTypes.begin(), lTypes.end(), lSource.mPixelType) == lTypes.end())
@@ -561,11 +561,11 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
             }
         }
         lAdd(lPixel);
-        lAdd(Spec(FeatureKind::Integer, "PayloadSize", kTransport, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "PayloadSize", kTransport, lOwner)
                  .Register(lR.mPayloadSize)
                  .Unit("B")
                  .Text("Bytes of one block of the stream."));
-        lAdd(Spec(FeatureKind::Enumeration, "AcquisitionMode", kAcquisition, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Enumeration, "AcquisitionMode", kAcquisition, lOwner)
                  .Register(lR.mAcquisitionMode)
                  .Entry("Continuous", 0)
                  .Entry("SingleFrame", 1)
@@ -573,57 +573,57 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
                  .Locked()
                  .Streamable()
                  .Text("How many frames an acquisition takes."));
-        lAdd(Spec(FeatureKind::Command, "AcquisitionStart", kAcquisition, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Command, "AcquisitionStart", kAcquisition, lOwner)
                  .Register(lR.mAcquisitionStart)
                  .Text("Starts the acquisition."));
-        lAdd(Spec(FeatureKind::Command, "AcquisitionStop", kAcquisition, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Command, "AcquisitionStop", kAcquisition, lOwner)
                  .Register(lR.mAcquisitionStop)
                  .Text("Stops the acquisition."));
-        lAdd(Spec(FeatureKind::Integer, "AcquisitionFrameCount", kAcquisition, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "AcquisitionFrameCount", kAcquisition, lOwner)
                  .Register(lR.mAcquisitionFrameCount)
                  .Limits(1, 65535)
                  .Locked()
                  .Streamable()
                  .Text("Frames of a MultiFrame acquisition."));
         const uint32_t lPacketMax = std::max<uint32_t>(576, std::min<uint32_t>(lSource.mPacketSizeMax, 65535) & ~3u);
-        lAdd(Spec(FeatureKind::Integer, "GevSCPSPacketSize", kTransport, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "GevSCPSPacketSize", kTransport, lOwner)
                  .Register(lR.mPacketSize, 0, 15)
                  .Limits(576, lPacketMax, 4)
                  .Unit("B")
                  .Text("Size of the stream's packets, headers included."));
-        lAdd(Spec(FeatureKind::Boolean, "GevSCPSFireTestPacket", kTransport, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Boolean, "GevSCPSFireTestPacket", kTransport, lOwner)
                  .Register(lR.mPacketSize, 31)
                  .Visibility(TnGenVisibilityGuru)
                  .Text("Sends one test packet of the packet size."));
-        lAdd(Spec(FeatureKind::Boolean, "GevSCPSDoNotFragment", kTransport, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Boolean, "GevSCPSDoNotFragment", kTransport, lOwner)
                  .Register(lR.mPacketSize, 30)
                  .Visibility(TnGenVisibilityGuru)
                  .Text("Sets the do-not-fragment bit of the stream's packets."));
-        lAdd(Spec(FeatureKind::Integer, "GevSCPHostPort", kTransport, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "GevSCPHostPort", kTransport, lOwner)
                  .Register(lR.mStreamPort, 0, 15)
                  .Visibility(TnGenVisibilityExpert)
                  .Text("The stream's destination port."));
-        lAdd(Spec(FeatureKind::Integer, "GevSCDA", kTransport, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "GevSCDA", kTransport, lOwner)
                  .Register(lR.mDestination)
                  .Representation(TnGenRepresentationIPV4Address)
                  .Visibility(TnGenVisibilityExpert)
                  .Text("The stream's destination address."));
-        lAdd(Spec(FeatureKind::Integer, "GevSCSP", kTransport, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "GevSCSP", kTransport, lOwner)
                  .Register(lR.mSourcePort, 0, 15)
                  .Visibility(TnGenVisibilityExpert)
                  .Text("The stream's source port."));
-        lAdd(Spec(FeatureKind::Integer, "GevSCPD", kTransport, lOwner)
+        lAdd(FeatureBuilder(FeatureKind::Integer, "GevSCPD", kTransport, lOwner)
                  .Register(lR.mPacketDelay)
                  .Visibility(TnGenVisibilityExpert)
                  .Text("Delay between the stream's packets, in timestamp ticks."));
         if (!lSource.mChunks.empty())
         {
-            lAdd(Spec(FeatureKind::Boolean, "ChunkModeActive", kChunks, lOwner)
+            lAdd(FeatureBuilder(FeatureKind::Boolean, "ChunkModeActive", kChunks, lOwner)
                      .Register(lR.mChunkModeActive)
                      .Locked()
                      .Streamable()
                      .Text("Sends chunks with the images."));
-            Spec lChunkSelector(FeatureKind::Enumeration, "ChunkSelector", kChunks, lOwner);
+            FeatureBuilder lChunkSelector(FeatureKind::Enumeration, "ChunkSelector", kChunks, lOwner);
             lChunkSelector.Register(lR.mChunkSelector).Text("Selects the chunk that ChunkEnable controls.");
             std::vector<std::string> lChunkNames;
             for (size_t lChunk = 0; lChunk < lSource.mChunks.size() && lChunk < kMaxChunks; ++lChunk)
@@ -636,7 +636,7 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
                 }
             }
             lAdd(lChunkSelector);
-            FeatureSpec lEnable = Spec(FeatureKind::Boolean, "ChunkEnable", kChunks, lOwner)
+            FeatureSpec lEnable = FeatureBuilder(FeatureKind::Boolean, "ChunkEnable", kChunks, lOwner)
                                       .Register(lR.mChunkEnable)
                                       .Selector("ChunkSelector")
                                       .Indexed("ChunkSelector", 4)

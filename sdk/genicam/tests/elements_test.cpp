@@ -201,7 +201,7 @@ TEST(Iidc, ConfigurationRomAndLockNodes)
     ASSERT_TRUE(lDevice);
     EXPECT_TRUE(tn::genicam::GetWarnings(lDevice.mArray.get()).empty());
     lDevice.PokeBig(0x400, 0x04A0B0C0);
-    // A directory of two entries: unit spec 0x12 = 0x00A02D, version 0x13 = 0x000102.
+    // A directory of two entries: unit specifier id 0x12 = 0x00A02D, version 0x13 = 0x000102.
     lDevice.PokeBig(0x410, 0x00020000);
     lDevice.PokeBig(0x414, 0x1200A02D);
     lDevice.PokeBig(0x418, 0x13000102);
