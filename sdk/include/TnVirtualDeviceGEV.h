@@ -34,7 +34,7 @@ public:
     /// The GigE Vision version announced (2.0 at first); TN_INVALID_PARAMETER
     /// for a major version other than 1 or 2.
     TnResult SetGEVSpecificationVersion(uint16_t aMajor, uint16_t aMinor);
-    /// The GigE Vision specification version the device reports, written
+    /// The GigE Vision version the device reports, written
     /// through aMajor and aMinor.
     TnResult GetGEVSpecificationVersion(uint16_t &aMajor, uint16_t &aMinor);
     /// Whether the GVCP capability register announces packet resend.
