@@ -57,7 +57,7 @@ test = subprocess.run(["arv-camera-test-0.8", "-n", "127.0.0.1", "--duration=1"]
                       timeout=60)
 out["camera test"] = test.stdout
 if {grab!r}:
-    frames = subprocess.run(["/usr/bin/python3", "-I", {str(HERE / "aravis_grab.py")!r}, "127.0.0.1", "20"],
+    frames = subprocess.run(["/usr/bin/python3", "-I", {str(HERE.parent / "aravis_grab.py")!r}, "127.0.0.1", "20"],
                             capture_output=True, text=True, timeout=60)
     out["grabbed"] = frames.stdout.split("\\n") + [frames.stderr[-2000:]]
     out["sent"] = {{str(block): crc for block, crc in source.sent.items()}}

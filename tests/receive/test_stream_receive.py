@@ -17,7 +17,7 @@ BUILD = pathlib.Path(os.environ.get("TARN_BUILD_DIR", ROOT / "build"))
 TOOLS = BUILD / "sdk" / "gev" / "tools"
 SENDER = TOOLS / "tn_gvsp_send"
 FASTCAM = TOOLS / "fastcam"
-ARAVIS_GRAB = pathlib.Path(__file__).resolve().parent / "aravis_grab.py"
+ARAVIS_GRAB = pathlib.Path(__file__).resolve().parent.parent / "aravis_grab.py"
 SYSTEM_PYTHON = "/usr/bin/python3"
 
 # Checks every test's code shares: the fake camera's pattern (pixel (x, y) of
@@ -116,7 +116,9 @@ def test_fake_camera_frames_equal_what_aravis_receives(isolated, tmp_path):
 import os
 grab = subprocess.run(["{SYSTEM_PYTHON}", "{ARAVIS_GRAB}", "127.0.0.1", "3", "{tmp_path}"], capture_output=True,
                       text=True, timeout=30, env={{k: v for k, v in os.environ.items() if k != "PYTHONPATH"}})
-out["aravis"] = grab.stdout.split()
+# The image's width and height, then the ids of the frames it saved.
+lines = [line.split() for line in grab.stdout.splitlines() if line]
+out["aravis"] = (lines[0] + [line[0] for line in lines[1:] if line[0].isdigit()]) if lines else []
 out["aravis errors"] = grab.stderr[-1000:]
 ''' + CONNECT + '''
 assert features.SetEnumValue("PixelFormat", "Mono8")[0].IsOK()
