@@ -52,11 +52,24 @@ public:
 class DecompressionCore
 {
 public:
-    DecompressionCore() { mPool.Start(std::max(1u, ProcessorCount() / 2)); }
+    /// The workers, started at first use.
+    WorkerPool &Pool()
+    {
+        if (mPool.GetWorkerCount() != mThreads)
+        {
+            mPool.Start(mThreads);
+        }
+        return mPool;
+    }
+
+    uint32_t Priority() const { return mPool.GetPriority(); }
 
     mutable std::mutex mLock;
-    WorkerPool mPool;
+    uint32_t mThreads = std::max(1u, ProcessorCount() / 2);
     ptc1::Decoder mDecoder;
+
+private:
+    WorkerPool mPool;
 };
 } // namespace convert
 } // namespace tn
@@ -219,7 +232,7 @@ TnResult TnDecompressionFilter::Execute(const TnBuffer *aIn, TnBuffer *aOut)
         return lResult;
     }
     TnImage *lOut = aOut->GetImage();
-    lResult = mCore->mDecoder.Decode(lHeader, lData, lSize, lOut->GetDataPointer(), mCore->mPool);
+    lResult = mCore->mDecoder.Decode(lHeader, lData, lSize, lOut->GetDataPointer(), mCore->Pool());
     if (lResult.IsOK())
     {
         lOut->SetOffsetX(lImage.mOffsetX);
@@ -238,30 +251,28 @@ TnResult TnDecompressionFilter::SetThreadCount(uint32_t aCount)
         return TnResult(TN_INVALID_PARAMETER, TnString("the decompression filter takes 1 to 64 threads"));
     }
     std::lock_guard<std::mutex> lGuard(mCore->mLock);
-    if (aCount == mCore->mPool.GetWorkerCount())
-    {
-        return TnResult(TN_OK);
-    }
-    return mCore->mPool.Start(aCount);
+    mCore->mThreads = aCount;
+    return TnResult(TN_OK);
 }
 
 uint32_t TnDecompressionFilter::GetThreadCount() const
 {
     std::lock_guard<std::mutex> lGuard(mCore->mLock);
-    return mCore->mPool.GetWorkerCount();
+    return mCore->mThreads;
 }
 
 TnResult TnDecompressionFilter::GetThreadsPriority(uint32_t &aPriority) const
 {
     std::lock_guard<std::mutex> lGuard(mCore->mLock);
-    aPriority = mCore->mPool.GetPriority();
+    aPriority = mCore->Priority();
     return TnResult(TN_OK);
 }
 
 TnResult TnDecompressionFilter::SetThreadsPriority(uint32_t aPriority)
 {
     std::lock_guard<std::mutex> lGuard(mCore->mLock);
-    return mCore->mPool.SetPriority(aPriority);
+    // The workers, started now, take the priority or refuse it.
+    return mCore->Pool().SetPriority(aPriority);
 }
 
 bool TnDecompressionFilter::IsCompressed(const TnBuffer *aIn)

@@ -462,8 +462,7 @@ HeaderState ReadHeader(const uint8_t *aData, uint64_t aSize, Header &aHeader)
     Plan lPlan;
     if (!PlanOf(lHeader.mImage, lHeader.mMode, lPlan) || lPlan.mImageSize != lHeader.mImageSize ||
         lHeader.mBandUnit == 0 || lHeader.mBandCount == 0 || BandCount(lPlan, lHeader.mBandUnit) != lHeader.mBandCount ||
-        uint64_t(lHeader.mBandCount) * kBandEntrySize > lHeader.mPayloadSize ||
-        lHeader.mPayloadSize > aSize - kHeaderSize)
+        uint64_t(lHeader.mBandCount) * kBandEntrySize > lHeader.mPayloadSize)
     {
         return HeaderState::Corrupted;
     }

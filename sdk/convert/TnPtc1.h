@@ -87,7 +87,7 @@ enum class HeaderState
 
 /// Reads and checks the header at the start of aSize bytes: its checksum,
 /// version and sizes, and that its geometry, mode and bands agree with each
-/// other and fit aSize.
+/// other. Whether the bytes after it are all there is the decoder's to see.
 TN_BUFFER_RECEIVE_API HeaderState ReadHeader(const uint8_t *aData, uint64_t aSize, Header &aHeader);
 
 /// Whether images of the pixel type can be compressed: any known pixel type

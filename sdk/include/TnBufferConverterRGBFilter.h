@@ -19,6 +19,7 @@ public:
     /// A filter that leaves images unchanged: gains 1, offsets 0.
     TnBufferConverterRGBFilter();
 
+    /// Destroys the filter; converters that took its values keep them.
     virtual ~TnBufferConverterRGBFilter();
 
     /// The gain of red.

@@ -41,6 +41,7 @@ public:
     /// A filter with the encoding ``TnEncodingPTC1``.
     TnCompressionFilter();
 
+    /// Destroys the filter.
     virtual ~TnCompressionFilter();
 
     /// Compresses the image of ``aIn`` into ``aOut``, which takes its block

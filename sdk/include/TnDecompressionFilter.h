@@ -29,7 +29,7 @@ class DecompressionCore;
 class TN_BUFFER_RECEIVE_API TnDecompressionFilter : public ITnFilter
 {
 public:
-    /// A filter with its worker threads started.
+    /// A filter whose worker threads start when it is first used.
     TnDecompressionFilter();
 
     /// Ends the worker threads.
@@ -65,7 +65,7 @@ public:
 
     /// Whether ``aIn`` is a compressed buffer whose header this filter reads:
     /// of the compressed payload type, with a whole and valid header. Reads
-    /// the header only.
+    /// the header only: the data after it may still be cut short or damaged.
     static bool IsCompressed(const TnBuffer *aIn);
 
     /// The pixel type, width and height that ``aIn`` decompresses to, read
