@@ -12,31 +12,24 @@ TnResult ViewOf(const ITnImage *aImage, SourceView &aView)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no source image"));
     }
-    buffer::ImageGeometry lGeometry;
-    lGeometry.mPixelType = aImage->GetPixelType();
-    lGeometry.mWidth = aImage->GetWidth();
-    lGeometry.mHeight = aImage->GetHeight();
-    lGeometry.mPaddingX = aImage->GetPaddingX();
-    lGeometry.mPaddingY = aImage->GetPaddingY();
-    uint32_t lSize = 0;
-    const uint8_t *lData = aImage->GetDataPointer();
-    if (lData == nullptr || lGeometry.mWidth == 0 || lGeometry.mHeight == 0 ||
-        !buffer::ComputeImageSize(lGeometry, lSize) || lSize > aImage->GetImageSize())
+    SourceView lView;
+    lView.mPixelType = aImage->GetPixelType();
+    lView.mWidth = aImage->GetWidth();
+    lView.mHeight = aImage->GetHeight();
+    lView.mOffsetX = aImage->GetOffsetX();
+    lView.mOffsetY = aImage->GetOffsetY();
+    lView.mPaddingX = aImage->GetPaddingX();
+    lView.mPaddingY = aImage->GetPaddingY();
+    lView.mBlockID = aImage->GetBlockID();
+    lView.mTimestamp = aImage->GetTimestamp();
+    lView.mReceptionTime = aImage->GetReceptionTime();
+    lView.mData = aImage->GetDataPointer();
+    if (lView.mData == nullptr || lView.mWidth == 0 || lView.mHeight == 0 || !buffer::ComputeImageSize(lView, lView.mSize) ||
+        lView.mSize > aImage->GetImageSize())
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("the source is no image in memory"));
     }
-    aView.mData = lData;
-    aView.mSize = lSize;
-    aView.mPixelType = lGeometry.mPixelType;
-    aView.mWidth = lGeometry.mWidth;
-    aView.mHeight = lGeometry.mHeight;
-    aView.mOffsetX = aImage->GetOffsetX();
-    aView.mOffsetY = aImage->GetOffsetY();
-    aView.mPaddingX = lGeometry.mPaddingX;
-    aView.mPaddingY = lGeometry.mPaddingY;
-    aView.mBlockID = aImage->GetBlockID();
-    aView.mTimestamp = aImage->GetTimestamp();
-    aView.mReceptionTime = aImage->GetReceptionTime();
+    aView = lView;
     return TnResult(TN_OK);
 }
 

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "TnBuffer.h"
+#include "TnBufferInternal.h"
 #include "TnImage.h"
 #include "TnResult.h"
 
@@ -13,20 +14,19 @@ namespace tn
 {
 namespace convert
 {
+/// What describes an image besides its bytes: its geometry, block ID and
+/// timestamp.
+struct ImageInfo : buffer::ImageGeometry
+{
+    uint64_t mBlockID = 0;
+    uint64_t mTimestamp = 0;
+};
+
 /// A readable image: its memory holds its image size of bytes.
-struct SourceView
+struct SourceView : ImageInfo
 {
     const uint8_t *mData = nullptr;
     uint32_t mSize = 0; ///< bytes of the image, paddings included
-    TnPixelType mPixelType = TnPixelUndefined;
-    uint32_t mWidth = 0;
-    uint32_t mHeight = 0;
-    uint32_t mOffsetX = 0;
-    uint32_t mOffsetY = 0;
-    uint16_t mPaddingX = 0;
-    uint16_t mPaddingY = 0;
-    uint64_t mBlockID = 0;
-    uint64_t mTimestamp = 0;
     uint64_t mReceptionTime = 0;
 };
 

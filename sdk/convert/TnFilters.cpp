@@ -109,17 +109,7 @@ TnResult TnCompressionFilter::Execute(const TnBuffer *aIn, TnBuffer *aOut)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("the input and the output share memory"));
     }
-    ptc1::ImageInfo lImage;
-    lImage.mPixelType = lSource.mPixelType;
-    lImage.mWidth = lSource.mWidth;
-    lImage.mHeight = lSource.mHeight;
-    lImage.mOffsetX = lSource.mOffsetX;
-    lImage.mOffsetY = lSource.mOffsetY;
-    lImage.mPaddingX = lSource.mPaddingX;
-    lImage.mPaddingY = lSource.mPaddingY;
-    lImage.mBlockID = lSource.mBlockID;
-    lImage.mTimestamp = lSource.mTimestamp;
-    const uint64_t lBound = std::min<uint64_t>(ptc1::Encoder::Bound(lImage), 0xFFFFFFFFull);
+    const uint64_t lBound = std::min<uint64_t>(ptc1::Encoder::Bound(lSource), 0xFFFFFFFFull);
     if (aOut->GetSize() < lBound && !aOut->IsAttached())
     {
         TnResult lAllocated = aOut->Alloc(uint32_t(lBound));
@@ -132,7 +122,7 @@ TnResult TnCompressionFilter::Execute(const TnBuffer *aIn, TnBuffer *aOut)
     uint64_t lWritten = 0;
     if (lResult.IsOK())
     {
-        lResult = mCore->mEncoder.Encode(lImage, lSource.mData, aOut->GetDataPointer(), aOut->GetSize(), lWritten);
+        lResult = mCore->mEncoder.Encode(lSource, lSource.mData, aOut->GetDataPointer(), aOut->GetSize(), lWritten);
     }
     tn::buffer::BlockEnd lEnd;
     lEnd.mOperationResult = lResult;
@@ -224,7 +214,7 @@ TnResult TnDecompressionFilter::Execute(const TnBuffer *aIn, TnBuffer *aOut)
     {
         aOut->Reset(TnPayloadTypeImage);
     }
-    const ptc1::ImageInfo &lImage = lHeader.mImage;
+    const ImageInfo &lImage = lHeader.mImage;
     TnResult lResult = FitImage(*aOut, lImage.mPixelType, lImage.mWidth, lImage.mHeight, lImage.mPaddingX,
                                 lImage.mPaddingY, true);
     if (!lResult.IsOK())

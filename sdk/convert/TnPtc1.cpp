@@ -9,7 +9,6 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
-#include "TnBufferInternal.h"
 #include "TnChecksum.h"
 #include "TnConvertKernels.h"
 #include "TnConvertTable.h"
@@ -69,14 +68,8 @@ bool MakePlan(const ImageInfo &aImage, Plan &aPlan, bool aBytes = false)
     {
         return false;
     }
-    buffer::ImageGeometry lGeometry;
-    lGeometry.mPixelType = aImage.mPixelType;
-    lGeometry.mWidth = aImage.mWidth;
-    lGeometry.mHeight = aImage.mHeight;
-    lGeometry.mPaddingX = aImage.mPaddingX;
-    lGeometry.mPaddingY = aImage.mPaddingY;
     uint32_t lSize = 0;
-    if (!buffer::ComputeImageSize(lGeometry, lSize))
+    if (!buffer::ComputeImageSize(aImage, lSize))
     {
         return false;
     }

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "TnExport.h"
+#include "TnConvertBuffers.h"
 #include "TnPixelType.h"
 #include "TnResult.h"
 #include "TnWorkerPool.h"
@@ -52,20 +53,6 @@ namespace ptc1
 {
 constexpr uint32_t kHeaderSize = 80;
 constexpr uint32_t kBandEntrySize = 16;
-
-/// An image to compress, or the one a header describes.
-struct ImageInfo
-{
-    TnPixelType mPixelType = TnPixelUndefined;
-    uint32_t mWidth = 0;
-    uint32_t mHeight = 0;
-    uint32_t mOffsetX = 0;
-    uint32_t mOffsetY = 0;
-    uint16_t mPaddingX = 0;
-    uint16_t mPaddingY = 0;
-    uint64_t mBlockID = 0;
-    uint64_t mTimestamp = 0;
-};
 
 struct Header
 {

@@ -9,7 +9,6 @@
 #include <random>
 #include <vector>
 
-#include "TnBufferInternal.h"
 #include "TnChecksum.h"
 #include "TnPtc1.h"
 
@@ -17,23 +16,17 @@ using namespace tn::convert;
 
 namespace
 {
-uint32_t ImageSize(const ptc1::ImageInfo &aImage)
+uint32_t ImageSize(const ImageInfo &aImage)
 {
-    tn::buffer::ImageGeometry lGeometry;
-    lGeometry.mPixelType = aImage.mPixelType;
-    lGeometry.mWidth = aImage.mWidth;
-    lGeometry.mHeight = aImage.mHeight;
-    lGeometry.mPaddingX = aImage.mPaddingX;
-    lGeometry.mPaddingY = aImage.mPaddingY;
     uint32_t lSize = 0;
-    tn::buffer::ComputeImageSize(lGeometry, lSize);
+    EXPECT_TRUE(tn::buffer::ComputeImageSize(aImage, lSize));
     return lSize;
 }
 
-ptc1::ImageInfo Image(TnPixelType aPixelType, uint32_t aWidth, uint32_t aHeight, uint16_t aPaddingX = 0,
+ImageInfo Image(TnPixelType aPixelType, uint32_t aWidth, uint32_t aHeight, uint16_t aPaddingX = 0,
                       uint16_t aPaddingY = 0)
 {
-    ptc1::ImageInfo lImage;
+    ImageInfo lImage;
     lImage.mPixelType = aPixelType;
     lImage.mWidth = aWidth;
     lImage.mHeight = aHeight;
@@ -64,7 +57,7 @@ struct Compressed
     ptc1::Header mHeader;
 };
 
-Compressed Compress(const ptc1::ImageInfo &aImage, const std::vector<uint8_t> &aPixels)
+Compressed Compress(const ImageInfo &aImage, const std::vector<uint8_t> &aPixels)
 {
     Compressed lCompressed;
     ptc1::Encoder lEncoder;
@@ -127,7 +120,7 @@ TEST(Ptc1, RoundTripsEveryKindOfImage)
     {
         for (const auto &lSize : kSizes)
         {
-            const ptc1::ImageInfo lImage = Image(lType, lSize[0], lSize[1], uint16_t(lSize[2]), uint16_t(lSize[3]));
+            const ImageInfo lImage = Image(lType, lSize[0], lSize[1], uint16_t(lSize[2]), uint16_t(lSize[3]));
             const std::vector<uint8_t> lPixels = Picture(ImageSize(lImage), lType ^ lSize[0]);
             const Compressed lCompressed = Compress(lImage, lPixels);
             EXPECT_EQ(lCompressed.mHeader.mImage.mBlockID, 77u);
@@ -145,7 +138,7 @@ TEST(Ptc1, NoiseAndFlatImagesRoundTrip)
     std::mt19937 lRandom(5);
     for (TnPixelType lType : {TnPixelMono8, TnPixelMono16, TnPixelRGB8})
     {
-        const ptc1::ImageInfo lImage = Image(lType, 300, 200);
+        const ImageInfo lImage = Image(lType, 300, 200);
         std::vector<uint8_t> lNoise(ImageSize(lImage)), lFlat(ImageSize(lImage), 0xAB);
         for (uint8_t &lByte : lNoise)
         {
@@ -177,7 +170,7 @@ TEST(Ptc1, UnknownPixelTypesAreRefused)
 
 TEST(Ptc1, TooLittleRoomFailsWithoutWritingPast)
 {
-    const ptc1::ImageInfo lImage = Image(TnPixelMono8, 64, 64);
+    const ImageInfo lImage = Image(TnPixelMono8, 64, 64);
     const std::vector<uint8_t> lPixels = Picture(64 * 64, 1);
     ptc1::Encoder lEncoder;
     std::vector<uint8_t> lOut(4096 + 64, 0xEE);
@@ -204,7 +197,7 @@ TEST(Ptc1, DamagedInputFailsCleanly)
     std::mt19937 lRandom(20);
     struct Case
     {
-        ptc1::ImageInfo mImage;
+        ImageInfo mImage;
         std::vector<uint8_t> mPixels;
         Compressed mCompressed;
     };
