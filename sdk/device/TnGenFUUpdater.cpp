@@ -328,7 +328,7 @@ struct UpdaterState
                                                          std::to_string(lDone));
             }
             lDone += lCount;
-            Progress(80 + static_cast<int>(15 * lDone / lData.size()));
+            Progress(80 + static_cast<int>(14 * lDone / lData.size()));
         }
         if (lResult.IsOK())
         {
