@@ -35,13 +35,17 @@ struct SerialPortState;
 } // namespace tn
 
 #ifndef SWIG
-/// Sees all device serial traffic of the process.
+/// Sees all device serial traffic of the process. Whatever it throws is
+/// ignored; it must not close the port it is told about.
 class TN_DEVICE_API TnDeviceSerialPortEchoSink
 {
 public:
     virtual ~TnDeviceSerialPortEchoSink();
+    /// Bytes a device took from a port's Write, on the writing thread.
     virtual void OnWrite(const uint8_t *aData, uint32_t aSize) = 0;
+    /// Bytes a port received, on the port's thread.
     virtual void OnRead(const uint8_t *aData, uint32_t aSize) = 0;
+    /// A port's NotifyReadComplete, on the calling thread.
     virtual void OnReadComplete() = 0;
 };
 #endif

@@ -694,6 +694,21 @@ TnResult FromText(const TnString &aText, OpenRequest &aRequest)
     aRequest.mDevice = lText;
     return TnResult(TN_OK);
 }
+
+// Opens the device that aNamed found (or fails as it did) with the settings.
+TnResult OpenNamed(U3vStreamCore &aCore, const TnResult &aNamed, OpenRequest &aRequest, uint16_t aChannel,
+                   uint32_t aCapacity, uint32_t aSmallImageThreshold, uint32_t aPendingRequests)
+{
+    if (!aNamed.IsOK())
+    {
+        return aNamed;
+    }
+    aRequest.mChannel = aChannel;
+    aRequest.mCapacity = aCapacity;
+    aRequest.mSmallImageThreshold = aSmallImageThreshold;
+    aRequest.mPendingRequests = aPendingRequests;
+    return aCore.Open(aRequest);
+}
 } // namespace
 
 TnStreamU3V::TnStreamU3V() : TnStream(new U3vStreamCore())
@@ -715,16 +730,9 @@ TnResult TnStreamU3V::Open(const TnDeviceInfo *aDeviceInfo, uint16_t aChannel, u
                            uint32_t aSmallImageThreshold, uint32_t aMaximumNumberOfPendingURB)
 {
     OpenRequest lRequest;
-    const TnResult lResult = FromInfo(aDeviceInfo, lRequest);
-    if (!lResult.IsOK())
-    {
-        return lResult;
-    }
-    lRequest.mChannel = aChannel;
-    lRequest.mCapacity = aBuffersCapacity;
-    lRequest.mSmallImageThreshold = aSmallImageThreshold;
-    lRequest.mPendingRequests = aMaximumNumberOfPendingURB;
-    return Core(*this).Open(lRequest);
+    const TnResult lNamed = FromInfo(aDeviceInfo, lRequest);
+    return OpenNamed(Core(*this), lNamed, lRequest, aChannel, aBuffersCapacity, aSmallImageThreshold,
+                     aMaximumNumberOfPendingURB);
 }
 
 TnResult TnStreamU3V::Open(const TnString &aDeviceGUID)
@@ -736,16 +744,9 @@ TnResult TnStreamU3V::Open(const TnString &aDeviceGUID, uint16_t aChannel, uint3
                            uint32_t aSmallImageThreshold, uint32_t aMaximumNumberOfPendingURB)
 {
     OpenRequest lRequest;
-    const TnResult lResult = FromText(aDeviceGUID, lRequest);
-    if (!lResult.IsOK())
-    {
-        return lResult;
-    }
-    lRequest.mChannel = aChannel;
-    lRequest.mCapacity = aBuffersCapacity;
-    lRequest.mSmallImageThreshold = aSmallImageThreshold;
-    lRequest.mPendingRequests = aMaximumNumberOfPendingURB;
-    return Core(*this).Open(lRequest);
+    const TnResult lNamed = FromText(aDeviceGUID, lRequest);
+    return OpenNamed(Core(*this), lNamed, lRequest, aChannel, aBuffersCapacity, aSmallImageThreshold,
+                     aMaximumNumberOfPendingURB);
 }
 
 TnString TnStreamU3V::GetGUID()

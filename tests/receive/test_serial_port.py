@@ -27,8 +27,9 @@ result, device = rx.TnDevice.CreateAndConnect(info)
 adapter = rx.TnDeviceAdapter(device)
 out["supported"] = [rx.TnDeviceSerialPort.IsSupported(adapter, port) for port in range(-1, 10)]
 port = rx.TnDeviceSerialPort()
+# An open port keeps its adapter: this one lives as long as the port is open.
 out["open"] = [port.Open(adapter, rx.TnDeviceSerialBulk0).GetCodeString(),
-               port.Open(adapter, rx.TnDeviceSerial0).GetCodeString()]
+               port.Open(rx.TnDeviceAdapter(device), rx.TnDeviceSerial0).GetCodeString()]
 
 # 4096 bytes at 115200 baud: the write waits for the line, and another
 # thread sees it progress.
@@ -71,7 +72,10 @@ out["newest"] = [port.GetBytesReceived(), count, bool(np.array_equal(kept[:count
 device.Disconnect()
 out["lost"] = [port.Write([1, 2, 3])[0].GetCodeString(), port.Read(4, 500)[0].GetCodeString(),
                port.IsOpened(), port.Close().GetCodeString(), port.Close().GetCodeString()]
-rx.TnDevice.Free(device)
+# A port still open when the program ends is closed first.
+device.Connect(info)
+left_open = rx.TnDeviceSerialPort()
+out["left open"] = left_open.Open(adapter, rx.TnDeviceSerial1).GetCodeString()
 ''', env={"TARN_SIMULATED_DEVICES": str(devices)})
     assert out["supported"] == [False, True, True] + [False] * 8
     assert out["open"] == ["NOT_SUPPORTED", "OK"]
@@ -81,6 +85,7 @@ rx.TnDevice.Free(device)
     assert out["statistics"] == [4096, 4096]
     assert out["newest"] == [1000, 100, True]
     assert out["lost"] == ["NOT_CONNECTED", "NOT_CONNECTED", True, "OK", "NOT_CONNECTED"]
+    assert out["left open"] == "OK"
 
 
 def test_a_software_device_is_a_far_end(isolated):
