@@ -124,6 +124,13 @@ out["frames"] = [sink.frames[0][1].shape, str(sink.frames[0][1].dtype), all(expe
 parameters = stream.GetParameters()
 out["statistics"] = [parameters.GetIntegerValue(name)[1] for name in ("BlocksCompleted", "BlocksFailed")]
 rx.TnStream.Free(stream)
+# The transfer settings left out take their defaults.
+stream = rx.TnStreamU3V()
+stream.Open(info, 0, 16)
+parameters = stream.GetParameters()
+out["defaults"] = [stream.GetQueuedBufferMaximum()] + [parameters.GetIntegerValue(name)[1] for name in
+                                                       ("SmallImageThreshold", "MaximumPendingRequests")]
+stream.Close()
 rx.TnDevice.Free(device)
 ''', env={"TARN_SIMULATED_DEVICES": str(devices)})
     assert out["stream"] == ["OK", "TnStreamU3V", "EXAMPLE-0001"]
@@ -131,3 +138,4 @@ rx.TnDevice.Free(device)
     assert out["received"] is True
     assert out["frames"] == [[240, 320], "uint16", True, 0]
     assert out["statistics"][0] >= 8 and out["statistics"][1] == 0
+    assert out["defaults"] == [16, 512, 64]
