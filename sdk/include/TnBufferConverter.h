@@ -43,10 +43,10 @@ class ConverterCore;
 ///   that starts at it (at the last row and column, the block that ends
 ///   there): red and blue as they are, green the rounded average of the two.
 /// - ``RGB8``, ``BGR8``, ``RGBa8`` and ``BGRa8`` among themselves (alpha
-///   255) and to ``Mono8``.
+///   kept, or 255 from a type without it) and to ``Mono8``.
 /// - ``YUV422_8_UYVY`` and ``YUV422_8`` (YUYV order) to the four RGB types,
-///   by the full-range BT.601 equations, each chroma pair shared by its two
-///   pixels.
+///   by the full-range BT.601 equations (in fixed point, within 1 of them),
+///   each chroma pair shared by its two pixels.
 /// - ``BiColorRGBG8`` and ``BiColorBGRG8`` (every pixel two bytes: red or
 ///   blue, alternating from pixel to pixel, then green) to the four RGB
 ///   types, the missing colour interpolated by the bi-colour filter:
