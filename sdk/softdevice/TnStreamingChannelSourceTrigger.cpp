@@ -13,6 +13,8 @@ constexpr uint32_t kSelector = 0x0;
 constexpr uint32_t kMode = 0x4;
 constexpr uint32_t kSource = 0x8;
 constexpr uint32_t kSoftware = 0xC;
+// How long the pre-queue step waits for a trigger before it skips a buffer.
+constexpr std::chrono::milliseconds kPreQueueWait(10);
 
 std::string Suffix(uint32_t aChannel)
 {
@@ -212,6 +214,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSoftware(ITnRegisterMap *aReg
 bool TnStreamingChannelSourceTrigger::PreQueueBufferProc()
 {
     std::unique_lock<std::mutex> lLock(mMutex);
+    const auto lUntil = std::chrono::steady_clock::now() + kPreQueueWait;
     for (;;)
     {
         if (!mStreaming)
@@ -245,8 +248,12 @@ bool TnStreamingChannelSourceTrigger::PreQueueBufferProc()
         {
             return true;
         }
-        // Short steps, so that a stop is never held up.
-        mChanged.wait_for(lLock, std::chrono::milliseconds(10));
+        // A short wait only: the caller goes on sending what it holds, and a
+        // stop is never held up.
+        if (mChanged.wait_until(lLock, lUntil) == std::cv_status::timeout)
+        {
+            return false;
+        }
     }
 }
 

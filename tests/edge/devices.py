@@ -189,6 +189,117 @@ class DeviceSink(edge.ITnVirtualDeviceGEVEventSink):
         create("TarnMilli", factory.CreateIntConverter, "TarnInt", "TO * 1000", "FROM / 1000")
 
 
+class TriggeredSource(edge.TnStreamingChannelSourceTrigger):
+    """A triggered source of Python's own geometry (32 x 16 Mono8) and four
+    buffers, each retrieved frame holding pattern(32, 16, block); a
+    frame-start selector (`frames`) with a callback that records the fired
+    selectors' names and states (`fired`)."""
+
+    class Callback(edge.ITnTriggerCallback):
+        def __init__(self):
+            super().__init__()
+            self.fired = []
+
+        def TriggerCallbackMethod(self, selector):
+            self.fired.append([selector.GetName(), selector.GetState()])
+
+    def __init__(self):
+        super().__init__(0, 0x20000)
+        self.buffers, self.queue, self.changed, self.block = [], [], threading.Condition(), 0
+        self.frames = edge.TnTriggerSelectorFrameStart()
+        self.callback = self.Callback()
+        self.AddSelector(edge.TRIGGER_SELECTOR_FRAMESTART, self.frames)
+        self.AddSelectorTriggerCallback(edge.TRIGGER_SELECTOR_FRAMESTART, self.callback)
+
+    @property
+    def fired(self):
+        return self.callback.fired
+
+    def GetWidth(self):
+        return 32
+
+    def GetHeight(self):
+        return 16
+
+    def GetOffsetX(self):
+        return 0
+
+    GetOffsetY = GetChunksSize = GetOffsetX
+
+    def GetPayloadSize(self):
+        return 32 * 16
+
+    def GetPixelType(self):
+        return edge.TnPixelMono8
+
+    def GetWidthInfo(self):
+        return (32, 32, 1)
+
+    def GetHeightInfo(self):
+        return (16, 16, 1)
+
+    def GetScanType(self):
+        return edge.TnScanTypeArea
+
+    def GetChunkModeActive(self):
+        return False
+
+    def GetChunkEnable(self, chunk):
+        return False
+
+    def GetSupportedPixelType(self, index):
+        return (edge.TN_OK, edge.TnPixelMono8) if index == 0 else (edge.TN_INVALID_PARAMETER, 0)
+
+    def GetSupportedChunk(self, index):
+        return (edge.TN_INVALID_PARAMETER, 0, "")
+
+    def SetWidth(self, value):
+        return edge.TN_NOT_SUPPORTED
+
+    SetHeight = SetOffsetX = SetOffsetY = SetPixelType = SetChunkModeActive = SetWidth
+
+    def SetChunkEnable(self, chunk, enabled):
+        return edge.TN_NOT_SUPPORTED
+
+    def OnOpen(self, address, port):
+        pass
+
+    def OnClose(self):
+        pass
+
+    def AllocBuffer(self):
+        if len(self.buffers) == 4:
+            return None
+        buffer = tarn_base_313.TnBuffer(tarn_base_313.TnPayloadTypeImage)
+        buffer.GetImage().Alloc(32, 16, tarn_base_313.TnPixelMono8)
+        self.buffers.append(buffer)
+        return buffer
+
+    def FreeBuffer(self, buffer):
+        for kept in self.buffers:
+            if kept == buffer:
+                kept.this.acquire()
+        self.freed = True
+
+    def QueueBuffer(self, buffer):
+        with self.changed:
+            self.queue.append(buffer)
+            self.changed.notify()
+        return edge.TN_OK
+
+    def RetrieveBuffer(self, location):
+        with self.changed:
+            if not self.queue and not self.changed.wait(0.02):
+                return (edge.TN_TIMEOUT, None)
+            buffer = self.queue.pop(0)
+        self.block += 1
+        buffer.GetImage().GetDataPointer()[:, :] = pattern(32, 16, self.block)
+        return (edge.TN_OK, buffer)
+
+    def AbortQueuedBuffers(self):
+        pass
+
+
 def started(source=None, sink=None, user_sets=0):
     """A device with the source and the sink, started on loopback."""
     device = edge.TnSoftDeviceGEV()
