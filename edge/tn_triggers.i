@@ -130,6 +130,17 @@ static bool tn_protected_call_open(const Swig::Director *aDirector, const char *
     }
 }
 
+/* The proxy of a triggered source keeps the selectors and callbacks it was
+ * given, one per index, as long as it lives: the source holds them by
+ * address, and a selector Python collected would be read at the device's
+ * next Start or trigger. */
+%pythonappend TnStreamingChannelSourceTrigger::AddSelector %{
+    self.__dict__.setdefault("_tn_selectors", {})[aIndex] = aSelector
+%}
+%pythonappend TnStreamingChannelSourceTrigger::AddSelectorTriggerCallback %{
+    self.__dict__.setdefault("_tn_callbacks", {})[aIndex] = aCallback
+%}
+
 %include "TnStreamingChannelSourceTrigger.h"
 
 %clear ITnGenApiFactory *aFactory;

@@ -3,9 +3,11 @@ selectors' state machines, the callback's forwarding, and a Python source
 built on the triggered source serving a device whose client fires software
 triggers."""
 
+import gc
 import pathlib
 import subprocess
 import types
+import weakref
 
 import pytest
 
@@ -98,6 +100,17 @@ def test_triggered_source_forms(ed, edge):
 
     source = Source(0, 0x20000)
     assert source.AddSelector(13, None) is None and source.AddSelector(-1, ed.TnTriggerSelectorDefault()) is None
+    # The source holds its selectors and callbacks by address: its proxy keeps
+    # the latest of each index alive.
+    frame, line = ed.TnTriggerSelectorFrameStart(), ed.TnTriggerSelectorLineStart()
+    callback = type("Callback", (ed.ITnTriggerCallback,), {})()
+    kept = [weakref.ref(item) for item in (frame, line, callback)]
+    source.AddSelector(0, frame)
+    source.AddSelectorTriggerCallback(0, callback)
+    source.AddSelector(0, line)
+    del frame, line, callback
+    gc.collect()
+    assert [ref() is None for ref in kept] == [True, False, False]
     assert outcome(source.AddSelector, 2**31, None) == (
         OverflowError, "in method 'TnStreamingChannelSourceTrigger_AddSelector', argument 2 of type 'TriggerSelectorEnum'")
     assert outcome(source.AddSelector, 0, ed.TnString("x")) == (
