@@ -155,9 +155,6 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSelector(ITnRegisterMap *aReg
     {
         aFactory->AddEnumEntry(TnString(lName.second.c_str()), static_cast<uint32_t>(lName.first));
     }
-    aFactory->AddSelected("TriggerMode");
-    aFactory->AddSelected("TriggerSource");
-    aFactory->AddSelected("TriggerSoftware");
     aFactory->CreateEnum(aRegisterMap->GetRegisterByAddress(mBase + kSelector));
 }
 
@@ -168,6 +165,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerMode(ITnRegisterMap *aRegiste
         return;
     }
     aFactory->SetName("TriggerMode");
+    aFactory->AddSelected("TriggerSelector");
     aFactory->SetCategory("AcquisitionControl");
     aFactory->SetNameSpace(TnGenNameSpaceStandard);
     aFactory->SetDescription("The trigger mode of the selected trigger.");
@@ -188,6 +186,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSource(ITnRegisterMap *aRegis
         lSources = mSources;
     }
     aFactory->SetName("TriggerSource");
+    aFactory->AddSelected("TriggerSelector");
     aFactory->SetCategory("AcquisitionControl");
     aFactory->SetNameSpace(TnGenNameSpaceStandard);
     aFactory->SetDescription("The source of the selected trigger.");
@@ -205,6 +204,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSoftware(ITnRegisterMap *aReg
         return;
     }
     aFactory->SetName("TriggerSoftware");
+    aFactory->AddSelected("TriggerSelector");
     aFactory->SetCategory("AcquisitionControl");
     aFactory->SetNameSpace(TnGenNameSpaceStandard);
     aFactory->SetDescription("Fires a software trigger for the selected trigger.");

@@ -189,6 +189,91 @@ class DeviceSink(edge.ITnVirtualDeviceGEVEventSink):
         create("TarnMilli", factory.CreateIntConverter, "TarnInt", "TO * 1000", "FROM / 1000")
 
 
+class EveryKindSink(DeviceSink):
+    """DeviceSink's features, and on further registers every other kind the
+    feature factory makes: a selector selecting a feature of its own and a
+    device-managed one, float converters, chunk and event mappings,
+    invalidators, availability and lock references (of features and of an
+    entry), limits by reference, polling, representations, visibility,
+    categories with display names, and commands used in formulas."""
+
+    EXTRA = CUSTOM + 0x100  # Selector, Selected, Gain, Ratio, Mode, Exposure, MinLimit
+
+    def __init__(self):
+        super().__init__(features=True)
+
+    def OnCreateCustomRegisters(self, device, factory):
+        super().OnCreateCustomRegisters(device, factory)
+        for index, name in enumerate(["TarnSelectorReg", "TarnSelectedReg", "TarnGainReg", "TarnRatioReg",
+                                      "TarnModeReg", "TarnExposureReg", "TarnMinReg"]):
+            self.results.append((name, factory.AddRegister(name, self.EXTRA + 4 * index, 4,
+                                                           edge.TnGenAccessModeReadWrite, None)))
+
+    def OnCreateCustomGenApiFeatures(self, device, factory):
+        super().OnCreateCustomGenApiFeatures(device, factory)
+        registers = device.GetRegisterMap()
+
+        def register(index):
+            return registers.GetRegisterByAddress(self.EXTRA + 4 * index)
+
+        def create(name, make, *args):
+            factory.SetName(name)
+            factory.SetCategory("TarnControl\\TarnMore", "More of Tarn")
+            self.results.append((name, make(*args)))
+
+        factory.AddEnumEntry("First", 0)
+        factory.AddEnumEntry("Second", 1, "The second", edge.TnGenNameSpaceCustom)
+        create("TarnSelector", factory.CreateEnum, register(0))
+        factory.AddSelected("TarnSelector")
+        factory.SetRepresentation(edge.TnGenRepresentationHexNumber)
+        create("TarnSelected", factory.CreateInteger, register(1), 0, 255)
+        factory.SetUnit("dB")
+        factory.SetPollingTime(500)
+        factory.SetVisibility(edge.TnGenVisibilityExpert)
+        factory.AddInvalidator("TarnSelector")
+        create("TarnGain", factory.CreateFloat, register(2), -10.0, 10.0)
+        factory.SetPIsAvailable("TarnBool")
+        factory.SetPIsLocked("TarnDouble")
+        factory.SetRepresentation(edge.TnGenRepresentationLogarithmic)
+        create("TarnGainScaled", factory.CreateFloatConverter, "TarnGain", "TO * 10", "FROM / 10")
+        factory.SetPMin("TarnMinLimit")
+        factory.SetPMax("TarnDouble")
+        create("TarnRatioLimited", factory.CreateInteger, register(3))
+        create("TarnMinLimit", factory.CreateInteger, register(6), 0, 10)
+        factory.AddEnumEntry("Off", 0)
+        factory.AddEnumEntry("On", 1)
+        create("TarnMode", factory.CreateEnum, register(4))
+        factory.SetTLLocked(True)
+        factory.SetStreamable(True)
+        factory.SetAccessMode(edge.TnGenAccessModeReadWrite)
+        create("TarnExposure", factory.CreateFloat, register(5), 1.0, 1000.0)
+        factory.AddVariable("TarnCommand")
+        factory.AddVariable("TarnEnum")
+        factory.AddVariable("TarnBool")
+        create("TarnCommandDone", factory.CreateIntSwissKnife, "(TarnCommand = 0) && (TarnEnum > 0) && TarnBool")
+        factory.MapChunk(0x4000, 0, 4, edge.TnGenEndiannessLittle)
+        create("TarnChunkCounter", factory.CreateInteger)
+        factory.MapChunk(0x4000, 4, 4, edge.TnGenEndiannessBig)
+        create("TarnChunkGain", factory.CreateFloat)
+        factory.MapChunk(0x4000, 8, 8)
+        create("TarnChunkText", factory.CreateString)
+        factory.MapEvent(0x9001, 0, 4)
+        create("TarnEventValue", factory.CreateInteger)
+        factory.MapEvent(0x9001, 4, 1, edge.TnGenEndiannessBig, False)
+        factory.AddEnumEntry("Low", 1)
+        factory.AddEnumEntry("High", 2)
+        create("TarnEventLevel", factory.CreateEnum)
+        factory.MapEvent(0x9002, 0, 4)
+        create("TarnEventFlag", factory.CreateBoolean)
+        self.results += [
+            ("AddSelectedTo", factory.AddSelectedTo("TriggerSelector", "TarnMode")),
+            ("AddInvalidatorTo", factory.AddInvalidatorTo("PixelFormat", "TarnSelector")),
+            ("SetPIsAvailableFor", factory.SetPIsAvailableFor("TarnEnum", "TarnBool")),
+            ("SetPIsAvailableForEnumEntry", factory.SetPIsAvailableForEnumEntry("TarnMode", "On", "TarnBool")),
+            ("SetPIsLockedFor", factory.SetPIsLockedFor("TarnText", "TarnBool")),
+        ]
+
+
 class TriggeredSource(edge.TnStreamingChannelSourceTrigger):
     """A triggered source of Python's own geometry (32 x 16 Mono8) and four
     buffers, each retrieved frame holding pattern(32, 16, block); a
