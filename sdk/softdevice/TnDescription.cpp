@@ -755,8 +755,9 @@ private:
     std::string Lock(const Merged &aFeature)
     {
         const FeatureSpec &lSpec = aFeature.mSpec;
-        const std::string lOwn =
-            lSpec.mPIsLocked.empty() ? lSpec.mPIsLocked : Ref(aFeature, lSpec.mPIsLocked, Key::PolyInteger, "pIsLocked");
+        const std::string lOwn = lSpec.mPIsLocked.empty()
+                                     ? lSpec.mPIsLocked
+                                     : Ref(aFeature, lSpec.mPIsLocked, Key::PolyInteger, "pIsLocked");
         if (!lSpec.mTLLocked)
         {
             return lOwn;
@@ -1019,7 +1020,8 @@ private:
     {
         for (const std::string &lVariable : aFeature.mSpec.mVariables)
         {
-            const std::string lNode = Ref(aFeature, lVariable, aInteger ? Key::PolyInteger : Key::PolyFloat, "pVariable");
+            const std::string lNode =
+                Ref(aFeature, lVariable, aInteger ? Key::PolyInteger : Key::PolyFloat, "pVariable");
             xmlNodePtr lElement = xmlNewTextChild(aNode, mNamespace, BAD_CAST "pVariable", BAD_CAST lNode.c_str());
             xmlNewProp(lElement, BAD_CAST "Name", BAD_CAST lVariable.c_str());
         }
