@@ -447,32 +447,15 @@ private:
     std::string NodeKind(const Merged &aFeature) const
     {
         const FeatureSpec &lSpec = aFeature.mSpec;
-        switch (lSpec.mKind)
+        if (lSpec.mKind != FeatureKind::String && lSpec.mKind != FeatureKind::Register)
         {
-        case FeatureKind::Integer:
-            return "Integer";
-        case FeatureKind::Float:
-            return "Float";
-        case FeatureKind::String:
-            return HasValueRegister(lSpec) ? "StringReg" : "String";
-        case FeatureKind::Register:
-            return HasValueRegister(lSpec) ? "Register" : "String";
-        case FeatureKind::Boolean:
-            return "Boolean";
-        case FeatureKind::Command:
-            return "Command";
-        case FeatureKind::Enumeration:
-            return "Enumeration";
-        case FeatureKind::IntSwissKnife:
-            return "IntSwissKnife";
-        case FeatureKind::FloatSwissKnife:
-            return "SwissKnife";
-        case FeatureKind::IntConverter:
-            return "IntConverter";
-        case FeatureKind::FloatConverter:
-            return "Converter";
+            return KindName(lSpec.mKind);
         }
-        return std::string();
+        if (!HasValueRegister(lSpec))
+        {
+            return "String";
+        }
+        return lSpec.mKind == FeatureKind::String ? "StringReg" : "Register";
     }
 
     /// The element of a feature's private register node ("_Reg").

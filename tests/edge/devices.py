@@ -25,7 +25,25 @@ def pattern(width, height, block):
     return ((rows * 3 + columns + block * 7) & 0xFF).astype(np.uint8)
 
 
-class PatternSource(edge.TnStreamingChannelSourceDefault):
+class BufferQueue:
+    """The buffers the device queued to a Python source (`queue`, guarded by
+    `changed`), which the source's subclass sets up."""
+
+    def QueueBuffer(self, buffer):
+        with self.changed:
+            self.queue.append(buffer)
+            self.changed.notify()
+        return edge.TN_OK
+
+    def next_queued(self):
+        """The oldest queued buffer, or None after a short wait."""
+        with self.changed:
+            if not self.queue:
+                self.changed.wait(0.02)
+            return self.queue.popleft() if self.queue else None
+
+
+class PatternSource(BufferQueue, edge.TnStreamingChannelSourceDefault):
     """The default source's geometry and buffers; the frames are Python's:
     each retrieved buffer holds pattern(width, height, block) with the next
     block id (1, 2, ...), and `sent` maps block ids to the CRC-32 of the
@@ -41,21 +59,12 @@ class PatternSource(edge.TnStreamingChannelSourceDefault):
         self.sent = {}
         self.widths = []
 
-    def QueueBuffer(self, buffer):
-        with self.changed:
-            self.queue.append(buffer)
-            self.changed.notify()
-        return edge.TN_OK
-
     def RetrieveBuffer(self, location):
-        with self.changed:
-            if not self.queue:
-                self.changed.wait(0.02)
-            if not self.queue:
-                return edge.TN_TIMEOUT, None
-            buffer = self.queue.popleft()
-            if self.aborting:
-                return edge.TN_ABORTED, buffer
+        buffer = self.next_queued()
+        if buffer is None:
+            return edge.TN_TIMEOUT, None
+        if self.aborting:
+            return edge.TN_ABORTED, buffer
         if self.rate:
             time.sleep(1 / self.rate)
         self.block += 1
@@ -274,7 +283,7 @@ class EveryKindSink(DeviceSink):
         ]
 
 
-class TriggeredSource(edge.TnStreamingChannelSourceTrigger):
+class TriggeredSource(BufferQueue, edge.TnStreamingChannelSourceTrigger):
     """A triggered source of Python's own geometry (32 x 16 Mono8) and four
     buffers, each retrieved frame holding pattern(32, 16, block); a
     frame-start selector (`frames`) with a callback that records the fired
@@ -290,7 +299,7 @@ class TriggeredSource(edge.TnStreamingChannelSourceTrigger):
 
     def __init__(self):
         super().__init__(0, 0x20000)
-        self.buffers, self.queue, self.changed, self.block = [], [], threading.Condition(), 0
+        self.buffers, self.queue, self.changed, self.block = [], collections.deque(), threading.Condition(), 0
         self.frames = edge.TnTriggerSelectorFrameStart()
         self.callback = self.Callback()
         self.AddSelector(edge.TRIGGER_SELECTOR_FRAMESTART, self.frames)
@@ -366,17 +375,10 @@ class TriggeredSource(edge.TnStreamingChannelSourceTrigger):
                 kept.this.acquire()
         self.freed = True
 
-    def QueueBuffer(self, buffer):
-        with self.changed:
-            self.queue.append(buffer)
-            self.changed.notify()
-        return edge.TN_OK
-
     def RetrieveBuffer(self, location):
-        with self.changed:
-            if not self.queue and not self.changed.wait(0.02):
-                return (edge.TN_TIMEOUT, None)
-            buffer = self.queue.pop(0)
+        buffer = self.next_queued()
+        if buffer is None:
+            return (edge.TN_TIMEOUT, None)
         self.block += 1
         buffer.GetImage().GetDataPointer()[:, :] = pattern(32, 16, self.block)
         return (edge.TN_OK, buffer)
