@@ -66,3 +66,8 @@ TN_DIRECTOR(IUpdaterObserver)
 %}
 
 %include "TnGenFUUpdater.h"
+/* A Python observer defines both operations: one that leaves either out has
+ * no such method. */
+%pythoncode %{
+_tn_pure_operations(IUpdaterObserver, "UpdateProgressLabel", "UpdateProgressValue")
+%}
