@@ -129,8 +129,8 @@ def compression():
     decompressor.SetThreadCount(2)
     zstd1 = zstandard.ZstdCompressor(level=1)
     zstd_out = zstandard.ZstdDecompressor()
-    totals = {}
-    for name, pixel_type, image in photographs():
+    totals, images = {}, photographs()
+    for name, pixel_type, image in images:
         height, width = image.shape
         raw = image.tobytes()
         source = imaging.image_buffer(np.frombuffer(raw, np.uint8), getattr(tarn, "TnPixel" + pixel_type), width,
@@ -157,7 +157,7 @@ def compression():
             total[1] += size
             total[2] += packing
             total[3] += unpacking
-    print(f"Lossless compression of {len(photographs()) // 4} photographs per type "
+    print(f"Lossless compression of {len(images) // 4} photographs per type "
           f"(decompression: {decompressor.GetThreadCount()} filter threads)   ({load()})")
     print(f"  {'type':<10} {'codec':<8} {'ratio':>6} {'compress MB/s':>14} {'decompress MB/s':>16}")
     for (pixel_type, kind), (raw, size, packing, unpacking) in totals.items():
