@@ -34,6 +34,13 @@ TN_IMPORT_NUMPY
 %include "TnGenDCTypes.h"
 %include "TnDiscoveryTypes.h"
 
+/* Every enumeration of the module has its type record, shared with the other
+ * modules that know it. */
+%types(TnPixelType *, TnGenAccessMode *, TnGenCache *, TnGenRefresh *, TnGenEndianness *, TnGenSign *,
+       TnPayloadType *, TnMultiPartDataType *, TnComponentType *, TnGenDCVariableField *, TnGenDCPartType *,
+       GenDCHeaderType *, GenDCPartType *,
+       TnDeviceClass *, TnUSBStatus *, TnInterfaceType *, TnDeviceInfoType *, TnUSBSpeed *, TnDeviceType *);
+
 /* Classes whose proxies use the constants above as defaults. */
 %include "tn_buffer.i"
 %include "tn_system.i"

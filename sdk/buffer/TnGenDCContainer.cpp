@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <new>
+#include <set>
 #include <unordered_map>
 #include <utility>
 
@@ -765,11 +766,25 @@ ITnGenericDataPart *GenDCComponent::GetPart(uint32_t aIndex)
     return lSlot.get();
 }
 
+namespace
+{
+/// Every live container, so that a header record's address can be traced to
+/// the bytes that hold it.
+std::mutex gContainersLock;
+std::set<const GenDCContainer *> gContainers;
+} // namespace
+
 GenDCContainer::GenDCContainer(GenDCSource &aSource) : mSource(aSource)
 {
+    std::lock_guard<std::mutex> lGuard(gContainersLock);
+    gContainers.insert(this);
 }
 
-GenDCContainer::~GenDCContainer() = default;
+GenDCContainer::~GenDCContainer()
+{
+    std::lock_guard<std::mutex> lGuard(gContainersLock);
+    gContainers.erase(this);
+}
 
 uint32_t GenDCContainer::GetComponentCount() const
 {
@@ -945,6 +960,21 @@ uint32_t GenDCContainer::AddComponent(TnComponentType aComponentType)
     return mSource.AddComponent(aComponentType);
 }
 
+uint64_t GenDCContainer::BytesAt(const void *aAddress)
+{
+    const uint8_t *lAddress = static_cast<const uint8_t *>(aAddress);
+    std::lock_guard<std::mutex> lGuard(gContainersLock);
+    for (const GenDCContainer *lContainer : gContainers)
+    {
+        const GenDCBytes lBytes = lContainer->mSource.GetBytes();
+        if (lBytes.mData != nullptr && lAddress >= lBytes.mData && lAddress < lBytes.mData + lBytes.mAddressable)
+        {
+            return uint64_t(lBytes.mData + lBytes.mAddressable - lAddress);
+        }
+    }
+    return 0;
+}
+
 GenDCArea::GenDCArea(uint8_t *aData, uint64_t aLength) : mData(aData), mLength(aLength), mContainer(*this)
 {
 }
@@ -961,3 +991,8 @@ GenDCBytes GenDCArea::GetBytes() const
 }
 } // namespace buffer
 } // namespace tn
+
+uint64_t TnGenDCBytesAt(const void *aAddress)
+{
+    return tn::buffer::GenDCContainer::BytesAt(aAddress);
+}

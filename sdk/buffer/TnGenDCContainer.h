@@ -103,6 +103,10 @@ public:
 
     GenDCSource &GetSource() const { return mSource; }
 
+    /// The bytes from aAddress to the end of the bytes of the live container
+    /// that holds it; 0 when it lies in none.
+    static uint64_t BytesAt(const void *aAddress);
+
 private:
     GenDCSource &mSource;
     std::mutex mLock;

@@ -93,12 +93,21 @@ static_assert(sizeof(TnGenDCPart2DFields) == 20 && sizeof(TnGenDCPartH264Fields)
 static_assert(sizeof(TnGenDCPartH264Fields::H264Flags) == 1, "");
 #endif
 
+#ifndef SWIG
+/// How many bytes a GenDC container that the SDK holds (a buffer's, a
+/// manager's) has from aAddress on, for reading the arrays that follow a
+/// header record taken from it; 0 when aAddress lies in no such container.
+TN_BUFFER_API uint64_t TnGenDCBytesAt(const void *aAddress);
+#endif
+
 /// A GenDC container: its components, its headers and, on the send side, the
 /// components added to it.
 class TN_BUFFER_API ITnGenericDataContainer
 {
 public:
+#ifndef SWIG
     virtual ~ITnGenericDataContainer();
+#endif
 
     /// The number of components; 0 when the container header does not fit.
     virtual uint32_t GetComponentCount() const = 0;
@@ -164,7 +173,9 @@ public:
 class TN_BUFFER_API ITnGenericDataComponent
 {
 public:
+#ifndef SWIG
     virtual ~ITnGenericDataComponent();
+#endif
 
     /// The component header; null when the component is gone.
     virtual const GenDCComponentHeader *GetHeader() const = 0;
@@ -234,7 +245,9 @@ public:
 class TN_BUFFER_API ITnGenericDataPart
 {
 public:
+#ifndef SWIG
     virtual ~ITnGenericDataPart();
+#endif
 
     /// The part header; null when the part is gone.
     virtual const GenDCPartHeader *GetHeader() const = 0;
@@ -322,7 +335,9 @@ public:
 class TN_BUFFER_API ITnGenDCImage
 {
 public:
+#ifndef SWIG
     virtual ~ITnGenDCImage();
+#endif
 
     /// The start of the image memory; null when the part has no data.
     virtual uint8_t *GetDataPointer() = 0;
@@ -362,7 +377,9 @@ public:
 class TN_BUFFER_API ITnGenDCChunkData
 {
 public:
+#ifndef SWIG
     virtual ~ITnGenDCChunkData();
+#endif
 
     /// Whether the part holds chunks.
     virtual bool HasChunks() const = 0;

@@ -8,6 +8,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "TnPixelType.h"
 #include "TnUint24.h"
 
 #ifndef SWIG
@@ -63,10 +64,8 @@ enum GenDCPartType : uint16_t
 {
 };
 
-/// A pixel format code, as TnPixelType.
-enum GenDCFormat : int32_t
-{
-};
+/// A pixel format code.
+typedef TnPixelType GenDCFormat;
 
 /// The container's flags.
 struct GenDCContainerFlagsGroup
