@@ -203,3 +203,27 @@ TN_GENDC_FIELDS(TnGenDCPartH264Fields)
 
 %clear TnGenDCPartMetadataFields &aFields, TnGenDCPart1DFields &aFields, TnGenDCPart2DFields &aFields,
        TnGenDCPartH264Fields &aFields;
+
+/* A nested group, the H.264 information and the H.264 flags keep the record
+ * they lie in alive. */
+%pythoncode %{
+def _tn_keep_parent(cls, *names):
+    for name in names:
+        field = cls.__dict__[name]
+
+        def get(self, _get=field.fget):
+            value = _get(self)
+            if value is not None:
+                value._tn_owner = self
+            return value
+
+        setattr(cls, name, property(get, field.fset, doc=field.__doc__))
+
+
+_tn_keep_parent(GenDCContainerHeaderBase, "Flags", "VariableFields")
+_tn_keep_parent(GenDCComponentHeaderBase, "Flags")
+_tn_keep_parent(GenDCPartHeaderBase, "Flags")
+_tn_keep_parent(GenDCPartHeaderH264, "InfoTypeSpecific")
+_tn_keep_parent(TnGenDCPartH264Fields, "Flags")
+del _tn_keep_parent
+%}
