@@ -34,12 +34,12 @@ TN_IMPORT_NUMPY
 %include "TnGenDCTypes.h"
 %include "TnDiscoveryTypes.h"
 
-/* Every enumeration of the module has its type record, shared with the other
- * modules that know it. */
+/* The module's enumerations have their type records, shared with the other
+ * modules that know them; the device class and type are the receive module's,
+ * which hands them out as value objects under their plain names. */
 %types(TnPixelType *, TnGenAccessMode *, TnGenCache *, TnGenRefresh *, TnGenEndianness *, TnGenSign *,
        TnPayloadType *, TnMultiPartDataType *, TnComponentType *, TnGenDCVariableField *, TnGenDCPartType *,
-       GenDCHeaderType *, GenDCPartType *,
-       TnDeviceClass *, TnUSBStatus *, TnInterfaceType *, TnDeviceInfoType *, TnUSBSpeed *, TnDeviceType *);
+       GenDCHeaderType *, GenDCPartType *, GenDCFormat *, GenDCSignature *, TnUSBStatus *, TnInterfaceType *, TnDeviceInfoType *, TnUSBSpeed *);
 
 /* Classes whose proxies use the constants above as defaults. */
 %include "tn_buffer.i"

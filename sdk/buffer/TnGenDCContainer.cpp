@@ -536,17 +536,32 @@ public:
     void ResetChunks() override;
 
 private:
+    /// The part's header when it is of a kind (aKind(header type)) and holds
+    /// aLeast bytes: TN_NOT_FOUND for a part that is gone, TN_NOT_SUPPORTED
+    /// for a part of another kind.
+    template <typename Kind>
+    TnResult ResolveKind(PartAt &aPart, Kind aKind, size_t aLeast) const
+    {
+        if (!Resolve(aPart))
+        {
+            return TnResult(TN_NOT_FOUND, TnString("the part is gone"));
+        }
+        if (!aKind(aPart.mType) || aPart.mHeaderSize < aLeast)
+        {
+            return TnResult(TN_NOT_SUPPORTED);
+        }
+        return TnResult(TN_OK);
+    }
+
     template <typename Fields>
     TnResult Read1D(uint16_t aFamily, Fields &aFields) const
     {
         PartAt lPart;
-        if (!Resolve(lPart))
+        TnResult lResult = ResolveKind(
+            lPart, [aFamily](uint16_t aType) { return IsFamily(aType, aFamily); }, sizeof(GenDCPartHeader1DBase));
+        if (!lResult.IsOK())
         {
-            return TnResult(TN_NOT_FOUND, TnString("the part is gone"));
-        }
-        if (!IsFamily(lPart.mType, aFamily) || lPart.mHeaderSize < sizeof(GenDCPartHeader1DBase))
-        {
-            return TnResult(TN_NOT_SUPPORTED);
+            return lResult;
         }
         const uint8_t *lHeader = lPart.Header();
         aFields.Size = LoadField<uint64_t>(lHeader + offsetof(GenDCPartHeader1DBase, SizeX));
@@ -628,13 +643,11 @@ private:
 TnResult GenDCPart::Get2DSpecificFields(TnGenDCPart2DFields &aFields) const
 {
     PartAt lPart;
-    if (!Resolve(lPart))
+    TnResult lResult = ResolveKind(
+        lPart, [](uint16_t aType) { return IsFamily(aType, GDC_GENERIC_PART_2D); }, sizeof(GenDCPartHeader2DBase));
+    if (!lResult.IsOK())
     {
-        return TnResult(TN_NOT_FOUND, TnString("the part is gone"));
-    }
-    if (!IsFamily(lPart.mType, GDC_GENERIC_PART_2D) || lPart.mHeaderSize < sizeof(GenDCPartHeader2DBase))
-    {
-        return TnResult(TN_NOT_SUPPORTED);
+        return lResult;
     }
     const uint8_t *lHeader = lPart.Header();
     aFields.SizeX = LoadField<uint32_t>(lHeader + offsetof(GenDCPartHeader2DBase, SizeX));
@@ -648,15 +661,13 @@ TnResult GenDCPart::Get2DSpecificFields(TnGenDCPart2DFields &aFields) const
 TnResult GenDCPart::GetH264SpecificFields(TnGenDCPartH264Fields &aFields) const
 {
     PartAt lPart;
-    if (!Resolve(lPart))
+    TnResult lResult = ResolveKind(
+        lPart, [](uint16_t aType) { return aType == GDC_2D_H264; }, sizeof(GenDCPartHeaderH264));
+    if (!lResult.IsOK())
     {
-        return TnResult(TN_NOT_FOUND, TnString("the part is gone"));
+        return lResult;
     }
-    if (lPart.mType != GDC_2D_H264 || lPart.mHeaderSize < sizeof(GenDCPartHeaderH264))
-    {
-        return TnResult(TN_NOT_SUPPORTED);
-    }
-    TnResult lResult = Get2DSpecificFields(aFields);
+    lResult = Get2DSpecificFields(aFields);
     const uint8_t *lInfo = lPart.Header() + offsetof(GenDCPartHeaderH264, InfoTypeSpecific);
     aFields.Reserved = lInfo[offsetof(GenDCInfoTypeSpecificH264, Reserved)];
     aFields.ProfileIDC = lInfo[offsetof(GenDCInfoTypeSpecificH264, ProfileIDC)];

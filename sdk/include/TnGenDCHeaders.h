@@ -8,15 +8,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "TnPixelType.h"
 #include "TnUint24.h"
 
 #ifndef SWIG
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "GenDC records are little-endian byte images");
 #endif
 
-/// The signature of a container, "GNDC" read as a little-endian 32-bit value.
-typedef int32_t GenDCSignature;
 /// A major, minor or sub-minor version number.
 typedef uint8_t GenDCVersionField;
 typedef uint8_t GenDCReserved8;
@@ -64,8 +61,16 @@ enum GenDCPartType : uint16_t
 {
 };
 
-/// A pixel format code.
-typedef TnPixelType GenDCFormat;
+/// A pixel format code, as TnPixelType.
+enum GenDCFormat : int32_t
+{
+};
+
+/// The signature of a container, "GNDC" read as a little-endian 32-bit value
+/// (GDC_SIGNATURE).
+enum GenDCSignature : int32_t
+{
+};
 
 /// The container's flags.
 struct GenDCContainerFlagsGroup
@@ -301,7 +306,9 @@ struct GenDCPartHeaderH264 : GenDCPartHeader2DBase
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
 #define TN_GENDC_AT(RECORD, FIELD, OFFSET) static_assert(offsetof(RECORD, FIELD) == OFFSET, #RECORD "::" #FIELD)
 
-static_assert(sizeof(GenDCHeaderType) == 2 && sizeof(GenDCPartType) == 2 && sizeof(GenDCFormat) == 4, "");
+static_assert(sizeof(GenDCHeaderType) == 2 && sizeof(GenDCPartType) == 2 && sizeof(GenDCFormat) == 4 &&
+                  sizeof(GenDCSignature) == 4,
+              "");
 static_assert(sizeof(GenDCContainerFlagsGroup) == 2 && sizeof(GenDCContainerVariableFieldsGroup) == 2, "");
 static_assert(sizeof(GenDCContainerHeaderBase) == 56 && sizeof(GenDCContainerHeader) == 64, "");
 TN_GENDC_AT(GenDCContainerHeaderBase, Signature, 0);

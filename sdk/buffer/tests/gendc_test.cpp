@@ -365,7 +365,7 @@ TEST(GenDC, OverlappingOrMisplacedDataIsNotValid)
     EXPECT_EQ(lContainer.GetComponent(1)->GetPart(0)->GetDataPointer(), nullptr);
     lXML->DataOffset = lImage->DataOffset + int64_t(lImage->DataSize);
     EXPECT_TRUE(lContainer.IsValid());
-    lContainer.GetMutableHeader()->Signature ^= 1;
+    lContainer.GetMutableHeader()->Signature = GenDCSignature(GDC_SIGNATURE ^ 1);
     EXPECT_FALSE(lContainer.IsValid());
     EXPECT_EQ(lContainer.GetComponentCount(), 0u);
     EXPECT_NE(lContainer.GetHeader(), nullptr); // to mend it through
