@@ -387,6 +387,162 @@ class TriggeredSource(BufferQueue, edge.TnStreamingChannelSourceTrigger):
         pass
 
 
+class GenDCSource(BufferQueue, edge.ITnSWStreamingChannelSourceGenDC):
+    """A GenDC source: an intensity component with a 2-D part per image
+    (pixel type, width, height; each in a flow of its own) and a metadata
+    component with a GenICam chunk part (in the flow after them). Each
+    retrieved container holds pattern(width, height, block) in the Mono8
+    parts and pattern16 in the 16-bit ones, and one chunk 0x4242 with the
+    block id; `sent` maps block ids to the CRC-32 of the container's bytes.
+    With `fill` False the parts are filled once, at allocation, and each
+    container only gets its chunk; `rate` paces the frames as PatternSource
+    does."""
+
+    CHUNK = 0x4242
+    IMAGES = [(edge.TnPixelMono8, 64, 48), (tarn_base_313.TnPixelMono16, 32, 24)]
+
+    def __init__(self, images=IMAGES, buffers=8, fill=True, rate=0):
+        super().__init__()
+        self.images, self.count, self.fill, self.rate = images, buffers, fill, rate
+        self.width, self.height = images[0][1:]
+        self.queue, self.changed = collections.deque(), threading.Condition()
+        self.buffers, self.sent, self.block, self.aborting = [], {}, 0, False
+        self.manager, self.mode, self.modes = None, True, []
+
+    @staticmethod
+    def pattern16(width, height, block):
+        return (pattern(width, height, block).astype(np.uint16) * 257 + block) & 0xFFFF
+
+    def frame(self, pixel, width, height, block):
+        return (pattern if pixel == edge.TnPixelMono8 else self.pattern16)(width, height, block)
+
+    def AssignGenDCManager(self, manager):
+        self.manager = manager
+
+    def SetupGenDCContainer(self):
+        container = self.manager.GetGenDC()
+        intensity = container[container.AddComponent(tarn_base_313.TnComponentIntensity)]
+        meta = container[container.AddComponent(tarn_base_313.TnComponentMetadata)]
+        for flow, (pixel, width, height) in enumerate(self.images):
+            header = intensity[intensity.AddPart(tarn_base_313.TnGenDCPart2D, flow)].Get2DHeader()
+            header.Format, header.SizeX, header.SizeY = pixel, width, height
+        chunk = meta[meta.AddPart(tarn_base_313.TnGenDCPartMetadataGenICamChunk, len(self.images))]
+        chunk.GetMutableHeader().DataSize = 32  # room for the chunks
+
+    def GetGenDCStreamingMode(self):
+        return self.mode
+
+    def SetGenDCStreamingMode(self, enabled):
+        self.modes.append(enabled)
+        self.mode = enabled
+        return edge.TN_OK
+
+    def write(self, buffer, block):
+        """Fills buffer's container as block `block`; its bytes' CRC-32."""
+        laid = buffer.GetGenDC()
+        if self.fill or block == 0:
+            for part, image in zip(laid[0], self.images):
+                part.GetGenDCImage().GetDataPointer()[:] = self.frame(*image, block)
+        writer = laid[1][0].GetGenDCChunkWriter()
+        writer.ResetChunks()
+        writer.AddChunk(self.CHUNK, block.to_bytes(8, "little"))
+        return zlib.crc32(buffer.GetDataPointer()[:buffer.GetPayloadSize()])
+
+    def AllocBuffer(self):
+        if len(self.buffers) == self.count:
+            return None
+        buffer = tarn_base_313.TnBuffer(tarn_base_313.TnPayloadTypeGenDC)
+        assert buffer.AttachGenDCManager(self.manager).IsOK()
+        self.write(buffer, 0)
+        self.buffers.append(buffer)
+        return buffer
+
+    def FreeBuffer(self, buffer):
+        for kept in self.buffers:
+            if kept == buffer:
+                kept.this.acquire()
+
+    def RetrieveBuffer(self, location):
+        buffer = self.next_queued()
+        if buffer is None:
+            return edge.TN_TIMEOUT, None
+        if self.aborting:
+            return edge.TN_ABORTED, buffer
+        if self.rate:
+            time.sleep(1 / self.rate)
+        self.block += 1
+        buffer.SetBlockID(self.block)
+        self.sent[self.block] = self.write(buffer, self.block)
+        return edge.TN_OK, buffer
+
+    def AbortQueuedBuffers(self):
+        with self.changed:
+            self.aborting = True
+            self.changed.notify()
+
+    def OnStreamingStart(self):
+        with self.changed:
+            self.aborting = False
+
+    def GetTxNumBuffersToUse(self):
+        return edge.TN_OK, self.count
+
+    def GetWidth(self):
+        return self.width
+
+    def GetHeight(self):
+        return self.height
+
+    def GetOffsetX(self):
+        return 0
+
+    GetOffsetY = GetChunksSize = GetOffsetX
+
+    def GetPayloadSize(self):
+        return self.manager.GetTotalPayloadSize()
+
+    def GetPixelType(self):
+        return edge.TnPixelMono8
+
+    def GetWidthInfo(self):
+        return (self.width, self.width, 1)
+
+    def GetHeightInfo(self):
+        return (self.height, self.height, 1)
+
+    def GetScanType(self):
+        return edge.TnScanTypeArea
+
+    def GetChunkModeActive(self):
+        return False
+
+    def GetChunkEnable(self, chunk):
+        return False
+
+    def GetSupportedPixelType(self, index):
+        return (edge.TN_OK, edge.TnPixelMono8) if index == 0 else (edge.TN_INVALID_PARAMETER, 0)
+
+    def GetSupportedChunk(self, index):
+        return (edge.TN_INVALID_PARAMETER, 0, "")
+
+    def SetWidth(self, value):
+        return edge.TN_NOT_SUPPORTED
+
+    SetHeight = SetOffsetX = SetOffsetY = SetPixelType = SetChunkModeActive = SetWidth
+
+    def SetChunkEnable(self, chunk, enabled):
+        return edge.TN_NOT_SUPPORTED
+
+    def OnOpen(self, address, port):
+        pass
+
+    def OnClose(self):
+        pass
+
+    def OnStreamingStop(self):
+        pass
+
+
 def started(source=None, sink=None, user_sets=0):
     """A device with the source and the sink, started on loopback."""
     device = edge.TnSoftDeviceGEV()
