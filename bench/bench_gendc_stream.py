@@ -48,19 +48,11 @@ class GenDC(devices.GenDCSource):
         writer.AddChunk(self.CHUNK, block.to_bytes(8, "little"))
 
 class Plain(devices.PatternSource):
-    def RetrieveBuffer(self, location):
-        buffer = self.next_queued()
-        if buffer is None:
-            return edge.TN_TIMEOUT, None
-        if self.aborting:
-            return edge.TN_ABORTED, buffer
+    def fill(self, buffer):
         pace()
-        self.block += 1
-        buffer.SetBlockID(self.block)
         buffer.GetImage().GetDataPointer().reshape(-1)[:8] = list(self.block.to_bytes(8, "little"))
-        return edge.TN_OK, buffer
 
-source = GenDC([(edge.TnPixelMono8, W, H)], fill=False) if kind == "gendc" else Plain(W, H, 8)
+source = GenDC([(edge.TnPixelMono8, W, H)], refill=False) if kind == "gendc" else Plain(W, H, 8)
 device = edge.TnSoftDeviceGEV()
 device.SetGenDCEnabled(kind == "gendc")
 device.AddStream(source)

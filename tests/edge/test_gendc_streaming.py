@@ -10,38 +10,13 @@ import pathlib
 HERE = pathlib.Path(__file__).resolve().parent
 
 SETUP = f'''
-import socket, sys, threading, zlib
+import sys, zlib
 sys.path.insert(0, {str(HERE)!r})
 sys.path.insert(0, {str(HERE.parent / "gendc")!r})
 import devices
 import tarn_edge_313 as edge
 import tarn_receive_313 as rx
 from gendc_packing import agrees_with_independent_reader
-
-class Relay(threading.Thread):
-    """Forwards the stream to `port`, dropping every `every`-th GenDC payload
-    packet sent for the first time (0: none)."""
-    def __init__(self, port, every):
-        super().__init__(daemon=True)
-        self.target, self.every, self.dropped, self.running = port, every, 0, True
-        self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.socket.bind(("127.0.0.1", 0))
-        self.socket.settimeout(0.05)
-        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
-        self.port = self.socket.getsockname()[1]
-    def run(self):
-        count = 0
-        while self.running:
-            try:
-                data = self.socket.recv(65536)
-            except socket.timeout:
-                continue
-            if self.every and data[4] & 0x0F == 8 and data[:2] == b"\\0\\0":
-                count += 1
-                if count % self.every == 0:
-                    self.dropped += 1
-                    continue
-            self.socket.sendto(data, ("127.0.0.1", self.target))
 
 source = devices.GenDCSource()
 device = edge.TnSoftDeviceGEV()
@@ -129,7 +104,7 @@ out["modes"] = source.modes
 
 def test_lost_packets_fail_the_container_or_are_resent(isolated):
     out = isolated(SETUP.replace("devices.GenDCSource()", "devices.GenDCSource(rate=200)") + '''
-relay = Relay(stream.GetLocalPort(), 7)
+relay = devices.Relay(stream.GetLocalPort(), 7, 8)
 relay.start()
 parameters = stream.GetParameters()
 out["offered"] = parameters.GetBooleanValue("RequestMissingPackets")[1]
