@@ -2,8 +2,9 @@
 and received by the receive module, each test in a network namespace of its
 own: the containers arrive as GenDC buffers byte for byte, our walk and the
 independent reader agree on every one, the streaming mode switches to raw
-data and back; through a lossy relay a container is complete and equal or
-reported failed, and complete once lost packets are resent."""
+data and back, and the transmitter sends a container alike; through a lossy
+relay a container is complete and equal or reported failed, and complete
+once lost packets are resent."""
 
 import pathlib
 
@@ -93,6 +94,21 @@ out["raw"] = receive(5, inspect=raw, after=source.block), tarn.TnPayloadTypeRawD
 features.SetEnumValue("GenDCStreamingMode", "On")
 out["again"] = receive(5, after=source.block)
 out["modes"] = source.modes
+# The transmitter sends a GenDC buffer as a GenDC block too.
+transmitter, sent = edge.TnTransmitterGEV(), tarn.TnBuffer(tarn.TnPayloadTypeGenDC)
+assert sent.AttachGenDCManager(source.manager).IsOK()
+source.sent[9999] = source.write(sent, 9999)
+sent.SetBlockID(9999)
+assert transmitter.Open(edge.TnString("127.0.0.1"), stream.GetLocalPort()).IsOK()
+assert transmitter.QueueBuffer(sent).IsOK()
+buffer = None
+while buffer is None or buffer.GetBlockID() != 9999:   # the device's last blocks may come first
+    if buffer is not None:
+        stream.QueueBuffer(buffer)
+    result, buffer, operation = stream.RetrieveBuffer(3000)
+    assert result.IsOK(), result.GetCodeString()
+out["transmitted"] = [operation.GetCodeString(), check(buffer)]
+transmitter.Close()
 ''' + END, timeout=120)
     assert out["setup"] == ["On", True, []]
     assert out["gendc"] == [60, [], True]
@@ -100,6 +116,7 @@ out["modes"] = source.modes
     assert out["off"] == "OK" and complete == [[raw_type, True]] * 5 and failed == []
     assert out["again"] == [[[True] * 6] * 5, []]
     assert out["modes"] == [False, True]
+    assert out["transmitted"] == ["OK", [True] * 6]
 
 
 def test_lost_packets_fail_the_container_or_are_resent(isolated):
