@@ -71,19 +71,12 @@ public:
     void Poll();
     std::vector<INode *> TakeChangedNodes();
 
-    /// While one exists, reads serve a reference: see INode::GetAccess.
-    class ReferenceRead
-    {
-    public:
-        explicit ReferenceRead(INodeMap &aMap) : mMap(aMap) { ++mMap.mReferenceReads; }
-        ~ReferenceRead() { --mMap.mReferenceReads; }
-        ReferenceRead(const ReferenceRead &) = delete;
-        ReferenceRead &operator=(const ReferenceRead &) = delete;
-
-    private:
-        INodeMap &mMap;
-    };
-    bool InReferenceRead() const { return mReferenceReads > 0; }
+    /// Access modes the nodes derived stay valid while the stamp does; it
+    /// moves on with every change and invalidation, and with BeginOperation.
+    uint64_t GetAccessStamp() const { return mAccessStamp; }
+    /// Starts an operation of a caller: access modes are derived afresh,
+    /// since the device may have changed what the host does not cache.
+    void BeginOperation() { ++mAccessStamp; }
 
     // Chunk data.
     /// Parses a GigE Vision chunk layout and keeps a copy of the chunks that
@@ -117,7 +110,7 @@ private:
     bool mFinalized;
     int mDepth;
     uint64_t mSteps;
-    int mReferenceReads;
+    uint64_t mAccessStamp;
     std::vector<std::string> mWarnings;
     std::unordered_set<std::string> mWarningSet;
     /// Stand-ins for names the description does not define, by name.

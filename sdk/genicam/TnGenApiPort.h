@@ -55,9 +55,11 @@ public:
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
+    void ScanAccess(AccessScan &aScan) override;
 
 private:
+    /// The access the source allows now.
+    Access GetPortAccess();
     /// The data a chunk or event port reads, or null while there is none.
     const std::vector<uint8_t> *GetData() const;
 

@@ -68,6 +68,7 @@ TnResult RunOnNode(INode *aNode, const std::function<void()> &aOperation)
         return TnResult(TN_INVALID_PARAMETER, TnString("no node"));
     }
     std::lock_guard<std::recursive_mutex> lLock(aNode->GetNodeMap().GetMutex());
+    aNode->GetNodeMap().BeginOperation();
     try
     {
         aOperation();
@@ -148,6 +149,7 @@ TnResult ParameterArrayState::Run(const std::function<void()> &aOperation, std::
     std::vector<INode *> lChanged;
     {
         std::lock_guard<std::recursive_mutex> lLock(mNodeMap->GetMutex());
+        mNodeMap->BeginOperation();
         try
         {
             aOperation();
