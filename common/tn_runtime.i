@@ -128,8 +128,9 @@ static PyObject *SWIG_Python_InitShadowInstance(PyObject *args)
 
 /* A pointer object, wrapped in an instance of its type's proxy class when
  * the class is registered. Every call that hands out an object makes one, so
- * the instance is made the short way: the class's tp_new without arguments
- * and `this` set as an attribute under its interned name. The runtime's own
+ * the instance is made the short way: allocated as object.__new__ would (the
+ * class's own __new__ called without arguments where it has one), and `this`
+ * set as an attribute under its interned name. The runtime's own
  * way builds an argument tuple and dictionary per instance, interns the name
  * anew and marks the proxy class modified, which empties the interpreter's
  * attribute cache of the class each time. */
@@ -145,9 +146,14 @@ static PyObject *SWIG_Python_NewPointerObj(PyObject *aSelf, void *aPointer, swig
         return NULL;
     }
     PyTypeObject *proxyClass = reinterpret_cast<PyTypeObject *>(data->newargs);
-    PyObject *noArguments = PyTuple_New(0);
-    PyObject *instance = noArguments != NULL ? proxyClass->tp_new(proxyClass, noArguments, NULL) : NULL;
-    Py_XDECREF(noArguments);
+    PyObject *instance = NULL;
+    if (proxyClass->tp_new == PyBaseObject_Type.tp_new && (proxyClass->tp_flags & Py_TPFLAGS_IS_ABSTRACT) == 0) {
+        instance = proxyClass->tp_alloc(proxyClass, 0);
+    } else {
+        PyObject *noArguments = PyTuple_New(0);
+        instance = noArguments != NULL ? proxyClass->tp_new(proxyClass, noArguments, NULL) : NULL;
+        Py_XDECREF(noArguments);
+    }
     /* The attribute's name interned once, as the interpreter keeps names. */
     if (!PyUnicode_CHECK_INTERNED(SWIG_This())) {
         PyUnicode_InternInPlace(&Swig_This_global);

@@ -151,6 +151,7 @@ void EnumerationNode::ScanAccess(AccessScan &aScan)
     for (EnumEntryNode *lEntry : mEntries)
     {
         const Access lAccess = lEntry->GetAccess();
+        aScan.DependOn(*lEntry);
         lImplemented = lImplemented || lAccess != Access::NI;
         lAvailable = lAvailable || (lAccess != Access::NI && lAccess != Access::NA);
     }

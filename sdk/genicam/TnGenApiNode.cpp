@@ -124,7 +124,8 @@ DepthGuard::~DepthGuard()
 INode::INode(INodeMap &aMap, NodeKind aKind, const std::string &aName)
     : mMap(aMap), mKind(aKind), mName(aName), mIndex(0), mNameSpace(TnGenNameSpaceCustom),
       mVisibility(TnGenVisibilityBeginner), mStreamable(false), mHasImposedAccess(false), mImposedAccess(Access::RW),
-      mPollingTime(-1), mHidden(false), mCategory(nullptr), mAccess(Access::NI), mAccessStamp(0)
+      mPollingTime(-1), mHidden(false), mCategory(nullptr), mAccess(Access::NI), mAccessStamp(0),
+      mAccessOperation(0), mAccessVolatile(false)
 {
 }
 
@@ -492,6 +493,7 @@ bool AccessScan::Scan(const NodeRef &aRef, bool aLeaveOutFaults, Access &aAccess
         return false;
     }
     aAccess = lNode->GetAccess();
+    mVolatile = mVolatile || lNode->IsAccessVolatile();
     if (aAccess == Access::NI)
     {
         mNotImplemented = true;
@@ -501,6 +503,27 @@ bool AccessScan::Scan(const NodeRef &aRef, bool aLeaveOutFaults, Access &aAccess
         mNotAvailable = true;
     }
     return true;
+}
+
+void AccessScan::DependOn(INode &aNode)
+{
+    mVolatile = mVolatile || aNode.IsAccessVolatile();
+}
+
+void AccessScan::ValueRead(INode &aNode)
+{
+    if (mVolatile)
+    {
+        return;
+    }
+    try
+    {
+        mVolatile = !aNode.IsCached();
+    }
+    catch (const GenApiError &)
+    {
+        mVolatile = true;
+    }
 }
 
 void AccessScan::Input(const NodeRef &aRef)
@@ -557,7 +580,7 @@ Access INode::GetAccess()
     {
         throw GenApiError(TN_GENICAM_XML_ERROR, mFault);
     }
-    if (mAccessStamp == mMap.GetAccessStamp())
+    if (mAccessStamp == mMap.GetAccessStamp() && (!mAccessVolatile || mAccessOperation == mMap.GetOperation()))
     {
         return mAccess;
     }
@@ -567,21 +590,26 @@ Access INode::GetAccess()
     lScan.Read(mIsAvailable);
     lScan.Read(mIsLocked);
     ScanAccess(lScan);
+    const auto lHolds = [&](const NodeRef &aPredicate) {
+        const bool lValue = RefBool(aPredicate);
+        lScan.ValueRead(*aPredicate.mNode);
+        return lValue;
+    };
     Access lAccess = Access::NI;
     // A false pIsImplemented outweighs what is not available.
     if (lScan.IsNotImplemented() || (mIsImplemented.mNode != nullptr &&
-                                     IsReadableAccess(mIsImplemented.mNode->GetAccess()) && !RefBool(mIsImplemented)))
+                                     IsReadableAccess(mIsImplemented.mNode->GetAccess()) && !lHolds(mIsImplemented)))
     {
         lAccess = Access::NI;
     }
-    else if (lScan.IsNotAvailable() || (mIsAvailable.mNode != nullptr && !RefBool(mIsAvailable)))
+    else if (lScan.IsNotAvailable() || (mIsAvailable.mNode != nullptr && !lHolds(mIsAvailable)))
     {
         lAccess = Access::NA;
     }
     else
     {
         lAccess = lScan.GetBase();
-        if (mIsLocked.mNode != nullptr && RefBool(mIsLocked))
+        if (mIsLocked.mNode != nullptr && lHolds(mIsLocked))
         {
             lAccess = Lock(lAccess);
         }
@@ -592,6 +620,8 @@ Access INode::GetAccess()
     }
     mAccess = lAccess;
     mAccessStamp = mMap.GetAccessStamp();
+    mAccessOperation = mMap.GetOperation();
+    mAccessVolatile = lScan.IsVolatile();
     return lAccess;
 }
 

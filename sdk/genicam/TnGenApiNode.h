@@ -154,7 +154,8 @@ template <typename T> void CollectValue(ValueOrRef<T> &aValue, std::vector<NodeR
 /// What INode::GetAccess learns from the nodes a node reads, GenApi style:
 /// any of them not implemented makes the node not implemented, then any of
 /// them not available makes it not available; the node the value passes
-/// through also limits reading and writing.
+/// through also limits reading and writing. It also learns whether the
+/// access rests on a value the host does not cache (see INode::GetAccess).
 class AccessScan
 {
 public:
@@ -170,6 +171,12 @@ public:
     void Value(const NodeRef &aRef);
     /// An access mode of the node's own (a register's AccessMode, a port's).
     void Value(Access aAccess);
+    /// A node whose access this one's rests on, found other than through
+    /// the calls above (an enumeration's entry).
+    void DependOn(INode &aNode);
+    /// A node whose value the access rests on, just read (a predicate, the
+    /// selector of an indexed value).
+    void ValueRead(INode &aNode);
     void SetNotImplemented() { mNotImplemented = true; }
     void SetNotAvailable() { mNotAvailable = true; }
     /// Whether the scan found a node that is neither implemented nor
@@ -179,6 +186,8 @@ public:
     /// Whether nothing read so far stops the value from being reached.
     bool IsOpen() const { return !mNotImplemented && !mNotAvailable; }
     Access GetBase() const { return mBase; }
+    /// Whether the access holds for the current operation only.
+    bool IsVolatile() const { return mVolatile; }
 
 private:
     /// The access of aRef's node, or false when it is to be left out.
@@ -186,6 +195,7 @@ private:
 
     bool mNotImplemented = false;
     bool mNotAvailable = false;
+    bool mVolatile = false;
     Access mBase = Access::RW;
 };
 
@@ -276,9 +286,12 @@ public:
     // not available when pIsAvailable is false, a node read on the way is
     // not available, or a predicate cannot be read; else the access of the
     // value's path, read-only while pIsLocked is true, combined with
-    // ImposedAccessMode. The node map keeps each node's access until a value
-    // changes, a cache is invalidated or the next operation begins.
+    // ImposedAccessMode. The node keeps its access until a value changes, a
+    // cache is invalidated or a device port's access changes (the node map's
+    // access stamp), or, when it rests on a value the host does not cache
+    // (a register read afresh each time), until the next operation begins.
     Access GetAccess();
+    bool IsAccessVolatile() const { return mAccessVolatile; }
     bool IsImplemented();
     bool IsAvailable();
     bool IsReadable();
@@ -440,9 +453,12 @@ protected:
     std::vector<INode *> mDependents;
     std::vector<INode *> mReferences;
     INode *mCategory;
-    /// The access GetAccess derived, and the node map's access stamp then.
+    /// The access GetAccess derived, the node map's access stamp and
+    /// operation then, and whether it holds for that operation only.
     Access mAccess;
     uint64_t mAccessStamp;
+    uint64_t mAccessOperation;
+    bool mAccessVolatile;
 };
 
 template <> struct NumberCalls<int64_t>

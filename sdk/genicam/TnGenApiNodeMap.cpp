@@ -100,7 +100,7 @@ void Unique(std::vector<INode *> &aNodes)
 
 } // namespace
 
-INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mAccessStamp(1), mChunksAttached(false)
+INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mAccessStamp(1), mOperation(1), mChunksAttached(false)
 {
 }
 
@@ -318,7 +318,28 @@ void INodeMap::Finalize()
     }
     mChangedFlags.assign(mOrder.size(), false);
     mChanged.clear();
+    mDevicePorts.clear();
+    for (PortNode *lPort : GetPorts())
+    {
+        if (lPort->GetSource() == PortNode::Source::Device)
+        {
+            mDevicePorts.push_back(lPort);
+        }
+    }
+    ++mAccessStamp;
     mFinalized = true;
+}
+
+void INodeMap::BeginOperation()
+{
+    ++mOperation;
+    for (PortNode *lPort : mDevicePorts)
+    {
+        if (lPort->AccessChanged())
+        {
+            ++mAccessStamp;
+        }
+    }
 }
 
 void INodeMap::Record(INode &aNode)

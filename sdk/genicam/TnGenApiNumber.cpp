@@ -358,7 +358,12 @@ template <typename T, typename Base> void NumberNode<T, Base>::ScanAccess(Access
     aScan.Read(mIndexed.mIndex);
     if (aScan.IsOpen())
     {
-        aScan.Value(Current().mRef);
+        ValueOrRef<T> &lCurrent = Current();
+        if (mIndexed.IsSet())
+        {
+            aScan.ValueRead(*mIndexed.mIndex.mNode);
+        }
+        aScan.Value(lCurrent.mRef);
     }
 }
 

@@ -75,7 +75,19 @@ void PortNode::ScanAccess(AccessScan &aScan)
     aScan.Value(GetPortAccess());
 }
 
+bool PortNode::AccessChanged()
+{
+    const Access lSeen = mSeenAccess;
+    return GetPortAccess() != lSeen;
+}
+
 Access PortNode::GetPortAccess()
+{
+    mSeenAccess = ReadPortAccess();
+    return mSeenAccess;
+}
+
+Access PortNode::ReadPortAccess()
 {
     // Chunk data that is not attached is not available; an event port
     // serves nothing at all before its first event.

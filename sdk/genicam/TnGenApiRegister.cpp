@@ -207,12 +207,16 @@ PortNode *RegisterSpec::GetPort() const
 
 uint64_t RegisterSpec::GetAddress(INode &aOwner)
 {
-    DepthGuard lGuard(aOwner.GetNodeMap());
     uint64_t lAddress = 0;
     for (int64_t lPart : mAddresses)
     {
         lAddress += static_cast<uint64_t>(lPart);
     }
+    if (mAddressRefs.empty() && mIndexes.empty())
+    {
+        return lAddress;
+    }
+    DepthGuard lGuard(aOwner.GetNodeMap());
     for (const NodeRef &lRef : mAddressRefs)
     {
         lAddress += static_cast<uint64_t>(lRef.mNode->GetInt());

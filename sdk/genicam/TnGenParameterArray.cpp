@@ -143,36 +143,23 @@ ParameterArrayState::~ParameterArrayState()
     mParameters.clear();
 }
 
-TnResult ParameterArrayState::Run(const std::function<void()> &aOperation, std::vector<INode *> *aChanged)
+void ParameterArrayState::Publish(std::unique_lock<std::recursive_mutex> &aLock, std::vector<INode *> *aChanged)
 {
-    TnResult lResult;
     std::vector<INode *> lChanged;
+    try
     {
-        std::lock_guard<std::recursive_mutex> lLock(mNodeMap->GetMutex());
-        mNodeMap->BeginOperation();
-        try
-        {
-            aOperation();
-        }
-        catch (...)
-        {
-            lResult = ResultOf(std::current_exception());
-        }
-        try
-        {
-            lChanged = mNodeMap->TakeChangedNodes();
-        }
-        catch (...)
-        {
-            lChanged.clear();
-        }
+        lChanged = mNodeMap->TakeChangedNodes();
     }
+    catch (...)
+    {
+        lChanged.clear();
+    }
+    aLock.unlock();
     Notify(lChanged);
     if (aChanged != nullptr)
     {
         aChanged->swap(lChanged);
     }
-    return lResult;
 }
 
 void ParameterArrayState::Notify(const std::vector<INode *> &aNodes)
