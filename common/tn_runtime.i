@@ -349,8 +349,268 @@ private:
     bool mHeld;
 };
 
+/* ------------------------------------------------------------------------
+ * The Python object of a forwarding object. The forwarding object holds no
+ * reference to it (unless disowned), so the object may go while the
+ * forwarding object lives on: one made over an object that never took it as
+ * its "this", or one whose pointer object was handed over. A forwarding
+ * object therefore watches its object through a weak reference; once the
+ * object is gone, every forwarded call is refused as for an object never
+ * bound (the 'self' uninitialized exception), and nothing reaches the memory
+ * the object had. An object that cannot be watched (a type without weak
+ * references: a namespace, a plain object()) is held by one reference
+ * instead, until the forwarding object ends.
+ *
+ * The end of a forwarding object. Its SDK class unregisters it from the SDK
+ * (and waits for the SDK's calls in progress) only in its own destructor,
+ * which C++ runs after the forwarding object's part is destroyed: a call that
+ * came in between would reach a half-destroyed object, and the Python object
+ * too while it is being deallocated. So the forwarding object is retired
+ * first, before it is deleted (and again, for deletions that do not pass
+ * through its module, when its watch ends): from then on every forwarded
+ * call is refused, and the calls in progress on other threads are waited
+ * for, with the interpreter lock released meanwhile so that they can finish.
+ * A call in progress on the deleting thread itself (an override that drops
+ * the last reference to its own object) is not waited for. */
+#ifdef SWIG_DIRECTORS
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <typeinfo>
+#include <unordered_map>
+#include <vector>
+
+/* What the calls of a forwarding object check; the lists are guarded by
+ * tn_watch_mutex. */
+struct TnForwardingState
+{
+    std::atomic<bool> mGone{false};       // the Python object went
+    bool mRetired = false;                // the forwarding object is ending
+    std::vector<std::thread::id> mCalls;  // the threads of the calls in progress
+};
+typedef std::shared_ptr<TnForwardingState> TnForwardingStatePtr;
+
+static std::mutex &tn_watch_mutex()
+{
+    static std::mutex *sMutex = new std::mutex;
+    return *sMutex;
+}
+
+/* Signalled when a call of a retired forwarding object ends. */
+static std::condition_variable &tn_watch_idle()
+{
+    static std::condition_variable *sIdle = new std::condition_variable;
+    return *sIdle;
+}
+
+/* Forwarding object -> its state, from its binding until its watch ends. */
+static std::unordered_map<const Swig::Director *, TnForwardingStatePtr> &tn_watches()
+{
+    static std::unordered_map<const Swig::Director *, TnForwardingStatePtr> *sWatches =
+        new std::unordered_map<const Swig::Director *, TnForwardingStatePtr>;
+    return *sWatches;
+}
+
+/* The weak reference's callback: its capsule holds the state. */
+static PyObject *tn_watched_gone(PyObject *aCapsule, PyObject *)
+{
+    TnForwardingStatePtr *state = static_cast<TnForwardingStatePtr *>(PyCapsule_GetPointer(aCapsule, NULL));
+    if (state != NULL) {
+        (*state)->mGone.store(true);
+    }
+    PyErr_Clear();
+    return SWIG_Py_Void();
+}
+static PyMethodDef tn_watched_gone_method = {"gone", tn_watched_gone, METH_O, NULL};
+
+static void tn_state_capsule_free(PyObject *aCapsule)
+{
+    delete static_cast<TnForwardingStatePtr *>(PyCapsule_GetPointer(aCapsule, NULL));
+}
+
+/* Refuses a forwarding object's calls from now on and waits for those in
+ * progress on other threads; the interpreter lock, when this thread holds
+ * it, is released while waiting. */
+static void tn_director_retire(const Swig::Director *aDirector)
+{
+    std::unique_lock<std::mutex> lock(tn_watch_mutex());
+    const auto found = tn_watches().find(aDirector);
+    if (found == tn_watches().end()) {
+        return;
+    }
+    const TnForwardingStatePtr state = found->second;
+    state->mRetired = true;
+    const std::thread::id self = std::this_thread::get_id();
+    const auto busy = [&] {
+        return std::any_of(state->mCalls.begin(), state->mCalls.end(),
+                           [&](std::thread::id aThread) { return aThread != self; });
+    };
+    if (!busy()) {
+        return;
+    }
+    PyThreadState *saved = Py_IsInitialized() && PyThreadState_GetUnchecked() != NULL ? PyEval_SaveThread() : NULL;
+    tn_watch_idle().wait(lock, [&] { return !busy(); });
+    lock.unlock();
+    if (saved != NULL) {
+        PyEval_RestoreThread(saved);
+    }
+}
+
+/* The watch, an item of the forwarding object's owner record: it ends with
+ * the forwarding object, and holds the weak reference (or the reference). */
+class TnDirectorWatch
+{
+public:
+    TnDirectorWatch(const Swig::Director *aDirector, PyObject *aReference)
+        : mDirector(aDirector), mReference(aReference)
+    {
+    }
+    TnDirectorWatch(const TnDirectorWatch &) = delete;
+    TnDirectorWatch &operator=(const TnDirectorWatch &) = delete;
+
+    ~TnDirectorWatch()
+    {
+        tn_director_retire(mDirector);
+        {
+            std::lock_guard<std::mutex> lock(tn_watch_mutex());
+            tn_watches().erase(mDirector);
+        }
+        // Once the interpreter shuts down the reference is left to it (the
+        // state the weak reference's callback may still set lives in the
+        // callback's capsule).
+        if (mReference != NULL && ((Py_IsInitialized() && !Py_IsFinalizing()) || PyGILState_Check())) {
+            PyGILState_STATE state = PyGILState_Ensure();
+            Py_DECREF(mReference);
+            PyGILState_Release(state);
+        }
+    }
+
+private:
+    const Swig::Director *mDirector;
+    PyObject *mReference;
+};
+
+/* Binds a new forwarding object to the watch of its Python object. */
+static void tn_director_bind(Swig::Director *aDirector)
+{
+    PyGILState_STATE gil = PyGILState_Ensure();
+    PyObject *self = aDirector->swig_get_self();
+    if (self != NULL) {
+        PyObject *pending = PyErr_GetRaisedException();
+        TnForwardingStatePtr state = std::make_shared<TnForwardingState>();
+        TnForwardingStatePtr *held = new TnForwardingStatePtr(state);
+        PyObject *capsule = PyCapsule_New(held, NULL, tn_state_capsule_free);
+        if (capsule == NULL) {
+            delete held;
+        }
+        PyObject *callback = capsule != NULL ? PyCFunction_New(&tn_watched_gone_method, capsule) : NULL;
+        Py_XDECREF(capsule);
+        PyObject *reference = callback != NULL ? PyWeakref_NewRef(self, callback) : NULL;
+        Py_XDECREF(callback);
+        if (reference == NULL) {
+            PyErr_Clear();
+            reference = Py_NewRef(self);
+        }
+        {
+            std::lock_guard<std::mutex> lock(tn_watch_mutex());
+            tn_watches()[aDirector] = state;
+        }
+        aDirector->swig_acquire_ownership(new TnDirectorWatch(aDirector, reference));
+        PyErr_SetRaisedException(pending);
+    }
+    PyGILState_Release(gil);
+}
+#undef SWIG_DIRECTOR_RGTR
+#define SWIG_DIRECTOR_RGTR(ARG1, ARG2) tn_director_bind(ARG2)
+
+/* The state of a forwarding object that takes calls (bound, its Python
+ * object still there, not retired), else null; tn_watch_mutex is held. */
+static TnForwardingStatePtr tn_taking_calls(const Swig::Director *aDirector)
+{
+    const auto found = tn_watches().find(aDirector);
+    if (found == tn_watches().end() || found->second->mGone.load() || found->second->mRetired) {
+        return TnForwardingStatePtr();
+    }
+    return found->second;
+}
+
+/* Whether the forwarding object takes calls. */
+static bool tn_director_bound(const Swig::Director *aDirector)
+{
+    std::lock_guard<std::mutex> lock(tn_watch_mutex());
+    return tn_taking_calls(aDirector) != NULL;
+}
+
+/* The SDK class a forwarding object stands for, as its messages name it. */
+static std::string tn_director_class_name(const Swig::Director *aDirector)
+{
+    std::string name = typeid(*aDirector).name();
+    int status = 0;
+    char *readable = abi::__cxa_demangle(name.c_str(), NULL, NULL, &status);
+    if (readable != NULL) {
+        name = readable;
+        free(readable);
+    }
+    const std::string prefix = "SwigDirector_";
+    if (name.compare(0, prefix.size(), prefix) == 0) {
+        name = name.substr(prefix.size());
+    }
+    return name;
+}
+
+/* A forwarded call in progress, from its start with the interpreter lock
+ * taken by BLOCK to its end: a call for a forwarding object that does not
+ * take calls is refused. */
+class TnForwardingCall
+{
+public:
+    explicit TnForwardingCall(const Swig::Director *aDirector)
+    {
+        {
+            std::lock_guard<std::mutex> lock(tn_watch_mutex());
+            mState = tn_taking_calls(aDirector);
+            if (mState) {
+                mState->mCalls.push_back(std::this_thread::get_id());
+            }
+        }
+        if (!mState) {
+            const std::string message =
+                "'self' uninitialized, maybe you forgot to call " + tn_director_class_name(aDirector) + ".__init__.";
+            Swig::DirectorException::raise(message.c_str());
+        }
+    }
+    TnForwardingCall(const TnForwardingCall &) = delete;
+    TnForwardingCall &operator=(const TnForwardingCall &) = delete;
+
+    ~TnForwardingCall()
+    {
+        bool retired = false;
+        {
+            std::lock_guard<std::mutex> lock(tn_watch_mutex());
+            std::vector<std::thread::id> &calls = mState->mCalls;
+            calls.erase(std::find(calls.begin(), calls.end(), std::this_thread::get_id()));
+            retired = mState->mRetired;
+        }
+        if (retired) {
+            tn_watch_idle().notify_all();
+        }
+    }
+
+private:
+    TnForwardingStatePtr mState;
+};
+#define TN_FORWARDING_CALL(BLOCK) \
+    BLOCK _swig_thread_block;     \
+    TnForwardingCall _tn_forwarding_call(this)
+#else
+#define TN_FORWARDING_CALL(BLOCK) BLOCK _swig_thread_block
+#endif
+
 #undef SWIG_PYTHON_THREAD_BEGIN_BLOCK
-#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TnPythonBlock _swig_thread_block
+#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TN_FORWARDING_CALL(TnPythonBlock)
 #undef SWIG_PYTHON_THREAD_END_BLOCK
 #define SWIG_PYTHON_THREAD_END_BLOCK _swig_thread_block.end()
 %}
@@ -374,6 +634,35 @@ def _tn_stop_at_exit(owner, order, running, method, *arguments):
     except TypeError:
         return
     _tn_exit_calls[key] = (order, references, running, method)
+
+
+class _tn_left_out:
+    """A pure operation of an overridable class whose Python subclasses are
+    meant to define it. A subclass that leaves it out lacks the method, so
+    that its forwarding object reports the missing method rather than a base
+    call of a pure operation; the class's own function stays reachable
+    through the class and through super(), where it raises the pure-virtual
+    error."""
+
+    def __init__(self, function):
+        self.function = function
+        self.__name__ = function.__name__
+        self.__doc__ = function.__doc__
+
+    def __get__(self, instance, owner=None):
+        if instance is None:
+            return self.function
+        for klass in type(instance).__mro__:
+            if self.__name__ in vars(klass):
+                if vars(klass)[self.__name__] is self:
+                    raise AttributeError(f"'{type(instance).__name__}' object has no attribute '{self.__name__}'")
+                break
+        return self.function.__get__(instance, owner)
+
+
+def _tn_pure_operations(cls, *names):
+    for name in names:
+        setattr(cls, name, _tn_left_out(vars(cls)[name]))
 
 
 @_tn_atexit.register
@@ -492,7 +781,8 @@ TN_SELF_CONVERSION(1)
 /* Classes Python may override (forwarding objects). Their `disown_` function
  * takes its reference on the Python object here, while converting `self`
  * with the interpreter lock held: the runtime's own disown call, made with
- * the lock released, then finds it taken and does nothing. */
+ * the lock released, then finds it taken and does nothing. Their `delete_`
+ * function retires the forwarding object before deleting it. */
 %{
 static inline bool tn_is_disown(const char *aName)
 {
@@ -505,8 +795,14 @@ static inline bool tn_is_disown(const char *aName)
 TN_SELF_CONVERSION(1)
   if (tn_is_disown("$symname") && $1 != NULL) {
     Swig::Director *director = SWIG_DIRECTOR_CAST($1);
-    if (director) {
+    if (director && tn_director_bound(director)) {
       director->swig_disown();
+    }
+  }
+  if (tn_is_destructor("$symname") && $1 != NULL) {
+    Swig::Director *director = SWIG_DIRECTOR_CAST($1);
+    if (director) {
+      tn_director_retire(director);
     }
   }
 }
