@@ -130,10 +130,10 @@ static PyObject *SWIG_Python_InitShadowInstance(PyObject *args)
  * the class is registered. Every call that hands out an object makes one, so
  * the instance is made the short way: allocated as object.__new__ would (the
  * class's own __new__ called without arguments where it has one), and `this`
- * set as an attribute under its interned name. The runtime's own
- * way builds an argument tuple and dictionary per instance, interns the name
- * anew and marks the proxy class modified, which empties the interpreter's
- * attribute cache of the class each time. */
+ * set as an attribute under its interned name. The runtime's own way builds
+ * an argument tuple and dictionary per instance, interns the name anew and
+ * marks the proxy class modified, which empties the interpreter's attribute
+ * cache of the class each time. */
 static PyObject *SWIG_Python_NewPointerObj(PyObject *aSelf, void *aPointer, swig_type_info *aType, int aFlags)
 {
     SwigPyClientData *data = aType != NULL ? static_cast<SwigPyClientData *>(aType->clientdata) : NULL;
