@@ -1,5 +1,6 @@
 #include "TnStreamCore.h"
 
+#include <string.h>
 #include <time.h>
 
 #include <algorithm>
@@ -29,6 +30,25 @@ uint64_t NowUs()
     timespec lNow;
     clock_gettime(CLOCK_MONOTONIC, &lNow);
     return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
+}
+
+TnResult Failure(uint32_t aCode, const std::string &aText)
+{
+    return TnResult(aCode, TnString(aText.c_str()));
+}
+
+std::string Text(const TnString &aText)
+{
+    const char *lChars = aText.GetAscii();
+    return lChars != nullptr ? lChars : "";
+}
+
+bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
+{
+    sched_param lParam;
+    memset(&lParam, 0, sizeof(lParam));
+    lParam.sched_priority = static_cast<int>(aPriority);
+    return pthread_setschedparam(aThread, aPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) == 0;
 }
 
 std::mutex &LinkMutex()

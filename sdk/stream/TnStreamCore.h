@@ -14,6 +14,7 @@
 #ifndef TN_STREAM_CORE_H
 #define TN_STREAM_CORE_H
 
+#include <pthread.h>
 #include <stdint.h>
 
 #include <atomic>
@@ -21,6 +22,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "TnBuffer.h"
@@ -51,6 +53,16 @@ public:
 
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
+
+/// A failed result with a text.
+TnResult Failure(uint32_t aCode, const std::string &aText);
+
+/// A string's text ("" for none).
+std::string Text(const TnString &aText);
+
+/// Applies a priority to a receive thread: 0 the normal policy, 1 to 99
+/// real-time (SCHED_FIFO). False when the system refuses it.
+bool ApplyPriority(pthread_t aThread, uint32_t aPriority);
 
 class StreamCore : public buffer::BufferHolder
 {

@@ -92,17 +92,6 @@ struct OpenRequest
     uint32_t mCapacity = 64;
 };
 
-std::string Text(const TnString &aText)
-{
-    const char *lChars = aText.GetAscii();
-    return lChars != nullptr ? lChars : "";
-}
-
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 gev::TnGvspAssemblerConfig PolicyOf(const GevSettings &aSettings)
 {
     gev::TnGvspAssemblerConfig lConfig;
@@ -117,16 +106,6 @@ gev::TnGvspAssemblerConfig PolicyOf(const GevSettings &aSettings)
     lConfig.mBlockTimeoutUs = aSettings.mBlockTimeoutUs;
     lConfig.mNearlyDoneLeadUs = kNearlyDoneLeadUs;
     return lConfig;
-}
-
-// Applies a priority to a thread: 0 the normal policy, 1 to 99 real-time
-// (SCHED_FIFO).
-bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
-{
-    sched_param lParam;
-    memset(&lParam, 0, sizeof(lParam));
-    lParam.sched_priority = static_cast<int>(aPriority);
-    return pthread_setschedparam(aThread, aPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) == 0;
 }
 } // namespace
 

@@ -11,6 +11,9 @@ namespace stream
 {
 /// TnStreamGEV.xml.
 const std::string &StreamGevXml();
+
+/// TnStreamRTP.xml.
+const std::string &StreamRtpXml();
 } // namespace stream
 } // namespace tn
 
