@@ -38,9 +38,9 @@ def sender(path, sink, rate=30):
                              f"width={WIDTH}", f"height={HEIGHT}", "format=rgb", f"framerate={rate}/1", "!",
                              "rtpvrawpay", "!", *sink], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
-def receive(stream, count, timeout=20.0):
-    """Buffers of the stream until `count` came complete: (ok images as
-    arrays, failed operation results)."""
+def receive(stream, count, timeout=20.0, total=None):
+    """Buffers of the stream until `count` came complete (or `total` came at
+    all): (ok images as arrays, failed operation results)."""
     buffers = []
     for _ in range(16):
         buffer = tarn.TnBuffer()
@@ -49,7 +49,7 @@ def receive(stream, count, timeout=20.0):
         assert stream.QueueBuffer(buffer).GetCode() == rx.TN_PENDING
     good, failed = [], []
     deadline = time.time() + timeout
-    while len(good) < count and time.time() < deadline:
+    while len(good) < count and len(good) + len(failed) < (total or count) and time.time() < deadline:
         result, buffer, operation = stream.RetrieveBuffer(500)
         if buffer is None:
             continue
@@ -172,7 +172,7 @@ def run():
 thread = threading.Thread(target=run)
 thread.start()
 gst = sender(path, ["udpsink", "host=127.0.0.1", f"port={relay.getsockname()[1]}"])
-good, failed = receive(stream, 3 * CYCLE, timeout=8)
+good, failed = receive(stream, 3 * CYCLE, timeout=8, total=3 * CYCLE)
 gst.wait(20)
 thread.join()
 identify(frames, good)
