@@ -70,7 +70,7 @@ OURS = textwrap.dedent(f"""
 
 
 def sender(rate):
-    return ["gst-launch-1.0", "-q", "videotestsrc", f"num-buffers={FRAMES}", "pattern=snow", "!",
+    return ["gst-launch-1.0", "-q", "videotestsrc", f"num-buffers={FRAMES}", "pattern=black", "!",
             f"video/x-raw,format=RGB,width={WIDTH},height={HEIGHT},framerate={rate}/1", "!", "rtpvrawpay", "!",
             "udpsink", "host=127.0.0.1", f"port={PORT}", "buffer-size=33554432"]
 
