@@ -1,6 +1,6 @@
 """RTP streams from GStreamer's senders, each test in a network namespace of its
-own: raw video over unicast, multicast and TCP with the frames equal to what
-the sender was given, a lossy relay whose damage shows only as failed buffers,
+own: raw video over unicast (by hand and through a pipeline), multicast and
+TCP with the frames equal to what the sender was given, a lossy relay whose damage shows only as failed buffers,
 and H.264 access units that decode to the frames sent."""
 
 import shutil
@@ -109,6 +109,27 @@ good, failed = receive(stream, 2 * CYCLE)
 gst.wait(20)
 out["modes"]["multicast"] = [identify(frames, good), failed]
 
+# A pipeline keeps the stream supplied, as on any stream.
+stream = rx.TnStreamRTP()
+assert stream.PrepareFor(WIDTH, HEIGHT, rx.TnPixelRGB8).IsOK()
+assert stream.Open("127.0.0.1", 0).IsOK()
+pipeline = rx.TnPipeline(stream)
+pipeline.SetBufferSize(WIDTH * HEIGHT * 3)
+assert pipeline.Start().IsOK()
+gst = sender(path, ["udpsink", "host=127.0.0.1", f"port={stream.GetLocalPort()}"])
+good, failed = [], []
+deadline = time.time() + 20
+while len(good) < CYCLE and time.time() < deadline:
+    result, buffer, operation = pipeline.RetrieveNextBuffer(500)
+    if buffer is None:
+        continue
+    (good if operation.IsOK() else failed).append(buffer.GetImage().GetDataPointer().copy())
+    pipeline.ReleaseBuffer(buffer)
+pipeline.Stop()
+stream.Close()
+gst.wait(20)
+out["modes"]["pipeline"] = [identify(frames, good), len(failed)]
+
 # TCP: GStreamer serves the packets with a length before each; the stream
 # connects once the server listens, and may come in mid-frame.
 frames, path = make_frames(12)
@@ -128,6 +149,7 @@ out["modes"]["tcp"] = [identify(frames, good), failed]
         positions, failed = out["modes"][mode]
         assert positions == list(range(8)) * 2 and failed == [], mode
     assert out["group"] == ["239.255.12.34", 5004]
+    assert out["modes"]["pipeline"] == [list(range(8)), 0]
     positions, failed = out["modes"]["tcp"]
     # Consecutive frames of the cycle; only the one the connection cut into may fail.
     assert len(positions) == 8 and all((b - a) % 8 == 1 for a, b in zip(positions, positions[1:]))
