@@ -25,14 +25,6 @@ uint64_t NowUs()
     return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
 }
 
-TnResult SocketError(const char *aWhat, int aError)
-{
-    std::string lText(aWhat);
-    lText += ": ";
-    lText += strerror(aError);
-    return TnResult(TN_NETWORK_ERROR, static_cast<uint32_t>(aError), TnString(lText.c_str()));
-}
-
 constexpr uint64_t kPublishIntervalUs = 1000;
 constexpr uint64_t kIdleWaitUs = 100000;
 constexpr uint64_t kMinWaitUs = 20;
@@ -186,7 +178,7 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
         {
             const int lError = errno;
             mSocket.Close();
-            return SocketError("IP_ADD_MEMBERSHIP", lError);
+            return SocketFailure("IP_ADD_MEMBERSHIP", lError);
         }
     }
     if (mConfig.mSocketBufferSize > 0)
@@ -211,7 +203,7 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     {
         const int lError = errno;
         Close();
-        return SocketError("eventfd", lError);
+        return SocketFailure("eventfd", lError);
     }
     mProvider = aProvider;
     mRequireLeader = mConfig.mAssembler.mRequireLeader;
@@ -295,7 +287,7 @@ TnResult TnGvspReceiver::GetSocketBufferSize(uint32_t &aBytes) const
     socklen_t lLength = sizeof(lSize);
     if (getsockopt(mSocket.GetHandle(), SOL_SOCKET, SO_RCVBUF, &lSize, &lLength) != 0)
     {
-        return SocketError("SO_RCVBUF", errno);
+        return SocketFailure("SO_RCVBUF", errno);
     }
     aBytes = static_cast<uint32_t>(lSize);
     return TnResult(TN_OK);

@@ -47,21 +47,6 @@ uint64_t NowUs()
     return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
 }
 
-TnResult SocketError(const char *aWhat, int aError, uint32_t aCode = TN_NETWORK_ERROR)
-{
-    const std::string lText = std::string(aWhat) + ": " + strerror(aError);
-    return TnResult(aCode, static_cast<uint32_t>(aError), TnString(lText.c_str()));
-}
-
-sockaddr_in Address(uint32_t aAddress, uint16_t aPort)
-{
-    sockaddr_in lAddress;
-    memset(&lAddress, 0, sizeof(lAddress));
-    lAddress.sin_family = AF_INET;
-    lAddress.sin_addr.s_addr = htonl(aAddress);
-    lAddress.sin_port = htons(aPort);
-    return lAddress;
-}
 } // namespace
 
 // ---------------------------------------------------------------- scatter batch
@@ -207,18 +192,18 @@ TnResult TnRtpReceiver::Connect(uint32_t aTimeoutMs)
     mHandle = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (mHandle < 0)
     {
-        return SocketError("socket", errno);
+        return SocketFailure("socket", errno);
     }
     if (mConfig.mSocketBufferSize > 0)
     {
         setsockopt(mHandle, SOL_SOCKET, SO_RCVBUF, &mConfig.mSocketBufferSize, sizeof(mConfig.mSocketBufferSize));
     }
-    const sockaddr_in lServer = Address(mConfig.mServerAddress, mConfig.mServerPort);
+    const sockaddr_in lServer = SocketAddress(mConfig.mServerAddress, mConfig.mServerPort);
     if (connect(mHandle, reinterpret_cast<const sockaddr *>(&lServer), sizeof(lServer)) != 0 && errno != EINPROGRESS)
     {
         const int lError = errno;
         CloseSocket();
-        return SocketError("connect", lError, TN_NOT_CONNECTED);
+        return SocketFailure("connect", lError, TN_NOT_CONNECTED);
     }
     pollfd lPoll = {mHandle, POLLOUT, 0};
     int lError = ETIMEDOUT;
@@ -230,7 +215,7 @@ TnResult TnRtpReceiver::Connect(uint32_t aTimeoutMs)
     if (lError != 0)
     {
         CloseSocket();
-        return SocketError("connect", lError, TN_NOT_CONNECTED);
+        return SocketFailure("connect", lError, TN_NOT_CONNECTED);
     }
     sockaddr_in lLocal;
     socklen_t lLength = sizeof(lLocal);
@@ -273,7 +258,7 @@ TnResult TnRtpReceiver::Open(const TnRtpReceiverConfig &aConfig, TnRtpFrameProvi
             lRequest.imr_interface.s_addr = htonl(mConfig.mMulticastInterface);
             if (setsockopt(lSocket.GetHandle(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &lRequest, sizeof(lRequest)) != 0)
             {
-                lResult = SocketError("IP_ADD_MEMBERSHIP", errno);
+                lResult = SocketFailure("IP_ADD_MEMBERSHIP", errno);
             }
         }
         if (lResult.IsOK())
@@ -283,7 +268,7 @@ TnResult TnRtpReceiver::Open(const TnRtpReceiverConfig &aConfig, TnRtpFrameProvi
             mHandle = dup(lSocket.GetHandle());
             if (mHandle < 0)
             {
-                lResult = SocketError("dup", errno);
+                lResult = SocketFailure("dup", errno);
             }
             else if (mConfig.mSocketBufferSize > 0)
             {
@@ -309,7 +294,7 @@ TnResult TnRtpReceiver::Open(const TnRtpReceiverConfig &aConfig, TnRtpFrameProvi
     {
         const int lError = errno;
         Close();
-        return SocketError("eventfd", lError);
+        return SocketFailure("eventfd", lError);
     }
     mProvider = aProvider;
     mAssembler.SetProvider(aProvider);

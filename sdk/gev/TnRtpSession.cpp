@@ -15,6 +15,7 @@
 
 #include "TnGevBytes.h"
 #include "TnRtp.h"
+#include "TnUdpSocket.h"
 
 namespace tn
 {
@@ -26,22 +27,6 @@ constexpr uint32_t kSapGroup = 0xE0027FFE; // 224.2.127.254
 constexpr uint16_t kSapPort = 9875;
 // How long a client may keep the stream waiting before it is dropped.
 constexpr int kClientPatienceMs = 200;
-
-sockaddr_in Address(uint32_t aAddress, uint16_t aPort)
-{
-    sockaddr_in lAddress;
-    memset(&lAddress, 0, sizeof(lAddress));
-    lAddress.sin_family = AF_INET;
-    lAddress.sin_addr.s_addr = htonl(aAddress);
-    lAddress.sin_port = htons(aPort);
-    return lAddress;
-}
-
-TnResult Failure(const char *aWhat, int aError)
-{
-    const std::string lText = std::string(aWhat) + ": " + strerror(aError);
-    return TnResult(TN_NETWORK_ERROR, static_cast<uint32_t>(aError), TnString(lText.c_str()));
-}
 
 // Writes all the vectors to a stream socket, waiting at most kClientPatienceMs
 // whenever its buffer is full; false when the client is gone or too slow.
@@ -100,15 +85,15 @@ TnResult TnRtpTcpServer::Start(uint32_t aAddress, uint16_t aPort)
     mListener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (mListener < 0)
     {
-        return Failure("socket", errno);
+        return SocketFailure("socket", errno);
     }
     const int lOne = 1;
     setsockopt(mListener, SOL_SOCKET, SO_REUSEADDR, &lOne, sizeof(lOne));
-    const sockaddr_in lLocal = Address(aAddress, aPort);
+    const sockaddr_in lLocal = SocketAddress(aAddress, aPort);
     if (bind(mListener, reinterpret_cast<const sockaddr *>(&lLocal), sizeof(lLocal)) != 0 ||
         listen(mListener, 8) != 0)
     {
-        const TnResult lResult = Failure("bind", errno);
+        const TnResult lResult = SocketFailure("bind", errno);
         Stop();
         return lResult;
     }
@@ -119,7 +104,7 @@ TnResult TnRtpTcpServer::Start(uint32_t aAddress, uint16_t aPort)
     mWake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (mWake < 0)
     {
-        const TnResult lResult = Failure("eventfd", errno);
+        const TnResult lResult = SocketFailure("eventfd", errno);
         Stop();
         return lResult;
     }
@@ -246,7 +231,7 @@ TnResult TnSapAnnouncer::Start(uint32_t aOrigin, uint32_t aIntervalMs)
     mSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (mSocket < 0)
     {
-        return Failure("socket", errno);
+        return SocketFailure("socket", errno);
     }
     in_addr lInterface;
     lInterface.s_addr = htonl(aOrigin);
@@ -337,7 +322,7 @@ void TnSapAnnouncer::Send(const Session &aSession, bool aDeletion)
         return;
     }
     const std::vector<uint8_t> lPacket = BuildSapPacket(mOrigin, aSession.mHash, aSession.mSdp, aDeletion);
-    const sockaddr_in lGroup = Address(kSapGroup, kSapPort);
+    const sockaddr_in lGroup = SocketAddress(kSapGroup, kSapPort);
     sendto(mSocket, lPacket.data(), lPacket.size(), 0, reinterpret_cast<const sockaddr *>(&lGroup), sizeof(lGroup));
 }
 

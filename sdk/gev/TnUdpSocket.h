@@ -2,6 +2,7 @@
 #ifndef TN_UDP_SOCKET_H
 #define TN_UDP_SOCKET_H
 
+#include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -105,6 +106,13 @@ bool TnUdpSocket::ReceiveWaiting(uint8_t *aBuffer, size_t aCapacity, size_t aLim
     }
     return true;
 }
+
+/// The failure of a system call: aCode with the error number and the text
+/// "aWhat: the error's description".
+TN_GEV_API TnResult SocketFailure(const char *aWhat, int aError, uint32_t aCode = TN_NETWORK_ERROR);
+
+/// An IPv4 socket address from an address and port in host order.
+TN_GEV_API sockaddr_in SocketAddress(uint32_t aAddress, uint16_t aPort);
 
 /// Milliseconds of a monotonic clock.
 TN_GEV_API uint64_t MonotonicMilliseconds();

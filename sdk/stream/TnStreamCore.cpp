@@ -9,6 +9,7 @@
 #include <sched.h>
 
 #include "TnBufferInternal.h"
+#include "TnByteOrder.h"
 #include "TnStreamLog.h"
 
 namespace tn
@@ -567,6 +568,69 @@ void StreamCore::ResetStatistics()
 
 void StreamCore::ResetReceiverStatistics()
 {
+}
+
+void StreamCore::ReadRegisters(uint8_t *)
+{
+}
+
+void StreamCore::WriteSettings(uint32_t, const uint32_t *, size_t)
+{
+}
+
+namespace
+{
+class ParameterPort : public genicam::IPort
+{
+public:
+    ParameterPort(StreamCore &aCore, const ParameterLayout &aLayout) : mCore(aCore), mLayout(aLayout) {}
+
+    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
+    {
+        if (aAddress > mLayout.mSize || aLength > mLayout.mSize - aAddress)
+        {
+            return Failure(TN_INVALID_PARAMETER, "no stream parameter lies there");
+        }
+        std::vector<uint8_t> lImage(mLayout.mSize, 0);
+        mCore.ReadRegisters(lImage.data());
+        memcpy(aData, lImage.data() + aAddress, aLength);
+        return TnResult(TN_OK);
+    }
+
+    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
+    {
+        const uint8_t *lBytes = static_cast<const uint8_t *>(aData);
+        if (aAddress == mLayout.mReset && aLength == 4)
+        {
+            if (GetU32(lBytes) != 0)
+            {
+                mCore.ResetStatistics();
+            }
+            return TnResult(TN_OK);
+        }
+        if (aAddress % 4 != 0 || aLength % 4 != 0 || aAddress < mLayout.mSettingsBegin ||
+            aAddress >= mLayout.mSettingsEnd || aLength > mLayout.mSettingsEnd - aAddress)
+        {
+            return Failure(TN_INVALID_PARAMETER, "stream settings are written one 32-bit value at a time");
+        }
+        std::vector<uint32_t> lValues(aLength / 4);
+        for (size_t lIndex = 0; lIndex < lValues.size(); ++lIndex)
+        {
+            lValues[lIndex] = GetU32(lBytes + 4 * lIndex);
+        }
+        mCore.WriteSettings(static_cast<uint32_t>(aAddress), lValues.data(), lValues.size());
+        return TnResult(TN_OK);
+    }
+
+private:
+    StreamCore &mCore;
+    ParameterLayout mLayout;
+};
+} // namespace
+
+std::shared_ptr<genicam::IPort> MakeParameterPort(StreamCore &aCore, const ParameterLayout &aLayout)
+{
+    return std::make_shared<ParameterPort>(aCore, aLayout);
 }
 } // namespace stream
 } // namespace tn

@@ -27,6 +27,7 @@
 
 #include "TnBuffer.h"
 #include "TnBufferInternal.h"
+#include "TnGenICamInternal.h"
 #include "TnGenParameterArray.h"
 #include "TnResult.h"
 #include "TnSinkRegistry.h"
@@ -158,6 +159,13 @@ public:
     /// Resets the receiver's statistics and the pipeline drop count.
     void ResetStatistics();
 
+    /// The parameters' register image (see MakeParameterPort), filled by
+    /// the stream class.
+    virtual void ReadRegisters(uint8_t *aImage);
+
+    /// aCount settings written from aAddress, 32 bits each, to take at once.
+    virtual void WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount);
+
 protected:
     /// The parameters, made by the stream class once at construction.
     void SetParameters(TnGenParameterArray *aParameters) { mParameters.reset(aParameters); }
@@ -212,6 +220,22 @@ private:
     SinkRegistry<TnStreamEventSink> mSinks;
     std::vector<std::shared_ptr<PipelineLink>> mPipelines; // guarded by the link lock
 };
+
+/// Where a stream's parameters lie in their register space (the streams'
+/// XML descriptions): mSize bytes in all; 32-bit settings from
+/// mSettingsBegin below mSettingsEnd; a command at mReset whose non-zero
+/// write resets the statistics.
+struct ParameterLayout
+{
+    uint32_t mSize;
+    uint32_t mSettingsBegin;
+    uint32_t mSettingsEnd;
+    uint32_t mReset;
+};
+
+/// The port of a stream's parameters: reads give the image of the core's
+/// ReadRegisters, writes of whole settings go to its WriteSettings.
+std::shared_ptr<genicam::IPort> MakeParameterPort(StreamCore &aCore, const ParameterLayout &aLayout);
 
 /// The process-wide lock of the links between streams and pipelines (never
 /// destroyed, so that threads still running at exit may take it).

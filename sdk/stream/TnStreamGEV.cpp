@@ -161,7 +161,8 @@ public:
     uint16_t mSpecificPort = 0;
 
     /// The parameters' register image: settings, counters, rates.
-    void ReadRegisters(uint8_t *aImage);
+    void ReadRegisters(uint8_t *aImage) override;
+    void WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount) override;
 
 protected:
     void ResetReceiverStatistics() override;
@@ -180,95 +181,60 @@ private:
     double mBitRate = 0;
 };
 
-// The parameters' register space, over the stream's settings and statistics.
-class GevParameterPort : public genicam::IPort
-{
-public:
-    explicit GevParameterPort(GevStreamCore &aCore) : mCore(aCore) {}
-
-    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
-    {
-        if (aAddress > kRegisterSpace || aLength > kRegisterSpace - aAddress)
-        {
-            return Failure(TN_INVALID_PARAMETER, "no stream parameter lies there");
-        }
-        uint8_t lImage[kRegisterSpace];
-        mCore.ReadRegisters(lImage);
-        memcpy(aData, lImage + aAddress, aLength);
-        return TnResult(TN_OK);
-    }
-
-    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
-    {
-        const uint8_t *lBytes = static_cast<const uint8_t *>(aData);
-        if (aAddress == kRegResetStatistics && aLength == 4)
-        {
-            if (GetU32(lBytes) != 0)
-            {
-                mCore.ResetStatistics();
-            }
-            return TnResult(TN_OK);
-        }
-        if (aAddress % 4 != 0 || aLength % 4 != 0 || aAddress >= kSettingsEnd || aLength > kSettingsEnd - aAddress ||
-            aAddress < kRegResendEnabled)
-        {
-            return Failure(TN_INVALID_PARAMETER, "stream settings are written one 32-bit value at a time");
-        }
-        GevSettings lSettings = mCore.GetSettings();
-        for (size_t lOffset = 0; lOffset < aLength; lOffset += 4)
-        {
-            const uint32_t lValue = GetU32(lBytes + lOffset);
-            switch (aAddress + lOffset)
-            {
-            case kRegResendEnabled:
-                lSettings.mResendEnabled = lValue != 0;
-                break;
-            case kRegResendDelay:
-                lSettings.mResendDelayUs = std::min<uint32_t>(lValue, 1000000);
-                break;
-            case kRegResendTimeout:
-                lSettings.mResendTimeoutUs = std::max<uint32_t>(100, std::min<uint32_t>(lValue, 10000000));
-                break;
-            case kRegResendRetries:
-                lSettings.mResendRetries = std::min<uint32_t>(lValue, 2);
-                break;
-            case kRegResendPacketsPerBlock:
-                lSettings.mResendPacketsPerBlock = std::min<uint32_t>(lValue, 0xFFFFFF);
-                break;
-            case kRegResendGroups:
-                lSettings.mResendGroups = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
-                break;
-            case kRegResendLateness:
-                lSettings.mResendLatenessUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
-                break;
-            case kRegBlockTimeout:
-                lSettings.mBlockTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
-                break;
-            case kRegBlocksInFlight:
-                lSettings.mBlocksInFlight = std::min<uint32_t>(lValue, 64);
-                break;
-            case kRegBatchSize:
-                lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
-                break;
-            case kRegCoalesce:
-                lSettings.mCoalesceUs = std::min<uint32_t>(lValue, 10000);
-                break;
-            default:
-                break;
-            }
-        }
-        mCore.SetSettings(lSettings);
-        return TnResult(TN_OK);
-    }
-
-private:
-    GevStreamCore &mCore;
-};
-
 GevStreamCore::GevStreamCore()
 {
     TnResult lResult;
-    SetParameters(genicam::CreateParameterArray(StreamGevXml(), std::make_shared<GevParameterPort>(*this), lResult));
+    SetParameters(genicam::CreateParameterArray(
+        StreamGevXml(), MakeParameterPort(*this, {kRegisterSpace, kRegResendEnabled, kSettingsEnd, kRegResetStatistics}),
+        lResult));
+}
+
+void GevStreamCore::WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount)
+{
+    GevSettings lSettings = GetSettings();
+    for (size_t lIndex = 0; lIndex < aCount; ++lIndex)
+    {
+        const uint32_t lValue = aValues[lIndex];
+        switch (aAddress + 4 * lIndex)
+        {
+        case kRegResendEnabled:
+            lSettings.mResendEnabled = lValue != 0;
+            break;
+        case kRegResendDelay:
+            lSettings.mResendDelayUs = std::min<uint32_t>(lValue, 1000000);
+            break;
+        case kRegResendTimeout:
+            lSettings.mResendTimeoutUs = std::max<uint32_t>(100, std::min<uint32_t>(lValue, 10000000));
+            break;
+        case kRegResendRetries:
+            lSettings.mResendRetries = std::min<uint32_t>(lValue, 2);
+            break;
+        case kRegResendPacketsPerBlock:
+            lSettings.mResendPacketsPerBlock = std::min<uint32_t>(lValue, 0xFFFFFF);
+            break;
+        case kRegResendGroups:
+            lSettings.mResendGroups = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
+            break;
+        case kRegResendLateness:
+            lSettings.mResendLatenessUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
+            break;
+        case kRegBlockTimeout:
+            lSettings.mBlockTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
+            break;
+        case kRegBlocksInFlight:
+            lSettings.mBlocksInFlight = std::min<uint32_t>(lValue, 64);
+            break;
+        case kRegBatchSize:
+            lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
+            break;
+        case kRegCoalesce:
+            lSettings.mCoalesceUs = std::min<uint32_t>(lValue, 10000);
+            break;
+        default:
+            break;
+        }
+    }
+    SetSettings(lSettings);
 }
 
 GevStreamCore::~GevStreamCore()

@@ -100,7 +100,8 @@ public:
         return mSettings;
     }
     void SetSettings(const RtpSettings &aSettings);
-    void ReadRegisters(uint8_t *aImage);
+    void ReadRegisters(uint8_t *aImage) override;
+    void WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount) override;
 
     std::atomic<uint32_t> mPriority{0};
 
@@ -124,71 +125,36 @@ private:
     gev::TnRtpReceiver mReceiver;
 };
 
-// The parameters' register space, over the stream's settings and statistics.
-class RtpParameterPort : public genicam::IPort
-{
-public:
-    explicit RtpParameterPort(RtpStreamCore &aCore) : mCore(aCore) {}
-
-    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
-    {
-        if (aAddress > kRegisterSpace || aLength > kRegisterSpace - aAddress)
-        {
-            return Failure(TN_INVALID_PARAMETER, "no stream parameter lies there");
-        }
-        uint8_t lImage[kRegisterSpace];
-        mCore.ReadRegisters(lImage);
-        memcpy(aData, lImage + aAddress, aLength);
-        return TnResult(TN_OK);
-    }
-
-    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
-    {
-        const uint8_t *lBytes = static_cast<const uint8_t *>(aData);
-        if (aAddress == kRegResetStatistics && aLength == 4)
-        {
-            if (GetU32(lBytes) != 0)
-            {
-                mCore.ResetStatistics();
-            }
-            return TnResult(TN_OK);
-        }
-        if (aAddress % 4 != 0 || aLength % 4 != 0 || aAddress >= kSettingsEnd || aLength > kSettingsEnd - aAddress)
-        {
-            return Failure(TN_INVALID_PARAMETER, "stream settings are written one 32-bit value at a time");
-        }
-        RtpSettings lSettings = mCore.GetSettings();
-        for (size_t lOffset = 0; lOffset < aLength; lOffset += 4)
-        {
-            const uint32_t lValue = GetU32(lBytes + lOffset);
-            switch (aAddress + lOffset)
-            {
-            case kRegReorderTolerance:
-                lSettings.mReorderToleranceUs = std::min<uint32_t>(lValue, 1000000);
-                break;
-            case kRegFrameTimeout:
-                lSettings.mFrameTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
-                break;
-            case kRegBatchSize:
-                lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
-                break;
-            default:
-                lSettings.mCoalesceUs = std::min<uint32_t>(lValue, 10000);
-                break;
-            }
-        }
-        mCore.SetSettings(lSettings);
-        return TnResult(TN_OK);
-    }
-
-private:
-    RtpStreamCore &mCore;
-};
-
 RtpStreamCore::RtpStreamCore()
 {
     TnResult lResult;
-    SetParameters(genicam::CreateParameterArray(StreamRtpXml(), std::make_shared<RtpParameterPort>(*this), lResult));
+    SetParameters(genicam::CreateParameterArray(
+        StreamRtpXml(), MakeParameterPort(*this, {kRegisterSpace, 0, kSettingsEnd, kRegResetStatistics}), lResult));
+}
+
+void RtpStreamCore::WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount)
+{
+    RtpSettings lSettings = GetSettings();
+    for (size_t lIndex = 0; lIndex < aCount; ++lIndex)
+    {
+        const uint32_t lValue = aValues[lIndex];
+        switch (aAddress + 4 * lIndex)
+        {
+        case kRegReorderTolerance:
+            lSettings.mReorderToleranceUs = std::min<uint32_t>(lValue, 1000000);
+            break;
+        case kRegFrameTimeout:
+            lSettings.mFrameTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
+            break;
+        case kRegBatchSize:
+            lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
+            break;
+        default:
+            lSettings.mCoalesceUs = std::min<uint32_t>(lValue, 10000);
+            break;
+        }
+    }
+    SetSettings(lSettings);
 }
 
 RtpStreamCore::~RtpStreamCore()
