@@ -33,11 +33,15 @@ class PatternSource(edge.TnStreamingChannelSourceDefault):
     """The default source's geometry and buffers; the frames are Python's:
     each retrieved buffer holds pattern(width, height, block) with the next
     block id (1, 2, ...), and `sent` maps block ids to the CRC-32 of the
-    frame's bytes. Mono8, or RGB8 (three samples) with `rgb`."""
+    frame's bytes. Mono8, or RGB8 (three samples) with `rgb`. With `units`
+    (H.264 access units in Annex B form) each buffer carries the next unit
+    instead, as an H.264 payload (zero bytes after it), and `sent` maps
+    block ids to the unit's CRC-32."""
 
-    def __init__(self, width=64, height=48, buffers=8, rate=0, rgb=False):
+    def __init__(self, width=64, height=48, buffers=8, rate=0, rgb=False, units=None):
         super().__init__(width, height, edge.TnPixelRGB8 if rgb else edge.TnPixelMono8, buffers)
         self.samples = 3 if rgb else 1
+        self.units = units
         self.rate = rate
         self.queue = collections.deque()
         self.changed = threading.Condition()
@@ -64,6 +68,15 @@ class PatternSource(edge.TnStreamingChannelSourceDefault):
         if self.rate:
             time.sleep(1 / self.rate)
         self.block += 1
+        if self.units:
+            unit = self.units[(self.block - 1) % len(self.units)]
+            buffer.Reset(tarn_base_313.TnPayloadTypeH264)
+            memory = buffer.GetDataPointer()
+            memory[:] = 0
+            memory[:len(unit)] = np.frombuffer(unit, dtype=np.uint8)
+            buffer.SetBlockID(self.block)
+            self.sent[self.block] = zlib.crc32(unit)
+            return edge.TN_OK, buffer
         # The device sends each buffer's image as it is: after a client
         # changed the geometry, the buffer's image takes the new one.
         width = edge.TnStreamingChannelSourceDefault.GetWidth(self)

@@ -1,7 +1,8 @@
 """A software device with RTP (and TCP) enabled, in a network namespace of its
 own: the base module's session discovery finds its SAP announcement, and both
 the receive module's RTP stream and GStreamer's receiving pipelines take its
-frames whole, from the multicast group and over TCP."""
+frames whole, from the multicast group and over TCP; a source's H.264 access
+units reach the receive module whole and decode."""
 
 import pathlib
 import shutil
@@ -105,3 +106,72 @@ assert device.Stop().IsOK()
         assert good == 4 and failed <= 1, kind
         frames, whole = out["gstreamer"][kind]
         assert frames >= 10 and whole == frames - 1, kind
+
+
+def test_rtp_channel_sends_h264_access_units(isolated):
+    av = pytest.importorskip("av")
+    try:
+        av.CodecContext.create("libx264", "w")
+    except Exception:
+        pytest.skip("PyAV has no H.264 encoder here")
+    out = isolated(f'''
+import zlib
+sys.path.insert(0, {str(HERE)!r})
+import av
+import numpy as np
+import devices
+import tarn_edge_313 as edge
+import tarn_receive_313 as rx
+
+subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
+subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
+# Access units that each decode on their own (every picture a key frame with
+# its parameter sets), some large enough for fragments.
+encoder = av.CodecContext.create("libx264", "w")
+encoder.width, encoder.height, encoder.pix_fmt = 320, 240, "yuv420p"
+encoder.options = {{"preset": "ultrafast", "tune": "zerolatency", "x264-params": "keyint=1:repeat-headers=1"}}
+random = np.random.default_rng(3)
+units = []
+for index in range(6):
+    picture = random.integers(0, 256, (240, 320, 3), dtype=np.uint8)
+    frame = av.VideoFrame.from_ndarray(picture, format="rgb24").reformat(format="yuv420p")
+    units += [bytes(packet) for packet in encoder.encode(frame)]
+units += [bytes(packet) for packet in encoder.encode(None)]
+source = devices.PatternSource(320, 240, rgb=True, rate=60, units=units)
+device = edge.TnSoftDeviceGEV()
+assert device.SetRTPProtocolEnabled(True).IsOK()
+assert device.AddStream(source).IsOK()
+assert device.Start(devices.LOOPBACK_MAC).IsOK()
+stream = rx.TnStreamRTP()
+assert stream.PrepareForH264().IsOK()
+assert stream.Open("239.255.0.1", 5004, "127.0.0.1").IsOK()
+buffers = [tarn.TnBuffer() for _ in range(8)]
+for buffer in buffers:
+    buffer.Alloc(1 << 20)
+    stream.QueueBuffer(buffer)
+received, failed = [], 0
+deadline = time.time() + 10
+while len(received) < 12 and time.time() < deadline:
+    result, buffer, operation = stream.RetrieveBuffer(500)
+    if buffer is None:
+        continue
+    if operation.IsOK():
+        received.append(bytes(buffer.GetDataPointer()[:buffer.GetAcquiredSize()]))
+    else:
+        failed += 1
+    stream.QueueBuffer(buffer)
+stream.Close()
+assert device.Stop().IsOK()
+# Each unit as it came: the source's unit with 4-byte start codes.
+sent = set(source.sent.values())
+def normal(unit):
+    return unit.replace(b"\\x00\\x00\\x00\\x01", b"\\x00\\x00\\x01")
+decoder = av.CodecContext.create("h264", "r")
+pictures = sum(len(decoder.decode(av.Packet(unit))) for unit in received) + len(decoder.decode(None))
+out.update(received=len(received), failed=failed, pictures=pictures,
+           same=sum(zlib.crc32(normal(unit)) in {{zlib.crc32(normal(u)) for u in units}} for unit in received),
+           largest=max(len(unit) for unit in units))
+''', timeout=120)
+    assert out["largest"] > 1500  # fragmented units among them
+    assert out["received"] == 12 and out["failed"] <= 1
+    assert out["same"] == 12 and out["pictures"] == 12
