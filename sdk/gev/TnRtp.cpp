@@ -301,7 +301,7 @@ bool TnRtpPacketiser::BeginRaw(const TnGvspBlock &aBlock)
         return false;
     }
     const uint64_t lLineBytes = uint64_t(lWidth / lSampling.mGroupPixels) * lSampling.mGroupBytes;
-    const uint64_t lStride = lLineBytes + mPaddingX;
+    const uint64_t lStride = lLineBytes + aBlock.mLeader.mPaddingX;
     if (lStride * (lHeight - 1) + lLineBytes > aBlock.mSegments[0].mSize)
     {
         return false;

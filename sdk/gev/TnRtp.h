@@ -136,15 +136,13 @@ public:
     bool Configure(uint32_t aPacketSize, uint8_t aPayloadType, uint32_t aSsrc, uint32_t aFirstSequence);
 
     /// False for a block that is neither an image of a raw-video sampling
-    /// (one segment, lines of the image's width with aPaddingX after each) nor
-    /// H.264, and for an image of more than kRtpRawMaxLines lines or pixels.
+    /// (one segment, lines of the image's width, each followed by the
+    /// leader's padding X) nor H.264, and for an image of kRtpRawMaxLines
+    /// lines or pixels or more.
     bool Begin(const TnGvspBlock &aBlock, uint64_t aBlockId) override;
     uint32_t GetPacketCount() const override;
     size_t Build(uint32_t aIndex, uint16_t aStatus, uint8_t *aHeader, iovec *aVectors,
                  size_t &aDatagramSize) const override;
-
-    /// Bytes after each line of an image block (the image's padding X).
-    void SetPaddingX(uint32_t aPaddingX) { mPaddingX = aPaddingX; }
 
     /// The extended sequence number (the 16 bits of the header, and above
     /// them the 16 that raw-video payloads carry) of the next packet.
@@ -176,7 +174,6 @@ private:
     uint32_t mNextSequence = 0;
     uint32_t mFirstSequence = 0; // of the current block
     uint32_t mTimestamp = 0;
-    uint32_t mPaddingX = 0;
     bool mH264 = false;
     std::vector<Packet> mPackets;
     std::vector<Placed> mSegments;

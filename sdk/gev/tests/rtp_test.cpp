@@ -234,6 +234,38 @@ TEST(Rtp, RawVideoRoundTripsWhateverTheOrder)
     EXPECT_EQ(lAssembler.GetStatistics().mFramesCompleted, 4u);
 }
 
+TEST(Rtp, RawVideoLinesKeepTheirPaddingOnEitherSide)
+{
+    // 4:2:2 (two pixels in four bytes): the sender's lines padded by 6 bytes,
+    // the receiver's by 10; the packets carry the pixels only.
+    const uint32_t lWidth = 90;
+    const uint32_t lHeight = 25;
+    const uint32_t lLine = lWidth * 2;
+    std::vector<uint8_t> lSent = Pattern((lLine + 6) * lHeight, 5);
+    TnGvspBlock lBlock = ImageBlock(lSent, lWidth, lHeight, 0x0210001F, 1000000);
+    lBlock.mLeader.mPaddingX = 6;
+    TnRtpPacketiser lPacketiser;
+    ASSERT_TRUE(lPacketiser.Configure(700, 96, 3, 0));
+    Provider lProvider((lLine + 10) * lHeight);
+    TnRtpAssembler lAssembler;
+    lAssembler.SetProvider(&lProvider);
+    lAssembler.Configure(RawConfig(lWidth, lHeight, 0x0210001F, 10));
+    uint64_t lNow = 1;
+    Feed(lAssembler, Packetise(lPacketiser, lBlock), lNow);
+    const std::vector<Finished> lFinished = lProvider.Take();
+    ASSERT_EQ(lFinished.size(), 1u);
+    EXPECT_EQ(lFinished[0].mReport.mResult, static_cast<uint32_t>(TN_OK));
+    for (uint32_t lRow = 0; lRow < lHeight; ++lRow)
+    {
+        EXPECT_TRUE(std::equal(lSent.begin() + lRow * (lLine + 6), lSent.begin() + lRow * (lLine + 6) + lLine,
+                               lFinished[0].mData.begin() + lRow * (lLine + 10)))
+            << lRow;
+    }
+    // A width that is no whole number of pixel groups cannot be sent.
+    lBlock.mLeader.mSizeX = 89;
+    EXPECT_FALSE(lPacketiser.Begin(lBlock, 1));
+}
+
 TEST(Rtp, RawVideoWithAGapNeverComesComplete)
 {
     const uint32_t lWidth = 64;
