@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include <sched.h>
 
 #include "TnBufferInternal.h"
-#include "TnByteOrder.h"
 #include "TnStreamLog.h"
 
 namespace tn
@@ -297,6 +297,10 @@ TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
     {
         buffer::SetHolder(*aBuffer, nullptr, this);
     }
+    else
+    {
+        OnQueued();
+    }
     return lResult;
 }
 
@@ -570,67 +574,29 @@ void StreamCore::ResetReceiverStatistics()
 {
 }
 
-void StreamCore::ReadRegisters(uint8_t *)
+void StreamCore::OnQueued()
 {
 }
 
-void StreamCore::WriteSettings(uint32_t, const uint32_t *, size_t)
+std::shared_ptr<genicam::IPort> NewParameterPort(StreamCore &aCore, uint32_t aImageSize, uint32_t aSettingsBegin,
+                                                 uint32_t aSettingsEnd, uint32_t aReset,
+                                                 genicam::SettingsImagePort::Render aRender,
+                                                 genicam::SettingsImagePort::WriteRule aWrite)
 {
-}
-
-namespace
-{
-class ParameterPort : public genicam::IPort
-{
-public:
-    ParameterPort(StreamCore &aCore, const ParameterLayout &aLayout) : mCore(aCore), mLayout(aLayout) {}
-
-    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
-    {
-        if (aAddress > mLayout.mSize || aLength > mLayout.mSize - aAddress)
+    genicam::SettingsImagePort::Layout lLayout = {aImageSize,
+                                                  aSettingsBegin,
+                                                  aSettingsEnd,
+                                                  {aReset},
+                                                  "no stream parameter lies there",
+                                                  "stream settings are written one 32-bit value at a time"};
+    auto lReset = [&aCore](uint32_t, uint32_t aValue) {
+        if (aValue != 0)
         {
-            return Failure(TN_INVALID_PARAMETER, "no stream parameter lies there");
+            aCore.ResetStatistics();
         }
-        std::vector<uint8_t> lImage(mLayout.mSize, 0);
-        mCore.ReadRegisters(lImage.data());
-        memcpy(aData, lImage.data() + aAddress, aLength);
-        return TnResult(TN_OK);
-    }
-
-    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
-    {
-        const uint8_t *lBytes = static_cast<const uint8_t *>(aData);
-        if (aAddress == mLayout.mReset && aLength == 4)
-        {
-            if (GetU32(lBytes) != 0)
-            {
-                mCore.ResetStatistics();
-            }
-            return TnResult(TN_OK);
-        }
-        if (aAddress % 4 != 0 || aLength % 4 != 0 || aAddress < mLayout.mSettingsBegin ||
-            aAddress >= mLayout.mSettingsEnd || aLength > mLayout.mSettingsEnd - aAddress)
-        {
-            return Failure(TN_INVALID_PARAMETER, "stream settings are written one 32-bit value at a time");
-        }
-        std::vector<uint32_t> lValues(aLength / 4);
-        for (size_t lIndex = 0; lIndex < lValues.size(); ++lIndex)
-        {
-            lValues[lIndex] = GetU32(lBytes + 4 * lIndex);
-        }
-        mCore.WriteSettings(static_cast<uint32_t>(aAddress), lValues.data(), lValues.size());
-        return TnResult(TN_OK);
-    }
-
-private:
-    StreamCore &mCore;
-    ParameterLayout mLayout;
-};
-} // namespace
-
-std::shared_ptr<genicam::IPort> MakeParameterPort(StreamCore &aCore, const ParameterLayout &aLayout)
-{
-    return std::make_shared<ParameterPort>(aCore, aLayout);
+    };
+    return std::make_shared<genicam::SettingsImagePort>(std::move(lLayout), std::move(aRender), std::move(aWrite),
+                                                        lReset);
 }
 } // namespace stream
 } // namespace tn

@@ -159,19 +159,16 @@ public:
     /// Resets the receiver's statistics and the pipeline drop count.
     void ResetStatistics();
 
-    /// The parameters' register image (see MakeParameterPort), filled by
-    /// the stream class.
-    virtual void ReadRegisters(uint8_t *aImage);
-
-    /// aCount settings written from aAddress, 32 bits each, to take at once.
-    virtual void WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount);
-
 protected:
     /// The parameters, made by the stream class once at construction.
     void SetParameters(TnGenParameterArray *aParameters) { mParameters.reset(aParameters); }
 
     /// The receiver's own statistics reset (a stream class overrides it).
     virtual void ResetReceiverStatistics();
+
+    /// A buffer was queued: a receiver that waits for buffers looks again.
+    /// Runs without any lock of the core.
+    virtual void OnQueued();
 
     /// Stops the receiver at closing: blocks in flight end (Complete, Return)
     /// before it returns. Runs without any lock of the core.
@@ -221,21 +218,15 @@ private:
     std::vector<std::shared_ptr<PipelineLink>> mPipelines; // guarded by the link lock
 };
 
-/// Where a stream's parameters lie in their register space (the streams'
-/// XML descriptions): mSize bytes in all; 32-bit settings from
-/// mSettingsBegin below mSettingsEnd; a command at mReset whose non-zero
-/// write resets the statistics.
-struct ParameterLayout
-{
-    uint32_t mSize;
-    uint32_t mSettingsBegin;
-    uint32_t mSettingsEnd;
-    uint32_t mReset;
-};
-
-/// The port of a stream's parameters: reads give the image of the core's
-/// ReadRegisters, writes of whole settings go to its WriteSettings.
-std::shared_ptr<genicam::IPort> MakeParameterPort(StreamCore &aCore, const ParameterLayout &aLayout);
+/// The port of a stream's parameters (the streams' XML descriptions): a
+/// register image of aImageSize bytes that aRender fills, 32-bit settings
+/// from aSettingsBegin below aSettingsEnd that aWrite takes with the stream's
+/// own rules, and a command at aReset whose non-zero write resets aCore's
+/// statistics.
+std::shared_ptr<genicam::IPort> NewParameterPort(StreamCore &aCore, uint32_t aImageSize, uint32_t aSettingsBegin,
+                                                 uint32_t aSettingsEnd, uint32_t aReset,
+                                                 genicam::SettingsImagePort::Render aRender,
+                                                 genicam::SettingsImagePort::WriteRule aWrite);
 
 /// The process-wide lock of the links between streams and pipelines (never
 /// destroyed, so that threads still running at exit may take it).

@@ -160,9 +160,9 @@ public:
     uint32_t mMulticastAddress = 0;
     uint16_t mSpecificPort = 0;
 
-    /// The parameters' register image: settings, counters, rates.
-    void ReadRegisters(uint8_t *aImage) override;
-    void WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount) override;
+    /// Fills the parameters' zero-filled register image: settings, counters,
+    /// rates.
+    void ReadRegisters(uint8_t *aImage);
 
 protected:
     void ResetReceiverStatistics() override;
@@ -181,60 +181,64 @@ private:
     double mBitRate = 0;
 };
 
+/// The parameters' port: the register image of the stream's settings and
+/// statistics, the receiver's own write rules, and the statistics' reset.
+std::shared_ptr<genicam::IPort> GevParameterPort(GevStreamCore &aCore)
+{
+    auto lWrite = [&aCore](const std::vector<std::pair<uint32_t, uint32_t>> &aValues) {
+        GevSettings lSettings = aCore.GetSettings();
+        for (const auto &lValue : aValues)
+        {
+            switch (lValue.first)
+            {
+            case kRegResendEnabled:
+                lSettings.mResendEnabled = lValue.second != 0;
+                break;
+            case kRegResendDelay:
+                lSettings.mResendDelayUs = std::min<uint32_t>(lValue.second, 1000000);
+                break;
+            case kRegResendTimeout:
+                lSettings.mResendTimeoutUs = std::max<uint32_t>(100, std::min<uint32_t>(lValue.second, 10000000));
+                break;
+            case kRegResendRetries:
+                lSettings.mResendRetries = std::min<uint32_t>(lValue.second, 2);
+                break;
+            case kRegResendPacketsPerBlock:
+                lSettings.mResendPacketsPerBlock = std::min<uint32_t>(lValue.second, 0xFFFFFF);
+                break;
+            case kRegResendGroups:
+                lSettings.mResendGroups = std::max<uint32_t>(1, std::min<uint32_t>(lValue.second, 1024));
+                break;
+            case kRegResendLateness:
+                lSettings.mResendLatenessUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue.second, 60000000));
+                break;
+            case kRegBlockTimeout:
+                lSettings.mBlockTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue.second, 60000000));
+                break;
+            case kRegBlocksInFlight:
+                lSettings.mBlocksInFlight = std::min<uint32_t>(lValue.second, 64);
+                break;
+            case kRegBatchSize:
+                lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue.second, 1024));
+                break;
+            case kRegCoalesce:
+                lSettings.mCoalesceUs = std::min<uint32_t>(lValue.second, 10000);
+                break;
+            default:
+                break;
+            }
+        }
+        aCore.SetSettings(lSettings);
+    };
+    return NewParameterPort(
+        aCore, kRegisterSpace, kRegResendEnabled, kSettingsEnd, kRegResetStatistics,
+        [&aCore](uint8_t *aImage) { aCore.ReadRegisters(aImage); }, lWrite);
+}
+
 GevStreamCore::GevStreamCore()
 {
     TnResult lResult;
-    SetParameters(genicam::CreateParameterArray(
-        StreamGevXml(), MakeParameterPort(*this, {kRegisterSpace, kRegResendEnabled, kSettingsEnd, kRegResetStatistics}),
-        lResult));
-}
-
-void GevStreamCore::WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount)
-{
-    GevSettings lSettings = GetSettings();
-    for (size_t lIndex = 0; lIndex < aCount; ++lIndex)
-    {
-        const uint32_t lValue = aValues[lIndex];
-        switch (aAddress + 4 * lIndex)
-        {
-        case kRegResendEnabled:
-            lSettings.mResendEnabled = lValue != 0;
-            break;
-        case kRegResendDelay:
-            lSettings.mResendDelayUs = std::min<uint32_t>(lValue, 1000000);
-            break;
-        case kRegResendTimeout:
-            lSettings.mResendTimeoutUs = std::max<uint32_t>(100, std::min<uint32_t>(lValue, 10000000));
-            break;
-        case kRegResendRetries:
-            lSettings.mResendRetries = std::min<uint32_t>(lValue, 2);
-            break;
-        case kRegResendPacketsPerBlock:
-            lSettings.mResendPacketsPerBlock = std::min<uint32_t>(lValue, 0xFFFFFF);
-            break;
-        case kRegResendGroups:
-            lSettings.mResendGroups = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
-            break;
-        case kRegResendLateness:
-            lSettings.mResendLatenessUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
-            break;
-        case kRegBlockTimeout:
-            lSettings.mBlockTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
-            break;
-        case kRegBlocksInFlight:
-            lSettings.mBlocksInFlight = std::min<uint32_t>(lValue, 64);
-            break;
-        case kRegBatchSize:
-            lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
-            break;
-        case kRegCoalesce:
-            lSettings.mCoalesceUs = std::min<uint32_t>(lValue, 10000);
-            break;
-        default:
-            break;
-        }
-    }
-    SetSettings(lSettings);
+    SetParameters(genicam::CreateParameterArray(StreamGevXml(), GevParameterPort(*this), lResult));
 }
 
 GevStreamCore::~GevStreamCore()
@@ -256,7 +260,6 @@ void GevStreamCore::SetSettings(const GevSettings &aSettings)
 
 void GevStreamCore::ReadRegisters(uint8_t *aImage)
 {
-    memset(aImage, 0, kRegisterSpace);
     const gev::TnGvspReceiverStatistics lStatistics = mReceiver.GetStatistics();
     const gev::TnGvspReceiveStatistics &lAssembly = lStatistics.mAssembly;
     const uint64_t lNow = NowUs();

@@ -1,10 +1,10 @@
 #include "TnStreamRTP.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "TnBufferInternal.h"
 #include "TnByteOrder.h"
@@ -100,8 +100,8 @@ public:
         return mSettings;
     }
     void SetSettings(const RtpSettings &aSettings);
-    void ReadRegisters(uint8_t *aImage) override;
-    void WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount) override;
+    /// Fills the parameters' zero-filled register image: settings, counters.
+    void ReadRegisters(uint8_t *aImage);
 
     std::atomic<uint32_t> mPriority{0};
 
@@ -125,36 +125,46 @@ private:
     gev::TnRtpReceiver mReceiver;
 };
 
+namespace
+{
+/// The parameters' port: the register image of the stream's settings and
+/// statistics, the receiver's own write rules, and the statistics' reset.
+std::shared_ptr<genicam::IPort> RtpParameterPort(RtpStreamCore &aCore)
+{
+    auto lWrite = [&aCore](const std::vector<std::pair<uint32_t, uint32_t>> &aValues) {
+        RtpSettings lSettings = aCore.GetSettings();
+        for (const auto &lValue : aValues)
+        {
+            switch (lValue.first)
+            {
+            case kRegReorderTolerance:
+                lSettings.mReorderToleranceUs = std::min<uint32_t>(lValue.second, 1000000);
+                break;
+            case kRegFrameTimeout:
+                lSettings.mFrameTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue.second, 60000000));
+                break;
+            case kRegBatchSize:
+                lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue.second, 1024));
+                break;
+            case kRegCoalesce:
+                lSettings.mCoalesceUs = std::min<uint32_t>(lValue.second, 10000);
+                break;
+            default:
+                break;
+            }
+        }
+        aCore.SetSettings(lSettings);
+    };
+    return NewParameterPort(
+        aCore, kRegisterSpace, kRegReorderTolerance, kSettingsEnd, kRegResetStatistics,
+        [&aCore](uint8_t *aImage) { aCore.ReadRegisters(aImage); }, lWrite);
+}
+} // namespace
+
 RtpStreamCore::RtpStreamCore()
 {
     TnResult lResult;
-    SetParameters(genicam::CreateParameterArray(
-        StreamRtpXml(), MakeParameterPort(*this, {kRegisterSpace, 0, kSettingsEnd, kRegResetStatistics}), lResult));
-}
-
-void RtpStreamCore::WriteSettings(uint32_t aAddress, const uint32_t *aValues, size_t aCount)
-{
-    RtpSettings lSettings = GetSettings();
-    for (size_t lIndex = 0; lIndex < aCount; ++lIndex)
-    {
-        const uint32_t lValue = aValues[lIndex];
-        switch (aAddress + 4 * lIndex)
-        {
-        case kRegReorderTolerance:
-            lSettings.mReorderToleranceUs = std::min<uint32_t>(lValue, 1000000);
-            break;
-        case kRegFrameTimeout:
-            lSettings.mFrameTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
-            break;
-        case kRegBatchSize:
-            lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
-            break;
-        default:
-            lSettings.mCoalesceUs = std::min<uint32_t>(lValue, 10000);
-            break;
-        }
-    }
-    SetSettings(lSettings);
+    SetParameters(genicam::CreateParameterArray(StreamRtpXml(), RtpParameterPort(*this), lResult));
 }
 
 RtpStreamCore::~RtpStreamCore()
@@ -330,7 +340,6 @@ void RtpStreamCore::FinishFrame(const gev::TnGvspBlockTarget &aTarget, const gev
 
 void RtpStreamCore::ReadRegisters(uint8_t *aImage)
 {
-    memset(aImage, 0, kRegisterSpace);
     const gev::TnRtpReceiverStatistics lStatistics = mReceiver.GetStatistics();
     const gev::TnRtpReceiveStatistics &lAssembly = lStatistics.mAssembly;
     {

@@ -14,6 +14,9 @@ const std::string &StreamGevXml();
 
 /// TnStreamRTP.xml.
 const std::string &StreamRtpXml();
+
+/// TnStreamU3V.xml.
+const std::string &StreamU3vXml();
 } // namespace stream
 } // namespace tn
 
