@@ -8,7 +8,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string.h>
-#include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,14 +38,6 @@ enum : uint32_t
     kRequestTimes = 4,
     kRequestAssembly = 8
 };
-
-uint64_t NowUs()
-{
-    timespec lNow;
-    clock_gettime(CLOCK_MONOTONIC, &lNow);
-    return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- scatter batch
@@ -164,10 +155,9 @@ void TnRtpScatterBatch::Complete(TnRtpAssembler &aAssembler, size_t aReceived, u
 // ---------------------------------------------------------------- receiver
 
 TnRtpReceiver::TnRtpReceiver()
-    : mProvider(nullptr), mHandle(-1), mWakeHandle(-1), mTcp(false), mLocalAddress(0), mLocalPort(0),
-      mRunning(false), mStopRequested(false), mRequests(0), mAbortsServed(0), mReorderToleranceUs(0),
-      mFrameTimeoutUs(0), mResetRequested(false), mStreamFill(0), mNextConnectUs(0), mDropsSeen(0),
-      mLastPublishUs(0)
+    : mProvider(nullptr), mHandle(-1), mTcp(false), mLocalAddress(0), mLocalPort(0), mRequests(0),
+      mReorderToleranceUs(0), mFrameTimeoutUs(0), mResetRequested(false), mStreamFill(0), mNextConnectUs(0),
+      mDropsSeen(0), mLastPublishUs(0)
 {
 }
 
@@ -196,7 +186,7 @@ TnResult TnRtpReceiver::Connect(uint32_t aTimeoutMs)
     }
     if (mConfig.mSocketBufferSize > 0)
     {
-        setsockopt(mHandle, SOL_SOCKET, SO_RCVBUF, &mConfig.mSocketBufferSize, sizeof(mConfig.mSocketBufferSize));
+        SetLargeReceiveBuffer(mHandle, mConfig.mSocketBufferSize);
     }
     const sockaddr_in lServer = SocketAddress(mConfig.mServerAddress, mConfig.mServerPort);
     if (connect(mHandle, reinterpret_cast<const sockaddr *>(&lServer), sizeof(lServer)) != 0 && errno != EINPROGRESS)
@@ -252,14 +242,7 @@ TnResult TnRtpReceiver::Open(const TnRtpReceiverConfig &aConfig, TnRtpFrameProvi
                              : lSocket.Open(mConfig.mLocalAddress, mConfig.mLocalPort);
         if (lResult.IsOK() && lMulticast)
         {
-            ip_mreq lRequest;
-            memset(&lRequest, 0, sizeof(lRequest));
-            lRequest.imr_multiaddr.s_addr = htonl(mConfig.mMulticastAddress);
-            lRequest.imr_interface.s_addr = htonl(mConfig.mMulticastInterface);
-            if (setsockopt(lSocket.GetHandle(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &lRequest, sizeof(lRequest)) != 0)
-            {
-                lResult = SocketFailure("IP_ADD_MEMBERSHIP", errno);
-            }
+            lResult = JoinMulticastGroup(lSocket.GetHandle(), mConfig.mMulticastAddress, mConfig.mMulticastInterface);
         }
         if (lResult.IsOK())
         {
@@ -272,14 +255,7 @@ TnResult TnRtpReceiver::Open(const TnRtpReceiverConfig &aConfig, TnRtpFrameProvi
             }
             else if (mConfig.mSocketBufferSize > 0)
             {
-                int lSize = mConfig.mSocketBufferSize;
-                setsockopt(mHandle, SOL_SOCKET, SO_RCVBUF, &lSize, sizeof(lSize));
-                int lActual = 0;
-                socklen_t lLength = sizeof(lActual);
-                if (getsockopt(mHandle, SOL_SOCKET, SO_RCVBUF, &lActual, &lLength) == 0 && lActual < lSize)
-                {
-                    setsockopt(mHandle, SOL_SOCKET, SO_RCVBUFFORCE, &lSize, sizeof(lSize)); // past the limit, privileged
-                }
+                SetLargeReceiveBuffer(mHandle, mConfig.mSocketBufferSize);
             }
         }
         mBatch.Configure(mConfig.mBatchSize, kDatagramCapacity);
@@ -289,16 +265,15 @@ TnResult TnRtpReceiver::Open(const TnRtpReceiverConfig &aConfig, TnRtpFrameProvi
         CloseSocket();
         return lResult;
     }
-    mWakeHandle = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (mWakeHandle < 0)
+    lResult = mThread.Open();
+    if (!lResult.IsOK())
     {
-        const int lError = errno;
         Close();
-        return SocketFailure("eventfd", lError);
+        return lResult;
     }
     mProvider = aProvider;
     mAssembler.SetProvider(aProvider);
-    mAssembler.Configure(mConfig.mAssembler, NowUs());
+    mAssembler.Configure(mConfig.mAssembler, MonotonicMicroseconds());
     mReorderToleranceUs = mConfig.mAssembler.mReorderToleranceUs;
     mFrameTimeoutUs = mConfig.mAssembler.mFrameTimeoutUs;
     mRequests = 0;
@@ -312,88 +287,44 @@ TnResult TnRtpReceiver::Start()
     {
         return TnResult(TN_NOT_CONNECTED);
     }
-    if (mRunning.load())
-    {
-        return TnResult(TN_OK);
-    }
-    mStopRequested = false;
-    mRunning = true;
-    try
-    {
-        mThread = std::thread(&TnRtpReceiver::Run, this);
-    }
-    catch (...)
-    {
-        mRunning = false;
-        return TnResult(TN_THREAD_ERROR);
-    }
-    return TnResult(TN_OK);
+    return mThread.Start([this] { Run(); });
 }
 
 void TnRtpReceiver::Stop()
 {
-    if (mThread.joinable())
-    {
-        mStopRequested = true;
-        const uint64_t lOne = 1;
-        if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
-        {
-            // The thread still sees the flag at its next wake-up.
-        }
-        mThread.join();
-    }
-    {
-        std::lock_guard<std::mutex> lLock(mRequestMutex);
-        mRunning = false;
-    }
-    mRequestDone.notify_all();
-    mAssembler.FinishAll(TN_ABORTED, NowUs());
-    Publish(NowUs(), true);
+    mThread.Stop();
+    mAssembler.FinishAll(TN_ABORTED, MonotonicMicroseconds());
+    Publish(MonotonicMicroseconds(), true);
 }
 
 void TnRtpReceiver::Close()
 {
     Stop();
     CloseSocket();
-    if (mWakeHandle >= 0)
-    {
-        ::close(mWakeHandle);
-        mWakeHandle = -1;
-    }
+    mThread.Close();
     mLocalAddress = 0;
     mLocalPort = 0;
 }
 
 TnResult TnRtpReceiver::AbortFrames(bool aDrain)
 {
-    std::unique_lock<std::mutex> lLock(mRequestMutex);
-    if (!mRunning.load() || mThread.get_id() == std::this_thread::get_id())
+    if (!mThread.Request([&] { mRequests |= kRequestAbort | (aDrain ? kRequestDrain : 0u); }))
     {
-        lLock.unlock();
         if (aDrain)
         {
             Drain();
         }
-        mAssembler.FinishAll(TN_ABORTED, NowUs());
-        return TnResult(TN_OK);
+        mAssembler.FinishAll(TN_ABORTED, MonotonicMicroseconds());
     }
-    const uint64_t lTicket = mAbortsServed + 1;
-    mRequests |= kRequestAbort | (aDrain ? kRequestDrain : 0u);
-    const uint64_t lOne = 1;
-    if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
-    {
-        // The thread sees the request at its next wake-up.
-    }
-    mRequestDone.wait(lLock, [&] { return mAbortsServed >= lTicket || !mRunning.load(); });
     return TnResult(TN_OK);
 }
 
 void TnRtpReceiver::SetTimes(uint32_t aReorderToleranceUs, uint32_t aFrameTimeoutUs)
 {
-    std::lock_guard<std::mutex> lLock(mRequestMutex);
+    std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
     mReorderToleranceUs = aReorderToleranceUs;
     mFrameTimeoutUs = aFrameTimeoutUs;
-    if (!mRunning.load())
+    if (!mThread.IsRunning())
     {
         mAssembler.SetTimes(aReorderToleranceUs, aFrameTimeoutUs);
     }
@@ -405,27 +336,23 @@ void TnRtpReceiver::SetTimes(uint32_t aReorderToleranceUs, uint32_t aFrameTimeou
 
 void TnRtpReceiver::SetAssembly(const TnRtpAssemblerConfig &aConfig)
 {
-    std::unique_lock<std::mutex> lLock(mRequestMutex);
+    std::unique_lock<std::mutex> lLock(mThread.GetRequestMutex());
     mPendingAssembly = aConfig;
-    if (!mRunning.load())
+    if (!mThread.IsRunning())
     {
         lLock.unlock();
-        mAssembler.Configure(aConfig, NowUs());
+        mAssembler.Configure(aConfig, MonotonicMicroseconds());
         return;
     }
     mRequests |= kRequestAssembly;
-    const uint64_t lOne = 1;
-    if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
-    {
-        // The thread sees the request at its next wake-up.
-    }
+    mThread.Wake();
 }
 
 void TnRtpReceiver::Serve()
 {
     uint32_t lRequests;
     {
-        std::lock_guard<std::mutex> lLock(mRequestMutex);
+        std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
         lRequests = mRequests;
         mRequests = 0;
         if ((lRequests & kRequestTimes) != 0)
@@ -444,10 +371,10 @@ void TnRtpReceiver::Serve()
     {
         TnRtpAssemblerConfig lConfig;
         {
-            std::lock_guard<std::mutex> lLock(mRequestMutex);
+            std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
             lConfig = mPendingAssembly;
         }
-        mAssembler.Configure(lConfig, NowUs());
+        mAssembler.Configure(lConfig, MonotonicMicroseconds());
     }
     if ((lRequests & kRequestAbort) != 0)
     {
@@ -455,12 +382,8 @@ void TnRtpReceiver::Serve()
         {
             Drain();
         }
-        mAssembler.FinishAll(TN_ABORTED, NowUs());
-        {
-            std::lock_guard<std::mutex> lLock(mRequestMutex);
-            ++mAbortsServed;
-        }
-        mRequestDone.notify_all();
+        mAssembler.FinishAll(TN_ABORTED, MonotonicMicroseconds());
+        mThread.Served();
     }
 }
 
@@ -491,8 +414,8 @@ TnRtpReceiverStatistics TnRtpReceiver::GetStatistics() const
 void TnRtpReceiver::ResetStatistics()
 {
     {
-        std::lock_guard<std::mutex> lLock(mRequestMutex);
-        if (mRunning.load())
+        std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
+        if (mThread.IsRunning())
         {
             mResetRequested = true;
         }
@@ -598,10 +521,10 @@ void TnRtpReceiver::Run()
     bool lDrained = true;
     bool lLastEmpty = true;
     uint32_t lFull = 0;
-    while (!mStopRequested.load(std::memory_order_relaxed))
+    while (!mThread.StopRequested())
     {
         Serve();
-        uint64_t lNow = NowUs();
+        uint64_t lNow = MonotonicMicroseconds();
         if (lDrained)
         {
             // Sleep until a packet comes (after a short batch with coalescing,
@@ -616,19 +539,15 @@ void TnRtpReceiver::Run()
             {
                 lWait = std::min<uint64_t>(lWait, mConfig.mCoalesceUs);
             }
-            pollfd lPoll[2] = {{mWakeHandle, POLLIN, 0}, {mHandle, POLLIN, 0}};
+            pollfd lPoll[2] = {{mThread.GetWakeHandle(), POLLIN, 0}, {mHandle, POLLIN, 0}};
             const nfds_t lCount = lCoalesce || mHandle < 0 ? 1 : 2;
             timespec lTimeout = {static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
             if (ppoll(lPoll, lCount, &lTimeout, nullptr) > 0 && (lPoll[0].revents & POLLIN) != 0)
             {
-                uint64_t lValue;
-                if (read(mWakeHandle, &lValue, sizeof(lValue)) < 0)
-                {
-                    // The flags tell why it woke.
-                }
+                mThread.TakeWakeUp();
                 continue;
             }
-            lNow = NowUs();
+            lNow = MonotonicMicroseconds();
         }
         const uint64_t lPackets = mAssembler.GetStatistics().mPackets;
         if (mTcp)
@@ -650,7 +569,7 @@ void TnRtpReceiver::Run()
         }
         Publish(lNow, false);
     }
-    Publish(NowUs(), true);
+    Publish(MonotonicMicroseconds(), true);
 }
 } // namespace gev
 } // namespace tn

@@ -17,12 +17,12 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "TnGevExport.h"
+#include "TnReceiveThread.h"
 #include "TnResult.h"
 #include "TnRtpAssembler.h"
 #include "TnUdpSocket.h"
@@ -106,7 +106,7 @@ public:
     void Stop();
     void Close();
 
-    bool IsRunning() const { return mRunning.load(); }
+    bool IsRunning() const { return mThread.IsRunning(); }
     uint32_t GetLocalAddress() const { return mLocalAddress; }
     uint16_t GetLocalPort() const { return mLocalPort; }
 
@@ -129,7 +129,7 @@ public:
     TnRtpReceiverStatistics GetStatistics() const;
     void ResetStatistics();
 
-    std::thread::native_handle_type GetThreadHandle() { return mThread.native_handle(); }
+    std::thread::native_handle_type GetThreadHandle() { return mThread.GetNativeHandle(); }
 
 private:
     TnResult Connect(uint32_t aTimeoutMs);
@@ -144,18 +144,13 @@ private:
     TnRtpReceiverConfig mConfig;
     TnRtpFrameProvider *mProvider;
     int mHandle;
-    int mWakeHandle;
     bool mTcp;
     uint32_t mLocalAddress;
     uint16_t mLocalPort;
-    std::thread mThread;
-    std::atomic<bool> mRunning;
-    std::atomic<bool> mStopRequested;
-    // Requests the thread serves before its next receive.
-    std::mutex mRequestMutex;
-    std::condition_variable mRequestDone;
+    TnReceiveThread mThread;
+    // Requests the thread serves before its next receive (guarded by the
+    // thread's request lock, as the settings below).
     uint32_t mRequests;
-    uint64_t mAbortsServed;
     uint32_t mReorderToleranceUs;
     uint32_t mFrameTimeoutUs;
     TnRtpAssemblerConfig mPendingAssembly;

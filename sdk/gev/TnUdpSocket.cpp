@@ -25,6 +25,30 @@ TnResult SocketFailure(const char *aWhat, int aError, uint32_t aCode)
     return TnResult(aCode, static_cast<uint32_t>(aError), TnString(lText.c_str()));
 }
 
+TnResult JoinMulticastGroup(int aHandle, uint32_t aGroup, uint32_t aInterface)
+{
+    ip_mreq lRequest;
+    memset(&lRequest, 0, sizeof(lRequest));
+    lRequest.imr_multiaddr.s_addr = htonl(aGroup);
+    lRequest.imr_interface.s_addr = htonl(aInterface);
+    if (setsockopt(aHandle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &lRequest, sizeof(lRequest)) != 0)
+    {
+        return SocketFailure("IP_ADD_MEMBERSHIP", errno);
+    }
+    return TnResult(TN_OK);
+}
+
+void SetLargeReceiveBuffer(int aHandle, int aBytes)
+{
+    setsockopt(aHandle, SOL_SOCKET, SO_RCVBUF, &aBytes, sizeof(aBytes));
+    int lActual = 0;
+    socklen_t lLength = sizeof(lActual);
+    if (getsockopt(aHandle, SOL_SOCKET, SO_RCVBUF, &lActual, &lLength) == 0 && lActual < aBytes)
+    {
+        setsockopt(aHandle, SOL_SOCKET, SO_RCVBUFFORCE, &aBytes, sizeof(aBytes));
+    }
+}
+
 sockaddr_in SocketAddress(uint32_t aAddress, uint16_t aPort)
 {
     sockaddr_in lAddress;
@@ -40,6 +64,11 @@ uint64_t MonotonicMilliseconds()
     timespec lNow;
     clock_gettime(CLOCK_MONOTONIC, &lNow);
     return static_cast<uint64_t>(lNow.tv_sec) * 1000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000000u;
+}
+
+uint64_t MonotonicMicroseconds()
+{
+    return MonotonicNanoseconds() / 1000u;
 }
 
 uint64_t MonotonicNanoseconds()
