@@ -132,8 +132,8 @@ def main():
             good, failed, seconds, cpu, extra = run(rate)
             rate_seen = good / seconds if seconds > 0 else 0.0
             print(f"  {name}: {good} complete, {failed} failed, {FRAMES - good - failed} missing of {FRAMES}; "
-                  f"{rate_seen:.1f} complete frames/s over the sender's {seconds:.1f} s; CPU {cpu * 1000 / max(good, 1):.2f} ms per frame "
-                  f"({cpu:.2f} s); {extra}", flush=True)
+                  f"{rate_seen:.1f} complete frames/s over the sender's {seconds:.1f} s; "
+                  f"CPU {cpu * 1000 / max(good, 1):.2f} ms per frame ({cpu:.2f} s); {extra}", flush=True)
         print(f"   load average after: {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
 
 
