@@ -1,5 +1,8 @@
 #include "TnBufferCore.h"
 
+#include <string.h>
+#include <sys/mman.h>
+
 #include <new>
 #include <utility>
 
@@ -13,6 +16,10 @@ namespace
 {
 constexpr uint32_t kTagSize = 8;
 constexpr uint64_t kMaximumSize = 0xFFFFFFFFull;
+// Memory of this size and more is asked for in huge pages, as numpy does:
+// whole frames are then read and written with far fewer TLB misses.
+constexpr uint64_t kHugePageSize = 2u << 20;
+constexpr uint64_t kHugePagesFrom = 2 * kHugePageSize;
 
 bool CarriesChunks(TnPayloadType aPayloadType)
 {
@@ -56,7 +63,24 @@ std::unique_ptr<uint8_t[]> AllocateZeroed(uint64_t aSize)
     {
         return nullptr;
     }
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size_t(aSize)]());
+    if (aSize < kHugePagesFrom)
+    {
+        return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size_t(aSize)]());
+    }
+    std::unique_ptr<uint8_t[]> lMemory(new (std::nothrow) uint8_t[size_t(aSize)]);
+    if (lMemory != nullptr)
+    {
+        // The whole huge pages inside the memory, before it is first touched.
+        const uintptr_t lStart = reinterpret_cast<uintptr_t>(lMemory.get());
+        const uintptr_t lFirst = (lStart + kHugePageSize - 1) & ~uintptr_t(kHugePageSize - 1);
+        const uintptr_t lEnd = (lStart + aSize) & ~uintptr_t(kHugePageSize - 1);
+        if (lEnd > lFirst)
+        {
+            madvise(reinterpret_cast<void *>(lFirst), lEnd - lFirst, MADV_HUGEPAGE);
+        }
+        memset(lMemory.get(), 0, size_t(aSize));
+    }
+    return lMemory;
 }
 
 bool ComputeImageSize(const ImageGeometry &aGeometry, uint32_t &aSize)

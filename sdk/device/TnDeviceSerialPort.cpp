@@ -170,8 +170,8 @@ struct SerialPortState
     }
 
     // Takes the bytes into the receive buffer, dropping the oldest beyond
-    // its capacity. Echo sinks hear them first, so that a reader who has
-    // them knows the sinks have them too.
+    // its capacity. Echo sinks and the count hear of the bytes before a reader
+    // can take them, so whoever has read them finds both up to date.
     void Deliver(const uint8_t *aData, size_t aSize)
     {
         TellEchoSinks([&](TnDeviceSerialPortEchoSink *aSink) { aSink->OnRead(aData, static_cast<uint32_t>(aSize)); });
