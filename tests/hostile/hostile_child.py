@@ -37,6 +37,9 @@ sys.path.insert(0, str(HERE.parent))
 
 import figures  # noqa: E402
 
+sys.path.insert(0, str(HERE.parent / "gendc"))
+import gendc_packing  # noqa: E402
+
 XML = HERE.parent / "data" / "genicam" / "camera.xml"
 
 # Functions that wait on the network for the detection timeout: they are
@@ -185,6 +188,8 @@ class Pools:
             add(FailingSink)
         if hasattr(tarn, "TnBuffer"):
             self._buffers(tarn, add)
+        if hasattr(tarn, "ITnGenericDataContainer") and any(k in name for k in ("GenDC", "Generic", "H264", "Buffer")):
+            self._gendc(tarn, add)
         if hasattr(tarn, "TnSystem"):
             self._discovery(tarn, add)
         if self.hooks is not None and hasattr(tarn, "TnGenParameterArray"):
@@ -284,6 +289,33 @@ class Pools:
             buffer = add(lambda: base.TnBuffer(base.TnPayloadTypeVexmoorCompressed))
             if buffer is not None:
                 buffer.Attach(damaged)
+
+    def _gendc(self, tarn, add):
+        """A buffer over a packed GenDC container and a manager's container
+        (never freed), with every component, part, view and header of both."""
+        memory = np.frombuffer(bytearray(gendc_packing.pack(gendc_packing.sample(4)).data), np.uint8)
+        self.kept.append(memory)
+        buffer = add(lambda: tarn.TnBuffer(tarn.TnPayloadTypeGenDC))
+        containers = []
+        if buffer is not None and buffer.Attach(memory).IsOK():
+            containers.append(add(buffer.GetGenDC))
+        if self.hooks is not None:
+            manager = add(self.hooks.NewGenDCManager)
+            built = manager.GetGenDC()
+            component = built.GetComponent(built.AddComponent(tarn.TnComponentIntensity))
+            component.AddPart(tarn.TnGenDCPart2DH264, 1)
+            component.AddPart(tarn.TnGenDCPartMetadataGenICamChunk, 0)
+            containers.append(add(manager.GetGenDC))
+        for container in filter(None, containers):
+            add(container.GetMutableHeader)
+            for component in container:
+                add(lambda: component)
+                add(component.GetMutableHeader)
+                for part in component:
+                    add(lambda: part)
+                    for getter in ("GetMutableHeader", "GetGenDCImage", "GetGenDCChunkData", "GetGenDCChunkWriter",
+                                   "Get2DHeader", "GetH264Header", "GetGenICamChunkHeader", "Get1DHeader"):
+                        add(getattr(part, getter))
 
     def _discovery(self, tarn, add):
         add(tarn.TnSystem)
