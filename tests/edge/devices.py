@@ -441,7 +441,7 @@ class GenDCSource(FixedSource, Frames, edge.ITnSWStreamingChannelSourceGenDC):
 
     @staticmethod
     def pattern16(width, height, block):
-        return (pattern(width, height, block).astype(np.uint16) * 257 + block) & 0xFFFF
+        return pattern(width, height, block).astype(np.uint16) * 257 + np.uint16(block & 0xFFFF)
 
     def frame(self, pixel, width, height, block):
         return (pattern if pixel == edge.TnPixelMono8 else self.pattern16)(width, height, block)
