@@ -65,23 +65,10 @@ device.Stop()
 RECEIVER = r'''
 import sys, time
 import tarn_base_313 as tarn
-import tarn_receive_313 as rx
+import devices
 kind, duration = sys.argv[1], float(sys.argv[2])
 CHUNK = 0x4242
-system = tarn.TnSystem()
-system.SetDetectionTimeout(500)
-found, info = system.FindDevice("127.0.0.1")
-result, device = rx.TnDevice.CreateAndConnect(info)
-assert result.IsOK(), result.GetCodeString()
-features = device.GetParameters()
-assert features.SetIntegerValue("GevSCPSPacketSize", 9000).IsOK()
-stream = rx.TnStreamGEV()
-assert stream.Open(info, 0).IsOK()
-payload = features.GetIntegerValue("PayloadSize")[1]
-buffers = [tarn.TnBuffer() for _ in range(16)]
-for buffer in buffers:
-    buffer.Alloc(payload)
-    stream.QueueBuffer(buffer)
+system, info, device, features, stream, buffers = devices.connect(packet_size=9000)
 assert device.SetStreamDestination(stream.GetLocalIPAddress(), stream.GetLocalPort()).IsOK()
 assert features.Get("AcquisitionStart").Execute().IsOK()
 

@@ -2,7 +2,8 @@
 that fills the default source's buffers with a pattern and remembers a
 checksum of each frame, an event sink that records the device's events and
 adds registers and features of every kind, and a register sink that refuses
-large values. Imported inside the tests' network namespaces."""
+large values; and the receive side's connection and stream. Imported
+inside the tests' network namespaces."""
 
 import collections
 import socket
@@ -12,7 +13,7 @@ import zlib
 
 import numpy as np
 
-import tarn_base_313  # noqa: F401  (the buffers' proxy classes)
+import tarn_base_313
 import tarn_edge_313 as edge
 
 LOOPBACK_MAC = "00:00:00:00:00:00"
@@ -28,6 +29,30 @@ def pattern(width, height, block, samples=1):
     if samples == 1:
         return frame
     return np.stack([frame + np.uint8(40 * sample) for sample in range(samples)], axis=-1)
+
+
+def connect(count=16, packet_size=0, address="127.0.0.1"):
+    """The receive side: the device at `address` found and connected (with
+    `packet_size`, its stream's packets take that size) and a stream opened
+    on it with `count` buffers of its PayloadSize queued; (system, info,
+    client, the client's features, stream, buffers)."""
+    import tarn_receive_313 as rx
+
+    system = tarn_base_313.TnSystem()
+    system.SetDetectionTimeout(500)
+    found, info = system.FindDevice(address)
+    result, client = rx.TnDevice.CreateAndConnect(info)
+    assert result.IsOK(), result.GetCodeString()
+    features = client.GetParameters()
+    if packet_size:
+        assert features.SetIntegerValue("GevSCPSPacketSize", packet_size).IsOK()
+    stream = rx.TnStreamGEV()
+    assert stream.Open(info, 0).IsOK()
+    buffers = [tarn_base_313.TnBuffer() for _ in range(count)]
+    for buffer in buffers:
+        buffer.Alloc(features.GetIntegerValue("PayloadSize")[1])
+        stream.QueueBuffer(buffer)
+    return system, info, client, features, stream, buffers
 
 
 class BufferQueue:

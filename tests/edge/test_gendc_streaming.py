@@ -23,19 +23,8 @@ source = devices.GenDCSource(rate=1000)
 device = edge.TnSoftDeviceGEV()
 assert device.SetGenDCEnabled(True).IsOK() and device.AddStream(source).IsOK()
 assert device.Start(devices.LOOPBACK_MAC).IsOK()
-system = tarn.TnSystem()
-system.SetDetectionTimeout(500)
-found, info = system.FindDevice("127.0.0.1")
-result, client = rx.TnDevice.CreateAndConnect(info)
-assert result.IsOK(), result.GetCodeString()
-features = client.GetParameters()
-stream = rx.TnStreamGEV()
-assert stream.Open(info, 0).IsOK()
+system, info, client, features, stream, buffers = devices.connect()
 payload = features.GetIntegerValue("PayloadSize")[1]
-buffers = [tarn.TnBuffer() for _ in range(16)]
-for buffer in buffers:
-    buffer.Alloc(payload)
-    stream.QueueBuffer(buffer)
 
 def check(buffer):
     """What a received GenDC buffer holds against what the source sent."""
