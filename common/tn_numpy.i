@@ -83,7 +83,8 @@ static PyArrayObject *obj_to_array_contiguous_allow_conversion(PyObject *aObject
     return contiguous;
 }
 
-/* numpy's word for the kind of a Python object, as its messages use it. */
+/* numpy's word for the kind of a Python object, as its messages use it:
+ * "string" names bytes; a str is one of the "unknown type" objects. */
 static const char *tn_python_kind(PyObject *aObject)
 {
     if (aObject == NULL) {
@@ -95,7 +96,7 @@ static const char *tn_python_kind(PyObject *aObject)
     if (PyCallable_Check(aObject)) {
         return "callable";
     }
-    if (PyBytes_Check(aObject) || PyUnicode_Check(aObject)) {
+    if (PyBytes_Check(aObject)) {
         return "string";
     }
     if (PyLong_Check(aObject)) {

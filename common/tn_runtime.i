@@ -305,8 +305,166 @@ private:
     bool mHeld;
 };
 
+/* ------------------------------------------------------------------------
+ * The Python object of a forwarding object. The forwarding object holds no
+ * reference to it (unless disowned), so the object may go while the
+ * forwarding object lives on: one made over an object that never took it as
+ * its "this", or one whose pointer object was handed over. A forwarding
+ * object therefore watches its object through a weak reference; once the
+ * object is gone, every forwarded call is refused as for an object never
+ * bound (the 'self' uninitialized exception), and nothing reaches the memory
+ * the object had. An object that cannot be watched (a type without weak
+ * references: a namespace, a plain object()) is held by one reference
+ * instead, as a disowned one is, until the forwarding object ends. */
+#ifdef SWIG_DIRECTORS
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <typeinfo>
+#include <unordered_map>
+
+typedef std::shared_ptr<std::atomic<bool> > TnGoneFlag;
+
+static std::mutex &tn_watch_mutex()
+{
+    static std::mutex *sMutex = new std::mutex;
+    return *sMutex;
+}
+
+/* Forwarding object -> whether its Python object has gone. */
+static std::unordered_map<const Swig::Director *, TnGoneFlag> &tn_watches()
+{
+    static std::unordered_map<const Swig::Director *, TnGoneFlag> *sWatches =
+        new std::unordered_map<const Swig::Director *, TnGoneFlag>;
+    return *sWatches;
+}
+
+/* The weak reference's callback: its capsule holds the flag. */
+static PyObject *tn_watched_gone(PyObject *aCapsule, PyObject *)
+{
+    TnGoneFlag *gone = static_cast<TnGoneFlag *>(PyCapsule_GetPointer(aCapsule, NULL));
+    if (gone != NULL) {
+        (*gone)->store(true);
+    }
+    PyErr_Clear();
+    return SWIG_Py_Void();
+}
+static PyMethodDef tn_watched_gone_method = {"gone", tn_watched_gone, METH_O, NULL};
+
+static void tn_gone_flag_free(PyObject *aCapsule)
+{
+    delete static_cast<TnGoneFlag *>(PyCapsule_GetPointer(aCapsule, NULL));
+}
+
+/* The watch, an item of the forwarding object's owner record: it ends with
+ * the forwarding object. */
+class TnDirectorWatch
+{
+public:
+    TnDirectorWatch(const Swig::Director *aDirector, PyObject *aReference)
+        : mDirector(aDirector), mReference(aReference)
+    {
+    }
+    TnDirectorWatch(const TnDirectorWatch &) = delete;
+    TnDirectorWatch &operator=(const TnDirectorWatch &) = delete;
+
+    ~TnDirectorWatch()
+    {
+        {
+            std::lock_guard<std::mutex> lock(tn_watch_mutex());
+            tn_watches().erase(mDirector);
+        }
+        // Once the interpreter shuts down the reference is left to it (the
+        // flag it may still set lives in the callback's capsule).
+        if (mReference != NULL && ((Py_IsInitialized() && !Py_IsFinalizing()) || PyGILState_Check())) {
+            PyGILState_STATE state = PyGILState_Ensure();
+            Py_DECREF(mReference);
+            PyGILState_Release(state);
+        }
+    }
+
+private:
+    const Swig::Director *mDirector;
+    PyObject *mReference;
+};
+
+/* Binds a new forwarding object to the watch of its Python object. */
+static void tn_director_bind(Swig::Director *aDirector)
+{
+    PyGILState_STATE state = PyGILState_Ensure();
+    PyObject *self = aDirector->swig_get_self();
+    if (self != NULL) {
+        PyObject *pending = PyErr_GetRaisedException();
+        TnGoneFlag gone = std::make_shared<std::atomic<bool> >(false);
+        PyObject *reference = NULL;
+        TnGoneFlag *held = new TnGoneFlag(gone);
+        PyObject *capsule = PyCapsule_New(held, NULL, tn_gone_flag_free);
+        if (capsule == NULL) {
+            delete held;
+        }
+        PyObject *callback = capsule != NULL ? PyCFunction_New(&tn_watched_gone_method, capsule) : NULL;
+        Py_XDECREF(capsule);
+        reference = callback != NULL ? PyWeakref_NewRef(self, callback) : NULL;
+        Py_XDECREF(callback);
+        if (reference == NULL) {
+            PyErr_Clear();
+            aDirector->swig_disown();
+        } else {
+            std::lock_guard<std::mutex> lock(tn_watch_mutex());
+            tn_watches()[aDirector] = gone;
+        }
+        aDirector->swig_acquire_ownership(new TnDirectorWatch(aDirector, reference));
+        PyErr_SetRaisedException(pending);
+    }
+    PyGILState_Release(state);
+}
+#undef SWIG_DIRECTOR_RGTR
+#define SWIG_DIRECTOR_RGTR(ARG1, ARG2) tn_director_bind(ARG2)
+
+/* Whether the forwarding object's Python object is still there. */
+static bool tn_director_bound(const Swig::Director *aDirector)
+{
+    std::lock_guard<std::mutex> lock(tn_watch_mutex());
+    const auto found = tn_watches().find(aDirector);
+    return found == tn_watches().end() || !found->second->load();
+}
+
+/* The SDK class a forwarding object stands for, as its messages name it. */
+static std::string tn_director_class_name(const Swig::Director *aDirector)
+{
+    std::string name = typeid(*aDirector).name();
+    int status = 0;
+    char *readable = abi::__cxa_demangle(name.c_str(), NULL, NULL, &status);
+    if (readable != NULL) {
+        name = readable;
+        free(readable);
+    }
+    const std::string prefix = "SwigDirector_";
+    if (name.compare(0, prefix.size(), prefix) == 0) {
+        name = name.substr(prefix.size());
+    }
+    return name;
+}
+
+/* The start of every forwarded call, with the interpreter lock taken by
+ * BLOCK: a call for a Python object that has gone is refused. */
+static void tn_director_check_bound(const Swig::Director *aDirector)
+{
+    if (!tn_director_bound(aDirector)) {
+        const std::string message =
+            "'self' uninitialized, maybe you forgot to call " + tn_director_class_name(aDirector) + ".__init__.";
+        Swig::DirectorException::raise(message.c_str());
+    }
+}
+#define TN_FORWARDING_CALL(BLOCK) \
+    BLOCK _swig_thread_block;     \
+    tn_director_check_bound(this)
+#else
+#define TN_FORWARDING_CALL(BLOCK) BLOCK _swig_thread_block
+#endif
+
 #undef SWIG_PYTHON_THREAD_BEGIN_BLOCK
-#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TnPythonBlock _swig_thread_block
+#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TN_FORWARDING_CALL(TnPythonBlock)
 #undef SWIG_PYTHON_THREAD_END_BLOCK
 #define SWIG_PYTHON_THREAD_END_BLOCK _swig_thread_block.end()
 %}
@@ -330,6 +488,35 @@ def _tn_stop_at_exit(owner, order, running, method, *arguments):
     except TypeError:
         return
     _tn_exit_calls[key] = (order, references, running, method)
+
+
+class _tn_left_out:
+    """A pure operation of an overridable class whose Python subclasses are
+    meant to define it. A subclass that leaves it out lacks the method, so
+    that its forwarding object reports the missing method rather than a base
+    call of a pure operation; the class's own function stays reachable
+    through the class and through super(), where it raises the pure-virtual
+    error."""
+
+    def __init__(self, function):
+        self.function = function
+        self.__name__ = function.__name__
+        self.__doc__ = function.__doc__
+
+    def __get__(self, instance, owner=None):
+        if instance is None:
+            return self.function
+        for klass in type(instance).__mro__:
+            if self.__name__ in vars(klass):
+                if vars(klass)[self.__name__] is self:
+                    raise AttributeError(f"'{type(instance).__name__}' object has no attribute '{self.__name__}'")
+                break
+        return self.function.__get__(instance, owner)
+
+
+def _tn_pure_operations(cls, *names):
+    for name in names:
+        setattr(cls, name, _tn_left_out(vars(cls)[name]))
 
 
 @_tn_atexit.register
@@ -461,7 +648,7 @@ static inline bool tn_is_disown(const char *aName)
 TN_SELF_CONVERSION(1)
   if (tn_is_disown("$symname") && $1 != NULL) {
     Swig::Director *director = SWIG_DIRECTOR_CAST($1);
-    if (director) {
+    if (director && tn_director_bound(director)) {
       director->swig_disown();
     }
   }

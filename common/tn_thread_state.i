@@ -78,6 +78,6 @@ public:
 
 #undef SWIG_PYTHON_THREAD_BEGIN_BLOCK
 #undef SWIG_PYTHON_THREAD_END_BLOCK
-#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TnPythonThreadBlock _swig_thread_block
+#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TN_FORWARDING_CALL(TnPythonThreadBlock)
 #define SWIG_PYTHON_THREAD_END_BLOCK _swig_thread_block.end()
 %}

@@ -52,7 +52,7 @@ private:
 
 /* Every forwarding object below takes the lock this way. */
 #undef SWIG_PYTHON_THREAD_BEGIN_BLOCK
-#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TnDirectorBlock _swig_thread_block
+#define SWIG_PYTHON_THREAD_BEGIN_BLOCK TN_FORWARDING_CALL(TnDirectorBlock)
 
 /* An object handed to a Python override for the length of one call (a
  * typemap local of the forwarding method): the SDK object behind it (a

@@ -204,6 +204,11 @@ static void tn_forget_device(const void *aDevice)
 TN_GATED_TUPLE_OUTPUT(TnString &aString, TnString value, tn_string_to_python(*$1))
 
 %include "ITnVirtualDeviceGEV.h"
+/* A Python notification defines UserSetStateNotify: one that leaves it out
+ * has no such method. */
+%pythoncode %{
+_tn_pure_operations(ITnUserSetNotify, "UserSetStateNotify")
+%}
 
 %clear (uint8_t *aData, uint32_t aDataLength);
 

@@ -8,9 +8,6 @@
 #include "ITnStreamingChannelSource.h"
 #include "TnStreamingChannelSourceDefault.h"
 
-#include <cxxabi.h>
-#include <typeinfo>
-
 /* A tuple of the call's result and the values after it: made of the result
  * alone, or grown by one value. Both references are taken; null when either
  * is null or the tuple cannot be made. */
@@ -51,18 +48,8 @@ static void tn_require_tuple(PyObject *aResult, const Swig::Director *aDirector,
     if (aResult != NULL && PyTuple_Check(aResult)) {
         return;
     }
-    std::string name = typeid(*aDirector).name();
-    int status = 0;
-    char *readable = abi::__cxa_demangle(name.c_str(), NULL, NULL, &status);
-    if (readable != NULL) {
-        name = readable;
-        free(readable);
-    }
-    const std::string prefix = "SwigDirector_";
-    if (name.compare(0, prefix.size(), prefix) == 0) {
-        name = name.substr(prefix.size());
-    }
-    const std::string message = "Python method " + name + "." + aMethod + "failed to return a tuple.";
+    const std::string message =
+        "Python method " + tn_director_class_name(aDirector) + "." + aMethod + "failed to return a tuple.";
     Swig::DirectorTypeMismatchException::raise(PyExc_TypeError, message.c_str());
 }
 

@@ -40,4 +40,107 @@ TN_EDGE_DIRECTOR(TnStreamingChannelSourceTrigger)
     return TnResult(TN_NOT_IMPLEMENTED);
 }
 
+/* Its protected operations (CreateTriggerSelector, CreateTriggerMode,
+ * CreateTriggerSource, CreateTriggerSoftware): Python reaches the base
+ * implementation of one only from inside the forwarded call of that very
+ * operation, on the thread that runs it. Each forwarded call records itself
+ * on its thread for as long as it runs, whatever way it ends; the module
+ * function refuses a call that no such record allows (another thread, an
+ * earlier call that failed before its Python method ran), and refuses null
+ * objects, which the base implementation never receives. */
+%{
+#include <utility>
+#include <vector>
+
+namespace
+{
+thread_local std::vector<std::pair<const Swig::Director *, const char *> > tn_protected_calls;
+
+class TnProtectedCall
+{
+public:
+    TnProtectedCall() : mEntered(false) {}
+    TnProtectedCall(const TnProtectedCall &) = delete;
+    TnProtectedCall &operator=(const TnProtectedCall &) = delete;
+
+    void Enter(const Swig::Director *aDirector, const char *aOperation)
+    {
+        tn_protected_calls.emplace_back(aDirector, aOperation);
+        mEntered = true;
+    }
+
+    ~TnProtectedCall()
+    {
+        if (mEntered) {
+            tn_protected_calls.pop_back();
+        }
+    }
+
+private:
+    bool mEntered;
+};
+} // namespace
+
+/* The protected operation a module function calls ("CreateTriggerMode"),
+ * or null for any other function. */
+static const char *tn_protected_operation(const char *aFunction)
+{
+    static const char *const kOperations[] = {"CreateTriggerSelector", "CreateTriggerMode", "CreateTriggerSource",
+                                              "CreateTriggerSoftware"};
+    static const char kClass[] = "TnStreamingChannelSourceTrigger_";
+    if (strncmp(aFunction, kClass, sizeof(kClass) - 1) != 0) {
+        return NULL;
+    }
+    for (const char *operation : kOperations) {
+        if (strcmp(aFunction + sizeof(kClass) - 1, operation) == 0) {
+            return operation;
+        }
+    }
+    return NULL;
+}
+
+/* Whether this thread runs the forwarded call of aOperation on aDirector. */
+static bool tn_protected_call_open(const Swig::Director *aDirector, const char *aOperation)
+{
+    for (const auto &call : tn_protected_calls) {
+        if (call.first == aDirector && strcmp(call.second, aOperation) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+%}
+%typemap(directorin) ITnGenApiFactory *aFactory (TnCallProxy proxy, TnProtectedCall call) {
+    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+    proxy.Hold($input);
+    call.Enter(this, "$symname");
+}
+%typemap(check) ITnGenApiFactory *aFactory {
+    if (const char *operation = tn_protected_operation("$symname")) {
+        if (!tn_protected_call_open(SWIG_DIRECTOR_CAST(arg1), operation)) {
+            PyErr_Format(PyExc_RuntimeError, "accessing protected member %s", operation);
+            SWIG_fail;
+        }
+        if (arg2 == NULL) {
+            %argument_nullref("ITnRegisterMap *", $symname, 2);
+        }
+        if ($1 == NULL) {
+            %argument_nullref("$type", $symname, $argnum);
+        }
+    }
+}
+
+/* The proxy of a triggered source keeps the selectors and callbacks it was
+ * given, one per index, as long as it lives: the source holds them by
+ * address, and a selector Python collected would be read at the device's
+ * next Start or trigger. */
+%pythonappend TnStreamingChannelSourceTrigger::AddSelector %{
+    self.__dict__.setdefault("_tn_selectors", {})[aIndex] = aSelector
+%}
+%pythonappend TnStreamingChannelSourceTrigger::AddSelectorTriggerCallback %{
+    self.__dict__.setdefault("_tn_callbacks", {})[aIndex] = aCallback
+%}
+
 %include "TnStreamingChannelSourceTrigger.h"
+
+%clear ITnGenApiFactory *aFactory;

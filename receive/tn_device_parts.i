@@ -34,6 +34,20 @@ TN_PLAIN_OUTPUT(uint32_t &aTotal, uint32_t value = 0, SWIG_From_unsigned_SS_int(
 TN_PLAIN_OUTPUT(uint32_t &aBytes, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 TN_PLAIN_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
+/* An open port's thread uses the adapter: the port's proxy keeps the
+ * adapter's alive until the port closes, and ports still open when the
+ * program ends are closed before the interpreter shuts down (before the
+ * devices disconnect). */
+%pythonappend TnDeviceSerialPort::Open %{
+    if val.IsOK():
+        self._tn_adapter = aAdapter
+        _tn_stop_at_exit(self, 2, "IsOpened", "Close")
+%}
+%pythonappend TnDeviceSerialPort::Close %{
+    if val.IsOK():
+        self._tn_adapter = None
+%}
+
 %include "TnDeviceSerialPort.h"
 
 %clear (const uint8_t *aBuffer, uint32_t aSize), (uint8_t *aBuffer, uint32_t aSize);
@@ -52,3 +66,8 @@ TN_DIRECTOR(IUpdaterObserver)
 %}
 
 %include "TnGenFUUpdater.h"
+/* A Python observer defines both operations: one that leaves either out has
+ * no such method. */
+%pythoncode %{
+_tn_pure_operations(IUpdaterObserver, "UpdateProgressLabel", "UpdateProgressValue")
+%}

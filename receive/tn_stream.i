@@ -1,5 +1,5 @@
 /* Streams and the pipeline: the stream base with its factory, the GigE Vision
- * stream, the pipeline and its overridable event sink. Buffers and device
+ * and USB3 Vision streams, the pipeline and its overridable event sink. Buffers and device
  * information come from the base module: here they are pointer types only,
  * whose proxy classes the base module binds. The stream event sink is a
  * pointer type only, with no proxy class anywhere. */
@@ -9,13 +9,14 @@
 #include "TnPipelineEventSink.h"
 #include "TnStream.h"
 #include "TnStreamGEV.h"
+#include "TnStreamU3V.h"
 %}
 
 /* ------------------------------------------------------------------------
  * The stream base. */
 
-/* A stream as the proxy of its class: a GigE Vision stream, or the base
- * class for any other. */
+/* A stream as the proxy of its class: a GigE Vision or USB3 Vision stream,
+ * or the base class for any other. */
 %{
 static PyObject *tn_stream_to_python(TnStream *aStream)
 {
@@ -24,6 +25,9 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
     }
     if (TnStreamGEV *gev = dynamic_cast<TnStreamGEV *>(aStream)) {
         return SWIG_NewPointerObj(gev, SWIGTYPE_p_TnStreamGEV, 0);
+    }
+    if (TnStreamU3V *u3v = dynamic_cast<TnStreamU3V *>(aStream)) {
+        return SWIG_NewPointerObj(u3v, SWIGTYPE_p_TnStreamU3V, 0);
     }
     return SWIG_NewPointerObj(aStream, SWIGTYPE_p_TnStream, 0);
 }
@@ -63,6 +67,9 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
     _tn_stop_at_exit(self, 1, "IsOpen", "Close")
 %}
 %pythonappend TnStreamGEV::Open %{
+    _tn_stop_at_exit(self, 1, "IsOpen", "Close")
+%}
+%pythonappend TnStreamU3V::Open %{
     _tn_stop_at_exit(self, 1, "IsOpen", "Close")
 %}
 
@@ -123,6 +130,11 @@ TN_GATED_TUPLE_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS
 %include "TnStreamGEV.h"
 
 %clear uint32_t &aSize, TnString &aIPAddress;
+
+/* ------------------------------------------------------------------------
+ * The USB3 Vision stream. */
+
+%include "TnStreamU3V.h"
 
 /* ------------------------------------------------------------------------
  * The pipeline. */

@@ -24,4 +24,10 @@ std::string ToString(const TnString &aText)
     const char *lText = aText.GetAscii();
     return lText != nullptr ? std::string(lText) : std::string();
 }
+
+std::string Describe(const TnResult &aResult)
+{
+    const std::string lText = ToString(aResult.GetDescription());
+    return lText.empty() ? ToString(aResult.GetCodeString()) : lText;
+}
 } // namespace tn

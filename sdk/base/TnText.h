@@ -5,6 +5,7 @@
 #include <string>
 
 #include "TnExport.h"
+#include "TnResult.h"
 #include "TnString.h"
 
 namespace tn
@@ -16,6 +17,10 @@ TN_BASE_API std::string Trim(const std::string &aText);
 /// than the pointer GetAscii gives, which lives only as long as its TnString:
 /// a TnString that a call returns ends with the statement.
 TN_BASE_API std::string ToString(const TnString &aText);
+
+/// A result's description, or the name of its code when it has none: the
+/// text for messages built on a failure.
+TN_BASE_API std::string Describe(const TnResult &aResult);
 } // namespace tn
 
 #endif

@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 
+#include "TnByteOrder.h"
 #include "TnGenICamInternal.h"
 #include "TnLog.h"
 #include "TnSystem.h"
@@ -28,28 +29,6 @@ TnLogger &Logger()
 {
     static TnLogger *sLogger = new TnLogger(TnString("TnDevice")); // outlives every controller
     return *sLogger;
-}
-
-void PutU32(uint8_t *aBytes, uint32_t aValue)
-{
-    for (int lIndex = 3; lIndex >= 0; --lIndex, aValue >>= 8)
-    {
-        aBytes[lIndex] = static_cast<uint8_t>(aValue);
-    }
-}
-
-void PutU64(uint8_t *aBytes, uint64_t aValue)
-{
-    for (int lIndex = 7; lIndex >= 0; --lIndex, aValue >>= 8)
-    {
-        aBytes[lIndex] = static_cast<uint8_t>(aValue);
-    }
-}
-
-uint32_t GetU32(const uint8_t *aBytes)
-{
-    return (static_cast<uint32_t>(aBytes[0]) << 24) | (static_cast<uint32_t>(aBytes[1]) << 16) |
-           (static_cast<uint32_t>(aBytes[2]) << 8) | aBytes[3];
 }
 
 // The GenICam port of the device's features: reads and writes go over the
@@ -116,84 +95,66 @@ enum : uint32_t
     kSettingsSpace = kStatistics + 8 * kStatisticsCount
 };
 
-class SettingsPort : public genicam::IPort
+/// The communication parameters' port: their image, and the link's own
+/// write rules (every value kept within what the link can work with).
+std::shared_ptr<genicam::IPort> NewSettingsPort(DeviceCore &aCore)
 {
-public:
-    explicit SettingsPort(DeviceCore &aCore) : mCore(aCore) {}
-
-    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
-    {
-        if (aAddress > kSettingsSpace || aLength > kSettingsSpace - aAddress)
-        {
-            return Failure(TN_INVALID_PARAMETER, "no communication parameter lies there");
-        }
-        uint8_t lImage[kSettingsSpace];
-        memset(lImage, 0, sizeof(lImage));
-        const LinkSettings lSettings = mCore.GetSettings();
-        PutU32(lImage + kSetAnswerTimeout, lSettings.mAnswerTimeoutMs);
-        PutU32(lImage + kSetRetryCount, lSettings.mRetryCount);
-        PutU32(lImage + kSetHeartbeatInterval, lSettings.mHeartbeatIntervalMs);
-        PutU32(lImage + kSetHeartbeatTimeout, lSettings.mHeartbeatTimeoutMs);
-        PutU32(lImage + kSetReadChunk, lSettings.mReadChunk);
-        PutU32(lImage + kSetWriteChunk, lSettings.mWriteChunk);
-        PutU32(lImage + kSetMessageChannel, lSettings.mMessageChannel ? 1 : 0);
-        const LinkStatistics lStatistics = mCore.GetStatistics();
+    genicam::SettingsImagePort::Layout lLayout = {kSettingsSpace, 0, kSettingsEnd, {},
+                                                  "no communication parameter lies there",
+                                                  "communication parameters are written one 32-bit value at a time"};
+    auto lRender = [&aCore](uint8_t *aImage) {
+        const LinkSettings lSettings = aCore.GetSettings();
+        PutU32(aImage + kSetAnswerTimeout, lSettings.mAnswerTimeoutMs);
+        PutU32(aImage + kSetRetryCount, lSettings.mRetryCount);
+        PutU32(aImage + kSetHeartbeatInterval, lSettings.mHeartbeatIntervalMs);
+        PutU32(aImage + kSetHeartbeatTimeout, lSettings.mHeartbeatTimeoutMs);
+        PutU32(aImage + kSetReadChunk, lSettings.mReadChunk);
+        PutU32(aImage + kSetWriteChunk, lSettings.mWriteChunk);
+        PutU32(aImage + kSetMessageChannel, lSettings.mMessageChannel ? 1 : 0);
+        const LinkStatistics lStatistics = aCore.GetStatistics();
         const uint64_t lCounts[kStatisticsCount] = {
             lStatistics.mCommands, lStatistics.mRetries,    lStatistics.mTimeouts, lStatistics.mPendingAcks,
             lStatistics.mFailures, lStatistics.mHeartbeats, lStatistics.mEvents};
         for (uint32_t lIndex = 0; lIndex < kStatisticsCount; ++lIndex)
         {
-            PutU64(lImage + kStatistics + 8 * lIndex, lCounts[lIndex]);
+            PutU64(aImage + kStatistics + 8 * lIndex, lCounts[lIndex]);
         }
-        memcpy(aData, lImage + aAddress, aLength);
-        return TnResult(TN_OK);
-    }
-
-    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
-    {
-        if (aAddress % 4 != 0 || aLength % 4 != 0 || aAddress > kSettingsEnd || aLength > kSettingsEnd - aAddress)
+    };
+    auto lWrite = [&aCore](const std::vector<std::pair<uint32_t, uint32_t>> &aValues) {
+        LinkSettings lSettings = aCore.GetSettings();
+        for (const auto &lValue : aValues)
         {
-            return Failure(TN_INVALID_PARAMETER, "communication parameters are written one 32-bit value at a time");
-        }
-        LinkSettings lSettings = mCore.GetSettings();
-        const uint8_t *lBytes = static_cast<const uint8_t *>(aData);
-        for (size_t lOffset = 0; lOffset < aLength; lOffset += 4)
-        {
-            const uint32_t lValue = GetU32(lBytes + lOffset);
-            switch (aAddress + lOffset)
+            switch (lValue.first)
             {
             case kSetAnswerTimeout:
-                lSettings.mAnswerTimeoutMs = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 60000));
+                lSettings.mAnswerTimeoutMs = std::max<uint32_t>(1, std::min<uint32_t>(lValue.second, 60000));
                 break;
             case kSetRetryCount:
-                lSettings.mRetryCount = std::min<uint32_t>(lValue, 100);
+                lSettings.mRetryCount = std::min<uint32_t>(lValue.second, 100);
                 break;
             case kSetHeartbeatInterval:
-                lSettings.mHeartbeatIntervalMs = std::min<uint32_t>(lValue, 600000);
+                lSettings.mHeartbeatIntervalMs = std::min<uint32_t>(lValue.second, 600000);
                 break;
             case kSetHeartbeatTimeout:
-                lSettings.mHeartbeatTimeoutMs = std::min<uint32_t>(lValue, 600000);
+                lSettings.mHeartbeatTimeoutMs = std::min<uint32_t>(lValue.second, 600000);
                 break;
             case kSetReadChunk:
-                lSettings.mReadChunk = std::max<uint32_t>(4, std::min<uint32_t>(lValue, 536)) & ~3u;
+                lSettings.mReadChunk = std::max<uint32_t>(4, std::min<uint32_t>(lValue.second, 536)) & ~3u;
                 break;
             case kSetWriteChunk:
-                lSettings.mWriteChunk = std::max<uint32_t>(4, std::min<uint32_t>(lValue, 536)) & ~3u;
+                lSettings.mWriteChunk = std::max<uint32_t>(4, std::min<uint32_t>(lValue.second, 536)) & ~3u;
                 break;
             case kSetMessageChannel:
-                lSettings.mMessageChannel = lValue != 0;
+                lSettings.mMessageChannel = lValue.second != 0;
                 break;
             default:
                 break;
             }
         }
-        mCore.SetSettings(lSettings);
-        return TnResult(TN_OK);
-    }
-
-private:
-    DeviceCore &mCore;
-};
+        aCore.SetSettings(lSettings);
+    };
+    return std::make_shared<genicam::SettingsImagePort>(lLayout, lRender, lWrite);
+}
 
 std::string IntegerFeature(const char *aName, const char *aToolTip, uint32_t aAddress, uint32_t aMin, uint32_t aMax,
                            uint32_t aInc, const char *aUnit)
@@ -302,7 +263,7 @@ DeviceCore::DeviceCore(TnDeviceType aType) : mType(aType)
 {
     TnResult lResult;
     mCommunication.reset(
-        genicam::CreateParameterArray(CommunicationXml(), std::make_shared<SettingsPort>(*this), lResult));
+        genicam::CreateParameterArray(CommunicationXml(), NewSettingsPort(*this), lResult));
 }
 
 namespace

@@ -6,6 +6,7 @@
 
 #include "TnGevBytes.h"
 #include "TnGvcp.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -25,19 +26,6 @@ uint32_t AnswerBudget(const LinkSettings &aSettings)
 TnResult Failure(uint32_t aCode, const std::string &aText)
 {
     return TnResult(aCode, TnString(aText.c_str()));
-}
-
-// The result text, for messages built on it.
-std::string Describe(const TnResult &aResult)
-{
-    const TnString lDescription = aResult.GetDescription();
-    const char *lText = lDescription.GetAscii();
-    if (lText != nullptr && *lText != '\0')
-    {
-        return lText;
-    }
-    const TnString lCode = aResult.GetCodeString();
-    return lCode.GetAscii() != nullptr ? lCode.GetAscii() : "";
 }
 
 // Whether a failure means that nothing answered, as opposed to an answer

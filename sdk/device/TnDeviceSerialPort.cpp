@@ -1,35 +1,120 @@
+// The serial port over the device's GenICam features.
+//
+// A device offers port P (Serial0, Serial1, SerialBulk0 ... SerialBulk7) with
+// four features: the registers PTransmitData and PReceiveData and the
+// integers PTransmitFree (room in the device's transmit queue) and
+// PReceiveCount (bytes waiting in its receive queue). Both registers carry
+// messages: a 32-bit sequence number and a 32-bit byte count, big-endian,
+// then the bytes.
+//
+// - Sending: the host writes a message to PTransmitData (its length rounded
+//   up to whole 32-bit words, at most 512 bytes) carrying no more bytes than
+//   PTransmitFree allows, each with a new sequence number; the device takes
+//   the bytes into its transmit queue, and ignores a message with the
+//   sequence number of the one it took last (a write repeated by the link).
+// - Receiving: reading PReceiveData gives the device's current message (the
+//   oldest bytes of its receive queue, sequence number 0 and count 0 when
+//   there are none); it stays the same until the host writes its sequence
+//   number back to PReceiveData, which acknowledges it.
+//
+// The port's thread polls PReceiveCount and moves what arrives into the
+// port's receive buffer; Write sends from the caller's thread.
 #include "TnDeviceSerialPort.h"
 
+#include <string.h>
+
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "TnByteOrder.h"
 #include "TnSinkRegistry.h"
+#include "TnText.h"
 
 namespace tn
 {
 namespace device
 {
-struct SerialPortState
-{
-    std::mutex mMutex;
-    ITnDeviceAdapter *mAdapter = nullptr;
-    TnDeviceSerial mPort = TnDeviceSerialInvalid;
-    std::deque<uint8_t> mReceived;
-    uint32_t mCapacity = 4096;
-    bool mWritten = false;
-    uint32_t mWriteDone = 0;
-    uint32_t mWriteTotal = 0;
-    std::atomic<uint64_t> mSent{0};
-    std::atomic<uint64_t> mReceivedCount{0};
-};
-
 namespace
 {
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kDefaultRxBufferSize = 4096;
+constexpr size_t kHeader = 8;
+constexpr size_t kLargestMessage = 512;
+constexpr auto kPollInterval = std::chrono::milliseconds(5);
+constexpr auto kLostPollInterval = std::chrono::milliseconds(50);
+// How long a write waits for room in the device's transmit queue.
+constexpr auto kStallLimit = std::chrono::seconds(5);
+
+TnResult Failure(uint32_t aCode, const std::string &aText)
+{
+    return TnResult(aCode, TnString(aText.c_str()));
+}
+
+// The features of one port, as the device offers them.
+struct PortFeatures
+{
+    TnString mTransmitData;
+    TnString mTransmitFree;
+    TnString mReceiveData;
+    TnString mReceiveCount;
+    size_t mTransmitLength = 0; // bytes a message may take
+    size_t mReceiveLength = 0;
+};
+
+const char *PortName(TnDeviceSerial aPort)
+{
+    static const char *const kNames[] = {"Serial0",     "Serial1",     "SerialBulk0", "SerialBulk1", "SerialBulk2",
+                                         "SerialBulk3", "SerialBulk4", "SerialBulk5", "SerialBulk6", "SerialBulk7"};
+    return aPort >= TnDeviceSerial0 && aPort <= TnDeviceSerialBulk7 ? kNames[aPort] : nullptr;
+}
+
+bool FindFeatures(ITnDeviceAdapter &aAdapter, TnDeviceSerial aPort, PortFeatures &aFeatures)
+{
+    const char *lName = PortName(aPort);
+    if (lName == nullptr || !aAdapter.IsConnected())
+    {
+        return false;
+    }
+    const std::string lPrefix(lName);
+    aFeatures.mTransmitData = TnString((lPrefix + "TransmitData").c_str());
+    aFeatures.mTransmitFree = TnString((lPrefix + "TransmitFree").c_str());
+    aFeatures.mReceiveData = TnString((lPrefix + "ReceiveData").c_str());
+    aFeatures.mReceiveCount = TnString((lPrefix + "ReceiveCount").c_str());
+    int64_t lTransmit = 0;
+    int64_t lReceive = 0;
+    if (!aAdapter.IsGenRegisterInNodeMap(aFeatures.mTransmitData) ||
+        !aAdapter.IsGenRegisterInNodeMap(aFeatures.mReceiveData) ||
+        !aAdapter.IsGenIntegerInNodeMap(aFeatures.mTransmitFree) ||
+        !aAdapter.IsGenIntegerInNodeMap(aFeatures.mReceiveCount) ||
+        !aAdapter.GetGenRegisterLength(aFeatures.mTransmitData, lTransmit).IsOK() ||
+        !aAdapter.GetGenRegisterLength(aFeatures.mReceiveData, lReceive).IsOK() ||
+        lTransmit < static_cast<int64_t>(kHeader + 4) || lReceive < static_cast<int64_t>(kHeader + 1))
+    {
+        return false;
+    }
+    aFeatures.mTransmitLength = std::min<size_t>(static_cast<size_t>(lTransmit), kLargestMessage) & ~size_t(3);
+    aFeatures.mReceiveLength = static_cast<size_t>(std::min<int64_t>(lReceive, 1 << 20));
+    return true;
+}
+
 SinkRegistry<TnDeviceSerialPortEchoSink> &EchoSinks()
 {
     static SinkRegistry<TnDeviceSerialPortEchoSink> *sSinks = new SinkRegistry<TnDeviceSerialPortEchoSink>;
     return *sSinks;
+}
+
+template <typename Call> void TellEchoSinks(Call aCall)
+{
+    EchoSinks().ForEach(aCall, [](TnDeviceSerialPortEchoSink *, const std::exception_ptr &) {});
 }
 
 TnResult NotOpen()
@@ -37,6 +122,190 @@ TnResult NotOpen()
     return TnResult(TN_NOT_CONNECTED, TnString("the serial port is not open"));
 }
 } // namespace
+
+struct SerialPortState
+{
+    // The open port (guarded by mMutex; the feature names and the adapter do
+    // not change while the poller runs).
+    std::mutex mMutex;
+    std::condition_variable mChanged;
+    ITnDeviceAdapter *mAdapter = nullptr;
+    TnDeviceSerial mPort = TnDeviceSerialInvalid;
+    PortFeatures mFeatures;
+    bool mStop = false;
+    bool mLost = false;
+    std::thread mPoller;
+
+    // The receive buffer: the newest bytes, at most mCapacity of them.
+    std::deque<uint8_t> mReceived;
+    uint32_t mCapacity = kDefaultRxBufferSize;
+    bool mHaveMessage = false; // the sequence number of the last message taken
+    uint32_t mLastMessage = 0;
+
+    // Writes, one at a time.
+    std::mutex mWriteMutex;
+    uint32_t mSequence = 0;
+    bool mWritten = false;
+    uint32_t mWriteDone = 0;
+    uint32_t mWriteTotal = 0;
+
+    std::atomic<uint64_t> mSent{0};
+    std::atomic<uint64_t> mReceivedCount{0};
+
+    /// A failure of a transfer: the device counts as lost when it no longer
+    /// answers or its controller lost it.
+    TnResult Lost(const TnResult &aCause)
+    {
+        const uint32_t lCode = aCause.GetCode();
+        if (!mAdapter->IsConnected() || lCode == TN_NOT_CONNECTED || lCode == TN_TIMEOUT || lCode == TN_NETWORK_ERROR)
+        {
+            {
+                std::lock_guard<std::mutex> lLock(mMutex);
+                mLost = true;
+            }
+            mChanged.notify_all();
+            return Failure(TN_NOT_CONNECTED, "the device was lost: " + Describe(aCause));
+        }
+        return aCause;
+    }
+
+    // Takes the bytes into the receive buffer, dropping the oldest beyond
+    // its capacity.
+    void Deliver(const uint8_t *aData, size_t aSize)
+    {
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mReceived.insert(mReceived.end(), aData, aData + aSize);
+            if (mReceived.size() > mCapacity)
+            {
+                mReceived.erase(mReceived.begin(),
+                                mReceived.begin() + static_cast<std::ptrdiff_t>(mReceived.size() - mCapacity));
+            }
+        }
+        mReceivedCount += aSize;
+        mChanged.notify_all();
+        TellEchoSinks([&](TnDeviceSerialPortEchoSink *aSink) { aSink->OnRead(aData, static_cast<uint32_t>(aSize)); });
+    }
+
+    // Fetches the device's next message; false when there was none (or the
+    // fetch failed).
+    bool Fetch(std::vector<uint8_t> &aMessage)
+    {
+        int64_t lWaiting = 0;
+        if (!mAdapter->GetGenIntegerValue(mFeatures.mReceiveCount, lWaiting).IsOK() || lWaiting <= 0 ||
+            !mAdapter->GetGenRegisterData(mFeatures.mReceiveData, aMessage.data(), aMessage.size()).IsOK())
+        {
+            return false;
+        }
+        const uint32_t lSequence = GetU32(aMessage.data());
+        const size_t lCount = std::min<size_t>(GetU32(aMessage.data() + 4), aMessage.size() - kHeader);
+        if (lSequence == 0 || lCount == 0)
+        {
+            return false;
+        }
+        if (!mHaveMessage || lSequence != mLastMessage)
+        {
+            Deliver(aMessage.data() + kHeader, lCount);
+        }
+        // Acknowledged: the device moves on. A failed acknowledgement brings
+        // the same message again, which is not taken twice.
+        uint8_t lAck[4];
+        PutU32(lAck, lSequence);
+        mHaveMessage = true;
+        mLastMessage = lSequence;
+        return mAdapter->SetGenRegisterData(mFeatures.mReceiveData, lAck, sizeof(lAck)).IsOK();
+    }
+
+    void Poll()
+    {
+        std::vector<uint8_t> lMessage(mFeatures.mReceiveLength);
+        std::unique_lock<std::mutex> lLock(mMutex);
+        while (!mStop)
+        {
+            lLock.unlock();
+            const bool lConnected = mAdapter->IsConnected();
+            const bool lFetched = lConnected && Fetch(lMessage);
+            lLock.lock();
+            if (!lConnected && !mLost)
+            {
+                mLost = true;
+                mChanged.notify_all();
+            }
+            if (!lFetched)
+            {
+                mChanged.wait_for(lLock, lConnected ? kPollInterval : kLostPollInterval, [this] { return mStop; });
+            }
+        }
+    }
+
+    TnResult Send(const uint8_t *aData, uint32_t aSize, uint32_t &aDone)
+    {
+        const size_t lLargest = mFeatures.mTransmitLength - kHeader;
+        std::vector<uint8_t> lMessage(mFeatures.mTransmitLength);
+        Clock::time_point lProgress = Clock::now();
+        while (aDone < aSize)
+        {
+            {
+                std::unique_lock<std::mutex> lLock(mMutex);
+                if (mStop)
+                {
+                    return Failure(TN_NOT_CONNECTED, "the serial port was closed during the write");
+                }
+            }
+            if (!mAdapter->IsConnected())
+            {
+                return Lost(Failure(TN_NOT_CONNECTED, "the device is not connected"));
+            }
+            int64_t lFree = 0;
+            TnResult lResult = mAdapter->GetGenIntegerValue(mFeatures.mTransmitFree, lFree);
+            if (!lResult.IsOK())
+            {
+                return Lost(lResult);
+            }
+            const int64_t lWanted = std::min<int64_t>(lLargest, aSize - aDone);
+            const size_t lCount = static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(lFree, 0), lWanted));
+            if (lCount == 0)
+            {
+                if (Clock::now() - lProgress > kStallLimit)
+                {
+                    return Failure(TN_GENERIC_ERROR, "the device took no bytes for " +
+                                                         std::to_string(std::chrono::seconds(kStallLimit).count()) +
+                                                         " s");
+                }
+                std::unique_lock<std::mutex> lLock(mMutex);
+                mChanged.wait_for(lLock, std::chrono::milliseconds(1), [this] { return mStop; });
+                continue;
+            }
+            if (++mSequence == 0)
+            {
+                mSequence = 1;
+            }
+            PutU32(lMessage.data(), mSequence);
+            PutU32(lMessage.data() + 4, static_cast<uint32_t>(lCount));
+            memcpy(lMessage.data() + kHeader, aData + aDone, lCount);
+            const size_t lLength = (kHeader + lCount + 3) & ~size_t(3);
+            memset(lMessage.data() + kHeader + lCount, 0, lLength - kHeader - lCount);
+            lResult =
+                mAdapter->SetGenRegisterData(mFeatures.mTransmitData, lMessage.data(), static_cast<int64_t>(lLength));
+            if (!lResult.IsOK())
+            {
+                lResult = Lost(lResult);
+                return lResult.GetCode() == TN_NOT_CONNECTED
+                           ? lResult
+                           : Failure(TN_GENERIC_ERROR, "the device refused bytes: " + Describe(lResult));
+            }
+            TellEchoSinks([&](TnDeviceSerialPortEchoSink *aSink) {
+                aSink->OnWrite(aData + aDone, static_cast<uint32_t>(lCount));
+            });
+            aDone += static_cast<uint32_t>(lCount);
+            mSent += lCount;
+            lProgress = Clock::now();
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mWriteDone = aDone;
+        }
+        return TnResult(TN_OK);
+    }
+};
 } // namespace device
 } // namespace tn
 
@@ -50,15 +319,14 @@ TnDeviceSerialPort::TnDeviceSerialPort() : mState(new SerialPortState)
 
 TnDeviceSerialPort::~TnDeviceSerialPort()
 {
+    Close();
     delete mState;
 }
 
 bool TnDeviceSerialPort::IsSupported(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPort)
 {
-    // No connected device offers a serial transport yet.
-    (void)aAdapter;
-    (void)aPort;
-    return false;
+    tn::device::PortFeatures lFeatures;
+    return aAdapter != nullptr && tn::device::FindFeatures(*aAdapter, aPort, lFeatures);
 }
 
 TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPort)
@@ -71,23 +339,63 @@ TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPo
     {
         return TnResult(TN_NOT_CONNECTED, TnString("Open: the device is not connected"));
     }
-    if (!IsSupported(aAdapter, aPort))
+    tn::device::PortFeatures lFeatures;
+    if (!tn::device::FindFeatures(*aAdapter, aPort, lFeatures))
     {
         return TnResult(TN_NOT_SUPPORTED, TnString("Open: the device has no such serial port"));
     }
+    std::lock_guard<std::mutex> lWriting(mState->mWriteMutex);
     std::lock_guard<std::mutex> lLock(mState->mMutex);
+    if (mState->mAdapter != nullptr)
+    {
+        return TnResult(TN_STATE_ERROR, TnString("Open: the port is open already; close it first"));
+    }
     mState->mAdapter = aAdapter;
     mState->mPort = aPort;
+    mState->mFeatures = lFeatures;
+    mState->mStop = false;
+    mState->mLost = false;
+    mState->mHaveMessage = false;
+    // Sequence numbers start anywhere, so that the device never takes a new
+    // port's first message for the last one of an earlier port.
+    mState->mSequence = std::random_device()();
+    try
+    {
+        mState->mPoller = std::thread(&SerialPortState::Poll, mState);
+    }
+    catch (const std::exception &lError)
+    {
+        mState->mAdapter = nullptr;
+        return TnResult(TN_THREAD_ERROR,
+                        TnString((std::string("Open: cannot start the port's thread: ") + lError.what()).c_str()));
+    }
     return TnResult(TN_OK);
 }
 
 TnResult TnDeviceSerialPort::Close()
 {
-    std::lock_guard<std::mutex> lLock(mState->mMutex);
-    if (mState->mAdapter == nullptr)
+    std::thread lPoller;
     {
-        return tn::device::NotOpen();
+        std::lock_guard<std::mutex> lLock(mState->mMutex);
+        if (mState->mAdapter == nullptr)
+        {
+            return tn::device::NotOpen();
+        }
+        if (mState->mPoller.get_id() == std::this_thread::get_id())
+        {
+            return TnResult(TN_STATE_ERROR, TnString("Close: not from an echo sink's call on the port's thread"));
+        }
+        mState->mStop = true;
+        lPoller.swap(mState->mPoller);
     }
+    mState->mChanged.notify_all();
+    if (lPoller.joinable())
+    {
+        lPoller.join();
+    }
+    // A write in progress ends first.
+    std::lock_guard<std::mutex> lWriting(mState->mWriteMutex);
+    std::lock_guard<std::mutex> lLock(mState->mMutex);
     mState->mAdapter = nullptr;
     mState->mPort = TnDeviceSerialInvalid;
     return TnResult(TN_OK);
@@ -99,18 +407,29 @@ bool TnDeviceSerialPort::IsOpened()
     return mState->mAdapter != nullptr;
 }
 
-TnResult TnDeviceSerialPort::Write(const uint8_t *, uint32_t aSize, uint32_t &aBytesWritten)
+TnResult TnDeviceSerialPort::Write(const uint8_t *aBuffer, uint32_t aSize, uint32_t &aBytesWritten)
 {
     aBytesWritten = 0;
-    std::lock_guard<std::mutex> lLock(mState->mMutex);
-    if (mState->mAdapter == nullptr || !mState->mAdapter->IsConnected())
+    std::lock_guard<std::mutex> lWriting(mState->mWriteMutex);
     {
-        return tn::device::NotOpen();
+        std::lock_guard<std::mutex> lLock(mState->mMutex);
+        if (mState->mAdapter == nullptr || mState->mStop)
+        {
+            return tn::device::NotOpen();
+        }
+        if (aBuffer == nullptr && aSize > 0)
+        {
+            return TnResult(TN_INVALID_PARAMETER, TnString("Write: no bytes were given"));
+        }
+        mState->mWritten = true;
+        mState->mWriteDone = 0;
+        mState->mWriteTotal = aSize;
     }
-    mState->mWritten = true;
-    mState->mWriteDone = 0;
-    mState->mWriteTotal = aSize;
-    return TnResult(TN_NOT_SUPPORTED, TnString("Write: the device has no serial transport"));
+    if (!mState->mAdapter->IsConnected())
+    {
+        return mState->Lost(TnResult(TN_NOT_CONNECTED, TnString("Write: the device is not connected")));
+    }
+    return mState->Send(aBuffer, aSize, aBytesWritten);
 }
 
 TnResult TnDeviceSerialPort::GetWriteProgress(uint32_t &aWritten, uint32_t &aTotal)
@@ -125,10 +444,10 @@ TnResult TnDeviceSerialPort::GetWriteProgress(uint32_t &aWritten, uint32_t &aTot
     return TnResult(TN_OK);
 }
 
-TnResult TnDeviceSerialPort::Read(uint8_t *aBuffer, uint32_t aSize, uint32_t &aBytesRead, uint32_t)
+TnResult TnDeviceSerialPort::Read(uint8_t *aBuffer, uint32_t aSize, uint32_t &aBytesRead, uint32_t aTimeout)
 {
     aBytesRead = 0;
-    std::lock_guard<std::mutex> lLock(mState->mMutex);
+    std::unique_lock<std::mutex> lLock(mState->mMutex);
     if (mState->mAdapter == nullptr)
     {
         return tn::device::NotOpen();
@@ -137,18 +456,29 @@ TnResult TnDeviceSerialPort::Read(uint8_t *aBuffer, uint32_t aSize, uint32_t &aB
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("Read: no buffer was given"));
     }
+    if (aSize == 0)
+    {
+        return TnResult(TN_OK);
+    }
+    mState->mChanged.wait_for(lLock, std::chrono::milliseconds(aTimeout), [this] {
+        return !mState->mReceived.empty() || mState->mLost || mState->mStop;
+    });
     while (aBytesRead < aSize && !mState->mReceived.empty())
     {
         aBuffer[aBytesRead++] = mState->mReceived.front();
         mState->mReceived.pop_front();
     }
-    return aBytesRead > 0 || aSize == 0 ? TnResult(TN_OK) : TnResult(TN_TIMEOUT, TnString("Read: no bytes arrived"));
+    if (aBytesRead > 0)
+    {
+        return TnResult(TN_OK);
+    }
+    return mState->mLost ? TnResult(TN_NOT_CONNECTED, TnString("Read: the device was lost"))
+                         : TnResult(TN_TIMEOUT, TnString("Read: no bytes arrived"));
 }
 
 TnResult TnDeviceSerialPort::NotifyReadComplete()
 {
-    tn::device::EchoSinks().ForEach([](TnDeviceSerialPortEchoSink *aSink) { aSink->OnReadComplete(); },
-                                    [](TnDeviceSerialPortEchoSink *, const std::exception_ptr &) {});
+    tn::device::TellEchoSinks([](TnDeviceSerialPortEchoSink *aSink) { aSink->OnReadComplete(); });
     return TnResult(TN_OK);
 }
 

@@ -9,6 +9,7 @@
 #include <zip.h>
 
 #include "TnGenApiLocation.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -27,91 +28,122 @@ bool EndsWithNoCase(const std::string &aText, const char *aEnd)
     return aText.size() >= lLength && strcasecmp(aText.c_str() + aText.size() - lLength, aEnd) == 0;
 }
 
-TnResult ReadFile(const std::string &aPath, std::vector<uint8_t> &aBytes)
+TnResult Prefixed(const TnResult &aResult, const std::string &aPrefix)
+{
+    return aResult.IsOK() ? aResult : Failure(aResult.GetCode(), aPrefix + Describe(aResult));
+}
+} // namespace
+
+TnResult ReadWholeFile(const std::string &aPath, size_t aLimit, std::vector<uint8_t> &aBytes)
 {
     std::ifstream lFile(aPath, std::ios::binary | std::ios::ate);
     if (!lFile)
     {
-        return Failure(TN_CANNOT_OPEN_FILE, "GenICam description: cannot open " + aPath);
+        return Failure(TN_CANNOT_OPEN_FILE, "cannot open " + aPath);
     }
     const std::streamoff lSize = lFile.tellg();
-    if (lSize < 0 || static_cast<uint64_t>(lSize) > kMaxXmlSize)
+    if (lSize < 0 || static_cast<uint64_t>(lSize) > aLimit)
     {
-        return Failure(TN_FILE_ERROR, "GenICam description: " + aPath + " is too large or unreadable");
+        return Failure(TN_FILE_ERROR, aPath + " is too large or unreadable");
     }
     aBytes.resize(static_cast<size_t>(lSize));
     lFile.seekg(0);
     if (lSize > 0 && !lFile.read(reinterpret_cast<char *>(aBytes.data()), lSize))
     {
-        return Failure(TN_FILE_ERROR, "GenICam description: cannot read " + aPath);
+        return Failure(TN_FILE_ERROR, "cannot read " + aPath);
     }
     return TnResult(TN_OK);
 }
-} // namespace
 
-TnResult UnzipXml(const std::vector<uint8_t> &aArchive, std::string &aXml)
+TnResult ReadZipEntry(const std::vector<uint8_t> &aArchive,
+                      const std::function<int64_t(const std::vector<std::string> &)> &aChoose, size_t aLimit,
+                      std::vector<uint8_t> &aData)
 {
     zip_error_t lError;
     zip_error_init(&lError);
     zip_source_t *lSource = zip_source_buffer_create(aArchive.data(), aArchive.size(), 0, &lError);
-    if (lSource == nullptr)
-    {
-        const std::string lWhy = zip_error_strerror(&lError);
-        zip_error_fini(&lError);
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: " + lWhy);
-    }
-    zip_t *lArchive = zip_open_from_source(lSource, ZIP_RDONLY, &lError);
+    zip_t *lArchive = lSource != nullptr ? zip_open_from_source(lSource, ZIP_RDONLY, &lError) : nullptr;
     if (lArchive == nullptr)
     {
-        zip_source_free(lSource);
+        if (lSource != nullptr)
+        {
+            zip_source_free(lSource);
+        }
         const std::string lWhy = zip_error_strerror(&lError);
         zip_error_fini(&lError);
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the zip archive cannot be read: " + lWhy);
+        return Failure(TN_INVALID_DATA_FORMAT, "the zip archive cannot be read: " + lWhy);
     }
     zip_error_fini(&lError);
     std::unique_ptr<zip_t, int (*)(zip_t *)> lHolder(lArchive, zip_close);
     const zip_int64_t lCount = zip_get_num_entries(lArchive, 0);
-    zip_int64_t lChosen = -1;
+    std::vector<std::string> lNames;
     for (zip_int64_t lIndex = 0; lIndex < lCount; ++lIndex)
     {
         const char *lName = zip_get_name(lArchive, static_cast<zip_uint64_t>(lIndex), 0);
-        if (lName != nullptr && EndsWithNoCase(lName, ".xml"))
-        {
-            lChosen = lIndex;
-            break;
-        }
+        lNames.push_back(lName != nullptr ? lName : "");
     }
-    if (lChosen < 0 && lCount > 0)
+    const int64_t lChosen = aChoose(lNames);
+    if (lChosen < 0 || lChosen >= lCount)
     {
-        lChosen = 0;
-    }
-    if (lChosen < 0)
-    {
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the zip archive is empty");
+        return Failure(TN_NOT_FOUND, "the zip archive holds no such file");
     }
     zip_stat_t lStat;
     zip_stat_init(&lStat);
     if (zip_stat_index(lArchive, static_cast<zip_uint64_t>(lChosen), 0, &lStat) != 0 ||
-        (lStat.valid & ZIP_STAT_SIZE) == 0 || lStat.size > kMaxXmlSize)
+        (lStat.valid & ZIP_STAT_SIZE) == 0 || lStat.size > aLimit)
     {
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the archived file is too large or unreadable");
+        return Failure(TN_FILE_ERROR, "the archived file " + lNames[lChosen] + " is too large or unreadable");
     }
     zip_file_t *lFile = zip_fopen_index(lArchive, static_cast<zip_uint64_t>(lChosen), 0);
     if (lFile == nullptr)
     {
-        return Failure(TN_INVALID_DATA_FORMAT,
-                       std::string("GenICam description: cannot unzip: ") + zip_strerror(lArchive));
+        return Failure(TN_INVALID_DATA_FORMAT, std::string("cannot unzip: ") + zip_strerror(lArchive));
     }
-    std::string lXml(static_cast<size_t>(lStat.size), '\0');
-    const zip_int64_t lRead = lXml.empty() ? 0 : zip_fread(lFile, &lXml[0], lXml.size());
-    const bool lComplete = lRead == static_cast<zip_int64_t>(lXml.size());
+    std::vector<uint8_t> lData(static_cast<size_t>(lStat.size));
+    const zip_int64_t lRead = lData.empty() ? 0 : zip_fread(lFile, lData.data(), lData.size());
+    // Reading to the end checks the entry's CRC: one byte more gives 0 bytes
+    // or the error.
+    uint8_t lPast = 0;
+    const bool lComplete =
+        lRead == static_cast<zip_int64_t>(lData.size()) && zip_fread(lFile, &lPast, sizeof(lPast)) == 0;
+    const int lCode = lComplete ? ZIP_ER_OK : zip_error_code_zip(zip_file_get_error(lFile));
     const std::string lWhy = lComplete ? std::string() : zip_file_strerror(lFile);
     zip_fclose(lFile);
     if (!lComplete)
     {
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: cannot unzip: " + lWhy);
+        return Failure(lCode == ZIP_ER_CRC ? TN_CORRUPTED_DATA : TN_INVALID_DATA_FORMAT, "cannot unzip " +
+                                                                                              lNames[lChosen] + ": " +
+                                                                                              lWhy);
     }
-    aXml.swap(lXml);
+    aData.swap(lData);
+    return TnResult(TN_OK);
+}
+
+TnResult UnzipXml(const std::vector<uint8_t> &aArchive, std::string &aXml)
+{
+    std::vector<uint8_t> lData;
+    const TnResult lResult = ReadZipEntry(
+        aArchive,
+        [](const std::vector<std::string> &aNames) -> int64_t {
+            for (size_t lIndex = 0; lIndex < aNames.size(); ++lIndex)
+            {
+                if (EndsWithNoCase(aNames[lIndex], ".xml"))
+                {
+                    return static_cast<int64_t>(lIndex);
+                }
+            }
+            return aNames.empty() ? -1 : 0;
+        },
+        kMaxXmlSize, lData);
+    if (lResult.GetCode() == TN_NOT_FOUND)
+    {
+        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the zip archive is empty");
+    }
+    if (!lResult.IsOK())
+    {
+        return Prefixed(lResult, "GenICam description: ");
+    }
+    aXml.assign(lData.begin(), lData.end());
     return TnResult(TN_OK);
 }
 
@@ -145,10 +177,10 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
     }
     case genicam::XmlLocation::kFile:
     {
-        TnResult lResult = ReadFile(lLocation.mPath, lDocument.mRaw);
+        TnResult lResult = ReadWholeFile(lLocation.mPath, kMaxXmlSize, lDocument.mRaw);
         if (!lResult.IsOK())
         {
-            return lResult;
+            return Prefixed(lResult, "GenICam description: ");
         }
         break;
     }

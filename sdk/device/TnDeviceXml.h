@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "TnExport.h"
 #include "TnResult.h"
 
 namespace tn
@@ -39,6 +40,19 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
 /// The XML file inside a zip archive: the first entry whose name ends in
 /// ".xml", else the first entry.
 TnResult UnzipXml(const std::vector<uint8_t> &aArchive, std::string &aXml);
+
+/// Reads a whole file of at most aLimit bytes: TN_CANNOT_OPEN_FILE when it
+/// cannot be opened, TN_FILE_ERROR when it is larger or unreadable.
+TN_DEVICE_API TnResult ReadWholeFile(const std::string &aPath, size_t aLimit, std::vector<uint8_t> &aBytes);
+
+/// Reads one file of a zip archive in memory: the entry whose index aChoose
+/// gives among the entries' names (a negative index for none: TN_NOT_FOUND).
+/// TN_INVALID_DATA_FORMAT for an archive or entry that cannot be read (a
+/// truncated archive among them), TN_CORRUPTED_DATA for an entry whose
+/// bytes fail their CRC, TN_FILE_ERROR for one larger than aLimit bytes.
+TN_DEVICE_API TnResult ReadZipEntry(const std::vector<uint8_t> &aArchive,
+                                    const std::function<int64_t(const std::vector<std::string> &)> &aChoose,
+                                    size_t aLimit, std::vector<uint8_t> &aData);
 } // namespace device
 } // namespace tn
 

@@ -1,7 +1,12 @@
+// The firmware update: the update file is checked before anything reaches
+// the device; the data is written with the standard GenICam file access
+// features, read back and compared.
 #include "TnGenFUUpdater.h"
 
+#include <string.h>
+
+#include <algorithm>
 #include <condition_variable>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -9,17 +14,201 @@
 #include <thread>
 #include <vector>
 
+#include "TnDevice.h"
 #include "TnLog.h"
 #include "TnSinkRegistry.h"
+#include "TnText.h"
+#include "TnUpdateFile.h"
 
 namespace tn
 {
 namespace device
 {
+namespace
+{
+TnResult Failure(uint32_t aCode, const std::string &aText)
+{
+    return TnResult(aCode, TnString(aText.c_str()));
+}
+
+// The device's file access features, by name.
+const char *const kFileSelector = "FileSelector";
+const char *const kOperationSelector = "FileOperationSelector";
+const char *const kOpenMode = "FileOpenMode";
+const char *const kExecute = "FileOperationExecute";
+const char *const kOffset = "FileAccessOffset";
+const char *const kLength = "FileAccessLength";
+const char *const kBuffer = "FileAccessBuffer";
+const char *const kStatus = "FileOperationStatus";
+const char *const kResult = "FileOperationResult";
+
+// A connected device's file, through its file access features.
+class DeviceFile
+{
+public:
+    explicit DeviceFile(TnGenParameterArray &aFeatures) : mFeatures(aFeatures) {}
+
+    /// Whether the device has every feature an update uses, with the entries
+    /// it needs; the reason when it has not.
+    TnResult Check(const std::string &aTarget)
+    {
+        for (const char *lName : {kFileSelector, kOperationSelector, kStatus})
+        {
+            if (mFeatures.GetEnum(TnString(lName)) == nullptr)
+            {
+                return Missing(lName);
+            }
+        }
+        for (const char *lName : {kOffset, kLength, kResult})
+        {
+            if (mFeatures.GetInteger(TnString(lName)) == nullptr)
+            {
+                return Missing(lName);
+            }
+        }
+        if (mFeatures.GetCommand(TnString(kExecute)) == nullptr)
+        {
+            return Missing(kExecute);
+        }
+        TnGenRegister *lBuffer = mFeatures.GetRegister(TnString(kBuffer));
+        int64_t lLength = 0;
+        if (lBuffer == nullptr || !lBuffer->GetLength(lLength).IsOK() || lLength < 4)
+        {
+            return Missing(kBuffer);
+        }
+        mChunk = static_cast<size_t>(std::min<int64_t>(lLength, 1 << 20)) & ~size_t(3);
+        if (!HasEntry(kFileSelector, aTarget))
+        {
+            return Failure(TN_NOT_SUPPORTED, "the device has no file " + aTarget + " to update");
+        }
+        for (const char *lOperation : {"Open", "Close", "Read", "Write"})
+        {
+            if (!HasEntry(kOperationSelector, lOperation))
+            {
+                return Failure(TN_NOT_SUPPORTED, std::string("the device's files have no operation ") + lOperation);
+            }
+        }
+        mTarget = aTarget;
+        return TnResult(TN_OK);
+    }
+
+    TnResult Open(const char *aMode)
+    {
+        TnResult lResult = mFeatures.SetEnumValue(TnString(kFileSelector), TnString(mTarget.c_str()));
+        if (lResult.IsOK() && mFeatures.GetEnum(TnString(kOpenMode)) != nullptr)
+        {
+            lResult = mFeatures.SetEnumValue(TnString(kOpenMode), TnString(aMode));
+        }
+        return lResult.IsOK() ? Run("Open", 0, 0) : lResult;
+    }
+
+    TnResult Close() { return Run("Close", 0, 0); }
+
+    /// Writes aSize bytes at aOffset (at most the buffer's size).
+    TnResult Write(uint64_t aOffset, const uint8_t *aData, size_t aSize)
+    {
+        // The buffer is written in whole 32-bit words, padded with zeros.
+        std::vector<uint8_t> lWords((aSize + 3) & ~size_t(3), 0);
+        memcpy(lWords.data(), aData, aSize);
+        TnResult lResult =
+            mFeatures.GetRegister(TnString(kBuffer))->Set(lWords.data(), static_cast<int64_t>(lWords.size()));
+        return lResult.IsOK() ? Run("Write", aOffset, aSize) : lResult;
+    }
+
+    /// Reads aSize bytes at aOffset (at most the buffer's size).
+    TnResult Read(uint64_t aOffset, uint8_t *aData, size_t aSize)
+    {
+        TnResult lResult = Run("Read", aOffset, aSize);
+        return lResult.IsOK() ? mFeatures.GetRegister(TnString(kBuffer))->Get(aData, static_cast<int64_t>(aSize))
+                              : lResult;
+    }
+
+    size_t GetChunk() const { return mChunk; }
+
+private:
+    static TnResult Missing(const char *aName)
+    {
+        return Failure(TN_NOT_SUPPORTED, std::string("the device has no file access feature ") + aName);
+    }
+
+    bool HasEntry(const char *aEnumeration, const std::string &aEntry)
+    {
+        TnGenEnum *lEnum = mFeatures.GetEnum(TnString(aEnumeration));
+        const TnGenEnumEntry *lEntry = nullptr;
+        bool lAvailable = false;
+        return lEnum != nullptr && lEnum->GetEntryByName(TnString(aEntry.c_str()), &lEntry).IsOK() &&
+               lEntry != nullptr && lEntry->IsAvailable(lAvailable).IsOK() && lAvailable;
+    }
+
+    // One file operation: its selection, offset and length, execution and
+    // outcome; a read or write must move every byte.
+    TnResult Run(const char *aOperation, uint64_t aOffset, size_t aLength)
+    {
+        const bool lTransfer = aLength != 0;
+        TnResult lResult = mFeatures.SetEnumValue(TnString(kOperationSelector), TnString(aOperation));
+        if (lResult.IsOK() && lTransfer)
+        {
+            lResult = mFeatures.SetIntegerValue(TnString(kOffset), static_cast<int64_t>(aOffset));
+        }
+        if (lResult.IsOK() && lTransfer)
+        {
+            lResult = mFeatures.SetIntegerValue(TnString(kLength), static_cast<int64_t>(aLength));
+        }
+        if (lResult.IsOK())
+        {
+            lResult = mFeatures.ExecuteCommand(TnString(kExecute));
+        }
+        TnString lStatus;
+        if (lResult.IsOK())
+        {
+            lResult = mFeatures.GetEnumValue(TnString(kStatus), lStatus);
+        }
+        if (!lResult.IsOK())
+        {
+            return Failure(lResult.GetCode(), std::string("the file operation ") + aOperation +
+                                                  " failed: " + Describe(lResult));
+        }
+        if (ToString(lStatus) != "Success")
+        {
+            return Failure(TN_FILE_ERROR, std::string("the device's file operation ") + aOperation + " ended with " +
+                                              ToString(lStatus));
+        }
+        int64_t lMoved = 0;
+        if (lTransfer && (!mFeatures.GetIntegerValue(TnString(kResult), lMoved).IsOK() ||
+                          lMoved != static_cast<int64_t>(aLength)))
+        {
+            return Failure(TN_FILE_ERROR, std::string("the device's file operation ") + aOperation + " moved " +
+                                              std::to_string(lMoved) + " of " + std::to_string(aLength) +
+                                              " bytes at offset " + std::to_string(aOffset));
+        }
+        return TnResult(TN_OK);
+    }
+
+    TnGenParameterArray &mFeatures;
+    std::string mTarget;
+    size_t mChunk = 0;
+};
+
+// The controller the update connects, freed however the update ends.
+struct Connection
+{
+    TnDevice *mDevice = nullptr;
+    ~Connection()
+    {
+        if (mDevice != nullptr)
+        {
+            TnDevice::Free(mDevice);
+        }
+    }
+};
+} // namespace
+
 struct UpdaterState
 {
     std::string mFile;
     std::unique_ptr<TnDeviceInfo> mDevice;
+    std::string mDeviceId;
+    bool mReset = false;
     SinkRegistry<IUpdaterObserver> mObservers;
     mutable std::mutex mMutex;
     std::thread mThread;
@@ -27,6 +216,9 @@ struct UpdaterState
     bool mDone = false;
     TnResult mResult{TN_NOT_INITIALIZED, TnString("the update has not run")};
 
+    // Observers are told on the update's thread; whatever one throws (or a
+    // Python observer that lacks a method) is logged, and the update runs
+    // on. An observer may detach itself, or another one, from its call.
     template <typename Call> void Tell(Call aCall)
     {
         mObservers.ForEach(aCall, [](IUpdaterObserver *, const std::exception_ptr &aError) {
@@ -36,31 +228,123 @@ struct UpdaterState
         });
     }
 
+    void Label(const char *aText)
+    {
+        Tell([aText](IUpdaterObserver *aObserver) { aObserver->UpdateProgressLabel(aText); });
+    }
+
+    void Progress(int aPercent)
+    {
+        Tell([aPercent](IUpdaterObserver *aObserver) { aObserver->UpdateProgressValue(aPercent); });
+    }
+
     void Run()
     {
-        Tell([](IUpdaterObserver *aObserver) { aObserver->UpdateProgressLabel("Checking the update file"); });
-        Tell([](IUpdaterObserver *aObserver) { aObserver->UpdateProgressValue(0); });
-        TnResult lResult;
-        std::ifstream lFile(mFile, std::ios::binary);
-        if (mDevice == nullptr)
-        {
-            lResult = TnResult(TN_INVALID_PARAMETER, TnString("no device to update was given"));
-        }
-        else if (!lFile)
-        {
-            lResult = TnResult(TN_CANNOT_OPEN_FILE, TnString(("cannot open the update file " + mFile).c_str()));
-        }
-        else
-        {
-            lResult = TnResult(TN_NOT_SUPPORTED, TnString("the device does not take firmware updates"));
-        }
-        Tell([&](IUpdaterObserver *aObserver) {
-            aObserver->UpdateProgressLabel(lResult.IsOK() ? "Update done" : "Update failed");
-        });
-        Tell([](IUpdaterObserver *aObserver) { aObserver->UpdateProgressValue(100); });
+        Label("Checking the update file");
+        Progress(0);
+        const TnResult lResult = Update();
+        Label(lResult.IsOK() ? "Update done" : "Update failed");
+        Progress(100);
         std::lock_guard<std::mutex> lLock(mMutex);
         mResult = lResult;
         mDone = true;
+    }
+
+    TnResult Update()
+    {
+        if (mDevice == nullptr)
+        {
+            return Failure(TN_INVALID_PARAMETER, "no device to update was given");
+        }
+        UpdateFile lFile;
+        TnResult lResult = ReadUpdateFile(mFile, lFile);
+        if (!lResult.IsOK())
+        {
+            return lResult;
+        }
+        const std::string lModel = ToString(mDevice->GetModelName());
+        if (!lFile.Fits(lModel))
+        {
+            return Failure(TN_NOT_SUPPORTED, "the update is for " + lFile.ModelList() + ", the device is a " +
+                                                 (lModel.empty() ? std::string("model without a name") : lModel));
+        }
+        Label("Connecting to the device");
+        Progress(5);
+        Connection lConnection;
+        lConnection.mDevice = TnDevice::CreateAndConnect(mDevice.get(), &lResult);
+        TnGenParameterArray *lFeatures =
+            lConnection.mDevice != nullptr ? lConnection.mDevice->GetParameters() : nullptr;
+        if (lFeatures == nullptr)
+        {
+            return lResult.IsOK() ? Failure(TN_NOT_CONNECTED, "the device has no features") : lResult;
+        }
+        // Everything the update needs is there before anything is written.
+        DeviceFile lDeviceFile(*lFeatures);
+        lResult = lDeviceFile.Check(lFile.mTarget);
+        if (lResult.IsOK() && !mDeviceId.empty() && lFeatures->GetString(TnString("DeviceUserID")) == nullptr)
+        {
+            lResult = Failure(TN_NOT_SUPPORTED, "the device has no DeviceUserID for the new identifier");
+        }
+        if (lResult.IsOK() && mReset && lFeatures->GetCommand(TnString("DeviceReset")) == nullptr)
+        {
+            lResult = Failure(TN_NOT_SUPPORTED, "the device has no DeviceReset");
+        }
+        if (!lResult.IsOK())
+        {
+            return lResult;
+        }
+
+        const std::vector<uint8_t> &lData = lFile.mFirmware;
+        const size_t lChunk = lDeviceFile.GetChunk();
+        Label("Writing the firmware");
+        Progress(10);
+        lResult = lDeviceFile.Open("Write");
+        for (size_t lDone = 0; lResult.IsOK() && lDone < lData.size();)
+        {
+            const size_t lCount = std::min(lChunk, lData.size() - lDone);
+            lResult = lDeviceFile.Write(lDone, lData.data() + lDone, lCount);
+            lDone += lCount;
+            Progress(10 + static_cast<int>(70 * lDone / lData.size()));
+        }
+        if (lResult.IsOK())
+        {
+            lResult = lDeviceFile.Close();
+        }
+        if (!lResult.IsOK())
+        {
+            return lResult;
+        }
+
+        Label("Verifying the firmware");
+        lResult = lDeviceFile.Open("Read");
+        std::vector<uint8_t> lBack(lChunk);
+        for (size_t lDone = 0; lResult.IsOK() && lDone < lData.size();)
+        {
+            const size_t lCount = std::min(lChunk, lData.size() - lDone);
+            lResult = lDeviceFile.Read(lDone, lBack.data(), lCount);
+            if (lResult.IsOK() && memcmp(lBack.data(), lData.data() + lDone, lCount) != 0)
+            {
+                lResult = Failure(TN_CORRUPTED_DATA, "the device holds other bytes than were written, from offset " +
+                                                         std::to_string(lDone));
+            }
+            lDone += lCount;
+            Progress(80 + static_cast<int>(14 * lDone / lData.size()));
+        }
+        if (lResult.IsOK())
+        {
+            lResult = lDeviceFile.Close();
+        }
+        if (lResult.IsOK() && !mDeviceId.empty())
+        {
+            lResult = lFeatures->SetStringValue(TnString("DeviceUserID"), TnString(mDeviceId.c_str()));
+        }
+        if (lResult.IsOK() && mReset)
+        {
+            Label("Resetting the device");
+            Progress(95);
+            lResult = lFeatures->ExecuteCommand(TnString("DeviceReset"));
+        }
+        return lResult;
     }
 };
 } // namespace device
@@ -137,10 +421,12 @@ IUpdaterObserver::~IUpdaterObserver()
     }
 }
 
-TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const TnDeviceInfo *aDeviceInfo, const char *,
-                               bool)
+TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const TnDeviceInfo *aDeviceInfo,
+                               const char *aDeviceId, bool aDeviceReset)
     : mState(new tn::device::UpdaterState)
 {
+    mState->mDeviceId = aDeviceId != nullptr ? aDeviceId : "";
+    mState->mReset = aDeviceReset;
     std::string lPath = aPath != nullptr ? aPath : "";
     const std::string lName = aFileName != nullptr ? aFileName : "";
     if (!lPath.empty() && !lName.empty() && lPath.back() != '/')

@@ -5,6 +5,9 @@
 //
 //   tn::genicam::IPort           the abstract register space of a device
 //   tn::genicam::MemoryPort      an IPort over a byte vector (tests, soft devices)
+//   tn::genicam::SettingsImagePort
+//                                an IPort over an object's settings and
+//                                statistics, rendered for each read
 //   tn::genicam::CreateParameterArray(xml, port, result)
 //                                a parameter array over a node map built from
 //                                the XML, its non-chunk ports bound to the port
@@ -48,9 +51,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TnExport.h"
@@ -129,6 +134,45 @@ private:
     uint64_t mWrites;
     TnGenAccessMode mAccessMode;
     uint32_t mFailure;
+};
+
+/// A port over a settings image: an object's settings and statistics laid
+/// out as big-endian registers that the object renders afresh for each read.
+///
+/// A read renders the whole image (zero-filled first) and copies the bytes
+/// asked for; outside the image it answers TN_INVALID_PARAMETER with the
+/// layout's read refusal. A write takes whole 32-bit values: one value at a
+/// command address goes to the command rule; values in the settings window
+/// go to the write rule together, as (address, value) pairs in rising order,
+/// which applies the object's own rules in one step; anything else answers
+/// TN_INVALID_PARAMETER with the layout's write refusal.
+class TN_GENICAM_API SettingsImagePort : public IPort
+{
+public:
+    struct Layout
+    {
+        uint32_t mImageSize;
+        uint32_t mSettingsBegin; ///< the writable settings: [begin, end)
+        uint32_t mSettingsEnd;
+        std::vector<uint32_t> mCommands; ///< 32-bit command registers
+        std::string mReadRefusal;
+        std::string mWriteRefusal;
+    };
+    typedef std::function<void(uint8_t *aImage)> Render;
+    typedef std::function<void(const std::vector<std::pair<uint32_t, uint32_t>> &aValues)> WriteRule;
+    typedef std::function<void(uint32_t aAddress, uint32_t aValue)> CommandRule;
+
+    SettingsImagePort(Layout aLayout, Render aRender, WriteRule aWrite, CommandRule aCommand = CommandRule());
+    ~SettingsImagePort() override;
+
+    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override;
+    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override;
+
+private:
+    Layout mLayout;
+    Render mRender;
+    WriteRule mWrite;
+    CommandRule mCommand;
 };
 
 /// Builds a node map from GenICam XML (a RegisterDescription in the GenApi

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "TnByteOrder.h"
 #include "TnGenApi.h"
 #include "TnGenApiText.h"
 #include "TnGenICamInternal.h"
@@ -413,6 +414,52 @@ void MemoryPort::SetFailure(uint32_t aCode)
 {
     std::lock_guard<std::mutex> lLock(mMutex);
     mFailure = aCode;
+}
+
+SettingsImagePort::SettingsImagePort(Layout aLayout, Render aRender, WriteRule aWrite, CommandRule aCommand)
+    : mLayout(std::move(aLayout)), mRender(std::move(aRender)), mWrite(std::move(aWrite)),
+      mCommand(std::move(aCommand))
+{
+}
+
+SettingsImagePort::~SettingsImagePort() = default;
+
+TnResult SettingsImagePort::Read(uint64_t aAddress, void *aData, size_t aLength)
+{
+    if ((aData == nullptr && aLength != 0) || aAddress > mLayout.mImageSize || aLength > mLayout.mImageSize - aAddress)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString(mLayout.mReadRefusal.c_str()));
+    }
+    std::vector<uint8_t> lImage(mLayout.mImageSize, 0);
+    mRender(lImage.data());
+    if (aLength > 0)
+    {
+        memcpy(aData, lImage.data() + aAddress, aLength);
+    }
+    return TnResult(TN_OK);
+}
+
+TnResult SettingsImagePort::Write(uint64_t aAddress, const void *aData, size_t aLength)
+{
+    const uint8_t *lBytes = static_cast<const uint8_t *>(aData);
+    if (lBytes != nullptr && aLength == 4 && mCommand &&
+        std::find(mLayout.mCommands.begin(), mLayout.mCommands.end(), aAddress) != mLayout.mCommands.end())
+    {
+        mCommand(static_cast<uint32_t>(aAddress), GetU32(lBytes));
+        return TnResult(TN_OK);
+    }
+    if (lBytes == nullptr || aAddress % 4 != 0 || aLength % 4 != 0 || aAddress < mLayout.mSettingsBegin ||
+        aAddress >= mLayout.mSettingsEnd || aLength > mLayout.mSettingsEnd - aAddress)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString(mLayout.mWriteRefusal.c_str()));
+    }
+    std::vector<std::pair<uint32_t, uint32_t>> lValues;
+    for (size_t lOffset = 0; lOffset < aLength; lOffset += 4)
+    {
+        lValues.emplace_back(static_cast<uint32_t>(aAddress + lOffset), GetU32(lBytes + lOffset));
+    }
+    mWrite(lValues);
+    return TnResult(TN_OK);
 }
 
 // --- Creation -------------------------------------------------------------------

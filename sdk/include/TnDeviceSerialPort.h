@@ -35,22 +35,35 @@ struct SerialPortState;
 } // namespace tn
 
 #ifndef SWIG
-/// Sees all device serial traffic of the process.
+/// Sees all device serial traffic of the process. Whatever it throws is
+/// ignored; it must not close the port it is told about.
 class TN_DEVICE_API TnDeviceSerialPortEchoSink
 {
 public:
     virtual ~TnDeviceSerialPortEchoSink();
+    /// Bytes a device took from a port's Write, on the writing thread.
     virtual void OnWrite(const uint8_t *aData, uint32_t aSize) = 0;
+    /// Bytes a port received, on the port's thread.
     virtual void OnRead(const uint8_t *aData, uint32_t aSize) = 0;
+    /// A port's NotifyReadComplete, on the calling thread.
     virtual void OnReadComplete() = 0;
 };
 #endif
 
 /// One serial port of a device, opened through the device's adapter.
 ///
-/// No device this SDK connects to offers serial ports yet: ``IsSupported``
-/// answers false and ``Open`` fails with TN_NOT_SUPPORTED. The receive buffer,
-/// the statistics and the echo sinks work as described.
+/// The bytes travel over the device's GenICam features: a device offers port
+/// P (Serial0, Serial1, SerialBulk0 ... SerialBulk7) when it has the
+/// registers PTransmitData and PReceiveData and the integers PTransmitFree
+/// and PReceiveCount (see the README for their protocol); ``IsSupported``
+/// answers from them. The simulated USB3 Vision devices offer Serial0 and
+/// Serial1, each an echoing line.
+///
+/// An open port's thread moves the bytes the device receives into the
+/// port's receive buffer, which keeps the newest bytes when it is full.
+/// ``Write`` blocks until the device took every byte; another thread may
+/// follow it with ``GetWriteProgress``. Echo sinks see the bytes written and
+/// received by every port of the process.
 class TN_DEVICE_API TnDeviceSerialPort
 {
 public:

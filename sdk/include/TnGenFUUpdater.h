@@ -18,7 +18,8 @@ struct UpdaterState;
 
 /// Follows an update's progress. Its methods are called on the updater's
 /// thread; whatever they throw is caught and logged, and the update runs on.
-/// An observer destroyed while attached is detached as it goes.
+/// An observer may detach itself (or another) from its call; one destroyed
+/// while attached is detached as it goes.
 class TN_DEVICE_API IUpdaterObserver
 {
 public:
@@ -31,10 +32,27 @@ public:
 
 /// Updates a device's firmware from an update file, in the background.
 ///
-/// ``Start`` returns at once; poll ``IsDone`` and read ``GetResult`` then.
-/// This SDK checks the update file and reports progress, but no device it
-/// connects to takes firmware updates yet: a readable file ends with
-/// TN_NOT_SUPPORTED, a missing one with TN_CANNOT_OPEN_FILE.
+/// ``Start`` returns at once; poll ``IsDone`` and read ``GetResult`` then. The
+/// update file is a zip archive with a manifest naming the device models it
+/// fits, the firmware's version, its data file and that data's CRC-32 (see
+/// the README). The update checks the file and the device's model before it
+/// connects, connects its own controller to the device (the device must not
+/// be connected to another one), checks that the device has the standard
+/// GenICam file access features (FileSelector with the manifest's target,
+/// FileOperationSelector, FileOperationExecute, FileAccessOffset,
+/// FileAccessLength, FileAccessBuffer, FileOperationStatus,
+/// FileOperationResult) and nothing is written before all that holds. It
+/// writes the data through them, reads it back and compares, sets the new
+/// identifier (DeviceUserID) and resets the device (DeviceReset) when asked,
+/// and disconnects. Observers hear the step and the progress from 0 to 100.
+///
+/// Outcomes: TN_OK; TN_INVALID_PARAMETER without device information;
+/// TN_CANNOT_OPEN_FILE; TN_INVALID_DATA_FORMAT for a file that is no update
+/// file (a truncated archive among them); TN_CORRUPTED_DATA for data that
+/// fails its checksum, and for data the device gives back otherwise than it
+/// was written; TN_NOT_SUPPORTED for a file of other models or a device
+/// without the features; TN_FILE_ERROR when a file operation fails on the
+/// device; the connection's own failures.
 class TN_DEVICE_API TnGenFUUpdater
 {
 public:

@@ -265,9 +265,10 @@ public:
     void OnStreamingStop() override;
     void CreateRegisters(ITnRegisterMap *aRegisterMap, ITnRegisterFactory *aFactory) override;
     void CreateGenApiFeatures(ITnRegisterMap *aRegisterMap, ITnGenApiFactory *aFactory) override;
-    /// Waits (in steps of 10 ms, at most until OnStreamingStop or
-    /// AbortQueuedBuffers) until the enabled frame-start and
-    /// acquisition-start selectors allow the next buffer; false to skip it.
+    /// Whether the enabled frame-start and acquisition-start selectors allow
+    /// the next buffer (a fired frame-start trigger allows one). Waits at
+    /// most 10 ms for a trigger, and not at all once streaming stopped;
+    /// false to skip the buffer for now.
     bool PreQueueBufferProc() override;
     void PostRetrieveBufferProc() override;
 

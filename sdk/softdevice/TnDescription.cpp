@@ -365,6 +365,12 @@ private:
             for (const std::string &lName : lSpec.mSelectors)
             {
                 CheckReference(lFeature, lName, "selector");
+                const FeatureKind lKind = Find(lName)->mSpec.mKind;
+                if (lKind != FeatureKind::Integer && lKind != FeatureKind::Enumeration && lKind != FeatureKind::Boolean)
+                {
+                    throw DescriptionError(lSpec.mName, "its selector '" + lName + "' is a " + KindName(lKind) +
+                                                            ", but only integers, enumerations and booleans select");
+                }
             }
             for (const std::string &lName : lSpec.mInvalidators)
             {
@@ -419,6 +425,107 @@ private:
                                                          " give it different values (registers, mappings or formulas)");
             }
         }
+    }
+
+    // --- References by kind ------------------------------------------------------
+
+    /// What a reference element needs of the node it names, as the GenApi
+    /// schema's keys say: an integer node (pIndex), any number (pValue of
+    /// integers, booleans, commands and enumerations, limits of integers,
+    /// pIsAvailable, pIsLocked, variables of integer formulas), a number that
+    /// converts to float (pValue and limits of floats, variables of float
+    /// formulas) or a string.
+    enum class Key
+    {
+        Integer,
+        PolyInteger,
+        PolyFloat,
+        String
+    };
+
+    /// The element a feature's own node is written as.
+    std::string NodeKind(const Merged &aFeature) const
+    {
+        const FeatureSpec &lSpec = aFeature.mSpec;
+        if (lSpec.mKind != FeatureKind::String && lSpec.mKind != FeatureKind::Register)
+        {
+            return KindName(lSpec.mKind);
+        }
+        if (!HasValueRegister(lSpec))
+        {
+            return "String";
+        }
+        return lSpec.mKind == FeatureKind::String ? "StringReg" : "Register";
+    }
+
+    /// The element of a feature's private register node ("_Reg").
+    static std::string RegisterKind(const FeatureSpec &aSpec)
+    {
+        if (aSpec.mHasRegister && aSpec.mRegister.mLowBit >= 0)
+        {
+            return "MaskedIntReg";
+        }
+        return aSpec.mKind == FeatureKind::Float ? "FloatReg" : "IntReg";
+    }
+
+    static bool Admits(Key aKey, const std::string &aKind)
+    {
+        static const std::set<std::string> kInteger = {"Integer", "IntReg", "MaskedIntReg", "IntSwissKnife",
+                                                       "IntConverter"};
+        static const std::set<std::string> kNumber = {"Integer",      "IntReg",  "MaskedIntReg", "IntSwissKnife",
+                                                      "IntConverter", "Float",   "FloatReg",     "SwissKnife",
+                                                      "Converter",    "Enumeration"};
+        switch (aKey)
+        {
+        case Key::Integer:
+            return kInteger.count(aKind) != 0;
+        case Key::PolyInteger:
+            return kNumber.count(aKind) != 0 || aKind == "Boolean";
+        case Key::PolyFloat:
+            return kNumber.count(aKind) != 0;
+        case Key::String:
+            return aKind == "String" || aKind == "StringReg";
+        }
+        return false;
+    }
+
+    /// The node a reference of aFeature names for the feature aName: the
+    /// feature's own node when its element is of a kind the key admits, else
+    /// the node that holds its value (its register node, or the node its
+    /// pValue names, followed as far as needed).
+    std::string Ref(const Merged &aFeature, const std::string &aName, Key aKey, const char *aAs)
+    {
+        static const char *const kWanted[] = {"an integer", "a number", "a number", "a string"};
+        std::string lName = aName;
+        for (int lDepth = 0; lDepth < 16; ++lDepth)
+        {
+            const Merged *lTarget = Find(lName);
+            if (lTarget == nullptr)
+            {
+                break;
+            }
+            if (Admits(aKey, NodeKind(*lTarget)))
+            {
+                return lName;
+            }
+            const FeatureSpec &lSpec = lTarget->mSpec;
+            const bool lRegisterValue = HasValueRegister(lSpec) && lSpec.mKind != FeatureKind::String &&
+                                        lSpec.mKind != FeatureKind::Register;
+            if (lRegisterValue && Admits(aKey, RegisterKind(lSpec)))
+            {
+                return lName + "_Reg";
+            }
+            if (HasValueRegister(lSpec) || lSpec.mPValue.empty())
+            {
+                break;
+            }
+            lName = lSpec.mPValue;
+        }
+        const Merged *lNamed = Find(aName);
+        throw DescriptionError(aFeature.mSpec.mName,
+                               std::string("its ") + aAs + " names '" + aName + "'" +
+                                   (lNamed != nullptr ? std::string(", a ") + KindName(lNamed->mSpec.mKind) : "") +
+                                   ", where it needs " + kWanted[static_cast<int>(aKey)] + " value");
     }
 
     bool IsWholeDevice(const Merged &aFeature) const
@@ -611,16 +718,17 @@ private:
     {
         const bool lRestricted =
             aOwners.front() >= 0 && mInfo.mSourceCount > 1 && static_cast<int>(aOwners.size()) < mInfo.mSourceCount;
+        const std::string lOwn = aOwn.empty() ? aOwn : Ref(aFeature, aOwn, Key::PolyInteger, "pIsAvailable");
         if (!lRestricted)
         {
-            return aOwn;
+            return lOwn;
         }
         const std::string lName = Helper(aFeature, aSuffix);
         std::vector<std::pair<std::string, std::string>> lVariables = {SelectorVariable()};
         std::string lFormula = OwnerCondition(aOwners);
-        if (!aOwn.empty())
+        if (!lOwn.empty())
         {
-            lVariables.emplace_back("AV", aOwn);
+            lVariables.emplace_back("AV", lOwn);
             lFormula = "(" + lFormula + ") && (AV)";
         }
         WriteKnife(aFeature, lName, true, lFormula, lVariables);
@@ -630,21 +738,25 @@ private:
     std::string Lock(const Merged &aFeature)
     {
         const FeatureSpec &lSpec = aFeature.mSpec;
+        const std::string lOwn = lSpec.mPIsLocked.empty()
+                                     ? lSpec.mPIsLocked
+                                     : Ref(aFeature, lSpec.mPIsLocked, Key::PolyInteger, "pIsLocked");
         if (!lSpec.mTLLocked)
         {
-            return lSpec.mPIsLocked;
+            return lOwn;
         }
-        if (lSpec.mPIsLocked.empty())
+        if (lOwn.empty())
         {
             return mInfo.mTLParamsLocked;
         }
         const std::string lName = Helper(aFeature, "_Locked");
-        WriteKnife(aFeature, lName, true, "(TL) || (LK)", {{"TL", mInfo.mTLParamsLocked}, {"LK", lSpec.mPIsLocked}});
+        WriteKnife(aFeature, lName, true, "(TL) || (LK)", {{"TL", mInfo.mTLParamsLocked}, {"LK", lOwn}});
         return lName;
     }
 
-    /// ToolTip to ImposedAccessMode, and Streamable.
-    void WriteCommon(xmlNodePtr aNode, Merged &aFeature, bool aImposeAccess)
+    /// ToolTip to ImposedAccessMode, the invalidators when the feature's own
+    /// node carries them, and Streamable (which commands do not have).
+    void WriteCommon(xmlNodePtr aNode, Merged &aFeature, bool aImposeAccess, bool aInvalidators)
     {
         const FeatureSpec &lSpec = aFeature.mSpec;
         AddIf(aNode, "ToolTip", lSpec.mToolTip);
@@ -666,7 +778,11 @@ private:
         {
             Add(aNode, "ImposedAccessMode", "WO");
         }
-        if (lSpec.mStreamable)
+        if (aInvalidators)
+        {
+            WriteInvalidators(aNode, lSpec);
+        }
+        if (lSpec.mStreamable && lSpec.mKind != FeatureKind::Command)
         {
             Add(aNode, "Streamable", "Yes");
         }
@@ -769,8 +885,8 @@ private:
             }
             if (!lBinding.mIndexSelector.empty())
             {
-                xmlNodePtr lIndex =
-                    xmlNewTextChild(aNode, mNamespace, BAD_CAST "pIndex", BAD_CAST lBinding.mIndexSelector.c_str());
+                const std::string lSelector = Ref(aFeature, lBinding.mIndexSelector, Key::Integer, "pIndex");
+                xmlNodePtr lIndex = xmlNewTextChild(aNode, mNamespace, BAD_CAST "pIndex", BAD_CAST lSelector.c_str());
                 xmlNewProp(lIndex, BAD_CAST "Offset", BAD_CAST("0x" + Hex(lBinding.mIndexOffset)).c_str());
             }
             Add(aNode, "Length", std::to_string(lBinding.mLength));
@@ -818,19 +934,20 @@ private:
         return aSpec.mHasRegister || aSpec.mHasChunk || aSpec.mHasEvent;
     }
 
-    /// pValue: the private register node, or the named feature.
-    void WriteValue(xmlNodePtr aNode, Merged &aFeature, const char *aRegisterKind, bool aSigned)
+    /// pValue: the private register node, or the named feature (the
+    /// feature's own node has its invalidators then).
+    void WriteValue(xmlNodePtr aNode, Merged &aFeature, bool aSigned)
     {
         const FeatureSpec &lSpec = aFeature.mSpec;
         if (!HasValueRegister(lSpec))
         {
-            WriteInvalidators(aNode, lSpec);
-            Add(aNode, "pValue", lSpec.mPValue);
+            const Key lKey = lSpec.mKind == FeatureKind::Float ? Key::PolyFloat : Key::PolyInteger;
+            Add(aNode, "pValue", Ref(aFeature, lSpec.mPValue, lKey, "pValue"));
             return;
         }
         const std::string lName = Helper(aFeature, "_Reg");
         Add(aNode, "pValue", lName);
-        const std::string lKind = lSpec.mHasRegister && lSpec.mRegister.mLowBit >= 0 ? "MaskedIntReg" : aRegisterKind;
+        const std::string lKind = RegisterKind(lSpec);
         mLater.push_back([this, &aFeature, lName, lKind, aSigned] {
             xmlNodePtr lReg = NewNode(lKind.c_str(), lName, TnGenNameSpaceCustom);
             Add(lReg, "Visibility", "Invisible");
@@ -845,7 +962,9 @@ private:
     {
         if (!aRef.empty())
         {
-            Add(aNode, (std::string("p") + aElement).c_str(), aRef);
+            const std::string lElement = std::string("p") + aElement;
+            Add(aNode, lElement.c_str(),
+                Ref(aFeature, aRef, aInteger ? Key::PolyInteger : Key::PolyFloat, lElement.c_str()));
             return;
         }
         std::vector<int> lOwners;
@@ -878,11 +997,15 @@ private:
         });
     }
 
-    void WriteVariables(xmlNodePtr aNode, const FeatureSpec &aSpec)
+    /// The formula's variables, each named in the formula as the feature
+    /// that gives its value.
+    void WriteVariables(xmlNodePtr aNode, const Merged &aFeature, bool aInteger)
     {
-        for (const std::string &lVariable : aSpec.mVariables)
+        for (const std::string &lVariable : aFeature.mSpec.mVariables)
         {
-            xmlNodePtr lElement = xmlNewTextChild(aNode, mNamespace, BAD_CAST "pVariable", BAD_CAST lVariable.c_str());
+            const std::string lNode =
+                Ref(aFeature, lVariable, aInteger ? Key::PolyInteger : Key::PolyFloat, "pVariable");
+            xmlNodePtr lElement = xmlNewTextChild(aNode, mNamespace, BAD_CAST "pVariable", BAD_CAST lNode.c_str());
             xmlNewProp(lElement, BAD_CAST "Name", BAD_CAST lVariable.c_str());
         }
     }
@@ -896,8 +1019,8 @@ private:
         {
         case FeatureKind::Integer:
             lNode = NewNode("Integer", lSpec.mName, lSpec.mNameSpace);
-            WriteCommon(lNode, aFeature, true);
-            WriteValue(lNode, aFeature, "IntReg", lIsSigned);
+            WriteCommon(lNode, aFeature, true, !HasValueRegister(lSpec));
+            WriteValue(lNode, aFeature, lIsSigned);
             WriteLimit<int64_t>(
                 lNode, aFeature, "Min", lSpec.mPMin, [](const FeatureSpec &aSpec) { return aSpec.mHasIntLimits; },
                 [](const FeatureSpec &aSpec) { return aSpec.mMin; }, true);
@@ -911,8 +1034,8 @@ private:
             break;
         case FeatureKind::Float:
             lNode = NewNode("Float", lSpec.mName, lSpec.mNameSpace);
-            WriteCommon(lNode, aFeature, true);
-            WriteValue(lNode, aFeature, "FloatReg", false);
+            WriteCommon(lNode, aFeature, true, !HasValueRegister(lSpec));
+            WriteValue(lNode, aFeature, false);
             WriteLimit<double>(
                 lNode, aFeature, "Min", lSpec.mPMin, [](const FeatureSpec &aSpec) { return aSpec.mHasFloatLimits; },
                 [](const FeatureSpec &aSpec) { return aSpec.mFloatMin; }, false);
@@ -927,33 +1050,33 @@ private:
             {
                 lNode = NewNode(lSpec.mKind == FeatureKind::String ? "StringReg" : "Register", lSpec.mName,
                                 lSpec.mNameSpace);
-                WriteCommon(lNode, aFeature, true);
+                WriteCommon(lNode, aFeature, true, false);
                 WriteValueRegister(lNode, aFeature, false, false);
             }
             else
             {
                 lNode = NewNode("String", lSpec.mName, lSpec.mNameSpace);
-                WriteCommon(lNode, aFeature, true);
-                Add(lNode, "pValue", lSpec.mPValue);
+                WriteCommon(lNode, aFeature, true, true);
+                Add(lNode, "pValue", Ref(aFeature, lSpec.mPValue, Key::String, "pValue"));
             }
             break;
         case FeatureKind::Boolean:
             lNode = NewNode("Boolean", lSpec.mName, lSpec.mNameSpace);
-            WriteCommon(lNode, aFeature, true);
-            WriteValue(lNode, aFeature, "IntReg", false);
+            WriteCommon(lNode, aFeature, true, !HasValueRegister(lSpec));
+            WriteValue(lNode, aFeature, false);
             Add(lNode, "OnValue", "1");
             Add(lNode, "OffValue", "0");
             break;
         case FeatureKind::Command:
             lNode = NewNode("Command", lSpec.mName, lSpec.mNameSpace);
-            WriteCommon(lNode, aFeature, true);
-            WriteValue(lNode, aFeature, "IntReg", false);
+            WriteCommon(lNode, aFeature, true, !HasValueRegister(lSpec));
+            WriteValue(lNode, aFeature, false);
             Add(lNode, "CommandValue", "1");
             break;
         case FeatureKind::Enumeration:
         {
             lNode = NewNode("Enumeration", lSpec.mName, lSpec.mNameSpace);
-            WriteCommon(lNode, aFeature, true);
+            WriteCommon(lNode, aFeature, true, !HasValueRegister(lSpec));
             for (size_t lIndex = 0; lIndex < aFeature.mEntries.size(); ++lIndex)
             {
                 const EnumEntrySpec &lEntry = aFeature.mEntries[lIndex];
@@ -970,7 +1093,7 @@ private:
                                    lEntry.mIsAvailable));
                 Add(lElement, "Value", std::to_string(lEntry.mValue));
             }
-            WriteValue(lNode, aFeature, "IntReg", false);
+            WriteValue(lNode, aFeature, false);
             break;
         }
         case FeatureKind::IntSwissKnife:
@@ -978,9 +1101,8 @@ private:
         {
             const bool lInteger = lSpec.mKind == FeatureKind::IntSwissKnife;
             lNode = NewNode(lInteger ? "IntSwissKnife" : "SwissKnife", lSpec.mName, lSpec.mNameSpace);
-            WriteCommon(lNode, aFeature, false);
-            WriteInvalidators(lNode, lSpec);
-            WriteVariables(lNode, lSpec);
+            WriteCommon(lNode, aFeature, false, true);
+            WriteVariables(lNode, aFeature, lInteger);
             Add(lNode, "Formula", lSpec.mFormula);
             WriteNumberTail(lNode, lSpec, !lInteger);
             break;
@@ -990,12 +1112,12 @@ private:
         {
             const bool lInteger = lSpec.mKind == FeatureKind::IntConverter;
             lNode = NewNode(lInteger ? "IntConverter" : "Converter", lSpec.mName, lSpec.mNameSpace);
-            WriteCommon(lNode, aFeature, true);
-            WriteInvalidators(lNode, lSpec);
-            WriteVariables(lNode, lSpec);
+            WriteCommon(lNode, aFeature, true, true);
+            WriteVariables(lNode, aFeature, lInteger);
             Add(lNode, "FormulaTo", lSpec.mToFormula);
             Add(lNode, "FormulaFrom", lSpec.mFormula);
-            Add(lNode, "pValue", lSpec.mValueFeature);
+            Add(lNode, "pValue", Ref(aFeature, lSpec.mValueFeature, lInteger ? Key::PolyInteger : Key::PolyFloat,
+                                     "converted feature"));
             WriteNumberTail(lNode, lSpec, !lInteger);
             break;
         }

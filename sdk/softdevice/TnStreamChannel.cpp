@@ -311,17 +311,25 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
                         mQueued.erase(lEmpty);
                     }
                 }
-                if (!lQueued.IsOK())
+                if (lQueued.IsOK())
                 {
+                    std::lock_guard<std::mutex> lLock(mMutex);
+                    if (!mFree.empty())
+                    {
+                        continue; // every free buffer goes to the source first
+                    }
+                }
+                else
+                {
+                    // Skipped (a triggered source waits for its trigger) or
+                    // refused: what the source holds is sent meanwhile.
                     Release(lEmpty);
                     std::unique_lock<std::mutex> lLock(mMutex);
-                    mWake.wait_for(lLock, std::chrono::milliseconds(1));
-                    continue;
-                }
-                std::lock_guard<std::mutex> lLock(mMutex);
-                if (!mFree.empty())
-                {
-                    continue; // every free buffer goes to the source first
+                    if (mQueued.empty())
+                    {
+                        mWake.wait_for(lLock, std::chrono::milliseconds(1));
+                        continue;
+                    }
                 }
             }
             size_t lHeld;

@@ -13,6 +13,8 @@ constexpr uint32_t kSelector = 0x0;
 constexpr uint32_t kMode = 0x4;
 constexpr uint32_t kSource = 0x8;
 constexpr uint32_t kSoftware = 0xC;
+// How long the pre-queue step waits for a trigger before it skips a buffer.
+constexpr std::chrono::milliseconds kPreQueueWait(10);
 
 std::string Suffix(uint32_t aChannel)
 {
@@ -153,9 +155,6 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSelector(ITnRegisterMap *aReg
     {
         aFactory->AddEnumEntry(TnString(lName.second.c_str()), static_cast<uint32_t>(lName.first));
     }
-    aFactory->AddSelected("TriggerMode");
-    aFactory->AddSelected("TriggerSource");
-    aFactory->AddSelected("TriggerSoftware");
     aFactory->CreateEnum(aRegisterMap->GetRegisterByAddress(mBase + kSelector));
 }
 
@@ -166,6 +165,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerMode(ITnRegisterMap *aRegiste
         return;
     }
     aFactory->SetName("TriggerMode");
+    aFactory->AddSelected("TriggerSelector");
     aFactory->SetCategory("AcquisitionControl");
     aFactory->SetNameSpace(TnGenNameSpaceStandard);
     aFactory->SetDescription("The trigger mode of the selected trigger.");
@@ -186,6 +186,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSource(ITnRegisterMap *aRegis
         lSources = mSources;
     }
     aFactory->SetName("TriggerSource");
+    aFactory->AddSelected("TriggerSelector");
     aFactory->SetCategory("AcquisitionControl");
     aFactory->SetNameSpace(TnGenNameSpaceStandard);
     aFactory->SetDescription("The source of the selected trigger.");
@@ -203,6 +204,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSoftware(ITnRegisterMap *aReg
         return;
     }
     aFactory->SetName("TriggerSoftware");
+    aFactory->AddSelected("TriggerSelector");
     aFactory->SetCategory("AcquisitionControl");
     aFactory->SetNameSpace(TnGenNameSpaceStandard);
     aFactory->SetDescription("Fires a software trigger for the selected trigger.");
@@ -212,6 +214,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSoftware(ITnRegisterMap *aReg
 bool TnStreamingChannelSourceTrigger::PreQueueBufferProc()
 {
     std::unique_lock<std::mutex> lLock(mMutex);
+    const auto lUntil = std::chrono::steady_clock::now() + kPreQueueWait;
     for (;;)
     {
         if (!mStreaming)
@@ -245,8 +248,12 @@ bool TnStreamingChannelSourceTrigger::PreQueueBufferProc()
         {
             return true;
         }
-        // Short steps, so that a stop is never held up.
-        mChanged.wait_for(lLock, std::chrono::milliseconds(10));
+        // A short wait only: the caller goes on sending what it holds, and a
+        // stop is never held up.
+        if (mChanged.wait_until(lLock, lUntil) == std::cv_status::timeout)
+        {
+            return false;
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include "TnStreamCore.h"
 #include "TnStreamGEV.h"
 #include "TnStreamLog.h"
+#include "TnStreamU3V.h"
 
 TnStream::TnStream(tn::stream::StreamCore *aCore) : mCore(aCore)
 {
@@ -80,9 +81,7 @@ TnStream *TnStream::CreateAndOpen(const TnDeviceInfo *aDeviceInfo, TnResult *aRe
     case TnDeviceInfoTypeGEV:
         return OpenNew<TnStreamGEV>(aDeviceInfo, aResult);
     case TnDeviceInfoTypeU3V:
-        SetResult(aResult, TnResult(TN_NOT_SUPPORTED, TnString("CreateAndOpen: USB3 Vision streams are not "
-                                                               "received by this SDK")));
-        return nullptr;
+        return OpenNew<TnStreamU3V>(aDeviceInfo, aResult);
     default:
         SetResult(aResult, TnResult(TN_NOT_SUPPORTED, TnString("CreateAndOpen: the device has no stream this SDK "
                                                                "receives")));
@@ -103,10 +102,8 @@ TnStream *TnStream::CreateAndOpen(const TnString &aInfo, TnResult *aResult)
         SetResult(aResult, TnResult(TN_INVALID_PARAMETER, TnString("CreateAndOpen: no device address or GUID")));
         return nullptr;
     }
-    // Anything else would name a USB3 Vision device by its GUID.
-    SetResult(aResult, TnResult(TN_NOT_FOUND, TnString("CreateAndOpen: no GigE Vision device has this address, and "
-                                                       "USB3 Vision streams are not received by this SDK")));
-    return nullptr;
+    // Anything else names a USB3 Vision device by its GUID.
+    return OpenNew<TnStreamU3V>(aInfo, aResult);
 }
 
 void TnStream::Free(TnStream *aStream)

@@ -276,6 +276,10 @@ TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
     {
         buffer::SetHolder(*aBuffer, nullptr, this);
     }
+    else
+    {
+        OnQueued();
+    }
     return lResult;
 }
 
@@ -546,6 +550,10 @@ void StreamCore::ResetStatistics()
 }
 
 void StreamCore::ResetReceiverStatistics()
+{
+}
+
+void StreamCore::OnQueued()
 {
 }
 } // namespace stream

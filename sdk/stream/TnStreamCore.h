@@ -153,6 +153,10 @@ protected:
     /// The receiver's own statistics reset (a stream class overrides it).
     virtual void ResetReceiverStatistics();
 
+    /// A buffer was queued: a receiver that waits for buffers looks again.
+    /// Runs without any lock of the core.
+    virtual void OnQueued();
+
     /// Stops the receiver at closing: blocks in flight end (Complete, Return)
     /// before it returns. Runs without any lock of the core.
     virtual void StopReceiver();

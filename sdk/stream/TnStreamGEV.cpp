@@ -181,7 +181,8 @@ public:
     uint32_t mMulticastAddress = 0;
     uint16_t mSpecificPort = 0;
 
-    /// The parameters' register image: settings, counters, rates.
+    /// Fills the parameters' zero-filled register image: settings, counters,
+    /// rates.
     void ReadRegisters(uint8_t *aImage);
 
 protected:
@@ -201,95 +202,75 @@ private:
     double mBitRate = 0;
 };
 
-// The parameters' register space, over the stream's settings and statistics.
-class GevParameterPort : public genicam::IPort
+/// The parameters' port: the register image of the stream's settings and
+/// statistics, the receiver's own write rules, and the statistics' reset.
+std::shared_ptr<genicam::IPort> NewParameterPort(GevStreamCore &aCore)
 {
-public:
-    explicit GevParameterPort(GevStreamCore &aCore) : mCore(aCore) {}
-
-    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
-    {
-        if (aAddress > kRegisterSpace || aLength > kRegisterSpace - aAddress)
+    genicam::SettingsImagePort::Layout lLayout = {kRegisterSpace,
+                                                  kRegResendEnabled,
+                                                  kSettingsEnd,
+                                                  {kRegResetStatistics},
+                                                  "no stream parameter lies there",
+                                                  "stream settings are written one 32-bit value at a time"};
+    auto lWrite = [&aCore](const std::vector<std::pair<uint32_t, uint32_t>> &aValues) {
+        GevSettings lSettings = aCore.GetSettings();
+        for (const auto &lValue : aValues)
         {
-            return Failure(TN_INVALID_PARAMETER, "no stream parameter lies there");
-        }
-        uint8_t lImage[kRegisterSpace];
-        mCore.ReadRegisters(lImage);
-        memcpy(aData, lImage + aAddress, aLength);
-        return TnResult(TN_OK);
-    }
-
-    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
-    {
-        const uint8_t *lBytes = static_cast<const uint8_t *>(aData);
-        if (aAddress == kRegResetStatistics && aLength == 4)
-        {
-            if (GetU32(lBytes) != 0)
-            {
-                mCore.ResetStatistics();
-            }
-            return TnResult(TN_OK);
-        }
-        if (aAddress % 4 != 0 || aLength % 4 != 0 || aAddress >= kSettingsEnd || aLength > kSettingsEnd - aAddress ||
-            aAddress < kRegResendEnabled)
-        {
-            return Failure(TN_INVALID_PARAMETER, "stream settings are written one 32-bit value at a time");
-        }
-        GevSettings lSettings = mCore.GetSettings();
-        for (size_t lOffset = 0; lOffset < aLength; lOffset += 4)
-        {
-            const uint32_t lValue = GetU32(lBytes + lOffset);
-            switch (aAddress + lOffset)
+            switch (lValue.first)
             {
             case kRegResendEnabled:
-                lSettings.mResendEnabled = lValue != 0;
+                lSettings.mResendEnabled = lValue.second != 0;
                 break;
             case kRegResendDelay:
-                lSettings.mResendDelayUs = std::min<uint32_t>(lValue, 1000000);
+                lSettings.mResendDelayUs = std::min<uint32_t>(lValue.second, 1000000);
                 break;
             case kRegResendTimeout:
-                lSettings.mResendTimeoutUs = std::max<uint32_t>(100, std::min<uint32_t>(lValue, 10000000));
+                lSettings.mResendTimeoutUs = std::max<uint32_t>(100, std::min<uint32_t>(lValue.second, 10000000));
                 break;
             case kRegResendRetries:
-                lSettings.mResendRetries = std::min<uint32_t>(lValue, 2);
+                lSettings.mResendRetries = std::min<uint32_t>(lValue.second, 2);
                 break;
             case kRegResendPacketsPerBlock:
-                lSettings.mResendPacketsPerBlock = std::min<uint32_t>(lValue, 0xFFFFFF);
+                lSettings.mResendPacketsPerBlock = std::min<uint32_t>(lValue.second, 0xFFFFFF);
                 break;
             case kRegResendGroups:
-                lSettings.mResendGroups = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
+                lSettings.mResendGroups = std::max<uint32_t>(1, std::min<uint32_t>(lValue.second, 1024));
                 break;
             case kRegResendLateness:
-                lSettings.mResendLatenessUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
+                lSettings.mResendLatenessUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue.second, 60000000));
                 break;
             case kRegBlockTimeout:
-                lSettings.mBlockTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue, 60000000));
+                lSettings.mBlockTimeoutUs = std::max<uint32_t>(1000, std::min<uint32_t>(lValue.second, 60000000));
                 break;
             case kRegBlocksInFlight:
-                lSettings.mBlocksInFlight = std::min<uint32_t>(lValue, 64);
+                lSettings.mBlocksInFlight = std::min<uint32_t>(lValue.second, 64);
                 break;
             case kRegBatchSize:
-                lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue, 1024));
+                lSettings.mBatchSize = std::max<uint32_t>(1, std::min<uint32_t>(lValue.second, 1024));
                 break;
             case kRegCoalesce:
-                lSettings.mCoalesceUs = std::min<uint32_t>(lValue, 10000);
+                lSettings.mCoalesceUs = std::min<uint32_t>(lValue.second, 10000);
                 break;
             default:
                 break;
             }
         }
-        mCore.SetSettings(lSettings);
-        return TnResult(TN_OK);
-    }
-
-private:
-    GevStreamCore &mCore;
-};
+        aCore.SetSettings(lSettings);
+    };
+    auto lCommand = [&aCore](uint32_t, uint32_t aValue) {
+        if (aValue != 0)
+        {
+            aCore.ResetStatistics();
+        }
+    };
+    return std::make_shared<genicam::SettingsImagePort>(
+        lLayout, [&aCore](uint8_t *aImage) { aCore.ReadRegisters(aImage); }, lWrite, lCommand);
+}
 
 GevStreamCore::GevStreamCore()
 {
     TnResult lResult;
-    SetParameters(genicam::CreateParameterArray(StreamGevXml(), std::make_shared<GevParameterPort>(*this), lResult));
+    SetParameters(genicam::CreateParameterArray(StreamGevXml(), NewParameterPort(*this), lResult));
 }
 
 GevStreamCore::~GevStreamCore()
@@ -311,7 +292,6 @@ void GevStreamCore::SetSettings(const GevSettings &aSettings)
 
 void GevStreamCore::ReadRegisters(uint8_t *aImage)
 {
-    memset(aImage, 0, kRegisterSpace);
     const gev::TnGvspReceiverStatistics lStatistics = mReceiver.GetStatistics();
     const gev::TnGvspReceiveStatistics &lAssembly = lStatistics.mAssembly;
     const uint64_t lNow = NowUs();

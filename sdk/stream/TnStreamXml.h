@@ -11,6 +11,9 @@ namespace stream
 {
 /// TnStreamGEV.xml.
 const std::string &StreamGevXml();
+
+/// TnStreamU3V.xml.
+const std::string &StreamU3vXml();
 } // namespace stream
 } // namespace tn
 

@@ -1,9 +1,12 @@
 #include "TnTestDevices.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "TnGevBytes.h"
 #include "TnGvcpDiscovery.h"
@@ -187,6 +190,28 @@ void FakeCameraTest::SetUp()
     if (!mCamera.Start(mSerial, lWhy))
     {
         FAIL() << lWhy;
+    }
+}
+SimulatedDevicesFile::SimulatedDevicesFile(const std::string &aText)
+{
+    char lPath[] = "/tmp/tn-simulated-XXXXXX";
+    const int lHandle = mkstemp(lPath);
+    EXPECT_GE(lHandle, 0);
+    if (lHandle >= 0)
+    {
+        close(lHandle);
+        mPath = lPath;
+        std::ofstream(mPath) << aText;
+        setenv("TARN_SIMULATED_DEVICES", mPath.c_str(), 1);
+    }
+}
+
+SimulatedDevicesFile::~SimulatedDevicesFile()
+{
+    unsetenv("TARN_SIMULATED_DEVICES");
+    if (!mPath.empty())
+    {
+        unlink(mPath.c_str());
     }
 }
 } // namespace test

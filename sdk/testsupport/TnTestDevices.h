@@ -91,6 +91,20 @@ private:
     ChildProcess mProcess;
 };
 
+/// A description of simulated devices (see TARN_SIMULATED_DEVICES) in a
+/// temporary file, which the variable names while the object lives.
+class SimulatedDevicesFile
+{
+public:
+    explicit SimulatedDevicesFile(const std::string &aText);
+    ~SimulatedDevicesFile();
+    SimulatedDevicesFile(const SimulatedDevicesFile &) = delete;
+    SimulatedDevicesFile &operator=(const SimulatedDevicesFile &) = delete;
+
+private:
+    std::string mPath;
+};
+
 /// Fixture: each test in a fresh network namespace of its own
 /// (FreshNetworkTest) with the aravis fake camera running there under the
 /// serial number mSerial; skipped where namespaces or the camera are missing.

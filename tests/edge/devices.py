@@ -25,7 +25,25 @@ def pattern(width, height, block):
     return ((rows * 3 + columns + block * 7) & 0xFF).astype(np.uint8)
 
 
-class PatternSource(edge.TnStreamingChannelSourceDefault):
+class BufferQueue:
+    """The buffers the device queued to a Python source (`queue`, guarded by
+    `changed`), which the source's subclass sets up."""
+
+    def QueueBuffer(self, buffer):
+        with self.changed:
+            self.queue.append(buffer)
+            self.changed.notify()
+        return edge.TN_OK
+
+    def next_queued(self):
+        """The oldest queued buffer, or None after a short wait."""
+        with self.changed:
+            if not self.queue:
+                self.changed.wait(0.02)
+            return self.queue.popleft() if self.queue else None
+
+
+class PatternSource(BufferQueue, edge.TnStreamingChannelSourceDefault):
     """The default source's geometry and buffers; the frames are Python's:
     each retrieved buffer holds pattern(width, height, block) with the next
     block id (1, 2, ...), and `sent` maps block ids to the CRC-32 of the
@@ -41,21 +59,12 @@ class PatternSource(edge.TnStreamingChannelSourceDefault):
         self.sent = {}
         self.widths = []
 
-    def QueueBuffer(self, buffer):
-        with self.changed:
-            self.queue.append(buffer)
-            self.changed.notify()
-        return edge.TN_OK
-
     def RetrieveBuffer(self, location):
-        with self.changed:
-            if not self.queue:
-                self.changed.wait(0.02)
-            if not self.queue:
-                return edge.TN_TIMEOUT, None
-            buffer = self.queue.popleft()
-            if self.aborting:
-                return edge.TN_ABORTED, buffer
+        buffer = self.next_queued()
+        if buffer is None:
+            return edge.TN_TIMEOUT, None
+        if self.aborting:
+            return edge.TN_ABORTED, buffer
         if self.rate:
             time.sleep(1 / self.rate)
         self.block += 1
@@ -187,6 +196,195 @@ class DeviceSink(edge.ITnVirtualDeviceGEVEventSink):
         factory.AddVariable("TarnFloat")
         create("TarnRatio", factory.CreateFloatSwissKnife, "TarnFloat / 2")
         create("TarnMilli", factory.CreateIntConverter, "TarnInt", "TO * 1000", "FROM / 1000")
+
+
+class EveryKindSink(DeviceSink):
+    """DeviceSink's features, and on further registers every other kind the
+    feature factory makes: a selector selecting a feature of its own and a
+    device-managed one, float converters, chunk and event mappings,
+    invalidators, availability and lock references (of features and of an
+    entry), limits by reference, polling, representations, visibility,
+    categories with display names, and commands used in formulas."""
+
+    EXTRA = CUSTOM + 0x100  # Selector, Selected, Gain, Ratio, Mode, Exposure, MinLimit
+
+    def __init__(self):
+        super().__init__(features=True)
+
+    def OnCreateCustomRegisters(self, device, factory):
+        super().OnCreateCustomRegisters(device, factory)
+        for index, name in enumerate(["TarnSelectorReg", "TarnSelectedReg", "TarnGainReg", "TarnRatioReg",
+                                      "TarnModeReg", "TarnExposureReg", "TarnMinReg"]):
+            self.results.append((name, factory.AddRegister(name, self.EXTRA + 4 * index, 4,
+                                                           edge.TnGenAccessModeReadWrite, None)))
+
+    def OnCreateCustomGenApiFeatures(self, device, factory):
+        super().OnCreateCustomGenApiFeatures(device, factory)
+        registers = device.GetRegisterMap()
+
+        def register(index):
+            return registers.GetRegisterByAddress(self.EXTRA + 4 * index)
+
+        def create(name, make, *args):
+            factory.SetName(name)
+            factory.SetCategory("TarnControl\\TarnMore", "More of Tarn")
+            self.results.append((name, make(*args)))
+
+        factory.AddEnumEntry("First", 0)
+        factory.AddEnumEntry("Second", 1, "The second", edge.TnGenNameSpaceCustom)
+        create("TarnSelector", factory.CreateEnum, register(0))
+        factory.AddSelected("TarnSelector")
+        factory.SetRepresentation(edge.TnGenRepresentationHexNumber)
+        create("TarnSelected", factory.CreateInteger, register(1), 0, 255)
+        factory.SetUnit("dB")
+        factory.SetPollingTime(500)
+        factory.SetVisibility(edge.TnGenVisibilityExpert)
+        factory.AddInvalidator("TarnSelector")
+        create("TarnGain", factory.CreateFloat, register(2), -10.0, 10.0)
+        factory.SetPIsAvailable("TarnBool")
+        factory.SetPIsLocked("TarnDouble")
+        factory.SetRepresentation(edge.TnGenRepresentationLogarithmic)
+        create("TarnGainScaled", factory.CreateFloatConverter, "TarnGain", "TO * 10", "FROM / 10")
+        factory.SetPMin("TarnMinLimit")
+        factory.SetPMax("TarnDouble")
+        create("TarnRatioLimited", factory.CreateInteger, register(3))
+        create("TarnMinLimit", factory.CreateInteger, register(6), 0, 10)
+        factory.AddEnumEntry("Off", 0)
+        factory.AddEnumEntry("On", 1)
+        create("TarnMode", factory.CreateEnum, register(4))
+        factory.SetTLLocked(True)
+        factory.SetStreamable(True)
+        factory.SetAccessMode(edge.TnGenAccessModeReadWrite)
+        create("TarnExposure", factory.CreateFloat, register(5), 1.0, 1000.0)
+        factory.AddVariable("TarnCommand")
+        factory.AddVariable("TarnEnum")
+        factory.AddVariable("TarnBool")
+        create("TarnCommandDone", factory.CreateIntSwissKnife, "(TarnCommand = 0) && (TarnEnum > 0) && TarnBool")
+        factory.MapChunk(0x4000, 0, 4, edge.TnGenEndiannessLittle)
+        create("TarnChunkCounter", factory.CreateInteger)
+        factory.MapChunk(0x4000, 4, 4, edge.TnGenEndiannessBig)
+        create("TarnChunkGain", factory.CreateFloat)
+        factory.MapChunk(0x4000, 8, 8)
+        create("TarnChunkText", factory.CreateString)
+        factory.MapEvent(0x9001, 0, 4)
+        create("TarnEventValue", factory.CreateInteger)
+        factory.MapEvent(0x9001, 4, 1, edge.TnGenEndiannessBig, False)
+        factory.AddEnumEntry("Low", 1)
+        factory.AddEnumEntry("High", 2)
+        create("TarnEventLevel", factory.CreateEnum)
+        factory.MapEvent(0x9002, 0, 4)
+        create("TarnEventFlag", factory.CreateBoolean)
+        self.results += [
+            ("AddSelectedTo", factory.AddSelectedTo("TriggerSelector", "TarnMode")),
+            ("AddInvalidatorTo", factory.AddInvalidatorTo("PixelFormat", "TarnSelector")),
+            ("SetPIsAvailableFor", factory.SetPIsAvailableFor("TarnEnum", "TarnBool")),
+            ("SetPIsAvailableForEnumEntry", factory.SetPIsAvailableForEnumEntry("TarnMode", "On", "TarnBool")),
+            ("SetPIsLockedFor", factory.SetPIsLockedFor("TarnText", "TarnBool")),
+        ]
+
+
+class TriggeredSource(BufferQueue, edge.TnStreamingChannelSourceTrigger):
+    """A triggered source of Python's own geometry (32 x 16 Mono8) and four
+    buffers, each retrieved frame holding pattern(32, 16, block); a
+    frame-start selector (`frames`) with a callback that records the fired
+    selectors' names and states (`fired`)."""
+
+    class Callback(edge.ITnTriggerCallback):
+        def __init__(self):
+            super().__init__()
+            self.fired = []
+
+        def TriggerCallbackMethod(self, selector):
+            self.fired.append([selector.GetName(), selector.GetState()])
+
+    def __init__(self):
+        super().__init__(0, 0x20000)
+        self.buffers, self.queue, self.changed, self.block = [], collections.deque(), threading.Condition(), 0
+        self.frames = edge.TnTriggerSelectorFrameStart()
+        self.callback = self.Callback()
+        self.AddSelector(edge.TRIGGER_SELECTOR_FRAMESTART, self.frames)
+        self.AddSelectorTriggerCallback(edge.TRIGGER_SELECTOR_FRAMESTART, self.callback)
+
+    @property
+    def fired(self):
+        return self.callback.fired
+
+    def GetWidth(self):
+        return 32
+
+    def GetHeight(self):
+        return 16
+
+    def GetOffsetX(self):
+        return 0
+
+    GetOffsetY = GetChunksSize = GetOffsetX
+
+    def GetPayloadSize(self):
+        return 32 * 16
+
+    def GetPixelType(self):
+        return edge.TnPixelMono8
+
+    def GetWidthInfo(self):
+        return (32, 32, 1)
+
+    def GetHeightInfo(self):
+        return (16, 16, 1)
+
+    def GetScanType(self):
+        return edge.TnScanTypeArea
+
+    def GetChunkModeActive(self):
+        return False
+
+    def GetChunkEnable(self, chunk):
+        return False
+
+    def GetSupportedPixelType(self, index):
+        return (edge.TN_OK, edge.TnPixelMono8) if index == 0 else (edge.TN_INVALID_PARAMETER, 0)
+
+    def GetSupportedChunk(self, index):
+        return (edge.TN_INVALID_PARAMETER, 0, "")
+
+    def SetWidth(self, value):
+        return edge.TN_NOT_SUPPORTED
+
+    SetHeight = SetOffsetX = SetOffsetY = SetPixelType = SetChunkModeActive = SetWidth
+
+    def SetChunkEnable(self, chunk, enabled):
+        return edge.TN_NOT_SUPPORTED
+
+    def OnOpen(self, address, port):
+        pass
+
+    def OnClose(self):
+        pass
+
+    def AllocBuffer(self):
+        if len(self.buffers) == 4:
+            return None
+        buffer = tarn_base_313.TnBuffer(tarn_base_313.TnPayloadTypeImage)
+        buffer.GetImage().Alloc(32, 16, tarn_base_313.TnPixelMono8)
+        self.buffers.append(buffer)
+        return buffer
+
+    def FreeBuffer(self, buffer):
+        for kept in self.buffers:
+            if kept == buffer:
+                kept.this.acquire()
+        self.freed = True
+
+    def RetrieveBuffer(self, location):
+        buffer = self.next_queued()
+        if buffer is None:
+            return (edge.TN_TIMEOUT, None)
+        self.block += 1
+        buffer.GetImage().GetDataPointer()[:, :] = pattern(32, 16, self.block)
+        return (edge.TN_OK, buffer)
+
+    def AbortQueuedBuffers(self):
+        pass
 
 
 def started(source=None, sink=None, user_sets=0):

@@ -84,7 +84,8 @@ out["write forms"] = [outcome(integer.Write, 5), integer.ReadInt()[1], outcome(t
 result, data = text.ReadBytes(8)
 out["bytes"] = [type(out).__name__, result.GetCodeString(), data.dtype.name, data.tolist(),
                 text.ReadBytes(0)[1].shape, outcome(text.ReadBytes, 4.0), outcome(text.ReadBytes, "4"),
-                integer.ReadBytes(8, 0)[0].GetCodeString(), isinstance(integer.ReadBytes(4), list)]
+                integer.ReadBytes(8, 0)[0].GetCodeString(), isinstance(integer.ReadBytes(4), list),
+                outcome(text.ReadBytes, b"4")]
 floating = registers.GetRegisterByAddress(devices.CUSTOM + 4)
 out["floats"] = [outcome(floating.WriteFloat, 2.5), outcome(floating.WriteFloat, 1e39), outcome(floating.WriteDouble, 1e39),
                  outcome(floating.ReadFloat, None), outcome(module.ITnRegister_ReadFloat, floating)]
@@ -129,8 +130,10 @@ out["lock stopped"] = device.GetRegisterMap()
     assert out["bytes"][1:4] == ["OK", "uint8", [97, 98, 99, 0, 0, 0, 0, 7]]
     assert out["bytes"][4] == [0]
     assert out["bytes"][5] == ["TypeError", "Int dimension expected.  'float' given."]
-    assert out["bytes"][6] == ["TypeError", "Int dimension expected.  'string' given."]
-    assert out["bytes"][7:] == ["INVALID_PARAMETER", True]
+    # numpy's words: a str is of "unknown type", "string" names bytes.
+    assert out["bytes"][6] == ["TypeError", "Int dimension expected.  'unknown type' given."]
+    assert out["bytes"][7:9] == ["INVALID_PARAMETER", True]
+    assert out["bytes"][9] == ["TypeError", "Int dimension expected.  'string' given."]
     assert out["floats"][:3] == ["OK", ["OverflowError", "in method 'ITnRegister_WriteFloat', argument 2 of type 'float'"],
                                  "OK"]
     assert out["floats"][3] == ["TypeError", "invalid null reference in method 'ITnRegister_ReadFloat', argument 2 of type "

@@ -3,7 +3,11 @@ selectors' state machines, the callback's forwarding, and a Python source
 built on the triggered source serving a device whose client fires software
 triggers."""
 
+import gc
 import pathlib
+import subprocess
+import types
+import weakref
 
 import pytest
 
@@ -96,6 +100,17 @@ def test_triggered_source_forms(ed, edge):
 
     source = Source(0, 0x20000)
     assert source.AddSelector(13, None) is None and source.AddSelector(-1, ed.TnTriggerSelectorDefault()) is None
+    # The source holds its selectors and callbacks by address: its proxy keeps
+    # the latest of each index alive.
+    frame, line = ed.TnTriggerSelectorFrameStart(), ed.TnTriggerSelectorLineStart()
+    callback = type("Callback", (ed.ITnTriggerCallback,), {})()
+    kept = [weakref.ref(item) for item in (frame, line, callback)]
+    source.AddSelector(0, frame)
+    source.AddSelectorTriggerCallback(0, callback)
+    source.AddSelector(0, line)
+    del frame, line, callback
+    gc.collect()
+    assert [ref() is None for ref in kept] == [True, False, False]
     assert outcome(source.AddSelector, 2**31, None) == (
         OverflowError, "in method 'TnStreamingChannelSourceTrigger_AddSelector', argument 2 of type 'TriggerSelectorEnum'")
     assert outcome(source.AddSelector, 0, ed.TnString("x")) == (
@@ -114,6 +129,21 @@ def test_triggered_source_forms(ed, edge):
     assert edge.TnStreamingChannelSourceTrigger_PreRead(source, None).GetCode() == ed.TN_OK
 
 
+def test_protected_operations_outside_their_forwarded_call(ed, edge):
+    """A forwarding object whose Python object lacks the operation fails its
+    forwarded call before Python runs: the protected operation stays refused
+    afterwards, and never receives null objects."""
+    target = types.SimpleNamespace()
+    target.this = edge.new_TnStreamingChannelSourceTrigger(target, 0, 0x20000)
+    try:
+        assert outcome(edge.TnStreamingChannelSourceTrigger_CreateGenApiFeatures, target, None, None) == (
+            AttributeError, "'types.SimpleNamespace' object has no attribute 'CreateTriggerSelector'")
+        assert outcome(edge.TnStreamingChannelSourceTrigger_CreateTriggerSelector, target, None, None) == (
+            RuntimeError, "accessing protected member CreateTriggerSelector")
+    finally:
+        edge.delete_TnStreamingChannelSourceTrigger(target.this)
+
+
 def test_triggered_source_in_a_device(isolated):
     out = isolated(f'''
 sys.path.insert(0, {str(HERE)!r})
@@ -122,83 +152,46 @@ import devices
 import tarn_edge_313 as edge, _tarn_edge_313 as module
 import tarn_receive_313 as rx
 
-class Callback(edge.ITnTriggerCallback):
+def outcome(call, *args):
+    try:
+        return str(call(*args))
+    except Exception as error:
+        return [type(error).__name__, str(error)]
+
+class Source(devices.TriggeredSource):
+    """Builds TriggerMode through the base, and tries the protected
+    operations as a program may: another one, null objects, and the same one
+    from another thread while the forwarded call runs."""
     def __init__(self):
         super().__init__()
-        self.fired = []
-    def TriggerCallbackMethod(self, selector):
-        self.fired.append([selector.GetName(), selector.GetState()])
-
-class Source(edge.TnStreamingChannelSourceTrigger):
-    """A source of Python's own: geometry, buffers, queueing."""
-    def __init__(self):
-        super().__init__(0, 0x20000)
-        self.buffers, self.queue, self.changed, self.protected = [], [], threading.Condition(), []
-    def GetWidth(self): return 32
-    def GetHeight(self): return 16
-    def GetOffsetX(self): return 0
-    GetOffsetY = GetChunksSize = GetPayloadSize = GetOffsetX
-    def GetPixelType(self): return edge.TnPixelMono8
-    def GetWidthInfo(self): return (32, 32, 1)
-    GetHeightInfo = lambda self: (16, 16, 1)
-    def GetScanType(self): return edge.TnScanTypeArea
-    def GetChunkModeActive(self): return False
-    def GetChunkEnable(self, chunk): return False
-    def GetSupportedPixelType(self, index): return (0, edge.TnPixelMono8) if index == 0 else (edge.TN_INVALID_PARAMETER, 0)
-    def GetSupportedChunk(self, index): return (edge.TN_INVALID_PARAMETER, 0, "")
-    def SetWidth(self, value): return edge.TN_NOT_SUPPORTED
-    SetHeight = SetOffsetX = SetOffsetY = SetPixelType = SetChunkModeActive = SetWidth
-    def SetChunkEnable(self, chunk, enabled): return edge.TN_NOT_SUPPORTED
-    def OnOpen(self, address, port): pass
-    def OnClose(self): pass
-    def AllocBuffer(self):
-        if len(self.buffers) == 4:
-            return None
-        buffer = tarn.TnBuffer(tarn.TnPayloadTypeImage)
-        buffer.GetImage().Alloc(32, 16, tarn.TnPixelMono8)
-        self.buffers.append(buffer)
-        return buffer
-    def FreeBuffer(self, buffer):
-        for kept in self.buffers:
-            if kept == buffer:
-                kept.this.acquire()
-        self.freed = True
-    def QueueBuffer(self, buffer):
-        with self.changed:
-            self.queue.append(buffer)
-            self.changed.notify()
-        return 0
-    def RetrieveBuffer(self, location):
-        with self.changed:
-            if not self.queue and not self.changed.wait(0.02):
-                return (edge.TN_TIMEOUT, None)
-            return (0, self.queue.pop(0))
-    def AbortQueuedBuffers(self): pass
+        self.protected = []
     def CreateTriggerMode(self, registers, factory):
-        self.protected.append(str(module.TnStreamingChannelSourceTrigger_CreateTriggerMode(self, registers, factory)))
-        try:
-            module.TnStreamingChannelSourceTrigger_CreateTriggerSelector(self, registers, factory)
-        except RuntimeError as error:
-            self.protected.append(str(error))
+        call = module.TnStreamingChannelSourceTrigger_CreateTriggerMode
+        self.protected.append(outcome(call, self, registers, factory))
+        self.protected.append(outcome(module.TnStreamingChannelSourceTrigger_CreateTriggerSelector, self, registers,
+                                      factory))
+        self.protected.append(outcome(call, self, None, factory))
+        self.protected.append(outcome(call, self, registers, None))
+        other = threading.Thread(target=lambda: self.protected.append(outcome(call, self, None, None)))
+        other.start()
+        other.join()
 
 source = Source()
-frames = edge.TnTriggerSelectorFrameStart()
-callback = Callback()
-source.AddSelector(edge.TRIGGER_SELECTOR_FRAMESTART, frames)
-source.AddSelectorTriggerCallback(edge.TRIGGER_SELECTOR_FRAMESTART, callback)
 source.AddSource(edge.TRIGGER_SOURCE_USER, "User")
 device = devices.started(source)
 out["owned"] = [buffer.this.own() for buffer in source.buffers]
+out["outside"] = [outcome(getattr(module, "TnStreamingChannelSourceTrigger_" + name), target, None, None)
+                  for name in ("CreateTriggerMode", "CreateTriggerSoftware") for target in (source, source.this)]
 client = rx.TnDeviceGEV()
 client.Connect("127.0.0.1")
 features = client.GetParameters()
 out["features"] = [features.SetEnumValue("TriggerMode", "On")[0].GetCodeString(),
                    features.SetEnumValue("TriggerSource", "Software")[0].GetCodeString(),
                    features.GetEnumValueString("TriggerSelector")[1]]
-out["mode"] = [source.GetMode(), frames.GetState()]
+out["mode"] = [source.GetMode(), source.frames.GetState()]
 for _ in range(3):
     features.ExecuteCommand("TriggerSoftware")
-out["fired"] = callback.fired
+out["fired"] = source.fired
 out["protected"] = source.protected
 client.Disconnect()
 device.Stop()
@@ -208,5 +201,39 @@ out["freed"] = [getattr(source, "freed", False), [buffer.this.own() for buffer i
     assert out["features"] == ["OK", "OK", "FrameStart"]
     assert out["mode"] == [True, 1]
     assert len(out["fired"]) == 3 and all(name == "FrameStart" for name, _ in out["fired"])
-    assert out["protected"] == ["None", "accessing protected member CreateTriggerSelector"]
+    null = "invalid null reference in method 'TnStreamingChannelSourceTrigger_CreateTriggerMode', argument {} of type '{}'"
+    assert out["protected"] == [
+        "None", ["RuntimeError", "accessing protected member CreateTriggerSelector"],
+        ["TypeError", null.format(2, "ITnRegisterMap *")], ["TypeError", null.format(3, "ITnGenApiFactory *")],
+        ["RuntimeError", "accessing protected member CreateTriggerMode"]]
+    assert out["outside"] == [["RuntimeError", "accessing protected member CreateTriggerMode"]] * 2 + [
+        ["RuntimeError", "accessing protected member CreateTriggerSoftware"]] * 2
     assert out["freed"] == [True, [True] * 4]
+
+
+def test_software_triggers_from_aravis(isolated):
+    """aravis's client sets the trigger features, starts the acquisition and
+    fires three software triggers: one frame each, none before the first and
+    none after the last."""
+    done = subprocess.run(["/usr/bin/python3", "-I", "-c", "import gi; gi.require_version('Aravis', '0.8')"],
+                          capture_output=True)
+    if done.returncode != 0:
+        pytest.skip("aravis's GObject binding (gir1.2-aravis-0.8) is not installed")
+    out = isolated(f'''
+sys.path.insert(0, {str(HERE)!r})
+import zlib
+import devices
+source = devices.TriggeredSource()
+device = devices.started(source)
+grab = subprocess.run(["/usr/bin/python3", "-I", {str(HERE.parent / "aravis_grab.py")!r}, "127.0.0.1",
+                       "--software-triggers", "3"], capture_output=True, text=True, timeout=60)
+out["lines"] = grab.stdout.splitlines()
+out["errors"] = grab.stderr[-1000:]
+out["fired"] = len(source.fired)
+out["sent"] = [zlib.crc32(devices.pattern(32, 16, block).tobytes()) for block in (1, 2, 3)]
+device.Stop()
+''', timeout=120)
+    assert out["fired"] == 3, out
+    sent = iter(out["sent"])
+    assert out["lines"] == ["before timeout"] + [f"trigger {block} {next(sent)}" for block in (1, 2, 3)] + [
+        "after timeout"], out

@@ -134,6 +134,8 @@ def test_memory_counts_and_data(rx, receive):
     assert message(receive.TnDevice_ReadMemory, device, 0, 2.5) == (
         TypeError, "Int dimension expected.  'float' given.")
     assert message(receive.TnDevice_ReadMemory, device, 0, None)[1] == "Int dimension expected.  'Python None' given."
+    assert message(receive.TnDevice_ReadMemory, device, 0, "4")[1] == "Int dimension expected.  'unknown type' given."
+    assert message(receive.TnDevice_ReadMemory, device, 0, b"4")[1] == "Int dimension expected.  'string' given."
     for count in (-1, 2**31, 2**64):
         assert message(receive.TnDevice_ReadMemory, device, 0, count)[0] is OverflowError
     assert receive.TnDevice_ReadMemory(device, 0, True)[1].shape == (1,)

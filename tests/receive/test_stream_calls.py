@@ -126,7 +126,7 @@ def test_stream_ownership_and_buffers(rx, receive, tarn):
     assert rx.TnStream.Free(stream) is None and stream.IsOpen() is False
     assert rx.TnStream.Free(None) is None
     result, none = rx.TnStream.CreateAndOpen(tarn.TnDeviceInfoU3V())
-    assert result.GetCode() == rx.TN_NOT_SUPPORTED and none is None
+    assert result.GetCode() == rx.TN_NOT_FOUND and none is None
     result, none = rx.TnStream.CreateAndOpen("EXAMPLE-GUID")
     assert result.GetCode() == rx.TN_NOT_FOUND and none is None
     # Closed: nothing queues, retrieval says so; the list has three items.

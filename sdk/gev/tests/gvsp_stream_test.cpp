@@ -174,6 +174,11 @@ TEST(GvspStream, ResendRecoversDroppedPacketsWithBothIdWidths)
         lReceiveConfig.mLocalAddress = kLoopback;
         lReceiveConfig.mSocketBufferSize = 4 << 20;
         lReceiveConfig.mAssembler.mResendEnabled = true;
+        // Recovery is what is checked, not its speed: a machine busy with other work may keep
+        // the sender's control thread waiting longer than a device would take to answer.
+        lReceiveConfig.mAssembler.mResendResponseTimeoutUs = 50000;
+        lReceiveConfig.mAssembler.mMaxResendRetries = 4;
+        lReceiveConfig.mAssembler.mMaxResendLatenessUs = 1000000;
         lReceiveConfig.mDeviceAddress = kLoopback;
         lReceiveConfig.mDevicePort = lControl.GetPort();
         TnGvspReceiver lReceiver;

@@ -116,33 +116,37 @@ TEST(TriggeredSource, SoftwareTriggerReleasesTheBufferLoop)
     // Trigger mode off: buffers go on at once.
     lSource.OnStreamingStart();
     EXPECT_TRUE(lSource.PreQueueBufferProc());
-    // On: the loop waits until the software trigger fires.
+    // On: no buffer goes until the software trigger fires; the step waits
+    // for it a short while only, and wakes at once when it fires.
     ITnRegister *lMode = lMap.GetRegisterByAddress(0xA004);
     ITnRegister *lSoftware = lMap.GetRegisterByAddress(0xA00C);
     ASSERT_TRUE(lMode->Write(uint32_t(TRIGGER_MODE_ON)).IsOK());
     EXPECT_TRUE(lSource.GetMode());
-    std::atomic<bool> lPassed(false);
-    std::thread lLoop([&] { lPassed = lSource.PreQueueBufferProc(); });
+    EXPECT_FALSE(lSource.PreQueueBufferProc());
+    std::atomic<int> lPassed(0);
+    std::thread lLoop([&] {
+        while (!lSource.PreQueueBufferProc())
+        {
+        }
+        lPassed = 1;
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(lPassed.load());
+    EXPECT_EQ(0, lPassed.load());
     ASSERT_TRUE(lSoftware->Write(uint32_t(1)).IsOK());
     lLoop.join();
-    EXPECT_TRUE(lPassed.load());
     EXPECT_EQ(1, lCallback.mCalls.load());
     EXPECT_EQ(&lFrame, lCallback.mLast);
     EXPECT_EQ(ITnTriggerSelector::State_Armed, lFrame.GetState()) << "rearmed for the next frame";
+    EXPECT_FALSE(lSource.PreQueueBufferProc()) << "one trigger, one buffer";
 
     // A trigger source other than software: the software trigger does nothing.
     ASSERT_TRUE(lMap.GetRegisterByAddress(0xA008)->Write(uint32_t(TRIGGER_SOURCE_USER)).IsOK());
     EXPECT_EQ(uint32_t(TRIGGER_SOURCE_USER), lSource.GetSource());
     lSource.FireTrigger();
     EXPECT_EQ(1, lCallback.mCalls.load());
-    // The stop releases a waiting loop without a buffer.
-    std::thread lWaiting([&] { lPassed = lSource.PreQueueBufferProc(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // Once streaming stopped the step lets no buffer go.
     lSource.OnStreamingStop();
-    lWaiting.join();
-    EXPECT_FALSE(lPassed.load());
+    EXPECT_FALSE(lSource.PreQueueBufferProc());
     // Reads show the selected trigger's settings.
     uint32_t lValue = 0;
     ASSERT_TRUE(lMode->ReadInt(lValue).IsOK());

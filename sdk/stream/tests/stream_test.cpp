@@ -235,9 +235,9 @@ TEST(Stream, FactoryPicksTheStreamFromTheDevice)
     EXPECT_EQ(lResult.GetCode(), TN_NOT_FOUND);
     EXPECT_EQ(TnStream::CreateAndOpen(TnString(""), &lResult), nullptr);
     EXPECT_EQ(lResult.GetCode(), TN_INVALID_PARAMETER);
-    TnDeviceInfoU3V lUsb;
+    TnDeviceInfoU3V lUsb; // no device has it
     EXPECT_EQ(TnStream::CreateAndOpen(&lUsb, &lResult), nullptr);
-    EXPECT_EQ(lResult.GetCode(), TN_NOT_SUPPORTED);
+    EXPECT_EQ(lResult.GetCode(), TN_NOT_FOUND);
     TnStream::Free(nullptr);
 }
 

@@ -1,0 +1,141 @@
+"""The USB3 Vision stream: its calling forms and messages, and frames of a
+simulated USB3 Vision device through a pipeline into numpy."""
+
+import pytest
+
+U3V_OPEN = [
+    "TnStreamU3V::Open(TnDeviceInfo const *)",
+    "TnStreamU3V::Open(TnDeviceInfo const *,uint16_t,uint32_t,uint32_t,uint32_t)",
+    "TnStreamU3V::Open(TnDeviceInfo const *,uint16_t,uint32_t,uint32_t)",
+    "TnStreamU3V::Open(TnDeviceInfo const *,uint16_t,uint32_t)",
+    "TnStreamU3V::Open(TnDeviceInfo const *,uint16_t)",
+    "TnStreamU3V::Open(TnString const &)",
+    "TnStreamU3V::Open(TnString const &,uint16_t,uint32_t,uint32_t,uint32_t)",
+    "TnStreamU3V::Open(TnString const &,uint16_t,uint32_t,uint32_t)",
+    "TnStreamU3V::Open(TnString const &,uint16_t,uint32_t)",
+    "TnStreamU3V::Open(TnString const &,uint16_t)",
+]
+
+
+def message(call, *args):
+    with pytest.raises(Exception) as raised:
+        call(*args)
+    return raised.type, str(raised.value)
+
+
+def test_usb3_stream_forms_and_messages(rx, receive, tarn):
+    stream = rx.TnStreamU3V()
+    info = tarn.TnDeviceInfoU3V()
+    overload = (TypeError, "Wrong number or type of arguments for overloaded function 'TnStreamU3V_Open'.\n"
+                           "  Possible C/C++ prototypes are:\n" + "".join(f"    {p}\n" for p in U3V_OPEN))
+    for args in [(info, 65536), (info, 0, -1), (info, 0, 64, 2**32), (info, 0, 1.5)]:
+        assert message(receive.TnStreamU3V_Open, stream, *args) == overload, args
+    assert message(receive.TnStreamU3V_Open, stream) == overload
+    for args in [(5,), (5, 0), (stream,)]:
+        assert message(receive.TnStreamU3V_Open, stream, *args) == (
+            TypeError, "Argument 2: failed to create TnString from Python string"), args
+    error, text = message(receive.TnStreamU3V_Open, stream, info, 0, 64, 512, 64, 1)
+    assert text.startswith("TnStreamU3V_Open expected at most 6 arguments, got 7\nAdditional information:\n")
+    # None is no stream, before the SDK is called.
+    for name, args in [("TnStreamU3V_GetGUID", None), ("TnStreamU3V_GetType", None),
+                       ("TnStreamU3V_Open", (None, info, 0))]:
+        error, text = message(getattr(receive, name), *args) if args else message(getattr(receive, name), args)
+        assert error is TypeError and text.startswith(f"in method '{name}', argument 1 of type 'TnStreamU3V"), text
+    assert message(receive.TnStreamU3V_GetGUID, rx.TnStreamGEV()) == (
+        TypeError, "in method 'TnStreamU3V_GetGUID', argument 1 of type 'TnStreamU3V *'")
+    assert message(receive.TnStreamU3V_GetType, rx.TnStreamGEV()) == (
+        TypeError, "in method 'TnStreamU3V_GetType', argument 1 of type 'TnStreamU3V const *'")
+    assert receive.delete_TnStreamU3V(None) is None
+    # Without a simulated device of that name the stream does not open; the
+    # stream base and the pipeline take the stream.
+    assert stream.Open(info, 0, 16).GetCode() == rx.TN_NOT_FOUND
+    assert stream.Open(tarn.TnDeviceInfoGEV()).GetCode() == rx.TN_INVALID_PARAMETER
+    assert stream.GetType() == rx.TnStream.GetType(stream) == rx.TnStreamTypeU3V
+    assert stream.GetGUID() == "" and rx.TnStream.IsOpen(stream) is False
+    assert rx.TnPipeline(stream).GetBufferCount() > 0
+
+
+SIMULATED = """
+[controller]
+name = sim0
+
+[u3v]
+vendor = Example Vision
+model = EX-1
+serial = 1234
+guid = EXAMPLE-0001
+controller = sim0
+"""
+
+
+def test_simulated_device_frames_through_a_pipeline_into_numpy(isolated, tmp_path):
+    devices = tmp_path / "devices.ini"
+    devices.write_text(SIMULATED)
+    out = isolated('''
+import threading
+import numpy as np
+import tarn_receive_313 as rx
+system = tarn.TnSystem()
+system.SetDetectionTimeout(100)
+result, info = system.FindDevice("EXAMPLE-0001")
+result, device = rx.TnDevice.CreateAndConnect(info)
+features = device.GetParameters()
+features.SetIntegerValue("Width", 320)
+features.SetIntegerValue("Height", 240)
+features.SetEnumValue("PixelFormat", "Mono16")
+features.SetFloatValue("AcquisitionFrameRate", 200.0)
+
+result, stream = rx.TnStream.CreateAndOpen(info)
+out["stream"] = [result.GetCodeString(), type(stream).__name__, stream.GetGUID()]
+out["busy"] = rx.TnStreamU3V().Open("EXAMPLE-0001", 0).GetCodeString()
+
+class Frames(rx.TnPipelineEventSink):
+    def __init__(self):
+        super().__init__()
+        self.frames, self.failed, self.done = [], 0, threading.Event()
+    def OnBufferReady(self, pipeline):
+        result, buffer, operation = pipeline.RetrieveNextBuffer(0)
+        if result.IsOK():
+            if operation.IsOK():
+                self.frames.append((buffer.GetBlockID(), buffer.GetImage().GetDataPointer().copy()))
+            else:
+                self.failed += 1
+            pipeline.ReleaseBuffer(buffer)
+        if len(self.frames) >= 8:
+            self.done.set()
+
+sink = Frames()
+pipeline = rx.TnPipeline(stream)
+pipeline.SetBufferSize(features.GetIntegerValue("PayloadSize")[1])
+pipeline.RegisterEventSink(sink)
+pipeline.Start()
+features.Get("AcquisitionStart").Execute()
+out["received"] = sink.done.wait(10)
+features.Get("AcquisitionStop").Execute()
+pipeline.Stop()
+
+line = np.arange(320 * 2)
+expected = {}
+for block, frame in sink.frames:
+    rows = np.arange(240).reshape(-1, 1)
+    bytes_ = ((line + 3 * rows + 7 * block) & 0xFF).astype(np.uint8)
+    expected[block] = bool(np.array_equal(frame, bytes_.view(np.uint16)))
+out["frames"] = [sink.frames[0][1].shape, str(sink.frames[0][1].dtype), all(expected.values()), sink.failed]
+parameters = stream.GetParameters()
+out["statistics"] = [parameters.GetIntegerValue(name)[1] for name in ("BlocksCompleted", "BlocksFailed")]
+rx.TnStream.Free(stream)
+# The transfer settings left out take their defaults.
+stream = rx.TnStreamU3V()
+stream.Open(info, 0, 16)
+parameters = stream.GetParameters()
+out["defaults"] = [stream.GetQueuedBufferMaximum()] + [parameters.GetIntegerValue(name)[1] for name in
+                                                       ("SmallImageThreshold", "MaximumPendingRequests")]
+stream.Close()
+rx.TnDevice.Free(device)
+''', env={"TARN_SIMULATED_DEVICES": str(devices)})
+    assert out["stream"] == ["OK", "TnStreamU3V", "EXAMPLE-0001"]
+    assert out["busy"] == "BUSY"
+    assert out["received"] is True
+    assert out["frames"] == [[240, 320], "uint16", True, 0]
+    assert out["statistics"][0] >= 8 and out["statistics"][1] == 0
+    assert out["defaults"] == [16, 512, 64]
