@@ -30,6 +30,9 @@ import time
 SMALL = (64, 48)
 LARGE = (4096, 3072)
 AHEAD = 4  # frames the source may send before the sink has taken them
+# The stream's counters summed over the sessions: where a failed frame's
+# packets went.
+LOSSES = ("PacketsLost", "PacketsRecovered", "SocketDrops", "BlocksDropped")
 
 
 def resources():
@@ -48,6 +51,7 @@ def soak(arguments):
     import tarn_receive_313 as rx
 
     credits = threading.Semaphore(0)
+    losses = collections.Counter()
 
     class Source(edge.TnStreamingChannelSourceDefault):
         """The default source's buffers, each stamped with its block id; a
@@ -147,6 +151,9 @@ def soak(arguments):
                 break
         seconds = time.monotonic() - start
         features.Get("AcquisitionStop").Execute()
+        statistics = stream.GetParameters()
+        for name in LOSSES:
+            losses[name] += statistics.GetIntegerValue(name)[1]
         pipeline.Stop()
         pipeline.UnregisterEventSink(sink)
         stream.Close()
@@ -156,6 +163,7 @@ def soak(arguments):
         return sink.good, sink.failed, sink.wrong, seconds
 
     def run(label, geometry, frames):
+        losses.clear()
         sessions = max(1, -(-frames // arguments.session))
         totals = [0, 0, 0, 0.0]
         for index in range(sessions):
@@ -167,7 +175,8 @@ def soak(arguments):
                       f"{descriptors} descriptors, {threads} threads", flush=True)
         good, failed, wrong, seconds = totals
         print(f"{label}: {sessions} sessions of {geometry[0]}x{geometry[1]}: {good} good frames, {failed} failed, "
-              f"{wrong} with wrong bytes, {good / seconds if seconds else 0:.0f} frames/s; "
+              f"{wrong} with wrong bytes, {good / seconds if seconds else 0:.0f} frames/s"
+              + "".join(f", {name} {value}" for name, value in losses.items() if value) + "; "
               f"load average {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
         return failed + wrong
 
