@@ -34,6 +34,13 @@ TN_IMPORT_NUMPY
 %include "TnGenDCTypes.h"
 %include "TnDiscoveryTypes.h"
 
+/* The module's enumerations have their type records, shared with the other
+ * modules that know them; the device class and type are the receive module's,
+ * which hands them out as value objects under their plain names. */
+%types(TnPixelType *, TnGenAccessMode *, TnGenCache *, TnGenRefresh *, TnGenEndianness *, TnGenSign *,
+       TnPayloadType *, TnMultiPartDataType *, TnComponentType *, TnGenDCVariableField *, TnGenDCPartType *,
+       GenDCHeaderType *, GenDCPartType *, GenDCFormat *, GenDCSignature *, TnUSBStatus *, TnInterfaceType *, TnDeviceInfoType *, TnUSBSpeed *);
+
 /* Classes whose proxies use the constants above as defaults. */
 %include "tn_buffer.i"
 %include "tn_system.i"

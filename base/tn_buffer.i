@@ -8,6 +8,7 @@
 #include "TnImage.h"
 #include "TnMultiPart.h"
 #include "TnBuffer.h"
+#include "TnGenDC.h"
 %}
 
 %{
@@ -16,6 +17,9 @@
 template <class Holder> static PyObject *tn_holder_view(const void *aData, const Holder *aHolder)
 {
     if (const ITnImage *image = dynamic_cast<const ITnImage *>(aHolder)) {
+        return tn_image_view(aData, image);
+    }
+    if (const ITnGenDCImage *image = dynamic_cast<const ITnGenDCImage *>(aHolder)) {
         return tn_image_view(aData, image);
     }
     if (const TnBuffer *buffer = dynamic_cast<const TnBuffer *>(aHolder)) {
@@ -53,6 +57,14 @@ static PyObject *tn_data_view(const void *aData, const ITnImageJPEG *aJPEG)
 static PyObject *tn_data_view(const void *aData, const ITnMultiPartSection *aSection)
 {
     return tn_byte_view(aData, aSection->GetEffectiveSize());
+}
+static PyObject *tn_data_view(const void *aData, const ITnGenDCImage *aImage)
+{
+    return tn_image_view(aData, aImage);
+}
+static PyObject *tn_data_view(const void *aData, const ITnGenericDataPart *aPart)
+{
+    return tn_byte_view(aData, aPart->GetDataSize());
 }
 %}
 
@@ -230,6 +242,8 @@ TN_BUFFER_PAYLOAD(GetMultiPartContainer, ITnMultiPartContainer)
 TN_BUFFER_PAYLOAD(GetGenDC, ITnGenericDataContainer)
 TN_BUFFER_PAYLOAD(GetH264AccessUnit, ITnH264AccessUnit)
 TN_BUFFER_PAYLOAD(GetVexmoorCompressed, TnVexmoorCompressed)
+
+%include "tn_gendc.i"
 
 %clear (void *aAddress, uint32_t aLength), (void *aAddress, uint64_t aLength);
 %clear (void *aAddress, uint32_t aWidth, uint32_t aHeight);

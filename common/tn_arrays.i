@@ -141,6 +141,9 @@ static PyObject *tn_view(const void *aData, int aDimensions, npy_intp *aShape, i
 /* A one-dimensional uint8 view of aLength bytes. */
 static PyObject *tn_byte_view(const void *aData, uint64_t aLength)
 {
+    if (aData == NULL && aLength != 0) {
+        return SWIG_Py_Void();
+    }
     if (aLength > (uint64_t)NPY_MAX_INTP) {
         PyErr_SetString(PyExc_OverflowError, "the SDK's memory is larger than an array can be");
         return NULL;

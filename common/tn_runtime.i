@@ -315,15 +315,39 @@ private:
  * bound (the 'self' uninitialized exception), and nothing reaches the memory
  * the object had. An object that cannot be watched (a type without weak
  * references: a namespace, a plain object()) is held by one reference
- * instead, as a disowned one is, until the forwarding object ends. */
+ * instead, until the forwarding object ends.
+ *
+ * The end of a forwarding object. Its SDK class unregisters it from the SDK
+ * (and waits for the SDK's calls in progress) only in its own destructor,
+ * which C++ runs after the forwarding object's part is destroyed: a call that
+ * came in between would reach a half-destroyed object, and the Python object
+ * too while it is being deallocated. So the forwarding object is retired
+ * first, before it is deleted (and again, for deletions that do not pass
+ * through its module, when its watch ends): from then on every forwarded
+ * call is refused, and the calls in progress on other threads are waited
+ * for, with the interpreter lock released meanwhile so that they can finish.
+ * A call in progress on the deleting thread itself (an override that drops
+ * the last reference to its own object) is not waited for. */
 #ifdef SWIG_DIRECTORS
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <typeinfo>
 #include <unordered_map>
+#include <vector>
 
-typedef std::shared_ptr<std::atomic<bool> > TnGoneFlag;
+/* What the calls of a forwarding object check; the lists are guarded by
+ * tn_watch_mutex. */
+struct TnForwardingState
+{
+    std::atomic<bool> mGone{false};       // the Python object went
+    bool mRetired = false;                // the forwarding object is ending
+    std::vector<std::thread::id> mCalls;  // the threads of the calls in progress
+};
+typedef std::shared_ptr<TnForwardingState> TnForwardingStatePtr;
 
 static std::mutex &tn_watch_mutex()
 {
@@ -331,33 +355,68 @@ static std::mutex &tn_watch_mutex()
     return *sMutex;
 }
 
-/* Forwarding object -> whether its Python object has gone. */
-static std::unordered_map<const Swig::Director *, TnGoneFlag> &tn_watches()
+/* Signalled when a call of a retired forwarding object ends. */
+static std::condition_variable &tn_watch_idle()
 {
-    static std::unordered_map<const Swig::Director *, TnGoneFlag> *sWatches =
-        new std::unordered_map<const Swig::Director *, TnGoneFlag>;
+    static std::condition_variable *sIdle = new std::condition_variable;
+    return *sIdle;
+}
+
+/* Forwarding object -> its state, from its binding until its watch ends. */
+static std::unordered_map<const Swig::Director *, TnForwardingStatePtr> &tn_watches()
+{
+    static std::unordered_map<const Swig::Director *, TnForwardingStatePtr> *sWatches =
+        new std::unordered_map<const Swig::Director *, TnForwardingStatePtr>;
     return *sWatches;
 }
 
-/* The weak reference's callback: its capsule holds the flag. */
+/* The weak reference's callback: its capsule holds the state. */
 static PyObject *tn_watched_gone(PyObject *aCapsule, PyObject *)
 {
-    TnGoneFlag *gone = static_cast<TnGoneFlag *>(PyCapsule_GetPointer(aCapsule, NULL));
-    if (gone != NULL) {
-        (*gone)->store(true);
+    TnForwardingStatePtr *state = static_cast<TnForwardingStatePtr *>(PyCapsule_GetPointer(aCapsule, NULL));
+    if (state != NULL) {
+        (*state)->mGone.store(true);
     }
     PyErr_Clear();
     return SWIG_Py_Void();
 }
 static PyMethodDef tn_watched_gone_method = {"gone", tn_watched_gone, METH_O, NULL};
 
-static void tn_gone_flag_free(PyObject *aCapsule)
+static void tn_state_capsule_free(PyObject *aCapsule)
 {
-    delete static_cast<TnGoneFlag *>(PyCapsule_GetPointer(aCapsule, NULL));
+    delete static_cast<TnForwardingStatePtr *>(PyCapsule_GetPointer(aCapsule, NULL));
+}
+
+/* Refuses a forwarding object's calls from now on and waits for those in
+ * progress on other threads; the interpreter lock, when this thread holds
+ * it, is released while waiting. */
+static void tn_director_retire(const Swig::Director *aDirector)
+{
+    std::unique_lock<std::mutex> lock(tn_watch_mutex());
+    const auto found = tn_watches().find(aDirector);
+    if (found == tn_watches().end()) {
+        return;
+    }
+    const TnForwardingStatePtr state = found->second;
+    state->mRetired = true;
+    const std::thread::id self = std::this_thread::get_id();
+    const auto busy = [&] {
+        return std::any_of(state->mCalls.begin(), state->mCalls.end(),
+                           [&](std::thread::id aThread) { return aThread != self; });
+    };
+    if (!busy()) {
+        return;
+    }
+    PyThreadState *saved = Py_IsInitialized() && PyThreadState_GetUnchecked() != NULL ? PyEval_SaveThread() : NULL;
+    tn_watch_idle().wait(lock, [&] { return !busy(); });
+    lock.unlock();
+    if (saved != NULL) {
+        PyEval_RestoreThread(saved);
+    }
 }
 
 /* The watch, an item of the forwarding object's owner record: it ends with
- * the forwarding object. */
+ * the forwarding object, and holds the weak reference (or the reference). */
 class TnDirectorWatch
 {
 public:
@@ -370,12 +429,14 @@ public:
 
     ~TnDirectorWatch()
     {
+        tn_director_retire(mDirector);
         {
             std::lock_guard<std::mutex> lock(tn_watch_mutex());
             tn_watches().erase(mDirector);
         }
         // Once the interpreter shuts down the reference is left to it (the
-        // flag it may still set lives in the callback's capsule).
+        // state the weak reference's callback may still set lives in the
+        // callback's capsule).
         if (mReference != NULL && ((Py_IsInitialized() && !Py_IsFinalizing()) || PyGILState_Check())) {
             PyGILState_STATE state = PyGILState_Ensure();
             Py_DECREF(mReference);
@@ -391,42 +452,52 @@ private:
 /* Binds a new forwarding object to the watch of its Python object. */
 static void tn_director_bind(Swig::Director *aDirector)
 {
-    PyGILState_STATE state = PyGILState_Ensure();
+    PyGILState_STATE gil = PyGILState_Ensure();
     PyObject *self = aDirector->swig_get_self();
     if (self != NULL) {
         PyObject *pending = PyErr_GetRaisedException();
-        TnGoneFlag gone = std::make_shared<std::atomic<bool> >(false);
-        PyObject *reference = NULL;
-        TnGoneFlag *held = new TnGoneFlag(gone);
-        PyObject *capsule = PyCapsule_New(held, NULL, tn_gone_flag_free);
+        TnForwardingStatePtr state = std::make_shared<TnForwardingState>();
+        TnForwardingStatePtr *held = new TnForwardingStatePtr(state);
+        PyObject *capsule = PyCapsule_New(held, NULL, tn_state_capsule_free);
         if (capsule == NULL) {
             delete held;
         }
         PyObject *callback = capsule != NULL ? PyCFunction_New(&tn_watched_gone_method, capsule) : NULL;
         Py_XDECREF(capsule);
-        reference = callback != NULL ? PyWeakref_NewRef(self, callback) : NULL;
+        PyObject *reference = callback != NULL ? PyWeakref_NewRef(self, callback) : NULL;
         Py_XDECREF(callback);
         if (reference == NULL) {
             PyErr_Clear();
-            aDirector->swig_disown();
-        } else {
+            reference = Py_NewRef(self);
+        }
+        {
             std::lock_guard<std::mutex> lock(tn_watch_mutex());
-            tn_watches()[aDirector] = gone;
+            tn_watches()[aDirector] = state;
         }
         aDirector->swig_acquire_ownership(new TnDirectorWatch(aDirector, reference));
         PyErr_SetRaisedException(pending);
     }
-    PyGILState_Release(state);
+    PyGILState_Release(gil);
 }
 #undef SWIG_DIRECTOR_RGTR
 #define SWIG_DIRECTOR_RGTR(ARG1, ARG2) tn_director_bind(ARG2)
 
-/* Whether the forwarding object's Python object is still there. */
+/* The state of a forwarding object that takes calls (bound, its Python
+ * object still there, not retired), else null; tn_watch_mutex is held. */
+static TnForwardingStatePtr tn_taking_calls(const Swig::Director *aDirector)
+{
+    const auto found = tn_watches().find(aDirector);
+    if (found == tn_watches().end() || found->second->mGone.load() || found->second->mRetired) {
+        return TnForwardingStatePtr();
+    }
+    return found->second;
+}
+
+/* Whether the forwarding object takes calls. */
 static bool tn_director_bound(const Swig::Director *aDirector)
 {
     std::lock_guard<std::mutex> lock(tn_watch_mutex());
-    const auto found = tn_watches().find(aDirector);
-    return found == tn_watches().end() || !found->second->load();
+    return tn_taking_calls(aDirector) != NULL;
 }
 
 /* The SDK class a forwarding object stands for, as its messages name it. */
@@ -446,19 +517,50 @@ static std::string tn_director_class_name(const Swig::Director *aDirector)
     return name;
 }
 
-/* The start of every forwarded call, with the interpreter lock taken by
- * BLOCK: a call for a Python object that has gone is refused. */
-static void tn_director_check_bound(const Swig::Director *aDirector)
+/* A forwarded call in progress, from its start with the interpreter lock
+ * taken by BLOCK to its end: a call for a forwarding object that does not
+ * take calls is refused. */
+class TnForwardingCall
 {
-    if (!tn_director_bound(aDirector)) {
-        const std::string message =
-            "'self' uninitialized, maybe you forgot to call " + tn_director_class_name(aDirector) + ".__init__.";
-        Swig::DirectorException::raise(message.c_str());
+public:
+    explicit TnForwardingCall(const Swig::Director *aDirector)
+    {
+        {
+            std::lock_guard<std::mutex> lock(tn_watch_mutex());
+            mState = tn_taking_calls(aDirector);
+            if (mState) {
+                mState->mCalls.push_back(std::this_thread::get_id());
+            }
+        }
+        if (!mState) {
+            const std::string message =
+                "'self' uninitialized, maybe you forgot to call " + tn_director_class_name(aDirector) + ".__init__.";
+            Swig::DirectorException::raise(message.c_str());
+        }
     }
-}
+    TnForwardingCall(const TnForwardingCall &) = delete;
+    TnForwardingCall &operator=(const TnForwardingCall &) = delete;
+
+    ~TnForwardingCall()
+    {
+        bool retired = false;
+        {
+            std::lock_guard<std::mutex> lock(tn_watch_mutex());
+            std::vector<std::thread::id> &calls = mState->mCalls;
+            calls.erase(std::find(calls.begin(), calls.end(), std::this_thread::get_id()));
+            retired = mState->mRetired;
+        }
+        if (retired) {
+            tn_watch_idle().notify_all();
+        }
+    }
+
+private:
+    TnForwardingStatePtr mState;
+};
 #define TN_FORWARDING_CALL(BLOCK) \
     BLOCK _swig_thread_block;     \
-    tn_director_check_bound(this)
+    TnForwardingCall _tn_forwarding_call(this)
 #else
 #define TN_FORWARDING_CALL(BLOCK) BLOCK _swig_thread_block
 #endif
@@ -635,7 +737,8 @@ TN_SELF_CONVERSION(1)
 /* Classes Python may override (forwarding objects). Their `disown_` function
  * takes its reference on the Python object here, while converting `self`
  * with the interpreter lock held: the runtime's own disown call, made with
- * the lock released, then finds it taken and does nothing. */
+ * the lock released, then finds it taken and does nothing. Their `delete_`
+ * function retires the forwarding object before deleting it. */
 %{
 static inline bool tn_is_disown(const char *aName)
 {
@@ -650,6 +753,12 @@ TN_SELF_CONVERSION(1)
     Swig::Director *director = SWIG_DIRECTOR_CAST($1);
     if (director && tn_director_bound(director)) {
       director->swig_disown();
+    }
+  }
+  if (tn_is_destructor("$symname") && $1 != NULL) {
+    Swig::Director *director = SWIG_DIRECTOR_CAST($1);
+    if (director) {
+      tn_director_retire(director);
     }
   }
 }

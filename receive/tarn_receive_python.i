@@ -1,7 +1,7 @@
 /* The receive module: its own copies of the core types and GenICam
  * parameters, device control (devices, their event sink, adapter, serial
- * port and firmware updater), streams and the pipeline, and, later, buffer
- * conversion. */
+ * port and firmware updater), streams and the pipeline, and buffer
+ * conversion with the compression filters. */
 %module(directors="1") tarn_receive_313
 
 %include "tn_runtime.i"
@@ -28,6 +28,7 @@ TN_IMPORT_NUMPY
 %include "tn_device.i"
 %include "tn_device_parts.i"
 %include "tn_stream.i"
+%include "tn_convert.i"
 
 /* Enumerations the module passes as pointer types: the pixel type of images
  * and conversions, and the GenICam node properties. */

@@ -22,7 +22,7 @@ assert tarn_edge_313.TnSoftDeviceGEV().GetInfo() is None
 libs = pathlib.Path(_tarn_base_313.__file__).resolve().parent / "tarn.libs"
 loaded = open("/proc/self/maps").read()
 for name in ("libTnBase.so", "libTnGenICam.so", "libTnBuffer.so", "libTnSystem.so", "libTnGevProtocol.so",
-             "libTnDevice.so", "libTnSerial.so", "libTnUpdaterLib.so", "libTnSoftDeviceGEV.so",
+             "libTnDevice.so", "libTnSerial.so", "libTnUpdaterLib.so", "libTnBufferReceive.so", "libTnSoftDeviceGEV.so",
              "libTnTransmitter.so", "libTnVirtualDevice.so"):
     assert (libs / name).is_file(), f"{name} is missing from {libs}"
     assert str(libs / name) in loaded, f"{name} was not loaded from {libs}"

@@ -4,10 +4,17 @@
 #include "TnMultiPartContainer.h"
 
 using tn::buffer::BufferCore;
+using tn::buffer::GenDCManager;
 
 ITnChunkData::~ITnChunkData() = default;
 
 ITnH264AccessUnit::~ITnH264AccessUnit() = default;
+
+ITnGenericDataContainer::~ITnGenericDataContainer() = default;
+ITnGenericDataComponent::~ITnGenericDataComponent() = default;
+ITnGenericDataPart::~ITnGenericDataPart() = default;
+ITnGenDCImage::~ITnGenDCImage() = default;
+ITnGenDCChunkData::~ITnGenDCChunkData() = default;
 
 TnBuffer::TnBuffer(TnPayloadType aPayloadType) : mCore(new BufferCore(*this, aPayloadType))
 {
@@ -344,13 +351,12 @@ const ITnMultiPartContainer *TnBuffer::GetMultiPartContainer() const
 
 ITnGenericDataContainer *TnBuffer::GetGenDC()
 {
-    // GenDC containers are not parsed or built yet.
-    return nullptr;
+    return mCore->GetGenDC();
 }
 
 const ITnGenericDataContainer *TnBuffer::GetGenDC() const
 {
-    return nullptr;
+    return const_cast<TnBuffer *>(this)->GetGenDC();
 }
 
 ITnH264AccessUnit *TnBuffer::GetH264AccessUnit()
@@ -375,12 +381,16 @@ const TnVexmoorCompressed *TnBuffer::GetVexmoorCompressed() const
 
 TnResult TnBuffer::AttachGenDCManager(ITnGenDCManager &aManager)
 {
-    (void)aManager;
     if (GetPayloadType() != TnPayloadTypeGenDC)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("the buffer is not of the GenDC payload type"));
     }
-    return TnResult(TN_NOT_IMPLEMENTED, TnString("GenDC containers are not supported yet"));
+    GenDCManager *lManager = dynamic_cast<GenDCManager *>(&aManager);
+    if (lManager == nullptr)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("not a GenDC manager of the SDK"));
+    }
+    return mCore->AttachGenDCManager(*lManager);
 }
 
 TnVexmoorCompressed::TnVexmoorCompressed(BufferCore &aCore) : mCore(aCore)

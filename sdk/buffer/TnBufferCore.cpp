@@ -1,5 +1,8 @@
 #include "TnBufferCore.h"
 
+#include <string.h>
+#include <sys/mman.h>
+
 #include <new>
 #include <utility>
 
@@ -13,6 +16,10 @@ namespace
 {
 constexpr uint32_t kTagSize = 8;
 constexpr uint64_t kMaximumSize = 0xFFFFFFFFull;
+// Memory of this size and more is asked for in huge pages, as numpy does:
+// whole frames are then read and written with far fewer TLB misses.
+constexpr uint64_t kHugePageSize = 2u << 20;
+constexpr uint64_t kHugePagesFrom = 2 * kHugePageSize;
 
 bool CarriesChunks(TnPayloadType aPayloadType)
 {
@@ -56,7 +63,24 @@ std::unique_ptr<uint8_t[]> AllocateZeroed(uint64_t aSize)
     {
         return nullptr;
     }
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size_t(aSize)]());
+    if (aSize < kHugePagesFrom)
+    {
+        return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size_t(aSize)]());
+    }
+    std::unique_ptr<uint8_t[]> lMemory(new (std::nothrow) uint8_t[size_t(aSize)]);
+    if (lMemory != nullptr)
+    {
+        // The whole huge pages inside the memory, before it is first touched.
+        const uintptr_t lStart = reinterpret_cast<uintptr_t>(lMemory.get());
+        const uintptr_t lFirst = (lStart + kHugePageSize - 1) & ~uintptr_t(kHugePageSize - 1);
+        const uintptr_t lEnd = (lStart + aSize) & ~uintptr_t(kHugePageSize - 1);
+        if (lEnd > lFirst)
+        {
+            madvise(reinterpret_cast<void *>(lFirst), lEnd - lFirst, MADV_HUGEPAGE);
+        }
+        memset(lMemory.get(), 0, size_t(aSize));
+    }
+    return lMemory;
 }
 
 bool ComputeImageSize(const ImageGeometry &aGeometry, uint32_t &aSize)
@@ -130,6 +154,7 @@ void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, s
     mRequiredSize = 0;
     mAcquiredSize = 0;
     mReceivedPayloadSize = 0;
+    mGenDCLength = 0;
     if (mContainer)
     {
         mContainer->OnMainMemoryChanged();
@@ -242,6 +267,7 @@ TnResult BufferCore::Reset(TnPayloadType aPayloadType)
     mGeometry = ImageGeometry();
     mRawPayloadLength = 0;
     mChunkPayloadLength = 0;
+    mGenDCLength = 0;
     mChunks.SetLayoutID(0);
     if (mContainer)
     {
@@ -429,6 +455,9 @@ uint32_t BufferCore::GetPayloadSize() const
     case TnPayloadTypeMultiPart:
         lSize = mContainer ? mContainer->GetPayloadSize() : 0;
         break;
+    case TnPayloadTypeGenDC:
+        lSize = mGenDCLength != 0 ? mGenDCLength : mSize;
+        break;
     default:
         lSize = mSize;
         break;
@@ -522,6 +551,75 @@ TnVexmoorCompressed *BufferCore::GetCompressed()
         mCompressed = new (std::nothrow) TnVexmoorCompressed(*this);
     }
     return mCompressed;
+}
+ITnGenericDataContainer *BufferCore::GetGenDC()
+{
+    if (mPayloadType != TnPayloadTypeGenDC || mData == nullptr)
+    {
+        return nullptr;
+    }
+    if (!mGenDC)
+    {
+        mGenDC.reset(new (std::nothrow) GenDCContainer(*this));
+    }
+    return mGenDC.get();
+}
+
+GenDCBytes BufferCore::GetBytes() const
+{
+    GenDCBytes lBytes;
+    if (mPayloadType != TnPayloadTypeGenDC || mData == nullptr)
+    {
+        return lBytes;
+    }
+    uint64_t lLength = mSize;
+    if (mReceived)
+    {
+        lLength = mReceivedPayloadSize != 0 ? mReceivedPayloadSize : mAcquiredSize;
+    }
+    else if (mGenDCLength != 0)
+    {
+        lLength = mGenDCLength;
+    }
+    lBytes.mData = mData;
+    lBytes.mLength = lLength < mSize ? lLength : mSize;
+    lBytes.mAddressable = mSize;
+    return lBytes;
+}
+
+uint64_t BufferCore::GetReceptionTime() const
+{
+    return mReceptionTime;
+}
+
+TnResult BufferCore::AttachGenDCManager(GenDCManager &aManager)
+{
+    if (mPayloadType != TnPayloadTypeGenDC)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("the buffer is not of the GenDC payload type"));
+    }
+    const uint64_t lTotal = aManager.GetTotalPayloadSize();
+    if (lTotal > kMaximumSize)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("the container is larger than a buffer can be"));
+    }
+    if (lTotal > mSize)
+    {
+        if (mMemory == MemoryKind::Attached)
+        {
+            return TnResult(TN_BUFFER_TOO_SMALL, TnString("the attached memory is smaller than the container"));
+        }
+        const TnResult lAllocated = Alloc(lTotal);
+        if (!lAllocated.IsOK())
+        {
+            return lAllocated;
+        }
+    }
+    uint64_t lWritten = 0;
+    const TnResult lResult = aManager.WriteContainer(mData, mSize, lWritten);
+    mReceived = false;
+    mGenDCLength = lResult.IsOK() ? lWritten : 0;
+    return lResult;
 }
 } // namespace buffer
 } // namespace tn

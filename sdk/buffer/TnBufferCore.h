@@ -11,6 +11,7 @@
 #include "TnBuffer.h"
 #include "TnBufferInternal.h"
 #include "TnChunkArea.h"
+#include "TnGenDCContainer.h"
 
 namespace tn
 {
@@ -34,11 +35,11 @@ std::unique_ptr<uint8_t[]> AllocateZeroed(uint64_t aSize);
 /// beyond 32 bits or for a pixel type without a bit count.
 bool ComputeEffectiveImageSize(const ImageGeometry &aGeometry, uint32_t &aSize);
 
-class BufferCore
+class BufferCore : private GenDCSource
 {
 public:
     BufferCore(TnBuffer &aOwner, TnPayloadType aPayloadType);
-    ~BufferCore();
+    ~BufferCore() override;
 
     BufferCore(const BufferCore &) = delete;
     BufferCore &operator=(const BufferCore &) = delete;
@@ -113,6 +114,14 @@ public:
     ITnH264AccessUnit *GetH264AccessUnit();
     TnVexmoorCompressed *GetCompressed();
 
+    /// The GenDC container over the buffer's memory; null unless the payload
+    /// type is GenDC and the buffer has memory.
+    ITnGenericDataContainer *GetGenDC();
+
+    /// Lays the manager's container into the buffer's memory, allocating
+    /// memory of the container's size when the buffer's own is too small.
+    TnResult AttachGenDCManager(GenDCManager &aManager);
+
     // Values of the block, read and set directly by the buffer and images.
     uint64_t mID = 0;
     uint64_t mBlockID = 0;
@@ -137,6 +146,11 @@ public:
     BufferHolder *mHolder = nullptr; // guarded by the holders' lock
 
 private:
+    /// The container's bytes: a received block's payload, a laid container,
+    /// else the whole memory.
+    GenDCBytes GetBytes() const override;
+    uint64_t GetReceptionTime() const override;
+
     void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned);
     void ClearBlock();
     void Rebind();
@@ -164,6 +178,9 @@ private:
     TnVexmoorCompressed *mCompressed = nullptr;
     std::unique_ptr<MultiPartContainer> mContainer;
     std::unique_ptr<H264AccessUnit> mH264;
+    std::unique_ptr<GenDCContainer> mGenDC;
+    /// Bytes of the container a manager laid into the memory; 0 for none.
+    uint64_t mGenDCLength = 0;
 };
 
 /// A buffer's chunk-data payload (TnChunkData.cpp); null without memory.

@@ -170,11 +170,14 @@ struct SerialPortState
     }
 
     // Takes the bytes into the receive buffer, dropping the oldest beyond
-    // its capacity.
+    // its capacity. Echo sinks and the count hear of the bytes before a reader
+    // can take them, so whoever has read them finds both up to date.
     void Deliver(const uint8_t *aData, size_t aSize)
     {
+        TellEchoSinks([&](TnDeviceSerialPortEchoSink *aSink) { aSink->OnRead(aData, static_cast<uint32_t>(aSize)); });
         {
             std::lock_guard<std::mutex> lLock(mMutex);
+            mReceivedCount += aSize;
             mReceived.insert(mReceived.end(), aData, aData + aSize);
             if (mReceived.size() > mCapacity)
             {
@@ -182,9 +185,7 @@ struct SerialPortState
                                 mReceived.begin() + static_cast<std::ptrdiff_t>(mReceived.size() - mCapacity));
             }
         }
-        mReceivedCount += aSize;
         mChanged.notify_all();
-        TellEchoSinks([&](TnDeviceSerialPortEchoSink *aSink) { aSink->OnRead(aData, static_cast<uint32_t>(aSize)); });
     }
 
     // Fetches the device's next message; false when there was none (or the

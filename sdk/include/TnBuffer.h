@@ -237,12 +237,13 @@ public:
     /// TnPayloadTypeMultiPart.
     const ITnMultiPartContainer *GetMultiPartContainer() const;
 
-    /// The GenDC container; null unless the payload type is TnPayloadTypeGenDC
-    /// and a container has been received or built.
+    /// The GenDC container in the buffer's memory: a received block's
+    /// payload, the container a manager laid into it, or else the whole
+    /// memory. Null unless the payload type is TnPayloadTypeGenDC and the
+    /// buffer has memory.
     ITnGenericDataContainer *GetGenDC();
 
-    /// The GenDC container; null unless the payload type is TnPayloadTypeGenDC
-    /// and a container has been received or built.
+    /// The GenDC container in the buffer's memory, as the other form.
     const ITnGenericDataContainer *GetGenDC() const;
 
     /// The H.264 access unit; null unless the payload type is
@@ -261,12 +262,16 @@ public:
     /// TnPayloadTypeVexmoorCompressed.
     const TnVexmoorCompressed *GetVexmoorCompressed() const;
 
-    /// Attaches the GenDC manager whose container descriptor the buffer is to
-    /// carry; the buffer must have been reset to TnPayloadTypeGenDC and the
-    /// descriptor be complete.
+    /// Attaches the GenDC manager whose container the buffer is to carry: the
+    /// buffer must have been reset to TnPayloadTypeGenDC and the descriptor be
+    /// complete. The container is laid into the buffer's memory, which is
+    /// allocated anew when it is smaller than the container; the parts' data
+    /// is then filled in place through GetGenDC.
     ///
-    /// Returns TN_INVALID_PARAMETER for a buffer of another payload type, and
-    /// TN_NOT_IMPLEMENTED until the SDK builds GenDC containers.
+    /// Returns TN_INVALID_PARAMETER for a buffer of another payload type, a
+    /// manager that is not the SDK's or a container beyond 4 GiB,
+    /// TN_BUFFER_TOO_SMALL when attached memory cannot hold the container and
+    /// TN_NOT_ENOUGH_MEMORY when memory cannot be had.
     TnResult AttachGenDCManager(ITnGenDCManager &aManager);
 
 #ifndef SWIG

@@ -117,7 +117,7 @@ enum : int32_t
 };
 
 /// Component types of GenDC data.
-enum TnGenDCComponentType
+enum TnComponentType
 {
     TnComponentUndefined = 0x0000,
     TnComponentIntensity = 0x0001,
@@ -134,8 +134,8 @@ enum TnGenDCComponentType
     TnComponentReserved = 0xFFFF
 };
 
-/// Header fields a GenDC value refers to.
-enum TnGenDCValueField
+/// The flags of a container's variable-fields group, in their bit order.
+enum TnGenDCVariableField
 {
     TnGenDCVFDataSize = 0x0000,
     TnGenDCVFSizeX = 0x0001,

@@ -29,46 +29,6 @@ bool IsBoundToValue(FeatureKind aKind)
 }
 } // namespace
 
-const char *KindName(FeatureKind aKind)
-{
-    switch (aKind)
-    {
-    case FeatureKind::Integer:
-        return "Integer";
-    case FeatureKind::Float:
-        return "Float";
-    case FeatureKind::String:
-        return "String";
-    case FeatureKind::Register:
-        return "Register";
-    case FeatureKind::Boolean:
-        return "Boolean";
-    case FeatureKind::Command:
-        return "Command";
-    case FeatureKind::Enumeration:
-        return "Enumeration";
-    case FeatureKind::IntSwissKnife:
-        return "IntSwissKnife";
-    case FeatureKind::FloatSwissKnife:
-        return "SwissKnife";
-    case FeatureKind::IntConverter:
-        return "IntConverter";
-    case FeatureKind::FloatConverter:
-        return "Converter";
-    }
-    return "Node";
-}
-
-bool IsFeatureName(const std::string &aName)
-{
-    if (aName.empty() || !isalpha(static_cast<unsigned char>(aName[0])))
-    {
-        return false;
-    }
-    return std::all_of(aName.begin(), aName.end(),
-                       [](char aChar) { return isalnum(static_cast<unsigned char>(aChar)) || aChar == '_'; });
-}
-
 TnGenApiFactory::TnGenApiFactory(TnRegisterMap &aMap) : mMap(aMap), mOpen(true), mOwner(-1), mPersistOrder(0) {}
 
 TnGenApiFactory::~TnGenApiFactory() = default;
@@ -306,7 +266,6 @@ TnResult TnGenApiFactory::CheckPending(FeatureKind aKind, ITnRegister *aRegister
             return Failure(TN_INVALID_PARAMETER, lWhat + ": its register '" + lReg->GetNameText() + "' has " +
                                                      std::to_string(lReg->GetLength()) + " bytes, not 4 or 8");
         }
-        aBinding.mRegister = lReg;
         aBinding.mAddress = lReg->GetAddress();
         aBinding.mLength = static_cast<uint32_t>(lReg->GetLength());
         aBinding.mReadable = lReg->IsReadable();
@@ -352,15 +311,17 @@ TnResult TnGenApiFactory::CheckPending(FeatureKind aKind, ITnRegister *aRegister
 void TnGenApiFactory::Commit(FeatureSpec &aFeature)
 {
     aFeature.mOwner = mOwner;
-    if (aFeature.mHasRegister && aFeature.mRegister.mRegister != nullptr)
+    const std::shared_ptr<TnRegister> lRegister =
+        aFeature.mHasRegister ? mMap.Find(aFeature.mRegister.mAddress) : nullptr;
+    if (lRegister != nullptr)
     {
         if (aFeature.mStreamable)
         {
-            aFeature.mRegister.mRegister->SetPersistence(aFeature.mName, ++mPersistOrder);
+            lRegister->SetPersistence(aFeature.mName, ++mPersistOrder);
         }
         if (aFeature.mKind == FeatureKind::Command)
         {
-            aFeature.mRegister.mRegister->SetSelfClearing(true);
+            lRegister->SetSelfClearing(true);
         }
     }
     mFeatures.push_back(aFeature);

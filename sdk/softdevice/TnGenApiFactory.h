@@ -1,5 +1,5 @@
 // The feature factory: collects the program's features (ITnGenApiFactory)
-// and the device's own, for TnDescription to turn into GenICam XML.
+// and the device's own, for libTnGenICam's writer to turn into GenICam XML.
 #ifndef TN_GENAPI_FACTORY_H
 #define TN_GENAPI_FACTORY_H
 
@@ -9,13 +9,22 @@
 #include <vector>
 
 #include "ITnGenApiFactory.h"
-#include "TnFeatureModel.h"
+#include "TnGenApiWriter.h"
 #include "TnRegisterMap.h"
 
 namespace tn
 {
 namespace softdevice
 {
+using genicam::EnumEntrySpec;
+using genicam::FeatureChange;
+using genicam::FeatureKind;
+using genicam::FeatureSpec;
+using genicam::IsFeatureName;
+using genicam::KindName;
+using genicam::MappingSpec;
+using genicam::RegisterBinding;
+
 class TnGenApiFactory final : public ITnGenApiFactory
 {
 public:
@@ -85,8 +94,8 @@ public:
     // The device's side.
     /// Features created from now on belong to source aOwner (-1: the device).
     void SetOwner(int aOwner);
-    /// Adds a feature as it is (the device's own, with mDeviceManaged set);
-    /// a register-bound streamable feature makes its register persistent.
+    /// Adds a feature as it is (one of the device's own); a streamable
+    /// feature bound to a register of the map makes the register persistent.
     void AddFeature(const FeatureSpec &aFeature);
     /// After Close the attribute operations do nothing and the others answer
     /// TN_STATE_ERROR, so that a factory kept past its callback harms nothing.

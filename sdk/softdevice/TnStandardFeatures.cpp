@@ -89,7 +89,6 @@ public:
         mSpec.mCategory = aCategory != nullptr ? aCategory : "";
         mSpec.mOwner = aOwner;
         mSpec.mNameSpace = TnGenNameSpaceStandard;
-        mSpec.mDeviceManaged = true;
         mSpec.mCache = TnGenCacheNone;
     }
 
@@ -98,7 +97,6 @@ public:
     {
         mSpec.mHasRegister = true;
         RegisterBinding &lBinding = mSpec.mRegister;
-        lBinding.mRegister = const_cast<TnRegister *>(aRegister);
         lBinding.mAddress = aRegister->GetAddress();
         lBinding.mLength = static_cast<uint32_t>(aRegister->GetLength());
         lBinding.mReadable = aRegister->IsReadable();
@@ -685,9 +683,11 @@ TnResult BuildDeviceDescription(TnRegisterMap &aMap, const TnStandardConfig &aCo
     uint64_t lOrder = 0;
     for (FeatureSpec &lFeature : lFeatures)
     {
-        if (lFeature.mStreamable && lFeature.mHasRegister && lFeature.mRegister.mRegister != nullptr)
+        const std::shared_ptr<TnRegister> lRegister =
+            lFeature.mStreamable && lFeature.mHasRegister ? aMap.Find(lFeature.mRegister.mAddress) : nullptr;
+        if (lRegister != nullptr)
         {
-            lFeature.mRegister.mRegister->SetPersistence(lFeature.mName, ++lOrder);
+            lRegister->SetPersistence(lFeature.mName, ++lOrder);
         }
     }
     for (FeatureSpec &lFeature : aFactory.GetFeatures())
@@ -696,7 +696,7 @@ TnResult BuildDeviceDescription(TnRegisterMap &aMap, const TnStandardConfig &aCo
     }
     TnDescriptionInfo lInfo = aInfo;
     lInfo.mSourceCount = static_cast<int>(aRegisters.mSources.size());
-    TnResult lResult = BuildDescription(lFeatures, aFactory.GetChanges(), lInfo, aXml);
+    TnResult lResult = genicam::WriteDescription(lFeatures, aFactory.GetChanges(), lInfo, aXml);
     if (!lResult.IsOK())
     {
         return lResult;

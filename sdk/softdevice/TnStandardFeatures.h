@@ -29,7 +29,6 @@
 #include <utility>
 #include <vector>
 
-#include "TnDescription.h"
 #include "TnGenApiFactory.h"
 #include "TnPixelType.h"
 #include "TnRegisterMap.h"
@@ -79,6 +78,19 @@ struct TnDeviceIdentity
     uint32_t mGvcpCapability = 0; // 0: user-defined name, write memory, packet resend, events, pending answer
     uint64_t mTimestampTickFrequency = 1000000000;
     uint32_t mHeartbeatTimeout = 3000;
+};
+
+/// The description's identity: the device's own until the program changes it.
+struct TnDescriptionInfo : genicam::DescriptionInfo
+{
+    TnDescriptionInfo()
+    {
+        mModelName = "SoftDevice";
+        mVendorName = "Tarn";
+        mToolTip = "Software GigE Vision device";
+        mProductGuid = "7A1E5D30-0000-4000-8000-000000000001";
+        mVersionGuid = "7A1E5D30-0000-4000-8000-000000000002";
+    }
 };
 
 struct TnStandardConfig

@@ -297,3 +297,21 @@ unsigned int ResponderSendEvent(TestResponder *aResponder, unsigned int aEventId
     return result.GetCode();
 }
 %}
+
+/* GenDC: the send side's manager, which the software device hands to its
+ * sources, made here on its own. */
+%{
+#include "TnGenDCContainer.h"
+%}
+class ITnGenDCManager;
+%inline %{
+ITnGenDCManager *NewGenDCManager()
+{
+    return new tn::buffer::GenDCManager;
+}
+
+void DeleteGenDCManager(ITnGenDCManager *aManager)
+{
+    delete static_cast<tn::buffer::GenDCManager *>(aManager);
+}
+%}

@@ -37,6 +37,9 @@ sys.path.insert(0, str(HERE.parent))
 
 import figures  # noqa: E402
 
+sys.path.insert(0, str(HERE.parent / "gendc"))
+import gendc_packing  # noqa: E402
+
 XML = HERE.parent / "data" / "genicam" / "camera.xml"
 
 # Functions that wait on the network for the detection timeout: they are
@@ -185,6 +188,8 @@ class Pools:
             add(FailingSink)
         if hasattr(tarn, "TnBuffer"):
             self._buffers(tarn, add)
+        if hasattr(tarn, "ITnGenericDataContainer") and any(k in name for k in ("GenDC", "Generic", "H264", "Buffer")):
+            self._gendc(tarn, add)
         if hasattr(tarn, "TnSystem"):
             self._discovery(tarn, add)
         if self.hooks is not None and hasattr(tarn, "TnGenParameterArray"):
@@ -193,6 +198,8 @@ class Pools:
             self._devices(tarn, add)
         if hasattr(tarn, "TnSoftDeviceGEV"):
             self._edge(tarn, add)
+        if hasattr(tarn, "TnBufferConverter") and ("Convert" in name or "Filter" in name):
+            self._conversion(tarn, add)
         # A constructor without arguments of every other class.
         for name in sorted(vars(tarn)):
             cls = getattr(tarn, name)
@@ -238,6 +245,77 @@ class Pools:
             memory = np.zeros(64, np.uint8)
             self.kept.append(memory)
             attached.Attach(memory)
+
+    def _conversion(self, tarn, add):
+        """What the converter and the filters take: images of the types they
+        read (Bayer, packed, YUV, RGB, one without memory), destinations
+        (owned, attached and too small, not an image), and compressed buffers
+        whole, cut short and damaged."""
+        base = sys.modules.get("tarn_base_313")
+        if base is None:
+            return
+        rng = np.random.default_rng(7)
+        images = []
+        for pixel_type, width, height in [(base.TnPixelBayerRG8, 33, 17), (base.TnPixelMono12p, 31, 5),
+                                          (base.TnPixelYUV422_8, 9, 4), (base.TnPixelRGB8, 16, 16)]:
+            image = add(base.TnBuffer)
+            if image is not None and image.GetImage().Alloc(width, height, pixel_type).IsOK():
+                view = image.GetDataPointer()
+                view[:] = rng.integers(0, 256, view.size)
+                images.append(image)
+                add(image.GetImage)
+        empty = add(base.TnBuffer)
+        if empty is not None:
+            empty.GetImage().Alloc(4, 4, base.TnPixelRGB8)
+            empty.Free()
+        owned = add(base.TnBuffer)
+        if owned is not None:
+            owned.GetImage().Alloc(1, 1, base.TnPixelRGB8)
+        memory = np.zeros((2, 2, 3), np.uint8)
+        self.kept.append(memory)
+        attached = add(base.TnBuffer)
+        if attached is not None:
+            attached.GetImage().Attach(memory, base.TnPixelBGRa8)
+        add(lambda: base.TnBuffer(base.TnPayloadTypeRawData))
+        compressed = add(base.TnBuffer)
+        if compressed is None or not images or not tarn.TnCompressionFilter().Execute(images[0], compressed)[0].IsOK():
+            return
+        whole = compressed.GetDataPointer()[: compressed.GetPayloadSize()].copy()
+        for damage in ("cut", "flipped"):
+            damaged = whole[:100].copy() if damage == "cut" else whole.copy()
+            if damage == "flipped":
+                damaged[rng.integers(80, damaged.size, 8)] ^= 0x10
+            self.kept.append(damaged)
+            buffer = add(lambda: base.TnBuffer(base.TnPayloadTypeVexmoorCompressed))
+            if buffer is not None:
+                buffer.Attach(damaged)
+
+    def _gendc(self, tarn, add):
+        """A buffer over a packed GenDC container and a manager's container
+        (never freed), with every component, part, view and header of both."""
+        memory = np.frombuffer(bytearray(gendc_packing.pack(gendc_packing.sample(4)).data), np.uint8)
+        self.kept.append(memory)
+        buffer = add(lambda: tarn.TnBuffer(tarn.TnPayloadTypeGenDC))
+        containers = []
+        if buffer is not None and buffer.Attach(memory).IsOK():
+            containers.append(add(buffer.GetGenDC))
+        if self.hooks is not None:
+            manager = add(self.hooks.NewGenDCManager)
+            built = manager.GetGenDC()
+            component = built.GetComponent(built.AddComponent(tarn.TnComponentIntensity))
+            component.AddPart(tarn.TnGenDCPart2DH264, 1)
+            component.AddPart(tarn.TnGenDCPartMetadataGenICamChunk, 0)
+            containers.append(add(manager.GetGenDC))
+        for container in filter(None, containers):
+            add(container.GetMutableHeader)
+            for component in container:
+                add(lambda: component)
+                add(component.GetMutableHeader)
+                for part in component:
+                    add(lambda: part)
+                    for getter in ("GetMutableHeader", "GetGenDCImage", "GetGenDCChunkData", "GetGenDCChunkWriter",
+                                   "Get2DHeader", "GetH264Header", "GetGenICamChunkHeader", "Get1DHeader"):
+                        add(getattr(part, getter))
 
     def _discovery(self, tarn, add):
         add(tarn.TnSystem)

@@ -143,16 +143,6 @@ TEST(Buffer, HandsOutThePayloadInterfaceOfItsType)
     EXPECT_EQ(lBuffer.GetRawData(), lRaw);
 }
 
-TEST(Buffer, GenDCIsNotBuiltYet)
-{
-    TnBuffer lBuffer(TnPayloadTypeImage);
-    ITnGenDCManager *lManager = reinterpret_cast<ITnGenDCManager *>(&lBuffer); // never dereferenced
-    EXPECT_EQ(lBuffer.AttachGenDCManager(*lManager).GetCode(), TN_INVALID_PARAMETER);
-    lBuffer.Reset(TnPayloadTypeGenDC);
-    EXPECT_EQ(lBuffer.GetGenDC(), nullptr);
-    EXPECT_EQ(lBuffer.AttachGenDCManager(*lManager).GetCode(), TN_NOT_IMPLEMENTED);
-}
-
 TEST(Buffer, MissingPacketGroupsOutOfRange)
 {
     TnBuffer lBuffer;

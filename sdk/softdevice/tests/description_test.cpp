@@ -3,19 +3,11 @@
 // through them reaches the registers and their sinks.
 #include <gtest/gtest.h>
 
-#include <libxml/parser.h>
-#include <libxml/tree.h>
 #include <math.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <map>
 
 #include "SoftDeviceTestUtil.h"
-#include "TnDescription.h"
-#include "TnGenApiFactory.h"
+#include "TnStandardFeatures.h"
 
 using namespace tn::softdevice;
 using namespace tn::softdevice::test;
@@ -26,7 +18,7 @@ namespace
 std::string Build(TnGenApiFactory &aFactory, const TnDescriptionInfo &aInfo, TnResult &aResult)
 {
     std::string lXml;
-    aResult = BuildDescription(aFactory.GetFeatures(), aFactory.GetChanges(), aInfo, lXml);
+    aResult = tn::genicam::WriteDescription(aFactory.GetFeatures(), aFactory.GetChanges(), aInfo, lXml);
     return lXml;
 }
 
@@ -161,10 +153,6 @@ struct EveryKind
         *mLutValue, *mTemperature, *mSecret;
 };
 
-bool Mentions(const TnResult &aResult, const std::string &aText)
-{
-    return Text(aResult).find(aText) != std::string::npos;
-}
 } // namespace
 
 TEST(Description, EveryKindLoadsAndReachesRegisters)
@@ -298,160 +286,6 @@ TEST(Description, RefusedWritesKeepTheRegisterAndReportAStatus)
     EXPECT_EQ(tn::gev::kGvcpStatusBusy, lClient.mPort->mLastStatus);
 }
 
-TEST(Description, XmlFollowsTheGenApiSchema)
-{
-    EveryKind lDevice;
-    ASSERT_TRUE(*lDevice.Connect());
-    const std::string &lXml = lDevice.mXml;
-    std::unique_ptr<xmlDoc, void (*)(xmlDoc *)> lDocument(
-        xmlReadMemory(lXml.data(), static_cast<int>(lXml.size()), "device.xml", nullptr, XML_PARSE_NONET), xmlFreeDoc);
-    ASSERT_TRUE(lDocument);
-    xmlNodePtr lRoot = xmlDocGetRootElement(lDocument.get());
-    EXPECT_STREQ("RegisterDescription", reinterpret_cast<const char *>(lRoot->name));
-    ASSERT_NE(nullptr, lRoot->ns);
-    EXPECT_STREQ("http://www.genicam.org/GenApi/Version_1_1", reinterpret_cast<const char *>(lRoot->ns->href));
-    for (const char *lAttribute :
-         {"ModelName", "VendorName", "SchemaMajorVersion", "SchemaMinorVersion", "SchemaSubMinorVersion",
-          "MajorVersion", "MinorVersion", "SubMinorVersion", "ProductGuid", "VersionGuid", "StandardNameSpace"})
-    {
-        EXPECT_TRUE(xmlHasProp(lRoot, BAD_CAST lAttribute)) << lAttribute;
-    }
-
-    // Element order inside each node, as the schema has it.
-    const std::vector<std::string> lOrder = {"ToolTip",      "Description",  "DisplayName",
-                                             "Visibility",   "EventID",      "pIsImplemented",
-                                             "pIsAvailable", "pIsLocked",    "ImposedAccessMode",
-                                             "Streamable",   "EnumEntry",    "pVariable",
-                                             "Formula",      "FormulaTo",    "FormulaFrom",
-                                             "pValue",       "pFeature",     "Address",
-                                             "pAddress",     "pIndex",       "Length",
-                                             "AccessMode",   "pPort",        "Cachable",
-                                             "PollingTime",  "pInvalidator", "LSB",
-                                             "MSB",          "Sign",         "Endianess",
-                                             "ChunkID",      "OnValue",      "OffValue",
-                                             "CommandValue", "Min",          "pMin",
-                                             "Max",          "pMax",         "Inc",
-                                             "pInc",         "Unit",         "Representation",
-                                             "pSelected"};
-    std::map<std::string, int> lSeen;
-    for (xmlNodePtr lNode = lRoot->children; lNode != nullptr; lNode = lNode->next)
-    {
-        if (lNode->type != XML_ELEMENT_NODE)
-        {
-            continue;
-        }
-        xmlChar *lName = xmlGetProp(lNode, BAD_CAST "Name");
-        ASSERT_NE(nullptr, lName);
-        EXPECT_EQ(0, lSeen[reinterpret_cast<const char *>(lName)]++) << "node defined twice: " << lName;
-        size_t lLast = 0;
-        for (xmlNodePtr lChild = lNode->children; lChild != nullptr; lChild = lChild->next)
-        {
-            if (lChild->type != XML_ELEMENT_NODE)
-            {
-                continue;
-            }
-            const auto lFound = std::find(lOrder.begin(), lOrder.end(), reinterpret_cast<const char *>(lChild->name));
-            ASSERT_NE(lOrder.end(), lFound) << lChild->name << " in " << lName;
-            // pValue of a converter comes after its formulas, that of other nodes after Streamable.
-            const size_t lPosition = static_cast<size_t>(lFound - lOrder.begin());
-            EXPECT_LE(lLast, lPosition) << lChild->name << " out of order in " << lName;
-            lLast = lPosition;
-        }
-        xmlFree(lName);
-    }
-    EXPECT_EQ(1, lSeen["Device"]);
-    EXPECT_EQ(1, lSeen["Root"]);
-    EXPECT_EQ(1, lSeen["ChunkPort_00004001"]);
-    EXPECT_EQ(1, lSeen["EventPort_9001"]);
-    // Text is escaped by the writer, not by hand.
-    EXPECT_NE(std::string::npos, lXml.find("Gain &lt;in&gt; dB &amp; more"));
-    // The event feature counts from the end of the event header.
-    EXPECT_NE(std::string::npos, lXml.find("<Address>0x10</Address>"));
-}
-
-TEST(Description, FailuresNameTheFeature)
-{
-    struct Case
-    {
-        const char *mFeature;
-        const char *mText;
-        std::function<void(TnRegisterMap &, TnGenApiFactory &)> mMake;
-    };
-    const Case lCases[] = {
-        {"Twice", "different kinds",
-         [](TnRegisterMap &aMap, TnGenApiFactory &aFactory) {
-             aFactory.SetName("Twice");
-             aFactory.CreateInteger(AddReg(aMap, "A", 0xA000, 4));
-             aFactory.SetName("Twice");
-             aFactory.CreateFloat(AddReg(aMap, "B", 0xA004, 4));
-         }},
-        {"Copy", "created twice",
-         [](TnRegisterMap &aMap, TnGenApiFactory &aFactory) {
-             aFactory.SetName("Copy");
-             aFactory.CreateInteger(AddReg(aMap, "A", 0xA000, 4));
-             aFactory.SetName("Copy");
-             aFactory.CreateInteger(AddReg(aMap, "B", 0xA004, 4));
-         }},
-        {"Alias", "'Missing'",
-         [](TnRegisterMap &, TnGenApiFactory &aFactory) {
-             aFactory.SetName("Alias");
-             aFactory.SetPValue("Missing");
-             aFactory.CreateInteger();
-         }},
-        {"Knife", "formula",
-         [](TnRegisterMap &aMap, TnGenApiFactory &aFactory) {
-             aFactory.SetName("Value");
-             aFactory.CreateInteger(AddReg(aMap, "A", 0xA000, 4));
-             aFactory.SetName("Knife");
-             aFactory.AddVariable("Value");
-             aFactory.CreateIntSwissKnife("Value * (2 +");
-         }},
-        {"Knife", "Other",
-         [](TnRegisterMap &aMap, TnGenApiFactory &aFactory) {
-             aFactory.SetName("Value");
-             aFactory.CreateInteger(AddReg(aMap, "A", 0xA000, 4));
-             aFactory.SetName("Knife");
-             aFactory.AddVariable("Value");
-             aFactory.CreateIntSwissKnife("Value + Other");
-         }},
-        {"Width", "TLParamsLocked",
-         [](TnRegisterMap &aMap, TnGenApiFactory &aFactory) {
-             aFactory.SetName("Width");
-             aFactory.SetTLLocked(true);
-             aFactory.CreateInteger(AddReg(aMap, "A", 0xA000, 4));
-         }},
-        {"Gain_Reg", "node of 'Gain'",
-         [](TnRegisterMap &aMap, TnGenApiFactory &aFactory) {
-             aFactory.SetName("Gain");
-             aFactory.CreateInteger(AddReg(aMap, "A", 0xA000, 4));
-             aFactory.SetName("Gain_Reg");
-             aFactory.CreateInteger(AddReg(aMap, "B", 0xA004, 4));
-         }},
-        {"Standard", "does not define it",
-         [](TnRegisterMap &, TnGenApiFactory &aFactory) { aFactory.AddInvalidatorTo("Standard", "Other"); }},
-        {"Mode", "no entry 'Fast'",
-         [](TnRegisterMap &aMap, TnGenApiFactory &aFactory) {
-             aFactory.SetName("Mode");
-             aFactory.AddEnumEntry("Slow", 0);
-             aFactory.CreateEnum(AddReg(aMap, "A", 0xA000, 4));
-             aFactory.SetName("Flag");
-             aFactory.CreateBoolean(AddReg(aMap, "B", 0xA004, 4));
-             aFactory.SetPIsAvailableForEnumEntry("Mode", "Fast", "Flag");
-         }},
-    };
-    for (const Case &lTest : lCases)
-    {
-        TnRegisterMap lMap;
-        TnGenApiFactory lFactory(lMap);
-        lTest.mMake(lMap, lFactory);
-        TnResult lResult;
-        Build(lFactory, TnDescriptionInfo(), lResult);
-        EXPECT_CODE(TN_GENICAM_XML_ERROR, lResult);
-        EXPECT_EQ(0u, Text(lResult).find(std::string("feature '") + lTest.mFeature + "'")) << Text(lResult);
-        EXPECT_TRUE(Mentions(lResult, lTest.mText)) << Text(lResult);
-    }
-}
-
 TEST(Factory, CreationResultsAndThePendingFeature)
 {
     TnRegisterMap lMap;
@@ -530,69 +364,4 @@ TEST(Factory, CreationResultsAndThePendingFeature)
     EXPECT_CODE(TN_STATE_ERROR, lFactory.CreateInteger(lReg));
     EXPECT_CODE(TN_STATE_ERROR, lFactory.SetPMinFor("First", "Second"));
     EXPECT_EQ(2u, lFactory.GetFeatures().size());
-}
-
-TEST(Description, GeneratedDisplayNames)
-{
-    EXPECT_EQ("Type", GenerateDisplayName("DeviceType", "DeviceControl"));
-    EXPECT_EQ("Width Max", GenerateDisplayName("WidthMax", "ImageFormatControl"));
-    EXPECT_EQ("Test Timestamp", GenerateDisplayName("EventTestTimestamp", "EventControl\\EventTestData"));
-    EXPECT_EQ("Gev SCPS Packet Size", GenerateDisplayName("GevSCPSPacketSize", "TransportLayerControl"));
-    EXPECT_EQ("Device", GenerateDisplayName("Device", "DeviceControl"));
-}
-
-TEST(Description, FeaturesOfSeveralSourcesFollowSourceSelector)
-{
-    TnRegisterMap lMap;
-    TnGenApiFactory lFactory(lMap);
-    lFactory.SetName("SourceSelector");
-    lFactory.AddEnumEntry("Source0", 0);
-    lFactory.AddEnumEntry("Source1", 1);
-    EXPECT_CODE(TN_OK, lFactory.CreateEnum(AddReg(lMap, "Sel", 0xA000, 4)));
-    TnRegister *lGain[2] = {AddReg(lMap, "Gain0", 0xA010, 4), AddReg(lMap, "Gain1", 0xA020, 4)};
-    for (int lSource = 0; lSource < 2; ++lSource)
-    {
-        lFactory.SetOwner(lSource);
-        lFactory.SetName("SourceGain");
-        EXPECT_CODE(TN_OK, lFactory.CreateInteger(lGain[lSource], 0, lSource == 0 ? 10 : 20));
-        lFactory.SetName("Filter");
-        lFactory.AddEnumEntry("None", 0);
-        if (lSource == 1)
-        {
-            lFactory.AddEnumEntry("Sharpen", 1);
-        }
-        EXPECT_CODE(TN_OK, lFactory.CreateEnum(AddReg(lMap, lSource == 0 ? "F0" : "F1", 0xA030 + 4 * lSource, 4)));
-    }
-    lFactory.SetName("OnlySecond");
-    EXPECT_CODE(TN_OK, lFactory.CreateInteger(AddReg(lMap, "Only", 0xA040, 4)));
-
-    TnDescriptionInfo lInfo;
-    lInfo.mSourceCount = 2;
-    TnResult lResult;
-    const std::string lXml = Build(lFactory, lInfo, lResult);
-    ASSERT_TRUE(lResult.IsOK()) << Text(lResult);
-    Client lClient(lXml, lMap);
-    ASSERT_TRUE(lClient);
-
-    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("SourceGain", 7));
-    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetIntegerValue("SourceGain", 15));
-    int64_t lOnly = 0;
-    EXPECT_CODE(TN_GENERIC_ERROR, lClient->GetIntegerValue("OnlySecond", lOnly));
-    EXPECT_CODE(TN_GENERIC_ERROR, lClient->SetEnumValue("Filter", TnString("Sharpen")));
-    EXPECT_CODE(TN_OK, lClient->SetEnumValue("SourceSelector", TnString("Source1")));
-    EXPECT_CODE(TN_OK, lClient->SetIntegerValue("SourceGain", 15));
-    EXPECT_CODE(TN_OK, lClient->GetIntegerValue("OnlySecond", lOnly));
-    EXPECT_CODE(TN_OK, lClient->SetEnumValue("Filter", TnString("Sharpen")));
-    EXPECT_EQ(7u, lGain[0]->PeekInt());
-    EXPECT_EQ(15u, lGain[1]->PeekInt());
-
-    // Without SourceSelector, features of some sources cannot be built.
-    TnRegisterMap lPlainMap;
-    TnGenApiFactory lPlain(lPlainMap);
-    lPlain.SetOwner(1);
-    lPlain.SetName("Lonely");
-    lPlain.CreateInteger(AddReg(lPlainMap, "L", 0xA000, 4));
-    Build(lPlain, lInfo, lResult);
-    EXPECT_CODE(TN_GENICAM_XML_ERROR, lResult);
-    EXPECT_TRUE(Mentions(lResult, "feature 'Lonely'")) << Text(lResult);
 }

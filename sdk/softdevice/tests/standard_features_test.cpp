@@ -370,7 +370,7 @@ TEST(StandardFeatures, AravisReadsTheDescription)
     lF.SetCategory("TarnControl");
     EXPECT_CODE(TN_OK, lF.CreateCommand(lReg("C", 0xC018, 4)));
     std::string lXml;
-    const TnResult lBuilt = BuildDescription(lF.GetFeatures(), lF.GetChanges(), TnDescriptionInfo(), lXml);
+    const TnResult lBuilt = tn::genicam::WriteDescription(lF.GetFeatures(), lF.GetChanges(), TnDescriptionInfo(), lXml);
     ASSERT_TRUE(lBuilt.IsOK()) << Text(lBuilt);
 
     // The whole description of a device of two sources, standard features

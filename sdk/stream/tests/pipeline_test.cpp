@@ -343,6 +343,11 @@ TEST_F(PipelineTest, SinksMayStopResetAndTearDownFromInsideACall)
         EXPECT_TRUE(lPipeline.Start().IsOK());
         EXPECT_EQ(lSink.mCalls, 0);
         const size_t lTaken = Deliver(lPipeline, 2).size();
+        // A buffer can be taken before its OnBufferReady call has run.
+        for (int lWait = 0; lWait < 100 && size_t(lSink.mCalls) < lTaken; ++lWait)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         EXPECT_EQ(lTaken, size_t(lSink.mCalls));
     }
     // A sink destroyed while registered (and not called) is not called again.

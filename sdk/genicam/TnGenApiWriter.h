@@ -1,22 +1,41 @@
-// The device's GenICam features before they become XML: what the feature
-// factory collects from the program and the standard-feature builder from
-// the device, and the changes the program makes to the device's features.
-#ifndef TN_FEATURE_MODEL_H
-#define TN_FEATURE_MODEL_H
+// Writing GenICam XML: a device's features, described as plain records, turned
+// into a description in the GenApi schema (RegisterDescription root, Port
+// "Device"), written with libxml2's tree API and checked by loading it into
+// the engine and running its strict check (CheckDefinitions).
+//
+// What the XML holds, besides the features themselves:
+// - a Category "Root" over the top-level categories, one Category per level;
+// - for a feature whose value lies in a register, chunk or event: a private
+//   register node named after the feature with "_Reg" added (string and
+//   register features are the register node themselves), on the Port
+//   "Device", on "ChunkPort_<ID>" (with ChunkID) or "EventPort_<ID>" (with
+//   EventID);
+// - for features made by some of several sources (owners): availability,
+//   register address and differing limits that follow the source selector,
+//   as private IntSwissKnife or SwissKnife nodes named after the feature with
+//   "_Avail", "_Address", "_Min", "_Max" or "_Inc" added; an enumeration shows
+//   the entries of the selected source ("<feature>_<entry>_Avail");
+// - a feature locked both while streaming and by its pIsLocked gets
+//   "<feature>_Locked".
+//
+// A description that cannot be built answers TN_GENICAM_XML_ERROR with a
+// description that begins "feature '<name>': " for the feature at fault.
+#ifndef TN_GENAPI_WRITER_H
+#define TN_GENAPI_WRITER_H
 
 #include <stdint.h>
 
 #include <string>
 #include <vector>
 
+#include "TnExport.h"
 #include "TnGenTypes.h"
+#include "TnResult.h"
 
 namespace tn
 {
-namespace softdevice
+namespace genicam
 {
-class TnRegister;
-
 enum class FeatureKind
 {
     Integer,
@@ -32,8 +51,8 @@ enum class FeatureKind
     FloatConverter
 };
 
-/// "Integer", "Float", ... for messages.
-const char *KindName(FeatureKind aKind);
+/// "Integer", "Float", ... for messages: the node's element name.
+TN_GENICAM_API const char *KindName(FeatureKind aKind);
 
 struct EnumEntrySpec
 {
@@ -57,7 +76,6 @@ struct MappingSpec
 /// The device register a feature's value lies in.
 struct RegisterBinding
 {
-    TnRegister *mRegister = nullptr; // null for registers the description only names
     uint32_t mAddress = 0;
     uint32_t mLength = 0;
     bool mReadable = true;
@@ -125,12 +143,10 @@ struct FeatureSpec
 
     /// -1 for a device-wide feature, else the index of the source that made it.
     int mOwner = -1;
-    /// Defined by the device itself (a standard feature).
-    bool mDeviceManaged = false;
 };
 
-/// A change to a feature the device defines (ITnGenApiFactory operations 39
-/// to 47), applied when the description is built.
+/// A change to a feature that the description defines elsewhere (one of the
+/// device's standard features), applied when the description is built.
 struct FeatureChange
 {
     enum Kind
@@ -153,8 +169,38 @@ struct FeatureChange
 
 /// Whether a name is a GenICam name: letters, digits and underscores,
 /// beginning with a letter.
-bool IsFeatureName(const std::string &aName);
-} // namespace softdevice
+TN_GENICAM_API bool IsFeatureName(const std::string &aName);
+
+/// The RegisterDescription's attributes, and the features the description
+/// builds on.
+struct DescriptionInfo
+{
+    std::string mModelName;
+    std::string mVendorName;
+    std::string mToolTip;
+    uint32_t mMajorVersion = 1;
+    uint32_t mMinorVersion = 0;
+    uint32_t mSubMinorVersion = 0;
+    std::string mProductGuid;
+    std::string mVersionGuid;
+    /// The number of sources; features of sources need mSourceSelector when
+    /// there are several.
+    int mSourceCount = 1;
+    std::string mSourceSelector = "SourceSelector";
+    /// The feature that locks the features marked mTLLocked.
+    std::string mTLParamsLocked = "TLParamsLocked";
+};
+
+/// Writes the description of aFeatures, with aChanges applied, into aXml.
+TN_GENICAM_API TnResult WriteDescription(const std::vector<FeatureSpec> &aFeatures,
+                                         const std::vector<FeatureChange> &aChanges, const DescriptionInfo &aInfo,
+                                         std::string &aXml);
+
+/// The display name made from a feature's name and category: the first word
+/// of the category's last level is taken off the name's front and blanks go
+/// between the words ("DeviceType" in "DeviceControl" shows as "Type").
+TN_GENICAM_API std::string GenerateDisplayName(const std::string &aName, const std::string &aCategory);
+} // namespace genicam
 } // namespace tn
 
 #endif

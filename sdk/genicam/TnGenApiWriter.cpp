@@ -1,6 +1,7 @@
-// Building the device's GenICam XML.
-#include "TnDescription.h"
+// Writing GenICam XML.
+#include "TnGenApiWriter.h"
 
+#include <ctype.h>
 #include <math.h>
 #include <stdio.h>
 
@@ -19,7 +20,7 @@
 
 namespace tn
 {
-namespace softdevice
+namespace genicam
 {
 namespace
 {
@@ -115,7 +116,7 @@ class Builder
 {
 public:
     Builder(const std::vector<FeatureSpec> &aFeatures, const std::vector<FeatureChange> &aChanges,
-            const TnDescriptionInfo &aInfo)
+            const DescriptionInfo &aInfo)
         : mInfo(aInfo)
     {
         Merge(aFeatures);
@@ -1154,7 +1155,7 @@ private:
         }
     }
 
-    const TnDescriptionInfo &mInfo;
+    const DescriptionInfo &mInfo;
     std::vector<Merged> mFeatures;
     std::map<std::string, size_t> mIndex;
     std::map<std::string, std::string> mNodeOwners;
@@ -1197,6 +1198,46 @@ std::string FeatureOfMessage(const std::string &aMessage, const std::map<std::st
 }
 } // namespace
 
+const char *KindName(FeatureKind aKind)
+{
+    switch (aKind)
+    {
+    case FeatureKind::Integer:
+        return "Integer";
+    case FeatureKind::Float:
+        return "Float";
+    case FeatureKind::String:
+        return "String";
+    case FeatureKind::Register:
+        return "Register";
+    case FeatureKind::Boolean:
+        return "Boolean";
+    case FeatureKind::Command:
+        return "Command";
+    case FeatureKind::Enumeration:
+        return "Enumeration";
+    case FeatureKind::IntSwissKnife:
+        return "IntSwissKnife";
+    case FeatureKind::FloatSwissKnife:
+        return "SwissKnife";
+    case FeatureKind::IntConverter:
+        return "IntConverter";
+    case FeatureKind::FloatConverter:
+        return "Converter";
+    }
+    return "Node";
+}
+
+bool IsFeatureName(const std::string &aName)
+{
+    if (aName.empty() || !isalpha(static_cast<unsigned char>(aName[0])))
+    {
+        return false;
+    }
+    return std::all_of(aName.begin(), aName.end(),
+                       [](char aChar) { return isalnum(static_cast<unsigned char>(aChar)) || aChar == '_'; });
+}
+
 std::string GenerateDisplayName(const std::string &aName, const std::string &aCategory)
 {
     std::string lName = aName;
@@ -1213,8 +1254,8 @@ std::string GenerateDisplayName(const std::string &aName, const std::string &aCa
     return SplitWords(lName);
 }
 
-TnResult BuildDescription(const std::vector<FeatureSpec> &aFeatures, const std::vector<FeatureChange> &aChanges,
-                          const TnDescriptionInfo &aInfo, std::string &aXml)
+TnResult WriteDescription(const std::vector<FeatureSpec> &aFeatures, const std::vector<FeatureChange> &aChanges,
+                          const DescriptionInfo &aInfo, std::string &aXml)
 {
     std::map<std::string, std::string> lOwners;
     try
@@ -1232,7 +1273,7 @@ TnResult BuildDescription(const std::vector<FeatureSpec> &aFeatures, const std::
     // The engine loads what it can and keeps faults as warnings; its strict
     // check parses every formula and names every fault.
     TnResult lResult;
-    std::unique_ptr<TnGenParameterArray> lArray(genicam::CreateParameterArray(aXml, nullptr, lResult));
+    std::unique_ptr<TnGenParameterArray> lArray(CreateParameterArray(aXml, nullptr, lResult));
     std::string lMessage;
     if (!lArray)
     {
@@ -1240,7 +1281,7 @@ TnResult BuildDescription(const std::vector<FeatureSpec> &aFeatures, const std::
     }
     else
     {
-        const std::vector<std::string> lFaults = genicam::CheckDefinitions(lArray.get());
+        const std::vector<std::string> lFaults = CheckDefinitions(lArray.get());
         if (lFaults.empty())
         {
             return TnResult(TN_OK);
@@ -1251,5 +1292,5 @@ TnResult BuildDescription(const std::vector<FeatureSpec> &aFeatures, const std::
     return TnResult(TN_GENICAM_XML_ERROR,
                     TnString(((lFeature.empty() ? std::string() : "feature '" + lFeature + "': ") + lMessage).c_str()));
 }
-} // namespace softdevice
+} // namespace genicam
 } // namespace tn

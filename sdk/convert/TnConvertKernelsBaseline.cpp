@@ -1,0 +1,19 @@
+// The row kernels for the processor baseline.
+#define TN_KERNELS_NAMESPACE baseline
+#include "TnConvertKernels.inc"
+
+namespace tn
+{
+namespace convert
+{
+const Kernels &GetKernels()
+{
+#if defined(__x86_64__)
+    static const Kernels &sKernels = __builtin_cpu_supports("avx2") ? avx2::GetKernels() : baseline::GetKernels();
+    return sKernels;
+#else
+    return baseline::GetKernels();
+#endif
+}
+} // namespace convert
+} // namespace tn

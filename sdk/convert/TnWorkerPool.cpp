@@ -1,0 +1,188 @@
+#include "TnWorkerPool.h"
+
+#include <errno.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace tn
+{
+namespace convert
+{
+namespace
+{
+// The scheduler's nice level of each priority.
+constexpr int kNiceLevels[kHighestPriority + 1] = {19, 10, 5, 0, -5, -10, -20};
+
+int CurrentThreadID()
+{
+    return int(syscall(SYS_gettid));
+}
+
+int ApplyNice(int aThreadID, uint32_t aPriority)
+{
+    return setpriority(PRIO_PROCESS, id_t(aThreadID), kNiceLevels[aPriority]) == 0 ? 0 : errno;
+}
+} // namespace
+
+uint32_t ProcessorCount()
+{
+    const unsigned lCount = std::thread::hardware_concurrency();
+    return lCount == 0 ? 1 : lCount;
+}
+
+WorkerPool::~WorkerPool()
+{
+    Stop();
+}
+
+TnResult WorkerPool::Start(uint32_t aCount)
+{
+    Stop();
+    {
+        std::lock_guard<std::mutex> lGuard(mLock);
+        mStopping = false;
+        mThreadIDs.assign(aCount, 0);
+    }
+    TnResult lResult(TN_OK);
+    for (uint32_t lSlot = 0; lSlot < aCount; ++lSlot)
+    {
+        try
+        {
+            mWorkers.emplace_back(&WorkerPool::Work, this, lSlot);
+        }
+        catch (const std::exception &)
+        {
+            lResult = TnResult(TN_THREAD_ERROR, TnString("a worker thread cannot be started"));
+            break;
+        }
+    }
+    // Each worker applies the priority as it starts; wait for them, so that
+    // SetPriority reaches every one.
+    std::unique_lock<std::mutex> lGuard(mLock);
+    mDone.wait(lGuard, [this] {
+        for (size_t lSlot = 0; lSlot < mWorkers.size(); ++lSlot)
+        {
+            if (mThreadIDs[lSlot] == 0)
+            {
+                return false;
+            }
+        }
+        return true;
+    });
+    return lResult;
+}
+
+void WorkerPool::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lGuard(mLock);
+        mStopping = true;
+    }
+    mWake.notify_all();
+    for (std::thread &lWorker : mWorkers)
+    {
+        lWorker.join();
+    }
+    mWorkers.clear();
+}
+
+void WorkerPool::Work(uint32_t aSlot)
+{
+    std::unique_lock<std::mutex> lGuard(mLock);
+    const int lThreadID = CurrentThreadID();
+    if (mPriority != kNormalPriority)
+    {
+        ApplyNice(lThreadID, mPriority);
+    }
+    mThreadIDs[aSlot] = lThreadID;
+    mDone.notify_all();
+    uint64_t lSeen = mGeneration;
+    for (;;)
+    {
+        mWake.wait(lGuard, [&] { return mStopping || mGeneration != lSeen; });
+        if (mStopping)
+        {
+            return;
+        }
+        lSeen = mGeneration;
+        lGuard.unlock();
+        TakeParts(aSlot);
+        lGuard.lock();
+        if (--mBusy == 0)
+        {
+            mDone.notify_all();
+        }
+    }
+}
+
+void WorkerPool::TakeParts(uint32_t aSlot)
+{
+    for (;;)
+    {
+        const uint32_t lPart = mNextPart.fetch_add(1, std::memory_order_relaxed);
+        if (lPart >= mParts)
+        {
+            return;
+        }
+        (*mTask)(lPart, aSlot);
+    }
+}
+
+void WorkerPool::Run(uint32_t aParts, bool aCallerJoins, const Task &aTask)
+{
+    if (aParts == 0)
+    {
+        return;
+    }
+    const uint32_t lWorkers = GetWorkerCount();
+    if (lWorkers == 0 || (aParts == 1 && aCallerJoins))
+    {
+        for (uint32_t lPart = 0; lPart < aParts; ++lPart)
+        {
+            aTask(lPart, lWorkers);
+        }
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lGuard(mLock);
+        mTask = &aTask;
+        mParts = aParts;
+        mNextPart.store(0, std::memory_order_relaxed);
+        mBusy = lWorkers;
+        ++mGeneration;
+    }
+    mWake.notify_all();
+    if (aCallerJoins)
+    {
+        TakeParts(lWorkers);
+    }
+    std::unique_lock<std::mutex> lGuard(mLock);
+    mDone.wait(lGuard, [this] { return mBusy == 0; });
+    mTask = nullptr;
+}
+
+TnResult WorkerPool::SetPriority(uint32_t aPriority)
+{
+    if (aPriority > kHighestPriority)
+    {
+        return TnResult(TN_INVALID_PARAMETER, TnString("thread priorities run from 0 to 6"));
+    }
+    std::lock_guard<std::mutex> lGuard(mLock);
+    for (size_t lIndex = 0; lIndex < mWorkers.size(); ++lIndex)
+    {
+        const int lError = ApplyNice(mThreadIDs[lIndex], aPriority);
+        if (lError != 0)
+        {
+            for (size_t lDone = 0; lDone < lIndex; ++lDone)
+            {
+                ApplyNice(mThreadIDs[lDone], mPriority);
+            }
+            return TnResult(TN_GENERIC_ERROR, uint32_t(lError), TnString("the system refuses the thread priority"));
+        }
+    }
+    mPriority = aPriority;
+    return TnResult(TN_OK);
+}
+} // namespace convert
+} // namespace tn
