@@ -15,7 +15,9 @@ the end (goal: under 1 MB of growth, the same descriptors and threads).
 The source sends at most a few frames ahead of what the sink has taken (a
 credit per frame, given back by the sink), so no frame is lost for want of
 a buffer; each frame carries its block id in its first bytes, which the sink
-checks."""
+checks. A failed frame's packets show in the stream's counters summed
+over the run, beside the datagrams the cores' input queues dropped meanwhile
+(all namespaces: another benchmark's burst fills the same queue)."""
 
 import argparse
 import collections
@@ -49,6 +51,7 @@ def soak(arguments):
     import tarn_base_313 as tarn
     import tarn_edge_313 as edge
     import tarn_receive_313 as rx
+    from rx_python import input_queue_drops
 
     credits = threading.Semaphore(0)
     losses = collections.Counter()
@@ -93,12 +96,17 @@ def soak(arguments):
     class Sink(rx.TnPipelineEventSink):
         def __init__(self):
             super().__init__()
-            self.good = self.failed = self.wrong = 0
+            self.good = self.failed = self.wrong = self.missing = 0
+            self.last = None
 
         def OnBufferReady(self, pipeline):
             result, buffer, operation = pipeline.RetrieveNextBuffer(0)
             if not result.IsOK():
                 return
+            block = buffer.GetBlockID()
+            if self.last is not None:  # frames that never came, leader and all
+                self.missing += (block - self.last - 1) % 0xFFFF
+            self.last = block
             if not operation.IsOK():
                 self.failed += 1
             elif int.from_bytes(buffer.GetDataPointer()[:8].tobytes(), "big") != buffer.GetBlockID():
@@ -116,7 +124,7 @@ def soak(arguments):
         raise SystemExit(f"soak: the software device did not start: {result.GetCodeString()}")
 
     def session(geometry, frames):
-        """One client's whole life; returns (good, failed, wrong, seconds)."""
+        """One client's whole life; returns (good, failed, wrong, missing, seconds)."""
         system = tarn.TnSystem()
         system.SetDetectionTimeout(500)
         found, info = system.FindDevice("127.0.0.1")
@@ -160,12 +168,13 @@ def soak(arguments):
         client.Disconnect()
         while credits.acquire(blocking=False):  # the next session starts with its own
             pass
-        return sink.good, sink.failed, sink.wrong, seconds
+        return sink.good, sink.failed, sink.wrong, sink.missing, seconds
 
     def run(label, geometry, frames):
         losses.clear()
+        dropped = input_queue_drops()
         sessions = max(1, -(-frames // arguments.session))
-        totals = [0, 0, 0, 0.0]
+        totals = [0, 0, 0, 0, 0.0]
         for index in range(sessions):
             figures = session(geometry, min(arguments.session, frames - index * arguments.session))
             totals = [total + figure for total, figure in zip(totals, figures)]
@@ -173,12 +182,14 @@ def soak(arguments):
                 resident, descriptors, threads = resources()
                 print(f"  {label} session {index + 1}: {figures[0]} good frames; resident {resident / 2**20:.2f} MB, "
                       f"{descriptors} descriptors, {threads} threads", flush=True)
-        good, failed, wrong, seconds = totals
+        good, failed, wrong, missing, seconds = totals
+        dropped = input_queue_drops() - dropped
         print(f"{label}: {sessions} sessions of {geometry[0]}x{geometry[1]}: {good} good frames, {failed} failed, "
-              f"{wrong} with wrong bytes, {good / seconds if seconds else 0:.0f} frames/s"
-              + "".join(f", {name} {value}" for name, value in losses.items() if value) + "; "
+              f"{wrong} with wrong bytes, {missing} never came, {good / seconds if seconds else 0:.0f} frames/s"
+              + "".join(f", {name} {value}" for name, value in losses.items() if value)
+              + (f", the cores' input queues dropped {dropped} (all namespaces)" if dropped else "") + "; "
               f"load average {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
-        return failed + wrong
+        return failed + wrong + missing
 
     bad = run("warm-up", SMALL, arguments.session) + run("warm-up", LARGE, min(200, max(arguments.large, 1)))
     before = resources()
