@@ -209,7 +209,7 @@ TN_DIRECTOR(TnPipelineEventSink)
  * that the next override runs, and fails, on its own. */
 %typemap(directorin) TnPipeline *aPipeline {
     PyErr_Clear();
-    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+    $input = tn_kept_proxy(SWIG_as_voidptr($1), $descriptor);
 }
 /* The SDK's own implementations may come straight back into Python. */
 %nothreadallow TnPipelineEventSink::OnBufferCreated;

@@ -46,6 +46,9 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     std::condition_variable mEndedSignal;
     std::deque<TnBuffer *> mFree;   // buffers neither with the source nor with the sender
     std::set<TnBuffer *> mQueued;   // buffers with the source
+    // Buffers with the sender, queued or kept for resends: a run stopped and
+    // started again gets them back only when the sender lets them go.
+    std::set<TnBuffer *> mSending;
     uint32_t mDestination = 0;
     uint16_t mPort = 0;
     uint32_t mPacketSize = 1500;
@@ -115,7 +118,9 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     void OnBlockReleased(void *aContext, uint64_t, bool) override
     {
         std::lock_guard<std::mutex> lLock(mMutex);
-        mFree.push_back(static_cast<TnBuffer *>(aContext));
+        TnBuffer *lBuffer = static_cast<TnBuffer *>(aContext);
+        mSending.erase(lBuffer);
+        mFree.push_back(lBuffer);
         mWake.notify_all();
     }
 
@@ -218,6 +223,11 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             lId = mSender.PeekNextBlockId();
             aBuffer->SetBlockID(lId);
         }
+        {
+            // Before it is queued: the sender may release it at once.
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mSending.insert(aBuffer);
+        }
         for (int lTry = 0; lTry < 500; ++lTry)
         {
             const TnResult lResult = mSender.Queue(lBlock, aBuffer, lId);
@@ -233,10 +243,12 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             }
             if (lResult.GetCode() != TN_BUSY || !Acquiring())
             {
-                return false;
+                break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        std::lock_guard<std::mutex> lLock(mMutex);
+        mSending.erase(aBuffer);
         return false;
     }
 
@@ -314,7 +326,14 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         }
         {
             std::lock_guard<std::mutex> lLock(mMutex);
-            mFree.assign(mBuffers.begin(), mBuffers.begin() + lUse);
+            mFree.clear();
+            for (uint32_t lIndex = 0; lIndex < lUse; ++lIndex)
+            {
+                if (mSending.count(mBuffers[lIndex]) == 0)
+                {
+                    mFree.push_back(mBuffers[lIndex]);
+                }
+            }
             mQueued.clear();
         }
         mStreaming.store(true);
