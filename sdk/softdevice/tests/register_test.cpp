@@ -171,7 +171,7 @@ TEST(Register, RemoveEventSinkWaitsForRunningCalls)
     };
     ASSERT_TRUE(lReg->AddEventSink(&lSelf).IsOK());
     EXPECT_CODE(TN_OK, lReg->Write(1u));
-    EXPECT_TRUE(lReg->GetSinks().empty());
+    EXPECT_TRUE(lReg->Sinks().Snapshot().empty());
 }
 
 TEST(RegisterMap, FactoryRulesAndAddresses)
@@ -184,7 +184,7 @@ TEST(RegisterMap, FactoryRulesAndAddresses)
     ITnRegister *lA = lMap.GetRegisterByAddress(0xA003);
     ASSERT_NE(nullptr, lA);
     EXPECT_EQ(&lContext, lA->GetContext());
-    EXPECT_EQ(1u, static_cast<TnRegister *>(lA)->GetSinks().size());
+    EXPECT_EQ(1u, static_cast<TnRegister *>(lA)->Sinks().Snapshot().size());
 
     const struct
     {
