@@ -1,13 +1,14 @@
 # make test  - set up what is missing, build, run every test
 # make demo  - set up what is missing, build, run the demonstration
-# make bench - run the benchmarks
+# make bench - run the benchmarks (bench/README.md)
+# make soak  - a long acquisition, memory, descriptors and threads
 
 VENV   := .venv
 PYTHON := $(CURDIR)/$(VENV)/bin/python
 BUILD  := $(CURDIR)/build
 SITE    = $(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')
 
-.PHONY: all setup build test test-sdk test-python demo bench package-check clean
+.PHONY: all setup build test test-sdk test-python demo bench soak package-check clean
 
 all: build
 
@@ -37,9 +38,16 @@ test: test-sdk test-python
 demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/demo.py
 
-bench: build
+# The benchmarks' own packages first (aravis's C client among them), then a
+# configure that finds them, then the build.
+bench: setup
 	@TARN_APT_LIST=scripts/apt-bench-packages.txt bash scripts/setup.sh
+	@[ ! -f $(BUILD)/build.ninja ] || $(VENV)/bin/cmake $(BUILD) >/dev/null
+	$(MAKE) build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/run.py
+
+soak: build
+	$(PYTHON) bench/soak.py
 
 # Builds the wheel with scikit-build-core and imports it in a fresh environment.
 package-check: setup

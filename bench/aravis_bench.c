@@ -5,6 +5,8 @@
 
 #include <arv.h>
 
+#include "bench_probe.h"
+
 int main(int aCount, char **aArguments)
 {
     if (aCount != 4)
@@ -23,24 +25,24 @@ int main(int aCount, char **aArguments)
     arv_device_set_register_cache_policy(lDevice, ARV_REGISTER_CACHE_POLICY_DISABLE);
     const int lRounds = atoi(aArguments[3]);
     const int lBlock = 100;
-    gint64 lSum = 0;
-    double lRead = 0;
-    double lWrite = 0;
+    struct bench_probe lRead = {0};
+    struct bench_probe lWrite = {0};
+    int lDone = 0;
     /* Reads and writes in alternating blocks, so that both meet the same load. */
-    for (int lDone = 0; lDone < lRounds; lDone += lBlock)
+    for (; lDone < lRounds; lDone += lBlock)
     {
-        gint64 lStart = g_get_monotonic_time();
+        struct bench_probe lStart = bench_probe_begin();
         for (int lRound = 0; lRound < lBlock; ++lRound)
         {
-            lSum += arv_device_get_integer_feature_value(lDevice, aArguments[2], &lError);
+            arv_device_get_integer_feature_value(lDevice, aArguments[2], &lError);
             if (lError != NULL)
             {
                 fprintf(stderr, "read failed: %s\n", lError->message);
                 return 1;
             }
         }
-        lRead += (double)(g_get_monotonic_time() - lStart);
-        lStart = g_get_monotonic_time();
+        bench_probe_add(&lRead, lStart, bench_probe_end());
+        lStart = bench_probe_begin();
         for (int lRound = 0; lRound < lBlock; ++lRound)
         {
             arv_device_set_integer_feature_value(lDevice, aArguments[2], lRound % 2 == 0 ? 256 : 512, &lError);
@@ -50,12 +52,9 @@ int main(int aCount, char **aArguments)
                 return 1;
             }
         }
-        lWrite += (double)(g_get_monotonic_time() - lStart);
+        bench_probe_add(&lWrite, lStart, bench_probe_end());
     }
-    const int lCount = (lRounds + lBlock - 1) / lBlock * lBlock;
-    lRead /= lCount;
-    lWrite /= lCount;
-    printf("%.1f %.1f %lld\n", lRead, lWrite, (long long)(lSum % 10));
+    bench_probe_print(&lRead, &lWrite, lDone);
     g_object_unref(lDevice);
     return 0;
 }

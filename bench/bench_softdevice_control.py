@@ -26,30 +26,36 @@ peers = [("aravis fake camera", ["{FAKE_CAMERA}", "-i", "127.0.0.1", "-s", "BENC
          ("software device", [bench, "serve"], "BenchValue"),
          ("software device + sink", [bench, "serve", "--sink"], "BenchValue")]
 clients = [("aravis", "{ROOT / 'device' / 'arv_bench_device'}"), ("libTnDevice", "{ROOT / 'device' / 'tn_bench_device'}")]
+# As fastcam's bench.sh places sender and receiver: the device on CPU 0, the
+# client on CPU 1 (bench_device.py shows what an unpinned placement does).
+pin = (lambda cpu: ["taskset", "-c", cpu]) if os.cpu_count() >= 2 else (lambda cpu: [])
 figures = {{}}
 for repetition in range({REPETITIONS}):
     for peer, command, feature in peers:
-        server = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        server = subprocess.Popen(pin("0") + command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(0.8)
         try:
             for client, program in clients:
                 if not os.path.exists(program):
                     continue
-                done = subprocess.run([program, "127.0.0.1", feature, "{ROUNDS}"], capture_output=True, text=True)
+                done = subprocess.run(pin("1") + [program, "127.0.0.1", feature, "{ROUNDS}"], capture_output=True,
+                                      text=True)
                 if done.returncode != 0:
                     print(f"{{client}} on {{peer}}: failed: {{done.stderr.strip()}}")
                     continue
-                read, write, _ = done.stdout.split()
-                figures.setdefault((client, peer), []).append((float(read), float(write)))
+                values = dict(item.split("=") for item in done.stdout.split())
+                figures.setdefault((client, peer), []).append(
+                    (float(values["read_us"]), float(values["write_us"]), float(values["read_cpu_us"])))
         finally:
             server.terminate()
             server.wait()
         time.sleep(0.3)
-print(f"{{'client':12s}} {{'device':24s}} {{'read us':>8s}} {{'write us':>9s}}   (median of {REPETITIONS} runs of {ROUNDS})")
+print(f"{{'client':12s}} {{'device':24s}} {{'read us':>8s}} {{'cpu us':>7s}} {{'write us':>9s}}   "
+      f"(median of {REPETITIONS} runs of {ROUNDS}; the client's CPU time per read; "
+      f"load average {{' '.join(f'{{value:.2f}}' for value in os.getloadavg())}})")
 for (client, peer), runs in figures.items():
-    read = statistics.median(r[0] for r in runs)
-    write = statistics.median(r[1] for r in runs)
-    print(f"{{client:12s}} {{peer:24s}} {{read:8.1f}} {{write:9.1f}}")
+    read, write, cpu = (statistics.median(r[index] for r in runs) for index in range(3))
+    print(f"{{client:12s}} {{peer:24s}} {{read:8.1f}} {{cpu:7.1f}} {{write:9.1f}}")
 '''
 
 

@@ -8,7 +8,9 @@ the receiver's core, as on a host whose NIC interrupts land there):
 2. paced: fastcam at 40 frames/s (about 4 Gb/s), packet size 9000;
 3. sustained: 125 MB/s (one Gigabit Ethernet line, 9.93 frames/s) for 60 s;
 4. latency: the delay from a completed block to the Python sink's
-   OnBufferReady, median and 99th percentile, at 40 frames/s;
+   OnBufferReady, median and 99th percentile, at 40 frames/s, beside the
+   same delay to a Python thread waiting in the stream's RetrieveBuffer
+   (no pipeline) in a second run;
 5. cores: aravis's packet-socket receiver in the same slot, so that both
    get the CPU time of the receiver's whole core beside their own (a packet
    socket's copy runs in softirq, which the process is not always charged
@@ -18,7 +20,7 @@ Our receiver always runs under bench/rx_cpu.py, which adds the core's busy
 time per frame (core_cpu_ms_per_frame) to its RESULT line.
 
 Parts 1 to 3 receive by queueing buffers by hand, or through a pipeline with
-BENCH_STREAM_PIPELINE=1; part 4 always through a pipeline. Settings:
+BENCH_STREAM_PIPELINE=1; part 4 through a pipeline, then by hand. Settings:
 BENCH_STREAM_PARTS ("unpaced paced sustained latency cores"), BENCH_STREAM_DURATION
 (10 s; the sustained part always 60 s), BENCH_STREAM_MODULES (the folder of the
 Python modules to measure, default the build's; another build's to compare)."""
@@ -48,6 +50,7 @@ SETTINGS = {
     "paced": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION),
     "sustained": dict(RATE="9.93", PACKET_SIZES="9000", DURATION="60", SKIP_IPERF="1", ARAVIS_UDP_ARGS=""),
     "latency": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
+    "latency-retrieve": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
     "cores": dict(RATE="0", PACKET_SIZES="9000 1500", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
     "cores-paced": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
 }
@@ -78,7 +81,8 @@ def main():
     if not FASTCAM.exists() or bench_sh is None:
         print("skipped: build the tools (make build) with fastcam's sources beside the checkout")
         return
-    parts = [name for part in PARTS for name in ((part, "cores-paced") if part == "cores" else (part,))]
+    follow = {"cores": "cores-paced", "latency": "latency-retrieve"}
+    parts = [name for part in PARTS for name in ((part, follow[part]) if part in follow else (part,))]
     for part in parts:
         pipeline = PIPELINE or part == "latency"
         work = tempfile.mkdtemp(prefix=f"bench-stream-{part}-")
@@ -102,7 +106,8 @@ def main():
                 print(f"  {out.stem}: receiver's core: " + ", ".join(f"{name} {value}" for name, value in core))
             delays = re.findall(r"latency_(median|p99)_us=([0-9.]+)", line[-1]) if line else []
             if delays:
-                print(f"  {out.stem}: completed block to OnBufferReady: "
+                print(f"  {out.stem}: completed block to "
+                      f"{'OnBufferReady' if 'pipeline' in out.stem else 'the return of RetrieveBuffer'}: "
                       + ", ".join(f"{name} {value} us" for name, value in delays))
         shutil.rmtree(work, ignore_errors=True)
 

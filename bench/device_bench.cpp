@@ -1,12 +1,12 @@
 // Feature reads and writes over the control channel: our controller against a
-// GigE Vision device (the fake camera of the benchmark), in microseconds per
-// operation. Usage: tn_bench_device ADDRESS FEATURE COUNT
+// GigE Vision device (the fake camera of the benchmark), per operation: wall
+// time, CPU time, sleeps and datagrams (bench_probe.h).
+// Usage: tn_bench_device ADDRESS FEATURE COUNT
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <chrono>
-
 #include "TnDeviceGEV.h"
+#include "bench_probe.h"
 
 int main(int aCount, char **aArguments)
 {
@@ -27,14 +27,14 @@ int main(int aCount, char **aArguments)
     }
     TnGenParameterArray &lFeatures = *lDevice.GetParameters();
     int64_t lValue = 0;
-    int64_t lSum = 0;
-    double lRead = 0;
-    double lWrite = 0;
+    bench_probe lRead = {};
+    bench_probe lWrite = {};
     // Reads and writes in alternating blocks, so that both meet the same load.
     const int lBlock = 100;
-    for (int lDone = 0; lDone < lRounds; lDone += lBlock)
+    int lDone = 0;
+    for (; lDone < lRounds; lDone += lBlock)
     {
-        auto lStart = std::chrono::steady_clock::now();
+        bench_probe lStart = bench_probe_begin();
         for (int lRound = 0; lRound < lBlock; ++lRound)
         {
             lFeatures.InvalidateCache(); // every read goes to the device
@@ -43,10 +43,9 @@ int main(int aCount, char **aArguments)
                 fprintf(stderr, "read failed\n");
                 return 1;
             }
-            lSum += lValue;
         }
-        lRead += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - lStart).count();
-        lStart = std::chrono::steady_clock::now();
+        bench_probe_add(&lRead, lStart, bench_probe_end());
+        lStart = bench_probe_begin();
         for (int lRound = 0; lRound < lBlock; ++lRound)
         {
             if (!lFeatures.SetIntegerValue(lFeature, lRound % 2 == 0 ? 256 : 512).IsOK())
@@ -55,12 +54,9 @@ int main(int aCount, char **aArguments)
                 return 1;
             }
         }
-        lWrite += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - lStart).count();
+        bench_probe_add(&lWrite, lStart, bench_probe_end());
     }
-    const int lCount = (lRounds + lBlock - 1) / lBlock * lBlock;
-    lRead /= lCount;
-    lWrite /= lCount;
-    printf("%.1f %.1f %lld\n", lRead, lWrite, static_cast<long long>(lSum % 10));
+    bench_probe_print(&lRead, &lWrite, lDone);
     lDevice.Disconnect();
     return 0;
 }

@@ -10,12 +10,17 @@ the first frame to the end); `failed` counts frames handed back with a failed
 operation result and block ids that never came; `bad` counts good frames whose
 bytes differ from the camera's pattern (block id in bytes 0 to 7, byte i =
 (i % line + i // line) & 0xFF, checked at 64 places and the last byte of
-every frame).
+every frame). `input_queue_drops` counts the datagrams the cores' input
+queues dropped meanwhile, before any socket (with RPS=1 every namespace's
+loopback traffic queues on the receiver's core: another benchmark running
+beside this one loses its overflow there, and so does this one).
 
 --pipeline receives through a TnPipeline and a Python TnPipelineEventSink
-instead of queueing buffers by hand, and adds the delay from a completed
-block (the buffer's reception time) to the sink's OnBufferReady, median and
-99th percentile in microseconds (latency_median_us, latency_p99_us).
+instead of queueing buffers by hand. Either way the RESULT line ends with
+the delay from a completed block (the buffer's reception time) to the first
+line of Python that has it, the sink's OnBufferReady or the return of
+RetrieveBuffer, median and 99th percentile in microseconds
+(latency_median_us, latency_p99_us).
 
 Run it with the build's modules: PYTHONPATH=build/python .venv/bin/python
 bench/rx_python.py (bench/bench_stream.py does that, inside bench.sh)."""
@@ -35,13 +40,21 @@ import tarn_receive_313 as rx
 BYTES_PER_PIXEL = {"Mono8": 1, "Mono10": 2, "Mono12": 2, "Mono16": 2, "RGB8": 3, "BGR8": 3}
 
 
+def input_queue_drops():
+    """Datagrams the cores' input queues dropped (/proc/net/softnet_stat,
+    second column), in every namespace: with RPS a burst waits there for
+    the receiver's core, and what overflows never reaches any socket."""
+    with open("/proc/net/softnet_stat") as stat:
+        return sum(int(line.split()[1], 16) for line in stat)
+
+
 def cpu_seconds():
     usage = resource.getrusage(resource.RUSAGE_SELF)
     return usage.ru_utime + usage.ru_stime
 
 
-def now_us():
-    return time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
+def now_us(clock=time.clock_gettime_ns, monotonic=time.CLOCK_MONOTONIC):
+    return clock(monotonic) // 1000
 
 
 class Checker:
@@ -149,8 +162,8 @@ def main():
         done = threading.Event()
 
         class Sink(rx.TnPipelineEventSink):
-            def OnBufferReady(self, pipeline):
-                ready = now_us()
+            def OnBufferReady(self, pipeline, clock=time.clock_gettime_ns, monotonic=time.CLOCK_MONOTONIC):
+                ready = clock(monotonic) // 1000  # first of all (its own cost is in the figure)
                 result, buffer, operation = pipeline.RetrieveNextBuffer(0)
                 if result.IsOK():
                     if not done.is_set():
@@ -163,6 +176,7 @@ def main():
         pipeline.SetBufferCount(args.buffers)
         pipeline.RegisterEventSink(sink)
         pipeline.Start()
+        drops = input_queue_drops()
         start.Execute()
         deadline = time.monotonic() + args.duration
         while time.monotonic() < deadline:
@@ -178,18 +192,20 @@ def main():
         for buffer in buffers:
             buffer.Alloc(payload)
             stream.QueueBuffer(buffer)
+        drops = input_queue_drops()
         start.Execute()
         deadline = time.monotonic() + args.duration
         timeouts = 0
         while time.monotonic() < deadline:
             result, buffer, operation = stream.RetrieveBuffer(500)
+            ready = now_us()
             if buffer is None:
                 timeouts += 1
                 if timeouts >= 10 and tally["ok"] == 0:
                     print("rx_python: no frame within 5 s", file=sys.stderr)
                     break
                 continue
-            take(buffer, operation)
+            take(buffer, operation, ready)
             stream.QueueBuffer(buffer)
         end, cpu_end = time.monotonic(), cpu_seconds()
         stop.Execute()
@@ -197,6 +213,7 @@ def main():
         dropped = 0
 
     statistics = stream.GetParameters()
+    drops = input_queue_drops() - drops
     counters = {name: statistics.GetIntegerValue(name)[1] for name in
                 ("PacketsReceived", "PacketsLost", "PacketsRecovered", "SocketDrops", "BlocksDropped")}
     stream.Close()
@@ -206,7 +223,7 @@ def main():
     cpu = cpu_end - tally["cpu"] if tally["cpu"] is not None else 0.0
     failed = tally["failed"] + checker.missing
     extra = ""
-    if args.pipeline and latencies:
+    if latencies:
         delays = np.array(latencies, dtype=np.float64)
         extra = (f" latency_median_us={np.median(delays):.1f} latency_p99_us={np.percentile(delays, 99):.1f}"
                  f" latency_samples={len(delays)} pipeline_dropped={dropped}")
@@ -215,10 +232,11 @@ def main():
         print(f"rx_python: {tally['counted']} frames in {window:.3f} s: {fps:.1f} frames/s, "
               f"{tally['bytes'] / window / 1e6 if window else 0:.1f} MB/s, failed {failed} "
               f"(missing ids {checker.missing}), bad {tally['bad']}, CPU {cpu:.3f} s; "
-              + ", ".join(f"{name} {value}" for name, value in counters.items()), file=sys.stderr)
+              + ", ".join(f"{name} {value}" for name, value in counters.items())
+              + f"; the cores' input queues dropped {drops} (all namespaces)", file=sys.stderr)
     print(f"RESULT frames={tally['counted']} failed={failed} seconds={window:.6f} cpu_s={cpu:.6f} "
           f"bytes={tally['bytes']} bad={tally['bad']} missing={checker.missing} "
-          f"missing_packets={counters['PacketsLost']}{extra}", flush=True)
+          f"missing_packets={counters['PacketsLost']} input_queue_drops={drops}{extra}", flush=True)
     return 0 if tally["counted"] > 0 and tally["bad"] == 0 else 1
 
 

@@ -51,6 +51,66 @@ static PyObject *tn_in_place_result(PyObject *aSelf, swig_type_info *aType, void
     $result = tn_in_place_result(swig_obj[0], $descriptor, $1, owned1 & SWIG_POINTER_OWN);
 }
 
+/* Results by value: every call answers with a new TnResult proxy owned by
+ * Python. The module keeps the last one it made: when the next result comes
+ * and nothing but the module refers to that one any more (its caller dropped
+ * it, and no attribute, weak reference or reference to its pointer object was
+ * added, its ownership unchanged), the result is written into it and it is
+ * handed out again. That spares the proxy, pointer object and SDK result
+ * made and destroyed per call, most of the cost of a cheap call. */
+%{
+static PyObject *tn_spare_result = NULL;
+
+static SwigPyObject *tn_reusable_result(PyObject *aProxy, swig_type_info *aType)
+{
+    const SwigPyClientData *data = static_cast<const SwigPyClientData *>(aType->clientdata);
+    PyTypeObject *type = Py_TYPE(aProxy);
+    if (Py_REFCNT(aProxy) != 1 || data == NULL || reinterpret_cast<PyObject *>(type) != data->newargs ||
+        (type->tp_weaklistoffset != 0 && *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(aProxy) + type->tp_weaklistoffset) != NULL)) {
+        return NULL;
+    }
+    PyObject **dictionary = _PyObject_GetDictPtr(aProxy);
+    if (dictionary == NULL || *dictionary == NULL || Py_REFCNT(*dictionary) != 1 || PyDict_GET_SIZE(*dictionary) != 1) {
+        return NULL;
+    }
+    PyObject *pointer = PyDict_GetItem(*dictionary, SWIG_This());
+    if (pointer == NULL || Py_TYPE(pointer) != SwigPyObject_type() || Py_REFCNT(pointer) != 1) {
+        return NULL;
+    }
+    SwigPyObject *object = reinterpret_cast<SwigPyObject *>(pointer);
+    return object->ptr != NULL && object->own == SWIG_POINTER_OWN && object->ty == aType && object->next == NULL ? object : NULL;
+}
+
+static PyObject *tn_result_to_python(const TnResult &aResult, swig_type_info *aType)
+{
+    if (tn_spare_result != NULL) {
+        SwigPyObject *object = tn_reusable_result(tn_spare_result, aType);
+        if (object != NULL) {
+            *static_cast<TnResult *>(object->ptr) = aResult;
+            Py_INCREF(tn_spare_result);
+            return tn_spare_result;
+        }
+    }
+    PyObject *proxy = SWIG_NewPointerObj(new TnResult(aResult), aType, SWIG_POINTER_OWN);
+#ifndef Py_GIL_DISABLED
+    /* The spare's attributes live in a dictionary of its own, so that the
+     * check above sees them. */
+    if (proxy != NULL && !SwigPyObject_Check(proxy)) {
+        if (_PyObject_GetDictPtr(proxy) != NULL) {
+            Py_INCREF(proxy);
+            Py_XSETREF(tn_spare_result, proxy);
+        } else {
+            PyErr_Clear();
+        }
+    }
+#endif
+    return proxy;
+}
+%}
+%typemap(out) TnResult {
+    $result = tn_result_to_python($1, $descriptor(TnResult *));
+}
+
 %extend TnString {
     /// The text as wide characters; the same as GetUnicode.
     const wchar_t *__str__() {

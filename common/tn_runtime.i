@@ -20,6 +20,9 @@
 /* The runtime's own _swiginit helper releases a null result when the pointer
  * to append is no pointer object; it is replaced below. */
 #define SWIG_Python_InitShadowInstance tn_runtime_init_shadow_instance_unused
+/* The runtime's proxy maker serves only the runtime itself; the wrappers take
+ * the one below. */
+#define SWIG_Python_NewPointerObj tn_runtime_new_pointer_obj
 %}
 
 %{
@@ -29,6 +32,7 @@
 #include <string.h>
 
 #undef SWIG_Python_InitShadowInstance
+#undef SWIG_Python_NewPointerObj
 
 /* ------------------------------------------------------------------------
  * Argument tuples. Every wrapper unpacks its arguments here, so the checks
@@ -122,6 +126,45 @@ static PyObject *SWIG_Python_InitShadowInstance(PyObject *args)
     return SWIG_Py_Void();
 }
 
+/* A pointer object, wrapped in an instance of its type's proxy class when
+ * the class is registered. Every call that hands out an object makes one, so
+ * the instance is made the short way: allocated as object.__new__ would (the
+ * class's own __new__ called without arguments where it has one), and `this`
+ * set as an attribute under its interned name. The runtime's own way builds
+ * an argument tuple and dictionary per instance, interns the name anew and
+ * marks the proxy class modified, which empties the interpreter's attribute
+ * cache of the class each time. */
+static PyObject *SWIG_Python_NewPointerObj(PyObject *aSelf, void *aPointer, swig_type_info *aType, int aFlags)
+{
+    SwigPyClientData *data = aType != NULL ? static_cast<SwigPyClientData *>(aType->clientdata) : NULL;
+    if (aPointer == NULL || data == NULL || data->pytype != NULL || data->newraw != NULL ||
+        (aFlags & (SWIG_POINTER_NOSHADOW | SWIG_BUILTIN_TP_INIT)) != 0 || !PyType_Check(data->newargs)) {
+        return tn_runtime_new_pointer_obj(aSelf, aPointer, aType, aFlags);
+    }
+    PyObject *pointer = SwigPyObject_New(aPointer, aType, (aFlags & SWIG_POINTER_OWN) ? SWIG_POINTER_OWN : 0);
+    if (pointer == NULL) {
+        return NULL;
+    }
+    PyTypeObject *proxyClass = reinterpret_cast<PyTypeObject *>(data->newargs);
+    PyObject *instance = NULL;
+    if (proxyClass->tp_new == PyBaseObject_Type.tp_new && (proxyClass->tp_flags & Py_TPFLAGS_IS_ABSTRACT) == 0) {
+        instance = proxyClass->tp_alloc(proxyClass, 0);
+    } else {
+        PyObject *noArguments = PyTuple_New(0);
+        instance = noArguments != NULL ? proxyClass->tp_new(proxyClass, noArguments, NULL) : NULL;
+        Py_XDECREF(noArguments);
+    }
+    /* The attribute's name interned once, as the interpreter keeps names. */
+    if (!PyUnicode_CHECK_INTERNED(SWIG_This())) {
+        PyUnicode_InternInPlace(&Swig_This_global);
+    }
+    if (instance != NULL && PyObject_SetAttr(instance, SWIG_This(), pointer) != 0) {
+        Py_CLEAR(instance);
+    }
+    Py_DECREF(pointer);
+    return instance;
+}
+
 /* ------------------------------------------------------------------------
  * Output lists: values an SDK call wrote through reference arguments follow
  * its result in a list. A value or a result that could not be made (a proxy
@@ -138,14 +181,15 @@ static PyObject *tn_append_output(PyObject *aResult, PyObject *aValue)
         return NULL;
     }
     if (!PyList_Check(aResult)) {
-        PyObject *list = PyList_New(1);
+        PyObject *list = PyList_New(2);
         if (list == NULL) {
             Py_DECREF(aResult);
             Py_DECREF(aValue);
             return NULL;
         }
         PyList_SET_ITEM(list, 0, aResult);
-        aResult = list;
+        PyList_SET_ITEM(list, 1, aValue);
+        return list;
     }
     const int failed = PyList_Append(aResult, aValue);
     Py_DECREF(aValue);

@@ -20,12 +20,18 @@ struct TnKeptThreadState
 {
     PyThreadState *mState = nullptr;
     unsigned mDepth = 0; // calls in progress on the thread
+    // The last object made for an SDK object that the thread's calls pass
+    // along each time (a pipeline to its sink): see tn_kept_proxy.
+    void *mProxied = nullptr;
+    swig_type_info *mProxiedType = nullptr;
+    PyObject *mProxy = nullptr;
 
     ~TnKeptThreadState()
     {
         if (mState != nullptr && Py_IsInitialized() && !Py_IsFinalizing())
         {
             PyEval_RestoreThread(mState);
+            Py_CLEAR(mProxy);
             PyGILState_Release(PyGILState_UNLOCKED); // the first call's: deletes the state
         }
     }
@@ -75,6 +81,40 @@ public:
     }
 };
 } // namespace
+
+/* A new reference to a Python object for aPointer, a C++ object that the
+ * caller does not give away. On a thread with a kept state, the object made
+ * for the previous call is handed out again while it still stands for the
+ * same object, unowned: making a fresh one costs more than the rest of the
+ * call when the caches are cold, as they are for a sink that hears of each
+ * frame. Other threads get a fresh one each time. */
+SWIGINTERN PyObject *tn_kept_proxy(void *aPointer, swig_type_info *aType)
+{
+    TnKeptThreadState &lKept = tn_kept_thread_state;
+    if (lKept.mState == nullptr || PyThreadState_Get() != lKept.mState)
+    {
+        return SWIG_NewPointerObj(aPointer, aType, 0);
+    }
+    if (lKept.mProxy != nullptr && lKept.mProxied == aPointer && lKept.mProxiedType == aType)
+    {
+        SwigPyObject *lThis = SWIG_Python_GetSwigThis(lKept.mProxy);
+        if (lThis != nullptr && lThis->ptr == aPointer && lThis->ty == aType && !lThis->own && lThis->next == nullptr)
+        {
+            Py_INCREF(lKept.mProxy);
+            return lKept.mProxy;
+        }
+    }
+    Py_CLEAR(lKept.mProxy);
+    PyObject *lProxy = SWIG_NewPointerObj(aPointer, aType, 0);
+    if (lProxy != nullptr)
+    {
+        lKept.mProxy = lProxy;
+        lKept.mProxied = aPointer;
+        lKept.mProxiedType = aType;
+        Py_INCREF(lProxy);
+    }
+    return lProxy;
+}
 
 #undef SWIG_PYTHON_THREAD_BEGIN_BLOCK
 #undef SWIG_PYTHON_THREAD_END_BLOCK

@@ -1,7 +1,7 @@
-/* Streams and the pipeline: the stream base with its factory, the GigE Vision
- * and USB3 Vision streams, the pipeline and its overridable event sink. Buffers and device
- * information come from the base module: here they are pointer types only,
- * whose proxy classes the base module binds. The stream event sink is a
+/* Streams and the pipeline: the stream base with its factory, the GigE Vision,
+ * RTP and USB3 Vision streams, the pipeline and its overridable event sink.
+ * Buffers and device information come from the base module: here they are
+ * pointer types only, whose proxy classes the base module binds. The stream event sink is a
  * pointer type only, with no proxy class anywhere. */
 
 %{
@@ -9,14 +9,15 @@
 #include "TnPipelineEventSink.h"
 #include "TnStream.h"
 #include "TnStreamGEV.h"
+#include "TnStreamRTP.h"
 #include "TnStreamU3V.h"
 %}
 
 /* ------------------------------------------------------------------------
  * The stream base. */
 
-/* A stream as the proxy of its class: a GigE Vision or USB3 Vision stream,
- * or the base class for any other. */
+/* A stream as the proxy of its class: a GigE Vision, RTP or USB3 Vision
+ * stream, or the base class for any other. */
 %{
 static PyObject *tn_stream_to_python(TnStream *aStream)
 {
@@ -25,6 +26,9 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
     }
     if (TnStreamGEV *gev = dynamic_cast<TnStreamGEV *>(aStream)) {
         return SWIG_NewPointerObj(gev, SWIGTYPE_p_TnStreamGEV, 0);
+    }
+    if (TnStreamRTP *rtp = dynamic_cast<TnStreamRTP *>(aStream)) {
+        return SWIG_NewPointerObj(rtp, SWIGTYPE_p_TnStreamRTP, 0);
     }
     if (TnStreamU3V *u3v = dynamic_cast<TnStreamU3V *>(aStream)) {
         return SWIG_NewPointerObj(u3v, SWIGTYPE_p_TnStreamU3V, 0);
@@ -67,6 +71,12 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
     _tn_stop_at_exit(self, 1, "IsOpen", "Close")
 %}
 %pythonappend TnStreamGEV::Open %{
+    _tn_stop_at_exit(self, 1, "IsOpen", "Close")
+%}
+%pythonappend TnStreamRTP::Open %{
+    _tn_stop_at_exit(self, 1, "IsOpen", "Close")
+%}
+%pythonappend TnStreamRTP::OpenTCP %{
     _tn_stop_at_exit(self, 1, "IsOpen", "Close")
 %}
 %pythonappend TnStreamU3V::Open %{
@@ -132,6 +142,11 @@ TN_GATED_TUPLE_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS
 %clear uint32_t &aSize, TnString &aIPAddress;
 
 /* ------------------------------------------------------------------------
+ * The RTP stream. Its session description is a pointer type only. */
+
+%include "TnStreamRTP.h"
+
+/* ------------------------------------------------------------------------
  * The USB3 Vision stream. */
 
 %include "TnStreamU3V.h"
@@ -194,7 +209,7 @@ TN_DIRECTOR(TnPipelineEventSink)
  * that the next override runs, and fails, on its own. */
 %typemap(directorin) TnPipeline *aPipeline {
     PyErr_Clear();
-    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+    $input = tn_kept_proxy(SWIG_as_voidptr($1), $descriptor);
 }
 /* The SDK's own implementations may come straight back into Python. */
 %nothreadallow TnPipelineEventSink::OnBufferCreated;

@@ -5,11 +5,16 @@ defined in others: usage: check-one-copy.py OWNER OTHER...
 A C++ function or variable of OWNER's own (a strong definition, local or global)
 that another library defines as well means that library carries a copy of
 OWNER's code and state. Weak definitions (inline functions, templates) are
-shared by the loader and do not count."""
+shared by the loader and do not count, and neither do the standard library's
+templates that a library instantiated for itself (with hidden visibility they
+end up as local definitions in each library that uses them)."""
+import re
 import subprocess
 import sys
 
 STRONG = set("TtDdBbRr")
+# Names in namespace std: _ZSt..., _ZNSt..., _ZNKSt... (after qualifiers).
+STANDARD = re.compile(r"^_ZN?[rVK]*St")
 
 
 def definitions(path):
@@ -17,7 +22,7 @@ def definitions(path):
     names = set()
     for line in listing.splitlines():
         fields = line.split()
-        if len(fields) == 3 and fields[1] in STRONG and fields[2].startswith("_Z"):
+        if len(fields) == 3 and fields[1] in STRONG and fields[2].startswith("_Z") and not STANDARD.match(fields[2]):
             names.add(fields[2])
     return names
 

@@ -28,10 +28,14 @@ bool BooleanNode::ApplyElement(const Element &aElement)
 
 bool BooleanNode::GetBool()
 {
-    // True only for the OnValue: a register that holds neither the OnValue
-    // nor the OffValue reads as false.
     CheckReadable();
-    return ValueOf(mValue) == mOnValue;
+    const int64_t lValue = ValueOf(mValue);
+    if (lValue != mOnValue && lValue != mOffValue)
+    {
+        Fail(Describe() + ": the value " + std::to_string(lValue) + " is neither its OnValue " +
+             std::to_string(mOnValue) + " nor its OffValue " + std::to_string(mOffValue));
+    }
+    return lValue == mOnValue;
 }
 
 void BooleanNode::SetBool(bool aValue)
@@ -70,6 +74,7 @@ void CommandNode::Execute()
 {
     CheckWritable();
     WriteValue(mValue, ValueOf(mCommandValue));
+    mPending = true;
 }
 
 bool CommandNode::IsDone()
@@ -80,15 +85,18 @@ bool CommandNode::IsDone()
         CheckWritable();
     }
     INode *lTarget = mValue.mRef.mNode;
-    // A command whose register cannot be read is done once written; one that
-    // can is done when the device has changed it from the command value.
-    if (lTarget == nullptr || !lTarget->IsReadable())
+    // A command not executed since it was last seen done is done. One whose
+    // register cannot be read is done once written; one that can is done
+    // when the device has changed it from the command value.
+    if (!mPending || lTarget == nullptr || !lTarget->IsReadable())
     {
+        mPending = false;
         return true;
     }
     mMap.DropCaches(*lTarget);
     DepthGuard lGuard(mMap);
-    return lTarget->GetInt() != ValueOf(mCommandValue);
+    mPending = lTarget->GetInt() == ValueOf(mCommandValue);
+    return !mPending;
 }
 
 void CommandNode::CollectReferences(std::vector<NodeRef *> &aReferences)

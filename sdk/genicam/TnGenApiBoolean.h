@@ -43,9 +43,16 @@ public:
 
 protected:
     bool ApplyElement(const Element &aElement) override;
+    void ScanAccess(AccessScan &aScan) override
+    {
+        aScan.Read(mCommandValue.mRef);
+        IntValueNode::ScanAccess(aScan);
+    }
 
 private:
     ValueOrRef<int64_t> mCommandValue;
+    /// Executed, and not seen done since.
+    bool mPending = false;
 };
 
 } // namespace TN_GENAPI_NS

@@ -81,21 +81,31 @@ EnumEntryNode *EnumerationNode::FindEntry(int64_t aValue) const
     return nullptr;
 }
 
-int64_t EnumerationNode::GetInt()
+int64_t EnumerationNode::GetRawValue()
 {
     CheckReadable();
     return ValueOf(mValue);
 }
 
-std::string EnumerationNode::GetString()
+EnumEntryNode &EnumerationNode::CurrentEntry()
 {
-    const int64_t lValue = GetInt();
+    const int64_t lValue = GetRawValue();
     EnumEntryNode *lEntry = FindEntry(lValue);
     if (lEntry == nullptr)
     {
         Fail(Describe() + ": the value " + std::to_string(lValue) + " belongs to none of its entries");
     }
-    return lEntry->GetSymbolic();
+    return *lEntry;
+}
+
+int64_t EnumerationNode::GetInt()
+{
+    return CurrentEntry().GetValue();
+}
+
+std::string EnumerationNode::GetString()
+{
+    return CurrentEntry().GetSymbolic();
 }
 
 void EnumerationNode::SetInt(int64_t aValue)
@@ -132,6 +142,28 @@ void EnumerationNode::WriteEntry(EnumEntryNode &aEntry)
         // The device changes the value back by itself: ask it next time.
         mMap.DropCaches(*this);
     }
+}
+
+void EnumerationNode::ScanAccess(AccessScan &aScan)
+{
+    bool lImplemented = false;
+    bool lAvailable = false;
+    for (EnumEntryNode *lEntry : mEntries)
+    {
+        const Access lAccess = lEntry->GetAccess();
+        aScan.DependOn(*lEntry);
+        lImplemented = lImplemented || lAccess != Access::NI;
+        lAvailable = lAvailable || (lAccess != Access::NI && lAccess != Access::NA);
+    }
+    if (!lImplemented)
+    {
+        aScan.SetNotImplemented();
+    }
+    else if (!lAvailable)
+    {
+        aScan.SetNotAvailable();
+    }
+    IntValueNode::ScanAccess(aScan);
 }
 
 void EnumerationNode::Validate()

@@ -41,10 +41,15 @@ class EnumerationNode : public IntValueNode
 public:
     EnumerationNode(INodeMap &aMap, const std::string &aName) : IntValueNode(aMap, NodeKind::Enumeration, aName) {}
     InterfaceKind GetInterface() const override { return InterfaceKind::Enumeration; }
+    /// The value as the nodes that read it as an integer see it: that of the
+    /// current entry; fails when the value belongs to no entry.
     int64_t GetInt() override;
     void SetInt(int64_t aValue) override;
     double GetFloat() override { return static_cast<double>(GetInt()); }
-    bool GetBool() override { return GetInt() != 0; }
+    /// As a predicate: whether the value, entry or not, is not zero.
+    bool GetBool() override { return GetRawValue() != 0; }
+    /// The value as it is, whether or not an entry has it.
+    int64_t GetRawValue();
     std::string GetString() override;
     void SetString(const std::string &aValue) override;
     std::string ToString() override { return GetString(); }
@@ -58,8 +63,13 @@ public:
 
 protected:
     bool ApplyElement(const Element &aElement) override;
+    /// The value's access; not implemented when no entry is, not available
+    /// when none is available.
+    void ScanAccess(AccessScan &aScan) override;
 
 private:
+    /// The entry of the current value; fails when no entry has it.
+    EnumEntryNode &CurrentEntry();
     void WriteEntry(EnumEntryNode &aEntry);
 
     std::vector<EnumEntryNode *> mEntries;

@@ -108,23 +108,22 @@ int64_t Wrap(uint64_t aValue)
     return lResult;
 }
 
+// Shifts count modulo 64, as the processors that GenICam tools run on do:
+// 1 << 64 is 1, 1 << -1 is 1 << 63; a right shift keeps the sign.
+// A float divisor closer to zero than the double's epsilon divides by zero.
+bool IsZeroDivisor(double aDivisor)
+{
+    return fabs(aDivisor) < std::numeric_limits<double>::epsilon();
+}
+
 int64_t ShiftLeft(int64_t aValue, int64_t aCount)
 {
-    if (aCount < 0)
-    {
-        aCount = -aCount;
-        return aCount >= 64 ? (aValue < 0 ? -1 : 0) : (aValue >> aCount);
-    }
-    return aCount >= 64 ? 0 : Wrap(static_cast<uint64_t>(aValue) << aCount);
+    return Wrap(static_cast<uint64_t>(aValue) << (aCount & 63));
 }
 
 int64_t ShiftRight(int64_t aValue, int64_t aCount)
 {
-    if (aCount < 0)
-    {
-        return ShiftLeft(aValue, -aCount);
-    }
-    return aCount >= 64 ? (aValue < 0 ? -1 : 0) : (aValue >> aCount);
+    return aValue >> (aCount & 63);
 }
 } // namespace
 
@@ -132,6 +131,8 @@ struct FormulaTerm
 {
     Op mOp = Op::Constant;
     FormulaValue mValue;
+    // A hexadecimal constant: a float formula takes its low 32 bits, signed.
+    bool mHex = false;
     int mVariable = -1;
     Function mFunction = Function::Sgn;
     int mDepth = 1;
@@ -212,12 +213,12 @@ struct OperatorName
 };
 
 const OperatorName kOperators[] = {
-    {"**", Op::Power, -1},   {"*", Op::Multiply, 9},  {"<<", Op::ShiftLeft, 7},  {"<=", Op::LessEqual, 6},
-    {"<>", Op::NotEqual, 5}, {"<", Op::Less, 6},      {">>", Op::ShiftRight, 7}, {">=", Op::GreaterEqual, 6},
-    {">", Op::Greater, 6},   {"==", Op::Equal, 5},    {"=", Op::Equal, 5},       {"!=", Op::NotEqual, 5},
-    {"!", Op::Constant, -1}, {"&&", Op::LogicAnd, 1}, {"&", Op::BitAnd, 4},      {"||", Op::LogicOr, 0},
-    {"|", Op::BitOr, 2},     {"+", Op::Add, 8},       {"-", Op::Subtract, 8},    {"/", Op::Divide, 9},
-    {"%", Op::Modulo, 9},    {"(", Op::Constant, -1}, {")", Op::Constant, -1},   {"^", Op::BitXor, 3},
+    {"**", Op::Power, 3},    {"*", Op::Multiply, 2},  {"<<", Op::ShiftLeft, 3},  {"<=", Op::LessEqual, 0},
+    {"<>", Op::NotEqual, 0}, {"<", Op::Less, 0},      {">>", Op::ShiftRight, 3}, {">=", Op::GreaterEqual, 0},
+    {">", Op::Greater, 0},   {"==", Op::Equal, 0},    {"=", Op::Equal, 0},       {"!=", Op::NotEqual, 0},
+    {"!", Op::Constant, -1}, {"&&", Op::LogicAnd, 0}, {"&", Op::BitAnd, 3},      {"||", Op::LogicOr, 0},
+    {"|", Op::BitOr, 3},     {"+", Op::Add, 1},       {"-", Op::Subtract, 1},    {"/", Op::Divide, 2},
+    {"%", Op::Modulo, 2},    {"(", Op::Constant, -1}, {")", Op::Constant, -1},   {"^", Op::BitXor, 3},
     {"~", Op::Constant, -1}, {"?", Op::Constant, -1}, {":", Op::Constant, -1},   {",", Op::Constant, -1},
 };
 
@@ -317,6 +318,7 @@ private:
         const char *lStart = mText.c_str() + mPosition;
         char *lEnd = nullptr;
         mToken = Token::Number;
+        mHex = false;
         if (lStart[0] == '0' && (lStart[1] == 'x' || lStart[1] == 'X'))
         {
             if (!isxdigit(static_cast<unsigned char>(lStart[2])))
@@ -330,6 +332,7 @@ private:
                 Fail("hexadecimal constant beyond 64 bits");
             }
             mNumber = FormulaValue::FromInteger(Wrap(lValue));
+            mHex = true;
         }
         else
         {
@@ -430,24 +433,26 @@ private:
 
     static const int kMaxDepth = 200;
 
+    // ?: is left associative, as GenICam tools read it: a ? b : c ? d : e is
+    // (a ? b : c) ? d : e. A conditional between ? and : nests.
     std::unique_ptr<FormulaTerm> ParseTernary()
     {
         Nesting lNesting(*this);
         std::unique_ptr<FormulaTerm> lCondition = ParseBinary(0);
-        if (!Accept("?"))
+        while (Accept("?"))
         {
-            return lCondition;
+            std::unique_ptr<FormulaTerm> lWhenTrue = ParseTernary();
+            Expect(":");
+            std::unique_ptr<FormulaTerm> lWhenFalse = ParseBinary(0);
+            std::unique_ptr<FormulaTerm> lTerm = Make(Op::Ternary, std::move(lCondition), std::move(lWhenTrue));
+            lTerm->Add(std::move(lWhenFalse));
+            lCondition = Checked(std::move(lTerm));
         }
-        std::unique_ptr<FormulaTerm> lWhenTrue = ParseTernary();
-        Expect(":");
-        std::unique_ptr<FormulaTerm> lWhenFalse = ParseTernary();
-        std::unique_ptr<FormulaTerm> lTerm = Make(Op::Ternary, std::move(lCondition), std::move(lWhenTrue));
-        lTerm->Add(std::move(lWhenFalse));
-        return Checked(std::move(lTerm));
+        return lCondition;
     }
 
-    // Precedence climbing over the binary operators' levels (all left
-    // associative): || && | ^ & equality relations shifts + - * / %.
+    // Precedence climbing over the binary operators' four levels, all left
+    // associative (see TnGenApiFormula.h).
     std::unique_ptr<FormulaTerm> ParseBinary(int aLevel)
     {
         std::unique_ptr<FormulaTerm> lLeft = ParseUnary();
@@ -480,18 +485,7 @@ private:
         {
             return Make(Op::LogicNot, ParseUnary());
         }
-        return ParsePower();
-    }
-
-    std::unique_ptr<FormulaTerm> ParsePower()
-    {
-        std::unique_ptr<FormulaTerm> lBase = ParsePrimary();
-        if (Accept("**"))
-        {
-            // Right associative, and the exponent may carry a sign: 2**-1.
-            return Make(Op::Power, std::move(lBase), ParseUnary());
-        }
-        return lBase;
+        return ParsePrimary();
     }
 
     std::unique_ptr<FormulaTerm> ParsePrimary()
@@ -501,6 +495,7 @@ private:
             std::unique_ptr<FormulaTerm> lTerm(new FormulaTerm);
             lTerm->mOp = Op::Constant;
             lTerm->mValue = mNumber;
+            lTerm->mHex = mHex;
             Next();
             return lTerm;
         }
@@ -567,6 +562,7 @@ private:
     Token mToken = Token::End;
     const OperatorName *mOperator = nullptr;
     FormulaValue mNumber;
+    bool mHex = false;
     int mNesting = 0;
 };
 
@@ -582,6 +578,10 @@ public:
         switch (aTerm.mOp)
         {
         case Op::Constant:
+            if (aTerm.mHex && !mIntegerMode)
+            {
+                return FormulaValue::FromFloat(static_cast<int32_t>(static_cast<uint32_t>(aTerm.mValue.mInteger)));
+            }
             return Normalise(aTerm.mValue);
         case Op::Variable:
             return Normalise(mResolver(aTerm.mVariable));
@@ -626,19 +626,31 @@ private:
 
     FormulaValue Number(int64_t aValue) const { return Normalise(FormulaValue::FromInteger(aValue)); }
 
-    // The integer operand of a bit operation.
-    static int64_t Bits(const FormulaValue &aValue)
+    // The integer operand of a bit operation: a double's integer part. A
+    // float formula's bit operations work on 32-bit signed integers, as
+    // GenICam tools compute them (so that (X << 16) >> 16 extends the sign
+    // of a 16-bit X); a value beyond 32 bits fails there.
+    int64_t Bits(const FormulaValue &aValue) const
     {
-        if (aValue.mIsInteger)
+        if (aValue.mIsInteger && mIntegerMode)
         {
             return aValue.mInteger;
         }
-        int64_t lBits = 0;
-        if (!RoundToInteger(aValue.mFloat, lBits))
+        const double lWhole = trunc(aValue.AsFloat());
+        const double lLimit = mIntegerMode ? 9223372036854775808.0 : 2147483648.0;
+        if (!(lWhole >= -lLimit && lWhole < lLimit))
         {
-            throw FormulaError("bit operation on a value beyond 64 bits");
+            throw FormulaError(mIntegerMode ? "bit operation on a value beyond 64 bits"
+                                            : "bit operation on a value beyond 32 bits in a float formula");
         }
-        return lBits;
+        return static_cast<int64_t>(lWhole);
+    }
+
+    // The result of a bit operation: 32 bits, signed, in a float formula.
+    FormulaValue BitResult(int64_t aValue) const
+    {
+        return mIntegerMode ? FormulaValue::FromInteger(aValue)
+                            : FormulaValue::FromFloat(static_cast<int32_t>(static_cast<uint32_t>(aValue)));
     }
 
     FormulaValue Unary(Op aOp, const FormulaValue &aValue) const
@@ -651,7 +663,7 @@ private:
         case Op::Plus:
             return aValue;
         case Op::BitNot:
-            return Number(~Bits(aValue));
+            return BitResult(~Bits(aValue));
         case Op::LogicNot:
             return Bool(!Truth(aValue));
         default:
@@ -689,7 +701,7 @@ private:
                 }
                 return FormulaValue::FromInteger(aLeft.mInteger / aRight.mInteger);
             }
-            if (aRight.AsFloat() == 0.0)
+            if (IsZeroDivisor(aRight.AsFloat()))
             {
                 throw FormulaError("division by zero");
             }
@@ -705,7 +717,7 @@ private:
                 }
                 return Number(lY == -1 ? 0 : lX % lY);
             }
-            if (aRight.AsFloat() == 0.0)
+            if (IsZeroDivisor(aRight.AsFloat()))
             {
                 throw FormulaError("division by zero");
             }
@@ -727,15 +739,16 @@ private:
             }
             return FormulaValue::FromFloat(pow(aLeft.AsFloat(), aRight.AsFloat()));
         case Op::ShiftLeft:
-            return Number(ShiftLeft(Bits(aLeft), Bits(aRight)));
+            return BitResult(mIntegerMode ? ShiftLeft(Bits(aLeft), Bits(aRight))
+                                          : static_cast<int32_t>(static_cast<uint32_t>(Bits(aLeft)) << (Bits(aRight) & 31)));
         case Op::ShiftRight:
-            return Number(ShiftRight(Bits(aLeft), Bits(aRight)));
+            return BitResult(mIntegerMode ? ShiftRight(Bits(aLeft), Bits(aRight)) : Bits(aLeft) >> (Bits(aRight) & 31));
         case Op::BitAnd:
-            return Number(Bits(aLeft) & Bits(aRight));
+            return BitResult(Bits(aLeft) & Bits(aRight));
         case Op::BitOr:
-            return Number(Bits(aLeft) | Bits(aRight));
+            return BitResult(Bits(aLeft) | Bits(aRight));
         case Op::BitXor:
-            return Number(Bits(aLeft) ^ Bits(aRight));
+            return BitResult(Bits(aLeft) ^ Bits(aRight));
         case Op::Equal:
             return Bool(lIntegers ? aLeft.mInteger == aRight.mInteger : aLeft.AsFloat() == aRight.AsFloat());
         case Op::NotEqual:

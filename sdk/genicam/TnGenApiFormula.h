@@ -5,19 +5,26 @@
 // integers and integer arithmetic stays integer (division truncates toward
 // zero), while a double anywhere makes the result a double; in float mode
 // every number is a double. Bit operations, % and shifts work on the integer
-// value of their operands. Comparisons and logic give 1 or 0.
+// value of their operands; shifts count modulo 64 (1 << 64 is 1) and a right
+// shift keeps the sign. Comparisons and logic give 1 or 0.
 //
 // One rule for the corner cases, in integer and float arithmetic alike:
-// - a division or remainder by zero fails the evaluation ("division by
+// - a division or remainder by zero, or by a double closer to zero than the
+//   double's epsilon (about 2.2e-16), fails the evaluation ("division by
 //   zero"); no infinity or NaN comes out of it;
 // - wherever a double becomes an integer (a formula's result in integer mode,
-//   the operand of a bit operation, a converter writing to an integer), it is
-//   rounded to the nearest integer, halves away from zero; a value that is
-//   not finite or lies beyond 64 bits fails.
+//   a converter writing to an integer), it is rounded to the nearest integer,
+//   halves away from zero, except the operand of a bit operation, whose
+//   integer part counts (0.5 & 1 is 0); a value that is not finite or lies
+//   beyond 64 bits fails.
 //
-// Operators from the lowest to the highest precedence:
-//   ?:   ||   &&   |   ^   &   = <> (also == !=)   < > <= >=   << >>
-//   + -   * / %   ** (right associative)   unary - + ~ !
+// Operators from the lowest to the highest precedence, as GenICam tools
+// evaluate them (not as in C: "A = 3 || A = 1" is ((A = 3) || A) = 1, and
+// "1 | 2 + 3" is (1 | 2) + 3), each level left associative:
+//   ?: (a ? b : c ? d : e is (a ? b : c) ? d : e)
+//   then || && = <> (also == !=) < > <= >=   then + -   then * / %
+//   then ** << >> & | ^   then unary - + ~ !
+// Only the branch a condition chooses is evaluated.
 // Constants are decimal, decimal with fraction or exponent, or hexadecimal
 // (0x...). Functions: SGN NEG ABS SQRT TRUNC FLOOR CEIL ROUND (one or two
 // arguments) EXP LN LG SIN COS TAN ASIN ACOS ATAN, and the constants E and PI

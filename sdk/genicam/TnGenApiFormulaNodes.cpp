@@ -27,9 +27,11 @@ const std::string &RequireName(const INode &aOwner, const Element &aElement)
     return *lName;
 }
 
-FormulaValue NodeValue(INode &aNode)
+// A node's value as a formula reads it: a float node's as a double, except
+// in integer mode, where every input is an integer (a float rounded).
+FormulaValue NodeValue(INode &aNode, bool aIntegerMode)
 {
-    if (aNode.GetInterface() == InterfaceKind::Float)
+    if (!aIntegerMode && aNode.GetInterface() == InterfaceKind::Float)
     {
         return FormulaValue::FromFloat(aNode.GetFloat());
     }
@@ -93,6 +95,14 @@ bool FormulaVariables::Apply(INode &aOwner, const Element &aElement)
         return true;
     }
     return false;
+}
+
+void FormulaVariables::Scan(AccessScan &aScan) const
+{
+    for (const Variable &lVariable : mVariables)
+    {
+        aScan.Input(lVariable.mRef);
+    }
 }
 
 void FormulaVariables::Collect(std::vector<NodeRef *> &aReferences)
@@ -229,8 +239,6 @@ FormulaValue FormulaVariables::Evaluate(INode &aOwner, Formula &aFormula, const 
             return lSlot.mValue;
         }
         DepthGuard lGuard(lMap);
-        // Variables are read whether or not they are implemented or available.
-        INodeMap::ReferenceRead lReference(lMap);
         if (lUse.mKind == 2)
         {
             lSlot.mValue = mExpressions[lUse.mIndex]->mFormula.Evaluate(lResolver, aIntegerMode);
@@ -238,11 +246,11 @@ FormulaValue FormulaVariables::Evaluate(INode &aOwner, Formula &aFormula, const 
         else
         {
             INode &lNode = *mVariables[lUse.mIndex].mRef.mNode;
-            const bool lIsFloat = lNode.GetInterface() == InterfaceKind::Float;
+            const bool lIsFloat = !aIntegerMode && lNode.GetInterface() == InterfaceKind::Float;
             switch (lUse.mAttribute)
             {
             case Attribute::Value:
-                lSlot.mValue = NodeValue(lNode);
+                lSlot.mValue = NodeValue(lNode, aIntegerMode);
                 break;
             case Attribute::Min:
                 lSlot.mValue = lIsFloat ? FormulaValue::FromFloat(lNode.GetFloatMin())
@@ -289,6 +297,12 @@ template <typename Base> bool WithFormula<Base>::ApplyElement(const Element &aEl
 template <typename Base> FormulaValue WithFormula<Base>::Evaluate(bool aIntegerMode)
 {
     return mVariables.Evaluate(*this, mFormula, mFormulaText, false, aIntegerMode, nullptr);
+}
+
+template <typename Base> void WithFormula<Base>::ScanAccess(AccessScan &aScan)
+{
+    mVariables.Scan(aScan);
+    aScan.Value(Access::RO);
 }
 
 template <typename Base> void WithFormula<Base>::CollectReferences(std::vector<NodeRef *> &aReferences)
@@ -403,7 +417,7 @@ FormulaValue ConverterSpec::From(INode &aOwner, bool aIntegerMode)
     FormulaValue lInput;
     {
         DepthGuard lGuard(aOwner.GetNodeMap());
-        lInput = NodeValue(Target());
+        lInput = NodeValue(Target(), aIntegerMode);
     }
     return mVariables.Evaluate(aOwner, mFrom, mFromText, true, aIntegerMode, &lInput);
 }
@@ -499,9 +513,14 @@ bool ConverterSpec::Increment(INode &aOwner, bool aIntegerMode, double &aIncreme
     return aIncrement > 0;
 }
 
-Access ConverterSpec::GetAccess()
+void ConverterSpec::ScanAccess(AccessScan &aScan) const
 {
-    return Target().GetAccess();
+    mVariables.Scan(aScan);
+    if (mValue.mNode == nullptr)
+    {
+        throw GenApiError(TN_GENICAM_XML_ERROR, "the converter has no pValue");
+    }
+    aScan.Value(mValue);
 }
 
 INode &ConverterSpec::Target() const

@@ -22,6 +22,8 @@ class FormulaVariables
 public:
     bool Apply(INode &aOwner, const Element &aElement);
     void Collect(std::vector<NodeRef *> &aReferences);
+    /// Adds the variables to an access scan.
+    void Scan(AccessScan &aScan) const;
     /// Parses aText into aFormula unless it is parsed; FROM and TO are known
     /// when aConverter is set. A syntax error makes aOwner faulty and throws.
     void Prepare(INode &aOwner, tn::genicam::Formula &aFormula, const std::string &aText, bool aConverter);
@@ -76,6 +78,8 @@ public:
 
 protected:
     bool ApplyElement(const Element &aElement) override;
+    /// The variables, and a read-only value.
+    void ScanAccess(AccessScan &aScan) override;
     /// The formula's value, computed the integer way when aIntegerMode is set.
     tn::genicam::FormulaValue Evaluate(bool aIntegerMode);
 
@@ -130,7 +134,8 @@ public:
     /// one increment above it); false for one that is not linear, or whose
     /// pValue has no increment.
     bool Increment(INode &aOwner, bool aIntegerMode, double &aIncrement);
-    Access GetAccess();
+    /// The variables, and pValue's access.
+    void ScanAccess(AccessScan &aScan) const;
     INode *GetTarget() const { return mValue.mNode; }
     /// The pValue node; throws when there is none.
     INode &Target() const;
@@ -166,7 +171,7 @@ protected:
     {
         return mConverter.Apply(*this, aElement) || Base::ApplyElement(aElement);
     }
-    Access GetBaseAccess() override { return mConverter.GetAccess(); }
+    void ScanAccess(AccessScan &aScan) override { mConverter.ScanAccess(aScan); }
 
     ConverterSpec mConverter;
 };

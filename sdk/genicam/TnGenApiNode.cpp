@@ -124,7 +124,8 @@ DepthGuard::~DepthGuard()
 INode::INode(INodeMap &aMap, NodeKind aKind, const std::string &aName)
     : mMap(aMap), mKind(aKind), mName(aName), mIndex(0), mNameSpace(TnGenNameSpaceCustom),
       mVisibility(TnGenVisibilityBeginner), mStreamable(false), mHasImposedAccess(false), mImposedAccess(Access::RW),
-      mPollingTime(-1), mHidden(false), mCategory(nullptr)
+      mPollingTime(-1), mHidden(false), mCategory(nullptr), mAccess(Access::NI), mAccessStamp(0),
+      mAccessOperation(0), mAccessVolatile(false)
 {
 }
 
@@ -482,36 +483,145 @@ void INode::CollectAllReferences(std::vector<NodeRef *> &aValues, std::vector<No
     }
 }
 
+// --- Access ---------------------------------------------------------------------
+
+bool AccessScan::Scan(const NodeRef &aRef, bool aLeaveOutFaults, Access &aAccess)
+{
+    INode *lNode = aRef.mNode;
+    if (lNode == nullptr || mNotImplemented || (aLeaveOutFaults && (lNode->IsMissing() || lNode->IsFaulty())))
+    {
+        return false;
+    }
+    aAccess = lNode->GetAccess();
+    mVolatile = mVolatile || lNode->IsAccessVolatile();
+    if (aAccess == Access::NI)
+    {
+        mNotImplemented = true;
+    }
+    else if (aAccess == Access::NA)
+    {
+        mNotAvailable = true;
+    }
+    return true;
+}
+
+void AccessScan::DependOn(INode &aNode)
+{
+    mVolatile = mVolatile || aNode.IsAccessVolatile();
+}
+
+void AccessScan::ValueRead(INode &aNode)
+{
+    if (mVolatile)
+    {
+        return;
+    }
+    try
+    {
+        mVolatile = !aNode.IsCached();
+    }
+    catch (const GenApiError &)
+    {
+        mVolatile = true;
+    }
+}
+
+void AccessScan::Input(const NodeRef &aRef)
+{
+    Access lAccess;
+    Scan(aRef, true, lAccess);
+}
+
+void AccessScan::Read(const NodeRef &aRef)
+{
+    Access lAccess;
+    if (Scan(aRef, false, lAccess) && lAccess == Access::WO)
+    {
+        mNotAvailable = true;
+    }
+}
+
+void AccessScan::Value(const NodeRef &aRef)
+{
+    Access lAccess;
+    if (Scan(aRef, false, lAccess))
+    {
+        Value(lAccess);
+    }
+}
+
+void AccessScan::Value(Access aAccess)
+{
+    if (aAccess == Access::NI)
+    {
+        mNotImplemented = true;
+    }
+    else if (aAccess == Access::NA)
+    {
+        mNotAvailable = true;
+    }
+    else
+    {
+        mBase = Combine(mBase, aAccess);
+    }
+}
+
+namespace
+{
+bool IsReadableAccess(Access aAccess)
+{
+    return aAccess == Access::RO || aAccess == Access::RW;
+}
+} // namespace
+
 Access INode::GetAccess()
 {
     if (!mFault.empty())
     {
         throw GenApiError(TN_GENICAM_XML_ERROR, mFault);
     }
+    if (mAccessStamp == mMap.GetAccessStamp() && (!mAccessVolatile || mAccessOperation == mMap.GetOperation()))
+    {
+        return mAccess;
+    }
     DepthGuard lGuard(mMap);
-    // A reference read takes the value whatever the predicates say.
-    const bool lPredicates = !mMap.InReferenceRead();
-    if (lPredicates && mIsImplemented.mNode != nullptr && !RefBool(mIsImplemented))
+    AccessScan lScan;
+    lScan.Read(mIsImplemented);
+    lScan.Read(mIsAvailable);
+    lScan.Read(mIsLocked);
+    ScanAccess(lScan);
+    const auto lHolds = [&](const NodeRef &aPredicate) {
+        const bool lValue = RefBool(aPredicate);
+        lScan.ValueRead(*aPredicate.mNode);
+        return lValue;
+    };
+    Access lAccess = Access::NI;
+    // A false pIsImplemented outweighs what is not available.
+    if (lScan.IsNotImplemented() || (mIsImplemented.mNode != nullptr &&
+                                     IsReadableAccess(mIsImplemented.mNode->GetAccess()) && !lHolds(mIsImplemented)))
     {
-        return Access::NI;
+        lAccess = Access::NI;
     }
-    if (lPredicates && mIsAvailable.mNode != nullptr && !RefBool(mIsAvailable))
+    else if (lScan.IsNotAvailable() || (mIsAvailable.mNode != nullptr && !lHolds(mIsAvailable)))
     {
-        return Access::NA;
+        lAccess = Access::NA;
     }
-    Access lAccess = GetBaseAccess();
-    if (lAccess == Access::NI || lAccess == Access::NA)
+    else
     {
-        return lAccess;
+        lAccess = lScan.GetBase();
+        if (mIsLocked.mNode != nullptr && lHolds(mIsLocked))
+        {
+            lAccess = Lock(lAccess);
+        }
+        if (mHasImposedAccess)
+        {
+            lAccess = Combine(lAccess, mImposedAccess);
+        }
     }
-    if (lPredicates && mIsLocked.mNode != nullptr && RefBool(mIsLocked))
-    {
-        lAccess = Lock(lAccess);
-    }
-    if (mHasImposedAccess)
-    {
-        lAccess = Combine(lAccess, mImposedAccess);
-    }
+    mAccess = lAccess;
+    mAccessStamp = mMap.GetAccessStamp();
+    mAccessOperation = mMap.GetOperation();
+    mAccessVolatile = lScan.IsVolatile();
     return lAccess;
 }
 
@@ -578,7 +688,8 @@ void INode::CheckWritable()
     int lSteps = 0;
     for (INode *lNode = this; lNode != nullptr && lSteps < 64; lNode = lNode->GetValueTarget(), ++lSteps)
     {
-        if (lNode->mIsLocked.mNode != nullptr && lNode->RefBool(lNode->mIsLocked))
+        if (lNode->mIsLocked.mNode != nullptr && lNode->mIsLocked.mNode->IsReadable() &&
+            lNode->RefBool(lNode->mIsLocked))
         {
             Fail(Describe() + " is locked" + (lNode == this ? std::string() : " (through " + lNode->Describe() + ")"));
         }
@@ -589,14 +700,12 @@ void INode::CheckWritable()
 int64_t INode::RefInt(const NodeRef &aRef)
 {
     DepthGuard lGuard(mMap);
-    INodeMap::ReferenceRead lReference(mMap);
     return aRef.mNode->GetInt();
 }
 
 bool INode::RefBool(const NodeRef &aRef)
 {
     DepthGuard lGuard(mMap);
-    INodeMap::ReferenceRead lReference(mMap);
     return aRef.mNode->GetBool();
 }
 
@@ -610,14 +719,18 @@ void INode::CheckDeviceError()
     // The device sets the error while it handles the write: read it afresh.
     mMap.DropCaches(*lError);
     DepthGuard lGuard(mMap);
-    INodeMap::ReferenceRead lReference(mMap);
-    const int64_t lCode = lError->GetInt();
+    if (!lError->IsReadable())
+    {
+        return;
+    }
+    const bool lEnumeration = lError->GetInterface() == InterfaceKind::Enumeration;
+    const int64_t lCode = lEnumeration ? static_cast<EnumerationNode *>(lError)->GetRawValue() : lError->GetInt();
     if (lCode == 0)
     {
         return;
     }
     std::string lWhat = "error " + std::to_string(lCode);
-    if (lError->GetInterface() == InterfaceKind::Enumeration)
+    if (lEnumeration)
     {
         if (const EnumEntryNode *lEntry = static_cast<EnumerationNode *>(lError)->FindEntry(lCode))
         {
@@ -682,22 +795,11 @@ bool INode::IsCached()
     return true;
 }
 
-// The access of a node whose value is a constant or comes from aRef's node.
-Access AccessThrough(const NodeRef &aRef)
-{
-    return aRef.mNode != nullptr ? aRef.mNode->GetAccess() : Access::RW;
-}
-
 // --- IntValueNode: Enumeration, Boolean, Command --------------------------------
 
 bool IntValueNode::ApplyElement(const Element &aElement)
 {
     return ApplyValue(aElement, "Value", "pValue", mValue) || INode::ApplyElement(aElement);
-}
-
-Access IntValueNode::GetBaseAccess()
-{
-    return AccessThrough(mValue.mRef);
 }
 
 void IntValueNode::CollectReferences(std::vector<NodeRef *> &aReferences)

@@ -151,8 +151,53 @@ template <typename T> void CollectValue(ValueOrRef<T> &aValue, std::vector<NodeR
     }
 }
 
-/// The access of a node whose value is a constant or comes from aRef's node.
-Access AccessThrough(const NodeRef &aRef);
+/// What INode::GetAccess learns from the nodes a node reads, GenApi style:
+/// any of them not implemented makes the node not implemented, then any of
+/// them not available makes it not available; the node the value passes
+/// through also limits reading and writing. It also learns whether the
+/// access rests on a value the host does not cache (see INode::GetAccess).
+class AccessScan
+{
+public:
+    /// A node read on the way to the value (an address, index, offset,
+    /// length, limit or formula variable). A name the description does not
+    /// define, or a faulty node, is left out: it fails where it is read.
+    void Input(const NodeRef &aRef);
+    /// A node whose value decides the access or the value's place (a
+    /// predicate, the selector of an indexed value, a command value): not
+    /// readable, it makes the node not available.
+    void Read(const NodeRef &aRef);
+    /// The node the value is read and written through (none: a constant).
+    void Value(const NodeRef &aRef);
+    /// An access mode of the node's own (a register's AccessMode, a port's).
+    void Value(Access aAccess);
+    /// A node whose access this one's rests on, found other than through
+    /// the calls above (an enumeration's entry).
+    void DependOn(INode &aNode);
+    /// A node whose value the access rests on, just read (a predicate, the
+    /// selector of an indexed value).
+    void ValueRead(INode &aNode);
+    void SetNotImplemented() { mNotImplemented = true; }
+    void SetNotAvailable() { mNotAvailable = true; }
+    /// Whether the scan found a node that is neither implemented nor
+    /// available; what follows cannot change the outcome then.
+    bool IsNotImplemented() const { return mNotImplemented; }
+    bool IsNotAvailable() const { return mNotAvailable; }
+    /// Whether nothing read so far stops the value from being reached.
+    bool IsOpen() const { return !mNotImplemented && !mNotAvailable; }
+    Access GetBase() const { return mBase; }
+    /// Whether the access holds for the current operation only.
+    bool IsVolatile() const { return mVolatile; }
+
+private:
+    /// The access of aRef's node, or false when it is to be left out.
+    bool Scan(const NodeRef &aRef, bool aLeaveOutFaults, Access &aAccess);
+
+    bool mNotImplemented = false;
+    bool mNotAvailable = false;
+    bool mVolatile = false;
+    Access mBase = Access::RW;
+};
 
 /// The calls of a node's integer or float interface, by value type, for the
 /// code that serves both (defined after INode).
@@ -236,11 +281,17 @@ public:
     INode *GetAlias() const { return mAlias.mNode; }
     INode *GetCastAlias() const { return mCastAlias.mNode; }
 
-    // Access. While the node map serves a reference read (a formula's
-    // variable, a pIsImplemented, pIsAvailable or pIsLocked), access leaves
-    // out pIsImplemented and pIsAvailable, so that such inputs are read
-    // whether or not they are implemented and available.
+    // Access, as GenApi derives it: not implemented when pIsImplemented is
+    // false or a node read on the way (AccessScan) is not implemented; else
+    // not available when pIsAvailable is false, a node read on the way is
+    // not available, or a predicate cannot be read; else the access of the
+    // value's path, read-only while pIsLocked is true, combined with
+    // ImposedAccessMode. The node keeps its access until a value changes, a
+    // cache is invalidated or a device port's access changes (the node map's
+    // access stamp), or, when it rests on a value the host does not cache
+    // (a register read afresh each time), until the next operation begins.
     Access GetAccess();
+    bool IsAccessVolatile() const { return mAccessVolatile; }
     bool IsImplemented();
     bool IsAvailable();
     bool IsReadable();
@@ -305,8 +356,9 @@ public:
 protected:
     /// Applies a kind-specific element; false when the node has no such element.
     virtual bool ApplyElement(const Element &aElement);
-    /// The access of the kind before availability, locks and imposed modes.
-    virtual Access GetBaseAccess() { return Access::RO; }
+    /// Adds what the kind reads to aScan (AccessScan) and the access of its
+    /// value's path; a node of no other kind is read-only.
+    virtual void ScanAccess(AccessScan &aScan) { aScan.Value(Access::RO); }
 
     /// Throws GenApiError naming the node and what it lacks ("has no float value").
     [[noreturn]] void FailUnsupported(const char *aWhat) const { Fail(Describe() + " " + aWhat); }
@@ -341,7 +393,7 @@ protected:
     }
 
     // Helpers for values.
-    /// The value of a node read as a reference (see GetAccess).
+    /// The value of the node referred to.
     int64_t RefInt(const NodeRef &aRef);
     bool RefBool(const NodeRef &aRef);
     /// The constant, or the value of the node referred to.
@@ -401,6 +453,12 @@ protected:
     std::vector<INode *> mDependents;
     std::vector<INode *> mReferences;
     INode *mCategory;
+    /// The access GetAccess derived, the node map's access stamp and
+    /// operation then, and whether it holds for that operation only.
+    Access mAccess;
+    uint64_t mAccessStamp;
+    uint64_t mAccessOperation;
+    bool mAccessVolatile;
 };
 
 template <> struct NumberCalls<int64_t>
@@ -437,7 +495,7 @@ public:
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
+    void ScanAccess(AccessScan &aScan) override { aScan.Value(mValue.mRef); }
 
     ValueOrRef<int64_t> mValue;
 };

@@ -56,7 +56,7 @@ public:
     bool IsCached() override { return false; }
 
 protected:
-    Access GetBaseAccess() override { FailMissing(); }
+    void ScanAccess(AccessScan &) override { FailMissing(); }
 
 private:
     [[noreturn]] void FailMissing() const
@@ -100,7 +100,7 @@ void Unique(std::vector<INode *> &aNodes)
 
 } // namespace
 
-INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mReferenceReads(0), mChunksAttached(false)
+INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mAccessStamp(1), mOperation(1), mChunksAttached(false)
 {
 }
 
@@ -318,7 +318,28 @@ void INodeMap::Finalize()
     }
     mChangedFlags.assign(mOrder.size(), false);
     mChanged.clear();
+    mDevicePorts.clear();
+    for (PortNode *lPort : GetPorts())
+    {
+        if (lPort->GetSource() == PortNode::Source::Device)
+        {
+            mDevicePorts.push_back(lPort);
+        }
+    }
+    ++mAccessStamp;
     mFinalized = true;
+}
+
+void INodeMap::BeginOperation()
+{
+    ++mOperation;
+    for (PortNode *lPort : mDevicePorts)
+    {
+        if (lPort->AccessChanged())
+        {
+            ++mAccessStamp;
+        }
+    }
 }
 
 void INodeMap::Record(INode &aNode)
@@ -370,12 +391,14 @@ void INodeMap::DropDownward(INode &aNode, std::vector<bool> &aVisited)
 
 void INodeMap::DropCaches(INode &aNode)
 {
+    ++mAccessStamp;
     std::vector<bool> lVisited(mOrder.size(), false);
     DropDownward(aNode, lVisited);
 }
 
 void INodeMap::Propagate(std::vector<INode *> aStart, bool aDropStartCaches)
 {
+    ++mAccessStamp;
     const auto lNow = std::chrono::steady_clock::now();
     std::vector<bool> lQueued(mOrder.size(), false);
     std::vector<bool> lDropped(mOrder.size(), false);
@@ -438,6 +461,7 @@ void INodeMap::InvalidateNode(INode &aNode)
 
 void INodeMap::InvalidateAll()
 {
+    ++mAccessStamp;
     const auto lNow = std::chrono::steady_clock::now();
     for (INode *lNode : mOrder)
     {

@@ -70,20 +70,18 @@ public:
     /// invalidation.
     void Poll();
     std::vector<INode *> TakeChangedNodes();
+    bool HasChangedNodes() const { return !mChanged.empty(); }
 
-    /// While one exists, reads serve a reference: see INode::GetAccess.
-    class ReferenceRead
-    {
-    public:
-        explicit ReferenceRead(INodeMap &aMap) : mMap(aMap) { ++mMap.mReferenceReads; }
-        ~ReferenceRead() { --mMap.mReferenceReads; }
-        ReferenceRead(const ReferenceRead &) = delete;
-        ReferenceRead &operator=(const ReferenceRead &) = delete;
-
-    private:
-        INodeMap &mMap;
-    };
-    bool InReferenceRead() const { return mReferenceReads > 0; }
+    /// Access modes the nodes derived stay valid while the stamp does; it
+    /// moves on with every change and invalidation, and when a device port's
+    /// access changes.
+    uint64_t GetAccessStamp() const { return mAccessStamp; }
+    /// The caller's operation: an access mode that rests on a value the host
+    /// does not cache holds for one operation only.
+    uint64_t GetOperation() const { return mOperation; }
+    /// Starts an operation of a caller; moves the stamp on when a device
+    /// port's access changed since the last one.
+    void BeginOperation();
 
     // Chunk data.
     /// Parses a GigE Vision chunk layout and keeps a copy of the chunks that
@@ -117,7 +115,10 @@ private:
     bool mFinalized;
     int mDepth;
     uint64_t mSteps;
-    int mReferenceReads;
+    uint64_t mAccessStamp;
+    uint64_t mOperation;
+    /// The ports bound to a device, whose access BeginOperation watches.
+    std::vector<PortNode *> mDevicePorts;
     std::vector<std::string> mWarnings;
     std::unordered_set<std::string> mWarningSet;
     /// Stand-ins for names the description does not define, by name.

@@ -350,9 +350,21 @@ template <typename T, typename Base> INode *NumberNode<T, Base>::GetValueTarget(
     return mIndexed.IsSet() ? nullptr : mValue.mRef.mNode;
 }
 
-template <typename T, typename Base> Access NumberNode<T, Base>::GetBaseAccess()
+template <typename T, typename Base> void NumberNode<T, Base>::ScanAccess(AccessScan &aScan)
 {
-    return AccessThrough(Current().mRef);
+    aScan.Input(mMin.mRef);
+    aScan.Input(mMax.mRef);
+    aScan.Input(mInc.mRef);
+    aScan.Read(mIndexed.mIndex);
+    if (aScan.IsOpen())
+    {
+        ValueOrRef<T> &lCurrent = Current();
+        if (mIndexed.IsSet())
+        {
+            aScan.ValueRead(*mIndexed.mIndex.mNode);
+        }
+        aScan.Value(lCurrent.mRef);
+    }
 }
 
 template <typename T, typename Base> T NumberNode<T, Base>::GetValue()

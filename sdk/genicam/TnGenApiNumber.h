@@ -128,7 +128,9 @@ public:
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
+    /// The limits, the selector of an indexed value, and the access of the
+    /// value it chooses (or of pValue).
+    void ScanAccess(AccessScan &aScan) override;
     /// The value, or the indexed value the selector chooses now.
     ValueOrRef<T> &Current();
     T GetValue();

@@ -70,11 +70,30 @@ const std::vector<uint8_t> *PortNode::GetData() const
     return mSource == Source::Chunk ? mMap.GetChunk(GetChunkId()) : mMap.GetEventData(mId);
 }
 
-Access PortNode::GetBaseAccess()
+void PortNode::ScanAccess(AccessScan &aScan)
 {
+    aScan.Value(GetPortAccess());
+}
+
+bool PortNode::AccessChanged()
+{
+    const Access lSeen = mSeenAccess;
+    return GetPortAccess() != lSeen;
+}
+
+Access PortNode::GetPortAccess()
+{
+    mSeenAccess = ReadPortAccess();
+    return mSeenAccess;
+}
+
+Access PortNode::ReadPortAccess()
+{
+    // Chunk data that is not attached is not available; an event port
+    // serves nothing at all before its first event.
     if (mSource != Source::Device)
     {
-        return GetData() != nullptr ? Access::RO : Access::NA;
+        return GetData() != nullptr ? Access::RO : mSource == Source::Chunk ? Access::NA : Access::NI;
     }
     if (!mPort)
     {

@@ -38,6 +38,9 @@ public:
     uint32_t GetChunkId() const { return static_cast<uint32_t>(mId); }
     uint64_t GetEventId() const { return mId; }
     void Bind(std::shared_ptr<tn::genicam::IPort> aPort) { mPort = std::move(aPort); }
+    /// Whether the access the bound port allows differs from what it
+    /// allowed when last asked.
+    bool AccessChanged();
     const std::shared_ptr<tn::genicam::IPort> &GetBoundPort() const { return mPort; }
 
     /// Reads and writes through the bound port, or reads the chunk's or
@@ -55,15 +58,20 @@ public:
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
+    void ScanAccess(AccessScan &aScan) override;
 
 private:
+    /// The access the source allows now, kept as the one seen last.
+    Access GetPortAccess();
+    Access ReadPortAccess();
     /// The data a chunk or event port reads, or null while there is none.
     const std::vector<uint8_t> *GetData() const;
 
     Source mSource = Source::Device;
     uint64_t mId = 0;
     std::shared_ptr<tn::genicam::IPort> mPort;
+    /// The access the source allowed when last asked.
+    Access mSeenAccess = Access::NI;
     std::map<std::pair<uint64_t, size_t>, std::vector<uint8_t>> mCache;
     size_t mLongestCached = 0;
 };

@@ -207,12 +207,16 @@ PortNode *RegisterSpec::GetPort() const
 
 uint64_t RegisterSpec::GetAddress(INode &aOwner)
 {
-    DepthGuard lGuard(aOwner.GetNodeMap());
     uint64_t lAddress = 0;
     for (int64_t lPart : mAddresses)
     {
         lAddress += static_cast<uint64_t>(lPart);
     }
+    if (mAddressRefs.empty() && mIndexes.empty())
+    {
+        return lAddress;
+    }
+    DepthGuard lGuard(aOwner.GetNodeMap());
     for (const NodeRef &lRef : mAddressRefs)
     {
         lAddress += static_cast<uint64_t>(lRef.mNode->GetInt());
@@ -238,18 +242,34 @@ size_t RegisterSpec::GetLength(INode &aOwner)
         DepthGuard lGuard(aOwner.GetNodeMap());
         lLength = mLength.mRef.mNode->GetInt();
     }
-    // Integer registers take at most 8 bytes; the others are bounded to keep
-    // a broken description from allocating without end.
-    const int64_t lLimit =
-        aOwner.GetInterface() == InterfaceKind::Integer || aOwner.GetInterface() == InterfaceKind::Float
-            ? 8
-            : (int64_t(1) << 26);
-    if (lLength < 1 || lLength > lLimit)
+    // Integer registers take 1 to 8 bytes; the others may be empty, and are
+    // bounded to keep a broken description from allocating without end.
+    const bool lNumber =
+        aOwner.GetInterface() == InterfaceKind::Integer || aOwner.GetInterface() == InterfaceKind::Float;
+    const int64_t lLowest = lNumber ? 1 : 0;
+    const int64_t lLimit = lNumber ? 8 : (int64_t(1) << 26);
+    if (lLength < lLowest || lLength > lLimit)
     {
-        Fail(aOwner.GetName() + ": register length " + std::to_string(lLength) + " is outside 1 to " +
-             std::to_string(lLimit));
+        Fail(aOwner.GetName() + ": register length " + std::to_string(lLength) + " is outside " +
+             std::to_string(lLowest) + " to " + std::to_string(lLimit));
     }
     return static_cast<size_t>(lLength);
+}
+
+void RegisterSpec::ScanAccess(AccessScan &aScan) const
+{
+    for (const NodeRef &lRef : mAddressRefs)
+    {
+        aScan.Input(lRef);
+    }
+    for (const Index &lIndex : mIndexes)
+    {
+        aScan.Input(lIndex.mIndex);
+        aScan.Input(lIndex.mOffsetRef);
+    }
+    aScan.Input(mLength.mRef);
+    aScan.Value(mAccessMode);
+    aScan.Value(mPort);
 }
 
 Access RegisterSpec::GetAccess()
@@ -264,6 +284,10 @@ bool RegisterSpec::UsesCache() const
 
 void RegisterSpec::Read(INode &aOwner, uint8_t *aData, size_t aLength)
 {
+    if (aLength == 0)
+    {
+        return;
+    }
     const uint64_t lAddress = GetAddress(aOwner);
     PortNode *lPort = GetPort();
     if (UsesCache() && lPort->FindCached(lAddress, aData, aLength))

@@ -30,6 +30,10 @@ public:
 
     uint64_t GetAddress(INode &aOwner);
     size_t GetLength(INode &aOwner);
+    /// The placement's nodes, AccessMode and the port's access.
+    void ScanAccess(AccessScan &aScan) const;
+    /// AccessMode and the port's access (whether the register can be read
+    /// or written, whatever the placement).
     Access GetAccess();
     PortNode *GetPort() const;
     TnGenCache GetCachable() const { return mCachable; }
@@ -92,7 +96,7 @@ protected:
     {
         return mRegister.Apply(*this, aElement) || Base::ApplyElement(aElement);
     }
-    Access GetBaseAccess() override { return mRegister.GetAccess(); }
+    void ScanAccess(AccessScan &aScan) override { mRegister.ScanAccess(aScan); }
 
     RegisterSpec mRegister;
 };

@@ -36,11 +36,6 @@ INode *StringNode::GetValueTarget()
     return mValueRef.mNode;
 }
 
-Access StringNode::GetBaseAccess()
-{
-    return AccessThrough(mValueRef);
-}
-
 std::string StringNode::GetString()
 {
     CheckReadable();

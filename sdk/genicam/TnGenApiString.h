@@ -29,7 +29,7 @@ public:
 
 protected:
     bool ApplyElement(const Element &aElement) override;
-    Access GetBaseAccess() override;
+    void ScanAccess(AccessScan &aScan) override { aScan.Value(mValueRef); }
 
 private:
     bool mHasValue = false;

@@ -466,7 +466,7 @@ TnGenEnum::~TnGenEnum()
 
 TnResult TnGenEnum::GetValue(int64_t &aValue) const
 {
-    TN_GET(int64_t, aValue, mNode->GetInt());
+    TN_GET(int64_t, aValue, static_cast<EnumerationNode *>(mNode)->GetRawValue());
 }
 
 TnResult TnGenEnum::GetValue(TnString &aValue) const

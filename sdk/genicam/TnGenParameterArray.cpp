@@ -69,6 +69,7 @@ TnResult RunOnNode(INode *aNode, const std::function<void()> &aOperation)
         return TnResult(TN_INVALID_PARAMETER, TnString("no node"));
     }
     std::lock_guard<std::recursive_mutex> lLock(aNode->GetNodeMap().GetMutex());
+    aNode->GetNodeMap().BeginOperation();
     try
     {
         aOperation();
@@ -143,35 +144,23 @@ ParameterArrayState::~ParameterArrayState()
     mParameters.clear();
 }
 
-TnResult ParameterArrayState::Run(const std::function<void()> &aOperation, std::vector<INode *> *aChanged)
+void ParameterArrayState::Publish(std::unique_lock<std::recursive_mutex> &aLock, std::vector<INode *> *aChanged)
 {
-    TnResult lResult;
     std::vector<INode *> lChanged;
+    try
     {
-        std::lock_guard<std::recursive_mutex> lLock(mNodeMap->GetMutex());
-        try
-        {
-            aOperation();
-        }
-        catch (...)
-        {
-            lResult = ResultOf(std::current_exception());
-        }
-        try
-        {
-            lChanged = mNodeMap->TakeChangedNodes();
-        }
-        catch (...)
-        {
-            lChanged.clear();
-        }
+        lChanged = mNodeMap->TakeChangedNodes();
     }
+    catch (...)
+    {
+        lChanged.clear();
+    }
+    aLock.unlock();
     Notify(lChanged);
     if (aChanged != nullptr)
     {
         aChanged->swap(lChanged);
     }
-    return lResult;
 }
 
 void ParameterArrayState::Notify(const std::vector<INode *> &aNodes)

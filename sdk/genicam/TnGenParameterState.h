@@ -23,6 +23,9 @@ namespace tn
 namespace genicam
 {
 
+/// The result of what an engine operation threw.
+TnResult ResultOf(const std::exception_ptr &aError);
+
 struct ParameterArrayState
 {
     /// A state over a finalized node map; builds one parameter per feature
@@ -35,7 +38,34 @@ struct ParameterArrayState
     /// throws into a result, then (without the lock) tells the sinks of the
     /// parameters whose values changed or were invalidated.
     /// aChanged, when given, receives those parameters' nodes as well.
-    TnResult Run(const std::function<void()> &aOperation, std::vector<TnGenApi::INode *> *aChanged = nullptr);
+    template <typename Operation>
+    TnResult Run(const Operation &aOperation, std::vector<TnGenApi::INode *> *aChanged = nullptr)
+    {
+        std::unique_lock<std::recursive_mutex> lLock(mNodeMap->GetMutex());
+        mNodeMap->BeginOperation();
+        TnResult lResult;
+        try
+        {
+            aOperation();
+        }
+        catch (...)
+        {
+            lResult = ResultOf(std::current_exception());
+        }
+        if (mNodeMap->HasChangedNodes())
+        {
+            Publish(lLock, aChanged);
+        }
+        else if (aChanged != nullptr)
+        {
+            aChanged->clear();
+        }
+        return lResult;
+    }
+
+    /// Takes the nodes that changed from the node map, lets go of the lock
+    /// and tells the sinks (see Run).
+    void Publish(std::unique_lock<std::recursive_mutex> &aLock, std::vector<TnGenApi::INode *> *aChanged);
 
     /// Calls the sinks of the parameters behind aNodes.
     void Notify(const std::vector<TnGenApi::INode *> &aNodes);
@@ -67,9 +97,6 @@ struct ParameterArrayState
 /// Runs an operation on a node that belongs to no parameter (an enumeration
 /// entry, a category) under its node map's lock.
 TnResult RunOnNode(TnGenApi::INode *aNode, const std::function<void()> &aOperation);
-
-/// The result of what an engine operation threw.
-TnResult ResultOf(const std::exception_ptr &aError);
 
 /// The UTF-8 text of a string; empty for a null one.
 std::string ToUtf8(const TnString &aText);

@@ -26,14 +26,22 @@ struct TnBlockGeometry
 };
 
 /// Fills aBlock from aBuffer: an image buffer with geometry sends its image
-/// with that geometry; any other buffer sends its bytes (at most the image
-/// of aFallback, when that is not empty) as an image of aFallback's
-/// geometry, or as raw data when aFallback is empty. False for a buffer
-/// without data.
+/// with that geometry (and padding); an H.264 buffer its access unit; any
+/// other buffer sends its bytes (at most the image of aFallback, when that
+/// is not empty) as an image of aFallback's geometry, or as raw data when
+/// aFallback is empty. False for a buffer without data.
 inline bool BlockFromBuffer(const TnBuffer &aBuffer, const TnBlockGeometry &aFallback, TnGvspBlock &aBlock)
 {
     aBlock = TnGvspBlock();
     aBlock.mLeader.mTimestamp = aBuffer.GetTimestamp();
+    const ITnH264AccessUnit *lUnit = aBuffer.GetH264AccessUnit();
+    if (lUnit != nullptr)
+    {
+        aBlock.mLeader.mPayloadType = kGvspPayloadH264;
+        aBlock.mSegments[0].mData = lUnit->GetData();
+        aBlock.mSegments[0].mSize = lUnit->GetDataSize();
+        return lUnit->GetData() != nullptr && lUnit->GetDataSize() != 0;
+    }
     TnBlockGeometry lGeometry = aFallback;
     const uint8_t *lData = aBuffer.GetDataPointer();
     uint64_t lSize = aBuffer.GetSize();
@@ -45,11 +53,17 @@ inline bool BlockFromBuffer(const TnBuffer &aBuffer, const TnBlockGeometry &aFal
         lGeometry.mPixelType = lImage->GetPixelType();
         lGeometry.mOffsetX = lImage->GetOffsetX();
         lGeometry.mOffsetY = lImage->GetOffsetY();
+        aBlock.mLeader.mPaddingX = lImage->GetPaddingX();
         lData = lImage->GetDataPointer();
         lSize = lImage->GetImageSize();
     }
-    const uint64_t lImageBytes = static_cast<uint64_t>(lGeometry.mWidth) * lGeometry.mHeight *
-                                 TnPixelTypeGetBitsPerPixel(lGeometry.mPixelType) / 8;
+    // Without padding the lines follow each other bit for bit; with it each
+    // line takes its whole bytes and the padding.
+    const uint64_t lBits = TnPixelTypeGetBitsPerPixel(lGeometry.mPixelType);
+    const uint16_t lPaddingX = aBlock.mLeader.mPaddingX;
+    const uint64_t lImageBytes =
+        lPaddingX == 0 ? static_cast<uint64_t>(lGeometry.mWidth) * lGeometry.mHeight * lBits / 8
+                       : ((lGeometry.mWidth * lBits + 7) / 8 + lPaddingX) * lGeometry.mHeight;
     if (lImageBytes != 0 && lImageBytes < lSize)
     {
         lSize = lImageBytes;

@@ -6,6 +6,8 @@ namespace tn
 {
 namespace gev
 {
+ITnPacketLayout::~ITnPacketLayout() = default;
+
 bool TnGvspPacketiser::Configure(uint32_t aPacketSize, bool aExtendedIds)
 {
     if (aPacketSize < kGvspMinPacketSize || aPacketSize > kGvspMaxPacketSize)

@@ -23,8 +23,9 @@ namespace gev
 /// with an image leader.
 constexpr size_t kGvspMaxHeaderBufferSize = 64;
 /// The most vectors one packet takes: its header buffer and payload from
-/// both segments of a block.
-constexpr size_t kGvspMaxPacketVectors = 3;
+/// both segments of a block (an RTP raw-video packet: a stretch per line
+/// segment).
+constexpr size_t kGvspMaxPacketVectors = 9;
 /// The smallest packet size (IP, UDP and stream headers included) a sender
 /// takes: room for the headers and a little payload.
 constexpr uint32_t kGvspMinPacketSize = 128;
@@ -71,10 +72,27 @@ struct TnGvspBlock
     }
 };
 
+/// How a stream sender cuts blocks into datagrams: GVSP's packets, or RTP's
+/// (TnRtpPacketiser). Begin per block, then Build any packet index below
+/// GetPacketCount, in any order and as often as needed.
+class TN_GEV_API ITnPacketLayout
+{
+public:
+    virtual ~ITnPacketLayout();
+    virtual bool Begin(const TnGvspBlock &aBlock, uint64_t aBlockId) = 0;
+    virtual uint32_t GetPacketCount() const = 0;
+    /// One packet: its header buffer goes to aHeader
+    /// (kGvspMaxHeaderBufferSize bytes), the vectors to aVectors
+    /// (kGvspMaxPacketVectors entries). Returns the number of vectors, 0 for
+    /// an index outside the block; aDatagramSize receives the length.
+    virtual size_t Build(uint32_t aIndex, uint16_t aStatus, uint8_t *aHeader, iovec *aVectors,
+                         size_t &aDatagramSize) const = 0;
+};
+
 /// Lays out the packets of one block at a time. Configure once per stream
 /// setting, Begin per block, then Build any packet id, in any order and as
-/// often as needed (resends).
-class TN_GEV_API TnGvspPacketiser
+/// often as needed (resends). Packet ids are the layout's indexes.
+class TN_GEV_API TnGvspPacketiser final : public ITnPacketLayout
 {
 public:
     /// False when the packet size is outside kGvspMinPacketSize to
@@ -84,7 +102,7 @@ public:
     /// Starts a block. False when its packets do not fit the id range
     /// (standard ids: 24-bit packet ids), when the packetiser is not
     /// configured, or when a segment has a size but no data.
-    bool Begin(const TnGvspBlock &aBlock, uint64_t aBlockId);
+    bool Begin(const TnGvspBlock &aBlock, uint64_t aBlockId) override;
 
     uint32_t GetPacketSize() const
     {
@@ -119,13 +137,18 @@ public:
         return mDataPackets + 1;
     }
 
+    uint32_t GetPacketCount() const override
+    {
+        return mPayloadPerPacket == 0 ? 0 : mDataPackets + 2;
+    }
+
     /// One packet of the current block: its header buffer goes to aHeader
     /// (kGvspMaxHeaderBufferSize bytes), the vectors to aVectors
     /// (kGvspMaxPacketVectors entries). Returns the number of vectors, 0 for
     /// a packet id outside the block. aDatagramSize receives the datagram's
     /// length.
     size_t Build(uint32_t aPacketId, uint16_t aStatus, uint8_t *aHeader, iovec *aVectors,
-                 size_t &aDatagramSize) const;
+                 size_t &aDatagramSize) const override;
 
 private:
     uint32_t mPacketSize = 0;

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string.h>
-#include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,21 +17,6 @@ namespace gev
 {
 namespace
 {
-uint64_t NowUs()
-{
-    timespec lNow;
-    clock_gettime(CLOCK_MONOTONIC, &lNow);
-    return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
-}
-
-TnResult SocketError(const char *aWhat, int aError)
-{
-    std::string lText(aWhat);
-    lText += ": ";
-    lText += strerror(aError);
-    return TnResult(TN_NETWORK_ERROR, static_cast<uint32_t>(aError), TnString(lText.c_str()));
-}
-
 constexpr uint64_t kPublishIntervalUs = 1000;
 constexpr uint64_t kIdleWaitUs = 100000;
 constexpr uint64_t kMinWaitUs = 20;
@@ -148,8 +132,8 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 // ---------------------------------------------------------------- receiver
 
 TnGvspReceiver::TnGvspReceiver()
-    : mProvider(nullptr), mWakeHandle(-1), mRunning(false), mStopRequested(false), mResetRequested(false),
-      mRequireLeader(false), mCoalesceUs(0), mRequests(0), mAbortsServed(0), mRequestId(0), mLastPublishUs(0)
+    : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0), mRequestId(0),
+      mLastPublishUs(0)
 {
 }
 
@@ -178,27 +162,16 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     const int lHandle = mSocket.GetHandle();
     if (lMulticast)
     {
-        ip_mreq lRequest;
-        memset(&lRequest, 0, sizeof(lRequest));
-        lRequest.imr_multiaddr.s_addr = htonl(mConfig.mMulticastAddress);
-        lRequest.imr_interface.s_addr = htonl(mConfig.mMulticastInterface);
-        if (setsockopt(lHandle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &lRequest, sizeof(lRequest)) != 0)
+        lResult = JoinMulticastGroup(lHandle, mConfig.mMulticastAddress, mConfig.mMulticastInterface);
+        if (!lResult.IsOK())
         {
-            const int lError = errno;
             mSocket.Close();
-            return SocketError("IP_ADD_MEMBERSHIP", lError);
+            return lResult;
         }
     }
     if (mConfig.mSocketBufferSize > 0)
     {
-        lResult = mSocket.SetReceiveBufferSize(mConfig.mSocketBufferSize);
-        uint32_t lActual = 0;
-        if (GetSocketBufferSize(lActual).IsOK() && lActual < static_cast<uint32_t>(mConfig.mSocketBufferSize))
-        {
-            // Past the system's limit: a privileged process may still have it.
-            int lSize = mConfig.mSocketBufferSize;
-            setsockopt(lHandle, SOL_SOCKET, SO_RCVBUFFORCE, &lSize, sizeof(lSize));
-        }
+        SetLargeReceiveBuffer(lHandle, mConfig.mSocketBufferSize);
     }
     lResult = mResendSocket.Open();
     if (!lResult.IsOK())
@@ -206,12 +179,11 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
         mSocket.Close();
         return lResult;
     }
-    mWakeHandle = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (mWakeHandle < 0)
+    lResult = mThread.Open();
+    if (!lResult.IsOK())
     {
-        const int lError = errno;
         Close();
-        return SocketError("eventfd", lError);
+        return lResult;
     }
     mProvider = aProvider;
     mRequireLeader = mConfig.mAssembler.mRequireLeader;
@@ -233,43 +205,14 @@ TnResult TnGvspReceiver::Start()
     {
         return TnResult(TN_NOT_CONNECTED);
     }
-    if (mRunning.load())
-    {
-        return TnResult(TN_OK);
-    }
-    mStopRequested = false;
-    mRunning = true;
-    try
-    {
-        mThread = std::thread(&TnGvspReceiver::Run, this);
-    }
-    catch (...)
-    {
-        mRunning = false;
-        return TnResult(TN_THREAD_ERROR);
-    }
-    return TnResult(TN_OK);
+    return mThread.Start([this] { Run(); });
 }
 
 void TnGvspReceiver::Stop()
 {
-    if (mThread.joinable())
-    {
-        mStopRequested = true;
-        const uint64_t lOne = 1;
-        if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
-        {
-            // The thread still sees the flag at its next wake-up.
-        }
-        mThread.join();
-    }
-    {
-        std::lock_guard<std::mutex> lLock(mRequestMutex);
-        mRunning = false;
-    }
-    mRequestDone.notify_all();
-    mAssembler.FinishAll(TN_ABORTED, NowUs());
-    Publish(NowUs(), true);
+    mThread.Stop();
+    mAssembler.FinishAll(TN_ABORTED, MonotonicMicroseconds());
+    Publish(MonotonicMicroseconds(), true);
 }
 
 void TnGvspReceiver::Close()
@@ -277,11 +220,7 @@ void TnGvspReceiver::Close()
     Stop();
     mSocket.Close();
     mResendSocket.Close();
-    if (mWakeHandle >= 0)
-    {
-        close(mWakeHandle);
-        mWakeHandle = -1;
-    }
+    mThread.Close();
 }
 
 TnResult TnGvspReceiver::GetSocketBufferSize(uint32_t &aBytes) const
@@ -295,7 +234,7 @@ TnResult TnGvspReceiver::GetSocketBufferSize(uint32_t &aBytes) const
     socklen_t lLength = sizeof(lSize);
     if (getsockopt(mSocket.GetHandle(), SOL_SOCKET, SO_RCVBUF, &lSize, &lLength) != 0)
     {
-        return SocketError("SO_RCVBUF", errno);
+        return SocketFailure("SO_RCVBUF", errno);
     }
     aBytes = static_cast<uint32_t>(lSize);
     return TnResult(TN_OK);
@@ -317,46 +256,31 @@ TnResult TnGvspReceiver::RunAbort(bool aDrain)
     {
         return TnResult(TN_NOT_CONNECTED);
     }
-    std::unique_lock<std::mutex> lLock(mRequestMutex);
-    if (!mRunning.load() || (mThread.joinable() && mThread.get_id() == std::this_thread::get_id()))
+    // The thread serves every request before its next receive; a thread that
+    // ends meanwhile (Stop) finishes the blocks itself.
+    if (!mThread.Request([&] { mRequests.fetch_or(kRequestAbort | (aDrain ? kRequestDrain : 0u)); }))
     {
-        lLock.unlock();
         if (aDrain)
         {
             Drain();
         }
-        mAssembler.FinishAll(TN_ABORTED, NowUs());
-        return TnResult(TN_OK);
+        mAssembler.FinishAll(TN_ABORTED, MonotonicMicroseconds());
     }
-    const uint64_t lTicket = mAbortsServed + 1;
-    mRequests.fetch_or(kRequestAbort | (aDrain ? kRequestDrain : 0u));
-    const uint64_t lOne = 1;
-    if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
-    {
-        // The thread sees the request at its next wake-up.
-    }
-    // The thread serves every request before its next receive; a thread that
-    // ends meanwhile (Stop) finishes the blocks itself.
-    mRequestDone.wait(lLock, [&] { return mAbortsServed >= lTicket || !mRunning.load(); });
     return TnResult(TN_OK);
 }
 
 void TnGvspReceiver::SetPolicy(const TnGvspAssemblerConfig &aConfig)
 {
-    std::lock_guard<std::mutex> lLock(mRequestMutex);
+    std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
     mPolicy = aConfig;
     mRequireLeader = aConfig.mRequireLeader;
-    if (!mRunning.load())
+    if (!mThread.IsRunning())
     {
         mAssembler.SetPolicy(aConfig);
         return;
     }
     mRequests.fetch_or(kRequestPolicy);
-    const uint64_t lOne = 1;
-    if (write(mWakeHandle, &lOne, sizeof(lOne)) < 0)
-    {
-        // The thread sees the request at its next wake-up.
-    }
+    mThread.Wake();
 }
 
 void TnGvspReceiver::ServeRequests()
@@ -364,7 +288,7 @@ void TnGvspReceiver::ServeRequests()
     const uint32_t lRequests = mRequests.exchange(0);
     if ((lRequests & kRequestPolicy) != 0)
     {
-        std::lock_guard<std::mutex> lLock(mRequestMutex);
+        std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
         mAssembler.SetPolicy(mPolicy);
     }
     if ((lRequests & kRequestAbort) != 0)
@@ -373,12 +297,8 @@ void TnGvspReceiver::ServeRequests()
         {
             Drain();
         }
-        mAssembler.FinishAll(TN_ABORTED, NowUs());
-        {
-            std::lock_guard<std::mutex> lLock(mRequestMutex);
-            ++mAbortsServed;
-        }
-        mRequestDone.notify_all();
+        mAssembler.FinishAll(TN_ABORTED, MonotonicMicroseconds());
+        mThread.Served();
     }
     if (mResetRequested.load(std::memory_order_relaxed))
     {
@@ -401,7 +321,7 @@ void TnGvspReceiver::Drain()
 void TnGvspReceiver::SetRequireLeader(bool aRequireLeader)
 {
     mRequireLeader = aRequireLeader;
-    if (!mRunning.load())
+    if (!mThread.IsRunning())
     {
         mAssembler.SetRequireLeader(aRequireLeader);
     }
@@ -415,7 +335,7 @@ TnGvspReceiverStatistics TnGvspReceiver::GetStatistics() const
 
 void TnGvspReceiver::ResetStatistics()
 {
-    if (mRunning.load())
+    if (mThread.IsRunning())
     {
         mResetRequested = true;
     }
@@ -504,7 +424,7 @@ void TnGvspReceiver::Run()
             aFullBatches = 0;
         }
     };
-    while (!mStopRequested.load(std::memory_order_relaxed))
+    while (!mThread.StopRequested())
     {
         if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
         {
@@ -517,7 +437,7 @@ void TnGvspReceiver::Run()
         uint64_t lNow;
         if (lWaitFirst)
         {
-            lNow = NowUs();
+            lNow = MonotonicMicroseconds();
             // The socket was drained: sleep until a datagram comes (or, after
             // a short batch with coalescing, a little while, so that the next
             // receive takes many), the assembler's next timer, or a wake-up.
@@ -533,22 +453,18 @@ void TnGvspReceiver::Run()
             {
                 lWait = std::min<uint64_t>(lWait, lCoalesceUs);
             }
-            pollfd lPoll[2] = {{mWakeHandle, POLLIN, 0}, {lHandle, POLLIN, 0}};
+            pollfd lPoll[2] = {{mThread.GetWakeHandle(), POLLIN, 0}, {lHandle, POLLIN, 0}};
             timespec lTimeout = {static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
             if (ppoll(lPoll, lCoalesce ? 1 : 2, &lTimeout, nullptr) > 0 && (lPoll[0].revents & POLLIN) != 0)
             {
-                uint64_t lValue;
-                if (read(mWakeHandle, &lValue, sizeof(lValue)) < 0)
-                {
-                    // Nothing to do: the flags tell why it woke.
-                }
+                mThread.TakeWakeUp();
                 continue;
             }
         }
         const size_t lSlots = mBatch.Prepare(mAssembler);
         mmsghdr *lMessages = mBatch.GetMessages();
         const int lReceived = recvmmsg(lHandle, lMessages, static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
-        lNow = NowUs();
+        lNow = MonotonicMicroseconds();
         // A short batch leaves the socket empty: wait before the next receive.
         lWaitFirst = lReceived < static_cast<int>(lSlots);
         lLastCount = lReceived > 0 ? static_cast<size_t>(lReceived) : 0;
@@ -567,7 +483,7 @@ void TnGvspReceiver::Run()
         lPollTimers(lWaitFirst, lFullBatches, lNow);
         Publish(lNow, false);
     }
-    Publish(NowUs(), true);
+    Publish(MonotonicMicroseconds(), true);
 }
 } // namespace gev
 } // namespace tn

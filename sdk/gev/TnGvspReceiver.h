@@ -21,7 +21,6 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,6 +28,7 @@
 #include "TnGevExport.h"
 #include "TnGvcp.h"
 #include "TnGvspAssembler.h"
+#include "TnReceiveThread.h"
 #include "TnResult.h"
 #include "TnUdpSocket.h"
 
@@ -148,7 +148,7 @@ public:
 
     bool IsRunning() const
     {
-        return mRunning.load();
+        return mThread.IsRunning();
     }
 
     uint32_t GetLocalAddress() const
@@ -202,7 +202,7 @@ public:
     /// The receive thread, while it runs (for its scheduling priority).
     std::thread::native_handle_type GetThreadHandle()
     {
-        return mThread.native_handle();
+        return mThread.GetNativeHandle();
     }
 
     TnGvspReceiverStatistics GetStatistics() const;
@@ -226,16 +226,13 @@ private:
     TnGvspBlockProvider *mProvider;
     TnUdpSocket mSocket;
     TnUdpSocket mResendSocket;
-    int mWakeHandle;
-    std::thread mThread;
-    std::atomic<bool> mRunning;
-    std::atomic<bool> mStopRequested;
+    TnReceiveThread mThread;
     std::atomic<bool> mResetRequested;
     std::atomic<bool> mRequireLeader;
     std::atomic<uint32_t> mCoalesceUs;
     // Requests served by the receive thread: aborts (with or without a
-    // drain) and new settings. mRequests is what waits, as bits; each abort
-    // served raises mAbortsServed.
+    // drain), which their callers wait for, and new settings. mRequests is
+    // what waits, as bits.
     enum : uint32_t
     {
         kRequestAbort = 1,
@@ -243,10 +240,7 @@ private:
         kRequestPolicy = 4
     };
     std::atomic<uint32_t> mRequests;
-    std::mutex mRequestMutex;
-    std::condition_variable mRequestDone;
-    uint64_t mAbortsServed;           // guarded by mRequestMutex
-    TnGvspAssemblerConfig mPolicy;   // guarded by mRequestMutex
+    TnGvspAssemblerConfig mPolicy; // guarded by the thread's request lock
     TnGvspAssembler mAssembler;
     TnGvspScatterBatch mBatch;
     uint32_t mDropsSeen; // the socket's drop count last read (receive thread, or any while it does not run)

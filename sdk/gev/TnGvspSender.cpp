@@ -37,6 +37,7 @@ constexpr size_t kMaxPendingResends = 4096;
 } // namespace
 
 ITnGvspResendTarget::~ITnGvspResendTarget() = default;
+ITnPacketTap::~ITnPacketTap() = default;
 TnGvspSenderListener::~TnGvspSenderListener() = default;
 
 bool RoutePacketResend(const uint8_t *aData, size_t aSize, ITnGvspResendTarget *const *aTargets, size_t aCount)
@@ -56,8 +57,8 @@ bool RoutePacketResend(const uint8_t *aData, size_t aSize, ITnGvspResendTarget *
 
 TnGvspSender::TnGvspSender()
     : mResendPending(false), mReleaseWanted(false), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
-      mListener(nullptr), mDestinationAddress(0), mDestinationPort(0), mFill(0), mNextSendNs(0), mRandom(1),
-      mHeld(-1)
+      mListener(nullptr), mDestinationAddress(0), mDestinationPort(0), mTap(nullptr), mFill(0), mNextSendNs(0),
+      mRandom(1), mHeld(-1)
 {
 }
 
@@ -71,8 +72,10 @@ TnResult TnGvspSender::Open(uint32_t aDestinationAddress, uint16_t aDestinationP
                             uint32_t aSourceAddress, uint16_t aSourcePort)
 {
     Close();
-    if (aDestinationAddress == 0 || aDestinationPort == 0 || !mPacketiser.Configure(aConfig.mPacketSize,
-                                                                                  aConfig.mExtendedIds))
+    if (aDestinationAddress == 0 || aDestinationPort == 0 ||
+        !mPacketiser.Configure(aConfig.mPacketSize, aConfig.mExtendedIds) ||
+        !mRtpPacketiser.Configure(aConfig.mPacketSize, aConfig.mRtpPayloadType, aConfig.mRtpSsrc,
+                                  aConfig.mRtpFirstSequence))
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
@@ -188,14 +191,23 @@ TnResult TnGvspSender::Queue(const TnGvspBlock &aBlock, void *aContext, uint64_t
     {
         return TnResult(TN_BUSY);
     }
-    TnGvspPacketiser lCheck;
-    lCheck.Configure(mConfig.mPacketSize, mConfig.mExtendedIds);
     uint64_t lId = aBlockId != 0 ? aBlockId : mNextBlockId;
     if (!mConfig.mExtendedIds)
     {
         lId &= 0xFFFFu;
     }
-    if (lId == 0 || !lCheck.Begin(aBlock, lId))
+    bool lFits;
+    if (mConfig.mRtp)
+    {
+        TnRtpPacketiser lCheck;
+        lFits = lCheck.Configure(mConfig.mPacketSize, mConfig.mRtpPayloadType, 0, 0) && lCheck.Begin(aBlock, lId);
+    }
+    else
+    {
+        TnGvspPacketiser lCheck;
+        lFits = lCheck.Configure(mConfig.mPacketSize, mConfig.mExtendedIds) && lCheck.Begin(aBlock, lId);
+    }
+    if (lId == 0 || !lFits)
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
@@ -338,6 +350,10 @@ TnResult TnGvspSender::FireTestPacket()
         if (mStop)
         {
             return TnResult(TN_NOT_CONNECTED);
+        }
+        if (mConfig.mRtp)
+        {
+            return TnResult(TN_NOT_SUPPORTED);
         }
         lPacketSize = mConfig.mPacketSize;
     }
@@ -484,20 +500,34 @@ uint64_t TnGvspSender::Random()
     return mRandom;
 }
 
-bool TnGvspSender::SendBlock(Entry &aEntry)
+ITnPacketLayout &TnGvspSender::Layout()
 {
+    if (!mConfig.mRtp)
     {
-        std::lock_guard<std::mutex> lLock(mMutex);
         mPacketiser.Configure(mConfig.mPacketSize, mConfig.mExtendedIds);
         mResendPacketiser.Configure(mConfig.mPacketSize, mConfig.mExtendedIds);
+        return mPacketiser;
     }
-    if (!mPacketiser.Begin(aEntry.mBlock, aEntry.mBlockId))
+    // The sequence runs on from block to block.
+    mRtpPacketiser.Configure(mConfig.mPacketSize, mConfig.mRtpPayloadType, mConfig.mRtpSsrc,
+                             mRtpPacketiser.GetNextSequence());
+    return mRtpPacketiser;
+}
+
+bool TnGvspSender::SendBlock(Entry &aEntry)
+{
+    ITnPacketLayout *lLayout;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lLayout = &Layout();
+    }
+    if (!lLayout->Begin(aEntry.mBlock, aEntry.mBlockId))
     {
         return false;
     }
     const bool lFaults = mConfig.mDropPerMille != 0 || mConfig.mDuplicatePerMille != 0 || mConfig.mReorderPerMille != 0;
-    const uint32_t lLast = mPacketiser.GetLastPacketId();
-    for (uint32_t lId = 0; lId <= lLast; ++lId)
+    const uint32_t lCount = lLayout->GetPacketCount();
+    for (uint32_t lId = 0; lId < lCount; ++lId)
     {
         if ((lId & 63) == 0)
         {
@@ -529,7 +559,7 @@ bool TnGvspSender::SendBlock(Entry &aEntry)
         {
             Slot &lSlot = NextSlot();
             size_t lSize = 0;
-            const size_t lVectors = mPacketiser.Build(lId, kGvcpStatusSuccess, lSlot.mHeader, lSlot.mVectors, lSize);
+            const size_t lVectors = lLayout->Build(lId, kGvcpStatusSuccess, lSlot.mHeader, lSlot.mVectors, lSize);
             AddToBatch(lSlot, lVectors, lSize);
         }
         if (lSwap && mHeld < 0)
@@ -553,6 +583,11 @@ void TnGvspSender::ServeResends()
     }
     for (const Resend &lResend : mResendWork)
     {
+        if (mConfig.mRtp)
+        {
+            ++mCounters.mResendRequestsRefused;
+            continue;
+        }
         TnGvspPacketiser *lSource = nullptr;
         const uint64_t lMask = mPacketiser.GetExtendedIds() ? ~uint64_t(0) : 0xFFFFu;
         if (mBusy && (mPacketiser.GetBlockId() & lMask) == (lResend.mBlockId & lMask))
@@ -703,6 +738,11 @@ void TnGvspSender::Flush()
         break;
     }
     mCounters.mPacketsLost += mFill - lDone;
+    ITnPacketTap *lTap = mTap.load();
+    if (lTap != nullptr && lDone > 0)
+    {
+        lTap->OnPackets(mMessages.data(), lDone);
+    }
     mFill = 0;
 }
 

@@ -1,6 +1,8 @@
-// The sending side of a GigE Vision stream: a thread that sends queued
-// blocks as GVSP packets over UDP in sendmmsg batches, paced to a rate,
-// keeps recently sent blocks and sends packets of them again on request.
+// The sending side of a stream: a thread that sends queued blocks as GVSP
+// packets (or, with mRtp, as RTP packets) over UDP in sendmmsg batches, paced
+// to a rate, keeps recently sent blocks and sends packets of them again on
+// request (GVSP only: RTP has no resends). A packet tap sees every batch sent,
+// for a copy of the stream over another transport.
 //
 // Blocks are sent without copying: every packet is a small header buffer and
 // vectors into the block's own memory. The caller keeps a block's memory
@@ -30,6 +32,7 @@
 #include "TnGvcp.h"
 #include "TnGvspPacketiser.h"
 #include "TnResult.h"
+#include "TnRtp.h"
 #include "TnUdpSocket.h"
 
 namespace tn
@@ -65,6 +68,15 @@ public:
     virtual void OnBlockReleased(void *aContext, uint64_t aBlockId, bool aSent) = 0;
 };
 
+/// Sees every batch of datagrams a sender sent (on the sender's thread,
+/// right after the batch): the messages' vectors are valid during the call.
+class TN_GEV_API ITnPacketTap
+{
+public:
+    virtual ~ITnPacketTap();
+    virtual void OnPackets(const mmsghdr *aMessages, size_t aCount) = 0;
+};
+
 struct TnGvspSenderConfig
 {
     uint32_t mPacketSize = 1500;  ///< IP, UDP and GVSP headers included
@@ -86,6 +98,12 @@ struct TnGvspSenderConfig
     uint32_t mDuplicatePerMille = 0;
     uint32_t mReorderPerMille = 0;
     uint64_t mSeed = 0x9E3779B97F4A7C15ull;
+    /// RTP instead of GVSP (TnRtpPacketiser): the payload type, the
+    /// synchronisation source and the first sequence number.
+    bool mRtp = false;
+    uint8_t mRtpPayloadType = kRtpDynamicPayloadType;
+    uint32_t mRtpSsrc = 0;
+    uint32_t mRtpFirstSequence = 0;
 };
 
 struct TnGvspSenderStatistics
@@ -155,8 +173,15 @@ public:
     /// stalls. One block per request. Returns at once.
     void ReleaseRetained();
 
-    /// Sends one test packet of exactly the packet size.
+    /// Sends one test packet of exactly the packet size (GVSP only:
+    /// TN_NOT_SUPPORTED with RTP).
     TnResult FireTestPacket();
+
+    /// The tap that sees the batches sent from now on (null: none); it must
+    /// stay until replaced or the sender is closed.
+    void SetPacketTap(ITnPacketTap *aTap) { mTap = aTap; }
+
+    bool IsRtp() const { return mConfig.mRtp; }
 
     TnGvspSenderStatistics GetStatistics() const;
     void ResetStatistics();
@@ -213,6 +238,9 @@ private:
     void ReleaseExpired(uint64_t aNowNs, bool aAll, bool aIdle);
     void Release(const Entry &aEntry, bool aSent);
     Slot &NextSlot();
+    /// The layout of the blocks sent (GVSP's or RTP's), set for the packet
+    /// size; under mMutex.
+    ITnPacketLayout &Layout();
     void AddToBatch(Slot &aSlot, size_t aVectors, size_t aSize);
     void Flush();
     void Pace(uint64_t aBytes, uint32_t aPackets);
@@ -240,6 +268,8 @@ private:
     // The thread's own.
     TnGvspPacketiser mPacketiser;
     TnGvspPacketiser mResendPacketiser;
+    TnRtpPacketiser mRtpPacketiser;
+    std::atomic<ITnPacketTap *> mTap;
     std::deque<Entry> mRetained;
     std::vector<Resend> mResendWork;
     std::vector<Slot> mSlots;

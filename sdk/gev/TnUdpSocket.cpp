@@ -17,17 +17,39 @@ namespace tn
 {
 namespace gev
 {
-namespace
-{
-TnResult SystemError(const char *aWhat, int aError)
+TnResult SocketFailure(const char *aWhat, int aError, uint32_t aCode)
 {
     std::string lText(aWhat);
     lText += ": ";
     lText += strerror(aError);
-    return TnResult(TN_NETWORK_ERROR, static_cast<uint32_t>(aError), TnString(lText.c_str()));
+    return TnResult(aCode, static_cast<uint32_t>(aError), TnString(lText.c_str()));
 }
 
-sockaddr_in MakeAddress(uint32_t aAddress, uint16_t aPort)
+TnResult JoinMulticastGroup(int aHandle, uint32_t aGroup, uint32_t aInterface)
+{
+    ip_mreq lRequest;
+    memset(&lRequest, 0, sizeof(lRequest));
+    lRequest.imr_multiaddr.s_addr = htonl(aGroup);
+    lRequest.imr_interface.s_addr = htonl(aInterface);
+    if (setsockopt(aHandle, IPPROTO_IP, IP_ADD_MEMBERSHIP, &lRequest, sizeof(lRequest)) != 0)
+    {
+        return SocketFailure("IP_ADD_MEMBERSHIP", errno);
+    }
+    return TnResult(TN_OK);
+}
+
+void SetLargeReceiveBuffer(int aHandle, int aBytes)
+{
+    setsockopt(aHandle, SOL_SOCKET, SO_RCVBUF, &aBytes, sizeof(aBytes));
+    int lActual = 0;
+    socklen_t lLength = sizeof(lActual);
+    if (getsockopt(aHandle, SOL_SOCKET, SO_RCVBUF, &lActual, &lLength) == 0 && lActual < aBytes)
+    {
+        setsockopt(aHandle, SOL_SOCKET, SO_RCVBUFFORCE, &aBytes, sizeof(aBytes));
+    }
+}
+
+sockaddr_in SocketAddress(uint32_t aAddress, uint16_t aPort)
 {
     sockaddr_in lAddress;
     memset(&lAddress, 0, sizeof(lAddress));
@@ -36,13 +58,17 @@ sockaddr_in MakeAddress(uint32_t aAddress, uint16_t aPort)
     lAddress.sin_port = htons(aPort);
     return lAddress;
 }
-} // namespace
 
 uint64_t MonotonicMilliseconds()
 {
     timespec lNow;
     clock_gettime(CLOCK_MONOTONIC, &lNow);
     return static_cast<uint64_t>(lNow.tv_sec) * 1000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000000u;
+}
+
+uint64_t MonotonicMicroseconds()
+{
+    return MonotonicNanoseconds() / 1000u;
 }
 
 uint64_t MonotonicNanoseconds()
@@ -60,7 +86,7 @@ uint32_t LocalAddressFor(uint32_t aDestination)
         return 0;
     }
     // Connecting a datagram socket sends nothing; it only picks the route.
-    const sockaddr_in lTarget = MakeAddress(aDestination, 9);
+    const sockaddr_in lTarget = SocketAddress(aDestination, 9);
     uint32_t lLocal = 0;
     if (connect(lHandle, reinterpret_cast<const sockaddr *>(&lTarget), sizeof(lTarget)) == 0)
     {
@@ -118,7 +144,7 @@ TnResult TnUdpSocket::OpenWith(uint32_t aLocalAddress, uint16_t aLocalPort, cons
     const int lHandle = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (lHandle < 0)
     {
-        return SystemError("socket", errno);
+        return SocketFailure("socket", errno);
     }
     if (aShared)
     {
@@ -133,15 +159,15 @@ TnResult TnUdpSocket::OpenWith(uint32_t aLocalAddress, uint16_t aLocalPort, cons
         {
             const int lError = aInterface.size() >= 16 ? EINVAL : errno;
             ::close(lHandle);
-            return SystemError("SO_BINDTODEVICE", lError);
+            return SocketFailure("SO_BINDTODEVICE", lError);
         }
     }
-    const sockaddr_in lAddress = MakeAddress(aLocalAddress, aLocalPort);
+    const sockaddr_in lAddress = SocketAddress(aLocalAddress, aLocalPort);
     if (bind(lHandle, reinterpret_cast<const sockaddr *>(&lAddress), sizeof(lAddress)) != 0)
     {
         const int lError = errno;
         ::close(lHandle);
-        return SystemError("bind", lError);
+        return SocketFailure("bind", lError);
     }
     sockaddr_in lBound;
     socklen_t lLength = sizeof(lBound);
@@ -149,7 +175,7 @@ TnResult TnUdpSocket::OpenWith(uint32_t aLocalAddress, uint16_t aLocalPort, cons
     {
         const int lError = errno;
         ::close(lHandle);
-        return SystemError("getsockname", lError);
+        return SocketFailure("getsockname", lError);
     }
     mHandle = lHandle;
     mLocalAddress = ntohl(lBound.sin_addr.s_addr);
@@ -182,7 +208,7 @@ TnResult TnUdpSocket::SetBroadcast(bool aEnabled)
     const int lValue = aEnabled ? 1 : 0;
     if (setsockopt(mHandle, SOL_SOCKET, SO_BROADCAST, &lValue, sizeof(lValue)) != 0)
     {
-        return SystemError("SO_BROADCAST", errno);
+        return SocketFailure("SO_BROADCAST", errno);
     }
     return TnResult(TN_OK);
 }
@@ -195,7 +221,7 @@ TnResult TnUdpSocket::SetReceiveBufferSize(int aBytes)
     }
     if (setsockopt(mHandle, SOL_SOCKET, SO_RCVBUF, &aBytes, sizeof(aBytes)) != 0)
     {
-        return SystemError("SO_RCVBUF", errno);
+        return SocketFailure("SO_RCVBUF", errno);
     }
     return TnResult(TN_OK);
 }
@@ -208,7 +234,7 @@ TnResult TnUdpSocket::SetSendBufferSize(int aBytes)
     }
     if (setsockopt(mHandle, SOL_SOCKET, SO_SNDBUF, &aBytes, sizeof(aBytes)) != 0)
     {
-        return SystemError("SO_SNDBUF", errno);
+        return SocketFailure("SO_SNDBUF", errno);
     }
     return TnResult(TN_OK);
 }
@@ -223,7 +249,7 @@ TnResult TnUdpSocket::SendTo(uint32_t aAddress, uint16_t aPort, const void *aDat
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
-    const sockaddr_in lAddress = MakeAddress(aAddress, aPort);
+    const sockaddr_in lAddress = SocketAddress(aAddress, aPort);
     for (int lAttempt = 0; lAttempt < 100; ++lAttempt)
     {
         const ssize_t lSent = sendto(mHandle, aData, aSize, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&lAddress),
@@ -247,7 +273,7 @@ TnResult TnUdpSocket::SendTo(uint32_t aAddress, uint16_t aPort, const void *aDat
             poll(&lPoll, 1, 10);
             continue;
         }
-        return SystemError("sendto", errno);
+        return SocketFailure("sendto", errno);
     }
     return TnResult(TN_TIMEOUT, TnString("sendto: no room in the send queue"));
 }
@@ -323,7 +349,7 @@ TnResult TnUdpSocket::ReceiveFrom(void *aBuffer, size_t aCapacity, size_t &aRece
         {
             // Errors queued by earlier sends (an unreachable port) belong to
             // no datagram: report them, the next call reads on.
-            return SystemError("recvmsg", errno);
+            return SocketFailure("recvmsg", errno);
         }
         const uint64_t lNow = MonotonicMilliseconds();
         if (lNow >= lDeadline)
@@ -334,7 +360,7 @@ TnResult TnUdpSocket::ReceiveFrom(void *aBuffer, size_t aCapacity, size_t &aRece
         const int lReady = poll(&lPoll, 1, static_cast<int>(std::min<uint64_t>(lDeadline - lNow, 1000)));
         if (lReady < 0 && errno != EINTR)
         {
-            return SystemError("poll", errno);
+            return SocketFailure("poll", errno);
         }
     }
 }

@@ -2,6 +2,7 @@
 #ifndef TN_UDP_SOCKET_H
 #define TN_UDP_SOCKET_H
 
+#include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -106,8 +107,26 @@ bool TnUdpSocket::ReceiveWaiting(uint8_t *aBuffer, size_t aCapacity, size_t aLim
     return true;
 }
 
+/// The failure of a system call: aCode with the error number and the text
+/// "aWhat: the error's description".
+TN_GEV_API TnResult SocketFailure(const char *aWhat, int aError, uint32_t aCode = TN_NETWORK_ERROR);
+
+/// Joins the socket aHandle to the multicast group aGroup on the local
+/// address aInterface (0: the system's choice).
+TN_GEV_API TnResult JoinMulticastGroup(int aHandle, uint32_t aGroup, uint32_t aInterface);
+
+/// Gives the socket aHandle a receive buffer of aBytes; past the system's
+/// limit a privileged process still gets it.
+TN_GEV_API void SetLargeReceiveBuffer(int aHandle, int aBytes);
+
+/// An IPv4 socket address from an address and port in host order.
+TN_GEV_API sockaddr_in SocketAddress(uint32_t aAddress, uint16_t aPort);
+
 /// Milliseconds of a monotonic clock.
 TN_GEV_API uint64_t MonotonicMilliseconds();
+
+/// Microseconds of the same clock.
+TN_GEV_API uint64_t MonotonicMicroseconds();
 
 /// Nanoseconds of the same clock.
 TN_GEV_API uint64_t MonotonicNanoseconds();

@@ -346,11 +346,20 @@ public:
     /// maximum stream count (4) is reached, TN_INVALID_PARAMETER for no
     /// source.
     virtual TnResult AddStream(ITnSWStreamingChannelSource *aSource) = 0;
-    /// An experimental TCP transport beside UDP; not available yet: kept as
-    /// a setting, TN_OK.
+    /// With RTP selectable as well, each RTP stream is also served over TCP
+    /// (RFC 4571: a 2-byte length before each packet) on the device's address
+    /// and the stream's port, to every client that connects; the stream's
+    /// announcement then offers it. Taken at the next Start; TN_OK.
     virtual TnResult SetTCPTransportEnabled(bool aEnabled) = 0;
-    /// RTP selectable per stream channel; not available yet: kept as a
-    /// setting, TN_OK.
+    /// Makes RTP selectable per stream channel (the feature StreamProtocol
+    /// of each source, RTP to begin with): an RTP channel streams from the
+    /// device's start to its stop (AcquisitionStop and AcquisitionStart stop
+    /// and restart it) to a multicast group of its own, 239.255.x.y after the
+    /// device's address, port 5004 for the first channel and every other port
+    /// after it; images go as raw video (RFC 4175), H.264 buffers as access
+    /// units (RFC 6184). Each RTP stream is announced by SAP with an SDP
+    /// description once its first block has gone, and withdrawn when it
+    /// stops. Taken at the next Start; TN_OK.
     virtual TnResult SetRTPProtocolEnabled(bool aEnabled) = 0;
     /// GenDC streaming; not available yet: kept as a setting, TN_OK.
     virtual TnResult SetGenDCEnabled(bool aEnabled) = 0;

@@ -60,6 +60,9 @@ constexpr uint32_t kChannelStopMs = 5000;
 // Bounds on the start-up questions, whatever a source answers.
 constexpr int kMaxPixelTypes = 256;
 constexpr int kMaxChunkTypes = 64;
+// The first stream channel's RTP port; the next channels take every other
+// port from there.
+constexpr uint16_t kRtpFirstPort = 5004;
 
 gev::TnGvcpDeviceInfo PlaceholderInfo()
 {
@@ -181,7 +184,7 @@ TnResult TnSoftDevice::SetStreamTimestamping(bool aEnabled)
     return TnResult(TN_OK);
 }
 
-TnResult TnSoftDevice::SetFlag(int aWhich, bool aEnabled)
+TnResult TnSoftDevice::SetFlag(Flag aWhich, bool aEnabled)
 {
     std::lock_guard<std::mutex> lLock(mMutex);
     mFlags[aWhich] = aEnabled;
@@ -346,7 +349,12 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
     mConfig = TnStandardConfig();
     mConfig.mIdentity = lIdentity;
     mConfig.mUserSetCount = mUserSetCount;
-    TnResult lResult = CreateDeviceRegisters(*mMap, lIdentity, mSources.size(), this, mRegisters);
+    bool lRtp;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lRtp = mFlags[FlagRtp];
+    }
+    TnResult lResult = CreateDeviceRegisters(*mMap, lIdentity, mSources.size(), this, mRegisters, lRtp);
     if (!lResult.IsOK())
     {
         return lResult;
@@ -470,6 +478,17 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
     }
     mTimestampOrigin = gev::MonotonicNanoseconds();
     lResult = Build(lInterface);
+    bool lRtp;
+    bool lTcp;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lRtp = mFlags[FlagRtp];
+        lTcp = mFlags[FlagTcp];
+    }
+    if (lResult.IsOK() && lRtp)
+    {
+        lResult = mAnnouncer.Start(lInterface.mAddress);
+    }
     if (lResult.IsOK())
     {
         AllocateBuffers();
@@ -480,10 +499,21 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
             lChannel->SetTimestamping(mTimestamping);
             lChannel->SetTimestampOrigin(mTimestampOrigin);
             lChannel->SetPacketSize(mRegisters.mSources[lIndex].mPacketSize->PeekInt() & 0xFFFF);
+            if (lRtp)
+            {
+                // Each channel's RTP stream goes to a group of the
+                // administratively scoped range named after the device's
+                // address, on the ports RTP conventionally takes.
+                const uint32_t lGroup = 0xEFFF0000u | (lInterface.mAddress & 0xFFFF);
+                const uint16_t lPort = static_cast<uint16_t>(kRtpFirstPort + 2 * lIndex);
+                lChannel->EnableRtp(lGroup, lPort, lTcp ? lInterface.mAddress : 0, &mAnnouncer,
+                                    Text(mInfo.GetModelName()) + " stream " + std::to_string(lIndex));
+            }
             mChannels.push_back(std::move(lChannel));
             UpdatePayloadSize(lIndex);
             mChannels.back()->Run();
         }
+        StartRtpChannels();
         SetHeartbeatTimeout(mRegisters.mHeartbeatTimeout->PeekInt());
         lResult = mServer.Start(this, lInterface.mAddress, gev::kGvcpPort);
     }
@@ -521,6 +551,7 @@ void TnSoftDevice::TearDown()
         lChannel->Shutdown(kChannelStopMs);
     }
     mChannels.clear();
+    mAnnouncer.Stop();
     FreeBuffers();
     // The map is retired before what its registers' sinks use goes away.
     if (mMap)
@@ -824,10 +855,14 @@ void TnSoftDevice::OnControlLeft(const gev::TnGvcpPeer &, bool aExpired)
         mRegisters.mControlChannelPrivilege->PokeInt(0);
         mRegisters.mMessageChannelPort->PokeInt(0);
     }
-    // A controller gone: its streams stop, as on a real device.
+    // A controller gone: its streams stop, as on a real device (RTP streams
+    // are no controller's).
     for (auto &lChannel : mChannels)
     {
-        lChannel->StopAcquisition();
+        if (!lChannel->IsRtp())
+        {
+            lChannel->StopAcquisition();
+        }
     }
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
@@ -845,7 +880,7 @@ int TnSoftDevice::SourceOf(ITnRegister *aRegister) const
         for (const TnRegister *lRegister :
              {lR.mWidth, lR.mHeight, lR.mOffsetX, lR.mOffsetY, lR.mPixelFormat, lR.mAcquisitionStart,
               lR.mAcquisitionStop, lR.mChunkModeActive, lR.mChunkEnable, lR.mStreamPort, lR.mPacketSize,
-              lR.mPacketDelay, lR.mDestination})
+              lR.mPacketDelay, lR.mDestination, lR.mStreamProtocol})
         {
             if (lRegister == aRegister)
             {
@@ -960,9 +995,23 @@ void TnSoftDevice::ResetFull()
     {
         mUserSets->Load(0);
     }
+    StartRtpChannels();
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
         Guarded(mSinks, lSink, "OnDeviceResetFull", [&] { lSink->OnDeviceResetFull(mOuter); });
+    }
+}
+
+void TnSoftDevice::StartRtpChannels()
+{
+    for (size_t lIndex = 0; lIndex < mChannels.size() && lIndex < mRegisters.mSources.size(); ++lIndex)
+    {
+        const TnRegister *lProtocol = mRegisters.mSources[lIndex].mStreamProtocol;
+        if (lProtocol != nullptr && lProtocol->PeekInt() == 1)
+        {
+            mChannels[lIndex]->SetRtp(true);
+            mChannels[lIndex]->StartAcquisition();
+        }
     }
 }
 
@@ -1033,6 +1082,17 @@ void TnSoftDevice::PostWrite(ITnRegister *aRegister)
     else if (aRegister == lR.mPacketDelay)
     {
         lChannel.SetPacketDelay(lR.mPacketDelay->PeekInt());
+    }
+    else if (aRegister == lR.mStreamProtocol)
+    {
+        // RTP streams from now on; GVSP waits for AcquisitionStart.
+        const bool lRtp = lR.mStreamProtocol->PeekInt() == 1;
+        lChannel.StopAcquisition();
+        lChannel.SetRtp(lRtp);
+        if (lRtp)
+        {
+            lChannel.StartAcquisition();
+        }
     }
     else if (aRegister == lR.mDestination || aRegister == lR.mStreamPort)
     {

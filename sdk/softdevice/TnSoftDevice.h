@@ -8,7 +8,9 @@
 //   - the control thread (TnGvcpServer): commands, register sinks of
 //     accesses by controllers, the event sinks' connect and disconnect;
 //   - the housekeeping thread: heartbeat expiry, every 100 ms;
-//   - one thread per stream channel (TnStreamChannel).
+//   - one thread per stream channel (TnStreamChannel);
+//   - with RTP selectable, the SAP announcer's thread, and per channel the
+//     accepting thread of its TCP server when TCP is enabled too.
 // Locks, in the order they are taken:
 //   1. mMutex: the configuration and the state (stopped, starting, running,
 //      stopping: one Start or Stop at a time, and no lock held while Start
@@ -35,6 +37,7 @@
 #include "TnGvcpClient.h"
 #include "TnGvcpDevice.h"
 #include "TnGvcpServer.h"
+#include "TnRtpSession.h"
 #include "TnSinkRegistry.h"
 #include "TnStandardFeatures.h"
 #include "TnStreamChannel.h"
@@ -202,7 +205,15 @@ public:
     TnResult UnregisterEventSink(ITnVirtualDeviceGEVEventSink *aSink);
     TnResult AddStream(ITnSWStreamingChannelSource *aSource);
     TnResult SetStreamTimestamping(bool aEnabled);
-    TnResult SetFlag(int aWhich, bool aEnabled);
+    /// The transport switches, taken at the next Start.
+    enum Flag
+    {
+        FlagTcp,
+        FlagRtp,
+        FlagGenDC,
+        FlagCount
+    };
+    TnResult SetFlag(Flag aWhich, bool aEnabled);
 
     TnResult Start(const TnString &aMACAddress);
     TnResult Stop();
@@ -262,6 +273,8 @@ private:
     /// The source and channel of a standard register, or -1.
     int SourceOf(ITnRegister *aRegister) const;
     void UpdatePayloadSize(size_t aIndex);
+    /// Channels whose protocol register says RTP send RTP, and stream.
+    void StartRtpChannels();
     void ResetNetwork();
     void ResetFull();
 
@@ -293,7 +306,7 @@ private:
     std::vector<ITnSWStreamingChannelSource *> mSources;
     SinkRegistry<ITnSWStreamingChannelSource> mSourceGate{TrackSinks()};
     bool mTimestamping = true;
-    bool mFlags[3] = {false, false, false};
+    bool mFlags[FlagCount] = {false, false, false};
 
     // While running (built by Start, dropped by Stop).
     TnSoftDeviceInfo mInfo;
@@ -307,6 +320,7 @@ private:
     std::unique_ptr<TnUserSets> mUserSets;
     std::unique_ptr<TnUserSetControl> mUserSetControl;
     std::vector<std::unique_ptr<TnStreamChannel>> mChannels;
+    gev::TnSapAnnouncer mAnnouncer;
     std::vector<std::vector<TnBuffer *>> mAllocated;
     TnRegister *mFirmwareVersion = nullptr;
     gev::TnGvcpServer mServer;

@@ -342,7 +342,16 @@ ITnVirtualDeviceGEVStatistics *TnSoftDeviceGEV::GetStatistics() { return mImpl->
 ITnMessageChannel *TnSoftDeviceGEV::GetMessagingChannel() { return mImpl->GetMessagingChannel(); }
 TnResult TnSoftDeviceGEV::GetGenICamXMLFile(TnString &aString) const { return mImpl->GetGenICamXMLFile(aString); }
 TnResult TnSoftDeviceGEV::AddStream(ITnSWStreamingChannelSource *aSource) { return mImpl->AddStream(aSource); }
-TnResult TnSoftDeviceGEV::SetTCPTransportEnabled(bool aEnabled) { return mImpl->SetFlag(0, aEnabled); }
-TnResult TnSoftDeviceGEV::SetRTPProtocolEnabled(bool aEnabled) { return mImpl->SetFlag(1, aEnabled); }
-TnResult TnSoftDeviceGEV::SetGenDCEnabled(bool aEnabled) { return mImpl->SetFlag(2, aEnabled); }
+TnResult TnSoftDeviceGEV::SetTCPTransportEnabled(bool aEnabled)
+{
+    return mImpl->SetFlag(TnSoftDevice::FlagTcp, aEnabled);
+}
+TnResult TnSoftDeviceGEV::SetRTPProtocolEnabled(bool aEnabled)
+{
+    return mImpl->SetFlag(TnSoftDevice::FlagRtp, aEnabled);
+}
+TnResult TnSoftDeviceGEV::SetGenDCEnabled(bool aEnabled)
+{
+    return mImpl->SetFlag(TnSoftDevice::FlagGenDC, aEnabled);
+}
 TnResult TnSoftDeviceGEV::SetStreamTimestamping(bool aEnabled) { return mImpl->SetStreamTimestamping(aEnabled); }

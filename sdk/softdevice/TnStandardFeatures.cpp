@@ -185,7 +185,7 @@ std::string ChunkEntryName(const std::string &aName, uint32_t aId)
 } // namespace
 
 TnResult CreateDeviceRegisters(TnRegisterMap &aMap, const TnDeviceIdentity &aIdentity, size_t aSourceCount,
-                               ITnRegisterEventSink *aDeviceSink, TnStandardRegisters &aRegisters)
+                               ITnRegisterEventSink *aDeviceSink, TnStandardRegisters &aRegisters, bool aRtp)
 {
     if (aSourceCount > kMaxSources)
     {
@@ -295,6 +295,10 @@ TnResult CreateDeviceRegisters(TnRegisterMap &aMap, const TnDeviceIdentity &aIde
         lS.mChunkSelector = lAdd.Add("ChunkSelector" + lN, lBase + 0x34, 4, RW, 0u);
         lS.mScanType = lAdd.Add("DeviceScanType" + lN, lBase + 0x38, 4, RO, 0u);
         lS.mChunkEnable = lAdd.Add("ChunkEnable" + lN, lBase + 0x100, 4 * kMaxChunks, RW, true);
+        if (aRtp)
+        {
+            lS.mStreamProtocol = lAdd.Add("StreamProtocol" + lN, lBase + 0x3C, 4, RW, 1u);
+        }
         aRegisters.mSources.push_back(lS);
     }
     if (!lAdd.Result().IsOK())
@@ -614,6 +618,16 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
                  .Register(lR.mPacketDelay)
                  .Visibility(TnGenVisibilityExpert)
                  .Text("Delay between the stream's packets, in timestamp ticks."));
+        if (lR.mStreamProtocol != nullptr)
+        {
+            lAdd(FeatureBuilder(FeatureKind::Enumeration, "StreamProtocol", kTransport, lOwner)
+                     .Register(lR.mStreamProtocol)
+                     .Entry("GVSP", 0)
+                     .Entry("RTP", 1)
+                     .Text("The protocol of the source's stream: GigE Vision stream packets to the stream channel's "
+                           "destination while acquiring, or RTP to the source's multicast group from the device's "
+                           "start, announced by SAP (and served over TCP where the device offers it)."));
+        }
         if (!lSource.mChunks.empty())
         {
             lAdd(FeatureBuilder(FeatureKind::Boolean, "ChunkModeActive", kChunks, lOwner)

@@ -128,6 +128,7 @@ struct TnSourceRegisters
     TnRegister *mSourcePort = nullptr;       // SCSP
     TnRegister *mCapability = nullptr;       // SCC
     TnRegister *mConfiguration = nullptr;    // SCCFG
+    TnRegister *mStreamProtocol = nullptr;   // 0 GVSP, 1 RTP; only with RTP selectable
 };
 
 struct TnStandardRegisters
@@ -162,9 +163,10 @@ constexpr uint32_t kMaxSources = 256;
 
 /// Step 1: adds the bootstrap and standard registers for aSourceCount
 /// sources to aMap, with aDeviceSink (may be null) on each, and writes the
-/// identity into them.
+/// identity into them. With aRtp each source also has its stream protocol
+/// register (RTP to begin with).
 TnResult CreateDeviceRegisters(TnRegisterMap &aMap, const TnDeviceIdentity &aIdentity, size_t aSourceCount,
-                               ITnRegisterEventSink *aDeviceSink, TnStandardRegisters &aRegisters);
+                               ITnRegisterEventSink *aDeviceSink, TnStandardRegisters &aRegisters, bool aRtp = false);
 
 /// Step 5: writes the sources' initial values, builds the description from
 /// the standard features and aFactory's, and publishes it. On failure aXml

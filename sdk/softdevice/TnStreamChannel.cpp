@@ -10,6 +10,7 @@
 #include "TnGevAddress.h"
 #include "TnGvspBufferBlock.h"
 #include "TnImage.h"
+#include "TnRtp.h"
 #include "TnSoftDeviceLog.h"
 #include "TnStreamingChannelSourceDefault.h"
 #include "TnUdpSocket.h"
@@ -48,6 +49,9 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     std::thread::id mThread;
     std::deque<TnBuffer *> mFree;   // buffers neither with the source nor with the sender
     std::set<TnBuffer *> mQueued;   // buffers with the source
+    // Buffers with the sender, queued or kept for resends: a run stopped and
+    // started again gets them back only when the sender lets them go.
+    std::set<TnBuffer *> mSending;
     uint32_t mDestination = 0;
     uint16_t mPort = 0;
     uint32_t mPacketSize = 1500;
@@ -78,10 +82,64 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         }
     }
 
+    // RTP, once enabled: where it goes, whether it is selected, and what the
+    // announcement says (the thread's own).
+    bool mRtpEnabled = false;
+    bool mRtp = false;
+    uint32_t mRtpGroup = 0;
+    uint16_t mRtpPort = 0;
+    uint32_t mRtpSsrc = 0;
+    uint32_t mTcpAddress = 0;
+    std::string mSessionName;
+    gev::TnSapAnnouncer *mAnnouncer = nullptr;
+    gev::TnRtpTcpServer mTcpServer;
+    gev::TnRtpSessionDescription mAnnounced;
+
+    /// Announces what the block just sent is, when it differs from the last.
+    void Announce(const gev::TnGvspBlock &aBlock)
+    {
+        gev::TnRtpSessionDescription lDescription;
+        lDescription.mH264 = gev::BasePayloadType(aBlock.mLeader.mPayloadType) == gev::kGvspPayloadH264;
+        if (!lDescription.mH264)
+        {
+            gev::RawSamplingOf(aBlock.mLeader.mPixelFormat, lDescription.mSampling);
+            lDescription.mWidth = aBlock.mLeader.mSizeX;
+            lDescription.mHeight = aBlock.mLeader.mSizeY;
+        }
+        if (mAnnouncer == nullptr ||
+            (mAnnounced.mPort != 0 && mAnnounced.mH264 == lDescription.mH264 &&
+             mAnnounced.mSampling.mSampling == lDescription.mSampling.mSampling &&
+             mAnnounced.mWidth == lDescription.mWidth && mAnnounced.mHeight == lDescription.mHeight))
+        {
+            return;
+        }
+        lDescription.mName = mSessionName;
+        lDescription.mSessionId = mRtpSsrc;
+        lDescription.mVersion = mAnnounced.mVersion + 1;
+        lDescription.mOrigin = mLocalAddress;
+        lDescription.mGroup = mRtpGroup;
+        lDescription.mPort = mRtpPort;
+        lDescription.mTcpAddress = mTcpServer.GetPort() != 0 ? mTcpAddress : 0;
+        mAnnounced = lDescription;
+        mAnnouncer->Set(static_cast<uint32_t>(mIndex), gev::BuildSdp(lDescription));
+    }
+
+    /// The RTP stream ends: its announcement is withdrawn.
+    void Withdraw()
+    {
+        if (mAnnouncer != nullptr && mAnnounced.mPort != 0)
+        {
+            mAnnouncer->Remove(static_cast<uint32_t>(mIndex));
+        }
+        mAnnounced.mPort = 0;
+    }
+
     void OnBlockReleased(void *aContext, uint64_t, bool) override
     {
         std::lock_guard<std::mutex> lLock(mMutex);
-        mFree.push_back(static_cast<TnBuffer *>(aContext));
+        TnBuffer *lBuffer = static_cast<TnBuffer *>(aContext);
+        mSending.erase(lBuffer);
+        mFree.push_back(lBuffer);
         mWake.notify_all();
     }
 
@@ -93,10 +151,12 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         uint16_t lPort;
         uint32_t lPacketSize;
         uint32_t lDelay;
+        bool lRtp;
         {
             std::lock_guard<std::mutex> lLock(mMutex);
-            lDestination = mDestination;
-            lPort = mPort;
+            lRtp = mRtp;
+            lDestination = lRtp ? mRtpGroup : mDestination;
+            lPort = lRtp ? mRtpPort : mPort;
             lPacketSize = std::max<uint32_t>(gev::kGvspMinPacketSize, mPacketSize);
             lDelay = mPacketDelay;
         }
@@ -106,7 +166,8 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         }
         std::lock_guard<std::mutex> lLock(mSenderMutex);
         if (mSender.IsOpen() && mSender.GetDestinationAddress() == lDestination &&
-            mSender.GetDestinationPort() == lPort && mSender.GetPacketSize() == lPacketSize)
+            mSender.GetDestinationPort() == lPort && mSender.GetPacketSize() == lPacketSize &&
+            mSender.IsRtp() == lRtp)
         {
             return true;
         }
@@ -119,7 +180,11 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         lConfig.mSendBufferSize = 4 * 1024 * 1024;
         // The packet delay register counts timestamp ticks (nanoseconds).
         lConfig.mInterPacketDelayNs = lDelay;
+        lConfig.mRtp = lRtp;
+        lConfig.mRtpSsrc = mRtpSsrc;
+        lConfig.mRtpFirstSequence = mRtpSsrc * 2654435761u; // any start, as RTP wants
         const TnResult lResult = mSender.Open(lDestination, lPort, lConfig, this, mLocalAddress, 0);
+        mSender.SetPacketTap(lRtp && mTcpServer.GetPort() != 0 ? &mTcpServer : nullptr);
         if (!lResult.IsOK())
         {
             LogError("StreamChannel", "stream channel " + std::to_string(mIndex) + " cannot send to " +
@@ -175,21 +240,32 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             lId = mSender.PeekNextBlockId();
             aBuffer->SetBlockID(lId);
         }
+        {
+            // Before it is queued: the sender may release it at once.
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mSending.insert(aBuffer);
+        }
         for (int lTry = 0; lTry < 500; ++lTry)
         {
             const TnResult lResult = mSender.Queue(lBlock, aBuffer, lId);
             if (lResult.GetCode() == TN_PENDING || lResult.IsOK())
             {
+                if (mSender.IsRtp())
+                {
+                    Announce(lBlock);
+                }
                 std::lock_guard<std::mutex> lLock(mMutex);
                 ++mCounters.mBlocks;
                 return true;
             }
             if (lResult.GetCode() != TN_BUSY || !Acquiring())
             {
-                return false;
+                break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        std::lock_guard<std::mutex> lLock(mMutex);
+        mSending.erase(aBuffer);
         return false;
     }
 
@@ -269,7 +345,14 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         }
         {
             std::lock_guard<std::mutex> lLock(mMutex);
-            mFree.assign(mBuffers.begin(), mBuffers.begin() + lUse);
+            mFree.clear();
+            for (uint32_t lIndex = 0; lIndex < lUse; ++lIndex)
+            {
+                if (mSending.count(mBuffers[lIndex]) == 0)
+                {
+                    mFree.push_back(mBuffers[lIndex]);
+                }
+            }
             mQueued.clear();
         }
         mStreaming.store(true);
@@ -396,6 +479,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         }
         mSender.AbortQueued();
         mSender.WaitIdle(1000);
+        Withdraw();
         if (!mAbandoned.load())
         {
             Guarded(mGate, mSource, "OnStreamingStop", [&] { mSource->OnStreamingStop(); });
@@ -491,6 +575,7 @@ void TnStreamChannel::Loop(std::shared_ptr<Shared> aShared)
         std::lock_guard<std::mutex> lLock(lShared.mSenderMutex);
         lShared.mSender.Close();
     }
+    lShared.mTcpServer.Stop();
     std::lock_guard<std::mutex> lLock(lShared.mMutex);
     lShared.mEnded = true;
     lShared.mEndedSignal.notify_all();
@@ -537,6 +622,38 @@ bool TnStreamChannel::Shutdown(uint32_t aTimeoutMs)
                              ": the source does not return from its streaming operations; the channel is left behind");
     }
     return lEnded;
+}
+
+void TnStreamChannel::EnableRtp(uint32_t aGroup, uint16_t aPort, uint32_t aTcpAddress,
+                                gev::TnSapAnnouncer *aAnnouncer, const std::string &aName)
+{
+    Shared &lShared = *mShared;
+    lShared.mRtpEnabled = true;
+    lShared.mRtpGroup = aGroup;
+    lShared.mRtpPort = aPort;
+    lShared.mTcpAddress = aTcpAddress;
+    lShared.mAnnouncer = aAnnouncer;
+    lShared.mSessionName = aName;
+    // The synchronisation source: any number, different per channel and run.
+    lShared.mRtpSsrc = static_cast<uint32_t>(gev::MonotonicNanoseconds() * 2654435761u) ^
+                       static_cast<uint32_t>(lShared.mIndex << 24) ^ aGroup;
+    if (aTcpAddress != 0 && !lShared.mTcpServer.Start(aTcpAddress, aPort).IsOK())
+    {
+        LogWarning("StreamChannel", "stream channel " + std::to_string(lShared.mIndex) +
+                                        " cannot serve its RTP stream over TCP on port " + std::to_string(aPort));
+    }
+}
+
+void TnStreamChannel::SetRtp(bool aRtp)
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mRtp = aRtp && mShared->mRtpEnabled;
+}
+
+bool TnStreamChannel::IsRtp() const
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    return mShared->mRtp;
 }
 
 void TnStreamChannel::FireTestPacket()

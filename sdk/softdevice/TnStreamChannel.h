@@ -1,6 +1,9 @@
 // One stream channel of the software device: its source, the buffers the
 // source gave, and the thread that runs the source's streaming operations
-// and sends the filled buffers as GVSP blocks through the stream sender.
+// and sends the filled buffers as GVSP blocks through the stream sender, or,
+// with RTP selected, as RTP (images as raw video, H.264 access units per
+// RFC 6184) to the channel's multicast group, announced by SAP and served
+// over TCP too where the device offers it.
 //
 // Threads and locks: the channel's thread calls the source with no lock
 // held; mMutex guards the settings, the free buffers and the requests, and
@@ -27,6 +30,7 @@
 #include "TnGvspBufferBlock.h"
 #include "TnGvspSender.h"
 #include "TnPixelType.h"
+#include "TnRtpSession.h"
 
 class TnBuffer;
 
@@ -74,6 +78,17 @@ public:
     /// when the thread is stuck in the source (it is then left to end on its
     /// own, keeping what it uses alive).
     bool Shutdown(uint32_t aTimeoutMs);
+
+    /// Makes RTP selectable (before Run): the multicast group and port the
+    /// RTP stream goes to, served over TCP on that port of aTcpAddress when
+    /// not 0 (a port that cannot be had is logged, and the announcement
+    /// offers no TCP), and announced as aName through aAnnouncer (the
+    /// device's).
+    void EnableRtp(uint32_t aGroup, uint16_t aPort, uint32_t aTcpAddress, gev::TnSapAnnouncer *aAnnouncer,
+                       const std::string &aName);
+    /// Sends RTP instead of GVSP (once enabled), from the next block on.
+    void SetRtp(bool aRtp);
+    bool IsRtp() const;
 
     /// Sends a test packet of the packet size to the destination.
     void FireTestPacket();

@@ -1,9 +1,11 @@
 #include "TnStreamCore.h"
 
+#include <string.h>
 #include <time.h>
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include <sched.h>
 
@@ -29,6 +31,25 @@ uint64_t NowUs()
     timespec lNow;
     clock_gettime(CLOCK_MONOTONIC, &lNow);
     return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
+}
+
+TnResult Failure(uint32_t aCode, const std::string &aText)
+{
+    return TnResult(aCode, TnString(aText.c_str()));
+}
+
+std::string Text(const TnString &aText)
+{
+    const char *lChars = aText.GetAscii();
+    return lChars != nullptr ? lChars : "";
+}
+
+bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
+{
+    sched_param lParam;
+    memset(&lParam, 0, sizeof(lParam));
+    lParam.sched_priority = static_cast<int>(aPriority);
+    return pthread_setschedparam(aThread, aPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) == 0;
 }
 
 std::mutex &LinkMutex()
@@ -555,6 +576,27 @@ void StreamCore::ResetReceiverStatistics()
 
 void StreamCore::OnQueued()
 {
+}
+
+std::shared_ptr<genicam::IPort> NewParameterPort(StreamCore &aCore, uint32_t aImageSize, uint32_t aSettingsBegin,
+                                                 uint32_t aSettingsEnd, uint32_t aReset,
+                                                 genicam::SettingsImagePort::Render aRender,
+                                                 genicam::SettingsImagePort::WriteRule aWrite)
+{
+    genicam::SettingsImagePort::Layout lLayout = {aImageSize,
+                                                  aSettingsBegin,
+                                                  aSettingsEnd,
+                                                  {aReset},
+                                                  "no stream parameter lies there",
+                                                  "stream settings are written one 32-bit value at a time"};
+    auto lReset = [&aCore](uint32_t, uint32_t aValue) {
+        if (aValue != 0)
+        {
+            aCore.ResetStatistics();
+        }
+    };
+    return std::make_shared<genicam::SettingsImagePort>(std::move(lLayout), std::move(aRender), std::move(aWrite),
+                                                        lReset);
 }
 } // namespace stream
 } // namespace tn

@@ -14,6 +14,7 @@
 #ifndef TN_STREAM_CORE_H
 #define TN_STREAM_CORE_H
 
+#include <pthread.h>
 #include <stdint.h>
 
 #include <atomic>
@@ -21,10 +22,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "TnBuffer.h"
 #include "TnBufferInternal.h"
+#include "TnGenICamInternal.h"
 #include "TnGenParameterArray.h"
 #include "TnResult.h"
 #include "TnSinkRegistry.h"
@@ -51,6 +54,16 @@ public:
 
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
+
+/// A failed result with a text.
+TnResult Failure(uint32_t aCode, const std::string &aText);
+
+/// A string's text ("" for none).
+std::string Text(const TnString &aText);
+
+/// Applies a priority to a receive thread: 0 the normal policy, 1 to 99
+/// real-time (SCHED_FIFO). False when the system refuses it.
+bool ApplyPriority(pthread_t aThread, uint32_t aPriority);
 
 class StreamCore : public buffer::BufferHolder
 {
@@ -204,6 +217,16 @@ private:
     SinkRegistry<TnStreamEventSink> mSinks;
     std::vector<std::shared_ptr<PipelineLink>> mPipelines; // guarded by the link lock
 };
+
+/// The port of a stream's parameters (the streams' XML descriptions): a
+/// register image of aImageSize bytes that aRender fills, 32-bit settings
+/// from aSettingsBegin below aSettingsEnd that aWrite takes with the stream's
+/// own rules, and a command at aReset whose non-zero write resets aCore's
+/// statistics.
+std::shared_ptr<genicam::IPort> NewParameterPort(StreamCore &aCore, uint32_t aImageSize, uint32_t aSettingsBegin,
+                                                 uint32_t aSettingsEnd, uint32_t aReset,
+                                                 genicam::SettingsImagePort::Render aRender,
+                                                 genicam::SettingsImagePort::WriteRule aWrite);
 
 /// The process-wide lock of the links between streams and pipelines (never
 /// destroyed, so that threads still running at exit may take it).

@@ -92,17 +92,6 @@ struct OpenRequest
     uint32_t mCapacity = 64;
 };
 
-std::string Text(const TnString &aText)
-{
-    const char *lChars = aText.GetAscii();
-    return lChars != nullptr ? lChars : "";
-}
-
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 gev::TnGvspAssemblerConfig PolicyOf(const GevSettings &aSettings)
 {
     gev::TnGvspAssemblerConfig lConfig;
@@ -117,16 +106,6 @@ gev::TnGvspAssemblerConfig PolicyOf(const GevSettings &aSettings)
     lConfig.mBlockTimeoutUs = aSettings.mBlockTimeoutUs;
     lConfig.mNearlyDoneLeadUs = kNearlyDoneLeadUs;
     return lConfig;
-}
-
-// Applies a priority to a thread: 0 the normal policy, 1 to 99 real-time
-// (SCHED_FIFO).
-bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
-{
-    sched_param lParam;
-    memset(&lParam, 0, sizeof(lParam));
-    lParam.sched_priority = static_cast<int>(aPriority);
-    return pthread_setschedparam(aThread, aPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) == 0;
 }
 } // namespace
 
@@ -204,14 +183,8 @@ private:
 
 /// The parameters' port: the register image of the stream's settings and
 /// statistics, the receiver's own write rules, and the statistics' reset.
-std::shared_ptr<genicam::IPort> NewParameterPort(GevStreamCore &aCore)
+std::shared_ptr<genicam::IPort> GevParameterPort(GevStreamCore &aCore)
 {
-    genicam::SettingsImagePort::Layout lLayout = {kRegisterSpace,
-                                                  kRegResendEnabled,
-                                                  kSettingsEnd,
-                                                  {kRegResetStatistics},
-                                                  "no stream parameter lies there",
-                                                  "stream settings are written one 32-bit value at a time"};
     auto lWrite = [&aCore](const std::vector<std::pair<uint32_t, uint32_t>> &aValues) {
         GevSettings lSettings = aCore.GetSettings();
         for (const auto &lValue : aValues)
@@ -257,20 +230,15 @@ std::shared_ptr<genicam::IPort> NewParameterPort(GevStreamCore &aCore)
         }
         aCore.SetSettings(lSettings);
     };
-    auto lCommand = [&aCore](uint32_t, uint32_t aValue) {
-        if (aValue != 0)
-        {
-            aCore.ResetStatistics();
-        }
-    };
-    return std::make_shared<genicam::SettingsImagePort>(
-        lLayout, [&aCore](uint8_t *aImage) { aCore.ReadRegisters(aImage); }, lWrite, lCommand);
+    return NewParameterPort(
+        aCore, kRegisterSpace, kRegResendEnabled, kSettingsEnd, kRegResetStatistics,
+        [&aCore](uint8_t *aImage) { aCore.ReadRegisters(aImage); }, lWrite);
 }
 
 GevStreamCore::GevStreamCore()
 {
     TnResult lResult;
-    SetParameters(genicam::CreateParameterArray(StreamGevXml(), NewParameterPort(*this), lResult));
+    SetParameters(genicam::CreateParameterArray(StreamGevXml(), GevParameterPort(*this), lResult));
 }
 
 GevStreamCore::~GevStreamCore()

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "TnBufferInternal.h"
@@ -66,11 +67,6 @@ enum Counter
     kBytes
 };
 
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 struct OpenRequest
 {
     std::string mDevice; // unique ID or GUID
@@ -99,7 +95,7 @@ public:
     void AbortBlocks() override;
     std::string GetGuid() const;
 
-    /// The parameters' register image.
+    /// Fills the parameters' zero-filled register image.
     void ReadRegisters(uint8_t *aImage);
     void SetTransferSize(uint32_t aSize) { mTransferSetting = aSize; }
 
@@ -145,48 +141,23 @@ private:
 
 namespace
 {
-class U3vParameterPort : public genicam::IPort
+/// The parameters' port: the register image, the transfer size kept within
+/// what the channel takes, and the statistics' reset.
+std::shared_ptr<genicam::IPort> U3vParameterPort(U3vStreamCore &aCore)
 {
-public:
-    explicit U3vParameterPort(U3vStreamCore &aCore) : mCore(aCore) {}
-
-    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
-    {
-        if (aAddress > kRegisterSpace || aLength > kRegisterSpace - aAddress)
+    auto lWrite = [&aCore](const std::vector<std::pair<uint32_t, uint32_t>> &aValues) {
+        for (const auto &lValue : aValues)
         {
-            return Failure(TN_INVALID_PARAMETER, "no stream parameter lies there");
-        }
-        uint8_t lImage[kRegisterSpace];
-        mCore.ReadRegisters(lImage);
-        memcpy(aData, lImage + aAddress, aLength);
-        return TnResult(TN_OK);
-    }
-
-    TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
-    {
-        const uint8_t *lBytes = static_cast<const uint8_t *>(aData);
-        if (aLength != 4 || (aAddress != kRegTransferSize && aAddress != kRegResetStatistics))
-        {
-            return Failure(TN_INVALID_PARAMETER, "stream settings are written one 32-bit value at a time");
-        }
-        const uint32_t lValue = GetU32(lBytes);
-        if (aAddress == kRegResetStatistics)
-        {
-            if (lValue != 0)
+            if (lValue.first == kRegTransferSize)
             {
-                mCore.ResetStatistics();
+                aCore.SetTransferSize(std::max(kMinTransferSize, std::min(lValue.second, kMaxTransferSize)));
             }
         }
-        else
-        {
-            mCore.SetTransferSize(std::max(kMinTransferSize, std::min(lValue, kMaxTransferSize)));
-        }
-        return TnResult(TN_OK);
-    }
-
-private:
-    U3vStreamCore &mCore;
-};
+    };
+    return NewParameterPort(
+        aCore, kRegisterSpace, kRegTransferSize, kRegTransferSize + 4, kRegResetStatistics,
+        [&aCore](uint8_t *aImage) { aCore.ReadRegisters(aImage); }, lWrite);
+}
 } // namespace
 
 U3vStreamCore::U3vStreamCore()
@@ -196,7 +167,7 @@ U3vStreamCore::U3vStreamCore()
         lCounter = 0;
     }
     TnResult lResult;
-    SetParameters(genicam::CreateParameterArray(StreamU3vXml(), std::make_shared<U3vParameterPort>(*this), lResult));
+    SetParameters(genicam::CreateParameterArray(StreamU3vXml(), U3vParameterPort(*this), lResult));
 }
 
 U3vStreamCore::~U3vStreamCore()
@@ -206,7 +177,6 @@ U3vStreamCore::~U3vStreamCore()
 
 void U3vStreamCore::ReadRegisters(uint8_t *aImage)
 {
-    memset(aImage, 0, kRegisterSpace);
     PutU32(aImage + kRegTransferSize, mTransferSetting.load());
     {
         std::lock_guard<std::mutex> lLock(mMutex);

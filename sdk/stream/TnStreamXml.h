@@ -12,6 +12,9 @@ namespace stream
 /// TnStreamGEV.xml.
 const std::string &StreamGevXml();
 
+/// TnStreamRTP.xml.
+const std::string &StreamRtpXml();
+
 /// TnStreamU3V.xml.
 const std::string &StreamU3vXml();
 } // namespace stream

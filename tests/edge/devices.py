@@ -18,11 +18,15 @@ LOOPBACK_MAC = "00:00:00:00:00:00"
 CUSTOM = 0x0000A000  # the custom registers' first address
 
 
-def pattern(width, height, block):
-    """The frame a PatternSource sends as block `block`."""
+def pattern(width, height, block, samples=1):
+    """The frame a PatternSource sends as block `block`: (height, width), or
+    (height, width, samples) for a pixel type of several samples."""
     rows = np.arange(height, dtype=np.uint32).reshape(-1, 1)
     columns = np.arange(width, dtype=np.uint32).reshape(1, -1)
-    return ((rows * 3 + columns + block * 7) & 0xFF).astype(np.uint8)
+    frame = ((rows * 3 + columns + block * 7) & 0xFF).astype(np.uint8)
+    if samples == 1:
+        return frame
+    return np.stack([frame + np.uint8(40 * sample) for sample in range(samples)], axis=-1)
 
 
 class BufferQueue:
@@ -47,10 +51,15 @@ class PatternSource(BufferQueue, edge.TnStreamingChannelSourceDefault):
     """The default source's geometry and buffers; the frames are Python's:
     each retrieved buffer holds pattern(width, height, block) with the next
     block id (1, 2, ...), and `sent` maps block ids to the CRC-32 of the
-    frame's bytes."""
+    frame's bytes. Mono8, or RGB8 (three samples) with `rgb`. With `units`
+    (H.264 access units in Annex B form) each buffer carries the next unit
+    instead, as an H.264 payload (zero bytes after it), and `sent` maps
+    block ids to the unit's CRC-32."""
 
-    def __init__(self, width=64, height=48, buffers=8, rate=0):
-        super().__init__(width, height, edge.TnPixelMono8, buffers)
+    def __init__(self, width=64, height=48, buffers=8, rate=0, rgb=False, units=None):
+        super().__init__(width, height, edge.TnPixelRGB8 if rgb else edge.TnPixelMono8, buffers)
+        self.samples = 3 if rgb else 1
+        self.units = units
         self.rate = rate
         self.queue = collections.deque()
         self.changed = threading.Condition()
@@ -68,6 +77,15 @@ class PatternSource(BufferQueue, edge.TnStreamingChannelSourceDefault):
         if self.rate:
             time.sleep(1 / self.rate)
         self.block += 1
+        if self.units:
+            unit = self.units[(self.block - 1) % len(self.units)]
+            buffer.Reset(tarn_base_313.TnPayloadTypeH264)
+            memory = buffer.GetDataPointer()
+            memory[:] = 0
+            memory[:len(unit)] = np.frombuffer(unit, dtype=np.uint8)
+            buffer.SetBlockID(self.block)
+            self.sent[self.block] = zlib.crc32(unit)
+            return edge.TN_OK, buffer
         # The device sends each buffer's image as it is: after a client
         # changed the geometry, the buffer's image takes the new one.
         width = edge.TnStreamingChannelSourceDefault.GetWidth(self)
@@ -75,8 +93,8 @@ class PatternSource(BufferQueue, edge.TnStreamingChannelSourceDefault):
         image = buffer.GetImage()
         if (image.GetWidth(), image.GetHeight()) != (width, height):
             image.Alloc(width, height, edge.TnStreamingChannelSourceDefault.GetPixelType(self))
-        frame = pattern(width, height, self.block)
-        image.GetDataPointer()[:, :] = frame
+        frame = pattern(width, height, self.block, self.samples)
+        image.GetDataPointer()[...] = frame
         buffer.SetBlockID(self.block)
         self.sent[self.block] = zlib.crc32(frame.tobytes())
         return edge.TN_OK, buffer

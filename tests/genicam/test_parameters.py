@@ -47,6 +47,36 @@ def test_base_argument_checks(tarn, base, array):
     assert repr(width.GetNode()).startswith("<Swig Object of type 'TN_GENAPI_NS::INode *' at")
 
 
+def test_results_stay_what_they_were_whatever_the_calls_after(tarn, base, array):
+    """A call's result is the caller's own: one still held keeps its value,
+    and so does one given an attribute or a weak reference, or whose pointer
+    object is held, when dropped; one dropped comes back whole."""
+    import weakref
+
+    width = array.Get("Width")
+    kept = width.GetValue()[0]
+    failed = width.SetValue(-1)
+    assert kept.IsOK() and not failed.IsOK() and failed.HasDescription()
+    assert width.GetValue()[0].IsOK() and kept.IsOK() and not failed.IsOK()
+
+    marked = width.SetValue(-1)
+    marked.note = "mine"
+    del marked
+    assert not hasattr(width.GetValue()[0], "note")
+    watched = width.SetValue(-1)
+    alive = weakref.ref(watched)
+    del watched
+    assert width.GetValue()[0].IsOK()
+    assert alive() is None or not alive().IsOK()
+    pointer = width.SetValue(-1).this
+    assert width.GetValue()[0].IsOK() and not base.TnResult_IsOK(pointer)
+
+    dropped = width.SetValue(-1)
+    del dropped
+    again = width.GetValue()[0]
+    assert again.IsOK() and not again.HasDescription() and again.this.own()
+
+
 def test_selectors(tarn, hooks, array):
     selector = array.Get("GainSelector")
     assert selector.IsSelector()[1] is True

@@ -85,38 +85,63 @@ unsigned int Uint24Value(const uint24_t *aValue)
 %}
 
 /* GenICam: parameter arrays over memory, and what Python cannot build itself. */
-%newobject LoadParameterArray;
-%inline %{
-/* A parameter array built from a GenICam XML file over aPortSize bytes of
- * zeroed memory; null when the file does not load (aCode gets the result). */
-TnGenParameterArray *LoadParameterArray(const char *aPath, unsigned int aPortSize)
+%{
+/* A parameter array built from a GenICam XML file over aPort; null when the
+ * file does not load. */
+TnGenParameterArray *LoadFile(const char *aPath, std::shared_ptr<tn::genicam::IPort> aPort)
 {
     std::ifstream file(aPath != NULL ? aPath : "", std::ios::binary);
     std::stringstream text;
     text << file.rdbuf();
     TnResult result;
-    return tn::genicam::CreateParameterArray(text.str(), std::make_shared<tn::genicam::MemoryPort>(aPortSize), result);
+    return tn::genicam::CreateParameterArray(text.str(), std::move(aPort), result);
 }
 
-/* A parameter array built from a GenICam XML file over a device whose every
- * register reads as zero (writes are accepted and forgotten); null when the
- * file does not load. */
+/* A device whose every register reads as zero, or, with a pattern, as a fixed
+ * pseudo-random byte per address: the top byte of
+ * address * 0x9E3779B97F4A7C15 + 0x632BE59BD9B4E019 (64-bit arithmetic).
+ * Writes are accepted and forgotten. */
+struct FillPort : tn::genicam::IPort
+{
+    explicit FillPort(bool aPattern) : mPattern(aPattern) {}
+    TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
+    {
+        uint8_t *lBytes = static_cast<uint8_t *>(aData);
+        for (size_t lIndex = 0; lIndex < aLength; ++lIndex)
+        {
+            lBytes[lIndex] = mPattern ? static_cast<uint8_t>(((aAddress + lIndex) * 0x9E3779B97F4A7C15ull +
+                                                              0x632BE59BD9B4E019ull) >> 56)
+                                      : 0;
+        }
+        return TnResult();
+    }
+    TnResult Write(uint64_t, const void *, size_t) override { return TnResult(); }
+    bool mPattern;
+};
+
+%}
+
+%newobject LoadParameterArray;
+%newobject LoadZeroParameterArray;
+%newobject LoadPatternParameterArray;
+%inline %{
+/* A parameter array built from a GenICam XML file over aPortSize bytes of
+ * zeroed memory; null when the file does not load. */
+TnGenParameterArray *LoadParameterArray(const char *aPath, unsigned int aPortSize)
+{
+    return LoadFile(aPath, std::make_shared<tn::genicam::MemoryPort>(aPortSize));
+}
+
+/* The same over a device whose every register reads as zero. */
 TnGenParameterArray *LoadZeroParameterArray(const char *aPath)
 {
-    struct ZeroPort : tn::genicam::IPort
-    {
-        TnResult Read(uint64_t, void *aData, size_t aLength) override
-        {
-            memset(aData, 0, aLength);
-            return TnResult();
-        }
-        TnResult Write(uint64_t, const void *, size_t) override { return TnResult(); }
-    };
-    std::ifstream file(aPath != NULL ? aPath : "", std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    TnResult result;
-    return tn::genicam::CreateParameterArray(text.str(), std::make_shared<ZeroPort>(), result);
+    return LoadFile(aPath, std::make_shared<FillPort>(false));
+}
+
+/* The same over a device whose registers read the fixed pattern of FillPort. */
+TnGenParameterArray *LoadPatternParameterArray(const char *aPath)
+{
+    return LoadFile(aPath, std::make_shared<FillPort>(true));
 }
 
 /* The result code and description of loading an XML text. */

@@ -268,3 +268,98 @@ def test_sink_lookups_fail_as_stated(rx, capsys):
     assert pipeline.SetBufferCount(1).IsOK()  # the missing method fails the forwarding, not the call
     assert capsys.readouterr().out == ""
     pipeline.UnregisterEventSink(missing)
+
+
+RTP_OPEN = [
+    "TnStreamRTP::Open(TnDeviceInfo const *)",
+    "TnStreamRTP::Open(TnString const &)",
+    "TnStreamRTP::Open(TnSessionInfoSDP const *,TnString const &,uint16_t)",
+    "TnStreamRTP::Open(TnSessionInfoSDP const *,TnString const &)",
+    "TnStreamRTP::Open(TnString const &,uint16_t)",
+    "TnStreamRTP::Open(TnString const &,uint16_t,TnString const &)",
+]
+
+
+def test_rtp_stream_dispatch_and_messages(rx, receive, tarn):
+    stream = rx.TnStreamRTP()
+    # The forms: device information and text are not supported, nor are
+    # session descriptions (None is the only one Python has); a local address
+    # with a port is unicast, a group with a port and an address multicast.
+    assert stream.Open(tarn.TnDeviceInfoGEV()).GetCode() == rx.TN_NOT_SUPPORTED
+    assert stream.Open("127.0.0.1").GetCode() == rx.TN_NOT_SUPPORTED
+    assert stream.Open(None, "127.0.0.1").GetCode() == rx.TN_NOT_SUPPORTED
+    assert stream.Open(None, "127.0.0.1", 5004).GetCode() == rx.TN_NOT_SUPPORTED
+    assert message(receive.TnStreamRTP_Open, stream, None, 5) == (
+        TypeError, "Argument 3: failed to create TnString from Python string")
+    assert message(receive.TnStreamRTP_Open, stream, 5, 5) == (
+        TypeError, "Argument 2: failed to create TnString from Python string")
+    assert message(receive.TnStreamRTP_Open, stream, "239.1.1.1", 5, 7) == (
+        TypeError, "Argument 4: failed to create TnString from Python string")
+    for args in [("1.2.3.4", 65536), ("1.2.3.4", -1), ("1.2.3.4", 1.0), ("239.1.1.1", 65536, "")]:
+        assert message(receive.TnStreamRTP_Open, stream, *args) == overload_error("TnStreamRTP_Open", *RTP_OPEN)
+    assert message(receive.TnStreamRTP_Open, stream) == overload_error("TnStreamRTP_Open", *RTP_OPEN)
+    error, text = message(receive.TnStreamRTP_Open, stream, "a", 1, "b", 2)
+    assert text == ("TnStreamRTP_Open expected at most 4 arguments, got 5\nAdditional information:\n" +
+                    overload_error("TnStreamRTP_Open", *RTP_OPEN)[1])
+    assert message(receive.TnStreamRTP_Open, rx.TnStreamGEV(), "127.0.0.1", 0)[1].startswith(
+        "Wrong number or type of arguments for overloaded function 'TnStreamRTP_Open'.")
+    # Addresses the SDK refuses before it binds anything.
+    assert stream.Open("localhost", 0).GetCode() == rx.TN_INVALID_PARAMETER
+    assert stream.Open("10.1.2.3", 5004, "").GetCode() == rx.TN_INVALID_PARAMETER  # no multicast group
+    assert stream.OpenTCP("", 5004).GetCode() == rx.TN_INVALID_PARAMETER
+    assert stream.OpenTCP("127.0.0.1", 0).GetCode() == rx.TN_INVALID_PARAMETER
+    assert not stream.IsOpen()
+
+    prepare = ["TnStreamRTP::PrepareFor(uint32_t,uint32_t,TnPixelType,uint16_t)",
+               "TnStreamRTP::PrepareFor(uint32_t,uint32_t,TnPixelType)"]
+    for args in [(-1, 2, rx.TnPixelMono8), (2, 2, 2**31), (2, 2, rx.TnPixelMono8, 65536), (2, 2, 1.0)]:
+        assert message(receive.TnStreamRTP_PrepareFor, stream, *args) == overload_error(
+            "TnStreamRTP_PrepareFor", *prepare)
+    assert message(receive.TnStreamRTP_PrepareFor, stream, 1, 2, 3, 4, 5)[1].startswith(
+        "TnStreamRTP_PrepareFor expected at most 5 arguments, got 6\nAdditional information:\n")
+    assert stream.PrepareFor(640, 480, rx.TnPixelRGB8).IsOK()
+    assert stream.PrepareFor(640, 480, rx.TnPixelYUV422_8_UYVY, 16).IsOK()
+    assert stream.PrepareFor(641, 480, rx.TnPixelYUV422_8_UYVY).GetCode() == rx.TN_INVALID_PARAMETER
+    assert stream.PrepareFor(640, 480, rx.TnPixelMono16).GetCode() == rx.TN_INVALID_PARAMETER
+    assert stream.PrepareFor(0, 480, rx.TnPixelMono8).GetCode() == rx.TN_INVALID_PARAMETER
+    assert stream.PrepareForH264().IsOK() and stream.ResetPayloadType().IsOK()
+
+    assert message(receive.TnStreamRTP_OpenTCP, stream, "1.2.3.4", 65536) == (
+        OverflowError, "in method 'TnStreamRTP_OpenTCP', argument 3 of type 'uint16_t'")
+    assert message(receive.TnStreamRTP_OpenTCP, stream, "1.2.3.4", 1.0) == (
+        TypeError, "in method 'TnStreamRTP_OpenTCP', argument 3 of type 'uint16_t'")
+    assert message(receive.TnStreamRTP_OpenTCP, stream, 7, 1) == (
+        TypeError, "Argument 2: failed to create TnString from Python string")
+    assert message(receive.TnStreamRTP_OpenTCP, stream, "1.2.3.4")[1] == (
+        "TnStreamRTP_OpenTCP expected 3 arguments, got 2")
+    assert message(receive.TnStreamRTP_SetThreadPriority, stream, -1) == (
+        OverflowError, "in method 'TnStreamRTP_SetThreadPriority', argument 2 of type 'uint32_t'")
+    assert stream.SetThreadPriority(100).GetCode() == rx.TN_INVALID_PARAMETER
+    assert stream.SetThreadPriority(0).IsOK() and stream.GetThreadPriority() == 0
+
+    # None or another class as the stream is refused before the SDK is called.
+    for name, kind in [("TnStreamRTP_GetLocalPort", "TnStreamRTP const *"),
+                       ("TnStreamRTP_GetLocalIPAddress", "TnStreamRTP const *"),
+                       ("TnStreamRTP_GetMulticastIPAddress", "TnStreamRTP const *"),
+                       ("TnStreamRTP_GetTCPServerIPAddress", "TnStreamRTP const *"),
+                       ("TnStreamRTP_GetTCPServerPort", "TnStreamRTP const *"),
+                       ("TnStreamRTP_GetThreadPriority", "TnStreamRTP const *"),
+                       ("TnStreamRTP_GetType", "TnStreamRTP const *"),
+                       ("TnStreamRTP_PrepareForH264", "TnStreamRTP *"),
+                       ("TnStreamRTP_ResetPayloadType", "TnStreamRTP *")]:
+        for bad in (None, rx.TnStreamGEV()):
+            assert message(getattr(receive, name), bad) == (
+                TypeError, f"in method '{name}', argument 1 of type '{kind}'"), name
+    for call, args in [(receive.TnStreamRTP_OpenTCP, ("1.2.3.4", 1)), (receive.TnStreamRTP_SetThreadPriority, (1,)),
+                       (receive.TnStreamRTP_PrepareFor, (2, 2, rx.TnPixelMono8)),
+                       (receive.TnStreamRTP_Open, ("127.0.0.1", 0))]:
+        assert message(call, None, *args)[0] is TypeError
+    assert receive.delete_TnStreamRTP(None) is None
+
+    # Closed: the stream base works on it; nothing of an opening shows.
+    assert stream.GetType() == rx.TnStreamTypeRTP and rx.TnStream.GetType(stream) == rx.TnStreamTypeRTP
+    assert (stream.GetLocalPort(), stream.GetLocalIPAddress(), stream.GetMulticastIPAddress(),
+            stream.GetTCPServerIPAddress(), stream.GetTCPServerPort()) == (0, "", "", "", 0)
+    assert stream.QueueBuffer(tarn.TnBuffer()).GetCode() == rx.TN_INVALID_PARAMETER
+    assert stream.GetParameters().GetIntegerValue("ReorderTolerance")[1] == 2000
+    assert rx.TnPipeline(stream).Start().GetCode() == rx.TN_NOT_CONNECTED

@@ -162,14 +162,15 @@ camera.kill()
 
 def test_fake_camera_through_a_pipeline_with_a_python_sink(isolated):
     out = isolated(fake_camera() + PATTERNS + CONNECT + '''
-import threading
+import gc, threading, weakref
 class Sink(rx.TnPipelineEventSink):
     def __init__(self):
         super().__init__()
         self.frames, self.threads, self.done = [], set(), threading.Event()
-        self.local, self.calls = threading.local(), []
+        self.local, self.calls, self.given = threading.local(), [], set()
     def OnBufferReady(self, pipeline):
         self.threads.add(threading.get_ident())
+        self.given.add(weakref.ref(pipeline))
         # One Python thread state serves every call on the pipeline's thread.
         self.local.calls = getattr(self.local, "calls", 0) + 1
         self.calls.append(self.local.calls)
@@ -192,10 +193,14 @@ out["frames"] = sink.frames
 out["own thread"] = threading.get_ident() not in sink.threads and len(sink.threads) == 1
 out["one state"] = sink.calls == list(range(1, len(sink.calls) + 1))
 out["dropped"] = stream.GetParameters().GetIntegerValue("PipelineImagesDropped")[1]
+# The objects the sink was given go once the pipeline's thread has ended.
+gc.collect()
+out["given"] = [len(sink.given), sum(given() is None for given in sink.given)]
 pipeline.UnregisterEventSink(sink)
 camera.kill()
 ''', timeout=120)
     assert out["start"] == "OK" and out["in time"] and out["own thread"] and out["one state"]
+    assert out["given"][0] >= 1 and out["given"][0] == out["given"][1], out["given"]
     assert len(out["frames"]) >= 6
     assert all(ok and pattern for _, ok, pattern in out["frames"]), out["frames"]
 

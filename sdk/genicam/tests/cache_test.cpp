@@ -114,6 +114,36 @@ TEST(Cache, ModesInvalidatorsAndOverlaps)
     EXPECT_EQ(5, lDevice.Int("Level"));
 }
 
+TEST(Cache, AccessFollowsWhatItRestsOn)
+{
+    // Availability read from a register the host does not cache follows the
+    // device from one call to the next; read from a cached one, it holds
+    // until the cache is invalidated.
+    Device lDevice(IntReg("Live", 0x10, 4, "<AccessMode>RO</AccessMode><Cachable>NoCache</Cachable>") +
+                   IntReg("Kept", 0x14, 4, "<AccessMode>RO</AccessMode>") + IntReg("ValueReg", 0x18) +
+                   "<Integer Name=\"ByLive\"><pIsAvailable>Live</pIsAvailable><pValue>ValueReg</pValue></Integer>"
+                   "<Integer Name=\"ByKept\"><pIsAvailable>Kept</pIsAvailable><pValue>ValueReg</pValue></Integer>");
+    ASSERT_TRUE(lDevice);
+    const auto lAvailable = [&](const char *aName) {
+        bool lFlag = false;
+        EXPECT_TRUE(lDevice->Get(aName)->IsAvailable(lFlag).IsOK());
+        return lFlag;
+    };
+    lDevice.PokeLittle(0x10, 1);
+    lDevice.PokeLittle(0x14, 1);
+    EXPECT_TRUE(lAvailable("ByLive"));
+    EXPECT_TRUE(lAvailable("ByKept"));
+    lDevice.PokeLittle(0x10, 0);
+    lDevice.PokeLittle(0x14, 0);
+    EXPECT_FALSE(lAvailable("ByLive"));
+    EXPECT_TRUE(lAvailable("ByKept"));
+    EXPECT_EQ(0, lDevice.Int("ByKept"));
+    EXPECT_TRUE(lDevice->InvalidateCache().IsOK());
+    EXPECT_FALSE(lAvailable("ByKept"));
+    lDevice.PokeLittle(0x10, 1);
+    EXPECT_EQ(0, lDevice.Int("ByLive"));
+}
+
 TEST(Cache, PollInvalidatesWhatIsDue)
 {
     Device lDevice(IntReg("Temperature", 0x10, 4, "<AccessMode>RO</AccessMode><PollingTime>40</PollingTime>") +

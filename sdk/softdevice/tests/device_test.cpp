@@ -4,6 +4,7 @@
 // and stream receiver find, control and stream from it.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "TnStandardFeatures.h"
 #include "TnTestNetwork.h"
 #include "TnTestProcess.h"
+#include "TnUdpSocket.h"
 
 using namespace tn::softdevice;
 using namespace tn::softdevice::test;
@@ -142,6 +144,43 @@ private:
     std::condition_variable mReleased;
     bool mRelease = false;
     bool mInside = false;
+};
+
+/// Counts the buffers the device queues while the source still holds them
+/// (queued and not yet given back). While mPaused it gives no frame back.
+class HoldingSource : public PatternSource
+{
+public:
+    HoldingSource() : PatternSource(256, 64, 4, 50) {}
+    TnResult QueueBuffer(TnBuffer *aBuffer) override
+    {
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mTwice += mHeld.insert(aBuffer).second ? 0 : 1;
+        }
+        return PatternSource::QueueBuffer(aBuffer);
+    }
+    TnResult RetrieveBuffer(TnBuffer **aBuffer) override
+    {
+        if (mPaused.load())
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return TnResult(TN_TIMEOUT);
+        }
+        const TnResult lResult = PatternSource::RetrieveBuffer(aBuffer);
+        if (*aBuffer != nullptr)
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mHeld.erase(*aBuffer);
+        }
+        return lResult;
+    }
+    std::atomic<int> mTwice{0};
+    std::atomic<bool> mPaused{false};
+
+private:
+    std::mutex mMutex;
+    std::set<TnBuffer *> mHeld;
 };
 
 class SoftDevicePeer : public tn::test::FreshNetworkTest
@@ -492,6 +531,53 @@ TEST_F(SoftDevicePeer, ASourceThatNeverReturnsDoesNotHangStop)
     EXPECT_LT(std::chrono::steady_clock::now() - lBefore, std::chrono::seconds(8));
     lSource.Release(); // the channel's thread ends now, before the source goes
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+// A run stopped while the sender still keeps the last blocks for resends:
+// the next run must not hand those buffers to the source before the sender
+// lets them go (here they expire while the source holds every buffer).
+TEST_F(SoftDevicePeer, ARestartHandsTheSourceNoBufferTwice)
+{
+    TnSoftDeviceGEV lDevice;
+    HoldingSource lSource;
+    ASSERT_TRUE(lDevice.AddStream(&lSource).IsOK());
+    Start(lDevice);
+    tn::gev::TnGvcpClient lClient;
+    ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
+    ASSERT_TRUE(lClient.WriteRegister(tn::gev::kRegControlChannelPrivilege, tn::gev::kPrivilegeControl).IsOK());
+    // A socket that takes the stream (and reads none of it): the blocks go
+    // out whole, and the sender keeps them for resends.
+    tn::gev::TnUdpSocket lReceiver;
+    ASSERT_TRUE(lReceiver.Open(kLoopback).IsOK());
+    const uint32_t lChannel = tn::gev::kRegStreamChannelBase;
+    ASSERT_TRUE(lClient.WriteRegister(lChannel + tn::gev::kRegStreamChannelDestination, kLoopback).IsOK());
+    ASSERT_TRUE(lClient.WriteRegister(lChannel + tn::gev::kRegStreamChannelPort, lReceiver.GetLocalPort()).IsOK());
+    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x24, 1).IsOK()); // AcquisitionStart
+    for (int lWait = 0; lWait < 300 && lSource.mFilled.load() < 6; ++lWait)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x28, 1).IsOK()); // AcquisitionStop
+    for (int lWait = 0; lWait < 300 && lSource.mStops.load() == 0; ++lWait)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // The next run's source holds what it is given until the kept blocks
+    // have expired (after a second), then streams again.
+    lSource.mPaused = true;
+    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x24, 1).IsOK());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    lSource.mPaused = false;
+    const int lBefore = lSource.mFilled.load();
+    for (int lWait = 0; lWait < 300 && lSource.mFilled.load() < lBefore + 8; ++lWait)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x28, 1).IsOK());
+    EXPECT_EQ(0, lSource.mTwice.load());
+    EXPECT_GE(lSource.mFilled.load(), lBefore + 8);
+    lClient.Close();
+    EXPECT_TRUE(lDevice.Stop().IsOK());
 }
 
 TEST_F(SoftDevicePeer, OurClientAndReceiverGetTheSourcesBytes)
