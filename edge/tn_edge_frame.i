@@ -192,9 +192,42 @@ TN_CALL_POINTER(TnBuffer **)
 /* The edge module's overridable classes. Their proxy objects end their
  * forwarding object with themselves: a pointer object kept past its Python
  * object (its "this") then refuses every call, where it would otherwise
- * forward calls to an object that is gone. */
+ * forward calls to an object that is gone.
+ *
+ * Their destruction, with the interpreter lock released, first makes the
+ * software devices, registers and sources that may call the object call it
+ * no more (waiting for their calls in progress, which the retired forwarding
+ * object refuses): their own destructors do it only after the forwarding
+ * object's part is gone, when a call would reach the class's pure
+ * operations. */
+%{
+#include "ITnRegister.h"
+#include "ITnStreamingChannelSource.h"
+#include "ITnVirtualDeviceGEV.h"
+#include "TnStreamingChannelSourceTrigger.h"
+
+template <typename Object, typename Kind> static void tn_edge_release_as(Object *aObject)
+{
+    if (Kind *kind = dynamic_cast<Kind *>(aObject)) {
+        TnSoftDeviceRelease(kind);
+    }
+}
+
+template <typename Object> static void tn_edge_release(Object *aObject)
+{
+    tn_edge_release_as<Object, ITnRegisterEventSink>(aObject);
+    tn_edge_release_as<Object, ITnUserSetNotify>(aObject);
+    tn_edge_release_as<Object, ITnVirtualDeviceGEVEventSink>(aObject);
+    tn_edge_release_as<Object, ITnSWStreamingChannelSource>(aObject);
+    tn_edge_release_as<Object, ITnTriggerCallback>(aObject);
+}
+%}
 %define TN_EDGE_DIRECTOR(CLASS)
 TN_DIRECTOR(CLASS)
+%feature("action") CLASS::~CLASS {
+    tn_edge_release(arg1);
+    delete arg1;
+}
 %extend CLASS {
 %pythoncode %{
     def __del__(self):

@@ -15,7 +15,7 @@ TnDeviceEventSink::TnDeviceEventSink() = default;
 TnDeviceEventSink::~TnDeviceEventSink()
 {
     // A sink that goes while registered is let go of first.
-    tn::device::DeviceCore::ForgetSink(this);
+    tn::SinkRegistry<TnDeviceEventSink>::Forget(this);
 }
 
 void TnDeviceEventSink::OnLinkDisconnected(TnDevice *)

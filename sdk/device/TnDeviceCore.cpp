@@ -7,7 +7,6 @@
 #include <chrono>
 #include <fstream>
 #include <limits>
-#include <map>
 
 #include "TnByteOrder.h"
 #include "TnGenICamInternal.h"
@@ -266,75 +265,9 @@ DeviceCore::DeviceCore(TnDeviceType aType) : mType(aType)
         genicam::CreateParameterArray(CommunicationXml(), NewSettingsPort(*this), lResult));
 }
 
-namespace
-{
-// Which controllers each sink is registered with, so that a sink destroyed
-// while registered is let go of first, never called afterwards.
-struct SinkIndex
-{
-    std::mutex mMutex;
-    std::condition_variable mIdle;
-    std::multimap<TnDeviceEventSink *, DeviceCore *> mEntries;
-
-    void Erase(TnDeviceEventSink *aSink, DeviceCore *aCore)
-    {
-        auto lRange = mEntries.equal_range(aSink);
-        for (auto lEntry = lRange.first; lEntry != lRange.second; ++lEntry)
-        {
-            if (lEntry->second == aCore)
-            {
-                mEntries.erase(lEntry);
-                return;
-            }
-        }
-    }
-};
-
-SinkIndex &Index()
-{
-    static SinkIndex *sIndex = new SinkIndex; // outlives every static sink
-    return *sIndex;
-}
-} // namespace
-
 DeviceCore::~DeviceCore()
 {
     Shutdown();
-    // Sinks destroyed from now on do not look for this controller; one being
-    // destroyed now is waited for.
-    SinkIndex &lIndex = Index();
-    std::unique_lock<std::mutex> lLock(lIndex.mMutex);
-    for (auto lEntry = lIndex.mEntries.begin(); lEntry != lIndex.mEntries.end();)
-    {
-        lEntry = lEntry->second == this ? lIndex.mEntries.erase(lEntry) : std::next(lEntry);
-    }
-    lIndex.mIdle.wait(lLock, [this] { return mForgetting == 0; });
-}
-
-void DeviceCore::ForgetSink(TnDeviceEventSink *aSink)
-{
-    SinkIndex &lIndex = Index();
-    std::vector<DeviceCore *> lCores;
-    {
-        std::lock_guard<std::mutex> lLock(lIndex.mMutex);
-        auto lRange = lIndex.mEntries.equal_range(aSink);
-        for (auto lEntry = lRange.first; lEntry != lRange.second; ++lEntry)
-        {
-            lCores.push_back(lEntry->second);
-            ++lEntry->second->mForgetting;
-        }
-        lIndex.mEntries.erase(aSink);
-    }
-    for (DeviceCore *lCore : lCores)
-    {
-        lCore->mSinks.Remove(aSink);
-        std::lock_guard<std::mutex> lLock(lIndex.mMutex);
-        --lCore->mForgetting;
-    }
-    if (!lCores.empty())
-    {
-        lIndex.mIdle.notify_all();
-    }
 }
 
 void DeviceCore::Log(const std::string &aText) const
@@ -739,12 +672,10 @@ TnResult DeviceCore::RegisterSink(TnDeviceEventSink *aSink)
     {
         return Failure(TN_INVALID_PARAMETER, "RegisterEventSink: no event sink was given");
     }
-    std::lock_guard<std::mutex> lLock(Index().mMutex);
     if (!mSinks.Add(aSink))
     {
         return Failure(TN_GENERIC_ERROR, "RegisterEventSink: the event sink is registered already");
     }
-    Index().mEntries.emplace(aSink, this);
     return TnResult(TN_OK);
 }
 
@@ -753,10 +684,6 @@ TnResult DeviceCore::UnregisterSink(TnDeviceEventSink *aSink)
     if (aSink == nullptr)
     {
         return Failure(TN_INVALID_PARAMETER, "UnregisterEventSink: no event sink was given");
-    }
-    {
-        std::lock_guard<std::mutex> lLock(Index().mMutex);
-        Index().Erase(aSink, this);
     }
     if (!mSinks.Remove(aSink))
     {

@@ -120,9 +120,6 @@ public:
     TnResult UnregisterSink(TnDeviceEventSink *aSink);
     /// The sinks registered now.
     std::vector<TnDeviceEventSink *> GetSinks() const { return mSinks.Snapshot(); }
-    /// A sink is being destroyed: every controller it is registered with
-    /// lets go of it (waiting for its calls in progress on other threads).
-    static void ForgetSink(TnDeviceEventSink *aSink);
     TnResult WaitIdle(uint32_t aTimeoutMs);
 
     // Priorities: kept and handed back.
@@ -190,8 +187,9 @@ private:
     LinkSettings mSettings;
     uint64_t mEventCount = 0;
 
-    SinkRegistry<TnDeviceEventSink> mSinks;
-    int mForgetting = 0; // sinks being let go of by ForgetSink (under the sink index's lock)
+    // A sink destroyed while registered leaves every controller
+    // (TnDeviceEventSink's destructor).
+    SinkRegistry<TnDeviceEventSink> mSinks{TrackSinks()};
 
     std::mutex mQueueMutex;
     std::condition_variable mQueueChanged;

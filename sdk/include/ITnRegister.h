@@ -39,6 +39,11 @@ class ITnRegisterStore;
 /// failed persistence of that register. The device runs on.
 ///
 /// A sink is held by address only: it must outlive its registration.
+//
+// One destroyed all the same leaves its registers in this class's destructor,
+// which waits for their calls of it on other threads. That runs after the
+// destructors of subclasses, whose parts a call in between would reach half
+// destroyed: TnSoftDeviceRelease does the same before the destruction begins.
 class TN_SOFTDEVICE_API ITnRegisterEventSink
 {
 public:
@@ -46,7 +51,8 @@ public:
     ITnRegisterEventSink() {}
 
     /// Virtual destructor.
-    virtual ~ITnRegisterEventSink() {}
+    // It leaves the registers the sink is registered with.
+    virtual ~ITnRegisterEventSink();
 
     /// Before a read; the place to refresh the register's content. A result
     /// other than TN_OK fails the read.
@@ -96,6 +102,16 @@ public:
         return TnResult(TN_NOT_IMPLEMENTED);
     }
 };
+
+#ifndef SWIG
+/// Makes the registers call aSink no more, waiting for their calls of it in
+/// progress on other threads (not for one on this thread), as its destructor
+/// does: for a program that destroys a sink whose subclass's parts a call
+/// would use while registers may still call it. The overloads beside the
+/// other interfaces the device calls do the same for the device and its
+/// stream channels.
+TN_SOFTDEVICE_API void TnSoftDeviceRelease(ITnRegisterEventSink *aSink);
+#endif
 
 /// The description of a register.
 ///

@@ -183,7 +183,10 @@ public:
     /// with AddStream.
     ITnSWStreamingChannelSource() {}
     /// Virtual destructor.
-    virtual ~ITnSWStreamingChannelSource() {}
+    // It leaves the devices the source was added to, as
+    // ITnRegisterEventSink's leaves its registers: its stream channel stops
+    // and the device calls it no more.
+    virtual ~ITnSWStreamingChannelSource();
 
     /// Called by the device during its start, repeatedly: one new buffer per
     /// call, for acquisition and transmission, until the source has given as
@@ -221,6 +224,12 @@ public:
     /// each of them back.
     virtual void AbortQueuedBuffers() = 0;
 };
+
+#ifndef SWIG
+/// As TnSoftDeviceRelease(ITnRegisterEventSink *), for the devices and their
+/// stream channels (the source's channel stops).
+TN_SOFTDEVICE_API void TnSoftDeviceRelease(ITnSWStreamingChannelSource *aSource);
+#endif
 
 /// A software source whose stream carries GenICam generic data containers.
 ///

@@ -61,12 +61,19 @@ class TN_SOFTDEVICE_API ITnUserSetNotify
 public:
     ITnUserSetNotify() {}
     /// Virtual destructor.
-    virtual ~ITnUserSetNotify() {}
+    // It leaves the devices the notification is set on, as
+    // ITnRegisterEventSink's leaves its registers.
+    virtual ~ITnUserSetNotify();
     /// aUserSetIndex: 0 the default set, then 1 to the user-set count. A
     /// result other than TN_OK at a start step abandons the save or load,
     /// which the controller sees as an error status.
     virtual TnResult UserSetStateNotify(TnUserSetState aUserSetState, uint32_t aUserSetIndex) = 0;
 };
+
+#ifndef SWIG
+/// As TnSoftDeviceRelease(ITnRegisterEventSink *), for the devices.
+TN_SOFTDEVICE_API void TnSoftDeviceRelease(ITnUserSetNotify *aNotify);
+#endif
 
 /// The device's identity: its bootstrap strings and the header of the
 /// GenICam XML it generates. Belongs to the device.
@@ -207,7 +214,9 @@ class TN_SOFTDEVICE_API ITnVirtualDeviceGEVEventSink
 {
 public:
     ITnVirtualDeviceGEVEventSink() {}
-    virtual ~ITnVirtualDeviceGEVEventSink() {}
+    // It leaves the devices the sink is registered with, as
+    // ITnRegisterEventSink's leaves its registers.
+    virtual ~ITnVirtualDeviceGEVEventSink();
 
     /// A controller took the control channel: its IP address (dotted), its
     /// UDP port, and the access it secured.
@@ -268,6 +277,11 @@ public:
         (void)aFactory;
     }
 };
+
+#ifndef SWIG
+/// As TnSoftDeviceRelease(ITnRegisterEventSink *), for the devices.
+TN_SOFTDEVICE_API void TnSoftDeviceRelease(ITnVirtualDeviceGEVEventSink *aSink);
+#endif
 
 /// A software GigE Vision device.
 class TN_SOFTDEVICE_API ITnVirtualDeviceGEV

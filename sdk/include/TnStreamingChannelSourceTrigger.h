@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -227,8 +228,15 @@ public:
     ITnTriggerCallback() {}
     virtual void TriggerCallbackMethod(const ITnTriggerSelector *aTriggerSelector) = 0;
     /// Virtual destructor.
-    virtual ~ITnTriggerCallback() {}
+    // It leaves the sources the callback is bound to, as
+    // ITnRegisterEventSink's leaves its registers.
+    virtual ~ITnTriggerCallback();
 };
+
+#ifndef SWIG
+/// As TnSoftDeviceRelease(ITnRegisterEventSink *), for the triggered sources.
+TN_SOFTDEVICE_API void TnSoftDeviceRelease(ITnTriggerCallback *aCallback);
+#endif
 
 /// A trigger-capable streaming source for a channel.
 ///
@@ -301,7 +309,8 @@ private:
     mutable std::mutex mMutex;
     mutable std::condition_variable mChanged;
     std::map<int, ITnTriggerSelector *> mSelectors;
-    std::map<int, ITnTriggerCallback *> mCallbacks;
+    struct Callbacks;
+    std::unique_ptr<Callbacks> mCallbacks; // per selector; a callback destroyed while bound leaves it
     std::vector<std::pair<uint32_t, std::string>> mSources;
     int mCurrent;
     bool mStreaming;

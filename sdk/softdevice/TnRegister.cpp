@@ -8,6 +8,16 @@
 #include "TnGevBytes.h"
 #include "TnSoftDeviceLog.h"
 
+void TnSoftDeviceRelease(ITnRegisterEventSink *aSink)
+{
+    tn::SinkRegistry<ITnRegisterEventSink>::Forget(aSink);
+}
+
+ITnRegisterEventSink::~ITnRegisterEventSink()
+{
+    TnSoftDeviceRelease(this);
+}
+
 ITnRegisterInfo::~ITnRegisterInfo() = default;
 ITnRegister::~ITnRegister() = default;
 ITnRegisterStore::~ITnRegisterStore() = default;
@@ -29,53 +39,44 @@ TnResult OutOfRange(const TnRegister &aRegister, uint32_t aOffset, uint32_t aLen
 }
 } // namespace
 
-// The sinks of one access, taken with the count of running notifications
-// in one step, so that RemoveEventSink can wait for every access that may
-// still call a removed sink. Accesses from inside a sink of the same register
-// on the same thread take no sinks.
+// The sinks of one access, each called only while it is still registered.
+// Accesses from inside a sink of the same register on the same thread take
+// no sinks.
 class TnRegister::Notification
 {
 public:
-    explicit Notification(TnRegister &aRegister) : mRegister(aRegister)
+    explicit Notification(TnRegister &aRegister)
     {
-        if (mRegister.NotifyingHere())
+        if (aRegister.NotifyingHere())
         {
             return;
         }
-        std::lock_guard<std::mutex> lLock(mRegister.mSinkMutex);
-        if (mRegister.mSinks.empty())
+        mSinks = aRegister.mSinks.Snapshot();
+        if (!mSinks.empty())
         {
-            return;
+            tNotifying.push_back(&aRegister);
         }
-        mSinks = mRegister.mSinks;
-        ++mRegister.mRunning;
-        tNotifying.push_back(&mRegister);
     }
 
     ~Notification()
     {
-        if (mSinks.empty())
+        if (!mSinks.empty())
         {
-            return;
+            tNotifying.pop_back();
         }
-        tNotifying.pop_back();
-        std::lock_guard<std::mutex> lLock(mRegister.mSinkMutex);
-        --mRegister.mRunning;
-        mRegister.mSinkIdle.notify_all();
     }
 
     const std::vector<ITnRegisterEventSink *> &Sinks() const { return mSinks; }
 
 private:
-    TnRegister &mRegister;
     std::vector<ITnRegisterEventSink *> mSinks;
 };
 
 TnRegister::TnRegister(const std::string &aName, uint32_t aAddress, uint32_t aLength, bool aReadable, bool aWritable,
                        bool aByteArray, void *aContext)
     : mName(aName.c_str()), mNameText(aName), mAddress(aAddress), mLength(aLength), mReadable(aReadable),
-      mWritable(aWritable), mByteArray(aByteArray), mContext(aContext), mData(aLength, 0), mRunning(0),
-      mRetired(false), mSelfClearing(false), mPersistent(false), mPersistOrder(0)
+      mWritable(aWritable), mByteArray(aByteArray), mContext(aContext), mData(aLength, 0), mRetired(false),
+      mSelfClearing(false), mPersistent(false), mPersistOrder(0)
 {
 }
 
@@ -104,26 +105,24 @@ bool TnRegister::IsRetired() const
 
 void TnRegister::Retire()
 {
-    std::unique_lock<std::mutex> lLock(mSinkMutex);
-    mRetired = true;
-    mSinks.clear();
-    const size_t lOwn = static_cast<size_t>(std::count(tNotifying.begin(), tNotifying.end(), this));
-    mSinkIdle.wait(lLock, [&] { return mRunning <= lOwn; });
-}
-
-std::vector<ITnRegisterEventSink *> TnRegister::GetSinks() const
-{
-    std::lock_guard<std::mutex> lLock(mSinkMutex);
-    return mSinks;
+    {
+        std::lock_guard<std::mutex> lLock(mSinkMutex);
+        mRetired = true;
+    }
+    mSinks.Clear();
 }
 
 TnResult TnRegister::NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks)
 {
     for (ITnRegisterEventSink *lSink : aSinks)
     {
-        TnResult lResult = aWrite
-                               ? GuardedResult("ITnRegisterEventSink::PreWrite", [&] { return lSink->PreWrite(this); })
-                               : GuardedResult("ITnRegisterEventSink::PreRead", [&] { return lSink->PreRead(this); });
+        // A sink removed meanwhile is not asked.
+        const TnResult lOK(TN_OK);
+        TnResult lResult =
+            aWrite ? GuardedResult(
+                         mSinks, lSink, "ITnRegisterEventSink::PreWrite", [&] { return lSink->PreWrite(this); }, lOK)
+                   : GuardedResult(
+                         mSinks, lSink, "ITnRegisterEventSink::PreRead", [&] { return lSink->PreRead(this); }, lOK);
         if (!lResult.IsOK())
         {
             if (!lResult.HasDescription())
@@ -145,11 +144,11 @@ void TnRegister::NotifyPost(bool aWrite, const std::vector<ITnRegisterEventSink 
     {
         if (aWrite)
         {
-            Guarded("ITnRegisterEventSink::PostWrite", [&] { lSink->PostWrite(this); });
+            Guarded(mSinks, lSink, "ITnRegisterEventSink::PostWrite", [&] { lSink->PostWrite(this); });
         }
         else
         {
-            Guarded("ITnRegisterEventSink::PostRead", [&] { lSink->PostRead(this); });
+            Guarded(mSinks, lSink, "ITnRegisterEventSink::PostRead", [&] { lSink->PostRead(this); });
         }
     }
 }
@@ -443,31 +442,25 @@ TnResult TnRegister::AddEventSink(ITnRegisterEventSink *aEventSink)
     {
         return RetiredFailure("its event sinks were dropped");
     }
-    if (std::find(mSinks.begin(), mSinks.end(), aEventSink) != mSinks.end())
+    if (!mSinks.Add(aEventSink))
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': the event sink is already registered");
     }
-    mSinks.push_back(aEventSink);
     return TnResult(TN_OK);
 }
 
 TnResult TnRegister::RemoveEventSink(ITnRegisterEventSink *aEventSink)
 {
-    std::unique_lock<std::mutex> lLock(mSinkMutex);
-    if (mRetired)
+    if (IsRetired())
     {
         return RetiredFailure("its event sinks were dropped");
     }
-    const auto lFound = std::find(mSinks.begin(), mSinks.end(), aEventSink);
-    if (aEventSink == nullptr || lFound == mSinks.end())
+    // Calls of the sink on other threads end before it returns; one this
+    // thread runs itself (it is inside it) is not waited for.
+    if (!mSinks.Remove(aEventSink))
     {
         return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': the event sink is not registered");
     }
-    mSinks.erase(lFound);
-    // Notifications that may still call the sink end before it returns,
-    // except those this thread runs itself (it is inside one of them).
-    const size_t lOwn = static_cast<size_t>(std::count(tNotifying.begin(), tNotifying.end(), this));
-    mSinkIdle.wait(lLock, [&] { return mRunning <= lOwn; });
     return TnResult(TN_OK);
 }
 } // namespace softdevice

@@ -2,20 +2,21 @@
 // sinks. See ITnRegister.h for what programs see.
 //
 // Locks: the register's data mutex guards its bytes only and is held for a
-// copy; the sink mutex guards the sink list and the count of running
-// notifications. Neither is held while a sink runs.
+// copy; the sinks are a registry of their own (a sink destroyed while
+// registered leaves it), and the sink mutex orders their changes with the
+// register's retirement. None is held while a sink runs.
 #ifndef TN_REGISTER_H
 #define TN_REGISTER_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "ITnRegister.h"
+#include "TnSinkRegistry.h"
 
 namespace tn
 {
@@ -88,8 +89,9 @@ public:
     const std::string &GetFeatureName() const { return mFeatureName; }
     uint64_t GetPersistOrder() const { return mPersistOrder; }
 
-    /// The sinks registered now.
-    std::vector<ITnRegisterEventSink *> GetSinks() const;
+    /// The sinks: calls of one outside an access go through them (see
+    /// SinkRegistry::CallIfRegistered).
+    SinkRegistry<ITnRegisterEventSink> &Sinks() { return mSinks; }
 
     /// The device stopped: the sinks are dropped (once the notifications of
     /// other threads that may call them end), and from now on the register
@@ -121,10 +123,8 @@ private:
     std::vector<uint8_t> mData;
 
     mutable std::mutex mSinkMutex;
-    std::condition_variable mSinkIdle;
-    std::vector<ITnRegisterEventSink *> mSinks;
-    size_t mRunning; // notifications running now, on any thread
-    bool mRetired;   // guarded by the sink mutex
+    bool mRetired; // guarded by the sink mutex
+    SinkRegistry<ITnRegisterEventSink> mSinks{TrackSinks()};
 
     bool mSelfClearing;
     bool mPersistent;

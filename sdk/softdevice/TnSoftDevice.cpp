@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 
 #include "TnBuffer.h"
 #include "TnGevAddress.h"
@@ -12,6 +13,36 @@
 #include "TnGvspSender.h"
 #include "TnSoftDeviceLog.h"
 #include "TnSystemInternal.h"
+
+void TnSoftDeviceRelease(ITnUserSetNotify *aNotify)
+{
+    tn::SinkRegistry<ITnUserSetNotify>::Forget(aNotify);
+}
+
+void TnSoftDeviceRelease(ITnVirtualDeviceGEVEventSink *aSink)
+{
+    tn::SinkRegistry<ITnVirtualDeviceGEVEventSink>::Forget(aSink);
+}
+
+void TnSoftDeviceRelease(ITnSWStreamingChannelSource *aSource)
+{
+    tn::SinkRegistry<ITnSWStreamingChannelSource>::Forget(aSource);
+}
+
+ITnUserSetNotify::~ITnUserSetNotify()
+{
+    TnSoftDeviceRelease(this);
+}
+
+ITnVirtualDeviceGEVEventSink::~ITnVirtualDeviceGEVEventSink()
+{
+    TnSoftDeviceRelease(this);
+}
+
+ITnSWStreamingChannelSource::~ITnSWStreamingChannelSource()
+{
+    TnSoftDeviceRelease(this);
+}
 
 namespace tn
 {
@@ -75,8 +106,7 @@ TnResult TnSoftDevice::SetUserSetCount(uint32_t aCount)
 
 TnResult TnSoftDevice::SetUserSetNotify(ITnUserSetNotify *aNotify)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
-    mUserSetNotify = aNotify;
+    mUserSetNotify.Set(aNotify);
     return TnResult(TN_OK);
 }
 
@@ -90,7 +120,7 @@ TnResult TnSoftDevice::SetActionHandler(TnVirtualDeviceLib::IActionHandler *aHan
 TnResult TnSoftDevice::RegisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
 {
     std::lock_guard<std::mutex> lLock(mMutex);
-    if (aSink == nullptr || std::find(mSinks.begin(), mSinks.end(), aSink) != mSinks.end())
+    if (aSink == nullptr || mSinks.Contains(aSink))
     {
         return Failure(TN_INVALID_PARAMETER, aSink == nullptr ? "no event sink" : "the event sink is registered already");
     }
@@ -98,7 +128,7 @@ TnResult TnSoftDevice::RegisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
     {
         return Failure(TN_STATE_ERROR, "event sinks are registered before Start");
     }
-    mSinks.push_back(aSink);
+    mSinks.Add(aSink);
     return TnResult(TN_OK);
 }
 
@@ -109,12 +139,10 @@ TnResult TnSoftDevice::UnregisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
     {
         return Failure(TN_STATE_ERROR, "event sinks are unregistered before Start or after Stop");
     }
-    const auto lFound = std::find(mSinks.begin(), mSinks.end(), aSink);
-    if (aSink == nullptr || lFound == mSinks.end())
+    if (!mSinks.Remove(aSink))
     {
         return Failure(TN_INVALID_PARAMETER, "the event sink is not registered");
     }
-    mSinks.erase(lFound);
     return TnResult(TN_OK);
 }
 
@@ -129,12 +157,20 @@ TnResult TnSoftDevice::AddStream(ITnSWStreamingChannelSource *aSource)
     {
         return Failure(TN_STATE_ERROR, "streams are added before Start");
     }
+    DropDestroyedSources();
     if (mSources.size() >= kMaxStreams)
     {
         return Failure(TN_NOT_SUPPORTED, "a device has at most " + std::to_string(kMaxStreams) + " streams");
     }
     mSources.push_back(aSource);
+    mSourceGate.Add(aSource);
     return TnResult(TN_OK);
+}
+
+void TnSoftDevice::DropDestroyedSources()
+{
+    const auto lDestroyed = [this](ITnSWStreamingChannelSource *aSource) { return !mSourceGate.Contains(aSource); };
+    mSources.erase(std::remove_if(mSources.begin(), mSources.end(), lDestroyed), mSources.end());
 }
 
 TnResult TnSoftDevice::SetStreamTimestamping(bool aEnabled)
@@ -157,8 +193,7 @@ TnResult TnSoftDevice::SetFlag(Flag aWhich, bool aEnabled)
 
 std::vector<ITnVirtualDeviceGEVEventSink *> TnSoftDevice::Sinks()
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
-    return mSinks;
+    return mSinks.Snapshot();
 }
 
 TnResult TnSoftDevice::FindInterface(const std::string &aMac, Interface &aInterface)
@@ -200,7 +235,7 @@ void TnSoftDevice::SetUpGenDC()
     bool lEnabled;
     {
         std::lock_guard<std::mutex> lLock(mMutex);
-        lEnabled = mFlags[2];
+        lEnabled = mFlags[FlagGenDC];
     }
     if (mGenDCManagers.size() < mSources.size())
     {
@@ -252,7 +287,7 @@ uint32_t TnSoftDevice::AskPayloadSize(size_t aIndex)
     }
     uint32_t lSize = 0;
     ITnSWStreamingChannelSource *lSource = mSources[aIndex];
-    Guarded("GetPayloadSize", [&] { lSize = lSource->GetPayloadSize(); });
+    Guarded(mSourceGate, lSource, "GetPayloadSize", [&] { lSize = lSource->GetPayloadSize(); });
     return lSize;
 }
 
@@ -358,7 +393,7 @@ void TnSoftDevice::FreeBuffers()
     {
         for (TnBuffer *lBuffer : mAllocated[lIndex])
         {
-            Guarded("FreeBuffer", [&] { mSources[lIndex]->FreeBuffer(lBuffer); });
+            Guarded(mSourceGate, mSources[lIndex], "FreeBuffer", [&] { mSources[lIndex]->FreeBuffer(lBuffer); });
         }
     }
     mAllocated.clear();
@@ -403,7 +438,8 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
     TnRegisterFactory lRegisters(*mMap);
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
-        Guarded("OnCreateCustomRegisters", [&] { lSink->OnCreateCustomRegisters(mOuter, &lRegisters); });
+        Guarded(mSinks, lSink, "OnCreateCustomRegisters",
+                [&] { lSink->OnCreateCustomRegisters(mOuter, &lRegisters); });
     }
     for (ITnSWStreamingChannelSource *lSource : mSources)
     {
@@ -414,7 +450,8 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
     lFeatures.SetOwner(-1);
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
-        Guarded("OnCreateCustomGenApiFeatures", [&] { lSink->OnCreateCustomGenApiFeatures(mOuter, &lFeatures); });
+        Guarded(mSinks, lSink, "OnCreateCustomGenApiFeatures",
+                [&] { lSink->OnCreateCustomGenApiFeatures(mOuter, &lFeatures); });
     }
     for (size_t lIndex = 0; lIndex < mSources.size(); ++lIndex)
     {
@@ -441,17 +478,9 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
     mUserSets.reset(new TnUserSets(*mMap));
     mUserSets->SetCount(mUserSetCount);
     mUserSetControl.reset(new TnUserSetControl(*mUserSets, mRegisters, [this](bool aSave, bool aDone, uint32_t aIndex) {
-        ITnUserSetNotify *lNotify;
-        {
-            std::lock_guard<std::mutex> lLock(mMutex);
-            lNotify = mUserSetNotify;
-        }
-        if (lNotify != nullptr)
-        {
-            const TnUserSetState lState = aSave ? (aDone ? TnUserSetStateSaveCompleted : TnUserSetStateSaveStart)
-                                                : (aDone ? TnUserSetStateLoadCompleted : TnUserSetStateLoadStart);
-            lNotify->UserSetStateNotify(lState, aIndex);
-        }
+        const TnUserSetState lState = aSave ? (aDone ? TnUserSetStateSaveCompleted : TnUserSetStateSaveStart)
+                                            : (aDone ? TnUserSetStateLoadCompleted : TnUserSetStateLoadStart);
+        mUserSetNotify.CallIfSet([&](ITnUserSetNotify *aNotify) { aNotify->UserSetStateNotify(lState, aIndex); });
     }));
     mRegisters.mUserSetLoad->AddEventSink(mUserSetControl.get());
     mRegisters.mUserSetSave->AddEventSink(mUserSetControl.get());
@@ -497,6 +526,17 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
         mXml.clear();
         mXmlBuilt = false;
         mInterface = lInterface;
+    }
+    // The sources stay while Start asks them: one destroyed meanwhile on
+    // another thread waits for its end. Those destroyed before are left out.
+    std::deque<SinkRegistry<ITnSWStreamingChannelSource>::CallScope> lAsking;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        for (ITnSWStreamingChannelSource *lSource : mSources)
+        {
+            lAsking.emplace_back(mSourceGate, lSource);
+        }
+        DropDestroyedSources();
     }
     mTimestampOrigin = gev::MonotonicNanoseconds();
     lResult = Build(lInterface);
@@ -559,7 +599,7 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
     const TnString lGateway(gev::FormatIPv4(lInterface.mGateway).c_str());
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
-        Guarded("OnControlChannelStart", [&] {
+        Guarded(mSinks, lSink, "OnControlChannelStart", [&] {
             lSink->OnControlChannelStart(mOuter, lMac, lAddress, lMask, lGateway, mServer.GetPort());
         });
     }
@@ -615,7 +655,7 @@ TnResult TnSoftDevice::Stop()
     mRunning.store(false);
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
-        Guarded("OnControlChannelStop", [&] { lSink->OnControlChannelStop(mOuter); });
+        Guarded(mSinks, lSink, "OnControlChannelStop", [&] { lSink->OnControlChannelStop(mOuter); });
     }
     TearDown();
     Leave(State::Stopped);
@@ -846,7 +886,7 @@ void TnSoftDevice::ResetNetwork()
     DropControl();
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
-        Guarded("OnDeviceResetNetwork", [&] { lSink->OnDeviceResetNetwork(mOuter); });
+        Guarded(mSinks, lSink, "OnDeviceResetNetwork", [&] { lSink->OnDeviceResetNetwork(mOuter); });
     }
 }
 
@@ -861,7 +901,7 @@ void TnSoftDevice::OnControlTaken(const gev::TnGvcpPeer &aPeer, uint32_t aPrivil
     }
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
-        Guarded("OnApplicationConnect",
+        Guarded(mSinks, lSink, "OnApplicationConnect",
                 [&] { lSink->OnApplicationConnect(mOuter, lAddress, aPeer.mPort, lAccess); });
     }
 }
@@ -889,7 +929,7 @@ void TnSoftDevice::OnControlLeft(const gev::TnGvcpPeer &, bool aExpired)
     }
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
-        Guarded("OnApplicationDisconnect", [&] { lSink->OnApplicationDisconnect(mOuter); });
+        Guarded(mSinks, lSink, "OnApplicationDisconnect", [&] { lSink->OnApplicationDisconnect(mOuter); });
     }
 }
 
@@ -930,7 +970,7 @@ void TnSoftDevice::UpdatePayloadSize(size_t aIndex)
     lSource.mChunkModeActive = lR.mChunkModeActive->PeekInt() != 0;
     ITnSWStreamingChannelSource *lSourceObject = mSources[aIndex];
     lSource.mPayloadSize = AskPayloadSize(aIndex);
-    Guarded("GetChunksSize", [&] { lSource.mChunksSize = lSourceObject->GetChunksSize(); });
+    Guarded(mSourceGate, lSourceObject, "GetChunksSize", [&] { lSource.mChunksSize = lSourceObject->GetChunksSize(); });
     lR.mPayloadSize->PokeInt(ComputePayloadSize(lSource));
     if (aIndex < mChannels.size())
     {
@@ -959,6 +999,11 @@ TnResult TnSoftDevice::PreWrite(ITnRegister *aRegister)
     }
     TnSourceRegisters &lR = mRegisters.mSources[lIndex];
     ITnSWStreamingChannelSource *lSource = mSources[lIndex];
+    const SinkRegistry<ITnSWStreamingChannelSource>::CallScope lAsking(mSourceGate, lSource);
+    if (!lAsking)
+    {
+        return Failure(TN_STATE_ERROR, "the source of stream channel " + std::to_string(lIndex) + " was destroyed");
+    }
     uint32_t lValue = 0;
     aRegister->ReadInt(lValue);
     // What the source must accept: the geometry and the chunk settings.
@@ -1024,7 +1069,7 @@ void TnSoftDevice::ResetFull()
     StartRtpChannels();
     for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
     {
-        Guarded("OnDeviceResetFull", [&] { lSink->OnDeviceResetFull(mOuter); });
+        Guarded(mSinks, lSink, "OnDeviceResetFull", [&] { lSink->OnDeviceResetFull(mOuter); });
     }
 }
 
@@ -1135,12 +1180,12 @@ void TnSoftDevice::PostWrite(ITnRegister *aRegister)
             if (lPort != 0 && lDestination != 0)
             {
                 const TnString lAddress(gev::FormatIPv4(lDestination).c_str());
-                Guarded("OnOpen", [&] { lSource->OnOpen(lAddress, lPort); });
+                Guarded(mSourceGate, lSource, "OnOpen", [&] { lSource->OnOpen(lAddress, lPort); });
             }
             else if (lPort == 0)
             {
                 lChannel.StopAcquisition();
-                Guarded("OnClose", [&] { lSource->OnClose(); });
+                Guarded(mSourceGate, lSource, "OnClose", [&] { lSource->OnClose(); });
             }
         }
     }

@@ -17,6 +17,9 @@
 //      and Stop call the program); never held while the program's code
 //      (sinks, sources, notifications) runs;
 //   2. the locks of TnGvcpDevice, the register map and the stream channels.
+// What the program hands over (sinks, the notification, sources) is held in
+// tracked registries (TnSinkRegistry.h): destroyed, it leaves the device, and
+// no call of it starts afterwards.
 #ifndef TN_SOFT_DEVICE_H
 #define TN_SOFT_DEVICE_H
 
@@ -36,6 +39,7 @@
 #include "TnGvcpDevice.h"
 #include "TnGvcpServer.h"
 #include "TnRtpSession.h"
+#include "TnSinkRegistry.h"
 #include "TnStandardFeatures.h"
 #include "TnStreamChannel.h"
 #include "TnUserSets.h"
@@ -259,6 +263,8 @@ private:
 
     TnResult FindInterface(const std::string &aMac, Interface &aInterface);
     TnResult Build(const Interface &aInterface);
+    /// Leaves out the sources destroyed since they were added (mMutex held).
+    void DropDestroyedSources();
     /// With GenDC enabled, each GenDC source gets its manager, lays out its
     /// container and tells its streaming mode (kept in a register of its own).
     void SetUpGenDC();
@@ -300,10 +306,14 @@ private:
 
     // Configuration.
     uint32_t mUserSetCount = 0;
-    ITnUserSetNotify *mUserSetNotify = nullptr;
+    SinkSlot<ITnUserSetNotify> mUserSetNotify;
     TnVirtualDeviceLib::IActionHandler *mActionHandler = nullptr;
-    std::vector<ITnVirtualDeviceGEVEventSink *> mSinks;
+    SinkRegistry<ITnVirtualDeviceGEVEventSink> mSinks{TrackSinks()};
+    // The sources in the order of their channels; a source destroyed since
+    // it was added is no longer in mSourceGate, and the next Start leaves it
+    // out. Every call of a source is made in a call scope of mSourceGate.
     std::vector<ITnSWStreamingChannelSource *> mSources;
+    SinkRegistry<ITnSWStreamingChannelSource> mSourceGate{TrackSinks()};
     bool mTimestamping = true;
     bool mFlags[FlagCount] = {false, false, false};
 

@@ -8,6 +8,7 @@
 
 #include "TnLog.h"
 #include "TnResult.h"
+#include "TnSinkRegistry.h"
 
 namespace tn
 {
@@ -47,6 +48,26 @@ template <typename Call> void Guarded(const char *aWhat, Call &&aCall)
         aCall();
         return TnResult(TN_OK);
     });
+}
+
+/// GuardedResult for a call of an object that aHolder holds (a sink, a
+/// source), made as a call in progress that its removal waits for: aRefused,
+/// and nothing called, once aHolder no longer holds it (it was removed or
+/// destroyed).
+template <typename Object, typename Call>
+TnResult GuardedResult(SinkRegistry<Object> &aHolder, Object *aObject, const char *aWhat, Call &&aCall,
+                       const TnResult &aRefused = TnResult(TN_ABORTED))
+{
+    TnResult lResult = aRefused;
+    aHolder.CallIfRegistered(aObject, [&](Object *) { lResult = GuardedResult(aWhat, aCall); });
+    return lResult;
+}
+
+/// The same for a call without result.
+template <typename Object, typename Call>
+void Guarded(SinkRegistry<Object> &aHolder, Object *aObject, const char *aWhat, Call &&aCall)
+{
+    aHolder.CallIfRegistered(aObject, [&](Object *) { Guarded(aWhat, aCall); });
 }
 
 /// A result with a code and a description.

@@ -40,10 +40,13 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     bool mAcquire = false;     // requested by AcquisitionStart / Stop
     bool mQuit = false;
     bool mEnded = false;       // the thread has left its loop
-    // Set when a stop gave up waiting for the thread: the source may be gone
-    // by the time its stuck call returns, so the thread calls it no more.
+    // Set when a stop gave up waiting for the thread (the source may be gone
+    // by the time its stuck call returns) or the source was destroyed: the
+    // thread calls it no more.
     std::atomic<bool> mAbandoned{false};
     std::condition_variable mEndedSignal;
+    bool mRunning = false; // Run started the thread
+    std::thread::id mThread;
     std::deque<TnBuffer *> mFree;   // buffers neither with the source nor with the sender
     std::set<TnBuffer *> mQueued;   // buffers with the source
     // Buffers with the sender, queued or kept for resends: a run stopped and
@@ -62,6 +65,23 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     gev::TnGvspSender mSender;  // opened on demand, by the thread or FireTestPacket
     std::mutex mSenderMutex;    // opening and closing the sender
     std::atomic<bool> mStreaming{false};
+
+    /// The source was destroyed: the thread calls it no more and, unless
+    /// this is that thread, has ended when this returns, its sender closed
+    /// and the source's buffers let go of.
+    void SourceGone()
+    {
+        std::unique_lock<std::mutex> lLock(mMutex);
+        mAbandoned.store(true);
+        mQuit = true;
+        mAcquire = false;
+        mWake.notify_all();
+        if (mRunning && std::this_thread::get_id() != mThread &&
+            !mEndedSignal.wait_for(lLock, std::chrono::milliseconds(2 * kDrainMs), [&] { return mEnded; }))
+        {
+            LogError("StreamChannel", "stream channel " + std::to_string(mIndex) + " did not end with its source");
+        }
+    }
 
     // RTP, once enabled: where it goes, whether it is selected, and what the
     // announcement says (the thread's own).
@@ -306,7 +326,8 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     TnBuffer *Retrieve(TnResult &aResult)
     {
         TnBuffer *lBuffer = nullptr;
-        aResult = GuardedResult("RetrieveBuffer", [&] { return mSource->RetrieveBuffer(&lBuffer); });
+        aResult =
+            GuardedResult(mGate, mSource, "RetrieveBuffer", [&] { return mSource->RetrieveBuffer(&lBuffer); });
         if (lBuffer != nullptr && !TakeBack(lBuffer))
         {
             LogWarning("RetrieveBuffer", "the source gave back a buffer it did not hold; it is ignored");
@@ -319,7 +340,8 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     {
         uint32_t lUse = static_cast<uint32_t>(mBuffers.size());
         uint32_t lAsked = 0;
-        const TnResult lCount = GuardedResult("GetTxNumBuffersToUse", [&] { return mSource->GetTxNumBuffersToUse(lAsked); });
+        const TnResult lCount = GuardedResult(mGate, mSource, "GetTxNumBuffersToUse",
+                                              [&] { return mSource->GetTxNumBuffersToUse(lAsked); });
         if (lCount.IsOK() && lAsked >= std::min<uint32_t>(4, lUse) && lAsked <= lUse && lAsked != 0)
         {
             lUse = lAsked;
@@ -337,7 +359,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             mQueued.clear();
         }
         mStreaming.store(true);
-        Guarded("OnStreamingStart", [&] { mSource->OnStreamingStart(); });
+        Guarded(mGate, mSource, "OnStreamingStart", [&] { mSource->OnStreamingStart(); });
         PrepareSender();
         while (Acquiring())
         {
@@ -354,7 +376,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             if (lEmpty != nullptr)
             {
                 bool lGo = false;
-                const TnResult lPre = GuardedResult("PreQueueBufferProc", [&] {
+                const TnResult lPre = GuardedResult(mGate, mSource, "PreQueueBufferProc", [&] {
                     lGo = mSource->PreQueueBufferProc();
                     return TnResult(TN_OK);
                 });
@@ -371,7 +393,8 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
                     }
                     lEmpty->SetBlockID(0);
                     Reshape(*lEmpty);
-                    lQueued = GuardedResult("QueueBuffer", [&] { return mSource->QueueBuffer(lEmpty); });
+                    lQueued =
+                        GuardedResult(mGate, mSource, "QueueBuffer", [&] { return mSource->QueueBuffer(lEmpty); });
                     if (!lQueued.IsOK())
                     {
                         std::lock_guard<std::mutex> lLock(mMutex);
@@ -423,7 +446,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             {
                 continue; // no image yet (the source waits in short steps)
             }
-            Guarded("PostRetrieveBufferProc", [&] { mSource->PostRetrieveBufferProc(); });
+            Guarded(mGate, mSource, "PostRetrieveBufferProc", [&] { mSource->PostRetrieveBufferProc(); });
             if (!lResult.IsOK() || !Send(lFilled))
             {
                 Release(lFilled);
@@ -435,7 +458,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             return;
         }
         // Stop: the source gives back what it holds.
-        Guarded("AbortQueuedBuffers", [&] { mSource->AbortQueuedBuffers(); });
+        Guarded(mGate, mSource, "AbortQueuedBuffers", [&] { mSource->AbortQueuedBuffers(); });
         const uint64_t lDeadline = gev::MonotonicMilliseconds() + kDrainMs;
         while (gev::MonotonicMilliseconds() < lDeadline && !mAbandoned.load())
         {
@@ -462,10 +485,16 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
         Withdraw();
         if (!mAbandoned.load())
         {
-            Guarded("OnStreamingStop", [&] { mSource->OnStreamingStop(); });
+            Guarded(mGate, mSource, "OnStreamingStop", [&] { mSource->OnStreamingStop(); });
         }
         mStreaming.store(false);
     }
+
+    // Every call of the source is made through the gate, which the source
+    // leaves as it is destroyed (SourceGone then ends the thread). Declared
+    // last, so that it outlives nothing SourceGone uses.
+    SinkRegistry<ITnSWStreamingChannelSource> mGate{TrackSinks(),
+                                                    [this](ITnSWStreamingChannelSource *) { SourceGone(); }};
 };
 
 TnStreamChannel::TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSource, uint32_t aLocalAddress)
@@ -473,6 +502,7 @@ TnStreamChannel::TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSo
 {
     mShared->mIndex = aIndex;
     mShared->mSource = aSource;
+    mShared->mGate.Add(aSource);
     mShared->mDefaultSource = dynamic_cast<TnStreamingChannelSourceDefault *>(aSource) != nullptr;
     mShared->mLocalAddress = aLocalAddress;
 }
@@ -534,6 +564,10 @@ void TnStreamChannel::SetTimestampOrigin(uint64_t aOriginNs)
 void TnStreamChannel::Loop(std::shared_ptr<Shared> aShared)
 {
     Shared &lShared = *aShared;
+    {
+        std::lock_guard<std::mutex> lLock(lShared.mMutex);
+        lShared.mThread = std::this_thread::get_id();
+    }
     for (;;)
     {
         {
@@ -558,6 +592,10 @@ void TnStreamChannel::Loop(std::shared_ptr<Shared> aShared)
 
 void TnStreamChannel::Run()
 {
+    {
+        std::lock_guard<std::mutex> lLock(mShared->mMutex);
+        mShared->mRunning = true;
+    }
     std::thread(Loop, mShared).detach();
 }
 

@@ -40,6 +40,8 @@ TnStreamingChannelSourceDefault::TnStreamingChannelSourceDefault(uint32_t aWidth
 
 TnStreamingChannelSourceDefault::~TnStreamingChannelSourceDefault()
 {
+    // The device calls the source no more before its parts go.
+    TnSoftDeviceRelease(this);
     // Buffers the device never gave back (a device destroyed without Stop,
     // or one stuck) stay allocated rather than freed under its feet.
 }

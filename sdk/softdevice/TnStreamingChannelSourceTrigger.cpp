@@ -22,14 +22,35 @@ std::string Suffix(uint32_t aChannel)
 }
 } // namespace
 
+void TnSoftDeviceRelease(ITnTriggerCallback *aCallback)
+{
+    tn::SinkRegistry<ITnTriggerCallback>::Forget(aCallback);
+}
+
+ITnTriggerCallback::~ITnTriggerCallback()
+{
+    TnSoftDeviceRelease(this);
+}
+
+struct TnStreamingChannelSourceTrigger::Callbacks
+{
+    std::map<int, tn::SinkSlot<ITnTriggerCallback>> mBySelector; // guarded by the source's mutex; never shrinks
+};
+
 TnStreamingChannelSourceTrigger::TnStreamingChannelSourceTrigger(uint32_t mChannel, uint32_t aRegisterBaseAddress)
-    : mChannelIndex(mChannel), mBase(aRegisterBaseAddress), mCurrent(TRIGGER_SELECTOR_FRAMESTART), mStreaming(false),
-      mHeight(1)
+    : mChannelIndex(mChannel), mBase(aRegisterBaseAddress), mCallbacks(new Callbacks),
+      mCurrent(TRIGGER_SELECTOR_FRAMESTART), mStreaming(false), mHeight(1)
 {
     mSources.emplace_back(TRIGGER_SOURCE_SOFTWARE, "Software");
 }
 
-TnStreamingChannelSourceTrigger::~TnStreamingChannelSourceTrigger() {}
+TnStreamingChannelSourceTrigger::~TnStreamingChannelSourceTrigger()
+{
+    // The device and the registers call the source no more before its parts
+    // go.
+    TnSoftDeviceRelease(static_cast<ITnSWStreamingChannelSource *>(this));
+    TnSoftDeviceRelease(static_cast<ITnRegisterEventSink *>(this));
+}
 
 void TnStreamingChannelSourceTrigger::AddSelector(TriggerSelectorEnum aIndex, SelectorEntry aSelector)
 {
@@ -46,8 +67,12 @@ void TnStreamingChannelSourceTrigger::AddSelector(TriggerSelectorEnum aIndex, Se
 
 void TnStreamingChannelSourceTrigger::AddSelectorTriggerCallback(TriggerSelectorEnum aIndex, ITnTriggerCallback *aCallback)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
-    mCallbacks[aIndex] = aCallback;
+    tn::SinkSlot<ITnTriggerCallback> *lSlot;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lSlot = &mCallbacks->mBySelector[aIndex];
+    }
+    lSlot->Set(aCallback); // the former callback's call in progress ends first
 }
 
 void TnStreamingChannelSourceTrigger::AddSource(uint32_t aIndex, const TnString &aName)
@@ -358,7 +383,7 @@ void TnStreamingChannelSourceTrigger::FireTrigger() const
 void TnStreamingChannelSourceTrigger::Fire(int aIndex) const
 {
     ITnTriggerSelector *lSelector = nullptr;
-    ITnTriggerCallback *lCallback = nullptr;
+    tn::SinkSlot<ITnTriggerCallback> *lCallback = nullptr;
     {
         std::lock_guard<std::mutex> lLock(mMutex);
         const auto lFound = mSelectors.find(aIndex);
@@ -368,12 +393,14 @@ void TnStreamingChannelSourceTrigger::Fire(int aIndex) const
         }
         lSelector = lFound->second;
         lSelector->FireTrigger();
-        const auto lCall = mCallbacks.find(aIndex);
-        lCallback = lCall != mCallbacks.end() ? lCall->second : nullptr;
+        const auto lCall = mCallbacks->mBySelector.find(aIndex);
+        lCallback = lCall != mCallbacks->mBySelector.end() ? &lCall->second : nullptr;
         mChanged.notify_all();
     }
     if (lCallback != nullptr)
     {
-        Guarded("TriggerCallbackMethod", [&] { lCallback->TriggerCallbackMethod(lSelector); });
+        Guarded("TriggerCallbackMethod", [&] {
+            lCallback->CallIfSet([&](ITnTriggerCallback *aCallback) { aCallback->TriggerCallbackMethod(lSelector); });
+        });
     }
 }

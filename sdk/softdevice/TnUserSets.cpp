@@ -196,10 +196,11 @@ TnResult TnUserSets::Run(bool aSave, Set &aSet)
     {
         bool lHandled = false;
         TnResult lFailure(TN_OK);
-        for (ITnRegisterEventSink *lSink : lReg->GetSinks())
+        for (ITnRegisterEventSink *lSink : lReg->Sinks().Snapshot())
         {
-            const TnResult lResult =
-                GuardedResult("ITnRegisterEventSink::Persist", [&] { return lSink->Persist(lReg.get(), &mStore); });
+            const TnResult lResult = GuardedResult(
+                lReg->Sinks(), lSink, "ITnRegisterEventSink::Persist",
+                [&] { return lSink->Persist(lReg.get(), &mStore); }, TnResult(TN_NOT_IMPLEMENTED));
             if (lResult.IsOK())
             {
                 lHandled = true;

@@ -171,7 +171,61 @@ TEST(Register, RemoveEventSinkWaitsForRunningCalls)
     };
     ASSERT_TRUE(lReg->AddEventSink(&lSelf).IsOK());
     EXPECT_CODE(TN_OK, lReg->Write(1u));
-    EXPECT_TRUE(lReg->GetSinks().empty());
+    EXPECT_TRUE(lReg->Sinks().Snapshot().empty());
+}
+
+TEST(Register, ReleasedOrDestroyedSinkLeavesEveryRegister)
+{
+    TnRegisterMap lMap;
+    TnRegister *lFirst = AddReg(lMap, "First", 0xA000, 4);
+    TnRegister *lSecond = AddReg(lMap, "Second", 0xA004, 4);
+    uint32_t lValue = 0;
+
+    // The release waits for the call in progress on another thread; no call
+    // starts after it, from either register.
+    RecordingSink lSink;
+    std::promise<void> lEntered;
+    std::promise<void> lRelease;
+    std::shared_future<void> lGo = lRelease.get_future().share();
+    lSink.mAction = [&](const std::string &aCall, ITnRegister *) {
+        if (aCall == "PreRead")
+        {
+            lEntered.set_value();
+            lGo.wait();
+        }
+    };
+    ASSERT_TRUE(lFirst->AddEventSink(&lSink).IsOK());
+    ASSERT_TRUE(lSecond->AddEventSink(&lSink).IsOK());
+    std::thread lReader([&] {
+        uint32_t lRead;
+        lFirst->ReadInt(lRead);
+    });
+    lEntered.get_future().wait();
+    std::future<void> lReleased = std::async(std::launch::async, [&] { TnSoftDeviceRelease(&lSink); });
+    EXPECT_EQ(std::future_status::timeout, lReleased.wait_for(std::chrono::milliseconds(100)));
+    lRelease.set_value();
+    lReleased.get();
+    lReader.join();
+    lSink.Clear();
+    EXPECT_CODE(TN_OK, lFirst->ReadInt(lValue));
+    EXPECT_CODE(TN_OK, lSecond->Write(1u));
+    EXPECT_TRUE(lSink.Calls().empty());
+    EXPECT_CODE(TN_INVALID_PARAMETER, lFirst->RemoveEventSink(&lSink));
+
+    // Destroyed while registered, even from inside its own call.
+    {
+        RecordingSink lGone;
+        ASSERT_TRUE(lFirst->AddEventSink(&lGone).IsOK());
+    }
+    struct SelfDeleting : public ITnRegisterEventSink
+    {
+        void PostWrite(ITnRegister *) override { delete this; }
+    };
+    ASSERT_TRUE(lSecond->AddEventSink(new SelfDeleting).IsOK());
+    EXPECT_CODE(TN_OK, lSecond->Write(2u));
+    EXPECT_TRUE(lFirst->Sinks().Snapshot().empty());
+    EXPECT_TRUE(lSecond->Sinks().Snapshot().empty());
+    EXPECT_CODE(TN_OK, lSecond->Write(3u));
 }
 
 TEST(RegisterMap, FactoryRulesAndAddresses)
@@ -184,7 +238,7 @@ TEST(RegisterMap, FactoryRulesAndAddresses)
     ITnRegister *lA = lMap.GetRegisterByAddress(0xA003);
     ASSERT_NE(nullptr, lA);
     EXPECT_EQ(&lContext, lA->GetContext());
-    EXPECT_EQ(1u, static_cast<TnRegister *>(lA)->GetSinks().size());
+    EXPECT_EQ(1u, static_cast<TnRegister *>(lA)->Sinks().Snapshot().size());
 
     const struct
     {
