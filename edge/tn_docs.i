@@ -19,7 +19,7 @@
 %feature("docstring") TnSoftDeviceGEV::AddStream "Adds a stream channel served by aSource (held by address), before Start: TN_STATE_ERROR while running, TN_NOT_SUPPORTED when the maximum stream count (4) is reached, TN_INVALID_PARAMETER for no source.";
 %feature("docstring") TnSoftDeviceGEV::SetTCPTransportEnabled "An experimental TCP transport beside UDP; not available yet: kept as a setting, TN_OK.";
 %feature("docstring") TnSoftDeviceGEV::SetRTPProtocolEnabled "RTP selectable per stream channel; not available yet: kept as a setting, TN_OK.";
-%feature("docstring") TnSoftDeviceGEV::SetGenDCEnabled "GenDC streaming; not available yet: kept as a setting, TN_OK.";
+%feature("docstring") TnSoftDeviceGEV::SetGenDCEnabled "GenDC streaming, taken at the next Start: each GenDC source gets its GenDC manager, lays out its container and has a GenDCStreamingMode feature (Off, On; starting as the source tells); while it is On the source's buffers of the GenDC payload type go as GenDC blocks. TN_OK.";
 
 %feature("docstring") TnStreamingChannelSourceDefault::GetWidth "The current image width.";
 %feature("docstring") TnStreamingChannelSourceDefault::GetHeight "The current image height.";

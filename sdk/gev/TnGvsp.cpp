@@ -220,7 +220,7 @@ bool DecodeRawDataLeader(const uint8_t *aPayload, size_t aSize, TnGvspRawDataLea
     aLeader.mPayloadType = lReader.U16();
     aLeader.mTimestamp = lReader.U64();
     aLeader.mPayloadSize = lReader.U64();
-    return lReader.IsOk() && BasePayloadType(aLeader.mPayloadType) == kGvspPayloadRawData;
+    return lReader.IsOk() && HasSizedLeader(aLeader.mPayloadType);
 }
 
 bool DecodeTrailer(const uint8_t *aPayload, size_t aSize, TnGvspTrailer &aTrailer)

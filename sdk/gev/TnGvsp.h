@@ -3,6 +3,11 @@
 //
 // A block (one image or other payload) travels as a leader (packet id 0),
 // payload packets 1 to N and a trailer (N + 1), or as one all-in packet.
+// A GenDC block's leader tells the container's size (as a raw-data leader
+// tells its payload's), its payload packets take the GenDC format and carry
+// the container's bytes in order, the descriptor first, each packet's at
+// (packet id - 1) x the payload bytes per packet; its trailer names the
+// payload type and nothing more.
 // Decoders never read past the datagram they are given.
 #ifndef TN_GVSP_H
 #define TN_GVSP_H
@@ -109,7 +114,8 @@ struct TnGvspLeaderBase
     uint64_t mTimestamp = 0;
 };
 
-/// A raw-data leader: the base fields and the payload's length.
+/// A raw-data leader: the base fields and the payload's length. A GenDC
+/// leader has the same fields, the container's size as the length.
 struct TnGvspRawDataLeader
 {
     uint16_t mReserved = 0;
@@ -165,7 +171,8 @@ TN_GEV_API void AppendMultipartLeader(std::vector<uint8_t> &aPacket, const TnGvs
 TN_GEV_API bool DecodeLeaderBase(const uint8_t *aPayload, size_t aSize, TnGvspLeaderBase &aLeader);
 /// An image leader (payload type image, with or without chunks).
 TN_GEV_API bool DecodeImageLeader(const uint8_t *aPayload, size_t aSize, TnGvspImageLeader &aLeader);
-/// A raw-data leader (payload type raw data, with or without chunks).
+/// A raw-data leader (payload type raw data, with or without chunks) or a
+/// GenDC leader.
 TN_GEV_API bool DecodeRawDataLeader(const uint8_t *aPayload, size_t aSize, TnGvspRawDataLeader &aLeader);
 /// A trailer; the height is read when it is there.
 TN_GEV_API bool DecodeTrailer(const uint8_t *aPayload, size_t aSize, TnGvspTrailer &aTrailer);
@@ -188,6 +195,21 @@ TN_GEV_API bool GetImageLeaderSize(const TnGvspImageLeader &aLeader, uint64_t &a
 inline uint16_t BasePayloadType(uint16_t aPayloadType)
 {
     return static_cast<uint16_t>(aPayloadType & ~kGvspPayloadChunkFlag);
+}
+
+/// Whether a leader of this payload type tells the payload's length in the
+/// raw-data leader's layout.
+inline bool HasSizedLeader(uint16_t aPayloadType)
+{
+    const uint16_t lBase = BasePayloadType(aPayloadType);
+    return lBase == kGvspPayloadRawData || lBase == kGvspPayloadGenDC;
+}
+
+/// The format of a block's payload packets: GenDC blocks their own, every
+/// other block the plain payload format.
+inline uint8_t PayloadFormatOf(uint16_t aPayloadType)
+{
+    return BasePayloadType(aPayloadType) == kGvspPayloadGenDC ? kGvspFormatGenDC : kGvspFormatPayload;
 }
 } // namespace gev
 } // namespace tn

@@ -104,6 +104,7 @@ struct TnGvspAssembler::Block
     uint32_t mReceivedData = 0;
     uint32_t mShortId = 0;
     bool mInconsistent = false;
+    uint8_t mPayloadFormat = 0; // of the payload packets, from the leader or the first one; 0 until known
     bool mTooSmall = false;
     bool mUnavailable = false;
     bool mBudgetSpent = false;
@@ -253,8 +254,8 @@ bool TnGvspAssembler::Matches(const TnGvspPrediction &aPrediction, const uint8_t
     }
     const uint8_t lFormat = aHeader[4];
     const bool lExtended = (lFormat & kGvspExtendedIdBit) != 0;
-    if ((lFormat & 0x0F) != kGvspFormatPayload || lExtended != (aHeaderSize == kGvspExtendedHeaderSize) ||
-        IsErrorStatus(GetU16(aHeader)))
+    const bool lPayload = (lFormat & 0x0F) == kGvspFormatPayload || (lFormat & 0x0F) == kGvspFormatGenDC;
+    if (!lPayload || lExtended != (aHeaderSize == kGvspExtendedHeaderSize) || IsErrorStatus(GetU16(aHeader)))
     {
         return false;
     }
@@ -397,6 +398,7 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
     lBlock.mReceivedData = 0;
     lBlock.mShortId = 0;
     lBlock.mInconsistent = lBlock.mTooSmall = lBlock.mUnavailable = lBlock.mBudgetSpent = false;
+    lBlock.mPayloadFormat = 0;
     lBlock.mDeviceStatus = 0;
     lBlock.mRequiredSize = 0;
     lBlock.mReceivedEnd = 0;
@@ -515,6 +517,7 @@ void TnGvspAssembler::Process(const TnGvspHeader &aHeader, const uint8_t *aPaylo
         OnTrailer(lRef, aHeader, aPayload, aPayloadSize, aNowUs);
         break;
     case kGvspFormatPayload:
+    case kGvspFormatGenDC:
         if (!LearnPayloadSize(lRef, aPayloadSize, aNowUs))
         {
             return;
@@ -522,8 +525,8 @@ void TnGvspAssembler::Process(const TnGvspHeader &aHeader, const uint8_t *aPaylo
         OnPayload(lRef, aHeader, aPayload, aPayloadSize, aInPlace);
         break;
     default:
-        // Formats this assembler does not place (all-in, H.264, multizone,
-        // multipart and GenDC payload packets).
+        // Formats this assembler does not place (all-in, H.264, multizone
+        // and multipart payload packets).
         ++lRef.mCounters.mIgnored;
         ++mStatistics.mPacketsIgnored;
         break;
@@ -615,6 +618,12 @@ void TnGvspAssembler::OnLeader(Block &aBlock, const TnGvspHeader &aHeader, const
     memcpy(aBlock.mLeaderBytes, aPayload, lKept);
     lReport.mLeaderSize = lKept;
     const uint16_t lType = BasePayloadType(lBase.mPayloadType);
+    const uint8_t lFormat = PayloadFormatOf(lType);
+    if (aBlock.mPayloadFormat != 0 && aBlock.mPayloadFormat != lFormat)
+    {
+        aBlock.mInconsistent = true; // payload packets of another kind of block came first
+    }
+    aBlock.mPayloadFormat = lFormat;
     uint64_t lExpected = 0;
     TnGvspImageLeader lImage;
     TnGvspRawDataLeader lRaw;
@@ -623,7 +632,7 @@ void TnGvspAssembler::OnLeader(Block &aBlock, const TnGvspHeader &aHeader, const
         lReport.mLeaderInfo = lImage;
         GetImageLeaderSize(lImage, lExpected);
     }
-    else if (lType == kGvspPayloadRawData && DecodeRawDataLeader(aPayload, aSize, lRaw))
+    else if (HasSizedLeader(lType) && DecodeRawDataLeader(aPayload, aSize, lRaw))
     {
         lReport.mLeaderPayloadSize = lRaw.mPayloadSize;
         lExpected = lRaw.mPayloadSize;
@@ -710,6 +719,18 @@ void TnGvspAssembler::OnPayload(Block &aBlock, const TnGvspHeader &aHeader, cons
     if (lId == 0 || (aBlock.mTrailer && lId > aBlock.mDataPackets))
     {
         aBlock.mInconsistent = aBlock.mInconsistent || lId != 0;
+        ++aBlock.mCounters.mIgnored;
+        ++mStatistics.mPacketsIgnored;
+        return;
+    }
+    if (aBlock.mPayloadFormat == 0)
+    {
+        aBlock.mPayloadFormat = aHeader.mFormat;
+    }
+    else if (aBlock.mPayloadFormat != aHeader.mFormat)
+    {
+        // GenDC packets in a block of another kind, or the other way round.
+        aBlock.mInconsistent = true;
         ++aBlock.mCounters.mIgnored;
         ++mStatistics.mPacketsIgnored;
         return;

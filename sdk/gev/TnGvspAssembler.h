@@ -7,7 +7,9 @@
 // its place ((packet id - 1) * payload bytes per packet), keeps a bitmap of
 // the packets it has, and hands every block back to the provider exactly once:
 // complete (TN_OK) or failed with the reason. A block with a missing packet is
-// never reported complete.
+// never reported complete. GenDC blocks are placed alike: their payload
+// packets have a format of their own, and a block whose payload packets mix
+// the two formats, or contradict its leader's payload type, fails.
 //
 // Missing packets: a hole is given mReorderToleranceUs to fill by a late
 // packet; then, with resend enabled, the missing ranges are requested from the

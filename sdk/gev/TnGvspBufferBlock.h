@@ -25,12 +25,15 @@ struct TnBlockGeometry
     TnPixelType mPixelType = TnPixelMono8;
 };
 
-/// Fills aBlock from aBuffer: an image buffer with geometry sends its image
-/// with that geometry (and padding); an H.264 buffer its access unit; any
-/// other buffer sends its bytes (at most the image of aFallback, when that
-/// is not empty) as an image of aFallback's geometry, or as raw data when
-/// aFallback is empty. False for a buffer without data.
-inline bool BlockFromBuffer(const TnBuffer &aBuffer, const TnBlockGeometry &aFallback, TnGvspBlock &aBlock)
+/// Fills aBlock from aBuffer: an H.264 buffer sends its access unit; a
+/// buffer of the GenDC payload type its container (as long as the container
+/// laid into it, else its memory) as a GenDC block when aGenDC, else as raw
+/// data; an image buffer with geometry sends its image with that geometry
+/// (and padding); any other buffer sends its bytes (at most the image of
+/// aFallback, when that is not empty) as an image of aFallback's geometry,
+/// or as raw data when aFallback is empty. False for a buffer without data.
+inline bool BlockFromBuffer(const TnBuffer &aBuffer, const TnBlockGeometry &aFallback, TnGvspBlock &aBlock,
+                            bool aGenDC = true)
 {
     aBlock = TnGvspBlock();
     aBlock.mLeader.mTimestamp = aBuffer.GetTimestamp();
@@ -45,6 +48,18 @@ inline bool BlockFromBuffer(const TnBuffer &aBuffer, const TnBlockGeometry &aFal
     TnBlockGeometry lGeometry = aFallback;
     const uint8_t *lData = aBuffer.GetDataPointer();
     uint64_t lSize = aBuffer.GetSize();
+    if (aBuffer.GetPayloadType() == TnPayloadTypeGenDC)
+    {
+        lSize = aBuffer.GetPayloadSize();
+        if (lData == nullptr || lSize == 0)
+        {
+            return false;
+        }
+        aBlock.mLeader.mPayloadType = aGenDC ? kGvspPayloadGenDC : kGvspPayloadRawData;
+        aBlock.mSegments[0].mData = lData;
+        aBlock.mSegments[0].mSize = static_cast<size_t>(lSize);
+        return true;
+    }
     const TnImage *lImage = aBuffer.GetPayloadType() == TnPayloadTypeImage ? aBuffer.GetImage() : nullptr;
     if (lImage != nullptr && lImage->GetWidth() != 0 && lImage->GetHeight() != 0 && lImage->GetDataPointer() != nullptr)
     {

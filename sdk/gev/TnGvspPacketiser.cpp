@@ -70,7 +70,7 @@ size_t TnGvspPacketiser::Build(uint32_t aPacketId, uint16_t aStatus, uint8_t *aH
         {
             lSize += WriteImageLeader(aHeader + lSize, mBlock.mLeader);
         }
-        else if (lBaseType == kGvspPayloadRawData)
+        else if (HasSizedLeader(lBaseType))
         {
             TnGvspRawDataLeader lLeader;
             lLeader.mPayloadType = mBlock.mLeader.mPayloadType;
@@ -107,7 +107,7 @@ size_t TnGvspPacketiser::Build(uint32_t aPacketId, uint16_t aStatus, uint8_t *aH
         aDatagramSize = lSize;
         return 1;
     }
-    lHeader.mFormat = kGvspFormatPayload;
+    lHeader.mFormat = PayloadFormatOf(lBaseType);
     const size_t lHeaderSize = WriteGvspHeader(aHeader, lHeader);
     aVectors[0].iov_base = aHeader;
     aVectors[0].iov_len = lHeaderSize;

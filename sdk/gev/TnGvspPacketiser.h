@@ -58,7 +58,8 @@ struct TnGvspSegment
 
 /// What one block sends: the leader's fields and the payload, in up to two
 /// segments sent one after the other (main payload, then chunk data kept
-/// apart).
+/// apart). A GenDC block (payload type kGvspPayloadGenDC) sends its
+/// container as the payload.
 struct TnGvspBlock
 {
     /// The payload type (kGvspPayloadChunkFlag when chunk data follows) and

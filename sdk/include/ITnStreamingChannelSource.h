@@ -233,9 +233,15 @@ TN_SOFTDEVICE_API void TnSoftDeviceRelease(ITnSWStreamingChannelSource *aSource)
 
 /// A software source whose stream carries GenICam generic data containers.
 ///
-/// GenDC streaming is not available yet in this SDK: a device started with
-/// such a source streams its buffers as they are, and no manager is
-/// assigned.
+/// On a device with GenDC enabled, Start hands the source its manager
+/// (AssignGenDCManager, the same manager every Start, its container emptied
+/// first), has it lay out its container (SetupGenDCContainer) and reads its
+/// streaming mode (GetGenDCStreamingMode) before it asks for the payload size
+/// and allocates buffers; a controller's change of the GenDCStreamingMode
+/// feature is offered to SetGenDCStreamingMode, whose refusal fails the
+/// write. The source resets its buffers to TnPayloadTypeGenDC, attaches the
+/// manager to them and fills the containers; in GenDC streaming mode they go
+/// as GenDC blocks. The manager lives as long as the device.
 class TN_SOFTDEVICE_API ITnSWStreamingChannelSourceGenDC : public ITnSWStreamingChannelSource
 {
 public:

@@ -361,7 +361,10 @@ public:
     /// description once its first block has gone, and withdrawn when it
     /// stops. Taken at the next Start; TN_OK.
     virtual TnResult SetRTPProtocolEnabled(bool aEnabled) = 0;
-    /// GenDC streaming; not available yet: kept as a setting, TN_OK.
+    /// GenDC streaming, taken at the next Start: each GenDC source gets its
+    /// GenDC manager, lays out its container and has a GenDCStreamingMode
+    /// feature (Off, On; starting as the source tells); while it is On the
+    /// source's buffers of the GenDC payload type go as GenDC blocks. TN_OK.
     virtual TnResult SetGenDCEnabled(bool aEnabled) = 0;
 };
 

@@ -230,6 +230,67 @@ TnResult TnSoftDevice::FindInterface(const std::string &aMac, Interface &aInterf
     return Failure(TN_NOT_FOUND, "no network interface with the MAC address " + aMac + " is up with an IPv4 address");
 }
 
+void TnSoftDevice::SetUpGenDC()
+{
+    bool lEnabled;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lEnabled = mFlags[FlagGenDC];
+    }
+    if (mGenDCManagers.size() < mSources.size())
+    {
+        mGenDCManagers.resize(mSources.size());
+    }
+    for (size_t lIndex = 0; lIndex < mSources.size() && lEnabled; ++lIndex)
+    {
+        auto *lSource = dynamic_cast<ITnSWStreamingChannelSourceGenDC *>(mSources[lIndex]);
+        if (lSource == nullptr)
+        {
+            continue;
+        }
+        std::unique_ptr<buffer::GenDCManager> &lManager = mGenDCManagers[lIndex];
+        if (!lManager)
+        {
+            lManager.reset(new buffer::GenDCManager());
+        }
+        lManager->ResetContainer(); // each start lays out the container anew
+        Guarded("AssignGenDCManager", [&] { lSource->AssignGenDCManager(lManager.get()); });
+        Guarded("SetupGenDCContainer", [&] { lSource->SetupGenDCContainer(); });
+        bool lMode = false;
+        Guarded("GetGenDCStreamingMode", [&] { lMode = lSource->GetGenDCStreamingMode(); });
+        TnRegisterSpec lSpec;
+        lSpec.mName = "GenDCStreamingMode" + std::to_string(lIndex);
+        lSpec.mAddress = kSourceRegisters + static_cast<uint32_t>(lIndex) * kSourceRegisterStride +
+                         kGenDCStreamingModeOffset;
+        lSpec.mSink = this;
+        TnRegister *lRegister = nullptr;
+        if (mMap->Add(lSpec, &lRegister).IsOK())
+        {
+            lRegister->PokeInt(lMode ? 1u : 0u);
+            mRegisters.mSources[lIndex].mGenDCStreamingMode = lRegister;
+        }
+    }
+}
+
+bool TnSoftDevice::StreamsGenDC(size_t aIndex) const
+{
+    const TnRegister *lMode =
+        aIndex < mRegisters.mSources.size() ? mRegisters.mSources[aIndex].mGenDCStreamingMode : nullptr;
+    return lMode != nullptr && lMode->PeekInt() != 0;
+}
+
+uint32_t TnSoftDevice::AskPayloadSize(size_t aIndex)
+{
+    if (StreamsGenDC(aIndex))
+    {
+        return static_cast<uint32_t>(std::min<uint64_t>(mGenDCManagers[aIndex]->GetTotalPayloadSize(), 0xFFFFFFFFu));
+    }
+    uint32_t lSize = 0;
+    ITnSWStreamingChannelSource *lSource = mSources[aIndex];
+    Guarded(mSourceGate, lSource, "GetPayloadSize", [&] { lSize = lSource->GetPayloadSize(); });
+    return lSize;
+}
+
 void TnSoftDevice::AskSources()
 {
     mConfig.mSources.clear();
@@ -246,7 +307,7 @@ void TnSoftDevice::AskSources()
         Guarded("GetHeightInfo",
                 [&] { lSource->GetHeightInfo(lAnswer.mHeightMin, lAnswer.mHeightMax, lAnswer.mHeightInc); });
         Guarded("GetChunksSize", [&] { lAnswer.mChunksSize = lSource->GetChunksSize(); });
-        Guarded("GetPayloadSize", [&] { lAnswer.mPayloadSize = lSource->GetPayloadSize(); });
+        lAnswer.mPayloadSize = AskPayloadSize(lIndex);
         Guarded("GetScanType", [&] { lAnswer.mScanType = lSource->GetScanType(); });
         Guarded("GetChunkModeActive", [&] { lAnswer.mChunkModeActive = lSource->GetChunkModeActive(); });
         // Nonsense kept out: limits in order, increments at least 1, the
@@ -398,6 +459,7 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
         Guarded("CreateGenApiFeatures", [&] { mSources[lIndex]->CreateGenApiFeatures(mMap.get(), &lFeatures); });
     }
     lFeatures.Close();
+    SetUpGenDC();
     AskSources();
 
     const TnDescriptionInfo lDescription = mInfo.Description();
@@ -499,6 +561,7 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
             lChannel->SetTimestamping(mTimestamping);
             lChannel->SetTimestampOrigin(mTimestampOrigin);
             lChannel->SetPacketSize(mRegisters.mSources[lIndex].mPacketSize->PeekInt() & 0xFFFF);
+            lChannel->SetGenDC(StreamsGenDC(lIndex));
             if (lRtp)
             {
                 // Each channel's RTP stream goes to a group of the
@@ -880,7 +943,7 @@ int TnSoftDevice::SourceOf(ITnRegister *aRegister) const
         for (const TnRegister *lRegister :
              {lR.mWidth, lR.mHeight, lR.mOffsetX, lR.mOffsetY, lR.mPixelFormat, lR.mAcquisitionStart,
               lR.mAcquisitionStop, lR.mChunkModeActive, lR.mChunkEnable, lR.mStreamPort, lR.mPacketSize,
-              lR.mPacketDelay, lR.mDestination, lR.mStreamProtocol})
+              lR.mPacketDelay, lR.mDestination, lR.mGenDCStreamingMode, lR.mStreamProtocol})
         {
             if (lRegister == aRegister)
             {
@@ -906,8 +969,7 @@ void TnSoftDevice::UpdatePayloadSize(size_t aIndex)
     lSource.mPixelType = static_cast<TnPixelType>(lR.mPixelFormat->PeekInt());
     lSource.mChunkModeActive = lR.mChunkModeActive->PeekInt() != 0;
     ITnSWStreamingChannelSource *lSourceObject = mSources[aIndex];
-    Guarded(mSourceGate, lSourceObject, "GetPayloadSize",
-            [&] { lSource.mPayloadSize = lSourceObject->GetPayloadSize(); });
+    lSource.mPayloadSize = AskPayloadSize(aIndex);
     Guarded(mSourceGate, lSourceObject, "GetChunksSize", [&] { lSource.mChunksSize = lSourceObject->GetChunksSize(); });
     lR.mPayloadSize->PokeInt(ComputePayloadSize(lSource));
     if (aIndex < mChannels.size())
@@ -978,6 +1040,15 @@ TnResult TnSoftDevice::PreWrite(ITnRegister *aRegister)
             return GuardedResult("SetChunkEnable",
                                  [&] { return lSource->SetChunkEnable(lR.mChunkIds[lSelected], lEnabled); });
         }
+    }
+    if (aRegister == lR.mGenDCStreamingMode)
+    {
+        auto *lGenDC = dynamic_cast<ITnSWStreamingChannelSourceGenDC *>(lSource);
+        if (lValue > 1 || lGenDC == nullptr)
+        {
+            return Failure(TN_INVALID_PARAMETER, "GenDC streaming mode is 0 (Off) or 1 (On)");
+        }
+        return GuardedResult("SetGenDCStreamingMode", [&] { return lGenDC->SetGenDCStreamingMode(lValue != 0); });
     }
     return TnResult(TN_OK);
 }
@@ -1058,6 +1129,11 @@ void TnSoftDevice::PostWrite(ITnRegister *aRegister)
     if (aRegister == lR.mWidth || aRegister == lR.mHeight || aRegister == lR.mOffsetX || aRegister == lR.mOffsetY ||
         aRegister == lR.mPixelFormat || aRegister == lR.mChunkModeActive || aRegister == lR.mChunkEnable)
     {
+        UpdatePayloadSize(lIndex);
+    }
+    else if (aRegister == lR.mGenDCStreamingMode)
+    {
+        lChannel.SetGenDC(StreamsGenDC(lIndex));
         UpdatePayloadSize(lIndex);
     }
     else if (aRegister == lR.mAcquisitionStart)

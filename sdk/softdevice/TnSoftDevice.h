@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "ITnVirtualDeviceGEV.h"
+#include "TnGenDCContainer.h"
 #include "TnGvcpClient.h"
 #include "TnGvcpDevice.h"
 #include "TnGvcpServer.h"
@@ -264,6 +265,14 @@ private:
     TnResult Build(const Interface &aInterface);
     /// Leaves out the sources destroyed since they were added (mMutex held).
     void DropDestroyedSources();
+    /// With GenDC enabled, each GenDC source gets its manager, lays out its
+    /// container and tells its streaming mode (kept in a register of its own).
+    void SetUpGenDC();
+    /// Whether a source's channel streams GenDC.
+    bool StreamsGenDC(size_t aIndex) const;
+    /// A source's payload size: its GenDC container's in GenDC streaming
+    /// mode, else the source's answer (0: the device computes it).
+    uint32_t AskPayloadSize(size_t aIndex);
     void AskSources();
     void AllocateBuffers();
     void FreeBuffers();
@@ -322,6 +331,9 @@ private:
     std::vector<std::unique_ptr<TnStreamChannel>> mChannels;
     gev::TnSapAnnouncer mAnnouncer;
     std::vector<std::vector<TnBuffer *>> mAllocated;
+    // Each GenDC source's manager, by source, kept while the device lives:
+    // the source may hold it past a Stop.
+    std::vector<std::unique_ptr<buffer::GenDCManager>> mGenDCManagers;
     TnRegister *mFirmwareVersion = nullptr;
     gev::TnGvcpServer mServer;
     Interface mInterface;

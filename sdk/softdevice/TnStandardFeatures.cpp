@@ -567,6 +567,16 @@ std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const
                  .Register(lR.mPayloadSize)
                  .Unit("B")
                  .Text("Bytes of one block of the stream."));
+        if (lR.mGenDCStreamingMode != nullptr)
+        {
+            lAdd(FeatureBuilder(FeatureKind::Enumeration, "GenDCStreamingMode", kTransport, lOwner)
+                     .Register(lR.mGenDCStreamingMode)
+                     .Entry("Off", 0)
+                     .Entry("On", 1)
+                     .Locked()
+                     .Streamable()
+                     .Text("Sends the source's GenDC containers as GenDC blocks (On) or as raw data (Off)."));
+        }
         lAdd(FeatureBuilder(FeatureKind::Enumeration, "AcquisitionMode", kAcquisition, lOwner)
                  .Register(lR.mAcquisitionMode)
                  .Entry("Continuous", 0)

@@ -129,6 +129,8 @@ struct TnSourceRegisters
     TnRegister *mCapability = nullptr;       // SCC
     TnRegister *mConfiguration = nullptr;    // SCCFG
     TnRegister *mStreamProtocol = nullptr;   // 0 GVSP, 1 RTP; only with RTP selectable
+    // A GenDC source's, on a device with GenDC enabled: 0 Off, 1 On.
+    TnRegister *mGenDCStreamingMode = nullptr;
 };
 
 struct TnStandardRegisters
@@ -157,6 +159,7 @@ struct TnStandardRegisters
 constexpr uint32_t kDeviceRegisters = kDeviceRangeBegin;               // device-wide block
 constexpr uint32_t kSourceRegisters = kDeviceRangeBegin + 0x10000;      // one block per source
 constexpr uint32_t kSourceRegisterStride = 0x1000;
+constexpr uint32_t kGenDCStreamingModeOffset = 0x40; // in a source's block
 constexpr uint32_t kMaxChunks = 64;
 constexpr uint32_t kXmlAddress = kDeviceRangeBegin + 0x01000000;
 constexpr uint32_t kMaxSources = 256;

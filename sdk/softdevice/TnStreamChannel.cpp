@@ -57,6 +57,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     uint32_t mPacketSize = 1500;
     uint32_t mPacketDelay = 0;
     bool mTimestamping = true;
+    bool mGenDC = false;
     uint64_t mTimestampOrigin = 0;
     TnChannelGeometry mGeometry;
     TnChannelCounters mCounters;
@@ -211,11 +212,13 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     {
         TnChannelGeometry lGeometry;
         bool lStamp;
+        bool lGenDC;
         uint64_t lOrigin;
         {
             std::lock_guard<std::mutex> lLock(mMutex);
             lGeometry = mGeometry;
             lStamp = mTimestamping;
+            lGenDC = mGenDC;
             lOrigin = mTimestampOrigin;
         }
         if (lStamp)
@@ -223,7 +226,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             aBuffer->SetTimestamp(gev::MonotonicNanoseconds() - lOrigin);
         }
         gev::TnGvspBlock lBlock;
-        if (!gev::BlockFromBuffer(*aBuffer, lGeometry, lBlock))
+        if (!gev::BlockFromBuffer(*aBuffer, lGeometry, lBlock, lGenDC))
         {
             CountFailure();
             LogWarning("StreamChannel", "a retrieved buffer holds no data; it is not sent");
@@ -538,6 +541,12 @@ void TnStreamChannel::SetTimestamping(bool aEnabled)
 {
     std::lock_guard<std::mutex> lLock(mShared->mMutex);
     mShared->mTimestamping = aEnabled;
+}
+
+void TnStreamChannel::SetGenDC(bool aEnabled)
+{
+    std::lock_guard<std::mutex> lLock(mShared->mMutex);
+    mShared->mGenDC = aEnabled;
 }
 
 void TnStreamChannel::SetGeometry(const TnChannelGeometry &aGeometry)

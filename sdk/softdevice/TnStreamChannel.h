@@ -65,6 +65,9 @@ public:
     void SetPacketSize(uint32_t aPacketSize);
     void SetPacketDelay(uint32_t aTicks);
     void SetTimestamping(bool aEnabled);
+    /// GenDC streaming mode: buffers of the GenDC payload type go as GenDC
+    /// blocks, else as raw data.
+    void SetGenDC(bool aEnabled);
     void SetGeometry(const TnChannelGeometry &aGeometry);
     void SetTimestampOrigin(uint64_t aOriginNs);
 

@@ -548,6 +548,12 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
         buffer::SetChunkDataPayloadLength(lBuffer, lReceived);
         lMainLength = 0;
     }
+    else if (lType == TnPayloadTypeGenDC && lReceived > lBuffer.GetSize() && lCode == TN_OK)
+    {
+        // A container is walked in the buffer's own memory: one that ran on
+        // into chunk memory kept apart did not fit.
+        lCode = TN_BUFFER_TOO_SMALL;
+    }
     if (aReport.mHasChunks && !GatherChunks(aTarget, lMainLength, lReceived) && lCode == TN_OK)
     {
         lCode = TN_BUFFER_TOO_SMALL;

@@ -2,16 +2,18 @@
 that fills the default source's buffers with a pattern and remembers a
 checksum of each frame, an event sink that records the device's events and
 adds registers and features of every kind, and a register sink that refuses
-large values. Imported inside the tests' network namespaces."""
+large values; and the receive side's connection and stream. Imported
+inside the tests' network namespaces."""
 
 import collections
+import socket
 import threading
 import time
 import zlib
 
 import numpy as np
 
-import tarn_base_313  # noqa: F401  (the buffers' proxy classes)
+import tarn_base_313
 import tarn_edge_313 as edge
 
 LOOPBACK_MAC = "00:00:00:00:00:00"
@@ -27,6 +29,30 @@ def pattern(width, height, block, samples=1):
     if samples == 1:
         return frame
     return np.stack([frame + np.uint8(40 * sample) for sample in range(samples)], axis=-1)
+
+
+def connect(count=16, packet_size=0, address="127.0.0.1"):
+    """The receive side: the device at `address` found and connected (with
+    `packet_size`, its stream's packets take that size) and a stream opened
+    on it with `count` buffers of its PayloadSize queued; (system, info,
+    client, the client's features, stream, buffers)."""
+    import tarn_receive_313 as rx
+
+    system = tarn_base_313.TnSystem()
+    system.SetDetectionTimeout(500)
+    found, info = system.FindDevice(address)
+    result, client = rx.TnDevice.CreateAndConnect(info)
+    assert result.IsOK(), result.GetCodeString()
+    features = client.GetParameters()
+    if packet_size:
+        assert features.SetIntegerValue("GevSCPSPacketSize", packet_size).IsOK()
+    stream = rx.TnStreamGEV()
+    assert stream.Open(info, 0).IsOK()
+    buffers = [tarn_base_313.TnBuffer() for _ in range(count)]
+    for buffer in buffers:
+        buffer.Alloc(features.GetIntegerValue("PayloadSize")[1])
+        stream.QueueBuffer(buffer)
+    return system, info, client, features, stream, buffers
 
 
 class BufferQueue:
@@ -47,26 +73,17 @@ class BufferQueue:
             return self.queue.popleft() if self.queue else None
 
 
-class PatternSource(BufferQueue, edge.TnStreamingChannelSourceDefault):
-    """The default source's geometry and buffers; the frames are Python's:
-    each retrieved buffer holds pattern(width, height, block) with the next
-    block id (1, 2, ...), and `sent` maps block ids to the CRC-32 of the
-    frame's bytes. Mono8, or RGB8 (three samples) with `rgb`. With `units`
-    (H.264 access units in Annex B form) each buffer carries the next unit
-    instead, as an H.264 payload (zero bytes after it), and `sent` maps
-    block ids to the unit's CRC-32."""
+class Frames(BufferQueue):
+    """A source whose frames are Python's: each retrieved buffer is filled by
+    the subclass's fill(buffer) and gets the next block id (1, 2, ...),
+    `sent` maps block ids to what fill answered; `rate` paces the frames;
+    after AbortQueuedBuffers the queued buffers come back aborted until
+    streaming starts again."""
 
-    def __init__(self, width=64, height=48, buffers=8, rate=0, rgb=False, units=None):
-        super().__init__(width, height, edge.TnPixelRGB8 if rgb else edge.TnPixelMono8, buffers)
-        self.samples = 3 if rgb else 1
-        self.units = units
-        self.rate = rate
-        self.queue = collections.deque()
-        self.changed = threading.Condition()
-        self.aborting = False
-        self.block = 0
-        self.sent = {}
-        self.widths = []
+    def __init__(self, *args, rate=0):
+        super().__init__(*args)
+        self.queue, self.changed = collections.deque(), threading.Condition()
+        self.rate, self.aborting, self.block, self.sent = rate, False, 0, {}
 
     def RetrieveBuffer(self, location):
         buffer = self.next_queued()
@@ -77,26 +94,8 @@ class PatternSource(BufferQueue, edge.TnStreamingChannelSourceDefault):
         if self.rate:
             time.sleep(1 / self.rate)
         self.block += 1
-        if self.units:
-            unit = self.units[(self.block - 1) % len(self.units)]
-            buffer.Reset(tarn_base_313.TnPayloadTypeH264)
-            memory = buffer.GetDataPointer()
-            memory[:] = 0
-            memory[:len(unit)] = np.frombuffer(unit, dtype=np.uint8)
-            buffer.SetBlockID(self.block)
-            self.sent[self.block] = zlib.crc32(unit)
-            return edge.TN_OK, buffer
-        # The device sends each buffer's image as it is: after a client
-        # changed the geometry, the buffer's image takes the new one.
-        width = edge.TnStreamingChannelSourceDefault.GetWidth(self)
-        height = edge.TnStreamingChannelSourceDefault.GetHeight(self)
-        image = buffer.GetImage()
-        if (image.GetWidth(), image.GetHeight()) != (width, height):
-            image.Alloc(width, height, edge.TnStreamingChannelSourceDefault.GetPixelType(self))
-        frame = pattern(width, height, self.block, self.samples)
-        image.GetDataPointer()[...] = frame
+        self.sent[self.block] = self.fill(buffer)
         buffer.SetBlockID(self.block)
-        self.sent[self.block] = zlib.crc32(frame.tobytes())
         return edge.TN_OK, buffer
 
     def AbortQueuedBuffers(self):
@@ -107,6 +106,40 @@ class PatternSource(BufferQueue, edge.TnStreamingChannelSourceDefault):
     def OnStreamingStart(self):
         with self.changed:
             self.aborting = False
+
+
+class PatternSource(Frames, edge.TnStreamingChannelSourceDefault):
+    """The default source's geometry and buffers; each retrieved buffer holds
+    pattern(width, height, block), and `sent` maps block ids to the CRC-32
+    of the frame's bytes. Mono8, or RGB8 (three samples) with `rgb`. With
+    `units` (H.264 access units in Annex B form) each buffer carries the
+    next unit instead, as an H.264 payload (zero bytes after it), and `sent`
+    maps block ids to the unit's CRC-32."""
+
+    def __init__(self, width=64, height=48, buffers=8, rate=0, rgb=False, units=None):
+        super().__init__(width, height, edge.TnPixelRGB8 if rgb else edge.TnPixelMono8, buffers, rate=rate)
+        self.samples = 3 if rgb else 1
+        self.units = units
+        self.widths = []
+
+    def fill(self, buffer):
+        if self.units:
+            unit = self.units[(self.block - 1) % len(self.units)]
+            buffer.Reset(tarn_base_313.TnPayloadTypeH264)
+            memory = buffer.GetDataPointer()
+            memory[:] = 0
+            memory[:len(unit)] = np.frombuffer(unit, dtype=np.uint8)
+            return zlib.crc32(unit)
+        # The device sends each buffer's image as it is: after a client
+        # changed the geometry, the buffer's image takes the new one.
+        width = edge.TnStreamingChannelSourceDefault.GetWidth(self)
+        height = edge.TnStreamingChannelSourceDefault.GetHeight(self)
+        image = buffer.GetImage()
+        if (image.GetWidth(), image.GetHeight()) != (width, height):
+            image.Alloc(width, height, edge.TnStreamingChannelSourceDefault.GetPixelType(self))
+        frame = pattern(width, height, self.block, self.samples)
+        image.GetDataPointer()[...] = frame
+        return zlib.crc32(frame.tobytes())
 
     def SetWidth(self, width):
         self.widths.append(width)
@@ -301,37 +334,16 @@ class EveryKindSink(DeviceSink):
         ]
 
 
-class TriggeredSource(BufferQueue, edge.TnStreamingChannelSourceTrigger):
-    """A triggered source of Python's own geometry (32 x 16 Mono8) and four
-    buffers, each retrieved frame holding pattern(32, 16, block); a
-    frame-start selector (`frames`) with a callback that records the fired
-    selectors' names and states (`fired`)."""
-
-    class Callback(edge.ITnTriggerCallback):
-        def __init__(self):
-            super().__init__()
-            self.fired = []
-
-        def TriggerCallbackMethod(self, selector):
-            self.fired.append([selector.GetName(), selector.GetState()])
-
-    def __init__(self):
-        super().__init__(0, 0x20000)
-        self.buffers, self.queue, self.changed, self.block = [], collections.deque(), threading.Condition(), 0
-        self.frames = edge.TnTriggerSelectorFrameStart()
-        self.callback = self.Callback()
-        self.AddSelector(edge.TRIGGER_SELECTOR_FRAMESTART, self.frames)
-        self.AddSelectorTriggerCallback(edge.TRIGGER_SELECTOR_FRAMESTART, self.callback)
-
-    @property
-    def fired(self):
-        return self.callback.fired
+class FixedSource:
+    """What a source of Python's own fixed geometry (width x height Mono8, no
+    chunks, changes refused) answers; the buffers it gave (`buffers`) are
+    owned again once the device frees them."""
 
     def GetWidth(self):
-        return 32
+        return self.width
 
     def GetHeight(self):
-        return 16
+        return self.height
 
     def GetOffsetX(self):
         return 0
@@ -339,16 +351,16 @@ class TriggeredSource(BufferQueue, edge.TnStreamingChannelSourceTrigger):
     GetOffsetY = GetChunksSize = GetOffsetX
 
     def GetPayloadSize(self):
-        return 32 * 16
+        return self.width * self.height
 
     def GetPixelType(self):
         return edge.TnPixelMono8
 
     def GetWidthInfo(self):
-        return (32, 32, 1)
+        return (self.width, self.width, 1)
 
     def GetHeightInfo(self):
-        return (16, 16, 1)
+        return (self.height, self.height, 1)
 
     def GetScanType(self):
         return edge.TnScanTypeArea
@@ -379,6 +391,40 @@ class TriggeredSource(BufferQueue, edge.TnStreamingChannelSourceTrigger):
     def OnClose(self):
         pass
 
+    def FreeBuffer(self, buffer):
+        for kept in self.buffers:
+            if kept == buffer:
+                kept.this.acquire()
+        self.freed = True
+
+
+class TriggeredSource(FixedSource, BufferQueue, edge.TnStreamingChannelSourceTrigger):
+    """A triggered source of Python's own geometry (32 x 16 Mono8) and four
+    buffers, each retrieved frame holding pattern(32, 16, block); a
+    frame-start selector (`frames`) with a callback that records the fired
+    selectors' names and states (`fired`)."""
+
+    class Callback(edge.ITnTriggerCallback):
+        def __init__(self):
+            super().__init__()
+            self.fired = []
+
+        def TriggerCallbackMethod(self, selector):
+            self.fired.append([selector.GetName(), selector.GetState()])
+
+    def __init__(self):
+        super().__init__(0, 0x20000)
+        self.buffers, self.queue, self.changed, self.block = [], collections.deque(), threading.Condition(), 0
+        self.width, self.height = 32, 16
+        self.frames = edge.TnTriggerSelectorFrameStart()
+        self.callback = self.Callback()
+        self.AddSelector(edge.TRIGGER_SELECTOR_FRAMESTART, self.frames)
+        self.AddSelectorTriggerCallback(edge.TRIGGER_SELECTOR_FRAMESTART, self.callback)
+
+    @property
+    def fired(self):
+        return self.callback.fired
+
     def AllocBuffer(self):
         if len(self.buffers) == 4:
             return None
@@ -386,12 +432,6 @@ class TriggeredSource(BufferQueue, edge.TnStreamingChannelSourceTrigger):
         buffer.GetImage().Alloc(32, 16, tarn_base_313.TnPixelMono8)
         self.buffers.append(buffer)
         return buffer
-
-    def FreeBuffer(self, buffer):
-        for kept in self.buffers:
-            if kept == buffer:
-                kept.this.acquire()
-        self.freed = True
 
     def RetrieveBuffer(self, location):
         buffer = self.next_queued()
@@ -403,6 +443,116 @@ class TriggeredSource(BufferQueue, edge.TnStreamingChannelSourceTrigger):
 
     def AbortQueuedBuffers(self):
         pass
+
+
+class GenDCSource(FixedSource, Frames, edge.ITnSWStreamingChannelSourceGenDC):
+    """A GenDC source: an intensity component with a 2-D part per image
+    (pixel type, width, height; each in a flow of its own) and a metadata
+    component with a GenICam chunk part (in the flow after them). Each
+    retrieved container holds pattern(width, height, block) in the Mono8
+    parts and pattern16 in the 16-bit ones, and one chunk 0x4242 with the
+    block id; `sent` maps block ids to the CRC-32 of the container's bytes.
+    With `refill` False the parts are filled once, at allocation, and each
+    container only gets its chunk; `rate` paces the frames."""
+
+    CHUNK = 0x4242
+    IMAGES = [(edge.TnPixelMono8, 64, 48), (tarn_base_313.TnPixelMono16, 32, 24)]
+
+    def __init__(self, images=IMAGES, buffers=8, refill=True, rate=0):
+        super().__init__(rate=rate)
+        self.images, self.count, self.refill, self.buffers = images, buffers, refill, []
+        self.width, self.height = images[0][1:]
+        self.manager, self.mode, self.modes = None, True, []
+
+    @staticmethod
+    def pattern16(width, height, block):
+        return pattern(width, height, block).astype(np.uint16) * 257 + np.uint16(block & 0xFFFF)
+
+    def frame(self, pixel, width, height, block):
+        return (pattern if pixel == edge.TnPixelMono8 else self.pattern16)(width, height, block)
+
+    def AssignGenDCManager(self, manager):
+        self.manager = manager
+
+    def SetupGenDCContainer(self):
+        container = self.manager.GetGenDC()
+        intensity = container[container.AddComponent(tarn_base_313.TnComponentIntensity)]
+        meta = container[container.AddComponent(tarn_base_313.TnComponentMetadata)]
+        for flow, (pixel, width, height) in enumerate(self.images):
+            header = intensity[intensity.AddPart(tarn_base_313.TnGenDCPart2D, flow)].Get2DHeader()
+            header.Format, header.SizeX, header.SizeY = pixel, width, height
+        chunk = meta[meta.AddPart(tarn_base_313.TnGenDCPartMetadataGenICamChunk, len(self.images))]
+        chunk.GetMutableHeader().DataSize = 32  # room for the chunks
+
+    def GetGenDCStreamingMode(self):
+        return self.mode
+
+    def SetGenDCStreamingMode(self, enabled):
+        self.modes.append(enabled)
+        self.mode = enabled
+        return edge.TN_OK
+
+    def write(self, buffer, block):
+        """Fills buffer's container as block `block`; its bytes' CRC-32."""
+        laid = buffer.GetGenDC()
+        if self.refill or block == 0:
+            for part, image in zip(laid[0], self.images):
+                part.GetGenDCImage().GetDataPointer()[:] = self.frame(*image, block)
+        writer = laid[1][0].GetGenDCChunkWriter()
+        writer.ResetChunks()
+        writer.AddChunk(self.CHUNK, block.to_bytes(8, "little"))
+        return zlib.crc32(buffer.GetDataPointer()[:buffer.GetPayloadSize()])
+
+    def AllocBuffer(self):
+        if len(self.buffers) == self.count:
+            return None
+        buffer = tarn_base_313.TnBuffer(tarn_base_313.TnPayloadTypeGenDC)
+        assert buffer.AttachGenDCManager(self.manager).IsOK()
+        self.write(buffer, 0)
+        self.buffers.append(buffer)
+        return buffer
+
+    def fill(self, buffer):
+        return self.write(buffer, self.block)
+
+    def GetTxNumBuffersToUse(self):
+        return edge.TN_OK, self.count
+
+    def GetPayloadSize(self):
+        return self.manager.GetTotalPayloadSize()
+
+    def OnStreamingStop(self):
+        pass
+
+
+class Relay(threading.Thread):
+    """Forwards a stream's datagrams to `target` (a port of 127.0.0.1),
+    dropping every `every`-th payload packet of `format` (3 plain, 8 GenDC)
+    sent for the first time; resent ones (a status) always go through. It
+    listens on `port`."""
+
+    def __init__(self, target, every, format=3):
+        super().__init__(daemon=True)
+        self.target, self.every, self.format, self.dropped, self.running = target, every, format, 0, True
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.settimeout(0.05)
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+        self.port = self.socket.getsockname()[1]
+
+    def run(self):
+        count = 0
+        while self.running:
+            try:
+                data = self.socket.recv(65536)
+            except socket.timeout:
+                continue
+            if len(data) > 4 and data[4] & 0x0F == self.format and data[:2] == bytes(2):
+                count += 1
+                if count % self.every == 0:
+                    self.dropped += 1
+                    continue
+            self.socket.sendto(data, ("127.0.0.1", self.target))
 
 
 def started(source=None, sink=None, user_sets=0):

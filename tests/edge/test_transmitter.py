@@ -9,7 +9,8 @@ import pathlib
 
 import pytest
 
-BUILD = pathlib.Path(os.environ.get("TARN_BUILD_DIR", pathlib.Path(__file__).resolve().parents[2] / "build"))
+HERE = pathlib.Path(__file__).resolve().parent
+BUILD = pathlib.Path(os.environ.get("TARN_BUILD_DIR", HERE.parents[1] / "build"))
 RECEIVER = BUILD / "sdk" / "gev" / "tools" / "tn_gvsp_receive"
 
 
@@ -24,36 +25,12 @@ def test_sends_python_buffers_with_loss_and_resend(isolated):
     if not RECEIVER.exists():
         pytest.skip("the SDK's stream tools are built with the tests (TARN_BUILD_TESTS)")
     out = isolated(f'''
-import socket, threading
+import sys
+sys.path.insert(0, {str(HERE)!r})
+import devices
 import numpy as np
 import tarn_edge_313 as edge
 width, height, frames = 256, 128, 24
-
-class Relay(threading.Thread):
-    """Forwards datagrams to the receiver, dropping one payload packet in 53
-    (never a resent one)."""
-    def __init__(self, port):
-        super().__init__(daemon=True)
-        self.port, self.dropped, self.running = port, 0, True
-        self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.socket.bind(("127.0.0.1", 0))
-        self.socket.settimeout(0.05)
-        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
-    def run(self):
-        count = 0
-        while self.running:
-            try:
-                data = self.socket.recv(65536)
-            except socket.timeout:
-                continue
-            payload = len(data) > 4 and data[4] & 0x0F == 3
-            resent = data[0] != 0 or data[1] != 0
-            if payload and not resent:
-                count += 1
-                if count % 53 == 0:
-                    self.dropped += 1
-                    continue
-            self.socket.sendto(data, ("127.0.0.1", self.port))
 
 receiver = subprocess.Popen([{str(RECEIVER)!r}, "--listen", "50123", "-W", str(width), "-H", str(height),
                              "--verify-all", "-q", "-d", "20", "--idle-exit", "1", "--resend-to", "127.0.0.1:3956"],
@@ -63,11 +40,11 @@ device = edge.TnVirtualDeviceGEV()
 out["device"] = [device.SetModelName("Tarn Transmitter").GetCodeString(), device.AddTransmitterGEV(transmitter).GetCodeString(),
                  device.StartListening(edge.TnString("127.0.0.1")).GetCodeString(),
                  device.SetModelName("busy").GetCodeString()]
-relay = Relay(50123)
+relay = devices.Relay(50123, 53)
 relay.start()
 time.sleep(0.3)
 out["open"] = [transmitter.SetPacketSize(1500).GetCodeString(),
-               transmitter.Open(edge.TnString("127.0.0.1"), relay.socket.getsockname()[1]).GetCodeString(),
+               transmitter.Open(edge.TnString("127.0.0.1"), relay.port).GetCodeString(),
                transmitter.IsOpen(), transmitter.GetDestinationIPAddress(),
                transmitter.SetMaxPayloadThroughput(200e6).GetCodeString()]
 # fastcam's pattern: bytes 0..7 the block id, byte i after them (i % line + i // line) & 0xFF.

@@ -1,10 +1,14 @@
 """GenDC containers packed byte by byte with struct, as another sender would
 lay them out: the container header and its component offsets, the flow table,
 the component headers with their part offsets, the part headers, then each
-part's data. Shared by the tests and the benchmark."""
+part's data; and the check that an independent reader finds in a
+container's bytes what our walk finds. Shared by the tests and the
+benchmark."""
 
 import struct
 from dataclasses import dataclass, field
+
+from gendc_python.gendc_separator import descriptor
 
 CONTAINER = struct.Struct("<iBBBBHHIQHHIQqII")  # 56 bytes
 FLOW_TABLE = struct.Struct("<HHIBBHI")  # 16 bytes
@@ -142,3 +146,29 @@ def sample(component_count=3, width=16, height=8):
         Component(0xFF05, [image(4, 4, seed=9)], flags=1),
     ]
     return made[:component_count]
+
+
+def agrees_with_independent_reader(data, container):
+    """The third-party reader finds what our walk finds in the same bytes."""
+    theirs = descriptor.Container(bytes(data))
+    assert theirs.get_component_count() == container.GetComponentCount() == len(list(container))
+    assert (theirs.get_descriptor_size(), theirs.get_data_size()) == (container.GetDescriptorSize(),
+                                                                      container.GetDataSize())
+    assert tuple(theirs.get("ComponentOffset")) == container.GetHeader().GetComponentOffsets()
+    for index, component in enumerate(container):
+        other = theirs.get_component_by_index(index)
+        assert [other.get(key) for key in ("TypeId", "SourceId", "GroupId", "Flags", "Format", "Timestamp")] == [
+            component.GetTypeID(), component.GetSourceID(), component.GetGroupID(), component.GetFlags(),
+            component.GetFormat(), component.GetTimestamp()]
+        assert tuple(other.get("PartOffset")) == component.GetHeader().GetPartOffsets()
+        assert other.get_part_count() == component.GetPartCount()
+        for number, part in enumerate(component):
+            mine = [part.GetHeaderType(), part.GetFlowID(), part.GetFlowOffset(), part.GetDataSize(),
+                    part.GetDataOffset(), part.GetFormat(), part.GetHeaderSize()]
+            found = other.get_part_by_index(number)
+            assert mine == [found.get(key) for key in ("HeaderType", "FlowId", "FlowOffset", "DataSize", "DataOffset",
+                                                       "Format", "HeaderSize")]
+            assert component.GetPartHeaderOffset(number) == other.get("PartOffset")[number]
+            assert bytes(found.get_data()) == part.GetDataPointer().tobytes()
+            if part.GetGenDCImage() is not None:
+                assert found.get_dimension() == [part.GetGenDCImage().GetWidth(), part.GetGenDCImage().GetHeight()]

@@ -6,9 +6,9 @@ import struct
 
 import numpy as np
 import pytest
-from gendc_python.gendc_separator import descriptor
 
 import gendc_packing as packing
+from gendc_packing import agrees_with_independent_reader
 
 TWO_D = {0x4200: "2D", 0x4201: "JPEG", 0x4202: "JPEG2000", 0x4203: "H264"}
 TYPED = {0x4100: "1D", 0x4000: "GenICamChunk", 0x4001: "GenICamXML", **TWO_D}
@@ -20,32 +20,6 @@ def attach(tarn, data):
     buffer = tarn.TnBuffer(tarn.TnPayloadTypeGenDC)
     assert buffer.Attach(memory).IsOK()
     return buffer, memory
-
-
-def agrees_with_independent_reader(data, container):
-    """The third-party reader finds what our walk finds in the same bytes."""
-    theirs = descriptor.Container(bytes(data))
-    assert theirs.get_component_count() == container.GetComponentCount() == len(list(container))
-    assert (theirs.get_descriptor_size(), theirs.get_data_size()) == (container.GetDescriptorSize(),
-                                                                      container.GetDataSize())
-    assert tuple(theirs.get("ComponentOffset")) == container.GetHeader().GetComponentOffsets()
-    for index, component in enumerate(container):
-        other = theirs.get_component_by_index(index)
-        assert [other.get(key) for key in ("TypeId", "SourceId", "GroupId", "Flags", "Format", "Timestamp")] == [
-            component.GetTypeID(), component.GetSourceID(), component.GetGroupID(), component.GetFlags(),
-            component.GetFormat(), component.GetTimestamp()]
-        assert tuple(other.get("PartOffset")) == component.GetHeader().GetPartOffsets()
-        assert other.get_part_count() == component.GetPartCount()
-        for number, part in enumerate(component):
-            mine = [part.GetHeaderType(), part.GetFlowID(), part.GetFlowOffset(), part.GetDataSize(),
-                    part.GetDataOffset(), part.GetFormat(), part.GetHeaderSize()]
-            found = other.get_part_by_index(number)
-            assert mine == [found.get(key) for key in ("HeaderType", "FlowId", "FlowOffset", "DataSize", "DataOffset",
-                                                       "Format", "HeaderSize")]
-            assert component.GetPartHeaderOffset(number) == other.get("PartOffset")[number]
-            assert bytes(found.get_data()) == part.GetDataPointer().tobytes()
-            if part.GetGenDCImage() is not None:
-                assert found.get_dimension() == [part.GetGenDCImage().GetWidth(), part.GetGenDCImage().GetHeight()]
 
 
 @pytest.mark.parametrize("count", [1, 2, 3, 4])

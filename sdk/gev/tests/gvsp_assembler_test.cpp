@@ -678,3 +678,88 @@ TEST(GvspScatter, InOrderTrafficLandsInPlaceAndMispredictionsStayCorrect)
     lAssembler.FinishAll(TN_ABORTED, 0);
     EXPECT_EQ(lProvider.mFree.size(), 4u);
 }
+
+TEST(GvspGenDC, ContainersTravelInTheirOwnFormatAndMixedBlocksFail)
+{
+    const std::vector<uint8_t> lContainer = Pattern(20000, 13);
+    TnGvspBlock lBlock;
+    lBlock.mLeader.mPayloadType = kGvspPayloadGenDC;
+    lBlock.mLeader.mTimestamp = 77;
+    lBlock.mSegments[0] = {lContainer.data(), lContainer.size()};
+    for (bool lExtended : {false, true})
+    {
+        const std::vector<Datagram> lPackets = Packetise(lBlock, 3, 1500, lExtended);
+        TnGvspPacket lLeader;
+        ASSERT_TRUE(DecodeGvspPacket(lPackets[0].data(), lPackets[0].size(), lLeader));
+        TnGvspRawDataLeader lSized;
+        ASSERT_TRUE(DecodeRawDataLeader(lLeader.mPayload, lLeader.mPayloadSize, lSized));
+        EXPECT_EQ(lSized.mPayloadType, kGvspPayloadGenDC);
+        EXPECT_EQ(lSized.mPayloadSize, lContainer.size());
+        for (size_t lIndex = 1; lIndex + 1 < lPackets.size(); ++lIndex)
+        {
+            EXPECT_EQ(lPackets[lIndex][4] & 0x0F, kGvspFormatGenDC);
+        }
+        TnGvspPacket lEnd;
+        TnGvspTrailer lTrailer;
+        ASSERT_TRUE(DecodeGvspPacket(lPackets.back().data(), lPackets.back().size(), lEnd));
+        ASSERT_TRUE(DecodeTrailer(lEnd.mPayload, lEnd.mPayloadSize, lTrailer));
+        EXPECT_EQ(lTrailer.mPayloadType, kGvspPayloadGenDC);
+    }
+
+    // Scattered in place, a lost packet resent: the container arrives whole.
+    TnGvspAssemblerConfig lConfig;
+    lConfig.mResendEnabled = true;
+    Rig lRig(lConfig, 24000);
+    TnGvspScatterBatch lBatch;
+    lBatch.Configure(8, 2000);
+    std::vector<Datagram> lTraffic;
+    for (uint64_t lId = 1; lId <= 3; ++lId)
+    {
+        const std::vector<Datagram> lPackets = Packetise(lBlock, lId, 1500, false);
+        lTraffic.insert(lTraffic.end(), lPackets.begin(), lPackets.end());
+    }
+    const Datagram lLost = lTraffic[lTraffic.size() - 5];
+    lTraffic.erase(lTraffic.end() - 5);
+    size_t lNext = 0;
+    while (lNext < lTraffic.size())
+    {
+        lBatch.Prepare(lRig.mAssembler);
+        lBatch.Complete(lRig.mAssembler, Scatter(lBatch, lTraffic, lNext), 0);
+    }
+    lRig.mAssembler.Poll(lConfig.mReorderToleranceUs);
+    ASSERT_EQ(lRig.mRequester.mRequests.size(), 1u);
+    lRig.mAssembler.OnDatagram(WithStatus(lLost, kGvcpStatusPacketResend).data(), lLost.size(), 3000);
+    ASSERT_EQ(lRig.mProvider.mFinished.size(), 3u);
+    for (const Finished &lFinished : lRig.mProvider.mFinished)
+    {
+        EXPECT_EQ(lFinished.mReport.mResult, TN_OK);
+        EXPECT_EQ(BasePayloadType(lFinished.mReport.mLeaderInfo.mPayloadType), kGvspPayloadGenDC);
+        EXPECT_EQ(lFinished.mReport.mLeaderPayloadSize, lContainer.size());
+        EXPECT_EQ(lFinished.mData, lContainer);
+    }
+    EXPECT_GT(lRig.mAssembler.GetStatistics().mPacketsInPlace, 0u);
+
+    // A plain payload packet in a GenDC block, a GenDC one in an image block,
+    // or GenDC packets before an image leader: the packets contradict each other.
+    std::vector<Datagram> lMixed = Packetise(lBlock, 10, 1500, false);
+    lMixed[2][4] = kGvspFormatPayload;
+    std::vector<Datagram> lImage = Packetise(ImageBlock(lContainer, 100), 11, 1500, false);
+    lImage[3][4] = kGvspFormatGenDC;
+    std::vector<Datagram> lLate = Packetise(ImageBlock(lContainer, 100), 12, 1500, false);
+    for (size_t lIndex = 1; lIndex + 1 < lLate.size(); ++lIndex)
+    {
+        lLate[lIndex][4] = kGvspFormatGenDC;
+    }
+    std::rotate(lLate.begin(), lLate.begin() + 1, lLate.end() - 1); // the leader after the payload
+    lRig.mProvider.mFinished.clear();
+    for (const std::vector<Datagram> *lPackets : {&lMixed, &lImage, &lLate})
+    {
+        Feed(lRig.mAssembler, *lPackets, 10000);
+    }
+    lRig.mAssembler.Poll(10000 + 2 * lConfig.mBlockTimeoutUs);
+    ASSERT_EQ(lRig.mProvider.mFinished.size(), 3u);
+    for (const Finished &lFinished : lRig.mProvider.mFinished)
+    {
+        EXPECT_EQ(lFinished.mReport.mResult, TN_INVALID_DATA_FORMAT) << lFinished.mReport.mBlockId;
+    }
+}

@@ -1,8 +1,10 @@
 // Streams: the buffer queue, retrieval, aborting and closing, the factory,
 // the GigE Vision stream's opening forms and settings, and blocks from the
 // SDK's sender over loopback: loss, reordering, duplicates, resend, id
-// wrap, undersized buffers and multicast.
+// wrap, undersized buffers, GenDC containers and multicast.
 #include <gtest/gtest.h>
+
+#include <string.h>
 
 #include <map>
 #include <thread>
@@ -457,6 +459,47 @@ TEST_F(StreamFromSender, BlocksLargerThanTheirBuffersFailTooSmall)
         EXPECT_EQ(lReceived.at(lId).mResult, TN_BUFFER_TOO_SMALL) << "block " << lId;
     }
     EXPECT_EQ(CounterReaching(mStream, "BlocksTooSmall", 3), 3);
+}
+
+TEST_F(StreamFromSender, GenDCContainersArriveWholeInTheBuffersOwnMemory)
+{
+    Begin(false, FaultySenderConfig(0, 0, 0), 0);
+    // A buffer that holds the container, and one whose own memory (an image)
+    // is too small for it though chunk memory kept apart would take the rest.
+    std::vector<std::unique_ptr<TnBuffer>> lBuffers;
+    lBuffers.emplace_back(new TnBuffer());
+    ASSERT_TRUE(lBuffers[0]->Alloc(8000).IsOK());
+    std::vector<uint8_t> lImageMemory(1000);
+    lBuffers.emplace_back(new TnBuffer(TnPayloadTypeImage));
+    ASSERT_TRUE(lBuffers[1]->GetImage()->Attach(lImageMemory.data(), 40, 25, TnPixelMono8, 0, 0, 65536).IsOK());
+    ASSERT_TRUE(QueueAll(mStream, lBuffers));
+    std::vector<uint8_t> lContainer(5000);
+    for (size_t lIndex = 0; lIndex < lContainer.size(); ++lIndex)
+    {
+        lContainer[lIndex] = static_cast<uint8_t>(lIndex * 7);
+    }
+    gev::TnGvspBlock lBlock;
+    lBlock.mLeader.mPayloadType = gev::kGvspPayloadGenDC;
+    lBlock.mSegments[0] = {lContainer.data(), lContainer.size()};
+    gev::TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, mStream.GetLocalPort(), FaultySenderConfig(0, 0, 0), nullptr).IsOK());
+    for (uint64_t lId : {1, 2})
+    {
+        const TnResult lQueued = lSender.Queue(lBlock, nullptr, lId);
+        ASSERT_TRUE(lQueued.IsOK() || lQueued.GetCode() == TN_PENDING);
+    }
+    TnBuffer *lBuffer = nullptr;
+    TnResult lOperation;
+    ASSERT_TRUE(mStream.RetrieveBuffer(&lBuffer, &lOperation, 3000).IsOK());
+    ASSERT_EQ(lBuffer, lBuffers[0].get());
+    EXPECT_TRUE(lOperation.IsOK());
+    EXPECT_EQ(lBuffer->GetPayloadType(), TnPayloadTypeGenDC);
+    ASSERT_EQ(lBuffer->GetPayloadSize(), lContainer.size());
+    EXPECT_EQ(memcmp(lBuffer->GetDataPointer(), lContainer.data(), lContainer.size()), 0);
+    EXPECT_NE(lBuffer->GetGenDC(), nullptr);
+    ASSERT_TRUE(mStream.RetrieveBuffer(&lBuffer, &lOperation, 3000).IsOK());
+    EXPECT_EQ(lOperation.GetCode(), TN_BUFFER_TOO_SMALL);
+    lSender.Close();
 }
 
 TEST_F(StreamFromSender, BuffersThatGoWhileBlocksComeLeaveTheStreamFirst)
