@@ -729,7 +729,9 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
 #define TN_CATCH_DIRECTOR_EXCEPTION
 #endif
 %}
-%exception {
+/* The SDK call of every wrapper, with what it may throw turned into Python
+ * errors; a module's own %exception for one method wraps it. */
+%define TN_GUARDED_ACTION
     try {
         $action
     } TN_CATCH_DIRECTOR_EXCEPTION catch (abi::__forced_unwind &) {
@@ -742,6 +744,9 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
     } catch (...) {
         SWIG_exception_fail(SWIG_RuntimeError, "unknown exception in the SDK");
     }
+%enddef
+%exception {
+    TN_GUARDED_ACTION
     if (PyErr_Occurred() != NULL) {
         PyErr_Clear();
     }

@@ -158,6 +158,15 @@ static void tn_forget_device(const void *aDevice)
     PyErr_Clear();
     PyErr_SetRaisedException(pending);
 }
+/* The device whose Start runs on this thread: the GenDC managers it hands
+ * its sources then are its own, so their proxies are emptied with its other
+ * proxies when it is destroyed. */
+static thread_local const void *tn_starting_device = NULL;
+struct TnStartingDevice {
+    const void *mPrevious;
+    explicit TnStartingDevice(const void *aDevice) : mPrevious(tn_starting_device) { tn_starting_device = aDevice; }
+    ~TnStartingDevice() { tn_starting_device = mPrevious; }
+};
 %}
 %typemap(check) ITnVirtualDeviceGEV *self, ITnSoftDeviceGEV *self {
     if ($1 == NULL) {
@@ -167,6 +176,14 @@ static void tn_forget_device(const void *aDevice)
         SWIG_exception_fail(SWIG_RuntimeError, "in method '" "$symname" "': the device was destroyed");
     }
 }
+%define TN_STARTING_DEVICE(METHOD)
+%exception METHOD {
+    TnStartingDevice starting(static_cast<const ITnVirtualDeviceGEV *>(arg1));
+    TN_GUARDED_ACTION
+}
+%enddef
+TN_STARTING_DEVICE(TnSoftDeviceGEV::Start)
+TN_STARTING_DEVICE(ITnVirtualDeviceGEV::Start)
 %exception TnSoftDeviceGEV::TnSoftDeviceGEV() {
     $action
     tn_live_devices().insert(static_cast<const ITnVirtualDeviceGEV *>(result));

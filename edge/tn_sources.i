@@ -96,6 +96,12 @@ static bool tn_chunk_name_from_python(PyObject *aObject, TnString &aName)
 %}
 
 %types(ITnGenDCManager *);
+/* A GenDC manager lives as long as the device that hands it out (during its
+ * Start): a proxy Python keeps is emptied when the device is destroyed. */
+%typemap(directorin) ITnGenDCManager *aManager {
+    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor(ITnGenDCManager *), 0);
+    tn_hand_out(tn_starting_device, $input);
+}
 
 /* Forwarded calls.
  *

@@ -99,7 +99,17 @@ result, buffer, operation = apart.RetrieveBuffer(3000)
 out["transmitted"] = [result.GetCodeString(), operation.GetCodeString(), buffer.GetBlockID(), check(buffer)]
 transmitter.Close()
 apart.Close()
-''' + END, timeout=120)
+''' + END + '''
+# The manager the source kept goes with the device: calls are refused.
+manager = source.manager
+del device
+import gc; gc.collect()
+try:
+    manager.GetTotalPayloadSize()
+    out["kept"] = "answered"
+except TypeError:
+    out["kept"] = "refused"
+''', timeout=120)
     assert out["setup"] == ["On", True, []]
     assert out["gendc"] == [60, [], True]
     (complete, failed), raw_type = out["raw"]
@@ -107,6 +117,7 @@ apart.Close()
     assert out["again"] == [[[True] * 6] * 5, []]
     assert out["modes"] == [False, True]
     assert out["transmitted"] == ["OK", "OK", 9999, [True] * 6]
+    assert out["kept"] == "refused"
 
 
 def test_lost_packets_fail_the_container_or_are_resent(isolated):
