@@ -43,32 +43,32 @@ def test_walk_of_hand_packed_containers(tarn, count):
             expected.source_id, expected.region_id, *expected.region, expected.timestamp % 2**64, expected.format,
             len(expected.parts)]
         assert component[len(expected.parts)] is None
-        for index, (part, spec) in enumerate(zip(component, expected.parts)):
-            assert component.GetPartHeaderOffset(index) == spec.header_offset
+        for index, (part, wanted) in enumerate(zip(component, expected.parts)):
+            assert component.GetPartHeaderOffset(index) == wanted.header_offset
             assert [part.GetHeaderType(), part.GetHeaderTypeEnum(), part.GetFlags(), part.GetHeaderSize(),
                     part.GetFormat(), part.GetFlowID(), part.GetFlowOffset(), part.GetDataSize(),
                     part.GetDataOffset(), part.GetReceptionTime()] == [
-                spec.header_type, spec.header_type, spec.flags, spec.header_size, spec.format, spec.flow,
-                spec.flow_offset, len(spec.data), spec.data_offset, 0]
+                wanted.header_type, wanted.header_type, wanted.flags, wanted.header_size, wanted.format, wanted.flow,
+                wanted.flow_offset, len(wanted.data), wanted.data_offset, 0]
             view = part.GetDataPointer()
-            assert view.tobytes() == spec.data and np.shares_memory(view, memory) and view.base is None
+            assert view.tobytes() == wanted.data and np.shares_memory(view, memory) and view.base is None
             for kind, name in TYPED.items():
-                assert (getattr(part, f"Get{name}Header")() is not None) == (kind == spec.header_type), name
+                assert (getattr(part, f"Get{name}Header")() is not None) == (kind == wanted.header_type), name
             result, fields = part.Get2DSpecificFields()
-            assert result.IsOK() == spec.two_d and (fields.SizeX, fields.SizeY) == (spec.size if spec.two_d else (0, 0))
+            assert result.IsOK() == wanted.two_d and (fields.SizeX, fields.SizeY) == (wanted.size if wanted.two_d else (0, 0))
             image = part.GetGenDCImage()
-            assert (image is not None) == spec.two_d
+            assert (image is not None) == wanted.two_d
             if image is not None:
-                width, height = spec.size
+                width, height = wanted.size
                 array = image.GetDataPointer()
-                assert array.shape == (height, width) and array.dtype == (np.uint16 if spec.format == packing.MONO16
+                assert array.shape == (height, width) and array.dtype == (np.uint16 if wanted.format == packing.MONO16
                                                                           else np.uint8)
                 assert (image.GetPixelType(), image.GetImageSize(), image.GetBitsPerPixel()) == (
-                    spec.format, len(spec.data), 16 if spec.format == packing.MONO16 else 8)
+                    wanted.format, len(wanted.data), 16 if wanted.format == packing.MONO16 else 8)
                 assert (image.GetOffsetX(), image.GetOffsetY(), image.GetBlockID()) == (
                     *expected.region, 0x1122334455667788)
             chunks = part.GetGenDCChunkData()
-            assert (chunks is not None) == (spec.header_type == 0x4000) == (part.GetGenDCChunkWriter() is not None)
+            assert (chunks is not None) == (wanted.header_type == 0x4000) == (part.GetGenDCChunkWriter() is not None)
             if chunks is not None:
                 assert chunks.HasChunks() and chunks.GetChunkCount() == 2 and chunks.GetChunkLayoutID() == 0xAB
                 result, first = chunks.GetChunkIDByIndex(0)
@@ -79,7 +79,7 @@ def test_walk_of_hand_packed_containers(tarn, count):
                 result, missing = chunks.GetChunkIDByIndex(2)
                 assert not result.IsOK() and missing == 0
                 result, fields = part.GetMetadataSpecificFields()
-                assert result.IsOK() and (fields.Size, fields.InfoTypeSpecific) == (len(spec.data), 0xAB)
+                assert result.IsOK() and (fields.Size, fields.InfoTypeSpecific) == (len(wanted.data), 0xAB)
     agrees_with_independent_reader(memory, container)
 
     # Headers and views write the buffer's own bytes; a write shows at once.
