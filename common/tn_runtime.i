@@ -730,7 +730,8 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
 #endif
 %}
 /* The SDK call of every wrapper, with what it may throw turned into Python
- * errors; a module's own %exception for one method wraps it. */
+ * errors; what Python callbacks reported during the call was written and is
+ * cleared. A module's own %exception for one method wraps it. */
 %define TN_GUARDED_ACTION
     try {
         $action
@@ -744,12 +745,12 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
     } catch (...) {
         SWIG_exception_fail(SWIG_RuntimeError, "unknown exception in the SDK");
     }
-%enddef
-%exception {
-    TN_GUARDED_ACTION
     if (PyErr_Occurred() != NULL) {
         PyErr_Clear();
     }
+%enddef
+%exception {
+    TN_GUARDED_ACTION
 }
 
 /* `self`. None is a null pointer for pointer parameters, but never a `self`:
