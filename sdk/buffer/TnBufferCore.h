@@ -12,6 +12,7 @@
 #include "TnBufferInternal.h"
 #include "TnChunkArea.h"
 #include "TnGenDCContainer.h"
+#include "TnMemory.h"
 
 namespace tn
 {
@@ -27,9 +28,6 @@ enum class MemoryKind
     Allocated,
     Attached
 };
-
-/// Zeroed memory of aSize bytes; null when it cannot be had.
-std::unique_ptr<uint8_t[]> AllocateZeroed(uint64_t aSize);
 
 /// Bytes of an image's pixels alone, ceil(width * height * bits / 8); false
 /// beyond 32 bits or for a pixel type without a bit count.
@@ -151,7 +149,7 @@ private:
     GenDCBytes GetBytes() const override;
     uint64_t GetReceptionTime() const override;
 
-    void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned);
+    void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, ZeroedMemory aOwned);
     void ClearBlock();
     void Rebind();
 
@@ -161,8 +159,8 @@ private:
     uint8_t *mData = nullptr;
     uint32_t mSize = 0;
     MemoryKind mMemory = MemoryKind::None;
-    std::unique_ptr<uint8_t[]> mOwnedData;
-    std::unique_ptr<uint8_t[]> mChunkMemory;
+    ZeroedMemory mOwnedData;
+    ZeroedMemory mChunkMemory;
     uint32_t mChunkMemorySize = 0;
 
     ImageGeometry mGeometry;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "TnBufferInternal.h"
+#include "TnMemory.h"
 #include "TnPipelineState.h"
 #include "TnStreamLog.h"
 
@@ -451,6 +452,11 @@ TnResult PipelineShared::SetBufferCount(uint32_t aCount)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("SetBufferCount: a pipeline needs at least one buffer"));
     }
+    if (!MemoryFits(aCount, GetBufferSize()))
+    {
+        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("SetBufferCount: the buffers need more memory than the "
+                                                       "machine has"));
+    }
     if (OnOwnThread())
     {
         // From a sink on the pipeline's thread: the thread applies it.
@@ -464,8 +470,15 @@ TnResult PipelineShared::SetBufferCount(uint32_t aCount)
     TnResult lResult;
     {
         std::unique_lock<std::mutex> lLock(mMutex);
+        const uint32_t lBefore = mCount;
         mCount = aCount;
         lResult = ApplyCount(lLock);
+        if (lResult.GetCode() == TN_NOT_ENOUGH_MEMORY && lBefore < aCount)
+        {
+            // The pool stays as it was.
+            mCount = lBefore;
+            ApplyCount(lLock);
+        }
     }
     if (lWasRunning)
     {
