@@ -14,6 +14,7 @@
 #include "TnMemory.h"
 #include "TnPipelineState.h"
 #include "TnStreamLog.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -329,8 +330,15 @@ TnResult PipelineShared::RetrieveNextBuffer(TnBuffer **aBuffer, uint32_t aTimeou
         {
             return TnResult(TN_NO_MORE_ITEM, TnString("RetrieveNextBuffer: the pipeline does not run"));
         }
-        if (aTimeout == 0 || mOutputChanged.wait_until(lLock, lDeadline) == std::cv_status::timeout)
+        // An interrupted retrieval takes nothing: a buffer that came
+        // meanwhile waits for the next.
+        if (aTimeout == 0 ||
+            !WaitUntil(mOutputChanged, lLock, lDeadline, [&] { return !mOutput.empty() || mStream == nullptr || !mRunning; }))
         {
+            if (Interrupted())
+            {
+                return TnResult(TN_ABORTED, TnString("RetrieveNextBuffer: interrupted"));
+            }
             if (mOutput.empty())
             {
                 return TnResult(TN_TIMEOUT);

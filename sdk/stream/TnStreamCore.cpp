@@ -11,6 +11,7 @@
 
 #include "TnBufferInternal.h"
 #include "TnStreamLog.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -364,10 +365,29 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
             lLock.lock();
             continue;
         }
+        // With an interrupt scope the sleep ends at least once a slice, and
+        // the host is asked: an interrupted retrieval takes nothing, so that
+        // a buffer done meanwhile waits for the next.
+        const uint32_t lSlice = InterruptSliceMs();
+        const auto lNow = std::chrono::steady_clock::now();
+        const auto lUntil =
+            lSlice != 0 && lDeadline - lNow > std::chrono::milliseconds(lSlice) ? lNow + std::chrono::milliseconds(lSlice)
+                                                                               : lDeadline;
         ++mWaiters;
-        const bool lTimedOut = aTimeoutMs == 0 || mDoneChanged.wait_until(lLock, lDeadline) == std::cv_status::timeout;
+        const bool lSlept = aTimeoutMs == 0 || mDoneChanged.wait_until(lLock, lUntil) == std::cv_status::timeout;
         --mWaiters;
-        if (lTimedOut && std::none_of(mDone.begin(), mDone.end(), lMine))
+        if (lSlept && aTimeoutMs != 0 && lUntil != lDeadline)
+        {
+            lLock.unlock();
+            const bool lInterrupted = AskInterrupt();
+            lLock.lock();
+            if (lInterrupted)
+            {
+                return TnResult(TN_ABORTED, TnString("RetrieveBuffer: interrupted"));
+            }
+            continue;
+        }
+        if (lSlept && std::none_of(mDone.begin(), mDone.end(), lMine))
         {
             return TnResult(TN_TIMEOUT);
         }
