@@ -117,6 +117,15 @@ int Poll(pollfd *aPolls, nfds_t aCount, int aTimeoutMs)
         const uint64_t lLeft = lForever ? lSlice : (lNow >= lDeadline ? 0 : lDeadline - lNow);
         const int lWait = static_cast<int>(std::min<uint64_t>(lLeft, lSlice));
         const int lReady = poll(aPolls, aCount, lWait);
+        if (lReady < 0 && errno == EINTR)
+        {
+            // A signal came to this thread: the host hears of it now.
+            if (AskInterrupt())
+            {
+                return 0;
+            }
+            continue;
+        }
         if (lReady != 0 || (!lForever && lLeft <= lSlice))
         {
             return lReady;
