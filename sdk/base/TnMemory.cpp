@@ -118,6 +118,20 @@ void ZeroedRelease::operator()(uint8_t *aMemory) const
     }
 }
 
+void PopulateForWriting(void *aAddress, uint64_t aSize)
+{
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+    const uintptr_t lPage = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t lStart = reinterpret_cast<uintptr_t>(aAddress) & ~(lPage - 1);
+    const uintptr_t lEnd = reinterpret_cast<uintptr_t>(aAddress) + aSize;
+    if (aAddress != nullptr && aSize != 0)
+    {
+        madvise(reinterpret_cast<void *>(lStart), lEnd - lStart, MADV_POPULATE_WRITE);
+    }
+}
+
 uint64_t MemoryCapacity()
 {
     static const uint64_t sCapacity = MeasureCapacity();

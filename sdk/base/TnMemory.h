@@ -29,6 +29,11 @@ using ZeroedMemory = std::unique_ptr<uint8_t[], ZeroedRelease>;
 /// from the heap.
 TN_BASE_API ZeroedMemory AllocateZeroed(uint64_t aSize);
 
+/// Faults in the pages of aSize bytes at aAddress for writing, without
+/// changing what they hold: memory about to be written, so that its writer
+/// does not fault page by page. Does nothing where the system cannot.
+TN_BASE_API void PopulateForWriting(void *aAddress, uint64_t aSize);
+
 /// The bytes the machine can hold: its physical memory and swap, within the
 /// memory limit of the process's control group when it has one.
 TN_BASE_API uint64_t MemoryCapacity();

@@ -115,6 +115,7 @@ void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, Z
 {
     LetGo();
     mOwnedData = std::move(aOwned);
+    mPrepared.store(false);
     mData = aData;
     mSize = aData != nullptr ? aSize : 0;
     mMemory = aData != nullptr ? aKind : MemoryKind::None;
@@ -129,6 +130,18 @@ void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, Z
         mContainer->OnMainMemoryChanged();
     }
     Rebind();
+}
+
+bool BufferCore::PrepareForWriting()
+{
+    uint8_t *const lData = mData;
+    const uint32_t lSize = mSize;
+    if (lData == nullptr || lSize == 0 || mPrepared.exchange(true))
+    {
+        return false;
+    }
+    PopulateForWriting(lData, lSize);
+    return true;
 }
 
 TnResult BufferCore::Alloc(uint64_t aSize)

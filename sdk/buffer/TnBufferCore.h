@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,11 @@ public:
     void Free();
     TnResult AllocChunk(uint64_t aSize);
     void FreeChunk();
+
+    /// Faults in the memory for writing, once for each memory; false when
+    /// done before.
+    bool PrepareForWriting();
+    bool IsPreparedForWriting() const { return mPrepared.load(std::memory_order_relaxed); }
 
     uint8_t *GetData() { return mData; }
     const uint8_t *GetData() const { return mData; }
@@ -160,6 +166,7 @@ private:
     uint32_t mSize = 0;
     MemoryKind mMemory = MemoryKind::None;
     ZeroedMemory mOwnedData;
+    std::atomic<bool> mPrepared{false}; // the memory was faulted in for writing
     ZeroedMemory mChunkMemory;
     uint32_t mChunkMemorySize = 0;
 

@@ -88,3 +88,28 @@ def test_pipeline_buffers_beyond_the_machine_fail_at_once():
     assert out["beyond"] == out["large"] == tarn.TN_NOT_ENOUGH_MEMORY
     assert out["after"] == out["last"] == 1000
     assert out["beyond_grown"] < 64 * MiB
+
+
+def test_a_started_pipeline_commits_only_what_its_stream_fills_next(isolated):
+    out = isolated('''
+import tarn_receive_313 as rx
+def status(name):
+    with open("/proc/self/status") as lines:
+        return next(int(line.split()[1]) * 1024 for line in lines if line.startswith(name + ":"))
+stream = rx.TnStreamRTP()
+assert stream.Open("127.0.0.1", 0).IsOK()
+pipeline = rx.TnPipeline(stream)
+pipeline.SetBufferSize(16 << 20)
+start = status("VmHWM")
+out["count"] = pipeline.SetBufferCount(stream.GetQueuedBufferMaximum()).GetCodeString()
+out["start"] = pipeline.Start().GetCodeString()
+out["queued"] = stream.GetQueuedBufferCount()
+out["grown"] = status("VmHWM") - start
+pipeline.Stop()
+del pipeline
+stream.Close()
+''')
+    # 64 buffers of 16 MiB wait in the stream; the memory of those it fills
+    # next (a quarter of a GiB) is faulted in ahead of its receiver.
+    assert (out["count"], out["start"], out["queued"]) == ("OK", "OK", 64)
+    assert out["grown"] < 400 * MiB
