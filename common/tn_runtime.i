@@ -15,6 +15,7 @@
 %include <cwstring.i>
 %include <exception.i>
 %include "tn_numpy.i"
+%include "tn_interrupt.i"
 
 %begin %{
 /* The runtime's own _swiginit helper releases a null result when the pointer
@@ -731,8 +732,11 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
 %}
 /* The SDK call of every wrapper, with what it may throw turned into Python
  * errors; what Python callbacks reported during the call was written and is
- * cleared. A module's own %exception for one method wraps it. */
+ * cleared. On the main thread its waits end when a signal handler raises,
+ * and the call raises that exception (tn_interrupt.i). A module's own
+ * %exception for one method wraps it. */
 %define TN_GUARDED_ACTION
+    TN_INTERRUPTIBLE_CALL;
     try {
         $action
     } TN_CATCH_DIRECTOR_EXCEPTION catch (abi::__forced_unwind &) {
@@ -745,6 +749,7 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
     } catch (...) {
         SWIG_exception_fail(SWIG_RuntimeError, "unknown exception in the SDK");
     }
+    TN_INTERRUPTED_FAIL
     if (PyErr_Occurred() != NULL) {
         PyErr_Clear();
     }

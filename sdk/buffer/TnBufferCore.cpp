@@ -1,7 +1,6 @@
 #include "TnBufferCore.h"
 
 #include <string.h>
-#include <sys/mman.h>
 
 #include <new>
 #include <utility>
@@ -16,10 +15,6 @@ namespace
 {
 constexpr uint32_t kTagSize = 8;
 constexpr uint64_t kMaximumSize = 0xFFFFFFFFull;
-// Memory of this size and more is asked for in huge pages, as numpy does:
-// whole frames are then read and written with far fewer TLB misses.
-constexpr uint64_t kHugePageSize = 2u << 20;
-constexpr uint64_t kHugePagesFrom = 2 * kHugePageSize;
 
 bool CarriesChunks(TnPayloadType aPayloadType)
 {
@@ -56,32 +51,6 @@ public:
 private:
     const BufferCore &mCore;
 };
-
-std::unique_ptr<uint8_t[]> AllocateZeroed(uint64_t aSize)
-{
-    if (aSize == 0 || aSize > kMaximumSize)
-    {
-        return nullptr;
-    }
-    if (aSize < kHugePagesFrom)
-    {
-        return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size_t(aSize)]());
-    }
-    std::unique_ptr<uint8_t[]> lMemory(new (std::nothrow) uint8_t[size_t(aSize)]);
-    if (lMemory != nullptr)
-    {
-        // The whole huge pages inside the memory, before it is first touched.
-        const uintptr_t lStart = reinterpret_cast<uintptr_t>(lMemory.get());
-        const uintptr_t lFirst = (lStart + kHugePageSize - 1) & ~uintptr_t(kHugePageSize - 1);
-        const uintptr_t lEnd = (lStart + aSize) & ~uintptr_t(kHugePageSize - 1);
-        if (lEnd > lFirst)
-        {
-            madvise(reinterpret_cast<void *>(lFirst), lEnd - lFirst, MADV_HUGEPAGE);
-        }
-        memset(lMemory.get(), 0, size_t(aSize));
-    }
-    return lMemory;
-}
 
 bool ComputeImageSize(const ImageGeometry &aGeometry, uint32_t &aSize)
 {
@@ -142,10 +111,11 @@ BufferCore::~BufferCore()
     delete mCompressed;
 }
 
-void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned)
+void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, ZeroedMemory aOwned)
 {
     LetGo();
     mOwnedData = std::move(aOwned);
+    mPrepared.store(false);
     mData = aData;
     mSize = aData != nullptr ? aSize : 0;
     mMemory = aData != nullptr ? aKind : MemoryKind::None;
@@ -162,13 +132,25 @@ void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, s
     Rebind();
 }
 
+bool BufferCore::PrepareForWriting()
+{
+    uint8_t *const lData = mData;
+    const uint32_t lSize = mSize;
+    if (lData == nullptr || lSize == 0 || mPrepared.exchange(true))
+    {
+        return false;
+    }
+    PopulateForWriting(lData, lSize);
+    return true;
+}
+
 TnResult BufferCore::Alloc(uint64_t aSize)
 {
     if (aSize == 0 || aSize > kMaximumSize)
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
-    std::unique_ptr<uint8_t[]> lMemory = AllocateZeroed(aSize);
+    ZeroedMemory lMemory = AllocateZeroed(aSize);
     if (!lMemory)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY);
@@ -184,7 +166,7 @@ TnResult BufferCore::Attach(void *aAddress, uint64_t aLength)
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
-    ReplaceMain(static_cast<uint8_t *>(aAddress), uint32_t(aLength), MemoryKind::Attached, nullptr);
+    ReplaceMain(static_cast<uint8_t *>(aAddress), uint32_t(aLength), MemoryKind::Attached, ZeroedMemory());
     return TnResult(TN_OK);
 }
 
@@ -195,7 +177,7 @@ uint8_t *BufferCore::Detach()
         return nullptr;
     }
     uint8_t *lAddress = mData;
-    ReplaceMain(nullptr, 0, MemoryKind::None, nullptr);
+    ReplaceMain(nullptr, 0, MemoryKind::None, ZeroedMemory());
     return lAddress;
 }
 
@@ -204,7 +186,7 @@ void BufferCore::Free()
     LetGo();
     mChunkMemory.reset();
     mChunkMemorySize = 0;
-    ReplaceMain(nullptr, 0, MemoryKind::None, nullptr);
+    ReplaceMain(nullptr, 0, MemoryKind::None, ZeroedMemory());
 }
 
 TnResult BufferCore::AllocChunk(uint64_t aSize)
@@ -214,7 +196,7 @@ TnResult BufferCore::AllocChunk(uint64_t aSize)
     {
         return TnResult(TN_INVALID_PARAMETER);
     }
-    std::unique_ptr<uint8_t[]> lMemory = AllocateZeroed(aSize + kTagSize);
+    ZeroedMemory lMemory = AllocateZeroed(aSize + kTagSize);
     if (!lMemory)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY);

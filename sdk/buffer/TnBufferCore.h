@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "TnBufferInternal.h"
 #include "TnChunkArea.h"
 #include "TnGenDCContainer.h"
+#include "TnMemory.h"
 
 namespace tn
 {
@@ -27,9 +29,6 @@ enum class MemoryKind
     Allocated,
     Attached
 };
-
-/// Zeroed memory of aSize bytes; null when it cannot be had.
-std::unique_ptr<uint8_t[]> AllocateZeroed(uint64_t aSize);
 
 /// Bytes of an image's pixels alone, ceil(width * height * bits / 8); false
 /// beyond 32 bits or for a pixel type without a bit count.
@@ -57,6 +56,11 @@ public:
     void Free();
     TnResult AllocChunk(uint64_t aSize);
     void FreeChunk();
+
+    /// Faults in the memory for writing, once for each memory; false when
+    /// done before.
+    bool PrepareForWriting();
+    bool IsPreparedForWriting() const { return mPrepared.load(std::memory_order_relaxed); }
 
     uint8_t *GetData() { return mData; }
     const uint8_t *GetData() const { return mData; }
@@ -151,7 +155,7 @@ private:
     GenDCBytes GetBytes() const override;
     uint64_t GetReceptionTime() const override;
 
-    void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned);
+    void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, ZeroedMemory aOwned);
     void ClearBlock();
     void Rebind();
 
@@ -161,8 +165,9 @@ private:
     uint8_t *mData = nullptr;
     uint32_t mSize = 0;
     MemoryKind mMemory = MemoryKind::None;
-    std::unique_ptr<uint8_t[]> mOwnedData;
-    std::unique_ptr<uint8_t[]> mChunkMemory;
+    ZeroedMemory mOwnedData;
+    std::atomic<bool> mPrepared{false}; // the memory was faulted in for writing
+    ZeroedMemory mChunkMemory;
     uint32_t mChunkMemorySize = 0;
 
     ImageGeometry mGeometry;

@@ -25,6 +25,16 @@ std::mutex &HolderMutex()
 
 BufferHolder::~BufferHolder() = default;
 
+bool PrepareForWriting(TnBuffer &aBuffer)
+{
+    return BufferCore::Of(aBuffer).PrepareForWriting();
+}
+
+bool IsPreparedForWriting(const TnBuffer &aBuffer)
+{
+    return BufferCore::Of(aBuffer).IsPreparedForWriting();
+}
+
 bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected)
 {
     std::lock_guard<std::mutex> lLock(HolderMutex());

@@ -268,7 +268,7 @@ void MultiPartSection::DropMemory()
     SetMemory(nullptr, MemoryKind::None, nullptr, false);
 }
 
-void MultiPartSection::SetMemory(uint8_t *aData, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned, bool aInBuffer)
+void MultiPartSection::SetMemory(uint8_t *aData, MemoryKind aKind, ZeroedMemory aOwned, bool aInBuffer)
 {
     mOwnedData = std::move(aOwned);
     mData = aData;
@@ -530,7 +530,7 @@ TnResult MultiPartContainer::AllocPart(uint32_t aIndex)
     }
     uint32_t lSize = 0;
     lSection->GetRequiredSize(lSize);
-    std::unique_ptr<uint8_t[]> lMemory = AllocateZeroed(lSize);
+    ZeroedMemory lMemory = AllocateZeroed(lSize);
     if (!lMemory)
     {
         return TnResult(TN_NOT_ENOUGH_MEMORY);

@@ -128,7 +128,7 @@ public:
 
     /// Gives the section memory: aOwned when it is the section's own,
     /// aInBuffer when it lies in the buffer's main memory.
-    void SetMemory(uint8_t *aData, MemoryKind aKind, std::unique_ptr<uint8_t[]> aOwned, bool aInBuffer);
+    void SetMemory(uint8_t *aData, MemoryKind aKind, ZeroedMemory aOwned, bool aInBuffer);
 
     /// Lays a received part over the buffer's main memory.
     void SetReceived(uint8_t *aData, uint32_t aSize, uint32_t aEffectiveSize);
@@ -161,7 +161,7 @@ private:
     PartDefinition mDefinition;
     uint8_t *mData = nullptr;
     MemoryKind mMemory = MemoryKind::None;
-    std::unique_ptr<uint8_t[]> mOwnedData;
+    ZeroedMemory mOwnedData;
     bool mInBuffer = false;
     bool mReceived = false;
     uint32_t mReceivedSize = 0;

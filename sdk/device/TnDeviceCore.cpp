@@ -12,6 +12,7 @@
 #include "TnGenICamInternal.h"
 #include "TnLog.h"
 #include "TnSystem.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -844,8 +845,12 @@ TnResult DeviceCore::WaitIdle(uint32_t aTimeoutMs)
         return mQueue.empty() ? TnResult(TN_OK)
                               : Failure(TN_TIMEOUT, "WaitForMessagingChannelIdle: called from an event sink");
     }
-    const bool lIdle = mQueueChanged.wait_for(lLock, std::chrono::milliseconds(aTimeoutMs),
-                                              [this] { return mStopQueue || (mQueue.empty() && !mDelivering); });
+    const bool lIdle =
+        WaitFor(mQueueChanged, lLock, aTimeoutMs, [this] { return mStopQueue || (mQueue.empty() && !mDelivering); });
+    if (!lIdle && Interrupted())
+    {
+        return Failure(TN_ABORTED, "WaitForMessagingChannelIdle: interrupted");
+    }
     return lIdle ? TnResult(TN_OK) : Failure(TN_TIMEOUT, "WaitForMessagingChannelIdle: events are still queued");
 }
 } // namespace device

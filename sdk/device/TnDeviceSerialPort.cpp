@@ -37,6 +37,7 @@
 #include "TnByteOrder.h"
 #include "TnSinkRegistry.h"
 #include "TnText.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -244,6 +245,7 @@ struct SerialPortState
         const size_t lLargest = mFeatures.mTransmitLength - kHeader;
         std::vector<uint8_t> lMessage(mFeatures.mTransmitLength);
         Clock::time_point lProgress = Clock::now();
+        InterruptPacer lPacer;
         while (aDone < aSize)
         {
             {
@@ -272,6 +274,10 @@ struct SerialPortState
                     return Failure(TN_GENERIC_ERROR, "the device took no bytes for " +
                                                          std::to_string(std::chrono::seconds(kStallLimit).count()) +
                                                          " s");
+                }
+                if (lPacer.Stop())
+                {
+                    return Failure(TN_ABORTED, "the write was interrupted; the bytes written so far went");
                 }
                 std::unique_lock<std::mutex> lLock(mMutex);
                 mChanged.wait_for(lLock, std::chrono::milliseconds(1), [this] { return mStop; });
@@ -461,9 +467,13 @@ TnResult TnDeviceSerialPort::Read(uint8_t *aBuffer, uint32_t aSize, uint32_t &aB
     {
         return TnResult(TN_OK);
     }
-    mState->mChanged.wait_for(lLock, std::chrono::milliseconds(aTimeout), [this] {
-        return !mState->mReceived.empty() || mState->mLost || mState->mStop;
-    });
+    tn::WaitFor(mState->mChanged, lLock, aTimeout,
+            [this] { return !mState->mReceived.empty() || mState->mLost || mState->mStop; });
+    if (tn::Interrupted())
+    {
+        // The bytes that came meanwhile stay for the next read.
+        return TnResult(TN_ABORTED, TnString("Read: interrupted"));
+    }
     while (aBytesRead < aSize && !mState->mReceived.empty())
     {
         aBuffer[aBytesRead++] = mState->mReceived.front();

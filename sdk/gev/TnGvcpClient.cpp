@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "TnGevBytes.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -243,6 +244,10 @@ TnResult TnGvcpClient::TransactLocked(std::vector<uint8_t> &aCommand, uint16_t a
         if (lAttempt > 0 && MonotonicMilliseconds() - lStart >= kMaxPendingWaitMs)
         {
             break;
+        }
+        if (Interrupted())
+        {
+            return Failure(TN_ABORTED, "GVCP: the wait for an answer was interrupted");
         }
         if (lAttempt > 0)
         {

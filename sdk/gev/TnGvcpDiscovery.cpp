@@ -10,6 +10,7 @@
 
 #include "TnGevAddress.h"
 #include "TnUdpSocket.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -198,7 +199,11 @@ TnResult DiscoverDevices(const std::vector<TnGvcpDiscoveryTarget> &aTargets,
             lPolls[lIndex].revents = 0;
         }
         const int lWait = static_cast<int>(std::min<uint64_t>(lWakeUp - lNow, 1000));
-        const int lReady = poll(lPolls.data(), lPolls.size(), lWait);
+        const int lReady = Poll(lPolls.data(), lPolls.size(), lWait);
+        if (Interrupted())
+        {
+            return TnResult(TN_ABORTED, TnString("discovery: interrupted"));
+        }
         if (lReady <= 0)
         {
             continue;

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <string>
 
+#include "TnWait.h"
+
 namespace tn
 {
 namespace gev
@@ -34,6 +36,8 @@ void SleepUntilNs(uint64_t aDeadline)
 // and a bogus request must not keep the sender busy.
 constexpr uint32_t kMaxResendRange = 1u << 20;
 constexpr size_t kMaxPendingResends = 4096;
+// The last part of a pacing pause is slept to the microsecond.
+constexpr uint64_t kPreciseSleepNs = 1000000;
 } // namespace
 
 ITnGvspResendTarget::~ITnGvspResendTarget() = default;
@@ -245,9 +249,8 @@ void TnGvspSender::AbortQueued()
 TnResult TnGvspSender::WaitIdle(uint32_t aTimeoutMs)
 {
     std::unique_lock<std::mutex> lLock(mMutex);
-    const bool lIdle = mIdle.wait_for(lLock, std::chrono::milliseconds(aTimeoutMs),
-                                      [this] { return mStop || (!mBusy && mQueue.empty()); });
-    return TnResult(lIdle ? TN_OK : TN_TIMEOUT);
+    const bool lIdle = WaitFor(mIdle, lLock, aTimeoutMs, [this] { return mStop || (!mBusy && mQueue.empty()); });
+    return TnResult(lIdle ? TN_OK : Interrupted() ? TN_ABORTED : TN_TIMEOUT);
 }
 
 uint32_t TnGvspSender::GetQueuedCount() const
@@ -666,7 +669,17 @@ void TnGvspSender::Pace(uint64_t aBytes, uint32_t aPackets)
     uint64_t lNow = NowNs();
     if (mNextSendNs > lNow)
     {
-        SleepUntilNs(mNextSendNs);
+        if (mNextSendNs - lNow > 2 * kPreciseSleepNs)
+        {
+            // A long pause (a slow rate): a stop does not wait it out.
+            std::unique_lock<std::mutex> lLock(mMutex);
+            mWake.wait_for(lLock, std::chrono::nanoseconds(mNextSendNs - lNow - kPreciseSleepNs),
+                           [this] { return mStop.load(); });
+        }
+        if (!mStop.load())
+        {
+            SleepUntilNs(mNextSendNs);
+        }
         lNow = mNextSendNs;
     }
     else if (lNow - mNextSendNs > 1000000u)

@@ -41,6 +41,11 @@ struct TnRtpAssembler::Frame
     bool mMarker = false;
     uint64_t mMarkerSequence = 0;
     uint64_t mMarkerUs = 0;
+    // Without its marker: the lowest sequence number of a newer frame's
+    // packets, which shows that the frame ended before it (0: none yet), and
+    // when the first such packet came.
+    uint64_t mEndBound = 0;
+    uint64_t mEndUs = 0;
     uint64_t mFirstUs = 0;
     uint64_t mLastUs = 0;
     uint32_t mPackets = 0;
@@ -243,6 +248,17 @@ void TnRtpAssembler::Process(const TnRtpHeader &aHeader, const uint8_t *aPayload
     lFrame->mLastUs = aNowUs;
     mHighest = std::max(mHighest, lSequence);
     ++(aPredicted != nullptr ? mStatistics.mPacketsInPlace : mStatistics.mPacketsCopied);
+    for (Frame &lOlder : mFrames)
+    {
+        // A newer frame's packet: an older frame still without its marker
+        // has ended, its marker lost (or late).
+        if (&lOlder != lFrame && !lOlder.mMarker && lOlder.mHighest < lSequence && lOlder.mLowest < lFrame->mLowest &&
+            (lOlder.mEndBound == 0 || lSequence < lOlder.mEndBound))
+        {
+            lOlder.mEndUs = lOlder.mEndBound == 0 ? aNowUs : lOlder.mEndUs;
+            lOlder.mEndBound = lSequence;
+        }
+    }
     if (aHeader.mMarker)
     {
         lFrame->mMarker = true;
@@ -530,6 +546,20 @@ void TnRtpAssembler::Finish(size_t aIndex, uint32_t aResult, uint64_t aNowUs)
     }
     lReport.mFirstSequence = lFrame.mLowest;
     lReport.mLastSequence = lFrame.mMarker ? lFrame.mMarkerSequence : lFrame.mHighest;
+    if (!lFrame.mMarker && lFrame.mEndBound != 0)
+    {
+        // Its end lies before the newer frames' packets: the sequence numbers
+        // up to their first, its marker among them, are its lost packets.
+        uint64_t lBound = lFrame.mEndBound;
+        for (const Frame &lNewer : mFrames)
+        {
+            if (lNewer.mLowest > lFrame.mHighest)
+            {
+                lBound = std::min(lBound, lNewer.mLowest);
+            }
+        }
+        lReport.mLastSequence = std::max(lFrame.mHighest, lBound - 1);
+    }
     lReport.mPackets = lFrame.mPackets;
     const uint64_t lSpan = lReport.mLastSequence - lReport.mFirstSequence + 1;
     lReport.mLost = lSpan > lFrame.mPackets ? static_cast<uint32_t>(lSpan - lFrame.mPackets) : 0;
@@ -575,6 +605,7 @@ void TnRtpAssembler::Poll(uint64_t aNowUs)
         const uint64_t lTolerance = mConfig.mReorderToleranceUs;
         uint32_t lResult = TN_OK;
         if ((lFrame.mMarker && aNowUs - lFrame.mMarkerUs >= lTolerance) ||
+            (lFrame.mEndBound != 0 && aNowUs - lFrame.mEndUs >= lTolerance) ||
             (lIndex + 1 < mFrames.size() && aNowUs - mFrames[lIndex + 1].mFirstUs >= lTolerance))
         {
             lResult = TN_MISSING_PACKETS; // its end came, or a newer frame did, and packets are missing
@@ -602,6 +633,10 @@ uint64_t TnRtpAssembler::GetNextDeadline() const
         if (lFrame.mMarker)
         {
             lDeadline = std::min(lDeadline, lFrame.mMarkerUs + mConfig.mReorderToleranceUs);
+        }
+        if (lFrame.mEndBound != 0)
+        {
+            lDeadline = std::min(lDeadline, lFrame.mEndUs + mConfig.mReorderToleranceUs);
         }
         if (lIndex + 1 < mFrames.size())
         {

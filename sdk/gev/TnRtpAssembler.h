@@ -19,9 +19,12 @@
 // its start is known: the packet before it was the previous frame's marker,
 // or, for raw video, every byte of the image came, or, for H.264, its first
 // NAL unit begins an access unit. A frame with a missing packet is never
-// reported complete: it fails once its end is known and the reorder
-// tolerance has passed, when a newer frame pushes it out, or after the frame
-// timeout without a packet.
+// reported complete: it fails once its end is known (its marker came, or a
+// newer frame's packet shows that it ended) and the reorder tolerance has
+// passed, when a newer frame pushes it out, or after the frame timeout
+// without a packet. A frame whose marker never came counts the sequence
+// numbers up to the newer frame's first packet as lost, its marker among
+// them.
 //
 // Scatter receive (raw video): Predict names, for the next packets, the
 // header they will have and where each line segment's data goes if the

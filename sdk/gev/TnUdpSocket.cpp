@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <string>
 
+#include "TnWait.h"
+
 namespace tn
 {
 namespace gev
@@ -290,12 +292,12 @@ bool TnUdpSocket::WaitReadable(uint32_t aTimeoutMs) const
         const uint64_t lNow = MonotonicMilliseconds();
         const int lWait = lNow >= lDeadline ? 0 : static_cast<int>(std::min<uint64_t>(lDeadline - lNow, 1000));
         pollfd lPoll = {mHandle, POLLIN, 0};
-        const int lReady = poll(&lPoll, 1, lWait);
+        const int lReady = tn::Poll(&lPoll, 1, lWait);
         if (lReady > 0)
         {
             return true;
         }
-        if (lReady < 0 && errno != EINTR)
+        if ((lReady < 0 && errno != EINTR) || tn::Interrupted())
         {
             return false;
         }
@@ -357,10 +359,14 @@ TnResult TnUdpSocket::ReceiveFrom(void *aBuffer, size_t aCapacity, size_t &aRece
             return TnResult(TN_TIMEOUT);
         }
         pollfd lPoll = {mHandle, POLLIN, 0};
-        const int lReady = poll(&lPoll, 1, static_cast<int>(std::min<uint64_t>(lDeadline - lNow, 1000)));
+        const int lReady = tn::Poll(&lPoll, 1, static_cast<int>(std::min<uint64_t>(lDeadline - lNow, 1000)));
         if (lReady < 0 && errno != EINTR)
         {
             return SocketFailure("poll", errno);
+        }
+        if (tn::Interrupted())
+        {
+            return TnResult(TN_ABORTED, TnString("recvmsg: interrupted"));
         }
     }
 }

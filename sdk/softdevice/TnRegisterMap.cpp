@@ -7,6 +7,7 @@
 #include "TnGevBytes.h"
 #include "TnGvcp.h"
 #include "TnSoftDeviceLog.h"
+#include "TnWait.h"
 
 ITnRegisterMap::~ITnRegisterMap() = default;
 ITnRegisterFactory::~ITnRegisterFactory() = default;
@@ -98,16 +99,13 @@ TnResult TnRegisterMap::WaitForLock(std::unique_lock<std::mutex> &aLock, bool aT
         return Failure(TN_STATE_ERROR, "the register map can be locked only while the device runs");
     }
     const auto lFree = [this] { return !mLocked || !mRunning; };
-    if (aTimed)
+    if (!(aTimed ? WaitFor(mLockFree, aLock, aTimeout, lFree) : Wait(mLockFree, aLock, lFree)))
     {
-        if (!mLockFree.wait_for(aLock, std::chrono::milliseconds(aTimeout), lFree))
+        if (Interrupted())
         {
-            return Failure(TN_TIMEOUT, "the register map's lock was not free within " + std::to_string(aTimeout) + " ms");
+            return Failure(TN_ABORTED, "the wait for the register map's lock was interrupted");
         }
-    }
-    else
-    {
-        mLockFree.wait(aLock, lFree);
+        return Failure(TN_TIMEOUT, "the register map's lock was not free within " + std::to_string(aTimeout) + " ms");
     }
     if (!mRunning)
     {

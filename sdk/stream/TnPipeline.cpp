@@ -11,8 +11,10 @@
 #include <string>
 
 #include "TnBufferInternal.h"
+#include "TnMemory.h"
 #include "TnPipelineState.h"
 #include "TnStreamLog.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -328,8 +330,15 @@ TnResult PipelineShared::RetrieveNextBuffer(TnBuffer **aBuffer, uint32_t aTimeou
         {
             return TnResult(TN_NO_MORE_ITEM, TnString("RetrieveNextBuffer: the pipeline does not run"));
         }
-        if (aTimeout == 0 || mOutputChanged.wait_until(lLock, lDeadline) == std::cv_status::timeout)
+        // An interrupted retrieval takes nothing: a buffer that came
+        // meanwhile waits for the next.
+        if (aTimeout == 0 ||
+            !WaitUntil(mOutputChanged, lLock, lDeadline, [&] { return !mOutput.empty() || mStream == nullptr || !mRunning; }))
         {
+            if (Interrupted())
+            {
+                return TnResult(TN_ABORTED, TnString("RetrieveNextBuffer: interrupted"));
+            }
             if (mOutput.empty())
             {
                 return TnResult(TN_TIMEOUT);
@@ -451,6 +460,11 @@ TnResult PipelineShared::SetBufferCount(uint32_t aCount)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("SetBufferCount: a pipeline needs at least one buffer"));
     }
+    if (!MemoryFits(aCount, GetBufferSize()))
+    {
+        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("SetBufferCount: the buffers need more memory than the "
+                                                       "machine has"));
+    }
     if (OnOwnThread())
     {
         // From a sink on the pipeline's thread: the thread applies it.
@@ -464,8 +478,15 @@ TnResult PipelineShared::SetBufferCount(uint32_t aCount)
     TnResult lResult;
     {
         std::unique_lock<std::mutex> lLock(mMutex);
+        const uint32_t lBefore = mCount;
         mCount = aCount;
         lResult = ApplyCount(lLock);
+        if (lResult.GetCode() == TN_NOT_ENOUGH_MEMORY && lBefore < aCount)
+        {
+            // The pool stays as it was.
+            mCount = lBefore;
+            ApplyCount(lLock);
+        }
     }
     if (lWasRunning)
     {

@@ -11,6 +11,7 @@
 
 #include "TnBufferInternal.h"
 #include "TnStreamLog.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -113,6 +114,7 @@ void StreamCore::Shutdown()
 void StreamCore::Release(TnBuffer &aBuffer)
 {
     std::unique_lock<std::mutex> lLock(mMutex);
+    mPrepared.wait(lLock, [&] { return std::find(mPreparing.begin(), mPreparing.end(), &aBuffer) == mPreparing.end(); });
     auto lIs = [&aBuffer](const Entry &aEntry) { return aEntry.mBuffer == &aBuffer; };
     auto lWaiting = std::find_if(mWaiting.begin(), mWaiting.end(), lIs);
     if (lWaiting != mWaiting.end())
@@ -278,7 +280,7 @@ TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
     }
     TnResult lResult(TN_PENDING);
     {
-        std::lock_guard<std::mutex> lLock(mMutex);
+        std::unique_lock<std::mutex> lLock(mMutex);
         if (!mOpen.load() || mClosing)
         {
             lResult = TnResult(TN_NOT_CONNECTED, TnString("QueueBuffer: the stream is not open"));
@@ -291,6 +293,7 @@ TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
         else
         {
             mWaiting.push_back(Entry{aBuffer, aOwner});
+            PrepareAhead(lLock);
         }
     }
     if (lResult.GetCode() != TN_PENDING)
@@ -323,6 +326,7 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
         {
             TnBuffer *lBuffer = lFound->mBuffer;
             mDone.erase(lFound);
+            PrepareAhead(lLock);
             lLock.unlock();
             buffer::SetHolder(*lBuffer, nullptr, this);
             *aBuffer = lBuffer;
@@ -364,10 +368,29 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
             lLock.lock();
             continue;
         }
+        // With an interrupt scope the sleep ends at least once a slice, and
+        // the host is asked: an interrupted retrieval takes nothing, so that
+        // a buffer done meanwhile waits for the next.
+        const uint32_t lSlice = InterruptSliceMs();
+        const auto lNow = std::chrono::steady_clock::now();
+        const auto lUntil =
+            lSlice != 0 && lDeadline - lNow > std::chrono::milliseconds(lSlice) ? lNow + std::chrono::milliseconds(lSlice)
+                                                                               : lDeadline;
         ++mWaiters;
-        const bool lTimedOut = aTimeoutMs == 0 || mDoneChanged.wait_until(lLock, lDeadline) == std::cv_status::timeout;
+        const bool lSlept = aTimeoutMs == 0 || mDoneChanged.wait_until(lLock, lUntil) == std::cv_status::timeout;
         --mWaiters;
-        if (lTimedOut && std::none_of(mDone.begin(), mDone.end(), lMine))
+        if (lSlept && aTimeoutMs != 0 && lUntil != lDeadline)
+        {
+            lLock.unlock();
+            const bool lInterrupted = AskInterrupt();
+            lLock.lock();
+            if (lInterrupted)
+            {
+                return TnResult(TN_ABORTED, TnString("RetrieveBuffer: interrupted"));
+            }
+            continue;
+        }
+        if (lSlept && std::none_of(mDone.begin(), mDone.end(), lMine))
         {
             return TnResult(TN_TIMEOUT);
         }
@@ -456,6 +479,43 @@ uint32_t StreamCore::GetCapacity() const
 {
     std::lock_guard<std::mutex> lLock(mMutex);
     return mCapacity;
+}
+
+void StreamCore::PrepareAhead(std::unique_lock<std::mutex> &aLock)
+{
+    // The buffers the receiver fills next, up to a quarter of a second of
+    // 10 Gb/s: their memory is faulted in just before it is written (on this
+    // thread, not the receiver's), never that of buffers waiting far behind.
+    constexpr uint64_t kAheadBytes = 256u << 20;
+    std::vector<TnBuffer *> lPick;
+    uint64_t lAhead = 0;
+    for (size_t lIndex = 0; lIndex < mWaiting.size() && lAhead < kAheadBytes; ++lIndex)
+    {
+        TnBuffer *lBuffer = mWaiting[lIndex].mBuffer;
+        lAhead += lBuffer->GetSize();
+        if (!buffer::IsPreparedForWriting(*lBuffer) &&
+            std::find(mPreparing.begin(), mPreparing.end(), lBuffer) == mPreparing.end())
+        {
+            lPick.push_back(lBuffer);
+            mPreparing.push_back(lBuffer);
+        }
+    }
+    if (lPick.empty())
+    {
+        return;
+    }
+    // A buffer that leaves the stream meanwhile (Release) waits for this.
+    aLock.unlock();
+    for (TnBuffer *lBuffer : lPick)
+    {
+        buffer::PrepareForWriting(*lBuffer);
+    }
+    aLock.lock();
+    for (TnBuffer *lBuffer : lPick)
+    {
+        mPreparing.erase(std::find(mPreparing.begin(), mPreparing.end(), lBuffer));
+    }
+    mPrepared.notify_all();
 }
 
 TnBuffer *StreamCore::Take()

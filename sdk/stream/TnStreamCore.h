@@ -188,6 +188,10 @@ private:
     /// Ends a buffer that never received a block with aCode.
     static void EndUnused(TnBuffer *aBuffer, uint32_t aCode);
     void NotifyReady(TnBuffer *aBuffer);
+    /// With the lock held (let go meanwhile): the waiting buffers the
+    /// receiver fills next are faulted in for writing on the calling thread,
+    /// so that the receiver writes into them without faulting page by page.
+    void PrepareAhead(std::unique_lock<std::mutex> &aLock);
     /// With the lock held: a buffer is done.
     void CountDone();
 
@@ -206,6 +210,8 @@ private:
     std::deque<Entry> mWaiting;
     std::vector<Entry> mInFlight;
     std::deque<Entry> mDone;
+    std::vector<TnBuffer *> mPreparing; // being faulted in (PrepareAhead)
+    std::condition_variable mPrepared;
     // Completions and anticipated completions, for waiters that watch
     // without the lock; the anticipations up to mResolved came true.
     std::atomic<uint64_t> mCompletions;

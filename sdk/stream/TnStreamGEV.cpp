@@ -869,6 +869,11 @@ TnResult TnStreamGEV::SetUserModeSocketRxBufferSize(uint32_t aSize)
     {
         return tn::stream::Failure(TN_NETWORK_CONFIG_ERROR, "SetUserModeSocketRxBufferSize: set it before opening");
     }
+    if (!tn::MemoryFits(1, aSize))
+    {
+        return tn::stream::Failure(TN_NOT_ENOUGH_MEMORY,
+                                   "SetUserModeSocketRxBufferSize: more than the machine's memory and swap");
+    }
     Core(*this).mSocketBufferSize = aSize;
     return TnResult(TN_OK);
 }

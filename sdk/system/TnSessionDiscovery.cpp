@@ -13,6 +13,7 @@
 #include "TnGevAddress.h"
 #include "TnSystemInternal.h"
 #include "TnUdpSocket.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -176,8 +177,12 @@ void ListenForSessions(uint32_t aTimeoutMs, std::vector<SessionAnnouncement> &aH
             break;
         }
         pollfd lWaiting{lHandle, POLLIN, 0};
-        if (poll(&lWaiting, 1, static_cast<int>(std::min<uint64_t>(lDeadline - lNow, 1000))) <= 0)
+        if (tn::Poll(&lWaiting, 1, static_cast<int>(std::min<uint64_t>(lDeadline - lNow, 1000))) <= 0)
         {
+            if (tn::Interrupted())
+            {
+                break;
+            }
             continue;
         }
         char lControl[256];

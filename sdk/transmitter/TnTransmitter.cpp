@@ -11,6 +11,7 @@
 #include "TnUdpSocket.h"
 #include "TnGvspBufferBlock.h"
 #include "TnTransmitterGEV.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -181,11 +182,17 @@ TnResult TnTransmitter::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeout
     if (aTimeoutMs == 0xFFFFFFFFu)
     {
         // Until a buffer is free; a closed transmitter with none answers at once.
-        mFreeSignal.wait(lLock, [&] { return lReady() || !mOpen; });
+        Wait(mFreeSignal, lLock, [&] { return lReady() || !mOpen; });
     }
     else
     {
-        mFreeSignal.wait_for(lLock, std::chrono::milliseconds(aTimeoutMs), lReady);
+        WaitFor(mFreeSignal, lLock, aTimeoutMs, lReady);
+    }
+    if (Interrupted())
+    {
+        // A buffer freed meanwhile stays for the next call.
+        *aBuffer = nullptr;
+        return Refused(TN_ABORTED, "interrupted");
     }
     if (mFree.empty())
     {

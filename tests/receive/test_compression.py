@@ -122,7 +122,8 @@ def test_damaged_buffers_fail_cleanly(rx, tarn):
     rng = np.random.default_rng(3)
     source = imaging.image_buffer(imaging.mosaic(data.chelsea(), "BG"), tarn.TnPixelBayerBG8, 451, 300)
     original = imaging.image_bytes(source)
-    good = compress(rx, tarn, source).GetDataPointer().copy()
+    packed = compress(rx, tarn, source)  # kept: its view is read below
+    good = packed.GetDataPointer().copy()
     decompressor = rx.TnDecompressionFilter()
     memory = np.zeros(451 * 300 + 64, np.uint8)
     out = tarn.TnBuffer()

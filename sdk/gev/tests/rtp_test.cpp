@@ -310,6 +310,61 @@ TEST(Rtp, RawVideoWithAGapNeverComesComplete)
     EXPECT_EQ(lFinished[4].mReport.mResult, static_cast<uint32_t>(TN_OK));
 }
 
+TEST(Rtp, AFrameWithoutItsMarkerEndsAtTheNextFramesPacket)
+{
+    const uint32_t lWidth = 64;
+    const uint32_t lHeight = 20;
+    TnRtpPacketiser lPacketiser;
+    ASSERT_TRUE(lPacketiser.Configure(400, 96, 7, 100));
+    std::vector<std::vector<Datagram>> lFrames;
+    for (uint32_t lFrame = 0; lFrame < 4; ++lFrame)
+    {
+        lFrames.push_back(Packetise(lPacketiser, ImageBlock(Pattern(lWidth * lHeight, lFrame), lWidth, lHeight,
+                                                            kMono8, lFrame * 40000000ull)));
+    }
+    lFrames[0].pop_back();
+    Provider lProvider(lWidth * lHeight);
+    TnRtpAssembler lAssembler;
+    lAssembler.SetProvider(&lProvider);
+    TnRtpAssemblerConfig lConfig = RawConfig(lWidth, lHeight, kMono8);
+    lConfig.mReorderToleranceUs = 2000;
+    lConfig.mFrameTimeoutUs = 1000000;
+    lAssembler.Configure(lConfig);
+    // The next frame comes whole and completes: nothing else is in flight
+    // but the frame whose marker was lost.
+    uint64_t lNow = 1000;
+    Feed(lAssembler, lFrames[0], lNow);
+    Feed(lAssembler, lFrames[1], lNow);
+    const uint64_t lEnded = lNow - lFrames[1].size();
+    EXPECT_LE(lAssembler.GetNextDeadline(), lEnded + 2000);
+    lAssembler.Poll(lNow + 2000);
+    std::vector<Finished> lFinished = lProvider.Take();
+    ASSERT_EQ(lFinished.size(), 2u);
+    EXPECT_EQ(lFinished[0].mReport.mResult, static_cast<uint32_t>(TN_OK));
+    EXPECT_EQ(lFinished[1].mReport.mResult, static_cast<uint32_t>(TN_MISSING_PACKETS));
+    EXPECT_EQ(lFinished[1].mReport.mLost, 1u);
+    EXPECT_EQ(lFinished[1].mReport.mLastSequence, lFinished[0].mReport.mFirstSequence - 1);
+    EXPECT_EQ(lAssembler.GetStatistics().mPacketsLost, 1u);
+    EXPECT_EQ(lAssembler.GetFramesInFlight(), 0u);
+
+    // A marker that comes late, after the next frame's first packet but
+    // within the reorder tolerance, still completes its frame.
+    const Datagram lLate = lFrames[2].back();
+    lFrames[2].pop_back();
+    Feed(lAssembler, lFrames[2], lNow);
+    Feed(lAssembler, std::vector<Datagram>(lFrames[3].begin(), lFrames[3].begin() + 1), lNow);
+    lAssembler.Poll(lNow + 1000);
+    EXPECT_TRUE(lProvider.Take().empty());
+    Feed(lAssembler, std::vector<Datagram>(1, lLate), lNow);
+    Feed(lAssembler, std::vector<Datagram>(lFrames[3].begin() + 1, lFrames[3].end()), lNow);
+    lFinished = lProvider.Take();
+    ASSERT_EQ(lFinished.size(), 2u);
+    EXPECT_EQ(lFinished[0].mReport.mResult, static_cast<uint32_t>(TN_OK));
+    EXPECT_EQ(lFinished[0].mReport.mLost, 0u);
+    EXPECT_EQ(lFinished[1].mReport.mResult, static_cast<uint32_t>(TN_OK));
+    EXPECT_EQ(lAssembler.GetStatistics().mPacketsLost, 1u);
+}
+
 TEST(Rtp, RawVideoRefusesWhatDoesNotFit)
 {
     TnRtpPacketiser lPacketiser;

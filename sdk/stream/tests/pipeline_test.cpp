@@ -254,17 +254,21 @@ TEST_F(PipelineTest, BuffersTooSmallAreReallocatedAfterTheSinkWasAsked)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_GE(lSink.mTooSmall, 1);
-    EXPECT_EQ(lPipeline.GetOutputQueueSize(), 0u); // nothing too small is handed out
     EXPECT_EQ(lPipeline.GetBufferSize(), lBig * 1000);
     const std::vector<uint64_t> lSent = lLarge.Send(mSender, 3);
-    for (uint64_t lId : lSent)
+    // Nothing too small is handed out. The second of the first blocks may
+    // have come whole, into a buffer already reallocated for the first.
+    for (size_t lTaken = 0; lTaken < lSent.size();)
     {
         TnBuffer *lBuffer = nullptr;
         TnResult lOperation;
         ASSERT_TRUE(lPipeline.RetrieveNextBuffer(&lBuffer, 10000, &lOperation).IsOK());
         EXPECT_TRUE(lOperation.IsOK());
-        EXPECT_EQ(lBuffer->GetBlockID(), lId);
         EXPECT_TRUE(HoldsPattern(*lBuffer, lBig));
+        if (lBuffer->GetBlockID() >= lSent.front())
+        {
+            EXPECT_EQ(lBuffer->GetBlockID(), lSent[lTaken++]);
+        }
         lPipeline.ReleaseBuffer(lBuffer);
     }
 

@@ -1,0 +1,153 @@
+#include "TnWait.h"
+
+#include <errno.h>
+#include <time.h>
+
+#include <algorithm>
+
+#include "TnWaitInterrupt.h"
+
+// The scopes of a thread, innermost first.
+class TnWaitInterruptAccess
+{
+public:
+    static TnWaitInterruptScope *&Current()
+    {
+        static thread_local TnWaitInterruptScope *sCurrent = nullptr;
+        return sCurrent;
+    }
+
+    static void Enter(TnWaitInterruptScope &aScope)
+    {
+        aScope.mOuter = Current();
+        Current() = &aScope;
+    }
+
+    static void Leave(TnWaitInterruptScope &aScope)
+    {
+        if (Current() == &aScope)
+        {
+            Current() = aScope.mOuter;
+        }
+    }
+
+    static uint32_t Slice()
+    {
+        const TnWaitInterruptScope *lScope = Current();
+        return lScope != nullptr ? std::max<uint32_t>(1, lScope->mIntervalMs) : 0;
+    }
+
+    static bool Interrupted()
+    {
+        const TnWaitInterruptScope *lScope = Current();
+        return lScope != nullptr && lScope->mInterrupted;
+    }
+
+    static bool Ask()
+    {
+        TnWaitInterruptScope *lScope = Current();
+        if (lScope == nullptr)
+        {
+            return false;
+        }
+        if (!lScope->mInterrupted && lScope->mInterrupter.IsInterrupted())
+        {
+            lScope->mInterrupted = true;
+        }
+        return lScope->mInterrupted;
+    }
+};
+
+TnWaitInterrupter::~TnWaitInterrupter() = default;
+
+TnWaitInterruptScope::TnWaitInterruptScope(TnWaitInterrupter &aInterrupter, uint32_t aIntervalMs)
+    : mInterrupter(aInterrupter), mIntervalMs(aIntervalMs), mInterrupted(false), mOuter(nullptr)
+{
+    TnWaitInterruptAccess::Enter(*this);
+}
+
+TnWaitInterruptScope::~TnWaitInterruptScope()
+{
+    TnWaitInterruptAccess::Leave(*this);
+}
+
+namespace tn
+{
+namespace
+{
+uint64_t NowMs()
+{
+    timespec lNow;
+    clock_gettime(CLOCK_MONOTONIC, &lNow);
+    return uint64_t(lNow.tv_sec) * 1000u + uint64_t(lNow.tv_nsec) / 1000000u;
+}
+} // namespace
+
+uint32_t InterruptSliceMs()
+{
+    return TnWaitInterruptAccess::Slice();
+}
+
+bool Interrupted()
+{
+    return TnWaitInterruptAccess::Interrupted();
+}
+
+bool AskInterrupt()
+{
+    return TnWaitInterruptAccess::Ask();
+}
+
+int Poll(pollfd *aPolls, nfds_t aCount, int aTimeoutMs)
+{
+    const uint32_t lSlice = InterruptSliceMs();
+    if (lSlice == 0)
+    {
+        return poll(aPolls, aCount, aTimeoutMs);
+    }
+    const bool lForever = aTimeoutMs < 0;
+    const uint64_t lDeadline = NowMs() + (lForever ? 0 : uint64_t(aTimeoutMs));
+    for (;;)
+    {
+        if (Interrupted())
+        {
+            return 0;
+        }
+        const uint64_t lNow = NowMs();
+        const uint64_t lLeft = lForever ? lSlice : (lNow >= lDeadline ? 0 : lDeadline - lNow);
+        const int lWait = static_cast<int>(std::min<uint64_t>(lLeft, lSlice));
+        const int lReady = poll(aPolls, aCount, lWait);
+        if (lReady < 0 && errno == EINTR)
+        {
+            // A signal came to this thread: the host hears of it now.
+            if (AskInterrupt())
+            {
+                return 0;
+            }
+            continue;
+        }
+        if (lReady != 0 || (!lForever && lLeft <= lSlice))
+        {
+            return lReady;
+        }
+        if (AskInterrupt())
+        {
+            return 0;
+        }
+    }
+}
+
+bool Sleep(uint32_t aMs)
+{
+    const uint64_t lDeadline = NowMs() + aMs;
+    for (uint64_t lNow = NowMs(); lNow < lDeadline; lNow = NowMs())
+    {
+        Poll(nullptr, 0, static_cast<int>(std::min<uint64_t>(lDeadline - lNow, 0x7FFFFFFF)));
+        if (Interrupted())
+        {
+            return false;
+        }
+    }
+    return true;
+}
+} // namespace tn

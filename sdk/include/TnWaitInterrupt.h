@@ -1,0 +1,49 @@
+// A host's say over the waits of the SDK on its own threads: an interpreter
+// that handles signals on a thread that calls the SDK lets its waits end when
+// a signal asks for it.
+#ifndef TN_WAIT_INTERRUPT_H
+#define TN_WAIT_INTERRUPT_H
+
+#include <stdint.h>
+
+#include "TnExport.h"
+
+/// Told by the SDK, while one of its calls waits on the host's thread,
+/// whether the host wants the call to end.
+class TN_BASE_API TnWaitInterrupter
+{
+public:
+    virtual ~TnWaitInterrupter();
+
+    /// Asked on the waiting thread, with no lock of the SDK held, once per
+    /// interval of the scope (TnWaitInterruptScope) while a wait lasts. True
+    /// ends the wait: the call fails (TN_ABORTED, or the failure of its wait
+    /// running out) without taking anything it waited for, so that a later
+    /// call still finds it; every later wait under the scope ends at once.
+    virtual bool IsInterrupted() = 0;
+};
+
+/// From its construction to its end, the waits of the SDK on the calling
+/// thread ask aInterrupter at least every aIntervalMs milliseconds whether to
+/// end. Scopes nest: the innermost one is asked.
+class TN_BASE_API TnWaitInterruptScope
+{
+public:
+    TnWaitInterruptScope(TnWaitInterrupter &aInterrupter, uint32_t aIntervalMs);
+    ~TnWaitInterruptScope();
+    TnWaitInterruptScope(const TnWaitInterruptScope &) = delete;
+    TnWaitInterruptScope &operator=(const TnWaitInterruptScope &) = delete;
+
+    /// Whether the interrupter ended a wait under the scope.
+    bool IsInterrupted() const { return mInterrupted; }
+
+private:
+    friend class TnWaitInterruptAccess;
+
+    TnWaitInterrupter &mInterrupter;
+    uint32_t mIntervalMs;
+    bool mInterrupted;
+    TnWaitInterruptScope *mOuter;
+};
+
+#endif
