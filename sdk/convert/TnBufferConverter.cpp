@@ -225,8 +225,9 @@ TnResult TnBufferConverterRGBFilter::WhiteBalance(TnBuffer *aBuffer)
     {
         return lResult;
     }
+    // Grey sources convert to RGB8 too, but have no colours to balance.
     const Conversion *lConversion = FindConversion(lSource.mPixelType, TnPixelRGB8);
-    if (lConversion == nullptr)
+    if (lConversion == nullptr || lConversion->mSource->mKind == SourceKind::Mono)
     {
         return TnResult(TN_NOT_SUPPORTED, TnString("the image has no colours to balance"));
     }

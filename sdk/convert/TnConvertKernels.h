@@ -58,6 +58,10 @@ struct Kernels
     /// both have it, 255 when only the output has.
     void (*mRgbToRgb[kLayoutCount][kLayoutCount])(const uint8_t *aIn, uint8_t *aOut, uint32_t aWidth);
 
+    /// 8-bit grey levels into a layout: each level in red, green and blue,
+    /// alpha 255.
+    void (*mGreyToColour[kLayoutCount])(const uint8_t *aIn, uint8_t *aOut, uint32_t aWidth);
+
     /// RGB8 to its luminance, (77 R + 150 G + 29 B + 128) / 256.
     void (*mRgb8ToMono8)(const uint8_t *aIn, uint8_t *aOut, uint32_t aWidth);
 

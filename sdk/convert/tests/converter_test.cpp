@@ -74,6 +74,10 @@ TEST(Kernels, InstructionSetsAgree)
                 lWide.mYuv422ToRgb[lOrder][lLayout](lIn.data(), lB.data(), lWidth);
                 EXPECT_EQ(lA, lB);
             }
+            std::vector<uint8_t> lA(lOutSize), lB(lOutSize);
+            lBase.mGreyToColour[lLayout](lIn.data(), lA.data(), lWidth);
+            lWide.mGreyToColour[lLayout](lIn.data(), lB.data(), lWidth);
+            EXPECT_EQ(lA, lB);
         }
         std::vector<uint8_t> lA(lWidth * 2), lB(lWidth * 2);
         lBase.mRgb8ToMono8(lIn.data(), lA.data(), lWidth);
@@ -156,7 +160,8 @@ TEST(SupportTable, EntriesAreUniqueAndFound)
         EXPECT_TRUE(lPairs.insert({lEntry.mSource->mType, lEntry.mDestination}).second);
         EXPECT_EQ(FindConversion(lEntry.mSource->mType, lEntry.mDestination), &lEntry);
     }
-    EXPECT_EQ(FindConversion(TnPixelMono8, TnPixelRGB8), nullptr);
+    EXPECT_NE(FindConversion(TnPixelMono8, TnPixelRGB8), nullptr);
+    EXPECT_EQ(FindConversion(TnPixelRGB8, TnPixelMono16), nullptr);
 }
 
 TEST(WorkerPool, EveryPartRunsOnceOnItsSlot)
