@@ -1,6 +1,7 @@
 #include "TnConvertTable.h"
 
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -13,6 +14,9 @@ namespace convert
 namespace
 {
 constexpr uint32_t kBayerRedEven = 2; // mOrder flag: the own colour of even rows is red
+// Destinations larger than this go past the caches: more than a core can
+// expect to keep of them there.
+constexpr uint64_t kStreamFrom = uint64_t(16) << 20;
 
 std::vector<SourceFormat> MakeSourceFormats()
 {
@@ -366,9 +370,11 @@ void BiColorRowToColour(const SourceFormat &aFormat, const ConvertOptions &aOpti
     }
 }
 
-/// One row of a colour source into a colour layout.
+/// One row of a colour source into a colour layout, past the caches with
+/// aStream where a kernel can (not where the colour filter reads the row
+/// back).
 void ColourRow(const Conversion &aConversion, const SourceImage &aImage, const ConvertOptions &aOptions,
-               Scratch &aScratch, uint32_t aRow, Layout aLayout, uint8_t *aOut)
+               Scratch &aScratch, uint32_t aRow, Layout aLayout, uint8_t *aOut, bool aStream = false)
 {
     const SourceFormat &lFormat = *aConversion.mSource;
     const Kernels &lKernels = GetKernels();
@@ -378,7 +384,9 @@ void ColourRow(const Conversion &aConversion, const SourceImage &aImage, const C
         BayerRowToColour(aConversion, aImage, aOptions, aScratch, aRow, aLayout, aOut);
         break;
     case SourceKind::Rgb:
-        lKernels.mRgbToRgb[lFormat.mOrder][aLayout](aScratch.Bytes(aRow), aOut, aImage.mWidth);
+        (aStream && aOptions.mLookUp == nullptr ? lKernels.mRgbToRgbStreaming
+                                                : lKernels.mRgbToRgb)[lFormat.mOrder][aLayout](aScratch.Bytes(aRow),
+                                                                                               aOut, aImage.mWidth);
         break;
     case SourceKind::Yuv:
         lKernels.mYuv422ToRgb[lFormat.mOrder][aLayout](aScratch.Bytes(aRow), aOut, aImage.mWidth);
@@ -464,7 +472,7 @@ void MonoRow(const SourceFormat &aFormat, bool aToMono8, const SourceImage &aIma
 /// One row of a monochrome source into a colour layout: its Mono8 level in
 /// each colour (the colour filter is for colour sources).
 void GreyRow(const SourceFormat &aFormat, const SourceImage &aImage, Scratch &aScratch, uint32_t aRow,
-             Layout aLayout, uint8_t *aOut)
+             Layout aLayout, uint8_t *aOut, bool aStream)
 {
     const uint8_t *lGrey = aScratch.Bytes(aRow);
     if (aFormat.mPacking != Packing::Byte)
@@ -472,7 +480,7 @@ void GreyRow(const SourceFormat &aFormat, const SourceImage &aImage, Scratch &aS
         MonoRow(aFormat, true, aImage, aScratch, aRow, aScratch.Colour());
         lGrey = aScratch.Colour();
     }
-    GetKernels().mGreyToColour[aLayout](lGrey, aOut, aImage.mWidth);
+    (aStream ? GetKernels().mGreyToColourStreaming : GetKernels().mGreyToColour)[aLayout](lGrey, aOut, aImage.mWidth);
 }
 } // namespace
 
@@ -550,6 +558,17 @@ const Conversion *FindConversion(TnPixelType aSource, TnPixelType aDestination)
     return nullptr;
 }
 
+bool ExceedsCaches(uint64_t aBytes)
+{
+    // kStreamFrom, or the last-level cache where the system reports a
+    // smaller one (some report the whole processor's, which no core has).
+    static const uint64_t sLimit = [] {
+        const long lCache = sysconf(_SC_LEVEL3_CACHE_SIZE);
+        return lCache > 0 ? std::min<uint64_t>(uint64_t(lCache), kStreamFrom) : kStreamFrom;
+    }();
+    return aBytes > sLimit;
+}
+
 void ConvertRows(const Conversion &aConversion, const SourceImage &aImage, const ConvertOptions &aOptions,
                  const Target &aTarget, uint32_t aFirst, uint32_t aEnd)
 {
@@ -560,7 +579,7 @@ void ConvertRows(const Conversion &aConversion, const SourceImage &aImage, const
         uint8_t *lOut = aTarget.mData + uint64_t(lPlace - aTarget.mRowOrigin) * aTarget.mStride;
         if (aConversion.mSource->mKind == SourceKind::Mono && aConversion.mDestinationKind == DestinationKind::Colour)
         {
-            GreyRow(*aConversion.mSource, aImage, lScratch, lRow, aConversion.mLayout, lOut);
+            GreyRow(*aConversion.mSource, aImage, lScratch, lRow, aConversion.mLayout, lOut, aTarget.mStream);
         }
         else if (aConversion.mSource->mKind == SourceKind::Mono)
         {
@@ -569,13 +588,17 @@ void ConvertRows(const Conversion &aConversion, const SourceImage &aImage, const
         }
         else if (aConversion.mDestinationKind == DestinationKind::Colour)
         {
-            ColourRow(aConversion, aImage, aOptions, lScratch, lRow, aConversion.mLayout, lOut);
+            ColourRow(aConversion, aImage, aOptions, lScratch, lRow, aConversion.mLayout, lOut, aTarget.mStream);
         }
         else
         {
             ColourRow(aConversion, aImage, aOptions, lScratch, lRow, kLayoutRGB8, lScratch.Colour());
             GetKernels().mRgb8ToMono8(lScratch.Colour(), lOut, aImage.mWidth);
         }
+    }
+    if (aTarget.mStream)
+    {
+        StreamingDone();
     }
 }
 } // namespace convert

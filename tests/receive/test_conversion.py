@@ -296,3 +296,15 @@ def test_conversion_thread_priority(rx):
     # Raising it again needs privileges: refused, it stays.
     result = converter.SetConversionThreadsPriority(5)
     assert converter.GetConversionThreadsPriority() == (5 if result.IsOK() else 1)
+
+
+def test_destinations_larger_than_the_caches_get_the_same_bytes(rx, tarn):
+    """Such destinations are written past the caches, each line from wherever
+    it starts (lines of 4001 pixels start anywhere relative to 16 bytes)."""
+    rng = np.random.default_rng(8)
+    rgb = rng.integers(0, 256, (1500, 4001, 3), np.uint8)
+    source = imaging.image_buffer(rgb, tarn.TnPixelRGB8, 4001, 1500)
+    assert np.array_equal(convert(rx, source, "BGR8").reshape(rgb.shape), rgb[..., ::-1])
+    grey = imaging.image_buffer(rgb[..., 1], tarn.TnPixelMono8, 4001, 1500)
+    expected = imaging.layout(np.repeat(rgb[..., 1:2], 3, axis=-1), "RGBa8")
+    assert np.array_equal(convert(rx, grey, "RGBa8", rx.TnBufferConverter(1)).reshape(expected.shape), expected)
