@@ -272,10 +272,10 @@ out["statistics"] = [features.GetIntegerValue(name)[1]
 
 def test_timeouts_and_small_buffers_say_why(isolated):
     command = sender("-t 127.0.0.1:50102 -s 320x200 -p 1500 -n 3 -B 20000000 -q")
-    out = isolated(PATTERNS + f'''
-stream = rx.TnStreamGEV()
+    out = isolated(f'''
+import tarn_receive_313 as rx
+stream, small = rx.TnStreamGEV(), tarn.TnBuffer()
 assert stream.Open("127.0.0.1", 50102).IsOK()
-small = tarn.TnBuffer()
 small.Alloc(1000)
 stream.QueueBuffer(small)
 result = stream.RetrieveBuffer(200)[0]
