@@ -384,10 +384,11 @@ void ColourRow(const Conversion &aConversion, const SourceImage &aImage, const C
         BayerRowToColour(aConversion, aImage, aOptions, aScratch, aRow, aLayout, aOut);
         break;
     case SourceKind::Rgb:
-        (aStream && aOptions.mLookUp == nullptr ? lKernels.mRgbToRgbStreaming
-                                                : lKernels.mRgbToRgb)[lFormat.mOrder][aLayout](aScratch.Bytes(aRow),
-                                                                                               aOut, aImage.mWidth);
+    {
+        const auto &lToRgb = aStream && aOptions.mLookUp == nullptr ? lKernels.mRgbToRgbStreaming : lKernels.mRgbToRgb;
+        lToRgb[lFormat.mOrder][aLayout](aScratch.Bytes(aRow), aOut, aImage.mWidth);
         break;
+    }
     case SourceKind::Yuv:
         lKernels.mYuv422ToRgb[lFormat.mOrder][aLayout](aScratch.Bytes(aRow), aOut, aImage.mWidth);
         break;
@@ -480,7 +481,8 @@ void GreyRow(const SourceFormat &aFormat, const SourceImage &aImage, Scratch &aS
         MonoRow(aFormat, true, aImage, aScratch, aRow, aScratch.Colour());
         lGrey = aScratch.Colour();
     }
-    (aStream ? GetKernels().mGreyToColourStreaming : GetKernels().mGreyToColour)[aLayout](lGrey, aOut, aImage.mWidth);
+    const Kernels &lKernels = GetKernels();
+    (aStream ? lKernels.mGreyToColourStreaming : lKernels.mGreyToColour)[aLayout](lGrey, aOut, aImage.mWidth);
 }
 } // namespace
 
