@@ -171,6 +171,47 @@ TN_NEVER_DESTROYED(ITnMultiPartContainer)
     }
 }
 
+/* What a person reads when Python prints a buffer or an image: the payload
+ * type and size, the geometry and the pixel type. */
+%pythoncode %{
+def _tn_payload_type_name(code):
+    for name, value in globals().items():
+        if name.startswith("TnPayloadType") and value == code and isinstance(value, int):
+            return name[len("TnPayloadType"):]
+    return "payload type %d" % code
+
+
+def _tn_image_text(image):
+    return "%dx%d %s, %d bytes" % (image.GetWidth(), image.GetHeight(), TnPixelTypeToString(image.GetPixelType()),
+                                   image.GetImageSize())
+
+
+def _tn_buffer_text(buffer):
+    payload = buffer.GetPayloadType()
+    text = "<TnBuffer %s" % _tn_payload_type_name(payload)
+    image = buffer.GetImage() if payload == TnPayloadTypeImage else None
+    if image is not None and image.GetPixelType() != TnPixelUndefined:
+        text += " %dx%d %s" % (image.GetWidth(), image.GetHeight(), TnPixelTypeToString(image.GetPixelType()))
+    return text + ", %d bytes>" % buffer.GetSize()
+%}
+%define TN_READABLE_IMAGE(CLASS)
+%extend CLASS {
+%pythoncode %{
+    def __repr__(self):
+        return _tn_readable(self, lambda image: "<%s %s>" % (type(image).__name__, _tn_image_text(image)))
+%}
+}
+%enddef
+TN_READABLE_IMAGE(ITnImage)
+TN_READABLE_IMAGE(TnImage)
+TN_READABLE_IMAGE(ITnGenDCImage)
+%extend TnBuffer {
+%pythoncode %{
+    def __repr__(self):
+        return _tn_readable(self, _tn_buffer_text)
+%}
+}
+
 /* Methods with a const and a non-const form of the same arguments: their
  * dispatchers are written by hand (common/tn_dispatch.i). Both forms answer
  * alike. A payload interface keeps the proxy it came from alive: it lives

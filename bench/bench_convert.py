@@ -1,9 +1,11 @@
 """The buffer converter and the compression filters beside the libraries
 people use for the same work, measured in this process: Bayer interpolation
-(OpenCV's cvtColor, same thread count), channel swaps, unpacking and YUV
-(OpenCV or numpy, and a plain copy of the output), and lossless compression
-of real photographs (lz4, zstd level 1, PNG level 1). Load averages of the
-machine are printed beside each part."""
+(OpenCV's cvtColor, same thread count), channel swaps with and without
+alpha, grey to colour, unpacking and YUV (OpenCV or numpy, and a plain copy
+of the output), and lossless compression of real photographs (lz4, zstd
+level 1, PNG level 1). Load averages of the machine are printed beside each
+part. BENCH_CONVERT_PARTS picks parts: quality, bayer, swaps, throughputs,
+compression."""
 
 import os
 import sys
@@ -40,6 +42,18 @@ def best(function, repeat=REPEAT):
     return min(times)
 
 
+def best_of_both(first, second, repeat=REPEAT):
+    """The shortest runs of two functions run in turn, in seconds."""
+    first(), second()
+    times = [[], []]
+    for _ in range(repeat):
+        for function, kept in ((first, times[0]), (second, times[1])):
+            start = time.perf_counter()
+            function()
+            kept.append(time.perf_counter() - start)
+    return min(times[0]), min(times[1])
+
+
 def big_picture():
     """A 4096x3072 photograph: scikit-image's astronaut, scaled up."""
     return cv2.resize(data.astronaut(), (WIDTH, HEIGHT), interpolation=cv2.INTER_CUBIC)
@@ -65,18 +79,46 @@ def bayer(picture, threads):
           f"Simple {simple * 1e3:6.2f} ms   OpenCV bilinear {opencv * 1e3:6.2f} ms   ({load()})")
 
 
+def gigabytes(size, seconds):
+    return size / seconds / 1e9
+
+
+def beside_opencv(name, source, source_type, destination_type, code, threads):
+    """Our conversion of `source` beside OpenCV's cvtColor with `code`, in GB/s
+    of output, with a copy of the output's size for scale."""
+    cv2.setNumThreads(threads)
+    out = cv2.cvtColor(source, code)
+    # Turn about, so that both see the same load.
+    ours, opencv = best_of_both(converter_call(imaging.image_buffer(source, source_type, WIDTH, HEIGHT),
+                                               destination_type, threads),
+                                lambda: cv2.cvtColor(source, code, out))
+    copied = np.empty_like(out)
+    copy = best(lambda: np.copyto(copied, out))
+    size = out.nbytes
+    print(f"{name + ',':<16}{threads} thread(s):  ours {gigabytes(size, ours):5.2f} GB/s   "
+          f"OpenCV {gigabytes(size, opencv):5.2f} GB/s   ours/OpenCV {opencv / ours:4.2f}   "
+          f"memcpy {gigabytes(size, copy):5.2f} GB/s   ({load()})")
+
+
+def swaps_and_grey(picture, threads):
+    """Channel swaps with and without alpha, and grey to colour."""
+    rgb = np.ascontiguousarray(picture)
+    rgba = cv2.cvtColor(rgb, cv2.COLOR_RGB2RGBA)
+    grey = cv2.cvtColor(rgb, cv2.COLOR_RGB2GRAY)
+    for name, source, source_type, destination_type, code in [
+            ("RGB8 -> BGR8", rgb, tarn.TnPixelRGB8, tarn.TnPixelBGR8, cv2.COLOR_RGB2BGR),
+            ("RGBa8 -> BGRa8", rgba, tarn.TnPixelRGBa8, tarn.TnPixelBGRa8, cv2.COLOR_RGBA2BGRA),
+            ("RGB8 -> BGRa8", rgb, tarn.TnPixelRGB8, tarn.TnPixelBGRa8, cv2.COLOR_RGB2BGRA),
+            ("RGBa8 -> BGR8", rgba, tarn.TnPixelRGBa8, tarn.TnPixelBGR8, cv2.COLOR_RGBA2BGR),
+            ("Mono8 -> RGB8", grey, tarn.TnPixelMono8, tarn.TnPixelRGB8, cv2.COLOR_GRAY2RGB),
+            ("Mono8 -> RGBa8", grey, tarn.TnPixelMono8, tarn.TnPixelRGBa8, cv2.COLOR_GRAY2RGBA)]:
+        beside_opencv(name, source, source_type, destination_type, code, threads)
+
+
 def throughputs(picture, threads):
     cv2.setNumThreads(threads)
-    gigabytes = lambda size, seconds: size / seconds / 1e9  # noqa: E731
     rgb = np.ascontiguousarray(picture)
     out = np.empty_like(rgb)
-    copy = best(lambda: np.copyto(out, rgb))
-    ours = best(converter_call(imaging.image_buffer(rgb, tarn.TnPixelRGB8, WIDTH, HEIGHT), tarn.TnPixelBGR8, threads))
-    opencv = best(lambda: cv2.cvtColor(rgb, cv2.COLOR_RGB2BGR, out))
-    size = rgb.nbytes
-    print(f"RGB8 -> BGR8, {threads} thread(s):       ours {gigabytes(size, ours):5.2f} GB/s   "
-          f"OpenCV {gigabytes(size, opencv):5.2f} GB/s   memcpy {gigabytes(size, copy):5.2f} GB/s   ({load()})")
-
     samples = (cv2.cvtColor(rgb, cv2.COLOR_RGB2GRAY).astype(np.uint16) << 4) | 7
     packed = imaging.pack_bits(samples, 12)
     words = np.empty((HEIGHT, WIDTH), np.uint16)
@@ -191,15 +233,20 @@ def quality():
         print(f"  {name:<32} {scores[0]:14.2f} {scores[1]:17.2f} {scores[2]:18.2f}")
 
 
+PARTS = os.environ.get("BENCH_CONVERT_PARTS", "quality,bayer,swaps,throughputs,compression").split(",")
+
+
 def main():
-    quality()
+    if "quality" in PARTS:
+        quality()
     picture = big_picture()
     threads = os.cpu_count()
-    for count in sorted({1, threads}):
-        bayer(picture, count)
-    for count in sorted({1, threads}):
-        throughputs(picture, count)
-    compression()
+    for part, run in (("bayer", bayer), ("swaps", swaps_and_grey), ("throughputs", throughputs)):
+        if part in PARTS:
+            for count in sorted({1, threads}):
+                run(picture, count)
+    if "compression" in PARTS:
+        compression()
 
 
 if __name__ == "__main__":

@@ -1,12 +1,39 @@
 /* numpy arrays handed to the SDK as memory. */
 
 %{
+/* The bytes of a bytes, bytearray or memoryview object as a one-dimensional
+ * uint8 array over them (numpy would read a bytes object as one number). The
+ * array holds an export of the object's memory, so a bytearray cannot be
+ * resized under it; a memoryview that is not C-contiguous is copied first.
+ * Null with the Python error set on failure. */
+static PyArrayObject *tn_bytes_array(PyObject *aObject)
+{
+    PyObject *memory = aObject;
+    if (PyMemoryView_Check(aObject) && !PyBuffer_IsContiguous(PyMemoryView_GET_BUFFER(aObject), 'C')) {
+        memory = PyBytes_FromObject(aObject);
+        if (memory == NULL) {
+            return NULL;
+        }
+    } else {
+        Py_INCREF(memory);
+    }
+    PyObject *array = PyArray_FromBuffer(memory, PyArray_DescrFromType(NPY_UBYTE), -1, 0);
+    Py_DECREF(memory);
+    return reinterpret_cast<PyArrayObject *>(array);
+}
+
 /* A Python object as a C-contiguous one-dimensional uint8 array: an array of
- * an equivalent type is taken as it is, anything else numpy converts into a
- * new array (*aIsNew set). Null with the Python error set on failure. */
+ * an equivalent type is taken as it is, bytes, bytearray and memoryview
+ * objects as their bytes, anything else numpy converts into a new array
+ * (*aIsNew set). Null with the Python error set on failure. */
 static PyArrayObject *tn_array_1d(PyObject *aObject, int *aIsNew)
 {
     *aIsNew = 0;
+    if (PyBytes_Check(aObject) || PyByteArray_Check(aObject) || PyMemoryView_Check(aObject)) {
+        PyArrayObject *bytes = tn_bytes_array(aObject);
+        *aIsNew = bytes != NULL;
+        return bytes;
+    }
     PyArrayObject *array = obj_to_array_contiguous_allow_conversion(aObject, NPY_UBYTE, aIsNew);
     npy_intp size[1] = {-1};
     if (array == NULL || !require_dimensions(array, 1) || !require_size(array, size, 1)) {

@@ -118,6 +118,38 @@ static PyObject *tn_result_to_python(const TnResult &aResult, swig_type_info *aT
     }
 }
 
+/* What a person reads when Python prints a result or a string: the code's
+ * name and the description, the text. The proxy classes answer it from their
+ * own methods; an emptied proxy (a destroyed or released object) shows the
+ * runtime's plain form. */
+%pythoncode %{
+def _tn_readable(proxy, describe):
+    try:
+        return describe(proxy)
+    except Exception:
+        return _swig_repr(proxy)
+
+
+def _tn_result_text(result):
+    text = result.GetCodeString()
+    if text == "UNKNOWN":
+        text += " 0x%X" % result.GetCode()
+    description = result.GetDescription() if result.HasDescription() else None
+    return "<TnResult %s>" % (text + ": " + description if description else text)
+%}
+%extend TnString {
+%pythoncode %{
+    def __repr__(self):
+        return _tn_readable(self, lambda text: "TnString(%r)" % text.GetUnicode())
+%}
+}
+%extend TnResult {
+%pythoncode %{
+    def __repr__(self):
+        return _tn_readable(self, _tn_result_text)
+%}
+}
+
 TN_DIRECTOR(TnLogSink)
 /* The SDK may call straight back into Python. */
 %nothreadallow TnLogSink::Log;

@@ -21,6 +21,10 @@ namespace
 {
 // Images of fewer pixels are converted on the calling thread alone.
 constexpr uint64_t kThreadedPixels = 1u << 16;
+// Bands of rows for each thread of a threaded conversion: the threads take
+// them in turn, so that one the system keeps waiting leaves its later bands
+// to the others.
+constexpr uint32_t kBandsPerThread = 4;
 // Rows of a band of the white balance's RGB copy.
 constexpr uint32_t kBalanceRows = 64;
 
@@ -99,8 +103,8 @@ TnResult ConverterCore::Convert(const ITnImage *aSource, TnBuffer *aDestination,
     {
         return lResult;
     }
-    const Target lTarget{lImage->GetDataPointer(), RowBytes(lSource.mWidth, lPixelType) + lImage->GetPaddingX(), 0,
-                         aFlipY};
+    Target lTarget{lImage->GetDataPointer(), RowBytes(lSource.mWidth, lPixelType) + lImage->GetPaddingX(), 0, aFlipY};
+    lTarget.mStream = ExceedsCaches(lImage->GetImageSize());
     ConvertOptions lOptions;
     lOptions.mBayerFilter = mBayerFilter;
     lOptions.mBiColorFilter = mBiColorFilter;
@@ -109,7 +113,7 @@ TnResult ConverterCore::Convert(const ITnImage *aSource, TnBuffer *aDestination,
     uint32_t lParts = 1;
     if (uint64_t(lSource.mWidth) * lSource.mHeight >= kThreadedPixels && StartWorkers().IsOK())
     {
-        lParts = std::min(mPool.GetWorkerCount() + 1, lSource.mHeight);
+        lParts = std::min((mPool.GetWorkerCount() + 1) * kBandsPerThread, lSource.mHeight);
     }
     bool lOutOfMemory = false;
     mPool.Run(lParts, true, [&](uint32_t aPart, uint32_t) {
@@ -225,8 +229,9 @@ TnResult TnBufferConverterRGBFilter::WhiteBalance(TnBuffer *aBuffer)
     {
         return lResult;
     }
+    // Grey sources convert to RGB8 too, but have no colours to balance.
     const Conversion *lConversion = FindConversion(lSource.mPixelType, TnPixelRGB8);
-    if (lConversion == nullptr)
+    if (lConversion == nullptr || lConversion->mSource->mKind == SourceKind::Mono)
     {
         return TnResult(TN_NOT_SUPPORTED, TnString("the image has no colours to balance"));
     }

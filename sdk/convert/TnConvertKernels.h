@@ -57,6 +57,14 @@ struct Kernels
     /// aWidth pixels from one 8-bit layout into another; alpha is kept when
     /// both have it, 255 when only the output has.
     void (*mRgbToRgb[kLayoutCount][kLayoutCount])(const uint8_t *aIn, uint8_t *aOut, uint32_t aWidth);
+    /// The same with stores past the caches where the processor has them,
+    /// for outputs too large to stay in the caches; StreamingDone ends them.
+    void (*mRgbToRgbStreaming[kLayoutCount][kLayoutCount])(const uint8_t *aIn, uint8_t *aOut, uint32_t aWidth);
+
+    /// 8-bit grey levels into a layout: each level in red, green and blue,
+    /// alpha 255.
+    void (*mGreyToColour[kLayoutCount])(const uint8_t *aIn, uint8_t *aOut, uint32_t aWidth);
+    void (*mGreyToColourStreaming[kLayoutCount])(const uint8_t *aIn, uint8_t *aOut, uint32_t aWidth);
 
     /// RGB8 to its luminance, (77 R + 150 G + 29 B + 128) / 256.
     void (*mRgb8ToMono8)(const uint8_t *aIn, uint8_t *aOut, uint32_t aWidth);
@@ -92,6 +100,10 @@ struct Kernels
 
 /// The kernels of the processor the program runs on.
 TN_BUFFER_RECEIVE_API const Kernels &GetKernels();
+
+/// Makes the stores of the streaming kernels of this thread land before
+/// anything the thread stores later (before the memory is handed on).
+TN_BUFFER_RECEIVE_API void StreamingDone();
 
 namespace baseline
 {

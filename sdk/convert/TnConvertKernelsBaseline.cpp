@@ -2,10 +2,21 @@
 #define TN_KERNELS_NAMESPACE baseline
 #include "TnConvertKernels.inc"
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace tn
 {
 namespace convert
 {
+void StreamingDone()
+{
+#if defined(__x86_64__)
+    _mm_sfence();
+#endif
+}
+
 const Kernels &GetKernels()
 {
 #if defined(__x86_64__)

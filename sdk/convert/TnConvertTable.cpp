@@ -1,6 +1,7 @@
 #include "TnConvertTable.h"
 
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -13,6 +14,9 @@ namespace convert
 namespace
 {
 constexpr uint32_t kBayerRedEven = 2; // mOrder flag: the own colour of even rows is red
+// Destinations larger than this go past the caches: more than a core can
+// expect to keep of them there.
+constexpr uint64_t kStreamFrom = uint64_t(16) << 20;
 
 std::vector<SourceFormat> MakeSourceFormats()
 {
@@ -91,17 +95,14 @@ std::vector<Conversion> MakeTable()
     for (const SourceFormat &lSource : SourceFormats())
     {
         std::vector<Conversion> lEntries;
+        lEntries.assign(std::begin(kColour), std::end(kColour));
         if (lSource.mKind == SourceKind::Mono)
         {
-            lEntries = {kMono8, kMono16};
+            lEntries.insert(lEntries.begin(), {kMono8, kMono16});
         }
-        else
+        else if (lSource.mKind == SourceKind::Bayer || lSource.mKind == SourceKind::Rgb)
         {
-            lEntries.assign(std::begin(kColour), std::end(kColour));
-            if (lSource.mKind == SourceKind::Bayer || lSource.mKind == SourceKind::Rgb)
-            {
-                lEntries.push_back(kMono8);
-            }
+            lEntries.push_back(kMono8);
         }
         for (Conversion &lEntry : lEntries)
         {
@@ -369,9 +370,11 @@ void BiColorRowToColour(const SourceFormat &aFormat, const ConvertOptions &aOpti
     }
 }
 
-/// One row of a colour source into a colour layout.
+/// One row of a colour source into a colour layout, past the caches with
+/// aStream where a kernel can (not where the colour filter reads the row
+/// back).
 void ColourRow(const Conversion &aConversion, const SourceImage &aImage, const ConvertOptions &aOptions,
-               Scratch &aScratch, uint32_t aRow, Layout aLayout, uint8_t *aOut)
+               Scratch &aScratch, uint32_t aRow, Layout aLayout, uint8_t *aOut, bool aStream = false)
 {
     const SourceFormat &lFormat = *aConversion.mSource;
     const Kernels &lKernels = GetKernels();
@@ -381,8 +384,11 @@ void ColourRow(const Conversion &aConversion, const SourceImage &aImage, const C
         BayerRowToColour(aConversion, aImage, aOptions, aScratch, aRow, aLayout, aOut);
         break;
     case SourceKind::Rgb:
-        lKernels.mRgbToRgb[lFormat.mOrder][aLayout](aScratch.Bytes(aRow), aOut, aImage.mWidth);
+    {
+        const auto &lToRgb = aStream && aOptions.mLookUp == nullptr ? lKernels.mRgbToRgbStreaming : lKernels.mRgbToRgb;
+        lToRgb[lFormat.mOrder][aLayout](aScratch.Bytes(aRow), aOut, aImage.mWidth);
         break;
+    }
     case SourceKind::Yuv:
         lKernels.mYuv422ToRgb[lFormat.mOrder][aLayout](aScratch.Bytes(aRow), aOut, aImage.mWidth);
         break;
@@ -410,17 +416,15 @@ void StoreWord(uint8_t *aOut, uint32_t aIndex, uint16_t aValue)
     memcpy(aOut + 2 * uint64_t(aIndex), &aValue, 2);
 }
 
-/// One row of a monochrome source.
-void MonoRow(const Conversion &aConversion, const SourceImage &aImage, Scratch &aScratch, uint32_t aRow,
+/// One row of a monochrome source into Mono8 (aToMono8) or Mono16.
+void MonoRow(const SourceFormat &aFormat, bool aToMono8, const SourceImage &aImage, Scratch &aScratch, uint32_t aRow,
              uint8_t *aOut)
 {
-    const SourceFormat &lFormat = *aConversion.mSource;
     const uint32_t lWidth = aImage.mWidth;
-    const bool lToMono8 = aConversion.mDestinationKind == DestinationKind::Mono8;
-    if (lFormat.mPacking == Packing::Byte)
+    if (aFormat.mPacking == Packing::Byte)
     {
         const uint8_t *lIn = aScratch.Bytes(aRow);
-        if (lToMono8)
+        if (aToMono8)
         {
             memcpy(aOut, lIn, lWidth);
         }
@@ -433,12 +437,12 @@ void MonoRow(const Conversion &aConversion, const SourceImage &aImage, Scratch &
         }
         return;
     }
-    if (!lToMono8 && lFormat.mBits == 16)
+    if (!aToMono8 && aFormat.mBits == 16)
     {
         memcpy(aOut, aScratch.Bytes(aRow), size_t(lWidth) * 2);
         return;
     }
-    if (!lToMono8 && lFormat.mType == TnPixelMono12p && lWidth >= 8)
+    if (!aToMono8 && aFormat.mType == TnPixelMono12p && lWidth >= 8)
     {
         const RowStart lStart = StartOf(aImage, 12, aRow);
         if (lStart.mFirstPixel % 2 == 0)
@@ -448,8 +452,8 @@ void MonoRow(const Conversion &aConversion, const SourceImage &aImage, Scratch &
         }
     }
     const uint16_t *lSamples = aScratch.Row(aRow);
-    const uint32_t lBits = lFormat.mBits;
-    if (lToMono8)
+    const uint32_t lBits = aFormat.mBits;
+    if (aToMono8)
     {
         for (uint32_t lX = 0; lX < lWidth; ++lX)
         {
@@ -464,6 +468,21 @@ void MonoRow(const Conversion &aConversion, const SourceImage &aImage, Scratch &
             StoreWord(aOut, lX, lSamples[lX] >= lLimit ? 0xFFFF : uint16_t(lSamples[lX] << (16 - lBits)));
         }
     }
+}
+
+/// One row of a monochrome source into a colour layout: its Mono8 level in
+/// each colour (the colour filter is for colour sources).
+void GreyRow(const SourceFormat &aFormat, const SourceImage &aImage, Scratch &aScratch, uint32_t aRow,
+             Layout aLayout, uint8_t *aOut, bool aStream)
+{
+    const uint8_t *lGrey = aScratch.Bytes(aRow);
+    if (aFormat.mPacking != Packing::Byte)
+    {
+        MonoRow(aFormat, true, aImage, aScratch, aRow, aScratch.Colour());
+        lGrey = aScratch.Colour();
+    }
+    const Kernels &lKernels = GetKernels();
+    (aStream ? lKernels.mGreyToColourStreaming : lKernels.mGreyToColour)[aLayout](lGrey, aOut, aImage.mWidth);
 }
 } // namespace
 
@@ -541,6 +560,17 @@ const Conversion *FindConversion(TnPixelType aSource, TnPixelType aDestination)
     return nullptr;
 }
 
+bool ExceedsCaches(uint64_t aBytes)
+{
+    // kStreamFrom, or the last-level cache where the system reports a
+    // smaller one (some report the whole processor's, which no core has).
+    static const uint64_t sLimit = [] {
+        const long lCache = sysconf(_SC_LEVEL3_CACHE_SIZE);
+        return lCache > 0 ? std::min<uint64_t>(uint64_t(lCache), kStreamFrom) : kStreamFrom;
+    }();
+    return aBytes > sLimit;
+}
+
 void ConvertRows(const Conversion &aConversion, const SourceImage &aImage, const ConvertOptions &aOptions,
                  const Target &aTarget, uint32_t aFirst, uint32_t aEnd)
 {
@@ -549,19 +579,28 @@ void ConvertRows(const Conversion &aConversion, const SourceImage &aImage, const
     {
         const uint32_t lPlace = aTarget.mFlip ? aImage.mHeight - 1 - lRow : lRow;
         uint8_t *lOut = aTarget.mData + uint64_t(lPlace - aTarget.mRowOrigin) * aTarget.mStride;
-        if (aConversion.mSource->mKind == SourceKind::Mono)
+        if (aConversion.mSource->mKind == SourceKind::Mono && aConversion.mDestinationKind == DestinationKind::Colour)
         {
-            MonoRow(aConversion, aImage, lScratch, lRow, lOut);
+            GreyRow(*aConversion.mSource, aImage, lScratch, lRow, aConversion.mLayout, lOut, aTarget.mStream);
+        }
+        else if (aConversion.mSource->mKind == SourceKind::Mono)
+        {
+            MonoRow(*aConversion.mSource, aConversion.mDestinationKind == DestinationKind::Mono8, aImage, lScratch,
+                    lRow, lOut);
         }
         else if (aConversion.mDestinationKind == DestinationKind::Colour)
         {
-            ColourRow(aConversion, aImage, aOptions, lScratch, lRow, aConversion.mLayout, lOut);
+            ColourRow(aConversion, aImage, aOptions, lScratch, lRow, aConversion.mLayout, lOut, aTarget.mStream);
         }
         else
         {
             ColourRow(aConversion, aImage, aOptions, lScratch, lRow, kLayoutRGB8, lScratch.Colour());
             GetKernels().mRgb8ToMono8(lScratch.Colour(), lOut, aImage.mWidth);
         }
+    }
+    if (aTarget.mStream)
+    {
+        StreamingDone();
     }
 }
 } // namespace convert

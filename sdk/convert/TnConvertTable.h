@@ -102,14 +102,21 @@ struct ConvertOptions
 };
 
 /// Where converted rows go: source row y to row (y - mRowOrigin) of
-/// mData, counted from the bottom (row mHeight - 1 - y) when flipped.
+/// mData, counted from the bottom (row mHeight - 1 - y) when flipped. With
+/// mStream, the conversions that have kernels for it store past the caches:
+/// for a destination too large to stay in them (ExceedsCaches), whose lines
+/// are then not read before they are written.
 struct Target
 {
     uint8_t *mData;
     uint64_t mStride;
     uint32_t mRowOrigin;
     bool mFlip;
+    bool mStream = false;
 };
+
+/// Whether a destination of aBytes is too large to stay in the caches.
+TN_BUFFER_RECEIVE_API bool ExceedsCaches(uint64_t aBytes);
 
 /// Converts source rows [aFirst, aEnd) of aImage into aTarget.
 TN_BUFFER_RECEIVE_API void ConvertRows(const Conversion &aConversion, const SourceImage &aImage, const ConvertOptions &aOptions,

@@ -33,7 +33,8 @@ class ConverterCore;
 ///   ``Mono10p``, ``Mono12p``, ``Mono14p``, ``Mono10Packed``, ``Mono12Packed``
 ///   to ``Mono8`` and ``Mono16``: levels are scaled by powers of two (the
 ///   significant bits are moved to the top of the output, the lower bits
-///   dropped or zero).
+///   dropped or zero); and to ``RGB8``, ``BGR8``, ``RGBa8`` and ``BGRa8``:
+///   the ``Mono8`` level in each colour (alpha 255).
 /// - The four Bayer orders in 8, 10, 12, 14 and 16 bits and their packed
 ///   forms (``p`` and ``Packed``) to ``RGB8``, ``BGR8``, ``RGBa8``, ``BGRa8``
 ///   and ``Mono8``, interpolated by the Bayer filter: ``TnBayerFilter3X3``

@@ -341,7 +341,8 @@ TnResult PipelineShared::RetrieveNextBuffer(TnBuffer **aBuffer, uint32_t aTimeou
             }
             if (mOutput.empty())
             {
-                return TnResult(TN_TIMEOUT);
+                return mStream != nullptr ? mStream->GetCore()->TimedOut("RetrieveNextBuffer", aTimeout)
+                                          : TnResult(TN_TIMEOUT);
             }
         }
     }

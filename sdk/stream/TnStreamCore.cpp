@@ -392,9 +392,26 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
         }
         if (lSlept && std::none_of(mDone.begin(), mDone.end(), lMine))
         {
-            return TnResult(TN_TIMEOUT);
+            lLock.unlock();
+            return TimedOut("RetrieveBuffer", aTimeoutMs);
         }
     }
+}
+
+TnResult StreamCore::TimedOut(const char *aCall, uint32_t aTimeoutMs)
+{
+    // A poll (no wait) that finds nothing done has nothing to explain.
+    if (aTimeoutMs == 0)
+    {
+        return TnResult(TN_TIMEOUT);
+    }
+    std::string lText = std::string(aCall) + ": no buffer was done within " + std::to_string(aTimeoutMs) + " ms";
+    const std::string lSilence = DescribeSilence();
+    if (!lSilence.empty())
+    {
+        lText += "; " + lSilence;
+    }
+    return TnResult(TN_TIMEOUT, TnString(lText.c_str()));
 }
 
 void StreamCore::Anticipate()

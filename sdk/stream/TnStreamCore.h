@@ -110,6 +110,10 @@ public:
     TnResult Abort();
     void Wake();
 
+    /// The result of a retrieval (aCall names it) whose wait of aTimeoutMs
+    /// ended with nothing done. Runs without any lock of the core.
+    TnResult TimedOut(const char *aCall, uint32_t aTimeoutMs);
+
     uint32_t GetQueuedCount() const;
     uint32_t GetCapacity() const;
     /// Buffers of aOwner's that the stream holds (waiting, in flight or
@@ -173,6 +177,11 @@ protected:
     /// Stops the receiver at closing: blocks in flight end (Complete, Return)
     /// before it returns. Runs without any lock of the core.
     virtual void StopReceiver();
+
+    /// What a retrieval that timed out tells besides the wait: for a stream
+    /// that has heard nothing, where it listens ("" for nothing to tell).
+    /// Runs without any lock of the core.
+    virtual std::string DescribeSilence() { return std::string(); }
 
 private:
     struct Entry

@@ -167,6 +167,7 @@ public:
 protected:
     void ResetReceiverStatistics() override;
     void StopReceiver() override;
+    std::string DescribeSilence() override;
 
 private:
     mutable std::mutex mSettingsMutex;
@@ -432,6 +433,18 @@ void GevStreamCore::StopReceiver()
     mSpecificPort = 0;
 }
 
+std::string GevStreamCore::DescribeSilence()
+{
+    if (!IsOpen() || mReceiver.GetStatistics().mAssembly.mPackets != 0)
+    {
+        return std::string();
+    }
+    std::lock_guard<std::mutex> lLock(mAddressMutex);
+    const uint32_t lAddress = mMulticastAddress != 0 ? mMulticastAddress : mLocalAddress;
+    return "no packet has come to " + gev::FormatIPv4(lAddress) + ":" + std::to_string(mReceiver.GetLocalPort()) +
+           ", where the stream listens: is the device streaming there?";
+}
+
 bool GevStreamCore::AcquireBlock(gev::TnGvspBlockTarget &aTarget)
 {
     TnBuffer *lBuffer = Take();
@@ -562,15 +575,31 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
     if (lCode != TN_OK)
     {
         std::string lText;
-        if (aReport.mMissingCount != 0 || aReport.mCounters.mLost != 0)
+        const std::string lBlock = "block " + std::to_string(aReport.mBlockId);
+        // A block too large for its buffer loses the packets that do not
+        // fit: its size is the cause to tell.
+        if (lCode == TN_BUFFER_TOO_SMALL && aReport.mRequiredSize > aTarget.GetCapacity())
         {
-            lText = std::to_string(aReport.mCounters.mLost) + " packets of block " + std::to_string(aReport.mBlockId) +
-                    " did not come";
+            lText = lBlock + " needs at least " + std::to_string(aReport.mRequiredSize) + " bytes; the buffer has " +
+                    std::to_string(aTarget.GetCapacity());
+        }
+        else if (lCode == TN_BUFFER_TOO_SMALL && lType == TnPayloadTypeGenDC)
+        {
+            lText = "the container of " + lBlock + " needs " + std::to_string(lReceived) +
+                    " bytes of the buffer's own memory; it has " + std::to_string(lBuffer.GetSize());
+        }
+        else if (lCode == TN_BUFFER_TOO_SMALL && aReport.mHasChunks)
+        {
+            lText = "the chunk data of " + lBlock + " does not fit the buffer's " +
+                    std::to_string(aTarget.mExtraSize) + " bytes of chunk memory";
         }
         else if (lCode == TN_BUFFER_TOO_SMALL)
         {
-            lText = "block " + std::to_string(aReport.mBlockId) + " needs " + std::to_string(aReport.mRequiredSize) +
-                    " bytes; the buffer has " + std::to_string(aTarget.GetCapacity());
+            lText = lBlock + " does not fit the buffer's " + std::to_string(aTarget.GetCapacity()) + " bytes";
+        }
+        else if (aReport.mMissingCount != 0 || aReport.mCounters.mLost != 0)
+        {
+            lText = std::to_string(aReport.mCounters.mLost) + " packets of " + lBlock + " did not come";
         }
         lEnd.mOperationResult = lText.empty() ? TnResult(lCode) : TnResult(lCode, TnString(lText.c_str()));
     }

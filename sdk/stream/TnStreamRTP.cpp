@@ -114,6 +114,7 @@ public:
 protected:
     void ResetReceiverStatistics() override { mReceiver.ResetStatistics(); }
     void StopReceiver() override;
+    std::string DescribeSilence() override;
 
 private:
     /// The assembler's settings: what is expected and the times (mMutex held).
@@ -252,6 +253,23 @@ void RtpStreamCore::StopReceiver()
     mMulticastAddress = 0;
     mServerAddress = 0;
     mServerPort = 0;
+}
+
+std::string RtpStreamCore::DescribeSilence()
+{
+    if (!IsOpen() || mReceiver.GetStatistics().mAssembly.mPackets != 0)
+    {
+        return std::string();
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (mServerAddress != 0)
+    {
+        return "no packet has come from the RTP server " + gev::FormatIPv4(mServerAddress) + ":" +
+               std::to_string(mServerPort);
+    }
+    const uint32_t lAddress = mMulticastAddress != 0 ? mMulticastAddress : mReceiver.GetLocalAddress();
+    return "no packet has come to " + gev::FormatIPv4(lAddress) + ":" + std::to_string(mReceiver.GetLocalPort()) +
+           ", where the stream listens: is the sender sending there?";
 }
 
 bool RtpStreamCore::AcquireFrame(gev::TnGvspBlockTarget &aTarget)

@@ -78,3 +78,16 @@ def test_in_place_or_combines_and_keeps_one_owner(tarn, base):
     with pytest.raises(TypeError) as error:
         base.TnResult___ior__(result, None)
     assert str(error.value) == "invalid null reference in method 'TnResult___ior__', argument 2 of type 'TnResult const &'"
+
+
+def test_results_and_strings_print_readably(tarn, base):
+    assert repr(tarn.TnResult(tarn.TN_TIMEOUT, "no answer")) == "<TnResult TIMEOUT: no answer>"
+    assert str(tarn.TnResult()) == "<TnResult OK>"
+    assert repr(tarn.TnResult(tarn.TN_ABORTED, "")) == "<TnResult ABORTED>"
+    assert repr(tarn.TnResult(0x3039)) == "<TnResult UNKNOWN 0x3039>"
+    assert repr(tarn.TnString("Kamera Süd")) == "TnString('Kamera Süd')"
+    assert str(tarn.TnString("Kamera Süd")) == "Kamera Süd"
+    # A destroyed object shows the plain form instead of failing.
+    gone = tarn.TnResult(tarn.TN_TIMEOUT)
+    base.delete_TnResult(gone)
+    assert repr(gone).startswith("<tarn_base_313.TnResult; proxy of ")

@@ -169,3 +169,14 @@ def test_payload_interfaces_keep_their_buffer_alive(tarn):
     section_image = container.GetPart(0).GetImage()
     del container
     assert section_image.GetWidth() == 8
+
+
+def test_buffers_and_images_print_readably(tarn):
+    buffer = tarn.TnBuffer()
+    assert repr(buffer) == "<TnBuffer Image, 0 bytes>"
+    assert buffer.GetImage().Alloc(640, 480, tarn.TnPixelRGB8).IsOK()
+    assert repr(buffer) == "<TnBuffer Image 640x480 RGB8, 921600 bytes>"
+    assert repr(buffer.GetImage()) == "<TnImage 640x480 RGB8, 921600 bytes>"
+    raw = tarn.TnBuffer(tarn.TnPayloadTypeRawData)
+    assert raw.Alloc(100).IsOK() and str(raw) == "<TnBuffer RawData, 100 bytes>"
+    assert repr(tarn.TnBuffer(4321)) == "<TnBuffer payload type 4321, 0 bytes>"

@@ -245,6 +245,7 @@ IMPORT = textwrap.dedent("""
     text = receive.TnString("shared")
     result = edge.TnResult(edge.TN_TIMEOUT, base.TnString("late"))
     assert base.TnResult.GetCode(result) == 30 and receive.TnResult.GetCode(result) == 30
+    assert repr(result) == "<TnResult TIMEOUT: late>"
     # A buffer of the base module is a buffer to the edge module's functions.
     buffer = base.TnBuffer(base.TnPayloadTypeImage)
     transmitter = edge.TnTransmitterGEV()

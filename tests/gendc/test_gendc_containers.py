@@ -90,6 +90,7 @@ def test_walk_of_hand_packed_containers(tarn, count):
     part.Get2DHeader().SizeY = 2
     assert memory[packed.components[0].header_offset + 12] == 0x0B
     assert part.GetGenDCImage().GetDataPointer().shape == (2, 16) and container[0].GetSourceID() == 0x0A0B
+    assert repr(part.GetGenDCImage()).startswith("<ITnGenDCImage 16x2 ")
     container.GetMutableHeader().DataOffset = -1
     assert not container.IsValid()
 

@@ -26,7 +26,7 @@ SOURCES = ([("Mono8", "mono", "Byte", 8)] +
            [(name, "rgb", "Byte", 8) for name in COLOUR] +
            [("YUV422_8_UYVY", "yuv", "Byte", 8), ("YUV422_8", "yuv", "Byte", 8),
             ("BiColorRGBG8", "bicolor", "Byte", 8), ("BiColorBGRG8", "bicolor", "Byte", 8)])
-DESTINATIONS = {"mono": ["Mono8", "Mono16"], "bayer": COLOUR + ["Mono8"], "rgb": COLOUR + ["Mono8"],
+DESTINATIONS = {"mono": ["Mono8", "Mono16"] + COLOUR, "bayer": COLOUR + ["Mono8"], "rgb": COLOUR + ["Mono8"],
                 "yuv": COLOUR, "bicolor": COLOUR}
 
 
@@ -68,8 +68,12 @@ def bicolor_reference(raw, first_is_red, three):
 def expected_of(kind, packing, bits, name, samples, target, width):
     """What the converter makes of the samples in the target type."""
     if kind == "mono":
+        grey = np.minimum(samples >> (bits - 8), 255).astype(np.uint8)
         if target == "Mono8":
-            return np.minimum(samples >> (bits - 8), 255).astype(np.uint8)
+            return grey
+        if target in COLOUR:
+            # OpenCV's GRAY2RGB of the Mono8 levels.
+            return imaging.layout(np.stack([grey] * 3, axis=-1), target)
         return (samples.astype(np.uint32) << (16 - bits)).astype("<u2").view(np.uint8)
     if kind == "bayer":
         rgb = imaging.bilinear(samples, name[5:7]) >> (bits - 8)
@@ -209,8 +213,13 @@ def test_colour_filter_and_white_balance(rx, tarn):
         assert colour.WhiteBalance(imaging.image_buffer(raw, pixel(tarn, name), 12, 8)).IsOK()
         assert (colour.GetGainR(), colour.GetGainG(), colour.GetGainB()) == (2.0, 4.0, 1.0)
     assert colour.GetOffsetB() == 0
-    grey = imaging.image_buffer(np.zeros(96, np.uint8), tarn.TnPixelMono8, 12, 8)
+    # A grey image converts to RGB8, but has no colours to balance; the
+    # colour filter leaves its grey alone.
+    levels = rng.integers(0, 256, (8, 12), np.uint8)
+    grey = imaging.image_buffer(levels, tarn.TnPixelMono8, 12, 8)
     assert colour.WhiteBalance(grey).GetCode() == rx.TN_NOT_SUPPORTED
+    assert converter.SetRGBFilter(colour).IsOK()
+    assert np.array_equal(convert(rx, grey, "RGB8", converter).reshape(8, 12, 3), np.stack([levels] * 3, axis=-1))
     black = imaging.image_buffer(np.zeros(288, np.uint8), tarn.TnPixelRGB8, 12, 8)
     assert colour.WhiteBalance(black).GetCode() == rx.TN_GENERIC_ERROR
     assert colour.GetGainG() == 4.0
@@ -287,3 +296,15 @@ def test_conversion_thread_priority(rx):
     # Raising it again needs privileges: refused, it stays.
     result = converter.SetConversionThreadsPriority(5)
     assert converter.GetConversionThreadsPriority() == (5 if result.IsOK() else 1)
+
+
+def test_destinations_larger_than_the_caches_get_the_same_bytes(rx, tarn):
+    """Such destinations are written past the caches, each line from wherever
+    it starts (lines of 4001 pixels start anywhere relative to 16 bytes)."""
+    rng = np.random.default_rng(8)
+    rgb = rng.integers(0, 256, (1500, 4001, 3), np.uint8)
+    source = imaging.image_buffer(rgb, tarn.TnPixelRGB8, 4001, 1500)
+    assert np.array_equal(convert(rx, source, "BGR8").reshape(rgb.shape), rgb[..., ::-1])
+    grey = imaging.image_buffer(rgb[..., 1], tarn.TnPixelMono8, 4001, 1500)
+    expected = imaging.layout(np.repeat(rgb[..., 1:2], 3, axis=-1), "RGBa8")
+    assert np.array_equal(convert(rx, grey, "RGBa8", rx.TnBufferConverter(1)).reshape(expected.shape), expected)

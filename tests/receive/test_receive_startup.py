@@ -132,6 +132,7 @@ IMPORT = textwrap.dedent("""
     result = receive.TnResult(receive.TN_TIMEOUT, receive.TnString("late"))
     assert receive.TnLogger("x").GetLogPriority() is not None
     assert base.TnResult.GetCode(result) == 30
+    assert repr(result) == "<TnResult TIMEOUT: late>" and repr(receive.TnString("x")) == "TnString('x')"
     info = base.TnDeviceInfoU3V()
     device = receive.TnDeviceU3V()
     assert not device.Connect(info).IsOK()

@@ -55,6 +55,19 @@ while sum(len(part) for part in back) < len(data):
     back.append(chunk[:count].copy())
 out["echo"] = bool(np.array_equal(np.concatenate(back), data))
 out["statistics"] = [port.GetBytesSent(), port.GetBytesReceived()]
+
+# bytes, a bytearray and memoryviews (of every second byte, of 16-bit words)
+# go as their bytes.
+words = np.array([0x4241, 0x4443], dtype="<u2")
+sent = [b"hello", bytearray(b" tarn"), memoryview(b"-x-y-z")[1::2], memoryview(words)]
+out["bytes"] = [port.Write(item)[1] for item in sent]
+echoed = b""
+while len(echoed) < 17:
+    result, chunk, count = port.Read(64, 2000)
+    if not result.IsOK():
+        break
+    echoed += chunk[:count].tobytes()
+out["bytes back"] = echoed.decode()
 port.ResetStatistics()
 
 # A full receive buffer keeps the newest bytes.
@@ -83,6 +96,7 @@ out["left open"] = left_open.Open(adapter, rx.TnDeviceSerial1).GetCodeString()
     assert out["progress"] >= 3
     assert out["echo"] is True
     assert out["statistics"] == [4096, 4096]
+    assert out["bytes"] == [5, 5, 3, 4] and out["bytes back"] == "hello tarnxyzABCD"
     assert out["newest"] == [1000, 100, True]
     assert out["lost"] == ["NOT_CONNECTED", "NOT_CONNECTED", True, "OK", "NOT_CONNECTED"]
     assert out["left open"] == "OK"

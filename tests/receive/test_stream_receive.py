@@ -270,6 +270,42 @@ out["statistics"] = [features.GetIntegerValue(name)[1]
     assert all(value > 0 for value in out["statistics"]), out["statistics"]
 
 
+def test_timeouts_and_small_buffers_say_why(isolated):
+    command = sender("-t 127.0.0.1:50102 -s 320x200 -p 1500 -n 3 -B 20000000 -q")
+    out = isolated(f'''
+import tarn_receive_313 as rx
+stream, small = rx.TnStreamGEV(), tarn.TnBuffer()
+assert stream.Open("127.0.0.1", 50102).IsOK()
+small.Alloc(1000)
+stream.QueueBuffer(small)
+result = stream.RetrieveBuffer(200)[0]
+out["silent"] = [result.GetCodeString(), result.GetDescription()]
+send = subprocess.Popen({command})
+result, buffer, operation = stream.RetrieveBuffer(3000)
+out["small"] = [result.GetCodeString(), operation.GetCodeString(), operation.GetDescription(), buffer.GetBlockID()]
+send.wait(30)
+stream.QueueBuffer(small)
+result = stream.RetrieveBuffer(200)[0]
+out["heard"] = [result.GetCodeString(), result.GetDescription()]
+rtp = rx.TnStreamRTP()
+rtp.PrepareFor(64, 48, rx.TnPixelMono8)
+assert rtp.Open("127.0.0.1", 0).IsOK()
+frame = tarn.TnBuffer()
+frame.Alloc(64 * 48)
+rtp.QueueBuffer(frame)
+out["rtp"] = [rtp.RetrieveBuffer(150)[0].GetDescription(), rtp.GetLocalPort()]
+''', timeout=60)
+    assert out["silent"] == ["TIMEOUT", "RetrieveBuffer: no buffer was done within 200 ms; no packet has come to "
+                                        "127.0.0.1:50102, where the stream listens: is the device streaming there?"]
+    code, failure, description, block = out["small"]
+    assert [code, failure] == ["OK", "BUFFER_TOO_SMALL"]
+    assert description == f"block {block} needs at least 64000 bytes; the buffer has 1000"
+    assert out["heard"] == ["TIMEOUT", "RetrieveBuffer: no buffer was done within 200 ms"]
+    description, port = out["rtp"]
+    assert description == (f"RetrieveBuffer: no buffer was done within 150 ms; no packet has come to 127.0.0.1:{port}, "
+                           "where the stream listens: is the sender sending there?")
+
+
 def test_resend_against_the_sender_completes_every_frame(isolated):
     # The sender serves resends on the control port, where the stream asks.
     command = sender("-t 127.0.0.1:50101 -s 320x200 -p 1500 -n 60 -B 20000000 -l 30 -R -c 3956 -k 16 -q")

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <set>
@@ -74,6 +75,12 @@ TEST(Kernels, InstructionSetsAgree)
                 lWide.mYuv422ToRgb[lOrder][lLayout](lIn.data(), lB.data(), lWidth);
                 EXPECT_EQ(lA, lB);
             }
+            std::vector<uint8_t> lA(lOutSize), lB(lOutSize);
+            lBase.mGreyToColour[lLayout](lIn.data(), lA.data(), lWidth);
+            lWide.mGreyToColour[lLayout](lIn.data(), lB.data(), lWidth);
+            EXPECT_EQ(lA, lB);
+            lWide.mGreyToColourStreaming[lLayout](lIn.data(), lB.data(), lWidth);
+            EXPECT_EQ(lA, lB);
         }
         std::vector<uint8_t> lA(lWidth * 2), lB(lWidth * 2);
         lBase.mRgb8ToMono8(lIn.data(), lA.data(), lWidth);
@@ -85,6 +92,51 @@ TEST(Kernels, InstructionSetsAgree)
     }
 }
 #endif
+
+namespace
+{
+// The kernels of a set that store past the caches write what the others
+// write, at every place of the output relative to 16 bytes (from where the
+// vectors can be stored there, and through the caches where they never can),
+// and nothing beside it.
+void ExpectStreamingWritesTheSameBytes(const Kernels &aKernels)
+{
+    for (uint32_t lWidth : {1u, 15u, 16u, 17u, 40u, 101u})
+    {
+        const std::vector<uint8_t> lIn = Random(lWidth * 4, lWidth);
+        for (uint32_t lOffset = 0; lOffset < 16; ++lOffset)
+        {
+            for (int lTo = 0; lTo < kLayoutCount; ++lTo)
+            {
+                const size_t lSize = size_t(lWidth) * kLayouts[lTo].mBytes;
+                std::vector<uint8_t> lCached(lSize), lStreamed(lSize + 32, 0xEE);
+                for (int lFrom = 0; lFrom < kLayoutCount; ++lFrom)
+                {
+                    aKernels.mRgbToRgb[lFrom][lTo](lIn.data(), lCached.data(), lWidth);
+                    aKernels.mRgbToRgbStreaming[lFrom][lTo](lIn.data(), lStreamed.data() + lOffset, lWidth);
+                    StreamingDone();
+                    EXPECT_TRUE(std::equal(lCached.begin(), lCached.end(), lStreamed.begin() + lOffset))
+                        << lFrom << " to " << lTo << ", " << lWidth << " at " << lOffset;
+                }
+                aKernels.mGreyToColour[lTo](lIn.data(), lCached.data(), lWidth);
+                aKernels.mGreyToColourStreaming[lTo](lIn.data(), lStreamed.data() + lOffset, lWidth);
+                StreamingDone();
+                EXPECT_TRUE(std::equal(lCached.begin(), lCached.end(), lStreamed.begin() + lOffset))
+                    << "grey to " << lTo << ", " << lWidth << " at " << lOffset;
+                const auto lUntouched = [](uint8_t aByte) { return aByte == 0xEE; };
+                EXPECT_TRUE(std::all_of(lStreamed.begin(), lStreamed.begin() + lOffset, lUntouched));
+                EXPECT_TRUE(std::all_of(lStreamed.begin() + lOffset + lSize, lStreamed.end(), lUntouched));
+            }
+        }
+    }
+}
+} // namespace
+
+TEST(Kernels, StreamingStoresWriteTheSameBytes)
+{
+    ExpectStreamingWritesTheSameBytes(baseline::GetKernels());
+    ExpectStreamingWritesTheSameBytes(GetKernels());
+}
 
 // The codec's predictors: the residuals of every predictor decode to the row,
 // with and without a row above, for every step.
@@ -156,7 +208,8 @@ TEST(SupportTable, EntriesAreUniqueAndFound)
         EXPECT_TRUE(lPairs.insert({lEntry.mSource->mType, lEntry.mDestination}).second);
         EXPECT_EQ(FindConversion(lEntry.mSource->mType, lEntry.mDestination), &lEntry);
     }
-    EXPECT_EQ(FindConversion(TnPixelMono8, TnPixelRGB8), nullptr);
+    EXPECT_NE(FindConversion(TnPixelMono8, TnPixelRGB8), nullptr);
+    EXPECT_EQ(FindConversion(TnPixelRGB8, TnPixelMono16), nullptr);
 }
 
 TEST(WorkerPool, EveryPartRunsOnceOnItsSlot)
