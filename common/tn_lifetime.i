@@ -69,6 +69,9 @@ struct TnLending
     void (*mForget)(const void *aHolder);
     /* How many holders keep aAnchor. */
     size_t (*mHolders)(PyObject *aAnchor);
+    /* An anchor a holder keeps whose pointer object wraps aPointer
+     * (borrowed), or null. */
+    PyObject *(*mHeldWrapping)(const void *aPointer);
     /* The objects that keep aAnchor (borrowed), into aObjects. */
     void (*mKeepers)(PyObject *aAnchor, std::vector<PyObject *> &aObjects);
     /* Every reference kept here on aFrom, what aFrom keeps and what is noted
@@ -239,6 +242,16 @@ static size_t tn_lending_holders(PyObject *aAnchor)
     return found != tn_lending_table->mHolders.end() ? found->second : 0;
 }
 
+static PyObject *tn_lending_held_wrapping(const void *aPointer)
+{
+    for (const auto &entry : tn_lending_table->mHolders) {
+        if (reinterpret_cast<SwigPyObject *>(entry.first)->ptr == aPointer) {
+            return entry.first;
+        }
+    }
+    return NULL;
+}
+
 static void tn_lending_keepers(PyObject *aAnchor, std::vector<PyObject *> &aObjects)
 {
     if (tn_lending_table->mKeepers.count(aAnchor) == 0) {
@@ -325,7 +338,8 @@ static void tn_lending_start(swig_module_info *aModule)
         tn_lending_table = new TnLendingTable;
         static TnLending lending = {"", tn_lending_version, tn_lending_keep, tn_lending_kept, tn_lending_gone,
                                     tn_lending_hold, tn_lending_take, tn_lending_note, tn_lending_take_note,
-                                    tn_lending_forget, tn_lending_holders, tn_lending_keepers, tn_lending_move};
+                                    tn_lending_forget, tn_lending_holders, tn_lending_held_wrapping,
+                                    tn_lending_keepers, tn_lending_move};
         memcpy(lending.mMagic, tn_lending_magic, sizeof(tn_lending_magic));
         tn_lending = &lending;
     }
@@ -411,6 +425,13 @@ static PyObject *tn_take_note(const void *aHolder, const void *aSlot, const void
 {
     PyObject *noted = tn_lending != NULL ? tn_lending->mTakeNote(aHolder, aSlot) : NULL;
     return noted != NULL && reinterpret_cast<SwigPyObject *>(noted)->ptr == aPointer ? noted : NULL;
+}
+
+/* An object that an SDK holder keeps, of which aPointer is the address
+ * (borrowed), or null: the owner of what the holder hands to Python. */
+static PyObject *tn_held_wrapping(const void *aPointer)
+{
+    return tn_lending != NULL && aPointer != NULL ? tn_lending->mHeldWrapping(aPointer) : NULL;
 }
 
 /* aHolder, destroyed, keeps and notes nothing any more. */

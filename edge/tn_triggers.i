@@ -9,9 +9,15 @@
 /* Selectors. GetState of every selector is reached through the interface. */
 %ignore TnTriggerSelectorDefault::GetState;
 
-/* The trigger callback, overridable from Python. */
+/* The trigger callback, overridable from Python. The selector it is handed
+ * keeps the selector's owner (that the source keeps) alive, should the
+ * callback replace it and keep the proxy. */
 TN_EDGE_DIRECTOR(ITnTriggerCallback)
 %nothreadallow ITnTriggerCallback::TriggerCallbackMethod;
+%typemap(directorin) ITnTriggerSelector const *aTriggerSelector {
+    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+    tn_keep_anchor($input, tn_held_wrapping($1));
+}
 
 /* The triggered source. The functions of its overridable operations keep the
  * interpreter lock; those that run its own operations directly (selectors,
