@@ -25,11 +25,17 @@ std::mutex &HolderMutex()
 
 BufferHolder::~BufferHolder() = default;
 
+bool BufferHolder::Yield(TnBuffer &)
+{
+    return false;
+}
+
 bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected)
 {
     std::lock_guard<std::mutex> lLock(HolderMutex());
     BufferCore &lCore = BufferCore::Of(aBuffer);
-    if (lCore.mHolder != aExpected)
+    if (lCore.mHolder != aExpected &&
+        (aExpected != nullptr || aHolder == nullptr || lCore.mHolder == nullptr || !lCore.mHolder->Yield(aBuffer)))
     {
         return false;
     }
