@@ -222,6 +222,12 @@ TN_STATUS_RULE(tn_unwrapped_item((PyObject *)$input, 0), $result, "in method Get
     }
 }
 
+/* The buffer AllocBuffer's module function answers keeps what the device
+ * keeps for it, if anything. */
+%typemap(ret) TnBuffer *AllocBuffer {
+    tn_keep_anchor($result, tn_held_wrapping($1));
+}
+
 /* Module functions.
  *
  * GetWidthInfo and GetHeightInfo: the tuple (minimum, maximum, increment). */
