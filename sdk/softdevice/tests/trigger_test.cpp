@@ -174,7 +174,8 @@ public:
         {
             std::this_thread::yield();
         }
-        mName = aSelector->GetName().GetAscii();
+        const TnString lName = aSelector->GetName();
+        mName = lName.GetAscii();
     }
     TnStreamingChannelSourceTrigger *mSource = nullptr;
     ITnTriggerSelector *mReplaceWith = nullptr;
