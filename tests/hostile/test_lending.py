@@ -9,6 +9,7 @@ import gc
 import os
 import pathlib
 import signal
+import struct
 import subprocess
 import sys
 import textwrap
@@ -124,3 +125,18 @@ def test_borrowed_proxies_keep_their_owner_and_refuse_once_it_is_destroyed(tarn,
     for call in (image.GetWidth, again, lambda: base.ITnImage_GetWidth(raw), buffer.GetSize):
         with pytest.raises(TypeError):
             call()
+
+
+def test_parameters_keep_their_array_and_refuse_once_it_is_destroyed(hooks, base):
+    camera = str(HERE.parent / "data" / "genicam" / "camera.xml")
+    features = hooks.LoadParameterArray(camera, 0x400)
+    assert hooks.WritePort(features, 0x100, struct.pack(">I", 640))
+    width, also = features.Get("Width"), base.TnGenParameterArray_Get(features.this, "Width")
+    del features
+    gc.collect()
+    assert width.GetValue()[1] == also.GetValue()[1] == 640 and not width.thisown
+    features = hooks.LoadParameterArray(camera, 0x400)
+    height = features.Get("Height")
+    base.delete_TnGenParameterArray(features)
+    with pytest.raises(TypeError):
+        height.GetValue()
