@@ -82,12 +82,139 @@ struct TnLending
 static const char tn_lending_magic[16] = "tarn lending";
 static const unsigned tn_lending_version = 1;
 
+/* Pointer objects and the anchors they keep: every borrowed object that a
+ * method hands out enters it and leaves it as it goes, so it is an open
+ * table that allocates nothing per entry. */
+class TnKeptTable
+{
+public:
+    bool Empty() const
+    {
+        return mCount == 0;
+    }
+
+    PyObject *Find(PyObject *aKey) const
+    {
+        if (mCount == 0) {
+            return NULL;
+        }
+        for (size_t index = Start(aKey);; index = (index + 1) & (mSlots.size() - 1)) {
+            const Slot &slot = mSlots[index];
+            if (slot.mKey == aKey) {
+                return slot.mValue;
+            }
+            if (slot.mKey == NULL) {
+                return NULL;
+            }
+        }
+    }
+
+    /* aKey's value becomes aValue (not null); the value it had, or null. */
+    PyObject *Set(PyObject *aKey, PyObject *aValue)
+    {
+        if ((mUsed + 1) * 2 > mSlots.size()) {
+            Resize();
+        }
+        Slot *free = NULL;
+        for (size_t index = Start(aKey);; index = (index + 1) & (mSlots.size() - 1)) {
+            Slot &slot = mSlots[index];
+            if (slot.mKey == aKey) {
+                PyObject *before = slot.mValue;
+                slot.mValue = aValue;
+                return before;
+            }
+            if (slot.mKey == Gone() && free == NULL) {
+                free = &slot;
+            }
+            if (slot.mKey == NULL) {
+                if (free == NULL) {
+                    free = &slot;
+                    ++mUsed;
+                }
+                free->mKey = aKey;
+                free->mValue = aValue;
+                ++mCount;
+                return NULL;
+            }
+        }
+    }
+
+    /* Removes aKey; the value it had, or null. */
+    PyObject *Erase(PyObject *aKey)
+    {
+        if (mCount == 0) {
+            return NULL;
+        }
+        for (size_t index = Start(aKey);; index = (index + 1) & (mSlots.size() - 1)) {
+            Slot &slot = mSlots[index];
+            if (slot.mKey == aKey) {
+                PyObject *value = slot.mValue;
+                slot.mKey = Gone();
+                slot.mValue = NULL;
+                --mCount;
+                return value;
+            }
+            if (slot.mKey == NULL) {
+                return NULL;
+            }
+        }
+    }
+
+    /* Calls aVisit(key, value reference) for every entry. */
+    template <typename Visit> void ForEach(Visit aVisit)
+    {
+        for (Slot &slot : mSlots) {
+            if (slot.mKey != NULL && slot.mKey != Gone()) {
+                aVisit(slot.mKey, slot.mValue);
+            }
+        }
+    }
+
+private:
+    struct Slot
+    {
+        PyObject *mKey;
+        PyObject *mValue;
+    };
+
+    static PyObject *Gone()
+    {
+        return reinterpret_cast<PyObject *>(1);
+    }
+
+    size_t Start(PyObject *aKey) const
+    {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(aKey) >> 4) * 0x9E3779B97F4A7C15ull) &
+               (mSlots.size() - 1);
+    }
+
+    /* Room for twice the entries there are, tombstones dropped. */
+    void Resize()
+    {
+        size_t size = 64;
+        while (size < 4 * (mCount + 1)) {
+            size *= 2;
+        }
+        std::vector<Slot> slots(size, Slot{NULL, NULL});
+        slots.swap(mSlots);
+        mCount = mUsed = 0;
+        for (const Slot &slot : slots) {
+            if (slot.mKey != NULL && slot.mKey != Gone()) {
+                Set(slot.mKey, slot.mValue);
+            }
+        }
+    }
+
+    std::vector<Slot> mSlots;
+    size_t mCount = 0; // entries
+    size_t mUsed = 0;  // entries and tombstones
+};
+
 /* The table; kept by the module that made it (null in the others). */
 struct TnLendingTable
 {
-    std::unordered_map<PyObject *, PyObject *> mKept;             // pointer object -> its anchor
+    TnKeptTable mKept;                                            // pointer object -> its anchor
     std::map<TnLendingKey, PyObject *> mHeld;                     // (holder, slot) -> anchor
-    std::unordered_map<PyObject *, size_t> mKeepers;              // anchor -> pointer objects keeping it
     std::unordered_map<PyObject *, size_t> mHolders;              // anchor -> holders keeping it
     std::map<TnLendingKey, PyObject *> mNoted;                    // (holder, slot) -> object noted
     std::unordered_map<PyObject *, std::vector<TnLendingKey>> mNotes; // object -> where it is noted
@@ -111,30 +238,22 @@ static void tn_lending_count(std::unordered_map<PyObject *, size_t> &aCounts, Py
 
 static PyObject *tn_lending_drop(PyObject *aObject)
 {
-    const auto found = tn_lending_table->mKept.find(aObject);
-    if (found == tn_lending_table->mKept.end()) {
-        return NULL;
-    }
-    PyObject *anchor = found->second;
-    tn_lending_table->mKept.erase(found);
-    tn_lending_count(tn_lending_table->mKeepers, anchor, false);
-    return anchor;
+    return tn_lending_table->mKept.Erase(aObject);
 }
 
 static void tn_lending_keep(PyObject *aObject, PyObject *aAnchor)
 {
-    PyObject *before = tn_lending_drop(aObject);
-    if (aAnchor != NULL) {
-        tn_lending_count(tn_lending_table->mKeepers, aAnchor, true);
-        tn_lending_table->mKept[aObject] = aAnchor;
+    if (aAnchor == NULL) {
+        Py_XDECREF(tn_lending_drop(aObject));
+        return;
     }
-    Py_XDECREF(before);
+    Py_INCREF(aAnchor);
+    Py_XDECREF(tn_lending_table->mKept.Set(aObject, aAnchor));
 }
 
 static PyObject *tn_lending_kept(PyObject *aObject)
 {
-    const auto found = tn_lending_table->mKept.find(aObject);
-    return found != tn_lending_table->mKept.end() ? found->second : NULL;
+    return tn_lending_table->mKept.Find(aObject);
 }
 
 /* Ends the note under aKey, if any. */
@@ -172,7 +291,7 @@ static PyObject *tn_lending_gone(PyObject *aObject)
             tn_lending_table->mNotes.erase(notes);
         }
     }
-    return tn_lending_table->mKept.empty() ? NULL : tn_lending_drop(aObject);
+    return tn_lending_table->mKept.Empty() ? NULL : tn_lending_drop(aObject);
 }
 
 static PyObject *tn_lending_take(const void *aHolder, const void *aSlot)
@@ -238,6 +357,9 @@ static void tn_lending_forget(const void *aHolder)
 
 static size_t tn_lending_holders(PyObject *aAnchor)
 {
+    if (tn_lending_table->mHolders.empty()) {
+        return 0;
+    }
     const auto found = tn_lending_table->mHolders.find(aAnchor);
     return found != tn_lending_table->mHolders.end() ? found->second : 0;
 }
@@ -254,36 +376,30 @@ static PyObject *tn_lending_held_wrapping(const void *aPointer)
 
 static void tn_lending_keepers(PyObject *aAnchor, std::vector<PyObject *> &aObjects)
 {
-    if (tn_lending_table->mKeepers.count(aAnchor) == 0) {
-        return;
-    }
-    for (const auto &entry : tn_lending_table->mKept) {
-        if (entry.second == aAnchor) {
-            aObjects.push_back(entry.first);
+    tn_lending_table->mKept.ForEach([&](PyObject *aObject, PyObject *&aKept) {
+        if (aKept == aAnchor) {
+            aObjects.push_back(aObject);
         }
-    }
+    });
 }
 
 static void tn_lending_move(PyObject *aFrom, PyObject *aTo)
 {
     size_t keepers = 0, holders = 0;
-    for (auto &entry : tn_lending_table->mKept) {
-        if (entry.second == aFrom) {
-            entry.second = aTo;
+    PyObject *kept = tn_lending_drop(aFrom);
+    tn_lending_table->mKept.ForEach([&](PyObject *, PyObject *&aKept) {
+        if (aKept == aFrom) {
+            aKept = aTo;
             ++keepers;
         }
-    }
+    });
     for (auto &entry : tn_lending_table->mHeld) {
         if (entry.second == aFrom) {
             entry.second = aTo;
             ++holders;
         }
     }
-    tn_lending_table->mKeepers.erase(aFrom);
     tn_lending_table->mHolders.erase(aFrom);
-    if (keepers != 0) {
-        tn_lending_table->mKeepers[aTo] += keepers;
-    }
     if (holders != 0) {
         tn_lending_table->mHolders[aTo] += holders;
     }
@@ -297,16 +413,13 @@ static void tn_lending_move(PyObject *aFrom, PyObject *aTo)
         }
         tn_lending_table->mNotes[aTo] = keys;
     }
-    PyObject *kept = tn_lending_drop(aFrom);
     if (kept != NULL) {
-        tn_lending_count(tn_lending_table->mKeepers, kept, true);
-        tn_lending_table->mKept[aTo] = kept;
+        tn_lending_table->mKept.Set(aTo, kept); // the reference moves with it
     }
     for (size_t i = 0; i < keepers + holders; ++i) {
         Py_INCREF(aTo);
         Py_DECREF(aFrom);
     }
-    Py_XDECREF(kept);
 }
 
 /* The table of the process, found or made at the module's start. */
@@ -358,19 +471,22 @@ static PyObject *tn_pointer_of(PyObject *aObject)
     if (aObject == NULL || aObject == Py_None) {
         return NULL;
     }
-    if (SwigPyObject_Check(aObject)) {
+    PyTypeObject *own = SwigPyObject_type();
+    if (Py_TYPE(aObject) == own) {
         return aObject;
     }
     PyObject **dictionary = _PyObject_GetDictPtr(aObject);
-    PyObject *pointer = dictionary != NULL && *dictionary != NULL ? PyDict_GetItem(*dictionary, SWIG_This()) : NULL;
-    return pointer != NULL && SwigPyObject_Check(pointer) ? pointer : NULL;
+    if (dictionary == NULL || *dictionary == NULL) {
+        return SwigPyObject_Check(aObject) ? aObject : NULL; // another module's
+    }
+    PyObject *pointer = PyDict_GetItem(*dictionary, SWIG_This());
+    return pointer != NULL && (Py_TYPE(pointer) == own || SwigPyObject_Check(pointer)) ? pointer : NULL;
 }
 
-/* The anchor of aObject: what keeps its SDK object alive (borrowed), or
- * null when aObject is no wrapped object. */
-static PyObject *tn_anchor(PyObject *aObject)
+/* The anchor of the pointer object aPointer (or null). */
+static PyObject *tn_anchor_of_pointer(PyObject *aPointer)
 {
-    PyObject *pointer = tn_pointer_of(aObject);
+    PyObject *pointer = aPointer;
     if (pointer == NULL || tn_lending == NULL) {
         return pointer;
     }
@@ -379,6 +495,13 @@ static PyObject *tn_anchor(PyObject *aObject)
     }
     PyObject *kept = tn_lending->mKept(pointer);
     return kept != NULL ? kept : pointer;
+}
+
+/* The anchor of aObject: what keeps its SDK object alive (borrowed), or
+ * null when aObject is no wrapped object. */
+static PyObject *tn_anchor(PyObject *aObject)
+{
+    return tn_anchor_of_pointer(tn_pointer_of(aObject));
 }
 
 /* aResult (a proxy or pointer object just made) keeps aAnchor. */
@@ -460,6 +583,12 @@ static bool tn_destruction_deferred(PyObject *aObject)
     const SwigPyClientData *data =
         pointer->ty != NULL ? static_cast<const SwigPyClientData *>(pointer->ty->clientdata) : NULL;
     if (tn_lending->mHolders(object) == 0 || data == NULL || data->destroy == NULL) {
+        // Proxies that keep it hold references to it: nothing to empty when
+        // nothing but its caller's proxy refers to it (or when it goes with
+        // its last reference).
+        if (Py_REFCNT(object) <= 1) {
+            return false;
+        }
         std::vector<PyObject *> keepers;
         tn_lending->mKeepers(object, keepers);
         for (PyObject *keeper : keepers) {
@@ -482,20 +611,30 @@ static bool tn_destruction_deferred(PyObject *aObject)
 }
 
 /* A proxy handed out by a method of the proxy aLender keeps aLender too, as
- * its attribute _tn_owner: what the lender's Python object carries (the
- * sources a device's proxy keeps, the methods of a Python subclass) lives
- * as long as the SDK object does, and the collector sees the reference.
- * A proxy without a dictionary of its own does without. */
-static void tn_keep_proxy(PyObject *aProxy, PyObject *aLender)
+ * its attribute _tn_owner, when aLender carries something of Python's own
+ * (attributes beside "this" and its own _tn_owner: the sources a device's
+ * proxy keeps; or the methods of a Python subclass): that lives as long as
+ * the SDK object does, and the collector sees the reference. A proxy class
+ * that sets its attributes its own way does without. */
+static void tn_keep_proxy(PyObject *aProxy, PyObject *aLender, PyObject *aLenderPointer)
 {
     static PyObject *name = NULL;
+    SwigPyObject *pointer = reinterpret_cast<SwigPyObject *>(aLenderPointer);
+    PyObject **dictionary = aLender != aLenderPointer ? _PyObject_GetDictPtr(aLender) : NULL;
+    if (pointer == NULL || dictionary == NULL || *dictionary == NULL ||
+        Py_TYPE(aProxy)->tp_setattro != PyObject_GenericSetAttr) {
+        return;
+    }
     PyObject *pending = PyErr_GetRaisedException();
     if (name == NULL) {
         name = PyUnicode_InternFromString("_tn_owner");
     }
-    PyObject **dictionary = _PyObject_GetDictPtr(aProxy);
-    if (name != NULL && dictionary != NULL && *dictionary != NULL) {
-        PyDict_SetItem(*dictionary, name, aLender);
+    const SwigPyClientData *data =
+        pointer->ty != NULL ? static_cast<const SwigPyClientData *>(pointer->ty->clientdata) : NULL;
+    const Py_ssize_t plain = name != NULL && PyDict_GetItem(*dictionary, name) != NULL ? 2 : 1;
+    if (name != NULL && (PyDict_GET_SIZE(*dictionary) > plain || data == NULL ||
+                         reinterpret_cast<PyObject *>(Py_TYPE(aLender)) != data->klass)) {
+        PyObject_SetAttr(aProxy, name, aLender);
     }
     PyErr_Clear();
     PyErr_SetRaisedException(pending);
@@ -518,16 +657,18 @@ static PyObject *tn_new_pointer_obj(PyObject *aLender, void *aPointer, swig_type
     if (pointer == NULL) {
         return NULL;
     }
-    if (!owned && aLender != NULL) {
-        tn_keep_anchor(pointer, tn_anchor(aLender));
+    PyObject *lender = !owned && aLender != NULL ? tn_pointer_of(aLender) : NULL;
+    PyObject *anchor = tn_anchor_of_pointer(lender);
+    if (anchor != NULL && tn_lending != NULL) {
+        tn_lending->mKeep(pointer, anchor);
     }
     if (data == NULL || (aFlags & SWIG_POINTER_NOSHADOW) != 0) {
         return pointer;
     }
     PyObject *instance = tn_wrap_pointer_obj(data, pointer);
     Py_DECREF(pointer);
-    if (instance != NULL && !owned && aLender != NULL && !SwigPyObject_Check(aLender)) {
-        tn_keep_proxy(instance, aLender);
+    if (instance != NULL && lender != NULL) {
+        tn_keep_proxy(instance, aLender, lender);
     }
     return instance;
 }
