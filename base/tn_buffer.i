@@ -214,18 +214,17 @@ TN_READABLE_IMAGE(ITnGenDCImage)
 
 /* Methods with a const and a non-const form of the same arguments: their
  * dispatchers are written by hand (common/tn_dispatch.i). Both forms answer
- * alike. A payload interface keeps the proxy it came from alive: it lives
+ * alike. A payload interface keeps the buffer it came from alive: it lives
  * inside that object's SDK object. */
 %define TN_CONST_VIEW(CLASS, QUALIFIED)
 TN_CONST_PAIR(CLASS, GetDataPointer, 0, const_cast<const CLASS *>(object)->GetDataPointer(), const uint8_t *,
               tn_data_view(result, object),
-              "    " #QUALIFIED "::GetDataPointer() const\n    " #QUALIFIED "::GetDataPointer()\n", pass)
+              "    " #QUALIFIED "::GetDataPointer() const\n    " #QUALIFIED "::GetDataPointer()\n")
 %enddef
 
 %define TN_BUFFER_PAYLOAD(METHOD, TYPE)
 TN_CONST_PAIR(TnBuffer, METHOD, 0, object->METHOD(), TYPE *, SWIG_NewPointerObj(result, SWIGTYPE_p_##TYPE, 0),
-              "    TnBuffer::" #METHOD "()\n    TnBuffer::" #METHOD "() const\n",
-              if value is not None and hasattr(value, "__dict__"): value._tn_owner = self)
+              "    TnBuffer::" #METHOD "()\n    TnBuffer::" #METHOD "() const\n")
 %enddef
 
 /* Types the payload getters hand out, kept in the type table. */
@@ -246,20 +245,6 @@ TN_CONST_PAIR(TnBuffer, METHOD, 0, object->METHOD(), TYPE *, SWIG_NewPointerObj(
 %ignore TnBuffer::GetVexmoorCompressed;
 
 
-/* Sections keep their container, and so their buffer, alive. */
-%pythonappend ITnMultiPartSection::GetImage %{
-    if val is not None:
-        val._tn_owner = self
-%}
-%pythonappend ITnMultiPartSection::GetJPEG %{
-    if val is not None:
-        val._tn_owner = self
-%}
-%pythonappend ITnMultiPartSection::GetChunkData %{
-    if val is not None:
-        val._tn_owner = self
-%}
-
 %include "ITnChunkData.h"
 %include "TnChunkData.h"
 %include "TnRawData.h"
@@ -272,8 +257,7 @@ TN_CONST_VIEW(ITnMultiPartSection, ITnMultiPartSection)
 TN_CONST_PAIR(ITnMultiPartContainerReader, GetPart, 1,
               const_cast<const ITnMultiPartContainerReader *>(object)->GetPart(index), const ITnMultiPartSection *,
               SWIG_NewPointerObj(const_cast<ITnMultiPartSection *>(result), SWIGTYPE_p_ITnMultiPartSection, 0),
-              "    ITnMultiPartContainerReader::GetPart(uint32_t) const\n    ITnMultiPartContainerReader::GetPart(uint32_t)\n",
-              if value is not None: value._tn_owner = self)
+              "    ITnMultiPartContainerReader::GetPart(uint32_t) const\n    ITnMultiPartContainerReader::GetPart(uint32_t)\n")
 %include "TnBuffer.h"
 TN_CONST_VIEW(TnBuffer, TnBuffer)
 TN_BUFFER_PAYLOAD(GetImage, TnImage)

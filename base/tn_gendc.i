@@ -95,7 +95,8 @@ static PyObject *tn_gendc_array(const void *aRecord, size_t aRecordSize, size_t 
 /* ------------------------------------------------------------------------
  * Interfaces. All belong to their container, which belongs to its buffer or
  * manager: none is ever destroyed through its proxy, and each proxy keeps the
- * one it came from alive. */
+ * owner of the one it came from alive (as every object a method hands out
+ * does). */
 TN_NEVER_DESTROYED(ITnGenericDataContainer)
 TN_NEVER_DESTROYED(ITnGenDCManager)
 TN_NEVER_DESTROYED(ITnGenericDataComponent)
@@ -103,27 +104,6 @@ TN_NEVER_DESTROYED(ITnGenericDataPart)
 TN_NEVER_DESTROYED(ITnGenDCImage)
 TN_NEVER_DESTROYED(ITnGenDCChunkData)
 TN_NEVER_DESTROYED(ITnGenDCChunkWriter)
-
-%define TN_GENDC_KEEP(METHOD)
-%pythonappend METHOD %{
-    if val is not None:
-        val._tn_owner = self
-%}
-%enddef
-TN_GENDC_KEEP(ITnGenDCManager::GetGenDC)
-TN_GENDC_KEEP(ITnGenericDataContainer::GetComponent)
-TN_GENDC_KEEP(ITnGenericDataContainer::__getitem__)
-TN_GENDC_KEEP(ITnGenericDataContainer::GetHeader)
-TN_GENDC_KEEP(ITnGenericDataContainer::GetMutableHeader)
-TN_GENDC_KEEP(ITnGenericDataComponent::GetPart)
-TN_GENDC_KEEP(ITnGenericDataComponent::__getitem__)
-TN_GENDC_KEEP(ITnGenericDataComponent::GetHeader)
-TN_GENDC_KEEP(ITnGenericDataComponent::GetMutableHeader)
-TN_GENDC_KEEP(ITnGenericDataPart::GetHeader)
-TN_GENDC_KEEP(ITnGenericDataPart::GetMutableHeader)
-TN_GENDC_KEEP(ITnGenericDataPart::GetGenDCImage)
-TN_GENDC_KEEP(ITnGenericDataPart::GetGenDCChunkData)
-TN_GENDC_KEEP(ITnGenericDataPart::GetGenDCChunkWriter)
 
 /* Indexing answers None past the count, as GetComponent and GetPart do; a
  * Python loop goes through the proxy's iterator, which stops at the count. */
@@ -163,7 +143,6 @@ TN_GENDC_KEEP(ITnGenericDataPart::GetGenDCChunkWriter)
 /* The part's header as the record of its kind: None unless the header is of
  * that type and holds the whole record. */
 %define TN_GENDC_TYPED_HEADER(NAME, KIND, RECORD, TYPE)
-TN_GENDC_KEEP(ITnGenericDataPart::Get##NAME##Header)
 %extend ITnGenericDataPart {
     /// Get the Header as a KIND Header.
     RECORD *Get##NAME##Header() {
@@ -203,27 +182,3 @@ TN_GENDC_FIELDS(TnGenDCPartH264Fields)
 
 %clear TnGenDCPartMetadataFields &aFields, TnGenDCPart1DFields &aFields, TnGenDCPart2DFields &aFields,
        TnGenDCPartH264Fields &aFields;
-
-/* A nested group, the H.264 information and the H.264 flags keep the record
- * they lie in alive. */
-%pythoncode %{
-def _tn_keep_parent(cls, *names):
-    for name in names:
-        field = cls.__dict__[name]
-
-        def get(self, _get=field.fget):
-            value = _get(self)
-            if value is not None:
-                value._tn_owner = self
-            return value
-
-        setattr(cls, name, property(get, field.fset, doc=field.__doc__))
-
-
-_tn_keep_parent(GenDCContainerHeaderBase, "Flags", "VariableFields")
-_tn_keep_parent(GenDCComponentHeaderBase, "Flags")
-_tn_keep_parent(GenDCPartHeaderBase, "Flags")
-_tn_keep_parent(GenDCPartHeaderH264, "InfoTypeSpecific")
-_tn_keep_parent(TnGenDCPartH264Fields, "Flags")
-del _tn_keep_parent
-%}

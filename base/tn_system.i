@@ -8,8 +8,9 @@
 %include <std_string.i>
 
 %{
-/* An interface as the proxy of its most specific class. */
-static PyObject *tn_interface_to_python(const TnInterface *aInterface)
+/* An interface as the proxy of its most specific class; it keeps the owner
+ * of tnlender1, the `self` of the method that hands it out (tn_lifetime.i). */
+static PyObject *tn_interface_to_python(const TnInterface *aInterface, PyObject *tnlender1)
 {
     TnInterface *interface = const_cast<TnInterface *>(aInterface);
     if (TnNetworkAdapter *adapter = dynamic_cast<TnNetworkAdapter *>(interface)) {
@@ -21,8 +22,9 @@ static PyObject *tn_interface_to_python(const TnInterface *aInterface)
     return SWIG_NewPointerObj(interface, SWIGTYPE_p_TnInterface, 0);
 }
 
-/* Device information: GigE Vision information as such, the others as the base. */
-static PyObject *tn_device_info_to_python(const TnDeviceInfo *aDeviceInfo)
+/* Device information: GigE Vision information as such, the others as the
+ * base; kept as an interface is. */
+static PyObject *tn_device_info_to_python(const TnDeviceInfo *aDeviceInfo, PyObject *tnlender1)
 {
     TnDeviceInfo *info = const_cast<TnDeviceInfo *>(aDeviceInfo);
     if (TnDeviceInfoGEV *gev = dynamic_cast<TnDeviceInfoGEV *>(info)) {
@@ -33,10 +35,10 @@ static PyObject *tn_device_info_to_python(const TnDeviceInfo *aDeviceInfo)
 %}
 
 %typemap(out) TnInterface *, TnInterface const * {
-    $result = tn_interface_to_python($1);
+    $result = tn_interface_to_python($1, tnlender1);
 }
 %typemap(out) TnDeviceInfo const * {
-    $result = tn_device_info_to_python($1);
+    $result = tn_device_info_to_python($1, tnlender1);
 }
 /* Copies come back as the base class, whatever they copy. A copy is
  * detached from the system and belongs to its proxy, which frees it. */

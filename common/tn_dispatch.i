@@ -36,9 +36,9 @@ static int tn_const_pair_arguments(PyObject *aArgs, const char *aName, swig_type
 /* CLASS_METHOD over the pair: INDEXES is 0 (only `self`) or 1 (`self` and a
  * uint32 `index`); CALL computes the RESULT from `object` (a CLASS *) and
  * `index` with the interpreter lock released; CONVERT makes the Python value
- * of `result`; PROTOTYPES are the overload lines. KEEP is a Python statement
- * run on the returned `value` in the proxy method (`pass` for none). */
-%define TN_CONST_PAIR(CLASS, METHOD, INDEXES, CALL, RESULT, CONVERT, PROTOTYPES, KEEP)
+ * of `result` (an object it makes keeps `self`'s owner alive, as those of
+ * every method do); PROTOTYPES are the overload lines. */
+%define TN_CONST_PAIR(CLASS, METHOD, INDEXES, CALL, RESULT, CONVERT, PROTOTYPES)
 %native(CLASS##_##METHOD) PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args);
 %{
 SWIGINTERN PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args)
@@ -53,6 +53,8 @@ SWIGINTERN PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args)
         return NULL;
     }
     CLASS *object = reinterpret_cast<CLASS *>(pointer);
+    PyObject *tnlender1 = PyTuple_GET_ITEM(args, 0);
+    (void)tnlender1;
     (void)index;
     RESULT result;
     SWIG_PYTHON_THREAD_BEGIN_ALLOW;
@@ -64,9 +66,7 @@ SWIGINTERN PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args)
 %extend CLASS {
 %pythoncode %{
     def METHOD(self, *args):
-        value = _tn_extension.CLASS##_##METHOD(self, *args)
-        KEEP
-        return value
+        return _tn_extension.CLASS##_##METHOD(self, *args)
 %}
 }
 %enddef

@@ -8,8 +8,9 @@
 %}
 
 %{
-/* A parameter as the proxy of its most specific class. */
-static PyObject *tn_parameter_to_python(TnGenParameter *aParameter)
+/* A parameter as the proxy of its most specific class; it keeps the owner
+ * of tnlender1, the `self` of the method that hands it out (tn_lifetime.i). */
+static PyObject *tn_parameter_to_python(TnGenParameter *aParameter, PyObject *tnlender1)
 {
     if (aParameter == NULL) {
         return SWIG_Py_Void();
@@ -40,7 +41,7 @@ static PyObject *tn_parameter_to_python(TnGenParameter *aParameter)
 %}
 
 %typemap(out) TnGenParameter * {
-    $result = tn_parameter_to_python($1);
+    $result = tn_parameter_to_python($1, tnlender1);
 }
 
 /* Outputs written through references come after the result in a list, each

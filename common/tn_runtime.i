@@ -127,26 +127,20 @@ static PyObject *SWIG_Python_InitShadowInstance(PyObject *args)
     return SWIG_Py_Void();
 }
 
-/* A pointer object, wrapped in an instance of its type's proxy class when
- * the class is registered. Every call that hands out an object makes one, so
- * the instance is made the short way: allocated as object.__new__ would (the
- * class's own __new__ called without arguments where it has one), and `this`
- * set as an attribute under its interned name. The runtime's own way builds
- * an argument tuple and dictionary per instance, interns the name anew and
- * marks the proxy class modified, which empties the interpreter's attribute
- * cache of the class each time. */
-static PyObject *SWIG_Python_NewPointerObj(PyObject *aSelf, void *aPointer, swig_type_info *aType, int aFlags)
+/* A pointer object wrapped in an instance of its type's proxy class (a new
+ * reference; the pointer object's stays the caller's). Every call that hands
+ * out an object makes one, so the instance is made the short way: allocated
+ * as object.__new__ would (the class's own __new__ called without arguments
+ * where it has one), and `this` set as an attribute under its interned name.
+ * The runtime's own way builds an argument tuple and dictionary per instance,
+ * interns the name anew and marks the proxy class modified, which empties the
+ * interpreter's attribute cache of the class each time. */
+static PyObject *tn_wrap_pointer_obj(SwigPyClientData *aData, PyObject *aPointer)
 {
-    SwigPyClientData *data = aType != NULL ? static_cast<SwigPyClientData *>(aType->clientdata) : NULL;
-    if (aPointer == NULL || data == NULL || data->pytype != NULL || data->newraw != NULL ||
-        (aFlags & (SWIG_POINTER_NOSHADOW | SWIG_BUILTIN_TP_INIT)) != 0 || !PyType_Check(data->newargs)) {
-        return tn_runtime_new_pointer_obj(aSelf, aPointer, aType, aFlags);
+    if (aData->newraw != NULL || !PyType_Check(aData->newargs)) {
+        return SWIG_Python_NewShadowInstance(aData, aPointer);
     }
-    PyObject *pointer = SwigPyObject_New(aPointer, aType, (aFlags & SWIG_POINTER_OWN) ? SWIG_POINTER_OWN : 0);
-    if (pointer == NULL) {
-        return NULL;
-    }
-    PyTypeObject *proxyClass = reinterpret_cast<PyTypeObject *>(data->newargs);
+    PyTypeObject *proxyClass = reinterpret_cast<PyTypeObject *>(aData->newargs);
     PyObject *instance = NULL;
     if (proxyClass->tp_new == PyBaseObject_Type.tp_new && (proxyClass->tp_flags & Py_TPFLAGS_IS_ABSTRACT) == 0) {
         instance = proxyClass->tp_alloc(proxyClass, 0);
@@ -159,11 +153,18 @@ static PyObject *SWIG_Python_NewPointerObj(PyObject *aSelf, void *aPointer, swig
     if (!PyUnicode_CHECK_INTERNED(SWIG_This())) {
         PyUnicode_InternInPlace(&Swig_This_global);
     }
-    if (instance != NULL && PyObject_SetAttr(instance, SWIG_This(), pointer) != 0) {
+    if (instance != NULL && PyObject_SetAttr(instance, SWIG_This(), aPointer) != 0) {
         Py_CLEAR(instance);
     }
-    Py_DECREF(pointer);
     return instance;
+}
+
+/* The runtime's pointer-object maker: what the runtime itself hands out
+ * lends nothing (tn_lifetime.i). */
+static PyObject *tn_new_pointer_obj(PyObject *aLender, void *aPointer, swig_type_info *aType, int aFlags);
+static PyObject *SWIG_Python_NewPointerObj(PyObject *, void *aPointer, swig_type_info *aType, int aFlags)
+{
+    return tn_new_pointer_obj(NULL, aPointer, aType, aFlags);
 }
 
 /* ------------------------------------------------------------------------
@@ -278,6 +279,10 @@ static std::string tn_object_text(PyObject *aObject)
     return text;
 }
 %}
+
+/* Objects lent between Python and the SDK: what borrowed proxies and the
+ * SDK's holders keep alive. */
+%include "tn_lifetime.i"
 
 /* The proxy module's own extension module, found without naming it: the
  * proxy module imports it under its own name with a leading underscore.
@@ -759,13 +764,16 @@ TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, tn_write_stdout_line)
 }
 
 /* `self`. None is a null pointer for pointer parameters, but never a `self`:
- * such a call is refused before it reaches the SDK.
+ * such a call is refused before it reaches the SDK. The objects a method
+ * hands out without owning them keep its `self`'s owner alive
+ * (tn_lifetime.i: `self` is the wrapper's tnlender1).
  *
  * Destruction: a `delete_` function destroys only what its pointer object
  * owns. It takes the ownership, destroys the object and leaves the pointer
  * object empty, so that later calls through it are refused like None. For
  * None, and for a borrowed object (the SDK's, or one already destroyed), it
- * does nothing. */
+ * does nothing; an object still lent leaves the pointer object empty and is
+ * destroyed once nothing keeps it (tn_destruction_deferred). */
 %{
 static inline bool tn_is_destructor(const char *aName)
 {
@@ -778,14 +786,15 @@ static inline bool tn_is_destructor(const char *aName)
     %argument_fail(res, "$type", $symname, $argnum);
   }
   $1 = %reinterpret_cast(argp, $ltype);
+  tnlender = $input;
   if (tn_is_destructor("$symname")) {
-    if (!DESTROYS || !(owned & SWIG_POINTER_OWN)) {
+    if (!DESTROYS || !(owned & SWIG_POINTER_OWN) || tn_destruction_deferred($input)) {
       return SWIG_Py_Void();
     }
     SWIG_ConvertPtr($input, 0, $descriptor, SWIG_POINTER_CLEAR);
   }
 %enddef
-%typemap(in, noblock=1) SWIGTYPE *self (void *argp = 0, int res = 0, int owned = 0) {
+%typemap(in, noblock=1) SWIGTYPE *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0) {
 TN_SELF_CONVERSION(1)
 }
 
@@ -802,7 +811,7 @@ static inline bool tn_is_disown(const char *aName)
 %}
 %define TN_DIRECTOR(CLASS)
 %feature("director") CLASS;
-%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0) {
+%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0) {
 TN_SELF_CONVERSION(1)
   if (tn_is_disown("$symname") && $1 != NULL) {
     Swig::Director *director = SWIG_DIRECTOR_CAST($1);
@@ -823,7 +832,7 @@ TN_SELF_CONVERSION(1)
  * image to its buffer): their `delete_` function destroys nothing and leaves
  * the pointer object as it is, owned or not. */
 %define TN_NEVER_DESTROYED(CLASS)
-%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0) {
+%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0) {
 TN_SELF_CONVERSION(0)
 }
 %extend CLASS {

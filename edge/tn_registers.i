@@ -46,7 +46,7 @@ TN_GATED_TUPLE_OUTPUT(TnString &aValue, TnString value, tn_string_to_python(*$1)
 
 TN_CONST_PAIR(ITnRegisterInfo, GetContext, 0, object->GetContext(), void *,
               SWIG_NewPointerObj(result, SWIGTYPE_p_void, 0),
-              "    ITnRegisterInfo::GetContext() const\n    ITnRegisterInfo::GetContext()\n", pass)
+              "    ITnRegisterInfo::GetContext() const\n    ITnRegisterInfo::GetContext()\n")
 
 %clear (uint8_t *aData, uint32_t aDataLength);
 %clear uint32_t &aValue, TnString &aValue;
@@ -58,22 +58,14 @@ TN_NEVER_DESTROYED(ITnRegisterFactory)
  * result is OK. */
 TN_GATED_TUPLE_OUTPUT(uint32_t &aAssignedAddress, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
-/* A register from a device's map keeps the map's proxy (and so the
- * device's) alive, and is emptied if the device is destroyed all the same
- * (tn_softdevice.i). */
+/* A register from a device's map keeps the map's owner (the device) alive,
+ * as every object a method hands out does, and is emptied if the device is
+ * destroyed all the same (tn_softdevice.i). */
 %typemap(ret) ITnRegister *GetRegisterByIndex, ITnRegister *GetRegisterByAddress {
     if ($1 != NULL) {
         tn_hand_out(tn_device_of_map(arg1), $result);
     }
 }
-%pythonappend ITnRegisterMap::GetRegisterByIndex %{
-    if val is not None:
-        val._tn_owner = self
-%}
-%pythonappend ITnRegisterMap::GetRegisterByAddress %{
-    if val is not None:
-        val._tn_owner = self
-%}
 
 %include "ITnRegisterMap.h"
 

@@ -199,8 +199,9 @@ TN_STARTING_DEVICE(ITnVirtualDeviceGEV::Start)
     }
 }
 
-/* The register map: its proxy keeps the device's proxy alive, and is emptied
- * if the device is destroyed all the same. */
+/* The register map: it keeps the device alive, as every object a method
+ * hands out keeps its owner, and is emptied if the device is destroyed all
+ * the same. */
 %typemap(ret) ITnRegisterMap *GetRegisterMap {
     if ($1 != NULL) {
         const void *device = static_cast<const ITnVirtualDeviceGEV *>(arg1);
@@ -208,14 +209,6 @@ TN_STARTING_DEVICE(ITnVirtualDeviceGEV::Start)
         tn_hand_out(device, $result);
     }
 }
-%pythonappend ITnVirtualDeviceGEV::GetRegisterMap %{
-    if val is not None:
-        val._tn_owner = self
-%}
-%pythonappend TnSoftDeviceGEV::GetRegisterMap %{
-    if val is not None:
-        val._tn_owner = self
-%}
 
 /* The device's XML: (result, str or None). */
 TN_GATED_TUPLE_OUTPUT(TnString &aString, TnString value, tn_string_to_python(*$1))

@@ -195,6 +195,39 @@ TN_STATUS_RULE(tn_unwrapped_item((PyObject *)$input, 0), $result, "in method Get
     }
 }
 
+/* AllocBuffer: the device keeps the buffer a Python source gives it until
+ * it hands it back with FreeBuffer. A buffer an owning proxy gave is the
+ * device's then (the proxy gives up its ownership, by the buffer rule); one
+ * a borrowed proxy gave is kept alive through its owner (tn_lifetime.i),
+ * whom the proxy FreeBuffer receives keeps in turn. */
+%typemap(directorout) TnBuffer *AllocBuffer (void *swig_argp, int swig_res, swig_owntype own) {
+    swig_res = SWIG_ConvertPtrAndOwn($input, &swig_argp, $descriptor, SWIG_POINTER_DISOWN, &own);
+    if (!SWIG_IsOK(swig_res)) {
+        %dirout_fail(swig_res, "$type");
+    }
+    $result = %reinterpret_cast(swig_argp, $ltype);
+    swig_acquire_ownership_obj(SWIG_as_voidptr($result), own);
+    if ($result != NULL && !(own & SWIG_POINTER_OWN)) {
+        tn_hold(static_cast<const void *>(this), $result, $input);
+    }
+}
+%typemap(directorin) TnBuffer *aBuffer {
+    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+    if ($1 != NULL && strcmp("$symname", "FreeBuffer") == 0) {
+        PyObject *owner = tn_take_held(static_cast<const void *>(this), $1);
+        if (owner != NULL) {
+            tn_keep_anchor($input, owner);
+            Py_DECREF(owner);
+        }
+    }
+}
+
+/* The buffer AllocBuffer's module function answers keeps what the device
+ * keeps for it, if anything. */
+%typemap(ret) TnBuffer *AllocBuffer {
+    tn_keep_anchor($result, tn_held_wrapping($1));
+}
+
 /* Module functions.
  *
  * GetWidthInfo and GetHeightInfo: the tuple (minimum, maximum, increment). */

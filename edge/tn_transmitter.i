@@ -9,5 +9,20 @@
 %}
 
 %include "TnTransmitterGEV.h"
+
+/* The virtual device keeps the transmitters added to it by address (it
+ * routes resend requests to them): it keeps their owners (tn_lifetime.i)
+ * until it is destroyed. */
+%exception TnVirtualDeviceGEV::AddTransmitterGEV {
+    TN_GUARDED_ACTION
+    if (result.IsOK()) {
+        tn_hold(arg1, arg2, swig_obj[1]);
+    }
+}
+%exception TnVirtualDeviceGEV::~TnVirtualDeviceGEV {
+    TN_GUARDED_ACTION
+    tn_forget_holder(arg1);
+}
+
 %include "TnVirtualDeviceGEV.h"
 %include "TnFPSStabilizer.h"

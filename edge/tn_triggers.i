@@ -9,9 +9,15 @@
 /* Selectors. GetState of every selector is reached through the interface. */
 %ignore TnTriggerSelectorDefault::GetState;
 
-/* The trigger callback, overridable from Python. */
+/* The trigger callback, overridable from Python. The selector it is handed
+ * keeps the selector's owner (that the source keeps) alive, should the
+ * callback replace it and keep the proxy. */
 TN_EDGE_DIRECTOR(ITnTriggerCallback)
 %nothreadallow ITnTriggerCallback::TriggerCallbackMethod;
+%typemap(directorin) ITnTriggerSelector const *aTriggerSelector {
+    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+    tn_keep_anchor($input, tn_held_wrapping($1));
+}
 
 /* The triggered source. The functions of its overridable operations keep the
  * interpreter lock; those that run its own operations directly (selectors,
@@ -130,13 +136,20 @@ static bool tn_protected_call_open(const Swig::Director *aDirector, const char *
     }
 }
 
-/* The proxy of a triggered source keeps the selectors and callbacks it was
- * given, one per index, as long as it lives: the source holds them by
- * address, and a selector Python collected would be read at the device's
- * next Start or trigger. */
-%pythonappend TnStreamingChannelSourceTrigger::AddSelector %{
-    self.__dict__.setdefault("_tn_selectors", {})[aIndex] = aSelector
-%}
+/* The source holds its selectors by address, one per index: it keeps each
+ * one's owner (tn_lifetime.i) until another selector takes the index or the
+ * source is destroyed, so that a selector Python dropped is never read at
+ * the device's next Start or trigger. A callback leaves the source as it is
+ * destroyed (the SDK's own doing); the proxy of a source keeps the callbacks
+ * it was given, one per index, so that they go on being called. */
+%exception TnStreamingChannelSourceTrigger::AddSelector {
+    TN_GUARDED_ACTION
+    tn_hold(arg1, reinterpret_cast<const void *>(static_cast<uintptr_t>(arg2)), swig_obj[2]);
+}
+%exception TnStreamingChannelSourceTrigger::~TnStreamingChannelSourceTrigger {
+    TN_GUARDED_ACTION
+    tn_forget_holder(arg1);
+}
 %pythonappend TnStreamingChannelSourceTrigger::AddSelectorTriggerCallback %{
     self.__dict__.setdefault("_tn_callbacks", {})[aIndex] = aCallback
 %}

@@ -34,18 +34,32 @@ TN_PLAIN_OUTPUT(uint32_t &aTotal, uint32_t value = 0, SWIG_From_unsigned_SS_int(
 TN_PLAIN_OUTPUT(uint32_t &aBytes, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 TN_PLAIN_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
-/* An open port's thread uses the adapter: the port's proxy keeps the
- * adapter's alive until the port closes, and ports still open when the
- * program ends are closed before the interpreter shuts down (before the
- * devices disconnect). */
+/* An open port's thread uses the adapter by address: the port keeps the
+ * adapter's owner (tn_lifetime.i) until it closes or is destroyed. Ports
+ * still open when the program ends are closed before the interpreter shuts
+ * down (before the devices disconnect). */
+%{
+static const char tn_port_adapter = 0;
+%}
+%exception TnDeviceSerialPort::Open {
+    TN_GUARDED_ACTION
+    if (result.IsOK()) {
+        tn_hold(arg1, &tn_port_adapter, swig_obj[1]);
+    }
+}
+%exception TnDeviceSerialPort::Close {
+    TN_GUARDED_ACTION
+    if (result.IsOK()) {
+        tn_hold(arg1, &tn_port_adapter, NULL);
+    }
+}
+%exception TnDeviceSerialPort::~TnDeviceSerialPort {
+    TN_GUARDED_ACTION
+    tn_forget_holder(arg1);
+}
 %pythonappend TnDeviceSerialPort::Open %{
     if val.IsOK():
-        self._tn_adapter = aAdapter
         _tn_stop_at_exit(self, 2, "IsOpened", "Close")
-%}
-%pythonappend TnDeviceSerialPort::Close %{
-    if val.IsOK():
-        self._tn_adapter = None
 %}
 
 %include "TnDeviceSerialPort.h"

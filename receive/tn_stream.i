@@ -84,20 +84,63 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
 %}
 
 /* Free: a stream it released leaves its proxy empty, so that the proxy
- * refuses further calls as None would. (Free leaves streams that Python
- * owns alone, and so does this.) */
+ * refuses further calls as None would, and so do the proxies of what it
+ * handed out (its parameters). (Free leaves streams that Python owns alone,
+ * and so does this.) */
 %typemap(in) TnStream *aStream (void *argp = 0, int res = 0, int owned = 0) {
     res = SWIG_ConvertPtrAndOwn($input, &argp, $descriptor, 0, &owned);
     if (!SWIG_IsOK(res)) {
         %argument_fail(res, "$type", $symname, $argnum);
     }
     $1 = %reinterpret_cast(argp, $ltype);
+    if ($1 != NULL && !(owned & SWIG_POINTER_OWN) && tn_destruction_deferred($input)) {
+        $1 = NULL;
+    }
 }
 %typemap(argout) TnStream *aStream {
     if ($1 != NULL && !(owned$argnum & SWIG_POINTER_OWN)) {
         SWIG_ConvertPtr($input, 0, $descriptor, SWIG_POINTER_CLEAR);
+        tn_forget_holder($1);
     }
 }
+
+/* Buffers queued to a stream: a buffer destroyed while queued leaves the
+ * queue first (the SDK's doing), so the stream keeps none alive; it notes
+ * each one's owner (the proxy that made it, whatever proxy was queued), and
+ * the buffer retrieved keeps that owner, so that Python may rebind or drop
+ * the name of the proxy it queued. A stream destroyed notes nothing. */
+%exception TnStream::QueueBuffer {
+    TN_GUARDED_ACTION
+    if (result.GetCode() == TN_PENDING || result.IsOK()) {
+        tn_note(static_cast<TnStream *>(arg1), arg2, swig_obj[1]);
+    }
+}
+%define TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(CLASS)
+%exception CLASS::~CLASS {
+    TN_GUARDED_ACTION
+    tn_forget_holder(static_cast<TnStream *>(arg1));
+}
+%enddef
+TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(TnStream)
+TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(TnStreamGEV)
+TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(TnStreamRTP)
+TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(TnStreamU3V)
+
+/* A buffer retrieved: a new borrowed proxy, which keeps the owner noted for
+ * it (or, for a buffer queued by other means, the stream's). */
+%{
+static PyObject *tn_retrieved_buffer(TnStream *aStream, TnBuffer *aBuffer, PyObject *aStreamObject)
+{
+    PyObject *buffer = tn_new_pointer_obj(NULL, aBuffer, SWIGTYPE_p_TnBuffer, 0);
+    PyObject *owner = aBuffer != NULL ? tn_take_note(aStream, aBuffer, aBuffer) : NULL;
+    if (owner != NULL) {
+        tn_keep_anchor(buffer, owner);
+    } else if (buffer != NULL) {
+        tn_keep_owner(buffer, aStreamObject);
+    }
+    return buffer;
+}
+%}
 
 /* RetrieveBuffer: the list [result, buffer or None, operation result], none
  * of them gated on the result. */
@@ -107,7 +150,7 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
     $2 = &operation;
 }
 %typemap(argout) (TnBuffer **aBuffer, TnResult *aOperationResult) {
-    TN_APPEND(tn_append_output($result, SWIG_NewPointerObj(*$1, SWIGTYPE_p_TnBuffer, 0)))
+    TN_APPEND(tn_append_output($result, tn_retrieved_buffer(arg1, *$1, swig_obj[0])))
     TN_APPEND(tn_append_output($result, SWIG_NewPointerObj(new TnResult(*$2), SWIGTYPE_p_TnResult, SWIG_POINTER_OWN)))
 }
 

@@ -35,11 +35,17 @@ bool IsPreparedForWriting(const TnBuffer &aBuffer)
     return BufferCore::Of(aBuffer).IsPreparedForWriting();
 }
 
+bool BufferHolder::Yield(TnBuffer &)
+{
+    return false;
+}
+
 bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected)
 {
     std::lock_guard<std::mutex> lLock(HolderMutex());
     BufferCore &lCore = BufferCore::Of(aBuffer);
-    if (lCore.mHolder != aExpected)
+    if (lCore.mHolder != aExpected &&
+        (aExpected != nullptr || aHolder == nullptr || lCore.mHolder == nullptr || !lCore.mHolder->Yield(aBuffer)))
     {
         return false;
     }

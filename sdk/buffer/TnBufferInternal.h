@@ -199,10 +199,16 @@ public:
     /// the holders' lock held: the holder must not call SetHolder or
     /// ForgetHolder here.
     virtual void Release(TnBuffer &aBuffer) = 0;
+
+    /// Whether the holder, which no longer uses the buffer, lets another one
+    /// take it (it then forgets it); called as Release is. None does unless
+    /// it says so.
+    virtual bool Yield(TnBuffer &aBuffer);
 };
 
 /// Makes aHolder the buffer's holder (null: none). False, with nothing
-/// changed, when the buffer has another holder than aExpected.
+/// changed, when the buffer has another holder than aExpected, unless that
+/// one yields it to a holder that expected none.
 TN_BUFFER_API bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected);
 
 /// Clears the holder of each of the buffers whose holder is aHolder (a

@@ -60,7 +60,8 @@ bool RoutePacketResend(const uint8_t *aData, size_t aSize, ITnGvspResendTarget *
 }
 
 TnGvspSender::TnGvspSender()
-    : mResendPending(false), mReleaseWanted(false), mStop(true), mBusy(false), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
+    : mResendPending(false), mReleaseWanted(false), mStop(true), mBusy(false), mRunning(false), mForgetAsked(0),
+      mForgetServed(0), mNextBlockId(1), mRate(0), mRetainTimeoutMs(0),
       mListener(nullptr), mDestinationAddress(0), mDestinationPort(0), mTap(nullptr), mFill(0), mNextSendNs(0),
       mRandom(1), mHeld(-1)
 {
@@ -132,6 +133,10 @@ TnResult TnGvspSender::Open(uint32_t aDestinationAddress, uint16_t aDestinationP
     mResendPacketiser.Configure(mConfig.mPacketSize, mConfig.mExtendedIds);
     ResetStatistics();
     mStop = false;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        mRunning = true;
+    }
     try
     {
         mThread = std::thread(&TnGvspSender::Run, this);
@@ -139,6 +144,10 @@ TnResult TnGvspSender::Open(uint32_t aDestinationAddress, uint16_t aDestinationP
     catch (...)
     {
         mStop = true;
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mRunning = false;
+        }
         mSocket.Close();
         return TnResult(TN_THREAD_ERROR);
     }
@@ -244,6 +253,49 @@ void TnGvspSender::AbortQueued()
         Release(lEntry, false);
     }
     mIdle.notify_all();
+}
+
+void TnGvspSender::Forget(const void *aContext)
+{
+    std::unique_lock<std::mutex> lLock(mMutex);
+    mQueue.erase(std::remove_if(mQueue.begin(), mQueue.end(),
+                                [aContext](const Entry &aEntry) { return aEntry.mContext == aContext; }),
+                 mQueue.end());
+    if (!mRunning)
+    {
+        return;
+    }
+    if (mThread.get_id() == std::this_thread::get_id())
+    {
+        // The listener's call: nothing is being sent, and the kept blocks
+        // are this thread's own.
+        mRetained.erase(std::remove_if(mRetained.begin(), mRetained.end(),
+                                       [aContext](const Entry &aEntry) { return aEntry.mContext == aContext; }),
+                        mRetained.end());
+        return;
+    }
+    mForget.push_back(aContext);
+    const uint64_t lTicket = ++mForgetAsked;
+    mWake.notify_all();
+    mForgotten.wait(lLock, [&] { return mForgetServed >= lTicket || !mRunning; });
+}
+
+// Called by the thread with mMutex held, between blocks and resends.
+void TnGvspSender::DropForgotten()
+{
+    if (mForget.empty())
+    {
+        return;
+    }
+    mRetained.erase(std::remove_if(mRetained.begin(), mRetained.end(),
+                                   [this](const Entry &aEntry) {
+                                       return std::find(mForget.begin(), mForget.end(), aEntry.mContext) !=
+                                              mForget.end();
+                                   }),
+                    mRetained.end());
+    mForget.clear();
+    mForgetServed = mForgetAsked;
+    mForgotten.notify_all();
 }
 
 TnResult TnGvspSender::WaitIdle(uint32_t aTimeoutMs)
@@ -437,6 +489,7 @@ void TnGvspSender::Run()
     std::unique_lock<std::mutex> lLock(mMutex);
     while (!mStop)
     {
+        DropForgotten();
         if (mResendPending.load())
         {
             lLock.unlock();
@@ -491,8 +544,13 @@ void TnGvspSender::Run()
         ReleaseExpired(NowNs(), false, lIdle);
         lLock.lock();
     }
+    DropForgotten();
     lLock.unlock();
     ReleaseExpired(0, true, true);
+    lLock.lock();
+    mForget.clear();
+    mRunning = false;
+    mForgotten.notify_all();
 }
 
 uint64_t TnGvspSender::Random()

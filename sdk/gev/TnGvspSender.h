@@ -150,6 +150,12 @@ public:
     uint64_t PeekNextBlockId() const;
     /// Releases the queued blocks that have not started (aSent false).
     void AbortQueued();
+    /// Drops every block of aContext, queued, being sent or kept for
+    /// resends, without telling the listener; returns once the sender no
+    /// longer uses their memory (a block being sent is sent to its end
+    /// first). From the listener's call on the sender's thread it returns
+    /// at once.
+    void Forget(const void *aContext);
     /// Waits until nothing is queued or being sent; TN_TIMEOUT otherwise.
     TnResult WaitIdle(uint32_t aTimeoutMs);
     uint32_t GetQueuedCount() const;
@@ -236,6 +242,7 @@ private:
     bool SendBlock(Entry &aEntry);
     void ServeResends();
     void ReleaseExpired(uint64_t aNowNs, bool aAll, bool aIdle);
+    void DropForgotten();
     void Release(const Entry &aEntry, bool aSent);
     Slot &NextSlot();
     /// The layout of the blocks sent (GVSP's or RTP's), set for the packet
@@ -255,6 +262,11 @@ private:
     std::atomic<bool> mReleaseWanted;     // an owner short of buffers: let a retained block go early
     std::atomic<bool> mStop;
     bool mBusy;                       // the thread sends a block
+    bool mRunning;                    // the thread has not ended (guarded by mMutex)
+    std::vector<const void *> mForget; // contexts whose kept blocks the thread is to drop (guarded by mMutex)
+    uint64_t mForgetAsked;            // requests to drop, and those the thread served (guarded by mMutex)
+    uint64_t mForgetServed;
+    std::condition_variable mForgotten; // waiters of Forget
     uint64_t mNextBlockId;
     TnGvspSenderConfig mConfig;       // written under mMutex while idle; rates read by the thread
     std::atomic<double> mRate;

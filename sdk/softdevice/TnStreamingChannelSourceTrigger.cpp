@@ -1,5 +1,6 @@
 #include "TnStreamingChannelSourceTrigger.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "TnSoftDeviceLog.h"
@@ -35,7 +36,17 @@ ITnTriggerCallback::~ITnTriggerCallback()
 struct TnStreamingChannelSourceTrigger::Callbacks
 {
     std::map<int, tn::SinkSlot<ITnTriggerCallback>> mBySelector; // guarded by the source's mutex; never shrinks
+    // The selectors handed to callbacks right now, with their number of
+    // calls (guarded by the source's mutex): a selector replaced or removed
+    // stays in use until they end.
+    std::map<const ITnTriggerSelector *, unsigned> mFiring;
 };
+
+namespace
+{
+// The sources and selectors whose callbacks this thread runs.
+thread_local std::vector<std::pair<const TnStreamingChannelSourceTrigger *, const ITnTriggerSelector *>> tFiring;
+} // namespace
 
 TnStreamingChannelSourceTrigger::TnStreamingChannelSourceTrigger(uint32_t mChannel, uint32_t aRegisterBaseAddress)
     : mChannelIndex(mChannel), mBase(aRegisterBaseAddress), mCallbacks(new Callbacks),
@@ -54,7 +65,9 @@ TnStreamingChannelSourceTrigger::~TnStreamingChannelSourceTrigger()
 
 void TnStreamingChannelSourceTrigger::AddSelector(TriggerSelectorEnum aIndex, SelectorEntry aSelector)
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::unique_lock<std::mutex> lLock(mMutex);
+    const auto lFound = mSelectors.find(aIndex);
+    const ITnTriggerSelector *lBefore = lFound != mSelectors.end() ? lFound->second : nullptr;
     if (aSelector == nullptr)
     {
         mSelectors.erase(aIndex);
@@ -62,6 +75,18 @@ void TnStreamingChannelSourceTrigger::AddSelector(TriggerSelectorEnum aIndex, Se
     else
     {
         mSelectors[aIndex] = aSelector;
+    }
+    // The selector given up may go once this returns: the callbacks that
+    // were handed it on other threads end first (on this thread, inside one
+    // of them, waiting would never end).
+    const auto lFiring = [&] {
+        const auto lCalls = mCallbacks->mFiring.find(lBefore);
+        return lCalls != mCallbacks->mFiring.end() && lCalls->second != 0;
+    };
+    if (lBefore != nullptr && lBefore != aSelector &&
+        std::find(tFiring.begin(), tFiring.end(), std::make_pair(static_cast<const TnStreamingChannelSourceTrigger *>(this), lBefore)) == tFiring.end())
+    {
+        mChanged.wait(lLock, [&] { return !lFiring(); });
     }
 }
 
@@ -395,10 +420,33 @@ void TnStreamingChannelSourceTrigger::Fire(int aIndex) const
         lSelector->FireTrigger();
         const auto lCall = mCallbacks->mBySelector.find(aIndex);
         lCallback = lCall != mCallbacks->mBySelector.end() ? &lCall->second : nullptr;
+        if (lCallback != nullptr)
+        {
+            ++mCallbacks->mFiring[lSelector];
+        }
         mChanged.notify_all();
     }
     if (lCallback != nullptr)
     {
+        // The selector is handed out until the call ends, however it ends.
+        struct Firing
+        {
+            const TnStreamingChannelSourceTrigger &mSource;
+            const ITnTriggerSelector *mSelector;
+            ~Firing()
+            {
+                tFiring.pop_back();
+                std::lock_guard<std::mutex> lLock(mSource.mMutex);
+                const auto lCalls = mSource.mCallbacks->mFiring.find(mSelector);
+                if (--lCalls->second == 0)
+                {
+                    mSource.mCallbacks->mFiring.erase(lCalls);
+                }
+                mSource.mChanged.notify_all();
+            }
+        };
+        tFiring.emplace_back(this, lSelector);
+        const Firing lFiring{*this, lSelector};
         Guarded("TriggerCallbackMethod", [&] {
             lCallback->CallIfSet([&](ITnTriggerCallback *aCallback) { aCallback->TriggerCallbackMethod(lSelector); });
         });

@@ -4,7 +4,9 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "TnBuffer.h"
 #include "TnGevAddress.h"
@@ -40,6 +42,77 @@ TnTransmitter::TnTransmitter() = default;
 TnTransmitter::~TnTransmitter()
 {
     Close();
+    std::vector<TnBuffer *> lHeld;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        for (const auto &lEntry : mHeld)
+        {
+            lHeld.push_back(lEntry.first);
+        }
+    }
+    buffer::ForgetHolder(lHeld.data(), lHeld.size(), this);
+}
+
+bool TnTransmitter::Hold(TnBuffer *aBuffer)
+{
+    if (!buffer::SetHolder(*aBuffer, this, this) && !buffer::SetHolder(*aBuffer, this, nullptr))
+    {
+        return false;
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    ++mHeld[aBuffer];
+    return true;
+}
+
+void TnTransmitter::LetGoIfUnused(TnBuffer *aBuffer)
+{
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        const auto lFound = mHeld.find(aBuffer);
+        if (lFound == mHeld.end() || lFound->second != 0 ||
+            std::find(mFree.begin(), mFree.end(), aBuffer) != mFree.end())
+        {
+            return;
+        }
+        mHeld.erase(lFound);
+    }
+    buffer::SetHolder(*aBuffer, nullptr, this);
+}
+
+void TnTransmitter::Release(TnBuffer &aBuffer)
+{
+    // The holders' lock is held: the sender's thread never takes it, so
+    // waiting for the sender to drop the buffer's blocks ends.
+    uint32_t lUses = 0;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        mFree.erase(std::remove(mFree.begin(), mFree.end(), &aBuffer), mFree.end());
+        const auto lFound = mHeld.find(&aBuffer);
+        lUses = lFound != mHeld.end() ? lFound->second : 0;
+    }
+    if (lUses != 0)
+    {
+        mSender.Forget(&aBuffer);
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mFree.erase(std::remove(mFree.begin(), mFree.end(), &aBuffer), mFree.end());
+    mHeld.erase(&aBuffer);
+}
+
+bool TnTransmitter::Yield(TnBuffer &aBuffer)
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    const auto lFound = mHeld.find(&aBuffer);
+    if (lFound != mHeld.end() && lFound->second != 0)
+    {
+        return false;
+    }
+    mFree.erase(std::remove(mFree.begin(), mFree.end(), &aBuffer), mFree.end());
+    if (lFound != mHeld.end())
+    {
+        mHeld.erase(lFound);
+    }
+    return true;
 }
 
 TnResult TnTransmitter::Open(const TnTransmitterSettings &aSettings)
@@ -127,9 +200,25 @@ TnResult TnTransmitter::LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount)
             return Refused(TN_INVALID_PARAMETER, "a null buffer in the pool");
         }
     }
+    for (uint32_t lIndex = 0; lIndex < aCount; ++lIndex)
+    {
+        if (!Hold(aBuffers[lIndex]))
+        {
+            for (uint32_t lHeld = 0; lHeld < lIndex; ++lHeld)
+            {
+                {
+                    std::lock_guard<std::mutex> lLock(mMutex);
+                    --mHeld[aBuffers[lHeld]];
+                }
+                LetGoIfUnused(aBuffers[lHeld]);
+            }
+            return Refused(TN_INVALID_PARAMETER, "a buffer of the pool is queued to a stream");
+        }
+    }
     std::lock_guard<std::mutex> lLock(mMutex);
     for (uint32_t lIndex = 0; lIndex < aCount; ++lIndex)
     {
+        --mHeld[aBuffers[lIndex]]; // in the pool, not in the sender
         mFree.push_back(aBuffers[lIndex]);
     }
     mFreeSignal.notify_all();
@@ -160,8 +249,21 @@ TnResult TnTransmitter::QueueBuffer(TnBuffer *aBuffer)
     {
         return Refused(TN_INVALID_PARAMETER, "the buffer holds no data");
     }
+    if (!Hold(aBuffer))
+    {
+        return Refused(TN_INVALID_PARAMETER, "the buffer is queued to a stream");
+    }
     const TnResult lResult = mSender.Queue(lBlock, aBuffer, aBuffer->GetBlockID());
-    return lResult.GetCode() == TN_PENDING ? TnResult(TN_OK) : lResult;
+    if (lResult.GetCode() == TN_PENDING)
+    {
+        return TnResult(TN_OK);
+    }
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        --mHeld[aBuffer];
+    }
+    LetGoIfUnused(aBuffer);
+    return lResult;
 }
 
 TnResult TnTransmitter::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeoutMs)
@@ -201,6 +303,8 @@ TnResult TnTransmitter::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeout
     }
     *aBuffer = mFree.front();
     mFree.pop_front();
+    lLock.unlock();
+    LetGoIfUnused(*aBuffer); // the program's again
     return TnResult(TN_OK);
 }
 
@@ -456,7 +560,16 @@ TnResult TnTransmitter::SetPoolPriority(uint32_t aPriority)
 void TnTransmitter::OnBlockReleased(void *aContext, uint64_t, bool)
 {
     std::lock_guard<std::mutex> lLock(mMutex);
-    mFree.push_back(static_cast<TnBuffer *>(aContext));
+    const auto lFound = mHeld.find(static_cast<TnBuffer *>(aContext));
+    if (lFound == mHeld.end())
+    {
+        return; // changed or destroyed meanwhile: forgotten
+    }
+    if (lFound->second != 0)
+    {
+        --lFound->second;
+    }
+    mFree.push_back(lFound->first);
     mFreeSignal.notify_all();
 }
 } // namespace transmitter

@@ -6,6 +6,12 @@
 // (OnBlockReleased), which only takes mMutex; the program's threads take
 // free buffers (waiting on mFreeSignal) and queue them. No lock of this class
 // is held while the sender is called, but for the queueing itself.
+//
+// The transmitter holds the buffers queued to it (a buffer's holder, see
+// TnBufferInternal.h) from QueueBuffer or LoadBufferPool until
+// RetrieveFreeBuffer hands them out: a buffer changed or destroyed meanwhile
+// leaves the sender and the free buffers first. One that the sender is done
+// with goes to another holder (a stream it is queued to) as it asks.
 #ifndef TN_TRANSMITTER_H
 #define TN_TRANSMITTER_H
 
@@ -13,9 +19,11 @@
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 
+#include "TnBufferInternal.h"
 #include "TnGvspSender.h"
 #include "TnResult.h"
 
@@ -39,7 +47,7 @@ struct TnTransmitterSettings
     uint32_t mPacketDelayNs = 0;
 };
 
-class TnTransmitter final : public gev::TnGvspSenderListener
+class TnTransmitter final : public gev::TnGvspSenderListener, public buffer::BufferHolder
 {
 public:
     TnTransmitter();
@@ -87,8 +95,15 @@ public:
     TnResult SetPoolPriority(uint32_t aPriority);
 
     void OnBlockReleased(void *aContext, uint64_t aBlockId, bool aSent) override;
+    void Release(TnBuffer &aBuffer) override;
+    bool Yield(TnBuffer &aBuffer) override;
 
 private:
+    /// Holds aBuffer (false when another holder keeps it) and counts one
+    /// more use of it by the sender.
+    bool Hold(TnBuffer *aBuffer);
+    /// Lets go of aBuffer when nothing here uses or keeps it any more.
+    void LetGoIfUnused(TnBuffer *aBuffer);
     void ApplyRate();
     TnResult ApplyPriority();
     struct Sample
@@ -102,6 +117,7 @@ private:
     mutable std::mutex mMutex;
     std::condition_variable mFreeSignal;
     std::deque<TnBuffer *> mFree;
+    std::map<TnBuffer *, uint32_t> mHeld; // the buffers held, with their blocks in the sender
     gev::TnGvspSender mSender;
     TnTransmitterSettings mSettings;
     bool mOpen = false;

@@ -209,6 +209,32 @@ def test_buffer_ownership_across_allocbuffer(ed, edge, source):
         TypeError, MISMATCH + "in output value of type 'TnBuffer *'")
 
 
+def test_a_borrowed_buffer_given_up_stays_until_handed_back(ed, edge, source):
+    __import__("tarn_base_313")  # the buffer's proxy class
+
+    class Pool(ed.TnStreamingChannelSourceDefault):
+        pass
+
+    # A buffer of another source's pool (borrowed, that source's own), given
+    # up by AllocBuffer: the device uses it until FreeBuffer, so its pool
+    # lives on when Python drops (or destroys) it meanwhile.
+    pool = Pool(16, 8)
+    source.answers["AllocBuffer"] = edge.TnStreamingChannelSourceDefault_AllocBuffer(pool)
+    given = edge.ITnSWStreamingChannelSource_AllocBuffer(source.this)
+    size = given.GetSize()
+    source.answers["AllocBuffer"] = None
+    source.FreeBuffer = lambda buffer: source.calls.append(("FreeBuffer", (buffer,)))
+    type(pool).__swig_destroy__(pool)
+    del pool
+    gc.collect()
+    assert given.GetSize() == size and not given.this.own()
+    edge.ITnSWStreamingChannelSource_FreeBuffer(source.this, given)
+    del given
+    gc.collect()
+    (_, (back,)), = [call for call in source.calls if call[0] == "FreeBuffer"]
+    assert back.GetSize() == size
+
+
 def test_objects_handed_for_one_call_refuse_later_use(edge, source):
     source.answers["OnOpen"] = None
     edge.ITnStreamingChannelSource_OnOpen(source.this, "192.168.0.7", 5000)

@@ -5,6 +5,7 @@ triggers."""
 
 import gc
 import pathlib
+import sys
 import subprocess
 import types
 import weakref
@@ -100,17 +101,23 @@ def test_triggered_source_forms(ed, edge):
 
     source = Source(0, 0x20000)
     assert source.AddSelector(13, None) is None and source.AddSelector(-1, ed.TnTriggerSelectorDefault()) is None
-    # The source holds its selectors and callbacks by address: its proxy keeps
-    # the latest of each index alive.
+    # The source holds its selectors and callbacks by address: it keeps the
+    # latest selector of each index (its owning pointer object), until the
+    # source goes; its proxy keeps the callbacks.
     frame, line = ed.TnTriggerSelectorFrameStart(), ed.TnTriggerSelectorLineStart()
     callback = type("Callback", (ed.ITnTriggerCallback,), {})()
-    kept = [weakref.ref(item) for item in (frame, line, callback)]
+    pointers, called = [frame.this, line.this], weakref.ref(callback)
+    counts = [sys.getrefcount(pointers[0]), sys.getrefcount(pointers[1])]
     source.AddSelector(0, frame)
     source.AddSelectorTriggerCallback(0, callback)
     source.AddSelector(0, line)
+    edge.TnStreamingChannelSourceTrigger_AddSelector(source, 1, pointers[1])
     del frame, line, callback
     gc.collect()
-    assert [ref() is None for ref in kept] == [True, False, False]
+    changes = [sys.getrefcount(pointers[0]) - counts[0], sys.getrefcount(pointers[1]) - counts[1]]
+    assert changes == [-1, 1]
+    assert called() is not None
+    assert pointers[1].own() and edge.ITnTriggerSelector_GetName(pointers[1]) == "LineStart"
     assert outcome(source.AddSelector, 2**31, None) == (
         OverflowError, "in method 'TnStreamingChannelSourceTrigger_AddSelector', argument 2 of type 'TriggerSelectorEnum'")
     assert outcome(source.AddSelector, 0, ed.TnString("x")) == (
@@ -127,6 +134,15 @@ def test_triggered_source_forms(ed, edge):
     result, count = edge.ITnSWStreamingChannelSource_GetTxNumBuffersToUse(source.this, 0)
     assert (result.GetCode(), count) == (ed.TN_NOT_IMPLEMENTED, 0)
     assert edge.TnStreamingChannelSourceTrigger_PreRead(source, None).GetCode() == ed.TN_OK
+    # A selector destroyed while the source holds it: its pointer object is
+    # emptied, the selector goes with the source.
+    count = sys.getrefcount(pointers[1])
+    edge.delete_TnTriggerSelectorLineStart(pointers[1])
+    dropped = count - sys.getrefcount(pointers[1])
+    assert dropped == 2 and not pointers[1].own()
+    assert outcome(edge.ITnTriggerSelector_GetName, pointers[1])[0] is TypeError
+    del source
+    gc.collect()
 
 
 def test_protected_operations_outside_their_forwarded_call(ed, edge):

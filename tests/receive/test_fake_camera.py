@@ -37,6 +37,13 @@ try:
     device.IsConnected()
 except TypeError as error:
     out["freed"] = str(error)
+# What it handed out goes with it: its features and parameters refuse.
+out["features freed"] = []
+for call in (features.InvalidateCache, width.GetValue):
+    try:
+        call()
+    except TypeError as error:
+        out["features freed"].append(type(error).__name__)
 out["peer"] = subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", "Width"], capture_output=True,
                              text=True, timeout=20).stdout
 camera.kill()
@@ -56,6 +63,7 @@ camera.kill()
     assert out["id"] == [True, "127.0.0.1"]
     assert out["disconnect"] == "OK" and out["after"] == [False, None]
     assert out["freed"] == "in method 'TnDevice_IsConnected', argument 1 of type 'TnDevice const *'"
+    assert out["features freed"] == ["TypeError", "TypeError"]
     assert "Width = 256" in out["peer"]
 
 

@@ -85,8 +85,22 @@ out["newest"] = [port.GetBytesReceived(), count, bool(np.array_equal(kept[:count
 device.Disconnect()
 out["lost"] = [port.Write([1, 2, 3])[0].GetCodeString(), port.Read(4, 500)[0].GetCodeString(),
                port.IsOpened(), port.Close().GetCodeString(), port.Close().GetCodeString()]
-# A port still open when the program ends is closed first.
+# Opened through the module function on an adapter nobody else keeps: the
+# port keeps it while open.
+import gc, _tarn_receive_313 as receive
 device.Connect(info)
+out["kept"] = [receive.TnDeviceSerialPort_Open(port, rx.TnDeviceAdapter(device), rx.TnDeviceSerial0).GetCodeString()]
+gc.collect()
+result, written = port.Write(data[:64])
+back = []
+while sum(len(part) for part in back) < 64:
+    result, chunk, count = port.Read(64, 2000)
+    if not result.IsOK():
+        break
+    back.append(chunk[:count].copy())
+out["kept"] += [written, bool(back) and bool(np.array_equal(np.concatenate(back), data[:64])),
+                port.Close().GetCodeString()]
+# A port still open when the program ends is closed first.
 left_open = rx.TnDeviceSerialPort()
 out["left open"] = left_open.Open(adapter, rx.TnDeviceSerial1).GetCodeString()
 ''', env={"TARN_SIMULATED_DEVICES": str(devices)})
@@ -99,6 +113,7 @@ out["left open"] = left_open.Open(adapter, rx.TnDeviceSerial1).GetCodeString()
     assert out["bytes"] == [5, 5, 3, 4] and out["bytes back"] == "hello tarnxyzABCD"
     assert out["newest"] == [1000, 100, True]
     assert out["lost"] == ["NOT_CONNECTED", "NOT_CONNECTED", True, "OK", "NOT_CONNECTED"]
+    assert out["kept"] == ["OK", 64, True, "OK"]
     assert out["left open"] == "OK"
 
 

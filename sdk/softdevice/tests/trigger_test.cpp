@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "TnRegisterMap.h"
@@ -153,4 +154,76 @@ TEST(TriggeredSource, SoftwareTriggerReleasesTheBufferLoop)
     EXPECT_EQ(uint32_t(TRIGGER_MODE_ON), lValue);
     EXPECT_EQ(TN_INVALID_PARAMETER, lMap.GetRegisterByAddress(0xA000)->Write(uint32_t(7)).GetCode())
         << "a selector the source does not have";
+}
+
+namespace
+{
+/// A callback that holds its call until released, and may replace the
+/// selector of its index from inside the call.
+class HoldingCallback : public ITnTriggerCallback
+{
+public:
+    void TriggerCallbackMethod(const ITnTriggerSelector *aSelector) override
+    {
+        if (mReplaceWith != nullptr)
+        {
+            mSource->AddSelector(TRIGGER_SELECTOR_FRAMESTART, mReplaceWith);
+        }
+        mEntered = true;
+        while (!mRelease.load())
+        {
+            std::this_thread::yield();
+        }
+        const TnString lName = aSelector->GetName();
+        mName = lName.GetAscii();
+    }
+    TnStreamingChannelSourceTrigger *mSource = nullptr;
+    ITnTriggerSelector *mReplaceWith = nullptr;
+    std::atomic<bool> mEntered{false}, mRelease{false};
+    std::string mName;
+};
+} // namespace
+
+TEST(TriggeredSource, ASelectorReplacedStaysUntilItsCallbacksEnd)
+{
+    TnRegisterMap lMap;
+    TnRegisterFactory lFactory(lMap);
+    TriggerSource lSource;
+    TnTriggerSelectorFrameStart lFrame, lOther("Other");
+    HoldingCallback lCallback;
+    lCallback.mSource = &lSource;
+    lSource.AddSelector(TRIGGER_SELECTOR_FRAMESTART, &lFrame);
+    lSource.AddSelectorTriggerCallback(TRIGGER_SELECTOR_FRAMESTART, &lCallback);
+    lSource.CreateRegisters(&lMap, &lFactory);
+    ITnRegister *lSoftware = lMap.GetRegisterByAddress(0xA00C);
+    std::thread lFiring([&] { lSoftware->Write(uint32_t(1)); });
+    while (!lCallback.mEntered.load())
+    {
+        std::this_thread::yield();
+    }
+    // Replaced on another thread: the call returns once the callback that
+    // was handed the selector ends.
+    std::atomic<bool> lReplaced(false);
+    std::thread lReplacing([&] {
+        lSource.AddSelector(TRIGGER_SELECTOR_FRAMESTART, &lOther);
+        lReplaced = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(lReplaced.load());
+    lCallback.mRelease = true;
+    lFiring.join();
+    lReplacing.join();
+    EXPECT_EQ("FrameStart", lCallback.mName);
+
+    // Replaced from inside the callback: at once.
+    lCallback.mEntered = lCallback.mRelease = false;
+    lCallback.mReplaceWith = &lFrame;
+    std::thread lInside([&] { lSoftware->Write(uint32_t(1)); });
+    while (!lCallback.mEntered.load())
+    {
+        std::this_thread::yield();
+    }
+    lCallback.mRelease = true;
+    lInside.join();
+    EXPECT_EQ("Other", lCallback.mName);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -256,6 +257,55 @@ TEST_F(TransmitterPeer, TestPacketsExtendedIdsAndTheSentTimeout)
     EXPECT_EQ(1u, lTransmitter.GetBlocksTransmitted());
     lTransmitter.ResetStats();
     EXPECT_EQ(0u, lTransmitter.GetBlocksTransmitted());
+}
+
+TEST_F(TransmitterPeer, BuffersChangedOrDestroyedWhileQueuedLeaveItFirst)
+{
+    tn::gev::TnUdpSocket lSink;
+    ASSERT_TRUE(lSink.Open(kLoopback, 0).IsOK());
+    TnTransmitterGEV lTransmitter;
+    ASSERT_TRUE(lTransmitter.Open(TnString("127.0.0.1"), lSink.GetLocalPort()).IsOK());
+    // About 60 ms a block: the first is being sent, the others wait.
+    ASSERT_TRUE(lTransmitter.SetMaxPayloadThroughput(8e6f).IsOK());
+    std::vector<std::unique_ptr<TnBuffer>> lBuffers = MakeBuffers(4, 256, 256);
+    for (size_t lIndex = 0; lIndex < lBuffers.size(); ++lIndex)
+    {
+        FillPattern(*lBuffers[lIndex], lIndex + 1);
+        ASSERT_TRUE(lTransmitter.QueueBuffer(lBuffers[lIndex].get()).IsOK());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(lTransmitter.IsTransmitting());
+    TnBuffer *lChanged = lBuffers[1].get();
+    lBuffers[0].reset(); // being sent: it is sent to its end first
+    lBuffers[2].reset(); // waiting
+    ASSERT_TRUE(lChanged->GetImage()->Alloc(128, 128, TnPixelMono8).IsOK());
+    ASSERT_TRUE(lTransmitter.AbortQueuedBuffers(3000).IsOK());
+    // Only the buffer left as it was comes back free.
+    std::vector<TnBuffer *> lFree;
+    TnBuffer *lOne = nullptr;
+    while (lTransmitter.RetrieveFreeBuffer(&lOne, 200).IsOK())
+    {
+        lFree.push_back(lOne);
+    }
+    EXPECT_LE(lFree.size(), 1u);
+    for (TnBuffer *lBuffer : lFree)
+    {
+        EXPECT_EQ(lBuffers[3].get(), lBuffer);
+    }
+
+    // A buffer sent and kept for resends goes to another holder that asks
+    // for it; one still waiting to be sent does not.
+    TnTransmitterGEV lOther;
+    ASSERT_TRUE(lOther.Open(TnString("127.0.0.1"), lSink.GetLocalPort()).IsOK());
+    FillPattern(*lChanged, 9);
+    ASSERT_TRUE(lTransmitter.SetMaxPayloadThroughput(0).IsOK());
+    ASSERT_TRUE(lTransmitter.QueueBuffer(lChanged).IsOK());
+    ASSERT_TRUE(lTransmitter.AbortQueuedBuffers(3000).IsOK());
+    EXPECT_TRUE(lOther.QueueBuffer(lChanged).IsOK());
+    EXPECT_EQ(TN_INVALID_PARAMETER, lTransmitter.QueueBuffer(lChanged).GetCode()) << "the other one holds it";
+    EXPECT_TRUE(lOther.Close().IsOK());
+    EXPECT_TRUE(lTransmitter.QueueBuffer(lChanged).IsOK());
+    EXPECT_TRUE(lTransmitter.Close().IsOK());
 }
 
 TEST_F(TransmitterPeer, VirtualDeviceAnswersForItsTransmitters)
