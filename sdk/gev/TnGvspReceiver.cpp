@@ -23,6 +23,25 @@ constexpr uint64_t kMinWaitUs = 20;
 // Full batches in a row after which the timers are judged although the
 // socket has not run dry (a steady flood).
 constexpr uint32_t kFloodBatches = 256;
+// Ring blocks in a row after which the timers are judged and the socket
+// looked at although the ring has not run dry.
+constexpr uint32_t kFloodRingBlocks = 16;
+// A ring block is handed over when full, or about this long after it
+// started filling (the kernel's timer: a tick or two).
+constexpr size_t kRingBlockSize = 1u << 20;
+constexpr uint32_t kRingBlockTimeoutMs = 1;
+// Longer than any packet stays in the kernel's block before it is handed
+// over: after a flush, packets older than the flush are dropped this long.
+constexpr uint64_t kFlushWindowUs = 100000;
+// IPv4 header bytes before a UDP datagram.
+constexpr uint32_t kIpHeaderBytes = 20;
+
+uint64_t RealtimeNanoseconds()
+{
+    timespec lNow;
+    clock_gettime(CLOCK_REALTIME, &lNow);
+    return static_cast<uint64_t>(lNow.tv_sec) * 1000000000u + static_cast<uint64_t>(lNow.tv_nsec);
+}
 } // namespace
 
 // ---------------------------------------------------------------- scatter batch
@@ -132,7 +151,8 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 // ---------------------------------------------------------------- receiver
 
 TnGvspReceiver::TnGvspReceiver()
-    : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0), mRequestId(0),
+    : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0),
+      mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mDropsSeen(0), mRequestId(0),
       mLastPublishUs(0)
 {
 }
@@ -173,9 +193,19 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     {
         SetLargeReceiveBuffer(lHandle, mConfig.mSocketBufferSize);
     }
+    if (mConfig.mKind != TnGvspReceiverKind::kSocket)
+    {
+        lResult = OpenRing();
+        if (!lResult.IsOK() && mConfig.mKind == TnGvspReceiverKind::kPacketRing)
+        {
+            mSocket.Close();
+            return lResult;
+        }
+    }
     lResult = mResendSocket.Open();
     if (!lResult.IsOK())
     {
+        mRing.Close();
         mSocket.Close();
         return lResult;
     }
@@ -194,8 +224,52 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     mAssembler.SetResendRequester(this);
     mBatch.Configure(mConfig.mBatchSize, mConfig.mPacketBufferSize);
     mDropsSeen = 0; // a new socket has dropped nothing
+    mFlushBeforeNs = mFlushUntilUs = 0;
+    mRingTruncated = mRingMalformed = 0;
     mLocal = TnGvspReceiverStatistics();
     mPublished = TnGvspReceiverStatistics();
+    return TnResult(TN_OK);
+}
+
+TnResult TnGvspReceiver::OpenRing()
+{
+    // The ring listens on the interface of the address the data comes to:
+    // the one bound, the one the group was joined on, or the one the route
+    // to the device (or group) leaves from.
+    const bool lMulticast = mConfig.mMulticastAddress != 0;
+    uint32_t lLocal = lMulticast ? mConfig.mMulticastInterface : mConfig.mLocalAddress;
+    if (lLocal == 0)
+    {
+        const uint32_t lPeer = mConfig.mDeviceAddress != 0 ? mConfig.mDeviceAddress : mConfig.mMulticastAddress;
+        lLocal = lPeer != 0 ? LocalAddressFor(lPeer) : 0;
+    }
+    TnPacketRingConfig lConfig;
+    std::string lName;
+    uint32_t lMtu = 0;
+    if (!FindInterface(lLocal, lConfig.mInterfaceIndex, lName, lMtu) || lMtu <= kIpHeaderBytes)
+    {
+        return TnResult(TN_NOT_FOUND, TnString("packet ring: no local interface for the stream's address"));
+    }
+    lConfig.mFilter.mAddress = mConfig.mMulticastAddress;
+    lConfig.mFilter.mPort = mSocket.GetLocalPort();
+    lConfig.mFilter.mLargestDatagram = std::min<uint32_t>(lMtu - kIpHeaderBytes, 65535);
+    lConfig.mBlockSize = kRingBlockSize;
+    lConfig.mSize = std::max<size_t>(kRingBlockSize, mConfig.mRingSize / kRingBlockSize * kRingBlockSize);
+    lConfig.mBlockTimeoutMs = kRingBlockTimeoutMs;
+    TnResult lResult = mRing.Open(lConfig);
+    if (lResult.IsOK())
+    {
+        lResult = AttachFilter(mSocket.GetHandle(), SocketFilterProgram(lConfig.mInterfaceIndex,
+                                                                        lConfig.mFilter.mLargestDatagram));
+    }
+    if (!lResult.IsOK())
+    {
+        mRing.Close();
+        return lResult;
+    }
+    // Datagrams the socket took before its filter came are read from it as
+    // usual; one the ring took too counts as redundant.
+    mRingFilter = lConfig.mFilter;
     return TnResult(TN_OK);
 }
 
@@ -218,6 +292,7 @@ void TnGvspReceiver::Stop()
 void TnGvspReceiver::Close()
 {
     Stop();
+    mRing.Close();
     mSocket.Close();
     mResendSocket.Close();
     mThread.Close();
@@ -306,7 +381,9 @@ void TnGvspReceiver::ServeRequests()
         mLocal = TnGvspReceiverStatistics();
         mAssembler.ResetStatistics();
         mBatch.ResetTruncated();
+        mRingTruncated = mRingMalformed = 0;
         ReadSocketDrops(mDropsSeen);
+        mRing.TakeDrops();
     }
 }
 
@@ -315,6 +392,18 @@ void TnGvspReceiver::Drain()
     uint8_t lSink[64];
     while (recv(mSocket.GetHandle(), lSink, sizeof(lSink), MSG_DONTWAIT | MSG_TRUNC) >= 0)
     {
+    }
+    if (mRing.IsOpen())
+    {
+        size_t lSize;
+        while (mRing.Next(lSize) != nullptr)
+        {
+            mRing.Release();
+        }
+        // The block the kernel fills now is handed over later: what it took
+        // before this moment goes too.
+        mFlushBeforeNs = RealtimeNanoseconds();
+        mFlushUntilUs = MonotonicMicroseconds() + kFlushWindowUs;
     }
 }
 
@@ -343,7 +432,10 @@ void TnGvspReceiver::ResetStatistics()
     {
         mLocal = TnGvspReceiverStatistics();
         mAssembler.ResetStatistics();
+        mBatch.ResetTruncated();
+        mRingTruncated = mRingMalformed = 0;
         ReadSocketDrops(mDropsSeen);
+        mRing.TakeDrops();
     }
     std::lock_guard<std::mutex> lLock(mPublishMutex);
     mPublished = TnGvspReceiverStatistics();
@@ -351,6 +443,12 @@ void TnGvspReceiver::ResetStatistics()
 
 bool TnGvspReceiver::ReadSocketDrops(uint32_t &aDrops) const
 {
+    if (mRing.IsOpen())
+    {
+        // The socket's count holds every datagram its filter left to the
+        // ring: the ring counts its own drops (TakeDrops).
+        return false;
+    }
     uint32_t lInfo[SK_MEMINFO_VARS];
     socklen_t lLength = sizeof(lInfo);
     if (!mSocket.IsOpen() || getsockopt(mSocket.GetHandle(), SOL_SOCKET, SO_MEMINFO, lInfo, &lLength) != 0 ||
@@ -376,8 +474,11 @@ void TnGvspReceiver::Publish(uint64_t aNowUs, bool aForce)
         mLocal.mSocketDrops += lDrops - mDropsSeen;
         mDropsSeen = lDrops;
     }
+    mLocal.mSocketDrops += mRing.TakeDrops();
     mLocal.mAssembly = mAssembler.GetStatistics();
-    mLocal.mTruncated = mBatch.GetTruncated();
+    mLocal.mAssembly.mPackets += mRingMalformed;
+    mLocal.mAssembly.mMalformedPackets += mRingMalformed;
+    mLocal.mTruncated = mBatch.GetTruncated() + mRingTruncated;
     std::lock_guard<std::mutex> lLock(mPublishMutex);
     mPublished = mLocal;
 }
@@ -407,8 +508,31 @@ void TnGvspReceiver::RequestResend(uint64_t aBlockId, uint32_t aFirstPacketId, u
     }
 }
 
+int TnGvspReceiver::ReceiveBatch(uint64_t &aNowUs)
+{
+    const size_t lSlots = mBatch.Prepare(mAssembler);
+    const int lReceived =
+        recvmmsg(mSocket.GetHandle(), mBatch.GetMessages(), static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
+    aNowUs = MonotonicMicroseconds();
+    if (lReceived < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    {
+        ++mLocal.mReceiveErrors;
+    }
+    if (lReceived > 0)
+    {
+        ++mLocal.mReceiveCalls;
+        mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), aNowUs);
+    }
+    return lReceived;
+}
+
 void TnGvspReceiver::Run()
 {
+    if (mRing.IsOpen())
+    {
+        RunRing();
+        return;
+    }
     const int lHandle = mSocket.GetHandle();
     bool lWaitFirst = false;
     size_t lLastCount = 0;
@@ -461,26 +585,124 @@ void TnGvspReceiver::Run()
                 continue;
             }
         }
-        const size_t lSlots = mBatch.Prepare(mAssembler);
-        mmsghdr *lMessages = mBatch.GetMessages();
-        const int lReceived = recvmmsg(lHandle, lMessages, static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
-        lNow = MonotonicMicroseconds();
+        const int lReceived = ReceiveBatch(lNow);
         // A short batch leaves the socket empty: wait before the next receive.
-        lWaitFirst = lReceived < static_cast<int>(lSlots);
+        lWaitFirst = lReceived < static_cast<int>(mBatch.GetSlots());
         lLastCount = lReceived > 0 ? static_cast<size_t>(lReceived) : 0;
         lFullBatches = lWaitFirst ? 0 : lFullBatches + 1;
-        if (lReceived <= 0)
+        lPollTimers(lWaitFirst, lFullBatches, lNow);
+        if (lReceived > 0)
         {
-            if (lReceived < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            Publish(lNow, false);
+        }
+    }
+    Publish(MonotonicMicroseconds(), true);
+}
+
+void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs)
+{
+    ++mLocal.mReceiveCalls;
+    if (mFlushBeforeNs != 0 && aNowUs >= mFlushUntilUs)
+    {
+        mFlushBeforeNs = 0;
+    }
+    ForEachRingPacket(aBlock, aSize, [&](const TnRingPacket &aPacket) {
+        const uint8_t *lPayload;
+        size_t lSize;
+        switch (ParseRingDatagram(aPacket, mRingFilter, lPayload, lSize))
+        {
+        case TnRingVerdict::kTaken:
+            if (mFlushBeforeNs != 0)
             {
-                ++mLocal.mReceiveErrors;
+                if (aPacket.mTimeNs < mFlushBeforeNs)
+                {
+                    return; // came before the flush
+                }
+                mFlushBeforeNs = 0;
             }
-            lPollTimers(lWaitFirst, lFullBatches, lNow);
+            mAssembler.OnDatagram(lPayload, lSize, aNowUs);
+            break;
+        case TnRingVerdict::kTruncated:
+            ++mRingTruncated;
+            break;
+        case TnRingVerdict::kMalformed:
+            ++mRingMalformed;
+            break;
+        case TnRingVerdict::kForeign:
+        case TnRingVerdict::kFragment:
+            break; // the socket's to take
+        }
+    });
+}
+
+void TnGvspReceiver::RunRing()
+{
+    bool lIdle = false;
+    uint32_t lBlocks = 0;
+    while (!mThread.StopRequested())
+    {
+        if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
+        {
+            ServeRequests();
+        }
+        if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
+        {
+            mAssembler.SetRequireLeader(mRequireLeader.load());
+        }
+        uint64_t lNow;
+        if (lIdle)
+        {
+            // Nothing handed over: sleep until a block is, a datagram comes
+            // to the socket (one the ring cannot see), the assembler's next
+            // timer, or a wake-up.
+            lNow = MonotonicMicroseconds();
+            Publish(lNow, true);
+            const uint64_t lDeadline = mAssembler.GetNextDeadline();
+            uint64_t lWait = lDeadline > lNow ? lDeadline - lNow : 0;
+            lWait = std::max(kMinWaitUs, std::min(lWait, kIdleWaitUs));
+            pollfd lPoll[3] = {{mThread.GetWakeHandle(), POLLIN, 0},
+                               {mRing.GetHandle(), POLLIN, 0},
+                               {mSocket.GetHandle(), POLLIN, 0}};
+            timespec lTimeout = {static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
+            if (ppoll(lPoll, 3, &lTimeout, nullptr) > 0)
+            {
+                if ((lPoll[0].revents & POLLIN) != 0)
+                {
+                    mThread.TakeWakeUp();
+                    continue;
+                }
+                if ((lPoll[2].revents & POLLIN) != 0)
+                {
+                    while (ReceiveBatch(lNow) >= static_cast<int>(mBatch.GetSlots()))
+                    {
+                    }
+                }
+            }
+        }
+        size_t lSize;
+        const uint8_t *lBlock = mRing.Next(lSize);
+        lNow = MonotonicMicroseconds();
+        if (lBlock == nullptr)
+        {
+            // The ring ran dry: the timers are judged now (see Run).
+            lIdle = true;
+            lBlocks = 0;
+            mAssembler.Poll(lNow);
             continue;
         }
-        ++mLocal.mReceiveCalls;
-        mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), lNow);
-        lPollTimers(lWaitFirst, lFullBatches, lNow);
+        lIdle = false;
+        TakeRingBlock(lBlock, lSize, lNow);
+        mRing.Release();
+        if (++lBlocks >= kFloodRingBlocks)
+        {
+            // A steady flood: the socket's datagrams and the timers get
+            // their turn now and then.
+            lBlocks = 0;
+            while (ReceiveBatch(lNow) >= static_cast<int>(mBatch.GetSlots()))
+            {
+            }
+            mAssembler.Poll(lNow);
+        }
         Publish(lNow, false);
     }
     Publish(MonotonicMicroseconds(), true);
