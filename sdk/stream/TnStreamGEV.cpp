@@ -38,6 +38,19 @@ constexpr uint32_t kNearlyDoneLeadUs = 60;
 // gather this long: about one batch at 10 Gb/s with jumbo packets, a few
 // packets at 1 Gb/s.
 constexpr uint32_t kDefaultCoalesceUs = 50;
+// The packet ring's size: a few frames of a fast camera, kernel memory
+// taken when the stream opens.
+constexpr uint32_t kDefaultRingSize = 32u << 20;
+constexpr uint32_t kMinRingSize = 1u << 20;
+constexpr uint32_t kMaxRingSize = 1u << 30;
+
+// The values of the parameter DataReceiver.
+enum : uint32_t
+{
+    kReceiverAutomatic = 0,
+    kReceiverPacketRing = 1,
+    kReceiverUserMode = 2
+};
 
 // The parameters' registers (see TnStreamGEV.xml).
 enum : uint32_t
@@ -54,7 +67,9 @@ enum : uint32_t
     kRegBlocksInFlight = 0x024,
     kRegBatchSize = 0x028,
     kRegCoalesce = 0x02C,
-    kSettingsEnd = 0x030,
+    kRegDataReceiver = 0x030,
+    kRegPacketRingSize = 0x034,
+    kSettingsEnd = 0x038,
     kRegCounters = 0x100,
     kCounterCount = 22,
     kRegRates = 0x300,
@@ -77,6 +92,8 @@ struct GevSettings
     uint32_t mBlocksInFlight = 0; // 0: from the capacity
     uint32_t mBatchSize = 64;
     uint32_t mCoalesceUs = kDefaultCoalesceUs;
+    uint32_t mDataReceiver = kReceiverAutomatic;
+    uint32_t mRingSize = kDefaultRingSize;
     bool mRequireLeader = false;
 };
 
@@ -159,6 +176,7 @@ public:
     uint32_t mLocalAddress = 0;
     uint32_t mMulticastAddress = 0;
     uint16_t mSpecificPort = 0;
+    TnDataReceiverType mReceiverType = TnDataReceiverTypeUserMode;
 
     /// Fills the parameters' zero-filled register image: settings, counters,
     /// rates.
@@ -224,6 +242,12 @@ std::shared_ptr<genicam::IPort> GevParameterPort(GevStreamCore &aCore)
             case kRegCoalesce:
                 lSettings.mCoalesceUs = std::min<uint32_t>(lValue.second, 10000);
                 break;
+            case kRegDataReceiver:
+                lSettings.mDataReceiver = std::min<uint32_t>(lValue.second, kReceiverUserMode);
+                break;
+            case kRegPacketRingSize:
+                lSettings.mRingSize = std::max(kMinRingSize, std::min(lValue.second, kMaxRingSize));
+                break;
             default:
                 break;
             }
@@ -277,6 +301,8 @@ void GevStreamCore::ReadRegisters(uint8_t *aImage)
     lPut32(kRegBlocksInFlight, mSettings.mBlocksInFlight);
     lPut32(kRegBatchSize, mSettings.mBatchSize);
     lPut32(kRegCoalesce, mSettings.mCoalesceUs);
+    lPut32(kRegDataReceiver, mSettings.mDataReceiver);
+    lPut32(kRegPacketRingSize, mSettings.mRingSize);
     const uint64_t lCounters[kCounterCount] = {lAssembly.mBlocksCompleted,
                                                lAssembly.mBlocksFailed,
                                                lAssembly.mBlocksAborted,
@@ -389,6 +415,10 @@ TnResult GevStreamCore::Open(const OpenRequest &aRequest)
     lConfig.mPacketBufferSize = mPacketBufferSize;
     lConfig.mBatchSize = lSettings.mBatchSize;
     lConfig.mCoalesceUs = lSettings.mCoalesceUs;
+    lConfig.mKind = lSettings.mDataReceiver == kReceiverPacketRing ? gev::TnGvspReceiverKind::kPacketRing
+                    : lSettings.mDataReceiver == kReceiverUserMode ? gev::TnGvspReceiverKind::kSocket
+                                                                   : gev::TnGvspReceiverKind::kAutomatic;
+    lConfig.mRingSize = lSettings.mRingSize;
     lConfig.mDeviceAddress = aRequest.mDeviceAddress;
     lConfig.mDevicePort = aRequest.mDeviceControlPort;
     lConfig.mStreamChannel = aRequest.mChannel;
@@ -410,6 +440,8 @@ TnResult GevStreamCore::Open(const OpenRequest &aRequest)
                             : lLocalAddress;
         mMulticastAddress = aRequest.mMulticastAddress;
         mSpecificPort = aRequest.mLocalPort;
+        mReceiverType = mReceiver.GetKind() == gev::TnGvspReceiverKind::kPacketRing ? TnDataReceiverTypeTarnDriver
+                                                                                    : TnDataReceiverTypeUserMode;
     }
     SetOpen(aRequest.mCapacity, aRequest.mChannel, this);
     lResult = mReceiver.Start();
@@ -430,6 +462,7 @@ void GevStreamCore::StopReceiver()
     mReceiver.Close();
     std::lock_guard<std::mutex> lLock(mAddressMutex);
     mSpecificPort = 0;
+    mReceiverType = TnDataReceiverTypeUserMode;
 }
 
 bool GevStreamCore::AcquireBlock(gev::TnGvspBlockTarget &aTarget)
@@ -764,7 +797,9 @@ TnStreamType TnStreamGEV::GetType() const
 
 TnDataReceiverType TnStreamGEV::GetDataReceiverType() const
 {
-    return TnDataReceiverTypeUserMode;
+    GevStreamCore &lCore = Core(*this);
+    std::lock_guard<std::mutex> lLock(lCore.mAddressMutex);
+    return lCore.mReceiverType;
 }
 
 TnResult TnStreamGEV::FlushPacketQueue()
@@ -860,6 +895,11 @@ TnResult TnStreamGEV::GetUserModeSocketRxBufferSize(uint32_t &aSize)
     {
         return tn::stream::Failure(TN_NOT_CONNECTED, "GetUserModeSocketRxBufferSize: the stream is not open");
     }
+    if (GetDataReceiverType() != TnDataReceiverTypeUserMode)
+    {
+        return tn::stream::Failure(TN_NOT_SUPPORTED, "GetUserModeSocketRxBufferSize: the packet ring receives the "
+                                                     "stream's data, not the socket");
+    }
     return Core(*this).GetReceiver().GetSocketBufferSize(aSize);
 }
 
@@ -893,5 +933,6 @@ TnResult TnStreamGEV::IsDriverInstalled(TnString &aIPAddress, bool &aInstalled, 
         return tn::stream::Failure(TN_INVALID_PARAMETER,
                                    "IsDriverInstalled: '" + tn::stream::Text(aIPAddress) + "' is no IPv4 address");
     }
+    aInstalled = tn::gev::CanOpenPacketRing(tn::gev::LocalAddressFor(lAddress));
     return TnResult(TN_OK);
 }
