@@ -3,10 +3,13 @@
 #include <errno.h>
 #include <net/if.h>
 #include <sched.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "TnPacketRing.h"
 
 namespace tn
 {
@@ -61,6 +64,41 @@ bool EnableLoopbackMulticast()
     }
     close(lSocket);
     return lDone;
+}
+
+bool SetLoopbackMtu(int aMtu)
+{
+    const int lSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (lSocket < 0)
+    {
+        return false;
+    }
+    ifreq lRequest;
+    memset(&lRequest, 0, sizeof(lRequest));
+    strcpy(lRequest.ifr_name, "lo");
+    lRequest.ifr_mtu = aMtu;
+    const bool lDone = ioctl(lSocket, SIOCSIFMTU, &lRequest) == 0;
+    close(lSocket);
+    return lDone;
+}
+
+bool HavePacketRing(std::string *aWhy)
+{
+    if (tn::gev::CanOpenPacketRing(0x7F000001))
+    {
+        return true;
+    }
+    if (aWhy != nullptr)
+    {
+        *aWhy = "no packet ring can be opened on the loopback interface (it needs CAP_NET_RAW)";
+    }
+    return false;
+}
+
+bool UnderCI()
+{
+    const char *lCi = getenv("CI");
+    return lCi != nullptr && strcmp(lCi, "true") == 0;
 }
 
 bool UsePrivateNetwork(std::string *aWhy)
