@@ -36,6 +36,20 @@ constexpr uint64_t kFlushWindowUs = 100000;
 // IPv4 header bytes before a UDP datagram.
 constexpr uint32_t kIpHeaderBytes = 20;
 
+// How long the kernel may hold a packet in the ring block it fills before
+// it hands the block over: its timer retires a block one or two ticks after
+// the block opened (a tick is the coarse clocks' resolution), and a little
+// more for the timer to run.
+uint64_t RingHoldMicroseconds()
+{
+    timespec lTick = {0, 10000000};
+    clock_getres(CLOCK_MONOTONIC_COARSE, &lTick);
+    const uint64_t lTickUs = std::max<uint64_t>(static_cast<uint64_t>(lTick.tv_sec) * 1000000u +
+                                                    static_cast<uint64_t>(lTick.tv_nsec) / 1000u,
+                                                kRingBlockTimeoutMs * 1000u);
+    return 2 * lTickUs + 1000;
+}
+
 uint64_t RealtimeNanoseconds()
 {
     timespec lNow;
@@ -152,7 +166,7 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 
 TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0),
-      mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mDropsSeen(0), mRequestId(0),
+      mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mDropsSeen(0), mRequestId(0),
       mLastPublishUs(0)
 {
 }
@@ -270,6 +284,7 @@ TnResult TnGvspReceiver::OpenRing()
     // Datagrams the socket took before its filter came are read from it as
     // usual; one the ring took too counts as redundant.
     mRingFilter = lConfig.mFilter;
+    mRingHoldUs = RingHoldMicroseconds();
     return TnResult(TN_OK);
 }
 
@@ -635,10 +650,36 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
     });
 }
 
+uint64_t TnGvspReceiver::RingSettledUs(uint64_t aNowUs) const
+{
+    uint64_t lSinceNs;
+    const TnPacketRing::Unread lUnread = mRing.GetUnread(lSinceNs);
+    if (lUnread == TnPacketRing::Unread::kNone)
+    {
+        return aNowUs;
+    }
+    // The kernel's real-time clock on the monotonic one.
+    const uint64_t lRealNs = RealtimeNanoseconds();
+    const uint64_t lAgoUs = lRealNs > lSinceNs ? (lRealNs - lSinceNs) / 1000u : 0;
+    uint64_t lSettled = aNowUs > lAgoUs ? aNowUs - lAgoUs : 0;
+    if (lUnread == TnPacketRing::Unread::kHeld)
+    {
+        // The kernel hands a block over within mRingHoldUs of opening it
+        // (whatever the real-time clock did meanwhile).
+        lSettled = std::max(lSettled, aNowUs > mRingHoldUs ? aNowUs - mRingHoldUs : 0);
+    }
+    return std::min(lSettled, aNowUs);
+}
+
 void TnGvspReceiver::RunRing()
 {
     bool lIdle = false;
     uint32_t lBlocks = 0;
+    // The block timers are judged as of the time up to which every packet
+    // the kernel took has been read: a packet still in the block the kernel
+    // fills makes no block fail, and asks for no resend, as a packet waiting
+    // in the socket does not (see Run).
+    auto lPollTimers = [this](uint64_t aNow) { mAssembler.Poll(RingSettledUs(aNow)); };
     while (!mThread.StopRequested())
     {
         if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
@@ -657,8 +698,11 @@ void TnGvspReceiver::RunRing()
             // timer, or a wake-up.
             lNow = MonotonicMicroseconds();
             Publish(lNow, true);
+            // A timer due but not yet judged waits for the block the kernel
+            // fills: its hand-over wakes the thread (or mRingHoldUs passes).
+            const uint64_t lSettled = RingSettledUs(lNow);
             const uint64_t lDeadline = mAssembler.GetNextDeadline();
-            uint64_t lWait = lDeadline > lNow ? lDeadline - lNow : 0;
+            uint64_t lWait = lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0);
             lWait = std::max(kMinWaitUs, std::min(lWait, kIdleWaitUs));
             pollfd lPoll[3] = {{mThread.GetWakeHandle(), POLLIN, 0},
                                {mRing.GetHandle(), POLLIN, 0},
@@ -684,10 +728,9 @@ void TnGvspReceiver::RunRing()
         lNow = MonotonicMicroseconds();
         if (lBlock == nullptr)
         {
-            // The ring ran dry: the timers are judged now (see Run).
             lIdle = true;
             lBlocks = 0;
-            mAssembler.Poll(lNow);
+            lPollTimers(lNow);
             continue;
         }
         lIdle = false;
@@ -701,7 +744,7 @@ void TnGvspReceiver::RunRing()
             while (ReceiveBatch(lNow) >= static_cast<int>(mBatch.GetSlots()))
             {
             }
-            mAssembler.Poll(lNow);
+            lPollTimers(lNow);
         }
         Publish(lNow, false);
     }

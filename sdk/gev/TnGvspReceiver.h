@@ -242,6 +242,9 @@ private:
     /// One receive of the socket (nothing waiting: none); returns what it
     /// took, or -1.
     int ReceiveBatch(uint64_t &aNowUs);
+    /// The time (now or earlier) up to which every packet the ring took has
+    /// been read.
+    uint64_t RingSettledUs(uint64_t aNowUs) const;
     /// Hands the packets of a ring block to the assembler.
     void TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs);
     void Publish(uint64_t aNowUs, bool aForce);
@@ -279,6 +282,7 @@ private:
     TnGvspScatterBatch mBatch;
     TnPacketRing mRing;
     TnRingFilter mRingFilter;
+    uint64_t mRingHoldUs; // the longest a packet waits in the kernel's block
     // After a flush, packets the kernel took before it (its real-time clock)
     // are dropped as they come out of the ring, until mFlushUntilUs.
     uint64_t mFlushBeforeNs;

@@ -30,6 +30,11 @@ using namespace ring_layout;
 static_assert(offsetof(tpacket_block_desc, hdr) + offsetof(tpacket_hdr_v1, block_status) == kBlockStatus, "");
 static_assert(offsetof(tpacket_block_desc, hdr) + offsetof(tpacket_hdr_v1, num_pkts) == kBlockPackets, "");
 static_assert(offsetof(tpacket_block_desc, hdr) + offsetof(tpacket_hdr_v1, offset_to_first_pkt) == kBlockFirst, "");
+static_assert(offsetof(tpacket_block_desc, hdr) + offsetof(tpacket_hdr_v1, ts_first_pkt) == kBlockOpenSec, "");
+static_assert(offsetof(tpacket_block_desc, hdr) + offsetof(tpacket_hdr_v1, ts_first_pkt) +
+                      offsetof(tpacket_bd_ts, ts_nsec) ==
+                  kBlockOpenNsec,
+              "");
 static_assert(offsetof(tpacket3_hdr, tp_next_offset) == kPacketNext, "");
 static_assert(offsetof(tpacket3_hdr, tp_sec) == kPacketSec, "");
 static_assert(offsetof(tpacket3_hdr, tp_nsec) == kPacketNsec, "");
@@ -456,6 +461,28 @@ void TnPacketRing::Release()
     __atomic_store_n(reinterpret_cast<uint32_t *>(lBlock + kBlockStatus), uint32_t(TP_STATUS_KERNEL),
                      __ATOMIC_RELEASE);
     mCurrent = (mCurrent + 1) % mBlockCount;
+}
+
+TnPacketRing::Unread TnPacketRing::GetUnread(uint64_t &aSinceNs) const
+{
+    aSinceNs = 0;
+    if (mMap == nullptr)
+    {
+        return Unread::kNone;
+    }
+    const uint8_t *lBlock = mMap + mCurrent * mConfig.mBlockSize;
+    const uint32_t lStatus = __atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE);
+    // The next block to read is the one the kernel fills unless it was
+    // handed over; the kernel counts its packets as it adds them, and set
+    // the count to 0 and the time when it opened it.
+    const uint32_t lPackets =
+        __atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockPackets), __ATOMIC_ACQUIRE);
+    if ((lStatus & TP_STATUS_USER) == 0 && lPackets == 0)
+    {
+        return Unread::kNone;
+    }
+    aSinceNs = uint64_t(Get32(lBlock + kBlockOpenSec)) * 1000000000u + Get32(lBlock + kBlockOpenNsec);
+    return (lStatus & TP_STATUS_USER) != 0 ? Unread::kHandedOver : Unread::kHeld;
 }
 
 uint64_t TnPacketRing::TakeDrops()

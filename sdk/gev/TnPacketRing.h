@@ -142,6 +142,17 @@ public:
     /// Gives the block Next returned back to the kernel and moves on.
     void Release();
 
+    /// What of the packets the kernel took the receiver has not read yet.
+    enum class Unread : uint8_t
+    {
+        kNone,    ///< none: the block the kernel fills is empty
+        kHeld,    ///< some, in the block the kernel fills: it opened at aSinceNs
+        kHandedOver ///< the next block is handed over, not yet read: it opened at aSinceNs
+    };
+    /// aSinceNs on the kernel's real-time clock; no packet taken before it
+    /// is unread.
+    Unread GetUnread(uint64_t &aSinceNs) const;
+
     /// Packets the ring dropped (it was full) since the last call.
     uint64_t TakeDrops();
 
@@ -168,6 +179,8 @@ namespace ring_layout
 constexpr size_t kBlockStatus = 8;
 constexpr size_t kBlockPackets = 12;
 constexpr size_t kBlockFirst = 16;
+constexpr size_t kBlockOpenSec = 32;  // ts_first_pkt: when the kernel opened the block
+constexpr size_t kBlockOpenNsec = 36;
 constexpr size_t kPacketNext = 0;
 constexpr size_t kPacketSec = 4;
 constexpr size_t kPacketNsec = 8;
