@@ -402,6 +402,27 @@ void TnGvspReceiver::ServeRequests()
     }
 }
 
+void TnGvspReceiver::TakeRequests()
+{
+    if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
+    {
+        ServeRequests();
+    }
+    if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
+    {
+        mAssembler.SetRequireLeader(mRequireLeader.load());
+    }
+}
+
+timespec TnGvspReceiver::IdleWait(uint64_t aNowUs, uint64_t aWaitUs)
+{
+    // The statistics are published first, so that they are current while
+    // the stream is idle.
+    Publish(aNowUs, true);
+    const uint64_t lWait = std::max(kMinWaitUs, std::min(aWaitUs, kIdleWaitUs));
+    return timespec{static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
+}
+
 void TnGvspReceiver::Drain()
 {
     uint8_t lSink[64];
@@ -565,14 +586,7 @@ void TnGvspReceiver::Run()
     };
     while (!mThread.StopRequested())
     {
-        if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
-        {
-            ServeRequests();
-        }
-        if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
-        {
-            mAssembler.SetRequireLeader(mRequireLeader.load());
-        }
+        TakeRequests();
         uint64_t lNow;
         if (lWaitFirst)
         {
@@ -580,20 +594,12 @@ void TnGvspReceiver::Run()
             // The socket was drained: sleep until a datagram comes (or, after
             // a short batch with coalescing, a little while, so that the next
             // receive takes many), the assembler's next timer, or a wake-up.
-            // The statistics are published first, so that they are current
-            // while the stream is idle.
-            Publish(lNow, true);
-            const uint64_t lDeadline = mAssembler.GetNextDeadline();
-            uint64_t lWait = lDeadline > lNow ? lDeadline - lNow : 0;
-            lWait = std::max(kMinWaitUs, std::min(lWait, kIdleWaitUs));
             const uint32_t lCoalesceUs = mCoalesceUs.load(std::memory_order_relaxed);
             const bool lCoalesce = lCoalesceUs > 0 && lLastCount > 0;
-            if (lCoalesce)
-            {
-                lWait = std::min<uint64_t>(lWait, lCoalesceUs);
-            }
+            const uint64_t lDeadline = mAssembler.GetNextDeadline();
+            const uint64_t lWait = lDeadline > lNow ? lDeadline - lNow : 0;
+            const timespec lTimeout = IdleWait(lNow, lCoalesce ? std::min<uint64_t>(lWait, lCoalesceUs) : lWait);
             pollfd lPoll[2] = {{mThread.GetWakeHandle(), POLLIN, 0}, {lHandle, POLLIN, 0}};
-            timespec lTimeout = {static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
             if (ppoll(lPoll, lCoalesce ? 1 : 2, &lTimeout, nullptr) > 0 && (lPoll[0].revents & POLLIN) != 0)
             {
                 mThread.TakeWakeUp();
@@ -682,14 +688,7 @@ void TnGvspReceiver::RunRing()
     auto lPollTimers = [this](uint64_t aNow) { mAssembler.Poll(RingSettledUs(aNow)); };
     while (!mThread.StopRequested())
     {
-        if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
-        {
-            ServeRequests();
-        }
-        if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
-        {
-            mAssembler.SetRequireLeader(mRequireLeader.load());
-        }
+        TakeRequests();
         uint64_t lNow;
         if (lIdle)
         {
@@ -697,17 +696,15 @@ void TnGvspReceiver::RunRing()
             // to the socket (one the ring cannot see), the assembler's next
             // timer, or a wake-up.
             lNow = MonotonicMicroseconds();
-            Publish(lNow, true);
             // A timer due but not yet judged waits for the block the kernel
             // fills: its hand-over wakes the thread (or mRingHoldUs passes).
             const uint64_t lSettled = RingSettledUs(lNow);
             const uint64_t lDeadline = mAssembler.GetNextDeadline();
-            uint64_t lWait = lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0);
-            lWait = std::max(kMinWaitUs, std::min(lWait, kIdleWaitUs));
+            const timespec lTimeout =
+                IdleWait(lNow, lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0));
             pollfd lPoll[3] = {{mThread.GetWakeHandle(), POLLIN, 0},
                                {mRing.GetHandle(), POLLIN, 0},
                                {mSocket.GetHandle(), POLLIN, 0}};
-            timespec lTimeout = {static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
             if (ppoll(lPoll, 3, &lTimeout, nullptr) > 0)
             {
                 if ((lPoll[0].revents & POLLIN) != 0)

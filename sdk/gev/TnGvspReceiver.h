@@ -24,6 +24,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/socket.h>
+#include <time.h>
 
 #include <atomic>
 #include <mutex>
@@ -247,6 +248,11 @@ private:
     uint64_t RingSettledUs(uint64_t aNowUs) const;
     /// Hands the packets of a ring block to the assembler.
     void TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs);
+    /// Serves what other threads asked for, before a receive.
+    void TakeRequests();
+    /// Publishes the statistics and gives the wait before the next look:
+    /// aWaitUs, within the idle bounds.
+    timespec IdleWait(uint64_t aNowUs, uint64_t aWaitUs);
     void Publish(uint64_t aNowUs, bool aForce);
     void Drain();
     /// Asks the receive thread to abort the blocks (and drain the socket

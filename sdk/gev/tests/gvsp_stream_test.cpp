@@ -81,6 +81,15 @@ protected:
         lConfig.mKind = GetParam();
         return lConfig;
     }
+
+    // On loopback, with room for the tests' bursts.
+    TnGvspReceiverConfig LoopbackConfig() const
+    {
+        TnGvspReceiverConfig lConfig = Config();
+        lConfig.mLocalAddress = kLoopback;
+        lConfig.mSocketBufferSize = 4 << 20;
+        return lConfig;
+    }
 };
 
 std::string KindName(const ::testing::TestParamInfo<TnGvspReceiverKind> &aKind)
@@ -150,9 +159,7 @@ public:
 TEST_P(GvspReceive, LossReorderAndDuplicatesNeverGiveWrongBytes)
 {
     Checker lChecker(8, 64000, 320);
-    TnGvspReceiverConfig lReceiveConfig = Config();
-    lReceiveConfig.mLocalAddress = kLoopback;
-    lReceiveConfig.mSocketBufferSize = 4 << 20;
+    TnGvspReceiverConfig lReceiveConfig = LoopbackConfig();
     TnGvspReceiver lReceiver;
     ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
     EXPECT_EQ(lReceiver.GetKind(), GetParam());
@@ -345,9 +352,7 @@ TEST_P(GvspReceive, DatagramsTheSocketOrRingDroppedAreCounted)
 TEST_P(GvspReceive, AFlushDropsWhatWaitsForTheReceiver)
 {
     Checker lChecker(8, 64000, 320);
-    TnGvspReceiverConfig lReceiveConfig = Config();
-    lReceiveConfig.mLocalAddress = kLoopback;
-    lReceiveConfig.mSocketBufferSize = 4 << 20;
+    TnGvspReceiverConfig lReceiveConfig = LoopbackConfig();
     TnGvspReceiver lReceiver;
     ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
     TestFrames lFrames(320, 200, 4);
