@@ -237,6 +237,8 @@ TnRingVerdict ParseRingDatagram(const TnRingPacket &aPacket, const TnRingFilter 
 std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter)
 {
     Program lProgram;
+    lProgram.Statement(BPF_LD | BPF_H | BPF_ABS, uint32_t(SKF_AD_OFF + SKF_AD_PROTOCOL));
+    lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, Program::kNext, Program::kDrop);
     lProgram.Statement(BPF_LD | BPF_W | BPF_ABS, uint32_t(SKF_AD_OFF + SKF_AD_PKTTYPE));
     lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, Program::kDrop, Program::kNext);
     lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OTHERHOST, Program::kDrop, Program::kNext);
@@ -379,10 +381,14 @@ TnResult TnPacketRing::Open(const TnPacketRingConfig &aConfig)
     {
         return lFail(SocketFailure("PACKET_VERSION", errno));
     }
-    // Copies of what this host sends never reach the socket (a bound
-    // protocol already keeps them out; this says so for older kernels' sake).
+    // The socket takes every protocol of its interface, which puts it among
+    // the interface's taps: they see a packet before the IP layer does, so
+    // that the IP layer, coming last, has the packet to itself (a socket of
+    // one protocol and interface comes after it and makes it copy the
+    // packet's header first). Copies of what this host sends are kept out;
+    // a kernel that cannot do that gets a socket of IPv4 alone.
     const int lOne = 1;
-    setsockopt(lHandle, SOL_PACKET, PACKET_IGNORE_OUTGOING, &lOne, sizeof(lOne));
+    const bool lTap = setsockopt(lHandle, SOL_PACKET, PACKET_IGNORE_OUTGOING, &lOne, sizeof(lOne)) == 0;
     tpacket_req3 lRequest;
     memset(&lRequest, 0, sizeof(lRequest));
     lRequest.tp_block_size = static_cast<unsigned>(mConfig.mBlockSize);
@@ -409,7 +415,7 @@ TnResult TnPacketRing::Open(const TnPacketRingConfig &aConfig)
     sockaddr_ll lAddress;
     memset(&lAddress, 0, sizeof(lAddress));
     lAddress.sll_family = AF_PACKET;
-    lAddress.sll_protocol = htons(ETH_P_IP);
+    lAddress.sll_protocol = htons(lTap ? ETH_P_ALL : ETH_P_IP);
     lAddress.sll_ifindex = mConfig.mInterfaceIndex;
     if (bind(lHandle, reinterpret_cast<const sockaddr *>(&lAddress), sizeof(lAddress)) != 0)
     {

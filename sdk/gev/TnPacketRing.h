@@ -82,9 +82,9 @@ TN_GEV_API uint64_t InternetSum(const uint8_t *aData, size_t aSize, uint64_t aSu
 /// aSum folded into 16 bits.
 TN_GEV_API uint16_t FoldInternetSum(uint64_t aSum);
 
-/// The packet socket's filter (it sees packets from their IPv4 header on):
-/// incoming IPv4 UDP packets to aFilter's port (and address, when given),
-/// no fragments.
+/// The packet socket's filter (it sees packets from their network header
+/// on): incoming IPv4 UDP packets to aFilter's port (and address, when
+/// given), no fragments.
 TN_GEV_API std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter);
 
 /// The UDP socket's filter while a ring serves its stream: only datagrams
