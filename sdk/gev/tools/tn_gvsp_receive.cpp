@@ -123,7 +123,7 @@ void Usage()
     fprintf(stderr, "usage: tn_gvsp_receive [-a CAMERA] [-W WIDTH] [-H HEIGHT] [-f PIXFMT] [-p PACKET_SIZE]\n"
                     "                       [-d SECONDS] [-n FRAMES] [-b BUFFERS] [--verify | --verify-all] [--no-resend]\n"
                     "                       [--socket-buffer BYTES] [--coalesce-us MICROSECONDS] [--soft-device]\n"
-                    "                       [--receiver ring|socket|auto] [--ring-size BYTES]\n"
+                    "                       [--receiver ring|socket|auto] [--ring-size BYTES] [--batch DATAGRAMS]\n"
                     "                       [--listen PORT [--payload BYTES]\n"
                     "                       [--resend-to HOST:PORT] [--idle-exit SECONDS]] [-q]\n");
 }
@@ -163,6 +163,7 @@ int main(int aArgc, char **aArgv)
     uint32_t lCoalesceUs = 0;
     TnGvspReceiverKind lKind = TnGvspReceiverKind::kAutomatic;
     uint32_t lRingSize = 0;
+    uint32_t lBatch = 0;
     static const option kOptions[] = {{"verify", no_argument, nullptr, 1},
                                       {"no-resend", no_argument, nullptr, 2},
                                       {"socket-buffer", required_argument, nullptr, 3},
@@ -175,6 +176,7 @@ int main(int aArgc, char **aArgv)
                                       {"soft-device", no_argument, nullptr, 10},
                                       {"receiver", required_argument, nullptr, 11},
                                       {"ring-size", required_argument, nullptr, 12},
+                                      {"batch", required_argument, nullptr, 13},
                                       {nullptr, 0, nullptr, 0}};
     int lOption;
     while ((lOption = getopt_long(aArgc, aArgv, "a:W:H:f:p:d:n:b:q", kOptions, nullptr)) != -1)
@@ -260,6 +262,9 @@ int main(int aArgc, char **aArgv)
         case 12:
             lRingSize = static_cast<uint32_t>(strtoul(optarg, nullptr, 10));
             break;
+        case 13:
+            lBatch = static_cast<uint32_t>(strtoul(optarg, nullptr, 10));
+            break;
         default:
             Usage();
             return 2;
@@ -289,6 +294,10 @@ int main(int aArgc, char **aArgv)
     if (lRingSize != 0)
     {
         lConfig.mRingSize = lRingSize;
+    }
+    if (lBatch != 0)
+    {
+        lConfig.mBatchSize = lBatch;
     }
     lConfig.mPacketBufferSize = 65535;
     lConfig.mAssembler.mMaxBlocksInFlight = 4;
