@@ -166,8 +166,8 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 
 TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0),
-      mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mDropsSeen(0), mRequestId(0),
-      mLastPublishUs(0)
+      mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mDropsSeen(0),
+      mRequestId(0), mLastPublishUs(0)
 {
 }
 

@@ -401,7 +401,8 @@ TnResult TnPacketRing::Open(const TnPacketRingConfig &aConfig)
     if (setsockopt(lHandle, SOL_PACKET, PACKET_RX_RING, &lRequest, sizeof(lRequest)) != 0)
     {
         const int lError = errno;
-        return lFail(SocketFailure("PACKET_RX_RING", lError, lError == ENOMEM ? TN_NOT_ENOUGH_MEMORY : TN_NETWORK_ERROR));
+        return lFail(
+            SocketFailure("PACKET_RX_RING", lError, lError == ENOMEM ? TN_NOT_ENOUGH_MEMORY : TN_NETWORK_ERROR));
     }
     mMapSize = mConfig.mBlockSize * mBlockCount;
     void *lMap = mmap(nullptr, mMapSize, PROT_READ | PROT_WRITE, MAP_SHARED, lHandle, 0);
@@ -477,7 +478,8 @@ TnPacketRing::Unread TnPacketRing::GetUnread(uint64_t &aSinceNs) const
         return Unread::kNone;
     }
     const uint8_t *lBlock = mMap + mCurrent * mConfig.mBlockSize;
-    const uint32_t lStatus = __atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE);
+    const uint32_t lStatus =
+        __atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE);
     // The next block to read is the one the kernel fills unless it was
     // handed over; the kernel counts its packets as it adds them, and set
     // the count to 0 and the time when it opened it.

@@ -105,7 +105,8 @@ public:
         mNext = 48;
     }
 
-    void Add(const std::vector<uint8_t> &aPacket, uint8_t aType = PACKET_HOST, uint32_t aStatus = TP_STATUS_CSUMNOTREADY)
+    void Add(const std::vector<uint8_t> &aPacket, uint8_t aType = PACKET_HOST,
+             uint32_t aStatus = TP_STATUS_CSUMNOTREADY)
     {
         const size_t lNet = 48 + 20 + 12; // header, address, aligned to 16
         const size_t lLength = (lNet + aPacket.size() + 15) / 16 * 16;
