@@ -415,6 +415,52 @@ camera.terminate()
     assert complete >= 50 and failed == 0 and wrong == 0 and out["dropped"] == 0
 
 
+def test_without_the_privilege_a_stream_receives_through_its_socket(isolated):
+    # A process that may not open packet sockets (no CAP_NET_RAW) gets the
+    # socket; asked for the ring, the opening fails.
+    if shutil.which("setpriv") is None or os.geteuid() != 0:
+        if os.environ.get("CI") == "true":
+            pytest.fail("dropping CAP_NET_RAW needs root and setpriv (util-linux)")
+        pytest.skip("dropping CAP_NET_RAW needs root and setpriv (util-linux)")
+    command = sender("-t 127.0.0.1:50103 -s 320x200 -p 1500 -n 20 -B 20000000 -q")
+    program = "out = {}\n" + PATTERNS + f'''
+import json, subprocess
+import tarn_base_313 as tarn
+stream = new_stream()
+assert stream.Open("127.0.0.1", 50103).IsOK()
+out["automatic"] = stream.GetDataReceiverType()
+buffers = [tarn.TnBuffer() for _ in range(8)]
+for buffer in buffers:
+    buffer.Alloc(320 * 200)
+    stream.QueueBuffer(buffer)
+send = subprocess.Popen({command})
+good = 0
+while True:
+    result, buffer, operation = stream.RetrieveBuffer(2000)
+    if not result.IsOK():
+        break
+    good += operation.IsOK() and holds_test_pattern(buffer, 320)
+    stream.QueueBuffer(buffer)
+send.wait(30)
+out["good"] = good
+stream.AbortQueuedBuffers()
+while stream.RetrieveBuffer(0)[0].IsOK():
+    pass
+stream.Close()
+stream.GetParameters().SetEnumValue("DataReceiver", "PacketRing")
+out["ring"] = stream.Open("127.0.0.1", 50103).GetCodeString()
+print("CHILD " + json.dumps(out))
+'''
+    out = isolated(f'''
+child = subprocess.run(["setpriv", "--bounding-set", "-net_raw", "--inh-caps", "-net_raw", sys.executable, "-c",
+                        {program!r}], capture_output=True, text=True, timeout=60)
+lines = [line for line in child.stdout.splitlines() if line.startswith("CHILD ")]
+out.update(json.loads(lines[-1][6:]) if lines else {{"errors": child.stderr[-2000:]}})
+''', timeout=120)
+    assert out.get("automatic") == RECEIVERS["UserMode"], out
+    assert out["good"] == 20 and out["ring"] == "NOT_SUPPORTED", out
+
+
 # ---------------------------------------------------------------- endings
 
 SENDING = '''
