@@ -27,8 +27,12 @@ constexpr uint32_t kFloodBatches = 256;
 // looked at although the ring has not run dry.
 constexpr uint32_t kFloodRingBlocks = 16;
 // A ring block is handed over when full, or about this long after it
-// started filling (the kernel's timer: a tick or two).
-constexpr size_t kRingBlockSize = 1u << 20;
+// started filling (the kernel's timer: a tick or two). Below the rate that
+// fills a block in that time (1 Gb/s here) the ring holds its number of
+// blocks times the timeout, whatever its size: many small blocks (each
+// still takes the largest datagram) hold a quarter of a second at any rate
+// that does not fill the ring sooner.
+constexpr size_t kRingBlockSize = 128u << 10;
 constexpr uint32_t kRingBlockTimeoutMs = 1;
 // Longer than any packet stays in the kernel's block before it is handed
 // over: after a flush, packets older than the flush are dropped this long.
@@ -166,7 +170,8 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 
 TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0),
-      mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mDropsSeen(0),
+      mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
+      mDropsSeen(0),
       mRequestId(0), mLastPublishUs(0)
 {
 }
@@ -239,7 +244,7 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     mBatch.Configure(mConfig.mBatchSize, mConfig.mPacketBufferSize);
     mDropsSeen = 0; // a new socket has dropped nothing
     mFlushBeforeNs = mFlushUntilUs = 0;
-    mRingTruncated = mRingMalformed = 0;
+    mRingTruncated = mRingMalformed = mRingShed = 0;
     mLocal = TnGvspReceiverStatistics();
     mPublished = TnGvspReceiverStatistics();
     return TnResult(TN_OK);
@@ -396,7 +401,7 @@ void TnGvspReceiver::ServeRequests()
         mLocal = TnGvspReceiverStatistics();
         mAssembler.ResetStatistics();
         mBatch.ResetTruncated();
-        mRingTruncated = mRingMalformed = 0;
+        mRingTruncated = mRingMalformed = mRingShed = 0;
         ReadSocketDrops(mDropsSeen);
         mRing.TakeDrops();
     }
@@ -469,7 +474,7 @@ void TnGvspReceiver::ResetStatistics()
         mLocal = TnGvspReceiverStatistics();
         mAssembler.ResetStatistics();
         mBatch.ResetTruncated();
-        mRingTruncated = mRingMalformed = 0;
+        mRingTruncated = mRingMalformed = mRingShed = 0;
         ReadSocketDrops(mDropsSeen);
         mRing.TakeDrops();
     }
@@ -510,7 +515,8 @@ void TnGvspReceiver::Publish(uint64_t aNowUs, bool aForce)
         mLocal.mSocketDrops += lDrops - mDropsSeen;
         mDropsSeen = lDrops;
     }
-    mLocal.mSocketDrops += mRing.TakeDrops();
+    mLocal.mSocketDrops += mRing.TakeDrops() + mRingShed;
+    mRingShed = 0;
     mLocal.mAssembly = mAssembler.GetStatistics();
     mLocal.mAssembly.mPackets += mRingMalformed;
     mLocal.mAssembly.mMalformedPackets += mRingMalformed;
@@ -656,6 +662,34 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
     });
 }
 
+bool TnGvspReceiver::ShedRingBacklog()
+{
+    // A receiver that falls behind for good finds the ring full, and the
+    // kernel then drops packets whenever it has no block to fill: a few
+    // between every two blocks read, so that every frame misses some and
+    // none completes. When the ring is about to be full (all but one block
+    // wait), a quarter of it goes unread at once instead: the frames it held
+    // are lost (as they would have been), the receiver has caught up, and
+    // the frames after them come whole.
+    const size_t lBlocks = mRing.GetBlockCount();
+    if (lBlocks < 8 || !mRing.IsBehind(lBlocks - 1))
+    {
+        return false;
+    }
+    for (size_t lShed = 0; lShed < lBlocks / 4; ++lShed)
+    {
+        size_t lSize;
+        const uint8_t *lBlock = mRing.Next(lSize);
+        if (lBlock == nullptr)
+        {
+            break;
+        }
+        mRingShed += TnPacketRing::CountPackets(lBlock);
+        mRing.Release();
+    }
+    return true;
+}
+
 uint64_t TnGvspReceiver::RingSettledUs(uint64_t aNowUs) const
 {
     uint64_t lSinceNs;
@@ -731,6 +765,10 @@ void TnGvspReceiver::RunRing()
             continue;
         }
         lIdle = false;
+        if (ShedRingBacklog())
+        {
+            continue;
+        }
         TakeRingBlock(lBlock, lSize, lNow);
         mRing.Release();
         if (++lBlocks >= kFloodRingBlocks)

@@ -470,6 +470,18 @@ void TnPacketRing::Release()
     mCurrent = (mCurrent + 1) % mBlockCount;
 }
 
+bool TnPacketRing::IsBehind(size_t aAhead) const
+{
+    if (mMap == nullptr || aAhead == 0 || aAhead > mBlockCount)
+    {
+        return false;
+    }
+    // The kernel hands blocks over in order: the last of them tells.
+    const uint8_t *lBlock = mMap + ((mCurrent + aAhead - 1) % mBlockCount) * mConfig.mBlockSize;
+    return (__atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE) &
+            TP_STATUS_USER) != 0;
+}
+
 TnPacketRing::Unread TnPacketRing::GetUnread(uint64_t &aSinceNs) const
 {
     aSinceNs = 0;

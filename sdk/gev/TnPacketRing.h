@@ -33,6 +33,40 @@ namespace tn
 {
 namespace gev
 {
+namespace ring_layout
+{
+// The fixed layout of TPACKET_V3 (linux/if_packet.h), read field by field
+// so that the walk needs no kernel structure.
+constexpr size_t kBlockStatus = 8;
+constexpr size_t kBlockPackets = 12;
+constexpr size_t kBlockFirst = 16;
+constexpr size_t kBlockOpenSec = 32;  // ts_first_pkt: when the kernel opened the block
+constexpr size_t kBlockOpenNsec = 36;
+constexpr size_t kPacketNext = 0;
+constexpr size_t kPacketSec = 4;
+constexpr size_t kPacketNsec = 8;
+constexpr size_t kPacketSnapLength = 12;
+constexpr size_t kPacketLength = 16;
+constexpr size_t kPacketStatus = 20;
+constexpr size_t kPacketNet = 26;
+constexpr size_t kPacketHeaderSize = 48;  // tpacket3_hdr, aligned to 16
+constexpr size_t kAddressPacketType = 10; // sll_pkttype in the sockaddr_ll after the header
+
+inline uint32_t Get32(const uint8_t *aData)
+{
+    uint32_t lValue;
+    __builtin_memcpy(&lValue, aData, sizeof(lValue));
+    return lValue;
+}
+
+inline uint16_t Get16(const uint8_t *aData)
+{
+    uint16_t lValue;
+    __builtin_memcpy(&lValue, aData, sizeof(lValue));
+    return lValue;
+}
+} // namespace ring_layout
+
 /// One packet in a ring block, as the kernel describes it.
 struct TnRingPacket
 {
@@ -142,6 +176,21 @@ public:
     /// Gives the block Next returned back to the kernel and moves on.
     void Release();
 
+    /// Whether the kernel has handed over aAhead blocks or more that have not
+    /// been read (the next aAhead blocks are all handed over).
+    bool IsBehind(size_t aAhead) const;
+
+    size_t GetBlockCount() const
+    {
+        return mBlockCount;
+    }
+
+    /// The packets in a block handed over.
+    static uint32_t CountPackets(const uint8_t *aBlock)
+    {
+        return ring_layout::Get32(aBlock + ring_layout::kBlockPackets);
+    }
+
     /// What of the packets the kernel took the receiver has not read yet.
     enum class Unread : uint8_t
     {
@@ -172,39 +221,6 @@ private:
 
 // ---------------------------------------------------------------- inline
 
-namespace ring_layout
-{
-// The fixed layout of TPACKET_V3 (linux/if_packet.h), read field by field
-// so that the walk needs no kernel structure.
-constexpr size_t kBlockStatus = 8;
-constexpr size_t kBlockPackets = 12;
-constexpr size_t kBlockFirst = 16;
-constexpr size_t kBlockOpenSec = 32;  // ts_first_pkt: when the kernel opened the block
-constexpr size_t kBlockOpenNsec = 36;
-constexpr size_t kPacketNext = 0;
-constexpr size_t kPacketSec = 4;
-constexpr size_t kPacketNsec = 8;
-constexpr size_t kPacketSnapLength = 12;
-constexpr size_t kPacketLength = 16;
-constexpr size_t kPacketStatus = 20;
-constexpr size_t kPacketNet = 26;
-constexpr size_t kPacketHeaderSize = 48;  // tpacket3_hdr, aligned to 16
-constexpr size_t kAddressPacketType = 10; // sll_pkttype in the sockaddr_ll after the header
-
-inline uint32_t Get32(const uint8_t *aData)
-{
-    uint32_t lValue;
-    __builtin_memcpy(&lValue, aData, sizeof(lValue));
-    return lValue;
-}
-
-inline uint16_t Get16(const uint8_t *aData)
-{
-    uint16_t lValue;
-    __builtin_memcpy(&lValue, aData, sizeof(lValue));
-    return lValue;
-}
-} // namespace ring_layout
 
 template <typename Visit>
 size_t ForEachRingPacket(const uint8_t *aBlock, size_t aBlockSize, Visit &&aVisit)

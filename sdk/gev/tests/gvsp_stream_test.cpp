@@ -321,7 +321,7 @@ TEST_P(GvspReceive, DatagramsTheSocketOrRingDroppedAreCounted)
     TnGvspReceiverConfig lReceiveConfig = Config();
     lReceiveConfig.mLocalAddress = kLoopback;
     lReceiveConfig.mSocketBufferSize = 4096; // the system's least: a few datagrams
-    lReceiveConfig.mRingSize = 1u << 20;     // one block: some 16 frames
+    lReceiveConfig.mRingSize = 1u << 20;     // some 16 frames
     TnGvspReceiver lReceiver;
     ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
     TestFrames lFrames(320, 200, 4);
@@ -341,8 +341,10 @@ TEST_P(GvspReceive, DatagramsTheSocketOrRingDroppedAreCounted)
         lComplete += lOutcome.second.mResult == TN_OK;
         EXPECT_TRUE(lOutcome.second.mResult != TN_OK || lOutcome.second.mExact) << "block " << lOutcome.first;
     }
-    // The socket kept a datagram or two; the ring what one block holds.
+    // The socket kept a datagram or two; the ring what its blocks hold.
     EXPECT_LT(lComplete, Ring() ? 20u : 1u);
+    // Every packet sent was taken or counted as dropped.
+    EXPECT_EQ(lReceiver.GetStatistics().mAssembly.mPackets + lDrops, lSender.GetStatistics().mPacketsSent);
     // A reset starts the count anew from the socket's current count.
     lReceiver.ResetStatistics();
     lReceiver.Stop();
@@ -429,6 +431,51 @@ TEST(GvspRing, FragmentedDatagramsComeThroughTheSocketEachOnce)
     EXPECT_EQ(lStatistics.mAssembly.mPackets, lSent);
     EXPECT_EQ(lStatistics.mAssembly.mPacketsRedundant, 0u);
     EXPECT_EQ(lStatistics.mAssembly.mMalformedPackets, 0u);
+}
+
+TEST(GvspRing, AReceiverFarBehindLeavesAQuarterOfTheRingAndCountsEveryPacket)
+{
+    REQUIRE_NETWORK();
+    REQUIRE_PACKET_RING();
+    Checker lChecker(8, 640 * 480, 640);
+    TnGvspReceiverConfig lReceiveConfig;
+    lReceiveConfig.mKind = TnGvspReceiverKind::kPacketRing;
+    lReceiveConfig.mLocalAddress = kLoopback;
+    lReceiveConfig.mRingSize = 8u << 20;
+    TnGvspReceiver lReceiver;
+    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    TestFrames lFrames(640, 480, 4);
+    TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
+    lSendConfig.mMaxBytesPerSecond = 100e6;
+    TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
+    // Half as much again as the ring holds, while nobody reads: the kernel
+    // drops the rest, and the receiver, once it starts, finds the ring full.
+    const std::vector<uint64_t> lBehind = lFrames.Send(lSender, 40);
+    ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
+    ASSERT_TRUE(lReceiver.Start().IsOK());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<uint64_t> lAfter = lFrames.Send(lSender, 4);
+    EXPECT_TRUE(lChecker.WaitFor(lAfter, 5));
+    ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
+    lReceiver.Stop();
+    size_t lComplete = 0;
+    for (const auto &lOutcome : lChecker.mOutcomes)
+    {
+        EXPECT_TRUE(lOutcome.second.mResult != TN_OK || lOutcome.second.mExact) << "block " << lOutcome.first;
+        lComplete += lOutcome.second.mResult == TN_OK;
+    }
+    for (uint64_t lId : lAfter)
+    {
+        EXPECT_EQ(lChecker.mOutcomes[lId].mResult, uint32_t(TN_OK)) << "block " << lId;
+    }
+    // What the ring held past the quarter left unread came whole; a quarter
+    // of the ring is some 6 frames, which never reached the assembler.
+    EXPECT_GT(lComplete, lAfter.size() + 5);
+    EXPECT_LT(lComplete, lBehind.size() - 6);
+    // Every packet sent was taken or counted as dropped.
+    const TnGvspReceiverStatistics lStatistics = lReceiver.GetStatistics();
+    EXPECT_EQ(lStatistics.mAssembly.mPackets + lStatistics.mSocketDrops, lSender.GetStatistics().mPacketsSent);
 }
 
 TEST(GvspStream, SenderKeepsRecentBlocksForResendAndReleasesEachBlockOnce)
