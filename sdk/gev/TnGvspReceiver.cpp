@@ -714,6 +714,7 @@ uint64_t TnGvspReceiver::RingSettledUs(uint64_t aNowUs) const
 void TnGvspReceiver::RunRing()
 {
     bool lIdle = false;
+    bool lTaken = false; // blocks taken since the last wait
     uint32_t lBlocks = 0;
     // The block timers are judged as of the time up to which every packet
     // the kernel took has been read: a packet still in the block the kernel
@@ -728,18 +729,23 @@ void TnGvspReceiver::RunRing()
         {
             // Nothing handed over: sleep until a block is, a datagram comes
             // to the socket (one the ring cannot see), the assembler's next
-            // timer, or a wake-up.
+            // timer, or a wake-up; after blocks were taken, with coalescing,
+            // a little while first, so that the next look takes several
+            // (one wake-up for them, not one each).
             lNow = MonotonicMicroseconds();
             // A timer due but not yet judged waits for the block the kernel
             // fills: its hand-over wakes the thread (or mRingHoldUs passes).
             const uint64_t lSettled = RingSettledUs(lNow);
             const uint64_t lDeadline = mAssembler.GetNextDeadline();
-            const timespec lTimeout =
-                IdleWait(lNow, lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0));
+            const uint32_t lCoalesceUs = mCoalesceUs.load(std::memory_order_relaxed);
+            const bool lCoalesce = lCoalesceUs > 0 && lTaken;
+            lTaken = false;
+            const uint64_t lWait = lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0);
+            const timespec lTimeout = IdleWait(lNow, lCoalesce ? std::min<uint64_t>(lWait, lCoalesceUs) : lWait);
             pollfd lPoll[3] = {{mThread.GetWakeHandle(), POLLIN, 0},
                                {mRing.GetHandle(), POLLIN, 0},
                                {mSocket.GetHandle(), POLLIN, 0}};
-            if (ppoll(lPoll, 3, &lTimeout, nullptr) > 0)
+            if (ppoll(lPoll, lCoalesce ? 1 : 3, &lTimeout, nullptr) > 0)
             {
                 if ((lPoll[0].revents & POLLIN) != 0)
                 {
@@ -771,6 +777,7 @@ void TnGvspReceiver::RunRing()
         }
         TakeRingBlock(lBlock, lSize, lNow);
         mRing.Release();
+        lTaken = true;
         if (++lBlocks >= kFloodRingBlocks)
         {
             // A steady flood: the socket's datagrams and the timers get
