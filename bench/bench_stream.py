@@ -57,7 +57,7 @@ LABELS = {"PacketRing": "ring", "UserMode": "user", "Automatic": "auto"}
 # part: bench.sh settings
 SETTINGS = {
     "unpaced": dict(RATE="0", PACKET_SIZES="9000 1500", DURATION=DURATION),
-    "paced": dict(RATE="40", PACKET_SIZES="9000 1500", DURATION=DURATION),
+    "paced": dict(RATE="40", PACKET_SIZES="9000 1500", DURATION=DURATION, ARAVIS_UDP_ARGS=""),
     "sustained": dict(RATE="9.93", PACKET_SIZES="9000", DURATION="60", SKIP_IPERF="1", ARAVIS_UDP_ARGS=""),
     "latency": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
     "latency-retrieve": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
