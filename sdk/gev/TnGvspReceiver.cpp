@@ -171,6 +171,7 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0),
       mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
+      mRingSkipToLeader(false),
       mDropsSeen(0),
       mRequestId(0), mLastPublishUs(0)
 {
@@ -245,6 +246,7 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     mDropsSeen = 0; // a new socket has dropped nothing
     mFlushBeforeNs = mFlushUntilUs = 0;
     mRingTruncated = mRingMalformed = mRingShed = 0;
+    mRingSkipToLeader = false;
     mLocal = TnGvspReceiverStatistics();
     mPublished = TnGvspReceiverStatistics();
     return TnResult(TN_OK);
@@ -639,6 +641,16 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
         switch (ParseRingDatagram(aPacket, mRingFilter, lPayload, lSize))
         {
         case TnRingVerdict::kTaken:
+            if (mRingSkipToLeader)
+            {
+                // After a shed, up to the start of a block.
+                if (lSize < kGvspHeaderSize || (lPayload[4] & 0x0F) != kGvspFormatLeader)
+                {
+                    ++mRingShed;
+                    return;
+                }
+                mRingSkipToLeader = false;
+            }
             if (mFlushBeforeNs != 0)
             {
                 if (aPacket.mTimeNs < mFlushBeforeNs)
@@ -668,15 +680,16 @@ bool TnGvspReceiver::ShedRingBacklog()
     // kernel then drops packets whenever it has no block to fill: a few
     // between every two blocks read, so that every frame misses some and
     // none completes. When the ring is about to be full (all but one block
-    // wait), a quarter of it goes unread at once instead: the frames it held
-    // are lost (as they would have been), the receiver has caught up, and
-    // the frames after them come whole.
+    // wait), half of it goes unread at once instead, and what follows up to
+    // the next block's leader: the frames it held are lost (as they would
+    // have been), the receiver has caught up, and the frames after them
+    // come whole, from their first packet on.
     const size_t lBlocks = mRing.GetBlockCount();
     if (lBlocks < 8 || !mRing.IsBehind(lBlocks - 1))
     {
         return false;
     }
-    for (size_t lShed = 0; lShed < lBlocks / 4; ++lShed)
+    for (size_t lShed = 0; lShed < lBlocks / 2; ++lShed)
     {
         size_t lSize;
         const uint8_t *lBlock = mRing.Next(lSize);
@@ -687,6 +700,7 @@ bool TnGvspReceiver::ShedRingBacklog()
         mRingShed += TnPacketRing::CountPackets(lBlock);
         mRing.Release();
     }
+    mRingSkipToLeader = true;
     return true;
 }
 

@@ -246,8 +246,8 @@ private:
     /// The time (now or earlier) up to which every packet the ring took has
     /// been read.
     uint64_t RingSettledUs(uint64_t aNowUs) const;
-    /// Leaves a quarter of the ring unread when it is about to be full;
-    /// whether it did.
+    /// Leaves half of the ring unread when it is about to be full, and what
+    /// follows up to a leader; whether it did.
     bool ShedRingBacklog();
     /// Hands the packets of a ring block to the assembler.
     void TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs);
@@ -299,6 +299,7 @@ private:
     uint64_t mRingTruncated;
     uint64_t mRingMalformed;
     uint64_t mRingShed; // packets of blocks left unread to catch up, not yet published
+    bool mRingSkipToLeader; // after a shed: packets go unread up to a leader
     uint32_t mDropsSeen; // the socket's drop count last read (receive thread, or any while it does not run)
     uint16_t mRequestId;
     TnGvspReceiverStatistics mLocal; // the receive thread's own
