@@ -39,6 +39,12 @@ constexpr uint32_t kRingBlockTimeoutMs = 1;
 constexpr uint64_t kFlushWindowUs = 100000;
 // IPv4 header bytes before a UDP datagram.
 constexpr uint32_t kIpHeaderBytes = 20;
+// The largest payload per packet for which an automatic receiver takes the
+// ring: below it the ring's savings per packet (no system call, no socket
+// queue) outweigh its second copy (into the ring, then into the block);
+// jumbo packets come cheaper through the socket, which the kernel copies
+// once, straight into the block.
+constexpr uint32_t kRingLargestPayload = 4096;
 
 // How long the kernel may hold a packet in the ring block it fills before
 // it hands the block over: its timer retires a block one or two ticks after
@@ -169,7 +175,8 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 // ---------------------------------------------------------------- receiver
 
 TnGvspReceiver::TnGvspReceiver()
-    : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0),
+    : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRingActive(false),
+      mRingAutomatic(false), mRingInterface(0), mRequests(0),
       mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
       mRingSkipToLeader(false),
       mDropsSeen(0),
@@ -213,6 +220,8 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     {
         SetLargeReceiveBuffer(lHandle, mConfig.mSocketBufferSize);
     }
+    mRingActive = false;
+    mRingAutomatic = mConfig.mKind == TnGvspReceiverKind::kAutomatic;
     if (mConfig.mKind != TnGvspReceiverKind::kSocket)
     {
         lResult = OpenRing();
@@ -291,7 +300,9 @@ TnResult TnGvspReceiver::OpenRing()
     // Datagrams the socket took before its filter came are read from it as
     // usual; one the ring took too counts as redundant.
     mRingFilter = lConfig.mFilter;
+    mRingInterface = lConfig.mInterfaceIndex;
     mRingHoldUs = RingHoldMicroseconds();
+    mRingActive = true;
     return TnResult(TN_OK);
 }
 
@@ -314,6 +325,7 @@ void TnGvspReceiver::Stop()
 void TnGvspReceiver::Close()
 {
     Stop();
+    mRingActive = false;
     mRing.Close();
     mSocket.Close();
     mResendSocket.Close();
@@ -486,7 +498,7 @@ void TnGvspReceiver::ResetStatistics()
 
 bool TnGvspReceiver::ReadSocketDrops(uint32_t &aDrops) const
 {
-    if (mRing.IsOpen())
+    if (mRingActive.load(std::memory_order_relaxed))
     {
         // The socket's count holds every datagram its filter left to the
         // ring: the ring counts its own drops (TakeDrops).
@@ -572,11 +584,51 @@ int TnGvspReceiver::ReceiveBatch(uint64_t &aNowUs)
 
 void TnGvspReceiver::Run()
 {
-    if (mRing.IsOpen())
+    while (!mThread.StopRequested())
     {
-        RunRing();
-        return;
+        if (mRingActive.load(std::memory_order_relaxed))
+        {
+            RunRing();
+        }
+        else
+        {
+            RunSocket();
+        }
     }
+    Publish(MonotonicMicroseconds(), true);
+}
+
+bool TnGvspReceiver::RingSuits() const
+{
+    const uint32_t lPayload = mAssembler.GetPayloadPerPacket();
+    return lPayload == 0 || lPayload <= kRingLargestPayload;
+}
+
+TnResult TnGvspReceiver::SetRingActive(bool aActive)
+{
+    // The source that takes over gets its filter first: a datagram that
+    // comes meanwhile is taken twice (and counted redundant), none is lost.
+    const std::vector<sock_filter> kAll = {BPF_STMT(BPF_RET | BPF_K, 0x40000)};
+    const std::vector<sock_filter> kNone = {BPF_STMT(BPF_RET | BPF_K, 0)};
+    const TnResult lFirst = aActive ? AttachFilter(mRing.GetHandle(), RingFilterProgram(mRingFilter))
+                                    : AttachFilter(mSocket.GetHandle(), kAll);
+    if (!lFirst.IsOK())
+    {
+        return lFirst;
+    }
+    const TnResult lSecond =
+        aActive ? AttachFilter(mSocket.GetHandle(), SocketFilterProgram(mRingInterface, mRingFilter.mLargestDatagram))
+                : AttachFilter(mRing.GetHandle(), kNone);
+    mRingActive = aActive;
+    if (!aActive)
+    {
+        ReadSocketDrops(mDropsSeen); // from here on the socket's drops are the stream's
+    }
+    return lSecond;
+}
+
+void TnGvspReceiver::RunSocket()
+{
     const int lHandle = mSocket.GetHandle();
     bool lWaitFirst = false;
     size_t lLastCount = 0;
@@ -624,8 +676,16 @@ void TnGvspReceiver::Run()
         {
             Publish(lNow, false);
         }
+        if (mRingAutomatic && lReceived > 0 && mRing.IsOpen() && RingSuits() && SetRingActive(true).IsOK())
+        {
+            // The packets became small enough for the ring; what the socket
+            // still holds is read here first.
+            while (ReceiveBatch(lNow) > 0)
+            {
+            }
+            return;
+        }
     }
-    Publish(MonotonicMicroseconds(), true);
 }
 
 void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs)
@@ -728,7 +788,8 @@ uint64_t TnGvspReceiver::RingSettledUs(uint64_t aNowUs) const
 void TnGvspReceiver::RunRing()
 {
     bool lIdle = false;
-    bool lTaken = false; // blocks taken since the last wait
+    bool lTaken = false;   // blocks taken since the last wait
+    bool lLeaving = false; // the socket took over: read what the ring holds, then return
     uint32_t lBlocks = 0;
     // The block timers are judged as of the time up to which every packet
     // the kernel took has been read: a packet still in the block the kernel
@@ -779,6 +840,11 @@ void TnGvspReceiver::RunRing()
         lNow = MonotonicMicroseconds();
         if (lBlock == nullptr)
         {
+            uint64_t lSinceNs;
+            if (lLeaving && mRing.GetUnread(lSinceNs) == TnPacketRing::Unread::kNone)
+            {
+                return; // all read: on with the socket
+            }
             lIdle = true;
             lBlocks = 0;
             lPollTimers(lNow);
@@ -792,6 +858,12 @@ void TnGvspReceiver::RunRing()
         TakeRingBlock(lBlock, lSize, lNow);
         mRing.Release();
         lTaken = true;
+        if (mRingAutomatic && !lLeaving && !RingSuits())
+        {
+            // Jumbo packets: the socket takes over; the ring hands over what
+            // it took before.
+            lLeaving = SetRingActive(false).IsOK();
+        }
         if (++lBlocks >= kFloodRingBlocks)
         {
             // A steady flood: the socket's datagrams and the timers get
@@ -804,7 +876,6 @@ void TnGvspReceiver::RunRing()
         }
         Publish(lNow, false);
     }
-    Publish(MonotonicMicroseconds(), true);
 }
 } // namespace gev
 } // namespace tn

@@ -100,7 +100,7 @@ private:
 /// Where a receiver takes its datagrams from.
 enum class TnGvspReceiverKind : uint8_t
 {
-    kAutomatic,  ///< the packet ring when one can be opened, else the socket
+    kAutomatic,  ///< the packet ring when one can be opened (for jumbo packets the socket), else the socket
     kPacketRing, ///< the packet ring, or the opening fails
     kSocket      ///< the UDP socket (batched receives, scattered in place)
 };
@@ -180,11 +180,12 @@ public:
         return mSocket.GetLocalPort();
     }
 
-    /// What the open receiver takes its datagrams from: kPacketRing or
-    /// kSocket.
+    /// What the open receiver takes its datagrams from now: kPacketRing or
+    /// kSocket. An automatic receiver with a ring takes packets of more than
+    /// 4 KiB of payload from the socket (from the first such packet on).
     TnGvspReceiverKind GetKind() const
     {
-        return mRing.IsOpen() ? TnGvspReceiverKind::kPacketRing : TnGvspReceiverKind::kSocket;
+        return mRingActive.load() ? TnGvspReceiverKind::kPacketRing : TnGvspReceiverKind::kSocket;
     }
 
     /// SO_RCVBUF as the system reports it (it may double what was asked).
@@ -236,7 +237,13 @@ public:
 
 private:
     void Run();
+    void RunSocket();
     void RunRing();
+    /// Whether the packets are small enough for the ring (or of a size not
+    /// yet known).
+    bool RingSuits() const;
+    /// Makes the ring (or the socket) take the stream's datagrams.
+    TnResult SetRingActive(bool aActive);
     /// Opens the packet ring for the open socket, and lets the socket take
     /// only what the ring cannot see.
     TnResult OpenRing();
@@ -276,6 +283,9 @@ private:
     std::atomic<bool> mResetRequested;
     std::atomic<bool> mRequireLeader;
     std::atomic<uint32_t> mCoalesceUs;
+    std::atomic<bool> mRingActive; // the ring takes the datagrams (else the socket)
+    bool mRingAutomatic;           // the ring or the socket, by the packets' size
+    int mRingInterface;
     // Requests served by the receive thread: aborts (with or without a
     // drain), which their callers wait for, and new settings. mRequests is
     // what waits, as bits.

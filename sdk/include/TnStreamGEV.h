@@ -85,7 +85,9 @@ public:
     /// of packets at a time; it needs the privilege to open packet sockets),
     /// ``TnDataReceiverTypeUserMode`` when the stream's UDP socket does (also
     /// while the stream is closed). The stream parameter ``DataReceiver``
-    /// chooses; by default the packet ring where it can be opened.
+    /// chooses; by default the packet ring where it can be opened, except for
+    /// jumbo packets (more than 4 KiB of payload), which the socket takes
+    /// from the first one on.
     TnDataReceiverType GetDataReceiverType() const;
 
     /// Drops every packet the receiver has not yet processed, and every block

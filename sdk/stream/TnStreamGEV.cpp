@@ -176,7 +176,6 @@ public:
     uint32_t mLocalAddress = 0;
     uint32_t mMulticastAddress = 0;
     uint16_t mSpecificPort = 0;
-    TnDataReceiverType mReceiverType = TnDataReceiverTypeUserMode;
 
     /// Fills the parameters' zero-filled register image: settings, counters,
     /// rates.
@@ -440,8 +439,6 @@ TnResult GevStreamCore::Open(const OpenRequest &aRequest)
                             : lLocalAddress;
         mMulticastAddress = aRequest.mMulticastAddress;
         mSpecificPort = aRequest.mLocalPort;
-        mReceiverType = mReceiver.GetKind() == gev::TnGvspReceiverKind::kPacketRing ? TnDataReceiverTypeTarnDriver
-                                                                                    : TnDataReceiverTypeUserMode;
     }
     SetOpen(aRequest.mCapacity, aRequest.mChannel, this);
     lResult = mReceiver.Start();
@@ -462,7 +459,6 @@ void GevStreamCore::StopReceiver()
     mReceiver.Close();
     std::lock_guard<std::mutex> lLock(mAddressMutex);
     mSpecificPort = 0;
-    mReceiverType = TnDataReceiverTypeUserMode;
 }
 
 bool GevStreamCore::AcquireBlock(gev::TnGvspBlockTarget &aTarget)
@@ -797,9 +793,11 @@ TnStreamType TnStreamGEV::GetType() const
 
 TnDataReceiverType TnStreamGEV::GetDataReceiverType() const
 {
-    GevStreamCore &lCore = Core(*this);
-    std::lock_guard<std::mutex> lLock(lCore.mAddressMutex);
-    return lCore.mReceiverType;
+    // The receiver says what takes the datagrams now (a closed one: the
+    // socket).
+    return Core(*this).GetReceiver().GetKind() == tn::gev::TnGvspReceiverKind::kPacketRing
+               ? TnDataReceiverTypeTarnDriver
+               : TnDataReceiverTypeUserMode;
 }
 
 TnResult TnStreamGEV::FlushPacketQueue()

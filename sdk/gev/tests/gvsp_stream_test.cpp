@@ -480,6 +480,48 @@ TEST(GvspRing, AReceiverFarBehindLeavesHalfTheRingAndCountsEveryPacket)
     EXPECT_EQ(lStatistics.mAssembly.mPackets + lStatistics.mSocketDrops, lSender.GetStatistics().mPacketsSent);
 }
 
+TEST(GvspRing, AnAutomaticReceiverLeavesJumboPacketsToTheSocket)
+{
+    REQUIRE_NETWORK();
+    REQUIRE_PACKET_RING();
+    Checker lChecker(8, 64000, 320);
+    TnGvspReceiverConfig lReceiveConfig;
+    lReceiveConfig.mLocalAddress = kLoopback;
+    lReceiveConfig.mSocketBufferSize = 4 << 20;
+    TnGvspReceiver lReceiver;
+    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    ASSERT_TRUE(lReceiver.Start().IsOK());
+    TestFrames lFrames(320, 200, 4);
+    uint64_t lSent = 0;
+    uint64_t lFirstId = 1;
+    for (uint32_t lPacketSize : {1500u, 9000u})
+    {
+        EXPECT_EQ(lReceiver.GetKind(), TnGvspReceiverKind::kPacketRing); // no jumbo packet yet
+        TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
+        lSendConfig.mPacketSize = lPacketSize;
+        TnGvspSender lSender;
+        ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
+        const std::vector<uint64_t> lIds = lFrames.Send(lSender, 6, lFirstId);
+        lFirstId += 6;
+        EXPECT_TRUE(lChecker.WaitFor(lIds, 5));
+        ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
+        lSent += lSender.GetStatistics().mPacketsSent;
+        for (uint64_t lId : lIds)
+        {
+            EXPECT_TRUE(lChecker.mOutcomes[lId].mResult == TN_OK && lChecker.mOutcomes[lId].mExact)
+                << "block " << lId << " of packet size " << lPacketSize;
+        }
+    }
+    // From the first jumbo packet on, the socket takes them.
+    EXPECT_EQ(lReceiver.GetKind(), TnGvspReceiverKind::kSocket);
+    lReceiver.Stop();
+    // A packet that came while the socket took over may have come twice.
+    const TnGvspReceiverStatistics lStatistics = lReceiver.GetStatistics();
+    EXPECT_EQ(lStatistics.mAssembly.mPackets, lSent + lStatistics.mAssembly.mPacketsRedundant);
+    EXPECT_LT(lStatistics.mAssembly.mPacketsRedundant, 8u);
+    EXPECT_EQ(lStatistics.mSocketDrops, 0u);
+}
+
 TEST(GvspStream, SenderKeepsRecentBlocksForResendAndReleasesEachBlockOnce)
 {
     REQUIRE_NETWORK();
