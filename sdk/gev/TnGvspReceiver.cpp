@@ -676,7 +676,8 @@ void TnGvspReceiver::RunSocket()
         {
             Publish(lNow, false);
         }
-        if (mRingAutomatic && lReceived > 0 && mRing.IsOpen() && RingSuits() && SetRingActive(true).IsOK())
+        if (mRingAutomatic && lReceived > 0 && mRing.IsOpen() && mAssembler.GetPayloadPerPacket() != 0 &&
+            RingSuits() && SetRingActive(true).IsOK())
         {
             // The packets became small enough for the ring; what the socket
             // still holds is read here first.

@@ -100,7 +100,7 @@ private:
 /// Where a receiver takes its datagrams from.
 enum class TnGvspReceiverKind : uint8_t
 {
-    kAutomatic,  ///< the packet ring when one can be opened (for jumbo packets the socket), else the socket
+    kAutomatic,  ///< the packet ring when one can be opened (jumbo packets: the socket), else the socket
     kPacketRing, ///< the packet ring, or the opening fails
     kSocket      ///< the UDP socket (batched receives, scattered in place)
 };
