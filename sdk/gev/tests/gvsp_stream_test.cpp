@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -153,6 +154,36 @@ public:
     std::condition_variable mDone;
     std::map<uint64_t, Outcome> mOutcomes;
 };
+
+// Sends aCount frames at each packet size in turn, each size by a sender of
+// its own that starts where the last one ended, as one device would, and
+// checks that every frame comes whole; aBefore runs before each size.
+// Returns the packets sent.
+uint64_t SendAtSizes(uint16_t aPort, Checker &aChecker, TestFrames &aFrames, const std::vector<uint32_t> &aSizes,
+                     size_t aCount, const std::function<void()> &aBefore = [] {})
+{
+    uint64_t lSent = 0;
+    uint64_t lFirstId = 1;
+    for (uint32_t lPacketSize : aSizes)
+    {
+        aBefore();
+        TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
+        lSendConfig.mPacketSize = lPacketSize;
+        TnGvspSender lSender;
+        EXPECT_TRUE(lSender.Open(kLoopback, aPort, lSendConfig, &aFrames).IsOK());
+        const std::vector<uint64_t> lIds = aFrames.Send(lSender, aCount, lFirstId);
+        lFirstId += aCount;
+        EXPECT_TRUE(aChecker.WaitFor(lIds, 5));
+        EXPECT_TRUE(lSender.WaitIdle(5000).IsOK());
+        lSent += lSender.GetStatistics().mPacketsSent;
+        for (uint64_t lId : lIds)
+        {
+            EXPECT_TRUE(aChecker.mOutcomes[lId].mResult == TN_OK && aChecker.mOutcomes[lId].mExact)
+                << "block " << lId << " of packet size " << lPacketSize;
+        }
+    }
+    return lSent;
+}
 
 } // namespace
 
@@ -406,26 +437,7 @@ TEST(GvspRing, FragmentedDatagramsComeThroughTheSocketEachOnce)
     ASSERT_EQ(lReceiver.GetKind(), TnGvspReceiverKind::kPacketRing);
     ASSERT_TRUE(lReceiver.Start().IsOK());
     TestFrames lFrames(320, 200, 4);
-    uint64_t lSent = 0;
-    uint64_t lFirstId = 1;
-    for (uint32_t lPacketSize : {1500u, 4000u})
-    {
-        TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
-        lSendConfig.mPacketSize = lPacketSize;
-        TnGvspSender lSender;
-        ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
-        // Each sender starts where the last one ended, as one device would.
-        const std::vector<uint64_t> lIds = lFrames.Send(lSender, 4, lFirstId);
-        lFirstId += 4;
-        EXPECT_TRUE(lChecker.WaitFor(lIds, 5));
-        ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
-        lSent += lSender.GetStatistics().mPacketsSent;
-        for (uint64_t lId : lIds)
-        {
-            EXPECT_TRUE(lChecker.mOutcomes[lId].mResult == TN_OK && lChecker.mOutcomes[lId].mExact)
-                << "block " << lId << " of packet size " << lPacketSize;
-        }
-    }
+    const uint64_t lSent = SendAtSizes(lReceiver.GetLocalPort(), lChecker, lFrames, {1500, 4000}, 4);
     lReceiver.Stop();
     const TnGvspReceiverStatistics lStatistics = lReceiver.GetStatistics();
     EXPECT_EQ(lStatistics.mAssembly.mPackets, lSent);
@@ -492,26 +504,9 @@ TEST(GvspRing, AnAutomaticReceiverLeavesJumboPacketsToTheSocket)
     ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
     ASSERT_TRUE(lReceiver.Start().IsOK());
     TestFrames lFrames(320, 200, 4);
-    uint64_t lSent = 0;
-    uint64_t lFirstId = 1;
-    for (uint32_t lPacketSize : {1500u, 9000u})
-    {
+    const uint64_t lSent = SendAtSizes(lReceiver.GetLocalPort(), lChecker, lFrames, {1500, 9000}, 6, [&] {
         EXPECT_EQ(lReceiver.GetKind(), TnGvspReceiverKind::kPacketRing); // no jumbo packet yet
-        TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
-        lSendConfig.mPacketSize = lPacketSize;
-        TnGvspSender lSender;
-        ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
-        const std::vector<uint64_t> lIds = lFrames.Send(lSender, 6, lFirstId);
-        lFirstId += 6;
-        EXPECT_TRUE(lChecker.WaitFor(lIds, 5));
-        ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
-        lSent += lSender.GetStatistics().mPacketsSent;
-        for (uint64_t lId : lIds)
-        {
-            EXPECT_TRUE(lChecker.mOutcomes[lId].mResult == TN_OK && lChecker.mOutcomes[lId].mExact)
-                << "block " << lId << " of packet size " << lPacketSize;
-        }
-    }
+    });
     // From the first jumbo packet on, the socket takes them.
     EXPECT_EQ(lReceiver.GetKind(), TnGvspReceiverKind::kSocket);
     lReceiver.Stop();
