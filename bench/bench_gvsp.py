@@ -11,7 +11,8 @@ namespaces (root needed):
 
 Settings: BENCH_GVSP_DURATION (10 s), BENCH_GVSP_PACKET_SIZES ("9000 1500"),
 BENCH_GVSP_RATE (fastcam's frame rate for bench.sh, 0 = unpaced),
-BENCH_GVSP_PARTS ("receive send").
+BENCH_GVSP_PARTS ("receive send"), BENCH_GVSP_RECEIVER (the engine's source:
+"auto", the packet ring where it can be opened, "ring" or "socket").
 """
 
 import os
@@ -29,6 +30,7 @@ DURATION = os.environ.get("BENCH_GVSP_DURATION", "10")
 PACKET_SIZES = os.environ.get("BENCH_GVSP_PACKET_SIZES", "9000 1500")
 RATE = os.environ.get("BENCH_GVSP_RATE", "0")
 PARTS = os.environ.get("BENCH_GVSP_PARTS", "receive send").split()
+RECEIVER = os.environ.get("BENCH_GVSP_RECEIVER", "auto")
 
 SENDERS = r'''
 import os, re, subprocess, sys, time
@@ -95,7 +97,8 @@ def main():
         return
     if "receive" in PARTS:
         env = dict(os.environ, DURATION=DURATION, PACKET_SIZES=PACKET_SIZES, RATE=RATE, RPS="1",
-                   FASTCAM=str(fastcam), RX_NAME="tarn (tn_gvsp_receive)", RX_CMD=f"{receiver} --verify --coalesce-us 100")
+                   FASTCAM=str(fastcam), RX_NAME=f"tarn (tn_gvsp_receive, {RECEIVER})",
+                   RX_CMD=f"{receiver} --verify --coalesce-us 100 --receiver {RECEIVER}")
         if shutil.which("iperf3") is None:
             env["SKIP_IPERF"] = "1"
         subprocess.run(["bash", str(bench_sh)], env=env, check=False)

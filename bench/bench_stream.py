@@ -2,10 +2,15 @@
 (a private network namespace, root needed), its RX_CMD slot holding
 bench/rx_python.py beside iperf3's UDP ceiling and aravis's receivers
 measured in the same run. 4096x3072 Mono8, RPS=1 (lo's receive processing on
-the receiver's core, as on a host whose NIC interrupts land there):
+the receiver's core, as on a host whose NIC interrupts land there). Our
+receiver runs with each data receiver in turn (BENCH_STREAM_RECEIVERS,
+"PacketRing UserMode": the packet ring, the SDK's network driver, and the
+UDP socket), one bench.sh run each, the references in the first; one table
+per part then holds them all:
 
 1. unpaced: packet sizes 9000 and 1500, fastcam as fast as it can send;
-2. paced: fastcam at 40 frames/s (about 4 Gb/s), packet size 9000;
+2. paced: fastcam at 40 frames/s (about 4 Gb/s), packet sizes 9000 and 1500,
+   BENCH_STREAM_PACED_RUNS times (1);
 3. sustained: 125 MB/s (one Gigabit Ethernet line, 9.93 frames/s) for 60 s;
 4. latency: the delay from a completed block to the Python sink's
    OnBufferReady, median and 99th percentile, at 40 frames/s, beside the
@@ -14,10 +19,12 @@ the receiver's core, as on a host whose NIC interrupts land there):
 5. cores: aravis's packet-socket receiver in the same slot, so that both
    get the CPU time of the receiver's whole core beside their own (a packet
    socket's copy runs in softirq, which the process is not always charged
-   for): unpaced at 9000 and 1500, and paced at 40 frames/s.
+   for): unpaced at 9000 and 1500, and paced at 40 frames/s at 9000 and
+   1500.
 
 Our receiver always runs under bench/rx_cpu.py, which adds the core's busy
-time per frame (core_cpu_ms_per_frame) to its RESULT line.
+time per frame (core_cpu_ms_per_frame) to its RESULT line; the table shows it
+as "core ms/frame".
 
 Parts 1 to 3 receive by queueing buffers by hand, or through a pipeline with
 BENCH_STREAM_PIPELINE=1; part 4 through a pipeline, then by hand. Settings:
@@ -43,24 +50,27 @@ PARTS = os.environ.get("BENCH_STREAM_PARTS", "unpaced paced sustained latency co
 DURATION = os.environ.get("BENCH_STREAM_DURATION", "10")
 PIPELINE = os.environ.get("BENCH_STREAM_PIPELINE", "") == "1"
 MODULES = os.environ.get("BENCH_STREAM_MODULES", str(BUILD / "python"))
+RECEIVERS = os.environ.get("BENCH_STREAM_RECEIVERS", "PacketRing UserMode").split()
+PACED_RUNS = int(os.environ.get("BENCH_STREAM_PACED_RUNS", "1"))
+LABELS = {"PacketRing": "ring", "UserMode": "user", "Automatic": "auto"}
 
 # part: bench.sh settings
 SETTINGS = {
     "unpaced": dict(RATE="0", PACKET_SIZES="9000 1500", DURATION=DURATION),
-    "paced": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION),
+    "paced": dict(RATE="40", PACKET_SIZES="9000 1500", DURATION=DURATION, ARAVIS_UDP_ARGS=""),
     "sustained": dict(RATE="9.93", PACKET_SIZES="9000", DURATION="60", SKIP_IPERF="1", ARAVIS_UDP_ARGS=""),
     "latency": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
     "latency-retrieve": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
     "cores": dict(RATE="0", PACKET_SIZES="9000 1500", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
-    "cores-paced": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
+    "cores-paced": dict(RATE="40", PACKET_SIZES="9000 1500", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
 }
 # Parts that put aravis's packet-socket receiver into the slot instead of ours.
 ARAVIS_IN_SLOT = {"cores", "cores-paced"}
 
 
-def receiver_command(pipeline):
+def receiver_command(pipeline, receiver):
     command = f"PYTHONPATH={MODULES} {sys.executable} {HERE / 'rx_cpu.py'} -- " \
-              f"{sys.executable} {HERE / 'rx_python.py'}"
+              f"{sys.executable} {HERE / 'rx_python.py'} --receiver {receiver}"
     return command + (" --pipeline" if pipeline else "")
 
 
@@ -71,6 +81,53 @@ def aravis_command(bench_sh):
     python = next((c for c in candidates if c and subprocess.run([c, "-c", probe], capture_output=True).returncode == 0),
                   "python3")
     return f"{sys.executable} {HERE / 'rx_cpu.py'} -- {python} {bench_sh.parent / 'aravis_rx.py'} -q --verify"
+
+
+def result_fields(line):
+    return dict(item.split("=", 1) for item in line.split()[1:] if "=" in item)
+
+
+def print_table(title, runs):
+    """One table of the rows of every bench.sh run of a part (the first run's
+    iperf3 rows are the ceiling), with the receiver's core time per frame
+    where rx_cpu.py measured it."""
+    rows = []
+    for work in runs:
+        cores = {}
+        for out in pathlib.Path(work).glob("rx-*.out"):
+            line = [entry for entry in out.read_text().splitlines() if entry.startswith("RESULT ")]
+            fields = result_fields(line[-1]) if line else {}
+            cores[out.stem[3:]] = fields.get("core_cpu_ms_per_frame", "")
+        table = pathlib.Path(work, "rows.tsv")
+        for row in (table.read_text().splitlines() if table.exists() else []):
+            cells = row.split("\t")
+            if len(cells) >= 8:
+                rows.append(cells + [cores.get(f"{cells[0]}-{cells[1]}", "")])
+    ceiling = {}
+    for cells in rows:
+        if cells[0] == "iperf3 UDP":
+            try:
+                ceiling[int(cells[1])] = float(cells[3])
+            except ValueError:
+                pass
+    head = ["receiver", "packet", "frames/s", "Gb/s", "x iperf3", "failed", "CPU ms/frame", "core ms/frame",
+            "rx CPU %", "sent Gb/s"]
+    table = [head]
+    for cells in rows:
+        iperf = cells[0] == "iperf3 UDP"
+        datagram = int(cells[1]) if iperf else int(cells[1]) - 28
+        try:
+            ratio = f"{float(cells[3]) / ceiling[datagram]:.2f}"
+        except (KeyError, ValueError, ZeroDivisionError):
+            ratio = "-"
+        label = f"{cells[1]} B dgram" if iperf else f"SCPS {cells[1]}"
+        table.append([cells[0], label, cells[2], cells[3], ratio, cells[4], cells[5], cells[-1] or "-", cells[6],
+                      cells[7]])
+    widths = [max(len(row[index]) for row in table) for index in range(len(head))]
+    print(title)
+    for row in table:
+        print("  " + "  ".join(cell.ljust(widths[index]) if index == 0 else cell.rjust(widths[index])
+                               for index, cell in enumerate(row)))
 
 
 def main():
@@ -85,31 +142,50 @@ def main():
     parts = [name for part in PARTS for name in ((part, follow[part]) if part in follow else (part,))]
     for part in parts:
         pipeline = PIPELINE or part == "latency"
-        work = tempfile.mkdtemp(prefix=f"bench-stream-{part}-")
-        env = dict(os.environ, RPS="1", FASTCAM=str(FASTCAM), WORK=work, SKIP_ARV_TEST="1",
-                   RX_NAME="tarn python" + (" (pipeline)" if pipeline else ""), RX_CMD=receiver_command(pipeline))
+        # Who takes the slot, one bench.sh run each: aravis's packet socket, or
+        # ours with each data receiver.
         if part in ARAVIS_IN_SLOT:
-            env.update(RX_NAME="aravis-gi (core)", RX_CMD=aravis_command(bench_sh))
-        env.update(SETTINGS[part])
-        if shutil.which("iperf3") is None:
-            env["SKIP_IPERF"] = "1"
-        print(f"== {part}: RATE={env['RATE']} packet sizes {env['PACKET_SIZES']}, {env['DURATION']} s; "
-              f"load average {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
-        subprocess.run(["bash", str(bench_sh)], env=env, check=False)
-        print(f"   load average after: {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
-        for out in sorted(pathlib.Path(work).glob("rx-*.out")):
-            text = out.read_text().splitlines()
-            line = [entry for entry in text if entry.startswith("RESULT ")]
-            print("\n".join(f"  {out.stem}: {entry}" for entry in text if entry.startswith("rx_python: ")))
-            core = re.findall(r"core_(cpu_ms_per_frame|busy_pct|softirq_pct)=([0-9.na]+)", line[-1]) if line else []
-            if core:
-                print(f"  {out.stem}: receiver's core: " + ", ".join(f"{name} {value}" for name, value in core))
-            delays = re.findall(r"latency_(median|p99)_us=([0-9.]+)", line[-1]) if line else []
-            if delays:
-                print(f"  {out.stem}: completed block to "
-                      f"{'OnBufferReady' if 'pipeline' in out.stem else 'the return of RetrieveBuffer'}: "
-                      + ", ".join(f"{name} {value} us" for name, value in delays))
-        shutil.rmtree(work, ignore_errors=True)
+            slots = [("aravis-gi (core)", aravis_command(bench_sh))]
+        else:
+            name = "tarn python" + (" (pipeline)" if pipeline else "")
+            slots = [(f"{name} {LABELS.get(receiver, receiver)}", receiver_command(pipeline, receiver))
+                     for receiver in RECEIVERS]
+        for repeat in range(PACED_RUNS if part.startswith("paced") else 1):
+            runs = []
+            load = " ".join(f"{value:.2f}" for value in os.getloadavg())
+            for index, (name, command) in enumerate(slots):
+                work = tempfile.mkdtemp(prefix=f"bench-stream-{part}-")
+                runs.append(work)
+                env = dict(os.environ, RPS="1", FASTCAM=str(FASTCAM), WORK=work, SKIP_ARV_TEST="1", RX_NAME=name,
+                           RX_CMD=command)
+                env.update(SETTINGS[part])
+                if index > 0:
+                    env.update(SKIP_IPERF="1", SKIP_ARAVIS="1")  # the references once, in the first run
+                if shutil.which("iperf3") is None:
+                    env["SKIP_IPERF"] = "1"
+                print(f"== {part}{f' run {repeat + 1}' if PACED_RUNS > 1 and part.startswith('paced') else ''}: "
+                      f"{name}, RATE={env['RATE']} packet sizes {env['PACKET_SIZES']}, {env['DURATION']} s; "
+                      f"load average {' '.join(f'{value:.2f}' for value in os.getloadavg())}", flush=True)
+                subprocess.run(["bash", str(bench_sh)], env=env, check=False)
+                for out in sorted(pathlib.Path(work).glob("rx-*.out")):
+                    text = out.read_text().splitlines()
+                    line = [entry for entry in text if entry.startswith("RESULT ")]
+                    print("\n".join(f"  {out.stem}: {entry}" for entry in text if entry.startswith("rx_python: ")))
+                    core = re.findall(r"core_(cpu_ms_per_frame|busy_pct|softirq_pct)=([0-9.na]+)", line[-1]) if line else []
+                    if core:
+                        print(f"  {out.stem}: receiver's core: " + ", ".join(f"{key} {value}" for key, value in core))
+                    delays = re.findall(r"latency_(median|p99)_us=([0-9.]+)", line[-1]) if line else []
+                    if delays:
+                        print(f"  {out.stem}: completed block to "
+                              f"{'OnBufferReady' if 'pipeline' in out.stem else 'the return of RetrieveBuffer'}: "
+                              + ", ".join(f"{key} {value} us" for key, value in delays))
+            print()
+            print_table(f"{part}: every receiver of this part, load average {load} before and "
+                        f"{' '.join(f'{value:.2f}' for value in os.getloadavg())} after", runs)
+            print("  core ms/frame: busy time of the receiver's whole core per good frame (rx_cpu.py); CPU ms/frame: "
+                  "the process's own", flush=True)
+            for work in runs:
+                shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -15,6 +15,11 @@ queues dropped meanwhile, before any socket (with RPS=1 every namespace's
 loopback traffic queues on the receiver's core: another benchmark running
 beside this one loses its overflow there, and so does this one).
 
+--receiver picks the stream's data receiver (its parameter DataReceiver):
+PacketRing, UserMode or Automatic (the default: the packet ring where it can
+be opened); the RESULT line names the one used (receiver=driver or
+receiver=usermode).
+
 --pipeline receives through a TnPipeline and a Python TnPipelineEventSink
 instead of queueing buffers by hand. Either way the RESULT line ends with
 the delay from a completed block (the buffer's reception time) to the first
@@ -93,9 +98,13 @@ def main():
     parser.add_argument("--rate", type=float, default=None, help="set AcquisitionFrameRate")
     parser.add_argument("--buffers", type=int, default=16)
     parser.add_argument("--socket-buffer", type=int, default=64 << 20)
+    parser.add_argument("--ring-size", type=int, default=64 << 20,
+                        help="the packet ring's size (PacketRingSize), as much as the socket buffer holds")
     parser.add_argument("--coalesce-us", type=int, default=100,
                         help="the receiver's wait for more packets before it wakes (ReceiveCoalescingTime)")
     parser.add_argument("--pipeline", action="store_true", help="receive through a pipeline and a Python sink")
+    parser.add_argument("--receiver", default="Automatic", choices=("Automatic", "PacketRing", "UserMode"),
+                        help="the stream's data receiver (DataReceiver)")
     parser.add_argument("-q", "--quiet", action="store_true")
     args = parser.parse_args()
 
@@ -127,6 +136,8 @@ def main():
 
     stream = rx.TnStreamGEV()
     stream.SetUserModeSocketRxBufferSize(args.socket_buffer)
+    stream.GetParameters().SetEnumValue("DataReceiver", args.receiver)
+    stream.GetParameters().SetIntegerValue("PacketRingSize", args.ring_size)
     result = stream.Open(info, 0)
     if not result.IsOK():
         print(f"rx_python: opening the stream failed: {result.GetCodeString()}", file=sys.stderr)
@@ -134,6 +145,7 @@ def main():
     if args.coalesce_us is not None:
         stream.GetParameters().SetIntegerValue("ReceiveCoalescingTime", args.coalesce_us)
     device.SetStreamDestination(stream.GetLocalIPAddress(), stream.GetLocalPort())
+    receiver = "driver" if stream.GetDataReceiverType() == rx.TnDataReceiverTypeTarnDriver else "usermode"
 
     tally = {"ok": 0, "counted": 0, "bytes": 0, "failed": 0, "bad": 0, "first": None, "cpu": None}
     latencies = []
@@ -231,12 +243,13 @@ def main():
         fps = tally["counted"] / window if window > 0 else 0.0
         print(f"rx_python: {tally['counted']} frames in {window:.3f} s: {fps:.1f} frames/s, "
               f"{tally['bytes'] / window / 1e6 if window else 0:.1f} MB/s, failed {failed} "
-              f"(missing ids {checker.missing}), bad {tally['bad']}, CPU {cpu:.3f} s; "
+              f"(missing ids {checker.missing}), bad {tally['bad']}, CPU {cpu:.3f} s, {receiver} receiver; "
               + ", ".join(f"{name} {value}" for name, value in counters.items())
               + f"; the cores' input queues dropped {drops} (all namespaces)", file=sys.stderr)
     print(f"RESULT frames={tally['counted']} failed={failed} seconds={window:.6f} cpu_s={cpu:.6f} "
           f"bytes={tally['bytes']} bad={tally['bad']} missing={checker.missing} "
-          f"missing_packets={counters['PacketsLost']} input_queue_drops={drops}{extra}", flush=True)
+          f"missing_packets={counters['PacketsLost']} input_queue_drops={drops} receiver={receiver}{extra}",
+          flush=True)
     return 0 if tally["counted"] > 0 and tally["bad"] == 0 else 1
 
 

@@ -23,6 +23,49 @@ constexpr uint64_t kMinWaitUs = 20;
 // Full batches in a row after which the timers are judged although the
 // socket has not run dry (a steady flood).
 constexpr uint32_t kFloodBatches = 256;
+// Ring blocks in a row after which the timers are judged and the socket
+// looked at although the ring has not run dry.
+constexpr uint32_t kFloodRingBlocks = 16;
+// A ring block is handed over when full, or about this long after it
+// started filling (the kernel's timer: a tick or two). Below the rate that
+// fills a block in that time (1 Gb/s here) the ring holds its number of
+// blocks times the timeout, whatever its size: many small blocks (each
+// still takes the largest datagram) hold a quarter of a second at any rate
+// that does not fill the ring sooner.
+constexpr size_t kRingBlockSize = 128u << 10;
+constexpr uint32_t kRingBlockTimeoutMs = 1;
+// Longer than any packet stays in the kernel's block before it is handed
+// over: after a flush, packets older than the flush are dropped this long.
+constexpr uint64_t kFlushWindowUs = 100000;
+// IPv4 header bytes before a UDP datagram.
+constexpr uint32_t kIpHeaderBytes = 20;
+// The largest payload per packet for which an automatic receiver takes the
+// ring: below it the ring's savings per packet (no system call, no socket
+// queue) outweigh its second copy (into the ring, then into the block);
+// jumbo packets come cheaper through the socket, which the kernel copies
+// once, straight into the block.
+constexpr uint32_t kRingLargestPayload = 4096;
+
+// How long the kernel may hold a packet in the ring block it fills before
+// it hands the block over: its timer retires a block one or two ticks after
+// the block opened (a tick is the coarse clocks' resolution), and a little
+// more for the timer to run.
+uint64_t RingHoldMicroseconds()
+{
+    timespec lTick = {0, 10000000};
+    clock_getres(CLOCK_MONOTONIC_COARSE, &lTick);
+    const uint64_t lTickUs = std::max<uint64_t>(static_cast<uint64_t>(lTick.tv_sec) * 1000000u +
+                                                    static_cast<uint64_t>(lTick.tv_nsec) / 1000u,
+                                                kRingBlockTimeoutMs * 1000u);
+    return 2 * lTickUs + 1000;
+}
+
+uint64_t RealtimeNanoseconds()
+{
+    timespec lNow;
+    clock_gettime(CLOCK_REALTIME, &lNow);
+    return static_cast<uint64_t>(lNow.tv_sec) * 1000000000u + static_cast<uint64_t>(lNow.tv_nsec);
+}
 } // namespace
 
 // ---------------------------------------------------------------- scatter batch
@@ -132,8 +175,12 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 // ---------------------------------------------------------------- receiver
 
 TnGvspReceiver::TnGvspReceiver()
-    : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRequests(0), mRequestId(0),
-      mLastPublishUs(0)
+    : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRingActive(false),
+      mRingAutomatic(false), mRingInterface(0), mRequests(0),
+      mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
+      mRingSkipToLeader(false),
+      mDropsSeen(0),
+      mRequestId(0), mLastPublishUs(0)
 {
 }
 
@@ -173,9 +220,21 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     {
         SetLargeReceiveBuffer(lHandle, mConfig.mSocketBufferSize);
     }
+    mRingActive = false;
+    mRingAutomatic = mConfig.mKind == TnGvspReceiverKind::kAutomatic;
+    if (mConfig.mKind != TnGvspReceiverKind::kSocket)
+    {
+        lResult = OpenRing();
+        if (!lResult.IsOK() && mConfig.mKind == TnGvspReceiverKind::kPacketRing)
+        {
+            mSocket.Close();
+            return lResult;
+        }
+    }
     lResult = mResendSocket.Open();
     if (!lResult.IsOK())
     {
+        mRing.Close();
         mSocket.Close();
         return lResult;
     }
@@ -194,8 +253,56 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     mAssembler.SetResendRequester(this);
     mBatch.Configure(mConfig.mBatchSize, mConfig.mPacketBufferSize);
     mDropsSeen = 0; // a new socket has dropped nothing
+    mFlushBeforeNs = mFlushUntilUs = 0;
+    mRingTruncated = mRingMalformed = mRingShed = 0;
+    mRingSkipToLeader = false;
     mLocal = TnGvspReceiverStatistics();
     mPublished = TnGvspReceiverStatistics();
+    return TnResult(TN_OK);
+}
+
+TnResult TnGvspReceiver::OpenRing()
+{
+    // The ring listens on the interface of the address the data comes to:
+    // the one bound, the one the group was joined on, or the one the route
+    // to the device (or group) leaves from.
+    const bool lMulticast = mConfig.mMulticastAddress != 0;
+    uint32_t lLocal = lMulticast ? mConfig.mMulticastInterface : mConfig.mLocalAddress;
+    if (lLocal == 0)
+    {
+        const uint32_t lPeer = mConfig.mDeviceAddress != 0 ? mConfig.mDeviceAddress : mConfig.mMulticastAddress;
+        lLocal = lPeer != 0 ? LocalAddressFor(lPeer) : 0;
+    }
+    TnPacketRingConfig lConfig;
+    std::string lName;
+    uint32_t lMtu = 0;
+    if (!FindInterface(lLocal, lConfig.mInterfaceIndex, lName, lMtu) || lMtu <= kIpHeaderBytes)
+    {
+        return TnResult(TN_NOT_FOUND, TnString("packet ring: no local interface for the stream's address"));
+    }
+    lConfig.mFilter.mAddress = mConfig.mMulticastAddress;
+    lConfig.mFilter.mPort = mSocket.GetLocalPort();
+    lConfig.mFilter.mLargestDatagram = std::min<uint32_t>(lMtu - kIpHeaderBytes, 65535);
+    lConfig.mBlockSize = kRingBlockSize;
+    lConfig.mSize = std::max<size_t>(kRingBlockSize, mConfig.mRingSize / kRingBlockSize * kRingBlockSize);
+    lConfig.mBlockTimeoutMs = kRingBlockTimeoutMs;
+    TnResult lResult = mRing.Open(lConfig);
+    if (lResult.IsOK())
+    {
+        lResult = AttachFilter(mSocket.GetHandle(), SocketFilterProgram(lConfig.mInterfaceIndex,
+                                                                        lConfig.mFilter.mLargestDatagram));
+    }
+    if (!lResult.IsOK())
+    {
+        mRing.Close();
+        return lResult;
+    }
+    // Datagrams the socket took before its filter came are read from it as
+    // usual; one the ring took too counts as redundant.
+    mRingFilter = lConfig.mFilter;
+    mRingInterface = lConfig.mInterfaceIndex;
+    mRingHoldUs = RingHoldMicroseconds();
+    mRingActive = true;
     return TnResult(TN_OK);
 }
 
@@ -218,6 +325,8 @@ void TnGvspReceiver::Stop()
 void TnGvspReceiver::Close()
 {
     Stop();
+    mRingActive = false;
+    mRing.Close();
     mSocket.Close();
     mResendSocket.Close();
     mThread.Close();
@@ -306,8 +415,31 @@ void TnGvspReceiver::ServeRequests()
         mLocal = TnGvspReceiverStatistics();
         mAssembler.ResetStatistics();
         mBatch.ResetTruncated();
+        mRingTruncated = mRingMalformed = mRingShed = 0;
         ReadSocketDrops(mDropsSeen);
+        mRing.TakeDrops();
     }
+}
+
+void TnGvspReceiver::TakeRequests()
+{
+    if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
+    {
+        ServeRequests();
+    }
+    if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
+    {
+        mAssembler.SetRequireLeader(mRequireLeader.load());
+    }
+}
+
+timespec TnGvspReceiver::IdleWait(uint64_t aNowUs, uint64_t aWaitUs)
+{
+    // The statistics are published first, so that they are current while
+    // the stream is idle.
+    Publish(aNowUs, true);
+    const uint64_t lWait = std::max(kMinWaitUs, std::min(aWaitUs, kIdleWaitUs));
+    return timespec{static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
 }
 
 void TnGvspReceiver::Drain()
@@ -315,6 +447,18 @@ void TnGvspReceiver::Drain()
     uint8_t lSink[64];
     while (recv(mSocket.GetHandle(), lSink, sizeof(lSink), MSG_DONTWAIT | MSG_TRUNC) >= 0)
     {
+    }
+    if (mRing.IsOpen())
+    {
+        size_t lSize;
+        while (mRing.Next(lSize) != nullptr)
+        {
+            mRing.Release();
+        }
+        // The block the kernel fills now is handed over later: what it took
+        // before this moment goes too.
+        mFlushBeforeNs = RealtimeNanoseconds();
+        mFlushUntilUs = MonotonicMicroseconds() + kFlushWindowUs;
     }
 }
 
@@ -343,7 +487,10 @@ void TnGvspReceiver::ResetStatistics()
     {
         mLocal = TnGvspReceiverStatistics();
         mAssembler.ResetStatistics();
+        mBatch.ResetTruncated();
+        mRingTruncated = mRingMalformed = mRingShed = 0;
         ReadSocketDrops(mDropsSeen);
+        mRing.TakeDrops();
     }
     std::lock_guard<std::mutex> lLock(mPublishMutex);
     mPublished = TnGvspReceiverStatistics();
@@ -351,6 +498,12 @@ void TnGvspReceiver::ResetStatistics()
 
 bool TnGvspReceiver::ReadSocketDrops(uint32_t &aDrops) const
 {
+    if (mRingActive.load(std::memory_order_relaxed))
+    {
+        // The socket's count holds every datagram its filter left to the
+        // ring: the ring counts its own drops (TakeDrops).
+        return false;
+    }
     uint32_t lInfo[SK_MEMINFO_VARS];
     socklen_t lLength = sizeof(lInfo);
     if (!mSocket.IsOpen() || getsockopt(mSocket.GetHandle(), SOL_SOCKET, SO_MEMINFO, lInfo, &lLength) != 0 ||
@@ -376,8 +529,12 @@ void TnGvspReceiver::Publish(uint64_t aNowUs, bool aForce)
         mLocal.mSocketDrops += lDrops - mDropsSeen;
         mDropsSeen = lDrops;
     }
+    mLocal.mSocketDrops += mRing.TakeDrops() + mRingShed;
+    mRingShed = 0;
     mLocal.mAssembly = mAssembler.GetStatistics();
-    mLocal.mTruncated = mBatch.GetTruncated();
+    mLocal.mAssembly.mPackets += mRingMalformed;
+    mLocal.mAssembly.mMalformedPackets += mRingMalformed;
+    mLocal.mTruncated = mBatch.GetTruncated() + mRingTruncated;
     std::lock_guard<std::mutex> lLock(mPublishMutex);
     mPublished = mLocal;
 }
@@ -407,7 +564,70 @@ void TnGvspReceiver::RequestResend(uint64_t aBlockId, uint32_t aFirstPacketId, u
     }
 }
 
+int TnGvspReceiver::ReceiveBatch(uint64_t &aNowUs)
+{
+    const size_t lSlots = mBatch.Prepare(mAssembler);
+    const int lReceived =
+        recvmmsg(mSocket.GetHandle(), mBatch.GetMessages(), static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
+    aNowUs = MonotonicMicroseconds();
+    if (lReceived < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    {
+        ++mLocal.mReceiveErrors;
+    }
+    if (lReceived > 0)
+    {
+        ++mLocal.mReceiveCalls;
+        mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), aNowUs);
+    }
+    return lReceived;
+}
+
 void TnGvspReceiver::Run()
+{
+    while (!mThread.StopRequested())
+    {
+        if (mRingActive.load(std::memory_order_relaxed))
+        {
+            RunRing();
+        }
+        else
+        {
+            RunSocket();
+        }
+    }
+    Publish(MonotonicMicroseconds(), true);
+}
+
+bool TnGvspReceiver::RingSuits() const
+{
+    const uint32_t lPayload = mAssembler.GetPayloadPerPacket();
+    return lPayload == 0 || lPayload <= kRingLargestPayload;
+}
+
+TnResult TnGvspReceiver::SetRingActive(bool aActive)
+{
+    // The source that takes over gets its filter first: a datagram that
+    // comes meanwhile is taken twice (and counted redundant), none is lost.
+    const std::vector<sock_filter> kAll = {BPF_STMT(BPF_RET | BPF_K, 0x40000)};
+    const std::vector<sock_filter> kNone = {BPF_STMT(BPF_RET | BPF_K, 0)};
+    const TnResult lFirst = aActive ? AttachFilter(mRing.GetHandle(), RingFilterProgram(mRingFilter))
+                                    : AttachFilter(mSocket.GetHandle(), kAll);
+    if (!lFirst.IsOK())
+    {
+        return lFirst;
+    }
+    const TnResult lSecond =
+        aActive ? AttachFilter(mSocket.GetHandle(), SocketFilterProgram(mRingInterface, mRingFilter.mLargestDatagram))
+                : AttachFilter(mRing.GetHandle(), kNone);
+    mRingActive = aActive;
+    if (!aActive)
+    {
+        ReadSocketDrops(mDropsSeen); // from here on the socket's drops are the stream's
+    }
+    return lSecond;
+}
+
+void TnGvspReceiver::RunSocket()
 {
     const int lHandle = mSocket.GetHandle();
     bool lWaitFirst = false;
@@ -426,14 +646,7 @@ void TnGvspReceiver::Run()
     };
     while (!mThread.StopRequested())
     {
-        if (mRequests.load(std::memory_order_relaxed) != 0 || mResetRequested.load(std::memory_order_relaxed))
-        {
-            ServeRequests();
-        }
-        if (mRequireLeader.load(std::memory_order_relaxed) != mAssembler.GetConfig().mRequireLeader)
-        {
-            mAssembler.SetRequireLeader(mRequireLeader.load());
-        }
+        TakeRequests();
         uint64_t lNow;
         if (lWaitFirst)
         {
@@ -441,49 +654,229 @@ void TnGvspReceiver::Run()
             // The socket was drained: sleep until a datagram comes (or, after
             // a short batch with coalescing, a little while, so that the next
             // receive takes many), the assembler's next timer, or a wake-up.
-            // The statistics are published first, so that they are current
-            // while the stream is idle.
-            Publish(lNow, true);
-            const uint64_t lDeadline = mAssembler.GetNextDeadline();
-            uint64_t lWait = lDeadline > lNow ? lDeadline - lNow : 0;
-            lWait = std::max(kMinWaitUs, std::min(lWait, kIdleWaitUs));
             const uint32_t lCoalesceUs = mCoalesceUs.load(std::memory_order_relaxed);
             const bool lCoalesce = lCoalesceUs > 0 && lLastCount > 0;
-            if (lCoalesce)
-            {
-                lWait = std::min<uint64_t>(lWait, lCoalesceUs);
-            }
+            const uint64_t lDeadline = mAssembler.GetNextDeadline();
+            const uint64_t lWait = lDeadline > lNow ? lDeadline - lNow : 0;
+            const timespec lTimeout = IdleWait(lNow, lCoalesce ? std::min<uint64_t>(lWait, lCoalesceUs) : lWait);
             pollfd lPoll[2] = {{mThread.GetWakeHandle(), POLLIN, 0}, {lHandle, POLLIN, 0}};
-            timespec lTimeout = {static_cast<time_t>(lWait / 1000000u), static_cast<long>((lWait % 1000000u) * 1000u)};
             if (ppoll(lPoll, lCoalesce ? 1 : 2, &lTimeout, nullptr) > 0 && (lPoll[0].revents & POLLIN) != 0)
             {
                 mThread.TakeWakeUp();
                 continue;
             }
         }
-        const size_t lSlots = mBatch.Prepare(mAssembler);
-        mmsghdr *lMessages = mBatch.GetMessages();
-        const int lReceived = recvmmsg(lHandle, lMessages, static_cast<unsigned>(lSlots), MSG_DONTWAIT, nullptr);
-        lNow = MonotonicMicroseconds();
+        const int lReceived = ReceiveBatch(lNow);
         // A short batch leaves the socket empty: wait before the next receive.
-        lWaitFirst = lReceived < static_cast<int>(lSlots);
+        lWaitFirst = lReceived < static_cast<int>(mBatch.GetSlots());
         lLastCount = lReceived > 0 ? static_cast<size_t>(lReceived) : 0;
         lFullBatches = lWaitFirst ? 0 : lFullBatches + 1;
-        if (lReceived <= 0)
+        lPollTimers(lWaitFirst, lFullBatches, lNow);
+        if (lReceived > 0)
         {
-            if (lReceived < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            Publish(lNow, false);
+        }
+        if (mRingAutomatic && lReceived > 0 && mRing.IsOpen() && mAssembler.GetPayloadPerPacket() != 0 &&
+            RingSuits() && SetRingActive(true).IsOK())
+        {
+            // The packets became small enough for the ring; what the socket
+            // still holds is read here first.
+            while (ReceiveBatch(lNow) > 0)
             {
-                ++mLocal.mReceiveErrors;
             }
-            lPollTimers(lWaitFirst, lFullBatches, lNow);
+            return;
+        }
+    }
+}
+
+void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs)
+{
+    ++mLocal.mReceiveCalls;
+    if (mFlushBeforeNs != 0 && aNowUs >= mFlushUntilUs)
+    {
+        mFlushBeforeNs = 0;
+    }
+    ForEachRingPacket(aBlock, aSize, [&](const TnRingPacket &aPacket) {
+        const uint8_t *lPayload;
+        size_t lSize;
+        switch (ParseRingDatagram(aPacket, mRingFilter, lPayload, lSize))
+        {
+        case TnRingVerdict::kTaken:
+            if (mRingSkipToLeader)
+            {
+                // After a shed, up to the start of a block.
+                if (lSize < kGvspHeaderSize || (lPayload[4] & 0x0F) != kGvspFormatLeader)
+                {
+                    ++mRingShed;
+                    return;
+                }
+                mRingSkipToLeader = false;
+            }
+            if (mFlushBeforeNs != 0)
+            {
+                if (aPacket.mTimeNs < mFlushBeforeNs)
+                {
+                    return; // came before the flush
+                }
+                mFlushBeforeNs = 0;
+            }
+            mAssembler.OnDatagram(lPayload, lSize, aNowUs);
+            break;
+        case TnRingVerdict::kTruncated:
+            ++mRingTruncated;
+            break;
+        case TnRingVerdict::kMalformed:
+            ++mRingMalformed;
+            break;
+        case TnRingVerdict::kForeign:
+        case TnRingVerdict::kFragment:
+            break; // the socket's to take
+        }
+    });
+}
+
+bool TnGvspReceiver::ShedRingBacklog()
+{
+    // A receiver that falls behind for good finds the ring full, and the
+    // kernel then drops packets whenever it has no block to fill: a few
+    // between every two blocks read, so that every frame misses some and
+    // none completes. When the ring is about to be full (all but one block
+    // wait), half of it goes unread at once instead, and what follows up to
+    // the next block's leader: the frames it held are lost (as they would
+    // have been), the receiver has caught up, and the frames after them
+    // come whole, from their first packet on.
+    const size_t lBlocks = mRing.GetBlockCount();
+    if (lBlocks < 8 || !mRing.IsBehind(lBlocks - 1))
+    {
+        return false;
+    }
+    for (size_t lShed = 0; lShed < lBlocks / 2; ++lShed)
+    {
+        size_t lSize;
+        const uint8_t *lBlock = mRing.Next(lSize);
+        if (lBlock == nullptr)
+        {
+            break;
+        }
+        mRingShed += TnPacketRing::CountPackets(lBlock);
+        mRing.Release();
+    }
+    mRingSkipToLeader = true;
+    return true;
+}
+
+uint64_t TnGvspReceiver::RingSettledUs(uint64_t aNowUs) const
+{
+    uint64_t lSinceNs;
+    const TnPacketRing::Unread lUnread = mRing.GetUnread(lSinceNs);
+    if (lUnread == TnPacketRing::Unread::kNone)
+    {
+        return aNowUs;
+    }
+    // The kernel's real-time clock on the monotonic one.
+    const uint64_t lRealNs = RealtimeNanoseconds();
+    const uint64_t lAgoUs = lRealNs > lSinceNs ? (lRealNs - lSinceNs) / 1000u : 0;
+    uint64_t lSettled = aNowUs > lAgoUs ? aNowUs - lAgoUs : 0;
+    if (lUnread == TnPacketRing::Unread::kHeld)
+    {
+        // The kernel hands a block over within mRingHoldUs of opening it
+        // (whatever the real-time clock did meanwhile).
+        lSettled = std::max(lSettled, aNowUs > mRingHoldUs ? aNowUs - mRingHoldUs : 0);
+    }
+    return std::min(lSettled, aNowUs);
+}
+
+void TnGvspReceiver::RunRing()
+{
+    bool lIdle = false;
+    bool lTaken = false;   // blocks taken since the last wait
+    bool lLeaving = false; // the socket took over: read what the ring holds, then return
+    uint32_t lBlocks = 0;
+    // The block timers are judged as of the time up to which every packet
+    // the kernel took has been read: a packet still in the block the kernel
+    // fills makes no block fail, and asks for no resend, as a packet waiting
+    // in the socket does not (see Run).
+    auto lPollTimers = [this](uint64_t aNow) { mAssembler.Poll(RingSettledUs(aNow)); };
+    while (!mThread.StopRequested())
+    {
+        TakeRequests();
+        uint64_t lNow;
+        if (lIdle)
+        {
+            // Nothing handed over: sleep until a block is, a datagram comes
+            // to the socket (one the ring cannot see), the assembler's next
+            // timer, or a wake-up; after blocks were taken, with coalescing,
+            // a little while first, so that the next look takes several
+            // (one wake-up for them, not one each).
+            lNow = MonotonicMicroseconds();
+            // A timer due but not yet judged waits for the block the kernel
+            // fills: its hand-over wakes the thread (or mRingHoldUs passes).
+            const uint64_t lSettled = RingSettledUs(lNow);
+            const uint64_t lDeadline = mAssembler.GetNextDeadline();
+            const uint32_t lCoalesceUs = mCoalesceUs.load(std::memory_order_relaxed);
+            const bool lCoalesce = lCoalesceUs > 0 && lTaken;
+            lTaken = false;
+            const uint64_t lWait = lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0);
+            const timespec lTimeout = IdleWait(lNow, lCoalesce ? std::min<uint64_t>(lWait, lCoalesceUs) : lWait);
+            pollfd lPoll[3] = {{mThread.GetWakeHandle(), POLLIN, 0},
+                               {mRing.GetHandle(), POLLIN, 0},
+                               {mSocket.GetHandle(), POLLIN, 0}};
+            if (ppoll(lPoll, lCoalesce ? 1 : 3, &lTimeout, nullptr) > 0)
+            {
+                if ((lPoll[0].revents & POLLIN) != 0)
+                {
+                    mThread.TakeWakeUp();
+                    continue;
+                }
+                if ((lPoll[2].revents & POLLIN) != 0)
+                {
+                    while (ReceiveBatch(lNow) >= static_cast<int>(mBatch.GetSlots()))
+                    {
+                    }
+                }
+            }
+        }
+        size_t lSize;
+        const uint8_t *lBlock = mRing.Next(lSize);
+        lNow = MonotonicMicroseconds();
+        if (lBlock == nullptr)
+        {
+            uint64_t lSinceNs;
+            if (lLeaving && mRing.GetUnread(lSinceNs) == TnPacketRing::Unread::kNone)
+            {
+                return; // all read: on with the socket
+            }
+            lIdle = true;
+            lBlocks = 0;
+            lPollTimers(lNow);
             continue;
         }
-        ++mLocal.mReceiveCalls;
-        mBatch.Complete(mAssembler, static_cast<size_t>(lReceived), lNow);
-        lPollTimers(lWaitFirst, lFullBatches, lNow);
+        lIdle = false;
+        if (ShedRingBacklog())
+        {
+            continue;
+        }
+        TakeRingBlock(lBlock, lSize, lNow);
+        mRing.Release();
+        lTaken = true;
+        if (mRingAutomatic && !lLeaving && !RingSuits())
+        {
+            // Jumbo packets: the socket takes over; the ring hands over what
+            // it took before.
+            lLeaving = SetRingActive(false).IsOK();
+        }
+        if (++lBlocks >= kFloodRingBlocks)
+        {
+            // A steady flood: the socket's datagrams and the timers get
+            // their turn now and then.
+            lBlocks = 0;
+            while (ReceiveBatch(lNow) >= static_cast<int>(mBatch.GetSlots()))
+            {
+            }
+            lPollTimers(lNow);
+        }
         Publish(lNow, false);
     }
-    Publish(MonotonicMicroseconds(), true);
 }
 } // namespace gev
 } // namespace tn

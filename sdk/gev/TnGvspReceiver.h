@@ -12,13 +12,19 @@
 //
 // TnGvspReceiver runs it: it owns the socket (unicast or multicast, bound to
 // an address and port, 0 for an ephemeral port), the receive thread, the
-// timers and the resend requests to the device's control port.
+// timers and the resend requests to the device's control port. Where it can
+// (CAP_NET_RAW), it takes the datagrams from a packet ring instead
+// (TnPacketRing.h): the kernel copies them into memory mapped into this
+// process, a block of packets at a time with no system call per packet, and
+// each payload is copied once from there into its place in the block's
+// memory. Both feed the same assembler.
 #ifndef TN_GVSP_RECEIVER_H
 #define TN_GVSP_RECEIVER_H
 
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/socket.h>
+#include <time.h>
 
 #include <atomic>
 #include <mutex>
@@ -28,6 +34,7 @@
 #include "TnGevExport.h"
 #include "TnGvcp.h"
 #include "TnGvspAssembler.h"
+#include "TnPacketRing.h"
 #include "TnReceiveThread.h"
 #include "TnResult.h"
 #include "TnUdpSocket.h"
@@ -90,8 +97,19 @@ private:
     uint64_t mTruncated = 0;
 };
 
+/// Where a receiver takes its datagrams from.
+enum class TnGvspReceiverKind : uint8_t
+{
+    kAutomatic,  ///< the packet ring when one can be opened (jumbo packets: the socket), else the socket
+    kPacketRing, ///< the packet ring, or the opening fails
+    kSocket      ///< the UDP socket (batched receives, scattered in place)
+};
+
 struct TnGvspReceiverConfig
 {
+    TnGvspReceiverKind mKind = TnGvspReceiverKind::kAutomatic;
+    /// The packet ring's size in bytes (memory the kernel takes at once).
+    uint32_t mRingSize = 32u << 20;
     uint32_t mLocalAddress = 0;      ///< address to bind (0: any)
     uint16_t mLocalPort = 0;         ///< 0: a free port
     uint32_t mMulticastAddress = 0;  ///< a group to join, else 0
@@ -114,8 +132,8 @@ struct TnGvspReceiverConfig
 struct TnGvspReceiverStatistics
 {
     TnGvspReceiveStatistics mAssembly;
-    uint64_t mReceiveCalls = 0;      ///< recvmmsg calls that returned datagrams
-    uint64_t mSocketDrops = 0;       ///< datagrams the socket dropped (its buffer was full)
+    uint64_t mReceiveCalls = 0;      ///< recvmmsg calls that returned datagrams, and ring blocks taken
+    uint64_t mSocketDrops = 0;       ///< datagrams the socket (or the packet ring) dropped, being full
     uint64_t mTruncated = 0;         ///< datagrams longer than the packet buffer
     uint64_t mReceiveErrors = 0;
     uint64_t mResendRequestsSent = 0; ///< resend commands sent
@@ -130,8 +148,9 @@ public:
     TnGvspReceiver(const TnGvspReceiver &) = delete;
     TnGvspReceiver &operator=(const TnGvspReceiver &) = delete;
 
-    /// Opens and binds the socket (and joins the multicast group). The
-    /// provider gets its calls on the receive thread and must outlive Close.
+    /// Opens and binds the socket (and joins the multicast group), and the
+    /// packet ring as the configuration's kind asks. The provider gets its
+    /// calls on the receive thread and must outlive Close.
     TnResult Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockProvider *aProvider);
     /// Starts the receive thread.
     TnResult Start();
@@ -159,6 +178,14 @@ public:
     uint16_t GetLocalPort() const
     {
         return mSocket.GetLocalPort();
+    }
+
+    /// What the open receiver takes its datagrams from now: kPacketRing or
+    /// kSocket. An automatic receiver with a ring takes packets of more than
+    /// 4 KiB of payload from the socket (from the first such packet on).
+    TnGvspReceiverKind GetKind() const
+    {
+        return mRingActive.load() ? TnGvspReceiverKind::kPacketRing : TnGvspReceiverKind::kSocket;
     }
 
     /// SO_RCVBUF as the system reports it (it may double what was asked).
@@ -210,6 +237,32 @@ public:
 
 private:
     void Run();
+    void RunSocket();
+    void RunRing();
+    /// Whether the packets are small enough for the ring (or of a size not
+    /// yet known).
+    bool RingSuits() const;
+    /// Makes the ring (or the socket) take the stream's datagrams.
+    TnResult SetRingActive(bool aActive);
+    /// Opens the packet ring for the open socket, and lets the socket take
+    /// only what the ring cannot see.
+    TnResult OpenRing();
+    /// One receive of the socket (nothing waiting: none); returns what it
+    /// took, or -1.
+    int ReceiveBatch(uint64_t &aNowUs);
+    /// The time (now or earlier) up to which every packet the ring took has
+    /// been read.
+    uint64_t RingSettledUs(uint64_t aNowUs) const;
+    /// Leaves half of the ring unread when it is about to be full, and what
+    /// follows up to a leader; whether it did.
+    bool ShedRingBacklog();
+    /// Hands the packets of a ring block to the assembler.
+    void TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs);
+    /// Serves what other threads asked for, before a receive.
+    void TakeRequests();
+    /// Publishes the statistics and gives the wait before the next look:
+    /// aWaitUs, within the idle bounds.
+    timespec IdleWait(uint64_t aNowUs, uint64_t aWaitUs);
     void Publish(uint64_t aNowUs, bool aForce);
     void Drain();
     /// Asks the receive thread to abort the blocks (and drain the socket
@@ -230,6 +283,9 @@ private:
     std::atomic<bool> mResetRequested;
     std::atomic<bool> mRequireLeader;
     std::atomic<uint32_t> mCoalesceUs;
+    std::atomic<bool> mRingActive; // the ring takes the datagrams (else the socket)
+    bool mRingAutomatic;           // the ring or the socket, by the packets' size
+    int mRingInterface;
     // Requests served by the receive thread: aborts (with or without a
     // drain), which their callers wait for, and new settings. mRequests is
     // what waits, as bits.
@@ -243,6 +299,17 @@ private:
     TnGvspAssemblerConfig mPolicy; // guarded by the thread's request lock
     TnGvspAssembler mAssembler;
     TnGvspScatterBatch mBatch;
+    TnPacketRing mRing;
+    TnRingFilter mRingFilter;
+    uint64_t mRingHoldUs; // the longest a packet waits in the kernel's block
+    // After a flush, packets the kernel took before it (its real-time clock)
+    // are dropped as they come out of the ring, until mFlushUntilUs.
+    uint64_t mFlushBeforeNs;
+    uint64_t mFlushUntilUs;
+    uint64_t mRingTruncated;
+    uint64_t mRingMalformed;
+    uint64_t mRingShed; // packets of blocks left unread to catch up, not yet published
+    bool mRingSkipToLeader; // after a shed: packets go unread up to a leader
     uint32_t mDropsSeen; // the socket's drop count last read (receive thread, or any while it does not run)
     uint16_t mRequestId;
     TnGvspReceiverStatistics mLocal; // the receive thread's own

@@ -79,7 +79,15 @@ public:
     /// ``TnStreamTypeGEV``.
     virtual TnStreamType GetType() const;
 
-    /// ``TnDataReceiverTypeUserMode``: the data comes through sockets.
+    /// Where the open stream takes its data from:
+    /// ``TnDataReceiverTypeTarnDriver`` when the SDK's packet ring receives it
+    /// (the kernel copies each packet into memory the receiver reads a block
+    /// of packets at a time; it needs the privilege to open packet sockets),
+    /// ``TnDataReceiverTypeUserMode`` when the stream's UDP socket does (also
+    /// while the stream is closed). The stream parameter ``DataReceiver``
+    /// chooses; by default the packet ring where it can be opened, except for
+    /// jumbo packets (more than 4 KiB of payload), which the socket takes
+    /// from the first one on.
     TnDataReceiverType GetDataReceiverType() const;
 
     /// Drops every packet the receiver has not yet processed, and every block
@@ -124,7 +132,8 @@ public:
     TnResult SetUserModeDataReceiverThreadPriority(uint32_t aPriority);
 
     /// The receive socket's buffer size (SO_RCVBUF) as the system reports it,
-    /// which may be double what was asked. ``TN_OK``, ``TN_NOT_CONNECTED``.
+    /// which may be double what was asked. ``TN_OK``, ``TN_NOT_CONNECTED``,
+    /// ``TN_NOT_SUPPORTED`` when the packet ring receives the data.
     TnResult GetUserModeSocketRxBufferSize(uint32_t &aSize);
 
     /// The receive socket's buffer size (SO_RCVBUF) to ask for; 0 for the
@@ -138,7 +147,8 @@ public:
     TnResult SetUserModeRxPacketBufferSize(uint32_t aSize);
 
     /// Whether the device at this IP address is reached through the SDK's
-    /// network driver. There is none: the answer is always false.
+    /// network driver: whether a packet ring can be opened on the interface
+    /// that the route to the address leaves from.
     /// ``TN_OK``, ``TN_INVALID_PARAMETER`` for text that is no IP address. The
     /// local address is deprecated and ignored.
     static TnResult IsDriverInstalled(TnString &aIPAddress, bool &aInstalled,

@@ -38,6 +38,19 @@ constexpr uint32_t kNearlyDoneLeadUs = 60;
 // gather this long: about one batch at 10 Gb/s with jumbo packets, a few
 // packets at 1 Gb/s.
 constexpr uint32_t kDefaultCoalesceUs = 50;
+// The packet ring's size: a few frames of a fast camera, kernel memory
+// taken when the stream opens.
+constexpr uint32_t kDefaultRingSize = 32u << 20;
+constexpr uint32_t kMinRingSize = 1u << 20;
+constexpr uint32_t kMaxRingSize = 1u << 30;
+
+// The values of the parameter DataReceiver.
+enum : uint32_t
+{
+    kReceiverAutomatic = 0,
+    kReceiverPacketRing = 1,
+    kReceiverUserMode = 2
+};
 
 // The parameters' registers (see TnStreamGEV.xml).
 enum : uint32_t
@@ -54,7 +67,9 @@ enum : uint32_t
     kRegBlocksInFlight = 0x024,
     kRegBatchSize = 0x028,
     kRegCoalesce = 0x02C,
-    kSettingsEnd = 0x030,
+    kRegDataReceiver = 0x030,
+    kRegPacketRingSize = 0x034,
+    kSettingsEnd = 0x038,
     kRegCounters = 0x100,
     kCounterCount = 22,
     kRegRates = 0x300,
@@ -77,6 +92,8 @@ struct GevSettings
     uint32_t mBlocksInFlight = 0; // 0: from the capacity
     uint32_t mBatchSize = 64;
     uint32_t mCoalesceUs = kDefaultCoalesceUs;
+    uint32_t mDataReceiver = kReceiverAutomatic;
+    uint32_t mRingSize = kDefaultRingSize;
     bool mRequireLeader = false;
 };
 
@@ -225,6 +242,12 @@ std::shared_ptr<genicam::IPort> GevParameterPort(GevStreamCore &aCore)
             case kRegCoalesce:
                 lSettings.mCoalesceUs = std::min<uint32_t>(lValue.second, 10000);
                 break;
+            case kRegDataReceiver:
+                lSettings.mDataReceiver = std::min<uint32_t>(lValue.second, kReceiverUserMode);
+                break;
+            case kRegPacketRingSize:
+                lSettings.mRingSize = std::max(kMinRingSize, std::min(lValue.second, kMaxRingSize));
+                break;
             default:
                 break;
             }
@@ -278,6 +301,8 @@ void GevStreamCore::ReadRegisters(uint8_t *aImage)
     lPut32(kRegBlocksInFlight, mSettings.mBlocksInFlight);
     lPut32(kRegBatchSize, mSettings.mBatchSize);
     lPut32(kRegCoalesce, mSettings.mCoalesceUs);
+    lPut32(kRegDataReceiver, mSettings.mDataReceiver);
+    lPut32(kRegPacketRingSize, mSettings.mRingSize);
     const uint64_t lCounters[kCounterCount] = {lAssembly.mBlocksCompleted,
                                                lAssembly.mBlocksFailed,
                                                lAssembly.mBlocksAborted,
@@ -390,6 +415,10 @@ TnResult GevStreamCore::Open(const OpenRequest &aRequest)
     lConfig.mPacketBufferSize = mPacketBufferSize;
     lConfig.mBatchSize = lSettings.mBatchSize;
     lConfig.mCoalesceUs = lSettings.mCoalesceUs;
+    lConfig.mKind = lSettings.mDataReceiver == kReceiverPacketRing ? gev::TnGvspReceiverKind::kPacketRing
+                    : lSettings.mDataReceiver == kReceiverUserMode ? gev::TnGvspReceiverKind::kSocket
+                                                                   : gev::TnGvspReceiverKind::kAutomatic;
+    lConfig.mRingSize = lSettings.mRingSize;
     lConfig.mDeviceAddress = aRequest.mDeviceAddress;
     lConfig.mDevicePort = aRequest.mDeviceControlPort;
     lConfig.mStreamChannel = aRequest.mChannel;
@@ -793,7 +822,11 @@ TnStreamType TnStreamGEV::GetType() const
 
 TnDataReceiverType TnStreamGEV::GetDataReceiverType() const
 {
-    return TnDataReceiverTypeUserMode;
+    // The receiver says what takes the datagrams now (a closed one: the
+    // socket).
+    return Core(*this).GetReceiver().GetKind() == tn::gev::TnGvspReceiverKind::kPacketRing
+               ? TnDataReceiverTypeTarnDriver
+               : TnDataReceiverTypeUserMode;
 }
 
 TnResult TnStreamGEV::FlushPacketQueue()
@@ -889,6 +922,11 @@ TnResult TnStreamGEV::GetUserModeSocketRxBufferSize(uint32_t &aSize)
     {
         return tn::stream::Failure(TN_NOT_CONNECTED, "GetUserModeSocketRxBufferSize: the stream is not open");
     }
+    if (GetDataReceiverType() != TnDataReceiverTypeUserMode)
+    {
+        return tn::stream::Failure(TN_NOT_SUPPORTED, "GetUserModeSocketRxBufferSize: the packet ring receives the "
+                                                     "stream's data, not the socket");
+    }
     return Core(*this).GetReceiver().GetSocketBufferSize(aSize);
 }
 
@@ -927,5 +965,6 @@ TnResult TnStreamGEV::IsDriverInstalled(TnString &aIPAddress, bool &aInstalled, 
         return tn::stream::Failure(TN_INVALID_PARAMETER,
                                    "IsDriverInstalled: '" + tn::stream::Text(aIPAddress) + "' is no IPv4 address");
     }
+    aInstalled = tn::gev::CanOpenPacketRing(tn::gev::LocalAddressFor(lAddress));
     return TnResult(TN_OK);
 }

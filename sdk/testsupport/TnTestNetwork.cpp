@@ -3,10 +3,13 @@
 #include <errno.h>
 #include <net/if.h>
 #include <sched.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "TnPacketRing.h"
 
 namespace tn
 {
@@ -43,7 +46,12 @@ bool EnterPrivateNetwork(std::string *aWhy)
     return lUp;
 }
 
-bool EnableLoopbackMulticast()
+namespace
+{
+// Runs interface requests on the loopback interface: aRequests(socket,
+// request) with the request's name filled in.
+template <typename Requests>
+bool ChangeLoopback(Requests aRequests)
 {
     const int lSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (lSocket < 0)
@@ -53,14 +61,49 @@ bool EnableLoopbackMulticast()
     ifreq lRequest;
     memset(&lRequest, 0, sizeof(lRequest));
     strcpy(lRequest.ifr_name, "lo");
-    bool lDone = ioctl(lSocket, SIOCGIFFLAGS, &lRequest) == 0;
-    if (lDone)
-    {
-        lRequest.ifr_flags = static_cast<short>(lRequest.ifr_flags | IFF_MULTICAST);
-        lDone = ioctl(lSocket, SIOCSIFFLAGS, &lRequest) == 0;
-    }
+    const bool lDone = aRequests(lSocket, lRequest);
     close(lSocket);
     return lDone;
+}
+} // namespace
+
+bool EnableLoopbackMulticast()
+{
+    return ChangeLoopback([](int aSocket, ifreq &aRequest) {
+        if (ioctl(aSocket, SIOCGIFFLAGS, &aRequest) != 0)
+        {
+            return false;
+        }
+        aRequest.ifr_flags = static_cast<short>(aRequest.ifr_flags | IFF_MULTICAST);
+        return ioctl(aSocket, SIOCSIFFLAGS, &aRequest) == 0;
+    });
+}
+
+bool SetLoopbackMtu(int aMtu)
+{
+    return ChangeLoopback([aMtu](int aSocket, ifreq &aRequest) {
+        aRequest.ifr_mtu = aMtu;
+        return ioctl(aSocket, SIOCSIFMTU, &aRequest) == 0;
+    });
+}
+
+bool HavePacketRing(std::string *aWhy)
+{
+    if (tn::gev::CanOpenPacketRing(0x7F000001))
+    {
+        return true;
+    }
+    if (aWhy != nullptr)
+    {
+        *aWhy = "no packet ring can be opened on the loopback interface (it needs CAP_NET_RAW)";
+    }
+    return false;
+}
+
+bool UnderCI()
+{
+    const char *lCi = getenv("CI");
+    return lCi != nullptr && strcmp(lCi, "true") == 0;
 }
 
 bool UsePrivateNetwork(std::string *aWhy)

@@ -24,6 +24,32 @@ bool EnableLoopbackMulticast();
 /// later calls answer as the first one did, without entering another.
 bool UsePrivateNetwork(std::string *aWhy = nullptr);
 
+/// Sets the loopback interface's MTU (a test that shrinks it puts it back).
+bool SetLoopbackMtu(int aMtu);
+
+/// Whether the process may open a packet ring on the loopback interface (it
+/// needs CAP_NET_RAW); the reason when not.
+bool HavePacketRing(std::string *aWhy = nullptr);
+
+/// In a test that needs packet rings: skips where they cannot be opened, and
+/// fails there under CI (CI=true), which runs as root and must test them.
+#define REQUIRE_PACKET_RING()                                                                                          \
+    do                                                                                                                 \
+    {                                                                                                                  \
+        std::string lRingWhyNot;                                                                                       \
+        if (!tn::test::HavePacketRing(&lRingWhyNot))                                                                   \
+        {                                                                                                              \
+            if (tn::test::UnderCI())                                                                                   \
+            {                                                                                                          \
+                GTEST_FAIL() << lRingWhyNot;                                                                           \
+            }                                                                                                          \
+            GTEST_SKIP() << lRingWhyNot;                                                                               \
+        }                                                                                                              \
+    } while (false)
+
+/// Whether the tests run under CI (CI=true), where nothing may be skipped.
+bool UnderCI();
+
 /// Enters the program's private network (UsePrivateNetwork) before its first
 /// test: register it with ::testing::AddGlobalTestEnvironment. Tests that need
 /// the namespace ask UsePrivateNetwork whether they have it.

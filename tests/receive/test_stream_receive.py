@@ -1,13 +1,15 @@
 """Streams and pipelines receiving from devices, each test in a network
-namespace of its own: the aravis fake camera (beside aravis's own client),
-with and without its packet loss; the SDK's stream sender with loss,
-reordering, duplicates and resend; the C test camera with loss, with and
-without resend, and large frames at a high rate; and the ways a program ends
-its streams and pipelines, sinks that stop or fail, and exits."""
+namespace of its own and with each kind of data receiver (the packet ring and
+the socket): the aravis fake camera (beside aravis's own client), with and
+without its packet loss; the SDK's stream sender with loss, reordering,
+duplicates and resend; the C test camera with loss, with and without resend,
+and large frames at a high rate; and the ways a program ends its streams and
+pipelines, sinks that stop or fail, and exits."""
 
 import os
 import pathlib
 import shutil
+import socket
 import subprocess
 
 import pytest
@@ -24,8 +26,15 @@ SYSTEM_PYTHON = "/usr/bin/python3"
 # block n is (x + y + n) % 255) and the C test camera's and the SDK sender's
 # (byte i is (i % line + i // line) & 0xFF, bytes 0 to 7 the block id).
 PATTERNS = '''
+import os
 import numpy as np
 import tarn_receive_313 as rx
+
+def new_stream():
+    """A GigE Vision stream with the data receiver the test asks for."""
+    stream = rx.TnStreamGEV()
+    assert stream.GetParameters().SetEnumValue("DataReceiver", os.environ.get("TARN_TEST_RECEIVER", "Automatic"))[0].IsOK()
+    return stream
 
 def fake_pattern(width, height, block):
     ramp = np.add.outer(np.arange(height), np.arange(width))
@@ -60,14 +69,49 @@ found, info = system.FindDevice("127.0.0.1")
 result, device = rx.TnDevice.CreateAndConnect(info)
 assert result.IsOK(), result.GetCodeString()
 features = device.GetParameters()
-stream = rx.TnStreamGEV()
+stream = new_stream()
 assert stream.Open(info, 0).IsOK()
+out["receiver"] = stream.GetDataReceiverType()
 def start():
     assert device.SetStreamDestination(stream.GetLocalIPAddress(), stream.GetLocalPort()).IsOK()
     assert features.Get("AcquisitionStart").Execute().IsOK()
 def stop():
     features.Get("AcquisitionStop").Execute()
 '''
+
+
+RECEIVERS = {"PacketRing": 0, "UserMode": 1}  # their TnDataReceiverType values
+
+
+def packet_ring_available():
+    try:
+        socket.socket(socket.AF_PACKET, socket.SOCK_DGRAM, 0).close()
+        return True
+    except PermissionError:
+        return False
+
+
+@pytest.fixture(params=list(RECEIVERS))
+def receiver(request):
+    """The stream's DataReceiver; a test of the packet ring where none can be
+    opened is skipped, and fails under CI, which runs as root."""
+    if request.param == "PacketRing" and not packet_ring_available():
+        if os.environ.get("CI") == "true":
+            pytest.fail("no packet ring can be opened (it needs CAP_NET_RAW)")
+        pytest.skip("no packet ring can be opened (it needs CAP_NET_RAW)")
+    return request.param
+
+
+@pytest.fixture
+def streaming(isolated, receiver):
+    """isolated() for code whose streams come from new_stream(), with the
+    receiver asked for; checks that the stream took it."""
+    def run(code, timeout=60):
+        out = isolated(code, env={"TARN_TEST_RECEIVER": receiver}, timeout=timeout)
+        assert out.get("receiver") == RECEIVERS[receiver], out.get("receiver")
+        return out
+
+    return run
 
 
 def fake_camera(options=""):
@@ -107,11 +151,11 @@ def sender(arguments):
     return f'["{SENDER}", {", ".join(repr(a) for a in arguments.split())}]'
 
 
-def test_fake_camera_frames_equal_what_aravis_receives(isolated, tmp_path):
+def test_fake_camera_frames_equal_what_aravis_receives(streaming, tmp_path):
     if not pathlib.Path(SYSTEM_PYTHON).exists() or subprocess_fails(
             [SYSTEM_PYTHON, "-c", "import gi; gi.require_version('Aravis', '0.8')"]):
         pytest.skip("aravis's GObject binding (gir1.2-aravis-0.8) is not installed")
-    out = isolated(fake_camera() + PATTERNS + f'''
+    out = streaming(fake_camera() + PATTERNS + f'''
 # aravis's own client first, from the same device.
 import os
 grab = subprocess.run(["{SYSTEM_PYTHON}", "{ARAVIS_GRAB}", "127.0.0.1", "3", "{tmp_path}"], capture_output=True,
@@ -160,8 +204,8 @@ camera.kill()
         assert frame[:2] == ["OK", "OK"] and frame[3:] == [width, height, True, True], frame
 
 
-def test_fake_camera_through_a_pipeline_with_a_python_sink(isolated):
-    out = isolated(fake_camera() + PATTERNS + CONNECT + '''
+def test_fake_camera_through_a_pipeline_with_a_python_sink(streaming):
+    out = streaming(fake_camera() + PATTERNS + CONNECT + '''
 import gc, threading, weakref
 class Sink(rx.TnPipelineEventSink):
     def __init__(self):
@@ -205,10 +249,10 @@ camera.kill()
     assert all(ok and pattern for _, ok, pattern in out["frames"]), out["frames"]
 
 
-def test_fake_camera_packet_loss_fails_frames_never_corrupts_them(isolated):
+def test_fake_camera_packet_loss_fails_frames_never_corrupts_them(streaming):
     # The fake camera drops 3 packets in a thousand and ignores resend requests: a frame
     # of about 225 packets then completes about half the time, so 40 frames hold both kinds.
-    out = isolated(fake_camera(', "-r", "3"') + PATTERNS + CONNECT + '''
+    out = streaming(fake_camera(', "-r", "3"') + PATTERNS + CONNECT + '''
 payload = features.GetIntegerValue("PayloadSize")[1]
 buffers = [tarn.TnBuffer() for _ in range(8)]
 for buffer in buffers:
@@ -236,11 +280,12 @@ camera.kill()
     assert failed > 0 and complete > 0 and out["lost"] > 0
 
 
-def test_sender_loss_reordering_and_duplicates_never_give_wrong_bytes(isolated):
+def test_sender_loss_reordering_and_duplicates_never_give_wrong_bytes(streaming):
     command = sender("-t 127.0.0.1:50100 -s 320x200 -p 1500 -n 80 -B 20000000 -l 15 --reorder 30 --duplicate 20 -q")
-    out = isolated(PATTERNS + f'''
-stream = rx.TnStreamGEV()
+    out = streaming(PATTERNS + f'''
+stream = new_stream()
 assert stream.Open("127.0.0.1", 50100).IsOK()
+out["receiver"] = stream.GetDataReceiverType()
 buffers = [tarn.TnBuffer() for _ in range(32)]
 for buffer in buffers:
     buffer.Alloc(320 * 200)
@@ -306,12 +351,13 @@ out["rtp"] = [rtp.RetrieveBuffer(150)[0].GetDescription(), rtp.GetLocalPort()]
                            "where the stream listens: is the sender sending there?")
 
 
-def test_resend_against_the_sender_completes_every_frame(isolated):
+def test_resend_against_the_sender_completes_every_frame(streaming):
     # The sender serves resends on the control port, where the stream asks.
     command = sender("-t 127.0.0.1:50101 -s 320x200 -p 1500 -n 60 -B 20000000 -l 30 -R -c 3956 -k 16 -q")
-    out = isolated(PATTERNS + f'''
-stream = rx.TnStreamGEV()
+    out = streaming(PATTERNS + f'''
+stream = new_stream()
 assert stream.Open("127.0.0.1", 50101).IsOK()
+out["receiver"] = stream.GetDataReceiverType()
 features = stream.GetParameters()
 # The sender's port answers no register read: it offers no resend, until told.
 out["offered"] = features.GetBooleanValue("DeviceSupportsPacketResend")[1]
@@ -341,8 +387,8 @@ out["requests"] = features.GetIntegerValue("ResendRequestsSent")[1]
 
 
 @pytest.mark.parametrize("resend", [True, False])
-def test_fastcam_loss_with_and_without_resend(isolated, resend):
-    out = isolated(fastcam("-s 640x480 -r 100 -l 20" + (" -R" if resend else "")) + PATTERNS + CONNECT + '''
+def test_fastcam_loss_with_and_without_resend(streaming, resend):
+    out = streaming(fastcam("-s 640x480 -r 100 -l 20" + (" -R" if resend else "")) + PATTERNS + CONNECT + '''
 features.SetIntegerValue("GevSCPSPacketSize", 1500)
 pipeline = rx.TnPipeline(stream)
 pipeline.SetBufferSize(features.GetIntegerValue("PayloadSize")[1])
@@ -376,8 +422,8 @@ camera.terminate()
         assert out["resend"] == [False, 0]
 
 
-def test_fastcam_large_frames_at_a_high_rate_arrive_whole(isolated):
-    out = isolated(fastcam("-s 4096x3072 -r 40 -R") + PATTERNS + CONNECT + '''
+def test_fastcam_large_frames_at_a_high_rate_arrive_whole(streaming):
+    out = streaming(fastcam("-s 4096x3072 -r 40 -R") + PATTERNS + CONNECT + '''
 features.SetIntegerValue("GevSCPSPacketSize", 9000)
 pipeline = rx.TnPipeline(stream)
 pipeline.SetBufferSize(features.GetIntegerValue("PayloadSize")[1])
@@ -405,21 +451,68 @@ camera.terminate()
     assert complete >= 50 and failed == 0 and wrong == 0 and out["dropped"] == 0
 
 
+def test_without_the_privilege_a_stream_receives_through_its_socket(isolated):
+    # A process that may not open packet sockets (no CAP_NET_RAW) gets the
+    # socket; asked for the ring, the opening fails.
+    if shutil.which("setpriv") is None or os.geteuid() != 0:
+        if os.environ.get("CI") == "true":
+            pytest.fail("dropping CAP_NET_RAW needs root and setpriv (util-linux)")
+        pytest.skip("dropping CAP_NET_RAW needs root and setpriv (util-linux)")
+    command = sender("-t 127.0.0.1:50103 -s 320x200 -p 1500 -n 20 -B 20000000 -q")
+    program = "out = {}\n" + PATTERNS + f'''
+import json, subprocess
+import tarn_base_313 as tarn
+stream = new_stream()
+assert stream.Open("127.0.0.1", 50103).IsOK()
+out["automatic"] = stream.GetDataReceiverType()
+buffers = [tarn.TnBuffer() for _ in range(8)]
+for buffer in buffers:
+    buffer.Alloc(320 * 200)
+    stream.QueueBuffer(buffer)
+send = subprocess.Popen({command})
+good = 0
+while True:
+    result, buffer, operation = stream.RetrieveBuffer(2000)
+    if not result.IsOK():
+        break
+    good += operation.IsOK() and holds_test_pattern(buffer, 320)
+    stream.QueueBuffer(buffer)
+send.wait(30)
+out["good"] = good
+stream.AbortQueuedBuffers()
+while stream.RetrieveBuffer(0)[0].IsOK():
+    pass
+stream.Close()
+stream.GetParameters().SetEnumValue("DataReceiver", "PacketRing")
+out["ring"] = stream.Open("127.0.0.1", 50103).GetCodeString()
+print("CHILD " + json.dumps(out))
+'''
+    out = isolated(f'''
+child = subprocess.run(["setpriv", "--bounding-set", "-net_raw", "--inh-caps", "-net_raw", sys.executable, "-c",
+                        {program!r}], capture_output=True, text=True, timeout=60)
+lines = [line for line in child.stdout.splitlines() if line.startswith("CHILD ")]
+out.update(json.loads(lines[-1][6:]) if lines else {{"errors": child.stderr[-2000:]}})
+''', timeout=120)
+    assert out.get("automatic") == RECEIVERS["UserMode"], out
+    assert out["good"] >= 18 and out["ring"] == "NOT_SUPPORTED", out  # a busy machine may lose a frame
+
+
 # ---------------------------------------------------------------- endings
 
 SENDING = '''
 import atexit, subprocess
 import tarn_base_313 as tarn
-stream = rx.TnStreamGEV()
+stream = new_stream()
 assert stream.Open("127.0.0.1", 50102).IsOK()
+out["receiver"] = stream.GetDataReceiverType()
 send = subprocess.Popen({command}, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 atexit.register(send.kill)
 '''
 
 
-def test_sinks_stop_and_fail_on_every_thread(isolated):
+def test_sinks_stop_and_fail_on_every_thread(streaming):
     command = sender("-t 127.0.0.1:50102 -s 320x200 -p 1500 -r 200 -d 20 -q")
-    out = isolated(PATTERNS + SENDING.format(command=command) + '''
+    out = streaming(PATTERNS + SENDING.format(command=command) + '''
 import threading
 class Stopping(rx.TnPipelineEventSink):
     def __init__(self):
@@ -471,9 +564,9 @@ send.kill()
     assert all(line.startswith("In method '") for line in lines)
 
 
-def test_streams_and_pipelines_end_in_any_order(isolated):
+def test_streams_and_pipelines_end_in_any_order(streaming):
     command = sender("-t 127.0.0.1:50102 -s 320x200 -p 1500 -r 200 -d 20 -q")
-    out = isolated(PATTERNS + SENDING.format(command=command) + '''
+    out = streaming(PATTERNS + SENDING.format(command=command) + '''
 # A stream freed with buffers queued: the buffers stay the program's.
 buffers = [tarn.TnBuffer() for _ in range(4)]
 for buffer in buffers:
@@ -490,7 +583,7 @@ out["buffers"] = [buffer.GetSize() for buffer in buffers]
 del pipeline
 
 # A buffer dropped while queued leaves the stream first.
-stream = rx.TnStreamGEV()
+stream = new_stream()
 assert stream.Open("127.0.0.1", 50102).IsOK()
 buffers = [tarn.TnBuffer() for _ in range(4)]
 for buffer in buffers:
@@ -518,7 +611,7 @@ send.kill()
 
 def test_a_program_that_exits_with_a_running_pipeline_ends(isolated):
     command = sender("-t 127.0.0.1:50102 -s 320x200 -p 1500 -r 500 -d 30 -q")
-    program = PATTERNS + SENDING.format(command=command) + '''
+    program = "out = {}\n" + PATTERNS + SENDING.format(command=command) + '''
 import sys, time
 class Sink(rx.TnPipelineEventSink):
     def OnBufferReady(self, pipeline):

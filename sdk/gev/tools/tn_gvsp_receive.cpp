@@ -17,6 +17,9 @@
 // requests go to --resend-to HOST:PORT. --idle-exit ends the run once no
 // block came for that long.
 //
+// --receiver ring|socket|auto picks where datagrams are taken from (auto,
+// the default: the packet ring where it can be opened).
+//
 // Settings default to bench.sh's environment (FASTCAM_WIDTH, FASTCAM_HEIGHT,
 // FASTCAM_PIXEL_FORMAT, FASTCAM_PACKET_SIZE, FASTCAM_FRAMES,
 // FASTCAM_DURATION).
@@ -120,6 +123,7 @@ void Usage()
     fprintf(stderr, "usage: tn_gvsp_receive [-a CAMERA] [-W WIDTH] [-H HEIGHT] [-f PIXFMT] [-p PACKET_SIZE]\n"
                     "                       [-d SECONDS] [-n FRAMES] [-b BUFFERS] [--verify | --verify-all] [--no-resend]\n"
                     "                       [--socket-buffer BYTES] [--coalesce-us MICROSECONDS] [--soft-device]\n"
+                    "                       [--receiver ring|socket|auto] [--ring-size BYTES] [--batch DATAGRAMS]\n"
                     "                       [--listen PORT [--payload BYTES]\n"
                     "                       [--resend-to HOST:PORT] [--idle-exit SECONDS]] [-q]\n");
 }
@@ -157,6 +161,9 @@ int main(int aArgc, char **aArgv)
     double lIdleExit = 0;
     bool lQuiet = false;
     uint32_t lCoalesceUs = 0;
+    TnGvspReceiverKind lKind = TnGvspReceiverKind::kAutomatic;
+    uint32_t lRingSize = 0;
+    uint32_t lBatch = 0;
     static const option kOptions[] = {{"verify", no_argument, nullptr, 1},
                                       {"no-resend", no_argument, nullptr, 2},
                                       {"socket-buffer", required_argument, nullptr, 3},
@@ -167,6 +174,9 @@ int main(int aArgc, char **aArgv)
                                       {"verify-all", no_argument, nullptr, 8},
                                       {"coalesce-us", required_argument, nullptr, 9},
                                       {"soft-device", no_argument, nullptr, 10},
+                                      {"receiver", required_argument, nullptr, 11},
+                                      {"ring-size", required_argument, nullptr, 12},
+                                      {"batch", required_argument, nullptr, 13},
                                       {nullptr, 0, nullptr, 0}};
     int lOption;
     while ((lOption = getopt_long(aArgc, aArgv, "a:W:H:f:p:d:n:b:q", kOptions, nullptr)) != -1)
@@ -234,6 +244,27 @@ int main(int aArgc, char **aArgv)
         case 10:
             UseSoftDeviceRegisters();
             break;
+        case 11:
+            if (strcmp(optarg, "ring") == 0)
+            {
+                lKind = TnGvspReceiverKind::kPacketRing;
+            }
+            else if (strcmp(optarg, "socket") == 0)
+            {
+                lKind = TnGvspReceiverKind::kSocket;
+            }
+            else if (strcmp(optarg, "auto") != 0)
+            {
+                Usage();
+                return 2;
+            }
+            break;
+        case 12:
+            lRingSize = static_cast<uint32_t>(strtoul(optarg, nullptr, 10));
+            break;
+        case 13:
+            lBatch = static_cast<uint32_t>(strtoul(optarg, nullptr, 10));
+            break;
         default:
             Usage();
             return 2;
@@ -259,6 +290,15 @@ int main(int aArgc, char **aArgv)
     TnGvspReceiverConfig lConfig;
     lConfig.mSocketBufferSize = lSocketBuffer;
     lConfig.mCoalesceUs = lCoalesceUs;
+    lConfig.mKind = lKind;
+    if (lRingSize != 0)
+    {
+        lConfig.mRingSize = lRingSize;
+    }
+    if (lBatch != 0)
+    {
+        lConfig.mBatchSize = lBatch;
+    }
     lConfig.mPacketBufferSize = 65535;
     lConfig.mAssembler.mMaxBlocksInFlight = 4;
     if (lListen)
@@ -433,7 +473,7 @@ int main(int aArgc, char **aArgv)
         fprintf(stderr,
                 "tn_gvsp_receive: %llu frames in %.3f s: %.1f frames/s, %.2f Gb/s, failed %llu (bad status %llu, "
                 "missing ids %llu, no buffer %llu), CPU %.3f s; packets %llu (in place %llu, copied %llu), "
-                "socket drops %llu, resend requests %llu, recovered %llu, lost %llu%s\n",
+                "socket drops %llu, resend requests %llu, recovered %llu, lost %llu; from the %s%s\n",
                 static_cast<unsigned long long>(lCounted), lWindow, lWindow > 0 ? lCounted / lWindow : 0.0,
                 lWindow > 0 ? lGoodBytes * 8 / lWindow / 1e9 : 0.0, static_cast<unsigned long long>(lAllFailed),
                 static_cast<unsigned long long>(lFailed), static_cast<unsigned long long>(lAssembly.mBlocksMissed),
@@ -445,11 +485,12 @@ int main(int aArgc, char **aArgv)
                 static_cast<unsigned long long>(lStatistics.mResendRequestsSent),
                 static_cast<unsigned long long>(lAssembly.mPacketsRecovered),
                 static_cast<unsigned long long>(lAssembly.mPacketsLost),
+                lReceiver.GetKind() == TnGvspReceiverKind::kPacketRing ? "packet ring" : "socket",
                 lVerify ? (", verified " + std::to_string(lVerified) + ", bad " + std::to_string(lBad)).c_str() : "");
     }
     printf("RESULT frames=%llu failed=%llu seconds=%.6f cpu_s=%.6f bytes=%llu verified=%llu bad=%llu good_total=%llu "
            "missing=%llu underruns=%llu missing_packets=%llu socket_drops=%llu in_place=%llu copied=%llu "
-           "resend_requests=%llu recovered=%llu aborted=%llu sys_s=%.6f\n",
+           "resend_requests=%llu recovered=%llu aborted=%llu sys_s=%.6f receiver=%s\n",
            static_cast<unsigned long long>(lCounted), static_cast<unsigned long long>(lAllFailed), lWindow, lCpu,
            static_cast<unsigned long long>(lGoodBytes), static_cast<unsigned long long>(lVerified),
            static_cast<unsigned long long>(lBad), static_cast<unsigned long long>(lGood),
@@ -461,7 +502,8 @@ int main(int aArgc, char **aArgv)
            static_cast<unsigned long long>(lAssembly.mPacketsCopied),
            static_cast<unsigned long long>(lStatistics.mResendRequestsSent),
            static_cast<unsigned long long>(lAssembly.mPacketsRecovered), static_cast<unsigned long long>(lAborted),
-           lFirst >= 0 ? lEndSystem - lFirstSystem : 0.0);
+           lFirst >= 0 ? lEndSystem - lFirstSystem : 0.0,
+           lReceiver.GetKind() == TnGvspReceiverKind::kPacketRing ? "ring" : "socket");
     fflush(stdout);
     return lCounted > 0 && lBad == 0 ? 0 : 1;
 }

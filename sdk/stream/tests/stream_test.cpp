@@ -1,7 +1,8 @@
 // Streams: the buffer queue, retrieval, aborting and closing, the factory,
 // the GigE Vision stream's opening forms and settings, and blocks from the
-// SDK's sender over loopback: loss, reordering, duplicates, resend, id
-// wrap, undersized buffers, GenDC containers and multicast.
+// SDK's sender over loopback, received through the packet ring and through
+// the socket: loss, reordering, duplicates, resend, id wrap, undersized
+// buffers, GenDC containers and multicast.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -13,6 +14,7 @@
 #include "TnGvspSender.h"
 #include "TnStreamGEV.h"
 #include "TnStreamTestUtil.h"
+#include "TnTestNetwork.h"
 #include "TnTestStreams.h"
 
 using namespace tn;
@@ -92,12 +94,29 @@ std::map<uint64_t, Received> Collect(TnStream &aStream, const std::vector<uint64
     return lReceived;
 }
 
+// The stream's DataReceiver setting for the next opening.
+void UseReceiver(TnStream &aStream, const char *aReceiver)
+{
+    EXPECT_TRUE(aStream.GetParameters()->SetEnumValue(TnString("DataReceiver"), TnString(aReceiver)).IsOK());
+}
+
 // A stream from a device on loopback, the device's control port played by
-// StreamDevice, its packets sent by TnGvspSender.
-class StreamFromSender : public ::testing::Test
+// StreamDevice, its packets sent by TnGvspSender, taken from the packet ring
+// or from the socket.
+class StreamFromSender : public ::testing::TestWithParam<const char *>
 {
 protected:
-    void SetUp() override { REQUIRE_STREAM_NETWORK(); }
+    void SetUp() override
+    {
+        REQUIRE_STREAM_NETWORK();
+        if (Ring())
+        {
+            REQUIRE_PACKET_RING();
+        }
+        UseReceiver(mStream, GetParam());
+    }
+
+    bool Ring() const { return strcmp(GetParam(), "PacketRing") == 0; }
 
     void Begin(bool aResend, const gev::TnGvspSenderConfig &aSend, size_t aBuffers = 64,
                uint32_t aBufferSize = kFrameSize)
@@ -106,6 +125,7 @@ protected:
         ASSERT_TRUE(mDevice->Start());
         mInfo = LoopbackDevice(mDevice->GetPort());
         ASSERT_TRUE(mStream.Open(mInfo.get(), 0).IsOK());
+        ASSERT_EQ(mStream.GetDataReceiverType(), Ring() ? TnDataReceiverTypeTarnDriver : TnDataReceiverTypeUserMode);
         mBuffers = MakeBuffers(aBuffers, aBufferSize);
         ASSERT_TRUE(QueueAll(mStream, mBuffers));
         ASSERT_TRUE(mSender.Open(kLoopback, mStream.GetLocalPort(), aSend, &mFrames).IsOK());
@@ -267,6 +287,7 @@ TEST(Stream, OpeningFormsAddressesAndSettings)
     EXPECT_FALSE(lStream.IsOpen());
 
     // Settings made while closed hold at opening; some are refused while open.
+    UseReceiver(lStream, "UserMode");
     EXPECT_TRUE(lStream.SetUserModeSocketRxBufferSize(1u << 20).IsOK());
     EXPECT_TRUE(lStream.SetUserModeRxPacketBufferSize(100000).IsOK()); // taken as 65500
     EXPECT_EQ(lStream.SetUserModeDataReceiverThreadPriority(100).GetCode(), TN_INVALID_PARAMETER);
@@ -303,11 +324,45 @@ TEST(Stream, OpeningFormsAddressesAndSettings)
     EXPECT_TRUE(lStream.Close().IsOK());
 
     TnString lAddress("127.0.0.1");
-    bool lInstalled = true;
+    bool lInstalled = !HavePacketRing();
     EXPECT_TRUE(TnStreamGEV::IsDriverInstalled(lAddress, lInstalled).IsOK());
+    EXPECT_EQ(lInstalled, HavePacketRing());
+    TnString lNowhere("192.0.2.1"); // no route in the private network
+    EXPECT_TRUE(TnStreamGEV::IsDriverInstalled(lNowhere, lInstalled).IsOK());
     EXPECT_FALSE(lInstalled);
     TnString lBad("x");
     EXPECT_EQ(TnStreamGEV::IsDriverInstalled(lBad, lInstalled).GetCode(), TN_INVALID_PARAMETER);
+}
+
+TEST(Stream, TheDataReceiverIsTheRingWhereOneOpensElseTheSocket)
+{
+    REQUIRE_STREAM_NETWORK();
+    REQUIRE_PACKET_RING();
+    TnStreamGEV lStream;
+    TnGenParameterArray *lParameters = lStream.GetParameters();
+    TnString lChoice;
+    EXPECT_TRUE(lParameters->GetEnumValue(TnString("DataReceiver"), lChoice).IsOK());
+    EXPECT_EQ(lChoice, TnString("Automatic"));
+    EXPECT_EQ(Feature(lStream, "PacketRingSize"), 32 << 20);
+    EXPECT_FALSE(lParameters->SetIntegerValue(TnString("PacketRingSize"), 1000).IsOK()); // whole MiB, at least one
+    EXPECT_TRUE(lParameters->SetIntegerValue(TnString("PacketRingSize"), 4 << 20).IsOK());
+    const std::pair<const char *, TnDataReceiverType> kChoices[] = {{"Automatic", TnDataReceiverTypeTarnDriver},
+                                                                    {"UserMode", TnDataReceiverTypeUserMode},
+                                                                    {"PacketRing", TnDataReceiverTypeTarnDriver}};
+    for (const auto &lChoice : kChoices)
+    {
+        UseReceiver(lStream, lChoice.first);
+        ASSERT_TRUE(lStream.Open(TnString("127.0.0.1")).IsOK()) << lChoice.first;
+        EXPECT_EQ(lStream.GetDataReceiverType(), lChoice.second) << lChoice.first;
+        uint32_t lSize = 0;
+        EXPECT_EQ(lStream.GetUserModeSocketRxBufferSize(lSize).GetCode(),
+                  lChoice.second == TnDataReceiverTypeUserMode ? TN_OK : TN_NOT_SUPPORTED);
+        // The setting holds from the next opening.
+        UseReceiver(lStream, lChoice.second == TnDataReceiverTypeUserMode ? "PacketRing" : "UserMode");
+        EXPECT_EQ(lStream.GetDataReceiverType(), lChoice.second);
+        EXPECT_TRUE(lStream.Close().IsOK());
+        EXPECT_EQ(lStream.GetDataReceiverType(), TnDataReceiverTypeUserMode);
+    }
 }
 
 TEST(Stream, ParametersShowTheReceiversSettingsAndStatistics)
@@ -340,7 +395,7 @@ TEST(Stream, ParametersShowTheReceiversSettingsAndStatistics)
     EXPECT_EQ(Feature(lStream, "BlocksCompleted"), 0);
 }
 
-TEST_F(StreamFromSender, FramesArriveWholeWithTheirGeometry)
+TEST_P(StreamFromSender, FramesArriveWholeWithTheirGeometry)
 {
     Begin(false, FaultySenderConfig(0, 0, 0));
     const std::vector<uint64_t> lIds = mFrames.Send(mSender, 20);
@@ -364,10 +419,20 @@ TEST_F(StreamFromSender, FramesArriveWholeWithTheirGeometry)
         mStream.QueueBuffer(lBuffer);
     }
     EXPECT_EQ(CounterReaching(mStream, "BlocksCompleted", 20), 20);
-    EXPECT_GT(Feature(mStream, "PacketsInPlace"), Feature(mStream, "PacketsCopied"));
+    if (Ring())
+    {
+        EXPECT_EQ(Feature(mStream, "PacketsInPlace"), 0);
+        EXPECT_GT(Feature(mStream, "PacketsCopied"), 0);
+        uint32_t lSize = 1;
+        EXPECT_EQ(mStream.GetUserModeSocketRxBufferSize(lSize).GetCode(), TN_NOT_SUPPORTED);
+    }
+    else
+    {
+        EXPECT_GT(Feature(mStream, "PacketsInPlace"), Feature(mStream, "PacketsCopied"));
+    }
 }
 
-TEST_F(StreamFromSender, LossReorderingAndDuplicatesNeverGiveAnOKBufferWithWrongBytes)
+TEST_P(StreamFromSender, LossReorderingAndDuplicatesNeverGiveAnOKBufferWithWrongBytes)
 {
     Begin(false, FaultySenderConfig(10, 30, 20));
     std::vector<uint64_t> lIds = mFrames.Send(mSender, 60);
@@ -400,7 +465,7 @@ TEST_F(StreamFromSender, LossReorderingAndDuplicatesNeverGiveAnOKBufferWithWrong
     EXPECT_EQ(Feature(mStream, "ResendRequestsSent"), 0);
 }
 
-TEST_F(StreamFromSender, MissingPacketsAreAskedForWhereTheDeviceResends)
+TEST_P(StreamFromSender, MissingPacketsAreAskedForWhereTheDeviceResends)
 {
     gev::TnGvspSenderConfig lConfig = FaultySenderConfig(30, 10, 0);
     lConfig.mRetainedBlocks = 8;
@@ -422,7 +487,7 @@ TEST_F(StreamFromSender, MissingPacketsAreAskedForWhereTheDeviceResends)
     EXPECT_GT(mSender.GetStatistics().mPacketsResent, 0u);
 }
 
-TEST_F(StreamFromSender, StandardBlockIdsWrapAndExtendedIdsWork)
+TEST_P(StreamFromSender, StandardBlockIdsWrapAndExtendedIdsWork)
 {
     Begin(false, FaultySenderConfig(0, 0, 0));
     // Standard ids: 65533 to 65535, then 1 (0 is skipped).
@@ -448,7 +513,7 @@ TEST_F(StreamFromSender, StandardBlockIdsWrapAndExtendedIdsWork)
     }
 }
 
-TEST_F(StreamFromSender, BlocksLargerThanTheirBuffersFailTooSmall)
+TEST_P(StreamFromSender, BlocksLargerThanTheirBuffersFailTooSmall)
 {
     Begin(false, FaultySenderConfig(0, 0, 0), 4, kFrameSize / 2);
     const std::vector<uint64_t> lIds = mFrames.Send(mSender, 3);
@@ -461,7 +526,7 @@ TEST_F(StreamFromSender, BlocksLargerThanTheirBuffersFailTooSmall)
     EXPECT_EQ(CounterReaching(mStream, "BlocksTooSmall", 3), 3);
 }
 
-TEST_F(StreamFromSender, GenDCContainersArriveWholeInTheBuffersOwnMemory)
+TEST_P(StreamFromSender, GenDCContainersArriveWholeInTheBuffersOwnMemory)
 {
     Begin(false, FaultySenderConfig(0, 0, 0), 0);
     // A buffer that holds the container, and one whose own memory (an image)
@@ -502,7 +567,7 @@ TEST_F(StreamFromSender, GenDCContainersArriveWholeInTheBuffersOwnMemory)
     lSender.Close();
 }
 
-TEST_F(StreamFromSender, BuffersThatGoWhileBlocksComeLeaveTheStreamFirst)
+TEST_P(StreamFromSender, BuffersThatGoWhileBlocksComeLeaveTheStreamFirst)
 {
     Begin(false, FaultySenderConfig(0, 0, 0), 64, kFrameSize);
     std::thread lSending([&] { mFrames.Send(mSender, 60); });
@@ -525,13 +590,14 @@ TEST_F(StreamFromSender, BuffersThatGoWhileBlocksComeLeaveTheStreamFirst)
     EXPECT_EQ(mStream.GetQueuedBufferCount(), 0u);
 }
 
-TEST(Stream, MulticastGroupByAddress)
+TEST_P(StreamFromSender, MulticastGroupByAddress)
 {
-    REQUIRE_STREAM_NETWORK();
     std::vector<std::unique_ptr<TnBuffer>> lBuffers = MakeBuffers(4, kFrameSize);
     TnStreamGEV lStream;
+    UseReceiver(lStream, GetParam());
     ASSERT_TRUE(lStream.Open(TnString("127.0.0.1"), TnString("239.255.0.2"), 0, 0, TnString("127.0.0.1")).IsOK());
     EXPECT_EQ(lStream.GetMulticastIPAddress(), TnString("239.255.0.2"));
+    EXPECT_EQ(lStream.GetDataReceiverType(), Ring() ? TnDataReceiverTypeTarnDriver : TnDataReceiverTypeUserMode);
     EXPECT_EQ(lStream.GetLocalIPAddress(), TnString("127.0.0.1"));
     ASSERT_TRUE(QueueAll(lStream, lBuffers));
     TestFrames lFrames(kWidth, kHeight, 4);
@@ -547,3 +613,6 @@ TEST(Stream, MulticastGroupByAddress)
     }
     lSender.Close();
 }
+
+INSTANTIATE_TEST_SUITE_P(Receivers, StreamFromSender, ::testing::Values("PacketRing", "UserMode"),
+                         [](const ::testing::TestParamInfo<const char *> &aInfo) { return std::string(aInfo.param); });
