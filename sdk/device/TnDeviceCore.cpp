@@ -12,6 +12,7 @@
 #include "TnGenICamInternal.h"
 #include "TnLog.h"
 #include "TnSystem.h"
+#include "TnText.h"
 #include "TnWait.h"
 
 namespace tn
@@ -20,11 +21,6 @@ namespace device
 {
 namespace
 {
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 TnLogger &Logger()
 {
     static TnLogger *sLogger = new TnLogger(TnString("TnDevice")); // outlives every controller

@@ -55,11 +55,6 @@ constexpr auto kLostPollInterval = std::chrono::milliseconds(50);
 // How long a write waits for room in the device's transmit queue.
 constexpr auto kStallLimit = std::chrono::seconds(5);
 
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 // The features of one port, as the device offers them.
 struct PortFeatures
 {

@@ -26,11 +26,6 @@ namespace device
 {
 namespace
 {
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 // The device's file access features, by name.
 const char *const kFileSelector = "FileSelector";
 const char *const kOperationSelector = "FileOperationSelector";

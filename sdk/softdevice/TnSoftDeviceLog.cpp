@@ -20,10 +20,5 @@ void LogError(const char *aFunction, const std::string &aMessage)
 {
     Logger().LogError(__FILE__, __LINE__, aFunction, aMessage.c_str());
 }
-
-TnResult Failure(uint32_t aCode, const std::string &aDescription)
-{
-    return TnResult(aCode, TnString(aDescription.c_str()));
-}
 } // namespace softdevice
 } // namespace tn

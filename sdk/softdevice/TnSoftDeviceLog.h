@@ -9,6 +9,7 @@
 #include "TnLog.h"
 #include "TnResult.h"
 #include "TnSinkRegistry.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -69,9 +70,6 @@ void Guarded(SinkRegistry<Object> &aHolder, Object *aObject, const char *aWhat, 
 {
     aHolder.CallIfRegistered(aObject, [&](Object *) { Guarded(aWhat, aCall); });
 }
-
-/// A result with a code and a description.
-TnResult Failure(uint32_t aCode, const std::string &aDescription);
 } // namespace softdevice
 } // namespace tn
 

@@ -34,11 +34,6 @@ uint64_t NowUs()
     return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
 }
 
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 std::string Text(const TnString &aText)
 {
     const char *lChars = aText.GetAscii();

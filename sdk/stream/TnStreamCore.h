@@ -33,6 +33,7 @@
 #include "TnSinkRegistry.h"
 #include "TnStream.h"
 #include "TnStreamEventSink.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -55,8 +56,8 @@ public:
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
 
-/// A failed result with a text.
-TnResult Failure(uint32_t aCode, const std::string &aText);
+/// The shared failed result (TnText.h), also by the stream's name.
+using tn::Failure;
 
 /// A string's text ("" for none).
 std::string Text(const TnString &aText);
