@@ -8,15 +8,14 @@
 #include "TnGenParameterArray.h"
 #include "TnLog.h"
 #include "TnSinkRegistry.h"
+#include "TnText.h"
 
 namespace
 {
 TnResult NotFound(const TnString &aName, const char *aKind)
 {
-    const char *lName = aName.GetAscii();
-    return TnResult(TN_NOT_FOUND, TnString((std::string("the device has no ") + aKind + " feature '" +
-                                            (lName != nullptr ? lName : "") + "'")
-                                               .c_str()));
+    return tn::Failure(TN_NOT_FOUND,
+                       std::string("the device has no ") + aKind + " feature '" + tn::ToString(aName) + "'");
 }
 
 template <typename Parameter> Parameter *As(TnGenParameter *aParameter)

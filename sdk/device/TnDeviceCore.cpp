@@ -309,10 +309,9 @@ TnResult DeviceCore::Connect(const TnString &aId, TnAccessType aAccess)
     TnResult lResult = lSystem.FindDevice(aId, &lInfo);
     if (!lResult.IsOK() || lInfo == nullptr)
     {
-        const TnString lDescription = lResult.GetDescription();
-        const char *lWhy = lDescription.GetAscii();
+        const std::string lWhy = tn::ToString(lResult.GetDescription());
         return Failure(lResult.IsOK() ? TN_NOT_FOUND : lResult.GetCode(),
-                       std::string("Connect: ") + (lWhy != nullptr && *lWhy != '\0' ? lWhy : "no such device"));
+                       "Connect: " + (lWhy.empty() ? std::string("no such device") : lWhy));
     }
     return Connect(lInfo, aAccess);
 }

@@ -19,12 +19,6 @@ namespace device
 {
 namespace
 {
-std::string Text(const TnString &aText)
-{
-    const char *lText = aText.GetAscii();
-    return lText != nullptr ? lText : "";
-}
-
 // "a.b.c.d" or "a.b.c.d:port".
 bool ParseEndpoint(const std::string &aText, uint32_t &aAddress, uint16_t &aPort)
 {
@@ -187,10 +181,10 @@ TnResult TnDeviceGEV::SetStreamDestination(const TnString &aIPAddress, uint16_t 
     std::shared_ptr<GevLink> lLink;
     TnResult lResult = tn::device::Core(*this).Channel(lLink, aChannel, "SetStreamDestination");
     uint32_t lAddress = 0;
-    if (lResult.IsOK() && (!ParseIPv4(tn::device::Text(aIPAddress), lAddress) || lAddress == 0))
+    if (lResult.IsOK() && (!ParseIPv4(tn::ToString(aIPAddress), lAddress) || lAddress == 0))
     {
         lResult = tn::Failure(TN_INVALID_PARAMETER,
-                              "SetStreamDestination: '" + tn::device::Text(aIPAddress) + "' is no IPv4 address");
+                              "SetStreamDestination: '" + tn::ToString(aIPAddress) + "' is no IPv4 address");
     }
     uint32_t lPort = 0;
     if (lResult.IsOK())
@@ -410,10 +404,10 @@ TnResult TnDeviceGEV::GetAccessType(const TnString &aDeviceIPAddress, TnAccessTy
     using namespace tn::gev;
     uint32_t lAddress = 0;
     uint16_t lPort = 0;
-    if (!tn::device::ParseEndpoint(tn::device::Text(aDeviceIPAddress), lAddress, lPort))
+    if (!tn::device::ParseEndpoint(tn::ToString(aDeviceIPAddress), lAddress, lPort))
     {
         return tn::Failure(TN_INVALID_PARAMETER,
-                           "GetAccessType: '" + tn::device::Text(aDeviceIPAddress) + "' is no IPv4 address");
+                           "GetAccessType: '" + tn::ToString(aDeviceIPAddress) + "' is no IPv4 address");
     }
     TnGvcpClient lClient;
     TnResult lResult = lClient.Open(lAddress, lPort);
@@ -443,14 +437,13 @@ TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnSt
     using namespace tn::gev;
     using namespace tn::system;
     TnGvcpForceIp lForce;
-    if (!ParseMac(tn::device::Text(aMACAddress), lForce.mMac) || lForce.mMac == 0)
+    if (!ParseMac(tn::ToString(aMACAddress), lForce.mMac) || lForce.mMac == 0)
     {
         return tn::Failure(TN_INVALID_PARAMETER,
-                           "SetIPConfiguration: '" + tn::device::Text(aMACAddress) + "' is no MAC address");
+                           "SetIPConfiguration: '" + tn::ToString(aMACAddress) + "' is no MAC address");
     }
-    if (!ParseIPv4(tn::device::Text(aIP), lForce.mIP) ||
-        !ParseIPv4(tn::device::Text(aSubnetMask), lForce.mSubnetMask) ||
-        !ParseIPv4(tn::device::Text(aGateway), lForce.mGateway))
+    if (!ParseIPv4(tn::ToString(aIP), lForce.mIP) || !ParseIPv4(tn::ToString(aSubnetMask), lForce.mSubnetMask) ||
+        !ParseIPv4(tn::ToString(aGateway), lForce.mGateway))
     {
         return tn::Failure(TN_INVALID_PARAMETER,
                            "SetIPConfiguration: the address, subnet mask and gateway must be IPv4 addresses");
@@ -487,11 +480,8 @@ TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnSt
     lResult = lClient.Transact(lCommand, kGvcpForceIpAck, lAnswer, lAck);
     if (!lResult.IsOK())
     {
-        const TnString lDescription = lResult.GetDescription();
-        const char *lWhy = lDescription.GetAscii();
-        return tn::Failure(lResult.GetCode(), std::string("SetIPConfiguration: the device did not take the "
-                                                          "configuration: ") +
-                                                  (lWhy != nullptr ? lWhy : ""));
+        return tn::Failure(lResult.GetCode(), "SetIPConfiguration: the device did not take the configuration: " +
+                                                  tn::ToString(lResult.GetDescription()));
     }
     return lResult;
 }

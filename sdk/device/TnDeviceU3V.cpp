@@ -166,18 +166,15 @@ TnString TnDeviceU3V::GetGUID() const
 TnResult TnDeviceVexmoorProtocol::SetIPConfiguration(const TnString &aMACAddress, const TnString &aIP,
                                                      const TnString &aSubnetMask, const TnString &aGateway)
 {
-    auto lText = [](const TnString &aValue) {
-        const char *lChars = aValue.GetAscii();
-        return std::string(lChars != nullptr ? lChars : "");
-    };
     uint64_t lMac = 0;
     uint32_t lAddress = 0;
-    if (!tn::gev::ParseMac(lText(aMACAddress), lMac) || lMac == 0)
+    if (!tn::gev::ParseMac(tn::ToString(aMACAddress), lMac) || lMac == 0)
     {
-        return tn::Failure(TN_INVALID_PARAMETER, "SetIPConfiguration: '" + lText(aMACAddress) + "' is no MAC address");
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           "SetIPConfiguration: '" + tn::ToString(aMACAddress) + "' is no MAC address");
     }
-    if (!tn::gev::ParseIPv4(lText(aIP), lAddress) || !tn::gev::ParseIPv4(lText(aSubnetMask), lAddress) ||
-        !tn::gev::ParseIPv4(lText(aGateway), lAddress))
+    if (!tn::gev::ParseIPv4(tn::ToString(aIP), lAddress) || !tn::gev::ParseIPv4(tn::ToString(aSubnetMask), lAddress) ||
+        !tn::gev::ParseIPv4(tn::ToString(aGateway), lAddress))
     {
         return tn::Failure(TN_INVALID_PARAMETER,
                            "SetIPConfiguration: the address, subnet mask and gateway must be IPv4 addresses");

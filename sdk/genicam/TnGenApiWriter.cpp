@@ -17,6 +17,7 @@
 
 #include "TnGenICamInternal.h"
 #include "TnGenParameterArray.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -1277,7 +1278,7 @@ TnResult WriteDescription(const std::vector<FeatureSpec> &aFeatures, const std::
     std::string lMessage;
     if (!lArray)
     {
-        lMessage = lResult.GetDescription().GetAscii() != nullptr ? lResult.GetDescription().GetAscii() : "";
+        lMessage = tn::ToString(lResult.GetDescription());
     }
     else
     {

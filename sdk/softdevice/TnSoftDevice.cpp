@@ -13,6 +13,7 @@
 #include "TnGvspSender.h"
 #include "TnSoftDeviceLog.h"
 #include "TnSystemInternal.h"
+#include "TnText.h"
 
 void TnSoftDeviceRelease(ITnUserSetNotify *aNotify)
 {
@@ -72,10 +73,6 @@ gev::TnGvcpDeviceInfo PlaceholderInfo()
     return lInfo;
 }
 
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
 } // namespace
 
 TnSoftDevice::TnSoftDevice(ITnVirtualDeviceGEV *aOuter)
@@ -347,7 +344,7 @@ void TnSoftDevice::AskSources()
             {
                 break;
             }
-            lAnswer.mChunks.emplace_back(lId, Text(lName));
+            lAnswer.mChunks.emplace_back(lId, tn::ToString(lName));
         }
         uint32_t lMax = 0;
         const TnResult lPacket =
@@ -431,7 +428,7 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
     {
         return lResult;
     }
-    mFirmwareVersion->PokeString(Text(mInfo.GetDeviceFirmwareVersion()));
+    mFirmwareVersion->PokeString(tn::ToString(mInfo.GetDeviceFirmwareVersion()));
     mInfoAvailable.store(true);
 
     // The creation callbacks, on this thread, with no lock held.
@@ -515,7 +512,7 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
         return Failure(TN_STATE_ERROR, "the device is running, starting or stopping");
     }
     Interface lInterface;
-    TnResult lResult = FindInterface(Text(aMACAddress), lInterface);
+    TnResult lResult = FindInterface(tn::ToString(aMACAddress), lInterface);
     if (!lResult.IsOK())
     {
         Leave(State::Stopped);
@@ -570,7 +567,7 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
                 const uint32_t lGroup = 0xEFFF0000u | (lInterface.mAddress & 0xFFFF);
                 const uint16_t lPort = static_cast<uint16_t>(kRtpFirstPort + 2 * lIndex);
                 lChannel->EnableRtp(lGroup, lPort, lTcp ? lInterface.mAddress : 0, &mAnnouncer,
-                                    Text(mInfo.GetModelName()) + " stream " + std::to_string(lIndex));
+                                    tn::ToString(mInfo.GetModelName()) + " stream " + std::to_string(lIndex));
             }
             mChannels.push_back(std::move(lChannel));
             UpdatePayloadSize(lIndex);
@@ -753,10 +750,9 @@ uint16_t TnSoftDevice::WriteSpace(uint32_t aAddress, const uint8_t *aData, size_
     const TnAccessStatus lStatus = lMap->WriteMemory(aAddress, aData, aSize);
     if (lStatus.mStatus != gev::kGvcpStatusSuccess)
     {
-        const TnString lDescription = lStatus.mResult.GetDescription();
-        const char *lText = lDescription.GetAscii();
+        const std::string lWhy = tn::ToString(lStatus.mResult.GetDescription());
         LogWarning("WriteMemory", "a controller's write at " + std::to_string(aAddress) + " was refused" +
-                                      (lText != nullptr && *lText != 0 ? std::string(": ") + lText : std::string()));
+                                      (lWhy.empty() ? std::string() : ": " + lWhy));
     }
     return lStatus.mStatus;
 }

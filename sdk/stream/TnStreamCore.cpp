@@ -34,12 +34,6 @@ uint64_t NowUs()
     return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
 }
 
-std::string Text(const TnString &aText)
-{
-    const char *lChars = aText.GetAscii();
-    return lChars != nullptr ? lChars : "";
-}
-
 bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
 {
     sched_param lParam;

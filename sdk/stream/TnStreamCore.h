@@ -56,11 +56,12 @@ public:
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
 
-/// The shared failed result (TnText.h), also by the stream's name.
+/// The shared helpers of TnText.h, also by the stream's names.
 using tn::Failure;
-
-/// A string's text ("" for none).
-std::string Text(const TnString &aText);
+inline std::string Text(const TnString &aText)
+{
+    return tn::ToString(aText);
+}
 
 /// Applies a priority to a receive thread: 0 the normal policy, 1 to 99
 /// real-time (SCHED_FIFO). False when the system refuses it.

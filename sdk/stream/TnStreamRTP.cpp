@@ -13,6 +13,7 @@
 #include "TnRtpReceiver.h"
 #include "TnStreamCore.h"
 #include "TnStreamXml.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -52,7 +53,7 @@ struct RtpSettings
 // An IPv4 address in dotted form; empty text is 0 when aEmptyAllowed.
 TnResult ParseAddress(const TnString &aText, const char *aWhat, bool aEmptyAllowed, uint32_t &aAddress)
 {
-    const std::string lText = Text(aText);
+    const std::string lText = tn::ToString(aText);
     aAddress = 0;
     if (lText.empty() && aEmptyAllowed)
     {
@@ -477,7 +478,7 @@ TnResult TnStreamRTP::Open(const TnString &aMulticastAddress, uint16_t aDataPort
     if (lResult.IsOK() && (lConfig.mMulticastAddress >> 28) != 0xE)
     {
         lResult = tn::stream::Failure(TN_INVALID_PARAMETER,
-                                      "Open: " + tn::stream::Text(aMulticastAddress) + " is no multicast address");
+                                      "Open: " + tn::ToString(aMulticastAddress) + " is no multicast address");
     }
     if (lResult.IsOK())
     {

@@ -576,12 +576,7 @@ void TnTransmitter::OnBlockReleased(void *aContext, uint64_t, bool)
 using tn::transmitter::TnTransmitter;
 
 namespace
-{
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
-} // namespace
+{} // namespace
 
 TnTransmitterGEV::TnTransmitterGEV() : mImpl(new TnTransmitter()) {}
 TnTransmitterGEV::~TnTransmitterGEV()
@@ -594,9 +589,9 @@ TnResult TnTransmitterGEV::Open(TnString aDestinationAddress, uint16_t aDestinat
                                 bool aStampBuffers, uint32_t aRetainedBuffers, uint32_t aPacketDelayNs)
 {
     tn::transmitter::TnTransmitterSettings lSettings;
-    lSettings.mDestination = Text(aDestinationAddress);
+    lSettings.mDestination = tn::ToString(aDestinationAddress);
     lSettings.mDestinationPort = aDestinationPort;
-    lSettings.mSource = Text(aSourceAddress);
+    lSettings.mSource = tn::ToString(aSourceAddress);
     lSettings.mSourcePort = aSourcePort;
     lSettings.mDoNotFragment = aDoNotFragment;
     lSettings.mExtendedIds = aExtendedIDs;

@@ -22,11 +22,6 @@ namespace
 {
 constexpr size_t kMaxTransmitters = 4;
 
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
-
 /// The device model with packet resends routed to the transmitters.
 class ResendingDevice final : public gev::TnGvcpDevice
 {
@@ -79,7 +74,6 @@ public:
 } // namespace tn
 
 using tn::Failure;
-using tn::transmitter::Text;
 using tn::transmitter::TnVirtualDevice;
 
 TnVirtualDeviceGEV::TnVirtualDeviceGEV() : mImpl(new TnVirtualDevice()) {}
@@ -140,7 +134,7 @@ TnResult SetText(TnVirtualDevice &aDevice, std::string &aField, const TnString &
     {
         return Failure(TN_BUSY, "the device is listening");
     }
-    std::string lText = Text(aValue);
+    std::string lText = tn::ToString(aValue);
     if (lText.size() > aMax)
     {
         if (!aCut)
@@ -205,7 +199,7 @@ TnResult TnVirtualDeviceGEV::StartListening(TnString aIPAddress)
         return Failure(TN_BUSY, "the device is listening");
     }
     uint32_t lAddress = 0;
-    if (!tn::gev::ParseIPv4(Text(aIPAddress), lAddress))
+    if (!tn::gev::ParseIPv4(tn::ToString(aIPAddress), lAddress))
     {
         return Failure(TN_INVALID_PARAMETER, "the address is a dotted IPv4 address");
     }
