@@ -5,6 +5,7 @@
 
 #include "TnGenApi.h"
 #include "TnGenParameterState.h"
+#include "TnText.h"
 
 using tn::genicam::RunOnNode;
 using TnGenApi::Access;
@@ -152,7 +153,7 @@ TnResult TnGenParameter::FromString(const TnString &aValue)
     {
         return Invalid("the text is null");
     }
-    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    const std::string lValue = tn::ToString(aValue);
     return TN_RUN(mNode->FromString(lValue));
 }
 
@@ -404,7 +405,7 @@ TnResult TnGenString::SetValue(const TnString &aValue)
     {
         return Invalid("the text is null");
     }
-    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    const std::string lValue = tn::ToString(aValue);
     return TN_RUN(mNode->SetString(lValue));
 }
 
@@ -485,7 +486,7 @@ TnResult TnGenEnum::SetValue(const TnString &aValue)
     {
         return Invalid("the entry name is null");
     }
-    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    const std::string lValue = tn::ToString(aValue);
     return TN_RUN(mNode->SetString(lValue));
 }
 
@@ -537,7 +538,7 @@ TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry *
         return Invalid("no place for the entry");
     }
     *aEntry = nullptr;
-    const std::string lName = tn::genicam::ToUtf8(aName);
+    const std::string lName = tn::ToString(aName);
     const size_t lIndex = EntryIndex(mNode, static_cast<EnumerationNode *>(mNode)->FindEntry(lName));
     if (lIndex < mEntries.size())
     {

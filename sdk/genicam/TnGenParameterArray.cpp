@@ -11,6 +11,7 @@
 #include "TnGenICamInternal.h"
 #include "TnGenParameterState.h"
 #include "TnLog.h"
+#include "TnText.h"
 
 using TnGenApi::GenApiError;
 using TnGenApi::INode;
@@ -31,12 +32,6 @@ TnLogger &Logger()
     return *sLogger;
 }
 } // namespace
-
-std::string ToUtf8(const TnString &aText)
-{
-    const char *lText = aText.GetAscii();
-    return lText != nullptr ? std::string(lText) : std::string();
-}
 
 TnResult ResultOf(const std::exception_ptr &aError)
 {
@@ -578,9 +573,8 @@ ParameterArrayState *EmptyState()
 
 TnResult NotFound(const TnString &aName, const char *aType)
 {
-    return TnResult(
-        TN_NOT_FOUND,
-        TnString(("no " + std::string(aType) + " feature named '" + tn::genicam::ToUtf8(aName) + "'").c_str()));
+    return TnResult(TN_NOT_FOUND,
+                    TnString(("no " + std::string(aType) + " feature named '" + tn::ToString(aName) + "'").c_str()));
 }
 
 // Both limits of a numeric parameter; aMin and aMax stay unless both are read.
