@@ -7,6 +7,7 @@
 #include "TnDeviceCore.h"
 #include "TnGenParameterArray.h"
 #include "TnLog.h"
+#include "TnLogDispatch.h"
 #include "TnSinkRegistry.h"
 #include "TnText.h"
 
@@ -359,9 +360,9 @@ namespace
 {
 void LogSinkFailure(ITnDeviceEventSink *, const std::exception_ptr &aError)
 {
-    static TnLogger *sLogger = new TnLogger(TnString("TnDeviceAdapter"));
-    sLogger->LogWarning(__FILE__, __LINE__, "TnDeviceAdapter",
-                        (std::string("an adapter event sink failed: ") + tn::DescribeException(aError)).c_str());
+    tn::LibraryLogger("TnDeviceAdapter")
+        .LogWarning(__FILE__, __LINE__, "TnDeviceAdapter",
+                    (std::string("an adapter event sink failed: ") + tn::DescribeException(aError)).c_str());
 }
 } // namespace
 

@@ -11,6 +11,7 @@
 #include "TnByteOrder.h"
 #include "TnGenICamInternal.h"
 #include "TnLog.h"
+#include "TnLogDispatch.h"
 #include "TnSystem.h"
 #include "TnText.h"
 #include "TnWait.h"
@@ -21,12 +22,6 @@ namespace device
 {
 namespace
 {
-TnLogger &Logger()
-{
-    static TnLogger *sLogger = new TnLogger(TnString("TnDevice")); // outlives every controller
-    return *sLogger;
-}
-
 // The GenICam port of the device's features: reads and writes go over the
 // link while the controller is connected.
 class DevicePort : public genicam::IPort
@@ -269,7 +264,7 @@ DeviceCore::~DeviceCore()
 
 void DeviceCore::Log(const std::string &aText) const
 {
-    Logger().LogWarning(__FILE__, __LINE__, "TnDevice", aText.c_str());
+    LibraryLogger("TnDevice").LogWarning(__FILE__, __LINE__, "TnDevice", aText.c_str());
 }
 
 void DeviceCore::Shutdown()

@@ -16,6 +16,7 @@
 
 #include "TnDevice.h"
 #include "TnLog.h"
+#include "TnLogDispatch.h"
 #include "TnSinkRegistry.h"
 #include "TnText.h"
 #include "TnUpdateFile.h"
@@ -217,9 +218,9 @@ struct UpdaterState
     template <typename Call> void Tell(Call aCall)
     {
         mObservers.ForEach(aCall, [](IUpdaterObserver *, const std::exception_ptr &aError) {
-            static TnLogger *sLogger = new TnLogger(TnString("TnGenFUUpdater"));
-            sLogger->LogWarning(__FILE__, __LINE__, "TnGenFUUpdater",
-                                (std::string("an updater observer failed: ") + DescribeException(aError)).c_str());
+            LibraryLogger("TnGenFUUpdater")
+                .LogWarning(__FILE__, __LINE__, "TnGenFUUpdater",
+                            (std::string("an updater observer failed: ") + DescribeException(aError)).c_str());
         });
     }
 

@@ -11,6 +11,7 @@
 #include "TnGenICamInternal.h"
 #include "TnGenParameterState.h"
 #include "TnLog.h"
+#include "TnLogDispatch.h"
 #include "TnText.h"
 
 using TnGenApi::GenApiError;
@@ -23,15 +24,6 @@ namespace tn
 {
 namespace genicam
 {
-
-namespace
-{
-TnLogger &Logger()
-{
-    static TnLogger *sLogger = new TnLogger(TnString("TnGenICam")); // outlives every array
-    return *sLogger;
-}
-} // namespace
 
 TnResult ResultOf(const std::exception_ptr &aError)
 {
@@ -456,7 +448,7 @@ TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_p
         std::unique_ptr<INodeMap> lMap = TnGenApi::LoadXml(aXml);
         for (const std::string &lWarning : lMap->GetWarnings())
         {
-            Logger().LogWarning(__FILE__, __LINE__, "CreateParameterArray", lWarning.c_str());
+            LibraryLogger("TnGenICam").LogWarning(__FILE__, __LINE__, "CreateParameterArray", lWarning.c_str());
         }
         for (TnGenApi::PortNode *lPort : lMap->GetPorts())
         {

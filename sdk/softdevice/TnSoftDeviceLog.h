@@ -15,9 +15,6 @@ namespace tn
 {
 namespace softdevice
 {
-/// The library's logger ("TnSoftDeviceGEV").
-TnLogger &Logger();
-
 void LogWarning(const char *aFunction, const std::string &aMessage);
 void LogError(const char *aFunction, const std::string &aMessage);
 
