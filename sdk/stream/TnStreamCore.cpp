@@ -34,14 +34,6 @@ uint64_t NowUs()
     return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
 }
 
-bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
-{
-    sched_param lParam;
-    memset(&lParam, 0, sizeof(lParam));
-    lParam.sched_priority = static_cast<int>(aPriority);
-    return pthread_setschedparam(aThread, aPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) == 0;
-}
-
 std::mutex &LinkMutex()
 {
     static std::mutex *sMutex = new std::mutex(); // outlives every stream and pipeline thread

@@ -34,6 +34,7 @@
 #include "TnStream.h"
 #include "TnStreamEventSink.h"
 #include "TnText.h"
+#include "TnThreads.h"
 
 namespace tn
 {
@@ -62,10 +63,11 @@ inline std::string Text(const TnString &aText)
 {
     return tn::ToString(aText);
 }
-
-/// Applies a priority to a receive thread: 0 the normal policy, 1 to 99
-/// real-time (SCHED_FIFO). False when the system refuses it.
-bool ApplyPriority(pthread_t aThread, uint32_t aPriority);
+/// tn::SetThreadPriority (TnThreads.h), by the stream's name.
+inline bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
+{
+    return tn::SetThreadPriority(aThread, aPriority);
+}
 
 class StreamCore : public buffer::BufferHolder
 {

@@ -14,6 +14,7 @@
 #include "TnStreamCore.h"
 #include "TnStreamXml.h"
 #include "TnText.h"
+#include "TnThreads.h"
 
 namespace tn
 {
@@ -242,7 +243,7 @@ TnResult RtpStreamCore::Open(gev::TnRtpReceiverConfig aConfig)
     }
     if (mPriority.load() != 0)
     {
-        ApplyPriority(mReceiver.GetThreadHandle(), mPriority.load());
+        tn::SetThreadPriority(mReceiver.GetThreadHandle(), mPriority.load());
     }
     return TnResult(TN_OK);
 }
@@ -557,7 +558,7 @@ TnResult TnStreamRTP::SetThreadPriority(uint32_t aPriority)
     }
     RtpStreamCore &lCore = Core(*this);
     if (IsOpen() && lCore.GetReceiver().IsRunning() &&
-        !tn::stream::ApplyPriority(lCore.GetReceiver().GetThreadHandle(), aPriority))
+        !tn::SetThreadPriority(lCore.GetReceiver().GetThreadHandle(), aPriority))
     {
         return tn::stream::Failure(TN_THREAD_ERROR, "SetThreadPriority: the system refused the priority");
     }

@@ -1,8 +1,6 @@
 #include "TnTransmitter.h"
 
 #include <math.h>
-#include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +10,7 @@
 #include "TnGevAddress.h"
 #include "TnGvspBufferBlock.h"
 #include "TnText.h"
+#include "TnThreads.h"
 #include "TnTransmitterGEV.h"
 #include "TnUdpSocket.h"
 #include "TnWait.h"
@@ -527,9 +526,7 @@ TnResult TnTransmitter::SetSenderPriority(uint32_t aPriority)
 
 TnResult TnTransmitter::ApplyPriority()
 {
-    sched_param lParam{};
-    lParam.sched_priority = static_cast<int>(mSenderPriority);
-    if (pthread_setschedparam(mSender.GetThreadHandle(), mSenderPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) != 0)
+    if (!tn::SetThreadPriority(mSender.GetThreadHandle(), mSenderPriority))
     {
         return Failure(TN_THREAD_ERROR, "the system refused the thread priority");
     }

@@ -1,8 +1,6 @@
 // The light virtual GigE Vision device: the GigE Vision device model of
 // libTnGevProtocol over plain memory, serving discovery, register access and
 // packet resends for the transmitters added to it.
-#include <pthread.h>
-#include <sched.h>
 
 #include <mutex>
 #include <vector>
