@@ -368,8 +368,7 @@ TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPo
     catch (const std::exception &lError)
     {
         mState->mAdapter = nullptr;
-        return TnResult(TN_THREAD_ERROR,
-                        TnString((std::string("Open: cannot start the port's thread: ") + lError.what()).c_str()));
+        return tn::Failure(TN_THREAD_ERROR, std::string("Open: cannot start the port's thread: ") + lError.what());
     }
     return TnResult(TN_OK);
 }

@@ -491,8 +491,7 @@ void TnGenFUUpdater::Start()
     catch (const std::exception &lError)
     {
         mState->mDone = true;
-        mState->mResult =
-            TnResult(TN_THREAD_ERROR, TnString((std::string("cannot start the update: ") + lError.what()).c_str()));
+        mState->mResult = tn::Failure(TN_THREAD_ERROR, std::string("cannot start the update: ") + lError.what());
     }
 }
 

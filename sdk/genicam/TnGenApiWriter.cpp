@@ -1290,8 +1290,8 @@ TnResult WriteDescription(const std::vector<FeatureSpec> &aFeatures, const std::
         lMessage = lFaults.front();
     }
     const std::string lFeature = FeatureOfMessage(lMessage, lOwners);
-    return TnResult(TN_GENICAM_XML_ERROR,
-                    TnString(((lFeature.empty() ? std::string() : "feature '" + lFeature + "': ") + lMessage).c_str()));
+    return tn::Failure(TN_GENICAM_XML_ERROR,
+                       (lFeature.empty() ? std::string() : "feature '" + lFeature + "': ") + lMessage);
 }
 } // namespace genicam
 } // namespace tn

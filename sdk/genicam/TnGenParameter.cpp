@@ -505,10 +505,8 @@ TnResult TnGenEnum::GetEntryByIndex(int64_t aIndex, const TnGenEnumEntry **aEntr
     *aEntry = nullptr;
     if (aIndex < 0 || aIndex >= static_cast<int64_t>(mEntries.size()))
     {
-        return TnResult(
-            TN_INVALID_PARAMETER,
-            TnString(
-                ("no entry at index " + std::to_string(aIndex) + " of " + std::to_string(mEntries.size())).c_str()));
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           "no entry at index " + std::to_string(aIndex) + " of " + std::to_string(mEntries.size()));
     }
     *aEntry = mEntries[static_cast<size_t>(aIndex)];
     return TnResult();
@@ -527,8 +525,7 @@ TnResult TnGenEnum::GetEntryByValue(int64_t aValue, const TnGenEnumEntry **aEntr
         *aEntry = mEntries[lIndex];
         return TnResult();
     }
-    return TnResult(TN_NOT_FOUND,
-                    TnString((mNode->GetName() + " has no entry with the value " + std::to_string(aValue)).c_str()));
+    return tn::Failure(TN_NOT_FOUND, mNode->GetName() + " has no entry with the value " + std::to_string(aValue));
 }
 
 TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry **aEntry) const
@@ -545,7 +542,7 @@ TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry *
         *aEntry = mEntries[lIndex];
         return TnResult();
     }
-    return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry '" + lName + "'").c_str()));
+    return tn::Failure(TN_NOT_FOUND, mNode->GetName() + " has no entry '" + lName + "'");
 }
 
 TnGenEnumEntry::TnGenEnumEntry(TN_GENAPI_NS::INode *aNode) : mNode(aNode)

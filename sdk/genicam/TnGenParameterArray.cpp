@@ -404,7 +404,7 @@ TnResult SettingsImagePort::Read(uint64_t aAddress, void *aData, size_t aLength)
 {
     if ((aData == nullptr && aLength != 0) || aAddress > mLayout.mImageSize || aLength > mLayout.mImageSize - aAddress)
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString(mLayout.mReadRefusal.c_str()));
+        return tn::Failure(TN_INVALID_PARAMETER, mLayout.mReadRefusal);
     }
     std::vector<uint8_t> lImage(mLayout.mImageSize, 0);
     mRender(lImage.data());
@@ -427,7 +427,7 @@ TnResult SettingsImagePort::Write(uint64_t aAddress, const void *aData, size_t a
     if (lBytes == nullptr || aAddress % 4 != 0 || aLength % 4 != 0 || aAddress < mLayout.mSettingsBegin ||
         aAddress >= mLayout.mSettingsEnd || aLength > mLayout.mSettingsEnd - aAddress)
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString(mLayout.mWriteRefusal.c_str()));
+        return tn::Failure(TN_INVALID_PARAMETER, mLayout.mWriteRefusal);
     }
     std::vector<std::pair<uint32_t, uint32_t>> lValues;
     for (size_t lOffset = 0; lOffset < aLength; lOffset += 4)
@@ -534,7 +534,7 @@ TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint
     }
     if (!lFound)
     {
-        return TnResult(TN_NOT_FOUND, TnString(("no event port has the event ID " + FormatHex(aEventId)).c_str()));
+        return tn::Failure(TN_NOT_FOUND, "no event port has the event ID " + FormatHex(aEventId));
     }
     if (aChanged != nullptr)
     {
@@ -565,8 +565,7 @@ ParameterArrayState *EmptyState()
 
 TnResult NotFound(const TnString &aName, const char *aType)
 {
-    return TnResult(TN_NOT_FOUND,
-                    TnString(("no " + std::string(aType) + " feature named '" + tn::ToString(aName) + "'").c_str()));
+    return tn::Failure(TN_NOT_FOUND, "no " + std::string(aType) + " feature named '" + tn::ToString(aName) + "'");
 }
 
 // Both limits of a numeric parameter; aMin and aMax stay unless both are read.

@@ -30,12 +30,12 @@ template <typename Call> TnResult GuardedResult(const char *aWhat, Call &&aCall)
     catch (const std::exception &lError)
     {
         LogError(aWhat, std::string(aWhat) + " threw: " + lError.what());
-        return TnResult(TN_GENERIC_ERROR, TnString((std::string(aWhat) + " threw: " + lError.what()).c_str()));
+        return tn::Failure(TN_GENERIC_ERROR, std::string(aWhat) + " threw: " + lError.what());
     }
     catch (...)
     {
         LogError(aWhat, std::string(aWhat) + " threw an unknown exception");
-        return TnResult(TN_GENERIC_ERROR, TnString((std::string(aWhat) + " threw").c_str()));
+        return tn::Failure(TN_GENERIC_ERROR, std::string(aWhat) + " threw");
     }
 }
 

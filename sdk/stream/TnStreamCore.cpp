@@ -11,6 +11,7 @@
 
 #include "TnBufferInternal.h"
 #include "TnStreamLog.h"
+#include "TnText.h"
 #include "TnWait.h"
 
 namespace tn
@@ -392,7 +393,7 @@ TnResult StreamCore::TimedOut(const char *aCall, uint32_t aTimeoutMs)
     {
         lText += "; " + lSilence;
     }
-    return TnResult(TN_TIMEOUT, TnString(lText.c_str()));
+    return tn::Failure(TN_TIMEOUT, lText);
 }
 
 void StreamCore::Anticipate()

@@ -313,7 +313,7 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
         const std::string lFailure = tn::ToString(lResult.GetDescription());
         lWhy += " (the search failed: " + (!lFailure.empty() ? lFailure : tn::ToString(lResult.GetCodeString())) + ")";
     }
-    return TnResult(TN_NOT_FOUND, TnString(lWhy.c_str()));
+    return tn::Failure(TN_NOT_FOUND, lWhy);
 }
 
 void TnSystem::SetDetectionTimeout(uint32_t aTimeout)
