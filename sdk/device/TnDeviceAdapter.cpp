@@ -341,7 +341,7 @@ TnResult TnDeviceAdapter::RegisterEventSink(ITnDeviceEventSink *aEventSink)
     }
     return mState->mSinks.Add(aEventSink)
                ? TnResult(TN_OK)
-               : TnResult(TN_GENERIC_ERROR, TnString("the event sink is registered already"));
+               : TnResult(tn::kSinkRegisteredTwice, TnString("the event sink is registered already"));
 }
 
 TnResult TnDeviceAdapter::UnregisterEventSink(ITnDeviceEventSink *aEventSink)

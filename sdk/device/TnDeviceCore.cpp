@@ -665,7 +665,7 @@ TnResult DeviceCore::RegisterSink(TnDeviceEventSink *aSink)
     }
     if (!mSinks.Add(aSink))
     {
-        return Failure(TN_GENERIC_ERROR, "RegisterEventSink: the event sink is registered already");
+        return Failure(kSinkRegisteredTwice, "RegisterEventSink: the event sink is registered already");
     }
     return TnResult(TN_OK);
 }

@@ -522,6 +522,8 @@ TnResult TnDeviceSerialPort::RegisterEchoSink(TnDeviceSerialPortEchoSink *aEchoS
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("RegisterEchoSink: no sink was given"));
     }
+    // Echo sinks keep the answer programs written for them test for a sink
+    // registered twice, TN_NOT_SUPPORTED, rather than kSinkRegisteredTwice.
     return tn::device::EchoSinks().Add(aEchoSink)
                ? TnResult(TN_OK)
                : TnResult(TN_NOT_SUPPORTED, TnString("RegisterEchoSink: the sink is registered already"));

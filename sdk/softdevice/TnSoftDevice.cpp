@@ -117,9 +117,13 @@ TnResult TnSoftDevice::SetActionHandler(TnVirtualDeviceLib::IActionHandler *aHan
 TnResult TnSoftDevice::RegisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
 {
     std::lock_guard<std::mutex> lLock(mMutex);
-    if (aSink == nullptr || mSinks.Contains(aSink))
+    if (aSink == nullptr)
     {
-        return Failure(TN_INVALID_PARAMETER, aSink == nullptr ? "no event sink" : "the event sink is registered already");
+        return Failure(TN_INVALID_PARAMETER, "no event sink");
+    }
+    if (mSinks.Contains(aSink))
+    {
+        return Failure(kSinkRegisteredTwice, "the event sink is registered already");
     }
     if (mState != State::Stopped)
     {

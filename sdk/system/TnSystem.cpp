@@ -14,6 +14,7 @@
 #include "TnGevAddress.h"
 #include "TnSessionDiscovery.h"
 #include "TnSimulatedPlacement.h"
+#include "TnSinkRegistry.h"
 #include "TnSystemInternal.h"
 #include "TnSystemLog.h"
 #include "TnText.h"
@@ -359,7 +360,7 @@ TnResult TnSystem::RegisterEventSink(TnSystemEventSink *aEventSink)
     std::lock_guard<std::recursive_mutex> lLock(mState->mSinkMutex);
     if (std::find(mState->mSinks.begin(), mState->mSinks.end(), aEventSink) != mState->mSinks.end())
     {
-        return TnResult(TN_GENERIC_ERROR, TnString("the event sink is registered already"));
+        return TnResult(tn::kSinkRegisteredTwice, TnString("the event sink is registered already"));
     }
     mState->mSinks.push_back(aEventSink);
     return TnResult(TN_OK);

@@ -271,7 +271,7 @@ def test_adapter(rx, receive):
         TypeError, "in method 'TnDeviceAdapter_SetGenBooleanValue', argument 3 of type 'bool'")
     assert adapter.ReadMemory(None, 0, 4).GetCode() == rx.TN_NOT_CONNECTED
     # It is a device event sink (registered already) and a parameter update sink.
-    assert device.RegisterEventSink(adapter).GetCode() == rx.TN_GENERIC_ERROR
+    assert device.RegisterEventSink(adapter).GetCode() == rx.TN_INVALID_PARAMETER
     # An adapter outlives its device as a disconnected one.
     del device
     assert adapter.IsConnected() is False and adapter.GetUniqueID()[0].GetCode() == rx.TN_NOT_CONNECTED

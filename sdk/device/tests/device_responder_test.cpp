@@ -21,6 +21,7 @@
 #include "TnGevBytes.h"
 #include "TnGvcpDevice.h"
 #include "TnGvcpServer.h"
+#include "TnSinkRegistry.h"
 #include "TnSystem.h"
 #include "TnTestNetwork.h"
 
@@ -245,7 +246,7 @@ TEST_F(Responder, FailingSinksAndUnregisteringDuringACallback)
     SlowSink lSlow;
     ASSERT_TRUE(lDevice.RegisterEventSink(&lThrowing).IsOK());
     ASSERT_TRUE(lDevice.RegisterEventSink(&lRecording).IsOK());
-    EXPECT_FALSE(lDevice.RegisterEventSink(&lRecording).IsOK()) << "registered twice";
+    EXPECT_EQ(lDevice.RegisterEventSink(&lRecording).GetCode(), tn::kSinkRegisteredTwice);
     ASSERT_TRUE(lDevice.RegisterEventSink(&lSlow).IsOK());
     ASSERT_TRUE(Connect(lDevice).IsOK());
     tn::gev::TnGvcpEvent lEvent;
@@ -561,6 +562,7 @@ TEST_F(Responder, TheAdapterDrivesTheDeviceByName)
 
     AdapterSink lSink;
     ASSERT_TRUE(lAdapter.RegisterEventSink(&lSink).IsOK());
+    EXPECT_EQ(lAdapter.RegisterEventSink(&lSink).GetCode(), tn::kSinkRegisteredTwice);
     ASSERT_TRUE(lAdapter.RegisterGenInvalidator(TnString("Width")).IsOK());
     ASSERT_TRUE(lDevice.GetParameters()->SetIntegerValue(TnString("Width"), 800).IsOK());
     EXPECT_EQ(lSink.mUpdated, "Width");

@@ -22,6 +22,7 @@
 #include "TnGvcpServer.h"
 #include "TnLogDispatch.h"
 #include "TnSessionDiscovery.h"
+#include "TnSinkRegistry.h"
 #include "TnSystem.h"
 #include "TnTestDevices.h"
 #include "TnTestNetwork.h"
@@ -113,7 +114,7 @@ TEST_F(PrivateNetwork, FindsOurResponderOnLoopback)
     lSystem.SetDetectionTimeout(300);
     CountingSink lSink;
     ASSERT_TRUE(lSystem.RegisterEventSink(&lSink).IsOK());
-    EXPECT_EQ(lSystem.RegisterEventSink(&lSink).GetCode(), static_cast<uint32_t>(TN_GENERIC_ERROR));
+    EXPECT_EQ(lSystem.RegisterEventSink(&lSink).GetCode(), tn::kSinkRegisteredTwice);
     ASSERT_TRUE(lSystem.Find().IsOK());
     EXPECT_EQ(lSink.mFound, 1);
     const TnNetworkAdapter *lLoopback = Loopback(lSystem);
