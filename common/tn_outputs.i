@@ -5,6 +5,75 @@
  * call with its error. The wrapped call's result must be a `TnResult` named
  * `result` for the gated forms. */
 
+%{
+/* Output lists: values an SDK call wrote through reference arguments follow
+ * its result in a list. A value or a result that could not be made (a proxy
+ * class that refuses its instances, no memory) ends the call with its error. */
+
+/* Appends aValue to the output list aResult (a single result becomes the
+ * list's first item); both references are taken. Null with the error set
+ * when either is null or the list cannot grow. */
+static PyObject *tn_append_output(PyObject *aResult, PyObject *aValue)
+{
+    if (aResult == NULL || aValue == NULL) {
+        Py_XDECREF(aResult);
+        Py_XDECREF(aValue);
+        return NULL;
+    }
+    if (!PyList_Check(aResult)) {
+        PyObject *list = PyList_New(2);
+        if (list == NULL) {
+            Py_DECREF(aResult);
+            Py_DECREF(aValue);
+            return NULL;
+        }
+        PyList_SET_ITEM(list, 0, aResult);
+        PyList_SET_ITEM(list, 1, aValue);
+        return list;
+    }
+    const int failed = PyList_Append(aResult, aValue);
+    Py_DECREF(aValue);
+    if (failed != 0) {
+        Py_DECREF(aResult);
+        return NULL;
+    }
+    return aResult;
+}
+
+/* Appends an output value, or None when the call's result is not OK; the
+ * value is released either way. */
+static PyObject *tn_append_gated(PyObject *aResult, bool aOK, PyObject *aValue)
+{
+    if (!aOK) {
+        Py_XDECREF(aValue);
+        aValue = SWIG_Py_Void();
+    }
+    return tn_append_output(aResult, aValue);
+}
+
+/* A tuple of the result and aCount further values; null when any is null. */
+static PyObject *tn_output_tuple(PyObject *aResult, PyObject **aValues, int aCount)
+{
+    bool complete = aResult != NULL;
+    for (int i = 0; i < aCount; ++i) {
+        complete = complete && aValues[i] != NULL;
+    }
+    PyObject *tuple = complete ? PyTuple_New(aCount + 1) : NULL;
+    if (tuple == NULL) {
+        Py_XDECREF(aResult);
+        for (int i = 0; i < aCount; ++i) {
+            Py_XDECREF(aValues[i]);
+        }
+        return NULL;
+    }
+    PyTuple_SET_ITEM(tuple, 0, aResult);
+    for (int i = 0; i < aCount; ++i) {
+        PyTuple_SET_ITEM(tuple, i + 1, aValues[i]);
+    }
+    return tuple;
+}
+%}
+
 %fragment("SWIG_From_long_SS_long");
 %fragment("SWIG_From_unsigned_SS_int");
 %fragment("SWIG_From_double");
