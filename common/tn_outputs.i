@@ -150,3 +150,125 @@ static PyObject *tn_output_tuple(PyObject *aResult, PyObject **aValues, int aCou
     }
 }
 %enddef
+
+/* Tuples that grow: the fragment is emitted where a typemap uses it. */
+%fragment("tn_tuple_append", "header") %{
+/* A tuple of the call's result and the values after it: made of the result
+ * alone, or grown by one value. Both references are taken; null when either
+ * is null or the tuple cannot be made. */
+static PyObject *tn_tuple_append(PyObject *aResult, PyObject *aValue)
+{
+    if (aResult == NULL || aValue == NULL) {
+        Py_XDECREF(aResult);
+        Py_XDECREF(aValue);
+        return NULL;
+    }
+    const Py_ssize_t size = PyTuple_Check(aResult) ? PyTuple_GET_SIZE(aResult) : 1;
+    PyObject *tuple = PyTuple_New(size + 1);
+    if (tuple == NULL) {
+        Py_DECREF(aResult);
+        Py_DECREF(aValue);
+        return NULL;
+    }
+    if (PyTuple_Check(aResult)) {
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            PyObject *item = PyTuple_GET_ITEM(aResult, i);
+            Py_INCREF(item);
+            PyTuple_SET_ITEM(tuple, i, item);
+        }
+        Py_DECREF(aResult);
+    } else {
+        PyTuple_SET_ITEM(tuple, 0, aResult);
+    }
+    PyTuple_SET_ITEM(tuple, size, aValue);
+    return tuple;
+}
+%}
+
+/* TYPE & written by the SDK, appended to the call's tuple whatever the
+ * result says. */
+%define TN_TUPLE_APPEND(DECLARATION, TO_PYTHON)
+%typemap(argout, fragment="tn_tuple_append") DECLARATION {
+    $result = tn_tuple_append($result, TO_PYTHON);
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%enddef
+%define TN_TUPLE_OUTPUT(DECLARATION, INIT, TO_PYTHON)
+%typemap(in, numinputs=0) DECLARATION (INIT) {
+    $1 = &value;
+}
+TN_TUPLE_APPEND(DECLARATION, TO_PYTHON)
+%enddef
+
+/* The same for an argument the Python call passes and the SDK never reads:
+ * the object passed is not looked at. */
+%define TN_PASSED_TUPLE_OUTPUT(DECLARATION, INIT, TO_PYTHON)
+%typemap(in) DECLARATION (INIT) {
+    (void)$input;
+    $1 = &value;
+}
+TN_TUPLE_APPEND(DECLARATION, TO_PYTHON)
+%enddef
+
+/* Three values written by the SDK, after the call's result in a tuple, as
+ * they are after the call whatever the result. LOCALS declares the three
+ * slots FIRST, SECOND and THIRD with their start values. */
+%define TN_TUPLE_TRIPLE_OUTPUT(DECLARATION, LOCALS, FIRST, SECOND, THIRD, TO_PYTHON_1, TO_PYTHON_2, TO_PYTHON_3)
+%typemap(in, numinputs=0) DECLARATION LOCALS {
+    $1 = &FIRST;
+    $2 = &SECOND;
+    $3 = &THIRD;
+}
+%typemap(argout) DECLARATION {
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+    {
+        PyObject *values[3] = {TO_PYTHON_1,
+                               TO_PYTHON_2, TO_PYTHON_3};
+        $result = tn_output_tuple($result, values, 3);
+    }
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%enddef
+
+/* Three uint32_t written by the SDK as the tuple a call without a result
+ * answers; the slots FIRST, SECOND and THIRD start at 0. */
+%define TN_UINT32_TRIPLE_OUTPUT(DECLARATION, FIRST, SECOND, THIRD)
+%typemap(in, numinputs=0) DECLARATION
+    (uint32_t FIRST = 0, uint32_t SECOND = 0, uint32_t THIRD = 0) {
+    $1 = &FIRST;
+    $2 = &SECOND;
+    $3 = &THIRD;
+}
+%typemap(argout) DECLARATION {
+    Py_XDECREF($result);
+    $result = Py_BuildValue("(III)", (unsigned int)*$1, (unsigned int)*$2, (unsigned int)*$3);
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%enddef
+
+/* A pointer argument handed back after the call's result in a tuple: a new
+ * borrowed proxy (of the type record DESCRIPTOR) when the result is OK and
+ * the pointer is not null, else None. */
+%define TN_GATED_TUPLE_ARGUMENT(DECLARATION, DESCRIPTOR)
+%typemap(argout) DECLARATION {
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+    {
+        PyObject *values[1] = {result.IsOK() && $1 != NULL ? SWIG_NewPointerObj(SWIG_as_voidptr($1), DESCRIPTOR, 0)
+                                                          : SWIG_Py_Void()};
+        $result = tn_output_tuple($result, values, 1);
+    }
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+%enddef
