@@ -5,14 +5,8 @@
  * Python and the SDK (tn_lifetime.i), the lifetime of forwarding objects and
  * the report of failures in Python overrides (tn_forwarding.i), interrupts
  * (tn_interrupt.i); output values are tn_outputs.i's. Nothing in common/
- * names a module.
- *
- * A module's interface is, in this order: %module; %include "tn_runtime.i";
- * TN_DIRECTOR_ERROR_REPORT with its separator (or TN_DIRECTOR_ERROR_REPORT_TO
- * with its separator and writer); %include "tn_string.i",
- * "tn_core.i", "tn_outputs.i", "tn_dispatch.i", "tn_arrays.i" and
- * "tn_genicam.i"; then its own files, with TN_IMPORT_NUMPY where its
- * start-up imports numpy. */
+ * names a module; a module's interface starts with tn_module.i, which
+ * includes this file first. */
 
 %include <stdint.i>
 %include <cwstring.i>
