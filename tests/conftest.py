@@ -67,18 +67,11 @@ def import_with_broken_numpy(tmp_path):
     (fake / "__init__.py").write_text("")
     (fake / "_core" / "__init__.py").write_text("")
     (fake / "_core" / "_multiarray_umath.py").write_text("_ARRAY_API = 'not a capsule'\n")
-    program = textwrap.dedent("""
-        import importlib, sys
-        sys.path.insert(0, sys.argv[1])
-        try:
-            importlib.import_module(sys.argv[2])
-        except ImportError as error:
-            print("ImportError:", error)
-        """)
+    program = pathlib.Path(__file__).resolve().with_name("broken_numpy_child.py")
 
     def run(module):
         paths = [str(tmp_path)] + [os.path.abspath(p) for p in sys.path if p]
-        return subprocess.run([sys.executable, "-c", program, str(tmp_path), module], capture_output=True, text=True,
+        return subprocess.run([sys.executable, str(program), str(tmp_path), module], capture_output=True, text=True,
                               env={"PYTHONPATH": os.pathsep.join(paths)})
 
     return run
