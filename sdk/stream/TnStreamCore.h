@@ -57,13 +57,15 @@ public:
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
 
-/// The shared helpers of TnText.h, also by the stream's names.
+/// The shared helpers (TnText.h, TnThreads.h) under the names the stream
+/// code calls them by: a failed result, a string's text, a thread's priority.
 using tn::Failure;
+
 inline std::string Text(const TnString &aText)
 {
     return tn::ToString(aText);
 }
-/// tn::SetThreadPriority (TnThreads.h), by the stream's name.
+
 inline bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
 {
     return tn::SetThreadPriority(aThread, aPriority);
