@@ -3,15 +3,7 @@
 %module(directors="1") tarn_base_313
 
 #define TN_BASE_MODULE
-
-%include "tn_runtime.i"
-TN_DIRECTOR_ERROR_REPORT("")
-%include "tn_string.i"
-%include "tn_core.i"
-%include "tn_outputs.i"
-%include "tn_dispatch.i"
-%include "tn_arrays.i"
-%include "tn_genicam.i"
+%include "tn_module.i"
 
 %{
 #include "TnUint24.h"

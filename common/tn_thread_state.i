@@ -12,7 +12,7 @@
  * a thread to end releases the lock first (the module is built with
  * threads), so the ending thread can take it to delete its state. Like every
  * forwarding call, a call that comes once the interpreter shuts down is
- * refused (tn_enter_python, tn_runtime.i). */
+ * refused (tn_enter_python, tn_forwarding.i). */
 %{
 namespace
 {

@@ -4,25 +4,11 @@
  * feature factory, and the streaming channel sources with their triggers. */
 %module(directors="1", dirprot="1") tarn_edge_313
 
-#define TN_EDGE_MODULE
-
-%include "tn_runtime.i"
-/* Reports of failed overrides go to the process's standard output, with
- * ": " between the exception's type name and its message. */
-TN_DIRECTOR_ERROR_REPORT_TO(": ", tn_write_process_stdout_line)
-
-/* The payload types come first of all constants. */
-%{
-#include "TnPayloadType.h"
-%}
-%include "TnPayloadType.h"
-
-%include "tn_string.i"
-%include "tn_core.i"
-%include "tn_outputs.i"
-%include "tn_dispatch.i"
-%include "tn_arrays.i"
-%include "tn_genicam.i"
+/* Reports of failed overrides go to the process's standard output; the
+ * payload types come first of all constants. */
+#define TN_REPORTS_TO_PROCESS
+#define TN_PAYLOAD_TYPES_FIRST
+%include "tn_module.i"
 
 %{
 #include "TnGenTypes.h"

@@ -8,37 +8,6 @@
 #include "ITnStreamingChannelSource.h"
 #include "TnStreamingChannelSourceDefault.h"
 
-/* A tuple of the call's result and the values after it: made of the result
- * alone, or grown by one value. Both references are taken; null when either
- * is null or the tuple cannot be made. */
-static PyObject *tn_tuple_append(PyObject *aResult, PyObject *aValue)
-{
-    if (aResult == NULL || aValue == NULL) {
-        Py_XDECREF(aResult);
-        Py_XDECREF(aValue);
-        return NULL;
-    }
-    const Py_ssize_t size = PyTuple_Check(aResult) ? PyTuple_GET_SIZE(aResult) : 1;
-    PyObject *tuple = PyTuple_New(size + 1);
-    if (tuple == NULL) {
-        Py_DECREF(aResult);
-        Py_DECREF(aValue);
-        return NULL;
-    }
-    if (PyTuple_Check(aResult)) {
-        for (Py_ssize_t i = 0; i < size; ++i) {
-            PyObject *item = PyTuple_GET_ITEM(aResult, i);
-            Py_INCREF(item);
-            PyTuple_SET_ITEM(tuple, i, item);
-        }
-        Py_DECREF(aResult);
-    } else {
-        PyTuple_SET_ITEM(tuple, 0, aResult);
-    }
-    PyTuple_SET_ITEM(tuple, size, aValue);
-    return tuple;
-}
-
 /* The check SWIG makes of a forwarded result with out values, for the
  * operations whose out values the module's own rules convert: the result
  * must be a tuple (a subclass counts). The forwarding class names its SDK
@@ -228,51 +197,19 @@ TN_STATUS_RULE(tn_unwrapped_item((PyObject *)$input, 0), $result, "in method Get
     tn_keep_anchor($result, tn_held_wrapping($1));
 }
 
-/* Module functions.
+/* Module functions (output forms of tn_outputs.i).
  *
  * GetWidthInfo and GetHeightInfo: the tuple (minimum, maximum, increment). */
-%typemap(in, numinputs=0) (uint32_t &aMin, uint32_t &aMax, uint32_t &aInc)
-    (uint32_t minimum = 0, uint32_t maximum = 0, uint32_t increment = 0) {
-    $1 = &minimum;
-    $2 = &maximum;
-    $3 = &increment;
-}
-%typemap(argout) (uint32_t &aMin, uint32_t &aMax, uint32_t &aInc) {
-    Py_XDECREF($result);
-    $result = Py_BuildValue("(III)", (unsigned int)*$1, (unsigned int)*$2, (unsigned int)*$3);
-    if ($result == NULL) {
-        SWIG_fail;
-    }
-}
+TN_UINT32_TRIPLE_OUTPUT((uint32_t &aMin, uint32_t &aMax, uint32_t &aInc), minimum, maximum, increment)
 
 /* The tuple functions carry every value whatever the status. */
-%define TN_TUPLE_OUTPUT(DECLARATION, INIT, TO_PYTHON)
-%typemap(in, numinputs=0) DECLARATION (INIT) {
-    $1 = &value;
-}
-%typemap(argout) DECLARATION {
-    $result = tn_tuple_append($result, TO_PYTHON);
-    if ($result == NULL) {
-        SWIG_fail;
-    }
-}
-%enddef
 TN_TUPLE_OUTPUT(TnPixelType &aPixelType, TnPixelType value = TnPixelUndefined, SWIG_From_int((int)*$1))
 TN_TUPLE_OUTPUT(uint32_t &aChunkID, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 TN_TUPLE_OUTPUT(TnString &aChunkName, TnString value, tn_narrow_text(*$1))
 TN_TUPLE_OUTPUT(uint32_t &aMax, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
 /* GetTxNumBuffersToUse takes a second object that it never looks at. */
-%typemap(in) uint32_t &aNumBuffers (uint32_t value = 0) {
-    (void)$input;
-    $1 = &value;
-}
-%typemap(argout) uint32_t &aNumBuffers {
-    $result = tn_tuple_append($result, SWIG_From_unsigned_SS_int(*$1));
-    if ($result == NULL) {
-        SWIG_fail;
-    }
-}
+TN_PASSED_TUPLE_OUTPUT(uint32_t &aNumBuffers, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
 /* The index of GetSupportedPixelType and GetSupportedChunk. */
 %typemap(in) int aIndex (int value = 0, int res = 0) {

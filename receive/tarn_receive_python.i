@@ -4,15 +4,8 @@
  * conversion with the compression filters. */
 %module(directors="1") tarn_receive_313
 
-%include "tn_runtime.i"
-%include "tn_thread_state.i"
-TN_DIRECTOR_ERROR_REPORT("")
-%include "tn_string.i"
-%include "tn_core.i"
-%include "tn_outputs.i"
-%include "tn_dispatch.i"
-%include "tn_arrays.i"
-%include "tn_genicam.i"
+#define TN_THREAD_STATES_KEPT
+%include "tn_module.i"
 
 %{
 #include "TnGenTypes.h"

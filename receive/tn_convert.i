@@ -12,43 +12,18 @@
 %}
 
 /* Convert and Execute: the tuple (result, the output buffer or None), the
- * buffer a new borrowed proxy, given only when the result is OK. */
-%typemap(argout) TnBuffer *aDestination, TnBuffer *aOut {
-    if ($result == NULL) {
-        SWIG_fail;
-    }
-    {
-        PyObject *values[1] = {result.IsOK() && $1 != NULL ? SWIG_NewPointerObj(SWIG_as_voidptr($1), SWIGTYPE_p_TnBuffer, 0)
-                                                          : SWIG_Py_Void()};
-        $result = tn_output_tuple($result, values, 1);
-    }
-    if ($result == NULL) {
-        SWIG_fail;
-    }
-}
+ * buffer a new borrowed proxy, given only when the result is OK (output
+ * forms of tn_outputs.i). */
+TN_GATED_TUPLE_ARGUMENT(TnBuffer *aDestination, SWIGTYPE_p_TnBuffer)
+TN_GATED_TUPLE_ARGUMENT(TnBuffer *aOut, SWIGTYPE_p_TnBuffer)
 
 /* GetOutputFormatFor: the tuple (result, pixel type, width, height), the
  * three values as they are after the call whatever the result; fresh slots
  * start as TnPixelUndefined and 0. */
-%typemap(in, numinputs=0) (TnPixelType &aPixelType, uint32_t &aWidth, uint32_t &aHeight)
-    (TnPixelType pixelType = TnPixelUndefined, uint32_t width = 0, uint32_t height = 0) {
-    $1 = &pixelType;
-    $2 = &width;
-    $3 = &height;
-}
-%typemap(argout) (TnPixelType &aPixelType, uint32_t &aWidth, uint32_t &aHeight) {
-    if ($result == NULL) {
-        SWIG_fail;
-    }
-    {
-        PyObject *values[3] = {SWIG_From_unsigned_SS_int(static_cast<unsigned int>(*$1)),
-                               SWIG_From_unsigned_SS_int(*$2), SWIG_From_unsigned_SS_int(*$3)};
-        $result = tn_output_tuple($result, values, 3);
-    }
-    if ($result == NULL) {
-        SWIG_fail;
-    }
-}
+TN_TUPLE_TRIPLE_OUTPUT((TnPixelType &aPixelType, uint32_t &aWidth, uint32_t &aHeight),
+                       (TnPixelType pixelType = TnPixelUndefined, uint32_t width = 0, uint32_t height = 0),
+                       pixelType, width, height, SWIG_From_unsigned_SS_int(static_cast<unsigned int>(*$1)),
+                       SWIG_From_unsigned_SS_int(*$2), SWIG_From_unsigned_SS_int(*$3))
 
 /* Convert's Python face: one entry for its six forms. */
 %feature("docstring") TnBufferConverter::Convert

@@ -67,18 +67,11 @@ def import_with_broken_numpy(tmp_path):
     (fake / "__init__.py").write_text("")
     (fake / "_core" / "__init__.py").write_text("")
     (fake / "_core" / "_multiarray_umath.py").write_text("_ARRAY_API = 'not a capsule'\n")
-    program = textwrap.dedent("""
-        import importlib, sys
-        sys.path.insert(0, sys.argv[1])
-        try:
-            importlib.import_module(sys.argv[2])
-        except ImportError as error:
-            print("ImportError:", error)
-        """)
+    program = pathlib.Path(__file__).resolve().with_name("broken_numpy_child.py")
 
     def run(module):
         paths = [str(tmp_path)] + [os.path.abspath(p) for p in sys.path if p]
-        return subprocess.run([sys.executable, "-c", program, str(tmp_path), module], capture_output=True, text=True,
+        return subprocess.run([sys.executable, str(program), str(tmp_path), module], capture_output=True, text=True,
                               env={"PYTHONPATH": os.pathsep.join(paths)})
 
     return run
@@ -105,27 +98,32 @@ NAMESPACES = netns.available()
 
 @pytest.fixture
 def isolated():
-    """Runs Python code in a network namespace of its own, with only loopback
-    up, so that searches never reach the host's network. The code fills the
-    dict `out`; the fixture returns it, with what the code printed under
-    "stdout". The code finds the modules, the test hooks and the figures tool
-    as the tests do."""
+    """Runs a child program in a network namespace of its own, with only
+    loopback up, so that searches never reach the host's network: a file
+    beside the tests (a *_child.py, which starts by importing child.py) with
+    its arguments, or (for programs not moved to a file yet) Python code. The
+    program fills the dict `out`; the fixture returns it, with what the
+    program printed under "stdout". The program finds the modules, the test
+    hooks and the figures tool as the tests do."""
     if not NAMESPACES:
         pytest.skip("network namespaces are not available here")
 
-    def run(code, env=None, timeout=60):
-        program = textwrap.dedent('''
-            import json, subprocess, sys, time
-            subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-            import tarn_base_313 as tarn
-            out = {}
-            try:
-        ''') + textwrap.indent(textwrap.dedent(code), "    ") + textwrap.dedent('''
-            finally:
-                print("RESULT " + json.dumps(out))
-        ''')
+    def run(program, *arguments, env=None, timeout=60):
+        if isinstance(program, pathlib.Path):
+            argv = netns.command([sys.executable, str(program), *map(str, arguments)])
+        else:
+            argv = ["unshare", "-n", sys.executable, "-c", textwrap.dedent('''
+                import json, subprocess, sys, time
+                subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+                import tarn_base_313 as tarn
+                out = {}
+                try:
+            ''') + textwrap.indent(textwrap.dedent(program), "    ") + textwrap.dedent('''
+                finally:
+                    print("RESULT " + json.dumps(out))
+            ''')]
         path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
-        done = subprocess.run(["unshare", "-n", sys.executable, "-c", program], capture_output=True, text=True,
+        done = subprocess.run(argv, capture_output=True, text=True,
                               timeout=timeout, env={**os.environ, "PYTHONPATH": path, **(env or {})})
         lines = [line for line in done.stdout.splitlines() if line.startswith("RESULT ")]
         assert done.returncode == 0 and lines, done.stdout + done.stderr
@@ -136,13 +134,24 @@ def isolated():
     return run
 
 
+def need_fake_camera():
+    if shutil.which(FAKE_CAMERA) is None:
+        pytest.skip(f"{FAKE_CAMERA} is not installed (Debian package aravis-tools)")
+
+
+@pytest.fixture
+def fake_camera():
+    """Skips unless the independent peer's fake GigE Vision camera is
+    installed; a child program starts it with child.start_fake_camera()."""
+    need_fake_camera()
+
+
 @pytest.fixture
 def fake_camera_code():
     """Code that starts the independent peer's fake GigE Vision camera in the
     namespace (as `camera`, serial number TNTEST1) and waits until it answers
-    discovery."""
-    if shutil.which(FAKE_CAMERA) is None:
-        pytest.skip(f"{FAKE_CAMERA} is not installed (Debian package aravis-tools)")
+    discovery (for programs not moved to a file yet)."""
+    need_fake_camera()
     return f'''
 camera = subprocess.Popen(["{FAKE_CAMERA}", "-i", "127.0.0.1", "-s", "TNTEST1"],
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -231,3 +231,19 @@ def classes_of(filename):
             owner, name, form = line.split()
             classes.setdefault(owner, []).append((name, form))
     return classes
+
+
+def figures_of(filename):
+    """The figures listed in tests/data/FILENAME, one a line "kind name
+    figure..." ("-" for no name): {kind: {name: figure}} for one figure a
+    line, {kind: [figures]} for a nameless line of several."""
+    table = {}
+    for line in (DATA / filename).read_text().splitlines():
+        if line and not line.startswith("#"):
+            kind, name, *values = line.split()
+            numbers = [int(value) for value in values]
+            if name == "-":
+                table[kind] = numbers if len(numbers) > 1 else numbers[0]
+            else:
+                table.setdefault(kind, {})[name] = numbers[0]
+    return table

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "TnLogDispatch.h"
@@ -128,6 +130,22 @@ void AddLogSink(TnLogSink *aSink)
 void RemoveLogSink(TnLogSink *aSink)
 {
     GetRegistry().Remove(aSink);
+}
+
+TnLogger &LibraryLogger(const char *aName)
+{
+    static std::mutex *sMutex = new std::mutex;
+    static auto *sLoggers = new std::vector<std::pair<std::string, TnLogger *>>;
+    std::lock_guard<std::mutex> lLock(*sMutex);
+    for (const auto &lLogger : *sLoggers)
+    {
+        if (lLogger.first == aName)
+        {
+            return *lLogger.second;
+        }
+    }
+    sLoggers->emplace_back(aName, new TnLogger(TnString(aName)));
+    return *sLoggers->back().second;
 }
 
 void DispatchLog(TnLogLevelEnum aLevel, const char *aFile, uint32_t aLine, const char *aFunction, const char *aLogger,

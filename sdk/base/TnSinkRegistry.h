@@ -29,8 +29,15 @@
 #include <utility>
 #include <vector>
 
+#include "TnResult.h"
+
 namespace tn
 {
+/// What registering a sink that is registered already answers, wherever it
+/// is registered: the sink is no sink to add. (The serial ports' echo sinks
+/// keep TN_NOT_SUPPORTED.)
+constexpr uint32_t kSinkRegisteredTwice = TN_INVALID_PARAMETER;
+
 /// Makes a tracked registry.
 struct TrackSinks
 {

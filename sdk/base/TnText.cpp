@@ -30,4 +30,14 @@ std::string Describe(const TnResult &aResult)
     const std::string lText = ToString(aResult.GetDescription());
     return lText.empty() ? ToString(aResult.GetCodeString()) : lText;
 }
+
+TnResult Failure(uint32_t aCode, const char *aText)
+{
+    return TnResult(aCode, TnString(aText));
+}
+
+TnResult Failure(uint32_t aCode, const std::string &aText)
+{
+    return TnResult(aCode, TnString(aText.c_str()));
+}
 } // namespace tn

@@ -1,4 +1,5 @@
-// Small text helpers shared by the SDK libraries.
+// Small text helpers shared by the SDK libraries: TnString's text, and a
+// result's text both ways.
 #ifndef TN_TEXT_H
 #define TN_TEXT_H
 
@@ -21,6 +22,11 @@ TN_BASE_API std::string ToString(const TnString &aText);
 /// A result's description, or the name of its code when it has none: the
 /// text for messages built on a failure.
 TN_BASE_API std::string Describe(const TnResult &aResult);
+
+/// A failed result: aCode, described by aText. Every library builds its
+/// failures with it.
+TN_BASE_API TnResult Failure(uint32_t aCode, const char *aText);
+TN_BASE_API TnResult Failure(uint32_t aCode, const std::string &aText);
 } // namespace tn
 
 #endif

@@ -7,16 +7,16 @@
 #include "TnDeviceCore.h"
 #include "TnGenParameterArray.h"
 #include "TnLog.h"
+#include "TnLogDispatch.h"
 #include "TnSinkRegistry.h"
+#include "TnText.h"
 
 namespace
 {
 TnResult NotFound(const TnString &aName, const char *aKind)
 {
-    const char *lName = aName.GetAscii();
-    return TnResult(TN_NOT_FOUND, TnString((std::string("the device has no ") + aKind + " feature '" +
-                                            (lName != nullptr ? lName : "") + "'")
-                                               .c_str()));
+    return tn::Failure(TN_NOT_FOUND,
+                       std::string("the device has no ") + aKind + " feature '" + tn::ToString(aName) + "'");
 }
 
 template <typename Parameter> Parameter *As(TnGenParameter *aParameter)
@@ -341,7 +341,7 @@ TnResult TnDeviceAdapter::RegisterEventSink(ITnDeviceEventSink *aEventSink)
     }
     return mState->mSinks.Add(aEventSink)
                ? TnResult(TN_OK)
-               : TnResult(TN_GENERIC_ERROR, TnString("the event sink is registered already"));
+               : TnResult(tn::kSinkRegisteredTwice, TnString("the event sink is registered already"));
 }
 
 TnResult TnDeviceAdapter::UnregisterEventSink(ITnDeviceEventSink *aEventSink)
@@ -360,9 +360,9 @@ namespace
 {
 void LogSinkFailure(ITnDeviceEventSink *, const std::exception_ptr &aError)
 {
-    static TnLogger *sLogger = new TnLogger(TnString("TnDeviceAdapter"));
-    sLogger->LogWarning(__FILE__, __LINE__, "TnDeviceAdapter",
-                        (std::string("an adapter event sink failed: ") + tn::DescribeException(aError)).c_str());
+    tn::LibraryLogger("TnDeviceAdapter")
+        .LogWarning(__FILE__, __LINE__, "TnDeviceAdapter",
+                    (std::string("an adapter event sink failed: ") + tn::DescribeException(aError)).c_str());
 }
 } // namespace
 

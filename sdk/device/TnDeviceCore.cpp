@@ -11,7 +11,9 @@
 #include "TnByteOrder.h"
 #include "TnGenICamInternal.h"
 #include "TnLog.h"
+#include "TnLogDispatch.h"
 #include "TnSystem.h"
+#include "TnText.h"
 #include "TnWait.h"
 
 namespace tn
@@ -20,17 +22,6 @@ namespace device
 {
 namespace
 {
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
-TnLogger &Logger()
-{
-    static TnLogger *sLogger = new TnLogger(TnString("TnDevice")); // outlives every controller
-    return *sLogger;
-}
-
 // The GenICam port of the device's features: reads and writes go over the
 // link while the controller is connected.
 class DevicePort : public genicam::IPort
@@ -273,7 +264,7 @@ DeviceCore::~DeviceCore()
 
 void DeviceCore::Log(const std::string &aText) const
 {
-    Logger().LogWarning(__FILE__, __LINE__, "TnDevice", aText.c_str());
+    LibraryLogger("TnDevice").LogWarning(__FILE__, __LINE__, "TnDevice", aText.c_str());
 }
 
 void DeviceCore::Shutdown()
@@ -313,10 +304,9 @@ TnResult DeviceCore::Connect(const TnString &aId, TnAccessType aAccess)
     TnResult lResult = lSystem.FindDevice(aId, &lInfo);
     if (!lResult.IsOK() || lInfo == nullptr)
     {
-        const TnString lDescription = lResult.GetDescription();
-        const char *lWhy = lDescription.GetAscii();
+        const std::string lWhy = tn::ToString(lResult.GetDescription());
         return Failure(lResult.IsOK() ? TN_NOT_FOUND : lResult.GetCode(),
-                       std::string("Connect: ") + (lWhy != nullptr && *lWhy != '\0' ? lWhy : "no such device"));
+                       "Connect: " + (lWhy.empty() ? std::string("no such device") : lWhy));
     }
     return Connect(lInfo, aAccess);
 }
@@ -675,7 +665,7 @@ TnResult DeviceCore::RegisterSink(TnDeviceEventSink *aSink)
     }
     if (!mSinks.Add(aSink))
     {
-        return Failure(TN_GENERIC_ERROR, "RegisterEventSink: the event sink is registered already");
+        return Failure(kSinkRegisteredTwice, "RegisterEventSink: the event sink is registered already");
     }
     return TnResult(TN_OK);
 }

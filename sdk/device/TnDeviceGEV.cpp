@@ -10,6 +10,7 @@
 #include "TnGvcp.h"
 #include "TnGvcpClient.h"
 #include "TnSystemInternal.h"
+#include "TnText.h"
 #include "TnUdpSocket.h"
 
 namespace tn
@@ -18,17 +19,6 @@ namespace device
 {
 namespace
 {
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
-std::string Text(const TnString &aText)
-{
-    const char *lText = aText.GetAscii();
-    return lText != nullptr ? lText : "";
-}
-
 // "a.b.c.d" or "a.b.c.d:port".
 bool ParseEndpoint(const std::string &aText, uint32_t &aAddress, uint16_t &aPort)
 {
@@ -191,10 +181,10 @@ TnResult TnDeviceGEV::SetStreamDestination(const TnString &aIPAddress, uint16_t 
     std::shared_ptr<GevLink> lLink;
     TnResult lResult = tn::device::Core(*this).Channel(lLink, aChannel, "SetStreamDestination");
     uint32_t lAddress = 0;
-    if (lResult.IsOK() && (!ParseIPv4(tn::device::Text(aIPAddress), lAddress) || lAddress == 0))
+    if (lResult.IsOK() && (!ParseIPv4(tn::ToString(aIPAddress), lAddress) || lAddress == 0))
     {
-        lResult = tn::device::Failure(TN_INVALID_PARAMETER, "SetStreamDestination: '" + tn::device::Text(aIPAddress) +
-                                                                "' is no IPv4 address");
+        lResult = tn::Failure(TN_INVALID_PARAMETER,
+                              "SetStreamDestination: '" + tn::ToString(aIPAddress) + "' is no IPv4 address");
     }
     uint32_t lPort = 0;
     if (lResult.IsOK())
@@ -244,7 +234,7 @@ TnResult TnDeviceGEV::SetPacketSize(uint32_t aPacketSize, uint32_t aChannel)
     TnResult lResult = tn::device::Core(*this).Channel(lLink, aChannel, "SetPacketSize");
     if (lResult.IsOK() && (aPacketSize < 64 || aPacketSize > kPacketSizeMask))
     {
-        lResult = tn::device::Failure(TN_INVALID_PARAMETER, "SetPacketSize: packet sizes run from 64 to 65535 bytes");
+        lResult = tn::Failure(TN_INVALID_PARAMETER, "SetPacketSize: packet sizes run from 64 to 65535 bytes");
     }
     const uint32_t lRegister = tn::device::ChannelRegister(aChannel, kRegStreamChannelPacketSize);
     uint32_t lValue = 0;
@@ -324,9 +314,8 @@ TnResult TnDeviceGEV::NegotiatePacketSize(uint32_t aChannel, uint32_t aDefaultPa
     }
     lClient.WriteRegister(lSizeRegister, lKeep | (aDefaultPacketSize != 0 ? aDefaultPacketSize & kPacketSizeMask
                                                                           : lSize & kPacketSizeMask));
-    return tn::device::Failure(TN_TIMEOUT,
-                               "NegotiatePacketSize: no test packet arrived; the packet size is " +
-                                   std::string(aDefaultPacketSize != 0 ? "the default one" : "left as it was"));
+    return tn::Failure(TN_TIMEOUT, "NegotiatePacketSize: no test packet arrived; the packet size is " +
+                                       std::string(aDefaultPacketSize != 0 ? "the default one" : "left as it was"));
 }
 
 namespace
@@ -335,8 +324,8 @@ TnResult CheckRegisterAddress(int64_t aAddress, const char *aWhat)
 {
     if (aAddress < 0 || aAddress > 0xFFFFFFFCll || aAddress % 4 != 0)
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER,
-                                   std::string(aWhat) + ": register addresses are multiples of 4 below 2^32");
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           std::string(aWhat) + ": register addresses are multiples of 4 below 2^32");
     }
     return TnResult(TN_OK);
 }
@@ -415,10 +404,10 @@ TnResult TnDeviceGEV::GetAccessType(const TnString &aDeviceIPAddress, TnAccessTy
     using namespace tn::gev;
     uint32_t lAddress = 0;
     uint16_t lPort = 0;
-    if (!tn::device::ParseEndpoint(tn::device::Text(aDeviceIPAddress), lAddress, lPort))
+    if (!tn::device::ParseEndpoint(tn::ToString(aDeviceIPAddress), lAddress, lPort))
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER,
-                                   "GetAccessType: '" + tn::device::Text(aDeviceIPAddress) + "' is no IPv4 address");
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           "GetAccessType: '" + tn::ToString(aDeviceIPAddress) + "' is no IPv4 address");
     }
     TnGvcpClient lClient;
     TnResult lResult = lClient.Open(lAddress, lPort);
@@ -448,17 +437,16 @@ TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnSt
     using namespace tn::gev;
     using namespace tn::system;
     TnGvcpForceIp lForce;
-    if (!ParseMac(tn::device::Text(aMACAddress), lForce.mMac) || lForce.mMac == 0)
+    if (!ParseMac(tn::ToString(aMACAddress), lForce.mMac) || lForce.mMac == 0)
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER,
-                                   "SetIPConfiguration: '" + tn::device::Text(aMACAddress) + "' is no MAC address");
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           "SetIPConfiguration: '" + tn::ToString(aMACAddress) + "' is no MAC address");
     }
-    if (!ParseIPv4(tn::device::Text(aIP), lForce.mIP) ||
-        !ParseIPv4(tn::device::Text(aSubnetMask), lForce.mSubnetMask) ||
-        !ParseIPv4(tn::device::Text(aGateway), lForce.mGateway))
+    if (!ParseIPv4(tn::ToString(aIP), lForce.mIP) || !ParseIPv4(tn::ToString(aSubnetMask), lForce.mSubnetMask) ||
+        !ParseIPv4(tn::ToString(aGateway), lForce.mGateway))
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER,
-                                   "SetIPConfiguration: the address, subnet mask and gateway must be IPv4 addresses");
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           "SetIPConfiguration: the address, subnet mask and gateway must be IPv4 addresses");
     }
     std::vector<TnNetworkAdapterInfo> lAdapters;
     TnResult lResult = ListNetworkAdapters(lAdapters);
@@ -477,8 +465,8 @@ TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnSt
     });
     if (lFound == lDevices.end())
     {
-        return tn::device::Failure(TN_NOT_FOUND,
-                                   "SetIPConfiguration: no GigE Vision device has the MAC address " + FormatMac(lMac));
+        return tn::Failure(TN_NOT_FOUND,
+                           "SetIPConfiguration: no GigE Vision device has the MAC address " + FormatMac(lMac));
     }
     TnGvcpClient lClient;
     lResult = lClient.Open(lFound->mAnswerAddress, lFound->mAnswerPort, lFound->mLocalAddress);
@@ -492,11 +480,8 @@ TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnSt
     lResult = lClient.Transact(lCommand, kGvcpForceIpAck, lAnswer, lAck);
     if (!lResult.IsOK())
     {
-        const TnString lDescription = lResult.GetDescription();
-        const char *lWhy = lDescription.GetAscii();
-        return tn::device::Failure(lResult.GetCode(), std::string("SetIPConfiguration: the device did not take the "
-                                                                  "configuration: ") +
-                                                          (lWhy != nullptr ? lWhy : ""));
+        return tn::Failure(lResult.GetCode(), "SetIPConfiguration: the device did not take the configuration: " +
+                                                  tn::ToString(lResult.GetDescription()));
     }
     return lResult;
 }

@@ -23,11 +23,6 @@ uint32_t AnswerBudget(const LinkSettings &aSettings)
     return static_cast<uint32_t>(std::min<uint64_t>(lBudget, UINT32_MAX));
 }
 
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 // Whether a failure means that nothing answered, as opposed to an answer
 // that reports a failure.
 bool IsSilence(const TnResult &aResult)

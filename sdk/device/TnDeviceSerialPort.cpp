@@ -55,11 +55,6 @@ constexpr auto kLostPollInterval = std::chrono::milliseconds(50);
 // How long a write waits for room in the device's transmit queue.
 constexpr auto kStallLimit = std::chrono::seconds(5);
 
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 // The features of one port, as the device offers them.
 struct PortFeatures
 {
@@ -373,8 +368,7 @@ TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPo
     catch (const std::exception &lError)
     {
         mState->mAdapter = nullptr;
-        return TnResult(TN_THREAD_ERROR,
-                        TnString((std::string("Open: cannot start the port's thread: ") + lError.what()).c_str()));
+        return tn::Failure(TN_THREAD_ERROR, std::string("Open: cannot start the port's thread: ") + lError.what());
     }
     return TnResult(TN_OK);
 }
@@ -528,6 +522,8 @@ TnResult TnDeviceSerialPort::RegisterEchoSink(TnDeviceSerialPortEchoSink *aEchoS
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("RegisterEchoSink: no sink was given"));
     }
+    // Echo sinks keep the answer programs written for them test for a sink
+    // registered twice, TN_NOT_SUPPORTED, rather than kSinkRegisteredTwice.
     return tn::device::EchoSinks().Add(aEchoSink)
                ? TnResult(TN_OK)
                : TnResult(TN_NOT_SUPPORTED, TnString("RegisterEchoSink: the sink is registered already"));

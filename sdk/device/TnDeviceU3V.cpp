@@ -17,11 +17,6 @@ namespace device
 {
 namespace
 {
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 // Where a USB3 Vision device's bootstrap registers point to its GenICam
 // description: the manifest table's address, and in each 64-byte entry the
 // file type bits of its second word.
@@ -171,22 +166,18 @@ TnString TnDeviceU3V::GetGUID() const
 TnResult TnDeviceVexmoorProtocol::SetIPConfiguration(const TnString &aMACAddress, const TnString &aIP,
                                                      const TnString &aSubnetMask, const TnString &aGateway)
 {
-    auto lText = [](const TnString &aValue) {
-        const char *lChars = aValue.GetAscii();
-        return std::string(lChars != nullptr ? lChars : "");
-    };
     uint64_t lMac = 0;
     uint32_t lAddress = 0;
-    if (!tn::gev::ParseMac(lText(aMACAddress), lMac) || lMac == 0)
+    if (!tn::gev::ParseMac(tn::ToString(aMACAddress), lMac) || lMac == 0)
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER,
-                                   "SetIPConfiguration: '" + lText(aMACAddress) + "' is no MAC address");
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           "SetIPConfiguration: '" + tn::ToString(aMACAddress) + "' is no MAC address");
     }
-    if (!tn::gev::ParseIPv4(lText(aIP), lAddress) || !tn::gev::ParseIPv4(lText(aSubnetMask), lAddress) ||
-        !tn::gev::ParseIPv4(lText(aGateway), lAddress))
+    if (!tn::gev::ParseIPv4(tn::ToString(aIP), lAddress) || !tn::gev::ParseIPv4(tn::ToString(aSubnetMask), lAddress) ||
+        !tn::gev::ParseIPv4(tn::ToString(aGateway), lAddress))
     {
-        return tn::device::Failure(TN_INVALID_PARAMETER,
-                                   "SetIPConfiguration: the address, subnet mask and gateway must be IPv4 addresses");
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           "SetIPConfiguration: the address, subnet mask and gateway must be IPv4 addresses");
     }
     tn::system::TnSimulatedSource lSource;
     tn::system::LoadSimulatedDevices(lSource);
@@ -194,10 +185,10 @@ TnResult TnDeviceVexmoorProtocol::SetIPConfiguration(const TnString &aMACAddress
     {
         if (lRecord.mKind == tn::system::kSimulatedVexmoor && tn::gev::MacFromBytes(lRecord.mMac) == lMac)
         {
-            return tn::device::Failure(TN_NOT_SUPPORTED, "SetIPConfiguration: this host has no Vexmoor Protocol "
-                                                         "transport; simulated devices keep their configuration");
+            return tn::Failure(TN_NOT_SUPPORTED, "SetIPConfiguration: this host has no Vexmoor Protocol "
+                                                 "transport; simulated devices keep their configuration");
         }
     }
-    return tn::device::Failure(TN_NOT_FOUND, "SetIPConfiguration: no Vexmoor Protocol device has the MAC address " +
-                                                 tn::gev::FormatMac(lMac));
+    return tn::Failure(TN_NOT_FOUND, "SetIPConfiguration: no Vexmoor Protocol device has the MAC address " +
+                                         tn::gev::FormatMac(lMac));
 }

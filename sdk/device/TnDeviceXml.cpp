@@ -17,11 +17,6 @@ namespace device
 {
 namespace
 {
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 bool EndsWithNoCase(const std::string &aText, const char *aEnd)
 {
     const size_t lLength = strlen(aEnd);

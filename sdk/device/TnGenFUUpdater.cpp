@@ -16,6 +16,7 @@
 
 #include "TnDevice.h"
 #include "TnLog.h"
+#include "TnLogDispatch.h"
 #include "TnSinkRegistry.h"
 #include "TnText.h"
 #include "TnUpdateFile.h"
@@ -26,11 +27,6 @@ namespace device
 {
 namespace
 {
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 // The device's file access features, by name.
 const char *const kFileSelector = "FileSelector";
 const char *const kOperationSelector = "FileOperationSelector";
@@ -222,9 +218,9 @@ struct UpdaterState
     template <typename Call> void Tell(Call aCall)
     {
         mObservers.ForEach(aCall, [](IUpdaterObserver *, const std::exception_ptr &aError) {
-            static TnLogger *sLogger = new TnLogger(TnString("TnGenFUUpdater"));
-            sLogger->LogWarning(__FILE__, __LINE__, "TnGenFUUpdater",
-                                (std::string("an updater observer failed: ") + DescribeException(aError)).c_str());
+            LibraryLogger("TnGenFUUpdater")
+                .LogWarning(__FILE__, __LINE__, "TnGenFUUpdater",
+                            (std::string("an updater observer failed: ") + DescribeException(aError)).c_str());
         });
     }
 
@@ -495,8 +491,7 @@ void TnGenFUUpdater::Start()
     catch (const std::exception &lError)
     {
         mState->mDone = true;
-        mState->mResult =
-            TnResult(TN_THREAD_ERROR, TnString((std::string("cannot start the update: ") + lError.what()).c_str()));
+        mState->mResult = tn::Failure(TN_THREAD_ERROR, std::string("cannot start the update: ") + lError.what());
     }
 }
 

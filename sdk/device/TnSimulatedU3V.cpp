@@ -14,6 +14,7 @@
 #include "TnByteOrder.h"
 #include "TnDeviceXml.h"
 #include "TnSystemInternal.h"
+#include "TnText.h"
 #include "TnU3vLayout.h"
 
 namespace tn
@@ -23,11 +24,6 @@ namespace device
 namespace
 {
 using Clock = std::chrono::steady_clock;
-
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
 
 enum : uint64_t
 {

@@ -19,11 +19,6 @@ namespace
 constexpr const char *kManifestName = "manifest.txt";
 constexpr size_t kMaxManifestSize = 64u << 10;
 
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
 std::string Lower(std::string aText)
 {
     std::transform(aText.begin(), aText.end(), aText.begin(), [](unsigned char aChar) { return tolower(aChar); });

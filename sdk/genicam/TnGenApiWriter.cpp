@@ -17,6 +17,7 @@
 
 #include "TnGenICamInternal.h"
 #include "TnGenParameterArray.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -1277,7 +1278,7 @@ TnResult WriteDescription(const std::vector<FeatureSpec> &aFeatures, const std::
     std::string lMessage;
     if (!lArray)
     {
-        lMessage = lResult.GetDescription().GetAscii() != nullptr ? lResult.GetDescription().GetAscii() : "";
+        lMessage = tn::ToString(lResult.GetDescription());
     }
     else
     {
@@ -1289,8 +1290,8 @@ TnResult WriteDescription(const std::vector<FeatureSpec> &aFeatures, const std::
         lMessage = lFaults.front();
     }
     const std::string lFeature = FeatureOfMessage(lMessage, lOwners);
-    return TnResult(TN_GENICAM_XML_ERROR,
-                    TnString(((lFeature.empty() ? std::string() : "feature '" + lFeature + "': ") + lMessage).c_str()));
+    return tn::Failure(TN_GENICAM_XML_ERROR,
+                       (lFeature.empty() ? std::string() : "feature '" + lFeature + "': ") + lMessage);
 }
 } // namespace genicam
 } // namespace tn

@@ -5,6 +5,7 @@
 
 #include "TnGenApi.h"
 #include "TnGenParameterState.h"
+#include "TnText.h"
 
 using tn::genicam::RunOnNode;
 using TnGenApi::Access;
@@ -152,7 +153,7 @@ TnResult TnGenParameter::FromString(const TnString &aValue)
     {
         return Invalid("the text is null");
     }
-    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    const std::string lValue = tn::ToString(aValue);
     return TN_RUN(mNode->FromString(lValue));
 }
 
@@ -404,7 +405,7 @@ TnResult TnGenString::SetValue(const TnString &aValue)
     {
         return Invalid("the text is null");
     }
-    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    const std::string lValue = tn::ToString(aValue);
     return TN_RUN(mNode->SetString(lValue));
 }
 
@@ -485,7 +486,7 @@ TnResult TnGenEnum::SetValue(const TnString &aValue)
     {
         return Invalid("the entry name is null");
     }
-    const std::string lValue = tn::genicam::ToUtf8(aValue);
+    const std::string lValue = tn::ToString(aValue);
     return TN_RUN(mNode->SetString(lValue));
 }
 
@@ -504,10 +505,8 @@ TnResult TnGenEnum::GetEntryByIndex(int64_t aIndex, const TnGenEnumEntry **aEntr
     *aEntry = nullptr;
     if (aIndex < 0 || aIndex >= static_cast<int64_t>(mEntries.size()))
     {
-        return TnResult(
-            TN_INVALID_PARAMETER,
-            TnString(
-                ("no entry at index " + std::to_string(aIndex) + " of " + std::to_string(mEntries.size())).c_str()));
+        return tn::Failure(TN_INVALID_PARAMETER,
+                           "no entry at index " + std::to_string(aIndex) + " of " + std::to_string(mEntries.size()));
     }
     *aEntry = mEntries[static_cast<size_t>(aIndex)];
     return TnResult();
@@ -526,8 +525,7 @@ TnResult TnGenEnum::GetEntryByValue(int64_t aValue, const TnGenEnumEntry **aEntr
         *aEntry = mEntries[lIndex];
         return TnResult();
     }
-    return TnResult(TN_NOT_FOUND,
-                    TnString((mNode->GetName() + " has no entry with the value " + std::to_string(aValue)).c_str()));
+    return tn::Failure(TN_NOT_FOUND, mNode->GetName() + " has no entry with the value " + std::to_string(aValue));
 }
 
 TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry **aEntry) const
@@ -537,14 +535,14 @@ TnResult TnGenEnum::GetEntryByName(const TnString &aName, const TnGenEnumEntry *
         return Invalid("no place for the entry");
     }
     *aEntry = nullptr;
-    const std::string lName = tn::genicam::ToUtf8(aName);
+    const std::string lName = tn::ToString(aName);
     const size_t lIndex = EntryIndex(mNode, static_cast<EnumerationNode *>(mNode)->FindEntry(lName));
     if (lIndex < mEntries.size())
     {
         *aEntry = mEntries[lIndex];
         return TnResult();
     }
-    return TnResult(TN_NOT_FOUND, TnString((mNode->GetName() + " has no entry '" + lName + "'").c_str()));
+    return tn::Failure(TN_NOT_FOUND, mNode->GetName() + " has no entry '" + lName + "'");
 }
 
 TnGenEnumEntry::TnGenEnumEntry(TN_GENAPI_NS::INode *aNode) : mNode(aNode)

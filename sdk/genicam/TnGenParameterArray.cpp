@@ -11,6 +11,8 @@
 #include "TnGenICamInternal.h"
 #include "TnGenParameterState.h"
 #include "TnLog.h"
+#include "TnLogDispatch.h"
+#include "TnText.h"
 
 using TnGenApi::GenApiError;
 using TnGenApi::INode;
@@ -22,21 +24,6 @@ namespace tn
 {
 namespace genicam
 {
-
-namespace
-{
-TnLogger &Logger()
-{
-    static TnLogger *sLogger = new TnLogger(TnString("TnGenICam")); // outlives every array
-    return *sLogger;
-}
-} // namespace
-
-std::string ToUtf8(const TnString &aText)
-{
-    const char *lText = aText.GetAscii();
-    return lText != nullptr ? std::string(lText) : std::string();
-}
 
 TnResult ResultOf(const std::exception_ptr &aError)
 {
@@ -417,7 +404,7 @@ TnResult SettingsImagePort::Read(uint64_t aAddress, void *aData, size_t aLength)
 {
     if ((aData == nullptr && aLength != 0) || aAddress > mLayout.mImageSize || aLength > mLayout.mImageSize - aAddress)
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString(mLayout.mReadRefusal.c_str()));
+        return tn::Failure(TN_INVALID_PARAMETER, mLayout.mReadRefusal);
     }
     std::vector<uint8_t> lImage(mLayout.mImageSize, 0);
     mRender(lImage.data());
@@ -440,7 +427,7 @@ TnResult SettingsImagePort::Write(uint64_t aAddress, const void *aData, size_t a
     if (lBytes == nullptr || aAddress % 4 != 0 || aLength % 4 != 0 || aAddress < mLayout.mSettingsBegin ||
         aAddress >= mLayout.mSettingsEnd || aLength > mLayout.mSettingsEnd - aAddress)
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString(mLayout.mWriteRefusal.c_str()));
+        return tn::Failure(TN_INVALID_PARAMETER, mLayout.mWriteRefusal);
     }
     std::vector<std::pair<uint32_t, uint32_t>> lValues;
     for (size_t lOffset = 0; lOffset < aLength; lOffset += 4)
@@ -461,7 +448,7 @@ TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_p
         std::unique_ptr<INodeMap> lMap = TnGenApi::LoadXml(aXml);
         for (const std::string &lWarning : lMap->GetWarnings())
         {
-            Logger().LogWarning(__FILE__, __LINE__, "CreateParameterArray", lWarning.c_str());
+            LibraryLogger("TnGenICam").LogWarning(__FILE__, __LINE__, "CreateParameterArray", lWarning.c_str());
         }
         for (TnGenApi::PortNode *lPort : lMap->GetPorts())
         {
@@ -547,7 +534,7 @@ TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint
     }
     if (!lFound)
     {
-        return TnResult(TN_NOT_FOUND, TnString(("no event port has the event ID " + FormatHex(aEventId)).c_str()));
+        return tn::Failure(TN_NOT_FOUND, "no event port has the event ID " + FormatHex(aEventId));
     }
     if (aChanged != nullptr)
     {
@@ -578,9 +565,7 @@ ParameterArrayState *EmptyState()
 
 TnResult NotFound(const TnString &aName, const char *aType)
 {
-    return TnResult(
-        TN_NOT_FOUND,
-        TnString(("no " + std::string(aType) + " feature named '" + tn::genicam::ToUtf8(aName) + "'").c_str()));
+    return tn::Failure(TN_NOT_FOUND, "no " + std::string(aType) + " feature named '" + tn::ToString(aName) + "'");
 }
 
 // Both limits of a numeric parameter; aMin and aMax stay unless both are read.

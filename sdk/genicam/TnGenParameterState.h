@@ -98,9 +98,6 @@ struct ParameterArrayState
 /// entry, a category) under its node map's lock.
 TnResult RunOnNode(TnGenApi::INode *aNode, const std::function<void()> &aOperation);
 
-/// The UTF-8 text of a string; empty for a null one.
-std::string ToUtf8(const TnString &aText);
-
 } // namespace genicam
 } // namespace tn
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "TnGevBytes.h"
+#include "TnText.h"
 #include "TnWait.h"
 
 namespace tn
@@ -15,11 +16,6 @@ namespace gev
 namespace
 {
 constexpr size_t kReceiveCapacity = 2048;
-
-TnResult Failure(uint32_t aCode, const char *aText)
-{
-    return TnResult(aCode, TnString(aText));
-}
 
 // A first request id that differs between processes, so that a restarted
 // client does not repeat the ids a device saw just before.

@@ -7,6 +7,7 @@
 
 #include "TnRegister.h"
 #include "TnSoftDeviceLog.h"
+#include "TnText.h"
 
 ITnGenApiFactory::~ITnGenApiFactory() = default;
 
@@ -16,12 +17,6 @@ namespace softdevice
 {
 namespace
 {
-std::string Text(const TnString &aValue)
-{
-    const char *lText = aValue.GetAscii();
-    return lText != nullptr ? lText : "";
-}
-
 bool IsBoundToValue(FeatureKind aKind)
 {
     return aKind == FeatureKind::Integer || aKind == FeatureKind::Float || aKind == FeatureKind::Boolean ||
@@ -37,33 +32,33 @@ TnGenApiFactory::~TnGenApiFactory() = default;
 
 void TnGenApiFactory::SetName(const TnString &aName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mName = Text(aName); });
+    Edit([&](FeatureSpec &aPending) { aPending.mName = tn::ToString(aName); });
 }
 void TnGenApiFactory::SetDisplayName(const TnString &aDisplayName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mDisplayName = Text(aDisplayName); });
+    Edit([&](FeatureSpec &aPending) { aPending.mDisplayName = tn::ToString(aDisplayName); });
 }
 void TnGenApiFactory::SetCategory(const TnString &aCategory)
 {
     Edit([&](FeatureSpec &aPending) {
-        aPending.mCategory = Text(aCategory);
+        aPending.mCategory = tn::ToString(aCategory);
         aPending.mCategoryDisplayName.clear();
     });
 }
 void TnGenApiFactory::SetCategory(const TnString &aCategory, const TnString &aCategoryDisplayName)
 {
     Edit([&](FeatureSpec &aPending) {
-        aPending.mCategory = Text(aCategory);
-        aPending.mCategoryDisplayName = Text(aCategoryDisplayName);
+        aPending.mCategory = tn::ToString(aCategory);
+        aPending.mCategoryDisplayName = tn::ToString(aCategoryDisplayName);
     });
 }
 void TnGenApiFactory::SetDescription(const TnString &aDescription)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mDescription = Text(aDescription); });
+    Edit([&](FeatureSpec &aPending) { aPending.mDescription = tn::ToString(aDescription); });
 }
 void TnGenApiFactory::SetToolTip(const TnString &aToolTip)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mToolTip = Text(aToolTip); });
+    Edit([&](FeatureSpec &aPending) { aPending.mToolTip = tn::ToString(aToolTip); });
 }
 void TnGenApiFactory::SetAccessMode(TnGenAccessMode aAccessMode)
 {
@@ -99,31 +94,31 @@ void TnGenApiFactory::SetStreamable(bool aStreamable)
 }
 void TnGenApiFactory::SetUnit(const TnString &aUnit)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mUnit = Text(aUnit); });
+    Edit([&](FeatureSpec &aPending) { aPending.mUnit = tn::ToString(aUnit); });
 }
 void TnGenApiFactory::SetPValue(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mPValue = Text(aFeatureName); });
+    Edit([&](FeatureSpec &aPending) { aPending.mPValue = tn::ToString(aFeatureName); });
 }
 void TnGenApiFactory::SetPIsAvailable(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mPIsAvailable = Text(aFeatureName); });
+    Edit([&](FeatureSpec &aPending) { aPending.mPIsAvailable = tn::ToString(aFeatureName); });
 }
 void TnGenApiFactory::SetPIsLocked(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mPIsLocked = Text(aFeatureName); });
+    Edit([&](FeatureSpec &aPending) { aPending.mPIsLocked = tn::ToString(aFeatureName); });
 }
 void TnGenApiFactory::SetPMin(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mPMin = Text(aFeatureName); });
+    Edit([&](FeatureSpec &aPending) { aPending.mPMin = tn::ToString(aFeatureName); });
 }
 void TnGenApiFactory::SetPMax(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mPMax = Text(aFeatureName); });
+    Edit([&](FeatureSpec &aPending) { aPending.mPMax = tn::ToString(aFeatureName); });
 }
 void TnGenApiFactory::SetPInc(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mPInc = Text(aFeatureName); });
+    Edit([&](FeatureSpec &aPending) { aPending.mPInc = tn::ToString(aFeatureName); });
 }
 
 void TnGenApiFactory::MapChunk(uint32_t aChunkID, uint32_t aAddress, size_t aLength, TnGenEndianness aEndianness)
@@ -145,22 +140,22 @@ void TnGenApiFactory::MapEvent(uint32_t aEventID, uint32_t aAddress, size_t aLen
 
 void TnGenApiFactory::AddSelected(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mSelectors.push_back(Text(aFeatureName)); });
+    Edit([&](FeatureSpec &aPending) { aPending.mSelectors.push_back(tn::ToString(aFeatureName)); });
 }
 void TnGenApiFactory::AddInvalidator(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mInvalidators.push_back(Text(aFeatureName)); });
+    Edit([&](FeatureSpec &aPending) { aPending.mInvalidators.push_back(tn::ToString(aFeatureName)); });
 }
 void TnGenApiFactory::AddVariable(const TnString &aFeatureName)
 {
-    Edit([&](FeatureSpec &aPending) { aPending.mVariables.push_back(Text(aFeatureName)); });
+    Edit([&](FeatureSpec &aPending) { aPending.mVariables.push_back(tn::ToString(aFeatureName)); });
 }
 
 void TnGenApiFactory::AddEnumEntry(const TnString &aName, uint32_t aValue)
 {
     Edit([&](FeatureSpec &aPending) {
         EnumEntrySpec lEntry;
-        lEntry.mName = Text(aName);
+        lEntry.mName = tn::ToString(aName);
         lEntry.mValue = aValue;
         aPending.mEntries.push_back(lEntry);
     });
@@ -171,9 +166,9 @@ void TnGenApiFactory::AddEnumEntry(const TnString &aName, uint32_t aValue, const
 {
     Edit([&](FeatureSpec &aPending) {
         EnumEntrySpec lEntry;
-        lEntry.mName = Text(aName);
+        lEntry.mName = tn::ToString(aName);
         lEntry.mValue = aValue;
-        lEntry.mDisplayName = Text(aDisplayName);
+        lEntry.mDisplayName = tn::ToString(aDisplayName);
         lEntry.mNameSpace = aNameSpace;
         aPending.mEntries.push_back(lEntry);
     });
@@ -452,11 +447,11 @@ TnResult TnGenApiFactory::CreateConverterOrKnife(FeatureKind aKind, const TnStri
 {
     const bool lConverter = aKind == FeatureKind::IntConverter || aKind == FeatureKind::FloatConverter;
     std::string lMissing;
-    if (Text(aFromFormula).empty())
+    if (tn::ToString(aFromFormula).empty())
     {
         lMissing = "a formula";
     }
-    else if (lConverter && (Text(aValueFeatureName).empty() || Text(aToFormula).empty()))
+    else if (lConverter && (tn::ToString(aValueFeatureName).empty() || tn::ToString(aToFormula).empty()))
     {
         lMissing = "a value feature and two formulas";
     }
@@ -477,9 +472,9 @@ TnResult TnGenApiFactory::CreateConverterOrKnife(FeatureKind aKind, const TnStri
     }
     {
         std::lock_guard<std::mutex> lLock(mMutex);
-        mPending.mFormula = Text(aFromFormula);
-        mPending.mToFormula = Text(aToFormula);
-        mPending.mValueFeature = Text(aValueFeatureName);
+        mPending.mFormula = tn::ToString(aFromFormula);
+        mPending.mToFormula = tn::ToString(aToFormula);
+        mPending.mValueFeature = tn::ToString(aValueFeatureName);
     }
     return Create(aKind, nullptr);
 }
@@ -494,9 +489,9 @@ TnResult TnGenApiFactory::Change(FeatureChange::Kind aKind, const TnString &aTar
     }
     FeatureChange lChange;
     lChange.mKind = aKind;
-    lChange.mTarget = Text(aTarget);
-    lChange.mArgument = Text(aArgument);
-    lChange.mEntry = aEntry != nullptr ? Text(*aEntry) : std::string();
+    lChange.mTarget = tn::ToString(aTarget);
+    lChange.mArgument = tn::ToString(aArgument);
+    lChange.mEntry = aEntry != nullptr ? tn::ToString(*aEntry) : std::string();
     if (lChange.mTarget.empty() || lChange.mArgument.empty() || (aEntry != nullptr && lChange.mEntry.empty()))
     {
         return Failure(TN_INVALID_PARAMETER, "a change of a device feature needs the names of both features");

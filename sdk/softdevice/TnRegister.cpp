@@ -444,7 +444,7 @@ TnResult TnRegister::AddEventSink(ITnRegisterEventSink *aEventSink)
     }
     if (!mSinks.Add(aEventSink))
     {
-        return Failure(TN_INVALID_PARAMETER, "register '" + mNameText + "': the event sink is already registered");
+        return Failure(kSinkRegisteredTwice, "register '" + mNameText + "': the event sink is already registered");
     }
     return TnResult(TN_OK);
 }

@@ -7,6 +7,7 @@
 #include "TnGevBytes.h"
 #include "TnGvcp.h"
 #include "TnSoftDeviceLog.h"
+#include "TnText.h"
 #include "TnWait.h"
 
 ITnRegisterMap::~ITnRegisterMap() = default;
@@ -418,7 +419,7 @@ TnRegisterSpec ProgramSpec(const TnString &aName, uint32_t aAddress, uint32_t aL
                            bool aByteArray, ITnRegisterEventSink *aSink, void *aContext)
 {
     TnRegisterSpec lSpec;
-    lSpec.mName = aName.GetAscii() != nullptr ? aName.GetAscii() : "";
+    lSpec.mName = tn::ToString(aName);
     lSpec.mAddress = aAddress;
     lSpec.mLength = aLength;
     lSpec.mAccessMode = aAccessMode;

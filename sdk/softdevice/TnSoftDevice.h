@@ -1,7 +1,12 @@
-// The software GigE Vision device behind TnSoftDeviceGEV: its configuration,
-// its start and stop, its control channel (on TnGvcpDevice and
-// TnGvcpServer), the reactions to its own registers, and its stream
-// channels.
+// The software GigE Vision device behind TnSoftDeviceGEV, one file a job:
+//   - its configuration, what it hands out and its counters
+//     (TnSoftDevice.cpp);
+//   - its start and stop (TnSoftDeviceStart.cpp);
+//   - its control channel, on TnGvcpDevice and TnGvcpServer
+//     (TnSoftDeviceControl.cpp);
+//   - the reactions to its own registers (TnSoftDeviceRegisters.cpp);
+//   - its stream channels (TnSoftDeviceStreams.cpp).
+// Its information object and message channel are in TnSoftDeviceParts.cpp.
 //
 // Threads:
 //   - the program's threads: configuration, Start, Stop, the getters;
@@ -252,6 +257,10 @@ protected:
     void OnControlLeft(const gev::TnGvcpPeer &aPeer, bool aExpired) override;
 
 private:
+    /// The bootstrap register of the firmware version, which the program
+    /// sets through the information object.
+    static constexpr uint32_t kFirmwareVersionAddress = 0x3FFF0100;
+
     struct Interface
     {
         std::string mName;

@@ -1,29 +1,20 @@
 // Logging of the software device library.
 #include "TnSoftDeviceLog.h"
 
+#include "TnLogDispatch.h"
+
 namespace tn
 {
 namespace softdevice
 {
-TnLogger &Logger()
-{
-    static TnLogger *sLogger = new TnLogger(TnString("TnSoftDeviceGEV")); // outlives every device
-    return *sLogger;
-}
-
 void LogWarning(const char *aFunction, const std::string &aMessage)
 {
-    Logger().LogWarning(__FILE__, __LINE__, aFunction, aMessage.c_str());
+    LibraryLogger("TnSoftDeviceGEV").LogWarning(__FILE__, __LINE__, aFunction, aMessage.c_str());
 }
 
 void LogError(const char *aFunction, const std::string &aMessage)
 {
-    Logger().LogError(__FILE__, __LINE__, aFunction, aMessage.c_str());
-}
-
-TnResult Failure(uint32_t aCode, const std::string &aDescription)
-{
-    return TnResult(aCode, TnString(aDescription.c_str()));
+    LibraryLogger("TnSoftDeviceGEV").LogError(__FILE__, __LINE__, aFunction, aMessage.c_str());
 }
 } // namespace softdevice
 } // namespace tn

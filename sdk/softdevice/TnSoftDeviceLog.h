@@ -9,14 +9,12 @@
 #include "TnLog.h"
 #include "TnResult.h"
 #include "TnSinkRegistry.h"
+#include "TnText.h"
 
 namespace tn
 {
 namespace softdevice
 {
-/// The library's logger ("TnSoftDeviceGEV").
-TnLogger &Logger();
-
 void LogWarning(const char *aFunction, const std::string &aMessage);
 void LogError(const char *aFunction, const std::string &aMessage);
 
@@ -32,12 +30,12 @@ template <typename Call> TnResult GuardedResult(const char *aWhat, Call &&aCall)
     catch (const std::exception &lError)
     {
         LogError(aWhat, std::string(aWhat) + " threw: " + lError.what());
-        return TnResult(TN_GENERIC_ERROR, TnString((std::string(aWhat) + " threw: " + lError.what()).c_str()));
+        return tn::Failure(TN_GENERIC_ERROR, std::string(aWhat) + " threw: " + lError.what());
     }
     catch (...)
     {
         LogError(aWhat, std::string(aWhat) + " threw an unknown exception");
-        return TnResult(TN_GENERIC_ERROR, TnString((std::string(aWhat) + " threw").c_str()));
+        return tn::Failure(TN_GENERIC_ERROR, std::string(aWhat) + " threw");
     }
 }
 
@@ -69,9 +67,6 @@ void Guarded(SinkRegistry<Object> &aHolder, Object *aObject, const char *aWhat, 
 {
     aHolder.CallIfRegistered(aObject, [&](Object *) { Guarded(aWhat, aCall); });
 }
-
-/// A result with a code and a description.
-TnResult Failure(uint32_t aCode, const std::string &aDescription);
 } // namespace softdevice
 } // namespace tn
 

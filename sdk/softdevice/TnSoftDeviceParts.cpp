@@ -8,6 +8,7 @@
 #include "TnSoftDevice.h"
 #include "TnSoftDeviceGEV.h"
 #include "TnSoftDeviceLog.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -15,11 +16,6 @@ namespace softdevice
 {
 namespace
 {
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
-
 bool IsGuid(const std::string &aText)
 {
     static const size_t kGroups[] = {8, 4, 4, 4, 12};
@@ -65,14 +61,14 @@ const TnString &TnSoftDeviceInfo::Get(Field aField)
 
 TnResult TnSoftDeviceInfo::Set(Field aField, const TnString &aValue, size_t aMaxLength)
 {
-    const std::string lText = Text(aValue);
+    const std::string lText = tn::ToString(aValue);
     if (lText.size() > aMaxLength)
     {
         return Failure(TN_INVALID_PARAMETER, "at most " + std::to_string(aMaxLength) + " characters");
     }
     {
         std::lock_guard<std::mutex> lLock(mMutex);
-        if (Text(*mTexts[aField].back()) != lText)
+        if (tn::ToString(*mTexts[aField].back()) != lText)
         {
             mTexts[aField].emplace_back(new TnString(lText.c_str()));
         }
@@ -160,8 +156,8 @@ TnResult TnSoftDeviceInfo::SetGenICamXMLVersion(uint16_t aMajor, uint16_t aMinor
 
 TnResult TnSoftDeviceInfo::SetGenICamXMLGUIDs(const TnString &aProductGUID, const TnString &aVersionGUID)
 {
-    const std::string lProduct = Text(aProductGUID);
-    const std::string lVersion = Text(aVersionGUID);
+    const std::string lProduct = tn::ToString(aProductGUID);
+    const std::string lVersion = tn::ToString(aVersionGUID);
     if (!IsGuid(lProduct) || !IsGuid(lVersion))
     {
         return Failure(TN_INVALID_PARAMETER, "a GUID is 32 hexadecimal digits grouped 8-4-4-4-12");
@@ -203,11 +199,11 @@ TnDeviceIdentity TnSoftDeviceInfo::Identity() const
 {
     std::lock_guard<std::mutex> lLock(mMutex);
     TnDeviceIdentity lIdentity;
-    lIdentity.mManufacturerName = Text(*mTexts[Manufacturer].back());
-    lIdentity.mModelName = Text(*mTexts[Model].back());
-    lIdentity.mDeviceVersion = Text(*mTexts[Version].back());
-    lIdentity.mManufacturerInfo = Text(*mTexts[Information].back());
-    lIdentity.mSerialNumber = Text(*mTexts[Serial].back());
+    lIdentity.mManufacturerName = tn::ToString(*mTexts[Manufacturer].back());
+    lIdentity.mModelName = tn::ToString(*mTexts[Model].back());
+    lIdentity.mDeviceVersion = tn::ToString(*mTexts[Version].back());
+    lIdentity.mManufacturerInfo = tn::ToString(*mTexts[Information].back());
+    lIdentity.mSerialNumber = tn::ToString(*mTexts[Serial].back());
     return lIdentity;
 }
 
@@ -215,13 +211,13 @@ TnDescriptionInfo TnSoftDeviceInfo::Description() const
 {
     std::lock_guard<std::mutex> lLock(mMutex);
     TnDescriptionInfo lInfo;
-    lInfo.mModelName = Text(*mTexts[mRegDescSet[0] ? RegDescModel : Model].back());
-    lInfo.mVendorName = Text(*mTexts[mRegDescSet[1] ? RegDescVendor : Manufacturer].back());
+    lInfo.mModelName = tn::ToString(*mTexts[mRegDescSet[0] ? RegDescModel : Model].back());
+    lInfo.mVendorName = tn::ToString(*mTexts[mRegDescSet[1] ? RegDescVendor : Manufacturer].back());
     lInfo.mMajorVersion = mXmlVersion[0];
     lInfo.mMinorVersion = mXmlVersion[1];
     lInfo.mSubMinorVersion = mXmlVersion[2];
-    lInfo.mProductGuid = Text(*mTexts[ProductGuid].back());
-    lInfo.mVersionGuid = Text(*mTexts[VersionGuid].back());
+    lInfo.mProductGuid = tn::ToString(*mTexts[ProductGuid].back());
+    lInfo.mVersionGuid = tn::ToString(*mTexts[VersionGuid].back());
     return lInfo;
 }
 

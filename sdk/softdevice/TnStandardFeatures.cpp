@@ -5,6 +5,7 @@
 
 #include "TnGvcp.h"
 #include "TnSoftDeviceLog.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -156,8 +157,7 @@ private:
 /// underscores ("Custom 0x80000001" becomes "Custom_0x80000001").
 std::string EntryName(TnPixelType aPixelType)
 {
-    const TnString lText = TnPixelTypeToString(aPixelType);
-    std::string lName = lText.GetAscii() != nullptr ? lText.GetAscii() : "";
+    std::string lName = tn::ToString(TnPixelTypeToString(aPixelType));
     for (char &lC : lName)
     {
         if (!isalnum(static_cast<unsigned char>(lC)) && lC != '_')

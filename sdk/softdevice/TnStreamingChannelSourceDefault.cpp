@@ -19,7 +19,7 @@ uint64_t ImageBytes(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelType)
 }
 } // namespace
 
-using tn::softdevice::Failure;
+using tn::Failure;
 
 TnStreamingChannelSourceDefault::TnStreamingChannelSourceDefault(uint32_t aWidth, uint32_t aHeight,
                                                                  TnPixelType aPixelType, size_t aBufferCount)

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "TnSoftDeviceLog.h"
+#include "TnText.h"
 
 using tn::softdevice::Guarded;
 
@@ -107,11 +108,11 @@ void TnStreamingChannelSourceTrigger::AddSource(uint32_t aIndex, const TnString 
     {
         if (lSource.first == aIndex)
         {
-            lSource.second = aName.GetAscii() != nullptr ? aName.GetAscii() : "";
+            lSource.second = tn::ToString(aName);
             return;
         }
     }
-    mSources.emplace_back(aIndex, aName.GetAscii() != nullptr ? aName.GetAscii() : "");
+    mSources.emplace_back(aIndex, tn::ToString(aName));
 }
 
 uint32_t TnStreamingChannelSourceTrigger::GetSource() const
@@ -189,8 +190,7 @@ void TnStreamingChannelSourceTrigger::CreateTriggerSelector(ITnRegisterMap *aReg
         std::lock_guard<std::mutex> lLock(mMutex);
         for (const auto &lSelector : mSelectors)
         {
-            const TnString lName = lSelector.second->GetName();
-            lNames[lSelector.first] = lName.GetAscii() != nullptr ? lName.GetAscii() : "";
+            lNames[lSelector.first] = tn::ToString(lSelector.second->GetName());
         }
     }
     if (lNames.empty())

@@ -24,8 +24,7 @@ std::string KeyOf(ITnRegister &aRegister, const TnString &aSuffix)
     {
         lKey = tn::ToString(aRegister.GetName());
     }
-    const char *lSuffix = aSuffix.GetAscii();
-    return lSuffix != nullptr ? lKey + lSuffix : lKey;
+    return lKey + tn::ToString(aSuffix);
 }
 } // namespace
 
@@ -224,8 +223,7 @@ TnResult TnUserSets::Run(bool aSave, Set &aSet)
             {
                 lOverall = lFailure;
             }
-            const std::string lText =
-                lFailure.GetDescription().GetAscii() != nullptr ? lFailure.GetDescription().GetAscii() : "";
+            const std::string lText = tn::ToString(lFailure.GetDescription());
             lFailures += (lFailures.empty() ? "" : "; ") + lReg->GetFeatureName() + (lText.empty() ? "" : ": " + lText);
         }
     }

@@ -1,8 +1,6 @@
 #include "TnPipeline.h"
 
 #include <pthread.h>
-#include <sched.h>
-#include <string.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +12,7 @@
 #include "TnMemory.h"
 #include "TnPipelineState.h"
 #include "TnStreamLog.h"
+#include "TnThreads.h"
 #include "TnWait.h"
 
 namespace tn
@@ -45,13 +44,6 @@ uint32_t MinAvailable(uint32_t aCount)
     return std::min<uint32_t>(4, aCount / 2);
 }
 
-bool SetThreadPriority(pthread_t aThread, uint32_t aPriority)
-{
-    sched_param lParam;
-    memset(&lParam, 0, sizeof(lParam));
-    lParam.sched_priority = static_cast<int>(aPriority);
-    return pthread_setschedparam(aThread, aPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) == 0;
-}
 } // namespace
 
 void NoteSink(TnPipelineEventSink *aSink, const std::shared_ptr<PipelineShared> &aPipeline)
@@ -252,7 +244,7 @@ TnResult PipelineShared::SetPriority(uint32_t aPriority)
         return TnResult(TN_INVALID_PARAMETER, TnString("SetBufferHandlingThreadPriority: the priority is 0 to 99"));
     }
     std::lock_guard<std::mutex> lLock(mMutex);
-    if (mRunning && mThread.joinable() && !SetThreadPriority(mThread.native_handle(), aPriority))
+    if (mRunning && mThread.joinable() && !tn::SetThreadPriority(mThread.native_handle(), aPriority))
     {
         return TnResult(TN_THREAD_ERROR, TnString("SetBufferHandlingThreadPriority: the system refused the "
                                                   "priority"));
@@ -271,7 +263,7 @@ TnResult PipelineShared::RegisterEventSink(TnPipelineEventSink *aSink)
     }
     if (!mSinks.Add(aSink))
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString("RegisterEventSink: the sink is registered already"));
+        return TnResult(kSinkRegisteredTwice, TnString("RegisterEventSink: the sink is registered already"));
     }
     NoteSink(aSink, shared_from_this());
     return TnResult(TN_OK);
@@ -542,7 +534,7 @@ TnResult PipelineShared::Launch()
     }
     if (mPriority != 0)
     {
-        SetThreadPriority(mThread.native_handle(), mPriority);
+        tn::SetThreadPriority(mThread.native_handle(), mPriority);
     }
     return TnResult(TN_OK);
 }

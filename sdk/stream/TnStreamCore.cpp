@@ -11,6 +11,7 @@
 
 #include "TnBufferInternal.h"
 #include "TnStreamLog.h"
+#include "TnText.h"
 #include "TnWait.h"
 
 namespace tn
@@ -32,25 +33,6 @@ uint64_t NowUs()
     timespec lNow;
     clock_gettime(CLOCK_MONOTONIC, &lNow);
     return static_cast<uint64_t>(lNow.tv_sec) * 1000000u + static_cast<uint64_t>(lNow.tv_nsec) / 1000u;
-}
-
-TnResult Failure(uint32_t aCode, const std::string &aText)
-{
-    return TnResult(aCode, TnString(aText.c_str()));
-}
-
-std::string Text(const TnString &aText)
-{
-    const char *lChars = aText.GetAscii();
-    return lChars != nullptr ? lChars : "";
-}
-
-bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
-{
-    sched_param lParam;
-    memset(&lParam, 0, sizeof(lParam));
-    lParam.sched_priority = static_cast<int>(aPriority);
-    return pthread_setschedparam(aThread, aPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) == 0;
 }
 
 std::mutex &LinkMutex()
@@ -411,7 +393,7 @@ TnResult StreamCore::TimedOut(const char *aCall, uint32_t aTimeoutMs)
     {
         lText += "; " + lSilence;
     }
-    return TnResult(TN_TIMEOUT, TnString(lText.c_str()));
+    return tn::Failure(TN_TIMEOUT, lText);
 }
 
 void StreamCore::Anticipate()
@@ -623,7 +605,7 @@ TnResult StreamCore::RegisterEventSink(TnStreamEventSink *aSink)
     }
     if (!mSinks.Add(aSink))
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString("RegisterEventSink: the sink is registered already"));
+        return TnResult(kSinkRegisteredTwice, TnString("RegisterEventSink: the sink is registered already"));
     }
     return TnResult(TN_OK);
 }

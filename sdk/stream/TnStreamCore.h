@@ -33,6 +33,8 @@
 #include "TnSinkRegistry.h"
 #include "TnStream.h"
 #include "TnStreamEventSink.h"
+#include "TnText.h"
+#include "TnThreads.h"
 
 namespace tn
 {
@@ -55,15 +57,19 @@ public:
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
 
-/// A failed result with a text.
-TnResult Failure(uint32_t aCode, const std::string &aText);
+/// The shared helpers (TnText.h, TnThreads.h) under the names the stream
+/// code calls them by: a failed result, a string's text, a thread's priority.
+using tn::Failure;
 
-/// A string's text ("" for none).
-std::string Text(const TnString &aText);
+inline std::string Text(const TnString &aText)
+{
+    return tn::ToString(aText);
+}
 
-/// Applies a priority to a receive thread: 0 the normal policy, 1 to 99
-/// real-time (SCHED_FIFO). False when the system refuses it.
-bool ApplyPriority(pthread_t aThread, uint32_t aPriority);
+inline bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
+{
+    return tn::SetThreadPriority(aThread, aPriority);
+}
 
 class StreamCore : public buffer::BufferHolder
 {

@@ -1,6 +1,6 @@
 #include "TnStreamLog.h"
 
-#include "TnLog.h"
+#include "TnLogDispatch.h"
 
 namespace tn
 {
@@ -8,8 +8,7 @@ namespace stream
 {
 void LogWarning(const std::string &aMessage)
 {
-    static TnLogger *sLogger = new TnLogger(TnString("TnStream")); // outlives every stream and thread
-    sLogger->LogWarning(__FILE__, __LINE__, "TnStream", aMessage.c_str());
+    LibraryLogger("TnStream").LogWarning(__FILE__, __LINE__, "TnStream", aMessage.c_str());
 }
 } // namespace stream
 } // namespace tn

@@ -13,6 +13,8 @@
 #include "TnRtpReceiver.h"
 #include "TnStreamCore.h"
 #include "TnStreamXml.h"
+#include "TnText.h"
+#include "TnThreads.h"
 
 namespace tn
 {
@@ -52,7 +54,7 @@ struct RtpSettings
 // An IPv4 address in dotted form; empty text is 0 when aEmptyAllowed.
 TnResult ParseAddress(const TnString &aText, const char *aWhat, bool aEmptyAllowed, uint32_t &aAddress)
 {
-    const std::string lText = Text(aText);
+    const std::string lText = tn::ToString(aText);
     aAddress = 0;
     if (lText.empty() && aEmptyAllowed)
     {
@@ -241,7 +243,7 @@ TnResult RtpStreamCore::Open(gev::TnRtpReceiverConfig aConfig)
     }
     if (mPriority.load() != 0)
     {
-        ApplyPriority(mReceiver.GetThreadHandle(), mPriority.load());
+        tn::SetThreadPriority(mReceiver.GetThreadHandle(), mPriority.load());
     }
     return TnResult(TN_OK);
 }
@@ -477,7 +479,7 @@ TnResult TnStreamRTP::Open(const TnString &aMulticastAddress, uint16_t aDataPort
     if (lResult.IsOK() && (lConfig.mMulticastAddress >> 28) != 0xE)
     {
         lResult = tn::stream::Failure(TN_INVALID_PARAMETER,
-                                      "Open: " + tn::stream::Text(aMulticastAddress) + " is no multicast address");
+                                      "Open: " + tn::ToString(aMulticastAddress) + " is no multicast address");
     }
     if (lResult.IsOK())
     {
@@ -556,7 +558,7 @@ TnResult TnStreamRTP::SetThreadPriority(uint32_t aPriority)
     }
     RtpStreamCore &lCore = Core(*this);
     if (IsOpen() && lCore.GetReceiver().IsRunning() &&
-        !tn::stream::ApplyPriority(lCore.GetReceiver().GetThreadHandle(), aPriority))
+        !tn::SetThreadPriority(lCore.GetReceiver().GetThreadHandle(), aPriority))
     {
         return tn::stream::Failure(TN_THREAD_ERROR, "SetThreadPriority: the system refused the priority");
     }

@@ -6,6 +6,7 @@
 #include "TnGevAddress.h"
 #include "TnSystemInternal.h"
 #include "TnSystemText.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -623,7 +624,7 @@ TnResult LoadSimulatedDevicesFrom(const std::string &aPath, TnSimulatedSource &a
     FILE *lFile = fopen(aPath.c_str(), "rb");
     if (lFile == nullptr)
     {
-        return TnResult(TN_CANNOT_OPEN_FILE, TnString(("simulated devices: cannot open " + aPath).c_str()));
+        return tn::Failure(TN_CANNOT_OPEN_FILE, "simulated devices: cannot open " + aPath);
     }
     std::string lText;
     char lChunk[4096];
@@ -636,7 +637,7 @@ TnResult LoadSimulatedDevicesFrom(const std::string &aPath, TnSimulatedSource &a
     fclose(lFile);
     if (lFailed)
     {
-        return TnResult(TN_FILE_ERROR, TnString(("simulated devices: cannot read " + aPath).c_str()));
+        return tn::Failure(TN_FILE_ERROR, "simulated devices: cannot read " + aPath);
     }
     ParseSimulatedDevices(lText, aSource);
     return TnResult(TN_OK);

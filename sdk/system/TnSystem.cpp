@@ -14,6 +14,7 @@
 #include "TnGevAddress.h"
 #include "TnSessionDiscovery.h"
 #include "TnSimulatedPlacement.h"
+#include "TnSinkRegistry.h"
 #include "TnSystemInternal.h"
 #include "TnSystemLog.h"
 #include "TnText.h"
@@ -313,7 +314,7 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
         const std::string lFailure = tn::ToString(lResult.GetDescription());
         lWhy += " (the search failed: " + (!lFailure.empty() ? lFailure : tn::ToString(lResult.GetCodeString())) + ")";
     }
-    return TnResult(TN_NOT_FOUND, TnString(lWhy.c_str()));
+    return tn::Failure(TN_NOT_FOUND, lWhy);
 }
 
 void TnSystem::SetDetectionTimeout(uint32_t aTimeout)
@@ -359,7 +360,7 @@ TnResult TnSystem::RegisterEventSink(TnSystemEventSink *aEventSink)
     std::lock_guard<std::recursive_mutex> lLock(mState->mSinkMutex);
     if (std::find(mState->mSinks.begin(), mState->mSinks.end(), aEventSink) != mState->mSinks.end())
     {
-        return TnResult(TN_GENERIC_ERROR, TnString("the event sink is registered already"));
+        return TnResult(tn::kSinkRegisteredTwice, TnString("the event sink is registered already"));
     }
     mState->mSinks.push_back(aEventSink);
     return TnResult(TN_OK);

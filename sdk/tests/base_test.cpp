@@ -142,6 +142,33 @@ TEST(Logger, PriorityFiltersBySeverity)
     EXPECT_EQ(lSink.mLines.back(), 0xFFFFFFFFu);
 }
 
+TEST(Logger, LibraryLoggersAreOnePerNameFromAnyThread)
+{
+    RecordingSink lSink;
+    tn::AddLogSink(&lSink);
+    std::vector<TnLogger *> lSeen(8);
+    std::vector<std::thread> lThreads;
+    for (size_t lIndex = 0; lIndex < lSeen.size(); ++lIndex)
+    {
+        lThreads.emplace_back([&lSeen, lIndex] { lSeen[lIndex] = &tn::LibraryLogger(lIndex % 2 ? "odd" : "even"); });
+    }
+    for (std::thread &lThread : lThreads)
+    {
+        lThread.join();
+    }
+    EXPECT_NE(lSeen[0], lSeen[1]);
+    for (size_t lIndex = 2; lIndex < lSeen.size(); ++lIndex)
+    {
+        EXPECT_EQ(lSeen[lIndex], lSeen[lIndex % 2]);
+    }
+    // What is set on one caller's logger holds for every caller of the name.
+    tn::LibraryLogger("odd").SetLogPriority(TnLogLevelError);
+    lSeen[1]->LogWarning("f", 1, "fn", "hidden");
+    lSeen[0]->LogWarning("f", 2, "fn", "shown");
+    tn::RemoveLogSink(&lSink);
+    EXPECT_EQ(lSink.mMessages, (std::vector<std::string>{"even:shown"}));
+}
+
 TEST(Logger, ThrowingSinkDoesNotStopOthersOrCaller)
 {
     ThrowingSink lThrower;

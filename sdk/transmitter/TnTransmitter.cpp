@@ -1,8 +1,6 @@
 #include "TnTransmitter.h"
 
 #include <math.h>
-#include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,9 +8,11 @@
 
 #include "TnBuffer.h"
 #include "TnGevAddress.h"
-#include "TnUdpSocket.h"
 #include "TnGvspBufferBlock.h"
+#include "TnText.h"
+#include "TnThreads.h"
 #include "TnTransmitterGEV.h"
+#include "TnUdpSocket.h"
 #include "TnWait.h"
 
 namespace tn
@@ -24,11 +24,6 @@ namespace
 constexpr uint32_t kMinPacketSize = 576;
 constexpr uint32_t kMaxPacketSize = 16384;
 constexpr uint32_t kMaxBuffers = 1024;
-
-TnResult Refused(uint32_t aCode, const char *aWhy)
-{
-    return TnResult(aCode, TnString(aWhy));
-}
 
 bool ParseAddress(const std::string &aText, uint32_t &aAddress)
 {
@@ -122,16 +117,16 @@ TnResult TnTransmitter::Open(const TnTransmitterSettings &aSettings)
     if (aSettings.mDestination.empty() || !ParseAddress(aSettings.mDestination, lDestination) ||
         !ParseAddress(aSettings.mSource, lSource) || aSettings.mDestinationPort == 0)
     {
-        return Refused(TN_INVALID_PARAMETER, "the destination is a dotted IPv4 address and a port");
+        return Failure(TN_INVALID_PARAMETER, "the destination is a dotted IPv4 address and a port");
     }
     if (aSettings.mMaxQueued == 0 || aSettings.mMaxQueued > kMaxBuffers || aSettings.mRetained > kMaxBuffers)
     {
-        return Refused(TN_INVALID_PARAMETER, "buffer counts are 1 to 1024 (retained: 0 to 1024)");
+        return Failure(TN_INVALID_PARAMETER, "buffer counts are 1 to 1024 (retained: 0 to 1024)");
     }
     std::lock_guard<std::mutex> lLock(mMutex);
     if (mOpen)
     {
-        return Refused(TN_STATE_ERROR, "the transmitter is open");
+        return Failure(TN_STATE_ERROR, "the transmitter is open");
     }
     gev::TnGvspSenderConfig lConfig;
     lConfig.mPacketSize = mPacketSize;
@@ -164,7 +159,7 @@ TnResult TnTransmitter::Close()
         std::lock_guard<std::mutex> lLock(mMutex);
         if (!mOpen)
         {
-            return Refused(TN_STATE_ERROR, "the transmitter is not open");
+            return Failure(TN_STATE_ERROR, "the transmitter is not open");
         }
         mClosing = true;
     }
@@ -191,13 +186,13 @@ TnResult TnTransmitter::LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount)
 {
     if (aBuffers == nullptr && aCount != 0)
     {
-        return Refused(TN_INVALID_PARAMETER, "no buffers");
+        return Failure(TN_INVALID_PARAMETER, "no buffers");
     }
     for (uint32_t lIndex = 0; lIndex < aCount; ++lIndex)
     {
         if (aBuffers[lIndex] == nullptr)
         {
-            return Refused(TN_INVALID_PARAMETER, "a null buffer in the pool");
+            return Failure(TN_INVALID_PARAMETER, "a null buffer in the pool");
         }
     }
     for (uint32_t lIndex = 0; lIndex < aCount; ++lIndex)
@@ -212,7 +207,7 @@ TnResult TnTransmitter::LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount)
                 }
                 LetGoIfUnused(aBuffers[lHeld]);
             }
-            return Refused(TN_INVALID_PARAMETER, "a buffer of the pool is queued to a stream");
+            return Failure(TN_INVALID_PARAMETER, "a buffer of the pool is queued to a stream");
         }
     }
     std::lock_guard<std::mutex> lLock(mMutex);
@@ -229,14 +224,14 @@ TnResult TnTransmitter::QueueBuffer(TnBuffer *aBuffer)
 {
     if (aBuffer == nullptr)
     {
-        return Refused(TN_INVALID_PARAMETER, "no buffer");
+        return Failure(TN_INVALID_PARAMETER, "no buffer");
     }
     bool lStamp;
     {
         std::lock_guard<std::mutex> lLock(mMutex);
         if (!mOpen || mClosing)
         {
-            return Refused(TN_NOT_CONNECTED, "the transmitter is not open");
+            return Failure(TN_NOT_CONNECTED, "the transmitter is not open");
         }
         lStamp = mSettings.mStampBuffers;
     }
@@ -247,11 +242,11 @@ TnResult TnTransmitter::QueueBuffer(TnBuffer *aBuffer)
     gev::TnGvspBlock lBlock;
     if (!gev::BlockFromBuffer(*aBuffer, gev::TnBlockGeometry(), lBlock))
     {
-        return Refused(TN_INVALID_PARAMETER, "the buffer holds no data");
+        return Failure(TN_INVALID_PARAMETER, "the buffer holds no data");
     }
     if (!Hold(aBuffer))
     {
-        return Refused(TN_INVALID_PARAMETER, "the buffer is queued to a stream");
+        return Failure(TN_INVALID_PARAMETER, "the buffer is queued to a stream");
     }
     const TnResult lResult = mSender.Queue(lBlock, aBuffer, aBuffer->GetBlockID());
     if (lResult.GetCode() == TN_PENDING)
@@ -270,7 +265,7 @@ TnResult TnTransmitter::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeout
 {
     if (aBuffer == nullptr)
     {
-        return Refused(TN_INVALID_PARAMETER, "no place for the buffer");
+        return Failure(TN_INVALID_PARAMETER, "no place for the buffer");
     }
     std::unique_lock<std::mutex> lLock(mMutex);
     const auto lReady = [&] { return !mFree.empty(); };
@@ -294,12 +289,12 @@ TnResult TnTransmitter::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeout
     {
         // A buffer freed meanwhile stays for the next call.
         *aBuffer = nullptr;
-        return Refused(TN_ABORTED, "interrupted");
+        return Failure(TN_ABORTED, "interrupted");
     }
     if (mFree.empty())
     {
         *aBuffer = nullptr;
-        return Refused(TN_TIMEOUT, "no free buffer");
+        return Failure(TN_TIMEOUT, "no free buffer");
     }
     *aBuffer = mFree.front();
     mFree.pop_front();
@@ -339,7 +334,7 @@ TnResult TnTransmitter::SetPacketSize(uint32_t aPacketSize)
 {
     if (aPacketSize < kMinPacketSize || aPacketSize > kMaxPacketSize)
     {
-        return Refused(TN_INVALID_PARAMETER, "the packet size is 576 to 16384 bytes");
+        return Failure(TN_INVALID_PARAMETER, "the packet size is 576 to 16384 bytes");
     }
     std::lock_guard<std::mutex> lLock(mMutex);
     if (mOpen)
@@ -365,7 +360,7 @@ TnResult TnTransmitter::SetMaxPayloadThroughput(float aBitsPerSecond)
 {
     if (std::isnan(aBitsPerSecond) || aBitsPerSecond < 0)
     {
-        return Refused(TN_INVALID_PARAMETER, "the rate is 0 (unlimited) or more");
+        return Failure(TN_INVALID_PARAMETER, "the rate is 0 (unlimited) or more");
     }
     std::lock_guard<std::mutex> lLock(mMutex);
     mMaxPayloadRate = std::isinf(aBitsPerSecond) ? 0.0f : aBitsPerSecond;
@@ -522,7 +517,7 @@ TnResult TnTransmitter::SetSenderPriority(uint32_t aPriority)
 {
     if (aPriority > 99)
     {
-        return Refused(TN_INVALID_PARAMETER, "priorities are 0 to 99");
+        return Failure(TN_INVALID_PARAMETER, "priorities are 0 to 99");
     }
     std::lock_guard<std::mutex> lLock(mMutex);
     mSenderPriority = aPriority;
@@ -531,11 +526,9 @@ TnResult TnTransmitter::SetSenderPriority(uint32_t aPriority)
 
 TnResult TnTransmitter::ApplyPriority()
 {
-    sched_param lParam{};
-    lParam.sched_priority = static_cast<int>(mSenderPriority);
-    if (pthread_setschedparam(mSender.GetThreadHandle(), mSenderPriority == 0 ? SCHED_OTHER : SCHED_FIFO, &lParam) != 0)
+    if (!tn::SetThreadPriority(mSender.GetThreadHandle(), mSenderPriority))
     {
-        return Refused(TN_THREAD_ERROR, "the system refused the thread priority");
+        return Failure(TN_THREAD_ERROR, "the system refused the thread priority");
     }
     return TnResult(TN_OK);
 }
@@ -550,7 +543,7 @@ TnResult TnTransmitter::SetPoolPriority(uint32_t aPriority)
 {
     if (aPriority > 99)
     {
-        return Refused(TN_INVALID_PARAMETER, "priorities are 0 to 99");
+        return Failure(TN_INVALID_PARAMETER, "priorities are 0 to 99");
     }
     std::lock_guard<std::mutex> lLock(mMutex);
     mPoolPriority = aPriority;
@@ -580,12 +573,7 @@ void TnTransmitter::OnBlockReleased(void *aContext, uint64_t, bool)
 using tn::transmitter::TnTransmitter;
 
 namespace
-{
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
-} // namespace
+{} // namespace
 
 TnTransmitterGEV::TnTransmitterGEV() : mImpl(new TnTransmitter()) {}
 TnTransmitterGEV::~TnTransmitterGEV()
@@ -598,9 +586,9 @@ TnResult TnTransmitterGEV::Open(TnString aDestinationAddress, uint16_t aDestinat
                                 bool aStampBuffers, uint32_t aRetainedBuffers, uint32_t aPacketDelayNs)
 {
     tn::transmitter::TnTransmitterSettings lSettings;
-    lSettings.mDestination = Text(aDestinationAddress);
+    lSettings.mDestination = tn::ToString(aDestinationAddress);
     lSettings.mDestinationPort = aDestinationPort;
-    lSettings.mSource = Text(aSourceAddress);
+    lSettings.mSource = tn::ToString(aSourceAddress);
     lSettings.mSourcePort = aSourcePort;
     lSettings.mDoNotFragment = aDoNotFragment;
     lSettings.mExtendedIds = aExtendedIDs;

@@ -1,8 +1,6 @@
 // The light virtual GigE Vision device: the GigE Vision device model of
 // libTnGevProtocol over plain memory, serving discovery, register access and
 // packet resends for the transmitters added to it.
-#include <pthread.h>
-#include <sched.h>
 
 #include <mutex>
 #include <vector>
@@ -11,6 +9,7 @@
 #include "TnGevBytes.h"
 #include "TnGvcpDevice.h"
 #include "TnGvcpServer.h"
+#include "TnText.h"
 #include "TnVirtualDeviceGEV.h"
 
 namespace tn
@@ -20,16 +19,6 @@ namespace transmitter
 namespace
 {
 constexpr size_t kMaxTransmitters = 4;
-
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
-
-TnResult Refused(uint32_t aCode, const char *aWhy)
-{
-    return TnResult(aCode, TnString(aWhy));
-}
 
 /// The device model with packet resends routed to the transmitters.
 class ResendingDevice final : public gev::TnGvcpDevice
@@ -82,8 +71,7 @@ public:
 } // namespace transmitter
 } // namespace tn
 
-using tn::transmitter::Refused;
-using tn::transmitter::Text;
+using tn::Failure;
 using tn::transmitter::TnVirtualDevice;
 
 TnVirtualDeviceGEV::TnVirtualDeviceGEV() : mImpl(new TnVirtualDevice()) {}
@@ -99,11 +87,11 @@ TnResult TnVirtualDeviceGEV::SetGEVSpecificationVersion(uint16_t aMajor, uint16_
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     if (mImpl->Listening())
     {
-        return Refused(TN_BUSY, "the device is listening");
+        return Failure(TN_BUSY, "the device is listening");
     }
     if (aMajor < 1 || aMajor > 2)
     {
-        return Refused(TN_INVALID_PARAMETER, "GigE Vision versions are 1.x and 2.x");
+        return Failure(TN_INVALID_PARAMETER, "GigE Vision versions are 1.x and 2.x");
     }
     mImpl->mMajor = aMajor;
     mImpl->mMinor = aMinor;
@@ -123,7 +111,7 @@ TnResult TnVirtualDeviceGEV::SetGVCPCapabilityPacketResendCommandSupported(bool 
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     if (mImpl->Listening())
     {
-        return Refused(TN_BUSY, "the device is listening");
+        return Failure(TN_BUSY, "the device is listening");
     }
     mImpl->mResend = aSupported;
     return TnResult(TN_OK);
@@ -142,14 +130,14 @@ TnResult SetText(TnVirtualDevice &aDevice, std::string &aField, const TnString &
     std::lock_guard<std::mutex> lLock(aDevice.mMutex);
     if (aDevice.Listening())
     {
-        return Refused(TN_BUSY, "the device is listening");
+        return Failure(TN_BUSY, "the device is listening");
     }
-    std::string lText = Text(aValue);
+    std::string lText = tn::ToString(aValue);
     if (lText.size() > aMax)
     {
         if (!aCut)
         {
-            return Refused(TN_INVALID_PARAMETER, "the text is too long");
+            return Failure(TN_INVALID_PARAMETER, "the text is too long");
         }
         lText.resize(aMax);
     }
@@ -190,12 +178,12 @@ TnResult TnVirtualDeviceGEV::AddTransmitterGEV(ITnTransmitterGEV *aTransmitter)
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     if (mImpl->Listening())
     {
-        return Refused(TN_BUSY, "the device is listening");
+        return Failure(TN_BUSY, "the device is listening");
     }
     if (aTransmitter == nullptr || aTransmitter->IsTransmitting() ||
         mImpl->mTransmitters.size() >= tn::transmitter::kMaxTransmitters)
     {
-        return Refused(TN_INVALID_PARAMETER, "no transmitter, one transmitting, or more than 4");
+        return Failure(TN_INVALID_PARAMETER, "no transmitter, one transmitting, or more than 4");
     }
     mImpl->mTransmitters.push_back(aTransmitter);
     return TnResult(TN_OK);
@@ -206,12 +194,12 @@ TnResult TnVirtualDeviceGEV::StartListening(TnString aIPAddress)
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     if (mImpl->Listening())
     {
-        return Refused(TN_BUSY, "the device is listening");
+        return Failure(TN_BUSY, "the device is listening");
     }
     uint32_t lAddress = 0;
-    if (!tn::gev::ParseIPv4(Text(aIPAddress), lAddress))
+    if (!tn::gev::ParseIPv4(tn::ToString(aIPAddress), lAddress))
     {
-        return Refused(TN_INVALID_PARAMETER, "the address is a dotted IPv4 address");
+        return Failure(TN_INVALID_PARAMETER, "the address is a dotted IPv4 address");
     }
     tn::gev::TnGvcpDeviceInfo lInfo;
     lInfo.mVersionMajor = mImpl->mMajor;
@@ -252,7 +240,7 @@ TnResult TnVirtualDeviceGEV::SetDevicePortThreadPriority(uint32_t aPriority)
 {
     if (aPriority > 99)
     {
-        return Refused(TN_INVALID_PARAMETER, "priorities are 0 to 99");
+        return Failure(TN_INVALID_PARAMETER, "priorities are 0 to 99");
     }
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     mImpl->mPriority = aPriority;

@@ -4,29 +4,13 @@ import os
 import pathlib
 import subprocess
 import sys
-import textwrap
 
 TESTS = pathlib.Path(__file__).resolve().parent.parent
 
 
 def test_a_skip_fails_under_ci_only(tmp_path):
-    (tmp_path / "test_sample.py").write_text(textwrap.dedent('''
-        import pytest
-
-        def test_runs():
-            pass
-
-        def test_lacks_a_peer():
-            pytest.skip("no peer here")
-
-        @pytest.mark.skipif(True, reason="no namespace here")
-        def test_lacks_a_namespace():
-            pass
-
-        @pytest.mark.xfail(reason="known")
-        def test_known_failure():
-            assert False
-    '''))
+    sample = pathlib.Path(__file__).resolve().with_name("ci_sample_child.py")
+    (tmp_path / "test_sample.py").write_text(sample.read_text())
 
     def run(ci):
         environment = {key: value for key, value in os.environ.items() if key != "CI"}

@@ -13,7 +13,8 @@ import subprocess
 
 import pytest
 
-HERE = pathlib.Path(__file__).resolve().parent
+CHILD = pathlib.Path(__file__).resolve().with_name("description_schema_child.py")
+
 SCHEMA = "/org/aravis/GenApiSchema_Version_1_1.xsd"
 
 
@@ -41,38 +42,7 @@ def invalid(schema, path):
 
 
 def test_served_descriptions_validate(isolated, schema, tmp_path):
-    out = isolated(f'''
-sys.path.insert(0, {str(HERE)!r})
-import pathlib
-import devices
-import tarn_edge_313 as edge
-folder = pathlib.Path({str(tmp_path)!r})
-
-def serve(name, sources=(), sink=None, user_sets=0):
-    device = edge.TnSoftDeviceGEV()
-    device.SetUserSetCount(user_sets)
-    device.SetGenDCEnabled(True)
-    device.SetRTPProtocolEnabled(True)
-    if sink is not None:
-        device.RegisterEventSink(sink)
-    for source in sources:
-        device.AddStream(source)
-    started = device.Start(devices.LOOPBACK_MAC)
-    out[name] = [started.GetCodeString(), started.GetDescription()]
-    (folder / (name + ".xml")).write_text(device.GetGenICamXMLFile()[1] or "")
-    device.Stop()
-    if sink is not None:
-        out[name].append([item for item, result in sink.results
-                          if not (result[0] if isinstance(result, tuple) else result).IsOK()])
-
-serve("bare")
-serve("source", [devices.PatternSource(64, 48)])
-triggered = devices.TriggeredSource()
-acquisition = edge.TnTriggerSelectorAcquisitionStart()
-triggered.AddSelector(edge.TRIGGER_SELECTOR_ACQUISITIONSTART, acquisition)
-triggered.AddSource(edge.TRIGGER_SOURCE_USER, "User")
-serve("every kind", [triggered, devices.PatternSource(64, 48)], devices.EveryKindSink(), user_sets=2)
-''')
+    out = isolated(CHILD, "served_descriptions_validate", tmp_path)
     assert out["bare"] == ["OK", ""]
     assert out["source"] == ["OK", ""]
     assert out["every kind"] == ["OK", "", []]
@@ -85,32 +55,7 @@ def test_references_the_schema_cannot_admit(isolated):
     needs a value cannot name a string: the device's Start says which
     feature is at fault. A command or boolean where a number is needed is
     named through its register."""
-    out = isolated(f'''
-sys.path.insert(0, {str(HERE)!r})
-import devices
-import tarn_edge_313 as edge
-
-class Sink(devices.DeviceSink):
-    def __init__(self, fault):
-        super().__init__(features=True)
-        self.fault = fault
-    def OnCreateCustomGenApiFeatures(self, device, factory):
-        super().OnCreateCustomGenApiFeatures(device, factory)
-        factory.SetName("TarnFaulty")
-        if self.fault == "selector":
-            factory.AddSelected("TarnFloat")
-        else:
-            factory.SetPIsAvailable("TarnText")
-        factory.AddVariable("TarnCommand")
-        factory.CreateIntSwissKnife("TarnCommand + 1")
-
-for fault in ("selector", "availability"):
-    device = edge.TnSoftDeviceGEV()
-    device.RegisterEventSink(Sink(fault))
-    started = device.Start(devices.LOOPBACK_MAC)
-    out[fault] = [started.GetCodeString(), started.GetDescription()]
-    device.Stop()
-''')
+    out = isolated(CHILD, "references_the_schema_cannot_admit")
     assert out["selector"] == ["GENICAM_XML_ERROR", "feature 'TarnFaulty': its selector 'TarnFloat' is a Float, but "
                                                     "only integers, enumerations and booleans select"]
     assert out["availability"] == ["GENICAM_XML_ERROR", "feature 'TarnFaulty': its pIsAvailable names 'TarnText', a "

@@ -4,16 +4,17 @@ modules in any order of import."""
 
 import itertools
 import os
+import pathlib
 import re
 import subprocess
 import sys
-import textwrap
 
 import numpy
 import pytest
 
 import figures
 
+CHILD = pathlib.Path(__file__).resolve().with_name("edge_startup_child.py")
 
 
 BASE_CLASSES = figures.classes_of("base_functions.txt")
@@ -238,31 +239,13 @@ def test_type_records_and_class_relations(edge):
     assert plain <= set(records)
 
 
-IMPORT = textwrap.dedent("""
-    import importlib, sys
-    modules = [importlib.import_module(name) for name in sys.argv[1:]]
-    import tarn_base_313 as base, tarn_receive_313 as receive, tarn_edge_313 as edge
-    text = receive.TnString("shared")
-    result = edge.TnResult(edge.TN_TIMEOUT, base.TnString("late"))
-    assert base.TnResult.GetCode(result) == 30 and receive.TnResult.GetCode(result) == 30
-    assert repr(result) == "<TnResult TIMEOUT: late>"
-    # A buffer of the base module is a buffer to the edge module's functions.
-    buffer = base.TnBuffer(base.TnPayloadTypeImage)
-    transmitter = edge.TnTransmitterGEV()
-    assert transmitter.QueueBuffer(buffer).GetCode() == edge.TN_NOT_CONNECTED
-    info = edge.TnSoftDeviceGEV()
-    assert info.Start(text).GetCode() == edge.TN_INVALID_PARAMETER
-    assert sys.modules["swig_runtime_data4"].type_pointer_capsule is not None
-    print("imported", *[module.__name__ for module in modules])
-""")
-
 ORDERS = list(itertools.permutations(["tarn_edge_313", "tarn_base_313", "tarn_receive_313"]))
 
 
 def test_import_in_any_order(tmp_path):
     path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
     for order in ORDERS:
-        done = subprocess.run([sys.executable, "-c", IMPORT, *order], cwd=tmp_path, capture_output=True, text=True,
+        done = subprocess.run([sys.executable, str(CHILD), "import_in_any_order", *order], cwd=tmp_path, capture_output=True, text=True,
                               env={**os.environ, "PYTHONPATH": path}, timeout=60)
         assert done.returncode == 0, (order, done.stderr)
         assert done.stdout.strip() == "imported " + " ".join(order)
@@ -270,19 +253,8 @@ def test_import_in_any_order(tmp_path):
 
 
 def test_objects_of_base_types_are_bare_before_the_base_module(tmp_path):
-    program = textwrap.dedent("""
-        import _tarn_edge_313 as module, tarn_edge_313 as edge
-        class Source(edge.ITnSWStreamingChannelSource):
-            def FreeBuffer(self, buffer):
-                self.freed = buffer
-        import _tarn_base_313 as base
-        buffer = base.new_TnBuffer()
-        source = Source()
-        assert module.ITnSWStreamingChannelSource_FreeBuffer(source.this, buffer) is None
-        print(repr(source.freed).split(" at ")[0])
-    """)
     path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
-    done = subprocess.run([sys.executable, "-c", program], cwd=tmp_path, capture_output=True, text=True,
+    done = subprocess.run([sys.executable, str(CHILD), "bare_before_base"], cwd=tmp_path, capture_output=True, text=True,
                           env={**os.environ, "PYTHONPATH": path}, timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "<Swig Object of type 'TnBuffer *'"

@@ -10,95 +10,14 @@ import subprocess
 
 import pytest
 
-HERE = pathlib.Path(__file__).resolve().parent
-WIDTH, HEIGHT = 160, 120
+CHILD = pathlib.Path(__file__).resolve().with_name("rtp_device_child.py")
 
 
 def test_rtp_channel_is_announced_and_received_over_udp_and_tcp(isolated, tmp_path):
     if shutil.which("gst-launch-1.0") is None or subprocess.run(
             ["gst-inspect-1.0", "rtpvrawdepay"], capture_output=True).returncode != 0:
         pytest.skip("GStreamer's gst-launch-1.0 and rtpvrawdepay are not installed")
-    out = isolated(f'''
-import os, signal, zlib
-sys.path.insert(0, {str(HERE)!r})
-import numpy as np
-import devices
-import tarn_edge_313 as edge
-import tarn_receive_313 as rx
-
-subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
-subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
-W, H = {WIDTH}, {HEIGHT}
-source = devices.PatternSource(W, H, rgb=True, rate=40)
-device = edge.TnSoftDeviceGEV()
-assert device.SetRTPProtocolEnabled(True).IsOK() and device.SetTCPTransportEnabled(True).IsOK()
-assert device.AddStream(source).IsOK()
-assert device.Start(devices.LOOPBACK_MAC).IsOK()
-out["feature"] = 'Name="StreamProtocol"' in device.GetGenICamXMLFile()[1]
-
-# The announcement, as the base module's discovery sees it.
-system = tarn.TnSystem()
-system.SetDetectionTimeout(1500)
-sessions = []
-for index in range(system.DiscoverSessions()):
-    info = tarn.TnSessionInfo()
-    assert system.GetSessionInfo(index, info).IsOK()
-    sessions.append([info.mName.GetAscii(), info.mAddress.GetAscii(), info.mPort])
-out["sessions"] = sessions
-name, group, port = sessions[0]
-
-def sent(frame):
-    return zlib.crc32(frame.tobytes()) in source.sent.values()
-
-def ours(open_stream, count=4):
-    stream = rx.TnStreamRTP()
-    assert stream.PrepareFor(W, H, rx.TnPixelRGB8).IsOK()
-    assert open_stream(stream).IsOK()
-    buffers = [tarn.TnBuffer() for _ in range(8)]
-    for buffer in buffers:
-        buffer.Alloc(W * H * 3)
-        stream.QueueBuffer(buffer)
-    good, failed = 0, 0
-    deadline = time.time() + 10
-    while good < count and time.time() < deadline:
-        result, buffer, operation = stream.RetrieveBuffer(500)
-        if buffer is None:
-            continue
-        if operation.IsOK():
-            assert sent(buffer.GetImage().GetDataPointer()), "a complete frame holds other bytes"
-            good += 1
-        else:
-            failed += 1
-        stream.QueueBuffer(buffer)
-    stream.Close()
-    return [good, failed]
-
-out["ours"] = {{"udp": ours(lambda stream: stream.Open(group, port, "127.0.0.1")),
-               "tcp": ours(lambda stream: stream.OpenTCP("127.0.0.1", port))}}
-
-# GStreamer's receiver, from the group and over TCP, writes the frames it
-# depayloads to a file.
-caps = ("application/x-rtp,media=video,clock-rate=90000,encoding-name=RAW,sampling=RGB,depth=(string)8,"
-        f"width=(string){{W}},height=(string){{H}},colorimetry=(string)BT601-5,payload=96")
-receivers = {{
-    "udp": ["udpsrc", f"address={{group}}", f"port={{port}}", "multicast-iface=lo", f"caps={{caps}}"],
-    "tcp": ["tcpclientsrc", "host=127.0.0.1", f"port={{port}}", "!", "application/x-rtp-stream,encoding-name=RAW",
-            "!", "rtpstreamdepay", "!", caps],
-}}
-out["gstreamer"] = {{}}
-for kind, front in receivers.items():
-    path = os.path.join({str(tmp_path)!r}, kind + ".rgb")
-    gst = subprocess.Popen(["gst-launch-1.0", "-q", *front, "!", "rtpvrawdepay", "!", "filesink",
-                            f"location={{path}}", "buffer-mode=2"], stderr=subprocess.PIPE)
-    time.sleep(1.5)
-    gst.send_signal(signal.SIGINT)
-    gst.wait(10)
-    data = np.fromfile(path, dtype=np.uint8)
-    frames = data[: len(data) // (W * H * 3) * W * H * 3].reshape(-1, H, W, 3)
-    # The first frame may be one the receiver came into halfway.
-    out["gstreamer"][kind] = [len(frames), sum(sent(frame) for frame in frames[1:])]
-assert device.Stop().IsOK()
-''', timeout=120)
+    out = isolated(CHILD, "rtp_channel_is_announced_and_received_over_udp_and_tcp", tmp_path, timeout=120)
     assert out["feature"] is True
     assert ["SoftDevice stream 0", "239.255.0.1", 5004] in out["sessions"]
     for kind in ("udp", "tcp"):
@@ -114,64 +33,7 @@ def test_rtp_channel_sends_h264_access_units(isolated):
         av.CodecContext.create("libx264", "w")
     except Exception:
         pytest.skip("PyAV has no H.264 encoder here")
-    out = isolated(f'''
-import zlib
-sys.path.insert(0, {str(HERE)!r})
-import av
-import numpy as np
-import devices
-import tarn_edge_313 as edge
-import tarn_receive_313 as rx
-
-subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
-subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
-# Access units that each decode on their own (every picture a key frame with
-# its parameter sets), some large enough for fragments.
-encoder = av.CodecContext.create("libx264", "w")
-encoder.width, encoder.height, encoder.pix_fmt = 320, 240, "yuv420p"
-encoder.options = {{"preset": "ultrafast", "tune": "zerolatency", "x264-params": "keyint=1:repeat-headers=1"}}
-random = np.random.default_rng(3)
-units = []
-for index in range(6):
-    picture = random.integers(0, 256, (240, 320, 3), dtype=np.uint8)
-    frame = av.VideoFrame.from_ndarray(picture, format="rgb24").reformat(format="yuv420p")
-    units += [bytes(packet) for packet in encoder.encode(frame)]
-units += [bytes(packet) for packet in encoder.encode(None)]
-source = devices.PatternSource(320, 240, rgb=True, rate=60, units=units)
-device = edge.TnSoftDeviceGEV()
-assert device.SetRTPProtocolEnabled(True).IsOK()
-assert device.AddStream(source).IsOK()
-assert device.Start(devices.LOOPBACK_MAC).IsOK()
-stream = rx.TnStreamRTP()
-assert stream.PrepareForH264().IsOK()
-assert stream.Open("239.255.0.1", 5004, "127.0.0.1").IsOK()
-buffers = [tarn.TnBuffer() for _ in range(8)]
-for buffer in buffers:
-    buffer.Alloc(1 << 20)
-    stream.QueueBuffer(buffer)
-received, failed = [], 0
-deadline = time.time() + 10
-while len(received) < 12 and time.time() < deadline:
-    result, buffer, operation = stream.RetrieveBuffer(500)
-    if buffer is None:
-        continue
-    if operation.IsOK():
-        received.append(bytes(buffer.GetDataPointer()[:buffer.GetAcquiredSize()]))
-    else:
-        failed += 1
-    stream.QueueBuffer(buffer)
-stream.Close()
-assert device.Stop().IsOK()
-# Each unit as it came: the source's unit with 4-byte start codes.
-sent = set(source.sent.values())
-def normal(unit):
-    return unit.replace(b"\\x00\\x00\\x00\\x01", b"\\x00\\x00\\x01")
-decoder = av.CodecContext.create("h264", "r")
-pictures = sum(len(decoder.decode(av.Packet(unit))) for unit in received) + len(decoder.decode(None))
-out.update(received=len(received), failed=failed, pictures=pictures,
-           same=sum(zlib.crc32(normal(unit)) in {{zlib.crc32(normal(u)) for u in units}} for unit in received),
-           largest=max(len(unit) for unit in units))
-''', timeout=120)
+    out = isolated(CHILD, "rtp_channel_sends_h264_access_units", timeout=120)
     assert out["largest"] > 1500  # fragmented units among them
     assert out["received"] == 12 and out["failed"] <= 1
     assert out["same"] == 12 and out["pictures"] == 12

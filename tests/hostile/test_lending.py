@@ -12,7 +12,6 @@ import signal
 import struct
 import subprocess
 import sys
-import textwrap
 
 import pytest
 
@@ -45,57 +44,14 @@ def test_lent_objects_let_go_of_early(kind):
     assert (refused > 0) == (kind != "transmitters")
 
 
-# The programs of the report: a buffer retrieved under the name of the one
-# queued, a buffer kept past its pipeline, a selector given to a module
-# function and not kept.
-RTP = '''
-import socket, struct, subprocess, time
-subprocess.run(["ip", "link", "set", "lo", "up"])
-import tarn_base_313 as tarn, tarn_receive_313 as rx
-W, H = 64, 4
-s = rx.TnStreamRTP(); s.PrepareFor(W, H, tarn.TnPixelMono8); s.Open("127.0.0.1", 40124)
-
-def send():
-    tx = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    for y in range(H):
-        tx.sendto(struct.pack(">BBHII", 0x80, (0x80 if y == H - 1 else 0) | 96, y, 1000, 7)
-                  + struct.pack(">HHHH", 0, W, y, 0) + bytes([y]) * W, ("127.0.0.1", 40124))
-'''
-PROGRAMS = {
-    "retrieved under the queued name": RTP + '''
-buffer = tarn.TnBuffer(); buffer.Alloc(W * H); s.QueueBuffer(buffer)
-send()
-result, buffer, operation = s.RetrieveBuffer(2000)
-print(buffer.GetImage().GetDataPointer()[:, 0].tolist())
-''',
-    "kept past its pipeline": RTP + '''
-pipeline = rx.TnPipeline(s); pipeline.SetBufferSize(W * H); pipeline.Start()
-time.sleep(0.2)
-send()
-result, buffer = pipeline.RetrieveNextBuffer(2000)[:2]
-pipeline.Stop(); del pipeline
-print(buffer.GetImage().GetDataPointer()[:, 0].tolist())
-''',
-    "a selector not kept": f'''
-import subprocess, sys
-subprocess.run(["ip", "link", "set", "lo", "up"])
-sys.path.insert(0, {str(HERE.parent / "edge")!r})
-import devices, _tarn_edge_313, tarn_edge_313 as edge
-source = devices.TriggeredSource()
-_tarn_edge_313.TnStreamingChannelSourceTrigger_AddSelector(source, edge.TRIGGER_SELECTOR_FRAMESTART,
-                                                           edge.TnTriggerSelectorFrameStart())
-device = edge.TnSoftDeviceGEV()
-device.AddStream(source)
-print([device.Start(devices.LOOPBACK_MAC).GetCodeString(), device.Stop().GetCodeString()])
-''',
-}
-OUTPUTS = {"retrieved under the queued name": "[0, 1, 2, 3]", "kept past its pipeline": "[0, 1, 2, 3]",
-           "a selector not kept": "['OK', 'OK']"}
+# The programs of the report (let_go_child.py) and what each prints.
+OUTPUTS = {"retrieved_under_the_queued_name": "[0, 1, 2, 3]", "kept_past_its_pipeline": "[0, 1, 2, 3]",
+           "a_selector_not_kept": "['OK', 'OK']"}
 
 
-@pytest.mark.parametrize("name", sorted(PROGRAMS))
+@pytest.mark.parametrize("name", sorted(OUTPUTS))
 def test_programs_that_let_go_early_run_to_their_end(name):
-    out = run([sys.executable, "-c", textwrap.dedent(PROGRAMS[name])], timeout=60)
+    out = run([sys.executable, str(HERE / "let_go_child.py"), name], timeout=60)
     assert OUTPUTS[name] in out.splitlines(), out
 
 

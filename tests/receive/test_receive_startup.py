@@ -2,15 +2,16 @@
 constants, its type records and its place beside the base module."""
 
 import os
+import pathlib
 import subprocess
 import sys
-import textwrap
 from collections import Counter
 
 import pytest
 
 import figures
 
+CHILD = pathlib.Path(__file__).resolve().with_name("receive_startup_child.py")
 
 
 BASE_CLASSES = figures.classes_of("base_functions.txt")
@@ -124,29 +125,10 @@ def test_type_records(receive):
         assert records[value].proxy_class is None
 
 
-IMPORT = textwrap.dedent("""
-    import importlib, sys
-    first, second = (importlib.import_module(name) for name in sys.argv[1:3])
-    import tarn_base_313 as base, tarn_receive_313 as receive
-    text = base.TnString("shared")
-    result = receive.TnResult(receive.TN_TIMEOUT, receive.TnString("late"))
-    assert receive.TnLogger("x").GetLogPriority() is not None
-    assert base.TnResult.GetCode(result) == 30
-    assert repr(result) == "<TnResult TIMEOUT: late>" and repr(receive.TnString("x")) == "TnString('x')"
-    info = base.TnDeviceInfoU3V()
-    device = receive.TnDeviceU3V()
-    assert not device.Connect(info).IsOK()
-    assert device.Connect(text).GetCode() != 0
-    assert device.GetGUID() == ""
-    assert sys.modules["swig_runtime_data4"].type_pointer_capsule is not None
-    print("imported", first.__name__, second.__name__)
-""")
-
-
 @pytest.mark.parametrize("order", [("tarn_receive_313", "tarn_base_313"), ("tarn_base_313", "tarn_receive_313")])
 def test_import_in_either_order_from_any_directory(order, tmp_path):
     path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
-    done = subprocess.run([sys.executable, "-c", IMPORT, *order], cwd=tmp_path, capture_output=True, text=True,
+    done = subprocess.run([sys.executable, str(CHILD), *order], cwd=tmp_path, capture_output=True, text=True,
                           env={**os.environ, "PYTHONPATH": path}, timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == f"imported {order[0]} {order[1]}"

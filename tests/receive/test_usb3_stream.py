@@ -1,7 +1,10 @@
+import pathlib
 """The USB3 Vision stream: its calling forms and messages, and frames of a
 simulated USB3 Vision device through a pipeline into numpy."""
 
 import pytest
+
+CHILD = pathlib.Path(__file__).resolve().with_name("usb3_stream_child.py")
 
 U3V_OPEN = [
     "TnStreamU3V::Open(TnDeviceInfo const *)",
@@ -71,68 +74,7 @@ controller = sim0
 def test_simulated_device_frames_through_a_pipeline_into_numpy(isolated, tmp_path):
     devices = tmp_path / "devices.ini"
     devices.write_text(SIMULATED)
-    out = isolated('''
-import threading
-import numpy as np
-import tarn_receive_313 as rx
-system = tarn.TnSystem()
-system.SetDetectionTimeout(100)
-result, info = system.FindDevice("EXAMPLE-0001")
-result, device = rx.TnDevice.CreateAndConnect(info)
-features = device.GetParameters()
-features.SetIntegerValue("Width", 320)
-features.SetIntegerValue("Height", 240)
-features.SetEnumValue("PixelFormat", "Mono16")
-features.SetFloatValue("AcquisitionFrameRate", 200.0)
-
-result, stream = rx.TnStream.CreateAndOpen(info)
-out["stream"] = [result.GetCodeString(), type(stream).__name__, stream.GetGUID()]
-out["busy"] = rx.TnStreamU3V().Open("EXAMPLE-0001", 0).GetCodeString()
-
-class Frames(rx.TnPipelineEventSink):
-    def __init__(self):
-        super().__init__()
-        self.frames, self.failed, self.done = [], 0, threading.Event()
-    def OnBufferReady(self, pipeline):
-        result, buffer, operation = pipeline.RetrieveNextBuffer(0)
-        if result.IsOK():
-            if operation.IsOK():
-                self.frames.append((buffer.GetBlockID(), buffer.GetImage().GetDataPointer().copy()))
-            else:
-                self.failed += 1
-            pipeline.ReleaseBuffer(buffer)
-        if len(self.frames) >= 8:
-            self.done.set()
-
-sink = Frames()
-pipeline = rx.TnPipeline(stream)
-pipeline.SetBufferSize(features.GetIntegerValue("PayloadSize")[1])
-pipeline.RegisterEventSink(sink)
-pipeline.Start()
-features.Get("AcquisitionStart").Execute()
-out["received"] = sink.done.wait(10)
-features.Get("AcquisitionStop").Execute()
-pipeline.Stop()
-
-line = np.arange(320 * 2)
-expected = {}
-for block, frame in sink.frames:
-    rows = np.arange(240).reshape(-1, 1)
-    bytes_ = ((line + 3 * rows + 7 * block) & 0xFF).astype(np.uint8)
-    expected[block] = bool(np.array_equal(frame, bytes_.view(np.uint16)))
-out["frames"] = [sink.frames[0][1].shape, str(sink.frames[0][1].dtype), all(expected.values()), sink.failed]
-parameters = stream.GetParameters()
-out["statistics"] = [parameters.GetIntegerValue(name)[1] for name in ("BlocksCompleted", "BlocksFailed")]
-rx.TnStream.Free(stream)
-# The transfer settings left out take their defaults.
-stream = rx.TnStreamU3V()
-stream.Open(info, 0, 16)
-parameters = stream.GetParameters()
-out["defaults"] = [stream.GetQueuedBufferMaximum()] + [parameters.GetIntegerValue(name)[1] for name in
-                                                       ("SmallImageThreshold", "MaximumPendingRequests")]
-stream.Close()
-rx.TnDevice.Free(device)
-''', env={"TARN_SIMULATED_DEVICES": str(devices)})
+    out = isolated(CHILD, "simulated_device_frames_through_a_pipeline_into_numpy", env={"TARN_SIMULATED_DEVICES": str(devices)})
     assert out["stream"] == ["OK", "TnStreamU3V", "EXAMPLE-0001"]
     assert out["busy"] == "BUSY"
     assert out["received"] is True

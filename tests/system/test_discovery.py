@@ -2,7 +2,11 @@
 independent peer's fake camera and simulated USB3 Vision devices, each in a
 network namespace of its own."""
 
+import pathlib
+
 import pytest
+
+CHILD = pathlib.Path(__file__).resolve().with_name("discovery_child.py")
 
 
 def test_system_settings_and_argument_checks(tarn, base):
@@ -45,36 +49,8 @@ def test_system_settings_and_argument_checks(tarn, base):
         base.TnSystem_GetInterfaceCount(tarn.TnString("x"))
 
 
-def test_fake_camera_is_found(isolated, fake_camera_code):
-    out = isolated(fake_camera_code + '''
-system = tarn.TnSystem()
-system.SetDetectionTimeout(500)
-out["find"] = system.Find().IsOK()
-out["interfaces"] = [type(system.GetInterface(i)).__name__ for i in range(system.GetInterfaceCount())]
-info = system.GetDeviceInfo(0)
-out["class"] = type(info).__name__
-out["values"] = [info.GetMACAddress(), info.GetIPAddress(), info.GetModelName(), info.GetSerialNumber(),
-                 info.GetUserDefinedName(), info.GetVendorName(), info.GetGEVVersion() >> 16,
-                 info.GetType(), info.IsConfigurationValid(), info.GetConnectionID()]
-adapter = info.GetInterface()
-out["adapter"] = [type(adapter).__name__, adapter.GetType(), adapter.GetIPAddress(0), adapter.GetDeviceCount(),
-                  type(adapter.GetDeviceInfo(0)).__name__, adapter.GetDeviceInfo(1) is None,
-                  tarn.TnInterface.Compare(adapter, adapter), adapter.GetVexmoorDriverVersion()]
-for key in ("127.0.0.1", tarn.TnString("127.0.0.1"), "TNTEST1"):
-    result, found = system.FindDevice(key)
-    out.setdefault("find_device", []).append([result.IsOK(), type(found).__name__, found.GetSerialNumber()])
-result, found = system.FindDevice("127.0.0.77")
-out["missing"] = [result.GetCode(), found]
-copy = info.Copy()
-del system
-out["copy"] = [type(copy).__name__, copy.GetSerialNumber(), copy.GetInterface()]
-try:
-    tarn.TnDeviceInfoGEV.GetMACAddress(copy)
-except TypeError as error:
-    out["copy_refused"] = str(error)
-tarn.delete_TnDeviceInfo(copy) if hasattr(tarn, "delete_TnDeviceInfo") else None
-camera.kill()
-''')
+def test_fake_camera_is_found(isolated, fake_camera):
+    out = isolated(CHILD, "fake_camera_is_found")
     assert out["find"] and "TnNetworkAdapter" in out["interfaces"]
     assert out["class"] == "TnDeviceInfoGEV"
     mac, ip, model, serial, user, vendor, major, kind, valid, connection = out["values"]
@@ -115,28 +91,7 @@ software_major = 3
 def test_simulated_devices(isolated, tmp_path):
     description = tmp_path / "devices.ini"
     description.write_text(SIMULATED)
-    out = isolated('''
-system = tarn.TnSystem()
-system.SetDetectionTimeout(100)
-system.Find()
-kinds = {}
-for i in range(system.GetDeviceCount()):
-    info = system.GetDeviceInfo(i)
-    kinds[info.GetType()] = info
-u3v = kinds[tarn.TnDeviceInfoTypeU3V]
-out["u3v"] = [type(u3v).__name__, u3v.GetSerialNumber(), type(u3v.GetInterface()).__name__,
-              u3v.GetInterface().GetType(), u3v.GetInterface().GetName()]
-try:
-    tarn.TnDeviceInfoU3V_GetSpeed(u3v) if False else tarn._tarn_base_313.TnDeviceInfoU3V_GetSpeed(u3v)
-except TypeError as error:
-    out["refused"] = str(error)
-controller = u3v.GetInterface()
-out["controller"] = [controller.GetVendorID(), controller.GetSpeed()]
-vexmoor = kinds[tarn.TnDeviceInfoTypeVexmoorProtocol]
-out["vexmoor"] = [type(vexmoor).__name__, vexmoor.GetSerialNumber()]
-result, found = system.FindDevice("TARN-U3-0042")
-out["found"] = [result.IsOK(), found.GetSerialNumber()]
-''', env={"TARN_SIMULATED_DEVICES": str(description)})
+    out = isolated(CHILD, "simulated_devices", env={"TARN_SIMULATED_DEVICES": str(description)})
     assert out["u3v"] == ["TnDeviceInfo", "U3-42", "TnUSBHostController", 0, "Simulated xHCI"]
     assert out["refused"] == "in method 'TnDeviceInfoU3V_GetSpeed', argument 1 of type 'TnDeviceInfoU3V const *'"
     assert out["controller"] == [0x8086, 4]

@@ -13,6 +13,7 @@
 
 #include "TnDevice.h"
 #include "TnGenParameter.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -102,14 +103,9 @@ public:
     std::vector<std::pair<int64_t, int64_t>> mWrites;
 };
 
-inline std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
-
 inline std::string Describe(const TnResult &aResult)
 {
-    return Text(aResult.GetCodeString()) + ": " + Text(aResult.GetDescription());
+    return tn::ToString(aResult.GetCodeString()) + ": " + tn::ToString(aResult.GetDescription());
 }
 } // namespace test
 } // namespace tn

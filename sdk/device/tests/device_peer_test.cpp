@@ -42,7 +42,7 @@ protected:
     {
         TnString lValue;
         EXPECT_TRUE(aDevice.GetParameters()->GetStringValue(TnString(aName), lValue).IsOK()) << aName;
-        return Text(lValue);
+        return tn::ToString(lValue);
     }
 
     TnSystem mSystem;
@@ -59,7 +59,7 @@ TEST_F(FakeDevice, ConnectReadsAndWritesFeatures)
     EXPECT_TRUE(lDevice->IsConnected());
     EXPECT_EQ(lDevice->GetType(), TnDeviceTypeGEV);
     TnDeviceGEV &lGev = *static_cast<TnDeviceGEV *>(lDevice);
-    EXPECT_EQ(Text(lGev.GetIPAddress()), "127.0.0.1");
+    EXPECT_EQ(tn::ToString(lGev.GetIPAddress()), "127.0.0.1");
     EXPECT_EQ(lGev.GetAccessType(), TnAccessControl);
 
     EXPECT_EQ(String(*lDevice, "DeviceVendorName"), "Aravis");
@@ -72,7 +72,7 @@ TEST_F(FakeDevice, ConnectReadsAndWritesFeatures)
     EXPECT_GT(lHeight, 0);
     TnString lFormat;
     ASSERT_TRUE(lDevice->GetParameters()->GetEnumValue(TnString("PixelFormat"), lFormat).IsOK());
-    EXPECT_FALSE(Text(lFormat).empty());
+    EXPECT_FALSE(tn::ToString(lFormat).empty());
     ASSERT_TRUE(lDevice->GetParameters()->SetEnumValue(TnString("PixelFormat"), TnString("Mono8")).IsOK());
 
     ASSERT_TRUE(lDevice->GetParameters()->SetIntegerValue(TnString("Width"), 256).IsOK());
@@ -82,7 +82,7 @@ TEST_F(FakeDevice, ConnectReadsAndWritesFeatures)
     EXPECT_EQ(lDevice->GetPayloadSize(), static_cast<uint32_t>(256 * lHeight));
     TnString lId;
     EXPECT_TRUE(lDevice->GetUniqueID(lId).IsOK());
-    EXPECT_EQ(Text(lId), Text(lInfo->GetUniqueID()));
+    EXPECT_EQ(tn::ToString(lId), tn::ToString(lInfo->GetUniqueID()));
 
     ASSERT_TRUE(lDevice->Disconnect().IsOK());
     EXPECT_FALSE(lDevice->IsConnected());
@@ -109,7 +109,7 @@ TEST_F(FakeDevice, ConnectsByIdentifierAndReadsMemory)
     TnDeviceGEV lDevice;
     ASSERT_TRUE(lDevice.Connect(TnString(mSerial.c_str()), TnAccessExclusive).IsOK());
     EXPECT_EQ(lDevice.GetAccessType(), TnAccessExclusive);
-    EXPECT_EQ(Text(lDevice.GetIPAddress()), "127.0.0.1");
+    EXPECT_EQ(tn::ToString(lDevice.GetIPAddress()), "127.0.0.1");
     TnAccessType lAccess = TnAccessUnknown;
     ASSERT_TRUE(TnDeviceGEV::GetAccessType(TnString("127.0.0.1"), lAccess).IsOK());
     EXPECT_EQ(lAccess, TnAccessExclusive);
@@ -117,7 +117,7 @@ TEST_F(FakeDevice, ConnectsByIdentifierAndReadsMemory)
     // The description, as the device keeps it, dumped to a file.
     TnString lName;
     ASSERT_TRUE(lDevice.GetDefaultGenICamXMLFilename(lName).IsOK());
-    EXPECT_NE(Text(lName).find(".xml"), std::string::npos) << Text(lName);
+    EXPECT_NE(tn::ToString(lName).find(".xml"), std::string::npos) << tn::ToString(lName);
     char lPath[] = "/tmp/tn-device-xml-XXXXXX";
     const int lHandle = mkstemp(lPath);
     ASSERT_GE(lHandle, 0);
@@ -158,7 +158,7 @@ TEST_F(FakeDevice, SecondControllerIsRefusedWhileTheFirstHoldsControl)
     TnDeviceGEV lSecond;
     const TnResult lRefused = lSecond.Connect(lInfo);
     EXPECT_FALSE(lRefused.IsOK());
-    EXPECT_NE(Text(lRefused.GetDescription()).find("another application controls it"), std::string::npos)
+    EXPECT_NE(tn::ToString(lRefused.GetDescription()).find("another application controls it"), std::string::npos)
         << Describe(lRefused);
     EXPECT_FALSE(lSecond.IsConnected());
     // Without privilege a second controller may still look.

@@ -21,6 +21,7 @@
 #include "TnGevBytes.h"
 #include "TnGvcpDevice.h"
 #include "TnGvcpServer.h"
+#include "TnSinkRegistry.h"
 #include "TnSystem.h"
 #include "TnTestNetwork.h"
 
@@ -245,7 +246,7 @@ TEST_F(Responder, FailingSinksAndUnregisteringDuringACallback)
     SlowSink lSlow;
     ASSERT_TRUE(lDevice.RegisterEventSink(&lThrowing).IsOK());
     ASSERT_TRUE(lDevice.RegisterEventSink(&lRecording).IsOK());
-    EXPECT_FALSE(lDevice.RegisterEventSink(&lRecording).IsOK()) << "registered twice";
+    EXPECT_EQ(lDevice.RegisterEventSink(&lRecording).GetCode(), tn::kSinkRegisteredTwice);
     ASSERT_TRUE(lDevice.RegisterEventSink(&lSlow).IsOK());
     ASSERT_TRUE(Connect(lDevice).IsOK());
     tn::gev::TnGvcpEvent lEvent;
@@ -388,7 +389,7 @@ TEST_F(Responder, DescriptionLocations)
     ASSERT_TRUE(Connect(lDevice).IsOK());
     TnString lName;
     ASSERT_TRUE(lDevice.GetDefaultGenICamXMLFilename(lName).IsOK());
-    EXPECT_EQ(Text(lName), "responder.zip");
+    EXPECT_EQ(tn::ToString(lName), "responder.zip");
     char lPath[] = "/tmp/tn-device-zip-XXXXXX";
     const int lHandle = mkstemp(lPath);
     ASSERT_GE(lHandle, 0);
@@ -416,7 +417,7 @@ TEST_F(Responder, DescriptionLocations)
     mDevice->SetFirstUrl("http://example.invalid/responder.xml");
     const TnResult lHttp = Connect(lDevice);
     EXPECT_EQ(lHttp.GetCode(), TN_NOT_SUPPORTED);
-    EXPECT_NE(Text(lHttp.GetDescription()).find("http://example.invalid/responder.xml"), std::string::npos);
+    EXPECT_NE(tn::ToString(lHttp.GetDescription()).find("http://example.invalid/responder.xml"), std::string::npos);
     EXPECT_FALSE(lDevice.IsConnected());
 }
 
@@ -476,7 +477,7 @@ TEST_F(Responder, AccessTypesAndForceIP)
     EXPECT_EQ(lAccess, TnAccessExclusive);
     TnDeviceGEV lOther;
     const TnResult lRefused = Connect(lOther, TnAccessControl);
-    EXPECT_NE(Text(lRefused.GetDescription()).find("GEV_STATUS_ACCESS_DENIED"), std::string::npos)
+    EXPECT_NE(tn::ToString(lRefused.GetDescription()).find("GEV_STATUS_ACCESS_DENIED"), std::string::npos)
         << Describe(lRefused);
     EXPECT_FALSE(Connect(lOther, TnAccessReadOnly).IsOK()) << "exclusive privilege keeps others from reading";
     ASSERT_TRUE(lOwner.Disconnect().IsOK());
@@ -529,7 +530,7 @@ public:
     {
         mEvent = aEventID;
     }
-    void OnParameterUpdate(const TnString &aParameterName) override { mUpdated = Text(aParameterName); }
+    void OnParameterUpdate(const TnString &aParameterName) override { mUpdated = tn::ToString(aParameterName); }
     std::atomic<int> mEvent{0};
     std::string mUpdated;
 };
@@ -557,10 +558,11 @@ TEST_F(Responder, TheAdapterDrivesTheDeviceByName)
     EXPECT_EQ(mDevice->GetRegister(0x1000), 720u);
     TnString lText;
     ASSERT_TRUE(lAdapter.GetGenStringValue(TnString("DeviceVendorName"), lText).IsOK());
-    EXPECT_EQ(Text(lText), "TarnTest");
+    EXPECT_EQ(tn::ToString(lText), "TarnTest");
 
     AdapterSink lSink;
     ASSERT_TRUE(lAdapter.RegisterEventSink(&lSink).IsOK());
+    EXPECT_EQ(lAdapter.RegisterEventSink(&lSink).GetCode(), tn::kSinkRegisteredTwice);
     ASSERT_TRUE(lAdapter.RegisterGenInvalidator(TnString("Width")).IsOK());
     ASSERT_TRUE(lDevice.GetParameters()->SetIntegerValue(TnString("Width"), 800).IsOK());
     EXPECT_EQ(lSink.mUpdated, "Width");

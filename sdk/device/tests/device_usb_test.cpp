@@ -83,13 +83,13 @@ TEST_F(SimulatedDevices, UsbDevicesConnectThroughTheirFeatures)
     TnDeviceU3V *lU3v = dynamic_cast<TnDeviceU3V *>(lDevice);
     ASSERT_NE(lU3v, nullptr);
     EXPECT_EQ(lDevice->GetType(), TnDeviceTypeU3V);
-    EXPECT_EQ(Text(lU3v->GetGUID()), "EXAMPLE-0001");
+    EXPECT_EQ(tn::ToString(lU3v->GetGUID()), "EXAMPLE-0001");
     TnGenParameterArray &lFeatures = *lDevice->GetParameters();
     TnString lText;
     ASSERT_TRUE(lFeatures.GetStringValue(TnString("DeviceVendorName"), lText).IsOK());
-    EXPECT_EQ(Text(lText), "Example Vision");
+    EXPECT_EQ(tn::ToString(lText), "Example Vision");
     ASSERT_TRUE(lFeatures.GetStringValue(TnString("DeviceUserID"), lText).IsOK());
-    EXPECT_EQ(Text(lText), "left");
+    EXPECT_EQ(tn::ToString(lText), "left");
     ASSERT_TRUE(lFeatures.SetIntegerValue(TnString("Width"), 800).IsOK());
     ASSERT_TRUE(lFeatures.SetEnumValue(TnString("PixelFormat"), TnString("Mono16")).IsOK());
     EXPECT_EQ(lDevice->GetPayloadSize(), 800u * 480u * 2u);
@@ -117,7 +117,7 @@ TEST_F(SimulatedDevices, UsbDevicesConnectThroughTheirFeatures)
     ASSERT_TRUE(lOwn.GetParameters()->SetIntegerValue(TnString("Gain"), 12).IsOK());
     EXPECT_EQ(lOwn.GetParameters()->GetInteger(TnString("Width")), nullptr);
     EXPECT_TRUE(lOwn.GetDefaultGenICamXMLFilename(lText).IsOK());
-    EXPECT_EQ(Text(lText), "own.xml");
+    EXPECT_EQ(tn::ToString(lText), "own.xml");
 }
 
 TEST_F(SimulatedDevices, DevicesWithoutAControllerGiveNone)
@@ -150,7 +150,7 @@ TEST_F(SimulatedDevices, DevicesWithoutAControllerGiveNone)
     EXPECT_EQ(lDevice.GetParameters(), nullptr);
     EXPECT_NE(lDevice.GetCommunicationParameters(), nullptr);
     EXPECT_EQ(lDevice.GetPayloadSize(), 0u);
-    EXPECT_EQ(Text(lDevice.GetGUID()), "");
+    EXPECT_EQ(tn::ToString(lDevice.GetGUID()), "");
     EXPECT_EQ(lDevice.Disconnect().GetCode(), TN_NOT_CONNECTED);
     uint8_t lByte = 0;
     EXPECT_EQ(lDevice.ReadMemory(0, &lByte, 1).GetCode(), TN_NOT_CONNECTED);

@@ -10,6 +10,7 @@
 
 #include "TnByteOrder.h"
 #include "TnGenICamInternal.h"
+#include "TnText.h"
 
 using tn::genicam::SettingsImagePort;
 
@@ -33,10 +34,6 @@ struct Owner
     }
 };
 
-std::string Text(const TnResult &aResult)
-{
-    return aResult.GetDescription().GetAscii() != nullptr ? aResult.GetDescription().GetAscii() : "";
-}
 } // namespace
 
 TEST(SettingsImagePort, ReadsRenderTheImageEachTime)
@@ -53,7 +50,7 @@ TEST(SettingsImagePort, ReadsRenderTheImageEachTime)
     EXPECT_TRUE(lPort.Read(0x1C, lBytes, 4).IsOK()) << "the image's last register";
     const TnResult lOutside = lPort.Read(0x1E, lBytes, 4);
     EXPECT_EQ(TN_INVALID_PARAMETER, lOutside.GetCode());
-    EXPECT_EQ("nothing there", Text(lOutside));
+    EXPECT_EQ("nothing there", tn::Describe(lOutside));
 }
 
 TEST(SettingsImagePort, WritesReachTheRulesAsWholeValues)
@@ -74,7 +71,7 @@ TEST(SettingsImagePort, WritesReachTheRulesAsWholeValues)
     {
         const TnResult lRefused = lPort.Write(lWrite.first, lBytes, lWrite.second);
         EXPECT_EQ(TN_INVALID_PARAMETER, lRefused.GetCode()) << lWrite.first << " " << lWrite.second;
-        EXPECT_EQ("one value at a time", Text(lRefused));
+        EXPECT_EQ("one value at a time", tn::Describe(lRefused));
     }
     EXPECT_EQ(3u, lOwner.mWritten.size());
     EXPECT_EQ(1u, lOwner.mCommands.size());

@@ -15,6 +15,7 @@
 
 #include "GenICamTestUtil.h"
 #include "TnGenApiWriter.h"
+#include "TnText.h"
 
 using namespace tn::genicam;
 
@@ -50,11 +51,6 @@ EnumEntrySpec Entry(const std::string &aName, int64_t aValue)
     lEntry.mName = aName;
     lEntry.mValue = aValue;
     return lEntry;
-}
-
-std::string Text(const TnResult &aResult)
-{
-    return aResult.GetDescription().GetAscii() != nullptr ? aResult.GetDescription().GetAscii() : "";
 }
 
 /// Features of every kind, with every element the writer makes.
@@ -148,7 +144,7 @@ std::unique_ptr<TnGenParameterArray> Load(const std::string &aXml, std::shared_p
 {
     TnResult lResult;
     std::unique_ptr<TnGenParameterArray> lArray(CreateParameterArray(aXml, aPort, lResult));
-    EXPECT_TRUE(lResult.IsOK()) << Text(lResult);
+    EXPECT_TRUE(lResult.IsOK()) << tn::Describe(lResult);
     return lArray;
 }
 } // namespace
@@ -164,7 +160,7 @@ TEST(Writer, ElementsFollowTheGenApiSchema)
     lChanges[0].mArgument = "Fire";
     std::string lXml;
     const TnResult lWritten = WriteDescription(EveryKind(), lChanges, lInfo, lXml);
-    ASSERT_TRUE(lWritten.IsOK()) << Text(lWritten);
+    ASSERT_TRUE(lWritten.IsOK()) << tn::Describe(lWritten);
 
     std::unique_ptr<xmlDoc, void (*)(xmlDoc *)> lDocument(
         xmlReadMemory(lXml.data(), static_cast<int>(lXml.size()), "device.xml", nullptr, XML_PARSE_NONET), xmlFreeDoc);
@@ -276,7 +272,7 @@ TEST(Writer, FeaturesOfSeveralSourcesFollowSourceSelector)
     lInfo.mSourceCount = 2;
     std::string lXml;
     const TnResult lWritten = WriteDescription(lFeatures, {}, lInfo, lXml);
-    ASSERT_TRUE(lWritten.IsOK()) << Text(lWritten);
+    ASSERT_TRUE(lWritten.IsOK()) << tn::Describe(lWritten);
     auto lPort = std::make_shared<MemoryPort>(0x10000);
     const std::unique_ptr<TnGenParameterArray> lArray = Load(lXml, lPort);
     ASSERT_TRUE(lArray);
@@ -300,7 +296,7 @@ TEST(Writer, FeaturesOfSeveralSourcesFollowSourceSelector)
     lXml.clear();
     const TnResult lLonely = WriteDescription({lOnly}, {}, lInfo, lXml);
     EXPECT_CODE(TN_GENICAM_XML_ERROR, lLonely);
-    EXPECT_EQ(0u, Text(lLonely).find("feature 'OnlySecond'")) << Text(lLonely);
+    EXPECT_EQ(0u, tn::Describe(lLonely).find("feature 'OnlySecond'")) << tn::Describe(lLonely);
 }
 
 TEST(Writer, FailuresNameTheFeature)
@@ -347,8 +343,9 @@ TEST(Writer, FailuresNameTheFeature)
         std::string lXml;
         const TnResult lResult = WriteDescription(lTest.mFeatures, lTest.mChanges, DescriptionInfo(), lXml);
         EXPECT_CODE(TN_GENICAM_XML_ERROR, lResult);
-        EXPECT_EQ(0u, Text(lResult).find(std::string("feature '") + lTest.mFeature + "'")) << Text(lResult);
-        EXPECT_NE(std::string::npos, Text(lResult).find(lTest.mText)) << Text(lResult);
+        EXPECT_EQ(0u, tn::Describe(lResult).find(std::string("feature '") + lTest.mFeature + "'"))
+            << tn::Describe(lResult);
+        EXPECT_NE(std::string::npos, tn::Describe(lResult).find(lTest.mText)) << tn::Describe(lResult);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "TnGenParameterArray.h"
 #include "TnGvcp.h"
 #include "TnRegisterMap.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -150,17 +151,12 @@ inline TnRegister *AddReg(TnRegisterMap &aMap, const char *aName, uint32_t aAddr
     return lReg;
 }
 
-inline std::string Text(const TnResult &aResult)
-{
-    return aResult.GetDescription().GetAscii() != nullptr ? aResult.GetDescription().GetAscii() : "";
-}
-
 /// The result's code, with its description when the code differs.
 #define EXPECT_CODE(aCode, aResult) \
     do \
     { \
         const TnResult expectCodeResult = (aResult); \
-        EXPECT_EQ(static_cast<uint32_t>(aCode), expectCodeResult.GetCode()) << Text(expectCodeResult); \
+        EXPECT_EQ(static_cast<uint32_t>(aCode), expectCodeResult.GetCode()) << tn::Describe(expectCodeResult); \
     } while (0)
 } // namespace test
 } // namespace softdevice

@@ -8,6 +8,7 @@
 
 #include "SoftDeviceTestUtil.h"
 #include "TnStandardFeatures.h"
+#include "TnText.h"
 
 using namespace tn::softdevice;
 using namespace tn::softdevice::test;
@@ -141,7 +142,7 @@ struct EveryKind
     {
         TnResult lResult;
         mXml = Build(mFactory, TnDescriptionInfo(), lResult);
-        EXPECT_TRUE(lResult.IsOK()) << Text(lResult);
+        EXPECT_TRUE(lResult.IsOK()) << tn::Describe(lResult);
         return std::unique_ptr<Client>(new Client(mXml, mMap));
     }
 
@@ -327,7 +328,7 @@ TEST(Factory, CreationResultsAndThePendingFeature)
     {
         lFactory.SetName("Feature");
         const TnResult lResult = lRefused[lIndex]();
-        EXPECT_EQ(TN_INVALID_PARAMETER, lResult.GetCode()) << "case " << lIndex << ": " << Text(lResult);
+        EXPECT_EQ(TN_INVALID_PARAMETER, lResult.GetCode()) << "case " << lIndex << ": " << tn::Describe(lResult);
     }
     lFactory.SetName("Bad Name");
     EXPECT_CODE(TN_INVALID_PARAMETER, lFactory.CreateInteger(lReg));

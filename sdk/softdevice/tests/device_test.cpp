@@ -16,6 +16,7 @@
 #include "TnStandardFeatures.h"
 #include "TnTestNetwork.h"
 #include "TnTestProcess.h"
+#include "TnText.h"
 #include "TnUdpSocket.h"
 
 using namespace tn::softdevice;
@@ -31,14 +32,9 @@ constexpr const char *kTool = "arv-tool-0.8";
 constexpr uint32_t kCustomAddress = 0x0000A000;
 constexpr uint32_t kWidthAddress = kSourceRegisters;
 
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
-
 std::string Describe(const TnResult &aResult)
 {
-    return std::string(aResult.GetCodeString().GetAscii()) + ": " + Text(aResult.GetDescription());
+    return std::string(aResult.GetCodeString().GetAscii()) + ": " + tn::ToString(aResult.GetDescription());
 }
 
 /// A register sink of the program's own: refuses values above 100.
@@ -273,7 +269,7 @@ TEST_F(SoftDevicePeer, StartsServesAndStopsWithTheCallbacksInOrder)
 
     TnString lXml;
     ASSERT_TRUE(lDevice.GetGenICamXMLFile(lXml).IsOK());
-    EXPECT_NE(std::string::npos, Text(lXml).find("TarnLimit"));
+    EXPECT_NE(std::string::npos, tn::ToString(lXml).find("TarnLimit"));
     ASSERT_NE(nullptr, lDevice.GetRegisterMap());
     ASSERT_NE(nullptr, lDevice.GetStatistics());
 
@@ -307,7 +303,7 @@ TEST_F(SoftDevicePeer, ADescriptionThatCannotBeBuiltFailsStartNamingTheFeature)
     ASSERT_TRUE(lDevice.RegisterEventSink(&lSink).IsOK());
     const TnResult lResult = lDevice.Start(kLoopbackMac);
     EXPECT_EQ(TN_GENICAM_XML_ERROR, lResult.GetCode());
-    EXPECT_EQ(0u, Text(lResult.GetDescription()).find("feature 'TarnBroken'")) << Describe(lResult);
+    EXPECT_EQ(0u, tn::ToString(lResult.GetDescription()).find("feature 'TarnBroken'")) << Describe(lResult);
     TnString lXml;
     EXPECT_TRUE(lDevice.GetGenICamXMLFile(lXml).IsOK());
     EXPECT_EQ(nullptr, lDevice.GetRegisterMap());

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "SoftDeviceTestUtil.h"
+#include "TnText.h"
 #include "TnUserSets.h"
 
 using namespace tn::softdevice;
@@ -464,7 +465,7 @@ TEST(UserSets, SaveAndLoadThroughPersist)
     lTable[0] = 0;
     const TnResult lFailed = lSets.Load(1);
     EXPECT_CODE(TN_INVALID_PARAMETER, lFailed);
-    EXPECT_NE(std::string::npos, Text(lFailed).find("Plain"));
+    EXPECT_NE(std::string::npos, tn::Describe(lFailed).find("Plain"));
     EXPECT_EQ(10u, lTable[0]);
     lTableSink.mPersist = [&](ITnRegister *, ITnRegisterStore *) { return lSets.Save(1); };
     EXPECT_CODE(TN_BUSY, lSets.Save(2));

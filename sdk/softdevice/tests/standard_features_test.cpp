@@ -15,6 +15,7 @@
 #include "SoftDeviceTestUtil.h"
 #include "TnGenApiLocation.h"
 #include "TnStandardFeatures.h"
+#include "TnText.h"
 
 using namespace tn::softdevice;
 using namespace tn::softdevice::test;
@@ -87,7 +88,7 @@ TEST(StandardFeatures, ClientFeaturesOverTheDeviceRegisters)
 {
     Device lDevice;
     const TnResult lBuilt = lDevice.Build();
-    ASSERT_TRUE(lBuilt.IsOK()) << Text(lBuilt);
+    ASSERT_TRUE(lBuilt.IsOK()) << tn::Describe(lBuilt);
 
     // The first URL points at the description in device memory.
     uint8_t lUrlBytes[tn::gev::kUrlSize] = {0};
@@ -229,7 +230,7 @@ TEST(StandardFeatures, UserSetsThroughTheFeatures)
     lF.SetStreamable(true);
     ASSERT_TRUE(lF.CreateInteger(lLut).IsOK());
     const TnResult lBuilt = lDevice.Build();
-    ASSERT_TRUE(lBuilt.IsOK()) << Text(lBuilt);
+    ASSERT_TRUE(lBuilt.IsOK()) << tn::Describe(lBuilt);
     Client lClient(lDevice.mXml, lDevice.mMap);
     ASSERT_TRUE(lClient);
 
@@ -284,7 +285,7 @@ TEST(StandardFeatures, ChangesToTheDeviceFeatures)
     EXPECT_CODE(TN_OK, lF.AddInvalidatorTo("PayloadSize", "Mono16Allowed"));
     EXPECT_CODE(TN_OK, lF.AddSelectedTo("Mono16Allowed", "OffsetX"));
     const TnResult lBuilt = lDevice.Build();
-    ASSERT_TRUE(lBuilt.IsOK()) << Text(lBuilt);
+    ASSERT_TRUE(lBuilt.IsOK()) << tn::Describe(lBuilt);
     EXPECT_NE(std::string::npos, lDevice.mXml.find("<pSelected>OffsetX</pSelected>"));
     Client lClient(lDevice.mXml, lDevice.mMap);
     ASSERT_TRUE(lClient);
@@ -301,14 +302,14 @@ TEST(StandardFeatures, ChangesToTheDeviceFeatures)
     lBroken.mFactory.SetPIsLockedFor("NoSuchFeature", "Width");
     const TnResult lFailed = lBroken.Build();
     EXPECT_CODE(TN_GENICAM_XML_ERROR, lFailed);
-    EXPECT_EQ(0u, Text(lFailed).find("feature 'NoSuchFeature'")) << Text(lFailed);
+    EXPECT_EQ(0u, tn::Describe(lFailed).find("feature 'NoSuchFeature'")) << tn::Describe(lFailed);
 }
 
 TEST(StandardFeatures, TwoSourcesShareTheFeatureNames)
 {
     Device lDevice(2);
     const TnResult lBuilt = lDevice.Build();
-    ASSERT_TRUE(lBuilt.IsOK()) << Text(lBuilt);
+    ASSERT_TRUE(lBuilt.IsOK()) << tn::Describe(lBuilt);
     Client lClient(lDevice.mXml, lDevice.mMap);
     ASSERT_TRUE(lClient);
     EXPECT_EQ(320, lClient.Int("Width"));
@@ -371,13 +372,13 @@ TEST(StandardFeatures, AravisReadsTheDescription)
     EXPECT_CODE(TN_OK, lF.CreateCommand(lReg("C", 0xC018, 4)));
     std::string lXml;
     const TnResult lBuilt = tn::genicam::WriteDescription(lF.GetFeatures(), lF.GetChanges(), TnDescriptionInfo(), lXml);
-    ASSERT_TRUE(lBuilt.IsOK()) << Text(lBuilt);
+    ASSERT_TRUE(lBuilt.IsOK()) << tn::Describe(lBuilt);
 
     // The whole description of a device of two sources, standard features
     // included (the fake camera has no memory behind them: listed only).
     Device lDevice(2);
     const TnResult lStandard = lDevice.Build();
-    ASSERT_TRUE(lStandard.IsOK()) << Text(lStandard);
+    ASSERT_TRUE(lStandard.IsOK()) << tn::Describe(lStandard);
 
     char lDirectory[] = "/tmp/tn-softdevice-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(lDirectory));

@@ -13,6 +13,7 @@
 #include "TnGenParameterArray.h"
 #include "TnGvspSender.h"
 #include "TnPipeline.h"
+#include "TnSinkRegistry.h"
 #include "TnStreamGEV.h"
 #include "TnStreamTestUtil.h"
 #include "TnTestStreams.h"
@@ -145,7 +146,7 @@ TEST_F(PipelineTest, BuffersFlowAndSinksHearOfIt)
     TnPipeline lPipeline(mStream.get());
     RecordingSink lSink;
     EXPECT_TRUE(lPipeline.RegisterEventSink(&lSink).IsOK());
-    EXPECT_EQ(lPipeline.RegisterEventSink(&lSink).GetCode(), TN_INVALID_PARAMETER);
+    EXPECT_EQ(lPipeline.RegisterEventSink(&lSink).GetCode(), tn::kSinkRegisteredTwice);
     EXPECT_EQ(lPipeline.RegisterEventSink(nullptr).GetCode(), TN_INVALID_PARAMETER);
     EXPECT_EQ(lPipeline.GetBufferCount(), 16u);
     EXPECT_TRUE(lPipeline.GetHandleBufferTooSmall());

@@ -22,17 +22,14 @@
 #include "TnGvcpServer.h"
 #include "TnLogDispatch.h"
 #include "TnSessionDiscovery.h"
+#include "TnSinkRegistry.h"
 #include "TnSystem.h"
 #include "TnTestDevices.h"
 #include "TnTestNetwork.h"
+#include "TnText.h"
 
 namespace
 {
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
-
 // A device announcing itself on loopback.
 tn::gev::TnGvcpDeviceInfo LoopDevice(const char *aSerial)
 {
@@ -62,7 +59,8 @@ const TnNetworkAdapter *Loopback(const TnSystem &aSystem)
     for (uint32_t lIndex = 0; lIndex < aSystem.GetInterfaceCount(); ++lIndex)
     {
         const TnNetworkAdapter *lAdapter = dynamic_cast<const TnNetworkAdapter *>(aSystem.GetInterface(lIndex));
-        if (lAdapter != nullptr && lAdapter->GetIPAddressCount() > 0 && Text(lAdapter->GetIPAddress(0)) == "127.0.0.1")
+        if (lAdapter != nullptr && lAdapter->GetIPAddressCount() > 0 &&
+            tn::ToString(lAdapter->GetIPAddress(0)) == "127.0.0.1")
         {
             return lAdapter;
         }
@@ -116,15 +114,15 @@ TEST_F(PrivateNetwork, FindsOurResponderOnLoopback)
     lSystem.SetDetectionTimeout(300);
     CountingSink lSink;
     ASSERT_TRUE(lSystem.RegisterEventSink(&lSink).IsOK());
-    EXPECT_EQ(lSystem.RegisterEventSink(&lSink).GetCode(), static_cast<uint32_t>(TN_GENERIC_ERROR));
+    EXPECT_EQ(lSystem.RegisterEventSink(&lSink).GetCode(), tn::kSinkRegisteredTwice);
     ASSERT_TRUE(lSystem.Find().IsOK());
     EXPECT_EQ(lSink.mFound, 1);
     const TnNetworkAdapter *lLoopback = Loopback(lSystem);
     ASSERT_NE(lLoopback, nullptr);
     EXPECT_EQ(lLoopback->GetType(), TnInterfaceTypeNetworkAdapter);
-    EXPECT_EQ(Text(lLoopback->GetMACAddress()), "00.00.00.00.00.00");
-    EXPECT_EQ(Text(lLoopback->GetSubnetMask(0)), "255.0.0.0");
-    EXPECT_EQ(Text(lLoopback->GetIPAddress(9)), "");
+    EXPECT_EQ(tn::ToString(lLoopback->GetMACAddress()), "00.00.00.00.00.00");
+    EXPECT_EQ(tn::ToString(lLoopback->GetSubnetMask(0)), "255.0.0.0");
+    EXPECT_EQ(tn::ToString(lLoopback->GetIPAddress(9)), "");
     ASSERT_EQ(lLoopback->GetDeviceCount(), 1u);
     ASSERT_EQ(lSystem.GetDeviceCount(), 1u);
     const TnDeviceInfoGEV *lGev = dynamic_cast<const TnDeviceInfoGEV *>(lSystem.GetDeviceInfo(0));
@@ -132,34 +130,34 @@ TEST_F(PrivateNetwork, FindsOurResponderOnLoopback)
     EXPECT_EQ(lGev, lLoopback->GetDeviceInfo(0));
     EXPECT_EQ(lGev->GetInterface(), lLoopback);
     EXPECT_EQ(lGev->GetType(), TnDeviceInfoTypeGEV);
-    EXPECT_EQ(Text(lGev->GetMACAddress()), "02:50:c2:ab:cd:ef");
-    EXPECT_EQ(Text(lGev->GetIPAddress()), "127.0.0.1");
-    EXPECT_EQ(Text(lGev->GetDefaultGateway()), "127.0.0.254");
-    EXPECT_EQ(Text(lGev->GetSubnetMask()), "255.0.0.0");
+    EXPECT_EQ(tn::ToString(lGev->GetMACAddress()), "02:50:c2:ab:cd:ef");
+    EXPECT_EQ(tn::ToString(lGev->GetIPAddress()), "127.0.0.1");
+    EXPECT_EQ(tn::ToString(lGev->GetDefaultGateway()), "127.0.0.254");
+    EXPECT_EQ(tn::ToString(lGev->GetSubnetMask()), "255.0.0.0");
     EXPECT_EQ(lGev->GetGEVVersion(), 0x00020001u);
-    EXPECT_EQ(Text(lGev->GetVendorName()), "Tarn");
-    EXPECT_EQ(Text(lGev->GetVersion()), "1.2.3");
-    EXPECT_EQ(Text(lGev->GetSerialNumber()), "LOOP-7");
-    EXPECT_EQ(Text(lGev->GetUserDefinedName()), "bench");
-    EXPECT_EQ(Text(lGev->GetConnectionID()), "127.0.0.1");
+    EXPECT_EQ(tn::ToString(lGev->GetVendorName()), "Tarn");
+    EXPECT_EQ(tn::ToString(lGev->GetVersion()), "1.2.3");
+    EXPECT_EQ(tn::ToString(lGev->GetSerialNumber()), "LOOP-7");
+    EXPECT_EQ(tn::ToString(lGev->GetUserDefinedName()), "bench");
+    EXPECT_EQ(tn::ToString(lGev->GetConnectionID()), "127.0.0.1");
     EXPECT_EQ(lGev->GetClass(), TnDeviceClassTransmitter);
     EXPECT_TRUE(lGev->IsConfigurationValid());
     EXPECT_TRUE(lGev->IsLLAAvailable() && lGev->IsDHCPAvailable() && lGev->IsPersistentAvailable());
     EXPECT_TRUE(lGev->IsPRAvailable() && !lGev->IsPGAvailable());
     EXPECT_TRUE(lGev->IsPersistentEnabled() && lGev->IsLLAEnabled() && !lGev->IsDHCPEnabled());
-    EXPECT_EQ(Text(lGev->GetIPConfigCurrentString()), "LLA(L), Persistent_IP(P)");
+    EXPECT_EQ(tn::ToString(lGev->GetIPConfigCurrentString()), "LLA(L), Persistent_IP(P)");
 
     for (const char *lIdentifier : {"02:50:c2:ab:cd:ef", "127.0.0.1", "bench", "LOOP-7"})
     {
         const TnDeviceInfo *lFound = nullptr;
         EXPECT_TRUE(lSystem.FindDevice(TnString(lIdentifier), &lFound).IsOK()) << lIdentifier;
         ASSERT_NE(lFound, nullptr) << lIdentifier;
-        EXPECT_EQ(Text(lFound->GetSerialNumber()), "LOOP-7");
+        EXPECT_EQ(tn::ToString(lFound->GetSerialNumber()), "LOOP-7");
     }
     // Searches that find the same again hand out the same objects.
     EXPECT_EQ(lSystem.GetDeviceInfo(0), lGev);
     EXPECT_EQ(Loopback(lSystem), lLoopback);
-    EXPECT_EQ(Text(lGev->GetSerialNumber()), "LOOP-7");
+    EXPECT_EQ(tn::ToString(lGev->GetSerialNumber()), "LOOP-7");
     const TnDeviceInfo *lMissing = nullptr;
     EXPECT_EQ(lSystem.FindDevice(TnString("127.0.0.9"), &lMissing).GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
     EXPECT_EQ(lMissing, nullptr);
@@ -197,15 +195,15 @@ TEST_F(PrivateNetwork, LaterSearchesLeaveWhatEarlierOnesHandedOutUnchanged)
     ASSERT_NE(lLoopback, nullptr);
     ASSERT_EQ(lLoopback->GetDeviceCount(), 1u);
     EXPECT_NE(lLoopback->GetDeviceInfo(0), lFirst);
-    EXPECT_EQ(Text(lLoopback->GetDeviceInfo(0)->GetSerialNumber()), "KEEP-2");
-    EXPECT_EQ(Text(lFirst->GetSerialNumber()), "KEEP-1");
+    EXPECT_EQ(tn::ToString(lLoopback->GetDeviceInfo(0)->GetSerialNumber()), "KEEP-2");
+    EXPECT_EQ(tn::ToString(lFirst->GetSerialNumber()), "KEEP-1");
     EXPECT_EQ(lFirst->GetInterface(), lFirstLoopback);
     EXPECT_EQ(lFirstLoopback->GetDeviceInfo(0), lFirst);
     // Nothing answers: the lists empty, the old objects stay readable.
     lServer.Stop();
     ASSERT_TRUE(lSystem.Find().IsOK());
     EXPECT_EQ(lSystem.GetDeviceCount(), 0u);
-    EXPECT_EQ(Text(lFirst->GetSerialNumber()), "KEEP-1");
+    EXPECT_EQ(tn::ToString(lFirst->GetSerialNumber()), "KEEP-1");
 }
 
 TEST_F(PrivateNetwork, CopiesOutliveTheirSystem)
@@ -227,9 +225,9 @@ TEST_F(PrivateNetwork, CopiesOutliveTheirSystem)
         // Releasing what the system holds does nothing.
         const_cast<TnDeviceInfo *>(lLoopback->GetDeviceInfo(0))->Release();
         const_cast<TnNetworkAdapter *>(lLoopback)->Release();
-        EXPECT_EQ(Text(lLoopback->GetDeviceInfo(0)->GetSerialNumber()), "COPY-1");
+        EXPECT_EQ(tn::ToString(lLoopback->GetDeviceInfo(0)->GetSerialNumber()), "COPY-1");
     }
-    EXPECT_EQ(Text(lDeviceCopy->GetSerialNumber()), "COPY-1");
+    EXPECT_EQ(tn::ToString(lDeviceCopy->GetSerialNumber()), "COPY-1");
     EXPECT_EQ(lDeviceCopy->GetInterface(), nullptr);
     EXPECT_NE(dynamic_cast<TnDeviceInfoGEV *>(lDeviceCopy), nullptr);
     ASSERT_EQ(lAdapterCopy->GetDeviceCount(), 1u);
@@ -261,13 +259,13 @@ TEST_F(PrivateNetwork, SimulatedUsb3VisionDevices)
     unlink(lPath);
     ASSERT_NE(lU3v, nullptr);
     EXPECT_EQ(lU3v->GetType(), TnDeviceInfoTypeU3V);
-    EXPECT_EQ(Text(lU3v->GetDeviceGUID()), "TARN-U3-0001");
+    EXPECT_EQ(tn::ToString(lU3v->GetDeviceGUID()), "TARN-U3-0001");
     EXPECT_EQ(lU3v->GetSpeed(), TnUSBSpeedHigh);
     EXPECT_TRUE(lU3v->IsCurrentSpeedSupported());
-    EXPECT_EQ(Text(lU3v->GetPowerMessage()), "Ok");
+    EXPECT_EQ(tn::ToString(lU3v->GetPowerMessage()), "Ok");
     const TnUSBHostController *lController = dynamic_cast<const TnUSBHostController *>(lU3v->GetInterface());
     ASSERT_NE(lController, nullptr);
-    EXPECT_EQ(Text(lController->GetName()), "Simulated xHCI");
+    EXPECT_EQ(tn::ToString(lController->GetName()), "Simulated xHCI");
     EXPECT_EQ(lController->GetSpeed(), TnUSBSpeedSuper);
     const TnDeviceInfo *lFound = nullptr;
     setenv("TARN_SIMULATED_DEVICES", "/nonexistent", 1);
@@ -322,8 +320,9 @@ TEST_F(PrivateNetwork, AFailedSearchTellsWhyAndWhereInTheSources)
 
     EXPECT_EQ(lSearched.GetCode(), static_cast<uint32_t>(TN_CANNOT_OPEN_FILE));
     EXPECT_EQ(lMissing.GetCode(), static_cast<uint32_t>(TN_NOT_FOUND));
-    EXPECT_EQ(Text(lMissing.GetDescription()), "no device answers to NO-SUCH-DEVICE (the search failed: simulated "
-                                               "devices: cannot open /nonexistent/devices.ini)");
+    EXPECT_EQ(tn::ToString(lMissing.GetDescription()),
+              "no device answers to NO-SUCH-DEVICE (the search failed: simulated "
+              "devices: cannot open /nonexistent/devices.ini)");
     const std::vector<KeptLines::Line> lLines = lLog.Lines();
     ASSERT_EQ(lLines.size(), 2u); // one warning a search
     for (const KeptLines::Line &lLine : lLines)
@@ -397,8 +396,8 @@ TEST_F(PrivateNetwork, SessionsAnnouncedOnLoopbackAreListed)
     ASSERT_EQ(lCount, 1u);
     TnSessionInfo lSession;
     ASSERT_TRUE(lSystem.GetSessionInfo(0, lSession).IsOK());
-    EXPECT_EQ(Text(lSession.mName), "Line scan");
-    EXPECT_EQ(Text(lSession.mAddress), "239.9.9.9");
+    EXPECT_EQ(tn::ToString(lSession.mName), "Line scan");
+    EXPECT_EQ(tn::ToString(lSession.mAddress), "239.9.9.9");
     EXPECT_EQ(lSession.mPort, 6000);
-    EXPECT_FALSE(Text(lSession.mLocalAddress).empty());
+    EXPECT_FALSE(tn::ToString(lSession.mLocalAddress).empty());
 }

@@ -17,6 +17,7 @@
 #include "TnImage.h"
 #include "TnTestNetwork.h"
 #include "TnTestProcess.h"
+#include "TnText.h"
 #include "TnTransmitterGEV.h"
 #include "TnUdpSocket.h"
 #include "TnVirtualDeviceGEV.h"
@@ -24,11 +25,6 @@
 namespace
 {
 constexpr uint32_t kLoopback = 0x7F000001;
-
-std::string Text(const TnString &aText)
-{
-    return aText.GetAscii() != nullptr ? aText.GetAscii() : "";
-}
 
 /// The C test camera's pattern: the block id in bytes 0..7, then
 /// (i % line + i / line) & 0xFF.
@@ -177,7 +173,7 @@ TEST_F(TransmitterPeer, SendsToTheReceiverWithLossAndResend)
     ASSERT_TRUE(lTransmitter.SetPacketSize(1500).IsOK());
     ASSERT_TRUE(lTransmitter.Open(TnString("127.0.0.1"), lRelay.GetPort()).IsOK());
     EXPECT_TRUE(lTransmitter.IsOpen());
-    EXPECT_EQ("127.0.0.1", Text(lTransmitter.GetDestinationIPAddress()));
+    EXPECT_EQ("127.0.0.1", tn::ToString(lTransmitter.GetDestinationIPAddress()));
     EXPECT_NE(0, lTransmitter.GetSourcePort());
     EXPECT_EQ(TN_STATE_ERROR, lTransmitter.Open(TnString("127.0.0.1"), lRelay.GetPort()).GetCode());
     ASSERT_TRUE(lTransmitter.SetMaxPayloadThroughput(400e6f).IsOK()); // gentle on the relay
@@ -235,7 +231,7 @@ TEST_F(TransmitterPeer, TestPacketsExtendedIdsAndTheSentTimeout)
     TnTransmitterGEV lTransmitter;
     ASSERT_TRUE(lTransmitter.Open(TnString("127.0.0.1"), lSink.GetLocalPort(), TnString("127.0.0.1"), 0, true, true).IsOK());
     EXPECT_TRUE(lTransmitter.GetExtendedIDs());
-    EXPECT_EQ("127.0.0.1", Text(lTransmitter.GetSourceIPAddress()));
+    EXPECT_EQ("127.0.0.1", tn::ToString(lTransmitter.GetSourceIPAddress()));
     ASSERT_TRUE(lTransmitter.FireTestPacket().IsOK());
     std::vector<uint8_t> lData(2000);
     size_t lSize = 0;

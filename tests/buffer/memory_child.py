@@ -1,0 +1,72 @@
+"""Child programs of test_memory.py: memory_child.py NAME [ARGUMENTS]. The
+first two run with their address space capped at ARGUMENTS[0] bytes (the
+second asks for ARGUMENTS[1] buffers of 1 MiB, more than the machine holds);
+the last runs in a network namespace of its own (the isolated fixture)."""
+
+import resource
+
+import child
+from child import out
+
+import tarn_base_313 as tarn
+import tarn_receive_313 as rx
+
+GiB = 1 << 30
+MiB = 1 << 20
+
+
+def status(name):
+    with open("/proc/self/status") as lines:
+        return next(int(line.split()[1]) * 1024 for line in lines if line.startswith(name + ":"))
+
+
+if child.NAME in ("buffers_and_images_commit_only_what_is_written", "pipeline_buffers_beyond_the_machine_fail_at_once"):
+    cap = int(child.ARGUMENTS[0])
+    resource.setrlimit(resource.RLIMIT_AS, (cap, cap))
+
+
+if child.NAME == "buffers_and_images_commit_only_what_is_written":
+    start = status("VmRSS")
+    buffer = tarn.TnBuffer(tarn.TnPayloadTypeRawData)
+    out["alloc"] = buffer.Alloc(GiB).IsOK()
+    view = buffer.GetDataPointer()
+    out["zero"] = int(view[0]) + int(view[GiB // 2]) + int(view[-1])
+    view[GiB // 3] = 7
+    out["written"] = int(buffer.GetDataPointer()[GiB // 3])
+    image = tarn.TnBuffer().GetImage()
+    out["image"] = image.Alloc(32768, 32768, tarn.TnPixelMono8).IsOK()
+    out["image_zero"] = int(image.GetDataPointer()[-1, -1])
+    out["grown"] = status("VmHWM") - start
+    buffer.Free()
+
+
+if child.NAME == "pipeline_buffers_beyond_the_machine_fail_at_once":
+    beyond = int(child.ARGUMENTS[1])
+    start = status("VmHWM")
+    pipeline = rx.TnPipeline(None)
+    assert pipeline.GetBufferSize() == MiB
+    out["thousand"] = pipeline.SetBufferCount(1000).GetCode()
+    out["count"] = pipeline.GetBufferCount()
+    out["grown"] = status("VmHWM") - start
+    refused = pipeline.SetBufferCount(beyond)
+    out["beyond"] = refused.GetCode()
+    out["after"] = pipeline.GetBufferCount()
+    out["beyond_grown"] = status("VmHWM") - start
+    pipeline.SetBufferSize(0xFFFFFFFF)
+    out["large"] = pipeline.SetBufferCount(beyond // 4096 + 8).GetCode()
+    out["last"] = pipeline.GetBufferCount()
+
+
+if child.NAME == "a_started_pipeline_commits_only_what_its_stream_fills_next":
+    stream = rx.TnStreamRTP()
+    assert stream.Open("127.0.0.1", 0).IsOK()
+    pipeline = rx.TnPipeline(stream)
+    pipeline.SetBufferSize(16 << 20)
+    start = status("VmHWM")
+    out["count"] = pipeline.SetBufferCount(stream.GetQueuedBufferMaximum()).GetCodeString()
+    out["start"] = pipeline.Start().GetCodeString()
+    out["queued"] = stream.GetQueuedBufferCount()
+    out["grown"] = status("VmHWM") - start
+    pipeline.Stop()
+    del pipeline
+    stream.Close()

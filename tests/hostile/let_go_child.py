@@ -1,0 +1,60 @@
+"""The programs of the report that let go early of what they lent or were
+lent, and used to end in freed memory: a buffer retrieved under the name of
+the one queued, a buffer kept past its pipeline, a selector given to a
+module function and not kept. Each prints what it read.
+
+    let_go_child.py NAME    (in a network namespace)"""
+
+import pathlib
+import socket
+import struct
+import sys
+import time
+
+import tarn_base_313 as tarn
+
+NAME = sys.argv[1]
+W, H = 64, 4
+
+
+def rtp_stream():
+    import tarn_receive_313 as rx
+
+    stream = rx.TnStreamRTP()
+    stream.PrepareFor(W, H, tarn.TnPixelMono8)
+    stream.Open("127.0.0.1", 40124)
+    return rx, stream
+
+
+def send():
+    tx = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    for y in range(H):
+        tx.sendto(struct.pack(">BBHII", 0x80, (0x80 if y == H - 1 else 0) | 96, y, 1000, 7)
+                  + struct.pack(">HHHH", 0, W, y, 0) + bytes([y]) * W, ("127.0.0.1", 40124))
+
+
+if NAME == "retrieved_under_the_queued_name":
+    rx, s = rtp_stream()
+    buffer = tarn.TnBuffer(); buffer.Alloc(W * H); s.QueueBuffer(buffer)
+    send()
+    result, buffer, operation = s.RetrieveBuffer(2000)
+    print(buffer.GetImage().GetDataPointer()[:, 0].tolist())
+
+if NAME == "kept_past_its_pipeline":
+    rx, s = rtp_stream()
+    pipeline = rx.TnPipeline(s); pipeline.SetBufferSize(W * H); pipeline.Start()
+    time.sleep(0.2)
+    send()
+    result, buffer = pipeline.RetrieveNextBuffer(2000)[:2]
+    pipeline.Stop(); del pipeline
+    print(buffer.GetImage().GetDataPointer()[:, 0].tolist())
+
+if NAME == "a_selector_not_kept":
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "edge"))
+    import devices, _tarn_edge_313, tarn_edge_313 as edge
+    source = devices.TriggeredSource()
+    _tarn_edge_313.TnStreamingChannelSourceTrigger_AddSelector(source, edge.TRIGGER_SELECTOR_FRAMESTART,
+                                                               edge.TnTriggerSelectorFrameStart())
+    device = edge.TnSoftDeviceGEV()
+    device.AddStream(source)
+    print([device.Start(devices.LOOPBACK_MAC).GetCodeString(), device.Stop().GetCodeString()])
