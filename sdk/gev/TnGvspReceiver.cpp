@@ -152,6 +152,11 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
         }
         memcpy(lScratch + mHeaderSize, lPrediction.mData, std::min<size_t>(lPayload, lPrediction.mSize));
     }
+    size_t lInPlaceEnd = 0; // past the last datagram in place
+    for (size_t lSlot = 0; lSlot < aReceived; ++lSlot)
+    {
+        lInPlaceEnd = mKinds[lSlot] == kInPlace ? lSlot + 1 : lInPlaceEnd;
+    }
     for (size_t lSlot = 0; lSlot < aReceived; ++lSlot)
     {
         if ((mMessages[lSlot].msg_hdr.msg_flags & MSG_TRUNC) != 0)
@@ -160,7 +165,26 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
             continue;
         }
         const size_t lLength = mMessages[lSlot].msg_len;
-        const uint8_t *lScratch = mScratch.data() + lSlot * mCapacity;
+        uint8_t *lScratch = mScratch.data() + lSlot * mCapacity;
+        if (lSlot + 1 < lInPlaceEnd && lLength > mHeaderSize &&
+            lLength - mHeaderSize != aAssembler.GetPayloadPerPacket() &&
+            aAssembler.ChangesPacketSize(lScratch, mHeaderSize, lLength - mHeaderSize))
+        {
+            // The packets changed size: the payloads received in place after
+            // this one lie at the former size's offsets, where placing this
+            // one and the others may write; they are saved first.
+            for (size_t lLater = lSlot + 1; lLater < lInPlaceEnd; ++lLater)
+            {
+                if (mKinds[lLater] == kInPlace)
+                {
+                    uint8_t *lLaterScratch = mScratch.data() + lLater * mCapacity;
+                    memcpy(lLaterScratch + mHeaderSize, mPredictions[lLater].mData,
+                           mMessages[lLater].msg_len - mHeaderSize);
+                    mKinds[lLater] = kScratch;
+                }
+            }
+            lInPlaceEnd = 0;
+        }
         if (mKinds[lSlot] == kInPlace)
         {
             aAssembler.OnPredicted(mPredictions[lSlot], lScratch, mHeaderSize, lLength - mHeaderSize, aNowUs);

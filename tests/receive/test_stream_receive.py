@@ -451,6 +451,31 @@ camera.terminate()
     assert complete >= 50 and failed == 0 and wrong == 0 and out["dropped"] == 0
 
 
+def test_fastcam_packet_size_changed_while_streaming_is_followed(streaming):
+    # Smaller, jumbo, then ordinary packets again, the stream open all along.
+    out = streaming(fastcam("-s 320x200 -r 100") + PATTERNS + CONNECT + '''
+buffers = [tarn.TnBuffer() for _ in range(16)]
+for buffer in buffers:
+    buffer.Alloc(320 * 200)
+    stream.QueueBuffer(buffer)
+start()
+out["codes"] = []
+for size in (1500, 600, 8000, 1500):
+    assert features.SetIntegerValue("GevSCPSPacketSize", size).IsOK()
+    codes = []
+    for _ in range(6):
+        result, buffer, operation = stream.RetrieveBuffer(2000)
+        assert result.IsOK(), result.GetCodeString()
+        codes.append(operation.GetCodeString() if operation.IsOK() and holds_test_pattern(buffer, 320) else
+                     "wrong " + operation.GetCodeString())
+        stream.QueueBuffer(buffer)
+    out["codes"].append(codes)
+stop()
+camera.terminate()
+''', timeout=120)
+    assert out["codes"] == [["OK"] * 6] * 4
+
+
 def test_without_the_privilege_a_stream_receives_through_its_socket(isolated):
     # A process that may not open packet sockets (no CAP_NET_RAW) gets the
     # socket; asked for the ring, the opening fails.
