@@ -4,6 +4,7 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -200,7 +201,7 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 
 TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRingActive(false),
-      mRingAutomatic(false), mRingInterface(0), mRequests(0),
+      mSocketPriority(0), mApplyPriority(nullptr), mAppliedPriority(0), mRingAutomatic(false), mRingInterface(0), mRequests(0),
       mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
       mRingSkipToLeader(false),
       mDropsSeen(0),
@@ -336,7 +337,39 @@ TnResult TnGvspReceiver::Start()
     {
         return TnResult(TN_NOT_CONNECTED);
     }
+    {
+        std::lock_guard<std::mutex> lLock(mPriorityMutex);
+        mAppliedPriority = 0; // a new thread's
+    }
     return mThread.Start([this] { Run(); });
+}
+
+bool TnGvspReceiver::SetSocketPriority(uint32_t aPriority, PriorityFunction aApply)
+{
+    std::lock_guard<std::mutex> lLock(mPriorityMutex);
+    if (mThread.IsRunning() && !mRingActive.load() && aApply != nullptr)
+    {
+        if (!aApply(mThread.GetNativeHandle(), aPriority))
+        {
+            return false;
+        }
+        mAppliedPriority = aPriority;
+    }
+    mSocketPriority = aPriority;
+    mApplyPriority = aApply;
+    return true;
+}
+
+void TnGvspReceiver::ApplySourcePriority(bool aRing)
+{
+    // The source's flag changes before the thread turns to it, so that a
+    // setter either sees the new source or is followed by this.
+    std::lock_guard<std::mutex> lLock(mPriorityMutex);
+    const uint32_t lWanted = aRing ? 0 : mSocketPriority;
+    if (mApplyPriority != nullptr && lWanted != mAppliedPriority && mApplyPriority(pthread_self(), lWanted))
+    {
+        mAppliedPriority = lWanted;
+    }
 }
 
 void TnGvspReceiver::Stop()
@@ -610,7 +643,9 @@ void TnGvspReceiver::Run()
 {
     while (!mThread.StopRequested())
     {
-        if (mRingActive.load(std::memory_order_relaxed))
+        const bool lRing = mRingActive.load();
+        ApplySourcePriority(lRing);
+        if (lRing)
         {
             RunRing();
         }

@@ -476,6 +476,49 @@ camera.terminate()
     assert out["codes"] == [["OK"] * 6] * 4
 
 
+def test_the_receive_thread_priority_is_the_socket_receivers_alone(streaming, receiver):
+    # A priority set applies while the socket takes the data: at once for the
+    # socket, never for the packet ring, and once an automatic receiver turns
+    # from the ring to the socket (for jumbo packets).
+    send = sender("-t 127.0.0.1:50102 -s 320x200 -p 9000 -n 3 -r 50 -q")
+    out = streaming(PATTERNS + f'''
+def real_time_threads():
+    time.sleep(0.2)
+    return sum(os.sched_getscheduler(int(task)) == os.SCHED_FIFO for task in os.listdir("/proc/self/task"))
+
+try:
+    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
+    os.sched_setscheduler(0, os.SCHED_OTHER, os.sched_param(0))
+    out["privileged"] = True
+except PermissionError:
+    out["privileged"] = False
+stream = new_stream()
+assert stream.Open("127.0.0.1", 50101).IsOK()
+out["receiver"] = stream.GetDataReceiverType()
+out["set"] = stream.SetUserModeDataReceiverThreadPriority(10).GetCodeString()
+out["got"] = stream.GetUserModeDataReceiverThreadPriority()
+out["real-time"] = real_time_threads()
+if out["receiver"] == 0:
+    automatic = rx.TnStreamGEV()
+    assert automatic.Open("127.0.0.1", 50102).IsOK()
+    assert automatic.SetUserModeDataReceiverThreadPriority(10).IsOK()
+    out["automatic"] = [automatic.GetDataReceiverType(), real_time_threads()]
+    buffer = tarn.TnBuffer()
+    buffer.Alloc(320 * 200)
+    automatic.QueueBuffer(buffer)
+    subprocess.run({send}, check=True)
+    assert automatic.RetrieveBuffer(2000)[0].IsOK()
+    out["automatic"] += [automatic.GetDataReceiverType(), real_time_threads()]
+''')
+    if receiver == "PacketRing":
+        assert out["set"] == "OK" and out["got"] == 10 and out["real-time"] == 0
+        assert out["automatic"] == [0, 0, 1, 1 if out["privileged"] else 0]
+    elif out["privileged"]:
+        assert out["set"] == "OK" and out["got"] == 10 and out["real-time"] == 1
+    else:
+        assert out["set"] == "THREAD_ERROR" and out["got"] == 0 and out["real-time"] == 0
+
+
 def test_without_the_privilege_a_stream_receives_through_its_socket(isolated):
     # A process that may not open packet sockets (no CAP_NET_RAW) gets the
     # socket; asked for the ring, the opening fails.
