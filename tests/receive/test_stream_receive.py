@@ -353,16 +353,27 @@ out["rtp"] = [rtp.RetrieveBuffer(150)[0].GetDescription(), rtp.GetLocalPort()]
 
 def test_resend_against_the_sender_completes_every_frame(streaming):
     # The sender serves resends on the control port, where the stream asks.
-    command = sender("-t 127.0.0.1:50101 -s 320x200 -p 1500 -n 60 -B 20000000 -l 30 -R -c 3956 -k 16 -q")
+    # A busy machine keeps the receive thread and the sender waiting tens of
+    # milliseconds at a time, and the receiver then takes a backlog of blocks
+    # at once: the sender keeps all its blocks (a device keeping a few would
+    # have dropped them before the requests came), answers may take long, and
+    # every block may be assembled at once (else the oldest ones would fail
+    # before their requests went out). Checking a frame takes longer than
+    # sending one: every block has a buffer of its own (else the buffers the
+    # program has not given back would leave later blocks none: dropped).
+    command = sender("-t 127.0.0.1:50101 -s 320x200 -p 1500 -n 60 -B 20000000 -l 30 -R -c 3956 --retain 60 -k 66 -q")
     out = streaming(PATTERNS + f'''
 stream = new_stream()
+features = stream.GetParameters()
+assert features.SetIntegerValue("MaximumBlocksInFlight", 64).IsOK()
 assert stream.Open("127.0.0.1", 50101).IsOK()
 out["receiver"] = stream.GetDataReceiverType()
-features = stream.GetParameters()
 # The sender's port answers no register read: it offers no resend, until told.
 out["offered"] = features.GetBooleanValue("DeviceSupportsPacketResend")[1]
 assert features.SetBooleanValue("RequestMissingPackets", True).IsOK()
-buffers = [tarn.TnBuffer() for _ in range(32)]
+assert features.SetIntegerValue("ResendResponseTimeout", 200000).IsOK()
+assert features.SetIntegerValue("MaximumResendLateness", 2000000).IsOK()
+buffers = [tarn.TnBuffer() for _ in range(64)]
 for buffer in buffers:
     buffer.Alloc(320 * 200)
     stream.QueueBuffer(buffer)
@@ -380,10 +391,11 @@ send.wait(30)
 out["ids"], out["bad"] = ids, bad
 out["recovered"] = features.GetIntegerValue("PacketsRecovered")[1]
 out["requests"] = features.GetIntegerValue("ResendRequestsSent")[1]
+out["dropped"] = features.GetIntegerValue("BlocksDropped")[1]
 ''', timeout=120)
     assert out["offered"] is False
     assert out["bad"] == [] and sorted(out["ids"]) == list(range(1, 61))  # a resent block may end after a later one
-    assert out["recovered"] > 0 and out["requests"] > 0
+    assert out["recovered"] > 0 and out["requests"] > 0 and out["dropped"] == 0
 
 
 @pytest.mark.parametrize("resend", [True, False])
