@@ -231,6 +231,26 @@ TN_GATED_TUPLE_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS
     $1 = SWIG_CheckState(SWIG_AsVal_unsigned_SS_int($input, NULL));
 }
 
+/* A buffer handed to a sink keeps the pipeline's owner, as a retrieved one
+ * does, so that a sink may keep it: the pipeline notes its owner when a sink
+ * is registered through it (the note ends with that owner). */
+%{
+static const char tn_pipeline_owner_slot = 0;
+
+static PyObject *tn_pipeline_owner(TnPipeline *aPipeline)
+{
+    PyObject *owner = tn_take_note(aPipeline, &tn_pipeline_owner_slot, aPipeline);
+    if (owner != NULL) {
+        tn_note(aPipeline, &tn_pipeline_owner_slot, owner);
+    }
+    return owner;
+}
+%}
+%exception TnPipeline::RegisterEventSink {
+    TN_GUARDED_ACTION
+    tn_note(arg1, &tn_pipeline_owner_slot, swig_obj[0]);
+}
+
 /* Pipelines still running when the program ends are stopped before the
  * interpreter shuts down, before their streams are closed. */
 %pythonappend TnPipeline::Start %{
@@ -254,6 +274,11 @@ TN_DIRECTOR(TnPipelineEventSink)
     PyErr_Clear();
     $input = tn_kept_proxy(SWIG_as_voidptr($1), $descriptor);
 }
+/* (A buffer handed to a sink keeps the pipeline's owner, noted above.) */
+%typemap(directorin) TnBuffer *aBuffer {
+    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+    tn_keep_anchor($input, tn_pipeline_owner(aPipeline));
+}
 /* The SDK's own implementations may come straight back into Python. */
 %nothreadallow TnPipelineEventSink::OnBufferCreated;
 %nothreadallow TnPipelineEventSink::OnBufferDeleted;
@@ -265,4 +290,4 @@ TN_DIRECTOR(TnPipelineEventSink)
 
 %include "TnPipelineEventSink.h"
 
-%clear TnPipeline *aPipeline;
+%clear TnPipeline *aPipeline, TnBuffer *aBuffer;

@@ -70,6 +70,31 @@ inline uint64_t Elapsed(uint64_t aNow, uint64_t aSince)
 {
     return aNow > aSince ? aNow - aSince : 0;
 }
+
+// The address of byte aOffset of a block's memory.
+inline uint8_t *AddressIn(const TnGvspBlockTarget &aTarget, uint64_t aOffset)
+{
+    return aOffset < aTarget.mSize ? aTarget.mData + aOffset : aTarget.mExtra + (aOffset - aTarget.mSize);
+}
+
+// Moves aLength bytes of a block's memory from aFrom to aTo (not after
+// aFrom), across the main memory's end where they lie so; what lies beyond
+// the memory is not moved.
+void MoveDown(const TnGvspBlockTarget &aTarget, uint64_t aFrom, uint64_t aTo, uint64_t aLength)
+{
+    const uint64_t lCapacity = aTarget.GetCapacity();
+    aLength = aFrom < lCapacity ? std::min(aLength, lCapacity - aFrom) : 0;
+    while (aLength > 0 && aFrom != aTo)
+    {
+        const uint64_t lFromRun = aFrom < aTarget.mSize ? aTarget.mSize - aFrom : lCapacity - aFrom;
+        const uint64_t lToRun = aTo < aTarget.mSize ? aTarget.mSize - aTo : lCapacity - aTo;
+        const uint64_t lStep = std::min({aLength, lFromRun, lToRun});
+        memmove(AddressIn(aTarget, aTo), AddressIn(aTarget, aFrom), lStep);
+        aFrom += lStep;
+        aTo += lStep;
+        aLength -= lStep;
+    }
+}
 } // namespace
 
 TnGvspBlockProvider::~TnGvspBlockProvider() = default;
@@ -88,6 +113,7 @@ struct TnGvspAssembler::Block
     bool mHasTarget = false;
     TnGvspBlockTarget mTarget;
     uint64_t mCapacity = 0;
+    uint32_t mPayloadPerPacket = 0; // of its payload packets but the last; 0 until known
     uint32_t mMaxDataIds = 0; // payload packets that fit the memory; 0 until the payload size is known
     // Payload packet p is bit p - 1. Requests per packet count in two bits.
     std::vector<uint64_t> mBits;
@@ -98,11 +124,14 @@ struct TnGvspAssembler::Block
     uint8_t mLeaderRequests = 0;
     uint8_t mTrailerRequests = 0;
     uint64_t mExpectedPayload = 0; // from the leader, 0 when it does not tell
+    uint64_t mLeaderRequired = 0;  // the size the leader tells, chunks or not; 0 when it does not tell
     bool mDataPacketsKnown = false;
     uint32_t mDataPackets = 0;
     uint32_t mHighest = 0;
     uint32_t mReceivedData = 0;
     uint32_t mShortId = 0;
+    uint32_t mShortSize = 0;     // of the payload packet mShortId
+    uint32_t mLargestPlaced = 0; // the largest payload placed
     bool mInconsistent = false;
     uint8_t mPayloadFormat = 0; // of the payload packets, from the leader or the first one; 0 until known
     bool mTooSmall = false;
@@ -266,6 +295,26 @@ bool TnGvspAssembler::Matches(const TnGvspPrediction &aPrediction, const uint8_t
     return GetU16(aHeader + 2) == aPrediction.mBlockId && GetU24(aHeader + 5) == aPrediction.mPacketId;
 }
 
+bool TnGvspAssembler::ChangesPacketSize(const uint8_t *aHeader, size_t aHeaderSize, size_t aPayloadSize) const
+{
+    TnGvspPacket lPacket;
+    if (mConfig.mPayloadPerPacket != 0 || aHeaderSize != mHeaderSize || aPayloadSize == 0 ||
+        !DecodeGvspPacket(aHeader, aHeaderSize, lPacket) ||
+        (lPacket.mHeader.mFormat != kGvspFormatPayload && lPacket.mHeader.mFormat != kGvspFormatGenDC))
+    {
+        return false;
+    }
+    for (const Block &lBlock : mBlocks)
+    {
+        if (lBlock.mActive && lBlock.mId == lPacket.mHeader.mBlockId)
+        {
+            return lBlock.mHasTarget && (aPayloadSize > lBlock.mPayloadPerPacket ||
+                                         SmallerSize(lBlock, lPacket.mHeader.mPacketId, aPayloadSize) != 0);
+        }
+    }
+    return aPayloadSize > mPayloadPerPacket; // a block to start, larger than the last
+}
+
 void TnGvspAssembler::OnPredicted(const TnGvspPrediction &aPrediction, const uint8_t *aHeader, size_t aHeaderSize,
                                   size_t aPayloadSize, uint64_t aNowUs)
 {
@@ -388,15 +437,16 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
         ++mStatistics.mBlocksDropped;
     }
     lBlock.mCapacity = lBlock.mHasTarget ? lBlock.mTarget.GetCapacity() : 0;
+    lBlock.mPayloadPerPacket = mPayloadPerPacket;
     lBlock.mMaxDataIds = 0;
     lBlock.mLeader = lBlock.mTrailer = false;
     lBlock.mLeaderRequests = lBlock.mTrailerRequests = 0;
-    lBlock.mExpectedPayload = 0;
+    lBlock.mExpectedPayload = lBlock.mLeaderRequired = 0;
     lBlock.mDataPacketsKnown = false;
     lBlock.mDataPackets = 0;
     lBlock.mHighest = 0;
     lBlock.mReceivedData = 0;
-    lBlock.mShortId = 0;
+    lBlock.mShortId = lBlock.mShortSize = lBlock.mLargestPlaced = 0;
     lBlock.mInconsistent = lBlock.mTooSmall = lBlock.mUnavailable = lBlock.mBudgetSpent = false;
     lBlock.mPayloadFormat = 0;
     lBlock.mDeviceStatus = 0;
@@ -417,12 +467,13 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
 
 void TnGvspAssembler::SizeBitmaps(Block &aBlock)
 {
-    if (mPayloadPerPacket == 0 || !aBlock.mHasTarget)
+    const uint32_t lPerPacket = aBlock.mPayloadPerPacket;
+    if (lPerPacket == 0 || !aBlock.mHasTarget)
     {
         aBlock.mMaxDataIds = 0;
         return;
     }
-    const uint64_t lIds = (aBlock.mCapacity + mPayloadPerPacket - 1) / mPayloadPerPacket;
+    const uint64_t lIds = (aBlock.mCapacity + lPerPacket - 1) / lPerPacket;
     aBlock.mMaxDataIds = static_cast<uint32_t>(std::min<uint64_t>(lIds, 0xFFFFFFF0u));
     const size_t lWords = (aBlock.mMaxDataIds + 63) / 64 + 1;
     for (std::vector<uint64_t> *lBits : {&aBlock.mBits, &aBlock.mRequested, &aBlock.mRerequested})
@@ -438,11 +489,12 @@ void TnGvspAssembler::SizeBitmaps(Block &aBlock)
 
 void TnGvspAssembler::SetExpectedFromLeader(Block &aBlock)
 {
-    if (aBlock.mExpectedPayload == 0 || aBlock.mDataPacketsKnown || mPayloadPerPacket == 0)
+    const uint32_t lPerPacket = aBlock.mPayloadPerPacket;
+    if (aBlock.mExpectedPayload == 0 || aBlock.mDataPacketsKnown || lPerPacket == 0)
     {
         return;
     }
-    const uint64_t lPackets = (aBlock.mExpectedPayload + mPayloadPerPacket - 1) / mPayloadPerPacket;
+    const uint64_t lPackets = (aBlock.mExpectedPayload + lPerPacket - 1) / lPerPacket;
     if (lPackets <= 0xFFFFFFF0u)
     {
         aBlock.mDataPackets = static_cast<uint32_t>(lPackets);
@@ -545,7 +597,7 @@ bool TnGvspAssembler::LearnPayloadSize(Block &aBlock, size_t aSize, uint64_t aNo
         ++mStatistics.mPacketsIgnored;
         return false;
     }
-    if (aSize > mPayloadPerPacket)
+    if (aSize > aBlock.mPayloadPerPacket)
     {
         if (mConfig.mPayloadPerPacket != 0)
         {
@@ -555,8 +607,8 @@ bool TnGvspAssembler::LearnPayloadSize(Block &aBlock, size_t aSize, uint64_t aNo
             ++mStatistics.mPacketsIgnored;
             return false;
         }
-        const bool lFirst = mPayloadPerPacket == 0;
-        mPayloadPerPacket = static_cast<uint32_t>(std::min<size_t>(aSize, 0xFFFFFFFFu));
+        const bool lFirst = aBlock.mPayloadPerPacket == 0;
+        Adopt(aBlock, static_cast<uint32_t>(std::min<size_t>(aSize, 0xFFFFFFFFu)));
         if (!lFirst && aBlock.mReceivedData > 0)
         {
             // The packets grew: what this block placed so far sits at the
@@ -572,6 +624,97 @@ bool TnGvspAssembler::LearnPayloadSize(Block &aBlock, size_t aSize, uint64_t aNo
     else if (aBlock.mMaxDataIds == 0)
     {
         SizeBitmaps(aBlock); // started before the payload size was known
+    }
+    return true;
+}
+
+void TnGvspAssembler::Adopt(Block &aBlock, uint32_t aPerPacket)
+{
+    aBlock.mPayloadPerPacket = aPerPacket;
+    if (aBlock.mSequence == mSequence)
+    {
+        mPayloadPerPacket = aPerPacket; // the newest block's: the next ones start with it
+    }
+}
+
+uint32_t TnGvspAssembler::SmallerSize(const Block &aBlock, uint32_t aId, size_t aSize) const
+{
+    if (mConfig.mPayloadPerPacket != 0 || aSize >= aBlock.mPayloadPerPacket || aBlock.mShortId == aId)
+    {
+        return 0;
+    }
+    if (aBlock.mShortId != 0 && aBlock.mShortId < aId)
+    {
+        return aBlock.mShortSize; // the earlier short packet was no last one
+    }
+    // This one is no last one: another short one, or one after it, came
+    // before, or the trailer or leader tells of more.
+    const bool lMore = aBlock.mShortId != 0 || aId < aBlock.mHighest ||
+                       ((aBlock.mTrailer || aBlock.mExpectedPayload != 0) && aId < aBlock.mDataPackets);
+    return lMore ? static_cast<uint32_t>(aSize) : 0;
+}
+
+bool TnGvspAssembler::Relearn(Block &aBlock, uint32_t aPerPacket)
+{
+    // Before the block showed the smaller size, it placed at most one packet
+    // that fits it (the short one; every other was of the old, larger size):
+    // anything else contradicts the smaller size, and the block stays as it
+    // is (inconsistent, as the short packet then makes it).
+    const uint32_t lOld = aBlock.mPayloadPerPacket;
+    const bool lShortPlaced = aBlock.mShortId != 0 && aBlock.mShortId <= aBlock.mMaxDataIds &&
+                              TestBit(aBlock.mBits, aBlock.mShortId - 1);
+    if (aPerPacket == 0 || aPerPacket >= lOld || aBlock.mLargestPlaced > aPerPacket ||
+        aBlock.mReceivedData > (lShortPlaced ? 1u : 0u) || (aBlock.mShortId != 0 && aBlock.mShortSize > aPerPacket))
+    {
+        return false;
+    }
+    Adopt(aBlock, aPerPacket);
+    if (!aBlock.mHasTarget)
+    {
+        return true;
+    }
+    const bool lRequested = lShortPlaced && TestBit(aBlock.mRequested, aBlock.mShortId - 1);
+    const bool lRerequested = lShortPlaced && TestBit(aBlock.mRerequested, aBlock.mShortId - 1);
+    const bool lKnown = aBlock.mTrailer;
+    const uint32_t lCount = aBlock.mDataPackets;
+    aBlock.mDataPacketsKnown = lKnown;
+    aBlock.mDataPackets = lKnown ? lCount : 0;
+    SizeBitmaps(aBlock); // the leader's size counts the packets anew
+    aBlock.mReceivedEnd = 0;
+    if (lShortPlaced)
+    {
+        const uint32_t lIndex = aBlock.mShortId - 1;
+        const uint64_t lFrom = static_cast<uint64_t>(lIndex) * lOld;
+        const uint64_t lTo = static_cast<uint64_t>(lIndex) * aPerPacket;
+        MoveDown(aBlock.mTarget, lFrom, lTo, aBlock.mShortSize);
+        SetBit(aBlock.mBits, lIndex);
+        if (lRequested)
+        {
+            SetBit(aBlock.mRequested, lIndex);
+        }
+        if (lRerequested)
+        {
+            SetBit(aBlock.mRerequested, lIndex);
+        }
+        aBlock.mReceivedEnd = lTo + aBlock.mShortSize;
+    }
+    if (aBlock.mShortSize >= aPerPacket)
+    {
+        aBlock.mShortId = aBlock.mShortSize = 0; // a whole packet of the new size
+    }
+    else if (aBlock.mShortId != 0 && !aBlock.mDataPacketsKnown)
+    {
+        aBlock.mDataPackets = aBlock.mShortId;
+        aBlock.mDataPacketsKnown = true;
+    }
+    // What the block needs, and whether it fits, at the new size.
+    aBlock.mRequiredSize = std::max(aBlock.mLeaderRequired, aBlock.mReceivedEnd);
+    aBlock.mTooSmall = aBlock.mLeaderRequired > aBlock.mCapacity;
+    if (aBlock.mTrailer && aBlock.mDataPackets > 0)
+    {
+        const uint64_t lAtLeast = static_cast<uint64_t>(aBlock.mDataPackets - 1) * aPerPacket + 1;
+        aBlock.mRequiredSize = std::max(aBlock.mRequiredSize, lAtLeast);
+        aBlock.mTooSmall = aBlock.mTooSmall || lAtLeast > aBlock.mCapacity;
     }
     return true;
 }
@@ -639,6 +782,7 @@ void TnGvspAssembler::OnLeader(Block &aBlock, const TnGvspHeader &aHeader, const
     }
     if (lExpected > 0)
     {
+        aBlock.mLeaderRequired = lExpected;
         aBlock.mRequiredSize = std::max(aBlock.mRequiredSize, lExpected);
         if (lExpected > aBlock.mCapacity)
         {
@@ -671,6 +815,12 @@ void TnGvspAssembler::OnTrailer(Block &aBlock, const TnGvspHeader &aHeader, cons
         return;
     }
     const uint32_t lDataPackets = aHeader.mPacketId - 1;
+    if (aBlock.mShortId != 0 && aBlock.mShortId < lDataPackets && mConfig.mPayloadPerPacket == 0 &&
+        aBlock.mShortSize < aBlock.mPayloadPerPacket)
+    {
+        // The short packet was no last one: the packets got smaller.
+        Relearn(aBlock, aBlock.mShortSize);
+    }
     if (aBlock.mHighest > lDataPackets || (aBlock.mShortId != 0 && aBlock.mShortId != lDataPackets))
     {
         aBlock.mInconsistent = true; // payload packets beyond the trailer, or a short one before the last
@@ -696,10 +846,10 @@ void TnGvspAssembler::OnTrailer(Block &aBlock, const TnGvspHeader &aHeader, cons
     const size_t lKept = std::min(aSize, kMaxTrailerBytes);
     memcpy(aBlock.mTrailerBytes, aPayload, lKept);
     lReport.mTrailerSize = lKept;
-    if (mPayloadPerPacket != 0 && lDataPackets > 0)
+    if (aBlock.mPayloadPerPacket != 0 && lDataPackets > 0)
     {
         // The last packet may be shorter: count it as at least one byte.
-        const uint64_t lAtLeast = static_cast<uint64_t>(lDataPackets - 1) * mPayloadPerPacket + 1;
+        const uint64_t lAtLeast = static_cast<uint64_t>(lDataPackets - 1) * aBlock.mPayloadPerPacket + 1;
         aBlock.mRequiredSize = std::max(aBlock.mRequiredSize, lAtLeast);
         if (lAtLeast > aBlock.mCapacity)
         {
@@ -735,7 +885,31 @@ void TnGvspAssembler::OnPayload(Block &aBlock, const TnGvspHeader &aHeader, cons
         ++mStatistics.mPacketsIgnored;
         return;
     }
-    const uint64_t lOffset = static_cast<uint64_t>(lId - 1) * mPayloadPerPacket;
+    const uint32_t lSmaller = SmallerSize(aBlock, lId, aSize);
+    if (lSmaller != 0 && aBlock.mHasTarget)
+    {
+        // The packets got smaller: what the block placed moves, and this
+        // packet may lie where it does (predicted at the old size).
+        const uint8_t *lStart = aBlock.mTarget.mData;
+        const bool lInMain = aPayload >= lStart && aPayload < lStart + aBlock.mTarget.mSize;
+        const bool lInExtra = aBlock.mTarget.mExtra != nullptr && aPayload >= aBlock.mTarget.mExtra &&
+                              aPayload < aBlock.mTarget.mExtra + aBlock.mTarget.mExtraSize;
+        if (lInMain || lInExtra)
+        {
+            mHeldPayload.assign(aPayload, aPayload + aSize);
+            aPayload = mHeldPayload.data();
+        }
+        Relearn(aBlock, lSmaller);
+    }
+    if (aSize > aBlock.mPayloadPerPacket)
+    {
+        // Larger than the packets the block showed before.
+        aBlock.mInconsistent = true;
+        ++aBlock.mCounters.mIgnored;
+        ++mStatistics.mPacketsIgnored;
+        return;
+    }
+    const uint64_t lOffset = static_cast<uint64_t>(lId - 1) * aBlock.mPayloadPerPacket;
     const uint64_t lEnd = lOffset + aSize;
     if (lEnd > aBlock.mCapacity || lId > aBlock.mMaxDataIds)
     {
@@ -753,7 +927,7 @@ void TnGvspAssembler::OnPayload(Block &aBlock, const TnGvspHeader &aHeader, cons
         ++mStatistics.mPacketsRedundant;
         return;
     }
-    if (aSize < mPayloadPerPacket)
+    if (aSize < aBlock.mPayloadPerPacket)
     {
         // Only a block's last payload packet may be short.
         if ((aBlock.mShortId != 0 && aBlock.mShortId != lId) || lId < aBlock.mHighest)
@@ -761,6 +935,7 @@ void TnGvspAssembler::OnPayload(Block &aBlock, const TnGvspHeader &aHeader, cons
             aBlock.mInconsistent = true;
         }
         aBlock.mShortId = lId;
+        aBlock.mShortSize = static_cast<uint32_t>(aSize);
         if (!aBlock.mDataPacketsKnown)
         {
             aBlock.mDataPackets = lId;
@@ -781,6 +956,7 @@ void TnGvspAssembler::OnPayload(Block &aBlock, const TnGvspHeader &aHeader, cons
         ++mStatistics.mPacketsCopied;
     }
     SetBit(aBlock.mBits, lIndex);
+    aBlock.mLargestPlaced = std::max(aBlock.mLargestPlaced, static_cast<uint32_t>(aSize));
     ++aBlock.mReceivedData;
     ++aBlock.mCounters.mReceived;
     aBlock.mReceivedEnd = std::max(aBlock.mReceivedEnd, lEnd);
@@ -1231,7 +1407,7 @@ void TnGvspAssembler::Finish(Block &aBlock, uint32_t aResult, uint64_t aNowUs)
     lReport.mReceivedSize = aBlock.mReceivedEnd;
     lReport.mRequiredSize = aBlock.mRequiredSize;
     lReport.mDataPacketCount = aBlock.mDataPacketsKnown ? aBlock.mDataPackets : 0;
-    lReport.mPayloadPerPacket = mPayloadPerPacket;
+    lReport.mPayloadPerPacket = aBlock.mPayloadPerPacket;
     lReport.mFirstPacketUs = aBlock.mFirstUs;
     lReport.mLastPacketUs = aBlock.mLastUs;
     if (aResult == TN_OK)
@@ -1318,19 +1494,19 @@ size_t TnGvspAssembler::Predict(TnGvspPrediction *aOut, size_t aMax)
     auto lNone = [&]() {
         aOut[lCount++] = TnGvspPrediction();
     };
-    // Predicts packets aFirst to aLast of a block in aTarget; false when the
-    // memory ended first.
-    auto lEmit = [&](const TnGvspBlockTarget &aTarget, uint64_t aId, uint32_t aFirst, uint32_t aLast) {
+    // Predicts packets aFirst to aLast of a block in aTarget, aPerPacket
+    // bytes each; false when the memory ended first.
+    auto lEmit = [&](const TnGvspBlockTarget &aTarget, uint64_t aId, uint32_t aPerPacket, uint32_t aFirst,
+                     uint32_t aLast) {
         const uint64_t lCapacity = aTarget.GetCapacity();
         for (uint32_t lId = aFirst; lId <= aLast && lCount < aMax; ++lId)
         {
-            const uint64_t lOffset = static_cast<uint64_t>(lId - 1) * mPayloadPerPacket;
+            const uint64_t lOffset = static_cast<uint64_t>(lId - 1) * aPerPacket;
             if (lOffset >= lCapacity)
             {
                 return false;
             }
-            const uint32_t lSize =
-                static_cast<uint32_t>(std::min<uint64_t>(mPayloadPerPacket, lCapacity - lOffset));
+            const uint32_t lSize = static_cast<uint32_t>(std::min<uint64_t>(aPerPacket, lCapacity - lOffset));
             TnGvspPrediction &lPrediction = aOut[lCount++];
             lPrediction.mBlockId = aId;
             lPrediction.mPacketId = lId;
@@ -1350,13 +1526,14 @@ size_t TnGvspAssembler::Predict(TnGvspPrediction *aOut, size_t aMax)
     }
     if (lCurrent != nullptr)
     {
-        if (!lCurrent->mHasTarget || lCurrent->mTooSmall || lCurrent->mMaxDataIds == 0)
+        if (!lCurrent->mHasTarget || lCurrent->mTooSmall || lCurrent->mMaxDataIds == 0 ||
+            lCurrent->mPayloadPerPacket == 0)
         {
             return 0;
         }
         const uint32_t lLast =
             lCurrent->mDataPacketsKnown ? std::min(lCurrent->mDataPackets, lCurrent->mMaxDataIds) : lCurrent->mMaxDataIds;
-        lEmit(lCurrent->mTarget, lCurrent->mId, lCurrent->mHighest + 1, lLast);
+        lEmit(lCurrent->mTarget, lCurrent->mId, lCurrent->mPayloadPerPacket, lCurrent->mHighest + 1, lLast);
         if (!lCurrent->mDataPacketsKnown || lCount >= aMax)
         {
             return lCount;
@@ -1392,7 +1569,7 @@ size_t TnGvspAssembler::Predict(TnGvspPrediction *aOut, size_t aMax)
                                    ? mLastDataPacketCount
                                    : static_cast<uint32_t>(std::min<uint64_t>(
                                          (mSpare.GetCapacity() + mPayloadPerPacket - 1) / mPayloadPerPacket, 0xFFFFFFF0u));
-    lEmit(mSpare, lNextId, 1, lExpected);
+    lEmit(mSpare, lNextId, mPayloadPerPacket, 1, lExpected);
     return lCount;
 }
 } // namespace gev

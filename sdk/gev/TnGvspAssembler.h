@@ -163,8 +163,10 @@ public:
 struct TnGvspAssemblerConfig
 {
     /// Payload bytes of every payload packet but a block's last; 0 learns it
-    /// from the first payload packet (a larger one later fails the block in
-    /// assembly and is learned instead).
+    /// from the first payload packet, and follows the device when its packets
+    /// change size: a larger one fails the block in assembly (what it placed
+    /// lies at the wrong offsets) and is learned instead; a smaller one that
+    /// cannot be its block's last is learned in the block that shows it.
     uint32_t mPayloadPerPacket = 0;
     /// Blocks assembled at once; starting one more fails the oldest.
     uint32_t mMaxBlocksInFlight = 4;
@@ -259,6 +261,12 @@ public:
     bool Matches(const TnGvspPrediction &aPrediction, const uint8_t *aHeader, size_t aHeaderSize,
                  size_t aPayloadSize) const;
 
+    /// Whether a payload datagram (aHeaderSize header bytes at aHeader,
+    /// aPayloadSize payload bytes) shows that its block's packets are of
+    /// another size than it took them to be: handing it over then writes its
+    /// block's memory at offsets no prediction made, or moves what lies there.
+    bool ChangesPacketSize(const uint8_t *aHeader, size_t aHeaderSize, size_t aPayloadSize) const;
+
     /// A datagram that Matches its prediction: its payload is in place.
     void OnPredicted(const TnGvspPrediction &aPrediction, const uint8_t *aHeader, size_t aHeaderSize,
                      size_t aPayloadSize, uint64_t aNowUs);
@@ -315,6 +323,16 @@ private:
     void OnPayload(Block &aBlock, const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aSize,
                    bool aInPlace);
     bool LearnPayloadSize(Block &aBlock, size_t aSize, uint64_t aNowUs);
+    /// The block's packets are aPerPacket bytes; so are the next blocks', when
+    /// it is the newest.
+    void Adopt(Block &aBlock, uint32_t aPerPacket);
+    /// The smaller packet size that a short payload packet aId of aSize bytes
+    /// shows, being no last one; 0 when it shows none.
+    uint32_t SmallerSize(const Block &aBlock, uint32_t aId, size_t aSize) const;
+    /// The block's packets are smaller than it took them to be: what it
+    /// placed moves to the offsets of aPerPacket; false (and nothing changed)
+    /// when what it placed contradicts that size.
+    bool Relearn(Block &aBlock, uint32_t aPerPacket);
     void SizeBitmaps(Block &aBlock);
     void SetExpectedFromLeader(Block &aBlock);
     uint32_t RequestEnd(const Block &aBlock) const;
@@ -346,6 +364,7 @@ private:
     bool mHaveSpare = false;
     TnGvspBlockTarget mSpare;
     std::vector<TnGvspPacketRange> mMissing; // reused for reports
+    std::vector<uint8_t> mHeldPayload;       // a payload that a relearned layout moves over
     TnGvspReceiveStatistics mStatistics;
 };
 } // namespace gev

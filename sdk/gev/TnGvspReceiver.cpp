@@ -4,6 +4,7 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -152,6 +153,11 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
         }
         memcpy(lScratch + mHeaderSize, lPrediction.mData, std::min<size_t>(lPayload, lPrediction.mSize));
     }
+    size_t lInPlaceEnd = 0; // past the last datagram in place
+    for (size_t lSlot = 0; lSlot < aReceived; ++lSlot)
+    {
+        lInPlaceEnd = mKinds[lSlot] == kInPlace ? lSlot + 1 : lInPlaceEnd;
+    }
     for (size_t lSlot = 0; lSlot < aReceived; ++lSlot)
     {
         if ((mMessages[lSlot].msg_hdr.msg_flags & MSG_TRUNC) != 0)
@@ -160,7 +166,26 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
             continue;
         }
         const size_t lLength = mMessages[lSlot].msg_len;
-        const uint8_t *lScratch = mScratch.data() + lSlot * mCapacity;
+        uint8_t *lScratch = mScratch.data() + lSlot * mCapacity;
+        if (lSlot + 1 < lInPlaceEnd && lLength > mHeaderSize &&
+            lLength - mHeaderSize != aAssembler.GetPayloadPerPacket() &&
+            aAssembler.ChangesPacketSize(lScratch, mHeaderSize, lLength - mHeaderSize))
+        {
+            // The packets changed size: the payloads received in place after
+            // this one lie at the former size's offsets, where placing this
+            // one and the others may write; they are saved first.
+            for (size_t lLater = lSlot + 1; lLater < lInPlaceEnd; ++lLater)
+            {
+                if (mKinds[lLater] == kInPlace)
+                {
+                    uint8_t *lLaterScratch = mScratch.data() + lLater * mCapacity;
+                    memcpy(lLaterScratch + mHeaderSize, mPredictions[lLater].mData,
+                           mMessages[lLater].msg_len - mHeaderSize);
+                    mKinds[lLater] = kScratch;
+                }
+            }
+            lInPlaceEnd = 0;
+        }
         if (mKinds[lSlot] == kInPlace)
         {
             aAssembler.OnPredicted(mPredictions[lSlot], lScratch, mHeaderSize, lLength - mHeaderSize, aNowUs);
@@ -176,7 +201,7 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 
 TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRingActive(false),
-      mRingAutomatic(false), mRingInterface(0), mRequests(0),
+      mSocketPriority(0), mApplyPriority(nullptr), mAppliedPriority(0), mRingAutomatic(false), mRingInterface(0), mRequests(0),
       mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
       mRingSkipToLeader(false),
       mDropsSeen(0),
@@ -312,7 +337,39 @@ TnResult TnGvspReceiver::Start()
     {
         return TnResult(TN_NOT_CONNECTED);
     }
+    {
+        std::lock_guard<std::mutex> lLock(mPriorityMutex);
+        mAppliedPriority = 0; // a new thread's
+    }
     return mThread.Start([this] { Run(); });
+}
+
+bool TnGvspReceiver::SetSocketPriority(uint32_t aPriority, PriorityFunction aApply)
+{
+    std::lock_guard<std::mutex> lLock(mPriorityMutex);
+    if (mThread.IsRunning() && !mRingActive.load() && aApply != nullptr)
+    {
+        if (!aApply(mThread.GetNativeHandle(), aPriority))
+        {
+            return false;
+        }
+        mAppliedPriority = aPriority;
+    }
+    mSocketPriority = aPriority;
+    mApplyPriority = aApply;
+    return true;
+}
+
+void TnGvspReceiver::ApplySourcePriority(bool aRing)
+{
+    // The source's flag changes before the thread turns to it, so that a
+    // setter either sees the new source or is followed by this.
+    std::lock_guard<std::mutex> lLock(mPriorityMutex);
+    const uint32_t lWanted = aRing ? 0 : mSocketPriority;
+    if (mApplyPriority != nullptr && lWanted != mAppliedPriority && mApplyPriority(pthread_self(), lWanted))
+    {
+        mAppliedPriority = lWanted;
+    }
 }
 
 void TnGvspReceiver::Stop()
@@ -586,7 +643,9 @@ void TnGvspReceiver::Run()
 {
     while (!mThread.StopRequested())
     {
-        if (mRingActive.load(std::memory_order_relaxed))
+        const bool lRing = mRingActive.load();
+        ApplySourcePriority(lRing);
+        if (lRing)
         {
             RunRing();
         }

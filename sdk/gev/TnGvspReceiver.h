@@ -232,11 +232,23 @@ public:
         return mThread.GetNativeHandle();
     }
 
+    /// Sets a thread's scheduling priority; false when the system refuses it.
+    using PriorityFunction = bool (*)(std::thread::native_handle_type aThread, uint32_t aPriority);
+
+    /// The receive thread's priority while the socket takes the datagrams,
+    /// set through aApply: now, when the running receiver reads its socket,
+    /// and whenever the receiver turns to it. While the packet ring takes
+    /// them the thread runs at priority 0, the system's normal scheduling.
+    /// False (and the priority as it was) when aApply fails now.
+    bool SetSocketPriority(uint32_t aPriority, PriorityFunction aApply);
+
     TnGvspReceiverStatistics GetStatistics() const;
     void ResetStatistics();
 
 private:
     void Run();
+    /// Gives the receive thread the priority of the source it turns to.
+    void ApplySourcePriority(bool aRing);
     void RunSocket();
     void RunRing();
     /// Whether the packets are small enough for the ring (or of a size not
@@ -284,6 +296,10 @@ private:
     std::atomic<bool> mRequireLeader;
     std::atomic<uint32_t> mCoalesceUs;
     std::atomic<bool> mRingActive; // the ring takes the datagrams (else the socket)
+    std::mutex mPriorityMutex;     // guards the three priority fields
+    uint32_t mSocketPriority;
+    PriorityFunction mApplyPriority;
+    uint32_t mAppliedPriority; // the running thread's
     bool mRingAutomatic;           // the ring or the socket, by the packets' size
     int mRingInterface;
     // Requests served by the receive thread: aborts (with or without a

@@ -72,8 +72,11 @@ public:
 
     /// Adds or removes buffers until the pool has ``aBufferCount`` of them;
     /// the pipeline pauses meanwhile. Buffers retrieved and not released are
-    /// removed when they are released. ``TN_OK``, ``TN_INVALID_PARAMETER`` for
-    /// 0, ``TN_NOT_ENOUGH_MEMORY``.
+    /// removed when they are released. A buffer removed loses its memory but
+    /// stays a valid object (of size 0) until the pipeline goes, so that a
+    /// pointer to it kept after its release reaches no freed memory; the pool
+    /// takes such buffers back first when it grows again. ``TN_OK``,
+    /// ``TN_INVALID_PARAMETER`` for 0, ``TN_NOT_ENOUGH_MEMORY``.
     TnResult SetBufferCount(uint32_t aBufferCount);
 
     /// Sets whether blocks that did not fit their buffers are handled by the

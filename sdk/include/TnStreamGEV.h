@@ -122,13 +122,17 @@ public:
     /// The address of the device the stream receives from.
     TnString GetDeviceIPAddress() const;
 
-    /// The receive thread's priority: 0 (the system's normal scheduling) to
-    /// 99 (real-time scheduling, with the privilege for it).
+    /// The user-mode receiver's thread priority, as set: 0 (the system's
+    /// normal scheduling) to 99 (real-time scheduling, with the privilege for
+    /// it). It applies while the stream's socket takes the data
+    /// (``TnDataReceiverTypeUserMode``); the packet ring's receive
+    /// (``TnDataReceiverTypeTarnDriver``) runs at 0 whatever is set.
     uint32_t GetUserModeDataReceiverThreadPriority() const;
 
-    /// Sets the receive thread's priority, now and for later openings.
-    /// ``TN_OK``, ``TN_INVALID_PARAMETER`` above 99, ``TN_THREAD_ERROR`` when the
-    /// system refuses it.
+    /// Sets the user-mode receiver's thread priority, now when the socket
+    /// takes the data, and whenever it does later (this opening or later
+    /// ones). ``TN_OK``, ``TN_INVALID_PARAMETER`` above 99,
+    /// ``TN_THREAD_ERROR`` when the system refuses it now.
     TnResult SetUserModeDataReceiverThreadPriority(uint32_t aPriority);
 
     /// The receive socket's buffer size (SO_RCVBUF) as the system reports it,

@@ -357,6 +357,7 @@ TnResult PipelineShared::ReleaseBuffer(TnBuffer *aBuffer)
         lLock.unlock();
         Notify("OnBufferDeleted",
                [&](TnPipelineEventSink *aSink, TnPipeline *aOwner) { aSink->OnBufferDeleted(aOwner, lBuffer.get()); });
+        Retire(std::move(lBuffer));
         return TnResult(TN_OK);
     }
     TnResult lResult(TN_OK);
@@ -393,7 +394,17 @@ TnResult PipelineShared::ApplyCount(std::unique_lock<std::mutex> &aLock)
     TnResult lResult(TN_OK);
     while (mSlots.size() < mCount)
     {
-        std::unique_ptr<TnBuffer> lBuffer(new (std::nothrow) TnBuffer(TnPayloadTypeImage));
+        std::unique_ptr<TnBuffer> lBuffer;
+        if (!mRetired.empty())
+        {
+            lBuffer = std::move(mRetired.back());
+            mRetired.pop_back();
+            lBuffer->Reset(TnPayloadTypeImage);
+        }
+        else
+        {
+            lBuffer.reset(new (std::nothrow) TnBuffer(TnPayloadTypeImage));
+        }
         if (!lBuffer)
         {
             return TnResult(TN_NOT_ENOUGH_MEMORY);
@@ -441,7 +452,7 @@ TnResult PipelineShared::ApplyCount(std::unique_lock<std::mutex> &aLock)
         aLock.unlock();
         Notify("OnBufferDeleted",
                [&](TnPipelineEventSink *aSink, TnPipeline *aOwner) { aSink->OnBufferDeleted(aOwner, lBuffer.get()); });
-        lBuffer.reset();
+        Retire(std::move(lBuffer));
         aLock.lock();
     }
     return lResult;
@@ -752,6 +763,7 @@ void PipelineShared::Destroy()
     {
         Stop();
         std::vector<std::unique_ptr<TnBuffer>> lBuffers;
+        std::vector<std::unique_ptr<TnBuffer>> lRetired; // the sinks heard of them before
         {
             std::lock_guard<std::mutex> lLock(mMutex);
             for (Slot &lSlot : mSlots)
@@ -760,6 +772,7 @@ void PipelineShared::Destroy()
             }
             mSlots.clear();
             mOutput.clear();
+            lRetired.swap(mRetired);
         }
         for (std::unique_ptr<TnBuffer> &lBuffer : lBuffers)
         {
@@ -848,6 +861,13 @@ void PipelineShared::Resize(const std::vector<TnBuffer *> &aBuffers)
             lSlot->mPlace = Place::Home;
         }
     }
+}
+
+void PipelineShared::Retire(std::unique_ptr<TnBuffer> aBuffer)
+{
+    aBuffer->Free();
+    std::lock_guard<std::mutex> lLock(mMutex);
+    mRetired.push_back(std::move(aBuffer));
 }
 
 void PipelineShared::TakeBack(bool aAbort)

@@ -117,6 +117,9 @@ private:
     void Handle(TnBuffer *aBuffer, const TnResult &aOperationResult);
     void TakeBack(bool aAbort);
     void Resize(const std::vector<TnBuffer *> &aBuffers);
+    /// A buffer the pool lets go of (the lock not held): its memory goes, the
+    /// object stays in mRetired.
+    void Retire(std::unique_ptr<TnBuffer> aBuffer);
     /// Leaves the stream's list of pipelines.
     void Unlink();
 
@@ -129,6 +132,10 @@ private:
     std::condition_variable mControlDone;   // control operations, for their turn and for resets
     TnStream *mStream;                      // null once the stream is gone
     std::vector<Slot> mSlots;
+    // Buffers the pool let go of, without memory: Python may hold proxies of
+    // them, so they stay until the pipeline goes, or until the pool grows
+    // again and takes them back.
+    std::vector<std::unique_ptr<TnBuffer>> mRetired;
     std::deque<TnBuffer *> mOutput;
     uint32_t mCount;
     uint32_t mBufferSize;

@@ -448,10 +448,6 @@ TnResult GevStreamCore::Open(const OpenRequest &aRequest)
         CloseStream();
         return lResult;
     }
-    if (mPriority.load() != 0)
-    {
-        ApplyPriority(mReceiver.GetThreadHandle(), mPriority.load());
-    }
     return TnResult(TN_OK);
 }
 
@@ -905,8 +901,9 @@ TnResult TnStreamGEV::SetUserModeDataReceiverThreadPriority(uint32_t aPriority)
                                                          "0 to 99");
     }
     GevStreamCore &lCore = Core(*this);
-    if (IsOpen() && lCore.GetReceiver().IsRunning() &&
-        !tn::stream::ApplyPriority(lCore.GetReceiver().GetThreadHandle(), aPriority))
+    // The receiver gives the priority to its thread while the socket takes
+    // the data, not while the packet ring does.
+    if (!lCore.GetReceiver().SetSocketPriority(aPriority, tn::stream::ApplyPriority))
     {
         return tn::stream::Failure(TN_THREAD_ERROR, "SetUserModeDataReceiverThreadPriority: the system refused "
                                                     "the priority");

@@ -1,7 +1,8 @@
 """The programs of the report that let go early of what they lent or were
 lent, and used to end in freed memory: a buffer retrieved under the name of
-the one queued, a buffer kept past its pipeline, a selector given to a
-module function and not kept. Each prints what it read.
+the one queued, a buffer kept past its pipeline, a buffer released from a
+pool that shrank, a buffer a sink kept past its pipeline, a selector given
+to a module function and not kept. Each prints what it read.
 
     let_go_child.py NAME    (in a network namespace)"""
 
@@ -26,10 +27,10 @@ def rtp_stream():
     return rx, stream
 
 
-def send():
+def send(timestamp=1000):
     tx = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     for y in range(H):
-        tx.sendto(struct.pack(">BBHII", 0x80, (0x80 if y == H - 1 else 0) | 96, y, 1000, 7)
+        tx.sendto(struct.pack(">BBHII", 0x80, (0x80 if y == H - 1 else 0) | 96, timestamp // 1000 * H + y, timestamp, 7)
                   + struct.pack(">HHHH", 0, W, y, 0) + bytes([y]) * W, ("127.0.0.1", 40124))
 
 
@@ -48,6 +49,41 @@ if NAME == "kept_past_its_pipeline":
     result, buffer = pipeline.RetrieveNextBuffer(2000)[:2]
     pipeline.Stop(); del pipeline
     print(buffer.GetImage().GetDataPointer()[:, 0].tolist())
+
+if NAME == "released_from_a_pool_that_shrank":
+    import _tarn_base_313 as base
+    rx, s = rtp_stream()
+    pipeline = rx.TnPipeline(s); pipeline.SetBufferSize(W * H); pipeline.SetBufferCount(4); pipeline.Start()
+    time.sleep(0.2)
+    send()
+    buffer = pipeline.RetrieveNextBuffer(2000)[1]
+    send(2000)
+    other = pipeline.RetrieveNextBuffer(2000)[1]
+    image = buffer.GetImage()
+    pipeline.SetBufferCount(1)  # two held: they go as they are released
+    pipeline.ReleaseBuffer(buffer)
+    junk = [bytes(range(256)) * 4 for _ in range(4000)]  # freed memory is used again
+    print([buffer.GetSize(), base.TnBuffer_GetSize(buffer), base.TnBuffer_GetImage(buffer).GetDataPointer() is None,
+           image.GetDataPointer() is None, pipeline.ReleaseBuffer(buffer).GetCodeString()])
+    pipeline.SetBufferCount(4)  # the pool takes it back
+    print([buffer.GetSize(), pipeline.GetBufferCount()])
+
+if NAME == "kept_by_a_sink_past_its_pipeline":
+    rx, s = rtp_stream()
+
+    class Sink(rx.TnPipelineEventSink):
+        def __init__(self):
+            super().__init__()
+            self.made = []
+
+        def OnBufferCreated(self, pipeline, buffer):
+            self.made.append(buffer)
+
+    sink = Sink()
+    pipeline = rx.TnPipeline(s); pipeline.SetBufferSize(W * H); pipeline.RegisterEventSink(sink); pipeline.Start()
+    del pipeline
+    junk = [bytes(range(256)) * 4 for _ in range(4000)]
+    print(sorted({buffer.GetSize() for buffer in sink.made}))
 
 if NAME == "a_selector_not_kept":
     sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "edge"))

@@ -353,16 +353,27 @@ out["rtp"] = [rtp.RetrieveBuffer(150)[0].GetDescription(), rtp.GetLocalPort()]
 
 def test_resend_against_the_sender_completes_every_frame(streaming):
     # The sender serves resends on the control port, where the stream asks.
-    command = sender("-t 127.0.0.1:50101 -s 320x200 -p 1500 -n 60 -B 20000000 -l 30 -R -c 3956 -k 16 -q")
+    # A busy machine keeps the receive thread and the sender waiting tens of
+    # milliseconds at a time, and the receiver then takes a backlog of blocks
+    # at once: the sender keeps all its blocks (a device keeping a few would
+    # have dropped them before the requests came), answers may take long, and
+    # every block may be assembled at once (else the oldest ones would fail
+    # before their requests went out). Checking a frame takes longer than
+    # sending one: every block has a buffer of its own (else the buffers the
+    # program has not given back would leave later blocks none: dropped).
+    command = sender("-t 127.0.0.1:50101 -s 320x200 -p 1500 -n 60 -B 20000000 -l 30 -R -c 3956 --retain 60 -k 66 -q")
     out = streaming(PATTERNS + f'''
 stream = new_stream()
+features = stream.GetParameters()
+assert features.SetIntegerValue("MaximumBlocksInFlight", 64).IsOK()
 assert stream.Open("127.0.0.1", 50101).IsOK()
 out["receiver"] = stream.GetDataReceiverType()
-features = stream.GetParameters()
 # The sender's port answers no register read: it offers no resend, until told.
 out["offered"] = features.GetBooleanValue("DeviceSupportsPacketResend")[1]
 assert features.SetBooleanValue("RequestMissingPackets", True).IsOK()
-buffers = [tarn.TnBuffer() for _ in range(32)]
+assert features.SetIntegerValue("ResendResponseTimeout", 200000).IsOK()
+assert features.SetIntegerValue("MaximumResendLateness", 2000000).IsOK()
+buffers = [tarn.TnBuffer() for _ in range(64)]
 for buffer in buffers:
     buffer.Alloc(320 * 200)
     stream.QueueBuffer(buffer)
@@ -380,10 +391,11 @@ send.wait(30)
 out["ids"], out["bad"] = ids, bad
 out["recovered"] = features.GetIntegerValue("PacketsRecovered")[1]
 out["requests"] = features.GetIntegerValue("ResendRequestsSent")[1]
+out["dropped"] = features.GetIntegerValue("BlocksDropped")[1]
 ''', timeout=120)
     assert out["offered"] is False
     assert out["bad"] == [] and sorted(out["ids"]) == list(range(1, 61))  # a resent block may end after a later one
-    assert out["recovered"] > 0 and out["requests"] > 0
+    assert out["recovered"] > 0 and out["requests"] > 0 and out["dropped"] == 0
 
 
 @pytest.mark.parametrize("resend", [True, False])
@@ -449,6 +461,74 @@ camera.terminate()
 ''', timeout=120)
     complete, failed, wrong = out["counts"]
     assert complete >= 50 and failed == 0 and wrong == 0 and out["dropped"] == 0
+
+
+def test_fastcam_packet_size_changed_while_streaming_is_followed(streaming):
+    # Smaller, jumbo, then ordinary packets again, the stream open all along.
+    out = streaming(fastcam("-s 320x200 -r 100") + PATTERNS + CONNECT + '''
+buffers = [tarn.TnBuffer() for _ in range(16)]
+for buffer in buffers:
+    buffer.Alloc(320 * 200)
+    stream.QueueBuffer(buffer)
+start()
+out["codes"] = []
+for size in (1500, 600, 8000, 1500):
+    assert features.SetIntegerValue("GevSCPSPacketSize", size).IsOK()
+    codes = []
+    for _ in range(6):
+        result, buffer, operation = stream.RetrieveBuffer(2000)
+        assert result.IsOK(), result.GetCodeString()
+        codes.append(operation.GetCodeString() if operation.IsOK() and holds_test_pattern(buffer, 320) else
+                     "wrong " + operation.GetCodeString())
+        stream.QueueBuffer(buffer)
+    out["codes"].append(codes)
+stop()
+camera.terminate()
+''', timeout=120)
+    assert out["codes"] == [["OK"] * 6] * 4
+
+
+def test_the_receive_thread_priority_is_the_socket_receivers_alone(streaming, receiver):
+    # A priority set applies while the socket takes the data: at once for the
+    # socket, never for the packet ring, and once an automatic receiver turns
+    # from the ring to the socket (for jumbo packets).
+    send = sender("-t 127.0.0.1:50102 -s 320x200 -p 9000 -n 3 -r 50 -q")
+    out = streaming(PATTERNS + f'''
+def real_time_threads():
+    time.sleep(0.2)
+    return sum(os.sched_getscheduler(int(task)) == os.SCHED_FIFO for task in os.listdir("/proc/self/task"))
+
+try:
+    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
+    os.sched_setscheduler(0, os.SCHED_OTHER, os.sched_param(0))
+    out["privileged"] = True
+except PermissionError:
+    out["privileged"] = False
+stream = new_stream()
+assert stream.Open("127.0.0.1", 50101).IsOK()
+out["receiver"] = stream.GetDataReceiverType()
+out["set"] = stream.SetUserModeDataReceiverThreadPriority(10).GetCodeString()
+out["got"] = stream.GetUserModeDataReceiverThreadPriority()
+out["real-time"] = real_time_threads()
+if out["receiver"] == 0:
+    automatic = rx.TnStreamGEV()
+    assert automatic.Open("127.0.0.1", 50102).IsOK()
+    assert automatic.SetUserModeDataReceiverThreadPriority(10).IsOK()
+    out["automatic"] = [automatic.GetDataReceiverType(), real_time_threads()]
+    buffer = tarn.TnBuffer()
+    buffer.Alloc(320 * 200)
+    automatic.QueueBuffer(buffer)
+    subprocess.run({send}, check=True)
+    assert automatic.RetrieveBuffer(2000)[0].IsOK()
+    out["automatic"] += [automatic.GetDataReceiverType(), real_time_threads()]
+''')
+    if receiver == "PacketRing":
+        assert out["set"] == "OK" and out["got"] == 10 and out["real-time"] == 0
+        assert out["automatic"] == [0, 0, 1, 1 if out["privileged"] else 0]
+    elif out["privileged"]:
+        assert out["set"] == "OK" and out["got"] == 10 and out["real-time"] == 1
+    else:
+        assert out["set"] == "THREAD_ERROR" and out["got"] == 0 and out["real-time"] == 0
 
 
 def test_without_the_privilege_a_stream_receives_through_its_socket(isolated):

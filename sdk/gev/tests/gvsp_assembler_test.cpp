@@ -679,6 +679,118 @@ TEST(GvspScatter, InOrderTrafficLandsInPlaceAndMispredictionsStayCorrect)
     EXPECT_EQ(lProvider.mFree.size(), 4u);
 }
 
+namespace
+{
+// Blocks 1 and 2 at 1500-byte packets, 3 to 6 at 600 (a device whose packet
+// size was lowered), 7 and 8 at 1500 again, each block's datagrams apart:
+// with the image leader's size, or with chunks (the leader tells no size, so
+// the first packets of a block are what shows the new size). In block 3,
+// payload packets 1 and 2 come swapped; with aSlowBlock, block 2 misses a
+// payload packet that a resend brings once block 3 has started at the
+// smaller size.
+std::vector<std::vector<Datagram>> ResizedTraffic(const std::vector<uint8_t> &aData, bool aChunks, bool aSlowBlock)
+{
+    const uint16_t lType = kGvspPayloadImage | (aChunks ? kGvspPayloadChunkFlag : 0);
+    std::vector<std::vector<Datagram>> lTraffic;
+    Datagram lLate;
+    for (uint64_t lId = 1; lId <= 8; ++lId)
+    {
+        std::vector<Datagram> lBlock = Packetise(ImageBlock(aData, 100, lType), lId, lId >= 3 && lId <= 6 ? 600 : 1500,
+                                                 false);
+        if (lId == 2 && aSlowBlock)
+        {
+            lLate = WithStatus(lBlock[5], kGvcpStatusPacketResend);
+            lBlock = Without(lBlock, {5});
+        }
+        if (lId == 3)
+        {
+            std::swap(lBlock[1], lBlock[2]);
+            if (aSlowBlock)
+            {
+                lBlock.insert(lBlock.begin() + 3, lLate);
+            }
+        }
+        lTraffic.push_back(lBlock);
+    }
+    return lTraffic;
+}
+} // namespace
+
+TEST(GvspAssembler, PacketsThatGetSmallerOrLargerAreFollowedBlockByBlock)
+{
+    // Every block arrives whole, from the packets of its own size, whichever
+    // receiver hands them over: one datagram at a time (the packet ring) or
+    // scattered in place at the predicted offsets (the socket). Predicted at
+    // 600, the short last packet of a block at 1500 lands in place where the
+    // block's larger packets write.
+    const std::vector<uint8_t> lData = Pattern(19500, 14);
+    for (bool lChunks : {false, true})
+    {
+        for (bool lSlowBlock : {false, true})
+        {
+            for (size_t lBatchSize : {0, 16, 64})
+            {
+                SCOPED_TRACE(std::string(lChunks ? "chunks" : "sized leader") + (lSlowBlock ? ", resend" : "") +
+                             ", batches of " + std::to_string(lBatchSize));
+                Rig lRig(TnGvspAssemblerConfig(), 24000);
+                if (lSlowBlock)
+                {
+                    TnGvspAssemblerConfig lConfig;
+                    lConfig.mResendEnabled = true;
+                    lRig.mAssembler.SetPolicy(lConfig);
+                }
+                TnGvspScatterBatch lBatch;
+                lBatch.Configure(std::max<size_t>(lBatchSize, 1), 2000);
+                for (const std::vector<Datagram> &lBlock : ResizedTraffic(lData, lChunks, lSlowBlock))
+                {
+                    if (lBatchSize == 0)
+                    {
+                        Feed(lRig.mAssembler, lBlock, 0);
+                    }
+                    for (size_t lNext = 0; lBatchSize != 0 && lNext < lBlock.size();)
+                    {
+                        lBatch.Prepare(lRig.mAssembler);
+                        const size_t lCount = Scatter(lBatch, lBlock, lNext);
+                        lBatch.Complete(lRig.mAssembler, lCount, 0);
+                    }
+                }
+                std::vector<uint64_t> lIds;
+                for (const Finished &lFinished : lRig.mProvider.mFinished)
+                {
+                    const uint64_t lId = lFinished.mReport.mBlockId;
+                    lIds.push_back(lId);
+                    EXPECT_EQ(lFinished.mReport.mResult, TN_OK) << "block " << lId;
+                    EXPECT_EQ(lFinished.mData, lData) << "block " << lId;
+                    EXPECT_EQ(lFinished.mReport.mPayloadPerPacket, lId >= 3 && lId <= 6 ? 564u : 1464u);
+                }
+                std::sort(lIds.begin(), lIds.end());
+                EXPECT_EQ(lIds, std::vector<uint64_t>({1, 2, 3, 4, 5, 6, 7, 8}));
+                EXPECT_EQ(lRig.mAssembler.GetPayloadPerPacket(), 1464u);
+                EXPECT_EQ(lRig.mAssembler.GetStatistics().mPacketsIgnored, 0u);
+                if (lBatchSize != 0)
+                {
+                    // Blocks that keep the size land in place.
+                    EXPECT_GT(lRig.mAssembler.GetStatistics().mPacketsInPlace, 100u);
+                }
+            }
+        }
+    }
+
+    // A short packet that contradicts what its block placed before is no
+    // new size: the block fails, the next one keeps the stream's size.
+    Rig lRig(TnGvspAssemblerConfig(), 24000);
+    std::vector<Datagram> lBlock = Packetise(ImageBlock(lData, 100), 1, 1500, false);
+    lBlock[3].resize(lBlock[3].size() - 100);
+    Feed(lRig.mAssembler, lBlock, 0);
+    Feed(lRig.mAssembler, Packetise(ImageBlock(lData, 100), 2, 1500, false), 10);
+    lRig.mAssembler.Poll(10000000);
+    ASSERT_EQ(lRig.mProvider.mFinished.size(), 2u);
+    EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mResult, TN_INVALID_DATA_FORMAT);
+    EXPECT_EQ(lRig.mProvider.mFinished[1].mReport.mResult, TN_OK);
+    EXPECT_EQ(lRig.mProvider.mFinished[1].mData, lData);
+    EXPECT_EQ(lRig.mAssembler.GetPayloadPerPacket(), 1464u);
+}
+
 TEST(GvspGenDC, ContainersTravelInTheirOwnFormatAndMixedBlocksFail)
 {
     const std::vector<uint8_t> lContainer = Pattern(20000, 13);

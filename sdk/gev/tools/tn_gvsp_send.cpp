@@ -5,9 +5,10 @@
 //
 // Frames carry the C test camera's pattern (bytes 0 to 7: the block id,
 // big-endian; byte i: (i % line + i / line) & 0xFF). With -R the sender keeps
-// its recent blocks and serves packet-resend commands on a control port
-// (-c, 0: a free one, printed as "control port N" on standard error). -l,
-// --reorder and --duplicate put faults into first transmissions.
+// its recent blocks (the last 8, or --retain of them) and serves packet-resend
+// commands on a control port (-c, 0: a free one, printed as "control port N"
+// on standard error). -l, --reorder and --duplicate put faults into first
+// transmissions.
 #include <getopt.h>
 #include <signal.h>
 #include <stdio.h>
@@ -67,7 +68,7 @@ void Usage()
             "usage: tn_gvsp_send -t HOST:PORT [-s WxH] [-f PIXFMT] [-r FPS] [-B BYTES_PER_S] [-p PACKET_SIZE]\n"
             "                    [-x] [-l DROP_PER_MILLE] [--reorder PER_MILLE] [--duplicate PER_MILLE]\n"
             "                    [-R] [-c CONTROL_PORT] [-n FRAMES] [-d SECONDS] [-b BATCH] [-k FRAMES_IN_POOL]\n"
-            "                    [--linger MS] [-q]\n");
+            "                    [--linger MS] [--retain BLOCKS] [-q]\n");
 }
 } // namespace
 
@@ -85,10 +86,12 @@ int main(int aArgc, char **aArgv)
     double lDuration = 0;
     uint32_t lPool = 0;
     int lLingerMs = -1;
+    uint32_t lRetained = 8;
     bool lQuiet = false;
     static const option kOptions[] = {{"reorder", required_argument, nullptr, 1},
                                       {"duplicate", required_argument, nullptr, 2},
                                       {"linger", required_argument, nullptr, 3},
+                                      {"retain", required_argument, nullptr, 4},
                                       {nullptr, 0, nullptr, 0}};
     int lOption;
     while ((lOption = getopt_long(aArgc, aArgv, "t:s:f:r:B:p:xl:Rc:n:d:b:k:q", kOptions, nullptr)) != -1)
@@ -141,6 +144,9 @@ int main(int aArgc, char **aArgv)
         case 3:
             lLingerMs = atoi(optarg);
             break;
+        case 4:
+            lRetained = static_cast<uint32_t>(atoi(optarg));
+            break;
         case 'R':
             lServeResend = true;
             break;
@@ -175,7 +181,7 @@ int main(int aArgc, char **aArgv)
     signal(SIGTERM, OnSignal);
     signal(SIGINT, OnSignal);
 
-    lConfig.mRetainedBlocks = lServeResend ? 8 : 0;
+    lConfig.mRetainedBlocks = lServeResend ? lRetained : 0;
     lConfig.mQueueCapacity = 4;
     const size_t lLine = static_cast<size_t>(lWidth) * lFormat->mBytes;
     const size_t lSize = lLine * lHeight;
