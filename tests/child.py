@@ -26,11 +26,11 @@ def _report():
     print("RESULT " + json.dumps(out), flush=True)
 
 
-def start_fake_camera(serial="TNTEST1"):
+def start_fake_camera(serial="TNTEST1", *options):
     """Starts the independent peer's fake GigE Vision camera on loopback, with
-    the serial number SERIAL, and waits until it answers discovery: the
-    camera's process."""
-    camera = subprocess.Popen(["arv-fake-gv-camera-0.8", "-i", "127.0.0.1", "-s", serial],
+    the serial number SERIAL and its OPTIONS, and waits until it answers
+    discovery: the camera's process."""
+    camera = subprocess.Popen(["arv-fake-gv-camera-0.8", "-i", "127.0.0.1", "-s", serial, *options],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for attempt in range(50):
         assert camera.poll() is None, "the fake camera ended early"

@@ -4,7 +4,6 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import textwrap
 
 import pytest
 
@@ -101,27 +100,14 @@ def isolated():
     """Runs a child program in a network namespace of its own, with only
     loopback up, so that searches never reach the host's network: a file
     beside the tests (a *_child.py, which starts by importing child.py) with
-    its arguments, or (for programs not moved to a file yet) Python code. The
-    program fills the dict `out`; the fixture returns it, with what the
-    program printed under "stdout". The program finds the modules, the test
-    hooks and the figures tool as the tests do."""
+    its arguments. The program fills the dict `out`; the fixture returns it,
+    with what the program printed under "stdout". The program finds the
+    modules, the test hooks and the figures tool as the tests do."""
     if not NAMESPACES:
         pytest.skip("network namespaces are not available here")
 
     def run(program, *arguments, env=None, timeout=60):
-        if isinstance(program, pathlib.Path):
-            argv = netns.command([sys.executable, str(program), *map(str, arguments)])
-        else:
-            argv = ["unshare", "-n", sys.executable, "-c", textwrap.dedent('''
-                import json, subprocess, sys, time
-                subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-                import tarn_base_313 as tarn
-                out = {}
-                try:
-            ''') + textwrap.indent(textwrap.dedent(program), "    ") + textwrap.dedent('''
-                finally:
-                    print("RESULT " + json.dumps(out))
-            ''')]
+        argv = netns.command([sys.executable, str(program), *map(str, arguments)])
         path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
         done = subprocess.run(argv, capture_output=True, text=True,
                               timeout=timeout, env={**os.environ, "PYTHONPATH": path, **(env or {})})
@@ -144,24 +130,3 @@ def fake_camera():
     """Skips unless the independent peer's fake GigE Vision camera is
     installed; a child program starts it with child.start_fake_camera()."""
     need_fake_camera()
-
-
-@pytest.fixture
-def fake_camera_code():
-    """Code that starts the independent peer's fake GigE Vision camera in the
-    namespace (as `camera`, serial number TNTEST1) and waits until it answers
-    discovery (for programs not moved to a file yet)."""
-    need_fake_camera()
-    return f'''
-camera = subprocess.Popen(["{FAKE_CAMERA}", "-i", "127.0.0.1", "-s", "TNTEST1"],
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-for attempt in range(50):
-    assert camera.poll() is None, "the fake camera ended early"
-    probe = tarn.TnSystem()
-    probe.SetDetectionTimeout(200)
-    if probe.FindDevice("TNTEST1")[0].IsOK():
-        break
-else:
-    raise AssertionError("the fake camera did not answer within 10 s")
-del probe
-'''

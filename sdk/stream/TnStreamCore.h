@@ -57,20 +57,6 @@ public:
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
 
-/// The shared helpers (TnText.h, TnThreads.h) under the names the stream
-/// code calls them by: a failed result, a string's text, a thread's priority.
-using tn::Failure;
-
-inline std::string Text(const TnString &aText)
-{
-    return tn::ToString(aText);
-}
-
-inline bool ApplyPriority(pthread_t aThread, uint32_t aPriority)
-{
-    return tn::SetThreadPriority(aThread, aPriority);
-}
-
 class StreamCore : public buffer::BufferHolder
 {
 public:

@@ -671,13 +671,13 @@ TnResult FromInfo(const TnDeviceInfo *aDeviceInfo, OpenRequest &aRequest)
     const TnDeviceInfoGEV *lInfo = dynamic_cast<const TnDeviceInfoGEV *>(aDeviceInfo);
     if (lInfo == nullptr)
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER, aDeviceInfo == nullptr
+        return tn::Failure(TN_INVALID_PARAMETER, aDeviceInfo == nullptr
                                                              ? "Open: no device information"
                                                              : "Open: the device is no GigE Vision device");
     }
     if (lInfo->mIPAddress == 0)
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER, "Open: the device has no IP address");
+        return tn::Failure(TN_INVALID_PARAMETER, "Open: the device has no IP address");
     }
     aRequest.mDeviceAddress = lInfo->mIPAddress;
     aRequest.mDeviceControlPort = lInfo->mControlPort != 0 ? lInfo->mControlPort : tn::gev::kGvcpPort;
@@ -687,7 +687,7 @@ TnResult FromInfo(const TnDeviceInfo *aDeviceInfo, OpenRequest &aRequest)
 
 TnResult ParseAddress(const TnString &aText, const char *aWhat, bool aEmptyAllowed, uint32_t &aAddress)
 {
-    const std::string lText = tn::stream::Text(aText);
+    const std::string lText = tn::ToString(aText);
     aAddress = 0;
     if (lText.empty() && aEmptyAllowed)
     {
@@ -695,7 +695,7 @@ TnResult ParseAddress(const TnString &aText, const char *aWhat, bool aEmptyAllow
     }
     if (!tn::gev::ParseIPv4(lText, aAddress) || aAddress == 0)
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER,
+        return tn::Failure(TN_INVALID_PARAMETER,
                                    std::string("Open: the ") + aWhat + " '" + lText + "' is no IPv4 address");
     }
     return TnResult(TN_OK);
@@ -707,7 +707,7 @@ TnResult Multicast(const TnString &aText, OpenRequest &aRequest)
     if (lResult.IsOK() && (aRequest.mMulticastAddress >> 28) != 0xE)
     {
         lResult =
-            tn::stream::Failure(TN_INVALID_PARAMETER, "Open: " + tn::stream::Text(aText) + " is no multicast address");
+            tn::Failure(TN_INVALID_PARAMETER, "Open: " + tn::ToString(aText) + " is no multicast address");
     }
     return lResult;
 }
@@ -829,7 +829,7 @@ TnResult TnStreamGEV::FlushPacketQueue()
 {
     if (!IsOpen())
     {
-        return tn::stream::Failure(TN_NOT_CONNECTED, "FlushPacketQueue: the stream is not open");
+        return tn::Failure(TN_NOT_CONNECTED, "FlushPacketQueue: the stream is not open");
     }
     return Core(*this).GetReceiver().Flush();
 }
@@ -843,7 +843,7 @@ TnResult TnStreamGEV::SetWaitForFirstPacketOfBlockToStart(bool aWaitForFirstPack
 {
     if (!IsOpen())
     {
-        return tn::stream::Failure(TN_NOT_CONNECTED, "SetWaitForFirstPacketOfBlockToStart: the stream is not open");
+        return tn::Failure(TN_NOT_CONNECTED, "SetWaitForFirstPacketOfBlockToStart: the stream is not open");
     }
     GevStreamCore &lCore = Core(*this);
     tn::stream::GevSettings lSettings = lCore.GetSettings();
@@ -897,15 +897,15 @@ TnResult TnStreamGEV::SetUserModeDataReceiverThreadPriority(uint32_t aPriority)
 {
     if (aPriority > tn::stream::kMaxPriority)
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER, "SetUserModeDataReceiverThreadPriority: the priority is "
+        return tn::Failure(TN_INVALID_PARAMETER, "SetUserModeDataReceiverThreadPriority: the priority is "
                                                          "0 to 99");
     }
     GevStreamCore &lCore = Core(*this);
     // The receiver gives the priority to its thread while the socket takes
     // the data, not while the packet ring does.
-    if (!lCore.GetReceiver().SetSocketPriority(aPriority, tn::stream::ApplyPriority))
+    if (!lCore.GetReceiver().SetSocketPriority(aPriority, tn::SetThreadPriority))
     {
-        return tn::stream::Failure(TN_THREAD_ERROR, "SetUserModeDataReceiverThreadPriority: the system refused "
+        return tn::Failure(TN_THREAD_ERROR, "SetUserModeDataReceiverThreadPriority: the system refused "
                                                     "the priority");
     }
     lCore.mPriority = aPriority;
@@ -917,11 +917,11 @@ TnResult TnStreamGEV::GetUserModeSocketRxBufferSize(uint32_t &aSize)
     aSize = 0;
     if (!IsOpen())
     {
-        return tn::stream::Failure(TN_NOT_CONNECTED, "GetUserModeSocketRxBufferSize: the stream is not open");
+        return tn::Failure(TN_NOT_CONNECTED, "GetUserModeSocketRxBufferSize: the stream is not open");
     }
     if (GetDataReceiverType() != TnDataReceiverTypeUserMode)
     {
-        return tn::stream::Failure(TN_NOT_SUPPORTED, "GetUserModeSocketRxBufferSize: the packet ring receives the "
+        return tn::Failure(TN_NOT_SUPPORTED, "GetUserModeSocketRxBufferSize: the packet ring receives the "
                                                      "stream's data, not the socket");
     }
     return Core(*this).GetReceiver().GetSocketBufferSize(aSize);
@@ -931,11 +931,11 @@ TnResult TnStreamGEV::SetUserModeSocketRxBufferSize(uint32_t aSize)
 {
     if (IsOpen())
     {
-        return tn::stream::Failure(TN_NETWORK_CONFIG_ERROR, "SetUserModeSocketRxBufferSize: set it before opening");
+        return tn::Failure(TN_NETWORK_CONFIG_ERROR, "SetUserModeSocketRxBufferSize: set it before opening");
     }
     if (!tn::MemoryFits(1, aSize))
     {
-        return tn::stream::Failure(TN_NOT_ENOUGH_MEMORY,
+        return tn::Failure(TN_NOT_ENOUGH_MEMORY,
                                    "SetUserModeSocketRxBufferSize: more than the machine's memory and swap");
     }
     Core(*this).mSocketBufferSize = aSize;
@@ -946,7 +946,7 @@ TnResult TnStreamGEV::SetUserModeRxPacketBufferSize(uint32_t aSize)
 {
     if (IsOpen())
     {
-        return tn::stream::Failure(TN_NETWORK_CONFIG_ERROR, "SetUserModeRxPacketBufferSize: set it before opening");
+        return tn::Failure(TN_NETWORK_CONFIG_ERROR, "SetUserModeRxPacketBufferSize: set it before opening");
     }
     Core(*this).mPacketBufferSize =
         std::max(tn::stream::kMinPacketBufferSize, std::min(aSize, tn::stream::kMaxPacketBufferSize));
@@ -957,10 +957,10 @@ TnResult TnStreamGEV::IsDriverInstalled(TnString &aIPAddress, bool &aInstalled, 
 {
     aInstalled = false;
     uint32_t lAddress = 0;
-    if (!tn::gev::ParseIPv4(tn::stream::Text(aIPAddress), lAddress))
+    if (!tn::gev::ParseIPv4(tn::ToString(aIPAddress), lAddress))
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER,
-                                   "IsDriverInstalled: '" + tn::stream::Text(aIPAddress) + "' is no IPv4 address");
+        return tn::Failure(TN_INVALID_PARAMETER,
+                                   "IsDriverInstalled: '" + tn::ToString(aIPAddress) + "' is no IPv4 address");
     }
     aInstalled = tn::gev::CanOpenPacketRing(tn::gev::LocalAddressFor(lAddress));
     return TnResult(TN_OK);

@@ -413,12 +413,12 @@ TnResult TnStreamRTP::PrepareFor(uint32_t aWidth, uint32_t aHeight, TnPixelType 
     lConfig.mPayload = tn::gev::TnRtpPayload::RawVideo;
     if (!tn::gev::RawSamplingOf(static_cast<uint32_t>(aPixelType), lConfig.mSampling))
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER, "PrepareFor: the pixel type is no RFC 4175 sampling at 8 bits");
+        return tn::Failure(TN_INVALID_PARAMETER, "PrepareFor: the pixel type is no RFC 4175 sampling at 8 bits");
     }
     if (aWidth == 0 || aHeight == 0 || aWidth >= tn::gev::kRtpRawMaxLines || aHeight >= tn::gev::kRtpRawMaxLines ||
         aWidth % lConfig.mSampling.mGroupPixels != 0)
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER, "PrepareFor: the width and height are 1 to 32767, the width "
+        return tn::Failure(TN_INVALID_PARAMETER, "PrepareFor: the width and height are 1 to 32767, the width "
                                                          "a whole number of pixel groups");
     }
     lConfig.mWidth = aWidth;
@@ -445,18 +445,18 @@ TnResult TnStreamRTP::ResetPayloadType()
 
 TnResult TnStreamRTP::Open(const TnDeviceInfo *)
 {
-    return tn::stream::Failure(TN_NOT_SUPPORTED, "Open: an RTP stream is not opened from device information");
+    return tn::Failure(TN_NOT_SUPPORTED, "Open: an RTP stream is not opened from device information");
 }
 
 TnResult TnStreamRTP::Open(const TnString &)
 {
-    return tn::stream::Failure(TN_NOT_SUPPORTED, "Open: an RTP stream is not opened from a device's address; give "
+    return tn::Failure(TN_NOT_SUPPORTED, "Open: an RTP stream is not opened from a device's address; give "
                                                  "the local address and port, or a multicast group");
 }
 
 TnResult TnStreamRTP::Open(const TnSessionInfoSDP *, const TnString &, uint16_t)
 {
-    return tn::stream::Failure(TN_NOT_SUPPORTED, "Open: opening from a session description is not supported; give "
+    return tn::Failure(TN_NOT_SUPPORTED, "Open: opening from a session description is not supported; give "
                                                  "the session's address and port");
 }
 
@@ -478,7 +478,7 @@ TnResult TnStreamRTP::Open(const TnString &aMulticastAddress, uint16_t aDataPort
     TnResult lResult = tn::stream::ParseAddress(aMulticastAddress, "multicast address", false, lConfig.mMulticastAddress);
     if (lResult.IsOK() && (lConfig.mMulticastAddress >> 28) != 0xE)
     {
-        lResult = tn::stream::Failure(TN_INVALID_PARAMETER,
+        lResult = tn::Failure(TN_INVALID_PARAMETER,
                                       "Open: " + tn::ToString(aMulticastAddress) + " is no multicast address");
     }
     if (lResult.IsOK())
@@ -499,7 +499,7 @@ TnResult TnStreamRTP::OpenTCP(const TnString &aServerIPAddress, uint16_t aServer
     TnResult lResult = tn::stream::ParseAddress(aServerIPAddress, "server address", false, lConfig.mServerAddress);
     if (lResult.IsOK() && (lConfig.mServerAddress == 0 || aServerPort == 0))
     {
-        lResult = tn::stream::Failure(TN_INVALID_PARAMETER, "OpenTCP: no server address or port");
+        lResult = tn::Failure(TN_INVALID_PARAMETER, "OpenTCP: no server address or port");
     }
     if (!lResult.IsOK())
     {
@@ -554,13 +554,13 @@ TnResult TnStreamRTP::SetThreadPriority(uint32_t aPriority)
 {
     if (aPriority > tn::stream::kMaxPriority)
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER, "SetThreadPriority: the priority is 0 to 99");
+        return tn::Failure(TN_INVALID_PARAMETER, "SetThreadPriority: the priority is 0 to 99");
     }
     RtpStreamCore &lCore = Core(*this);
     if (IsOpen() && lCore.GetReceiver().IsRunning() &&
         !tn::SetThreadPriority(lCore.GetReceiver().GetThreadHandle(), aPriority))
     {
-        return tn::stream::Failure(TN_THREAD_ERROR, "SetThreadPriority: the system refused the priority");
+        return tn::Failure(TN_THREAD_ERROR, "SetThreadPriority: the system refused the priority");
     }
     lCore.mPriority = aPriority;
     return TnResult(TN_OK);

@@ -646,7 +646,7 @@ TnResult FromInfo(const TnDeviceInfo *aDeviceInfo, OpenRequest &aRequest)
     const TnDeviceInfoU3V *lInfo = dynamic_cast<const TnDeviceInfoU3V *>(aDeviceInfo);
     if (lInfo == nullptr)
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER, aDeviceInfo == nullptr
+        return tn::Failure(TN_INVALID_PARAMETER, aDeviceInfo == nullptr
                                                              ? "Open: no device information"
                                                              : "Open: the device is no USB3 Vision device");
     }
@@ -659,7 +659,7 @@ TnResult FromText(const TnString &aText, OpenRequest &aRequest)
     const char *lText = aText.GetAscii();
     if (lText == nullptr || *lText == '\0')
     {
-        return tn::stream::Failure(TN_INVALID_PARAMETER, "Open: no device GUID was given");
+        return tn::Failure(TN_INVALID_PARAMETER, "Open: no device GUID was given");
     }
     aRequest.mDevice = lText;
     return TnResult(TN_OK);
