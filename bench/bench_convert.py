@@ -1,11 +1,12 @@
 """The buffer converter and the compression filters beside the libraries
 people use for the same work, measured in this process: Bayer interpolation
 (OpenCV's cvtColor, same thread count), channel swaps with and without
-alpha, grey to colour, unpacking and YUV (OpenCV or numpy, and a plain copy
+alpha, grey to colour (also at smaller sizes, where the cost of a call and of
+sharing it between threads shows), unpacking and YUV (OpenCV or numpy, and a plain copy
 of the output), and lossless compression of real photographs (lz4, zstd
 level 1, PNG level 1). Load averages of the machine are printed beside each
-part. BENCH_CONVERT_PARTS picks parts: quality, bayer, swaps, throughputs,
-compression."""
+part. BENCH_CONVERT_PARTS picks parts: quality, bayer, swaps, sizes,
+throughputs, compression."""
 
 import os
 import sys
@@ -113,6 +114,28 @@ def swaps_and_grey(picture, threads):
             ("Mono8 -> RGB8", grey, tarn.TnPixelMono8, tarn.TnPixelRGB8, cv2.COLOR_GRAY2RGB),
             ("Mono8 -> RGBa8", grey, tarn.TnPixelMono8, tarn.TnPixelRGBa8, cv2.COLOR_GRAY2RGBA)]:
         beside_opencv(name, source, source_type, destination_type, code, threads)
+
+
+def sizes(picture, threads):
+    """Swaps and grey to colour at 1920x1080 and 640x480, ours and OpenCV's
+    each timed alone (turn about, each would find the other's threads still
+    waiting for work), in microseconds a call."""
+    for width, height in ((1920, 1080), (640, 480)):
+        rgb = np.ascontiguousarray(cv2.resize(picture, (width, height), interpolation=cv2.INTER_AREA))
+        cv2.setNumThreads(threads)
+        for name, source, source_type, destination_type, code in [
+                ("RGB8 -> BGR8", rgb, tarn.TnPixelRGB8, tarn.TnPixelBGR8, cv2.COLOR_RGB2BGR),
+                ("RGBa8 -> BGRa8", cv2.cvtColor(rgb, cv2.COLOR_RGB2RGBA), tarn.TnPixelRGBa8, tarn.TnPixelBGRa8,
+                 cv2.COLOR_RGBA2BGRA),
+                ("Mono8 -> RGB8", cv2.cvtColor(rgb, cv2.COLOR_RGB2GRAY), tarn.TnPixelMono8, tarn.TnPixelRGB8,
+                 cv2.COLOR_GRAY2RGB)]:
+            out = cv2.cvtColor(source, code)
+            repeat = REPEAT * 20
+            ours = best(converter_call(imaging.image_buffer(source, source_type, width, height), destination_type,
+                                       threads), repeat)
+            opencv = best(lambda: cv2.cvtColor(source, code, out), repeat)
+            print(f"{name + ',':<16}{width}x{height}, {threads} thread(s):  ours {ours * 1e6:7.1f} us   "
+                  f"OpenCV {opencv * 1e6:7.1f} us   ours/OpenCV {opencv / ours:4.2f}   ({load()})")
 
 
 def throughputs(picture, threads):
@@ -233,7 +256,7 @@ def quality():
         print(f"  {name:<32} {scores[0]:14.2f} {scores[1]:17.2f} {scores[2]:18.2f}")
 
 
-PARTS = os.environ.get("BENCH_CONVERT_PARTS", "quality,bayer,swaps,throughputs,compression").split(",")
+PARTS = os.environ.get("BENCH_CONVERT_PARTS", "quality,bayer,swaps,sizes,throughputs,compression").split(",")
 
 
 def main():
@@ -241,7 +264,7 @@ def main():
         quality()
     picture = big_picture()
     threads = os.cpu_count()
-    for part, run in (("bayer", bayer), ("swaps", swaps_and_grey), ("throughputs", throughputs)):
+    for part, run in (("bayer", bayer), ("swaps", swaps_and_grey), ("sizes", sizes), ("throughputs", throughputs)):
         if part in PARTS:
             for count in sorted({1, threads}):
                 run(picture, count)

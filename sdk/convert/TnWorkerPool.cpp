@@ -5,6 +5,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <chrono>
+
 namespace tn
 {
 namespace convert
@@ -13,6 +15,42 @@ namespace
 {
 // The scheduler's nice level of each priority.
 constexpr int kNiceLevels[kHighestPriority + 1] = {19, 10, 5, 0, -5, -10, -20};
+
+// How long a worker that finished a job, and a caller whose parts others
+// still run, wait spinning before they sleep: a job that follows at once
+// (frames converted one after another) then needs no thread woken, and the
+// caller no wake-up at its end.
+constexpr std::chrono::microseconds kSpin(50);
+
+inline void Pause()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+/// Spins until aReady() holds or kSpin passes: whether it holds.
+template <typename Ready> bool SpinUntil(Ready &&aReady)
+{
+    const auto lEnd = std::chrono::steady_clock::now() + kSpin;
+    for (;;)
+    {
+        for (int lRound = 0; lRound < 64; ++lRound)
+        {
+            if (aReady())
+            {
+                return true;
+            }
+            Pause();
+        }
+        if (std::chrono::steady_clock::now() >= lEnd)
+        {
+            return aReady();
+        }
+    }
+}
 
 int CurrentThreadID()
 {
@@ -100,16 +138,27 @@ void WorkerPool::Work(uint32_t aSlot)
     uint64_t lSeen = mGeneration;
     for (;;)
     {
-        mWake.wait(lGuard, [&] { return mStopping || mGeneration != lSeen; });
+        if (!mStopping && mGeneration == lSeen)
+        {
+            lGuard.unlock();
+            SpinUntil([&] { return mPosted.load(std::memory_order_acquire) != lSeen; });
+            lGuard.lock();
+            mWake.wait(lGuard, [&] { return mStopping || mGeneration != lSeen; });
+        }
         if (mStopping)
         {
             return;
         }
         lSeen = mGeneration;
+        if (!mOpen)
+        {
+            continue; // ended before this worker came
+        }
+        ++mActive;
         lGuard.unlock();
         TakeParts(aSlot);
         lGuard.lock();
-        if (--mBusy == 0)
+        if (--mActive == 0)
         {
             mDone.notify_all();
         }
@@ -126,7 +175,19 @@ void WorkerPool::TakeParts(uint32_t aSlot)
             return;
         }
         (*mTask)(lPart, aSlot);
+        mCompleted.fetch_add(1, std::memory_order_acq_rel);
     }
+}
+
+void WorkerPool::WaitForParts()
+{
+    // The job ends when every part is done and no worker is still taking
+    // parts; a worker that comes later finds it closed.
+    SpinUntil([&] { return mCompleted.load(std::memory_order_acquire) == mParts; });
+    std::unique_lock<std::mutex> lGuard(mLock);
+    mDone.wait(lGuard, [this] { return mActive == 0 && mCompleted.load(std::memory_order_acquire) == mParts; });
+    mOpen = false;
+    mTask = nullptr;
 }
 
 void WorkerPool::Run(uint32_t aParts, bool aCallerJoins, const Task &aTask)
@@ -149,17 +210,16 @@ void WorkerPool::Run(uint32_t aParts, bool aCallerJoins, const Task &aTask)
         mTask = &aTask;
         mParts = aParts;
         mNextPart.store(0, std::memory_order_relaxed);
-        mBusy = lWorkers;
-        ++mGeneration;
+        mCompleted.store(0, std::memory_order_relaxed);
+        mOpen = true;
+        mPosted.store(++mGeneration, std::memory_order_release);
     }
     mWake.notify_all();
     if (aCallerJoins)
     {
         TakeParts(lWorkers);
     }
-    std::unique_lock<std::mutex> lGuard(mLock);
-    mDone.wait(lGuard, [this] { return mBusy == 0; });
-    mTask = nullptr;
+    WaitForParts();
 }
 
 TnResult WorkerPool::SetPriority(uint32_t aPriority)

@@ -67,6 +67,7 @@ public:
 private:
     void Work(uint32_t aSlot);
     void TakeParts(uint32_t aSlot);
+    void WaitForParts();
 
     std::vector<std::thread> mWorkers;
     std::vector<int> mThreadIDs; // guarded by mLock
@@ -76,11 +77,15 @@ private:
     std::condition_variable mWake;
     std::condition_variable mDone;
     uint64_t mGeneration = 0; // guarded by mLock
-    uint32_t mBusy = 0;       // guarded by mLock
+    bool mOpen = false;       // guarded by mLock: the job takes workers
+    uint32_t mActive = 0;     // guarded by mLock: workers taking parts
     bool mStopping = false;   // guarded by mLock
+    // Set before a job opens, unchanged until it closes (no worker active).
     const Task *mTask = nullptr;
     uint32_t mParts = 0;
     std::atomic<uint32_t> mNextPart{0};
+    std::atomic<uint32_t> mCompleted{0};
+    std::atomic<uint64_t> mPosted{0}; // mGeneration, for workers that wait spinning
 };
 
 /// The threads of one processor each, at least 1.

@@ -240,3 +240,27 @@ TEST(WorkerPool, EveryPartRunsOnceOnItsSlot)
     lPool.Run(5, false, [&](uint32_t, uint32_t) { ++lRuns; });
     EXPECT_EQ(lRuns, 5);
 }
+
+TEST(WorkerPool, JobsOneAfterAnotherNeverShareAPartOrEndEarly)
+{
+    // Workers that wake late, or still spin from the job before, must neither
+    // take a part of the next job twice nor let a job end with a part running.
+    WorkerPool lPool;
+    ASSERT_TRUE(lPool.Start(3).IsOK());
+    for (uint32_t lJob = 0; lJob < 20000; ++lJob)
+    {
+        const uint32_t lParts = 1 + lJob % 13;
+        std::vector<std::atomic<int>> lRuns(lParts);
+        std::atomic<int> lRunning{0};
+        lPool.Run(lParts, lJob % 3 != 0, [&](uint32_t aPart, uint32_t) {
+            ++lRunning;
+            ++lRuns[aPart];
+            --lRunning;
+        });
+        ASSERT_EQ(lRunning.load(), 0) << "job " << lJob;
+        for (uint32_t lPart = 0; lPart < lParts; ++lPart)
+        {
+            ASSERT_EQ(lRuns[lPart].load(), 1) << "job " << lJob << ", part " << lPart;
+        }
+    }
+}
