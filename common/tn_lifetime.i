@@ -436,6 +436,92 @@ static void tn_pointer_dealloc(PyObject *aObject)
     Py_XDECREF(kept);
 }
 
+/* Python may not take over an object that another object owns (an image
+ * of its buffer, a buffer of its pipeline): both would destroy it. own(True)
+ * and acquire() of a pointer object that keeps its owner's anchor refuse;
+ * everything else goes to the runtime's own methods, which every module
+ * shares: the first module replaces them, the others find them replaced. */
+static const char tn_owning_doc[] = "returns/sets ownership of the pointer (not of one its owner keeps)";
+static PyObject *tn_runtime_own = NULL;
+static PyObject *tn_runtime_acquire = NULL;
+
+static bool tn_owning_refused(PyObject *aPointer)
+{
+    if (tn_lending == NULL || (reinterpret_cast<SwigPyObject *>(aPointer)->own & SWIG_POINTER_OWN) ||
+        tn_lending->mKept(aPointer) == NULL) {
+        return false;
+    }
+    PyErr_SetString(PyExc_ValueError, "the object belongs to the object it came from, which destroys it: Python "
+                                      "cannot own it");
+    return true;
+}
+
+static PyObject *tn_call_runtime(PyObject *aMethod, PyObject *aSelf, PyObject *aArgs)
+{
+    PyObject *bound = Py_TYPE(aMethod)->tp_descr_get(aMethod, aSelf, reinterpret_cast<PyObject *>(Py_TYPE(aSelf)));
+    if (bound == NULL) {
+        return NULL;
+    }
+    PyObject *result = PyObject_Call(bound, aArgs, NULL);
+    Py_DECREF(bound);
+    return result;
+}
+
+static PyObject *tn_pointer_own(PyObject *aSelf, PyObject *aArgs)
+{
+    PyObject *value = NULL;
+    if (!PyArg_UnpackTuple(aArgs, "own", 0, 1, &value)) {
+        return NULL;
+    }
+    if (value != NULL) {
+        const int truth = PyObject_IsTrue(value);
+        if (truth < 0 || (truth && tn_owning_refused(aSelf))) {
+            return NULL;
+        }
+    }
+    return tn_call_runtime(tn_runtime_own, aSelf, aArgs);
+}
+
+static PyObject *tn_pointer_acquire(PyObject *aSelf, PyObject *)
+{
+    if (tn_owning_refused(aSelf)) {
+        return NULL;
+    }
+    PyObject *none = PyTuple_New(0);
+    PyObject *result = none != NULL ? tn_call_runtime(tn_runtime_acquire, aSelf, none) : NULL;
+    Py_XDECREF(none);
+    return result;
+}
+
+static void tn_replace_owning(PyTypeObject *aType)
+{
+    static PyMethodDef own = {"own", tn_pointer_own, METH_VARARGS, tn_owning_doc};
+    static PyMethodDef acquire = {"acquire", tn_pointer_acquire, METH_NOARGS, tn_owning_doc};
+    PyObject *dictionary = aType->tp_dict;
+    PyObject *current = dictionary != NULL ? PyDict_GetItemString(dictionary, "own") : NULL;
+    if (current == NULL || !PyObject_TypeCheck(current, &PyMethodDescr_Type) ||
+        reinterpret_cast<PyMethodDescrObject *>(current)->d_method->ml_doc == NULL ||
+        strcmp(reinterpret_cast<PyMethodDescrObject *>(current)->d_method->ml_doc, tn_owning_doc) == 0) {
+        return; // replaced by another module, or not the runtime's
+    }
+    PyObject *runtime_acquire = PyDict_GetItemString(dictionary, "acquire");
+    PyObject *new_own = PyDescr_NewMethod(aType, &own);
+    PyObject *new_acquire = PyDescr_NewMethod(aType, &acquire);
+    if (runtime_acquire != NULL && new_own != NULL && new_acquire != NULL) {
+        tn_runtime_own = current;
+        tn_runtime_acquire = runtime_acquire;
+        Py_INCREF(tn_runtime_own);
+        Py_INCREF(tn_runtime_acquire);
+        if (PyDict_SetItemString(dictionary, "own", new_own) == 0 &&
+            PyDict_SetItemString(dictionary, "acquire", new_acquire) == 0) {
+            PyType_Modified(aType);
+        }
+    }
+    Py_XDECREF(new_own);
+    Py_XDECREF(new_acquire);
+    PyErr_Clear();
+}
+
 static void tn_lending_start(swig_module_info *aModule)
 {
     swig_module_info *head = SWIG_GetModule(0);
@@ -461,6 +547,9 @@ static void tn_lending_start(swig_module_info *aModule)
     if (type != NULL && type->tp_dealloc != tn_pointer_dealloc) {
         tn_pointer_dealloc_of_runtime = type->tp_dealloc;
         type->tp_dealloc = tn_pointer_dealloc;
+    }
+    if (type != NULL) {
+        tn_replace_owning(type);
     }
 }
 

@@ -86,6 +86,27 @@ def test_borrowed_proxies_keep_their_owner_and_refuse_once_it_is_destroyed(tarn,
             call()
 
 
+def test_python_cannot_take_over_what_an_owner_keeps(tarn):
+    """A borrowed buffer (of its image) refuses to be owned, whichever way it
+    is asked: its owner would destroy it a second time. Owned proxies still
+    give their ownership up and take it back."""
+    buffer = tarn.TnBuffer(tarn.TnPayloadTypeImage)
+    buffer.GetImage().Alloc(4, 4, tarn.TnPixelMono8)
+    borrowed = buffer.GetImage().GetBuffer()
+    for take in (lambda: setattr(borrowed, "thisown", True), borrowed.this.acquire, lambda: borrowed.this.own(1)):
+        with pytest.raises(ValueError, match="cannot own it"):
+            take()
+    borrowed.thisown = False
+    assert borrowed.thisown is False and borrowed.this.own() is False
+    buffer.thisown = False
+    buffer.thisown = True
+    buffer.this.acquire()
+    assert buffer.thisown is True
+    del borrowed
+    gc.collect()
+    assert buffer.GetSize() == 16
+
+
 def test_parameters_keep_their_array_and_refuse_once_it_is_destroyed(hooks, base):
     camera = str(HERE.parent / "data" / "genicam" / "camera.xml")
     features = hooks.LoadParameterArray(camera, 0x400)
