@@ -141,7 +141,7 @@ void WorkerPool::Work(uint32_t aSlot)
         if (!mStopping && mGeneration == lSeen)
         {
             lGuard.unlock();
-            SpinUntil([&] { return mPosted.load(std::memory_order_acquire) != lSeen; });
+            SpinUntil([&] { return mGeneration.load(std::memory_order_acquire) != lSeen; });
             lGuard.lock();
             mWake.wait(lGuard, [&] { return mStopping || mGeneration != lSeen; });
         }
@@ -212,7 +212,7 @@ void WorkerPool::Run(uint32_t aParts, bool aCallerJoins, const Task &aTask)
         mNextPart.store(0, std::memory_order_relaxed);
         mCompleted.store(0, std::memory_order_relaxed);
         mOpen = true;
-        mPosted.store(++mGeneration, std::memory_order_release);
+        mGeneration.fetch_add(1, std::memory_order_release);
     }
     mWake.notify_all();
     if (aCallerJoins)

@@ -76,7 +76,8 @@ private:
     std::mutex mLock;
     std::condition_variable mWake;
     std::condition_variable mDone;
-    uint64_t mGeneration = 0; // guarded by mLock
+    // Changed under mLock; read without it by workers that wait spinning.
+    std::atomic<uint64_t> mGeneration{0};
     bool mOpen = false;       // guarded by mLock: the job takes workers
     uint32_t mActive = 0;     // guarded by mLock: workers taking parts
     bool mStopping = false;   // guarded by mLock
@@ -85,7 +86,6 @@ private:
     uint32_t mParts = 0;
     std::atomic<uint32_t> mNextPart{0};
     std::atomic<uint32_t> mCompleted{0};
-    std::atomic<uint64_t> mPosted{0}; // mGeneration, for workers that wait spinning
 };
 
 /// The threads of one processor each, at least 1.
