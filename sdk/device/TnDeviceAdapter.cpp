@@ -337,11 +337,10 @@ TnResult TnDeviceAdapter::RegisterEventSink(ITnDeviceEventSink *aEventSink)
 {
     if (aEventSink == nullptr)
     {
-        return TnResult(TN_INVALID_PARAMETER, TnString("no event sink was given"));
+        return tn::Failure(TN_INVALID_PARAMETER, "no event sink was given");
     }
-    return mState->mSinks.Add(aEventSink)
-               ? TnResult(TN_OK)
-               : TnResult(tn::kSinkRegisteredTwice, TnString("the event sink is registered already"));
+    return mState->mSinks.Add(aEventSink) ? TnResult(TN_OK)
+                                          : tn::Failure(tn::kSinkRegisteredTwice, "the event sink is registered already");
 }
 
 TnResult TnDeviceAdapter::UnregisterEventSink(ITnDeviceEventSink *aEventSink)

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <string>
 
+#include "TnThreads.h"
+
 namespace tn
 {
 namespace gev
@@ -201,7 +203,7 @@ void TnGvspScatterBatch::Complete(TnGvspAssembler &aAssembler, size_t aReceived,
 
 TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRingActive(false),
-      mSocketPriority(0), mApplyPriority(nullptr), mAppliedPriority(0), mRingAutomatic(false), mRingInterface(0), mRequests(0),
+      mSocketPriority(0), mAppliedPriority(0), mRequests(0),
       mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
       mRingSkipToLeader(false),
       mDropsSeen(0),
@@ -246,7 +248,6 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
         SetLargeReceiveBuffer(lHandle, mConfig.mSocketBufferSize);
     }
     mRingActive = false;
-    mRingAutomatic = mConfig.mKind == TnGvspReceiverKind::kAutomatic;
     if (mConfig.mKind != TnGvspReceiverKind::kSocket)
     {
         lResult = OpenRing();
@@ -324,8 +325,6 @@ TnResult TnGvspReceiver::OpenRing()
     }
     // Datagrams the socket took before its filter came are read from it as
     // usual; one the ring took too counts as redundant.
-    mRingFilter = lConfig.mFilter;
-    mRingInterface = lConfig.mInterfaceIndex;
     mRingHoldUs = RingHoldMicroseconds();
     mRingActive = true;
     return TnResult(TN_OK);
@@ -344,20 +343,25 @@ TnResult TnGvspReceiver::Start()
     return mThread.Start([this] { Run(); });
 }
 
-bool TnGvspReceiver::SetSocketPriority(uint32_t aPriority, PriorityFunction aApply)
+bool TnGvspReceiver::SetSocketPriority(uint32_t aPriority)
 {
     std::lock_guard<std::mutex> lLock(mPriorityMutex);
-    if (mThread.IsRunning() && !mRingActive.load() && aApply != nullptr)
+    if (mThread.IsRunning() && !mRingActive.load())
     {
-        if (!aApply(mThread.GetNativeHandle(), aPriority))
+        if (!tn::SetThreadPriority(mThread.GetNativeHandle(), aPriority))
         {
             return false;
         }
         mAppliedPriority = aPriority;
     }
     mSocketPriority = aPriority;
-    mApplyPriority = aApply;
     return true;
+}
+
+uint32_t TnGvspReceiver::GetSocketPriority() const
+{
+    std::lock_guard<std::mutex> lLock(mPriorityMutex);
+    return mSocketPriority;
 }
 
 void TnGvspReceiver::ApplySourcePriority(bool aRing)
@@ -366,7 +370,7 @@ void TnGvspReceiver::ApplySourcePriority(bool aRing)
     // setter either sees the new source or is followed by this.
     std::lock_guard<std::mutex> lLock(mPriorityMutex);
     const uint32_t lWanted = aRing ? 0 : mSocketPriority;
-    if (mApplyPriority != nullptr && lWanted != mAppliedPriority && mApplyPriority(pthread_self(), lWanted))
+    if (lWanted != mAppliedPriority && tn::SetThreadPriority(pthread_self(), lWanted))
     {
         mAppliedPriority = lWanted;
     }
@@ -469,12 +473,7 @@ void TnGvspReceiver::ServeRequests()
     if (mResetRequested.load(std::memory_order_relaxed))
     {
         mResetRequested = false;
-        mLocal = TnGvspReceiverStatistics();
-        mAssembler.ResetStatistics();
-        mBatch.ResetTruncated();
-        mRingTruncated = mRingMalformed = mRingShed = 0;
-        ReadSocketDrops(mDropsSeen);
-        mRing.TakeDrops();
+        ResetCounters();
     }
 }
 
@@ -542,15 +541,20 @@ void TnGvspReceiver::ResetStatistics()
     }
     else
     {
-        mLocal = TnGvspReceiverStatistics();
-        mAssembler.ResetStatistics();
-        mBatch.ResetTruncated();
-        mRingTruncated = mRingMalformed = mRingShed = 0;
-        ReadSocketDrops(mDropsSeen);
-        mRing.TakeDrops();
+        ResetCounters();
     }
     std::lock_guard<std::mutex> lLock(mPublishMutex);
     mPublished = TnGvspReceiverStatistics();
+}
+
+void TnGvspReceiver::ResetCounters()
+{
+    mLocal = TnGvspReceiverStatistics();
+    mAssembler.ResetStatistics();
+    mBatch.ResetTruncated();
+    mRingTruncated = mRingMalformed = mRingShed = 0;
+    ReadSocketDrops(mDropsSeen);
+    mRing.TakeDrops();
 }
 
 bool TnGvspReceiver::ReadSocketDrops(uint32_t &aDrops) const
@@ -667,17 +671,17 @@ TnResult TnGvspReceiver::SetRingActive(bool aActive)
 {
     // The source that takes over gets its filter first: a datagram that
     // comes meanwhile is taken twice (and counted redundant), none is lost.
-    const std::vector<sock_filter> kAll = {BPF_STMT(BPF_RET | BPF_K, 0x40000)};
-    const std::vector<sock_filter> kNone = {BPF_STMT(BPF_RET | BPF_K, 0)};
-    const TnResult lFirst = aActive ? AttachFilter(mRing.GetHandle(), RingFilterProgram(mRingFilter))
-                                    : AttachFilter(mSocket.GetHandle(), kAll);
+    const TnRingFilter &lFilter = mRing.GetConfig().mFilter;
+    const TnResult lFirst = aActive ? AttachFilter(mRing.GetHandle(), RingFilterProgram(lFilter))
+                                    : AttachFilter(mSocket.GetHandle(), AcceptAllProgram());
     if (!lFirst.IsOK())
     {
         return lFirst;
     }
     const TnResult lSecond =
-        aActive ? AttachFilter(mSocket.GetHandle(), SocketFilterProgram(mRingInterface, mRingFilter.mLargestDatagram))
-                : AttachFilter(mRing.GetHandle(), kNone);
+        aActive ? AttachFilter(mSocket.GetHandle(), SocketFilterProgram(mRing.GetConfig().mInterfaceIndex,
+                                                                        lFilter.mLargestDatagram))
+                : AttachFilter(mRing.GetHandle(), DropAllProgram());
     mRingActive = aActive;
     if (!aActive)
     {
@@ -735,7 +739,7 @@ void TnGvspReceiver::RunSocket()
         {
             Publish(lNow, false);
         }
-        if (mRingAutomatic && lReceived > 0 && mRing.IsOpen() && mAssembler.GetPayloadPerPacket() != 0 &&
+        if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && lReceived > 0 && mRing.IsOpen() && mAssembler.GetPayloadPerPacket() != 0 &&
             RingSuits() && SetRingActive(true).IsOK())
         {
             // The packets became small enough for the ring; what the socket
@@ -758,7 +762,7 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
     ForEachRingPacket(aBlock, aSize, [&](const TnRingPacket &aPacket) {
         const uint8_t *lPayload;
         size_t lSize;
-        switch (ParseRingDatagram(aPacket, mRingFilter, lPayload, lSize))
+        switch (ParseRingDatagram(aPacket, mRing.GetConfig().mFilter, lPayload, lSize))
         {
         case TnRingVerdict::kTaken:
             if (mRingSkipToLeader)
@@ -918,7 +922,7 @@ void TnGvspReceiver::RunRing()
         TakeRingBlock(lBlock, lSize, lNow);
         mRing.Release();
         lTaken = true;
-        if (mRingAutomatic && !lLeaving && !RingSuits())
+        if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && !lLeaving && !RingSuits())
         {
             // Jumbo packets: the socket takes over; the ring hands over what
             // it took before.

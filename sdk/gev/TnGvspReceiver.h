@@ -226,27 +226,21 @@ public:
         return mRequireLeader.load();
     }
 
-    /// The receive thread, while it runs (for its scheduling priority).
-    std::thread::native_handle_type GetThreadHandle()
-    {
-        return mThread.GetNativeHandle();
-    }
-
-    /// Sets a thread's scheduling priority; false when the system refuses it.
-    using PriorityFunction = bool (*)(std::thread::native_handle_type aThread, uint32_t aPriority);
-
-    /// The receive thread's priority while the socket takes the datagrams,
-    /// set through aApply: now, when the running receiver reads its socket,
-    /// and whenever the receiver turns to it. While the packet ring takes
-    /// them the thread runs at priority 0, the system's normal scheduling.
-    /// False (and the priority as it was) when aApply fails now.
-    bool SetSocketPriority(uint32_t aPriority, PriorityFunction aApply);
+    /// The receive thread's priority (0 to 99) while the socket takes the
+    /// datagrams: now, when the running receiver reads its socket, and
+    /// whenever the receiver turns to it. While the packet ring takes them
+    /// the thread runs at priority 0, the system's normal scheduling. False
+    /// (and the priority as it was) when the system refuses it now.
+    bool SetSocketPriority(uint32_t aPriority);
+    uint32_t GetSocketPriority() const;
 
     TnGvspReceiverStatistics GetStatistics() const;
     void ResetStatistics();
 
 private:
     void Run();
+    /// Every counter of the statistics starts again from 0.
+    void ResetCounters();
     /// Gives the receive thread the priority of the source it turns to.
     void ApplySourcePriority(bool aRing);
     void RunSocket();
@@ -296,12 +290,9 @@ private:
     std::atomic<bool> mRequireLeader;
     std::atomic<uint32_t> mCoalesceUs;
     std::atomic<bool> mRingActive; // the ring takes the datagrams (else the socket)
-    std::mutex mPriorityMutex;     // guards the three priority fields
+    mutable std::mutex mPriorityMutex; // guards the two priority fields
     uint32_t mSocketPriority;
-    PriorityFunction mApplyPriority;
     uint32_t mAppliedPriority; // the running thread's
-    bool mRingAutomatic;           // the ring or the socket, by the packets' size
-    int mRingInterface;
     // Requests served by the receive thread: aborts (with or without a
     // drain), which their callers wait for, and new settings. mRequests is
     // what waits, as bits.
@@ -315,8 +306,7 @@ private:
     TnGvspAssemblerConfig mPolicy; // guarded by the thread's request lock
     TnGvspAssembler mAssembler;
     TnGvspScatterBatch mBatch;
-    TnPacketRing mRing;
-    TnRingFilter mRingFilter;
+    TnPacketRing mRing; // its configuration holds the filter and the interface
     uint64_t mRingHoldUs; // the longest a packet waits in the kernel's block
     // After a flush, packets the kernel took before it (its real-time clock)
     // are dropped as they come out of the ring, until mFlushUntilUs.

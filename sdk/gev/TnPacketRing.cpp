@@ -260,6 +260,16 @@ std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter)
     return lProgram.Finish();
 }
 
+std::vector<sock_filter> AcceptAllProgram()
+{
+    return {BPF_STMT(BPF_RET | BPF_K, kAcceptAll)};
+}
+
+std::vector<sock_filter> DropAllProgram()
+{
+    return {BPF_STMT(BPF_RET | BPF_K, 0)};
+}
+
 std::vector<sock_filter> SocketFilterProgram(int aInterfaceIndex, uint32_t aLargestDatagram)
 {
     Program lProgram;

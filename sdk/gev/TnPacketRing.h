@@ -126,6 +126,10 @@ TN_GEV_API std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilte
 /// aLargestDatagram.
 TN_GEV_API std::vector<sock_filter> SocketFilterProgram(int aInterfaceIndex, uint32_t aLargestDatagram);
 
+/// Programs that take every packet whole, and none.
+TN_GEV_API std::vector<sock_filter> AcceptAllProgram();
+TN_GEV_API std::vector<sock_filter> DropAllProgram();
+
 /// The interface that holds the local IPv4 address aAddress (host order):
 /// its index, name and MTU. False when none does.
 TN_GEV_API bool FindInterface(uint32_t aAddress, int &aIndex, std::string &aName, uint32_t &aMtu);

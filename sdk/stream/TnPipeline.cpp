@@ -263,7 +263,7 @@ TnResult PipelineShared::RegisterEventSink(TnPipelineEventSink *aSink)
     }
     if (!mSinks.Add(aSink))
     {
-        return TnResult(kSinkRegisteredTwice, TnString("RegisterEventSink: the sink is registered already"));
+        return tn::Failure(kSinkRegisteredTwice, "RegisterEventSink: the sink is registered already");
     }
     NoteSink(aSink, shared_from_this());
     return TnResult(TN_OK);

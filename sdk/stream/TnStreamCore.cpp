@@ -605,7 +605,7 @@ TnResult StreamCore::RegisterEventSink(TnStreamEventSink *aSink)
     }
     if (!mSinks.Add(aSink))
     {
-        return TnResult(kSinkRegisteredTwice, TnString("RegisterEventSink: the sink is registered already"));
+        return tn::Failure(kSinkRegisteredTwice, "RegisterEventSink: the sink is registered already");
     }
     return TnResult(TN_OK);
 }

@@ -155,6 +155,7 @@ public:
     void OnBlockNearlyDone(const gev::TnGvspBlockTarget &) override { Anticipate(); }
 
     gev::TnGvspReceiver &GetReceiver() { return mReceiver; }
+    const gev::TnGvspReceiver &GetReceiver() const { return mReceiver; }
 
     GevSettings GetSettings() const
     {
@@ -168,7 +169,6 @@ public:
     // Settings of the socket and the thread.
     uint32_t mSocketBufferSize = 0;
     uint32_t mPacketBufferSize = kMinPacketBufferSize;
-    std::atomic<uint32_t> mPriority{0};
 
     // What the open stream uses.
     mutable std::mutex mAddressMutex;
@@ -626,7 +626,7 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
         {
             lText = std::to_string(aReport.mCounters.mLost) + " packets of " + lBlock + " did not come";
         }
-        lEnd.mOperationResult = lText.empty() ? TnResult(lCode) : TnResult(lCode, TnString(lText.c_str()));
+        lEnd.mOperationResult = lText.empty() ? TnResult(lCode) : tn::Failure(lCode, lText);
     }
     lEnd.mAcquiredSize = static_cast<uint32_t>(std::min<uint64_t>(lReceived, buffer::GetBlockCapacity(lBuffer)));
     lEnd.mRequiredSize = static_cast<uint32_t>(std::min<uint64_t>(aReport.mRequiredSize, 0xFFFFFFFFu));
@@ -890,7 +890,7 @@ TnString TnStreamGEV::GetDeviceIPAddress() const
 
 uint32_t TnStreamGEV::GetUserModeDataReceiverThreadPriority() const
 {
-    return Core(*this).mPriority.load();
+    return Core(*this).GetReceiver().GetSocketPriority();
 }
 
 TnResult TnStreamGEV::SetUserModeDataReceiverThreadPriority(uint32_t aPriority)
@@ -903,12 +903,11 @@ TnResult TnStreamGEV::SetUserModeDataReceiverThreadPriority(uint32_t aPriority)
     GevStreamCore &lCore = Core(*this);
     // The receiver gives the priority to its thread while the socket takes
     // the data, not while the packet ring does.
-    if (!lCore.GetReceiver().SetSocketPriority(aPriority, tn::SetThreadPriority))
+    if (!lCore.GetReceiver().SetSocketPriority(aPriority))
     {
         return tn::Failure(TN_THREAD_ERROR, "SetUserModeDataReceiverThreadPriority: the system refused "
                                                     "the priority");
     }
-    lCore.mPriority = aPriority;
     return TnResult(TN_OK);
 }
 

@@ -340,7 +340,7 @@ void RtpStreamCore::FinishFrame(const gev::TnGvspBlockTarget &aTarget, const gev
         {
             lText = "the frame's packets do not fit the payload the stream expects";
         }
-        lEnd.mOperationResult = lText.empty() ? TnResult(lCode) : TnResult(lCode, TnString(lText.c_str()));
+        lEnd.mOperationResult = lText.empty() ? TnResult(lCode) : tn::Failure(lCode, lText);
     }
     const uint32_t lSize = static_cast<uint32_t>(std::min<uint64_t>(aReport.mSize, aTarget.mSize));
     lEnd.mAcquiredSize = std::min(lSize, buffer::GetBlockCapacity(lBuffer));

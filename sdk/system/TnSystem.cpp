@@ -311,8 +311,7 @@ TnResult TnSystem::FindDevice(const TnString &aDeviceToFind, const TnDeviceInfo 
     std::string lWhy = "no device answers to " + lIdentifier;
     if (!lResult.IsOK())
     {
-        const std::string lFailure = tn::ToString(lResult.GetDescription());
-        lWhy += " (the search failed: " + (!lFailure.empty() ? lFailure : tn::ToString(lResult.GetCodeString())) + ")";
+        lWhy += " (the search failed: " + tn::Describe(lResult) + ")";
     }
     return tn::Failure(TN_NOT_FOUND, lWhy);
 }
@@ -360,7 +359,7 @@ TnResult TnSystem::RegisterEventSink(TnSystemEventSink *aEventSink)
     std::lock_guard<std::recursive_mutex> lLock(mState->mSinkMutex);
     if (std::find(mState->mSinks.begin(), mState->mSinks.end(), aEventSink) != mState->mSinks.end())
     {
-        return TnResult(tn::kSinkRegisteredTwice, TnString("the event sink is registered already"));
+        return tn::Failure(tn::kSinkRegisteredTwice, "the event sink is registered already");
     }
     mState->mSinks.push_back(aEventSink);
     return TnResult(TN_OK);

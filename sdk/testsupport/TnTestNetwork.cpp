@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -103,7 +104,7 @@ bool HavePacketRing(std::string *aWhy)
 bool UnderCI()
 {
     const char *lCi = getenv("CI");
-    return lCi != nullptr && strcmp(lCi, "true") == 0;
+    return lCi != nullptr && strcasecmp(lCi, "true") == 0; // as the Python tests read it
 }
 
 bool UsePrivateNetwork(std::string *aWhy)

@@ -59,6 +59,15 @@ bool TnTransmitter::Hold(TnBuffer *aBuffer)
     return true;
 }
 
+void TnTransmitter::Unhold(TnBuffer *aBuffer)
+{
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        --mHeld[aBuffer];
+    }
+    LetGoIfUnused(aBuffer);
+}
+
 void TnTransmitter::LetGoIfUnused(TnBuffer *aBuffer)
 {
     {
@@ -201,11 +210,7 @@ TnResult TnTransmitter::LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount)
         {
             for (uint32_t lHeld = 0; lHeld < lIndex; ++lHeld)
             {
-                {
-                    std::lock_guard<std::mutex> lLock(mMutex);
-                    --mHeld[aBuffers[lHeld]];
-                }
-                LetGoIfUnused(aBuffers[lHeld]);
+                Unhold(aBuffers[lHeld]);
             }
             return Failure(TN_INVALID_PARAMETER, "a buffer of the pool is queued to a stream");
         }
@@ -253,11 +258,7 @@ TnResult TnTransmitter::QueueBuffer(TnBuffer *aBuffer)
     {
         return TnResult(TN_OK);
     }
-    {
-        std::lock_guard<std::mutex> lLock(mMutex);
-        --mHeld[aBuffer];
-    }
-    LetGoIfUnused(aBuffer);
+    Unhold(aBuffer);
     return lResult;
 }
 
@@ -571,9 +572,6 @@ void TnTransmitter::OnBlockReleased(void *aContext, uint64_t, bool)
 // The public class.
 
 using tn::transmitter::TnTransmitter;
-
-namespace
-{} // namespace
 
 TnTransmitterGEV::TnTransmitterGEV() : mImpl(new TnTransmitter()) {}
 TnTransmitterGEV::~TnTransmitterGEV()

@@ -104,6 +104,8 @@ private:
     bool Hold(TnBuffer *aBuffer);
     /// Lets go of aBuffer when nothing here uses or keeps it any more.
     void LetGoIfUnused(TnBuffer *aBuffer);
+    /// One hold of aBuffer (Hold) ends; it is let go if unused.
+    void Unhold(TnBuffer *aBuffer);
     void ApplyRate();
     TnResult ApplyPriority();
     struct Sample
