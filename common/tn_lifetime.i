@@ -243,10 +243,6 @@ static PyObject *tn_lending_drop(PyObject *aObject)
 
 static void tn_lending_keep(PyObject *aObject, PyObject *aAnchor)
 {
-    if (aAnchor == NULL) {
-        Py_XDECREF(tn_lending_drop(aObject));
-        return;
-    }
     Py_INCREF(aAnchor);
     Py_XDECREF(tn_lending_table->mKept.Set(aObject, aAnchor));
 }
@@ -772,3 +768,12 @@ static PyObject *const tnlender1 = NULL;
 %init %{
     tn_lending_start(&swig_module);
 %}
+
+/* CLASS, destroyed, holds nothing any more under KEY (its address as the
+ * holder's calls gave it). */
+%define TN_LENDING_HOLDER(CLASS, KEY)
+%exception CLASS::~CLASS {
+    TN_GUARDED_ACTION
+    tn_forget_holder(KEY);
+}
+%enddef

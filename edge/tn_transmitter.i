@@ -19,10 +19,7 @@
         tn_hold(arg1, arg2, swig_obj[1]);
     }
 }
-%exception TnVirtualDeviceGEV::~TnVirtualDeviceGEV {
-    TN_GUARDED_ACTION
-    tn_forget_holder(arg1);
-}
+TN_LENDING_HOLDER(TnVirtualDeviceGEV, arg1)
 
 %include "TnVirtualDeviceGEV.h"
 %include "TnFPSStabilizer.h"

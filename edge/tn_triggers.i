@@ -146,10 +146,7 @@ static bool tn_protected_call_open(const Swig::Director *aDirector, const char *
     TN_GUARDED_ACTION
     tn_hold(arg1, reinterpret_cast<const void *>(static_cast<uintptr_t>(arg2)), swig_obj[2]);
 }
-%exception TnStreamingChannelSourceTrigger::~TnStreamingChannelSourceTrigger {
-    TN_GUARDED_ACTION
-    tn_forget_holder(arg1);
-}
+TN_LENDING_HOLDER(TnStreamingChannelSourceTrigger, arg1)
 %pythonappend TnStreamingChannelSourceTrigger::AddSelectorTriggerCallback %{
     self.__dict__.setdefault("_tn_callbacks", {})[aIndex] = aCallback
 %}

@@ -53,10 +53,7 @@ static const char tn_port_adapter = 0;
         tn_hold(arg1, &tn_port_adapter, NULL);
     }
 }
-%exception TnDeviceSerialPort::~TnDeviceSerialPort {
-    TN_GUARDED_ACTION
-    tn_forget_holder(arg1);
-}
+TN_LENDING_HOLDER(TnDeviceSerialPort, arg1)
 %pythonappend TnDeviceSerialPort::Open %{
     if val.IsOK():
         _tn_stop_at_exit(self, 2, "IsOpened", "Close")

@@ -115,16 +115,10 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
         tn_note(static_cast<TnStream *>(arg1), arg2, swig_obj[1]);
     }
 }
-%define TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(CLASS)
-%exception CLASS::~CLASS {
-    TN_GUARDED_ACTION
-    tn_forget_holder(static_cast<TnStream *>(arg1));
-}
-%enddef
-TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(TnStream)
-TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(TnStreamGEV)
-TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(TnStreamRTP)
-TN_STREAM_NOTES_NOTHING_ONCE_DESTROYED(TnStreamU3V)
+TN_LENDING_HOLDER(TnStream, static_cast<TnStream *>(arg1))
+TN_LENDING_HOLDER(TnStreamGEV, static_cast<TnStream *>(arg1))
+TN_LENDING_HOLDER(TnStreamRTP, static_cast<TnStream *>(arg1))
+TN_LENDING_HOLDER(TnStreamU3V, static_cast<TnStream *>(arg1))
 
 /* A buffer retrieved: a new borrowed proxy, which keeps the owner noted for
  * it (or, for a buffer queued by other means, the stream's). */
