@@ -769,6 +769,29 @@ static PyObject *const tnlender1 = NULL;
     tn_lending_start(&swig_module);
 %}
 
+/* A factory's Free of a TYPE NAME that it made: the object released leaves
+ * its proxy empty, so that the proxy refuses further calls as None would,
+ * and so do the proxies of what it handed out; it holds nothing any more.
+ * (Free leaves objects that Python owns alone, and so does this.) */
+%define TN_FREED_BY_FACTORY(TYPE, NAME)
+%typemap(in) TYPE *NAME (void *argp = 0, int res = 0, int owned = 0) {
+    res = SWIG_ConvertPtrAndOwn($input, &argp, $descriptor, 0, &owned);
+    if (!SWIG_IsOK(res)) {
+        %argument_fail(res, "$type", $symname, $argnum);
+    }
+    $1 = %reinterpret_cast(argp, $ltype);
+    if ($1 != NULL && !(owned & SWIG_POINTER_OWN) && tn_destruction_deferred($input)) {
+        $1 = NULL;
+    }
+}
+%typemap(argout) TYPE *NAME {
+    if ($1 != NULL && !(owned$argnum & SWIG_POINTER_OWN)) {
+        SWIG_ConvertPtr($input, 0, $descriptor, SWIG_POINTER_CLEAR);
+        tn_forget_holder($1);
+    }
+}
+%enddef
+
 /* CLASS, destroyed, holds nothing any more under KEY (its address as the
  * holder's calls gave it). */
 %define TN_LENDING_HOLDER(CLASS, KEY)

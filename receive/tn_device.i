@@ -305,25 +305,9 @@ static PyObject *tn_device_to_python(TnDevice *aDevice)
     }
 }
 
-/* Free: a controller it released leaves its proxy empty, so that the proxy
- * refuses further calls as None would, and so do the proxies of what it
- * handed out (its parameters). (Free leaves controllers that Python owns
- * alone, and so does this.) */
-%typemap(in) TnDevice *aDevice (void *argp = 0, int res = 0, int owned = 0) {
-    res = SWIG_ConvertPtrAndOwn($input, &argp, $descriptor, 0, &owned);
-    if (!SWIG_IsOK(res)) {
-        %argument_fail(res, "$type", $symname, $argnum);
-    }
-    $1 = %reinterpret_cast(argp, $ltype);
-    if ($1 != NULL && !(owned & SWIG_POINTER_OWN) && tn_destruction_deferred($input)) {
-        $1 = NULL;
-    }
-}
-%typemap(argout) TnDevice *aDevice {
-    if ($1 != NULL && !(owned$argnum & SWIG_POINTER_OWN)) {
-        SWIG_ConvertPtr($input, 0, $descriptor, SWIG_POINTER_CLEAR);
-    }
-}
+/* Free: a controller it released leaves its proxy empty, and so do the
+ * proxies of what it handed out (its parameters). */
+TN_FREED_BY_FACTORY(TnDevice, aDevice)
 
 /* ReadMemory: the count makes a new array the SDK fills, handed back
  * whatever the result. */

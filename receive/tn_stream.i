@@ -83,26 +83,10 @@ static PyObject *tn_stream_to_python(TnStream *aStream)
     _tn_stop_at_exit(self, 1, "IsOpen", "Close")
 %}
 
-/* Free: a stream it released leaves its proxy empty, so that the proxy
- * refuses further calls as None would, and so do the proxies of what it
- * handed out (its parameters). (Free leaves streams that Python owns alone,
- * and so does this.) */
-%typemap(in) TnStream *aStream (void *argp = 0, int res = 0, int owned = 0) {
-    res = SWIG_ConvertPtrAndOwn($input, &argp, $descriptor, 0, &owned);
-    if (!SWIG_IsOK(res)) {
-        %argument_fail(res, "$type", $symname, $argnum);
-    }
-    $1 = %reinterpret_cast(argp, $ltype);
-    if ($1 != NULL && !(owned & SWIG_POINTER_OWN) && tn_destruction_deferred($input)) {
-        $1 = NULL;
-    }
-}
-%typemap(argout) TnStream *aStream {
-    if ($1 != NULL && !(owned$argnum & SWIG_POINTER_OWN)) {
-        SWIG_ConvertPtr($input, 0, $descriptor, SWIG_POINTER_CLEAR);
-        tn_forget_holder($1);
-    }
-}
+/* Free: a stream it released leaves its proxy empty, and so do the
+ * proxies of what it handed out (its parameters), and it notes no queued
+ * buffer any more. */
+TN_FREED_BY_FACTORY(TnStream, aStream)
 
 /* Buffers queued to a stream: a buffer destroyed while queued leaves the
  * queue first (the SDK's doing), so the stream keeps none alive; it notes
