@@ -73,14 +73,9 @@ def sender(arguments, **options):
 
 
 def start_fastcam(arguments):
-    camera = subprocess.Popen([str(TOOLS / "fastcam"), "-q", *arguments.split()])
+    camera = child.start_camera([str(TOOLS / "fastcam"), "-q", *arguments.split()], "127.0.0.1", 100, 100)
     atexit.register(camera.kill)
-    for attempt in range(100):
-        probe = tarn.TnSystem()
-        probe.SetDetectionTimeout(100)
-        if probe.FindDevice("127.0.0.1")[0].IsOK():
-            return camera
-    raise AssertionError("the C test camera did not answer")
+    return camera
 
 
 class Connection:
@@ -383,11 +378,9 @@ if child.NAME == "receive_thread_priority":
 
 if child.NAME == "without_the_privilege":
     # This file again, as a process that may not open packet sockets.
-    run = subprocess.run(["setpriv", "--bounding-set", "-net_raw", "--inh-caps", "-net_raw", sys.executable,
-                          __file__, "received_through_the_socket", *ARGUMENTS],
-                         capture_output=True, text=True, timeout=60)
-    lines = [line for line in run.stdout.splitlines() if line.startswith("RESULT ")]
-    out.update(json.loads(lines[-1][len("RESULT "):]) if lines else {"errors": run.stderr[-2000:]})
+    run = child.rerun("received_through_the_socket", *ARGUMENTS,
+                      prefix=["setpriv", "--bounding-set", "-net_raw", "--inh-caps", "-net_raw"])
+    out.update(run.result if run.result is not None else {"errors": run.stderr[-2000:]})
 
 if child.NAME == "received_through_the_socket":
     stream = new_stream()
@@ -489,8 +482,7 @@ if child.NAME == "exits_with_a_running_pipeline":
     endings = ["falls_off_its_end", "sys_exit", "keeps_everything"]
     out["results"] = {}
     for ending in endings:
-        run = subprocess.run([sys.executable, __file__, "ending", ending, *ARGUMENTS],
-                             capture_output=True, text=True, timeout=30)
+        run = child.rerun("ending", ending, *ARGUMENTS, timeout=30)
         out["results"][ending] = [run.returncode, "exiting" in run.stdout, run.stderr[-300:]]
 
 if child.NAME == "ending":
