@@ -57,3 +57,13 @@ def rerun(name, *arguments, prefix=(), timeout=60):
     lines = [line for line in run.stdout.splitlines() if line.startswith("RESULT ")]
     run.result = json.loads(lines[-1][len("RESULT "):]) if lines else None
     return run
+
+
+def failure(call, *args):
+    """The exception CALL(*ARGS) raises, as [its class's name, its message];
+    None if it raises none."""
+    try:
+        call(*args)
+    except Exception as error:
+        return [type(error).__name__, str(error)]
+    return None

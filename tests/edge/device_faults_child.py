@@ -6,21 +6,13 @@ import sys
 import time
 
 import child
-from child import out
+from child import failure, out
 
 import tarn_base_313 as tarn
 
 import devices
 import tarn_edge_313 as edge
 import _tarn_edge_313 as module
-
-
-def failure(call, *args):
-    try:
-        call(*args)
-    except Exception as error:
-        return [type(error).__name__, str(error)]
-    return None
 
 
 if child.NAME == "raising_overrides_during_start_stop_and_destruction":
