@@ -67,3 +67,18 @@ def failure(call, *args):
     except Exception as error:
         return [type(error).__name__, str(error)]
     return None
+
+
+def queue_buffers(stream, count, size):
+    """COUNT buffers of SIZE bytes, queued in STREAM."""
+    buffers = [tarn_base_313.TnBuffer() for _ in range(count)]
+    for buffer in buffers:
+        buffer.Alloc(size)
+        stream.QueueBuffer(buffer)
+    return buffers
+
+
+def loopback_multicast():
+    """Multicast on loopback, whose groups are routed there."""
+    subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
+    subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
