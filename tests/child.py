@@ -82,3 +82,9 @@ def loopback_multicast():
     """Multicast on loopback, whose groups are routed there."""
     subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
     subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
+
+
+def arv_tool(*args, timeout=30):
+    """The independent peer's control tool run with ARGS: the ended process,
+    with its output as text."""
+    return subprocess.run(["arv-tool-0.8", *args], capture_output=True, text=True, timeout=timeout)
