@@ -26,16 +26,65 @@ def _report():
     print("RESULT " + json.dumps(out), flush=True)
 
 
+def start_camera(argv, key, attempts, probe_ms, **options):
+    """Starts the camera program ARGV (with Popen's OPTIONS) and waits until
+    a search for KEY finds it, ATTEMPTS searches of PROBE_MS each: the
+    camera's process."""
+    camera = subprocess.Popen(argv, **options)
+    for attempt in range(attempts):
+        assert camera.poll() is None, f"{argv[0]} ended early"
+        probe = tarn_base_313.TnSystem()
+        probe.SetDetectionTimeout(probe_ms)
+        if probe.FindDevice(key)[0].IsOK():
+            return camera
+    raise AssertionError(f"{argv[0]} did not answer within {attempts * probe_ms / 1000:g} s")
+
+
 def start_fake_camera(serial="TNTEST1", *options):
     """Starts the independent peer's fake GigE Vision camera on loopback, with
     the serial number SERIAL and its OPTIONS, and waits until it answers
     discovery: the camera's process."""
-    camera = subprocess.Popen(["arv-fake-gv-camera-0.8", "-i", "127.0.0.1", "-s", serial, *options],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for attempt in range(50):
-        assert camera.poll() is None, "the fake camera ended early"
-        probe = tarn_base_313.TnSystem()
-        probe.SetDetectionTimeout(200)
-        if probe.FindDevice(serial)[0].IsOK():
-            return camera
-    raise AssertionError("the fake camera did not answer within 10 s")
+    return start_camera(["arv-fake-gv-camera-0.8", "-i", "127.0.0.1", "-s", serial, *options], serial, 50, 200,
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def rerun(name, *arguments, prefix=(), timeout=60):
+    """This program's file run again as the program NAME with ARGUMENTS (after
+    the command PREFIX): the ended process, whose `result` is the dict the
+    program filled (None if it printed none)."""
+    run = subprocess.run([*prefix, sys.executable, sys.argv[0], name, *arguments],
+                         capture_output=True, text=True, timeout=timeout)
+    lines = [line for line in run.stdout.splitlines() if line.startswith("RESULT ")]
+    run.result = json.loads(lines[-1][len("RESULT "):]) if lines else None
+    return run
+
+
+def failure(call, *args):
+    """The exception CALL(*ARGS) raises, as [its class's name, its message];
+    None if it raises none."""
+    try:
+        call(*args)
+    except Exception as error:
+        return [type(error).__name__, str(error)]
+    return None
+
+
+def queue_buffers(stream, count, size):
+    """COUNT buffers of SIZE bytes, queued in STREAM."""
+    buffers = [tarn_base_313.TnBuffer() for _ in range(count)]
+    for buffer in buffers:
+        buffer.Alloc(size)
+        stream.QueueBuffer(buffer)
+    return buffers
+
+
+def loopback_multicast():
+    """Multicast on loopback, whose groups are routed there."""
+    subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
+    subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
+
+
+def arv_tool(*args, timeout=30):
+    """The independent peer's control tool run with ARGS: the ended process,
+    with its output as text."""
+    return subprocess.run(["arv-tool-0.8", *args], capture_output=True, text=True, timeout=timeout)

@@ -1,4 +1,3 @@
-import json
 import os
 import pathlib
 import shutil
@@ -13,6 +12,7 @@ BUILD = pathlib.Path(os.environ.get("TARN_BUILD_DIR", ROOT / "build"))
 # The figures tool, and the test hooks module that only the build tree has.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import netns  # noqa: E402
+from children import run_child  # noqa: E402
 # Under CI a skipped test fails the run.
 from ci_skips import pytest_make_collect_report, pytest_runtest_makereport  # noqa: E402,F401
 sys.path.insert(0, str(BUILD / "tests" / "python"))
@@ -107,15 +107,7 @@ def isolated():
         pytest.skip("network namespaces are not available here")
 
     def run(program, *arguments, env=None, timeout=60):
-        argv = netns.command([sys.executable, str(program), *map(str, arguments)])
-        path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
-        done = subprocess.run(argv, capture_output=True, text=True,
-                              timeout=timeout, env={**os.environ, "PYTHONPATH": path, **(env or {})})
-        lines = [line for line in done.stdout.splitlines() if line.startswith("RESULT ")]
-        assert done.returncode == 0 and lines, done.stdout + done.stderr
-        out = json.loads(lines[-1][len("RESULT "):])
-        out["stdout"] = done.stdout
-        return out
+        return run_child(netns.command([sys.executable, str(program), *map(str, arguments)]), env, timeout)
 
     return run
 

@@ -2,7 +2,6 @@
 it shows taken: discovery, the receive road and the transmit road (each in a
 network namespace of its own)."""
 
-import os
 import pathlib
 import subprocess
 import sys
@@ -10,6 +9,7 @@ import sys
 import pytest
 
 import netns
+from children import child_env
 
 DEMO = pathlib.Path(__file__).resolve().parents[1] / "examples" / "demo.py"
 
@@ -17,9 +17,8 @@ DEMO = pathlib.Path(__file__).resolve().parents[1] / "examples" / "demo.py"
 def test_the_demo_takes_every_road():
     if not netns.available():
         pytest.skip("network namespaces are not available here")
-    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
     done = subprocess.run([sys.executable, str(DEMO)], capture_output=True, text=True, timeout=180,
-                          env={**os.environ, "PYTHONPATH": path})
+                          env=child_env())
     assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
     assert "skipped" not in done.stdout, done.stdout
     for line in ("search: OK, 1 interface(s), 1 device(s)", ", 0 failed", "the receive module finds it (OK)",

@@ -5,13 +5,12 @@ Each case runs in a child process whose address space is capped, so that a
 build that commits what it allocates fails the test instead of taking the
 machine's memory."""
 
-import json
-import os
 import pathlib
-import subprocess
 import sys
 
 import pytest
+
+from children import run_child
 
 CHILD = pathlib.Path(__file__).resolve().with_name("memory_child.py")
 
@@ -31,12 +30,7 @@ def machine_bytes():
 def run_capped(name, limit, *arguments):
     """The child program NAME run with its address space capped at LIMIT
     bytes: the dict it filled."""
-    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
-    done = subprocess.run([sys.executable, str(CHILD), name, str(limit), *map(str, arguments)], capture_output=True,
-                          text=True, timeout=120, env={**os.environ, "PYTHONPATH": path})
-    lines = [line for line in done.stdout.splitlines() if line.startswith("RESULT ")]
-    assert done.returncode == 0 and lines, done.stdout + done.stderr
-    return json.loads(lines[-1][len("RESULT "):])
+    return run_child([sys.executable, str(CHILD), name, str(limit), *map(str, arguments)], timeout=120)
 
 
 def test_buffers_and_images_commit_only_what_is_written():

@@ -2,7 +2,7 @@
 a network namespace of its own: device_control_child.py NAME."""
 
 import child
-from child import out
+from child import failure, out
 
 import devices
 import gvcp
@@ -79,11 +79,6 @@ if child.NAME == "user_sets_restore_registers":
 
 if child.NAME == "device_information_and_argument_rules":
     import _tarn_edge_313 as module
-    def failure(call, *args):
-        try:
-            call(*args)
-        except Exception as error:
-            return [type(error).__name__, str(error)]
     device = edge.TnSoftDeviceGEV()
     out["before"] = [device.GetInfo(), device.GetRegisterMap(), device.GetStatistics(), device.GetMessagingChannel(),
                      device.GetGenICamXMLFile()[0].GetCodeString(), device.GetGenICamXMLFile()[1], device.Stop().GetCodeString()]

@@ -1,26 +1,17 @@
 """Child programs of test_device_faults.py. The isolated fixture runs each in a
 network namespace of its own: device_faults_child.py NAME."""
 
-import subprocess
 import sys
 import time
 
 import child
-from child import out
+from child import failure, out
 
 import tarn_base_313 as tarn
 
 import devices
 import tarn_edge_313 as edge
 import _tarn_edge_313 as module
-
-
-def failure(call, *args):
-    try:
-        call(*args)
-    except Exception as error:
-        return [type(error).__name__, str(error)]
-    return None
 
 
 if child.NAME == "raising_overrides_during_start_stop_and_destruction":
@@ -91,8 +82,7 @@ if child.NAME == "proxies_handed_to_callbacks":
     sink.limit = Persisting()
     device = devices.started(Source(), sink, user_sets=1)
     out["running"] = [device.GetRegisterMap().GetRegisterCount() > 0, kept["factory works"], kept["features work"]]
-    subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", "TarnInt=3", "UserSetSelector=UserSet1", "UserSetSave"],
-                   capture_output=True, timeout=30)
+    child.arv_tool("-a", "127.0.0.1", "control", "TarnInt=3", "UserSetSelector=UserSet1", "UserSetSave")
     # Kept past their call, the factories, register, store and string refuse
     # every use; the device proxy stays usable while the device lives.
     out["kept"] = {name: failure(call) for name, call in [
@@ -144,12 +134,9 @@ if child.NAME == "raising_register_sinks_fail_the_access_and_the_device_runs_on"
     register = device.GetRegisterMap().GetRegisterByAddress(devices.CUSTOM)
     out["python"] = [register.Write(13).GetCodeString(), sys.exc_info()[0] is None, register.ReadInt()[1],
                      register.Write(12).GetCodeString(), register.ReadInt()[1]]
-    out["tool"] = [subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", f"TarnInt={value}"],
-                                  capture_output=True, text=True, timeout=30).stdout.strip() for value in (13, 14)]
-    subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", "UserSetSelector=UserSet1", "UserSetSave"],
-                   capture_output=True, timeout=30)
-    out["after user set"] = subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", "TarnInt"], capture_output=True,
-                                           text=True, timeout=30).stdout.strip()
+    out["tool"] = [child.arv_tool("-a", "127.0.0.1", "control", f"TarnInt={value}").stdout.strip() for value in (13, 14)]
+    child.arv_tool("-a", "127.0.0.1", "control", "UserSetSelector=UserSet1", "UserSetSave")
+    out["after user set"] = child.arv_tool("-a", "127.0.0.1", "control", "TarnInt").stdout.strip()
     sink.limit.refuse_reads = True
     out["refused read"] = [register.ReadInt()[0].GetCodeString(), register.ReadInt()[1]]
     out["stop"] = device.Stop().GetCodeString()

@@ -18,7 +18,7 @@ GRAB = pathlib.Path(__file__).resolve().parent.parent / "aravis_grab.py"
 
 
 def tool(*args):
-    done = subprocess.run(["arv-tool-0.8", *args], capture_output=True, text=True, timeout=30)
+    done = child.arv_tool(*args)
     return done.stdout + done.stderr
 
 

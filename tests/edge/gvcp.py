@@ -44,6 +44,36 @@ class Client:
         self.socket.close()
 
 
+
+class Clients:
+    """Threads that repeat GigE Vision writes (address, value) to the device
+    at 127.0.0.1, with the control privilege, until joined; one that
+    restarts drops its controller, which takes control again."""
+
+    def __init__(self, *writes, count=2):
+        self.stop = threading.Event()
+        self.threads = [threading.Thread(target=self.run, args=(writes,)) for _ in range(count)]
+        for thread in self.threads:
+            thread.start()
+
+    def run(self, writes):
+        while not self.stop.is_set():
+            client = Client()
+            try:
+                client.write(PRIVILEGE, 2)
+                while not self.stop.is_set():
+                    for address, value in writes:
+                        client.write(address, value)
+            except TimeoutError:
+                pass
+            client.close()
+
+    def join(self):
+        self.stop.set()
+        for thread in self.threads:
+            thread.join()
+
+
 class Messages:
     """Receives the device's events on a port of its own and acknowledges
     them; `events` lists (event id, data) in order of arrival."""

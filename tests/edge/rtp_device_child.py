@@ -18,8 +18,7 @@ if child.NAME == "rtp_channel_is_announced_and_received_over_udp_and_tcp":
     import tarn_edge_313 as edge
     import tarn_receive_313 as rx
 
-    subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
-    subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
+    child.loopback_multicast()
     W, H = 160, 120
     source = devices.PatternSource(W, H, rgb=True, rate=40)
     device = edge.TnSoftDeviceGEV()
@@ -46,10 +45,7 @@ if child.NAME == "rtp_channel_is_announced_and_received_over_udp_and_tcp":
         stream = rx.TnStreamRTP()
         assert stream.PrepareFor(W, H, rx.TnPixelRGB8).IsOK()
         assert open_stream(stream).IsOK()
-        buffers = [tarn.TnBuffer() for _ in range(8)]
-        for buffer in buffers:
-            buffer.Alloc(W * H * 3)
-            stream.QueueBuffer(buffer)
+        buffers = child.queue_buffers(stream, 8, W * H * 3)
         good, failed = 0, 0
         deadline = time.time() + 10
         while good < count and time.time() < deadline:
@@ -100,8 +96,7 @@ if child.NAME == "rtp_channel_sends_h264_access_units":
     import tarn_edge_313 as edge
     import tarn_receive_313 as rx
 
-    subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
-    subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
+    child.loopback_multicast()
     # Access units that each decode on their own (every picture a key frame with
     # its parameter sets), some large enough for fragments.
     encoder = av.CodecContext.create("libx264", "w")
@@ -122,10 +117,7 @@ if child.NAME == "rtp_channel_sends_h264_access_units":
     stream = rx.TnStreamRTP()
     assert stream.PrepareForH264().IsOK()
     assert stream.Open("239.255.0.1", 5004, "127.0.0.1").IsOK()
-    buffers = [tarn.TnBuffer() for _ in range(8)]
-    for buffer in buffers:
-        buffer.Alloc(1 << 20)
-        stream.QueueBuffer(buffer)
+    buffers = child.queue_buffers(stream, 8, 1 << 20)
     received, failed = [], 0
     deadline = time.time() + 10
     while len(received) < 12 and time.time() < deadline:

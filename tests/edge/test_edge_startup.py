@@ -3,7 +3,6 @@ constants in their order, its type records and its place beside the other two
 modules in any order of import."""
 
 import itertools
-import os
 import pathlib
 import re
 import subprocess
@@ -13,6 +12,7 @@ import numpy
 import pytest
 
 import figures
+from children import child_env
 
 CHILD = pathlib.Path(__file__).resolve().with_name("edge_startup_child.py")
 
@@ -243,19 +243,17 @@ ORDERS = list(itertools.permutations(["tarn_edge_313", "tarn_base_313", "tarn_re
 
 
 def test_import_in_any_order(tmp_path):
-    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
     for order in ORDERS:
         done = subprocess.run([sys.executable, str(CHILD), "import_in_any_order", *order], cwd=tmp_path, capture_output=True, text=True,
-                              env={**os.environ, "PYTHONPATH": path}, timeout=60)
+                              env=child_env(), timeout=60)
         assert done.returncode == 0, (order, done.stderr)
         assert done.stdout.strip() == "imported " + " ".join(order)
         assert "memory leak" not in done.stdout + done.stderr
 
 
 def test_objects_of_base_types_are_bare_before_the_base_module(tmp_path):
-    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
     done = subprocess.run([sys.executable, str(CHILD), "bare_before_base"], cwd=tmp_path, capture_output=True, text=True,
-                          env={**os.environ, "PYTHONPATH": path}, timeout=60)
+                          env=child_env(), timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "<Swig Object of type 'TnBuffer *'"
 

@@ -258,48 +258,20 @@ def payloads(deadline):
     return rounds
 
 
-class Clients:
-    """Threads that repeat GigE Vision writes to a device until stopped."""
-
-    def __init__(self, *writes, count=2):
-        import gvcp
-
-        self.stop, self.gvcp = threading.Event(), gvcp
-        self.threads = [threading.Thread(target=self.run, args=(writes,)) for _ in range(count)]
-        for thread in self.threads:
-            thread.start()
-
-    def run(self, writes):
-        while not self.stop.is_set():
-            client = self.gvcp.Client()
-            try:  # a device that restarts drops its controller
-                client.write(self.gvcp.PRIVILEGE, 2)
-                while not self.stop.is_set():
-                    for address, value in writes:
-                        client.write(address, value)
-            except TimeoutError:
-                pass
-            client.close()
-
-    def join(self):
-        self.stop.set()
-        for thread in self.threads:
-            thread.join()
-
-
 def selectors(deadline):
     """Selectors handed to a triggered source of a running device, and
     dropped or destroyed at once, while clients fire software triggers and
     the device restarts (reading the selectors again)."""
     import _tarn_edge_313 as edge_module
     import devices
+    import gvcp
     import tarn_edge_313 as edge
 
     source = devices.TriggeredSource()
     device = devices.started(source)
     kinds = [edge.TnTriggerSelectorFrameStart, edge.TnTriggerSelectorLineStart,
              edge.TnTriggerSelectorAcquisitionStart, edge.TnTriggerSelectorDefault]
-    clients = Clients((0x20000 + 0xC, 1))
+    clients = gvcp.Clients((0x20000 + 0xC, 1))
     rounds = 0
     while time.monotonic() < deadline:
         index = edge.TRIGGER_SELECTOR_FRAMESTART if rounds % 3 else rounds % 13

@@ -8,7 +8,6 @@ their last reference, some drop themselves from inside their own call.
 
 import os
 import sys
-import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "edge"))
@@ -59,29 +58,6 @@ class DeviceSink(devices.DeviceSink):
         called(self)
 
 
-class Clients:
-    """Threads that repeat GigE Vision writes to a device until stopped."""
-
-    def __init__(self, *writes, count=2):
-        self.stop = threading.Event()
-        self.threads = [threading.Thread(target=self.run, args=(writes,)) for _ in range(count)]
-        for thread in self.threads:
-            thread.start()
-
-    def run(self, writes):
-        client = gvcp.Client()
-        client.write(gvcp.PRIVILEGE, 2)
-        while not self.stop.is_set():
-            for address, value in writes:
-                client.write(address, value)
-        client.close()
-
-    def join(self):
-        self.stop.set()
-        for thread in self.threads:
-            thread.join()
-
-
 def attach_repeatedly(attach, make, deadline):
     rounds = 0
     while time.monotonic() < deadline:
@@ -115,23 +91,23 @@ rounds = 0
 if KIND == "register-sink":
     device = devices.started(None, devices.DeviceSink(features=True))
     register = device.GetRegisterMap().GetRegisterByAddress(devices.CUSTOM + 4)
-    clients = Clients((devices.CUSTOM + 4, 3))
+    clients = gvcp.Clients((devices.CUSTOM + 4, 3))
     rounds = attach_repeatedly(register.AddEventSink, RegisterSink, deadline)
 elif KIND == "user-set-notify":
     device = devices.started(None, None, user_sets=1)
-    clients = Clients((USER_SET_SELECTOR, 1), (USER_SET_SAVE, 1))
+    clients = gvcp.Clients((USER_SET_SELECTOR, 1), (USER_SET_SAVE, 1))
     rounds = attach_repeatedly(device.SetUserSetNotify, Notify, deadline)
 elif KIND == "trigger-callback":
     source = devices.TriggeredSource()
     device = devices.started(source)
-    clients = Clients((SOFTWARE_TRIGGER, 1))
+    clients = gvcp.Clients((SOFTWARE_TRIGGER, 1))
     rounds = attach_repeatedly(lambda item: source.AddSelectorTriggerCallback(edge.TRIGGER_SELECTOR_FRAMESTART, item),
                                Callback, deadline)
 elif KIND == "device-sink":
     while time.monotonic() < deadline:
         sink = DeviceSink()
         device = devices.started(None, sink)
-        clients = Clients((gvcp.PRIVILEGE, 0), (gvcp.PRIVILEGE, 2), count=1)
+        clients = gvcp.Clients((gvcp.PRIVILEGE, 0), (gvcp.PRIVILEGE, 2), count=1)
         time.sleep(0.02)
         drop(sink, rounds)
         del sink
@@ -139,12 +115,12 @@ elif KIND == "device-sink":
         clients.join()
         assert device.Stop().IsOK()
         rounds += 1
-    clients = Clients(count=0)
+    clients = gvcp.Clients(count=0)
 elif KIND == "source":
     while time.monotonic() < deadline:
         stream_once(devices.PatternSource(64, 48) if rounds % 2 else devices.TriggeredSource())
         rounds += 1
-    clients = Clients(count=0)
+    clients = gvcp.Clients(count=0)
 clients.join()
 held.clear()
 print(rounds, calls[0], flush=True)

@@ -5,7 +5,6 @@ the module, losing their last reference, or dropping themselves from inside
 their own call. Neither a crash nor a hang (lifetime_child.py, in a child
 process and a network namespace of its own)."""
 
-import os
 import pathlib
 import signal
 import subprocess
@@ -14,6 +13,7 @@ import sys
 import pytest
 
 import netns
+from children import child_env
 
 CHILD = pathlib.Path(__file__).resolve().parent / "lifetime_child.py"
 
@@ -22,7 +22,7 @@ CHILD = pathlib.Path(__file__).resolve().parent / "lifetime_child.py"
 def test_dropped_while_called(kind):
     if not netns.available():
         pytest.skip("network namespaces are not available here")
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(os.path.abspath(p) for p in sys.path if p)}
+    env = child_env()
     try:
         done = subprocess.run(netns.command([sys.executable, str(CHILD), kind, "2"]), capture_output=True,
                               text=True, timeout=120, env=env)

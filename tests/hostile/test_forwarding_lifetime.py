@@ -5,7 +5,6 @@ deallocated (which an override that keeps its object, say in a queue of
 events, would bring back to life only to have it freed under it). Runs in a
 child process with a time limit."""
 
-import os
 import pathlib
 import signal
 import subprocess
@@ -13,11 +12,13 @@ import sys
 
 import pytest
 
+from children import child_env
+
 CHILD = pathlib.Path(__file__).resolve().with_name("forwarding_lifetime_child.py")
 
 
 def test_sinks_dropped_while_called():
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(os.path.abspath(p) for p in sys.path if p)}
+    env = child_env()
     try:
         done = subprocess.run([sys.executable, str(CHILD), "3"], capture_output=True, text=True, timeout=120,
                               env=env)

@@ -11,7 +11,6 @@ lists every fault."""
 
 import importlib.util
 import json
-import os
 import pathlib
 import signal
 import struct
@@ -22,6 +21,7 @@ import time
 import pytest
 
 import netns
+from children import child_env
 
 CHILD = pathlib.Path(__file__).resolve().parent / "hostile_child.py"
 MODULES = ["_tarn_base_313", "_tarn_receive_313", "_tarn_edge_313"]
@@ -60,8 +60,7 @@ class Children:
         devices = folder / "devices.ini"
         devices.write_text(SIMULATED)
         self.isolated = netns.available()
-        self.env = {**os.environ, "PYTHONPATH": os.pathsep.join(os.path.abspath(p) for p in sys.path if p),
-                    "HOSTILE_SEARCH": "1" if self.isolated else "", "TARN_SIMULATED_DEVICES": str(devices)}
+        self.env = child_env({"HOSTILE_SEARCH": "1" if self.isolated else "", "TARN_SIMULATED_DEVICES": str(devices)})
         self.env.pop("TARN_LOG_FILE", None)
 
     def command(self, *args):

@@ -10,7 +10,6 @@ Each part runs in a child process with a time limit; what needs the network
 runs in a namespace of its own."""
 
 import json
-import os
 import pathlib
 import signal
 import subprocess
@@ -19,6 +18,7 @@ import sys
 import pytest
 
 import netns
+from children import child_env
 
 CHILD = pathlib.Path(__file__).resolve().parent / "override_child.py"
 MODULES = ["tarn_base_313", "tarn_receive_313", "tarn_edge_313"]
@@ -34,7 +34,7 @@ def run(mode, module, isolated=False):
         if not netns.available():
             pytest.skip("network namespaces are not available here")
         argv = netns.command(argv)
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(os.path.abspath(p) for p in sys.path if p)}
+    env = child_env()
     try:
         done = subprocess.run(argv, capture_output=True, text=True, timeout=SECONDS, env=env)
     except subprocess.TimeoutExpired as expired:

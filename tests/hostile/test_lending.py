@@ -6,7 +6,6 @@ and module functions, while streams, pipelines and devices run
 Neither a crash, a hang nor a frame read from freed memory."""
 
 import gc
-import os
 import pathlib
 import signal
 import struct
@@ -16,10 +15,10 @@ import sys
 import pytest
 
 import netns
+from children import child_env
 
 HERE = pathlib.Path(__file__).resolve().parent
 CHILD = HERE / "lending_child.py"
-ENV = {**os.environ, "PYTHONPATH": os.pathsep.join(os.path.abspath(p) for p in sys.path if p)}
 
 
 def run(argv, timeout=120, env=None):
@@ -27,7 +26,7 @@ def run(argv, timeout=120, env=None):
         pytest.skip("network namespaces are not available here")
     try:
         done = subprocess.run(netns.command(argv), capture_output=True, text=True, timeout=timeout,
-                              env={**ENV, **(env or {})})
+                              env=child_env(env))
     except subprocess.TimeoutExpired as expired:
         pytest.fail(f"no end within {timeout} s\n{(expired.stderr or b'')[-2000:]}")
     status = done.returncode

@@ -1,7 +1,6 @@
 """Child programs of test_fake_camera.py. The isolated fixture runs each in a
 network namespace of its own: fake_camera_child.py NAME."""
 
-import subprocess
 import time
 
 import child
@@ -44,8 +43,7 @@ if child.NAME == "connect_read_write_and_the_peer_sees_it":
             call()
         except TypeError as error:
             out["features freed"].append(type(error).__name__)
-    out["peer"] = subprocess.run(["arv-tool-0.8", "-a", "127.0.0.1", "control", "Width"], capture_output=True,
-                                 text=True, timeout=20).stdout
+    out["peer"] = child.arv_tool("-a", "127.0.0.1", "control", "Width", timeout=20).stdout
     camera.kill()
 
 

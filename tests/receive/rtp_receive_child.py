@@ -16,8 +16,7 @@ import tarn_base_313 as tarn
 import numpy as np
 import tarn_receive_313 as rx
 
-subprocess.run(["ip", "link", "set", "lo", "multicast", "on"], check=True)
-subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
+child.loopback_multicast()
 WIDTH, HEIGHT, CYCLE = 320, 240, 8
 
 
@@ -184,12 +183,7 @@ if child.NAME == "h264_access_units_decode_to_the_frames_sent":
     stream = rx.TnStreamRTP()
     assert stream.PrepareForH264().IsOK()
     assert stream.Open("127.0.0.1", 0).IsOK()
-    buffers = []
-    for _ in range(8):
-        buffer = tarn.TnBuffer()
-        buffer.Alloc(1 << 20)
-        buffers.append(buffer)
-        stream.QueueBuffer(buffer)
+    buffers = child.queue_buffers(stream, 8, 1 << 20)
     # Small packets, so that the pictures go as FU-A fragments; parameter sets
     # with each key frame, aggregated in STAP-A.
     gst = subprocess.Popen([

@@ -73,14 +73,9 @@ def sender(arguments, **options):
 
 
 def start_fastcam(arguments):
-    camera = subprocess.Popen([str(TOOLS / "fastcam"), "-q", *arguments.split()])
+    camera = child.start_camera([str(TOOLS / "fastcam"), "-q", *arguments.split()], "127.0.0.1", 100, 100)
     atexit.register(camera.kill)
-    for attempt in range(100):
-        probe = tarn.TnSystem()
-        probe.SetDetectionTimeout(100)
-        if probe.FindDevice("127.0.0.1")[0].IsOK():
-            return camera
-    raise AssertionError("the C test camera did not answer")
+    return camera
 
 
 class Connection:
@@ -103,14 +98,6 @@ class Connection:
 
     def stop(self):
         self.features.Get("AcquisitionStop").Execute()
-
-
-def queue_buffers(stream, count, size):
-    buffers = [tarn.TnBuffer() for _ in range(count)]
-    for buffer in buffers:
-        buffer.Alloc(size)
-        stream.QueueBuffer(buffer)
-    return buffers
 
 
 def open_stream(port):
@@ -220,7 +207,7 @@ if child.NAME == "fake_camera_packet_loss":
     # ARGUMENTS: the fake camera's packet loss in a thousand.
     camera = child.start_fake_camera("TNSTREAM", "-r", ARGUMENTS[0])
     c = Connection()
-    buffers = queue_buffers(c.stream, 8, c.features.GetIntegerValue("PayloadSize")[1])
+    buffers = child.queue_buffers(c.stream, 8, c.features.GetIntegerValue("PayloadSize")[1])
     c.start()
     complete = failed = wrong = 0
     for _ in range(40):
@@ -240,7 +227,7 @@ if child.NAME == "fake_camera_packet_loss":
 
 if child.NAME == "sender_loss_reordering_and_duplicates":
     stream = open_stream(50100)
-    buffers = queue_buffers(stream, 32, 320 * 200)
+    buffers = child.queue_buffers(stream, 32, 320 * 200)
     send = sender(ARGUMENTS[0])
     checks = receive_until_silent(stream, lambda buffer, operation: (
         operation.GetCodeString(), operation.IsOK() and holds_test_pattern(buffer, 320)))
@@ -287,7 +274,7 @@ if child.NAME == "resend_against_the_sender":
     assert features.SetBooleanValue("RequestMissingPackets", True).IsOK()
     assert features.SetIntegerValue("ResendResponseTimeout", 200000).IsOK()
     assert features.SetIntegerValue("MaximumResendLateness", 2000000).IsOK()
-    buffers = queue_buffers(stream, 64, 320 * 200)
+    buffers = child.queue_buffers(stream, 64, 320 * 200)
     send = sender(ARGUMENTS[0])
     checks = receive_until_silent(stream, lambda buffer, operation: (
         buffer.GetBlockID(), operation.GetCodeString(), operation.IsOK() and holds_test_pattern(buffer, 320)))
@@ -340,7 +327,7 @@ if child.NAME == "fastcam_packet_size_changed_while_streaming":
     # Smaller, jumbo, then ordinary packets again, the stream open all along.
     camera = start_fastcam(ARGUMENTS[0])
     c = Connection()
-    buffers = queue_buffers(c.stream, 16, 320 * 200)
+    buffers = child.queue_buffers(c.stream, 16, 320 * 200)
     c.start()
     out["codes"] = []
     for size in (1500, 600, 8000, 1500):
@@ -376,24 +363,22 @@ if child.NAME == "receive_thread_priority":
         assert automatic.Open("127.0.0.1", 50102).IsOK()
         assert automatic.SetUserModeDataReceiverThreadPriority(10).IsOK()
         out["automatic"] = [automatic.GetDataReceiverType(), real_time_threads()]
-        buffers = queue_buffers(automatic, 1, 320 * 200)
+        buffers = child.queue_buffers(automatic, 1, 320 * 200)
         assert sender(ARGUMENTS[0]).wait(30) == 0
         assert automatic.RetrieveBuffer(2000)[0].IsOK()
         out["automatic"] += [automatic.GetDataReceiverType(), real_time_threads()]
 
 if child.NAME == "without_the_privilege":
     # This file again, as a process that may not open packet sockets.
-    run = subprocess.run(["setpriv", "--bounding-set", "-net_raw", "--inh-caps", "-net_raw", sys.executable,
-                          __file__, "received_through_the_socket", *ARGUMENTS],
-                         capture_output=True, text=True, timeout=60)
-    lines = [line for line in run.stdout.splitlines() if line.startswith("RESULT ")]
-    out.update(json.loads(lines[-1][len("RESULT "):]) if lines else {"errors": run.stderr[-2000:]})
+    run = child.rerun("received_through_the_socket", *ARGUMENTS,
+                      prefix=["setpriv", "--bounding-set", "-net_raw", "--inh-caps", "-net_raw"])
+    out.update(run.result if run.result is not None else {"errors": run.stderr[-2000:]})
 
 if child.NAME == "received_through_the_socket":
     stream = new_stream()
     assert stream.Open("127.0.0.1", 50103).IsOK()
     out["automatic"] = stream.GetDataReceiverType()
-    buffers = queue_buffers(stream, 8, 320 * 200)
+    buffers = child.queue_buffers(stream, 8, 320 * 200)
     send = sender(ARGUMENTS[0])
     out["good"] = sum(receive_until_silent(stream, lambda buffer, operation: (
         operation.IsOK() and holds_test_pattern(buffer, 320))))
@@ -457,7 +442,7 @@ if child.NAME == "streams_and_pipelines_end_in_any_order":
     stream = open_stream(50102)
     send = sender(ARGUMENTS[0], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # A stream freed with buffers queued: the buffers stay the program's.
-    buffers = queue_buffers(stream, 4, 320 * 200)
+    buffers = child.queue_buffers(stream, 4, 320 * 200)
     pipeline = rx.TnPipeline(stream)
     pipeline.SetBufferSize(320 * 200)
     pipeline.Start()
@@ -471,7 +456,7 @@ if child.NAME == "streams_and_pipelines_end_in_any_order":
     # A buffer dropped while queued leaves the stream first.
     stream = new_stream()
     assert stream.Open("127.0.0.1", 50102).IsOK()
-    buffers = queue_buffers(stream, 4, 320 * 200)
+    buffers = child.queue_buffers(stream, 4, 320 * 200)
     del buffers[0:2]
     out["queued"] = stream.GetQueuedBufferCount()
     result, buffer, operation = stream.RetrieveBuffer(3000)
@@ -489,8 +474,7 @@ if child.NAME == "exits_with_a_running_pipeline":
     endings = ["falls_off_its_end", "sys_exit", "keeps_everything"]
     out["results"] = {}
     for ending in endings:
-        run = subprocess.run([sys.executable, __file__, "ending", ending, *ARGUMENTS],
-                             capture_output=True, text=True, timeout=30)
+        run = child.rerun("ending", ending, *ARGUMENTS, timeout=30)
         out["results"][ending] = [run.returncode, "exiting" in run.stdout, run.stderr[-300:]]
 
 if child.NAME == "ending":

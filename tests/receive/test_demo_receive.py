@@ -1,7 +1,6 @@
 """The receive road's demonstration: the picture it saves holds a whole frame
 of the fake camera's pattern."""
 
-import os
 import pathlib
 import shutil
 import subprocess
@@ -11,6 +10,7 @@ import numpy as np
 import pytest
 
 import netns
+from children import child_env
 
 DEMO = pathlib.Path(__file__).resolve().parents[2] / "examples" / "demo_receive.py"
 
@@ -20,9 +20,8 @@ def test_the_demo_saves_a_frame_of_the_fake_cameras_pattern(tmp_path):
     if shutil.which("arv-fake-gv-camera-0.8") is None or not netns.available():
         pytest.skip("needs network namespaces and the fake camera (Debian aravis-tools)")
     picture = tmp_path / "frame.png"
-    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
     done = subprocess.run([sys.executable, str(DEMO), str(picture)], capture_output=True, text=True, timeout=120,
-                          env={**os.environ, "PYTHONPATH": path})
+                          env=child_env())
     assert done.returncode == 0, done.stdout + done.stderr
     assert "0 failed" in done.stdout and "saved" in done.stdout, done.stdout
     pixels = np.asarray(image.open(picture))

@@ -2,13 +2,14 @@
 ownership, the event sink's and updater observer's forwarding, the adapter
 and the serial port."""
 
-import os
 import pathlib
 import subprocess
 import sys
 
 import numpy as np
 import pytest
+
+from children import child_env
 
 
 def message(call, *args):
@@ -39,9 +40,8 @@ def test_value_objects_are_freed_and_accepted(rx, receive):
 
 def test_dropped_value_objects_print_nothing_and_free_their_cells(tmp_path):
     child = pathlib.Path(__file__).resolve().with_name("value_objects_child.py")
-    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
     done = subprocess.run([sys.executable, str(child)], capture_output=True, text=True, cwd=tmp_path,
-                          env={**os.environ, "PYTHONPATH": path}, timeout=120)
+                          env=child_env(), timeout=120)
     assert done.returncode == 0, done.stderr
     assert "memory leak" not in done.stdout
     # 900000 lost cells would be tens of megabytes.

@@ -1,7 +1,6 @@
 """The receive module's start-up: its function table class by class, its
 constants, its type records and its place beside the base module."""
 
-import os
 import pathlib
 import subprocess
 import sys
@@ -10,6 +9,7 @@ from collections import Counter
 import pytest
 
 import figures
+from children import child_env
 
 CHILD = pathlib.Path(__file__).resolve().with_name("receive_startup_child.py")
 
@@ -127,9 +127,8 @@ def test_type_records(receive):
 
 @pytest.mark.parametrize("order", [("tarn_receive_313", "tarn_base_313"), ("tarn_base_313", "tarn_receive_313")])
 def test_import_in_either_order_from_any_directory(order, tmp_path):
-    path = os.pathsep.join(os.path.abspath(p) for p in sys.path if p)
     done = subprocess.run([sys.executable, str(CHILD), *order], cwd=tmp_path, capture_output=True, text=True,
-                          env={**os.environ, "PYTHONPATH": path}, timeout=60)
+                          env=child_env(), timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == f"imported {order[0]} {order[1]}"
     assert "memory leak" not in done.stdout + done.stderr

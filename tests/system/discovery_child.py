@@ -34,7 +34,6 @@ if child.NAME == "fake_camera_is_found":
         tarn.TnDeviceInfoGEV.GetMACAddress(copy)
     except TypeError as error:
         out["copy_refused"] = str(error)
-    tarn.delete_TnDeviceInfo(copy) if hasattr(tarn, "delete_TnDeviceInfo") else None
     camera.kill()
 
 
@@ -50,7 +49,7 @@ if child.NAME == "simulated_devices":
     out["u3v"] = [type(u3v).__name__, u3v.GetSerialNumber(), type(u3v.GetInterface()).__name__,
                   u3v.GetInterface().GetType(), u3v.GetInterface().GetName()]
     try:
-        tarn.TnDeviceInfoU3V_GetSpeed(u3v) if False else tarn._tarn_base_313.TnDeviceInfoU3V_GetSpeed(u3v)
+        tarn._tarn_base_313.TnDeviceInfoU3V_GetSpeed(u3v)
     except TypeError as error:
         out["refused"] = str(error)
     controller = u3v.GetInterface()
