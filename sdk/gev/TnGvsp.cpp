@@ -115,15 +115,37 @@ bool GetImageLeaderSize(const TnGvspImageLeader &aLeader, uint64_t &aSize)
         aSize = 0;
         return false;
     }
+    // Widths and heights of 32 bits: a product past 64 bits stands at the
+    // largest size, which no memory holds.
+    const unsigned __int128 lLineBits = static_cast<unsigned __int128>(aLeader.mSizeX) * lBits;
+    unsigned __int128 lSize;
     if (aLeader.mPaddingX == 0)
     {
-        aSize = (static_cast<uint64_t>(aLeader.mSizeX) * aLeader.mSizeY * lBits + 7) / 8;
+        lSize = (lLineBits * aLeader.mSizeY + 7) / 8;
     }
     else
     {
-        aSize = ((static_cast<uint64_t>(aLeader.mSizeX) * lBits + 7) / 8 + aLeader.mPaddingX) * aLeader.mSizeY;
+        lSize = ((lLineBits + 7) / 8 + aLeader.mPaddingX) * aLeader.mSizeY;
     }
-    aSize += aLeader.mPaddingY;
+    lSize += aLeader.mPaddingY;
+    aSize = lSize > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(lSize);
+    return true;
+}
+
+bool GetMultipartLeaderSize(const uint8_t *aPayload, size_t aSize, uint64_t &aTotal)
+{
+    aTotal = 0;
+    if (aPayload == nullptr || aSize < kGvspMultipartLeaderBaseSize ||
+        (aSize - kGvspMultipartLeaderBaseSize) % kGvspPartDescriptionSize != 0 ||
+        BasePayloadType(GetU16(aPayload + 2)) != kGvspPayloadMultipart)
+    {
+        return false;
+    }
+    for (size_t lOffset = kGvspMultipartLeaderBaseSize; lOffset < aSize; lOffset += kGvspPartDescriptionSize)
+    {
+        // 48-bit lengths: their sum cannot wrap.
+        aTotal += (static_cast<uint64_t>(GetU16(aPayload + lOffset + 2)) << 32) | GetU32(aPayload + lOffset + 4);
+    }
     return true;
 }
 

@@ -187,9 +187,13 @@ inline uint32_t PixelFormatBits(uint32_t aPixelFormat)
 
 /// Bytes of the image an image leader describes, paddings included: lines of
 /// ceil(width * bits / 8) + padding X bytes (without padding X the lines
-/// follow each other bit for bit), then padding Y. False for a pixel format
-/// without a bit count.
+/// follow each other bit for bit), then padding Y; UINT64_MAX for sizes
+/// past 64 bits. False for a pixel format without a bit count.
 TN_GEV_API bool GetImageLeaderSize(const TnGvspImageLeader &aLeader, uint64_t &aSize);
+
+/// The bytes of every part a multipart leader's payload describes, one
+/// after the other; false when it is no multipart leader.
+TN_GEV_API bool GetMultipartLeaderSize(const uint8_t *aPayload, size_t aSize, uint64_t &aTotal);
 
 /// The payload type without the chunk flag.
 inline uint16_t BasePayloadType(uint16_t aPayloadType)

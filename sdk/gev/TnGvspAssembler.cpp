@@ -125,6 +125,7 @@ struct TnGvspAssembler::Block
     uint8_t mTrailerRequests = 0;
     uint64_t mExpectedPayload = 0; // from the leader, 0 when it does not tell
     uint64_t mLeaderRequired = 0;  // the size the leader tells, chunks or not; 0 when it does not tell
+    bool mImageLeader = false;     // mLeaderRequired is an image's, of the leader's lines
     bool mDataPacketsKnown = false;
     uint32_t mDataPackets = 0;
     uint32_t mHighest = 0;
@@ -442,6 +443,7 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
     lBlock.mLeader = lBlock.mTrailer = false;
     lBlock.mLeaderRequests = lBlock.mTrailerRequests = 0;
     lBlock.mExpectedPayload = lBlock.mLeaderRequired = 0;
+    lBlock.mImageLeader = false;
     lBlock.mDataPacketsKnown = false;
     lBlock.mDataPackets = 0;
     lBlock.mHighest = 0;
@@ -773,12 +775,16 @@ void TnGvspAssembler::OnLeader(Block &aBlock, const TnGvspHeader &aHeader, const
     if (lType == kGvspPayloadImage && DecodeImageLeader(aPayload, aSize, lImage))
     {
         lReport.mLeaderInfo = lImage;
-        GetImageLeaderSize(lImage, lExpected);
+        aBlock.mImageLeader = GetImageLeaderSize(lImage, lExpected);
     }
     else if (HasSizedLeader(lType) && DecodeRawDataLeader(aPayload, aSize, lRaw))
     {
         lReport.mLeaderPayloadSize = lRaw.mPayloadSize;
         lExpected = lRaw.mPayloadSize;
+    }
+    else if (lType == kGvspPayloadMultipart && GetMultipartLeaderSize(aPayload, aSize, lExpected))
+    {
+        lReport.mLeaderPayloadSize = lExpected; // the parts lie one after the other
     }
     if (lExpected > 0)
     {
@@ -1010,10 +1016,31 @@ bool TnGvspAssembler::IsComplete(const Block &aBlock) const
     return aBlock.mLeader && aBlock.mTrailer && aBlock.mReceivedData == aBlock.mDataPackets;
 }
 
+uint64_t TnGvspAssembler::DescribedSize(const Block &aBlock) const
+{
+    const TnGvspBlockReport &lReport = aBlock.mReport;
+    if (!aBlock.mImageLeader || !lReport.mTrailerValid || !lReport.mTrailerHasSizeY || lReport.mTrailerSizeY == 0 ||
+        lReport.mTrailerSizeY >= lReport.mLeaderInfo.mSizeY)
+    {
+        return aBlock.mLeaderRequired;
+    }
+    // The trailer tells fewer lines than the leader: the image has those.
+    TnGvspImageLeader lSent = lReport.mLeaderInfo;
+    lSent.mSizeY = lReport.mTrailerSizeY;
+    uint64_t lSize = 0;
+    GetImageLeaderSize(lSent, lSize);
+    return lSize;
+}
+
 void TnGvspAssembler::AfterPacket(Block &aBlock, uint64_t aNowUs)
 {
     if (IsComplete(aBlock))
     {
+        // Every packet up to the trailer came, each but the last whole: the
+        // payload is there from its first byte to mReceivedEnd. A block that
+        // ends before the payload its leader and trailer describe (a
+        // trailer too early, a last packet too short) has a hole all the
+        // same.
         uint32_t lResult = TN_OK;
         if (aBlock.mInconsistent)
         {
@@ -1022,6 +1049,10 @@ void TnGvspAssembler::AfterPacket(Block &aBlock, uint64_t aNowUs)
         else if (aBlock.mDeviceStatus != 0)
         {
             lResult = TN_GENERIC_ERROR;
+        }
+        else if (aBlock.mReceivedEnd < DescribedSize(aBlock))
+        {
+            lResult = TN_MISSING_PACKETS;
         }
         Finish(aBlock, lResult, aNowUs);
         return;
@@ -1406,6 +1437,7 @@ void TnGvspAssembler::Finish(Block &aBlock, uint32_t aResult, uint64_t aNowUs)
     lReport.mTrailer = lReport.mTrailerValid ? aBlock.mTrailerBytes : nullptr;
     lReport.mReceivedSize = aBlock.mReceivedEnd;
     lReport.mRequiredSize = aBlock.mRequiredSize;
+    lReport.mDescribedSize = DescribedSize(aBlock);
     lReport.mDataPacketCount = aBlock.mDataPacketsKnown ? aBlock.mDataPackets : 0;
     lReport.mPayloadPerPacket = aBlock.mPayloadPerPacket;
     lReport.mFirstPacketUs = aBlock.mFirstUs;

@@ -7,7 +7,8 @@
 // its place ((packet id - 1) * payload bytes per packet), keeps a bitmap of
 // the packets it has, and hands every block back to the provider exactly once:
 // complete (TN_OK) or failed with the reason. A block with a missing packet is
-// never reported complete. GenDC blocks are placed alike: their payload
+// never reported complete, nor one whose packets, all there, end before the
+// payload its leader and trailer describe (TN_MISSING_PACKETS). GenDC blocks are placed alike: their payload
 // packets have a format of their own, and a block whose payload packets mix
 // the two formats, or contradict its leader's payload type, fails.
 //
@@ -102,7 +103,8 @@ struct TnGvspBlockReport
     /// leaders.
     TnGvspImageLeader mLeaderInfo;
     bool mHasChunks = false;
-    // Raw-data leaders.
+    /// Raw-data and GenDC leaders: the payload's size they tell; multipart
+    /// leaders: the size of their parts.
     uint64_t mLeaderPayloadSize = 0;
     // Trailers.
     bool mTrailerHasSizeY = false;
@@ -116,6 +118,11 @@ struct TnGvspBlockReport
 
     uint64_t mReceivedSize = 0; ///< end of the payload written (bytes from the block's start)
     uint64_t mRequiredSize = 0; ///< bytes the block needs, as far as known
+    /// Bytes of the payload that the leader and trailer describe: the
+    /// image's, at the trailer's lines where it tells fewer than the leader,
+    /// or the size a sized or multipart leader tells; 0 when they tell none.
+    /// A complete block has at least these (chunks may follow).
+    uint64_t mDescribedSize = 0;
     uint32_t mDataPacketCount = 0; ///< payload packets, when known
     uint32_t mPayloadPerPacket = 0;
     TnGvspPacketCounters mCounters;
@@ -338,6 +345,7 @@ private:
     uint32_t RequestEnd(const Block &aBlock) const;
     bool HasHoles(const Block &aBlock) const;
     bool IsComplete(const Block &aBlock) const;
+    uint64_t DescribedSize(const Block &aBlock) const;
     void AfterPacket(Block &aBlock, uint64_t aNowUs);
     void PollBlock(Block &aBlock, uint64_t aNowUs);
     bool RequestMissing(Block &aBlock, uint64_t aNowUs);

@@ -592,6 +592,12 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
         // into chunk memory kept apart did not fit.
         lCode = TN_BUFFER_TOO_SMALL;
     }
+    // Nor is a block that ends before the image or payload it reports.
+    const uint64_t lDescribed = std::max<uint64_t>(aReport.mDescribedSize, lImage ? lMainLength : 0);
+    if (lCode == TN_OK && lReceived < lDescribed)
+    {
+        lCode = TN_MISSING_PACKETS;
+    }
     if (aReport.mHasChunks && !GatherChunks(aTarget, lMainLength, lReceived) && lCode == TN_OK)
     {
         lCode = TN_BUFFER_TOO_SMALL;
@@ -625,6 +631,11 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
         else if (aReport.mMissingCount != 0 || aReport.mCounters.mLost != 0)
         {
             lText = std::to_string(aReport.mCounters.mLost) + " packets of " + lBlock + " did not come";
+        }
+        else if (lCode == TN_MISSING_PACKETS && lReceived < lDescribed)
+        {
+            lText = lBlock + " ended after " + std::to_string(lReceived) + " of the " + std::to_string(lDescribed) +
+                    " bytes its leader and trailer describe";
         }
         lEnd.mOperationResult = lText.empty() ? TnResult(lCode) : tn::Failure(lCode, lText);
     }

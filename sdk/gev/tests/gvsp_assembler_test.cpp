@@ -875,3 +875,158 @@ TEST(GvspGenDC, ContainersTravelInTheirOwnFormatAndMixedBlocksFail)
         EXPECT_EQ(lFinished.mReport.mResult, TN_INVALID_DATA_FORMAT) << lFinished.mReport.mBlockId;
     }
 }
+
+namespace
+{
+// Crafted datagrams of one block, standard ids.
+Datagram Header(uint8_t aFormat, uint64_t aBlockId, uint32_t aPacketId)
+{
+    Datagram lPacket;
+    TnGvspHeader lHeader;
+    lHeader.mFormat = aFormat;
+    lHeader.mBlockId = aBlockId;
+    lHeader.mPacketId = aPacketId;
+    AppendGvspHeader(lPacket, lHeader);
+    return lPacket;
+}
+
+Datagram ImageLeader(uint64_t aBlockId, uint32_t aWidth, uint32_t aHeight, uint16_t aType = kGvspPayloadImage,
+                     uint32_t aPixelFormat = 0x01080001 /* Mono8 */)
+{
+    Datagram lPacket = Header(kGvspFormatLeader, aBlockId, 0);
+    TnGvspImageLeader lLeader;
+    lLeader.mPayloadType = aType;
+    lLeader.mPixelFormat = aPixelFormat;
+    lLeader.mSizeX = aWidth;
+    lLeader.mSizeY = aHeight;
+    AppendImageLeader(lPacket, lLeader);
+    return lPacket;
+}
+
+Datagram SizedLeader(uint64_t aBlockId, uint16_t aType, uint64_t aSize)
+{
+    Datagram lPacket = Header(kGvspFormatLeader, aBlockId, 0);
+    TnGvspRawDataLeader lLeader;
+    lLeader.mPayloadType = aType;
+    lLeader.mPayloadSize = aSize;
+    uint8_t lBytes[kGvspRawDataLeaderSize];
+    lPacket.insert(lPacket.end(), lBytes, lBytes + WriteRawDataLeader(lBytes, lLeader));
+    return lPacket;
+}
+
+Datagram Payload(uint64_t aBlockId, uint32_t aPacketId, size_t aSize, uint8_t aFormat = kGvspFormatPayload)
+{
+    Datagram lPacket = Header(aFormat, aBlockId, aPacketId);
+    lPacket.resize(lPacket.size() + aSize, static_cast<uint8_t>(aBlockId));
+    return lPacket;
+}
+
+Datagram Trailer(uint64_t aBlockId, uint32_t aPacketId, uint32_t aLines, uint16_t aType = kGvspPayloadImage)
+{
+    Datagram lPacket = Header(kGvspFormatTrailer, aBlockId, aPacketId);
+    TnGvspTrailer lTrailer;
+    lTrailer.mPayloadType = aType;
+    lTrailer.mSizeY = aLines;
+    AppendTrailer(lPacket, lTrailer);
+    return lPacket;
+}
+
+// A 64 x 16 Mono8 block in 256-byte packets, whole.
+std::vector<Datagram> WholeImage(uint64_t aBlockId)
+{
+    std::vector<Datagram> lBlock = {ImageLeader(aBlockId, 64, 16)};
+    for (uint32_t lId = 1; lId <= 4; ++lId)
+    {
+        lBlock.push_back(Payload(aBlockId, lId, 256));
+    }
+    lBlock.push_back(Trailer(aBlockId, 5, 16));
+    return lBlock;
+}
+} // namespace
+
+TEST(GvspAssembler, BlocksThatEndBeforeWhatTheyDescribeNeverComplete)
+{
+    // Each case after a whole block, which shows the stream's 256-byte packets.
+    struct Case
+    {
+        const char *mName;
+        std::vector<Datagram> mPackets;
+        uint32_t mResult;
+        uint64_t mDescribed;
+        uint64_t mReceived;
+    };
+    Datagram lShortLast = Payload(2, 4, 200);
+    std::vector<Case> lCases = {
+        // The trailer comes after one packet of four and tells all 16 lines.
+        {"early trailer", {ImageLeader(2, 64, 16), Payload(2, 1, 256), Trailer(2, 2, 16)}, TN_MISSING_PACKETS, 1024, 256},
+        // It tells the 4 lines that came: the image is those.
+        {"fewer lines", {ImageLeader(2, 64, 16), Payload(2, 1, 256), Trailer(2, 2, 4)}, TN_OK, 256, 256},
+        // Lines that the trailer tells but no packet brought.
+        {"lines not sent", {ImageLeader(2, 64, 16), Payload(2, 1, 256), Trailer(2, 2, 5)}, TN_MISSING_PACKETS, 320, 256},
+        {"short last packet",
+         {ImageLeader(2, 64, 16), Payload(2, 1, 256), Payload(2, 2, 256), Payload(2, 3, 256), lShortLast,
+          Trailer(2, 5, 16)},
+         TN_MISSING_PACKETS, 1024, 968},
+        // A short first packet that the leader shows is no last one: the
+        // packets are taken to be smaller, and two of them are not the image.
+        {"smaller packets", {ImageLeader(2, 64, 16), Payload(2, 1, 128), Payload(2, 2, 128), Trailer(2, 3, 16)},
+         TN_MISSING_PACKETS, 1024, 256},
+        // With chunks the leader tells no packet count; the image is still 1024 bytes.
+        {"chunks",
+         {ImageLeader(2, 64, 16, kGvspPayloadImage | kGvspPayloadChunkFlag), Payload(2, 1, 100), Trailer(2, 2, 16)},
+         TN_MISSING_PACKETS, 1024, 100},
+        {"raw data", {SizedLeader(2, kGvspPayloadRawData, 1000), Payload(2, 1, 256), Payload(2, 2, 256),
+                      Trailer(2, 3, 0, kGvspPayloadRawData)},
+         TN_MISSING_PACKETS, 1000, 512},
+        {"GenDC", {SizedLeader(2, kGvspPayloadGenDC, 700), Payload(2, 1, 256, kGvspFormatGenDC),
+                   Trailer(2, 2, 0, kGvspPayloadGenDC)},
+         TN_MISSING_PACKETS, 700, 256},
+        {"raw data whole", {SizedLeader(2, kGvspPayloadRawData, 300), Payload(2, 1, 256), Payload(2, 2, 44),
+                            Trailer(2, 3, 0, kGvspPayloadRawData)},
+         TN_OK, 300, 300},
+    };
+    // Multipart: two parts of 600 and 400 bytes, whole and cut.
+    TnGvspMultipartLeader lParts;
+    lParts.mParts.resize(2);
+    PutU32(lParts.mParts[0].mBytes + 4, 600);
+    PutU32(lParts.mParts[1].mBytes + 4, 400);
+    Datagram lMultipart = Header(kGvspFormatLeader, 2, 0);
+    AppendMultipartLeader(lMultipart, lParts);
+    lCases.push_back({"multipart whole",
+                      {lMultipart, Payload(2, 1, 256), Payload(2, 2, 256), Payload(2, 3, 256), Payload(2, 4, 232),
+                       Trailer(2, 5, 0, kGvspPayloadMultipart)},
+                      TN_OK, 1000, 1000});
+    lCases.push_back({"multipart cut",
+                      {lMultipart, Payload(2, 1, 256), Payload(2, 2, 256), Trailer(2, 3, 0, kGvspPayloadMultipart)},
+                      TN_MISSING_PACKETS, 1000, 512});
+    for (bool lResend : {false, true})
+    {
+        for (const Case &lCase : lCases)
+        {
+            SCOPED_TRACE(std::string(lCase.mName) + (lResend ? ", resend" : ""));
+            TnGvspAssemblerConfig lConfig;
+            lConfig.mResendEnabled = lResend;
+            Rig lRig(lConfig, 4096);
+            Feed(lRig.mAssembler, WholeImage(1), 0);
+            Feed(lRig.mAssembler, lCase.mPackets, 10);
+            // The verdict comes with the trailer: nothing is asked for.
+            ASSERT_EQ(lRig.mProvider.mFinished.size(), 2u);
+            EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mResult, TN_OK);
+            const TnGvspBlockReport &lReport = lRig.mProvider.mFinished[1].mReport;
+            EXPECT_EQ(lReport.mResult, lCase.mResult);
+            EXPECT_EQ(lReport.mDescribedSize, lCase.mDescribed);
+            EXPECT_EQ(lReport.mReceivedSize, lCase.mReceived);
+            EXPECT_TRUE(lRig.mRequester.mRequests.empty());
+            EXPECT_EQ(lRig.mAssembler.GetStatistics().mBlocksFailed, lCase.mResult == TN_OK ? 0u : 1u);
+        }
+    }
+
+    // A leader whose image is 2^65 bytes (Mono16) describes more than any
+    // memory holds, not the 0 bytes of its size's low 64 bits.
+    Rig lRig(TnGvspAssemblerConfig(), 4096);
+    Feed(lRig.mAssembler,
+         {ImageLeader(1, 0x80000000u, 0x40000000u, kGvspPayloadImage, 0x01100007), Payload(1, 1, 256), Trailer(1, 2, 0)},
+         0);
+    ASSERT_EQ(lRig.mProvider.mFinished.size(), 1u);
+    EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mResult, TN_BUFFER_TOO_SMALL);
+}
