@@ -20,6 +20,25 @@ constexpr uint64_t kMaxFramePackets = uint64_t(1) << 22;
 // Line segments one packet may carry on reception.
 constexpr size_t kMaxReceivedSegments = 512;
 constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
+
+// Sets bits aFirst to aFirst + aCount - 1 of aBits; returns how many were
+// clear before.
+uint64_t SetRange(std::vector<uint64_t> &aBits, uint64_t aFirst, uint64_t aCount)
+{
+    uint64_t lNew = 0;
+    while (aCount > 0)
+    {
+        const uint64_t lShift = aFirst & 63;
+        const uint64_t lTake = std::min<uint64_t>(aCount, 64 - lShift);
+        const uint64_t lMask = (lTake == 64 ? ~uint64_t(0) : ((uint64_t(1) << lTake) - 1)) << lShift;
+        uint64_t &lWord = aBits[aFirst >> 6];
+        lNew += static_cast<uint64_t>(__builtin_popcountll(lMask & ~lWord));
+        lWord |= lMask;
+        aFirst += lTake;
+        aCount -= lTake;
+    }
+    return lNew;
+}
 } // namespace
 
 TnRtpFrameProvider::~TnRtpFrameProvider() = default;
@@ -51,7 +70,9 @@ struct TnRtpAssembler::Frame
     uint32_t mPackets = 0;
     uint32_t mRedundant = 0;
     uint32_t mOutOfOrder = 0;
-    uint64_t mBytes = 0;    // raw video: data bytes placed; else the write position
+    uint64_t mBytes = 0;    // raw video: bytes of the image placed (each once); else the write position
+    // Raw video: one bit per pixel group of the image, set once placed.
+    std::vector<uint64_t> mCovered;
     uint64_t mRequired = 0; // the write position past the memory's end
     bool mTooSmall = false;
     bool mMalformed = false;
@@ -202,6 +223,16 @@ TnRtpAssembler::Frame *TnRtpAssembler::FindOrStart(const TnRtpHeader &aHeader, u
     {
         lFrame.mRequired = LineStride() * mConfig.mHeight;
         lFrame.mTooSmall = lFrame.mHasTarget && (lFrame.mTarget.mData == nullptr || lFrame.mTarget.mSize < lFrame.mRequired);
+        // The memory of a finished frame's bits, cleared.
+        if (!mSpareCoverage.empty())
+        {
+            lFrame.mCovered.swap(mSpareCoverage.back());
+            mSpareCoverage.pop_back();
+        }
+        const uint64_t lGroups = mConfig.mSampling.mGroupPixels == 0
+                                     ? 0
+                                     : uint64_t(mConfig.mWidth / mConfig.mSampling.mGroupPixels) * mConfig.mHeight;
+        lFrame.mCovered.assign((lGroups + 63) / 64, 0);
     }
     mFrames.push_back(std::move(lFrame));
     return &mFrames.back();
@@ -355,7 +386,11 @@ void TnRtpAssembler::PlaceRaw(Frame &aFrame, const uint8_t *aPayload, size_t aSi
                    lData, lSegment.mLength);
         }
         lData += lSegment.mLength;
-        aFrame.mBytes += lSegment.mLength;
+        // Only the pixels no other segment brought count: segments that
+        // overlap leave the rest of the image unproven.
+        const uint64_t lFirstGroup = uint64_t(lSegment.mLine) * (mConfig.mWidth / lSampling.mGroupPixels) +
+                                     lSegment.mOffset / lSampling.mGroupPixels;
+        aFrame.mBytes += SetRange(aFrame.mCovered, lFirstGroup, lPixels / lSampling.mGroupPixels) * lSampling.mGroupBytes;
     }
     if (aSequence == mHighest && lCount != 0)
     {
@@ -527,6 +562,11 @@ void TnRtpAssembler::Finish(size_t aIndex, uint32_t aResult, uint64_t aNowUs)
     (void)aNowUs;
     Frame lFrame = std::move(mFrames[aIndex]);
     mFrames.erase(mFrames.begin() + static_cast<std::ptrdiff_t>(aIndex));
+    if (!lFrame.mCovered.empty() && mSpareCoverage.size() < mConfig.mMaxFramesInFlight)
+    {
+        mSpareCoverage.emplace_back();
+        mSpareCoverage.back().swap(lFrame.mCovered);
+    }
     mFinished[mFinishedNext] = lFrame.mTimestamp;
     mFinishedNext = (mFinishedNext + 1) % 4;
     mFinishedCount = std::min<size_t>(mFinishedCount + 1, 4);

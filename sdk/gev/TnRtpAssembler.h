@@ -17,8 +17,9 @@
 // A frame is complete when its last packet (the marker) has come, no
 // sequence number between its first packet and the marker is missing, and
 // its start is known: the packet before it was the previous frame's marker,
-// or, for raw video, every byte of the image came, or, for H.264, its first
-// NAL unit begins an access unit. A frame with a missing packet is never
+// or, for H.264, its first NAL unit begins an access unit. A raw-video frame
+// is complete only when every pixel of the image came, whatever its packets
+// (segments that overlap bring their pixels once). A frame with a missing packet is never
 // reported complete: it fails once its end is known (its marker came, or a
 // newer frame's packet shows that it ended) and the reorder tolerance has
 // passed, when a newer frame pushes it out, or after the frame timeout
@@ -252,6 +253,7 @@ private:
     bool mNextInNewFrame = false;
     uint32_t mRtpHeaderSize = 0;
     size_t mDatagramSize = 0;
+    std::vector<std::vector<uint64_t>> mSpareCoverage; // pixel bits of finished frames, for the next ones
     TnRtpReceiveStatistics mStatistics;
 };
 } // namespace gev

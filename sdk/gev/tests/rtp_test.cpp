@@ -310,6 +310,76 @@ TEST(Rtp, RawVideoWithAGapNeverComesComplete)
     EXPECT_EQ(lFinished[4].mReport.mResult, static_cast<uint32_t>(TN_OK));
 }
 
+namespace
+{
+struct Segment
+{
+    uint16_t mLine;
+    uint16_t mOffset;
+    uint16_t mLength;
+};
+
+// A raw-video packet of crafted line segments (Mono8), each segment's bytes
+// its line's number.
+Datagram RawPacket(uint16_t aSequence, uint32_t aTimestamp, bool aMarker, std::initializer_list<Segment> aSegments)
+{
+    Datagram lPacket(12 + 2);
+    lPacket[0] = 0x80;
+    lPacket[1] = static_cast<uint8_t>(96 | (aMarker ? 0x80 : 0));
+    PutU16(lPacket.data() + 2, aSequence);
+    PutU32(lPacket.data() + 4, aTimestamp);
+    PutU32(lPacket.data() + 8, 7);
+    size_t lIndex = 0;
+    for (const Segment &lSegment : aSegments)
+    {
+        uint8_t lHeader[6];
+        PutU16(lHeader, lSegment.mLength);
+        PutU16(lHeader + 2, lSegment.mLine);
+        PutU16(lHeader + 4, static_cast<uint16_t>(lSegment.mOffset | (++lIndex < aSegments.size() ? 0x8000 : 0)));
+        lPacket.insert(lPacket.end(), lHeader, lHeader + 6);
+    }
+    for (const Segment &lSegment : aSegments)
+    {
+        lPacket.insert(lPacket.end(), lSegment.mLength, static_cast<uint8_t>(lSegment.mLine));
+    }
+    return lPacket;
+}
+} // namespace
+
+TEST(Rtp, OverlappingSegmentsNeverMakeAnImageWhole)
+{
+    // 64 x 2 Mono8: 128 bytes, which two segments of line 0 add up to too.
+    Provider lProvider(128);
+    TnRtpAssembler lAssembler;
+    lAssembler.SetProvider(&lProvider);
+    lAssembler.Configure(RawConfig(64, 2, kMono8));
+    uint64_t lNow = 1000;
+    // The first frame heard (its start unknown): line 0 twice.
+    Feed(lAssembler, {RawPacket(100, 1000, false, {{0, 0, 64}}), RawPacket(101, 1000, true, {{0, 0, 64}})}, lNow);
+    // After its marker: line 0, then half of it again and half of line 1.
+    Feed(lAssembler,
+         {RawPacket(102, 2000, false, {{0, 0, 64}}), RawPacket(103, 2000, true, {{0, 32, 32}, {1, 0, 32}})}, lNow);
+    // Overlapping, yet every pixel came.
+    Feed(lAssembler,
+         {RawPacket(104, 3000, false, {{0, 0, 64}}), RawPacket(105, 3000, true, {{0, 32, 32}, {1, 0, 64}})}, lNow);
+    lAssembler.Poll(lNow + 100000);
+    std::vector<Finished> lFinished = lProvider.Take();
+    ASSERT_EQ(lFinished.size(), 3u);
+    std::sort(lFinished.begin(), lFinished.end(), [](const Finished &aFirst, const Finished &aSecond) {
+        return aFirst.mReport.mTimestamp < aSecond.mReport.mTimestamp;
+    });
+    EXPECT_EQ(lFinished[0].mReport.mResult, static_cast<uint32_t>(TN_MISSING_PACKETS));
+    EXPECT_EQ(lFinished[1].mReport.mResult, static_cast<uint32_t>(TN_INVALID_DATA_FORMAT));
+    EXPECT_EQ(lFinished[2].mReport.mResult, static_cast<uint32_t>(TN_OK));
+    const std::vector<uint8_t> lLines = [] {
+        std::vector<uint8_t> lBytes(128, 0);
+        std::fill(lBytes.begin() + 64, lBytes.end(), 1);
+        return lBytes;
+    }();
+    EXPECT_EQ(lFinished[2].mData, lLines);
+    EXPECT_EQ(lAssembler.GetStatistics().mFramesCompleted, 1u);
+}
+
 TEST(Rtp, AFrameWithoutItsMarkerEndsAtTheNextFramesPacket)
 {
     const uint32_t lWidth = 64;
