@@ -21,6 +21,8 @@ constexpr size_t kMaxTrailerBytes = 64;
 // device restarted its counter) instead of being taken for a late packet.
 constexpr uint64_t kResyncDistance = 64;
 constexpr uint32_t kMaxRequestsPerPacket = 3;
+// Blocks assembled at once at most, those kept for their resends included.
+constexpr uint32_t kMaxBlocksAtOnce = 64;
 // "No such time" for the hole and request timestamps.
 constexpr uint64_t kNever = UINT64_MAX;
 
@@ -168,10 +170,12 @@ void TnGvspAssembler::Configure(const TnGvspAssemblerConfig &aConfig, uint64_t a
 {
     FinishAll(TN_ABORTED, aNowUs);
     mConfig = aConfig;
-    mConfig.mMaxBlocksInFlight = std::max<uint32_t>(1, std::min<uint32_t>(mConfig.mMaxBlocksInFlight, 64));
+    mConfig.mMaxBlocksInFlight =
+        std::max<uint32_t>(1, std::min<uint32_t>(mConfig.mMaxBlocksInFlight, kMaxBlocksAtOnce));
     mConfig.mMaxResendRetries = std::min<uint32_t>(mConfig.mMaxResendRetries, kMaxRequestsPerPacket - 1);
     mConfig.mMaxResendGroupsPerRequest = std::max<uint32_t>(1, mConfig.mMaxResendGroupsPerRequest);
     mBlocks.clear();
+    mBlocks.reserve(kMaxBlocksAtOnce); // blocks added later stay where they are
     mBlocks.resize(mConfig.mMaxBlocksInFlight);
     mLastBlock = nullptr;
     mHaveNewest = false;
@@ -382,6 +386,7 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
 
     Block *lFree = nullptr;
     Block *lOldest = nullptr;
+    uint32_t lActive = 0;
     for (Block &lBlock : mBlocks)
     {
         if (!lBlock.mActive)
@@ -396,6 +401,7 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
             lFree = lFree != nullptr ? lFree : &lBlock;
             continue;
         }
+        ++lActive;
         lBlock.mNewerSeen = true;
         if (lBlock.mHoleSinceUs == kNever && HasHoles(lBlock))
         {
@@ -406,33 +412,37 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
             lOldest = &lBlock;
         }
     }
-    if (lFree == nullptr)
+    TnGvspBlockTarget lTarget;
+    bool lHasTarget = false;
+    if (lActive >= mConfig.mMaxBlocksInFlight)
     {
-        Finish(*lOldest, FailureResult(*lOldest), aNowUs);
-        lFree = lOldest;
+        // One block too many: the oldest fails, unless it still waits for
+        // packets that a resend can bring and the new block has memory. A
+        // receiver that the machine held up takes the blocks that waited for
+        // it at once: their holes are asked for only now, and the device
+        // still has what they miss.
+        if (lActive < kMaxBlocksAtOnce && CanStillResend(*lOldest, aNowUs))
+        {
+            lHasTarget = AcquireTarget(lTarget);
+        }
+        if (lHasTarget && lFree == nullptr)
+        {
+            mBlocks.emplace_back(); // within the memory reserved: no block moves
+            lFree = &mBlocks.back();
+        }
+        else if (!lHasTarget)
+        {
+            Finish(*lOldest, FailureResult(*lOldest), aNowUs);
+            lFree = lFree != nullptr ? lFree : lOldest;
+        }
     }
     Block &lBlock = *lFree;
     lBlock.mActive = true;
     lBlock.mId = aBlockId;
     lBlock.mSequence = ++mSequence;
     lBlock.mExtendedIds = aExtendedIds;
-    lBlock.mHasTarget = false;
-    if (mHaveSpare)
-    {
-        lBlock.mTarget = mSpare;
-        lBlock.mHasTarget = true;
-        mHaveSpare = false;
-    }
-    else if (mProvider != nullptr)
-    {
-        lBlock.mTarget = TnGvspBlockTarget();
-        lBlock.mHasTarget = mProvider->AcquireBlock(lBlock.mTarget);
-        if (lBlock.mHasTarget && lBlock.mTarget.GetCapacity() == 0)
-        {
-            mProvider->ReturnBlock(lBlock.mTarget);
-            lBlock.mHasTarget = false;
-        }
-    }
+    lBlock.mHasTarget = lHasTarget || AcquireTarget(lTarget);
+    lBlock.mTarget = lTarget;
     if (!lBlock.mHasTarget)
     {
         ++mStatistics.mBlocksDropped;
@@ -465,6 +475,34 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
     SizeBitmaps(lBlock);
     mLastBlock = &lBlock;
     return &lBlock;
+}
+
+bool TnGvspAssembler::AcquireTarget(TnGvspBlockTarget &aTarget)
+{
+    if (mHaveSpare)
+    {
+        aTarget = mSpare;
+        mHaveSpare = false;
+        return true;
+    }
+    aTarget = TnGvspBlockTarget();
+    if (mProvider == nullptr || !mProvider->AcquireBlock(aTarget))
+    {
+        return false;
+    }
+    if (aTarget.GetCapacity() == 0)
+    {
+        mProvider->ReturnBlock(aTarget);
+        return false;
+    }
+    return true;
+}
+
+bool TnGvspAssembler::CanStillResend(const Block &aBlock, uint64_t aNowUs) const
+{
+    return mConfig.mResendEnabled && mRequester != nullptr && !aBlock.mTooSmall && !aBlock.mInconsistent &&
+           !aBlock.mUnavailable && !aBlock.mBudgetSpent && aBlock.mDeviceStatus == 0 &&
+           Elapsed(aNowUs, aBlock.mFirstUs) < mConfig.mMaxResendLatenessUs && HasHoles(aBlock);
 }
 
 void TnGvspAssembler::SizeBitmaps(Block &aBlock)

@@ -175,7 +175,11 @@ struct TnGvspAssemblerConfig
     /// lies at the wrong offsets) and is learned instead; a smaller one that
     /// cannot be its block's last is learned in the block that shows it.
     uint32_t mPayloadPerPacket = 0;
-    /// Blocks assembled at once; starting one more fails the oldest.
+    /// Blocks assembled at once (1 to 64); starting one more fails the
+    /// oldest, unless that one still waits for packets a resend can bring
+    /// (resend enabled, within mMaxResendLatenessUs, within its limits) and
+    /// the provider has memory for the new one: then up to 64 are assembled
+    /// at once.
     uint32_t mMaxBlocksInFlight = 4;
     /// Only a leader starts a block; packets of blocks whose leader was not
     /// seen are ignored.
@@ -324,6 +328,9 @@ private:
                  uint64_t aNowUs);
     Block *FindOrStart(const TnGvspHeader &aHeader, uint64_t aNowUs);
     Block *Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs);
+    /// Memory for a block: the spare, or the provider's.
+    bool AcquireTarget(TnGvspBlockTarget &aTarget);
+    bool CanStillResend(const Block &aBlock, uint64_t aNowUs) const;
     void OnLeader(Block &aBlock, const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aSize);
     void OnTrailer(Block &aBlock, const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aSize,
                    uint64_t aNowUs);

@@ -1030,3 +1030,60 @@ TEST(GvspAssembler, BlocksThatEndBeforeWhatTheyDescribeNeverComplete)
     ASSERT_EQ(lRig.mProvider.mFinished.size(), 1u);
     EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mResult, TN_BUFFER_TOO_SMALL);
 }
+
+TEST(GvspAssembler, ABacklogOfBlocksKeepsTheOnesAResendCanStillComplete)
+{
+    // A receiver held up takes blocks 1 to 6 at once, blocks 1 to 4 each
+    // missing a packet: the fifth block to start finds four in flight.
+    const std::vector<uint8_t> lData = Pattern(20000, 15);
+    std::vector<Datagram> lBacklog;
+    std::vector<Datagram> lLost;
+    for (uint64_t lId = 1; lId <= 6; ++lId)
+    {
+        std::vector<Datagram> lBlock = Packetise(ImageBlock(lData, 100), lId, 1500, false);
+        if (lId <= 4)
+        {
+            lLost.push_back(WithStatus(lBlock[3], kGvcpStatusPacketResend));
+            lBlock = Without(lBlock, {3});
+        }
+        lBacklog.insert(lBacklog.end(), lBlock.begin(), lBlock.end());
+    }
+    TnGvspAssemblerConfig lConfig;
+    lConfig.mResendEnabled = true;
+    {
+        // Memory for every block: the four wait for their resends, and all come whole.
+        Rig lRig(lConfig, 20000);
+        Feed(lRig.mAssembler, lBacklog, 100);
+        ASSERT_EQ(lRig.mProvider.mFinished.size(), 2u); // blocks 5 and 6
+        EXPECT_EQ(lRig.mAssembler.GetBlocksInFlight(), 4u);
+        lRig.mAssembler.Poll(100 + lConfig.mReorderToleranceUs);
+        EXPECT_EQ(lRig.mRequester.mRequests.size(), 4u);
+        Feed(lRig.mAssembler, lLost, 5000);
+        ASSERT_EQ(lRig.mProvider.mFinished.size(), 6u);
+        for (const Finished &lFinished : lRig.mProvider.mFinished)
+        {
+            EXPECT_EQ(lFinished.mReport.mResult, TN_OK) << lFinished.mReport.mBlockId;
+            EXPECT_EQ(lFinished.mData, lData) << lFinished.mReport.mBlockId;
+        }
+    }
+    {
+        // Memory for four blocks only: the oldest gives its memory to the new one.
+        Rig lRig(lConfig, 20000);
+        lRig.mProvider.mFree.resize(4);
+        Feed(lRig.mAssembler, lBacklog, 100);
+        ASSERT_GE(lRig.mProvider.mFinished.size(), 2u);
+        EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mBlockId, 1u);
+        EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mResult, TN_MISSING_PACKETS);
+        EXPECT_EQ(lRig.mAssembler.GetStatistics().mBlocksDropped, 0u);
+    }
+    {
+        // Without resend nothing can fill the holes: the oldest fails as before.
+        lConfig.mResendEnabled = false;
+        Rig lRig(lConfig, 20000);
+        Feed(lRig.mAssembler, lBacklog, 100);
+        ASSERT_GE(lRig.mProvider.mFinished.size(), 1u);
+        EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mBlockId, 1u);
+        EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mResult, TN_MISSING_PACKETS);
+        EXPECT_LE(lRig.mAssembler.GetBlocksInFlight(), 4u);
+    }
+}
