@@ -187,6 +187,11 @@ TnResult EndBlock(TnBuffer &aBuffer, const BlockEnd &aEnd)
     return BufferCore::Of(aBuffer).EndBlock(aEnd);
 }
 
+bool HasWholeChunkLayout(const TnBuffer &aBuffer)
+{
+    return BufferCore::Of(aBuffer).GetChunks().IsReceivedLayoutWhole();
+}
+
 void SetImageStatus(TnBuffer &aBuffer, const ImageStatus &aStatus)
 {
     BufferCore::Of(aBuffer).mImageStatus = aStatus;

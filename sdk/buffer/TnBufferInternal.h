@@ -168,6 +168,10 @@ TN_BUFFER_API TnResult WriteBlockData(TnBuffer &aBuffer, uint32_t aOffset, const
 /// acquired size exceeds the block capacity.
 TN_BUFFER_API TnResult EndBlock(TnBuffer &aBuffer, const BlockEnd &aEnd);
 
+/// Whether the chunks of the block ended last walk whole from its end to its
+/// start (see ChunkArea::IsReceivedLayoutWhole); true without chunks.
+TN_BUFFER_API bool HasWholeChunkLayout(const TnBuffer &aBuffer);
+
 /// The image's reception status.
 TN_BUFFER_API void SetImageStatus(TnBuffer &aBuffer, const ImageStatus &aStatus);
 TN_BUFFER_API ImageStatus GetImageStatus(const TnBuffer &aBuffer);

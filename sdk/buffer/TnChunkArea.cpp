@@ -157,6 +157,23 @@ void ChunkArea::Parse() const
     }
 }
 
+bool ChunkArea::IsReceivedLayoutWhole() const
+{
+    if (!mReceived || !mReceivedPresent)
+    {
+        return true;
+    }
+    if (mWalk == ChunkWalk::MainTag && mRegionLength < kTagSize)
+    {
+        return false;
+    }
+    const ChunkWalkEnd lEnd = WalkChunkTrailers(mRegion, mRegionLength, mWalk == ChunkWalk::MainTag ? kTagSize : 0,
+                                                mLittleEndian, [this](uint32_t, uint32_t aStart, uint32_t) {
+                                                    return !(mWalk == ChunkWalk::MainData && aStart == 0);
+                                                });
+    return lEnd.mReason == ChunkWalkEnd::Complete || (lEnd.mReason == ChunkWalkEnd::Stopped && lEnd.mPosition == 0);
+}
+
 uint32_t ChunkArea::GetCount() const
 {
     Parse();

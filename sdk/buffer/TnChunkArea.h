@@ -84,6 +84,12 @@ public:
 
     bool IsReceived() const { return mReceived; }
 
+    /// Whether a received block's chunks, walked from its end, reach the
+    /// region's start (the main payload's chunk, when it has one): false
+    /// when a tag names more bytes than precede it, or bytes are left that
+    /// hold no tag. True for a block without chunks.
+    bool IsReceivedLayoutWhole() const;
+
     void SetLayoutID(uint32_t aLayoutID) { mLayoutID = aLayoutID; }
     uint32_t GetLayoutID() const { return mLayoutID; }
 

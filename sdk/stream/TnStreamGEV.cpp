@@ -646,6 +646,15 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
     lEnd.mTrailerValid = aReport.mTrailerValid;
     lEnd.mChunksPresent = aReport.mHasChunks;
     buffer::EndBlock(lBuffer, lEnd);
+    if (lCode == TN_OK && aReport.mHasChunks && !buffer::HasWholeChunkLayout(lBuffer))
+    {
+        // Chunks that do not walk back to the payload's start: a tag that
+        // names bytes the block does not have, or bytes that belong to none.
+        lEnd.mOperationResult = tn::Failure(TN_INVALID_DATA_FORMAT, "the chunk data of block " +
+                                                                       std::to_string(aReport.mBlockId) +
+                                                                       " does not walk back to the payload's start");
+        buffer::EndBlock(lBuffer, lEnd);
+    }
     buffer::PacketStatistics lPackets;
     lPackets.mPacketsRecovered = aReport.mCounters.mRecovered;
     lPackets.mPacketsRecoveredSingleResend = aReport.mCounters.mRecoveredSingleResend;

@@ -567,6 +567,65 @@ TEST_P(StreamFromSender, GenDCContainersArriveWholeInTheBuffersOwnMemory)
     lSender.Close();
 }
 
+TEST_P(StreamFromSender, ChunkLayoutsThatDoNotWalkBackToTheImageFail)
+{
+    Begin(false, FaultySenderConfig(0, 0, 0), 0);
+    std::vector<std::unique_ptr<TnBuffer>> lBuffers = MakeBuffers(3, 2000);
+    ASSERT_TRUE(QueueAll(mStream, lBuffers));
+    // A 40 x 25 Mono8 image, its tag, 16 bytes of chunk 0x4000 and its tag.
+    std::vector<uint8_t> lImage(1000, 0x5A);
+    auto lTag = [](std::vector<uint8_t> &aTo, uint32_t aId, uint32_t aLength) {
+        for (uint32_t lValue : {aId, aLength})
+        {
+            for (int lShift = 24; lShift >= 0; lShift -= 8)
+            {
+                aTo.push_back(static_cast<uint8_t>(lValue >> lShift));
+            }
+        }
+    };
+    std::vector<uint8_t> lWhole;
+    lTag(lWhole, 1, 1000);
+    lWhole.insert(lWhole.end(), 16, 0x77);
+    lTag(lWhole, 0x4000, 16);
+    // A last tag that names more bytes than the block has, and chunks cut
+    // before their tag (the trailer came early).
+    std::vector<uint8_t> lOverlong = lWhole;
+    lOverlong[lOverlong.size() - 4] = 0x01; // 16 MiB and 16 bytes
+    const std::vector<uint8_t> lCut(lWhole.begin(), lWhole.end() - 10);
+    gev::TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, mStream.GetLocalPort(), FaultySenderConfig(0, 0, 0), nullptr).IsOK());
+    uint64_t lId = 1;
+    for (const std::vector<uint8_t> *lChunks : std::vector<const std::vector<uint8_t> *>{&lWhole, &lOverlong, &lCut})
+    {
+        gev::TnGvspBlock lBlock;
+        lBlock.mLeader.mPayloadType = gev::kGvspPayloadImage | gev::kGvspPayloadChunkFlag;
+        lBlock.mLeader.mPixelFormat = TnPixelMono8;
+        lBlock.mLeader.mSizeX = 40;
+        lBlock.mLeader.mSizeY = 25;
+        lBlock.mSegments[0] = {lImage.data(), lImage.size()};
+        lBlock.mSegments[1] = {lChunks->data(), lChunks->size()};
+        const TnResult lQueued = lSender.Queue(lBlock, nullptr, lId++);
+        ASSERT_TRUE(lQueued.IsOK() || lQueued.GetCode() == TN_PENDING);
+        ASSERT_TRUE(lSender.WaitIdle(3000).IsOK());
+    }
+    std::vector<uint32_t> lResults;
+    for (int lBlock = 0; lBlock < 3; ++lBlock)
+    {
+        TnBuffer *lBuffer = nullptr;
+        TnResult lOperation;
+        ASSERT_TRUE(mStream.RetrieveBuffer(&lBuffer, &lOperation, 3000).IsOK());
+        lResults.push_back(lOperation.GetCode());
+        if (lOperation.IsOK())
+        {
+            EXPECT_EQ(lBuffer->GetChunkCount(), 1u);
+            ASSERT_EQ(lBuffer->GetChunkSizeByID(0x4000), 16u);
+            EXPECT_EQ(lBuffer->GetChunkRawDataByID(0x4000)[15], 0x77);
+        }
+    }
+    EXPECT_EQ(lResults, std::vector<uint32_t>({TN_OK, TN_INVALID_DATA_FORMAT, TN_INVALID_DATA_FORMAT}));
+    lSender.Close();
+}
+
 TEST_P(StreamFromSender, BuffersThatGoWhileBlocksComeLeaveTheStreamFirst)
 {
     Begin(false, FaultySenderConfig(0, 0, 0), 64, kFrameSize);
