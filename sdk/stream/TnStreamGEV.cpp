@@ -646,6 +646,11 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
     lEnd.mTrailerValid = aReport.mTrailerValid;
     lEnd.mChunksPresent = aReport.mHasChunks;
     buffer::EndBlock(lBuffer, lEnd);
+    // What the payload itself says it holds, once the buffer reads it as received.
+    const ITnGenericDataContainer *lContainer = lCode == TN_OK && lType == TnPayloadTypeGenDC ? lBuffer.GetGenDC() : nullptr;
+    const uint64_t lDescriptor = lContainer != nullptr ? lContainer->GetDescriptorSize() : 0;
+    const uint64_t lContained =
+        lContainer != nullptr ? lDescriptor + std::min(lContainer->GetDataSize(), UINT64_MAX - lDescriptor) : 0;
     if (lCode == TN_OK && aReport.mHasChunks && !buffer::HasWholeChunkLayout(lBuffer))
     {
         // Chunks that do not walk back to the payload's start: a tag that
@@ -653,6 +658,15 @@ void GevStreamCore::FinishBlock(const gev::TnGvspBlockTarget &aTarget, const gev
         lEnd.mOperationResult = tn::Failure(TN_INVALID_DATA_FORMAT, "the chunk data of block " +
                                                                        std::to_string(aReport.mBlockId) +
                                                                        " does not walk back to the payload's start");
+        buffer::EndBlock(lBuffer, lEnd);
+    }
+    else if (lContained > lReceived)
+    {
+        // A container whose descriptor and data reach past the bytes that came.
+        lEnd.mOperationResult =
+            tn::Failure(TN_MISSING_PACKETS, "the container of block " + std::to_string(aReport.mBlockId) +
+                                                " describes " + std::to_string(lContained) + " bytes; " +
+                                                std::to_string(lReceived) + " came");
         buffer::EndBlock(lBuffer, lEnd);
     }
     buffer::PacketStatistics lPackets;

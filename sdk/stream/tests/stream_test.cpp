@@ -10,6 +10,8 @@
 #include <map>
 #include <thread>
 
+#include "TnGenDCHeaders.h"
+#include "TnGenDCTypes.h"
 #include "TnGenParameterArray.h"
 #include "TnGvspSender.h"
 #include "TnStreamGEV.h"
@@ -623,6 +625,51 @@ TEST_P(StreamFromSender, ChunkLayoutsThatDoNotWalkBackToTheImageFail)
         }
     }
     EXPECT_EQ(lResults, std::vector<uint32_t>({TN_OK, TN_INVALID_DATA_FORMAT, TN_INVALID_DATA_FORMAT}));
+    lSender.Close();
+}
+
+TEST_P(StreamFromSender, GenDCContainersThatDescribeMoreThanCameFail)
+{
+    Begin(false, FaultySenderConfig(0, 0, 0), 0);
+    std::vector<std::unique_ptr<TnBuffer>> lBuffers = MakeBuffers(2, 8000);
+    ASSERT_TRUE(QueueAll(mStream, lBuffers));
+    // Containers of 5000 bytes whose header tells their data's size: the
+    // rest of the 5000, and then far more.
+    gev::TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, mStream.GetLocalPort(), FaultySenderConfig(0, 0, 0), nullptr).IsOK());
+    std::vector<std::vector<uint8_t>> lContainers;
+    for (uint64_t lDataSize : {uint64_t(5000 - sizeof(GenDCContainerHeaderBase)), uint64_t(100000)})
+    {
+        GenDCContainerHeaderBase lHeader;
+        memset(&lHeader, 0, sizeof(lHeader));
+        lHeader.Signature = GenDCSignature(GDC_SIGNATURE);
+        lHeader.HeaderType = GenDCHeaderType(GDC_CONTAINER_HEADER);
+        lHeader.HeaderSize = sizeof(lHeader);
+        lHeader.DescriptorSize = sizeof(lHeader);
+        lHeader.DataOffset = sizeof(lHeader);
+        lHeader.DataSize = lDataSize;
+        lContainers.emplace_back(5000, 0x3C);
+        memcpy(lContainers.back().data(), &lHeader, sizeof(lHeader));
+    }
+    uint64_t lId = 1;
+    for (const std::vector<uint8_t> &lContainer : lContainers)
+    {
+        gev::TnGvspBlock lBlock;
+        lBlock.mLeader.mPayloadType = gev::kGvspPayloadGenDC;
+        lBlock.mSegments[0] = {lContainer.data(), lContainer.size()};
+        const TnResult lQueued = lSender.Queue(lBlock, nullptr, lId++);
+        ASSERT_TRUE(lQueued.IsOK() || lQueued.GetCode() == TN_PENDING);
+        ASSERT_TRUE(lSender.WaitIdle(3000).IsOK());
+    }
+    std::vector<uint32_t> lResults;
+    for (size_t lBlock = 0; lBlock < lContainers.size(); ++lBlock)
+    {
+        TnBuffer *lBuffer = nullptr;
+        TnResult lOperation;
+        ASSERT_TRUE(mStream.RetrieveBuffer(&lBuffer, &lOperation, 3000).IsOK());
+        lResults.push_back(lOperation.GetCode());
+    }
+    EXPECT_EQ(lResults, std::vector<uint32_t>({TN_OK, TN_MISSING_PACKETS}));
     lSender.Close();
 }
 
