@@ -485,6 +485,11 @@ bool TnGvspAssembler::AcquireTarget(TnGvspBlockTarget &aTarget)
         mHaveSpare = false;
         return true;
     }
+    return AcquireFromProvider(aTarget);
+}
+
+bool TnGvspAssembler::AcquireFromProvider(TnGvspBlockTarget &aTarget)
+{
     aTarget = TnGvspBlockTarget();
     if (mProvider == nullptr || !mProvider->AcquireBlock(aTarget))
     {
@@ -1621,14 +1626,8 @@ size_t TnGvspAssembler::Predict(TnGvspPrediction *aOut, size_t aMax)
     }
     if (!mHaveSpare)
     {
-        mSpare = TnGvspBlockTarget();
-        if (mProvider == nullptr || !mProvider->AcquireBlock(mSpare))
+        if (!AcquireFromProvider(mSpare))
         {
-            return lCount;
-        }
-        if (mSpare.GetCapacity() == 0)
-        {
-            mProvider->ReturnBlock(mSpare);
             return lCount;
         }
         mHaveSpare = true;

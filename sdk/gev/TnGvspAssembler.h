@@ -330,6 +330,8 @@ private:
     Block *Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs);
     /// Memory for a block: the spare, or the provider's.
     bool AcquireTarget(TnGvspBlockTarget &aTarget);
+    /// Memory from the provider; false (and none kept) when it has none.
+    bool AcquireFromProvider(TnGvspBlockTarget &aTarget);
     bool CanStillResend(const Block &aBlock, uint64_t aNowUs) const;
     void OnLeader(Block &aBlock, const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aSize);
     void OnTrailer(Block &aBlock, const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aSize,
