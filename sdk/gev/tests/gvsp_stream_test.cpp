@@ -334,6 +334,8 @@ TEST_P(GvspReceive, MulticastGroupAndSocketSettings)
     EXPECT_TRUE(lSender.FireTestPacket().IsOK());
     const std::vector<uint64_t> lIds = lFrames.Send(lSender, 3);
     EXPECT_TRUE(lChecker.WaitFor(lIds, 5));
+    // The sender counts a batch once it is out, maybe after the receiver took it.
+    ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
     lReceiver.Stop();
     for (uint64_t lId : lIds)
     {
