@@ -125,7 +125,7 @@ TnResult SetMultiPartLayout(TnBuffer &aBuffer, const ReceivedPart *aParts, uint3
     MultiPartContainer *lContainer = BufferCore::Of(aBuffer).GetContainer();
     if (lContainer == nullptr)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("no memory for the buffer's multipart container"));
     }
     return lContainer->SetReceivedLayout(aParts, aCount);
 }
@@ -214,7 +214,7 @@ TnResult AddMissingPacketGroup(TnBuffer &aBuffer, uint32_t aFirstPacketID, uint3
     }
     catch (const std::bad_alloc &)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("no memory to record another group of missing packets"));
     }
     return TnResult(TN_OK);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "TnBuffer.h"
+#include "TnCheckedSize.h"
 #include "TnImage.h"
 #include "TnSoftDeviceLog.h"
 
@@ -13,9 +14,12 @@ constexpr uint32_t kChunkId = 0x4001;
 constexpr uint32_t kChunkData = 64;
 constexpr size_t kMaxBuffers = 64;
 
-uint64_t ImageBytes(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelType)
+/// Whether the geometry makes an image of at least a byte that a buffer can hold.
+bool HasImage(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelType)
 {
-    return static_cast<uint64_t>(aWidth) * aHeight * TnPixelTypeGetBitsPerPixel(aPixelType) / 8;
+    const tn::CheckedSize lBytes =
+        (tn::CheckedSize(aWidth) * aHeight * TnPixelTypeGetBitsPerPixel(aPixelType)).DividedUp(8);
+    return lBytes.FitsIn(tn::kMaximumBufferSize) && !lBytes.FitsIn(0);
 }
 } // namespace
 
@@ -222,7 +226,7 @@ TnBuffer *TnStreamingChannelSourceDefault::AllocBuffer()
     }
     // Each buffer holds the image as it is now, with room for the chunks.
     TnBuffer *lBuffer = new TnBuffer(TnPayloadTypeImage);
-    if (ImageBytes(mWidth, mHeight, mPixelType) == 0 ||
+    if (!HasImage(mWidth, mHeight, mPixelType) ||
         !lBuffer->GetImage()->Alloc(mWidth, mHeight, mPixelType, 0, 0, kChunkData + 8).IsOK())
     {
         delete lBuffer;
