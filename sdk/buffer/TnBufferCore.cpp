@@ -117,7 +117,7 @@ void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, Z
     Rebind();
 }
 
-bool BufferCore::PrepareForWriting()
+bool BufferCore::PrepareForWriting(uint64_t aLength)
 {
     uint8_t *const lData = mData;
     const uint32_t lSize = mSize;
@@ -125,7 +125,7 @@ bool BufferCore::PrepareForWriting()
     {
         return false;
     }
-    PopulateForWriting(lData, lSize);
+    PopulateForWriting(lData, aLength < lSize ? aLength : lSize);
     return true;
 }
 

@@ -25,9 +25,9 @@ std::mutex &HolderMutex()
 
 BufferHolder::~BufferHolder() = default;
 
-bool PrepareForWriting(TnBuffer &aBuffer)
+bool PrepareForWriting(TnBuffer &aBuffer, uint64_t aLength)
 {
-    return BufferCore::Of(aBuffer).PrepareForWriting();
+    return BufferCore::Of(aBuffer).PrepareForWriting(aLength);
 }
 
 bool IsPreparedForWriting(const TnBuffer &aBuffer)

@@ -70,3 +70,42 @@ if child.NAME == "a_started_pipeline_commits_only_what_its_stream_fills_next":
     pipeline.Stop()
     del pipeline
     stream.Close()
+
+
+if child.NAME == "pipeline_pools_beyond_the_machine_are_refused_in_either_order":
+    # ARGUMENTS: a buffer size, and a count of such buffers beyond the machine.
+    size, beyond = int(child.ARGUMENTS[0]), int(child.ARGUMENTS[1])
+    for order in ("count first", "size first"):
+        stream = rx.TnStreamRTP()
+        assert stream.PrepareFor(640, 480, tarn.TnPixelMono8).IsOK() and stream.Open("127.0.0.1", 0).IsOK()
+        pipeline = rx.TnPipeline(stream)
+        start = status("VmHWM")
+        if order == "count first":
+            count = pipeline.SetBufferCount(beyond)
+            pipeline.SetBufferSize(size)
+        else:
+            pipeline.SetBufferSize(size)
+            count = pipeline.SetBufferCount(beyond)
+        started = pipeline.Start()
+        out[order] = {"count": [count.GetCodeString(), count.GetDescription()],
+                      "start": [started.GetCodeString(), started.GetDescription()],
+                      "pool": pipeline.GetBufferCount(), "running": pipeline.IsStarted(),
+                      "grown": status("VmHWM") - start}
+        pipeline.Stop()
+        del pipeline
+        stream.Close()
+
+
+if child.NAME == "a_started_pipeline_of_large_buffers_commits_only_what_its_stream_fills_next":
+    stream = rx.TnStreamRTP()
+    assert stream.Open("127.0.0.1", 0).IsOK()
+    pipeline = rx.TnPipeline(stream)
+    start = status("VmHWM")
+    out["count"] = pipeline.SetBufferCount(4).GetCodeString()
+    pipeline.SetBufferSize(GiB)
+    out["start"] = pipeline.Start().GetCodeString()
+    out["queued"] = stream.GetQueuedBufferCount()
+    out["grown"] = status("VmHWM") - start
+    pipeline.Stop()
+    del pipeline
+    stream.Close()

@@ -58,3 +58,32 @@ def test_a_started_pipeline_commits_only_what_its_stream_fills_next(isolated):
     # next (a quarter of a GiB) is faulted in ahead of its receiver.
     assert (out["count"], out["start"], out["queued"]) == ("OK", "OK", 64)
     assert out["grown"] < 400 * MiB
+
+
+def test_a_pool_beyond_the_machine_is_refused_whichever_is_set_first(isolated):
+    import tarn_base_313 as tarn
+
+    size = 2 * GiB
+    beyond = machine_bytes() // size + 1
+    out = isolated(CHILD, "pipeline_pools_beyond_the_machine_are_refused_in_either_order", size, beyond)
+    count_first, size_first = out["count first"], out["size first"]
+    # Counted first, the buffers are 1 MiB; the size that makes them too many
+    # returns nothing, and Start refuses the pool before it allocates any of it.
+    assert count_first["count"] == ["OK", ""] and count_first["pool"] == beyond
+    assert count_first["start"][0] == "NOT_ENOUGH_MEMORY" and not count_first["running"]
+    assert f"Start: the pipeline's buffers ({beyond} x {size} bytes)" in count_first["start"][1]
+    # Sized first, the count is refused and the pool keeps its 16 buffers.
+    assert size_first["count"][0] == "NOT_ENOUGH_MEMORY" and size_first["pool"] == 16
+    assert f"SetBufferCount: the pipeline's buffers ({beyond} x {size} bytes)" in size_first["count"][1]
+    if 16 * size > machine_bytes():
+        assert size_first["start"][0] == "NOT_ENOUGH_MEMORY" and "(16 x " in size_first["start"][1]
+    for case in (count_first, size_first):
+        assert case["grown"] < 64 * MiB
+
+
+def test_a_started_pipeline_of_buffers_larger_than_the_window_commits_only_the_window(isolated):
+    out = isolated(CHILD, "a_started_pipeline_of_large_buffers_commits_only_what_its_stream_fills_next")
+    # 4 buffers of 1 GiB wait in the stream: a quarter of a GiB of the first
+    # is faulted in ahead of the receiver, not the whole of it.
+    assert (out["count"], out["start"], out["queued"]) == ("OK", "OK", 4)
+    assert out["grown"] < 400 * MiB
