@@ -195,3 +195,13 @@ def test_the_software_devices_default_source(tarn):
                 assert buffer.GetImage().GetImageSize() == asked
                 assert buffer.GetSize() >= asked + 8
                 source.FreeBuffer(buffer)
+
+    # Its pool holds no more buffers than the machine: 64 buffers of
+    # 1.5 GiB are more than most.
+    source = Source(16384, 16384, tarn.TnPixelRGB16, 64)
+    buffers = []
+    while (buffer := source.AllocBuffer()) is not None:
+        buffers.append(buffer)
+    assert buffers and len(buffers) * buffers[0].GetSize() <= machine_bytes()
+    for buffer in buffers:
+        source.FreeBuffer(buffer)
