@@ -1,7 +1,7 @@
 """Child programs of test_memory.py: memory_child.py NAME [ARGUMENTS]. The
 first two run with their address space capped at ARGUMENTS[0] bytes (the
 second asks for ARGUMENTS[1] buffers of 1 MiB, more than the machine holds);
-the last runs in a network namespace of its own (the isolated fixture)."""
+the others run in a network namespace of their own (the isolated fixture)."""
 
 import resource
 
@@ -58,12 +58,17 @@ if child.NAME == "pipeline_buffers_beyond_the_machine_fail_at_once":
 
 
 if child.NAME == "a_started_pipeline_commits_only_what_its_stream_fills_next":
+    # ARGUMENTS: the buffer size, the count (0: as many as the stream
+    # queues), and which of them is set first.
+    size, count, first = int(child.ARGUMENTS[0]), int(child.ARGUMENTS[1]), child.ARGUMENTS[2]
     stream = rx.TnStreamRTP()
     assert stream.Open("127.0.0.1", 0).IsOK()
     pipeline = rx.TnPipeline(stream)
-    pipeline.SetBufferSize(16 << 20)
     start = status("VmHWM")
-    out["count"] = pipeline.SetBufferCount(stream.GetQueuedBufferMaximum()).GetCodeString()
+    setters = [lambda: pipeline.SetBufferSize(size),
+               lambda: out.update(count=pipeline.SetBufferCount(count or stream.GetQueuedBufferMaximum()).GetCodeString())]
+    for setter in setters if first == "size" else setters[::-1]:
+        setter()
     out["start"] = pipeline.Start().GetCodeString()
     out["queued"] = stream.GetQueuedBufferCount()
     out["grown"] = status("VmHWM") - start
@@ -94,18 +99,3 @@ if child.NAME == "pipeline_pools_beyond_the_machine_are_refused_in_either_order"
         pipeline.Stop()
         del pipeline
         stream.Close()
-
-
-if child.NAME == "a_started_pipeline_of_large_buffers_commits_only_what_its_stream_fills_next":
-    stream = rx.TnStreamRTP()
-    assert stream.Open("127.0.0.1", 0).IsOK()
-    pipeline = rx.TnPipeline(stream)
-    start = status("VmHWM")
-    out["count"] = pipeline.SetBufferCount(4).GetCodeString()
-    pipeline.SetBufferSize(GiB)
-    out["start"] = pipeline.Start().GetCodeString()
-    out["queued"] = stream.GetQueuedBufferCount()
-    out["grown"] = status("VmHWM") - start
-    pipeline.Stop()
-    del pipeline
-    stream.Close()

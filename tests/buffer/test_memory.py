@@ -11,20 +11,12 @@ import sys
 import pytest
 
 from children import run_child
+from machine import machine_bytes
 
 CHILD = pathlib.Path(__file__).resolve().with_name("memory_child.py")
 
 GiB = 1 << 30
 MiB = 1 << 20
-
-
-def machine_bytes():
-    fields = {}
-    with open("/proc/meminfo") as meminfo:
-        for line in meminfo:
-            name, value = line.split(":")
-            fields[name] = int(value.split()[0]) * 1024
-    return fields["MemTotal"] + fields["SwapTotal"]
 
 
 def run_capped(name, limit, *arguments):
@@ -53,7 +45,7 @@ def test_pipeline_buffers_beyond_the_machine_fail_at_once():
 
 
 def test_a_started_pipeline_commits_only_what_its_stream_fills_next(isolated):
-    out = isolated(CHILD, "a_started_pipeline_commits_only_what_its_stream_fills_next")
+    out = isolated(CHILD, "a_started_pipeline_commits_only_what_its_stream_fills_next", 16 * MiB, 0, "size")
     # 64 buffers of 16 MiB wait in the stream; the memory of those it fills
     # next (a quarter of a GiB) is faulted in ahead of its receiver.
     assert (out["count"], out["start"], out["queued"]) == ("OK", "OK", 64)
@@ -82,7 +74,8 @@ def test_a_pool_beyond_the_machine_is_refused_whichever_is_set_first(isolated):
 
 
 def test_a_started_pipeline_of_buffers_larger_than_the_window_commits_only_the_window(isolated):
-    out = isolated(CHILD, "a_started_pipeline_of_large_buffers_commits_only_what_its_stream_fills_next")
+    out = isolated(CHILD, "a_started_pipeline_commits_only_what_its_stream_fills_next", GiB, 4,
+                   "count")
     # 4 buffers of 1 GiB wait in the stream: a quarter of a GiB of the first
     # is faulted in ahead of the receiver, not the whole of it.
     assert (out["count"], out["start"], out["queued"]) == ("OK", "OK", 4)

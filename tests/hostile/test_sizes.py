@@ -8,18 +8,11 @@ import math
 
 import numpy as np
 
+from machine import machine_bytes
+
 U16, U32, U64 = 2**16 - 1, 2**32 - 1, 2**64 - 1
 EDGES = [0, 2**31, *range(2**32 - 8, 2**32), 2**64 - 1]
 LARGEST_BUFFER = U32
-
-
-def machine_bytes():
-    fields = {}
-    with open("/proc/meminfo") as meminfo:
-        for line in meminfo:
-            name, value = line.split(":")
-            fields[name] = int(value.split()[0]) * 1024
-    return fields["MemTotal"] + fields["SwapTotal"]
 
 
 def answer(call, limits, *arguments):
