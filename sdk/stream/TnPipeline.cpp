@@ -179,13 +179,18 @@ TnResult PipelineShared::PoolFits(const char *aCall)
     return NotEnoughMemory(std::string(aCall) + ": the pipeline's buffers", mCount, lTarget);
 }
 
-bool PipelineShared::NeedsSize(const TnBuffer &aBuffer) const
+bool PipelineShared::WrongSize(const TnBuffer &aBuffer) const
 {
     const uint64_t lSize = aBuffer.GetSize();
     const uint64_t lTarget = TargetSize();
+    return aBuffer.GetDataPointer() == nullptr || lSize < lTarget || lSize > 4 * lTarget;
+}
+
+bool PipelineShared::NeedsSize(const TnBuffer &aBuffer) const
+{
     // A size refused for want of memory is not asked for again: the buffers
     // keep the memory they have.
-    return (aBuffer.GetDataPointer() == nullptr || lSize < lTarget || lSize > 4 * lTarget) && lTarget != mRefusedSize;
+    return WrongSize(aBuffer) && TargetSize() != mRefusedSize;
 }
 
 bool PipelineShared::CanSupply(const TnBuffer &aBuffer) const
@@ -384,8 +389,10 @@ TnResult PipelineShared::ReleaseBuffer(TnBuffer *aBuffer)
         return TnResult(TN_OK);
     }
     TnResult lResult(TN_OK);
-    if (NeedsSize(*aBuffer))
+    if (WrongSize(*aBuffer))
     {
+        // Refused whenever such a buffer comes back while the pool does not
+        // fit, whoever found it first.
         lResult = PoolFits("ReleaseBuffer");
     }
     if (lResult.IsOK() && NeedsSize(*aBuffer))
@@ -889,18 +896,21 @@ void PipelineShared::Resize(const std::vector<TnBuffer *> &aBuffers)
     for (TnBuffer *lBuffer : aBuffers)
     {
         uint32_t lSize;
+        bool lRefusedBefore;
         TnResult lResult;
         {
             std::lock_guard<std::mutex> lLock(mMutex);
             lSize = TargetSize();
-            // Refused once for each size: the buffers keep their memory.
-            lResult = lSize != mRefusedSize ? PoolFits("a pipeline resizing its buffers") : TnResult(TN_OK);
+            // A size refused once is not asked for again (nor told of): the
+            // buffers keep their memory.
+            lRefusedBefore = lSize == mRefusedSize;
+            lResult = lRefusedBefore ? TnResult(TN_NOT_ENOUGH_MEMORY) : PoolFits("a pipeline resizing its buffers");
         }
         if (lResult.IsOK())
         {
             lResult = lBuffer->Alloc(lSize);
         }
-        if (!lResult.IsOK())
+        if (!lResult.IsOK() && !lRefusedBefore)
         {
             LogWarning("a pipeline could not allocate a buffer of " + std::to_string(lSize) + " bytes: " +
                        Describe(lResult));

@@ -112,6 +112,11 @@ private:
     /// machine; else TN_NOT_ENOUGH_MEMORY for aCall, and the target size is
     /// not asked for again until it or the count changes.
     TnResult PoolFits(const char *aCall);
+    /// Whether a buffer's memory is not of the target size (none, smaller,
+    /// or more than four times larger).
+    bool WrongSize(const TnBuffer &aBuffer) const;
+    /// Whether a buffer is to be reallocated: of the wrong size, and the
+    /// target size not refused.
     bool NeedsSize(const TnBuffer &aBuffer) const;
     /// Whether a home buffer can go to the stream, or be resized for it.
     bool CanSupply(const TnBuffer &aBuffer) const;

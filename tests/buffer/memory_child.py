@@ -99,3 +99,41 @@ if child.NAME == "pipeline_pools_beyond_the_machine_are_refused_in_either_order"
         pipeline.Stop()
         del pipeline
         stream.Close()
+
+
+if child.NAME == "a_size_beyond_the_machine_is_refused_by_the_next_release":
+    # ARGUMENTS: a count of 4 GiB buffers beyond the machine. Frames of
+    # 64x4 Mono8 come over RTP on loopback.
+    import socket
+    import struct
+    beyond = int(child.ARGUMENTS[0])
+    stream = rx.TnStreamRTP()
+    assert stream.PrepareFor(64, 4, tarn.TnPixelMono8).IsOK() and stream.Open("127.0.0.1", 0).IsOK()
+    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+
+    def send(timestamp):
+        for line in range(4):
+            marker = 0x80 if line == 3 else 0
+            sender.sendto(struct.pack(">BBHII", 0x80, marker | 96, timestamp * 4 + line, timestamp, 7) +
+                          struct.pack(">HHHH", 0, 64, line, 0) + bytes([timestamp]) * 64,
+                          ("127.0.0.1", stream.GetLocalPort()))
+
+    pipeline = rx.TnPipeline(stream)
+    pipeline.SetBufferSize(256)
+    assert pipeline.SetBufferCount(beyond).IsOK() and pipeline.Start().IsOK()
+    send(1)
+    result, buffer, operation = pipeline.RetrieveNextBuffer(5000)
+    start = status("VmHWM")
+    pipeline.SetBufferSize(0xFFFFFFFF)  # returns nothing: the pool no longer fits
+    released = pipeline.ReleaseBuffer(buffer)
+    out["released"] = [released.GetCodeString(), released.GetDescription(), buffer.GetSize()]
+    # The pool runs on in the memory it has, and follows the blocks' size.
+    send(2)
+    result, buffer, operation = pipeline.RetrieveNextBuffer(5000)
+    out["next"] = [result.GetCodeString(), operation.GetCodeString(), int(buffer.GetDataPointer()[0])]
+    again = pipeline.ReleaseBuffer(buffer)
+    out["again"] = [again.GetCodeString(), pipeline.GetBufferSize()]
+    out["grown"] = status("VmHWM") - start
+    pipeline.Stop()
+    del pipeline
+    stream.Close()

@@ -80,3 +80,15 @@ def test_a_started_pipeline_of_buffers_larger_than_the_window_commits_only_the_w
     # is faulted in ahead of the receiver, not the whole of it.
     assert (out["count"], out["start"], out["queued"]) == ("OK", "OK", 4)
     assert out["grown"] < 400 * MiB
+
+
+def test_a_size_set_while_running_is_refused_by_the_next_release(isolated):
+    beyond = machine_bytes() // 0xFFFFFFFF + 1
+    out = isolated(CHILD, "a_size_beyond_the_machine_is_refused_by_the_next_release", beyond)
+    # The buffer comes back unchanged, and the refusal says what could not be had.
+    code, description, size = out["released"]
+    assert code == "NOT_ENOUGH_MEMORY" and size == 256
+    assert f"ReleaseBuffer: the pipeline's buffers ({beyond} x 4294967295 bytes)" in description
+    # The pool runs on in its memory, and takes the size of the blocks again.
+    assert out["next"] == ["OK", "OK", 2] and out["again"] == ["OK", 256]
+    assert out["grown"] < 64 * MiB
