@@ -161,20 +161,12 @@ def test_a_log_file_that_cannot_be_opened_is_said_once(tmp_path):
 
     from children import child_env
 
-    program = ("import tarn_base_313 as tarn\n"
-               "logger = tarn.TnLogger('t')\n"
-               "for n in range(3):\n"
-               "    logger.LogError('f', n, 'g', 'line %d' % n)\n")
-    missing = tmp_path / "no-such-folder" / "tarn.log"
-    written = tmp_path / "tarn.log"
+    program = "import tarn_base_313 as t\nfor n in range(3): t.TnLogger('t').LogError('f', n, 'g', 'line')"
+    missing, written = tmp_path / "no-such-folder" / "tarn.log", tmp_path / "tarn.log"
     answers = [subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=60,
                               env=child_env({"TARN_LOG_FILE": str(path)})) for path in (missing, written)]
-    assert [done.returncode for done in answers] == [0, 0]
     # One line on standard error naming the file and the reason, for three
-    # lines logged.
+    # lines logged; a file that opens takes every line, and nothing is said.
     lines = answers[0].stderr.splitlines()
     assert len(lines) == 1 and str(missing) in lines[0] and "No such file or directory" in lines[0], lines
-    # A file that opens takes every line, and nothing is said.
-    assert answers[1].stderr == ""
-    assert [line.split("] t: ")[1].split(" (")[0] for line in written.read_text().splitlines()] == [
-        "line 0", "line 1", "line 2"]
+    assert answers[1].stderr == "" and written.read_text().count("] t: line (f:") == 3

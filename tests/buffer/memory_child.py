@@ -59,46 +59,27 @@ if child.NAME == "pipeline_buffers_beyond_the_machine_fail_at_once":
 
 if child.NAME == "a_started_pipeline_commits_only_what_its_stream_fills_next":
     # ARGUMENTS: the buffer size, the count (0: as many as the stream
-    # queues), and which of them is set first.
+    # queues), and which of them is set first. The codes of SetBufferCount
+    # and Start, and their descriptions under "why".
     size, count, first = int(child.ARGUMENTS[0]), int(child.ARGUMENTS[1]), child.ARGUMENTS[2]
     stream = rx.TnStreamRTP()
     assert stream.Open("127.0.0.1", 0).IsOK()
     pipeline = rx.TnPipeline(stream)
     start = status("VmHWM")
-    setters = [lambda: pipeline.SetBufferSize(size),
-               lambda: out.update(count=pipeline.SetBufferCount(count or stream.GetQueuedBufferMaximum()).GetCodeString())]
-    for setter in setters if first == "size" else setters[::-1]:
-        setter()
-    out["start"] = pipeline.Start().GetCodeString()
+    results = {}
+    setters = {"size": lambda: pipeline.SetBufferSize(size),
+               "count": lambda: results.update(count=pipeline.SetBufferCount(count or stream.GetQueuedBufferMaximum()))}
+    for name in (first, "count" if first == "size" else "size"):
+        setters[name]()
+    results["start"] = pipeline.Start()
+    out.update({name: result.GetCodeString() for name, result in results.items()})
+    out["why"] = {name: result.GetDescription() for name, result in results.items()}
+    out["pool"], out["running"] = pipeline.GetBufferCount(), pipeline.IsStarted()
     out["queued"] = stream.GetQueuedBufferCount()
     out["grown"] = status("VmHWM") - start
     pipeline.Stop()
     del pipeline
     stream.Close()
-
-
-if child.NAME == "pipeline_pools_beyond_the_machine_are_refused_in_either_order":
-    # ARGUMENTS: a buffer size, and a count of such buffers beyond the machine.
-    size, beyond = int(child.ARGUMENTS[0]), int(child.ARGUMENTS[1])
-    for order in ("count first", "size first"):
-        stream = rx.TnStreamRTP()
-        assert stream.PrepareFor(640, 480, tarn.TnPixelMono8).IsOK() and stream.Open("127.0.0.1", 0).IsOK()
-        pipeline = rx.TnPipeline(stream)
-        start = status("VmHWM")
-        if order == "count first":
-            count = pipeline.SetBufferCount(beyond)
-            pipeline.SetBufferSize(size)
-        else:
-            pipeline.SetBufferSize(size)
-            count = pipeline.SetBufferCount(beyond)
-        started = pipeline.Start()
-        out[order] = {"count": [count.GetCodeString(), count.GetDescription()],
-                      "start": [started.GetCodeString(), started.GetDescription()],
-                      "pool": pipeline.GetBufferCount(), "running": pipeline.IsStarted(),
-                      "grown": status("VmHWM") - start}
-        pipeline.Stop()
-        del pipeline
-        stream.Close()
 
 
 if child.NAME == "a_size_beyond_the_machine_is_refused_by_the_next_release":

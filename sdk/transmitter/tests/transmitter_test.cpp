@@ -151,10 +151,9 @@ TEST(Transmitter, RulesBeforeAndAfterOpen)
 
 TEST(Transmitter, BlocksSendTheImageOfAGeometryTooLargeToCountWhole)
 {
-    // A buffer of raw bytes sent as the image of a fallback geometry (the
-    // software device's): an image that overflows 64 bits in bits is no
-    // smaller than the memory, so every byte goes. Wrapped round, these bits
-    // made an image of 4 bytes.
+    // Raw bytes sent as the image of a fallback geometry (the software
+    // device's) whose bits overflow 64 bits: no image is smaller than the
+    // memory, so every byte goes. Wrapped round, these made an image of 4 bytes.
     TnBuffer lBuffer(TnPayloadTypeRawData);
     ASSERT_TRUE(lBuffer.Alloc(4096).IsOK());
     tn::gev::TnBlockGeometry lGeometry;
@@ -164,10 +163,8 @@ TEST(Transmitter, BlocksSendTheImageOfAGeometryTooLargeToCountWhole)
     tn::gev::TnGvspBlock lBlock;
     ASSERT_TRUE(tn::gev::BlockFromBuffer(lBuffer, lGeometry, lBlock));
     EXPECT_EQ(4096u, lBlock.mSegments[0].mSize);
-    // An image smaller than the memory is sent alone, its last part byte included.
-    lGeometry.mWidth = 5;
-    lGeometry.mHeight = 1;
-    lGeometry.mPixelType = TnPixelMono12Packed;
+    // A smaller image goes alone, its last byte included: 60 bits take 8.
+    lGeometry = {5, 1, 0, 0, TnPixelMono12Packed};
     ASSERT_TRUE(tn::gev::BlockFromBuffer(lBuffer, lGeometry, lBlock));
     EXPECT_EQ(8u, lBlock.mSegments[0].mSize);
 }
