@@ -3,43 +3,15 @@ from its arguments, at 0, 2**31, 2**32 - 8 to 2**32 - 1 and 2**64 - 1. None
 answers OK with less memory than it was asked for, and none takes a value
 its C type cannot hold (the wrapper's OverflowError or overload TypeError)."""
 
+import pathlib
+import sys
+
 import numpy as np
 
-from machine import machine_bytes
+from children import run_child
+from sweep import U16, U32, U64, calls, image_bytes, ok, room
 
-U16, U32, U64 = 2**16 - 1, 2**32 - 1, 2**64 - 1
-EDGES = [0, 2**31, *range(2**32 - 8, 2**32), 2**64 - 1]
-
-
-def calls(call, limits, base):
-    """call with each argument of base in turn at each edge value: the
-    arguments and what it returned, for the calls the wrapper let through."""
-    for index in range(len(base)):
-        for value in EDGES:
-            arguments = base[:index] + (value,) + base[index + 1:]
-            outside = any(limit is not None and a > limit for a, limit in zip(arguments, limits))
-            try:
-                returned = call(*arguments)
-            except (OverflowError, TypeError):
-                assert outside, arguments
-                continue
-            assert not outside, (arguments, returned)
-            yield arguments, returned
-
-
-def ok(result):
-    return result is not None and result.IsOK()
-
-
-def image_bytes(width, height, bits, padding_x=0, padding_y=0):
-    # Padded lines end on whole bytes; unpadded ones follow bit for bit.
-    if padding_x:
-        return ((width * bits + 7) // 8 + padding_x) * height + padding_y
-    return (width * height * bits + 7) // 8 + padding_y
-
-
-def room(chunks):
-    return chunks + 8 if chunks else 0  # chunks follow the payload's own 8-byte tag
+CHILD = pathlib.Path(__file__).resolve().with_name("sizes_child.py")
 
 
 def test_buffers_images_raw_data_and_chunks(tarn):
@@ -98,40 +70,8 @@ def test_multipart_parts_and_their_memory(tarn):
         list(calls(second_part, [U32], (16,)))
 
 
-def test_pipelines_and_rtp_frames(tarn, rx):
-    for (count,), result in calls(rx.TnPipeline(None).SetBufferCount, [U32], (16,)):
-        assert not ok(result) or count << 20 <= machine_bytes()
-    for count in (1, 16, 1024):
-        pipeline = rx.TnPipeline(None)
-        for (size,), _ in calls(pipeline.SetBufferSize, [U32], (1 << 20,)):
-            assert not pipeline.SetBufferCount(count).IsOK() or count * pipeline.GetBufferSize() <= machine_bytes()
-    # RGBa8: lines of 4 bytes a pixel, then the padding; no frame larger than a buffer.
-    prepare = lambda *a: rx.TnStreamRTP().PrepareFor(a[0], a[1], tarn.TnPixelRGBa8, a[2])  # noqa: E731
-    for (w, h, x), result in calls(prepare, [U32, U32, U16], (32, 32, 0)):
-        assert not ok(result) or (w * 4 + x) * h <= U32
-    assert prepare(32766, 32767, 0).IsOK()
-    assert prepare(32766, 32767, 65535).GetCode() == tarn.TN_INVALID_PARAMETER
-
-
-def test_the_software_devices_default_source(tarn):
-    import tarn_edge_313 as ed
-
-    class Source(ed.TnStreamingChannelSourceDefault):
-        pass
-
-    for pixel_type in (tarn.TnPixelMono8, tarn.TnPixelRGB16):
-        for (w, h, count), source in calls(lambda *a: Source(a[0], a[1], pixel_type, a[2]), [U32, U32, U64],
-                                           (16, 16, 2)):
-            buffer = source.AllocBuffer()
-            if buffer is not None:
-                asked = image_bytes(w, h, tarn.TnPixelTypeGetBitsPerPixel(pixel_type))
-                assert buffer.GetImage().GetImageSize() == asked and buffer.GetSize() >= asked + 8
-                source.FreeBuffer(buffer)
-    # A pool no larger than the machine: 64 buffers of 1.5 GiB are more than most.
-    source = Source(16384, 16384, tarn.TnPixelRGB16, 64)
-    buffers = []
-    while (buffer := source.AllocBuffer()) is not None:
-        buffers.append(buffer)
-    assert buffers and len(buffers) * buffers[0].GetSize() <= machine_bytes()
-    for buffer in buffers:
-        source.FreeBuffer(buffer)
+def test_pipelines_rtp_frames_and_the_software_devices_default_source():
+    # In a process of their own: the receive and the edge module stay out
+    # of this one.
+    for name in ("pipelines_and_rtp_frames", "the_software_devices_default_source"):
+        run_child([sys.executable, str(CHILD), name])
