@@ -7,9 +7,11 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -83,9 +85,14 @@ public:
         {
             mFile = stderr;
         }
-        else
+        else if ((mFile = fopen(lPath, "a")) == nullptr)
         {
-            mFile = fopen(lPath, "a");
+            // The file is opened once, for the first line: the failure is said
+            // then, once.
+            const std::string lReason = std::error_code(errno, std::generic_category()).message();
+            fprintf(stderr, "tarn: the log file TARN_LOG_FILE=%s cannot be opened: %s; no line goes there\n", lPath,
+                    lReason.c_str());
+            fflush(stderr);
         }
     }
 

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <string>
 
+#include "TnText.h"
+
 namespace tn
 {
 namespace
@@ -142,6 +144,25 @@ bool MemoryFits(uint64_t aCount, uint64_t aSize)
 {
     const uint64_t lCapacity = MemoryCapacity();
     return aSize == 0 || aCount <= lCapacity / aSize;
+}
+
+TnResult NotEnoughMemory(const std::string &aWhat, uint64_t aCount, uint64_t aSize)
+{
+    std::string lText = aWhat + " (";
+    if (aCount != 1)
+    {
+        lText += std::to_string(aCount) + " x ";
+    }
+    lText += std::to_string(aSize) + (aSize == 1 ? " byte)" : " bytes)");
+    if (MemoryFits(aCount, aSize))
+    {
+        lText += ": the system has no memory for it";
+    }
+    else
+    {
+        lText += ": more than the machine's memory and swap (" + std::to_string(MemoryCapacity()) + " bytes)";
+    }
+    return Failure(TN_NOT_ENOUGH_MEMORY, lText);
 }
 
 ZeroedMemory AllocateZeroed(uint64_t aSize)

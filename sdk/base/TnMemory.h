@@ -8,8 +8,10 @@
 #include <stdint.h>
 
 #include <memory>
+#include <string>
 
 #include "TnExport.h"
+#include "TnResult.h"
 
 namespace tn
 {
@@ -40,6 +42,11 @@ TN_BASE_API uint64_t MemoryCapacity();
 
 /// Whether aCount blocks of aSize bytes each fit in MemoryCapacity().
 TN_BASE_API bool MemoryFits(uint64_t aCount, uint64_t aSize);
+
+/// TN_NOT_ENOUGH_MEMORY, saying what could not be had: aWhat ("Alloc: the
+/// buffer"), aCount blocks of aSize bytes, and whether they are beyond the
+/// machine or the system had none.
+TN_BASE_API TnResult NotEnoughMemory(const std::string &aWhat, uint64_t aCount, uint64_t aSize);
 } // namespace tn
 
 #endif

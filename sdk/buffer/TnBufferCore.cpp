@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "TnCheckedSize.h"
 #include "TnMultiPartContainer.h"
 
 namespace tn
@@ -14,7 +15,7 @@ namespace buffer
 namespace
 {
 constexpr uint32_t kTagSize = 8;
-constexpr uint64_t kMaximumSize = 0xFFFFFFFFull;
+constexpr uint64_t kMaximumSize = kMaximumBufferSize;
 
 bool CarriesChunks(TnPayloadType aPayloadType)
 {
@@ -60,34 +61,18 @@ bool ComputeImageSize(const ImageGeometry &aGeometry, uint32_t &aSize)
     {
         return false;
     }
-    uint64_t lSize = 0;
+    CheckedSize lSize;
     if (aGeometry.mPaddingX == 0)
     {
-        // At most 2^32 * 2^32 * 255 / 8: the product is taken in two steps so
-        // that it cannot wrap.
-        const uint64_t lPixels = uint64_t(aGeometry.mWidth) * aGeometry.mHeight;
-        if (lPixels > (kMaximumSize * 8 + 7) / lBits)
-        {
-            return false;
-        }
-        lSize = (lPixels * lBits + 7) / 8;
+        lSize = (CheckedSize(aGeometry.mWidth) * aGeometry.mHeight * lBits).DividedUp(8);
     }
     else
     {
-        const uint64_t lLine = (uint64_t(aGeometry.mWidth) * lBits + 7) / 8 + aGeometry.mPaddingX;
-        if (aGeometry.mHeight != 0 && lLine > kMaximumSize / aGeometry.mHeight)
-        {
-            return false;
-        }
-        lSize = lLine * aGeometry.mHeight;
+        // Each line ends on a whole byte, then its padding.
+        lSize = ((CheckedSize(aGeometry.mWidth) * lBits).DividedUp(8) + aGeometry.mPaddingX) * aGeometry.mHeight;
     }
     lSize += aGeometry.mPaddingY;
-    if (lSize > kMaximumSize)
-    {
-        return false;
-    }
-    aSize = uint32_t(lSize);
-    return true;
+    return lSize.Get(aSize, kMaximumSize);
 }
 
 bool ComputeEffectiveImageSize(const ImageGeometry &aGeometry, uint32_t &aSize)
@@ -132,7 +117,7 @@ void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, Z
     Rebind();
 }
 
-bool BufferCore::PrepareForWriting()
+bool BufferCore::PrepareForWriting(uint64_t aLength)
 {
     uint8_t *const lData = mData;
     const uint32_t lSize = mSize;
@@ -140,7 +125,7 @@ bool BufferCore::PrepareForWriting()
     {
         return false;
     }
-    PopulateForWriting(lData, lSize);
+    PopulateForWriting(lData, aLength < lSize ? aLength : lSize);
     return true;
 }
 
@@ -148,12 +133,12 @@ TnResult BufferCore::Alloc(uint64_t aSize)
 {
     if (aSize == 0 || aSize > kMaximumSize)
     {
-        return TnResult(TN_INVALID_PARAMETER);
+        return TnResult(TN_INVALID_PARAMETER, TnString("a buffer holds 1 to 4294967295 bytes"));
     }
     ZeroedMemory lMemory = AllocateZeroed(aSize);
     if (!lMemory)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return NotEnoughMemory("the buffer's memory", 1, aSize);
     }
     uint8_t *lData = lMemory.get();
     ReplaceMain(lData, uint32_t(aSize), MemoryKind::Allocated, std::move(lMemory));
@@ -164,7 +149,7 @@ TnResult BufferCore::Attach(void *aAddress, uint64_t aLength)
 {
     if (aAddress == nullptr || aLength == 0 || aLength > kMaximumSize)
     {
-        return TnResult(TN_INVALID_PARAMETER);
+        return TnResult(TN_INVALID_PARAMETER, TnString("no memory to attach, or more than a buffer holds"));
     }
     ReplaceMain(static_cast<uint8_t *>(aAddress), uint32_t(aLength), MemoryKind::Attached, ZeroedMemory());
     return TnResult(TN_OK);
@@ -192,18 +177,19 @@ void BufferCore::Free()
 TnResult BufferCore::AllocChunk(uint64_t aSize)
 {
     // The chunk memory starts with the main payload's tag.
-    if (aSize == 0 || aSize + kTagSize > kMaximumSize)
+    uint32_t lSize = 0;
+    if (aSize == 0 || !(CheckedSize(aSize) + kTagSize).Get(lSize, kMaximumSize))
     {
-        return TnResult(TN_INVALID_PARAMETER);
+        return TnResult(TN_INVALID_PARAMETER, TnString("chunks and their tag do not fit a buffer"));
     }
-    ZeroedMemory lMemory = AllocateZeroed(aSize + kTagSize);
+    ZeroedMemory lMemory = AllocateZeroed(lSize);
     if (!lMemory)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return NotEnoughMemory("the chunk memory", 1, lSize);
     }
     LetGo();
     mChunkMemory = std::move(lMemory);
-    mChunkMemorySize = uint32_t(aSize + kTagSize);
+    mChunkMemorySize = lSize;
     mReceived = false;
     Rebind();
     return TnResult(TN_OK);

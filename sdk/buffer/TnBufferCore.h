@@ -57,9 +57,9 @@ public:
     TnResult AllocChunk(uint64_t aSize);
     void FreeChunk();
 
-    /// Faults in the memory for writing, once for each memory; false when
-    /// done before.
-    bool PrepareForWriting();
+    /// Faults in the first aLength bytes of the memory for writing, once for
+    /// each memory; false when done before.
+    bool PrepareForWriting(uint64_t aLength);
     bool IsPreparedForWriting() const { return mPrepared.load(std::memory_order_relaxed); }
 
     uint8_t *GetData() { return mData; }

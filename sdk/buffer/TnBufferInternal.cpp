@@ -25,9 +25,9 @@ std::mutex &HolderMutex()
 
 BufferHolder::~BufferHolder() = default;
 
-bool PrepareForWriting(TnBuffer &aBuffer)
+bool PrepareForWriting(TnBuffer &aBuffer, uint64_t aLength)
 {
-    return BufferCore::Of(aBuffer).PrepareForWriting();
+    return BufferCore::Of(aBuffer).PrepareForWriting(aLength);
 }
 
 bool IsPreparedForWriting(const TnBuffer &aBuffer)
@@ -125,7 +125,7 @@ TnResult SetMultiPartLayout(TnBuffer &aBuffer, const ReceivedPart *aParts, uint3
     MultiPartContainer *lContainer = BufferCore::Of(aBuffer).GetContainer();
     if (lContainer == nullptr)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("no memory for the buffer's multipart container"));
     }
     return lContainer->SetReceivedLayout(aParts, aCount);
 }
@@ -219,7 +219,7 @@ TnResult AddMissingPacketGroup(TnBuffer &aBuffer, uint32_t aFirstPacketID, uint3
     }
     catch (const std::bad_alloc &)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("no memory to record another group of missing packets"));
     }
     return TnResult(TN_OK);
 }

@@ -184,10 +184,11 @@ TN_BUFFER_API void SetPacketStatistics(TnBuffer &aBuffer, const PacketStatistics
 /// grow.
 TN_BUFFER_API TnResult AddMissingPacketGroup(TnBuffer &aBuffer, uint32_t aFirstPacketID, uint32_t aLastPacketID);
 
-/// Faults in the buffer's memory for writing once for each memory it gets
-/// (a stream does it a few buffers ahead of its receiver, which then writes
-/// without faulting page by page); false when it had been done.
-TN_BUFFER_API bool PrepareForWriting(TnBuffer &aBuffer);
+/// Faults in the first aLength bytes of the buffer's memory for writing once
+/// for each memory it gets (a stream does it a few buffers ahead of its
+/// receiver, which then writes without faulting page by page); false when it
+/// had been done.
+TN_BUFFER_API bool PrepareForWriting(TnBuffer &aBuffer, uint64_t aLength = UINT64_MAX);
 TN_BUFFER_API bool IsPreparedForWriting(const TnBuffer &aBuffer);
 
 /// What holds a buffer for a while and writes into its memory meanwhile (a

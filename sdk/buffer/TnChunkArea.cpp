@@ -5,6 +5,7 @@
 #include <new>
 
 #include "TnBufferInternal.h"
+#include "TnCheckedSize.h"
 #include "TnChunkTrailer.h"
 
 namespace tn
@@ -68,7 +69,7 @@ TnResult ChunkArea::Add(uint32_t aID, const uint8_t *aData, uint32_t aLength)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no chunk data"));
     }
-    if (uint64_t(aLength) + kTagSize > GetCapacity())
+    if (!(CheckedSize(aLength) + kTagSize).FitsIn(GetCapacity()))
     {
         return TnResult(TN_BUFFER_TOO_SMALL);
     }

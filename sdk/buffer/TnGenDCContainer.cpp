@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "TnByteOrder.h"
+#include "TnCheckedSize.h"
 #include "TnChunkTrailer.h"
 #include "TnGenDCFields.h"
 
@@ -730,7 +731,7 @@ TnResult GenDCPart::AddChunk(uint32_t aID, const uint8_t *aData, uint32_t aLengt
         return TnResult(TN_BUFFER_TOO_SMALL, TnString("the part has no room for chunks"));
     }
     const uint64_t lRoom = Room(lPart, uint64_t(lStart));
-    if (lUsed > lRoom || lRoom - lUsed < uint64_t(aLength) + kChunkTagSize || lUsed + aLength + kChunkTagSize > UINT32_MAX)
+    if (!(CheckedSize(lUsed) + aLength + kChunkTagSize).FitsIn(std::min<uint64_t>(lRoom, UINT32_MAX)))
     {
         return TnResult(TN_BUFFER_TOO_SMALL);
     }

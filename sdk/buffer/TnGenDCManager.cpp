@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "TnBufferInternal.h"
+#include "TnCheckedSize.h"
 #include "TnGenDCContainer.h"
 #include "TnGenDCFields.h"
 
@@ -115,11 +116,11 @@ uint64_t GeometrySize(const uint8_t *aHeader, uint32_t aHeaderSize)
         // Elements of the format's size, bytes when it names none.
         const uint64_t lBits = TnPixelTypeGetBitsPerPixel(lFormat) != 0 ? TnPixelTypeGetBitsPerPixel(lFormat) : 8;
         const uint64_t lCount = LoadField<uint64_t>(aHeader + offsetof(GenDCPartHeader1DBase, SizeX));
-        if (lCount > (UINT64_MAX / 2) / lBits)
-        {
-            return 0;
-        }
-        return (lCount * lBits + 7) / 8 + LoadField<uint16_t>(aHeader + offsetof(GenDCPartHeader1DBase, PaddingX));
+        const CheckedSize lSize = (CheckedSize(lCount) * lBits).DividedUp(8) +
+                                  LoadField<uint16_t>(aHeader + offsetof(GenDCPartHeader1DBase, PaddingX));
+        uint64_t lBytes = 0; // 0 beyond 2^63
+        lSize.Get(lBytes, UINT64_MAX / 2);
+        return lBytes;
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "TnBufferCore.h"
+#include "TnCheckedSize.h"
 
 using tn::buffer::BufferCore;
 using tn::buffer::ImageGeometry;
@@ -12,7 +13,7 @@ using tn::buffer::ImageGeometry;
 namespace
 {
 constexpr uint32_t kTagSize = 8;
-constexpr uint64_t kMaximumSize = 0xFFFFFFFFull;
+constexpr uint64_t kMaximumSize = tn::kMaximumBufferSize;
 
 // The geometry Alloc and Attach take, and the image size it gives.
 TnResult CheckGeometry(const ImageGeometry &aGeometry, uint32_t &aImageSize)
@@ -107,8 +108,10 @@ TnResult TnImage::Alloc(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelTyp
     {
         return lResult;
     }
-    const uint64_t lTotal = uint64_t(lImageSize) + (aMaximumChunkLength != 0 ? kTagSize + aMaximumChunkLength : 0);
-    if (lTotal > kMaximumSize)
+    // The chunks follow the image, behind the image's own tag.
+    const tn::CheckedSize lChunks = aMaximumChunkLength != 0 ? tn::CheckedSize(kTagSize) + aMaximumChunkLength : 0u;
+    uint32_t lTotal = 0;
+    if (!(lChunks + lImageSize).Get(lTotal, kMaximumSize))
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("image and chunks do not fit a buffer"));
     }

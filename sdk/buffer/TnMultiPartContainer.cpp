@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "TnCheckedSize.h"
+
 ITnMultiPartSection::~ITnMultiPartSection() = default;
 
 ITnMultiPartContainerReader::~ITnMultiPartContainerReader() = default;
@@ -17,7 +19,7 @@ namespace buffer
 {
 namespace
 {
-constexpr uint64_t kMaximumSize = 0xFFFFFFFFull;
+constexpr uint64_t kMaximumSize = kMaximumBufferSize;
 
 TnResult Refuse(const char *aWhy)
 {
@@ -396,7 +398,7 @@ TnResult MultiPartContainer::Append(const PartDefinition &aDefinition, bool aChu
         }
         catch (const std::bad_alloc &)
         {
-            return TnResult(TN_NOT_ENOUGH_MEMORY);
+            return NotEnoughMemory("the part's record", 1, sizeof(MultiPartSection));
         }
     }
     mSections[mCount]->Define(aDefinition);
@@ -493,17 +495,25 @@ TnResult MultiPartContainer::AllocAllParts()
     {
         return TnResult(TN_STATE_ERROR, TnString("no part is defined"));
     }
-    std::vector<uint64_t> lOffsets(mCount);
-    uint64_t lTotal = 0;
+    // Each part starts on an 8-byte boundary.
+    std::vector<uint32_t> lOffsets(mCount);
+    CheckedSize lEnd;
     for (uint32_t lIndex = 0; lIndex < mCount; ++lIndex)
     {
         uint32_t lSize = 0;
-        mSections[lIndex]->GetRequiredSize(lSize);
-        lTotal = (lTotal + 7) & ~uint64_t(7);
-        lOffsets[lIndex] = lTotal;
-        lTotal += lSize;
+        if (!mSections[lIndex]->GetRequiredSize(lSize))
+        {
+            return Refuse("a part of no size");
+        }
+        lEnd = lEnd.RoundedUp(8);
+        if (!lEnd.Get(lOffsets[lIndex], kMaximumSize))
+        {
+            return Refuse("the parts do not fit a buffer");
+        }
+        lEnd += lSize;
     }
-    if (lTotal > kMaximumSize)
+    uint32_t lTotal = 0;
+    if (!lEnd.Get(lTotal, kMaximumSize))
     {
         return Refuse("the parts do not fit a buffer");
     }
@@ -529,11 +539,14 @@ TnResult MultiPartContainer::AllocPart(uint32_t aIndex)
         return Refuse("no part at this index");
     }
     uint32_t lSize = 0;
-    lSection->GetRequiredSize(lSize);
+    if (!lSection->GetRequiredSize(lSize) || lSize == 0)
+    {
+        return Refuse("a part of no size");
+    }
     ZeroedMemory lMemory = AllocateZeroed(lSize);
     if (!lMemory)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return NotEnoughMemory("the part's memory", 1, lSize);
     }
     uint8_t *lData = lMemory.get();
     lSection->SetMemory(lData, MemoryKind::Allocated, std::move(lMemory), false);

@@ -1,13 +1,14 @@
 #include "TnRawData.h"
 
 #include "TnBufferCore.h"
+#include "TnCheckedSize.h"
 
 using tn::buffer::BufferCore;
 
 namespace
 {
 constexpr uint32_t kTagSize = 8;
-constexpr uint64_t kMaximumSize = 0xFFFFFFFFull;
+constexpr uint64_t kMaximumSize = tn::kMaximumBufferSize;
 } // namespace
 
 TnRawData::TnRawData(BufferCore &aCore) : mCore(aCore) {}
@@ -25,8 +26,10 @@ TnResult TnRawData::Alloc(uint64_t aPayloadLength, uint32_t aMaximumChunkLength)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("the payload length does not fit a buffer"));
     }
-    const uint64_t lTotal = aPayloadLength + (aMaximumChunkLength != 0 ? kTagSize + aMaximumChunkLength : 0);
-    if (lTotal == 0 || lTotal > kMaximumSize)
+    // The chunks follow the payload, behind the payload's own tag.
+    const tn::CheckedSize lChunks = aMaximumChunkLength != 0 ? tn::CheckedSize(kTagSize) + aMaximumChunkLength : 0u;
+    uint32_t lTotal = 0;
+    if (!(lChunks + aPayloadLength).Get(lTotal, kMaximumSize) || lTotal == 0)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("payload and chunks do not fit a buffer"));
     }

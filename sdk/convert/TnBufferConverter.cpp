@@ -11,6 +11,7 @@
 #include "TnConvertBuffers.h"
 #include "TnConvertTable.h"
 #include "TnImage.h"
+#include "TnText.h"
 #include "TnWorkerPool.h"
 
 namespace tn
@@ -130,7 +131,7 @@ TnResult ConverterCore::Convert(const ITnImage *aSource, TnBuffer *aDestination,
     });
     if (lOutOfMemory)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return tn::Failure(TN_NOT_ENOUGH_MEMORY, "Convert: no memory for the rows being converted");
     }
     lImage->SetOffsetX(lSource.mOffsetX);
     lImage->SetOffsetY(lSource.mOffsetY);
@@ -258,7 +259,7 @@ TnResult TnBufferConverterRGBFilter::WhiteBalance(TnBuffer *aBuffer)
     }
     catch (const std::bad_alloc &)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return tn::Failure(TN_NOT_ENOUGH_MEMORY, "no memory for the band of rows the white balance reads");
     }
     if (lSums[0] == 0 || lSums[1] == 0 || lSums[2] == 0)
     {

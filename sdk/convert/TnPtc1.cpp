@@ -9,9 +9,12 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include "TnCheckedSize.h"
 #include "TnChecksum.h"
 #include "TnConvertKernels.h"
 #include "TnConvertTable.h"
+#include "TnMemory.h"
+#include "TnText.h"
 
 namespace tn
 {
@@ -502,12 +505,12 @@ uint64_t Encoder::Bound(const ImageInfo &aImage)
         }
         const uint32_t lUnit = ChooseBandUnit(lPlan);
         const uint32_t lCount = uint32_t(BandCount(lPlan, lUnit));
-        uint64_t lBound = kHeaderSize + uint64_t(lCount) * kBandEntrySize;
+        CheckedSize lBound = CheckedSize(kHeaderSize) + CheckedSize(lCount) * kBandEntrySize;
         for (uint32_t lIndex = 0; lIndex < lCount; ++lIndex)
         {
             lBound += ZSTD_compressBound(size_t(BandOf(lPlan, lUnit, lCount, lIndex).mStreamSize));
         }
-        lLargest = std::max(lLargest, lBound);
+        lLargest = std::max(lLargest, lBound.Saturated(UINT64_MAX));
     }
     return lLargest;
 }
@@ -535,7 +538,7 @@ TnResult Encoder::Encode(const ImageInfo &aImage, const uint8_t *aPixels, uint8_
     State &lState = *mState;
     if (lState.mContext == nullptr && (lState.mContext = ZSTD_createCCtx()) == nullptr)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return Failure(TN_NOT_ENOUGH_MEMORY, "no memory for the compressor's state");
     }
     std::vector<uint8_t> lChecksums(size_t(lCount) * 8);
     for (uint32_t lIndex = 0; lIndex < lCount; ++lIndex)
@@ -550,7 +553,7 @@ TnResult Encoder::Encode(const ImageInfo &aImage, const uint8_t *aPixels, uint8_
             }
             catch (const std::bad_alloc &)
             {
-                return TnResult(TN_NOT_ENOUGH_MEMORY);
+                return NotEnoughMemory("a band of the compressed image", 1, lBand.mStreamSize);
             }
             if (lPlan.mMode == kModeSamples8)
             {
@@ -661,7 +664,7 @@ TnResult Decoder::Decode(const Header &aHeader, const uint8_t *aData, uint64_t a
     }
     catch (const std::bad_alloc &)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY);
+        return Failure(TN_NOT_ENOUGH_MEMORY, "no memory for the decompressor's states");
     }
     // 0: every band so far is whole; otherwise the first failure's code.
     std::atomic<uint32_t> lFailure{0};
@@ -717,6 +720,10 @@ TnResult Decoder::Decode(const Header &aHeader, const uint8_t *aData, uint64_t a
     if (lCode == TN_IMAGE_ERROR)
     {
         return TnResult(TN_IMAGE_ERROR, TnString("the compressed image is corrupted"));
+    }
+    if (lCode == TN_NOT_ENOUGH_MEMORY)
+    {
+        return Failure(TN_NOT_ENOUGH_MEMORY, "no memory for a band of the decompressed image");
     }
     return TnResult(lCode);
 }

@@ -540,6 +540,14 @@ TnResult DeviceCore::WriteMemory(int64_t aAddress, const void *aData, int64_t aC
         return Failure(TN_NOT_CONNECTED, "WriteMemory: the device is not connected");
     }
     TnResult lResult = CheckRange(*lLink, aAddress, aData, aCount);
+    const uint32_t lUnit = lLink->GetWriteUnit();
+    if (lResult.IsOK() && (static_cast<uint64_t>(aAddress) % lUnit != 0 || static_cast<uint64_t>(aCount) % lUnit != 0))
+    {
+        const std::string lBytes = std::to_string(lUnit);
+        lResult = Failure(TN_INVALID_PARAMETER, "WriteMemory: the device's memory is written in whole words of " +
+                                                    lBytes + " bytes; the address and the byte count are multiples of " +
+                                                    lBytes);
+    }
     if (lResult.IsOK())
     {
         lResult = CheckWritable();

@@ -64,6 +64,9 @@ public:
     virtual TnResult Write(uint64_t aAddress, const void *aData, size_t aSize) = 0;
     /// One past the highest address.
     virtual uint64_t GetAddressLimit() const = 0;
+    /// The bytes of the words WriteMemory writes whole: its address and byte
+    /// count are multiples of them.
+    virtual uint32_t GetWriteUnit() const { return 1; }
     /// The location of the GenICam description.
     virtual TnResult ReadXmlUrl(std::string &aUrl) = 0;
     virtual void ApplySettings(const LinkSettings &aSettings) = 0;

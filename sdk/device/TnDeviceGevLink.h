@@ -29,6 +29,8 @@ public:
     TnResult Read(uint64_t aAddress, void *aData, size_t aSize) override;
     TnResult Write(uint64_t aAddress, const void *aData, size_t aSize) override;
     uint64_t GetAddressLimit() const override { return 1ull << 32; }
+    /// GigE Vision writes memory in whole 4-byte words.
+    uint32_t GetWriteUnit() const override { return 4; }
     TnResult ReadXmlUrl(std::string &aUrl) override;
     void ApplySettings(const LinkSettings &aSettings) override;
     void AddStatistics(LinkStatistics &aStatistics) const override;

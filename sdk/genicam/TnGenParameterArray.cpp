@@ -37,7 +37,7 @@ TnResult ResultOf(const std::exception_ptr &aError)
     }
     catch (const std::bad_alloc &)
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("out of memory"));
+        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("no memory for the feature's operation"));
     }
     catch (const std::exception &lError)
     {

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "TnBuffer.h"
+#include "TnCheckedSize.h"
 #include "TnGvspPacketiser.h"
 #include "TnImage.h"
 #include "TnPixelType.h"
@@ -73,12 +74,14 @@ inline bool BlockFromBuffer(const TnBuffer &aBuffer, const TnBlockGeometry &aFal
         lSize = lImage->GetImageSize();
     }
     // Without padding the lines follow each other bit for bit; with it each
-    // line takes its whole bytes and the padding.
+    // line takes its whole bytes and the padding. An image too large to
+    // count is never smaller than the memory.
     const uint64_t lBits = TnPixelTypeGetBitsPerPixel(lGeometry.mPixelType);
     const uint16_t lPaddingX = aBlock.mLeader.mPaddingX;
     const uint64_t lImageBytes =
-        lPaddingX == 0 ? static_cast<uint64_t>(lGeometry.mWidth) * lGeometry.mHeight * lBits / 8
-                       : ((lGeometry.mWidth * lBits + 7) / 8 + lPaddingX) * lGeometry.mHeight;
+        (lPaddingX == 0 ? (CheckedSize(lGeometry.mWidth) * lGeometry.mHeight * lBits).DividedUp(8)
+                        : ((CheckedSize(lGeometry.mWidth) * lBits).DividedUp(8) + lPaddingX) * lGeometry.mHeight)
+            .Saturated(UINT64_MAX);
     if (lImageBytes != 0 && lImageBytes < lSize)
     {
         lSize = lImageBytes;

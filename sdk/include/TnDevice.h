@@ -92,12 +92,16 @@ public:
     /// belongs to the controller.
     TnGenParameterArray *GetCommunicationParameters();
 
-    /// Reads ``aByteCount`` bytes of device memory at ``aAddress``.
+    /// Reads ``aByteCount`` bytes of device memory at ``aAddress``, at any
+    /// address and of any count: a GigE Vision device is asked for the whole
+    /// 4-byte words that hold them.
     TnResult ReadMemory(int64_t aAddress, uint8_t *aDestination, int64_t aByteCount);
 
     /// Writes ``aByteCount`` bytes to device memory at ``aAddress``. Negative
     /// counts, counts of 2^31 bytes or more and ranges outside the device's
-    /// address space fail with TN_INVALID_PARAMETER.
+    /// address space fail with TN_INVALID_PARAMETER, and so do, for a GigE
+    /// Vision device, which writes memory in whole 4-byte words, an address or
+    /// a count that is no multiple of 4.
     TnResult WriteMemory(int64_t aAddress, const uint8_t *aSource, int64_t aByteCount);
 
     /// Waits until every event received so far has been delivered to the

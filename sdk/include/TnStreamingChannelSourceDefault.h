@@ -23,7 +23,8 @@
 /// constructor's); offsets stay 0. Chunks: one, ChunkSample (identifier
 /// 0x4001, 64 bytes), enabled by SetChunkEnable with chunk mode active.
 /// Buffers: AllocBuffer hands out aBufferCount buffers (at most 64) sized
-/// for the largest image with its chunks, then null; FreeBuffer deletes them;
+/// for the largest image with its chunks, then null (sooner when more would
+/// not fit the machine's memory and swap); FreeBuffer deletes them;
 /// GetTxNumBuffersToUse lets the transmitter use all of them.
 ///
 /// Safe to call from several threads at once.

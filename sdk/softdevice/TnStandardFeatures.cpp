@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "TnCheckedSize.h"
 #include "TnGvcp.h"
 #include "TnSoftDeviceLog.h"
 #include "TnText.h"
@@ -324,14 +325,14 @@ uint32_t ComputePayloadSize(const TnSourceDescription &aSource)
     {
         return aSource.mPayloadSize;
     }
-    const uint64_t lBits =
-        static_cast<uint64_t>(aSource.mWidth) * aSource.mHeight * TnPixelTypeGetBitsPerPixel(aSource.mPixelType);
-    uint64_t lSize = (lBits + 7) / 8;
+    // A size beyond the register's 32 bits reads as its largest value.
+    CheckedSize lSize =
+        (CheckedSize(aSource.mWidth) * aSource.mHeight * TnPixelTypeGetBitsPerPixel(aSource.mPixelType)).DividedUp(8);
     if (aSource.mChunkModeActive)
     {
-        lSize += 8 + aSource.mChunksSize; // the image's own chunk tag, then the chunks
+        lSize += CheckedSize(8u) + aSource.mChunksSize; // the image's own chunk tag, then the chunks
     }
-    return static_cast<uint32_t>(std::min<uint64_t>(lSize, 0xFFFFFFFFu));
+    return static_cast<uint32_t>(lSize.Saturated(kMaximumBufferSize));
 }
 
 std::vector<FeatureSpec> StandardFeatures(const TnStandardConfig &aConfig, const TnStandardRegisters &aRegisters)

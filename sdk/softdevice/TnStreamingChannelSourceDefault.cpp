@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "TnBuffer.h"
+#include "TnCheckedSize.h"
 #include "TnImage.h"
+#include "TnMemory.h"
 #include "TnSoftDeviceLog.h"
 
 namespace
@@ -11,11 +13,17 @@ namespace
 constexpr uint32_t kLimit = 16384;
 constexpr uint32_t kChunkId = 0x4001;
 constexpr uint32_t kChunkData = 64;
+constexpr uint32_t kChunkRoom = kChunkData + 8; // the chunk and its tag
 constexpr size_t kMaxBuffers = 64;
 
-uint64_t ImageBytes(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelType)
+/// The bytes of a buffer of the geometry: the image, its tag and the room for
+/// the chunks (kChunkRoom); 0 when it has no image or a buffer cannot hold it.
+uint64_t BufferBytes(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelType)
 {
-    return static_cast<uint64_t>(aWidth) * aHeight * TnPixelTypeGetBitsPerPixel(aPixelType) / 8;
+    const tn::CheckedSize lImage =
+        (tn::CheckedSize(aWidth) * aHeight * TnPixelTypeGetBitsPerPixel(aPixelType)).DividedUp(8);
+    uint64_t lBytes = 0;
+    return !lImage.FitsIn(0) && (lImage + 8u + kChunkRoom).Get(lBytes, tn::kMaximumBufferSize) ? lBytes : 0;
 }
 } // namespace
 
@@ -86,7 +94,7 @@ void TnStreamingChannelSourceDefault::GetHeightInfo(uint32_t &aMin, uint32_t &aM
 uint32_t TnStreamingChannelSourceDefault::GetChunksSize() const
 {
     std::lock_guard<std::mutex> lLock(mMutex);
-    return mChunkModeActive && mChunkEnabled ? kChunkData + 8 : 0;
+    return mChunkModeActive && mChunkEnabled ? kChunkRoom : 0;
 }
 
 uint32_t TnStreamingChannelSourceDefault::GetPayloadSize() const
@@ -220,10 +228,15 @@ TnBuffer *TnStreamingChannelSourceDefault::AllocBuffer()
     {
         return nullptr;
     }
-    // Each buffer holds the image as it is now, with room for the chunks.
+    // Each buffer holds the image as it is now, with room for the chunks;
+    // no more are handed out than the machine's memory holds.
+    const uint64_t lBytes = BufferBytes(mWidth, mHeight, mPixelType);
+    if (lBytes == 0 || !tn::MemoryFits(mAllocated + 1, lBytes))
+    {
+        return nullptr;
+    }
     TnBuffer *lBuffer = new TnBuffer(TnPayloadTypeImage);
-    if (ImageBytes(mWidth, mHeight, mPixelType) == 0 ||
-        !lBuffer->GetImage()->Alloc(mWidth, mHeight, mPixelType, 0, 0, kChunkData + 8).IsOK())
+    if (!lBuffer->GetImage()->Alloc(mWidth, mHeight, mPixelType, 0, 0, kChunkRoom).IsOK())
     {
         delete lBuffer;
         return nullptr;

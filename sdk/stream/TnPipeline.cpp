@@ -74,7 +74,8 @@ void ForgetSinkNote(TnPipelineEventSink *aSink, const PipelineShared *aPipeline)
 }
 
 PipelineShared::PipelineShared(TnPipeline *aOwner, TnStream *aStream)
-    : mOwner(aOwner), mStream(aStream), mCount(kDefaultBufferCount), mBufferSize(0), mHandleTooSmall(true),
+    : mOwner(aOwner), mStream(aStream), mCount(kDefaultBufferCount), mBufferSize(0), mRefusedSize(0),
+      mHandleTooSmall(true),
       mPriority(0), mRunning(false), mStopRequested(false), mSelfStop(false), mResetRequested(false),
       mResetPending(false), mCountChanged(false), mBusy(false)
 {
@@ -167,11 +168,34 @@ uint32_t PipelineShared::TargetSize() const
     return mBufferSize != 0 ? mBufferSize : kDefaultBufferSize;
 }
 
-bool PipelineShared::NeedsSize(const TnBuffer &aBuffer) const
+TnResult PipelineShared::PoolFits(const char *aCall)
+{
+    const uint32_t lTarget = TargetSize();
+    if (MemoryFits(mCount, lTarget))
+    {
+        return TnResult(TN_OK);
+    }
+    mRefusedSize = lTarget;
+    return NotEnoughMemory(std::string(aCall) + ": the pipeline's buffers", mCount, lTarget);
+}
+
+bool PipelineShared::WrongSize(const TnBuffer &aBuffer) const
 {
     const uint64_t lSize = aBuffer.GetSize();
     const uint64_t lTarget = TargetSize();
     return aBuffer.GetDataPointer() == nullptr || lSize < lTarget || lSize > 4 * lTarget;
+}
+
+bool PipelineShared::NeedsSize(const TnBuffer &aBuffer) const
+{
+    // A size refused for want of memory is not asked for again: the buffers
+    // keep the memory they have.
+    return WrongSize(aBuffer) && TargetSize() != mRefusedSize;
+}
+
+bool PipelineShared::CanSupply(const TnBuffer &aBuffer) const
+{
+    return aBuffer.GetDataPointer() != nullptr || NeedsSize(aBuffer);
 }
 
 void PipelineShared::Follow(uint32_t aRequiredSize)
@@ -221,8 +245,12 @@ bool PipelineShared::IsStarted() const
 
 void PipelineShared::SetBufferSize(uint32_t aSize)
 {
+    // Returns nothing: a pool this makes too large for the machine is
+    // refused by the next call that answers (Start, SetBufferCount,
+    // ReleaseBuffer) before anything is allocated.
     std::lock_guard<std::mutex> lLock(mMutex);
     mBufferSize = aSize;
+    mRefusedSize = 0;
 }
 
 void PipelineShared::SetHandleBufferTooSmall(bool aValue)
@@ -361,7 +389,13 @@ TnResult PipelineShared::ReleaseBuffer(TnBuffer *aBuffer)
         return TnResult(TN_OK);
     }
     TnResult lResult(TN_OK);
-    if (NeedsSize(*aBuffer))
+    if (WrongSize(*aBuffer))
+    {
+        // Refused whenever such a buffer comes back while the pool does not
+        // fit, whoever found it first.
+        lResult = PoolFits("ReleaseBuffer");
+    }
+    if (lResult.IsOK() && NeedsSize(*aBuffer))
     {
         const uint32_t lSize = TargetSize();
         lSlot->mPlace = Place::Moving;
@@ -387,12 +421,16 @@ TnResult PipelineShared::ReleaseBuffer(TnBuffer *aBuffer)
 
 // ------------------------------------------------------------ control
 
-TnResult PipelineShared::ApplyCount(std::unique_lock<std::mutex> &aLock)
+TnResult PipelineShared::ApplyCount(std::unique_lock<std::mutex> &aLock, const char *aCall)
 {
     // Called with the lock held, with the thread stopped or from it; the
     // lock is let go around the sinks and allocations.
     TnResult lResult(TN_OK);
-    while (mSlots.size() < mCount)
+    if (mSlots.size() < mCount)
+    {
+        lResult = PoolFits(aCall);
+    }
+    while (lResult.IsOK() && mSlots.size() < mCount)
     {
         std::unique_ptr<TnBuffer> lBuffer;
         if (!mRetired.empty())
@@ -407,7 +445,7 @@ TnResult PipelineShared::ApplyCount(std::unique_lock<std::mutex> &aLock)
         }
         if (!lBuffer)
         {
-            return TnResult(TN_NOT_ENOUGH_MEMORY);
+            return NotEnoughMemory(std::string(aCall) + ": a pipeline buffer's record", 1, sizeof(TnBuffer));
         }
         TnBuffer *lRaw = lBuffer.get();
         Slot lSlot;
@@ -464,15 +502,16 @@ TnResult PipelineShared::SetBufferCount(uint32_t aCount)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("SetBufferCount: a pipeline needs at least one buffer"));
     }
-    if (!MemoryFits(aCount, GetBufferSize()))
+    const uint32_t lSize = GetBufferSize();
+    if (!MemoryFits(aCount, lSize))
     {
-        return TnResult(TN_NOT_ENOUGH_MEMORY, TnString("SetBufferCount: the buffers need more memory than the "
-                                                       "machine has"));
+        return NotEnoughMemory("SetBufferCount: the pipeline's buffers", aCount, lSize);
     }
     if (OnOwnThread())
     {
         // From a sink on the pipeline's thread: the thread applies it.
         std::lock_guard<std::mutex> lLock(mMutex);
+        mRefusedSize = 0;
         mCount = aCount;
         mCountChanged = true;
         return TnResult(TN_OK);
@@ -484,12 +523,13 @@ TnResult PipelineShared::SetBufferCount(uint32_t aCount)
         std::unique_lock<std::mutex> lLock(mMutex);
         const uint32_t lBefore = mCount;
         mCount = aCount;
-        lResult = ApplyCount(lLock);
+        mRefusedSize = 0;
+        lResult = ApplyCount(lLock, "SetBufferCount");
         if (lResult.GetCode() == TN_NOT_ENOUGH_MEMORY && lBefore < aCount)
         {
             // The pool stays as it was.
             mCount = lBefore;
-            ApplyCount(lLock);
+            ApplyCount(lLock, "SetBufferCount");
         }
     }
     if (lWasRunning)
@@ -602,7 +642,14 @@ TnResult PipelineShared::Start()
             }
             else
             {
-                lResult = ApplyCount(lLock);
+                // A pool the machine cannot hold is refused before any of
+                // it is allocated.
+                mRefusedSize = 0;
+                lResult = PoolFits("Start");
+                if (lResult.IsOK())
+                {
+                    lResult = ApplyCount(lLock, "Start");
+                }
                 if (lResult.IsOK())
                 {
                     lLock.unlock();
@@ -832,6 +879,10 @@ void PipelineShared::Refill(std::vector<TnBuffer *> &aResize)
             aResize.push_back(lSlot.mBuffer.get());
             continue;
         }
+        if (!CanSupply(*lSlot.mBuffer))
+        {
+            continue; // no memory, and none to be had at this size
+        }
         if (lCore->Queue(lSlot.mBuffer.get(), this).GetCode() != TN_PENDING)
         {
             break;
@@ -845,16 +896,30 @@ void PipelineShared::Resize(const std::vector<TnBuffer *> &aBuffers)
     for (TnBuffer *lBuffer : aBuffers)
     {
         uint32_t lSize;
+        bool lRefusedBefore;
+        TnResult lResult;
         {
             std::lock_guard<std::mutex> lLock(mMutex);
             lSize = TargetSize();
+            // A size refused once is not asked for again (nor told of): the
+            // buffers keep their memory.
+            lRefusedBefore = lSize == mRefusedSize;
+            lResult = lRefusedBefore ? TnResult(TN_NOT_ENOUGH_MEMORY) : PoolFits("a pipeline resizing its buffers");
         }
-        const TnResult lResult = lBuffer->Alloc(lSize);
-        if (!lResult.IsOK())
+        if (lResult.IsOK())
         {
-            LogWarning("a pipeline could not allocate a buffer of " + std::to_string(lSize) + " bytes");
+            lResult = lBuffer->Alloc(lSize);
+        }
+        if (!lResult.IsOK() && !lRefusedBefore)
+        {
+            LogWarning("a pipeline could not allocate a buffer of " + std::to_string(lSize) + " bytes: " +
+                       Describe(lResult));
         }
         std::lock_guard<std::mutex> lLock(mMutex);
+        if (!lResult.IsOK())
+        {
+            mRefusedSize = lSize;
+        }
         Slot *lSlot = Find(lBuffer);
         if (lSlot != nullptr)
         {
@@ -1008,7 +1073,7 @@ void PipelineShared::Run()
             mCountChanged = false;
             if (lCountChanged)
             {
-                ApplyCount(lLock);
+                ApplyCount(lLock, "SetBufferCount");
                 if (mStopRequested.load() || mStream == nullptr)
                 {
                     break;
@@ -1049,7 +1114,9 @@ void PipelineShared::Run()
             std::unique_lock<std::mutex> lLock(mMutex);
             mWork.wait_for(lLock, std::chrono::milliseconds(kWaitSliceMs), [this] {
                 return mStopRequested.load() || mResetRequested || mCountChanged || mStream == nullptr ||
-                       CountIn(Place::Home) != 0;
+                       std::any_of(mSlots.begin(), mSlots.end(), [this](const Slot &aSlot) {
+                           return aSlot.mPlace == Place::Home && CanSupply(*aSlot.mBuffer);
+                       });
             });
             continue;
         }

@@ -102,11 +102,24 @@ private:
     /// Stops the thread and takes the buffers back; true when it ran.
     bool Halt();
     TnResult Launch();
-    TnResult ApplyCount(std::unique_lock<std::mutex> &aLock);
+    /// Adds or removes buffers until the count is reached; aCall names the
+    /// operation in a failure.
+    TnResult ApplyCount(std::unique_lock<std::mutex> &aLock, const char *aCall);
     Slot *Find(const TnBuffer *aBuffer);
     uint32_t CountIn(Place aPlace) const;
     uint32_t TargetSize() const;
+    /// OK when the pool (mCount buffers of the target size) fits the
+    /// machine; else TN_NOT_ENOUGH_MEMORY for aCall, and the target size is
+    /// not asked for again until it or the count changes.
+    TnResult PoolFits(const char *aCall);
+    /// Whether a buffer's memory is not of the target size (none, smaller,
+    /// or more than four times larger).
+    bool WrongSize(const TnBuffer &aBuffer) const;
+    /// Whether a buffer is to be reallocated: of the wrong size, and the
+    /// target size not refused.
     bool NeedsSize(const TnBuffer &aBuffer) const;
+    /// Whether a home buffer can go to the stream, or be resized for it.
+    bool CanSupply(const TnBuffer &aBuffer) const;
     /// Queues the home buffers of the right size in the stream; those that
     /// need new memory are handed back in aResize.
     void Refill(std::vector<TnBuffer *> &aResize);
@@ -139,6 +152,7 @@ private:
     std::deque<TnBuffer *> mOutput;
     uint32_t mCount;
     uint32_t mBufferSize;
+    uint32_t mRefusedSize; // a target size the machine could not hold; 0 for none
     bool mHandleTooSmall;
     uint32_t mPriority;
     bool mRunning;

@@ -53,7 +53,7 @@ template <typename Stream, typename Info> TnStream *OpenNew(const Info &aInfo, T
     Stream *lStream = new (std::nothrow) Stream();
     if (lStream == nullptr)
     {
-        SetResult(aResult, TnResult(TN_NOT_ENOUGH_MEMORY));
+        SetResult(aResult, TnResult(TN_NOT_ENOUGH_MEMORY, TnString("CreateAndOpen: no memory for the stream")));
         return nullptr;
     }
     const TnResult lResult = lStream->Open(aInfo);

@@ -485,17 +485,20 @@ void StreamCore::PrepareAhead(std::unique_lock<std::mutex> &aLock)
     // The buffers the receiver fills next, up to a quarter of a second of
     // 10 Gb/s: their memory is faulted in just before it is written (on this
     // thread, not the receiver's), never that of buffers waiting far behind.
+    // A buffer larger than that is faulted in as far as it reaches; the
+    // receiver faults in the rest as it writes.
     constexpr uint64_t kAheadBytes = 256u << 20;
-    std::vector<TnBuffer *> lPick;
+    std::vector<std::pair<TnBuffer *, uint64_t>> lPick;
     uint64_t lAhead = 0;
     for (size_t lIndex = 0; lIndex < mWaiting.size() && lAhead < kAheadBytes; ++lIndex)
     {
         TnBuffer *lBuffer = mWaiting[lIndex].mBuffer;
-        lAhead += lBuffer->GetSize();
+        const uint64_t lLength = std::min<uint64_t>(lBuffer->GetSize(), kAheadBytes - lAhead);
+        lAhead += lLength;
         if (!buffer::IsPreparedForWriting(*lBuffer) &&
             std::find(mPreparing.begin(), mPreparing.end(), lBuffer) == mPreparing.end())
         {
-            lPick.push_back(lBuffer);
+            lPick.emplace_back(lBuffer, lLength);
             mPreparing.push_back(lBuffer);
         }
     }
@@ -505,14 +508,14 @@ void StreamCore::PrepareAhead(std::unique_lock<std::mutex> &aLock)
     }
     // A buffer that leaves the stream meanwhile (Release) waits for this.
     aLock.unlock();
-    for (TnBuffer *lBuffer : lPick)
+    for (const auto &lBuffer : lPick)
     {
-        buffer::PrepareForWriting(*lBuffer);
+        buffer::PrepareForWriting(*lBuffer.first, lBuffer.second);
     }
     aLock.lock();
-    for (TnBuffer *lBuffer : lPick)
+    for (const auto &lBuffer : lPick)
     {
-        mPreparing.erase(std::find(mPreparing.begin(), mPreparing.end(), lBuffer));
+        mPreparing.erase(std::find(mPreparing.begin(), mPreparing.end(), lBuffer.first));
     }
     mPrepared.notify_all();
 }

@@ -8,6 +8,7 @@
 
 #include "TnBufferInternal.h"
 #include "TnByteOrder.h"
+#include "TnCheckedSize.h"
 #include "TnGenICamInternal.h"
 #include "TnGevAddress.h"
 #include "TnRtpReceiver.h"
@@ -420,6 +421,13 @@ TnResult TnStreamRTP::PrepareFor(uint32_t aWidth, uint32_t aHeight, TnPixelType 
     {
         return tn::Failure(TN_INVALID_PARAMETER, "PrepareFor: the width and height are 1 to 32767, the width "
                                                          "a whole number of pixel groups");
+    }
+    // Each line: its pixel groups, then the padding.
+    const tn::CheckedSize lFrame =
+        (tn::CheckedSize(aWidth / lConfig.mSampling.mGroupPixels) * lConfig.mSampling.mGroupBytes + aPaddingX) * aHeight;
+    if (!lFrame.FitsIn(tn::kMaximumBufferSize))
+    {
+        return tn::Failure(TN_INVALID_PARAMETER, "PrepareFor: a frame of this geometry does not fit a buffer");
     }
     lConfig.mWidth = aWidth;
     lConfig.mHeight = aHeight;

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "TnCheckedSize.h"
 #include "TnLog.h"
 #include "TnLogDispatch.h"
 #include "TnResult.h"
@@ -207,4 +208,25 @@ TEST(Logger, RemovalWaitsForDeliveriesOnOtherThreads)
     tn::RemoveLogSink(&lSink);
     EXPECT_TRUE(lSink.mLeft);
     lWorker.join();
+}
+
+TEST(CheckedSize, OverflowIsRememberedThroughEveryStep)
+{
+    using tn::CheckedSize;
+    uint32_t lSize = 1;
+    // The unchecked 32-bit sum of an image and its chunks wraps round to 256.
+    EXPECT_FALSE((CheckedSize(256u) + 8u + 0xFFFFFFF8u).Get(lSize));
+    EXPECT_EQ(lSize, 0u);
+    EXPECT_FALSE((CheckedSize(256u) + 8u + 0xFFFFFFF7u).FitsIn(tn::kMaximumBufferSize));
+    // 64-bit overflow in every operation, and what follows from it.
+    const CheckedSize lWrapped = CheckedSize(UINT64_MAX) + 1u;
+    EXPECT_FALSE(lWrapped.IsValid() || (lWrapped * 0u).IsValid() || (CheckedSize(3u) - 4u).IsValid());
+    EXPECT_FALSE((CheckedSize(0xFFFFFFFFu) * 0xFFFFFFFFu * 255u).IsValid() || CheckedSize(-1).IsValid());
+    EXPECT_FALSE(CheckedSize(UINT64_MAX).RoundedUp(8).IsValid() || CheckedSize(5u).DividedUp(0).IsValid());
+    EXPECT_EQ(lWrapped.Saturated(0xFFFFFFFFu), 0xFFFFFFFFu);
+    // Bits to bytes and alignment round up; a limit narrower than the type holds.
+    EXPECT_TRUE((CheckedSize(17u) * 12u).DividedUp(8).Get(lSize) && lSize == 26u);
+    EXPECT_TRUE(CheckedSize(9u).RoundedUp(8).Get(lSize) && lSize == 16u);
+    uint16_t lShort = 0;
+    EXPECT_FALSE(CheckedSize(0x10000u).Get(lShort) || CheckedSize(0xFFFFu).Get(lShort, 0xFFFE));
 }

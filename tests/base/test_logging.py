@@ -153,3 +153,20 @@ def test_new_logger_takes_a_string(tarn, base):
         base.new_TnLogger(3)
     assert str(error.value) == "Argument 1: failed to create TnString from Python string"
     assert base.TnLogger_GetLogPriority(tarn.TnLogger(tarn.TnString("x"))) == tarn.TnLogLevelInfo
+
+
+def test_a_log_file_that_cannot_be_opened_is_said_once(tmp_path):
+    import subprocess
+    import sys
+
+    from children import child_env
+
+    program = "import tarn_base_313 as t\nfor n in range(3): t.TnLogger('t').LogError('f', n, 'g', 'line')"
+    missing, written = tmp_path / "no-such-folder" / "tarn.log", tmp_path / "tarn.log"
+    answers = [subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=60,
+                              env=child_env({"TARN_LOG_FILE": str(path)})) for path in (missing, written)]
+    # One line on standard error naming the file and the reason, for three
+    # lines logged; a file that opens takes every line, and nothing is said.
+    lines = answers[0].stderr.splitlines()
+    assert len(lines) == 1 and str(missing) in lines[0] and "No such file or directory" in lines[0], lines
+    assert answers[1].stderr == "" and written.read_text().count("] t: line (f:") == 3

@@ -1,7 +1,7 @@
 """Child programs of test_memory.py: memory_child.py NAME [ARGUMENTS]. The
 first two run with their address space capped at ARGUMENTS[0] bytes (the
 second asks for ARGUMENTS[1] buffers of 1 MiB, more than the machine holds);
-the last runs in a network namespace of its own (the isolated fixture)."""
+the others run in a network namespace of their own (the isolated fixture)."""
 
 import resource
 
@@ -58,14 +58,62 @@ if child.NAME == "pipeline_buffers_beyond_the_machine_fail_at_once":
 
 
 if child.NAME == "a_started_pipeline_commits_only_what_its_stream_fills_next":
+    # ARGUMENTS: the buffer size, the count (0: as many as the stream
+    # queues), and which of them is set first. The codes of SetBufferCount
+    # and Start, and their descriptions under "why".
+    size, count, first = int(child.ARGUMENTS[0]), int(child.ARGUMENTS[1]), child.ARGUMENTS[2]
     stream = rx.TnStreamRTP()
     assert stream.Open("127.0.0.1", 0).IsOK()
     pipeline = rx.TnPipeline(stream)
-    pipeline.SetBufferSize(16 << 20)
     start = status("VmHWM")
-    out["count"] = pipeline.SetBufferCount(stream.GetQueuedBufferMaximum()).GetCodeString()
-    out["start"] = pipeline.Start().GetCodeString()
+    results = {}
+    setters = {"size": lambda: pipeline.SetBufferSize(size),
+               "count": lambda: results.update(count=pipeline.SetBufferCount(count or stream.GetQueuedBufferMaximum()))}
+    for name in (first, "count" if first == "size" else "size"):
+        setters[name]()
+    results["start"] = pipeline.Start()
+    out.update({name: result.GetCodeString() for name, result in results.items()})
+    out["why"] = {name: result.GetDescription() for name, result in results.items()}
+    out["pool"], out["running"] = pipeline.GetBufferCount(), pipeline.IsStarted()
     out["queued"] = stream.GetQueuedBufferCount()
+    out["grown"] = status("VmHWM") - start
+    pipeline.Stop()
+    del pipeline
+    stream.Close()
+
+
+if child.NAME == "a_size_beyond_the_machine_is_refused_by_the_next_release":
+    # ARGUMENTS: a count of 4 GiB buffers beyond the machine. Frames of
+    # 64x4 Mono8 come over RTP on loopback.
+    import socket
+    import struct
+    beyond = int(child.ARGUMENTS[0])
+    stream = rx.TnStreamRTP()
+    assert stream.PrepareFor(64, 4, tarn.TnPixelMono8).IsOK() and stream.Open("127.0.0.1", 0).IsOK()
+    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+
+    def send(timestamp):
+        for line in range(4):
+            marker = 0x80 if line == 3 else 0
+            sender.sendto(struct.pack(">BBHII", 0x80, marker | 96, timestamp * 4 + line, timestamp, 7) +
+                          struct.pack(">HHHH", 0, 64, line, 0) + bytes([timestamp]) * 64,
+                          ("127.0.0.1", stream.GetLocalPort()))
+
+    pipeline = rx.TnPipeline(stream)
+    pipeline.SetBufferSize(256)
+    assert pipeline.SetBufferCount(beyond).IsOK() and pipeline.Start().IsOK()
+    send(1)
+    result, buffer, operation = pipeline.RetrieveNextBuffer(5000)
+    start = status("VmHWM")
+    pipeline.SetBufferSize(0xFFFFFFFF)  # returns nothing: the pool no longer fits
+    released = pipeline.ReleaseBuffer(buffer)
+    out["released"] = [released.GetCodeString(), released.GetDescription(), buffer.GetSize()]
+    # The pool runs on in the memory it has, and follows the blocks' size.
+    send(2)
+    result, buffer, operation = pipeline.RetrieveNextBuffer(5000)
+    out["next"] = [result.GetCodeString(), operation.GetCodeString(), int(buffer.GetDataPointer()[0])]
+    again = pipeline.ReleaseBuffer(buffer)
+    out["again"] = [again.GetCodeString(), pipeline.GetBufferSize()]
     out["grown"] = status("VmHWM") - start
     pipeline.Stop()
     del pipeline

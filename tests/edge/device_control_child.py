@@ -39,6 +39,30 @@ if child.NAME == "connect_heartbeat_expiry_and_messages":
     out["sink"] = sink.events
 
 
+if child.NAME == "memory_is_written_in_whole_words":
+    import tarn_receive_313 as rx
+    device = devices.started(devices.PatternSource())
+    controller = rx.TnDeviceGEV()
+    assert controller.Connect("127.0.0.1").IsOK()
+    whole = controller.WriteMemory(0xE8, b"tarn")
+    refused = [controller.WriteMemory(address, data) for address, data in
+               [(0xE8, b"abc"), (0xE9, b"abcd"), (0xEA, b"ab"), (0xE8, b"abcdefg")]]
+    out["controller"] = [whole.GetCodeString()] + [[result.GetCodeString(), result.GetDescription()]
+                                                   for result in refused]
+    out["kept"] = controller.ReadMemory(0xE8, 4)[1].tobytes().decode()
+    result, data = controller.ReadMemory(0xE9, 3)
+    out["read"] = [result.GetCodeString(), data.tobytes().decode()]
+    controller.Disconnect()
+    # The device answers commands of partial words as invalid parameters.
+    client = gvcp.Client()
+    assert client.write(gvcp.PRIVILEGE, 2) == 0
+    out["device"] = [client.write_memory(0xE8, b"abc"), client.read_memory(0xE8, 3)[0],
+                     client.write_memory(0xE8, b"abcd"), list(client.read_memory(0xE8, 4))]
+    out["device"][3][1] = out["device"][3][1].decode()
+    client.close()
+    device.Stop()
+
+
 if child.NAME == "user_sets_restore_registers":
     import tarn_receive_313 as rx
     class Notify(edge.ITnUserSetNotify):

@@ -40,6 +40,16 @@ class Client:
         status, payload = self.command(0x0080, struct.pack(">I", address))
         return status, (struct.unpack(">I", payload[:4])[0] if status == 0 else None)
 
+    def write_memory(self, address, data):
+        """A WRITEMEM command of DATA as it is, whatever its length: the status."""
+        status, _ = self.command(0x0086, struct.pack(">I", address) + data)
+        return status
+
+    def read_memory(self, address, count):
+        """A READMEM command of COUNT bytes: the status and the bytes."""
+        status, payload = self.command(0x0084, struct.pack(">IHH", address, 0, count))
+        return status, payload[4:]
+
     def close(self):
         self.socket.close()
 

@@ -25,6 +25,18 @@ def test_connect_heartbeat_expiry_and_messages(isolated):
     assert events[4:] == [["disconnect"], ["stop"]]
 
 
+def test_memory_is_written_in_whole_words(isolated):
+    out = isolated(CHILD, "memory_is_written_in_whole_words")
+    # The controller refuses a write of partial words before sending it, and
+    # says why; the device's bytes stay. Reads take any address and count.
+    assert out["controller"][0] == "OK"
+    for code, description in out["controller"][1:]:
+        assert code == "INVALID_PARAMETER" and "whole words of 4 bytes" in description
+    assert out["kept"] == "tarn" and out["read"] == ["OK", "arn"]
+    # A GigE Vision device answers such commands: invalid parameter (0x8002).
+    assert out["device"] == [0x8002, 0x8002, 0, [0, "abcd"]]
+
+
 def test_user_sets_restore_registers(isolated):
     out = isolated(CHILD, "user_sets_restore_registers")
     assert out["configure"] == ["OK", "OK", "INVALID_PARAMETER"]

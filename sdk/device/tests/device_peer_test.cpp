@@ -13,6 +13,7 @@
 #include "TnSystem.h"
 #include "TnTestDevices.h"
 #include "TnTestProcess.h"
+#include "TnText.h"
 
 using namespace tn::test;
 
@@ -141,12 +142,22 @@ TEST_F(FakeDevice, ConnectsByIdentifierAndReadsMemory)
     EXPECT_EQ(lDevice.WriteMemory(0, lBytes, 1ll << 31).GetCode(), TN_INVALID_PARAMETER);
     EXPECT_EQ(lDevice.WriteMemory(0xFFFFFFFFll, lBytes, 2).GetCode(), TN_INVALID_PARAMETER);
     EXPECT_EQ(lDevice.WriteMemory(-4, lBytes, 4).GetCode(), TN_INVALID_PARAMETER);
+    // Memory is written in whole words: a partial word is refused before
+    // anything is sent, and the device's bytes stay.
     const uint8_t lName16[4] = {'t', 'n', '-', 'x'};
-    ASSERT_TRUE(lDevice.WriteMemory(0xE9, lName16, 3).IsOK()); // read-modify-write of a partial word
+    ASSERT_TRUE(lDevice.WriteMemory(0xE8, lName16, 4).IsOK());
+    const uint8_t lOther[4] = {'a', 'b', 'c', 'd'};
+    const TnResult lPartial = lDevice.WriteMemory(0xE9, lOther, 3);
+    EXPECT_EQ(lPartial.GetCode(), TN_INVALID_PARAMETER);
+    EXPECT_NE(tn::Describe(lPartial).find("whole words of 4 bytes"), std::string::npos) << tn::Describe(lPartial);
+    EXPECT_EQ(lDevice.WriteMemory(0xE9, lOther, 4).GetCode(), TN_INVALID_PARAMETER);
+    EXPECT_EQ(lDevice.WriteMemory(0xE8, lOther, 3).GetCode(), TN_INVALID_PARAMETER);
     uint8_t lBack[4] = {};
     ASSERT_TRUE(lDevice.ReadMemory(0xE8, lBack, 4).IsOK());
-    EXPECT_EQ(lBack[1], 't');
-    EXPECT_EQ(lBack[3], '-');
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(lBack), 4), "tn-x");
+    // Reads take any address and count: the words that hold them are asked for.
+    ASSERT_TRUE(lDevice.ReadMemory(0xE9, lBack, 3).IsOK());
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(lBack), 3), "n-x");
 }
 
 TEST_F(FakeDevice, SecondControllerIsRefusedWhileTheFirstHoldsControl)

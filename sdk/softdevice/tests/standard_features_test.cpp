@@ -323,6 +323,18 @@ TEST(StandardFeatures, TwoSourcesShareTheFeatureNames)
     EXPECT_EQ(2, lClient.Int("GevStreamChannelCount"));
 }
 
+TEST(StandardFeatures, PayloadSizeBeyondThirtyTwoBitsReadsAsTheLargest)
+{
+    // 16x16 Mono8, its chunk tag and chunks near 2^32: once wrapped round to 256.
+    TnSourceDescription lSource;
+    lSource.mWidth = lSource.mHeight = 16;
+    lSource.mChunkModeActive = true;
+    lSource.mChunksSize = 0xFFFFFFF8u;
+    EXPECT_EQ(0xFFFFFFFFu, ComputePayloadSize(lSource));
+    lSource.mChunksSize = 64;
+    EXPECT_EQ(256u + 8 + 64, ComputePayloadSize(lSource));
+}
+
 // An independent client: aravis's fake camera serves a description with
 // features of every kind over its own memory, and aravis's tool lists, reads
 // and writes them, inside a private network namespace.

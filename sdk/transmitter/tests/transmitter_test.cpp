@@ -13,6 +13,7 @@
 #include "TnBuffer.h"
 #include "TnFPSStabilizer.h"
 #include "TnGvcpClient.h"
+#include "TnGvspBufferBlock.h"
 #include "TnGvspSender.h"
 #include "TnImage.h"
 #include "TnTestNetwork.h"
@@ -146,6 +147,26 @@ TEST(Transmitter, RulesBeforeAndAfterOpen)
     EXPECT_EQ(TN_TIMEOUT, lTransmitter.RetrieveFreeBuffer(&lFree).GetCode()) << "a closed transmitter does not wait";
     EXPECT_EQ(nullptr, lFree);
     EXPECT_EQ(TN_STATE_ERROR, lTransmitter.Close().GetCode());
+}
+
+TEST(Transmitter, BlocksSendTheImageOfAGeometryTooLargeToCountWhole)
+{
+    // Raw bytes sent as the image of a fallback geometry (the software
+    // device's) whose bits overflow 64 bits: no image is smaller than the
+    // memory, so every byte goes. Wrapped round, these made an image of 4 bytes.
+    TnBuffer lBuffer(TnPayloadTypeRawData);
+    ASSERT_TRUE(lBuffer.Alloc(4096).IsOK());
+    tn::gev::TnBlockGeometry lGeometry;
+    lGeometry.mWidth = 4294836226u;
+    lGeometry.mHeight = 2147549185u;
+    lGeometry.mPixelType = TnPixelMono16;
+    tn::gev::TnGvspBlock lBlock;
+    ASSERT_TRUE(tn::gev::BlockFromBuffer(lBuffer, lGeometry, lBlock));
+    EXPECT_EQ(4096u, lBlock.mSegments[0].mSize);
+    // A smaller image goes alone, its last byte included: 60 bits take 8.
+    lGeometry = {5, 1, 0, 0, TnPixelMono12Packed};
+    ASSERT_TRUE(tn::gev::BlockFromBuffer(lBuffer, lGeometry, lBlock));
+    EXPECT_EQ(8u, lBlock.mSegments[0].mSize);
 }
 
 TEST_F(TransmitterPeer, SendsToTheReceiverWithLossAndResend)
