@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TnBuffer.h"
+#include "TnMemoryBlocks.h"
 
 // Payload interfaces belong to their buffer: code that holds one cannot
 // delete it.
@@ -199,4 +200,94 @@ TEST(RawData, AttachedPayloadGetsChunkMemoryApart)
 
     EXPECT_EQ(lRaw->Detach(), lMemory.data());
     EXPECT_EQ(lRaw->GetPayloadLength(), 32u);
+}
+
+namespace
+{
+/// Memory a program attaches through a module: a registered block that
+/// counts how often it was given back.
+struct AttachedMemory
+{
+    std::vector<uint8_t> mBytes = std::vector<uint8_t>(4096);
+    int mGivenBack = 0;
+
+    /// Registers the memory and drops the registering reference once the
+    /// buffer has taken its own, as the modules' attach does.
+    template <class Attach> void AttachWith(Attach aAttach)
+    {
+        tn::MemoryBlock *lBlock = tn::RegisterBlock(
+            mBytes.data(), mBytes.size(), [](void *aSelf, void *, size_t) { ++static_cast<AttachedMemory *>(aSelf)->mGivenBack; },
+            this);
+        ASSERT_NE(lBlock, nullptr);
+        EXPECT_TRUE(aAttach(mBytes.data()).IsOK());
+        tn::ReleaseBlock(lBlock);
+    }
+};
+} // namespace
+
+TEST(Buffer, AttachedMemoryIsHeldUntilTheBufferLetsGoOfIt)
+{
+    using LetGo = void (*)(TnBuffer &);
+    const std::vector<std::pair<const char *, LetGo>> lWays = {
+        {"Detach", [](TnBuffer &aBuffer) { aBuffer.Detach(); }},
+        {"Free", [](TnBuffer &aBuffer) { aBuffer.Free(); }},
+        {"Alloc", [](TnBuffer &aBuffer) { EXPECT_TRUE(aBuffer.Alloc(16).IsOK()); }},
+        {"another Attach", [](TnBuffer &aBuffer) {
+             static uint8_t sOther[16];
+             EXPECT_TRUE(aBuffer.Attach(sOther, sizeof(sOther)).IsOK());
+         }},
+        {"the image's Detach", [](TnBuffer &aBuffer) { aBuffer.GetImage()->Detach(); }},
+        {"the raw data's Free", [](TnBuffer &aBuffer) {
+             EXPECT_TRUE(aBuffer.Reset(TnPayloadTypeRawData).IsOK());
+             ASSERT_NE(aBuffer.GetRawData(), nullptr);
+             aBuffer.GetRawData()->Free();
+         }},
+    };
+    for (const auto &lWay : lWays)
+    {
+        AttachedMemory lMemory;
+        TnBuffer lBuffer;
+        lMemory.AttachWith([&](uint8_t *aData) { return lBuffer.GetImage()->Attach(aData, 64, 64, TnPixelMono8); });
+        EXPECT_EQ(lMemory.mGivenBack, 0) << lWay.first;
+        lWay.second(lBuffer);
+        EXPECT_EQ(lMemory.mGivenBack, 1) << lWay.first;
+    }
+
+    // Destruction, and memory attached to a multipart part until the
+    // container is reset.
+    AttachedMemory lMemory, lPartMemory;
+    {
+        TnBuffer lBuffer;
+        lMemory.AttachWith([&](uint8_t *aData) { return lBuffer.Attach(aData, 4096); });
+        TnBuffer lParts(TnPayloadTypeMultiPart);
+        ITnMultiPartContainer *lContainer = lParts.GetMultiPartContainer();
+        ASSERT_TRUE(lContainer->AddImagePart(TnMultiPart2DImage, 8, 8, TnPixelMono8).IsOK());
+        lPartMemory.AttachWith([&](uint8_t *aData) { return lContainer->AttachPart(0, aData, 4096); });
+        EXPECT_EQ(lPartMemory.mGivenBack, 0);
+        lContainer->Reset();
+        EXPECT_EQ(lPartMemory.mGivenBack, 1);
+        EXPECT_EQ(lMemory.mGivenBack, 0);
+    }
+    EXPECT_EQ(lMemory.mGivenBack, 1);
+}
+
+TEST(Buffer, AllocatedMemoryOutlivesTheBufferWhilePinned)
+{
+    tn::MemoryBlock *lPin = nullptr;
+    uint8_t *lData = nullptr;
+    {
+        TnBuffer lBuffer;
+        ASSERT_TRUE(lBuffer.Alloc(1000).IsOK());
+        lData = lBuffer.GetDataPointer();
+        lData[999] = 42;
+        lPin = tn::PinBlock(lData, 1000);
+        ASSERT_NE(lPin, nullptr);
+        ASSERT_TRUE(lBuffer.Alloc(2000).IsOK()); // a re-allocation lets the first go
+        EXPECT_NE(lBuffer.GetDataPointer(), lData);
+    }
+    EXPECT_EQ(lData[999], 42);
+    tn::ReleaseBlock(lPin);
+    tn::MemoryBlock *lGone = tn::PinBlock(lData, 1000);
+    EXPECT_EQ(lGone, nullptr);
+    tn::ReleaseBlock(lGone);
 }
