@@ -335,11 +335,11 @@ template <class Image> static PyObject *tn_image_view(const void *aData, const I
 %{
 /* Gives back an export of a Python object's memory once no SDK object and
  * no view holds its block, on whichever thread let go of it last; nothing
- * once the interpreter is finalizing (the object goes with it). */
+ * once the interpreter is finalizing or gone (the object goes with it). */
 static void tn_give_back_export(void *aContext, void *, size_t)
 {
     Py_buffer *exported = static_cast<Py_buffer *>(aContext);
-    if (Py_IsFinalizing()) {
+    if (!Py_IsInitialized() || Py_IsFinalizing()) {
         return;
     }
     PyGILState_STATE state = PyGILState_Ensure();

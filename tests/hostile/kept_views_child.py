@@ -12,6 +12,7 @@ import os
 import socket
 import struct
 import sys
+import threading
 import time
 import weakref
 
@@ -255,9 +256,13 @@ if child.NAME == "attached_arrays_dropped_by_the_caller":
                 owner.Attach(np.zeros(64, np.uint8))
         elif ending == "delete_":
             base.delete_TnBuffer(owner)
+        elif ending == "Free on a thread":
+            thread = threading.Thread(target=owner.Free)
+            thread.start()
+            thread.join()
 
     results = {}
-    for ending in ("Detach", "Free", "Attach", "delete_", "dropped"):
+    for ending in ("Detach", "Free", "Attach", "delete_", "dropped", "Free on a thread"):
         for kind in ("buffer", "image", "raw", "chunk", "part"):
             owner, attach, view_of = attach_kind(kind)
             array = np.full(64, 7, np.uint8)
@@ -291,6 +296,10 @@ if child.NAME == "attached_arrays_dropped_by_the_caller":
     gc.collect()
     memory.extend(b"x")
     out["resized after Free"] = len(memory)
+    # Attached and viewed as the program ends: the interpreter's end lets go.
+    leftover = tarn.TnBuffer()
+    leftover.Attach(np.zeros(1 << 20, np.uint8))
+    leftover_view = leftover.GetDataPointer()
 
 
 if child.NAME == "views_of_views":

@@ -33,7 +33,7 @@ def test_attached_arrays_live_as_long_as_the_sdk_holds_them(isolated):
     # Answer, [alive, read, pinned] while attached, [alive, read] after the
     # SDK let go while a view remains, gone with the view.
     wanted = ["OK", [True, True, True], [True, True], True]
-    assert len(out["attached"]) == 25
+    assert len(out["attached"]) == 30
     assert {name: result for name, result in out["attached"].items() if result != wanted} == {}
     assert out["resized"] is False and out["resized after Free"] == 65
 
