@@ -24,8 +24,8 @@ def test_every_view_outlives_its_owner(isolated):
     and the arrays Detach returns, each past Free, Alloc, Reset, delete_ and
     the proxy dropped."""
     views = isolated(CHILD, "every_view_kept_past_its_owner", env=PERTURBED)["views"]
-    assert len(views) == 30
-    assert {name: result[:2] for name, result in views.items() if result[:2] != [True, True]} == {}
+    assert len(views) == 25
+    assert {name: result for name, result in views.items() if result != [True, True]} == {}
 
 
 def test_attached_arrays_live_as_long_as_the_sdk_holds_them(isolated):
@@ -35,7 +35,6 @@ def test_attached_arrays_live_as_long_as_the_sdk_holds_them(isolated):
     wanted = ["OK", [True, True, True], [True, True], True]
     assert len(out["attached"]) == 30
     assert {name: result for name, result in out["attached"].items() if result != wanted} == {}
-    assert out["resized"] is False and out["resized after Free"] == 65
 
 
 def test_views_of_views_keep_the_memory(isolated):

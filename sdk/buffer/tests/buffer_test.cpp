@@ -252,20 +252,3 @@ TEST(Buffer, AttachedMemoryIsHeldUntilTheBufferLetsGoOfIt)
     }
     EXPECT_EQ(lMemory.mGivenBack, 1);
 }
-
-TEST(Buffer, AllocatedMemoryOutlivesTheBufferWhilePinned)
-{
-    tn::MemoryBlock *lPin = nullptr;
-    uint8_t *lData = nullptr;
-    {
-        TnBuffer lBuffer;
-        ASSERT_TRUE(lBuffer.Alloc(1000).IsOK());
-        lData = lBuffer.GetDataPointer();
-        lData[999] = 42;
-        lPin = tn::PinBlock(lData, 1000);
-        ASSERT_TRUE(lBuffer.Alloc(2000).IsOK()); // a re-allocation lets the first memory go
-    }
-    EXPECT_EQ(lData[999], 42);
-    tn::ReleaseBlock(lPin);
-    EXPECT_EQ(tn::HoldBlockAt(lData, 1000), nullptr);
-}
