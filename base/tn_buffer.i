@@ -70,7 +70,15 @@ static PyObject *tn_data_view(const void *aData, const ITnGenericDataPart *aPart
 
 /* Data addresses come back as views; the geometry and sizes are read with the
  * interpreter lock held, after the SDK call. */
-%typemap(out) uint8_t *GetDataPointer, uint8_t const *GetDataPointer, uint8_t *Detach {
+%typemap(out) uint8_t *GetDataPointer, uint8_t const *GetDataPointer {
+    $result = tn_data_view($1, arg1);
+    if ($result == NULL) {
+        SWIG_fail;
+    }
+}
+/* Detach lets go of the memory it hands back: what it drops stays until the
+ * view over it has pinned it. */
+%typemap(out) uint8_t *Detach (tn::DeferredBlockReleases keptUntilViewed) {
     $result = tn_data_view($1, arg1);
     if ($result == NULL) {
         SWIG_fail;
@@ -107,14 +115,14 @@ TN_PLAIN_OUTPUT(uint32_t &aCount, uint32_t value = 0, SWIG_From_unsigned_SS_int(
 TN_PLAIN_OUTPUT(uint32_t &aFirstPacketID, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 TN_PLAIN_OUTPUT(uint32_t &aLastPacketID, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
-/* Attached memory, used in place until it is detached. */
+/* Attached memory, used in place (and held) until it is let go of. */
 TN_ARRAY_1D_ATTACH(void *aAddress, uint32_t aLength, UINT32_MAX)
 TN_ARRAY_1D_ATTACH(void *aAddress, uint64_t aLength, UINT64_MAX)
 
 /* An image attaches a two- or three-dimensional array: its shape gives width
  * and height, and the SDK is told how large the memory is, so that memory too
  * small for the image is refused. */
-%typemap(in) (void *aAddress, uint32_t aWidth, uint32_t aHeight) (npy_intp memoryBytes = 0) {
+%typemap(in) (void *aAddress, uint32_t aWidth, uint32_t aHeight) (npy_intp memoryBytes = 0, tn::MemoryBlock *attached = NULL) {
     int dimensionCounts[2] = {2, 3};
     PyArrayObject *memory = tn_array_in_place($input, "$symname", $argnum);
     if (memory == NULL || !require_dimensions_n(memory, dimensionCounts, 2)) {
@@ -124,10 +132,17 @@ TN_ARRAY_1D_ATTACH(void *aAddress, uint64_t aLength, UINT64_MAX)
     if ((uint64_t)array_size(memory, 0) > UINT32_MAX || (uint64_t)array_size(memory, 1) > UINT32_MAX) {
         SWIG_exception_fail(SWIG_OverflowError, "in method '" "$symname" "', argument " "$argnum" ": the array is wider or higher than 4294967295");
     }
+    attached = tn_export_block(memory);
+    if (attached == NULL) {
+        SWIG_fail;
+    }
     $1 = array_data(memory);
     $2 = (uint32_t)array_size(memory, 1);
     $3 = (uint32_t)array_size(memory, 0);
     memoryBytes = PyArray_NBYTES(memory);
+}
+%typemap(freearg) (void *aAddress, uint32_t aWidth, uint32_t aHeight) {
+    tn::ReleaseBlock(attached$argnum);
 }
 %typecheck(SWIG_TYPECHECK_POINTER) (void *aAddress, uint32_t aWidth, uint32_t aHeight) {
     $1 = tn_array_candidate($input);

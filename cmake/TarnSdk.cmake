@@ -4,7 +4,8 @@
 # library's internal headers stay in its own folder. What other SDK libraries
 # and tests may include of them comes with the INTERFACE target
 # <name>Internal, which they link PRIVATE; the modules link the libraries
-# alone and so never see an internal header.
+# and, for the memory blocks their views pin, libTnBase's internal headers,
+# which SWIG never reads.
 
 # tarn_sdk_library(<name> sources... [LINK libs...] [PRIVATE_LINK libs...] [INTERNAL_HEADERS])
 # One SDK shared library, lib<name>.so, installed to tarn.libs beside the

@@ -45,7 +45,10 @@ function(tarn_swig_module module interface)
 
   python_add_library(_${module} MODULE WITH_SOABI ${wrapper})
   target_include_directories(_${module} PRIVATE ${TARN_NUMPY_INCLUDE} ${PROJECT_SOURCE_DIR}/sdk/include)
-  target_link_libraries(_${module} PRIVATE ${ARG_LIBRARIES})
+  # The views' and attached arrays' memory blocks (common/tn_arrays.i) are
+  # the one internal header of the SDK the modules use: libTnBase's
+  # TnMemoryBlocks.h, which SWIG never reads.
+  target_link_libraries(_${module} PRIVATE ${ARG_LIBRARIES} TnBaseInternal)
   # Generated code: its warnings are SWIG's, not ours.
   target_compile_options(_${module} PRIVATE -w)
   set_target_properties(_${module} PROPERTIES

@@ -143,11 +143,80 @@ static PyArrayObject *tn_new_bytes(npy_intp aLength)
 %enddef
 
 /* ------------------------------------------------------------------------
- * Views: numpy arrays over SDK memory, made in place, owning nothing and
- * without a base object. */
+ * Views: numpy arrays over SDK memory, made in place. Each pins the memory
+ * block it shows: its base holds a reference on the block, so that the
+ * memory stays while the view (or an array made from it) lives, whatever
+ * becomes of the SDK object that used it. */
 %{
-/* A view of the given shape and element type over aData; None for a null
- * address with a non-zero size (there is no memory to show). */
+#include "TnMemoryBlocks.h"
+
+/* A view's base: one reference on an SDK memory block, dropped when it goes. */
+struct TnMemoryHold
+{
+    PyObject_HEAD
+    tn::MemoryBlock *mBlock;
+};
+
+static PyTypeObject *tn_memory_hold_type = NULL;
+
+static void tn_memory_hold_dealloc(PyObject *aSelf)
+{
+    tn::MemoryBlock *block = reinterpret_cast<TnMemoryHold *>(aSelf)->mBlock;
+    PyTypeObject *type = Py_TYPE(aSelf);
+    type->tp_free(aSelf);
+    Py_DECREF(type);
+    tn::ReleaseBlock(block);
+}
+
+static PyObject *tn_memory_hold_repr(PyObject *aSelf)
+{
+    return PyUnicode_FromFormat("<%s of SDK memory at %p>", Py_TYPE(aSelf)->tp_name,
+                                (void *)reinterpret_cast<TnMemoryHold *>(aSelf)->mBlock);
+}
+
+static int tn_memory_hold_init(void)
+{
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, (void *)tn_memory_hold_dealloc},
+        {Py_tp_repr, (void *)tn_memory_hold_repr},
+        {Py_tp_doc, (void *)"What a view over SDK memory holds: the memory block it shows, kept while the view "
+                            "lives."},
+        {0, NULL}};
+    static PyType_Spec spec = {SWIG_name ".TnMemoryHold", sizeof(TnMemoryHold), 0,
+                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    tn_memory_hold_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    return tn_memory_hold_type != NULL ? 0 : -1;
+}
+
+/* An array over aData whose base holds aBlock (the caller's reference, taken
+ * over here, also on failure). */
+static PyObject *tn_pinned_array(tn::MemoryBlock *aBlock, const void *aData, int aDimensions, npy_intp *aShape,
+                                 int aType)
+{
+    TnMemoryHold *hold = PyObject_New(TnMemoryHold, tn_memory_hold_type);
+    if (hold == NULL) {
+        tn::ReleaseBlock(aBlock);
+        return NULL;
+    }
+    hold->mBlock = aBlock;
+    PyObject *array = PyArray_New(&PyArray_Type, aDimensions, aShape, aType, NULL, const_cast<void *>(aData), 0,
+                                  NPY_ARRAY_CARRAY, NULL);
+    if (array == NULL) {
+        Py_DECREF(hold);
+        return NULL;
+    }
+    /* The array takes the hold's reference, also when this fails. */
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject *>(array), reinterpret_cast<PyObject *>(hold)) != 0) {
+        Py_DECREF(array);
+        return NULL;
+    }
+    return array;
+}
+
+/* A view of the given shape and element type over aData, pinning the block
+ * that holds it; None for a null address with a non-zero size (there is no
+ * memory to show). A view that would reach past its block shows the bytes
+ * up to the block's end. Memory in no block is never shown: BufferError. */
 static PyObject *tn_view(const void *aData, int aDimensions, npy_intp *aShape, int aType)
 {
     npy_intp elements = 1;
@@ -161,8 +230,21 @@ static PyObject *tn_view(const void *aData, int aDimensions, npy_intp *aShape, i
         /* An empty view: numpy's own zero-length array. */
         return PyArray_SimpleNew(aDimensions, aShape, aType);
     }
-    return PyArray_New(&PyArray_Type, aDimensions, aShape, aType, NULL, const_cast<void *>(aData), 0,
-                       NPY_ARRAY_CARRAY, NULL);
+    const size_t bytes = (size_t)elements * (aType == NPY_USHORT ? 2 : 1);
+    tn::MemoryBlock *block = tn::PinBlock(aData, bytes);
+    if (block != NULL) {
+        return tn_pinned_array(block, aData, aDimensions, aShape, aType);
+    }
+    block = tn::PinBlock(aData, 1);
+    if (block != NULL) {
+        npy_intp available[1] = {(npy_intp)tn::BlockBytesFrom(block, aData)};
+        return tn_pinned_array(block, aData, 1, available, NPY_UBYTE);
+    }
+    if (elements == 0) {
+        return PyArray_SimpleNew(aDimensions, aShape, aType);
+    }
+    PyErr_SetString(PyExc_BufferError, "the SDK's memory belongs to no block a view could keep");
+    return NULL;
 }
 
 /* A one-dimensional uint8 view of aLength bytes. */
@@ -178,53 +260,6 @@ static PyObject *tn_byte_view(const void *aData, uint64_t aLength)
     npy_intp shape[1] = {(npy_intp)aLength};
     return tn_view(aData, 1, shape, NPY_UBYTE);
 }
-
-/* Holds a view that a Python override receives for the length of one call
- * (a typemap local of the forwarding method). When the call is over, a view
- * that Python kept gets a copy of what it showed, so that it never shows
- * memory the SDK frees after the call; arrays derived from it (slices) still
- * show the SDK's memory and are valid during the call only. Runs at the end
- * of the forwarding method, where the interpreter lock may be released. */
-class TnCallView
-{
-public:
-    TnCallView() : mView(NULL) {}
-    TnCallView(const TnCallView &) = delete;
-    TnCallView &operator=(const TnCallView &) = delete;
-
-    /* Takes its own reference on a view (anything else is ignored). */
-    void Hold(PyObject *aView)
-    {
-        if (aView != NULL && PyArray_Check(aView)) {
-            Py_INCREF(aView);
-            mView = aView;
-        }
-    }
-
-    ~TnCallView()
-    {
-        if (mView == NULL) {
-            return;
-        }
-        PyGILState_STATE state = PyGILState_Ensure();
-        PyObject *pending = PyErr_GetRaisedException();
-        PyArrayObject *view = (PyArrayObject *)mView;
-        if (Py_REFCNT(mView) > 1 && PyArray_BASE(view) == NULL && PyArray_DATA(view) != NULL) {
-            PyArrayObject *copy = (PyArrayObject *)PyArray_NewCopy(view, NPY_CORDER);
-            /* The base takes the copy's reference, also when it fails. */
-            if (copy != NULL && PyArray_SetBaseObject(view, (PyObject *)copy) == 0) {
-                ((PyArrayObject_fields *)view)->data = (char *)PyArray_DATA(copy);
-            }
-            PyErr_Clear();
-        }
-        Py_DECREF(mView);
-        PyErr_SetRaisedException(pending);
-        PyGILState_Release(state);
-    }
-
-private:
-    PyObject *mView;
-};
 
 /* The image rule: shape and element type from the pixel type, lines and
  * rows widened by the paddings (in bytes). A view that would reach past the
@@ -283,13 +318,63 @@ template <class Image> static PyObject *tn_image_view(const void *aData, const I
     return tn_view(aData, dimensions, shape, type);
 }
 %}
+%init %{
+    if (tn_memory_hold_init() < 0) {
+        return NULL;
+    }
+%}
 
 /* ------------------------------------------------------------------------
  * Attached memory: the SDK keeps using it after the call, so it must be the
  * caller's own array, used in place. A copy numpy would make (another element
- * type, a list, a strided or read-only array) would be gone, or never seen by
- * the caller, while the SDK still writes into it: such input is refused. */
+ * type, a list, a strided or read-only array) would never be seen by the
+ * caller while the SDK writes into it: such input is refused. The SDK object
+ * holds the array (an export of its memory, registered as a block) until it
+ * lets go of the memory: Detach, Free, Alloc, another Attach, destruction;
+ * views of the memory hold it too. */
 %{
+/* Gives back an export of a Python object's memory once no SDK object and
+ * no view holds its block, on whichever thread let go of it last; nothing
+ * once the interpreter is finalizing or gone (the object goes with it). */
+static void tn_give_back_export(void *aContext, void *, size_t)
+{
+    Py_buffer *exported = static_cast<Py_buffer *>(aContext);
+    if (!Py_IsInitialized() || Py_IsFinalizing()) {
+        return;
+    }
+    PyGILState_STATE state = PyGILState_Ensure();
+    PyObject *pending = PyErr_GetRaisedException();
+    PyBuffer_Release(exported);
+    PyMem_Free(exported);
+    PyErr_SetRaisedException(pending);
+    PyGILState_Release(state);
+}
+
+/* The array's memory as a block that holds an export of the array (a
+ * writeable one when the array is): the reference returned is the caller's.
+ * An SDK object the memory is attached to takes its own. Null with the
+ * Python error set when it cannot be made. */
+static tn::MemoryBlock *tn_export_block(PyArrayObject *aArray)
+{
+    Py_buffer *exported = static_cast<Py_buffer *>(PyMem_Malloc(sizeof(Py_buffer)));
+    if (exported == NULL) {
+        PyErr_NoMemory();
+        return NULL;
+    }
+    const int flags = PyArray_ISWRITEABLE(aArray) ? PyBUF_WRITABLE : PyBUF_SIMPLE;
+    if (PyObject_GetBuffer(reinterpret_cast<PyObject *>(aArray), exported, flags) != 0) {
+        PyMem_Free(exported);
+        return NULL;
+    }
+    tn::MemoryBlock *block = tn::RegisterBlock(exported->buf, (size_t)exported->len, tn_give_back_export, exported);
+    if (block == NULL) {
+        PyBuffer_Release(exported);
+        PyMem_Free(exported);
+        PyErr_NoMemory();
+    }
+    return block;
+}
+
 /* The caller's array if the SDK can use it in place: an ndarray of bytes,
  * C-contiguous, aligned and writeable. Null with a TypeError set otherwise. */
 static PyArrayObject *tn_array_in_place(PyObject *aObject, const char *aFunction, int aPosition)
@@ -314,7 +399,7 @@ static bool tn_array_candidate(PyObject *aObject)
 
 /* Memory and its length in bytes, one dimension. */
 %define TN_ARRAY_1D_ATTACH(POINTER, LENGTH, MAXIMUM)
-%typemap(in) (POINTER, LENGTH) (PyArrayObject *memory = NULL) {
+%typemap(in) (POINTER, LENGTH) (PyArrayObject *memory = NULL, tn::MemoryBlock *attached = NULL) {
     npy_intp anySize[1] = {-1};
     memory = tn_array_in_place($input, "$symname", $argnum);
     if (memory == NULL || !require_dimensions(memory, 1) || !require_size(memory, anySize, 1)) {
@@ -325,10 +410,30 @@ static bool tn_array_candidate(PyObject *aObject)
                      (Py_ssize_t)array_size(memory, 0), (unsigned long long)MAXIMUM);
         SWIG_fail;
     }
+    attached = tn_export_block(memory);
+    if (attached == NULL) {
+        SWIG_fail;
+    }
     $1 = ($1_ltype)array_data(memory);
     $2 = ($2_ltype)array_size(memory, 0);
 }
+%typemap(freearg) (POINTER, LENGTH) {
+    tn::ReleaseBlock(attached$argnum);
+}
 %typecheck(SWIG_TYPECHECK_POINTER) (POINTER, LENGTH) {
     $1 = tn_array_candidate($input);
+}
+%enddef
+
+/* Data a Python call hands on to a Python override (an upcall that reaches a
+ * forwarding object): held as a block for the call, so that a view the
+ * override keeps keeps the object. ARGUMENTS, in parentheses, are those of
+ * an in typemap whose array is its local `memory`. */
+%define TN_ARRAY_SHOWN(ARGUMENTS)
+%typemap(check) ARGUMENTS (tn::BlockHold shown) {
+    shown.reset(tn_export_block(memory$argnum));
+    if (!shown) {
+        SWIG_fail;
+    }
 }
 %enddef

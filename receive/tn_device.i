@@ -130,8 +130,9 @@ TN_VALUE_OBJECT(TnAccessType)
 /* ------------------------------------------------------------------------
  * Views handed to the event sink's overrides. */
 %{
-/* A writeable uint8 view of aLength bytes at aData, no copy; a new zeroed
- * array when there is no data. */
+/* A writeable uint8 view of aLength bytes at aData, no copy: the SDK hands
+ * its sinks the bytes in a block of their own, which a view the override
+ * keeps keeps. A new zeroed array when there is no data. */
 static PyObject *tn_sink_view(const void *aData, uint64_t aLength)
 {
     if (aData == NULL) {
@@ -165,16 +166,14 @@ static void tn_director_arguments_failed()
 }
 %}
 
-%typemap(directorin) (const void *aData, uint32_t aDataLength) (TnCallView view) {
+%typemap(directorin) (const void *aData, uint32_t aDataLength) {
     $input = tn_sink_view($1, $2);
     if ($input == NULL) {
         tn_director_arguments_failed();
     }
-    view.Hold($input);
 }
-%typemap(directorin) (const void *aBuffer, int64_t aAddress, int64_t aLength) (TnCallView view) {
+%typemap(directorin) (const void *aBuffer, int64_t aAddress, int64_t aLength) {
     PyObject *data = tn_sink_view($1, $3 > 0 ? (uint64_t)$3 : 0);
-    view.Hold(data);
     $input = tn_link_pair(data, $2);
     if ($input == NULL) {
         tn_director_arguments_failed();
@@ -182,8 +181,9 @@ static void tn_director_arguments_failed()
 }
 
 /* The upcalls' data: any array-like numpy makes a one-dimensional uint8
- * array of. */
+ * array of, held while a view the override makes of it lives. */
 TN_ARRAY_1D_IN_UINT32(const void *aData, uint32_t aDataLength)
+TN_ARRAY_SHOWN((const void *aData, uint32_t aDataLength))
 
 /* The upcalls of the command-link reports take one tuple (data, address);
  * the length is the data's. */
@@ -221,6 +221,7 @@ TN_ARRAY_1D_IN_UINT32(const void *aData, uint32_t aDataLength)
         Py_DECREF(memory$argnum);
     }
 }
+TN_ARRAY_SHOWN((const void *aBuffer, int64_t aAddress, int64_t aLength))
 
 TN_DIRECTOR(TnDeviceEventSink)
 /* The SDK's own implementations may come straight back into Python. */

@@ -1,5 +1,7 @@
 #include "TnMemory.h"
 
+#include "TnMemoryBlocks.h"
+
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/sysinfo.h>
@@ -102,22 +104,36 @@ uint64_t MeasureCapacity()
     const uint64_t lGroup = ControlGroupLimit(lSwap);
     return lGroup != 0 ? std::min(lCapacity, lGroup) : lCapacity;
 }
-} // namespace
 
-void ZeroedRelease::operator()(uint8_t *aMemory) const
+/// Gives back the memory of a block of AllocateZeroed.
+void GiveBackZeroed(void *, void *aMemory, size_t aSize)
 {
-    if (aMemory == nullptr)
+    if (aSize >= kMapFrom)
     {
-        return;
-    }
-    if (mSize >= kMapFrom)
-    {
-        munmap(aMemory, PageRounded(mSize));
+        munmap(aMemory, PageRounded(aSize));
     }
     else
     {
         free(aMemory);
     }
+}
+
+/// aMemory of aSize bytes as a registered block; given back when it cannot be.
+ZeroedMemory Registered(uint8_t *aMemory, uint64_t aSize)
+{
+    MemoryBlock *lBlock = RegisterBlock(aMemory, size_t(aSize), GiveBackZeroed, nullptr);
+    if (lBlock == nullptr)
+    {
+        GiveBackZeroed(nullptr, aMemory, size_t(aSize));
+        return ZeroedMemory(nullptr, ZeroedRelease{nullptr});
+    }
+    return ZeroedMemory(aMemory, ZeroedRelease{lBlock});
+}
+} // namespace
+
+void ZeroedRelease::operator()(uint8_t *) const
+{
+    ReleaseBlock(mBlock);
 }
 
 void PopulateForWriting(void *aAddress, uint64_t aSize)
@@ -169,11 +185,12 @@ ZeroedMemory AllocateZeroed(uint64_t aSize)
 {
     if (aSize == 0 || !MemoryFits(1, aSize) || aSize > SIZE_MAX - 2 * kHugePageSize)
     {
-        return ZeroedMemory(nullptr, ZeroedRelease{0});
+        return ZeroedMemory(nullptr, ZeroedRelease{nullptr});
     }
     if (aSize < kMapFrom)
     {
-        return ZeroedMemory(static_cast<uint8_t *>(calloc(1, size_t(aSize))), ZeroedRelease{size_t(aSize)});
+        uint8_t *lMemory = static_cast<uint8_t *>(calloc(1, size_t(aSize)));
+        return lMemory != nullptr ? Registered(lMemory, aSize) : ZeroedMemory(nullptr, ZeroedRelease{nullptr});
     }
     const uint64_t lSize = PageRounded(aSize);
     const bool lHuge = aSize >= kHugePagesFrom;
@@ -182,7 +199,7 @@ ZeroedMemory AllocateZeroed(uint64_t aSize)
     void *lMap = mmap(nullptr, size_t(lMapped), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (lMap == MAP_FAILED)
     {
-        return ZeroedMemory(nullptr, ZeroedRelease{0});
+        return ZeroedMemory(nullptr, ZeroedRelease{nullptr});
     }
     uint8_t *lStart = static_cast<uint8_t *>(lMap);
     if (lHuge)
@@ -202,6 +219,6 @@ ZeroedMemory AllocateZeroed(uint64_t aSize)
         lStart = reinterpret_cast<uint8_t *>(lAligned);
         madvise(lStart, size_t(lSize), MADV_HUGEPAGE);
     }
-    return ZeroedMemory(lStart, ZeroedRelease{size_t(aSize)});
+    return Registered(lStart, aSize);
 }
 } // namespace tn

@@ -1,6 +1,7 @@
 // Memory that buffers, images and containers ask for: what the machine can
 // hold, and blocks that read as zero without being committed before they are
-// written.
+// written. Each block is registered (TnMemoryBlocks.h), so that what shows it
+// can keep it after its owner lets it go.
 #ifndef TN_MEMORY_H
 #define TN_MEMORY_H
 
@@ -15,10 +16,13 @@
 
 namespace tn
 {
-/// Gives back memory of AllocateZeroed.
+class MemoryBlock;
+
+/// Drops the owner's reference on a block of AllocateZeroed: the memory is
+/// given back then, or when the last view that pinned it goes.
 struct TN_BASE_API ZeroedRelease
 {
-    size_t mSize = 0;
+    MemoryBlock *mBlock = nullptr;
     void operator()(uint8_t *aMemory) const;
 };
 
@@ -28,7 +32,8 @@ using ZeroedMemory = std::unique_ptr<uint8_t[], ZeroedRelease>;
 /// machine can hold and when the system has none. Nothing is committed
 /// before it is written: large blocks are mapped from the kernel's zero
 /// pages (in huge pages from a few megabytes on), small ones come zeroed
-/// from the heap.
+/// from the heap. The block is registered with one reference, the
+/// ZeroedMemory's.
 TN_BASE_API ZeroedMemory AllocateZeroed(uint64_t aSize);
 
 /// Faults in the pages of aSize bytes at aAddress for writing, without

@@ -96,10 +96,12 @@ BufferCore::~BufferCore()
     delete mCompressed;
 }
 
-void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, ZeroedMemory aOwned)
+void BufferCore::ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, ZeroedMemory aOwned,
+                             BlockHold aAttached)
 {
     LetGo();
     mOwnedData = std::move(aOwned);
+    mAttachedHold = std::move(aAttached);
     mPrepared.store(false);
     mData = aData;
     mSize = aData != nullptr ? aSize : 0;
@@ -151,7 +153,10 @@ TnResult BufferCore::Attach(void *aAddress, uint64_t aLength)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no memory to attach, or more than a buffer holds"));
     }
-    ReplaceMain(static_cast<uint8_t *>(aAddress), uint32_t(aLength), MemoryKind::Attached, ZeroedMemory());
+    // Memory a program attached through a module is a block: it stays while
+    // attached, whatever the program does with its own names for it.
+    ReplaceMain(static_cast<uint8_t *>(aAddress), uint32_t(aLength), MemoryKind::Attached, ZeroedMemory(),
+                HoldBlockAt(aAddress, size_t(aLength)));
     return TnResult(TN_OK);
 }
 

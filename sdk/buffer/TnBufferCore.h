@@ -14,6 +14,7 @@
 #include "TnChunkArea.h"
 #include "TnGenDCContainer.h"
 #include "TnMemory.h"
+#include "TnMemoryBlocks.h"
 
 namespace tn
 {
@@ -155,7 +156,9 @@ private:
     GenDCBytes GetBytes() const override;
     uint64_t GetReceptionTime() const override;
 
-    void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, ZeroedMemory aOwned);
+    /// aAttached: the reference on the block of attached memory, if any.
+    void ReplaceMain(uint8_t *aData, uint32_t aSize, MemoryKind aKind, ZeroedMemory aOwned,
+                     BlockHold aAttached = BlockHold());
     void ClearBlock();
     void Rebind();
 
@@ -166,6 +169,7 @@ private:
     uint32_t mSize = 0;
     MemoryKind mMemory = MemoryKind::None;
     ZeroedMemory mOwnedData;
+    BlockHold mAttachedHold; // keeps attached memory while it is attached
     std::atomic<bool> mPrepared{false}; // the memory was faulted in for writing
     ZeroedMemory mChunkMemory;
     uint32_t mChunkMemorySize = 0;

@@ -270,9 +270,11 @@ void MultiPartSection::DropMemory()
     SetMemory(nullptr, MemoryKind::None, nullptr, false);
 }
 
-void MultiPartSection::SetMemory(uint8_t *aData, MemoryKind aKind, ZeroedMemory aOwned, bool aInBuffer)
+void MultiPartSection::SetMemory(uint8_t *aData, MemoryKind aKind, ZeroedMemory aOwned, bool aInBuffer,
+                                 BlockHold aAttached)
 {
     mOwnedData = std::move(aOwned);
+    mAttachedHold = std::move(aAttached);
     mData = aData;
     mMemory = aData != nullptr ? aKind : MemoryKind::None;
     mInBuffer = aData != nullptr && aInBuffer;
@@ -570,7 +572,8 @@ TnResult MultiPartContainer::AttachPart(uint32_t aIndex, void *aAddress, uint32_
     {
         return TnResult(TN_BUFFER_TOO_SMALL, TnString("the memory is smaller than the part"));
     }
-    lSection->SetMemory(static_cast<uint8_t *>(aAddress), MemoryKind::Attached, nullptr, false);
+    lSection->SetMemory(static_cast<uint8_t *>(aAddress), MemoryKind::Attached, nullptr, false,
+                        HoldBlockAt(aAddress, aLength));
     return TnResult(TN_OK);
 }
 

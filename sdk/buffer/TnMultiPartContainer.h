@@ -127,8 +127,10 @@ public:
     void DropMemory();
 
     /// Gives the section memory: aOwned when it is the section's own,
-    /// aInBuffer when it lies in the buffer's main memory.
-    void SetMemory(uint8_t *aData, MemoryKind aKind, ZeroedMemory aOwned, bool aInBuffer);
+    /// aInBuffer when it lies in the buffer's main memory, aAttached the
+    /// reference on the block of attached memory.
+    void SetMemory(uint8_t *aData, MemoryKind aKind, ZeroedMemory aOwned, bool aInBuffer,
+                   BlockHold aAttached = BlockHold());
 
     /// Lays a received part over the buffer's main memory.
     void SetReceived(uint8_t *aData, uint32_t aSize, uint32_t aEffectiveSize);
@@ -162,6 +164,7 @@ private:
     uint8_t *mData = nullptr;
     MemoryKind mMemory = MemoryKind::None;
     ZeroedMemory mOwnedData;
+    BlockHold mAttachedHold;
     bool mInBuffer = false;
     bool mReceived = false;
     uint32_t mReceivedSize = 0;

@@ -697,15 +697,23 @@ void DeviceCore::ReportPortAccess(bool aWrite, const void *aData, uint64_t aAddr
     {
         return;
     }
+    // The bytes lie in the caller's memory, gone when the access returns: the
+    // sinks see them in a block of their own, which a view a sink keeps keeps.
+    ZeroedMemory lBytes = AllocateZeroed(aLength);
+    if (lBytes)
+    {
+        memcpy(lBytes.get(), aData, aLength);
+    }
+    const void *const lShown = lBytes ? lBytes.get() : nullptr;
     mSinks.ForEach(
         [&](TnDeviceEventSink *aSink) {
             if (aWrite)
             {
-                aSink->OnCmdLinkWrite(aData, static_cast<int64_t>(aAddress), static_cast<int64_t>(aLength));
+                aSink->OnCmdLinkWrite(lShown, static_cast<int64_t>(aAddress), static_cast<int64_t>(aLength));
             }
             else
             {
-                aSink->OnCmdLinkRead(aData, static_cast<int64_t>(aAddress), static_cast<int64_t>(aLength));
+                aSink->OnCmdLinkRead(lShown, static_cast<int64_t>(aAddress), static_cast<int64_t>(aLength));
             }
         },
         [this, aWrite](TnDeviceEventSink *, const std::exception_ptr &aError) {
@@ -763,8 +771,14 @@ void DeviceCore::PostEvent(uint16_t aEventId, uint16_t aChannel, uint64_t aBlock
     lEvent.mTimestamp = aTimestamp;
     if (aItem != nullptr && aItemSize > 0)
     {
-        lEvent.mItem.assign(aItem, aItem + aItemSize);
-        lEvent.mDataOffset = std::min(aDataOffset, aItemSize);
+        // Without memory for it the event comes without its data.
+        lEvent.mItem = AllocateZeroed(aItemSize);
+        if (lEvent.mItem)
+        {
+            memcpy(lEvent.mItem.get(), aItem, aItemSize);
+            lEvent.mItemSize = aItemSize;
+            lEvent.mDataOffset = std::min(aDataOffset, aItemSize);
+        }
     }
     {
         std::lock_guard<std::mutex> lLock(mQueueMutex);
@@ -809,9 +823,10 @@ void DeviceCore::Deliver(Notification &aNotification)
                        lReport("OnLinkDisconnected"));
         return;
     }
-    const std::vector<uint8_t> &lItem = aNotification.mItem;
-    const uint32_t lSize = static_cast<uint32_t>(lItem.size() - aNotification.mDataOffset);
-    const uint8_t *lData = lSize == 0 ? nullptr : lItem.data() + aNotification.mDataOffset;
+    const uint8_t *const lItem = aNotification.mItem.get();
+    const uint32_t lItemSize = static_cast<uint32_t>(aNotification.mItemSize);
+    const uint32_t lSize = static_cast<uint32_t>(aNotification.mItemSize - aNotification.mDataOffset);
+    const uint8_t *lData = lSize == 0 ? nullptr : lItem + aNotification.mDataOffset;
     mSinks.ForEach(
         [&](TnDeviceEventSink *aSink) {
             aSink->OnEvent(mOwner, aNotification.mEventId, aNotification.mChannel, aNotification.mBlockId,
@@ -821,8 +836,8 @@ void DeviceCore::Deliver(Notification &aNotification)
     TnGenParameterArray *lArray = GetParameters();
     TnGenParameterList lParameters;
     if (lArray != nullptr &&
-        genicam::DeliverEvent(lArray, aNotification.mEventId, lItem.empty() ? nullptr : lItem.data(),
-                              static_cast<uint32_t>(lItem.size()), &lParameters)
+        genicam::DeliverEvent(lArray, aNotification.mEventId, lItemSize == 0 ? nullptr : lItem, lItemSize,
+                              &lParameters)
             .IsOK())
     {
         mSinks.ForEach(

@@ -24,6 +24,7 @@
 #include "TnAccessType.h"
 #include "TnDevice.h"
 #include "TnDeviceXml.h"
+#include "TnMemory.h"
 #include "TnSinkRegistry.h"
 
 namespace tn
@@ -160,7 +161,8 @@ private:
         uint16_t mChannel = 0;
         uint64_t mBlockId = 0;
         uint64_t mTimestamp = 0;
-        std::vector<uint8_t> mItem; // header and data
+        ZeroedMemory mItem; // header and data, a block a sink's view may keep
+        size_t mItemSize = 0;
         size_t mDataOffset = 0;
     };
 

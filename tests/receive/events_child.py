@@ -65,7 +65,7 @@ if child.NAME == "events_reach_python_sinks":
     out["events"] = sink.events
     out["features"] = sink.features
     gc.collect()
-    # Data a sink kept stays readable: it became a copy when the call ended.
+    # Data a sink kept stays readable: its view holds the memory it shows.
     out["kept"] = [view.tolist() for view in sink.kept]
     out["owners"] = [view.base is not None for view in sink.kept]
     out["unregister"] = device.UnregisterEventSink(sink).GetCodeString()

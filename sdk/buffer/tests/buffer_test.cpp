@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TnBuffer.h"
+#include "TnMemoryBlocks.h"
 
 // Payload interfaces belong to their buffer: code that holds one cannot
 // delete it.
@@ -199,4 +200,55 @@ TEST(RawData, AttachedPayloadGetsChunkMemoryApart)
 
     EXPECT_EQ(lRaw->Detach(), lMemory.data());
     EXPECT_EQ(lRaw->GetPayloadLength(), 32u);
+}
+
+namespace
+{
+/// Memory a program attaches through a module: a registered block, whose
+/// registering reference is dropped once the buffer took its own.
+struct AttachedMemory
+{
+    std::vector<uint8_t> mBytes = std::vector<uint8_t>(4096);
+    int mGivenBack = 0;
+
+    template <class Attach> void AttachWith(Attach aAttach)
+    {
+        tn::MemoryBlock *lBlock = tn::RegisterBlock(
+            mBytes.data(), mBytes.size(),
+            [](void *aSelf, void *, size_t) { ++static_cast<AttachedMemory *>(aSelf)->mGivenBack; }, this);
+        EXPECT_TRUE(aAttach(mBytes.data()).IsOK());
+        tn::ReleaseBlock(lBlock);
+    }
+};
+} // namespace
+
+TEST(Buffer, AttachedMemoryIsHeldUntilTheBufferLetsGoOfIt)
+{
+    static uint8_t sOther[16];
+    using LetGo = void (*)(TnBuffer &);
+    for (LetGo lLetGo : {LetGo([](TnBuffer &aBuffer) { aBuffer.GetImage()->Detach(); }),
+                         LetGo([](TnBuffer &aBuffer) { aBuffer.Free(); }),
+                         LetGo([](TnBuffer &aBuffer) { EXPECT_TRUE(aBuffer.Alloc(16).IsOK()); }),
+                         LetGo([](TnBuffer &aBuffer) { EXPECT_TRUE(aBuffer.Attach(sOther, 16).IsOK()); })})
+    {
+        AttachedMemory lMemory;
+        TnBuffer lBuffer;
+        lMemory.AttachWith([&](uint8_t *aData) { return lBuffer.GetImage()->Attach(aData, 64, 64, TnPixelMono8); });
+        EXPECT_EQ(lMemory.mGivenBack, 0);
+        lLetGo(lBuffer);
+        EXPECT_EQ(lMemory.mGivenBack, 1);
+    }
+    // Destruction; a part's memory until the container is reset.
+    AttachedMemory lMemory, lPartMemory;
+    {
+        TnBuffer lBuffer(TnPayloadTypeMultiPart);
+        lMemory.AttachWith([&](uint8_t *aData) { return lBuffer.Attach(aData, 4096); });
+        ITnMultiPartContainer *lContainer = lBuffer.GetMultiPartContainer();
+        ASSERT_TRUE(lContainer->AddImagePart(TnMultiPart2DImage, 8, 8, TnPixelMono8).IsOK());
+        lPartMemory.AttachWith([&](uint8_t *aData) { return lContainer->AttachPart(0, aData, 4096); });
+        lContainer->Reset();
+        EXPECT_EQ(lPartMemory.mGivenBack, 1);
+        EXPECT_EQ(lMemory.mGivenBack, 0);
+    }
+    EXPECT_EQ(lMemory.mGivenBack, 1);
 }
