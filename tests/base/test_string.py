@@ -32,7 +32,7 @@ def test_in_place_addition_returns_the_joined_text(tarn, base):
     assert base.TnString___iadd__(original, "ef") == "abcdef"
     with pytest.raises(TypeError) as error:
         base.TnString___iadd__(original, 5)
-    assert str(error.value) == "Argument 2: failed to create TnString from Python string"
+    assert str(error.value) == "Argument 2: failed to create TnString from Python string: takes str or TnString, not int"
     with pytest.raises(TypeError, match="invalid null reference"):
         base.TnString___iadd__(original, None)
     assert original.GetAscii() == "abcdef"
@@ -83,3 +83,20 @@ def test_embedded_null_is_refused_not_cut(tarn, base):
     with pytest.raises(TypeError, match="Argument 2: failed to create TnString from Python string"):
         base.TnString___iadd__(text, "a\0b")
     assert text.GetAscii() == "x"
+
+
+def test_refused_strings_name_the_type_given(tarn, base):
+    failed = "Argument 2: failed to create TnString from Python string"
+    system = tarn.TnSystem()
+    for call, given in [(lambda: system.FindDevice(b"CAM-0042"), "bytes"), (lambda: system.FindDevice(42), "int"),
+                        (lambda: tarn.TnResult(0, b"x"), "bytes"), (lambda: base.TnString___iadd__(tarn.TnString(), [])
+                                                                      , "list")]:
+        with pytest.raises(TypeError) as error:
+            call()
+        assert str(error.value) == failed + ": takes str or TnString, not " + given
+    with pytest.raises(TypeError) as error:
+        tarn.TnGenParameterArray().SetStringValue("DeviceUserID", b"x")
+    assert str(error.value) == "Argument 3" + failed[10:] + ": takes str or TnString, not bytes"
+    with pytest.raises(TypeError) as error:
+        tarn.TnString("x").__iadd__("a\0b")
+    assert str(error.value) == failed + ": the str holds a null character"
