@@ -23,16 +23,14 @@ Cflags: -I${includedir}/aravis-0.8
 
 
 def test_a_half_installed_aravis_leaves_its_client_out(tmp_path):
-    packages = tmp_path / "pkgconfig"
-    packages.mkdir()
-    (packages / "aravis-0.8.pc").write_text(HALF_INSTALLED)
-    environment = {**os.environ, "PKG_CONFIG_PATH": str(packages)}
-    build = tmp_path / "build"
-    configure = subprocess.run([str(TOOLS / "cmake"), "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
-                                f"-DCMAKE_MAKE_PROGRAM={TOOLS / 'ninja'}", f"-DPython_EXECUTABLE={sys.executable}",
-                                "-DTARN_BUILD_TESTS=ON"], capture_output=True, text=True, env=environment)
+    (tmp_path / "aravis-0.8.pc").write_text(HALF_INSTALLED)
+    environment = {**os.environ, "PKG_CONFIG_PATH": str(tmp_path)}
+    cmake = [str(TOOLS / "cmake")]
+    build = str(tmp_path / "build")
+    configure = subprocess.run(cmake + ["-S", str(ROOT), "-B", build, "-G", "Ninja", "-DTARN_BUILD_TESTS=ON",
+                                        f"-DCMAKE_MAKE_PROGRAM={TOOLS / 'ninja'}", f"-DPython_EXECUTABLE={sys.executable}"],
+                               capture_output=True, text=True, env=environment)
     assert configure.returncode == 0, configure.stdout + configure.stderr
     assert "aravis-0.8 is installed, but a program of it does not build" in configure.stdout
-    targets = subprocess.run([str(TOOLS / "cmake"), "--build", str(build), "--target", "help"], capture_output=True,
-                             text=True, env=environment).stdout
+    targets = subprocess.run(cmake + ["--build", build, "--target", "help"], capture_output=True, text=True).stdout
     assert "tn_bench_device" in targets and "arv_bench_device" not in targets

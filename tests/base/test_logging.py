@@ -83,24 +83,14 @@ def test_each_report_line_is_one_write(tarn, hooks, registered, monkeypatch):
         def Log(self, *arguments):
             raise ValueError(arguments[5])
 
-    class Writes:
-        def __init__(self):
-            self.texts = []
-
-        def write(self, text):
-            self.texts.append(text)
-            return len(text)
-
-        def flush(self):
-            pass
-
-    writes = Writes()
-    monkeypatch.setattr("sys.stdout", writes)
+    texts = []
+    monkeypatch.setattr("sys.stdout", type("Writes", (), {"write": lambda self, text: texts.append(text),
+                                                          "flush": lambda self: None})())
     registered(Failing())
     tarn.TnLogger("t").LogError("f", 1, "g", "first")
     hooks.DispatchLogFromThread(tarn.TnLogLevelError, "second")
     monkeypatch.undo()
-    assert writes.texts == ["In method 'Log': ValueErrorfirst\n", "In method 'Log': ValueErrorsecond\n"]
+    assert texts == ["In method 'Log': ValueErrorfirst\n", "In method 'Log': ValueErrorsecond\n"]
 
 
 def test_forwarding_failures_reach_python_callers(tarn, base, hooks, capsys):
@@ -178,5 +168,6 @@ def test_sinks_on_many_threads(tarn, hooks, registered):
 def test_new_logger_takes_a_string(tarn, base):
     with pytest.raises(TypeError) as error:
         base.new_TnLogger(3)
-    assert str(error.value) == "Argument 1: failed to create TnString from Python string: takes str or TnString, not int"
+    assert str(error.value) == ("Argument 1: failed to create TnString from Python string: takes str or TnString, "
+                                "not int")
     assert base.TnLogger_GetLogPriority(tarn.TnLogger(tarn.TnString("x"))) == tarn.TnLogLevelInfo

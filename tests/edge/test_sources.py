@@ -181,12 +181,7 @@ def test_failures_reach_the_caller_with_one_line(ed, edge, source, capfd):
     assert capfd.readouterr().out == "In method 'QueueBuffer': RuntimeError: " + text + "\n"
 
 
-def test_unusable_answers_print_their_line(ed, edge, source, capfd):
-    source.answers["SetWidth"] = None
-    refused = MISMATCH + "in method SetWidth with output value of type 'TnResult'"
-    assert outcome(edge.ITnStreamingChannelSource_SetWidth, source.this, 4) == (TypeError, refused)
-    assert capfd.readouterr().out == "In method 'SetWidth': TypeError: " + refused + "\n"
-    # RetrieveBuffer gives back only a buffer QueueBuffer accepted, once.
+def test_retrieve_gives_back_only_what_queue_accepted_once(ed, edge, source, capfd):
     buffer = __import__("tarn_base_313").TnBuffer()
     foreign = (ValueError, "in output value of type 'TnBuffer *': a buffer that QueueBuffer gave the source and it "
                            "has not given back yet, or None")

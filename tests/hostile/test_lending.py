@@ -125,6 +125,6 @@ def test_lists_keep_the_owners_of_their_items(isolated):
     """A list of parameters, filled by the program or by the SDK, keeps the
     device its items belong to until it lets go of them (Clear, its end)."""
     out = isolated(HERE / "lists_child.py", "lists_keep_the_owners_of_their_items", env={"MALLOC_PERTURB_": "165"})
-    assert out["dropped"] == ["SoftDevice", None, 64, 3] and out["cleared"] == [0, True]
-    assert out["selected"] == ["OK", ["UserSetLoad", "UserSetSave"]] and out["selected gone"]
-    assert out["freed"] == ["TypeError", "SoftDevice"] and out["freed gone"]
+    assert out["dropped"] == [32, "SoftDevice", None, 64] and out["cleared"] == [0, True]
+    assert out["selected"] == [32, ["UserSetLoad", "UserSetSave"]] and out["selected gone"]
+    assert out["freed"] == [32, "TypeError", "SoftDevice"] and out["freed gone"]

@@ -9,44 +9,34 @@ import pytest
 
 from children import child_env
 
-# Uses every module it finds imported: objects made and destroyed, views,
-# strings refused, a failing override reported, and the end of the program.
+# Uses the modules it imports: views, a refused string, calls and a refused
+# answer of a Python source, objects destroyed, the end of the program.
 PROGRAM = """
 import gc, sys
 import numpy as np
 for name in sys.argv[1:]:
     __import__(name)
-tarn = sys.modules.get("tarn_base_313")
-if tarn:
+if "tarn_base_313" in sys.modules:
+    tarn = sys.modules["tarn_base_313"]
     buffer = tarn.TnBuffer()
     buffer.GetImage().Alloc(16, 8, tarn.TnPixelMono8)
-    view = buffer.GetImage().GetDataPointer()
-    view[:] = 7
-    assert repr(buffer) and int(view.sum()) == 7 * 128 and str(tarn.TnResult(tarn.TN_TIMEOUT, "late"))
+    buffer.GetImage().GetDataPointer()[:] = 7
     try:
         tarn.TnSystem().FindDevice(b"CAM-0042")
     except TypeError:
         pass
-    del buffer, view
-rx = sys.modules.get("tarn_receive_313")
-if rx:
-    device, port = rx.TnDeviceGEV(), rx.TnDeviceSerialPort()
-    assert not device.WriteMemory(0xE8, b"tarn").IsOK() and not port.Write(np.zeros(4, np.uint8))[0].IsOK()
+if "tarn_receive_313" in sys.modules:
+    rx = sys.modules["tarn_receive_313"]
+    assert not rx.TnDeviceSerialPort().Write(np.zeros(4, np.uint8))[0].IsOK()
     pipeline = rx.TnPipeline(rx.TnStreamRTP())
-    del device, port, pipeline
-edge = sys.modules.get("tarn_edge_313")
-if edge:
-    class Source(edge.ITnSWStreamingChannelSource):
-        def GetWidth(self):
-            return None
-    source = Source()
+if "tarn_edge_313" in sys.modules:
+    edge = sys.modules["tarn_edge_313"]
+    source = type("Source", (edge.ITnSWStreamingChannelSource,), {"GetWidth": lambda self: None})()
     try:
         sys.modules["_tarn_edge_313"].ITnStreamingChannelSource_GetWidth(source.this)
     except TypeError:
         pass
-    device = edge.TnSoftDeviceGEV()
-    device.AddStream(source)
-    del device, source
+    edge.TnSoftDeviceGEV().AddStream(source)
 gc.collect()
 print("done")
 """
