@@ -22,11 +22,23 @@ static PyArrayObject *tn_bytes_array(PyObject *aObject)
     return reinterpret_cast<PyArrayObject *>(array);
 }
 
+/* The TypeError of a byte argument given what it cannot take. */
+static void tn_bytes_refused(PyObject *aObject, const char *aFunction, int aPosition)
+{
+    PyErr_Format(PyExc_TypeError,
+                 "in method '%s', argument %d takes bytes, bytearray, memoryview or a uint8 array, not %s",
+                 aFunction, aPosition, Py_TYPE(aObject)->tp_name);
+}
+
 /* A Python object as a C-contiguous one-dimensional uint8 array: an array of
  * an equivalent type is taken as it is, bytes, bytearray and memoryview
- * objects as their bytes, anything else numpy converts into a new array
- * (*aIsNew set). Null with the Python error set on failure. */
-static PyArrayObject *tn_array_1d(PyObject *aObject, int *aIsNew)
+ * objects as their bytes, sequences (a list of ints) and other objects with
+ * memory of their own into a new array numpy converts them to (*aIsNew set).
+ * Text, single values and objects numpy cannot convert are refused with a
+ * TypeError naming what the argument takes; an array of another element type
+ * that numpy cannot convert, and a value out of a byte's range, keep numpy's
+ * error. Null with the Python error set on failure. */
+static PyArrayObject *tn_array_1d(PyObject *aObject, int *aIsNew, const char *aFunction, int aPosition)
 {
     *aIsNew = 0;
     if (PyBytes_Check(aObject) || PyByteArray_Check(aObject) || PyMemoryView_Check(aObject)) {
@@ -34,7 +46,18 @@ static PyArrayObject *tn_array_1d(PyObject *aObject, int *aIsNew)
         *aIsNew = bytes != NULL;
         return bytes;
     }
+    if (PyUnicode_Check(aObject) ||
+        (!is_array(aObject) && !PySequence_Check(aObject) && !PyObject_CheckBuffer(aObject))) {
+        tn_bytes_refused(aObject, aFunction, aPosition);
+        return NULL;
+    }
     PyArrayObject *array = obj_to_array_contiguous_allow_conversion(aObject, NPY_UBYTE, aIsNew);
+    if (array == NULL && !is_array(aObject) &&
+        (PyErr_ExceptionMatches(PyExc_ValueError) || PyErr_ExceptionMatches(PyExc_TypeError))) {
+        PyErr_Clear();
+        tn_bytes_refused(aObject, aFunction, aPosition);
+        return NULL;
+    }
     npy_intp size[1] = {-1};
     if (array == NULL || !require_dimensions(array, 1) || !require_size(array, size, 1)) {
         if (array != NULL && *aIsNew) {
@@ -52,7 +75,7 @@ static PyArrayObject *tn_array_1d(PyObject *aObject, int *aIsNew)
  * a converted copy is released after the call. */
 %define TN_ARRAY_1D_IN(POINTER, LENGTH, MAXIMUM)
 %typemap(in) (POINTER, LENGTH) (PyArrayObject *memory = NULL, int converted = 0) {
-    memory = tn_array_1d($input, &converted);
+    memory = tn_array_1d($input, &converted, "$symname", $argnum);
     if (memory == NULL) {
         SWIG_fail;
     }

@@ -4,22 +4,23 @@
  * at their own end, and the report of an override that fails
  * (tn_runtime.i includes it). */
 
-/* Reports of failed Python overrides: the lines they write. */
+/* Reports of failed Python overrides: the lines they write, each with its
+ * end in one write, so that lines that threads write at once never join. */
 %{
 /* Writes one line to Python's standard output, or to the process's when
  * Python has none. */
 static void tn_write_stdout_line(const std::string &aLine)
 {
+    const std::string line = aLine + "\n";
     PyObject *out = PySys_GetObject("stdout");
-    if (out != NULL && out != Py_None && PyFile_WriteString(aLine.c_str(), out) == 0 &&
-        PyFile_WriteString("\n", out) == 0) {
+    if (out != NULL && out != Py_None && PyFile_WriteString(line.c_str(), out) == 0) {
         PyObject *flushed = PyObject_CallMethod(out, "flush", NULL);
         Py_XDECREF(flushed);
         PyErr_Clear();
         return;
     }
     PyErr_Clear();
-    fprintf(stdout, "%s\n", aLine.c_str());
+    fputs(line.c_str(), stdout);
     fflush(stdout);
 }
 
@@ -27,7 +28,8 @@ static void tn_write_stdout_line(const std::string &aLine)
  * Python's sys.stdout, and flushes it. */
 static void tn_write_process_stdout_line(const std::string &aLine)
 {
-    fprintf(stdout, "%s\n", aLine.c_str());
+    const std::string line = aLine + "\n";
+    fputs(line.c_str(), stdout);
     fflush(stdout);
 }
 
@@ -153,6 +155,7 @@ struct TnForwardingState
     std::atomic<bool> mGone{false};       // the Python object went
     bool mRetired = false;                // the forwarding object is ending
     std::vector<std::thread::id> mCalls;  // the threads of the calls in progress
+    std::vector<const void *> mLent;      // what the SDK lent the object, to be given back
 };
 typedef std::shared_ptr<TnForwardingState> TnForwardingStatePtr;
 
@@ -326,11 +329,20 @@ static std::string tn_director_class_name(const Swig::Director *aDirector)
 
 /* A forwarded call in progress, from its start with the interpreter lock
  * taken by BLOCK to its end: a call for a forwarding object that does not
- * take calls is refused. */
+ * take calls is refused. A call that ends by an exception with a Python error
+ * pending that no report has written yet (a Python answer the operation
+ * cannot take) writes its report line as it ends (tn_director_refused); a
+ * method the object lacks is no answer and writes none. */
+static void tn_director_refused(const char *aMethod);
+
+class TnForwardingCall;
+static thread_local TnForwardingCall *tn_innermost_call = NULL;
+
 class TnForwardingCall
 {
 public:
-    explicit TnForwardingCall(const Swig::Director *aDirector)
+    TnForwardingCall(const Swig::Director *aDirector, const char *aMethod)
+        : mMethod(aMethod), mUncaught(std::uncaught_exceptions())
     {
         {
             std::lock_guard<std::mutex> lock(tn_watch_mutex());
@@ -344,12 +356,45 @@ public:
                 "'self' uninitialized, maybe you forgot to call " + tn_director_class_name(aDirector) + ".__init__.";
             Swig::DirectorException::raise(message.c_str());
         }
+        mOuter = tn_innermost_call;
+        tn_innermost_call = this;
     }
     TnForwardingCall(const TnForwardingCall &) = delete;
     TnForwardingCall &operator=(const TnForwardingCall &) = delete;
 
+    /* The call's failure was reported (the Python method raised). */
+    void Reported()
+    {
+        mReported = true;
+    }
+
+    /* The SDK lent aObject to the Python object, which is to give it back. */
+    void Lend(const void *aObject)
+    {
+        std::lock_guard<std::mutex> lock(tn_watch_mutex());
+        mState->mLent.push_back(aObject);
+    }
+
+    /* The Python object gives aObject back: whether the SDK had lent it. */
+    bool GiveBack(const void *aObject)
+    {
+        std::lock_guard<std::mutex> lock(tn_watch_mutex());
+        std::vector<const void *> &lent = mState->mLent;
+        const auto found = std::find(lent.begin(), lent.end(), aObject);
+        if (found == lent.end()) {
+            return false;
+        }
+        *found = lent.back();
+        lent.pop_back();
+        return true;
+    }
+
     ~TnForwardingCall()
     {
+        tn_innermost_call = mOuter;
+        if (!mReported && std::uncaught_exceptions() > mUncaught) {
+            tn_director_refused(mMethod);
+        }
         bool retired = false;
         {
             std::lock_guard<std::mutex> lock(tn_watch_mutex());
@@ -364,12 +409,25 @@ public:
 
 private:
     TnForwardingStatePtr mState;
+    const char *mMethod;
+    const int mUncaught;
+    bool mReported = false;
+    TnForwardingCall *mOuter = NULL;
 };
+
+/* The failure of this thread's innermost forwarded call was reported. */
+static void tn_forwarding_reported()
+{
+    if (tn_innermost_call != NULL) {
+        tn_innermost_call->Reported();
+    }
+}
 #define TN_FORWARDING_CALL(BLOCK) \
     BLOCK _swig_thread_block;     \
-    TnForwardingCall _tn_forwarding_call(this)
+    TnForwardingCall _tn_forwarding_call(this, __func__)
 #else
 #define TN_FORWARDING_CALL(BLOCK) BLOCK _swig_thread_block
+static void tn_forwarding_reported() {}
 #endif
 
 #undef SWIG_PYTHON_THREAD_BEGIN_BLOCK
@@ -440,32 +498,58 @@ def _tn_stop_running_owners():
     _tn_exit_calls.clear()
 %}
 
-/* Releases a failed Python override's exception as a report on standard output
- * and a forwarding exception thrown into the SDK caller. The caller holds the
- * interpreter lock and an exception is pending. SEPARATOR goes between the
- * exception's type name and its message; WRITE writes the line (Python's
- * sys.stdout: tn_write_stdout_line; the process's: tn_write_process_stdout_line). */
+/* Reports of failed Python overrides. WRITE writes a line (Python's
+ * sys.stdout: tn_write_stdout_line; the process's:
+ * tn_write_process_stdout_line); SEPARATOR goes between an exception's type
+ * name and its message.
+ *
+ * A Python override that raised: its exception becomes the report line and
+ * a forwarding exception thrown into the SDK caller (the caller holds the
+ * interpreter lock, an exception is pending). An answer the operation cannot
+ * take: the error its refusal left pending becomes the report line and stays
+ * pending (tn_director_refused, as the call ends). */
 %define TN_DIRECTOR_ERROR_REPORT_TO(SEPARATOR, WRITE)
 %{
+/* "In method 'M': " and the exception's type name and message. */
+static std::string tn_report_line(const char *aMethod, PyObject *aType, PyObject *aValue)
+{
+    std::string line = "In method '";
+    line += aMethod;
+    line += "': ";
+    PyObject *name = aType != NULL ? PyObject_GetAttrString(aType, "__name__") : NULL;
+    line += tn_object_text(name);
+    Py_XDECREF(name);
+    line += SEPARATOR;
+    line += tn_object_text(aValue);
+    return line;
+}
+
 static void tn_director_failed(const char *aMethod)
 {
     PyObject *type = NULL, *value = NULL, *traceback = NULL;
     PyErr_Fetch(&type, &value, &traceback);
     PyErr_NormalizeException(&type, &value, &traceback);
-    std::string line = "In method '";
-    line += aMethod;
-    line += "': ";
-    PyObject *name = type != NULL ? PyObject_GetAttrString(type, "__name__") : NULL;
-    line += tn_object_text(name);
-    Py_XDECREF(name);
-    line += SEPARATOR;
-    line += tn_object_text(value);
+    const std::string line = tn_report_line(aMethod, type, value);
     Py_XDECREF(type);
     Py_XDECREF(value);
     Py_XDECREF(traceback);
     PyErr_Clear();
     WRITE(line);
+    tn_forwarding_reported();
     Swig::DirectorMethodException::raise(line.c_str());
+}
+
+static void tn_director_refused(const char *aMethod)
+{
+    PyObject *error = PyErr_GetRaisedException();
+    if (error == NULL) {
+        return;
+    }
+    // The look-up of a method the object lacks leaves its AttributeError.
+    if (!PyErr_GivenExceptionMatches(error, PyExc_AttributeError)) {
+        WRITE(tn_report_line(aMethod, reinterpret_cast<PyObject *>(Py_TYPE(error)), error));
+    }
+    PyErr_SetRaisedException(error);
 }
 %}
 %feature("director:except") %{

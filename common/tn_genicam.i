@@ -68,8 +68,72 @@ TN_GATED_OUTPUT(TnGenRepresentation, = TnGenRepresentationUndefined, SWIG_From_i
                               found ? SWIG_NewPointerObj(const_cast<TnGenEnumEntry *>(*$1), SWIGTYPE_p_TnGenEnumEntry, 0) : NULL))
 }
 
+/* Lists of parameters hold their items by address: a list keeps the owner
+ * of each item it holds (tn_lifetime.i), so that an item read from it is
+ * never one whose array is gone. Add keeps the owner of the parameter added
+ * in the item's slot (its position, from 1), Clear and the list's
+ * destruction let go of them all. */
+%exception TnGenParameterList::Add {
+    TN_GUARDED_ACTION
+    tn_hold(arg1, reinterpret_cast<const void *>(static_cast<uintptr_t>(arg1->GetSize())), swig_obj[1]);
+}
+%exception TnGenParameterList::Clear {
+    TN_GUARDED_ACTION
+    tn_forget_holder(arg1);
+}
+TN_LENDING_HOLDER(TnGenParameterList, arg1)
+
+/* A list the SDK hands to an override (the parameters an event changed)
+ * lives for that call only: when the call is over, its proxy is emptied, and
+ * what Python added to it is let go of. */
+%{
+class TnCallList
+{
+public:
+    TnCallList() : mList(NULL), mProxy(NULL) {}
+    TnCallList(const TnCallList &) = delete;
+    TnCallList &operator=(const TnCallList &) = delete;
+
+    /* Takes its own reference; called with the interpreter lock held. */
+    void Hold(const TnGenParameterList *aList, PyObject *aProxy)
+    {
+        if (aList != NULL && aProxy != NULL && aProxy != Py_None) {
+            mList = aList;
+            mProxy = Py_NewRef(aProxy);
+        }
+    }
+
+    ~TnCallList()
+    {
+        if (mProxy == NULL || !Py_IsInitialized() || (Py_IsFinalizing() && !PyGILState_Check())) {
+            return;
+        }
+        PyGILState_STATE state = PyGILState_Ensure();
+        PyObject *pending = PyErr_GetRaisedException();
+        SwigPyObject *pointer = SWIG_Python_GetSwigThis(mProxy);
+        if (pointer != NULL) {
+            pointer->ptr = NULL;
+        }
+        PyErr_Clear();
+        tn_forget_holder(mList);
+        Py_DECREF(mProxy);
+        PyErr_SetRaisedException(pending);
+        PyGILState_Release(state);
+    }
+
+private:
+    const TnGenParameterList *mList;
+    PyObject *mProxy;
+};
+%}
+%typemap(directorin) TnGenParameterList * (TnCallList list) {
+    $input = SWIG_NewPointerObj(SWIG_as_voidptr($1), $descriptor, 0);
+    list.Hold($1, $input);
+}
+
 /* Selection lists: a new list made before `self` is converted, returned to
- * Python whatever the result. */
+ * Python whatever the result. Its items belong to the array of `self`, whose
+ * owner the list keeps. */
 %typemap(in, numinputs=0) TnGenParameterList & {
     $1 = new TnGenParameterList();
 }
@@ -77,6 +141,7 @@ TN_GATED_OUTPUT(TnGenRepresentation, = TnGenRepresentationUndefined, SWIG_From_i
     if ($result == NULL) {
         SWIG_fail;
     }
+    tn_hold($1, $1, tnlender1);
     /* The pointer object owns the list from here on, made or not. */
     $result = tn_append_output($result, SWIG_NewPointerObj($1, SWIGTYPE_p_TnGenParameterList, SWIG_POINTER_OWN));
     $1 = NULL;

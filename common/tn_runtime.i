@@ -11,6 +11,7 @@
 %include <stdint.i>
 %include <cwstring.i>
 %include <exception.i>
+%include "tn_startup.i"
 %include "tn_numpy.i"
 %include "tn_interrupt.i"
 

@@ -16,7 +16,8 @@
 #include "TnString.h"
 
 /* The TnString a `TnString const &` parameter stands for; a temporary goes to
- * aTemporary. Null with a TypeError set when the object gives none. */
+ * aTemporary. Null with a TypeError set when the object gives none, naming
+ * the type given and the types taken. */
 static TnString *tn_string_from_python(PyObject *aObject, int aPosition, const char *aFunction,
                                        TnString **aTemporary)
 {
@@ -59,7 +60,15 @@ static TnString *tn_string_from_python(PyObject *aObject, int aPosition, const c
         return *aTemporary;
     }
     PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "Argument %d: failed to create TnString from Python string", aPosition);
+    if (PyUnicode_Check(aObject)) {
+        PyErr_Format(PyExc_TypeError,
+                     "Argument %d: failed to create TnString from Python string: the str holds a null character",
+                     aPosition);
+    } else {
+        PyErr_Format(PyExc_TypeError,
+                     "Argument %d: failed to create TnString from Python string: takes str or TnString, not %s",
+                     aPosition, Py_TYPE(aObject)->tp_name);
+    }
     return NULL;
 }
 

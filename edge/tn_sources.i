@@ -148,15 +148,30 @@ TN_STATUS_RULE(tn_unwrapped_item((PyObject *)$input, 0), $result, "in method Get
     tn_unsigned_from_python(tn_unwrapped_item((PyObject *)$result, 1), $1);
 }
 
+/* QueueBuffer: a buffer the source accepts (a status of TN_OK) is lent to
+ * it until RetrieveBuffer gives it back. */
+%typemap(directorout) TnResult QueueBuffer {
+TN_STATUS_RULE($input, $result, "in method QueueBuffer with output value of type 'TnResult'")
+    if (aBuffer != NULL && $result.IsOK()) {
+        _tn_forwarding_call.Lend(aBuffer);
+    }
+}
+
 /* RetrieveBuffer: the method takes the caller's buffer location and returns
  * (status, buffer or None); the buffer is stored in the location, never
- * through a null one. */
+ * through a null one. A buffer is one the source was lent and has not given
+ * back yet: any other is refused (ValueError). */
 %typemap(directorargout) TnBuffer **aBuffer {
     {
         void *buffer = NULL;
         const int res = $result != NULL ? SWIG_ConvertPtr($result, &buffer, SWIGTYPE_p_TnBuffer, 0) : SWIG_TypeError;
         if (!SWIG_IsOK(res)) {
             Swig::DirectorTypeMismatchException::raise(PyExc_TypeError, "in output value of type 'TnBuffer *'");
+        }
+        if (buffer != NULL && !_tn_forwarding_call.GiveBack(buffer)) {
+            Swig::DirectorException::raise(PyExc_ValueError,
+                                           "in output value of type 'TnBuffer *': a buffer that QueueBuffer gave "
+                                           "the source and it has not given back yet, or None");
         }
         if ($1 != NULL) {
             *$1 = reinterpret_cast<TnBuffer *>(buffer);

@@ -76,6 +76,23 @@ def test_raising_sink_reports_and_never_aborts(tarn, hooks, registered, capsys):
     assert hooks.CallSinkFromThread(failing, 1, "third") is True
 
 
+def test_each_report_line_is_one_write(tarn, hooks, registered, monkeypatch):
+    """A report line and its end go out in one write, so that lines that
+    threads write at once never join."""
+    class Failing(tarn.TnLogSink):
+        def Log(self, *arguments):
+            raise ValueError(arguments[5])
+
+    texts = []
+    monkeypatch.setattr("sys.stdout", type("Writes", (), {"write": lambda self, text: texts.append(text),
+                                                          "flush": lambda self: None})())
+    registered(Failing())
+    tarn.TnLogger("t").LogError("f", 1, "g", "first")
+    hooks.DispatchLogFromThread(tarn.TnLogLevelError, "second")
+    monkeypatch.undo()
+    assert texts == ["In method 'Log': ValueErrorfirst\n", "In method 'Log': ValueErrorsecond\n"]
+
+
 def test_forwarding_failures_reach_python_callers(tarn, base, hooks, capsys):
     class Upcalling(tarn.TnLogSink):
         def Log(self, *arguments):
@@ -151,7 +168,8 @@ def test_sinks_on_many_threads(tarn, hooks, registered):
 def test_new_logger_takes_a_string(tarn, base):
     with pytest.raises(TypeError) as error:
         base.new_TnLogger(3)
-    assert str(error.value) == "Argument 1: failed to create TnString from Python string"
+    assert str(error.value) == ("Argument 1: failed to create TnString from Python string: takes str or TnString, "
+                                "not int")
     assert base.TnLogger_GetLogPriority(tarn.TnLogger(tarn.TnString("x"))) == tarn.TnLogLevelInfo
 
 

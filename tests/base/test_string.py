@@ -32,7 +32,8 @@ def test_in_place_addition_returns_the_joined_text(tarn, base):
     assert base.TnString___iadd__(original, "ef") == "abcdef"
     with pytest.raises(TypeError) as error:
         base.TnString___iadd__(original, 5)
-    assert str(error.value) == "Argument 2: failed to create TnString from Python string"
+    assert str(error.value) == ("Argument 2: failed to create TnString from Python string: takes str or TnString, "
+                                "not int")
     with pytest.raises(TypeError, match="invalid null reference"):
         base.TnString___iadd__(original, None)
     assert original.GetAscii() == "abcdef"
@@ -83,3 +84,16 @@ def test_embedded_null_is_refused_not_cut(tarn, base):
     with pytest.raises(TypeError, match="Argument 2: failed to create TnString from Python string"):
         base.TnString___iadd__(text, "a\0b")
     assert text.GetAscii() == "x"
+
+
+def test_refused_strings_name_the_type_given(tarn):
+    failed, takes = ": failed to create TnString from Python string", ": takes str or TnString, not "
+    for call, message in [(lambda: tarn.TnSystem().FindDevice(b"CAM-0042"), "2" + failed + takes + "bytes"),
+                          (lambda: tarn.TnSystem().FindDevice(42), "2" + failed + takes + "int"),
+                          (lambda: tarn.TnGenParameterArray().SetStringValue("DeviceUserID", b"x"),
+                           "3" + failed + takes + "bytes"),
+                          (lambda: tarn.TnString("x").__iadd__("a\0b"), "2" + failed + ": the str holds a null "
+                                                                                       "character")]:
+        with pytest.raises(TypeError) as error:
+            call()
+        assert str(error.value) == "Argument " + message

@@ -192,3 +192,24 @@ if child.NAME == "a_device_streaming_into_the_receive_module_at_the_interpreters
     while sink.calls < 3:
         time.sleep(0.01)
     out["streamed"] = True
+
+
+if child.NAME == "unusable_answers_are_reported":
+    import tarn_receive_313  # noqa: F401  (the receive side of devices.connect)
+
+    # What the source's RetrieveBuffer answers, one call each, before frames.
+    answers = ["oops", None, 1.5, (edge.TN_OK, "x"), edge.TN_OK, (edge.TN_OK, tarn.TnBuffer())]
+
+    class Source(devices.PatternSource):
+        def RetrieveBuffer(self, location):
+            return answers.pop(0) if answers else super().RetrieveBuffer(location)
+
+    sink = devices.DeviceSink(features=True)
+    sink.limit = type("Sink", (devices.LimitSink,), {"PreWrite": lambda self, register: None})()
+    device = devices.started(Source(), sink)
+    system, info, client, features, stream, buffers = devices.connect()
+    out["write"] = features.SetIntegerValue("TarnInt", 5).GetCodeString()
+    assert client.SetStreamDestination(stream.GetLocalIPAddress(), stream.GetLocalPort()).IsOK()
+    assert features.Get("AcquisitionStart").Execute().IsOK()
+    out["frame"] = [stream.RetrieveBuffer(5000)[0].GetCodeString(), len(answers)]
+    features.Get("AcquisitionStop").Execute()

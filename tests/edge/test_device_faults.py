@@ -53,3 +53,20 @@ def test_a_device_streaming_into_the_receive_module_at_the_interpreters_exit(iso
     for attempt in range(2):
         out = isolated(CHILD, "a_device_streaming_into_the_receive_module_at_the_interpreters_exit")
         assert out["streamed"]
+
+
+def test_unusable_answers_are_reported(isolated):
+    """An answer a callback's operation cannot take fails the call as an
+    exception does, with one line that names what the operation takes."""
+    out = isolated(CHILD, "unusable_answers_are_reported")
+    assert out["write"] == "GENERIC_ERROR" and out["frame"] == ["OK", 0]
+    lines = out["stdout"].splitlines()
+    mismatch = "TypeError: SWIG director type mismatch "
+    assert "In method 'PreWrite': " + mismatch + "in method PreWrite with output value of type 'TnResult'" in lines
+    retrieve = [line for line in lines if line.startswith("In method 'RetrieveBuffer': ")]
+    not_a_tuple = ("In method 'RetrieveBuffer': " + mismatch +
+                   "Python method TnStreamingChannelSourceDefault.RetrieveBufferfailed to return a tuple.")
+    assert retrieve == [not_a_tuple] * 3 + [
+        "In method 'RetrieveBuffer': " + mismatch + "in output value of type 'TnBuffer *'", not_a_tuple,
+        "In method 'RetrieveBuffer': ValueError: in output value of type 'TnBuffer *': a buffer that QueueBuffer "
+        "gave the source and it has not given back yet, or None"]

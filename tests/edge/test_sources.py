@@ -181,6 +181,22 @@ def test_failures_reach_the_caller_with_one_line(ed, edge, source, capfd):
     assert capfd.readouterr().out == "In method 'QueueBuffer': RuntimeError: " + text + "\n"
 
 
+def test_retrieve_gives_back_only_what_queue_accepted_once(ed, edge, source, capfd):
+    buffer = __import__("tarn_base_313").TnBuffer()
+    foreign = (ValueError, "in output value of type 'TnBuffer *': a buffer that QueueBuffer gave the source and it "
+                           "has not given back yet, or None")
+    source.answers["RetrieveBuffer"] = (ed.TN_OK, buffer)
+    source.answers["QueueBuffer"] = ed.TN_BUSY
+    edge.ITnSWStreamingChannelSource_QueueBuffer(source.this, buffer)
+    assert outcome(edge.ITnSWStreamingChannelSource_RetrieveBuffer, source.this, None) == foreign
+    source.answers["QueueBuffer"] = ed.TN_OK
+    edge.ITnSWStreamingChannelSource_QueueBuffer(source.this, buffer)
+    assert edge.ITnSWStreamingChannelSource_RetrieveBuffer(source.this, None).GetCode() == ed.TN_OK
+    assert outcome(edge.ITnSWStreamingChannelSource_RetrieveBuffer, source.this, None) == foreign
+    lines = capfd.readouterr().out.splitlines()
+    assert lines == ["In method 'RetrieveBuffer': ValueError: " + foreign[1]] * 2
+
+
 def test_method_cache_and_disown(ed, edge, source):
     source.answers["GetHeight"] = 7
     assert edge.ITnStreamingChannelSource_GetHeight(source.this) == 7

@@ -119,3 +119,12 @@ def test_parameters_keep_their_array_and_refuse_once_it_is_destroyed(hooks, base
     base.delete_TnGenParameterArray(features)
     with pytest.raises(TypeError):
         height.GetValue()
+
+
+def test_lists_keep_the_owners_of_their_items(isolated):
+    """A list of parameters, filled by the program or by the SDK, keeps the
+    device its items belong to until it lets go of them (Clear, its end)."""
+    out = isolated(HERE / "lists_child.py", "lists_keep_the_owners_of_their_items", env={"MALLOC_PERTURB_": "165"})
+    assert out["dropped"] == [32, "SoftDevice", None, 64] and out["cleared"] == [0, True]
+    assert out["selected"] == [32, ["UserSetLoad", "UserSetSave"]] and out["selected gone"]
+    assert out["freed"] == [32, "TypeError", "SoftDevice"] and out["freed gone"]

@@ -78,9 +78,9 @@ def test_factory_and_connect_messages(receive, rx):
     assert text.startswith("TnDevice_CreateAndConnect expected at most 1 arguments, got 2\nAdditional information:")
     device = rx.TnDeviceGEV()
     assert message(receive.TnDevice_Connect, device, 5) == (
-        TypeError, "Argument 2: failed to create TnString from Python string")
+        TypeError, "Argument 2: failed to create TnString from Python string: takes str or TnString, not int")
     assert message(receive.TnDeviceU3V_Connect, rx.TnDeviceU3V(), 5) == (
-        TypeError, "Argument 2: failed to create TnString from Python string")
+        TypeError, "Argument 2: failed to create TnString from Python string: takes str or TnString, not int")
     error, text = message(receive.TnDevice_StreamEnable, device, -1)
     assert "    TnDevice::StreamEnable(uint32_t)\n    TnDevice::StreamEnable()\n" in text
     assert device.StreamEnable().GetCode() == rx.TN_NOT_CONNECTED
@@ -91,7 +91,7 @@ def test_factory_and_connect_messages(receive, rx):
     error, text = message(receive.TnDeviceGEV_SetIPConfiguration, 5, "1.2.3.4")
     assert text.startswith("Wrong number or type of arguments for overloaded function 'TnDeviceGEV_SetIPConfiguration'")
     assert message(receive.TnDeviceGEV_SetIPConfiguration, "00:01:02:03:04:05", 5) == (
-        TypeError, "Argument 2: failed to create TnString from Python string")
+        TypeError, "Argument 2: failed to create TnString from Python string: takes str or TnString, not int")
     assert message(receive.TnDevice_SetHeartbeatThreadPriority, device, -1) == (
         OverflowError, "in method 'TnDevice_SetHeartbeatThreadPriority', argument 2 of type 'uint32_t'")
     assert message(receive.TnDevice_RegisterEventSink, device, 5) == (
@@ -328,3 +328,20 @@ def test_observers_dropped_while_attached(rx):
             break
         time.sleep(0.01)
     assert updater.GetResult().GetCode() == rx.TN_INVALID_PARAMETER
+
+
+def test_byte_arguments_name_what_they_take(rx, receive):
+    takes = "takes bytes, bytearray, memoryview or a uint8 array, not "
+    device, port = rx.TnDeviceGEV(), rx.TnDeviceSerialPort()
+    features = rx.TnGenParameterArray()
+    calls = [(lambda data: device.WriteMemory(0xE8, data), "in method 'TnDevice_WriteMemory', argument 3 "),
+             (lambda data: port.Write(data), "in method 'TnDeviceSerialPort_Write', argument 2 ")]
+    for call, where in calls:
+        for wrong, kind in [("tarn", "str"), (None, "NoneType"), (5, "int"), (1.5, "float"), (["a"], "list")]:
+            assert message(call, wrong) == (TypeError, where + takes + kind)
+        # What they take answers (the device is not connected).
+        for data in (b"tarn", bytearray(b"tarn"), memoryview(b"tarn"), np.zeros(4, np.uint8), [1, 2, 3, 4]):
+            assert call(data) is not None
+        assert message(call, [300])[0] is OverflowError
+    assert message(features.AttachDataChunks, "chunks") == (
+        TypeError, "in method 'TnGenParameterArray_AttachDataChunks', argument 2 " + takes + "str")
