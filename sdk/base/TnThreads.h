@@ -45,6 +45,21 @@ private:
 /// threads (the asking one included) as an end on any other thread does.
 /// False when no thread could be made (aEnd does not run then).
 TN_BASE_API bool EndElsewhere(std::function<void()> aEnd);
+
+/// Deletes aObject: at once, or, when aOwnThread (the calling thread works
+/// for it), on a thread of its own after aMarkEnding() told the object that
+/// it ends. False when no thread could be made: the object is left as it is.
+template <typename Object, typename MarkEnding>
+bool DeleteWhereItCanWait(Object *aObject, bool aOwnThread, MarkEnding aMarkEnding)
+{
+    if (!aOwnThread)
+    {
+        delete aObject;
+        return true;
+    }
+    aMarkEnding();
+    return EndElsewhere([aObject] { delete aObject; });
+}
 } // namespace tn
 
 #endif

@@ -297,13 +297,7 @@ bool DeviceCore::OnOwnThread() const
 
 void DeviceCore::Destroy(DeviceCore *aCore)
 {
-    if (!aCore->OnOwnThread())
-    {
-        delete aCore;
-        return;
-    }
-    aCore->mEnding.store(true);
-    if (!EndElsewhere([aCore] { delete aCore; }))
+    if (!DeleteWhereItCanWait(aCore, aCore->OnOwnThread(), [aCore] { aCore->mEnding.store(true); }))
     {
         aCore->Log("no thread could be made to end a device destroyed from its own sink; its state is left behind");
     }

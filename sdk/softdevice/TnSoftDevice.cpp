@@ -85,15 +85,9 @@ TnSoftDevice::~TnSoftDevice()
 
 void TnSoftDevice::Destroy(TnSoftDevice *aDevice)
 {
-    if (!aDevice->OnOwnThread())
-    {
-        delete aDevice;
-        return;
-    }
-    // The thread that asks is inside the device (a callback): it returns
-    // into the device's code, which stays until the thread is out of it.
-    aDevice->mEnding.store(true);
-    if (!EndElsewhere([aDevice] { delete aDevice; }))
+    // A thread that asks from inside the device (a callback) returns into
+    // the device's code, which stays until the thread is out of it.
+    if (!DeleteWhereItCanWait(aDevice, aDevice->OnOwnThread(), [aDevice] { aDevice->mEnding.store(true); }))
     {
         LogError("~TnSoftDeviceGEV", "no thread could be made to end a device destroyed from its own callback; "
                                      "it is left as it is");
