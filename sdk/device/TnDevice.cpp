@@ -88,17 +88,9 @@ TnDevice::~TnDevice()
             lAdapter->ForgetDevice();
         }
     }
-    mCore->Shutdown();
-    if (mCore->IsQueueThread())
-    {
-        // Destroyed from one of its own event sinks: the thread that called
-        // the sink still runs on the controller's state, so that state stays.
-        TnLogger(TnString("TnDevice"))
-            .LogError(__FILE__, __LINE__, "TnDevice::~TnDevice",
-                      "a device was destroyed from its own event sink; its state is left behind");
-        return;
-    }
-    delete mCore;
+    // From one of its own event sinks the controller ends once the sink
+    // has returned (DeviceCore::Destroy).
+    tn::device::DeviceCore::Destroy(mCore);
 }
 
 TnDevice *TnDevice::CreateAndConnect(const TnDeviceInfo *aDeviceInfo, TnResult *aResult)

@@ -14,6 +14,7 @@
 #include "TnLogDispatch.h"
 #include "TnSystem.h"
 #include "TnText.h"
+#include "TnThreads.h"
 #include "TnWait.h"
 
 namespace tn
@@ -41,7 +42,7 @@ public:
         {
             mCore.ReportPortAccess(false, aData, aAddress, aLength);
         }
-        return lResult;
+        return mCore.IsEnding() ? Failure(TN_NOT_CONNECTED, "the device was destroyed during the read") : lResult;
     }
 
     TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
@@ -60,7 +61,7 @@ public:
         {
             mCore.ReportPortAccess(true, aData, aAddress, aLength);
         }
-        return lResult;
+        return mCore.IsEnding() ? Failure(TN_NOT_CONNECTED, "the device was destroyed during the write") : lResult;
     }
 
     TnGenAccessMode GetAccessMode() const override { return mCore.GetPortAccessMode(); }
@@ -260,6 +261,46 @@ DeviceCore::DeviceCore(TnDeviceType aType) : mType(aType)
 DeviceCore::~DeviceCore()
 {
     Shutdown();
+    // A thread still inside an operation on the features (one that asked
+    // for this destruction from a sink, or any other) leaves it first.
+    std::vector<TnGenParameterArray *> lArrays;
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lArrays.push_back(mParameters.get());
+        for (const std::unique_ptr<TnGenParameterArray> &lRetired : mRetired)
+        {
+            lArrays.push_back(lRetired.get());
+        }
+        lArrays.push_back(mCommunication.get());
+    }
+    for (TnGenParameterArray *lArray : lArrays)
+    {
+        genicam::AwaitOperations(lArray);
+    }
+}
+
+bool DeviceCore::OnOwnThread() const
+{
+    if (WorkingFor::Now(this) || IsQueueThread())
+    {
+        return true;
+    }
+    std::lock_guard<std::mutex> lLock(mMutex);
+    if (genicam::Operating(mParameters.get()) || genicam::Operating(mCommunication.get()))
+    {
+        return true;
+    }
+    return std::any_of(mRetired.begin(), mRetired.end(), [](const std::unique_ptr<TnGenParameterArray> &aArray) {
+        return genicam::Operating(aArray.get());
+    });
+}
+
+void DeviceCore::Destroy(DeviceCore *aCore)
+{
+    if (!DeleteWhereItCanWait(aCore, aCore->OnOwnThread(), [aCore] { aCore->mEnding.store(true); }))
+    {
+        aCore->Log("no thread could be made to end a device destroyed from its own sink; its state is left behind");
+    }
 }
 
 void DeviceCore::Log(const std::string &aText) const
@@ -705,8 +746,14 @@ void DeviceCore::ReportPortAccess(bool aWrite, const void *aData, uint64_t aAddr
         memcpy(lBytes.get(), aData, aLength);
     }
     const void *const lShown = lBytes ? lBytes.get() : nullptr;
+    // The sinks run inside the device: one that destroys it is seen.
+    const WorkingFor lInside(this);
     mSinks.ForEach(
         [&](TnDeviceEventSink *aSink) {
+            if (mEnding.load())
+            {
+                return;
+            }
             if (aWrite)
             {
                 aSink->OnCmdLinkWrite(lShown, static_cast<int64_t>(aAddress), static_cast<int64_t>(aLength));
@@ -789,6 +836,7 @@ void DeviceCore::PostEvent(uint16_t aEventId, uint16_t aChannel, uint64_t aBlock
 
 void DeviceCore::RunQueue()
 {
+    const WorkingFor lOwn(this);
     std::unique_lock<std::mutex> lLock(mQueueMutex);
     for (;;)
     {
@@ -819,8 +867,14 @@ void DeviceCore::Deliver(Notification &aNotification)
     };
     if (aNotification.mLinkLost)
     {
-        mSinks.ForEach([this](TnDeviceEventSink *aSink) { aSink->OnLinkDisconnected(mOwner); },
-                       lReport("OnLinkDisconnected"));
+        mSinks.ForEach(
+            [this](TnDeviceEventSink *aSink) {
+                if (!mEnding.load())
+                {
+                    aSink->OnLinkDisconnected(mOwner);
+                }
+            },
+            lReport("OnLinkDisconnected"));
         return;
     }
     const uint8_t *const lItem = aNotification.mItem.get();
@@ -829,19 +883,27 @@ void DeviceCore::Deliver(Notification &aNotification)
     const uint8_t *lData = lSize == 0 ? nullptr : lItem + aNotification.mDataOffset;
     mSinks.ForEach(
         [&](TnDeviceEventSink *aSink) {
+            if (mEnding.load())
+            {
+                return;
+            }
             aSink->OnEvent(mOwner, aNotification.mEventId, aNotification.mChannel, aNotification.mBlockId,
                            aNotification.mTimestamp, lData, lSize);
         },
         lReport("OnEvent"));
     TnGenParameterArray *lArray = GetParameters();
     TnGenParameterList lParameters;
-    if (lArray != nullptr &&
+    if (lArray != nullptr && !mEnding.load() &&
         genicam::DeliverEvent(lArray, aNotification.mEventId, lItemSize == 0 ? nullptr : lItem, lItemSize,
                               &lParameters)
             .IsOK())
     {
         mSinks.ForEach(
             [&](TnDeviceEventSink *aSink) {
+                if (mEnding.load())
+                {
+                    return;
+                }
                 aSink->OnEventGenICam(mOwner, aNotification.mEventId, aNotification.mChannel, aNotification.mBlockId,
                                       aNotification.mTimestamp, &lParameters);
             },

@@ -5,7 +5,15 @@
 // Threads: the transport's threads (heartbeat, message channel) post events
 // and link loss to the controller's queue; one queue thread per controller
 // calls the event sinks, one notification at a time, without any lock of the
-// controller held.
+// controller held. The sinks of reads and writes run on the thread that
+// reads or writes, inside the feature's operation.
+//
+// A controller destroyed on one of the threads that work for it (its queue
+// thread, or one inside a read or write of its features, from a sink) is
+// ended on a thread of its own, which waits for the asking thread as any
+// other thread would: no sink is called from then on, the read or write
+// under way fails with TN_NOT_CONNECTED, and the state goes once the asking
+// thread is out of it.
 #ifndef TN_DEVICE_CORE_H
 #define TN_DEVICE_CORE_H
 
@@ -97,6 +105,14 @@ public:
     void Shutdown();
     /// Whether this is the thread that calls the event sinks.
     bool IsQueueThread() const;
+    /// Whether the calling thread works for the controller: its queue
+    /// thread, or one inside a read or write of its features.
+    bool OnOwnThread() const;
+    /// Destroys aCore (the public class's destruction): at once, or, on one
+    /// of its own threads, on a thread of its own (see above).
+    static void Destroy(DeviceCore *aCore);
+    /// Whether the controller is being destroyed.
+    bool IsEnding() const { return mEnding.load(); }
     bool IsConnected() const;
     TnAccessType GetAccessType() const;
 
@@ -176,6 +192,7 @@ private:
 
     const TnDeviceType mType;
     TnDevice *mOwner = nullptr;
+    std::atomic<bool> mEnding{false}; // destroyed from its own thread: no sink is called
 
     std::mutex mConnectMutex; // one connect or disconnect at a time
     mutable std::mutex mMutex;

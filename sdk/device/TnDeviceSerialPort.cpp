@@ -19,6 +19,11 @@
 //
 // The port's thread polls PReceiveCount and moves what arrives into the
 // port's receive buffer; Write sends from the caller's thread.
+//
+// The device's event sinks hear of the port thread's reads on that thread.
+// A sink that closes the port there only asks: the thread closes it once the
+// sink's call has returned, touching the adapter no more. One that destroys
+// the port leaves the port's state to the thread, which frees it as it ends.
 #include "TnDeviceSerialPort.h"
 
 #include <string.h>
@@ -130,6 +135,7 @@ struct SerialPortState
     PortFeatures mFeatures;
     bool mStop = false;
     bool mLost = false;
+    bool mOrphaned = false; // the port was destroyed on its own thread
     std::thread mPoller;
 
     // The receive buffer: the newest bytes, at most mCapacity of them.
@@ -184,13 +190,28 @@ struct SerialPortState
         mChanged.notify_all();
     }
 
+    bool Stopping()
+    {
+        std::lock_guard<std::mutex> lLock(mMutex);
+        return mStop;
+    }
+
+    // Whether the port's own thread calls.
+    bool OnPollerThread() const
+    {
+        return mPoller.joinable() && mPoller.get_id() == std::this_thread::get_id();
+    }
+
     // Fetches the device's next message; false when there was none (or the
-    // fetch failed).
+    // fetch failed). A sink of the device may close the port during any
+    // call of the adapter: after each, the adapter is used only while the
+    // port is still open.
     bool Fetch(std::vector<uint8_t> &aMessage)
     {
         int64_t lWaiting = 0;
-        if (!mAdapter->GetGenIntegerValue(mFeatures.mReceiveCount, lWaiting).IsOK() || lWaiting <= 0 ||
-            !mAdapter->GetGenRegisterData(mFeatures.mReceiveData, aMessage.data(), aMessage.size()).IsOK())
+        if (!mAdapter->GetGenIntegerValue(mFeatures.mReceiveCount, lWaiting).IsOK() || lWaiting <= 0 || Stopping() ||
+            !mAdapter->GetGenRegisterData(mFeatures.mReceiveData, aMessage.data(), aMessage.size()).IsOK() ||
+            Stopping())
         {
             return false;
         }
@@ -210,7 +231,7 @@ struct SerialPortState
         PutU32(lAck, lSequence);
         mHaveMessage = true;
         mLastMessage = lSequence;
-        return mAdapter->SetGenRegisterData(mFeatures.mReceiveData, lAck, sizeof(lAck)).IsOK();
+        return !Stopping() && mAdapter->SetGenRegisterData(mFeatures.mReceiveData, lAck, sizeof(lAck)).IsOK();
     }
 
     void Poll()
@@ -221,7 +242,7 @@ struct SerialPortState
         {
             lLock.unlock();
             const bool lConnected = mAdapter->IsConnected();
-            const bool lFetched = lConnected && Fetch(lMessage);
+            const bool lFetched = lConnected && !Stopping() && Fetch(lMessage);
             lLock.lock();
             if (!lConnected && !mLost)
             {
@@ -232,6 +253,22 @@ struct SerialPortState
             {
                 mChanged.wait_for(lLock, lConnected ? kPollInterval : kLostPollInterval, [this] { return mStop; });
             }
+        }
+        lLock.unlock();
+        // Closed from a sink on this thread, or elsewhere: the port lets go
+        // of the adapter (a write in progress ends first).
+        bool lOrphaned;
+        {
+            std::lock_guard<std::mutex> lWriting(mWriteMutex);
+            std::lock_guard<std::mutex> lClosing(mMutex);
+            mAdapter = nullptr;
+            mPort = TnDeviceSerialInvalid;
+            lOrphaned = mOrphaned;
+        }
+        mChanged.notify_all();
+        if (lOrphaned)
+        {
+            delete this;
         }
     }
 
@@ -321,6 +358,19 @@ TnDeviceSerialPort::TnDeviceSerialPort() : mState(new SerialPortState)
 
 TnDeviceSerialPort::~TnDeviceSerialPort()
 {
+    {
+        std::lock_guard<std::mutex> lLock(mState->mMutex);
+        if (mState->OnPollerThread())
+        {
+            // From a sink's call on the port's thread: the thread frees the
+            // state as it ends.
+            mState->mStop = true;
+            mState->mOrphaned = true;
+            mState->mPoller.detach();
+            mState->mChanged.notify_all();
+            return;
+        }
+    }
     Close();
     delete mState;
 }
@@ -346,9 +396,25 @@ TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPo
     {
         return TnResult(TN_NOT_SUPPORTED, TnString("Open: the device has no such serial port"));
     }
+    std::thread lEnded;
+    {
+        std::lock_guard<std::mutex> lLock(mState->mMutex);
+        if (mState->OnPollerThread())
+        {
+            return TnResult(TN_STATE_ERROR, TnString("Open: not from a call on the port's own thread"));
+        }
+        if (mState->mStop)
+        {
+            lEnded.swap(mState->mPoller); // closed from its own thread: that thread ends first
+        }
+    }
+    if (lEnded.joinable())
+    {
+        lEnded.join();
+    }
     std::lock_guard<std::mutex> lWriting(mState->mWriteMutex);
     std::lock_guard<std::mutex> lLock(mState->mMutex);
-    if (mState->mAdapter != nullptr)
+    if (mState->mAdapter != nullptr || mState->mPoller.joinable())
     {
         return TnResult(TN_STATE_ERROR, TnString("Open: the port is open already; close it first"));
     }
@@ -376,15 +442,25 @@ TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPo
 TnResult TnDeviceSerialPort::Close()
 {
     std::thread lPoller;
+    bool lWasOpen;
     {
         std::lock_guard<std::mutex> lLock(mState->mMutex);
-        if (mState->mAdapter == nullptr)
+        lWasOpen = mState->mAdapter != nullptr && !mState->mStop;
+        if (mState->OnPollerThread())
+        {
+            // From a sink's call on the port's thread: the thread closes the
+            // port once that call has returned.
+            if (!lWasOpen)
+            {
+                return tn::device::NotOpen();
+            }
+            mState->mStop = true;
+            mState->mChanged.notify_all();
+            return TnResult(TN_OK);
+        }
+        if (!lWasOpen && !mState->mPoller.joinable())
         {
             return tn::device::NotOpen();
-        }
-        if (mState->mPoller.get_id() == std::this_thread::get_id())
-        {
-            return TnResult(TN_STATE_ERROR, TnString("Close: not from an echo sink's call on the port's thread"));
         }
         mState->mStop = true;
         lPoller.swap(mState->mPoller);
@@ -399,13 +475,13 @@ TnResult TnDeviceSerialPort::Close()
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     mState->mAdapter = nullptr;
     mState->mPort = TnDeviceSerialInvalid;
-    return TnResult(TN_OK);
+    return lWasOpen ? TnResult(TN_OK) : tn::device::NotOpen();
 }
 
 bool TnDeviceSerialPort::IsOpened()
 {
     std::lock_guard<std::mutex> lLock(mState->mMutex);
-    return mState->mAdapter != nullptr;
+    return mState->mAdapter != nullptr && !mState->mStop;
 }
 
 TnResult TnDeviceSerialPort::Write(const uint8_t *aBuffer, uint32_t aSize, uint32_t &aBytesWritten)
@@ -449,7 +525,7 @@ TnResult TnDeviceSerialPort::Read(uint8_t *aBuffer, uint32_t aSize, uint32_t &aB
 {
     aBytesRead = 0;
     std::unique_lock<std::mutex> lLock(mState->mMutex);
-    if (mState->mAdapter == nullptr)
+    if (mState->mAdapter == nullptr || mState->mStop)
     {
         return tn::device::NotOpen();
     }

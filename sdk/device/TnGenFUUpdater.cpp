@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -210,6 +211,10 @@ struct UpdaterState
     std::thread mThread;
     bool mStarted = false;
     bool mDone = false;
+    // The updater was destroyed by an observer, on the update's thread: the
+    // update runs to its end without telling anyone, and its thread frees
+    // the state.
+    std::atomic<bool> mOrphaned{false};
     TnResult mResult{TN_NOT_INITIALIZED, TnString("the update has not run")};
 
     // Observers are told on the update's thread; whatever one throws (or a
@@ -217,7 +222,13 @@ struct UpdaterState
     // on. An observer may detach itself, or another one, from its call.
     template <typename Call> void Tell(Call aCall)
     {
-        mObservers.ForEach(aCall, [](IUpdaterObserver *, const std::exception_ptr &aError) {
+        const auto lTell = [&](IUpdaterObserver *aObserver) {
+            if (!mOrphaned.load())
+            {
+                aCall(aObserver);
+            }
+        };
+        mObservers.ForEach(lTell, [](IUpdaterObserver *, const std::exception_ptr &aError) {
             LibraryLogger("TnGenFUUpdater")
                 .LogWarning(__FILE__, __LINE__, "TnGenFUUpdater",
                             (std::string("an updater observer failed: ") + DescribeException(aError)).c_str());
@@ -234,17 +245,8 @@ struct UpdaterState
         Tell([aPercent](IUpdaterObserver *aObserver) { aObserver->UpdateProgressValue(aPercent); });
     }
 
-    void Run()
-    {
-        Label("Checking the update file");
-        Progress(0);
-        const TnResult lResult = Update();
-        Label(lResult.IsOK() ? "Update done" : "Update failed");
-        Progress(100);
-        std::lock_guard<std::mutex> lLock(mMutex);
-        mResult = lResult;
-        mDone = true;
-    }
+    /// The update's thread; aState stays until it ends.
+    static void Run(UpdaterState *aState);
 
     TnResult Update()
     {
@@ -417,6 +419,26 @@ IUpdaterObserver::~IUpdaterObserver()
     }
 }
 
+void tn::device::UpdaterState::Run(UpdaterState *aState)
+{
+    aState->Label("Checking the update file");
+    aState->Progress(0);
+    const TnResult lResult = aState->Update();
+    aState->Label(lResult.IsOK() ? "Update done" : "Update failed");
+    aState->Progress(100);
+    {
+        std::lock_guard<std::mutex> lLock(aState->mMutex);
+        aState->mResult = lResult;
+        aState->mDone = true;
+        if (!aState->mOrphaned.load())
+        {
+            return;
+        }
+    }
+    ForgetState(aState);
+    delete aState;
+}
+
 TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const TnDeviceInfo *aDeviceInfo,
                                const char *aDeviceId, bool aDeviceReset)
     : mState(new tn::device::UpdaterState)
@@ -440,8 +462,10 @@ TnGenFUUpdater::~TnGenFUUpdater()
 {
     if (mState->mThread.joinable() && mState->mThread.get_id() == std::this_thread::get_id())
     {
-        // Destroyed by one of its own observers: the update's thread still
-        // runs on the state, which stays behind.
+        // Destroyed by one of its own observers: the update's thread runs on
+        // the state, and frees it as it ends.
+        std::lock_guard<std::mutex> lLock(mState->mMutex);
+        mState->mOrphaned.store(true);
         mState->mThread.detach();
         return;
     }

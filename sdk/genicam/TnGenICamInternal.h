@@ -217,6 +217,15 @@ TN_GENICAM_API std::vector<std::string> CheckDefinitions(TnGenParameterArray *aA
 TN_GENICAM_API TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint8_t *aData,
                                      uint32_t aLength, TnGenParameterList *aChanged);
 
+/// Whether the calling thread is inside an operation on aArray's features (a
+/// port it reads or writes, or an update sink, calls the caller back).
+TN_GENICAM_API bool Operating(TnGenParameterArray *aArray);
+
+/// Waits until no other thread is inside an operation on aArray's features,
+/// update sinks included: before an owner that another thread may be
+/// working through deletes the array.
+TN_GENICAM_API void AwaitOperations(TnGenParameterArray *aArray);
+
 } // namespace genicam
 } // namespace tn
 

@@ -49,12 +49,45 @@ TnResult ResultOf(const std::exception_ptr &aError)
     }
 }
 
+namespace
+{
+// The node maps whose operations this thread is inside of, innermost last.
+thread_local std::vector<const INodeMap *> tOperating;
+
+// This thread is inside an operation on a node map while it lives.
+class Operation
+{
+public:
+    explicit Operation(const INodeMap &aMap) { tOperating.push_back(&aMap); }
+    ~Operation() { tOperating.pop_back(); }
+    Operation(const Operation &) = delete;
+    Operation &operator=(const Operation &) = delete;
+};
+} // namespace
+
+ParameterArrayState::Use::Use(ParameterArrayState &aState) : mState(aState)
+{
+    tOperating.push_back(mState.mNodeMap.get());
+    std::lock_guard<std::mutex> lLock(mState.mUseMutex);
+    mState.mUsers.push_back(std::this_thread::get_id());
+}
+
+ParameterArrayState::Use::~Use()
+{
+    tOperating.pop_back();
+    std::lock_guard<std::mutex> lLock(mState.mUseMutex);
+    mState.mUsers.erase(std::find(mState.mUsers.begin(), mState.mUsers.end(), std::this_thread::get_id()));
+    mState.mUseIdle.notify_all();
+}
+
 TnResult RunOnNode(INode *aNode, const std::function<void()> &aOperation)
 {
     if (aNode == nullptr)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("no node"));
     }
+    // No sink is told afterwards: the lock covers all of the operation.
+    const Operation lOperating(aNode->GetNodeMap());
     std::lock_guard<std::recursive_mutex> lLock(aNode->GetNodeMap().GetMutex());
     aNode->GetNodeMap().BeginOperation();
     try
@@ -514,6 +547,35 @@ std::vector<std::string> CheckDefinitions(TnGenParameterArray *aArray)
         }
     }
     return lMap.GetWarnings();
+}
+
+bool Operating(TnGenParameterArray *aArray)
+{
+    if (aArray == nullptr || aArray->GetState() == nullptr)
+    {
+        return false;
+    }
+    const INodeMap *lMap = aArray->GetState()->mNodeMap.get();
+    return std::find(tOperating.begin(), tOperating.end(), lMap) != tOperating.end();
+}
+
+void AwaitOperations(TnGenParameterArray *aArray)
+{
+    if (aArray == nullptr || aArray->GetState() == nullptr)
+    {
+        return;
+    }
+    ParameterArrayState &lState = *aArray->GetState();
+    {
+        const std::thread::id lSelf = std::this_thread::get_id();
+        std::unique_lock<std::mutex> lLock(lState.mUseMutex);
+        lState.mUseIdle.wait(lLock, [&] {
+            return std::all_of(lState.mUsers.begin(), lState.mUsers.end(),
+                               [&](std::thread::id aThread) { return aThread == lSelf; });
+        });
+    }
+    // Operations on nodes of no parameter hold the lock throughout.
+    std::lock_guard<std::recursive_mutex> lLock(lState.mNodeMap->GetMutex());
 }
 
 TnResult DeliverEvent(TnGenParameterArray *aArray, uint64_t aEventId, const uint8_t *aData, uint32_t aLength,

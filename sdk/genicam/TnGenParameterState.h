@@ -41,6 +41,7 @@ struct ParameterArrayState
     template <typename Operation>
     TnResult Run(const Operation &aOperation, std::vector<TnGenApi::INode *> *aChanged = nullptr)
     {
+        const Use lUse(*this);
         std::unique_lock<std::recursive_mutex> lLock(mNodeMap->GetMutex());
         mNodeMap->BeginOperation();
         TnResult lResult;
@@ -92,6 +93,24 @@ struct ParameterArrayState
     std::mutex mSinkMutex;
     std::condition_variable mSinkIdle;
     std::vector<std::pair<TnGenEventSink *, std::thread::id>> mActiveCalls;
+
+    /// One operation in progress (Run, RunOnNode), from before it takes the
+    /// node map's lock until its sinks were told: Operating and
+    /// AwaitOperations see it.
+    class Use
+    {
+    public:
+        explicit Use(ParameterArrayState &aState);
+        ~Use();
+        Use(const Use &) = delete;
+        Use &operator=(const Use &) = delete;
+
+    private:
+        ParameterArrayState &mState;
+    };
+    std::mutex mUseMutex;
+    std::condition_variable mUseIdle;
+    std::vector<std::thread::id> mUsers; // one entry per operation in progress
 };
 
 /// Runs an operation on a node that belongs to no parameter (an enumeration

@@ -188,6 +188,11 @@ bool TnGvcpServer::IsRunning() const
     return mRunning;
 }
 
+bool TnGvcpServer::IsServingThread() const
+{
+    return tServing == this;
+}
+
 uint32_t TnGvcpServer::GetLocalAddress() const
 {
     return mSocket.GetLocalAddress();

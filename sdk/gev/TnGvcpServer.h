@@ -85,6 +85,8 @@ public:
     /// Called from a handler method, it only asks the thread to end.
     void Stop();
     bool IsRunning() const;
+    /// Whether the calling thread is the responder's (a handler method runs).
+    bool IsServingThread() const;
 
     uint32_t GetLocalAddress() const;
     uint16_t GetPort() const;

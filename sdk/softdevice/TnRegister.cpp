@@ -72,6 +72,36 @@ private:
     std::vector<ITnRegisterEventSink *> mSinks;
 };
 
+void TnRegisterUse::AwaitIdle()
+{
+    const std::thread::id lSelf = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lLock(mMutex);
+    mIdle.wait(lLock, [&] {
+        return std::all_of(mAccessing.begin(), mAccessing.end(),
+                           [&](std::thread::id aThread) { return aThread == lSelf; });
+    });
+}
+
+TnRegisterUse::Scope::Scope(TnRegisterUse *aUse) : mUse(aUse), mMark(aUse != nullptr ? aUse->mOwner : nullptr)
+{
+    if (mUse != nullptr)
+    {
+        std::lock_guard<std::mutex> lLock(mUse->mMutex);
+        mUse->mAccessing.push_back(std::this_thread::get_id());
+    }
+}
+
+TnRegisterUse::Scope::~Scope()
+{
+    if (mUse != nullptr)
+    {
+        std::lock_guard<std::mutex> lLock(mUse->mMutex);
+        std::vector<std::thread::id> &lAccessing = mUse->mAccessing;
+        lAccessing.erase(std::find(lAccessing.begin(), lAccessing.end(), std::this_thread::get_id()));
+        mUse->mIdle.notify_all();
+    }
+}
+
 TnRegister::TnRegister(const std::string &aName, uint32_t aAddress, uint32_t aLength, bool aReadable, bool aWritable,
                        bool aByteArray, void *aContext)
     : mName(aName.c_str()), mNameText(aName), mAddress(aAddress), mLength(aLength), mReadable(aReadable),
@@ -155,6 +185,7 @@ void TnRegister::NotifyPost(bool aWrite, const std::vector<ITnRegisterEventSink 
 
 TnResult TnRegister::Read(uint32_t aOffset, uint8_t *aData, uint32_t aLength)
 {
+    const TnRegisterUse::Scope lAccess(mUse);
     if (!InRange(aOffset, aLength))
     {
         return OutOfRange(*this, aOffset, aLength);
@@ -182,6 +213,7 @@ TnResult TnRegister::Read(uint32_t aOffset, uint8_t *aData, uint32_t aLength)
 
 TnResult TnRegister::WriteAt(uint32_t aOffset, const uint8_t *aData, uint32_t aLength)
 {
+    const TnRegisterUse::Scope lAccess(mUse);
     if (!InRange(aOffset, aLength))
     {
         return OutOfRange(*this, aOffset, aLength);

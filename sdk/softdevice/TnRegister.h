@@ -11,17 +11,55 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ITnRegister.h"
 #include "TnSinkRegistry.h"
+#include "TnThreads.h"
 
 namespace tn
 {
 namespace softdevice
 {
+/// The accesses in progress to the registers of one owner (the device's).
+/// During one, the thread works for the owner (WorkingFor): a sink that
+/// destroys the owner there is seen, and the owner's end waits until the
+/// accesses of other threads are over before the registers go.
+class TnRegisterUse
+{
+public:
+    explicit TnRegisterUse(const void *aOwner) : mOwner(aOwner) {}
+    TnRegisterUse(const TnRegisterUse &) = delete;
+    TnRegisterUse &operator=(const TnRegisterUse &) = delete;
+
+    /// Waits until no access of another thread is in progress.
+    void AwaitIdle();
+
+    /// One access, from its start to its end.
+    class Scope
+    {
+    public:
+        explicit Scope(TnRegisterUse *aUse);
+        ~Scope();
+        Scope(const Scope &) = delete;
+        Scope &operator=(const Scope &) = delete;
+
+    private:
+        TnRegisterUse *mUse;
+        WorkingFor mMark;
+    };
+
+private:
+    const void *mOwner;
+    std::mutex mMutex;
+    std::condition_variable mIdle;
+    std::vector<std::thread::id> mAccessing; // one entry per access in progress
+};
+
 class TnRegister final : public ITnRegister
 {
 public:
@@ -100,6 +138,10 @@ public:
     void Retire();
     bool IsRetired() const;
 
+    /// The owner's accesses this register's count among (before it is
+    /// shared; none at first).
+    void SetUse(TnRegisterUse *aUse) { mUse = aUse; }
+
 private:
     class Notification;
 
@@ -130,6 +172,7 @@ private:
     bool mPersistent;
     std::string mFeatureName;
     uint64_t mPersistOrder;
+    TnRegisterUse *mUse = nullptr;
 };
 
 } // namespace softdevice

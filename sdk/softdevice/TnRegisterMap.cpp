@@ -248,6 +248,7 @@ TnResult TnRegisterMap::Add(const TnRegisterSpec &aSpec, TnRegister **aRegister)
     }
     auto lReg = std::make_shared<TnRegister>(aSpec.mName, aSpec.mAddress, aSpec.mLength, lReadable, lWritable,
                                              aSpec.mByteArray, aSpec.mContext);
+    lReg->SetUse(mUse);
     if (aSpec.mSink != nullptr)
     {
         lReg->AddEventSink(aSpec.mSink);

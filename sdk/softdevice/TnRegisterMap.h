@@ -81,6 +81,8 @@ public:
     /// registers); the factory adds the program's. TN_GENERIC_ERROR with a
     /// description for a broken rule (ITnRegisterMap.h).
     TnResult Add(const TnRegisterSpec &aSpec, TnRegister **aRegister = nullptr);
+    /// The owner's accesses the registers added from now on count among.
+    void SetUse(TnRegisterUse *aUse) { mUse = aUse; }
     /// The device stopped: Lock answers TN_STATE_ERROR from now on, every
     /// register is retired (TnRegister::Retire). The registers stay in the
     /// map, so that a program that kept the map or a register can still
@@ -127,6 +129,7 @@ private:
     std::condition_variable mLockFree;
     bool mLocked;
     bool mRunning;
+    TnRegisterUse *mUse = nullptr;
 };
 
 /// The GigE Vision status that answers a failed access's result: a code

@@ -5,6 +5,7 @@
 
 #include "TnGevAddress.h"
 #include "TnSoftDeviceLog.h"
+#include "TnThreads.h"
 
 void TnSoftDeviceRelease(ITnUserSetNotify *aNotify)
 {
@@ -62,7 +63,40 @@ TnSoftDevice::TnSoftDevice(ITnVirtualDeviceGEV *aOuter)
 
 TnSoftDevice::~TnSoftDevice()
 {
-    Stop();
+    // Never on one of the device's own threads (Destroy): a Start or Stop
+    // under way elsewhere (to its last step), or a stop running on a thread
+    // of its own, ends first.
+    bool lRunning;
+    {
+        std::unique_lock<std::mutex> lLock(mMutex);
+        mSettled.wait(lLock,
+                      [this] { return (mState == State::Stopped || mState == State::Running) && mInside == 0; });
+        lRunning = mState == State::Running;
+        mState = lRunning ? State::Stopping : mState;
+    }
+    if (lRunning)
+    {
+        StopNow();
+    }
+    // A program's thread inside a register access (one that destroyed the
+    // device from a sink, or another) leaves it before the registers go.
+    mRegisterUse.AwaitIdle();
+}
+
+void TnSoftDevice::Destroy(TnSoftDevice *aDevice)
+{
+    // A thread that asks from inside the device (a callback) returns into
+    // the device's code, which stays until the thread is out of it.
+    if (!DeleteWhereItCanWait(aDevice, aDevice->OnOwnThread(), [aDevice] { aDevice->mEnding.store(true); }))
+    {
+        LogError("~TnSoftDeviceGEV", "no thread could be made to end a device destroyed from its own callback; "
+                                     "it is left as it is");
+    }
+}
+
+bool TnSoftDevice::OnOwnThread() const
+{
+    return WorkingFor::Now(this) || mServer.IsServingThread();
 }
 
 TnResult TnSoftDevice::SetUserSetCount(uint32_t aCount)
@@ -169,11 +203,6 @@ TnResult TnSoftDevice::SetFlag(Flag aWhich, bool aEnabled)
     std::lock_guard<std::mutex> lLock(mMutex);
     mFlags[aWhich] = aEnabled;
     return TnResult(TN_OK);
-}
-
-std::vector<ITnVirtualDeviceGEVEventSink *> TnSoftDevice::Sinks()
-{
-    return mSinks.Snapshot();
 }
 
 ITnVirtualDeviceGEVInfo *TnSoftDevice::GetInfo()

@@ -15,7 +15,13 @@
 //   - the housekeeping thread: heartbeat expiry, every 100 ms;
 //   - one thread per stream channel (TnStreamChannel);
 //   - with RTP selectable, the SAP announcer's thread, and per channel the
-//     accepting thread of its TCP server when TCP is enabled too.
+//     accepting thread of its TCP server when TCP is enabled too;
+//   - for a stop or a destruction asked for on one of the device's own
+//     threads (those above, and a program's thread inside Start or Stop,
+//     where the creation and stop callbacks run), a thread of its own that
+//     does the work, waiting for the asking thread as any other thread
+//     would: so the stop completes, and the device is freed, once the
+//     callback that asked has returned.
 // Locks, in the order they are taken:
 //   1. mMutex: the configuration and the state (stopped, starting, running,
 //      stopping: one Start or Stop at a time, and no lock held while Start
@@ -45,8 +51,10 @@
 #include "TnGvcpServer.h"
 #include "TnRtpSession.h"
 #include "TnSinkRegistry.h"
+#include "TnSoftDeviceLog.h"
 #include "TnStandardFeatures.h"
 #include "TnStreamChannel.h"
+#include "TnThreads.h"
 #include "TnUserSets.h"
 
 namespace tn
@@ -222,7 +230,20 @@ public:
     TnResult SetFlag(Flag aWhich, bool aEnabled);
 
     TnResult Start(const TnString &aMACAddress);
+    /// On one of the device's own threads, asks for the stop and returns: it
+    /// completes on a thread of its own. Elsewhere a stop asked for so ends
+    /// first (as it does before a Start).
     TnResult Stop();
+
+    /// Whether the calling thread is one of the device's own: its control,
+    /// housekeeping, stream channel or stopping thread, or one inside its
+    /// Start or Stop.
+    bool OnOwnThread() const;
+    /// Destroys aDevice, the public class's implementation: at once, or, on
+    /// one of the device's own threads, on a thread of its own once the
+    /// asking thread is out of the device (no event sink is called from
+    /// now on, and a Start under way fails).
+    static void Destroy(TnSoftDevice *aDevice);
 
     ITnVirtualDeviceGEVInfo *GetInfo();
     ITnRegisterMap *GetRegisterMap();
@@ -286,7 +307,24 @@ private:
     void AllocateBuffers();
     void FreeBuffers();
     void TearDown();
-    std::vector<ITnVirtualDeviceGEVEventSink *> Sinks();
+    /// Stop's work, once the state is Stopping.
+    void StopNow();
+    /// Waits (as the host lets it) until no stop asked for on one of the
+    /// device's threads is under way; false when interrupted.
+    bool AwaitStopElsewhere();
+    /// Calls aCall(sink) for each event sink, as long as the device is not
+    /// being destroyed.
+    template <typename Call> void TellSinks(const char *aWhat, Call aCall)
+    {
+        for (ITnVirtualDeviceGEVEventSink *lSink : mSinks.Snapshot())
+        {
+            if (mEnding.load())
+            {
+                return;
+            }
+            Guarded(mSinks, lSink, aWhat, [&] { aCall(lSink); });
+        }
+    }
     void Housekeeping();
     /// The source and channel of a standard register, or -1.
     int SourceOf(ITnRegister *aRegister) const;
@@ -307,9 +345,29 @@ private:
     bool Enter(State aFrom, State aTo);
     void Leave(State aTo);
 
+    /// A Start or Stop on the program's thread, from its first step to its
+    /// last: the thread works for the device (the callbacks run inside), and
+    /// the destruction waits for its end.
+    class Inside
+    {
+    public:
+        explicit Inside(TnSoftDevice &aDevice);
+        ~Inside();
+        Inside(const Inside &) = delete;
+        Inside &operator=(const Inside &) = delete;
+
+    private:
+        TnSoftDevice &mDevice;
+        WorkingFor mMark;
+    };
+
     ITnVirtualDeviceGEV *mOuter;
     mutable std::mutex mMutex;
     State mState = State::Stopped;
+    std::condition_variable mSettled; // the state left Starting or Stopping, or an Inside ended
+    size_t mInside = 0;               // Starts and Stops under way (Inside)
+    bool mStopElsewhere = false;      // a stop runs on a thread of its own
+    std::atomic<bool> mEnding{false}; // being destroyed: no sink is called
     std::atomic<bool> mRunning;
     std::atomic<bool> mInfoAvailable;
 
@@ -325,6 +383,10 @@ private:
     SinkRegistry<ITnSWStreamingChannelSource> mSourceGate{TrackSinks()};
     bool mTimestamping = true;
     bool mFlags[FlagCount] = {false, false, false};
+
+    // The registers' accesses in progress; declared before the maps, which
+    // go first.
+    TnRegisterUse mRegisterUse{this};
 
     // While running (built by Start, dropped by Stop).
     TnSoftDeviceInfo mInfo;

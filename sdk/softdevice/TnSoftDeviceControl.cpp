@@ -159,10 +159,9 @@ bool TnSoftDevice::HandleCommand(const gev::TnGvcpPeer &, const gev::TnGvcpComma
 void TnSoftDevice::ResetNetwork()
 {
     DropControl();
-    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
-    {
-        Guarded(mSinks, lSink, "OnDeviceResetNetwork", [&] { lSink->OnDeviceResetNetwork(mOuter); });
-    }
+    TellSinks("OnDeviceResetNetwork", [&](ITnVirtualDeviceGEVEventSink *lSink) {
+        lSink->OnDeviceResetNetwork(mOuter);
+    });
 }
 
 void TnSoftDevice::OnControlTaken(const gev::TnGvcpPeer &aPeer, uint32_t aPrivilege)
@@ -174,11 +173,9 @@ void TnSoftDevice::OnControlTaken(const gev::TnGvcpPeer &aPeer, uint32_t aPrivil
     {
         mRegisters.mControlChannelPrivilege->PokeInt(aPrivilege);
     }
-    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
-    {
-        Guarded(mSinks, lSink, "OnApplicationConnect",
-                [&] { lSink->OnApplicationConnect(mOuter, lAddress, aPeer.mPort, lAccess); });
-    }
+    TellSinks("OnApplicationConnect", [&](ITnVirtualDeviceGEVEventSink *lSink) {
+        lSink->OnApplicationConnect(mOuter, lAddress, aPeer.mPort, lAccess);
+    });
 }
 
 void TnSoftDevice::OnControlLeft(const gev::TnGvcpPeer &, bool aExpired)
@@ -202,10 +199,9 @@ void TnSoftDevice::OnControlLeft(const gev::TnGvcpPeer &, bool aExpired)
             lChannel->StopAcquisition();
         }
     }
-    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
-    {
-        Guarded(mSinks, lSink, "OnApplicationDisconnect", [&] { lSink->OnApplicationDisconnect(mOuter); });
-    }
+    TellSinks("OnApplicationDisconnect", [&](ITnVirtualDeviceGEVEventSink *lSink) {
+        lSink->OnApplicationDisconnect(mOuter);
+    });
 }
 } // namespace softdevice
 } // namespace tn

@@ -316,7 +316,7 @@ TnSoftDeviceGEV::TnSoftDeviceGEV() : mImpl(new TnSoftDevice(this)) {}
 
 TnSoftDeviceGEV::~TnSoftDeviceGEV()
 {
-    delete mImpl;
+    TnSoftDevice::Destroy(mImpl);
 }
 
 TnResult TnSoftDeviceGEV::SetUserSetCount(uint32_t aCount) { return mImpl->SetUserSetCount(aCount); }

@@ -112,10 +112,7 @@ void TnSoftDevice::ResetFull()
         mUserSets->Load(0);
     }
     StartRtpChannels();
-    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
-    {
-        Guarded(mSinks, lSink, "OnDeviceResetFull", [&] { lSink->OnDeviceResetFull(mOuter); });
-    }
+    TellSinks("OnDeviceResetFull", [&](ITnVirtualDeviceGEVEventSink *lSink) { lSink->OnDeviceResetFull(mOuter); });
 }
 
 void TnSoftDevice::PostWrite(ITnRegister *aRegister)

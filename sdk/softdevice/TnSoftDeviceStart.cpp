@@ -11,6 +11,8 @@
 #include "TnSoftDeviceLog.h"
 #include "TnSystemInternal.h"
 #include "TnText.h"
+#include "TnThreads.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -63,6 +65,7 @@ TnResult TnSoftDevice::FindInterface(const std::string &aMac, Interface &aInterf
 TnResult TnSoftDevice::Build(const Interface &aInterface)
 {
     mMap.reset(new TnRegisterMap());
+    mMap->SetUse(&mRegisterUse);
     TnDeviceIdentity lIdentity = mInfo.Identity();
     lIdentity.mMacAddress = aInterface.mMac;
     lIdentity.mIPAddress = aInterface.mAddress;
@@ -97,11 +100,9 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
 
     // The creation callbacks, on this thread, with no lock held.
     TnRegisterFactory lRegisters(*mMap);
-    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
-    {
-        Guarded(mSinks, lSink, "OnCreateCustomRegisters",
-                [&] { lSink->OnCreateCustomRegisters(mOuter, &lRegisters); });
-    }
+    TellSinks("OnCreateCustomRegisters", [&](ITnVirtualDeviceGEVEventSink *lSink) {
+        lSink->OnCreateCustomRegisters(mOuter, &lRegisters);
+    });
     for (ITnSWStreamingChannelSource *lSource : mSources)
     {
         Guarded("CreateRegisters", [&] { lSource->CreateRegisters(mMap.get(), &lRegisters); });
@@ -109,11 +110,9 @@ TnResult TnSoftDevice::Build(const Interface &aInterface)
     lRegisters.Close();
     TnGenApiFactory lFeatures(*mMap);
     lFeatures.SetOwner(-1);
-    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
-    {
-        Guarded(mSinks, lSink, "OnCreateCustomGenApiFeatures",
-                [&] { lSink->OnCreateCustomGenApiFeatures(mOuter, &lFeatures); });
-    }
+    TellSinks("OnCreateCustomGenApiFeatures", [&](ITnVirtualDeviceGEVEventSink *lSink) {
+        lSink->OnCreateCustomGenApiFeatures(mOuter, &lFeatures);
+    });
     for (size_t lIndex = 0; lIndex < mSources.size(); ++lIndex)
     {
         lFeatures.SetOwner(static_cast<int>(lIndex));
@@ -163,12 +162,42 @@ bool TnSoftDevice::Enter(State aFrom, State aTo)
 
 void TnSoftDevice::Leave(State aTo)
 {
+    // Told with the lock held: a destruction waiting for it may free the
+    // device as soon as the lock is let go.
     std::lock_guard<std::mutex> lLock(mMutex);
     mState = aTo;
+    mSettled.notify_all();
+}
+
+TnSoftDevice::Inside::Inside(TnSoftDevice &aDevice) : mDevice(aDevice), mMark(&aDevice)
+{
+    std::lock_guard<std::mutex> lLock(mDevice.mMutex);
+    ++mDevice.mInside;
+}
+
+TnSoftDevice::Inside::~Inside()
+{
+    std::lock_guard<std::mutex> lLock(mDevice.mMutex);
+    --mDevice.mInside;
+    mDevice.mSettled.notify_all();
+}
+
+bool TnSoftDevice::AwaitStopElsewhere()
+{
+    std::unique_lock<std::mutex> lLock(mMutex);
+    return Wait(mSettled, lLock, [this] { return !mStopElsewhere; });
 }
 
 TnResult TnSoftDevice::Start(const TnString &aMACAddress)
 {
+    // A stop asked for on one of the device's threads ends first, unless
+    // this is one of them (it waits for this thread).
+    if (!OnOwnThread() && !AwaitStopElsewhere())
+    {
+        return Failure(TN_ABORTED, "Start was interrupted while the device stopped");
+    }
+    // The creation callbacks run on this thread, inside the device.
+    const Inside lInside(*this);
     // The state, not a lock, keeps a second Start or a Stop out meanwhile:
     // the creation callbacks run inside, and may call the device.
     if (!Enter(State::Stopped, State::Starting))
@@ -201,6 +230,10 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
     }
     mTimestampOrigin = gev::MonotonicNanoseconds();
     lResult = Build(lInterface);
+    if (lResult.IsOK() && mEnding.load())
+    {
+        lResult = Failure(TN_ABORTED, "the device was destroyed while it started");
+    }
     bool lRtp;
     bool lTcp;
     {
@@ -217,7 +250,8 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
         AllocateBuffers();
         for (size_t lIndex = 0; lIndex < mSources.size(); ++lIndex)
         {
-            std::unique_ptr<TnStreamChannel> lChannel(new TnStreamChannel(lIndex, mSources[lIndex], lInterface.mAddress));
+            std::unique_ptr<TnStreamChannel> lChannel(
+                new TnStreamChannel(lIndex, mSources[lIndex], lInterface.mAddress, this));
             lChannel->SetBuffers(mAllocated[lIndex]);
             lChannel->SetTimestamping(mTimestamping);
             lChannel->SetTimestampOrigin(mTimestampOrigin);
@@ -251,18 +285,29 @@ TnResult TnSoftDevice::Start(const TnString &aMACAddress)
         std::lock_guard<std::mutex> lLock(mHousekeeperMutex);
         mHousekeeperStop = false;
     }
-    mHousekeeper = std::thread(&TnSoftDevice::Housekeeping, this);
+    try
+    {
+        mHousekeeper = std::thread(&TnSoftDevice::Housekeeping, this);
+    }
+    catch (...)
+    {
+        mServer.Stop();
+        TearDown();
+        Leave(State::Stopped);
+        return Failure(TN_THREAD_ERROR, "no housekeeping thread could be made");
+    }
     mRunning.store(true);
     Leave(State::Running);
     const TnString lMac(gev::FormatMac(lInterface.mMac).c_str());
     const TnString lAddress(gev::FormatIPv4(lInterface.mAddress).c_str());
     const TnString lMask(gev::FormatIPv4(lInterface.mMask).c_str());
     const TnString lGateway(gev::FormatIPv4(lInterface.mGateway).c_str());
-    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
+    TellSinks("OnControlChannelStart", [&](ITnVirtualDeviceGEVEventSink *lSink) {
+        lSink->OnControlChannelStart(mOuter, lMac, lAddress, lMask, lGateway, mServer.GetPort());
+    });
+    if (mEnding.load())
     {
-        Guarded(mSinks, lSink, "OnControlChannelStart", [&] {
-            lSink->OnControlChannelStart(mOuter, lMac, lAddress, lMask, lGateway, mServer.GetPort());
-        });
+        return Failure(TN_ABORTED, "the device was destroyed as it started");
     }
     return TnResult(TN_OK);
 }
@@ -298,10 +343,57 @@ void TnSoftDevice::TearDown()
 
 TnResult TnSoftDevice::Stop()
 {
+    if (OnOwnThread())
+    {
+        // A callback of the device asks (on one of the device's threads, or
+        // inside its Start or Stop): the stop waits for this thread, so it
+        // runs on a thread of its own and completes once the callback has
+        // returned. Meanwhile the device counts as stopping.
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            if (mState != State::Running)
+            {
+                return Failure(TN_STATE_ERROR, "the device is not running");
+            }
+            mState = State::Stopping;
+            mStopElsewhere = true;
+        }
+        const bool lStarted = EndElsewhere([this] {
+            {
+                const WorkingFor lInside(this);
+                StopNow();
+            }
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mStopElsewhere = false;
+            mState = State::Stopped;
+            mSettled.notify_all();
+        });
+        if (!lStarted)
+        {
+            std::lock_guard<std::mutex> lLock(mMutex);
+            mStopElsewhere = false;
+            mState = State::Running;
+            mSettled.notify_all();
+            return Failure(TN_THREAD_ERROR, "no thread could be made to stop the device");
+        }
+        return TnResult(TN_OK);
+    }
+    if (!AwaitStopElsewhere())
+    {
+        return Failure(TN_ABORTED, "Stop was interrupted while the device stopped");
+    }
+    const Inside lInside(*this);
     if (!Enter(State::Running, State::Stopping))
     {
         return Failure(TN_STATE_ERROR, "the device is not running");
     }
+    StopNow();
+    Leave(State::Stopped);
+    return TnResult(TN_OK);
+}
+
+void TnSoftDevice::StopNow()
+{
     {
         std::lock_guard<std::mutex> lLock(mHousekeeperMutex);
         mHousekeeperStop = true;
@@ -314,17 +406,14 @@ TnResult TnSoftDevice::Stop()
     mServer.Stop();
     DropControl();
     mRunning.store(false);
-    for (ITnVirtualDeviceGEVEventSink *lSink : Sinks())
-    {
-        Guarded(mSinks, lSink, "OnControlChannelStop", [&] { lSink->OnControlChannelStop(mOuter); });
-    }
+    TellSinks("OnControlChannelStop",
+              [&](ITnVirtualDeviceGEVEventSink *lSink) { lSink->OnControlChannelStop(mOuter); });
     TearDown();
-    Leave(State::Stopped);
-    return TnResult(TN_OK);
 }
 
 void TnSoftDevice::Housekeeping()
 {
+    const WorkingFor lOwn(this);
     std::unique_lock<std::mutex> lLock(mHousekeeperMutex);
     while (!mHousekeeperStop)
     {

@@ -13,6 +13,7 @@
 #include "TnRtp.h"
 #include "TnSoftDeviceLog.h"
 #include "TnStreamingChannelSourceDefault.h"
+#include "TnThreads.h"
 #include "TnUdpSocket.h"
 
 namespace tn
@@ -30,6 +31,7 @@ constexpr uint64_t kDrainMs = 2000;
 struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
 {
     size_t mIndex = 0;
+    const void *mOwner = nullptr; // the device
     ITnSWStreamingChannelSource *mSource = nullptr;
     bool mDefaultSource = false;
     uint32_t mLocalAddress = 0;
@@ -497,10 +499,12 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
                                                     [this](ITnSWStreamingChannelSource *) { SourceGone(); }};
 };
 
-TnStreamChannel::TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSource, uint32_t aLocalAddress)
+TnStreamChannel::TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSource, uint32_t aLocalAddress,
+                                 const void *aOwner)
     : mShared(std::make_shared<Shared>())
 {
     mShared->mIndex = aIndex;
+    mShared->mOwner = aOwner;
     mShared->mSource = aSource;
     mShared->mGate.Add(aSource);
     mShared->mDefaultSource = dynamic_cast<TnStreamingChannelSourceDefault *>(aSource) != nullptr;
@@ -564,6 +568,7 @@ void TnStreamChannel::SetTimestampOrigin(uint64_t aOriginNs)
 void TnStreamChannel::Loop(std::shared_ptr<Shared> aShared)
 {
     Shared &lShared = *aShared;
+    const WorkingFor lOwn(lShared.mOwner);
     {
         std::lock_guard<std::mutex> lLock(lShared.mMutex);
         lShared.mThread = std::this_thread::get_id();
@@ -623,6 +628,10 @@ bool TnStreamChannel::Shutdown(uint32_t aTimeoutMs)
     mShared->mQuit = true;
     mShared->mAcquire = false;
     mShared->mWake.notify_all();
+    if (mShared->mRunning && !mShared->mEnded && std::this_thread::get_id() == mShared->mThread)
+    {
+        return false; // waiting would never end
+    }
     const bool lEnded = mShared->mEndedSignal.wait_for(lLock, std::chrono::milliseconds(aTimeoutMs),
                                                         [&] { return mShared->mEnded; });
     if (!lEnded && !mShared->mAbandoned.exchange(true))

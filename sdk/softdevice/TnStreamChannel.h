@@ -51,7 +51,10 @@ struct TnChannelCounters
 class TnStreamChannel final
 {
 public:
-    TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSource, uint32_t aLocalAddress);
+    /// aOwner: the device, which the channel's thread works for
+    /// (WorkingFor, TnThreads.h).
+    TnStreamChannel(size_t aIndex, ITnSWStreamingChannelSource *aSource, uint32_t aLocalAddress,
+                    const void *aOwner);
     ~TnStreamChannel();
     TnStreamChannel(const TnStreamChannel &) = delete;
     TnStreamChannel &operator=(const TnStreamChannel &) = delete;
@@ -79,7 +82,8 @@ public:
     bool IsStreaming() const;
     /// Ends acquisition and the thread, waiting at most aTimeoutMs; false
     /// when the thread is stuck in the source (it is then left to end on its
-    /// own, keeping what it uses alive).
+    /// own, keeping what it uses alive). On the channel's own thread it only
+    /// asks: the thread ends once the source's call returns.
     bool Shutdown(uint32_t aTimeoutMs);
 
     /// Makes RTP selectable (before Run): the multicast group and port the
