@@ -434,7 +434,7 @@ static void tn_use_ended(TnUse &aUse)
  * its proxy during the call) name aAnchor instead, or nothing. */
 static void tn_uses_forget(PyObject *aObject, PyObject *aAnchor)
 {
-    if (tn_uses->mAbandoned.load(std::memory_order_relaxed)) {
+    if (tn_uses == NULL || tn_uses->mHead == NULL || tn_uses->mAbandoned.load(std::memory_order_relaxed)) {
         return;
     }
     for (TnUse *use = tn_uses->mHead; use != NULL; use = use->mNext) {
