@@ -95,8 +95,7 @@ static inline bool tn_is_destructor(const char *aName)
 %}
 %define TN_SELF_CONVERSION(DESTROYS)
   tnthis = tn_use_pointer($input);
-  res = SWIG_ConvertPtrAndOwn(tnthis != NULL ? tnthis : $input, &argp, $descriptor,
-                              (DESTROYS ? $disown : 0) | %convertptr_flags, &owned);
+  res = tn_use_convert(tnthis, $input, &argp, $descriptor, (DESTROYS ? $disown : 0) | %convertptr_flags, &owned);
   if (!SWIG_IsOK(res)) {
     %argument_fail(res, "$type", $symname, $argnum);
   }
@@ -143,7 +142,7 @@ TN_SELF_CONVERSION(0)
 %typemap(in, noblock=1) SWIGTYPE * (void *argp = 0, int res = 0, PyObject *tnthis = 0, TnUse tnuse),
                         SWIGTYPE [] (void *argp = 0, int res = 0, PyObject *tnthis = 0, TnUse tnuse) {
   tnthis = tn_use_pointer($input);
-  res = SWIG_ConvertPtr(tnthis != NULL ? tnthis : $input, &argp, $descriptor, $disown | %convertptr_flags);
+  res = tn_use_convert(tnthis, $input, &argp, $descriptor, $disown | %convertptr_flags, NULL);
   if (!SWIG_IsOK(res)) {
     %argument_fail(res, "$type", $symname, $argnum);
   }
@@ -154,7 +153,7 @@ TN_SELF_CONVERSION(0)
 }
 %typemap(in, noblock=1) SWIGTYPE & (void *argp = 0, int res = 0, PyObject *tnthis = 0, TnUse tnuse) {
   tnthis = tn_use_pointer($input);
-  res = SWIG_ConvertPtr(tnthis != NULL ? tnthis : $input, &argp, $descriptor, %convertptr_flags);
+  res = tn_use_convert(tnthis, $input, &argp, $descriptor, %convertptr_flags, NULL);
   if (!SWIG_IsOK(res)) {
     %argument_fail(res, "$type", $symname, $argnum);
   }

@@ -44,19 +44,23 @@
 #include <condition_variable>
 #include <mutex>
 
-/* One object a call in progress uses. */
+/* Every wrapper runs these: they are inlined into it. */
+#define TN_USE_INLINE inline __attribute__((always_inline))
+
+/* One object a call in progress uses; the other fields are set as it is
+ * linked. */
 struct TnUse
 {
-    TnUse *mNext = nullptr;
+    TnUse *mNext;
     TnUse **mLink = nullptr;     // what points to this record; null while it is not linked
     PyObject *mObject = nullptr; // the pointer object used (a reference with kTnUseHeld)
-    const void *mCall = nullptr; // the call: the same for every record of one wrapper call
+    const void *mCall;           // the call: the same for every record of one wrapper call
     unsigned mFlags = 0;
 
     TnUse() = default;
     TnUse(const TnUse &) = delete;
     TnUse &operator=(const TnUse &) = delete;
-    inline ~TnUse();
+    TN_USE_INLINE ~TnUse();
 };
 
 enum : unsigned
@@ -93,7 +97,7 @@ static inline bool tn_uses_any_held()
 static bool tn_use_settle(TnUse &aUse, const char *aFunction);
 static void tn_use_ended(TnUse &aUse);
 
-static inline void tn_use_link(TnUse &aUse, PyObject *aPointer, const void *aCall)
+static TN_USE_INLINE void tn_use_link(TnUse &aUse, PyObject *aPointer, const void *aCall)
 {
     TnUses *uses = tn_uses;
     aUse.mObject = aPointer;
@@ -110,7 +114,7 @@ static inline void tn_use_link(TnUse &aUse, PyObject *aPointer, const void *aCal
  * none): false, with a Python error set, when the call is not to go on. A
  * call that would use an object another thread's call uses alone waits for
  * that call first. */
-static inline bool tn_use_begin(TnUse &aUse, PyObject *aPointer, const void *aCall)
+static TN_USE_INLINE bool tn_use_begin(TnUse &aUse, PyObject *aPointer, const void *aCall)
 {
     if (aPointer == NULL) {
         return true;
@@ -134,7 +138,7 @@ static bool tn_use_begin_alone(TnUse &aUse, PyObject *aPointer, const void *aCal
  * so (decided as the code is compiled). */
 template <bool Alone> struct TnUseKind
 {
-    static bool Begin(TnUse &aUse, PyObject *aPointer, const void *aCall, const char *)
+    static TN_USE_INLINE bool Begin(TnUse &aUse, PyObject *aPointer, const void *aCall, const char *)
     {
         return tn_use_begin(aUse, aPointer, aCall);
     }
@@ -147,7 +151,7 @@ template <> struct TnUseKind<true>
     }
 };
 
-static inline void tn_use_end(TnUse &aUse)
+static TN_USE_INLINE void tn_use_end(TnUse &aUse)
 {
     TnUses *uses = tn_uses;
     if (uses->mAbandoned.load(std::memory_order_relaxed)) {
@@ -164,7 +168,7 @@ static inline void tn_use_end(TnUse &aUse)
     }
 }
 
-inline TnUse::~TnUse()
+TN_USE_INLINE TnUse::~TnUse()
 {
     if (mLink != nullptr) {
         tn_use_end(*this);
@@ -219,9 +223,26 @@ static constexpr bool tn_exclusive_use(const char *aFunction, int aArgument)
 
 /* The pointer object of a wrapped argument (null for None and anything
  * else), for the record of its use. */
-static inline PyObject *tn_use_pointer(PyObject *aObject)
+static TN_USE_INLINE PyObject *tn_use_pointer(PyObject *aObject)
 {
     return aObject != Py_None ? reinterpret_cast<PyObject *>(SWIG_Python_GetSwigThis(aObject)) : NULL;
+}
+
+/* The runtime's conversion of the argument aInput, whose pointer object
+ * aPointer (or null) was found already: a pointer object of the very type
+ * asked for, with nothing to change in it, is read here. */
+static TN_USE_INLINE int tn_use_convert(PyObject *aPointer, PyObject *aInput, void **aAddress, swig_type_info *aType,
+                                        int aFlags, int *aOwned)
+{
+    SwigPyObject *pointer = reinterpret_cast<SwigPyObject *>(aPointer);
+    if (pointer != NULL && aFlags == 0 && pointer->ty == aType) {
+        *aAddress = pointer->ptr;
+        if (aOwned != NULL) {
+            *aOwned = pointer->own;
+        }
+        return SWIG_OK;
+    }
+    return SWIG_Python_ConvertPtrAndOwn(pointer != NULL ? aPointer : aInput, aAddress, aType, aFlags, aOwned);
 }
 
 /* ------------------------------------------------------------------------
@@ -599,8 +620,8 @@ class TnThreadAllow
     PyThreadState *mSave;
 
 public:
-    TnThreadAllow() : mStatus(true), mSave(PyEval_SaveThread()) {}
-    void end()
+    TN_USE_INLINE TnThreadAllow() : mStatus(true), mSave(PyEval_SaveThread()) {}
+    TN_USE_INLINE void end()
     {
         if (mStatus) {
             mStatus = false;
@@ -612,7 +633,7 @@ public:
             }
         }
     }
-    ~TnThreadAllow()
+    TN_USE_INLINE ~TnThreadAllow()
     {
         end();
     }
