@@ -76,7 +76,10 @@ static Py_ssize_t tn_unpack_arguments(PyObject *aArgs, const char *aName, Py_ssi
 /* `self`. None is a null pointer for pointer parameters, but never a `self`:
  * such a call is refused before it reaches the SDK. The objects a method
  * hands out without owning them keep its `self`'s owner alive
- * (tn_lifetime.i: `self` is the wrapper's tnlender1).
+ * (tn_lifetime.i: `self` is the wrapper's tnlender1). The call uses `self`
+ * until it returns, and so every wrapped object it is given (a record in
+ * the wrapper's frame, tn_uses.i): what would destroy or change them
+ * meanwhile waits for it.
  *
  * Destruction: a `delete_` function destroys only what its pointer object
  * owns. It takes the ownership, destroys the object and leaves the pointer
@@ -91,7 +94,8 @@ static inline bool tn_is_destructor(const char *aName)
 }
 %}
 %define TN_SELF_CONVERSION(DESTROYS)
-  res = SWIG_ConvertPtrAndOwn($input, &argp, $descriptor, (DESTROYS ? $disown : 0) | %convertptr_flags, &owned);
+  tnthis = tn_use_pointer($input);
+  res = tn_use_convert(tnthis, $input, &argp, $descriptor, (DESTROYS ? $disown : 0) | %convertptr_flags, &owned);
   if (!SWIG_IsOK(res)) {
     %argument_fail(res, "$type", $symname, $argnum);
   }
@@ -102,9 +106,12 @@ static inline bool tn_is_destructor(const char *aName)
       return SWIG_Py_Void();
     }
     SWIG_ConvertPtr($input, 0, $descriptor, SWIG_POINTER_CLEAR);
+  } else if (!TN_USE_BEGIN(tnuse, tnthis, "$symname", $argnum)) {
+    SWIG_fail;
   }
 %enddef
-%typemap(in, noblock=1) SWIGTYPE *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0) {
+%typemap(in, noblock=1) SWIGTYPE *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0,
+                                        PyObject *tnthis = 0, TnUse tnuse) {
 TN_SELF_CONVERSION(1)
 }
 
@@ -112,7 +119,8 @@ TN_SELF_CONVERSION(1)
  * image to its buffer): their `delete_` function destroys nothing and leaves
  * the pointer object as it is, owned or not. */
 %define TN_NEVER_DESTROYED(CLASS)
-%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0) {
+%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0,
+                                     PyObject *tnthis = 0, TnUse tnuse) {
 TN_SELF_CONVERSION(0)
 }
 %extend CLASS {
@@ -128,3 +136,32 @@ TN_SELF_CONVERSION(0)
     }
 %}
 %typemap(check) PyObject *self ""
+
+/* Wrapped objects given as arguments: the runtime's conversions, and the
+ * record of the call's use of each (tn_uses.i). */
+%typemap(in, noblock=1) SWIGTYPE * (void *argp = 0, int res = 0, PyObject *tnthis = 0, TnUse tnuse),
+                        SWIGTYPE [] (void *argp = 0, int res = 0, PyObject *tnthis = 0, TnUse tnuse) {
+  tnthis = tn_use_pointer($input);
+  res = tn_use_convert(tnthis, $input, &argp, $descriptor, $disown | %convertptr_flags, NULL);
+  if (!SWIG_IsOK(res)) {
+    %argument_fail(res, "$type", $symname, $argnum);
+  }
+  $1 = %reinterpret_cast(argp, $ltype);
+  if (!TN_USE_BEGIN(tnuse, tnthis, "$symname", $argnum)) {
+    SWIG_fail;
+  }
+}
+%typemap(in, noblock=1) SWIGTYPE & (void *argp = 0, int res = 0, PyObject *tnthis = 0, TnUse tnuse) {
+  tnthis = tn_use_pointer($input);
+  res = tn_use_convert(tnthis, $input, &argp, $descriptor, %convertptr_flags, NULL);
+  if (!SWIG_IsOK(res)) {
+    %argument_fail(res, "$type", $symname, $argnum);
+  }
+  if (!argp) {
+    %argument_nullref("$type", $symname, $argnum);
+  }
+  $1 = %reinterpret_cast(argp, $ltype);
+  if (!TN_USE_BEGIN(tnuse, tnthis, "$symname", $argnum)) {
+    SWIG_fail;
+  }
+}

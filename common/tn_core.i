@@ -157,7 +157,7 @@ TN_DIRECTOR(TnLogSink)
 #ifndef TN_BASE_MODULE
 /* The other modules' results take their description only as a wrapped
  * TnString: a str is no string there, and None no TnString. */
-%typemap(in) TnString const &aDescription (void *argp = 0, int res = 0) {
+%typemap(in) TnString const &aDescription (void *argp = 0, int res = 0, TnUse tnuse) {
     res = SWIG_ConvertPtr($input, &argp, $descriptor, 0);
     if (!SWIG_IsOK(res)) {
         %argument_fail(res, "$type", $symname, $argnum);
@@ -166,6 +166,9 @@ TN_DIRECTOR(TnLogSink)
         %argument_nullref("$type", $symname, $argnum);
     }
     $1 = reinterpret_cast<$ltype>(argp);
+    if (!TN_USE_BEGIN(tnuse, tn_use_pointer($input), "$symname", $argnum)) {
+        SWIG_fail;
+    }
 }
 %typemap(freearg) TnString const &aDescription ""
 %typecheck(SWIG_TYPECHECK_POINTER) TnString const &aDescription {

@@ -575,7 +575,8 @@ static inline bool tn_is_disown(const char *aName)
 %}
 %define TN_DIRECTOR(CLASS)
 %feature("director") CLASS;
-%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0) {
+%typemap(in, noblock=1) CLASS *self (void *argp = 0, int res = 0, int owned = 0, PyObject *tnlender = 0,
+                                     PyObject *tnthis = 0, TnUse tnuse) {
 TN_SELF_CONVERSION(1)
   if (tn_is_disown("$symname") && $1 != NULL) {
     Swig::Director *director = SWIG_DIRECTOR_CAST($1);

@@ -93,7 +93,7 @@ private:
 class TnInterruptibleCall
 {
 public:
-    TnInterruptibleCall()
+    inline __attribute__((always_inline)) TnInterruptibleCall()
     {
         if (tn_signal_thread != 0 && PyThread_get_thread_ident() == tn_signal_thread) {
             mScope.emplace(mInterrupter, kTnInterruptSliceMs);

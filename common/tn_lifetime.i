@@ -77,10 +77,12 @@ struct TnLending
     /* Every reference kept here on aFrom, what aFrom keeps and what is noted
      * of it move to aTo. */
     void (*mMove)(PyObject *aFrom, PyObject *aTo);
+    /* The calls in progress and what they use (tn_uses.i). */
+    struct TnUses *mUses;
 };
 
 static const char tn_lending_magic[16] = "tarn lending";
-static const unsigned tn_lending_version = 1;
+static const unsigned tn_lending_version = 2;
 
 /* Pointer objects and the anchors they keep: every borrowed object that a
  * method hands out enters it and leaves it as it goes, so it is an open
@@ -421,6 +423,13 @@ static void tn_lending_move(PyObject *aFrom, PyObject *aTo)
 /* The table of the process, found or made at the module's start. */
 static TnLending *tn_lending = NULL;
 
+/* The calls in progress (tn_uses.i). */
+static struct TnUses *tn_uses_new();
+static void tn_uses_forget(PyObject *aObject, PyObject *aAnchor);
+static bool tn_uses_destruction_deferred(PyObject *aObject);
+static bool tn_uses_hands_out_destroyed(const void *aAddress, PyObject *aLender);
+static inline bool tn_uses_any_held();
+
 /* Pointer objects this module makes leave the table as they go: after
  * their SDK object (when they own one), what they kept is released. */
 static destructor tn_pointer_dealloc_of_runtime = NULL;
@@ -429,6 +438,9 @@ static void tn_pointer_dealloc(PyObject *aObject)
 {
     PyObject *kept = tn_lending != NULL ? tn_lending->mGone(aObject) : NULL;
     tn_pointer_dealloc_of_runtime(aObject);
+    if (tn_lending != NULL) {
+        tn_uses_forget(aObject, kept); // records of the calls that still name it
+    }
     Py_XDECREF(kept);
 }
 
@@ -534,7 +546,7 @@ static void tn_lending_start(swig_module_info *aModule)
         static TnLending lending = {"", tn_lending_version, tn_lending_keep, tn_lending_kept, tn_lending_gone,
                                     tn_lending_hold, tn_lending_take, tn_lending_note, tn_lending_take_note,
                                     tn_lending_forget, tn_lending_holders, tn_lending_held_wrapping,
-                                    tn_lending_keepers, tn_lending_move};
+                                    tn_lending_keepers, tn_lending_move, tn_uses_new()};
         memcpy(lending.mMagic, tn_lending_magic, sizeof(tn_lending_magic));
         tn_lending = &lending;
     }
@@ -652,19 +664,26 @@ static void tn_forget_holder(const void *aHolder)
 
 /* Explicit destruction of aObject (converted by a delete_ function, which
  * cleared its ownership, or by a factory's Free): true when it is not to be
- * destroyed now. When an SDK holder keeps its object, a new pointer object
- * of its type takes the object over with every reference kept on aObject,
- * and aObject is emptied. Else the proxies that keep it are emptied, and it
- * is destroyed. A type whose objects nothing could destroy later (no proxy
- * class with a destroy function), and a proxy holding several pointer
- * objects, are destroyed now, as before. */
+ * destroyed now. One that calls in progress use waits for them
+ * (tn_uses_destruction_deferred). When an SDK holder keeps its object, a new
+ * pointer object of its type takes the object over with every reference
+ * kept on aObject, and aObject is emptied. Else the proxies that keep it are
+ * emptied, and it is destroyed. A type whose objects nothing could destroy
+ * later (no proxy class with a destroy function), and a proxy holding
+ * several pointer objects, are destroyed now, as before. */
 static bool tn_destruction_deferred(PyObject *aObject)
 {
     SwigPyObject *pointer = reinterpret_cast<SwigPyObject *>(tn_pointer_of(aObject));
-    if (pointer == NULL || pointer->ptr == NULL || pointer->own != 0 || pointer->next != NULL || tn_lending == NULL) {
+    if (pointer == NULL || pointer->ptr == NULL || pointer->own != 0 || tn_lending == NULL) {
         return false;
     }
     PyObject *object = reinterpret_cast<PyObject *>(pointer);
+    if (tn_uses_destruction_deferred(object)) {
+        return true;
+    }
+    if (pointer->next != NULL) {
+        return false;
+    }
     const SwigPyClientData *data =
         pointer->ty != NULL ? static_cast<const SwigPyClientData *>(pointer->ty->clientdata) : NULL;
     if (tn_lending->mHolders(object) == 0 || data == NULL || data->destroy == NULL) {
@@ -738,11 +757,14 @@ static PyObject *tn_new_pointer_obj(PyObject *aLender, void *aPointer, swig_type
         return tn_runtime_new_pointer_obj(NULL, aPointer, aType, aFlags);
     }
     const bool owned = (aFlags & SWIG_POINTER_OWN) != 0;
+    PyObject *lender = !owned && aLender != NULL ? tn_pointer_of(aLender) : NULL;
+    if (!owned && tn_uses_any_held() && tn_uses_hands_out_destroyed(aPointer, lender)) {
+        aPointer = NULL; // an object destroyed during the call: refused from now on
+    }
     PyObject *pointer = SwigPyObject_New(aPointer, aType, owned ? SWIG_POINTER_OWN : 0);
     if (pointer == NULL) {
         return NULL;
     }
-    PyObject *lender = !owned && aLender != NULL ? tn_pointer_of(aLender) : NULL;
     PyObject *anchor = tn_anchor_of_pointer(lender);
     if (anchor != NULL && tn_lending != NULL) {
         tn_lending->mKeep(pointer, anchor);

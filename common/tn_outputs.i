@@ -256,14 +256,26 @@ TN_TUPLE_APPEND(DECLARATION, TO_PYTHON)
 
 /* A pointer argument handed back after the call's result in a tuple: a new
  * borrowed proxy (of the type record DESCRIPTOR) when the result is OK and
- * the pointer is not null, else None. */
+ * the pointer is not null, else None. The proxy keeps what keeps the
+ * argument alive (not the object the method was called on): the program
+ * may drop the argument's own name. */
+%{
+static PyObject *tn_argument_handed_back(void *aPointer, swig_type_info *aType, PyObject *aArgument)
+{
+    PyObject *proxy = tn_new_pointer_obj(NULL, aPointer, aType, 0);
+    if (proxy != NULL) {
+        tn_keep_owner(proxy, aArgument);
+    }
+    return proxy;
+}
+%}
 %define TN_GATED_TUPLE_ARGUMENT(DECLARATION, DESCRIPTOR)
 %typemap(argout) DECLARATION {
     if ($result == NULL) {
         SWIG_fail;
     }
     {
-        PyObject *values[1] = {result.IsOK() && $1 != NULL ? SWIG_NewPointerObj(SWIG_as_voidptr($1), DESCRIPTOR, 0)
+        PyObject *values[1] = {result.IsOK() && $1 != NULL ? tn_argument_handed_back(SWIG_as_voidptr($1), DESCRIPTOR, $input)
                                                           : SWIG_Py_Void()};
         $result = tn_output_tuple($result, values, 1);
     }

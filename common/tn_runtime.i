@@ -2,7 +2,8 @@
  * strings, numpy's array interface, the pointer objects and the proxies the
  * wrappers make, and the exception handling around every SDK call. Its
  * parts: argument unpacking and `self` (tn_arguments.i), objects lent between
- * Python and the SDK (tn_lifetime.i), the lifetime of forwarding objects and
+ * Python and the SDK (tn_lifetime.i), the objects calls in progress use
+ * (tn_uses.i), the lifetime of forwarding objects and
  * the report of failures in Python overrides (tn_forwarding.i), interrupts
  * (tn_interrupt.i); output values are tn_outputs.i's. Nothing in common/
  * names a module; a module's interface starts with tn_module.i, which
@@ -105,6 +106,9 @@ static PyObject *SWIG_Python_NewPointerObj(PyObject *, void *aPointer, swig_type
 /* Objects lent between Python and the SDK: what borrowed proxies and the
  * SDK's holders keep alive. */
 %include "tn_lifetime.i"
+
+/* Calls in progress and the objects they use: what destruction waits for. */
+%include "tn_uses.i"
 
 /* The proxy module's own extension module, found without naming it: the
  * proxy module imports it under its own name with a leading underscore.

@@ -89,9 +89,12 @@ static PyObject *tn_string_to_python(const TnString &aValue)
 }
 %}
 
-%typemap(in) TnString const & (TnString *temporary = NULL) {
+%typemap(in) TnString const & (TnString *temporary = NULL, TnUse tnuse) {
     $1 = tn_string_from_python($input, $argnum, "$symname", &temporary);
     if ($1 == NULL) {
+        SWIG_fail;
+    }
+    if (temporary == NULL && !TN_USE_BEGIN(tnuse, tn_use_pointer($input), "$symname", $argnum)) {
         SWIG_fail;
     }
 }

@@ -23,3 +23,9 @@ TN_LENDING_HOLDER(TnVirtualDeviceGEV, arg1)
 
 %include "TnVirtualDeviceGEV.h"
 %include "TnFPSStabilizer.h"
+
+/* Destroyed while another thread's call uses them (a wait for a free
+ * buffer), a transmitter closes and a virtual device stops listening
+ * first. */
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnTransmitterGEV, Close())
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnVirtualDeviceGEV, StopListening())

@@ -103,7 +103,7 @@ template <typename Value> static PyObject *tn_value_object(Value aValue, swig_ty
     }
     $1 = *reinterpret_cast<$&1_ltype>(cell);
 }
-%typemap(in) TYPE & (void *cell = 0, int res = 0) {
+%typemap(in) TYPE & (void *cell = 0, int res = 0, TnUse tnuse) {
     res = SWIG_ConvertPtr($input, &cell, $descriptor, 0);
     if (!SWIG_IsOK(res)) {
         %argument_fail(res, "$type", $symname, $argnum);
@@ -112,6 +112,9 @@ template <typename Value> static PyObject *tn_value_object(Value aValue, swig_ty
         %argument_nullref("$type", $symname, $argnum);
     }
     $1 = reinterpret_cast<$1_ltype>(cell);
+    if (!TN_USE_BEGIN(tnuse, tn_use_pointer($input), "$symname", $argnum)) {
+        SWIG_fail;
+    }
 }
 /* A value object, never None. */
 %typecheck(SWIG_TYPECHECK_POINTER) TYPE {
@@ -348,3 +351,9 @@ class _TnMemberOrStatic:
 
 %include "TnDeviceGEV.h"
 %include "TnDeviceU3V.h"
+
+/* A controller destroyed while another thread's call uses it disconnects
+ * first: that call answers TN_NOT_CONNECTED instead of waiting on. */
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnDevice, Disconnect())
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnDeviceGEV, Disconnect())
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnDeviceU3V, Disconnect())

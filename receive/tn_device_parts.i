@@ -61,6 +61,10 @@ TN_LENDING_HOLDER(TnDeviceSerialPort, arg1)
 
 %include "TnDeviceSerialPort.h"
 
+/* A port destroyed while another thread's call (a read) uses it closes
+ * first. */
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnDeviceSerialPort, Close())
+
 %clear (const uint8_t *aBuffer, uint32_t aSize), (uint8_t *aBuffer, uint32_t aSize);
 %clear uint32_t &aBytesWritten, uint32_t &aBytesRead, uint32_t &aWritten, uint32_t &aTotal, uint32_t &aBytes,
        uint32_t &aSize;

@@ -144,7 +144,7 @@ TN_GATED_TUPLE_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS
 
 /* The device's address of IsDriverInstalled: a wrapped TnString only, as the
  * SDK takes it by non-constant reference; None is no string. */
-%typemap(in) TnString &aIPAddress (void *argp = 0, int res = 0) {
+%typemap(in) TnString &aIPAddress (void *argp = 0, int res = 0, TnUse tnuse) {
     res = SWIG_ConvertPtr($input, &argp, $descriptor, 0);
     if (!SWIG_IsOK(res)) {
         %argument_fail(res, "$type", $symname, $argnum);
@@ -153,6 +153,9 @@ TN_GATED_TUPLE_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS
         %argument_nullref("$type", $symname, $argnum);
     }
     $1 = reinterpret_cast<$ltype>(argp);
+    if (!TN_USE_BEGIN(tnuse, tn_use_pointer($input), "$symname", $argnum)) {
+        SWIG_fail;
+    }
 }
 %typecheck(SWIG_TYPECHECK_POINTER) TnString &aIPAddress {
     $1 = tn_string_check($input) || $input == Py_None;
@@ -171,6 +174,13 @@ TN_GATED_TUPLE_OUTPUT(uint32_t &aSize, uint32_t value = 0, SWIG_From_unsigned_SS
  * The USB3 Vision stream. */
 
 %include "TnStreamU3V.h"
+
+/* A stream destroyed while another thread's call uses it (a retrieval that
+ * waits for good) closes first: that call answers with what the close ends. */
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnStream, Close())
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnStreamGEV, Close())
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnStreamRTP, Close())
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnStreamU3V, Close())
 
 /* ------------------------------------------------------------------------
  * The pipeline. */
@@ -236,6 +246,9 @@ static PyObject *tn_pipeline_owner(TnPipeline *aPipeline)
 %}
 
 %include "TnPipeline.h"
+
+/* A pipeline destroyed while another thread's call uses it stops first. */
+TN_STOPPED_WHEN_DESTROYED_IN_USE(TnPipeline, Stop())
 
 %clear (TnBuffer **aBuffer, uint32_t aTimeout, TnResult *aOperationResult), TnBuffer **aBuffer;
 

@@ -149,6 +149,7 @@ public:
     /// changes or it goes).
     void LetGo();
     BufferHolder *mHolder = nullptr; // guarded by the holders' lock
+    uint64_t mHolding = 0;           // holdings so far; guarded by the holders' lock
 
 private:
     /// The container's bytes: a received block's payload, a laid container,

@@ -40,7 +40,17 @@ bool BufferHolder::Yield(TnBuffer &)
     return false;
 }
 
-bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected)
+void EndHolding(TnBuffer &aBuffer, BufferHolder *aHolder, uint64_t aHolding)
+{
+    std::lock_guard<std::mutex> lLock(HolderMutex());
+    BufferCore &lCore = BufferCore::Of(aBuffer);
+    if (lCore.mHolder == aHolder && lCore.mHolding == aHolding)
+    {
+        lCore.mHolder = nullptr;
+    }
+}
+
+bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected, uint64_t *aHolding)
 {
     std::lock_guard<std::mutex> lLock(HolderMutex());
     BufferCore &lCore = BufferCore::Of(aBuffer);
@@ -50,6 +60,14 @@ bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected
         return false;
     }
     lCore.mHolder = aHolder;
+    if (aHolder != nullptr)
+    {
+        ++lCore.mHolding;
+    }
+    if (aHolding != nullptr)
+    {
+        *aHolding = lCore.mHolding;
+    }
     return true;
 }
 

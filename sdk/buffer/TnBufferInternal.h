@@ -213,8 +213,16 @@ public:
 
 /// Makes aHolder the buffer's holder (null: none). False, with nothing
 /// changed, when the buffer has another holder than aExpected, unless that
-/// one yields it to a holder that expected none.
-TN_BUFFER_API bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected);
+/// one yields it to a holder that expected none. Each time a holder is set,
+/// the buffer's holding gets a new number, given in aHolding.
+TN_BUFFER_API bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected,
+                             uint64_t *aHolding = nullptr);
+
+/// Clears the buffer's holder when it is aHolder in the holding aHolding:
+/// for a holder that lets go of a buffer after it dropped it from its own
+/// lists, when the buffer may have left it and been given to it again in
+/// between (a free and a queue on other threads): that holding stays.
+TN_BUFFER_API void EndHolding(TnBuffer &aBuffer, BufferHolder *aHolder, uint64_t aHolding);
 
 /// Clears the holder of each of the buffers whose holder is aHolder (a
 /// holder that goes while it still holds buffers).

@@ -455,7 +455,15 @@ void TnGvspReceiver::SetPolicy(const TnGvspAssemblerConfig &aConfig)
 
 void TnGvspReceiver::ServeRequests()
 {
-    const uint32_t lRequests = mRequests.exchange(0);
+    uint32_t lRequests;
+    uint64_t lTaken;
+    {
+        // Taken with the lock that requests are made under: one made after
+        // this waits for the next serve.
+        std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
+        lRequests = mRequests.exchange(0);
+        lTaken = mThread.TakeRequests();
+    }
     if ((lRequests & kRequestPolicy) != 0)
     {
         std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
@@ -468,7 +476,7 @@ void TnGvspReceiver::ServeRequests()
             Drain();
         }
         mAssembler.FinishAll(TN_ABORTED, MonotonicMicroseconds());
-        mThread.Served();
+        mThread.Served(lTaken);
     }
     if (mResetRequested.load(std::memory_order_relaxed))
     {

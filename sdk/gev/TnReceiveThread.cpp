@@ -4,6 +4,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "TnUdpSocket.h"
 
 namespace tn
@@ -96,18 +98,18 @@ bool TnReceiveThread::Request(const std::function<void()> &aRecord)
     {
         return false;
     }
-    const uint64_t lTicket = mServed + 1;
+    const uint64_t lTicket = ++mRequested;
     aRecord();
     Wake();
     mRequestDone.wait(lLock, [&] { return mServed >= lTicket || !mRunning.load(); });
     return true;
 }
 
-void TnReceiveThread::Served()
+void TnReceiveThread::Served(uint64_t aTaken)
 {
     {
         std::lock_guard<std::mutex> lLock(mRequestMutex);
-        ++mServed;
+        mServed = std::max(mServed, aTaken);
     }
     mRequestDone.notify_all();
 }

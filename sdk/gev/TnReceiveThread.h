@@ -59,8 +59,14 @@ public:
     /// recorded, when the thread does not run or is the caller's: the caller
     /// does the work itself.
     bool Request(const std::function<void()> &aRecord);
-    /// The loop served a request (the request lock not held).
-    void Served();
+    /// The requests the loop takes (with the request lock held, as it takes
+    /// what they noted): the mark to hand Served once it has served them. A
+    /// request noted after this waits for the next serve, even when it comes
+    /// before the loop has called Served for these.
+    uint64_t TakeRequests() const { return mRequested; }
+    /// The loop served the requests taken up to aTaken (the request lock not
+    /// held).
+    void Served(uint64_t aTaken);
 
 private:
     int mWakeHandle = -1;
@@ -69,7 +75,8 @@ private:
     std::atomic<bool> mStopRequested{false};
     std::mutex mRequestMutex;
     std::condition_variable mRequestDone;
-    uint64_t mServed = 0; // guarded by mRequestMutex
+    uint64_t mRequested = 0; // requests made; guarded by mRequestMutex
+    uint64_t mServed = 0;    // requests served; guarded by mRequestMutex
 };
 } // namespace gev
 } // namespace tn

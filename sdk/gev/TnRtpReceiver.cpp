@@ -351,10 +351,12 @@ void TnRtpReceiver::SetAssembly(const TnRtpAssemblerConfig &aConfig)
 void TnRtpReceiver::Serve()
 {
     uint32_t lRequests;
+    uint64_t lTaken;
     {
         std::lock_guard<std::mutex> lLock(mThread.GetRequestMutex());
         lRequests = mRequests;
         mRequests = 0;
+        lTaken = mThread.TakeRequests();
         if ((lRequests & kRequestTimes) != 0)
         {
             mAssembler.SetTimes(mReorderToleranceUs, mFrameTimeoutUs);
@@ -383,7 +385,7 @@ void TnRtpReceiver::Serve()
             Drain();
         }
         mAssembler.FinishAll(TN_ABORTED, MonotonicMicroseconds());
-        mThread.Served();
+        mThread.Served(lTaken);
     }
 }
 

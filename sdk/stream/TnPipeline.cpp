@@ -332,14 +332,16 @@ TnResult PipelineShared::RetrieveNextBuffer(TnBuffer **aBuffer, uint32_t aTimeou
         if (!mOutput.empty())
         {
             TnBuffer *lBuffer = mOutput.front();
-            mOutput.pop_front();
-            Find(lBuffer)->mPlace = Place::Held;
-            lLock.unlock();
-            *aBuffer = lBuffer;
+            // Read while the pipeline still has it: once held, it is the
+            // program's to change.
             if (aOperationResult != nullptr)
             {
                 *aOperationResult = lBuffer->GetOperationResult();
             }
+            mOutput.pop_front();
+            Find(lBuffer)->mPlace = Place::Held;
+            lLock.unlock();
+            *aBuffer = lBuffer;
             return TnResult(TN_OK);
         }
         if (mStream == nullptr)

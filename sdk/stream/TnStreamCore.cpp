@@ -256,7 +256,8 @@ TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
     }
     // The stream holds the buffer from now on; one held already is queued
     // here or to another stream.
-    if (!buffer::SetHolder(*aBuffer, this, nullptr))
+    uint64_t lHolding = 0;
+    if (!buffer::SetHolder(*aBuffer, this, nullptr, &lHolding))
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("QueueBuffer: the buffer is queued already"));
     }
@@ -274,13 +275,13 @@ TnResult StreamCore::Queue(TnBuffer *aBuffer, const void *aOwner)
         }
         else
         {
-            mWaiting.push_back(Entry{aBuffer, aOwner});
+            mWaiting.push_back(Entry{aBuffer, aOwner, lHolding});
             PrepareAhead(lLock);
         }
     }
     if (lResult.GetCode() != TN_PENDING)
     {
-        buffer::SetHolder(*aBuffer, nullptr, this);
+        buffer::EndHolding(*aBuffer, this, lHolding);
     }
     else
     {
@@ -307,15 +308,20 @@ TnResult StreamCore::Retrieve(TnBuffer **aBuffer, TnResult *aOperationResult, ui
         if (lFound != mDone.end())
         {
             TnBuffer *lBuffer = lFound->mBuffer;
-            mDone.erase(lFound);
-            PrepareAhead(lLock);
-            lLock.unlock();
-            buffer::SetHolder(*lBuffer, nullptr, this);
-            *aBuffer = lBuffer;
+            const uint64_t lHolding = lFound->mHolding;
+            // Read while the stream still holds it: once let go, the
+            // program may queue it again (a receiver then writes its result)
+            // or change its memory.
             if (aOperationResult != nullptr)
             {
                 *aOperationResult = lBuffer->GetOperationResult();
             }
+            mDone.erase(lFound);
+            PrepareAhead(lLock);
+            lLock.unlock();
+            // Freed and queued again meanwhile, it stays held.
+            buffer::EndHolding(*lBuffer, this, lHolding);
+            *aBuffer = lBuffer;
             return TnResult(TN_OK);
         }
         if (aCancel != nullptr && aCancel->load())

@@ -180,6 +180,7 @@ private:
     {
         TnBuffer *mBuffer;
         const void *mOwner;
+        uint64_t mHolding; // the buffer's holding that queued it here
     };
 
     bool BeginClose();

@@ -50,12 +50,14 @@ TnTransmitter::~TnTransmitter()
 
 bool TnTransmitter::Hold(TnBuffer *aBuffer)
 {
-    if (!buffer::SetHolder(*aBuffer, this, this) && !buffer::SetHolder(*aBuffer, this, nullptr))
+    uint64_t lHolding = 0;
+    if (!buffer::SetHolder(*aBuffer, this, this, &lHolding) && !buffer::SetHolder(*aBuffer, this, nullptr, &lHolding))
     {
         return false;
     }
     std::lock_guard<std::mutex> lLock(mMutex);
     ++mHeld[aBuffer];
+    mHoldings[aBuffer] = lHolding;
     return true;
 }
 
@@ -70,6 +72,7 @@ void TnTransmitter::Unhold(TnBuffer *aBuffer)
 
 void TnTransmitter::LetGoIfUnused(TnBuffer *aBuffer)
 {
+    uint64_t lHolding = 0;
     {
         std::lock_guard<std::mutex> lLock(mMutex);
         const auto lFound = mHeld.find(aBuffer);
@@ -79,8 +82,11 @@ void TnTransmitter::LetGoIfUnused(TnBuffer *aBuffer)
             return;
         }
         mHeld.erase(lFound);
+        lHolding = mHoldings[aBuffer];
+        mHoldings.erase(aBuffer);
     }
-    buffer::SetHolder(*aBuffer, nullptr, this);
+    // Held again meanwhile (queued by another thread), it stays held.
+    buffer::EndHolding(*aBuffer, this, lHolding);
 }
 
 void TnTransmitter::Release(TnBuffer &aBuffer)
@@ -101,6 +107,7 @@ void TnTransmitter::Release(TnBuffer &aBuffer)
     std::lock_guard<std::mutex> lLock(mMutex);
     mFree.erase(std::remove(mFree.begin(), mFree.end(), &aBuffer), mFree.end());
     mHeld.erase(&aBuffer);
+    mHoldings.erase(&aBuffer);
 }
 
 bool TnTransmitter::Yield(TnBuffer &aBuffer)
@@ -115,6 +122,7 @@ bool TnTransmitter::Yield(TnBuffer &aBuffer)
     if (lFound != mHeld.end())
     {
         mHeld.erase(lFound);
+        mHoldings.erase(&aBuffer);
     }
     return true;
 }

@@ -120,6 +120,7 @@ private:
     std::condition_variable mFreeSignal;
     std::deque<TnBuffer *> mFree;
     std::map<TnBuffer *, uint32_t> mHeld; // the buffers held, with their blocks in the sender
+    std::map<TnBuffer *, uint64_t> mHoldings; // each held buffer's holding (SetHolder)
     gev::TnGvspSender mSender;
     TnTransmitterSettings mSettings;
     bool mOpen = false;

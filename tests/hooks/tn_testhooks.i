@@ -340,3 +340,77 @@ void DeleteGenDCManager(ITnGenDCManager *aManager)
     delete static_cast<tn::buffer::GenDCManager *>(aManager);
 }
 %}
+
+/* Calls in progress: a call that keeps a buffer in use for as long as a
+ * test wants, and whether a call of another thread waits for a use. */
+%{
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+static std::mutex tn_hold_mutex;
+static std::condition_variable tn_hold_signal;
+static unsigned tn_holds = 0;   // calls in HoldInCall
+static uint64_t tn_hold_ends = 0; // EndHold calls
+#include "TnBuffer.h"
+%}
+class TnBuffer;
+%inline %{
+/* Keeps aBuffer in use by this call, the interpreter lock released, until
+ * EndHold is called or aLimitMs milliseconds pass: then the buffer's size as
+ * it reads it, or -1 when the time ran out. */
+int HoldInCall(TnBuffer *aBuffer, unsigned int aLimitMs)
+{
+    std::unique_lock<std::mutex> lock(tn_hold_mutex);
+    const uint64_t ends = tn_hold_ends;
+    ++tn_holds;
+    const bool ended = tn_hold_signal.wait_for(lock, std::chrono::milliseconds(aLimitMs),
+                                               [&] { return tn_hold_ends != ends; });
+    --tn_holds;
+    return ended && aBuffer != NULL ? static_cast<int>(aBuffer->GetSize()) : -1;
+}
+
+/* Calls aCallable (with the interpreter lock, as an SDK callback on the
+ * calling thread would) from inside a call that uses aBuffer: what it
+ * returns, or the exception it raised. */
+PyObject *CallInCall(TnBuffer *aBuffer, PyObject *aCallable)
+{
+    (void)aBuffer;
+    PyGILState_STATE state = PyGILState_Ensure();
+    PyObject *result = PyObject_CallNoArgs(aCallable);
+    if (result == NULL) {
+        result = PyErr_GetRaisedException();
+    }
+    PyGILState_Release(state);
+    return result;
+}
+
+/* Ends every HoldInCall in progress. */
+void EndHold()
+{
+    {
+        std::lock_guard<std::mutex> lock(tn_hold_mutex);
+        ++tn_hold_ends;
+    }
+    tn_hold_signal.notify_all();
+}
+
+/* How many calls HoldInCall keeps. */
+unsigned int Holds()
+{
+    std::lock_guard<std::mutex> lock(tn_hold_mutex);
+    return tn_holds;
+}
+
+/* Whether a call of some thread waits for another thread's use of an
+ * object (tn_uses.i). */
+bool UseWaited()
+{
+    for (TnUse *use = tn_uses->mHead; use != NULL; use = use->mNext) {
+        if (use->mFlags & kTnUseWaited) {
+            return true;
+        }
+    }
+    return false;
+}
+%}

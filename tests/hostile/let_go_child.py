@@ -2,7 +2,8 @@
 lent, and used to end in freed memory: a buffer retrieved under the name of
 the one queued, a buffer kept past its pipeline, a buffer released from a
 pool that shrank, a buffer a sink kept past its pipeline, a selector given
-to a module function and not kept. Each prints what it read.
+to a module function and not kept, a conversion's destination handed back
+once its own name is gone. Each prints what it read.
 
     let_go_child.py NAME    (in a network namespace)"""
 
@@ -94,3 +95,18 @@ if NAME == "a_selector_not_kept":
     device = edge.TnSoftDeviceGEV()
     device.AddStream(source)
     print([device.Start(devices.LOOPBACK_MAC).GetCodeString(), device.Stop().GetCodeString()])
+
+if NAME == "converted_into_a_buffer_no_longer_named":
+    import _tarn_receive_313 as receive, tarn_receive_313 as rx
+
+    def destination():
+        buffer = tarn.TnBuffer(); buffer.GetImage().Alloc(1, 1, tarn.TnPixelMono8)
+        return buffer
+
+    source = tarn.TnBuffer(); source.GetImage().Alloc(W, H, tarn.TnPixelMono8); source.GetImage().GetDataPointer()[:] = 3
+    compressed = tarn.TnBuffer(tarn.TnPayloadTypeVexmoorCompressed); rx.TnCompressionFilter().Execute(source, compressed)
+    handed = [rx.TnBufferConverter().Convert(source, destination())[1],
+              receive.TnBufferConverter_Convert(rx.TnBufferConverter(), source, destination())[1],
+              rx.TnDecompressionFilter().Execute(compressed, destination())[1]]
+    junk = [bytes(range(256)) * 4 for _ in range(4000)]
+    print([int(buffer.GetImage().GetDataPointer().sum()) for buffer in handed])

@@ -47,7 +47,8 @@ def test_lent_objects_let_go_of_early(kind):
 # The programs of the report (let_go_child.py) and what each prints.
 OUTPUTS = {"retrieved_under_the_queued_name": "[0, 1, 2, 3]", "kept_past_its_pipeline": "[0, 1, 2, 3]",
            "released_from_a_pool_that_shrank": "[0, 0, True, True, 'INVALID_PARAMETER']\n[256, 4]",
-           "kept_by_a_sink_past_its_pipeline": "[256]", "a_selector_not_kept": "['OK', 'OK']"}
+           "kept_by_a_sink_past_its_pipeline": "[256]", "a_selector_not_kept": "['OK', 'OK']",
+           "converted_into_a_buffer_no_longer_named": "[768, 768, 768]"}
 
 
 @pytest.mark.parametrize("name", sorted(OUTPUTS))
