@@ -519,6 +519,30 @@ static TnStopper tn_uses_stopper(swig_type_info *aType)
     return NULL;
 }
 
+/* Types whose objects may be destroyed inside their own calls: the SDK
+ * object ends itself once the call that runs the override has returned, and
+ * that call answers a failure. Such an object that only this thread's calls
+ * use is destroyed at once, so that the call hears of it. */
+static swig_type_info *tn_self_ending[16];
+static size_t tn_self_ending_count = 0;
+
+static void tn_uses_add_self_ending(swig_type_info *aType)
+{
+    if (aType != NULL && tn_self_ending_count < sizeof(tn_self_ending) / sizeof(tn_self_ending[0])) {
+        tn_self_ending[tn_self_ending_count++] = aType;
+    }
+}
+
+static bool tn_uses_self_ending(swig_type_info *aType)
+{
+    for (size_t i = 0; i < tn_self_ending_count; ++i) {
+        if (tn_self_ending[i] == aType) {
+            return true;
+        }
+    }
+    return false;
+}
+
 /* Explicit destruction of aObject (its ownership just cleared) while calls
  * use it: true when it is not to be destroyed now. Its SDK object goes to a
  * new owning pointer object (a keeper) that takes aObject's place in the
@@ -538,6 +562,9 @@ static bool tn_uses_destruction_deferred(PyObject *aObject)
         return false;
     }
     SwigPyObject *pointer = reinterpret_cast<SwigPyObject *>(aObject);
+    if (!conflicts.mOtherThread && tn_uses_self_ending(pointer->ty)) {
+        return false;
+    }
     const SwigPyClientData *data =
         pointer->ty != NULL ? static_cast<const SwigPyClientData *>(pointer->ty->clientdata) : NULL;
     PyObject *keeper = data != NULL && data->destroy != NULL && pointer->next == NULL
@@ -699,5 +726,13 @@ static void tn_stop_##CLASS(void *aObject)
 %}
 %init %{
     tn_uses_add_stopper(SWIGTYPE_p_##CLASS, tn_stop_##CLASS);
+%}
+%enddef
+
+/* Types whose objects end themselves when destroyed inside their own calls
+ * (on one of their threads, or in an override that a call of theirs runs). */
+%define TN_ENDS_INSIDE_ITS_OWN_CALLS(CLASS)
+%init %{
+    tn_uses_add_self_ending(SWIGTYPE_p_##CLASS);
 %}
 %enddef

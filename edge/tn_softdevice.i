@@ -199,6 +199,10 @@ TN_STARTING_DEVICE(ITnVirtualDeviceGEV::Start)
     }
 }
 
+/* A device destroyed inside its own calls (a Start whose callbacks end it)
+ * ends itself when the call returns, and the call answers TN_ABORTED. */
+TN_ENDS_INSIDE_ITS_OWN_CALLS(TnSoftDeviceGEV)
+
 /* The register map: it keeps the device alive, as every object a method
  * hands out keeps its owner, and is emptied if the device is destroyed all
  * the same. */

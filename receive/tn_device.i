@@ -357,3 +357,9 @@ class _TnMemberOrStatic:
 TN_STOPPED_WHEN_DESTROYED_IN_USE(TnDevice, Disconnect())
 TN_STOPPED_WHEN_DESTROYED_IN_USE(TnDeviceGEV, Disconnect())
 TN_STOPPED_WHEN_DESTROYED_IN_USE(TnDeviceU3V, Disconnect())
+/* One destroyed inside its own calls (a sink's, during a feature access)
+ * ends itself when the call returns, and the access answers
+ * TN_NOT_CONNECTED. */
+TN_ENDS_INSIDE_ITS_OWN_CALLS(TnDevice)
+TN_ENDS_INSIDE_ITS_OWN_CALLS(TnDeviceGEV)
+TN_ENDS_INSIDE_ITS_OWN_CALLS(TnDeviceU3V)

@@ -64,6 +64,7 @@ TN_LENDING_HOLDER(TnDeviceSerialPort, arg1)
 /* A port destroyed while another thread's call (a read) uses it closes
  * first. */
 TN_STOPPED_WHEN_DESTROYED_IN_USE(TnDeviceSerialPort, Close())
+TN_ENDS_INSIDE_ITS_OWN_CALLS(TnDeviceSerialPort)
 
 %clear (const uint8_t *aBuffer, uint32_t aSize), (uint8_t *aBuffer, uint32_t aSize);
 %clear uint32_t &aBytesWritten, uint32_t &aBytesRead, uint32_t &aWritten, uint32_t &aTotal, uint32_t &aBytes,

@@ -55,9 +55,12 @@ def test_devices_destroyed_during_a_read_of_their_features(isolated):
     """A controller destroyed (delete_, or Free of one the factory made)
     while another thread's feature read is inside the device sink it calls,
     or from inside that sink on the reading thread itself: the read
-    answers, the controller and its parameters refuse every call at once."""
+    answers (NOT_CONNECTED when its own sink ended the controller), the
+    controller and its parameters refuse every call at once."""
     out = run(isolated, "device")
-    assert out["device"] == [[way, "OK", [True, True]] for way in ("delete", "free", "delete inside", "free inside")]
+    assert out["device"] == [[way, answer, [True, True]] for way, answer in
+                             (("delete", "OK"), ("free", "OK"), ("delete inside", "NOT_CONNECTED"),
+                              ("free inside", "NOT_CONNECTED"))]
     assert out["stop"] == "OK"
 
 
