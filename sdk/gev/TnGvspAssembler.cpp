@@ -361,7 +361,33 @@ TnGvspAssembler::Block *TnGvspAssembler::FindOrStart(const TnGvspHeader &aHeader
     return Start(lId, aHeader.mExtendedIds, aNowUs);
 }
 
-TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs)
+void TnGvspAssembler::DropBlock(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs)
+{
+    for (Block &lBlock : mBlocks)
+    {
+        if (lBlock.mActive && lBlock.mId == aBlockId && lBlock.mExtendedIds == aExtendedIds)
+        {
+            if (lBlock.mHasTarget)
+            {
+                // Given up in flight: its memory goes back to be filled again.
+                lBlock.mHasTarget = false;
+                ++mStatistics.mBlocksDropped;
+                if (mProvider != nullptr)
+                {
+                    mProvider->ReturnBlock(lBlock.mTarget);
+                }
+            }
+            return;
+        }
+    }
+    if (mHaveNewest && aExtendedIds == mExtendedIds && !IsNewer(aBlockId, mNewestId))
+    {
+        return; // ended already
+    }
+    Start(aBlockId, aExtendedIds, aNowUs, false);
+}
+
+TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs, bool aAcquire)
 {
     if (mHaveNewest && aExtendedIds == mExtendedIds)
     {
@@ -416,7 +442,11 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
     lBlock.mSequence = ++mSequence;
     lBlock.mExtendedIds = aExtendedIds;
     lBlock.mHasTarget = false;
-    if (mHaveSpare)
+    if (!aAcquire)
+    {
+        // Dropped whole: no memory.
+    }
+    else if (mHaveSpare)
     {
         lBlock.mTarget = mSpare;
         lBlock.mHasTarget = true;

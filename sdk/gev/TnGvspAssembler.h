@@ -197,7 +197,7 @@ struct TnGvspReceiveStatistics
     uint64_t mBlocksCompleted = 0;
     uint64_t mBlocksFailed = 0;   ///< aborted ones not counted
     uint64_t mBlocksAborted = 0;
-    uint64_t mBlocksDropped = 0;   ///< no memory from the provider
+    uint64_t mBlocksDropped = 0;   ///< no memory from the provider, or given up whole by the receiver
     uint64_t mBlocksMissed = 0;    ///< block ids skipped entirely
     uint64_t mBlocksTooSmall = 0;
     uint64_t mPacketsIgnored = 0;  ///< stale, foreign, unknown or unusable packets
@@ -287,6 +287,12 @@ public:
         return mPayloadPerPacket;
     }
 
+    /// The receiver gave block aBlockId up whole (it could not take it
+    /// complete): counted among the dropped blocks, not the missed ones; its
+    /// later packets are ignored, and memory it had goes back to the provider
+    /// unreported.
+    void DropBlock(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs);
+
     /// Runs the timers: late holes, resends, timeouts.
     void Poll(uint64_t aNowUs);
 
@@ -316,7 +322,7 @@ private:
     void Process(const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aPayloadSize, bool aInPlace,
                  uint64_t aNowUs);
     Block *FindOrStart(const TnGvspHeader &aHeader, uint64_t aNowUs);
-    Block *Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs);
+    Block *Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs, bool aAcquire = true);
     void OnLeader(Block &aBlock, const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aSize);
     void OnTrailer(Block &aBlock, const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aSize,
                    uint64_t aNowUs);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <string>
 
+#include "TnGevBytes.h"
 #include "TnThreads.h"
 
 namespace tn
@@ -29,6 +30,7 @@ constexpr uint32_t kFloodBatches = 256;
 // Ring blocks in a row after which the timers are judged and the socket
 // looked at although the ring has not run dry.
 constexpr uint32_t kFloodRingBlocks = 16;
+
 // A ring block is handed over when full, or about this long after it
 // started filling (the kernel's timer: a tick or two). Below the rate that
 // fills a block in that time (1 Gb/s here) the ring holds its number of
@@ -205,8 +207,8 @@ TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRingActive(false),
       mSocketPriority(0), mAppliedPriority(0), mRequests(0),
       mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
-      mRingSkipToLeader(false),
-      mDropsSeen(0),
+      mRingSkipToLeader(false), mRingBlocksRead(0), mRingSkipped(0), mRingDropped(false), mShedKnown(false),
+      mShedBlock(0), mShedVerdict(false), mDropsSeen(0),
       mRequestId(0), mLastPublishUs(0)
 {
 }
@@ -280,8 +282,10 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     mBatch.Configure(mConfig.mBatchSize, mConfig.mPacketBufferSize);
     mDropsSeen = 0; // a new socket has dropped nothing
     mFlushBeforeNs = mFlushUntilUs = 0;
-    mRingTruncated = mRingMalformed = mRingShed = 0;
+    mRingTruncated = mRingMalformed = mRingShed = mRingSkipped = 0;
     mRingSkipToLeader = false;
+    mRingBlocksRead = 0;
+    mRingDropped = false;
     mLocal = TnGvspReceiverStatistics();
     mPublished = TnGvspReceiverStatistics();
     return TnResult(TN_OK);
@@ -326,6 +330,8 @@ TnResult TnGvspReceiver::OpenRing()
     // Datagrams the socket took before its filter came are read from it as
     // usual; one the ring took too counts as redundant.
     mRingHoldUs = RingHoldMicroseconds();
+    mGate.Reset(mRing.GetBlockCount());
+    mShedKnown = false;
     mRingActive = true;
     return TnResult(TN_OK);
 }
@@ -515,6 +521,7 @@ void TnGvspReceiver::Drain()
         // before this moment goes too.
         mFlushBeforeNs = RealtimeNanoseconds();
         mFlushUntilUs = MonotonicMicroseconds() + kFlushWindowUs;
+        OpenGate();
     }
 }
 
@@ -552,7 +559,7 @@ void TnGvspReceiver::ResetCounters()
     mLocal = TnGvspReceiverStatistics();
     mAssembler.ResetStatistics();
     mBatch.ResetTruncated();
-    mRingTruncated = mRingMalformed = mRingShed = 0;
+    mRingTruncated = mRingMalformed = mRingShed = mRingSkipped = 0;
     ReadSocketDrops(mDropsSeen);
     mRing.TakeDrops();
 }
@@ -590,11 +597,15 @@ void TnGvspReceiver::Publish(uint64_t aNowUs, bool aForce)
         mLocal.mSocketDrops += lDrops - mDropsSeen;
         mDropsSeen = lDrops;
     }
-    mLocal.mSocketDrops += mRing.TakeDrops() + mRingShed;
+    const uint64_t lRingDrops = mRing.TakeDrops();
+    mRingDropped = mRingDropped || lRingDrops != 0;
+    mLocal.mSocketDrops += lRingDrops + mRingShed;
     mRingShed = 0;
     mLocal.mAssembly = mAssembler.GetStatistics();
-    mLocal.mAssembly.mPackets += mRingMalformed;
+    // Datagrams the ring handed over that never reached the assembler.
+    mLocal.mAssembly.mPackets += mRingMalformed + mRingSkipped;
     mLocal.mAssembly.mMalformedPackets += mRingMalformed;
+    mLocal.mAssembly.mPacketsIgnored += mRingSkipped;
     mLocal.mTruncated = mBatch.GetTruncated() + mRingTruncated;
     std::lock_guard<std::mutex> lLock(mPublishMutex);
     mPublished = mLocal;
@@ -672,6 +683,8 @@ TnResult TnGvspReceiver::SetRingActive(bool aActive)
     // The source that takes over gets its filter first: a datagram that
     // comes meanwhile is taken twice (and counted redundant), none is lost.
     const TnRingFilter &lFilter = mRing.GetConfig().mFilter;
+    mGate.Reset(mRing.GetBlockCount());
+    mShedKnown = false;
     const TnResult lFirst = aActive ? AttachFilter(mRing.GetHandle(), RingFilterProgram(lFilter))
                                     : AttachFilter(mSocket.GetHandle(), AcceptAllProgram());
     if (!lFirst.IsOK())
@@ -739,8 +752,8 @@ void TnGvspReceiver::RunSocket()
         {
             Publish(lNow, false);
         }
-        if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && lReceived > 0 && mRing.IsOpen() && mAssembler.GetPayloadPerPacket() != 0 &&
-            RingSuits() && SetRingActive(true).IsOK())
+        if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && lReceived > 0 && mRing.IsOpen() &&
+            mAssembler.GetPayloadPerPacket() != 0 && RingSuits() && SetRingActive(true).IsOK())
         {
             // The packets became small enough for the ring; what the socket
             // still holds is read here first.
@@ -755,6 +768,7 @@ void TnGvspReceiver::RunSocket()
 void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs)
 {
     ++mLocal.mReceiveCalls;
+    ++mRingBlocksRead;
     if (mFlushBeforeNs != 0 && aNowUs >= mFlushUntilUs)
     {
         mFlushBeforeNs = 0;
@@ -783,7 +797,10 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
                 }
                 mFlushBeforeNs = 0;
             }
-            mAssembler.OnDatagram(lPayload, lSize, aNowUs);
+            if (PassesGate(lPayload, lSize, aPacket.mTimeNs, aNowUs))
+            {
+                mAssembler.OnDatagram(lPayload, lSize, aNowUs);
+            }
             break;
         case TnRingVerdict::kTruncated:
             ++mRingTruncated;
@@ -823,8 +840,10 @@ bool TnGvspReceiver::ShedRingBacklog()
         }
         mRingShed += TnPacketRing::CountPackets(lBlock);
         mRing.Release();
+        ++mRingBlocksRead;
     }
     mRingSkipToLeader = true;
+    mRingDropped = true; // the gate engages: from here on blocks are shed whole
     return true;
 }
 
@@ -849,12 +868,124 @@ uint64_t TnGvspReceiver::RingSettledUs(uint64_t aNowUs) const
     return std::min(lSettled, aNowUs);
 }
 
+bool TnGvspReceiver::PassesGate(const uint8_t *aPayload, size_t aSize, uint64_t aArrivedNs, uint64_t aNowUs)
+{
+    if (aSize < kGvspHeaderSize)
+    {
+        return true;
+    }
+    const uint8_t lFormat = aPayload[4];
+    const bool lExtended = (lFormat & kGvspExtendedIdBit) != 0;
+    if (lExtended && aSize < kGvspExtendedHeaderSize)
+    {
+        return true;
+    }
+    const uint64_t lId = lExtended ? GetU64(aPayload + 8) : GetU16(aPayload + 2);
+    const uint8_t lKind = lFormat & 0x0F;
+    if (lKind == kGvspFormatLeader)
+    {
+        const bool lTaken = mGate.OnLeader(lId, lExtended, aArrivedNs, mRingBlocksRead);
+        mShedKnown = true;
+        mShedBlock = lId;
+        mShedVerdict = !lTaken;
+        // Blocks the closed gate dropped whole, leaders too.
+        uint64_t lGapId;
+        for (uint64_t lGap = mGate.TakeClosedGap(lGapId); lGap > 0; --lGap)
+        {
+            mAssembler.DropBlock(lGapId, lExtended, aNowUs);
+            lGapId = BlockIdAfter(lGapId, 1, lExtended);
+        }
+        if (!lTaken)
+        {
+            mAssembler.DropBlock(lId, lExtended, aNowUs);
+            ++mRingSkipped;
+        }
+        return lTaken;
+    }
+    if (mGate.HasShed())
+    {
+        if (!mShedKnown || mShedBlock != lId)
+        {
+            mShedKnown = true;
+            mShedBlock = lId;
+            mShedVerdict = mGate.IsShed(lId);
+        }
+        if (mShedVerdict)
+        {
+            ++mRingSkipped;
+            return false;
+        }
+    }
+    if (lKind == kGvspFormatTrailer)
+    {
+        mGate.OnTrailer(lId, mRingBlocksRead);
+    }
+    return true;
+}
+
+bool TnGvspReceiver::NewestRingBlockId(uint64_t &aId) const
+{
+    size_t lSize;
+    const uint8_t *lBlock = mRing.Newest(lSize);
+    bool lFound = false;
+    if (lBlock != nullptr)
+    {
+        ForEachRingPacket(lBlock, lSize, [&](const TnRingPacket &aPacket) {
+            uint64_t lId;
+            bool lExtended;
+            if (RingBlockId(aPacket, mRing.GetConfig().mFilter, lId, lExtended))
+            {
+                aId = lId;
+                lFound = true;
+            }
+        });
+    }
+    return lFound;
+}
+
+void TnGvspReceiver::SteerRing(bool aIdle)
+{
+    // Open, a quarter of the ring waiting tells that the receiver fell
+    // behind: one block's status word.
+    if (!mGate.IsEngaged() && !mRingDropped && !mRing.IsBehind(std::max<size_t>(1, mRing.GetBlockCount() / 4)))
+    {
+        return;
+    }
+    const size_t lUnread = mRing.CountUnread();
+    mGate.Behind(lUnread, mRingDropped);
+    mRingDropped = false;
+    if (!mGate.WantsPlan() && !(aIdle && mGate.IsEngaged()))
+    {
+        return;
+    }
+    uint64_t lNewest = 0;
+    const bool lHaveNewest = mGate.IsEngaged() && NewestRingBlockId(lNewest);
+    TnRingWindow lWindow;
+    if (mGate.Plan(lHaveNewest, lNewest, lUnread, aIdle, lWindow) &&
+        AttachFilter(mRing.GetHandle(), RingFilterProgram(mRing.GetConfig().mFilter, lWindow)).IsOK())
+    {
+        mGate.Installed(lWindow, RealtimeNanoseconds());
+    }
+}
+
+void TnGvspReceiver::OpenGate()
+{
+    const bool lGated = !mGate.GetWindow().mOpen;
+    mGate.Reset(mRing.GetBlockCount());
+    mShedKnown = false;
+    if (lGated && mRingActive.load(std::memory_order_relaxed))
+    {
+        AttachFilter(mRing.GetHandle(), RingFilterProgram(mRing.GetConfig().mFilter));
+    }
+}
+
 void TnGvspReceiver::RunRing()
 {
     bool lIdle = false;
     bool lTaken = false;   // blocks taken since the last wait
     bool lLeaving = false; // the socket took over: read what the ring holds, then return
     uint32_t lBlocks = 0;
+    uint64_t lLastBlockUs = MonotonicMicroseconds();
     // The block timers are judged as of the time up to which every packet
     // the kernel took has been read: a packet still in the block the kernel
     // fills makes no block fail, and asks for no resend, as a packet waiting
@@ -879,7 +1010,13 @@ void TnGvspReceiver::RunRing()
             const uint32_t lCoalesceUs = mCoalesceUs.load(std::memory_order_relaxed);
             const bool lCoalesce = lCoalesceUs > 0 && lTaken;
             lTaken = false;
-            const uint64_t lWait = lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0);
+            uint64_t lWait = lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0);
+            if (mGate.IsEngaged())
+            {
+                // The gate opens on time should nothing come.
+                const uint64_t lQuietAt = lLastBlockUs + mGate.GetQuietNs() / 1000;
+                lWait = std::min(lWait, lQuietAt > lNow ? lQuietAt - lNow : 0);
+            }
             const timespec lTimeout = IdleWait(lNow, lCoalesce ? std::min<uint64_t>(lWait, lCoalesceUs) : lWait);
             pollfd lPoll[3] = {{mThread.GetWakeHandle(), POLLIN, 0},
                                {mRing.GetHandle(), POLLIN, 0},
@@ -912,6 +1049,19 @@ void TnGvspReceiver::RunRing()
             lIdle = true;
             lBlocks = 0;
             lPollTimers(lNow);
+            if (mGate.IsEngaged())
+            {
+                // Nothing came for a while: the stream paused (and may
+                // resume with any block id), the receiver is not behind.
+                if (lNow - lLastBlockUs >= mGate.GetQuietNs() / 1000)
+                {
+                    OpenGate();
+                }
+                else
+                {
+                    SteerRing(true);
+                }
+            }
             continue;
         }
         lIdle = false;
@@ -922,6 +1072,8 @@ void TnGvspReceiver::RunRing()
         TakeRingBlock(lBlock, lSize, lNow);
         mRing.Release();
         lTaken = true;
+        lLastBlockUs = lNow;
+        SteerRing(false);
         if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && !lLeaving && !RingSuits())
         {
             // Jumbo packets: the socket takes over; the ring hands over what

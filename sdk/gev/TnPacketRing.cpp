@@ -17,6 +17,7 @@
 #include <atomic>
 
 #include "TnGevBytes.h"
+#include "TnGvsp.h"
 #include "TnUdpSocket.h"
 
 namespace tn
@@ -54,12 +55,22 @@ constexpr uint32_t kAcceptAll = 0x40000;
 class Program
 {
 public:
-    enum Label : uint8_t
+    using Label = size_t;
+    static constexpr Label kNext = 0;
+    static constexpr Label kAccept = 1;
+    static constexpr Label kDrop = 2;
+
+    Label NewLabel()
     {
-        kNext,
-        kAccept,
-        kDrop
-    };
+        mLabels.push_back(SIZE_MAX);
+        return kDrop + mLabels.size();
+    }
+
+    /// The label is the next instruction's.
+    void Bind(Label aLabel)
+    {
+        mLabels[aLabel - kDrop - 1] = mCode.size();
+    }
 
     void Statement(uint16_t aCode, uint32_t aValue)
     {
@@ -82,7 +93,10 @@ public:
         for (size_t lIndex = 0; lIndex < mJumps.size(); ++lIndex)
         {
             auto lTarget = [&](Label aLabel) -> uint8_t {
-                const size_t lTo = aLabel == kNext ? lIndex + 1 : aLabel == kAccept ? lAccept : lDrop;
+                const size_t lTo = aLabel == kNext     ? lIndex + 1
+                                   : aLabel == kAccept ? lAccept
+                                   : aLabel == kDrop   ? lDrop
+                                                       : mLabels[aLabel - kDrop - 1];
                 return static_cast<uint8_t>(lTo - lIndex - 1);
             };
             if (BPF_CLASS(mCode[lIndex].code) == BPF_JMP)
@@ -97,7 +111,52 @@ public:
 private:
     std::vector<sock_filter> mCode;
     std::vector<std::pair<Label, Label>> mJumps;
+    std::vector<size_t> mLabels;
 };
+
+// Offsets from the UDP header of a GigE Vision header's fields.
+constexpr uint32_t kUdpGvspBlockId = kUdpHeaderSize + 2;
+constexpr uint32_t kUdpGvspFormat = kUdpHeaderSize + 4;
+constexpr uint32_t kUdpGvspExtendedBlockIdLow = kUdpHeaderSize + 12;
+
+// The stream's packets (the X register holds the IP header's length):
+// every leader unless the window is closed, and the packets of the blocks
+// in its ranges.
+void AddWindow(Program &aProgram, const TnRingWindow &aWindow)
+{
+    const Program::Label lExtended = aProgram.NewLabel();
+    aProgram.Statement(BPF_LD | BPF_B | BPF_IND, kUdpGvspFormat);
+    aProgram.Jump(BPF_JMP | BPF_JSET | BPF_K, kGvspExtendedIdBit, lExtended, Program::kNext);
+    for (const bool lExtendedIds : {false, true})
+    {
+        if (lExtendedIds)
+        {
+            aProgram.Bind(lExtended);
+            aProgram.Statement(BPF_LD | BPF_B | BPF_IND, kUdpGvspFormat);
+        }
+        if (!aWindow.mClosed)
+        {
+            aProgram.Statement(BPF_ALU | BPF_AND | BPF_K, 0x0F);
+            aProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, kGvspFormatLeader, Program::kAccept, Program::kNext);
+        }
+        const uint32_t lMask = lExtendedIds ? 0xFFFFFFFFu : 0xFFFFu;
+        for (size_t lIndex = 0; lIndex < aWindow.mRangeCount && aWindow.mExtendedIds == lExtendedIds; ++lIndex)
+        {
+            const TnRingIdRange &lRange = aWindow.mRanges[lIndex];
+            const uint32_t lFirst = static_cast<uint32_t>(lRange.mFirst) & lMask;
+            const uint32_t lWidth = static_cast<uint32_t>(lRange.mLast - lRange.mFirst) & lMask;
+            aProgram.Statement(lExtendedIds ? BPF_LD | BPF_W | BPF_IND : BPF_LD | BPF_H | BPF_IND,
+                               lExtendedIds ? kUdpGvspExtendedBlockIdLow : kUdpGvspBlockId);
+            aProgram.Statement(BPF_ALU | BPF_SUB | BPF_K, lFirst);
+            if (!lExtendedIds)
+            {
+                aProgram.Statement(BPF_ALU | BPF_AND | BPF_K, lMask);
+            }
+            aProgram.Jump(BPF_JMP | BPF_JGT | BPF_K, lWidth, Program::kNext, Program::kAccept);
+        }
+        aProgram.Statement(BPF_RET | BPF_K, 0);
+    }
+}
 } // namespace
 
 uint64_t InternetSum(const uint8_t *aData, size_t aSize, uint64_t aSum)
@@ -234,7 +293,44 @@ TnRingVerdict ParseRingDatagram(const TnRingPacket &aPacket, const TnRingFilter 
     return TnRingVerdict::kTaken;
 }
 
+bool RingBlockId(const TnRingPacket &aPacket, const TnRingFilter &aFilter, uint64_t &aId, bool &aExtendedIds)
+{
+    aId = 0;
+    aExtendedIds = false;
+    const uint8_t *lIp = aPacket.mData;
+    if (aPacket.mPacketType == PACKET_OUTGOING || aPacket.mPacketType == PACKET_OTHERHOST ||
+        aPacket.mCaptured < kIpHeaderSize || (lIp[0] >> 4) != 4 || lIp[9] != kProtocolUdp ||
+        (GetU16(lIp + 6) & 0x3FFF) != 0 || (aFilter.mAddress != 0 && GetU32(lIp + 16) != aFilter.mAddress))
+    {
+        return false;
+    }
+    const size_t lHeaderSize = size_t(lIp[0] & 0x0F) * 4;
+    const size_t lGvsp = lHeaderSize + kUdpHeaderSize;
+    if (lHeaderSize < kIpHeaderSize || aPacket.mCaptured < lGvsp + kGvspHeaderSize ||
+        GetU16(lIp + lHeaderSize + 2) != aFilter.mPort)
+    {
+        return false;
+    }
+    aExtendedIds = (lIp[lGvsp + 4] & kGvspExtendedIdBit) != 0;
+    if (!aExtendedIds)
+    {
+        aId = GetU16(lIp + lGvsp + 2);
+        return true;
+    }
+    if (aPacket.mCaptured < lGvsp + kGvspExtendedHeaderSize)
+    {
+        return false;
+    }
+    aId = GetU64(lIp + lGvsp + 8);
+    return true;
+}
+
 std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter)
+{
+    return RingFilterProgram(aFilter, TnRingWindow());
+}
+
+std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter, const TnRingWindow &aWindow)
 {
     Program lProgram;
     lProgram.Statement(BPF_LD | BPF_H | BPF_ABS, uint32_t(SKF_AD_OFF + SKF_AD_PROTOCOL));
@@ -256,7 +352,13 @@ std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter)
     }
     lProgram.Statement(BPF_LDX | BPF_B | BPF_MSH, 0);
     lProgram.Statement(BPF_LD | BPF_H | BPF_IND, 2);
-    lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, aFilter.mPort, Program::kAccept, Program::kDrop);
+    if (aWindow.mOpen)
+    {
+        lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, aFilter.mPort, Program::kAccept, Program::kDrop);
+        return lProgram.Finish();
+    }
+    lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, aFilter.mPort, Program::kNext, Program::kDrop);
+    AddWindow(lProgram, aWindow);
     return lProgram.Finish();
 }
 
@@ -490,6 +592,45 @@ bool TnPacketRing::IsBehind(size_t aAhead) const
     const uint8_t *lBlock = mMap + ((mCurrent + aAhead - 1) % mBlockCount) * mConfig.mBlockSize;
     return (__atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE) &
             TP_STATUS_USER) != 0;
+}
+
+size_t TnPacketRing::CountUnread() const
+{
+    if (mMap == nullptr)
+    {
+        return 0;
+    }
+    // From the next block on, the handed-over ones come first: the kernel
+    // hands them over in order, and fills the others after them.
+    size_t lLow = 0;
+    size_t lHigh = mBlockCount;
+    while (lLow < lHigh)
+    {
+        const size_t lMiddle = lLow + (lHigh - lLow) / 2;
+        const uint8_t *lBlock = mMap + ((mCurrent + lMiddle) % mBlockCount) * mConfig.mBlockSize;
+        if ((__atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE) &
+             TP_STATUS_USER) != 0)
+        {
+            lLow = lMiddle + 1;
+        }
+        else
+        {
+            lHigh = lMiddle;
+        }
+    }
+    return lLow;
+}
+
+const uint8_t *TnPacketRing::Newest(size_t &aSize) const
+{
+    aSize = 0;
+    const size_t lUnread = CountUnread();
+    if (lUnread == 0)
+    {
+        return nullptr;
+    }
+    aSize = mConfig.mBlockSize;
+    return mMap + ((mCurrent + lUnread - 1) % mBlockCount) * mConfig.mBlockSize;
 }
 
 TnPacketRing::Unread TnPacketRing::GetUnread(uint64_t &aSinceNs) const

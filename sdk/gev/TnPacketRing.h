@@ -28,6 +28,7 @@
 
 #include "TnGevExport.h"
 #include "TnResult.h"
+#include "TnRingGate.h"
 
 namespace tn
 {
@@ -116,10 +117,17 @@ TN_GEV_API uint64_t InternetSum(const uint8_t *aData, size_t aSize, uint64_t aSu
 /// aSum folded into 16 bits.
 TN_GEV_API uint16_t FoldInternetSum(uint64_t aSum);
 
+/// The GigE Vision block id of a packet of the stream, read with only the
+/// checks that reading it needs (no checksum); false when the packet is
+/// none of the stream's.
+TN_GEV_API bool RingBlockId(const TnRingPacket &aPacket, const TnRingFilter &aFilter, uint64_t &aId,
+                            bool &aExtendedIds);
+
 /// The packet socket's filter (it sees packets from their network header
 /// on): incoming IPv4 UDP packets to aFilter's port (and address, when
-/// given), no fragments.
+/// given), no fragments; of those, what aWindow takes (TnRingGate.h).
 TN_GEV_API std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter);
+TN_GEV_API std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter, const TnRingWindow &aWindow);
 
 /// The UDP socket's filter while a ring serves its stream: only datagrams
 /// that did not come on interface aInterfaceIndex or are longer than
@@ -183,6 +191,13 @@ public:
     /// Whether the kernel has handed over aAhead blocks or more that have not
     /// been read (the next aAhead blocks are all handed over).
     bool IsBehind(size_t aAhead) const;
+
+    /// The blocks handed over and not yet given back (the one Next returned
+    /// among them).
+    size_t CountUnread() const;
+
+    /// The newest block handed over, or null; aSize its size.
+    const uint8_t *Newest(size_t &aSize) const;
 
     size_t GetBlockCount() const
     {

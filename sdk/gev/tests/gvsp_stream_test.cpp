@@ -492,6 +492,73 @@ TEST(GvspRing, AReceiverFarBehindLeavesHalfTheRingAndCountsEveryPacket)
     EXPECT_EQ(lStatistics.mAssembly.mPackets + lStatistics.mSocketDrops, lSender.GetStatistics().mPacketsSent);
 }
 
+TEST(GvspRing, AReceiverThatCannotKeepUpShedsWholeBlocksAndCountsThemDropped)
+{
+    REQUIRE_NETWORK();
+    REQUIRE_PACKET_RING();
+    // The receive thread spends 8 ms on every block it finishes, while the
+    // sender offers one every 3 ms: the ring falls behind for good.
+    class Slow : public Checker
+    {
+    public:
+        using Checker::Checker;
+        void FinishBlock(const TnGvspBlockTarget &aTarget, const TnGvspBlockReport &aReport) override
+        {
+            Checker::FinishBlock(aTarget, aReport);
+            std::this_thread::sleep_for(std::chrono::milliseconds(8));
+        }
+    };
+    Slow lChecker(8, 640 * 480, 640);
+    TnGvspReceiverConfig lReceiveConfig;
+    lReceiveConfig.mKind = TnGvspReceiverKind::kPacketRing;
+    lReceiveConfig.mLocalAddress = kLoopback;
+    lReceiveConfig.mRingSize = 8u << 20; // some 20 blocks of the stream
+    TnGvspReceiver lReceiver;
+    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    ASSERT_TRUE(lReceiver.Start().IsOK());
+    TestFrames lFrames(640, 480, 4);
+    TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
+    lSendConfig.mMaxBytesPerSecond = 100e6;
+    TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
+    const std::vector<uint64_t> lIds = lFrames.Send(lSender, 80);
+    ASSERT_TRUE(lSender.WaitIdle(10000).IsOK());
+    // Every block ends: complete, or shed whole.
+    TnGvspReceiverStatistics lStatistics;
+    for (int lWait = 0; lWait < 1000; ++lWait)
+    {
+        lStatistics = lReceiver.GetStatistics();
+        if (lStatistics.mAssembly.mBlocksCompleted + lStatistics.mAssembly.mBlocksDropped >= lIds.size())
+        {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    lReceiver.Stop();
+    lStatistics = lReceiver.GetStatistics();
+    size_t lComplete = 0;
+    for (const auto &lOutcome : lChecker.mOutcomes)
+    {
+        EXPECT_EQ(lOutcome.second.mResult, uint32_t(TN_OK)) << "block " << lOutcome.first;
+        EXPECT_TRUE(lOutcome.second.mExact) << "block " << lOutcome.first;
+        lComplete += lOutcome.second.mResult == TN_OK;
+    }
+    // The shed blocks count as dropped: not failed, not missed, and none of
+    // their packets as lost; the ring never overflowed.
+    EXPECT_GT(lComplete, 10u);
+    EXPECT_GT(lStatistics.mAssembly.mBlocksDropped, 10u);
+    EXPECT_EQ(lStatistics.mAssembly.mBlocksCompleted + lStatistics.mAssembly.mBlocksDropped, lIds.size());
+    EXPECT_EQ(lStatistics.mAssembly.mBlocksFailed, 0u);
+    EXPECT_EQ(lStatistics.mAssembly.mBlocksMissed, 0u);
+    EXPECT_EQ(lStatistics.mAssembly.mPacketsLost, 0u);
+    EXPECT_EQ(lStatistics.mSocketDrops, 0u);
+    // Most of the shed blocks' packets never came out of the ring: the
+    // filter dropped them before the kernel copied them.
+    EXPECT_LT(lStatistics.mAssembly.mPackets,
+              lSender.GetStatistics().mPacketsSent * (lComplete + 1) / lIds.size() + 500);
+    EXPECT_EQ(lReceiver.GetKind(), TnGvspReceiverKind::kPacketRing);
+}
+
 TEST(GvspRing, AnAutomaticReceiverLeavesJumboPacketsToTheSocket)
 {
     REQUIRE_NETWORK();
