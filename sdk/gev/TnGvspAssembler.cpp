@@ -1504,6 +1504,18 @@ void TnGvspAssembler::FinishAll(uint32_t aResult, uint64_t aNowUs)
     }
 }
 
+uint32_t TnGvspAssembler::GetDataPacketCount(uint64_t aBlockId) const
+{
+    for (const Block &lBlock : mBlocks)
+    {
+        if (lBlock.mActive && lBlock.mId == aBlockId)
+        {
+            return lBlock.mDataPacketsKnown ? lBlock.mDataPackets : 0;
+        }
+    }
+    return 0;
+}
+
 size_t TnGvspAssembler::GetBlocksInFlight() const
 {
     size_t lCount = 0;

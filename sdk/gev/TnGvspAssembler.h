@@ -306,6 +306,10 @@ public:
 
     size_t GetBlocksInFlight() const;
 
+    /// The payload packets block aBlockId in flight has, as far as known
+    /// (its leader and packet size tell); 0 when unknown.
+    uint32_t GetDataPacketCount(uint64_t aBlockId) const;
+
     const TnGvspReceiveStatistics &GetStatistics() const
     {
         return mStatistics;

@@ -207,7 +207,7 @@ TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRingActive(false),
       mSocketPriority(0), mAppliedPriority(0), mRequests(0),
       mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
-      mRingSkipToLeader(false), mRingBlocksRead(0), mRingSkipped(0), mRingDropped(false), mShedKnown(false),
+      mRingSkipToLeader(false), mRingBlocksRead(0), mRingPacketsPerBlock(0), mRingSkipped(0), mRingDropped(false), mShedKnown(false),
       mShedBlock(0), mShedVerdict(false), mDropsSeen(0),
       mRequestId(0), mLastPublishUs(0)
 {
@@ -285,6 +285,7 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     mRingTruncated = mRingMalformed = mRingShed = mRingSkipped = 0;
     mRingSkipToLeader = false;
     mRingBlocksRead = 0;
+    mRingPacketsPerBlock = 0;
     mRingDropped = false;
     mLocal = TnGvspReceiverStatistics();
     mPublished = TnGvspReceiverStatistics();
@@ -773,6 +774,10 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
     {
         mFlushBeforeNs = 0;
     }
+    const uint32_t lPackets = TnPacketRing::CountPackets(aBlock);
+    mRingPacketsPerBlock = std::max(mRingPacketsPerBlock, lPackets);
+    const uint8_t *lLastPassed = nullptr; // the last datagram the assembler took
+    size_t lLastPassedSize = 0;
     ForEachRingPacket(aBlock, aSize, [&](const TnRingPacket &aPacket) {
         const uint8_t *lPayload;
         size_t lSize;
@@ -800,6 +805,8 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
             if (PassesGate(lPayload, lSize, aPacket.mTimeNs, aNowUs))
             {
                 mAssembler.OnDatagram(lPayload, lSize, aNowUs);
+                lLastPassed = lPayload;
+                lLastPassedSize = lSize;
             }
             break;
         case TnRingVerdict::kTruncated:
@@ -813,6 +820,22 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
             break; // the socket's to take
         }
     });
+    if (mGate.GetSpan() == 0 && lLastPassed != nullptr && lPackets == mRingPacketsPerBlock &&
+        lLastPassedSize >= kGvspHeaderSize)
+    {
+        // No block measured yet: the size of the newest, as its leader tells,
+        // over what a full ring block holds.
+        const bool lExtended = (lLastPassed[4] & kGvspExtendedIdBit) != 0;
+        if (!lExtended || lLastPassedSize >= kGvspExtendedHeaderSize)
+        {
+            const uint32_t lDataPackets =
+                mAssembler.GetDataPacketCount(lExtended ? GetU64(lLastPassed + 8) : GetU16(lLastPassed + 2));
+            if (lDataPackets != 0)
+            {
+                mGate.EstimateSpan(uint64_t(lDataPackets) + 2, lPackets); // with its leader and trailer
+            }
+        }
+    }
 }
 
 bool TnGvspReceiver::ShedRingBacklog()

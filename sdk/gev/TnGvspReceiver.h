@@ -328,6 +328,7 @@ private:
     bool mRingSkipToLeader; // after a shed: packets go unread up to a leader
     TnRingGate mGate; // whole blocks under overload
     uint64_t mRingBlocksRead; // ring blocks taken or left unread since the ring opened
+    uint32_t mRingPacketsPerBlock; // the most packets a ring block held
     uint64_t mRingSkipped; // packets of blocks the gate shed, left unread, not yet published
     bool mRingDropped; // the ring dropped packets since the gate last heard
     bool mShedKnown; // mShedBlock / mShedVerdict hold the last block looked up

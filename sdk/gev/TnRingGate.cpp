@@ -249,6 +249,16 @@ void TnRingGate::OnTrailer(uint64_t aId, uint64_t aRingBlock)
     mSpan = *std::max_element(std::begin(mSpans), std::end(mSpans));
 }
 
+void TnRingGate::EstimateSpan(uint64_t aPackets, uint32_t aPerRingBlock)
+{
+    if (mSpan != 0 || aPackets == 0 || aPerRingBlock == 0)
+    {
+        return;
+    }
+    // Where the block starts in its first ring block is not known: one more.
+    mSpan = static_cast<size_t>(std::min<uint64_t>((aPackets + aPerRingBlock - 1) / aPerRingBlock + 1, mRingBlocks));
+}
+
 bool TnRingGate::Behind(size_t aUnreadBlocks, bool aDropped)
 {
     if (GetWindow().mClosed && aUnreadBlocks * 2 <= mRingBlocks)

@@ -112,6 +112,12 @@ public:
     /// of a taken block from its leader on.
     void OnTrailer(uint64_t aId, uint64_t aRingBlock);
 
+    /// Until a span is measured, the newest block is known to have aPackets
+    /// packets, and a full ring block holds aPerRingBlock: the span they
+    /// make (a receiver far behind may finish no block before the ring
+    /// overflows).
+    void EstimateSpan(uint64_t aPackets, uint32_t aPerRingBlock);
+
     /// Whether the packets of block aId are to be left unread (it was shed).
     bool IsShed(uint64_t aId) const;
 

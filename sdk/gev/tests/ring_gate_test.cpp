@@ -244,7 +244,13 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     lGate.Reset(108);
     EXPECT_FALSE(lGate.Behind(60, false)); // nothing measured yet: no gate
     EXPECT_TRUE(lGate.OnLeader(1, false, 1000, 0));
+    // Until a block is read whole, its size tells: 800 packets, 100 to a
+    // ring block, start anywhere in the first.
+    lGate.EstimateSpan(800, 100);
+    EXPECT_EQ(lGate.GetSpan(), 9u);
     lGate.OnTrailer(1, 9);
+    EXPECT_EQ(lGate.GetSpan(), 10u);
+    lGate.EstimateSpan(100, 100); // measured: no estimate any more
     EXPECT_EQ(lGate.GetSpan(), 10u);
     EXPECT_EQ(lGate.GetBlocksAhead(), 9u);
     EXPECT_TRUE(lGate.OnLeader(2, false, 2000, 10));
