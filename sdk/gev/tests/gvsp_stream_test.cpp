@@ -185,6 +185,24 @@ uint64_t SendAtSizes(uint16_t aPort, Checker &aChecker, TestFrames &aFrames, con
     return lSent;
 }
 
+// A packet-ring receiver on loopback with a ring of aRingSize bytes.
+TnGvspReceiverConfig RingOnLoopback(uint32_t aRingSize)
+{
+    TnGvspReceiverConfig lConfig;
+    lConfig.mKind = TnGvspReceiverKind::kPacketRing;
+    lConfig.mLocalAddress = kLoopback;
+    lConfig.mRingSize = aRingSize;
+    return lConfig;
+}
+
+// A sender without faults at aBytesPerSecond.
+TnGvspSenderConfig SenderAt(double aBytesPerSecond)
+{
+    TnGvspSenderConfig lConfig = FaultySenderConfig(0, 0, 0);
+    lConfig.mMaxBytesPerSecond = aBytesPerSecond;
+    return lConfig;
+}
+
 } // namespace
 
 TEST_P(GvspReceive, LossReorderAndDuplicatesNeverGiveWrongBytes)
@@ -450,17 +468,11 @@ TEST(GvspRing, AReceiverFarBehindLeavesHalfTheRingAndCountsEveryPacket)
     REQUIRE_NETWORK();
     REQUIRE_PACKET_RING();
     Checker lChecker(8, 640 * 480, 640);
-    TnGvspReceiverConfig lReceiveConfig;
-    lReceiveConfig.mKind = TnGvspReceiverKind::kPacketRing;
-    lReceiveConfig.mLocalAddress = kLoopback;
-    lReceiveConfig.mRingSize = 8u << 20;
     TnGvspReceiver lReceiver;
-    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    ASSERT_TRUE(lReceiver.Open(RingOnLoopback(8u << 20), &lChecker).IsOK());
     TestFrames lFrames(640, 480, 4);
-    TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
-    lSendConfig.mMaxBytesPerSecond = 100e6;
     TnGvspSender lSender;
-    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), SenderAt(100e6), &lFrames).IsOK());
     // Half as much again as the ring holds, while nobody reads: the kernel
     // drops the rest, and the receiver, once it starts, finds the ring full.
     const std::vector<uint64_t> lBehind = lFrames.Send(lSender, 40);
@@ -509,18 +521,12 @@ TEST(GvspRing, AReceiverThatCannotKeepUpShedsWholeBlocksAndCountsThemDropped)
         }
     };
     Slow lChecker(8, 640 * 480, 640);
-    TnGvspReceiverConfig lReceiveConfig;
-    lReceiveConfig.mKind = TnGvspReceiverKind::kPacketRing;
-    lReceiveConfig.mLocalAddress = kLoopback;
-    lReceiveConfig.mRingSize = 8u << 20; // some 20 blocks of the stream
     TnGvspReceiver lReceiver;
-    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    ASSERT_TRUE(lReceiver.Open(RingOnLoopback(8u << 20), &lChecker).IsOK()); // some 20 blocks of the stream
     ASSERT_TRUE(lReceiver.Start().IsOK());
     TestFrames lFrames(640, 480, 4);
-    TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
-    lSendConfig.mMaxBytesPerSecond = 100e6;
     TnGvspSender lSender;
-    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), SenderAt(100e6), &lFrames).IsOK());
     const std::vector<uint64_t> lIds = lFrames.Send(lSender, 80);
     ASSERT_TRUE(lSender.WaitIdle(10000).IsOK());
     // Every block ends: complete, or shed whole.

@@ -18,6 +18,7 @@
 #include "TnPacketRing.h"
 #include "TnResult.h"
 #include "TnRingGate.h"
+#include "TnTestStreams.h"
 
 using namespace tn::gev;
 
@@ -543,25 +544,7 @@ std::vector<std::vector<uint8_t>> Packets(uint64_t aId, const std::vector<uint8_
     lBlock.mLeader.mSizeX = 64;
     lBlock.mLeader.mSizeY = static_cast<uint32_t>(aImage.size() / 64);
     lBlock.mSegments[0] = {aImage.data(), aImage.size()};
-    TnGvspPacketiser lPacketiser;
-    EXPECT_TRUE(lPacketiser.Configure(576, false));
-    EXPECT_TRUE(lPacketiser.Begin(lBlock, aId));
-    std::vector<std::vector<uint8_t>> lPackets;
-    for (uint32_t lPacket = 0; lPacket <= lPacketiser.GetLastPacketId(); ++lPacket)
-    {
-        uint8_t lHeader[kGvspMaxHeaderBufferSize];
-        iovec lVectors[kGvspMaxPacketVectors];
-        size_t lSize = 0;
-        const size_t lCount = lPacketiser.Build(lPacket, 0, lHeader, lVectors, lSize);
-        std::vector<uint8_t> lBytes;
-        for (size_t lIndex = 0; lIndex < lCount; ++lIndex)
-        {
-            const uint8_t *lBase = static_cast<const uint8_t *>(lVectors[lIndex].iov_base);
-            lBytes.insert(lBytes.end(), lBase, lBase + lVectors[lIndex].iov_len);
-        }
-        lPackets.push_back(lBytes);
-    }
-    return lPackets;
+    return tn::test::BlockDatagrams(lBlock, aId, 576);
 }
 } // namespace
 
