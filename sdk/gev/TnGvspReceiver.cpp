@@ -331,8 +331,7 @@ TnResult TnGvspReceiver::OpenRing()
     // Datagrams the socket took before its filter came are read from it as
     // usual; one the ring took too counts as redundant.
     mRingHoldUs = RingHoldMicroseconds();
-    mGate.Reset(mRing.GetBlockCount());
-    mShedKnown = false;
+    ResetGate();
     mRingActive = true;
     return TnResult(TN_OK);
 }
@@ -684,8 +683,7 @@ TnResult TnGvspReceiver::SetRingActive(bool aActive)
     // The source that takes over gets its filter first: a datagram that
     // comes meanwhile is taken twice (and counted redundant), none is lost.
     const TnRingFilter &lFilter = mRing.GetConfig().mFilter;
-    mGate.Reset(mRing.GetBlockCount());
-    mShedKnown = false;
+    ResetGate();
     const TnResult lFirst = aActive ? AttachFilter(mRing.GetHandle(), RingFilterProgram(lFilter))
                                     : AttachFilter(mSocket.GetHandle(), AcceptAllProgram());
     if (!lFirst.IsOK())
@@ -775,7 +773,11 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
         mFlushBeforeNs = 0;
     }
     const uint32_t lPackets = TnPacketRing::CountPackets(aBlock);
-    mRingPacketsPerBlock = std::max(mRingPacketsPerBlock, lPackets);
+    if (lPackets > mRingPacketsPerBlock)
+    {
+        mRingPacketsPerBlock = lPackets;
+        mGate.SetRingBlockPackets(lPackets);
+    }
     const uint8_t *lLastPassed = nullptr; // the last datagram the assembler took
     size_t lLastPassedSize = 0;
     ForEachRingPacket(aBlock, aSize, [&](const TnRingPacket &aPacket) {
@@ -832,7 +834,7 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
                 mAssembler.GetDataPacketCount(lExtended ? GetU64(lLastPassed + 8) : GetU16(lLastPassed + 2));
             if (lDataPackets != 0)
             {
-                mGate.EstimateSpan(uint64_t(lDataPackets) + 2, lPackets); // with its leader and trailer
+                mGate.EstimateSpan(uint64_t(lDataPackets) + 2); // with its leader and trailer
             }
         }
     }
@@ -941,29 +943,27 @@ bool TnGvspReceiver::PassesGate(const uint8_t *aPayload, size_t aSize, uint64_t 
     }
     if (lKind == kGvspFormatTrailer)
     {
-        mGate.OnTrailer(lId, mRingBlocksRead);
+        mGate.OnTrailer(lId, lExtended ? GetU32(aPayload + 16) : GetU24(aPayload + 5), mRingBlocksRead);
     }
     return true;
 }
 
-bool TnGvspReceiver::NewestRingBlockId(uint64_t &aId) const
+TnRingNewest TnGvspReceiver::NewestRingPacket() const
 {
+    TnRingNewest lNewest;
     size_t lSize;
     const uint8_t *lBlock = mRing.Newest(lSize);
-    bool lFound = false;
     if (lBlock != nullptr)
     {
         ForEachRingPacket(lBlock, lSize, [&](const TnRingPacket &aPacket) {
-            uint64_t lId;
-            bool lExtended;
-            if (RingBlockId(aPacket, mRing.GetConfig().mFilter, lId, lExtended))
+            TnRingNewest lIds;
+            if (RingPacketIds(aPacket, mRing.GetConfig().mFilter, lIds))
             {
-                aId = lId;
-                lFound = true;
+                lNewest = lIds;
             }
         });
     }
-    return lFound;
+    return lNewest;
 }
 
 void TnGvspReceiver::SteerRing(bool aIdle)
@@ -981,21 +981,26 @@ void TnGvspReceiver::SteerRing(bool aIdle)
     {
         return;
     }
-    uint64_t lNewest = 0;
-    const bool lHaveNewest = mGate.IsEngaged() && NewestRingBlockId(lNewest);
+    const TnRingNewest lNewest = mGate.IsEngaged() ? NewestRingPacket() : TnRingNewest();
     TnRingWindow lWindow;
-    if (mGate.Plan(lHaveNewest, lNewest, lUnread, aIdle, lWindow) &&
+    if (mGate.Plan(lNewest, lUnread, aIdle, lWindow) &&
         AttachFilter(mRing.GetHandle(), RingFilterProgram(mRing.GetConfig().mFilter, lWindow)).IsOK())
     {
         mGate.Installed(lWindow, RealtimeNanoseconds());
     }
 }
 
+void TnGvspReceiver::ResetGate()
+{
+    mGate.Reset(mRing.GetBlockCount());
+    mGate.SetRingBlockPackets(mRingPacketsPerBlock);
+    mShedKnown = false;
+}
+
 void TnGvspReceiver::OpenGate()
 {
     const bool lGated = !mGate.GetWindow().mOpen;
-    mGate.Reset(mRing.GetBlockCount());
-    mShedKnown = false;
+    ResetGate();
     if (lGated && mRingActive.load(std::memory_order_relaxed))
     {
         AttachFilter(mRing.GetHandle(), RingFilterProgram(mRing.GetConfig().mFilter));

@@ -270,8 +270,10 @@ private:
     /// Tells the gate how far behind the receiver is (with aIdle: it waits
     /// for packets), and installs the ring filter it plans.
     void SteerRing(bool aIdle);
-    /// The newest block id in the blocks the kernel handed over.
-    bool NewestRingBlockId(uint64_t &aId) const;
+    /// The newest packet of the stream in the blocks the kernel handed over.
+    TnRingNewest NewestRingPacket() const;
+    /// The gate starts anew, open, knowing the ring's packing.
+    void ResetGate();
     /// The ring takes every packet of the stream, the gate open.
     void OpenGate();
     /// Serves what other threads asked for, before a receive.

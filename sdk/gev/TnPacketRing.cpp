@@ -293,10 +293,9 @@ TnRingVerdict ParseRingDatagram(const TnRingPacket &aPacket, const TnRingFilter 
     return TnRingVerdict::kTaken;
 }
 
-bool RingBlockId(const TnRingPacket &aPacket, const TnRingFilter &aFilter, uint64_t &aId, bool &aExtendedIds)
+bool RingPacketIds(const TnRingPacket &aPacket, const TnRingFilter &aFilter, TnRingNewest &aIds)
 {
-    aId = 0;
-    aExtendedIds = false;
+    aIds = TnRingNewest();
     const uint8_t *lIp = aPacket.mData;
     if (aPacket.mPacketType == PACKET_OUTGOING || aPacket.mPacketType == PACKET_OTHERHOST ||
         aPacket.mCaptured < kIpHeaderSize || (lIp[0] >> 4) != 4 || lIp[9] != kProtocolUdp ||
@@ -311,17 +310,23 @@ bool RingBlockId(const TnRingPacket &aPacket, const TnRingFilter &aFilter, uint6
     {
         return false;
     }
-    aExtendedIds = (lIp[lGvsp + 4] & kGvspExtendedIdBit) != 0;
-    if (!aExtendedIds)
+    const uint8_t *lHeader = lIp + lGvsp;
+    aIds.mExtendedIds = (lHeader[4] & kGvspExtendedIdBit) != 0;
+    if (!aIds.mExtendedIds)
     {
-        aId = GetU16(lIp + lGvsp + 2);
-        return true;
+        aIds.mBlockId = GetU16(lHeader + 2);
+        aIds.mPacketId = GetU24(lHeader + 5);
     }
-    if (aPacket.mCaptured < lGvsp + kGvspExtendedHeaderSize)
+    else if (aPacket.mCaptured >= lGvsp + kGvspExtendedHeaderSize)
+    {
+        aIds.mBlockId = GetU64(lHeader + 8);
+        aIds.mPacketId = GetU32(lHeader + 16);
+    }
+    else
     {
         return false;
     }
-    aId = GetU64(lIp + lGvsp + 8);
+    aIds.mKnown = true;
     return true;
 }
 

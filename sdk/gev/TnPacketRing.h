@@ -117,11 +117,10 @@ TN_GEV_API uint64_t InternetSum(const uint8_t *aData, size_t aSize, uint64_t aSu
 /// aSum folded into 16 bits.
 TN_GEV_API uint16_t FoldInternetSum(uint64_t aSum);
 
-/// The GigE Vision block id of a packet of the stream, read with only the
-/// checks that reading it needs (no checksum); false when the packet is
-/// none of the stream's.
-TN_GEV_API bool RingBlockId(const TnRingPacket &aPacket, const TnRingFilter &aFilter, uint64_t &aId,
-                            bool &aExtendedIds);
+/// The GigE Vision block and packet ids of a packet of the stream, read
+/// with only the checks that reading them needs (no checksum); false when
+/// the packet is none of the stream's.
+TN_GEV_API bool RingPacketIds(const TnRingPacket &aPacket, const TnRingFilter &aFilter, TnRingNewest &aIds);
 
 /// The packet socket's filter (it sees packets from their network header
 /// on): incoming IPv4 UDP packets to aFilter's port (and address, when

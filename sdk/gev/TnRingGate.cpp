@@ -23,8 +23,9 @@ constexpr uint32_t kCalmBlocks = 64;
 constexpr uint64_t kQuietBlocks = 4;
 constexpr uint64_t kQuietNs = 10000000;
 constexpr uint64_t kLongestGapNs = 1000000000;
-// Ring blocks kept spare besides a block's span and a sixteenth of the ring:
-// the one the kernel fills and the one being read.
+// Ring blocks kept spare besides the rest of the block arriving and a 32nd
+// of the ring (for leaders of blocks shed, each of which may take a ring
+// block of its own): the one the kernel fills and the one being read.
 constexpr size_t kSpareBlocks = 2;
 // The most blocks let in ahead, whatever the ring holds (ids stay far
 // within half their space).
@@ -125,6 +126,8 @@ void TnRingGate::Reset(size_t aRingBlocks)
     mSpan = 0;
     std::fill(std::begin(mSpans), std::end(mSpans), size_t(0));
     mSpanNext = 0;
+    mBlockPackets = 0;
+    mPerRingBlock = 0;
     mCalm = 0;
     mHistory[0] = Entry();
     mHistoryNext = 1;
@@ -147,7 +150,7 @@ size_t TnRingGate::GetBlocksAhead() const
     // blocks go out part-filled when the kernel's timer retires them: a
     // leader of a block shed takes a ring block of its own when nothing
     // follows it soon, one for each block let in, say.
-    const size_t lSpare = kSpareBlocks + mRingBlocks / 16;
+    const size_t lSpare = kSpareBlocks + mRingBlocks / 32;
     const size_t lUsable = mRingBlocks > lSpare ? mRingBlocks - lSpare : 0;
     return std::max<size_t>(2, std::min(kMaxAhead, lUsable / (mSpan + 1)));
 }
@@ -237,26 +240,28 @@ bool TnRingGate::OnLeader(uint64_t aId, bool aExtendedIds, uint64_t aArrivedNs, 
     return lTaken;
 }
 
-void TnRingGate::OnTrailer(uint64_t aId, uint64_t aRingBlock)
+void TnRingGate::OnTrailer(uint64_t aId, uint32_t aPacketId, uint64_t aRingBlock)
 {
     if (!mSpanOpen || aId != mSpanId || aRingBlock < mSpanStart)
     {
         return;
     }
+    mBlockPackets = std::max<uint64_t>(mBlockPackets, uint64_t(aPacketId) + 1);
     mSpanOpen = false;
     mSpans[mSpanNext] = static_cast<size_t>(aRingBlock - mSpanStart) + 1;
     mSpanNext = (mSpanNext + 1) % (sizeof(mSpans) / sizeof(mSpans[0]));
     mSpan = *std::max_element(std::begin(mSpans), std::end(mSpans));
 }
 
-void TnRingGate::EstimateSpan(uint64_t aPackets, uint32_t aPerRingBlock)
+void TnRingGate::EstimateSpan(uint64_t aPackets)
 {
-    if (mSpan != 0 || aPackets == 0 || aPerRingBlock == 0)
+    if (mSpan != 0 || aPackets == 0 || mPerRingBlock == 0)
     {
         return;
     }
     // Where the block starts in its first ring block is not known: one more.
-    mSpan = static_cast<size_t>(std::min<uint64_t>((aPackets + aPerRingBlock - 1) / aPerRingBlock + 1, mRingBlocks));
+    mSpan = static_cast<size_t>(std::min<uint64_t>((aPackets + mPerRingBlock - 1) / mPerRingBlock + 1, mRingBlocks));
+    mBlockPackets = aPackets;
 }
 
 bool TnRingGate::Behind(size_t aUnreadBlocks, bool aDropped)
@@ -281,7 +286,7 @@ bool TnRingGate::Behind(size_t aUnreadBlocks, bool aDropped)
     return true;
 }
 
-bool TnRingGate::Plan(bool aHaveNewest, uint64_t aNewestId, size_t aUnreadBlocks, bool aIdle, TnRingWindow &aWindow)
+bool TnRingGate::Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aIdle, TnRingWindow &aWindow)
 {
     mPlanWanted = false;
     const TnRingWindow &lNow = GetWindow();
@@ -306,19 +311,28 @@ bool TnRingGate::Plan(bool aHaveNewest, uint64_t aNewestId, size_t aUnreadBlocks
     // The newest block that started, as far as known: the leader's, or a
     // later one the kernel took.
     uint64_t lStarted = kKeepBehind;
-    if (aHaveNewest && lSteps(aNewestId) <= lBound)
+    const bool lHaveNewest = aNewest.mKnown && aNewest.mExtendedIds == lExtended && lSteps(aNewest.mBlockId) <= lBound;
+    if (lHaveNewest)
     {
-        lStarted = std::max(lStarted, lSteps(aNewestId));
+        lStarted = std::max(lStarted, lSteps(aNewest.mBlockId));
+    }
+    // The ring blocks the rest of the newest block takes: as its packets
+    // tell when the kernel's newest packet is one of it, else its span.
+    size_t lRest = mSpan;
+    if (lHaveNewest && lSteps(aNewest.mBlockId) == lStarted && mBlockPackets != 0 && mPerRingBlock != 0)
+    {
+        const uint64_t lLeft = mBlockPackets - std::min<uint64_t>(aNewest.mPacketId, mBlockPackets);
+        lRest = static_cast<size_t>(std::min<uint64_t>((lLeft + mPerRingBlock - 1) / mPerRingBlock + 1, mSpan));
     }
     // How many blocks that have not started the free ring blocks hold: the
     // one the kernel fills, the rest of the newest block, and the blocks
     // the kernel's timer hands over part-filled are kept spare.
     const size_t lFree = aUnreadBlocks + 1 < mRingBlocks ? mRingBlocks - 1 - aUnreadBlocks : 0;
-    const size_t lSpare = kSpareBlocks + mSpan + mRingBlocks / 16;
+    const size_t lSpare = kSpareBlocks + lRest + mRingBlocks / 32;
     // About to overflow (or not half drained since): the blocks that
     // started go on, nothing else comes in, leaders neither (each would take
     // a ring block of its own, handed over by the kernel's timer).
-    const bool lClose = lFree <= lSpare / 2 || (lNow.mClosed && aUnreadBlocks * 2 > mRingBlocks);
+    const bool lClose = lFree <= lSpare || (lNow.mClosed && aUnreadBlocks * 2 > mRingBlocks);
     const uint64_t lRoom = lFree > lSpare && !lClose ? (lFree - lSpare) / (mSpan + 1) : 0;
     // Up to as many blocks as the ring holds from the leader on (waiting,
     // the ring is empty: from the next to start, whatever its id, should the

@@ -39,6 +39,15 @@ TN_GEV_API uint64_t BlockIdSteps(uint64_t aFrom, uint64_t aTo, bool aExtendedIds
 /// Whether aId comes after aThan (within half the id space).
 TN_GEV_API bool BlockIdIsAfter(uint64_t aId, uint64_t aThan, bool aExtendedIds);
 
+/// The newest packet of the stream the kernel is known to have taken.
+struct TnRingNewest
+{
+    bool mKnown = false;
+    bool mExtendedIds = false;
+    uint64_t mBlockId = 0;
+    uint32_t mPacketId = 0;
+};
+
 /// Blocks mFirst to mLast, both included, in id order.
 struct TnRingIdRange
 {
@@ -108,15 +117,21 @@ public:
     /// is taken: false means it is shed whole.
     bool OnLeader(uint64_t aId, bool aExtendedIds, uint64_t aArrivedNs, uint64_t aRingBlock);
 
-    /// The trailer of block aId came out of ring block aRingBlock: the span
-    /// of a taken block from its leader on.
-    void OnTrailer(uint64_t aId, uint64_t aRingBlock);
+    /// The trailer of block aId, packet aPacketId, came out of ring block
+    /// aRingBlock: the span of a taken block from its leader on, and its
+    /// packets.
+    void OnTrailer(uint64_t aId, uint32_t aPacketId, uint64_t aRingBlock);
+
+    /// A full ring block holds aPerRingBlock packets.
+    void SetRingBlockPackets(uint32_t aPerRingBlock)
+    {
+        mPerRingBlock = aPerRingBlock;
+    }
 
     /// Until a span is measured, the newest block is known to have aPackets
-    /// packets, and a full ring block holds aPerRingBlock: the span they
-    /// make (a receiver far behind may finish no block before the ring
-    /// overflows).
-    void EstimateSpan(uint64_t aPackets, uint32_t aPerRingBlock);
+    /// packets: the span they make over a full ring block's (a receiver far
+    /// behind may finish no block before the ring overflows).
+    void EstimateSpan(uint64_t aPackets);
 
     /// Whether the packets of block aId are to be left unread (it was shed).
     bool IsShed(uint64_t aId) const;
@@ -145,11 +160,11 @@ public:
         return mPlanWanted;
     }
 
-    /// The window to install next, given the newest block id the kernel is
-    /// known to have taken (aHaveNewest) and the ring blocks that wait
-    /// (aUnreadBlocks); false when the one in force stays. With aIdle the
-    /// receiver waits for packets: whatever block starts next is let in.
-    bool Plan(bool aHaveNewest, uint64_t aNewestId, size_t aUnreadBlocks, bool aIdle, TnRingWindow &aWindow);
+    /// The window to install next, given the newest packet the kernel is
+    /// known to have taken and the ring blocks that wait (aUnreadBlocks);
+    /// false when the one in force stays. With aIdle the receiver waits for
+    /// packets: whatever block starts next is let in.
+    bool Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aIdle, TnRingWindow &aWindow);
 
     /// aWindow took effect at aNowNs.
     void Installed(const TnRingWindow &aWindow, uint64_t aNowNs);
@@ -190,6 +205,8 @@ private:
     size_t mSpan;
     size_t mSpans[8];
     size_t mSpanNext;
+    uint64_t mBlockPackets;  // the most packets a block of the stream had
+    uint32_t mPerRingBlock;  // packets a full ring block holds
     uint32_t mCalm; // blocks taken in a row since the last shed
     Entry mHistory[kHistory];
     size_t mHistoryNext;

@@ -156,6 +156,16 @@ TnRingWindow Window(std::initializer_list<TnRingIdRange> aRanges, bool aExtended
     }
     return lWindow;
 }
+// The kernel's newest packet: packet aPacket of block aId.
+TnRingNewest Newest(uint64_t aId, uint32_t aPacket = 400, bool aExtended = false)
+{
+    TnRingNewest lNewest;
+    lNewest.mKnown = true;
+    lNewest.mExtendedIds = aExtended;
+    lNewest.mBlockId = aId;
+    lNewest.mPacketId = aPacket;
+    return lNewest;
+}
 } // namespace
 
 TEST(RingGate, WindowsLetEveryLeaderThroughAndTheirBlocksOtherPackets)
@@ -206,22 +216,33 @@ TEST(RingGate, WindowsLetEveryLeaderThroughAndTheirBlocksOtherPackets)
     EXPECT_FALSE(lTakes(lWindow, StreamPacket(kGvspFormatPayload, 11, true)));
     EXPECT_TRUE(lTakes(lWindow, StreamPacket(kGvspFormatLeader, 11, true)));
 
-    // The block id read back from a ring packet, for the newest in the ring.
+    // The block and packet ids read back from a ring packet, for the newest
+    // in the ring.
     TnRingPacket lPacket;
-    const std::vector<uint8_t> lBytes = StreamPacket(kGvspFormatPayload, lBase + 7, true);
+    std::vector<uint8_t> lBytes = StreamPacket(kGvspFormatPayload, lBase + 7, true);
+    PutU32(&lBytes[28 + 16], 4321);
     lPacket.mData = lBytes.data();
     lPacket.mCaptured = lPacket.mLength = static_cast<uint32_t>(lBytes.size());
-    uint64_t lId = 0;
-    bool lIsExtended = false;
-    ASSERT_TRUE(RingBlockId(lPacket, lFilter, lId, lIsExtended));
-    EXPECT_EQ(lId, lBase + 7);
-    EXPECT_TRUE(lIsExtended);
+    TnRingNewest lIds;
+    ASSERT_TRUE(RingPacketIds(lPacket, lFilter, lIds));
+    EXPECT_TRUE(lIds.mKnown && lIds.mExtendedIds);
+    EXPECT_EQ(lIds.mBlockId, lBase + 7);
+    EXPECT_EQ(lIds.mPacketId, 4321u);
     lPacket.mCaptured = 28 + 12;
-    EXPECT_FALSE(RingBlockId(lPacket, lFilter, lId, lIsExtended));
+    EXPECT_FALSE(RingPacketIds(lPacket, lFilter, lIds));
+    EXPECT_FALSE(lIds.mKnown);
     TnRingFilter lOther = lFilter;
     lOther.mPort = kPort + 1;
     lPacket.mCaptured = lPacket.mLength;
-    EXPECT_FALSE(RingBlockId(lPacket, lOther, lId, lIsExtended));
+    EXPECT_FALSE(RingPacketIds(lPacket, lOther, lIds));
+    std::vector<uint8_t> lStandard = StreamPacket(kGvspFormatTrailer, 65000);
+    PutU24(&lStandard[28 + 5], 8601);
+    lPacket.mData = lStandard.data();
+    lPacket.mCaptured = lPacket.mLength = static_cast<uint32_t>(lStandard.size());
+    ASSERT_TRUE(RingPacketIds(lPacket, lFilter, lIds));
+    EXPECT_FALSE(lIds.mExtendedIds);
+    EXPECT_EQ(lIds.mBlockId, 65000u);
+    EXPECT_EQ(lIds.mPacketId, 8601u);
 }
 
 TEST(RingGate, BlockIdsCountAcrossTheWrap)
@@ -247,11 +268,12 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     EXPECT_TRUE(lGate.OnLeader(1, false, 1000, 0));
     // Until a block is read whole, its size tells: 800 packets, 100 to a
     // ring block, start anywhere in the first.
-    lGate.EstimateSpan(800, 100);
+    lGate.SetRingBlockPackets(100);
+    lGate.EstimateSpan(800);
     EXPECT_EQ(lGate.GetSpan(), 9u);
-    lGate.OnTrailer(1, 9);
+    lGate.OnTrailer(1, 799, 9);
     EXPECT_EQ(lGate.GetSpan(), 10u);
-    lGate.EstimateSpan(100, 100); // measured: no estimate any more
+    lGate.EstimateSpan(100); // measured: no estimate any more
     EXPECT_EQ(lGate.GetSpan(), 10u);
     EXPECT_EQ(lGate.GetBlocksAhead(), 9u);
     EXPECT_TRUE(lGate.OnLeader(2, false, 2000, 10));
@@ -260,10 +282,10 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     EXPECT_TRUE(lGate.Behind(30, false));
     ASSERT_TRUE(lGate.WantsPlan());
 
-    // The kernel has block 4 already: what started stays taken, and 9 blocks
-    // from the leader on are let in.
+    // The kernel has half of block 4 already: what started stays taken, and
+    // 9 blocks from the leader on are let in.
     TnRingWindow lWindow;
-    ASSERT_TRUE(lGate.Plan(true, 4, 20, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(Newest(4), 20, false, lWindow));
     EXPECT_FALSE(lWindow.mOpen);
     ASSERT_EQ(lWindow.mRangeCount, 1u);
     EXPECT_EQ(lWindow.mRanges[0].mLast, 10u);
@@ -280,7 +302,7 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     // leader 6: 11 and 12 started outside the window and stay out; 13 and 14
     // are let in, the last that the ring holds from the leader on.
     EXPECT_TRUE(lGate.OnLeader(6, false, 7000, 50));
-    ASSERT_TRUE(lGate.Plan(true, 12, 40, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(Newest(12), 40, false, lWindow));
     EXPECT_TRUE(lWindow.Takes(6) && lWindow.Takes(10) && lWindow.Takes(13) && lWindow.Takes(14));
     EXPECT_FALSE(lWindow.Takes(11) || lWindow.Takes(12) || lWindow.Takes(15));
     lGate.Installed(lWindow, 8000);
@@ -291,7 +313,7 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     EXPECT_TRUE(lGate.OnLeader(13, false, 9000, 62));
     EXPECT_FALSE(lGate.IsShed(13));
     // Reading 13, the reader lets in up to 21.
-    ASSERT_TRUE(lGate.Plan(true, 13, 0, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(Newest(13), 0, false, lWindow));
     EXPECT_TRUE(lWindow.Takes(14) && lWindow.Takes(21) && !lWindow.Takes(22) && !lWindow.Takes(12));
     lGate.Installed(lWindow, 12000);
     EXPECT_TRUE(lGate.OnLeader(14, false, 9500, 63));
@@ -303,10 +325,11 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     EXPECT_TRUE(lGate.OnLeader(14, false, 13000, 71));
     EXPECT_FALSE(lGate.OnLeader(12, false, 13000, 71));
 
-    // The ring about to overflow (7 blocks free): closed, leaders too, until
-    // half the ring is free again.
+    // The ring about to overflow (7 blocks free, the rest of block 17 needs
+    // 5 and 5 are spare): closed, leaders too, until half the ring is free
+    // again.
     EXPECT_TRUE(lGate.OnLeader(16, false, 14000, 80));
-    ASSERT_TRUE(lGate.Plan(true, 17, 100, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(Newest(17), 100, false, lWindow));
     EXPECT_TRUE(lWindow.mClosed);
     EXPECT_TRUE(lWindow.Takes(16) && lWindow.Takes(17) && !lWindow.Takes(18)); // the blocks that started go on
     lGate.Installed(lWindow, 15000);
@@ -315,7 +338,7 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     EXPECT_FALSE(lGate.WantsPlan());
     lGate.Behind(50, false);
     ASSERT_TRUE(lGate.WantsPlan());
-    ASSERT_TRUE(lGate.Plan(true, 17, 50, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(Newest(17), 50, false, lWindow));
     EXPECT_FALSE(lWindow.mClosed);
     EXPECT_TRUE(lWindow.Takes(18));
 }
@@ -326,12 +349,12 @@ TEST(RingGate, WaitingItLetsInWhateverComesNextAndOpensOnceCalm)
     TnRingGate lGate;
     lGate.Reset(256);
     ASSERT_TRUE(lGate.OnLeader(100, false, 100, 0));
-    lGate.OnTrailer(100, 19);
+    lGate.OnTrailer(100, 999, 19);
     ASSERT_EQ(lGate.GetBlocksAhead(), 11u);
     ASSERT_TRUE(lGate.OnLeader(101, false, 200, 20));
     ASSERT_TRUE(lGate.Behind(0, true)); // the ring dropped packets
     TnRingWindow lWindow;
-    ASSERT_TRUE(lGate.Plan(false, 0, 0, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, false, lWindow));
     lGate.Installed(lWindow, 300);
     EXPECT_TRUE(lWindow.Takes(111) && !lWindow.Takes(112));
     // The reader caught up, in block 113 (shed: the window did not let it
@@ -339,29 +362,29 @@ TEST(RingGate, WaitingItLetsInWhateverComesNextAndOpensOnceCalm)
     // next to start, whatever their ids (blocks the network lost leave a
     // gap); no more, should the reader stall now.
     EXPECT_FALSE(lGate.OnLeader(113, false, 350, 25));
-    ASSERT_TRUE(lGate.Plan(false, 0, 0, true, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, true, lWindow));
     lGate.Installed(lWindow, 400);
     EXPECT_TRUE(lWindow.Takes(114) && lWindow.Takes(123) && !lWindow.Takes(124) && !lWindow.Takes(113));
-    EXPECT_FALSE(lGate.Plan(false, 0, 0, true, lWindow)); // nothing new to install
+    EXPECT_FALSE(lGate.Plan(TnRingNewest(), 0, true, lWindow)); // nothing new to install
     EXPECT_TRUE(lGate.OnLeader(120, false, 500, 30));
     // Behind again, 75 blocks free: what they cannot hold is taken back
-    // (block 121 fits, with the rest of 120 and the spare).
-    ASSERT_TRUE(lGate.Plan(false, 0, 180, false, lWindow));
+    // (blocks 121 and 122 fit, with the rest of 120 and the spare).
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 180, false, lWindow));
     lGate.Installed(lWindow, 600);
-    EXPECT_TRUE(lWindow.Takes(120) && lWindow.Takes(121) && !lWindow.Takes(122));
+    EXPECT_TRUE(lWindow.Takes(120) && lWindow.Takes(122) && !lWindow.Takes(123));
     EXPECT_FALSE(lWindow.Takes(100)); // nothing kept from far back
 
     // A count that restarts (the device began a new acquisition): the first
     // block, whose packets the filter dropped, is shed; the next come.
     EXPECT_FALSE(lGate.OnLeader(1, false, 700, 40));
-    ASSERT_TRUE(lGate.Plan(false, 0, 0, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, false, lWindow));
     lGate.Installed(lWindow, 800);
     EXPECT_TRUE(lWindow.Takes(2) && !lWindow.Takes(120));
     uint64_t lNow = 900;
     for (uint64_t lId = 2; lId < 2 + 63; ++lId)
     {
         EXPECT_TRUE(lGate.OnLeader(lId, false, lNow, 50 + lId)) << lId;
-        if (lGate.WantsPlan() && lGate.Plan(false, 0, 0, false, lWindow))
+        if (lGate.WantsPlan() && lGate.Plan(TnRingNewest(), 0, false, lWindow))
         {
             lGate.Installed(lWindow, lNow);
         }
@@ -370,7 +393,7 @@ TEST(RingGate, WaitingItLetsInWhateverComesNextAndOpensOnceCalm)
     EXPECT_TRUE(lGate.IsEngaged());
     // 64 blocks taken in a row: open again.
     EXPECT_TRUE(lGate.OnLeader(65, false, lNow, 200));
-    ASSERT_TRUE(lGate.Plan(false, 0, 0, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, false, lWindow));
     EXPECT_TRUE(lWindow.mOpen);
     EXPECT_FALSE(lGate.IsEngaged());
 }
@@ -395,6 +418,7 @@ TEST(RingGate, UnderOverloadEveryBlockTakenIsWholeAndTheRingNeverOverflows)
         std::deque<Packet> lRing;
         TnRingGate lGate;
         lGate.Reset(kRingBlocks);
+        lGate.SetRingBlockPackets(kPerBlock);
         std::map<uint64_t, uint32_t> lDelivered;
         std::map<uint64_t, bool> lTaken;
         uint64_t lOverflowAfterEngaged = 0;
@@ -453,7 +477,7 @@ TEST(RingGate, UnderOverloadEveryBlockTakenIsWholeAndTheRingNeverOverflows)
                 {
                     if (lPacket.mIndex == kPackets - 1)
                     {
-                        lGate.OnTrailer(lPacket.mId, lReadBlocks);
+                        lGate.OnTrailer(lPacket.mId, lPacket.mIndex, lReadBlocks);
                     }
                     ++lDelivered[lPacket.mId];
                 }
@@ -464,9 +488,12 @@ TEST(RingGate, UnderOverloadEveryBlockTakenIsWholeAndTheRingNeverOverflows)
                     const size_t lUnread = (lRing.size() + kPerBlock - 1) / kPerBlock;
                     lGate.Behind(lUnread, false);
                     TnRingWindow lWindow;
-                    const bool lHaveNewest = !lRing.empty();
-                    if (lGate.WantsPlan() &&
-                        lGate.Plan(lHaveNewest, lHaveNewest ? lRing.back().mId : 0, lUnread, false, lWindow))
+                    TnRingNewest lNewest;
+                    if (!lRing.empty())
+                    {
+                        lNewest = Newest(lRing.back().mId, lRing.back().mIndex, lExtended);
+                    }
+                    if (lGate.WantsPlan() && lGate.Plan(lNewest, lUnread, false, lWindow))
                     {
                         lGate.Installed(lWindow, lNowNs);
                     }
@@ -475,7 +502,7 @@ TEST(RingGate, UnderOverloadEveryBlockTakenIsWholeAndTheRingNeverOverflows)
             if (lRing.empty() && lGate.IsEngaged())
             {
                 TnRingWindow lWindow;
-                if (lGate.Plan(false, 0, 0, true, lWindow))
+                if (lGate.Plan(TnRingNewest(), 0, true, lWindow))
                 {
                     lGate.Installed(lWindow, lNowNs);
                 }
