@@ -156,6 +156,7 @@ TnRingWindow Window(std::initializer_list<TnRingIdRange> aRanges, bool aExtended
     }
     return lWindow;
 }
+
 // The kernel's newest packet: packet aPacket of block aId.
 TnRingNewest Newest(uint64_t aId, uint32_t aPacket = 400, bool aExtended = false)
 {
