@@ -913,13 +913,6 @@ bool TnGvspReceiver::PassesGate(const uint8_t *aPayload, size_t aSize, uint64_t 
         mShedKnown = true;
         mShedBlock = lId;
         mShedVerdict = !lTaken;
-        // Blocks the closed gate dropped whole, leaders too.
-        uint64_t lGapId;
-        for (uint64_t lGap = mGate.TakeClosedGap(lGapId); lGap > 0; --lGap)
-        {
-            mAssembler.DropBlock(lGapId, lExtended, aNowUs);
-            lGapId = BlockIdAfter(lGapId, 1, lExtended);
-        }
         if (!lTaken)
         {
             mAssembler.DropBlock(lId, lExtended, aNowUs);
@@ -950,23 +943,21 @@ bool TnGvspReceiver::PassesGate(const uint8_t *aPayload, size_t aSize, uint64_t 
 
 TnRingNewest TnGvspReceiver::NewestRingPacket() const
 {
+    // The first of the stream's packets in the newest block handed over: no
+    // more than a ring block behind the kernel, found at the cost of one.
     TnRingNewest lNewest;
     size_t lSize;
     const uint8_t *lBlock = mRing.Newest(lSize);
     if (lBlock != nullptr)
     {
         ForEachRingPacket(lBlock, lSize, [&](const TnRingPacket &aPacket) {
-            TnRingNewest lIds;
-            if (RingPacketIds(aPacket, mRing.GetConfig().mFilter, lIds))
-            {
-                lNewest = lIds;
-            }
+            return !RingPacketIds(aPacket, mRing.GetConfig().mFilter, lNewest);
         });
     }
     return lNewest;
 }
 
-void TnGvspReceiver::SteerRing(bool aIdle)
+void TnGvspReceiver::SteerRing()
 {
     // Open, a quarter of the ring waiting tells that the receiver fell
     // behind: one block's status word.
@@ -977,13 +968,15 @@ void TnGvspReceiver::SteerRing(bool aIdle)
     const size_t lUnread = mRing.CountUnread();
     mGate.Behind(lUnread, mRingDropped);
     mRingDropped = false;
-    if (!mGate.WantsPlan() && !(aIdle && mGate.IsEngaged()))
+    if (!mGate.WantsPlan() && !mGate.IsEngaged())
     {
         return;
     }
+    // Engaged, after every ring block: a block is let in as soon as the
+    // ring has room for it, before it starts.
     const TnRingNewest lNewest = mGate.IsEngaged() ? NewestRingPacket() : TnRingNewest();
     TnRingWindow lWindow;
-    if (mGate.Plan(lNewest, lUnread, aIdle, lWindow) &&
+    if (mGate.Plan(lNewest, lUnread, lWindow) &&
         AttachFilter(mRing.GetHandle(), RingFilterProgram(mRing.GetConfig().mFilter, lWindow)).IsOK())
     {
         mGate.Installed(lWindow, RealtimeNanoseconds());
@@ -1087,7 +1080,7 @@ void TnGvspReceiver::RunRing()
                 }
                 else
                 {
-                    SteerRing(true);
+                    SteerRing();
                 }
             }
             continue;
@@ -1101,7 +1094,7 @@ void TnGvspReceiver::RunRing()
         mRing.Release();
         lTaken = true;
         lLastBlockUs = lNow;
-        SteerRing(false);
+        SteerRing();
         if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && !lLeaving && !RingSuits())
         {
             // Jumbo packets: the socket takes over; the ring hands over what

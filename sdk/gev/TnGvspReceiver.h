@@ -267,9 +267,9 @@ private:
     /// What the gate makes of a datagram of the stream from the ring:
     /// whether it goes to the assembler (false: its block was shed).
     bool PassesGate(const uint8_t *aPayload, size_t aSize, uint64_t aArrivedNs, uint64_t aNowUs);
-    /// Tells the gate how far behind the receiver is (with aIdle: it waits
-    /// for packets), and installs the ring filter it plans.
-    void SteerRing(bool aIdle);
+    /// Tells the gate how far behind the receiver is, and installs the ring
+    /// filter it plans.
+    void SteerRing();
     /// The newest packet of the stream in the blocks the kernel handed over.
     TnRingNewest NewestRingPacket() const;
     /// The gate starts anew, open, knowing the ring's packing.

@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "TnGevBytes.h"
@@ -120,8 +121,7 @@ constexpr uint32_t kUdpGvspFormat = kUdpHeaderSize + 4;
 constexpr uint32_t kUdpGvspExtendedBlockIdLow = kUdpHeaderSize + 12;
 
 // The stream's packets (the X register holds the IP header's length):
-// every leader unless the window is closed, and the packets of the blocks
-// in its ranges.
+// every leader, and the other packets of the blocks in the window's ranges.
 void AddWindow(Program &aProgram, const TnRingWindow &aWindow)
 {
     const Program::Label lExtended = aProgram.NewLabel();
@@ -134,11 +134,8 @@ void AddWindow(Program &aProgram, const TnRingWindow &aWindow)
             aProgram.Bind(lExtended);
             aProgram.Statement(BPF_LD | BPF_B | BPF_IND, kUdpGvspFormat);
         }
-        if (!aWindow.mClosed)
-        {
-            aProgram.Statement(BPF_ALU | BPF_AND | BPF_K, 0x0F);
-            aProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, kGvspFormatLeader, Program::kAccept, Program::kNext);
-        }
+        aProgram.Statement(BPF_ALU | BPF_AND | BPF_K, 0x0F);
+        aProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, kGvspFormatLeader, Program::kAccept, Program::kNext);
         const uint32_t lMask = lExtendedIds ? 0xFFFFFFFFu : 0xFFFFu;
         for (size_t lIndex = 0; lIndex < aWindow.mRangeCount && aWindow.mExtendedIds == lExtendedIds; ++lIndex)
         {
@@ -540,6 +537,7 @@ TnResult TnPacketRing::Open(const TnPacketRingConfig &aConfig)
         return lFail(SocketFailure("packet socket bind", errno));
     }
     mCurrent = 0;
+    mCurrentCount = mFrontier = 0;
     TakeDrops();
     return TnResult(TN_OK);
 }
@@ -558,6 +556,7 @@ void TnPacketRing::Close()
         mHandle = -1;
     }
     mCurrent = 0;
+    mCurrentCount = mFrontier = 0;
 }
 
 const uint8_t *TnPacketRing::Next(size_t &aSize) const
@@ -585,6 +584,7 @@ void TnPacketRing::Release()
     __atomic_store_n(reinterpret_cast<uint32_t *>(lBlock + kBlockStatus), uint32_t(TP_STATUS_KERNEL),
                      __ATOMIC_RELEASE);
     mCurrent = (mCurrent + 1) % mBlockCount;
+    ++mCurrentCount;
 }
 
 bool TnPacketRing::IsBehind(size_t aAhead) const
@@ -606,24 +606,21 @@ size_t TnPacketRing::CountUnread() const
         return 0;
     }
     // From the next block on, the handed-over ones come first: the kernel
-    // hands them over in order, and fills the others after them.
-    size_t lLow = 0;
-    size_t lHigh = mBlockCount;
-    while (lLow < lHigh)
+    // hands them over in order, and fills the others after them. Those up
+    // to the last count stay handed over until read; the look goes on from
+    // there.
+    const auto lHandedOver = [this](size_t aAhead) {
+        const uint8_t *lBlock = mMap + ((mCurrent + aAhead) % mBlockCount) * mConfig.mBlockSize;
+        return (__atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE) &
+                TP_STATUS_USER) != 0;
+    };
+    size_t lCount = mFrontier > mCurrentCount ? std::min<uint64_t>(mFrontier - mCurrentCount, mBlockCount) : 0;
+    while (lCount < mBlockCount && lHandedOver(lCount))
     {
-        const size_t lMiddle = lLow + (lHigh - lLow) / 2;
-        const uint8_t *lBlock = mMap + ((mCurrent + lMiddle) % mBlockCount) * mConfig.mBlockSize;
-        if ((__atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE) &
-             TP_STATUS_USER) != 0)
-        {
-            lLow = lMiddle + 1;
-        }
-        else
-        {
-            lHigh = lMiddle;
-        }
+        ++lCount;
     }
-    return lLow;
+    mFrontier = mCurrentCount + lCount;
+    return lCount;
 }
 
 const uint8_t *TnPacketRing::Newest(size_t &aSize) const

@@ -24,6 +24,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "TnGevExport.h"
@@ -80,9 +81,9 @@ struct TnRingPacket
 };
 
 /// Calls aVisit(const TnRingPacket &) with every packet of the ring block at
-/// aBlock (aBlockSize bytes, TPACKET_V3 layout), in order. A packet whose
-/// description points outside the block ends the walk. Returns the packets
-/// visited.
+/// aBlock (aBlockSize bytes, TPACKET_V3 layout), in order; a visit that
+/// returns false ends the walk, as does a packet whose description points
+/// outside the block. Returns the packets visited.
 template <typename Visit>
 size_t ForEachRingPacket(const uint8_t *aBlock, size_t aBlockSize, Visit &&aVisit);
 
@@ -235,10 +236,11 @@ private:
     size_t mMapSize = 0;
     size_t mBlockCount = 0;
     size_t mCurrent = 0;
+    uint64_t mCurrentCount = 0;     // blocks given back since the ring opened
+    mutable uint64_t mFrontier = 0; // all blocks before it (in that count) were handed over when last looked at
 };
 
 // ---------------------------------------------------------------- inline
-
 
 template <typename Visit>
 size_t ForEachRingPacket(const uint8_t *aBlock, size_t aBlockSize, Visit &&aVisit)
@@ -271,8 +273,18 @@ size_t ForEachRingPacket(const uint8_t *aBlock, size_t aBlockSize, Visit &&aVisi
         lPacket.mStatus = Get32(lHeader + kPacketStatus);
         lPacket.mPacketType = lHeader[kPacketHeaderSize + kAddressPacketType];
         lPacket.mTimeNs = uint64_t(Get32(lHeader + kPacketSec)) * 1000000000u + Get32(lHeader + kPacketNsec);
-        aVisit(static_cast<const TnRingPacket &>(lPacket));
         ++lVisited;
+        if constexpr (std::is_same<decltype(aVisit(static_cast<const TnRingPacket &>(lPacket))), bool>::value)
+        {
+            if (!aVisit(static_cast<const TnRingPacket &>(lPacket)))
+            {
+                break;
+            }
+        }
+        else
+        {
+            aVisit(static_cast<const TnRingPacket &>(lPacket));
+        }
         const uint32_t lNext = Get32(lHeader + kPacketNext);
         if (lNext == 0)
         {

@@ -15,6 +15,9 @@ constexpr uint64_t kStandardIds = 65535; // 1 to 65535
 constexpr uint64_t kKeepBehind = 4;
 // Leaders this far before the newest are a restarted count, not late ones.
 constexpr uint64_t kRestartDistance = 64;
+// Ids more than this far after the newest leader are of a count that
+// restarted (far within half the space of standard ids).
+constexpr uint64_t kIdBound = 16384;
 // Blocks taken in a row, none shed, after which the gate opens again.
 constexpr uint32_t kCalmBlocks = 64;
 // The stream paused when nothing came for this many times the time between
@@ -23,10 +26,14 @@ constexpr uint32_t kCalmBlocks = 64;
 constexpr uint64_t kQuietBlocks = 4;
 constexpr uint64_t kQuietNs = 10000000;
 constexpr uint64_t kLongestGapNs = 1000000000;
-// Ring blocks kept spare besides the rest of the block arriving and a 32nd
-// of the ring (for leaders of blocks shed, each of which may take a ring
-// block of its own): the one the kernel fills and the one being read.
+// Ring blocks kept spare besides the rest of the block arriving: the one the
+// kernel fills and the one being read, and for the leaders of blocks shed
+// (each may take a ring block of its own, handed over by the kernel's timer
+// before anything follows it) a 32nd of the ring, at least kLeaderBlocks.
 constexpr size_t kSpareBlocks = 2;
+constexpr size_t kLeaderBlocks = 8;
+// The most ring blocks counted for leaders of blocks shed per block let in.
+constexpr uint64_t kMostLeaders = 64;
 // The most blocks let in ahead, whatever the ring holds (ids stay far
 // within half their space).
 constexpr size_t kMaxAhead = 1024;
@@ -90,7 +97,7 @@ bool TnRingWindow::operator==(const TnRingWindow &aOther) const
     {
         return mOpen == aOther.mOpen;
     }
-    if (mClosed != aOther.mClosed || mExtendedIds != aOther.mExtendedIds || mRangeCount != aOther.mRangeCount)
+    if (mExtendedIds != aOther.mExtendedIds || mRangeCount != aOther.mRangeCount)
     {
         return false;
     }
@@ -117,8 +124,6 @@ void TnRingGate::Reset(size_t aRingBlocks)
     mExtendedIds = false;
     mHaveLeader = false;
     mRestarted = false;
-    mClosedSinceLeader = false;
-    mGapFirst = mGapCount = 0;
     mLeaderId = 0;
     mLeaderNs = mLeaderGapNs = 0;
     mSpanOpen = false;
@@ -129,6 +134,7 @@ void TnRingGate::Reset(size_t aRingBlocks)
     mBlockPackets = 0;
     mPerRingBlock = 0;
     mCalm = 0;
+    mRecentTaken = mRecentShed = 0;
     mHistory[0] = Entry();
     mHistoryNext = 1;
     mHistoryCount = 1;
@@ -150,7 +156,7 @@ size_t TnRingGate::GetBlocksAhead() const
     // blocks go out part-filled when the kernel's timer retires them: a
     // leader of a block shed takes a ring block of its own when nothing
     // follows it soon, one for each block let in, say.
-    const size_t lSpare = kSpareBlocks + mRingBlocks / 32;
+    const size_t lSpare = kSpareBlocks + std::max(kLeaderBlocks, mRingBlocks / 32);
     const size_t lUsable = mRingBlocks > lSpare ? mRingBlocks - lSpare : 0;
     return std::max<size_t>(2, std::min(kMaxAhead, lUsable / (mSpan + 1)));
 }
@@ -212,18 +218,13 @@ bool TnRingGate::OnLeader(uint64_t aId, bool aExtendedIds, uint64_t aArrivedNs, 
     // The newest leader, or the first of a count that restarted: what the
     // window let in of the old count means nothing any more.
     mRestarted = mHaveLeader && (aExtendedIds != mExtendedIds || !BlockIdIsAfter(aId, mLeaderId, aExtendedIds));
-    if (mClosedSinceLeader && mHaveLeader && !mRestarted)
-    {
-        // The blocks between came while the gate was closed.
-        const uint64_t lSteps = BlockIdSteps(mLeaderId, aId, aExtendedIds);
-        mGapFirst = BlockIdAfter(mLeaderId, 1, aExtendedIds);
-        mGapCount = std::min<uint64_t>(lSteps - 1, kMaxAhead);
-    }
-    mClosedSinceLeader = GetWindow().mClosed;
     mExtendedIds = aExtendedIds;
     mHaveLeader = true;
     mLeaderId = aId;
     const bool lTaken = TakenThroughout(aId, aArrivedNs);
+    // Taken and shed lately: counts that fade by a sixteenth each leader.
+    mRecentTaken = mRecentTaken - mRecentTaken / 16 + (lTaken ? 16 : 0);
+    mRecentShed = mRecentShed - mRecentShed / 16 + (lTaken ? 0 : 16);
     if (lTaken)
     {
         mSpanOpen = true;
@@ -266,10 +267,6 @@ void TnRingGate::EstimateSpan(uint64_t aPackets)
 
 bool TnRingGate::Behind(size_t aUnreadBlocks, bool aDropped)
 {
-    if (GetWindow().mClosed && aUnreadBlocks * 2 <= mRingBlocks)
-    {
-        mPlanWanted = true; // drained enough to open the window again
-    }
     const bool lBehind = aDropped || aUnreadBlocks * 4 >= mRingBlocks;
     if (!lBehind)
     {
@@ -286,7 +283,7 @@ bool TnRingGate::Behind(size_t aUnreadBlocks, bool aDropped)
     return true;
 }
 
-bool TnRingGate::Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aIdle, TnRingWindow &aWindow)
+bool TnRingGate::Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, TnRingWindow &aWindow)
 {
     mPlanWanted = false;
     const TnRingWindow &lNow = GetWindow();
@@ -304,8 +301,9 @@ bool TnRingGate::Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aI
     const uint64_t lAhead = GetBlocksAhead();
     const uint64_t lFrom = BlockIdBefore(mLeaderId, kKeepBehind, lExtended);
     // Ids are counted in steps from lFrom, up to a bound that only a count
-    // that restarted passes.
-    const uint64_t lBound = kKeepBehind + 2 * lAhead + kRestartDistance;
+    // that restarted passes (a receiver far behind may have many blocks
+    // shed between the leader it read last and the kernel's newest).
+    const uint64_t lBound = kIdBound;
     auto lSteps = [&](uint64_t aId) { return BlockIdSteps(lFrom, aId, lExtended); };
     auto lId = [&](uint64_t aSteps) { return BlockIdAfter(lFrom, aSteps, lExtended); };
     // The newest block that started, as far as known: the leader's, or a
@@ -325,23 +323,23 @@ bool TnRingGate::Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aI
         lRest = static_cast<size_t>(std::min<uint64_t>((lLeft + mPerRingBlock - 1) / mPerRingBlock + 1, mSpan));
     }
     // How many blocks that have not started the free ring blocks hold: the
-    // one the kernel fills, the rest of the newest block, and the blocks
-    // the kernel's timer hands over part-filled are kept spare.
+    // one the kernel fills and the rest of the newest block are kept spare,
+    // and each block let in takes its span and, for the leaders of those
+    // shed meanwhile, a ring block each (the kernel's timer hands a leader
+    // over alone when nothing follows it soon): as many as are shed for each
+    // one taken lately, one at least.
     const size_t lFree = aUnreadBlocks + 1 < mRingBlocks ? mRingBlocks - 1 - aUnreadBlocks : 0;
-    const size_t lSpare = kSpareBlocks + lRest + mRingBlocks / 32;
-    // About to overflow (or not half drained since): the blocks that
-    // started go on, nothing else comes in, leaders neither (each would take
-    // a ring block of its own, handed over by the kernel's timer).
-    const bool lClose = lFree <= lSpare || (lNow.mClosed && aUnreadBlocks * 2 > mRingBlocks);
-    const uint64_t lRoom = lFree > lSpare && !lClose ? (lFree - lSpare) / (mSpan + 1) : 0;
-    // Up to as many blocks as the ring holds from the leader on (waiting,
-    // the ring is empty: from the next to start, whatever its id, should the
-    // count skip some), and no more than the free blocks hold. Nothing past
-    // that is let in any longer, unless it started.
-    const uint64_t lByLeader = aIdle ? lStarted + lAhead : kKeepBehind + lAhead - 1;
-    const bool lTight = lStarted + lRoom < lByLeader;
-    const uint64_t lUpper = lTight ? lStarted + lRoom : lByLeader;
-    const uint64_t lClip = std::max(lUpper, lStarted);
+    const size_t lSpare = kSpareBlocks + lRest + std::max(kLeaderBlocks, mRingBlocks / 32);
+    const uint64_t lLeaders = std::min<uint64_t>(
+        kMostLeaders, std::max<uint64_t>(1, (mRecentShed + mRecentTaken - 1) / std::max<uint32_t>(mRecentTaken, 1)));
+    // As many blocks after the newest that started as the free ring blocks
+    // hold (waiting, the ring is empty: from the next to start, whatever its
+    // id, should the count skip some). Nothing past that is let in any
+    // longer, unless it started.
+    const uint64_t lRoom =
+        lFree > lSpare ? std::min<uint64_t>((lFree - lSpare) / (mSpan + lLeaders), kMaxAhead) : 0;
+    const uint64_t lUpper = lStarted + lRoom;
+    const uint64_t lClip = lUpper;
     TnRingIdRange lRanges[TnRingWindow::kMaxRanges + 1];
     size_t lCount = 0;
     auto lAdd = [&](uint64_t aFirst, uint64_t aLast) {
@@ -394,7 +392,6 @@ bool TnRingGate::Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aI
     }
     TnRingWindow lNext;
     lNext.mOpen = false;
-    lNext.mClosed = lClose;
     lNext.mExtendedIds = lExtended;
     lNext.mRangeCount = lCount;
     for (size_t lIndex = 0; lIndex < lCount; ++lIndex)
@@ -406,14 +403,13 @@ bool TnRingGate::Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aI
         return false;
     }
     // A new filter costs a system call: installed when it is the gate's
-    // first, reopens it, lets in the block after the newest started, takes
-    // back what the free blocks cannot hold, or reaches half as far again
-    // as the window in force.
+    // first, lets in the block after the newest started, takes back what
+    // the free blocks cannot hold, or reaches half as far again as the
+    // window in force.
     const uint64_t lReach = lCount > 0 ? lRanges[lCount - 1].mLast : 0;
     const uint64_t lStep = std::max<uint64_t>(1, lAhead / 2);
     const bool lNextBlock = !lNow.Takes(lId(lStarted + 1)) && lNext.Takes(lId(lStarted + 1));
-    if (!lNow.mOpen && lNow.mClosed == lClose && !lNextBlock && !(lTight && lReach < lReachBefore) &&
-        lReach < lReachBefore + lStep)
+    if (!lNow.mOpen && !lNextBlock && lReach >= lReachBefore && lReach < lReachBefore + lStep)
     {
         return false;
     }
@@ -422,17 +418,8 @@ bool TnRingGate::Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aI
     return true;
 }
 
-uint64_t TnRingGate::TakeClosedGap(uint64_t &aFirst)
-{
-    const uint64_t lCount = mGapCount;
-    aFirst = mGapFirst;
-    mGapCount = 0;
-    return lCount;
-}
-
 void TnRingGate::Installed(const TnRingWindow &aWindow, uint64_t aNowNs)
 {
-    mClosedSinceLeader = mClosedSinceLeader || aWindow.mClosed;
     Entry &lEntry = mHistory[mHistoryNext];
     lEntry.mWindow = aWindow;
     lEntry.mSinceNs = aNowNs;

@@ -55,15 +55,13 @@ struct TnRingIdRange
     uint64_t mLast = 0;
 };
 
-/// What a ring's filter takes of the stream: everything (open), or the
-/// packets of the blocks in its ranges and, unless it is closed, every
-/// leader.
+/// What a ring's filter takes of the stream: everything (open), or every
+/// leader and the other packets of the blocks in its ranges.
 struct TnRingWindow
 {
     static constexpr size_t kMaxRanges = 4;
 
     bool mOpen = true;
-    bool mClosed = false; ///< no leaders but those of its ranges' blocks
     bool mExtendedIds = false;
     size_t mRangeCount = 0;
     TnRingIdRange mRanges[kMaxRanges];
@@ -136,10 +134,6 @@ public:
     /// Whether the packets of block aId are to be left unread (it was shed).
     bool IsShed(uint64_t aId) const;
 
-    /// The blocks that came while the gate was closed, none of whose packets
-    /// reached the ring: between the leader before and the one that came
-    /// last (OnLeader). Returns their number (0: none) and the first.
-    uint64_t TakeClosedGap(uint64_t &aFirst);
 
     /// Whether anything was shed since the last Reset.
     bool HasShed() const
@@ -153,18 +147,19 @@ public:
     bool Behind(size_t aUnreadBlocks, bool aDropped);
 
     /// Whether a window should be planned now: after a leader, or when the
-    /// gate engaged or means to open (and, engaged, whenever the receiver
-    /// waits for packets).
+    /// gate engaged or means to open (engaged, the receiver plans after
+    /// every ring block all the same).
     bool WantsPlan() const
     {
         return mPlanWanted;
     }
 
     /// The window to install next, given the newest packet the kernel is
-    /// known to have taken and the ring blocks that wait (aUnreadBlocks);
-    /// false when the one in force stays. With aIdle the receiver waits for
-    /// packets: whatever block starts next is let in.
-    bool Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, bool aIdle, TnRingWindow &aWindow);
+    /// known to have taken and the ring blocks that wait (aUnreadBlocks):
+    /// the blocks that started and were let in, and as many after the newest
+    /// as the free ring blocks hold, whatever their ids (the count may skip
+    /// some). False when the one in force stays.
+    bool Plan(const TnRingNewest &aNewest, size_t aUnreadBlocks, TnRingWindow &aWindow);
 
     /// aWindow took effect at aNowNs.
     void Installed(const TnRingWindow &aWindow, uint64_t aNowNs);
@@ -193,9 +188,6 @@ private:
     bool mExtendedIds;
     bool mHaveLeader;
     bool mRestarted;          // the newest leader began a new count
-    bool mClosedSinceLeader;  // a closed window was in force since the newest leader came
-    uint64_t mGapFirst;       // blocks dropped whole by a closed window, not yet taken
-    uint64_t mGapCount;
     uint64_t mLeaderId;       // the newest leader read
     uint64_t mLeaderNs;       // when it came
     uint64_t mLeaderGapNs;    // the time between leaders, smoothed
@@ -208,6 +200,8 @@ private:
     uint64_t mBlockPackets;  // the most packets a block of the stream had
     uint32_t mPerRingBlock;  // packets a full ring block holds
     uint32_t mCalm; // blocks taken in a row since the last shed
+    uint32_t mRecentTaken; // leaders taken and shed lately, in sixteenths, fading
+    uint32_t mRecentShed;
     Entry mHistory[kHistory];
     size_t mHistoryNext;
     size_t mHistoryCount;

@@ -260,6 +260,12 @@ TEST(PacketRing, BlocksAreWalkedWithinTheirBounds)
     EXPECT_EQ(lSeen[2].mLength, 128u);
     EXPECT_EQ(lSeen[0].mTimeNs, 1000000000000ull);
     EXPECT_EQ(lSeen[1].mData[28], 4);
+    // A visit that answers false ends the walk there.
+    size_t lVisits = 0;
+    EXPECT_EQ(ForEachRingPacket(lBlock.mBytes.data(), lBlock.mBytes.size(),
+                                [&](const TnRingPacket &) { return ++lVisits < 2; }),
+              2u);
+    EXPECT_EQ(lVisits, 2u);
 
     // A count beyond the packets, a next offset or a packet's length that
     // leads out of the block: the walk ends there.

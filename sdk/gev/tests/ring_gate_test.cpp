@@ -260,9 +260,9 @@ TEST(RingGate, BlockIdsCountAcrossTheWrap)
 
 TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
 {
-    // 108 ring blocks, a block of the stream spans 10: 108 - 2 - 6 spare
-    // leave room for 9 whole blocks from a leader on, each with a ring block
-    // for a leader of one shed.
+    // 108 ring blocks, a block of the stream spans 10: 108 - 10 spare leave
+    // room for 8 whole blocks, each with a ring block for a leader of one
+    // shed.
     TnRingGate lGate;
     lGate.Reset(108);
     EXPECT_FALSE(lGate.Behind(60, false)); // nothing measured yet: no gate
@@ -276,17 +276,19 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     EXPECT_EQ(lGate.GetSpan(), 10u);
     lGate.EstimateSpan(100); // measured: no estimate any more
     EXPECT_EQ(lGate.GetSpan(), 10u);
-    EXPECT_EQ(lGate.GetBlocksAhead(), 9u);
+    EXPECT_EQ(lGate.GetBlocksAhead(), 8u);
     EXPECT_TRUE(lGate.OnLeader(2, false, 2000, 10));
     EXPECT_FALSE(lGate.Behind(20, false)); // a fifth of the ring: keeping up
     EXPECT_FALSE(lGate.IsEngaged());
     EXPECT_TRUE(lGate.Behind(30, false));
     ASSERT_TRUE(lGate.WantsPlan());
 
-    // The kernel has half of block 4 already: what started stays taken, and
-    // 9 blocks from the leader on are let in.
+    // The kernel has half of block 4 already, 20 ring blocks wait: what
+    // started stays taken, and the 87 free blocks, less the rest of block 4
+    // (5) and 10 spare, hold 6 more blocks of 11 ring blocks (a span and a
+    // leader's of one shed).
     TnRingWindow lWindow;
-    ASSERT_TRUE(lGate.Plan(Newest(4), 20, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(Newest(4), 20, lWindow));
     EXPECT_FALSE(lWindow.mOpen);
     ASSERT_EQ(lWindow.mRangeCount, 1u);
     EXPECT_EQ(lWindow.mRanges[0].mLast, 10u);
@@ -299,11 +301,11 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     EXPECT_TRUE(lGate.OnLeader(4, false, 4000, 30));
     EXPECT_TRUE(lGate.OnLeader(5, false, 6000, 40));
     EXPECT_FALSE(lGate.IsShed(5));
-    // Far behind, the reader finds the kernel at block 12 when it reads
-    // leader 6: 11 and 12 started outside the window and stay out; 13 and 14
-    // are let in, the last that the ring holds from the leader on.
+    // Far behind (65 ring blocks wait), the reader finds the kernel at block
+    // 12 when it reads leader 6: 11 and 12 started outside the window and
+    // stay out; 13 and 14 are let in, what the free blocks hold.
     EXPECT_TRUE(lGate.OnLeader(6, false, 7000, 50));
-    ASSERT_TRUE(lGate.Plan(Newest(12), 40, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(Newest(12), 65, lWindow));
     EXPECT_TRUE(lWindow.Takes(6) && lWindow.Takes(10) && lWindow.Takes(13) && lWindow.Takes(14));
     EXPECT_FALSE(lWindow.Takes(11) || lWindow.Takes(12) || lWindow.Takes(15));
     lGate.Installed(lWindow, 8000);
@@ -313,8 +315,8 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     EXPECT_FALSE(lGate.OnLeader(12, false, 7600, 61));
     EXPECT_TRUE(lGate.OnLeader(13, false, 9000, 62));
     EXPECT_FALSE(lGate.IsShed(13));
-    // Reading 13, the reader lets in up to 21.
-    ASSERT_TRUE(lGate.Plan(Newest(13), 0, false, lWindow));
+    // Reading 13, caught up, the reader lets in up to 21.
+    ASSERT_TRUE(lGate.Plan(Newest(13), 0, lWindow));
     EXPECT_TRUE(lWindow.Takes(14) && lWindow.Takes(21) && !lWindow.Takes(22) && !lWindow.Takes(12));
     lGate.Installed(lWindow, 12000);
     EXPECT_TRUE(lGate.OnLeader(14, false, 9500, 63));
@@ -325,23 +327,6 @@ TEST(RingGate, BehindItLetsInWhatTheRingHoldsAndShedsBlocksThatStartedOutside)
     // A late leader (a resend of one in flight) is judged by its block.
     EXPECT_TRUE(lGate.OnLeader(14, false, 13000, 71));
     EXPECT_FALSE(lGate.OnLeader(12, false, 13000, 71));
-
-    // The ring about to overflow (7 blocks free, the rest of block 17 needs
-    // 5 and 5 are spare): closed, leaders too, until half the ring is free
-    // again.
-    EXPECT_TRUE(lGate.OnLeader(16, false, 14000, 80));
-    ASSERT_TRUE(lGate.Plan(Newest(17), 100, false, lWindow));
-    EXPECT_TRUE(lWindow.mClosed);
-    EXPECT_TRUE(lWindow.Takes(16) && lWindow.Takes(17) && !lWindow.Takes(18)); // the blocks that started go on
-    lGate.Installed(lWindow, 15000);
-    EXPECT_EQ(RunFilter(RingFilterProgram(TnRingFilter{0, kPort}, lWindow), StreamPacket(kGvspFormatLeader, 18)), 0u);
-    lGate.Behind(60, false);
-    EXPECT_FALSE(lGate.WantsPlan());
-    lGate.Behind(50, false);
-    ASSERT_TRUE(lGate.WantsPlan());
-    ASSERT_TRUE(lGate.Plan(Newest(17), 50, false, lWindow));
-    EXPECT_FALSE(lWindow.mClosed);
-    EXPECT_TRUE(lWindow.Takes(18));
 }
 
 TEST(RingGate, WaitingItLetsInWhateverComesNextAndOpensOnceCalm)
@@ -355,7 +340,7 @@ TEST(RingGate, WaitingItLetsInWhateverComesNextAndOpensOnceCalm)
     ASSERT_TRUE(lGate.OnLeader(101, false, 200, 20));
     ASSERT_TRUE(lGate.Behind(0, true)); // the ring dropped packets
     TnRingWindow lWindow;
-    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, lWindow));
     lGate.Installed(lWindow, 300);
     EXPECT_TRUE(lWindow.Takes(111) && !lWindow.Takes(112));
     // The reader caught up, in block 113 (shed: the window did not let it
@@ -363,14 +348,14 @@ TEST(RingGate, WaitingItLetsInWhateverComesNextAndOpensOnceCalm)
     // next to start, whatever their ids (blocks the network lost leave a
     // gap); no more, should the reader stall now.
     EXPECT_FALSE(lGate.OnLeader(113, false, 350, 25));
-    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, true, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, lWindow));
     lGate.Installed(lWindow, 400);
     EXPECT_TRUE(lWindow.Takes(114) && lWindow.Takes(123) && !lWindow.Takes(124) && !lWindow.Takes(113));
-    EXPECT_FALSE(lGate.Plan(TnRingNewest(), 0, true, lWindow)); // nothing new to install
+    EXPECT_FALSE(lGate.Plan(TnRingNewest(), 0, lWindow)); // nothing new to install
     EXPECT_TRUE(lGate.OnLeader(120, false, 500, 30));
     // Behind again, 75 blocks free: what they cannot hold is taken back
     // (blocks 121 and 122 fit, with the rest of 120 and the spare).
-    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 180, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 180, lWindow));
     lGate.Installed(lWindow, 600);
     EXPECT_TRUE(lWindow.Takes(120) && lWindow.Takes(122) && !lWindow.Takes(123));
     EXPECT_FALSE(lWindow.Takes(100)); // nothing kept from far back
@@ -378,14 +363,14 @@ TEST(RingGate, WaitingItLetsInWhateverComesNextAndOpensOnceCalm)
     // A count that restarts (the device began a new acquisition): the first
     // block, whose packets the filter dropped, is shed; the next come.
     EXPECT_FALSE(lGate.OnLeader(1, false, 700, 40));
-    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, lWindow));
     lGate.Installed(lWindow, 800);
     EXPECT_TRUE(lWindow.Takes(2) && !lWindow.Takes(120));
     uint64_t lNow = 900;
     for (uint64_t lId = 2; lId < 2 + 63; ++lId)
     {
         EXPECT_TRUE(lGate.OnLeader(lId, false, lNow, 50 + lId)) << lId;
-        if (lGate.WantsPlan() && lGate.Plan(TnRingNewest(), 0, false, lWindow))
+        if (lGate.WantsPlan() && lGate.Plan(TnRingNewest(), 0, lWindow))
         {
             lGate.Installed(lWindow, lNow);
         }
@@ -394,9 +379,40 @@ TEST(RingGate, WaitingItLetsInWhateverComesNextAndOpensOnceCalm)
     EXPECT_TRUE(lGate.IsEngaged());
     // 64 blocks taken in a row: open again.
     EXPECT_TRUE(lGate.OnLeader(65, false, lNow, 200));
-    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, false, lWindow));
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, lWindow));
     EXPECT_TRUE(lWindow.mOpen);
     EXPECT_FALSE(lGate.IsEngaged());
+}
+
+TEST(RingGate, WhereMostBlocksAreShedTheirLeadersTakeRingBlocksToo)
+{
+    // 256 ring blocks, a span of 20; each block let in takes its span and a
+    // ring block for the leader of each block shed meanwhile.
+    TnRingGate lGate;
+    lGate.Reset(256);
+    ASSERT_TRUE(lGate.OnLeader(1, false, 100, 0));
+    lGate.OnTrailer(1, 999, 19);
+    ASSERT_TRUE(lGate.Behind(100, false));
+    TnRingWindow lWindow;
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, lWindow));
+    lGate.Installed(lWindow, 200);
+    // 255 free less 30 spare, 21 blocks each: 10 let in after block 1.
+    EXPECT_TRUE(lWindow.Takes(11) && !lWindow.Takes(12));
+    // Nine shed for every one taken (as counts that fade tell: some six):
+    // fewer let in after the newest.
+    uint64_t lId = 50;
+    for (int lRound = 0; lRound < 8; ++lRound)
+    {
+        for (int lShed = 0; lShed < 9; ++lShed)
+        {
+            EXPECT_FALSE(lGate.OnLeader(lId++, false, 150, 1));
+        }
+        lGate.Installed(Window({{lId, lId}}), 300);
+        EXPECT_TRUE(lGate.OnLeader(lId++, false, 400, 1));
+    }
+    ASSERT_TRUE(lGate.Plan(TnRingNewest(), 0, lWindow));
+    const uint64_t lLast = lId - 1;
+    EXPECT_TRUE(lWindow.Takes(lLast + 7) && !lWindow.Takes(lLast + 10)) << lLast;
 }
 
 // A kernel that offers blocks of packets faster than the reader takes them,
@@ -494,7 +510,7 @@ TEST(RingGate, UnderOverloadEveryBlockTakenIsWholeAndTheRingNeverOverflows)
                     {
                         lNewest = Newest(lRing.back().mId, lRing.back().mIndex, lExtended);
                     }
-                    if (lGate.WantsPlan() && lGate.Plan(lNewest, lUnread, false, lWindow))
+                    if (lGate.WantsPlan() && lGate.Plan(lNewest, lUnread, lWindow))
                     {
                         lGate.Installed(lWindow, lNowNs);
                     }
@@ -503,7 +519,7 @@ TEST(RingGate, UnderOverloadEveryBlockTakenIsWholeAndTheRingNeverOverflows)
             if (lRing.empty() && lGate.IsEngaged())
             {
                 TnRingWindow lWindow;
-                if (lGate.Plan(TnRingNewest(), 0, true, lWindow))
+                if (lGate.Plan(TnRingNewest(), 0, lWindow))
                 {
                     lGate.Installed(lWindow, lNowNs);
                 }
