@@ -959,13 +959,13 @@ TnRingNewest TnGvspReceiver::NewestRingPacket() const
 
 void TnGvspReceiver::SteerRing()
 {
-    // Open, a quarter of the ring waiting tells that the receiver fell
-    // behind: one block's status word.
-    if (!mGate.IsEngaged() && !mRingDropped && !mRing.IsBehind(std::max<size_t>(1, mRing.GetBlockCount() / 4)))
-    {
-        return;
-    }
+    // The blocks waiting: counted on from where the last count ended (a
+    // status word or two, of blocks the kernel just wrote).
     const size_t lUnread = mRing.CountUnread();
+    if (!mGate.IsEngaged() && !mRingDropped && lUnread * 4 < mRing.GetBlockCount())
+    {
+        return; // keeping up
+    }
     mGate.Behind(lUnread, mRingDropped);
     mRingDropped = false;
     if (!mGate.WantsPlan() && !mGate.IsEngaged())
