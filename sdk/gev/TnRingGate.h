@@ -8,14 +8,16 @@
 // receiver falls behind (a quarter of the ring waits, or the ring dropped
 // packets) it engages: the ring's filter then takes every leader (so that
 // the receiver sees each block start) and the other packets only of the
-// blocks the gate has let in. The gate lets in, each time a leader comes out
-// of the ring, as many blocks from that one on as the ring holds whole (its
-// blocks over the ring blocks a block of the stream has spanned): the ring
-// can no longer overflow, every block let in completes, and the packets of
-// the others are dropped by the filter, before the kernel copies them. A
-// block that started before it was let in (its leader came earlier than the
-// filter that took it) lost packets to the filter: it is shed whole, as are
-// the blocks whose leader came while they were not let in.
+// blocks the gate has let in. After every ring block read, the gate lets in
+// as many blocks after the newest that started as the free ring blocks hold
+// (each takes its span, as measured, and a ring block for each leader of a
+// block shed meanwhile): the ring does not overflow, the blocks let in come
+// whole, and the packets of the others are dropped by the filter, before
+// the kernel copies them. A block that started before it was let in (its
+// leader came earlier than the filter that took it) lost packets to the
+// filter: it is shed whole, as are the blocks whose leader came while they
+// were not let in. Once 64 blocks in a row were taken, or the stream paused,
+// the gate opens again.
 //
 // The gate is pure logic (no socket, no clock): the receiver tells it what
 // it reads from the ring and installs the windows it plans.
