@@ -4,13 +4,16 @@ bench/rx_python.py beside iperf3's UDP ceiling and aravis's receivers
 measured in the same run. 4096x3072 Mono8, RPS=1 (lo's receive processing on
 the receiver's core, as on a host whose NIC interrupts land there). Our
 receiver runs with each data receiver in turn (BENCH_STREAM_RECEIVERS,
-"PacketRing UserMode": the packet ring, the SDK's network driver, and the
-UDP socket), one bench.sh run each, the references in the first; one table
-per part then holds them all:
+"Automatic PacketRing UserMode": the automatic choice, which takes the packet
+ring at 1500 and the socket for jumbo packets, the packet ring, the SDK's
+network driver, and the UDP socket), one bench.sh run each, the references in
+the first; one table per part then holds them all:
 
-1. unpaced: packet sizes 9000 and 1500, fastcam as fast as it can send;
-2. paced: fastcam at 40 frames/s (about 4 Gb/s), packet sizes 9000 and 1500,
-   BENCH_STREAM_PACED_RUNS times (1);
+1. unpaced: packet sizes 9000 and 1500, fastcam as fast as it can send (at
+   1500 more than one core takes: the ring sheds whole frames);
+2. paced: fastcam at each of BENCH_STREAM_PACED_RATES ("40 80 100" frames/s,
+   about 4, 8 and 10 Gb/s), packet sizes 9000 and 1500 at the first rate and
+   1500 at the others, BENCH_STREAM_PACED_RUNS times (1);
 3. sustained: 125 MB/s (one Gigabit Ethernet line, 9.93 frames/s) for 60 s;
 4. latency: the delay from a completed block to the Python sink's
    OnBufferReady, median and 99th percentile, at 40 frames/s, beside the
@@ -50,14 +53,16 @@ PARTS = os.environ.get("BENCH_STREAM_PARTS", "unpaced paced sustained latency co
 DURATION = os.environ.get("BENCH_STREAM_DURATION", "10")
 PIPELINE = os.environ.get("BENCH_STREAM_PIPELINE", "") == "1"
 MODULES = os.environ.get("BENCH_STREAM_MODULES", str(BUILD / "python"))
-RECEIVERS = os.environ.get("BENCH_STREAM_RECEIVERS", "PacketRing UserMode").split()
+RECEIVERS = os.environ.get("BENCH_STREAM_RECEIVERS", "Automatic PacketRing UserMode").split()
 PACED_RUNS = int(os.environ.get("BENCH_STREAM_PACED_RUNS", "1"))
+PACED_RATES = os.environ.get("BENCH_STREAM_PACED_RATES", "40 80 100").split()
 LABELS = {"PacketRing": "ring", "UserMode": "user", "Automatic": "auto"}
 
 # part: bench.sh settings
 SETTINGS = {
     "unpaced": dict(RATE="0", PACKET_SIZES="9000 1500", DURATION=DURATION),
-    "paced": dict(RATE="40", PACKET_SIZES="9000 1500", DURATION=DURATION, ARAVIS_UDP_ARGS=""),
+    **{f"paced-{rate}": dict(RATE=rate, PACKET_SIZES="9000 1500" if index == 0 else "1500", DURATION=DURATION,
+                             ARAVIS_UDP_ARGS="") for index, rate in enumerate(PACED_RATES)},
     "sustained": dict(RATE="9.93", PACKET_SIZES="9000", DURATION="60", SKIP_IPERF="1", ARAVIS_UDP_ARGS=""),
     "latency": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
     "latency-retrieve": dict(RATE="40", PACKET_SIZES="9000", DURATION=DURATION, SKIP_IPERF="1", SKIP_ARAVIS="1"),
@@ -138,8 +143,9 @@ def main():
     if not FASTCAM.exists() or bench_sh is None:
         print("skipped: build the tools (make build) with fastcam's sources beside the checkout")
         return
-    follow = {"cores": "cores-paced", "latency": "latency-retrieve"}
-    parts = [name for part in PARTS for name in ((part, follow[part]) if part in follow else (part,))]
+    follow = {"cores": ("cores", "cores-paced"), "latency": ("latency", "latency-retrieve"),
+              "paced": tuple(f"paced-{rate}" for rate in PACED_RATES)}
+    parts = [name for part in PARTS for name in follow.get(part, (part,))]
     for part in parts:
         pipeline = PIPELINE or part == "latency"
         # Who takes the slot, one bench.sh run each: aravis's packet socket, or
@@ -180,7 +186,8 @@ def main():
                               f"{'OnBufferReady' if 'pipeline' in out.stem else 'the return of RetrieveBuffer'}: "
                               + ", ".join(f"{key} {value} us" for key, value in delays))
             print()
-            print_table(f"{part}: every receiver of this part, load average {load} before and "
+            title = f"paced {part[6:]} frames/s" if part.startswith("paced-") else part
+            print_table(f"{title}: every receiver of this part, load average {load} before and "
                         f"{' '.join(f'{value:.2f}' for value in os.getloadavg())} after", runs)
             print("  core ms/frame: busy time of the receiver's whole core per good frame (rx_cpu.py); CPU ms/frame: "
                   "the process's own", flush=True)

@@ -366,7 +366,33 @@ TnGvspAssembler::Block *TnGvspAssembler::FindOrStart(const TnGvspHeader &aHeader
     return Start(lId, aHeader.mExtendedIds, aNowUs);
 }
 
-TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs)
+void TnGvspAssembler::DropBlock(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs)
+{
+    for (Block &lBlock : mBlocks)
+    {
+        if (lBlock.mActive && lBlock.mId == aBlockId && lBlock.mExtendedIds == aExtendedIds)
+        {
+            if (lBlock.mHasTarget)
+            {
+                // Given up in flight: its memory goes back to be filled again.
+                lBlock.mHasTarget = false;
+                ++mStatistics.mBlocksDropped;
+                if (mProvider != nullptr)
+                {
+                    mProvider->ReturnBlock(lBlock.mTarget);
+                }
+            }
+            return;
+        }
+    }
+    if (mHaveNewest && aExtendedIds == mExtendedIds && !IsNewer(aBlockId, mNewestId))
+    {
+        return; // ended already
+    }
+    Start(aBlockId, aExtendedIds, aNowUs, false);
+}
+
+TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs, bool aAcquire)
 {
     if (mHaveNewest && aExtendedIds == mExtendedIds)
     {
@@ -414,7 +440,21 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
     }
     TnGvspBlockTarget lTarget;
     bool lHasTarget = false;
-    if (lActive >= mConfig.mMaxBlocksInFlight)
+    if (!aAcquire)
+    {
+        // Dropped whole: no memory, and no block in flight fails for it.
+        if (lFree == nullptr && mBlocks.size() < kMaxBlocksAtOnce)
+        {
+            mBlocks.emplace_back(); // within the memory reserved: no block moves
+            lFree = &mBlocks.back();
+        }
+        else if (lFree == nullptr)
+        {
+            Finish(*lOldest, FailureResult(*lOldest), aNowUs);
+            lFree = lOldest;
+        }
+    }
+    else if (lActive >= mConfig.mMaxBlocksInFlight)
     {
         // One block too many: the oldest fails, unless it still waits for
         // packets that a resend can bring and the new block has memory. A
@@ -441,7 +481,7 @@ TnGvspAssembler::Block *TnGvspAssembler::Start(uint64_t aBlockId, bool aExtended
     lBlock.mId = aBlockId;
     lBlock.mSequence = ++mSequence;
     lBlock.mExtendedIds = aExtendedIds;
-    lBlock.mHasTarget = lHasTarget || AcquireTarget(lTarget);
+    lBlock.mHasTarget = lHasTarget || (aAcquire && AcquireTarget(lTarget));
     lBlock.mTarget = lTarget;
     if (!lBlock.mHasTarget)
     {
@@ -1547,6 +1587,18 @@ void TnGvspAssembler::FinishAll(uint32_t aResult, uint64_t aNowUs)
             mProvider->ReturnBlock(mSpare);
         }
     }
+}
+
+uint32_t TnGvspAssembler::GetDataPacketCount(uint64_t aBlockId) const
+{
+    for (const Block &lBlock : mBlocks)
+    {
+        if (lBlock.mActive && lBlock.mId == aBlockId)
+        {
+            return lBlock.mDataPacketsKnown ? lBlock.mDataPackets : 0;
+        }
+    }
+    return 0;
 }
 
 size_t TnGvspAssembler::GetBlocksInFlight() const

@@ -208,7 +208,7 @@ struct TnGvspReceiveStatistics
     uint64_t mBlocksCompleted = 0;
     uint64_t mBlocksFailed = 0;   ///< aborted ones not counted
     uint64_t mBlocksAborted = 0;
-    uint64_t mBlocksDropped = 0;   ///< no memory from the provider
+    uint64_t mBlocksDropped = 0;   ///< no memory from the provider, or given up whole by the receiver
     uint64_t mBlocksMissed = 0;    ///< block ids skipped entirely
     uint64_t mBlocksTooSmall = 0;
     uint64_t mPacketsIgnored = 0;  ///< stale, foreign, unknown or unusable packets
@@ -298,6 +298,12 @@ public:
         return mPayloadPerPacket;
     }
 
+    /// The receiver gave block aBlockId up whole (it could not take it
+    /// complete): counted among the dropped blocks, not the missed ones; its
+    /// later packets are ignored, and memory it had goes back to the provider
+    /// unreported.
+    void DropBlock(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs);
+
     /// Runs the timers: late holes, resends, timeouts.
     void Poll(uint64_t aNowUs);
 
@@ -310,6 +316,10 @@ public:
     void FinishAll(uint32_t aResult, uint64_t aNowUs);
 
     size_t GetBlocksInFlight() const;
+
+    /// The payload packets block aBlockId in flight has, as far as known
+    /// (its leader and packet size tell); 0 when unknown.
+    uint32_t GetDataPacketCount(uint64_t aBlockId) const;
 
     const TnGvspReceiveStatistics &GetStatistics() const
     {
@@ -327,7 +337,7 @@ private:
     void Process(const TnGvspHeader &aHeader, const uint8_t *aPayload, size_t aPayloadSize, bool aInPlace,
                  uint64_t aNowUs);
     Block *FindOrStart(const TnGvspHeader &aHeader, uint64_t aNowUs);
-    Block *Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs);
+    Block *Start(uint64_t aBlockId, bool aExtendedIds, uint64_t aNowUs, bool aAcquire = true);
     /// Memory for a block: the spare, or the provider's.
     bool AcquireTarget(TnGvspBlockTarget &aTarget);
     /// Memory from the provider; false (and none kept) when it has none.

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <string>
 
+#include "TnGevBytes.h"
 #include "TnThreads.h"
 
 namespace tn
@@ -29,6 +30,7 @@ constexpr uint32_t kFloodBatches = 256;
 // Ring blocks in a row after which the timers are judged and the socket
 // looked at although the ring has not run dry.
 constexpr uint32_t kFloodRingBlocks = 16;
+
 // A ring block is handed over when full, or about this long after it
 // started filling (the kernel's timer: a tick or two). Below the rate that
 // fills a block in that time (1 Gb/s here) the ring holds its number of
@@ -205,8 +207,8 @@ TnGvspReceiver::TnGvspReceiver()
     : mProvider(nullptr), mResetRequested(false), mRequireLeader(false), mCoalesceUs(0), mRingActive(false),
       mSocketPriority(0), mAppliedPriority(0), mRequests(0),
       mRingHoldUs(0), mFlushBeforeNs(0), mFlushUntilUs(0), mRingTruncated(0), mRingMalformed(0), mRingShed(0),
-      mRingSkipToLeader(false),
-      mDropsSeen(0),
+      mRingSkipToLeader(false), mRingBlocksRead(0), mRingPacketsPerBlock(0), mRingSkipped(0), mRingDropped(false), mShedKnown(false),
+      mShedBlock(0), mShedVerdict(false), mDropsSeen(0),
       mRequestId(0), mLastPublishUs(0)
 {
 }
@@ -280,8 +282,11 @@ TnResult TnGvspReceiver::Open(const TnGvspReceiverConfig &aConfig, TnGvspBlockPr
     mBatch.Configure(mConfig.mBatchSize, mConfig.mPacketBufferSize);
     mDropsSeen = 0; // a new socket has dropped nothing
     mFlushBeforeNs = mFlushUntilUs = 0;
-    mRingTruncated = mRingMalformed = mRingShed = 0;
+    mRingTruncated = mRingMalformed = mRingShed = mRingSkipped = 0;
     mRingSkipToLeader = false;
+    mRingBlocksRead = 0;
+    mRingPacketsPerBlock = 0;
+    mRingDropped = false;
     mLocal = TnGvspReceiverStatistics();
     mPublished = TnGvspReceiverStatistics();
     return TnResult(TN_OK);
@@ -326,6 +331,7 @@ TnResult TnGvspReceiver::OpenRing()
     // Datagrams the socket took before its filter came are read from it as
     // usual; one the ring took too counts as redundant.
     mRingHoldUs = RingHoldMicroseconds();
+    ResetGate();
     mRingActive = true;
     return TnResult(TN_OK);
 }
@@ -523,6 +529,7 @@ void TnGvspReceiver::Drain()
         // before this moment goes too.
         mFlushBeforeNs = RealtimeNanoseconds();
         mFlushUntilUs = MonotonicMicroseconds() + kFlushWindowUs;
+        OpenGate();
     }
 }
 
@@ -560,7 +567,7 @@ void TnGvspReceiver::ResetCounters()
     mLocal = TnGvspReceiverStatistics();
     mAssembler.ResetStatistics();
     mBatch.ResetTruncated();
-    mRingTruncated = mRingMalformed = mRingShed = 0;
+    mRingTruncated = mRingMalformed = mRingShed = mRingSkipped = 0;
     ReadSocketDrops(mDropsSeen);
     mRing.TakeDrops();
 }
@@ -598,11 +605,15 @@ void TnGvspReceiver::Publish(uint64_t aNowUs, bool aForce)
         mLocal.mSocketDrops += lDrops - mDropsSeen;
         mDropsSeen = lDrops;
     }
-    mLocal.mSocketDrops += mRing.TakeDrops() + mRingShed;
+    const uint64_t lRingDrops = mRing.TakeDrops();
+    mRingDropped = mRingDropped || lRingDrops != 0;
+    mLocal.mSocketDrops += lRingDrops + mRingShed;
     mRingShed = 0;
     mLocal.mAssembly = mAssembler.GetStatistics();
-    mLocal.mAssembly.mPackets += mRingMalformed;
+    // Datagrams the ring handed over that never reached the assembler.
+    mLocal.mAssembly.mPackets += mRingMalformed + mRingSkipped;
     mLocal.mAssembly.mMalformedPackets += mRingMalformed;
+    mLocal.mAssembly.mPacketsIgnored += mRingSkipped;
     mLocal.mTruncated = mBatch.GetTruncated() + mRingTruncated;
     std::lock_guard<std::mutex> lLock(mPublishMutex);
     mPublished = mLocal;
@@ -680,6 +691,7 @@ TnResult TnGvspReceiver::SetRingActive(bool aActive)
     // The source that takes over gets its filter first: a datagram that
     // comes meanwhile is taken twice (and counted redundant), none is lost.
     const TnRingFilter &lFilter = mRing.GetConfig().mFilter;
+    ResetGate();
     const TnResult lFirst = aActive ? AttachFilter(mRing.GetHandle(), RingFilterProgram(lFilter))
                                     : AttachFilter(mSocket.GetHandle(), AcceptAllProgram());
     if (!lFirst.IsOK())
@@ -747,8 +759,8 @@ void TnGvspReceiver::RunSocket()
         {
             Publish(lNow, false);
         }
-        if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && lReceived > 0 && mRing.IsOpen() && mAssembler.GetPayloadPerPacket() != 0 &&
-            RingSuits() && SetRingActive(true).IsOK())
+        if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && lReceived > 0 && mRing.IsOpen() &&
+            mAssembler.GetPayloadPerPacket() != 0 && RingSuits() && SetRingActive(true).IsOK())
         {
             // The packets became small enough for the ring; what the socket
             // still holds is read here first.
@@ -763,10 +775,19 @@ void TnGvspReceiver::RunSocket()
 void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs)
 {
     ++mLocal.mReceiveCalls;
+    ++mRingBlocksRead;
     if (mFlushBeforeNs != 0 && aNowUs >= mFlushUntilUs)
     {
         mFlushBeforeNs = 0;
     }
+    const uint32_t lPackets = TnPacketRing::CountPackets(aBlock);
+    if (lPackets > mRingPacketsPerBlock)
+    {
+        mRingPacketsPerBlock = lPackets;
+        mGate.SetRingBlockPackets(lPackets);
+    }
+    const uint8_t *lLastPassed = nullptr; // the last datagram the assembler took
+    size_t lLastPassedSize = 0;
     ForEachRingPacket(aBlock, aSize, [&](const TnRingPacket &aPacket) {
         const uint8_t *lPayload;
         size_t lSize;
@@ -791,7 +812,12 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
                 }
                 mFlushBeforeNs = 0;
             }
-            mAssembler.OnDatagram(lPayload, lSize, aNowUs);
+            if (PassesGate(lPayload, lSize, aPacket.mTimeNs, aNowUs))
+            {
+                mAssembler.OnDatagram(lPayload, lSize, aNowUs);
+                lLastPassed = lPayload;
+                lLastPassedSize = lSize;
+            }
             break;
         case TnRingVerdict::kTruncated:
             ++mRingTruncated;
@@ -804,6 +830,22 @@ void TnGvspReceiver::TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t
             break; // the socket's to take
         }
     });
+    if (mGate.GetSpan() == 0 && lLastPassed != nullptr && lPackets == mRingPacketsPerBlock &&
+        lLastPassedSize >= kGvspHeaderSize)
+    {
+        // No block measured yet: the size of the newest, as its leader tells,
+        // over what a full ring block holds.
+        const bool lExtended = (lLastPassed[4] & kGvspExtendedIdBit) != 0;
+        if (!lExtended || lLastPassedSize >= kGvspExtendedHeaderSize)
+        {
+            const uint32_t lDataPackets =
+                mAssembler.GetDataPacketCount(lExtended ? GetU64(lLastPassed + 8) : GetU16(lLastPassed + 2));
+            if (lDataPackets != 0)
+            {
+                mGate.EstimateSpan(uint64_t(lDataPackets) + 2); // with its leader and trailer
+            }
+        }
+    }
 }
 
 bool TnGvspReceiver::ShedRingBacklog()
@@ -831,8 +873,10 @@ bool TnGvspReceiver::ShedRingBacklog()
         }
         mRingShed += TnPacketRing::CountPackets(lBlock);
         mRing.Release();
+        ++mRingBlocksRead;
     }
     mRingSkipToLeader = true;
+    mRingDropped = true; // the gate engages: from here on blocks are shed whole
     return true;
 }
 
@@ -857,12 +901,120 @@ uint64_t TnGvspReceiver::RingSettledUs(uint64_t aNowUs) const
     return std::min(lSettled, aNowUs);
 }
 
+bool TnGvspReceiver::PassesGate(const uint8_t *aPayload, size_t aSize, uint64_t aArrivedNs, uint64_t aNowUs)
+{
+    if (aSize < kGvspHeaderSize)
+    {
+        return true;
+    }
+    const uint8_t lFormat = aPayload[4];
+    const bool lExtended = (lFormat & kGvspExtendedIdBit) != 0;
+    if (lExtended && aSize < kGvspExtendedHeaderSize)
+    {
+        return true;
+    }
+    const uint64_t lId = lExtended ? GetU64(aPayload + 8) : GetU16(aPayload + 2);
+    const uint8_t lKind = lFormat & 0x0F;
+    if (lKind == kGvspFormatLeader)
+    {
+        const bool lTaken = mGate.OnLeader(lId, lExtended, aArrivedNs, mRingBlocksRead);
+        mShedKnown = true;
+        mShedBlock = lId;
+        mShedVerdict = !lTaken;
+        if (!lTaken)
+        {
+            mAssembler.DropBlock(lId, lExtended, aNowUs);
+            ++mRingSkipped;
+        }
+        return lTaken;
+    }
+    if (mGate.HasShed())
+    {
+        if (!mShedKnown || mShedBlock != lId)
+        {
+            mShedKnown = true;
+            mShedBlock = lId;
+            mShedVerdict = mGate.IsShed(lId);
+        }
+        if (mShedVerdict)
+        {
+            ++mRingSkipped;
+            return false;
+        }
+    }
+    if (lKind == kGvspFormatTrailer)
+    {
+        mGate.OnTrailer(lId, lExtended ? GetU32(aPayload + 16) : GetU24(aPayload + 5), mRingBlocksRead);
+    }
+    return true;
+}
+
+TnRingNewest TnGvspReceiver::NewestRingPacket() const
+{
+    // The first of the stream's packets in the newest block handed over: no
+    // more than a ring block behind the kernel, found at the cost of one.
+    TnRingNewest lNewest;
+    size_t lSize;
+    const uint8_t *lBlock = mRing.Newest(lSize);
+    if (lBlock != nullptr)
+    {
+        ForEachRingPacket(lBlock, lSize, [&](const TnRingPacket &aPacket) {
+            return !RingPacketIds(aPacket, mRing.GetConfig().mFilter, lNewest);
+        });
+    }
+    return lNewest;
+}
+
+void TnGvspReceiver::SteerRing()
+{
+    // The blocks waiting: counted on from where the last count ended (a
+    // status word or two, of blocks the kernel just wrote).
+    const size_t lUnread = mRing.CountUnread();
+    if (!mGate.IsEngaged() && !mRingDropped && lUnread * 4 < mRing.GetBlockCount())
+    {
+        return; // keeping up
+    }
+    mGate.Behind(lUnread, mRingDropped);
+    mRingDropped = false;
+    if (!mGate.WantsPlan() && !mGate.IsEngaged())
+    {
+        return;
+    }
+    // Engaged, after every ring block: a block is let in as soon as the
+    // ring has room for it, before it starts.
+    const TnRingNewest lNewest = mGate.IsEngaged() ? NewestRingPacket() : TnRingNewest();
+    TnRingWindow lWindow;
+    if (mGate.Plan(lNewest, lUnread, lWindow) &&
+        AttachFilter(mRing.GetHandle(), RingFilterProgram(mRing.GetConfig().mFilter, lWindow)).IsOK())
+    {
+        mGate.Installed(lWindow, RealtimeNanoseconds());
+    }
+}
+
+void TnGvspReceiver::ResetGate()
+{
+    mGate.Reset(mRing.GetBlockCount());
+    mGate.SetRingBlockPackets(mRingPacketsPerBlock);
+    mShedKnown = false;
+}
+
+void TnGvspReceiver::OpenGate()
+{
+    const bool lGated = !mGate.GetWindow().mOpen;
+    ResetGate();
+    if (lGated && mRingActive.load(std::memory_order_relaxed))
+    {
+        AttachFilter(mRing.GetHandle(), RingFilterProgram(mRing.GetConfig().mFilter));
+    }
+}
+
 void TnGvspReceiver::RunRing()
 {
     bool lIdle = false;
     bool lTaken = false;   // blocks taken since the last wait
     bool lLeaving = false; // the socket took over: read what the ring holds, then return
     uint32_t lBlocks = 0;
+    uint64_t lLastBlockUs = MonotonicMicroseconds();
     // The block timers are judged as of the time up to which every packet
     // the kernel took has been read: a packet still in the block the kernel
     // fills makes no block fail, and asks for no resend, as a packet waiting
@@ -887,7 +1039,13 @@ void TnGvspReceiver::RunRing()
             const uint32_t lCoalesceUs = mCoalesceUs.load(std::memory_order_relaxed);
             const bool lCoalesce = lCoalesceUs > 0 && lTaken;
             lTaken = false;
-            const uint64_t lWait = lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0);
+            uint64_t lWait = lDeadline > lSettled ? lDeadline - lSettled : (lSettled < lNow ? mRingHoldUs : 0);
+            if (mGate.IsEngaged())
+            {
+                // The gate opens on time should nothing come.
+                const uint64_t lQuietAt = lLastBlockUs + mGate.GetQuietNs() / 1000;
+                lWait = std::min(lWait, lQuietAt > lNow ? lQuietAt - lNow : 0);
+            }
             const timespec lTimeout = IdleWait(lNow, lCoalesce ? std::min<uint64_t>(lWait, lCoalesceUs) : lWait);
             pollfd lPoll[3] = {{mThread.GetWakeHandle(), POLLIN, 0},
                                {mRing.GetHandle(), POLLIN, 0},
@@ -920,6 +1078,19 @@ void TnGvspReceiver::RunRing()
             lIdle = true;
             lBlocks = 0;
             lPollTimers(lNow);
+            if (mGate.IsEngaged())
+            {
+                // Nothing came for a while: the stream paused (and may
+                // resume with any block id), the receiver is not behind.
+                if (lNow - lLastBlockUs >= mGate.GetQuietNs() / 1000)
+                {
+                    OpenGate();
+                }
+                else
+                {
+                    SteerRing();
+                }
+            }
             continue;
         }
         lIdle = false;
@@ -930,6 +1101,8 @@ void TnGvspReceiver::RunRing()
         TakeRingBlock(lBlock, lSize, lNow);
         mRing.Release();
         lTaken = true;
+        lLastBlockUs = lNow;
+        SteerRing();
         if (mConfig.mKind == TnGvspReceiverKind::kAutomatic && !lLeaving && !RingSuits())
         {
             // Jumbo packets: the socket takes over; the ring hands over what

@@ -264,6 +264,18 @@ private:
     bool ShedRingBacklog();
     /// Hands the packets of a ring block to the assembler.
     void TakeRingBlock(const uint8_t *aBlock, size_t aSize, uint64_t aNowUs);
+    /// What the gate makes of a datagram of the stream from the ring:
+    /// whether it goes to the assembler (false: its block was shed).
+    bool PassesGate(const uint8_t *aPayload, size_t aSize, uint64_t aArrivedNs, uint64_t aNowUs);
+    /// Tells the gate how far behind the receiver is, and installs the ring
+    /// filter it plans.
+    void SteerRing();
+    /// The newest packet of the stream in the blocks the kernel handed over.
+    TnRingNewest NewestRingPacket() const;
+    /// The gate starts anew, open, knowing the ring's packing.
+    void ResetGate();
+    /// The ring takes every packet of the stream, the gate open.
+    void OpenGate();
     /// Serves what other threads asked for, before a receive.
     void TakeRequests();
     /// Publishes the statistics and gives the wait before the next look:
@@ -316,6 +328,14 @@ private:
     uint64_t mRingMalformed;
     uint64_t mRingShed; // packets of blocks left unread to catch up, not yet published
     bool mRingSkipToLeader; // after a shed: packets go unread up to a leader
+    TnRingGate mGate; // whole blocks under overload
+    uint64_t mRingBlocksRead; // ring blocks taken or left unread since the ring opened
+    uint32_t mRingPacketsPerBlock; // the most packets a ring block held
+    uint64_t mRingSkipped; // packets of blocks the gate shed, left unread, not yet published
+    bool mRingDropped; // the ring dropped packets since the gate last heard
+    bool mShedKnown; // mShedBlock / mShedVerdict hold the last block looked up
+    uint64_t mShedBlock;
+    bool mShedVerdict;
     uint32_t mDropsSeen; // the socket's drop count last read (receive thread, or any while it does not run)
     uint16_t mRequestId;
     TnGvspReceiverStatistics mLocal; // the receive thread's own

@@ -14,9 +14,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "TnGevBytes.h"
+#include "TnGvsp.h"
 #include "TnUdpSocket.h"
 
 namespace tn
@@ -54,12 +56,22 @@ constexpr uint32_t kAcceptAll = 0x40000;
 class Program
 {
 public:
-    enum Label : uint8_t
+    using Label = size_t;
+    static constexpr Label kNext = 0;
+    static constexpr Label kAccept = 1;
+    static constexpr Label kDrop = 2;
+
+    Label NewLabel()
     {
-        kNext,
-        kAccept,
-        kDrop
-    };
+        mLabels.push_back(SIZE_MAX);
+        return kDrop + mLabels.size();
+    }
+
+    /// The label is the next instruction's.
+    void Bind(Label aLabel)
+    {
+        mLabels[aLabel - kDrop - 1] = mCode.size();
+    }
 
     void Statement(uint16_t aCode, uint32_t aValue)
     {
@@ -82,7 +94,10 @@ public:
         for (size_t lIndex = 0; lIndex < mJumps.size(); ++lIndex)
         {
             auto lTarget = [&](Label aLabel) -> uint8_t {
-                const size_t lTo = aLabel == kNext ? lIndex + 1 : aLabel == kAccept ? lAccept : lDrop;
+                const size_t lTo = aLabel == kNext     ? lIndex + 1
+                                   : aLabel == kAccept ? lAccept
+                                   : aLabel == kDrop   ? lDrop
+                                                       : mLabels[aLabel - kDrop - 1];
                 return static_cast<uint8_t>(lTo - lIndex - 1);
             };
             if (BPF_CLASS(mCode[lIndex].code) == BPF_JMP)
@@ -97,7 +112,48 @@ public:
 private:
     std::vector<sock_filter> mCode;
     std::vector<std::pair<Label, Label>> mJumps;
+    std::vector<size_t> mLabels;
 };
+
+// Offsets from the UDP header of a GigE Vision header's fields.
+constexpr uint32_t kUdpGvspBlockId = kUdpHeaderSize + 2;
+constexpr uint32_t kUdpGvspFormat = kUdpHeaderSize + 4;
+constexpr uint32_t kUdpGvspExtendedBlockIdLow = kUdpHeaderSize + 12;
+
+// The stream's packets (the X register holds the IP header's length):
+// every leader, and the other packets of the blocks in the window's ranges.
+void AddWindow(Program &aProgram, const TnRingWindow &aWindow)
+{
+    const Program::Label lExtended = aProgram.NewLabel();
+    aProgram.Statement(BPF_LD | BPF_B | BPF_IND, kUdpGvspFormat);
+    aProgram.Jump(BPF_JMP | BPF_JSET | BPF_K, kGvspExtendedIdBit, lExtended, Program::kNext);
+    for (const bool lExtendedIds : {false, true})
+    {
+        if (lExtendedIds)
+        {
+            aProgram.Bind(lExtended);
+            aProgram.Statement(BPF_LD | BPF_B | BPF_IND, kUdpGvspFormat);
+        }
+        aProgram.Statement(BPF_ALU | BPF_AND | BPF_K, 0x0F);
+        aProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, kGvspFormatLeader, Program::kAccept, Program::kNext);
+        const uint32_t lMask = lExtendedIds ? 0xFFFFFFFFu : 0xFFFFu;
+        for (size_t lIndex = 0; lIndex < aWindow.mRangeCount && aWindow.mExtendedIds == lExtendedIds; ++lIndex)
+        {
+            const TnRingIdRange &lRange = aWindow.mRanges[lIndex];
+            const uint32_t lFirst = static_cast<uint32_t>(lRange.mFirst) & lMask;
+            const uint32_t lWidth = static_cast<uint32_t>(lRange.mLast - lRange.mFirst) & lMask;
+            aProgram.Statement(lExtendedIds ? BPF_LD | BPF_W | BPF_IND : BPF_LD | BPF_H | BPF_IND,
+                               lExtendedIds ? kUdpGvspExtendedBlockIdLow : kUdpGvspBlockId);
+            aProgram.Statement(BPF_ALU | BPF_SUB | BPF_K, lFirst);
+            if (!lExtendedIds)
+            {
+                aProgram.Statement(BPF_ALU | BPF_AND | BPF_K, lMask);
+            }
+            aProgram.Jump(BPF_JMP | BPF_JGT | BPF_K, lWidth, Program::kNext, Program::kAccept);
+        }
+        aProgram.Statement(BPF_RET | BPF_K, 0);
+    }
+}
 } // namespace
 
 uint64_t InternetSum(const uint8_t *aData, size_t aSize, uint64_t aSum)
@@ -234,7 +290,49 @@ TnRingVerdict ParseRingDatagram(const TnRingPacket &aPacket, const TnRingFilter 
     return TnRingVerdict::kTaken;
 }
 
+bool RingPacketIds(const TnRingPacket &aPacket, const TnRingFilter &aFilter, TnRingNewest &aIds)
+{
+    aIds = TnRingNewest();
+    const uint8_t *lIp = aPacket.mData;
+    if (aPacket.mPacketType == PACKET_OUTGOING || aPacket.mPacketType == PACKET_OTHERHOST ||
+        aPacket.mCaptured < kIpHeaderSize || (lIp[0] >> 4) != 4 || lIp[9] != kProtocolUdp ||
+        (GetU16(lIp + 6) & 0x3FFF) != 0 || (aFilter.mAddress != 0 && GetU32(lIp + 16) != aFilter.mAddress))
+    {
+        return false;
+    }
+    const size_t lHeaderSize = size_t(lIp[0] & 0x0F) * 4;
+    const size_t lGvsp = lHeaderSize + kUdpHeaderSize;
+    if (lHeaderSize < kIpHeaderSize || aPacket.mCaptured < lGvsp + kGvspHeaderSize ||
+        GetU16(lIp + lHeaderSize + 2) != aFilter.mPort)
+    {
+        return false;
+    }
+    const uint8_t *lHeader = lIp + lGvsp;
+    aIds.mExtendedIds = (lHeader[4] & kGvspExtendedIdBit) != 0;
+    if (!aIds.mExtendedIds)
+    {
+        aIds.mBlockId = GetU16(lHeader + 2);
+        aIds.mPacketId = GetU24(lHeader + 5);
+    }
+    else if (aPacket.mCaptured >= lGvsp + kGvspExtendedHeaderSize)
+    {
+        aIds.mBlockId = GetU64(lHeader + 8);
+        aIds.mPacketId = GetU32(lHeader + 16);
+    }
+    else
+    {
+        return false;
+    }
+    aIds.mKnown = true;
+    return true;
+}
+
 std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter)
+{
+    return RingFilterProgram(aFilter, TnRingWindow());
+}
+
+std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter, const TnRingWindow &aWindow)
 {
     Program lProgram;
     lProgram.Statement(BPF_LD | BPF_H | BPF_ABS, uint32_t(SKF_AD_OFF + SKF_AD_PROTOCOL));
@@ -256,7 +354,13 @@ std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter)
     }
     lProgram.Statement(BPF_LDX | BPF_B | BPF_MSH, 0);
     lProgram.Statement(BPF_LD | BPF_H | BPF_IND, 2);
-    lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, aFilter.mPort, Program::kAccept, Program::kDrop);
+    if (aWindow.mOpen)
+    {
+        lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, aFilter.mPort, Program::kAccept, Program::kDrop);
+        return lProgram.Finish();
+    }
+    lProgram.Jump(BPF_JMP | BPF_JEQ | BPF_K, aFilter.mPort, Program::kNext, Program::kDrop);
+    AddWindow(lProgram, aWindow);
     return lProgram.Finish();
 }
 
@@ -433,6 +537,7 @@ TnResult TnPacketRing::Open(const TnPacketRingConfig &aConfig)
         return lFail(SocketFailure("packet socket bind", errno));
     }
     mCurrent = 0;
+    mCurrentCount = mFrontier = 0;
     TakeDrops();
     return TnResult(TN_OK);
 }
@@ -451,6 +556,7 @@ void TnPacketRing::Close()
         mHandle = -1;
     }
     mCurrent = 0;
+    mCurrentCount = mFrontier = 0;
 }
 
 const uint8_t *TnPacketRing::Next(size_t &aSize) const
@@ -478,6 +584,7 @@ void TnPacketRing::Release()
     __atomic_store_n(reinterpret_cast<uint32_t *>(lBlock + kBlockStatus), uint32_t(TP_STATUS_KERNEL),
                      __ATOMIC_RELEASE);
     mCurrent = (mCurrent + 1) % mBlockCount;
+    ++mCurrentCount;
 }
 
 bool TnPacketRing::IsBehind(size_t aAhead) const
@@ -490,6 +597,42 @@ bool TnPacketRing::IsBehind(size_t aAhead) const
     const uint8_t *lBlock = mMap + ((mCurrent + aAhead - 1) % mBlockCount) * mConfig.mBlockSize;
     return (__atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE) &
             TP_STATUS_USER) != 0;
+}
+
+size_t TnPacketRing::CountUnread() const
+{
+    if (mMap == nullptr)
+    {
+        return 0;
+    }
+    // From the next block on, the handed-over ones come first: the kernel
+    // hands them over in order, and fills the others after them. Those up
+    // to the last count stay handed over until read; the look goes on from
+    // there.
+    const auto lHandedOver = [this](size_t aAhead) {
+        const uint8_t *lBlock = mMap + ((mCurrent + aAhead) % mBlockCount) * mConfig.mBlockSize;
+        return (__atomic_load_n(reinterpret_cast<const uint32_t *>(lBlock + kBlockStatus), __ATOMIC_ACQUIRE) &
+                TP_STATUS_USER) != 0;
+    };
+    size_t lCount = mFrontier > mCurrentCount ? std::min<uint64_t>(mFrontier - mCurrentCount, mBlockCount) : 0;
+    while (lCount < mBlockCount && lHandedOver(lCount))
+    {
+        ++lCount;
+    }
+    mFrontier = mCurrentCount + lCount;
+    return lCount;
+}
+
+const uint8_t *TnPacketRing::Newest(size_t &aSize) const
+{
+    aSize = 0;
+    const size_t lUnread = CountUnread();
+    if (lUnread == 0)
+    {
+        return nullptr;
+    }
+    aSize = mConfig.mBlockSize;
+    return mMap + ((mCurrent + lUnread - 1) % mBlockCount) * mConfig.mBlockSize;
 }
 
 TnPacketRing::Unread TnPacketRing::GetUnread(uint64_t &aSinceNs) const

@@ -24,10 +24,12 @@
 #include <stdint.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "TnGevExport.h"
 #include "TnResult.h"
+#include "TnRingGate.h"
 
 namespace tn
 {
@@ -79,9 +81,9 @@ struct TnRingPacket
 };
 
 /// Calls aVisit(const TnRingPacket &) with every packet of the ring block at
-/// aBlock (aBlockSize bytes, TPACKET_V3 layout), in order. A packet whose
-/// description points outside the block ends the walk. Returns the packets
-/// visited.
+/// aBlock (aBlockSize bytes, TPACKET_V3 layout), in order; a visit that
+/// returns false ends the walk, as does a packet whose description points
+/// outside the block. Returns the packets visited.
 template <typename Visit>
 size_t ForEachRingPacket(const uint8_t *aBlock, size_t aBlockSize, Visit &&aVisit);
 
@@ -116,10 +118,16 @@ TN_GEV_API uint64_t InternetSum(const uint8_t *aData, size_t aSize, uint64_t aSu
 /// aSum folded into 16 bits.
 TN_GEV_API uint16_t FoldInternetSum(uint64_t aSum);
 
+/// The GigE Vision block and packet ids of a packet of the stream, read
+/// with only the checks that reading them needs (no checksum); false when
+/// the packet is none of the stream's.
+TN_GEV_API bool RingPacketIds(const TnRingPacket &aPacket, const TnRingFilter &aFilter, TnRingNewest &aIds);
+
 /// The packet socket's filter (it sees packets from their network header
 /// on): incoming IPv4 UDP packets to aFilter's port (and address, when
-/// given), no fragments.
+/// given), no fragments; of those, what aWindow takes (TnRingGate.h).
 TN_GEV_API std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter);
+TN_GEV_API std::vector<sock_filter> RingFilterProgram(const TnRingFilter &aFilter, const TnRingWindow &aWindow);
 
 /// The UDP socket's filter while a ring serves its stream: only datagrams
 /// that did not come on interface aInterfaceIndex or are longer than
@@ -184,6 +192,13 @@ public:
     /// been read (the next aAhead blocks are all handed over).
     bool IsBehind(size_t aAhead) const;
 
+    /// The blocks handed over and not yet given back (the one Next returned
+    /// among them).
+    size_t CountUnread() const;
+
+    /// The newest block handed over, or null; aSize its size.
+    const uint8_t *Newest(size_t &aSize) const;
+
     size_t GetBlockCount() const
     {
         return mBlockCount;
@@ -221,10 +236,11 @@ private:
     size_t mMapSize = 0;
     size_t mBlockCount = 0;
     size_t mCurrent = 0;
+    uint64_t mCurrentCount = 0;     // blocks given back since the ring opened
+    mutable uint64_t mFrontier = 0; // all blocks before it (in that count) were handed over when last looked at
 };
 
 // ---------------------------------------------------------------- inline
-
 
 template <typename Visit>
 size_t ForEachRingPacket(const uint8_t *aBlock, size_t aBlockSize, Visit &&aVisit)
@@ -257,8 +273,18 @@ size_t ForEachRingPacket(const uint8_t *aBlock, size_t aBlockSize, Visit &&aVisi
         lPacket.mStatus = Get32(lHeader + kPacketStatus);
         lPacket.mPacketType = lHeader[kPacketHeaderSize + kAddressPacketType];
         lPacket.mTimeNs = uint64_t(Get32(lHeader + kPacketSec)) * 1000000000u + Get32(lHeader + kPacketNsec);
-        aVisit(static_cast<const TnRingPacket &>(lPacket));
         ++lVisited;
+        if constexpr (std::is_same<decltype(aVisit(static_cast<const TnRingPacket &>(lPacket))), bool>::value)
+        {
+            if (!aVisit(static_cast<const TnRingPacket &>(lPacket)))
+            {
+                break;
+            }
+        }
+        else
+        {
+            aVisit(static_cast<const TnRingPacket &>(lPacket));
+        }
         const uint32_t lNext = Get32(lHeader + kPacketNext);
         if (lNext == 0)
         {

@@ -16,6 +16,33 @@ namespace
 constexpr uint32_t kLoopback = 0x7F000001;
 } // namespace
 
+std::vector<std::vector<uint8_t>> BlockDatagrams(const gev::TnGvspBlock &aBlock, uint64_t aBlockId,
+                                                 uint32_t aPacketSize, bool aExtendedIds)
+{
+    std::vector<std::vector<uint8_t>> lDatagrams;
+    gev::TnGvspPacketiser lPacketiser;
+    if (!lPacketiser.Configure(aPacketSize, aExtendedIds) || !lPacketiser.Begin(aBlock, aBlockId))
+    {
+        ADD_FAILURE() << "the packetiser refused the block";
+        return lDatagrams;
+    }
+    for (uint32_t lId = 0; lId <= lPacketiser.GetLastPacketId(); ++lId)
+    {
+        uint8_t lHeader[gev::kGvspMaxHeaderBufferSize];
+        iovec lVectors[gev::kGvspMaxPacketVectors];
+        size_t lSize = 0;
+        const size_t lCount = lPacketiser.Build(lId, 0, lHeader, lVectors, lSize);
+        std::vector<uint8_t> lDatagram;
+        for (size_t lIndex = 0; lIndex < lCount; ++lIndex)
+        {
+            const uint8_t *lBase = static_cast<const uint8_t *>(lVectors[lIndex].iov_base);
+            lDatagram.insert(lDatagram.end(), lBase, lBase + lVectors[lIndex].iov_len);
+        }
+        lDatagrams.push_back(std::move(lDatagram));
+    }
+    return lDatagrams;
+}
+
 TestFrames::TestFrames(uint32_t aWidth, uint32_t aHeight, size_t aCount)
     : mWidth(aWidth), mHeight(aHeight), mMemory(aCount, std::vector<uint8_t>(size_t(aWidth) * aHeight))
 {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "TnGvspPacketiser.h"
 #include "TnGvspSender.h"
 #include "TnTestDevices.h"
 
@@ -46,6 +47,11 @@ private:
     std::condition_variable mReleased;
     std::vector<size_t> mFree;
 };
+
+/// Every datagram of aBlock sent as block aBlockId in packets of
+/// aPacketSize bytes, in order, as the packetiser cuts them.
+std::vector<std::vector<uint8_t>> BlockDatagrams(const tn::gev::TnGvspBlock &aBlock, uint64_t aBlockId,
+                                                 uint32_t aPacketSize, bool aExtendedIds = false);
 
 /// A sender setting for tests: 1500-byte packets at 20 MB/s, a few blocks
 /// kept for resends, and faults per thousand packets.

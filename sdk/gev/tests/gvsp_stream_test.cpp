@@ -185,6 +185,24 @@ uint64_t SendAtSizes(uint16_t aPort, Checker &aChecker, TestFrames &aFrames, con
     return lSent;
 }
 
+// A packet-ring receiver on loopback with a ring of aRingSize bytes.
+TnGvspReceiverConfig RingOnLoopback(uint32_t aRingSize)
+{
+    TnGvspReceiverConfig lConfig;
+    lConfig.mKind = TnGvspReceiverKind::kPacketRing;
+    lConfig.mLocalAddress = kLoopback;
+    lConfig.mRingSize = aRingSize;
+    return lConfig;
+}
+
+// A sender without faults at aBytesPerSecond.
+TnGvspSenderConfig SenderAt(double aBytesPerSecond)
+{
+    TnGvspSenderConfig lConfig = FaultySenderConfig(0, 0, 0);
+    lConfig.mMaxBytesPerSecond = aBytesPerSecond;
+    return lConfig;
+}
+
 } // namespace
 
 TEST_P(GvspReceive, LossReorderAndDuplicatesNeverGiveWrongBytes)
@@ -452,17 +470,11 @@ TEST(GvspRing, AReceiverFarBehindLeavesHalfTheRingAndCountsEveryPacket)
     REQUIRE_NETWORK();
     REQUIRE_PACKET_RING();
     Checker lChecker(8, 640 * 480, 640);
-    TnGvspReceiverConfig lReceiveConfig;
-    lReceiveConfig.mKind = TnGvspReceiverKind::kPacketRing;
-    lReceiveConfig.mLocalAddress = kLoopback;
-    lReceiveConfig.mRingSize = 8u << 20;
     TnGvspReceiver lReceiver;
-    ASSERT_TRUE(lReceiver.Open(lReceiveConfig, &lChecker).IsOK());
+    ASSERT_TRUE(lReceiver.Open(RingOnLoopback(8u << 20), &lChecker).IsOK());
     TestFrames lFrames(640, 480, 4);
-    TnGvspSenderConfig lSendConfig = FaultySenderConfig(0, 0, 0);
-    lSendConfig.mMaxBytesPerSecond = 100e6;
     TnGvspSender lSender;
-    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), lSendConfig, &lFrames).IsOK());
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), SenderAt(100e6), &lFrames).IsOK());
     // Half as much again as the ring holds, while nobody reads: the kernel
     // drops the rest, and the receiver, once it starts, finds the ring full.
     const std::vector<uint64_t> lBehind = lFrames.Send(lSender, 40);
@@ -492,6 +504,68 @@ TEST(GvspRing, AReceiverFarBehindLeavesHalfTheRingAndCountsEveryPacket)
     // Every packet sent was taken or counted as dropped.
     const TnGvspReceiverStatistics lStatistics = lReceiver.GetStatistics();
     EXPECT_EQ(lStatistics.mAssembly.mPackets + lStatistics.mSocketDrops, lSender.GetStatistics().mPacketsSent);
+}
+
+TEST(GvspRing, AReceiverThatCannotKeepUpShedsWholeBlocksAndCountsThemDropped)
+{
+    REQUIRE_NETWORK();
+    REQUIRE_PACKET_RING();
+    // The receive thread spends 8 ms on every block it finishes, while the
+    // sender offers one every 3 ms: the ring falls behind for good.
+    class Slow : public Checker
+    {
+    public:
+        using Checker::Checker;
+        void FinishBlock(const TnGvspBlockTarget &aTarget, const TnGvspBlockReport &aReport) override
+        {
+            Checker::FinishBlock(aTarget, aReport);
+            std::this_thread::sleep_for(std::chrono::milliseconds(8));
+        }
+    };
+    Slow lChecker(8, 640 * 480, 640);
+    TnGvspReceiver lReceiver;
+    ASSERT_TRUE(lReceiver.Open(RingOnLoopback(8u << 20), &lChecker).IsOK()); // some 20 blocks of the stream
+    ASSERT_TRUE(lReceiver.Start().IsOK());
+    TestFrames lFrames(640, 480, 4);
+    TnGvspSender lSender;
+    ASSERT_TRUE(lSender.Open(kLoopback, lReceiver.GetLocalPort(), SenderAt(100e6), &lFrames).IsOK());
+    const std::vector<uint64_t> lIds = lFrames.Send(lSender, 80);
+    ASSERT_TRUE(lSender.WaitIdle(10000).IsOK());
+    // Every block ends: complete, or shed whole.
+    TnGvspReceiverStatistics lStatistics;
+    for (int lWait = 0; lWait < 1000; ++lWait)
+    {
+        lStatistics = lReceiver.GetStatistics();
+        if (lStatistics.mAssembly.mBlocksCompleted + lStatistics.mAssembly.mBlocksDropped >= lIds.size())
+        {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    lReceiver.Stop();
+    lStatistics = lReceiver.GetStatistics();
+    size_t lComplete = 0;
+    for (const auto &lOutcome : lChecker.mOutcomes)
+    {
+        EXPECT_EQ(lOutcome.second.mResult, uint32_t(TN_OK)) << "block " << lOutcome.first;
+        EXPECT_TRUE(lOutcome.second.mExact) << "block " << lOutcome.first;
+        lComplete += lOutcome.second.mResult == TN_OK;
+    }
+    // The shed blocks count as dropped: not failed, not missed, and none of
+    // their packets as lost; the ring never overflowed.
+    EXPECT_GT(lComplete, 10u);
+    EXPECT_GT(lStatistics.mAssembly.mBlocksDropped, 10u);
+    EXPECT_EQ(lStatistics.mAssembly.mBlocksCompleted + lStatistics.mAssembly.mBlocksDropped, lIds.size());
+    EXPECT_EQ(lStatistics.mAssembly.mBlocksFailed, 0u);
+    EXPECT_EQ(lStatistics.mAssembly.mBlocksMissed, 0u);
+    EXPECT_EQ(lStatistics.mAssembly.mPacketsLost, 0u);
+    EXPECT_EQ(lStatistics.mSocketDrops, 0u);
+    // Most of the shed blocks' packets never came out of the ring: the
+    // filter dropped them before the kernel copied them.
+    const uint64_t lPerBlock = lSender.GetStatistics().mPacketsSent / lIds.size();
+    EXPECT_LT(lStatistics.mAssembly.mPackets - lComplete * lPerBlock,
+              lStatistics.mAssembly.mBlocksDropped * lPerBlock / 4);
+    EXPECT_EQ(lReceiver.GetKind(), TnGvspReceiverKind::kPacketRing);
 }
 
 TEST(GvspRing, AnAutomaticReceiverLeavesJumboPacketsToTheSocket)

@@ -14,6 +14,7 @@
 #include "TnGvspPacketiser.h"
 #include "TnPacketRing.h"
 #include "TnResult.h"
+#include "TnTestStreams.h"
 
 using namespace tn::gev;
 
@@ -259,6 +260,12 @@ TEST(PacketRing, BlocksAreWalkedWithinTheirBounds)
     EXPECT_EQ(lSeen[2].mLength, 128u);
     EXPECT_EQ(lSeen[0].mTimeNs, 1000000000000ull);
     EXPECT_EQ(lSeen[1].mData[28], 4);
+    // A visit that answers false ends the walk there.
+    size_t lVisits = 0;
+    EXPECT_EQ(ForEachRingPacket(lBlock.mBytes.data(), lBlock.mBytes.size(),
+                                [&](const TnRingPacket &) { return ++lVisits < 2; }),
+              2u);
+    EXPECT_EQ(lVisits, 2u);
 
     // A count beyond the packets, a next offset or a packet's length that
     // leads out of the block: the walk ends there.
@@ -288,24 +295,14 @@ TEST(PacketRing, AFrameFromRingBlocksArrivesWholeAmongForeignPackets)
     lFrame.mLeader.mSizeX = 120;
     lFrame.mLeader.mSizeY = 100;
     lFrame.mSegments[0] = {lImage.data(), lImage.size()};
-    TnGvspPacketiser lPacketiser;
-    ASSERT_TRUE(lPacketiser.Configure(1500, false));
-    ASSERT_TRUE(lPacketiser.Begin(lFrame, 7));
+    const std::vector<std::vector<uint8_t>> lDatagrams = tn::test::BlockDatagrams(lFrame, 7, 1500);
+    ASSERT_FALSE(lDatagrams.empty());
     // Two blocks; beside the stream's packets, another port's, a copy of one
     // going out, a fragment and one whose checksum is wrong.
     std::vector<RingBlock> lBlocks(2, RingBlock(16384));
-    for (uint32_t lId = 0; lId <= lPacketiser.GetLastPacketId(); ++lId)
+    for (uint32_t lId = 0; lId < lDatagrams.size(); ++lId)
     {
-        uint8_t lHeader[kGvspMaxHeaderBufferSize];
-        iovec lVectors[kGvspMaxPacketVectors];
-        size_t lSize = 0;
-        const size_t lCount = lPacketiser.Build(lId, 0, lHeader, lVectors, lSize);
-        std::vector<uint8_t> lDatagram;
-        for (size_t lIndex = 0; lIndex < lCount; ++lIndex)
-        {
-            const uint8_t *lBase = static_cast<const uint8_t *>(lVectors[lIndex].iov_base);
-            lDatagram.insert(lDatagram.end(), lBase, lBase + lVectors[lIndex].iov_len);
-        }
+        const std::vector<uint8_t> &lDatagram = lDatagrams[lId];
         RingBlock &lBlock = lBlocks[lId < 6 ? 0 : 1];
         lBlock.Add(UdpPacket(lDatagram), PACKET_HOST, 0);
         if (lId == 3)
@@ -344,6 +341,6 @@ TEST(PacketRing, AFrameFromRingBlocksArrivesWholeAmongForeignPackets)
     ASSERT_EQ(lKeeper.mResults, std::vector<uint32_t>{TN_OK});
     EXPECT_EQ(lKeeper.mReceived, lImage.size());
     EXPECT_EQ(memcmp(lKeeper.mMemory.data(), lImage.data(), lImage.size()), 0);
-    EXPECT_EQ(lAssembler.GetStatistics().mPackets, lPacketiser.GetLastPacketId() + 1);
+    EXPECT_EQ(lAssembler.GetStatistics().mPackets, lDatagrams.size());
     EXPECT_EQ(lAssembler.GetStatistics().mPacketsRedundant, 0u);
 }
