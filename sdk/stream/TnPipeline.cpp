@@ -552,7 +552,7 @@ TnResult PipelineShared::SetBufferCount(uint32_t aCount)
 TnResult PipelineShared::Launch()
 {
     std::unique_lock<std::mutex> lLock(mMutex);
-    if (mStream == nullptr || !mStream->GetCore()->IsOpen())
+    if (mStream == nullptr || !mStream->GetCore()->TakesPipelines())
     {
         return TnResult(TN_NOT_CONNECTED, TnString("Start: the pipeline's stream is gone or closed"));
     }
@@ -568,6 +568,7 @@ TnResult PipelineShared::Launch()
     mResetRequested = false;
     mCountChanged = false;
     mRunning = true;
+    mThreadEnded = false;
     // The stream has its buffers before Start returns.
     lLock.unlock();
     Supply();
@@ -638,7 +639,7 @@ TnResult PipelineShared::Start()
         std::unique_lock<std::mutex> lLock(mMutex);
         if (!mRunning)
         {
-            if (mStream == nullptr || !mStream->GetCore()->IsOpen())
+            if (mStream == nullptr || !mStream->GetCore()->TakesPipelines())
             {
                 lResult = TnResult(TN_NOT_CONNECTED, TnString("Start: the pipeline's stream is gone or closed"));
             }
@@ -679,7 +680,8 @@ bool PipelineShared::Halt()
     mRunning = false;
     mStopRequested = true;
     mSelfStop = false;
-    TnStream *lStream = mStream;
+    StreamUse lUse(*this);
+    TnStream *lStream = lUse.Take();
     std::thread lThread = std::move(mThread);
     lLock.unlock();
     mWork.notify_all();
@@ -688,6 +690,7 @@ bool PipelineShared::Halt()
     {
         lStream->GetCore()->Wake();
     }
+    lUse.End();
     if (lThread.joinable())
     {
         lThread.join();
@@ -737,7 +740,12 @@ TnResult PipelineShared::Reset()
     TnResult lResult(TN_OK);
     {
         std::unique_lock<std::mutex> lLock(mMutex);
-        if (!mRunning || mResetPending)
+        if (mRunning && mThreadEnded)
+        {
+            // The thread ended by itself: the stream went.
+            lResult = TnResult(TN_NOT_CONNECTED, TnString("Reset: the pipeline's stream is gone"));
+        }
+        else if (!mRunning || mResetPending)
         {
             lResult = TnResult(TN_STATE_ERROR, TnString(mRunning ? "Reset: another reset is pending"
                                                                  : "Reset: the pipeline does not run"));
@@ -746,18 +754,20 @@ TnResult PipelineShared::Reset()
         {
             mResetPending = true;
             mResetRequested = true;
-            TnStream *lStream = mStream;
+            StreamUse lUse(*this);
+            TnStream *lStream = lUse.Take();
             lLock.unlock();
             mWork.notify_all();
             if (lStream != nullptr)
             {
                 lStream->GetCore()->Wake();
             }
+            lUse.End();
             lLock.lock();
             if (!lOwnThread)
             {
                 // The thread takes every buffer back and queues a fresh set.
-                mControlDone.wait(lLock, [this] { return !mResetPending || !mThread.joinable(); });
+                mControlDone.wait(lLock, [this] { return !mResetPending || mThreadEnded || !mThread.joinable(); });
             }
         }
     }
@@ -779,7 +789,7 @@ void PipelineShared::OnStreamClosing()
 
 void PipelineShared::OnStreamGone()
 {
-    std::lock_guard<std::mutex> lLock(mMutex);
+    std::unique_lock<std::mutex> lLock(mMutex);
     mStream = nullptr;
     // Whatever the stream held is forgotten: those buffers are home again.
     for (Slot &lSlot : mSlots)
@@ -791,6 +801,34 @@ void PipelineShared::OnStreamGone()
     }
     mOutputChanged.notify_all();
     mWork.notify_all();
+    // The stream goes once nothing uses it (the uses of this thread, which
+    // called into the stream's going from a sink, excepted).
+    const bool lOwnThread = OnOwnThread();
+    mStreamIdle.wait(lLock, [&] { return mStreamUses == 0 && (lOwnThread || mOwnStreamUses == 0); });
+}
+
+TnStream *PipelineShared::StreamUse::Take()
+{
+    End();
+    mStream = mShared.mStream;
+    if (mStream != nullptr)
+    {
+        mOwn = mShared.OnOwnThread();
+        ++(mOwn ? mShared.mOwnStreamUses : mShared.mStreamUses);
+    }
+    return mStream;
+}
+
+void PipelineShared::StreamUse::End()
+{
+    if (mStream == nullptr)
+    {
+        return;
+    }
+    mStream = nullptr;
+    std::lock_guard<std::mutex> lLock(mShared.mMutex);
+    --(mOwn ? mShared.mOwnStreamUses : mShared.mStreamUses);
+    mShared.mStreamIdle.notify_all();
 }
 
 void PipelineShared::Destroy()
@@ -847,11 +885,12 @@ void PipelineShared::Destroy()
 
 void PipelineShared::Unlink()
 {
+    StreamUse lUse(*this);
     TnStream *lStream;
     {
         std::lock_guard<std::mutex> lLock(LinkMutex());
         std::lock_guard<std::mutex> lOwnLock(mMutex);
-        lStream = mStream;
+        lStream = lUse.Take();
     }
     if (lStream != nullptr)
     {
@@ -940,10 +979,11 @@ void PipelineShared::Retire(std::unique_ptr<TnBuffer> aBuffer)
 void PipelineShared::TakeBack(bool aAbort)
 {
     // Every buffer of this pipeline's comes back from the stream.
+    StreamUse lUse(*this);
     TnStream *lStream;
     {
         std::lock_guard<std::mutex> lLock(mMutex);
-        lStream = mStream;
+        lStream = lUse.Take();
     }
     if (lStream == nullptr)
     {
@@ -1009,10 +1049,11 @@ void PipelineShared::Handle(TnBuffer *aBuffer, const TnResult &aOperationResult)
                 // The buffers waiting in the stream are too small as well:
                 // they come back now and are reallocated before they go again.
                 TakeBack(true);
+                StreamUse lUse(*this);
                 TnStream *lStream;
                 {
                     std::lock_guard<std::mutex> lOwnLock(mMutex);
-                    lStream = mStream;
+                    lStream = lUse.Take();
                 }
                 if (lResetStats && lStream != nullptr)
                 {
@@ -1040,15 +1081,17 @@ void PipelineShared::Handle(TnBuffer *aBuffer, const TnResult &aOperationResult)
         ++lDropped;
     }
     const bool lReady = !mOutput.empty() && mOutput.back() == aBuffer;
-    TnStream *lStream = mStream;
+    StreamUse lUse(*this);
+    TnStream *lStream = lDropped != 0 ? lUse.Take() : nullptr;
     lLock.unlock();
-    if (lDropped != 0 && lStream != nullptr)
+    if (lStream != nullptr)
     {
         for (uint32_t lIndex = 0; lIndex < lDropped; ++lIndex)
         {
             lStream->GetCore()->CountPipelineDrop();
         }
     }
+    lUse.End();
     if (lReady)
     {
         mOutputChanged.notify_all();
@@ -1061,6 +1104,7 @@ void PipelineShared::Run()
     std::vector<TnBuffer *> lResize;
     for (;;)
     {
+        StreamUse lUse(*this);
         TnStream *lStream;
         bool lReset = false;
         bool lCountChanged = false;
@@ -1086,10 +1130,11 @@ void PipelineShared::Run()
             {
                 Refill(lResize);
             }
-            lStream = mStream;
+            lStream = lUse.Take();
         }
         if (lReset)
         {
+            lUse.End();
             TakeBack(true);
             {
                 std::lock_guard<std::mutex> lLock(mMutex);
@@ -1105,6 +1150,7 @@ void PipelineShared::Run()
         }
         if (!lResize.empty())
         {
+            lUse.End();
             Resize(lResize);
             continue;
         }
@@ -1113,6 +1159,7 @@ void PipelineShared::Run()
         {
             // Nothing in the stream: wait for a released buffer, a stop or a
             // reset.
+            lUse.End();
             std::unique_lock<std::mutex> lLock(mMutex);
             mWork.wait_for(lLock, std::chrono::milliseconds(kWaitSliceMs), [this] {
                 return mStopRequested.load() || mResetRequested || mCountChanged || mStream == nullptr ||
@@ -1125,6 +1172,7 @@ void PipelineShared::Run()
         TnBuffer *lBuffer = nullptr;
         TnResult lOperation;
         lCore->Retrieve(&lBuffer, &lOperation, kWaitSliceMs, this, false, &mStopRequested);
+        lUse.End();
         if (lBuffer != nullptr)
         {
             Handle(lBuffer, lOperation);
@@ -1135,6 +1183,7 @@ void PipelineShared::Run()
     {
         std::lock_guard<std::mutex> lLock(mMutex);
         mResetPending = false;
+        mThreadEnded = true;
         lOrphaned = mOwner == nullptr;
     }
     mControlDone.notify_all();

@@ -11,11 +11,13 @@
 // closes while its pipeline goes away never reach freed memory.
 //
 // Locks: mMutex guards everything here; the link lock (LinkMutex) is taken
-// before it, never after. No lock is held while a sink is called or while
-// the thread waits for the stream. Start, Stop, Reset and SetBufferCount take
-// turns (mBusy); a call of one of them from a sink inside another, on the
-// same thread, goes ahead. On the pipeline's own thread they only ask the
-// thread to act once the sink returns.
+// before it, never after. The stream pointer is used outside mMutex only
+// through a StreamUse, which the stream's going waits for. No lock is held
+// while a sink is called or while the thread waits for the stream. Start,
+// Stop, Reset and SetBufferCount take turns (mBusy); a call of one of them
+// from a sink inside another, on the same thread, goes ahead. On the
+// pipeline's own thread they only ask the thread to act once the sink
+// returns.
 #ifndef TN_PIPELINE_STATE_H
 #define TN_PIPELINE_STATE_H
 
@@ -136,6 +138,33 @@ private:
     /// Leaves the stream's list of pipelines.
     void Unlink();
 
+    /// The stream, used outside the lock: the stream's going (OnStreamGone)
+    /// waits until no use of it is left, but for the uses of the thread it
+    /// goes on (the pipeline's own thread, when a sink destroys the stream,
+    /// reads mStream again before it uses the stream after a sink).
+    class StreamUse
+    {
+    public:
+        explicit StreamUse(PipelineShared &aShared) : mShared(aShared)
+        {
+        }
+        StreamUse(const StreamUse &) = delete;
+        StreamUse &operator=(const StreamUse &) = delete;
+        ~StreamUse()
+        {
+            End();
+        }
+        /// With mMutex held: the stream, null when it is gone.
+        TnStream *Take();
+        /// Without mMutex held.
+        void End();
+
+    private:
+        PipelineShared &mShared;
+        TnStream *mStream = nullptr;
+        bool mOwn = false;
+    };
+
     template <typename Call> void Notify(const char *aWhat, Call aCall);
 
     TnPipeline *mOwner; // null once the pipeline object is gone
@@ -144,6 +173,9 @@ private:
     std::condition_variable mWork;          // the thread, when it has nothing in the stream
     std::condition_variable mControlDone;   // control operations, for their turn and for resets
     TnStream *mStream;                      // null once the stream is gone
+    std::condition_variable mStreamIdle;    // the stream's going, for its uses to end
+    uint32_t mStreamUses = 0;               // StreamUse of threads but the pipeline's own
+    uint32_t mOwnStreamUses = 0;            // and of the pipeline's own thread
     std::vector<Slot> mSlots;
     // Buffers the pool let go of, without memory: Python may hold proxies of
     // them, so they stay until the pipeline goes, or until the pool grows
@@ -160,6 +192,7 @@ private:
     bool mSelfStop; // the stop was asked for from a sink on the thread
     bool mResetRequested;
     bool mResetPending;
+    bool mThreadEnded = false; // the thread of the last Start returned (by itself, when the stream went)
     bool mCountChanged;
     bool mBusy;
     std::thread::id mBusyThread;

@@ -186,6 +186,12 @@ void StreamCore::EndClose()
                    });
 }
 
+bool StreamCore::TakesPipelines() const
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mOpen.load() && !mClosing;
+}
+
 void StreamCore::StopPipelines()
 {
     std::vector<std::shared_ptr<PipelineLink>> lLinks;
@@ -204,13 +210,15 @@ void StreamCore::DetachPipelines()
     std::vector<std::shared_ptr<PipelineLink>> lLinks;
     {
         std::lock_guard<std::mutex> lLock(LinkMutex());
-        for (const std::shared_ptr<PipelineLink> &lLink : mPipelines)
-        {
-            lLink->OnStreamGone();
-        }
         lLinks.swap(mPipelines);
     }
-    // The links may end here, outside the lock.
+    // Outside the lock: each waits until its threads no longer use the
+    // stream (one of them may be leaving the list meanwhile), and the links
+    // may end here.
+    for (const std::shared_ptr<PipelineLink> &lLink : lLinks)
+    {
+        lLink->OnStreamGone();
+    }
 }
 
 void StreamCore::AddPipeline(const std::shared_ptr<PipelineLink> &aLink)

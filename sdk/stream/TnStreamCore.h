@@ -86,6 +86,9 @@ public:
     void Shutdown();
 
     bool IsOpen() const { return mOpen.load(); }
+    /// Open and not closing: a pipeline may start on it (a pipeline that
+    /// starts while it closes would run on a closed stream).
+    bool TakesPipelines() const;
 
     uint16_t GetChannel() const { return mChannel.load(); }
 
@@ -252,7 +255,8 @@ public:
     /// pipeline's own).
     virtual void OnStreamClosing() = 0;
 
-    /// The stream goes: forget it. Called with the link lock held.
+    /// The stream goes: forget it, once no thread but this one uses it.
+    /// Called without the link lock.
     virtual void OnStreamGone() = 0;
 };
 } // namespace stream

@@ -51,6 +51,18 @@ def test_buffers_changed_while_streams_and_transmitters_use_them(isolated, round
         assert set(codes) <= {"OK", "BUSY", "INVALID_PARAMETER"}, (way, codes)
 
 
+def test_a_stream_that_goes_while_other_threads_control_its_pipeline(isolated):
+    """Closed, deleted or dropped while two threads start, reset, stop and
+    resize its pipeline: no pipeline thread is left running on a stream
+    that went, no control call waits for one that ended, and the pipeline
+    does not start again on what is left."""
+    out = run(isolated, "pipelines", 90)["pipelines"]
+    for name, codes in out.items():
+        assert "ended" in codes and "hung" not in codes, (name, codes)
+        assert set(codes) - {"ended"} <= {"OK", "NOT_CONNECTED", "STATE_ERROR", "start after: NOT_CONNECTED"}, \
+            (name, codes)
+
+
 def test_devices_destroyed_during_a_read_of_their_features(isolated):
     """A controller destroyed (delete_, or Free of one the factory made)
     while another thread's feature read is inside the device sink it calls,

@@ -241,6 +241,54 @@ elif child.NAME == "stream":
                       destroy is receive.delete_TnStreamRTP else target.IsStarted)])
     out["waits"] = waits
 
+elif child.NAME == "pipelines":
+    # A stream closed or destroyed (by name or by module function) while
+    # two other threads start, reset, stop and resize its pipeline, frames
+    # coming: every call answers, and the pipeline refuses to run on what
+    # is left.
+    import _tarn_receive_313 as receive
+    import tarn_receive_313 as rx
+    running = threading.Event()
+    running.set()
+    sender = threading.Thread(target=rtp_sender, args=(40143, running))
+    sender.start()
+    ends = {"closed": lambda s: s.Close(), "deleted": lambda s: receive.delete_TnStreamRTP(s),
+            "dropped": lambda s: None}
+    answers = {name: set() for name in ends}
+    rounds = int(child.ARGUMENTS[0])
+    for round in range(rounds):
+        name = list(ends)[round % len(ends)]
+        stream = rtp_stream(40143)
+        pipeline = rx.TnPipeline(stream)
+        pipeline.SetBufferSize(512)
+        going = threading.Event()
+        going.set()
+
+        def control(seed):
+            pick = random.Random(seed)
+            while going.is_set():
+                call = pick.choice([pipeline.Start, pipeline.Reset, pipeline.Stop,
+                                    lambda: pipeline.SetBufferCount(pick.randint(1, 8))])
+                answers[name].add(call().GetCodeString())
+
+        threads = [threading.Thread(target=control, args=(round * 2 + n,)) for n in range(2)]
+        for thread in threads:
+            thread.start()
+        time.sleep(random.uniform(0, 0.01))
+        ends[name](stream)
+        if name == "dropped":
+            del stream
+        time.sleep(0.002)
+        going.clear()
+        for thread in threads:
+            thread.join(30)
+        answers[name].add("ended" if not any(thread.is_alive() for thread in threads) else "hung")
+        answers[name].add("start after: " + pipeline.Start().GetCodeString())
+        pipeline.Stop()
+    running.clear()
+    sender.join()
+    out["pipelines"] = {name: sorted(codes) for name, codes in answers.items()}
+
 elif child.NAME == "device":
     # A controller destroyed (delete_ of one Python made, Free of one the
     # factory made) while another thread reads one of its features, held in
