@@ -35,7 +35,8 @@ static int tn_const_pair_arguments(PyObject *aArgs, const char *aName, swig_type
 
 /* CLASS_METHOD over the pair: INDEXES is 0 (only `self`) or 1 (`self` and a
  * uint32 `index`); CALL computes the RESULT from `object` (a CLASS *) and
- * `index` with the interpreter lock released; CONVERT makes the Python value
+ * `index` with the interpreter lock released and a record of the use of
+ * `self`; CONVERT makes the Python value
  * of `result` (an object it makes keeps `self`'s owner alive, as those of
  * every method do); PROTOTYPES are the overload lines. */
 %define TN_CONST_PAIR(CLASS, METHOD, INDEXES, CALL, RESULT, CONVERT, PROTOTYPES)
@@ -56,6 +57,12 @@ SWIGINTERN PyObject *_wrap_##CLASS##_##METHOD(PyObject *self, PyObject *args)
     PyObject *tnlender1 = PyTuple_GET_ITEM(args, 0);
     (void)tnlender1;
     (void)index;
+    // The call uses `self` until it returns: another thread's destruction
+    // of it waits, as for every wrapped call.
+    TnUse use;
+    if (!tn_use_begin(use, tn_use_pointer(tnlender1), &use)) {
+        return NULL;
+    }
     RESULT result;
     SWIG_PYTHON_THREAD_BEGIN_ALLOW;
     result = CALL;

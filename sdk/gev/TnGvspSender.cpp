@@ -76,7 +76,8 @@ TnResult TnGvspSender::Open(uint32_t aDestinationAddress, uint16_t aDestinationP
                             const TnGvspSenderConfig &aConfig, TnGvspSenderListener *aListener,
                             uint32_t aSourceAddress, uint16_t aSourcePort)
 {
-    Close();
+    std::lock_guard<std::mutex> lLife(mLifeMutex);
+    CloseSender();
     if (aDestinationAddress == 0 || aDestinationPort == 0 ||
         !mPacketiser.Configure(aConfig.mPacketSize, aConfig.mExtendedIds) ||
         !mRtpPacketiser.Configure(aConfig.mPacketSize, aConfig.mRtpPayloadType, aConfig.mRtpSsrc,
@@ -155,6 +156,12 @@ TnResult TnGvspSender::Open(uint32_t aDestinationAddress, uint16_t aDestinationP
 }
 
 void TnGvspSender::Close()
+{
+    std::lock_guard<std::mutex> lLife(mLifeMutex);
+    CloseSender();
+}
+
+void TnGvspSender::CloseSender()
 {
     {
         std::lock_guard<std::mutex> lLock(mMutex);

@@ -239,6 +239,8 @@ private:
     };
 
     void Run();
+    /// Close, under mLifeMutex.
+    void CloseSender();
     bool SendBlock(Entry &aEntry);
     void ServeResends();
     void ReleaseExpired(uint64_t aNowNs, bool aAll, bool aIdle);
@@ -253,6 +255,9 @@ private:
     void Pace(uint64_t aBytes, uint32_t aPackets);
     uint64_t Random();
 
+    /// Open and Close, one at a time (two joins of the thread at once would
+    /// never return).
+    std::mutex mLifeMutex;
     mutable std::mutex mMutex;
     std::condition_variable mWake;    // the thread: a block or a resend to send, or stop
     std::condition_variable mIdle;    // waiters of WaitIdle

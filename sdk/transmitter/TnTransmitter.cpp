@@ -173,7 +173,13 @@ TnResult TnTransmitter::Open(const TnTransmitterSettings &aSettings)
 TnResult TnTransmitter::Close()
 {
     {
-        std::lock_guard<std::mutex> lLock(mMutex);
+        std::unique_lock<std::mutex> lLock(mMutex);
+        if (mClosing)
+        {
+            // Another thread closes it: this close ends with that one.
+            mFreeSignal.wait(lLock, [this] { return !mClosing; });
+            return TnResult(TN_OK);
+        }
         if (!mOpen)
         {
             return Failure(TN_STATE_ERROR, "the transmitter is not open");

@@ -51,6 +51,21 @@ def test_buffers_changed_while_streams_and_transmitters_use_them(isolated, round
         assert set(codes) <= {"OK", "BUSY", "INVALID_PARAMETER"}, (way, codes)
 
 
+def test_payloads_and_views_handed_out_while_another_thread_deletes_the_buffer(isolated):
+    """Every getter of a payload or a view, through proxy methods and module
+    functions, while another thread deletes buffers: no call reads a buffer
+    deleted under it."""
+    out = run(isolated, "handed out", 1.5)["handed out"]
+    assert out and all(out.values()), out
+
+
+def test_a_transmitter_closed_on_two_threads_at_once(isolated):
+    """Two closes at once, or a close and a deletion: both answer (the
+    second once the first has closed), none waits for good."""
+    ended, codes = run(isolated, "closes", 200)["closes"]
+    assert ended and set(codes) <= {"OK", "STATE_ERROR"}, codes
+
+
 def test_a_stream_that_goes_while_other_threads_control_its_pipeline(isolated):
     """Closed, deleted or dropped while two threads start, reset, stop and
     resize its pipeline: no pipeline thread is left running on a stream

@@ -241,6 +241,92 @@ elif child.NAME == "stream":
                       destroy is receive.delete_TnStreamRTP else target.IsStarted)])
     out["waits"] = waits
 
+elif child.NAME == "handed out":
+    # The getters of payloads and views (each a const and a non-const form,
+    # dispatched by hand) while another thread deletes the buffer: each
+    # answers, or refuses the buffer deleted before it began.
+    def image():
+        buffer = image_buffer(64, 8, tarn.TnPixelMono8)
+        return buffer
+
+    def multipart():
+        buffer = tarn.TnBuffer(tarn.TnPayloadTypeMultiPart)
+        container = buffer.GetMultiPartContainer()
+        container.AddImagePart(tarn.TnMultiPart2DImage, 16, 4, tarn.TnPixelMono8)
+        container.AllocAllParts()
+        return buffer
+
+    calls = {
+        "GetImage": (image, lambda b: b.GetImage().GetWidth()),
+        "TnBuffer_GetImage": (image, lambda b: base.TnBuffer_GetImage(b).GetWidth()),
+        "GetDataPointer": (image, lambda b: b.GetDataPointer()[-1]),
+        "image GetDataPointer": (image, lambda b: b.GetImage().GetDataPointer()[-1, -1]),
+        "GetRawData": (image, lambda b: b.GetRawData()),
+        "GetChunkData": (image, lambda b: b.GetChunkData()),
+        "GetPart": (multipart, lambda b: b.GetMultiPartContainer().GetPart(0).GetDataPointer()[-1]),
+    }
+    seconds = float(child.ARGUMENTS[0])
+    answers = {}
+    for name, (make, call) in calls.items():
+        buffers = [make() for _ in range(8)]
+        going = threading.Event()
+        going.set()
+        counts = {"answered": 0, "refused": 0}
+
+        def delete():
+            while going.is_set():
+                index = random.randrange(len(buffers))
+                gone, buffers[index] = buffers[index], make()
+                base.delete_TnBuffer(gone)
+                del gone
+                time.sleep(0.0002)
+
+        def use():
+            while going.is_set():
+                try:
+                    call(random.choice(buffers))
+                    counts["answered"] += 1
+                except TypeError:
+                    counts["refused"] += 1
+
+        threads = [threading.Thread(target=f) for f in (delete, use, use)]
+        for thread in threads:
+            thread.start()
+        time.sleep(seconds)
+        going.clear()
+        for thread in threads:
+            thread.join()
+        answers[name] = counts["answered"] > 0
+    out["handed out"] = answers
+
+elif child.NAME == "closes":
+    # A transmitter closed by two threads at once, or closed by one while
+    # another deletes it (which closes it too): every close answers.
+    import _tarn_edge_313 as edge_functions
+    import tarn_edge_313 as edge
+    sink = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sink.bind(("127.0.0.1", 0))
+    codes, ended = set(), True
+    for round in range(int(child.ARGUMENTS[0])):
+        transmitter = edge.TnTransmitterGEV()
+        transmitter.Open(edge.TnString("127.0.0.1"), sink.getsockname()[1])
+        both = threading.Barrier(2)
+        second = (lambda: edge_functions.delete_TnTransmitterGEV(transmitter)) if round % 2 else transmitter.Close
+
+        def close(call):
+            both.wait()
+            answer = call()
+            if answer is not None:
+                codes.add(answer.GetCodeString())
+
+        threads = [threading.Thread(target=close, args=(call,)) for call in (transmitter.Close, second)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(30)
+        ended = ended and not any(thread.is_alive() for thread in threads)
+    out["closes"] = [ended, sorted(codes)]
+
 elif child.NAME == "pipelines":
     # A stream closed or destroyed (by name or by module function) while
     # two other threads start, reset, stop and resize its pipeline, frames
