@@ -142,6 +142,41 @@ private:
     bool mInside = false;
 };
 
+/// Loses one buffer: its RetrieveBuffer takes a frame from the queue and
+/// throws once asked to (as a Python source does that raises after taking
+/// it). Counts its RetrieveBuffer calls once the device asked for its
+/// buffers back.
+class LosingSource : public PatternSource
+{
+public:
+    LosingSource() : PatternSource(64, 48, 8) {}
+    TnResult RetrieveBuffer(TnBuffer **aBuffer) override
+    {
+        if (mAborted.load())
+        {
+            ++mAfterAbort;
+        }
+        TnBuffer *lTaken = nullptr;
+        const TnResult lResult = PatternSource::RetrieveBuffer(&lTaken);
+        if (lTaken != nullptr && mLose.exchange(false))
+        {
+            ++mLost;
+            throw std::runtime_error("lost the frame");
+        }
+        *aBuffer = lTaken;
+        return lResult;
+    }
+    void AbortQueuedBuffers() override
+    {
+        PatternSource::AbortQueuedBuffers();
+        mAborted = true;
+    }
+    std::atomic<bool> mLose{false};
+    std::atomic<bool> mAborted{false};
+    std::atomic<int> mLost{0};
+    std::atomic<int> mAfterAbort{0};
+};
+
 /// Counts the buffers the device queues while the source still holds them
 /// (queued and not yet given back). While mPaused it gives no frame back.
 class HoldingSource : public PatternSource
@@ -527,6 +562,41 @@ TEST_F(SoftDevicePeer, ASourceThatNeverReturnsDoesNotHangStop)
     EXPECT_LT(std::chrono::steady_clock::now() - lBefore, std::chrono::seconds(8));
     lSource.Release(); // the channel's thread ends now, before the source goes
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+// A source that lost a buffer (its RetrieveBuffer threw after taking it)
+// cannot give it back: the stop asks for what it still holds, and no more.
+TEST_F(SoftDevicePeer, AStopAsksASourceThatLostABufferOnlyForWhatItHolds)
+{
+    TnSoftDeviceGEV lDevice;
+    LosingSource lSource;
+    ASSERT_TRUE(lDevice.AddStream(&lSource).IsOK());
+    Start(lDevice);
+    tn::gev::TnGvcpClient lClient;
+    ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
+    ASSERT_TRUE(lClient.WriteRegister(tn::gev::kRegControlChannelPrivilege, tn::gev::kPrivilegeControl).IsOK());
+    tn::gev::TnUdpSocket lReceiver;
+    ASSERT_TRUE(lReceiver.Open(kLoopback).IsOK());
+    const uint32_t lChannel = tn::gev::kRegStreamChannelBase;
+    ASSERT_TRUE(lClient.WriteRegister(lChannel + tn::gev::kRegStreamChannelDestination, kLoopback).IsOK());
+    ASSERT_TRUE(lClient.WriteRegister(lChannel + tn::gev::kRegStreamChannelPort, lReceiver.GetLocalPort()).IsOK());
+    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x24, 1).IsOK()); // AcquisitionStart
+    lSource.mLose = true;
+    for (int lWait = 0; lWait < 1000 && (lSource.mLost.load() == 0 || lSource.mFilled.load() < 4); ++lWait)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(1, lSource.mLost.load());
+    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x28, 1).IsOK()); // AcquisitionStop
+    for (int lWait = 0; lWait < 1000 && lSource.mStops.load() == 0; ++lWait)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(1, lSource.mStops.load());
+    // Each buffer it still held, and one answer that it has none left.
+    EXPECT_LE(lSource.mAfterAbort.load(), 8);
+    lClient.Close();
+    EXPECT_TRUE(lDevice.Stop().IsOK());
 }
 
 // A run stopped while the sender still keeps the last blocks for resends:
