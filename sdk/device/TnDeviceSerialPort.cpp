@@ -173,12 +173,22 @@ struct SerialPortState
 
     // Takes the bytes into the receive buffer, dropping the oldest beyond
     // its capacity. Echo sinks and the count hear of the bytes before a reader
-    // can take them, so whoever has read them finds both up to date.
+    // can take them, so whoever has read them finds both up to date. Bytes
+    // that come as the port closes (an echo sink may close it) are dropped:
+    // a closed port keeps nothing of its session.
     void Deliver(const uint8_t *aData, size_t aSize)
     {
+        if (Stopping())
+        {
+            return;
+        }
         TellEchoSinks([&](TnDeviceSerialPortEchoSink *aSink) { aSink->OnRead(aData, static_cast<uint32_t>(aSize)); });
         {
             std::lock_guard<std::mutex> lLock(mMutex);
+            if (mStop)
+            {
+                return;
+            }
             mReceivedCount += aSize;
             mReceived.insert(mReceived.end(), aData, aData + aSize);
             if (mReceived.size() > mCapacity)
@@ -221,17 +231,21 @@ struct SerialPortState
         {
             return false;
         }
-        if (!mHaveMessage || lSequence != mLastMessage)
+        // Acknowledged before the bytes are taken, so that a port closed once
+        // it took them leaves the device no message of theirs to show the
+        // next session as new. A failed acknowledgement brings the same
+        // message again, which is not taken twice.
+        const bool lFresh = !mHaveMessage || lSequence != mLastMessage;
+        uint8_t lAck[4];
+        PutU32(lAck, lSequence);
+        const bool lAcknowledged = mAdapter->SetGenRegisterData(mFeatures.mReceiveData, lAck, sizeof(lAck)).IsOK();
+        mHaveMessage = true;
+        mLastMessage = lSequence;
+        if (lFresh)
         {
             Deliver(aMessage.data() + kHeader, lCount);
         }
-        // Acknowledged: the device moves on. A failed acknowledgement brings
-        // the same message again, which is not taken twice.
-        uint8_t lAck[4];
-        PutU32(lAck, lSequence);
-        mHaveMessage = true;
-        mLastMessage = lSequence;
-        return !Stopping() && mAdapter->SetGenRegisterData(mFeatures.mReceiveData, lAck, sizeof(lAck)).IsOK();
+        return lAcknowledged && !Stopping();
     }
 
     void Poll()
@@ -424,6 +438,7 @@ TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPo
     mState->mStop = false;
     mState->mLost = false;
     mState->mHaveMessage = false;
+    mState->mReceived.clear(); // a session starts empty
     // Sequence numbers start anywhere, so that the device never takes a new
     // port's first message for the last one of an earlier port.
     mState->mSequence = std::random_device()();
@@ -455,6 +470,7 @@ TnResult TnDeviceSerialPort::Close()
                 return tn::device::NotOpen();
             }
             mState->mStop = true;
+            mState->mReceived.clear();
             mState->mChanged.notify_all();
             return TnResult(TN_OK);
         }
@@ -463,6 +479,7 @@ TnResult TnDeviceSerialPort::Close()
             return tn::device::NotOpen();
         }
         mState->mStop = true;
+        mState->mReceived.clear();
         lPoller.swap(mState->mPoller);
     }
     mState->mChanged.notify_all();
@@ -475,6 +492,7 @@ TnResult TnDeviceSerialPort::Close()
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     mState->mAdapter = nullptr;
     mState->mPort = TnDeviceSerialInvalid;
+    mState->mReceived.clear(); // what the ended thread took last goes too
     return lWasOpen ? TnResult(TN_OK) : tn::device::NotOpen();
 }
 

@@ -39,6 +39,24 @@ uint64_t SetRange(std::vector<uint64_t> &aBits, uint64_t aFirst, uint64_t aCount
     }
     return lNew;
 }
+
+/// Whether any of aCount bits from aFirst is set.
+bool AnySet(const std::vector<uint64_t> &aBits, uint64_t aFirst, uint64_t aCount)
+{
+    while (aCount > 0)
+    {
+        const uint64_t lShift = aFirst & 63;
+        const uint64_t lTake = std::min<uint64_t>(aCount, 64 - lShift);
+        const uint64_t lMask = (lTake == 64 ? ~uint64_t(0) : ((uint64_t(1) << lTake) - 1)) << lShift;
+        if ((aFirst >> 6) >= aBits.size() || (aBits[aFirst >> 6] & lMask) != 0)
+        {
+            return true;
+        }
+        aFirst += lTake;
+        aCount -= lTake;
+    }
+    return false;
+}
 } // namespace
 
 TnRtpFrameProvider::~TnRtpFrameProvider() = default;
@@ -766,6 +784,14 @@ size_t TnRtpAssembler::Predict(TnRtpPrediction *aOut, size_t aMax)
         {
             break;
         }
+        if (!lNewFrame && PlacesTaken(*lCurrent, lPrediction))
+        {
+            // Pixels of the current frame that came already: whatever
+            // datagram the kernel wrote there, were it not this packet,
+            // would overwrite them for good. The rest of the batch goes to
+            // scratch.
+            break;
+        }
         lPrediction.mSequence = static_cast<uint16_t>(lSequence);
         lPrediction.mNextFrame = lTarget == &mSpare;
         lPrediction.mFrameData = lTarget->mData;
@@ -791,6 +817,22 @@ size_t TnRtpAssembler::Predict(TnRtpPrediction *aOut, size_t aMax)
         ++lCount;
     }
     return lCount;
+}
+
+bool TnRtpAssembler::PlacesTaken(const Frame &aFrame, const TnRtpPrediction &aPrediction) const
+{
+    const TnRawSampling &lSampling = mConfig.mSampling;
+    const uint64_t lGroupsPerLine = mConfig.mWidth / lSampling.mGroupPixels;
+    for (uint32_t lIndex = 0; lIndex < aPrediction.mCount; ++lIndex)
+    {
+        const TnRawSegment &lSegment = aPrediction.mSegments[lIndex];
+        if (AnySet(aFrame.mCovered, uint64_t(lSegment.mLine) * lGroupsPerLine + lSegment.mOffset / lSampling.mGroupPixels,
+                   lSegment.mLength / lSampling.mGroupBytes))
+        {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool TnRtpAssembler::Matches(const TnRtpPrediction &aPrediction, const uint8_t *aHeader, size_t aSize) const

@@ -32,7 +32,8 @@
 // sender keeps filling packets the way it did; a receiver points its receive
 // vectors there and reports such a packet with OnPredicted, which records it
 // without copying. Anything else comes whole to OnDatagram and is copied
-// once.
+// once. Since whatever datagram comes is written where the prediction
+// pointed, nothing is predicted over pixels a frame holds already.
 //
 // Times are microseconds of any monotonic clock, passed in by the caller.
 #ifndef TN_RTP_ASSEMBLER_H
@@ -230,6 +231,8 @@ private:
     uint64_t ImageBytes() const;
     uint64_t LineStride() const;
     bool WasFinished(uint32_t aTimestamp) const;
+    /// Whether pixels a prediction's segments would take came already.
+    bool PlacesTaken(const Frame &aFrame, const TnRtpPrediction &aPrediction) const;
 
     TnRtpAssemblerConfig mConfig;
     TnRtpFrameProvider *mProvider = nullptr;

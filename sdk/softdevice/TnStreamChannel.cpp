@@ -64,6 +64,11 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     TnChannelGeometry mGeometry;
     TnChannelCounters mCounters;
 
+    // The thread's own: a RetrieveBuffer of this run threw. What that call
+    // had taken from the source's queue never comes back, so a stop waits
+    // for nothing such a source cannot give.
+    bool mSourceLost = false;
+
     gev::TnGvspSender mSender;  // opened on demand, by the thread or FireTestPacket
     std::mutex mSenderMutex;    // opening and closing the sender
     std::atomic<bool> mStreaming{false};
@@ -328,8 +333,19 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
     TnBuffer *Retrieve(TnResult &aResult)
     {
         TnBuffer *lBuffer = nullptr;
-        aResult =
-            GuardedResult(mGate, mSource, "RetrieveBuffer", [&] { return mSource->RetrieveBuffer(&lBuffer); });
+        bool lCalled = false;
+        bool lReturned = false;
+        aResult = GuardedResult(mGate, mSource, "RetrieveBuffer", [&] {
+            lCalled = true;
+            const TnResult lResult = mSource->RetrieveBuffer(&lBuffer);
+            lReturned = true;
+            return lResult;
+        });
+        if (lCalled && !lReturned)
+        {
+            mSourceLost = true;
+            lBuffer = nullptr;
+        }
         if (lBuffer != nullptr && !TakeBack(lBuffer))
         {
             LogWarning("RetrieveBuffer", "the source gave back a buffer it did not hold; it is ignored");
@@ -360,6 +376,7 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             }
             mQueued.clear();
         }
+        mSourceLost = false;
         mStreaming.store(true);
         Guarded(mGate, mSource, "OnStreamingStart", [&] { mSource->OnStreamingStart(); });
         PrepareSender();
@@ -459,7 +476,10 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             mStreaming.store(false);
             return;
         }
-        // Stop: the source gives back what it holds.
+        // Stop: the source gives back what it holds, until it has nothing
+        // left to give. One that lost buffers (a RetrieveBuffer threw) has
+        // nothing left once it answers without one; the next run hands every
+        // buffer out afresh.
         Guarded(mGate, mSource, "AbortQueuedBuffers", [&] { mSource->AbortQueuedBuffers(); });
         const uint64_t lDeadline = gev::MonotonicMilliseconds() + kDrainMs;
         while (gev::MonotonicMilliseconds() < lDeadline && !mAbandoned.load())
@@ -476,6 +496,10 @@ struct TnStreamChannel::Shared final : public gev::TnGvspSenderListener
             if (lBack != nullptr)
             {
                 Release(lBack);
+            }
+            else if (mSourceLost)
+            {
+                break;
             }
             else if (!lResult.IsOK() && lResult.GetCode() != TN_TIMEOUT)
             {

@@ -300,7 +300,11 @@ def serial_round():
     port = objects["serial-port"] if round["action"] in ("close", "free-device") else rx.TnDeviceSerialPort()
     if round["action"] == "free-device":  # the port lost its device; closed, it opens on another
         round["close"] = code(port.Close())
-        result, objects["device"] = rx.TnDevice.CreateAndConnect(info)
+        for attempt in range(100):  # the freed controller lets go of the device once the sink returned
+            result, objects["device"] = rx.TnDevice.CreateAndConnect(info)
+            if result.GetCode() != tarn.TN_BUSY:
+                break
+            time.sleep(0.05)
         adapter = rx.TnDeviceAdapter(objects["device"])
     back = [code(port.Open(adapter, rx.TnDeviceSerial0)), code(port.Write(b"tarn")[0]), b""]
     for attempt in range(20):

@@ -2,8 +2,10 @@
 // serial ports over their echoing lines.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -278,6 +280,77 @@ TEST_F(SimulatedU3vTest, SerialPortsEchoAndEchoSinksSeeTheTraffic)
     uint8_t lByte = 0;
     uint32_t lRead = 0;
     EXPECT_EQ(lPort.Read(&lByte, 1, lRead, 1000).GetCode(), TN_NOT_CONNECTED);
+    EXPECT_TRUE(lPort.Close().IsOK());
+}
+
+// Waits (at most 10 s) for aDone.
+template <typename Done> bool Eventually(Done aDone)
+{
+    for (int lStep = 0; lStep < 2000 && !aDone(); ++lStep)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return aDone();
+}
+
+// Closes the port from its own thread as the first bytes come.
+class ClosingEcho : public TnDeviceSerialPortEchoSink
+{
+public:
+    explicit ClosingEcho(TnDeviceSerialPort &aPort) : mPort(aPort) {}
+    void OnWrite(const uint8_t *, uint32_t) override {}
+    void OnRead(const uint8_t *, uint32_t) override
+    {
+        if (!mClosed.exchange(true))
+        {
+            mPort.Close();
+        }
+    }
+    void OnReadComplete() override {}
+
+    TnDeviceSerialPort &mPort;
+    std::atomic<bool> mClosed{false};
+};
+
+TEST_F(SimulatedU3vTest, AClosedSerialPortKeepsNothingForTheNextSession)
+{
+    TnDeviceAdapter lAdapter(&mController);
+    ASSERT_TRUE(mFeatures->SetIntegerValue(TnString("Serial0BaudRate"), 1000000).IsOK());
+    TnDeviceSerialPort lPort;
+    ASSERT_TRUE(lPort.Open(&lAdapter, TnDeviceSerial0).IsOK());
+    uint32_t lWritten = 0;
+    ASSERT_TRUE(lPort.Write(reinterpret_cast<const uint8_t *>("old"), 3, lWritten).IsOK());
+    ASSERT_TRUE(Eventually([&] {
+        uint32_t lReady = 0;
+        return lPort.GetRxBytesReady(lReady).IsOK() && lReady == 3;
+    }));
+    // Taken but never read: gone with the close.
+    ASSERT_TRUE(lPort.Close().IsOK());
+    ASSERT_TRUE(lPort.Open(&lAdapter, TnDeviceSerial0).IsOK());
+    uint32_t lReady = 99;
+    ASSERT_TRUE(lPort.GetRxBytesReady(lReady).IsOK());
+    EXPECT_EQ(lReady, 0u);
+
+    // Closed on its own thread as a byte comes: neither the port nor the
+    // device keeps that byte for the next session.
+    ClosingEcho lEcho(lPort);
+    ASSERT_TRUE(TnDeviceSerialPort::RegisterEchoSink(&lEcho).IsOK());
+    ASSERT_TRUE(lPort.Write(reinterpret_cast<const uint8_t *>("s"), 1, lWritten).IsOK());
+    ASSERT_TRUE(Eventually([&] { return !lPort.IsOpened(); }));
+    ASSERT_TRUE(TnDeviceSerialPort::UnregisterEchoSink(&lEcho).IsOK());
+    ASSERT_TRUE(lPort.Open(&lAdapter, TnDeviceSerial0).IsOK());
+    ASSERT_TRUE(lPort.GetRxBytesReady(lReady).IsOK());
+    EXPECT_EQ(lReady, 0u);
+    ASSERT_TRUE(lPort.Write(reinterpret_cast<const uint8_t *>("new"), 3, lWritten).IsOK());
+    std::string lBack;
+    while (lBack.size() < 3)
+    {
+        char lChunk[8];
+        uint32_t lRead = 0;
+        ASSERT_TRUE(lPort.Read(reinterpret_cast<uint8_t *>(lChunk), sizeof(lChunk), lRead, 5000).IsOK()) << lBack;
+        lBack.append(lChunk, lRead);
+    }
+    EXPECT_EQ(lBack, "new");
     EXPECT_TRUE(lPort.Close().IsOK());
 }
 } // namespace

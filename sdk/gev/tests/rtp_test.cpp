@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -157,6 +158,37 @@ void Feed(TnRtpAssembler &aAssembler, const std::vector<Datagram> &aPackets, uin
     {
         aAssembler.OnDatagram(lPacket.data(), lPacket.size(), aNow++);
     }
+}
+
+// The kernel's part of a receive into a scatter batch: the datagram written
+// over its message's vectors in order (a longer one cut and flagged).
+void Scatter(TnRtpScatterBatch &aBatch, size_t aSlot, const Datagram &aPacket)
+{
+    mmsghdr &lMessage = aBatch.GetMessages()[aSlot];
+    msghdr &lHeader = lMessage.msg_hdr;
+    size_t lDone = 0;
+    for (size_t lVector = 0; lVector < lHeader.msg_iovlen && lDone < aPacket.size(); ++lVector)
+    {
+        const size_t lTake = std::min(lHeader.msg_iov[lVector].iov_len, aPacket.size() - lDone);
+        memcpy(lHeader.msg_iov[lVector].iov_base, aPacket.data() + lDone, lTake);
+        lDone += lTake;
+    }
+    lMessage.msg_len = static_cast<unsigned>(lDone);
+    lHeader.msg_flags = lDone < aPacket.size() ? MSG_TRUNC : 0;
+}
+
+// One raw-video packet of a whole Mono8 line whose bytes all hold aValue.
+Datagram LinePacket(uint16_t aSequence, uint32_t aTimestamp, bool aMarker, uint16_t aLine, uint16_t aWidth,
+                    uint8_t aValue)
+{
+    Datagram lPacket(kRtpHeaderSize + kRtpRawExtendedSequenceSize + kRtpRawLineHeaderSize + aWidth, aValue);
+    EncodeRtpHeader(lPacket.data(), 96, aMarker, aSequence, aTimestamp, 7);
+    uint8_t *lHeaders = lPacket.data() + kRtpHeaderSize;
+    PutU16(lHeaders, 0);
+    PutU16(lHeaders + 2, aWidth);
+    PutU16(lHeaders + 4, aLine);
+    PutU16(lHeaders + 6, 0);
+    return lPacket;
 }
 } // namespace
 
@@ -707,4 +739,43 @@ TEST(RtpStream, SenderToReceiverOverUdpAndTcp)
     lSender.Close();
     lServer.Stop();
     lTcpReceiver.Close();
+}
+
+
+// Datagrams that are not the ones predicted land, as the kernel scatters
+// them, where the predictions pointed: never over lines a frame already
+// holds. Here the sender sends line 2 before line 1, so that after line 1
+// the next packet is predicted for line 2, which came already; the marker
+// packet (line 3) then comes there.
+TEST(RtpScatter, DatagramsOffTheirPredictionLeaveTheLinesTakenAsTheyAre)
+{
+    const uint16_t lWidth = 64;
+    Provider lProvider(lWidth * 4, 1);
+    TnRtpAssembler lAssembler;
+    lAssembler.SetProvider(&lProvider);
+    lAssembler.Configure(RawConfig(lWidth, 4, kMono8));
+    TnRtpScatterBatch lBatch;
+    lBatch.Configure(4, 2048);
+    const uint16_t lLines[] = {0, 2, 1, 3};
+    uint64_t lNow = 1;
+    for (uint16_t lIndex = 0; lIndex < 4; ++lIndex)
+    {
+        const uint16_t lLine = lLines[lIndex];
+        lBatch.Prepare(lAssembler);
+        Scatter(lBatch, 0, LinePacket(static_cast<uint16_t>(4 + lIndex), 1000, lLine == 3, lLine, lWidth,
+                                      static_cast<uint8_t>(3 + lLine)));
+        lBatch.Complete(lAssembler, 1, lNow++);
+    }
+    std::vector<Finished> lFinished = lProvider.Take();
+    ASSERT_EQ(lFinished.size(), 1u);
+    EXPECT_EQ(lFinished[0].mReport.mResult, static_cast<uint32_t>(TN_OK));
+    std::string lRows;
+    for (uint32_t lLine = 0; lLine < 4; ++lLine)
+    {
+        lRows += std::to_string(lFinished[0].mData[lLine * lWidth]) + " ";
+        const std::vector<uint8_t> lExpected(lWidth, static_cast<uint8_t>(3 + lLine));
+        EXPECT_TRUE(std::equal(lExpected.begin(), lExpected.end(), lFinished[0].mData.begin() + lLine * lWidth))
+            << "line " << lLine;
+    }
+    EXPECT_EQ(lRows, "3 4 5 6 ");
 }

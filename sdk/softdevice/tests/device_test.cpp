@@ -142,6 +142,41 @@ private:
     bool mInside = false;
 };
 
+/// Loses one buffer: its RetrieveBuffer takes a frame from the queue and
+/// throws once asked to (as a Python source does that raises after taking
+/// it). Counts its RetrieveBuffer calls once the device asked for its
+/// buffers back.
+class LosingSource : public PatternSource
+{
+public:
+    LosingSource() : PatternSource(64, 48, 8) {}
+    TnResult RetrieveBuffer(TnBuffer **aBuffer) override
+    {
+        if (mAborted.load())
+        {
+            ++mAfterAbort;
+        }
+        TnBuffer *lTaken = nullptr;
+        const TnResult lResult = PatternSource::RetrieveBuffer(&lTaken);
+        if (lTaken != nullptr && mLose.exchange(false))
+        {
+            ++mLost;
+            throw std::runtime_error("lost the frame");
+        }
+        *aBuffer = lTaken;
+        return lResult;
+    }
+    void AbortQueuedBuffers() override
+    {
+        PatternSource::AbortQueuedBuffers();
+        mAborted = true;
+    }
+    std::atomic<bool> mLose{false};
+    std::atomic<bool> mAborted{false};
+    std::atomic<int> mLost{0};
+    std::atomic<int> mAfterAbort{0};
+};
+
 /// Counts the buffers the device queues while the source still holds them
 /// (queued and not yet given back). While mPaused it gives no frame back.
 class HoldingSource : public PatternSource
@@ -186,6 +221,28 @@ protected:
     {
         const TnResult lResult = aDevice.Start(kLoopbackMac);
         ASSERT_TRUE(lResult.IsOK()) << Describe(lResult);
+    }
+
+    /// Takes control with aClient and starts the stream towards aReceiver
+    /// (opened here), which reads none of it.
+    void StartStreaming(tn::gev::TnGvcpClient &aClient, tn::gev::TnUdpSocket &aReceiver)
+    {
+        ASSERT_TRUE(aClient.Open(kLoopback).IsOK());
+        ASSERT_TRUE(aClient.WriteRegister(tn::gev::kRegControlChannelPrivilege, tn::gev::kPrivilegeControl).IsOK());
+        ASSERT_TRUE(aReceiver.Open(kLoopback).IsOK());
+        const uint32_t lChannel = tn::gev::kRegStreamChannelBase;
+        ASSERT_TRUE(aClient.WriteRegister(lChannel + tn::gev::kRegStreamChannelDestination, kLoopback).IsOK());
+        ASSERT_TRUE(aClient.WriteRegister(lChannel + tn::gev::kRegStreamChannelPort, aReceiver.GetLocalPort()).IsOK());
+        ASSERT_TRUE(aClient.WriteRegister(kWidthAddress + 0x24, 1).IsOK()); // AcquisitionStart
+    }
+
+    /// Waits, in steps of 10 ms, until aDone or aSteps are over.
+    template <typename Done> static void WaitUntil(Done aDone, int aSteps = 300)
+    {
+        for (int lWait = 0; lWait < aSteps && !aDone(); ++lWait)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
 
     std::string Tool(const std::vector<std::string> &aArguments, int *aStatus = nullptr)
@@ -529,6 +586,29 @@ TEST_F(SoftDevicePeer, ASourceThatNeverReturnsDoesNotHangStop)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
 
+// A source that lost a buffer (its RetrieveBuffer threw after taking it)
+// cannot give it back: the stop asks for what it still holds, and no more.
+TEST_F(SoftDevicePeer, AStopAsksASourceThatLostABufferOnlyForWhatItHolds)
+{
+    TnSoftDeviceGEV lDevice;
+    LosingSource lSource;
+    ASSERT_TRUE(lDevice.AddStream(&lSource).IsOK());
+    Start(lDevice);
+    lSource.mLose = true;
+    tn::gev::TnGvcpClient lClient;
+    tn::gev::TnUdpSocket lReceiver;
+    ASSERT_NO_FATAL_FAILURE(StartStreaming(lClient, lReceiver));
+    WaitUntil([&] { return lSource.mLost.load() != 0 && lSource.mFilled.load() >= 4; }, 1000);
+    ASSERT_EQ(1, lSource.mLost.load());
+    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x28, 1).IsOK()); // AcquisitionStop
+    WaitUntil([&] { return lSource.mStops.load() != 0; }, 1000);
+    ASSERT_EQ(1, lSource.mStops.load());
+    // Each buffer it still held, and one answer that it has none left.
+    EXPECT_LE(lSource.mAfterAbort.load(), 8);
+    lClient.Close();
+    EXPECT_TRUE(lDevice.Stop().IsOK());
+}
+
 // A run stopped while the sender still keeps the last blocks for resends:
 // the next run must not hand those buffers to the source before the sender
 // lets them go (here they expire while the source holds every buffer).
@@ -538,26 +618,14 @@ TEST_F(SoftDevicePeer, ARestartHandsTheSourceNoBufferTwice)
     HoldingSource lSource;
     ASSERT_TRUE(lDevice.AddStream(&lSource).IsOK());
     Start(lDevice);
-    tn::gev::TnGvcpClient lClient;
-    ASSERT_TRUE(lClient.Open(kLoopback).IsOK());
-    ASSERT_TRUE(lClient.WriteRegister(tn::gev::kRegControlChannelPrivilege, tn::gev::kPrivilegeControl).IsOK());
     // A socket that takes the stream (and reads none of it): the blocks go
     // out whole, and the sender keeps them for resends.
+    tn::gev::TnGvcpClient lClient;
     tn::gev::TnUdpSocket lReceiver;
-    ASSERT_TRUE(lReceiver.Open(kLoopback).IsOK());
-    const uint32_t lChannel = tn::gev::kRegStreamChannelBase;
-    ASSERT_TRUE(lClient.WriteRegister(lChannel + tn::gev::kRegStreamChannelDestination, kLoopback).IsOK());
-    ASSERT_TRUE(lClient.WriteRegister(lChannel + tn::gev::kRegStreamChannelPort, lReceiver.GetLocalPort()).IsOK());
-    ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x24, 1).IsOK()); // AcquisitionStart
-    for (int lWait = 0; lWait < 300 && lSource.mFilled.load() < 6; ++lWait)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_NO_FATAL_FAILURE(StartStreaming(lClient, lReceiver));
+    WaitUntil([&] { return lSource.mFilled.load() >= 6; });
     ASSERT_TRUE(lClient.WriteRegister(kWidthAddress + 0x28, 1).IsOK()); // AcquisitionStop
-    for (int lWait = 0; lWait < 300 && lSource.mStops.load() == 0; ++lWait)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitUntil([&] { return lSource.mStops.load() != 0; });
     // The next run's source holds what it is given until the kept blocks
     // have expired (after a second), then streams again.
     lSource.mPaused = true;
