@@ -71,12 +71,14 @@ bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHolder *aExpected
     return true;
 }
 
-void ForgetHolder(TnBuffer *const *aBuffers, size_t aCount, BufferHolder *aHolder)
+void ForgetHolder(BufferHolder *aHolder, const std::function<void(std::vector<TnBuffer *> &)> &aList)
 {
     std::lock_guard<std::mutex> lLock(HolderMutex());
-    for (size_t lIndex = 0; lIndex < aCount; ++lIndex)
+    std::vector<TnBuffer *> lBuffers;
+    aList(lBuffers);
+    for (TnBuffer *lBuffer : lBuffers)
     {
-        BufferCore &lCore = BufferCore::Of(*aBuffers[lIndex]);
+        BufferCore &lCore = BufferCore::Of(*lBuffer);
         if (lCore.mHolder == aHolder)
         {
             lCore.mHolder = nullptr;

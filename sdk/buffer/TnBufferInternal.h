@@ -30,6 +30,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
+#include <vector>
+
 #include "TnBuffer.h"
 #include "TnExport.h"
 #include "TnMultiPartTypes.h"
@@ -224,9 +227,11 @@ TN_BUFFER_API bool SetHolder(TnBuffer &aBuffer, BufferHolder *aHolder, BufferHol
 /// between (a free and a queue on other threads): that holding stays.
 TN_BUFFER_API void EndHolding(TnBuffer &aBuffer, BufferHolder *aHolder, uint64_t aHolding);
 
-/// Clears the holder of each of the buffers whose holder is aHolder (a
-/// holder that goes while it still holds buffers).
-TN_BUFFER_API void ForgetHolder(TnBuffer *const *aBuffers, size_t aCount, BufferHolder *aHolder);
+/// Clears the holder of each buffer that aHolder (a holder that goes while
+/// it still holds buffers) names with aList. aList runs with the holders'
+/// lock held, so that none of them can go meanwhile: a buffer that went
+/// before has let go of its holder (Release) and is no longer named.
+TN_BUFFER_API void ForgetHolder(BufferHolder *aHolder, const std::function<void(std::vector<TnBuffer *> &)> &aList);
 
 /// What a transmitter sends of a buffer that is not multipart: mMainLength
 /// bytes at mMain, then mChunksLength bytes at mChunks (the chunk memory of its

@@ -75,22 +75,20 @@ void StreamCore::Shutdown()
     DetachPipelines();
     // The buffers still here are forgotten: they no longer tell this stream
     // when they go.
-    std::vector<TnBuffer *> lHeld;
-    {
+    buffer::ForgetHolder(this, [this](std::vector<TnBuffer *> &aHeld) {
         std::lock_guard<std::mutex> lLock(mMutex);
         for (const std::deque<Entry> *lList : {&mWaiting, &mDone})
         {
             for (const Entry &lEntry : *lList)
             {
-                lHeld.push_back(lEntry.mBuffer);
+                aHeld.push_back(lEntry.mBuffer);
             }
         }
         for (const Entry &lEntry : mInFlight)
         {
-            lHeld.push_back(lEntry.mBuffer);
+            aHeld.push_back(lEntry.mBuffer);
         }
-    }
-    buffer::ForgetHolder(lHeld.data(), lHeld.size(), this);
+    });
 }
 
 void StreamCore::Release(TnBuffer &aBuffer)

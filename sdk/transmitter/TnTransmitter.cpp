@@ -37,15 +37,13 @@ TnTransmitter::TnTransmitter() = default;
 TnTransmitter::~TnTransmitter()
 {
     Close();
-    std::vector<TnBuffer *> lHeld;
-    {
+    buffer::ForgetHolder(this, [this](std::vector<TnBuffer *> &aHeld) {
         std::lock_guard<std::mutex> lLock(mMutex);
         for (const auto &lEntry : mHeld)
         {
-            lHeld.push_back(lEntry.first);
+            aHeld.push_back(lEntry.first);
         }
-    }
-    buffer::ForgetHolder(lHeld.data(), lHeld.size(), this);
+    });
 }
 
 bool TnTransmitter::Hold(TnBuffer *aBuffer)

@@ -61,9 +61,12 @@ def test_payloads_and_views_handed_out_while_another_thread_deletes_the_buffer(i
 
 def test_a_transmitter_closed_on_two_threads_at_once(isolated):
     """Two closes at once, or a close and a deletion: both answer (the
-    second once the first has closed), none waits for good."""
-    ended, codes = run(isolated, "closes", 200)["closes"]
+    second once the first has closed), none waits for good. A transmitter
+    destroyed while another thread deletes its queued buffers."""
+    out = run(isolated, "closes", 200)
+    ended, codes = out["closes"]
     assert ended and set(codes) <= {"OK", "STATE_ERROR"}, codes
+    assert out["held"] == 50
 
 
 def test_a_stream_that_goes_while_other_threads_control_its_pipeline(isolated):

@@ -327,6 +327,31 @@ elif child.NAME == "closes":
         ended = ended and not any(thread.is_alive() for thread in threads)
     out["closes"] = [ended, sorted(codes)]
 
+    # A transmitter destroyed while another thread deletes the buffers
+    # queued to it: it forgets only the buffers still there.
+    rounds = int(child.ARGUMENTS[0]) // 4
+    for round in range(rounds):
+        transmitter = edge.TnTransmitterGEV()
+        transmitter.SetMaxPayloadThroughput(1e6)
+        transmitter.Open(edge.TnString("127.0.0.1"), sink.getsockname()[1])
+        queued = [image_buffer(64, 8, tarn.TnPixelMono8) for _ in range(16)]
+        for buffer in queued:
+            transmitter.QueueBuffer(buffer)
+        both = threading.Barrier(2)
+
+        def delete_buffers():
+            both.wait()
+            while queued:
+                base.delete_TnBuffer(queued.pop())
+
+        thread = threading.Thread(target=delete_buffers)
+        thread.start()
+        both.wait()
+        time.sleep(random.uniform(0, 0.0005))
+        edge_functions.delete_TnTransmitterGEV(transmitter)
+        thread.join(30)
+    out["held"] = rounds
+
 elif child.NAME == "pipelines":
     # A stream closed or destroyed (by name or by module function) while
     # two other threads start, reset, stop and resize its pipeline, frames
