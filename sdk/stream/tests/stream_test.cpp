@@ -480,7 +480,8 @@ TEST_P(StreamFromSender, MissingPacketsAreAskedForWhereTheDeviceResends)
     for (uint64_t lId : lIds)
     {
         ASSERT_EQ(lReceived.count(lId), 1u) << "block " << lId;
-        EXPECT_EQ(lReceived.at(lId).mResult, TN_OK) << "block " << lId;
+        EXPECT_EQ(lReceived.at(lId).mResult, TN_OK)
+            << "block " << lId << "; requests the sender refused: " << mSender.GetStatistics().mResendRequestsRefused;
         EXPECT_TRUE(lReceived.at(lId).mExact) << "block " << lId;
     }
     EXPECT_GT(Feature(mStream, "PacketsRecovered"), 0);
