@@ -11,10 +11,15 @@ the fixture hands it to the test."""
 
 import atexit
 import json
+import signal
 import subprocess
 import sys
 
-import tarn_base_313
+# Ctrl-C raises KeyboardInterrupt here even where the suite was started with
+# SIGINT ignored (a background job of a shell), which Python then keeps.
+signal.signal(signal.SIGINT, signal.default_int_handler)
+
+import tarn_base_313  # noqa: E402
 
 NAME = sys.argv[1] if len(sys.argv) > 1 else ""
 ARGUMENTS = sys.argv[2:]

@@ -1278,8 +1278,7 @@ bool TnGvspAssembler::RequestMissing(Block &aBlock, uint64_t aNowUs)
 {
     // Walk the ids up to the request end: packets never asked for go out
     // when new holes are due, packets asked for before when their answer is
-    // late. A packet asked for as often as allowed and still missing after
-    // the response timeout ends the block.
+    // late. A packet asked for as often as allowed is not asked for again.
     const bool lNewDue = aBlock.mHoleSinceUs != kNever &&
                          Elapsed(aNowUs, aBlock.mHoleSinceUs) >= mConfig.mReorderToleranceUs;
     const bool lRetryDue = aBlock.mLastRequestUs != kNever &&
@@ -1307,17 +1306,9 @@ bool TnGvspAssembler::RequestMissing(Block &aBlock, uint64_t aNowUs)
         mStatistics.mResendPacketsRequested += lCount;
         lAsked = true;
     };
-    // Whether packet aId, asked for aRequests times so far, goes out now.
-    auto lWants = [&](uint32_t aRequests) -> int {
-        if (aRequests == 0)
-        {
-            return lNewDue ? 1 : 0;
-        }
-        if (!lRetryDue)
-        {
-            return 0;
-        }
-        return aRequests < lAllowed ? 1 : -1;
+    // Whether a packet asked for aRequests times so far goes out now.
+    auto lWants = [&](uint32_t aRequests) -> bool {
+        return aRequests == 0 ? lNewDue : lRetryDue && aRequests < lAllowed;
     };
     auto lTake = [&](uint32_t aId) -> bool {
         if (mConfig.mMaxResendPacketsPerBlock != 0 && aBlock.mRequestedTotal >= mConfig.mMaxResendPacketsPerBlock)
@@ -1344,12 +1335,9 @@ bool TnGvspAssembler::RequestMissing(Block &aBlock, uint64_t aNowUs)
         return true;
     };
 
-    bool lExhausted = false;
     if (!aBlock.mLeader)
     {
-        const int lWant = lWants(aBlock.mLeaderRequests);
-        lExhausted = lExhausted || lWant < 0;
-        if (lWant > 0 && lTake(0))
+        if (lWants(aBlock.mLeaderRequests) && lTake(0))
         {
             ++aBlock.mLeaderRequests;
         }
@@ -1358,9 +1346,7 @@ bool TnGvspAssembler::RequestMissing(Block &aBlock, uint64_t aNowUs)
                                        aBlock.mMaxDataIds);
     ForEachClear(aBlock.mBits, lDataEnd, [&](uint32_t aIndex) {
         const uint32_t lRequests = TestBit(aBlock.mRequested, aIndex) + TestBit(aBlock.mRerequested, aIndex) * 2;
-        const int lWant = lWants(lRequests);
-        lExhausted = lExhausted || lWant < 0;
-        if (lWant <= 0)
+        if (!lWants(lRequests))
         {
             return true;
         }
@@ -1385,18 +1371,19 @@ bool TnGvspAssembler::RequestMissing(Block &aBlock, uint64_t aNowUs)
     });
     if (!aBlock.mTrailer && lEnd == aBlock.mDataPackets + 1 && aBlock.mDataPacketsKnown && !aBlock.mBudgetSpent)
     {
-        const int lWant = lWants(aBlock.mTrailerRequests);
-        lExhausted = lExhausted || lWant < 0;
-        if (lWant > 0 && lTake(lEnd))
+        if (lWants(aBlock.mTrailerRequests) && lTake(lEnd))
         {
             ++aBlock.mTrailerRequests;
         }
     }
     lFlush();
-    if (aBlock.mBudgetSpent || lExhausted)
+    if (aBlock.mBudgetSpent)
     {
         return false;
     }
+    // Packets asked for as often as allowed wait for their answers until the
+    // block is too late for resend: a device that the machine held up answers
+    // late, and the block fails only then (PollBlock).
     if (lNewDue)
     {
         aBlock.mHoleSinceUs = lLeftOver ? aNowUs : kNever;

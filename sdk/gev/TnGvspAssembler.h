@@ -188,7 +188,10 @@ struct TnGvspAssemblerConfig
     bool mResendEnabled = false;
     uint32_t mReorderToleranceUs = 2000;
     uint32_t mResendResponseTimeoutUs = 10000;
-    uint32_t mMaxResendRetries = 2;          ///< requests for the same packets after the first
+    /// Requests for the same packets after the first. Packets asked for as
+    /// often as this allows are waited for until mMaxResendLatenessUs (a
+    /// device that the machine holds up answers late); then the block fails.
+    uint32_t mMaxResendRetries = 2;
     uint32_t mMaxResendPacketsPerBlock = 0;  ///< 0: no limit
     uint32_t mMaxResendGroupsPerRequest = 64; ///< ranges asked in one round
     uint32_t mMaxResendLatenessUs = 200000;  ///< no resend for blocks that started longer ago

@@ -300,11 +300,16 @@ def serial_round():
     port = objects["serial-port"] if round["action"] in ("close", "free-device") else rx.TnDeviceSerialPort()
     if round["action"] == "free-device":  # the port lost its device; closed, it opens on another
         round["close"] = code(port.Close())
-        for attempt in range(100):  # the freed controller lets go of the device once the sink returned
+        # The device freed on the port's thread gives its control back once
+        # that call has returned (a loaded machine may take a while).
+        for attempt in range(600):
             result, objects["device"] = rx.TnDevice.CreateAndConnect(info)
-            if result.GetCode() != tarn.TN_BUSY:
+            if result.IsOK():
                 break
-            time.sleep(0.05)
+            if objects["device"] is not None:
+                rx.TnDevice.Free(objects["device"])
+            time.sleep(0.1)
+        round["connect"] = code(result)
         adapter = rx.TnDeviceAdapter(objects["device"])
     back = [code(port.Open(adapter, rx.TnDeviceSerial0)), code(port.Write(b"tarn")[0]), b""]
     for attempt in range(20):

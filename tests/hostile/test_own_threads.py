@@ -62,7 +62,7 @@ def test_a_serial_port_ended_from_a_read_of_its_thread(isolated, tmp_path):
         assert out[action]["again"] == ["OK", "OK", "tarn", "OK"], action
     assert out["delete"]["emptied"] is True
     assert out["close"]["close"] == "OK" and out["close"]["open after"] is False
-    assert out["free-device"]["close"] == "OK"
+    assert out["free-device"]["close"] == "OK" and out["free-device"]["connect"] == "OK"
 
 
 def test_the_firmware_updater_ended_from_its_observer(isolated, tmp_path):

@@ -435,12 +435,20 @@ TEST(GvspAssembler, ResendLimitsEndTheBlock)
     lConfig.mReorderToleranceUs = 100;
     lConfig.mResendResponseTimeoutUs = 1000;
     lConfig.mMaxResendRetries = 1;
+    lConfig.mMaxResendLatenessUs = 20000;
     const std::vector<Datagram> lAll = Packetise(ImageBlock(lData, 100), 5, 1500, false);
     {
-        // Asked twice, never answered.
+        // Asked twice, never answered: the block waits for the answer until
+        // it is too late for resend, then fails.
         Rig lRig(lConfig, 30000);
         Feed(lRig.mAssembler, Without(lAll, {7}), 0);
-        for (uint64_t lNow = 0; lNow <= 5000; lNow += 100)
+        for (uint64_t lNow = 0; lNow <= 19900; lNow += 100)
+        {
+            lRig.mAssembler.Poll(lNow);
+        }
+        EXPECT_EQ(lRig.mRequester.mRequests.size(), 2u);
+        EXPECT_TRUE(lRig.mProvider.mFinished.empty());
+        for (uint64_t lNow = 20000; lNow <= 30000; lNow += 100)
         {
             lRig.mAssembler.Poll(lNow);
         }
@@ -448,6 +456,24 @@ TEST(GvspAssembler, ResendLimitsEndTheBlock)
         ASSERT_EQ(lRig.mProvider.mFinished.size(), 1u);
         EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mResult, TN_RESENDS_FAILURE);
         EXPECT_EQ(lRig.mProvider.mFinished[0].mReport.mCounters.mLost, 1u);
+    }
+    {
+        // A device held up answers after the last request's timeout, with
+        // newer blocks under way: the answer still completes the block.
+        Rig lRig(lConfig, 30000);
+        Feed(lRig.mAssembler, Without(lAll, {7}), 0);
+        for (uint64_t lNow = 0; lNow <= 9000; lNow += 100)
+        {
+            lRig.mAssembler.Poll(lNow);
+        }
+        Feed(lRig.mAssembler, Packetise(ImageBlock(lData, 100), 6, 1500, false), 9000);
+        lRig.mAssembler.Poll(9500);
+        EXPECT_EQ(lRig.mRequester.mRequests.size(), 2u);
+        lRig.mAssembler.OnDatagram(WithStatus(lAll[7], kGvcpStatusPacketResend).data(), lAll[7].size(), 10000);
+        ASSERT_EQ(lRig.mProvider.mFinished.size(), 2u);
+        EXPECT_EQ(lRig.mProvider.mFinished[1].mReport.mBlockId, 5u);
+        EXPECT_EQ(lRig.mProvider.mFinished[1].mReport.mResult, TN_OK);
+        EXPECT_EQ(lRig.mProvider.mFinished[1].mReport.mCounters.mRecovered, 1u);
     }
     {
         // More missing than the budget allows.

@@ -102,6 +102,7 @@ struct Outcome
 {
     uint32_t mResult;
     bool mExact;
+    bool mLeader; // the block's leader came
 };
 
 // Receives into its own buffers and checks every byte of every block
@@ -128,7 +129,7 @@ public:
                             tool::PatternOk(aTarget.mData, aReport.mReceivedSize, mWidth, aReport.mBlockId, true);
         {
             std::lock_guard<std::mutex> lLock(mMutex);
-            mOutcomes[aReport.mBlockId] = Outcome{aReport.mResult, lExact};
+            mOutcomes[aReport.mBlockId] = Outcome{aReport.mResult, lExact, aReport.mLeaderValid};
         }
         Release(IndexOf(aTarget));
         mDone.notify_all();
@@ -480,16 +481,31 @@ TEST(GvspRing, AReceiverFarBehindLeavesHalfTheRingAndCountsEveryPacket)
     const std::vector<uint64_t> lBehind = lFrames.Send(lSender, 40);
     ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
     ASSERT_TRUE(lReceiver.Start().IsOK());
+    // Once the receiver has read what the ring held (every packet taken or
+    // counted dropped), the stream pauses, then goes on.
+    const uint64_t lBehindPackets = lSender.GetStatistics().mPacketsSent;
+    for (int lWait = 0; lWait < 1000; ++lWait)
+    {
+        const TnGvspReceiverStatistics lRead = lReceiver.GetStatistics();
+        if (lRead.mAssembly.mPackets + lRead.mSocketDrops >= lBehindPackets)
+        {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const std::vector<uint64_t> lAfter = lFrames.Send(lSender, 4);
     EXPECT_TRUE(lChecker.WaitFor(lAfter, 5));
     ASSERT_TRUE(lSender.WaitIdle(5000).IsOK());
     lReceiver.Stop();
     size_t lComplete = 0;
+    std::string lSeen; // each block's id and result, for a failure's message
     for (const auto &lOutcome : lChecker.mOutcomes)
     {
         EXPECT_TRUE(lOutcome.second.mResult != TN_OK || lOutcome.second.mExact) << "block " << lOutcome.first;
+        EXPECT_TRUE(lOutcome.second.mLeader) << "block " << lOutcome.first << " came without its start";
         lComplete += lOutcome.second.mResult == TN_OK;
+        lSeen += " " + std::to_string(lOutcome.first) + ":" + std::to_string(lOutcome.second.mResult);
     }
     for (uint64_t lId : lAfter)
     {
@@ -497,10 +513,13 @@ TEST(GvspRing, AReceiverFarBehindLeavesHalfTheRingAndCountsEveryPacket)
     }
     // What the ring held past the half left unread came whole, from the
     // first leader on; half the ring is some 13 frames, which never reached
-    // the assembler, and no frame reached it without its start.
-    EXPECT_GT(lComplete, lAfter.size() + 5);
-    EXPECT_LT(lComplete, lBehind.size() - 12);
-    EXPECT_LE(lChecker.mOutcomes.size(), lComplete + 1); // the last the kernel took before it dropped
+    // the assembler, and no frame reached it without its start (above). The
+    // last the kernel took before it dropped is cut short; the kernel may
+    // also drop a packet where its timer hands a ring block over (counted
+    // as dropped), which fails one more now and then.
+    EXPECT_GT(lComplete, lAfter.size() + 5) << lSeen;
+    EXPECT_LT(lComplete, lBehind.size() - 12) << lSeen;
+    EXPECT_LE(lChecker.mOutcomes.size(), lComplete + 2) << lSeen;
     // Every packet sent was taken or counted as dropped.
     const TnGvspReceiverStatistics lStatistics = lReceiver.GetStatistics();
     EXPECT_EQ(lStatistics.mAssembly.mPackets + lStatistics.mSocketDrops, lSender.GetStatistics().mPacketsSent);

@@ -148,7 +148,7 @@ protected:
     std::unique_ptr<TnDeviceInfoGEV> mInfo;
     std::vector<std::unique_ptr<TnBuffer>> mBuffers; // outlive the stream
     TnStreamGEV mStream;
-    TestFrames mFrames{kWidth, kHeight, 16};
+    TestFrames mFrames{kWidth, kHeight, 64}; // room for a sender that keeps many for resends
     gev::TnGvspSender mSender;
 };
 } // namespace
@@ -470,7 +470,9 @@ TEST_P(StreamFromSender, LossReorderingAndDuplicatesNeverGiveAnOKBufferWithWrong
 TEST_P(StreamFromSender, MissingPacketsAreAskedForWhereTheDeviceResends)
 {
     gev::TnGvspSenderConfig lConfig = FaultySenderConfig(30, 10, 0);
-    lConfig.mRetainedBlocks = 8;
+    // The device keeps every block it sends: a request that a loaded machine
+    // holds up still finds its block (one it no longer has fails the block).
+    lConfig.mRetainedBlocks = 48;
     Begin(true, lConfig);
     EXPECT_TRUE(FeatureFlag(mStream, "DeviceSupportsPacketResend"));
     EXPECT_TRUE(FeatureFlag(mStream, "RequestMissingPackets"));
@@ -480,7 +482,8 @@ TEST_P(StreamFromSender, MissingPacketsAreAskedForWhereTheDeviceResends)
     for (uint64_t lId : lIds)
     {
         ASSERT_EQ(lReceived.count(lId), 1u) << "block " << lId;
-        EXPECT_EQ(lReceived.at(lId).mResult, TN_OK) << "block " << lId;
+        EXPECT_EQ(lReceived.at(lId).mResult, TN_OK)
+            << "block " << lId << "; requests the sender refused: " << mSender.GetStatistics().mResendRequestsRefused;
         EXPECT_TRUE(lReceived.at(lId).mExact) << "block " << lId;
     }
     EXPECT_GT(Feature(mStream, "PacketsRecovered"), 0);
