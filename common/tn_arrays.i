@@ -205,9 +205,9 @@ static int tn_memory_hold_init(void)
         {Py_tp_doc, (void *)"What a view over SDK memory holds: the memory block it shows, kept while the view "
                             "lives."},
         {0, NULL}};
-    static PyType_Spec spec = {SWIG_name ".TnMemoryHold", sizeof(TnMemoryHold), 0,
+    static PyType_Spec layout = {SWIG_name ".TnMemoryHold", sizeof(TnMemoryHold), 0,
                                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    tn_memory_hold_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    tn_memory_hold_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&layout));
     return tn_memory_hold_type != NULL ? 0 : -1;
 }
 

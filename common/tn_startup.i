@@ -1,7 +1,7 @@
 /* A module's start-up (tn_runtime.i includes it).
  *
  * The runtime makes its object types (pointer objects, packed data, the
- * global-variable link) from type specifications named without a module,
+ * global-variable link) from type descriptions named without a module,
  * which Python 3.13 warns of as each type is made; under warnings as errors
  * (-W error, PYTHONWARNINGS=error, a test run's filter) the warning is an
  * exception, the type comes back null and the module goes on with it until
