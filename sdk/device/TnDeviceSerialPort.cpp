@@ -492,7 +492,6 @@ TnResult TnDeviceSerialPort::Close()
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     mState->mAdapter = nullptr;
     mState->mPort = TnDeviceSerialInvalid;
-    mState->mReceived.clear(); // what the ended thread took last goes too
     return lWasOpen ? TnResult(TN_OK) : tn::device::NotOpen();
 }
 

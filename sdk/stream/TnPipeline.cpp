@@ -809,7 +809,6 @@ void PipelineShared::OnStreamGone()
 
 TnStream *PipelineShared::StreamUse::Take()
 {
-    End();
     mStream = mShared.mStream;
     if (mStream != nullptr)
     {

@@ -154,7 +154,7 @@ private:
         {
             End();
         }
-        /// With mMutex held: the stream, null when it is gone.
+        /// With mMutex held, once: the stream, null when it is gone.
         TnStream *Take();
         /// Without mMutex held.
         void End();
