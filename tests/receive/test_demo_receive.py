@@ -15,7 +15,6 @@ from children import child_env, few_failed_and_counted
 DEMO = pathlib.Path(__file__).resolve().parents[2] / "examples" / "demo_receive.py"
 
 
-
 def test_the_demo_saves_a_frame_of_the_fake_cameras_pattern(tmp_path):
     image = pytest.importorskip("PIL.Image")
     if shutil.which("arv-fake-gv-camera-0.8") is None or not netns.available():
