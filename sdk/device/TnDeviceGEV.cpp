@@ -456,6 +456,9 @@ TnResult TnDeviceGEV::SetIPConfiguration(const TnString &aMACAddress, const TnSt
     }
     TnGevDiscoveryOptions lOptions;
     lOptions.mTimeoutMs = 1000;
+    // A device that claims an address no host can have is the one that needs
+    // a new one; it is told where it answered from.
+    lOptions.mAnyDeviceAddress = true;
     const uint64_t lMac = lForce.mMac;
     lOptions.mStopWhen = [lMac](const TnGevDeviceRecord &aRecord) { return aRecord.mDevice.GetMacValue() == lMac; };
     std::vector<TnGevDeviceRecord> lDevices;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "TnGevAddress.h"
 #include "TnGevBytes.h"
 #include "TnGvcp.h"
 #include "TnText.h"
@@ -44,6 +45,11 @@ GevLink::~GevLink()
 TnResult GevLink::Open(const TnDeviceInfoGEV &aInfo, TnAccessType aAccess, const LinkSettings &aSettings)
 {
     const uint32_t lAddress = aInfo.mIPAddress;
+    if (const char *lNot = gev::NotAHostAddress(lAddress, aInfo.mSubnetMask))
+    {
+        return Failure(TN_INVALID_PARAMETER, "Connect: the device's address " + gev::FormatIPv4(lAddress) +
+                                                 " is no device's address (" + lNot + ")");
+    }
     TnResult lResult =
         mClient.Open(lAddress, aInfo.mControlPort != 0 ? aInfo.mControlPort : gev::kGvcpPort, aInfo.mLocalAddress);
     if (!lResult.IsOK())

@@ -34,6 +34,37 @@ std::string FormatMacWith(uint64_t aMac, const char *aFormat)
 }
 } // namespace
 
+const char *NotAHostAddress(uint32_t aAddress, uint32_t aMask)
+{
+    const uint32_t lFirst = aAddress >> 24;
+    if (lFirst == 0)
+    {
+        return "unspecified";
+    }
+    if (lFirst >= 224 && lFirst < 240)
+    {
+        return "multicast";
+    }
+    if (lFirst >= 240)
+    {
+        return "reserved";
+    }
+    const uint32_t lHost = ~aMask;
+    const bool lContiguous = aMask != 0 && (lHost & (lHost + 1)) == 0;
+    if (lContiguous && lHost > 1)
+    {
+        if ((aAddress & lHost) == lHost)
+        {
+            return "broadcast";
+        }
+        if ((aAddress & lHost) == 0)
+        {
+            return "network";
+        }
+    }
+    return nullptr;
+}
+
 std::string FormatIPv4(uint32_t aAddress)
 {
     char lText[16];

@@ -39,6 +39,14 @@ inline uint32_t SubnetBroadcast(uint32_t aAddress, uint32_t aMask)
     return aAddress | ~aMask;
 }
 
+/// Why aAddress cannot be one device's address: "unspecified" (0.0.0.0/8),
+/// "multicast" (224.0.0.0/4), "reserved" (240.0.0.0/4, with the limited
+/// broadcast 255.255.255.255), and with a contiguous aMask shorter than /31
+/// "broadcast" or "network" for the subnet's directed broadcast or network
+/// address; nullptr for a unicast host address. A zero or non-contiguous
+/// mask is not used.
+TN_GEV_API const char *NotAHostAddress(uint32_t aAddress, uint32_t aMask = 0);
+
 /// Whether two addresses lie in the same subnet of aMask.
 inline bool SameSubnet(uint32_t aFirst, uint32_t aSecond, uint32_t aMask)
 {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "TnGevAddress.h"
 #include "TnGevBytes.h"
 #include "TnText.h"
 #include "TnWait.h"
@@ -61,9 +62,16 @@ TnGvcpClient::~TnGvcpClient()
 TnResult TnGvcpClient::Open(uint32_t aDeviceAddress, uint16_t aDevicePort, uint32_t aLocalAddress)
 {
     std::lock_guard<TnFairMutex> lLock(mMutex);
-    if (aDeviceAddress == 0 || aDeviceAddress == 0xFFFFFFFFu || aDevicePort == 0)
+    if (aDeviceAddress == 0 || aDevicePort == 0)
     {
         return Failure(TN_INVALID_PARAMETER, "GVCP: no device address");
+    }
+    // Commands go to one device: never to a group, a broadcast or an address
+    // no host has.
+    if (const char *lNot = NotAHostAddress(aDeviceAddress))
+    {
+        return Failure(TN_INVALID_PARAMETER,
+                       "GVCP: " + FormatIPv4(aDeviceAddress) + " is no device's address (" + lNot + ")");
     }
     mSocket.Close();
     // Without a local address, take the one the route to the device leaves

@@ -50,6 +50,19 @@ std::pair<uint64_t, uint64_t> DeviceKey(const TnGvcpDiscoveryAnswer &aAnswer)
     return std::make_pair(0, (static_cast<uint64_t>(aAnswer.mSourceAddress) << 16) | aAnswer.mSourcePort);
 }
 
+// Whether the address an answer claims can be sent commands: a unicast host
+// address, on its own subnet and on the target's when it lies there.
+bool ClaimsHostAddress(const TnGvcpDiscoveryTarget &aTarget, const TnGvcpDeviceInfo &aInfo)
+{
+    const uint32_t lAddress = aInfo.mCurrentIP;
+    if (NotAHostAddress(lAddress, aInfo.mSubnetMask) != nullptr)
+    {
+        return false;
+    }
+    return aTarget.mSubnetMask == 0 || !SameSubnet(aTarget.mLocalAddress, lAddress, aTarget.mSubnetMask) ||
+           NotAHostAddress(lAddress, aTarget.mSubnetMask) == nullptr;
+}
+
 bool OnTargetSubnet(const TnGvcpDiscoveryTarget &aTarget, uint32_t aDeviceAddress)
 {
     return aTarget.mLocalAddress != 0 && aTarget.mSubnetMask != 0 &&
@@ -225,6 +238,10 @@ TnResult DiscoverDevices(const std::vector<TnGvcpDiscoveryTarget> &aTargets,
                         return true;
                     }
                     const size_t lTargetIndex = lOpen[lIndex].mIndex;
+                    if (!aSettings.mAnyDeviceAddress && !ClaimsHostAddress(aTargets[lTargetIndex], lAnswer.mInfo))
+                    {
+                        return true;
+                    }
                     lAnswer.mTargetIndex = lTargetIndex;
                     lAnswer.mLocalAddress = lOpen[lIndex].mSocket.GetLocalAddress();
                     lAnswer.mSourceAddress = aFrom;

@@ -44,6 +44,10 @@ struct TnGvcpDiscoverySettings
     uint16_t mPort = kGvcpPort;
     bool mAllowBroadcastAck = false; // answers sent by broadcast reach only targets bound to any address
     uint32_t mSendCount = 1; // times the command is sent, spread over the first half of the timeout
+    /// Whether answers that claim no unicast host address (multicast,
+    /// broadcast, unspecified, reserved: see NotAHostAddress) are kept, for
+    /// giving such a device an address; they are ignored otherwise.
+    bool mAnyDeviceAddress = false;
     /// Called for each new answer; returning true ends the search at once.
     std::function<bool(const TnGvcpDiscoveryAnswer &)> mStopWhen;
 };
@@ -53,7 +57,9 @@ struct TnGvcpDiscoverySettings
 /// size) and de-duplicated: one entry per device MAC address, or per answering
 /// address and port for devices that announce no MAC (all zeros). When one
 /// device answers on several targets, the target whose subnet holds the
-/// device's address is kept. TN_OK when at least one target could send (even
+/// device's address is kept. An answer whose device address is no unicast
+/// host address, by its own subnet mask or by that of the target it came to,
+/// is ignored unless mAnyDeviceAddress is set. TN_OK when at least one target could send (even
 /// if nobody answered); TN_NETWORK_ERROR when none could.
 TN_GEV_API TnResult DiscoverDevices(const std::vector<TnGvcpDiscoveryTarget> &aTargets,
                                     const TnGvcpDiscoverySettings &aSettings,

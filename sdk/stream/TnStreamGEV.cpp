@@ -713,6 +713,12 @@ TnResult FromInfo(const TnDeviceInfo *aDeviceInfo, OpenRequest &aRequest)
     {
         return tn::Failure(TN_INVALID_PARAMETER, "Open: the device has no IP address");
     }
+    if (const char *lNot = tn::gev::NotAHostAddress(lInfo->mIPAddress, lInfo->mSubnetMask))
+    {
+        return tn::Failure(TN_INVALID_PARAMETER, "Open: the device's address " +
+                                                     tn::gev::FormatIPv4(lInfo->mIPAddress) +
+                                                     " is no device's address (" + lNot + ")");
+    }
     aRequest.mDeviceAddress = lInfo->mIPAddress;
     aRequest.mDeviceControlPort = lInfo->mControlPort != 0 ? lInfo->mControlPort : tn::gev::kGvcpPort;
     aRequest.mLocalAddress = lInfo->mLocalAddress;

@@ -114,6 +114,7 @@ TnResult DiscoverGevDevices(const std::vector<TnNetworkAdapterInfo> &aAdapters, 
     lSettings.mSubnetBroadcast = aOptions.mSubnetBroadcast;
     lSettings.mUnicastAddress = aOptions.mUnicastAddress;
     lSettings.mPort = aOptions.mPort;
+    lSettings.mAnyDeviceAddress = aOptions.mAnyDeviceAddress;
     auto lMakeRecord = [&](const tn::gev::TnGvcpDiscoveryAnswer &aAnswer) {
         TnGevDeviceRecord lRecord;
         const TargetOrigin &lOrigin = lOrigins[aAnswer.mTargetIndex];

@@ -251,6 +251,7 @@ struct TnGevDiscoveryOptions
     std::string mAdapterName;    // search this adapter only; empty: all
     uint32_t mUnicastAddress = 0; // ask this address only (find by IP)
     uint16_t mPort = tn::gev::kGvcpPort;
+    bool mAnyDeviceAddress = false; // keep devices that claim no unicast host address
     /// Called for each new device, without any lock held; true ends the
     /// search at once.
     std::function<bool(const TnGevDeviceRecord &)> mStopWhen;

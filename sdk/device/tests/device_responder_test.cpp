@@ -422,6 +422,25 @@ TEST_F(Responder, DescriptionLocations)
     EXPECT_FALSE(lDevice.IsConnected());
 }
 
+TEST_F(Responder, NoCommandGoesToAnAddressNoDeviceHas)
+{
+    // Device information made by hand, as a program may make it.
+    for (const auto &lCase : {std::make_pair(0xE0000001u, "multicast"), std::make_pair(0xFFFFFFFFu, "reserved"),
+                              std::make_pair(0x7FFFFFFFu, "broadcast"), std::make_pair(0x7F000000u, "network")})
+    {
+        TnDeviceInfoGEV lInfo;
+        lInfo.mIPAddress = lCase.first;
+        lInfo.mSubnetMask = 0xFF000000u;
+        lInfo.mLocalAddress = kLoopback;
+        TnDeviceGEV lDevice;
+        const TnResult lResult = lDevice.Connect(&lInfo);
+        EXPECT_EQ(lResult.GetCode(), TN_INVALID_PARAMETER) << lCase.second;
+        EXPECT_NE(tn::ToString(lResult.GetDescription()).find(std::string("(") + lCase.second + ")"), std::string::npos)
+            << Describe(lResult);
+        EXPECT_FALSE(lDevice.IsConnected());
+    }
+}
+
 TEST_F(Responder, StreamChannelRegistersAndPacketSize)
 {
     using namespace tn::gev;

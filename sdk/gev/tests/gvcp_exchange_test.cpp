@@ -549,6 +549,7 @@ TEST(Discovery, MalformedAnswersAreIgnored)
         }
         TnGvcpDeviceInfo lInfo;
         lInfo.SetMacValue(0x0250C2000042ull);
+        lInfo.mCurrentIP = kLoopback;
         lInfo.mSerialNumber = "GOOD";
         std::vector<uint8_t> lShort = BuildDiscoveryAck(lHeader.mRequestId, lInfo);
         lShort.resize(8 + 0xF0);

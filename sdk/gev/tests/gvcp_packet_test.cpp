@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TnGevAddress.h"
@@ -385,4 +386,19 @@ TEST(Addresses, StrictTextForms)
     EXPECT_EQ(SubnetBroadcast(0xC0A80714, 0xFFFFFF00), 0xC0A807FFu);
     EXPECT_TRUE(SameSubnet(0x7F000001, 0x7F123456, 0xFF000000));
     EXPECT_FALSE(SameSubnet(0xC0A80714, 0xC0A80814, 0xFFFFFF00));
+}
+
+TEST(Addresses, OnlyUnicastHostAddressesAreDevices)
+{
+    // A /31 has no broadcast address; a mask with holes is not used.
+    for (const auto &lHost : {std::make_pair(0x7F000001u, 0u), {0xC0A80714u, 0xFFFFFF00u}, {0xC0A807FFu, 0xFFFFFFFEu},
+                              {0xC0A807FFu, 0xFF00FF00u}})
+    {
+        EXPECT_EQ(NotAHostAddress(lHost.first, lHost.second), nullptr) << FormatIPv4(lHost.first);
+    }
+    EXPECT_STREQ(NotAHostAddress(0x00FFFFFF), "unspecified");
+    EXPECT_STREQ(NotAHostAddress(0xEFFFFFFF), "multicast");
+    EXPECT_STREQ(NotAHostAddress(0xFFFFFFFF), "reserved");
+    EXPECT_STREQ(NotAHostAddress(0x7FFFFFFF, 0xFF000000), "broadcast");
+    EXPECT_STREQ(NotAHostAddress(0xC0A80700, 0xFFFFFF00), "network");
 }
