@@ -1,15 +1,23 @@
 #include "TnDeviceXml.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include <zip.h>
 
 #include "TnGenApiLocation.h"
 #include "TnText.h"
+#include "TnWait.h"
 
 namespace tn
 {
@@ -23,6 +31,47 @@ bool EndsWithNoCase(const std::string &aText, const char *aEnd)
     return aText.size() >= lLength && strcasecmp(aText.c_str() + aText.size() - lLength, aEnd) == 0;
 }
 
+// What kind of file a non-regular one is; nullptr for a regular file.
+const char *NotRegular(const struct stat &aStat)
+{
+    switch (aStat.st_mode & S_IFMT)
+    {
+    case S_IFREG:
+        return nullptr;
+    case S_IFDIR:
+        return "a directory";
+    case S_IFIFO:
+        return "a FIFO";
+    case S_IFCHR:
+    case S_IFBLK:
+        return "a device";
+    case S_IFSOCK:
+        return "a socket";
+    default:
+        return "no file";
+    }
+}
+
+// File systems whose files the kernel makes as they are read: their sizes say
+// nothing, and their contents are the host's state.
+bool IsKernelFileSystem(const struct statfs &aSystem)
+{
+    switch (static_cast<unsigned long>(aSystem.f_type))
+    {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
 TnResult Prefixed(const TnResult &aResult, const std::string &aPrefix)
 {
     return aResult.IsOK() ? aResult : Failure(aResult.GetCode(), aPrefix + Describe(aResult));
@@ -31,22 +80,83 @@ TnResult Prefixed(const TnResult &aResult, const std::string &aPrefix)
 
 TnResult ReadWholeFile(const std::string &aPath, size_t aLimit, std::vector<uint8_t> &aBytes)
 {
-    std::ifstream lFile(aPath, std::ios::binary | std::ios::ate);
-    if (!lFile)
+    // Looked at before it is opened: opening a device can act on it, and
+    // opening a FIFO waits for a writer.
+    struct stat lStat;
+    if (stat(aPath.c_str(), &lStat) != 0)
     {
-        return Failure(TN_CANNOT_OPEN_FILE, "cannot open " + aPath);
+        return Failure(TN_CANNOT_OPEN_FILE, "cannot open " + aPath + ": " + strerror(errno));
     }
-    const std::streamoff lSize = lFile.tellg();
-    if (lSize < 0 || static_cast<uint64_t>(lSize) > aLimit)
+    if (const char *lKind = NotRegular(lStat))
     {
-        return Failure(TN_FILE_ERROR, aPath + " is too large or unreadable");
+        return Failure(TN_CANNOT_OPEN_FILE, aPath + " is " + lKind + ", not a regular file");
     }
-    aBytes.resize(static_cast<size_t>(lSize));
-    lFile.seekg(0);
-    if (lSize > 0 && !lFile.read(reinterpret_cast<char *>(aBytes.data()), lSize))
+    const int lHandle = open(aPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (lHandle < 0)
     {
-        return Failure(TN_FILE_ERROR, "cannot read " + aPath);
+        return Failure(TN_CANNOT_OPEN_FILE, "cannot open " + aPath + ": " + strerror(errno));
     }
+    std::unique_ptr<int, void (*)(int *)> lCloser(new int(lHandle), [](int *aHandle) {
+        close(*aHandle);
+        delete aHandle;
+    });
+    // What was opened, which may have been replaced since.
+    struct statfs lSystem;
+    if (fstat(lHandle, &lStat) != 0 || fstatfs(lHandle, &lSystem) != 0)
+    {
+        return Failure(TN_FILE_ERROR, "cannot read " + aPath + ": " + strerror(errno));
+    }
+    if (const char *lKind = NotRegular(lStat))
+    {
+        return Failure(TN_CANNOT_OPEN_FILE, aPath + " is " + lKind + ", not a regular file");
+    }
+    if (IsKernelFileSystem(lSystem))
+    {
+        return Failure(TN_CANNOT_OPEN_FILE, aPath + " is a kernel interface (/proc, /sys), not a stored file");
+    }
+    if (lStat.st_size < 0 || static_cast<uint64_t>(lStat.st_size) > aLimit)
+    {
+        return Failure(TN_FILE_ERROR, aPath + " is too large (more than " + std::to_string(aLimit) + " bytes)");
+    }
+    // Never more than the size it has, in steps that a deadline and an
+    // interrupt can end; a file that grows meanwhile is refused.
+    const size_t lSize = static_cast<size_t>(lStat.st_size);
+    std::vector<uint8_t> lBytes(lSize + 1);
+    const WaitClock::time_point lDeadline = WaitClock::now() + std::chrono::milliseconds(kFileReadTimeoutMs);
+    InterruptPacer lPacer;
+    size_t lRead = 0;
+    while (lRead < lBytes.size())
+    {
+        if (lPacer.Stop())
+        {
+            return Failure(TN_ABORTED, "reading " + aPath + " was interrupted");
+        }
+        if (WaitClock::now() >= lDeadline)
+        {
+            return Failure(TN_TIMEOUT, "reading " + aPath + " took longer than " +
+                                           std::to_string(kFileReadTimeoutMs / 1000) + " s");
+        }
+        const ssize_t lGot = read(lHandle, lBytes.data() + lRead, std::min<size_t>(lBytes.size() - lRead, 1u << 20));
+        if (lGot < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (lGot < 0)
+        {
+            return Failure(TN_FILE_ERROR, "cannot read " + aPath + ": " + strerror(errno));
+        }
+        if (lGot == 0)
+        {
+            break;
+        }
+        lRead += static_cast<size_t>(lGot);
+    }
+    if (lRead > lSize)
+    {
+        return Failure(TN_FILE_ERROR, aPath + " grew while it was read");
+    }
+    lBytes.resize(lRead);
+    aBytes.swap(lBytes);
     return TnResult(TN_OK);
 }
 
@@ -147,12 +257,16 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
     genicam::XmlLocation lLocation;
     if (!genicam::ParseXmlLocation(aUrl, lLocation))
     {
+        const std::string lUrl(aUrl.c_str());
         return Failure(TN_INVALID_DATA_FORMAT,
-                       "GenICam description: the device's URL '" + aUrl + "' is not understood");
+                       "GenICam description: the device's URL '" + lUrl + "' is not understood" +
+                           (strncasecmp(lUrl.c_str(), "file:", 5) == 0
+                                ? " (a file must be named by an absolute path of this host without '..')"
+                                : ""));
     }
     XmlDocument lDocument;
     lDocument.mUrl = aUrl;
-    lDocument.mFileName = lLocation.mFileName;
+    lDocument.mFileName = genicam::PlainFileName(lLocation.mFileName, lLocation.IsZip());
     switch (lLocation.mKind)
     {
     case genicam::XmlLocation::kLocal:

@@ -41,8 +41,15 @@ TnResult LoadXml(const std::string &aUrl, const MemoryReader &aRead, XmlDocument
 /// ".xml", else the first entry.
 TnResult UnzipXml(const std::vector<uint8_t> &aArchive, std::string &aXml);
 
-/// Reads a whole file of at most aLimit bytes: TN_CANNOT_OPEN_FILE when it
-/// cannot be opened, TN_FILE_ERROR when it is larger or unreadable.
+/// How long reading a description or update file may take.
+constexpr uint32_t kFileReadTimeoutMs = 10000;
+
+/// Reads a whole regular file of at most aLimit bytes, opened without
+/// blocking: TN_CANNOT_OPEN_FILE when it cannot be opened or is no stored
+/// regular file (a directory, FIFO, device or socket, or a kernel interface
+/// of /proc or /sys), TN_FILE_ERROR when it is larger, grows while read or is
+/// unreadable, TN_TIMEOUT after kFileReadTimeoutMs, TN_ABORTED when the
+/// caller's wait is interrupted.
 TN_DEVICE_API TnResult ReadWholeFile(const std::string &aPath, size_t aLimit, std::vector<uint8_t> &aBytes);
 
 /// Reads one file of a zip archive in memory: the entry whose index aChoose

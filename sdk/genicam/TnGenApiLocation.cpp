@@ -40,7 +40,67 @@ bool StartsWithNoCase(const std::string &aText, const char *aPrefix)
     const size_t lLength = strlen(aPrefix);
     return aText.size() >= lLength && strncasecmp(aText.c_str(), aPrefix, lLength) == 0;
 }
+// Whether a path has a ".." step, which names a place by where another is.
+bool HasDotDot(const std::string &aPath)
+{
+    size_t lStart = 0;
+    while (lStart <= aPath.size())
+    {
+        size_t lEnd = aPath.find_first_of("/\\", lStart);
+        if (lEnd == std::string::npos)
+        {
+            lEnd = aPath.size();
+        }
+        if (aPath.compare(lStart, lEnd - lStart, "..") == 0)
+        {
+            return true;
+        }
+        lStart = lEnd + 1;
+    }
+    return false;
+}
+
+bool EndsWithNoCase(const std::string &aText, const char *aEnd)
+{
+    const size_t lLength = strlen(aEnd);
+    return aText.size() >= lLength && strcasecmp(aText.c_str() + aText.size() - lLength, aEnd) == 0;
+}
+
+bool IsPlainCharacter(char aChar)
+{
+    const int lChar = static_cast<unsigned char>(aChar);
+    return (lChar < 0x80 && isalnum(lChar)) || aChar == '.' || aChar == '-' || aChar == '_';
+}
 } // namespace
+
+std::string PlainFileName(const std::string &aName, bool aZip)
+{
+    std::string lName(aName.c_str());
+    const size_t lSlash = lName.find_last_of("/\\");
+    if (lSlash != std::string::npos)
+    {
+        lName.erase(0, lSlash + 1);
+    }
+    for (char &lChar : lName)
+    {
+        if (!IsPlainCharacter(lChar))
+        {
+            lChar = '_';
+        }
+    }
+    // No hidden file, and neither "." nor "..".
+    lName.erase(0, lName.find_first_not_of('.'));
+    if (lName.size() > kMaxPlainFileName)
+    {
+        const char *lExtension = EndsWithNoCase(lName, ".xml") ? ".xml" : EndsWithNoCase(lName, ".zip") ? ".zip" : "";
+        lName = lName.substr(0, kMaxPlainFileName - strlen(lExtension)) + lExtension;
+    }
+    if (lName.empty())
+    {
+        return aZip ? "device.zip" : "device.xml";
+    }
+    return lName;
+}
 
 bool XmlLocation::IsZip() const
 {
@@ -71,11 +131,17 @@ bool ParseXmlLocation(const std::string &aUrl, XmlLocation &aLocation)
         {
             lPath.erase(lQuery);
         }
+        // file:///path, file://localhost/path or file:/path: an absolute
+        // path of this host, which alone a file URL names.
         if (lPath.compare(0, 3, "///") == 0)
         {
             lPath.erase(0, 2);
         }
-        if (lPath.empty())
+        else if (StartsWithNoCase(lPath, "//localhost/"))
+        {
+            lPath.erase(0, 11);
+        }
+        if (lPath.empty() || lPath[0] != '/' || lPath.compare(0, 2, "//") == 0 || HasDotDot(lPath))
         {
             return false;
         }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "TnGenApiLocation.h"
 
@@ -39,4 +40,35 @@ TEST(XmlLocation, DeviceMemoryFilesAndWebAddresses)
     {
         EXPECT_FALSE(ParseXmlLocation(lBad, lLocation)) << lBad;
     }
+}
+
+TEST(XmlLocation, FilesAreAbsolutePathsOfThisHost)
+{
+    XmlLocation lLocation;
+    for (const char *lGood : {"file:/opt/cam/desc.xml", "FILE://localhost/opt/cam/desc.xml", "File:///opt/cam/..d.xml"})
+    {
+        ASSERT_TRUE(ParseXmlLocation(lGood, lLocation)) << lGood;
+        EXPECT_EQ(lLocation.mPath.substr(0, 9), "/opt/cam/") << lGood;
+    }
+    // Relative to wherever the program runs, climbing, or on another host.
+    for (const char *lBad : {"File:desc.xml", "File:../desc.xml", "File:///opt/../etc/passwd", "File:///opt/cam/..",
+                             "File:/..\\etc\\passwd", "File://otherhost/desc.xml", "File:////desc.xml"})
+    {
+        EXPECT_FALSE(ParseXmlLocation(lBad, lLocation)) << lBad;
+    }
+}
+
+TEST(XmlLocation, DefaultFileNamesArePlainNames)
+{
+    using tn::genicam::PlainFileName;
+    for (const auto &lCase : {std::make_pair("Cam_v1-2.ZIP", "Cam_v1-2.ZIP"), {"../../tmp/x/wrote.sh", "wrote.sh"},
+                              {"..\\..\\evil.xml", "evil.xml"}, {".bashrc", "bashrc"},
+                              {"a b;c\n\x7f\xc3\xa9$(x).xml", "a_b_c______x_.xml"}, {"..", "device.xml"},
+                              {"../..", "device.xml"}, {"x/", "device.xml"}, {"", "device.xml"}})
+    {
+        EXPECT_EQ(PlainFileName(lCase.first, false), lCase.second) << lCase.first;
+    }
+    EXPECT_EQ(PlainFileName("...", true), "device.zip");
+    const std::string lLong = PlainFileName(std::string(1000, 'a') + ".zip", true);
+    EXPECT_EQ(lLong, std::string(tn::genicam::kMaxPlainFileName - 4, 'a') + ".zip");
 }
