@@ -9,7 +9,8 @@ a converter whose threads ran.
 
 HOW: "fork" (os.fork, the child ends through sys.exit: the modules' exit
 hook, then the interpreter's end) or "multiprocessing" (a worker of the
-fork start method). ACTION, what the child does with what it inherited:
+fork start method); a thread of the parent is inside a controller's event
+sink as it forks, and the child lets go of the sink. ACTION, what the child does with what it inherited:
 "exit" (nothing), "use" (a call of each), "delete" (each destroyed) or
 "disconnect" (each stopped, closed or disconnected). The child then makes
 objects of its own and uses them. out["child"]: what the child's calls
@@ -61,6 +62,20 @@ def converted(converter):
     return code(converter.Convert(source, destination)[0])
 
 
+class ReadSink(rx.TnDeviceEventSink):
+    """Holds the first read of its controller until `go` is set: its call
+    is in progress as the process forks."""
+
+    def __init__(self):
+        super().__init__()
+        self.entered, self.go = threading.Event(), threading.Event()
+
+    def OnCmdLinkRead(self, pair):
+        if not self.entered.is_set():
+            self.entered.set()
+            self.go.wait(60)
+
+
 def build():
     """The parent's objects, every one working."""
     o = {"source": devices.PatternSource(W, H, rate=100)}
@@ -102,6 +117,12 @@ def build():
     o["updater"].Start()
     o["converter"] = rx.TnBufferConverter(4)
     assert converted(o["converter"]) == "OK"
+    # A thread inside a sink's call.
+    o["sink"] = ReadSink()
+    assert o["client"].RegisterEventSink(o["sink"]).IsOK()
+    o["reader"] = threading.Thread(target=o["features"].GetIntegerValue, args=("Width",), daemon=True)
+    o["reader"].start()
+    assert o["sink"].entered.wait(10)
     time.sleep(0.3)
     return o
 
@@ -125,7 +146,8 @@ def use(o):
     """A call on each inherited object: the answers."""
     answers = {name: code(o[name].Close()) for name in STREAMS}
     answers["description"] = o["client"].Disconnect().GetDescription()
-    answers["features"] = o["features"].GetIntegerValue("Width")[0].GetDescription()
+    answers["features"] = [code(o["features"].GetIntegerValue("Width")[0]),
+                           code(o["features"].ExecuteCommand("AcquisitionStop"))]
     answers["read"] = code(o["client"].ReadRegister(0x0A00)[0])
     answers["connected"] = [o[name].IsConnected() for name in CONTROLLERS]
     answers["retrieve"] = code(o["rtp"].RetrieveBuffer(100)[0])
@@ -169,6 +191,7 @@ def own():
 
 
 def in_child(o):
+    o.pop("sink")  # its call on the parent's thread never ends here
     answers = {"exit": lambda o: {}, "use": use, "delete": delete, "disconnect": disconnect}[ACTION](o)
     answers["own"] = own()
     return answers
@@ -220,6 +243,8 @@ else:
         process.join()
     out["end"] = "hung" if process.exitcode == -signal.SIGKILL else process.exitcode
 out["child"] = json.loads(text) if text else None
+o["sink"].go.set()
+o["reader"].join(10)
 # The parent's objects still work: its session, its streams, its threads.
 out["parent"] = {"width": code(o["features"].GetIntegerValue("Width")[0]), "frames": frames(o, 5),
                  "connected": [o[name].IsConnected() for name in CONTROLLERS],
