@@ -80,6 +80,9 @@ def build():
     """The parent's objects, every one working."""
     o = {"source": devices.PatternSource(W, H, rate=100)}
     o["device"] = devices.started(o["source"])
+    registers = o["device"].GetRegisterMap()
+    o["register"] = next(register for register in map(registers.GetRegisterByIndex, range(registers.GetRegisterCount()))
+                         if register.GetName().startswith("Width") and "Max" not in register.GetName())
     system = tarn.TnSystem()
     system.SetDetectionTimeout(500)
     o["info"] = system.FindDevice("127.0.0.1")[1]
@@ -153,7 +156,8 @@ def use(o):
     answers["retrieve"] = code(o["rtp"].RetrieveBuffer(100)[0])
     answers["pipeline"] = [code(o["pipeline"].Stop()), code(o["pipeline"].RetrieveNextBuffer(100)[0])]
     answers["new pipeline"] = code(rx.TnPipeline(o["rtp"]).Start())  # over an inherited stream
-    answers["device"] = [code(o["device"].Stop()), code(o["device"].Start(devices.LOOPBACK_MAC))]
+    answers["device"] = [code(o["device"].Stop()), code(o["device"].Start(devices.LOOPBACK_MAC)),
+                         code(o["register"].Write(32))]
     answers["serial"] = code(o["serial"].Write(b"tarn")[0])
     answers["transmitter"] = [code(o["transmitter"].QueueBuffer(image())), o["transmitter"].IsOpen()]
     answers["virtual"] = code(o["virtual"].StartListening(edge.TnString("127.0.0.3")))
