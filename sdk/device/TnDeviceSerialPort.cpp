@@ -520,11 +520,11 @@ bool TnDeviceSerialPort::IsOpened()
 
 TnResult TnDeviceSerialPort::Write(const uint8_t *aBuffer, uint32_t aSize, uint32_t &aBytesWritten)
 {
+    aBytesWritten = 0;
     if (mState->IsInherited())
     {
         return tn::InheritedFailure("TnDeviceSerialPort::Write");
     }
-    aBytesWritten = 0;
     std::lock_guard<std::mutex> lWriting(mState->mWriteMutex);
     {
         std::lock_guard<std::mutex> lLock(mState->mMutex);
@@ -551,6 +551,8 @@ TnResult TnDeviceSerialPort::GetWriteProgress(uint32_t &aWritten, uint32_t &aTot
 {
     if (mState->IsInherited())
     {
+        aWritten = 0;
+        aTotal = 0;
         return tn::InheritedFailure("TnDeviceSerialPort::GetWriteProgress");
     }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
@@ -565,11 +567,11 @@ TnResult TnDeviceSerialPort::GetWriteProgress(uint32_t &aWritten, uint32_t &aTot
 
 TnResult TnDeviceSerialPort::Read(uint8_t *aBuffer, uint32_t aSize, uint32_t &aBytesRead, uint32_t aTimeout)
 {
+    aBytesRead = 0;
     if (mState->IsInherited())
     {
         return tn::InheritedFailure("TnDeviceSerialPort::Read");
     }
-    aBytesRead = 0;
     std::unique_lock<std::mutex> lLock(mState->mMutex);
     if (mState->mAdapter == nullptr || mState->mStop)
     {
@@ -628,6 +630,7 @@ TnResult TnDeviceSerialPort::GetRxBytesReady(uint32_t &aBytes)
 {
     if (mState->IsInherited())
     {
+        aBytes = 0;
         return tn::InheritedFailure("TnDeviceSerialPort::GetRxBytesReady");
     }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
@@ -639,6 +642,7 @@ TnResult TnDeviceSerialPort::GetRxBufferSize(uint32_t &aSize)
 {
     if (mState->IsInherited())
     {
+        aSize = 0;
         return tn::InheritedFailure("TnDeviceSerialPort::GetRxBufferSize");
     }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
