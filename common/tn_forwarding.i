@@ -437,6 +437,7 @@ static void tn_forwarding_reported() {}
 %}
 %pythoncode %{
 import atexit as _tn_atexit
+import os as _tn_os
 import weakref as _tn_weakref
 
 # (id(owner), method, ids of the arguments) -> (order, weak references to
@@ -484,6 +485,15 @@ class _tn_left_out:
 def _tn_pure_operations(cls, *names):
     for name in names:
         setattr(cls, name, _tn_left_out(vars(cls)[name]))
+
+
+def _tn_forget_parents_owners():
+    """A forked child leaves what its parent made to the parent: the
+    objects, their threads and their sessions are the parent's."""
+    _tn_exit_calls.clear()
+
+
+_tn_os.register_at_fork(after_in_child=_tn_forget_parents_owners)
 
 
 @_tn_atexit.register

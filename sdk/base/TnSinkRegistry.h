@@ -14,6 +14,9 @@
 // removes the sink from every tracked registry that holds it as Remove does,
 // so that the SDK never calls a sink that is gone, even where the program
 // destroys it while it is registered.
+//
+// In a forked child the calls its parent's threads had in progress never
+// end: they are not waited for.
 #ifndef TN_SINK_REGISTRY_H
 #define TN_SINK_REGISTRY_H
 
@@ -29,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "TnFork.h"
 #include "TnResult.h"
 
 namespace tn
@@ -198,7 +202,7 @@ public:
             mActive = std::find(mRegistry.mSinks.begin(), mRegistry.mSinks.end(), aSink) != mRegistry.mSinks.end();
             if (mActive)
             {
-                mRegistry.mActive.emplace_back(aSink, mThread);
+                mRegistry.mActive.push_back(Call{aSink, mThread, ProcessGeneration()});
             }
         }
         CallScope(const CallScope &) = delete;
@@ -212,8 +216,9 @@ public:
             }
             {
                 std::lock_guard<std::mutex> lLock(mRegistry.mMutex);
-                auto lCall =
-                    std::find(mRegistry.mActive.begin(), mRegistry.mActive.end(), std::make_pair(mSink, mThread));
+                auto lCall = std::find_if(mRegistry.mActive.begin(), mRegistry.mActive.end(), [this](const Call &aCall) {
+                    return aCall.mSink == mSink && aCall.mThread == mThread;
+                });
                 if (lCall != mRegistry.mActive.end())
                 {
                     mRegistry.mActive.erase(lCall);
@@ -315,9 +320,11 @@ private:
     void WaitForCalls(std::unique_lock<std::mutex> &aLock, Sink *aSink)
     {
         const std::thread::id lSelf = std::this_thread::get_id();
+        const uint64_t lGeneration = ProcessGeneration();
         mIdle.wait(aLock, [&] {
-            return std::none_of(mActive.begin(), mActive.end(), [&](const std::pair<Sink *, std::thread::id> &aCall) {
-                return (aSink == nullptr || aCall.first == aSink) && aCall.second != lSelf;
+            return std::none_of(mActive.begin(), mActive.end(), [&](const Call &aCall) {
+                return (aSink == nullptr || aCall.mSink == aSink) && aCall.mThread != lSelf &&
+                       aCall.mGeneration == lGeneration;
             });
         });
     }
@@ -325,7 +332,15 @@ private:
     mutable std::mutex mMutex;
     std::condition_variable mIdle;
     std::vector<Sink *> mSinks;
-    std::vector<std::pair<Sink *, std::thread::id>> mActive; // calls in progress
+    /// A call in progress, by a thread of the process generation that made it.
+    struct Call
+    {
+        Sink *mSink;
+        std::thread::id mThread;
+        uint64_t mGeneration;
+    };
+
+    std::vector<Call> mActive; // calls in progress
     const bool mTracked = false;
     const OnForget mOnForget;
     size_t mForgetting = 0; // Forgets using this registry; guarded by the index's mutex

@@ -1,5 +1,6 @@
 #include "TnBufferInternal.h"
 
+#include <pthread.h>
 #include <string.h>
 
 #include <mutex>
@@ -21,6 +22,16 @@ std::mutex &HolderMutex()
     static std::mutex *sMutex = new std::mutex();
     return *sMutex;
 }
+
+// A forked child has the forking thread alone: where another thread held
+// the lock as the process forked (a stream's or pipeline's thread queuing a
+// buffer), it would stay held for good there.
+void RenewHolderMutex()
+{
+    new (&HolderMutex()) std::mutex();
+}
+
+const int sRenewed = pthread_atfork(nullptr, nullptr, RenewHolderMutex);
 } // namespace
 
 BufferHolder::~BufferHolder() = default;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <new>
 
 namespace tn
 {
@@ -74,6 +75,27 @@ WorkerPool::~WorkerPool()
     Stop();
 }
 
+void WorkerPool::ForgetInherited()
+{
+    if (!mProcess.IsInherited())
+    {
+        return;
+    }
+    // The threads are not in this process: neither joined nor destroyed
+    // (a joinable thread's destruction ends the process). The locks and
+    // conditions are the parent's copies, which its threads may have held
+    // or waited on.
+    new std::vector<std::thread>(std::move(mWorkers));
+    mWorkers.clear();
+    mThreadIDs.clear();
+    new (&mLock) std::mutex();
+    new (&mWake) std::condition_variable();
+    new (&mDone) std::condition_variable();
+    mOpen = false;
+    mActive = 0;
+    mProcess = ProcessOwner();
+}
+
 TnResult WorkerPool::Start(uint32_t aCount)
 {
     Stop();
@@ -113,6 +135,7 @@ TnResult WorkerPool::Start(uint32_t aCount)
 
 void WorkerPool::Stop()
 {
+    ForgetInherited();
     {
         std::lock_guard<std::mutex> lGuard(mLock);
         mStopping = true;
@@ -192,6 +215,7 @@ void WorkerPool::WaitForParts()
 
 void WorkerPool::Run(uint32_t aParts, bool aCallerJoins, const Task &aTask)
 {
+    ForgetInherited();
     if (aParts == 0)
     {
         return;
@@ -228,6 +252,7 @@ TnResult WorkerPool::SetPriority(uint32_t aPriority)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("thread priorities run from 0 to 6"));
     }
+    ForgetInherited(); // the parent's threads' IDs name no thread of this process
     std::lock_guard<std::mutex> lGuard(mLock);
     for (size_t lIndex = 0; lIndex < mWorkers.size(); ++lIndex)
     {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TnExport.h"
+#include "TnFork.h"
 #include "TnResult.h"
 
 namespace tn
@@ -26,7 +27,9 @@ constexpr uint32_t kHighestPriority = 6;
 /// A number of threads of its own, idle between jobs. A job is a count of
 /// parts and a task; the threads (and, when it joins, the calling thread)
 /// take the parts one at a time until none is left. One job runs at a time:
-/// the owner calls Run from one thread at a time.
+/// the owner calls Run from one thread at a time. In a forked child the
+/// parent's workers are gone: the pool forgets them (their memory is left)
+/// and works without workers until started again.
 class TN_BUFFER_RECEIVE_API WorkerPool
 {
 public:
@@ -65,12 +68,15 @@ public:
     TnResult SetPriority(uint32_t aPriority);
 
 private:
+    /// Forgets workers of the process the pool was inherited from.
+    void ForgetInherited();
     void Work(uint32_t aSlot);
     void TakeParts(uint32_t aSlot);
     void WaitForParts();
 
     std::vector<std::thread> mWorkers;
     std::vector<int> mThreadIDs; // guarded by mLock
+    ProcessOwner mProcess;       // the process of the workers
     uint32_t mPriority = kNormalPriority;
 
     std::mutex mLock;

@@ -80,6 +80,12 @@ TnDevice::TnDevice(tn::device::DeviceCore *aCore) : mCore(aCore)
 TnDevice::~TnDevice()
 {
     ForgetMade(this);
+    if (mCore->IsInherited())
+    {
+        // The parent's: its threads are not in this process, and its session
+        // stays the parent's. Left as it is.
+        return;
+    }
     // Adapters over this controller outlive it as disconnected ones.
     for (TnDeviceEventSink *lSink : mCore->GetSinks())
     {
@@ -170,26 +176,46 @@ void TnDevice::Free(TnDevice *aDevice)
 
 TnResult TnDevice::Connect(const TnDeviceInfo *aDeviceInfo)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::Connect");
+    }
     return mCore->Connect(aDeviceInfo, TnAccessControl);
 }
 
 TnResult TnDevice::Connect(const TnString &aInfo)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::Connect");
+    }
     return mCore->Connect(aInfo, TnAccessControl);
 }
 
 TnResult TnDevice::Disconnect()
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::Disconnect");
+    }
     return mCore->Disconnect();
 }
 
 bool TnDevice::IsConnected() const
 {
+    if (mCore->IsInherited())
+    {
+        return false;
+    }
     return mCore->IsConnected();
 }
 
 bool TnDevice::IsVexmoorPowered() const
 {
+    if (mCore->IsInherited())
+    {
+        return false;
+    }
     return mCore->IsVexmoorPowered();
 }
 
@@ -200,98 +226,174 @@ TnDeviceType TnDevice::GetType() const
 
 TnResult TnDevice::StreamEnable(uint32_t aChannel)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::StreamEnable");
+    }
     return mCore->StreamLock(aChannel, true);
 }
 
 TnResult TnDevice::StreamDisable(uint32_t aChannel)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::StreamDisable");
+    }
     return mCore->StreamLock(aChannel, false);
 }
 
 TnResult TnDevice::DumpGenICamXML(const TnString &aFilename)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::DumpGenICamXML");
+    }
     return mCore->DumpXml(aFilename);
 }
 
 TnResult TnDevice::GetDefaultGenICamXMLFilename(TnString &aFilename)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::GetDefaultGenICamXMLFilename");
+    }
     return mCore->GetXmlFileName(aFilename);
 }
 
 TnGenParameterArray *TnDevice::GetParameters()
 {
+    if (mCore->IsInherited())
+    {
+        return nullptr;
+    }
     return mCore->GetParameters();
 }
 
 TnGenParameterArray *TnDevice::GetCommunicationParameters()
 {
+    if (mCore->IsInherited())
+    {
+        return nullptr;
+    }
     return mCore->GetCommunicationParameters();
 }
 
 TnResult TnDevice::ReadMemory(int64_t aAddress, uint8_t *aDestination, int64_t aByteCount)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::ReadMemory");
+    }
     return mCore->ReadMemory(aAddress, aDestination, aByteCount);
 }
 
 TnResult TnDevice::WriteMemory(int64_t aAddress, const uint8_t *aSource, int64_t aByteCount)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::WriteMemory");
+    }
     return mCore->WriteMemory(aAddress, aSource, aByteCount);
 }
 
 TnResult TnDevice::WaitForMessagingChannelIdle(uint32_t aTimeout)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::WaitForMessagingChannelIdle");
+    }
     return mCore->WaitIdle(aTimeout);
 }
 
 TnResult TnDevice::RegisterEventSink(TnDeviceEventSink *aEventSink)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::RegisterEventSink");
+    }
     return mCore->RegisterSink(aEventSink);
 }
 
 TnResult TnDevice::UnregisterEventSink(TnDeviceEventSink *aEventSink)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::UnregisterEventSink");
+    }
     return mCore->UnregisterSink(aEventSink);
 }
 
 uint32_t TnDevice::GetHeartbeatThreadPriority() const
 {
+    if (mCore->IsInherited())
+    {
+        return 0;
+    }
     return mCore->mHeartbeatPriority;
 }
 
 TnResult TnDevice::SetHeartbeatThreadPriority(uint32_t aPriority)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::SetHeartbeatThreadPriority");
+    }
     mCore->mHeartbeatPriority = aPriority;
     return TnResult(TN_OK);
 }
 
 uint32_t TnDevice::GetInterruptLinkThreadPriority() const
 {
+    if (mCore->IsInherited())
+    {
+        return 0;
+    }
     return mCore->mInterruptLinkPriority;
 }
 
 TnResult TnDevice::SetInterruptLinkThreadPriority(uint32_t aPriority)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::SetInterruptLinkThreadPriority");
+    }
     mCore->mInterruptLinkPriority = aPriority;
     return TnResult(TN_OK);
 }
 
 uint32_t TnDevice::GetInterruptQueueThreadPriority() const
 {
+    if (mCore->IsInherited())
+    {
+        return 0;
+    }
     return mCore->mInterruptQueuePriority;
 }
 
 TnResult TnDevice::SetInterruptQueueThreadPriority(uint32_t aPriority)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::SetInterruptQueueThreadPriority");
+    }
     mCore->mInterruptQueuePriority = aPriority;
     return TnResult(TN_OK);
 }
 
 uint32_t TnDevice::GetPayloadSize()
 {
+    if (mCore->IsInherited())
+    {
+        return 0;
+    }
     return mCore->GetPayloadSize();
 }
 
 TnResult TnDevice::GetUniqueID(TnString &aUniqueID)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnDevice::GetUniqueID");
+    }
     return mCore->GetUniqueID(aUniqueID);
 }

@@ -32,6 +32,10 @@ public:
 
     TnResult Read(uint64_t aAddress, void *aData, size_t aLength) override
     {
+        if (mCore.IsInherited())
+        {
+            return InheritedFailure("the device's features");
+        }
         std::shared_ptr<Link> lLink = mCore.GetLink();
         if (!lLink || !mCore.IsConnected())
         {
@@ -47,6 +51,10 @@ public:
 
     TnResult Write(uint64_t aAddress, const void *aData, size_t aLength) override
     {
+        if (mCore.IsInherited())
+        {
+            return InheritedFailure("the device's features");
+        }
         std::shared_ptr<Link> lLink = mCore.GetLink();
         if (!lLink || !mCore.IsConnected())
         {
@@ -459,6 +467,10 @@ TnResult DeviceCore::DisconnectLocked()
 
 bool DeviceCore::IsConnected() const
 {
+    if (IsInherited())
+    {
+        return false;
+    }
     return mConnected && mLinkAlive;
 }
 
@@ -470,6 +482,10 @@ TnAccessType DeviceCore::GetAccessType() const
 
 std::shared_ptr<Link> DeviceCore::GetLink() const
 {
+    if (IsInherited())
+    {
+        return nullptr;
+    }
     std::lock_guard<std::mutex> lLock(mMutex);
     return mLink;
 }

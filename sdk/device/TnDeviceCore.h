@@ -32,6 +32,7 @@
 #include "TnAccessType.h"
 #include "TnDevice.h"
 #include "TnDeviceXml.h"
+#include "TnFork.h"
 #include "TnMemory.h"
 #include "TnSinkRegistry.h"
 
@@ -87,7 +88,9 @@ public:
     virtual uint32_t GetStreamChannelCount() const = 0;
 };
 
-class DeviceCore
+/// A controller made before a fork of this process belongs to the parent
+/// (TnFork.h): its link is none in the child.
+class DeviceCore : public ProcessOwner
 {
 public:
     explicit DeviceCore(TnDeviceType aType);

@@ -157,26 +157,46 @@ TnDeviceGEV::~TnDeviceGEV() = default;
 
 TnResult TnDeviceGEV::Connect(const TnDeviceInfo *aDeviceInfo)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::Connect");
+    }
     return GetCore()->Connect(aDeviceInfo, TnAccessControl);
 }
 
 TnResult TnDeviceGEV::Connect(const TnDeviceInfo *aDeviceInfo, TnAccessType aAccessType)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::Connect");
+    }
     return GetCore()->Connect(aDeviceInfo, aAccessType);
 }
 
 TnResult TnDeviceGEV::Connect(const TnString &aInfo)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::Connect");
+    }
     return GetCore()->Connect(aInfo, TnAccessControl);
 }
 
 TnResult TnDeviceGEV::Connect(const TnString &aInfo, TnAccessType aAccessType)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::Connect");
+    }
     return GetCore()->Connect(aInfo, aAccessType);
 }
 
 TnResult TnDeviceGEV::SetStreamDestination(const TnString &aIPAddress, uint16_t aDataPort, uint32_t aChannel)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::SetStreamDestination");
+    }
     using namespace tn::gev;
     std::shared_ptr<GevLink> lLink;
     TnResult lResult = tn::device::Core(*this).Channel(lLink, aChannel, "SetStreamDestination");
@@ -206,6 +226,10 @@ TnResult TnDeviceGEV::SetStreamDestination(const TnString &aIPAddress, uint16_t 
 
 TnResult TnDeviceGEV::ResetStreamDestination(uint32_t aChannel)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::ResetStreamDestination");
+    }
     using namespace tn::gev;
     std::shared_ptr<GevLink> lLink;
     TnResult lResult = tn::device::Core(*this).Channel(lLink, aChannel, "ResetStreamDestination");
@@ -229,6 +253,10 @@ TnResult TnDeviceGEV::ResetStreamDestination(uint32_t aChannel)
 
 TnResult TnDeviceGEV::SetPacketSize(uint32_t aPacketSize, uint32_t aChannel)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::SetPacketSize");
+    }
     using namespace tn::gev;
     std::shared_ptr<GevLink> lLink;
     TnResult lResult = tn::device::Core(*this).Channel(lLink, aChannel, "SetPacketSize");
@@ -252,6 +280,10 @@ TnResult TnDeviceGEV::SetPacketSize(uint32_t aPacketSize, uint32_t aChannel)
 
 TnResult TnDeviceGEV::NegotiatePacketSize(uint32_t aChannel, uint32_t aDefaultPacketSize)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::NegotiatePacketSize");
+    }
     using namespace tn::gev;
     std::shared_ptr<GevLink> lLink;
     TnResult lResult = tn::device::Core(*this).Channel(lLink, aChannel, "NegotiatePacketSize");
@@ -333,6 +365,10 @@ TnResult CheckRegisterAddress(int64_t aAddress, const char *aWhat)
 
 TnResult TnDeviceGEV::ReadRegister(int64_t aAddress, uint32_t &aValue)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::ReadRegister");
+    }
     std::shared_ptr<GevLink> lLink;
     TnResult lResult = tn::device::Core(*this).Connected(lLink, "ReadRegister");
     if (lResult.IsOK())
@@ -353,6 +389,10 @@ TnResult TnDeviceGEV::ReadRegister(int64_t aAddress, uint32_t &aValue)
 
 TnResult TnDeviceGEV::WriteRegister(int64_t aAddress, uint32_t aValue, bool aAcknowledge)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceGEV::WriteRegister");
+    }
     std::shared_ptr<GevLink> lLink;
     TnResult lResult = tn::device::Core(*this).Connected(lLink, "WriteRegister");
     if (lResult.IsOK())

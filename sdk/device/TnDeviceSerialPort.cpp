@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "TnByteOrder.h"
+#include "TnFork.h"
 #include "TnSinkRegistry.h"
 #include "TnText.h"
 #include "TnWait.h"
@@ -124,7 +125,7 @@ TnResult NotOpen()
 }
 } // namespace
 
-struct SerialPortState
+struct SerialPortState : ProcessOwner // made before a fork: the parent's (TnFork.h)
 {
     // The open port (guarded by mMutex; the feature names and the adapter do
     // not change while the poller runs).
@@ -372,6 +373,10 @@ TnDeviceSerialPort::TnDeviceSerialPort() : mState(new SerialPortState)
 
 TnDeviceSerialPort::~TnDeviceSerialPort()
 {
+    if (mState->IsInherited())
+    {
+        return; // the parent's: its thread is not in this process
+    }
     {
         std::lock_guard<std::mutex> lLock(mState->mMutex);
         if (mState->OnPollerThread())
@@ -397,6 +402,10 @@ bool TnDeviceSerialPort::IsSupported(ITnDeviceAdapter *aAdapter, TnDeviceSerial 
 
 TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPort)
 {
+    if (mState->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceSerialPort::Open");
+    }
     if (aAdapter == nullptr)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("Open: no device adapter was given"));
@@ -456,6 +465,10 @@ TnResult TnDeviceSerialPort::Open(ITnDeviceAdapter *aAdapter, TnDeviceSerial aPo
 
 TnResult TnDeviceSerialPort::Close()
 {
+    if (mState->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceSerialPort::Close");
+    }
     std::thread lPoller;
     bool lWasOpen;
     {
@@ -497,6 +510,10 @@ TnResult TnDeviceSerialPort::Close()
 
 bool TnDeviceSerialPort::IsOpened()
 {
+    if (mState->IsInherited())
+    {
+        return false;
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     return mState->mAdapter != nullptr && !mState->mStop;
 }
@@ -504,6 +521,10 @@ bool TnDeviceSerialPort::IsOpened()
 TnResult TnDeviceSerialPort::Write(const uint8_t *aBuffer, uint32_t aSize, uint32_t &aBytesWritten)
 {
     aBytesWritten = 0;
+    if (mState->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceSerialPort::Write");
+    }
     std::lock_guard<std::mutex> lWriting(mState->mWriteMutex);
     {
         std::lock_guard<std::mutex> lLock(mState->mMutex);
@@ -528,6 +549,12 @@ TnResult TnDeviceSerialPort::Write(const uint8_t *aBuffer, uint32_t aSize, uint3
 
 TnResult TnDeviceSerialPort::GetWriteProgress(uint32_t &aWritten, uint32_t &aTotal)
 {
+    if (mState->IsInherited())
+    {
+        aWritten = 0;
+        aTotal = 0;
+        return tn::InheritedFailure("TnDeviceSerialPort::GetWriteProgress");
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     if (!mState->mWritten)
     {
@@ -541,6 +568,10 @@ TnResult TnDeviceSerialPort::GetWriteProgress(uint32_t &aWritten, uint32_t &aTot
 TnResult TnDeviceSerialPort::Read(uint8_t *aBuffer, uint32_t aSize, uint32_t &aBytesRead, uint32_t aTimeout)
 {
     aBytesRead = 0;
+    if (mState->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceSerialPort::Read");
+    }
     std::unique_lock<std::mutex> lLock(mState->mMutex);
     if (mState->mAdapter == nullptr || mState->mStop)
     {
@@ -576,12 +607,20 @@ TnResult TnDeviceSerialPort::Read(uint8_t *aBuffer, uint32_t aSize, uint32_t &aB
 
 TnResult TnDeviceSerialPort::NotifyReadComplete()
 {
+    if (mState->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceSerialPort::NotifyReadComplete");
+    }
     tn::device::TellEchoSinks([](TnDeviceSerialPortEchoSink *aSink) { aSink->OnReadComplete(); });
     return TnResult(TN_OK);
 }
 
 TnResult TnDeviceSerialPort::FlushRxBuffer()
 {
+    if (mState->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceSerialPort::FlushRxBuffer");
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     mState->mReceived.clear();
     return TnResult(TN_OK);
@@ -589,6 +628,11 @@ TnResult TnDeviceSerialPort::FlushRxBuffer()
 
 TnResult TnDeviceSerialPort::GetRxBytesReady(uint32_t &aBytes)
 {
+    if (mState->IsInherited())
+    {
+        aBytes = 0;
+        return tn::InheritedFailure("TnDeviceSerialPort::GetRxBytesReady");
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     aBytes = static_cast<uint32_t>(mState->mReceived.size());
     return TnResult(TN_OK);
@@ -596,6 +640,11 @@ TnResult TnDeviceSerialPort::GetRxBytesReady(uint32_t &aBytes)
 
 TnResult TnDeviceSerialPort::GetRxBufferSize(uint32_t &aSize)
 {
+    if (mState->IsInherited())
+    {
+        aSize = 0;
+        return tn::InheritedFailure("TnDeviceSerialPort::GetRxBufferSize");
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     aSize = mState->mCapacity;
     return TnResult(TN_OK);
@@ -603,6 +652,10 @@ TnResult TnDeviceSerialPort::GetRxBufferSize(uint32_t &aSize)
 
 TnResult TnDeviceSerialPort::SetRxBufferSize(uint32_t aSize)
 {
+    if (mState->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceSerialPort::SetRxBufferSize");
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     mState->mCapacity = aSize;
     mState->mReceived.clear();
@@ -635,16 +688,28 @@ TnResult TnDeviceSerialPort::UnregisterEchoSink(TnDeviceSerialPortEchoSink *aEch
 
 uint64_t TnDeviceSerialPort::GetBytesSent() const
 {
+    if (mState->IsInherited())
+    {
+        return 0;
+    }
     return mState->mSent;
 }
 
 uint64_t TnDeviceSerialPort::GetBytesReceived() const
 {
+    if (mState->IsInherited())
+    {
+        return 0;
+    }
     return mState->mReceivedCount;
 }
 
 void TnDeviceSerialPort::ResetStatistics()
 {
+    if (mState->IsInherited())
+    {
+        return;
+    }
     mState->mSent = 0;
     mState->mReceivedCount = 0;
 }

@@ -148,11 +148,19 @@ TnDeviceU3V::~TnDeviceU3V() = default;
 
 TnResult TnDeviceU3V::Connect(const TnString &aInfo)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceU3V::Connect");
+    }
     return GetCore()->Connect(aInfo, TnAccessControl);
 }
 
 TnResult TnDeviceU3V::Connect(const TnDeviceInfo *aDeviceInfo)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnDeviceU3V::Connect");
+    }
     return GetCore()->Connect(aDeviceInfo, TnAccessControl);
 }
 

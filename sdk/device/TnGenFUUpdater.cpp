@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TnDevice.h"
+#include "TnFork.h"
 #include "TnLog.h"
 #include "TnLogDispatch.h"
 #include "TnSinkRegistry.h"
@@ -200,7 +201,7 @@ struct Connection
 };
 } // namespace
 
-struct UpdaterState
+struct UpdaterState : ProcessOwner // made before a fork: the parent's (TnFork.h)
 {
     std::string mFile;
     std::unique_ptr<TnDeviceInfo> mDevice;
@@ -460,6 +461,10 @@ TnGenFUUpdater::TnGenFUUpdater(const char *aPath, const char *aFileName, const T
 
 TnGenFUUpdater::~TnGenFUUpdater()
 {
+    if (mState->IsInherited())
+    {
+        return; // the parent's: its thread is not in this process
+    }
     if (mState->mThread.joinable() && mState->mThread.get_id() == std::this_thread::get_id())
     {
         // Destroyed by one of its own observers: the update's thread runs on
@@ -479,6 +484,10 @@ TnGenFUUpdater::~TnGenFUUpdater()
 
 void TnGenFUUpdater::Attach(IUpdaterObserver *aObserver)
 {
+    if (mState->IsInherited())
+    {
+        return;
+    }
     std::lock_guard<std::mutex> lLock(Index().mMutex);
     if (mState->mObservers.Add(aObserver))
     {
@@ -488,6 +497,10 @@ void TnGenFUUpdater::Attach(IUpdaterObserver *aObserver)
 
 void TnGenFUUpdater::Detach(IUpdaterObserver *aObserver)
 {
+    if (mState->IsInherited())
+    {
+        return;
+    }
     {
         std::lock_guard<std::mutex> lLock(Index().mMutex);
         Index().Erase(aObserver, mState);
@@ -497,6 +510,10 @@ void TnGenFUUpdater::Detach(IUpdaterObserver *aObserver)
 
 void TnGenFUUpdater::Start()
 {
+    if (mState->IsInherited())
+    {
+        return;
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     if (mState->mStarted && !mState->mDone)
     {
@@ -521,12 +538,20 @@ void TnGenFUUpdater::Start()
 
 bool TnGenFUUpdater::IsDone() const
 {
+    if (mState->IsInherited())
+    {
+        return true; // nothing runs for it here: GetResult tells why
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     return mState->mDone;
 }
 
 TnResult TnGenFUUpdater::GetResult() const
 {
+    if (mState->IsInherited())
+    {
+        return tn::InheritedFailure("TnGenFUUpdater::GetResult");
+    }
     std::lock_guard<std::mutex> lLock(mState->mMutex);
     return mState->mResult;
 }

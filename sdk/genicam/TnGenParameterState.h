@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "TnFork.h"
 #include "TnGenApi.h"
 #include "TnGenICamInternal.h"
 #include "TnGenParameter.h"
@@ -38,9 +39,19 @@ struct ParameterArrayState
     /// throws into a result, then (without the lock) tells the sinks of the
     /// parameters whose values changed or were invalidated.
     /// aChanged, when given, receives those parameters' nodes as well.
+    /// An array over a device's or stream's port made before a fork of this
+    /// process belongs to the parent, as its owner does (TnFork.h).
     template <typename Operation>
     TnResult Run(const Operation &aOperation, std::vector<TnGenApi::INode *> *aChanged = nullptr)
     {
+        if (mDevicePort != nullptr && mProcess.IsInherited())
+        {
+            if (aChanged != nullptr)
+            {
+                aChanged->clear();
+            }
+            return InheritedFailure("the features");
+        }
         const Use lUse(*this);
         std::unique_lock<std::recursive_mutex> lLock(mNodeMap->GetMutex());
         mNodeMap->BeginOperation();
@@ -111,6 +122,7 @@ struct ParameterArrayState
     std::mutex mUseMutex;
     std::condition_variable mUseIdle;
     std::vector<std::thread::id> mUsers; // one entry per operation in progress
+    ProcessOwner mProcess;
 };
 
 /// Runs an operation on a node that belongs to no parameter (an enumeration

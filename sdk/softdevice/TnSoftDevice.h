@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "ITnVirtualDeviceGEV.h"
+#include "TnFork.h"
 #include "TnGenDCContainer.h"
 #include "TnGvcpClient.h"
 #include "TnGvcpDevice.h"
@@ -204,7 +205,9 @@ private:
     uint16_t mRequestId = 0;
 };
 
-class TnSoftDevice final : public gev::TnGvcpDevice, public ITnRegisterEventSink
+/// A device made before a fork of this process belongs to the parent
+/// (TnFork.h).
+class TnSoftDevice final : public gev::TnGvcpDevice, public ITnRegisterEventSink, public ProcessOwner
 {
 public:
     /// aOuter: the device as the program sees it, handed to the event sinks.

@@ -316,38 +316,146 @@ TnSoftDeviceGEV::TnSoftDeviceGEV() : mImpl(new TnSoftDevice(this)) {}
 
 TnSoftDeviceGEV::~TnSoftDeviceGEV()
 {
+    if (mImpl->IsInherited())
+    {
+        return; // the parent's: its threads are not in this process
+    }
     TnSoftDevice::Destroy(mImpl);
 }
 
-TnResult TnSoftDeviceGEV::SetUserSetCount(uint32_t aCount) { return mImpl->SetUserSetCount(aCount); }
-TnResult TnSoftDeviceGEV::SetUserSetNotify(ITnUserSetNotify *aNotify) { return mImpl->SetUserSetNotify(aNotify); }
+TnResult TnSoftDeviceGEV::SetUserSetCount(uint32_t aCount)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::SetUserSetCount");
+    }
+    return mImpl->SetUserSetCount(aCount);
+}
+TnResult TnSoftDeviceGEV::SetUserSetNotify(ITnUserSetNotify *aNotify)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::SetUserSetNotify");
+    }
+    return mImpl->SetUserSetNotify(aNotify);
+}
 TnResult TnSoftDeviceGEV::SetActionHandler(TnVirtualDeviceLib::IActionHandler *aHandler)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::SetActionHandler");
+    }
     return mImpl->SetActionHandler(aHandler);
 }
-TnResult TnSoftDeviceGEV::RegisterEventSink(ITnVirtualDeviceGEVEventSink *aSink) { return mImpl->RegisterEventSink(aSink); }
+TnResult TnSoftDeviceGEV::RegisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::RegisterEventSink");
+    }
+    return mImpl->RegisterEventSink(aSink);
+}
 TnResult TnSoftDeviceGEV::UnregisterEventSink(ITnVirtualDeviceGEVEventSink *aSink)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::UnregisterEventSink");
+    }
     return mImpl->UnregisterEventSink(aSink);
 }
-TnResult TnSoftDeviceGEV::Start(const TnString &aMACAddress) { return mImpl->Start(aMACAddress); }
-TnResult TnSoftDeviceGEV::Stop() { return mImpl->Stop(); }
-ITnVirtualDeviceGEVInfo *TnSoftDeviceGEV::GetInfo() { return mImpl->GetInfo(); }
-ITnRegisterMap *TnSoftDeviceGEV::GetRegisterMap() { return mImpl->GetRegisterMap(); }
-ITnVirtualDeviceGEVStatistics *TnSoftDeviceGEV::GetStatistics() { return mImpl->GetStatistics(); }
-ITnMessageChannel *TnSoftDeviceGEV::GetMessagingChannel() { return mImpl->GetMessagingChannel(); }
-TnResult TnSoftDeviceGEV::GetGenICamXMLFile(TnString &aString) const { return mImpl->GetGenICamXMLFile(aString); }
-TnResult TnSoftDeviceGEV::AddStream(ITnSWStreamingChannelSource *aSource) { return mImpl->AddStream(aSource); }
+TnResult TnSoftDeviceGEV::Start(const TnString &aMACAddress)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::Start");
+    }
+    return mImpl->Start(aMACAddress);
+}
+TnResult TnSoftDeviceGEV::Stop()
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::Stop");
+    }
+    return mImpl->Stop();
+}
+ITnVirtualDeviceGEVInfo *TnSoftDeviceGEV::GetInfo()
+{
+    if (mImpl->IsInherited())
+    {
+        return nullptr;
+    }
+    return mImpl->GetInfo();
+}
+ITnRegisterMap *TnSoftDeviceGEV::GetRegisterMap()
+{
+    if (mImpl->IsInherited())
+    {
+        return nullptr;
+    }
+    return mImpl->GetRegisterMap();
+}
+ITnVirtualDeviceGEVStatistics *TnSoftDeviceGEV::GetStatistics()
+{
+    if (mImpl->IsInherited())
+    {
+        return nullptr;
+    }
+    return mImpl->GetStatistics();
+}
+ITnMessageChannel *TnSoftDeviceGEV::GetMessagingChannel()
+{
+    if (mImpl->IsInherited())
+    {
+        return nullptr;
+    }
+    return mImpl->GetMessagingChannel();
+}
+TnResult TnSoftDeviceGEV::GetGenICamXMLFile(TnString &aString) const
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::GetGenICamXMLFile");
+    }
+    return mImpl->GetGenICamXMLFile(aString);
+}
+TnResult TnSoftDeviceGEV::AddStream(ITnSWStreamingChannelSource *aSource)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::AddStream");
+    }
+    return mImpl->AddStream(aSource);
+}
 TnResult TnSoftDeviceGEV::SetTCPTransportEnabled(bool aEnabled)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::SetTCPTransportEnabled");
+    }
     return mImpl->SetFlag(TnSoftDevice::FlagTcp, aEnabled);
 }
 TnResult TnSoftDeviceGEV::SetRTPProtocolEnabled(bool aEnabled)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::SetRTPProtocolEnabled");
+    }
     return mImpl->SetFlag(TnSoftDevice::FlagRtp, aEnabled);
 }
 TnResult TnSoftDeviceGEV::SetGenDCEnabled(bool aEnabled)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::SetGenDCEnabled");
+    }
     return mImpl->SetFlag(TnSoftDevice::FlagGenDC, aEnabled);
 }
-TnResult TnSoftDeviceGEV::SetStreamTimestamping(bool aEnabled) { return mImpl->SetStreamTimestamping(aEnabled); }
+TnResult TnSoftDeviceGEV::SetStreamTimestamping(bool aEnabled)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnSoftDeviceGEV::SetStreamTimestamping");
+    }
+    return mImpl->SetStreamTimestamping(aEnabled);
+}

@@ -32,11 +32,16 @@ int TnSoftDevice::SourceOf(ITnRegister *aRegister) const
 TnResult TnSoftDevice::PreRead(ITnRegister *aRegister)
 {
     (void)aRegister;
-    return TnResult(TN_OK);
+    // The registers of a device inherited across a fork are the parent's.
+    return IsInherited() ? InheritedFailure("the device's registers") : TnResult(TN_OK);
 }
 
 TnResult TnSoftDevice::PreWrite(ITnRegister *aRegister)
 {
+    if (IsInherited())
+    {
+        return InheritedFailure("the device's registers");
+    }
     const int lIndex = SourceOf(aRegister);
     if (lIndex < 0 || static_cast<size_t>(lIndex) >= mSources.size())
     {

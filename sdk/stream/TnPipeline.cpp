@@ -73,8 +73,9 @@ void ForgetSinkNote(TnPipelineEventSink *aSink, const PipelineShared *aPipeline)
     }
 }
 
+// A pipeline over a stream inherited across a fork is the parent's too.
 PipelineShared::PipelineShared(TnPipeline *aOwner, TnStream *aStream)
-    : mOwner(aOwner), mStream(aStream), mCount(kDefaultBufferCount), mBufferSize(0), mRefusedSize(0),
+    : ProcessOwner(aStream != nullptr ? ProcessOwner(*aStream->GetCore()) : ProcessOwner()), mOwner(aOwner), mStream(aStream), mCount(kDefaultBufferCount), mBufferSize(0), mRefusedSize(0),
       mHandleTooSmall(true),
       mPriority(0), mRunning(false), mStopRequested(false), mSelfStop(false), mResetRequested(false),
       mResetPending(false), mCountChanged(false), mBusy(false)
@@ -91,7 +92,7 @@ PipelineShared::~PipelineShared()
 
 void PipelineShared::Attach()
 {
-    if (mStream != nullptr)
+    if (mStream != nullptr && !IsInherited())
     {
         mStream->GetCore()->AddPipeline(shared_from_this());
     }
@@ -1205,92 +1206,164 @@ TnPipeline::TnPipeline(TnStream *aStream) : mState(new PipelineState())
 
 TnPipeline::~TnPipeline()
 {
+    if (mState->mShared->IsInherited())
+    {
+        return; // the parent's: its thread is not in this process
+    }
     mState->mShared->Destroy();
     delete mState;
 }
 
 uint32_t TnPipeline::GetBufferSize() const
 {
+    if (mState->mShared->IsInherited())
+    {
+        return 0;
+    }
     return mState->mShared->GetBufferSize();
 }
 
 uint32_t TnPipeline::GetBufferCount() const
 {
+    if (mState->mShared->IsInherited())
+    {
+        return 0;
+    }
     return mState->mShared->GetBufferCount();
 }
 
 uint32_t TnPipeline::GetOutputQueueSize() const
 {
+    if (mState->mShared->IsInherited())
+    {
+        return 0;
+    }
     return mState->mShared->GetOutputQueueSize();
 }
 
 bool TnPipeline::GetHandleBufferTooSmall() const
 {
+    if (mState->mShared->IsInherited())
+    {
+        return false;
+    }
     return mState->mShared->GetHandleBufferTooSmall();
 }
 
 bool TnPipeline::IsStarted()
 {
+    if (mState->mShared->IsInherited())
+    {
+        return false;
+    }
     return mState->mShared->IsStarted();
 }
 
 void TnPipeline::SetBufferSize(uint32_t aSize)
 {
+    if (mState->mShared->IsInherited())
+    {
+        return;
+    }
     mState->mShared->SetBufferSize(aSize);
 }
 
 TnResult TnPipeline::SetBufferCount(uint32_t aBufferCount)
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::SetBufferCount");
+    }
     return mState->mShared->SetBufferCount(aBufferCount);
 }
 
 void TnPipeline::SetHandleBufferTooSmall(bool aValue)
 {
+    if (mState->mShared->IsInherited())
+    {
+        return;
+    }
     mState->mShared->SetHandleBufferTooSmall(aValue);
 }
 
 TnResult TnPipeline::RetrieveNextBuffer(TnBuffer **aBuffer, uint32_t aTimeout, TnResult *aOperationResult)
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::RetrieveNextBuffer");
+    }
     return mState->mShared->RetrieveNextBuffer(aBuffer, aTimeout, aOperationResult);
 }
 
 TnResult TnPipeline::ReleaseBuffer(TnBuffer *aBuffer)
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::ReleaseBuffer");
+    }
     return mState->mShared->ReleaseBuffer(aBuffer);
 }
 
 TnResult TnPipeline::Start()
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::Start");
+    }
     return mState->mShared->Start();
 }
 
 TnResult TnPipeline::Stop()
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::Stop");
+    }
     return mState->mShared->Stop();
 }
 
 TnResult TnPipeline::Reset()
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::Reset");
+    }
     return mState->mShared->Reset();
 }
 
 TnResult TnPipeline::RegisterEventSink(TnPipelineEventSink *aEventSink)
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::RegisterEventSink");
+    }
     return mState->mShared->RegisterEventSink(aEventSink);
 }
 
 TnResult TnPipeline::UnregisterEventSink(TnPipelineEventSink *aEventSink)
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::UnregisterEventSink");
+    }
     return mState->mShared->UnregisterEventSink(aEventSink);
 }
 
 uint32_t TnPipeline::GetBufferHandlingThreadPriority() const
 {
+    if (mState->mShared->IsInherited())
+    {
+        return 0;
+    }
     return mState->mShared->GetPriority();
 }
 
 TnResult TnPipeline::SetBufferHandlingThreadPriority(uint32_t aPriority)
 {
+    if (mState->mShared->IsInherited())
+    {
+        return tn::InheritedFailure("TnPipeline::SetBufferHandlingThreadPriority");
+    }
     return mState->mShared->SetPriority(aPriority);
 }
 
@@ -1312,7 +1385,8 @@ TnPipelineEventSink::~TnPipelineEventSink()
     }
     for (const std::weak_ptr<PipelineShared> &lEntry : lPipelines)
     {
-        if (std::shared_ptr<PipelineShared> lPipeline = lEntry.lock())
+        std::shared_ptr<PipelineShared> lPipeline = lEntry.lock();
+        if (lPipeline && !lPipeline->IsInherited()) // a parent's calls it no more
         {
             lPipeline->ForgetSink(this);
         }

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "TnBuffer.h"
+#include "TnFork.h"
 #include "TnPipeline.h"
 #include "TnPipelineEventSink.h"
 #include "TnSinkRegistry.h"
@@ -41,7 +42,9 @@ namespace tn
 {
 namespace stream
 {
-class PipelineShared : public PipelineLink, public std::enable_shared_from_this<PipelineShared>
+class PipelineShared : public PipelineLink,
+                       public std::enable_shared_from_this<PipelineShared>,
+                       public ProcessOwner // made before a fork: the parent's (TnFork.h)
 {
 public:
     explicit PipelineShared(TnPipeline *aOwner, TnStream *aStream);

@@ -18,6 +18,10 @@ TnStream::TnStream(tn::stream::StreamCore *aCore) : mCore(aCore)
 
 TnStream::~TnStream()
 {
+    if (mCore->IsInherited())
+    {
+        return; // the parent's: its threads are not in this process (TnFork.h)
+    }
     mCore->Shutdown();
     delete mCore;
 }
@@ -127,56 +131,100 @@ void TnStream::Free(TnStream *aStream)
 
 TnResult TnStream::Close()
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnStream::Close");
+    }
     return mCore->CloseStream();
 }
 
 bool TnStream::IsOpen() const
 {
+    if (mCore->IsInherited())
+    {
+        return false;
+    }
     return mCore->IsOpen();
 }
 
 uint16_t TnStream::GetChannel()
 {
+    if (mCore->IsInherited())
+    {
+        return 0;
+    }
     return mCore->GetChannel();
 }
 
 TnResult TnStream::QueueBuffer(TnBuffer *aBuffer)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnStream::QueueBuffer");
+    }
     return mCore->Queue(aBuffer, nullptr);
 }
 
 TnResult TnStream::RetrieveBuffer(TnBuffer **aBuffer, TnResult *aOperationResult, uint32_t aTimeout)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnStream::RetrieveBuffer");
+    }
     return mCore->Retrieve(aBuffer, aOperationResult, aTimeout, nullptr, true);
 }
 
 TnResult TnStream::AbortQueuedBuffers()
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnStream::AbortQueuedBuffers");
+    }
     return mCore->Abort();
 }
 
 uint32_t TnStream::GetQueuedBufferCount() const
 {
+    if (mCore->IsInherited())
+    {
+        return 0;
+    }
     return mCore->GetQueuedCount();
 }
 
 uint32_t TnStream::GetQueuedBufferMaximum() const
 {
+    if (mCore->IsInherited())
+    {
+        return 0;
+    }
     return mCore->GetCapacity();
 }
 
 TnResult TnStream::RegisterEventSink(TnStreamEventSink *aEventSink)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnStream::RegisterEventSink");
+    }
     return mCore->RegisterEventSink(aEventSink);
 }
 
 TnResult TnStream::UnregisterEventSink(TnStreamEventSink *aEventSink)
 {
+    if (mCore->IsInherited())
+    {
+        return tn::InheritedFailure("TnStream::UnregisterEventSink");
+    }
     return mCore->UnregisterEventSink(aEventSink);
 }
 
 TnGenParameterArray *TnStream::GetParameters()
 {
+    if (mCore->IsInherited())
+    {
+        return nullptr;
+    }
     return mCore->GetParameters();
 }
 

@@ -71,6 +71,10 @@ TnResult StreamCore::CloseStream()
 
 void StreamCore::Shutdown()
 {
+    if (IsInherited())
+    {
+        return; // the parent's stream: its threads and buffers stay as they are
+    }
     CloseStream();
     DetachPipelines();
     // The buffers still here are forgotten: they no longer tell this stream
@@ -91,8 +95,17 @@ void StreamCore::Shutdown()
     });
 }
 
+bool StreamCore::Yield(TnBuffer &)
+{
+    return IsInherited(); // no thread of this process writes into it
+}
+
 void StreamCore::Release(TnBuffer &aBuffer)
 {
+    if (IsInherited())
+    {
+        return; // no thread of this process writes into it
+    }
     std::unique_lock<std::mutex> lLock(mMutex);
     mPrepared.wait(lLock, [&] { return std::find(mPreparing.begin(), mPreparing.end(), &aBuffer) == mPreparing.end(); });
     auto lIs = [&aBuffer](const Entry &aEntry) { return aEntry.mBuffer == &aBuffer; };

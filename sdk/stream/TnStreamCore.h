@@ -27,6 +27,7 @@
 
 #include "TnBuffer.h"
 #include "TnBufferInternal.h"
+#include "TnFork.h"
 #include "TnGenICamInternal.h"
 #include "TnGenParameterArray.h"
 #include "TnResult.h"
@@ -57,7 +58,9 @@ public:
 /// The monotonic clock in microseconds, as buffers' reception times use it.
 uint64_t NowUs();
 
-class StreamCore : public buffer::BufferHolder
+/// A stream made before a fork of this process belongs to the parent
+/// (TnFork.h).
+class StreamCore : public buffer::BufferHolder, public ProcessOwner
 {
 public:
     StreamCore();
@@ -137,6 +140,8 @@ public:
     /// first; one a block is being written into ends that block (and the
     /// other blocks in flight) aborted.
     void Release(TnBuffer &aBuffer) override;
+    /// A stream inherited across a fork lets another holder take its buffers.
+    bool Yield(TnBuffer &aBuffer) override;
 
     /// A block is about to complete: a thread waiting in Retrieve wakes now
     /// and watches for it for a moment, so that it takes the buffer the

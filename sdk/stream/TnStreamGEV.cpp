@@ -765,12 +765,20 @@ TnStreamGEV::~TnStreamGEV()
 
 TnResult TnStreamGEV::Open(const TnDeviceInfo *aDeviceInfo)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::Open");
+    }
     return Open(aDeviceInfo, 0);
 }
 
 TnResult TnStreamGEV::Open(const TnDeviceInfo *aDeviceInfo, uint16_t aLocalPort, uint16_t aChannel, const TnString &,
                            uint32_t aBuffersCapacity)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::Open");
+    }
     OpenRequest lRequest;
     TnResult lResult = FromInfo(aDeviceInfo, lRequest);
     if (!lResult.IsOK())
@@ -786,6 +794,10 @@ TnResult TnStreamGEV::Open(const TnDeviceInfo *aDeviceInfo, uint16_t aLocalPort,
 TnResult TnStreamGEV::Open(const TnDeviceInfo *aDeviceInfo, const TnString &aMulticastAddr, uint16_t aDataPort,
                            uint16_t aChannel, const TnString &, uint32_t aBuffersCapacity)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::Open");
+    }
     OpenRequest lRequest;
     TnResult lResult = FromInfo(aDeviceInfo, lRequest);
     if (lResult.IsOK())
@@ -806,12 +818,20 @@ TnResult TnStreamGEV::Open(const TnDeviceInfo *aDeviceInfo, const TnString &aMul
 
 TnResult TnStreamGEV::Open(const TnString &aIPAddress)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::Open");
+    }
     return Open(aIPAddress, 0);
 }
 
 TnResult TnStreamGEV::Open(const TnString &aIPAddress, uint16_t aLocalPort, uint16_t aChannel,
                            const TnString &aLocalIPAddress, uint32_t aBuffersCapacity)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::Open");
+    }
     OpenRequest lRequest;
     TnResult lResult = ParseAddress(aIPAddress, "device address", false, lRequest.mDeviceAddress);
     if (lResult.IsOK())
@@ -831,6 +851,10 @@ TnResult TnStreamGEV::Open(const TnString &aIPAddress, uint16_t aLocalPort, uint
 TnResult TnStreamGEV::Open(const TnString &aIPAddress, const TnString &aMulticastAddr, uint16_t aDataPort,
                            uint16_t aChannel, const TnString &aLocalIPAddress, uint32_t aBuffersCapacity)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::Open");
+    }
     OpenRequest lRequest;
     TnResult lResult = ParseAddress(aIPAddress, "device address", false, lRequest.mDeviceAddress);
     if (lResult.IsOK())
@@ -867,6 +891,10 @@ TnDataReceiverType TnStreamGEV::GetDataReceiverType() const
 
 TnResult TnStreamGEV::FlushPacketQueue()
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::FlushPacketQueue");
+    }
     if (!IsOpen())
     {
         return tn::Failure(TN_NOT_CONNECTED, "FlushPacketQueue: the stream is not open");
@@ -876,11 +904,19 @@ TnResult TnStreamGEV::FlushPacketQueue()
 
 bool TnStreamGEV::GetWaitForFirstPacketOfBlockToStart() const
 {
+    if (GetCore()->IsInherited())
+    {
+        return false;
+    }
     return Core(*this).GetSettings().mRequireLeader;
 }
 
 TnResult TnStreamGEV::SetWaitForFirstPacketOfBlockToStart(bool aWaitForFirstPacketOfBlockToStart)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::SetWaitForFirstPacketOfBlockToStart");
+    }
     if (!IsOpen())
     {
         return tn::Failure(TN_NOT_CONNECTED, "SetWaitForFirstPacketOfBlockToStart: the stream is not open");
@@ -894,11 +930,19 @@ TnResult TnStreamGEV::SetWaitForFirstPacketOfBlockToStart(bool aWaitForFirstPack
 
 uint16_t TnStreamGEV::GetLocalPort() const
 {
+    if (GetCore()->IsInherited())
+    {
+        return 0;
+    }
     return IsOpen() ? Core(*this).GetReceiver().GetLocalPort() : 0;
 }
 
 uint16_t TnStreamGEV::GetSpecificLocalPort() const
 {
+    if (GetCore()->IsInherited())
+    {
+        return 0;
+    }
     GevStreamCore &lCore = Core(*this);
     std::lock_guard<std::mutex> lLock(lCore.mAddressMutex);
     return IsOpen() ? lCore.mSpecificPort : 0;
@@ -930,11 +974,19 @@ TnString TnStreamGEV::GetDeviceIPAddress() const
 
 uint32_t TnStreamGEV::GetUserModeDataReceiverThreadPriority() const
 {
+    if (GetCore()->IsInherited())
+    {
+        return 0;
+    }
     return Core(*this).GetReceiver().GetSocketPriority();
 }
 
 TnResult TnStreamGEV::SetUserModeDataReceiverThreadPriority(uint32_t aPriority)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::SetUserModeDataReceiverThreadPriority");
+    }
     if (aPriority > tn::stream::kMaxPriority)
     {
         return tn::Failure(TN_INVALID_PARAMETER, "SetUserModeDataReceiverThreadPriority: the priority is "
@@ -953,6 +1005,10 @@ TnResult TnStreamGEV::SetUserModeDataReceiverThreadPriority(uint32_t aPriority)
 
 TnResult TnStreamGEV::GetUserModeSocketRxBufferSize(uint32_t &aSize)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::GetUserModeSocketRxBufferSize");
+    }
     aSize = 0;
     if (!IsOpen())
     {
@@ -968,6 +1024,10 @@ TnResult TnStreamGEV::GetUserModeSocketRxBufferSize(uint32_t &aSize)
 
 TnResult TnStreamGEV::SetUserModeSocketRxBufferSize(uint32_t aSize)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::SetUserModeSocketRxBufferSize");
+    }
     if (IsOpen())
     {
         return tn::Failure(TN_NETWORK_CONFIG_ERROR, "SetUserModeSocketRxBufferSize: set it before opening");
@@ -983,6 +1043,10 @@ TnResult TnStreamGEV::SetUserModeSocketRxBufferSize(uint32_t aSize)
 
 TnResult TnStreamGEV::SetUserModeRxPacketBufferSize(uint32_t aSize)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamGEV::SetUserModeRxPacketBufferSize");
+    }
     if (IsOpen())
     {
         return tn::Failure(TN_NETWORK_CONFIG_ERROR, "SetUserModeRxPacketBufferSize: set it before opening");

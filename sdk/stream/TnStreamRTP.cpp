@@ -410,6 +410,10 @@ TnStreamRTP::~TnStreamRTP()
 
 TnResult TnStreamRTP::PrepareFor(uint32_t aWidth, uint32_t aHeight, TnPixelType aPixelType, uint16_t aPaddingX)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::PrepareFor");
+    }
     tn::gev::TnRtpAssemblerConfig lConfig;
     lConfig.mPayload = tn::gev::TnRtpPayload::RawVideo;
     if (!tn::gev::RawSamplingOf(static_cast<uint32_t>(aPixelType), lConfig.mSampling))
@@ -439,6 +443,10 @@ TnResult TnStreamRTP::PrepareFor(uint32_t aWidth, uint32_t aHeight, TnPixelType 
 
 TnResult TnStreamRTP::PrepareForH264()
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::PrepareForH264");
+    }
     tn::gev::TnRtpAssemblerConfig lConfig;
     lConfig.mPayload = tn::gev::TnRtpPayload::H264;
     Core(*this).Expect(lConfig);
@@ -447,29 +455,49 @@ TnResult TnStreamRTP::PrepareForH264()
 
 TnResult TnStreamRTP::ResetPayloadType()
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::ResetPayloadType");
+    }
     Core(*this).Expect(tn::gev::TnRtpAssemblerConfig());
     return TnResult(TN_OK);
 }
 
 TnResult TnStreamRTP::Open(const TnDeviceInfo *)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::Open");
+    }
     return tn::Failure(TN_NOT_SUPPORTED, "Open: an RTP stream is not opened from device information");
 }
 
 TnResult TnStreamRTP::Open(const TnString &)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::Open");
+    }
     return tn::Failure(TN_NOT_SUPPORTED, "Open: an RTP stream is not opened from a device's address; give "
                                                  "the local address and port, or a multicast group");
 }
 
 TnResult TnStreamRTP::Open(const TnSessionInfoSDP *, const TnString &, uint16_t)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::Open");
+    }
     return tn::Failure(TN_NOT_SUPPORTED, "Open: opening from a session description is not supported; give "
                                                  "the session's address and port");
 }
 
 TnResult TnStreamRTP::Open(const TnString &aLocalIpAddress, uint16_t aLocalPort)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::Open");
+    }
     tn::gev::TnRtpReceiverConfig lConfig;
     TnResult lResult = tn::stream::ParseAddress(aLocalIpAddress, "local address", true, lConfig.mLocalAddress);
     if (!lResult.IsOK())
@@ -482,6 +510,10 @@ TnResult TnStreamRTP::Open(const TnString &aLocalIpAddress, uint16_t aLocalPort)
 
 TnResult TnStreamRTP::Open(const TnString &aMulticastAddress, uint16_t aDataPort, const TnString &aLocalIpAddress)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::Open");
+    }
     tn::gev::TnRtpReceiverConfig lConfig;
     TnResult lResult = tn::stream::ParseAddress(aMulticastAddress, "multicast address", false, lConfig.mMulticastAddress);
     if (lResult.IsOK() && (lConfig.mMulticastAddress >> 28) != 0xE)
@@ -503,6 +535,10 @@ TnResult TnStreamRTP::Open(const TnString &aMulticastAddress, uint16_t aDataPort
 
 TnResult TnStreamRTP::OpenTCP(const TnString &aServerIPAddress, uint16_t aServerPort)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::OpenTCP");
+    }
     tn::gev::TnRtpReceiverConfig lConfig;
     TnResult lResult = tn::stream::ParseAddress(aServerIPAddress, "server address", false, lConfig.mServerAddress);
     if (lResult.IsOK() && (lConfig.mServerAddress == 0 || aServerPort == 0))
@@ -524,6 +560,10 @@ TnStreamType TnStreamRTP::GetType() const
 
 uint16_t TnStreamRTP::GetLocalPort() const
 {
+    if (GetCore()->IsInherited())
+    {
+        return 0;
+    }
     return IsOpen() ? Core(*this).GetReceiver().GetLocalPort() : 0;
 }
 
@@ -548,6 +588,10 @@ TnString TnStreamRTP::GetTCPServerIPAddress() const
 
 uint16_t TnStreamRTP::GetTCPServerPort() const
 {
+    if (GetCore()->IsInherited())
+    {
+        return 0;
+    }
     RtpStreamCore &lCore = Core(*this);
     std::lock_guard<std::mutex> lLock(lCore.mMutex);
     return lCore.mServerPort;
@@ -555,11 +599,19 @@ uint16_t TnStreamRTP::GetTCPServerPort() const
 
 uint32_t TnStreamRTP::GetThreadPriority() const
 {
+    if (GetCore()->IsInherited())
+    {
+        return 0;
+    }
     return Core(*this).mPriority.load();
 }
 
 TnResult TnStreamRTP::SetThreadPriority(uint32_t aPriority)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamRTP::SetThreadPriority");
+    }
     if (aPriority > tn::stream::kMaxPriority)
     {
         return tn::Failure(TN_INVALID_PARAMETER, "SetThreadPriority: the priority is 0 to 99");

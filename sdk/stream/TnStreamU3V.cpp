@@ -693,12 +693,20 @@ TnStreamU3V::~TnStreamU3V()
 
 TnResult TnStreamU3V::Open(const TnDeviceInfo *aDeviceInfo)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamU3V::Open");
+    }
     return Open(aDeviceInfo, 0);
 }
 
 TnResult TnStreamU3V::Open(const TnDeviceInfo *aDeviceInfo, uint16_t aChannel, uint32_t aBuffersCapacity,
                            uint32_t aSmallImageThreshold, uint32_t aMaximumNumberOfPendingURB)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamU3V::Open");
+    }
     OpenRequest lRequest;
     const TnResult lNamed = FromInfo(aDeviceInfo, lRequest);
     return OpenNamed(Core(*this), lNamed, lRequest, aChannel, aBuffersCapacity, aSmallImageThreshold,
@@ -707,12 +715,20 @@ TnResult TnStreamU3V::Open(const TnDeviceInfo *aDeviceInfo, uint16_t aChannel, u
 
 TnResult TnStreamU3V::Open(const TnString &aDeviceGUID)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamU3V::Open");
+    }
     return Open(aDeviceGUID, 0);
 }
 
 TnResult TnStreamU3V::Open(const TnString &aDeviceGUID, uint16_t aChannel, uint32_t aBuffersCapacity,
                            uint32_t aSmallImageThreshold, uint32_t aMaximumNumberOfPendingURB)
 {
+    if (GetCore()->IsInherited())
+    {
+        return tn::InheritedFailure("TnStreamU3V::Open");
+    }
     OpenRequest lRequest;
     const TnResult lNamed = FromText(aDeviceGUID, lRequest);
     return OpenNamed(Core(*this), lNamed, lRequest, aChannel, aBuffersCapacity, aSmallImageThreshold,

@@ -89,6 +89,10 @@ void TnTransmitter::LetGoIfUnused(TnBuffer *aBuffer)
 
 void TnTransmitter::Release(TnBuffer &aBuffer)
 {
+    if (IsInherited())
+    {
+        return; // no thread of this process sends it
+    }
     // The holders' lock is held: the sender's thread never takes it, so
     // waiting for the sender to drop the buffer's blocks ends.
     uint32_t lUses = 0;
@@ -110,6 +114,10 @@ void TnTransmitter::Release(TnBuffer &aBuffer)
 
 bool TnTransmitter::Yield(TnBuffer &aBuffer)
 {
+    if (IsInherited())
+    {
+        return true; // no thread of this process sends it
+    }
     std::lock_guard<std::mutex> lLock(mMutex);
     const auto lFound = mHeld.find(&aBuffer);
     if (lFound != mHeld.end() && lFound->second != 0)
@@ -588,6 +596,10 @@ using tn::transmitter::TnTransmitter;
 TnTransmitterGEV::TnTransmitterGEV() : mImpl(new TnTransmitter()) {}
 TnTransmitterGEV::~TnTransmitterGEV()
 {
+    if (mImpl->IsInherited())
+    {
+        return; // the parent's: its threads are not in this process
+    }
     delete mImpl;
 }
 
@@ -595,6 +607,10 @@ TnResult TnTransmitterGEV::Open(TnString aDestinationAddress, uint16_t aDestinat
                                 uint16_t aSourcePort, bool aDoNotFragment, bool aExtendedIDs, uint32_t aMaxQueuedBuffers,
                                 bool aStampBuffers, uint32_t aRetainedBuffers, uint32_t aPacketDelayNs)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::Open");
+    }
     tn::transmitter::TnTransmitterSettings lSettings;
     lSettings.mDestination = tn::ToString(aDestinationAddress);
     lSettings.mDestinationPort = aDestinationPort;
@@ -609,50 +625,275 @@ TnResult TnTransmitterGEV::Open(TnString aDestinationAddress, uint16_t aDestinat
     return mImpl->Open(lSettings);
 }
 
-TnResult TnTransmitterGEV::Close() { return mImpl->Close(); }
-TnResult TnTransmitterGEV::LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount) { return mImpl->LoadBufferPool(aBuffers, aCount); }
-TnResult TnTransmitterGEV::QueueBuffer(TnBuffer *aBuffer) { return mImpl->QueueBuffer(aBuffer); }
+TnResult TnTransmitterGEV::Close()
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::Close");
+    }
+    return mImpl->Close();
+}
+TnResult TnTransmitterGEV::LoadBufferPool(TnBuffer **aBuffers, uint32_t aCount)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::LoadBufferPool");
+    }
+    return mImpl->LoadBufferPool(aBuffers, aCount);
+}
+TnResult TnTransmitterGEV::QueueBuffer(TnBuffer *aBuffer)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::QueueBuffer");
+    }
+    return mImpl->QueueBuffer(aBuffer);
+}
 TnResult TnTransmitterGEV::RetrieveFreeBuffer(TnBuffer **aBuffer, uint32_t aTimeout)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::RetrieveFreeBuffer");
+    }
     return mImpl->RetrieveFreeBuffer(aBuffer, aTimeout);
 }
 TnResult TnTransmitterGEV::AbortQueuedBuffers(uint32_t aTimeout, bool *aAbortedAll)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::AbortQueuedBuffers");
+    }
     return mImpl->AbortQueuedBuffers(aTimeout, aAbortedAll);
 }
-TnResult TnTransmitterGEV::FireTestPacket() { return mImpl->FireTestPacket(); }
-uint32_t TnTransmitterGEV::GetQueuedBufferCount() { return mImpl->GetQueuedCount(); }
-uint32_t TnTransmitterGEV::GetPacketSize() { return mImpl->GetPacketSize(); }
-TnResult TnTransmitterGEV::SetPacketSize(uint32_t aPacketSize) { return mImpl->SetPacketSize(aPacketSize); }
-float TnTransmitterGEV::GetMaxPayloadThroughput() { return mImpl->GetMaxPayloadThroughput(); }
-TnResult TnTransmitterGEV::SetMaxPayloadThroughput(float aMax) { return mImpl->SetMaxPayloadThroughput(aMax); }
-uint16_t TnTransmitterGEV::GetSourcePort() { return mImpl->GetSourcePort(); }
-uint16_t TnTransmitterGEV::GetDestinationPort() { return mImpl->GetDestinationPort(); }
-TnString TnTransmitterGEV::GetDestinationIPAddress() { return TnString(mImpl->GetDestinationAddress().c_str()); }
-TnString TnTransmitterGEV::GetSourceIPAddress() { return TnString(mImpl->GetSourceAddress().c_str()); }
-void TnTransmitterGEV::ResetStats() { mImpl->ResetStats(); }
-uint64_t TnTransmitterGEV::GetBlocksTransmitted() const { return mImpl->GetBlocks(); }
-uint64_t TnTransmitterGEV::GetSamplingTime() const { return mImpl->GetSamplingTimeNs(); }
-uint64_t TnTransmitterGEV::GetPayloadBytesTransmitted() const { return mImpl->GetPayloadBytes(); }
-float TnTransmitterGEV::GetInstantaneousPayloadThroughput() const { return static_cast<float>(mImpl->Rate(true, false)); }
-float TnTransmitterGEV::GetAveragePayloadThroughput() const { return static_cast<float>(mImpl->Rate(false, false)); }
-float TnTransmitterGEV::GetInstantaneousTransmissionRate() const { return static_cast<float>(mImpl->Rate(true, true)); }
-float TnTransmitterGEV::GetAverageTransmissionRate() const { return static_cast<float>(mImpl->Rate(false, true)); }
-uint64_t TnTransmitterGEV::GetNumberOfResendRequests() const { return mImpl->GetResendRequests(); }
-TnResult TnTransmitterGEV::SetSentBuffersTimeout(uint32_t aTimeout) { return mImpl->SetSentBuffersTimeout(aTimeout); }
-uint32_t TnTransmitterGEV::GetSentBuffersTimeout() const { return mImpl->GetSentBuffersTimeout(); }
-bool TnTransmitterGEV::IsOpen() const { return mImpl->IsOpen(); }
-bool TnTransmitterGEV::IsTransmitting() const { return mImpl->IsTransmitting(); }
-bool TnTransmitterGEV::GetExtendedIDs() const { return mImpl->GetExtendedIds(); }
-TnResult TnTransmitterGEV::SetExtendedIDs(bool aExtendedID) { return mImpl->SetExtendedIds(aExtendedID); }
+TnResult TnTransmitterGEV::FireTestPacket()
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::FireTestPacket");
+    }
+    return mImpl->FireTestPacket();
+}
+uint32_t TnTransmitterGEV::GetQueuedBufferCount()
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetQueuedCount();
+}
+uint32_t TnTransmitterGEV::GetPacketSize()
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetPacketSize();
+}
+TnResult TnTransmitterGEV::SetPacketSize(uint32_t aPacketSize)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::SetPacketSize");
+    }
+    return mImpl->SetPacketSize(aPacketSize);
+}
+float TnTransmitterGEV::GetMaxPayloadThroughput()
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetMaxPayloadThroughput();
+}
+TnResult TnTransmitterGEV::SetMaxPayloadThroughput(float aMax)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::SetMaxPayloadThroughput");
+    }
+    return mImpl->SetMaxPayloadThroughput(aMax);
+}
+uint16_t TnTransmitterGEV::GetSourcePort()
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetSourcePort();
+}
+uint16_t TnTransmitterGEV::GetDestinationPort()
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetDestinationPort();
+}
+TnString TnTransmitterGEV::GetDestinationIPAddress()
+{
+    return TnString(mImpl->GetDestinationAddress().c_str());
+}
+TnString TnTransmitterGEV::GetSourceIPAddress()
+{
+    return TnString(mImpl->GetSourceAddress().c_str());
+}
+void TnTransmitterGEV::ResetStats()
+{
+    if (mImpl->IsInherited())
+    {
+        return;
+    }
+    mImpl->ResetStats();
+}
+uint64_t TnTransmitterGEV::GetBlocksTransmitted() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetBlocks();
+}
+uint64_t TnTransmitterGEV::GetSamplingTime() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetSamplingTimeNs();
+}
+uint64_t TnTransmitterGEV::GetPayloadBytesTransmitted() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetPayloadBytes();
+}
+float TnTransmitterGEV::GetInstantaneousPayloadThroughput() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return static_cast<float>(mImpl->Rate(true, false));
+}
+float TnTransmitterGEV::GetAveragePayloadThroughput() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return static_cast<float>(mImpl->Rate(false, false));
+}
+float TnTransmitterGEV::GetInstantaneousTransmissionRate() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return static_cast<float>(mImpl->Rate(true, true));
+}
+float TnTransmitterGEV::GetAverageTransmissionRate() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return static_cast<float>(mImpl->Rate(false, true));
+}
+uint64_t TnTransmitterGEV::GetNumberOfResendRequests() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetResendRequests();
+}
+TnResult TnTransmitterGEV::SetSentBuffersTimeout(uint32_t aTimeout)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::SetSentBuffersTimeout");
+    }
+    return mImpl->SetSentBuffersTimeout(aTimeout);
+}
+uint32_t TnTransmitterGEV::GetSentBuffersTimeout() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetSentBuffersTimeout();
+}
+bool TnTransmitterGEV::IsOpen() const
+{
+    if (mImpl->IsInherited())
+    {
+        return false;
+    }
+    return mImpl->IsOpen();
+}
+bool TnTransmitterGEV::IsTransmitting() const
+{
+    if (mImpl->IsInherited())
+    {
+        return false;
+    }
+    return mImpl->IsTransmitting();
+}
+bool TnTransmitterGEV::GetExtendedIDs() const
+{
+    if (mImpl->IsInherited())
+    {
+        return false;
+    }
+    return mImpl->GetExtendedIds();
+}
+TnResult TnTransmitterGEV::SetExtendedIDs(bool aExtendedID)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::SetExtendedIDs");
+    }
+    return mImpl->SetExtendedIds(aExtendedID);
+}
 void TnTransmitterGEV::QueuePacketResend(uint64_t aBlockID, uint32_t aFirstPacketID, uint32_t aLastPacketID)
 {
+    if (mImpl->IsInherited())
+    {
+        return;
+    }
     mImpl->QueuePacketResend(aBlockID, aFirstPacketID, aLastPacketID);
 }
-uint32_t TnTransmitterGEV::GetUserModeTransmitterThreadPriority() const { return mImpl->GetSenderPriority(); }
+uint32_t TnTransmitterGEV::GetUserModeTransmitterThreadPriority() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetSenderPriority();
+}
 TnResult TnTransmitterGEV::SetUserModeTransmitterThreadPriority(uint32_t aPriority)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::SetUserModeTransmitterThreadPriority");
+    }
     return mImpl->SetSenderPriority(aPriority);
 }
-uint32_t TnTransmitterGEV::GetBufferPoolThreadPriority() const { return mImpl->GetPoolPriority(); }
-TnResult TnTransmitterGEV::SetBufferPoolThreadPriority(uint32_t aPriority) { return mImpl->SetPoolPriority(aPriority); }
+uint32_t TnTransmitterGEV::GetBufferPoolThreadPriority() const
+{
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
+    return mImpl->GetPoolPriority();
+}
+TnResult TnTransmitterGEV::SetBufferPoolThreadPriority(uint32_t aPriority)
+{
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnTransmitterGEV::SetBufferPoolThreadPriority");
+    }
+    return mImpl->SetPoolPriority(aPriority);
+}

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "TnBufferInternal.h"
+#include "TnFork.h"
 #include "TnGvspSender.h"
 #include "TnResult.h"
 
@@ -47,7 +48,9 @@ struct TnTransmitterSettings
     uint32_t mPacketDelayNs = 0;
 };
 
-class TnTransmitter final : public gev::TnGvspSenderListener, public buffer::BufferHolder
+/// A transmitter made before a fork of this process belongs to the parent
+/// (TnFork.h).
+class TnTransmitter final : public gev::TnGvspSenderListener, public buffer::BufferHolder, public ProcessOwner
 {
 public:
     TnTransmitter();

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "TnFork.h"
 #include "TnGevAddress.h"
 #include "TnGevBytes.h"
 #include "TnGvcpDevice.h"
@@ -50,7 +51,8 @@ private:
 };
 } // namespace
 
-class TnVirtualDevice
+/// Made before a fork of this process: the parent's (TnFork.h).
+class TnVirtualDevice : public ProcessOwner
 {
 public:
     std::mutex mMutex;
@@ -78,12 +80,20 @@ TnVirtualDeviceGEV::TnVirtualDeviceGEV() : mImpl(new TnVirtualDevice()) {}
 
 TnVirtualDeviceGEV::~TnVirtualDeviceGEV()
 {
+    if (mImpl->IsInherited())
+    {
+        return; // the parent's: its thread is not in this process
+    }
     StopListening();
     delete mImpl;
 }
 
 TnResult TnVirtualDeviceGEV::SetGEVSpecificationVersion(uint16_t aMajor, uint16_t aMinor)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::SetGEVSpecificationVersion");
+    }
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     if (mImpl->Listening())
     {
@@ -100,6 +110,10 @@ TnResult TnVirtualDeviceGEV::SetGEVSpecificationVersion(uint16_t aMajor, uint16_
 
 TnResult TnVirtualDeviceGEV::GetGEVSpecificationVersion(uint16_t &aMajor, uint16_t &aMinor)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::GetGEVSpecificationVersion");
+    }
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     aMajor = mImpl->mMajor;
     aMinor = mImpl->mMinor;
@@ -108,6 +122,10 @@ TnResult TnVirtualDeviceGEV::GetGEVSpecificationVersion(uint16_t &aMajor, uint16
 
 TnResult TnVirtualDeviceGEV::SetGVCPCapabilityPacketResendCommandSupported(bool aSupported)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::SetGVCPCapabilityPacketResendCommandSupported");
+    }
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     if (mImpl->Listening())
     {
@@ -119,6 +137,10 @@ TnResult TnVirtualDeviceGEV::SetGVCPCapabilityPacketResendCommandSupported(bool 
 
 bool TnVirtualDeviceGEV::GetGVCPCapabilityPacketResendCommandSupported()
 {
+    if (mImpl->IsInherited())
+    {
+        return false;
+    }
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     return mImpl->mResend;
 }
@@ -154,27 +176,59 @@ TnString GetText(TnVirtualDevice &aDevice, const std::string &aField)
 
 TnResult TnVirtualDeviceGEV::SetDeviceVersion(const TnString &aValue)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::SetDeviceVersion");
+    }
     return SetText(*mImpl, mImpl->mDeviceVersion, aValue, 31, true);
 }
-TnString TnVirtualDeviceGEV::GetDeviceVersion() { return GetText(*mImpl, mImpl->mDeviceVersion); }
+TnString TnVirtualDeviceGEV::GetDeviceVersion()
+{
+    return GetText(*mImpl, mImpl->mDeviceVersion);
+}
 TnResult TnVirtualDeviceGEV::SetSerialNumber(const TnString &aValue)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::SetSerialNumber");
+    }
     return SetText(*mImpl, mImpl->mSerialNumber, aValue, 15, false);
 }
-TnString TnVirtualDeviceGEV::GetSerialNumber() { return GetText(*mImpl, mImpl->mSerialNumber); }
+TnString TnVirtualDeviceGEV::GetSerialNumber()
+{
+    return GetText(*mImpl, mImpl->mSerialNumber);
+}
 TnResult TnVirtualDeviceGEV::SetManufacturerName(const TnString &aValue)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::SetManufacturerName");
+    }
     return SetText(*mImpl, mImpl->mManufacturerName, aValue, 31, false);
 }
-TnString TnVirtualDeviceGEV::GetManufacturerName() { return GetText(*mImpl, mImpl->mManufacturerName); }
+TnString TnVirtualDeviceGEV::GetManufacturerName()
+{
+    return GetText(*mImpl, mImpl->mManufacturerName);
+}
 TnResult TnVirtualDeviceGEV::SetModelName(const TnString &aValue)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::SetModelName");
+    }
     return SetText(*mImpl, mImpl->mModelName, aValue, 31, false);
 }
-TnString TnVirtualDeviceGEV::GetModelName() { return GetText(*mImpl, mImpl->mModelName); }
+TnString TnVirtualDeviceGEV::GetModelName()
+{
+    return GetText(*mImpl, mImpl->mModelName);
+}
 
 TnResult TnVirtualDeviceGEV::AddTransmitterGEV(ITnTransmitterGEV *aTransmitter)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::AddTransmitterGEV");
+    }
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     if (mImpl->Listening())
     {
@@ -191,6 +245,10 @@ TnResult TnVirtualDeviceGEV::AddTransmitterGEV(ITnTransmitterGEV *aTransmitter)
 
 TnResult TnVirtualDeviceGEV::StartListening(TnString aIPAddress)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::StartListening");
+    }
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     if (mImpl->Listening())
     {
@@ -225,6 +283,10 @@ TnResult TnVirtualDeviceGEV::StartListening(TnString aIPAddress)
 
 void TnVirtualDeviceGEV::StopListening()
 {
+    if (mImpl->IsInherited())
+    {
+        return;
+    }
     mImpl->mServer.Stop();
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     mImpl->mDevice.reset();
@@ -232,12 +294,20 @@ void TnVirtualDeviceGEV::StopListening()
 
 uint32_t TnVirtualDeviceGEV::GetDevicePortThreadPriority() const
 {
+    if (mImpl->IsInherited())
+    {
+        return 0;
+    }
     std::lock_guard<std::mutex> lLock(mImpl->mMutex);
     return mImpl->mPriority;
 }
 
 TnResult TnVirtualDeviceGEV::SetDevicePortThreadPriority(uint32_t aPriority)
 {
+    if (mImpl->IsInherited())
+    {
+        return tn::InheritedFailure("TnVirtualDeviceGEV::SetDevicePortThreadPriority");
+    }
     if (aPriority > 99)
     {
         return Failure(TN_INVALID_PARAMETER, "priorities are 0 to 99");
