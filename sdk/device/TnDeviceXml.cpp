@@ -153,19 +153,24 @@ TnResult UnzipXml(const std::vector<uint8_t> &aArchive, std::string &aXml)
     const TnResult lResult = ReadZipEntryInto(
         aArchive,
         [](const std::vector<std::string> &aNames) -> int64_t {
+            int64_t lFirstFile = -1;
             for (size_t lIndex = 0; lIndex < aNames.size(); ++lIndex)
             {
                 if (EndsWithNoCase(aNames[lIndex], ".xml"))
                 {
                     return static_cast<int64_t>(lIndex);
                 }
+                if (lFirstFile < 0 && !aNames[lIndex].empty() && aNames[lIndex].back() != '/')
+                {
+                    lFirstFile = static_cast<int64_t>(lIndex); // a directory holds nothing
+                }
             }
-            return aNames.empty() ? -1 : 0;
+            return lFirstFile;
         },
         kMaxXmlSize, lXml);
     if (lResult.GetCode() == TN_NOT_FOUND)
     {
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the zip archive is empty");
+        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the zip archive holds no file");
     }
     if (!lResult.IsOK())
     {

@@ -525,6 +525,12 @@ std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
     {
         FailDefinition("the description is too large");
     }
+    if (aXml.find_first_not_of(std::string(" \t\r\n\0", 5)) == std::string::npos)
+    {
+        FailDefinition(aXml.empty() ? "the description is empty" : "the description holds no XML, only " +
+                                                                       std::to_string(aXml.size()) +
+                                                                       " bytes of white space or NUL");
+    }
     std::unique_ptr<INodeMap> lMap(new INodeMap);
     Loader lLoader(*lMap);
     std::exception_ptr lError;

@@ -5,11 +5,14 @@ descriptions_child.py NAME. "served" runs again under an address-space limit
 ("limited"), so that a description that takes more memory than it may fails
 the test instead of exhausting the machine."""
 
+import io
 import os
 import pathlib
 import signal
+import tempfile
 import threading
 import time
+import zipfile
 
 import child
 from child import out
@@ -49,6 +52,17 @@ if child.NAME == "limited":
     for name, make in DESCRIPTIONS.items():
         data, packed = make()
         out[name] = connect(HostileCamera(data, zipped_description=packed))
+    # Nothing but NUL, or nothing at all.
+    out["8 NUL bytes"] = connect(HostileCamera(bytes(8)))
+    empty = zipped(b"")
+    out["an empty zip member"] = connect(HostileCamera(empty, url=f"Local:empty.zip;{AREA:x};{len(empty):x}"))
+    archive = io.BytesIO()
+    with zipfile.ZipFile(archive, "w") as writer:
+        writer.writestr(zipfile.ZipInfo("folder/"), b"")
+    folder = archive.getvalue()
+    out["a zip of a folder"] = connect(HostileCamera(folder, url=f"Local:folder.zip;{AREA:x};{len(folder):x}"))
+    with tempfile.NamedTemporaryFile(suffix=".xml") as file:
+        out["an empty file"] = connect(HostileCamera(url=f"File://{file.name}"))
 
 
 class SignalAfterServing(HostileCamera):

@@ -1,6 +1,6 @@
 // A description is the camera's to write: what loading one may cost is
 // bounded, entity declarations are refused, a StructReg's shared elements
-// are shared by its entries, and the loading
+// are shared by its entries, an empty description says so, and the loading
 // ends when the thread's waits are interrupted.
 #include <gtest/gtest.h>
 
@@ -153,6 +153,19 @@ TEST(Limits, StructEntriesShareTheRegistersElements)
     {
         // The same text, not a copy of it.
         EXPECT_EQ(lFirst.data(), lDevice->Get(lName)->GetNode()->GetToolTip().data()) << lName;
+    }
+}
+
+TEST(Limits, AnEmptyDescriptionSaysSo)
+{
+    for (const std::string &lXml : {std::string(), std::string(8, '\0'), std::string(" \r\n\t")})
+    {
+        const TnResult lResult = Load(lXml);
+        EXPECT_EQ(TN_GENICAM_XML_ERROR, lResult.GetCode()) << lXml.size();
+        const std::string lDescription = lResult.GetDescription().GetAscii();
+        EXPECT_TRUE(lDescription.find("empty") != std::string::npos ||
+                    lDescription.find("holds no XML") != std::string::npos)
+            << lDescription;
     }
 }
 
