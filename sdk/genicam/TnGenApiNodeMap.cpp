@@ -261,8 +261,8 @@ void INodeMap::Finalize()
                 if (lMissing == mMissing.end())
                 {
                     CheckNodeCount();
-                    lMissing =
-                        mMissing.emplace(lRef->mName, std::unique_ptr<INode>(new MissingNode(*this, lRef->mName))).first;
+                    std::unique_ptr<INode> lNode(new MissingNode(*this, lRef->mName));
+                    lMissing = mMissing.emplace(lRef->mName, std::move(lNode)).first;
                 }
                 lRef->mNode = lMissing->second.get();
                 lNode->Warn("refers to '" + lRef->mName + "', which the description does not define");

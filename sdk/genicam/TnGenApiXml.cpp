@@ -80,7 +80,7 @@ public:
     {
         mLineNow = aLine;
         CountElements(1 + static_cast<size_t>(aAttributes));
-        if (mElements % kInterruptCheck == 0 && mPacer.Stop())
+        if (++mStarted % kInterruptCheck == 0 && mPacer.Stop())
         {
             throw GenApiError(TN_ABORTED, "the description's loading was interrupted");
         }
@@ -341,6 +341,7 @@ private:
     std::vector<Element> mOpen;
     long mLine = 0;
     long mLineNow = 0; // the line of the last element started
+    size_t mStarted = 0; // elements started
     size_t mElements = 0;
     size_t mNodeElements = 0; // of the node being read
     size_t mText = 0;

@@ -114,7 +114,8 @@ TEST(Limits, RefusesWhatNoRealDescriptionHolds)
          "line 3: an element has more than 64 attributes"},
         // Each entry would hold every shared element.
         {Description(Struct(Repeat("<pInvalidator>A</pInvalidator>", 500), 500)), "more than 200000 elements"},
-        {Description(Repeat("<Integer Name=\"A\"><ToolTip>" + std::string(200 << 10, 't') + "</ToolTip></Integer>", 41)),
+        {Description(
+             Repeat("<Integer Name=\"A\"><ToolTip>" + std::string(200 << 10, 't') + "</ToolTip></Integer>", 41)),
          "more than 8 MiB of text"},
     };
     for (const Case &lCase : lCases)
