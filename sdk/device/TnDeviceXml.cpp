@@ -160,9 +160,14 @@ TnResult ReadWholeFile(const std::string &aPath, size_t aLimit, std::vector<uint
     return TnResult(TN_OK);
 }
 
-TnResult ReadZipEntry(const std::vector<uint8_t> &aArchive,
-                      const std::function<int64_t(const std::vector<std::string> &)> &aChoose, size_t aLimit,
-                      std::vector<uint8_t> &aData)
+namespace
+{
+// ReadZipEntry into any container of bytes (a text among them), so that a
+// description is unzipped where it is kept, without a copy.
+template <typename Bytes>
+TnResult ReadZipEntryInto(const std::vector<uint8_t> &aArchive,
+                          const std::function<int64_t(const std::vector<std::string> &)> &aChoose, size_t aLimit,
+                          Bytes &aData)
 {
     zip_error_t lError;
     zip_error_init(&lError);
@@ -204,13 +209,30 @@ TnResult ReadZipEntry(const std::vector<uint8_t> &aArchive,
     {
         return Failure(TN_INVALID_DATA_FORMAT, std::string("cannot unzip: ") + zip_strerror(lArchive));
     }
-    std::vector<uint8_t> lData(static_cast<size_t>(lStat.size));
-    const zip_int64_t lRead = lData.empty() ? 0 : zip_fread(lFile, lData.data(), lData.size());
+    Bytes lData(static_cast<size_t>(lStat.size), 0);
+    // A slice at a time, so that an interrupt of the thread's waits ends it.
+    const size_t kSlice = 1u << 20;
+    InterruptPacer lPacer;
+    size_t lDone = 0;
+    zip_int64_t lRead = 0;
+    while (lDone < lData.size() && lRead >= 0)
+    {
+        if (lPacer.Stop())
+        {
+            zip_fclose(lFile);
+            return Failure(TN_ABORTED, "the unzipping of " + lNames[lChosen] + " was interrupted");
+        }
+        lRead = zip_fread(lFile, &lData[lDone], std::min(kSlice, lData.size() - lDone));
+        if (lRead == 0)
+        {
+            break;
+        }
+        lDone += lRead > 0 ? static_cast<size_t>(lRead) : 0;
+    }
     // Reading to the end checks the entry's CRC: one byte more gives 0 bytes
     // or the error.
     uint8_t lPast = 0;
-    const bool lComplete =
-        lRead == static_cast<zip_int64_t>(lData.size()) && zip_fread(lFile, &lPast, sizeof(lPast)) == 0;
+    const bool lComplete = lDone == lData.size() && zip_fread(lFile, &lPast, sizeof(lPast)) == 0;
     const int lCode = lComplete ? ZIP_ER_OK : zip_error_code_zip(zip_file_get_error(lFile));
     const std::string lWhy = lComplete ? std::string() : zip_file_strerror(lFile);
     zip_fclose(lFile);
@@ -224,31 +246,45 @@ TnResult ReadZipEntry(const std::vector<uint8_t> &aArchive,
     return TnResult(TN_OK);
 }
 
+} // namespace
+
+TnResult ReadZipEntry(const std::vector<uint8_t> &aArchive,
+                      const std::function<int64_t(const std::vector<std::string> &)> &aChoose, size_t aLimit,
+                      std::vector<uint8_t> &aData)
+{
+    return ReadZipEntryInto(aArchive, aChoose, aLimit, aData);
+}
+
 TnResult UnzipXml(const std::vector<uint8_t> &aArchive, std::string &aXml)
 {
-    std::vector<uint8_t> lData;
-    const TnResult lResult = ReadZipEntry(
+    std::string lXml;
+    const TnResult lResult = ReadZipEntryInto(
         aArchive,
         [](const std::vector<std::string> &aNames) -> int64_t {
+            int64_t lFirstFile = -1;
             for (size_t lIndex = 0; lIndex < aNames.size(); ++lIndex)
             {
                 if (EndsWithNoCase(aNames[lIndex], ".xml"))
                 {
                     return static_cast<int64_t>(lIndex);
                 }
+                if (lFirstFile < 0 && !aNames[lIndex].empty() && aNames[lIndex].back() != '/')
+                {
+                    lFirstFile = static_cast<int64_t>(lIndex); // a directory holds nothing
+                }
             }
-            return aNames.empty() ? -1 : 0;
+            return lFirstFile;
         },
-        kMaxXmlSize, lData);
+        kMaxXmlSize, lXml);
     if (lResult.GetCode() == TN_NOT_FOUND)
     {
-        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the zip archive is empty");
+        return Failure(TN_INVALID_DATA_FORMAT, "GenICam description: the zip archive holds no file");
     }
     if (!lResult.IsOK())
     {
         return Prefixed(lResult, "GenICam description: ");
     }
-    aXml.assign(lData.begin(), lData.end());
+    aXml.swap(lXml);
     return TnResult(TN_OK);
 }
 

@@ -14,7 +14,9 @@
 // GenApiError carrying a TnResult code.
 //
 // Descriptions as real cameras write them. Only XML that is not well-formed,
-// or whose root is no RegisterDescription of the GenApi schema, is refused.
+// or whose root is no RegisterDescription of the GenApi schema, is refused,
+// and what goes past the loader's limits (TnGenApiXml.cpp: entity
+// declarations, attributes and text of an element, elements, nodes, text).
 // Everything else loads, and each fault is a warning (INodeMap::GetWarnings,
 // logged when a parameter array is created):
 // - a malformed optional element (Visibility, AccessMode, Streamable, Sign,

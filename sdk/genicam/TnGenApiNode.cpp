@@ -240,10 +240,37 @@ bool IsOptionalElement(const std::string &aName)
 
 void INode::Define(Element aElement)
 {
+    Apply(aElement, nullptr);
+    mDefinition.push_back(std::move(aElement));
+}
+
+void INode::DefineShared(const std::shared_ptr<const Element> &aElement)
+{
+    Apply(*aElement, &aElement);
+    mSharedDefinition.push_back(aElement);
+}
+
+void INode::Apply(const Element &aElement, const std::shared_ptr<const Element> *aShared)
+{
+    // The texts a user interface shows are kept as they are, or shared.
+    std::shared_ptr<const std::string> *lText = aElement.Is("ToolTip")       ? &mToolTip
+                                                : aElement.Is("Description") ? &mDescription
+                                                : aElement.Is("DisplayName") ? &mDisplayName
+                                                                             : nullptr;
+    if (lText != nullptr)
+    {
+        *lText = aShared != nullptr ? std::shared_ptr<const std::string>(*aShared, &aElement.mText)
+                                    : std::make_shared<const std::string>(aElement.mText);
+        return;
+    }
     // Elements the engine does not know are kept in the definition only.
     try
     {
         ApplyElement(aElement);
+    }
+    catch (const LimitError &)
+    {
+        throw;
     }
     catch (const GenApiError &lError)
     {
@@ -256,7 +283,6 @@ void INode::Define(Element aElement)
             MarkFaulty(lError.what());
         }
     }
-    mDefinition.push_back(std::move(aElement));
 }
 
 void INode::DefineAttribute(const std::string &aName, const std::string &aValue)
@@ -359,19 +385,7 @@ void INode::CheckInterface(const NodeRef &aRef, const char *aWhat, std::initiali
 
 bool INode::ApplyElement(const Element &aElement)
 {
-    if (aElement.Is("ToolTip"))
-    {
-        mToolTip = aElement.mText;
-    }
-    else if (aElement.Is("Description"))
-    {
-        mDescription = aElement.mText;
-    }
-    else if (aElement.Is("DisplayName"))
-    {
-        mDisplayName = aElement.mText;
-    }
-    else if (aElement.Is("Visibility"))
+    if (aElement.Is("Visibility"))
     {
         static const std::pair<const char *, TnGenVisibility> kLevels[] = {{"Beginner", TnGenVisibilityBeginner},
                                                                            {"Expert", TnGenVisibilityExpert},

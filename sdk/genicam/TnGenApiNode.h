@@ -9,6 +9,7 @@
 
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -41,6 +42,14 @@ private:
 [[noreturn]] void Fail(const std::string &aMessage);
 /// Throws GenApiError with TN_GENICAM_XML_ERROR.
 [[noreturn]] void FailDefinition(const std::string &aMessage);
+
+/// A description past a limit of what it may cost: it refuses the whole
+/// description, never just the node being defined.
+class LimitError : public GenApiError
+{
+public:
+    explicit LimitError(const std::string &aMessage) : GenApiError(TN_GENICAM_XML_ERROR, aMessage) {}
+};
 
 /// One element of a node definition, as in GenICam XML.
 struct Element
@@ -237,11 +246,18 @@ public:
     /// optional element is a warning and leaves the default; any other
     /// malformed element makes the node faulty.
     void Define(Element aElement);
+    /// Define for an element that other nodes share (a StructReg's, which
+    /// every entry shares): the node keeps it by reference, and its ToolTip,
+    /// Description and DisplayName texts are not copied.
+    void DefineShared(const std::shared_ptr<const Element> &aElement);
     void ReserveDefinition(size_t aCount) { mDefinition.reserve(mDefinition.size() + aCount); }
     /// Applies an attribute of the node element (NameSpace and others); a
     /// malformed one is a warning and leaves the default.
     void DefineAttribute(const std::string &aName, const std::string &aValue);
+    /// The node's own elements; GetSharedDefinition has those it shares,
+    /// which come before them.
     const std::vector<Element> &GetDefinition() const { return mDefinition; }
+    const std::vector<std::shared_ptr<const Element>> &GetSharedDefinition() const { return mSharedDefinition; }
     const std::vector<std::pair<std::string, std::string>> &GetAttributes() const { return mAttributes; }
     /// Records a warning about this node's definition with the node map.
     void Warn(const std::string &aMessage) const;
@@ -259,9 +275,9 @@ public:
     virtual bool IsMissing() const { return false; }
 
     // Descriptive attributes.
-    const std::string &GetDisplayName() const { return mDisplayName.empty() ? mName : mDisplayName; }
-    const std::string &GetToolTip() const { return mToolTip; }
-    const std::string &GetDescription() const { return mDescription; }
+    const std::string &GetDisplayName() const { return mDisplayName && !mDisplayName->empty() ? *mDisplayName : mName; }
+    const std::string &GetToolTip() const { return TextOf(mToolTip); }
+    const std::string &GetDescription() const { return TextOf(mDescription); }
     TnGenNameSpace GetNameSpace() const { return mNameSpace; }
     TnGenVisibility GetVisibility() const { return mVisibility; }
     bool IsStreamable() const { return mStreamable; }
@@ -360,6 +376,15 @@ protected:
     /// value's path; a node of no other kind is read-only.
     virtual void ScanAccess(AccessScan &aScan) { aScan.Value(Access::RO); }
 
+    static const std::string &TextOf(const std::shared_ptr<const std::string> &aText)
+    {
+        static const std::string kNone;
+        return aText ? *aText : kNone;
+    }
+    /// Applies an element, catching a malformed one's failure; aShared, when
+    /// not null, holds the element for the texts the node keeps of it.
+    void Apply(const Element &aElement, const std::shared_ptr<const Element> *aShared);
+
     /// Throws GenApiError naming the node and what it lacks ("has no float value").
     [[noreturn]] void FailUnsupported(const char *aWhat) const { Fail(Describe() + " " + aWhat); }
 
@@ -425,11 +450,13 @@ protected:
     std::string mName;
     size_t mIndex;
     std::vector<Element> mDefinition;
+    std::vector<std::shared_ptr<const Element>> mSharedDefinition;
     std::vector<std::pair<std::string, std::string>> mAttributes;
 
-    std::string mDisplayName;
-    std::string mToolTip;
-    std::string mDescription;
+    // Texts that may lie in an element that nodes share; null when absent.
+    std::shared_ptr<const std::string> mDisplayName;
+    std::shared_ptr<const std::string> mToolTip;
+    std::shared_ptr<const std::string> mDescription;
     TnGenNameSpace mNameSpace;
     TnGenVisibility mVisibility;
     bool mStreamable;

@@ -106,6 +106,14 @@ INodeMap::INodeMap() : mFinalized(false), mDepth(0), mSteps(0), mAccessStamp(1),
 
 INodeMap::~INodeMap() = default;
 
+void INodeMap::CheckNodeCount() const
+{
+    if (mNodes.size() + mMissing.size() >= kMaxNodes)
+    {
+        throw LimitError("the description defines more than " + std::to_string(kMaxNodes) + " nodes");
+    }
+}
+
 INode *INodeMap::CreateNode(const std::string &aKind, const std::string &aName)
 {
     typedef std::unique_ptr<INode> (*Factory)(INodeMap &, const std::string &);
@@ -144,6 +152,7 @@ INode *INodeMap::CreateNode(const std::string &aKind, const std::string &aName)
     {
         FailDefinition("the description defines the node '" + aName + "' twice");
     }
+    CheckNodeCount();
     Factory lFactory = nullptr;
     if (!tn::genicam::LookupName(kKinds, aKind, lFactory))
     {
@@ -185,6 +194,15 @@ std::vector<PortNode *> INodeMap::GetPorts() const
 
 void INodeMap::AddWarning(const std::string &aWarning)
 {
+    if (mWarnings.size() > kMaxWarnings)
+    {
+        return;
+    }
+    if (mWarnings.size() == kMaxWarnings)
+    {
+        mWarnings.push_back("more than " + std::to_string(kMaxWarnings) + " warnings; the rest are left out");
+        return;
+    }
     if (mWarningSet.insert(aWarning).second)
     {
         mWarnings.push_back(aWarning);
@@ -239,12 +257,14 @@ void INodeMap::Finalize()
             if (lRef->mNode == nullptr)
             {
                 // What reads through the name fails; the rest of the node works.
-                std::unique_ptr<INode> &lMissing = mMissing[lRef->mName];
-                if (!lMissing)
+                auto lMissing = mMissing.find(lRef->mName);
+                if (lMissing == mMissing.end())
                 {
-                    lMissing.reset(new MissingNode(*this, lRef->mName));
+                    CheckNodeCount();
+                    std::unique_ptr<INode> lNode(new MissingNode(*this, lRef->mName));
+                    lMissing = mMissing.emplace(lRef->mName, std::move(lNode)).first;
                 }
-                lRef->mNode = lMissing.get();
+                lRef->mNode = lMissing->second.get();
                 lNode->Warn("refers to '" + lRef->mName + "', which the description does not define");
             }
         }

@@ -31,8 +31,13 @@ public:
     std::recursive_mutex &GetMutex() const { return mMutex; }
 
     // Building.
+    /// The most nodes a map holds, those that stand in for names the
+    /// description does not define included: five times the largest real
+    /// description's, which bounds the memory a description can take.
+    static const size_t kMaxNodes = 20000;
     /// Creates a node of a kind given by its XML element name; throws
-    /// GenApiError (TN_GENICAM_XML_ERROR) for an unknown kind or a name in use.
+    /// GenApiError (TN_GENICAM_XML_ERROR) for an unknown kind, a name in use
+    /// or a map of kMaxNodes nodes.
     INode *CreateNode(const std::string &aKind, const std::string &aName);
     /// Resolves references, checks definitions, builds the dependency graph.
     /// Nothing in a definition fails it: a reference to a name the
@@ -45,6 +50,8 @@ public:
     /// Attributes of the description (ModelName, VendorName, ...).
     void SetAttribute(const std::string &aName, const std::string &aValue);
     const std::vector<std::pair<std::string, std::string>> &GetAttributes() const { return mAttributes; }
+    /// The most warnings a map keeps; a last one says that more came.
+    static const size_t kMaxWarnings = 10000;
     /// Records a warning about the description (each text once).
     void AddWarning(const std::string &aWarning);
     /// The warnings so far, in the order recorded.
@@ -102,6 +109,8 @@ public:
     const std::vector<uint8_t> *GetEventData(uint64_t aEventId) const;
 
 private:
+    /// Fails when the map holds kMaxNodes nodes.
+    void CheckNodeCount() const;
     friend class DepthGuard;
     void Record(INode &aNode);
     void Propagate(std::vector<INode *> aStart, bool aDropStartCaches);

@@ -1,23 +1,53 @@
 // Building a node map from GenICam XML, read with libxml2's SAX interface:
 // each node's element is collected as an Element and handed to the node map
 // as soon as it closes, without a document tree.
+//
+// A description comes from the camera and is read as hostile input: what it
+// may cost is bounded by limits far above what real descriptions need (see
+// below), each refused with TN_GENICAM_XML_ERROR naming it; a description
+// that declares entities is refused, as none of a real camera does; the
+// loading ends with TN_ABORTED when the calling thread's waits are
+// interrupted (TnWait.h).
 #include <ctype.h>
 #include <string.h>
 
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
 #include "TnGenApi.h"
 #include "TnGenApiText.h"
+#include "TnWait.h"
 
 namespace TN_GENAPI_NS
 {
 
 namespace
 {
+// The limits of a description, which bound the memory a node map takes
+// (with the node map's own, INodeMap::kMaxNodes).
+// The largest real descriptions hold some 34,000 elements and attributes,
+// 3,900 nodes, 530 elements in one node, 460 KB of text, 14 KB in one
+// element and 16 attributes in one (the root's).
+/// Attributes of one element: a node has at most five, the root a dozen
+/// and its namespace declarations.
+const size_t kMaxAttributes = 64;
+/// Text of one element.
+const size_t kMaxElementText = 256u << 10;
+/// Text and attribute values of the whole description, counted for each
+/// node that keeps a copy.
+const size_t kMaxText = 8u << 20;
+/// Elements and attributes, a StructReg's shared elements counted for each
+/// of its entries.
+const size_t kMaxElements = 200000;
+/// Elements of one node (what is collected before the node is made).
+const size_t kMaxNodeElements = 16384;
+/// How many elements pass between two questions whether to stop.
+const size_t kInterruptCheck = 1024;
+
 const char *const kNodeKinds[] = {
     "Node",         "Category", "Integer", "IntReg",    "MaskedIntReg", "Float",          "FloatReg",     "Enumeration",
     "Boolean",      "Command",  "String",  "StringReg", "Register",     "IntSwissKnife",  "SwissKnife",   "Converter",
@@ -48,6 +78,16 @@ public:
 
     void Start(const xmlChar *aName, const xmlChar *aNamespace, int aAttributes, const xmlChar **aValues, long aLine)
     {
+        mLineNow = aLine;
+        CountElements(1 + static_cast<size_t>(aAttributes));
+        if (++mStarted % kInterruptCheck == 0 && mPacer.Stop())
+        {
+            throw GenApiError(TN_ABORTED, "the description's loading was interrupted");
+        }
+        if (static_cast<size_t>(aAttributes) > kMaxAttributes)
+        {
+            Refuse("an element has more than " + std::to_string(kMaxAttributes) + " attributes");
+        }
         const std::string lName = Text(aName);
         if (mDepth++ == 0)
         {
@@ -58,6 +98,15 @@ public:
         {
             return; // a Group only gathers nodes
         }
+        if (mOpen.empty())
+        {
+            mNodeElements = 0;
+        }
+        else if (++mNodeElements > kMaxNodeElements)
+        {
+            Refuse("the " + mOpen.front().mName + " element holds more than " + std::to_string(kMaxNodeElements) +
+                   " elements");
+        }
         mOpen.emplace_back();
         Element &lElement = mOpen.back();
         lElement.mName = lName;
@@ -65,6 +114,7 @@ public:
         {
             // localname, prefix, URI, value, end of value
             const xmlChar **lAttribute = aValues + 5 * lIndex;
+            CountText(static_cast<size_t>(lAttribute[4] - lAttribute[3]));
             lElement.mAttributes.emplace_back(Text(lAttribute[0]),
                                               std::string(reinterpret_cast<const char *>(lAttribute[3]),
                                                           static_cast<size_t>(lAttribute[4] - lAttribute[3])));
@@ -126,7 +176,27 @@ public:
                 ++lStart;
             }
         }
-        lText.append(reinterpret_cast<const char *>(aText) + lStart, static_cast<size_t>(aLength - lStart));
+        const size_t lLength = static_cast<size_t>(aLength - lStart);
+        if (lText.size() + lLength > kMaxElementText)
+        {
+            Refuse("the text of a " + mOpen.back().mName + " element is longer than " +
+                   std::to_string(kMaxElementText >> 10) + " KiB");
+        }
+        CountText(lLength);
+        lText.append(reinterpret_cast<const char *>(aText) + lStart, lLength);
+    }
+
+    /// Refuses a description that declares an entity.
+    void Entity(const xmlChar *aName, long aLine)
+    {
+        mLineNow = aLine;
+        Refuse("the description declares the entity '" + Text(aName) + "'; a GenICam description declares none");
+    }
+
+    /// Refuses the description for what its current line holds.
+    [[noreturn]] void Refuse(const std::string &aWhy) const
+    {
+        throw LimitError("line " + std::to_string(mLineNow) + ": " + aWhy);
     }
 
     /// The first fault of the document's root, or an empty text.
@@ -200,13 +270,30 @@ private:
     // register's elements; an entry's own elements come after them and win.
     void LoadStruct(Element aElement)
     {
-        std::vector<const Element *> lShared;
-        for (const Element &lChild : aElement.mChildren)
+        std::vector<std::shared_ptr<const Element>> lShared;
+        size_t lEntries = 0;
+        size_t lCopied = 0; // what each entry copies of the shared elements
+        for (Element &lChild : aElement.mChildren)
         {
-            if (!lChild.Is("StructEntry"))
+            if (lChild.Is("StructEntry"))
             {
-                lShared.push_back(&lChild);
+                ++lEntries;
             }
+            else
+            {
+                if (!lChild.Is("ToolTip") && !lChild.Is("Description") && !lChild.Is("DisplayName"))
+                {
+                    lCopied += lChild.mText.size();
+                }
+                lShared.push_back(std::make_shared<const Element>(std::move(lChild)));
+            }
+        }
+        // Every entry holds each shared element (and copies of what it reads
+        // of them): they count once for each.
+        if (lEntries > 1)
+        {
+            CountElements((lEntries - 1) * lShared.size());
+            CountText((lEntries - 1) * lCopied);
         }
         for (Element &lEntry : aElement.mChildren)
         {
@@ -219,9 +306,9 @@ private:
             {
                 continue;
             }
-            for (const Element *lChild : lShared)
+            for (const std::shared_ptr<const Element> &lChild : lShared)
             {
-                lNode->Define(*lChild);
+                lNode->DefineShared(lChild);
             }
             for (Element &lChild : lEntry.mChildren)
             {
@@ -230,11 +317,35 @@ private:
         }
     }
 
+    void CountElements(size_t aCount)
+    {
+        mElements += aCount;
+        if (mElements > kMaxElements)
+        {
+            Refuse("the description has more than " + std::to_string(kMaxElements) + " elements and attributes");
+        }
+    }
+
+    void CountText(size_t aLength)
+    {
+        mText += aLength;
+        if (mText > kMaxText)
+        {
+            Refuse("the description holds more than " + std::to_string(kMaxText >> 20) + " MiB of text");
+        }
+    }
+
     INodeMap &mMap;
     int mDepth = 0;
     // The elements of the node being read, outermost first.
     std::vector<Element> mOpen;
     long mLine = 0;
+    long mLineNow = 0; // the line of the last element started
+    size_t mStarted = 0; // elements started
+    size_t mElements = 0;
+    size_t mNodeElements = 0; // of the node being read
+    size_t mText = 0;
+    tn::InterruptPacer mPacer;
     bool mSawRoot = false;
     std::string mRootFault;
 };
@@ -267,6 +378,131 @@ template <typename Work> void Guarded(void *aContext, Work aWork)
     }
 }
 
+// Finds start tags with more than kMaxAttributes attributes (quoted values
+// counted) ahead of the parser, as it reads: libxml2 checks a start tag's
+// attributes for duplicates pair by pair, so such a tag is refused before
+// the parser sees it. Comments, CDATA sections, processing instructions and
+// declarations are passed over.
+class TagScanner
+{
+public:
+    explicit TagScanner(const std::string &aXml) : mAt(aXml.data()), mEnd(aXml.data() + aXml.size()) {}
+
+    /// Scans every construct that begins before aUntil; the line of the
+    /// first crowded tag, or 0.
+    long ScanTo(const char *aUntil)
+    {
+        while (mAt < aUntil && mAt < mEnd)
+        {
+            const char *lOpen = static_cast<const char *>(memchr(mAt, '<', static_cast<size_t>(mEnd - mAt)));
+            if (lOpen == nullptr)
+            {
+                mAt = mEnd;
+                break;
+            }
+            mLine += std::count(mAt, lOpen, '\n');
+            mAt = lOpen + 1;
+            const size_t lLeft = static_cast<size_t>(mEnd - mAt);
+            if (lLeft >= 3 && memcmp(mAt, "!--", 3) == 0)
+            {
+                SkipPast("-->");
+            }
+            else if (lLeft >= 8 && memcmp(mAt, "![CDATA[", 8) == 0)
+            {
+                SkipPast("]]>");
+            }
+            else if (lLeft >= 1 && *mAt == '?')
+            {
+                SkipPast("?>");
+            }
+            else if (const long lLine = ScanTag())
+            {
+                return lLine;
+            }
+        }
+        return 0;
+    }
+
+private:
+    void SkipPast(const char *aMark)
+    {
+        const size_t lLength = strlen(aMark);
+        const void *lFound = memmem(mAt, static_cast<size_t>(mEnd - mAt), aMark, lLength);
+        const char *lStop = lFound != nullptr ? static_cast<const char *>(lFound) + lLength : mEnd;
+        mLine += std::count(mAt, lStop, '\n');
+        mAt = lStop;
+    }
+
+    // A start tag, an end tag or a declaration: to its '>' outside quotes.
+    // Its line when it has too many quoted values, else 0.
+    long ScanTag()
+    {
+        const long lTagLine = mLine;
+        size_t lValues = 0;
+        while (mAt < mEnd && *mAt != '>')
+        {
+            if (*mAt == '"' || *mAt == '\'')
+            {
+                const char lQuote = *mAt++;
+                ++lValues;
+                for (; mAt < mEnd && *mAt != lQuote; ++mAt)
+                {
+                    mLine += *mAt == '\n';
+                }
+            }
+            else
+            {
+                mLine += *mAt == '\n';
+            }
+            if (mAt < mEnd)
+            {
+                ++mAt;
+            }
+        }
+        return lValues > kMaxAttributes ? lTagLine : 0;
+    }
+
+    const char *mAt;
+    const char *const mEnd;
+    long mLine = 1;
+};
+
+// libxml2 reads the description from memory through this, a slice at a time
+// (its own copy of the input stays small). Before a slice goes to the parser
+// the scanner has seen it; between slices the reader asks whether to stop,
+// also where the parser calls no handler (comments, white space).
+struct Input
+{
+    explicit Input(const std::string &aXml) : mAt(aXml.data()), mLeft(aXml.size()), mScanner(aXml) {}
+
+    static int Read(void *aContext, char *aBuffer, int aLength)
+    {
+        Input &lInput = *static_cast<Input *>(aContext);
+        if (lInput.mPacer.Stop())
+        {
+            lInput.mInterrupted = true;
+            return -1;
+        }
+        const size_t lCount = std::min(lInput.mLeft, static_cast<size_t>(aLength > 0 ? aLength : 0));
+        lInput.mCrowdedLine = lInput.mScanner.ScanTo(lInput.mAt + lCount);
+        if (lInput.mCrowdedLine != 0)
+        {
+            return -1;
+        }
+        memcpy(aBuffer, lInput.mAt, lCount);
+        lInput.mAt += lCount;
+        lInput.mLeft -= lCount;
+        return static_cast<int>(lCount);
+    }
+
+    const char *mAt;
+    size_t mLeft;
+    TagScanner mScanner;
+    tn::InterruptPacer mPacer;
+    bool mInterrupted = false;
+    long mCrowdedLine = 0;
+};
+
 struct ContextDeleter
 {
     void operator()(xmlParserCtxt *aContext) const
@@ -289,6 +525,12 @@ std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
     if (aXml.size() > static_cast<size_t>(INT32_MAX))
     {
         FailDefinition("the description is too large");
+    }
+    if (aXml.find_first_not_of(std::string(" \t\r\n\0", 5)) == std::string::npos)
+    {
+        FailDefinition(aXml.empty() ? "the description is empty" : "the description holds no XML, only " +
+                                                                       std::to_string(aXml.size()) +
+                                                                       " bytes of white space or NUL");
     }
     std::unique_ptr<INodeMap> lMap(new INodeMap);
     Loader lLoader(*lMap);
@@ -313,9 +555,21 @@ std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
         Guarded(aContext, [&](Loader &aLoader, xmlParserCtxtPtr) { aLoader.Characters(aText, aLength); });
     };
     lHandler.cdataBlock = lHandler.characters;
+    lHandler.entityDecl = [](void *aContext, const xmlChar *aName, int, const xmlChar *, const xmlChar *, xmlChar *) {
+        Guarded(aContext, [&](Loader &aLoader, xmlParserCtxtPtr aParser) {
+            aLoader.Entity(aName, aParser->input != nullptr ? aParser->input->line : 0);
+        });
+    };
+    lHandler.unparsedEntityDecl = [](void *aContext, const xmlChar *aName, const xmlChar *, const xmlChar *,
+                                     const xmlChar *) {
+        Guarded(aContext, [&](Loader &aLoader, xmlParserCtxtPtr aParser) {
+            aLoader.Entity(aName, aParser->input != nullptr ? aParser->input->line : 0);
+        });
+    };
 
+    Input lInput(aXml);
     std::unique_ptr<xmlParserCtxt, ContextDeleter> lContext(
-        xmlCreateMemoryParserCtxt(aXml.data(), static_cast<int>(aXml.size())));
+        xmlCreateIOParserCtxt(nullptr, nullptr, &Input::Read, nullptr, &lInput, XML_CHAR_ENCODING_NONE));
     if (!lContext)
     {
         throw GenApiError(TN_NOT_ENOUGH_MEMORY, "no memory for the XML parser");
@@ -331,6 +585,15 @@ std::unique_ptr<INodeMap> LoadXml(const std::string &aXml)
     if (lError)
     {
         std::rethrow_exception(lError);
+    }
+    if (lInput.mInterrupted)
+    {
+        throw GenApiError(TN_ABORTED, "the description's loading was interrupted");
+    }
+    if (lInput.mCrowdedLine != 0)
+    {
+        FailDefinition("line " + std::to_string(lInput.mCrowdedLine) + ": an element has more than " +
+                       std::to_string(kMaxAttributes) + " attributes");
     }
     if (!lContext->wellFormed)
     {

@@ -181,9 +181,12 @@ private:
 /// ChunkID or EventID read and write through aDevicePort (which may be null:
 /// the features behind it are then not available). Faults of the description
 /// are warnings (GetWarnings; each is logged by the logger "TnGenICam"). For
-/// XML that is not well-formed, or whose root is no RegisterDescription of
-/// the GenApi schema, returns null and sets aResult to TN_GENICAM_XML_ERROR
-/// with a description naming the fault; on success aResult is TN_OK.
+/// XML that is not well-formed, whose root is no RegisterDescription of the
+/// GenApi schema, or that goes past the loader's limits (entities, sizes and
+/// counts), returns null and sets aResult to TN_GENICAM_XML_ERROR with a
+/// description naming the fault; TN_ABORTED when the calling thread's waits
+/// are interrupted (TnWaitInterrupt.h) while it loads; on success aResult is
+/// TN_OK.
 TN_GENICAM_API TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_ptr<IPort> aDevicePort,
                                                          TnResult &aResult);
 

@@ -498,7 +498,8 @@ TnGenParameterArray *CreateParameterArray(const std::string &aXml, std::shared_p
     }
     catch (const GenApiError &lError)
     {
-        aResult = TnResult(lError.GetCode() == TN_NOT_ENOUGH_MEMORY ? TN_NOT_ENOUGH_MEMORY : TN_GENICAM_XML_ERROR,
+        const uint32_t lCode = lError.GetCode();
+        aResult = TnResult(lCode == TN_NOT_ENOUGH_MEMORY || lCode == TN_ABORTED ? lCode : TN_GENICAM_XML_ERROR,
                            TnString(lError.what()));
     }
     catch (...)
