@@ -22,7 +22,7 @@ def test_lookup_by_position_and_name(tarn, array):
     for key in (-1, 4294967296, 1.5, b"Width"):
         with pytest.raises(TypeError) as error:
             array[key]
-        assert str(error.value) == "Argument 2: failed to create TnString from Python string: takes str or TnString, not " + type(key).__name__
+        assert str(error.value) == "Argument 2: failed to create TnString from Python string"
 
 
 def test_dispatch_failures(tarn, base, array):
@@ -118,7 +118,7 @@ def test_setter_argument_conversions(base, array):
         array.SetFloatValue("Gain", 10 ** 400)
     with pytest.raises(TypeError) as error:
         array.SetEnumValue("PixelFormat", 2 ** 63)
-    assert str(error.value) == "Argument 3: failed to create TnString from Python string: takes str or TnString, not int"
+    assert str(error.value) == "Argument 3: failed to create TnString from Python string"
     with pytest.raises(TypeError, match="Argument 2: failed to create TnString"):
         array.GetIntegerValue(7)
     with pytest.raises(TypeError, match="Argument 3: failed to create TnString"):
