@@ -178,8 +178,8 @@ def _tn_feature_text(feature):
     text = "<%s %r" % (type(feature).__name__, name if result.IsOK() else None)
     if type(feature).__name__ == "TnGenParameter":
         result, kind = feature.GetType()
-        kinds = {value: name[len("TnGenType"):] for name, value in globals().items()
-                 if name.startswith("TnGenType") and isinstance(value, int)}
+        kinds = {value: constant[len("TnGenType"):] for constant, value in globals().items()
+                 if constant.startswith("TnGenType") and isinstance(value, int)}
         text += ", type %s" % (kinds.get(kind, kind) if result.IsOK() else None)
     return text + ">"
 %}
