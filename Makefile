@@ -1,5 +1,5 @@
 # make test  - set up what is missing, build, run every test
-# make demo  - set up what is missing, build, run the demonstration
+# make demo  - set up what is missing, build the modules, run the demonstration
 # make bench - run the benchmarks (bench/README.md)
 # make soak  - a long acquisition, memory, descriptors and threads
 
@@ -30,12 +30,24 @@ build: setup $(BUILD)/build.ninja
 test-sdk: build
 	$(VENV)/bin/ctest --test-dir $(BUILD) --output-on-failure
 
+# -rs: the reason of every test skipped (what it needs that is missing here).
 test-python: build
-	PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest tests
+	PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest -rs tests
 
 test: test-sdk test-python
 
-demo: build
+# The demonstration needs the three modules and the SDK libraries they load:
+# the C++ tests, benchmarks and tools are left to `make test` and `make bench`.
+MODULES := _tarn_base_313 _tarn_receive_313 _tarn_edge_313
+
+demo:
+	@echo "demo: set-up (scripts/setup.sh: the Debian packages and the .venv that are missing)"
+	@bash scripts/setup.sh
+	@echo "demo: configure (CMake into $(BUILD))"
+	@$(MAKE) --no-print-directory $(BUILD)/build.ninja
+	@echo "demo: build (the SDK libraries and the three modules)"
+	$(VENV)/bin/cmake --build $(BUILD) --target $(MODULES)
+	@echo "demo: run (examples/demo.py)"
 	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/demo.py
 
 # The benchmarks' own packages first (aravis's C client among them), then a

@@ -87,6 +87,36 @@ TN_RELEASED_ONLY(TnDeviceInfoU3V)
     $1 = *$input;
 }
 
+/* In print: a device information by its model, serial number and address,
+ * an interface by its name, a system by what its last search found; all
+ * from what the objects hold, nothing asked of the network. */
+%pythoncode %{
+def _tn_device_info_text(info):
+    address = info.GetIPAddress() if hasattr(info, "GetIPAddress") else info.GetConnectionID()
+    return "<%s %r serial %r at %r>" % (type(info).__name__, info.GetModelName(), info.GetSerialNumber(), address)
+
+
+def _tn_system_text(system):
+    return "<TnSystem: %d interfaces, %d devices found>" % (system.GetInterfaceCount(), system.GetDeviceCount())
+%}
+%define TN_READABLE_SYSTEM(CLASS, TEXT)
+%extend CLASS {
+%pythoncode %{
+    def __repr__(self):
+        return _tn_readable(self, TEXT)
+%}
+}
+%enddef
+TN_READABLE_SYSTEM(TnDeviceInfo, _tn_device_info_text)
+TN_READABLE_SYSTEM(TnDeviceInfoGEV, _tn_device_info_text)
+TN_READABLE_SYSTEM(TnDeviceInfoVexmoorProtocol, _tn_device_info_text)
+TN_READABLE_SYSTEM(TnDeviceInfoUSB, _tn_device_info_text)
+TN_READABLE_SYSTEM(TnDeviceInfoU3V, _tn_device_info_text)
+TN_READABLE_SYSTEM(TnInterface, lambda interface: "<%s %r>" % (type(interface).__name__, interface.GetName()))
+TN_READABLE_SYSTEM(TnNetworkAdapter, lambda interface: "<%s %r>" % (type(interface).__name__, interface.GetName()))
+TN_READABLE_SYSTEM(TnUSBHostController, lambda interface: "<%s %r>" % (type(interface).__name__, interface.GetName()))
+TN_READABLE_SYSTEM(TnSystem, _tn_system_text)
+
 %include "TnInterface.h"
 %include "TnDeviceInfo.h"
 %include "TnSessionInfo.h"

@@ -118,16 +118,23 @@ static PyObject *tn_result_to_python(const TnResult &aResult, swig_type_info *aT
     }
 }
 
-/* What a person reads when Python prints a result or a string: the code's
- * name and the description, the text. The proxy classes answer it from their
- * own methods; an emptied proxy (a destroyed or released object) shows the
- * runtime's plain form. */
+/* What a person reads when Python prints an object: its class and what
+ * identifies it (a result's code and description, a string's text), which
+ * the proxy classes answer from their own methods. An emptied proxy (a
+ * destroyed or released object) says that it was freed; an object that
+ * cannot describe itself now shows its class alone. */
 %pythoncode %{
 def _tn_readable(proxy, describe):
     try:
+        freed = not int(proxy.this)
+    except Exception:
+        freed = True
+    if freed:
+        return "<%s, freed>" % type(proxy).__name__
+    try:
         return describe(proxy)
     except Exception:
-        return _swig_repr(proxy)
+        return "<%s>" % type(proxy).__name__
 
 
 def _tn_result_text(result):

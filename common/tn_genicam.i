@@ -159,6 +159,88 @@ TN_RANGE_OUTPUT(double, SWIG_From_double)
 
 %rename(__getitem__) TnGenParameterList::operator[];
 %rename(__getitem__) TnGenParameterArray::operator[];
+
+/* Indexing answers None past the end, as the SDK's operator[] does; a Python
+ * loop goes through the proxy's iterator, which stops at the count, and `in`
+ * asks by name (arrays) or for the item itself (lists). A feature is named
+ * in print by its class and name, read from the description, never from the
+ * device. */
+%pythoncode %{
+def _tn_same_object(one, other):
+    try:
+        return one is not None and other is not None and int(one.this) == int(other.this)
+    except Exception:
+        return False
+
+
+def _tn_feature_text(feature):
+    result, name = feature.GetName()
+    text = "<%s %r" % (type(feature).__name__, name if result.IsOK() else None)
+    if type(feature).__name__ == "TnGenParameter":
+        result, kind = feature.GetType()
+        kinds = {value: constant[len("TnGenType"):] for constant, value in globals().items()
+                 if constant.startswith("TnGenType") and isinstance(value, int)}
+        text += ", type %s" % (kinds.get(kind, kind) if result.IsOK() else None)
+    return text + ">"
+%}
+%extend TnGenParameterList {
+%pythoncode %{
+    def __len__(self):
+        return self.GetSize()
+
+    def __iter__(self):
+        for index in range(self.GetSize()):
+            item = self.GetItem(index)
+            if item is None:
+                return
+            yield item
+
+    def __contains__(self, item):
+        return any(_tn_same_object(held, item) for held in self)
+
+    def __repr__(self):
+        return _tn_readable(self, lambda features: "<TnGenParameterList of %d features>" % features.GetSize())
+%}
+}
+%extend TnGenParameterArray {
+%pythoncode %{
+    def __len__(self):
+        return self.GetCount()
+
+    def __iter__(self):
+        for index in range(self.GetCount()):
+            feature = self.Get(index)
+            if feature is None:
+                return
+            yield feature
+
+    def __contains__(self, name):
+        if isinstance(name, (str, TnString)):
+            return self.Get(name) is not None
+        return any(_tn_same_object(feature, name) for feature in self)
+
+    def __repr__(self):
+        return _tn_readable(self, lambda features: "<TnGenParameterArray of %d features>" % features.GetCount())
+%}
+}
+%define TN_READABLE_FEATURE(CLASS)
+%extend CLASS {
+%pythoncode %{
+    def __repr__(self):
+        return _tn_readable(self, _tn_feature_text)
+%}
+}
+%enddef
+TN_READABLE_FEATURE(TnGenParameter)
+TN_READABLE_FEATURE(TnGenInteger)
+TN_READABLE_FEATURE(TnGenFloat)
+TN_READABLE_FEATURE(TnGenEnum)
+TN_READABLE_FEATURE(TnGenBoolean)
+TN_READABLE_FEATURE(TnGenString)
+TN_READABLE_FEATURE(TnGenCommand)
+TN_READABLE_FEATURE(TnGenRegister)
+TN_READABLE_FEATURE(TnGenEnumEntry)
+TN_READABLE_FEATURE(TnGenCategory)
 %rename(GetEnumValueInt) TnGenParameterArray::GetEnumValue(const TnString &, int64_t &);
 %rename(GetEnumValueString) TnGenParameterArray::GetEnumValue(const TnString &, TnString &);
 

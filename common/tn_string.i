@@ -15,9 +15,32 @@
 
 #include "TnString.h"
 
+/* Raises a TypeError of exactly aMessage, with the detail (the type given,
+ * the types taken) as the exception's note, which a traceback prints below
+ * the message. Takes both references. */
+static void tn_type_error_noted(PyObject *aMessage, PyObject *aNote)
+{
+    if (aMessage == NULL || aNote == NULL) {
+        Py_XDECREF(aMessage);
+        Py_XDECREF(aNote);
+        return;
+    }
+    PyErr_SetObject(PyExc_TypeError, aMessage);
+    PyObject *error = PyErr_GetRaisedException();
+    PyObject *noted = PyObject_CallMethod(error, "add_note", "O", aNote);
+    if (noted != NULL) {
+        Py_DECREF(noted);
+        PyErr_SetRaisedException(error);
+    } else {
+        Py_DECREF(error);
+    }
+    Py_DECREF(aMessage);
+    Py_DECREF(aNote);
+}
+
 /* The TnString a `TnString const &` parameter stands for; a temporary goes to
- * aTemporary. Null with a TypeError set when the object gives none, naming
- * the type given and the types taken. */
+ * aTemporary. Null with a TypeError set when the object gives none, its note
+ * naming the type given and the types taken. */
 static TnString *tn_string_from_python(PyObject *aObject, int aPosition, const char *aFunction,
                                        TnString **aTemporary)
 {
@@ -60,15 +83,10 @@ static TnString *tn_string_from_python(PyObject *aObject, int aPosition, const c
         return *aTemporary;
     }
     PyErr_Clear();
-    if (PyUnicode_Check(aObject)) {
-        PyErr_Format(PyExc_TypeError,
-                     "Argument %d: failed to create TnString from Python string: the str holds a null character",
-                     aPosition);
-    } else {
-        PyErr_Format(PyExc_TypeError,
-                     "Argument %d: failed to create TnString from Python string: takes str or TnString, not %s",
-                     aPosition, Py_TYPE(aObject)->tp_name);
-    }
+    tn_type_error_noted(PyUnicode_FromFormat("Argument %d: failed to create TnString from Python string", aPosition),
+                        PyUnicode_Check(aObject)
+                            ? PyUnicode_FromString("the str holds a null character")
+                            : PyUnicode_FromFormat("takes str or TnString, not %s", Py_TYPE(aObject)->tp_name));
     return NULL;
 }
 

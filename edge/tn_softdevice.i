@@ -248,6 +248,20 @@ _tn_pure_operations(ITnUserSetNotify, "UserSetStateNotify")
         self.__dict__["_tn_notify"] = aUserSetNotify
 %}
 
+/* In print: a software device by its serial number (there from Start on)
+ * and whether it runs (it has statistics only then). */
+%extend TnSoftDeviceGEV {
+%pythoncode %{
+    def __repr__(self):
+        def text(device):
+            running = device.GetStatistics() is not None
+            info = device.GetInfo()
+            serial = " serial %r" % info.GetSerialNumber() if info is not None else ""
+            return "<TnSoftDeviceGEV%s, %s>" % (serial, "running" if running else "not running")
+        return _tn_readable(self, text)
+%}
+}
+
 %include "TnSoftDeviceGEV.h"
 
 %clear TnString &aString;

@@ -349,6 +349,32 @@ class _TnMemberOrStatic:
 %}
 }
 
+/* In print: a controller by its device's address (a GigE Vision device's IP
+ * and MAC address, a USB3 Vision device's GUID) while connected; nothing is
+ * asked of the device. */
+%pythoncode %{
+def _tn_device_text(device):
+    name = type(device).__name__
+    if not device.IsConnected():
+        return "<%s, not connected>" % name
+    if hasattr(device, "GetIPAddress"):
+        return "<%s at %s (%s), connected>" % (name, device.GetIPAddress(), device.GetMACAddress())
+    if hasattr(device, "GetGUID"):
+        return "<%s %s, connected>" % (name, device.GetGUID())
+    return "<%s %s, connected>" % (name, device.GetUniqueID()[1])
+%}
+%define TN_READABLE_DEVICE(CLASS)
+%extend CLASS {
+%pythoncode %{
+    def __repr__(self):
+        return _tn_readable(self, _tn_device_text)
+%}
+}
+%enddef
+TN_READABLE_DEVICE(TnDevice)
+TN_READABLE_DEVICE(TnDeviceGEV)
+TN_READABLE_DEVICE(TnDeviceU3V)
+
 %include "TnDeviceGEV.h"
 %include "TnDeviceU3V.h"
 

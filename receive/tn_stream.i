@@ -132,6 +132,38 @@ static PyObject *tn_retrieved_buffer(TnStream *aStream, TnBuffer *aBuffer, PyObj
     TN_APPEND(tn_append_output($result, SWIG_NewPointerObj(new TnResult(*$2), SWIGTYPE_p_TnResult, SWIG_POINTER_OWN)))
 }
 
+/* In print: a stream by where it receives (its local address and port) while
+ * open, a pipeline by whether it runs and its buffers. */
+%pythoncode %{
+def _tn_stream_text(stream):
+    name = type(stream).__name__
+    if not stream.IsOpen():
+        return "<%s, closed>" % name
+    if hasattr(stream, "GetLocalPort"):
+        return "<%s at %s port %d, open>" % (name, stream.GetLocalIPAddress(), stream.GetLocalPort())
+    if hasattr(stream, "GetGUID"):
+        return "<%s of %s, open>" % (name, stream.GetGUID())
+    return "<%s channel %d, open>" % (name, stream.GetChannel())
+
+
+def _tn_pipeline_text(pipeline):
+    return "<TnPipeline %s, %d buffers of %d bytes>" % ("started" if pipeline.IsStarted() else "stopped",
+                                                       pipeline.GetBufferCount(), pipeline.GetBufferSize())
+%}
+%define TN_READABLE_STREAM(CLASS, TEXT)
+%extend CLASS {
+%pythoncode %{
+    def __repr__(self):
+        return _tn_readable(self, TEXT)
+%}
+}
+%enddef
+TN_READABLE_STREAM(TnStream, _tn_stream_text)
+TN_READABLE_STREAM(TnStreamGEV, _tn_stream_text)
+TN_READABLE_STREAM(TnStreamRTP, _tn_stream_text)
+TN_READABLE_STREAM(TnStreamU3V, _tn_stream_text)
+TN_READABLE_STREAM(TnPipeline, _tn_pipeline_text)
+
 %include "TnStream.h"
 
 %clear TnResult *aResult, TnStream *CreateAndOpen, TnStream *aStream;

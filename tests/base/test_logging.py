@@ -168,8 +168,7 @@ def test_sinks_on_many_threads(tarn, hooks, registered):
 def test_new_logger_takes_a_string(tarn, base):
     with pytest.raises(TypeError) as error:
         base.new_TnLogger(3)
-    assert str(error.value) == ("Argument 1: failed to create TnString from Python string: takes str or TnString, "
-                                "not int")
+    assert str(error.value) == "Argument 1: failed to create TnString from Python string"
     assert base.TnLogger_GetLogPriority(tarn.TnLogger(tarn.TnString("x"))) == tarn.TnLogLevelInfo
 
 

@@ -17,13 +17,13 @@ def test_constructors(tarn):
 def test_dispatch_failures(tarn):
     with pytest.raises(TypeError) as error:
         tarn.TnResult(5, 1.0)
-    assert str(error.value) == "Argument 2: failed to create TnString from Python string: takes str or TnString, not float"
+    assert str(error.value) == "Argument 2: failed to create TnString from Python string"
     with pytest.raises(TypeError) as error:
         tarn.TnResult(5, 4294967296)
-    assert str(error.value) == "Argument 2: failed to create TnString from Python string: takes str or TnString, not int"
+    assert str(error.value) == "Argument 2: failed to create TnString from Python string"
     with pytest.raises(TypeError) as error:
         tarn.TnResult(1, 2, 3)
-    assert str(error.value) == "Argument 3: failed to create TnString from Python string: takes str or TnString, not int"
+    assert str(error.value) == "Argument 3: failed to create TnString from Python string"
     for arguments in ((-1,), (None,), ("OK",), (-1, 2)):
         with pytest.raises(TypeError, match="Wrong number or type of arguments for overloaded function 'new_TnResult'"):
             tarn.TnResult(*arguments)
@@ -87,7 +87,7 @@ def test_results_and_strings_print_readably(tarn, base):
     assert repr(tarn.TnResult(0x3039)) == "<TnResult UNKNOWN 0x3039>"
     assert repr(tarn.TnString("Kamera Süd")) == "TnString('Kamera Süd')"
     assert str(tarn.TnString("Kamera Süd")) == "Kamera Süd"
-    # A destroyed object shows the plain form instead of failing.
+    # A destroyed object says so instead of failing.
     gone = tarn.TnResult(tarn.TN_TIMEOUT)
     base.delete_TnResult(gone)
-    assert repr(gone).startswith("<tarn_base_313.TnResult; proxy of ")
+    assert repr(gone) == "<TnResult, freed>"

@@ -146,7 +146,7 @@ def test_enumeration(tarn, base, array):
     for bad in (2.5, 2 ** 64):
         with pytest.raises(TypeError) as error:
             pixel_format.SetValue(bad)
-        assert str(error.value) == "Argument 2: failed to create TnString from Python string: takes str or TnString, not " + type(bad).__name__
+        assert str(error.value) == "Argument 2: failed to create TnString from Python string"
     with pytest.raises(TypeError) as error:
         base.TnGenEnum_SetValue(pixel_format, 1, 2)
     assert str(error.value).startswith("TnGenEnum_SetValue expected at most 2 arguments, got 3\nAdditional information:\n"

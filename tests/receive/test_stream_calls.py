@@ -49,7 +49,7 @@ def test_stream_dispatch_and_messages(rx, receive, tarn):
     assert text == ("TnStream_CreateAndOpen expected at most 1 arguments, got 2\nAdditional information:\n" +
                     overload_error("TnStream_CreateAndOpen", *create)[1])
     assert message(receive.TnStream_Open, stream, 42) == (
-        TypeError, "Argument 2: failed to create TnString from Python string: takes str or TnString, not int")
+        TypeError, "Argument 2: failed to create TnString from Python string")
     assert message(receive.TnStream_Open, 42, info) == overload_error(
         "TnStream_Open", "TnStream::Open(TnDeviceInfo const *)", "TnStream::Open(TnString const &)")
     retrieve = ["TnStream::RetrieveBuffer(TnBuffer **,TnResult *,uint32_t)",
@@ -79,13 +79,13 @@ def test_stream_dispatch_and_messages(rx, receive, tarn):
     assert message(receive.TnStreamGEV_Open, stream, None, -1)[1] == overload_error("TnStreamGEV_Open", *GEV_OPEN)[1]
     assert message(receive.TnStreamGEV_Open, stream, None, 0, 0, "", 2**32)[0] is TypeError
     assert message(receive.TnStreamGEV_Open, stream, 5) == (
-        TypeError, "Argument 2: failed to create TnString from Python string: takes str or TnString, not int")
+        TypeError, "Argument 2: failed to create TnString from Python string")
     assert message(receive.TnStreamGEV_Open, stream, None, 5.0, 1042) == (
-        TypeError, "Argument 3: failed to create TnString from Python string: takes str or TnString, not float")
+        TypeError, "Argument 3: failed to create TnString from Python string")
     assert message(receive.TnStreamGEV_Open, stream, None, 65536, 1) == (
-        TypeError, "Argument 3: failed to create TnString from Python string: takes str or TnString, not int")
+        TypeError, "Argument 3: failed to create TnString from Python string")
     assert message(receive.TnStreamGEV_Open, stream, "1.2.3.4", 0, 0, 7) == (
-        TypeError, "Argument 5: failed to create TnString from Python string: takes str or TnString, not int")
+        TypeError, "Argument 5: failed to create TnString from Python string")
     error, text = message(receive.TnStreamGEV_Open, stream, None, 0, 0, "", 64, 1, 2)
     assert text.startswith("TnStreamGEV_Open expected at most 7 arguments, got 8\nAdditional information:\n")
     assert message(receive.TnStreamGEV_Open, rx.TnPipeline(stream), None)[1].startswith(
@@ -290,11 +290,11 @@ def test_rtp_stream_dispatch_and_messages(rx, receive, tarn):
     assert stream.Open(None, "127.0.0.1").GetCode() == rx.TN_NOT_SUPPORTED
     assert stream.Open(None, "127.0.0.1", 5004).GetCode() == rx.TN_NOT_SUPPORTED
     assert message(receive.TnStreamRTP_Open, stream, None, 5) == (
-        TypeError, "Argument 3: failed to create TnString from Python string: takes str or TnString, not int")
+        TypeError, "Argument 3: failed to create TnString from Python string")
     assert message(receive.TnStreamRTP_Open, stream, 5, 5) == (
-        TypeError, "Argument 2: failed to create TnString from Python string: takes str or TnString, not int")
+        TypeError, "Argument 2: failed to create TnString from Python string")
     assert message(receive.TnStreamRTP_Open, stream, "239.1.1.1", 5, 7) == (
-        TypeError, "Argument 4: failed to create TnString from Python string: takes str or TnString, not int")
+        TypeError, "Argument 4: failed to create TnString from Python string")
     for args in [("1.2.3.4", 65536), ("1.2.3.4", -1), ("1.2.3.4", 1.0), ("239.1.1.1", 65536, "")]:
         assert message(receive.TnStreamRTP_Open, stream, *args) == overload_error("TnStreamRTP_Open", *RTP_OPEN)
     assert message(receive.TnStreamRTP_Open, stream) == overload_error("TnStreamRTP_Open", *RTP_OPEN)
@@ -329,7 +329,7 @@ def test_rtp_stream_dispatch_and_messages(rx, receive, tarn):
     assert message(receive.TnStreamRTP_OpenTCP, stream, "1.2.3.4", 1.0) == (
         TypeError, "in method 'TnStreamRTP_OpenTCP', argument 3 of type 'uint16_t'")
     assert message(receive.TnStreamRTP_OpenTCP, stream, 7, 1) == (
-        TypeError, "Argument 2: failed to create TnString from Python string: takes str or TnString, not int")
+        TypeError, "Argument 2: failed to create TnString from Python string")
     assert message(receive.TnStreamRTP_OpenTCP, stream, "1.2.3.4")[1] == (
         "TnStreamRTP_OpenTCP expected 3 arguments, got 2")
     assert message(receive.TnStreamRTP_SetThreadPriority, stream, -1) == (

@@ -36,7 +36,7 @@ def test_usb3_stream_forms_and_messages(rx, receive, tarn):
     assert message(receive.TnStreamU3V_Open, stream) == overload
     for args in [(5,), (5, 0), (stream,)]:
         assert message(receive.TnStreamU3V_Open, stream, *args) == (
-            TypeError, "Argument 2: failed to create TnString from Python string: takes str or TnString, not " + type(args[0]).__name__), args
+            TypeError, "Argument 2: failed to create TnString from Python string"), args
     error, text = message(receive.TnStreamU3V_Open, stream, info, 0, 64, 512, 64, 1)
     assert text.startswith("TnStreamU3V_Open expected at most 6 arguments, got 7\nAdditional information:\n")
     # None is no stream, before the SDK is called.
