@@ -9,6 +9,7 @@
 
 #include "GenICamTestUtil.h"
 #include "TnGenApi.h"
+#include "TnText.h"
 #include "TnWaitInterrupt.h"
 
 using tn::genicam::CreateParameterArray;
@@ -121,7 +122,7 @@ TEST(Limits, RefusesWhatNoRealDescriptionHolds)
     for (const Case &lCase : lCases)
     {
         const TnResult lResult = Load(lCase.mXml);
-        const std::string lDescription = lResult.GetDescription().GetAscii();
+        const std::string lDescription = tn::ToString(lResult.GetDescription());
         EXPECT_EQ(TN_GENICAM_XML_ERROR, lResult.GetCode()) << lCase.mReason << ": " << lDescription;
         EXPECT_NE(std::string::npos, lDescription.find(lCase.mReason)) << lDescription;
     }
@@ -163,7 +164,7 @@ TEST(Limits, AnEmptyDescriptionSaysSo)
     {
         const TnResult lResult = Load(lXml);
         EXPECT_EQ(TN_GENICAM_XML_ERROR, lResult.GetCode()) << lXml.size();
-        const std::string lDescription = lResult.GetDescription().GetAscii();
+        const std::string lDescription = tn::ToString(lResult.GetDescription());
         EXPECT_TRUE(lDescription.find("empty") != std::string::npos ||
                     lDescription.find("holds no XML") != std::string::npos)
             << lDescription;
