@@ -3,7 +3,11 @@
 #include <errno.h>
 #include <time.h>
 
+#include <cxxabi.h>
+
 #include <algorithm>
+#include <memory>
+#include <thread>
 
 #include "TnWaitInterrupt.h"
 
@@ -151,3 +155,69 @@ bool Sleep(uint32_t aMs)
     return true;
 }
 } // namespace tn
+
+namespace
+{
+// One run elsewhere: what the waiting thread and the running one share.
+struct ElsewhereRun
+{
+    std::mutex mMutex;
+    std::condition_variable mEnded;
+    bool mDone = false;
+    std::function<void()> mWork;
+};
+
+// Tells the waiting thread, however the work ends (a thread that the host
+// ends unwinds through it too).
+struct ElsewhereEnd
+{
+    std::shared_ptr<ElsewhereRun> mRun;
+
+    ~ElsewhereEnd()
+    {
+        {
+            std::lock_guard<std::mutex> lLock(mRun->mMutex);
+            mRun->mDone = true;
+        }
+        mRun->mEnded.notify_all();
+    }
+};
+
+void RunWork(std::function<void()> &aWork)
+{
+    try
+    {
+        aWork();
+    }
+    catch (abi::__forced_unwind &)
+    {
+        throw;
+    }
+    catch (...)
+    {
+    }
+}
+} // namespace
+
+bool TnRunElsewhere(std::function<void()> aWork)
+{
+    std::shared_ptr<ElsewhereRun> lRun = std::make_shared<ElsewhereRun>();
+    lRun->mWork = std::move(aWork);
+    try
+    {
+        std::thread([lRun] {
+            const ElsewhereEnd lEnd{lRun};
+            RunWork(lRun->mWork);
+            // What the work holds goes before the waiting thread hears of
+            // its end.
+            lRun->mWork = nullptr;
+        }).detach();
+    }
+    catch (...)
+    {
+        RunWork(lRun->mWork);
+        return true;
+    }
+    std::unique_lock<std::mutex> lLock(lRun->mMutex);
+    return tn::Wait(lRun->mEnded, lLock, [&] { return lRun->mDone; });
+}

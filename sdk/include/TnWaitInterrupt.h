@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include <functional>
+
 #include "TnExport.h"
 
 /// Told by the SDK, while one of its calls waits on the host's thread,
@@ -45,5 +47,13 @@ private:
     bool mInterrupted;
     TnWaitInterruptScope *mOuter;
 };
+
+/// Runs aWork to its end on a thread of its own while the calling thread
+/// waits for it as the SDK's waits do: under an interrupt scope the wait ends
+/// when the interrupter asks (false), and aWork goes on where it runs, to its
+/// end, with nobody waiting for it. True once aWork has ended; when no thread
+/// can be made, aWork runs on the calling thread. What aWork throws is
+/// dropped.
+TN_BASE_API bool TnRunElsewhere(std::function<void()> aWork);
 
 #endif
