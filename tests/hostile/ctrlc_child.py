@@ -139,7 +139,19 @@ class ControllerSink(rx.TnDeviceEventSink):
         sleep_here("OnEvent")
 
 
-register_sink, device_sink = RegisterSink(), DeviceSink()
+class Notify(edge.ITnUserSetNotify):
+    def UserSetStateNotify(self, state, index):
+        interrupt_here("UserSetStateNotify")
+        return edge.TN_OK
+
+
+class Trigger(edge.ITnTriggerCallback):
+    def TriggerCallbackMethod(self, selector):
+        interrupt_here("TriggerCallbackMethod")
+
+
+register_sink, device_sink, notify, trigger = RegisterSink(), DeviceSink(), Notify(), Trigger()
+USER_SET_SELECTOR, USER_SET_LOAD, TRIGGER_SOFTWARE = 0xF0000008, 0xF0000010, 0x2000C
 
 
 def soft_device(**options):
@@ -166,15 +178,29 @@ def streaming(soft, pipelined):
 
 
 def inside_case():
-    if CASE in ("register", "device-sink", "source"):
-        device, source = soft_device()
+    if CASE in ("register", "device-sink", "source", "user-set", "trigger"):
+        device = edge.TnSoftDeviceGEV()
+        device.RegisterEventSink(device_sink)
+        device.SetUserSetCount(1), device.SetUserSetNotify(notify)
+        if CASE == "trigger":
+            device.AddStream(source := devices.TriggeredSource())
+            source.AddSelectorTriggerCallback(edge.TRIGGER_SELECTOR_FRAMESTART, trigger)
+        else:
+            device.AddStream(source := Source())
         start = lambda: device.Start(MAC)  # noqa: E731
-        if CASE == "register":
+        if CASE in ("register", "user-set", "trigger"):
+            # Writes of the program's own thread run the register's sink, the
+            # user sets' notification, the trigger's callback.
             assert device.Start(MAC).IsOK()
-            register = device.GetRegisterMap().GetRegisterByAddress(devices.CUSTOM)
-            out["raised"] = raised(register.Write, 5)
+            registers = device.GetRegisterMap()
+            address, value = {"register": (devices.CUSTOM, 5), "user-set": (USER_SET_LOAD, 1),
+                              "trigger": (TRIGGER_SOFTWARE, 1)}[CASE]
+            if CASE == "user-set":
+                registers.GetRegisterByAddress(USER_SET_SELECTOR).Write(1)
+                calls.clear()
+            out["raised"] = raised(registers.GetRegisterByAddress(address).Write, value)
             calls[:] = ["again"]
-            out["again"] = code(register.Write(6))
+            out["again"] = code(registers.GetRegisterByAddress(address).Write(value))
         else:
             out["raised"] = raised(start)
             calls[:] = ["again"]

@@ -17,7 +17,8 @@ def run(isolated, mode, case):
     return out
 
 
-@pytest.mark.parametrize("callback", ["register", "device-sink", "source", "pipeline-sink", "controller-sink"])
+@pytest.mark.parametrize("callback", ["register", "device-sink", "source", "user-set", "trigger", "pipeline-sink",
+                                      "controller-sink"])
 def test_ctrl_c_in_a_callback_on_the_main_thread_is_raised_by_the_call(isolated, callback):
     out = run(isolated, "inside", callback)
     assert out["raised"][0] == "KeyboardInterrupt", out
