@@ -42,11 +42,20 @@ def code(result):
     return result.GetCodeString()
 
 
+class Stopped(Exception):
+    """What a handler of the program's own raises."""
+
+
+def stop(*_):
+    raise Stopped("a handler of its own")
+
+
 def interrupt_here(name):
-    """The callback NAME, on the main thread: SIGINT, then Python code."""
+    """The callback NAME, on the main thread: SIGINT (SIGUSR1, whose handler
+    raises Stopped, for the case "handler"), then Python code."""
     calls.append(name)
     if len(calls) == 1:
-        os.kill(os.getpid(), signal.SIGINT)
+        os.kill(os.getpid(), signal.SIGUSR1 if CASE == "handler" else signal.SIGINT)
         for _ in range(200):
             time.sleep(0.01)
         calls.append("not interrupted")
@@ -65,6 +74,8 @@ def raised(call, *arguments):
     start = time.monotonic()
     try:
         answer = call(*arguments)
+        for _ in range(100):  # an interrupt that comes as the call returns
+            pass
     except BaseException as error:
         return [type(error).__name__, time.monotonic() - start]
     return ["returned", code(answer) if hasattr(answer, "GetCodeString") else None]
@@ -111,11 +122,11 @@ class DeviceSink(edge.ITnVirtualDeviceGEVEventSink):
 
 class RegisterSink(edge.ITnRegisterEventSink):
     def PostWrite(self, register):
-        if CASE == "register":
+        if CASE in ("register", "handler"):
             interrupt_here("PostWrite")
 
     def PreRead(self, register):
-        if MODE == "waiting" and CASE in ("device-stop", "device-delete"):
+        if MODE == "waiting" and CASE in ("device-stop", "device-delete", "device-drop"):
             sleep_here("PreRead")
         return edge.TN_OK
 
@@ -178,7 +189,8 @@ def streaming(soft, pipelined):
 
 
 def inside_case():
-    if CASE in ("register", "device-sink", "source", "user-set", "trigger"):
+    signal.signal(signal.SIGUSR1, stop)
+    if CASE in ("register", "handler", "device-sink", "source", "user-set", "trigger"):
         device = edge.TnSoftDeviceGEV()
         device.RegisterEventSink(device_sink)
         device.SetUserSetCount(1), device.SetUserSetNotify(notify)
@@ -188,12 +200,12 @@ def inside_case():
         else:
             device.AddStream(source := Source())
         start = lambda: device.Start(MAC)  # noqa: E731
-        if CASE in ("register", "user-set", "trigger"):
+        if CASE in ("register", "handler", "user-set", "trigger"):
             # Writes of the program's own thread run the register's sink, the
             # user sets' notification, the trigger's callback.
             assert device.Start(MAC).IsOK()
             registers = device.GetRegisterMap()
-            address, value = {"register": (devices.CUSTOM, 5), "user-set": (USER_SET_LOAD, 1),
+            address, value = {"register": (devices.CUSTOM, 5), "handler": (devices.CUSTOM, 5), "user-set": (USER_SET_LOAD, 1),
                               "trigger": (TRIGGER_SOFTWARE, 1)}[CASE]
             if CASE == "user-set":
                 registers.GetRegisterByAddress(USER_SET_SELECTOR).Write(1)
@@ -246,7 +258,7 @@ def read_custom():
 def waiting_case():
     soft, source = soft_device()
     assert soft.Start(MAC).IsOK()
-    if CASE in ("device-stop", "device-delete"):
+    if CASE in ("device-stop", "device-delete", "device-drop"):
         threading.Thread(target=read_custom, daemon=True).start()
         assert inside.wait(30), "no read"
         if CASE == "device-stop":
@@ -254,7 +266,12 @@ def waiting_case():
             release.set()
             until(lambda: soft.Start(MAC).IsOK(), "start once stopped")
         else:
-            out["raised"] = interrupted_after(0.3, type(soft).__swig_destroy__, soft)
+            if CASE == "device-delete":
+                out["raised"] = interrupted_after(0.3, type(soft).__swig_destroy__, soft)
+            else:  # the last reference goes: Ctrl-C comes once it went
+                held = [soft]
+                del soft
+                out["raised"] = interrupted_after(0.3, held.clear)
             release.set()
             until(source.freed.is_set, "end of the device")
             soft, source = soft_device()
