@@ -5,7 +5,10 @@
 
 #include <cxxabi.h>
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <thread>
 
@@ -183,11 +186,12 @@ struct ElsewhereEnd
     }
 };
 
-void RunWork(std::function<void()> &aWork)
+void RunWork(const std::shared_ptr<ElsewhereRun> &aRun)
 {
+    const ElsewhereEnd lEnd{aRun};
     try
     {
-        aWork();
+        aRun->mWork();
     }
     catch (abi::__forced_unwind &)
     {
@@ -196,6 +200,59 @@ void RunWork(std::function<void()> &aWork)
     catch (...)
     {
     }
+    // What the work holds goes before the waiting thread hears of its end.
+    aRun->mWork = nullptr;
+}
+
+// The threads that run work elsewhere: one that has run its work waits a
+// while for the next one, so that a program's stops and closes do not each
+// make a thread.
+struct ElsewherePool
+{
+    std::mutex mMutex;
+    std::condition_variable mQueued;
+    std::deque<std::shared_ptr<ElsewhereRun>> mQueue;
+    size_t mIdle = 0; // threads waiting for work
+};
+
+constexpr std::chrono::seconds kElsewhereIdle(10);
+
+ElsewherePool *&Pool();
+
+// A forked child has none of the parent's threads.
+void PoolAfterFork()
+{
+    Pool() = new ElsewherePool;
+}
+
+ElsewherePool *&Pool()
+{
+    static ElsewherePool *sPool = [] {
+        pthread_atfork(nullptr, nullptr, PoolAfterFork);
+        return new ElsewherePool;
+    }();
+    return sPool;
+}
+
+void Serve(ElsewherePool *aPool)
+{
+    std::unique_lock<std::mutex> lLock(aPool->mMutex);
+    for (;;)
+    {
+        ++aPool->mIdle;
+        const bool lWork = aPool->mQueued.wait_for(lLock, kElsewhereIdle, [&] { return !aPool->mQueue.empty(); });
+        --aPool->mIdle;
+        if (!lWork)
+        {
+            return;
+        }
+        std::shared_ptr<ElsewhereRun> lRun = std::move(aPool->mQueue.front());
+        aPool->mQueue.pop_front();
+        lLock.unlock();
+        RunWork(lRun);
+        lRun.reset();
+        lLock.lock();
+    }
 }
 } // namespace
 
@@ -203,19 +260,32 @@ bool TnRunElsewhere(std::function<void()> aWork)
 {
     std::shared_ptr<ElsewhereRun> lRun = std::make_shared<ElsewhereRun>();
     lRun->mWork = std::move(aWork);
-    try
+    bool lQueued = true;
     {
-        std::thread([lRun] {
-            const ElsewhereEnd lEnd{lRun};
-            RunWork(lRun->mWork);
-            // What the work holds goes before the waiting thread hears of
-            // its end.
-            lRun->mWork = nullptr;
-        }).detach();
+        ElsewherePool *lPool = Pool();
+        std::lock_guard<std::mutex> lLock(lPool->mMutex);
+        lPool->mQueue.push_back(lRun);
+        if (lPool->mIdle >= lPool->mQueue.size())
+        {
+            lPool->mQueued.notify_one();
+        }
+        else
+        {
+            try
+            {
+                std::thread(Serve, lPool).detach();
+            }
+            catch (...)
+            {
+                lPool->mQueue.pop_back();
+                lQueued = false;
+            }
+        }
     }
-    catch (...)
+    if (!lQueued)
     {
-        RunWork(lRun->mWork);
+        // No thread: the work runs here.
+        RunWork(lRun);
         return true;
     }
     std::unique_lock<std::mutex> lLock(lRun->mMutex);

@@ -249,10 +249,12 @@ def inside_case():
 
 def read_custom():
     """A controller reads the custom register (its sink sleeps meanwhile)."""
+    client = gvcp.Client()
     try:
-        gvcp.Client().read(devices.CUSTOM)
+        client.read(devices.CUSTOM)
     except TimeoutError:
         pass
+    client.close()
 
 
 def waiting_case():
