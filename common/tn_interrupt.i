@@ -16,7 +16,7 @@
  * TN_INTERRUPTIBLE_CALL before the call, TN_INTERRUPTED_FAIL after it.
  *
  * A signal may also come while the SDK runs a Python override on the main
- * thread (a register's sink during a write, a pipeline's sink during Stop):
+ * thread (a register's sink during a write, a device's sink during Start):
  * its handler then raises inside the override. That exception is not the
  * override's failure: it is kept, unreported, as if the handler had run
  * between two slices of a wait (the call's later waits end at once), and the
@@ -102,15 +102,14 @@ public:
         return mRaised != NULL;
     }
 
-    /* A handler's exception that came another way (a reference taken): the
-     * first one stays. */
-    void Keep(PyObject *aRaised)
+    /* A handler's exception that came another way (aInterrupt, the
+     * exception; a reference is taken): the first one stays. */
+    bool Keep(void *aInterrupt) override
     {
         if (mRaised == NULL) {
-            mRaised = aRaised;
-        } else {
-            Py_DECREF(aRaised);
+            mRaised = Py_NewRef(static_cast<PyObject *>(aInterrupt));
         }
+        return true;
     }
 
     /* The exception a handler raised (taken), or null. */
@@ -171,13 +170,6 @@ public:
     void RaiseLater()
     {
         mLater = true;
-    }
-
-    /* Keeps aRaised (a reference taken), the exception a signal handler
-     * raised in an override that the call runs, for the call to raise. */
-    void Keep(PyObject *aRaised)
-    {
-        mInterrupter.Keep(aRaised);
     }
 
     ~TnInterruptibleCall()
@@ -258,16 +250,12 @@ static bool tn_raised_by_signal(PyObject *aError)
 
 /* An override that the SDK runs on the main thread raised aError: true when
  * it is a signal handler's exception, which the wrapper call running the
- * override keeps. */
+ * override keeps (the innermost scope is that call's, of whichever module). */
 static bool tn_keep_interrupt(PyObject *aError)
 {
-    TnInterruptibleCall *call = tn_innermost_interruptible;
-    if (aError == NULL || call == NULL || PyThread_get_thread_ident() != tn_signal_thread ||
-        !tn_raised_by_signal(aError)) {
-        return false;
-    }
-    call->Keep(Py_NewRef(aError));
-    return true;
+    TnWaitInterruptScope *scope = TnWaitInterruptScope::Innermost();
+    return aError != NULL && scope != NULL && PyThread_get_thread_ident() == tn_signal_thread &&
+           tn_raised_by_signal(aError) && scope->GetInterrupter().Keep(aError);
 }
 
 /* ------------------------------------------------------------------------
@@ -278,11 +266,14 @@ static bool tn_keep_interrupt(PyObject *aError)
 static bool tn_in_forwarded_call();
 
 /* Whether this thread's stop or destruction runs elsewhere: the main
- * thread's, in a wrapper call outside any callback, while the interpreter
- * runs. Asked with the interpreter lock released. */
+ * thread's, in a wrapper call outside any callback (a call inside one has
+ * the scope of the call that runs the callback around its own), while the
+ * interpreter runs. Asked with the interpreter lock released. */
 static bool tn_call_goes_elsewhere()
 {
-    return tn_innermost_interruptible != NULL && !tn_in_forwarded_call() && !Py_IsFinalizing();
+    const TnWaitInterruptScope *scope = TnWaitInterruptScope::Innermost();
+    return tn_innermost_interruptible != NULL && scope != NULL && scope->IsOutermost() && !tn_in_forwarded_call() &&
+           !Py_IsFinalizing();
 }
 
 /* The objects whose stop goes on elsewhere after a signal ended its wait,
@@ -396,17 +387,12 @@ static void tn_destroy_hearing_interrupts(Object *aObject, Destroy aDestroy, boo
 }
 %}
 
-/* METHOD of CLASS, a stop or close that answers a TnResult (or nothing:
- * TN_ENDS_HEARING_INTERRUPTS), and the destructor of CLASS: on the main
- * thread a signal ends their wait for the object's threads. */
+/* METHOD of CLASS, a stop or close that answers a TnResult, and the
+ * destructor of CLASS: on the main thread a signal ends their wait for the
+ * object's threads. */
 %define TN_STOPS_HEARING_INTERRUPTS(CLASS, METHOD)
 %feature("action") CLASS::METHOD {
     result = tn_stop_hearing_interrupts(arg1, [](CLASS *aObject) { return aObject->METHOD(); });
-}
-%enddef
-%define TN_ENDS_HEARING_INTERRUPTS(CLASS, METHOD)
-%feature("action") CLASS::METHOD {
-    tn_end_hearing_interrupts(tn_end_key(arg1), false, [arg1] { arg1->METHOD(); });
 }
 %enddef
 %define TN_DESTROYED_HEARING_INTERRUPTS(CLASS)

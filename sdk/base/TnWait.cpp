@@ -67,6 +67,16 @@ public:
 
 TnWaitInterrupter::~TnWaitInterrupter() = default;
 
+bool TnWaitInterrupter::Keep(void *)
+{
+    return false;
+}
+
+TnWaitInterruptScope *TnWaitInterruptScope::Innermost()
+{
+    return TnWaitInterruptAccess::Current();
+}
+
 TnWaitInterruptScope::TnWaitInterruptScope(TnWaitInterrupter &aInterrupter, uint32_t aIntervalMs)
     : mInterrupter(aInterrupter), mIntervalMs(aIntervalMs), mInterrupted(false), mOuter(nullptr)
 {

@@ -23,6 +23,12 @@ public:
     /// running out) without taking anything it waited for, so that a later
     /// call still finds it; every later wait under the scope ends at once.
     virtual bool IsInterrupted() = 0;
+
+    /// The host heard an interrupt another way while a call of the scope ran
+    /// (inside the host's code that the call runs on this thread); aInterrupt
+    /// is the host's note of it. True when the interrupter takes it: it then
+    /// answers IsInterrupted with true. The default takes none.
+    virtual bool Keep(void *aInterrupt);
 };
 
 /// From its construction to its end, the waits of the SDK on the calling
@@ -38,6 +44,15 @@ public:
 
     /// Whether the interrupter ended a wait under the scope.
     bool IsInterrupted() const { return mInterrupted; }
+
+    /// The calling thread's innermost scope, or null.
+    static TnWaitInterruptScope *Innermost();
+
+    /// Whether no other scope of the thread encloses this one.
+    bool IsOutermost() const { return mOuter == nullptr; }
+
+    /// The interrupter the scope asks.
+    TnWaitInterrupter &GetInterrupter() const { return mInterrupter; }
 
 private:
     friend class TnWaitInterruptAccess;

@@ -23,7 +23,7 @@ import time
 import child
 from child import out
 
-import tarn_base_313 as tarn
+import _tarn_base_313
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, os.pardir, "edge")]
@@ -205,8 +205,8 @@ def inside_case():
             # user sets' notification, the trigger's callback.
             assert device.Start(MAC).IsOK()
             registers = device.GetRegisterMap()
-            address, value = {"register": (devices.CUSTOM, 5), "handler": (devices.CUSTOM, 5), "user-set": (USER_SET_LOAD, 1),
-                              "trigger": (TRIGGER_SOFTWARE, 1)}[CASE]
+            address, value = {"register": (devices.CUSTOM, 5), "handler": (devices.CUSTOM, 5),
+                              "user-set": (USER_SET_LOAD, 1), "trigger": (TRIGGER_SOFTWARE, 1)}[CASE]
             if CASE == "user-set":
                 registers.GetRegisterByAddress(USER_SET_SELECTOR).Write(1)
                 calls.clear()
@@ -236,7 +236,8 @@ def inside_case():
         system, info, client, features, stream, buffers = devices.connect(count=0)
         client.RegisterEventSink(controller_sink := ControllerSink())
         features.InvalidateCache()
-        out["raised"] = raised(features.GetIntegerValue, "GevHeartbeatTimeout")
+        # The base module's read, whose call runs the receive module's sink.
+        out["raised"] = raised(_tarn_base_313.TnGenParameterArray_GetIntegerValue, features, "GevHeartbeatTimeout")
         calls[:] = ["again"]
         features.InvalidateCache()
         out["again"] = code(features.GetIntegerValue("GevHeartbeatTimeout")[0])
