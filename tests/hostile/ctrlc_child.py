@@ -294,6 +294,7 @@ def waiting_case():
         assert inside.wait(30), "no buffer ready"
         if CASE == "pipeline-stop":
             out["raised"] = interrupted_after(0.3, pipeline.Stop)
+            out["start"] = interrupted_after(0.3, pipeline.Start)  # waits for that stop
             release.set()
             until(lambda: not pipeline.IsStarted(), "stop of the pipeline")
             out["after"] = [code(pipeline.Start()), code(pipeline.Stop())]

@@ -38,3 +38,5 @@ def test_an_end_waiting_for_another_threads_callback_ends_on_ctrl_c(isolated, ca
     assert name == "KeyboardInterrupt" and seconds < 10, out
     assert "In method" not in out["stdout"], out["stdout"]
     assert all(answer == "OK" for answer in out["after"]), out
+    if case == "pipeline-stop":  # a start that waits for the stop ends on Ctrl-C too
+        assert out["start"][0] == "KeyboardInterrupt" and out["start"][1] < 10, out
