@@ -422,12 +422,21 @@ static void tn_forwarding_reported()
         tn_innermost_call->Reported();
     }
 }
+
+static bool tn_in_forwarded_call()
+{
+    return tn_innermost_call != NULL;
+}
 #define TN_FORWARDING_CALL(BLOCK) \
     BLOCK _swig_thread_block;     \
     TnForwardingCall _tn_forwarding_call(this, __func__)
 #else
 #define TN_FORWARDING_CALL(BLOCK) BLOCK _swig_thread_block
 static void tn_forwarding_reported() {}
+static bool tn_in_forwarded_call()
+{
+    return false;
+}
 #endif
 
 #undef SWIG_PYTHON_THREAD_BEGIN_BLOCK
@@ -539,6 +548,18 @@ static void tn_director_failed(const char *aMethod)
     PyObject *type = NULL, *value = NULL, *traceback = NULL;
     PyErr_Fetch(&type, &value, &traceback);
     PyErr_NormalizeException(&type, &value, &traceback);
+    if (value != NULL && traceback != NULL) {
+        PyException_SetTraceback(value, traceback);
+    }
+    if (value != NULL && tn_keep_interrupt(value)) {
+        // Ctrl-C on the main thread: the wrapper call running the override
+        // raises it; the override did not fail.
+        Py_XDECREF(type);
+        Py_XDECREF(value);
+        Py_XDECREF(traceback);
+        tn_forwarding_reported();
+        Swig::DirectorMethodException::raise("interrupted");
+    }
     const std::string line = tn_report_line(aMethod, type, value);
     Py_XDECREF(type);
     Py_XDECREF(value);

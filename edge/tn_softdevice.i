@@ -182,6 +182,12 @@ struct TnStartingDevice {
     TN_GUARDED_ACTION
 }
 %enddef
+/* A stop or destruction that waits for a callback on one of the device's
+ * threads ends on Ctrl-C; the device stops by itself once the callback has
+ * returned. */
+TN_STOPS_HEARING_INTERRUPTS(TnSoftDeviceGEV, Stop)
+TN_STOPS_HEARING_INTERRUPTS(ITnVirtualDeviceGEV, Stop)
+TN_DESTROYED_HEARING_INTERRUPTS(TnSoftDeviceGEV)
 TN_STARTING_DEVICE(TnSoftDeviceGEV::Start)
 TN_STARTING_DEVICE(ITnVirtualDeviceGEV::Start)
 %exception TnSoftDeviceGEV::TnSoftDeviceGEV() {
@@ -189,11 +195,14 @@ TN_STARTING_DEVICE(ITnVirtualDeviceGEV::Start)
     tn_live_devices().insert(static_cast<const ITnVirtualDeviceGEV *>(result));
 }
 /* The device stops as it is destroyed; what its callbacks report then is
- * written, and no error is left pending. */
+ * written, and no error is left pending but a signal handler's that ended
+ * the wait for the device's threads. */
 %exception TnSoftDeviceGEV::~TnSoftDeviceGEV {
     tn_live_devices().erase(static_cast<const ITnVirtualDeviceGEV *>(arg1));
     tn_forget_device(static_cast<const ITnVirtualDeviceGEV *>(arg1));
+    TN_INTERRUPTIBLE_CALL;
     $action
+    TN_INTERRUPTED_FAIL
     if (PyErr_Occurred() != NULL) {
         PyErr_Clear();
     }

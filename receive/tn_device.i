@@ -313,6 +313,17 @@ static PyObject *tn_device_to_python(TnDevice *aDevice)
  * proxies of what it handed out (its parameters). */
 TN_FREED_BY_FACTORY(TnDevice, aDevice)
 
+/* A disconnection or destruction that waits for an event sink's call on the
+ * controller's thread ends on Ctrl-C; the controller ends by itself once
+ * the call has returned. */
+TN_STOPS_HEARING_INTERRUPTS(TnDevice, Disconnect)
+TN_DESTROYED_HEARING_INTERRUPTS(TnDevice)
+TN_DESTROYED_HEARING_INTERRUPTS(TnDeviceGEV)
+TN_DESTROYED_HEARING_INTERRUPTS(TnDeviceU3V)
+%feature("action") TnDevice::Free {
+    tn_destroy_hearing_interrupts(arg1, [](TnDevice *aDevice) { TnDevice::Free(aDevice); });
+}
+
 /* ReadMemory: the count makes a new array the SDK fills, handed back
  * whatever the result. */
 TN_ARRAY_1D_OUT(uint8_t *aDestination, int64_t aByteCount, INT32_MAX)

@@ -59,6 +59,12 @@ TN_LENDING_HOLDER(TnDeviceSerialPort, arg1)
         _tn_stop_at_exit(self, 2, "IsOpened", "Close")
 %}
 
+/* A close or destruction that waits for the port's thread ends on Ctrl-C,
+ * as an updater's destruction that waits for its observer does. */
+TN_STOPS_HEARING_INTERRUPTS(TnDeviceSerialPort, Close)
+TN_DESTROYED_HEARING_INTERRUPTS(TnDeviceSerialPort)
+TN_DESTROYED_HEARING_INTERRUPTS(TnGenFUUpdater)
+
 %include "TnDeviceSerialPort.h"
 
 /* A port destroyed while another thread's call (a read) uses it closes

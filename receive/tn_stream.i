@@ -164,6 +164,17 @@ TN_READABLE_STREAM(TnStreamRTP, _tn_stream_text)
 TN_READABLE_STREAM(TnStreamU3V, _tn_stream_text)
 TN_READABLE_STREAM(TnPipeline, _tn_pipeline_text)
 
+/* A close or destruction that waits for a pipeline's sink (the stream
+ * stops its pipelines) ends on Ctrl-C, and so do a pipeline's stop and
+ * destruction; they finish by themselves once the sink has returned. */
+TN_STOPS_HEARING_INTERRUPTS(TnStream, Close)
+TN_DESTROYED_HEARING_INTERRUPTS(TnStream)
+TN_DESTROYED_HEARING_INTERRUPTS(TnStreamGEV)
+TN_DESTROYED_HEARING_INTERRUPTS(TnStreamRTP)
+TN_DESTROYED_HEARING_INTERRUPTS(TnStreamU3V)
+TN_STOPS_HEARING_INTERRUPTS(TnPipeline, Stop)
+TN_DESTROYED_HEARING_INTERRUPTS(TnPipeline)
+
 %include "TnStream.h"
 
 %clear TnResult *aResult, TnStream *CreateAndOpen, TnStream *aStream;

@@ -3,7 +3,14 @@
 #include <errno.h>
 #include <time.h>
 
+#include <cxxabi.h>
+
+#include <pthread.h>
+
 #include <algorithm>
+#include <deque>
+#include <memory>
+#include <thread>
 
 #include "TnWaitInterrupt.h"
 
@@ -59,6 +66,16 @@ public:
 };
 
 TnWaitInterrupter::~TnWaitInterrupter() = default;
+
+bool TnWaitInterrupter::Keep(void *)
+{
+    return false;
+}
+
+TnWaitInterruptScope *TnWaitInterruptScope::Innermost()
+{
+    return TnWaitInterruptAccess::Current();
+}
 
 TnWaitInterruptScope::TnWaitInterruptScope(TnWaitInterrupter &aInterrupter, uint32_t aIntervalMs)
     : mInterrupter(aInterrupter), mIntervalMs(aIntervalMs), mInterrupted(false), mOuter(nullptr)
@@ -151,3 +168,136 @@ bool Sleep(uint32_t aMs)
     return true;
 }
 } // namespace tn
+
+namespace
+{
+// One run elsewhere: what the waiting thread and the running one share.
+struct ElsewhereRun
+{
+    std::mutex mMutex;
+    std::condition_variable mEnded;
+    bool mDone = false;
+    std::function<void()> mWork;
+};
+
+// Tells the waiting thread, however the work ends (a thread that the host
+// ends unwinds through it too).
+struct ElsewhereEnd
+{
+    std::shared_ptr<ElsewhereRun> mRun;
+
+    ~ElsewhereEnd()
+    {
+        {
+            std::lock_guard<std::mutex> lLock(mRun->mMutex);
+            mRun->mDone = true;
+        }
+        mRun->mEnded.notify_all();
+    }
+};
+
+void RunWork(const std::shared_ptr<ElsewhereRun> &aRun)
+{
+    const ElsewhereEnd lEnd{aRun};
+    try
+    {
+        aRun->mWork();
+    }
+    catch (abi::__forced_unwind &)
+    {
+        throw;
+    }
+    catch (...)
+    {
+    }
+    // What the work holds goes before the waiting thread hears of its end.
+    aRun->mWork = nullptr;
+}
+
+// The threads that run work elsewhere: one that has run its work waits a
+// while for the next one, so that a program's stops and closes do not each
+// make a thread.
+struct ElsewherePool
+{
+    std::mutex mMutex;
+    std::condition_variable mQueued;
+    std::deque<std::shared_ptr<ElsewhereRun>> mQueue;
+    size_t mIdle = 0; // threads waiting for work
+};
+
+constexpr std::chrono::seconds kElsewhereIdle(10);
+
+ElsewherePool *&Pool();
+
+// A forked child has none of the parent's threads.
+void PoolAfterFork()
+{
+    Pool() = new ElsewherePool;
+}
+
+ElsewherePool *&Pool()
+{
+    static ElsewherePool *sPool = [] {
+        pthread_atfork(nullptr, nullptr, PoolAfterFork);
+        return new ElsewherePool;
+    }();
+    return sPool;
+}
+
+void Serve(ElsewherePool *aPool)
+{
+    std::unique_lock<std::mutex> lLock(aPool->mMutex);
+    for (;;)
+    {
+        ++aPool->mIdle;
+        const bool lWork = aPool->mQueued.wait_for(lLock, kElsewhereIdle, [&] { return !aPool->mQueue.empty(); });
+        --aPool->mIdle;
+        if (!lWork)
+        {
+            return;
+        }
+        std::shared_ptr<ElsewhereRun> lRun = std::move(aPool->mQueue.front());
+        aPool->mQueue.pop_front();
+        lLock.unlock();
+        RunWork(lRun);
+        lRun.reset();
+        lLock.lock();
+    }
+}
+} // namespace
+
+bool TnRunElsewhere(std::function<void()> aWork)
+{
+    std::shared_ptr<ElsewhereRun> lRun = std::make_shared<ElsewhereRun>();
+    lRun->mWork = std::move(aWork);
+    bool lQueued = true;
+    {
+        ElsewherePool *lPool = Pool();
+        std::lock_guard<std::mutex> lLock(lPool->mMutex);
+        lPool->mQueue.push_back(lRun);
+        if (lPool->mIdle >= lPool->mQueue.size())
+        {
+            lPool->mQueued.notify_one();
+        }
+        else
+        {
+            try
+            {
+                std::thread(Serve, lPool).detach();
+            }
+            catch (...)
+            {
+                lPool->mQueue.pop_back();
+                lQueued = false;
+            }
+        }
+    }
+    if (!lQueued)
+    {
+        // No thread: the work runs here.
+        RunWork(lRun);
+        return true;
+    }
+    std::unique_lock<std::mutex> lLock(lRun->mMutex);
+    return tn::Wait(lRun->mEnded, lLock, [&] { return lRun->mDone; });
+}

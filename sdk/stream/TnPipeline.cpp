@@ -136,6 +136,25 @@ bool PipelineShared::BeginControl()
     return true;
 }
 
+bool PipelineShared::BeginControlUnlessInterrupted(bool &aTurn)
+{
+    const std::thread::id lSelf = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lLock(mMutex);
+    aTurn = false;
+    if (mBusy && mBusyThread == lSelf)
+    {
+        return true;
+    }
+    if (!tn::Wait(mControlDone, lLock, [this] { return !mBusy; }))
+    {
+        return false;
+    }
+    mBusy = true;
+    mBusyThread = lSelf;
+    aTurn = true;
+    return true;
+}
+
 void PipelineShared::EndControl()
 {
     {
@@ -633,7 +652,13 @@ TnResult PipelineShared::Start()
         }
         return TnResult(TN_OK);
     }
-    const bool lTurn = BeginControl();
+    // A stop that another thread makes (or one that goes on by itself
+    // after an interrupted wait) ends first.
+    bool lTurn = false;
+    if (!BeginControlUnlessInterrupted(lTurn))
+    {
+        return TnResult(TN_ABORTED, TnString("Start: interrupted while the pipeline stopped"));
+    }
     TnResult lResult(TN_OK);
     bool lStarted = false;
     {

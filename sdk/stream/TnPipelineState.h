@@ -102,6 +102,9 @@ private:
     /// Waits for the turn to run a control operation; false when this thread
     /// runs one already (the call comes from a sink inside it).
     bool BeginControl();
+    /// BeginControl (aTurn: its answer) whose wait ends when the calling
+    /// thread's waits are interrupted: false then.
+    bool BeginControlUnlessInterrupted(bool &aTurn);
     void EndControl();
 
     /// Stops the thread and takes the buffers back; true when it ran.

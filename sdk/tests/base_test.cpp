@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 #include "TnResult.h"
 #include "TnString.h"
 #include "TnUtf8.h"
+#include "TnWaitInterrupt.h"
 
 TEST(Utf8, InvalidBytesSurviveARoundTrip)
 {
@@ -229,4 +232,39 @@ TEST(CheckedSize, OverflowIsRememberedThroughEveryStep)
     EXPECT_TRUE(CheckedSize(9u).RoundedUp(8).Get(lSize) && lSize == 16u);
     uint16_t lShort = 0;
     EXPECT_FALSE(CheckedSize(0x10000u).Get(lShort) || CheckedSize(0xFFFFu).Get(lShort, 0xFFFE));
+}
+
+namespace
+{
+class InterruptAtOnce : public TnWaitInterrupter
+{
+public:
+    bool IsInterrupted() override { return true; }
+};
+} // namespace
+
+TEST(RunElsewhere, AnInterruptedWaitLeavesTheWorkToEndWhereItRuns)
+{
+    std::promise<void> lRelease;
+    std::shared_future<void> lReleased = lRelease.get_future().share();
+    std::promise<std::thread::id> lEnded;
+    const auto lStart = std::chrono::steady_clock::now();
+    {
+        InterruptAtOnce lInterrupter;
+        TnWaitInterruptScope lScope(lInterrupter, 10);
+        EXPECT_FALSE(TnRunElsewhere([&] {
+            lReleased.wait();
+            lEnded.set_value(std::this_thread::get_id());
+        }));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - lStart, std::chrono::seconds(5));
+    // A second work meanwhile gets a thread of its own, and is waited for
+    // to its end without a scope.
+    std::thread::id lSecond;
+    EXPECT_TRUE(TnRunElsewhere([&] { lSecond = std::this_thread::get_id(); }));
+    EXPECT_NE(lSecond, std::this_thread::get_id());
+    lRelease.set_value();
+    std::future<std::thread::id> lFirst = lEnded.get_future();
+    ASSERT_EQ(lFirst.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_NE(lFirst.get(), lSecond);
 }
