@@ -479,6 +479,14 @@ static destructor tn_pointer_dealloc_of_runtime = NULL;
 
 static void tn_pointer_dealloc(PyObject *aObject)
 {
+    SwigPyObject *pointer = reinterpret_cast<SwigPyObject *>(aObject);
+    if ((pointer->own & SWIG_POINTER_OWN) && (pointer->ty == NULL || pointer->ty->clientdata == NULL) &&
+        Py_IsFinalizing()) {
+        // The interpreter ends and the modules' type records went before this
+        // object (a module's constant, an object a collected one held): it
+        // goes with the process, without the runtime's report of a leak.
+        pointer->own = 0;
+    }
     PyObject *kept = tn_lending != NULL ? tn_lending->mGone(aObject) : NULL;
     tn_pointer_dealloc_of_runtime(aObject);
     if (tn_lending != NULL) {
