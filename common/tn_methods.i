@@ -63,9 +63,9 @@ static PyTypeObject *tn_own_method_type()
                                       {Py_tp_call, reinterpret_cast<void *>(PyVectorcall_Call)},
                                       {Py_tp_members, members},
                                       {0, NULL}};
-        static PyType_Spec spec = {"tarn.forwarded_method", sizeof(TnOwnMethod), 0,
+        static PyType_Spec shape = {"tarn.forwarded_method", sizeof(TnOwnMethod), 0,
                                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL, slots};
-        type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+        type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&shape));
     }
     return type;
 }

@@ -147,10 +147,4 @@ void EndRetired(const void *aOwner, const void *aCurrent)
         Retired().erase(aOwner);
     }
 }
-
-size_t RetiredObjects(const void *aOwner)
-{
-    std::lock_guard<std::mutex> lLock(Lock());
-    return aOwner == nullptr ? Retired().size() : Retired().count(aOwner);
-}
 } // namespace tn

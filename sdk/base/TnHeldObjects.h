@@ -39,9 +39,6 @@ TN_BASE_API void RetireObject(const void *aOwner, const void *aObject, std::shar
 /// hold nothing), and aCurrent, the object it uses (may be null), is
 /// forgotten.
 TN_BASE_API void EndRetired(const void *aOwner, const void *aCurrent);
-
-/// Objects retired and still held, for aOwner (null: of every owner).
-TN_BASE_API size_t RetiredObjects(const void *aOwner);
 } // namespace tn
 
 #endif
