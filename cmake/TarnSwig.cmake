@@ -38,6 +38,8 @@ function(tarn_swig_module module interface)
             -I${PROJECT_SOURCE_DIR}/common -I${PROJECT_SOURCE_DIR}/sdk/include
             -MMD -MF ${wrapper}.d
             -outdir ${ARG_OUTPUT_DIR} -o ${wrapper} ${interface}
+    COMMAND ${CMAKE_COMMAND} -DHEADER=${CMAKE_CURRENT_BINARY_DIR}/${module}_wrap.h
+            -P ${PROJECT_SOURCE_DIR}/cmake/TarnDirectorMethods.cmake
     DEPFILE ${wrapper}.d
     MAIN_DEPENDENCY ${interface}
     COMMENT "SWIG ${module}"

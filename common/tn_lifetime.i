@@ -39,6 +39,8 @@
 %{
 #include <map>
 #include <unordered_map>
+
+#include "TnHeldObjects.h"
 #include <utility>
 #include <vector>
 
@@ -79,10 +81,15 @@ struct TnLending
     void (*mMove)(PyObject *aFrom, PyObject *aTo);
     /* The calls in progress and what they use (tn_uses.i). */
     struct TnUses *mUses;
+    /* aObject holds aHeld (an object its owner may replace: tn_hold_replaceable)
+     * until it goes. */
+    void (*mHoldReplaceable)(PyObject *aObject, const void *aHeld);
+    /* aObject, handed out by aLender, holds what aLender holds. */
+    void (*mHoldAsLender)(PyObject *aObject, PyObject *aLender);
 };
 
 static const char tn_lending_magic[16] = "tarn lending";
-static const unsigned tn_lending_version = 2;
+static const unsigned tn_lending_version = 3;
 
 /* Pointer objects and the anchors they keep: every borrowed object that a
  * method hands out enters it and leaves it as it goes, so it is an open
@@ -220,6 +227,7 @@ struct TnLendingTable
     std::unordered_map<PyObject *, size_t> mHolders;              // anchor -> holders keeping it
     std::map<TnLendingKey, PyObject *> mNoted;                    // (holder, slot) -> object noted
     std::unordered_map<PyObject *, std::vector<TnLendingKey>> mNotes; // object -> where it is noted
+    std::unordered_map<PyObject *, tn::HeldObject *> mHolds;      // pointer object -> what it holds
 };
 static TnLendingTable *tn_lending_table = NULL;
 
@@ -280,6 +288,14 @@ static void tn_lending_unnote(const TnLendingKey &aKey)
 
 static PyObject *tn_lending_gone(PyObject *aObject)
 {
+    if (!tn_lending_table->mHolds.empty()) {
+        const auto held = tn_lending_table->mHolds.find(aObject);
+        if (held != tn_lending_table->mHolds.end()) {
+            tn::HeldObject *hold = held->second;
+            tn_lending_table->mHolds.erase(held);
+            tn::ReleaseHold(hold); // may destroy an array or map an owner retired
+        }
+    }
     if (!tn_lending_table->mNotes.empty()) {
         const auto notes = tn_lending_table->mNotes.find(aObject);
         if (notes != tn_lending_table->mNotes.end()) {
@@ -414,9 +430,36 @@ static void tn_lending_move(PyObject *aFrom, PyObject *aTo)
     if (kept != NULL) {
         tn_lending_table->mKept.Set(aTo, kept); // the reference moves with it
     }
+    const auto held = tn_lending_table->mHolds.find(aFrom);
+    if (held != tn_lending_table->mHolds.end()) {
+        tn::HeldObject *hold = held->second;
+        tn_lending_table->mHolds.erase(held);
+        tn_lending_table->mHolds[aTo] = hold;
+    }
     for (size_t i = 0; i < keepers + holders; ++i) {
         Py_INCREF(aTo);
         Py_DECREF(aFrom);
+    }
+}
+
+static void tn_lending_hold_replaceable(PyObject *aObject, const void *aHeld)
+{
+    tn::HeldObject *hold = tn::HoldObject(aHeld);
+    tn::HeldObject *&slot = tn_lending_table->mHolds[aObject];
+    tn::HeldObject *before = slot;
+    slot = hold;
+    tn::ReleaseHold(before);
+}
+
+static void tn_lending_hold_as_lender(PyObject *aObject, PyObject *aLender)
+{
+    if (tn_lending_table->mHolds.empty()) {
+        return;
+    }
+    const auto held = tn_lending_table->mHolds.find(aLender);
+    if (held != tn_lending_table->mHolds.end() && tn_lending_table->mHolds.count(aObject) == 0) {
+        tn::HoldAgain(held->second);
+        tn_lending_table->mHolds[aObject] = held->second;
     }
 }
 
@@ -436,6 +479,14 @@ static destructor tn_pointer_dealloc_of_runtime = NULL;
 
 static void tn_pointer_dealloc(PyObject *aObject)
 {
+    SwigPyObject *pointer = reinterpret_cast<SwigPyObject *>(aObject);
+    if ((pointer->own & SWIG_POINTER_OWN) && (pointer->ty == NULL || pointer->ty->clientdata == NULL) &&
+        Py_IsFinalizing()) {
+        // The interpreter ends and the modules' type records went before this
+        // object (a module's constant, an object a collected one held): it
+        // goes with the process, without the runtime's report of a leak.
+        pointer->own = 0;
+    }
     PyObject *kept = tn_lending != NULL ? tn_lending->mGone(aObject) : NULL;
     tn_pointer_dealloc_of_runtime(aObject);
     if (tn_lending != NULL) {
@@ -546,7 +597,8 @@ static void tn_lending_start(swig_module_info *aModule)
         static TnLending lending = {"", tn_lending_version, tn_lending_keep, tn_lending_kept, tn_lending_gone,
                                     tn_lending_hold, tn_lending_take, tn_lending_note, tn_lending_take_note,
                                     tn_lending_forget, tn_lending_holders, tn_lending_held_wrapping,
-                                    tn_lending_keepers, tn_lending_move, tn_uses_new()};
+                                    tn_lending_keepers, tn_lending_move, tn_uses_new(),
+                                    tn_lending_hold_replaceable, tn_lending_hold_as_lender};
         memcpy(lending.mMagic, tn_lending_magic, sizeof(tn_lending_magic));
         tn_lending = &lending;
     }
@@ -652,6 +704,19 @@ static PyObject *tn_take_note(const void *aHolder, const void *aSlot, const void
 static PyObject *tn_held_wrapping(const void *aPointer)
 {
     return tn_lending != NULL && aPointer != NULL ? tn_lending->mHeldWrapping(aPointer) : NULL;
+}
+
+/* aResult (a proxy just handed out) holds aObject, an object that its owner
+ * may replace by another (a controller's parameter array at a reconnect, a
+ * software device's register map at a restart), and so does every object
+ * handed out from it, and from those: the owner keeps the object it
+ * replaced until the last of them goes (TnHeldObjects.h). */
+static void tn_hold_replaceable(PyObject *aResult, const void *aObject)
+{
+    PyObject *pointer = tn_pointer_of(aResult);
+    if (pointer != NULL && aObject != NULL && tn_lending != NULL) {
+        tn_lending->mHoldReplaceable(pointer, aObject);
+    }
 }
 
 /* aHolder, destroyed, keeps and notes nothing any more. */
@@ -768,6 +833,9 @@ static PyObject *tn_new_pointer_obj(PyObject *aLender, void *aPointer, swig_type
     PyObject *anchor = tn_anchor_of_pointer(lender);
     if (anchor != NULL && tn_lending != NULL) {
         tn_lending->mKeep(pointer, anchor);
+    }
+    if (lender != NULL && tn_lending != NULL) {
+        tn_lending->mHoldAsLender(pointer, lender);
     }
     if (data == NULL || (aFlags & SWIG_POINTER_NOSHADOW) != 0) {
         return pointer;

@@ -16,6 +16,7 @@
  *   TN_PAYLOAD_TYPES_FIRST  the payload types come first of all constants. */
 
 %include "tn_runtime.i"
+%include "tn_methods.i"
 #ifdef TN_THREAD_STATES_KEPT
 %include "tn_thread_state.i"
 #endif

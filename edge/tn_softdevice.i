@@ -130,6 +130,24 @@ static void tn_hand_out(const void *aDevice, PyObject *aProxy)
     proxies.push_back(std::make_pair(aDevice, reference));
 }
 
+/* Forgets the maps of aDevice but aCurrent of which Python holds no proxy:
+ * none can hand out a register any more. */
+static void tn_forget_maps_let_go(const void *aDevice, const void *aCurrent)
+{
+    for (auto map = tn_map_devices().begin(); map != tn_map_devices().end();) {
+        bool held = map->second != aDevice || map->first == aCurrent;
+        for (size_t index = 0; !held && index < tn_handed_out().size(); ++index) {
+            PyObject *target = NULL;
+            if (PyWeakref_GetRef(tn_handed_out()[index].second, &target) == 1) {
+                SwigPyObject *pointer = SWIG_Python_GetSwigThis(target);
+                held = pointer != NULL && pointer->ptr == map->first;
+                Py_DECREF(target);
+            }
+        }
+        map = held ? std::next(map) : tn_map_devices().erase(map);
+    }
+}
+
 /* Empties the proxies handed out for a device and forgets its maps. */
 static void tn_forget_device(const void *aDevice)
 {
@@ -214,12 +232,15 @@ TN_ENDS_INSIDE_ITS_OWN_CALLS(TnSoftDeviceGEV)
 
 /* The register map: it keeps the device alive, as every object a method
  * hands out keeps its owner, and is emptied if the device is destroyed all
- * the same. */
+ * the same. A restart replaces it: the earlier one stays while Python holds
+ * it or any of its registers. */
 %typemap(ret) ITnRegisterMap *GetRegisterMap {
     if ($1 != NULL) {
         const void *device = static_cast<const ITnVirtualDeviceGEV *>(arg1);
+        tn_forget_maps_let_go(device, $1);
         tn_map_devices()[$1] = device;
         tn_hand_out(device, $result);
+        tn_hold_replaceable($result, $1);
     }
 }
 

@@ -335,6 +335,12 @@ TN_GATED_TUPLE_OUTPUT(TnString &aUniqueID, TnString value, tn_string_to_python(*
 TN_GATED_TUPLE_OUTPUT(TnString &aFilename, TnString value, tn_string_to_python(*$1))
 TN_GATED_TUPLE_OUTPUT(uint32_t &aValue, uint32_t value = 0, SWIG_From_unsigned_SS_int(*$1))
 
+/* The features of a connection: a reconnect replaces them, and the earlier
+ * ones stay while Python holds any of them. */
+%typemap(ret) TnGenParameterArray *TnDevice::GetParameters {
+    tn_hold_replaceable($result, $1);
+}
+
 %include "TnDevice.h"
 
 %clear TnResult *aResult, TnDevice *CreateAndConnect, TnDevice *aDevice;

@@ -94,9 +94,13 @@ void TnDeviceAdapter::ForgetDevice()
 
 TnGenParameter *TnDeviceAdapter::Find(const TnString &aParameterName)
 {
+    // The array found stays until this thread's next lookup, so that a
+    // reconnect of the device, which retires it, leaves the parameter in
+    // place while this thread uses it.
+    thread_local std::shared_ptr<TnGenParameterArray> tArray;
     TnDevice *lDevice = GetDevice();
-    TnGenParameterArray *lArray = lDevice != nullptr ? lDevice->GetParameters() : nullptr;
-    return lArray != nullptr ? lArray->Get(aParameterName) : nullptr;
+    tArray = lDevice != nullptr ? lDevice->GetCore()->KeepParameters() : nullptr;
+    return tArray != nullptr ? tArray->Get(aParameterName) : nullptr;
 }
 
 bool TnDeviceAdapter::IsGenIntegerInNodeMap(const TnString &aParameterName)

@@ -10,6 +10,7 @@
 
 #include "TnByteOrder.h"
 #include "TnGenICamInternal.h"
+#include "TnHeldObjects.h"
 #include "TnLog.h"
 #include "TnLogDispatch.h"
 #include "TnSystem.h"
@@ -271,20 +272,22 @@ DeviceCore::~DeviceCore()
     Shutdown();
     // A thread still inside an operation on the features (one that asked
     // for this destruction from a sink, or any other) leaves it first.
-    std::vector<TnGenParameterArray *> lArrays;
+    std::vector<std::shared_ptr<TnGenParameterArray>> lArrays;
     {
         std::lock_guard<std::mutex> lLock(mMutex);
-        lArrays.push_back(mParameters.get());
-        for (const std::unique_ptr<TnGenParameterArray> &lRetired : mRetired)
+        lArrays.push_back(mParameters);
+        for (const std::weak_ptr<TnGenParameterArray> &lRetired : mRetired)
         {
-            lArrays.push_back(lRetired.get());
+            lArrays.push_back(lRetired.lock());
         }
-        lArrays.push_back(mCommunication.get());
     }
-    for (TnGenParameterArray *lArray : lArrays)
+    for (const std::shared_ptr<TnGenParameterArray> &lArray : lArrays)
     {
-        genicam::AwaitOperations(lArray);
+        genicam::AwaitOperations(lArray.get());
     }
+    genicam::AwaitOperations(mCommunication.get());
+    // The arrays of earlier connections that proxies still hold go with it.
+    EndRetired(this, mParameters.get());
 }
 
 bool DeviceCore::OnOwnThread() const
@@ -298,8 +301,9 @@ bool DeviceCore::OnOwnThread() const
     {
         return true;
     }
-    return std::any_of(mRetired.begin(), mRetired.end(), [](const std::unique_ptr<TnGenParameterArray> &aArray) {
-        return genicam::Operating(aArray.get());
+    return std::any_of(mRetired.begin(), mRetired.end(), [](const std::weak_ptr<TnGenParameterArray> &aArray) {
+        const std::shared_ptr<TnGenParameterArray> lArray = aArray.lock();
+        return genicam::Operating(lArray.get());
     });
 }
 
@@ -421,11 +425,16 @@ TnResult DeviceCore::Connect(const TnDeviceInfo *aInfo, TnAccessType aAccess)
         mLinkAlive = false;
         return lResult.IsOK() ? Failure(TN_NOT_CONNECTED, "Connect: the device stopped answering") : lResult;
     }
+    std::shared_ptr<TnGenParameterArray> lEarlier;
     {
         std::lock_guard<std::mutex> lLock(mMutex);
-        if (mParameters)
+        lEarlier = std::move(mParameters);
+        mRetired.erase(std::remove_if(mRetired.begin(), mRetired.end(),
+                                      [](const std::weak_ptr<TnGenParameterArray> &aArray) { return aArray.expired(); }),
+                       mRetired.end());
+        if (lEarlier)
         {
-            mRetired.push_back(std::move(mParameters));
+            mRetired.push_back(lEarlier);
         }
         mParameters = std::move(lArray);
         mLink = lLink;
@@ -433,6 +442,12 @@ TnResult DeviceCore::Connect(const TnDeviceInfo *aInfo, TnAccessType aAccess)
         mXml = std::move(lXml);
         mHasXml = true;
         mAccess = aAccess;
+    }
+    if (lEarlier)
+    {
+        // The earlier connection's array stays while the program holds it.
+        TnGenParameterArray *lAddress = lEarlier.get();
+        RetireObject(this, lAddress, std::move(lEarlier));
     }
     mConnected = true;
     return TnResult(TN_OK);
@@ -500,6 +515,12 @@ TnGenParameterArray *DeviceCore::GetParameters()
 {
     std::lock_guard<std::mutex> lLock(mMutex);
     return mParameters.get();
+}
+
+std::shared_ptr<TnGenParameterArray> DeviceCore::KeepParameters()
+{
+    std::lock_guard<std::mutex> lLock(mMutex);
+    return mParameters;
 }
 
 TnGenParameterArray *DeviceCore::GetCommunicationParameters()
@@ -647,7 +668,7 @@ TnResult DeviceCore::StreamLock(uint32_t aChannel, bool aLock)
     {
         return Failure(TN_INVALID_PARAMETER, "the device has no stream channel " + std::to_string(aChannel));
     }
-    TnGenParameterArray *lArray = GetParameters();
+    const std::shared_ptr<TnGenParameterArray> lArray = KeepParameters();
     if (lArray == nullptr || lArray->GetInteger(TnString("TLParamsLocked")) == nullptr)
     {
         return TnResult(TN_OK); // nothing to lock on this device
@@ -657,7 +678,7 @@ TnResult DeviceCore::StreamLock(uint32_t aChannel, bool aLock)
 
 uint32_t DeviceCore::GetPayloadSize()
 {
-    TnGenParameterArray *lArray = GetParameters();
+    const std::shared_ptr<TnGenParameterArray> lArray = KeepParameters();
     int64_t lValue = 0;
     if (!IsConnected() || lArray == nullptr || !lArray->GetIntegerValue(TnString("PayloadSize"), lValue).IsOK())
     {
@@ -907,10 +928,10 @@ void DeviceCore::Deliver(Notification &aNotification)
                            aNotification.mTimestamp, lData, lSize);
         },
         lReport("OnEvent"));
-    TnGenParameterArray *lArray = GetParameters();
+    const std::shared_ptr<TnGenParameterArray> lArray = KeepParameters();
     TnGenParameterList lParameters;
     if (lArray != nullptr && !mEnding.load() &&
-        genicam::DeliverEvent(lArray, aNotification.mEventId, lItemSize == 0 ? nullptr : lItem, lItemSize,
+        genicam::DeliverEvent(lArray.get(), aNotification.mEventId, lItemSize == 0 ? nullptr : lItem, lItemSize,
                               &lParameters)
             .IsOK())
     {

@@ -125,6 +125,8 @@ public:
     std::shared_ptr<const TnDeviceInfo> GetInfo() const;
 
     TnGenParameterArray *GetParameters();
+    /// The current array, kept for a use on this thread (a reconnect retires it meanwhile).
+    std::shared_ptr<TnGenParameterArray> KeepParameters();
     TnGenParameterArray *GetCommunicationParameters();
     TnResult DumpXml(const TnString &aFileName);
     TnResult GetXmlFileName(TnString &aFileName);
@@ -206,8 +208,10 @@ private:
     TnAccessType mAccess = TnAccessUnknown;
     XmlDocument mXml;
     bool mHasXml = false;
-    std::unique_ptr<TnGenParameterArray> mParameters;
-    std::vector<std::unique_ptr<TnGenParameterArray>> mRetired; // arrays of earlier connections
+    std::shared_ptr<TnGenParameterArray> mParameters;
+    // Arrays of earlier connections, while the program holds them (a
+    // retired array goes with the last of its proxies: TnHeldObjects.h).
+    std::vector<std::weak_ptr<TnGenParameterArray>> mRetired;
     std::unique_ptr<TnGenParameterArray> mCommunication;
     LinkSettings mSettings;
     uint64_t mEventCount = 0;

@@ -3,6 +3,8 @@
 // makes the object leave it.
 #include "TnSoftDevice.h"
 
+#include "TnHeldObjects.h"
+
 #include "TnGevAddress.h"
 #include "TnSoftDeviceLog.h"
 #include "TnThreads.h"
@@ -81,6 +83,8 @@ TnSoftDevice::~TnSoftDevice()
     // A program's thread inside a register access (one that destroyed the
     // device from a sink, or another) leaves it before the registers go.
     mRegisterUse.AwaitIdle();
+    // The maps of earlier runs that proxies still hold go with the device.
+    EndRetired(this, mMap.get());
 }
 
 void TnSoftDevice::Destroy(TnSoftDevice *aDevice)

@@ -395,9 +395,9 @@ private:
     TnSoftDeviceInfo mInfo;
     TnSoftDeviceStatistics mStatistics;
     TnSoftMessageChannel mMessageChannel;
+    // The maps of former runs stay while the program holds them
+    // (TnHeldObjects.h), and go with the device.
     std::unique_ptr<TnRegisterMap> mMap;
-    // The maps of former runs, retired (kept for the program's sake).
-    std::vector<std::unique_ptr<TnRegisterMap>> mRetiredMaps;
     TnStandardRegisters mRegisters;
     TnStandardConfig mConfig;
     std::unique_ptr<TnUserSets> mUserSets;

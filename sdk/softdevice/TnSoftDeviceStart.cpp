@@ -8,6 +8,7 @@
 #include <deque>
 
 #include "TnGevAddress.h"
+#include "TnHeldObjects.h"
 #include "TnSoftDeviceLog.h"
 #include "TnSystemInternal.h"
 #include "TnText.h"
@@ -331,14 +332,19 @@ void TnSoftDevice::TearDown()
     mUserSets.reset();
     mInfoAvailable.store(false);
     mFirmwareVersion = nullptr;
-    // A program may keep the map or its registers past Stop: the map is kept
-    // (one per Start) until the device is destroyed.
-    std::lock_guard<std::mutex> lLock(mMutex);
-    if (mMap)
+    // A program may keep the map or its registers past Stop: the map stays
+    // while it holds them.
+    std::shared_ptr<TnRegisterMap> lRetired;
     {
-        mRetiredMaps.push_back(std::move(mMap));
+        std::lock_guard<std::mutex> lLock(mMutex);
+        lRetired = std::move(mMap);
+        mRegisters = TnStandardRegisters();
     }
-    mRegisters = TnStandardRegisters();
+    if (lRetired)
+    {
+        TnRegisterMap *lAddress = lRetired.get();
+        RetireObject(this, lAddress, std::move(lRetired));
+    }
 }
 
 TnResult TnSoftDevice::Stop()
