@@ -86,15 +86,44 @@ static Py_ssize_t tn_unpack_arguments(PyObject *aArgs, const char *aName, Py_ssi
  * object empty, so that later calls through it are refused like None. For
  * None, and for a borrowed object (the SDK's, or one already destroyed), it
  * does nothing; an object still lent leaves the pointer object empty and is
- * destroyed once nothing keeps it (tn_destruction_deferred). */
+ * destroyed once nothing keeps it (tn_destruction_deferred). A class whose
+ * destructor is not virtual destroys only objects of its very class: one of
+ * a derived class is refused (TypeError), as its delete through the base
+ * would free it as the base's size. */
 %{
+#include <type_traits>
+
 static inline bool tn_is_destructor(const char *aName)
 {
     return strncmp(aName, "delete_", 7) == 0;
 }
+
+/* Whether the delete_ function aFunction of the class Class (of the type
+ * aType) may destroy what the pointer object aPointer (or null) holds:
+ * false, with TypeError set, for an object of a derived class when Class's
+ * destructor is not virtual. */
+template <typename Class>
+static bool tn_destroyed_as(PyObject *aPointer, swig_type_info *aType, const char *aFunction)
+{
+    if (std::has_virtual_destructor<Class>::value || aPointer == NULL) {
+        return true;
+    }
+    const SwigPyObject *pointer = reinterpret_cast<const SwigPyObject *>(aPointer);
+    if (pointer->ty == aType || pointer->ptr == NULL) {
+        return true;
+    }
+    PyErr_Format(PyExc_TypeError,
+                 "in method '%s', argument 1 of type '%s': a '%s' is destroyed only by the delete function of its "
+                 "own class (this class's destructor is not virtual)",
+                 aFunction, SWIG_TypePrettyName(aType), pointer->ty != NULL ? SWIG_TypePrettyName(pointer->ty) : "?");
+    return false;
+}
 %}
 %define TN_SELF_CONVERSION(DESTROYS)
   tnthis = tn_use_pointer($input);
+  if (DESTROYS && tn_is_destructor("$symname") && !tn_destroyed_as<$*1_ltype>(tnthis, $descriptor, "$symname")) {
+    SWIG_fail;
+  }
   res = tn_use_convert(tnthis, $input, &argp, $descriptor, (DESTROYS ? $disown : 0) | %convertptr_flags, &owned);
   if (!SWIG_IsOK(res)) {
     %argument_fail(res, "$type", $symname, $argnum);

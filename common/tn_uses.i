@@ -30,7 +30,8 @@
  * What a record names is the pointer object the call converted; what it
  * relates to is found when an operation looks: the same SDK object, what it
  * belongs to (its anchor in the lending table, tn_lifetime.i), and what
- * belongs to it. A record's thread is the one whose stack holds it.
+ * belongs to it. A record names the thread that linked it (the thread of
+ * its call), whatever memory the call's frame lies in.
  *
  * The list is the process's, shared by every module that carries this file
  * through the lending table's entry, so that a call of one module and a
@@ -56,6 +57,7 @@ struct TnUse
     PyObject *mObject = nullptr; // the pointer object used (a reference with kTnUseHeld)
     const void *mCall;           // the call: the same for every record of one wrapper call
     unsigned mFlags = 0;
+    pthread_t mThread;           // the thread of the call
 
     TnUse() = default;
     TnUse(const TnUse &) = delete;
@@ -102,6 +104,7 @@ static TN_USE_INLINE void tn_use_link(TnUse &aUse, PyObject *aPointer, const voi
     TnUses *uses = tn_uses;
     aUse.mObject = aPointer;
     aUse.mCall = aCall;
+    aUse.mThread = pthread_self();
     aUse.mNext = uses->mHead;
     aUse.mLink = &uses->mHead;
     if (aUse.mNext != NULL) {
@@ -248,32 +251,10 @@ static TN_USE_INLINE int tn_use_convert(PyObject *aPointer, PyObject *aInput, vo
 /* ------------------------------------------------------------------------
  * What the operations that destroy or change objects look for. */
 
-/* Whether aAddress lies on the calling thread's stack: the records of its
- * own calls do. */
-static bool tn_on_this_stack(const void *aAddress)
+/* Whether aUse is a record of the calling thread's calls. */
+static inline bool tn_use_of_this_thread(const TnUse &aUse)
 {
-    static thread_local const char *low = NULL;
-    static thread_local const char *high = NULL;
-    if (low == NULL) {
-        pthread_attr_t attributes;
-        void *stack = NULL;
-        size_t size = 0;
-        if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
-            if (pthread_attr_getstack(&attributes, &stack, &size) == 0) {
-                low = static_cast<const char *>(stack);
-                high = low + size;
-            }
-            pthread_attr_destroy(&attributes);
-        }
-        if (low == NULL) {
-            // Unknown: the thread's own frames at least, from here up.
-            const char here = 0;
-            low = &here - 4096;
-            high = reinterpret_cast<const char *>(UINTPTR_MAX);
-        }
-    }
-    const char *address = static_cast<const char *>(aAddress);
-    return address >= low && address < high;
+    return pthread_equal(aUse.mThread, pthread_self()) != 0;
 }
 
 /* An object as the relations between uses see it: its pointer object, its
@@ -365,7 +346,7 @@ static TnUseConflicts tn_uses_conflicts(PyObject *aTarget, const void *aCall, bo
         if (aRelated != NULL) {
             aRelated->push_back(use);
         }
-        if (tn_on_this_stack(use)) {
+        if (tn_use_of_this_thread(*use)) {
             conflicts.mThisThread = true;
         } else {
             conflicts.mOtherThread = true;
@@ -687,7 +668,7 @@ static void tn_uses_after_fork()
     TnUse **link = &uses->mHead;
     while (*link != NULL) {
         TnUse *use = *link;
-        if (!tn_on_this_stack(use)) {
+        if (!tn_use_of_this_thread(*use)) {
             *link = use->mNext; // left as it is: its memory is the dead thread's
             if (use->mNext != NULL) {
                 use->mNext->mLink = link;

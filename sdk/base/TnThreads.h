@@ -18,16 +18,24 @@ namespace tn
 TN_BASE_API bool SetThreadPriority(pthread_t aThread, uint32_t aPriority);
 
 /// Marks the calling thread, while the mark lives, as working for an object:
-/// one of the object's own threads, or a call of the object that runs the
-/// program's code (a callback) on the program's thread. Marks nest.
+/// one of the object's own threads (OwnThread: the object's end waits for
+/// it by its own means, a join), or a call of the object on any thread that
+/// may run the program's code there (Call: a callback, on the program's
+/// thread or another). Marks nest.
 ///
 /// An object stopped or destroyed on a thread that works for it cannot wait
-/// for that thread: it ends elsewhere (EndElsewhere), once the thread is
-/// out of the object's code.
+/// for that thread: it ends elsewhere (EndElsewhere), once every call that
+/// works for it, on whatever thread, is out of the object's code.
 class TN_BASE_API WorkingFor
 {
 public:
-    explicit WorkingFor(const void *aObject);
+    enum Kind
+    {
+        Call,
+        OwnThread
+    };
+
+    explicit WorkingFor(const void *aObject, Kind aKind = Call);
     ~WorkingFor();
     WorkingFor(const WorkingFor &) = delete;
     WorkingFor &operator=(const WorkingFor &) = delete;
@@ -35,20 +43,31 @@ public:
     /// Whether the calling thread works for aObject now.
     static bool Now(const void *aObject);
 
+    /// Whether the object's destruction was asked for (DeleteWhereItCanWait)
+    /// during this call: the call answers a failure then, and touches
+    /// nothing of the object once this mark is gone. False for a mark of
+    /// the object's own thread.
+    bool ObjectEnds() const;
+
 private:
     const void *mObject;
     WorkingFor *mOuter;
+    const Kind mKind;
 };
 
-/// Runs aEnd on a thread of its own that nobody waits for: the rest of an
-/// end asked for on one of the object's own threads, which waits for those
-/// threads (the asking one included) as an end on any other thread does.
-/// False when no thread could be made (aEnd does not run then).
-TN_BASE_API bool EndElsewhere(std::function<void()> aEnd);
+/// Runs aEnd on a thread of its own that nobody waits for: the rest of a
+/// stop or an end of aObject asked for on a thread that works for it. aEnd
+/// starts once no call works for aObject (WorkingFor::Call, the asking one
+/// included); it waits for the object's own threads as an end on any other
+/// thread does. aDestroys tells the calls still under way that the object
+/// goes (WorkingFor::ObjectEnds). False when no thread could be made (aEnd
+/// does not run then).
+TN_BASE_API bool EndElsewhere(const void *aObject, std::function<void()> aEnd, bool aDestroys = false);
 
 /// Deletes aObject: at once, or, when aOwnThread (the calling thread works
 /// for it), on a thread of its own after aMarkEnding() told the object that
-/// it ends. False when no thread could be made: the object is left as it is.
+/// it ends, once no call works for it. False when no thread could be made:
+/// the object is left as it is.
 template <typename Object, typename MarkEnding>
 bool DeleteWhereItCanWait(Object *aObject, bool aOwnThread, MarkEnding aMarkEnding)
 {
@@ -58,7 +77,7 @@ bool DeleteWhereItCanWait(Object *aObject, bool aOwnThread, MarkEnding aMarkEndi
         return true;
     }
     aMarkEnding();
-    return EndElsewhere([aObject] { delete aObject; });
+    return EndElsewhere(aObject, [aObject] { delete aObject; }, true);
 }
 } // namespace tn
 

@@ -37,6 +37,9 @@ public:
         {
             return InheritedFailure("the device's features");
         }
+        // The access runs the sinks inside the device: one that destroys it
+        // is seen, and the end waits until the access has returned.
+        const WorkingFor lInside(&mCore);
         std::shared_ptr<Link> lLink = mCore.GetLink();
         if (!lLink || !mCore.IsConnected())
         {
@@ -56,6 +59,7 @@ public:
         {
             return InheritedFailure("the device's features");
         }
+        const WorkingFor lInside(&mCore);
         std::shared_ptr<Link> lLink = mCore.GetLink();
         if (!lLink || !mCore.IsConnected())
         {
@@ -783,8 +787,7 @@ void DeviceCore::ReportPortAccess(bool aWrite, const void *aData, uint64_t aAddr
         memcpy(lBytes.get(), aData, aLength);
     }
     const void *const lShown = lBytes ? lBytes.get() : nullptr;
-    // The sinks run inside the device: one that destroys it is seen.
-    const WorkingFor lInside(this);
+    // The sinks run inside the device (the port's access works for it).
     mSinks.ForEach(
         [&](TnDeviceEventSink *aSink) {
             if (mEnding.load())
@@ -873,7 +876,7 @@ void DeviceCore::PostEvent(uint16_t aEventId, uint16_t aChannel, uint64_t aBlock
 
 void DeviceCore::RunQueue()
 {
-    const WorkingFor lOwn(this);
+    const WorkingFor lOwn(this, WorkingFor::OwnThread);
     std::unique_lock<std::mutex> lLock(mQueueMutex);
     for (;;)
     {

@@ -142,10 +142,21 @@ void TnRegister::Retire()
     mSinks.Clear();
 }
 
-TnResult TnRegister::NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks)
+TnResult TnRegister::EndedFailure(bool aWrite) const
+{
+    return Failure(TN_ABORTED, "register '" + mNameText + "': the device was destroyed during the " +
+                                   (aWrite ? "write" : "read"));
+}
+
+TnResult TnRegister::NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks,
+                               const TnRegisterUse::Scope &aAccess)
 {
     for (ITnRegisterEventSink *lSink : aSinks)
     {
+        if (aAccess.OwnerEnds())
+        {
+            return EndedFailure(aWrite);
+        }
         // A sink removed meanwhile is not asked.
         const TnResult lOK(TN_OK);
         TnResult lResult =
@@ -168,10 +179,15 @@ TnResult TnRegister::NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSi
     return TnResult(TN_OK);
 }
 
-void TnRegister::NotifyPost(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks)
+void TnRegister::NotifyPost(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks,
+                            const TnRegisterUse::Scope &aAccess)
 {
     for (ITnRegisterEventSink *lSink : aSinks)
     {
+        if (aAccess.OwnerEnds())
+        {
+            return;
+        }
         if (aWrite)
         {
             Guarded(mSinks, lSink, "ITnRegisterEventSink::PostWrite", [&] { lSink->PostWrite(this); });
@@ -201,14 +217,14 @@ TnResult TnRegister::Read(uint32_t aOffset, uint8_t *aData, uint32_t aLength)
         Peek(aOffset, aData, aLength);
         return TnResult(TN_OK);
     }
-    TnResult lResult = NotifyPre(false, lSinks);
+    TnResult lResult = NotifyPre(false, lSinks, lAccess);
     if (!lResult.IsOK())
     {
         return lResult;
     }
     Peek(aOffset, aData, aLength);
-    NotifyPost(false, lSinks);
-    return TnResult(TN_OK);
+    NotifyPost(false, lSinks, lAccess);
+    return lAccess.OwnerEnds() ? EndedFailure(false) : TnResult(TN_OK);
 }
 
 TnResult TnRegister::WriteAt(uint32_t aOffset, const uint8_t *aData, uint32_t aLength)
@@ -246,7 +262,7 @@ TnResult TnRegister::WriteAt(uint32_t aOffset, const uint8_t *aData, uint32_t aL
         }
         return TnResult(TN_OK);
     }
-    TnResult lResult = NotifyPre(true, lSinks);
+    TnResult lResult = NotifyPre(true, lSinks, lAccess);
     if (!lResult.IsOK())
     {
         // The former value comes back unless another write changed it since.
@@ -257,13 +273,13 @@ TnResult TnRegister::WriteAt(uint32_t aOffset, const uint8_t *aData, uint32_t aL
         }
         return lResult;
     }
-    NotifyPost(true, lSinks);
+    NotifyPost(true, lSinks, lAccess);
     if (mSelfClearing)
     {
         std::lock_guard<std::mutex> lLock(mDataMutex);
         std::fill(mData.begin(), mData.end(), 0);
     }
-    return TnResult(TN_OK);
+    return lAccess.OwnerEnds() ? EndedFailure(true) : TnResult(TN_OK);
 }
 
 bool TnRegister::Peek(uint32_t aOffset, uint8_t *aData, uint32_t aLength) const

@@ -27,8 +27,8 @@ namespace softdevice
 {
 /// The accesses in progress to the registers of one owner (the device's).
 /// During one, the thread works for the owner (WorkingFor): a sink that
-/// destroys the owner there is seen, and the owner's end waits until the
-/// accesses of other threads are over before the registers go.
+/// destroys the owner there is seen, the owner's end waits until the access
+/// is over, and the access answers TN_ABORTED, calling no further sink.
 class TnRegisterUse
 {
 public:
@@ -47,6 +47,9 @@ public:
         ~Scope();
         Scope(const Scope &) = delete;
         Scope &operator=(const Scope &) = delete;
+
+        /// Whether the owner's destruction was asked for meanwhile.
+        bool OwnerEnds() const { return mMark.ObjectEnds(); }
 
     private:
         TnRegisterUse *mUse;
@@ -149,8 +152,12 @@ private:
     /// Whether this thread runs a sink of this register now.
     bool NotifyingHere() const;
     TnResult RetiredFailure(const char *aWhat) const;
-    TnResult NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks);
-    void NotifyPost(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks);
+    TnResult NotifyPre(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks,
+                       const TnRegisterUse::Scope &aAccess);
+    void NotifyPost(bool aWrite, const std::vector<ITnRegisterEventSink *> &aSinks,
+                    const TnRegisterUse::Scope &aAccess);
+    /// The failure of an access whose owner was destroyed from a sink.
+    TnResult EndedFailure(bool aWrite) const;
 
     const TnString mName;
     const std::string mNameText;

@@ -364,7 +364,7 @@ TnResult TnSoftDevice::Stop()
             mState = State::Stopping;
             mStopElsewhere = true;
         }
-        const bool lStarted = EndElsewhere([this] {
+        const bool lStarted = EndElsewhere(this, [this] {
             {
                 const WorkingFor lInside(this);
                 StopNow();
@@ -419,7 +419,7 @@ void TnSoftDevice::StopNow()
 
 void TnSoftDevice::Housekeeping()
 {
-    const WorkingFor lOwn(this);
+    const WorkingFor lOwn(this, WorkingFor::OwnThread);
     std::unique_lock<std::mutex> lLock(mHousekeeperMutex);
     while (!mHousekeeperStop)
     {

@@ -592,7 +592,7 @@ void TnStreamChannel::SetTimestampOrigin(uint64_t aOriginNs)
 void TnStreamChannel::Loop(std::shared_ptr<Shared> aShared)
 {
     Shared &lShared = *aShared;
-    const WorkingFor lOwn(lShared.mOwner);
+    const WorkingFor lOwn(lShared.mOwner, WorkingFor::OwnThread);
     {
         std::lock_guard<std::mutex> lLock(lShared.mMutex);
         lShared.mThread = std::this_thread::get_id();

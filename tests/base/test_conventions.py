@@ -149,6 +149,29 @@ def test_delete_destroys_only_what_its_pointer_object_owns(base, tarn):
     assert not copy.this.own()
 
 
+def test_delete_through_a_base_without_a_virtual_destructor_is_refused(base, tarn):
+    # Freed through the base, a derived object would be freed as the base's size.
+    for destroy, kinds in ((base.delete_GenDCPartHeaderBase, ("JPEG", "")),
+                           (base.delete_GenDCPartHeader, ("1D", "2D", "GenICamXML", "JPEG", "JPEG2000"))):
+        for kind in kinds:
+            header = getattr(tarn, "GenDCPartHeader" + kind)()
+            with pytest.raises(TypeError, match=f"a 'GenDCPartHeader{kind} \\*' is destroyed only by the delete "
+                                                "function of its own class"):
+                destroy(header)
+            assert header.this.own()
+    for destroy, derived in ((base.delete_GenDCFlowTableHeader, tarn.GenDCFlowTable),
+                             (base.delete_TnGenDCPart2DFields, tarn.TnGenDCPartH264Fields)):
+        kept = derived()
+        with pytest.raises(TypeError, match="destructor is not virtual"):
+            destroy(kept)
+        assert kept.this.own()
+        getattr(base, "delete_" + derived.__name__)(kept)
+        assert not kept.this.own()
+    header = tarn.GenDCPartHeaderBase()
+    base.delete_GenDCPartHeaderBase(header)
+    assert not header.this.own()
+
+
 def test_in_place_or_leaves_self_usable(base, tarn):
     result = tarn.TnResult()
     base.TnResult___ior__(result, tarn.TnResult(tarn.TN_TIMEOUT))  # the combined proxy is dropped at once

@@ -385,6 +385,25 @@ PyObject *CallInCall(TnBuffer *aBuffer, PyObject *aCallable)
     return result;
 }
 
+/* As CallInCall, for a call whose record of its use of aBuffer lies away
+ * from the thread's stack (as a call's locals do on a sanitizer's fake
+ * stack, or on a stack a runtime switched to). */
+PyObject *CallWithRecordAway(PyObject *aBuffer, PyObject *aCallable)
+{
+    PyGILState_STATE state = PyGILState_Ensure();
+    std::unique_ptr<TnUse> use(new TnUse);
+    PyObject *result = NULL;
+    if (tn_use_begin(*use, tn_use_pointer(aBuffer), use.get())) {
+        result = PyObject_CallNoArgs(aCallable);
+    }
+    if (result == NULL) {
+        result = PyErr_GetRaisedException();
+    }
+    use.reset(); // unlinked with the lock held
+    PyGILState_Release(state);
+    return result;
+}
+
 /* Ends every HoldInCall in progress. */
 void EndHold()
 {

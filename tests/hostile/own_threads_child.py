@@ -63,10 +63,16 @@ def act(name):
         round[action] = code(getattr(ended, {"disconnect": "Disconnect", "stop": "Stop"}.get(action, "Close"))())
         round["open after"] = ended.IsOpened() if action == "close" else None
     if KIND == "soft-device":
-        round["freed inside"] = source.freed.is_set()  # a stop or an end waits for this call
+        # A stop or an end waits for this call: what it lets go of stays
+        # while the call waits here (long enough for an end that did not
+        # wait to have freed it).
+        round["freed inside"] = source.freed.wait(2 if CALLBACK in PROGRAM_THREAD else 0.2)
     round["done"].set()
 
 
+# The software device's callbacks that run on the program's thread (inside
+# a register write, a Start or a Stop of the worker).
+PROGRAM_THREAD = {"python-write", "registers", "control-start", "control-stop"}
 EMPTIED = {"soft-device": "GetInfo", "device": "GetParameters", "serial-port": "IsOpened", "updater": "IsDone"}
 
 

@@ -37,6 +37,8 @@ def test_a_software_device_ended_from_its_callback(isolated, callback):
     assert out["delete"]["emptied"] is True
     if callback in ("registers", "control-start"):
         assert out["delete"]["start"] == "ABORTED"
+    if callback == "python-write":  # the write whose sink ended the device (a drop ends it once the write returned)
+        assert out["delete"]["write"] == "ABORTED" and out["drop"]["write"] == "OK"
     assert out["stop"]["stop"] == ("STATE_ERROR" if callback in ("registers", "control-stop") else "OK")
     assert out["stop"]["restart"] == "OK"
 

@@ -108,6 +108,7 @@ def test_changes_wait_for_a_call_of_another_thread_and_destruction_follows_it(is
     assert all("in use by a call this thread is making" in text for _, text in out["inside"][:2])
     assert out["inside"][2] == 100
     assert out["deleted inside"] == [None, True]
+    assert out["inside away"] == ["RuntimeError", 100]
 
 
 def test_ctrl_c_ends_a_wait_for_another_threads_call(isolated):

@@ -503,6 +503,19 @@ elif child.NAME == "held":
     out["inside"] = [[type(answer).__name__, str(answer)] for answer in answers[:2]] + [answers[2]]
     out["deleted inside"] = [hooks.CallInCall(buffer, lambda: base.delete_TnBuffer(buffer)), refused(buffer.GetSize)]
 
+    # The same where the call's record of its use lies off the thread's
+    # stack: the call is still this thread's (a wait for it would never end).
+    def waited_for_good(*arguments):
+        raise TimeoutError("Free waited for a call of its own thread")
+
+    signal.signal(signal.SIGALRM, waited_for_good)
+    buffer = tarn.TnBuffer()
+    buffer.Alloc(100)
+    signal.alarm(20)
+    away = hooks.CallWithRecordAway(buffer, buffer.Free)
+    signal.alarm(0)
+    out["inside away"] = [type(away).__name__, buffer.GetSize()]
+
 elif child.NAME == "interrupted":
     # Ctrl-C while the main thread's Free waits for another thread's call:
     # KeyboardInterrupt, and the buffer keeps its memory.
