@@ -147,7 +147,10 @@ void RegisterNode::GetBytes(uint8_t *aData, size_t aLength)
     }
     std::vector<uint8_t> lData(lLength);
     mRegister.Read(*this, lData.data(), lLength);
-    memcpy(aData, lData.data(), aLength);
+    if (aLength > 0) // no memory at all is given for no bytes
+    {
+        memcpy(aData, lData.data(), aLength);
+    }
 }
 
 void RegisterNode::SetBytes(const uint8_t *aData, size_t aLength)
