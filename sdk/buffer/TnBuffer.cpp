@@ -5,6 +5,7 @@
 
 using tn::buffer::BufferCore;
 using tn::buffer::GenDCManager;
+using tn::buffer::PayloadCode;
 
 ITnChunkData::~ITnChunkData() = default;
 
@@ -16,7 +17,7 @@ ITnGenericDataPart::~ITnGenericDataPart() = default;
 ITnGenDCImage::~ITnGenDCImage() = default;
 ITnGenDCChunkData::~ITnGenDCChunkData() = default;
 
-TnBuffer::TnBuffer(TnPayloadType aPayloadType) : mCore(new BufferCore(*this, aPayloadType))
+TnBuffer::TnBuffer(TnPayloadType aPayloadType) : mCore(new BufferCore(*this, static_cast<PayloadCode>(aPayloadType)))
 {
 }
 
@@ -58,7 +59,7 @@ uint8_t *TnBuffer::Detach()
 
 TnResult TnBuffer::Reset(TnPayloadType aPayloadType)
 {
-    return mCore->Reset(aPayloadType);
+    return mCore->Reset(static_cast<PayloadCode>(aPayloadType));
 }
 
 const uint8_t *TnBuffer::GetDataPointer() const
@@ -103,7 +104,7 @@ uint32_t TnBuffer::GetPayloadSize() const
 
 TnPayloadType TnBuffer::GetPayloadType() const
 {
-    return mCore->GetPayloadType();
+    return static_cast<TnPayloadType>(mCore->GetPayloadCode());
 }
 
 uint64_t TnBuffer::GetID() const
@@ -311,7 +312,7 @@ uint32_t TnBuffer::GetChunkDataCapacity() const
 
 TnImage *TnBuffer::GetImage()
 {
-    return GetPayloadType() == TnPayloadTypeImage ? mCore->GetImage() : nullptr;
+    return mCore->GetPayloadCode() == TnPayloadTypeImage ? mCore->GetImage() : nullptr;
 }
 
 const TnImage *TnBuffer::GetImage() const
@@ -321,7 +322,7 @@ const TnImage *TnBuffer::GetImage() const
 
 TnRawData *TnBuffer::GetRawData()
 {
-    return GetPayloadType() == TnPayloadTypeRawData ? mCore->GetRawData() : nullptr;
+    return mCore->GetPayloadCode() == TnPayloadTypeRawData ? mCore->GetRawData() : nullptr;
 }
 
 const TnRawData *TnBuffer::GetRawData() const
@@ -331,7 +332,7 @@ const TnRawData *TnBuffer::GetRawData() const
 
 TnChunkData *TnBuffer::GetChunkData()
 {
-    return GetPayloadType() == TnPayloadTypeChunkData ? mCore->GetChunkData() : nullptr;
+    return mCore->GetPayloadCode() == TnPayloadTypeChunkData ? mCore->GetChunkData() : nullptr;
 }
 
 const TnChunkData *TnBuffer::GetChunkData() const
@@ -341,7 +342,7 @@ const TnChunkData *TnBuffer::GetChunkData() const
 
 ITnMultiPartContainer *TnBuffer::GetMultiPartContainer()
 {
-    return GetPayloadType() == TnPayloadTypeMultiPart ? mCore->GetContainer() : nullptr;
+    return mCore->GetPayloadCode() == TnPayloadTypeMultiPart ? mCore->GetContainer() : nullptr;
 }
 
 const ITnMultiPartContainer *TnBuffer::GetMultiPartContainer() const
@@ -361,7 +362,7 @@ const ITnGenericDataContainer *TnBuffer::GetGenDC() const
 
 ITnH264AccessUnit *TnBuffer::GetH264AccessUnit()
 {
-    return GetPayloadType() == TnPayloadTypeH264 ? mCore->GetH264AccessUnit() : nullptr;
+    return mCore->GetPayloadCode() == TnPayloadTypeH264 ? mCore->GetH264AccessUnit() : nullptr;
 }
 
 const ITnH264AccessUnit *TnBuffer::GetH264AccessUnit() const
@@ -371,7 +372,7 @@ const ITnH264AccessUnit *TnBuffer::GetH264AccessUnit() const
 
 TnVexmoorCompressed *TnBuffer::GetVexmoorCompressed()
 {
-    return GetPayloadType() == TnPayloadTypeVexmoorCompressed ? mCore->GetCompressed() : nullptr;
+    return mCore->GetPayloadCode() == TnPayloadTypeVexmoorCompressed ? mCore->GetCompressed() : nullptr;
 }
 
 const TnVexmoorCompressed *TnBuffer::GetVexmoorCompressed() const
@@ -381,7 +382,7 @@ const TnVexmoorCompressed *TnBuffer::GetVexmoorCompressed() const
 
 TnResult TnBuffer::AttachGenDCManager(ITnGenDCManager &aManager)
 {
-    if (GetPayloadType() != TnPayloadTypeGenDC)
+    if (mCore->GetPayloadCode() != TnPayloadTypeGenDC)
     {
         return TnResult(TN_INVALID_PARAMETER, TnString("the buffer is not of the GenDC payload type"));
     }

@@ -17,7 +17,7 @@ namespace
 constexpr uint32_t kTagSize = 8;
 constexpr uint64_t kMaximumSize = kMaximumBufferSize;
 
-bool CarriesChunks(TnPayloadType aPayloadType)
+bool CarriesChunks(PayloadCode aPayloadType)
 {
     switch (aPayloadType)
     {
@@ -83,7 +83,7 @@ bool ComputeEffectiveImageSize(const ImageGeometry &aGeometry, uint32_t &aSize)
     return ComputeImageSize(lBare, aSize);
 }
 
-BufferCore::BufferCore(TnBuffer &aOwner, TnPayloadType aPayloadType) : mOwner(aOwner), mPayloadType(aPayloadType)
+BufferCore::BufferCore(TnBuffer &aOwner, PayloadCode aPayloadType) : mOwner(aOwner), mPayloadType(aPayloadType)
 {
     Rebind();
 }
@@ -233,7 +233,7 @@ void BufferCore::ClearBlock()
     mReceived = false;
 }
 
-TnResult BufferCore::Reset(TnPayloadType aPayloadType)
+TnResult BufferCore::Reset(PayloadCode aPayloadType)
 {
     mPayloadType = aPayloadType;
     ClearBlock();
@@ -367,7 +367,7 @@ uint32_t BufferCore::GetBlockCapacity() const
     return lCapacity > kMaximumSize ? uint32_t(kMaximumSize) : uint32_t(lCapacity);
 }
 
-TnResult BufferCore::BeginBlock(TnPayloadType aPayloadType)
+TnResult BufferCore::BeginBlock(PayloadCode aPayloadType)
 {
     TnResult lResult = Reset(aPayloadType);
     mReceived = true;

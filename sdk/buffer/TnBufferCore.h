@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "TnBuffer.h"
@@ -20,6 +21,11 @@ namespace tn
 {
 namespace buffer
 {
+// A payload type as the integer a caller gave: the public calls take any int,
+// more than the enumeration's values, so the buffer keeps the number and
+// compares it with the enumerators without ever holding an out-of-range enum.
+using PayloadCode = std::underlying_type<TnPayloadType>::type;
+
 class MultiPartContainer;
 class H264AccessUnit;
 
@@ -38,7 +44,7 @@ bool ComputeEffectiveImageSize(const ImageGeometry &aGeometry, uint32_t &aSize);
 class BufferCore : private GenDCSource
 {
 public:
-    BufferCore(TnBuffer &aOwner, TnPayloadType aPayloadType);
+    BufferCore(TnBuffer &aOwner, PayloadCode aPayloadType);
     ~BufferCore() override;
 
     BufferCore(const BufferCore &) = delete;
@@ -71,8 +77,8 @@ public:
     uint32_t GetChunkMemorySize() const { return mChunkMemorySize; }
 
     // Payload.
-    TnResult Reset(TnPayloadType aPayloadType);
-    TnPayloadType GetPayloadType() const { return mPayloadType; }
+    TnResult Reset(PayloadCode aPayloadType);
+    PayloadCode GetPayloadCode() const { return mPayloadType; }
 
     /// Sets the image geometry; the chunks are dropped.
     void SetGeometry(const ImageGeometry &aGeometry);
@@ -103,7 +109,7 @@ public:
     uint32_t GetBlockCapacity() const;
     uint32_t GetMainLimit() const;
 
-    TnResult BeginBlock(TnPayloadType aPayloadType);
+    TnResult BeginBlock(PayloadCode aPayloadType);
     TnResult EndBlock(const BlockEnd &aEnd);
     bool IsReceived() const { return mReceived; }
 
@@ -164,7 +170,7 @@ private:
     void Rebind();
 
     TnBuffer &mOwner;
-    TnPayloadType mPayloadType;
+    PayloadCode mPayloadType;
 
     uint8_t *mData = nullptr;
     uint32_t mSize = 0;

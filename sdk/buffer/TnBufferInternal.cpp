@@ -109,7 +109,7 @@ void BufferCore::LetGo()
 
 TnResult BeginBlock(TnBuffer &aBuffer, TnPayloadType aPayloadType)
 {
-    return BufferCore::Of(aBuffer).BeginBlock(aPayloadType);
+    return BufferCore::Of(aBuffer).BeginBlock(static_cast<PayloadCode>(aPayloadType));
 }
 
 void SetBlockFlags(TnBuffer &aBuffer, bool aExtendedID, bool aLargeLeaderTrailer)

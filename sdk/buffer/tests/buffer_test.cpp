@@ -111,6 +111,20 @@ TEST(Buffer, ResetKeepsMemoryAndIDOnly)
     ASSERT_TRUE(lBuffer.Reset(static_cast<TnPayloadType>(0x8123)).IsOK());
     EXPECT_EQ(lBuffer.GetPayloadType(), 0x8123);
     EXPECT_EQ(lBuffer.GetImage(), nullptr);
+
+    // Python hands over any int, beyond the enumerators' range too: the
+    // buffer gives it back and treats it as a payload without chunks.
+    for (volatile int lCode : {65536, INT32_MAX, INT32_MIN})
+    {
+        TnBuffer lOther(static_cast<TnPayloadType>(lCode));
+        EXPECT_EQ(static_cast<int>(lOther.GetPayloadType()), lCode);
+        EXPECT_FALSE(lOther.AddChunk(1, lData, 4).IsOK());
+        ASSERT_TRUE(lBuffer.Reset(static_cast<TnPayloadType>(lCode)).IsOK());
+        EXPECT_EQ(static_cast<int>(lBuffer.GetPayloadType()), lCode);
+        EXPECT_EQ(lBuffer.GetRawData(), nullptr);
+        EXPECT_FALSE(lBuffer.AddChunk(1, lData, 4).IsOK());
+        EXPECT_FALSE(lBuffer.HasChunks());
+    }
 }
 
 TEST(Buffer, HandsOutThePayloadInterfaceOfItsType)
